@@ -1,0 +1,120 @@
+#include "platform/foundation/DispatchQueue.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QRunnable>
+#include <QThread>
+#include <QThreadPool>
+#include <QTimer>
+
+#include <pthread.h>
+
+#include <latch>
+
+namespace {
+thread_local const DispatchQueue* tCurrentQueue = nullptr;
+}
+
+DispatchQueue::DispatchQueue(const QString& label) : m_label(label) {
+  m_thread = std::thread([this] { run(); });
+}
+
+DispatchQueue::~DispatchQueue() {
+  {
+    std::lock_guard lock(m_mutex);
+    m_stopping = true;
+  }
+  m_wake.notify_all();
+  if (m_thread.get_id() == std::this_thread::get_id()) {
+    // The last owner released the queue from inside one of its own blocks.
+    m_thread.detach();
+  } else if (m_thread.joinable()) {
+    m_thread.join();
+  }
+}
+
+void DispatchQueue::enqueue(std::chrono::steady_clock::time_point due, Block block) {
+  {
+    std::lock_guard lock(m_mutex);
+    m_items.push(Item{due, m_sequence++, std::move(block)});
+  }
+  m_wake.notify_one();
+}
+
+void DispatchQueue::async(Block block) { enqueue(std::chrono::steady_clock::time_point::min(), std::move(block)); }
+
+void DispatchQueue::after(std::chrono::milliseconds delay, Block block) {
+  enqueue(std::chrono::steady_clock::now() + delay, std::move(block));
+}
+
+void DispatchQueue::sync(const Block& block) {
+  if (isCurrent()) {
+    block();
+    return;
+  }
+  std::latch done(1);
+  async([&] {
+    block();
+    done.count_down();
+  });
+  done.wait();
+}
+
+bool DispatchQueue::isCurrent() const { return tCurrentQueue == this; }
+
+QString DispatchQueue::currentLabel() { return tCurrentQueue ? tCurrentQueue->m_label : QString(); }
+
+void DispatchQueue::run() {
+  tCurrentQueue = this;
+  const QByteArray name = m_label.right(15).toUtf8();
+  pthread_setname_np(pthread_self(), name.constData());
+  std::unique_lock lock(m_mutex);
+  for (;;) {
+    if (m_items.empty()) {
+      if (m_stopping) return;
+      m_wake.wait(lock);
+      continue;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    const Item& top = m_items.top();
+    if (top.due > now) {
+      if (m_stopping) return;  // only delayed blocks remain
+      m_wake.wait_until(lock, top.due);
+      continue;
+    }
+    Block block = std::move(const_cast<Item&>(top).block);
+    m_items.pop();
+    lock.unlock();
+    block();
+    block = nullptr;  // release captures outside the lock
+    lock.lock();
+  }
+}
+
+bool Dispatch_IsMainThread() {
+  return QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
+}
+
+void Dispatch_MainAsync(std::function<void()> block) {
+  QCoreApplication* app = QCoreApplication::instance();
+  if (!app) return;
+  QMetaObject::invokeMethod(app, std::move(block), Qt::QueuedConnection);
+}
+
+void Dispatch_MainAfter(std::chrono::milliseconds delay, std::function<void()> block) {
+  Dispatch_MainAsync([delay, block = std::move(block)]() mutable {
+    QTimer::singleShot(delay, QCoreApplication::instance(), std::move(block));
+  });
+}
+
+void Dispatch_MainSync(const std::function<void()>& block) {
+  if (Dispatch_IsMainThread() || !QCoreApplication::instance()) {
+    block();
+    return;
+  }
+  QMetaObject::invokeMethod(QCoreApplication::instance(), block, Qt::BlockingQueuedConnection);
+}
+
+void Dispatch_GlobalAsync(std::function<void()> block) {
+  QThreadPool::globalInstance()->start(std::move(block));
+}

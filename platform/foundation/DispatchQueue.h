@@ -1,0 +1,70 @@
+#pragma once
+// Serial work queues: one labelled worker thread each, blocks run one at a time in FIFO order.
+
+#include <QString>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <queue>
+#include <thread>
+#include <vector>
+
+class DispatchQueue {
+ public:
+  using Block = std::function<void()>;
+
+  explicit DispatchQueue(const QString& label);
+  // Runs every block already queued (delayed blocks whose time has not come are dropped), then joins.
+  ~DispatchQueue();
+  DispatchQueue(const DispatchQueue&) = delete;
+  DispatchQueue& operator=(const DispatchQueue&) = delete;
+
+  static std::shared_ptr<DispatchQueue> create(const QString& label) {
+    return std::make_shared<DispatchQueue>(label);
+  }
+
+  QString label() const { return m_label; }
+  void async(Block block);
+  // Waits until the block has run. Called from the queue's own thread it runs the block at once,
+  // which is what a caller already on the queue needs and avoids a self-deadlock.
+  void sync(const Block& block);
+  void after(std::chrono::milliseconds delay, Block block);
+  bool isCurrent() const;
+  // The label of the queue running the calling thread, or an empty string.
+  static QString currentLabel();
+
+ private:
+  struct Item {
+    std::chrono::steady_clock::time_point due;
+    uint64_t sequence;
+    Block block;
+  };
+  struct Later {
+    bool operator()(const Item& a, const Item& b) const {
+      return a.due != b.due ? a.due > b.due : a.sequence > b.sequence;
+    }
+  };
+  void run();
+  void enqueue(std::chrono::steady_clock::time_point due, Block block);
+
+  QString m_label;
+  mutable std::mutex m_mutex;
+  std::condition_variable m_wake;
+  std::priority_queue<Item, std::vector<Item>, Later> m_items;
+  uint64_t m_sequence = 0;
+  bool m_stopping = false;
+  std::thread m_thread;
+};
+
+// The main queue is the Qt event loop of the GUI thread.
+void Dispatch_MainAsync(std::function<void()> block);
+void Dispatch_MainAfter(std::chrono::milliseconds delay, std::function<void()> block);
+// Runs the block on the main thread and waits; at once when already there.
+void Dispatch_MainSync(const std::function<void()>& block);
+bool Dispatch_IsMainThread();
+// The shared pool for independent background work.
+void Dispatch_GlobalAsync(std::function<void()> block);

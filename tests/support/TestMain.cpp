@@ -1,0 +1,68 @@
+#include "support/TestSupport.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QUuid>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+
+namespace {
+std::unique_ptr<QTemporaryDir> gHome;
+}
+
+bool Test_WaitUntil(const std::function<bool()>& predicate, int timeoutMs) {
+  QDeadlineTimer deadline(timeoutMs);
+  while (!predicate()) {
+    if (deadline.hasExpired()) return predicate();
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QThread::msleep(2);
+  }
+  return true;
+}
+
+void Test_ProcessEvents(int milliseconds) {
+  QDeadlineTimer deadline(milliseconds);
+  do {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  } while (!deadline.hasExpired());
+}
+
+QString Test_HomePath() { return gHome ? gHome->path() : QDir::homePath(); }
+
+QString Test_MakeTempDir(const QString& hint) {
+  const QString path = Test_HomePath() + QStringLiteral("/") + hint + QStringLiteral("-") +
+                       QUuid::createUuid().toString(QUuid::WithoutBraces).left(8);
+  QDir().mkpath(path);
+  return path;
+}
+
+QString Test_VelmoraExecutable() { return QString::fromUtf8(VELMORA_BINARY_DIR "/velmora"); }
+QString Test_SourcePath(const QString& relative) { return QString::fromUtf8(VELMORA_SOURCE_DIR "/") + relative; }
+
+int main(int argc, char** argv) {
+  gHome = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/velmora-test-XXXXXX"));
+  const QByteArray home = gHome->path().toUtf8();
+  setenv("HOME", home.constData(), 1);
+  setenv("XDG_CONFIG_HOME", (home + "/.config").constData(), 1);
+  setenv("XDG_DATA_HOME", (home + "/.local/share").constData(), 1);
+  setenv("XDG_STATE_HOME", (home + "/.local/state").constData(), 1);
+  setenv("XDG_CACHE_HOME", (home + "/.cache").constData(), 1);
+  setenv("XDG_RUNTIME_DIR", (home + "/.run").constData(), 1);
+  QDir().mkpath(gHome->path() + QStringLiteral("/.run"));
+  QFile::setPermissions(gHome->path() + QStringLiteral("/.run"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  QApplication app(argc, argv);
+  app.setApplicationName(QStringLiteral("Velmora"));
+  app.setOrganizationDomain(QStringLiteral("velmora.org"));
+  app.setQuitOnLastWindowClosed(false);
+  ::testing::InitGoogleTest(&argc, argv);
+  const int result = RUN_ALL_TESTS();
+  return result;
+}
