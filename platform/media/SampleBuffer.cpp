@@ -1,0 +1,24 @@
+#include "platform/media/SampleBuffer.h"
+
+extern "C" {
+#include <libavutil/frame.h>
+}
+
+#include <time.h>
+
+SampleBuffer::SampleBuffer(MediaType type, AVFrame* frame, const MediaTime& presentationTime, const MediaTime& duration)
+    : m_type(type), m_frame(frame), m_pts(presentationTime), m_duration(duration) {}
+
+SampleBuffer::~SampleBuffer() { av_frame_free(&m_frame); }
+
+QSize SampleBuffer::dimensions() const { return m_frame ? QSize(m_frame->width, m_frame->height) : QSize(); }
+int SampleBuffer::pixelFormat() const { return m_frame && m_type == MediaType::Video ? m_frame->format : -1; }
+int SampleBuffer::sampleRate() const { return m_frame ? m_frame->sample_rate : 0; }
+int SampleBuffer::channelCount() const { return m_frame ? m_frame->ch_layout.nb_channels : 0; }
+int SampleBuffer::numSamples() const { return m_frame ? m_frame->nb_samples : 0; }
+
+MediaTime HostClock_Now() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return MediaTimeMake(static_cast<int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec, kHostClockTimescale);
+}
