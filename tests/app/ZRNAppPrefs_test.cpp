@@ -250,6 +250,7 @@ TEST_F(PrefsTest, DamagedDefaultsFileIsMovedAsideNotOverwritten) {
   UserDefaults::resetStandard();
   const QString path = StandardLocations::preferencesFilePath();
   const QByteArray garbage("<?xml version=\"1.0\"?><plist><dict><key>ZRNCameraUID</key>");
+  QDir().mkpath(QFileInfo(path).absolutePath());
   {
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
