@@ -284,9 +284,10 @@ void onTerminationSignal(int signalNumber) {
 }
 
 // SIGTERM (log-out, kill), SIGINT (Ctrl+C) and SIGHUP (terminal closed) take the path of Quit, so the
-// termination sequence always runs. The handler only writes to a pipe; the event loop does the rest.
+// termination sequence always runs. The handler only writes to a non-blocking pipe (a burst of signals
+// can never block it); the event loop does the rest.
 void installTerminationSignals(ZRNAppDelegate* delegate) {
-  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, gSignalPipe) != 0) return;
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, gSignalPipe) != 0) return;
   auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, qApp);
   QObject::connect(notifier, &QSocketNotifier::activated, delegate, [delegate] {
     char byte = 0;
