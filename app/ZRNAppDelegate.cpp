@@ -4,6 +4,7 @@
 #include "app/ZRNAppSetup.h"
 #include "app/ZRNLogger.h"
 #include "app/ZRNPendingOperations.h"
+#include "firstaid/FirstAidLaunch.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/media/SampleBuffer.h"
@@ -216,7 +217,7 @@ void ZRNAppDelegate::U_StartLiveWindow() {
     NotificationCenter::defaultCenter().removeObserver(m_deviceConnectedObserver);
     m_deviceConnectedObserver = 0;
   }
-  ZRNAppSetup_setHasMicrophoneAccess(Auth_CaptureAccessState(kAudio) == 0);
+  ZRNAppSetup::sharedAppSetup()->setHasMicrophoneAccess(Auth_CaptureAccessState(kAudio) == 0);
   VLLiveWC_MakeAndShow();
 }
 

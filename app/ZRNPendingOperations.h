@@ -19,7 +19,6 @@ void loadZRNRecentsMenu();
 void U_CheckForPreviousCrash(ZRNAppDelegate* delegate);
 void U_ClearCrashSemaphore(bool clearOwn, bool orphaned);
 void U_WriteCrashSemaphore();
-void FirstAid_CountNormalLaunch();
 void FirstAid_PruneDebugLogDays();
 
 // Documents and windows
@@ -36,7 +35,6 @@ qint64 CapDev_IndexOfDeviceWithUID(const QString& mediaType, const QString& uniq
 inline const QString kCapDev_DeviceWasConnectedNotification = QStringLiteral("AVCaptureDeviceWasConnectedNotification");
 bool CapDev_ConnectedDeviceHasVideo(const Notification& note);
 QString CapDev_ConnectedDeviceUniqueID(const Notification& note);
-void ZRNAppSetup_setHasMicrophoneAccess(bool granted);
 
 // Workspace sleep and wake
 inline const QString kWorkspace_WillSleepNotification = QStringLiteral("NSWorkspaceWillSleepNotification");
