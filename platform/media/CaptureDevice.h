@@ -145,6 +145,8 @@ class CaptureDeviceRegistry {
 
   std::vector<CaptureDeviceRef> devices(MediaType type);
   CaptureDeviceRef deviceWithUniqueID(const QString& uniqueID);
+  // The device whose address a notification carries, also one that has gone.
+  CaptureDeviceRef deviceForNotificationObject(const void* object);
 
   // Adds a device (replacing one with the same uniqueID) and posts the connected notification on the
   // calling thread; removing posts the disconnected one. Answers false when nothing changed.

@@ -81,12 +81,15 @@ class CaptureDataOutput : public CaptureOutput {
   CaptureSampleBufferDelegate* sampleBufferDelegate() const;
   std::shared_ptr<DispatchQueue> sampleBufferCallbackQueue() const;
 
-  // Called by the reader thread; public for the session's readers only.
-  void deliver(const SampleBufferRef& buffer, bool dropWhenBusy);
+  bool hasDelegate() const;
+
+  // Called by the reader threads: queues the buffer for the delegate (or, with dropWhenBusy and a
+  // delivery still pending, tells the delegate that it was dropped).
+  static void deliver(const std::shared_ptr<CaptureDataOutput>& self, const SampleBufferRef& buffer, bool dropWhenBusy);
 
  private:
   struct Target {
-    std::mutex mutex;
+    std::recursive_mutex mutex;
     CaptureSampleBufferDelegate* delegate = nullptr;
     std::shared_ptr<DispatchQueue> queue;
     std::atomic<int> pending{0};
@@ -101,8 +104,8 @@ class CaptureVideoDataOutput : public CaptureDataOutput {
   // FFmpeg pixel format of the delivered frames (AV_PIX_FMT_BGRA by default); -1 delivers the device's
   // own format unconverted. An empty size keeps the device's size.
   void setVideoSettings(int pixelFormat, QSize size);
-  int pixelFormat() const { return m_pixelFormat; }
-  QSize outputSize() const { return m_size; }
+  int pixelFormat() const;
+  QSize outputSize() const;
 
   // YES: a frame that arrives while the delegate has not finished the previous one is dropped.
   // NO: every frame is queued (late frames kept).
@@ -110,7 +113,8 @@ class CaptureVideoDataOutput : public CaptureDataOutput {
   void setAlwaysDiscardsLateVideoFrames(bool discard) { m_discardLate = discard; }
 
  private:
-  std::atomic<int> m_pixelFormat{28};  // AV_PIX_FMT_BGRA
+  mutable std::mutex m_settingsMutex;
+  int m_pixelFormat = 28;  // AV_PIX_FMT_BGRA
   QSize m_size;
   std::atomic<bool> m_discardLate{true};
 };
@@ -122,11 +126,12 @@ class CaptureAudioDataOutput : public CaptureDataOutput {
   MediaType mediaType() const override { return MediaType::Audio; }
   // Interleaved samples; 0 keeps the device's rate or channel count.
   void setAudioSettings(CaptureAudioSampleFormat format, int sampleRate = 0, int channels = 0);
-  CaptureAudioSampleFormat sampleFormat() const { return m_format; }
-  int sampleRate() const { return m_rate; }
-  int channelCount() const { return m_channels; }
+  CaptureAudioSampleFormat sampleFormat() const;
+  int sampleRate() const;
+  int channelCount() const;
 
  private:
+  mutable std::mutex m_settingsMutex;
   CaptureAudioSampleFormat m_format = CaptureAudioSampleFormat::Float32;
   int m_rate = 0;
   int m_channels = 0;
