@@ -21,9 +21,6 @@ int ZRNStartupNoteWC_RunModal() { return -1000; }
 
 void Auth_RequestCaptureAccess(const QString&, int, std::function<void()> granted) { granted(); }
 int Auth_CaptureAccessState(const QString&) { return 0; }
-qint64 CapDev_IndexOfDeviceWithUID(const QString&, const QString& uniqueID) { return uniqueID.isEmpty() ? 0 : -1; }
-bool CapDev_ConnectedDeviceHasVideo(const Notification& note) { return note.userInfo.value(QStringLiteral("hasVideo")).toBool(); }
-QString CapDev_ConnectedDeviceUniqueID(const Notification& note) { return note.userInfo.value(QStringLiteral("uniqueID")).toString(); }
 void ZRNAppSetup_setHasMicrophoneAccess(bool) {}
 
 void VLLiveWC_MakeAndShow() {}

@@ -31,11 +31,7 @@ int ZRNStartupNoteWC_RunModal();
 // Capture access and devices. Access states: 0 granted, 1 not asked, 2 denied, 4 restricted.
 void Auth_RequestCaptureAccess(const QString& mediaType, int alertID, std::function<void()> granted);
 int Auth_CaptureAccessState(const QString& mediaType);
-// Index of the device in the list of its media type; an empty ID counts as found; -1 when absent.
-qint64 CapDev_IndexOfDeviceWithUID(const QString& mediaType, const QString& uniqueID);
 inline const QString kCapDev_DeviceWasConnectedNotification = QStringLiteral("AVCaptureDeviceWasConnectedNotification");
-bool CapDev_ConnectedDeviceHasVideo(const Notification& note);
-QString CapDev_ConnectedDeviceUniqueID(const Notification& note);
 void ZRNAppSetup_setHasMicrophoneAccess(bool granted);
 
 // Workspace sleep and wake

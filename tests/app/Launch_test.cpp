@@ -2,6 +2,8 @@
 
 #include "app/ZRNAppPrefs.h"
 #include "app/ZRNPendingOperations.h"
+#include "capture/ZRNCaptureDevices.h"
+#include "platform/media/VirtualDevices.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/StandardLocations.h"
 #include "platform/foundation/UserDefaults.h"
@@ -25,10 +27,13 @@ class LaunchTest : public ::testing::Test {
     QFile::remove(StandardLocations::preferencesFilePath());
     Prefs_RegisterDefaultPrefs();
     defaults().setInteger(QStringLiteral("ZRNPreferencesVersion"), kZRNPreferencesVersionCurrent);
+    // A camera is connected unless a test says otherwise (with none at all the launch waits for one).
+    VirtualDevices_Plug(true, true);
   }
   void TearDown() override {
     if (delegate) delegate->applicationWillTerminate();
     delegate.reset();
+    VirtualDevices_Unplug(true, true);
   }
 
   UserDefaults& defaults() { return UserDefaults::standard(); }
@@ -146,7 +151,7 @@ TEST_F(LaunchTest, SavedCameraArrivingEndsTheWaitOnce) {
     // Devices are announced from the hot-plug thread, not the main thread.
     std::thread([uid, video] {
       NotificationCenter::defaultCenter().post(kCapDev_DeviceWasConnectedNotification, nullptr,
-                                               {{QStringLiteral("uniqueID"), uid}, {QStringLiteral("hasVideo"), video}});
+                                               {{QStringLiteral("uniqueID"), uid}, {QStringLiteral("mediaType"), video ? "vide" : "soun"}});
     }).join();
   };
   announce(QStringLiteral("usb-other"), true);
