@@ -13,13 +13,6 @@ void FirstAid_PruneDebugLogDays() {}
 void openDroppedFiles(const QStringList&) {}
 void showHVAppStorePage() {}
 
-qint64 CapDev_IndexOfDeviceWithUID(const QString&, const QString& uniqueID) { return uniqueID.isEmpty() ? 0 : -1; }
-// Connected devices announce themselves with userInfo "uniqueID" and "mediaType" ("vide" or "soun").
-bool CapDev_ConnectedDeviceHasVideo(const Notification& note) {
-  return note.userInfo.value(QStringLiteral("mediaType")).toString() == QLatin1String("vide");
-}
-QString CapDev_ConnectedDeviceUniqueID(const Notification& note) { return note.userInfo.value(QStringLiteral("uniqueID")).toString(); }
-
 void VLLiveWC_MakeAndShow() {}
 bool VLLiveWC_RecordingIsON() { return false; }
 int VLLiveWC_GetUserVerifiedCloseWithError(int) { return -1000; }

@@ -29,11 +29,7 @@ void openDroppedFiles(const QStringList& paths);
 void showHVAppStorePage();
 
 // Capture devices.
-// Index of the device in the list of its media type; an empty ID counts as found; -1 when absent.
-qint64 CapDev_IndexOfDeviceWithUID(const QString& mediaType, const QString& uniqueID);
 inline const QString kCapDev_DeviceWasConnectedNotification = QStringLiteral("AVCaptureDeviceWasConnectedNotification");
-bool CapDev_ConnectedDeviceHasVideo(const Notification& note);
-QString CapDev_ConnectedDeviceUniqueID(const Notification& note);
 
 // Workspace sleep and wake
 inline const QString kWorkspace_WillSleepNotification = QStringLiteral("NSWorkspaceWillSleepNotification");

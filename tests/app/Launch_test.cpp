@@ -2,6 +2,8 @@
 
 #include "app/ZRNAppPrefs.h"
 #include "app/ZRNPendingOperations.h"
+#include "capture/ZRNCaptureDevices.h"
+#include "platform/media/VirtualDevices.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/StandardLocations.h"
 #include "platform/foundation/UserDefaults.h"
@@ -31,10 +33,13 @@ class LaunchTest : public ::testing::Test {
     defaults().setInteger(QStringLiteral("ZRNPreferencesVersion"), kZRNPreferencesVersionCurrent);
     // The startup note was just seen, so these launches run without it.
     defaults().setObject(QStringLiteral("HVNoteDate"), QDateTime::currentDateTimeUtc());
+    // A camera is connected unless a test says otherwise (with none at all the launch waits for one).
+    VirtualDevices_Plug(true, true);
   }
   void TearDown() override {
     if (delegate) delegate->applicationWillTerminate();
     delegate.reset();
+    VirtualDevices_Unplug(true, true);
   }
 
   UserDefaults& defaults() { return UserDefaults::standard(); }
