@@ -1,6 +1,7 @@
 #include "capture/ZRNWaitingForDeviceWC.h"
 #include "app/ZRNAlerts.h"
 #include "platform/foundation/DispatchQueue.h"
+#include "platform/media/CaptureDevice.h"
 #include "support/TestSupport.h"
 
 #include <QLabel>
@@ -18,7 +19,7 @@
 namespace {
 
 void postConnected(const char* mediaType, const QString& uid) {
-  NotificationCenter::defaultCenter().post(QString::fromLatin1(kWaitingDeviceConnectedNotification), nullptr,
+  NotificationCenter::defaultCenter().post(QString::fromLatin1(kCaptureDeviceWasConnectedNotification), nullptr,
                                            {{QStringLiteral("uniqueID"), uid},
                                             {QStringLiteral("mediaType"), QString::fromLatin1(mediaType)},
                                             {QStringLiteral("localizedName"), QStringLiteral("Some Device")}});
@@ -181,4 +182,31 @@ TEST(WaitingDialog, RunsModalAndStopsListeningOnceEnded) {
   dialog.reset();
   postConnected("vide", QStringLiteral("usb-after"));
   drainMainQueue();
+}
+
+TEST(WaitingDialog, EndsWhenThePlatformAnnouncesTheSavedDevice) {
+  auto describe = [](const QString& uid, MediaType type) {
+    CaptureDevice::Description d;
+    d.uniqueID = uid;
+    d.localizedName = QStringLiteral("Described ") + uid;
+    d.mediaType = type;
+    return std::make_shared<CaptureDevice>(d);
+  };
+  ZRNWaitingWindowController dialog(QStringLiteral("usb-desk-cam"), QStringLiteral("Desk Cam"));
+  dialog.setDeviceType(MediaType::Video);
+  dialog.setErrorType(-1);
+  QSignalSpy finished(&dialog, &QDialog::finished);
+  dialog.open();
+  CaptureDeviceRegistry& registry = CaptureDeviceRegistry::shared();
+  // The device layer announces a plugged device from its own thread.
+  std::thread([&] {
+    registry.addDevice(describe(QStringLiteral("usb-desk-cam"), MediaType::Audio));  // its microphone
+    registry.addDevice(describe(QStringLiteral("usb-other-cam"), MediaType::Video));
+  }).join();
+  drainMainQueue();
+  EXPECT_EQ(finished.count(), 0);
+  std::thread([&] { registry.addDevice(describe(QStringLiteral("usb-desk-cam"), MediaType::Video)); }).join();
+  ASSERT_TRUE(Test_WaitUntil([&] { return finished.count() == 1; }));
+  EXPECT_EQ(finished.first().first().toInt(), -1001);
+  registry.removeAllAddedDevices();
 }
