@@ -12,16 +12,6 @@ void FirstAid_PruneDebugLogDays() {}
 
 void openDroppedFiles(const QStringList&) {}
 void showHVAppStorePage() {}
-int ZRNStartupNoteWC_RunModal() { return -1000; }
-
-void Auth_RequestCaptureAccess(const QString&, int, std::function<void()> granted) { granted(); }
-int Auth_CaptureAccessState(const QString&) { return 0; }
-qint64 CapDev_IndexOfDeviceWithUID(const QString&, const QString& uniqueID) { return uniqueID.isEmpty() ? 0 : -1; }
-// Connected devices announce themselves with userInfo "uniqueID" and "mediaType" ("vide" or "soun").
-bool CapDev_ConnectedDeviceHasVideo(const Notification& note) {
-  return note.userInfo.value(QStringLiteral("mediaType")).toString() == QLatin1String("vide");
-}
-QString CapDev_ConnectedDeviceUniqueID(const Notification& note) { return note.userInfo.value(QStringLiteral("uniqueID")).toString(); }
 
 void VLLiveWC_MakeAndShow() {}
 bool VLLiveWC_RecordingIsON() { return false; }
