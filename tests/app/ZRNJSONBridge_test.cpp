@@ -40,6 +40,8 @@ TEST(JSONBridge, WritesEachKindOfValue) {
       {"quote and newline escaped", QVariant(QStringLiteral("a\"b\nc")), "\"a\\\"b\\nc\""},
       {"text ends at a NUL", QVariant(QString::fromUtf16(u"ab\0cd", 5)), "\"ab\""},
       {"bare number at top level", QVariant(7), "7"},
+      {"top-level array", QVariant(QVariantList{1, QStringLiteral("a")}), "[\n    1,\n    \"a\"\n]"},
+      {"string list", QVariant(QStringList{QStringLiteral("x")}), "[\n    \"x\"\n]"},
       {"empty array", QVariant(QVariantList{}), "[]"},
       {"empty object", QVariant(QVariantMap{}), "{}"},
       {"invalid value", QVariant(), nullptr},
