@@ -213,14 +213,3 @@ TEST(JSONBridge, TreeRoundTripKeepsEverythingButIntegerWidth) {
   EXPECT_EQ(map.value(QStringLiteral("nested")).toMap().value(QStringLiteral("millis")), QVariant::fromValue<qint64>(3000000000LL));
   EXPECT_EQ(map.value(QStringLiteral("hash")).toMap().value(QStringLiteral("k")), QStringLiteral("v"));
 }
-
-TEST(JSONBridge, JanssonValuesConvertBothWays) {
-  json_t* value = JSON_CFToJSONValue(QVariantList{1, QStringLiteral("a")});
-  ASSERT_NE(value, nullptr);
-  ASSERT_TRUE(json_is_array(value));
-  EXPECT_EQ(json_array_size(value), 2u);
-  EXPECT_EQ(JSON_JSONValueToCF(value), (QVariantList{QVariant::fromValue<qint64>(1), QStringLiteral("a")}));
-  json_decref(value);
-  EXPECT_EQ(JSON_CFToJSONValue(QVariant()), nullptr);
-  EXPECT_FALSE(JSON_JSONValueToCF(nullptr).isValid());
-}
