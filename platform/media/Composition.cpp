@@ -136,6 +136,8 @@ bool MutableCompositionTrack::insertTimeRange(const MediaTimeRange& range, const
     pieces.push_back(tail);
   }
   insertPieces(atTime, std::move(pieces));
+  if (m_nominalFrameRate <= 0.0f) m_nominalFrameRate = ofTrack->nominalFrameRate();
+  if (m_formatDescriptions.isEmpty()) m_formatDescriptions = ofTrack->formatDescriptions();
   if (error) error->clear();
   return true;
 }
