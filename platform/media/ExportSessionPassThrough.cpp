@@ -83,6 +83,9 @@ class TrackCopier {
         m_in->streams[i]->discard = int(i) == s.sourceStreamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
       m_inStream = s.sourceStreamIndex;
       m_inTb = m_in->streams[m_inStream]->time_base;
+      m_streamStart = m_in->streams[m_inStream]->start_time != AV_NOPTS_VALUE
+                          ? std::min<int64_t>(0, m_in->streams[m_inStream]->start_time)
+                          : 0;
       m_srcStart = toTimeBase(s.timeMapping.source.start, m_inTb);
       m_srcEnd = toTimeBase(s.timeMapping.source.end(), m_inTb);
       m_targetStart = toTimeBase(s.timeMapping.target.start, m_stream->time_base);
@@ -92,7 +95,9 @@ class TrackCopier {
       m_started = false;
       for (AVPacket* p : m_gop) av_packet_free(&p);
       m_gop.clear();
-      av_seek_frame(m_in, m_inStream, m_srcStart, AVSEEK_FLAG_BACKWARD);
+      m_seekBack = av_rescale_q(1, AVRational{1, 2}, m_inTb);
+      m_seekTarget = m_srcStart;
+      av_seek_frame(m_in, m_inStream, m_seekTarget, AVSEEK_FLAG_BACKWARD);
       return true;
     }
     m_done = true;
@@ -146,6 +151,14 @@ class TrackCopier {
     const int64_t dts = p->dts != AV_NOPTS_VALUE ? p->dts : pts;
     const bool key = (p->flags & AV_PKT_FLAG_KEY) || !m_video;
     if (!m_started) {
+      if (m_leading && m_gop.empty() && key && pts > m_srcStart && m_seekTarget > m_streamStart) {
+        // The seek landed past the start (fragmented movies seek by decode time): go further back.
+        av_packet_free(&p);
+        m_seekTarget = std::max(m_streamStart, m_srcStart - m_seekBack);
+        m_seekBack *= 2;
+        av_seek_frame(m_in, m_inStream, m_seekTarget, AVSEEK_FLAG_BACKWARD);
+        return true;
+      }
       if (m_leading) {
         // Keep everything from the last key frame at or before the start; once a packet decodes after
         // the start no later key frame can show at or before it.
@@ -212,6 +225,7 @@ class TrackCopier {
   int m_inStream = -1;
   AVRational m_inTb{1, 1};
   int64_t m_srcStart = 0, m_srcEnd = 0, m_targetStart = 0;
+  int64_t m_seekTarget = 0, m_seekBack = 0, m_streamStart = 0;
   int64_t m_lastDts = std::numeric_limits<int64_t>::min();
   bool m_leading = true, m_started = false, m_anyWritten = false, m_done = false;
   std::vector<AVPacket*> m_gop;
