@@ -351,14 +351,16 @@ void Asset::loadValuesAsynchronouslyForKeys(const QStringList& keys, std::functi
     }
     if (needProbe) self->probe();
     Dispatch_MainAsync([self, keys, completion = std::move(completion)]() {
+      bool cancelled;
       {
         std::lock_guard lock(self->m_mutex);
-        if (self->m_cancelled) {
+        cancelled = self->m_cancelled;
+        if (cancelled) {
           for (const QString& key : keys)
             if (self->m_status.value(key) == KeyValueStatus::Loading) self->m_status[key] = KeyValueStatus::Cancelled;
         }
       }
-      if (!self->m_cancelled) self->publishProbe(self->probeResult());
+      if (!cancelled) self->publishProbe(self->probeResult());
       if (completion) completion();
     });
   });

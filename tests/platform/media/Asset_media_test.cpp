@@ -129,6 +129,15 @@ TEST_F(AssetTest, LoadsEveryKeyWithAStatusPerKey) {
   ASSERT_TRUE(Test_WaitUntil([&]() { return called; }));
   EXPECT_EQ(asset->statusOfValueForKey(QStringLiteral("tracks")), KeyValueStatus::Loaded);
   EXPECT_EQ(asset->statusOfValueForKey(QStringLiteral("bogus")), KeyValueStatus::Failed);
+
+  // A cancelled load still calls back once, with the pending keys cancelled.
+  AssetRef cancelled = Asset::assetWithPath(s_fragmented);
+  int calls = 0;
+  cancelled->loadValuesAsynchronouslyForKeys({QStringLiteral("duration")}, [&]() { ++calls; });
+  EXPECT_EQ(cancelled->statusOfValueForKey(QStringLiteral("duration")), KeyValueStatus::Loading);
+  cancelled->cancelLoading();
+  ASSERT_TRUE(Test_WaitUntil([&]() { return calls == 1; }));
+  EXPECT_EQ(cancelled->statusOfValueForKey(QStringLiteral("duration")), KeyValueStatus::Cancelled);
 }
 
 TEST_F(AssetTest, TracksDescribeTheirMedia) {
