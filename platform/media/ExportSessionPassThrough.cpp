@@ -92,7 +92,11 @@ class TrackCopier {
       // The first stretch copied into this track may begin before its start (the edit list hides it);
       // later stretches begin at their first key frame so the time line stays in order.
       m_leading = !m_anyWritten;
+      m_trailing = true;
+      for (qsizetype k = m_segIndex + 1; k < m_segments.size(); ++k)
+        if (!m_segments[k].empty) m_trailing = false;
       m_started = false;
+      m_stopped = false;
       for (AVPacket* p : m_gop) av_packet_free(&p);
       m_gop.clear();
       m_seekBack = av_rescale_q(1, AVRational{1, 2}, m_inTb);
@@ -189,11 +193,23 @@ class TrackCopier {
       return true;
     }
     emitOrHold(p);
+    if (m_stopped) finishSegment();
     return true;
   }
 
   void emitOrHold(AVPacket* p) {
     const int64_t pts = p->pts != AV_NOPTS_VALUE ? p->pts : p->dts;
+    if (m_stopped) {
+      av_packet_free(&p);
+      return;
+    }
+    if (!m_trailing && !m_held.empty() && pts < m_srcEnd) {
+      // Inside the time line the next stretch follows at once, so no frame may show past this end;
+      // the frames that would need one end the stretch here (the last one shown lasts a little longer).
+      m_stopped = true;
+      av_packet_free(&p);
+      return;
+    }
     if (pts >= m_srcEnd) {
       // Shown after the end, but a frame before the end may still refer to it.
       if (m_video) m_held.push_back(p);
@@ -227,7 +243,7 @@ class TrackCopier {
   int64_t m_srcStart = 0, m_srcEnd = 0, m_targetStart = 0;
   int64_t m_seekTarget = 0, m_seekBack = 0, m_streamStart = 0;
   int64_t m_lastDts = std::numeric_limits<int64_t>::min();
-  bool m_leading = true, m_started = false, m_anyWritten = false, m_done = false;
+  bool m_leading = true, m_trailing = true, m_stopped = false, m_started = false, m_anyWritten = false, m_done = false;
   std::vector<AVPacket*> m_gop;
   std::vector<AVPacket*> m_held;
   std::deque<AVPacket*> m_ready;
