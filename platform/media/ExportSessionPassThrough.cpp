@@ -28,6 +28,7 @@ class TrackCopier {
   TrackCopier(QList<AssetTrackSegment> segments, bool video) : m_segments(std::move(segments)), m_video(video) {}
   ~TrackCopier() {
     closeInput();
+    Asset_CloseInput(&m_opened);
     for (AVPacket* p : m_ready) av_packet_free(&p);
     dropHeld();
   }
@@ -36,7 +37,7 @@ class TrackCopier {
   bool addOutputStream(AVFormatContext* out, QString* error) {
     for (const AssetTrackSegment& s : m_segments) {
       if (s.empty) continue;
-      AVFormatContext* in = Asset_OpenInput(s.sourcePath, s.sourceByteLimit, error);
+      AVFormatContext* in = Asset_OpenInput(s.sourcePath, s.sourceByteLimit, error, false);
       if (!in) return false;
       if (s.sourceStreamIndex < 0 || unsigned(s.sourceStreamIndex) >= in->nb_streams) {
         Asset_CloseInput(&in);
@@ -48,7 +49,8 @@ class TrackCopier {
       avcodec_parameters_copy(m_stream->codecpar, src->codecpar);
       m_stream->codecpar->codec_tag = 0;
       m_stream->time_base = src->time_base;
-      Asset_CloseInput(&in);
+      // Kept for the first stretch: opening a long fragmented movie reads all its fragment headers.
+      m_opened = in;
       return true;
     }
     return false;
@@ -73,7 +75,12 @@ class TrackCopier {
     while (++m_segIndex < m_segments.size()) {
       const AssetTrackSegment& s = m_segments[m_segIndex];
       if (s.empty) continue;
-      m_in = Asset_OpenInput(s.sourcePath, s.sourceByteLimit, error);
+      if (m_opened) {
+        m_in = m_opened;
+        m_opened = nullptr;
+      } else {
+        m_in = Asset_OpenInput(s.sourcePath, s.sourceByteLimit, error, false);
+      }
       if (!m_in) return false;
       if (s.sourceStreamIndex < 0 || unsigned(s.sourceStreamIndex) >= m_in->nb_streams) {
         if (error) *error = QStringLiteral("The source track of %1 is missing.").arg(s.sourcePath);
@@ -238,6 +245,7 @@ class TrackCopier {
   AVStream* m_stream = nullptr;
   qsizetype m_segIndex = -1;
   AVFormatContext* m_in = nullptr;
+  AVFormatContext* m_opened = nullptr;
   int m_inStream = -1;
   AVRational m_inTb{1, 1};
   int64_t m_srcStart = 0, m_srcEnd = 0, m_targetStart = 0;
