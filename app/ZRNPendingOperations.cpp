@@ -9,10 +9,6 @@ void loadZRNRecentsMenu() {}
 void U_CheckForPreviousCrash(ZRNAppDelegate* delegate) { delegate->finishNormalApplicationStartup(); }
 void U_ClearCrashSemaphore(bool, bool) {}
 void U_WriteCrashSemaphore() {}
-// Only the preferences' share of the launch count exists so far.
-void FirstAid_CountNormalLaunch() {
-  if (gZRNAppPrefs) gZRNAppPrefs->updateNumberOfRunsCurrent();
-}
 void FirstAid_PruneDebugLogDays() {}
 
 void openDroppedFiles(const QStringList&) {}
