@@ -284,3 +284,42 @@ TEST_F(ExportSessionTest, CompositionOfTwoStretchesExportsBothInOrder) {
     EXPECT_TRUE(seen);
   }
 }
+
+TEST_F(ExportSessionTest, ExportsWhatTheMovieHoldsInTheRange) {
+  const QString folder = Test_MakeTempDir();
+  TestMovieSpec soundOnly;
+  soundOnly.seconds = 2.0;
+  soundOnly.video = false;
+  TestMovieSpec mute;
+  mute.seconds = 2.0;
+  mute.audio = false;
+  const QString soundPath = TestMovie_Make(folder, QStringLiteral("sound.m4a"), soundOnly);
+  const QString mutePath = TestMovie_Make(folder, QStringLiteral("mute.mp4"), mute);
+  ASSERT_FALSE(soundPath.isEmpty());
+  ASSERT_FALSE(mutePath.isEmpty());
+  struct Case {
+    const char* name;
+    QString source;
+    double start, length;  // length < 0: to the end
+    double expected;
+    QString streams;  // codec types, in order
+  };
+  const Case cases[] = {
+      {"range running past the end", s_source, 8.0, 5.0, 2.0, "video\naudio"},
+      {"sound only", soundPath, 0.5, -1.0, 1.5, "audio"},
+      {"picture only", mutePath, 0.0, -1.0, 2.0, "video"},
+  };
+  int n = 0;
+  for (const char* preset : {AVAssetExportPresetPassthrough, AVAssetExportPresetHighestQuality}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(testing::Message() << preset << ": " << c.name);
+      const QString out = QDir(folder).filePath(QStringLiteral("out%1.mp4").arg(n++));
+      const MediaTime length = c.length < 0 ? kMediaTimePositiveInfinity : MediaTimeMakeWithSeconds(c.length, 600);
+      auto session = makeSession(Asset::assetWithPath(c.source), preset, out,
+                                 MediaTimeRangeMake(MediaTimeMakeWithSeconds(c.start, 600), length));
+      ASSERT_EQ(runExport(session), AssetExportSessionStatus::Completed) << session->error().toStdString();
+      EXPECT_NEAR(TestMovie_Duration(out), c.expected, 0.05);
+      EXPECT_EQ(TestMovie_Probe(out, QStringLiteral("stream=codec_type")), c.streams);
+    }
+  }
+}
