@@ -323,3 +323,38 @@ TEST_F(ExportSessionTest, ExportsWhatTheMovieHoldsInTheRange) {
     }
   }
 }
+
+TEST_F(ExportSessionTest, HighestQualityMixesSoundByTheAudioMix) {
+  AssetRef asset = Asset::assetWithPath(s_source);
+  const AssetTrackRef sound = asset->tracksWithMediaType(kMediaTypeAudio).value(0);
+  ASSERT_TRUE(sound);
+  auto params = MutableAudioMixInputParameters::audioMixInputParameters(sound->trackID());
+  // Full volume for a second, faded out over the next, silent after.
+  params->setVolumeRampFromStartVolume(1.0f, 0.0f, MediaTimeRangeMake(MediaTimeMake(1, 1), MediaTimeMake(1, 1)));
+  auto mix = MutableAudioMix::audioMix();
+  mix->setInputParameters({params});
+  const QString out = QDir(Test_MakeTempDir()).filePath(QStringLiteral("mixed.mp4"));
+  auto session = makeSession(asset, AVAssetExportPresetHighestQuality, out,
+                              MediaTimeRangeMake(kMediaTimeZero, MediaTimeMake(3, 1)));
+  session->setAudioMix(mix);
+  ASSERT_EQ(runExport(session), AssetExportSessionStatus::Completed) << session->error().toStdString();
+  const QString levels = TestMovie_Run(
+      QStringLiteral("ffprobe"),
+      {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("lavfi"),
+       QStringLiteral("amovie=%1,asetnsamples=4800,astats=metadata=1:reset=1").arg(out), QStringLiteral("-show_entries"),
+       QStringLiteral("frame=pts_time:frame_tags=lavfi.astats.Overall.RMS_level"), QStringLiteral("-of"), QStringLiteral("csv=p=0")});
+  QList<QPair<double, double>> rms;  // (time, dB)
+  for (const QString& line : levels.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+    const QStringList f = line.split(QLatin1Char(','));
+    if (f.size() >= 2) rms.append({f[0].toDouble(), f[1] == QLatin1String("-inf") ? -1000.0 : f[1].toDouble()});
+  }
+  ASSERT_GT(rms.size(), 20);
+  const auto levelAt = [&](double t) {
+    for (const auto& r : rms)
+      if (r.first >= t - 1e-6) return r.second;
+    return -1000.0;
+  };
+  EXPECT_GT(levelAt(0.5), -30.0);                   // as recorded
+  EXPECT_LT(levelAt(1.5), levelAt(0.5) - 3.0);      // fading
+  EXPECT_LT(levelAt(2.5), -60.0);                   // silent
+}
