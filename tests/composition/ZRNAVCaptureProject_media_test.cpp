@@ -38,14 +38,14 @@ class CaptureProjectMediaTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     s_folder = Test_MakeTempDir(QStringLiteral("project-sources"));
-    TestMovieSpec a;
+    TestMovieRecipe a;
     a.seconds = 8.0;
     a.fragmented = true;  // as recorded
     s_first = TestMovie_Make(s_folder, QStringLiteral("first.mp4"), a);
-    TestMovieSpec b;
+    TestMovieRecipe b;
     b.seconds = 3.0;
     s_second = TestMovie_Make(s_folder, QStringLiteral("second.mp4"), b);
-    TestMovieSpec mute;
+    TestMovieRecipe mute;
     mute.seconds = 2.0;
     mute.audio = false;
     s_mute = TestMovie_Make(s_folder, QStringLiteral("mute.mp4"), mute);

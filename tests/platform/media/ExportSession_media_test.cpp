@@ -46,10 +46,10 @@ class ExportSessionTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     s_folder = Test_MakeTempDir(QStringLiteral("export-sources"));
-    TestMovieSpec spec;
-    spec.seconds = 10.0;
-    spec.keyInterval = 60;  // key frames at 0, 2, 4 ... s: 5.0 s lies between two of them
-    s_source = TestMovie_Make(s_folder, QStringLiteral("source.mp4"), spec);
+    TestMovieRecipe recipe;
+    recipe.seconds = 10.0;
+    recipe.keyInterval = 60;  // key frames at 0, 2, 4 ... s: 5.0 s lies between two of them
+    s_source = TestMovie_Make(s_folder, QStringLiteral("source.mp4"), recipe);
     s_sourceFrames = TestMovie_DecodeVideo(s_source);
   }
   static QString s_folder;
@@ -228,10 +228,10 @@ TEST_F(ExportSessionTest, FailuresEndWithStatusFourAndAReason) {
 // A recording killed mid-way: what it holds exports, and the clip decodes without errors.
 TEST_F(ExportSessionTest, TornFragmentedMovieExportsItsPlayablePart) {
   const QString folder = Test_MakeTempDir();
-  TestMovieSpec spec;
-  spec.seconds = 6.0;
-  spec.fragmented = true;
-  const QString full = TestMovie_Make(folder, QStringLiteral("rec.mp4"), spec);
+  TestMovieRecipe recipe;
+  recipe.seconds = 6.0;
+  recipe.fragmented = true;
+  const QString full = TestMovie_Make(folder, QStringLiteral("rec.mp4"), recipe);
   ASSERT_FALSE(full.isEmpty());
   QFile::resize(full, QFileInfo(full).size() * 2 / 3);
   AssetRef asset = Asset::assetWithPath(full);
@@ -287,10 +287,10 @@ TEST_F(ExportSessionTest, CompositionOfTwoStretchesExportsBothInOrder) {
 
 TEST_F(ExportSessionTest, ExportsWhatTheMovieHoldsInTheRange) {
   const QString folder = Test_MakeTempDir();
-  TestMovieSpec soundOnly;
+  TestMovieRecipe soundOnly;
   soundOnly.seconds = 2.0;
   soundOnly.video = false;
-  TestMovieSpec mute;
+  TestMovieRecipe mute;
   mute.seconds = 2.0;
   mute.audio = false;
   const QString soundPath = TestMovie_Make(folder, QStringLiteral("sound.m4a"), soundOnly);
