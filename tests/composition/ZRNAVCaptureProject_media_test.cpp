@@ -64,6 +64,7 @@ TEST_F(CaptureProjectMediaTest, JoinsSegmentsEndToEnd) {
   const AssetRef first = Asset::assetWithPath(s_first);
   const AssetRef second = Asset::assetWithPath(s_second);
   const AssetRef mute = Asset::assetWithPath(s_mute);
+  const AssetRef missing = Asset::assetWithPath(QDir(s_folder).filePath(QStringLiteral("missing.mp4")));
   const int64_t firstMs = MediaTime_Millis(first->duration());
   const int64_t secondMs = MediaTime_Millis(second->duration());
   const int64_t muteMs = MediaTime_Millis(mute->duration());
@@ -92,6 +93,8 @@ TEST_F(CaptureProjectMediaTest, JoinsSegmentsEndToEnd) {
        {"0+" + QString::number(muteMs) + " empty", QString::number(muteMs) + "+" + s + " <- second@0"}, true},
       {"clipping more than the first segment leaves it out", {second, mute}, secondMs + 500, true,
        {"0+" + QString::number(muteMs) + " <- mute@0"}, {"0+" + QString::number(muteMs) + " empty"}, true},
+      {"an unreadable segment holds no place", {missing, second}, 0, true,
+       {"0+" + s + " <- second@0"}, {"0+" + s + " <- second@0"}, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
