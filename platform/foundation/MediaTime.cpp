@@ -108,8 +108,10 @@ MediaTime MediaTimeConvertScale(const MediaTime& t, int32_t timescale) {
 
 int32_t MediaTimeCompare(const MediaTime& a, const MediaTime& b) {
   const bool av = a.isValid(), bv = b.isValid();
-  if (!av || !bv) return av == bv ? 0 : (av ? 1 : -1);
-  // Order of the special times: -inf < numbers < +inf < indefinite.
+  // An invalid time (an all-zero one, say) compares later than every valid time, so a "latest end"
+  // search is not changed by a player that has no item yet.
+  if (!av || !bv) return av == bv ? 0 : (av ? -1 : 1);
+  // Order of the special times: -inf < numbers < +inf < indefinite < invalid.
   auto rank = [](const MediaTime& t) {
     if (t.isNegativeInfinity()) return 0;
     if (t.isPositiveInfinity()) return 2;

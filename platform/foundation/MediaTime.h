@@ -46,7 +46,7 @@ MediaTime MediaTimeMakeWithSeconds(double seconds, int32_t preferredTimescale);
 double MediaTimeGetSeconds(const MediaTime& t);
 // The time with another timescale, rounded half away from zero; special times pass unchanged.
 MediaTime MediaTimeConvertScale(const MediaTime& t, int32_t timescale);
-// -1, 0 or 1. Invalid times compare equal to each other and below every valid time.
+// -1, 0 or 1. Order: -inf < numbers < +inf < indefinite < invalid; invalid times equal each other.
 int32_t MediaTimeCompare(const MediaTime& a, const MediaTime& b);
 MediaTime MediaTimeAdd(const MediaTime& a, const MediaTime& b);
 MediaTime MediaTimeSubtract(const MediaTime& a, const MediaTime& b);
