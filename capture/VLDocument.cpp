@@ -1,15 +1,15 @@
 #include "capture/VLDocument.h"
 
 #include "app/ZRNFileFunctions.h"
+#include "app/ZRNAppPrefs.h"
 #include "app/ZRNJSONBridge.h"
 #include "app/ZRNLogger.h"
+#include "app/ZRNSystemFunctions.h"
 #include "capture/ZRNTagRecord.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
-#include <QSysInfo>
 
 #include <algorithm>
 #include <cfloat>
@@ -24,21 +24,8 @@ VLDocumentJobFactory& jobFactory() {
   return factory;
 }
 
-// The operating system's version as "major.minor.patch".
-QString U_CurrentOSVersion() {
-  const QStringList parts = QSysInfo::kernelVersion().split(QRegularExpression(QStringLiteral("[^0-9]+")), Qt::SkipEmptyParts);
-  const auto part = [&parts](int i) { return i < parts.size() ? parts.at(i).toLongLong() : 0LL; };
-  return QStringLiteral("%1.%2.%3").arg(part(0)).arg(part(1)).arg(part(2));
-}
-
-QString U_CurrentMachineModel() {
-  QFile product(QStringLiteral("/sys/class/dmi/id/product_name"));
-  if (product.open(QIODevice::ReadOnly)) {
-    const QString name = QString::fromUtf8(product.readAll()).trimmed();
-    if (!name.isEmpty()) return name;
-  }
-  return QSysInfo::currentCpuArchitecture();
-}
+// The platform's identifier of the H.264 video codec, the one codec the recorder writes.
+const QString kVideoCodecTypeH264 = QStringLiteral("avc1");
 
 QVariant int64Value(int64_t v) { return QVariant::fromValue<qint64>(v); }
 
@@ -94,8 +81,8 @@ bool VLStoredJobRecord::cancelled() const { return readBool(m_dictionary, QStrin
 
 VLDocument::VLDocument()
     : m_docCaptureDate(QDateTime::currentDateTime()),
-      m_captureMacOS(U_CurrentOSVersion()),
-      m_captureMachine(U_CurrentMachineModel()),
+      m_captureMacOS(Sys_OSVersionString()),
+      m_captureMachine(Sys_MachineModel()),
       m_captureApp(QStringLiteral("Velmora")),
       m_appVersion(QStringLiteral(VELMORA_VERSION_STRING)) {}
 
@@ -110,7 +97,32 @@ void VLDocument::setWindowController(VLDocumentWindowController* controller) {
   m_windowController = m_windowObject ? controller : nullptr;
 }
 
-void VLDocument::U_LoadCaptureProperties() {}
+void VLDocument::U_LoadCaptureProperties() {
+  if (gZRNAppPrefs) U_LoadCaptureProperties(*gZRNAppPrefs);
+}
+
+void VLDocument::U_LoadCaptureProperties(const ZRNAppPrefs& prefs) {
+  m_segmentSeconds = static_cast<float>(prefs.fragmentSeconds());
+  m_captureFileType = prefs.captureFileType();
+  m_segmentKBPS = prefs.segmentKBPS();
+  m_initialMillisToClip = prefs.numInitialMillisToReject();
+  m_videoCodecType = kVideoCodecTypeH264;
+  m_cameraUID = prefs.cameraUID();
+  m_cameraName = prefs.cameraName();
+  m_cameraIndex = prefs.cameraIndex();
+  m_cameraPresetIndex = prefs.capturePresetIndex();
+  m_frameSize = prefs.movieSize();
+  m_videoFPS = prefs.captureFPS();
+  m_captureMediaSubType = prefs.captureMediaSubType();
+  m_hasAudioDevice = prefs.hasAudioDevice();
+  m_captureAudio = prefs.captureAudio();
+  m_microphoneUID = prefs.microphoneUID();
+  m_microphoneName = prefs.microphoneName();
+  m_microphoneIsBuiltIn = prefs.microphoneIsBuiltIn();
+  m_microphoneIndex = prefs.microphoneIndex();
+  m_micPresetIndex = prefs.microphonePresetIndex();
+  m_audioCaptureRate = prefs.microphoneCaptureRate();
+}
 
 QVariantMap VLDocument::dictionaryToSave() const {
   QVariantMap dict;

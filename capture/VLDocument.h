@@ -22,6 +22,8 @@
 #include <functional>
 #include <memory>
 
+class ZRNAppPrefs;
+
 inline const QString kVLPackageExtension = QStringLiteral("vlvidcapb");
 inline const QString kVLSettingsBaseName = QStringLiteral("VLSettings");
 inline const QString kVLSettingsExtension = QStringLiteral("json");
@@ -149,8 +151,10 @@ class VLDocument {
   VLDocumentWindowController* windowController() const;
   void setWindowController(VLDocumentWindowController* controller);
 
-  // Copies the capture settings of the preferences into the document (at recording start).
+  // Copies the capture settings of the preferences into the document (at recording start); the origin
+  // fields, the date and the version keep their values.
   void U_LoadCaptureProperties();
+  void U_LoadCaptureProperties(const ZRNAppPrefs& prefs);
 
   // The settings dictionary, keys entered in file order; see the rules in VLDocument.cpp.
   QVariantMap dictionaryToSave() const;

@@ -1,7 +1,9 @@
 #include "capture/VLDocument.h"
 
 #include "app/ScopedTimeZone.h"
+#include "app/ZRNAppPrefs.h"
 #include "app/ZRNJSONBridge.h"
+#include "app/ZRNSystemFunctions.h"
 #include "capture/ZRNGoalTag.h"
 #include "capture/ZRNMatchPeriod.h"
 #include "capture/ZRNTagRecord.h"
@@ -96,8 +98,8 @@ TEST(VLDocument, NewDocumentDefaults) {
   VLDocument doc;
   EXPECT_EQ(doc.versionNum(), 1001007);
   EXPECT_EQ(doc.captureApp(), QStringLiteral("Velmora"));
-  EXPECT_FALSE(doc.captureMacOS().isEmpty());
-  EXPECT_FALSE(doc.captureMachine().isEmpty());
+  EXPECT_EQ(doc.captureMacOS(), Sys_OSVersionString());
+  EXPECT_EQ(doc.captureMachine(), Sys_MachineModel());
   EXPECT_FALSE(doc.appVersion().isEmpty());
   EXPECT_GE(doc.docCaptureDate(), before);
   EXPECT_TRUE(doc.jobsArray().isEmpty());
@@ -110,6 +112,55 @@ TEST(VLDocument, NewDocumentDefaults) {
   EXPECT_FALSE(saved.contains(QStringLiteral("exportJobs")));
   EXPECT_FALSE(saved.contains(QStringLiteral("tags")));
   EXPECT_FALSE(saved.contains(QStringLiteral("VLCameraName")));
+}
+
+TEST(VLDocument, CapturePropertiesComeFromThePreferences) {
+  ZRNAppPrefs prefs;
+  prefs.setFragmentSeconds(3);
+  prefs.setCaptureFileType(QStringLiteral("video/mp4"));
+  prefs.setSegmentKBPS(6000);
+  prefs.setNumInitialMillisToReject(250);
+  prefs.setCameraUID(QStringLiteral("cam-uid"));
+  prefs.setCameraName(QStringLiteral("Cam"));
+  prefs.setCameraIndex(2);
+  prefs.setCapturePresetIndex(4);
+  prefs.setMovieSize(QSizeF(1280, 720));
+  prefs.setCaptureFPS(25.0f);
+  prefs.setCaptureMediaSubType(0x79757673);
+  prefs.setHasAudioDevice(true);
+  prefs.setCaptureAudio(true);
+  prefs.setMicrophoneUID(QStringLiteral("mic-uid"));
+  prefs.setMicrophoneName(QStringLiteral("Mic"));
+  prefs.setMicrophoneIsBuiltIn(true);
+  prefs.setMicrophoneIndex(1);
+  prefs.setMicrophonePresetIndex(2);
+  prefs.setMicrophoneCaptureRate(48000);
+  auto doc = FixedDocument();
+  doc->U_LoadCaptureProperties(prefs);
+  EXPECT_EQ(doc->segmentSeconds(), 3.0f);
+  EXPECT_EQ(doc->captureFileType(), QStringLiteral("video/mp4"));
+  EXPECT_EQ(doc->segmentKBPS(), 6000);
+  EXPECT_EQ(doc->initialMillisToClip(), 250);
+  EXPECT_EQ(doc->videoCodecType(), QStringLiteral("avc1"));
+  EXPECT_EQ(doc->cameraUID(), QStringLiteral("cam-uid"));
+  EXPECT_EQ(doc->cameraName(), QStringLiteral("Cam"));
+  EXPECT_EQ(doc->cameraIndex(), 2);
+  EXPECT_EQ(doc->cameraPresetIndex(), 4);
+  EXPECT_EQ(doc->frameSize(), QSizeF(1280, 720));
+  EXPECT_EQ(doc->videoFPS(), 25.0f);
+  EXPECT_EQ(doc->captureMediaSubType(), 0x79757673u);
+  EXPECT_TRUE(doc->hasAudioDevice());
+  EXPECT_TRUE(doc->captureAudio());
+  EXPECT_EQ(doc->microphoneUID(), QStringLiteral("mic-uid"));
+  EXPECT_EQ(doc->microphoneName(), QStringLiteral("Mic"));
+  EXPECT_TRUE(doc->microphoneIsBuiltIn());
+  EXPECT_EQ(doc->microphoneIndex(), 1);
+  EXPECT_EQ(doc->micPresetIndex(), 2);
+  EXPECT_EQ(doc->audioCaptureRate(), 48000.0);
+  // The origin, the date and the version are the document's own.
+  EXPECT_EQ(doc->captureMachine(), QStringLiteral("Test Machine"));
+  EXPECT_EQ(doc->docCaptureDate(), FixedDocument()->docCaptureDate());
+  EXPECT_EQ(doc->versionNum(), 1001007);
 }
 
 TEST(VLDocument, OmissionRules) {
