@@ -10,6 +10,7 @@ VL_ExportJobRecord::VL_ExportJobRecord() = default;
 VL_ExportJobRecord::VL_ExportJobRecord(ExportSettingsRef settings) : ZRN_JobRecord(std::move(settings)) {
   const QString title = activityTitle(activityType());
   if (!title.isEmpty()) setTitle(title);
+  m_badgeOverlayProject = std::make_shared<ZRNAVCaptureProject>();
 }
 
 VL_ExportJobRecord::VL_ExportJobRecord(const QVariantMap& saved) : ZRN_JobRecord(saved) {}

@@ -2,15 +2,14 @@
 // The export job of a session: its texts and badge by activity type, its overlay project and its export
 // session.
 
+#include "composition/ZRNAVCaptureProject.h"
 #include "composition/ZRN_JobRecord.h"
+#include "platform/media/Composition.h"
+#include "platform/media/ExportSession.h"
 
 #include <QColor>
 
 #include <memory>
-
-class ExportSession;
-class ZRNAVCaptureProject;
-class MutableComposition;
 
 class VL_ExportJobRecord : public ZRN_JobRecord {
   Q_OBJECT
@@ -37,10 +36,10 @@ class VL_ExportJobRecord : public ZRN_JobRecord {
   void setShowBadge(bool show) { m_showBadge = show; }
   std::shared_ptr<ZRNAVCaptureProject> badgeOverlayProject() const { return m_badgeOverlayProject; }
   void setBadgeOverlayProject(std::shared_ptr<ZRNAVCaptureProject> project) { m_badgeOverlayProject = std::move(project); }
-  std::shared_ptr<ExportSession> exportSession() const { return m_exportSession; }
-  void setExportSession(std::shared_ptr<ExportSession> session) { m_exportSession = std::move(session); }
-  std::shared_ptr<MutableComposition> exportComposition() const { return m_exportComposition; }
-  void setExportComposition(std::shared_ptr<MutableComposition> c) { m_exportComposition = std::move(c); }
+  AssetExportSessionRef exportSession() const { return m_exportSession; }
+  void setExportSession(AssetExportSessionRef session) { m_exportSession = std::move(session); }
+  MutableCompositionRef exportComposition() const { return m_exportComposition; }
+  void setExportComposition(MutableCompositionRef c) { m_exportComposition = std::move(c); }
 
   QString defaultClipTitle() const;
   QString descriptionString() const override;
@@ -51,6 +50,6 @@ class VL_ExportJobRecord : public ZRN_JobRecord {
  private:
   bool m_showBadge = false;
   std::shared_ptr<ZRNAVCaptureProject> m_badgeOverlayProject;
-  std::shared_ptr<ExportSession> m_exportSession;
-  std::shared_ptr<MutableComposition> m_exportComposition;
+  AssetExportSessionRef m_exportSession;
+  MutableCompositionRef m_exportComposition;
 };

@@ -26,24 +26,65 @@ PlayerItem::~PlayerItem() {
 }
 
 std::shared_ptr<PlayerItem> PlayerItem::itemWithPath(const QString& moviePath) {
+  return itemWithAsset(Asset::assetWithPath(moviePath));
+}
+
+std::shared_ptr<PlayerItem> PlayerItem::itemWithAsset(const AssetRef& asset) {
   std::shared_ptr<PlayerItem> item(new PlayerItem());
+  item->m_asset = asset;
   std::weak_ptr<PlayerItem> weak = item;
-  Dispatch_GlobalAsync([weak, moviePath] {
-    std::vector<MediaSourceInfo> infos{Decoder_ProbeFile(moviePath)};
-    Dispatch_MainAsync([weak, moviePath, infos] {
-      auto item = weak.lock();
-      if (!item) return;
-      const MediaSourceInfo& info = infos.front();
-      if (info.ok) {
-        const MediaTime duration = info.duration.isNumeric() ? info.duration : kMediaTimeZero;
-        item->m_segments = {PlayerSegment{moviePath, MediaTimeRangeMake(kMediaTimeZero, duration),
-                                          MediaTimeRangeMake(kMediaTimeZero, duration)}};
-        item->m_duration = duration;
-      }
-      item->U_FinishLoading(infos);
-    });
-  });
+  asset->loadValuesAsynchronouslyForKeys(
+      {QString::fromLatin1(kAssetKeyTracks), QString::fromLatin1(kAssetKeyDuration)}, [weak] {
+        if (auto item = weak.lock()) item->U_FinishLoadingAsset();
+      });
   return item;
+}
+
+namespace {
+std::vector<PlayerSegment> U_SegmentsOfTrack(const AssetTrackRef& track) {
+  std::vector<PlayerSegment> segments;
+  if (!track) return segments;
+  for (const AssetTrackSegment& s : track->segments()) {
+    PlayerSegment segment;
+    if (!s.empty) segment.sourcePath = s.sourcePath;
+    segment.sourceRange = s.timeMapping.source;
+    segment.targetRange = s.timeMapping.target;
+    segments.push_back(segment);
+  }
+  return segments;
+}
+}  // namespace
+
+void PlayerItem::U_FinishLoadingAsset() {
+  QString error;
+  if (m_asset->statusOfValueForKey(QString::fromLatin1(kAssetKeyTracks), &error) != KeyValueStatus::Loaded) {
+    m_status = PlayerItemStatus::Failed;
+    m_error = error.isEmpty() ? QStringLiteral("the movie cannot be read") : error;
+    emit statusChanged();
+    return;
+  }
+  const QList<AssetTrackRef> video = m_asset->tracksWithMediaType(QString::fromLatin1(kMediaTypeVideo));
+  const QList<AssetTrackRef> audio = m_asset->tracksWithMediaType(QString::fromLatin1(kMediaTypeAudio));
+  m_videoSegments = U_SegmentsOfTrack(video.value(0));
+  m_audioSegments = U_SegmentsOfTrack(audio.value(0));
+  m_duration = m_asset->duration();
+  if (!m_duration.isNumeric()) m_duration = kMediaTimeZero;
+  std::vector<MediaSourceInfo> infos;
+  MediaSourceInfo info;
+  info.ok = !m_videoSegments.empty() || !m_audioSegments.empty();
+  info.hasVideo = !m_videoSegments.empty();
+  info.hasAudio = !m_audioSegments.empty();
+  if (info.hasVideo) {
+    const QSizeF size = video.first()->naturalSize();
+    info.videoSize = QSize(qRound(size.width()), qRound(size.height()));
+    const float fps = video.first()->nominalFrameRate();
+    info.frameDuration = fps > 0 ? MediaTimeMakeWithSeconds(1.0 / fps, 600000) : MediaTimeMake(1, 30);
+    // A whole-number rate keeps exact picture times.
+    if (fps > 0 && std::abs(fps - std::round(fps)) < 1e-3) info.frameDuration = MediaTimeMake(1, static_cast<int32_t>(std::round(fps)));
+  }
+  if (!info.ok) info.error = QStringLiteral("no audio or video");
+  infos.push_back(info);
+  U_FinishLoading(infos);
 }
 
 std::shared_ptr<PlayerItem> PlayerItem::itemWithSegments(std::vector<PlayerSegment> segments,
@@ -52,10 +93,11 @@ std::shared_ptr<PlayerItem> PlayerItem::itemWithSegments(std::vector<PlayerSegme
   MediaTime end = kMediaTimeZero;
   for (const PlayerSegment& segment : segments) end = MediaTimeMaximum(end, segment.targetRange.end());
   item->m_duration = duration.isNumeric() ? duration : end;
-  item->m_segments = std::move(segments);
+  item->m_videoSegments = segments;
+  item->m_audioSegments = std::move(segments);
   std::weak_ptr<PlayerItem> weak = item;
   QStringList paths;
-  for (const PlayerSegment& segment : item->m_segments)
+  for (const PlayerSegment& segment : item->m_videoSegments)
     if (!segment.isEmpty() && !paths.contains(segment.sourcePath)) paths << segment.sourcePath;
   Dispatch_GlobalAsync([weak, paths] {
     std::vector<MediaSourceInfo> infos;
@@ -83,7 +125,7 @@ void PlayerItem::U_FinishLoading(const std::vector<MediaSourceInfo>& infos) {
     m_hasAudio = m_hasAudio || info.hasAudio;
   }
   // A composition of nothing but empty ranges still plays (black and silence).
-  const bool onlyEmpty = infos.empty() && !m_segments.empty();
+  const bool onlyEmpty = infos.empty() && !m_videoSegments.empty();
   if (!anyOk && !onlyEmpty) {
     m_status = PlayerItemStatus::Failed;
     if (m_error.isEmpty()) m_error = QStringLiteral("nothing to play");
@@ -92,7 +134,8 @@ void PlayerItem::U_FinishLoading(const std::vector<MediaSourceInfo>& infos) {
   }
   if (m_hasVideo || onlyEmpty) {
     m_hasVideo = true;
-    m_video = std::make_unique<Decoder>(MediaType::Video, m_segments);
+    if (m_videoSegments.empty()) m_videoSegments = {PlayerSegment{QString(), kMediaTimeRangeZero, MediaTimeRangeMake(kMediaTimeZero, m_duration)}};
+    m_video = std::make_unique<Decoder>(MediaType::Video, m_videoSegments);
     auto posted = m_tickPosted;
     std::weak_ptr<PlayerItem> weak = weak_from_this();
     m_video->setReadyHandler([weak, posted] {
@@ -219,7 +262,7 @@ Decoder* PlayerItem::U_AudioDecoder(const DecoderAudioFormat& format) {
   if (!m_hasAudio || m_status != PlayerItemStatus::ReadyToPlay) return nullptr;
   if (!m_audio || format.sampleRate != m_audioFormat.sampleRate || format.channels != m_audioFormat.channels) {
     m_audioFormat = format;
-    m_audio = std::make_unique<Decoder>(MediaType::Audio, m_segments, format);
+    m_audio = std::make_unique<Decoder>(MediaType::Audio, m_audioSegments, format);
   }
   m_audio->seek(currentTime(), kMediaTimeZero);
   return m_audio.get();

@@ -5,6 +5,7 @@
 // to play by itself.
 
 #include "platform/foundation/MediaTime.h"
+#include "platform/media/Asset.h"
 #include "platform/media/Decoder.h"
 #include "platform/media/SampleBuffer.h"
 
@@ -32,7 +33,10 @@ class PlayerItem : public QObject, public std::enable_shared_from_this<PlayerIte
 
   // The item loads on a worker; status() turns ReadyToPlay (or Failed) on the main queue.
   static std::shared_ptr<PlayerItem> itemWithPath(const QString& moviePath);
-  // Segments in item time; the item's duration is the end of the last one unless given.
+  // A movie file asset or a composition: pictures from its first video track, sound from its first
+  // sound track, each track's segments mapping item time to source time.
+  static std::shared_ptr<PlayerItem> itemWithAsset(const AssetRef& asset);
+  // The same segments for pictures and sound; the item's duration is the end of the last one unless given.
   static std::shared_ptr<PlayerItem> itemWithSegments(std::vector<PlayerSegment> segments,
                                                       const MediaTime& duration = kMediaTimeInvalid);
   ~PlayerItem() override;
@@ -42,7 +46,9 @@ class PlayerItem : public QObject, public std::enable_shared_from_this<PlayerIte
   MediaTime duration() const { return m_duration; }
   // Item time now: the timebase's anchor moved on by the host clock at the current rate.
   MediaTime currentTime() const;
-  const std::vector<PlayerSegment>& segments() const { return m_segments; }
+  AssetRef asset() const { return m_asset; }
+  const std::vector<PlayerSegment>& videoSegments() const { return m_videoSegments; }
+  const std::vector<PlayerSegment>& audioSegments() const { return m_audioSegments; }
   bool hasVideo() const { return m_hasVideo; }
   bool hasAudio() const { return m_hasAudio; }
   QSize presentationSize() const { return m_presentationSize; }
@@ -75,6 +81,7 @@ class PlayerItem : public QObject, public std::enable_shared_from_this<PlayerIte
   friend class Player;
   PlayerItem();
   void U_FinishLoading(const std::vector<MediaSourceInfo>& infos);
+  void U_FinishLoadingAsset();
   void U_ScheduleTick();
   void U_Tick();
   void U_CompleteSeek(bool finished);
@@ -91,7 +98,9 @@ class PlayerItem : public QObject, public std::enable_shared_from_this<PlayerIte
 
   PlayerItemStatus m_status = PlayerItemStatus::Unknown;
   QString m_error;
-  std::vector<PlayerSegment> m_segments;
+  AssetRef m_asset;
+  std::vector<PlayerSegment> m_videoSegments;
+  std::vector<PlayerSegment> m_audioSegments;
   MediaTime m_duration = kMediaTimeInvalid;
   MediaTime m_frameDuration = MediaTimeMake(1, 30);
   QSize m_presentationSize;

@@ -1,6 +1,7 @@
 #include "platform/media/Player.h"
 
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/media/Composition.h"
 #include "platform/media/PlayerItem.h"
 #include "support/TestSupport.h"
 #include "PlayerTestMovie.h"
@@ -214,6 +215,30 @@ TEST_F(PlayerMedia, SegmentsMapItemTimeToSourceTime) {
   player.setRate(2.0f);
   ASSERT_TRUE(Test_WaitUntil([&] { return ended; }));
   EXPECT_TRUE(showsPicture(*item, at(3.4999)));
+}
+
+TEST_F(PlayerMedia, CompositionItemPlaysItsSegmentsAndEmptyRanges) {
+  AssetRef source = Asset::assetWithPath(*s_movie);
+  MutableCompositionRef composition = MutableComposition::composition();
+  ASSERT_TRUE(composition->insertTimeRange(MediaTimeRangeMake(MediaTimeMake(1, 1), MediaTimeMake(1, 1)), source, kMediaTimeZero));
+  ASSERT_TRUE(composition->insertTimeRange(MediaTimeRangeMake(MediaTimeMake(3, 1), MediaTimeMake(1, 2)), source, MediaTimeMake(1, 1)));
+  composition->insertEmptyTimeRange(MediaTimeRangeMake(MediaTimeMake(1, 1), MediaTimeMake(1, 2)));
+  auto item = PlayerItem::itemWithAsset(composition);
+  ASSERT_TRUE(Test_WaitUntil([&] { return item->status() != PlayerItemStatus::Unknown; }));
+  ASSERT_EQ(item->status(), PlayerItemStatus::ReadyToPlay) << item->errorString().toStdString();
+  EXPECT_EQ(MediaTime_Millis(item->duration()), 2000);
+  EXPECT_TRUE(item->hasAudio());
+  Player player(item);
+  const std::pair<double, double> cases[] = {{0.5, 1.5}, {1.2, -1}, {1.75, 3.25}};
+  for (const auto& [target, source] : cases) {
+    SCOPED_TRACE(target);
+    ASSERT_TRUE(seekExactly(player, target));
+    if (source < 0) {
+      EXPECT_EQ(item->currentVideoFrame(), nullptr);
+    } else {
+      EXPECT_TRUE(showsPicture(*item, at(source)));
+    }
+  }
 }
 
 }  // namespace
