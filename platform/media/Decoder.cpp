@@ -83,6 +83,7 @@ class MediaFileReader {
 
   bool isOpen() const { return m_open; }
   const QString& path() const { return m_path; }
+  void setByteLimit(int64_t limit) { m_byteLimit = limit; }
   MediaTime frameDuration() const { return m_frameDuration; }
   AVCodecContext* codec() const { return m_codec; }
   MediaTime timeOf(int64_t ticks) const { return U_TimeFromTicks(ticks, m_stream->time_base); }
@@ -105,6 +106,11 @@ class MediaFileReader {
       if (rc != AVERROR(EAGAIN)) return rc;
       if (m_draining) return AVERROR_EOF;
       rc = av_read_frame(m_format, m_packet);
+      // Data past the readable length belongs to a fragment that is not complete yet.
+      if (rc >= 0 && m_byteLimit >= 0 && m_packet->pos >= 0 && m_packet->pos + m_packet->size > m_byteLimit) {
+        av_packet_unref(m_packet);
+        rc = AVERROR_EOF;
+      }
       if (rc < 0) {
         // End of file (or a truncated fragment): hand the decoder what it still holds.
         m_draining = true;
@@ -125,6 +131,7 @@ class MediaFileReader {
   int m_streamIndex = -1;
   bool m_open = false;
   bool m_draining = false;
+  int64_t m_byteLimit = -1;
   MediaTime m_frameDuration = MediaTimeMake(1, 30);
 };
 
@@ -302,7 +309,7 @@ void Decoder::run() {
               startItem = MediaTimeSubtract(segment.targetRange.end(), MediaTimeMake(1, 1000));
               if (m_type == MediaType::Video) m_dropBefore = startItem;
             }
-            if (MediaFileReader* reader = readerFor(segment.sourcePath)) reader->seek(U_SourceTime(segment, startItem));
+            if (MediaFileReader* reader = readerFor(segment)) reader->seek(U_SourceTime(segment, startItem));
           }
         }
         if (m_threadAtEnd) {
@@ -317,10 +324,15 @@ void Decoder::run() {
   }
 }
 
-MediaFileReader* Decoder::readerFor(const QString& path) {
+MediaFileReader* Decoder::readerFor(const PlayerSegment& segment) {
+  const QString& path = segment.sourcePath;
   for (auto& reader : m_readers)
-    if (reader->path() == path) return reader->isOpen() ? reader.get() : nullptr;
+    if (reader->path() == path) {
+      reader->setByteLimit(segment.sourceByteLimit);
+      return reader->isOpen() ? reader.get() : nullptr;
+    }
   m_readers.push_back(std::make_unique<MediaFileReader>(path, m_type));
+  m_readers.back()->setByteLimit(segment.sourceByteLimit);
   if (!m_readers.back()->isOpen()) {
     Platform_Log(QStringLiteral("Player: cannot decode %1").arg(path));
     return nullptr;
@@ -333,7 +345,7 @@ void Decoder::startSegment(size_t index, const MediaTime& dropBefore) {
   m_dropBefore = dropBefore;
   const PlayerSegment& segment = m_segments[index];
   if (!segment.isEmpty())
-    if (MediaFileReader* reader = readerFor(segment.sourcePath)) reader->seek(segment.sourceRange.start);
+    if (MediaFileReader* reader = readerFor(segment)) reader->seek(segment.sourceRange.start);
 }
 
 void Decoder::advanceSegment() {
@@ -357,7 +369,7 @@ void Decoder::advanceSegment() {
 void Decoder::produceOne() {
   const uint64_t generation = m_threadGeneration;
   const PlayerSegment& segment = m_segments[m_segmentIndex];
-  MediaFileReader* reader = segment.isEmpty() ? nullptr : readerFor(segment.sourcePath);
+  MediaFileReader* reader = segment.isEmpty() ? nullptr : readerFor(segment);
 
   if (!reader) {
     // An empty range (or a source that cannot be read): black once, or silence block by block.

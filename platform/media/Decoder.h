@@ -26,6 +26,9 @@ struct PlayerSegment {
   QString sourcePath;  // empty for an empty range
   MediaTimeRange sourceRange;
   MediaTimeRange targetRange;
+  // Bytes of the source that may be read (a file still being written ends in a partial fragment);
+  // -1 for the whole file.
+  int64_t sourceByteLimit = -1;
   bool isEmpty() const { return sourcePath.isEmpty(); }
 };
 
@@ -93,7 +96,7 @@ class Decoder {
   void produceOne();
   void startSegment(size_t index, const MediaTime& dropBefore);
   void advanceSegment();
-  MediaFileReader* readerFor(const QString& path);
+  MediaFileReader* readerFor(const PlayerSegment& segment);
   bool push(DecodedUnit unit, uint64_t generation);
   bool hasRoomLocked() const;
   void emitAudio(const uint8_t* const* data, int samples, const PlayerSegment& segment, const MediaTime& itemTime,

@@ -49,6 +49,7 @@ std::vector<PlayerSegment> U_SegmentsOfTrack(const AssetTrackRef& track) {
     if (!s.empty) segment.sourcePath = s.sourcePath;
     segment.sourceRange = s.timeMapping.source;
     segment.targetRange = s.timeMapping.target;
+    segment.sourceByteLimit = s.sourceByteLimit;
     segments.push_back(segment);
   }
   return segments;

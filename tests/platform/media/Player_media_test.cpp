@@ -7,6 +7,7 @@
 #include "PlayerTestMovie.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -239,6 +240,33 @@ TEST_F(PlayerMedia, CompositionItemPlaysItsSegmentsAndEmptyRanges) {
       EXPECT_TRUE(showsPicture(*item, at(source)));
     }
   }
+}
+
+TEST_F(PlayerMedia, TruncatedMovieStillPlaysWhatIsReadable) {
+  // A writer killed mid-fragment leaves a file that ends in a partial fragment.
+  const QString cut = *s_folder + QStringLiteral("/cut.mp4");
+  QFile source(*s_movie);
+  ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+  QFile target(cut);
+  ASSERT_TRUE(target.open(QIODevice::WriteOnly));
+  target.write(source.read(source.size() * 6 / 10));
+  target.close();
+  auto item = readyItem(cut);
+  ASSERT_EQ(item->status(), PlayerItemStatus::ReadyToPlay);
+  Player player(item);
+  ASSERT_TRUE(seekExactly(player, 1.0));
+  EXPECT_TRUE(showsPicture(*item, at(1.0)));
+  // Seeking into or past the damaged end finishes, on a picture that decoded cleanly.
+  for (double t : {3.9, 2.2}) {
+    ASSERT_TRUE(seekExactly(player, t));
+    const double shown = MediaTimeGetSeconds(item->currentVideoFrameTime());
+    EXPECT_LE(shown, t);
+  }
+  bool ended = false;
+  QObject::connect(item.get(), &PlayerItem::didPlayToEnd, [&] { ended = true; });
+  ASSERT_TRUE(seekExactly(player, 1.5));
+  player.setRate(4.0f);
+  EXPECT_TRUE(Test_WaitUntil([&] { return ended; }));
 }
 
 }  // namespace
