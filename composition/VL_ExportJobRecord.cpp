@@ -5,11 +5,6 @@
 
 #include <QFileInfo>
 
-namespace {
-// Session documents load their saved jobs as export jobs from the start of the program on.
-const bool gRegisteredWithDocument = (VL_ExportJobRecord::registerWithDocument(), true);
-}  // namespace
-
 VL_ExportJobRecord::VL_ExportJobRecord() = default;
 
 VL_ExportJobRecord::VL_ExportJobRecord(ExportSettingsRef settings) : ZRN_JobRecord(std::move(settings)) {
