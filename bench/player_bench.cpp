@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
+#include <QTimer>
 
 #include <benchmark/benchmark.h>
 
@@ -30,11 +31,14 @@ constexpr double kPlaySeconds = 20.0;
 
 QString gMovie;
 
+// Runs the event loop (sleeping between events, so the wait itself costs no CPU) until done.
 bool U_Wait(const std::function<bool()>& done, int timeoutMs = 30000) {
   QDeadlineTimer deadline(timeoutMs);
+  QTimer poll;
+  poll.start(2);
   while (!done()) {
     if (deadline.hasExpired()) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
   }
   return true;
 }
