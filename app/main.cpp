@@ -1,6 +1,3 @@
-#include <QApplication>
+#include "app/ZRNAppDelegate.h"
 
-int main(int argc, char* argv[]) {
-  QApplication app(argc, argv);
-  return 0;
-}
+int main(int argc, char* argv[]) { return ZRNApplicationMain(argc, argv); }

@@ -250,6 +250,7 @@ TEST_F(PrefsTest, DamagedDefaultsFileIsMovedAsideNotOverwritten) {
   UserDefaults::resetStandard();
   const QString path = StandardLocations::preferencesFilePath();
   const QByteArray garbage("<?xml version=\"1.0\"?><plist><dict><key>ZRNCameraUID</key>");
+  QDir().mkpath(QFileInfo(path).absolutePath());
   {
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -374,4 +375,23 @@ TEST_F(PrefsTest, SaveAsBadgeImageWritesUserBadgePNG) {
   EXPECT_EQ(prefs.badgeImageURL().toLocalFile(), userBadge);
   // Temporary copies stay, each under its own free name.
   EXPECT_EQ(QDir(temp).entryList(QDir::Files), (QStringList{QStringLiteral("bufBadge.png"), QStringLiteral("bufBadge_1.png")}));
+}
+
+TEST_F(PrefsTest, UserResourcesBlockedByAFileAnswerNothing) {
+  QDir(userResourcesPath()).removeRecursively();
+  QDir().mkpath(userResourcesPath());
+  QFile blocker(userResourcesPath() + QStringLiteral("/badge_overlay"));
+  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  blocker.close();
+  EXPECT_TRUE(prefs.badgeTemplateURL().isEmpty());
+  EXPECT_FALSE(prefs.copyFile(QUrl::fromLocalFile(Test_SourcePath(QStringLiteral("resources/overlays/badge_template.json"))),
+                              QStringLiteral("badge_template.json"), QStringLiteral("badge_overlay")));
+
+  QDir(userResourcesPath()).removeRecursively();
+  QFile top(userResourcesPath());
+  ASSERT_TRUE(top.open(QIODevice::WriteOnly));
+  top.close();
+  EXPECT_TRUE(prefs.U_GetUserResourcesURL(true).isEmpty());
+  EXPECT_TRUE(prefs.badgeImageURL().isEmpty());
+  QFile::remove(userResourcesPath());
 }

@@ -1,0 +1,325 @@
+#include "app/ZRNAppDelegate.h"
+
+#include "app/ZRNAppPrefs.h"
+#include "app/ZRNAppSetup.h"
+#include "app/ZRNLogger.h"
+#include "app/ZRNPendingOperations.h"
+#include "firstaid/FirstAidLaunch.h"
+#include "platform/foundation/DispatchQueue.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/media/SampleBuffer.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSocketNotifier>
+
+#include <algorithm>
+#include <csignal>
+#include <mutex>
+#include <sys/socket.h>
+#include <unistd.h>
+
+ZRNAppDelegate* gZRNAppDelegate = nullptr;
+ZRNAppSetup* gZRNAppSetup = nullptr;
+
+namespace {
+const QString kHVNoteDate = QStringLiteral("HVNoteDate");
+const QString kVideo = QString::fromLatin1(kMediaTypeVideo);
+const QString kAudio = QString::fromLatin1(kMediaTypeAudio);
+constexpr int kAlertCameraAccessDenied = 20015;
+constexpr int kAlertConfirmStopRecording = 20007;
+constexpr int kAlertFirstButton = -1000;
+constexpr int kAlertCancelButton = -1001;
+}  // namespace
+
+void ZRNAppDelegate::initialize() {
+  static std::once_flag once;
+  std::call_once(once, Prefs_RegisterDefaultPrefs);
+}
+
+ZRNAppDelegate::ZRNAppDelegate() {
+  initialize();
+  m_filenamesToOpen.reserve(8);
+  m_fAppDidFinishLaunching = false;
+  gZRNAppDelegate = this;
+  recordPhase(QStringLiteral("init"));
+}
+
+ZRNAppDelegate::~ZRNAppDelegate() {
+  auto& center = NotificationCenter::defaultCenter();
+  for (NotificationToken token : {m_deviceConnectedObserver, m_sleepObserver, m_wakeObserver})
+    if (token) center.removeObserver(token);
+  if (gZRNAppPrefs == m_prefs.get()) gZRNAppPrefs = nullptr;
+  if (gZRNAppDelegate == this) gZRNAppDelegate = nullptr;
+}
+
+// Launch
+
+void ZRNAppDelegate::applicationWillFinishLaunching() {
+  recordPhase(QStringLiteral("applicationWillFinishLaunching"));
+  // Window tabbing is the window manager's business on Linux: nothing to switch on.
+  m_playbackWindows.clear();
+  gZRNAppSetup = ZRNAppSetup::sharedAppSetup();
+  m_prefs = std::make_unique<ZRNAppPrefs>();
+  gZRNAppPrefs = m_prefs.get();
+  m_prefsWindowIsON = false;
+  m_appIsQuitting = false;
+  m_appInModalMode = false;
+  // The migration comes before anything reads the extra-log level, and before the logger.
+  Prefs_MigratePreferences();
+  recordPhase(QStringLiteral("Prefs_MigratePreferences"));
+  ZRNLogger_Start(1);
+  recordPhase(QStringLiteral("ZRNLogger_Start"));
+  // What the defaults could not say before the log existed (a damaged file moved aside).
+  for (const QString& message : UserDefaults::standard().takePendingMessages()) ZRNLogger_Log(QStringLiteral("%@"), message);
+  U_FixApplicationMenuTitles();
+}
+
+void ZRNAppDelegate::startSparkleUpdaterIfNeeded() {
+  if (m_sparkleUpdater) return;
+  m_sparkleUpdater = SUUpdater_StartSharedUpdater(this);
+  recordPhase(QStringLiteral("SUUpdater"));
+}
+
+void ZRNAppDelegate::applicationDidFinishLaunching() {
+  recordPhase(QStringLiteral("applicationDidFinishLaunching"));
+  startSparkleUpdaterIfNeeded();
+  loadZRNRecentsMenu();
+  recordPhase(QStringLiteral("loadZRNRecentsMenu"));
+  showStartupTermsOfServiceDialog();
+  recordPhase(QStringLiteral("U_CheckForPreviousCrash"));
+  U_CheckForPreviousCrash(this);
+}
+
+void ZRNAppDelegate::showStartupTermsOfServiceDialog() {
+  recordPhase(QStringLiteral("showStartupTermsOfServiceDialog"));
+  UserDefaults& defaults = UserDefaults::standard();
+  const QDateTime now = QDateTime::currentDateTimeUtc();
+  const QVariant last = defaults.objectForKey(kHVNoteDate);
+  if (last.typeId() == QMetaType::QDateTime && now < last.toDateTime().addSecs(kStartupNoteQuietSeconds)) return;
+  const int result = ZRNStartupNoteWC_RunModal();
+  if (result == kAlertCancelButton) showHVAppStorePage();
+  defaults.setObject(kHVNoteDate, now);
+}
+
+void ZRNAppDelegate::finishNormalApplicationStartup() {
+  recordPhase(QStringLiteral("finishNormalApplicationStartup"));
+  U_ClearCrashSemaphore(true, false);
+  U_WriteCrashSemaphore();
+  recordPhase(QStringLiteral("U_WriteCrashSemaphore"));
+  FirstAid_CountNormalLaunch();
+  recordPhase(QStringLiteral("FirstAid_CountNormalLaunch"));
+  FirstAid_PruneDebugLogDays();
+  recordPhase(QStringLiteral("FirstAid_PruneDebugLogDays"));
+  fileSleepNotifications();
+  startSparkleUpdaterIfNeeded();
+  Dispatch_MainAsync([guard = QPointer<ZRNAppDelegate>(this)] {
+    if (guard) guard->delayedStartupActions();
+  });
+}
+
+void ZRNAppDelegate::delayedStartupActions() {
+  recordPhase(QStringLiteral("delayedStartupActions"));
+  m_fAppDidFinishLaunching = true;
+  if (!m_filenamesToOpen.isEmpty()) {
+    openDroppedFiles(m_filenamesToOpen);
+    recordPhase(QStringLiteral("openDroppedFiles"));
+    return;
+  }
+  // A new live session always starts when nothing was opened; the open panel is never offered at launch.
+  if (m_prefs && m_prefs->newSessionOnOpen()) startNewRecording();
+}
+
+void ZRNAppDelegate::fileSleepNotifications() {
+  recordPhase(QStringLiteral("fileSleepNotifications"));
+  auto& center = NotificationCenter::defaultCenter();
+  if (!m_sleepObserver)
+    m_sleepObserver = center.addObserver(kWorkspace_WillSleepNotification, nullptr, [this](const Notification& note) { receiveSleepNote(note); });
+  if (!m_wakeObserver)
+    m_wakeObserver = center.addObserver(kWorkspace_DidWakeNotification, nullptr, [this](const Notification& note) { receiveWakeNote(note); });
+}
+
+void ZRNAppDelegate::receiveSleepNote(const Notification& note) { ZRNLogger_Log(QStringLiteral("receiveSleepNote: %@"), note.name); }
+void ZRNAppDelegate::receiveWakeNote(const Notification& note) { ZRNLogger_Log(QStringLiteral("receiveWakeNote: %@"), note.name); }
+
+// The live session
+
+void ZRNAppDelegate::startNewRecording() {
+  recordPhase(QStringLiteral("startNewRecording"));
+  QPointer<ZRNAppDelegate> guard(this);
+  Auth_RequestCaptureAccess(kVideo, kAlertCameraAccessDenied, [guard] {
+    Dispatch_MainAsync([guard] {
+      if (!guard) return;
+      ZRNAppDelegate* self = guard.data();
+      if (self->appFoundACamera()) {
+        self->U_StartLiveWindow();
+        return;
+      }
+      self->m_cameraOnline = false;
+      if (!self->m_deviceConnectedObserver)
+        self->m_deviceConnectedObserver = NotificationCenter::defaultCenter().addObserver(
+            kCapDev_DeviceWasConnectedNotification, nullptr, [self](const Notification& note) { self->newDeviceConnected(note); });
+      // Whole seconds: 2500 ms waits 2 s.
+      const qint64 seconds = std::max<qint64>(0, gZRNAppPrefs->deviceDiscoveryDelayMillis() / 1000);
+      self->invalidateDeviceWaitingTimer();
+      self->m_deviceWaitingSeconds = seconds;
+      self->m_deviceWaitingTimer = new QTimer(self);
+      self->m_deviceWaitingTimer->setSingleShot(true);
+      QObject::connect(self->m_deviceWaitingTimer, &QTimer::timeout, self, [guard] {
+        Dispatch_MainAsync([guard] {
+          if (guard) guard->deviceWaitingTimerFired();
+        });
+      });
+      self->m_deviceWaitingTimer->start(static_cast<int>(std::min<qint64>(seconds * 1000, INT_MAX)));
+      self->recordPhase(QStringLiteral("waitForCamera"));
+    });
+  });
+}
+
+void ZRNAppDelegate::deviceWaitingTimerFired() {
+  // The live window opens after the wait whether or not the camera came.
+  bool expected = false;
+  if (m_cameraOnline.compare_exchange_strong(expected, true)) U_StartLiveWindow();
+  invalidateDeviceWaitingTimer();
+}
+
+void ZRNAppDelegate::invalidateDeviceWaitingTimer() {
+  if (!m_deviceWaitingTimer) return;
+  m_deviceWaitingTimer->stop();
+  m_deviceWaitingTimer->deleteLater();
+  m_deviceWaitingTimer = nullptr;
+}
+
+bool ZRNAppDelegate::appFoundACamera() {
+  return CapDev_IndexOfDeviceWithUID(kVideo, gZRNAppPrefs ? gZRNAppPrefs->cameraUID() : QString()) >= 0;
+}
+
+void ZRNAppDelegate::newDeviceConnected(const Notification& note) {
+  // Runs on the announcing thread: only the test-and-set happens here, the window opens on the main queue.
+  if (!CapDev_ConnectedDeviceHasVideo(note)) return;
+  if (!gZRNAppPrefs || CapDev_ConnectedDeviceUniqueID(note) != gZRNAppPrefs->cameraUID()) return;
+  bool expected = false;
+  if (!m_cameraOnline.compare_exchange_strong(expected, true)) return;
+  QPointer<ZRNAppDelegate> guard(this);
+  Dispatch_MainAsync([guard] {
+    if (!guard) return;
+    guard->invalidateDeviceWaitingTimer();
+    guard->U_StartLiveWindow();
+  });
+}
+
+void ZRNAppDelegate::U_StartLiveWindow() {
+  recordPhase(QStringLiteral("U_StartLiveWindow"));
+  if (m_deviceConnectedObserver) {
+    NotificationCenter::defaultCenter().removeObserver(m_deviceConnectedObserver);
+    m_deviceConnectedObserver = 0;
+  }
+  ZRNAppSetup::sharedAppSetup()->setHasMicrophoneAccess(Auth_CaptureAccessState(kAudio) == 0);
+  VLLiveWC_MakeAndShow();
+}
+
+// Termination
+
+bool ZRNAppDelegate::recordingIsON() const { return VLLiveWC_RecordingIsON(); }
+
+void ZRNAppDelegate::terminate() {
+  if (applicationShouldTerminate() == TerminateReply::TerminateNow) QCoreApplication::quit();
+}
+
+ZRNAppDelegate::TerminateReply ZRNAppDelegate::applicationShouldTerminate() {
+  if (!recordingIsON()) {
+    m_appIsQuitting = true;
+    invalidateDeviceWaitingTimer();
+    return TerminateReply::TerminateNow;
+  }
+  askUserToVerifyQuit();
+  return TerminateReply::TerminateCancel;
+}
+
+void ZRNAppDelegate::askUserToVerifyQuit() {
+  // On confirmation the live window saves the recording and asks to terminate again.
+  if (VLLiveWC_GetUserVerifiedCloseWithError(kAlertConfirmStopRecording) != kAlertFirstButton) return;
+  m_appIsQuitting = true;
+  VLLiveWC_PrepareToQuit(true);
+}
+
+void ZRNAppDelegate::applicationWillTerminate() {
+  if (m_willTerminateDone) return;
+  m_willTerminateDone = true;
+  recordPhase(QStringLiteral("applicationWillTerminate"));
+  m_appIsQuitting = true;
+  if (recordingIsON()) {
+    ZRNLogger_Log(QStringLiteral("WILL Terminate with self.recordingIsON"));
+    VLLiveWC_PrepareToQuit(true);
+  }
+  auto& center = NotificationCenter::defaultCenter();
+  for (NotificationToken* token : {&m_sleepObserver, &m_wakeObserver}) {
+    if (*token) center.removeObserver(*token);
+    *token = 0;
+  }
+  if (!m_logsForEmailURL.isEmpty()) {
+    const QString path = m_logsForEmailURL.toLocalFile();
+    if (QFileInfo(path).isDir()) QDir(path).removeRecursively();
+    else QFile::remove(path);
+    m_logsForEmailURL.clear();
+  }
+  // A clean exit leaves no crash lock behind.
+  U_ClearCrashSemaphore(true, false);
+  recordPhase(QStringLiteral("ZRNLogger_Stop"));
+  ZRNLogger_Stop();
+}
+
+// The application's main function
+
+namespace {
+int gSignalPipe[2] = {-1, -1};
+
+void onTerminationSignal(int signalNumber) {
+  const int saved = errno;
+  const char byte = static_cast<char>(signalNumber);
+  [[maybe_unused]] const ssize_t written = ::write(gSignalPipe[1], &byte, 1);
+  errno = saved;
+}
+
+// SIGTERM (log-out, kill), SIGINT (Ctrl+C) and SIGHUP (terminal closed) take the path of Quit, so the
+// termination sequence always runs. The handler only writes to a non-blocking pipe (a burst of signals
+// can never block it); the event loop does the rest.
+void installTerminationSignals(ZRNAppDelegate* delegate) {
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, gSignalPipe) != 0) return;
+  auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, qApp);
+  QObject::connect(notifier, &QSocketNotifier::activated, delegate, [delegate] {
+    char byte = 0;
+    if (::read(gSignalPipe[0], &byte, 1) != 1) return;
+    ZRNLogger_Log(QStringLiteral("signal %d: quitting"), static_cast<int>(byte));
+    delegate->terminate();
+  });
+  struct sigaction action = {};
+  action.sa_handler = onTerminationSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(sig, &action, nullptr);
+}
+}  // namespace
+
+int ZRNApplicationMain(int argc, char* argv[]) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Velmora"));
+  QApplication::setOrganizationDomain(QStringLiteral("velmora.org"));
+  QApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION_STRING));
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.velmora.Velmora"));
+  app.setQuitOnLastWindowClosed(false);
+
+  ZRNAppDelegate::initialize();
+  ZRNAppDelegate delegate;
+  installTerminationSignals(&delegate);
+  QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, &ZRNAppDelegate::applicationWillTerminate);
+
+  delegate.applicationWillFinishLaunching();
+  QMetaObject::invokeMethod(&delegate, &ZRNAppDelegate::applicationDidFinishLaunching, Qt::QueuedConnection);
+  const int result = app.exec();
+  delegate.applicationWillTerminate();
+  return result;
+}

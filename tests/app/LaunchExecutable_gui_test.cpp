@@ -1,0 +1,76 @@
+// The real executable, started as a user would start it, quits cleanly on the termination signals.
+
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace {
+QString readAll(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+QString findDebugLog(const QString& stateHome, qint64 pid) {
+  QDirIterator it(stateHome + QStringLiteral("/org.velmora.Velmora/Debug_Logs"), {QStringLiteral("%1_Debug.log").arg(pid)},
+                  QDir::Files, QDirIterator::Subdirectories);
+  return it.hasNext() ? it.next() : QString();
+}
+}  // namespace
+
+TEST(LaunchExecutable, TerminationSignalsRunTheTerminationSequence) {
+  const struct {
+    const char* name;
+    int signal;
+    bool damagedDefaults;
+  } cases[] = {{"SIGTERM", SIGTERM, false}, {"SIGINT (Ctrl+C)", SIGINT, false}, {"SIGHUP", SIGHUP, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const QString home = Test_MakeTempDir(QStringLiteral("home"));
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("PATH"), qEnvironmentVariable("PATH"));
+    env.insert(QStringLiteral("HOME"), home);
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/.local/share"));
+    env.insert(QStringLiteral("XDG_STATE_HOME"), home + QStringLiteral("/.local/state"));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/.cache"));
+    const QString runtime = home + QStringLiteral("/.run");
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    const QString prefsFile = home + QStringLiteral("/.config/org.velmora.Velmora.plist");
+    if (c.damagedDefaults) {
+      QDir().mkpath(home + QStringLiteral("/.config"));
+      QFile f(prefsFile);
+      ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+      f.write("not a property list");
+    }
+
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(Test_VelmoraExecutable(), {});
+    ASSERT_TRUE(process.waitForStarted(10000));
+    // The normal start has run once the run counter reaches the preferences file.
+    ASSERT_TRUE(Test_WaitUntil([&] { return readAll(prefsFile).contains(QStringLiteral("RunCounterCurrent")); }, 20000));
+    ASSERT_EQ(::kill(static_cast<pid_t>(process.processId()), c.signal), 0);
+    const qint64 pid = process.processId();
+    ASSERT_TRUE(process.waitForFinished(20000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 0);
+
+    const QString log = readAll(findDebugLog(home + QStringLiteral("/.local/state"), pid));
+    EXPECT_TRUE(log.trimmed().endsWith(QStringLiteral("prepare to ZRNLogger_Stop"))) << log.toStdString();
+    if (c.damagedDefaults) {
+      EXPECT_TRUE(log.contains(QStringLiteral("ATT: preferences file"))) << log.toStdString();
+      EXPECT_FALSE(QDir(home + QStringLiteral("/.config")).entryList({QStringLiteral("*.damaged-*")}).isEmpty());
+    }
+  }
+}

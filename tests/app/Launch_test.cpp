@@ -1,0 +1,192 @@
+#include "app/ZRNAppDelegate.h"
+
+#include "app/ZRNAppPrefs.h"
+#include "app/ZRNPendingOperations.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/StandardLocations.h"
+#include "platform/foundation/UserDefaults.h"
+#include "support/TestSupport.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <thread>
+
+namespace {
+// Each test launches a delegate on a preferences file of the current version (so that nothing is wiped).
+class LaunchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    UserDefaults::resetStandard();
+    QFile::remove(StandardLocations::preferencesFilePath());
+    Prefs_RegisterDefaultPrefs();
+    defaults().setInteger(QStringLiteral("ZRNPreferencesVersion"), kZRNPreferencesVersionCurrent);
+  }
+  void TearDown() override {
+    if (delegate) delegate->applicationWillTerminate();
+    delegate.reset();
+  }
+
+  UserDefaults& defaults() { return UserDefaults::standard(); }
+
+  void launch() {
+    delegate = std::make_unique<ZRNAppDelegate>();
+    delegate->applicationWillFinishLaunching();
+    delegate->applicationDidFinishLaunching();
+  }
+  bool ran(const QString& phase) const { return delegate->launchPhases().contains(phase); }
+  bool waitFor(const QString& phase, int timeoutMs = 10000) {
+    return Test_WaitUntil([&] { return ran(phase); }, timeoutMs);
+  }
+
+  std::unique_ptr<ZRNAppDelegate> delegate;
+};
+}  // namespace
+
+TEST_F(LaunchTest, PhasesRunInOrderFromInitToLoggerStop) {
+  delegate = std::make_unique<ZRNAppDelegate>();
+  EXPECT_EQ(gZRNAppDelegate, delegate.get());
+  delegate->applicationWillFinishLaunching();
+  ASSERT_NE(gZRNAppPrefs, nullptr);
+  EXPECT_NE(gZRNAppSetup, nullptr);
+  delegate->applicationDidFinishLaunching();
+  // The delayed actions wait for the next turn of the main queue.
+  EXPECT_FALSE(delegate->appDidFinishLaunching());
+  EXPECT_FALSE(ran(QStringLiteral("delayedStartupActions")));
+  ASSERT_TRUE(waitFor(QStringLiteral("U_StartLiveWindow")));
+  EXPECT_TRUE(delegate->appDidFinishLaunching());
+  EXPECT_EQ(delegate->applicationShouldTerminate(), ZRNAppDelegate::TerminateReply::TerminateNow);
+  delegate->applicationWillTerminate();
+
+  const QStringList expected = {
+      "init", "applicationWillFinishLaunching", "Prefs_MigratePreferences", "ZRNLogger_Start",
+      "applicationDidFinishLaunching", "SUUpdater", "loadZRNRecentsMenu", "showStartupTermsOfServiceDialog",
+      "U_CheckForPreviousCrash", "finishNormalApplicationStartup", "U_WriteCrashSemaphore",
+      "FirstAid_CountNormalLaunch", "FirstAid_PruneDebugLogDays", "fileSleepNotifications",
+      "delayedStartupActions", "startNewRecording", "U_StartLiveWindow", "applicationWillTerminate",
+      "ZRNLogger_Stop"};
+  EXPECT_EQ(delegate->launchPhases(), expected);
+  EXPECT_EQ(gZRNAppPrefs->numberOfRunsCurrent(), 1) << "a normal start counts one run";
+  EXPECT_TRUE(delegate->appIsQuitting());
+  EXPECT_FALSE(delegate->applicationShouldTerminateAfterLastWindowClosed());
+}
+
+TEST_F(LaunchTest, FilesHandedOverAtLaunchAreOpenedInsteadOfANewSession) {
+  delegate = std::make_unique<ZRNAppDelegate>();
+  delegate->filenamesToOpen() << QStringLiteral("/srv/Final.vlvidcapb");
+  delegate->applicationWillFinishLaunching();
+  delegate->applicationDidFinishLaunching();
+  ASSERT_TRUE(waitFor(QStringLiteral("openDroppedFiles")));
+  Test_ProcessEvents(50);
+  EXPECT_FALSE(ran(QStringLiteral("startNewRecording")));
+  EXPECT_TRUE(delegate->appDidFinishLaunching());
+}
+
+TEST_F(LaunchTest, StartupNoteQuietForFiveDays) {
+  const struct {
+    const char* name;
+    std::optional<qint64> ageSeconds;  // how long ago the note was shown; nullopt: never
+    bool shown;
+  } cases[] = {{"never shown", std::nullopt, true},
+               {"exactly five days ago", 432000, true},
+               {"one second short of five days", 431999, false},
+               {"yesterday", 86400, false},
+               {"a year ago", 365 * 86400, true}};
+  delegate = std::make_unique<ZRNAppDelegate>();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QDateTime last = c.ageSeconds ? now.addSecs(-*c.ageSeconds) : QDateTime();
+    defaults().setObject(QStringLiteral("HVNoteDate"), c.ageSeconds ? QVariant(last) : QVariant());
+    delegate->showStartupTermsOfServiceDialog();
+    const QDateTime stored = defaults().objectForKey(QStringLiteral("HVNoteDate")).toDateTime();
+    ASSERT_TRUE(stored.isValid());
+    if (c.shown) EXPECT_LE(std::abs(stored.secsTo(now)), 5) << "the note's date is now";
+    else EXPECT_EQ(stored.toSecsSinceEpoch(), last.toSecsSinceEpoch()) << "the date is left alone";
+  }
+}
+
+TEST_F(LaunchTest, CameraWaitLastsTheDiscoveryDelayInWholeSeconds) {
+  const struct {
+    qint64 delayMillis;
+    qint64 seconds;
+  } cases[] = {{2500, 2}, {999, 0}, {3000, 3}, {-1500, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.delayMillis);
+    SetUp();
+    UserDefaults::standard().setObject(QStringLiteral("ZRNCameraUID"), QStringLiteral("usb-absent-camera"));
+    UserDefaults::standard().setInteger(QStringLiteral("ZRNDiscoveryDelayMillis"), c.delayMillis);
+    launch();
+    ASSERT_TRUE(waitFor(QStringLiteral("waitForCamera")));
+    EXPECT_EQ(delegate->deviceWaitingSeconds(), c.seconds);
+    if (c.seconds == 0) {
+      // The window opens after the wait although the camera never came.
+      ASSERT_TRUE(waitFor(QStringLiteral("U_StartLiveWindow")));
+      EXPECT_TRUE(delegate->cameraOnline());
+      EXPECT_FALSE(delegate->hasDeviceWaitingTimer());
+    } else {
+      EXPECT_FALSE(delegate->cameraOnline());
+      EXPECT_FALSE(ran(QStringLiteral("U_StartLiveWindow")));
+    }
+    TearDown();
+  }
+}
+
+TEST_F(LaunchTest, SavedCameraArrivingEndsTheWaitOnce) {
+  defaults().setObject(QStringLiteral("ZRNCameraUID"), QStringLiteral("usb-046d-0825"));
+  defaults().setInteger(QStringLiteral("ZRNDiscoveryDelayMillis"), 60000);
+  launch();
+  ASSERT_TRUE(waitFor(QStringLiteral("waitForCamera")));
+
+  auto announce = [](const QString& uid, bool video) {
+    // Devices are announced from the hot-plug thread, not the main thread.
+    std::thread([uid, video] {
+      NotificationCenter::defaultCenter().post(kCapDev_DeviceWasConnectedNotification, nullptr,
+                                               {{QStringLiteral("uniqueID"), uid},
+                                                {QStringLiteral("mediaType"), video ? QStringLiteral("vide") : QStringLiteral("soun")}});
+    }).join();
+  };
+  announce(QStringLiteral("usb-other"), true);
+  announce(QStringLiteral("usb-046d-0825"), false);  // the microphone of the same webcam
+  Test_ProcessEvents(50);
+  EXPECT_FALSE(ran(QStringLiteral("U_StartLiveWindow")));
+  EXPECT_TRUE(delegate->hasDeviceWaitingTimer());
+
+  announce(QStringLiteral("usb-046d-0825"), true);
+  ASSERT_TRUE(waitFor(QStringLiteral("U_StartLiveWindow")));
+  EXPECT_FALSE(delegate->hasDeviceWaitingTimer());
+  announce(QStringLiteral("usb-046d-0825"), true);
+  Test_ProcessEvents(50);
+  EXPECT_EQ(delegate->launchPhases().count(QStringLiteral("U_StartLiveWindow")), 1);
+}
+
+TEST_F(LaunchTest, QuitWhileNotRecordingCancelsTheCameraWait) {
+  defaults().setObject(QStringLiteral("ZRNCameraUID"), QStringLiteral("usb-absent-camera"));
+  defaults().setInteger(QStringLiteral("ZRNDiscoveryDelayMillis"), 60000);
+  launch();
+  ASSERT_TRUE(waitFor(QStringLiteral("waitForCamera")));
+  EXPECT_FALSE(delegate->appIsQuitting());
+  EXPECT_EQ(delegate->applicationShouldTerminate(), ZRNAppDelegate::TerminateReply::TerminateNow);
+  EXPECT_TRUE(delegate->appIsQuitting());
+  EXPECT_FALSE(delegate->hasDeviceWaitingTimer());
+}
+
+TEST_F(LaunchTest, WillTerminateRunsOnceAndDeletesTheMailArchive) {
+  launch();
+  const QString archive = Test_MakeTempDir(QStringLiteral("mail")) + QStringLiteral("/Velmora_CrashLogs.zip");
+  {
+    QFile f(archive);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("PK");
+  }
+  delegate->setLogsForEmailURL(QUrl::fromLocalFile(archive));
+  delegate->applicationWillTerminate();
+  delegate->applicationWillTerminate();
+  EXPECT_FALSE(QFileInfo::exists(archive));
+  EXPECT_TRUE(delegate->logsForEmailURL().isEmpty());
+  EXPECT_EQ(delegate->launchPhases().count(QStringLiteral("applicationWillTerminate")), 1);
+}
