@@ -17,6 +17,21 @@ int SampleBuffer::sampleRate() const { return m_frame ? m_frame->sample_rate : 0
 int SampleBuffer::channelCount() const { return m_frame ? m_frame->ch_layout.nb_channels : 0; }
 int SampleBuffer::numSamples() const { return m_frame ? m_frame->nb_samples : 0; }
 
+SampleBuffer::FormatDescription SampleBuffer::formatDescription() const {
+  FormatDescription d;
+  d.mediaType = m_type;
+  if (!m_frame) return d;
+  if (m_type == MediaType::Video) {
+    d.pixelFormat = m_frame->format;
+    d.dimensions = QSize(m_frame->width, m_frame->height);
+  } else {
+    d.sampleFormat = m_frame->format;
+    d.sampleRate = m_frame->sample_rate;
+    d.channelCount = m_frame->ch_layout.nb_channels;
+  }
+  return d;
+}
+
 MediaTime HostClock_Now() {
   struct timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);

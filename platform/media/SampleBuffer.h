@@ -39,6 +39,19 @@ class SampleBuffer {
   int sampleRate() const;
   int channelCount() const;
   int numSamples() const;
+  // A buffer always carries its data once made; kept for callers that check before appending.
+  bool dataIsReady() const { return m_frame != nullptr; }
+
+  // What the buffer holds, as a writer needs it to set up its inputs.
+  struct FormatDescription {
+    MediaType mediaType = MediaType::Video;
+    int pixelFormat = -1;  // FFmpeg pixel format (video)
+    QSize dimensions;
+    int sampleFormat = -1;  // FFmpeg sample format (audio)
+    int sampleRate = 0;
+    int channelCount = 0;
+  };
+  FormatDescription formatDescription() const;
 
  private:
   MediaType m_type;

@@ -1,0 +1,70 @@
+#pragma once
+// The numbered alerts: one catalogue of entries (texts, button titles, flags) built once, and the
+// functions that show an entry and answer which button ended it. Answers: -1000 the first button,
+// -1001 Cancel (or Escape), the entry's "ErrorOtherResult" for a third button.
+//
+// Texts are shown as stored; only the button titles are translated (context "ZRNErrors").
+
+#include <QList>
+#include <QVariant>
+#include <QVariantMap>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QWidget;
+class ZRNAlertWindowController;
+class ZRNBaseDialogWindowController;
+
+// Keys of a catalogue entry; an absent key counts as NO, empty or 0.
+inline constexpr const char* kAlertKeyID = "ErrorID";
+inline constexpr const char* kAlertKeyMainString = "ErrorMainString";
+inline constexpr const char* kAlertKeyExplainString = "ErrorExplainString";
+inline constexpr const char* kAlertKeyMainHasParams = "ErrorMainHasParams";
+inline constexpr const char* kAlertKeyExplainHasParams = "ErrorExplainHasParams";
+inline constexpr const char* kAlertKeyOKTitle = "ErrorOKTitle";
+inline constexpr const char* kAlertKeyHasCancel = "ErrorHasCancel";
+inline constexpr const char* kAlertKeyCancelTitle = "ErrorCancelTitle";
+inline constexpr const char* kAlertKeyHasOther = "ErrorHasOther";
+inline constexpr const char* kAlertKeyOtherTitle = "ErrorOtherTitle";
+inline constexpr const char* kAlertKeyOtherResult = "ErrorOtherResult";
+inline constexpr const char* kAlertKeyHasNoShowAgain = "ErrorHasNoShowAgain";
+inline constexpr const char* kAlertKeyBeepWhenNoShow = "ErrorBeepWhenNoShow";
+inline constexpr const char* kAlertKeyWarningKey = "ErrorWarningKey";
+inline constexpr const char* kAlertKeyWindowTitle = "ErrorWindowTitle";
+inline constexpr const char* kAlertKeyAlertType = "ErrorAlertType";
+inline constexpr const char* kAlertKeyRunAsSheet = "ErrorRunAsSheet";
+
+// The answer for an alert ID that the catalogue does not hold: logged, nothing shown.
+inline constexpr int kAlertResultUnknownID = -1001;
+
+// Builds the catalogue once; later calls do nothing.
+void Alert_BuildAlertTable();
+// The catalogue in ID order.
+const QList<QVariantMap>& Alert_AlertTable();
+// The entry with the ID, or nothing.
+std::optional<QVariantMap> Alert_EntryForID(int alertID);
+
+// A button title through the "ZRNErrors" table (the title itself when the table has no entry).
+QString Alert_LocalizedTitle(const QString& title);
+
+// Shows the alert application-modal and answers its result. The argument fills the texts the entry
+// marks as taking one; the explanation takes explainArgument when one is given (alert 20028 passes
+// the error's text there), else the argument. An unknown ID is logged and answers -1001.
+int Alert_ShowAlertWithID(int alertID, const QVariant& argument = QVariant(),
+                          const QVariant& explainArgument = QVariant());
+
+// The controller of an entry with its texts and buttons set, ready to run.
+std::unique_ptr<ZRNAlertWindowController> Alert_MakeAlertController(const QVariantMap& entry,
+                                                                    const QVariant& argument = QVariant(),
+                                                                    const QVariant& explainArgument = QVariant());
+
+// Runs any of the application's dialogs application-modal and answers its result. Main-thread work
+// keeps running meanwhile, and a dialog run from inside stacks on this one.
+int Alert_RunAlertModal(ZRNBaseDialogWindowController* controller);
+
+// Runs the dialog as a sheet over the parent's window and returns at once; the completion gets the
+// result. The sheet owns the controller from here on and deletes it after the completion.
+void Alert_RunAlertSheet(ZRNBaseDialogWindowController* controller, QWidget* parent,
+                         std::function<void(int)> completion);

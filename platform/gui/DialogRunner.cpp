@@ -1,0 +1,91 @@
+#include "platform/gui/DialogRunner.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QFont>
+#include <QPointer>
+#include <QTextCharFormat>
+#include <QTextCursor>
+#include <QTextDocument>
+
+#include <algorithm>
+#include <cmath>
+
+int Gui_RunApplicationModal(QDialog* dialog) {
+  if (!dialog) return 0;
+  dialog->setWindowModality(Qt::ApplicationModal);
+  // exec() spins a nested event loop: posted main-thread work, timers and further dialogs all run
+  // inside it, and it returns only when this dialog has ended.
+  const int result = dialog->exec();
+  dialog->hide();
+  return result;
+}
+
+void Gui_RunSheet(QDialog* dialog, QWidget* parent, std::function<void(int)> completion) {
+  if (!dialog) return;
+  QWidget* window = parent ? parent->window() : nullptr;
+  if (window && dialog->parentWidget() != window) dialog->setParent(window, dialog->windowFlags() | Qt::Sheet);
+  dialog->setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
+  QPointer<QDialog> guard(dialog);
+  QObject::connect(dialog, &QDialog::finished, dialog, [guard, completion = std::move(completion)](int result) {
+    if (completion) completion(result);
+    if (guard) guard->deleteLater();
+  }, Qt::SingleShotConnection);
+  dialog->open();
+}
+
+double Gui_StandardFontSize() {
+  const double size = QApplication::font().pointSizeF();
+  return size > 0 ? size : 10.0;
+}
+
+double Gui_SmallFontSize() {
+  // The small size relates to the standard one as 11 to 13 points, never below 7 points.
+  return std::max(7.0, std::round(Gui_StandardFontSize() * 11.0 / 13.0 * 2.0) / 2.0);
+}
+
+QString Gui_DialogMessageHTML(const QString& title, const QString& explanation) {
+  // Line separators keep the whole message in one paragraph, so each run keeps its own size.
+  const QString lineBreak(QChar(QChar::LineSeparator));
+  QTextDocument document;
+  QTextCursor cursor(&document);
+  QTextCharFormat titleFormat;
+  titleFormat.setFontWeight(QFont::Bold);
+  titleFormat.setFontPointSize(Gui_StandardFontSize());
+  cursor.insertText(QString(title).replace(QLatin1Char('\n'), lineBreak), titleFormat);
+  if (!explanation.isEmpty()) {
+    QTextCharFormat gapFormat = titleFormat;
+    gapFormat.setFontPointSize(6.0);
+    cursor.insertText(lineBreak + lineBreak, gapFormat);
+    QTextCharFormat explainFormat;
+    explainFormat.setFontWeight(QFont::Normal);
+    explainFormat.setFontPointSize(Gui_SmallFontSize());
+    cursor.insertText(QString(explanation).replace(QLatin1Char('\n'), lineBreak), explainFormat);
+  }
+  return document.toHtml();
+}
+
+bool Gui_IsWindowShown(const QWidget* window) { return window && window->isVisible(); }
+
+void Gui_ShowOrHideWindow(QWidget* window) {
+  if (!window) return;
+  if (window->isVisible() && window->isActiveWindow()) {
+    window->hide();
+  } else if (window->isVisible()) {
+    window->raise();
+    window->activateWindow();
+  } else {
+    window->show();
+    window->raise();
+    window->activateWindow();
+  }
+}
+
+void Gui_ShowOrHidePalette(QWidget* window) {
+  if (!window) return;
+  if (window->isVisible()) {
+    window->hide();
+  } else {
+    window->show();
+  }
+}

@@ -1,0 +1,36 @@
+#pragma once
+// Running dialogs the two ways the application needs: application-modal (a nested event loop in which
+// queued main-thread work keeps running, so a dialog raised from inside another one stacks on it and
+// the first resumes when it ends) and as a sheet (window-modal over a parent window, answered through
+// a completion while the caller's code returns at once).
+
+#include <QString>
+
+#include <functional>
+
+class QDialog;
+class QWidget;
+
+// Shows the dialog application-modal and answers the code it ended with (QDialog::done). The dialog is
+// hidden afterwards but not deleted: the caller owns it.
+int Gui_RunApplicationModal(QDialog* dialog);
+
+// Shows the dialog window-modal over the parent's window and returns at once; the completion runs with
+// the dialog's code when it ends. The dialog is deleted later, after the completion has run.
+void Gui_RunSheet(QDialog* dialog, QWidget* parent, std::function<void(int)> completion);
+
+// The point sizes dialog texts are set in: the standard system size and the small one beside it.
+double Gui_StandardFontSize();
+double Gui_SmallFontSize();
+
+// The rich text (HTML) of a dialog's message: the title in bold at the standard size; with an
+// explanation, two line breaks at 6 points and the explanation at the small size, not bold.
+// Line feeds inside the texts become line breaks; nothing in them is taken as markup.
+QString Gui_DialogMessageHTML(const QString& title, const QString& explanation);
+
+// Show-or-hide helpers for top-level windows.
+bool Gui_IsWindowShown(const QWidget* window);
+// Visible and active: hide it. Visible but behind: bring it to the front and activate it. Hidden: show it.
+void Gui_ShowOrHideWindow(QWidget* window);
+// Hidden: show it. Visible: hide it.
+void Gui_ShowOrHidePalette(QWidget* window);

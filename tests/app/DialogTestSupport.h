@@ -1,0 +1,36 @@
+#pragma once
+// Answering modal dialogs from tests: a timer waits for the next modal dialog (one that is not the
+// given one), lets the test look at it, then clicks the named button.
+
+#include <QApplication>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+// Looks every few milliseconds for a modal widget other than `notThis`; when one shows, runs `inspect`
+// on it and clicks its button `buttonName` (an empty name clicks nothing). Gives up after ~10 s.
+inline void Test_AnswerNextModal(const QString& buttonName, std::function<void(QWidget*)> inspect = {},
+                                 QWidget* notThis = nullptr) {
+  auto timer = new QTimer(qApp);
+  auto tries = std::make_shared<int>(0);
+  QPointer<QWidget> skip(notThis);
+  timer->setInterval(5);
+  QObject::connect(timer, &QTimer::timeout, timer, [=] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if ((!modal || modal == skip.data() || !modal->isVisible()) && ++*tries < 2000) return;
+    timer->stop();
+    if (modal && modal != skip.data()) {
+      if (inspect) inspect(modal);
+      if (!buttonName.isEmpty()) {
+        if (auto* button = modal->findChild<QPushButton*>(buttonName)) button->click();
+      }
+    }
+    // Last: the timer (and this handler with it) goes once control is back in the event loop.
+    timer->deleteLater();
+  });
+  timer->start();
+}

@@ -1,0 +1,128 @@
+#include "app/ZRNBaseClasses.h"
+#include "support/TestSupport.h"
+
+#include <QAction>
+#include <QImage>
+#include <QLabel>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+class SizedWindow : public ZRNSizingWC {
+ public:
+  bool natural = true;
+  bool windowIsNaturalSize() const override { return natural; }
+};
+}  // namespace
+
+TEST(SizingWindow, NaturalSizeCommandIsEnabledOnlyAwayFromTheNaturalSize) {
+  SizedWindow window;
+  QAction natural(QStringLiteral("Actual Size"));
+  natural.setObjectName(QStringLiteral("resizeToNaturalSize"));
+  QAction bigger(QStringLiteral("Bigger"));
+  bigger.setObjectName(QStringLiteral("increaseWindowSize"));
+  QAction unnamed(QStringLiteral("Other"));
+
+  window.validateMenuItems({&natural, &bigger, &unnamed});
+  EXPECT_FALSE(natural.isEnabled());
+  EXPECT_TRUE(bigger.isEnabled());
+  EXPECT_TRUE(unnamed.isEnabled());
+
+  window.natural = false;
+  window.validateMenuItems({&natural, &bigger, &unnamed});
+  EXPECT_TRUE(natural.isEnabled());
+  EXPECT_TRUE(bigger.isEnabled());
+  EXPECT_EQ(window.vlDocument(), nullptr);
+}
+
+TEST(AspectRatioBox, KeepsTheContentAtItsRatioCentred) {
+  struct Case {
+    QSize box;
+    double multiplier;
+    QRect content;
+  };
+  const Case cases[] = {
+      {{400, 400}, 16.0 / 9.0, {0, 87, 400, 225}},   // wide content in a square: bars above and below
+      {{800, 300}, 16.0 / 9.0, {133, 0, 533, 300}},  // wide box: bars left and right
+      {{640, 480}, 4.0 / 3.0, {0, 0, 640, 480}},     // exact fit
+      {{300, 600}, 1.0, {0, 150, 300, 300}},
+  };
+  for (const Case& c : cases) {
+    ZRNAspectRatioBox box;
+    auto* content = new QLabel;
+    box.setContentWidget(content);
+    box.updateMultiplier(c.multiplier);
+    box.resize(c.box);
+    box.show();
+    EXPECT_EQ(content->geometry(), c.content) << c.box.width() << "x" << c.box.height();
+  }
+}
+
+TEST(AspectRatioBox, ReplacingTheRatioRelaysTheContentAndIgnoresNonsense) {
+  ZRNAspectRatioBox box;
+  auto* content = new QLabel;
+  box.setContentWidget(content);
+  box.resize(400, 400);
+  box.show();
+  box.updateMultiplier(2.0);
+  EXPECT_EQ(content->geometry(), QRect(0, 100, 400, 200));
+  EXPECT_EQ(box.heightForWidth(300), 150);
+  for (double nonsense : {0.0, -1.5, std::nan(""), std::numeric_limits<double>::infinity()}) {
+    box.updateMultiplier(nonsense);
+    EXPECT_EQ(box.multiplier(), 2.0);
+  }
+  EXPECT_EQ(content->geometry(), QRect(0, 100, 400, 200));
+}
+
+TEST(WindowHelpers, ShowOrHideWindowShowsRaisesOrHides) {
+  ZRN_CommonInitWC<QWidget> window;
+  window.resize(200, 100);
+  EXPECT_FALSE(window.isWindowShown());
+  window.showOrHideWindow();  // hidden: shown
+  ASSERT_TRUE(Test_WaitUntil([&] { return window.isWindowShown() && window.isActiveWindow(); }));
+
+  QWidget other;
+  other.resize(200, 100);
+  other.show();
+  other.activateWindow();
+  ASSERT_TRUE(Test_WaitUntil([&] { return other.isActiveWindow(); }));
+  window.showOrHideWindow();  // visible but behind: brought to the front, not hidden
+  ASSERT_TRUE(Test_WaitUntil([&] { return window.isActiveWindow(); }));
+  EXPECT_TRUE(window.isWindowShown());
+
+  window.showOrHideWindow();  // visible and in front: hidden
+  EXPECT_FALSE(window.isWindowShown());
+
+  window.showOrHidePalette();
+  EXPECT_TRUE(window.isWindowShown());
+  window.showOrHidePalette();
+  EXPECT_FALSE(window.isWindowShown());
+}
+
+TEST(SplitView, DividersAreDrawnInTheDividerColour) {
+  ZRN_CommonInitSplitView split(Qt::Horizontal);
+  QPalette palette = split.palette();
+  palette.setColor(QPalette::Mid, QColor(12, 200, 34));
+  split.setPalette(palette);
+  split.addWidget(new QLabel(QStringLiteral("left")));
+  split.addWidget(new QLabel(QStringLiteral("right")));
+  split.setHandleWidth(5);
+  split.resize(300, 100);
+  split.show();
+  ASSERT_EQ(split.count(), 2);
+  QSplitterHandle* handle = split.handle(1);
+  ASSERT_NE(handle, nullptr);
+  const QImage image = handle->grab().toImage();
+  ASSERT_FALSE(image.isNull());
+  EXPECT_EQ(image.pixelColor(image.width() / 2, image.height() / 2), QColor(12, 200, 34));
+  EXPECT_EQ(split.dividerColor(), QColor(12, 200, 34));
+}
+
+TEST(HyperlinkButton, ShowsThePointingHand) {
+  ZRNHyperlinkButton link(QStringLiteral("velmora.org"));
+  EXPECT_EQ(link.cursor().shape(), Qt::PointingHandCursor);
+  EXPECT_TRUE(link.isFlat());
+}
