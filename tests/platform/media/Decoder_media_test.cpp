@@ -1,5 +1,7 @@
 #include "platform/media/Decoder.h"
 
+#include "platform/media/AudioOutput.h"
+
 #include "support/TestSupport.h"
 #include "PlayerTestMovie.h"
 
@@ -81,6 +83,42 @@ TEST(DecoderMedia, SoundStartsAtTheSeekTargetAndFollowsTheSegments) {
     }
     EXPECT_NEAR(total, 1.5 - c.expectedFirst, 2.0 / 48000);
     EXPECT_TRUE(Test_WaitUntil([&] { return decoder.atEnd(); }, 5000));
+  }
+}
+
+TEST(DecoderMedia, DeviceBufferIsFilledForTheClockTime) {
+  const QString movie = PlayerTest_MakeMovie(Test_MakeTempDir(QStringLiteral("fill")), 2.0);
+  ASSERT_FALSE(movie.isEmpty());
+  const MediaTime two = MediaTimeMake(2, 1);
+  DecoderAudioFormat format;
+  Decoder decoder(MediaType::Audio, {{movie, MediaTimeRangeMake(kMediaTimeZero, two), MediaTimeRangeMake(kMediaTimeZero, two)}},
+                  format);
+  struct Case {
+    double clock;
+    bool writes;  // sound due at the clock
+  };
+  // Sound queued from 0.5 s on: a clock before it writes nothing, a clock inside it starts at the clock.
+  const Case cases[] = {{0.3, false}, {0.5, true}, {0.81, true}, {0.6, true}};
+  QByteArray buffer(4800 * format.bytesPerFrame(), '\0');
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.clock);
+    decoder.seek(MediaTimeMake(1, 2), kMediaTimeZero);
+    ASSERT_TRUE(Test_WaitUntil([&] { return decoder.queuedCount() >= 21; }, 10000));  // about 0.45 s queued
+    MediaTime first = kMediaTimeInvalid;
+    const qint64 written =
+        AudioOutput_FillFromDecoder(decoder, format, MediaTimeMakeWithSeconds(c.clock, 48000), buffer.data(), buffer.size(), &first);
+    if (!c.writes) {
+      EXPECT_EQ(written, 0);
+      EXPECT_FALSE(first.isValid());
+      continue;
+    }
+    EXPECT_EQ(written, buffer.size());
+    EXPECT_EQ(written % format.bytesPerFrame(), 0);
+    EXPECT_NEAR(MediaTimeGetSeconds(first), c.clock, 0.021);
+    // What is left starts where the written sound ends.
+    DecodedUnit next;
+    ASSERT_TRUE(decoder.peek(next));
+    EXPECT_NEAR(MediaTimeGetSeconds(next.itemTime), MediaTimeGetSeconds(first) + 0.1, 1.0 / 48000);
   }
 }
 
