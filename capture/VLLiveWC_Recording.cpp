@@ -1,0 +1,566 @@
+#include "capture/VLLiveWC_Recording.h"
+
+#include "app/ZRNAlerts.h"
+#include "app/ZRNAppDelegate.h"
+#include "app/ZRNAppPrefs.h"
+#include "app/ZRNAppSetup.h"
+#include "app/ZRNFileFunctions.h"
+#include "app/ZRNLogger.h"
+#include "app/ZRNSystemFunctions.h"
+#include "app/ZRNTimeFormatting.h"
+#include "capture/VLDocument.h"
+#include "platform/media/FragmentedAsset.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QFrame>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QTextBrowser>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString kRecIsON = QStringLiteral("recIsON");
+const QString kTargetURL = QStringLiteral("targetURL");
+const QString kIsLast = QStringLiteral("isLast");
+const QString kSaveCaptured = QStringLiteral("saveCaptured");
+
+// The badge colours of the two states (the desktop's system red and green).
+const char* kRecStyle = "color: #ff3b30;";
+const char* kLiveStyle = "color: #28cd41;";
+
+// A localized string of the application's own table, or empty when the table has none for the key.
+QString localizedOrEmpty(const char* key) {
+  const QString text = QCoreApplication::translate("Localizable", key);
+  return text == QLatin1String(key) ? QString() : text;
+}
+
+QString infoRow(const QString& title, const QString& value) {
+  return QStringLiteral("<tr><td class=\"infoTitle\">") + title + QStringLiteral("</td><td class=\"infoValue\">") +
+         value + QStringLiteral("</td></tr>");
+}
+
+// Values come from device names and preferences: they are text, never markup.
+QString esc(const QString& text) { return text.toHtmlEscaped(); }
+
+}  // namespace
+
+int LiveWC_ConfirmationAlertID(int request, int pendingExports) {
+  if (pendingExports == 1) return request + 1;
+  if (pendingExports > 1) return request + 2;
+  return request;
+}
+
+VLLiveWC_Recording::VLLiveWC_Recording(VLLiveWC_RecordingHost* host, const VLLiveWC_RecordingOutlets& outlets, QObject* parent)
+    : QObject(parent),
+      m_host(host),
+      m_outlets(outlets),
+      m_assetWritingQueue(DispatchQueue::create(QStringLiteral("org.velmora.Velmora.assetWriting.queue"))) {
+  if (!gZRNAppPrefs) m_ownPrefs = std::make_unique<ZRNAppPrefs>();
+  m_recorder = std::make_unique<ZRNRecorder>(host->liveWindowObject(), host->sessionQueue(), m_assetWritingQueue);
+  QPointer<VLLiveWC_Recording> self(this);
+  m_recorder->setWriterFailureHandler([self](const QString& reason) {
+    if (self) self->U_WriterFailed(reason);
+  });
+  m_movieStartedObserver = NotificationCenter::defaultCenter().addObserver(
+      kVLMovieStartedNotification, host->liveWindowObject(), [self](const Notification& note) {
+        if (self) self->handleMovieStarted(note);
+      });
+}
+
+VLLiveWC_Recording::~VLLiveWC_Recording() {
+  NotificationCenter::defaultCenter().removeObserver(m_movieStartedObserver);
+  // Blocks already queued on the session queue may still use this object.
+  if (auto queue = m_host->sessionQueue()) queue->sync([] {});
+  m_capturedMovieURL.clear();
+}
+
+ZRNAppPrefs& VLLiveWC_Recording::prefs() const { return gZRNAppPrefs ? *gZRNAppPrefs : *m_ownPrefs; }
+
+// --- start ---------------------------------------------------------------------------------------
+
+void VLLiveWC_Recording::toggleCapture() {
+  if (isRecording())
+    UU_StopRecording();
+  else
+    UU_StartRecording();
+}
+
+void VLLiveWC_Recording::UU_StartRecording() {
+  U_OrderOutPreferencesWindow();
+  if (Sys_IsOnBattery() && Alert_ShowAlertWithID(20030) != -1000) return;
+  const QString target = m_host->targetURL().toLocalFile();
+  if (!target.isEmpty() && QFileInfo(target).isDir()) {
+    U_CloseFileIfOpen(target);
+    QDir(target).removeRecursively();
+  }
+  Sys_PreventSystemSleep();
+  U_StartCapturing();
+}
+
+void VLLiveWC_Recording::U_StartCapturing() {
+  m_stopRequested = false;
+  QPointer<VLLiveWC_Recording> self(this);
+  m_host->sessionQueue()->async([this, self] {
+    m_recorder->resetForNewRecording();
+    Dispatch_MainAsync([self] {
+      if (!self) return;
+      VLLiveWC_Recording& w = *self;
+      w.m_clipsFolderPath = QString();
+      w.m_vlDocument = std::make_shared<VLDocument>();
+      w.m_vlDocument->U_LoadCaptureProperties(w.prefs());
+      w.m_documentPackageFolderURL = File_MakeSessionPackage(w.m_host->targetURL(), kVLPackageExtension);
+      w.m_vlDocument->setDocURL(QUrl(w.m_documentPackageFolderURL));
+      w.prepareForNewRecording();
+      w.writeRecFileflag();
+      File_SetCustomIcon(w.m_documentPackageFolderURL, QStringLiteral("LiveSessionIcon"));
+      w.m_vlDocument->updateSettingsFile();
+      w.showWaitingAnimation();
+      if (w.m_outlets.recordButton) {
+        w.m_outlets.recordButton->setEnabled(true);
+        w.m_outlets.recordButton->setText(QStringLiteral("Stop Recording"));
+      }
+      w.setupForRecordingState();
+      NotificationCenter::defaultCenter().post(kZRNRecordingStateChangedNotification, w.m_host->liveWindowObject(),
+                                               QVariantMap{{kRecIsON, true}});
+      w.U_StartCapturing2();
+    });
+  });
+}
+
+void VLLiveWC_Recording::U_StartCapturing2() {
+  const std::shared_ptr<VLDocument> document = m_vlDocument;
+  const QUrl package = m_documentPackageFolderURL;
+  const QString extension = prefs().movieFileExtension();
+  const CaptureSessionRef session = m_host->captureSession();
+  QPointer<VLLiveWC_Recording> self(this);
+  m_host->sessionQueue()->async([this, self, document, package, extension, session] {
+    m_recorder->setDocument(document);
+    m_recorder->setCaptureSession(session);
+    if (package.isEmpty()) {
+      // Without a package there is nowhere to write: the recording ends as soon as it began.
+      ZRNLogger_Log("ERR: no session package for %@", m_host->targetURL().toLocalFile());
+      Dispatch_MainAsync([self] {
+        if (self) self->U_WriterFailed(QStringLiteral("The session package could not be created."));
+      });
+      return;
+    }
+    m_recorder->startWriterInPackage(package, extension);
+  });
+}
+
+// --- states --------------------------------------------------------------------------------------
+
+void VLLiveWC_Recording::setupForRecordingState() {
+  if (m_outlets.showFootageBtn) m_outlets.showFootageBtn->setEnabled(true);
+  if (m_outlets.recIndicatorView) {
+    m_outlets.recIndicatorView->setText(QStringLiteral("REC"));
+    m_outlets.recIndicatorView->setStyleSheet(QString::fromLatin1(kRecStyle));
+  }
+  if (m_outlets.captureDurationLabel) m_outlets.captureDurationLabel->setVisible(true);
+  m_host->U_UpdateAudioPreviewControl();
+  if (m_outlets.captureDurationLabel) m_outlets.captureDurationLabel->setText(compactStringWithCMTime(kMediaTimeZero));
+  if (m_vlDocument) m_vlDocument->setDocCaptureDate(QDateTime::currentDateTime());
+  delete m_recLabelTimer;
+  m_recLabelTimer = new QTimer(this);
+  m_recLabelTimer->setInterval(500);
+  QPointer<VLLiveWC_Recording> self(this);
+  connect(m_recLabelTimer, &QTimer::timeout, this, [self] {
+    if (!self || !self->isRecording()) return;
+    Dispatch_MainAsync([self] {
+      if (!self) return;
+      if (self->m_outlets.recIndicatorView)
+        self->m_outlets.recIndicatorView->setVisible(!self->m_outlets.recIndicatorView->isVisible());
+      self->U_UpdateDurationLabel();
+      self->m_host->U_UpdateSoundControls();
+    });
+  });
+  m_recLabelTimer->start();
+}
+
+void VLLiveWC_Recording::U_UpdateDurationLabel() {
+  if (!m_outlets.captureDurationLabel || !m_vlDocument) return;
+  const qint64 millis = m_vlDocument->docCaptureDate().msecsTo(QDateTime::currentDateTime());
+  m_outlets.captureDurationLabel->setText(compactStringWithCMTime(MediaTimeMake(millis, 1000)));
+}
+
+void VLLiveWC_Recording::setupForLiveState() {
+  delete m_recLabelTimer;
+  m_recLabelTimer = nullptr;
+  if (m_outlets.recIndicatorView) {
+    m_outlets.recIndicatorView->setVisible(true);
+    m_outlets.recIndicatorView->setText(QStringLiteral("LIVE"));
+    m_outlets.recIndicatorView->setStyleSheet(QString::fromLatin1(kLiveStyle));
+  }
+  if (m_outlets.captureDurationLabel) m_outlets.captureDurationLabel->setVisible(false);
+  m_host->U_UpdateAudioPreviewControl();
+  if (m_outlets.sourcePrefsBtn) m_outlets.sourcePrefsBtn->setEnabled(true);
+  if (m_outlets.showFootageBtn) {
+    m_outlets.showFootageBtn->setVisible(true);
+    m_outlets.showFootageBtn->setEnabled(false);
+  }
+  if (m_outlets.recordButton) m_outlets.recordButton->setText(QStringLiteral("Start Recording"));
+}
+
+void VLLiveWC_Recording::prepareForNewRecording() {
+  m_capturedMovieURL.clear();
+  m_host->U_ApplyAspectRule();
+  showNoFootageLabel();
+}
+
+void VLLiveWC_Recording::showNoFootageLabel() {
+  if (m_outlets.showFootageBtn) m_outlets.showFootageBtn->setVisible(true);
+  if (m_outlets.footageProgress) m_outlets.footageProgress->setVisible(false);
+}
+
+void VLLiveWC_Recording::showWaitingAnimation() {
+  if (m_outlets.showFootageBtn) m_outlets.showFootageBtn->setVisible(false);
+  if (m_outlets.footageProgress) {
+    m_outlets.footageProgress->setRange(0, 0);  // indeterminate: it animates while shown
+    m_outlets.footageProgress->setVisible(true);
+  }
+}
+
+void VLLiveWC_Recording::stopWaitingAnimation() {
+  delete m_waitingTimer;
+  m_waitingTimer = nullptr;
+  if (m_outlets.showFootageBtn) {
+    m_outlets.showFootageBtn->setVisible(true);
+    m_outlets.showFootageBtn->setEnabled(true);
+  }
+  if (m_outlets.footageProgress) {
+    m_outlets.footageProgress->setRange(0, 1);
+    m_outlets.footageProgress->setVisible(false);
+  }
+}
+
+// --- the growing movie ---------------------------------------------------------------------------
+
+void VLLiveWC_Recording::handleMovieStarted(const Notification& note) {
+  if (note.userInfo.value(kIsLast).toBool()) {
+    U_StopAndSaveSessionAndReconfigureLiveSession(note.userInfo.value(kSaveCaptured).toBool());
+    return;
+  }
+  const QUrl url = note.userInfo.value(kTargetURL).toUrl();
+  if (url.isEmpty() || !m_capturedMovieURL.isEmpty()) return;
+  auto asset = FragmentedAsset::fragmentedAssetWithURL(url);
+  m_capturedMovieURL = url;
+  if (m_vlDocument) m_vlDocument->updateSettingsFile();
+  loadTheAsset(asset);
+}
+
+void VLLiveWC_Recording::loadTheAsset(const std::shared_ptr<Asset>& asset) {
+  if (!asset) return;
+  m_asset = asset;
+  const QStringList keys{kAssetKeyPlayable,  kAssetKeyHasProtectedContent, kAssetKeyTracks,
+                         kAssetKeyDuration,  kAssetKeyCanContainFragments, kAssetKeyContainsFragments};
+  QPointer<VLLiveWC_Recording> self(this);
+  asset->loadValuesAsynchronouslyForKeys(keys, [self, asset, keys] {
+    Dispatch_MainAsync([self, asset, keys] {
+      if (!self) return;
+      self->setUpPlaybackOfFragmentedAsset(asset, keys);
+      if (!self->hasCapturePlaybackWC()) self->U_OpenLiveRecordingAndShow(false);
+    });
+  });
+}
+
+bool VLLiveWC_Recording::setUpPlaybackOfFragmentedAsset(const std::shared_ptr<Asset>& asset, const QStringList& keys) {
+  for (const QString& key : keys) {
+    QString error;
+    if (asset->statusOfValueForKey(key, &error) == KeyValueStatus::Failed) {
+      ZRNLogger_Log("asset key failed to load: %@ error: %@", key, error);
+      return false;
+    }
+  }
+  if (asset->isPlayable() && !asset->hasProtectedContent()) {
+    U_UpdateForAssetLoaded();
+    return true;
+  }
+  return false;
+}
+
+void VLLiveWC_Recording::U_UpdateForAssetLoaded() {
+  stopWaitingAnimation();
+  if (isRecording()) m_host->setLiveAudioVolume(0.0f);
+  m_host->U_UpdateSoundControls();
+}
+
+// --- stop ----------------------------------------------------------------------------------------
+
+void VLLiveWC_Recording::UU_StopRecording() {
+  if (U_GetUserVerifiedCloseWithError(20001) != -1000) return;
+  m_isClosing = true;
+  stopWaitingAnimation();
+  U_StopCapturing(true);
+}
+
+void VLLiveWC_Recording::UU_CancelRecording() {
+  m_isClosing = true;
+  stopWaitingAnimation();
+  U_StopCapturing(false);
+}
+
+void VLLiveWC_Recording::prepareToQuit(bool keep) {
+  stopWaitingAnimation();
+  U_StopCapturing(keep);
+}
+
+void VLLiveWC_Recording::U_StopCapturing(bool keep) {
+  // One stop per recording: a second request (the user, the writer's failure) while one runs is ignored.
+  if (m_stopRequested) {
+    ZRNLogger_Log("ATT: stop already under way");
+    return;
+  }
+  m_stopRequested = true;
+  QPointer<VLLiveWC_Recording> self(this);
+  m_recorder->U_StopCapturing(keep, [self](bool kept) {
+    if (!self) return;
+    VLLiveWC_Recording& w = *self;
+    w.setupForLiveState();
+    if (w.m_vlDocument) w.m_vlDocument->updateSettingsFile();
+    File_ClearCustomIcon(w.m_documentPackageFolderURL);
+    const void* object = w.m_host->liveWindowObject();
+    NotificationCenter::defaultCenter().post(kVLMovieStartedNotification, object,
+                                             QVariantMap{{kIsLast, true}, {kSaveCaptured, kept}});
+    if (!self) return;
+    NotificationCenter::defaultCenter().post(kZRNRecordingStateChangedNotification, object, QVariantMap{{kRecIsON, false}});
+    Sys_ResetSystemSleep();
+    if (self) emit self->recordingStopped(kept);
+  });
+}
+
+void VLLiveWC_Recording::U_WriterFailed(const QString& reason) {
+  if (m_stopRequested) return;
+  ZRNLogger_Log("ERR: recording stopped, the movie cannot be written: %@", reason);
+  m_isClosing = true;
+  stopWaitingAnimation();
+  U_StopCapturing(true);
+  // After the stop is on its way, so that the modal alert does not hold it up.
+  Dispatch_MainAsync([reason] { Alert_ShowAlertWithID(kAlertRecordingWriteFailed, reason); });
+}
+
+void VLLiveWC_Recording::U_StopAndSaveSessionAndReconfigureLiveSession(bool saveCaptured) {
+  QPointer<VLLiveWC_Recording> self(this);
+  m_host->U_TearDownSession(!m_isClosing && !m_appIsQuitting, [self, saveCaptured] {
+    if (!self) return;
+    VLLiveWC_Recording& w = *self;
+    if (saveCaptured) {
+      w.deleteRecFileflag();
+      w.saveCapturedFootage();
+      Dispatch_MainAsync([self] {
+        if (!self) return;
+        if (self->m_isClosing) {
+          if (QWidget* window = self->m_host->window()) window->close();
+        } else if (self->m_appIsQuitting) {
+          if (gZRNAppDelegate) gZRNAppDelegate->terminate();
+        } else {
+          self->prepareForNewRecording();
+        }
+      });
+    } else {
+      w.deleteCapturedFootage(false);
+      if (w.m_appIsQuitting) {
+        if (QWidget* window = w.m_host->window()) window->close();
+        if (gZRNAppDelegate) gZRNAppDelegate->terminate();
+      } else if (w.m_isClosing) {
+        if (QWidget* window = w.m_host->window()) window->close();
+      } else {
+        w.prepareForNewRecording();
+        w.m_host->U_UpdateAudioPreviewControl();
+      }
+    }
+  });
+}
+
+// --- the package -------------------------------------------------------------------------------
+
+void VLLiveWC_Recording::saveCapturedFootage() {
+  if (m_vlDocument) m_vlDocument->updateSettingsFile();
+  saveFootageToFile(m_host->targetURL());
+}
+
+void VLLiveWC_Recording::saveFootageToFile(const QUrl& url) {
+  addZRNRecentItemForPath(url.toLocalFile());
+  if (prefs().reopenSavedRecording()) U_OpenWindowForTopDoc();
+}
+
+void VLLiveWC_Recording::writeRecFileflag() {
+  if (!m_vlDocument || m_vlDocument->docURL().isEmpty()) return;
+  QSaveFile lock(m_vlDocument->docURL().toLocalFile() + QLatin1Char('/') + kVLLockFileName);
+  if (!lock.open(QIODevice::WriteOnly) || !lock.commit()) ZRNLogger_Log("ERR: cannot write %@", lock.fileName());
+}
+
+void VLLiveWC_Recording::deleteRecFileflag() {
+  if (!m_vlDocument || m_vlDocument->docURL().isEmpty()) return;
+  const QString path = m_vlDocument->docURL().toLocalFile() + QLatin1Char('/') + kVLLockFileName;
+  const QFileInfo info(path);
+  if (info.exists() && info.isFile()) QFile::remove(path);
+}
+
+void VLLiveWC_Recording::deleteCapturedFootage(bool withClips) {
+  if (!m_vlDocument || m_vlDocument->docURL().isEmpty()) return;
+  const QString package = m_vlDocument->docURL().toLocalFile();
+  if (QFileInfo(package).isDir()) QDir(package).removeRecursively();
+  if (withClips && !m_clipsFolderPath.isEmpty() && !QDir(m_clipsFolderPath).isEmpty())
+    QDir(m_clipsFolderPath).removeRecursively();
+}
+
+// --- confirmation and closing --------------------------------------------------------------------
+
+int VLLiveWC_Recording::U_GetUserVerifiedCloseWithError(int request) {
+  // A waiting job is counted in both terms.
+  const int count = capturePlaybackWaitingJobs() + capturePlaybackPendingJobs();
+  if (prefs().askForCaptureStop()) {
+    const int answer = Alert_ShowAlertWithID(LiveWC_ConfirmationAlertID(request, count));
+    if (answer != -1000) return answer;
+  }
+  m_isClosing = request != 20007;
+  m_appIsQuitting = request == 20007;
+  if (count >= 1) {
+    QPointer<VLLiveWC_Recording> self(this);
+    Dispatch_MainAsync([self] {
+      if (self) self->clearAllPendingJobs();
+    });
+    Dispatch_MainAsync([self] {
+      if (self) self->u_DoCloseTheWindow();
+    });
+  }
+  return -1000;
+}
+
+void VLLiveWC_Recording::askUserToVerifyClose() {
+  if (U_GetUserVerifiedCloseWithError(20004) != -1000) return;
+  QPointer<VLLiveWC_Recording> self(this);
+  Dispatch_MainAsync([self] {
+    if (self) self->U_StopCapturing(true);
+  });
+}
+
+bool VLLiveWC_Recording::windowShouldClose() {
+  if (!isRecording()) {
+    m_isClosing = true;
+    m_host->U_StopLiveSession();
+    return true;
+  }
+  askUserToVerifyClose();
+  return false;
+}
+
+// --- texts ---------------------------------------------------------------------------------------
+
+QString VLLiveWC_Recording::updateCaptureDescriptionLabel() const {
+  const ZRNAppPrefs& p = prefs();
+  const QSizeF size = p.movieSize();
+  const float fps = p.captureFPS();
+  QString text = Fmt("Video source: %@", p.cameraName());
+  // A whole-number rate reads "30fps"; any other "29.97fps".
+  if (static_cast<int64_t>(fps * 100) % 100 == 0)
+    text += Fmt(", frame size: %.0f x %.0f @ %.0ffps", size.width(), size.height(), fps);
+  else
+    text += Fmt(", frame size: %.0f x %.0f @ %.2ffps", size.width(), size.height(), fps);
+  if (p.hasAudioDevice() && m_host->captureAudio())
+    text += Fmt("\nAudio source: %@", p.microphoneName()) + Fmt(", rate: %.0fHz", p.microphoneCaptureRate());
+  else if (p.hasAudioDevice())
+    text += QStringLiteral("\nAudio capture is disabled");
+  else
+    text += QStringLiteral("\nNo Audio device found");
+  return text;
+}
+
+QString VLLiveWC_Recording::infoPopupHtml() const {
+  const ZRNAppPrefs& p = prefs();
+  const QSizeF size = p.movieSize();
+  QString html = localizedOrEmpty("infopop_html_head");
+  html += QStringLiteral("<span style=\"font:Lucida Grande Regular;color:white\">");
+  html += QStringLiteral("<table><tr><th colspan=\"2\">Video Source</th></tr>");
+  html += infoRow(QStringLiteral("Name&nbsp;"), esc(p.cameraName()));
+  html += infoRow(QStringLiteral("Frame size&nbsp;"), Fmt("%.0f x %.0f", size.width(), size.height()));
+  html += infoRow(QStringLiteral("Frame rate&nbsp;"), Fmt("%.2f fps", p.captureFPS()));
+  html += infoRow(QStringLiteral("UID&nbsp;"), esc(p.cameraUID()));
+  html += QStringLiteral("</table>");
+  html += QStringLiteral("<br><br>");
+  html += QStringLiteral("<table><tr><th colspan=\"2\">Audio Source</th></tr>");
+  const bool microphoneAccess = gZRNAppSetup && gZRNAppSetup->hasMicrophoneAccess();
+  if (microphoneAccess && p.captureAudio()) {
+    html += infoRow(QStringLiteral("Name&nbsp;"), esc(p.microphoneName()));
+    html += infoRow(QStringLiteral("Audio rate&nbsp;"), Fmt("%.0f Hz", p.microphoneCaptureRate()));
+    html += infoRow(QStringLiteral("UID&nbsp;"), esc(p.microphoneUID()));
+  } else if (!microphoneAccess) {
+    html += QStringLiteral(
+        "<tr><td colspan=\"2\">Audio recording is disabled because<br>microphone access is disabled in "
+        "System/Privacy settings</td></tr>");
+  } else {
+    html += QStringLiteral("<tr><td colspan=\"2\">Audio recording is disabled</td></tr>");
+  }
+  html += QStringLiteral("</table>");
+  html += QStringLiteral("<table>");
+  html += infoRow(QStringLiteral("&nbsp;"), QString());
+  html += infoRow(QStringLiteral("Data rate&nbsp;"), Fmt("%ld Kbps", static_cast<long>(p.segmentKBPS())));
+  html += QStringLiteral("</table>");
+  html += QStringLiteral("</span>");
+  html += localizedOrEmpty("infopop_html_footer");
+  return html;
+}
+
+// --- popover -------------------------------------------------------------------------------------
+
+void VLLiveWC_Recording::createPopover() {
+  if (m_popover) return;
+  m_popover = new QFrame(m_host->window(), Qt::Popup);
+  m_popover->setObjectName(QStringLiteral("infoPopover"));
+  auto* layout = new QVBoxLayout(m_popover);
+  m_popoverText = new QTextBrowser(m_popover);
+  m_popoverText->setObjectName(QStringLiteral("webView"));
+  m_popoverAction = new QPushButton(QStringLiteral("Camera Settings…"), m_popover);
+  m_popoverAction->setObjectName(QStringLiteral("actionButton"));
+  layout->addWidget(m_popoverText);
+  layout->addWidget(m_popoverAction);
+  connect(m_popoverAction, &QPushButton::clicked, this, [this] { showHideCameraPreferences(); });
+}
+
+void VLLiveWC_Recording::showInfo(QWidget* sender) {
+  createPopover();
+  m_popoverAction->setEnabled(!isRecording());
+  if (m_popover->isVisible()) {
+    m_popover->close();
+    popoverDidClose();
+    return;
+  }
+  m_popoverText->setHtml(infoPopupHtml());
+  if (sender) m_popover->move(sender->mapToGlobal(QPoint(0, sender->height())));
+  m_popover->show();
+  popoverDidShow();
+}
+
+void VLLiveWC_Recording::popoverDidShow() {
+  if (!m_popover || !m_popoverText) return;
+  const int textHeight = qRound(m_popoverText->document()->size().height()) + m_popoverAction->sizeHint().height() + 24;
+  if (m_popover->height() != textHeight) m_popover->resize(m_popover->width(), textHeight);
+}
+
+void VLLiveWC_Recording::popoverDidClose() {}
+
+// --- window size ---------------------------------------------------------------------------------
+
+bool VLLiveWC_Recording::windowIsNaturalSize() const {
+  QWidget* preview = m_host->previewView();
+  return preview && QSizeF(preview->size()) == prefs().movieSize();
+}
+bool VLLiveWC_Recording::windowCanIncreaseSize() const { return windowIsNaturalSize(); }
+bool VLLiveWC_Recording::windowCanDecreaseSize() const { return windowIsNaturalSize(); }
+
+void VLLiveWC_Recording::U_SetContentSizeForMovieSize() {
+  QWidget* window = m_host->window();
+  QWidget* preview = m_host->previewView();
+  if (!window || !preview) return;
+  const QSize movie = prefs().movieSize().toSize();
+  window->resize(window->size() - (preview->size() - movie));
+}
+void VLLiveWC_Recording::resizeToNaturalSize() { U_SetContentSizeForMovieSize(); }
+void VLLiveWC_Recording::increaseWindowSize() { U_SetContentSizeForMovieSize(); }
+void VLLiveWC_Recording::decreaseWindowSize() { U_SetContentSizeForMovieSize(); }
