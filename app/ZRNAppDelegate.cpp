@@ -272,6 +272,10 @@ void ZRNAppDelegate::saveRecents() {
 
 void ZRNAppDelegate::U_HandleOpenFiles(QStringList& paths) {
   for (const QString& path : paths) {
+    if (!QFileInfo::exists(path)) {
+      ZRNLogger_Log(QStringLiteral("ATT: nothing to open at %@"), path);
+      continue;
+    }
     addZRNRecentItemForPath(path);
     U_OpenWindowForTopDoc();
   }
