@@ -119,6 +119,17 @@ TEST_F(CaptureProjectMediaTest, SessionExportLeavesOutTheRejectedStart) {
   project.setSegmentAssetsArray({first});
   auto session = project.makeExportable(QString::fromLatin1(AVAssetExportPresetPassthrough));
   ASSERT_TRUE(session);
+  // One pass-through instruction of 1/30 s frames over the whole joined composition.
+  const MutableCompositionRef composition = project.exportedComposition();
+  const MutableVideoCompositionRef vc = session->videoComposition();
+  ASSERT_TRUE(vc);
+  EXPECT_EQ(vc->frameDuration(), MediaTimeMake(1, 30));
+  EXPECT_EQ(vc->renderSize(), QSizeF(320, 240));
+  ASSERT_EQ(vc->instructions().size(), 1);
+  EXPECT_EQ(vc->instructions()[0]->timeRange(), MediaTimeRangeMake(kMediaTimeZero, composition->duration()));
+  ASSERT_EQ(vc->instructions()[0]->layerInstructions().size(), 1);
+  EXPECT_EQ(vc->instructions()[0]->layerInstructions()[0]->trackID(), firstTrack(composition, kMediaTypeVideo)->trackID());
+  EXPECT_NEAR(MediaTimeGetSeconds(composition->duration()), whole - 5.0, 1e-3);
   const QString out = QDir(folder).filePath(QStringLiteral("session.mp4"));
   session->setOutputURL(QUrl::fromLocalFile(out));
   session->setOutputFileType(QString::fromLatin1(kExportFileTypeMPEG4));

@@ -87,6 +87,7 @@ TEST_F(ExportSessionTest, PassThroughRangeStartsAtTheRequestedFrame) {
     QList<float> progress;
     ASSERT_EQ(runExport(session, &progress), AssetExportSessionStatus::Completed) << session->error().toStdString();
     EXPECT_FLOAT_EQ(session->progress(), 1.0f);
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
     const DecodedFrames cut = TestMovie_DecodeVideo(out);
     EXPECT_TRUE(cut.errors.isEmpty()) << cut.errors.toStdString();
     const double expected = c.length / kFrame;

@@ -79,7 +79,7 @@ inline DecodedFrames TestMovie_DecodeVideo(const QString& path) {
   const QString text = TestMovie_Run(QStringLiteral("ffmpeg"),
                                      {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path,
                                       QStringLiteral("-map"), QStringLiteral("0:v:0"), QStringLiteral("-fps_mode"),
-                                      QStringLiteral("passthrough"), QStringLiteral("-f"), QStringLiteral("framemd5"),
+                                      QStringLiteral("passthrough"), QStringLiteral("-enc_time_base"), QStringLiteral("-1"), QStringLiteral("-f"), QStringLiteral("framemd5"),
                                       QStringLiteral("-")},
                                      &ok, &out.errors);
   double timeBase = 0.0;
