@@ -38,14 +38,14 @@ class CaptureProjectMediaTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     s_folder = Test_MakeTempDir(QStringLiteral("project-sources"));
-    TestMovieSpec a;
+    TestMovieRecipe a;
     a.seconds = 8.0;
     a.fragmented = true;  // as recorded
     s_first = TestMovie_Make(s_folder, QStringLiteral("first.mp4"), a);
-    TestMovieSpec b;
+    TestMovieRecipe b;
     b.seconds = 3.0;
     s_second = TestMovie_Make(s_folder, QStringLiteral("second.mp4"), b);
-    TestMovieSpec mute;
+    TestMovieRecipe mute;
     mute.seconds = 2.0;
     mute.audio = false;
     s_mute = TestMovie_Make(s_folder, QStringLiteral("mute.mp4"), mute);
@@ -64,6 +64,7 @@ TEST_F(CaptureProjectMediaTest, JoinsSegmentsEndToEnd) {
   const AssetRef first = Asset::assetWithPath(s_first);
   const AssetRef second = Asset::assetWithPath(s_second);
   const AssetRef mute = Asset::assetWithPath(s_mute);
+  const AssetRef missing = Asset::assetWithPath(QDir(s_folder).filePath(QStringLiteral("missing.mp4")));
   const int64_t firstMs = MediaTime_Millis(first->duration());
   const int64_t secondMs = MediaTime_Millis(second->duration());
   const int64_t muteMs = MediaTime_Millis(mute->duration());
@@ -92,6 +93,8 @@ TEST_F(CaptureProjectMediaTest, JoinsSegmentsEndToEnd) {
        {"0+" + QString::number(muteMs) + " empty", QString::number(muteMs) + "+" + s + " <- second@0"}, true},
       {"clipping more than the first segment leaves it out", {second, mute}, secondMs + 500, true,
        {"0+" + QString::number(muteMs) + " <- mute@0"}, {"0+" + QString::number(muteMs) + " empty"}, true},
+      {"an unreadable segment holds no place", {missing, second}, 0, true,
+       {"0+" + s + " <- second@0"}, {"0+" + s + " <- second@0"}, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
