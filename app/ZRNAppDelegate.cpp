@@ -4,6 +4,7 @@
 #include "app/ZRNAppSetup.h"
 #include "app/ZRNLogger.h"
 #include "app/ZRNPendingOperations.h"
+#include "capture/VLLiveWC.h"
 #include "capture/ZRNCaptureDevices.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/UserDefaults.h"

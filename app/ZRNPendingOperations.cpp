@@ -2,6 +2,7 @@
 
 #include "app/ZRNAppDelegate.h"
 #include "app/ZRNAppPrefs.h"
+#include "app/ZRNAppSetup.h"
 #include "platform/foundation/NotificationCenter.h"
 
 void loadZRNRecentsMenu() {}
@@ -21,10 +22,10 @@ int ZRNStartupNoteWC_RunModal() { return -1000; }
 
 void Auth_RequestCaptureAccess(const QString&, int, std::function<void()> granted) { granted(); }
 int Auth_CaptureAccessState(const QString&) { return 0; }
-void ZRNAppSetup_setHasMicrophoneAccess(bool) {}
+void ZRNAppSetup_setHasMicrophoneAccess(bool granted) {
+  if (gZRNAppSetup) gZRNAppSetup->setHasMicrophoneAccess(granted);
+}
 
-void VLLiveWC_MakeAndShow() {}
-bool VLLiveWC_RecordingIsON() { return false; }
 int VLLiveWC_GetUserVerifiedCloseWithError(int) { return -1000; }
 void VLLiveWC_PrepareToQuit(bool) {}
 
