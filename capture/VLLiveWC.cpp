@@ -91,15 +91,12 @@ VLLiveWC::~VLLiveWC() {
   // The session goes down on its own queue, after whatever is still queued there. The queues are let
   // go on a pool thread: a build waiting for the main thread (a waiting dialog) must not meet a main
   // thread that waits for the build.
+  // The devices are let go at once, so that a window opened next finds them free; a build still under
+  // way stops its own session when it sees the window gone.
   CaptureSessionRef session = captureSession();
+  if (session) session->stopRunning();
   CaptureDeviceRef camera = videoCaptureDevice();
-  const bool locked = m_videoDeviceLocked;
-  if (m_sessionQueue) {
-    m_sessionQueue->async([session, camera, locked] {
-      if (session) session->stopRunning();
-      if (camera && locked) camera->unlockForConfiguration();
-    });
-  }
+  if (camera && m_videoDeviceLocked.exchange(false)) camera->unlockForConfiguration();
   std::shared_ptr<DispatchQueue> sessionQueue = std::move(m_sessionQueue);
   std::shared_ptr<DispatchQueue> writingQueue = std::move(m_assetWritingQueue);
   Dispatch_GlobalAsync([sessionQueue, writingQueue]() mutable {
@@ -601,6 +598,11 @@ void VLLiveWC::U_SessQueue_ConfigureNewCaptureSession() {
   configureCamera(camera, Prefs().movieSize(), Prefs().captureFPS());
   session->commitConfiguration();
   session->startRunning();
+  if (!m_alive->load()) {
+    // The window went while this build ran.
+    session->stopRunning();
+    if (m_videoDeviceLocked.exchange(false)) camera->unlockForConfiguration();
+  }
 }
 
 bool VLLiveWC::configureCamera(const CaptureDeviceRef& camera, const QSizeF& size, double frameRate) {
