@@ -35,7 +35,7 @@ void ZRNAppCounters::loadFromDictionary(const QVariantMap& dictionary) {
 }
 
 QVariantMap ZRNAppCounters::dictionaryToSave() const {
-  return QVariantMap{{kNumLaunches, static_cast<int>(m_numLaunches)},
-                     {kNumFirstAids, static_cast<int>(m_numFirstAids)},
-                     {kNumExports, static_cast<int>(m_numExports)}};
+  return QVariantMap{{kNumLaunches, m_numLaunches},
+                     {kNumFirstAids, m_numFirstAids},
+                     {kNumExports, m_numExports}};
 }

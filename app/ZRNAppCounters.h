@@ -6,7 +6,6 @@
 
 #include <QVariantMap>
 
-#include <atomic>
 #include <cstdint>
 
 class ZRNAppCounters {
@@ -28,9 +27,10 @@ class ZRNAppCounters {
   QVariantMap dictionaryToSave() const;
 
  private:
-  std::atomic<int32_t> m_numLaunches;
-  std::atomic<int32_t> m_numFirstAids;
-  std::atomic<int32_t> m_numExports;
+  // Touched on the main thread only.
+  int32_t m_numLaunches;
+  int32_t m_numFirstAids;
+  int32_t m_numExports;
 };
 
 inline const char* const kZRNAppCountersKey = "ZRNAppCounters";

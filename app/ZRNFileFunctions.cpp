@@ -15,7 +15,11 @@
 
 #include <cerrno>
 #include <dirent.h>
+#include <mutex>
 #include <sys/stat.h>
+
+// The resources live in a static library: without this reference the linker would drop them.
+static void initIconResources() { Q_INIT_RESOURCE(resources); }
 
 namespace {
 QString joinPath(const QString& folder, const QString& name) {
@@ -82,6 +86,8 @@ int64_t folderBytes(const QByteArray& folder) {
 }
 
 QString iconImageFile(const QString& imageName) {
+  static std::once_flag once;
+  std::call_once(once, initIconResources);
   for (const QString& suffix : {QStringLiteral(".png"), QStringLiteral(".svg"), QString()}) {
     const QString resource = QStringLiteral(":/images/") + imageName + suffix;
     if (!QFileInfo::exists(resource)) continue;

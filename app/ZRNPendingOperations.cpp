@@ -1,8 +1,6 @@
 #include "app/ZRNPendingOperations.h"
 
 #include "app/ZRNAppDelegate.h"
-#include "app/ZRNAppPrefs.h"
-#include "app/ZRNAppSetup.h"
 #include "platform/foundation/NotificationCenter.h"
 
 void loadZRNRecentsMenu() {}
@@ -10,10 +8,6 @@ void loadZRNRecentsMenu() {}
 void U_CheckForPreviousCrash(ZRNAppDelegate* delegate) { delegate->finishNormalApplicationStartup(); }
 void U_ClearCrashSemaphore(bool, bool) {}
 void U_WriteCrashSemaphore() {}
-// Only the preferences' share of the launch count exists so far.
-void FirstAid_CountNormalLaunch() {
-  if (gZRNAppPrefs) gZRNAppPrefs->updateNumberOfRunsCurrent();
-}
 void FirstAid_PruneDebugLogDays() {}
 
 void openDroppedFiles(const QStringList&) {}
@@ -22,9 +16,6 @@ int ZRNStartupNoteWC_RunModal() { return -1000; }
 
 void Auth_RequestCaptureAccess(const QString&, int, std::function<void()> granted) { granted(); }
 int Auth_CaptureAccessState(const QString&) { return 0; }
-void ZRNAppSetup_setHasMicrophoneAccess(bool granted) {
-  if (gZRNAppSetup) gZRNAppSetup->setHasMicrophoneAccess(granted);
-}
 
 int VLLiveWC_GetUserVerifiedCloseWithError(int) { return -1000; }
 void VLLiveWC_PrepareToQuit(bool) {}

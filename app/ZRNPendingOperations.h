@@ -19,7 +19,6 @@ void loadZRNRecentsMenu();
 void U_CheckForPreviousCrash(ZRNAppDelegate* delegate);
 void U_ClearCrashSemaphore(bool clearOwn, bool orphaned);
 void U_WriteCrashSemaphore();
-void FirstAid_CountNormalLaunch();
 void FirstAid_PruneDebugLogDays();
 
 // Documents and windows
@@ -32,7 +31,6 @@ int ZRNStartupNoteWC_RunModal();
 void Auth_RequestCaptureAccess(const QString& mediaType, int alertID, std::function<void()> granted);
 int Auth_CaptureAccessState(const QString& mediaType);
 inline const QString kCapDev_DeviceWasConnectedNotification = QStringLiteral("AVCaptureDeviceWasConnectedNotification");
-void ZRNAppSetup_setHasMicrophoneAccess(bool granted);
 
 // Workspace sleep and wake
 inline const QString kWorkspace_WillSleepNotification = QStringLiteral("NSWorkspaceWillSleepNotification");

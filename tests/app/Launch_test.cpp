@@ -153,7 +153,8 @@ TEST_F(LaunchTest, SavedCameraArrivingEndsTheWaitOnce) {
     // Devices are announced from the hot-plug thread, not the main thread.
     std::thread([uid, video] {
       NotificationCenter::defaultCenter().post(kCapDev_DeviceWasConnectedNotification, nullptr,
-                                               {{QStringLiteral("uniqueID"), uid}, {QStringLiteral("mediaType"), video ? "vide" : "soun"}});
+                                               {{QStringLiteral("uniqueID"), uid},
+                                                {QStringLiteral("mediaType"), video ? QStringLiteral("vide") : QStringLiteral("soun")}});
     }).join();
   };
   announce(QStringLiteral("usb-other"), true);

@@ -1,0 +1,175 @@
+#pragma once
+// A private D-Bus daemon for one test, and a small stand-in for the desktop services we talk to on it:
+// logind's Inhibit (answering a real pipe whose far end shows when the caller lets go), UPower's OnBattery
+// and the file manager's ShowItems/ShowFolders.
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusUnixFileDescriptor>
+#include <QDBusVariant>
+#include <QDBusVirtualObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QThread>
+
+#include <fcntl.h>
+#include <mutex>
+#include <poll.h>
+#include <unistd.h>
+
+// Sets an environment variable for the life of the object and restores the old value after.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, const QByteArray& value) : m_name(name), m_had(qEnvironmentVariableIsSet(name)) {
+    m_old = qgetenv(name);
+    qputenv(name, value);
+  }
+  ~ScopedEnvironment() {
+    if (m_had) {
+      qputenv(m_name, m_old);
+    } else {
+      qunsetenv(m_name);
+    }
+  }
+
+ private:
+  const char* m_name;
+  bool m_had;
+  QByteArray m_old;
+};
+
+class PrivateBusDaemon {
+ public:
+  PrivateBusDaemon() {
+    const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
+    if (daemon.isEmpty()) return;
+    m_process.start(daemon, {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1"),
+                             QStringLiteral("--nopidfile")});
+    while (m_process.waitForReadyRead(10000)) {
+      m_output += m_process.readAllStandardOutput();
+      if (m_output.contains('\n')) break;
+    }
+    m_address = QString::fromUtf8(m_output).section(QLatin1Char('\n'), 0, 0).trimmed();
+  }
+  ~PrivateBusDaemon() {
+    if (m_process.state() != QProcess::NotRunning) {
+      m_process.terminate();
+      if (!m_process.waitForFinished(5000)) {
+        m_process.kill();
+        m_process.waitForFinished();
+      }
+    }
+  }
+  bool isRunning() const { return !m_address.isEmpty(); }
+  QString address() const { return m_address; }
+
+ private:
+  QProcess m_process;
+  QByteArray m_output;
+  QString m_address;
+};
+
+class FakeDesktopServices : public QDBusVirtualObject {
+ public:
+  struct Lock {
+    QString what;
+    int farEnd;  // the reading end we keep; it hangs up when the caller closes its end
+  };
+  struct Reveal {
+    QString method;
+    QStringList uris;
+  };
+
+  ~FakeDesktopServices() override {
+    for (const Lock& lock : m_locks) ::close(lock.farEnd);
+  }
+
+  bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
+    std::lock_guard guard(m_mutex);
+    const QString member = message.member();
+    if (message.interface() == QLatin1String("org.freedesktop.login1.Manager") && member == QLatin1String("Inhibit")) {
+      const QString what = message.arguments().value(0).toString();
+      if (m_refused.contains(what)) {
+        connection.send(message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.AccessDenied"), QStringLiteral("refused")));
+        return true;
+      }
+      int ends[2];
+      if (pipe2(ends, O_CLOEXEC) != 0) return false;
+      m_locks.append({what, ends[0]});
+      const QDBusUnixFileDescriptor handed(ends[1]);  // the message carries its own copy
+      ::close(ends[1]);
+      connection.send(message.createReply(QVariant::fromValue(handed)));
+      return true;
+    }
+    if (member == QLatin1String("Get") && message.arguments().value(1).toString() == QLatin1String("OnBattery")) {
+      connection.send(message.createReply(QVariant::fromValue(QDBusVariant(m_onBattery))));
+      return true;
+    }
+    if (member == QLatin1String("ShowItems") || member == QLatin1String("ShowFolders")) {
+      m_reveals.append({member, message.arguments().value(0).toStringList()});
+      connection.send(message.createReply());
+      return true;
+    }
+    return false;
+  }
+  QString introspect(const QString&) const override { return QString(); }
+
+  void setOnBattery(bool onBattery) {
+    std::lock_guard guard(m_mutex);
+    m_onBattery = onBattery;
+  }
+  void refuse(const QString& what) {
+    std::lock_guard guard(m_mutex);
+    m_refused << what;
+  }
+  QList<Lock> locks() {
+    std::lock_guard guard(m_mutex);
+    return m_locks;
+  }
+  QList<Reveal> reveals() {
+    std::lock_guard guard(m_mutex);
+    return m_reveals;
+  }
+  // Whether the caller still holds the other end of a lock.
+  static bool isHeld(const Lock& lock) {
+    pollfd entry{lock.farEnd, POLLIN, 0};
+    return poll(&entry, 1, 0) == 0;
+  }
+
+ private:
+  std::mutex m_mutex;
+  bool m_onBattery = false;
+  QStringList m_refused;
+  QList<Lock> m_locks;
+  QList<Reveal> m_reveals;
+};
+
+// The services on a bus, answering on their own thread so that a caller may block the main thread.
+class FakeDesktopOnBus {
+ public:
+  explicit FakeDesktopOnBus(const QString& address, const QStringList& serviceNames)
+      : m_connection(QDBusConnection::connectToBus(address, QStringLiteral("fake-desktop"))) {
+    m_thread.start();
+    m_services->moveToThread(&m_thread);
+    m_registered = m_connection.isConnected();
+    for (const QString& name : serviceNames) m_registered = m_connection.registerService(name) && m_registered;
+    for (const char* path : {"/org/freedesktop/login1", "/org/freedesktop/UPower", "/org/freedesktop/FileManager1"})
+      m_connection.registerVirtualObject(QString::fromLatin1(path), m_services);
+  }
+  ~FakeDesktopOnBus() {
+    for (const char* path : {"/org/freedesktop/login1", "/org/freedesktop/UPower", "/org/freedesktop/FileManager1"})
+      m_connection.unregisterObject(QString::fromLatin1(path));
+    QDBusConnection::disconnectFromBus(QStringLiteral("fake-desktop"));
+    m_services->deleteLater();  // runs on its own thread as that thread finishes
+    m_thread.quit();
+    m_thread.wait();
+  }
+  bool isReady() const { return m_registered; }
+  FakeDesktopServices& services() { return *m_services; }
+
+ private:
+  QDBusConnection m_connection;
+  QThread m_thread;
+  FakeDesktopServices* m_services = new FakeDesktopServices;
+  bool m_registered = false;
+};
