@@ -12,10 +12,6 @@ void FirstAid_PruneDebugLogDays() {}
 
 void openDroppedFiles(const QStringList&) {}
 void showHVAppStorePage() {}
-int ZRNStartupNoteWC_RunModal() { return -1000; }
-
-void Auth_RequestCaptureAccess(const QString&, int, std::function<void()> granted) { granted(); }
-int Auth_CaptureAccessState(const QString&) { return 0; }
 
 int VLLiveWC_GetUserVerifiedCloseWithError(int) { return -1000; }
 void VLLiveWC_PrepareToQuit(bool) {}

@@ -4,6 +4,9 @@
 // live window, the startup note window, the updater). Each is a free function of its own, so that each
 // can be replaced by the real one on its own: delete its lines here and include the real header.
 
+#include "app/ZRNStartupNoteWC.h"
+#include "capture/ZRNCaptureAuth.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -24,12 +27,8 @@ void FirstAid_PruneDebugLogDays();
 // Documents and windows
 void openDroppedFiles(const QStringList& paths);
 void showHVAppStorePage();
-// The startup note window, run application-modal; answers -1000, or -1001 for its Cancel button.
-int ZRNStartupNoteWC_RunModal();
 
-// Capture access and devices. Access states: 0 granted, 1 not asked, 2 denied, 4 restricted.
-void Auth_RequestCaptureAccess(const QString& mediaType, int alertID, std::function<void()> granted);
-int Auth_CaptureAccessState(const QString& mediaType);
+// Capture devices.
 inline const QString kCapDev_DeviceWasConnectedNotification = QStringLiteral("AVCaptureDeviceWasConnectedNotification");
 
 // Workspace sleep and wake

@@ -10,9 +10,13 @@
 #include "platform/foundation/UserDefaults.h"
 #include "support/TestSupport.h"
 
+#include <QApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QPushButton>
+#include <QTimer>
+#include <QWidget>
 
 #include <gtest/gtest.h>
 
@@ -28,6 +32,8 @@ class LaunchTest : public ::testing::Test {
     QFile::remove(StandardLocations::preferencesFilePath());
     Prefs_RegisterDefaultPrefs();
     defaults().setInteger(QStringLiteral("ZRNPreferencesVersion"), kZRNPreferencesVersionCurrent);
+    // The startup note was just seen, so these launches run without it.
+    defaults().setObject(QStringLiteral("HVNoteDate"), QDateTime::currentDateTimeUtc());
     // A camera is connected unless a test says otherwise (with none at all the launch waits for one).
     VirtualDevices_Plug(true, true);
   }
@@ -109,7 +115,20 @@ TEST_F(LaunchTest, StartupNoteQuietForFiveDays) {
     const QDateTime now = QDateTime::currentDateTimeUtc();
     const QDateTime last = c.ageSeconds ? now.addSecs(-*c.ageSeconds) : QDateTime();
     defaults().setObject(QStringLiteral("HVNoteDate"), c.ageSeconds ? QVariant(last) : QVariant());
+    // The note is a real modal window: answer it with "Continue" while counting how often it shows.
+    int notesShown = 0;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+      QWidget* modal = QApplication::activeModalWidget();
+      auto* button = modal ? modal->findChild<QPushButton*>(QStringLiteral("okBtn")) : nullptr;
+      if (!button || modal->objectName() != QLatin1String("ZRNStartupNoteWC")) return;
+      ++notesShown;
+      button->click();
+    });
+    answer.start(5);
     delegate->showStartupTermsOfServiceDialog();
+    answer.stop();
+    EXPECT_EQ(notesShown, c.shown ? 1 : 0);
     const QDateTime stored = defaults().objectForKey(QStringLiteral("HVNoteDate")).toDateTime();
     ASSERT_TRUE(stored.isValid());
     if (c.shown) EXPECT_LE(std::abs(stored.secsTo(now)), 5) << "the note's date is now";
