@@ -4,6 +4,9 @@
 #include "app/ZRNAppSetup.h"
 #include "app/ZRNLogger.h"
 #include "app/ZRNPendingOperations.h"
+#include "capture/VLLiveWC.h"
+#include "capture/ZRNCaptureDevices.h"
+#include "firstaid/FirstAidLaunch.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/media/SampleBuffer.h"
@@ -216,7 +219,7 @@ void ZRNAppDelegate::U_StartLiveWindow() {
     NotificationCenter::defaultCenter().removeObserver(m_deviceConnectedObserver);
     m_deviceConnectedObserver = 0;
   }
-  ZRNAppSetup_setHasMicrophoneAccess(Auth_CaptureAccessState(kAudio) == 0);
+  ZRNAppSetup::sharedAppSetup()->setHasMicrophoneAccess(Auth_CaptureAccessState(kAudio) == 0);
   VLLiveWC_MakeAndShow();
 }
 
@@ -284,9 +287,10 @@ void onTerminationSignal(int signalNumber) {
 }
 
 // SIGTERM (log-out, kill), SIGINT (Ctrl+C) and SIGHUP (terminal closed) take the path of Quit, so the
-// termination sequence always runs. The handler only writes to a pipe; the event loop does the rest.
+// termination sequence always runs. The handler only writes to a non-blocking pipe (a burst of signals
+// can never block it); the event loop does the rest.
 void installTerminationSignals(ZRNAppDelegate* delegate) {
-  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, gSignalPipe) != 0) return;
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, gSignalPipe) != 0) return;
   auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, qApp);
   QObject::connect(notifier, &QSocketNotifier::activated, delegate, [delegate] {
     char byte = 0;

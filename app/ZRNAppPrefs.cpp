@@ -1,5 +1,6 @@
 #include "app/ZRNAppPrefs.h"
 
+#include "app/ZRNFileFunctions.h"
 #include "app/ZRNLogger.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/StandardLocations.h"
@@ -90,18 +91,6 @@ void setObjectString(const QString& key, const QString& value) {
 
 QString errorText(const QFile& file) { return file.errorString(); }
 
-// The first free name for `name` in `folder`: the name itself, else "base_N.ext" with N = 1, 2, ...
-QString uniqueFileName(const QString& folder, const QString& name) {
-  const QDir dir(folder);
-  if (!QFileInfo::exists(dir.filePath(name))) return name;
-  const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-  const QString base = dot > 0 ? name.left(dot) : name;
-  const QString extension = dot > 0 ? name.mid(dot) : QString();
-  for (int n = 1;; ++n) {
-    const QString candidate = Fmt(QStringLiteral("%@_%d%@"), base, n, extension);
-    if (!QFileInfo::exists(dir.filePath(candidate))) return candidate;
-  }
-}
 }  // namespace
 
 qint64 Prefs_ProcessExtraLogLevel() { return gExtraLogLevel.load(); }
@@ -377,7 +366,7 @@ void ZRNAppPrefs::saveAsBadgeImage(const QImage& image) {
   if (image.isNull()) return;
   const QImage bitmap = image.convertToFormat(QImage::Format_ARGB32);
   const QString folder = StandardLocations::tempPath();
-  const QString path = folder + QLatin1Char('/') + uniqueFileName(folder, QStringLiteral("bufBadge.png"));
+  const QString path = folder + QLatin1Char('/') + File_UniqueFileName(folder, QStringLiteral("bufBadge.png"));
   if (!bitmap.save(path, "PNG")) return;
   // The temporary copy stays where it is.
   copyFile(QUrl::fromLocalFile(path), kUserBadgeName, kBadgeImagesFolder);

@@ -280,7 +280,10 @@ QDateTime JSONDateFormatter::dateFromString(const QString& text) const {
   if (!date.isValid() || !time.isValid()) return {};
   const qint64 offsetMs = (signChar == u'-' ? -1 : 1) * (offHours * 3600 + offMinutes * 60) * qint64(1000);
   const qint64 utcMs = QDateTime(date, time, Qt::UTC).toMSecsSinceEpoch() - offsetMs;
-  return QDateTime::fromMSecsSinceEpoch(utcMs, Qt::LocalTime);
+  const QDateTime local = QDateTime::fromMSecsSinceEpoch(utcMs, Qt::LocalTime);
+  // Only moments whose local year has four digits: anything else could not be written back as a date.
+  if (local.date().year() < 1 || local.date().year() > 9999) return {};
+  return local;
 }
 
 const JSONDateFormatter& JSON_SharedDateFormatter() {

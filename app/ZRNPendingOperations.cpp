@@ -1,7 +1,6 @@
 #include "app/ZRNPendingOperations.h"
 
 #include "app/ZRNAppDelegate.h"
-#include "app/ZRNAppPrefs.h"
 #include "platform/foundation/NotificationCenter.h"
 
 void loadZRNRecentsMenu() {}
@@ -13,18 +12,6 @@ void FirstAid_PruneDebugLogDays() {}
 
 void openDroppedFiles(const QStringList&) {}
 void showHVAppStorePage() {}
-int ZRNStartupNoteWC_RunModal() { return -1000; }
 
-void Auth_RequestCaptureAccess(const QString&, int, std::function<void()> granted) { granted(); }
-int Auth_CaptureAccessState(const QString&) { return 0; }
-qint64 CapDev_IndexOfDeviceWithUID(const QString&, const QString& uniqueID) { return uniqueID.isEmpty() ? 0 : -1; }
-bool CapDev_ConnectedDeviceHasVideo(const Notification& note) { return note.userInfo.value(QStringLiteral("hasVideo")).toBool(); }
-QString CapDev_ConnectedDeviceUniqueID(const Notification& note) { return note.userInfo.value(QStringLiteral("uniqueID")).toString(); }
-void ZRNAppSetup_setHasMicrophoneAccess(bool) {}
-
-void VLLiveWC_MakeAndShow() {}
-bool VLLiveWC_RecordingIsON() { return false; }
-int VLLiveWC_GetUserVerifiedCloseWithError(int) { return -1000; }
-void VLLiveWC_PrepareToQuit(bool) {}
 
 bool SUUpdater_StartSharedUpdater(ZRNAppDelegate*) { return true; }

@@ -4,6 +4,9 @@
 // live window, the startup note window, the updater). Each is a free function of its own, so that each
 // can be replaced by the real one on its own: delete its lines here and include the real header.
 
+#include "app/ZRNStartupNoteWC.h"
+#include "capture/ZRNCaptureAuth.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -19,32 +22,20 @@ void loadZRNRecentsMenu();
 void U_CheckForPreviousCrash(ZRNAppDelegate* delegate);
 void U_ClearCrashSemaphore(bool clearOwn, bool orphaned);
 void U_WriteCrashSemaphore();
-void FirstAid_CountNormalLaunch();
 void FirstAid_PruneDebugLogDays();
 
 // Documents and windows
 void openDroppedFiles(const QStringList& paths);
 void showHVAppStorePage();
-// The startup note window, run application-modal; answers -1000, or -1001 for its Cancel button.
-int ZRNStartupNoteWC_RunModal();
 
-// Capture access and devices. Access states: 0 granted, 1 not asked, 2 denied, 4 restricted.
-void Auth_RequestCaptureAccess(const QString& mediaType, int alertID, std::function<void()> granted);
-int Auth_CaptureAccessState(const QString& mediaType);
-// Index of the device in the list of its media type; an empty ID counts as found; -1 when absent.
-qint64 CapDev_IndexOfDeviceWithUID(const QString& mediaType, const QString& uniqueID);
+// Capture devices.
 inline const QString kCapDev_DeviceWasConnectedNotification = QStringLiteral("AVCaptureDeviceWasConnectedNotification");
-bool CapDev_ConnectedDeviceHasVideo(const Notification& note);
-QString CapDev_ConnectedDeviceUniqueID(const Notification& note);
-void ZRNAppSetup_setHasMicrophoneAccess(bool granted);
 
 // Workspace sleep and wake
 inline const QString kWorkspace_WillSleepNotification = QStringLiteral("NSWorkspaceWillSleepNotification");
 inline const QString kWorkspace_DidWakeNotification = QStringLiteral("NSWorkspaceDidWakeNotification");
 
 // The live window
-void VLLiveWC_MakeAndShow();
-bool VLLiveWC_RecordingIsON();
 // Asks the user to confirm stopping the recording (alert given); -1000 when confirmed.
 int VLLiveWC_GetUserVerifiedCloseWithError(int alertID);
 void VLLiveWC_PrepareToQuit(bool quit);

@@ -40,13 +40,7 @@ void ZRNStartupNoteWC::awakeFromNib() {
   }
 }
 
-bool StartupNote_IsDue(const QVariant& lastShown, const QDateTime& now) {
-  const QDateTime date = lastShown.toDateTime();
-  if (!lastShown.isValid() || !date.isValid()) return true;
-  return !(now < date.addSecs(kStartupNoteIntervalSeconds));
-}
-
-int StartupNote_Run() {
+int ZRNStartupNoteWC_RunModal() {
   ZRNStartupNoteWC note;
   // Neither button answers Return: the note is read, not clicked away.
   if (QPushButton* ok = note.okBtn()) {

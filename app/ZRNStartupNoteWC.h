@@ -4,9 +4,6 @@
 
 #include "app/ZRNBaseDialogWindowController.h"
 
-#include <QDateTime>
-#include <QVariant>
-
 class QCheckBox;
 class QTextBrowser;
 
@@ -27,12 +24,6 @@ class ZRNStartupNoteWC : public ZRNBaseDialogWindowController {
   QTextBrowser* m_licenseText = nullptr;
 };
 
-// The user-defaults key of the date the note was last shown, and how long it stays away after that.
-inline constexpr const char* kStartupNoteDateKey = "HVNoteDate";
-inline constexpr qint64 kStartupNoteIntervalSeconds = 432000;  // 5 days
-
-// Whether the note is due: never shown (or no date stored), or shown at least five days before now.
-bool StartupNote_IsDue(const QVariant& lastShown, const QDateTime& now);
-
-// Shows the note application-modal with no default button and answers its result.
-int StartupNote_Run();
+// Shows the note application-modal with no default button and answers its result: -1000 for
+// "Continue", -1001 for "Visit Website" (or the note ended from outside).
+int ZRNStartupNoteWC_RunModal();

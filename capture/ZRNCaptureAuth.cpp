@@ -1,6 +1,7 @@
 #include "capture/ZRNCaptureAuth.h"
 
 #include "app/ZRNAlerts.h"
+#include "app/ZRNAppDelegate.h"
 #include "app/ZRNBaseClasses.h"
 #include "app/ZRNLogger.h"
 #include "platform/foundation/StandardLocations.h"
@@ -19,6 +20,7 @@
 
 #include <cstring>
 #include <mutex>
+#include <optional>
 
 namespace {
 
@@ -35,6 +37,8 @@ void requestTermination() {
   }
   if (handler) {
     handler();
+  } else if (gZRNAppDelegate) {
+    gZRNAppDelegate->terminate();
   } else if (QCoreApplication* app = QCoreApplication::instance()) {
     QMetaObject::invokeMethod(app, &QCoreApplication::quit, Qt::QueuedConnection);
   }
@@ -136,6 +140,28 @@ bool Auth_OpenPrivacySettings(MediaType mediaType) {
   const bool opened = QDesktopServices::openUrl(url);
   if (!opened) ZRNLogger_Log(QStringLiteral("ERR: Auth_OpenPrivacySettings: cannot open %@"), url);
   return opened;
+}
+
+namespace {
+std::optional<MediaType> mediaTypeNamed(const QString& name) {
+  if (name == QLatin1String(kMediaTypeVideo)) return MediaType::Video;
+  if (name == QLatin1String(kMediaTypeAudio)) return MediaType::Audio;
+  return std::nullopt;
+}
+}  // namespace
+
+int Auth_CaptureAccessState(const QString& mediaType) {
+  const std::optional<MediaType> type = mediaTypeNamed(mediaType);
+  return type ? Auth_CaptureAccessState(*type) : kCaptureAccessGranted;
+}
+
+void Auth_RequestCaptureAccess(const QString& mediaType, int alertID, std::function<void()> completion) {
+  const std::optional<MediaType> type = mediaTypeNamed(mediaType);
+  if (!type) {
+    if (completion) completion();
+    return;
+  }
+  Auth_RequestCaptureAccess(*type, alertID, std::move(completion));
 }
 
 void Auth_SetTerminateHandler(std::function<void()> handler) {

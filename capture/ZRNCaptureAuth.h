@@ -24,6 +24,8 @@ enum : int {
 };
 
 int Auth_CaptureAccessState(MediaType mediaType);
+// The same by the platform's media type name ("vide", "soun"); any other type is granted.
+int Auth_CaptureAccessState(const QString& mediaType);
 
 // The scan behind it, on any folder standing for /dev: the device nodes of the type found there
 // ("video*" for video, the entries of "snd/" for sound) and the state they give.
@@ -38,6 +40,7 @@ bool Auth_PulseAudioServerReachable();
 // alert with the given ID is shown; its first button opens the help page on granting access and asks
 // the program to terminate. The completion then never runs.
 void Auth_RequestCaptureAccess(MediaType mediaType, int alertID, std::function<void()> completion);
+void Auth_RequestCaptureAccess(const QString& mediaType, int alertID, std::function<void()> completion);
 // The same for a state already known.
 void Auth_HandleCaptureAccessState(int state, MediaType mediaType, int alertID, std::function<void()> completion);
 
@@ -46,6 +49,6 @@ void Auth_HandleCaptureAccessState(int state, MediaType mediaType, int alertID, 
 QUrl Auth_PrivacySettingsURL(MediaType mediaType);
 bool Auth_OpenPrivacySettings(MediaType mediaType);
 
-// How the program is asked to terminate; the application installs its own at start-up. Without one
-// the application's event loop is asked to quit.
+// How the program is asked to terminate: by default the application delegate's Quit path (or, without
+// a delegate, the event loop is asked to quit). Tests install their own.
 void Auth_SetTerminateHandler(std::function<void()> handler);

@@ -1,6 +1,7 @@
 #include "capture/ZRNWaitingForDeviceWC.h"
 
 #include "platform/gui/DialogRunner.h"
+#include "platform/media/CaptureDevice.h"
 #include "ui_ZRNWaitingWindowController.h"
 
 #include <QLabel>
@@ -78,7 +79,7 @@ void ZRNWaitingWindowController::windowDidLoad() {
   U_UpdateIcon();
   if (m_progressIndicator) m_progressIndicator->setRange(0, 0);  // an endless busy indicator
   NotificationCenter& center = NotificationCenter::defaultCenter();
-  const NotificationToken token = center.addObserver(QString::fromLatin1(kWaitingDeviceConnectedNotification),
+  const NotificationToken token = center.addObserver(QString::fromLatin1(kCaptureDeviceWasConnectedNotification),
                                                      nullptr, [this](const Notification& note) {
                                                        newDeviceConnected(note);
                                                      });
@@ -174,6 +175,8 @@ QString ZRNWaitingWindowController::displayText() const {
 }
 
 void ZRNWaitingWindowController::newDeviceConnected(const Notification& note) {
+  // The device's description travels in the userInfo ("uniqueID", "mediaType"), so it is read the same
+  // whichever thread announced it and whether or not the device is still there.
   const QString mediaType = note.userInfo.value(QStringLiteral("mediaType")).toString();
   const QString uniqueID = note.userInfo.value(QStringLiteral("uniqueID")).toString();
   const MediaType type = deviceType();

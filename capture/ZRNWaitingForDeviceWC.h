@@ -21,10 +21,6 @@ enum : int {
   kWaitingErrorNoDeviceFound = -3,
 };
 
-// The notification a newly connected capture device posts; its userInfo carries the device's
-// "uniqueID", "mediaType" ("vide" or "soun") and "localizedName".
-inline constexpr const char* kWaitingDeviceConnectedNotification = "AVCaptureDeviceWasConnectedNotification";
-
 class ZRNWaitingWindowController : public ZRNBaseDialogWindowController {
   Q_OBJECT
  public:

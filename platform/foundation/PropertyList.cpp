@@ -125,7 +125,12 @@ QVariant fromPlist(plist_t node) {
     case PLIST_DATE: {
       int32_t sec = 0, usec = 0;
       plist_get_date_val(node, &sec, &usec);
-      return kReferenceDate.addMSecs(static_cast<qint64>(sec) * 1000 + usec / 1000);
+      // libplist splits the stored seconds toward zero and hands back the fraction without its sign,
+      // so a date before 2001 needs the fraction taken away, not added; the fraction is rounded
+      // because it went through a double.
+      const qint64 fractionMs = std::llround(std::abs(usec) / 1000.0);
+      const qint64 ms = static_cast<qint64>(sec) * 1000 + (sec < 0 ? -fractionMs : fractionMs);
+      return kReferenceDate.addMSecs(ms);
     }
     case PLIST_DATA: {
       char* data = nullptr;

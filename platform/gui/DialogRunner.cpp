@@ -24,7 +24,9 @@ int Gui_RunApplicationModal(QDialog* dialog) {
 void Gui_RunSheet(QDialog* dialog, QWidget* parent, std::function<void(int)> completion) {
   if (!dialog) return;
   QWidget* window = parent ? parent->window() : nullptr;
-  if (window && dialog->parentWidget() != window) dialog->setParent(window, dialog->windowFlags() | Qt::Sheet);
+  // A sheet stays a dialog window (the window type keeps its title bar); its parent makes it transient for
+  // the parent window, and the modality blocks only that window.
+  if (window && dialog->parentWidget() != window) dialog->setParent(window, dialog->windowFlags());
   dialog->setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
   QPointer<QDialog> guard(dialog);
   QObject::connect(dialog, &QDialog::finished, dialog, [guard, completion = std::move(completion)](int result) {

@@ -2,14 +2,21 @@
 
 #include "app/ZRNAppPrefs.h"
 #include "app/ZRNPendingOperations.h"
+#include "capture/VLLiveWC.h"
+#include "capture/ZRNCaptureDevices.h"
+#include "platform/media/VirtualDevices.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/StandardLocations.h"
 #include "platform/foundation/UserDefaults.h"
 #include "support/TestSupport.h"
 
+#include <QApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QPushButton>
+#include <QTimer>
+#include <QWidget>
 
 #include <gtest/gtest.h>
 
@@ -25,10 +32,16 @@ class LaunchTest : public ::testing::Test {
     QFile::remove(StandardLocations::preferencesFilePath());
     Prefs_RegisterDefaultPrefs();
     defaults().setInteger(QStringLiteral("ZRNPreferencesVersion"), kZRNPreferencesVersionCurrent);
+    // The startup note was just seen, so these launches run without it.
+    defaults().setObject(QStringLiteral("HVNoteDate"), QDateTime::currentDateTimeUtc());
+    // A camera is connected unless a test says otherwise (with none at all the launch waits for one).
+    VirtualDevices_Plug(true, true);
   }
   void TearDown() override {
     if (delegate) delegate->applicationWillTerminate();
     delegate.reset();
+    delete VLLiveWC_Current();
+    VirtualDevices_Unplug(true, true);
   }
 
   UserDefaults& defaults() { return UserDefaults::standard(); }
@@ -102,7 +115,20 @@ TEST_F(LaunchTest, StartupNoteQuietForFiveDays) {
     const QDateTime now = QDateTime::currentDateTimeUtc();
     const QDateTime last = c.ageSeconds ? now.addSecs(-*c.ageSeconds) : QDateTime();
     defaults().setObject(QStringLiteral("HVNoteDate"), c.ageSeconds ? QVariant(last) : QVariant());
+    // The note is a real modal window: answer it with "Continue" while counting how often it shows.
+    int notesShown = 0;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+      QWidget* modal = QApplication::activeModalWidget();
+      auto* button = modal ? modal->findChild<QPushButton*>(QStringLiteral("okBtn")) : nullptr;
+      if (!button || modal->objectName() != QLatin1String("ZRNStartupNoteWC")) return;
+      ++notesShown;
+      button->click();
+    });
+    answer.start(5);
     delegate->showStartupTermsOfServiceDialog();
+    answer.stop();
+    EXPECT_EQ(notesShown, c.shown ? 1 : 0);
     const QDateTime stored = defaults().objectForKey(QStringLiteral("HVNoteDate")).toDateTime();
     ASSERT_TRUE(stored.isValid());
     if (c.shown) EXPECT_LE(std::abs(stored.secsTo(now)), 5) << "the note's date is now";
@@ -146,7 +172,8 @@ TEST_F(LaunchTest, SavedCameraArrivingEndsTheWaitOnce) {
     // Devices are announced from the hot-plug thread, not the main thread.
     std::thread([uid, video] {
       NotificationCenter::defaultCenter().post(kCapDev_DeviceWasConnectedNotification, nullptr,
-                                               {{QStringLiteral("uniqueID"), uid}, {QStringLiteral("hasVideo"), video}});
+                                               {{QStringLiteral("uniqueID"), uid},
+                                                {QStringLiteral("mediaType"), video ? QStringLiteral("vide") : QStringLiteral("soun")}});
     }).join();
   };
   announce(QStringLiteral("usb-other"), true);

@@ -376,3 +376,22 @@ TEST_F(PrefsTest, SaveAsBadgeImageWritesUserBadgePNG) {
   // Temporary copies stay, each under its own free name.
   EXPECT_EQ(QDir(temp).entryList(QDir::Files), (QStringList{QStringLiteral("bufBadge.png"), QStringLiteral("bufBadge_1.png")}));
 }
+
+TEST_F(PrefsTest, UserResourcesBlockedByAFileAnswerNothing) {
+  QDir(userResourcesPath()).removeRecursively();
+  QDir().mkpath(userResourcesPath());
+  QFile blocker(userResourcesPath() + QStringLiteral("/badge_overlay"));
+  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  blocker.close();
+  EXPECT_TRUE(prefs.badgeTemplateURL().isEmpty());
+  EXPECT_FALSE(prefs.copyFile(QUrl::fromLocalFile(Test_SourcePath(QStringLiteral("resources/overlays/badge_template.json"))),
+                              QStringLiteral("badge_template.json"), QStringLiteral("badge_overlay")));
+
+  QDir(userResourcesPath()).removeRecursively();
+  QFile top(userResourcesPath());
+  ASSERT_TRUE(top.open(QIODevice::WriteOnly));
+  top.close();
+  EXPECT_TRUE(prefs.U_GetUserResourcesURL(true).isEmpty());
+  EXPECT_TRUE(prefs.badgeImageURL().isEmpty());
+  QFile::remove(userResourcesPath());
+}

@@ -120,9 +120,3 @@ TEST(SplitView, DividersAreDrawnInTheDividerColour) {
   EXPECT_EQ(image.pixelColor(image.width() / 2, image.height() / 2), QColor(12, 200, 34));
   EXPECT_EQ(split.dividerColor(), QColor(12, 200, 34));
 }
-
-TEST(HyperlinkButton, ShowsThePointingHand) {
-  ZRNHyperlinkButton link(QStringLiteral("velmora.org"));
-  EXPECT_EQ(link.cursor().shape(), Qt::PointingHandCursor);
-  EXPECT_TRUE(link.isFlat());
-}

@@ -176,6 +176,9 @@ TEST(JSONBridge, DatesAreWrittenInTheLocalZoneAndReadFromAnyOffset) {
       {"2020-01-02T03:04:05.006+0000 ", false},
       {"2020-01-02T03:04:05.006+2400", false},
       {"２０２０-01-02T03:04:05.006+0000", false},
+      {"0001-01-01T00:00:00.000+2359", false},
+      {"9999-12-31T23:59:59.999-2359", false},
+      {"0000-01-01T00:00:00.000+0000", false},
   };
   for (const auto& c : cases) {
     const QByteArray json = QByteArray("\"") + c.text + "\"";

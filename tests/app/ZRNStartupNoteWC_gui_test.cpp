@@ -32,28 +32,9 @@ TEST(StartupNote, ReturnPressesNothingAndEachButtonAnswers) {
     QTest::keyClick(modal, Qt::Key_Return);
     openAfterReturn = modal->isVisible();
   });
-  EXPECT_EQ(StartupNote_Run(), -1000);
+  EXPECT_EQ(ZRNStartupNoteWC_RunModal(), -1000);
   EXPECT_TRUE(openAfterReturn);
 
   Test_AnswerNextModal(QStringLiteral("cancelBtn"));
-  EXPECT_EQ(StartupNote_Run(), -1001);
-}
-
-TEST(StartupNote, IsDueFiveDaysAfterItWasLastShown) {
-  const QDateTime now = QDateTime::currentDateTime();
-  struct Case {
-    const char* name;
-    QVariant lastShown;
-    bool due;
-  };
-  const Case cases[] = {
-      {"never shown", QVariant(), true},
-      {"not a date", QVariant(QStringLiteral("yesterday")), true},
-      {"exactly five days ago", QVariant(now.addSecs(-432000)), true},
-      {"a second less than five days ago", QVariant(now.addSecs(-431999)), false},
-      {"just now", QVariant(now), false},
-      {"a week ago", QVariant(now.addDays(-7)), true},
-      {"a clock set back: the date lies ahead", QVariant(now.addDays(3)), false},
-  };
-  for (const Case& c : cases) EXPECT_EQ(StartupNote_IsDue(c.lastShown, now), c.due) << c.name;
+  EXPECT_EQ(ZRNStartupNoteWC_RunModal(), -1001);
 }

@@ -75,6 +75,7 @@ struct LiveRig {
     moviePath = package + QStringLiteral("/VLCapturedMovie.") + prefs.movieFileExtension();
     host.window()->show();
     rec = std::make_unique<VLLiveWC_Recording>(&host, host.outlets);
+    host.recording = rec.get();
     QObject::connect(rec.get(), &VLLiveWC_Recording::recordingStopped, [this](bool keep) {
       stops.push_back(keep);
     });
@@ -84,7 +85,7 @@ struct LiveRig {
                                                            recIsON.push_back(n.userInfo.value("recIsON").toBool());
                                                            lockAtStateChange.push_back(QFileInfo::exists(lockPath()));
                                                          }));
-    observations.emplace_back(center, center.addObserver(kVLMovieStartedNotification, host.liveWindowObject(),
+    observations.emplace_back(center, center.addObserver(kZRNMovieStartedNotificationName, host.liveWindowObject(),
                                                          [this](const Notification& n) { movieStarted.push_back(n.userInfo); }));
   }
   ~LiveRig() {

@@ -1,0 +1,212 @@
+#include "capture/ZRNWaitingForDeviceWC.h"
+#include "app/ZRNAlerts.h"
+#include "platform/foundation/DispatchQueue.h"
+#include "platform/media/CaptureDevice.h"
+#include "support/TestSupport.h"
+
+#include <QLabel>
+#include <QPointer>
+#include <QProgressBar>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTextDocument>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace {
+
+void postConnected(const char* mediaType, const QString& uid) {
+  NotificationCenter::defaultCenter().post(QString::fromLatin1(kCaptureDeviceWasConnectedNotification), nullptr,
+                                           {{QStringLiteral("uniqueID"), uid},
+                                            {QStringLiteral("mediaType"), QString::fromLatin1(mediaType)},
+                                            {QStringLiteral("localizedName"), QStringLiteral("Some Device")}});
+}
+
+// Lets every main-thread event queued so far run.
+void drainMainQueue() {
+  bool drained = false;
+  Dispatch_MainAsync([&] { drained = true; });
+  ASSERT_TRUE(Test_WaitUntil([&] { return drained; }));
+}
+
+QString plainText(const QLabel* label) {
+  QTextDocument document;
+  document.setHtml(label->text());
+  return document.toPlainText().replace(QChar(QChar::LineSeparator), QLatin1Char('\n'));
+}
+
+}  // namespace
+
+TEST(WaitingDialog, OutletsAndLook) {
+  ZRNWaitingWindowController dialog(QStringLiteral("usb-cam-1"), QStringLiteral("Cam One"));
+  EXPECT_EQ(dialog.objectName(), QStringLiteral("ZRNWaitingWindowController"));
+  EXPECT_EQ(dialog.errorType(), -9999);
+  EXPECT_EQ(dialog.savedUID(), QStringLiteral("usb-cam-1"));
+  EXPECT_EQ(dialog.savedName(), QStringLiteral("Cam One"));
+  EXPECT_EQ(dialog.deviceIcon(), dialog.findChild<QLabel*>(QStringLiteral("deviceIcon")));
+  EXPECT_NE(dialog.deviceIconBack(), nullptr);
+  EXPECT_EQ(dialog.deviceIconBack(), dialog.findChild<QWidget*>(QStringLiteral("deviceIconBack")));
+  ASSERT_NE(dialog.progressIndicator(), nullptr);
+  EXPECT_FALSE(dialog.deviceIcon()->pixmap().isNull());
+  // The spinner runs (a busy indicator) and the look is dark whatever the desktop's theme.
+  EXPECT_EQ(dialog.progressIndicator()->maximum(), 0);
+  EXPECT_LT(dialog.palette().color(QPalette::Window).lightness(), 80);
+  EXPECT_GT(dialog.palette().color(QPalette::WindowText).lightness(), 180);
+  EXPECT_TRUE(dialog.cancelBtn()->isHidden());
+  EXPECT_TRUE(dialog.otherBtn()->isHidden());
+  EXPECT_TRUE(dialog.explainTextfield()->isHidden());
+}
+
+TEST(WaitingDialog, TextAndButtonFollowTheErrorType) {
+  struct Case {
+    MediaType type;
+    int errorType;
+    const char* text;  // title, blank line, explanation
+    const char* button;
+    bool spinnerShown;
+  };
+  const Case cases[] = {
+      {MediaType::Video, -3,
+       "No cameras were found...\n\nCheck whether a camera is connected and properly setup and try again.", "Cancel",
+       false},
+      {MediaType::Audio, -3,
+       "No microphones were found...\n\nCheck whether an audio recording device is connected and properly setup and "
+       "try again, or choose to forgo audio recording.",
+       "Ignore Audio", false},
+      {MediaType::Video, -2,
+       "No cameras were found...\n\nCheck whether your camera is connected and properly setup and try again.",
+       "Cancel", true},
+      {MediaType::Audio, -2,
+       "No microphones were found...\n\nCheck whether your audio recording device is connected and properly setup "
+       "and try again, or choose to forgo audio recording.",
+       "Ignore Audio", true},
+      {MediaType::Video, -1,
+       "Waiting for last used device 'Cam 100% One' to become available...\n\nIf this dialog persists, check whether "
+       "the device is properly setup or click the button below to use another device.",
+       "Forget device", true},
+      {MediaType::Audio, -1,
+       "Waiting for last used device 'Cam 100% One' to become available...\n\nIf this dialog persists, check whether "
+       "the device is properly setup or click the button below to use another device.",
+       "Forget device", true},
+      {MediaType::Video, -7, "", "OK", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.errorType);
+    ZRNWaitingWindowController dialog(QStringLiteral("uid"), QStringLiteral("Cam 100% One"));
+    dialog.setDeviceType(c.type);
+    dialog.setErrorType(c.errorType);
+    EXPECT_EQ(dialog.errorType(), c.errorType);
+    EXPECT_EQ(plainText(dialog.mainTextfield()), QString::fromUtf8(c.text));
+    EXPECT_EQ(dialog.okBtn()->text(), QString::fromUtf8(c.button));
+    EXPECT_EQ(!dialog.progressIndicator()->isHidden(), c.spinnerShown);
+  }
+}
+
+TEST(WaitingDialog, SettingTheSameErrorTypeAgainKeepsTheText) {
+  ZRNWaitingWindowController dialog(QStringLiteral("uid"), QStringLiteral("Cam"));
+  dialog.setErrorType(-1);
+  dialog.mainTextfield()->setText(QStringLiteral("left alone"));
+  dialog.okBtn()->setText(QStringLiteral("left alone too"));
+  dialog.setErrorType(-1);
+  EXPECT_EQ(dialog.mainTextfield()->text(), QStringLiteral("left alone"));
+  EXPECT_EQ(dialog.okBtn()->text(), QStringLiteral("left alone too"));
+  dialog.setErrorType(-2);
+  EXPECT_TRUE(plainText(dialog.mainTextfield()).startsWith(QStringLiteral("No cameras were found...")));
+}
+
+TEST(WaitingDialog, EndsWhenTheAwaitedDeviceArrives) {
+  struct Case {
+    const char* name;
+    MediaType type;
+    const char* savedUID;
+    const char* connectedType;
+    const char* connectedUID;
+    bool ends;
+  };
+  const Case cases[] = {
+      {"any camera when none is saved", MediaType::Video, "", "vide", "usb-new", true},
+      {"the saved camera", MediaType::Video, "usb-cam-1", "vide", "usb-cam-1", true},
+      {"another camera", MediaType::Video, "usb-cam-1", "vide", "usb-cam-2", false},
+      {"a microphone while waiting for a camera", MediaType::Video, "", "soun", "mic-1", false},
+      {"any microphone when none is saved", MediaType::Audio, "", "soun", "mic-1", true},
+      {"a camera while waiting for a microphone", MediaType::Audio, "mic-1", "vide", "mic-1", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ZRNWaitingWindowController dialog(QString::fromLatin1(c.savedUID), QStringLiteral("Device"));
+    dialog.setDeviceType(c.type);
+    dialog.setErrorType(-1);
+    QSignalSpy finished(&dialog, &QDialog::finished);
+    dialog.open();
+    // Devices are announced on the thread that noticed them.
+    std::thread announcer([&] { postConnected(c.connectedType, QString::fromLatin1(c.connectedUID)); });
+    announcer.join();
+    drainMainQueue();
+    if (c.ends) {
+      ASSERT_EQ(finished.count(), 1);
+      EXPECT_EQ(finished.first().first().toInt(), -1001);
+      EXPECT_FALSE(dialog.isVisible());
+    } else {
+      EXPECT_EQ(finished.count(), 0);
+      EXPECT_TRUE(dialog.isVisible());
+      dialog.okBtn()->click();
+      ASSERT_EQ(finished.count(), 1);
+      EXPECT_EQ(finished.first().first().toInt(), -1000);
+    }
+  }
+}
+
+TEST(WaitingDialog, RunsModalAndStopsListeningOnceEnded) {
+  auto dialog = std::make_unique<ZRNWaitingWindowController>(QString(), QStringLiteral("Device"));
+  dialog->setErrorType(-2);
+  QTimer::singleShot(0, [] { postConnected("vide", QStringLiteral("usb-late")); });
+  EXPECT_EQ(Alert_RunAlertModal(dialog.get()), -1001);
+
+  // Escape does nothing: the dialog has no Cancel button.
+  QSignalSpy finished(dialog.get(), &QDialog::finished);
+  dialog->open();
+  QTest::keyClick(dialog.get(), Qt::Key_Escape);
+  EXPECT_TRUE(dialog->isVisible());
+  dialog->okBtn()->click();
+  ASSERT_EQ(finished.count(), 1);
+  EXPECT_EQ(finished.first().first().toInt(), -1000);
+  // Ended by its button: a device arriving later changes nothing.
+  postConnected("vide", QStringLiteral("usb-later"));
+  drainMainQueue();
+  EXPECT_EQ(finished.count(), 1);
+
+  // A dialog that is gone no longer hears of devices.
+  dialog.reset();
+  postConnected("vide", QStringLiteral("usb-after"));
+  drainMainQueue();
+}
+
+TEST(WaitingDialog, EndsWhenThePlatformAnnouncesTheSavedDevice) {
+  auto describe = [](const QString& uid, MediaType type) {
+    CaptureDevice::Description d;
+    d.uniqueID = uid;
+    d.localizedName = QStringLiteral("Described ") + uid;
+    d.mediaType = type;
+    return std::make_shared<CaptureDevice>(d);
+  };
+  ZRNWaitingWindowController dialog(QStringLiteral("usb-desk-cam"), QStringLiteral("Desk Cam"));
+  dialog.setDeviceType(MediaType::Video);
+  dialog.setErrorType(-1);
+  QSignalSpy finished(&dialog, &QDialog::finished);
+  dialog.open();
+  CaptureDeviceRegistry& registry = CaptureDeviceRegistry::shared();
+  // The device layer announces a plugged device from its own thread.
+  std::thread([&] {
+    registry.addDevice(describe(QStringLiteral("usb-desk-cam"), MediaType::Audio));  // its microphone
+    registry.addDevice(describe(QStringLiteral("usb-other-cam"), MediaType::Video));
+  }).join();
+  drainMainQueue();
+  EXPECT_EQ(finished.count(), 0);
+  std::thread([&] { registry.addDevice(describe(QStringLiteral("usb-desk-cam"), MediaType::Video)); }).join();
+  ASSERT_TRUE(Test_WaitUntil([&] { return finished.count() == 1; }));
+  EXPECT_EQ(finished.first().first().toInt(), -1001);
+  registry.removeAllAddedDevices();
+}

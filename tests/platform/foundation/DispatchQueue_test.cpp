@@ -1,0 +1,143 @@
+#include "platform/foundation/DispatchQueue.h"
+
+#include "support/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <latch>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+TEST(DispatchQueue, BlocksRunOneAtATimeInSubmissionOrderPerThread) {
+  constexpr int kThreads = 4;
+  constexpr int kBlocks = 500;
+  DispatchQueue queue(QStringLiteral("org.velmora.test.fifo"));
+  std::atomic<int> inside{0};
+  std::atomic<bool> overlapped{false};
+  std::vector<std::vector<int>> seen(kThreads);  // touched only on the queue
+  std::vector<std::thread> producers;
+  for (int t = 0; t < kThreads; ++t) {
+    producers.emplace_back([&, t] {
+      for (int i = 0; i < kBlocks; ++i) {
+        queue.async([&, t, i] {
+          if (inside.fetch_add(1) != 0) overlapped = true;
+          seen[t].push_back(i);
+          inside.fetch_sub(1);
+        });
+      }
+    });
+  }
+  for (auto& p : producers) p.join();
+  queue.sync([] {});
+  EXPECT_FALSE(overlapped);
+  for (int t = 0; t < kThreads; ++t) {
+    ASSERT_EQ(seen[t].size(), static_cast<size_t>(kBlocks));
+    for (int i = 0; i < kBlocks; ++i) ASSERT_EQ(seen[t][i], i) << "thread " << t;
+  }
+}
+
+TEST(DispatchQueue, SyncWaitsAndRunsInlineOnItsOwnQueue) {
+  DispatchQueue queue(QStringLiteral("org.velmora.test.sync"));
+  std::vector<int> order;
+  queue.async([&] { order.push_back(1); });
+  queue.sync([&] {
+    order.push_back(2);
+    EXPECT_TRUE(queue.isCurrent());
+    EXPECT_EQ(DispatchQueue::currentLabel(), QStringLiteral("org.velmora.test.sync"));
+    queue.sync([&] { order.push_back(3); });  // from its own thread: no deadlock
+  });
+  order.push_back(4);
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
+  EXPECT_FALSE(queue.isCurrent());
+  EXPECT_TRUE(DispatchQueue::currentLabel().isEmpty());
+}
+
+TEST(DispatchQueue, DelayedBlocksRunByDueTimeAfterWaitingWork) {
+  DispatchQueue queue(QStringLiteral("org.velmora.test.after"));
+  std::mutex mutex;
+  std::vector<QString> order;
+  auto note = [&](const char* what) {
+    return [&, what] {
+      std::lock_guard lock(mutex);
+      order.push_back(QString::fromLatin1(what));
+    };
+  };
+  std::latch last(1);
+  queue.after(150ms, note("late"));
+  queue.after(30ms, note("early"));
+  queue.async(note("now"));
+  queue.after(300ms, [&] {
+    note("last")();
+    last.count_down();
+  });
+  last.wait();
+  EXPECT_EQ(order, (std::vector<QString>{"now", "early", "late", "last"}));
+}
+
+TEST(DispatchQueue, DestructionRunsQueuedBlocksAndDropsFutureOnes) {
+  std::atomic<int> ran{0};
+  std::atomic<bool> delayedRan{false};
+  {
+    DispatchQueue queue(QStringLiteral("org.velmora.test.teardown"));
+    queue.async([] { std::this_thread::sleep_for(20ms); });  // keeps the next blocks waiting
+    for (int i = 0; i < 50; ++i) queue.async([&] { ++ran; });
+    queue.after(1h, [&] { delayedRan = true; });
+  }
+  EXPECT_EQ(ran.load(), 50);
+  EXPECT_FALSE(delayedRan);
+}
+
+TEST(DispatchMain, BlocksFromWorkersRunOnTheMainThread) {
+  QThread* mainThread = QCoreApplication::instance()->thread();
+  std::atomic<int> onMain{0};
+  std::atomic<bool> wrongThread{false};
+  std::atomic<bool> syncDone{false};
+  std::vector<int> order;  // main thread only
+  std::thread worker([&] {
+    EXPECT_FALSE(Dispatch_IsMainThread());
+    for (int i = 0; i < 5; ++i) {
+      Dispatch_MainAsync([&, i] {
+        if (QThread::currentThread() != mainThread) wrongThread = true;
+        order.push_back(i);
+        ++onMain;
+      });
+    }
+    Dispatch_MainAfter(10ms, [&] {
+      if (QThread::currentThread() != mainThread) wrongThread = true;
+      ++onMain;
+    });
+    Dispatch_MainSync([&] {
+      if (QThread::currentThread() != mainThread) wrongThread = true;
+      ++onMain;
+    });
+    syncDone = true;
+  });
+  EXPECT_TRUE(Test_WaitUntil([&] { return onMain == 7 && syncDone; }));
+  worker.join();
+  EXPECT_FALSE(wrongThread);
+  EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4}));
+
+  bool inline_ = false;
+  Dispatch_MainSync([&] { inline_ = true; });
+  EXPECT_TRUE(inline_) << "already on the main thread: runs at once";
+}
+
+TEST(DispatchGlobal, RunsOffTheMainThread) {
+  std::atomic<int> done{0};
+  std::atomic<bool> onMain{false};
+  for (int i = 0; i < 8; ++i) {
+    Dispatch_GlobalAsync([&] {
+      if (Dispatch_IsMainThread()) onMain = true;
+      ++done;
+    });
+  }
+  EXPECT_TRUE(Test_WaitUntil([&] { return done == 8; }));
+  EXPECT_FALSE(onMain);
+}
