@@ -69,7 +69,6 @@ VLLiveWC_Recording::VLLiveWC_Recording(VLLiveWC_RecordingHost* host, const VLLiv
       m_assetWritingQueue(host->assetWritingQueue()),
       m_sessionQueue(host->sessionQueue()) {
   if (!m_assetWritingQueue) m_assetWritingQueue = DispatchQueue::create(QStringLiteral("org.velmora.Velmora.assetWriting.queue"));
-  if (!gZRNAppPrefs) m_ownPrefs = std::make_unique<ZRNAppPrefs>();
   m_recorder = std::make_shared<ZRNRecorder>(host->liveWindowObject(), m_sessionQueue, m_assetWritingQueue);
   QPointer<VLLiveWC_Recording> self(this);
   m_recorder->setWriterFailureHandler([self](const QString& reason) {
@@ -94,7 +93,12 @@ bool VLLiveWC_Recording::appIsQuitting() const {
   return m_appIsQuitting || (gZRNAppDelegate && gZRNAppDelegate->appIsQuitting());
 }
 
-ZRNAppPrefs& VLLiveWC_Recording::prefs() const { return gZRNAppPrefs ? *gZRNAppPrefs : *m_ownPrefs; }
+ZRNAppPrefs& VLLiveWC_Recording::prefs() const {
+  if (gZRNAppPrefs) return *gZRNAppPrefs;
+  // The preferences keep no state of their own: a stand-in reads and writes the same values.
+  if (!m_ownPrefs) m_ownPrefs = std::make_unique<ZRNAppPrefs>();
+  return *m_ownPrefs;
+}
 
 // --- start ---------------------------------------------------------------------------------------
 

@@ -173,7 +173,7 @@ class VLLiveWC_Recording : public QObject {
 
   VLLiveWC_RecordingHost* m_host;
   VLLiveWC_RecordingOutlets m_outlets;
-  std::unique_ptr<ZRNAppPrefs> m_ownPrefs;  // only when the application has made none
+  mutable std::unique_ptr<ZRNAppPrefs> m_ownPrefs;  // only while the application has made none
   std::shared_ptr<DispatchQueue> m_assetWritingQueue;
   std::shared_ptr<DispatchQueue> m_sessionQueue;
   std::shared_ptr<ZRNRecorder> m_recorder;
