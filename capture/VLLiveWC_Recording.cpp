@@ -74,6 +74,16 @@ VLLiveWC_Recording::VLLiveWC_Recording(VLLiveWC_RecordingHost* host, const VLLiv
   m_recorder->setWriterFailureHandler([self](const QString& reason) {
     if (self) self->U_WriterFailed(reason);
   });
+  // The recording's camera going away ends the recording like a writer that can no longer write.
+  m_deviceGoneObserver = NotificationCenter::defaultCenter().addObserver(
+      QString::fromLatin1(kCaptureDeviceWasDisconnectedNotification), nullptr, [self](const Notification& note) {
+        const QString uid = note.userInfo.value(QStringLiteral("uniqueID")).toString();
+        const QString name = note.userInfo.value(QStringLiteral("localizedName")).toString();
+        Dispatch_MainAsync([self, uid, name] {
+          if (!self || !self->isRecording() || !self->m_vlDocument || self->m_vlDocument->cameraUID() != uid) return;
+          self->U_WriterFailed(Fmt("The camera \"%@\" was disconnected.", name));
+        });
+      });
   if (observeMovieStarted) {
     m_movieStartedObserver = NotificationCenter::defaultCenter().addObserver(
         kZRNMovieStartedNotificationName, host->liveWindowObject(), [self](const Notification& note) {
@@ -86,6 +96,7 @@ VLLiveWC_Recording::~VLLiveWC_Recording() {
   // The host may already be half gone (this object can be a child of its window): only our own parts.
   // Blocks still queued hold the recorder themselves and find this object gone through their guards.
   if (m_movieStartedObserver) NotificationCenter::defaultCenter().removeObserver(m_movieStartedObserver);
+  NotificationCenter::defaultCenter().removeObserver(m_deviceGoneObserver);
   m_capturedMovieURL.clear();
 }
 
@@ -103,6 +114,9 @@ ZRNAppPrefs& VLLiveWC_Recording::prefs() const {
 // --- start ---------------------------------------------------------------------------------------
 
 void VLLiveWC_Recording::toggleCapture() {
+  // Between the click that starts and the writer's start a second click waits its turn: a stop then
+  // would reach the session queue before the writer it has to finish.
+  if (m_startPending) return;
   if (isRecording())
     UU_StopRecording();
   else
@@ -123,6 +137,7 @@ void VLLiveWC_Recording::UU_StartRecording() {
 
 void VLLiveWC_Recording::U_StartCapturing() {
   m_stopRequested = false;
+  m_startPending = true;
   QPointer<VLLiveWC_Recording> self(this);
   std::shared_ptr<ZRNRecorder> recorder = m_recorder;
   m_sessionQueue->async([recorder, self] {
@@ -145,10 +160,12 @@ void VLLiveWC_Recording::U_StartCapturing() {
         w.m_outlets.recordButton->setText(QStringLiteral("Stop Recording"));
       }
       w.setupForRecordingState();
+      w.m_host->recordingStateChanged();
       NotificationCenter::defaultCenter().post(kZRNRecordingStateChangedNotification, w.m_host->liveWindowObject(),
                                                QVariantMap{{kRecIsON, true}});
-      w.m_host->recordingStateChanged();
+      if (!self) return;
       w.U_StartCapturing2();
+      w.m_startPending = false;
     });
   });
 }

@@ -184,6 +184,7 @@ class VLLiveWC_Recording : public QObject {
   bool m_isClosing = false;
   bool m_appIsQuitting = false;
   bool m_stopRequested = false;
+  bool m_startPending = false;
   bool m_progressiveWindowWasOpen = false;
   QUrl m_documentPackageFolderURL;
   QString m_clipsFolderPath;
@@ -194,6 +195,7 @@ class VLLiveWC_Recording : public QObject {
   QTextBrowser* m_popoverText = nullptr;
   QPushButton* m_popoverAction = nullptr;
   NotificationToken m_movieStartedObserver = 0;
+  NotificationToken m_deviceGoneObserver = 0;
 
   ZRNAppPrefs& prefs() const;
 };

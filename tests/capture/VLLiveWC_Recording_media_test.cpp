@@ -189,6 +189,30 @@ TEST(LiveRecordingMedia, RecordsKeepsAndClosesASessionPackage) {
   }
 }
 
+TEST(LiveRecordingMedia, UnpluggedCameraStopsTheRecordingWithAnAlertAndKeepsIt) {
+  LiveRig rig(QString::fromLatin1(kAVFileTypeMPEG4), Test_MakeTempDir(QStringLiteral("live")));
+  rig.prefs.setCameraUID(QString::fromLatin1(kVirtualCameraUID));
+  rig.rec->toggleCapture();
+  ASSERT_TRUE(rig.waitForRecorded(2.5));
+  QString alertText;
+  Test_AnswerNextModal(QStringLiteral("okBtn"), [&](QWidget* modal) {
+    for (auto* label : modal->findChildren<QLabel*>()) {
+      QTextDocument text;
+      text.setHtml(label->text());
+      alertText += text.toPlainText();
+    }
+  });
+  VirtualDevices_Unplug(true, false);
+  ASSERT_TRUE(Test_WaitUntil([&] { return rig.stops.size() == 1 && !QFileInfo::exists(rig.lockPath()); }, 20000));
+  EXPECT_TRUE(rig.stops[0]);
+  ASSERT_TRUE(Test_WaitUntil([&] { return !alertText.isEmpty(); }));
+  EXPECT_TRUE(alertText.contains(QStringLiteral("The recording was stopped because the movie could not be written.")));
+  EXPECT_TRUE(alertText.contains(QString::fromLatin1(kVirtualCameraName))) << alertText.toStdString();
+  EXPECT_EQ(rig.recIsON, std::vector<bool>({true, false}));
+  EXPECT_EQ(rig.host.outlets.recIndicatorView->text(), QStringLiteral("LIVE"));
+  EXPECT_GE(decodableVideoFrames(rig.moviePath), 60);
+}
+
 TEST(LiveRecordingMedia, KilledWhileRecordingKeepsLockSettingsAndPlayableMovie) {
   const QString folder = Test_MakeTempDir(QStringLiteral("live"));
   QProcess::ExitStatus exit;
