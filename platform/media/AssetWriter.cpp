@@ -135,6 +135,9 @@ struct AssetWriterInput::Encoder {
 
   // video
   SwsContext* sws = nullptr;
+  int swsInWidth = 0;
+  int swsInHeight = 0;
+  int swsInFormat = -1;
   AVFrame* yuv = nullptr;
   int64_t lastPts = INT64_MIN;
   int64_t frameDuration = 0;
@@ -213,20 +216,44 @@ struct AssetWriterInput::Encoder {
       send(f);
       av_frame_free(&f);
     } else {
-      sws = sws_getCachedContext(sws, src->width, src->height, static_cast<AVPixelFormat>(src->format), ctx->width,
-                                 ctx->height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
-      if (!sws) {
+      if (!ensureScaler(src)) {
         core->fail(AVERROR(EINVAL), Fmt("Video frames of %@x%@ in format %@ cannot be converted.", src->width,
                                         src->height, src->format));
         return;
       }
       // The encoder may still hold the previous picture: never draw over it.
       if (av_frame_make_writable(yuv) < 0) return;
-      sws_scale(sws, src->data, src->linesize, 0, src->height, yuv->data, yuv->linesize);
+      if (sws_scale_frame(sws, yuv, src) < 0) return;
       yuv->pts = t;
       send(yuv);
     }
     lastPts = t;
+  }
+
+  // The conversion runs in slices on all cores: done serially it would hold up the encoder by several
+  // milliseconds for every 1080p frame.
+  bool ensureScaler(const AVFrame* src) {
+    if (sws && src->width == swsInWidth && src->height == swsInHeight && src->format == swsInFormat) return true;
+    sws_freeContext(sws);
+    sws = sws_alloc_context();
+    if (!sws) return false;
+    av_opt_set_int(sws, "srcw", src->width, 0);
+    av_opt_set_int(sws, "srch", src->height, 0);
+    av_opt_set_int(sws, "src_format", src->format, 0);
+    av_opt_set_int(sws, "dstw", ctx->width, 0);
+    av_opt_set_int(sws, "dsth", ctx->height, 0);
+    av_opt_set_int(sws, "dst_format", AV_PIX_FMT_YUV420P, 0);
+    av_opt_set_int(sws, "sws_flags", SWS_BILINEAR, 0);
+    av_opt_set_int(sws, "threads", 0, 0);
+    if (sws_init_context(sws, nullptr, nullptr) < 0) {
+      sws_freeContext(sws);
+      sws = nullptr;
+      return false;
+    }
+    swsInWidth = src->width;
+    swsInHeight = src->height;
+    swsInFormat = src->format;
+    return true;
   }
 
   bool ensureResampler(const AVFrame* in) {
