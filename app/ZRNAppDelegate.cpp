@@ -5,6 +5,7 @@
 #include "app/ZRNLogger.h"
 #include "app/ZRNPendingOperations.h"
 #include "app/ZRNRecentDocument.h"
+#include "capture/VLLiveWC.h"
 #include "capture/ZRNCaptureDevices.h"
 #include "firstaid/FirstAidLaunch.h"
 #include "platform/foundation/DispatchQueue.h"

@@ -17,9 +17,5 @@ void openDroppedFiles(const QStringList& paths) {
 }
 void showHVAppStorePage() {}
 
-void VLLiveWC_MakeAndShow() {}
-bool VLLiveWC_RecordingIsON() { return false; }
-int VLLiveWC_GetUserVerifiedCloseWithError(int) { return -1000; }
-void VLLiveWC_PrepareToQuit(bool) {}
 
 bool SUUpdater_StartSharedUpdater(ZRNAppDelegate*) { return true; }

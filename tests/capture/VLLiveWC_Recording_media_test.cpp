@@ -75,6 +75,7 @@ struct LiveRig {
     moviePath = package + QStringLiteral("/VLCapturedMovie.") + prefs.movieFileExtension();
     host.window()->show();
     rec = std::make_unique<VLLiveWC_Recording>(&host, host.outlets);
+    host.recording = rec.get();
     QObject::connect(rec.get(), &VLLiveWC_Recording::recordingStopped, [this](bool keep) {
       stops.push_back(keep);
     });
@@ -84,7 +85,7 @@ struct LiveRig {
                                                            recIsON.push_back(n.userInfo.value("recIsON").toBool());
                                                            lockAtStateChange.push_back(QFileInfo::exists(lockPath()));
                                                          }));
-    observations.emplace_back(center, center.addObserver(kVLMovieStartedNotification, host.liveWindowObject(),
+    observations.emplace_back(center, center.addObserver(kZRNMovieStartedNotificationName, host.liveWindowObject(),
                                                          [this](const Notification& n) { movieStarted.push_back(n.userInfo); }));
   }
   ~LiveRig() {
@@ -186,6 +187,30 @@ TEST(LiveRecordingMedia, RecordsKeepsAndClosesASessionPackage) {
     EXPECT_NEAR(formatDuration(probe), 6.0, 0.5);
     EXPECT_GE(topLevelBoxes(rig.moviePath).count("moof"), 2);
   }
+}
+
+TEST(LiveRecordingMedia, UnpluggedCameraStopsTheRecordingWithAnAlertAndKeepsIt) {
+  LiveRig rig(QString::fromLatin1(kAVFileTypeMPEG4), Test_MakeTempDir(QStringLiteral("live")));
+  rig.prefs.setCameraUID(QString::fromLatin1(kVirtualCameraUID));
+  rig.rec->toggleCapture();
+  ASSERT_TRUE(rig.waitForRecorded(2.5));
+  QString alertText;
+  Test_AnswerNextModal(QStringLiteral("okBtn"), [&](QWidget* modal) {
+    for (auto* label : modal->findChildren<QLabel*>()) {
+      QTextDocument text;
+      text.setHtml(label->text());
+      alertText += text.toPlainText();
+    }
+  });
+  VirtualDevices_Unplug(true, false);
+  ASSERT_TRUE(Test_WaitUntil([&] { return rig.stops.size() == 1 && !QFileInfo::exists(rig.lockPath()); }, 20000));
+  EXPECT_TRUE(rig.stops[0]);
+  ASSERT_TRUE(Test_WaitUntil([&] { return !alertText.isEmpty(); }));
+  EXPECT_TRUE(alertText.contains(QStringLiteral("The recording was stopped because the movie could not be written.")));
+  EXPECT_TRUE(alertText.contains(QString::fromLatin1(kVirtualCameraName))) << alertText.toStdString();
+  EXPECT_EQ(rig.recIsON, std::vector<bool>({true, false}));
+  EXPECT_EQ(rig.host.outlets.recIndicatorView->text(), QStringLiteral("LIVE"));
+  EXPECT_GE(decodableVideoFrames(rig.moviePath), 60);
 }
 
 TEST(LiveRecordingMedia, KilledWhileRecordingKeepsLockSettingsAndPlayableMovie) {
