@@ -165,6 +165,10 @@ class VLPlaybackWC : public ZRNSizingWC, public ZRNJobDelegate, public VLDocumen
  protected:
   void closeEvent(QCloseEvent* event) override;
   bool event(QEvent* event) override;
+  // For the window of a recording in progress, which opens its movie its own way.
+  void setCapturedMovieURL(const QUrl& url) { m_capturedMovieURL = url; }
+  void setCapturedMovieAsset(const AssetRef& asset) { m_capturedMovieAsset = asset; }
+  void U_RefreshJobsPane();
 
  private:
   // One running export: the job, the session that exports it, and whether its completion work has
@@ -185,7 +189,6 @@ class VLPlaybackWC : public ZRNSizingWC, public ZRNJobDelegate, public VLDocumen
   bool U_ReadSettingsFile(const QString& path);
   void U_SessionCannotBeOpened(const QString& sessionName);
   void U_ClearTableSelection();
-  void U_RefreshJobsPane();
   void U_SeekToMark(int64_t millis);
   void U_PostOnMain(std::function<void()> work);
   MediaTime U_CurrentTime() const;
