@@ -10,12 +10,12 @@ void U_ClearCrashSemaphore(bool, bool) {}
 void U_WriteCrashSemaphore() {}
 void FirstAid_PruneDebugLogDays() {}
 
-void openDroppedFiles(const QStringList&) {}
+void openDroppedFiles(const QStringList& paths) {
+  QStringList pending = paths;
+  if (gZRNAppDelegate) gZRNAppDelegate->U_HandleOpenFiles(pending);
+  if (gZRNAppDelegate) gZRNAppDelegate->filenamesToOpen().clear();
+}
 void showHVAppStorePage() {}
 
-void VLLiveWC_MakeAndShow() {}
-bool VLLiveWC_RecordingIsON() { return false; }
-int VLLiveWC_GetUserVerifiedCloseWithError(int) { return -1000; }
-void VLLiveWC_PrepareToQuit(bool) {}
 
 bool SUUpdater_StartSharedUpdater(ZRNAppDelegate*) { return true; }

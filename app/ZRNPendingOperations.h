@@ -36,8 +36,6 @@ inline const QString kWorkspace_WillSleepNotification = QStringLiteral("NSWorksp
 inline const QString kWorkspace_DidWakeNotification = QStringLiteral("NSWorkspaceDidWakeNotification");
 
 // The live window
-void VLLiveWC_MakeAndShow();
-bool VLLiveWC_RecordingIsON();
 // Asks the user to confirm stopping the recording (alert given); -1000 when confirmed.
 int VLLiveWC_GetUserVerifiedCloseWithError(int alertID);
 void VLLiveWC_PrepareToQuit(bool quit);

@@ -9,6 +9,8 @@
 #include "app/ZRNSystemFunctions.h"
 #include "app/ZRNTimeFormatting.h"
 #include "capture/VLDocument.h"
+#include "capture/VLLiveWC.h"
+#include "app/ZRNPendingOperations.h"
 #include "platform/media/FragmentedAsset.h"
 
 #include <QCoreApplication>
@@ -22,6 +24,9 @@
 #include <QSaveFile>
 #include <QTextBrowser>
 #include <QVBoxLayout>
+
+#include <map>
+#include <mutex>
 
 namespace {
 
@@ -56,35 +61,62 @@ int LiveWC_ConfirmationAlertID(int request, int pendingExports) {
   return request;
 }
 
-VLLiveWC_Recording::VLLiveWC_Recording(VLLiveWC_RecordingHost* host, const VLLiveWC_RecordingOutlets& outlets, QObject* parent)
+VLLiveWC_Recording::VLLiveWC_Recording(VLLiveWC_RecordingHost* host, const VLLiveWC_RecordingOutlets& outlets, QObject* parent,
+                                       bool observeMovieStarted)
     : QObject(parent),
       m_host(host),
       m_outlets(outlets),
-      m_assetWritingQueue(DispatchQueue::create(QStringLiteral("org.velmora.Velmora.assetWriting.queue"))) {
-  if (!gZRNAppPrefs) m_ownPrefs = std::make_unique<ZRNAppPrefs>();
-  m_recorder = std::make_unique<ZRNRecorder>(host->liveWindowObject(), host->sessionQueue(), m_assetWritingQueue);
+      m_assetWritingQueue(host->assetWritingQueue()),
+      m_sessionQueue(host->sessionQueue()) {
+  if (!m_assetWritingQueue) m_assetWritingQueue = DispatchQueue::create(QStringLiteral("org.velmora.Velmora.assetWriting.queue"));
+  m_recorder = std::make_shared<ZRNRecorder>(host->liveWindowObject(), m_sessionQueue, m_assetWritingQueue);
   QPointer<VLLiveWC_Recording> self(this);
   m_recorder->setWriterFailureHandler([self](const QString& reason) {
     if (self) self->U_WriterFailed(reason);
   });
-  m_movieStartedObserver = NotificationCenter::defaultCenter().addObserver(
-      kVLMovieStartedNotification, host->liveWindowObject(), [self](const Notification& note) {
-        if (self) self->handleMovieStarted(note);
+  // The recording's camera going away ends the recording like a writer that can no longer write.
+  m_deviceGoneObserver = NotificationCenter::defaultCenter().addObserver(
+      QString::fromLatin1(kCaptureDeviceWasDisconnectedNotification), nullptr, [self](const Notification& note) {
+        const QString uid = note.userInfo.value(QStringLiteral("uniqueID")).toString();
+        const QString name = note.userInfo.value(QStringLiteral("localizedName")).toString();
+        Dispatch_MainAsync([self, uid, name] {
+          if (!self || !self->isRecording() || !self->m_vlDocument || self->m_vlDocument->cameraUID() != uid) return;
+          self->U_WriterFailed(Fmt("The camera \"%@\" was disconnected.", name));
+        });
       });
+  if (observeMovieStarted) {
+    m_movieStartedObserver = NotificationCenter::defaultCenter().addObserver(
+        kZRNMovieStartedNotificationName, host->liveWindowObject(), [self](const Notification& note) {
+          if (self) self->handleMovieStarted(note);
+        });
+  }
 }
 
 VLLiveWC_Recording::~VLLiveWC_Recording() {
-  NotificationCenter::defaultCenter().removeObserver(m_movieStartedObserver);
-  // Blocks already queued on the session queue may still use this object.
-  if (auto queue = m_host->sessionQueue()) queue->sync([] {});
+  // The host may already be half gone (this object can be a child of its window): only our own parts.
+  // Blocks still queued hold the recorder themselves and find this object gone through their guards.
+  if (m_movieStartedObserver) NotificationCenter::defaultCenter().removeObserver(m_movieStartedObserver);
+  NotificationCenter::defaultCenter().removeObserver(m_deviceGoneObserver);
   m_capturedMovieURL.clear();
 }
 
-ZRNAppPrefs& VLLiveWC_Recording::prefs() const { return gZRNAppPrefs ? *gZRNAppPrefs : *m_ownPrefs; }
+bool VLLiveWC_Recording::appIsQuitting() const {
+  return m_appIsQuitting || (gZRNAppDelegate && gZRNAppDelegate->appIsQuitting());
+}
+
+ZRNAppPrefs& VLLiveWC_Recording::prefs() const {
+  if (gZRNAppPrefs) return *gZRNAppPrefs;
+  // The preferences keep no state of their own: a stand-in reads and writes the same values.
+  if (!m_ownPrefs) m_ownPrefs = std::make_unique<ZRNAppPrefs>();
+  return *m_ownPrefs;
+}
 
 // --- start ---------------------------------------------------------------------------------------
 
 void VLLiveWC_Recording::toggleCapture() {
+  // Between the click that starts and the writer's start a second click waits its turn: a stop then
+  // would reach the session queue before the writer it has to finish.
+  if (m_startPending) return;
   if (isRecording())
     UU_StopRecording();
   else
@@ -105,9 +137,11 @@ void VLLiveWC_Recording::UU_StartRecording() {
 
 void VLLiveWC_Recording::U_StartCapturing() {
   m_stopRequested = false;
+  m_startPending = true;
   QPointer<VLLiveWC_Recording> self(this);
-  m_host->sessionQueue()->async([this, self] {
-    m_recorder->resetForNewRecording();
+  std::shared_ptr<ZRNRecorder> recorder = m_recorder;
+  m_sessionQueue->async([recorder, self] {
+    recorder->resetForNewRecording();
     Dispatch_MainAsync([self] {
       if (!self) return;
       VLLiveWC_Recording& w = *self;
@@ -126,9 +160,12 @@ void VLLiveWC_Recording::U_StartCapturing() {
         w.m_outlets.recordButton->setText(QStringLiteral("Stop Recording"));
       }
       w.setupForRecordingState();
+      w.m_host->recordingStateChanged();
       NotificationCenter::defaultCenter().post(kZRNRecordingStateChangedNotification, w.m_host->liveWindowObject(),
                                                QVariantMap{{kRecIsON, true}});
+      if (!self) return;
       w.U_StartCapturing2();
+      w.m_startPending = false;
     });
   });
 }
@@ -138,19 +175,20 @@ void VLLiveWC_Recording::U_StartCapturing2() {
   const QUrl package = m_documentPackageFolderURL;
   const QString extension = prefs().movieFileExtension();
   const CaptureSessionRef session = m_host->captureSession();
+  std::shared_ptr<ZRNRecorder> recorder = m_recorder;
   QPointer<VLLiveWC_Recording> self(this);
-  m_host->sessionQueue()->async([this, self, document, package, extension, session] {
-    m_recorder->setDocument(document);
-    m_recorder->setCaptureSession(session);
+  m_sessionQueue->async([recorder, self, document, package, extension, session] {
+    recorder->setDocument(document);
+    recorder->setCaptureSession(session);
     if (package.isEmpty()) {
       // Without a package there is nowhere to write: the recording ends as soon as it began.
-      ZRNLogger_Log("ERR: no session package for %@", m_host->targetURL().toLocalFile());
+      ZRNLogger_Log("ERR: no session package for the recording");
       Dispatch_MainAsync([self] {
         if (self) self->U_WriterFailed(QStringLiteral("The session package could not be created."));
       });
       return;
     }
-    m_recorder->startWriterInPackage(package, extension);
+    recorder->startWriterInPackage(package, extension);
   });
 }
 
@@ -208,9 +246,12 @@ void VLLiveWC_Recording::setupForLiveState() {
 }
 
 void VLLiveWC_Recording::prepareForNewRecording() {
+  m_inPrepare = true;
   m_capturedMovieURL.clear();
   m_host->U_ApplyAspectRule();
   showNoFootageLabel();
+  m_inPrepare = false;
+  m_host->recordingStateChanged();
 }
 
 void VLLiveWC_Recording::showNoFootageLabel() {
@@ -243,13 +284,14 @@ void VLLiveWC_Recording::stopWaitingAnimation() {
 
 void VLLiveWC_Recording::handleMovieStarted(const Notification& note) {
   if (note.userInfo.value(kIsLast).toBool()) {
-    U_StopAndSaveSessionAndReconfigureLiveSession(note.userInfo.value(kSaveCaptured).toBool());
+    m_host->U_StopAndSaveSessionAndReconfigureLiveSession(note.userInfo.value(kSaveCaptured).toBool());
     return;
   }
   const QUrl url = note.userInfo.value(kTargetURL).toUrl();
   if (url.isEmpty() || !m_capturedMovieURL.isEmpty()) return;
   auto asset = FragmentedAsset::fragmentedAssetWithURL(url);
   m_capturedMovieURL = url;
+  m_host->recordingStateChanged();
   if (m_vlDocument) m_vlDocument->updateSettingsFile();
   loadTheAsset(asset);
 }
@@ -295,12 +337,14 @@ void VLLiveWC_Recording::U_UpdateForAssetLoaded() {
 void VLLiveWC_Recording::UU_StopRecording() {
   if (U_GetUserVerifiedCloseWithError(20001) != -1000) return;
   m_isClosing = true;
+  m_host->recordingStateChanged();
   stopWaitingAnimation();
   U_StopCapturing(true);
 }
 
 void VLLiveWC_Recording::UU_CancelRecording() {
   m_isClosing = true;
+  m_host->recordingStateChanged();
   stopWaitingAnimation();
   U_StopCapturing(false);
 }
@@ -325,7 +369,8 @@ void VLLiveWC_Recording::U_StopCapturing(bool keep) {
     if (w.m_vlDocument) w.m_vlDocument->updateSettingsFile();
     File_ClearCustomIcon(w.m_documentPackageFolderURL);
     const void* object = w.m_host->liveWindowObject();
-    NotificationCenter::defaultCenter().post(kVLMovieStartedNotification, object,
+    w.m_host->recordingStateChanged();
+    NotificationCenter::defaultCenter().post(kZRNMovieStartedNotificationName, object,
                                              QVariantMap{{kIsLast, true}, {kSaveCaptured, kept}});
     if (!self) return;
     NotificationCenter::defaultCenter().post(kZRNRecordingStateChangedNotification, object, QVariantMap{{kRecIsON, false}});
@@ -338,43 +383,40 @@ void VLLiveWC_Recording::U_WriterFailed(const QString& reason) {
   if (m_stopRequested) return;
   ZRNLogger_Log("ERR: recording stopped, the movie cannot be written: %@", reason);
   m_isClosing = true;
+  m_host->recordingStateChanged();
   stopWaitingAnimation();
   U_StopCapturing(true);
   // After the stop is on its way, so that the modal alert does not hold it up.
   Dispatch_MainAsync([reason] { Alert_ShowAlertWithID(kAlertRecordingWriteFailed, reason); });
 }
 
-void VLLiveWC_Recording::U_StopAndSaveSessionAndReconfigureLiveSession(bool saveCaptured) {
+void VLLiveWC_Recording::U_FinishStopAndSave(bool saveCaptured) {
   QPointer<VLLiveWC_Recording> self(this);
-  m_host->U_TearDownSession(!m_isClosing && !m_appIsQuitting, [self, saveCaptured] {
-    if (!self) return;
-    VLLiveWC_Recording& w = *self;
-    if (saveCaptured) {
-      w.deleteRecFileflag();
-      w.saveCapturedFootage();
-      Dispatch_MainAsync([self] {
-        if (!self) return;
-        if (self->m_isClosing) {
-          if (QWidget* window = self->m_host->window()) window->close();
-        } else if (self->m_appIsQuitting) {
-          if (gZRNAppDelegate) gZRNAppDelegate->terminate();
-        } else {
-          self->prepareForNewRecording();
-        }
-      });
-    } else {
-      w.deleteCapturedFootage(false);
-      if (w.m_appIsQuitting) {
-        if (QWidget* window = w.m_host->window()) window->close();
+  if (saveCaptured) {
+    deleteRecFileflag();
+    saveCapturedFootage();
+    Dispatch_MainAsync([self] {
+      if (!self) return;
+      if (self->m_isClosing) {
+        if (QWidget* window = self->m_host->window()) window->close();
+      } else if (self->appIsQuitting()) {
         if (gZRNAppDelegate) gZRNAppDelegate->terminate();
-      } else if (w.m_isClosing) {
-        if (QWidget* window = w.m_host->window()) window->close();
       } else {
-        w.prepareForNewRecording();
-        w.m_host->U_UpdateAudioPreviewControl();
+        self->prepareForNewRecording();
       }
+    });
+  } else {
+    deleteCapturedFootage(false);
+    if (appIsQuitting()) {
+      if (QWidget* window = m_host->window()) window->close();
+      if (gZRNAppDelegate) gZRNAppDelegate->terminate();
+    } else if (m_isClosing) {
+      if (QWidget* window = m_host->window()) window->close();
+    } else {
+      prepareForNewRecording();
+      m_host->U_UpdateAudioPreviewControl();
     }
-  });
+  }
 }
 
 // --- the package -------------------------------------------------------------------------------
@@ -421,6 +463,7 @@ int VLLiveWC_Recording::U_GetUserVerifiedCloseWithError(int request) {
   }
   m_isClosing = request != 20007;
   m_appIsQuitting = request == 20007;
+  m_host->recordingStateChanged();
   if (count >= 1) {
     QPointer<VLLiveWC_Recording> self(this);
     Dispatch_MainAsync([self] {
@@ -444,6 +487,7 @@ void VLLiveWC_Recording::askUserToVerifyClose() {
 bool VLLiveWC_Recording::windowShouldClose() {
   if (!isRecording()) {
     m_isClosing = true;
+    m_host->recordingStateChanged();
     m_host->U_StopLiveSession();
     return true;
   }
@@ -564,3 +608,142 @@ void VLLiveWC_Recording::U_SetContentSizeForMovieSize() {
 void VLLiveWC_Recording::resizeToNaturalSize() { U_SetContentSizeForMovieSize(); }
 void VLLiveWC_Recording::increaseWindowSize() { U_SetContentSizeForMovieSize(); }
 void VLLiveWC_Recording::decreaseWindowSize() { U_SetContentSizeForMovieSize(); }
+
+// --- the live window's recording half ---------------------------------------------------------------
+// VLLiveWC keeps the recording state both halves read; its recording operations hand over to one
+// VLLiveWC_Recording per window, made when the window first needs it and deleted with it.
+
+namespace {
+
+std::mutex gRecordingsMutex;
+std::map<const VLLiveWC*, VLLiveWC_Recording*> gRecordings;
+
+// Reaches the window's recording state, which only its own class and subclasses may name.
+struct LiveStateAccess : VLLiveWC {
+  static constexpr auto isRecording = &LiveStateAccess::m_isRecording;
+  static constexpr auto writingHasStarted = &LiveStateAccess::m_writingHasStarted;
+  static constexpr auto isClosing = &LiveStateAccess::m_isClosing;
+  static constexpr auto capturedMovieURL = &LiveStateAccess::m_capturedMovieURL;
+  static constexpr auto progressiveWindowWasOpen = &LiveStateAccess::m_progressiveWindowWasOpen;
+};
+
+class LiveWindowHost : public VLLiveWC_RecordingHost {
+ public:
+  explicit LiveWindowHost(VLLiveWC* live) : m_live(live) {}
+  void setRecording(VLLiveWC_Recording* recording) { m_recording = recording; }
+
+  const void* liveWindowObject() const override { return m_live; }
+  QWidget* window() const override { return m_live; }
+  QWidget* previewView() const override { return m_live->livePreviewView(); }
+  QUrl targetURL() const override { return m_live->targetURL(); }
+  bool captureAudio() const override { return m_live->captureAudio(); }
+  std::shared_ptr<DispatchQueue> sessionQueue() const override { return m_live->sessionQueue(); }
+  std::shared_ptr<DispatchQueue> assetWritingQueue() const override { return m_live->assetWritingQueue(); }
+  CaptureSessionRef captureSession() const override { return m_live->captureSession(); }
+  void U_StopLiveSession() override { m_live->U_StopLiveSession(); }
+  void U_StopAndSaveSessionAndReconfigureLiveSession(bool keep) override {
+    m_live->U_StopAndSaveSessionAndReconfigureLiveSession(keep);
+  }
+  void U_UpdateAudioPreviewControl() override { m_live->U_UpdateAudioPreviewControl(); }
+  void U_UpdateSoundControls() override { m_live->U_UpdateSoundControls(); }
+  // The window's own preparation applies the aspect rule; it sees that the recording half asked.
+  void U_ApplyAspectRule() override { m_live->prepareForNewRecording(); }
+  void setLiveAudioVolume(float volume) override {
+    if (auto preview = m_live->audioPreviewOutput()) preview->setVolume(volume);
+  }
+  void recordingStateChanged() override {
+    if (!m_recording) return;
+    m_live->*LiveStateAccess::isRecording = m_recording->isRecording();
+    m_live->*LiveStateAccess::writingHasStarted = m_recording->recorder().writingHasStarted();
+    m_live->*LiveStateAccess::isClosing = m_recording->isClosing();
+    m_live->*LiveStateAccess::capturedMovieURL = m_recording->capturedMovieURL();
+  }
+
+ private:
+  VLLiveWC* m_live;
+  VLLiveWC_Recording* m_recording = nullptr;
+};
+
+class LiveWindowRecording : public VLLiveWC_Recording {
+ public:
+  LiveWindowRecording(VLLiveWC* live, LiveWindowHost* host)
+      : VLLiveWC_Recording(host, outletsOf(live), live, false), m_live(live) {
+    std::lock_guard lock(gRecordingsMutex);
+    gRecordings[live] = this;
+  }
+  ~LiveWindowRecording() override {
+    std::lock_guard lock(gRecordingsMutex);
+    gRecordings.erase(m_live);
+  }
+
+ private:
+  static VLLiveWC_RecordingOutlets outletsOf(VLLiveWC* live) {
+    VLLiveWC_RecordingOutlets outlets;
+    outlets.recIndicatorView = live->recIndicatorView();
+    outlets.captureDurationLabel = live->captureDurationLabel();
+    outlets.recordButton = live->recordButton();
+    outlets.showFootageBtn = live->showFootageBtn();
+    outlets.footageProgress = live->footageProgress();
+    outlets.sourcePrefsBtn = live->sourcePrefsBtn();
+    return outlets;
+  }
+  const VLLiveWC* m_live;
+};
+
+VLLiveWC_Recording* existingRecordingOf(const VLLiveWC* live) {
+  std::lock_guard lock(gRecordingsMutex);
+  auto it = gRecordings.find(live);
+  return it == gRecordings.end() ? nullptr : it->second;
+}
+
+// On the main thread, once the window has its queues.
+VLLiveWC_Recording* recordingOf(VLLiveWC* live) {
+  if (VLLiveWC_Recording* existing = existingRecordingOf(live)) return existing;
+  if (!live->sessionQueue()) return nullptr;
+  auto host = std::make_unique<LiveWindowHost>(live);
+  auto* recording = new LiveWindowRecording(live, host.get());
+  host->setRecording(recording);
+  recording->adoptHost(std::move(host));
+  return recording;
+}
+
+}  // namespace
+
+void VLLiveWC::prepareForNewRecording() {
+  U_ApplyAspectRule();
+  VLLiveWC_Recording* recording = recordingOf(this);
+  if (recording && !recording->isPreparingForNewRecording()) recording->prepareForNewRecording();
+}
+
+void VLLiveWC::handleMovieStarted(const Notification& note) {
+  if (VLLiveWC_Recording* recording = recordingOf(this)) recording->handleMovieStarted(note);
+}
+
+void VLLiveWC::toggleCapture() {
+  if (VLLiveWC_Recording* recording = recordingOf(this)) recording->toggleCapture();
+}
+
+void VLLiveWC::U_FinishStopAndSave(bool keep) {
+  if (VLLiveWC_Recording* recording = recordingOf(this)) recording->U_FinishStopAndSave(keep);
+}
+
+void VLLiveWC::captureOutput(CaptureOutput* output, const SampleBufferRef& sampleBuffer) {
+  // The recorder is the outputs' delegate itself; anything handed here goes the same way.
+  if (VLLiveWC_Recording* recording = existingRecordingOf(this)) recording->recorder().captureOutput(output, sampleBuffer);
+}
+
+void VLLiveWC::U_ClearWriter() {
+  // Runs on the session queue too: it only finds an existing recording half, never makes one.
+  if (VLLiveWC_Recording* recording = existingRecordingOf(this)) recording->recorder().cameraIsReady();
+}
+
+int VLLiveWC_GetUserVerifiedCloseWithError(int alertID) {
+  VLLiveWC* live = VLLiveWC_Current();
+  VLLiveWC_Recording* recording = live ? recordingOf(live) : nullptr;
+  return recording ? recording->U_GetUserVerifiedCloseWithError(alertID) : -1000;
+}
+
+void VLLiveWC_PrepareToQuit(bool keep) {
+  VLLiveWC* live = VLLiveWC_Current();
+  if (VLLiveWC_Recording* recording = live ? recordingOf(live) : nullptr) recording->prepareToQuit(keep);
+}

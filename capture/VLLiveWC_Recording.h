@@ -41,20 +41,22 @@ class VLLiveWC_RecordingHost {
   // The window's own sound switch.
   virtual bool captureAudio() const = 0;
   virtual std::shared_ptr<DispatchQueue> sessionQueue() const = 0;
+  // The window's asset-writing queue; none makes the recording half use its own.
+  virtual std::shared_ptr<DispatchQueue> assetWritingQueue() const { return nullptr; }
   virtual CaptureSessionRef captureSession() const = 0;
   // Tears the capture session down at once (closing a window that does not record).
   virtual void U_StopLiveSession() {}
-  // On sessionQueue: tears the session down and, with rebuild, builds it again; then done on the main queue.
-  virtual void U_TearDownSession(bool rebuild, std::function<void()> done) {
-    (void)rebuild;
-    Dispatch_MainAsync(std::move(done));
-  }
+  // On sessionQueue: tears the session down and, unless the window closes or the application quits,
+  // builds it again; then calls U_FinishStopAndSave(keep) of the recording half on the main queue.
+  virtual void U_StopAndSaveSessionAndReconfigureLiveSession(bool keep) = 0;
   virtual void U_UpdateAudioPreviewControl() {}
   virtual void U_UpdateSoundControls() {}
   // The preview's aspect rule and the window's layout.
   virtual void U_ApplyAspectRule() {}
   // The volume of the live sound monitor, when there is one.
   virtual void setLiveAudioVolume(float volume) { (void)volume; }
+  // On the main thread whenever isRecording, isClosing or capturedMovieURL may have changed.
+  virtual void recordingStateChanged() {}
 };
 
 // The outlets the recording half drives; any may be missing.
@@ -76,18 +78,26 @@ inline constexpr int kAlertRecordingWriteFailed = 20031;
 class VLLiveWC_Recording : public QObject {
   Q_OBJECT
  public:
-  VLLiveWC_Recording(VLLiveWC_RecordingHost* host, const VLLiveWC_RecordingOutlets& outlets, QObject* parent = nullptr);
+  // With observeMovieStarted NO the window itself observes "VLMovieStarted" and hands it to
+  // handleMovieStarted.
+  VLLiveWC_Recording(VLLiveWC_RecordingHost* host, const VLLiveWC_RecordingOutlets& outlets, QObject* parent = nullptr,
+                     bool observeMovieStarted = true);
   ~VLLiveWC_Recording() override;
 
   ZRNRecorder& recorder() { return *m_recorder; }
+  std::shared_ptr<ZRNRecorder> recorderRef() const { return m_recorder; }
   std::shared_ptr<DispatchQueue> assetWritingQueue() const { return m_assetWritingQueue; }
   std::shared_ptr<VLDocument> vlDocument() const { return m_vlDocument; }
 
   bool isRecording() const { return m_recorder->isRecording(); }
   bool isClosing() const { return m_isClosing; }
   void setIsClosing(bool closing) { m_isClosing = closing; }
-  // Held here until the application delegate keeps it: the confirmed quit request sets it.
-  bool appIsQuitting() const { return m_appIsQuitting; }
+  // Set by a confirmed quit request, or by the application delegate's own quit.
+  bool appIsQuitting() const;
+  // The host, when the recording half owns it.
+  void adoptHost(std::unique_ptr<VLLiveWC_RecordingHost> host) { m_ownedHost = std::move(host); }
+  // YES while prepareForNewRecording runs (the window's own preparation calls back into it).
+  bool isPreparingForNewRecording() const { return m_inPrepare; }
   QUrl documentPackageFolderURL() const { return m_documentPackageFolderURL; }
   QString clipsFolderPath() const { return m_clipsFolderPath; }
   QUrl capturedMovieURL() const { return m_capturedMovieURL; }
@@ -108,6 +118,8 @@ class VLLiveWC_Recording : public QObject {
   void writeRecFileflag();
   void deleteCapturedFootage(bool withClips);
   void prepareToQuit(bool keep);
+  // The keep/discard step after the session was torn down, on the main queue.
+  void U_FinishStopAndSave(bool keep);
   QString updateCaptureDescriptionLabel() const;
   void prepareForNewRecording();
   void handleMovieStarted(const Notification& note);
@@ -141,7 +153,6 @@ class VLLiveWC_Recording : public QObject {
   void recordingStopped(bool keep);
 
  private:
-  void U_StopAndSaveSessionAndReconfigureLiveSession(bool saveCaptured);
   void U_WriterFailed(const QString& reason);
   void U_SetContentSizeForMovieSize();
   void U_UpdateDurationLabel();
@@ -162,14 +173,18 @@ class VLLiveWC_Recording : public QObject {
 
   VLLiveWC_RecordingHost* m_host;
   VLLiveWC_RecordingOutlets m_outlets;
-  std::unique_ptr<ZRNAppPrefs> m_ownPrefs;  // only when the application has made none
+  mutable std::unique_ptr<ZRNAppPrefs> m_ownPrefs;  // only while the application has made none
   std::shared_ptr<DispatchQueue> m_assetWritingQueue;
-  std::unique_ptr<ZRNRecorder> m_recorder;
+  std::shared_ptr<DispatchQueue> m_sessionQueue;
+  std::shared_ptr<ZRNRecorder> m_recorder;
+  std::unique_ptr<VLLiveWC_RecordingHost> m_ownedHost;
+  bool m_inPrepare = false;
   std::shared_ptr<VLDocument> m_vlDocument;
   std::shared_ptr<Asset> m_asset;
   bool m_isClosing = false;
   bool m_appIsQuitting = false;
   bool m_stopRequested = false;
+  bool m_startPending = false;
   bool m_progressiveWindowWasOpen = false;
   QUrl m_documentPackageFolderURL;
   QString m_clipsFolderPath;
@@ -180,6 +195,7 @@ class VLLiveWC_Recording : public QObject {
   QTextBrowser* m_popoverText = nullptr;
   QPushButton* m_popoverAction = nullptr;
   NotificationToken m_movieStartedObserver = 0;
+  NotificationToken m_deviceGoneObserver = 0;
 
   ZRNAppPrefs& prefs() const;
 };

@@ -51,11 +51,23 @@ ZRNRecorder::ZRNRecorder(const void* owner, std::shared_ptr<DispatchQueue> sessi
                          std::shared_ptr<DispatchQueue> assetWritingQueue)
     : m_owner(owner), m_sessionQueue(std::move(sessionQueue)), m_assetWritingQueue(std::move(assetWritingQueue)) {}
 
+namespace {
+// A queue must not be let go from one of its own blocks (its thread would be joined from itself).
+void releaseQueue(std::shared_ptr<DispatchQueue>& queue) {
+  if (queue && queue->isCurrent()) Dispatch_GlobalAsync([q = std::move(queue)] {});
+  queue.reset();
+}
+}  // namespace
+
 ZRNRecorder::~ZRNRecorder() {
   // No delivery may reach a recorder that is gone.
   if (m_captureVideoDataOutput) m_captureVideoDataOutput->setSampleBufferDelegate(nullptr, nullptr);
   if (m_captureAudioDataOutput) m_captureAudioDataOutput->setSampleBufferDelegate(nullptr, nullptr);
-  if (m_assetWritingQueue) m_assetWritingQueue->sync([] {});
+  // Appends still queued use this object; when it is shared they keep it alive instead.
+  if (m_assetWritingQueue && !m_assetWritingQueue->isCurrent()) m_assetWritingQueue->sync([] {});
+  releaseQueue(m_assetWritingQueue);
+  releaseQueue(m_sessionQueue);
+  releaseQueue(m_samplesBufferQueue);
 }
 
 std::shared_ptr<AssetWriter> ZRNRecorder::videoWriter() const {
@@ -245,7 +257,7 @@ void ZRNRecorder::U_CheckMovieStarted() {
     m_sendNotification = false;
     const void* owner = m_owner;
     Dispatch_MainAsync([owner, url] {
-      NotificationCenter::defaultCenter().post(kVLMovieStartedNotification, owner,
+      NotificationCenter::defaultCenter().post(kZRNMovieStartedNotificationName, owner,
                                                QVariantMap{{QStringLiteral("targetURL"), url}});
     });
   }
@@ -281,7 +293,7 @@ void ZRNRecorder::appendSampleBuffer(const SampleBufferRef& sampleBuffer, MediaT
     ZRNLogger_Log("Warning: NULL %@ sample buffer", mediaTypeName(mediaType));
     throw std::invalid_argument("NULL sample buffer");
   }
-  m_assetWritingQueue->async([this, sampleBuffer, mediaType] {
+  m_assetWritingQueue->async([this, self = weak_from_this().lock(), sampleBuffer, mediaType] {
     const MediaTime pts = sampleBuffer->presentationTimeStamp();
     std::shared_ptr<AssetWriter> writer;
     std::shared_ptr<AssetWriterInput> input;
@@ -312,7 +324,7 @@ void ZRNRecorder::appendSampleBuffer(const SampleBufferRef& sampleBuffer, MediaT
 }
 
 void ZRNRecorder::U_StopCapturing(bool keep, std::function<void(bool)> mainQueueStep) {
-  m_sessionQueue->async([this, keep, step = std::move(mainQueueStep)] {
+  m_sessionQueue->async([this, self = weak_from_this().lock(), keep, step = std::move(mainQueueStep)] {
     m_isRecording = false;
     // Appends already queued go out before the inputs are finished, so the stop loses no frame.
     m_assetWritingQueue->sync([] {});

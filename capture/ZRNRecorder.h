@@ -22,7 +22,7 @@
 
 class VLDocument;
 
-inline const QString kVLMovieStartedNotification = QStringLiteral("VLMovieStarted");
+inline const QString kZRNMovieStartedNotificationName = QStringLiteral("VLMovieStarted");
 
 // Output settings of the recording, from the session document's values.
 QVariantMap Recorder_VideoSettings(const QString& codecType, const QSizeF& frameSize, float videoFPS, int64_t segmentKBPS);
@@ -34,9 +34,10 @@ MediaTime Recorder_FragmentInterval(float segmentSeconds);
 // The written span after which the growing movie counts as playable: 1.5 fragment lengths, whole seconds.
 MediaTime Recorder_PlayableSpan(float segmentSeconds);
 
-class ZRNRecorder : public CaptureSampleBufferDelegate {
+class ZRNRecorder : public CaptureSampleBufferDelegate, public std::enable_shared_from_this<ZRNRecorder> {
  public:
-  // owner: the live window, the object of the notifications. The queues belong to the window.
+  // owner: the live window, the object of the notifications. The queues belong to the window. Owned by a
+  // shared_ptr, the recorder stays alive until its queued work has run.
   ZRNRecorder(const void* owner, std::shared_ptr<DispatchQueue> sessionQueue, std::shared_ptr<DispatchQueue> assetWritingQueue);
   ~ZRNRecorder() override;
   ZRNRecorder(const ZRNRecorder&) = delete;

@@ -13,6 +13,7 @@ extern "C" {
 #include <libavutil/frame.h>
 #include <libavutil/mathematics.h>
 #include <libavutil/opt.h>
+#include <libavutil/samplefmt.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
@@ -134,6 +135,9 @@ struct AssetWriterInput::Encoder {
 
   // video
   SwsContext* sws = nullptr;
+  int swsInWidth = 0;
+  int swsInHeight = 0;
+  int swsInFormat = -1;
   AVFrame* yuv = nullptr;
   int64_t lastPts = INT64_MIN;
   int64_t frameDuration = 0;
@@ -212,20 +216,44 @@ struct AssetWriterInput::Encoder {
       send(f);
       av_frame_free(&f);
     } else {
-      sws = sws_getCachedContext(sws, src->width, src->height, static_cast<AVPixelFormat>(src->format), ctx->width,
-                                 ctx->height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
-      if (!sws) {
+      if (!ensureScaler(src)) {
         core->fail(AVERROR(EINVAL), Fmt("Video frames of %@x%@ in format %@ cannot be converted.", src->width,
                                         src->height, src->format));
         return;
       }
       // The encoder may still hold the previous picture: never draw over it.
       if (av_frame_make_writable(yuv) < 0) return;
-      sws_scale(sws, src->data, src->linesize, 0, src->height, yuv->data, yuv->linesize);
+      if (sws_scale_frame(sws, yuv, src) < 0) return;
       yuv->pts = t;
       send(yuv);
     }
     lastPts = t;
+  }
+
+  // The conversion runs in slices on all cores: done serially it would hold up the encoder by several
+  // milliseconds for every 1080p frame.
+  bool ensureScaler(const AVFrame* src) {
+    if (sws && src->width == swsInWidth && src->height == swsInHeight && src->format == swsInFormat) return true;
+    sws_freeContext(sws);
+    sws = sws_alloc_context();
+    if (!sws) return false;
+    av_opt_set_int(sws, "srcw", src->width, 0);
+    av_opt_set_int(sws, "srch", src->height, 0);
+    av_opt_set_int(sws, "src_format", src->format, 0);
+    av_opt_set_int(sws, "dstw", ctx->width, 0);
+    av_opt_set_int(sws, "dsth", ctx->height, 0);
+    av_opt_set_int(sws, "dst_format", AV_PIX_FMT_YUV420P, 0);
+    av_opt_set_int(sws, "sws_flags", SWS_BILINEAR, 0);
+    av_opt_set_int(sws, "threads", 0, 0);
+    if (sws_init_context(sws, nullptr, nullptr) < 0) {
+      sws_freeContext(sws);
+      sws = nullptr;
+      return false;
+    }
+    swsInWidth = src->width;
+    swsInHeight = src->height;
+    swsInFormat = src->format;
+    return true;
   }
 
   bool ensureResampler(const AVFrame* in) {
@@ -260,8 +288,8 @@ struct AssetWriterInput::Encoder {
     const AVFrame* in = buffer.frame();
     if (!in || in->nb_samples <= 0 || in->sample_rate <= 0) return;
     const int outRate = ctx->sample_rate;
+    const MediaTime pts = buffer.presentationTimeStamp();
     if (!audioStarted) {
-      const MediaTime pts = buffer.presentationTimeStamp();
       if (!pts.isNumeric()) return;
       // The first buffer places the audio on the movie's timeline; later ones follow sample by sample.
       const int64_t offset = MediaTimeConvertScale(pts - start, outRate).value;
@@ -270,8 +298,11 @@ struct AssetWriterInput::Encoder {
       skipSamples = offset < 0 ? -offset : 0;
       nextSamplePts = offset < 0 ? 0 : offset;
       audioStarted = true;
+      if (!ensureResampler(in)) return;
+    } else {
+      if (!ensureResampler(in)) return;
+      if (pts.isNumeric()) resync(MediaTimeConvertScale(pts - start, outRate).value);
     }
-    if (!ensureResampler(in)) return;
     AVFrame* tmp = av_frame_alloc();
     tmp->format = ctx->sample_fmt;
     av_channel_layout_copy(&tmp->ch_layout, &ctx->ch_layout);
@@ -280,15 +311,55 @@ struct AssetWriterInput::Encoder {
     if (tmp->nb_samples > 0 && av_frame_get_buffer(tmp, 0) >= 0) {
       const int got = swr_convert(swr, tmp->data, tmp->nb_samples, const_cast<const uint8_t**>(in->extended_data),
                                   in->nb_samples);
-      if (got > 0) av_audio_fifo_write(fifo, reinterpret_cast<void**>(tmp->data), got);
+      // Samples owed to a skip are left out of this buffer's start (the encoder's format is planar).
+      const int skip = static_cast<int>(std::min<int64_t>(skipSamples, std::max(got, 0)));
+      skipSamples -= skip;
+      if (got > skip) {
+        void* planes[AV_NUM_DATA_POINTERS] = {nullptr};
+        const int bytes = av_get_bytes_per_sample(ctx->sample_fmt);
+        for (int c = 0; c < ctx->ch_layout.nb_channels && c < AV_NUM_DATA_POINTERS; ++c)
+          planes[c] = tmp->data[c] + static_cast<ptrdiff_t>(skip) * bytes;
+        av_audio_fifo_write(fifo, planes, got - skip);
+      }
     }
     av_frame_free(&tmp);
-    if (skipSamples > 0) {
-      const int n = static_cast<int>(std::min<int64_t>(skipSamples, av_audio_fifo_size(fifo)));
-      av_audio_fifo_drain(fifo, n);
-      skipSamples -= n;
-    }
     encodeFifo(false, start, end);
+  }
+
+  // Counting samples alone would let the sound slide against the picture when buffers go missing (a
+  // full queue drops them) or when the microphone's clock runs apart from the host clock. A buffer that
+  // lands more than this far from where the count puts it moves the count: silence fills a gap, and
+  // samples that would overlap are left out.
+  void resync(int64_t actualPosition) {
+    const int64_t expected = nextSamplePts + av_audio_fifo_size(fifo) + swr_get_delay(swr, ctx->sample_rate) - skipSamples;
+    const int64_t drift = actualPosition - expected;
+    const int64_t tolerance = ctx->sample_rate / 10;
+    if (drift > -tolerance && drift < tolerance) return;
+    Platform_Log("ATT: audio moved by %lld samples to stay with the picture", static_cast<long long>(drift));
+    if (drift < 0) {
+      skipSamples += -drift;
+      return;
+    }
+    int64_t silence = drift;
+    // Silence first pays off samples still owed to a skip.
+    const int64_t owed = std::min(silence, skipSamples);
+    skipSamples -= owed;
+    silence -= owed;
+    AVFrame* zero = av_frame_alloc();
+    zero->format = ctx->sample_fmt;
+    av_channel_layout_copy(&zero->ch_layout, &ctx->ch_layout);
+    zero->sample_rate = ctx->sample_rate;
+    zero->nb_samples = 4096;
+    if (av_frame_get_buffer(zero, 0) >= 0) {
+      av_samples_set_silence(zero->data, 0, zero->nb_samples, zero->ch_layout.nb_channels,
+                             static_cast<AVSampleFormat>(zero->format));
+      while (silence > 0) {
+        const int n = static_cast<int>(std::min<int64_t>(silence, zero->nb_samples));
+        av_audio_fifo_write(fifo, reinterpret_cast<void**>(zero->data), n);
+        silence -= n;
+      }
+    }
+    av_frame_free(&zero);
   }
 
   void encodeFifo(bool flush, const MediaTime& start, const MediaTime& end) {

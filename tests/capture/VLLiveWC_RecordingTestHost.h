@@ -41,14 +41,20 @@ class TestLiveHost : public VLLiveWC_RecordingHost {
   std::shared_ptr<DispatchQueue> sessionQueue() const override { return queue; }
   CaptureSessionRef captureSession() const override { return session; }
   void U_StopLiveSession() override { ++stopLiveSessionCalls; }
-  void U_TearDownSession(bool rebuild, std::function<void()> done) override {
+  void U_StopAndSaveSessionAndReconfigureLiveSession(bool keep) override {
     ++teardowns;
-    lastRebuild = rebuild;
-    queue->async([done] { Dispatch_MainAsync(done); });
+    lastRebuild = !(recording && (recording->isClosing() || recording->appIsQuitting()));
+    QPointer<VLLiveWC_Recording> rec(recording);
+    queue->async([rec, keep] {
+      Dispatch_MainAsync([rec, keep] {
+        if (rec) rec->U_FinishStopAndSave(keep);
+      });
+    });
   }
   void setLiveAudioVolume(float v) override { volume = v; }
 
   VLLiveWC_RecordingOutlets outlets;
+  VLLiveWC_Recording* recording = nullptr;  // the recording half this host serves
   QUrl target;
   bool audio = true;
   std::shared_ptr<DispatchQueue> queue = DispatchQueue::create(QStringLiteral("org.velmora.Velmora.session.queue"));

@@ -19,6 +19,7 @@ namespace {
 class LiveRecordingGui : public ::testing::Test {
  protected:
   void SetUp() override {
+    host.recording = &rec;
     ZRNAppDelegate::initialize();
     prefs.setCameraName(QStringLiteral("Pitch <Cam>"));
     prefs.setMovieSize(QSizeF(1280, 720));

@@ -119,7 +119,7 @@ TEST_F(ZRNRecorderMedia, RecordsOneFragmentedMovieAndAnnouncesItOnceWhenPlayable
     std::vector<MediaTime> spanAtNotice;
     NotificationObservation obs(NotificationCenter::defaultCenter(),
                                 NotificationCenter::defaultCenter().addObserver(
-                                    kVLMovieStartedNotification, &owner, [&](const Notification& note) {
+                                    kZRNMovieStartedNotificationName, &owner, [&](const Notification& note) {
                                       EXPECT_TRUE(Dispatch_IsMainThread());
                                       started.push_back(note.userInfo);
                                       spanAtNotice.push_back(recorder.lastSampleTime() - recorder.movieStartTime());

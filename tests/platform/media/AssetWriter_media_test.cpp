@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -88,7 +89,12 @@ MediaTime at(const MediaTime& base, double seconds) {
 
 // Feeds frames [0, frames) and the audio up to the last frame's time, waiting for room in the queues as
 // a patient (not real-time) source would. Stops early when the writer stops writing.
-void feed(Movie& m, const MovieSpec& s, const MediaTime& base, int frames) {
+struct AudioGap {
+  double from = -1;
+  double to = -1;
+};
+
+void feed(Movie& m, const MovieSpec& s, const MediaTime& base, int frames, AudioGap gap = {}) {
   const int block = 1024;
   int64_t audioSamples = 0;
   for (int i = 0; i < frames; ++i) {
@@ -98,9 +104,11 @@ void feed(Movie& m, const MovieSpec& s, const MediaTime& base, int frames) {
     if (m.writer->status() != AssetWriterStatusWriting) return;
     m.video->appendSampleBuffer(makeVideoBuffer(s.width, s.height, i, at(base, t)));
     while (m.audio && double(audioSamples) / s.inRate <= t) {
-      Test_WaitUntil([&] { return m.audio->isReadyForMoreMediaData() || m.writer->status() != AssetWriterStatusWriting; }, 20000);
-      m.audio->appendSampleBuffer(
-          makeAudioBuffer(s.inRate, s.inChannels, block, audioSamples, at(base, double(audioSamples) / s.inRate)));
+      const double blockTime = double(audioSamples) / s.inRate;
+      if (blockTime < gap.from || blockTime >= gap.to) {
+        Test_WaitUntil([&] { return m.audio->isReadyForMoreMediaData() || m.writer->status() != AssetWriterStatusWriting; }, 20000);
+        m.audio->appendSampleBuffer(makeAudioBuffer(s.inRate, s.inChannels, block, audioSamples, at(base, blockTime)));
+      }
       audioSamples += block;
     }
   }
@@ -239,6 +247,32 @@ TEST(AssetWriter, SessionStartAndEndTrimTheTimeline) {
   EXPECT_NEAR(streamOfType(probe, "video").value("duration").toString().toDouble(), 2.03, 0.05);
   EXPECT_NEAR(streamOfType(probe, "audio").value("duration").toString().toDouble(), 2.0, 0.05);
   EXPECT_NEAR(streamOfType(probe, "video").value("start_time").toString().toDouble(), 0.0, 0.001);
+}
+
+TEST(AssetWriter, SoundStaysWithThePictureAcrossMissingAudioBuffers) {
+  MovieSpec s;
+  s.fragmentSeconds = 1;
+  const QString path = Test_MakeTempDir(QStringLiteral("writer")) + QStringLiteral("/gap.mp4");
+  Movie m = makeMovie(path, s);
+  ASSERT_TRUE(m.writer->startWriting());
+  const MediaTime base = HostClock_Now();
+  m.writer->startSessionAtSourceTime(base);
+  // Half a second of sound never arrives (dropped on a full queue, say).
+  feed(m, s, base, 4 * s.fps, AudioGap{1.5, 2.0});
+  ASSERT_TRUE(finish(m));
+  ASSERT_EQ(m.writer->status(), AssetWriterStatusCompleted);
+  EXPECT_NEAR(streamOfType(ffprobe(path), "audio").value("duration").toString().toDouble(), 4.0, 0.1);
+
+  // The missing stretch is silent where it was missing, and the tone after it is back on time.
+  QProcess p;
+  p.start("ffmpeg", {"-hide_banner", "-nostats", "-i", path, "-vn", "-af", "silencedetect=noise=-60dB:duration=0.2", "-f", "null", "-"});
+  p.waitForFinished(60000);
+  const QString log = QString::fromUtf8(p.readAllStandardError());
+  const QRegularExpression startRx("silence_start: ([0-9.]+)"), endRx("silence_end: ([0-9.]+)");
+  const auto startMatch = startRx.match(log), endMatch = endRx.match(log);
+  ASSERT_TRUE(startMatch.hasMatch() && endMatch.hasMatch()) << log.toStdString();
+  EXPECT_NEAR(startMatch.captured(1).toDouble(), 1.5, 0.06);
+  EXPECT_NEAR(endMatch.captured(1).toDouble(), 2.0, 0.06);
 }
 
 TEST(AssetWriter, FullQueueRefusesBuffersAndWritesEveryAcceptedOne) {
