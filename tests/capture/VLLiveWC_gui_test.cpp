@@ -117,6 +117,12 @@ TEST_F(LiveWindowTest, CancelledSavePanelClosesTheWindow) {
   const QString proposed = live->savePanel()->findChild<QLineEdit*>()->text();
   EXPECT_TRUE(proposed.startsWith("VLCapture_")) << proposed.toStdString();
   EXPECT_EQ(live->savePanel()->windowTitle(), "File name for new recording");
+  // Becoming main again starts nothing new.
+  QFileDialog* panel = live->savePanel();
+  live->windowDidBecomeMain();
+  Test_ProcessEvents(50);
+  EXPECT_EQ(live->savePanel(), panel);
+  EXPECT_EQ(live->findChildren<QFileDialog*>().size(), 1);
   live->savePanel()->reject();
   EXPECT_TRUE(Test_WaitUntil([&] { return !live->isVisible(); }));
 }
