@@ -7,7 +7,9 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QAbstractProxyModel>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QLineEdit>
 
 #include <gtest/gtest.h>
@@ -112,8 +114,23 @@ TEST_F(LiveWindowTest, WaitsForTheSavedCameraAndGoesOnWhenItIsPlugged) {
 
 TEST_F(LiveWindowTest, CancelledSavePanelClosesTheWindow) {
   VirtualDevices_Plug(true, true);
+  QDir(saveFolder).mkdir("Earlier.vlvidcapb");
+  QDir(saveFolder).mkdir("Recording.vlvidcapb_live");
   open();
   ASSERT_TRUE(waitForSavePanel());
+  // The panel lists the earlier package but not the one still being recorded.
+  QAbstractProxyModel* proxy = live->savePanel()->proxyModel();
+  ASSERT_NE(proxy, nullptr);
+  auto* files = qobject_cast<QFileSystemModel*>(proxy->sourceModel());
+  ASSERT_NE(files, nullptr);
+  auto listed = [&] {
+    QStringList names;
+    const QModelIndex folder = proxy->mapFromSource(files->index(saveFolder));
+    for (int row = 0; row < proxy->rowCount(folder); ++row) names << proxy->index(row, 0, folder).data().toString();
+    return names;
+  };
+  ASSERT_TRUE(Test_WaitUntil([&] { return listed().contains("Earlier.vlvidcapb"); }));
+  EXPECT_FALSE(listed().contains("Recording.vlvidcapb_live"));
   const QString proposed = live->savePanel()->findChild<QLineEdit*>()->text();
   EXPECT_TRUE(proposed.startsWith("VLCapture_")) << proposed.toStdString();
   EXPECT_EQ(live->savePanel()->windowTitle(), "File name for new recording");
@@ -189,7 +206,7 @@ TEST_F(LiveWindowTest, SaveNameAndRefusedLivePackages) {
                                          {"/x/Match.vlvidcapb_live.old", true},
                                          {"/x/Folder", true}}) {
     SCOPED_TRACE(row.path.toStdString());
-    EXPECT_EQ(window.panelShouldEnableURL(QUrl::fromLocalFile(row.path)), row.enabled);
+    EXPECT_EQ(window.panel(nullptr, QUrl::fromLocalFile(row.path)), row.enabled);
   }
 }
 
