@@ -169,3 +169,17 @@ TEST_F(LiveRecordingGui, StatesShowLiveAndRecBadges) {
   EXPECT_FALSE(host.outlets.showFootageBtn->isHidden());
   EXPECT_TRUE(host.outlets.footageProgress->isHidden());
 }
+
+TEST_F(LiveRecordingGui, GrowingMovieIsTakenOnceAndTheLastNoticeTearsDown) {
+  const QUrl first = QUrl::fromLocalFile(Test_MakeTempDir() + QStringLiteral("/VLCapturedMovie.mp4"));
+  const QUrl second = QUrl::fromLocalFile(Test_MakeTempDir() + QStringLiteral("/VLCapturedMovie.mov"));
+  rec.handleMovieStarted(Notification{QStringLiteral("VLMovieStarted"), &host, {{"targetURL", first}}});
+  EXPECT_EQ(rec.capturedMovieURL(), first);
+  rec.handleMovieStarted(Notification{QStringLiteral("VLMovieStarted"), &host, {{"targetURL", second}}});
+  EXPECT_EQ(rec.capturedMovieURL(), first);
+
+  rec.setIsClosing(true);
+  rec.handleMovieStarted(Notification{QStringLiteral("VLMovieStarted"), &host, {{"isLast", true}, {"saveCaptured", true}}});
+  ASSERT_TRUE(Test_WaitUntil([&] { return host.teardowns.load() == 1; }));
+  EXPECT_FALSE(host.lastRebuild);
+}
