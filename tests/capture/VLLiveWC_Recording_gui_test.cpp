@@ -140,7 +140,7 @@ TEST_F(LiveRecordingGui, SizeActionsGiveThePreviewTheMovieSize) {
   prefs.setMovieSize(QSizeF(320, 180));
   host.window()->resize(500, 500);
   host.window()->show();
-  Test_ProcessEvents(20);
+  ASSERT_TRUE(Test_WaitUntil([&] { return host.previewView()->height() > 300; }));
   EXPECT_FALSE(rec.windowIsNaturalSize());
   rec.resizeToNaturalSize();
   ASSERT_TRUE(Test_WaitUntil([&] { return host.previewView()->size() == QSize(320, 180); }, 3000))

@@ -274,7 +274,6 @@ TEST(LiveRecordingChild, DISABLED_Record) {
     raise(SIGKILL);
   }
   Test_WaitUntil([&] { return rig.stops.size() == 1 && !QFileInfo::exists(rig.lockPath()); }, 60000);
-  Test_ProcessEvents(300);
   printf("stopped keep=%d\n", rig.stops.empty() ? -1 : int(rig.stops[0]));
   QStringList states;
   for (bool on : rig.recIsON) states << QString::number(int(on));
