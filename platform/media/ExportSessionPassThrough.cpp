@@ -28,6 +28,7 @@ class TrackCopier {
   TrackCopier(QList<AssetTrackSegment> segments, bool video) : m_segments(std::move(segments)), m_video(video) {}
   ~TrackCopier() {
     closeInput();
+    Asset_CloseInput(&m_opened);
     for (AVPacket* p : m_ready) av_packet_free(&p);
     dropHeld();
   }
@@ -36,7 +37,7 @@ class TrackCopier {
   bool addOutputStream(AVFormatContext* out, QString* error) {
     for (const AssetTrackSegment& s : m_segments) {
       if (s.empty) continue;
-      AVFormatContext* in = Asset_OpenInput(s.sourcePath, s.sourceByteLimit, error);
+      AVFormatContext* in = Asset_OpenInput(s.sourcePath, s.sourceByteLimit, error, false);
       if (!in) return false;
       if (s.sourceStreamIndex < 0 || unsigned(s.sourceStreamIndex) >= in->nb_streams) {
         Asset_CloseInput(&in);
@@ -48,7 +49,8 @@ class TrackCopier {
       avcodec_parameters_copy(m_stream->codecpar, src->codecpar);
       m_stream->codecpar->codec_tag = 0;
       m_stream->time_base = src->time_base;
-      Asset_CloseInput(&in);
+      // Kept for the first stretch: opening a long fragmented movie reads all its fragment headers.
+      m_opened = in;
       return true;
     }
     return false;
@@ -73,7 +75,12 @@ class TrackCopier {
     while (++m_segIndex < m_segments.size()) {
       const AssetTrackSegment& s = m_segments[m_segIndex];
       if (s.empty) continue;
-      m_in = Asset_OpenInput(s.sourcePath, s.sourceByteLimit, error);
+      if (m_opened) {
+        m_in = m_opened;
+        m_opened = nullptr;
+      } else {
+        m_in = Asset_OpenInput(s.sourcePath, s.sourceByteLimit, error, false);
+      }
       if (!m_in) return false;
       if (s.sourceStreamIndex < 0 || unsigned(s.sourceStreamIndex) >= m_in->nb_streams) {
         if (error) *error = QStringLiteral("The source track of %1 is missing.").arg(s.sourcePath);
@@ -92,7 +99,12 @@ class TrackCopier {
       // The first stretch copied into this track may begin before its start (the edit list hides it);
       // later stretches begin at their first key frame so the time line stays in order.
       m_leading = !m_anyWritten;
+      m_trailing = true;
+      for (qsizetype k = m_segIndex + 1; k < m_segments.size(); ++k)
+        if (!m_segments[k].empty) m_trailing = false;
       m_started = false;
+      m_stopped = false;
+      m_shownAtStart = AV_NOPTS_VALUE;
       for (AVPacket* p : m_gop) av_packet_free(&p);
       m_gop.clear();
       m_seekBack = av_rescale_q(1, AVRational{1, 2}, m_inTb);
@@ -115,11 +127,26 @@ class TrackCopier {
     m_held.clear();
   }
 
+  // The picture on screen at the start time is the last one shown at or before it; when it began a
+  // little earlier it is moved to the start, so the clip opens on it (the edit list hides everything
+  // before the start).
+  void markShownAtStart() {
+    m_shownAtStart = AV_NOPTS_VALUE;
+    if (!m_video) return;
+    for (const AVPacket* g : m_gop) {
+      const int64_t pts = g->pts != AV_NOPTS_VALUE ? g->pts : g->dts;
+      if (pts <= m_srcStart && (m_shownAtStart == AV_NOPTS_VALUE || pts > m_shownAtStart)) m_shownAtStart = pts;
+    }
+    if (m_shownAtStart == m_srcStart) m_shownAtStart = AV_NOPTS_VALUE;
+  }
+
   void emitPacket(AVPacket* p) {
     const int64_t pts = p->pts != AV_NOPTS_VALUE ? p->pts : p->dts;
     const int64_t dts = p->dts != AV_NOPTS_VALUE ? p->dts : pts;
     const AVRational outTb = m_stream->time_base;
-    int64_t outPts = av_rescale_q_rnd(pts - m_srcStart, m_inTb, outTb, AV_ROUND_NEAR_INF) + m_targetStart;
+    int64_t outPts = pts == m_shownAtStart
+                         ? m_targetStart
+                         : av_rescale_q_rnd(pts - m_srcStart, m_inTb, outTb, AV_ROUND_NEAR_INF) + m_targetStart;
     int64_t outDts = av_rescale_q_rnd(dts - m_srcStart, m_inTb, outTb, AV_ROUND_NEAR_INF) + m_targetStart;
     if (m_lastDts != std::numeric_limits<int64_t>::min() && outDts <= m_lastDts) outDts = m_lastDts + 1;
     if (outPts < outDts) outPts = outDts;
@@ -168,6 +195,7 @@ class TrackCopier {
         }
         if (dts > m_srcStart && !m_gop.empty()) {
           m_started = true;
+          markShownAtStart();
           for (AVPacket* g : m_gop) emitOrHold(g);
           m_gop.clear();
         } else {
@@ -189,11 +217,23 @@ class TrackCopier {
       return true;
     }
     emitOrHold(p);
+    if (m_stopped) finishSegment();
     return true;
   }
 
   void emitOrHold(AVPacket* p) {
     const int64_t pts = p->pts != AV_NOPTS_VALUE ? p->pts : p->dts;
+    if (m_stopped) {
+      av_packet_free(&p);
+      return;
+    }
+    if (!m_trailing && !m_held.empty() && pts < m_srcEnd) {
+      // Inside the time line the next stretch follows at once, so no frame may show past this end;
+      // the frames that would need one end the stretch here (the last one shown lasts a little longer).
+      m_stopped = true;
+      av_packet_free(&p);
+      return;
+    }
     if (pts >= m_srcEnd) {
       // Shown after the end, but a frame before the end may still refer to it.
       if (m_video) m_held.push_back(p);
@@ -209,6 +249,7 @@ class TrackCopier {
     // A stretch shorter than one group of pictures never passed its start: write what it holds.
     if (!m_started && !m_gop.empty()) {
       m_started = true;
+      markShownAtStart();
       std::vector<AVPacket*> gop;
       gop.swap(m_gop);
       for (AVPacket* g : gop) emitOrHold(g);
@@ -222,12 +263,14 @@ class TrackCopier {
   AVStream* m_stream = nullptr;
   qsizetype m_segIndex = -1;
   AVFormatContext* m_in = nullptr;
+  AVFormatContext* m_opened = nullptr;
   int m_inStream = -1;
   AVRational m_inTb{1, 1};
   int64_t m_srcStart = 0, m_srcEnd = 0, m_targetStart = 0;
   int64_t m_seekTarget = 0, m_seekBack = 0, m_streamStart = 0;
+  int64_t m_shownAtStart = AV_NOPTS_VALUE;
   int64_t m_lastDts = std::numeric_limits<int64_t>::min();
-  bool m_leading = true, m_started = false, m_anyWritten = false, m_done = false;
+  bool m_leading = true, m_trailing = true, m_stopped = false, m_started = false, m_anyWritten = false, m_done = false;
   std::vector<AVPacket*> m_gop;
   std::vector<AVPacket*> m_held;
   std::deque<AVPacket*> m_ready;

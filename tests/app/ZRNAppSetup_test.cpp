@@ -50,11 +50,21 @@ TEST(AppSetup, MailerNameComesFromTheMailtoHandlerAndDefaultsToMail) {
   writeExecutable(root + QStringLiteral("/bin/xdg-mime"), "#!/bin/sh\necho evolution.desktop\n");
   EXPECT_EQ(setup->currentMailerName(), QStringLiteral("Mail"));
 
+  // The executable's file name, also when its path is quoted; other groups' Exec lines do not count.
   QFile entry(root + QStringLiteral("/share/applications/evolution.desktop"));
   ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
-  entry.write("[Desktop Entry]\nType=Application\nExec=/usr/bin/evolution %U\n");
+  entry.write("[Desktop Action Compose]\nExec=composer\n"
+              "[Desktop Entry]\nType=Application\nTryExec=evo\nExec=\"/opt/gnome mail/evolution\" %U\n");
   entry.close();
   EXPECT_EQ(setup->currentMailerName(), QStringLiteral("evolution"));
+  // Desktop IDs with dashes may name an entry in a subfolder.
+  writeExecutable(root + QStringLiteral("/bin/xdg-mime"), "#!/bin/sh\necho kde-kmail2.desktop\n");
+  QDir().mkpath(root + QStringLiteral("/share/applications/kde"));
+  QFile kmail(root + QStringLiteral("/share/applications/kde/kmail2.desktop"));
+  ASSERT_TRUE(kmail.open(QIODevice::WriteOnly));
+  kmail.write("[Desktop Entry]\nExec=kmail -caption %c %u\n");
+  kmail.close();
+  EXPECT_EQ(setup->currentMailerName(), QStringLiteral("kmail"));
   EXPECT_TRUE(setup->machine_hasMailer());
   // Only the two scriptable mail programs, compared exactly.
   EXPECT_FALSE(setup->mailerSupportsApplescript(setup->currentMailerName()));

@@ -4,6 +4,7 @@
 #include "app/ZRNLogger.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/StandardLocations.h"
+#include "platform/foundation/UserDefaults.h"
 #include "platform/system/FileAttributes.h"
 #include "support/TestSupport.h"
 
@@ -312,4 +313,24 @@ TEST(FileFunctions, RevealAnswersNoForAMissingItem) {
   const QString folder = Test_MakeTempDir(QStringLiteral("reveal"));
   EXPECT_FALSE(File_RevealInFinder(folder + QStringLiteral("/missing.mov"), false));
   EXPECT_FALSE(File_RevealInFinder(QString(), true));
+}
+
+TEST(FileFunctions, InterfaceDefaultsLeaveOutWindowAndPanelState) {
+  UserDefaults::resetStandard();
+  QFile::remove(StandardLocations::preferencesFilePath());  // nothing an earlier test stored
+  UserDefaults& defaults = UserDefaults::standard();
+  defaults.registerDefaults({{QStringLiteral("ZRNRegisteredOnly"), 1}});
+  defaults.setObject(QStringLiteral("ZRNCameraName"), QStringLiteral("USB Cam"));
+  defaults.setInteger(QStringLiteral("RunCounterCurrent"), 4);
+  for (const char* key : {"NSWindow Frame NSNavPanelAutosaveName", "NSWindow Frame SUUpdateAlert",
+                          "NSWindow Frame ZRNCaptureCombinedW", "NSNavPanelExpandedSizeForOpenMode",
+                          "NSNavPanelExpandedStateForSaveMode", "NSNavPanelExpandedSizeForSaveMode",
+                          "NSNavLastUserSetHideExtensionButtonState", "MBPreferencesSelection"})
+    defaults.setObject(QString::fromLatin1(key), QStringLiteral("state"));
+
+  const QVariantMap domain = File_InterfaceDefaultsKeys();
+  EXPECT_EQ(domain.keys(), (QStringList{QStringLiteral("RunCounterCurrent"), QStringLiteral("ZRNCameraName")}));
+  // The stored preferences themselves are untouched.
+  EXPECT_EQ(defaults.stringForKey(QStringLiteral("MBPreferencesSelection")), QStringLiteral("state"));
+  UserDefaults::resetStandard();
 }

@@ -44,14 +44,14 @@ class AssetTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     s_folder = Test_MakeTempDir(QStringLiteral("asset-sources"));
-    TestMovieSpec plain;
+    TestMovieRecipe plain;
     plain.seconds = 3.0;
     s_plain = TestMovie_Make(s_folder, QStringLiteral("plain.mp4"), plain);
-    TestMovieSpec frag;
+    TestMovieRecipe frag;
     frag.seconds = 6.0;
     frag.fragmented = true;
     s_fragmented = TestMovie_Make(s_folder, QStringLiteral("frag.mp4"), frag);
-    TestMovieSpec soundOnly;
+    TestMovieRecipe soundOnly;
     soundOnly.seconds = 2.0;
     soundOnly.video = false;
     s_soundOnly = TestMovie_Make(s_folder, QStringLiteral("sound.m4a"), soundOnly);
@@ -129,6 +129,15 @@ TEST_F(AssetTest, LoadsEveryKeyWithAStatusPerKey) {
   ASSERT_TRUE(Test_WaitUntil([&]() { return called; }));
   EXPECT_EQ(asset->statusOfValueForKey(QStringLiteral("tracks")), KeyValueStatus::Loaded);
   EXPECT_EQ(asset->statusOfValueForKey(QStringLiteral("bogus")), KeyValueStatus::Failed);
+
+  // A cancelled load still calls back once, with the pending keys cancelled.
+  AssetRef cancelled = Asset::assetWithPath(s_fragmented);
+  int calls = 0;
+  cancelled->loadValuesAsynchronouslyForKeys({QStringLiteral("duration")}, [&]() { ++calls; });
+  EXPECT_EQ(cancelled->statusOfValueForKey(QStringLiteral("duration")), KeyValueStatus::Loading);
+  cancelled->cancelLoading();
+  ASSERT_TRUE(Test_WaitUntil([&]() { return calls == 1; }));
+  EXPECT_EQ(cancelled->statusOfValueForKey(QStringLiteral("duration")), KeyValueStatus::Cancelled);
 }
 
 TEST_F(AssetTest, TracksDescribeTheirMedia) {

@@ -1,6 +1,5 @@
 #include "platform/system/Power.h"
 #include "platform/system/SystemInfo.h"
-#include "platform/system/Workspace.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -124,42 +123,4 @@ TEST(Power, KernelPowerSupplyStateDecidesTheSource) {
     }
     EXPECT_EQ(Power_SysfsSource(folder), c.expected);
   }
-}
-
-TEST(Workspace, MailHandlerIsFoundThroughXdgMimeAndItsDesktopEntry) {
-  const QString root = Test_MakeTempDir(QStringLiteral("mailer"));
-  const QString bin = root + QStringLiteral("/bin");
-  QDir().mkpath(bin);
-  const QByteArray oldPath = qgetenv("PATH");
-  const QByteArray oldData = qgetenv("XDG_DATA_HOME");
-  qputenv("PATH", QFile::encodeName(bin) + ':' + oldPath);
-  qputenv("XDG_DATA_HOME", QFile::encodeName(root + QStringLiteral("/share")));
-
-  // A stand-in for xdg-utils that answers what the desktop would.
-  writeFile(bin + QStringLiteral("/xdg-mime"),
-            "#!/bin/sh\n[ \"$1 $2 $3\" = \"query default x-scheme-handler/mailto\" ] && cat \"$(dirname \"$0\")/answer\"\n");
-  QFile::setPermissions(bin + QStringLiteral("/xdg-mime"), QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::WriteOwner);
-  writeFile(bin + QStringLiteral("/answer"), "org.mozilla.Thunderbird.desktop\n");
-  writeFile(root + QStringLiteral("/share/applications/org.mozilla.Thunderbird.desktop"),
-            "[Desktop Entry]\nName=Thunderbird\nTryExec=thunderbird\n"
-            "Exec=\"/usr/lib/thunder bird/thunderbird\" %u\n"
-            "[Desktop Action ComposeMessage]\nExec=other -compose\n");
-
-  EXPECT_EQ(Workspace_MailtoHandlerDesktopID(), QStringLiteral("org.mozilla.Thunderbird.desktop"));
-  const QString entry = Workspace_DesktopEntryPath(Workspace_MailtoHandlerDesktopID());
-  EXPECT_EQ(entry, root + QStringLiteral("/share/applications/org.mozilla.Thunderbird.desktop"));
-  EXPECT_EQ(Workspace_DesktopEntryExecutableName(entry), QStringLiteral("thunderbird"));
-
-  // Desktop IDs with dashes may live in subfolders.
-  writeFile(root + QStringLiteral("/share/applications/kde/kmail2.desktop"), "[Desktop Entry]\nExec=kmail %u\n");
-  EXPECT_EQ(Workspace_DesktopEntryExecutableName(Workspace_DesktopEntryPath(QStringLiteral("kde-kmail2.desktop"))),
-            QStringLiteral("kmail"));
-
-  writeFile(bin + QStringLiteral("/answer"), "");
-  EXPECT_EQ(Workspace_MailtoHandlerDesktopID(), QString());
-  EXPECT_EQ(Workspace_DesktopEntryPath(QStringLiteral("missing.desktop")), QString());
-  EXPECT_EQ(Workspace_DesktopEntryPath(QStringLiteral("../escape.desktop")), QString());
-
-  qputenv("PATH", oldPath);
-  qputenv("XDG_DATA_HOME", oldData);
 }
