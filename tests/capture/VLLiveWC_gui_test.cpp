@@ -258,3 +258,25 @@ TEST_F(LiveWindowTest, LiveAudioButtonFollowsAccessAndMicrophone) {
   }
   gZRNAppSetup = savedSetup;
 }
+
+TEST_F(LiveWindowTest, HD60SPlusCapturesSoundWithoutAskingAndWithoutMonitor) {
+  addDevice(TestCamera("elgato-hd60", "Game Capture HD60 S+", {{FourCC("2vuy"), 1280, 720, {{30, 30}, {60, 60}}}},
+                       "UVC Camera VendorID_4057 ProductID_85"));
+  addDevice(TestMicrophone("usb-Game Capture HD60 S+-0001", "Game Capture HD60 S+"));
+  addDevice(TestMicrophone("usb-other-mic", "Other"));
+  prefs->setCameraUID("elgato-hd60");
+  prefs->setMicrophoneUID("usb-absent-mic");  // would need the microphone dialog with any other camera
+  prefs->setCaptureAudio(false);
+  open();
+  acceptSavePanel();
+  EXPECT_FALSE(live->waitingSheet());
+  // The build runs to the end (the described devices cannot deliver, so the session does not start).
+  ASSERT_TRUE(Test_WaitUntil([&] { return live->audioCaptureDevice() != nullptr; }));
+  EXPECT_TRUE(live->isElgatoSPlus());
+  EXPECT_TRUE(live->captureAudio());
+  EXPECT_EQ(live->audioCaptureDevice()->uniqueID(), "usb-Game Capture HD60 S+-0001");
+  EXPECT_EQ(prefs->microphoneIndex(), 0);
+  Test_WaitUntil([&] { return !live->captureSession()->lastErrorText().isEmpty(); });
+  EXPECT_EQ(live->audioPreviewOutput(), nullptr);
+  EXPECT_FALSE(live->recordButton()->isEnabled());
+}
