@@ -4,12 +4,14 @@
 #include "app/ZRNAppSetup.h"
 #include "app/ZRNLogger.h"
 #include "app/ZRNPendingOperations.h"
+#include "app/ZRNRecentDocument.h"
 #include "capture/VLLiveWC.h"
 #include "capture/ZRNCaptureDevices.h"
 #include "firstaid/FirstAidLaunch.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/media/SampleBuffer.h"
+#include "playback/VLPlaybackWC.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -223,6 +225,89 @@ void ZRNAppDelegate::U_StartLiveWindow() {
   VLLiveWC_MakeAndShow();
 }
 
+// Recent sessions and playback windows
+
+namespace {
+const QString kZRNRecentDocuments = QStringLiteral("ZRNRecentDocuments");
+constexpr qsizetype kMaxZRNRecentDocs = 12;
+}  // namespace
+
+QList<std::shared_ptr<ZRNRecentDocument>>& ZRNAppDelegate::recentDocsArray() {
+  if (!m_recentsLoaded) {
+    m_recentsLoaded = true;
+    for (const QVariant& entry : UserDefaults::standard().arrayForKey(kZRNRecentDocuments))
+      m_recentDocsArray.append(std::make_shared<ZRNRecentDocument>(entry.toMap()));
+  }
+  return m_recentDocsArray;
+}
+
+std::shared_ptr<ZRNRecentDocument> ZRNAppDelegate::topRecentDoc() {
+  auto& list = recentDocsArray();
+  return list.isEmpty() ? nullptr : list.first();
+}
+
+void ZRNAppDelegate::addZRNRecentItemForPath(const QString& path) {
+  auto& list = recentDocsArray();
+  const ZRNRecentDocument added(path);
+  for (qsizetype i = 0; i < list.size(); ++i) {
+    if (!list.at(i)->matches(added)) continue;
+    auto existing = list.takeAt(i);
+    existing->setOpenDate(QDateTime::currentDateTime());
+    list.prepend(existing);
+    saveRecents();
+    return;
+  }
+  list.prepend(std::make_shared<ZRNRecentDocument>(added));
+  while (list.size() > kMaxZRNRecentDocs) list.removeLast();
+  saveRecents();
+}
+
+void ZRNAppDelegate::saveRecents() {
+  UserDefaults& defaults = UserDefaults::standard();
+  QVariantList stored;
+  for (const auto& entry : recentDocsArray()) stored.append(entry->dictionaryToSave());
+  if (stored.isEmpty()) defaults.removeObject(kZRNRecentDocuments);
+  else defaults.setObject(kZRNRecentDocuments, stored);
+  defaults.synchronize();
+}
+
+void ZRNAppDelegate::U_HandleOpenFiles(QStringList& paths) {
+  for (const QString& path : paths) {
+    if (!QFileInfo::exists(path)) {
+      ZRNLogger_Log(QStringLiteral("ATT: nothing to open at %@"), path);
+      continue;
+    }
+    addZRNRecentItemForPath(path);
+    U_OpenWindowForTopDoc();
+  }
+  paths.clear();
+  ZRNLogger_Log(QStringLiteral("<<-- U_HandleOpenFiles"));
+}
+
+void ZRNAppDelegate::U_OpenWindowForTopDoc() {
+  auto top = topRecentDoc();
+  if (!top) return;
+  top->setOpenDate(QDateTime::currentDateTime());
+  auto* controller = new VLPlaybackWC();
+  controller->openSavedRecording(top);
+  m_playbackWindows.append(controller);
+}
+
+void ZRNAppDelegate::U_CloseAndRemoveWC(VLPlaybackWC* controller) {
+  if (!controller) return;
+  if (auto entry = controller->windowRecentDoc()) {
+    auto& list = recentDocsArray();
+    list.removeIf([&](const std::shared_ptr<ZRNRecentDocument>& e) { return e == entry || e->matches(*entry); });
+  }
+  removeWC(controller);
+  saveRecents();
+}
+
+void ZRNAppDelegate::removeWC(VLPlaybackWC* controller) {
+  m_playbackWindows.removeIf([&](const QPointer<QWidget>& w) { return !w || w.data() == controller; });
+  if (controller) controller->deleteLater();
+}
+
 // Termination
 
 bool ZRNAppDelegate::recordingIsON() const { return VLLiveWC_RecordingIsON(); }
@@ -319,6 +404,9 @@ int ZRNApplicationMain(int argc, char* argv[]) {
   installTerminationSignals(&delegate);
   QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, &ZRNAppDelegate::applicationWillTerminate);
 
+  // Session packages named on the command line open like files handed over at launch.
+  for (const QString& argument : app.arguments().mid(1))
+    if (QFileInfo(argument).isDir()) delegate.filenamesToOpen().append(QFileInfo(argument).absoluteFilePath());
   delegate.applicationWillFinishLaunching();
   QMetaObject::invokeMethod(&delegate, &ZRNAppDelegate::applicationDidFinishLaunching, Qt::QueuedConnection);
   const int result = app.exec();

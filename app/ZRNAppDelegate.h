@@ -17,6 +17,8 @@
 
 class ZRNAppPrefs;
 class ZRNAppSetup;
+class ZRNRecentDocument;
+class VLPlaybackWC;
 
 class ZRNAppDelegate : public QObject {
   Q_OBJECT
@@ -72,6 +74,18 @@ class ZRNAppDelegate : public QObject {
   QUrl logsForEmailURL() const { return m_logsForEmailURL; }
   void setLogsForEmailURL(const QUrl& url) { m_logsForEmailURL = url; }
 
+  // Recent sessions (newest first, stored under "ZRNRecentDocuments") and the playback windows.
+  QList<std::shared_ptr<ZRNRecentDocument>>& recentDocsArray();
+  std::shared_ptr<ZRNRecentDocument> topRecentDoc();
+  void addZRNRecentItemForPath(const QString& path);
+  void saveRecents();
+  // Opens each session package in a playback window of its own; the list is emptied.
+  void U_HandleOpenFiles(QStringList& paths);
+  void U_OpenWindowForTopDoc();
+  // A session that could not be opened: its recents entry and its window controller go.
+  void U_CloseAndRemoveWC(VLPlaybackWC* controller);
+  void removeWC(VLPlaybackWC* controller);
+
   // The steps of the launch and termination sequences in the order they ran.
   QStringList launchPhases() const { return m_launchPhases; }
 
@@ -84,6 +98,8 @@ class ZRNAppDelegate : public QObject {
   QStringList m_filenamesToOpen;
   bool m_fAppDidFinishLaunching = false;
   QList<QPointer<QWidget>> m_playbackWindows;
+  QList<std::shared_ptr<ZRNRecentDocument>> m_recentDocsArray;
+  bool m_recentsLoaded = false;
   bool m_prefsWindowIsON = false;
   std::atomic<bool> m_appIsQuitting{false};
   bool m_appInModalMode = false;

@@ -10,7 +10,11 @@ void U_ClearCrashSemaphore(bool, bool) {}
 void U_WriteCrashSemaphore() {}
 void FirstAid_PruneDebugLogDays() {}
 
-void openDroppedFiles(const QStringList&) {}
+void openDroppedFiles(const QStringList& paths) {
+  QStringList pending = paths;
+  if (gZRNAppDelegate) gZRNAppDelegate->U_HandleOpenFiles(pending);
+  if (gZRNAppDelegate) gZRNAppDelegate->filenamesToOpen().clear();
+}
 void showHVAppStorePage() {}
 
 
