@@ -140,7 +140,7 @@ TEST_F(LiveRecordingGui, SizeActionsGiveThePreviewTheMovieSize) {
   prefs.setMovieSize(QSizeF(320, 180));
   host.window()->resize(500, 500);
   host.window()->show();
-  Test_ProcessEvents(20);
+  ASSERT_TRUE(Test_WaitUntil([&] { return host.previewView()->height() > 300; }));
   EXPECT_FALSE(rec.windowIsNaturalSize());
   rec.resizeToNaturalSize();
   ASSERT_TRUE(Test_WaitUntil([&] { return host.previewView()->size() == QSize(320, 180); }, 3000))
@@ -168,4 +168,18 @@ TEST_F(LiveRecordingGui, StatesShowLiveAndRecBadges) {
   rec.stopWaitingAnimation();
   EXPECT_FALSE(host.outlets.showFootageBtn->isHidden());
   EXPECT_TRUE(host.outlets.footageProgress->isHidden());
+}
+
+TEST_F(LiveRecordingGui, GrowingMovieIsTakenOnceAndTheLastNoticeTearsDown) {
+  const QUrl first = QUrl::fromLocalFile(Test_MakeTempDir() + QStringLiteral("/VLCapturedMovie.mp4"));
+  const QUrl second = QUrl::fromLocalFile(Test_MakeTempDir() + QStringLiteral("/VLCapturedMovie.mov"));
+  rec.handleMovieStarted(Notification{QStringLiteral("VLMovieStarted"), &host, {{"targetURL", first}}});
+  EXPECT_EQ(rec.capturedMovieURL(), first);
+  rec.handleMovieStarted(Notification{QStringLiteral("VLMovieStarted"), &host, {{"targetURL", second}}});
+  EXPECT_EQ(rec.capturedMovieURL(), first);
+
+  rec.setIsClosing(true);
+  rec.handleMovieStarted(Notification{QStringLiteral("VLMovieStarted"), &host, {{"isLast", true}, {"saveCaptured", true}}});
+  ASSERT_TRUE(Test_WaitUntil([&] { return host.teardowns.load() == 1; }));
+  EXPECT_FALSE(host.lastRebuild);
 }
