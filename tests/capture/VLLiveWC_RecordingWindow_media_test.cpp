@@ -195,20 +195,34 @@ TEST_F(LiveWindowRecording, ClosingTheWindowWhileRecordingStopsKeepsAndCloses) {
 }
 
 TEST_F(LiveWindowRecording, TerminatingWhileRecordingSavesTheFootageBeforeTheLoggerStops) {
-  ZRNAppDelegate delegate;
-  prefs->setAskForCaptureStop(true);  // the termination itself never asks
-  QString package;
-  ASSERT_NO_FATAL_FAILURE(openAndRecord(Test_MakeTempDir(QStringLiteral("recordings")), package));
-  AlertAnswerer alerts(QStringLiteral("cancelBtn"));
-  delegate.applicationWillTerminate();
-  EXPECT_TRUE(alerts.shown.isEmpty());
-  EXPECT_TRUE(delegate.appIsQuitting());
-  EXPECT_FALSE(live->isRecording());
-  EXPECT_EQ(delegate.launchPhases().mid(1),
-            QStringList({QStringLiteral("applicationWillTerminate"), QStringLiteral("ZRNLogger_Stop")}));
-  // Looked at as soon as the termination returns, before any other event runs.
-  expectKeptPackage(package, 2.0);
-  // The footage's own completion asks to terminate again: by now there is nothing left to ask.
-  Test_ProcessEvents(100);
-  EXPECT_TRUE(alerts.shown.isEmpty());
+  const struct {
+    const char* name;
+    bool quitConfirmedFirst;  // a confirmed Quit's stop is under way, no longer recording, when the end comes
+  } cases[] = {{"still recording", false}, {"stop under way", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ZRNAppDelegate delegate;
+    prefs->setAskForCaptureStop(!c.quitConfirmedFirst);  // the termination itself never asks
+    QString package;
+    ASSERT_NO_FATAL_FAILURE(openAndRecord(Test_MakeTempDir(QStringLiteral("recordings")), package));
+    AlertAnswerer alerts(QStringLiteral("cancelBtn"));
+    if (c.quitConfirmedFirst) {
+      delegate.askUserToVerifyQuit();
+      ASSERT_TRUE(Test_WaitUntil([&] { return !delegate.recordingIsON(); }, 20000));
+    }
+    delegate.applicationWillTerminate();
+    EXPECT_TRUE(alerts.shown.isEmpty());
+    EXPECT_TRUE(delegate.appIsQuitting());
+    EXPECT_FALSE(live->isRecording());
+    EXPECT_EQ(delegate.launchPhases().mid(1),
+              QStringList({QStringLiteral("applicationWillTerminate"), QStringLiteral("ZRNLogger_Stop")}));
+    // Looked at as soon as the termination returns, before any other event runs.
+    expectKeptPackage(package, 2.0);
+    // The footage's own completion asks to terminate again: by now there is nothing left to ask.
+    Test_ProcessEvents(100);
+    EXPECT_TRUE(alerts.shown.isEmpty());
+    delete live;
+    live = nullptr;
+    Test_ProcessEvents(50);
+  }
 }
