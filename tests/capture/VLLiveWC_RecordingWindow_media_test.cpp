@@ -157,6 +157,24 @@ TEST_F(LiveWindowRecording, RecordButtonRecordsAndStopKeepsAPlayablePackage) {
   EXPECT_GE(formatDuration(probe), 3.0);
 }
 
+TEST_F(LiveWindowRecording, ClosingTheWindowWithoutRecordingEndsTheSessionWithoutAQuestion) {
+  prefs->setAskForCaptureStop(true);
+  VirtualDevices_Plug(true, true);
+  prefs->setCameraUID(kVirtualCameraUID);
+  prefs->setMicrophoneUID(kVirtualMicrophoneUID);
+  live = new VLLiveWC;
+  live->show();
+  ASSERT_TRUE(Test_WaitUntil([&] { return live->savePanel() && live->savePanel()->isVisible(); }));
+  QMetaObject::invokeMethod(live->savePanel(), "accept");
+  ASSERT_TRUE(Test_WaitUntil([&] { return live->recordButton()->isEnabled() && live->captureSession(); }, 15000));
+  AlertAnswerer alerts(QStringLiteral("cancelBtn"));
+  EXPECT_TRUE(live->close());
+  EXPECT_TRUE(alerts.shown.isEmpty());
+  EXPECT_FALSE(live->isVisible());
+  EXPECT_TRUE(live->isClosing());
+  EXPECT_TRUE(Test_WaitUntil([&] { return !live->captureSession() && !live->sessionRunning(); }));
+}
+
 TEST_F(LiveWindowRecording, ClosingTheWindowWhileRecordingStopsKeepsAndCloses) {
   const struct {
     const char* name;
