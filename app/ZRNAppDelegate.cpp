@@ -37,6 +37,8 @@ constexpr int kAlertCameraAccessDenied = 20015;
 constexpr int kAlertConfirmStopRecording = 20007;
 constexpr int kAlertFirstButton = -1000;
 constexpr int kAlertCancelButton = -1001;
+// How long quitting waits for a recording being stopped to be saved.
+constexpr int kQuitSaveWaitMillis = 15000;
 }  // namespace
 
 void ZRNAppDelegate::initialize() {
@@ -313,6 +315,8 @@ void ZRNAppDelegate::removeWC(VLPlaybackWC* controller) {
 bool ZRNAppDelegate::recordingIsON() const { return VLLiveWC_RecordingIsON(); }
 
 void ZRNAppDelegate::terminate() {
+  // Once the termination sequence runs, a further Quit or signal has nothing left to ask.
+  if (m_willTerminateDone) return;
   if (applicationShouldTerminate() == TerminateReply::TerminateNow) QCoreApplication::quit();
 }
 
@@ -342,6 +346,11 @@ void ZRNAppDelegate::applicationWillTerminate() {
     ZRNLogger_Log(QStringLiteral("WILL Terminate with self.recordingIsON"));
     VLLiveWC_PrepareToQuit(true);
   }
+  // The process must not end before the writer has finished and the footage is saved: otherwise the
+  // last fragment is lost and the package stays marked as unfinished. This also covers a stop that was
+  // already under way (a confirmed Quit followed by a signal).
+  if (!VLLiveWC_WaitUntilRecordingSaved(kQuitSaveWaitMillis))
+    ZRNLogger_Log(QStringLiteral("ERR: the recording was not saved within %d s of quitting"), kQuitSaveWaitMillis / 1000);
   auto& center = NotificationCenter::defaultCenter();
   for (NotificationToken* token : {&m_sleepObserver, &m_wakeObserver}) {
     if (*token) center.removeObserver(*token);

@@ -64,6 +64,7 @@ class ZRNAppDelegate : public QObject {
   bool prefsWindowIsON() const { return m_prefsWindowIsON; }
   void setPrefsWindowIsON(bool on) { m_prefsWindowIsON = on; }
   bool appIsQuitting() const { return m_appIsQuitting; }
+  void setAppIsQuitting(bool quitting) { m_appIsQuitting = quitting; }
   bool appInModalMode() const { return m_appInModalMode; }
   void setAppInModalMode(bool on) { m_appInModalMode = on; }
   bool cameraOnline() const { return m_cameraOnline; }

@@ -10,6 +10,7 @@
 #include "capture/ZRNWaitingForDeviceWC.h"
 #include "platform/media/PreviewView.h"
 
+#include <QCloseEvent>
 #include <QDir>
 #include <QEvent>
 #include <QFileDialog>
@@ -228,6 +229,21 @@ void VLLiveWC::windowDidLoad() {
   m_recIndicatorRightActive = true;
   m_livePreviewLayer->setBackgroundColor(Qt::black);
   m_isClosing = false;
+}
+
+void VLLiveWC::closeEvent(QCloseEvent* event) {
+  if (windowShouldClose())
+    ZRNSizingWC::closeEvent(event);
+  else
+    event->ignore();
+}
+
+void VLLiveWC::U_QueueStopLiveSession() {
+  if (!m_sessionQueue) return;
+  auto alive = m_alive;
+  m_sessionQueue->async([alive, this] {
+    if (alive->load()) U_StopLiveSession();
+  });
 }
 
 void VLLiveWC::showEvent(QShowEvent* event) {

@@ -115,12 +115,18 @@ class VLLiveWC : public ZRNSizingWC, public CaptureSampleBufferDelegate {
   void toggleCapture();
   // The keep/discard half of U_StopAndSaveSessionAndReconfigureLiveSession, on the main queue.
   void U_FinishStopAndSave(bool keep);
+  // Asked before the window closes: not recording, the session goes and the window closes; recording,
+  // the user confirms the stop (when asked to) and the window closes once the footage is saved.
+  bool windowShouldClose();
+  // Tears the live session down on sessionQueue, after what is queued there.
+  void U_QueueStopLiveSession();
   // Sample buffers of the data outputs, on samplesBufferQueue.
   void captureOutput(CaptureOutput* output, const SampleBufferRef& sampleBuffer) override;
 
  protected:
   void showEvent(QShowEvent* event) override;
   void changeEvent(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
   // Recording state kept here so both halves of the class reach it.
   std::atomic<bool> m_isRecording{false};
@@ -201,3 +207,6 @@ VLLiveWC* VLLiveWC_Current();
 // Makes the live window when there is none, loads it and shows it.
 void VLLiveWC_MakeAndShow();
 bool VLLiveWC_RecordingIsON();
+// Runs the main queue until a stop of the live window's recording under way has saved its footage, for at
+// most timeoutMillis; answers NO when the time ran out first. Nothing to wait for answers YES at once.
+bool VLLiveWC_WaitUntilRecordingSaved(int timeoutMillis);

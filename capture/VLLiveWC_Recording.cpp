@@ -16,6 +16,8 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
@@ -100,9 +102,7 @@ VLLiveWC_Recording::~VLLiveWC_Recording() {
   m_capturedMovieURL.clear();
 }
 
-bool VLLiveWC_Recording::appIsQuitting() const {
-  return m_appIsQuitting || (gZRNAppDelegate && gZRNAppDelegate->appIsQuitting());
-}
+bool VLLiveWC_Recording::appIsQuitting() const { return gZRNAppDelegate && gZRNAppDelegate->appIsQuitting(); }
 
 ZRNAppPrefs& VLLiveWC_Recording::prefs() const {
   if (gZRNAppPrefs) return *gZRNAppPrefs;
@@ -137,6 +137,7 @@ void VLLiveWC_Recording::UU_StartRecording() {
 
 void VLLiveWC_Recording::U_StartCapturing() {
   m_stopRequested = false;
+  m_stopFinished = false;
   m_startPending = true;
   QPointer<VLLiveWC_Recording> self(this);
   std::shared_ptr<ZRNRecorder> recorder = m_recorder;
@@ -395,6 +396,7 @@ void VLLiveWC_Recording::U_FinishStopAndSave(bool saveCaptured) {
   if (saveCaptured) {
     deleteRecFileflag();
     saveCapturedFootage();
+    m_stopFinished = true;
     Dispatch_MainAsync([self] {
       if (!self) return;
       if (self->m_isClosing) {
@@ -407,6 +409,7 @@ void VLLiveWC_Recording::U_FinishStopAndSave(bool saveCaptured) {
     });
   } else {
     deleteCapturedFootage(false);
+    m_stopFinished = true;
     if (appIsQuitting()) {
       if (QWidget* window = m_host->window()) window->close();
       if (gZRNAppDelegate) gZRNAppDelegate->terminate();
@@ -462,7 +465,7 @@ int VLLiveWC_Recording::U_GetUserVerifiedCloseWithError(int request) {
     if (answer != -1000) return answer;
   }
   m_isClosing = request != 20007;
-  m_appIsQuitting = request == 20007;
+  if (gZRNAppDelegate) gZRNAppDelegate->setAppIsQuitting(request == 20007);
   m_host->recordingStateChanged();
   if (count >= 1) {
     QPointer<VLLiveWC_Recording> self(this);
@@ -485,6 +488,9 @@ void VLLiveWC_Recording::askUserToVerifyClose() {
 }
 
 bool VLLiveWC_Recording::windowShouldClose() {
+  // Between the writer's finish and the saved footage the window stays: it closes (or the application
+  // quits) by itself once the footage is saved, and going now would leave the package unfinished.
+  if (stopUnderWay()) return false;
   if (!isRecording()) {
     m_isClosing = true;
     m_host->recordingStateChanged();
@@ -640,7 +646,7 @@ class LiveWindowHost : public VLLiveWC_RecordingHost {
   std::shared_ptr<DispatchQueue> sessionQueue() const override { return m_live->sessionQueue(); }
   std::shared_ptr<DispatchQueue> assetWritingQueue() const override { return m_live->assetWritingQueue(); }
   CaptureSessionRef captureSession() const override { return m_live->captureSession(); }
-  void U_StopLiveSession() override { m_live->U_StopLiveSession(); }
+  void U_StopLiveSession() override { m_live->U_QueueStopLiveSession(); }
   void U_StopAndSaveSessionAndReconfigureLiveSession(bool keep) override {
     m_live->U_StopAndSaveSessionAndReconfigureLiveSession(keep);
   }
@@ -735,6 +741,32 @@ void VLLiveWC::captureOutput(CaptureOutput* output, const SampleBufferRef& sampl
 void VLLiveWC::U_ClearWriter() {
   // Runs on the session queue too: it only finds an existing recording half, never makes one.
   if (VLLiveWC_Recording* recording = existingRecordingOf(this)) recording->recorder().cameraIsReady();
+}
+
+bool VLLiveWC::windowShouldClose() {
+  if (VLLiveWC_Recording* recording = recordingOf(this)) return recording->windowShouldClose();
+  // Without its queues the window has no session and nothing recorded.
+  m_isClosing = true;
+  return true;
+}
+
+bool VLLiveWC_WaitUntilRecordingSaved(int timeoutMillis) {
+  const QPointer<VLLiveWC> live = VLLiveWC_Current();
+  auto pending = [&live] {
+    const VLLiveWC_Recording* recording = live ? existingRecordingOf(live) : nullptr;
+    return recording && recording->stopUnderWay();
+  };
+  if (!pending()) return true;
+  // The stop completes in main-queue steps; the tick wakes the loop to look at the clock.
+  QTimer tick;
+  tick.start(50);
+  QElapsedTimer clock;
+  clock.start();
+  while (pending()) {
+    if (clock.hasExpired(timeoutMillis)) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+  }
+  return true;
 }
 
 int VLLiveWC_GetUserVerifiedCloseWithError(int alertID) {

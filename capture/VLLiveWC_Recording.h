@@ -44,7 +44,8 @@ class VLLiveWC_RecordingHost {
   // The window's asset-writing queue; none makes the recording half use its own.
   virtual std::shared_ptr<DispatchQueue> assetWritingQueue() const { return nullptr; }
   virtual CaptureSessionRef captureSession() const = 0;
-  // Tears the capture session down at once (closing a window that does not record).
+  // Tears the capture session down (closing a window that does not record); the live window does it on
+  // sessionQueue, after what is already queued there.
   virtual void U_StopLiveSession() {}
   // On sessionQueue: tears the session down and, unless the window closes or the application quits,
   // builds it again; then calls U_FinishStopAndSave(keep) of the recording half on the main queue.
@@ -92,8 +93,10 @@ class VLLiveWC_Recording : public QObject {
   bool isRecording() const { return m_recorder->isRecording(); }
   bool isClosing() const { return m_isClosing; }
   void setIsClosing(bool closing) { m_isClosing = closing; }
-  // Set by a confirmed quit request, or by the application delegate's own quit.
+  // The application delegate's flag: set by a confirmed quit request or by the delegate's own quit.
   bool appIsQuitting() const;
+  // A stop was asked for and its footage is not saved yet (the keep or discard step has not run).
+  bool stopUnderWay() const { return m_stopRequested && !m_stopFinished; }
   // The host, when the recording half owns it.
   void adoptHost(std::unique_ptr<VLLiveWC_RecordingHost> host) { m_ownedHost = std::move(host); }
   // YES while prepareForNewRecording runs (the window's own preparation calls back into it).
@@ -182,8 +185,8 @@ class VLLiveWC_Recording : public QObject {
   std::shared_ptr<VLDocument> m_vlDocument;
   std::shared_ptr<Asset> m_asset;
   bool m_isClosing = false;
-  bool m_appIsQuitting = false;
   bool m_stopRequested = false;
+  bool m_stopFinished = false;
   bool m_startPending = false;
   bool m_progressiveWindowWasOpen = false;
   QUrl m_documentPackageFolderURL;

@@ -1,13 +1,21 @@
 #include "capture/VLLiveWC.h"
 
+#include "app/ZRNAlerts.h"
+#include "app/ZRNAppDelegate.h"
 #include "capture/CaptureTestSupport.h"
 #include "platform/media/AssetWriterTestMedia.h"
 #include "platform/media/VirtualDevices.h"
 #include "support/TestSupport.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -24,6 +32,38 @@ const int kQuietFFmpeg = [] {
   return 0;
 }();
 
+// Notes the main text of every alert shown while it lives and answers each with its button `answer`.
+class AlertAnswerer : public QObject {
+ public:
+  explicit AlertAnswerer(QString answer) : m_answer(std::move(answer)) { qApp->installEventFilter(this); }
+  ~AlertAnswerer() override { qApp->removeEventFilter(this); }
+  void setAnswer(const QString& answer) { m_answer = answer; }
+  QStringList shown;
+
+ protected:
+  bool eventFilter(QObject* object, QEvent* event) override {
+    auto* widget = qobject_cast<QWidget*>(object);
+    if (event->type() != QEvent::Show || !widget || !widget->isWindow()) return false;
+    auto* text = widget->findChild<QLabel*>(QStringLiteral("mainTextfield"));
+    if (!text) return false;
+    shown << text->text();
+    QPointer<QWidget> alert(widget);
+    const QString answer = m_answer;
+    QTimer::singleShot(0, qApp, [alert, answer] {
+      if (auto* button = alert ? alert->findChild<QPushButton*>(answer) : nullptr) button->click();
+    });
+    return false;
+  }
+
+ private:
+  QString m_answer;
+};
+
+bool isAlert(const QString& shownText, int alertID) {
+  const QString main = Alert_EntryForID(alertID)->value(QString::fromLatin1(kAlertKeyMainString)).toString().left(20);
+  return shownText.contains(main) || shownText.contains(main.toHtmlEscaped());
+}
+
 }  // namespace
 
 // The live window as a user meets it: name the recording, record, stop, find a playable package.
@@ -35,6 +75,42 @@ class LiveWindowRecording : public CaptureDevicesFixture {
     VirtualDevices_Unplug(true, true);
     CaptureDevicesFixture::TearDown();
   }
+  // Opens the window on the virtual devices, names the recording in `folder`, starts it and waits until
+  // the growing movie holds two fragments; `package` is the session package being written.
+  void openAndRecord(const QString& folder, QString& package) {
+    prefs->setSaveTargetDirectory(QUrl::fromLocalFile(folder));
+    prefs->setMovieSize(QSizeF(640, 360));
+    prefs->setCaptureFPS(30);
+    prefs->setFragmentSeconds(1);
+    prefs->setSegmentKBPS(1000);
+    VirtualDevices_Plug(true, true);
+    prefs->setCameraUID(kVirtualCameraUID);
+    prefs->setMicrophoneUID(kVirtualMicrophoneUID);
+    live = new VLLiveWC;
+    live->show();
+    ASSERT_TRUE(Test_WaitUntil([&] { return live->savePanel() && live->savePanel()->isVisible(); }));
+    QMetaObject::invokeMethod(live->savePanel(), "accept");
+    ASSERT_TRUE(Test_WaitUntil([&] { return live->recordButton()->isEnabled(); }, 15000));
+    live->recordButton()->click();
+    ASSERT_TRUE(Test_WaitUntil([&] { return live->isRecording() && live->recIndicatorView()->text() == "REC"; }));
+    const QStringList packages = QDir(folder).entryList({QStringLiteral("*.vlvidcapb")}, QDir::Dirs);
+    ASSERT_EQ(packages.size(), 1);
+    package = folder + QLatin1Char('/') + packages.first();
+    ASSERT_TRUE(Test_WaitUntil([&] { return !live->capturedMovieURL().isEmpty(); }, 20000));
+    const QString movie = live->capturedMovieURL().toLocalFile();
+    ASSERT_TRUE(Test_WaitUntil([&] { return topLevelBoxes(movie).count("moof") >= 2; }, 20000));
+  }
+  // The package holds a finished recording of at least `seconds`, with sound, and is no longer marked
+  // as being recorded.
+  static void expectKeptPackage(const QString& package, double seconds) {
+    EXPECT_FALSE(QFileInfo::exists(package + QStringLiteral("/VLRecording.lock")));
+    EXPECT_TRUE(QFileInfo::exists(package + QStringLiteral("/VLSettings.json")));
+    const QJsonObject probe = ffprobe(package + QStringLiteral("/VLCapturedMovie.mp4"));
+    EXPECT_EQ(streamOfType(probe, "video").value("codec_name").toString(), "h264");
+    EXPECT_EQ(streamOfType(probe, "audio").value("codec_name").toString(), "aac");
+    EXPECT_GE(formatDuration(probe), seconds);
+  }
+
   VLLiveWC* live = nullptr;
 };
 
@@ -79,4 +155,92 @@ TEST_F(LiveWindowRecording, RecordButtonRecordsAndStopKeepsAPlayablePackage) {
   EXPECT_EQ(streamOfType(probe, "video").value("width").toInt(), 1280);
   EXPECT_EQ(streamOfType(probe, "audio").value("codec_name").toString(), "aac");
   EXPECT_GE(formatDuration(probe), 3.0);
+}
+
+TEST_F(LiveWindowRecording, ClosingTheWindowWithoutRecordingEndsTheSessionWithoutAQuestion) {
+  prefs->setAskForCaptureStop(true);
+  VirtualDevices_Plug(true, true);
+  prefs->setCameraUID(kVirtualCameraUID);
+  prefs->setMicrophoneUID(kVirtualMicrophoneUID);
+  live = new VLLiveWC;
+  live->show();
+  ASSERT_TRUE(Test_WaitUntil([&] { return live->savePanel() && live->savePanel()->isVisible(); }));
+  QMetaObject::invokeMethod(live->savePanel(), "accept");
+  ASSERT_TRUE(Test_WaitUntil([&] { return live->recordButton()->isEnabled() && live->captureSession(); }, 15000));
+  AlertAnswerer alerts(QStringLiteral("cancelBtn"));
+  EXPECT_TRUE(live->close());
+  EXPECT_TRUE(alerts.shown.isEmpty());
+  EXPECT_FALSE(live->isVisible());
+  EXPECT_TRUE(live->isClosing());
+  EXPECT_TRUE(Test_WaitUntil([&] { return !live->captureSession() && !live->sessionRunning(); }));
+}
+
+TEST_F(LiveWindowRecording, ClosingTheWindowWhileRecordingStopsKeepsAndCloses) {
+  const struct {
+    const char* name;
+    bool ask;
+  } cases[] = {{"asked first", true}, {"not asked", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    prefs->setAskForCaptureStop(c.ask);
+    QString package;
+    ASSERT_NO_FATAL_FAILURE(openAndRecord(Test_MakeTempDir(QStringLiteral("recordings")), package));
+    AlertAnswerer alerts(QStringLiteral("cancelBtn"));
+    if (c.ask) {
+      // Cancel: the window stays and goes on recording.
+      live->close();
+      ASSERT_EQ(alerts.shown.size(), 1);
+      EXPECT_TRUE(isAlert(alerts.shown.first(), 20004)) << alerts.shown.first().toStdString();
+      Test_ProcessEvents(100);
+      EXPECT_TRUE(live->isVisible());
+      EXPECT_TRUE(live->isRecording());
+      EXPECT_FALSE(live->isClosing());
+      EXPECT_TRUE(QFileInfo::exists(package + QStringLiteral("/VLRecording.lock")));
+      alerts.setAnswer(QStringLiteral("okBtn"));
+    }
+    live->close();
+    EXPECT_EQ(alerts.shown.size(), c.ask ? 2 : 0);
+    // The window closes only after the footage has been saved.
+    EXPECT_TRUE(live->isVisible());
+    ASSERT_TRUE(Test_WaitUntil([&] { return !live->isVisible(); }, 20000));
+    EXPECT_FALSE(live->isRecording());
+    EXPECT_TRUE(live->isClosing());
+    expectKeptPackage(package, 2.0);
+    delete live;
+    live = nullptr;
+    Test_ProcessEvents(50);
+  }
+}
+
+TEST_F(LiveWindowRecording, TerminatingWhileRecordingSavesTheFootageBeforeTheLoggerStops) {
+  const struct {
+    const char* name;
+    bool quitConfirmedFirst;  // a confirmed Quit's stop is under way, no longer recording, when the end comes
+  } cases[] = {{"still recording", false}, {"stop under way", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ZRNAppDelegate delegate;
+    prefs->setAskForCaptureStop(!c.quitConfirmedFirst);  // the termination itself never asks
+    QString package;
+    ASSERT_NO_FATAL_FAILURE(openAndRecord(Test_MakeTempDir(QStringLiteral("recordings")), package));
+    AlertAnswerer alerts(QStringLiteral("cancelBtn"));
+    if (c.quitConfirmedFirst) {
+      delegate.askUserToVerifyQuit();
+      ASSERT_TRUE(Test_WaitUntil([&] { return !delegate.recordingIsON(); }, 20000));
+    }
+    delegate.applicationWillTerminate();
+    EXPECT_TRUE(alerts.shown.isEmpty());
+    EXPECT_TRUE(delegate.appIsQuitting());
+    EXPECT_FALSE(live->isRecording());
+    EXPECT_EQ(delegate.launchPhases().mid(1),
+              QStringList({QStringLiteral("applicationWillTerminate"), QStringLiteral("ZRNLogger_Stop")}));
+    // Looked at as soon as the termination returns, before any other event runs.
+    expectKeptPackage(package, 2.0);
+    // The footage's own completion asks to terminate again: by now there is nothing left to ask.
+    Test_ProcessEvents(100);
+    EXPECT_TRUE(alerts.shown.isEmpty());
+    delete live;
+    live = nullptr;
+    Test_ProcessEvents(50);
+  }
 }

@@ -31,6 +31,8 @@ class LiveRecordingGui : public ::testing::Test {
     prefs.setSegmentKBPS(6000);
   }
   ZRNAppPrefs prefs;
+  // The quitting flag the window reads and sets is the application delegate's.
+  ZRNAppDelegate delegate;
   TestLiveHost host;
   VLLiveWC_Recording rec{&host, host.outlets};
 };
@@ -81,6 +83,7 @@ TEST_F(LiveRecordingGui, ConfirmationsWithAndWithoutAskingFirst) {
     EXPECT_EQ(rec.isClosing(), r.closing);
     if (r.result == -1000) {
       EXPECT_EQ(rec.appIsQuitting(), r.quitting);
+      EXPECT_EQ(delegate.appIsQuitting(), r.quitting);
     }
   }
 }
@@ -133,6 +136,18 @@ TEST_F(LiveRecordingGui, InfoPopoverShowsSourcesAsTextAndToggles) {
 TEST_F(LiveRecordingGui, ClosingWithoutRecordingStopsTheSessionAtOnce) {
   EXPECT_TRUE(rec.windowShouldClose());
   EXPECT_TRUE(rec.isClosing());
+  EXPECT_EQ(host.stopLiveSessionCalls, 1);
+}
+
+TEST_F(LiveRecordingGui, ClosingWhileAStopIsUnderWayWaitsForTheSavedFootage) {
+  prefs.setAskForCaptureStop(true);  // an alert here would block the test: none may show
+  rec.U_StopCapturing(true);
+  ASSERT_TRUE(rec.stopUnderWay());
+  EXPECT_FALSE(rec.windowShouldClose());
+  EXPECT_EQ(host.stopLiveSessionCalls, 0);
+  ASSERT_TRUE(Test_WaitUntil([&] { return !rec.stopUnderWay(); }));
+  EXPECT_EQ(host.teardowns.load(), 1);
+  EXPECT_TRUE(rec.windowShouldClose());
   EXPECT_EQ(host.stopLiveSessionCalls, 1);
 }
 
