@@ -1,0 +1,55 @@
+#pragma once
+// The export job of a session: its texts and badge by activity type, its overlay project and its export
+// session.
+
+#include "composition/ZRNAVCaptureProject.h"
+#include "composition/ZRN_JobRecord.h"
+#include "platform/media/Composition.h"
+#include "platform/media/ExportSession.h"
+
+#include <QColor>
+
+#include <memory>
+
+class VL_ExportJobRecord : public ZRN_JobRecord {
+  Q_OBJECT
+
+ public:
+  VL_ExportJobRecord();
+  explicit VL_ExportJobRecord(ExportSettingsRef settings);
+  explicit VL_ExportJobRecord(const QVariantMap& savedDictionary);
+  ~VL_ExportJobRecord() override;
+
+  // A job read back from a session's settings file. Nobody runs a job that was waiting or exporting when
+  // its session was saved, so such a job comes back cancelled (status 3): it counts as finished, the
+  // queue never starts it and nothing waits for it.
+  static std::shared_ptr<VL_ExportJobRecord> restoredJob(const QVariantMap& savedDictionary);
+  // Makes the session document load its saved jobs as export jobs (restoredJob).
+  static void registerWithDocument();
+
+  // Title given at creation for the export types, else an empty text.
+  static QString activityTitle(int64_t type);
+
+  QColor badgeColor() const;
+  QString titleTipString() const { return targetPath(); }
+  bool showBadge() const { return m_showBadge; }
+  void setShowBadge(bool show) { m_showBadge = show; }
+  std::shared_ptr<ZRNAVCaptureProject> badgeOverlayProject() const { return m_badgeOverlayProject; }
+  void setBadgeOverlayProject(std::shared_ptr<ZRNAVCaptureProject> project) { m_badgeOverlayProject = std::move(project); }
+  AssetExportSessionRef exportSession() const { return m_exportSession; }
+  void setExportSession(AssetExportSessionRef session) { m_exportSession = std::move(session); }
+  MutableCompositionRef exportComposition() const { return m_exportComposition; }
+  void setExportComposition(MutableCompositionRef c) { m_exportComposition = std::move(c); }
+
+  QString defaultClipTitle() const;
+  QString descriptionString() const override;
+  QString descriptionTipString() const override;
+  QString activityBadgeString() const override;
+  int64_t startMillisForClip() const;
+
+ private:
+  bool m_showBadge = false;
+  std::shared_ptr<ZRNAVCaptureProject> m_badgeOverlayProject;
+  AssetExportSessionRef m_exportSession;
+  MutableCompositionRef m_exportComposition;
+};

@@ -1,0 +1,97 @@
+#pragma once
+// The composition engine: turns the project's edits into a composition for display (built once and
+// cached) and, for an export, into a composition, a video composition, an optional audio mix and a
+// configured export session. Every project of the application is a ZRNAVCaptureProject, which supplies
+// the composition itself.
+
+#include "platform/media/AudioMix.h"
+#include "platform/media/Composition.h"
+#include "platform/media/ExportSession.h"
+#include "platform/media/VideoComposition.h"
+
+#include <QList>
+#include <QMap>
+#include <QSizeF>
+#include <QString>
+#include <QUrl>
+#include <QVariantMap>
+
+#include <memory>
+
+class ZRNSrcClip;
+class CALayer;
+using ZRNEditRef = std::shared_ptr<ZRNSrcClip>;
+using CALayerRef = std::shared_ptr<CALayer>;
+
+class ZRNAVProject {
+ public:
+  ZRNAVProject();
+  virtual ~ZRNAVProject();
+  ZRNAVProject(const ZRNAVProject&) = delete;
+  ZRNAVProject& operator=(const ZRNAVProject&) = delete;
+
+  QSizeF videoSize() const { return m_videoSize; }
+  void setVideoSize(const QSizeF& size) { m_videoSize = size; }
+  bool disableAudio() const { return m_disableAudio; }
+  void setDisableAudio(bool value) { m_disableAudio = value; }
+  QList<ZRNEditRef>& edits() { return m_edits; }
+  const QList<ZRNEditRef>& edits() const { return m_edits; }
+  QString baseDirectory() const { return m_baseDirectory; }
+  void setBaseDirectory(const QString& dir) { m_baseDirectory = dir; }
+  // Source movies by key; null until the edit engine fills it.
+  std::shared_ptr<QMap<QString, AssetRef>> assetsDict() const { return m_assetsDict; }
+  void setAssetsDict(const std::shared_ptr<QMap<QString, AssetRef>>& dict) { m_assetsDict = dict; }
+
+  // A new export session for the project's current state, or null when the preset is refused.
+  // The caller sets the output file, file type and time range and starts it.
+  AssetExportSessionRef makeExportable(const QString& presetName);
+  // The display composition, built on first use and kept until U_ClearEdits.
+  MutableCompositionRef editedComposition();
+  // Seconds; 0.0 when the display composition holds no media.
+  double duration();
+  // The display audio mix, or null when no edit needs one.
+  MutableAudioMixRef audioMix();
+  bool needsAudioMix() const;
+  bool needsSizeTransform() const;
+  // One instruction over the whole composition showing its first video track unchanged.
+  void buildPassThroughVideoComposition(const MutableVideoCompositionRef& videoComposition,
+                                        const AssetRef& composition) const;
+  // A file URL in the temporary directory that no file occupies yet ("TempMovie-.m4v", "TempMovie--1.m4v", ...).
+  QUrl exportURL() const;
+
+  // What the export being prepared is made of (null before the first makeExportable).
+  MutableCompositionRef exportedComposition() const { return m_fExportedComposition; }
+  MutableVideoCompositionRef exportedVideoComposition() const { return m_fExportedVideoComposition; }
+  MutableAudioMixRef exportedAudioMix() const { return m_fExportedAudioMix; }
+
+  // Operations a project kind replaces.
+  virtual void loadEditCommands(const QVariantMap& editCommands);
+  virtual void U_ClearEdits();
+  virtual bool hasSoundTrack() const;
+  virtual MutableCompositionRef U_NewClearCompositionWithSize(const QSizeF& size);
+  virtual bool hasOverlayEdits() const;
+  virtual QList<ZRNEditRef> getVideoOverlayEdits() const;
+  virtual MutableCompositionRef createProjectCompositionForExport(bool forExport);
+  virtual CALayerRef exportableOverlaysLayer();
+  virtual CALayerRef displayOverlaysLayer();
+  void U_ClearExportThings();
+
+ protected:
+  // The video composition of an export that resizes its sources; the resizing clip edits bring their own.
+  virtual MutableVideoCompositionRef createVideoCompositionForExport(bool forExport);
+  // Hands an overlay tree to the video composition's animation tool (the layer renderer does the work).
+  virtual void U_AttachOverlaysLayer(const MutableVideoCompositionRef& videoComposition, const CALayerRef& layer,
+                                     const QSizeF& size);
+
+  QSizeF m_videoSize{1280, 720};
+  bool m_disableAudio = false;
+  QList<ZRNEditRef> m_edits;
+  QString m_baseDirectory;
+  std::shared_ptr<QMap<QString, AssetRef>> m_assetsDict;
+  CALayerRef m_fOverlaysLayer;
+  MutableCompositionRef m_fEditedComposition;
+  MutableCompositionRef m_fExportedComposition;
+  MutableVideoCompositionRef m_fExportedVideoComposition;
+  MutableAudioMixRef m_fAudioMix;
+  MutableAudioMixRef m_fExportedAudioMix;
+};

@@ -1,0 +1,425 @@
+#include "platform/media/Asset.h"
+
+#include "platform/foundation/DispatchQueue.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/avutil.h>
+#include <libavutil/display.h>
+#include <libavutil/error.h>
+}
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+QString avErrorText(int code) {
+  char buf[AV_ERROR_MAX_STRING_SIZE] = {0};
+  av_strerror(code, buf, sizeof buf);
+  return QString::fromUtf8(buf);
+}
+
+uint32_t fourCC(const char* s) {
+  return (uint32_t(uint8_t(s[0])) << 24) | (uint32_t(uint8_t(s[1])) << 16) | (uint32_t(uint8_t(s[2])) << 8) |
+         uint32_t(uint8_t(s[3]));
+}
+
+// A file read through pread with a hard end, so libavformat never sees bytes past the limit.
+struct LimitedFile {
+  int fd = -1;
+  int64_t limit = 0;
+  int64_t pos = 0;
+};
+
+int limitedRead(void* opaque, uint8_t* buf, int size) {
+  auto* f = static_cast<LimitedFile*>(opaque);
+  const int64_t left = f->limit - f->pos;
+  if (left <= 0) return AVERROR_EOF;
+  const int64_t want = std::min<int64_t>(size, left);
+  const ssize_t got = ::pread(f->fd, buf, size_t(want), f->pos);
+  if (got < 0) return AVERROR(errno);
+  if (got == 0) return AVERROR_EOF;
+  f->pos += got;
+  return int(got);
+}
+
+int64_t limitedSeek(void* opaque, int64_t offset, int whence) {
+  auto* f = static_cast<LimitedFile*>(opaque);
+  if (whence & AVSEEK_SIZE) return f->limit;
+  whence &= ~AVSEEK_FORCE;
+  int64_t target = offset;
+  if (whence == SEEK_CUR) target = f->pos + offset;
+  else if (whence == SEEK_END) target = f->limit + offset;
+  if (target < 0) return AVERROR(EINVAL);
+  f->pos = target;
+  return target;
+}
+
+bool readBoxHeader(QFile& file, int64_t at, int64_t fileSize, int64_t* size, char type[5], int* headerSize) {
+  if (at + 8 > fileSize) return false;
+  if (!file.seek(at)) return false;
+  uint8_t h[16];
+  if (file.read(reinterpret_cast<char*>(h), 8) != 8) return false;
+  uint64_t s = (uint64_t(h[0]) << 24) | (uint64_t(h[1]) << 16) | (uint64_t(h[2]) << 8) | uint64_t(h[3]);
+  std::memcpy(type, h + 4, 4);
+  type[4] = 0;
+  *headerSize = 8;
+  if (s == 1) {
+    if (at + 16 > fileSize || file.read(reinterpret_cast<char*>(h + 8), 8) != 8) return false;
+    s = 0;
+    for (int i = 8; i < 16; ++i) s = (s << 8) | h[i];
+    *headerSize = 16;
+  } else if (s == 0) {
+    s = uint64_t(fileSize - at);  // the box runs to the end of the file
+  }
+  if (s < uint64_t(*headerSize)) return false;
+  *size = int64_t(s);
+  return true;
+}
+
+bool isKnownTopLevelBox(const char* type) {
+  static const char* const known[] = {"ftyp", "moov", "moof", "mdat", "free", "skip", "wide", "uuid",
+                                      "mfra", "sidx", "styp", "meta", "pdin", "emsg", "prft"};
+  for (const char* k : known)
+    if (std::memcmp(type, k, 4) == 0) return true;
+  return false;
+}
+
+}  // namespace
+
+MovieFileLayout Asset_ScanMovieFile(const QString& path) {
+  MovieFileLayout layout;
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return layout;
+  layout.fileSize = file.size();
+  layout.readableLength = layout.fileSize;
+  int64_t at = 0;
+  int64_t readable = 0;
+  int64_t pendingMoofStart = -1;  // a fragment header whose media data has not been seen complete
+  bool first = true;
+  while (at < layout.fileSize) {
+    int64_t size = 0;
+    char type[5];
+    int headerSize = 0;
+    if (!readBoxHeader(file, at, layout.fileSize, &size, type, &headerSize)) break;
+    if (first) {
+      if (!isKnownTopLevelBox(type)) return layout;  // not a box file: read it whole
+      layout.isBoxFile = true;
+      first = false;
+    }
+    if (at + size > layout.fileSize) break;  // torn box at the end
+    if (std::memcmp(type, "moov", 4) == 0) {
+      int64_t child = at + headerSize;
+      while (child < at + size) {
+        int64_t csize = 0;
+        char ctype[5];
+        int chs = 0;
+        if (!readBoxHeader(file, child, at + size, &csize, ctype, &chs)) break;
+        if (std::memcmp(ctype, "mvex", 4) == 0) layout.hasMovieExtends = true;
+        child += csize;
+      }
+    }
+    if (std::memcmp(type, "moof", 4) == 0) {
+      pendingMoofStart = at;
+    } else {
+      if (std::memcmp(type, "mdat", 4) == 0 && pendingMoofStart >= 0) {
+        ++layout.completeFragments;
+        pendingMoofStart = -1;
+      }
+      readable = at + size;
+    }
+    at += size;
+  }
+  if (layout.isBoxFile) layout.readableLength = pendingMoofStart >= 0 ? std::min(readable, pendingMoofStart) : readable;
+  return layout;
+}
+
+AVFormatContext* Asset_OpenInput(const QString& path, int64_t byteLimit, QString* error) {
+  const QByteArray native = QFile::encodeName(path);
+  const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (error) *error = QStringLiteral("Cannot open the movie file: %1").arg(QString::fromUtf8(std::strerror(errno)));
+    return nullptr;
+  }
+  auto* lf = new LimitedFile;
+  lf->fd = fd;
+  const int64_t size = ::lseek(fd, 0, SEEK_END);
+  lf->limit = byteLimit >= 0 ? std::min(byteLimit, size) : size;
+  constexpr int kBufferSize = 1 << 16;
+  auto* buffer = static_cast<uint8_t*>(av_malloc(kBufferSize));
+  AVIOContext* io = avio_alloc_context(buffer, kBufferSize, 0, lf, limitedRead, nullptr, limitedSeek);
+  AVFormatContext* ctx = avformat_alloc_context();
+  ctx->pb = io;
+  ctx->flags |= AVFMT_FLAG_CUSTOM_IO;
+  int rc = avformat_open_input(&ctx, nullptr, nullptr, nullptr);
+  if (rc < 0) {
+    // avformat_open_input frees the context on failure, not our I/O.
+    if (error) *error = QStringLiteral("The movie file cannot be read: %1").arg(avErrorText(rc));
+    av_freep(&io->buffer);
+    avio_context_free(&io);
+    ::close(fd);
+    delete lf;
+    return nullptr;
+  }
+  rc = avformat_find_stream_info(ctx, nullptr);
+  if (rc < 0) {
+    if (error) *error = QStringLiteral("The movie file's streams cannot be read: %1").arg(avErrorText(rc));
+    Asset_CloseInput(&ctx);
+    return nullptr;
+  }
+  return ctx;
+}
+
+void Asset_CloseInput(AVFormatContext** context) {
+  if (!context || !*context) return;
+  AVIOContext* io = (*context)->pb;
+  avformat_close_input(context);
+  if (io) {
+    auto* lf = static_cast<LimitedFile*>(io->opaque);
+    av_freep(&io->buffer);
+    avio_context_free(&io);
+    if (lf) {
+      ::close(lf->fd);
+      delete lf;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------------
+
+QList<AssetTrackSegment> AssetTrack::segments() const {
+  AssetTrackSegment s;
+  s.empty = false;
+  s.timeMapping.source = m_timeRange;
+  s.timeMapping.target = m_timeRange;
+  s.sourcePath = m_sourcePath;
+  s.sourceTrackID = m_trackID;
+  s.sourceStreamIndex = m_streamIndex;
+  s.sourceByteLimit = m_sourceByteLimit;
+  return {s};
+}
+
+Asset::Asset(const QUrl& url) : m_url(url) {}
+Asset::~Asset() = default;
+
+AssetRef Asset::assetWithURL(const QUrl& url) { return AssetRef(new Asset(url)); }
+
+AssetRef Asset::assetWithPath(const QString& path) { return assetWithURL(QUrl::fromLocalFile(path)); }
+
+namespace {
+const QStringList& allKeys() {
+  static const QStringList keys{kAssetKeyPlayable,     kAssetKeyHasProtectedContent,  kAssetKeyTracks,
+                                kAssetKeyDuration,     kAssetKeyCanContainFragments, kAssetKeyContainsFragments};
+  return keys;
+}
+}  // namespace
+
+void Asset::probe() const {
+  ProbeResult result;
+  result.done = true;
+  const QString path = m_url.isLocalFile() ? m_url.toLocalFile() : m_url.toString();
+  if (!QFileInfo::exists(path)) {
+    result.error = QStringLiteral("The movie file does not exist: %1").arg(path);
+  } else {
+    const MovieFileLayout layout = Asset_ScanMovieFile(path);
+    result.canContainFragments = layout.hasMovieExtends;
+    result.containsFragments = layout.completeFragments > 0;
+    // Only a movie made of fragments can be cut short at a fragment boundary and still make sense.
+    const int64_t limit = layout.hasMovieExtends ? layout.readableLength : -1;
+    QString error;
+    AVFormatContext* ctx = Asset_OpenInput(path, limit, &error);
+    if (!ctx) {
+      result.error = error;
+    } else {
+      MediaTime longest = kMediaTimeZero;
+      for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+        AVStream* st = ctx->streams[i];
+        const AVCodecParameters* par = st->codecpar;
+        if (par->codec_type != AVMEDIA_TYPE_VIDEO && par->codec_type != AVMEDIA_TYPE_AUDIO) continue;
+        if (st->disposition & AV_DISPOSITION_ATTACHED_PIC) continue;
+        auto track = AssetTrackRef(new AssetTrack);
+        const bool video = par->codec_type == AVMEDIA_TYPE_VIDEO;
+        track->m_mediaType = QString::fromLatin1(video ? kMediaTypeVideo : kMediaTypeAudio);
+        track->m_trackID = st->id > 0 ? st->id : int32_t(i) + 1;
+        track->m_sourcePath = path;
+        track->m_streamIndex = int(i);
+        track->m_sourceByteLimit = limit;
+        FormatDescription fd;
+        fd.mediaType = track->m_mediaType;
+        fd.codecName = QString::fromLatin1(avcodec_get_name(par->codec_id));
+        if (par->codec_tag) {
+          const uint32_t t = par->codec_tag;  // little-endian tag as stored by libavformat
+          fd.mediaSubType = ((t & 0xff) << 24) | (((t >> 8) & 0xff) << 16) | (((t >> 16) & 0xff) << 8) | (t >> 24);
+        } else if (par->codec_id == AV_CODEC_ID_H264) {
+          fd.mediaSubType = fourCC("avc1");
+        } else if (par->codec_id == AV_CODEC_ID_AAC) {
+          fd.mediaSubType = fourCC("mp4a");
+        }
+        if (video) {
+          fd.dimensions = QSize(par->width, par->height);
+          track->m_naturalSize = QSizeF(par->width, par->height);
+          const AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
+          if (rate.num > 0 && rate.den > 0) track->m_nominalFrameRate = float(av_q2d(rate));
+          const auto* matrix =
+              reinterpret_cast<const int32_t*>(av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, nullptr));
+          if (matrix) {
+            const double angle = -av_display_rotation_get(matrix);
+            if (!std::isnan(angle) && angle != 0.0) track->m_preferredTransform.rotate(angle);
+          }
+        } else {
+          fd.sampleRate = par->sample_rate;
+          fd.channelCount = par->ch_layout.nb_channels;
+        }
+        track->m_formatDescriptions = {fd};
+        // Track time is the stream's presentation time; the track's range runs from zero to its end.
+        int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+        int64_t dur = st->duration;
+        MediaTime end;
+        const int32_t ts = st->time_base.den;
+        if (dur != AV_NOPTS_VALUE && dur > 0 && st->time_base.num == 1) {
+          end = MediaTimeMake(std::max<int64_t>(0, start) + dur, ts);
+        } else if (ctx->duration != AV_NOPTS_VALUE && ctx->duration > 0) {
+          end = MediaTimeMake(ctx->duration, AV_TIME_BASE);
+        } else {
+          end = kMediaTimeZero;
+        }
+        track->m_timeRange = MediaTimeRangeMake(kMediaTimeZero, end);
+        longest = MediaTimeMaximum(longest, end);
+        result.tracks.append(track);
+      }
+      result.duration = longest;
+      result.ok = true;
+      Asset_CloseInput(&ctx);
+    }
+  }
+  // Tracks point back to their asset; the asset may be gone only when nobody asks any more.
+  auto self = std::const_pointer_cast<Asset>(shared_from_this());
+  for (const auto& t : result.tracks) t->m_asset = self;
+  std::lock_guard lock(m_mutex);
+  m_probe = result;
+}
+
+void Asset::ensureProbed() const {
+  {
+    std::lock_guard lock(m_mutex);
+    if (m_probe.done) return;
+  }
+  probe();
+  publishProbe(probeResult());
+}
+
+Asset::ProbeResult Asset::probeResult() const {
+  std::lock_guard lock(m_mutex);
+  return m_probe;
+}
+
+void Asset::publishProbe(const ProbeResult& result) const {
+  std::lock_guard lock(m_mutex);
+  for (const QString& key : allKeys()) {
+    if (key == QLatin1String(kAssetKeyHasProtectedContent)) {
+      m_status[key] = KeyValueStatus::Loaded;
+      continue;
+    }
+    m_status[key] = result.ok ? KeyValueStatus::Loaded : KeyValueStatus::Failed;
+  }
+}
+
+void Asset::loadValuesAsynchronouslyForKeys(const QStringList& keys, std::function<void()> completion) {
+  {
+    std::lock_guard lock(m_mutex);
+    m_cancelled = false;
+    for (const QString& key : keys) {
+      if (!allKeys().contains(key)) m_status[key] = KeyValueStatus::Failed;
+      else if (m_status.value(key) != KeyValueStatus::Loaded) m_status[key] = KeyValueStatus::Loading;
+    }
+  }
+  auto self = shared_from_this();
+  Dispatch_GlobalAsync([self, keys, completion = std::move(completion)]() mutable {
+    bool needProbe;
+    {
+      std::lock_guard lock(self->m_mutex);
+      needProbe = !self->m_probe.done;
+    }
+    if (needProbe) self->probe();
+    Dispatch_MainAsync([self, keys, completion = std::move(completion)]() {
+      {
+        std::lock_guard lock(self->m_mutex);
+        if (self->m_cancelled) {
+          for (const QString& key : keys)
+            if (self->m_status.value(key) == KeyValueStatus::Loading) self->m_status[key] = KeyValueStatus::Cancelled;
+        }
+      }
+      if (!self->m_cancelled) self->publishProbe(self->probeResult());
+      if (completion) completion();
+    });
+  });
+}
+
+KeyValueStatus Asset::statusOfValueForKey(const QString& key, QString* error) const {
+  std::lock_guard lock(m_mutex);
+  const KeyValueStatus status = m_status.value(key, KeyValueStatus::Unknown);
+  if (error) {
+    error->clear();
+    if (status == KeyValueStatus::Failed)
+      *error = allKeys().contains(key) ? m_probe.error : QStringLiteral("Unknown key: %1").arg(key);
+  }
+  return status;
+}
+
+void Asset::cancelLoading() {
+  std::lock_guard lock(m_mutex);
+  m_cancelled = true;
+}
+
+QList<AssetTrackRef> Asset::tracks() const {
+  ensureProbed();
+  return probeResult().tracks;
+}
+
+QList<AssetTrackRef> Asset::tracksWithMediaType(const QString& mediaType) const {
+  QList<AssetTrackRef> out;
+  for (const auto& t : tracks())
+    if (t->mediaType() == mediaType) out.append(t);
+  return out;
+}
+
+AssetTrackRef Asset::trackWithTrackID(int32_t trackID) const {
+  for (const auto& t : tracks())
+    if (t->trackID() == trackID) return t;
+  return nullptr;
+}
+
+MediaTime Asset::duration() const {
+  ensureProbed();
+  return probeResult().duration;
+}
+
+QSizeF Asset::naturalSize() const {
+  const auto video = tracksWithMediaType(QString::fromLatin1(kMediaTypeVideo));
+  return video.isEmpty() ? QSizeF() : video.first()->naturalSize();
+}
+
+bool Asset::isPlayable() const {
+  ensureProbed();
+  const ProbeResult r = probeResult();
+  return r.ok && !r.tracks.isEmpty();
+}
+
+bool Asset::canContainFragments() const {
+  ensureProbed();
+  return probeResult().canContainFragments;
+}
+
+bool Asset::containsFragments() const {
+  ensureProbed();
+  return probeResult().containsFragments;
+}

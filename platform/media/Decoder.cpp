@@ -1,0 +1,481 @@
+#include "platform/media/Decoder.h"
+
+#include "platform/foundation/PlatformLog.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/frame.h>
+#include <libswresample/swresample.h>
+}
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// How far each stage runs ahead of the clock: a few pictures, a fraction of a second of sound.
+constexpr int kMaxQueuedPictures = 6;
+constexpr double kMaxQueuedAudioSeconds = 0.5;
+// Empty ranges play silence in blocks of this length.
+constexpr double kSilenceBlockSeconds = 0.05;
+
+MediaTime U_TimeFromTicks(int64_t ticks, AVRational tb) {
+  if (ticks == AV_NOPTS_VALUE) return kMediaTimeInvalid;
+  // Keep the exact rational when the stream's time base fits our timescale.
+  if (tb.num == 1 && tb.den > 0) return MediaTimeMake(ticks, tb.den);
+  return MediaTimeMakeWithSeconds(static_cast<double>(ticks) * av_q2d(tb), 90000);
+}
+
+// The item time of a source time inside a segment; a segment whose target and source lengths differ
+// plays scaled.
+MediaTime U_ItemTime(const PlayerSegment& segment, const MediaTime& sourceTime) {
+  const MediaTime offset = MediaTimeSubtract(sourceTime, segment.sourceRange.start);
+  const double source = MediaTimeGetSeconds(segment.sourceRange.duration);
+  const double target = MediaTimeGetSeconds(segment.targetRange.duration);
+  if (source > 0 && target > 0 && std::abs(source - target) > 1e-6)
+    return MediaTimeAdd(segment.targetRange.start, MediaTimeMultiplyByFloat64(offset, target / source));
+  return MediaTimeAdd(segment.targetRange.start, offset);
+}
+
+MediaTime U_SourceTime(const PlayerSegment& segment, const MediaTime& itemTime) {
+  const MediaTime offset = MediaTimeSubtract(itemTime, segment.targetRange.start);
+  const double source = MediaTimeGetSeconds(segment.sourceRange.duration);
+  const double target = MediaTimeGetSeconds(segment.targetRange.duration);
+  if (source > 0 && target > 0 && std::abs(source - target) > 1e-6)
+    return MediaTimeAdd(segment.sourceRange.start, MediaTimeMultiplyByFloat64(offset, source / target));
+  return MediaTimeAdd(segment.sourceRange.start, offset);
+}
+
+}  // namespace
+
+// One input file opened for one stream type: demuxer, decoder and packet state.
+class MediaFileReader {
+ public:
+  MediaFileReader(const QString& path, MediaType type) : m_path(path) {
+    const QByteArray file = path.toUtf8();
+    if (avformat_open_input(&m_format, file.constData(), nullptr, nullptr) < 0) {
+      m_format = nullptr;
+      return;
+    }
+    if (avformat_find_stream_info(m_format, nullptr) < 0) return;
+    const AVMediaType want = type == MediaType::Video ? AVMEDIA_TYPE_VIDEO : AVMEDIA_TYPE_AUDIO;
+    const AVCodec* codec = nullptr;
+    m_streamIndex = av_find_best_stream(m_format, want, -1, -1, &codec, 0);
+    if (m_streamIndex < 0 || !codec) return;
+    m_stream = m_format->streams[m_streamIndex];
+    m_codec = avcodec_alloc_context3(codec);
+    if (!m_codec || avcodec_parameters_to_context(m_codec, m_stream->codecpar) < 0) return;
+    m_codec->pkt_timebase = m_stream->time_base;
+    m_codec->thread_count = 2;
+    if (avcodec_open2(m_codec, codec, nullptr) < 0) return;
+    m_packet = av_packet_alloc();
+    const AVRational fps = m_stream->avg_frame_rate.num > 0 ? m_stream->avg_frame_rate : m_stream->r_frame_rate;
+    m_frameDuration = fps.num > 0 && fps.den > 0 ? MediaTimeMake(fps.den, fps.num) : MediaTimeMake(1, 30);
+    m_open = true;
+  }
+  ~MediaFileReader() {
+    av_packet_free(&m_packet);
+    avcodec_free_context(&m_codec);
+    if (m_format) avformat_close_input(&m_format);
+  }
+
+  bool isOpen() const { return m_open; }
+  const QString& path() const { return m_path; }
+  void setByteLimit(int64_t limit) { m_byteLimit = limit; }
+  MediaTime frameDuration() const { return m_frameDuration; }
+  AVCodecContext* codec() const { return m_codec; }
+  MediaTime timeOf(int64_t ticks) const { return U_TimeFromTicks(ticks, m_stream->time_base); }
+
+  // Positions the reader on the key frame at or before the source time.
+  void seek(const MediaTime& sourceTime) {
+    const double seconds = std::max(0.0, MediaTimeGetSeconds(sourceTime));
+    const int64_t ts = static_cast<int64_t>(seconds / av_q2d(m_stream->time_base));
+    if (av_seek_frame(m_format, m_streamIndex, ts, AVSEEK_FLAG_BACKWARD) < 0)
+      av_seek_frame(m_format, m_streamIndex, 0, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY);
+    avcodec_flush_buffers(m_codec);
+    m_draining = false;
+  }
+
+  // 0 with a frame, AVERROR_EOF at the end, another negative value on an error that ends the file.
+  int decode(AVFrame* frame) {
+    for (;;) {
+      int rc = avcodec_receive_frame(m_codec, frame);
+      if (rc == 0 || rc == AVERROR_EOF) return rc;
+      if (rc != AVERROR(EAGAIN)) return rc;
+      if (m_draining) return AVERROR_EOF;
+      rc = av_read_frame(m_format, m_packet);
+      // Data past the readable length belongs to a fragment that is not complete yet.
+      if (rc >= 0 && m_byteLimit >= 0 && m_packet->pos >= 0 && m_packet->pos + m_packet->size > m_byteLimit) {
+        av_packet_unref(m_packet);
+        rc = AVERROR_EOF;
+      }
+      if (rc < 0) {
+        // End of file (or a truncated fragment): hand the decoder what it still holds.
+        m_draining = true;
+        avcodec_send_packet(m_codec, nullptr);
+        continue;
+      }
+      if (m_packet->stream_index == m_streamIndex) avcodec_send_packet(m_codec, m_packet);
+      av_packet_unref(m_packet);
+    }
+  }
+
+ private:
+  QString m_path;
+  AVFormatContext* m_format = nullptr;
+  AVCodecContext* m_codec = nullptr;
+  AVStream* m_stream = nullptr;
+  AVPacket* m_packet = nullptr;
+  int m_streamIndex = -1;
+  bool m_open = false;
+  bool m_draining = false;
+  int64_t m_byteLimit = -1;
+  MediaTime m_frameDuration = MediaTimeMake(1, 30);
+};
+
+MediaSourceInfo Decoder_ProbeFile(const QString& path) {
+  MediaSourceInfo info;
+  AVFormatContext* format = nullptr;
+  const QByteArray file = path.toUtf8();
+  if (avformat_open_input(&format, file.constData(), nullptr, nullptr) < 0) {
+    info.error = QStringLiteral("cannot open %1").arg(path);
+    return info;
+  }
+  if (avformat_find_stream_info(format, nullptr) < 0) {
+    info.error = QStringLiteral("no stream information in %1").arg(path);
+    avformat_close_input(&format);
+    return info;
+  }
+  double longest = 0;
+  for (unsigned i = 0; i < format->nb_streams; ++i) {
+    const AVStream* stream = format->streams[i];
+    const AVCodecParameters* par = stream->codecpar;
+    if (stream->duration != AV_NOPTS_VALUE)
+      longest = std::max(longest, static_cast<double>(stream->duration) * av_q2d(stream->time_base));
+    if (par->codec_type == AVMEDIA_TYPE_VIDEO && !info.hasVideo) {
+      info.hasVideo = true;
+      info.videoSize = QSize(par->width, par->height);
+      const AVRational fps = stream->avg_frame_rate.num > 0 ? stream->avg_frame_rate : stream->r_frame_rate;
+      info.frameDuration = fps.num > 0 && fps.den > 0 ? MediaTimeMake(fps.den, fps.num) : MediaTimeMake(1, 30);
+    } else if (par->codec_type == AVMEDIA_TYPE_AUDIO) {
+      info.hasAudio = true;
+    }
+  }
+  if (format->duration != AV_NOPTS_VALUE && format->duration > 0)
+    info.duration = MediaTimeMake(format->duration, AV_TIME_BASE);
+  else
+    info.duration = MediaTimeMakeWithSeconds(longest, 1000000);
+  info.ok = info.hasVideo || info.hasAudio;
+  if (!info.ok) info.error = QStringLiteral("no audio or video in %1").arg(path);
+  avformat_close_input(&format);
+  return info;
+}
+
+Decoder::Decoder(MediaType type, std::vector<PlayerSegment> segments, DecoderAudioFormat audioFormat)
+    : m_type(type), m_segments(std::move(segments)), m_audioFormat(audioFormat) {
+  m_seekRequested = true;
+  m_seeking = true;
+  m_thread = std::thread([this] { run(); });
+}
+
+Decoder::~Decoder() {
+  {
+    std::lock_guard lock(m_mutex);
+    m_stop = true;
+  }
+  m_wake.notify_all();
+  if (m_thread.joinable()) m_thread.join();
+  swr_free(&m_swr);
+}
+
+void Decoder::setReadyHandler(ReadyHandler handler) {
+  std::lock_guard lock(m_mutex);
+  m_ready = std::move(handler);
+}
+
+void Decoder::seek(const MediaTime& target, const MediaTime& toleranceBefore) {
+  {
+    std::lock_guard lock(m_mutex);
+    m_queue.clear();
+    m_seekRequested = true;
+    m_seeking = true;
+    m_decodedAll = false;
+    m_seekTarget = target;
+    m_seekDropBefore = toleranceBefore.isPositiveInfinity() ? kMediaTimeNegativeInfinity
+                                                            : MediaTimeSubtract(target, toleranceBefore);
+    ++m_generation;
+  }
+  m_wake.notify_all();
+}
+
+bool Decoder::peek(DecodedUnit& unit) const {
+  std::lock_guard lock(m_mutex);
+  if (m_queue.empty()) return false;
+  unit = m_queue.front();
+  return true;
+}
+
+bool Decoder::pop(DecodedUnit& unit) {
+  {
+    std::lock_guard lock(m_mutex);
+    if (m_queue.empty()) return false;
+    unit = std::move(m_queue.front());
+    m_queue.pop_front();
+  }
+  m_wake.notify_all();
+  return true;
+}
+
+void Decoder::consumeAudioBytes(int bytes) {
+  {
+    std::lock_guard lock(m_mutex);
+    if (m_queue.empty()) return;
+    DecodedUnit& unit = m_queue.front();
+    bytes = std::min<int>(bytes, unit.pcm.size());
+    const int frames = bytes / m_audioFormat.bytesPerFrame();
+    unit.pcm.remove(0, bytes);
+    const MediaTime advance = MediaTimeMake(frames, m_audioFormat.sampleRate);
+    unit.itemTime = MediaTimeAdd(unit.itemTime, advance);
+    unit.duration = MediaTimeSubtract(unit.duration, advance);
+    if (unit.pcm.isEmpty()) m_queue.pop_front();
+  }
+  m_wake.notify_all();
+}
+
+bool Decoder::atEnd() const {
+  std::lock_guard lock(m_mutex);
+  return m_decodedAll && m_queue.empty() && !m_seekRequested;
+}
+
+bool Decoder::isSeeking() const {
+  std::lock_guard lock(m_mutex);
+  return m_seeking;
+}
+
+int Decoder::queuedCount() const {
+  std::lock_guard lock(m_mutex);
+  return static_cast<int>(m_queue.size());
+}
+
+bool Decoder::hasRoomLocked() const {
+  if (m_type == MediaType::Video) return static_cast<int>(m_queue.size()) < kMaxQueuedPictures;
+  double seconds = 0;
+  for (const DecodedUnit& unit : m_queue) seconds += MediaTimeGetSeconds(unit.duration);
+  return seconds < kMaxQueuedAudioSeconds;
+}
+
+bool Decoder::push(DecodedUnit unit, uint64_t generation) {
+  ReadyHandler ready;
+  {
+    std::unique_lock lock(m_mutex);
+    m_wake.wait(lock, [&] { return m_stop || m_seekRequested || hasRoomLocked(); });
+    if (m_stop || m_seekRequested || generation != m_generation) return false;
+    m_queue.push_back(std::move(unit));
+    m_seeking = false;
+    ready = m_ready;
+  }
+  if (ready) ready();
+  return true;
+}
+
+void Decoder::run() {
+  for (;;) {
+    {
+      std::unique_lock lock(m_mutex);
+      m_wake.wait(lock, [&] { return m_stop || m_seekRequested || (!m_threadAtEnd && hasRoomLocked()); });
+      if (m_stop) return;
+      if (m_seekRequested) {
+        m_seekRequested = false;
+        m_threadGeneration = m_generation;
+        const MediaTime target = m_seekTarget;
+        const MediaTime dropBefore = m_seekDropBefore;
+        lock.unlock();
+        // Find the segment that shows the target; past the end means the last one.
+        size_t index = 0;
+        while (index + 1 < m_segments.size() &&
+               MediaTimeCompare(target, m_segments[index].targetRange.end()) >= 0)
+          ++index;
+        m_threadAtEnd = m_segments.empty();
+        if (!m_threadAtEnd) {
+          m_segmentIndex = index;
+          const PlayerSegment& segment = m_segments[index];
+          MediaTime startItem = MediaTimeMaximum(target, segment.targetRange.start);
+          m_dropBefore = dropBefore;
+          if (!segment.isEmpty()) {
+            if (MediaTimeCompare(target, segment.targetRange.end()) >= 0) {
+              // At or past the end: show the last picture of the item.
+              startItem = MediaTimeSubtract(segment.targetRange.end(), MediaTimeMake(1, 1000));
+              if (m_type == MediaType::Video) m_dropBefore = startItem;
+            }
+            if (MediaFileReader* reader = readerFor(segment)) reader->seek(U_SourceTime(segment, startItem));
+          }
+        }
+        if (m_threadAtEnd) {
+          std::lock_guard again(m_mutex);
+          m_decodedAll = true;
+          m_seeking = false;
+        }
+        continue;
+      }
+    }
+    produceOne();
+  }
+}
+
+MediaFileReader* Decoder::readerFor(const PlayerSegment& segment) {
+  const QString& path = segment.sourcePath;
+  for (auto& reader : m_readers)
+    if (reader->path() == path) {
+      reader->setByteLimit(segment.sourceByteLimit);
+      return reader->isOpen() ? reader.get() : nullptr;
+    }
+  m_readers.push_back(std::make_unique<MediaFileReader>(path, m_type));
+  m_readers.back()->setByteLimit(segment.sourceByteLimit);
+  if (!m_readers.back()->isOpen()) {
+    Platform_Log(QStringLiteral("Player: cannot decode %1").arg(path));
+    return nullptr;
+  }
+  return m_readers.back().get();
+}
+
+void Decoder::startSegment(size_t index, const MediaTime& dropBefore) {
+  m_segmentIndex = index;
+  m_dropBefore = dropBefore;
+  const PlayerSegment& segment = m_segments[index];
+  if (!segment.isEmpty())
+    if (MediaFileReader* reader = readerFor(segment)) reader->seek(segment.sourceRange.start);
+}
+
+void Decoder::advanceSegment() {
+  if (m_segmentIndex + 1 >= m_segments.size()) {
+    m_threadAtEnd = true;
+    ReadyHandler ready;
+    {
+      std::lock_guard lock(m_mutex);
+      if (m_threadGeneration == m_generation && !m_seekRequested) {
+        m_decodedAll = true;
+        m_seeking = false;
+      }
+      ready = m_ready;
+    }
+    if (ready) ready();
+    return;
+  }
+  startSegment(m_segmentIndex + 1, m_segments[m_segmentIndex + 1].targetRange.start);
+}
+
+void Decoder::produceOne() {
+  const uint64_t generation = m_threadGeneration;
+  const PlayerSegment& segment = m_segments[m_segmentIndex];
+  MediaFileReader* reader = segment.isEmpty() ? nullptr : readerFor(segment);
+
+  if (!reader) {
+    // An empty range (or a source that cannot be read): black once, or silence block by block.
+    const MediaTime from = MediaTimeMaximum(m_dropBefore, segment.targetRange.start);
+    if (MediaTimeCompare(from, segment.targetRange.end()) >= 0) {
+      advanceSegment();
+      return;
+    }
+    DecodedUnit unit;
+    unit.itemTime = from;
+    if (m_type == MediaType::Video) {
+      unit.duration = MediaTimeSubtract(segment.targetRange.end(), from);
+      if (push(std::move(unit), generation)) advanceSegment();
+      return;
+    }
+    const double left = MediaTimeGetSeconds(MediaTimeSubtract(segment.targetRange.end(), from));
+    const int frames = std::max(1, static_cast<int>(std::min(left, kSilenceBlockSeconds) * m_audioFormat.sampleRate));
+    unit.pcm = QByteArray(frames * m_audioFormat.bytesPerFrame(), '\0');
+    unit.duration = MediaTimeMake(frames, m_audioFormat.sampleRate);
+    if (push(std::move(unit), generation)) m_dropBefore = MediaTimeAdd(from, MediaTimeMake(frames, m_audioFormat.sampleRate));
+    return;
+  }
+
+  AVFrame* frame = av_frame_alloc();
+  const int rc = reader->decode(frame);
+  if (rc < 0) {
+    av_frame_free(&frame);
+    advanceSegment();
+    return;
+  }
+  const MediaTime sourceTime = reader->timeOf(frame->best_effort_timestamp);
+  if (!sourceTime.isValid() || MediaTimeCompare(sourceTime, segment.sourceRange.end()) >= 0) {
+    av_frame_free(&frame);
+    if (sourceTime.isValid()) advanceSegment();
+    return;
+  }
+  const MediaTime itemTime = U_ItemTime(segment, sourceTime);
+
+  if (m_type == MediaType::Video) {
+    MediaTime duration = reader->frameDuration();
+    const MediaTime itemEnd = MediaTimeAdd(itemTime, duration);
+    // A picture that ends before the wanted time, or that lies before the segment's source range, is
+    // only decoded to reach the next one.
+    if (MediaTimeCompare(itemEnd, m_dropBefore) <= 0 ||
+        MediaTimeCompare(MediaTimeAdd(sourceTime, reader->frameDuration()), segment.sourceRange.start) <= 0) {
+      av_frame_free(&frame);
+      return;
+    }
+    DecodedUnit unit;
+    unit.itemTime = itemTime;
+    unit.duration = duration;
+    unit.picture = std::make_shared<SampleBuffer>(MediaType::Video, frame, itemTime, duration);
+    push(std::move(unit), generation);
+    return;
+  }
+
+  // Audio: convert to the output format, then cut to the wanted range.
+  AVCodecContext* codec = reader->codec();
+  if (!m_swr || m_swrInRate != frame->sample_rate || m_swrInFormat != frame->format ||
+      m_swrInChannels != frame->ch_layout.nb_channels) {
+    swr_free(&m_swr);
+    AVChannelLayout out;
+    av_channel_layout_default(&out, m_audioFormat.channels);
+    swr_alloc_set_opts2(&m_swr, &out, AV_SAMPLE_FMT_S16, m_audioFormat.sampleRate, &frame->ch_layout,
+                        static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr);
+    if (!m_swr || swr_init(m_swr) < 0) {
+      swr_free(&m_swr);
+      av_frame_free(&frame);
+      return;
+    }
+    m_swrInRate = frame->sample_rate;
+    m_swrInFormat = frame->format;
+    m_swrInChannels = frame->ch_layout.nb_channels;
+  }
+  (void)codec;
+  const int capacity = static_cast<int>(av_rescale_rnd(swr_get_delay(m_swr, frame->sample_rate) + frame->nb_samples,
+                                                       m_audioFormat.sampleRate, frame->sample_rate, AV_ROUND_UP));
+  QByteArray pcm(capacity * m_audioFormat.bytesPerFrame(), Qt::Uninitialized);
+  uint8_t* outData[1] = {reinterpret_cast<uint8_t*>(pcm.data())};
+  const int produced =
+      swr_convert(m_swr, outData, capacity, const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
+  av_frame_free(&frame);
+  if (produced <= 0) return;
+  const uint8_t* data[1] = {reinterpret_cast<const uint8_t*>(pcm.constData())};
+  emitAudio(data, produced, segment, itemTime, generation);
+}
+
+void Decoder::emitAudio(const uint8_t* const* data, int samples, const PlayerSegment& segment,
+                        const MediaTime& itemTime, uint64_t generation) {
+  const int rate = m_audioFormat.sampleRate;
+  const int bpf = m_audioFormat.bytesPerFrame();
+  int first = 0;
+  int last = samples;
+  // Sound before the wanted time is cut off sample-exactly.
+  const double lead = MediaTimeGetSeconds(MediaTimeSubtract(m_dropBefore, itemTime));
+  if (m_dropBefore.isNumeric() && lead > 0) first = std::min(samples, static_cast<int>(lead * rate + 0.5));
+  const double room = MediaTimeGetSeconds(MediaTimeSubtract(segment.targetRange.end(), itemTime));
+  last = std::min(last, std::max(0, static_cast<int>(room * rate + 0.5)));
+  if (last <= first) {
+    if (last < samples) advanceSegment();
+    return;
+  }
+  DecodedUnit unit;
+  unit.pcm = QByteArray(reinterpret_cast<const char*>(data[0]) + first * bpf, (last - first) * bpf);
+  unit.itemTime = MediaTimeAdd(itemTime, MediaTimeMake(first, rate));
+  unit.duration = MediaTimeMake(last - first, rate);
+  const bool segmentDone = last < samples;
+  if (push(std::move(unit), generation) && segmentDone) advanceSegment();
+}

@@ -1,0 +1,221 @@
+#include "platform/media/ExportSession.h"
+
+#include "platform/foundation/DispatchQueue.h"
+#include "platform/foundation/PlatformLog.h"
+#include "platform/media/ExportSessionWork.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QUuid>
+
+extern "C" {
+#include <libavutil/error.h>
+}
+
+QString ExportSession_AVError(int code) {
+  char buf[AV_ERROR_MAX_STRING_SIZE] = {0};
+  av_strerror(code, buf, sizeof buf);
+  return QString::fromUtf8(buf);
+}
+
+QList<AssetTrackSegment> ExportSession_SegmentsInRange(const AssetTrackRef& track, const MediaTimeRange& range) {
+  QList<AssetTrackSegment> out;
+  if (!track) return out;
+  for (AssetTrackSegment seg : track->segments()) {
+    const MediaTimeRange target = seg.timeMapping.target;
+    const MediaTimeRange part = MediaTimeRangeGetIntersection(target, range);
+    if (!part.duration.isNumeric() || part.duration <= kMediaTimeZero) continue;
+    if (!seg.empty) {
+      // Keep the source in step with the clipped target (scaled segments stretch proportionally).
+      const double ratio = MediaTimeGetSeconds(seg.timeMapping.source.duration) /
+                           std::max(1e-9, MediaTimeGetSeconds(target.duration));
+      const MediaTime cutFront = part.start - target.start;
+      const MediaTime srcStart =
+          cutFront == kMediaTimeZero
+              ? seg.timeMapping.source.start
+              : seg.timeMapping.source.start + MediaTimeMakeWithSeconds(MediaTimeGetSeconds(cutFront) * ratio, 90000);
+      const MediaTime srcLen = ratio == 1.0 ? part.duration
+                                            : MediaTimeMakeWithSeconds(MediaTimeGetSeconds(part.duration) * ratio, 90000);
+      seg.timeMapping.source = MediaTimeRangeMake(srcStart, srcLen);
+    }
+    seg.timeMapping.target = MediaTimeRangeMake(part.start - range.start, part.duration);
+    out.append(seg);
+  }
+  return out;
+}
+
+AssetExportSession::AssetExportSession(const AssetRef& asset, const QString& presetName)
+    : m_asset(asset),
+      m_presetName(presetName),
+      m_timeRange(MediaTimeRangeMake(kMediaTimeZero, kMediaTimePositiveInfinity)) {}
+
+AssetExportSession::~AssetExportSession() = default;
+
+QStringList AssetExportSession::allExportPresets() {
+  return {QString::fromLatin1(AVAssetExportPresetPassthrough), QString::fromLatin1(AVAssetExportPresetHighestQuality)};
+}
+
+std::shared_ptr<AssetExportSession> AssetExportSession::exportSessionWithAsset(const AssetRef& asset,
+                                                                               const QString& presetName) {
+  if (!asset || !allExportPresets().contains(presetName)) return nullptr;
+  return std::shared_ptr<AssetExportSession>(new AssetExportSession(asset, presetName));
+}
+
+QStringList AssetExportSession::supportedFileTypes() const {
+  return {QString::fromLatin1(kExportFileTypeQuickTimeMovie), QString::fromLatin1(kExportFileTypeMPEG4),
+          QString::fromLatin1(kExportFileTypeM4V)};
+}
+
+QUrl AssetExportSession::outputURL() const {
+  std::lock_guard lock(m_mutex);
+  return m_outputURL;
+}
+void AssetExportSession::setOutputURL(const QUrl& url) {
+  std::lock_guard lock(m_mutex);
+  m_outputURL = url;
+}
+QString AssetExportSession::outputFileType() const {
+  std::lock_guard lock(m_mutex);
+  return m_outputFileType;
+}
+void AssetExportSession::setOutputFileType(const QString& type) {
+  std::lock_guard lock(m_mutex);
+  m_outputFileType = type;
+}
+MediaTimeRange AssetExportSession::timeRange() const {
+  std::lock_guard lock(m_mutex);
+  return m_timeRange;
+}
+void AssetExportSession::setTimeRange(const MediaTimeRange& range) {
+  std::lock_guard lock(m_mutex);
+  m_timeRange = range;
+}
+MutableVideoCompositionRef AssetExportSession::videoComposition() const {
+  std::lock_guard lock(m_mutex);
+  return m_videoComposition;
+}
+void AssetExportSession::setVideoComposition(const MutableVideoCompositionRef& vc) {
+  std::lock_guard lock(m_mutex);
+  m_videoComposition = vc;
+}
+MutableAudioMixRef AssetExportSession::audioMix() const {
+  std::lock_guard lock(m_mutex);
+  return m_audioMix;
+}
+void AssetExportSession::setAudioMix(const MutableAudioMixRef& mix) {
+  std::lock_guard lock(m_mutex);
+  m_audioMix = mix;
+}
+QString AssetExportSession::error() const {
+  std::lock_guard lock(m_mutex);
+  return m_error;
+}
+
+void AssetExportSession::cancelExport() {
+  m_cancelRequested.store(true);
+  // A session that never started ends at once; a running one ends at its next packet.
+  std::unique_lock lock(m_mutex);
+  if (!m_started) {
+    lock.unlock();
+    int expected = int(AssetExportSessionStatus::Unknown);
+    m_status.compare_exchange_strong(expected, int(AssetExportSessionStatus::Cancelled));
+  }
+}
+
+void AssetExportSession::exportAsynchronouslyWithCompletionHandler(std::function<void()> handler) {
+  {
+    std::lock_guard lock(m_mutex);
+    if (m_started) return;
+    m_started = true;
+    m_handler = std::move(handler);
+  }
+  if (m_cancelRequested.load()) {
+    finish(AssetExportSessionStatus::Cancelled, QString());
+    return;
+  }
+  m_status.store(int(AssetExportSessionStatus::Waiting));
+  auto self = shared_from_this();
+  Dispatch_GlobalAsync([self]() { self->run(); });
+}
+
+void AssetExportSession::finish(AssetExportSessionStatus status, const QString& error) {
+  std::function<void()> handler;
+  {
+    std::lock_guard lock(m_mutex);
+    m_error = status == AssetExportSessionStatus::Failed ? error : QString();
+    handler = std::move(m_handler);
+    m_handler = nullptr;
+  }
+  if (status == AssetExportSessionStatus::Completed) m_progress.store(1.0f);
+  m_status.store(int(status));
+  if (handler) handler();
+}
+
+void AssetExportSession::run() {
+  if (m_cancelRequested.load()) {
+    finish(AssetExportSessionStatus::Cancelled, QString());
+    return;
+  }
+  m_status.store(int(AssetExportSessionStatus::Exporting));
+  const QUrl url = outputURL();
+  if (url.isEmpty() || !url.isLocalFile()) {
+    finish(AssetExportSessionStatus::Failed, QStringLiteral("No output file was given for the export."));
+    return;
+  }
+  const QString output = url.toLocalFile();
+  if (QFileInfo::exists(output)) {
+    finish(AssetExportSessionStatus::Failed, QStringLiteral("The file %1 already exists.").arg(output));
+    return;
+  }
+  QString type = outputFileType();
+  if (type.isEmpty())
+    type = output.endsWith(QLatin1String(".mov"), Qt::CaseInsensitive) ? QString::fromLatin1(kExportFileTypeQuickTimeMovie)
+                                                                        : QString::fromLatin1(kExportFileTypeMPEG4);
+  if (!supportedFileTypes().contains(type)) {
+    finish(AssetExportSessionStatus::Failed, QStringLiteral("The file type %1 cannot be written.").arg(type));
+    return;
+  }
+
+  ExportSessionWork work;
+  work.asset = m_asset;
+  work.session = this;
+  work.videoComposition = videoComposition();
+  work.audioMix = audioMix();
+  work.muxer = type == QLatin1String(kExportFileTypeQuickTimeMovie) ? QStringLiteral("mov") : QStringLiteral("mp4");
+
+  const MediaTime assetDuration = m_asset->duration();
+  MediaTimeRange range = timeRange();
+  if (!range.start.isNumeric()) range.start = kMediaTimeZero;
+  range.start = MediaTimeMaximum(range.start, kMediaTimeZero);
+  MediaTime end = range.duration.isNumeric() ? range.end() : assetDuration;
+  end = MediaTimeMinimum(end, assetDuration);
+  if (!(end > range.start)) {
+    finish(AssetExportSessionStatus::Failed,
+           QStringLiteral("The time range to export lies outside the movie (%1 s long).")
+               .arg(MediaTimeGetSeconds(assetDuration), 0, 'f', 3));
+    return;
+  }
+  work.range = MediaTimeRangeFromTimeToTime(range.start, end);
+
+  const QFileInfo info(output);
+  work.path = info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".") +
+              QUuid::createUuid().toString(QUuid::Id128).left(8) + QStringLiteral(".part");
+
+  QString error;
+  const bool passThrough = m_presetName == QLatin1String(AVAssetExportPresetPassthrough);
+  const bool ok = passThrough ? ExportSession_WritePassThrough(work, &error) : ExportSession_WriteEncoded(work, &error);
+  if (!ok || m_cancelRequested.load()) {
+    QFile::remove(work.path);
+    if (m_cancelRequested.load()) finish(AssetExportSessionStatus::Cancelled, QString());
+    else finish(AssetExportSessionStatus::Failed, error);
+    return;
+  }
+  // rename() does not replace a file that appeared meanwhile under the output name.
+  if (QFileInfo::exists(output) || !QFile::rename(work.path, output)) {
+    QFile::remove(work.path);
+    finish(AssetExportSessionStatus::Failed, QStringLiteral("The export could not be moved to %1.").arg(output));
+    return;
+  }
+  finish(AssetExportSessionStatus::Completed, QString());
+}

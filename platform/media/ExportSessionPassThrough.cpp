@@ -1,0 +1,457 @@
+// Pass-through export: compressed packets are copied, retimed onto the export's time line.
+
+#include "platform/media/ExportSessionWork.h"
+
+#include <QFile>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include <algorithm>
+#include <cmath>
+#include <deque>
+#include <limits>
+#include <vector>
+
+namespace {
+
+int64_t toTimeBase(const MediaTime& t, AVRational tb) {
+  if (!t.isNumeric() || t.timescale <= 0) return 0;
+  return av_rescale_rnd(t.value, int64_t(tb.den), int64_t(t.timescale) * tb.num, AV_ROUND_NEAR_INF);
+}
+
+// Copies the packets of one composition track, segment after segment.
+class TrackCopier {
+ public:
+  TrackCopier(QList<AssetTrackSegment> segments, bool video) : m_segments(std::move(segments)), m_video(video) {}
+  ~TrackCopier() {
+    closeInput();
+    for (AVPacket* p : m_ready) av_packet_free(&p);
+    dropHeld();
+  }
+
+  // Opens the first source to learn the stream's codec parameters.
+  bool addOutputStream(AVFormatContext* out, QString* error) {
+    for (const AssetTrackSegment& s : m_segments) {
+      if (s.empty) continue;
+      AVFormatContext* in = Asset_OpenInput(s.sourcePath, s.sourceByteLimit, error);
+      if (!in) return false;
+      if (s.sourceStreamIndex < 0 || unsigned(s.sourceStreamIndex) >= in->nb_streams) {
+        Asset_CloseInput(&in);
+        if (error) *error = QStringLiteral("The source track of %1 is missing.").arg(s.sourcePath);
+        return false;
+      }
+      AVStream* src = in->streams[s.sourceStreamIndex];
+      m_stream = avformat_new_stream(out, nullptr);
+      avcodec_parameters_copy(m_stream->codecpar, src->codecpar);
+      m_stream->codecpar->codec_tag = 0;
+      m_stream->time_base = src->time_base;
+      Asset_CloseInput(&in);
+      return true;
+    }
+    return false;
+  }
+
+  AVStream* stream() const { return m_stream; }
+
+  // The next packet to write (retimed to the output stream), or null when the track is done.
+  AVPacket* peek(QString* error) {
+    while (m_ready.empty() && !m_done) {
+      if (!step(error)) return nullptr;
+    }
+    return m_ready.empty() ? nullptr : m_ready.front();
+  }
+  void pop() {
+    if (!m_ready.empty()) m_ready.pop_front();
+  }
+
+ private:
+  bool openSegment(QString* error) {
+    closeInput();
+    while (++m_segIndex < m_segments.size()) {
+      const AssetTrackSegment& s = m_segments[m_segIndex];
+      if (s.empty) continue;
+      m_in = Asset_OpenInput(s.sourcePath, s.sourceByteLimit, error);
+      if (!m_in) return false;
+      if (s.sourceStreamIndex < 0 || unsigned(s.sourceStreamIndex) >= m_in->nb_streams) {
+        if (error) *error = QStringLiteral("The source track of %1 is missing.").arg(s.sourcePath);
+        return false;
+      }
+      for (unsigned i = 0; i < m_in->nb_streams; ++i)
+        m_in->streams[i]->discard = int(i) == s.sourceStreamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+      m_inStream = s.sourceStreamIndex;
+      m_inTb = m_in->streams[m_inStream]->time_base;
+      m_srcStart = toTimeBase(s.timeMapping.source.start, m_inTb);
+      m_srcEnd = toTimeBase(s.timeMapping.source.end(), m_inTb);
+      m_targetStart = toTimeBase(s.timeMapping.target.start, m_stream->time_base);
+      // The first stretch copied into this track may begin before its start (the edit list hides it);
+      // later stretches begin at their first key frame so the time line stays in order.
+      m_leading = !m_anyWritten;
+      m_started = false;
+      for (AVPacket* p : m_gop) av_packet_free(&p);
+      m_gop.clear();
+      av_seek_frame(m_in, m_inStream, m_srcStart, AVSEEK_FLAG_BACKWARD);
+      return true;
+    }
+    m_done = true;
+    return true;
+  }
+
+  void closeInput() {
+    Asset_CloseInput(&m_in);
+    for (AVPacket* p : m_gop) av_packet_free(&p);
+    m_gop.clear();
+  }
+
+  void dropHeld() {
+    for (AVPacket* p : m_held) av_packet_free(&p);
+    m_held.clear();
+  }
+
+  void emitPacket(AVPacket* p) {
+    const int64_t pts = p->pts != AV_NOPTS_VALUE ? p->pts : p->dts;
+    const int64_t dts = p->dts != AV_NOPTS_VALUE ? p->dts : pts;
+    const AVRational outTb = m_stream->time_base;
+    int64_t outPts = av_rescale_q_rnd(pts - m_srcStart, m_inTb, outTb, AV_ROUND_NEAR_INF) + m_targetStart;
+    int64_t outDts = av_rescale_q_rnd(dts - m_srcStart, m_inTb, outTb, AV_ROUND_NEAR_INF) + m_targetStart;
+    if (m_lastDts != std::numeric_limits<int64_t>::min() && outDts <= m_lastDts) outDts = m_lastDts + 1;
+    if (outPts < outDts) outPts = outDts;
+    m_lastDts = outDts;
+    p->pts = outPts;
+    p->dts = outDts;
+    p->duration = av_rescale_q(p->duration, m_inTb, outTb);
+    p->stream_index = m_stream->index;
+    p->pos = -1;
+    m_ready.push_back(p);
+    m_anyWritten = true;
+  }
+
+  // Reads one packet of the current segment and sorts it.
+  bool step(QString* error) {
+    if (!m_in) return openSegment(error);
+    AVPacket* p = av_packet_alloc();
+    const int rc = av_read_frame(m_in, p);
+    if (rc < 0) {
+      av_packet_free(&p);
+      finishSegment();
+      return true;
+    }
+    if (p->stream_index != m_inStream) {
+      av_packet_free(&p);
+      return true;
+    }
+    const int64_t pts = p->pts != AV_NOPTS_VALUE ? p->pts : p->dts;
+    const int64_t dts = p->dts != AV_NOPTS_VALUE ? p->dts : pts;
+    const bool key = (p->flags & AV_PKT_FLAG_KEY) || !m_video;
+    if (!m_started) {
+      if (m_leading) {
+        // Keep everything from the last key frame at or before the start; once a packet decodes after
+        // the start no later key frame can show at or before it.
+        if (key && pts <= m_srcStart) {
+          for (AVPacket* g : m_gop) av_packet_free(&g);
+          m_gop.clear();
+        }
+        if (dts > m_srcStart && !m_gop.empty()) {
+          m_started = true;
+          for (AVPacket* g : m_gop) emitOrHold(g);
+          m_gop.clear();
+        } else {
+          if (!m_gop.empty() || key) m_gop.push_back(p);
+          else av_packet_free(&p);
+          return true;
+        }
+      } else {
+        if (!(key && pts >= m_srcStart)) {
+          av_packet_free(&p);
+          return true;
+        }
+        m_started = true;
+      }
+    }
+    if (dts >= m_srcEnd) {
+      av_packet_free(&p);
+      finishSegment();
+      return true;
+    }
+    emitOrHold(p);
+    return true;
+  }
+
+  void emitOrHold(AVPacket* p) {
+    const int64_t pts = p->pts != AV_NOPTS_VALUE ? p->pts : p->dts;
+    if (pts >= m_srcEnd) {
+      // Shown after the end, but a frame before the end may still refer to it.
+      if (m_video) m_held.push_back(p);
+      else av_packet_free(&p);
+      return;
+    }
+    for (AVPacket* h : m_held) emitPacket(h);
+    m_held.clear();
+    emitPacket(p);
+  }
+
+  void finishSegment() {
+    // A stretch shorter than one group of pictures never passed its start: write what it holds.
+    if (!m_started && !m_gop.empty()) {
+      m_started = true;
+      std::vector<AVPacket*> gop;
+      gop.swap(m_gop);
+      for (AVPacket* g : gop) emitOrHold(g);
+    }
+    dropHeld();
+    closeInput();
+  }
+
+  QList<AssetTrackSegment> m_segments;
+  bool m_video;
+  AVStream* m_stream = nullptr;
+  qsizetype m_segIndex = -1;
+  AVFormatContext* m_in = nullptr;
+  int m_inStream = -1;
+  AVRational m_inTb{1, 1};
+  int64_t m_srcStart = 0, m_srcEnd = 0, m_targetStart = 0;
+  int64_t m_lastDts = std::numeric_limits<int64_t>::min();
+  bool m_leading = true, m_started = false, m_anyWritten = false, m_done = false;
+  std::vector<AVPacket*> m_gop;
+  std::vector<AVPacket*> m_held;
+  std::deque<AVPacket*> m_ready;
+};
+
+// Copied packets cannot end between a frame and the later frame it refers to, so a clip may carry a
+// frame or two past its end. The movie's edit lists are shortened afterwards so that exactly the
+// requested length plays. endSeconds: per track in file order, where its edit must end.
+class EditListTrimmer {
+ public:
+  EditListTrimmer(const QString& path, const std::vector<double>& endSeconds) : m_file(path), m_ends(endSeconds) {}
+
+  bool run() {
+    if (!m_file.open(QIODevice::ReadWrite)) return false;
+    const int64_t size = m_file.size();
+    int64_t at = 0;
+    while (at + 8 <= size) {
+      int64_t boxSize = 0, header = 0;
+      QByteArray type;
+      if (!box(at, size, &boxSize, &header, &type)) return false;
+      if (type == "moov") return moov(at + header, at + boxSize);
+      at += boxSize;
+    }
+    return false;
+  }
+
+ private:
+  bool box(int64_t at, int64_t limit, int64_t* size, int64_t* header, QByteArray* type) {
+    if (!m_file.seek(at)) return false;
+    const QByteArray h = m_file.read(8);
+    if (h.size() != 8) return false;
+    uint64_t s = be(h, 0, 4);
+    *type = h.mid(4, 4);
+    *header = 8;
+    if (s == 1) {
+      const QByteArray l = m_file.read(8);
+      if (l.size() != 8) return false;
+      s = be(l, 0, 8);
+      *header = 16;
+    } else if (s == 0) {
+      s = uint64_t(limit - at);
+    }
+    if (s < uint64_t(*header) || at + int64_t(s) > limit) return false;
+    *size = int64_t(s);
+    return true;
+  }
+  static uint64_t be(const QByteArray& b, int offset, int bytes) {
+    uint64_t v = 0;
+    for (int i = 0; i < bytes; ++i) v = (v << 8) | uint8_t(b[offset + i]);
+    return v;
+  }
+  uint64_t readAt(int64_t at, int bytes) {
+    m_file.seek(at);
+    return be(m_file.read(bytes), 0, bytes);
+  }
+  void writeAt(int64_t at, uint64_t value, int bytes) {
+    QByteArray b(bytes, 0);
+    for (int i = bytes - 1; i >= 0; --i, value >>= 8) b[i] = char(value & 0xff);
+    m_file.seek(at);
+    m_file.write(b);
+  }
+
+  bool moov(int64_t begin, int64_t end) {
+    int64_t mvhdDuration = -1;
+    int mvhdBytes = 4;
+    uint64_t movieTimescale = 0;
+    size_t trackIndex = 0;
+    uint64_t longest = 0;
+    for (int64_t at = begin; at + 8 <= end;) {
+      int64_t size = 0, header = 0;
+      QByteArray type;
+      if (!box(at, end, &size, &header, &type)) return false;
+      if (type == "mvhd") {
+        const int version = int(readAt(at + header, 1));
+        const int64_t ts = at + header + 4 + (version == 1 ? 16 : 8);
+        movieTimescale = readAt(ts, 4);
+        mvhdDuration = ts + 4;
+        mvhdBytes = version == 1 ? 8 : 4;
+      } else if (type == "trak") {
+        if (movieTimescale == 0) return false;
+        const double want = trackIndex < m_ends.size() ? m_ends[trackIndex] : -1.0;
+        ++trackIndex;
+        uint64_t length = 0;
+        if (!trak(at + header, at + size, want, movieTimescale, &length)) return false;
+        longest = std::max(longest, length);
+      }
+      at += size;
+    }
+    if (mvhdDuration >= 0 && longest > 0) writeAt(mvhdDuration, longest, mvhdBytes);
+    return true;
+  }
+
+  bool trak(int64_t begin, int64_t end, double want, uint64_t movieTimescale, uint64_t* length) {
+    int64_t tkhdDuration = -1;
+    int tkhdBytes = 4;
+    for (int64_t at = begin; at + 8 <= end;) {
+      int64_t size = 0, header = 0;
+      QByteArray type;
+      if (!box(at, end, &size, &header, &type)) return false;
+      if (type == "tkhd") {
+        const int version = int(readAt(at + header, 1));
+        tkhdDuration = at + header + 4 + (version == 1 ? 24 : 16);
+        tkhdBytes = version == 1 ? 8 : 4;
+        *length = readAt(tkhdDuration, tkhdBytes);
+      } else if (type == "edts") {
+        int64_t eSize = 0, eHeader = 0;
+        QByteArray eType;
+        if (box(at + header, at + size, &eSize, &eHeader, &eType) && eType == "elst" && want > 0.0) {
+          const int64_t body = at + header + eHeader;
+          const int version = int(readAt(body, 1));
+          const uint64_t count = readAt(body + 4, 4);
+          const int field = version == 1 ? 8 : 4;
+          const int entry = 2 * field + 4;
+          const uint64_t target = uint64_t(std::llround(want * double(movieTimescale)));
+          uint64_t before = 0;
+          for (uint64_t i = 0; i + 1 < count; ++i) before += readAt(body + 8 + int64_t(i * entry), field);
+          if (count > 0 && target > before) {
+            const int64_t last = body + 8 + int64_t((count - 1) * entry);
+            const uint64_t current = readAt(last, field);
+            if (before + current > target) {
+              writeAt(last, target - before, field);
+              *length = target;
+              if (tkhdDuration >= 0) writeAt(tkhdDuration, target, tkhdBytes);
+            }
+          }
+        }
+      }
+      at += size;
+    }
+    return true;
+  }
+
+  QFile m_file;
+  std::vector<double> m_ends;
+};
+
+}  // namespace
+
+bool ExportSession_WritePassThrough(const ExportSessionWork& work, QString* error) {
+  error->clear();
+  std::vector<std::unique_ptr<TrackCopier>> copiers;
+  AVFormatContext* out = nullptr;
+  const QByteArray path = QFile::encodeName(work.path);
+  int rc = avformat_alloc_output_context2(&out, nullptr, work.muxer.toLatin1().constData(), path.constData());
+  if (rc < 0 || !out) {
+    *error = QStringLiteral("The movie writer cannot be made: %1").arg(ExportSession_AVError(rc));
+    return false;
+  }
+  auto cleanup = [&]() {
+    copiers.clear();
+    if (out->pb) avio_closep(&out->pb);
+    avformat_free_context(out);
+  };
+
+  std::vector<double> trackEnds;
+  for (const AssetTrackRef& track : work.asset->tracks()) {
+    const bool video = track->mediaType() == QLatin1String(kMediaTypeVideo);
+    if (!video && track->mediaType() != QLatin1String(kMediaTypeAudio)) continue;
+    QList<AssetTrackSegment> segs = ExportSession_SegmentsInRange(track, work.range);
+    if (std::none_of(segs.begin(), segs.end(), [](const AssetTrackSegment& s) { return !s.empty; })) continue;
+    double end = 0.0;
+    for (const AssetTrackSegment& s : segs)
+      if (!s.empty) end = MediaTimeGetSeconds(s.timeMapping.target.end());
+    trackEnds.push_back(end);
+    auto copier = std::make_unique<TrackCopier>(segs, video);
+    if (!copier->addOutputStream(out, error)) {
+      cleanup();
+      return false;
+    }
+    copiers.push_back(std::move(copier));
+  }
+  if (copiers.empty()) {
+    *error = QStringLiteral("The movie holds nothing to export in the chosen range.");
+    cleanup();
+    return false;
+  }
+  rc = avio_open(&out->pb, path.constData(), AVIO_FLAG_WRITE);
+  if (rc < 0) {
+    *error = QStringLiteral("The export file cannot be written: %1").arg(ExportSession_AVError(rc));
+    cleanup();
+    return false;
+  }
+  rc = avformat_write_header(out, nullptr);
+  if (rc < 0) {
+    *error = QStringLiteral("The export file cannot be started: %1").arg(ExportSession_AVError(rc));
+    cleanup();
+    return false;
+  }
+
+  const double total = std::max(1e-6, MediaTimeGetSeconds(work.range.duration));
+  for (;;) {
+    if (work.session->isCancelRequested()) {
+      cleanup();
+      error->clear();
+      return false;
+    }
+    TrackCopier* next = nullptr;
+    double nextTime = 0.0;
+    for (auto& c : copiers) {
+      AVPacket* p = c->peek(error);
+      if (!p) {
+        if (!error->isEmpty()) {
+          cleanup();
+          return false;
+        }
+        continue;
+      }
+      const double t = double(p->dts) * av_q2d(c->stream()->time_base);
+      if (!next || t < nextTime) {
+        next = c.get();
+        nextTime = t;
+      }
+    }
+    if (!next) break;
+    AVPacket* p = next->peek(error);
+    next->pop();
+    const double shown = double(p->pts) * av_q2d(next->stream()->time_base);
+    rc = av_interleaved_write_frame(out, p);
+    av_packet_free(&p);
+    if (rc < 0) {
+      *error = QStringLiteral("Writing the export failed: %1").arg(ExportSession_AVError(rc));
+      cleanup();
+      return false;
+    }
+    work.session->setProgress(float(std::clamp(shown / total, 0.0, 0.99)));
+  }
+  rc = av_write_trailer(out);
+  if (rc < 0) {
+    *error = QStringLiteral("The export file cannot be finished: %1").arg(ExportSession_AVError(rc));
+    cleanup();
+    return false;
+  }
+  cleanup();
+  if (work.muxer == QLatin1String("mov") || work.muxer == QLatin1String("mp4")) {
+    if (!EditListTrimmer(work.path, trackEnds).run()) {
+      *error = QStringLiteral("The length of the exported movie could not be set.");
+      return false;
+    }
+  }
+  return true;
+}

@@ -1,0 +1,71 @@
+#include "platform/media/PlayerView.h"
+
+#include "platform/media/Player.h"
+
+#include <QPainter>
+
+extern "C" {
+#include <libavutil/frame.h>
+#include <libswscale/swscale.h>
+}
+
+PlayerView::PlayerView(QWidget* parent) : QWidget(parent) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setFocusPolicy(Qt::StrongFocus);
+}
+
+PlayerView::~PlayerView() { sws_freeContext(m_sws); }
+
+void PlayerView::setPlayer(Player* player) {
+  if (m_connection) disconnect(m_connection);
+  m_player = player;
+  if (player) m_connection = connect(player, &Player::videoFrameChanged, this, &PlayerView::U_FrameChanged);
+  U_FrameChanged();
+}
+
+void PlayerView::U_FrameChanged() {
+  SampleBufferRef frame = m_player && m_player->currentItem() ? m_player->currentItem()->currentVideoFrame() : nullptr;
+  if (frame == m_frame && !m_image.isNull()) return;
+  m_frame = frame;
+  U_Render();
+  update();
+}
+
+QRect PlayerView::videoRect() const {
+  if (!m_frame || !m_frame->frame()) return {};
+  const QSize source = m_frame->dimensions();
+  if (source.isEmpty() || width() <= 0 || height() <= 0) return {};
+  const QSize fitted = source.scaled(size(), Qt::KeepAspectRatio);
+  return QRect(QPoint((width() - fitted.width()) / 2, (height() - fitted.height()) / 2), fitted);
+}
+
+void PlayerView::U_Render() {
+  const QRect target = videoRect();
+  if (target.isEmpty()) {
+    m_image = QImage();
+    return;
+  }
+  const AVFrame* frame = m_frame->frame();
+  m_sws = sws_getCachedContext(m_sws, frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
+                               target.width(), target.height(), AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr,
+                               nullptr);
+  if (!m_sws) {
+    m_image = QImage();
+    return;
+  }
+  if (m_image.size() != target.size()) m_image = QImage(target.size(), QImage::Format_RGB32);
+  uint8_t* dst[4] = {m_image.bits(), nullptr, nullptr, nullptr};
+  int dstStride[4] = {static_cast<int>(m_image.bytesPerLine()), 0, 0, 0};
+  sws_scale(m_sws, frame->data, frame->linesize, 0, frame->height, dst, dstStride);
+}
+
+void PlayerView::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  U_Render();
+}
+
+void PlayerView::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.fillRect(rect(), Qt::black);
+  if (!m_image.isNull()) painter.drawImage(videoRect().topLeft(), m_image);
+}

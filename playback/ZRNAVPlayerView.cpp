@@ -1,0 +1,36 @@
+#include "playback/ZRNAVPlayerView.h"
+
+#include "playback/ZRNSynchroMovieControllerView.h"
+
+#include <QKeyEvent>
+
+ZRNAVPlayerView::ZRNAVPlayerView(QWidget* parent) : PlayerView(parent) {}
+
+ZRNSynchroMovieControllerView* ZRNAVPlayerView::synchroController() const { return m_synchroController; }
+
+void ZRNAVPlayerView::setSynchroController(ZRNSynchroMovieControllerView* controller) { m_synchroController = controller; }
+
+void ZRNAVPlayerView::keyPressEvent(QKeyEvent* event) {
+  // Modifiers are not looked at: Shift-space still plays.
+  switch (event->key()) {
+    case Qt::Key_Space:
+      if (m_synchroController) m_synchroController->togglePlay();
+      return;
+    case Qt::Key_Left:
+    case Qt::Key_MediaPrevious:
+      if (m_synchroController) m_synchroController->stepBackwards(this);
+      return;
+    case Qt::Key_Right:
+    case Qt::Key_MediaNext:
+      if (m_synchroController) m_synchroController->stepForward(this);
+      return;
+    default:
+      break;
+  }
+  // A key that produces no character (a lone modifier, say) is dropped.
+  if (event->text().isEmpty()) {
+    event->accept();
+    return;
+  }
+  PlayerView::keyPressEvent(event);
+}

@@ -1,0 +1,25 @@
+#pragma once
+// The playback window's player view: space plays or pauses, the arrow keys step picture by picture,
+// all through the transport bar.
+
+#include "platform/media/PlayerView.h"
+
+#include <QPointer>
+
+class ZRNSynchroMovieControllerView;
+
+class ZRNAVPlayerView : public PlayerView {
+  Q_OBJECT
+
+ public:
+  explicit ZRNAVPlayerView(QWidget* parent = nullptr);
+
+  ZRNSynchroMovieControllerView* synchroController() const;
+  void setSynchroController(ZRNSynchroMovieControllerView* controller);
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  QPointer<ZRNSynchroMovieControllerView> m_synchroController;
+};

@@ -1,0 +1,563 @@
+#include "playback/ZRNSynchroMovieControllerView.h"
+
+#include "app/ZRNAppPrefs.h"
+#include "app/ZRNTimeFormatting.h"
+#include "composition/ZRNAVCaptureProject.h"
+#include "platform/foundation/DispatchQueue.h"
+#include "playback/ZRNAVPlayerView.h"
+#include "playback/ZRNMovieSyncSlider.h"
+#include "playback/ZRNSliderOverlayView.h"
+
+#include <QApplication>
+#include <QFrame>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QSlider>
+#include <QWheelEvent>
+
+#include <cmath>
+
+namespace {
+
+constexpr int kSoundSliderSteps = 1000;
+
+QPushButton* U_ImageButton(QWidget* parent, const QString& image, int size) {
+  auto* button = new QPushButton(parent);
+  button->setFlat(true);
+  button->setFocusPolicy(Qt::NoFocus);
+  button->setText(QString());
+  button->setIcon(QIcon(ZRNTransportImageNamed(image, size * 2)));
+  button->setIconSize(QSize(size, size));
+  button->setFixedSize(size, size);
+  button->setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; padding: 0; }"));
+  return button;
+}
+
+QLabel* U_TimeLabel(QWidget* parent, const QString& toolTip) {
+  auto* label = new QLabel(QStringLiteral(" --:--:--"), parent);
+  label->setFocusPolicy(Qt::NoFocus);
+  label->setTextInteractionFlags(Qt::NoTextInteraction);
+  label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  label->setStyleSheet(QStringLiteral("QLabel { color: white; background: transparent; border: none; }"));
+  QFont font = label->font();
+  font.setPixelSize(11);
+  label->setFont(font);
+  label->setFixedSize(64, 13);
+  label->setToolTip(toolTip);
+  return label;
+}
+
+}  // namespace
+
+QPixmap ZRNTransportImageNamed(const QString& name, int size) {
+  QPixmap pixmap(size, size);
+  pixmap.fill(Qt::transparent);
+  QPainter p(&pixmap);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setPen(Qt::NoPen);
+  p.setBrush(QColor(235, 235, 235));
+  const double s = size;
+  if (name == QLatin1String("zrn_av_cine_play_plain")) {
+    QPainterPath path;
+    path.moveTo(s * 0.25, s * 0.15);
+    path.lineTo(s * 0.85, s * 0.5);
+    path.lineTo(s * 0.25, s * 0.85);
+    path.closeSubpath();
+    p.drawPath(path);
+  } else if (name == QLatin1String("zrn_av_cine_pause_plain")) {
+    p.drawRect(QRectF(s * 0.22, s * 0.15, s * 0.2, s * 0.7));
+    p.drawRect(QRectF(s * 0.58, s * 0.15, s * 0.2, s * 0.7));
+  } else if (name == QLatin1String("SndLevel0") || name == QLatin1String("SndLevel3")) {
+    // A loudspeaker; full volume adds three waves.
+    QPainterPath speaker;
+    speaker.moveTo(s * 0.08, s * 0.38);
+    speaker.lineTo(s * 0.25, s * 0.38);
+    speaker.lineTo(s * 0.48, s * 0.15);
+    speaker.lineTo(s * 0.48, s * 0.85);
+    speaker.lineTo(s * 0.25, s * 0.62);
+    speaker.lineTo(s * 0.08, s * 0.62);
+    speaker.closeSubpath();
+    p.drawPath(speaker);
+    if (name == QLatin1String("SndLevel3")) {
+      p.setBrush(Qt::NoBrush);
+      p.setPen(QPen(QColor(235, 235, 235), std::max(1.0, s * 0.07)));
+      for (int i = 1; i <= 3; ++i) {
+        const double r = s * 0.12 * i;
+        p.drawArc(QRectF(s * 0.5 - r, s * 0.5 - r, 2 * r, 2 * r), -45 * 16, 90 * 16);
+      }
+    }
+  }
+  return pixmap;
+}
+
+ZRNSynchroMovieControllerView::ZRNSynchroMovieControllerView(QWidget* parent) : QWidget(parent) { commonInit(); }
+
+ZRNSynchroMovieControllerView::~ZRNSynchroMovieControllerView() {
+  if (m_movieTimeObserver)
+    if (auto main = mainPlayer()) main->removeTimeObserver(m_movieTimeObserver);
+  m_movieTimeObserver = 0;
+  m_players.clear();
+}
+
+void ZRNSynchroMovieControllerView::commonInit() {
+  m_showRateSlider = false;
+  m_showTimeOnTheRight = true;
+  m_showTimeLeft = true;
+  setMinimumWidth(320);
+
+  m_paletteBox = new QFrame(this);
+  m_paletteBox->setObjectName(QStringLiteral("paletteBox"));
+  m_paletteBox->setStyleSheet(QStringLiteral("QFrame#paletteBox { background-color: #555555; border: none; border-radius: 8px; }"));
+
+  m_sndOffBtn = U_ImageButton(this, QStringLiteral("SndLevel0"), 16);
+  m_sndOffBtn->setObjectName(QStringLiteral("sndOffBtn"));
+  connect(m_sndOffBtn, &QPushButton::clicked, this, [this] { soundOFF(); });
+
+  m_sndLevelSlider = new QSlider(Qt::Horizontal, this);
+  m_sndLevelSlider->setObjectName(QStringLiteral("sndLevelSlider"));
+  m_sndLevelSlider->setFocusPolicy(Qt::NoFocus);
+  m_sndLevelSlider->setRange(0, kSoundSliderSteps);
+  m_sndLevelSlider->setValue(kSoundSliderSteps);
+  m_sndLevelSlider->setTickPosition(QSlider::NoTicks);
+  m_sndLevelSlider->setFixedWidth(48);
+  connect(m_sndLevelSlider, &QSlider::valueChanged, this, [this] { adjustSoundLevel(); });
+
+  m_sndOnBtn = U_ImageButton(this, QStringLiteral("SndLevel3"), 16);
+  m_sndOnBtn->setObjectName(QStringLiteral("sndOnBtn"));
+  connect(m_sndOnBtn, &QPushButton::clicked, this, [this] { soundMAX(); });
+
+  m_playBtn = U_ImageButton(this, QStringLiteral("zrn_av_cine_play_plain"), 24);
+  m_playBtn->setObjectName(QStringLiteral("playBtn"));
+  m_playBtnImageName = QStringLiteral("zrn_av_cine_play_plain");
+  connect(m_playBtn, &QPushButton::clicked, this, [this] { playClicked(); });
+
+  // The rate slider is not part of this bar (showRateSlider is NO).
+
+  m_timeText = U_TimeLabel(this, tr("Play time"));
+  m_timeText->setObjectName(QStringLiteral("timeText"));
+
+  m_slider = new ZRNMovieSyncSlider(this);
+  m_slider->setObjectName(QStringLiteral("slider"));
+  m_slider->setFocusPolicy(Qt::NoFocus);
+  m_slider->setNumberOfTickMarks(3);
+  m_slider->cell()->setContinuous(true);
+  m_slider->setMinValue(0);
+  m_slider->setMaxValue(0);
+  m_slider->setEnabled(false);
+  m_slider->setSynchroController(this);
+  connect(m_slider, &ZRNMovieSyncSlider::action, this, [this] { adjustMovieTime(); });
+
+  m_trackBox = new QFrame(this);
+  m_trackBox->setObjectName(QStringLiteral("trackBox"));
+  m_trackBox->setAttribute(Qt::WA_TransparentForMouseEvents);
+  m_trackBox->setStyleSheet(QStringLiteral("QFrame#trackBox { background: transparent; border: none; }"));
+
+  m_sliderOverlayView = new ZRNSliderOverlayView(this);
+  m_sliderOverlayView->setObjectName(QStringLiteral("sliderOverlayView"));
+
+  if (m_showTimeOnTheRight) {
+    m_timeLeftText = U_TimeLabel(this, m_showTimeLeft ? tr("Time left") : tr("Duration"));
+    m_timeLeftText->setObjectName(QStringLiteral("timeLeftText"));
+    m_timeLeftToggleBtn = new QPushButton(this);
+    m_timeLeftToggleBtn->setObjectName(QStringLiteral("timeLeftToggleBtn"));
+    m_timeLeftToggleBtn->setFlat(true);
+    m_timeLeftToggleBtn->setFocusPolicy(Qt::NoFocus);
+    m_timeLeftToggleBtn->setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; }"));
+    connect(m_timeLeftToggleBtn, &QPushButton::clicked, this, [this] { toggleDurationString(); });
+  }
+
+  m_playBtnLeft = 6 + 16 + 48 + 4 + 16 + 4;
+  setMinimumHeight(32);
+  U_Layout();
+}
+
+void ZRNSynchroMovieControllerView::U_Layout() {
+  const int w = std::max(width(), 320);
+  const int h = height();
+  const int cy = h / 2;
+  // Offsets upward in the bar's design are negative y here.
+  auto centred = [](QWidget* widget, int x, int centreY, int width, int height) {
+    widget->setGeometry(x, centreY - height / 2, width, height);
+  };
+  m_paletteBox->setGeometry(0, 0, w, h);
+  centred(m_sndOffBtn, 6, cy - 1, 16, 16);
+  const int soundHeight = m_sndLevelSlider->sizeHint().height();
+  centred(m_sndLevelSlider, 6 + 16, cy, 48, soundHeight);
+  centred(m_sndOnBtn, 6 + 16 + 48 + 4, cy - 1, 16, 16);
+  centred(m_playBtn, m_playBtnLeft, cy, 24, 24);
+  const int playCentreY = cy;
+  const int timeX = m_playBtnLeft + 24 + 4;
+  centred(m_timeText, timeX, playCentreY + 1, 64, 13);
+  const int sliderX = timeX + 64 + 4;
+  const int sliderRight = m_showTimeOnTheRight ? w - 8 - 64 - 8 : w - 12;
+  const int sliderWidth = std::max(0, sliderRight - sliderX);
+  centred(m_slider, sliderX, cy - 1, sliderWidth, m_slider->sizeHint().height());
+  const int knob = m_slider->knobThickness();
+  const int trackX = timeX + 64 + (knob / 2 + 4 - 1);
+  const int trackWidth = std::max(0, sliderWidth + 2 - knob);
+  centred(m_trackBox, trackX, cy - 1, trackWidth, 25);
+  centred(m_sliderOverlayView, trackX, cy - 1, trackWidth, 25);
+  if (m_timeLeftText) {
+    centred(m_timeLeftText, w - 8 - 64, playCentreY + 1, 64, 13);
+    m_timeLeftToggleBtn->setGeometry(m_timeLeftText->geometry());
+  }
+}
+
+void ZRNSynchroMovieControllerView::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  U_Layout();
+  resizedWindow();
+}
+
+void ZRNSynchroMovieControllerView::resizedWindow() {
+  m_slider->fitSliderUnits();
+  m_sliderOverlayView->update();
+}
+
+void ZRNSynchroMovieControllerView::wheelEvent(QWheelEvent* event) {
+  if (m_theAVView) QApplication::sendEvent(m_theAVView, event);
+}
+
+void ZRNSynchroMovieControllerView::setTheAVView(ZRNAVPlayerView* view) { m_theAVView = view; }
+
+ZRNAVPlayerView* ZRNSynchroMovieControllerView::theAVView() const { return m_theAVView; }
+
+bool ZRNSynchroMovieControllerView::U_ShowMatchTimes() {
+  return gZRNAppPrefs ? gZRNAppPrefs->showMatchTimes() : ZRNAppPrefs().showMatchTimes();
+}
+
+std::shared_ptr<Player> ZRNSynchroMovieControllerView::mainPlayer() const {
+  return m_players.isEmpty() ? nullptr : m_players.first();
+}
+
+void ZRNSynchroMovieControllerView::U_AddTimeObserver(const std::shared_ptr<Player>& player) {
+  QPointer<ZRNSynchroMovieControllerView> self(this);
+  m_movieTimeObserver = player->addPeriodicTimeObserverForInterval(MediaTimeMake(6, 60), [self](const MediaTime& t) {
+    if (!self) return;
+    self->updatePlayerForMovieTime(t);
+    if (auto project = self->theAVProject()) project->U_SynchronizedLayersForTime(t);
+  });
+  m_slider->setTargetPlayer(player);
+}
+
+void ZRNSynchroMovieControllerView::addSynchronizedPlayer(const std::shared_ptr<Player>& player) {
+  if (!player || m_players.contains(player)) return;
+  player->setAutomaticallyWaitsToMinimizeStalling(false);
+  // A player without an item counts with an all-zero time, which is not a number and changes nothing.
+  const MediaTime duration = player->currentItem() ? player->currentItem()->duration() : MediaTime{};
+  if (MediaTimeCompare(m_maxSynchroTime, duration) > 0) m_maxSynchroTime = duration;
+  m_players.append(player);
+  if (!m_movieTimeObserver) U_AddTimeObserver(player);
+}
+
+void ZRNSynchroMovieControllerView::removeSynchronizedPlayer(const std::shared_ptr<Player>& player) {
+  const qsizetype index = m_players.indexOf(player);
+  if (index < 0) return;
+  player->setAutomaticallyWaitsToMinimizeStalling(true);
+  player->setRate(0.0f);
+  m_players.removeAt(index);
+  m_maxSynchroTime = kMediaTimePositiveInfinity;
+  for (const auto& other : m_players) {
+    const MediaTime duration = other->currentItem() ? other->currentItem()->duration() : MediaTime{};
+    if (MediaTimeCompare(duration, m_maxSynchroTime) < 0) m_maxSynchroTime = duration;
+  }
+  if (index == 0) {
+    if (m_movieTimeObserver) player->removeTimeObserver(m_movieTimeObserver);
+    m_movieTimeObserver = 0;
+    if (!m_players.isEmpty())
+      U_AddTimeObserver(m_players.first());
+    else
+      m_slider->setTargetPlayer(nullptr);
+  }
+}
+
+void ZRNSynchroMovieControllerView::U_UpdateTimeStringsForTime(const MediaTime& time) {
+  MediaTime t = time;
+  MediaTime max = m_maxSynchroTime;
+  if (U_ShowMatchTimes()) {
+    t = MediaTimeSubtract(t, m_matchStartTime);
+    max = MediaTimeSubtract(max, m_matchStartTime);
+  }
+  m_timeText->setText(stringWithCMTime(t));
+  m_timeText->setEnabled(true);
+  if (m_showTimeOnTheRight) {
+    m_timeLeftText->setText(m_showTimeLeft ? stringWithCMTimeLeft(t, max) : stringWithCMTime(max));
+    m_timeLeftText->setEnabled(true);
+  }
+}
+
+void ZRNSynchroMovieControllerView::toggleDurationString() {
+  m_showTimeLeft = !m_showTimeLeft;
+  if (!m_showTimeOnTheRight) return;
+  QPointer<ZRNSynchroMovieControllerView> self(this);
+  Dispatch_MainAsync([self] {
+    if (!self) return;
+    const bool match = U_ShowMatchTimes();
+    MediaTime max = self->m_maxSynchroTime;
+    if (match) max = MediaTimeSubtract(max, self->m_matchStartTime);
+    if (self->m_showTimeLeft) {
+      auto main = self->mainPlayer();
+      if (main) {
+        MediaTime t = main->currentTime();
+        if (match) t = MediaTimeSubtract(t, self->m_matchStartTime);
+        self->m_timeLeftText->setText(stringWithCMTimeLeft(t, max));
+      }
+      self->m_timeLeftText->setToolTip(tr("Time left"));
+    } else {
+      self->m_timeLeftText->setText(stringWithCMTime(max));
+      self->m_timeLeftText->setToolTip(tr("Duration"));
+    }
+  });
+}
+
+void ZRNSynchroMovieControllerView::togglePlay() { playClicked(); }
+
+void ZRNSynchroMovieControllerView::playClicked() {
+  auto main = mainPlayer();
+  if (!main || !main->currentItem()) return;
+  QPointer<ZRNSynchroMovieControllerView> self(this);
+  if (main->rate() != 0.0f) {
+    for (const auto& player : m_players) player->setRate(0.0f);
+    Dispatch_MainAsync([self] {
+      if (self) self->UU_SetupForPaused();
+    });
+    return;
+  }
+  MediaTime start = main->currentTime();
+  if (MediaTimeCompare(start, m_maxSynchroTime) >= 0) {
+    // Playing from the end starts again from the beginning.
+    main->seekToTime(kMediaTimeZero, kMediaTimeZero, kMediaTimeZero);
+    start = kMediaTimeZero;
+  }
+  float rate = m_rateSlider ? static_cast<float>(m_rateSlider->value()) : 0.0f;
+  if (rate == 0.0f) rate = 1.0f;
+  for (const auto& player : m_players) {
+    // All players start at item time T at one host time of the main player's clock.
+    const MediaTime hostTime = main->masterClockTime();
+    player->setRate(rate, start, hostTime);
+  }
+  Dispatch_MainAsync([self] {
+    if (self) self->UU_SetupForPlaying();
+  });
+}
+
+void ZRNSynchroMovieControllerView::U_SetPlayImage(const QString& name) {
+  m_playBtnImageName = name;
+  m_playBtn->setIcon(QIcon(ZRNTransportImageNamed(name, 48)));
+}
+
+void ZRNSynchroMovieControllerView::UU_SetupForPlaying() {
+  if (m_rateSlider) m_rateSlider->setValue(1);
+  U_SetPlayImage(QStringLiteral("zrn_av_cine_pause_plain"));
+  m_playBtn->setEnabled(true);
+}
+
+void ZRNSynchroMovieControllerView::UU_SetupForPaused() {
+  if (m_rateSlider) m_rateSlider->setValue(0);
+  U_SetPlayImage(QStringLiteral("zrn_av_cine_play_plain"));
+  m_playBtn->setEnabled(true);
+}
+
+void ZRNSynchroMovieControllerView::updatePlayerForMovieTime(const MediaTime& time) {
+  const bool atEnd = MediaTimeCompare(time, m_maxSynchroTime) != -1;
+  if (!m_players.isEmpty() && atEnd) UU_SetupForPaused();
+  if (m_players.size() >= 2 && atEnd) {
+    // The shortest movie of the group has ended: stop everyone on the main player's time.
+    for (const auto& player : m_players) player->setRate(0.0f);
+    for (qsizetype i = 1; i < m_players.size(); ++i) m_players[i]->seekToTime(time, kMediaTimeZero, kMediaTimeZero);
+  }
+  U_UpdateTimeStringsForTime(time);
+  m_slider->setDoubleValue(MediaTimeGetSeconds(time));
+}
+
+void ZRNSynchroMovieControllerView::updateControllerForNoMovie() {
+  updateControllerForSound(false);
+  m_slider->setMinValue(0);
+  m_slider->setMaxValue(0);
+  m_slider->setDoubleValue(0);
+  m_slider->fitSliderUnits();
+  m_slider->setEnabled(false);
+  m_sliderOverlayView->reset();
+  m_maxSynchroTime = kMediaTimeZero;
+  for (const auto& player : m_players) player->setRate(0.0f);
+  U_SetPlayImage(QStringLiteral("zrn_av_cine_play_plain"));
+  m_playBtn->setEnabled(false);
+  m_timeText->setText(QStringLiteral("--:--:--"));
+  m_timeText->setEnabled(false);
+  if (m_showTimeOnTheRight) {
+    m_timeLeftText->setText(QStringLiteral("--:--:--"));
+    m_timeLeftText->setEnabled(false);
+  }
+}
+
+void ZRNSynchroMovieControllerView::enableSoundControls(bool enable, const QString& toolTip) {
+  for (QWidget* control : {static_cast<QWidget*>(m_sndOffBtn), static_cast<QWidget*>(m_sndLevelSlider),
+                           static_cast<QWidget*>(m_sndOnBtn)}) {
+    control->setEnabled(enable);
+    control->setToolTip(toolTip);
+  }
+}
+
+void ZRNSynchroMovieControllerView::updateControllerForSound(bool hasSound) {
+  const float level = static_cast<float>(m_sndLevelSlider->value()) / kSoundSliderSteps;
+  QPointer<ZRNSynchroMovieControllerView> self(this);
+  Dispatch_MainAsync([self, hasSound, level] {
+    if (!self) return;
+    for (QWidget* control : {static_cast<QWidget*>(self->m_sndOffBtn), static_cast<QWidget*>(self->m_sndLevelSlider),
+                             static_cast<QWidget*>(self->m_sndOnBtn)}) {
+      control->setVisible(hasSound);
+      if (hasSound) control->setEnabled(true);
+    }
+    if (!hasSound) {
+      // Without sound controls the play button moves to the bar's leading edge.
+      self->m_playBtnLeft = 6;
+      self->U_Layout();
+    }
+    for (const auto& player : self->m_players) player->setVolume(hasSound ? level : 0.0f);
+  });
+}
+
+void ZRNSynchroMovieControllerView::updateControllerForMovieDuration(const MediaTime& duration) {
+  const double value = m_slider->doubleValue();
+  m_maxSynchroTime = duration;
+  m_slider->setMaxValue(MediaTimeGetSeconds(duration));
+  m_slider->fitSliderUnits();
+  m_sliderOverlayView->setMaxTime(duration);
+  m_sliderOverlayView->update();
+  const bool enable = MediaTimeGetSeconds(duration) > 0;
+  m_slider->setEnabled(enable);
+  m_playBtn->setEnabled(enable);
+  U_UpdateTimeStringsForTime(MediaTimeMakeWithSeconds(value, 1000));
+}
+
+void ZRNSynchroMovieControllerView::adjustMovieTime() {
+  // Whole milliseconds, halves rounded up.
+  MediaTime target = MediaTimeMake(static_cast<int64_t>(m_slider->doubleValue() * 1000.0 + 0.5), 1000);
+  auto main = mainPlayer();
+  if (!main) return;
+  const bool wasPlaying = main->rate() != 0.0f;
+  if (wasPlaying || m_slider->cell()->userIsDraggingSlider())
+    for (const auto& player : m_players) player->setRate(0.0f);
+  if (MediaTimeCompare(target, m_maxSynchroTime) > 0) target = m_maxSynchroTime;
+  QPointer<ZRNSynchroMovieControllerView> self(this);
+  Dispatch_MainAsync([self, target, wasPlaying] {
+    if (!self) return;
+    for (const auto& player : self->m_players) player->seekToTime(target, kMediaTimeZero, kMediaTimeZero);
+    self->U_UpdateTimeStringsForTime(target);
+    if (!self->m_slider->cell()->userIsDraggingSlider() && wasPlaying &&
+        MediaTimeCompare(target, self->m_maxSynchroTime) < 0)
+      for (const auto& player : self->m_players) player->setRate(1.0f);
+  });
+}
+
+void ZRNSynchroMovieControllerView::updateControllerForMovieRate(float rate) {
+  auto main = mainPlayer();
+  if (!main) return;
+  const bool wasPlaying = main->rate() != 0.0f;
+  if (wasPlaying)
+    for (const auto& player : m_players) player->setRate(0.0f);
+  const MediaTime now = main->currentTime();
+  QPointer<ZRNSynchroMovieControllerView> self(this);
+  Dispatch_MainAsync([self, rate, wasPlaying, now] {
+    if (!self) return;
+    if (wasPlaying)
+      for (const auto& player : self->m_players) player->seekToTime(now, kMediaTimeZero, kMediaTimeZero);
+    for (const auto& player : self->m_players) player->setRate(rate);
+    self->U_SetPlayImage(rate == 0.0f ? QStringLiteral("zrn_av_cine_play_plain") : QStringLiteral("zrn_av_cine_pause_plain"));
+  });
+}
+
+void ZRNSynchroMovieControllerView::adjustMovieRate() {
+  if (m_rateSlider) updateControllerForMovieRate(static_cast<float>(m_rateSlider->value()));
+}
+
+void ZRNSynchroMovieControllerView::stepBackwards(QObject*) {
+  auto main = mainPlayer();
+  if (!main || main->rate() != 0.0f) return;
+  QPointer<ZRNSynchroMovieControllerView> self(this);
+  Dispatch_MainAsync([self] {
+    if (!self) return;
+    for (const auto& player : self->m_players)
+      if (player->currentItem()) player->currentItem()->stepByCount(-1);
+    if (auto main = self->mainPlayer()) self->U_UpdateTimeStringsForTime(main->currentTime());
+  });
+}
+
+void ZRNSynchroMovieControllerView::stepForward(QObject*) {
+  auto main = mainPlayer();
+  if (!main || main->rate() != 0.0f) return;
+  QPointer<ZRNSynchroMovieControllerView> self(this);
+  Dispatch_MainAsync([self] {
+    if (!self) return;
+    for (const auto& player : self->m_players)
+      if (player->currentItem()) player->currentItem()->stepByCount(1);
+    auto main = self->mainPlayer();
+    if (main && main->currentItem()) self->U_UpdateTimeStringsForTime(main->currentItem()->currentTime());
+  });
+}
+
+void ZRNSynchroMovieControllerView::soundOFF() {
+  QPointer<ZRNSynchroMovieControllerView> self(this);
+  Dispatch_MainAsync([self] {
+    if (!self) return;
+    for (const auto& player : self->m_players) player->setVolume(0.0f);
+    const QSignalBlocker blocker(self->m_sndLevelSlider);
+    self->m_sndLevelSlider->setValue(0);
+  });
+}
+
+void ZRNSynchroMovieControllerView::soundMAX() {
+  QPointer<ZRNSynchroMovieControllerView> self(this);
+  Dispatch_MainAsync([self] {
+    if (!self) return;
+    for (const auto& player : self->m_players) player->setVolume(1.0f);
+    const QSignalBlocker blocker(self->m_sndLevelSlider);
+    self->m_sndLevelSlider->setValue(kSoundSliderSteps);
+  });
+}
+
+void ZRNSynchroMovieControllerView::adjustSoundLevel() {
+  const float level = static_cast<float>(m_sndLevelSlider->value()) / kSoundSliderSteps;
+  QPointer<ZRNSynchroMovieControllerView> self(this);
+  Dispatch_MainAsync([self, level] {
+    if (!self) return;
+    for (const auto& player : self->m_players) player->setVolume(level);
+  });
+}
+
+void ZRNSynchroMovieControllerView::defineMatchStartTime(const MediaTime& time) {
+  QPointer<ZRNSynchroMovieControllerView> self(this);
+  Dispatch_MainAsync([self, time] {
+    if (!self) return;
+    self->m_matchStartTime = time;
+    self->m_slider->setMatchStartTime(time);
+    self->m_slider->update();
+    if (U_ShowMatchTimes()) self->U_UpdateTimeStringsForTime(time);
+  });
+}
+
+void ZRNSynchroMovieControllerView::defineInTime(const MediaTime& time) {
+  QPointer<ZRNSynchroMovieControllerView> self(this);
+  Dispatch_MainAsync([self, time] {
+    if (!self) return;
+    self->m_inTime = time;
+    self->m_slider->setInTime(time);
+    self->m_slider->update();
+    self->m_sliderOverlayView->setInTime(time);
+    self->m_sliderOverlayView->update();
+  });
+}
+
+void ZRNSynchroMovieControllerView::defineOutTime(const MediaTime& time) {
+  QPointer<ZRNSynchroMovieControllerView> self(this);
+  Dispatch_MainAsync([self, time] {
+    if (!self) return;
+    self->m_outTime = time;
+    self->m_slider->setOutTime(time);
+    self->m_slider->update();
+    self->m_sliderOverlayView->setOutTime(time);
+    self->m_sliderOverlayView->update();
+  });
+}

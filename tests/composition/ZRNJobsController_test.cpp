@@ -1,0 +1,242 @@
+#include "composition/ZRNJobsController.h"
+
+#include "support/TestSupport.h"
+
+#include <QObject>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// The window side of a queue: runs jobs (records which were started) and saves the document.
+class TestWindow : public QObject, public ZRNJobDelegate, public VLDocumentWindowController {
+ public:
+  bool respondsToDoTheJob() const override { return true; }
+  void doTheJob(ZRN_JobRecord* job) override { started.push_back(job); }
+  bool respondsToJobAbort() const override { return true; }
+  void jobAbort(ZRN_JobRecord* job) override { aborted.push_back(job); }
+  void updateVLDoc() override { ++saves; }
+
+  std::vector<ZRN_JobRecord*> started;
+  std::vector<ZRN_JobRecord*> aborted;
+  int saves = 0;
+};
+
+struct Posted {
+  ZRN_JobRecord* job;
+  int64_t code;
+  bool operator==(const Posted&) const = default;
+};
+
+class JobsQueue : public ::testing::Test {
+ public:
+  void SetUp() override {
+    // Registered before the controller, so codes are seen in the order they are posted.
+    NotificationCenter& center = NotificationCenter::defaultCenter();
+    recorder = NotificationObservation(center, center.addObserver(kZRNNotification_JobChange, nullptr, [this](const Notification& n) {
+      if (ZRNJobsController::senderOfNotification(n) == controller.get())
+        posted.push_back({ZRNJobsController::jobOfNotification(n), ZRNJobsController::codeOfNotification(n)});
+    }));
+    controller = std::make_unique<ZRNJobsController>(QStringLiteral("org.velmora.Velmora.exportJobQ"));
+    doc = std::make_shared<VLDocument>();
+    doc->setWindowController(&window);
+    controller->setJobsDoc(doc);
+  }
+  void TearDown() override {
+    Test_ProcessEvents(0);
+    controller.reset();
+  }
+
+  std::shared_ptr<VL_ExportJobRecord> add(int64_t type = 102) {
+    auto settings = std::make_shared<QVariantMap>();
+    settings->insert(QStringLiteral("activityType"), QVariant::fromValue<qint64>(type));
+    auto job = std::make_shared<VL_ExportJobRecord>(settings);
+    job->setDelegate(&window);
+    controller->addJob(job);
+    Test_ProcessEvents(0);  // the started mark comes on the next main-queue turn
+    return job;
+  }
+  // The export code's report that a job's export session stopped.
+  void sessionStopped(const std::shared_ptr<VL_ExportJobRecord>& job) {
+    ZRNJobsController::postJobChange(controller.get(), job.get(), kJobChangeSessionStopped);
+    Test_ProcessEvents(0);
+  }
+
+  TestWindow window;
+  std::shared_ptr<VLDocument> doc;
+  std::unique_ptr<ZRNJobsController> controller;
+  NotificationObservation recorder;
+  std::vector<Posted> posted;
+};
+
+TEST_F(JobsQueue, OneExportAtATimeOldestWaitingFirst) {
+  auto first = add();
+  EXPECT_EQ(window.started, (std::vector<ZRN_JobRecord*>{first.get()}));
+  EXPECT_EQ(first->status(), kJobStatusExporting);
+  auto second = add();
+  auto third = add(101);
+  // One exporting, two waiting: adding started nothing (pending 3 > waiting 2).
+  EXPECT_EQ(window.started.size(), 1u);
+  EXPECT_EQ(controller->numberOfWaitingJobs(), 2);
+  EXPECT_EQ(controller->numberOfPendingJobs(), 3);
+  EXPECT_EQ(controller->jobAtIndex(0), third);
+  EXPECT_EQ(controller->indexOfJob(first.get()), 2);
+
+  first->setTargetPath(QStringLiteral("/clips/VLClip_0.05.mp4"));
+  sessionStopped(first);
+  EXPECT_EQ(first->status(), kJobStatusFinished);
+  EXPECT_EQ(first->title(), QStringLiteral("VLClip_0.05"));
+  EXPECT_EQ(window.started, (std::vector<ZRN_JobRecord*>{first.get(), second.get()}));
+  EXPECT_EQ(second->status(), kJobStatusExporting);
+  EXPECT_EQ(third->status(), kJobStatusWaiting);
+  EXPECT_EQ(window.saves, 1);
+
+  const std::vector<Posted> expected{{first.get(), 1}, {first.get(), 2}, {second.get(), 1}, {third.get(), 1},
+                                     {first.get(), 7}, {first.get(), 4}, {second.get(), 2}};
+  EXPECT_EQ(posted, expected);
+}
+
+TEST_F(JobsQueue, CancellingTheExportingJobStartsTheNextAndALateStopEndsItCancelled) {
+  auto first = add();
+  auto second = add();
+  controller->cancelJobAtIndex(controller->indexOfJob(first.get()));
+  Test_ProcessEvents(0);
+  EXPECT_TRUE(first->cancelled());
+  EXPECT_EQ(window.aborted, (std::vector<ZRN_JobRecord*>{first.get()}));
+  EXPECT_EQ(controller->indexOfJob(first.get()), kZRNJobNotFound);
+  EXPECT_EQ(window.started, (std::vector<ZRN_JobRecord*>{first.get(), second.get()}));
+  EXPECT_EQ(window.saves, 1);
+
+  // The export had already stopped: the stop report arrives and ends the job cancelled.
+  posted.clear();
+  sessionStopped(first);
+  EXPECT_EQ(first->status(), kJobStatusCancelled);
+  EXPECT_EQ(posted, (std::vector<Posted>{{first.get(), 7}, {first.get(), 5}}));
+  EXPECT_EQ(window.started.size(), 2u);  // second is still exporting
+}
+
+TEST_F(JobsQueue, SelectionFollowsAddsAndRemovals) {
+  struct Case {
+    const char* name;
+    int64_t selected;
+    std::function<void(JobsQueue&)> action;
+    int64_t expected;
+  };
+  const Case cases[] = {
+      {"delete the selected row", 1, [](JobsQueue& q) { q.controller->deleteJobAtIndex(1); }, -1},
+      {"delete a row above", 2, [](JobsQueue& q) { q.controller->deleteJobAtIndex(0); }, 1},
+      {"delete a row below", 0, [](JobsQueue& q) { q.controller->deleteJobAtIndex(2); }, 0},
+      {"add a job", 1, [](JobsQueue& q) { q.add(); }, 2},
+      {"cancel above", 2, [](JobsQueue& q) { q.controller->cancelJobAtIndex(1); }, 1},
+      {"nothing selected stays so", -1, [](JobsQueue& q) { q.add(); }, -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    controller->clearAllPendingJobs();
+    doc->jobsArray().clear();
+    controller->selectJobWithIndex(-1);
+    add();
+    add();
+    add();
+    controller->selectJobWithIndex(c.selected);
+    auto selectedJob = c.selected >= 0 ? controller->jobAtIndex(c.selected) : nullptr;
+    if (selectedJob) {
+      EXPECT_TRUE(selectedJob->showSelected());
+    }
+    c.action(*this);
+    EXPECT_EQ(controller->indexOfSelectedJob(), c.expected);
+    EXPECT_EQ(controller->hasSingleSelection(), c.expected >= 0);
+    if (c.expected >= 0) {
+      EXPECT_EQ(controller->jobAtIndex(c.expected), selectedJob);
+    }
+  }
+  // Selecting another row clears the old row's mark.
+  auto a = controller->jobAtIndex(0);
+  auto b = controller->jobAtIndex(1);
+  controller->selectJobWithIndex(0);
+  EXPECT_EQ(controller->selectJobWithIndex(1), 0);
+  EXPECT_FALSE(a->showSelected());
+  EXPECT_TRUE(b->showSelected());
+}
+
+TEST_F(JobsQueue, DeletingPostsCodeEightAndSaves) {
+  auto first = add();
+  posted.clear();
+  controller->deleteJob(first);
+  EXPECT_EQ(controller->numberOfJobs(), 0);
+  EXPECT_EQ(window.saves, 1);
+  EXPECT_EQ(posted, (std::vector<Posted>{{first.get(), 8}}));
+  // A job that is not in the list still saves and posts.
+  controller->deleteJob(first);
+  EXPECT_EQ(window.saves, 2);
+  EXPECT_EQ(posted.size(), 2u);
+}
+
+TEST_F(JobsQueue, ClearingPendingAndFinishedJobs) {
+  auto first = add();
+  auto second = add();
+  sessionStopped(first);  // first finished, second exporting
+  auto third = add();     // waiting
+  const int savesBefore = window.saves;
+  posted.clear();
+
+  controller->clearJobLog();
+  EXPECT_EQ(controller->numberOfJobs(), 2);
+  EXPECT_EQ(controller->indexOfJob(first.get()), kZRNJobNotFound);
+  EXPECT_EQ(window.saves, savesBefore + 1);
+  controller->clearJobLog();  // no finished job: nothing changes, nothing saved
+  EXPECT_EQ(window.saves, savesBefore + 1);
+
+  controller->clearAllPendingJobs();
+  EXPECT_EQ(controller->numberOfJobs(), 0);
+  EXPECT_TRUE(second->cancelled());
+  EXPECT_TRUE(third->cancelled());
+  EXPECT_EQ(window.saves, savesBefore + 2);
+  EXPECT_TRUE(posted.empty());
+  EXPECT_TRUE(window.aborted.empty());
+  controller->clearAllPendingJobs();
+  EXPECT_EQ(window.saves, savesBefore + 2);
+}
+
+TEST_F(JobsQueue, IgnoresOtherControllersAndUserCancelledJobs) {
+  ZRNJobsController other(QStringLiteral("other"));
+  auto otherDoc = std::make_shared<VLDocument>();
+  other.setJobsDoc(otherDoc);
+  auto settings = std::make_shared<QVariantMap>();
+  settings->insert(QStringLiteral("activityType"), 101);
+  auto foreign = std::make_shared<VL_ExportJobRecord>(settings);
+  foreign->setDelegate(&window);
+  // A job of ours reported by the other window's controller changes nothing here.
+  doc->jobsArray().insert(0, foreign);
+  ZRNJobsController::postJobChange(&other, foreign.get(), kJobChangeAdded);
+  ZRNJobsController::postJobChange(&other, foreign.get(), kJobChangeSessionStopped);
+  Test_ProcessEvents(0);
+  EXPECT_TRUE(window.started.empty());
+  EXPECT_EQ(window.saves, 0);  // the stop was the other controller's to apply
+  EXPECT_TRUE(posted.empty());
+  doc->jobsArray().clear();
+
+  auto refused = std::make_shared<QVariantMap>();
+  refused->insert(QStringLiteral("activityType"), 102);
+  refused->insert(QStringLiteral("userCancelled"), true);
+  auto job = std::make_shared<VL_ExportJobRecord>(refused);
+  job->setDelegate(&window);
+  controller->addJob(job);
+  Test_ProcessEvents(0);
+  EXPECT_TRUE(window.started.empty());
+  EXPECT_EQ(job->status(), kJobStatusWaiting);
+}
+
+TEST_F(JobsQueue, RestoredUnfinishedJobsAreNeverStarted) {
+  VL_ExportJobRecord waiting(std::make_shared<QVariantMap>(QVariantMap{{"activityType", 101}}));
+  VL_ExportJobRecord exporting(std::make_shared<QVariantMap>(QVariantMap{{"activityType", 102}}));
+  exporting.setStatus(kJobStatusExporting);
+  doc->loadJobsArray({waiting.dictionaryToSave(), exporting.dictionaryToSave()});
+  EXPECT_EQ(controller->numberOfPendingJobs(), 0);
+  auto fresh = add();
+  EXPECT_EQ(window.started, (std::vector<ZRN_JobRecord*>{fresh.get()}));
+  EXPECT_EQ(controller->jobAtIndex(1)->status(), kJobStatusCancelled);
+  EXPECT_EQ(controller->jobAtIndex(2)->status(), kJobStatusCancelled);
+}
+
+}  // namespace

@@ -1,0 +1,279 @@
+#include "playback/ZRNSynchroMovieControllerView.h"
+
+#include "app/ZRNAppPrefs.h"
+#include "platform/media/PlayerTestMovie.h"
+#include "playback/ZRNAVPlayerView.h"
+#include "playback/ZRNMovieSyncSlider.h"
+#include "playback/ZRNSliderOverlayView.h"
+#include "support/TestSupport.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// A bar with one player on a 15 s movie, as a playback window sets it up.
+class TransportBar : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    s_movie = new QString(PlayerTest_MakeMovie(Test_MakeTempDir(QStringLiteral("bar")), 15.0, false,
+                                               QStringLiteral("64x48")));
+  }
+  static void TearDownTestSuite() { delete s_movie; }
+
+  void SetUp() override {
+    ASSERT_FALSE(s_movie->isEmpty());
+    ZRNAppPrefs().setShowMatchTimes(false);
+    item = PlayerItem::itemWithPath(*s_movie);
+    ASSERT_TRUE(Test_WaitUntil([&] { return item->status() == PlayerItemStatus::ReadyToPlay; }));
+    player = std::make_shared<Player>(item);
+    player->setVolume(0.0f);
+    bar = std::make_unique<ZRNSynchroMovieControllerView>();
+    bar->resize(640, 32);
+    bar->addSynchronizedPlayer(player);
+    view = std::make_unique<ZRNAVPlayerView>();
+    view->setPlayer(player.get());
+    view->setSynchroController(bar.get());
+    bar->setTheAVView(view.get());
+    bar->updateControllerForMovieDuration(item->duration());
+    bar->UU_SetupForPaused();
+    ASSERT_TRUE(Test_WaitUntil([&] { return item->currentVideoFrame() != nullptr; }));
+  }
+  void TearDown() override {
+    if (player) player->setRate(0.0f);
+    Test_ProcessEvents(0);
+  }
+
+  bool seekTo(double seconds) {
+    bool done = false;
+    player->seekToTime(MediaTimeMakeWithSeconds(seconds, 1000), kMediaTimeZero, kMediaTimeZero, [&](bool) { done = true; });
+    return Test_WaitUntil([&] { return done; });
+  }
+  double now() const { return MediaTimeGetSeconds(player->currentTime()); }
+
+  static QString* s_movie;
+  std::shared_ptr<PlayerItem> item;
+  std::shared_ptr<Player> player;
+  std::unique_ptr<ZRNSynchroMovieControllerView> bar;
+  std::unique_ptr<ZRNAVPlayerView> view;
+};
+QString* TransportBar::s_movie = nullptr;
+
+TEST_F(TransportBar, StartsEmptyWithItsOutletsInOrder) {
+  ZRNSynchroMovieControllerView empty;
+  const char* outlets[] = {"paletteBox", "sndOffBtn", "sndLevelSlider", "sndOnBtn", "playBtn", "timeText",
+                           "slider", "sliderOverlayView", "timeLeftText", "timeLeftToggleBtn"};
+  int previous = -1;
+  for (const char* name : outlets) {
+    SCOPED_TRACE(name);
+    QWidget* child = empty.findChild<QWidget*>(QString::fromLatin1(name));
+    ASSERT_NE(child, nullptr);
+    const int z = static_cast<int>(empty.children().indexOf(child));
+    EXPECT_GT(z, previous);  // later subviews lie above earlier ones
+    previous = z;
+  }
+  EXPECT_EQ(empty.rateSlider(), nullptr);
+  EXPECT_EQ(empty.timeText()->text(), QStringLiteral(" --:--:--"));
+  EXPECT_EQ(empty.timeLeftText()->text(), QStringLiteral(" --:--:--"));
+  EXPECT_FALSE(empty.slider()->isEnabled());
+  EXPECT_EQ(empty.slider()->maxValue(), 0.0);
+  EXPECT_EQ(empty.sndLevelSlider()->value(), empty.sndLevelSlider()->maximum());
+  EXPECT_EQ(empty.playBtnImageName(), QStringLiteral("zrn_av_cine_play_plain"));
+  EXPECT_EQ(empty.maxSynchroTime(), kMediaTimeZero);
+  // A duration of zero keeps the bar disabled.
+  empty.updateControllerForMovieDuration(kMediaTimeZero);
+  EXPECT_FALSE(empty.slider()->isEnabled());
+  EXPECT_FALSE(empty.playBtn()->isEnabled());
+}
+
+TEST_F(TransportBar, AddingAPlayerTwiceKeepsOneEntry) {
+  bar->addSynchronizedPlayer(player);
+  EXPECT_EQ(bar->synchronizedPlayersArray().size(), 1);
+  EXPECT_TRUE(bar->hasTimeObserver());
+  EXPECT_FALSE(player->automaticallyWaitsToMinimizeStalling());
+  EXPECT_EQ(bar->slider()->targetPlayer(), player);
+  EXPECT_TRUE(bar->slider()->isEnabled());
+}
+
+TEST_F(TransportBar, PlayAtTheEndRestartsFromZero) {
+  ASSERT_TRUE(seekTo(15.5));
+  ASSERT_GE(player->currentTime(), bar->maxSynchroTime());
+  QTest::mouseClick(bar->playBtn(), Qt::LeftButton);
+  EXPECT_EQ(player->rate(), 1.0f);
+  EXPECT_LT(now(), 1.0);
+  ASSERT_TRUE(Test_WaitUntil([&] { return bar->playBtnImageName() == QStringLiteral("zrn_av_cine_pause_plain"); }));
+  ASSERT_TRUE(Test_WaitUntil([&] { return bar->slider()->doubleValue() > 0.2; }));
+  // Clicking again pauses.
+  QTest::mouseClick(bar->playBtn(), Qt::LeftButton);
+  EXPECT_EQ(player->rate(), 0.0f);
+  ASSERT_TRUE(Test_WaitUntil([&] { return bar->playBtnImageName() == QStringLiteral("zrn_av_cine_play_plain"); }));
+}
+
+TEST_F(TransportBar, SliderSeeksInWholeMilliseconds) {
+  struct Case {
+    bool playing;
+    double value;
+    int64_t expectedMillis;  // -1: the movie's end
+    float rateAfter;
+  };
+  const Case cases[] = {
+      {false, 12.3456, 12346, 0.0f},
+      {false, 2.0004, 2000, 0.0f},
+      {true, 5.0, 5000, 1.0f},     // playing resumes at normal speed
+      {true, 30.0, -1, 0.0f},      // past the end: the end, not resumed
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    if (c.playing) {
+      player->setRate(1.0f);
+    }
+    bar->slider()->setDoubleValue(c.value);
+    bar->adjustMovieTime();
+    const int64_t expected = c.expectedMillis < 0 ? MediaTime_Millis(bar->maxSynchroTime()) : c.expectedMillis;
+    ASSERT_TRUE(Test_WaitUntil([&] { return bar->timeText()->text() != QString(); }));
+    Test_ProcessEvents(0);
+    if (c.rateAfter == 0.0f) {
+      EXPECT_EQ(MediaTime_Millis(player->currentTime()), expected);
+    } else {
+      EXPECT_GE(MediaTime_Millis(player->currentTime()), expected);
+    }
+    EXPECT_EQ(player->rate(), c.rateAfter);
+    player->setRate(0.0f);
+  }
+}
+
+TEST_F(TransportBar, TimeTextsWithAMatchStart) {
+  ZRNAppPrefs().setShowMatchTimes(true);
+  bar->updateControllerForMovieDuration(MediaTimeMake(60, 1));
+  bar->defineMatchStartTime(MediaTimeMake(10, 1));
+  Test_ProcessEvents(0);
+  EXPECT_EQ(bar->matchStartTime(), MediaTimeMake(10, 1));
+  bar->updatePlayerForMovieTime(MediaTimeMake(4, 1));
+  // Six seconds before the match start, in the clock format that rounds toward the start.
+  EXPECT_EQ(bar->timeText()->text(), QStringLiteral("-00:00:05"));
+  EXPECT_EQ(bar->timeLeftText()->text(), QStringLiteral("-00:00:56"));
+  EXPECT_EQ(bar->timeLeftText()->toolTip(), QStringLiteral("Time left"));
+
+  QTest::mouseClick(bar->timeLeftToggleBtn(), Qt::LeftButton);
+  Test_ProcessEvents(0);
+  EXPECT_FALSE(bar->showTimeLeft());
+  EXPECT_EQ(bar->timeLeftText()->text(), QStringLiteral("00:00:50"));
+  EXPECT_EQ(bar->timeLeftText()->toolTip(), QStringLiteral("Duration"));
+  QTest::mouseClick(bar->timeLeftToggleBtn(), Qt::LeftButton);
+  Test_ProcessEvents(0);
+  EXPECT_TRUE(bar->showTimeLeft());
+  EXPECT_EQ(bar->timeLeftText()->toolTip(), QStringLiteral("Time left"));
+
+  ZRNAppPrefs().setShowMatchTimes(false);
+  bar->updatePlayerForMovieTime(MediaTimeMake(4, 1));
+  EXPECT_EQ(bar->timeText()->text(), QStringLiteral("00:00:04"));
+  EXPECT_EQ(bar->timeLeftText()->text(), QStringLiteral("-00:00:56"));
+  EXPECT_DOUBLE_EQ(bar->slider()->doubleValue(), 4.0);
+}
+
+TEST_F(TransportBar, SoundControls) {
+  QTest::mouseClick(bar->sndOffBtn(), Qt::LeftButton);
+  Test_ProcessEvents(0);
+  EXPECT_EQ(player->volume(), 0.0f);
+  EXPECT_EQ(bar->sndLevelSlider()->value(), 0);
+  QTest::mouseClick(bar->sndOnBtn(), Qt::LeftButton);
+  Test_ProcessEvents(0);
+  EXPECT_EQ(player->volume(), 1.0f);
+  bar->sndLevelSlider()->setValue(bar->sndLevelSlider()->maximum() / 4);
+  Test_ProcessEvents(0);
+  EXPECT_FLOAT_EQ(player->volume(), 0.25f);
+
+  bar->enableSoundControls(false, QStringLiteral("No sound recorded"));
+  EXPECT_FALSE(bar->sndOffBtn()->isEnabled());
+  EXPECT_EQ(bar->sndLevelSlider()->toolTip(), QStringLiteral("No sound recorded"));
+
+  bar->show();
+  const int playXWithSound = bar->playBtn()->x();
+  bar->updateControllerForSound(false);
+  Test_ProcessEvents(0);
+  EXPECT_FALSE(bar->sndOffBtn()->isVisible());
+  EXPECT_FALSE(bar->sndLevelSlider()->isVisible());
+  EXPECT_FALSE(bar->sndOnBtn()->isVisible());
+  EXPECT_EQ(bar->playBtn()->x(), 6);
+  EXPECT_LT(bar->playBtn()->x(), playXWithSound);
+  EXPECT_EQ(player->volume(), 0.0f);
+  bar->hide();
+}
+
+TEST_F(TransportBar, MarksReachSliderAndOverlay) {
+  bar->defineInTime(MediaTimeMake(2000, 1000));
+  bar->defineOutTime(MediaTimeMake(5000, 1000));
+  Test_ProcessEvents(0);
+  EXPECT_EQ(bar->inTime(), MediaTimeMake(2, 1));
+  EXPECT_EQ(bar->slider()->outTime(), MediaTimeMake(5, 1));
+  EXPECT_EQ(bar->sliderOverlayView()->inTime(), MediaTimeMake(2, 1));
+  EXPECT_EQ(bar->sliderOverlayView()->maxTime(), item->duration());
+  bar->updateControllerForNoMovie();
+  Test_ProcessEvents(0);
+  EXPECT_EQ(bar->timeText()->text(), QStringLiteral("--:--:--"));
+  EXPECT_FALSE(bar->playBtn()->isEnabled());
+  EXPECT_EQ(bar->sliderOverlayView()->inTime(), MediaTime_ClearedMark());
+}
+
+TEST_F(TransportBar, DraggingPausesAndResumes) {
+  ZRNMovieSyncSlider* slider = bar->slider();
+  bar->show();
+  struct Case {
+    const char* name;
+    bool playing;
+    double dropFraction;
+    float rateAfter;
+    const char* image;
+  };
+  const Case cases[] = {
+      {"paused stays paused", false, 0.5, 0.0f, "zrn_av_cine_play_plain"},
+      {"playing resumes at 1", true, 0.5, 1.0f, "zrn_av_cine_pause_plain"},
+      {"dropped at the end", true, 1.2, 0.0f, "zrn_av_cine_play_plain"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    player->setRate(c.playing ? 2.0f : 0.0f);
+    const int y = slider->height() / 2;
+    QTest::mousePress(slider, Qt::LeftButton, {}, QPoint(slider->width() / 4, y));
+    EXPECT_EQ(player->rate(), 0.0f);
+    QTest::mouseMove(slider, QPoint(static_cast<int>(slider->width() * c.dropFraction), y));
+    QTest::mouseRelease(slider, Qt::LeftButton, {}, QPoint(static_cast<int>(slider->width() * c.dropFraction), y));
+    ASSERT_TRUE(Test_WaitUntil([&] { return bar->playBtnImageName() == QString::fromLatin1(c.image); }));
+    Test_ProcessEvents(20);
+    EXPECT_EQ(player->rate(), c.rateAfter);
+    player->setRate(0.0f);
+    bar->UU_SetupForPaused();
+  }
+  bar->hide();
+}
+
+TEST_F(TransportBar, PlayerViewKeys) {
+  ASSERT_TRUE(seekTo(3.0));
+  const MediaTime before = item->currentVideoFrameTime();
+  QTest::keyClick(view.get(), Qt::Key_Right);
+  ASSERT_TRUE(Test_WaitUntil([&] { return item->currentVideoFrameTime() > before; }));
+  const MediaTime stepped = item->currentVideoFrameTime();
+  QTest::keyClick(view.get(), Qt::Key_Left);
+  ASSERT_TRUE(Test_WaitUntil([&] { return item->currentVideoFrameTime() < stepped; }));
+  EXPECT_EQ(item->currentVideoFrameTime(), before);
+  // A lone modifier does nothing; Shift with space still plays.
+  QTest::keyClick(view.get(), Qt::Key_Shift);
+  Test_ProcessEvents(0);
+  EXPECT_EQ(player->rate(), 0.0f);
+  QTest::keyClick(view.get(), Qt::Key_Space, Qt::ShiftModifier);
+  EXPECT_EQ(player->rate(), 1.0f);
+  // Steps are refused while playing.
+  const MediaTime playingFrom = item->currentVideoFrameTime();
+  QTest::keyClick(view.get(), Qt::Key_Left);
+  Test_ProcessEvents(0);
+  EXPECT_EQ(player->rate(), 1.0f);
+  EXPECT_GE(item->currentVideoFrameTime(), playingFrom);
+  QTest::keyClick(view.get(), Qt::Key_Space);
+  EXPECT_EQ(player->rate(), 0.0f);
+}
+
+}  // namespace
