@@ -1,10 +1,14 @@
 #include "app/ZRNAppDelegate.h"
 
+#include "app/ZRNAppInstance.h"
+#include "app/ZRNAppMenus.h"
 #include "app/ZRNAppPrefs.h"
 #include "app/ZRNAppSetup.h"
 #include "app/ZRNLogger.h"
 #include "app/ZRNPendingOperations.h"
+#include "app/ZRNRecentDocument.h"
 #include "capture/ZRNCaptureDevices.h"
+#include "composition/ZRNJobsController.h"
 #include "firstaid/FirstAidLaunch.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/UserDefaults.h"
@@ -12,6 +16,9 @@
 
 #include <QApplication>
 #include <QDateTime>
+#include <QDialog>
+#include <QFileDialog>
+#include <QMainWindow>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -53,6 +60,9 @@ ZRNAppDelegate::~ZRNAppDelegate() {
   auto& center = NotificationCenter::defaultCenter();
   for (NotificationToken token : {m_deviceConnectedObserver, m_sleepObserver, m_wakeObserver})
     if (token) center.removeObserver(token);
+  ZRNJobsController::setDockTileUpdater({});
+  delete m_openPanel.data();
+  delete m_aboutPanel.data();
   if (gZRNAppPrefs == m_prefs.get()) gZRNAppPrefs = nullptr;
   if (gZRNAppDelegate == this) gZRNAppDelegate = nullptr;
 }
@@ -77,6 +87,12 @@ void ZRNAppDelegate::applicationWillFinishLaunching() {
   // What the defaults could not say before the log existed (a damaged file moved aside).
   for (const QString& message : UserDefaults::standard().takePendingMessages()) ZRNLogger_Log(QStringLiteral("%@"), message);
   U_FixApplicationMenuTitles();
+  mainMenu();
+  // Every change of an export queue refreshes the launcher badge.
+  QPointer<ZRNAppDelegate> guard(this);
+  ZRNJobsController::setDockTileUpdater([guard] {
+    if (guard) guard->U_UpdateApplicationDockTile();
+  });
 }
 
 void ZRNAppDelegate::startSparkleUpdaterIfNeeded() {
@@ -126,7 +142,7 @@ void ZRNAppDelegate::delayedStartupActions() {
   recordPhase(QStringLiteral("delayedStartupActions"));
   m_fAppDidFinishLaunching = true;
   if (!m_filenamesToOpen.isEmpty()) {
-    openDroppedFiles(m_filenamesToOpen);
+    openDroppedFiles();
     recordPhase(QStringLiteral("openDroppedFiles"));
     return;
   }
@@ -313,10 +329,30 @@ int ZRNApplicationMain(int argc, char* argv[]) {
   QGuiApplication::setDesktopFileName(QStringLiteral("org.velmora.Velmora"));
   app.setQuitOnLastWindowClosed(false);
 
+  // One Velmora owns the sessions: a second start hands its files to the running one and ends.
+  const QStringList paths = AppInstance_AbsolutePaths(QCoreApplication::arguments().mid(1));
+  if (AppInstance_HandOverToRunningInstance(paths)) return 0;
+
   ZRNAppDelegate::initialize();
   ZRNAppDelegate delegate;
   installTerminationSignals(&delegate);
   QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, &ZRNAppDelegate::applicationWillTerminate);
+  ZRNAppInstanceServer instanceServer([&delegate](const QStringList& handed) {
+    ZRNLogger_Log(QStringLiteral("paths handed over by another start: %ld"), static_cast<long>(handed.size()));
+    if (handed.isEmpty()) {
+      // Started again without files: the user looks for the running one.
+      for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (!qobject_cast<QMainWindow*>(window) || !window->isVisible()) continue;
+        delegate.bringDocWindowToFront(window);
+        break;
+      }
+      return;
+    }
+    delegate.application_openFiles(handed);
+  });
+  instanceServer.listen();
+  // Files named on the command line wait for the delayed start-up actions, in their order.
+  if (!paths.isEmpty()) delegate.application_openFiles(paths);
 
   delegate.applicationWillFinishLaunching();
   QMetaObject::invokeMethod(&delegate, &ZRNAppDelegate::applicationDidFinishLaunching, Qt::QueuedConnection);
