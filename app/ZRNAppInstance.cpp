@@ -63,11 +63,12 @@ QString ZRNAppInstanceServer::serverPath() const { return m_server->fullServerNa
 
 bool ZRNAppInstanceServer::listen() {
   const QString path = AppInstance_ServerPath();
-  if (m_server->listen(path)) return true;
-  // A socket nobody answers on is left over from a run that ended without closing it.
+  // Listening with access options replaces whatever socket file is there: ask first whether a running
+  // Velmora answers on it.
   QLocalSocket probe;
   probe.connectToServer(path);
-  if (probe.waitForConnected(500)) return false;  // another Velmora listens there
+  if (probe.waitForConnected(500)) return false;
+  // Nobody answers: a socket left over from a run that ended without closing it.
   QLocalServer::removeServer(path);
   if (m_server->listen(path)) return true;
   ZRNLogger_Log(QStringLiteral("ATT: cannot listen for other starts on %@: %@"), path, m_server->errorString());
