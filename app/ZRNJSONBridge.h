@@ -2,7 +2,8 @@
 // Property-list trees (QVariant) to JSON text and back; the only JSON encoding of the application.
 //
 // Writing: an invalid QVariant is "no value"; QVariant::fromValue(nullptr) is null; bool is true/false;
-// every integer type is an integer (its full 64-bit value); float and double are reals; QString is a
+// every integer type is an integer with its full value (an unsigned one beyond the signed 64-bit range
+// becomes a real); float and double are reals (NaN and the infinities have no JSON form); QString is a
 // string; QDateTime is a string in the shared date format; QVariantList/QStringList are arrays;
 // QVariantMap/QVariantHash are objects with their keys in JSON_CompareKeys order. Anything else
 // (QByteArray, QUuid as a value, ...) has no JSON form and is left out of its container.

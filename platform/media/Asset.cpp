@@ -143,7 +143,7 @@ MovieFileLayout Asset_ScanMovieFile(const QString& path) {
   return layout;
 }
 
-AVFormatContext* Asset_OpenInput(const QString& path, int64_t byteLimit, QString* error) {
+AVFormatContext* Asset_OpenInput(const QString& path, int64_t byteLimit, QString* error, bool findStreamInfo) {
   const QByteArray native = QFile::encodeName(path);
   const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
@@ -170,7 +170,7 @@ AVFormatContext* Asset_OpenInput(const QString& path, int64_t byteLimit, QString
     delete lf;
     return nullptr;
   }
-  rc = avformat_find_stream_info(ctx, nullptr);
+  rc = findStreamInfo ? avformat_find_stream_info(ctx, nullptr) : 0;
   if (rc < 0) {
     if (error) *error = QStringLiteral("The movie file's streams cannot be read: %1").arg(avErrorText(rc));
     Asset_CloseInput(&ctx);
@@ -351,14 +351,16 @@ void Asset::loadValuesAsynchronouslyForKeys(const QStringList& keys, std::functi
     }
     if (needProbe) self->probe();
     Dispatch_MainAsync([self, keys, completion = std::move(completion)]() {
+      bool cancelled;
       {
         std::lock_guard lock(self->m_mutex);
-        if (self->m_cancelled) {
+        cancelled = self->m_cancelled;
+        if (cancelled) {
           for (const QString& key : keys)
             if (self->m_status.value(key) == KeyValueStatus::Loading) self->m_status[key] = KeyValueStatus::Cancelled;
         }
       }
-      if (!self->m_cancelled) self->publishProbe(self->probeResult());
+      if (!cancelled) self->publishProbe(self->probeResult());
       if (completion) completion();
     });
   });

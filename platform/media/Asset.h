@@ -187,6 +187,7 @@ struct MovieFileLayout {
 // Walks the top-level boxes of a mov/mp4 file (reads only box headers).
 MovieFileLayout Asset_ScanMovieFile(const QString& path);
 // Opens a file for demuxing, reading at most byteLimit bytes (-1 for all). Returns null and sets the
-// error text on failure; free with Asset_CloseInput.
-AVFormatContext* Asset_OpenInput(const QString& path, int64_t byteLimit, QString* error);
+// error text on failure; free with Asset_CloseInput. findStreamInfo NO skips reading packets to learn
+// what the header does not say (enough for mov/mp4 files a probe has already accepted).
+AVFormatContext* Asset_OpenInput(const QString& path, int64_t byteLimit, QString* error, bool findStreamInfo = true);
 void Asset_CloseInput(AVFormatContext** context);

@@ -73,7 +73,32 @@ struct SourceDecoder {
                            ? av_rescale_rnd(seg.timeMapping.source.start.value, tb.den,
                                             int64_t(seg.timeMapping.source.start.timescale) * tb.num, AV_ROUND_DOWN)
                            : 0;
-    av_seek_frame(in, stream, ts, AVSEEK_FLAG_BACKWARD);
+    // Fragmented movies seek by decode time and may land after the wanted time: step back until the
+    // first packet is at or before it.
+    const int64_t earliest = st->start_time != AV_NOPTS_VALUE ? std::min<int64_t>(0, st->start_time) : 0;
+    int64_t target = ts;
+    int64_t back = av_rescale_q(1, AVRational{1, 2}, tb);
+    for (;;) {
+      av_seek_frame(in, stream, target, AVSEEK_FLAG_BACKWARD);
+      AVPacket* p = av_packet_alloc();
+      int r = 0;
+      while ((r = av_read_frame(in, p)) >= 0 && p->stream_index != stream) av_packet_unref(p);
+      if (r < 0) {
+        av_packet_free(&p);
+        av_seek_frame(in, stream, target, AVSEEK_FLAG_BACKWARD);
+        break;
+      }
+      const int64_t pts = p->pts != AV_NOPTS_VALUE ? p->pts : p->dts;
+      if (pts > ts && target > earliest) {
+        av_packet_free(&p);
+        target = std::max(earliest, ts - back);
+        back *= 2;
+        continue;
+      }
+      avcodec_send_packet(dec, p);
+      av_packet_free(&p);
+      break;
+    }
     return true;
   }
   // The next decoded frame (owned by the caller), or null at the end.

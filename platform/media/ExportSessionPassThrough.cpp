@@ -28,6 +28,7 @@ class TrackCopier {
   TrackCopier(QList<AssetTrackSegment> segments, bool video) : m_segments(std::move(segments)), m_video(video) {}
   ~TrackCopier() {
     closeInput();
+    Asset_CloseInput(&m_opened);
     for (AVPacket* p : m_ready) av_packet_free(&p);
     dropHeld();
   }
@@ -36,7 +37,7 @@ class TrackCopier {
   bool addOutputStream(AVFormatContext* out, QString* error) {
     for (const AssetTrackSegment& s : m_segments) {
       if (s.empty) continue;
-      AVFormatContext* in = Asset_OpenInput(s.sourcePath, s.sourceByteLimit, error);
+      AVFormatContext* in = Asset_OpenInput(s.sourcePath, s.sourceByteLimit, error, false);
       if (!in) return false;
       if (s.sourceStreamIndex < 0 || unsigned(s.sourceStreamIndex) >= in->nb_streams) {
         Asset_CloseInput(&in);
@@ -48,7 +49,8 @@ class TrackCopier {
       avcodec_parameters_copy(m_stream->codecpar, src->codecpar);
       m_stream->codecpar->codec_tag = 0;
       m_stream->time_base = src->time_base;
-      Asset_CloseInput(&in);
+      // Kept for the first stretch: opening a long fragmented movie reads all its fragment headers.
+      m_opened = in;
       return true;
     }
     return false;
@@ -73,7 +75,12 @@ class TrackCopier {
     while (++m_segIndex < m_segments.size()) {
       const AssetTrackSegment& s = m_segments[m_segIndex];
       if (s.empty) continue;
-      m_in = Asset_OpenInput(s.sourcePath, s.sourceByteLimit, error);
+      if (m_opened) {
+        m_in = m_opened;
+        m_opened = nullptr;
+      } else {
+        m_in = Asset_OpenInput(s.sourcePath, s.sourceByteLimit, error, false);
+      }
       if (!m_in) return false;
       if (s.sourceStreamIndex < 0 || unsigned(s.sourceStreamIndex) >= m_in->nb_streams) {
         if (error) *error = QStringLiteral("The source track of %1 is missing.").arg(s.sourcePath);
@@ -83,16 +90,25 @@ class TrackCopier {
         m_in->streams[i]->discard = int(i) == s.sourceStreamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
       m_inStream = s.sourceStreamIndex;
       m_inTb = m_in->streams[m_inStream]->time_base;
+      m_streamStart = m_in->streams[m_inStream]->start_time != AV_NOPTS_VALUE
+                          ? std::min<int64_t>(0, m_in->streams[m_inStream]->start_time)
+                          : 0;
       m_srcStart = toTimeBase(s.timeMapping.source.start, m_inTb);
       m_srcEnd = toTimeBase(s.timeMapping.source.end(), m_inTb);
       m_targetStart = toTimeBase(s.timeMapping.target.start, m_stream->time_base);
       // The first stretch copied into this track may begin before its start (the edit list hides it);
       // later stretches begin at their first key frame so the time line stays in order.
       m_leading = !m_anyWritten;
+      m_trailing = true;
+      for (qsizetype k = m_segIndex + 1; k < m_segments.size(); ++k)
+        if (!m_segments[k].empty) m_trailing = false;
       m_started = false;
+      m_stopped = false;
       for (AVPacket* p : m_gop) av_packet_free(&p);
       m_gop.clear();
-      av_seek_frame(m_in, m_inStream, m_srcStart, AVSEEK_FLAG_BACKWARD);
+      m_seekBack = av_rescale_q(1, AVRational{1, 2}, m_inTb);
+      m_seekTarget = m_srcStart;
+      av_seek_frame(m_in, m_inStream, m_seekTarget, AVSEEK_FLAG_BACKWARD);
       return true;
     }
     m_done = true;
@@ -146,6 +162,14 @@ class TrackCopier {
     const int64_t dts = p->dts != AV_NOPTS_VALUE ? p->dts : pts;
     const bool key = (p->flags & AV_PKT_FLAG_KEY) || !m_video;
     if (!m_started) {
+      if (m_leading && m_gop.empty() && key && pts > m_srcStart && m_seekTarget > m_streamStart) {
+        // The seek landed past the start (fragmented movies seek by decode time): go further back.
+        av_packet_free(&p);
+        m_seekTarget = std::max(m_streamStart, m_srcStart - m_seekBack);
+        m_seekBack *= 2;
+        av_seek_frame(m_in, m_inStream, m_seekTarget, AVSEEK_FLAG_BACKWARD);
+        return true;
+      }
       if (m_leading) {
         // Keep everything from the last key frame at or before the start; once a packet decodes after
         // the start no later key frame can show at or before it.
@@ -176,11 +200,23 @@ class TrackCopier {
       return true;
     }
     emitOrHold(p);
+    if (m_stopped) finishSegment();
     return true;
   }
 
   void emitOrHold(AVPacket* p) {
     const int64_t pts = p->pts != AV_NOPTS_VALUE ? p->pts : p->dts;
+    if (m_stopped) {
+      av_packet_free(&p);
+      return;
+    }
+    if (!m_trailing && !m_held.empty() && pts < m_srcEnd) {
+      // Inside the time line the next stretch follows at once, so no frame may show past this end;
+      // the frames that would need one end the stretch here (the last one shown lasts a little longer).
+      m_stopped = true;
+      av_packet_free(&p);
+      return;
+    }
     if (pts >= m_srcEnd) {
       // Shown after the end, but a frame before the end may still refer to it.
       if (m_video) m_held.push_back(p);
@@ -209,11 +245,13 @@ class TrackCopier {
   AVStream* m_stream = nullptr;
   qsizetype m_segIndex = -1;
   AVFormatContext* m_in = nullptr;
+  AVFormatContext* m_opened = nullptr;
   int m_inStream = -1;
   AVRational m_inTb{1, 1};
   int64_t m_srcStart = 0, m_srcEnd = 0, m_targetStart = 0;
+  int64_t m_seekTarget = 0, m_seekBack = 0, m_streamStart = 0;
   int64_t m_lastDts = std::numeric_limits<int64_t>::min();
-  bool m_leading = true, m_started = false, m_anyWritten = false, m_done = false;
+  bool m_leading = true, m_trailing = true, m_stopped = false, m_started = false, m_anyWritten = false, m_done = false;
   std::vector<AVPacket*> m_gop;
   std::vector<AVPacket*> m_held;
   std::deque<AVPacket*> m_ready;

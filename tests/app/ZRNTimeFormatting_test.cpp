@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QRegularExpression>
-
 #include <cmath>
 #include <functional>
 
@@ -100,17 +98,4 @@ TEST(TimeFormatting, DatesOfAGivenMomentInLocalTimeAndUTC) {
       {"file stamp local", [&] { return fileDateTimeStampString(late); }, "2024_03_06 01.30.15"},
       {"file stamp UTC", [&] { return fileDateTimeStampStringUTC(late); }, "2024_03_05 23.30.15"},
   });
-}
-
-TEST(TimeFormatting, StampsOfTheCurrentMomentHaveTheirShape) {
-  const QDateTime before = QDateTime::currentDateTime();
-  const QString today = todayReverseString();
-  const QString now = timeAsString();
-  EXPECT_EQ(today.size(), 8);
-  EXPECT_EQ(now.size(), 6);
-  // The day can only have moved on between the two reads.
-  EXPECT_GE(today, todayReverseString(before));
-  EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{4}_\\d{2}_\\d{2} \\d{2}\\.\\d{2}\\.\\d{2}$"))
-                  .match(fileDateTimeStampStringUTC())
-                  .hasMatch());
 }

@@ -9,8 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <vector>
 
 namespace {
 
@@ -94,5 +98,188 @@ TEST_F(ExportSessionTest, PassThroughRangeStartsAtTheRequestedFrame) {
     // Sound comes along, cut to the same range.
     EXPECT_EQ(TestMovie_Probe(out, QStringLiteral("stream=codec_name"), QStringLiteral("a")), QStringLiteral("aac"));
     EXPECT_NEAR(TestMovie_Probe(out, QStringLiteral("stream=duration"), QStringLiteral("a")).toDouble(), c.length, 0.05);
+  }
+}
+
+TEST_F(ExportSessionTest, HighestQualityEncodesH264AndAacOfTheRangeLength) {
+  const QString out = QDir(Test_MakeTempDir()).filePath(QStringLiteral("hq.mov"));
+  auto session = makeSession(Asset::assetWithPath(s_source), AVAssetExportPresetHighestQuality, out,
+                              MediaTimeRangeMake(MediaTimeMakeWithSeconds(2.5, 600), MediaTimeMakeWithSeconds(2.0, 600)));
+  ASSERT_TRUE(session);
+  session->setOutputFileType(QString::fromLatin1(kExportFileTypeQuickTimeMovie));
+  QList<float> progress;
+  ASSERT_EQ(runExport(session, &progress), AssetExportSessionStatus::Completed) << session->error().toStdString();
+  EXPECT_EQ(TestMovie_Probe(out, QStringLiteral("format=format_name")).split(QLatin1Char(',')).first(), QStringLiteral("mov"));
+  EXPECT_EQ(TestMovie_Probe(out, QStringLiteral("stream=codec_name"), QStringLiteral("v")), QStringLiteral("h264"));
+  EXPECT_EQ(TestMovie_Probe(out, QStringLiteral("stream=codec_name"), QStringLiteral("a")), QStringLiteral("aac"));
+  EXPECT_EQ(TestMovie_Probe(out, QStringLiteral("stream=width,height"), QStringLiteral("v")), QStringLiteral("320\n240"));
+  const DecodedFrames frames = TestMovie_DecodeVideo(out);
+  EXPECT_TRUE(frames.errors.isEmpty()) << frames.errors.toStdString();
+  EXPECT_NEAR(double(frames.md5.size()), 60.0, 1.0);
+  EXPECT_NEAR(TestMovie_Probe(out, QStringLiteral("stream=duration"), QStringLiteral("a")).toDouble(), 2.0, 0.05);
+  // Progress only rises, from 0 to 1.
+  ASSERT_FALSE(progress.isEmpty());
+  EXPECT_FLOAT_EQ(progress.first(), 0.0f);
+  EXPECT_FLOAT_EQ(progress.last(), 1.0f);
+  EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+}
+
+TEST_F(ExportSessionTest, HighestQualityAppliesTheLayerTransform) {
+  const QString out = QDir(Test_MakeTempDir()).filePath(QStringLiteral("scaled.mp4"));
+  AssetRef asset = Asset::assetWithPath(s_source);
+  auto session = makeSession(asset, AVAssetExportPresetHighestQuality, out,
+                              MediaTimeRangeMake(kMediaTimeZero, MediaTimeMakeWithSeconds(0.5, 600)));
+  auto vc = MutableVideoComposition::videoCompositionWithPropertiesOfAsset(asset);
+  vc->setRenderSize(QSizeF(160, 120));
+  vc->instructions()[0]->layerInstructions()[0]->setTransform(QTransform::fromScale(0.5, 0.5), kMediaTimeZero);
+  session->setVideoComposition(vc);
+  ASSERT_EQ(runExport(session), AssetExportSessionStatus::Completed) << session->error().toStdString();
+  EXPECT_EQ(TestMovie_Probe(out, QStringLiteral("stream=width,height"), QStringLiteral("v")), QStringLiteral("160\n120"));
+  // The whole picture was scaled into the frame: its mean brightness matches the full-size source's.
+  const auto meanOfFirstFrame = [](const QString& path) {
+    const QString text = TestMovie_Run(QStringLiteral("ffprobe"),
+                                       {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("lavfi"),
+                                        QStringLiteral("movie=%1,signalstats").arg(path), QStringLiteral("-show_entries"),
+                                        QStringLiteral("frame_tags=lavfi.signalstats.YAVG"), QStringLiteral("-read_intervals"),
+                                        QStringLiteral("%+#1"), QStringLiteral("-of"), QStringLiteral("csv=p=0")});
+    return text.split(QLatin1Char('\n')).first().toDouble();
+  };
+  EXPECT_NEAR(meanOfFirstFrame(out), meanOfFirstFrame(s_source), 4.0);
+}
+
+TEST_F(ExportSessionTest, CancelStopsTheExportAndLeavesNoFile) {
+  const QString folder = Test_MakeTempDir();
+  const QString out = QDir(folder).filePath(QStringLiteral("cancelled.mp4"));
+  auto session = makeSession(Asset::assetWithPath(s_source), AVAssetExportPresetHighestQuality, out);
+  std::atomic<bool> done{false};
+  std::atomic<int> calls{0};
+  session->exportAsynchronouslyWithCompletionHandler([&]() {
+    ++calls;
+    done = true;
+  });
+  ASSERT_TRUE(Test_WaitUntil([&]() { return session->progress() > 0.0f || done.load(); }, 60000));
+  session->cancelExport();
+  ASSERT_TRUE(Test_WaitUntil([&]() { return done.load(); }, 60000));
+  EXPECT_EQ(session->status(), AssetExportSessionStatus::Cancelled);
+  EXPECT_EQ(int(session->status()), 5);
+  EXPECT_TRUE(session->error().isEmpty());
+  EXPECT_FALSE(QFileInfo::exists(out));
+  EXPECT_TRUE(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
+  EXPECT_EQ(calls.load(), 1);
+
+  // Cancelled before it starts: it never writes and still reports once.
+  auto early = makeSession(Asset::assetWithPath(s_source), AVAssetExportPresetPassthrough, out);
+  early->cancelExport();
+  bool called = false;
+  early->exportAsynchronouslyWithCompletionHandler([&]() { called = true; });
+  ASSERT_TRUE(Test_WaitUntil([&]() { return called; }));
+  EXPECT_EQ(early->status(), AssetExportSessionStatus::Cancelled);
+  EXPECT_FALSE(QFileInfo::exists(out));
+}
+
+TEST_F(ExportSessionTest, FailuresEndWithStatusFourAndAReason) {
+  const QString folder = Test_MakeTempDir();
+  const QString locked = QDir(folder).filePath(QStringLiteral("locked"));
+  QDir().mkpath(locked);
+  QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+  const QString existing = QDir(folder).filePath(QStringLiteral("existing.mp4"));
+  {
+    QFile f(existing);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("keep me");
+  }
+  struct Case {
+    const char* name;
+    QString output;
+    MediaTimeRange range;
+  };
+  const MediaTimeRange all = MediaTimeRangeMake(kMediaTimeZero, kMediaTimePositiveInfinity);
+  std::vector<Case> cases = {
+      {"folder is a file", QDir(existing).filePath(QStringLiteral("clip.mp4")), all},
+      {"folder does not exist", QDir(folder).filePath(QStringLiteral("nowhere/clip.mp4")), all},
+      {"output exists", existing, all},
+      {"range after the end", QDir(folder).filePath(QStringLiteral("late.mp4")),
+       MediaTimeRangeMake(MediaTimeMakeWithSeconds(20, 600), MediaTimeMakeWithSeconds(1, 600))},
+  };
+  // Permissions do not hold back the superuser.
+  if (geteuid() != 0) cases.push_back({"folder cannot be written", QDir(locked).filePath(QStringLiteral("clip.mp4")), all});
+  for (const char* preset : {AVAssetExportPresetPassthrough, AVAssetExportPresetHighestQuality}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(testing::Message() << preset << ": " << c.name);
+      auto session = makeSession(Asset::assetWithPath(s_source), preset, c.output, c.range);
+      EXPECT_EQ(runExport(session), AssetExportSessionStatus::Failed);
+      EXPECT_EQ(int(session->status()), 4);
+      EXPECT_FALSE(session->error().isEmpty());
+    }
+  }
+  QFile f(existing);
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_EQ(f.readAll(), QByteArray("keep me"));
+  EXPECT_TRUE(QDir(locked).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
+  // A missing movie fails too, and an unknown preset gets no session at all.
+  auto missing = makeSession(Asset::assetWithPath(QDir(folder).filePath(QStringLiteral("gone.mp4"))),
+                             AVAssetExportPresetPassthrough, QDir(folder).filePath(QStringLiteral("x.mp4")));
+  EXPECT_EQ(runExport(missing), AssetExportSessionStatus::Failed);
+  EXPECT_FALSE(AssetExportSession::exportSessionWithAsset(Asset::assetWithPath(s_source), QStringLiteral("AVAssetExportPresetLowQuality")));
+  EXPECT_FALSE(AssetExportSession::exportSessionWithAsset(nullptr, QString::fromLatin1(AVAssetExportPresetPassthrough)));
+}
+
+// A recording killed mid-way: what it holds exports, and the clip decodes without errors.
+TEST_F(ExportSessionTest, TornFragmentedMovieExportsItsPlayablePart) {
+  const QString folder = Test_MakeTempDir();
+  TestMovieSpec spec;
+  spec.seconds = 6.0;
+  spec.fragmented = true;
+  const QString full = TestMovie_Make(folder, QStringLiteral("rec.mp4"), spec);
+  ASSERT_FALSE(full.isEmpty());
+  QFile::resize(full, QFileInfo(full).size() * 2 / 3);
+  AssetRef asset = Asset::assetWithPath(full);
+  const double held = MediaTimeGetSeconds(asset->duration());
+  ASSERT_GT(held, 1.0);
+  ASSERT_LT(held, 5.0);
+  for (const char* preset : {AVAssetExportPresetPassthrough, AVAssetExportPresetHighestQuality}) {
+    SCOPED_TRACE(preset);
+    const QString out = QDir(folder).filePath(QStringLiteral("%1.mp4").arg(QString::fromLatin1(preset)));
+    auto session = makeSession(asset, preset, out);
+    ASSERT_EQ(runExport(session), AssetExportSessionStatus::Completed) << session->error().toStdString();
+    const DecodedFrames frames = TestMovie_DecodeVideo(out);
+    EXPECT_TRUE(frames.errors.isEmpty()) << frames.errors.toStdString();
+    EXPECT_NEAR(frames.md5.size() / 30.0, held, 0.1);
+  }
+}
+
+TEST_F(ExportSessionTest, CompositionOfTwoStretchesExportsBothInOrder) {
+  AssetRef source = Asset::assetWithPath(s_source);
+  auto composition = MutableComposition::composition();
+  composition->setNaturalSize(QSizeF(320, 240));
+  // 1.0..3.0 s (starts between key frames), then 6.0..7.0 s (starts on one).
+  ASSERT_TRUE(composition->insertTimeRange(MediaTimeRangeMake(MediaTimeMake(1, 1), MediaTimeMake(2, 1)), source, kMediaTimeZero));
+  ASSERT_TRUE(composition->insertTimeRange(MediaTimeRangeMake(MediaTimeMake(6, 1), MediaTimeMake(1, 1)), source, MediaTimeMake(2, 1)));
+  const QString folder = Test_MakeTempDir();
+  for (const char* preset : {AVAssetExportPresetPassthrough, AVAssetExportPresetHighestQuality}) {
+    SCOPED_TRACE(preset);
+    const QString out = QDir(folder).filePath(QStringLiteral("%1.mp4").arg(QString::fromLatin1(preset)));
+    auto session = makeSession(composition, preset, out);
+    ASSERT_EQ(runExport(session), AssetExportSessionStatus::Completed) << session->error().toStdString();
+    const DecodedFrames frames = TestMovie_DecodeVideo(out);
+    EXPECT_TRUE(frames.errors.isEmpty()) << frames.errors.toStdString();
+    EXPECT_NEAR(TestMovie_Duration(out), 3.0, 0.05);
+    if (QLatin1String(preset) == QLatin1String(AVAssetExportPresetHighestQuality)) {
+      EXPECT_NEAR(double(frames.md5.size()), 90.0, 1.0);
+      continue;
+    }
+    // Copied pictures are the source's own, each at its place on the time line: 1.0 s first, 6.0 s two
+    // seconds in. A copied stretch inside the time line cannot end on a frame that depends on a later
+    // one, so it may lose its last few frames (the frame before them lasts longer).
+    EXPECT_NEAR(double(frames.md5.size()), 90.0, 3.0);
+    ASSERT_FALSE(frames.md5.isEmpty());
+    EXPECT_EQ(frames.md5.first(), frameAt(s_sourceFrames, 1.0));
+    bool seen = false;
+    for (qsizetype i = 0; i < frames.times.size(); ++i) {
+      const double t = frames.times[i];
+      EXPECT_EQ(frames.md5[i], frameAt(s_sourceFrames, t < 2.0 - 1e-3 ? t + 1.0 : t + 4.0)) << t;
+      seen = seen || std::abs(t - 2.0) < 1e-3;
+    }
+    EXPECT_TRUE(seen);
   }
 }

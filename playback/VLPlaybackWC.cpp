@@ -1,0 +1,1075 @@
+#include "playback/VLPlaybackWC.h"
+
+#include "app/ZRNAlerts.h"
+#include "app/ZRNAppDelegate.h"
+#include "app/ZRNAppPrefs.h"
+#include "app/ZRNFileFunctions.h"
+#include "app/ZRNJSONBridge.h"
+#include "app/ZRNLogger.h"
+#include "app/ZRNRecentDocument.h"
+#include "app/ZRNTimeFormatting.h"
+#include "capture/ZRNTagRecord.h"
+#include "composition/VL_ExportJobRecord.h"
+#include "composition/ZRNAVCaptureProject.h"
+#include "composition/ZRNJobsController.h"
+#include "platform/foundation/DispatchQueue.h"
+#include "platform/foundation/Fmt.h"
+#include "platform/media/FragmentedAsset.h"
+#include "platform/media/Player.h"
+#include "platform/media/PlayerItem.h"
+#include "platform/media/SampleBuffer.h"
+#include "playback/ZRNAVPlayerView.h"
+#include "playback/ZRNSynchroMovieControllerView.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFrame>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <chrono>
+#include <cmath>
+
+namespace {
+
+const QString kRecordingStateChanged = QStringLiteral("ZRNRecordingStateChanged");
+const QString kWindowTitle = QStringLiteral("Velmora");
+constexpr int kAlertSessionDamaged = 20014;
+constexpr int kAlertOneExportPending = 20022;
+constexpr int kAlertExportsPending = 20023;
+constexpr int kAlertFirstButton = -1000;
+constexpr int64_t kNoNextMark = 10000000000LL;  // 10^10 ms stands for "no mark after now"
+constexpr std::chrono::milliseconds kProgressCheckInterval{660};
+constexpr double kSidePaneMinWidth = 252.0;
+
+template <class F>
+auto U_WithPrefs(F f) {
+  if (gZRNAppPrefs) return f(*gZRNAppPrefs);
+  ZRNAppPrefs prefs;
+  return f(prefs);
+}
+
+QString U_MenuTitle(const char* text) { return QCoreApplication::translate("MenuItems", text); }
+
+// Seconds x 1000 + 0.5, truncated: the milliseconds a player time stands for.
+int64_t U_Millis(const MediaTime& time) { return ZRNAVCaptureProject::U_MillisForTime(time); }
+int64_t U_MillisOfSeconds(double seconds) { return static_cast<int64_t>(seconds * 1000.0 + 0.5); }
+
+MediaTime U_MillisTime(int64_t millis) { return MediaTimeMake(millis, 1000); }
+
+int64_t U_SettingsInteger(const ExportSettingsRef& settings, const QString& key) {
+  int64_t value = 0;
+  if (settings) Settings_ReadInteger(settings->value(key), &value);
+  return value;
+}
+
+}  // namespace
+
+
+VLPlaybackWC::VLPlaybackWC(QWidget* parent) : ZRNSizingWC(parent) {
+  setObjectName(QString::fromLatin1(kVLPlaybackWindowLayoutName));
+  windowDidLoad();
+}
+
+VLPlaybackWC::~VLPlaybackWC() {
+  m_recordingStateObservation.reset();
+  m_jobChangeObservation.reset();
+  if (m_player) m_player->setRate(0.0f);
+  if (m_playerView) m_playerView->setPlayer(nullptr);
+  if (m_synchroMovieController && m_player) m_synchroMovieController->removeSynchronizedPlayer(m_player);
+}
+
+// Window set-up
+
+void VLPlaybackWC::windowDidLoad() {
+  setWindowTitle(kWindowTitle);
+  resize(960, 560);
+
+  auto* central = new QWidget(this);
+  central->setObjectName(QStringLiteral("contentView"));
+  auto* centralLayout = new QVBoxLayout(central);
+  centralLayout->setContentsMargins(0, 0, 0, 0);
+  m_mainSplitV = new ZRN_CommonInitSplitView(Qt::Horizontal, central);
+  m_mainSplitV->setObjectName(QStringLiteral("mainSplitV"));
+  m_mainSplitV->setChildrenCollapsible(true);
+  centralLayout->addWidget(m_mainSplitV);
+
+  m_psaxnoMainSubBox = new QWidget(m_mainSplitV);
+  m_psaxnoMainSubBox->setObjectName(QStringLiteral("psaxnoMainSubBox"));
+  m_psaxnoMainSubBox->setMinimumWidth(400);
+  auto* mainLayout = new QVBoxLayout(m_psaxnoMainSubBox);
+  mainLayout->setContentsMargins(0, 0, 0, 0);
+  mainLayout->setSpacing(0);
+  m_viewAspectConstrain = new ZRNAspectRatioBox(m_psaxnoMainSubBox);
+  m_viewAspectConstrain->setObjectName(QStringLiteral("viewAspectConstrain"));
+  m_playerView = new ZRNAVPlayerView(m_viewAspectConstrain);
+  m_playerView->setObjectName(QStringLiteral("playerView"));
+  m_viewAspectConstrain->setContentWidget(m_playerView);
+  mainLayout->addWidget(m_viewAspectConstrain, 1);
+  auto* transportBox = new QFrame(m_psaxnoMainSubBox);
+  transportBox->setObjectName(QStringLiteral("transportBox"));
+  auto* transportLayout = new QVBoxLayout(transportBox);
+  transportLayout->setContentsMargins(8, 4, 8, 4);
+  m_synchroMovieController = new ZRNSynchroMovieControllerView(transportBox);
+  m_synchroMovieController->setObjectName(QStringLiteral("synchroMovieController"));
+  m_synchroMovieController->setMinimumHeight(32);
+  transportLayout->addWidget(m_synchroMovieController);
+  mainLayout->addWidget(transportBox);
+
+  m_psaxnoRightSubBox = new QWidget(m_mainSplitV);
+  m_psaxnoRightSubBox->setObjectName(QStringLiteral("psaxnoRightSubBox"));
+  auto* rightLayout = new QVBoxLayout(m_psaxnoRightSubBox);
+  rightLayout->setContentsMargins(0, 0, 0, 0);
+  m_jobBackgroundBox = new QFrame(m_psaxnoRightSubBox);
+  m_jobBackgroundBox->setObjectName(QStringLiteral("jobBackgroundBox"));
+  rightLayout->addWidget(m_jobBackgroundBox);
+  auto* boxLayout = new QVBoxLayout(m_jobBackgroundBox);
+  boxLayout->setContentsMargins(0, 0, 0, 0);
+  m_jobSuperView = new QWidget(m_jobBackgroundBox);
+  m_jobSuperView->setObjectName(QStringLiteral("jobSuperView"));
+  boxLayout->addWidget(m_jobSuperView);
+  auto* jobsLayout = new QVBoxLayout(m_jobSuperView);
+  jobsLayout->setContentsMargins(4, 4, 4, 4);
+  m_jobTableView = new QListWidget(m_jobSuperView);
+  m_jobTableView->setObjectName(QStringLiteral("jobTableView"));
+  jobsLayout->addWidget(m_jobTableView, 1);
+  m_noDataView = new QLabel(QStringLiteral("No Exported Clips"), m_jobSuperView);
+  m_noDataView->setObjectName(QStringLiteral("noDataView"));
+  m_noDataView->setAlignment(Qt::AlignCenter);
+  jobsLayout->addWidget(m_noDataView);
+  m_mainSplitV->setStretchFactor(0, 1);
+  m_mainSplitV->setStretchFactor(1, 0);
+  m_mainSplitV->setSizes({700, static_cast<int>(kSidePaneMinWidth)});
+  setCentralWidget(central);
+
+  if (!m_windowAVProject) m_windowAVProject = std::make_shared<ZRNAVCaptureProject>();
+
+  m_player = std::make_shared<Player>();
+
+  // Wiring: the transport bar drives the player; the player view shows it and hands keys to the bar.
+  m_synchroMovieController->setTheAVProject(m_windowAVProject);
+  m_synchroMovieController->addSynchronizedPlayer(m_player);
+  m_playerView->setSynchroController(m_synchroMovieController);
+  m_synchroMovieController->setTheAVView(m_playerView);
+
+  QPointer<VLPlaybackWC> guard(this);
+  NotificationCenter& center = NotificationCenter::defaultCenter();
+  m_recordingStateObservation = NotificationObservation(
+      center, center.addObserver(kRecordingStateChanged, nullptr, [guard](const Notification&) {
+        Dispatch_MainAsync([guard] {
+          if (guard) guard->U_UpdateSoundControls();
+        });
+      }));
+  m_jobsController = std::make_unique<ZRNJobsController>(QStringLiteral("org.velmora.Velmora.exportJobQ"));
+  m_jobChangeObservation = NotificationObservation(
+      center, center.addObserver(kZRNNotification_JobChange, nullptr, [this](const Notification& note) {
+        if (ZRNJobsController::senderOfNotification(note) == m_jobsController.get()) U_RefreshJobsPane();
+      }));
+  U_RefreshJobsPane();
+
+  // The title-bar accessory: the side pane's show/hide button, and the info button.
+  m_titleAccessoryView = new QWidget(this);
+  m_titleAccessoryView->setObjectName(QStringLiteral("titleAccessoryView"));
+  auto* accessoryLayout = new QHBoxLayout(m_titleAccessoryView);
+  accessoryLayout->setContentsMargins(0, 0, 4, 0);
+  auto* paneButton = new QToolButton(m_titleAccessoryView);
+  paneButton->setObjectName(QStringLiteral("showHideJobsButton"));
+  paneButton->setCheckable(true);
+  paneButton->setText(QStringLiteral("Exports"));
+  connect(paneButton, &QToolButton::clicked, this, [this] { showHideJobsPanel(); });
+  accessoryLayout->addWidget(paneButton);
+  m_infoBtn = new QToolButton(m_titleAccessoryView);
+  m_infoBtn->setObjectName(QStringLiteral("infoBtn"));
+  m_infoBtn->setText(QStringLiteral("i"));
+  accessoryLayout->addWidget(m_infoBtn);
+  U_BuildMenus();
+  menuBar()->setCornerWidget(m_titleAccessoryView, Qt::TopRightCorner);
+
+  m_paneIsVisible = !m_mainSplitV->sizes().isEmpty() && m_mainSplitV->sizes().value(1, 1) != 0;
+  U_UpdateShowHideJobsButton();
+}
+
+QAction* VLPlaybackWC::U_AddAction(QMenu* menu, const QString& name, const QString& title, const QKeySequence& shortcut,
+                                   void (VLPlaybackWC::*operation)()) {
+  auto* action = new QAction(title, this);
+  action->setObjectName(name);
+  action->setShortcut(shortcut);
+  action->setShortcutContext(Qt::WindowShortcut);
+  // A shortcut acts only when its menu item would be enabled at this moment.
+  connect(action, &QAction::triggered, this, [this, action, operation] {
+    if (validateMenuItem(action)) (this->*operation)();
+  });
+  menu->addAction(action);
+  addAction(action);
+  m_actions.append(action);
+  return action;
+}
+
+void VLPlaybackWC::U_BuildMenus() {
+  QMenu* session = menuBar()->addMenu(U_MenuTitle("&Session"));
+  QMenu* marks = menuBar()->addMenu(U_MenuTitle("&Marks"));
+  QMenu* exports = menuBar()->addMenu(U_MenuTitle("&Export"));
+  QMenu* view = menuBar()->addMenu(U_MenuTitle("&View"));
+
+  U_AddAction(session, QStringLiteral("performClose"), U_MenuTitle("Close Window"), QKeySequence::Close,
+              &VLPlaybackWC::u_DoCloseTheWindow);
+
+  U_AddAction(marks, QStringLiteral("defineInPoint"), U_MenuTitle("Set In Point"), QKeySequence(Qt::Key_I),
+              &VLPlaybackWC::defineInPoint);
+  U_AddAction(marks, QStringLiteral("defineOutPoint"), U_MenuTitle("Set Out Point"), QKeySequence(Qt::Key_O),
+              &VLPlaybackWC::defineOutPoint);
+  U_AddAction(marks, QStringLiteral("clearInOutPoints"), U_MenuTitle("Clear In and Out Points"),
+              QKeySequence(Qt::ALT | Qt::Key_X), &VLPlaybackWC::clearInOutPoints);
+  marks->addSeparator();
+  U_AddAction(marks, QStringLiteral("define1stPeriodStartPoint"), U_MenuTitle("Start of 1st Period"),
+              QKeySequence(Qt::CTRL | Qt::Key_1), &VLPlaybackWC::define1stPeriodStartPoint);
+  U_AddAction(marks, QStringLiteral("define1stPeriodEndPoint"), U_MenuTitle("End of 1st Period"),
+              QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_1), &VLPlaybackWC::define1stPeriodEndPoint);
+  U_AddAction(marks, QStringLiteral("define2ndPeriodStartPoint"), U_MenuTitle("Start of 2nd Period"),
+              QKeySequence(Qt::CTRL | Qt::Key_2), &VLPlaybackWC::define2ndPeriodStartPoint);
+  U_AddAction(marks, QStringLiteral("define2ndPeriodEndPoint"), U_MenuTitle("End of 2nd Period"),
+              QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_2), &VLPlaybackWC::define2ndPeriodEndPoint);
+  marks->addSeparator();
+  U_AddAction(marks, QStringLiteral("addHomeTeamGoal"), U_MenuTitle("Goal for Home Team"), QKeySequence(Qt::Key_H),
+              &VLPlaybackWC::addHomeTeamGoal);
+  U_AddAction(marks, QStringLiteral("addGuestTeamGoal"), U_MenuTitle("Goal for Guest Team"), QKeySequence(Qt::Key_G),
+              &VLPlaybackWC::addGuestTeamGoal);
+  marks->addSeparator();
+  U_AddAction(marks, QStringLiteral("gotoPreviousTime"), U_MenuTitle("Previous Mark"),
+              QKeySequence(Qt::ALT | Qt::Key_Left), &VLPlaybackWC::gotoPreviousTime);
+  U_AddAction(marks, QStringLiteral("gotoNextTime"), U_MenuTitle("Next Mark"), QKeySequence(Qt::ALT | Qt::Key_Right),
+              &VLPlaybackWC::gotoNextTime);
+
+  U_AddAction(exports, QStringLiteral("exportInOutClip"), U_MenuTitle("Export Clip from In to Out"),
+              QKeySequence(Qt::CTRL | Qt::Key_E), &VLPlaybackWC::exportInOutClip);
+  U_AddAction(exports, QStringLiteral("exportMoment"), U_MenuTitle("Export Moment"), QKeySequence(Qt::Key_M),
+              &VLPlaybackWC::exportMoment);
+  U_AddAction(exports, QStringLiteral("exportAll"), U_MenuTitle("Export Session Movie..."),
+              QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E), &VLPlaybackWC::exportAll);
+
+  U_AddAction(view, QStringLiteral("showHideJobsPanel"), U_MenuTitle("Show or Hide Export History"),
+              QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_E), &VLPlaybackWC::showHideJobsPanel);
+  U_AddAction(view, QStringLiteral("resizeToNaturalSize"), U_MenuTitle("Natural Size"),
+              QKeySequence(Qt::CTRL | Qt::Key_0), &VLPlaybackWC::resizeToNaturalSize);
+
+  // The menu shows which items apply now; closed, every item stays armed and checks itself when used.
+  for (QMenu* menu : {session, marks, exports, view}) {
+    connect(menu, &QMenu::aboutToShow, this, [this] { U_ValidateMenuItems(); });
+    connect(menu, &QMenu::aboutToHide, this, [this] {
+      for (QAction* action : m_actions) action->setEnabled(true);
+    });
+  }
+}
+
+QAction* VLPlaybackWC::actionNamed(const QString& name) const {
+  for (QAction* action : m_actions)
+    if (action->objectName() == name) return action;
+  return nullptr;
+}
+
+bool VLPlaybackWC::event(QEvent* event) {
+  if (event->type() == QEvent::WindowActivate) m_isInitialized = true;
+  return ZRNSizingWC::event(event);
+}
+
+// Opening a session
+
+void VLPlaybackWC::openSavedRecording(std::shared_ptr<ZRNRecentDocument> entry) {
+  m_windowRecentDoc = std::move(entry);
+  openSavedSession(m_windowRecentDoc ? QUrl::fromLocalFile(m_windowRecentDoc->pathToOpen()) : QUrl());
+}
+
+void VLPlaybackWC::openSavedSession(const QUrl& packageURL) {
+  QPointer<VLPlaybackWC> guard(this);
+  Dispatch_MainAsync([guard, packageURL] {
+    if (guard) guard->U_OpenPackage(packageURL);
+  });
+}
+
+void VLPlaybackWC::prepareForNewRecording() {
+  if (m_player) m_player->setRate(0.0f);
+  setWindowTitle(kWindowTitle);
+  setWindowFilePath(QString());
+  m_windowAVProject->prepareFoNewRecording();
+  m_player->replaceCurrentItemWithPlayerItem(nullptr);
+  m_inTimeMillis = -1;
+  m_synchroMovieController->defineInTime(MediaTime_ClearedMark());
+  m_outTimeMillis = -1;
+  m_synchroMovieController->defineOutTime(MediaTime_ClearedMark());
+}
+
+QString VLPlaybackWC::U_PackagePath() const {
+  if (auto doc = vlDocument()) return doc->docURL().toLocalFile();
+  return QString();
+}
+
+QString VLPlaybackWC::U_MovieExtension() const {
+  return U_WithPrefs([](ZRNAppPrefs& prefs) { return prefs.movieFileExtension(); });
+}
+
+void VLPlaybackWC::U_OpenPackage(const QUrl& packageURL) {
+  prepareForNewRecording();
+  const QString packagePath = packageURL.toLocalFile();
+  const QString sessionName = QFileInfo(packagePath).completeBaseName();
+  // Top-level items only; hidden items are left out, sub-folders are not entered.
+  const QFileInfoList items = packagePath.isEmpty()
+                                  ? QFileInfoList()
+                                  : QDir(packagePath).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System,
+                                                                    QDir::Name);
+  AssetRef movie;
+  if (!items.isEmpty()) {
+    auto doc = std::make_shared<VLDocument>();
+    setVlDocument(doc);
+    doc->setWindowController(this);
+    doc->setDocURL(packageURL);
+    for (const QFileInfo& item : items) {
+      if (!item.isFile()) continue;
+      // Exact names: "vlsettings.json" is not the settings file.
+      if (item.suffix() == kVLSettingsExtension && item.completeBaseName() == kVLSettingsBaseName) {
+        U_ReadSettingsFile(item.absoluteFilePath());
+        m_clipsURL = QUrl();
+      } else if (item.completeBaseName() == kVLMovieBaseName) {
+        m_capturedMovieURL = QUrl::fromLocalFile(item.absoluteFilePath());
+        movie = FragmentedAsset::fragmentedAssetWithURL(m_capturedMovieURL);
+        m_capturedMovieAsset = movie;
+      }
+    }
+    m_windowAVProject->setVideoSize(doc->frameSize());
+    m_windowAVProject->setUseAudio(doc->captureAudio());
+    m_windowAVProject->setStartMillisToClip(doc->initialMillisToClip());
+    if (movie) loadSavedAsset(movie);
+    File_WriteSettings(packageURL, kVLSettingsBaseName, kVLSettingsExtension, doc->dictionaryToSave());
+  }
+  m_jobsController->setJobsDoc(vlDocument());
+  U_InitSoundControls();
+  U_RefreshJobsPane();
+  // A package that lists nothing or holds no movie cannot be played: say so and let it go.
+  if (!movie) {
+    ZRNLogger_Log(QStringLiteral("ATT: no movie found in %@"), packagePath);
+    U_SessionCannotBeOpened(sessionName);
+  }
+}
+
+bool VLPlaybackWC::U_ReadSettingsFile(const QString& path) {
+  QFile file(path);
+  QByteArray data;
+  if (file.open(QIODevice::ReadOnly)) data = file.readAll();
+  const QVariant parsed = JSON_CFFromJSONData(data);
+  if (parsed.typeId() == QMetaType::QVariantMap) {
+    const QVariantMap dictionary = parsed.toMap();
+    vlDocument()->loadFromDictionary(dictionary);
+    U_LoadTagsFrom(dictionary.value(QStringLiteral("tags")).toList());
+    return true;
+  }
+  // The write-back would replace the marks a damaged file may still hold: keep it aside first.
+  const QString folder = QFileInfo(path).absolutePath();
+  const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+  const QString asideName =
+      File_UniqueFileName(folder, Fmt("%@.damaged-%@.%@", kVLSettingsBaseName, stamp, kVLSettingsExtension));
+  const bool moved = QFile::rename(path, folder + QLatin1Char('/') + asideName);
+  ZRNLogger_Log(QStringLiteral("ATT: settings file %@ does not parse (%ld bytes); %@ %@"), path,
+                static_cast<long>(data.size()), moved ? QStringLiteral("kept aside as") : QStringLiteral("could not be moved to"),
+                asideName);
+  return false;
+}
+
+void VLPlaybackWC::U_SessionCannotBeOpened(const QString& sessionName) {
+  Alert_ShowAlertWithID(kAlertSessionDamaged, sessionName);
+  if (gZRNAppDelegate) gZRNAppDelegate->U_CloseAndRemoveWC(this);
+}
+
+void VLPlaybackWC::loadSavedAsset(const AssetRef& asset) {
+  const QStringList keys{QString::fromLatin1(kAssetKeyPlayable),
+                         QString::fromLatin1(kAssetKeyHasProtectedContent),
+                         QString::fromLatin1(kAssetKeyTracks),
+                         QString::fromLatin1(kAssetKeyDuration),
+                         QString::fromLatin1(kAssetKeyCanContainFragments),
+                         QString::fromLatin1(kAssetKeyContainsFragments)};
+  QPointer<VLPlaybackWC> guard(this);
+  asset->loadValuesAsynchronouslyForKeys(keys, [guard, asset, keys] {
+    Dispatch_MainAsync([guard, asset, keys] {
+      if (!guard) return;
+      VLPlaybackWC* self = guard.data();
+      self->setUpPlaybackOfSavedAsset(asset, keys);
+      QList<AssetTrackRef> videoTracks;
+      if (asset->statusOfValueForKey(QString::fromLatin1(kAssetKeyTracks)) == KeyValueStatus::Loaded)
+        videoTracks = asset->tracksWithMediaType(QString::fromLatin1(kMediaTypeVideo));
+      if (videoTracks.isEmpty()) {
+        ZRNLogger_Log(QStringLiteral("ATT: NO video track found in %@"), self->m_capturedMovieURL.toLocalFile());
+        self->U_SessionCannotBeOpened(QFileInfo(self->U_PackagePath()).completeBaseName());
+        return;
+      }
+      const QSizeF size = videoTracks.first()->naturalSize();
+      self->m_windowAVProject->setVideoSize(size);
+      const double ratio = size.width() / size.height();
+      if (!(ratio == self->m_viewAspectConstrain->multiplier())) self->m_viewAspectConstrain->updateMultiplier(ratio);
+      self->U_UpdateSoundControls();
+      if (self->m_openWindowOnLoad) self->show();
+    });
+  });
+}
+
+void VLPlaybackWC::setUpPlaybackOfSavedAsset(const AssetRef& asset, const QStringList& keys) {
+  for (const QString& key : keys) {
+    QString error;
+    if (asset->statusOfValueForKey(key, &error) == KeyValueStatus::Failed) {
+      ZRNLogger_Log(QStringLiteral("asset key failed to load: %@ error: %@"), key, error);
+      return;
+    }
+  }
+  if (!asset->isPlayable() || asset->hasProtectedContent()) return;
+  if (!asset->tracksWithMediaType(QString::fromLatin1(kMediaTypeVideo)).isEmpty() && !m_playerView->player())
+    m_playerView->setPlayer(m_player.get());
+  m_capturedMovieAsset = asset;
+  U_UpdateForSavedAsset();
+}
+
+void VLPlaybackWC::U_UpdateForSavedAsset() {
+  m_windowAVProject->setSegmentAssetsArray({m_capturedMovieAsset});
+  m_windowAVProject->U_ClearEdits();
+  MutableCompositionRef composition = m_windowAVProject->editedComposition();
+  m_player->replaceCurrentItemWithPlayerItem(PlayerItem::itemWithAsset(composition));
+  const QString packagePath = QFileInfo(m_capturedMovieURL.toLocalFile()).absolutePath();
+  setWindowTitle(QFileInfo(packagePath).completeBaseName());
+  setWindowFilePath(packagePath);
+  const MediaTime duration = composition ? composition->duration() : kMediaTimeInvalid;
+  if (!duration.isNumeric()) ZRNLogger_Log(QStringLiteral("ATT: newDuration: %.2f"), MediaTimeGetSeconds(duration));
+  m_synchroMovieController->UU_SetupForPaused();
+  m_synchroMovieController->updateControllerForMovieDuration(duration);
+}
+
+double VLPlaybackWC::totalDuration() const {
+  return m_capturedMovieAsset ? MediaTimeGetSeconds(m_capturedMovieAsset->duration()) : 0.0;
+}
+
+// Closing
+
+void VLPlaybackWC::u_DoCloseTheWindow() { close(); }
+
+bool VLPlaybackWC::windowShouldClose() {
+  const int64_t pending = m_jobsController->numberOfPendingJobs();
+  if (pending < 1) return true;
+  const int answer = Alert_ShowAlertWithID(pending == 1 ? kAlertOneExportPending : kAlertExportsPending, QString());
+  if (answer != kAlertFirstButton) return false;
+  m_jobsController->clearAllPendingJobs();
+  U_RefreshJobsPane();
+  QPointer<VLPlaybackWC> guard(this);
+  Dispatch_MainAsync([guard] {
+    if (guard) Dispatch_MainAfter(std::chrono::milliseconds(0), [guard] {
+        if (guard) guard->u_DoCloseTheWindow();
+      });
+  });
+  return false;
+}
+
+void VLPlaybackWC::windowWillClose() {
+  if (m_player) m_player->setRate(0.0f);
+  if (gZRNAppDelegate) gZRNAppDelegate->removeWC(this);
+}
+
+void VLPlaybackWC::closeEvent(QCloseEvent* event) {
+  if (!windowShouldClose()) {
+    event->ignore();
+    return;
+  }
+  event->accept();
+  windowWillClose();
+}
+
+// Side pane, sound, window size and menus
+
+void VLPlaybackWC::U_UpdateShowHideJobsButton() {
+  if (auto* button = m_titleAccessoryView ? m_titleAccessoryView->findChild<QToolButton*>(QStringLiteral("showHideJobsButton")) : nullptr)
+    button->setChecked(!m_paneIsVisible);
+}
+
+void VLPlaybackWC::showHideJobsPanel() {
+  QList<int> sizes = m_mainSplitV->sizes();
+  const int total = sizes.value(0) + sizes.value(1);
+  if (m_paneIsVisible) {
+    m_dividerPosition = m_psaxnoRightSubBox->width();
+    m_mainSplitV->setSizes({total, 0});
+    m_paneIsVisible = false;
+  } else {
+    const int width = static_cast<int>(m_dividerPosition < 0 ? kSidePaneMinWidth : m_dividerPosition);
+    m_mainSplitV->setSizes({std::max(0, total - width), width});
+    m_paneIsVisible = true;
+  }
+  U_UpdateShowHideJobsButton();
+}
+
+void VLPlaybackWC::U_InitSoundControls() {
+  auto doc = vlDocument();
+  m_synchroMovieController->updateControllerForSound(doc && doc->captureAudio());
+  QPointer<VLPlaybackWC> guard(this);
+  Dispatch_MainAsync([guard] {
+    if (guard) guard->U_UpdateSoundControls();
+  });
+}
+
+void VLPlaybackWC::U_UpdateSoundControls() {
+  auto doc = vlDocument();
+  if (!doc || !doc->captureAudio()) return;
+  // While a recording runs, its sound must not pick up our playback.
+  const bool recording = gZRNAppDelegate && gZRNAppDelegate->recordingIsON();
+  const bool mute = recording && U_WithPrefs([](ZRNAppPrefs& prefs) { return prefs.closeAudioPlaybackWhenRecording(); });
+  if (mute) m_synchroMovieController->soundOFF();
+  else m_synchroMovieController->soundMAX();
+}
+
+void VLPlaybackWC::resizeToNaturalSize() {
+  auto doc = vlDocument();
+  if (!doc || doc->frameSize().isEmpty()) return;
+  const QSize frame = doc->frameSize().toSize();
+  resize(width() - m_playerView->width() + frame.width(), height() - m_playerView->height() + frame.height());
+}
+void VLPlaybackWC::increaseWindowSize() { resizeToNaturalSize(); }
+void VLPlaybackWC::decreaseWindowSize() { resizeToNaturalSize(); }
+
+bool VLPlaybackWC::validateMenuItem(const QAction* item) const {
+  if (!item) return false;
+  const QString name = item->objectName();
+  static const QStringList needsMovie{QStringLiteral("defineInPoint"),
+                                      QStringLiteral("defineOutPoint"),
+                                      QStringLiteral("exportMoment"),
+                                      QStringLiteral("define1stPeriodStartPoint"),
+                                      QStringLiteral("define1stPeriodEndPoint"),
+                                      QStringLiteral("define2ndPeriodStartPoint"),
+                                      QStringLiteral("define2ndPeriodEndPoint")};
+  const bool modal = QApplication::activeModalWidget() != nullptr;
+  if (needsMovie.contains(name)) {
+    auto item = m_player ? m_player->currentItem() : nullptr;
+    return item && MediaTimeGetSeconds(item->duration()) != 0.0;
+  }
+  if (name == QLatin1String("exportInOutClip") || name == QLatin1String("clearInOutPoints"))
+    return !modal && (m_inTimeMillis >= 0 || m_outTimeMillis >= 0);
+  if (name == QLatin1String("exportAll")) return !modal && totalDuration() > 0.1;
+  return true;
+}
+
+void VLPlaybackWC::U_ValidateMenuItems() {
+  for (QAction* action : m_actions) action->setEnabled(validateMenuItem(action));
+}
+
+// The jobs pane
+
+void VLPlaybackWC::U_RefreshJobsPane() {
+  if (!m_jobTableView) return;
+  m_jobTableView->clear();
+  const int64_t count = m_jobsController ? m_jobsController->numberOfJobs() : 0;
+  for (int64_t i = 0; i < count; ++i) {
+    auto job = m_jobsController->jobAtIndex(i);
+    if (!job) continue;
+    QString status = job->isFinished() ? job->descriptionString() : job->progressString();
+    if (job->status() == kJobStatusExporting && !job->cancelled())
+      status = Fmt("%@ %ld%%", status, static_cast<long>(job->totalSteps() > 0 ? job->currentStep() * 100 / job->totalSteps() : 0));
+    auto* row = new QListWidgetItem(Fmt("%@\n%@", job->title(), status), m_jobTableView);
+    row->setToolTip(job->targetPath());
+    row->setSelected(job->showSelected());
+  }
+  m_noDataView->setVisible(count == 0);
+}
+
+void VLPlaybackWC::U_ClearTableSelection() {
+  if (m_jobsController) {
+    const int64_t previous = m_jobsController->selectJobWithIndex(-1);
+    if (previous >= 0) U_RefreshJobsPane();
+  }
+  QPointer<VLPlaybackWC> guard(this);
+  Dispatch_MainAsync([guard] {
+    if (guard && guard->m_playerView) guard->m_playerView->setFocus();
+  });
+}
+
+// Marks
+
+void VLPlaybackWC::U_PostOnMain(std::function<void()> work) {
+  QPointer<VLPlaybackWC> guard(this);
+  Dispatch_MainAsync([guard, work = std::move(work)] {
+    if (guard) work();
+  });
+}
+
+MediaTime VLPlaybackWC::U_CurrentTime() const {
+  return m_player && m_player->currentItem() ? m_player->currentTime() : kMediaTimeZero;
+}
+
+void VLPlaybackWC::defineInPoint() { U_PostOnMain([this] { U_SetInPointAtTime(U_CurrentTime()); }); }
+void VLPlaybackWC::defineOutPoint() { U_PostOnMain([this] { U_SetOutPointAtTime(U_CurrentTime()); }); }
+void VLPlaybackWC::clearInOutPoints() {
+  U_PostOnMain([this] {
+    U_ClearInPoint();
+    U_ClearOutPoint();
+  });
+}
+void VLPlaybackWC::define1stPeriodStartPoint() { U_PostOnMain([this] { U_SetStartPointAtTime(U_CurrentTime(), 1); }); }
+void VLPlaybackWC::define1stPeriodEndPoint() { U_PostOnMain([this] { U_SetEndPointAtTime(U_CurrentTime(), 1); }); }
+void VLPlaybackWC::define2ndPeriodStartPoint() { U_PostOnMain([this] { U_SetStartPointAtTime(U_CurrentTime(), 2); }); }
+void VLPlaybackWC::define2ndPeriodEndPoint() { U_PostOnMain([this] { U_SetEndPointAtTime(U_CurrentTime(), 2); }); }
+void VLPlaybackWC::addHomeTeamGoal() { U_PostOnMain([this] { U_AddGoalAtTime(U_CurrentTime(), 1); }); }
+void VLPlaybackWC::addGuestTeamGoal() { U_PostOnMain([this] { U_AddGoalAtTime(U_CurrentTime(), 2); }); }
+
+void VLPlaybackWC::U_SeekToMark(int64_t millis) {
+  const float rate = m_player->rate();
+  m_player->setRate(0.0f);
+  const MediaTime target = U_MillisTime(millis);
+  m_player->seekToTime(target, kMediaTimeZero, kMediaTimeZero);
+  m_synchroMovieController->updatePlayerForMovieTime(target);
+  m_player->setRate(rate);
+}
+
+void VLPlaybackWC::gotoPreviousTime() {
+  U_PostOnMain([this] {
+    auto doc = vlDocument();
+    auto item = m_player->currentItem();
+    const int64_t now = U_Millis(U_CurrentTime());
+    const int64_t end = item ? U_Millis(item->duration()) : 0;
+    double best = -1.0;
+    if (doc)
+      for (const QVariantMap& record : doc->tagsArray()) {
+        double millis = 0;
+        if (!Settings_ReadDouble(record.value(kTagRecord_MillisKey), &millis)) continue;
+        if (millis < static_cast<double>(now) && millis > best) best = millis;
+      }
+    const int64_t target = best < 0 ? 0 : static_cast<int64_t>(best);
+    if (target >= 0 && target <= end) U_SeekToMark(target);
+  });
+}
+
+void VLPlaybackWC::gotoNextTime() {
+  U_PostOnMain([this] {
+    auto doc = vlDocument();
+    auto item = m_player->currentItem();
+    const int64_t now = U_Millis(U_CurrentTime());
+    const int64_t end = item ? U_Millis(item->duration()) : 0;
+    double best = static_cast<double>(kNoNextMark);
+    if (doc)
+      for (const QVariantMap& record : doc->tagsArray()) {
+        double millis = 0;
+        if (!Settings_ReadDouble(record.value(kTagRecord_MillisKey), &millis)) continue;
+        if (millis > static_cast<double>(now) && millis < best) best = millis;
+      }
+    // No mark after now goes to the end; a mark beyond the end leaves the player where it is.
+    const int64_t target = best >= static_cast<double>(kNoNextMark) ? end : static_cast<int64_t>(best);
+    if (target < kNoNextMark && target <= end) U_SeekToMark(target);
+  });
+}
+
+void VLPlaybackWC::updateUniqueTag(const QVariantMap* record, bool add) {
+  auto doc = vlDocument();
+  if (!record || !doc) {
+    updateVLDoc();
+    return;
+  }
+  const QString title = TagRecord_Title(*record);
+  int64_t periodID = -1;
+  if (title == kTagRecord_MatchPeriod) Settings_ReadInteger(record->value(QString::fromLatin1(kMatchPeriod_IDKey)), &periodID);
+  QList<QVariantMap>& tags = doc->tagsArray();
+  if (title != kTagRecord_TeamGoal) {
+    for (qsizetype i = 0; i < tags.size(); ++i) {
+      if (TagRecord_Title(tags.at(i)) != title) continue;
+      if (periodID != -1) {
+        int64_t storedID = -1;
+        if (!Settings_ReadInteger(tags.at(i).value(QString::fromLatin1(kMatchPeriod_IDKey)), &storedID) || storedID != periodID)
+          continue;
+      }
+      tags.removeAt(i);
+      break;
+    }
+  }
+  if (add) tags.append(*record);
+  if (title == kTagRecord_MatchPeriod) m_windowAVProject->setPeriods(m_matchPeriods);
+  else if (title == kTagRecord_TeamGoal) m_windowAVProject->setMatchGoals(m_teamGoals);
+  updateVLDoc();
+}
+
+void VLPlaybackWC::updateVLDoc() {
+  auto doc = vlDocument();
+  if (!doc) return;
+  File_WriteSettings(doc->docURL(), kVLSettingsBaseName, kVLSettingsExtension, doc->dictionaryToSave());
+}
+
+void VLPlaybackWC::U_LoadTagsFrom(const QVariantList& tags) {
+  for (const QVariant& value : tags) {
+    const QVariantMap record = value.toMap();
+    const QString title = TagRecord_Title(record);
+    double millis = 0;
+    if (title == kTagRecord_OutPoint || title == kTagRecord_InPoint) {
+      if (!Settings_ReadDouble(record.value(kTagRecord_MillisKey), &millis)) continue;
+      const MediaTime time = U_MillisTime(static_cast<int64_t>(millis));
+      if (title == kTagRecord_OutPoint) U_SetOutPointAtTime(time);
+      else U_SetInPointAtTime(time);
+    } else if (title == kTagRecord_MatchPeriod) {
+      // Periods and goals come back as they were saved, so later marks build on them.
+      const ZRNMatchPeriod period(record);
+      periodWithID(period.periodID()) = period;
+    } else if (title == kTagRecord_TeamGoal) {
+      m_teamGoals.append(ZRNGoalTag(record));
+    }
+  }
+  m_windowAVProject->setPeriods(m_matchPeriods);
+  m_windowAVProject->setMatchGoals(m_teamGoals);
+}
+
+ZRNMatchPeriod& VLPlaybackWC::periodWithID(int64_t periodID) {
+  for (qsizetype i = m_matchPeriods.size() - 1; i >= 0; --i)
+    if (m_matchPeriods.at(i).periodID() == periodID) return m_matchPeriods[i];
+  m_matchPeriods.append(ZRNMatchPeriod(periodID));
+  return m_matchPeriods.last();
+}
+
+void VLPlaybackWC::U_SetStartPointAtTime(const MediaTime& time, int64_t periodID) {
+  const int64_t millis = U_Millis(time);
+  ZRNMatchPeriod& period = periodWithID(periodID);
+  period.setStartMillis(millis);
+  if (period.endMillis() >= 0 && period.startMillis() >= period.endMillis()) period.setEndMillis(-1);
+  const QVariantMap record = TagRecord_MakePeriod(period);
+  updateUniqueTag(&record, true);
+}
+
+void VLPlaybackWC::U_SetEndPointAtTime(const MediaTime& time, int64_t periodID) {
+  const int64_t millis = U_Millis(time);
+  ZRNMatchPeriod& period = periodWithID(periodID);
+  period.setEndMillis(millis);
+  if (period.startMillis() >= 0 && period.startMillis() >= period.endMillis()) period.setStartMillis(-1);
+  const QVariantMap record = TagRecord_MakePeriod(period);
+  updateUniqueTag(&record, true);
+}
+
+void VLPlaybackWC::U_AddGoalAtTime(const MediaTime& time, int64_t team) {
+  ZRNGoalTag goal;
+  goal.setTeamNum(team);
+  goal.setEventMillis(U_Millis(time));
+  m_teamGoals.append(goal);
+  const QVariantMap record = TagRecord_MakeGoal(goal);
+  updateUniqueTag(&record, true);
+}
+
+void VLPlaybackWC::U_ClearInPoint() {
+  m_inTimeMillis = -1;
+  const QVariantMap record{{kTagRecord_TitleKey, kTagRecord_InPoint}};
+  updateUniqueTag(&record, false);
+  U_ClearTableSelection();
+  m_synchroMovieController->defineInTime(MediaTime_ClearedMark());
+}
+
+void VLPlaybackWC::U_ClearOutPoint() {
+  m_outTimeMillis = -1;
+  const QVariantMap record{{kTagRecord_TitleKey, kTagRecord_OutPoint}};
+  updateUniqueTag(&record, false);
+  U_ClearTableSelection();
+  m_synchroMovieController->defineOutTime(MediaTime_ClearedMark());
+}
+
+void VLPlaybackWC::U_SetInPointAtTime(const MediaTime& time) {
+  const int64_t millis = U_Millis(time);
+  m_inTimeMillis = millis;
+  // The new mark wins over an out point at or before it.
+  if (m_outTimeMillis >= 0 && millis >= m_outTimeMillis) U_ClearOutPoint();
+  const QVariantMap record = TagRecord_MakePoint(kTagRecord_InPoint, millis);
+  updateUniqueTag(&record, true);
+  U_ClearTableSelection();
+  m_synchroMovieController->defineInTime(time);
+}
+
+void VLPlaybackWC::U_SetOutPointAtTime(const MediaTime& time) {
+  const int64_t millis = U_Millis(time);
+  m_outTimeMillis = millis;
+  if (m_inTimeMillis >= 0 && m_inTimeMillis >= millis) U_ClearInPoint();
+  const QVariantMap record = TagRecord_MakePoint(kTagRecord_OutPoint, millis);
+  updateUniqueTag(&record, true);
+  U_ClearTableSelection();
+  m_synchroMovieController->defineOutTime(time);
+}
+
+void VLPlaybackWC::U_SetSelectionWithStart(int64_t startMillis, int64_t durationMillis) {
+  m_inTimeMillis = startMillis;
+  m_outTimeMillis = startMillis + durationMillis;
+  const QVariantMap inRecord = TagRecord_MakePoint(kTagRecord_InPoint, startMillis);
+  updateUniqueTag(&inRecord, true);
+  const int64_t endMillis = U_MillisOfSeconds(totalDuration());
+  const bool pastEnd = startMillis + durationMillis >= endMillis;
+  if (pastEnd) m_outTimeMillis = endMillis;
+  const QVariantMap outRecord = TagRecord_MakePoint(kTagRecord_OutPoint, m_outTimeMillis);
+  updateUniqueTag(&outRecord, true);
+  m_player->setRate(0.0f);
+  m_synchroMovieController->defineInTime(U_MillisTime(startMillis));
+  m_synchroMovieController->defineOutTime(pastEnd ? MediaTimeMakeWithSeconds(totalDuration(), 1000)
+                                                  : U_MillisTime(m_outTimeMillis));
+  const MediaTime start = U_MillisTime(startMillis);
+  m_player->seekToTime(start, kMediaTimeZero, kMediaTimeZero);
+  m_synchroMovieController->updatePlayerForMovieTime(start);
+  m_synchroMovieController->updateControllerForMovieRate(0.0f);
+}
+
+// Export requests
+
+void VLPlaybackWC::exportInOutClip() {
+  U_PostOnMain([this] {
+    if (m_inTimeMillis < 0 && m_outTimeMillis < 0) return;
+    const int64_t start = m_inTimeMillis > 0 ? m_inTimeMillis : 0;
+    // The movie's end is truncated, not rounded: 60000.4 ms gives 60000.
+    const int64_t end = m_outTimeMillis >= 0 ? m_outTimeMillis : static_cast<int64_t>(totalDuration() * 1000.0);
+    auto settings = std::make_shared<QVariantMap>();
+    settings->insert(kExportSettingsActivityType, QVariant::fromValue<qint64>(kExportActivityManualClip));
+    settings->insert(kExportSettingsStartTimeMillis, QVariant::fromValue<qint64>(start));
+    settings->insert(kExportSettingsDurationMillis, QVariant::fromValue<qint64>(end - start));
+    U_AddNewJobWithParams(settings);
+  });
+}
+
+void VLPlaybackWC::exportMoment() {
+  U_PostOnMain([this] {
+    auto item = m_player->currentItem();
+    const MediaTime now = item ? item->currentTime() : kMediaTimeZero;
+    const auto [beforeMillis, afterMillis] = U_WithPrefs(
+        [](ZRNAppPrefs& prefs) { return std::pair<qint64, qint64>(prefs.momentMillisBefore(), prefs.momentMillisAfter()); });
+    const MediaTime before = U_MillisTime(beforeMillis);
+    const MediaTime start = now < before ? kMediaTimeZero : now - before;
+    MediaTime end = now + U_MillisTime(afterMillis);
+    const int64_t itemEnd = item ? U_MillisOfSeconds(MediaTimeGetSeconds(item->duration())) : 0;
+    if (U_MillisTime(itemEnd) < end) end = U_MillisTime(itemEnd);
+    const MediaTime length = end - start;
+    auto settings = std::make_shared<QVariantMap>();
+    settings->insert(kExportSettingsActivityType, QVariant::fromValue<qint64>(kExportActivityAutomaticClip));
+    settings->insert(kExportSettingsStartTimeMillis, QVariant::fromValue<qint64>(U_MillisOfSeconds(MediaTimeGetSeconds(start))));
+    settings->insert(kExportSettingsDurationMillis, QVariant::fromValue<qint64>(U_MillisOfSeconds(MediaTimeGetSeconds(length))));
+    U_AddNewJobWithParams(settings);
+  });
+}
+
+void VLPlaybackWC::exportAll() {
+  if (m_exportSavePanel) return;
+  const QString extension = U_MovieExtension();
+  auto* panel = new QFileDialog(this, QStringLiteral("Export session to movie"));
+  panel->setObjectName(QStringLiteral("exportSavePanel"));
+  panel->setOption(QFileDialog::DontUseNativeDialog, true);
+  panel->setAcceptMode(QFileDialog::AcceptSave);
+  panel->setFileMode(QFileDialog::AnyFile);
+  panel->setLabelText(QFileDialog::Accept, QCoreApplication::translate("Localizable", "Export"));
+  panel->setNameFilter(Fmt("Movie (*.%@)", extension));
+  panel->setDefaultSuffix(extension);
+  const QString folder = U_WithPrefs([](ZRNAppPrefs& prefs) { return prefs.saveTargetDirectory().toLocalFile(); });
+  if (!folder.isEmpty() && QFileInfo(folder).isDir()) panel->setDirectory(folder);
+  panel->selectFile(Fmt("%@.%@", QFileInfo(U_PackagePath()).completeBaseName(), extension));
+  panel->setWindowModality(Qt::WindowModal);
+  m_exportSavePanel = panel;
+  connect(panel, &QFileDialog::finished, this, [this, panel, extension](int result) {
+    panel->hide();
+    panel->deleteLater();
+    const QStringList chosen = panel->selectedFiles();
+    if (result != QDialog::Accepted || chosen.isEmpty()) return;
+    const QFileInfo info(chosen.first());
+    const QString path = Fmt("%@/%@.%@", info.absolutePath(), info.completeBaseName(), extension);
+    QFile::remove(path);
+    U_WithPrefs([&](ZRNAppPrefs& prefs) {
+      prefs.setSaveTargetDirectory(QUrl::fromLocalFile(info.absolutePath()));
+      return 0;
+    });
+    exportSessionMovieΤο(path);
+  });
+  panel->open();
+}
+
+void VLPlaybackWC::exportSessionMovieΤο(const QString& path) {
+  auto settings = std::make_shared<QVariantMap>();
+  settings->insert(kExportSettingsActivityType, QVariant::fromValue<qint64>(kExportActivitySessionMovie));
+  settings->insert(kExportSettingsStartTimeMillis, 0.0);
+  settings->insert(kExportSettingsDurationMillis, QVariant::fromValue<qint64>(U_MillisOfSeconds(totalDuration())));
+  settings->insert(kExportSettingsTargetPath, path);
+  U_AddNewJobWithParams(settings);
+}
+
+void VLPlaybackWC::U_AddNewJobWithParams(const ExportSettingsRef& settings) {
+  auto job = std::make_shared<VL_ExportJobRecord>(settings);
+  job->setDelegate(this);
+  if (auto project = job->badgeOverlayProject()) {
+    if (auto doc = vlDocument()) {
+      project->setVideoSize(doc->frameSize());
+      project->setUseAudio(doc->captureAudio());
+      project->setStartMillisToClip(doc->initialMillisToClip());
+    }
+    project->setSegmentAssetsArray({m_capturedMovieAsset});
+    job->setExportSession(project->makeExportable(QString::fromLatin1(
+        job->showBadge() ? AVAssetExportPresetHighestQuality : AVAssetExportPresetPassthrough)));
+  }
+  m_jobsController->addJob(job);
+}
+
+// Running exports
+
+std::shared_ptr<VL_ExportJobRecord> VLPlaybackWC::U_SharedJob(ZRN_JobRecord* job) const {
+  const int64_t index = m_jobsController->indexOfJob(job);
+  return index == kZRNJobNotFound ? nullptr : m_jobsController->jobAtIndex(index);
+}
+
+void VLPlaybackWC::doTheJob(ZRN_JobRecord* job) {
+  if (!job) return;
+  if (U_SettingsInteger(job->exportSettings(), kExportSettingsActivityType) == kExportActivitySessionMovie)
+    exportMovie_DoJob(job);
+  else
+    exportClip_DoJob(job);
+}
+
+void VLPlaybackWC::U_EndJobWithoutExport(ZRN_JobRecord* job) {
+  // Posted after the queue marks the job exporting, so the end (code 7) is the last word: the job
+  // finishes without a file and the next waiting job starts.
+  auto shared = U_SharedJob(job);
+  QPointer<VLPlaybackWC> guard(this);
+  Dispatch_MainAsync([guard, shared] {
+    if (!guard || !shared) return;
+    ZRNJobsController::postJobChange(guard->m_jobsController.get(), shared.get(), kJobChangeFailed);
+    ZRNJobsController::postJobChange(guard->m_jobsController.get(), shared.get(), kJobChangeSessionStopped);
+  });
+}
+
+void VLPlaybackWC::exportClip_DoJob(ZRN_JobRecord* job) {
+  const ExportSettingsRef settings = job->exportSettings();
+  const int64_t startMillis = U_SettingsInteger(settings, kExportSettingsStartTimeMillis);
+  const int64_t lengthMillis = U_SettingsInteger(settings, kExportSettingsDurationMillis);
+  if (U_MillisTime(lengthMillis) <= MediaTimeMake(1000, 1000)) {
+    ZRNLogger_Log(QStringLiteral("ATT: clip of %ld ms at %ld ms is too short to export"), static_cast<long>(lengthMillis),
+                  static_cast<long>(startMillis));
+    U_EndJobWithoutExport(job);
+    return;
+  }
+  if (auto* exportJob = qobject_cast<VL_ExportJobRecord*>(job))
+    if (auto session = exportJob->exportSession())
+      session->setTimeRange(MediaTimeRangeMake(U_MillisTime(startMillis), U_MillisTime(lengthMillis)));
+  U_StartExport(job, false);
+}
+
+void VLPlaybackWC::exportMovie_DoJob(ZRN_JobRecord* job) { U_StartExport(job, true); }
+
+void VLPlaybackWC::U_StartExport(ZRN_JobRecord* job, bool isSession) {
+  auto shared = U_SharedJob(job);
+  AssetExportSessionRef session = shared ? shared->exportSession() : nullptr;
+  if (!session) {
+    ZRNLogger_Log(QStringLiteral("ERROR: no export session for %@"), job->title());
+    U_EndJobWithoutExport(job);
+    return;
+  }
+  session->setOutputURL(File_TempFileURL(isSession ? QStringLiteral("ZrnVLMovie") : QStringLiteral("ZrnVLClip"),
+                                         U_MovieExtension(), false));
+  ZRNLogger_Log(QStringLiteral("session outputURL: %@"), session->outputURL().toLocalFile());
+  session->setOutputFileType(U_WithPrefs([](ZRNAppPrefs& prefs) { return prefs.captureFileType(); }));
+  auto run = std::make_shared<ExportRun>();
+  run->job = shared;
+  run->session = session;
+  run->isSession = isSession;
+  run->window = this;
+  session->exportAsynchronouslyWithCompletionHandler([run] {
+    Dispatch_MainAsync([run] {
+      if (run->window) run->window->U_ExportCompleted(run);
+      run->completionDone = true;
+    });
+  });
+  monitorExportProgressFor(run);
+}
+
+void VLPlaybackWC::U_ExportCompleted(const std::shared_ptr<ExportRun>& run) {
+  const AssetExportSessionStatus status = run->session->status();
+  if (status == AssetExportSessionStatus::Completed) {
+    writeExportedVideoToDestination(run->job.get(), run->isSession);
+  } else if (!run->job->cancelled() && !run->session->error().isEmpty()) {
+    if (run->isSession) {
+      ZRNLogger_Log(QStringLiteral("Export Session Failed: %@ // %ld"), run->session->error(), static_cast<long>(status));
+    } else {
+      ZRNLogger_Log(QStringLiteral("Export Failed: %@ // %ld"), run->session->error(), static_cast<long>(status));
+      ZRNJobsController::postJobChange(m_jobsController.get(), run->job.get(), kJobChangeFailed);
+    }
+  }
+}
+
+void VLPlaybackWC::monitorExportProgressFor(const std::shared_ptr<ExportRun>& run) {
+  Dispatch_MainAfter(kProgressCheckInterval, [run] { U_ProgressCheck(run); });
+}
+
+void VLPlaybackWC::U_ProgressCheck(const std::shared_ptr<ExportRun>& run) {
+  const AssetExportSessionStatus status = run->session->status();
+  const bool running = status == AssetExportSessionStatus::Exporting || status == AssetExportSessionStatus::Waiting;
+  if (!running) {
+    // The end is announced only after the completion work, which still needs the job's export session.
+    if (!run->completionDone) {
+      monitorExportProgressFor(run);
+      return;
+    }
+    if (run->window)
+      ZRNJobsController::postJobChange(run->window->m_jobsController.get(), run->job.get(), kJobChangeSessionStopped);
+    return;
+  }
+  if (run->job->cancelled() || !run->window) {
+    run->session->cancelExport();
+    return;
+  }
+  const int64_t step =
+      static_cast<int64_t>(static_cast<float>(run->job->totalSteps()) * run->session->progress() + 0.5f);
+  if (run->job->currentStep() < step) {
+    run->job->setCurrentStep(step);
+    ZRNJobsController::postJobChange(run->window->m_jobsController.get(), run->job.get(), kJobChangeProgress);
+  }
+  monitorExportProgressFor(run);
+}
+
+QString VLPlaybackWC::sessionTargetPath(const AssetExportSessionRef& session, bool part) {
+  if (!part) return U_WithPrefs([](ZRNAppPrefs& prefs) { return prefs.saveTargetDirectory().toLocalFile(); });
+  QString folder = m_clipsURL.toLocalFile();
+  if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
+    const QFileInfo package(U_PackagePath());
+    folder = File_MakeSessionFolder(package.absolutePath(), Fmt("%@ Clips", package.completeBaseName()), true);
+    if (folder.isEmpty()) return QString();
+    m_clipsURL = QUrl::fromLocalFile(folder);
+  }
+  const QString stamp = cmtimeAsTimeStamp(session ? session->timeRange().start : kMediaTimeZero, QString());
+  const QString extension = U_MovieExtension();
+  for (long n = 0;; ++n) {
+    const QString suffix = n == 0 ? QString() : Fmt("_%ld", n);
+    const QString path = Fmt("%@/VLClip_%@%@.%@", folder, stamp, suffix, extension);
+    if (!QFileInfo::exists(path)) return path;
+  }
+}
+
+bool VLPlaybackWC::writeExportedVideoToDestination(ZRN_JobRecord* job, bool session) {
+  auto* exportJob = qobject_cast<VL_ExportJobRecord*>(job);
+  if (!exportJob || !exportJob->exportSession()) return false;
+  const QString exportPath = exportJob->exportSession()->outputURL().toLocalFile();
+  const QString destination = session ? job->exportSettings()->value(kExportSettingsTargetPath).toString()
+                                       : sessionTargetPath(exportJob->exportSession(), true);
+  if (destination.isEmpty()) {
+    // Without a clips folder there is nowhere to put the clip: the export has failed.
+    ZRNLogger_Log(QStringLiteral("ERROR: no folder for the clips of %@; the export stays at %@"), U_PackagePath(), exportPath);
+    ZRNJobsController::postJobChange(m_jobsController.get(), job, kJobChangeFailed);
+    return false;
+  }
+  ZRNLogger_Log(QStringLiteral("exportURL: %@"), exportPath);
+  ZRNLogger_Log(QStringLiteral("  saveURL: %@"), destination);
+  QFile source(exportPath);
+  const bool copied = source.copy(destination);
+  if (!copied) ZRNLogger_Log(QStringLiteral("ERROR at movie copying 1: %@"), source.errorString());
+  if (!copied && !job->cancelled()) return false;
+  QFile temporary(exportPath);
+  if (!temporary.remove()) ZRNLogger_Log(QStringLiteral("ERROR at movie removing 2: %@"), temporary.errorString());
+  if (copied) {
+    job->setTargetPath(destination);
+    job->setTargetIsFolder(false);
+    if (session) {
+      U_WithPrefs([](ZRNAppPrefs& prefs) {
+        const QFileInfo saved(prefs.saveTargetDirectory().toLocalFile());
+        if (saved.exists() && !saved.isDir()) prefs.setSaveTargetDirectory(QUrl::fromLocalFile(saved.absolutePath()));
+        return 0;
+      });
+    }
+  }
+  return copied;
+}

@@ -1,0 +1,238 @@
+#pragma once
+// The playback window of one saved session: its movie with the transport bar, its marks (in and out
+// points, two match periods, goals of both teams), and its export jobs in the side pane. Every mark
+// lives both in the window and as a tag record of the session document, and every change writes the
+// session's settings file at once. The window is the delegate of its jobs: it runs their exports, one
+// at a time as its jobs controller starts them, and copies each result to its destination.
+
+#include "app/ZRNBaseClasses.h"
+#include "capture/VLDocument.h"
+#include "capture/ZRNGoalTag.h"
+#include "capture/ZRNMatchPeriod.h"
+#include "composition/ZRN_JobRecord.h"
+#include "platform/foundation/MediaTime.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/media/Asset.h"
+#include "platform/media/ExportSession.h"
+
+#include <QFileDialog>
+#include <QList>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class Player;
+class QAction;
+
+class QFrame;
+class QLabel;
+class QKeySequence;
+class QListWidget;
+class QMenu;
+class QToolButton;
+class VL_ExportJobRecord;
+class ZRNAVCaptureProject;
+class ZRNAVPlayerView;
+class ZRNAspectRatioBox;
+class ZRNJobsController;
+class ZRNRecentDocument;
+class ZRNSynchroMovieControllerView;
+
+// The window's layout: the widgets carry these outlet names as their objectName.
+inline constexpr const char* kVLPlaybackWindowLayoutName = "VLPlaybackWindow";
+
+class VLPlaybackWC : public ZRNSizingWC, public ZRNJobDelegate, public VLDocumentWindowController {
+  Q_OBJECT
+
+ public:
+  explicit VLPlaybackWC(QWidget* parent = nullptr);
+  ~VLPlaybackWC() override;
+
+  // Outlets.
+  ZRN_CommonInitSplitView* mainSplitV() const { return m_mainSplitV; }
+  QWidget* psaxnoMainSubBox() const { return m_psaxnoMainSubBox; }
+  QWidget* psaxnoRightSubBox() const { return m_psaxnoRightSubBox; }
+  QFrame* jobBackgroundBox() const { return m_jobBackgroundBox; }
+  QWidget* jobSuperView() const { return m_jobSuperView; }
+  QListWidget* jobTableView() const { return m_jobTableView; }
+  QWidget* titleAccessoryView() const { return m_titleAccessoryView; }
+  QToolButton* infoBtn() const { return m_infoBtn; }
+  ZRNAVPlayerView* playerView() const { return m_playerView; }
+  ZRNAspectRatioBox* viewAspectConstrain() const { return m_viewAspectConstrain; }
+  ZRNSynchroMovieControllerView* synchroMovieController() const { return m_synchroMovieController; }
+  QLabel* noDataView() const { return m_noDataView; }
+  // The window's menu actions, by the name of their operation (also their objectName).
+  QAction* actionNamed(const QString& name) const;
+  QList<QAction*> menuActions() const { return m_actions; }
+
+  // Properties.
+  bool openWindowOnLoad() const { return m_openWindowOnLoad; }
+  void setOpenWindowOnLoad(bool value) { m_openWindowOnLoad = value; }
+  std::shared_ptr<ZRNRecentDocument> windowRecentDoc() const { return m_windowRecentDoc; }
+  void setWindowRecentDoc(std::shared_ptr<ZRNRecentDocument> entry) { m_windowRecentDoc = std::move(entry); }
+  std::shared_ptr<Player> player() const { return m_player; }
+  QUrl capturedMovieURL() const { return m_capturedMovieURL; }
+  AssetRef capturedMovieAsset() const { return m_capturedMovieAsset; }
+  ZRNJobsController* jobsController() const { return m_jobsController.get(); }
+  bool paneIsVisible() const { return m_paneIsVisible; }
+  bool isInitialized() const { return m_isInitialized; }
+  QList<ZRNMatchPeriod> matchPeriods() const { return m_matchPeriods; }
+  QList<ZRNGoalTag> teamGoals() const { return m_teamGoals; }
+  std::shared_ptr<ZRNAVCaptureProject> windowAVProject() const { return m_windowAVProject; }
+  QUrl clipsURL() const { return m_clipsURL; }
+  int64_t inTimeMillis() const { return m_inTimeMillis; }
+  int64_t outTimeMillis() const { return m_outTimeMillis; }
+
+  // Opening a session.
+  void openSavedRecording(std::shared_ptr<ZRNRecentDocument> entry);
+  // Schedules the opening on the main queue and returns at once.
+  void openSavedSession(const QUrl& packageURL);
+  void prepareForNewRecording();
+  void loadSavedAsset(const AssetRef& asset);
+  void setUpPlaybackOfSavedAsset(const AssetRef& asset, const QStringList& keys);
+  void U_UpdateForSavedAsset();
+  // Seconds of the session's movie; 0 without one.
+  double totalDuration() const;
+  void u_DoCloseTheWindow();
+  bool windowShouldClose();
+  void windowWillClose();
+
+  // Side pane and sound.
+  void showHideJobsPanel();
+  void U_UpdateShowHideJobsButton();
+  void U_InitSoundControls();
+  virtual void U_UpdateSoundControls();
+  bool validateMenuItem(const QAction* item) const override;
+  // Applies validateMenuItem to every action of the window.
+  void U_ValidateMenuItems();
+
+  // Marks. The actions read the player's time when their posted work runs.
+  void defineInPoint();
+  void defineOutPoint();
+  void clearInOutPoints();
+  void define1stPeriodStartPoint();
+  void define1stPeriodEndPoint();
+  void define2ndPeriodStartPoint();
+  void define2ndPeriodEndPoint();
+  void addHomeTeamGoal();
+  void addGuestTeamGoal();
+  void gotoPreviousTime();
+  void gotoNextTime();
+
+  void updateUniqueTag(const QVariantMap* record, bool add);
+  void U_LoadTagsFrom(const QVariantList& tags);
+  ZRNMatchPeriod& periodWithID(int64_t periodID);
+  void U_SetStartPointAtTime(const MediaTime& time, int64_t periodID);
+  void U_SetEndPointAtTime(const MediaTime& time, int64_t periodID);
+  void U_AddGoalAtTime(const MediaTime& time, int64_t team);
+  void U_ClearInPoint();
+  void U_ClearOutPoint();
+  void U_SetInPointAtTime(const MediaTime& time);
+  void U_SetOutPointAtTime(const MediaTime& time);
+  void U_SetSelectionWithStart(int64_t startMillis, int64_t durationMillis);
+  // Writes the settings file of the session.
+  void updateVLDoc() override;
+
+  // Exports.
+  void exportInOutClip();
+  void exportMoment();
+  // Asks for the session movie's file in a save panel (a sheet on the window).
+  void exportAll();
+  void exportSessionMovieΤο(const QString& path);
+  void U_AddNewJobWithParams(const ExportSettingsRef& settings);
+  bool respondsToDoTheJob() const override { return true; }
+  void doTheJob(ZRN_JobRecord* job) override;
+  void exportClip_DoJob(ZRN_JobRecord* job);
+  void exportMovie_DoJob(ZRN_JobRecord* job);
+  // The clip's file in the clips folder (part YES; empty when that folder cannot be made), or the
+  // folder for session movies (part NO).
+  QString sessionTargetPath(const AssetExportSessionRef& session, bool part);
+  bool writeExportedVideoToDestination(ZRN_JobRecord* job, bool session);
+
+  // The save panel of exportAll while it is shown.
+  QFileDialog* exportSavePanel() const { return m_exportSavePanel; }
+
+ public slots:
+  void resizeToNaturalSize() override;
+  void increaseWindowSize() override;
+  void decreaseWindowSize() override;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool event(QEvent* event) override;
+  // For the window of a recording in progress, which opens its movie its own way.
+  void setCapturedMovieURL(const QUrl& url) { m_capturedMovieURL = url; }
+  void setCapturedMovieAsset(const AssetRef& asset) { m_capturedMovieAsset = asset; }
+  void U_RefreshJobsPane();
+
+ private:
+  // One running export: the job, the session that exports it, and whether its completion work has
+  // run. The checks hold it, so a job cancelled and dropped from the list still gets its export stopped.
+  struct ExportRun {
+    std::shared_ptr<VL_ExportJobRecord> job;
+    AssetExportSessionRef session;
+    bool isSession = false;
+    bool completionDone = false;
+    QPointer<VLPlaybackWC> window;
+  };
+
+  void windowDidLoad();
+  void U_BuildMenus();
+  QAction* U_AddAction(QMenu* menu, const QString& name, const QString& title, const QKeySequence& shortcut,
+                       void (VLPlaybackWC::*operation)());
+  void U_OpenPackage(const QUrl& packageURL);
+  bool U_ReadSettingsFile(const QString& path);
+  void U_SessionCannotBeOpened(const QString& sessionName);
+  void U_ClearTableSelection();
+  void U_SeekToMark(int64_t millis);
+  void U_PostOnMain(std::function<void()> work);
+  MediaTime U_CurrentTime() const;
+  std::shared_ptr<VL_ExportJobRecord> U_SharedJob(ZRN_JobRecord* job) const;
+  void U_StartExport(ZRN_JobRecord* job, bool session);
+  void U_EndJobWithoutExport(ZRN_JobRecord* job);
+  // Schedules the next progress check of an export, 0.66 s from now.
+  static void monitorExportProgressFor(const std::shared_ptr<ExportRun>& run);
+  static void U_ProgressCheck(const std::shared_ptr<ExportRun>& run);
+  void U_ExportCompleted(const std::shared_ptr<ExportRun>& run);
+  QString U_PackagePath() const;
+  QString U_MovieExtension() const;
+
+  ZRN_CommonInitSplitView* m_mainSplitV = nullptr;
+  QWidget* m_psaxnoMainSubBox = nullptr;
+  QWidget* m_psaxnoRightSubBox = nullptr;
+  QFrame* m_jobBackgroundBox = nullptr;
+  QWidget* m_jobSuperView = nullptr;
+  QListWidget* m_jobTableView = nullptr;
+  QWidget* m_titleAccessoryView = nullptr;
+  QToolButton* m_infoBtn = nullptr;
+  ZRNAVPlayerView* m_playerView = nullptr;
+  ZRNAspectRatioBox* m_viewAspectConstrain = nullptr;
+  ZRNSynchroMovieControllerView* m_synchroMovieController = nullptr;
+  QLabel* m_noDataView = nullptr;
+  QList<QAction*> m_actions;
+  QPointer<QFileDialog> m_exportSavePanel;
+
+  bool m_openWindowOnLoad = true;
+  std::shared_ptr<ZRNRecentDocument> m_windowRecentDoc;
+  std::shared_ptr<Player> m_player;
+  QUrl m_capturedMovieURL;
+  AssetRef m_capturedMovieAsset;
+  std::unique_ptr<ZRNJobsController> m_jobsController;
+  bool m_paneIsVisible = true;
+  bool m_isInitialized = false;
+  double m_dividerPosition = -1.0;
+  QList<ZRNMatchPeriod> m_matchPeriods;
+  QList<ZRNGoalTag> m_teamGoals;
+  std::shared_ptr<ZRNAVCaptureProject> m_windowAVProject;
+  QUrl m_clipsURL;
+  int64_t m_inTimeMillis = -1;
+  int64_t m_outTimeMillis = -1;
+
+  NotificationObservation m_recordingStateObservation;
+  NotificationObservation m_jobChangeObservation;
+};

@@ -1,0 +1,176 @@
+#include "composition/ZRNAVCaptureProject.h"
+#include "platform/media/MediaTestMovies.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+namespace {
+
+QStringList describe(const AssetTrackRef& track) {
+  QStringList out;
+  if (!track) return out;
+  const auto m = [](const MediaTime& t) { return QString::number(MediaTime_Millis(t)); };
+  for (const auto& s : track->segments()) {
+    QString text = m(s.timeMapping.target.start) + QStringLiteral("+") + m(s.timeMapping.target.duration);
+    text += s.empty ? QStringLiteral(" empty") : QStringLiteral(" <- ") + QFileInfo(s.sourcePath).baseName() +
+                                                     QStringLiteral("@") + m(s.timeMapping.source.start);
+    out << text;
+  }
+  return out;
+}
+
+AssetTrackRef firstTrack(const MutableCompositionRef& c, const char* type) {
+  return c->tracksWithMediaType(QString::fromLatin1(type)).value(0);
+}
+
+AssetExportSessionStatus runToEnd(const AssetExportSessionRef& session) {
+  std::atomic<bool> done{false};
+  session->exportAsynchronouslyWithCompletionHandler([&]() { done = true; });
+  EXPECT_TRUE(Test_WaitUntil([&]() { return done.load(); }, 120000));
+  return session->status();
+}
+
+class CaptureProjectMediaTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    s_folder = Test_MakeTempDir(QStringLiteral("project-sources"));
+    TestMovieSpec a;
+    a.seconds = 8.0;
+    a.fragmented = true;  // as recorded
+    s_first = TestMovie_Make(s_folder, QStringLiteral("first.mp4"), a);
+    TestMovieSpec b;
+    b.seconds = 3.0;
+    s_second = TestMovie_Make(s_folder, QStringLiteral("second.mp4"), b);
+    TestMovieSpec mute;
+    mute.seconds = 2.0;
+    mute.audio = false;
+    s_mute = TestMovie_Make(s_folder, QStringLiteral("mute.mp4"), mute);
+  }
+  static QString s_folder, s_first, s_second, s_mute;
+};
+QString CaptureProjectMediaTest::s_folder, CaptureProjectMediaTest::s_first, CaptureProjectMediaTest::s_second,
+    CaptureProjectMediaTest::s_mute;
+
+}  // namespace
+
+TEST_F(CaptureProjectMediaTest, JoinsSegmentsEndToEnd) {
+  ASSERT_FALSE(s_first.isEmpty());
+  ASSERT_FALSE(s_second.isEmpty());
+  ASSERT_FALSE(s_mute.isEmpty());
+  const AssetRef first = Asset::assetWithPath(s_first);
+  const AssetRef second = Asset::assetWithPath(s_second);
+  const AssetRef mute = Asset::assetWithPath(s_mute);
+  const int64_t firstMs = MediaTime_Millis(first->duration());
+  const int64_t secondMs = MediaTime_Millis(second->duration());
+  const int64_t muteMs = MediaTime_Millis(mute->duration());
+  const QString f = QString::number(firstMs), s = QString::number(secondMs);
+  struct Case {
+    const char* name;
+    QList<AssetRef> segments;
+    int64_t clip;
+    bool useAudio;
+    QStringList video, audio;
+    bool hasAudioTrack;
+  };
+  const Case cases[] = {
+      {"whole", {first, second}, 0, true,
+       {"0+" + f + " <- first@0", f + "+" + s + " <- second@0"},
+       {"0+" + f + " <- first@0", f + "+" + s + " <- second@0"}, true},
+      {"first 5 s left out", {first, second}, 5000, true,
+       {"0+" + QString::number(firstMs - 5000) + " <- first@5000", QString::number(firstMs - 5000) + "+" + s + " <- second@0"},
+       {"0+" + QString::number(firstMs - 5000) + " <- first@5000", QString::number(firstMs - 5000) + "+" + s + " <- second@0"},
+       true},
+      {"only the first segment is cut", {second, first}, 1000, false,
+       {"0+" + QString::number(secondMs - 1000) + " <- second@1000", QString::number(secondMs - 1000) + "+" + f + " <- first@0"},
+       {}, false},
+      {"a segment without sound gets silence", {mute, second}, 0, true,
+       {"0+" + QString::number(muteMs) + " <- mute@0", QString::number(muteMs) + "+" + s + " <- second@0"},
+       {"0+" + QString::number(muteMs) + " empty", QString::number(muteMs) + "+" + s + " <- second@0"}, true},
+      {"clipping more than the first segment leaves it out", {second, mute}, secondMs + 500, true,
+       {"0+" + QString::number(muteMs) + " <- mute@0"}, {"0+" + QString::number(muteMs) + " empty"}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ZRNAVCaptureProject project;
+    project.setVideoSize(QSizeF(320, 240));
+    project.setSegmentAssetsArray(c.segments);
+    project.setStartMillisToClip(c.clip);
+    project.setUseAudio(c.useAudio);
+    const MutableCompositionRef composition = project.editedComposition();
+    EXPECT_EQ(composition->naturalSize(), QSizeF(320, 240));
+    EXPECT_EQ(describe(firstTrack(composition, kMediaTypeVideo)), c.video);
+    EXPECT_EQ(describe(firstTrack(composition, kMediaTypeAudio)), c.audio);
+    EXPECT_EQ(bool(firstTrack(composition, kMediaTypeAudio)), c.hasAudioTrack);
+  }
+}
+
+TEST_F(CaptureProjectMediaTest, SessionExportLeavesOutTheRejectedStart) {
+  const AssetRef first = Asset::assetWithPath(s_first);
+  const double whole = MediaTimeGetSeconds(first->duration());
+  const QString folder = Test_MakeTempDir();
+  ZRNAVCaptureProject project;
+  project.setVideoSize(QSizeF(320, 240));
+  project.setUseAudio(true);
+  project.setStartMillisToClip(5000);
+  project.setSegmentAssetsArray({first});
+  auto session = project.makeExportable(QString::fromLatin1(AVAssetExportPresetPassthrough));
+  ASSERT_TRUE(session);
+  const QString out = QDir(folder).filePath(QStringLiteral("session.mp4"));
+  session->setOutputURL(QUrl::fromLocalFile(out));
+  session->setOutputFileType(QString::fromLatin1(kExportFileTypeMPEG4));
+  ASSERT_EQ(runToEnd(session), AssetExportSessionStatus::Completed) << session->error().toStdString();
+  EXPECT_NEAR(TestMovie_Duration(out), whole - 5.0, 0.05);
+  const DecodedFrames exported = TestMovie_DecodeVideo(out);
+  const DecodedFrames source = TestMovie_DecodeVideo(s_first);
+  ASSERT_FALSE(exported.md5.isEmpty());
+  EXPECT_TRUE(exported.errors.isEmpty()) << exported.errors.toStdString();
+  EXPECT_NEAR(exported.md5.size(), (whole - 5.0) * 30.0, 1.0);
+  // The first frame shown is the one the source shows at 5 s.
+  QString atFive;
+  for (qsizetype i = 0; i < source.times.size(); ++i)
+    if (source.times[i] <= 5.0 + 1e-6) atFive = source.md5[i];
+  EXPECT_EQ(exported.md5.first(), atFive);
+}
+
+TEST_F(CaptureProjectMediaTest, JoinWithASilentSegmentKeepsSoundAndPictureAligned) {
+  const QString folder = Test_MakeTempDir();
+  ZRNAVCaptureProject project;
+  project.setVideoSize(QSizeF(320, 240));
+  project.setUseAudio(true);
+  project.setSegmentAssetsArray({Asset::assetWithPath(s_mute), Asset::assetWithPath(s_second)});
+  for (const char* preset : {AVAssetExportPresetPassthrough, AVAssetExportPresetHighestQuality}) {
+    SCOPED_TRACE(preset);
+    auto session = project.makeExportable(QString::fromLatin1(preset));
+    ASSERT_TRUE(session);
+    const QString out = QDir(folder).filePath(QStringLiteral("%1.mov").arg(QString::fromLatin1(preset)));
+    session->setOutputURL(QUrl::fromLocalFile(out));
+    session->setOutputFileType(QString::fromLatin1(kExportFileTypeQuickTimeMovie));
+    ASSERT_EQ(runToEnd(session), AssetExportSessionStatus::Completed) << session->error().toStdString();
+    EXPECT_NEAR(TestMovie_Duration(out), 5.0, 0.07);
+    const DecodedFrames frames = TestMovie_DecodeVideo(out);
+    EXPECT_TRUE(frames.errors.isEmpty()) << frames.errors.toStdString();
+    EXPECT_NEAR(frames.md5.size(), 150, 1);
+    // The tone is heard only in the second segment: measure where the sound is loud.
+    const QString levels = TestMovie_Run(
+        QStringLiteral("ffprobe"),
+        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("lavfi"),
+         QStringLiteral("amovie=%1,asetnsamples=4800,astats=metadata=1:reset=1").arg(out), QStringLiteral("-show_entries"),
+         QStringLiteral("frame=pts_time:frame_tags=lavfi.astats.Overall.RMS_level"), QStringLiteral("-of"),
+         QStringLiteral("csv=p=0")});
+    double firstLoud = -1.0;
+    for (const QString& line : levels.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+      const QStringList f = line.split(QLatin1Char(','));
+      if (f.size() < 2) continue;
+      const double rms = f[1] == QLatin1String("-inf") ? -1000.0 : f[1].toDouble();
+      if (rms > -40.0) {
+        firstLoud = f[0].toDouble();
+        break;
+      }
+    }
+    EXPECT_NEAR(firstLoud, 2.0, 0.11);
+  }
+}
