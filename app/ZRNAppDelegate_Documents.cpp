@@ -497,6 +497,7 @@ void ZRNAppDelegate::setCapturePlaybackWC(VLProgressivePlayWC* controller) { m_c
 void ZRNAppDelegate::U_OpenLiveRecordingAndShow(bool show) {
   auto* controller = new VLProgressivePlayWC();
   m_capturePlaybackWC = controller;
+  controller->setLiveDocument(VLLiveWC_Document());
   controller->setOpenWindowOnLoad(show);
   controller->openLiveFootage(VLLiveWC_CapturedMovieURL());
   controller->setWindowRecentDoc(nullptr);

@@ -60,6 +60,9 @@ ZRNAppMenus::ZRNAppMenus(ZRNAppDelegate* delegate) : QObject(delegate), m_delega
   addCommand(help, "showLogFile", "Show Log File", {}, [d] { d->showLogFile(); });
 
   qApp->installEventFilter(this);
+  // Windows shown before the menus existed get them too.
+  for (QWidget* window : QApplication::topLevelWidgets())
+    if (auto* main = qobject_cast<QMainWindow*>(window); main && main->isVisible()) installInWindow(main);
 }
 
 ZRNAppMenus::~ZRNAppMenus() {
