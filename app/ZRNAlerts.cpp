@@ -98,6 +98,10 @@ const AlertRow kRows[] = {
      ZRN_TITLE("Cancel"), 0, true},
     {20030, "You are running on battery power and recording takes a lot of energy.", "Do you want to continue?",
      true, false, ZRN_TITLE("Continue"), ZRN_TITLE("Cancel"), 0, true},
+    // A recording that ended by itself because its movie could not be written; the argument is the reason.
+    {20031, "The recording was stopped because the movie could not be written.",
+     "Everything recorded up to the last few seconds has been kept.\nReason: %@", false, true, ZRN_TITLE("OK"),
+     nullptr, 0, false},
 };
 
 #undef ZRN_TITLE

@@ -7,6 +7,7 @@
 #include "app/ZRNLogger.h"
 #include "app/ZRNPendingOperations.h"
 #include "app/ZRNRecentDocument.h"
+#include "capture/VLLiveWC.h"
 #include "capture/ZRNCaptureDevices.h"
 #include "composition/ZRNJobsController.h"
 #include "firstaid/FirstAidLaunch.h"

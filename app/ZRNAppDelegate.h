@@ -28,6 +28,7 @@ class ZRNAppMenus;
 class ZRNAppPrefs;
 class ZRNAppSetup;
 class ZRNRecentDocument;
+class VLDocument;
 class VLPlaybackWC;
 class VLProgressivePlayWC;
 
@@ -191,6 +192,14 @@ class ZRNAppDelegate : public QObject {
   QString m_dockBadgeLabel;
   QUrl m_lastOpenedURL;
 };
+
+// What the menus and the live recording's playback window ask of the live window (nothing without one).
+QWidget* VLLiveWC_Window();
+void VLLiveWC_ToggleCapture();
+bool VLLiveWC_IsClosing();
+QUrl VLLiveWC_CapturedMovieURL();
+std::shared_ptr<VLDocument> VLLiveWC_Document();
+void VLLiveWC_SetProgressiveWindowWasOpen(bool open);
 
 // The process-wide objects of the run.
 extern ZRNAppDelegate* gZRNAppDelegate;

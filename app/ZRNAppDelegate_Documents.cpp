@@ -310,7 +310,7 @@ void ZRNAppDelegate::startRecording() { VLLiveWC_ToggleCapture(); }
 
 void ZRNAppDelegate::stopRecording() {
   VLLiveWC_ToggleCapture();
-  if (VLLiveWC_IsClosing()) VLLiveWC_Clear();
+  // A closing live window lets go of itself (it is deleted on close).
 }
 
 void ZRNAppDelegate::showHidePreferencesWindow() {

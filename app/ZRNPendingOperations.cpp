@@ -14,17 +14,6 @@ bool Legacy_ConvertSession(const QUrl& folderURL) {
   return false;
 }
 
-void VLLiveWC_MakeAndShow() {}
-bool VLLiveWC_RecordingIsON() { return false; }
-int VLLiveWC_GetUserVerifiedCloseWithError(int) { return -1000; }
-void VLLiveWC_PrepareToQuit(bool) {}
-QWidget* VLLiveWC_Window() { return nullptr; }
-void VLLiveWC_ToggleCapture() {}
-bool VLLiveWC_IsClosing() { return false; }
-void VLLiveWC_Clear() {}
-QUrl VLLiveWC_CapturedMovieURL() { return {}; }
-std::shared_ptr<VLDocument> VLLiveWC_Document() { return nullptr; }
-void VLLiveWC_SetProgressiveWindowWasOpen(bool) {}
 
 void ZRNPrefsController_ShowOrHideWindow() {}
 QString ZRNPrefsController_CurrentModuleIdentifier() { return {}; }

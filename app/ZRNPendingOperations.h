@@ -37,22 +37,9 @@ inline const QString kWorkspace_WillSleepNotification = QStringLiteral("NSWorksp
 inline const QString kWorkspace_DidWakeNotification = QStringLiteral("NSWorkspaceDidWakeNotification");
 
 // The live window
-void VLLiveWC_MakeAndShow();
-bool VLLiveWC_RecordingIsON();
 // Asks the user to confirm stopping the recording (alert given); -1000 when confirmed.
 int VLLiveWC_GetUserVerifiedCloseWithError(int alertID);
 void VLLiveWC_PrepareToQuit(bool quit);
-// The live window itself (nullptr without one), and what the menus and the playback of the recording
-// ask of it.
-QWidget* VLLiveWC_Window();
-void VLLiveWC_ToggleCapture();
-bool VLLiveWC_IsClosing();
-// Forgets the live window (it closes itself).
-void VLLiveWC_Clear();
-QUrl VLLiveWC_CapturedMovieURL();
-std::shared_ptr<VLDocument> VLLiveWC_Document();
-void VLLiveWC_SetProgressiveWindowWasOpen(bool open);
-
 // The preferences window.
 void ZRNPrefsController_ShowOrHideWindow();
 QString ZRNPrefsController_CurrentModuleIdentifier();

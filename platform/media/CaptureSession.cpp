@@ -265,8 +265,11 @@ void CaptureSession::startRunning() {
     if (d->running) return;
     d->lastError.clear();
     const int count = d->startReaders(&errors, &failed);
-    if (!errors.empty()) d->lastError = errors.back();
-    if (count > 0) {
+    if (!errors.empty()) {
+      // A session runs with all its inputs or not at all: a recording must not start without its camera.
+      d->lastError = errors.back();
+      d->stopReaders();
+    } else if (count > 0) {
       d->running = true;
       started = true;
     }

@@ -185,8 +185,8 @@ class CaptureSession {
   void removeOutput(const CaptureOutputRef& output);
   std::vector<CaptureOutputRef> outputs() const;
 
-  // Opens every input (a device that cannot be opened posts the runtime-error notification with its
-  // text), starts the readers and posts did-start-running when at least one input delivers.
+  // Opens every input and starts the readers, then posts did-start-running. When a device cannot be
+  // opened the runtime-error notification carries its text and the session does not start.
   void startRunning();
   void stopRunning();
   bool isRunning() const;

@@ -2,6 +2,7 @@
 
 #include "app/ZRNAppPrefs.h"
 #include "app/ZRNPendingOperations.h"
+#include "capture/VLLiveWC.h"
 #include "capture/ZRNCaptureDevices.h"
 #include "platform/media/VirtualDevices.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -39,6 +40,7 @@ class LaunchTest : public ::testing::Test {
   void TearDown() override {
     if (delegate) delegate->applicationWillTerminate();
     delegate.reset();
+    delete VLLiveWC_Current();
     VirtualDevices_Unplug(true, true);
   }
 

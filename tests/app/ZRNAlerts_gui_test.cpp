@@ -97,6 +97,9 @@ const CatalogueRow kCatalogue[] = {
      true},
     {20030, "You are running on battery power and recording takes a lot of energy.", "Do you want to continue?",
      "Continue", "Cancel", true, false, 0, true},
+    {20031, "The recording was stopped because the movie could not be written.",
+     "Everything recorded up to the last few seconds has been kept.\nReason: %@", "OK", nullptr, false, true, 0,
+     false},
 };
 
 QString str(const char* key) { return QString::fromLatin1(key); }
@@ -178,7 +181,7 @@ TEST(AlertCatalogue, HoldsEveryEntryExactly) {
     EXPECT_TRUE(controller->dontShowAgainCheck()->isHidden());
     EXPECT_FALSE(controller->alertIcon()->pixmap().isNull());
   }
-  for (int missing : {20010, 20012, 20026, 20000, 20031}) EXPECT_FALSE(Alert_EntryForID(missing)) << missing;
+  for (int missing : {20010, 20012, 20026, 20000, 20032}) EXPECT_FALSE(Alert_EntryForID(missing)) << missing;
 }
 
 TEST(AlertCatalogue, ButtonTitlesGoThroughTheErrorsTable) {

@@ -114,7 +114,9 @@ TEST_F(MenusTest, ValidationTable) {
     QAction* item = action(row.action);
     ASSERT_NE(item, nullptr);
     EXPECT_EQ(delegate->validateMenuItem(item), row.enabled);
-    if (row.title) EXPECT_EQ(item->text(), QString::fromUtf8(row.title));
+    if (row.title) {
+      EXPECT_EQ(item->text(), QString::fromUtf8(row.title));
+    }
   }
   // Without the progressive window the live-recording item offers to show it and stays off.
   delete progressive.data();

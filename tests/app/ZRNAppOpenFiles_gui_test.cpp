@@ -10,7 +10,9 @@
 #include "platform/foundation/StandardLocations.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/gui/DockBadge.h"
+#include "platform/media/MediaTestMovies.h"
 #include "platform/media/VirtualDevices.h"
+#include "playback/VLPlaybackWC.h"
 #include "platform/system/PrivateDBus.h"
 #include "support/TestSupport.h"
 
@@ -28,6 +30,13 @@
 #include <thread>
 
 namespace {
+TestMovieSpec sessionMovie() {
+  TestMovieSpec spec;
+  spec.seconds = 1.0;
+  spec.size = QStringLiteral("160x120");
+  return spec;
+}
+
 class OpenFilesTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -44,10 +53,20 @@ class OpenFilesTest : public ::testing::Test {
     delegate.reset();
     VirtualDevices_Unplug(true, true);
   }
+  // A session package holding a short movie (made once per test, copied into each package).
   QString makeSession(const QString& name) {
     const QString path = folder + QLatin1Char('/') + name + QStringLiteral(".vlvidcapb");
     QDir().mkpath(path);
+    if (movie.isEmpty()) movie = TestMovie_Make(folder, QStringLiteral("source.mp4"), sessionMovie());
+    QFile::copy(movie, path + QStringLiteral("/VLCapturedMovie.mp4"));
     return path;
+  }
+  QStringList windowPaths() {
+    QStringList paths;
+    for (const QPointer<QWidget>& window : delegate->playbackWindows())
+      if (auto* playback = qobject_cast<VLPlaybackWC*>(window.data()); playback && playback->windowRecentDoc())
+        paths << playback->windowRecentDoc()->docPath();
+    return paths;
   }
   QStringList listedPaths() {
     QStringList paths;
@@ -57,6 +76,7 @@ class OpenFilesTest : public ::testing::Test {
   bool ran(const QString& phase) const { return delegate->launchPhases().contains(phase); }
 
   QString folder;
+  QString movie;
   std::unique_ptr<ZRNAppDelegate> delegate;
 };
 
@@ -100,7 +120,13 @@ TEST_F(OpenFilesTest, FilesGivenAtLaunchWaitForTheDelayedActionsAndOpenInOrder) 
   Test_ProcessEvents(50);
   EXPECT_FALSE(ran(QStringLiteral("startNewRecording"))) << "no live session when files were given";
   EXPECT_TRUE(delegate->filenamesToOpen().isEmpty());
-  // Opened in the order given: the last one is the newest entry.
+  // Opened in the order given: a window each, the last one the newest entry.
+  EXPECT_EQ(listedPaths(), (QStringList{sessions.at(2), sessions.at(1), sessions.at(0)}));
+  EXPECT_EQ(windowPaths(), sessions);
+
+  // A session already open comes to the front and keeps its place in the list.
+  delegate->application_openFiles({sessions.at(0) + QStringLiteral("/")});
+  EXPECT_EQ(windowPaths(), sessions);
   EXPECT_EQ(listedPaths(), (QStringList{sessions.at(2), sessions.at(1), sessions.at(0)}));
 
   // From now on files are handled at once.
@@ -112,6 +138,8 @@ TEST_F(OpenFilesTest, FilesGivenAtLaunchWaitForTheDelayedActionsAndOpenInOrder) 
 
 TEST_F(OpenFilesTest, SecondStartHandsItsPathsToTheRunningOne) {
   delegate = std::make_unique<ZRNAppDelegate>();
+  const QString atLaunch = makeSession(QStringLiteral("At launch"));
+  delegate->application_openFiles({atLaunch});  // so that no live session starts
   delegate->applicationWillFinishLaunching();
   delegate->applicationDidFinishLaunching();
   ASSERT_TRUE(Test_WaitUntil([&] { return delegate->appDidFinishLaunching(); }));
@@ -132,8 +160,8 @@ TEST_F(OpenFilesTest, SecondStartHandsItsPathsToTheRunningOne) {
   std::future<bool> taken = std::async(std::launch::async, [&] { return AppInstance_HandOverToRunningInstance(handed); });
   ASSERT_TRUE(Test_WaitUntil([&] { return taken.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
   EXPECT_TRUE(taken.get());
-  ASSERT_TRUE(Test_WaitUntil([&] { return listedPaths().size() == 2; }));
-  EXPECT_EQ(listedPaths(), (QStringList{handed.at(1), handed.at(0)}));
+  ASSERT_TRUE(Test_WaitUntil([&] { return listedPaths().size() == 3; }));
+  EXPECT_EQ(listedPaths(), (QStringList{handed.at(1), handed.at(0), atLaunch}));
 
   const struct {
     const char* argument;
@@ -162,6 +190,7 @@ TEST(OpenFilesExecutable, SecondStartOfTheExecutableHandsOverAndExits) {
   ASSERT_TRUE(seeded.synchronize());
   const QString session = home + QStringLiteral("/Handed over.vlvidcapb");
   QDir().mkpath(session);
+  ASSERT_FALSE(TestMovie_Make(session, QStringLiteral("VLCapturedMovie.mp4"), sessionMovie()).isEmpty());
 
   QProcess first;
   first.setProcessEnvironment(executableEnvironment(home));

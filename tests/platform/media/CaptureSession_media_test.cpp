@@ -198,6 +198,21 @@ TEST_F(CaptureSessionMedia, BusyAndVanishedDevicesGiveErrorsWithText) {
     ASSERT_EQ(errors.size(), 1u);
   }
   first->stopRunning();
+  // All or nothing: a session whose second input is busy does not run on its first.
+  auto both = std::make_shared<CaptureSession>();
+  both->addInput(CaptureDeviceInput::deviceInputWithDevice(camera, &error));
+  both->addInput(CaptureDeviceInput::deviceInputWithDevice(microphone, &error));
+  first->startRunning();
+  both->startRunning();
+  EXPECT_FALSE(both->isRunning());
+  first->stopRunning();
+  both->startRunning();
+  EXPECT_TRUE(both->isRunning());
+  both->stopRunning();
+  {
+    std::lock_guard lock(m);
+    errors.clear();
+  }
 
   // Unplugged while running: the reader stops with an interruption and an error naming the device.
   std::atomic<bool> interrupted{false};

@@ -1,0 +1,855 @@
+#include "capture/VLLiveWC.h"
+
+#include "app/ZRNAlerts.h"
+#include "app/ZRNAppDelegate.h"
+#include "app/ZRNAppPrefs.h"
+#include "app/ZRNAppSetup.h"
+#include "app/ZRNLogger.h"
+#include "app/ZRNTimeFormatting.h"
+#include "capture/ZRNCaptureDevices.h"
+#include "capture/ZRNWaitingForDeviceWC.h"
+#include "platform/media/PreviewView.h"
+
+#include <QDir>
+#include <QEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSortFilterProxyModel>
+#include <QFileSystemModel>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace {
+
+QPointer<VLLiveWC> gCurrentLiveWC;
+
+ZRNAppPrefs& Prefs() {
+  if (gZRNAppPrefs) return *gZRNAppPrefs;
+  static ZRNAppPrefs fallback;
+  return fallback;
+}
+
+bool HasMicrophoneAccess() { return gZRNAppSetup ? gZRNAppSetup->hasMicrophoneAccess() : true; }
+
+void SetAppInModalMode(bool on) {
+  if (gZRNAppDelegate) gZRNAppDelegate->setAppInModalMode(on);
+}
+
+bool AppIsQuitting() { return gZRNAppDelegate && gZRNAppDelegate->appIsQuitting(); }
+
+// The save panel hides packages that are still being recorded ("vlvidcapb_live").
+class LivePackageFilter : public QSortFilterProxyModel {
+ public:
+  explicit LivePackageFilter(const VLLiveWC* owner, QObject* parent) : QSortFilterProxyModel(parent), m_owner(owner) {}
+
+ protected:
+  bool filterAcceptsRow(int row, const QModelIndex& parent) const override {
+    auto* fs = qobject_cast<QFileSystemModel*>(sourceModel());
+    if (!fs) return true;
+    const QString path = fs->filePath(fs->index(row, 0, parent));
+    return m_owner->panelShouldEnableURL(QUrl::fromLocalFile(path));
+  }
+
+ private:
+  const VLLiveWC* m_owner;
+};
+
+}  // namespace
+
+VLLiveWC* VLLiveWC_Current() { return gCurrentLiveWC.data(); }
+
+VLLiveWC::VLLiveWC(QWidget* parent) : ZRNSizingWC(parent) {
+  gCurrentLiveWC = this;
+  setObjectName(QStringLiteral("VLLiveFeedWC"));
+  m_targetURL = QUrl();
+  m_capturedMovieURL = QUrl();
+  m_isElgatoSPlus = false;
+  auto& center = NotificationCenter::defaultCenter();
+  QPointer<VLLiveWC> guard(this);
+  m_movieStartedObservation = NotificationObservation(
+      center, center.addObserver(QString::fromLatin1(kVLMovieStartedNotification), this, [guard](const Notification& note) {
+        if (guard) guard->handleMovieStarted(note);
+      }));
+  U_LoadLayout();
+  windowDidLoad();
+}
+
+VLLiveWC::~VLLiveWC() {
+  m_alive->store(false);
+  m_isClosing = true;
+  m_movieStartedObservation.reset();
+  m_sessionStartedObservation.reset();
+  m_deviceGoneObservation.reset();
+  m_runtimeErrorObservation.reset();
+  if (m_livePreviewLayer) m_livePreviewLayer->setSession(nullptr);
+  // The session goes down on its own queue, after whatever is still queued there. The queues are let
+  // go on a pool thread: a build waiting for the main thread (a waiting dialog) must not meet a main
+  // thread that waits for the build.
+  // The devices are let go at once, so that a window opened next finds them free; a build still under
+  // way stops its own session when it sees the window gone.
+  CaptureSessionRef session = captureSession();
+  if (session) session->stopRunning();
+  CaptureDeviceRef camera = videoCaptureDevice();
+  if (camera && m_videoDeviceLocked.exchange(false)) camera->unlockForConfiguration();
+  std::shared_ptr<DispatchQueue> sessionQueue = std::move(m_sessionQueue);
+  std::shared_ptr<DispatchQueue> writingQueue = std::move(m_assetWritingQueue);
+  Dispatch_GlobalAsync([sessionQueue, writingQueue]() mutable {
+    sessionQueue.reset();
+    writingQueue.reset();
+  });
+  if (gCurrentLiveWC == this) gCurrentLiveWC = nullptr;
+}
+
+// The window "VLLiveFeedWC": the picture over a dark background, the LIVE/REC badge and the duration
+// above it, the buttons below. Every outlet is a widget named as the outlet.
+void VLLiveWC::U_LoadLayout() {
+  auto* central = new QWidget(this);
+  auto* column = new QVBoxLayout(central);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+
+  m_backgroundBox = new QFrame(central);
+  m_backgroundBox->setObjectName(QStringLiteral("backgroundBox"));
+  m_backgroundBox->setAutoFillBackground(true);
+  auto* boxLayout = new QVBoxLayout(m_backgroundBox);
+  boxLayout->setContentsMargins(16, m_recViewTopConstrain, 16, 8);
+
+  auto* badgeRow = new QHBoxLayout;
+  m_recIndicatorView = new QLabel(QStringLiteral("LIVE"), m_backgroundBox);
+  m_recIndicatorView->setObjectName(QStringLiteral("recIndicatorView"));
+  m_recIndicatorView->setStyleSheet(QStringLiteral("QLabel { color: white; background: #3a7d3a; padding: 2px 8px; border-radius: 4px; font-weight: bold; }"));
+  m_captureDurationLabel = new QLabel(QStringLiteral("00:00:00"), m_backgroundBox);
+  m_captureDurationLabel->setObjectName(QStringLiteral("captureDurationLabel"));
+  m_captureDurationLabel->setStyleSheet(QStringLiteral("QLabel { color: white; }"));
+  badgeRow->addStretch(1);
+  badgeRow->addWidget(m_captureDurationLabel);
+  badgeRow->addWidget(m_recIndicatorView);
+  boxLayout->addLayout(badgeRow);
+
+  m_liveViewAspectConstrain = new ZRNAspectRatioBox(m_backgroundBox);
+  m_liveViewAspectConstrain->setObjectName(QStringLiteral("liveViewAspectConstrain"));
+  m_livePreviewView = m_liveViewAspectConstrain;
+  m_livePreviewView->setObjectName(QStringLiteral("livePreviewView"));
+  m_livePreviewLayer = new CaptureVideoPreviewView;
+  m_livePreviewLayer->setObjectName(QStringLiteral("livePreviewLayer"));
+  m_liveViewAspectConstrain->setContentWidget(m_livePreviewLayer);
+  boxLayout->addWidget(m_liveViewAspectConstrain, 1);
+
+  m_footageProgress = new QProgressBar(m_backgroundBox);
+  m_footageProgress->setObjectName(QStringLiteral("footageProgress"));
+  m_footageProgress->setRange(0, 0);
+  m_footageProgress->setMaximumHeight(6);
+  m_footageProgress->setTextVisible(false);
+  m_footageProgress->hide();
+  boxLayout->addWidget(m_footageProgress);
+
+  m_buttonBackEV = new QFrame(central);
+  m_buttonBackEV->setObjectName(QStringLiteral("buttonBackEV"));
+  auto* buttons = new QHBoxLayout(m_buttonBackEV);
+  m_sourcePrefsBtn = new QPushButton(tr("Source Settings…"), m_buttonBackEV);
+  m_sourcePrefsBtn->setObjectName(QStringLiteral("sourcePrefsBtn"));
+  m_audioPreviewBtn = new QPushButton(m_buttonBackEV);
+  m_audioPreviewBtn->setObjectName(QStringLiteral("audioPreviewBtn"));
+  m_showFootageBtn = new QPushButton(tr("Show Recording"), m_buttonBackEV);
+  m_showFootageBtn->setObjectName(QStringLiteral("showFootageBtn"));
+  m_recordButton = new QPushButton(QStringLiteral("Start Recording"), m_buttonBackEV);
+  m_recordButton->setObjectName(QStringLiteral("recordButton"));
+  m_recordButton->setDefault(true);
+  buttons->addWidget(m_sourcePrefsBtn);
+  buttons->addWidget(m_audioPreviewBtn);
+  buttons->addStretch(1);
+  buttons->addWidget(m_showFootageBtn);
+  buttons->addWidget(m_recordButton);
+
+  column->addWidget(m_backgroundBox, 1);
+  column->addWidget(m_buttonBackEV);
+  setCentralWidget(central);
+  resize(960, 640);
+
+  connect(m_audioPreviewBtn, &QPushButton::clicked, this, [this] { setAudioPreviewOnOff(); });
+  connect(m_recordButton, &QPushButton::clicked, this, [this] { toggleCapture(); });
+}
+
+void VLLiveWC::windowDidLoad() {
+  QPalette dark = m_backgroundBox->palette();
+  dark.setColor(QPalette::Window, QColor::fromRgbF(0.2, 0.2, 0.2, 1.0));
+  m_backgroundBox->setPalette(dark);
+  U_ClearWriter();
+  m_videoDataOutput.reset();
+  m_audioDataOutput.reset();
+  {
+    std::lock_guard lock(m_sessionMutex);
+    m_audioPreviewOutput.reset();
+    m_captureSession.reset();
+  }
+  m_samplesBufferQueue.reset();
+  m_recLabelTimer = nullptr;
+  m_audioPreviewON = true;
+  m_recordButton->setEnabled(false);
+  m_showFootageBtn->hide();
+  m_showFootageBtn->setEnabled(false);
+  m_sessionRunning = false;
+  m_isRecording = false;
+  m_sourcePrefsBtn->setEnabled(true);
+  m_recIndicatorView->hide();
+  m_captureDurationLabel->hide();
+  m_sessionQueue = DispatchQueue::create(QStringLiteral("org.velmora.Velmora.capture"));
+  m_assetWritingQueue = DispatchQueue::create(QStringLiteral("org.velmora.Velmora.writing"));
+  m_writingHasStarted = false;
+
+  auto& center = NotificationCenter::defaultCenter();
+  QPointer<VLLiveWC> guard(this);
+  // Any session of the process starting refreshes this window.
+  m_sessionStartedObservation = NotificationObservation(
+      center, center.addObserver(QString::fromLatin1(kCaptureSessionDidStartRunningNotification), nullptr,
+                                 [guard](const Notification& note) {
+                                   if (guard) guard->cameraIsReady(note);
+                                 }));
+  m_deviceGoneObservation = NotificationObservation(
+      center, center.addObserver(QString::fromLatin1(kCaptureDeviceWasDisconnectedNotification), nullptr,
+                                 [guard](const Notification& note) {
+                                   const Notification copy = note;
+                                   Dispatch_MainAsync([guard, copy] {
+                                     if (guard) guard->U_DeviceDisconnected(copy);
+                                   });
+                                 }));
+  m_runtimeErrorObservation = NotificationObservation(
+      center, center.addObserver(QString::fromLatin1(kCaptureSessionRuntimeErrorNotification), nullptr,
+                                 [guard](const Notification& note) {
+                                   if (guard) guard->U_SessionRuntimeError(note);
+                                 }));
+  m_recIndicatorLeftActive = false;
+  m_recIndicatorRightActive = true;
+  m_livePreviewLayer->setBackgroundColor(Qt::black);
+  m_isClosing = false;
+}
+
+void VLLiveWC::showEvent(QShowEvent* event) {
+  ZRNSizingWC::showEvent(event);
+  // Window systems without focus (offscreen, some tiling managers) never make the window main: the
+  // first showing counts as becoming main.
+  QPointer<VLLiveWC> guard(this);
+  Dispatch_MainAsync([guard] {
+    if (guard) guard->windowDidBecomeMain();
+  });
+}
+
+void VLLiveWC::changeEvent(QEvent* event) {
+  ZRNSizingWC::changeEvent(event);
+  if (event->type() == QEvent::ActivationChange && isActiveWindow()) windowDidBecomeMain();
+  if (event->type() == QEvent::WindowStateChange) {
+    if (isFullScreen())
+      windowDidEnterFullScreen();
+    else
+      windowDidExitFullScreen();
+  }
+}
+
+void VLLiveWC::windowDidBecomeMain() {
+  if (m_isInitialized) return;
+  m_isInitialized = true;
+  m_canWork = false;
+  QPointer<VLLiveWC> guard(this);
+  Dispatch_MainAsync([guard] {
+    if (guard) guard->U_Initialize();
+  });
+}
+
+void VLLiveWC::windowDidEnterFullScreen() {
+  m_recViewTopConstrain = 48;
+  if (auto* l = m_backgroundBox->layout()) l->setContentsMargins(16, m_recViewTopConstrain, 16, 8);
+}
+
+void VLLiveWC::windowDidExitFullScreen() {
+  m_recViewTopConstrain = 16;
+  if (auto* l = m_backgroundBox->layout()) l->setContentsMargins(16, m_recViewTopConstrain, 16, 8);
+}
+
+// ---- device check ---------------------------------------------------------------------------------
+
+void VLLiveWC::U_ShowWaitingSheet(MediaType type, const QString& uid, const QString& name, int errorType,
+                                  std::function<void(int, int)> ended) {
+  auto* dialog = new ZRNWaitingWindowController(uid, name, this);
+  dialog->setDeviceType(type);
+  // The device may have come while the dialog was made.
+  const long index = CapDev_IndexOfDeviceWithUID(type, uid);
+  if (index >= 0 && errorType != -1) {
+    delete dialog;
+    ended(kDialogResultCancel, 0);
+    return;
+  }
+  dialog->setErrorType(errorType);
+  SetAppInModalMode(true);
+  m_waitingSheet = dialog;
+  QPointer<ZRNWaitingWindowController> sheet(dialog);
+  Alert_RunAlertSheet(dialog, this, [ended, errorType](int result) { ended(result, errorType); });
+}
+
+void VLLiveWC::U_Initialize() {
+  m_backgroundBox->layout()->activate();
+  const auto& lists = CapDev_DeviceLists();
+  if (!lists.camerasArray.empty() && CapDev_IndexOfDeviceWithUID(MediaType::Video, Prefs().cameraUID()) >= 0) {
+    m_canWork = true;
+    cameraCheckCompletion();
+    return;
+  }
+  m_canWork = false;
+  long index = CapDev_IndexOfDeviceWithUID(MediaType::Video, Prefs().cameraUID());
+  if (index < 0) {
+    auto* dialog = new ZRNWaitingWindowController(Prefs().cameraUID(), Prefs().cameraName(), this);
+    dialog->setDeviceType(MediaType::Video);
+    index = CapDev_IndexOfDeviceWithUID(MediaType::Video, Prefs().cameraUID());
+    if (index < 0) {
+      dialog->setErrorType(int(index));
+      SetAppInModalMode(true);
+      m_waitingSheet = dialog;
+      QPointer<VLLiveWC> guard(this);
+      const int errorType = int(index);
+      Alert_RunAlertSheet(dialog, this, [guard, errorType](int result) {
+        if (guard) guard->U_CameraSheetEnded(result, errorType);
+      });
+      return;
+    }
+    delete dialog;
+  }
+  m_canWork = true;
+  cameraCheckCompletion();
+}
+
+void VLLiveWC::U_CameraSheetEnded(int result, int errorType) {
+  SetAppInModalMode(false);
+  m_canWork = true;
+  if (result == kDialogResultFirst) {
+    if (errorType == -1) Prefs().setCameraUID(QStringLiteral("N/A"));
+    if (errorType == -2 || errorType == -3) m_canWork = false;
+  }
+  cameraCheckCompletion();
+}
+
+void VLLiveWC::cameraCheckCompletion() {
+  if (!m_canWork) {
+    close();
+    return;
+  }
+  auto& lists = CapDev_DeviceLists();
+  lists.camerasArray = CapDev_ValidateSavedCameraFormat();
+  Prefs().synchronize();
+  m_isElgatoSPlus = CapDev_IsHD60SPlusCamera(Prefs().cameraUID());
+  if (m_isElgatoSPlus) {
+    Prefs().setHasAudioDevice(true);
+    microphoneCheckCompletion();
+    return;
+  }
+  Prefs().setHasAudioDevice(false);
+  long index = CapDev_IndexOfDeviceWithUID(MediaType::Audio, Prefs().microphoneUID());
+  if (index >= 0) {
+    Prefs().setHasAudioDevice(true);
+  } else {
+    auto* dialog = new ZRNWaitingWindowController(Prefs().microphoneUID(), Prefs().microphoneName(), this);
+    dialog->setDeviceType(MediaType::Audio);
+    index = CapDev_IndexOfDeviceWithUID(MediaType::Audio, Prefs().microphoneUID());
+    if (index >= 0) {
+      delete dialog;
+      Prefs().setHasAudioDevice(true);
+    } else {
+      dialog->setErrorType(int(index));
+      SetAppInModalMode(true);
+      m_waitingSheet = dialog;
+      QPointer<VLLiveWC> guard(this);
+      const int errorType = int(index);
+      Alert_RunAlertSheet(dialog, this, [guard, errorType](int result) {
+        if (guard) guard->U_MicrophoneSheetEnded(result, errorType);
+      });
+      return;
+    }
+  }
+  microphoneCheckCompletion();
+}
+
+void VLLiveWC::U_MicrophoneSheetEnded(int result, int errorType) {
+  SetAppInModalMode(false);
+  Prefs().setHasAudioDevice(true);
+  if (result == kDialogResultFirst) {
+    if (errorType == -1) {
+      Prefs().setMicrophoneUID(QStringLiteral("N/A"));
+      Prefs().setHasAudioDevice(false);
+    }
+    if (errorType == -2) Prefs().setHasAudioDevice(false);
+  }
+  microphoneCheckCompletion();
+}
+
+void VLLiveWC::microphoneCheckCompletion() {
+  auto& lists = CapDev_DeviceLists();
+  if (Prefs().hasAudioDevice()) {
+    lists.microphonesArray = CapDev_SelectMicrophone(lists.camerasArray, CapDev_IsHD60SPlusCamera(Prefs().cameraUID()));
+    Prefs().synchronize();
+  }
+  const qint64 cameraIndex = Prefs().cameraIndex();
+  if (cameraIndex >= 0 && cameraIndex < qint64(lists.camerasArray.size()))
+    CapDev_BuildFormatDicts(lists.camerasArray[size_t(cameraIndex)]);
+  if (!Prefs().hasAudioDevice()) {
+    Prefs().setMicrophoneUID(QStringLiteral("ZRNNoMicAvail"));
+    Prefs().setCaptureAudio(false);
+  } else {
+    CapDev_LoadMicrophoneFormats();
+  }
+  updateForCameraSetup();
+  U_ApplyAspectRule();
+  prepareForNewRecording();
+  getSaveName();
+}
+
+void VLLiveWC::U_ApplyAspectRule() {
+  const QSizeF size = Prefs().movieSize();
+  if (size.height() <= 0 || size.width() <= 0) return;
+  const double ratio = size.width() / size.height();
+  if (std::abs(m_liveViewAspectConstrain->multiplier() - ratio) > 0.01) m_liveViewAspectConstrain->updateMultiplier(ratio);
+}
+
+// ---- the name of the recording ------------------------------------------------------------------------
+
+QString VLLiveWC::proposedSaveName(const QDateTime& now) {
+  return Fmt("VLCapture_%@_%@", dateAsStringForDate(now), timeAsStringForDate(now, false));
+}
+
+bool VLLiveWC::panelShouldEnableURL(const QUrl& url) const {
+  return QFileInfo(url.toLocalFile()).suffix() != QLatin1String("vlvidcapb_live");
+}
+
+void VLLiveWC::getSaveName() {
+  auto* panel = new QFileDialog(this);
+  panel->setObjectName(QStringLiteral("VLSavePanel"));
+  panel->setOption(QFileDialog::DontUseNativeDialog, true);
+  panel->setAcceptMode(QFileDialog::AcceptSave);
+  panel->setFileMode(QFileDialog::AnyFile);
+  panel->setLabelText(QFileDialog::Accept, tr("Continue"));
+  panel->setNameFilter(Fmt("%@ (*.%@)", tr("Velmora session"), kVLSessionPackageExtension));
+  panel->setDefaultSuffix(QString::fromLatin1(kVLSessionPackageExtension));
+  panel->setWindowTitle(QStringLiteral("File name for new recording"));
+  panel->setProxyModel(new LivePackageFilter(this, panel));
+  const QString folder = Prefs().saveTargetDirectory().toLocalFile();
+  if (QFileInfo(folder).isDir()) panel->setDirectory(folder);
+  panel->selectFile(proposedSaveName(QDateTime::currentDateTime()));
+  panel->setWindowModality(Qt::WindowModal);
+  m_savePanel = panel;
+  QPointer<VLLiveWC> guard(this);
+  QPointer<QFileDialog> panelGuard(panel);
+  connect(panel, &QFileDialog::finished, this, [guard, panelGuard](int result) {
+    if (!guard || !panelGuard) return;
+    const QStringList chosen = panelGuard->selectedFiles();
+    panelGuard->hide();
+    panelGuard->deleteLater();
+    if (result == QDialog::Accepted && !chosen.isEmpty()) {
+      QString path = chosen.first();
+      if (QFileInfo(path).suffix() != QLatin1String(kVLSessionPackageExtension))
+        path += QStringLiteral(".") + QString::fromLatin1(kVLSessionPackageExtension);
+      guard->m_targetURL = QUrl::fromLocalFile(path);
+      Prefs().setSaveTargetDirectory(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+      return;
+    }
+    Dispatch_MainAsync([guard] {
+      if (guard) guard->close();
+    });
+  });
+  panel->open();
+}
+
+// ---- the capture session ------------------------------------------------------------------------------
+
+CaptureSessionRef VLLiveWC::captureSession() const {
+  std::lock_guard lock(m_sessionMutex);
+  return m_captureSession;
+}
+
+CaptureDeviceRef VLLiveWC::videoCaptureDevice() const {
+  std::lock_guard lock(m_sessionMutex);
+  return m_videoCaptureDevice;
+}
+
+CaptureDeviceRef VLLiveWC::audioCaptureDevice() const {
+  std::lock_guard lock(m_sessionMutex);
+  return m_audioCaptureDevice;
+}
+
+std::shared_ptr<CaptureAudioPreviewOutput> VLLiveWC::audioPreviewOutput() const {
+  std::lock_guard lock(m_sessionMutex);
+  return m_audioPreviewOutput;
+}
+
+void VLLiveWC::U_SessQueue_ConfigureNewCaptureSession() {
+  auto session = std::make_shared<CaptureSession>();
+  {
+    std::lock_guard lock(m_sessionMutex);
+    m_captureSession = session;
+  }
+  session->beginConfiguration();
+  ZRNLogger_Log(" gAppPrefs.cameraUID: %@", Prefs().cameraUID());
+  ZRNLogger_Log("gAppPrefs.cameraName: %@", Prefs().cameraName());
+
+  CaptureDeviceRef camera;
+  if (!Prefs().cameraUID().isEmpty()) camera = CapDev_DeviceWithUID(MediaType::Video, Prefs().cameraUID());
+  if (!camera) {
+    camera = CaptureDevice::defaultDeviceWithMediaType(MediaType::Video);
+    if (!camera) {
+      ZRNLogger_Log("ERR: NO CAMERA found");
+      session->commitConfiguration();
+      return;
+    }
+    Prefs().setCameraUID(camera->uniqueID());
+    Prefs().setCameraName(camera->localizedName());
+    CapDev_CheckCameraPresence();
+    CapDev_CheckMicrophonePresence();
+  }
+  {
+    std::lock_guard lock(m_sessionMutex);
+    if (m_videoCaptureDevice && m_videoDeviceLocked) m_videoCaptureDevice->unlockForConfiguration();
+    m_videoCaptureDevice = camera;
+  }
+  m_videoDeviceLocked = false;
+
+  QString error;
+  auto videoInput = CaptureDeviceInput::deviceInputWithDevice(camera, &error);
+  if (!videoInput) {
+    ZRNLogger_Log("ERR: Could not create video device input: %@", error);
+    session->commitConfiguration();
+    return;
+  }
+  if (!session->canAddInput(videoInput)) {
+    ZRNLogger_Log("ERR: Could not add video device input to the session");
+    session->commitConfiguration();
+    return;
+  }
+  session->addInput(videoInput);
+  {
+    std::lock_guard lock(m_sessionMutex);
+    m_videoCaptureDeviceInput = videoInput;
+  }
+
+  m_isElgatoSPlus = CapDev_IsHD60SPlusCamera(Prefs().cameraUID());
+  if (m_isElgatoSPlus) ZRNLogger_Log("** Elgato 60+ detected");
+  m_captureAudio = HasMicrophoneAccess() && Prefs().hasAudioDevice() && (Prefs().captureAudio() || m_isElgatoSPlus);
+
+  std::shared_ptr<CaptureAudioPreviewOutput> preview;
+  if (m_captureAudio && HasMicrophoneAccess()) {
+    CaptureDeviceRef mic;
+    if (!Prefs().microphoneUID().isEmpty()) mic = CapDev_DeviceWithUID(MediaType::Audio, Prefs().microphoneUID());
+    if (!mic) {
+      mic = CaptureDevice::defaultDeviceWithMediaType(MediaType::Audio);
+      if (!mic) {
+        ZRNLogger_Log("ATT: NO MICROPHONE found");
+        session->commitConfiguration();
+        return;
+      }
+      Prefs().setMicrophoneUID(mic->uniqueID());
+      Prefs().setMicrophoneName(mic->localizedName());
+      Prefs().setMicrophoneIsBuiltIn(CapDev_IsBuiltInMicrophone(mic));
+      CapDev_CheckMicrophonePresence();
+    }
+    {
+      std::lock_guard lock(m_sessionMutex);
+      m_audioCaptureDevice = mic;
+    }
+    auto audioInput = CaptureDeviceInput::deviceInputWithDevice(mic, &error);
+    const bool refused = audioInput && !session->canAddInput(audioInput);
+    if (!audioInput || refused) {
+      if (!audioInput)
+        ZRNLogger_Log("ERR: Could not create audio device input: %@", error);
+      else
+        ZRNLogger_Log("ERR: Could not add audio device input to the session");
+      session->commitConfiguration();
+      std::lock_guard lock(m_sessionMutex);
+      m_audioCaptureDevice.reset();
+      return;
+    }
+    session->addInput(audioInput);
+    {
+      std::lock_guard lock(m_sessionMutex);
+      m_audioCaptureDeviceInput = audioInput;
+      preview = m_audioPreviewOutput;
+    }
+    if (Prefs().captureAudio()) {
+      // With the built-in microphone the sound is not monitored: the speakers would feed it back.
+      if (!preview && !Prefs().microphoneIsBuiltIn()) {
+        preview = std::make_shared<CaptureAudioPreviewOutput>();
+        preview->setVolume(1.0f);
+        const QString outputUID = CapDev_DefaultOutputDeviceUID();
+        if (!outputUID.isEmpty()) preview->setOutputDeviceUniqueID(outputUID);
+        if (session->canAddOutput(preview))
+          session->addOutput(preview);
+        else
+          preview.reset();
+      }
+    } else {
+      preview.reset();
+    }
+  }
+  {
+    std::lock_guard lock(m_sessionMutex);
+    m_audioPreviewOutput = m_captureAudio ? preview : nullptr;
+  }
+  session->setSessionPreset(QString::fromLatin1(kCaptureSessionPresetHigh));
+  configureCamera(camera, Prefs().movieSize(), Prefs().captureFPS());
+  session->commitConfiguration();
+  session->startRunning();
+  if (!m_alive->load()) {
+    // The window went while this build ran.
+    session->stopRunning();
+    if (m_videoDeviceLocked.exchange(false)) camera->unlockForConfiguration();
+  }
+}
+
+bool VLLiveWC::configureCamera(const CaptureDeviceRef& camera, const QSizeF& size, double frameRate) {
+  if (!camera) return false;
+  CaptureDeviceFormatRef bestFormat;
+  double bestMax = -1;
+  for (const auto& format : camera->formats()) {
+    if (!CapDev_IsAcceptedVideoSubType(format->mediaSubType)) continue;
+    if (format->dimensions.width() != size.width() || format->dimensions.height() != size.height()) continue;
+    for (const FrameRateRange& range : format->videoSupportedFrameRateRanges) {
+      if (range.minFrameRate <= frameRate && frameRate <= range.maxFrameRate && range.maxFrameRate > bestMax) {
+        bestMax = range.maxFrameRate;
+        bestFormat = format;
+      }
+    }
+  }
+  if (!bestFormat) return false;  // the session keeps the preset's format
+  QString error;
+  if (!camera->lockForConfiguration(&error)) {
+    ZRNLogger_Log("ERR: in device lockForConfiguration: %@", error);
+    return false;
+  }
+  ZRNLogger_Log("--transportType: %d", camera->transportType());
+  ZRNLogger_Log("--inputSources: %@", camera->inputSources());
+  ZRNLogger_Log("--activeInputSource: %@", camera->activeInputSource());
+  ZRNLogger_Log("--modelID: %@", camera->modelID());
+  ZRNLogger_Log("--OLD activeFormat: %@", camera->activeFormat() ? camera->activeFormat()->description() : QStringLiteral("(null)"));
+  camera->setActiveFormat(bestFormat);
+  QStringList ranges;
+  for (const FrameRateRange& r : bestFormat->videoSupportedFrameRateRanges) ranges << r.description();
+  ZRNLogger_Log("--videoSupportedFrameRateRanges: %@", ranges);
+  // 1000 / (rate * 1000, truncated) seconds: 29.97 gives 1000/29970.
+  const MediaTime duration = MediaTimeMake(1000, int32_t(frameRate * 1000.0));
+  camera->setActiveVideoMinFrameDuration(duration);
+  camera->setActiveVideoMaxFrameDuration(duration);
+  ZRNLogger_Log("--NEW activeFormat: %@", bestFormat->description());
+  m_videoDeviceLocked = true;
+  return true;
+}
+
+void VLLiveWC::cameraIsReady(const Notification& note) {
+  const CaptureSession* started = static_cast<const CaptureSession*>(note.object);
+  m_sessionRunning = started ? started->isRunning() : false;
+  QPointer<VLLiveWC> guard(this);
+  auto queue = m_sessionQueue;
+  if (!queue) return;
+  auto alive = m_alive;
+  queue->async([guard, alive, this] {
+    if (!alive->load()) return;
+    U_ClearWriter();
+    const CaptureSessionRef session = captureSession();
+    m_sessionRunning = session && session->isRunning();
+    Dispatch_MainAsync([guard, session] {
+      if (!guard) return;
+      VLLiveWC* self = guard.data();
+      self->setWindowTitle(Fmt("%@ -- Live", Prefs().cameraName()));
+      self->m_livePreviewLayer->setVideoGravity(QString::fromLatin1(kLayerVideoGravityResizeAspect));
+      self->m_livePreviewLayer->setBackgroundColor(Qt::black);
+      self->m_livePreviewLayer->setSession(session);
+      if (auto preview = self->audioPreviewOutput()) preview->setVolume(self->m_audioPreviewON ? 1.0f : 0.0f);
+      self->U_ApplyAspectRule();
+      self->m_recIndicatorView->show();
+      self->m_recordButton->setText(QStringLiteral("Start Recording"));
+      self->enableSettingsInterfaceElements(true);
+      self->U_UpdateSoundControls();
+      if (auto preview = self->audioPreviewOutput()) preview->setVolume(self->m_audioPreviewON ? 1.0f : 0.0f);
+    });
+  });
+}
+
+void VLLiveWC::U_StopLiveSession() {
+  m_sessionRunning = false;
+  CaptureSessionRef session;
+  {
+    std::lock_guard lock(m_sessionMutex);
+    session = m_captureSession;
+  }
+  if (!session) return;
+  session->stopRunning();
+  session->beginConfiguration();
+  std::lock_guard lock(m_sessionMutex);
+  if (m_videoDataOutput) session->removeOutput(m_videoDataOutput);
+  m_videoDataOutput.reset();
+  if (m_audioDataOutput) session->removeOutput(m_audioDataOutput);
+  m_audioDataOutput.reset();
+  if (m_audioPreviewOutput) session->removeOutput(m_audioPreviewOutput);
+  m_audioPreviewOutput.reset();
+  if (m_videoCaptureDeviceInput) session->removeInput(m_videoCaptureDeviceInput);
+  m_videoCaptureDeviceInput.reset();
+  if (m_audioCaptureDeviceInput) session->removeInput(m_audioCaptureDeviceInput);
+  m_audioCaptureDeviceInput.reset();
+  session->commitConfiguration();
+  m_captureSession.reset();
+}
+
+void VLLiveWC::U_StopAndSaveSessionAndReconfigureLiveSession(bool keep) {
+  QPointer<VLLiveWC> guard(this);
+  auto alive = m_alive;
+  m_sessionQueue->async([guard, alive, this, keep] {
+    if (!alive->load()) return;
+    U_StopLiveSession();
+    if (!m_isClosing && !AppIsQuitting()) U_SessQueue_ConfigureNewCaptureSession();
+    Dispatch_MainAsync([guard, keep] {
+      if (guard) guard->U_FinishStopAndSave(keep);
+    });
+  });
+}
+
+// ---- preference changes ---------------------------------------------------------------------------------
+
+void VLLiveWC::updateSessionSettingsForNewPrefs() {
+  auto& lists = CapDev_DeviceLists();
+  const qint64 cameraIndex = Prefs().cameraIndex();
+  if (cameraIndex >= 0 && cameraIndex < qint64(lists.camerasArray.size()))
+    CapDev_BuildFormatDicts(lists.camerasArray[size_t(cameraIndex)]);
+  if (Prefs().hasAudioDevice() && HasMicrophoneAccess()) CapDev_LoadMicrophoneFormats();
+  updateLiveSettings();
+}
+
+void VLLiveWC::updateLiveSettings() {
+  Prefs().synchronize();
+  updateForCameraSetup();
+}
+
+void VLLiveWC::updateForCameraSetup() {
+  enableSettingsInterfaceElements(false);
+  m_captureAudio = Prefs().hasAudioDevice() && Prefs().captureAudio() && HasMicrophoneAccess();
+  U_ApplyAspectRule();
+  U_StopAndSaveSessionAndReconfigureLiveSession(false);
+  U_UpdateAudioPreviewControl();
+}
+
+void VLLiveWC::updateSessionInterfaceSettings() { updateForAudioOnOffPrefsSetup(); }
+
+void VLLiveWC::updateForAudioOnOffPrefsSetup() {
+  const bool wanted = HasMicrophoneAccess() && Prefs().hasAudioDevice() && (Prefs().captureAudio() || m_isElgatoSPlus);
+  if (wanted == m_captureAudio) {
+    U_UpdateAudioPreviewControl();
+    return;
+  }
+  m_captureAudio = Prefs().hasAudioDevice() && Prefs().captureAudio();
+  U_StopAndSaveSessionAndReconfigureLiveSession(false);
+}
+
+void VLLiveWC::enableSettingsInterfaceElements(bool flag) {
+  // A camera with nothing recordable never gets a running record button.
+  if (flag && CapDev_DeviceLists().sizesArray.empty()) {
+    ZRNLogger_Log("ATT: Start Recording stays disabled: camera '%@' offers no format that can be recorded", Prefs().cameraName());
+    flag = false;
+  }
+  if (m_recordButton) m_recordButton->setEnabled(flag);
+}
+
+// ---- live audio -------------------------------------------------------------------------------------------
+
+void VLLiveWC::setAudioPreviewOnOff() {
+  m_audioPreviewON = !m_audioPreviewON;
+  if (auto preview = audioPreviewOutput()) preview->setVolume(m_audioPreviewON ? 1.0f : 0.0f);
+  U_UpdateAudioPreviewControl();
+}
+
+void VLLiveWC::U_UpdateSoundControls() { U_UpdateAudioPreviewControl(); }
+
+void VLLiveWC::U_UpdateAudioPreviewControl() {
+  if (!m_audioPreviewBtn) return;
+  auto set = [this](bool enabled, const QString& image, const QString& tip) {
+    m_audioPreviewBtn->setEnabled(enabled);
+    m_audioPreviewBtn->setProperty("imageName", image);
+    m_audioPreviewBtn->setIcon(QIcon::fromTheme(image == QLatin1String("soundOn") ? QStringLiteral("audio-volume-high")
+                                                                                  : QStringLiteral("audio-volume-muted")));
+    m_audioPreviewBtn->setText(image == QLatin1String("soundOn") ? tr("Live Audio On") : tr("Live Audio Off"));
+    m_audioPreviewBtn->setToolTip(tip);
+  };
+  const bool capture = Prefs().captureAudio();
+  const bool hasDevice = Prefs().hasAudioDevice();
+  if (!HasMicrophoneAccess()) {
+    set(false, QStringLiteral("soundOff"), QStringLiteral("Disabled because the app has no microphone access"));
+  } else if (!capture && hasDevice) {
+    set(false, QStringLiteral("soundOff"), QStringLiteral("Audio recording is disabled"));
+  } else if (!capture && !hasDevice) {
+    set(false, QStringLiteral("soundOff"), QStringLiteral("No audio device is available"));
+  } else if (capture && !hasDevice) {
+    // left as it is
+  } else if (Prefs().microphoneIsBuiltIn()) {
+    set(false, QStringLiteral("soundOff"),
+        QStringLiteral("Disabled to prevent audio feedback loop when the built-in microphone is selected as audio source."));
+  } else if (m_audioPreviewON) {
+    set(true, QStringLiteral("soundOn"), QStringLiteral("Click to silence live audio"));
+  } else {
+    set(true, QStringLiteral("soundOff"), QStringLiteral("Click to turn on live audio"));
+  }
+}
+
+// ---- faults while live -------------------------------------------------------------------------------------
+
+void VLLiveWC::U_DeviceDisconnected(const Notification& note) {
+  const CaptureDeviceRef camera = videoCaptureDevice();
+  const QString uid = note.userInfo.value(QStringLiteral("uniqueID")).toString();
+  if (!camera || camera->uniqueID() != uid || m_isClosing) return;
+  if (m_isRecording) {
+    ZRNLogger_Log("ERR: camera '%@' disconnected while recording", camera->localizedName());
+    return;
+  }
+  if (m_waitingForLostCamera) return;
+  m_waitingForLostCamera = true;
+  ZRNLogger_Log("ATT: camera '%@' disconnected; waiting for it to come back", camera->localizedName());
+  enableSettingsInterfaceElements(false);
+  QPointer<VLLiveWC> guard(this);
+  auto alive = m_alive;
+  m_sessionQueue->async([alive, this] {
+    if (alive->load()) U_StopLiveSession();
+  });
+  U_ShowWaitingSheet(MediaType::Video, camera->uniqueID(), camera->localizedName(), -1, [guard](int result, int) {
+    if (!guard) return;
+    SetAppInModalMode(false);
+    guard->m_waitingForLostCamera = false;
+    if (result == kDialogResultFirst) {
+      // "Forget device": another camera is chosen by the usual validation.
+      Prefs().setCameraUID(QStringLiteral("N/A"));
+      CapDev_DeviceLists().camerasArray = CapDev_ValidateSavedCameraFormat();
+      if (CapDev_DeviceLists().camerasArray.empty()) {
+        guard->close();
+        return;
+      }
+      CapDev_BuildFormatDicts(CapDev_DeviceLists().camerasArray[size_t(std::max<qint64>(0, Prefs().cameraIndex()))]);
+    }
+    guard->updateForCameraSetup();
+  });
+}
+
+void VLLiveWC::U_SessionRuntimeError(const Notification& note) {
+  // Runs on a reader thread: it only logs, taking no lock a stopping session could be waiting for.
+  ZRNLogger_Log("ERR: capture session: %@", note.userInfo.value(QStringLiteral("error")).toString());
+}
+
+void VLLiveWC_MakeAndShow() {
+  VLLiveWC* live = VLLiveWC_Current();
+  if (!live) {
+    live = new VLLiveWC;
+    live->setAttribute(Qt::WA_DeleteOnClose);
+  }
+  live->show();
+  live->raise();
+  live->activateWindow();
+}
+
+bool VLLiveWC_RecordingIsON() {
+  const VLLiveWC* live = VLLiveWC_Current();
+  return live && live->isRecording();
+}

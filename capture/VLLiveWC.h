@@ -1,0 +1,202 @@
+#pragma once
+// The live window: shows the camera picture, runs one capture session from the chosen camera and
+// microphone, and records it (recording: VLLiveWC_Recording.cpp). This file's half covers the
+// window's start-up, its queues, the device check, the session build on the capture-session queue,
+// the camera-ready handling, the reactions to preference changes and the live-audio control.
+
+#include "app/ZRNBaseClasses.h"
+#include "capture/ZRNWaitingForDeviceWC.h"
+#include "platform/foundation/DispatchQueue.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/media/CaptureSession.h"
+#include "platform/media/PreviewView.h"
+
+#include <QFileDialog>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QSizeF>
+#include <QUrl>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+class QProgressBar;
+class QFrame;
+class QTimer;
+class ZRNAspectRatioBox;
+
+inline constexpr const char* kVLMovieStartedNotification = "VLMovieStarted";
+inline constexpr const char* kVLSessionPackageExtension = "vlvidcapb";
+
+class VLLiveWC : public ZRNSizingWC, public CaptureSampleBufferDelegate {
+  Q_OBJECT
+ public:
+  explicit VLLiveWC(QWidget* parent = nullptr);
+  ~VLLiveWC() override;
+
+  // ---- Outlets (object names as the outlets' names) ----
+  QFrame* backgroundBox() const { return m_backgroundBox; }
+  QPushButton* sourcePrefsBtn() const { return m_sourcePrefsBtn; }
+  QPushButton* showFootageBtn() const { return m_showFootageBtn; }
+  QFrame* buttonBackEV() const { return m_buttonBackEV; }
+  QPushButton* recordButton() const { return m_recordButton; }
+  QWidget* livePreviewView() const { return m_livePreviewView; }
+  CaptureVideoPreviewView* livePreviewLayer() const { return m_livePreviewLayer; }
+  ZRNAspectRatioBox* liveViewAspectConstrain() const { return m_liveViewAspectConstrain; }
+  int recViewTopConstrain() const { return m_recViewTopConstrain; }
+  QLabel* recIndicatorView() const { return m_recIndicatorView; }
+  bool recIndicatorLeftConstrainActive() const { return m_recIndicatorLeftActive; }
+  bool recIndicatorRightConstrainActive() const { return m_recIndicatorRightActive; }
+  QLabel* captureDurationLabel() const { return m_captureDurationLabel; }
+  QPushButton* audioPreviewBtn() const { return m_audioPreviewBtn; }
+  QProgressBar* footageProgress() const { return m_footageProgress; }
+
+  // ---- Capture state ----
+  bool isInitialized() const { return m_isInitialized; }
+  bool canWork() const { return m_canWork; }
+  bool sessionRunning() const { return m_sessionRunning.load(); }
+  bool isElgatoSPlus() const { return m_isElgatoSPlus.load(); }
+  bool captureAudio() const { return m_captureAudio.load(); }
+  bool audioPreviewON() const { return m_audioPreviewON; }
+  bool videoDeviceLocked() const { return m_videoDeviceLocked.load(); }
+  std::shared_ptr<DispatchQueue> sessionQueue() const { return m_sessionQueue; }
+  std::shared_ptr<DispatchQueue> assetWritingQueue() const { return m_assetWritingQueue; }
+  // The current session and devices (guarded: the session queue writes them, the main thread reads).
+  CaptureSessionRef captureSession() const;
+  CaptureDeviceRef videoCaptureDevice() const;
+  CaptureDeviceRef audioCaptureDevice() const;
+  std::shared_ptr<CaptureAudioPreviewOutput> audioPreviewOutput() const;
+  QUrl targetURL() const { return m_targetURL; }
+  QUrl capturedMovieURL() const { return m_capturedMovieURL; }
+  bool isClosing() const { return m_isClosing.load(); }
+
+  // ---- Operations ----
+  void windowDidLoad();
+  void windowDidBecomeMain();
+  void U_Initialize();
+  void windowDidEnterFullScreen();
+  void windowDidExitFullScreen();
+  void cameraCheckCompletion();
+  void microphoneCheckCompletion();
+  void setAudioPreviewOnOff();
+  void updateLiveSettings();
+  void enableSettingsInterfaceElements(bool flag);
+  void updateSessionSettingsForNewPrefs();
+  void updateSessionInterfaceSettings();
+  void updateForAudioOnOffPrefsSetup();
+  // Runs on sessionQueue.
+  void U_SessQueue_ConfigureNewCaptureSession();
+  void cameraIsReady(const Notification& note);
+  // Runs on sessionQueue.
+  void U_StopLiveSession();
+  void U_StopAndSaveSessionAndReconfigureLiveSession(bool keep);
+  void updateForCameraSetup();
+  void getSaveName();
+  bool panelShouldEnableURL(const QUrl& url) const;
+  bool configureCamera(const CaptureDeviceRef& camera, const QSizeF& size, double frameRate);
+  void U_UpdateSoundControls();
+  void U_UpdateAudioPreviewControl();
+
+  // The name the save panel proposes for a recording started at that moment.
+  static QString proposedSaveName(const QDateTime& now);
+  // The save panel while it is open (for the window's tests and accessibility).
+  QFileDialog* savePanel() const { return m_savePanel; }
+  // The waiting sheet while one is shown.
+  ZRNWaitingWindowController* waitingSheet() const { return m_waitingSheet; }
+
+  // ---- Recording (VLLiveWC_Recording.cpp) ----
+  bool isRecording() const { return m_isRecording.load(); }
+  bool writingHasStarted() const { return m_writingHasStarted.load(); }
+  void prepareForNewRecording();
+  void handleMovieStarted(const Notification& note);
+  void toggleCapture();
+  // The keep/discard half of U_StopAndSaveSessionAndReconfigureLiveSession, on the main queue.
+  void U_FinishStopAndSave(bool keep);
+  // Sample buffers of the data outputs, on samplesBufferQueue.
+  void captureOutput(CaptureOutput* output, const SampleBufferRef& sampleBuffer) override;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void changeEvent(QEvent* event) override;
+
+  // Recording state kept here so both halves of the class reach it.
+  std::atomic<bool> m_isRecording{false};
+  std::atomic<bool> m_writingHasStarted{false};
+  std::atomic<bool> m_isClosing{false};
+  QUrl m_targetURL;
+  QUrl m_capturedMovieURL;
+  bool m_progressiveWindowWasOpen = false;
+  QTimer* m_recLabelTimer = nullptr;
+  // The writer, its inputs and the data outputs belong to the recording half; they are cleared when a
+  // new session starts (cameraIsReady) and when the window loads.
+  std::shared_ptr<DispatchQueue> m_samplesBufferQueue;
+  std::shared_ptr<CaptureVideoDataOutput> m_videoDataOutput;
+  std::shared_ptr<CaptureAudioDataOutput> m_audioDataOutput;
+  // Clears the writer and its inputs (recording half).
+  void U_ClearWriter();
+  // The live window's lock around the writing-has-started check and the audio append.
+  std::mutex m_liveLock;
+
+ private:
+  void U_LoadLayout();
+  void U_ApplyAspectRule();
+  void U_CameraSheetEnded(int result, int errorType);
+  void U_MicrophoneSheetEnded(int result, int errorType);
+  void U_ShowWaitingSheet(MediaType type, const QString& uid, const QString& name, int errorType,
+                          std::function<void(int, int)> ended);
+  void U_DeviceDisconnected(const Notification& note);
+  void U_SessionRuntimeError(const Notification& note);
+
+  QFrame* m_backgroundBox = nullptr;
+  QPushButton* m_sourcePrefsBtn = nullptr;
+  QPushButton* m_showFootageBtn = nullptr;
+  QFrame* m_buttonBackEV = nullptr;
+  QPointer<QPushButton> m_recordButton;
+  QPointer<QWidget> m_livePreviewView;
+  QPointer<CaptureVideoPreviewView> m_livePreviewLayer;
+  ZRNAspectRatioBox* m_liveViewAspectConstrain = nullptr;
+  int m_recViewTopConstrain = 16;
+  QPointer<QLabel> m_recIndicatorView;
+  bool m_recIndicatorLeftActive = false;
+  bool m_recIndicatorRightActive = true;
+  QPointer<QLabel> m_captureDurationLabel;
+  QPointer<QPushButton> m_audioPreviewBtn;
+  QProgressBar* m_footageProgress = nullptr;
+  QPointer<QFileDialog> m_savePanel;
+  QPointer<ZRNWaitingWindowController> m_waitingSheet;
+
+  bool m_isInitialized = false;
+  bool m_canWork = false;
+  bool m_audioPreviewON = true;
+  std::atomic<bool> m_sessionRunning{false};
+  std::atomic<bool> m_isElgatoSPlus{false};
+  std::atomic<bool> m_captureAudio{false};
+  std::atomic<bool> m_videoDeviceLocked{false};
+  bool m_waitingForLostCamera = false;
+  // Cleared when the window goes: blocks still queued on the session queue then do nothing.
+  std::shared_ptr<std::atomic<bool>> m_alive = std::make_shared<std::atomic<bool>>(true);
+
+  mutable std::mutex m_sessionMutex;
+  CaptureSessionRef m_captureSession;
+  CaptureDeviceRef m_videoCaptureDevice;
+  CaptureDeviceRef m_audioCaptureDevice;
+  CaptureDeviceInputRef m_videoCaptureDeviceInput;
+  CaptureDeviceInputRef m_audioCaptureDeviceInput;
+  std::shared_ptr<CaptureAudioPreviewOutput> m_audioPreviewOutput;
+
+  NotificationObservation m_movieStartedObservation;
+  NotificationObservation m_sessionStartedObservation;
+  NotificationObservation m_deviceGoneObservation;
+  NotificationObservation m_runtimeErrorObservation;
+  // Declared last so that they go first: blocks still queued run while every other member is alive.
+  std::shared_ptr<DispatchQueue> m_assetWritingQueue;
+  std::shared_ptr<DispatchQueue> m_sessionQueue;
+};
+
+// The live window of the application (none while no live session runs).
+VLLiveWC* VLLiveWC_Current();
+// Makes the live window when there is none, loads it and shows it.
+void VLLiveWC_MakeAndShow();
+bool VLLiveWC_RecordingIsON();

@@ -1,0 +1,751 @@
+#include "capture/VLLiveWC_Recording.h"
+
+#include "app/ZRNAlerts.h"
+#include "app/ZRNAppDelegate.h"
+#include "app/ZRNAppPrefs.h"
+#include "app/ZRNAppSetup.h"
+#include "app/ZRNFileFunctions.h"
+#include "app/ZRNLogger.h"
+#include "app/ZRNSystemFunctions.h"
+#include "app/ZRNTimeFormatting.h"
+#include "capture/VLDocument.h"
+#include "capture/VLLiveWC.h"
+#include "app/ZRNPendingOperations.h"
+#include "platform/media/FragmentedAsset.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QFrame>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QTextBrowser>
+#include <QVBoxLayout>
+
+#include <map>
+#include <mutex>
+
+namespace {
+
+const QString kRecIsON = QStringLiteral("recIsON");
+const QString kTargetURL = QStringLiteral("targetURL");
+const QString kIsLast = QStringLiteral("isLast");
+const QString kSaveCaptured = QStringLiteral("saveCaptured");
+
+// The badge colours of the two states (the desktop's system red and green).
+const char* kRecStyle = "color: #ff3b30;";
+const char* kLiveStyle = "color: #28cd41;";
+
+// A localized string of the application's own table, or empty when the table has none for the key.
+QString localizedOrEmpty(const char* key) {
+  const QString text = QCoreApplication::translate("Localizable", key);
+  return text == QLatin1String(key) ? QString() : text;
+}
+
+QString infoRow(const QString& title, const QString& value) {
+  return QStringLiteral("<tr><td class=\"infoTitle\">") + title + QStringLiteral("</td><td class=\"infoValue\">") +
+         value + QStringLiteral("</td></tr>");
+}
+
+// Values come from device names and preferences: they are text, never markup.
+QString esc(const QString& text) { return text.toHtmlEscaped(); }
+
+}  // namespace
+
+int LiveWC_ConfirmationAlertID(int request, int pendingExports) {
+  if (pendingExports == 1) return request + 1;
+  if (pendingExports > 1) return request + 2;
+  return request;
+}
+
+VLLiveWC_Recording::VLLiveWC_Recording(VLLiveWC_RecordingHost* host, const VLLiveWC_RecordingOutlets& outlets, QObject* parent,
+                                       bool observeMovieStarted)
+    : QObject(parent),
+      m_host(host),
+      m_outlets(outlets),
+      m_assetWritingQueue(host->assetWritingQueue()),
+      m_sessionQueue(host->sessionQueue()) {
+  if (!m_assetWritingQueue) m_assetWritingQueue = DispatchQueue::create(QStringLiteral("org.velmora.Velmora.assetWriting.queue"));
+  m_recorder = std::make_shared<ZRNRecorder>(host->liveWindowObject(), m_sessionQueue, m_assetWritingQueue);
+  QPointer<VLLiveWC_Recording> self(this);
+  m_recorder->setWriterFailureHandler([self](const QString& reason) {
+    if (self) self->U_WriterFailed(reason);
+  });
+  // The recording's camera going away ends the recording like a writer that can no longer write.
+  m_deviceGoneObserver = NotificationCenter::defaultCenter().addObserver(
+      QString::fromLatin1(kCaptureDeviceWasDisconnectedNotification), nullptr, [self](const Notification& note) {
+        const QString uid = note.userInfo.value(QStringLiteral("uniqueID")).toString();
+        const QString name = note.userInfo.value(QStringLiteral("localizedName")).toString();
+        Dispatch_MainAsync([self, uid, name] {
+          if (!self || !self->isRecording() || !self->m_vlDocument || self->m_vlDocument->cameraUID() != uid) return;
+          self->U_WriterFailed(Fmt("The camera \"%@\" was disconnected.", name));
+        });
+      });
+  if (observeMovieStarted) {
+    m_movieStartedObserver = NotificationCenter::defaultCenter().addObserver(
+        kZRNMovieStartedNotificationName, host->liveWindowObject(), [self](const Notification& note) {
+          if (self) self->handleMovieStarted(note);
+        });
+  }
+}
+
+VLLiveWC_Recording::~VLLiveWC_Recording() {
+  // The host may already be half gone (this object can be a child of its window): only our own parts.
+  // Blocks still queued hold the recorder themselves and find this object gone through their guards.
+  if (m_movieStartedObserver) NotificationCenter::defaultCenter().removeObserver(m_movieStartedObserver);
+  NotificationCenter::defaultCenter().removeObserver(m_deviceGoneObserver);
+  m_capturedMovieURL.clear();
+}
+
+bool VLLiveWC_Recording::appIsQuitting() const {
+  return m_appIsQuitting || (gZRNAppDelegate && gZRNAppDelegate->appIsQuitting());
+}
+
+ZRNAppPrefs& VLLiveWC_Recording::prefs() const {
+  if (gZRNAppPrefs) return *gZRNAppPrefs;
+  // The preferences keep no state of their own: a stand-in reads and writes the same values.
+  if (!m_ownPrefs) m_ownPrefs = std::make_unique<ZRNAppPrefs>();
+  return *m_ownPrefs;
+}
+
+// --- start ---------------------------------------------------------------------------------------
+
+void VLLiveWC_Recording::toggleCapture() {
+  // Between the click that starts and the writer's start a second click waits its turn: a stop then
+  // would reach the session queue before the writer it has to finish.
+  if (m_startPending) return;
+  if (isRecording())
+    UU_StopRecording();
+  else
+    UU_StartRecording();
+}
+
+void VLLiveWC_Recording::UU_StartRecording() {
+  U_OrderOutPreferencesWindow();
+  if (Sys_IsOnBattery() && Alert_ShowAlertWithID(20030) != -1000) return;
+  const QString target = m_host->targetURL().toLocalFile();
+  if (!target.isEmpty() && QFileInfo(target).isDir()) {
+    U_CloseFileIfOpen(target);
+    QDir(target).removeRecursively();
+  }
+  Sys_PreventSystemSleep();
+  U_StartCapturing();
+}
+
+void VLLiveWC_Recording::U_StartCapturing() {
+  m_stopRequested = false;
+  m_startPending = true;
+  QPointer<VLLiveWC_Recording> self(this);
+  std::shared_ptr<ZRNRecorder> recorder = m_recorder;
+  m_sessionQueue->async([recorder, self] {
+    recorder->resetForNewRecording();
+    Dispatch_MainAsync([self] {
+      if (!self) return;
+      VLLiveWC_Recording& w = *self;
+      w.m_clipsFolderPath = QString();
+      w.m_vlDocument = std::make_shared<VLDocument>();
+      w.m_vlDocument->U_LoadCaptureProperties(w.prefs());
+      w.m_documentPackageFolderURL = File_MakeSessionPackage(w.m_host->targetURL(), kVLPackageExtension);
+      w.m_vlDocument->setDocURL(QUrl(w.m_documentPackageFolderURL));
+      w.prepareForNewRecording();
+      w.writeRecFileflag();
+      File_SetCustomIcon(w.m_documentPackageFolderURL, QStringLiteral("LiveSessionIcon"));
+      w.m_vlDocument->updateSettingsFile();
+      w.showWaitingAnimation();
+      if (w.m_outlets.recordButton) {
+        w.m_outlets.recordButton->setEnabled(true);
+        w.m_outlets.recordButton->setText(QStringLiteral("Stop Recording"));
+      }
+      w.setupForRecordingState();
+      w.m_host->recordingStateChanged();
+      NotificationCenter::defaultCenter().post(kZRNRecordingStateChangedNotification, w.m_host->liveWindowObject(),
+                                               QVariantMap{{kRecIsON, true}});
+      if (!self) return;
+      w.U_StartCapturing2();
+      w.m_startPending = false;
+    });
+  });
+}
+
+void VLLiveWC_Recording::U_StartCapturing2() {
+  const std::shared_ptr<VLDocument> document = m_vlDocument;
+  const QUrl package = m_documentPackageFolderURL;
+  const QString extension = prefs().movieFileExtension();
+  const CaptureSessionRef session = m_host->captureSession();
+  std::shared_ptr<ZRNRecorder> recorder = m_recorder;
+  QPointer<VLLiveWC_Recording> self(this);
+  m_sessionQueue->async([recorder, self, document, package, extension, session] {
+    recorder->setDocument(document);
+    recorder->setCaptureSession(session);
+    if (package.isEmpty()) {
+      // Without a package there is nowhere to write: the recording ends as soon as it began.
+      ZRNLogger_Log("ERR: no session package for the recording");
+      Dispatch_MainAsync([self] {
+        if (self) self->U_WriterFailed(QStringLiteral("The session package could not be created."));
+      });
+      return;
+    }
+    recorder->startWriterInPackage(package, extension);
+  });
+}
+
+// --- states --------------------------------------------------------------------------------------
+
+void VLLiveWC_Recording::setupForRecordingState() {
+  if (m_outlets.showFootageBtn) m_outlets.showFootageBtn->setEnabled(true);
+  if (m_outlets.recIndicatorView) {
+    m_outlets.recIndicatorView->setText(QStringLiteral("REC"));
+    m_outlets.recIndicatorView->setStyleSheet(QString::fromLatin1(kRecStyle));
+  }
+  if (m_outlets.captureDurationLabel) m_outlets.captureDurationLabel->setVisible(true);
+  m_host->U_UpdateAudioPreviewControl();
+  if (m_outlets.captureDurationLabel) m_outlets.captureDurationLabel->setText(compactStringWithCMTime(kMediaTimeZero));
+  if (m_vlDocument) m_vlDocument->setDocCaptureDate(QDateTime::currentDateTime());
+  delete m_recLabelTimer;
+  m_recLabelTimer = new QTimer(this);
+  m_recLabelTimer->setInterval(500);
+  QPointer<VLLiveWC_Recording> self(this);
+  connect(m_recLabelTimer, &QTimer::timeout, this, [self] {
+    if (!self || !self->isRecording()) return;
+    Dispatch_MainAsync([self] {
+      if (!self) return;
+      if (self->m_outlets.recIndicatorView)
+        self->m_outlets.recIndicatorView->setVisible(!self->m_outlets.recIndicatorView->isVisible());
+      self->U_UpdateDurationLabel();
+      self->m_host->U_UpdateSoundControls();
+    });
+  });
+  m_recLabelTimer->start();
+}
+
+void VLLiveWC_Recording::U_UpdateDurationLabel() {
+  if (!m_outlets.captureDurationLabel || !m_vlDocument) return;
+  const qint64 millis = m_vlDocument->docCaptureDate().msecsTo(QDateTime::currentDateTime());
+  m_outlets.captureDurationLabel->setText(compactStringWithCMTime(MediaTimeMake(millis, 1000)));
+}
+
+void VLLiveWC_Recording::setupForLiveState() {
+  delete m_recLabelTimer;
+  m_recLabelTimer = nullptr;
+  if (m_outlets.recIndicatorView) {
+    m_outlets.recIndicatorView->setVisible(true);
+    m_outlets.recIndicatorView->setText(QStringLiteral("LIVE"));
+    m_outlets.recIndicatorView->setStyleSheet(QString::fromLatin1(kLiveStyle));
+  }
+  if (m_outlets.captureDurationLabel) m_outlets.captureDurationLabel->setVisible(false);
+  m_host->U_UpdateAudioPreviewControl();
+  if (m_outlets.sourcePrefsBtn) m_outlets.sourcePrefsBtn->setEnabled(true);
+  if (m_outlets.showFootageBtn) {
+    m_outlets.showFootageBtn->setVisible(true);
+    m_outlets.showFootageBtn->setEnabled(false);
+  }
+  if (m_outlets.recordButton) m_outlets.recordButton->setText(QStringLiteral("Start Recording"));
+}
+
+void VLLiveWC_Recording::prepareForNewRecording() {
+  m_inPrepare = true;
+  m_capturedMovieURL.clear();
+  m_host->U_ApplyAspectRule();
+  showNoFootageLabel();
+  m_inPrepare = false;
+  m_host->recordingStateChanged();
+}
+
+void VLLiveWC_Recording::showNoFootageLabel() {
+  if (m_outlets.showFootageBtn) m_outlets.showFootageBtn->setVisible(true);
+  if (m_outlets.footageProgress) m_outlets.footageProgress->setVisible(false);
+}
+
+void VLLiveWC_Recording::showWaitingAnimation() {
+  if (m_outlets.showFootageBtn) m_outlets.showFootageBtn->setVisible(false);
+  if (m_outlets.footageProgress) {
+    m_outlets.footageProgress->setRange(0, 0);  // indeterminate: it animates while shown
+    m_outlets.footageProgress->setVisible(true);
+  }
+}
+
+void VLLiveWC_Recording::stopWaitingAnimation() {
+  delete m_waitingTimer;
+  m_waitingTimer = nullptr;
+  if (m_outlets.showFootageBtn) {
+    m_outlets.showFootageBtn->setVisible(true);
+    m_outlets.showFootageBtn->setEnabled(true);
+  }
+  if (m_outlets.footageProgress) {
+    m_outlets.footageProgress->setRange(0, 1);
+    m_outlets.footageProgress->setVisible(false);
+  }
+}
+
+// --- the growing movie ---------------------------------------------------------------------------
+
+void VLLiveWC_Recording::handleMovieStarted(const Notification& note) {
+  if (note.userInfo.value(kIsLast).toBool()) {
+    m_host->U_StopAndSaveSessionAndReconfigureLiveSession(note.userInfo.value(kSaveCaptured).toBool());
+    return;
+  }
+  const QUrl url = note.userInfo.value(kTargetURL).toUrl();
+  if (url.isEmpty() || !m_capturedMovieURL.isEmpty()) return;
+  auto asset = FragmentedAsset::fragmentedAssetWithURL(url);
+  m_capturedMovieURL = url;
+  m_host->recordingStateChanged();
+  if (m_vlDocument) m_vlDocument->updateSettingsFile();
+  loadTheAsset(asset);
+}
+
+void VLLiveWC_Recording::loadTheAsset(const std::shared_ptr<Asset>& asset) {
+  if (!asset) return;
+  m_asset = asset;
+  const QStringList keys{kAssetKeyPlayable,  kAssetKeyHasProtectedContent, kAssetKeyTracks,
+                         kAssetKeyDuration,  kAssetKeyCanContainFragments, kAssetKeyContainsFragments};
+  QPointer<VLLiveWC_Recording> self(this);
+  asset->loadValuesAsynchronouslyForKeys(keys, [self, asset, keys] {
+    Dispatch_MainAsync([self, asset, keys] {
+      if (!self) return;
+      self->setUpPlaybackOfFragmentedAsset(asset, keys);
+      if (!self->hasCapturePlaybackWC()) self->U_OpenLiveRecordingAndShow(false);
+    });
+  });
+}
+
+bool VLLiveWC_Recording::setUpPlaybackOfFragmentedAsset(const std::shared_ptr<Asset>& asset, const QStringList& keys) {
+  for (const QString& key : keys) {
+    QString error;
+    if (asset->statusOfValueForKey(key, &error) == KeyValueStatus::Failed) {
+      ZRNLogger_Log("asset key failed to load: %@ error: %@", key, error);
+      return false;
+    }
+  }
+  if (asset->isPlayable() && !asset->hasProtectedContent()) {
+    U_UpdateForAssetLoaded();
+    return true;
+  }
+  return false;
+}
+
+void VLLiveWC_Recording::U_UpdateForAssetLoaded() {
+  stopWaitingAnimation();
+  if (isRecording()) m_host->setLiveAudioVolume(0.0f);
+  m_host->U_UpdateSoundControls();
+}
+
+// --- stop ----------------------------------------------------------------------------------------
+
+void VLLiveWC_Recording::UU_StopRecording() {
+  if (U_GetUserVerifiedCloseWithError(20001) != -1000) return;
+  m_isClosing = true;
+  m_host->recordingStateChanged();
+  stopWaitingAnimation();
+  U_StopCapturing(true);
+}
+
+void VLLiveWC_Recording::UU_CancelRecording() {
+  m_isClosing = true;
+  m_host->recordingStateChanged();
+  stopWaitingAnimation();
+  U_StopCapturing(false);
+}
+
+void VLLiveWC_Recording::prepareToQuit(bool keep) {
+  stopWaitingAnimation();
+  U_StopCapturing(keep);
+}
+
+void VLLiveWC_Recording::U_StopCapturing(bool keep) {
+  // One stop per recording: a second request (the user, the writer's failure) while one runs is ignored.
+  if (m_stopRequested) {
+    ZRNLogger_Log("ATT: stop already under way");
+    return;
+  }
+  m_stopRequested = true;
+  QPointer<VLLiveWC_Recording> self(this);
+  m_recorder->U_StopCapturing(keep, [self](bool kept) {
+    if (!self) return;
+    VLLiveWC_Recording& w = *self;
+    w.setupForLiveState();
+    if (w.m_vlDocument) w.m_vlDocument->updateSettingsFile();
+    File_ClearCustomIcon(w.m_documentPackageFolderURL);
+    const void* object = w.m_host->liveWindowObject();
+    w.m_host->recordingStateChanged();
+    NotificationCenter::defaultCenter().post(kZRNMovieStartedNotificationName, object,
+                                             QVariantMap{{kIsLast, true}, {kSaveCaptured, kept}});
+    if (!self) return;
+    NotificationCenter::defaultCenter().post(kZRNRecordingStateChangedNotification, object, QVariantMap{{kRecIsON, false}});
+    Sys_ResetSystemSleep();
+    if (self) emit self->recordingStopped(kept);
+  });
+}
+
+void VLLiveWC_Recording::U_WriterFailed(const QString& reason) {
+  if (m_stopRequested) return;
+  ZRNLogger_Log("ERR: recording stopped, the movie cannot be written: %@", reason);
+  m_isClosing = true;
+  m_host->recordingStateChanged();
+  stopWaitingAnimation();
+  U_StopCapturing(true);
+  // After the stop is on its way, so that the modal alert does not hold it up.
+  Dispatch_MainAsync([reason] { Alert_ShowAlertWithID(kAlertRecordingWriteFailed, reason); });
+}
+
+void VLLiveWC_Recording::U_FinishStopAndSave(bool saveCaptured) {
+  QPointer<VLLiveWC_Recording> self(this);
+  if (saveCaptured) {
+    deleteRecFileflag();
+    saveCapturedFootage();
+    Dispatch_MainAsync([self] {
+      if (!self) return;
+      if (self->m_isClosing) {
+        if (QWidget* window = self->m_host->window()) window->close();
+      } else if (self->appIsQuitting()) {
+        if (gZRNAppDelegate) gZRNAppDelegate->terminate();
+      } else {
+        self->prepareForNewRecording();
+      }
+    });
+  } else {
+    deleteCapturedFootage(false);
+    if (appIsQuitting()) {
+      if (QWidget* window = m_host->window()) window->close();
+      if (gZRNAppDelegate) gZRNAppDelegate->terminate();
+    } else if (m_isClosing) {
+      if (QWidget* window = m_host->window()) window->close();
+    } else {
+      prepareForNewRecording();
+      m_host->U_UpdateAudioPreviewControl();
+    }
+  }
+}
+
+// --- the package -------------------------------------------------------------------------------
+
+void VLLiveWC_Recording::saveCapturedFootage() {
+  if (m_vlDocument) m_vlDocument->updateSettingsFile();
+  saveFootageToFile(m_host->targetURL());
+}
+
+void VLLiveWC_Recording::saveFootageToFile(const QUrl& url) {
+  addZRNRecentItemForPath(url.toLocalFile());
+  if (prefs().reopenSavedRecording()) U_OpenWindowForTopDoc();
+}
+
+void VLLiveWC_Recording::writeRecFileflag() {
+  if (!m_vlDocument || m_vlDocument->docURL().isEmpty()) return;
+  QSaveFile lock(m_vlDocument->docURL().toLocalFile() + QLatin1Char('/') + kVLLockFileName);
+  if (!lock.open(QIODevice::WriteOnly) || !lock.commit()) ZRNLogger_Log("ERR: cannot write %@", lock.fileName());
+}
+
+void VLLiveWC_Recording::deleteRecFileflag() {
+  if (!m_vlDocument || m_vlDocument->docURL().isEmpty()) return;
+  const QString path = m_vlDocument->docURL().toLocalFile() + QLatin1Char('/') + kVLLockFileName;
+  const QFileInfo info(path);
+  if (info.exists() && info.isFile()) QFile::remove(path);
+}
+
+void VLLiveWC_Recording::deleteCapturedFootage(bool withClips) {
+  if (!m_vlDocument || m_vlDocument->docURL().isEmpty()) return;
+  const QString package = m_vlDocument->docURL().toLocalFile();
+  if (QFileInfo(package).isDir()) QDir(package).removeRecursively();
+  if (withClips && !m_clipsFolderPath.isEmpty() && !QDir(m_clipsFolderPath).isEmpty())
+    QDir(m_clipsFolderPath).removeRecursively();
+}
+
+// --- confirmation and closing --------------------------------------------------------------------
+
+int VLLiveWC_Recording::U_GetUserVerifiedCloseWithError(int request) {
+  // A waiting job is counted in both terms.
+  const int count = capturePlaybackWaitingJobs() + capturePlaybackPendingJobs();
+  if (prefs().askForCaptureStop()) {
+    const int answer = Alert_ShowAlertWithID(LiveWC_ConfirmationAlertID(request, count));
+    if (answer != -1000) return answer;
+  }
+  m_isClosing = request != 20007;
+  m_appIsQuitting = request == 20007;
+  m_host->recordingStateChanged();
+  if (count >= 1) {
+    QPointer<VLLiveWC_Recording> self(this);
+    Dispatch_MainAsync([self] {
+      if (self) self->clearAllPendingJobs();
+    });
+    Dispatch_MainAsync([self] {
+      if (self) self->u_DoCloseTheWindow();
+    });
+  }
+  return -1000;
+}
+
+void VLLiveWC_Recording::askUserToVerifyClose() {
+  if (U_GetUserVerifiedCloseWithError(20004) != -1000) return;
+  QPointer<VLLiveWC_Recording> self(this);
+  Dispatch_MainAsync([self] {
+    if (self) self->U_StopCapturing(true);
+  });
+}
+
+bool VLLiveWC_Recording::windowShouldClose() {
+  if (!isRecording()) {
+    m_isClosing = true;
+    m_host->recordingStateChanged();
+    m_host->U_StopLiveSession();
+    return true;
+  }
+  askUserToVerifyClose();
+  return false;
+}
+
+// --- texts ---------------------------------------------------------------------------------------
+
+QString VLLiveWC_Recording::updateCaptureDescriptionLabel() const {
+  const ZRNAppPrefs& p = prefs();
+  const QSizeF size = p.movieSize();
+  const float fps = p.captureFPS();
+  QString text = Fmt("Video source: %@", p.cameraName());
+  // A whole-number rate reads "30fps"; any other "29.97fps".
+  if (static_cast<int64_t>(fps * 100) % 100 == 0)
+    text += Fmt(", frame size: %.0f x %.0f @ %.0ffps", size.width(), size.height(), fps);
+  else
+    text += Fmt(", frame size: %.0f x %.0f @ %.2ffps", size.width(), size.height(), fps);
+  if (p.hasAudioDevice() && m_host->captureAudio())
+    text += Fmt("\nAudio source: %@", p.microphoneName()) + Fmt(", rate: %.0fHz", p.microphoneCaptureRate());
+  else if (p.hasAudioDevice())
+    text += QStringLiteral("\nAudio capture is disabled");
+  else
+    text += QStringLiteral("\nNo Audio device found");
+  return text;
+}
+
+QString VLLiveWC_Recording::infoPopupHtml() const {
+  const ZRNAppPrefs& p = prefs();
+  const QSizeF size = p.movieSize();
+  QString html = localizedOrEmpty("infopop_html_head");
+  html += QStringLiteral("<span style=\"font:Lucida Grande Regular;color:white\">");
+  html += QStringLiteral("<table><tr><th colspan=\"2\">Video Source</th></tr>");
+  html += infoRow(QStringLiteral("Name&nbsp;"), esc(p.cameraName()));
+  html += infoRow(QStringLiteral("Frame size&nbsp;"), Fmt("%.0f x %.0f", size.width(), size.height()));
+  html += infoRow(QStringLiteral("Frame rate&nbsp;"), Fmt("%.2f fps", p.captureFPS()));
+  html += infoRow(QStringLiteral("UID&nbsp;"), esc(p.cameraUID()));
+  html += QStringLiteral("</table>");
+  html += QStringLiteral("<br><br>");
+  html += QStringLiteral("<table><tr><th colspan=\"2\">Audio Source</th></tr>");
+  const bool microphoneAccess = gZRNAppSetup && gZRNAppSetup->hasMicrophoneAccess();
+  if (microphoneAccess && p.captureAudio()) {
+    html += infoRow(QStringLiteral("Name&nbsp;"), esc(p.microphoneName()));
+    html += infoRow(QStringLiteral("Audio rate&nbsp;"), Fmt("%.0f Hz", p.microphoneCaptureRate()));
+    html += infoRow(QStringLiteral("UID&nbsp;"), esc(p.microphoneUID()));
+  } else if (!microphoneAccess) {
+    html += QStringLiteral(
+        "<tr><td colspan=\"2\">Audio recording is disabled because<br>microphone access is disabled in "
+        "System/Privacy settings</td></tr>");
+  } else {
+    html += QStringLiteral("<tr><td colspan=\"2\">Audio recording is disabled</td></tr>");
+  }
+  html += QStringLiteral("</table>");
+  html += QStringLiteral("<table>");
+  html += infoRow(QStringLiteral("&nbsp;"), QString());
+  html += infoRow(QStringLiteral("Data rate&nbsp;"), Fmt("%ld Kbps", static_cast<long>(p.segmentKBPS())));
+  html += QStringLiteral("</table>");
+  html += QStringLiteral("</span>");
+  html += localizedOrEmpty("infopop_html_footer");
+  return html;
+}
+
+// --- popover -------------------------------------------------------------------------------------
+
+void VLLiveWC_Recording::createPopover() {
+  if (m_popover) return;
+  m_popover = new QFrame(m_host->window(), Qt::Popup);
+  m_popover->setObjectName(QStringLiteral("infoPopover"));
+  auto* layout = new QVBoxLayout(m_popover);
+  m_popoverText = new QTextBrowser(m_popover);
+  m_popoverText->setObjectName(QStringLiteral("webView"));
+  m_popoverAction = new QPushButton(QStringLiteral("Camera Settings…"), m_popover);
+  m_popoverAction->setObjectName(QStringLiteral("actionButton"));
+  layout->addWidget(m_popoverText);
+  layout->addWidget(m_popoverAction);
+  connect(m_popoverAction, &QPushButton::clicked, this, [this] { showHideCameraPreferences(); });
+}
+
+void VLLiveWC_Recording::showInfo(QWidget* sender) {
+  createPopover();
+  m_popoverAction->setEnabled(!isRecording());
+  if (m_popover->isVisible()) {
+    m_popover->close();
+    popoverDidClose();
+    return;
+  }
+  m_popoverText->setHtml(infoPopupHtml());
+  if (sender) m_popover->move(sender->mapToGlobal(QPoint(0, sender->height())));
+  m_popover->show();
+  popoverDidShow();
+}
+
+void VLLiveWC_Recording::popoverDidShow() {
+  if (!m_popover || !m_popoverText) return;
+  const int textHeight = qRound(m_popoverText->document()->size().height()) + m_popoverAction->sizeHint().height() + 24;
+  if (m_popover->height() != textHeight) m_popover->resize(m_popover->width(), textHeight);
+}
+
+void VLLiveWC_Recording::popoverDidClose() {}
+
+// --- window size ---------------------------------------------------------------------------------
+
+bool VLLiveWC_Recording::windowIsNaturalSize() const {
+  QWidget* preview = m_host->previewView();
+  return preview && QSizeF(preview->size()) == prefs().movieSize();
+}
+bool VLLiveWC_Recording::windowCanIncreaseSize() const { return windowIsNaturalSize(); }
+bool VLLiveWC_Recording::windowCanDecreaseSize() const { return windowIsNaturalSize(); }
+
+void VLLiveWC_Recording::U_SetContentSizeForMovieSize() {
+  QWidget* window = m_host->window();
+  QWidget* preview = m_host->previewView();
+  if (!window || !preview) return;
+  const QSize movie = prefs().movieSize().toSize();
+  window->resize(window->size() - (preview->size() - movie));
+}
+void VLLiveWC_Recording::resizeToNaturalSize() { U_SetContentSizeForMovieSize(); }
+void VLLiveWC_Recording::increaseWindowSize() { U_SetContentSizeForMovieSize(); }
+void VLLiveWC_Recording::decreaseWindowSize() { U_SetContentSizeForMovieSize(); }
+
+// --- the live window's recording half ---------------------------------------------------------------
+// VLLiveWC keeps the recording state both halves read; its recording operations hand over to one
+// VLLiveWC_Recording per window, made when the window first needs it and deleted with it.
+
+namespace {
+
+std::mutex gRecordingsMutex;
+std::map<const VLLiveWC*, VLLiveWC_Recording*> gRecordings;
+
+// Reaches the window's recording state, which only its own class and subclasses may name.
+struct LiveStateAccess : VLLiveWC {
+  static constexpr auto isRecording = &LiveStateAccess::m_isRecording;
+  static constexpr auto writingHasStarted = &LiveStateAccess::m_writingHasStarted;
+  static constexpr auto isClosing = &LiveStateAccess::m_isClosing;
+  static constexpr auto capturedMovieURL = &LiveStateAccess::m_capturedMovieURL;
+  static constexpr auto progressiveWindowWasOpen = &LiveStateAccess::m_progressiveWindowWasOpen;
+};
+
+class LiveWindowHost : public VLLiveWC_RecordingHost {
+ public:
+  explicit LiveWindowHost(VLLiveWC* live) : m_live(live) {}
+  void setRecording(VLLiveWC_Recording* recording) { m_recording = recording; }
+
+  const void* liveWindowObject() const override { return m_live; }
+  QWidget* window() const override { return m_live; }
+  QWidget* previewView() const override { return m_live->livePreviewView(); }
+  QUrl targetURL() const override { return m_live->targetURL(); }
+  bool captureAudio() const override { return m_live->captureAudio(); }
+  std::shared_ptr<DispatchQueue> sessionQueue() const override { return m_live->sessionQueue(); }
+  std::shared_ptr<DispatchQueue> assetWritingQueue() const override { return m_live->assetWritingQueue(); }
+  CaptureSessionRef captureSession() const override { return m_live->captureSession(); }
+  void U_StopLiveSession() override { m_live->U_StopLiveSession(); }
+  void U_StopAndSaveSessionAndReconfigureLiveSession(bool keep) override {
+    m_live->U_StopAndSaveSessionAndReconfigureLiveSession(keep);
+  }
+  void U_UpdateAudioPreviewControl() override { m_live->U_UpdateAudioPreviewControl(); }
+  void U_UpdateSoundControls() override { m_live->U_UpdateSoundControls(); }
+  // The window's own preparation applies the aspect rule; it sees that the recording half asked.
+  void U_ApplyAspectRule() override { m_live->prepareForNewRecording(); }
+  void setLiveAudioVolume(float volume) override {
+    if (auto preview = m_live->audioPreviewOutput()) preview->setVolume(volume);
+  }
+  void recordingStateChanged() override {
+    if (!m_recording) return;
+    m_live->*LiveStateAccess::isRecording = m_recording->isRecording();
+    m_live->*LiveStateAccess::writingHasStarted = m_recording->recorder().writingHasStarted();
+    m_live->*LiveStateAccess::isClosing = m_recording->isClosing();
+    m_live->*LiveStateAccess::capturedMovieURL = m_recording->capturedMovieURL();
+  }
+
+ private:
+  VLLiveWC* m_live;
+  VLLiveWC_Recording* m_recording = nullptr;
+};
+
+class LiveWindowRecording : public VLLiveWC_Recording {
+ public:
+  LiveWindowRecording(VLLiveWC* live, LiveWindowHost* host)
+      : VLLiveWC_Recording(host, outletsOf(live), live, false), m_live(live) {
+    std::lock_guard lock(gRecordingsMutex);
+    gRecordings[live] = this;
+  }
+  ~LiveWindowRecording() override {
+    std::lock_guard lock(gRecordingsMutex);
+    gRecordings.erase(m_live);
+  }
+
+ private:
+  static VLLiveWC_RecordingOutlets outletsOf(VLLiveWC* live) {
+    VLLiveWC_RecordingOutlets outlets;
+    outlets.recIndicatorView = live->recIndicatorView();
+    outlets.captureDurationLabel = live->captureDurationLabel();
+    outlets.recordButton = live->recordButton();
+    outlets.showFootageBtn = live->showFootageBtn();
+    outlets.footageProgress = live->footageProgress();
+    outlets.sourcePrefsBtn = live->sourcePrefsBtn();
+    return outlets;
+  }
+  const VLLiveWC* m_live;
+};
+
+VLLiveWC_Recording* existingRecordingOf(const VLLiveWC* live) {
+  std::lock_guard lock(gRecordingsMutex);
+  auto it = gRecordings.find(live);
+  return it == gRecordings.end() ? nullptr : it->second;
+}
+
+// On the main thread, once the window has its queues.
+VLLiveWC_Recording* recordingOf(VLLiveWC* live) {
+  if (VLLiveWC_Recording* existing = existingRecordingOf(live)) return existing;
+  if (!live->sessionQueue()) return nullptr;
+  auto host = std::make_unique<LiveWindowHost>(live);
+  auto* recording = new LiveWindowRecording(live, host.get());
+  host->setRecording(recording);
+  recording->adoptHost(std::move(host));
+  return recording;
+}
+
+}  // namespace
+
+void VLLiveWC::prepareForNewRecording() {
+  U_ApplyAspectRule();
+  VLLiveWC_Recording* recording = recordingOf(this);
+  if (recording && !recording->isPreparingForNewRecording()) recording->prepareForNewRecording();
+}
+
+void VLLiveWC::handleMovieStarted(const Notification& note) {
+  if (VLLiveWC_Recording* recording = recordingOf(this)) recording->handleMovieStarted(note);
+}
+
+void VLLiveWC::toggleCapture() {
+  if (VLLiveWC_Recording* recording = recordingOf(this)) recording->toggleCapture();
+}
+
+void VLLiveWC::U_FinishStopAndSave(bool keep) {
+  if (VLLiveWC_Recording* recording = recordingOf(this)) recording->U_FinishStopAndSave(keep);
+}
+
+void VLLiveWC::captureOutput(CaptureOutput* output, const SampleBufferRef& sampleBuffer) {
+  // The recorder is the outputs' delegate itself; anything handed here goes the same way.
+  if (VLLiveWC_Recording* recording = existingRecordingOf(this)) recording->recorder().captureOutput(output, sampleBuffer);
+}
+
+void VLLiveWC::U_ClearWriter() {
+  // Runs on the session queue too: it only finds an existing recording half, never makes one.
+  if (VLLiveWC_Recording* recording = existingRecordingOf(this)) recording->recorder().cameraIsReady();
+}
+
+VLLiveWC_Recording* VLLiveWC_RecordingOf(VLLiveWC* live) { return live ? recordingOf(live) : nullptr; }
+
+int VLLiveWC_GetUserVerifiedCloseWithError(int alertID) {
+  VLLiveWC* live = VLLiveWC_Current();
+  VLLiveWC_Recording* recording = live ? recordingOf(live) : nullptr;
+  return recording ? recording->U_GetUserVerifiedCloseWithError(alertID) : -1000;
+}
+
+void VLLiveWC_PrepareToQuit(bool keep) {
+  VLLiveWC* live = VLLiveWC_Current();
+  if (VLLiveWC_Recording* recording = live ? recordingOf(live) : nullptr) recording->prepareToQuit(keep);
+}

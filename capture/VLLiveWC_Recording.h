@@ -1,0 +1,206 @@
+#pragma once
+// The recording half of the live window: starting a recording into a new session package, the LIVE and
+// REC states, the hand-over of the growing movie, stopping, closing and quitting with their
+// confirmations, keeping or discarding the footage, the size actions and the information popover.
+//
+// The live window owns one, hands it its outlets and answers the few questions of the capture half
+// through VLLiveWC_RecordingHost. Everything here runs on the main thread unless it says otherwise.
+
+#include "capture/ZRNRecorder.h"
+#include "platform/foundation/NotificationCenter.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <QUrl>
+
+#include <memory>
+
+class QFrame;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTextBrowser;
+class QWidget;
+class Asset;
+class VLDocument;
+class VLLiveWC;
+class ZRNAppPrefs;
+
+inline const QString kZRNRecordingStateChangedNotification = QStringLiteral("ZRNRecordingStateChanged");
+
+// What the recording half asks of the rest of the live window (the capture-session half).
+class VLLiveWC_RecordingHost {
+ public:
+  virtual ~VLLiveWC_RecordingHost() = default;
+  // The object of the window's notifications.
+  virtual const void* liveWindowObject() const = 0;
+  virtual QWidget* window() const = 0;
+  virtual QWidget* previewView() const = 0;
+  // The name and place chosen in the save panel.
+  virtual QUrl targetURL() const = 0;
+  // The window's own sound switch.
+  virtual bool captureAudio() const = 0;
+  virtual std::shared_ptr<DispatchQueue> sessionQueue() const = 0;
+  // The window's asset-writing queue; none makes the recording half use its own.
+  virtual std::shared_ptr<DispatchQueue> assetWritingQueue() const { return nullptr; }
+  virtual CaptureSessionRef captureSession() const = 0;
+  // Tears the capture session down at once (closing a window that does not record).
+  virtual void U_StopLiveSession() {}
+  // On sessionQueue: tears the session down and, unless the window closes or the application quits,
+  // builds it again; then calls U_FinishStopAndSave(keep) of the recording half on the main queue.
+  virtual void U_StopAndSaveSessionAndReconfigureLiveSession(bool keep) = 0;
+  virtual void U_UpdateAudioPreviewControl() {}
+  virtual void U_UpdateSoundControls() {}
+  // The preview's aspect rule and the window's layout.
+  virtual void U_ApplyAspectRule() {}
+  // The volume of the live sound monitor, when there is one.
+  virtual void setLiveAudioVolume(float volume) { (void)volume; }
+  // On the main thread whenever isRecording, isClosing or capturedMovieURL may have changed.
+  virtual void recordingStateChanged() {}
+};
+
+// The outlets the recording half drives; any may be missing.
+struct VLLiveWC_RecordingOutlets {
+  QPointer<QLabel> recIndicatorView;
+  QPointer<QLabel> captureDurationLabel;
+  QPointer<QPushButton> recordButton;
+  QPointer<QPushButton> showFootageBtn;
+  QPointer<QProgressBar> footageProgress;
+  QPointer<QPushButton> sourcePrefsBtn;
+};
+
+// The confirmation alert of a request (20001 stop, 20004 close, 20007 quit) for a number of pending
+// exports: the request itself, request + 1 for one export, request + 2 for more.
+int LiveWC_ConfirmationAlertID(int request, int pendingExports);
+// Alert shown when the movie could no longer be written during a recording; its argument is the reason.
+inline constexpr int kAlertRecordingWriteFailed = 20031;
+
+class VLLiveWC_Recording : public QObject {
+  Q_OBJECT
+ public:
+  // With observeMovieStarted NO the window itself observes "VLMovieStarted" and hands it to
+  // handleMovieStarted.
+  VLLiveWC_Recording(VLLiveWC_RecordingHost* host, const VLLiveWC_RecordingOutlets& outlets, QObject* parent = nullptr,
+                     bool observeMovieStarted = true);
+  ~VLLiveWC_Recording() override;
+
+  ZRNRecorder& recorder() { return *m_recorder; }
+  std::shared_ptr<ZRNRecorder> recorderRef() const { return m_recorder; }
+  std::shared_ptr<DispatchQueue> assetWritingQueue() const { return m_assetWritingQueue; }
+  std::shared_ptr<VLDocument> vlDocument() const { return m_vlDocument; }
+
+  bool isRecording() const { return m_recorder->isRecording(); }
+  bool isClosing() const { return m_isClosing; }
+  void setIsClosing(bool closing) { m_isClosing = closing; }
+  // Set by a confirmed quit request, or by the application delegate's own quit.
+  bool appIsQuitting() const;
+  // The host, when the recording half owns it.
+  void adoptHost(std::unique_ptr<VLLiveWC_RecordingHost> host) { m_ownedHost = std::move(host); }
+  // YES while prepareForNewRecording runs (the window's own preparation calls back into it).
+  bool isPreparingForNewRecording() const { return m_inPrepare; }
+  QUrl documentPackageFolderURL() const { return m_documentPackageFolderURL; }
+  QString clipsFolderPath() const { return m_clipsFolderPath; }
+  QUrl capturedMovieURL() const { return m_capturedMovieURL; }
+  bool progressiveWindowWasOpen() const { return m_progressiveWindowWasOpen; }
+  void setProgressiveWindowWasOpen(bool open) { m_progressiveWindowWasOpen = open; }
+  QTimer* recLabelTimer() const { return m_recLabelTimer; }
+
+  void U_StartCapturing();
+  void U_StartCapturing2();
+  void U_StopCapturing(bool keep);
+  void UU_StartRecording();
+  void UU_StopRecording();
+  void UU_CancelRecording();
+  void toggleCapture();
+  void saveFootageToFile(const QUrl& url);
+  void saveCapturedFootage();
+  void deleteRecFileflag();
+  void writeRecFileflag();
+  void deleteCapturedFootage(bool withClips);
+  void prepareToQuit(bool keep);
+  // The keep/discard step after the session was torn down, on the main queue.
+  void U_FinishStopAndSave(bool keep);
+  QString updateCaptureDescriptionLabel() const;
+  void prepareForNewRecording();
+  void handleMovieStarted(const Notification& note);
+  void loadTheAsset(const std::shared_ptr<Asset>& asset);
+  bool setUpPlaybackOfFragmentedAsset(const std::shared_ptr<Asset>& asset, const QStringList& keys);
+  void setupForLiveState();
+  void setupForRecordingState();
+  void showNoFootageLabel();
+  void showWaitingAnimation();
+  void stopWaitingAnimation();
+  void U_UpdateForAssetLoaded();
+  bool windowIsNaturalSize() const;
+  bool windowCanIncreaseSize() const;
+  bool windowCanDecreaseSize() const;
+  void resizeToNaturalSize();
+  void increaseWindowSize();
+  void decreaseWindowSize();
+  void createPopover();
+  QString infoPopupHtml() const;
+  void showInfo(QWidget* sender);
+  void popoverDidShow();
+  void popoverDidClose();
+  int U_GetUserVerifiedCloseWithError(int request);
+  void askUserToVerifyClose();
+  bool windowShouldClose();
+
+  QFrame* popover() const { return m_popover; }
+
+ signals:
+  // The stop's main-queue step has run (the window is LIVE again).
+  void recordingStopped(bool keep);
+
+ private:
+  void U_WriterFailed(const QString& reason);
+  void U_SetContentSizeForMovieSize();
+  void U_UpdateDurationLabel();
+
+  // Operations of other windows and lists that are not part of this one yet; each keeps its name.
+  void U_OrderOutPreferencesWindow() {}
+  // The application delegate's documents and the live recording's playback window (ZRNAppDelegate_LiveWindow.cpp).
+  void U_CloseFileIfOpen(const QString& path);
+  void addZRNRecentItemForPath(const QString& path);
+  void U_OpenWindowForTopDoc();
+  bool hasCapturePlaybackWC() const;
+  void U_OpenLiveRecordingAndShow(bool show);
+  // Waiting and pending exports of the live playback window's session.
+  int capturePlaybackWaitingJobs() const;
+  int capturePlaybackPendingJobs() const;
+  void clearAllPendingJobs();
+  void u_DoCloseTheWindow();
+  void showHideCameraPreferences() {}
+
+  VLLiveWC_RecordingHost* m_host;
+  VLLiveWC_RecordingOutlets m_outlets;
+  mutable std::unique_ptr<ZRNAppPrefs> m_ownPrefs;  // only while the application has made none
+  std::shared_ptr<DispatchQueue> m_assetWritingQueue;
+  std::shared_ptr<DispatchQueue> m_sessionQueue;
+  std::shared_ptr<ZRNRecorder> m_recorder;
+  std::unique_ptr<VLLiveWC_RecordingHost> m_ownedHost;
+  bool m_inPrepare = false;
+  std::shared_ptr<VLDocument> m_vlDocument;
+  std::shared_ptr<Asset> m_asset;
+  bool m_isClosing = false;
+  bool m_appIsQuitting = false;
+  bool m_stopRequested = false;
+  bool m_startPending = false;
+  bool m_progressiveWindowWasOpen = false;
+  QUrl m_documentPackageFolderURL;
+  QString m_clipsFolderPath;
+  QUrl m_capturedMovieURL;
+  QTimer* m_recLabelTimer = nullptr;
+  QTimer* m_waitingTimer = nullptr;
+  QFrame* m_popover = nullptr;
+  QTextBrowser* m_popoverText = nullptr;
+  QPushButton* m_popoverAction = nullptr;
+  NotificationToken m_movieStartedObserver = 0;
+  NotificationToken m_deviceGoneObserver = 0;
+
+  ZRNAppPrefs& prefs() const;
+};
+
+// The recording half of a live window (made when first needed); main thread.
+VLLiveWC_Recording* VLLiveWC_RecordingOf(VLLiveWC* live);

@@ -1,0 +1,185 @@
+#include "capture/VLLiveWC_Recording.h"
+
+#include "../app/DialogTestSupport.h"
+#include "VLLiveWC_RecordingTestHost.h"
+#include "app/ZRNAlerts.h"
+#include "app/ZRNAppDelegate.h"
+#include "app/ZRNAppPrefs.h"
+#include "app/ZRNTimeFormatting.h"
+#include "support/TestSupport.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QTextBrowser>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class LiveRecordingGui : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    host.recording = &rec;
+    ZRNAppDelegate::initialize();
+    prefs.setCameraName(QStringLiteral("Pitch <Cam>"));
+    prefs.setMovieSize(QSizeF(1280, 720));
+    prefs.setCaptureFPS(30);
+    prefs.setHasAudioDevice(true);
+    prefs.setCaptureAudio(true);
+    prefs.setMicrophoneName(QStringLiteral("Stand Mic"));
+    prefs.setMicrophoneCaptureRate(48000);
+    prefs.setSegmentKBPS(6000);
+  }
+  ZRNAppPrefs prefs;
+  TestLiveHost host;
+  VLLiveWC_Recording rec{&host, host.outlets};
+};
+
+QString mainTextOf(int alertID) { return Alert_EntryForID(alertID)->value(QString::fromLatin1(kAlertKeyMainString)).toString(); }
+
+}  // namespace
+
+TEST(LiveRecordingRules, ConfirmationAlertDependsOnPendingExports) {
+  struct Row {
+    int request, count, alert;
+  } rows[] = {{20001, 0, 20001}, {20001, 1, 20002}, {20001, 2, 20003}, {20004, 0, 20004}, {20004, 1, 20005},
+              {20004, 5, 20006}, {20007, 0, 20007}, {20007, 1, 20008}, {20007, 3, 20009}};
+  for (const Row& r : rows) EXPECT_EQ(LiveWC_ConfirmationAlertID(r.request, r.count), r.alert) << r.request << " " << r.count;
+}
+
+TEST_F(LiveRecordingGui, ConfirmationsWithAndWithoutAskingFirst) {
+  struct Row {
+    int request;
+    bool ask;
+    const char* button;  // the answer given to the alert, when one shows
+    int result;
+    bool closing;
+    bool quitting;
+  } rows[] = {
+      {20001, false, nullptr, -1000, true, false},      {20004, false, nullptr, -1000, true, false},
+      {20007, false, nullptr, -1000, false, true},      {20001, true, "okBtn", -1000, true, false},
+      {20004, true, "okBtn", -1000, true, false},       {20007, true, "okBtn", -1000, false, true},
+      {20001, true, "cancelBtn", -1001, false, false},  {20004, true, "cancelBtn", -1001, false, false},
+      {20007, true, "cancelBtn", -1001, false, false},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(testing::Message() << r.request << " ask " << r.ask << " " << (r.button ? r.button : "-"));
+    prefs.setAskForCaptureStop(r.ask);
+    rec.setIsClosing(false);
+    QString shownText;
+    if (r.button) {
+      Test_AnswerNextModal(QString::fromLatin1(r.button), [&](QWidget* modal) {
+        if (auto* label = modal->findChild<QLabel*>(QStringLiteral("mainTextfield"))) shownText = label->text();
+      });
+    }
+    EXPECT_EQ(rec.U_GetUserVerifiedCloseWithError(r.request), r.result);
+    if (r.button) {
+      EXPECT_TRUE(shownText.contains(mainTextOf(r.request).left(20).toHtmlEscaped()) ||
+                  shownText.contains(mainTextOf(r.request).left(20)))
+          << shownText.toStdString();
+    }
+    EXPECT_EQ(rec.isClosing(), r.closing);
+    if (r.result == -1000) {
+      EXPECT_EQ(rec.appIsQuitting(), r.quitting);
+    }
+  }
+}
+
+TEST_F(LiveRecordingGui, DescriptionNamesSourcesAndRateForm) {
+  struct Row {
+    float fps;
+    bool hasAudioDevice;
+    bool windowAudio;
+    const char* text;
+  } rows[] = {
+      {30, true, true, "Video source: Pitch <Cam>, frame size: 1280 x 720 @ 30fps\nAudio source: Stand Mic, rate: 48000Hz"},
+      {29.97f, true, true,
+       "Video source: Pitch <Cam>, frame size: 1280 x 720 @ 29.97fps\nAudio source: Stand Mic, rate: 48000Hz"},
+      {25, true, false, "Video source: Pitch <Cam>, frame size: 1280 x 720 @ 25fps\nAudio capture is disabled"},
+      {59.94f, false, true, "Video source: Pitch <Cam>, frame size: 1280 x 720 @ 59.94fps\nNo Audio device found"},
+  };
+  for (const Row& r : rows) {
+    prefs.setCaptureFPS(r.fps);
+    prefs.setHasAudioDevice(r.hasAudioDevice);
+    host.audio = r.windowAudio;
+    EXPECT_EQ(rec.updateCaptureDescriptionLabel(), QString::fromUtf8(r.text));
+  }
+}
+
+TEST_F(LiveRecordingGui, InfoPopoverShowsSourcesAsTextAndToggles) {
+  const QString html = rec.infoPopupHtml();
+  EXPECT_TRUE(html.startsWith(QStringLiteral("<span style=\"font:Lucida Grande Regular;color:white\">")));
+  EXPECT_TRUE(html.contains(QStringLiteral("<th colspan=\"2\">Video Source</th>")));
+  // A device name is shown as text, never read as markup.
+  EXPECT_TRUE(html.contains(QStringLiteral("Pitch &lt;Cam&gt;")));
+  EXPECT_TRUE(html.contains(QStringLiteral("1280 x 720")));
+  EXPECT_TRUE(html.contains(QStringLiteral("30.00 fps")));
+  EXPECT_TRUE(html.contains(QStringLiteral("6000 Kbps")));
+  // The test process has no microphone access recorded.
+  EXPECT_TRUE(html.contains(QStringLiteral("Audio recording is disabled because<br>microphone access")));
+  EXPECT_EQ(html.count(QStringLiteral("class=\"infoTitle\"")), html.count(QStringLiteral("class=\"infoValue\"")));
+
+  host.window()->show();
+  auto* sender = host.outlets.showFootageBtn.data();
+  rec.showInfo(sender);
+  ASSERT_NE(rec.popover(), nullptr);
+  EXPECT_TRUE(rec.popover()->isVisible());
+  EXPECT_TRUE(rec.popover()->findChild<QTextBrowser*>(QStringLiteral("webView"))->toPlainText().contains("Pitch <Cam>"));
+  EXPECT_TRUE(rec.popover()->findChild<QPushButton*>(QStringLiteral("actionButton"))->isEnabled());
+  rec.showInfo(sender);
+  EXPECT_FALSE(rec.popover()->isVisible());
+}
+
+TEST_F(LiveRecordingGui, ClosingWithoutRecordingStopsTheSessionAtOnce) {
+  EXPECT_TRUE(rec.windowShouldClose());
+  EXPECT_TRUE(rec.isClosing());
+  EXPECT_EQ(host.stopLiveSessionCalls, 1);
+}
+
+TEST_F(LiveRecordingGui, SizeActionsGiveThePreviewTheMovieSize) {
+  prefs.setMovieSize(QSizeF(320, 180));
+  host.window()->resize(500, 500);
+  host.window()->show();
+  ASSERT_TRUE(Test_WaitUntil([&] { return host.previewView()->height() > 300; }));
+  EXPECT_FALSE(rec.windowIsNaturalSize());
+  rec.resizeToNaturalSize();
+  ASSERT_TRUE(Test_WaitUntil([&] { return host.previewView()->size() == QSize(320, 180); }, 3000))
+      << host.previewView()->width() << "x" << host.previewView()->height();
+  EXPECT_TRUE(rec.windowIsNaturalSize());
+  EXPECT_TRUE(rec.windowCanIncreaseSize());
+  EXPECT_TRUE(rec.windowCanDecreaseSize());
+}
+
+TEST_F(LiveRecordingGui, StatesShowLiveAndRecBadges) {
+  rec.setupForRecordingState();
+  EXPECT_EQ(host.outlets.recIndicatorView->text(), QStringLiteral("REC"));
+  EXPECT_FALSE(host.outlets.captureDurationLabel->isHidden());
+  EXPECT_EQ(host.outlets.captureDurationLabel->text(), compactStringWithCMTime(kMediaTimeZero));
+  ASSERT_NE(rec.recLabelTimer(), nullptr);
+  EXPECT_EQ(rec.recLabelTimer()->interval(), 500);
+  rec.setupForLiveState();
+  EXPECT_EQ(rec.recLabelTimer(), nullptr);
+  EXPECT_EQ(host.outlets.recIndicatorView->text(), QStringLiteral("LIVE"));
+  EXPECT_TRUE(host.outlets.captureDurationLabel->isHidden());
+  EXPECT_FALSE(host.outlets.showFootageBtn->isEnabled());
+  rec.showWaitingAnimation();
+  EXPECT_TRUE(host.outlets.showFootageBtn->isHidden());
+  EXPECT_FALSE(host.outlets.footageProgress->isHidden());
+  rec.stopWaitingAnimation();
+  EXPECT_FALSE(host.outlets.showFootageBtn->isHidden());
+  EXPECT_TRUE(host.outlets.footageProgress->isHidden());
+}
+
+TEST_F(LiveRecordingGui, GrowingMovieIsTakenOnceAndTheLastNoticeTearsDown) {
+  const QUrl first = QUrl::fromLocalFile(Test_MakeTempDir() + QStringLiteral("/VLCapturedMovie.mp4"));
+  const QUrl second = QUrl::fromLocalFile(Test_MakeTempDir() + QStringLiteral("/VLCapturedMovie.mov"));
+  rec.handleMovieStarted(Notification{QStringLiteral("VLMovieStarted"), &host, {{"targetURL", first}}});
+  EXPECT_EQ(rec.capturedMovieURL(), first);
+  rec.handleMovieStarted(Notification{QStringLiteral("VLMovieStarted"), &host, {{"targetURL", second}}});
+  EXPECT_EQ(rec.capturedMovieURL(), first);
+
+  rec.setIsClosing(true);
+  rec.handleMovieStarted(Notification{QStringLiteral("VLMovieStarted"), &host, {{"isLast", true}, {"saveCaptured", true}}});
+  ASSERT_TRUE(Test_WaitUntil([&] { return host.teardowns.load() == 1; }));
+  EXPECT_FALSE(host.lastRebuild);
+}

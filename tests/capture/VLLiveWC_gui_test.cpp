@@ -1,0 +1,260 @@
+#include "capture/VLLiveWC.h"
+
+#include "app/ZRNAppDelegate.h"
+#include "app/ZRNAppSetup.h"
+#include "capture/CaptureTestSupport.h"
+#include "platform/media/VirtualDevices.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QLineEdit>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class LiveWindowTest : public CaptureDevicesFixture {
+ protected:
+  void SetUp() override {
+    CaptureDevicesFixture::SetUp();
+    saveFolder = Test_MakeTempDir(QStringLiteral("recordings"));
+    prefs->setSaveTargetDirectory(QUrl::fromLocalFile(saveFolder));
+    prefs->setMovieSize(QSizeF(1280, 720));
+    prefs->setCaptureFPS(30);
+  }
+  void TearDown() override {
+    delete live;
+    // Let the pool thread that takes the window's queues down finish before the devices go.
+    Test_ProcessEvents(50);
+    VirtualDevices_Unplug(true, true);
+    CaptureDevicesFixture::TearDown();
+  }
+
+  void open() {
+    live = new VLLiveWC;
+    live->show();
+  }
+  bool waitForSavePanel() {
+    return Test_WaitUntil([&] { return live->savePanel() && live->savePanel()->isVisible(); });
+  }
+  // Accepts the proposed name in the save panel.
+  void acceptSavePanel() {
+    ASSERT_TRUE(waitForSavePanel());
+    // As the user's click on "Continue" does.
+    QMetaObject::invokeMethod(live->savePanel(), "accept");
+  }
+  bool previewIsMoving() {
+    CaptureVideoPreviewView* view = live->livePreviewLayer();
+    if (!Test_WaitUntil([&] { return view->framesReceived() >= 3; }, 15000)) return false;
+    const QImage first = view->grab().toImage();
+    const int seen = view->framesReceived();
+    if (!Test_WaitUntil([&] { return view->framesReceived() >= seen + 10; }, 15000)) return false;
+    Test_ProcessEvents(30);
+    const QImage later = view->grab().toImage();
+    return first != later;
+  }
+
+  QString saveFolder;
+  VLLiveWC* live = nullptr;
+};
+
+bool NotAllBlack(const QImage& image) {
+  for (int y = 0; y < image.height(); y += 7)
+    for (int x = 0; x < image.width(); x += 7)
+      if (image.pixelColor(x, y) != QColor(Qt::black)) return true;
+  return false;
+}
+
+}  // namespace
+
+TEST_F(LiveWindowTest, OpensWithAMovingPreviewAndEnablesRecordingOnceTheCameraIsReady) {
+  VirtualDevices_Plug(true, true);
+  prefs->setCameraUID(kVirtualCameraUID);
+  prefs->setMicrophoneUID(kVirtualMicrophoneUID);
+  open();
+  EXPECT_FALSE(live->recordButton()->isEnabled());
+  acceptSavePanel();
+  ASSERT_TRUE(Test_WaitUntil([&] { return live->recordButton()->isEnabled(); }, 15000));
+  EXPECT_EQ(live->recordButton()->text(), "Start Recording");
+  EXPECT_TRUE(live->sessionRunning());
+  EXPECT_EQ(live->windowTitle(), QString("%1 -- Live").arg(kVirtualCameraName));
+  EXPECT_TRUE(live->recIndicatorView()->isVisibleTo(live));
+  EXPECT_TRUE(live->targetURL().toLocalFile().startsWith(saveFolder));
+  EXPECT_TRUE(live->targetURL().toLocalFile().endsWith(".vlvidcapb"));
+  EXPECT_EQ(prefs->saveTargetDirectory().toLocalFile(), saveFolder);
+  // 1280x720 at 30: of the two formats of that size, the one whose range reaches highest.
+  ASSERT_TRUE(live->videoCaptureDevice());
+  EXPECT_EQ(live->videoCaptureDevice()->activeFormat()->mediaSubType, kPixelFormat_420v);
+  EXPECT_TRUE(live->videoDeviceLocked());
+  EXPECT_TRUE(live->captureAudio());
+  EXPECT_EQ(live->captureSession()->inputs().size(), 2u);
+  EXPECT_EQ(live->captureSession()->lastErrorText(), "");
+  ASSERT_TRUE(previewIsMoving());
+  EXPECT_TRUE(NotAllBlack(live->livePreviewLayer()->grab().toImage()));
+  EXPECT_NEAR(live->liveViewAspectConstrain()->multiplier(), 1280.0 / 720.0, 1e-9);
+}
+
+TEST_F(LiveWindowTest, WaitsForTheSavedCameraAndGoesOnWhenItIsPlugged) {
+  VirtualDevices_Plug(false, true);
+  prefs->setCameraUID(kVirtualCameraUID);
+  prefs->setCameraName(kVirtualCameraName);
+  open();
+  ASSERT_TRUE(Test_WaitUntil([&] { return live->waitingSheet() && live->waitingSheet()->isVisible(); }));
+  EXPECT_EQ(live->waitingSheet()->errorType(), -2);  // no camera at all
+  EXPECT_EQ(live->waitingSheet()->deviceType(), MediaType::Video);
+  VirtualDevices_Plug(true, false);
+  ASSERT_TRUE(Test_WaitUntil([&] { return !live->waitingSheet(); }));
+  acceptSavePanel();
+  ASSERT_TRUE(Test_WaitUntil([&] { return live->recordButton()->isEnabled(); }, 15000));
+  EXPECT_EQ(prefs->cameraUID(), kVirtualCameraUID);
+}
+
+TEST_F(LiveWindowTest, CancelledSavePanelClosesTheWindow) {
+  VirtualDevices_Plug(true, true);
+  open();
+  ASSERT_TRUE(waitForSavePanel());
+  const QString proposed = live->savePanel()->findChild<QLineEdit*>()->text();
+  EXPECT_TRUE(proposed.startsWith("VLCapture_")) << proposed.toStdString();
+  EXPECT_EQ(live->savePanel()->windowTitle(), "File name for new recording");
+  live->savePanel()->reject();
+  EXPECT_TRUE(Test_WaitUntil([&] { return !live->isVisible(); }));
+}
+
+TEST_F(LiveWindowTest, UnpluggedCameraStopsTheSessionAndComesBackWithANewOne) {
+  VirtualDevices_Plug(true, true);
+  prefs->setCameraUID(kVirtualCameraUID);
+  open();
+  acceptSavePanel();
+  ASSERT_TRUE(Test_WaitUntil([&] { return live->recordButton()->isEnabled(); }, 15000));
+  const CaptureSessionRef first = live->captureSession();
+
+  VirtualDevices_Unplug(true, false);
+  ASSERT_TRUE(Test_WaitUntil([&] { return live->waitingSheet() && live->waitingSheet()->isVisible(); }));
+  EXPECT_EQ(live->waitingSheet()->errorType(), -1);
+  EXPECT_FALSE(live->recordButton()->isEnabled());
+  EXPECT_TRUE(Test_WaitUntil([&] { return !first->isRunning(); }));
+
+  VirtualDevices_Plug(true, false);
+  ASSERT_TRUE(Test_WaitUntil([&] { return !live->waitingSheet(); }));
+  ASSERT_TRUE(Test_WaitUntil([&] { return live->recordButton()->isEnabled(); }, 15000));
+  EXPECT_NE(live->captureSession(), first);
+  EXPECT_TRUE(live->captureSession()->isRunning());
+  // The old session let the microphone go before the new one took it.
+  EXPECT_EQ(live->captureSession()->lastErrorText(), "");
+}
+
+TEST_F(LiveWindowTest, CameraHeldElsewhereLeavesTheWindowUsable) {
+  VirtualDevices_Plug(true, true);
+  prefs->setCameraUID(kVirtualCameraUID);
+  auto other = std::make_shared<CaptureSession>();
+  QString error;
+  other->addInput(CaptureDeviceInput::deviceInputWithDevice(CaptureDevice::deviceWithUniqueID(kVirtualCameraUID), &error));
+  other->startRunning();
+  ASSERT_TRUE(other->isRunning());
+  open();
+  acceptSavePanel();
+  // The build ran, found the camera busy and left the session without it.
+  ASSERT_TRUE(Test_WaitUntil([&] {
+    const auto session = live->captureSession();
+    return session && session->lastErrorText().contains("in use");
+  }));
+  EXPECT_TRUE(live->isVisible());
+  EXPECT_TRUE(live->sourcePrefsBtn()->isEnabled());
+  Test_ProcessEvents(100);
+  EXPECT_FALSE(live->captureSession()->isRunning());
+  EXPECT_FALSE(live->recordButton()->isEnabled());
+  other->stopRunning();
+  // Asking for the settings again builds a session that now gets the camera.
+  live->updateSessionSettingsForNewPrefs();
+  ASSERT_TRUE(Test_WaitUntil([&] { return live->recordButton()->isEnabled(); }, 15000));
+  EXPECT_TRUE(live->captureSession()->isRunning());
+}
+
+TEST_F(LiveWindowTest, SaveNameAndRefusedLivePackages) {
+  EXPECT_EQ(VLLiveWC::proposedSaveName(QDateTime(QDate(2024, 3, 5), QTime(9, 7, 59))), "VLCapture_240305_0907");
+  VLLiveWC window;
+  struct Row {
+    QString path;
+    bool enabled;
+  };
+  for (const Row& row : std::vector<Row>{{"/x/Match.vlvidcapb", true},
+                                         {"/x/Match.vlvidcapb_live", false},
+                                         {"/x/Match.vlvidcapb_live.old", true},
+                                         {"/x/Folder", true}}) {
+    SCOPED_TRACE(row.path.toStdString());
+    EXPECT_EQ(window.panelShouldEnableURL(QUrl::fromLocalFile(row.path)), row.enabled);
+  }
+}
+
+TEST_F(LiveWindowTest, CameraConfigurationPicksTheHighestRangeAndSetsTheFrameDuration) {
+  VLLiveWC window;
+  const auto camera = VirtualDevices_MakeCamera();
+  struct Row {
+    QSizeF size;
+    double rate;
+    bool configured;
+    uint32_t subtype;
+    int32_t timescale;
+  };
+  const std::vector<Row> rows = {
+      {{1280, 720}, 29.97, true, kPixelFormat_420v, 29970},
+      {{1920, 1080}, 50, true, kPixelFormat_2vuy, 50000},
+      {{1920, 1080}, 45, false, 0, 0},  // no range holds it: the preset's format stays
+      {{640, 480}, 30, false, 0, 0},    // a refused format is never taken
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.rate);
+    EXPECT_EQ(window.configureCamera(camera, row.size, row.rate), row.configured);
+    if (!row.configured) {
+      EXPECT_FALSE(camera->isLockedForConfiguration());
+      continue;
+    }
+    EXPECT_EQ(camera->activeFormat()->mediaSubType, row.subtype);
+    EXPECT_EQ(camera->activeVideoMinFrameDuration(), MediaTimeMake(1000, row.timescale));
+    EXPECT_EQ(camera->activeVideoMaxFrameDuration().timescale, row.timescale);
+    EXPECT_TRUE(camera->isLockedForConfiguration());
+    camera->unlockForConfiguration();
+  }
+}
+
+TEST_F(LiveWindowTest, LiveAudioButtonFollowsAccessAndMicrophone) {
+  VLLiveWC window;
+  ZRNAppSetup* setup = ZRNAppSetup::sharedAppSetup();
+  ZRNAppSetup* savedSetup = gZRNAppSetup;
+  gZRNAppSetup = setup;
+  struct Row {
+    bool access;
+    bool capture;
+    bool hasDevice;
+    bool builtIn;
+    bool previewOn;
+    bool enabled;
+    QString image;
+    QString tip;
+  };
+  const std::vector<Row> rows = {
+      {false, true, true, false, true, false, "soundOff", "Disabled because the app has no microphone access"},
+      {true, false, true, false, true, false, "soundOff", "Audio recording is disabled"},
+      {true, false, false, false, true, false, "soundOff", "No audio device is available"},
+      {true, true, true, true, true, false, "soundOff",
+       "Disabled to prevent audio feedback loop when the built-in microphone is selected as audio source."},
+      {true, true, true, false, true, true, "soundOn", "Click to silence live audio"},
+      {true, true, true, false, false, true, "soundOff", "Click to turn on live audio"},
+      // Sound wanted without a device: the button stays as it was (here: the row before).
+      {true, true, false, false, false, true, "soundOff", "Click to turn on live audio"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.tip.toStdString());
+    setup->setHasMicrophoneAccess(row.access);
+    prefs->setCaptureAudio(row.capture);
+    prefs->setHasAudioDevice(row.hasDevice);
+    prefs->setMicrophoneIsBuiltIn(row.builtIn);
+    if (window.audioPreviewON() != row.previewOn) window.setAudioPreviewOnOff();
+    window.U_UpdateAudioPreviewControl();
+    EXPECT_EQ(window.audioPreviewBtn()->isEnabled(), row.enabled);
+    EXPECT_EQ(window.audioPreviewBtn()->property("imageName").toString(), row.image);
+    EXPECT_EQ(window.audioPreviewBtn()->toolTip(), row.tip);
+  }
+  gZRNAppSetup = savedSetup;
+}

@@ -1,0 +1,206 @@
+#include "capture/ZRNRecorder.h"
+
+#include "capture/VLDocument.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/media/VirtualDevices.h"
+#include "platform/media/AssetWriterTestMedia.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+using namespace testmedia;
+
+namespace {
+
+const int kQuietFFmpeg = [] {
+  av_log_set_level(AV_LOG_ERROR);
+  return 0;
+}();
+
+// The recorder, noting which video buffers reach it.
+class WatchedRecorder : public ZRNRecorder {
+ public:
+  using ZRNRecorder::ZRNRecorder;
+  void captureOutput(CaptureOutput* output, const SampleBufferRef& buffer) override {
+    if (output && output->mediaType() == MediaType::Video && buffer) {
+      std::lock_guard lock(mutex);
+      videoTimes.push_back(buffer->presentationTimeStamp());
+    }
+    ZRNRecorder::captureOutput(output, buffer);
+  }
+  std::mutex mutex;
+  std::vector<MediaTime> videoTimes;
+};
+
+struct RecordingSpec {
+  QString fileType;
+  QString extension;
+  double audioRate;
+  int expectedRate;
+};
+
+class ZRNRecorderMedia : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    VirtualDevices_Plug(true, true);
+    camera = CaptureDevice::deviceWithUniqueID(kVirtualCameraUID);
+    microphone = CaptureDevice::deviceWithUniqueID(kVirtualMicrophoneUID);
+    ASSERT_TRUE(camera && microphone);
+    QString error;
+    ASSERT_TRUE(camera->lockForConfiguration(&error));
+    for (const auto& f : camera->formats())
+      if (f->dimensions == QSize(1280, 720) && f->mediaSubType == kPixelFormat_2vuy) camera->setActiveFormat(f);
+    camera->setActiveVideoMinFrameDuration(MediaTimeMake(1, 30));
+    camera->setActiveVideoMaxFrameDuration(MediaTimeMake(1, 30));
+    camera->unlockForConfiguration();
+    session = std::make_shared<CaptureSession>();
+    session->beginConfiguration();
+    session->addInput(CaptureDeviceInput::deviceInputWithDevice(camera, &error));
+    session->addInput(CaptureDeviceInput::deviceInputWithDevice(microphone, &error));
+    session->commitConfiguration();
+    session->startRunning();
+    ASSERT_TRUE(session->isRunning()) << session->lastErrorText().toStdString();
+  }
+  void TearDown() override {
+    if (session) session->stopRunning();
+    VirtualDevices_Unplug(true, true);
+  }
+
+  std::shared_ptr<VLDocument> makeDocument(const RecordingSpec& spec, const QString& package) {
+    auto doc = std::make_shared<VLDocument>();
+    doc->setCaptureFileType(spec.fileType);
+    doc->setVideoCodecType(QString::fromLatin1(AVVideoCodecTypeH264));
+    doc->setFrameSize(QSizeF(1280, 720));
+    doc->setVideoFPS(30);
+    doc->setSegmentKBPS(2000);
+    doc->setSegmentSeconds(2.9f);  // a fragment interval of 2 s
+    doc->setCaptureAudio(true);
+    doc->setAudioCaptureRate(spec.audioRate);
+    doc->setCameraName(QString::fromLatin1(kVirtualCameraName));
+    doc->setDocURL(QUrl::fromLocalFile(package));
+    return doc;
+  }
+
+  CaptureDeviceRef camera;
+  CaptureDeviceRef microphone;
+  CaptureSessionRef session;
+  std::shared_ptr<DispatchQueue> sessionQueue = DispatchQueue::create(QStringLiteral("org.velmora.Velmora.session.queue"));
+  std::shared_ptr<DispatchQueue> writingQueue = DispatchQueue::create(QStringLiteral("org.velmora.Velmora.assetWriting.queue"));
+};
+
+}  // namespace
+
+TEST_F(ZRNRecorderMedia, RecordsOneFragmentedMovieAndAnnouncesItOnceWhenPlayable) {
+  const RecordingSpec specs[] = {
+      {QString::fromLatin1(kAVFileTypeMPEG4), QStringLiteral("mp4"), 48000, 48000},
+      {QString::fromLatin1(kAVFileTypeQuickTimeMovie), QStringLiteral("mov"), 44100, 44100},
+  };
+  for (const RecordingSpec& spec : specs) {
+    SCOPED_TRACE(spec.extension.toStdString());
+    const QString package = Test_MakeTempDir(QStringLiteral("rec")) + QStringLiteral("/Match.vlvidcapb");
+    QDir().mkpath(package);
+    int owner = 0;
+    WatchedRecorder recorder(&owner, sessionQueue, writingQueue);
+    recorder.setDocument(makeDocument(spec, package));
+    recorder.setCaptureSession(session);
+
+    std::vector<QVariantMap> started;
+    std::vector<MediaTime> spanAtNotice;
+    NotificationObservation obs(NotificationCenter::defaultCenter(),
+                                NotificationCenter::defaultCenter().addObserver(
+                                    kZRNMovieStartedNotificationName, &owner, [&](const Notification& note) {
+                                      EXPECT_TRUE(Dispatch_IsMainThread());
+                                      started.push_back(note.userInfo);
+                                      spanAtNotice.push_back(recorder.lastSampleTime() - recorder.movieStartTime());
+                                    }));
+    sessionQueue->async([&] {
+      recorder.resetForNewRecording();
+      recorder.startWriterInPackage(QUrl::fromLocalFile(package), spec.extension);
+    });
+    ASSERT_TRUE(Test_WaitUntil(
+        [&] { return recorder.movieStarted() && MediaTimeGetSeconds(recorder.lastSampleTime() - recorder.movieStartTime()) >= 6.0; },
+        20000));
+    std::atomic<int> stops{0};
+    bool keptFlag = false;
+    recorder.U_StopCapturing(true, [&](bool keep) {
+      EXPECT_TRUE(Dispatch_IsMainThread());
+      keptFlag = keep;
+      ++stops;
+    });
+    ASSERT_TRUE(Test_WaitUntil([&] { return stops.load() == 1; }, 20000));
+    EXPECT_TRUE(keptFlag);
+    EXPECT_FALSE(recorder.isRecording());
+    EXPECT_EQ(recorder.videoWriter()->status(), AssetWriterStatusCompleted);
+    EXPECT_EQ(recorder.videoWriter()->movieFragmentInterval(), MediaTimeMake(2, 1));
+
+    // Announced once, with the movie's URL, after more than 1.5 fragment lengths (2.9 x 1.5 = 4.35,
+    // whole seconds: 4 s) were written; the span is read when the main queue delivers it, a little later.
+    // The stop's step came through the main queue after any notice posted before it.
+    ASSERT_EQ(started.size(), 1u);
+    const QString moviePath = package + QStringLiteral("/VLCapturedMovie.") + spec.extension;
+    EXPECT_EQ(started[0].value("targetURL").toUrl(), QUrl::fromLocalFile(moviePath));
+    EXPECT_GT(spanAtNotice[0], MediaTimeMake(4, 1));
+    EXPECT_LT(spanAtNotice[0], MediaTimeMake(5, 1));
+
+    // The first video buffer only told the format: the movie starts at the second one.
+    {
+      std::lock_guard lock(recorder.mutex);
+      ASSERT_GE(recorder.videoTimes.size(), 2u);
+      EXPECT_EQ(recorder.movieStartTime(), recorder.videoTimes[1]);
+    }
+
+    const QJsonObject probe = ffprobe(moviePath);
+    const QJsonObject v = streamOfType(probe, "video");
+    EXPECT_EQ(v.value("codec_name").toString(), "h264");
+    EXPECT_EQ(v.value("width").toInt(), 1280);
+    EXPECT_EQ(v.value("height").toInt(), 720);
+    EXPECT_NEAR(v.value("start_time").toString().toDouble(), 0.0, 0.001);
+    const QJsonObject a = streamOfType(probe, "audio");
+    EXPECT_EQ(a.value("codec_name").toString(), "aac");
+    EXPECT_EQ(a.value("sample_rate").toString().toInt(), spec.expectedRate);
+    EXPECT_EQ(a.value("channels").toInt(), 2);
+    EXPECT_NEAR(formatDuration(probe), 6.0, 0.5);
+    EXPECT_GE(topLevelBoxes(moviePath).count("moof"), 2);
+    EXPECT_GE(decodableVideoFrames(moviePath), 120);
+
+    recorder.cameraIsReady();
+    EXPECT_EQ(recorder.videoWriter(), nullptr);
+  }
+}
+
+TEST_F(ZRNRecorderMedia, StopReachesItsMainQueueStepWhenTheWriterNeverStarted) {
+  const RecordingSpec spec{QString::fromLatin1(kAVFileTypeMPEG4), QStringLiteral("mp4"), 48000, 48000};
+  const QString missing = Test_MakeTempDir(QStringLiteral("rec")) + QStringLiteral("/gone/Match.vlvidcapb");
+  int owner = 0;
+  ZRNRecorder recorder(&owner, sessionQueue, writingQueue);
+  recorder.setDocument(makeDocument(spec, missing));
+  recorder.setCaptureSession(session);
+  QString failure;
+  recorder.setWriterFailureHandler([&](const QString& reason) { failure = reason; });
+  sessionQueue->async([&] {
+    recorder.resetForNewRecording();
+    recorder.startWriterInPackage(QUrl::fromLocalFile(missing), spec.extension);
+  });
+  // The failed writer drops every video buffer and tells the window why.
+  ASSERT_TRUE(Test_WaitUntil([&] { return !failure.isEmpty(); }, 10000));
+  EXPECT_TRUE(failure.contains(QStringLiteral("No such file or directory"))) << failure.toStdString();
+  EXPECT_EQ(recorder.videoWriter()->status(), AssetWriterStatusFailed);
+  std::atomic<int> stops{0};
+  recorder.U_StopCapturing(true, [&](bool keep) {
+    EXPECT_TRUE(keep);
+    ++stops;
+  });
+  EXPECT_TRUE(Test_WaitUntil([&] { return stops.load() == 1; }, 10000));
+  EXPECT_FALSE(recorder.isRecording());
+}
