@@ -20,6 +20,7 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QMainWindow>
+#include <QPushButton>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -237,6 +238,9 @@ void ZRNAppDelegate::U_StartLiveWindow() {
   }
   ZRNAppSetup::sharedAppSetup()->setHasMicrophoneAccess(Auth_CaptureAccessState(kAudio) == 0);
   VLLiveWC_MakeAndShow();
+  // The live window's "Show Recording" button is the menu's "Show Live Recording".
+  if (VLLiveWC* live = VLLiveWC_Current(); live && live->showFootageBtn())
+    connect(live->showFootageBtn(), &QPushButton::clicked, this, &ZRNAppDelegate::showRecFootage, Qt::UniqueConnection);
 }
 
 // Termination
