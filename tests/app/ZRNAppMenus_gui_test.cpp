@@ -16,10 +16,13 @@
 #include "support/TestSupport.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QFile>
+#include <QFileInfo>
+#include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
@@ -187,6 +190,44 @@ TEST_F(MenusTest, BadgeCountsPendingExportsOfSavedSessionWindowsOnly) {
   delete second;
   delegate->applicationWillTerminate();
   QDBusConnection::disconnectFromBus(QStringLiteral("menus-badge-listener"));
+}
+
+TEST_F(MenusTest, CommandsThatOpenPagesAndFiles) {
+  delegate->applicationWillFinishLaunching();  // the logger writes this run's log
+  const struct {
+    const char* action;
+    std::function<bool(const QUrl&)> expected;
+  } rows[] = {
+      {"launchVendorWebsite", [](const QUrl& url) { return url == QUrl(QStringLiteral("https://velmora.org/")); }},
+      {"showHVAppStorePage", [](const QUrl& url) { return url.scheme() == QLatin1String("https") && !url.host().isEmpty(); }},
+      {"showAcknowledgments",
+       [](const QUrl& url) {
+         QFile file(url.toLocalFile());
+         return url.isLocalFile() && file.open(QIODevice::ReadOnly) && file.readAll().contains("FFmpeg");
+       }},
+      {"showLogFile",
+       [](const QUrl& url) {
+         return url.isLocalFile() && QFileInfo::exists(url.toLocalFile()) &&
+                url.toLocalFile().endsWith(QStringLiteral("_Debug.log")) && url.toLocalFile().contains(QStringLiteral("/Debug_Logs/"));
+       }},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.action);
+    action(row.action)->trigger();
+    EXPECT_TRUE(row.expected(delegate->lastOpenedURL())) << delegate->lastOpenedURL().toString().toStdString();
+  }
+
+  action("showAboutBox")->trigger();
+  ASSERT_NE(delegate->aboutPanel(), nullptr);
+  auto* version = delegate->aboutPanel()->findChild<QLabel*>(QStringLiteral("aboutVersionField"));
+  ASSERT_NE(version, nullptr);
+  EXPECT_EQ(version->text(), QStringLiteral("ver. %1, %2").arg(QCoreApplication::applicationVersion(), QString::fromLatin1(__DATE__)));
+  EXPECT_TRUE(delegate->aboutPanel()->findChild<QLabel*>(QStringLiteral("aboutProductNumberField"))->isHidden());
+  // A second time brings the same box forward.
+  QDialog* first = delegate->aboutPanel();
+  action("showAboutBox")->trigger();
+  EXPECT_EQ(delegate->aboutPanel(), first);
+  delegate->applicationWillTerminate();
 }
 
 #include "ZRNAppMenus_gui_test.moc"

@@ -205,3 +205,25 @@ TEST_F(RecentsTest, LegacyEntryAsksToConvertAndStaysWhenNotConverted) {
     EXPECT_TRUE(delegate->playbackWindows().isEmpty());
   }
 }
+
+TEST_F(RecentsTest, SessionThatCannotBeOpenedLeavesTheRecents) {
+  const QString keep = makeSession(QStringLiteral("Keep"));
+  const QString empty = makeSession(QStringLiteral("No movie"));
+  QFile settings(empty + QStringLiteral("/VLSettings.json"));
+  ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+  settings.write("{}");
+  settings.close();
+  delegate->addZRNRecentItemForPath(keep);
+  delegate->addZRNRecentItemForPath(empty);
+  QString shown;
+  Test_AnswerNextModal(QStringLiteral("okBtn"), [&](QWidget* modal) {
+    for (auto* label : modal->findChildren<QLabel*>()) shown += label->text();
+  });
+  delegate->openZRNRecentDoc(delegate->mainMenu()->recentsMenu()->actions().first());
+  // The playback window finds no movie, says so and is dropped together with its entry.
+  ASSERT_TRUE(Test_WaitUntil([&] { return listedPaths() == QStringList{keep}; }));
+  EXPECT_TRUE(shown.contains(QStringLiteral("No movie"))) << shown.toStdString();
+  EXPECT_TRUE(Test_WaitUntil([&] { return delegate->playbackWindows().isEmpty(); }));
+  EXPECT_EQ(menuTitles().first(), QStringLiteral("Keep"));
+  EXPECT_EQ(storedPaths(), QStringList{keep});
+}
