@@ -26,6 +26,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -98,6 +99,16 @@ TEST(Road, RecordMarkExportWhileRecordingStopAndReopen) {
   EXPECT_EQ(progressive->windowTitle(), QStringLiteral("Road Match -- Live Recording"));
   Test_ProcessEvents(100);  // lets the first activation's seek run before the marks are set
 
+  // From now on the end of its transport bar follows the recording, fragment by fragment.
+  QList<double> ends;
+  QTimer watchEnds;
+  QObject::connect(&watchEnds, &QTimer::timeout, [&] {
+    if (!progressive) return;
+    const double end = MediaTimeGetSeconds(progressive->synchroMovieController()->maxSynchroTime());
+    if (ends.isEmpty() || end > ends.last()) ends << end;
+  });
+  watchEnds.start(10);
+
   // Mark 0.5 s to 2 s in it and export that clip while the recording goes on.
   ASSERT_TRUE(seekAndWait(progressive, 0.5));
   progressive->defineInPoint();
@@ -118,6 +129,8 @@ TEST(Road, RecordMarkExportWhileRecordingStopAndReopen) {
   ASSERT_TRUE(Test_WaitUntil([&] {
     return progressive && MediaTimeGetSeconds(progressive->synchroMovieController()->maxSynchroTime()) >= 6.0;
   }, 30000));
+  watchEnds.stop();
+  EXPECT_GE(ends.size(), 3) << "the duration grew at least twice while recording";
   ASSERT_TRUE(delegate.validateMenuItem(menus->action(QStringLiteral("stopRecording"))));
   menus->action(QStringLiteral("stopRecording"))->trigger();
 
