@@ -209,6 +209,11 @@ void ZRNAppDelegate::openDroppedFiles() {
 }
 
 void ZRNAppDelegate::U_OpenLegacyOrPackage(const QString& path) {
+  // A path that names nothing would only make a window that says it cannot open it.
+  if (!QFileInfo::exists(path)) {
+    ZRNLogger_Log(QStringLiteral("ATT: nothing to open at %@"), path);
+    return;
+  }
   if (hasExtension(path, kVLLegacyExtension)) {
     if (Alert_ShowAlertWithID(kAlertConvertLegacy, ZRNRecentDocument::displayName(path)) != kAlertFirstButton) return;
     if (!Legacy_ConvertSession(QUrl::fromLocalFile(path))) return;
@@ -531,7 +536,7 @@ void ZRNAppDelegate::U_UpdateApplicationDockTile() {
     if (ZRNJobsController* jobs = playback->jobsController()) pending += jobs->numberOfPendingJobs();
   }
   m_dockBadgeLabel = pending > 0 ? Fmt(QStringLiteral("%ld"), static_cast<long>(pending)) : QString();
-  Gui_SetDockBadgeLabel(m_dockBadgeLabel);
+  DockBadge_SetLabel(m_dockBadgeLabel);
 }
 
 #else
@@ -551,7 +556,7 @@ void ZRNAppDelegate::showRecFootage() {}
 void ZRNAppDelegate::showHideJobsPanel() {}
 void ZRNAppDelegate::U_UpdateApplicationDockTile() {
   m_dockBadgeLabel.clear();
-  Gui_SetDockBadgeLabel(m_dockBadgeLabel);
+  DockBadge_SetLabel(m_dockBadgeLabel);
 }
 
 #endif

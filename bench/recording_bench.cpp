@@ -180,7 +180,7 @@ void BM_RecordingAgainstFFmpeg(benchmark::State& state) {
       const std::string rate = std::to_string(kFPS);
       const std::string bitrate = std::to_string(kKBPS * 1024);
       execlp("ffmpeg", "ffmpeg", "-hide_banner", "-loglevel", "error", "-y", "-f", "rawvideo", "-pix_fmt", "bgra", "-s",
-             size.c_str(), "-r", rate.c_str(), "-i", "pipe:0", "-c:v", "libx264", "-preset", "veryfast", "-tune",
+             size.c_str(), "-r", rate.c_str(), "-i", "pipe:0", "-c:v", "libx264", "-preset", "superfast", "-tune",
              "zerolatency", "-b:v", bitrate.c_str(), "-g", rate.c_str(), "-pix_fmt", "yuv420p", "-movflags",
              "frag_keyframe+empty_moov+default_base_moof", "-min_frag_duration", "5000000", out.constData(),
              static_cast<char*>(nullptr));
@@ -319,7 +319,7 @@ void BM_RecorderFromVirtualCamera(benchmark::State& state) {
     QProcess ffmpeg;
     ffmpeg.start(QStringLiteral("ffmpeg"),
                  {"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i", graph, "-t", QString::number(seconds),
-                  "-c:v", "libx264", "-preset", "veryfast", "-tune", "zerolatency", "-b:v", QString::number(kKBPS * 1024),
+                  "-c:v", "libx264", "-preset", "superfast", "-tune", "zerolatency", "-b:v", QString::number(kKBPS * 1024),
                   "-g", QString::number(kFPS), "-pix_fmt", "yuv420p", "-movflags",
                   "frag_keyframe+empty_moov+default_base_moof", "-min_frag_duration", "5000000", theirs});
     ffmpeg.waitForFinished((seconds + 60) * 1000);

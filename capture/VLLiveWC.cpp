@@ -53,7 +53,7 @@ class LivePackageFilter : public QSortFilterProxyModel {
     auto* fs = qobject_cast<QFileSystemModel*>(sourceModel());
     if (!fs) return true;
     const QString path = fs->filePath(fs->index(row, 0, parent));
-    return m_owner->panelShouldEnableURL(QUrl::fromLocalFile(path));
+    return m_owner->panel(qobject_cast<const QFileDialog*>(QObject::parent()), QUrl::fromLocalFile(path));
   }
 
  private:
@@ -419,7 +419,7 @@ QString VLLiveWC::proposedSaveName(const QDateTime& now) {
   return Fmt("VLCapture_%@_%@", dateAsStringForDate(now), timeAsStringForDate(now, false));
 }
 
-bool VLLiveWC::panelShouldEnableURL(const QUrl& url) const {
+bool VLLiveWC::panel(const QFileDialog*, const QUrl& url) const {
   return QFileInfo(url.toLocalFile()).suffix() != QLatin1String("vlvidcapb_live");
 }
 

@@ -94,7 +94,8 @@ class VLLiveWC : public ZRNSizingWC, public CaptureSampleBufferDelegate {
   void U_StopAndSaveSessionAndReconfigureLiveSession(bool keep);
   void updateForCameraSetup();
   void getSaveName();
-  bool panelShouldEnableURL(const QUrl& url) const;
+  // The save panel asks whether an item may be chosen.
+  bool panel(const QFileDialog* sender, const QUrl& url) const;
   bool configureCamera(const CaptureDeviceRef& camera, const QSizeF& size, double frameRate);
   void U_UpdateSoundControls();
   void U_UpdateAudioPreviewControl();

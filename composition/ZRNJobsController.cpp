@@ -111,7 +111,8 @@ void ZRNJobsController::handleJobChange(const Notification& note) {
       if (waiting >= 1 && pending <= waiting) {
         U_Console(Fmt("exporting: %ld", waiting - 1));
         auto oldest = std::dynamic_pointer_cast<VL_ExportJobRecord>(m_jobsDoc->waitingJobs().at(waiting - 1));
-        if (oldest) U_DoExportJob(oldest);
+        // A job whose export was started in this turn still reads as waiting: never start it twice.
+        if (oldest && !m_startRequested.contains(oldest.get())) U_DoExportJob(oldest);
       }
     }
     if (auto& updater = U_DockTileUpdater()) updater();
@@ -190,9 +191,13 @@ void ZRNJobsController::U_DoExportJob(const std::shared_ptr<VL_ExportJobRecord>&
   std::weak_ptr<VL_ExportJobRecord> weakJob = job;
   std::weak_ptr<int> alive = m_lifeToken;
   ZRNJobsController* self = this;
-  Dispatch_MainAsync([weakJob, alive, self] {
+  const ZRN_JobRecord* started = job.get();
+  m_startRequested.insert(started);
+  Dispatch_MainAsync([weakJob, alive, self, started] {
+    if (alive.expired()) return;
+    self->m_startRequested.remove(started);
     auto job = weakJob.lock();
-    if (!job || alive.expired()) return;
+    if (!job) return;
     job->setStatus(kJobStatusExporting);
     postJobChange(self, job.get(), kJobChangeStarted);
   });

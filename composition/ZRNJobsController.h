@@ -8,6 +8,7 @@
 #include "composition/VL_ExportJobRecord.h"
 #include "platform/foundation/NotificationCenter.h"
 
+#include <QSet>
 #include <QString>
 #include <QVariantMap>
 
@@ -85,6 +86,8 @@ class ZRNJobsController {
   std::shared_ptr<VLDocument> m_jobsDoc;
   QString m_queueName;
   NotificationObservation m_observation;
+  // Jobs handed to their delegate whose exporting mark has not been set yet (it comes a turn later).
+  QSet<const ZRN_JobRecord*> m_startRequested;
   // Lets work queued for later see whether this controller still exists.
   std::shared_ptr<int> m_lifeToken = std::make_shared<int>(0);
 };

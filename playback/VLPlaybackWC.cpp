@@ -1028,7 +1028,8 @@ QString VLPlaybackWC::sessionTargetPath(const AssetExportSessionRef& session, bo
   if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
     const QFileInfo package(U_PackagePath());
     folder = File_MakeSessionFolder(package.absolutePath(), Fmt("%@ Clips", package.completeBaseName()), true);
-    if (folder.isEmpty()) return QString();
+    // A file of that name is no folder either.
+    if (folder.isEmpty() || !QFileInfo(folder).isDir()) return QString();
     m_clipsURL = QUrl::fromLocalFile(folder);
   }
   const QString stamp = cmtimeAsTimeStamp(session ? session->timeRange().start : kMediaTimeZero, QString());

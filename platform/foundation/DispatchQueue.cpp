@@ -15,18 +15,19 @@ namespace {
 thread_local const DispatchQueue* tCurrentQueue = nullptr;
 }
 
-DispatchQueue::DispatchQueue(const QString& label) : m_label(label) {
-  m_thread = std::thread([this] { run(); });
+DispatchQueue::DispatchQueue(const QString& label) : m_label(label), m_state(std::make_shared<State>()) {
+  m_thread = std::thread(&DispatchQueue::run, m_state, this, label);
 }
 
 DispatchQueue::~DispatchQueue() {
   {
-    std::lock_guard lock(m_mutex);
-    m_stopping = true;
+    std::lock_guard lock(m_state->mutex);
+    m_state->stopping = true;
   }
-  m_wake.notify_all();
+  m_state->wake.notify_all();
   if (m_thread.get_id() == std::this_thread::get_id()) {
-    // The last owner released the queue from inside one of its own blocks.
+    // The last owner released the queue from inside one of its own blocks: the worker finishes the
+    // blocks already queued on its own copy of the state and then ends.
     m_thread.detach();
   } else if (m_thread.joinable()) {
     m_thread.join();
@@ -35,10 +36,10 @@ DispatchQueue::~DispatchQueue() {
 
 void DispatchQueue::enqueue(std::chrono::steady_clock::time_point due, Block block) {
   {
-    std::lock_guard lock(m_mutex);
-    m_items.push(Item{due, m_sequence++, std::move(block)});
+    std::lock_guard lock(m_state->mutex);
+    m_state->items.push(Item{due, m_state->sequence++, std::move(block)});
   }
-  m_wake.notify_one();
+  m_state->wake.notify_one();
 }
 
 void DispatchQueue::async(Block block) { enqueue(std::chrono::steady_clock::time_point::min(), std::move(block)); }
@@ -60,35 +61,41 @@ void DispatchQueue::sync(const Block& block) {
   done.wait();
 }
 
+namespace {
+thread_local QString tCurrentLabel;
+}
+
 bool DispatchQueue::isCurrent() const { return tCurrentQueue == this; }
 
-QString DispatchQueue::currentLabel() { return tCurrentQueue ? tCurrentQueue->m_label : QString(); }
+QString DispatchQueue::currentLabel() { return tCurrentQueue ? tCurrentLabel : QString(); }
 
-void DispatchQueue::run() {
-  tCurrentQueue = this;
-  const QByteArray name = m_label.right(15).toUtf8();
+void DispatchQueue::run(std::shared_ptr<State> state, const DispatchQueue* owner, QString label) {
+  tCurrentQueue = owner;
+  tCurrentLabel = label;
+  const QByteArray name = label.right(15).toUtf8();
   pthread_setname_np(pthread_self(), name.constData());
-  std::unique_lock lock(m_mutex);
+  std::unique_lock lock(state->mutex);
   for (;;) {
-    if (m_items.empty()) {
-      if (m_stopping) return;
-      m_wake.wait(lock);
+    if (state->items.empty()) {
+      if (state->stopping) break;
+      state->wake.wait(lock);
       continue;
     }
     const auto now = std::chrono::steady_clock::now();
-    const Item& top = m_items.top();
+    const Item& top = state->items.top();
     if (top.due > now) {
-      if (m_stopping) return;  // only delayed blocks remain
-      m_wake.wait_until(lock, top.due);
+      if (state->stopping) break;  // only delayed blocks remain
+      state->wake.wait_until(lock, top.due);
       continue;
     }
     Block block = std::move(const_cast<Item&>(top).block);
-    m_items.pop();
+    state->items.pop();
     lock.unlock();
     block();
     block = nullptr;  // release captures outside the lock
     lock.lock();
   }
+  tCurrentQueue = nullptr;
 }
 
 bool Dispatch_IsMainThread() {

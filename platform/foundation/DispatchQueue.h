@@ -48,15 +48,20 @@ class DispatchQueue {
       return a.due != b.due ? a.due > b.due : a.sequence > b.sequence;
     }
   };
-  void run();
+  // The worker keeps the state alive, so a queue released from one of its own blocks stays sound
+  // until that block returns.
+  struct State {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::priority_queue<Item, std::vector<Item>, Later> items;
+    uint64_t sequence = 0;
+    bool stopping = false;
+  };
+  static void run(std::shared_ptr<State> state, const DispatchQueue* owner, QString label);
   void enqueue(std::chrono::steady_clock::time_point due, Block block);
 
   QString m_label;
-  mutable std::mutex m_mutex;
-  std::condition_variable m_wake;
-  std::priority_queue<Item, std::vector<Item>, Later> m_items;
-  uint64_t m_sequence = 0;
-  bool m_stopping = false;
+  std::shared_ptr<State> m_state;
   std::thread m_thread;
 };
 

@@ -1,6 +1,7 @@
 #include "platform/foundation/StandardLocations.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 namespace {
@@ -26,7 +27,10 @@ QString applicationSupportPath() { return dataHome() + QLatin1Char('/') + appIde
 QString logsFolderPath() { return stateHome() + QLatin1Char('/') + appIdentifier(); }
 QString tempPath() { return QDir::tempPath(); }
 QString desktopPath() {
+  // Many Linux desktops have no Desktop folder; a panel pointed at a missing folder would open in the
+  // working directory instead, so the home folder stands in.
   const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
-  return desktop.isEmpty() ? homePath() + QStringLiteral("/Desktop") : desktop;
+  if (!desktop.isEmpty() && QFileInfo(desktop).isDir()) return desktop;
+  return homePath();
 }
 }  // namespace StandardLocations

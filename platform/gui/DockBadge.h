@@ -1,15 +1,15 @@
 #pragma once
-// The badge of the application's launcher icon, told to the desktop with the Unity launcher-entry signal
-// (com.canonical.Unity.LauncherEntry.Update on the session bus), which the docks of KDE, Ubuntu and
-// the GNOME dock extensions show. Without a session bus the label is only remembered.
+// The application's badge in the dock or task bar: the com.canonical.Unity.LauncherEntry signal on the
+// session bus, which the docks of KDE, Plank, Dash-to-Dock and others show as a count on the launcher.
 
+#include <QDBusMessage>
 #include <QString>
 
-// The launcher entry the signal names: "application://<desktop file name>.desktop".
-QString Gui_DockBadgeApplicationURI();
+// The desktop entry the badge belongs to.
+inline constexpr const char* kDockBadgeAppURI = "application://org.velmora.Velmora.desktop";
 
-// Sets the badge: a label that is a positive number shows as that count, an empty label removes it.
-// Answers false when no signal could be sent.
-bool Gui_SetDockBadgeLabel(const QString& label);
-// The label last set.
-QString Gui_DockBadgeLabel();
+// The signal for a badge label: a number shows as a count; an empty label hides the badge.
+QDBusMessage DockBadge_UpdateMessage(const QString& label);
+// Sends it on the session bus; false when there is no session bus. The bus address is read at each
+// call (a connection is kept per address), so a bus that appears or changes later is used.
+bool DockBadge_SetLabel(const QString& label);

@@ -439,9 +439,10 @@ QString openVideoEncoder(AVCodecContext** out, const QVariantMap& settings, AVFo
   if (fmt->oformat->flags & AVFMT_GLOBALHEADER) ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   *frameDuration = std::max<int64_t>(1, std::llround(kVideoTimescale / fps));
   AVDictionary* opts = nullptr;
-  // Fast enough to keep up with 1080p at 30 fps on two cores; zero latency keeps B-frames and
-  // look-ahead out, so every fragment closes as soon as its last frame has been captured.
-  av_dict_set(&opts, "preset", "veryfast", 0);
+  // Fast enough to keep up with 1080p at 30 fps on two cores next to the capture itself (a slower
+  // preset leaves too little room and frames get dropped); zero latency keeps B-frames and look-ahead
+  // out, so every fragment closes as soon as its last frame has been captured.
+  av_dict_set(&opts, "preset", "superfast", 0);
   av_dict_set(&opts, "tune", "zerolatency", 0);
   const int ret = avcodec_open2(ctx, codec, &opts);
   av_dict_free(&opts);

@@ -22,6 +22,38 @@ class AudioPullDevice : public QIODevice {
   AudioOutput* m_owner;
 };
 
+qint64 AudioOutput_FillFromDecoder(Decoder& decoder, const DecoderAudioFormat& format, const MediaTime& clockTime,
+                                   char* data, qint64 maxBytes, MediaTime* firstByteTime) {
+  // Sound within 20 ms of the clock counts as on time.
+  constexpr double kSlack = 0.02;
+  const int bpf = format.bytesPerFrame();
+  qint64 written = 0;
+  DecodedUnit unit;
+  while (written < maxBytes && decoder.peek(unit)) {
+    if (written == 0) {
+      const MediaTime unitEnd = MediaTimeAdd(unit.itemTime, unit.duration);
+      if (MediaTimeGetSeconds(MediaTimeSubtract(clockTime, unitEnd)) > kSlack) {
+        decoder.pop(unit);
+        continue;
+      }
+      const double late = MediaTimeGetSeconds(MediaTimeSubtract(clockTime, unit.itemTime));
+      if (late < -kSlack) break;
+      if (late > kSlack) {
+        // Start inside the block, at the clock.
+        decoder.consumeAudioBytes(static_cast<int>(late * format.sampleRate) * bpf);
+        continue;
+      }
+      *firstByteTime = unit.itemTime;
+    }
+    const qint64 take = std::min<qint64>(maxBytes - written, unit.pcm.size()) / bpf * bpf;
+    if (take <= 0) break;
+    std::memcpy(data + written, unit.pcm.constData(), static_cast<size_t>(take));
+    written += take;
+    decoder.consumeAudioBytes(static_cast<int>(take));
+  }
+  return written;
+}
+
 bool AudioOutput::hasDefaultDevice() { return !QMediaDevices::defaultAudioOutput().isNull(); }
 
 AudioOutput::AudioOutput(QObject* parent) : QObject(parent) {

@@ -14,6 +14,12 @@
 class QAudioSink;
 class AudioPullDevice;
 
+// Fills a device buffer from a sound decoder for the clock's item time: sound the clock has passed is
+// dropped, sound not due yet is left for later (nothing is written). Answers the bytes written (whole
+// frames) and the item time of the first one.
+qint64 AudioOutput_FillFromDecoder(Decoder& decoder, const DecoderAudioFormat& format, const MediaTime& clockTime,
+                                   char* data, qint64 maxBytes, MediaTime* firstByteTime);
+
 class AudioOutput : public QObject {
   Q_OBJECT
 

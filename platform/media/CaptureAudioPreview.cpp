@@ -25,6 +25,8 @@ struct CaptureAudioPreviewOutput::Monitor {
   QIODevice* io = nullptr;
   int rate = 0;
   int channels = 0;
+  // No output to monitor on for this format: not asked again until the format changes.
+  bool unavailable = false;
 
   void closeSink() {
     if (sink) {
@@ -33,8 +35,10 @@ struct CaptureAudioPreviewOutput::Monitor {
     }
     sink = nullptr;
     io = nullptr;
+    unavailable = false;
   }
   void write(const QByteArray& bytes, int sampleRate, int channelCount) {
+    if (unavailable && rate == sampleRate && channels == channelCount) return;
     if (!sink || rate != sampleRate || channels != channelCount) {
       closeSink();
       QAudioFormat format;
@@ -52,7 +56,12 @@ struct CaptureAudioPreviewOutput::Monitor {
         for (const QAudioDevice& d : QMediaDevices::audioOutputs())
           if (QString::fromUtf8(d.id()) == systemName) device = d;
       }
-      if (device.isNull()) return;  // no output to monitor on
+      if (device.isNull()) {
+        rate = sampleRate;
+        channels = channelCount;
+        unavailable = true;
+        return;
+      }
       sink = new QAudioSink(device, format);
       sink->setBufferSize(sampleRate * channelCount * 2 / 5);  // 200 ms
       rate = sampleRate;

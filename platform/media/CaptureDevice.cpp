@@ -257,7 +257,8 @@ void CaptureDeviceRegistry::removeAllAddedDevices() {
   m_added.clear();
 }
 
-void CaptureDeviceRegistry::applyScan(std::vector<CaptureDeviceRef> scanned) {
+void CaptureDeviceRegistry::applySystemScan(std::vector<CaptureDeviceRef> scanned) {
+  ensureScanned();
   std::vector<CaptureDeviceRef> connected, disconnected;
   {
     std::lock_guard lock(m_mutex);
@@ -290,7 +291,7 @@ void CaptureDeviceRegistry::rescanSystemDevices() {
   ensureScanned();
   std::vector<CaptureDeviceRef> scanned = V4L2_ScanCameras();
   for (auto& mic : AudioDevice_ScanMicrophones()) scanned.push_back(mic);
-  applyScan(std::move(scanned));
+  applySystemScan(std::move(scanned));
 }
 
 void CaptureDeviceRegistry::startMonitoring() {

@@ -157,13 +157,15 @@ class CaptureDeviceRegistry {
 
   // Scans the system devices again and posts notifications for the differences.
   void rescanSystemDevices();
+  // Takes the result of a system scan: devices still present keep their objects, new ones post the
+  // connected notification, missing ones the disconnected one.
+  void applySystemScan(std::vector<CaptureDeviceRef> scanned);
   // Starts following udev; done on first use of the lists. Safe to call more than once.
   void startMonitoring();
 
  private:
   CaptureDeviceRegistry();
   void ensureScanned();
-  void applyScan(std::vector<CaptureDeviceRef> scanned);
   static void postChange(const CaptureDeviceRef& device, bool connected);
 
   std::mutex m_mutex;

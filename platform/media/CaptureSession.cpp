@@ -12,6 +12,7 @@
 // ---- data outputs ----------------------------------------------------------------------------------
 
 void CaptureDataOutput::setSampleBufferDelegate(CaptureSampleBufferDelegate* delegate, std::shared_ptr<DispatchQueue> queue) {
+  std::lock_guard wait(m_target->delivering);
   std::lock_guard lock(m_target->mutex);
   m_target->delegate = delegate;
   m_target->queue = delegate ? std::move(queue) : nullptr;
@@ -44,17 +45,27 @@ void CaptureDataOutput::deliver(const std::shared_ptr<CaptureDataOutput>& self, 
       CaptureSampleBufferDelegate* delegate = target->delegate;
       const MediaTime t = buffer->presentationTimeStamp();
       queue->async([self, target, delegate, t] {
-        std::lock_guard inner(target->mutex);
-        if (target->delegate == delegate && delegate) delegate->captureOutputDidDrop(self.get(), t);
+        std::lock_guard running(target->delivering);
+        CaptureSampleBufferDelegate* current = nullptr;
+        {
+          std::lock_guard lock(target->mutex);
+          current = target->delegate;
+        }
+        if (current == delegate && delegate) delegate->captureOutputDidDrop(self.get(), t);
       });
       return;
     }
     target->pending.fetch_add(1);
   }
   queue->async([self, target, buffer] {
-    // Holding the mutex while the delegate runs lets a change of delegate wait for this delivery.
-    std::lock_guard lock(target->mutex);
-    if (target->delegate) target->delegate->captureOutput(self.get(), buffer);
+    // The reader never waits for a delegate: it only takes the short field lock.
+    std::lock_guard running(target->delivering);
+    CaptureSampleBufferDelegate* delegate = nullptr;
+    {
+      std::lock_guard lock(target->mutex);
+      delegate = target->delegate;
+    }
+    if (delegate) delegate->captureOutput(self.get(), buffer);
     target->pending.fetch_sub(1);
   });
 }

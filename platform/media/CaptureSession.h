@@ -89,7 +89,10 @@ class CaptureDataOutput : public CaptureOutput {
 
  private:
   struct Target {
-    std::recursive_mutex mutex;
+    // Fields below: read by the readers, never held while a delegate runs.
+    std::mutex mutex;
+    // Held while the delegate runs, so that a change of delegate waits for a delivery under way.
+    std::recursive_mutex delivering;
     CaptureSampleBufferDelegate* delegate = nullptr;
     std::shared_ptr<DispatchQueue> queue;
     std::atomic<int> pending{0};

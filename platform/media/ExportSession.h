@@ -77,7 +77,12 @@ class AssetExportSession : public std::enable_shared_from_this<AssetExportSessio
 
   // Internal: the work's own view of the session.
   bool isCancelRequested() const { return m_cancelRequested.load(); }
-  void setProgress(float p) { m_progress.store(p); }
+  // Progress only rises (copied packets arrive in decode order, not in time order).
+  void setProgress(float p) {
+    float current = m_progress.load();
+    while (p > current && !m_progress.compare_exchange_weak(current, p)) {
+    }
+  }
 
  private:
   AssetExportSession(const AssetRef& asset, const QString& presetName);

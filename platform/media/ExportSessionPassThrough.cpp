@@ -104,6 +104,7 @@ class TrackCopier {
         if (!m_segments[k].empty) m_trailing = false;
       m_started = false;
       m_stopped = false;
+      m_shownAtStart = AV_NOPTS_VALUE;
       for (AVPacket* p : m_gop) av_packet_free(&p);
       m_gop.clear();
       m_seekBack = av_rescale_q(1, AVRational{1, 2}, m_inTb);
@@ -126,11 +127,26 @@ class TrackCopier {
     m_held.clear();
   }
 
+  // The picture on screen at the start time is the last one shown at or before it; when it began a
+  // little earlier it is moved to the start, so the clip opens on it (the edit list hides everything
+  // before the start).
+  void markShownAtStart() {
+    m_shownAtStart = AV_NOPTS_VALUE;
+    if (!m_video) return;
+    for (const AVPacket* g : m_gop) {
+      const int64_t pts = g->pts != AV_NOPTS_VALUE ? g->pts : g->dts;
+      if (pts <= m_srcStart && (m_shownAtStart == AV_NOPTS_VALUE || pts > m_shownAtStart)) m_shownAtStart = pts;
+    }
+    if (m_shownAtStart == m_srcStart) m_shownAtStart = AV_NOPTS_VALUE;
+  }
+
   void emitPacket(AVPacket* p) {
     const int64_t pts = p->pts != AV_NOPTS_VALUE ? p->pts : p->dts;
     const int64_t dts = p->dts != AV_NOPTS_VALUE ? p->dts : pts;
     const AVRational outTb = m_stream->time_base;
-    int64_t outPts = av_rescale_q_rnd(pts - m_srcStart, m_inTb, outTb, AV_ROUND_NEAR_INF) + m_targetStart;
+    int64_t outPts = pts == m_shownAtStart
+                         ? m_targetStart
+                         : av_rescale_q_rnd(pts - m_srcStart, m_inTb, outTb, AV_ROUND_NEAR_INF) + m_targetStart;
     int64_t outDts = av_rescale_q_rnd(dts - m_srcStart, m_inTb, outTb, AV_ROUND_NEAR_INF) + m_targetStart;
     if (m_lastDts != std::numeric_limits<int64_t>::min() && outDts <= m_lastDts) outDts = m_lastDts + 1;
     if (outPts < outDts) outPts = outDts;
@@ -179,6 +195,7 @@ class TrackCopier {
         }
         if (dts > m_srcStart && !m_gop.empty()) {
           m_started = true;
+          markShownAtStart();
           for (AVPacket* g : m_gop) emitOrHold(g);
           m_gop.clear();
         } else {
@@ -232,6 +249,7 @@ class TrackCopier {
     // A stretch shorter than one group of pictures never passed its start: write what it holds.
     if (!m_started && !m_gop.empty()) {
       m_started = true;
+      markShownAtStart();
       std::vector<AVPacket*> gop;
       gop.swap(m_gop);
       for (AVPacket* g : gop) emitOrHold(g);
@@ -250,6 +268,7 @@ class TrackCopier {
   AVRational m_inTb{1, 1};
   int64_t m_srcStart = 0, m_srcEnd = 0, m_targetStart = 0;
   int64_t m_seekTarget = 0, m_seekBack = 0, m_streamStart = 0;
+  int64_t m_shownAtStart = AV_NOPTS_VALUE;
   int64_t m_lastDts = std::numeric_limits<int64_t>::min();
   bool m_leading = true, m_trailing = true, m_stopped = false, m_started = false, m_anyWritten = false, m_done = false;
   std::vector<AVPacket*> m_gop;

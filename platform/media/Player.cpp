@@ -165,25 +165,6 @@ void Player::U_UpdateSound() {
 
 qint64 Player::U_PullSound(char* data, qint64 maxBytes, MediaTime* firstByteTime) {
   if (!m_soundDecoder || !m_item) return 0;
-  const DecoderAudioFormat format = m_audio->format();
-  const int bpf = format.bytesPerFrame();
-  const MediaTime now = m_item->currentTime();
-  qint64 written = 0;
-  DecodedUnit unit;
-  while (written < maxBytes && m_soundDecoder->peek(unit)) {
-    const MediaTime unitEnd = MediaTimeAdd(unit.itemTime, unit.duration);
-    // Sound the clock has already passed is dropped; sound not due yet waits (silence is written).
-    if (written == 0 && MediaTimeGetSeconds(MediaTimeSubtract(now, unitEnd)) > 0.02) {
-      m_soundDecoder->pop(unit);
-      continue;
-    }
-    if (written == 0 && MediaTimeGetSeconds(MediaTimeSubtract(unit.itemTime, now)) > 0.02) break;
-    if (written == 0) *firstByteTime = unit.itemTime;
-    const qint64 take = std::min<qint64>(maxBytes - written, unit.pcm.size()) / bpf * bpf;
-    if (take <= 0) break;
-    std::memcpy(data + written, unit.pcm.constData(), static_cast<size_t>(take));
-    written += take;
-    m_soundDecoder->consumeAudioBytes(static_cast<int>(take));
-  }
-  return written;
+  return AudioOutput_FillFromDecoder(*m_soundDecoder, m_audio->format(), m_item->currentTime(), data, maxBytes,
+                                     firstByteTime);
 }

@@ -274,8 +274,9 @@ void PlayerItem::U_DropAudioDecoder() { m_audio.reset(); }
 void PlayerItem::U_FollowClock(const MediaTime& heardTime) {
   if (m_rate == 0.0f || m_waitingForPicture || !heardTime.isNumeric()) return;
   const double drift = MediaTimeGetSeconds(MediaTimeSubtract(heardTime, currentTime()));
-  // Picture and sound may part by less than a picture; beyond a few milliseconds the sound leads.
-  if (std::abs(drift) > 0.008) {
+  // The device's position is only known to a few milliseconds: follow it once the two part by more
+  // than that, which keeps picture and sound well within one picture of each other.
+  if (std::abs(drift) > 0.015) {
     m_anchorItem = heardTime;
     m_anchorHost = HostClock_Now();
   }

@@ -1,5 +1,7 @@
 #include "platform/media/SampleBuffer.h"
 
+#include "platform/media/MediaLog.h"
+
 extern "C" {
 #include <libavutil/frame.h>
 }
@@ -37,3 +39,9 @@ MediaTime HostClock_Now() {
   clock_gettime(CLOCK_MONOTONIC, &ts);
   return MediaTimeMake(static_cast<int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec, kHostClockTimescale);
 }
+
+namespace {
+// Every media path makes sample buffers, so this file is always linked: FFmpeg's messages are routed
+// before the first codec opens.
+const bool gMediaLogInstalled = (MediaLog_Install(), true);
+}  // namespace

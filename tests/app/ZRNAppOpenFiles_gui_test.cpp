@@ -30,8 +30,8 @@
 #include <thread>
 
 namespace {
-TestMovieSpec sessionMovie() {
-  TestMovieSpec spec;
+TestMovieRecipe sessionMovie() {
+  TestMovieRecipe spec;
   spec.seconds = 1.0;
   spec.size = QStringLiteral("160x120");
   return spec;
@@ -246,10 +246,10 @@ TEST(DockBadge, CountReachesTheDesktopAsLauncherEntrySignal) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
     const qsizetype before = received.updates.size();
-    ASSERT_TRUE(Gui_SetDockBadgeLabel(QString::fromUtf8(c.label)));
+    ASSERT_TRUE(DockBadge_SetLabel(QString::fromUtf8(c.label)));
     ASSERT_TRUE(Test_WaitUntil([&] { return received.updates.size() > before; }));
     const QDBusMessage message = received.updates.last();
-    EXPECT_EQ(message.arguments().value(0).toString(), Gui_DockBadgeApplicationURI());
+    EXPECT_EQ(message.arguments().value(0).toString(), QString::fromLatin1(kDockBadgeAppURI));
     const QVariantMap properties = qdbus_cast<QVariantMap>(message.arguments().value(1));
     EXPECT_EQ(properties.value(QStringLiteral("count")).toLongLong(), c.count);
     EXPECT_EQ(properties.value(QStringLiteral("count-visible")).toBool(), c.visible);

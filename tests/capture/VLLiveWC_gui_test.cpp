@@ -7,7 +7,9 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QAbstractProxyModel>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QLineEdit>
 
 #include <gtest/gtest.h>
@@ -112,11 +114,32 @@ TEST_F(LiveWindowTest, WaitsForTheSavedCameraAndGoesOnWhenItIsPlugged) {
 
 TEST_F(LiveWindowTest, CancelledSavePanelClosesTheWindow) {
   VirtualDevices_Plug(true, true);
+  QDir(saveFolder).mkdir("Earlier.vlvidcapb");
+  QDir(saveFolder).mkdir("Recording.vlvidcapb_live");
   open();
   ASSERT_TRUE(waitForSavePanel());
+  // The panel lists the earlier package but not the one still being recorded.
+  QAbstractProxyModel* proxy = live->savePanel()->proxyModel();
+  ASSERT_NE(proxy, nullptr);
+  auto* files = qobject_cast<QFileSystemModel*>(proxy->sourceModel());
+  ASSERT_NE(files, nullptr);
+  auto listed = [&] {
+    QStringList names;
+    const QModelIndex folder = proxy->mapFromSource(files->index(saveFolder));
+    for (int row = 0; row < proxy->rowCount(folder); ++row) names << proxy->index(row, 0, folder).data().toString();
+    return names;
+  };
+  ASSERT_TRUE(Test_WaitUntil([&] { return listed().contains("Earlier.vlvidcapb"); }));
+  EXPECT_FALSE(listed().contains("Recording.vlvidcapb_live"));
   const QString proposed = live->savePanel()->findChild<QLineEdit*>()->text();
   EXPECT_TRUE(proposed.startsWith("VLCapture_")) << proposed.toStdString();
   EXPECT_EQ(live->savePanel()->windowTitle(), "File name for new recording");
+  // Becoming main again starts nothing new.
+  QFileDialog* panel = live->savePanel();
+  live->windowDidBecomeMain();
+  Test_ProcessEvents(50);
+  EXPECT_EQ(live->savePanel(), panel);
+  EXPECT_EQ(live->findChildren<QFileDialog*>().size(), 1);
   live->savePanel()->reject();
   EXPECT_TRUE(Test_WaitUntil([&] { return !live->isVisible(); }));
 }
@@ -183,7 +206,7 @@ TEST_F(LiveWindowTest, SaveNameAndRefusedLivePackages) {
                                          {"/x/Match.vlvidcapb_live.old", true},
                                          {"/x/Folder", true}}) {
     SCOPED_TRACE(row.path.toStdString());
-    EXPECT_EQ(window.panelShouldEnableURL(QUrl::fromLocalFile(row.path)), row.enabled);
+    EXPECT_EQ(window.panel(nullptr, QUrl::fromLocalFile(row.path)), row.enabled);
   }
 }
 
@@ -257,4 +280,26 @@ TEST_F(LiveWindowTest, LiveAudioButtonFollowsAccessAndMicrophone) {
     EXPECT_EQ(window.audioPreviewBtn()->toolTip(), row.tip);
   }
   gZRNAppSetup = savedSetup;
+}
+
+TEST_F(LiveWindowTest, HD60SPlusCapturesSoundWithoutAskingAndWithoutMonitor) {
+  addDevice(TestCamera("elgato-hd60", "Game Capture HD60 S+", {{FourCC("2vuy"), 1280, 720, {{30, 30}, {60, 60}}}},
+                       "UVC Camera VendorID_4057 ProductID_85"));
+  addDevice(TestMicrophone("usb-Game Capture HD60 S+-0001", "Game Capture HD60 S+"));
+  addDevice(TestMicrophone("usb-other-mic", "Other"));
+  prefs->setCameraUID("elgato-hd60");
+  prefs->setMicrophoneUID("usb-absent-mic");  // would need the microphone dialog with any other camera
+  prefs->setCaptureAudio(false);
+  open();
+  acceptSavePanel();
+  EXPECT_FALSE(live->waitingSheet());
+  // The build runs to the end (the described devices cannot deliver, so the session does not start).
+  ASSERT_TRUE(Test_WaitUntil([&] { return live->audioCaptureDevice() != nullptr; }));
+  EXPECT_TRUE(live->isElgatoSPlus());
+  EXPECT_TRUE(live->captureAudio());
+  EXPECT_EQ(live->audioCaptureDevice()->uniqueID(), "usb-Game Capture HD60 S+-0001");
+  EXPECT_EQ(prefs->microphoneIndex(), 0);
+  Test_WaitUntil([&] { return !live->captureSession()->lastErrorText().isEmpty(); });
+  EXPECT_EQ(live->audioPreviewOutput(), nullptr);
+  EXPECT_FALSE(live->recordButton()->isEnabled());
 }

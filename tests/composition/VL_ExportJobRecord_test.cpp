@@ -1,6 +1,7 @@
 #include "composition/VL_ExportJobRecord.h"
 
 #include "capture/VLDocument.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -160,6 +161,40 @@ TEST(VL_ExportJobRecord, RestoredUnfinishedJobsComeBackCancelled) {
     EXPECT_EQ(doc.numberOfPendingJobs(), 0);
     EXPECT_EQ(doc.numberOfWaitingJobs(), 0);
   }
+}
+
+TEST(VL_ExportJobRecord, JobsSurviveTheSessionSettingsFile) {
+  VL_ExportJobRecord::registerWithDocument();
+  const QString folder = Test_MakeTempDir(QStringLiteral("session.vlvidcapb"));
+  VLDocument doc;
+  doc.setDocURL(QUrl::fromLocalFile(folder));
+  auto finished = std::make_shared<VL_ExportJobRecord>(Settings(101, 65000, 12000));
+  finished->setStatus(kJobStatusFinished);
+  finished->setTargetPath(folder + QStringLiteral("/../session Clips/VLClip_1.05.mp4"));
+  finished->setTitle(finished->defaultClipTitle());
+  auto waiting = std::make_shared<VL_ExportJobRecord>(Settings(103, 0, 600000));
+  doc.jobsArray() = {waiting, finished};
+  doc.updateSettingsFile();
+
+  VLDocument reopened;
+  reopened.setDocURL(QUrl::fromLocalFile(folder));
+  ASSERT_TRUE(reopened.loadSettingsFile());
+  ASSERT_EQ(reopened.jobsArray().size(), 2);
+  auto first = std::dynamic_pointer_cast<VL_ExportJobRecord>(reopened.jobsArray().at(0));
+  auto second = std::dynamic_pointer_cast<VL_ExportJobRecord>(reopened.jobsArray().at(1));
+  ASSERT_TRUE(first && second);
+  // The waiting job comes back cancelled; the finished one as it was.
+  EXPECT_EQ(first->status(), kJobStatusCancelled);
+  EXPECT_TRUE(first->cancelled());
+  EXPECT_EQ(first->descriptionString(), QStringLiteral("Duration 10:00"));
+  EXPECT_EQ(second->status(), kJobStatusFinished);
+  EXPECT_EQ(second->title(), QStringLiteral("VLClip_1.05"));
+  EXPECT_EQ(second->targetPath(), finished->targetPath());
+  EXPECT_EQ(second->activityType(), 101);
+  EXPECT_EQ(second->startMillisForClip(), 65000);
+  EXPECT_EQ(second->date().toMSecsSinceEpoch(), finished->date().toMSecsSinceEpoch());
+  EXPECT_EQ(second->descriptionString(), QStringLiteral("Duration 00:12 at 01:05"));
+  EXPECT_EQ(reopened.numberOfPendingJobs(), 0);
 }
 
 }  // namespace

@@ -38,14 +38,14 @@ class CaptureProjectMediaTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     s_folder = Test_MakeTempDir(QStringLiteral("project-sources"));
-    TestMovieSpec a;
+    TestMovieRecipe a;
     a.seconds = 8.0;
     a.fragmented = true;  // as recorded
     s_first = TestMovie_Make(s_folder, QStringLiteral("first.mp4"), a);
-    TestMovieSpec b;
+    TestMovieRecipe b;
     b.seconds = 3.0;
     s_second = TestMovie_Make(s_folder, QStringLiteral("second.mp4"), b);
-    TestMovieSpec mute;
+    TestMovieRecipe mute;
     mute.seconds = 2.0;
     mute.audio = false;
     s_mute = TestMovie_Make(s_folder, QStringLiteral("mute.mp4"), mute);
@@ -64,6 +64,7 @@ TEST_F(CaptureProjectMediaTest, JoinsSegmentsEndToEnd) {
   const AssetRef first = Asset::assetWithPath(s_first);
   const AssetRef second = Asset::assetWithPath(s_second);
   const AssetRef mute = Asset::assetWithPath(s_mute);
+  const AssetRef missing = Asset::assetWithPath(QDir(s_folder).filePath(QStringLiteral("missing.mp4")));
   const int64_t firstMs = MediaTime_Millis(first->duration());
   const int64_t secondMs = MediaTime_Millis(second->duration());
   const int64_t muteMs = MediaTime_Millis(mute->duration());
@@ -92,6 +93,8 @@ TEST_F(CaptureProjectMediaTest, JoinsSegmentsEndToEnd) {
        {"0+" + QString::number(muteMs) + " empty", QString::number(muteMs) + "+" + s + " <- second@0"}, true},
       {"clipping more than the first segment leaves it out", {second, mute}, secondMs + 500, true,
        {"0+" + QString::number(muteMs) + " <- mute@0"}, {"0+" + QString::number(muteMs) + " empty"}, true},
+      {"an unreadable segment holds no place", {missing, second}, 0, true,
+       {"0+" + s + " <- second@0"}, {"0+" + s + " <- second@0"}, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -119,6 +122,17 @@ TEST_F(CaptureProjectMediaTest, SessionExportLeavesOutTheRejectedStart) {
   project.setSegmentAssetsArray({first});
   auto session = project.makeExportable(QString::fromLatin1(AVAssetExportPresetPassthrough));
   ASSERT_TRUE(session);
+  // One pass-through instruction of 1/30 s frames over the whole joined composition.
+  const MutableCompositionRef composition = project.exportedComposition();
+  const MutableVideoCompositionRef vc = session->videoComposition();
+  ASSERT_TRUE(vc);
+  EXPECT_EQ(vc->frameDuration(), MediaTimeMake(1, 30));
+  EXPECT_EQ(vc->renderSize(), QSizeF(320, 240));
+  ASSERT_EQ(vc->instructions().size(), 1);
+  EXPECT_EQ(vc->instructions()[0]->timeRange(), MediaTimeRangeMake(kMediaTimeZero, composition->duration()));
+  ASSERT_EQ(vc->instructions()[0]->layerInstructions().size(), 1);
+  EXPECT_EQ(vc->instructions()[0]->layerInstructions()[0]->trackID(), firstTrack(composition, kMediaTypeVideo)->trackID());
+  EXPECT_NEAR(MediaTimeGetSeconds(composition->duration()), whole - 5.0, 1e-3);
   const QString out = QDir(folder).filePath(QStringLiteral("session.mp4"));
   session->setOutputURL(QUrl::fromLocalFile(out));
   session->setOutputFileType(QString::fromLatin1(kExportFileTypeMPEG4));

@@ -239,4 +239,22 @@ TEST_F(JobsQueue, RestoredUnfinishedJobsAreNeverStarted) {
   EXPECT_EQ(controller->jobAtIndex(2)->status(), kJobStatusCancelled);
 }
 
+TEST_F(JobsQueue, AJobIsNeverStartedTwiceBeforeItIsMarkedExporting) {
+  // Two changes in one main-queue turn: the first job still reads as waiting when the second arrives.
+  auto make = [this](int type) {
+    auto job = std::make_shared<VL_ExportJobRecord>(std::make_shared<QVariantMap>(QVariantMap{{"activityType", type}}));
+    job->setDelegate(&window);
+    return job;
+  };
+  auto first = make(101);
+  auto second = make(102);
+  controller->addJob(first);
+  controller->addJob(second);
+  EXPECT_EQ(window.started, (std::vector<ZRN_JobRecord*>{first.get()}));
+  Test_ProcessEvents(0);
+  EXPECT_EQ(first->status(), kJobStatusExporting);
+  EXPECT_EQ(second->status(), kJobStatusWaiting);
+  EXPECT_EQ(window.started.size(), 1u);
+}
+
 }  // namespace

@@ -276,4 +276,59 @@ TEST_F(TransportBar, PlayerViewKeys) {
   EXPECT_EQ(player->rate(), 0.0f);
 }
 
+TEST_F(TransportBar, LaysOutItsControlsInOneRow) {
+  bar->resize(640, 32);
+  bar->show();
+  struct Case {
+    QWidget* widget;
+    int x, width, height;
+  };
+  const Case cases[] = {
+      {bar->paletteBox(), 0, 640, 32},  {bar->sndOffBtn(), 6, 16, 16},      {bar->sndLevelSlider(), 22, 48, -1},
+      {bar->sndOnBtn(), 74, 16, 16},    {bar->playBtn(), 94, 24, 24},       {bar->timeText(), 122, 64, 13},
+      {bar->slider(), 190, 640 - 8 - 64 - 8 - 190, -1}, {bar->timeLeftText(), 640 - 8 - 64, 64, 13},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.widget->objectName().toStdString());
+    EXPECT_EQ(c.widget->x(), c.x);
+    EXPECT_EQ(c.widget->width(), c.width);
+    if (c.height > 0) {
+      EXPECT_EQ(c.widget->height(), c.height);
+    }
+  }
+  // The overlay lies over the slider's track: as wide as the slider plus 2 less the knob.
+  const int knob = bar->slider()->knobThickness();
+  EXPECT_EQ(bar->sliderOverlayView()->width(), bar->slider()->width() + 2 - knob);
+  EXPECT_EQ(bar->sliderOverlayView()->height(), 25);
+  EXPECT_EQ(bar->timeLeftToggleBtn()->geometry(), bar->timeLeftText()->geometry());
+  bar->hide();
+}
+
+TEST_F(TransportBar, GroupStopsTogetherAtTheShortestEnd) {
+  auto secondItem = PlayerItem::itemWithPath(*s_movie);
+  ASSERT_TRUE(Test_WaitUntil([&] { return secondItem->status() == PlayerItemStatus::ReadyToPlay; }));
+  auto second = std::make_shared<Player>(secondItem);
+  second->setVolume(0.0f);
+  bar->addSynchronizedPlayer(second);
+  EXPECT_EQ(bar->synchronizedPlayersArray().size(), 2);
+  bar->updateControllerForMovieDuration(MediaTimeMake(14, 1));
+  ASSERT_TRUE(seekTo(13.6));
+  QTest::mouseClick(bar->playBtn(), Qt::LeftButton);
+  EXPECT_EQ(second->rate(), 1.0f);
+  ASSERT_TRUE(Test_WaitUntil([&] { return player->rate() == 0.0f && second->rate() == 0.0f; }));
+  Test_WaitUntil([&] { return std::abs(MediaTimeGetSeconds(second->currentTime()) - now()) < 0.001; }, 2000);
+  EXPECT_NEAR(MediaTimeGetSeconds(second->currentTime()), now(), 0.001);
+  EXPECT_GE(now(), 14.0);
+  // Removing the main player hands the observer and the slider to the next one.
+  bar->removeSynchronizedPlayer(player);
+  EXPECT_EQ(bar->mainPlayer(), second);
+  EXPECT_EQ(bar->slider()->targetPlayer(), second);
+  EXPECT_TRUE(bar->hasTimeObserver());
+  EXPECT_EQ(bar->maxSynchroTime(), secondItem->duration());
+  EXPECT_TRUE(player->automaticallyWaitsToMinimizeStalling());
+  bar->removeSynchronizedPlayer(second);
+  EXPECT_EQ(bar->slider()->targetPlayer(), nullptr);
+  EXPECT_FALSE(bar->hasTimeObserver());
+}
+
 }  // namespace

@@ -141,3 +141,17 @@ TEST(DispatchGlobal, RunsOffTheMainThread) {
   EXPECT_TRUE(Test_WaitUntil([&] { return done == 8; }));
   EXPECT_FALSE(onMain);
 }
+
+TEST(DispatchQueue, ReleasedFromItsOwnBlockFinishesWhatWasQueued) {
+  auto holder = std::make_shared<std::shared_ptr<DispatchQueue>>(DispatchQueue::create(QStringLiteral("test.self-release")));
+  std::atomic<bool> laterBlockRan{false};
+  std::atomic<bool> released{false};
+  DispatchQueue* queue = holder->get();
+  queue->async([holder, &released] {
+    holder->reset();  // the last owner lets go from inside the queue
+    released = true;
+  });
+  queue->async([&laterBlockRan] { laterBlockRan = true; });
+  holder.reset();
+  ASSERT_TRUE(Test_WaitUntil([&] { return released && laterBlockRan; }, 5000));
+}

@@ -44,14 +44,14 @@ class AssetTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     s_folder = Test_MakeTempDir(QStringLiteral("asset-sources"));
-    TestMovieSpec plain;
+    TestMovieRecipe plain;
     plain.seconds = 3.0;
     s_plain = TestMovie_Make(s_folder, QStringLiteral("plain.mp4"), plain);
-    TestMovieSpec frag;
+    TestMovieRecipe frag;
     frag.seconds = 6.0;
     frag.fragmented = true;
     s_fragmented = TestMovie_Make(s_folder, QStringLiteral("frag.mp4"), frag);
-    TestMovieSpec soundOnly;
+    TestMovieRecipe soundOnly;
     soundOnly.seconds = 2.0;
     soundOnly.video = false;
     s_soundOnly = TestMovie_Make(s_folder, QStringLiteral("sound.m4a"), soundOnly);

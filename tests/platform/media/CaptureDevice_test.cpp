@@ -181,3 +181,47 @@ TEST(CaptureDevices, BuiltInSoundDevicesAreRecognisedByTheirSystemNames) {
     EXPECT_EQ(AudioDevice_LooksBuiltIn(row.systemName, row.description), row.builtIn);
   }
 }
+
+TEST(CaptureDevices, SystemRescanReportsOnlyTheDifferences) {
+  auto& registry = CaptureDeviceRegistry::shared();
+  const auto before = CaptureDevice::devicesWithMediaType(MediaType::Video);
+  std::vector<CaptureDeviceRef> system;
+  for (const auto& d : before)
+    if (d->kind() == CaptureDeviceKind::V4L2) system.push_back(d);
+  auto describe = [](const QString& uid) {
+    CaptureDevice::Description d;
+    d.uniqueID = uid;
+    d.localizedName = uid;
+    d.kind = CaptureDeviceKind::V4L2;
+    return std::make_shared<CaptureDevice>(std::move(d));
+  };
+  std::vector<QString> seen;
+  auto& center = NotificationCenter::defaultCenter();
+  auto record = [&](const Notification& n) {
+    seen.push_back((n.name == kCaptureDeviceWasConnectedNotification ? "+" : "-") + n.userInfo.value("uniqueID").toString());
+  };
+  NotificationObservation a(center, center.addObserver(kCaptureDeviceWasConnectedNotification, nullptr, record));
+  NotificationObservation b(center, center.addObserver(kCaptureDeviceWasDisconnectedNotification, nullptr, record));
+
+  auto first = system;
+  first.push_back(describe("usb-cam-1"));
+  first.push_back(describe("usb-cam-2"));
+  registry.applySystemScan(first);
+  const CaptureDeviceRef cam1 = CaptureDevice::deviceWithUniqueID("usb-cam-1");
+  const CaptureDeviceRef cam2 = CaptureDevice::deviceWithUniqueID("usb-cam-2");
+  ASSERT_TRUE(cam1 && cam2);
+
+  // cam-2 unplugged, cam-3 plugged; cam-1 comes as a fresh object of the scan but stays the same device.
+  auto second = system;
+  second.push_back(describe("usb-cam-1"));
+  second.push_back(describe("usb-cam-3"));
+  registry.applySystemScan(second);
+  EXPECT_EQ(CaptureDevice::deviceWithUniqueID("usb-cam-1"), cam1);
+  EXPECT_TRUE(cam1->isConnected());
+  EXPECT_FALSE(cam2->isConnected());
+  EXPECT_EQ(CaptureDevice::deviceWithUniqueID("usb-cam-2"), nullptr);
+
+  registry.applySystemScan(system);
+  EXPECT_EQ(seen, (std::vector<QString>{"+usb-cam-1", "+usb-cam-2", "-usb-cam-2", "+usb-cam-3", "-usb-cam-1", "-usb-cam-3"}));
+  EXPECT_EQ(CaptureDevice::devicesWithMediaType(MediaType::Video).size(), before.size());
+}

@@ -15,6 +15,8 @@ extern "C" {
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <mutex>
 #include <vector>
 
@@ -253,4 +255,54 @@ TEST_F(CaptureSessionMedia, PreviewViewShowsChangingFrames) {
   EXPECT_NE(first, later);
   const QPixmap grabbed = view.grab();
   EXPECT_NE(grabbed.toImage().pixelColor(160, 60), QColor(Qt::black));
+}
+
+namespace {
+
+// A consumer slower than the camera: each frame takes it three frame durations.
+class SlowConsumer : public CaptureSampleBufferDelegate {
+ public:
+  void captureOutput(CaptureOutput*, const SampleBufferRef&) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    delivered.fetch_add(1);
+  }
+  void captureOutputDidDrop(CaptureOutput*, const MediaTime&) override { dropped.fetch_add(1); }
+  std::atomic<int> delivered{0};
+  std::atomic<int> dropped{0};
+};
+
+}  // namespace
+
+TEST_F(CaptureSessionMedia, LateFramesAreDroppedOrKeptAsTheOutputSays) {
+  configureCamera(QSize(1280, 720), kPixelFormat_2vuy, 30);
+  for (bool discard : {true, false}) {
+    SCOPED_TRACE(discard);
+    auto session = std::make_shared<CaptureSession>();
+    QString error;
+    session->addInput(CaptureDeviceInput::deviceInputWithDevice(camera, &error));
+    auto queue = DispatchQueue::create(QStringLiteral("test.slow"));
+    SlowConsumer consumer;
+    auto out = std::make_shared<CaptureVideoDataOutput>();
+    out->setVideoSettings(AV_PIX_FMT_BGRA, QSize(320, 180));
+    out->setAlwaysDiscardsLateVideoFrames(discard);
+    out->setSampleBufferDelegate(&consumer, queue);
+    session->addOutput(out);
+    session->startRunning();
+    ASSERT_TRUE(Test_WaitUntil([&] { return consumer.delivered.load() >= 5; }, 15000));
+    session->stopRunning();
+    if (discard) {
+      // At most one frame waited for the consumer; every other one was reported dropped.
+      queue->sync([] {});
+      EXPECT_GT(consumer.dropped.load(), 0);
+      out->setSampleBufferDelegate(nullptr, nullptr);
+      continue;
+    }
+    // Kept frames pile up behind the slow consumer. After the delegate is taken away nothing more
+    // reaches it, not even what was still queued.
+    out->setSampleBufferDelegate(nullptr, nullptr);
+    const int delivered = consumer.delivered.load();
+    queue->sync([] {});
+    EXPECT_EQ(consumer.delivered.load(), delivered);
+    EXPECT_EQ(consumer.dropped.load(), 0);
+  }
 }

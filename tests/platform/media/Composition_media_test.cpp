@@ -31,10 +31,10 @@ QStringList describe(const MutableCompositionTrackRef& track) {
 class CompositionTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    TestMovieSpec spec;
-    spec.seconds = 10.0;
-    spec.size = QStringLiteral("160x120");
-    s_source = TestMovie_Make(Test_MakeTempDir(QStringLiteral("composition-sources")), QStringLiteral("ten.mp4"), spec);
+    TestMovieRecipe recipe;
+    recipe.seconds = 10.0;
+    recipe.size = QStringLiteral("160x120");
+    s_source = TestMovie_Make(Test_MakeTempDir(QStringLiteral("composition-sources")), QStringLiteral("ten.mp4"), recipe);
   }
   static QString s_source;
 };

@@ -46,10 +46,10 @@ class ExportSessionTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     s_folder = Test_MakeTempDir(QStringLiteral("export-sources"));
-    TestMovieSpec spec;
-    spec.seconds = 10.0;
-    spec.keyInterval = 60;  // key frames at 0, 2, 4 ... s: 5.0 s lies between two of them
-    s_source = TestMovie_Make(s_folder, QStringLiteral("source.mp4"), spec);
+    TestMovieRecipe recipe;
+    recipe.seconds = 10.0;
+    recipe.keyInterval = 60;  // key frames at 0, 2, 4 ... s: 5.0 s lies between two of them
+    s_source = TestMovie_Make(s_folder, QStringLiteral("source.mp4"), recipe);
     s_sourceFrames = TestMovie_DecodeVideo(s_source);
   }
   static QString s_folder;
@@ -87,6 +87,7 @@ TEST_F(ExportSessionTest, PassThroughRangeStartsAtTheRequestedFrame) {
     QList<float> progress;
     ASSERT_EQ(runExport(session, &progress), AssetExportSessionStatus::Completed) << session->error().toStdString();
     EXPECT_FLOAT_EQ(session->progress(), 1.0f);
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
     const DecodedFrames cut = TestMovie_DecodeVideo(out);
     EXPECT_TRUE(cut.errors.isEmpty()) << cut.errors.toStdString();
     const double expected = c.length / kFrame;
@@ -227,10 +228,10 @@ TEST_F(ExportSessionTest, FailuresEndWithStatusFourAndAReason) {
 // A recording killed mid-way: what it holds exports, and the clip decodes without errors.
 TEST_F(ExportSessionTest, TornFragmentedMovieExportsItsPlayablePart) {
   const QString folder = Test_MakeTempDir();
-  TestMovieSpec spec;
-  spec.seconds = 6.0;
-  spec.fragmented = true;
-  const QString full = TestMovie_Make(folder, QStringLiteral("rec.mp4"), spec);
+  TestMovieRecipe recipe;
+  recipe.seconds = 6.0;
+  recipe.fragmented = true;
+  const QString full = TestMovie_Make(folder, QStringLiteral("rec.mp4"), recipe);
   ASSERT_FALSE(full.isEmpty());
   QFile::resize(full, QFileInfo(full).size() * 2 / 3);
   AssetRef asset = Asset::assetWithPath(full);
@@ -282,4 +283,78 @@ TEST_F(ExportSessionTest, CompositionOfTwoStretchesExportsBothInOrder) {
     }
     EXPECT_TRUE(seen);
   }
+}
+
+TEST_F(ExportSessionTest, ExportsWhatTheMovieHoldsInTheRange) {
+  const QString folder = Test_MakeTempDir();
+  TestMovieRecipe soundOnly;
+  soundOnly.seconds = 2.0;
+  soundOnly.video = false;
+  TestMovieRecipe mute;
+  mute.seconds = 2.0;
+  mute.audio = false;
+  const QString soundPath = TestMovie_Make(folder, QStringLiteral("sound.m4a"), soundOnly);
+  const QString mutePath = TestMovie_Make(folder, QStringLiteral("mute.mp4"), mute);
+  ASSERT_FALSE(soundPath.isEmpty());
+  ASSERT_FALSE(mutePath.isEmpty());
+  struct Case {
+    const char* name;
+    QString source;
+    double start, length;  // length < 0: to the end
+    double expected;
+    QString streams;  // codec types, in order
+  };
+  const Case cases[] = {
+      {"range running past the end", s_source, 8.0, 5.0, 2.0, "video\naudio"},
+      {"sound only", soundPath, 0.5, -1.0, 1.5, "audio"},
+      {"picture only", mutePath, 0.0, -1.0, 2.0, "video"},
+  };
+  int n = 0;
+  for (const char* preset : {AVAssetExportPresetPassthrough, AVAssetExportPresetHighestQuality}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(testing::Message() << preset << ": " << c.name);
+      const QString out = QDir(folder).filePath(QStringLiteral("out%1.mp4").arg(n++));
+      const MediaTime length = c.length < 0 ? kMediaTimePositiveInfinity : MediaTimeMakeWithSeconds(c.length, 600);
+      auto session = makeSession(Asset::assetWithPath(c.source), preset, out,
+                                 MediaTimeRangeMake(MediaTimeMakeWithSeconds(c.start, 600), length));
+      ASSERT_EQ(runExport(session), AssetExportSessionStatus::Completed) << session->error().toStdString();
+      EXPECT_NEAR(TestMovie_Duration(out), c.expected, 0.05);
+      EXPECT_EQ(TestMovie_Probe(out, QStringLiteral("stream=codec_type")), c.streams);
+    }
+  }
+}
+
+TEST_F(ExportSessionTest, HighestQualityMixesSoundByTheAudioMix) {
+  AssetRef asset = Asset::assetWithPath(s_source);
+  const AssetTrackRef sound = asset->tracksWithMediaType(kMediaTypeAudio).value(0);
+  ASSERT_TRUE(sound);
+  auto params = MutableAudioMixInputParameters::audioMixInputParameters(sound->trackID());
+  // Full volume for a second, faded out over the next, silent after.
+  params->setVolumeRampFromStartVolume(1.0f, 0.0f, MediaTimeRangeMake(MediaTimeMake(1, 1), MediaTimeMake(1, 1)));
+  auto mix = MutableAudioMix::audioMix();
+  mix->setInputParameters({params});
+  const QString out = QDir(Test_MakeTempDir()).filePath(QStringLiteral("mixed.mp4"));
+  auto session = makeSession(asset, AVAssetExportPresetHighestQuality, out,
+                              MediaTimeRangeMake(kMediaTimeZero, MediaTimeMake(3, 1)));
+  session->setAudioMix(mix);
+  ASSERT_EQ(runExport(session), AssetExportSessionStatus::Completed) << session->error().toStdString();
+  const QString levels = TestMovie_Run(
+      QStringLiteral("ffprobe"),
+      {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("lavfi"),
+       QStringLiteral("amovie=%1,asetnsamples=4800,astats=metadata=1:reset=1").arg(out), QStringLiteral("-show_entries"),
+       QStringLiteral("frame=pts_time:frame_tags=lavfi.astats.Overall.RMS_level"), QStringLiteral("-of"), QStringLiteral("csv=p=0")});
+  QList<QPair<double, double>> rms;  // (time, dB)
+  for (const QString& line : levels.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+    const QStringList f = line.split(QLatin1Char(','));
+    if (f.size() >= 2) rms.append({f[0].toDouble(), f[1] == QLatin1String("-inf") ? -1000.0 : f[1].toDouble()});
+  }
+  ASSERT_GT(rms.size(), 20);
+  const auto levelAt = [&](double t) {
+    for (const auto& r : rms)
+      if (r.first >= t - 1e-6) return r.second;
+    return -1000.0;
+  };
+  EXPECT_GT(levelAt(0.5), -30.0);                   // as recorded
+  EXPECT_LT(levelAt(1.5), levelAt(0.5) - 3.0);      // fading
+  EXPECT_LT(levelAt(2.5), -60.0);                   // silent
 }

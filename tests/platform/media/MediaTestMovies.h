@@ -8,7 +8,7 @@
 #include <QString>
 #include <QStringList>
 
-struct TestMovieSpec {
+struct TestMovieRecipe {
   double seconds = 4.0;
   bool audio = true;
   bool video = true;
@@ -35,23 +35,23 @@ inline QString TestMovie_Run(const QString& program, const QStringList& args, bo
   return QString::fromUtf8(p.readAllStandardOutput());
 }
 
-inline QString TestMovie_Make(const QString& folder, const QString& name, const TestMovieSpec& spec) {
+inline QString TestMovie_Make(const QString& folder, const QString& name, const TestMovieRecipe& recipe) {
   const QString path = QDir(folder).filePath(name);
   QStringList args{QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y")};
-  const QString t = QString::number(spec.seconds);
-  if (spec.video)
+  const QString t = QString::number(recipe.seconds);
+  if (recipe.video)
     args << QStringLiteral("-f") << QStringLiteral("lavfi") << QStringLiteral("-i")
-         << QStringLiteral("testsrc2=size=%1:rate=30:duration=%2").arg(spec.size, t);
-  if (spec.audio)
+         << QStringLiteral("testsrc2=size=%1:rate=30:duration=%2").arg(recipe.size, t);
+  if (recipe.audio)
     args << QStringLiteral("-f") << QStringLiteral("lavfi") << QStringLiteral("-i")
          << QStringLiteral("sine=frequency=440:sample_rate=48000:duration=%1").arg(t);
-  if (spec.video)
+  if (recipe.video)
     args << QStringLiteral("-c:v") << QStringLiteral("libx264") << QStringLiteral("-preset") << QStringLiteral("veryfast")
-         << QStringLiteral("-pix_fmt") << QStringLiteral("yuv420p") << QStringLiteral("-g") << QString::number(spec.keyInterval)
-         << QStringLiteral("-keyint_min") << QString::number(spec.keyInterval) << QStringLiteral("-sc_threshold")
+         << QStringLiteral("-pix_fmt") << QStringLiteral("yuv420p") << QStringLiteral("-g") << QString::number(recipe.keyInterval)
+         << QStringLiteral("-keyint_min") << QString::number(recipe.keyInterval) << QStringLiteral("-sc_threshold")
          << QStringLiteral("0");
-  if (spec.audio) args << QStringLiteral("-c:a") << QStringLiteral("aac");
-  if (spec.fragmented)
+  if (recipe.audio) args << QStringLiteral("-c:a") << QStringLiteral("aac");
+  if (recipe.fragmented)
     args << QStringLiteral("-movflags") << QStringLiteral("frag_keyframe+empty_moov+default_base_moof");
   args << path;
   bool ok = false;
@@ -79,7 +79,7 @@ inline DecodedFrames TestMovie_DecodeVideo(const QString& path) {
   const QString text = TestMovie_Run(QStringLiteral("ffmpeg"),
                                      {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path,
                                       QStringLiteral("-map"), QStringLiteral("0:v:0"), QStringLiteral("-fps_mode"),
-                                      QStringLiteral("passthrough"), QStringLiteral("-f"), QStringLiteral("framemd5"),
+                                      QStringLiteral("passthrough"), QStringLiteral("-enc_time_base"), QStringLiteral("-1"), QStringLiteral("-f"), QStringLiteral("framemd5"),
                                       QStringLiteral("-")},
                                      &ok, &out.errors);
   double timeBase = 0.0;

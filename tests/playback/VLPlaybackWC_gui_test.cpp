@@ -1,0 +1,364 @@
+#include "playback/VLPlaybackWC.h"
+
+#include "app/ZRNAppPrefs.h"
+#include "capture/ZRNTagRecord.h"
+#include "composition/ZRNAVCaptureProject.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/media/PlayerTestMovie.h"
+#include "playback/VLPlaybackWCTestSupport.h"
+#include "playback/ZRNSynchroMovieControllerView.h"
+
+#include <QAction>
+#include <QRegularExpression>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// One 10 s movie made once; each test copies it into packages of its own.
+class PlaybackWindow : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    s_movie = new QString(Test_MakeTempDir(QStringLiteral("movie")) + QStringLiteral("/movie.mov"));
+    if (!PlaybackTest_MakeMovie(*s_movie, {10.0, true, true})) s_movie->clear();
+  }
+  static void TearDownTestSuite() { delete s_movie; }
+
+  void SetUp() override {
+    ASSERT_FALSE(s_movie->isEmpty());
+    folder = Test_MakeTempDir(QStringLiteral("sessions"));
+  }
+
+  // A package with the shared movie; settings only when a document is given.
+  QString makePackage(const QString& name, const std::shared_ptr<VLDocument>& settings = nullptr) {
+    const QString package = folder + QLatin1Char('/') + name + QStringLiteral(".vlvidcapb");
+    QDir().mkpath(package);
+    QFile::copy(*s_movie, package + QStringLiteral("/VLCapturedMovie.mov"));
+    if (settings) {
+      settings->setDocURL(QUrl::fromLocalFile(package));
+      settings->updateSettingsFile();
+    }
+    return package;
+  }
+
+  VLPlaybackWC* openPlayable(const QString& package) {
+    VLPlaybackWC* window = host.open(package);
+    if (!window || !PlaybackTestHost::waitUntilPlayable(window)) return nullptr;
+    return window;
+  }
+
+  static QList<QVariantMap> storedTags(const QString& package) {
+    QList<QVariantMap> tags;
+    for (const QVariant& tag : PlaybackTest_ReadSettings(package).value(QStringLiteral("tags")).toList()) tags.append(tag.toMap());
+    return tags;
+  }
+
+  static QVariantMap point(const QString& title, int64_t millis) { return TagRecord_MakePoint(title, millis); }
+
+  static QString* s_movie;
+  QString folder;
+  PlaybackTestHost host;
+};
+QString* PlaybackWindow::s_movie = nullptr;
+
+double seconds(const MediaTime& t) { return MediaTimeGetSeconds(t); }
+
+}  // namespace
+
+// Opening
+
+TEST_F(PlaybackWindow, OpensAtTheClippedStartWithThePackageTitleAndRewritesTheSettingsAtOnce) {
+  auto doc = PlaybackTest_Document(QString(), 2000);
+  const QString package = makePackage(QStringLiteral("Cup Final"), doc);
+  // A compact file with a key this application does not write: the write-back replaces it.
+  QFile settings(package + QStringLiteral("/VLSettings.json"));
+  ASSERT_TRUE(settings.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  QVariantMap stored = doc->dictionaryToSave();
+  stored.insert(QStringLiteral("someOtherKey"), 7);
+  settings.write(QJsonDocument(QJsonObject::fromVariantMap(stored)).toJson(QJsonDocument::Compact));
+  settings.close();
+
+  VLPlaybackWC* window = host.open(package);
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("Velmora"));
+  ASSERT_TRUE(PlaybackTestHost::waitUntilPlayable(window));
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("Cup Final"));
+  EXPECT_EQ(window->windowFilePath(), package);
+  EXPECT_EQ(window->vlDocument()->initialMillisToClip(), 2000);
+
+  // The player shows the movie without its first 2 s: time 0 is the movie's picture at 2 s.
+  auto item = window->player()->currentItem();
+  EXPECT_NEAR(seconds(item->duration()), window->totalDuration() - 2.0, 0.05);
+  EXPECT_NEAR(window->totalDuration(), 10.0, 0.05);
+  EXPECT_NEAR(seconds(window->player()->currentTime()), 0.0, 1e-6);
+  const auto pictures = PlayerTest_Pictures(*s_movie);
+  ASSERT_FALSE(pictures.empty());
+  EXPECT_EQ(PlayerTest_PictureChecksum(item->currentVideoFrame()), pictures[PlayerTest_PictureAt(pictures, 2.0)].md5);
+
+  const QByteArray written = [&] {
+    QFile f(package + QStringLiteral("/VLSettings.json"));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  }();
+  EXPECT_EQ(written, JSON_CFDataFromCF(window->vlDocument()->dictionaryToSave()));
+  EXPECT_FALSE(written.contains("someOtherKey"));
+  EXPECT_EQ(window->windowRecentDoc()->docPath(), package);
+}
+
+TEST_F(PlaybackWindow, OnlyTheExactTopLevelSettingsFileIsReadAndAMissingOneIsWritten) {
+  const QString package = makePackage(QStringLiteral("Names"));
+  // Look-alikes of the settings file: hidden, in the badge resources, and another letter case.
+  auto decoy = PlaybackTest_Document(package, 4000);
+  const QByteArray decoyData = JSON_CFDataFromCF(decoy->dictionaryToSave());
+  QDir(package).mkpath(QStringLiteral("badge_resources"));
+  for (const char* name : {".VLSettings.json", "badge_resources/VLSettings.json", "vlsettings.json", "VLSettings.JSON"}) {
+    QFile f(package + QLatin1Char('/') + QLatin1String(name));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(decoyData);
+  }
+  // A hidden movie without pictures would end the session if it were taken.
+  ASSERT_TRUE(PlaybackTest_MakeMovie(package + QStringLiteral("/.VLCapturedMovie.mov"), {2.0, false, true}));
+
+  VLPlaybackWC* window = openPlayable(package);
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(window->vlDocument()->initialMillisToClip(), 0);
+  EXPECT_EQ(window->capturedMovieURL().toLocalFile(), package + QStringLiteral("/VLCapturedMovie.mov"));
+  // The settings file written holds a new document's values (its capture date is the moment it was made).
+  QVariantMap written = PlaybackTest_ReadSettings(package);
+  QVariantMap fresh = JSON_CFFromJSONData(JSON_CFDataFromCF(VLDocument().dictionaryToSave())).toMap();
+  EXPECT_EQ(written.take(QStringLiteral("VLCaptureDate")).typeId(), QMetaType::QDateTime);
+  fresh.remove(QStringLiteral("VLCaptureDate"));
+  EXPECT_EQ(written, fresh);
+  EXPECT_EQ(written.value(QStringLiteral("VLDocVersion")).toLongLong(), 1001007);
+  for (const char* name : {".VLSettings.json", "badge_resources/VLSettings.json", "vlsettings.json", "VLSettings.JSON"}) {
+    QFile f(package + QLatin1Char('/') + QLatin1String(name));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), decoyData) << name;
+  }
+}
+
+TEST_F(PlaybackWindow, ASessionWithoutPicturesIsNamedInAlert20014AndLeavesTheRecents) {
+  struct Case {
+    const char* name;
+    std::function<void(const QString& package)> fill;
+  };
+  const Case cases[] = {
+      {"Sound Only", [](const QString& p) { PlaybackTest_MakeMovie(p + QStringLiteral("/VLCapturedMovie.mov"), {2.0, false, true}); }},
+      {"Nothing Inside", [](const QString&) {}},
+      {"Settings Only", [](const QString& p) { PlaybackTest_Document(p)->updateSettingsFile(); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const QString package = folder + QLatin1Char('/') + QLatin1String(c.name) + QStringLiteral(".vlvidcapb");
+    QDir().mkpath(package);
+    c.fill(package);
+    // An entry that exists: the Recents menu drops entries whose files are gone.
+    QDir().mkpath(folder + QStringLiteral("/Older.vlvidcapb"));
+    host.delegate->addZRNRecentItemForPath(folder + QStringLiteral("/Older.vlvidcapb"));
+    QString alertText;
+    PlaybackTest_AnswerNextModal(QStringLiteral("okBtn"), &alertText);
+    QPointer<VLPlaybackWC> window = host.open(package);
+    ASSERT_TRUE(Test_WaitUntil([&] { return window.isNull(); }));
+    EXPECT_TRUE(alertText.contains(QStringLiteral("File '%1' is damaged").arg(QLatin1String(c.name)))) << alertText.toStdString();
+    ASSERT_FALSE(host.delegate->recentDocsArray().isEmpty());
+    EXPECT_EQ(host.delegate->topRecentDoc()->docPath(), folder + QStringLiteral("/Older.vlvidcapb"));
+    EXPECT_TRUE(host.delegate->playbackWindows().isEmpty());
+    const QVariantList stored = UserDefaults::standard().arrayForKey(QStringLiteral("ZRNRecentDocuments"));
+    for (const QVariant& entry : stored) EXPECT_NE(entry.toMap().value(QStringLiteral("docPath")).toString(), package);
+  }
+}
+
+TEST_F(PlaybackWindow, ADamagedSettingsFileIsKeptAsideAndTheSessionStillOpens) {
+  const QString package = makePackage(QStringLiteral("Torn"));
+  const QByteArray damaged = "{\n    \"tags\": [ {\"tagTitle\": \"inPoint\", \"tagMillis\": 12";
+  {
+    QFile f(package + QStringLiteral("/VLSettings.json"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(damaged);
+  }
+  VLPlaybackWC* window = openPlayable(package);
+  ASSERT_NE(window, nullptr);
+  const QStringList aside = QDir(package).entryList({QStringLiteral("VLSettings.damaged-*.json")}, QDir::Files);
+  ASSERT_EQ(aside.size(), 1);
+  EXPECT_TRUE(QRegularExpression(QStringLiteral("^VLSettings\\.damaged-\\d{8}T\\d{6}Z\\.json$")).match(aside.first()).hasMatch())
+      << aside.first().toStdString();
+  QFile kept(package + QLatin1Char('/') + aside.first());
+  ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+  EXPECT_EQ(kept.readAll(), damaged);
+  EXPECT_FALSE(PlaybackTest_ReadSettings(package).isEmpty());
+}
+
+// Marks
+
+TEST_F(PlaybackWindow, InAndOutPointsKeepTheirOrderAndEveryChangeIsWritten) {
+  const QString package = makePackage(QStringLiteral("Marks"), PlaybackTest_Document(QString()));
+  VLPlaybackWC* window = openPlayable(package);
+  ASSERT_NE(window, nullptr);
+  ZRNSynchroMovieControllerView* bar = window->synchroMovieController();
+
+  // In at 5000, then out at 3000: the in point goes.
+  window->U_SetInPointAtTime(MediaTimeMake(5000, 1000));
+  window->U_SetOutPointAtTime(MediaTimeMake(3000, 1000));
+  EXPECT_EQ(window->inTimeMillis(), -1);
+  EXPECT_EQ(window->outTimeMillis(), 3000);
+  EXPECT_EQ(bar->inTime(), MediaTime_ClearedMark());
+  EXPECT_EQ(storedTags(package), QList<QVariantMap>{point(kTagRecord_OutPoint, 3000)});
+
+  // Out at 8000, then in at 8000: the out point goes.
+  window->U_SetOutPointAtTime(MediaTimeMake(8000, 1000));
+  window->U_SetInPointAtTime(MediaTimeMake(8000, 1000));
+  EXPECT_EQ(window->outTimeMillis(), -1);
+  EXPECT_EQ(window->inTimeMillis(), 8000);
+  EXPECT_EQ(bar->outTime(), MediaTime_ClearedMark());
+  EXPECT_EQ(storedTags(package), QList<QVariantMap>{point(kTagRecord_InPoint, 8000)});
+
+  // Setting the in point twice leaves one record, at the end of the list.
+  window->U_AddGoalAtTime(MediaTimeMake(1000, 1000), 1);
+  window->U_SetInPointAtTime(MediaTimeMake(2000, 1000));
+  const QList<QVariantMap> tags = storedTags(package);
+  ASSERT_EQ(tags.size(), 2);
+  EXPECT_EQ(TagRecord_Title(tags[0]), kTagRecord_TeamGoal);
+  EXPECT_EQ(tags[1], point(kTagRecord_InPoint, 2000));
+
+  // The keys of the menu read the player's time when their work runs.
+  ASSERT_TRUE(PlaybackTestHost::seekTo(window, 6500));
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+  QTest::keyClick(window, Qt::Key_O);
+  ASSERT_TRUE(Test_WaitUntil([&] { return window->outTimeMillis() == 6500; }));
+  EXPECT_EQ(bar->outTime(), MediaTimeMake(6500, 1000));
+  QTest::keyClick(window, Qt::Key_X, Qt::AltModifier);
+  ASSERT_TRUE(Test_WaitUntil([&] { return window->inTimeMillis() == -1 && window->outTimeMillis() == -1; }));
+  EXPECT_EQ(storedTags(package).size(), 1);
+  // Without marks the manual clip and the clearing are disabled.
+  window->U_ValidateMenuItems();
+  EXPECT_FALSE(window->actionNamed(QStringLiteral("exportInOutClip"))->isEnabled());
+  EXPECT_FALSE(window->actionNamed(QStringLiteral("clearInOutPoints"))->isEnabled());
+  EXPECT_TRUE(window->actionNamed(QStringLiteral("defineInPoint"))->isEnabled());
+}
+
+TEST_F(PlaybackWindow, PeriodsAndGoalsReachTheRecordsAndTheProject) {
+  const QString package = makePackage(QStringLiteral("Periods"), PlaybackTest_Document(QString()));
+  VLPlaybackWC* window = openPlayable(package);
+  ASSERT_NE(window, nullptr);
+
+  // Start after an end already set: the end goes, and the record holds only the start.
+  window->U_SetEndPointAtTime(MediaTimeMake(30000, 1000), 1);
+  window->U_SetStartPointAtTime(MediaTimeMake(60000, 1000), 1);
+  ASSERT_EQ(window->matchPeriods().size(), 1);
+  EXPECT_EQ(window->matchPeriods()[0].startMillis(), 60000);
+  EXPECT_EQ(window->matchPeriods()[0].endMillis(), -1);
+  const QVariantMap period1{{kTagRecord_TitleKey, kTagRecord_MatchPeriod},
+                            {QStringLiteral("periodID"), 1},
+                            {QStringLiteral("periodStart"), 60000}};
+  ASSERT_EQ(storedTags(package).size(), 1);
+  EXPECT_EQ(storedTags(package)[0], period1);
+  // An end at or before the start clears the start.
+  window->U_SetStartPointAtTime(MediaTimeMake(5000, 1000), 2);
+  window->U_SetEndPointAtTime(MediaTimeMake(5000, 1000), 2);
+  EXPECT_EQ(window->matchPeriods()[1].startMillis(), -1);
+  EXPECT_EQ(window->windowAVProject()->periods().size(), 2);
+
+  window->U_AddGoalAtTime(MediaTimeMake(1000, 1000), 1);
+  window->U_AddGoalAtTime(MediaTimeMake(2000, 1000), 2);
+  window->U_AddGoalAtTime(MediaTimeMake(3000, 1000), 1);
+  QList<int64_t> teams;
+  for (const QVariantMap& tag : storedTags(package))
+    if (TagRecord_Title(tag) == kTagRecord_TeamGoal) teams << tag.value(QStringLiteral("teamNum")).toLongLong();
+  EXPECT_EQ(teams, (QList<int64_t>{1, 2, 1}));
+  EXPECT_EQ(window->windowAVProject()->matchScoreForTime(2500), QPointF(1, 1));
+  EXPECT_EQ(window->windowAVProject()->matchScoreForTime(9000), QPointF(2, 1));
+}
+
+TEST_F(PlaybackWindow, PreviousAndNextGoToTheNearestMarkWithinTheMovie) {
+  const QString package = makePackage(QStringLiteral("Jumps"), PlaybackTest_Document(QString()));
+  VLPlaybackWC* window = openPlayable(package);
+  ASSERT_NE(window, nullptr);
+  window->U_SetInPointAtTime(MediaTimeMake(2000, 1000));
+  window->U_SetOutPointAtTime(MediaTimeMake(9000, 1000));
+  const int64_t end = ZRNAVCaptureProject::U_MillisForTime(window->player()->currentItem()->duration());
+
+  struct Case {
+    int64_t from;
+    bool next;
+    int64_t expected;
+  };
+  const Case cases[] = {{9000, false, 2000}, {9000, true, end}, {1000, false, 0}, {5000, true, 9000}, {5000, false, 2000}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.from << (c.next ? " next" : " previous"));
+    ASSERT_TRUE(PlaybackTestHost::seekTo(window, c.from));
+    if (c.next) window->gotoNextTime();
+    else window->gotoPreviousTime();
+    EXPECT_TRUE(Test_WaitUntil([&] { return ZRNAVCaptureProject::U_MillisForTime(window->player()->currentTime()) == c.expected; }))
+        << ZRNAVCaptureProject::U_MillisForTime(window->player()->currentTime());
+  }
+
+  // A mark beyond the end of the movie: from after the last mark inside it, next stays put.
+  window->vlDocument()->tagsArray().append(point(kTagRecord_OutPoint, end + 5000));
+  ASSERT_TRUE(PlaybackTestHost::seekTo(window, 9500));
+  window->gotoNextTime();
+  Test_ProcessEvents(50);
+  EXPECT_EQ(ZRNAVCaptureProject::U_MillisForTime(window->player()->currentTime()), 9500);
+}
+
+TEST_F(PlaybackWindow, AReopenedSessionRestoresItsPeriodsGoalsAndPoints) {
+  const QString package = makePackage(QStringLiteral("Reopened"), PlaybackTest_Document(QString()));
+  {
+    VLPlaybackWC* first = openPlayable(package);
+    ASSERT_NE(first, nullptr);
+    first->U_SetStartPointAtTime(MediaTimeMake(2000, 1000), 1);
+    first->U_AddGoalAtTime(MediaTimeMake(3000, 1000), 1);
+    first->U_AddGoalAtTime(MediaTimeMake(5000, 1000), 2);
+    first->U_SetInPointAtTime(MediaTimeMake(4000, 1000));
+    first->close();
+    ASSERT_TRUE(Test_WaitUntil([&] { return host.delegate->playbackWindows().isEmpty(); }));
+  }
+  const QList<QVariantMap> before = storedTags(package);
+
+  VLPlaybackWC* window = openPlayable(package);
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(window->inTimeMillis(), 4000);
+  ASSERT_EQ(window->matchPeriods().size(), 1);
+  EXPECT_EQ(window->matchPeriods()[0].startMillis(), 2000);
+  ASSERT_EQ(window->teamGoals().size(), 2);
+  EXPECT_EQ(window->windowAVProject()->matchScoreForTime(4000), QPointF(1, 0));
+  EXPECT_EQ(window->windowAVProject()->matchScoreForTime(6000), QPointF(1, 1));
+  EXPECT_EQ(window->windowAVProject()->convertMillis(7000, 1), 5000);
+  // The file keeps the records it had.
+  EXPECT_EQ(storedTags(package).size(), before.size());
+
+  // The period's stored start survives setting its end now.
+  window->U_SetEndPointAtTime(MediaTimeMake(8000, 1000), 1);
+  QVariantMap period;
+  for (const QVariantMap& tag : storedTags(package))
+    if (TagRecord_Title(tag) == kTagRecord_MatchPeriod) period = tag;
+  EXPECT_EQ(period.value(QStringLiteral("periodStart")).toLongLong(), 2000);
+  EXPECT_EQ(period.value(QStringLiteral("periodEnd")).toLongLong(), 8000);
+}
+
+TEST_F(PlaybackWindow, ClosingWithAPendingExportAsksFirst) {
+  const QString package = makePackage(QStringLiteral("Closing"), PlaybackTest_Document(QString()));
+  QPointer<VLPlaybackWC> window = openPlayable(package);
+  ASSERT_FALSE(window.isNull());
+  // A waiting job that nobody runs: a restored one would not count, so add one of this window's.
+  auto settings = std::make_shared<QVariantMap>(QVariantMap{{kExportSettingsActivityType, 101},
+                                                            {kExportSettingsStartTimeMillis, 0},
+                                                            {kExportSettingsDurationMillis, 3000},
+                                                            {kExportSettingsUserCancelled, true}});
+  window->jobsController()->addJob(std::make_shared<VL_ExportJobRecord>(settings));
+  ASSERT_EQ(window->jobsController()->numberOfPendingJobs(), 1);
+
+  QString text;
+  PlaybackTest_AnswerNextModal(QStringLiteral("cancelBtn"), &text);
+  window->close();
+  EXPECT_TRUE(text.contains(QStringLiteral("There is an export in progress."))) << text.toStdString();
+  Test_ProcessEvents(20);
+  ASSERT_FALSE(window.isNull());
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_EQ(window->jobsController()->numberOfPendingJobs(), 1);
+
+  PlaybackTest_AnswerNextModal(QStringLiteral("okBtn"));
+  window->close();
+  EXPECT_TRUE(Test_WaitUntil([&] { return window.isNull(); }));
+  EXPECT_TRUE(host.delegate->playbackWindows().isEmpty());
+}

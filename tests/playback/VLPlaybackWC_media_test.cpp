@@ -1,0 +1,318 @@
+#include "playback/VLPlaybackWC.h"
+
+#include "app/ZRNAppPrefs.h"
+#include "capture/ZRNRecorder.h"
+#include "composition/VL_ExportJobRecord.h"
+#include "composition/ZRNAVCaptureProject.h"
+#include "platform/media/AssetWriter.h"
+#include "platform/media/CaptureSession.h"
+#include "platform/media/VirtualDevices.h"
+#include "playback/VLPlaybackWCTestSupport.h"
+
+#include <QFileDialog>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Exports from a 70 s session (long enough for a clip at 65 s) made once per suite.
+class PlaybackExports : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    s_movie = new QString(Test_MakeTempDir(QStringLiteral("movie")) + QStringLiteral("/movie.mov"));
+    if (!PlaybackTest_MakeMovie(*s_movie, {70.0, true, true})) s_movie->clear();
+  }
+  static void TearDownTestSuite() { delete s_movie; }
+
+  void SetUp() override {
+    ASSERT_FALSE(s_movie->isEmpty());
+    ZRNAppPrefs prefs;
+    prefs.setCaptureFileType(QStringLiteral("video/quicktime"));
+    prefs.setMomentMillisBefore(5000);
+    prefs.setMomentMillisAfter(10000);
+    folder = Test_MakeTempDir(QStringLiteral("sessions"));
+  }
+
+  VLPlaybackWC* openSession(const QString& name) {
+    package = folder + QLatin1Char('/') + name + QStringLiteral(".vlvidcapb");
+    QDir().mkpath(package);
+    QFile::copy(*s_movie, package + QStringLiteral("/VLCapturedMovie.mov"));
+    PlaybackTest_Document(package)->updateSettingsFile();
+    VLPlaybackWC* window = host.open(package);
+    if (!window || !PlaybackTestHost::waitUntilPlayable(window)) return nullptr;
+    watch = std::make_unique<PlaybackTestJobWatch>(window->jobsController());
+    return window;
+  }
+
+  // Marks in and out, asks for the manual clip and answers its job once it is queued.
+  static std::shared_ptr<VL_ExportJobRecord> requestClip(VLPlaybackWC* window, int64_t in, int64_t out) {
+    const int64_t before = window->jobsController()->numberOfJobs();
+    window->U_SetInPointAtTime(MediaTimeMake(in, 1000));
+    window->U_SetOutPointAtTime(MediaTimeMake(out, 1000));
+    window->exportInOutClip();
+    if (!Test_WaitUntil([&] { return window->jobsController()->numberOfJobs() == before + 1; })) return nullptr;
+    return window->jobsController()->jobAtIndex(0);
+  }
+
+  static bool waitUntilEnded(const std::shared_ptr<VL_ExportJobRecord>& job) {
+    return Test_WaitUntil([&] { return job->status() == kJobStatusFinished || job->status() == kJobStatusCancelled; }, 60000);
+  }
+
+  QString clipsFolder() const { return folder + QLatin1Char('/') + QFileInfo(package).completeBaseName() + QStringLiteral(" Clips"); }
+
+  static QString* s_movie;
+  QString folder;
+  QString package;
+  PlaybackTestHost host;
+  std::unique_ptr<PlaybackTestJobWatch> watch;
+};
+QString* PlaybackExports::s_movie = nullptr;
+
+}  // namespace
+
+TEST_F(PlaybackExports, ManualClipsLandInTheClipsFolderNamedByTheirStart) {
+  VLPlaybackWC* window = openSession(QStringLiteral("Derby"));
+  ASSERT_NE(window, nullptr);
+  const QString expected[] = {clipsFolder() + QStringLiteral("/VLClip_105.mov"), clipsFolder() + QStringLiteral("/VLClip_105_1.mov")};
+  for (const QString& path : expected) {
+    SCOPED_TRACE(path.toStdString());
+    auto job = requestClip(window, 65000, 67500);
+    ASSERT_NE(job, nullptr);
+    EXPECT_EQ(job->exportSettings()->value(kExportSettingsStartTimeMillis).toLongLong(), 65000);
+    EXPECT_EQ(job->exportSettings()->value(kExportSettingsDurationMillis).toLongLong(), 2500);
+    const QString temporary = job->exportSession()->outputURL().toLocalFile();
+    EXPECT_TRUE(QFileInfo(temporary).fileName().startsWith(QStringLiteral("ZrnVLClip"))) << temporary.toStdString();
+    ASSERT_TRUE(waitUntilEnded(job));
+    EXPECT_FALSE(QFileInfo::exists(temporary));
+    EXPECT_EQ(job->status(), kJobStatusFinished);
+    EXPECT_EQ(job->targetPath(), path);
+    EXPECT_EQ(job->title(), QFileInfo(path).completeBaseName());
+    EXPECT_NEAR(PlaybackTest_Duration(path), 2.5, 0.1);
+    EXPECT_EQ(watch->count(job.get(), kJobChangeFinished), 1);
+    EXPECT_EQ(watch->count(job.get(), kJobChangeFailed), 0);
+  }
+  // The ended jobs are saved with the session.
+  EXPECT_EQ(PlaybackTest_ReadSettings(package).value(QStringLiteral("exportJobs")).toList().size(), 2);
+}
+
+TEST_F(PlaybackExports, MomentsTakeFiveSecondsBeforeAndTenAfterWithinTheMovie) {
+  VLPlaybackWC* window = openSession(QStringLiteral("Moments"));
+  ASSERT_NE(window, nullptr);
+  struct Case {
+    int64_t at, start, duration;
+    const char* file;
+  };
+  const Case cases[] = {{3000, 0, 13000, "VLClip_000.mov"}, {30000, 25000, 15000, "VLClip_025.mov"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    ASSERT_TRUE(PlaybackTestHost::seekTo(window, c.at));
+    const int64_t before = window->jobsController()->numberOfJobs();
+    window->exportMoment();
+    ASSERT_TRUE(Test_WaitUntil([&] { return window->jobsController()->numberOfJobs() == before + 1; }));
+    auto job = window->jobsController()->jobAtIndex(0);
+    EXPECT_EQ(job->exportSettings()->value(kExportSettingsActivityType).toLongLong(), 102);
+    EXPECT_EQ(job->exportSettings()->value(kExportSettingsStartTimeMillis).toLongLong(), c.start);
+    EXPECT_EQ(job->exportSettings()->value(kExportSettingsDurationMillis).toLongLong(), c.duration);
+    ASSERT_TRUE(waitUntilEnded(job));
+    EXPECT_EQ(job->targetPath(), clipsFolder() + QLatin1Char('/') + QLatin1String(c.file));
+    EXPECT_NEAR(PlaybackTest_Duration(job->targetPath()), c.duration / 1000.0, 0.1);
+  }
+}
+
+TEST_F(PlaybackExports, ASessionMovieChosenOverAnExistingFileReplacesIt) {
+  VLPlaybackWC* window = openSession(QStringLiteral("Whole Match"));
+  ASSERT_NE(window, nullptr);
+  const QString target = Test_MakeTempDir(QStringLiteral("movies")) + QStringLiteral("/Final Cut.mov");
+  {
+    QFile old(target);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("not a movie");
+  }
+  window->exportAll();
+  ASSERT_TRUE(Test_WaitUntil([&] { return window->exportSavePanel() && window->exportSavePanel()->isVisible(); }));
+  QFileDialog* panel = window->exportSavePanel();
+  EXPECT_EQ(panel->windowTitle(), QStringLiteral("Export session to movie"));
+  EXPECT_EQ(panel->defaultSuffix(), QStringLiteral("mov"));
+  panel->setDirectory(QFileInfo(target).absolutePath());
+  panel->selectFile(QStringLiteral("Final Cut"));
+  // The panel asks before it replaces a file.
+  PlaybackTest_AnswerNextModal(QString(), nullptr, QMessageBox::Yes);
+  static_cast<QDialog*>(panel)->accept();
+  ASSERT_TRUE(Test_WaitUntil([&] { return window->jobsController()->numberOfJobs() == 1; }));
+  auto job = window->jobsController()->jobAtIndex(0);
+  const QVariant start = job->exportSettings()->value(kExportSettingsStartTimeMillis);
+  EXPECT_EQ(start.typeId(), QMetaType::Double);
+  EXPECT_EQ(start.toDouble(), 0.0);
+  EXPECT_EQ(job->exportSettings()->value(kExportSettingsTargetPath).toString(), target);
+  ASSERT_TRUE(waitUntilEnded(job));
+  EXPECT_EQ(job->status(), kJobStatusFinished);
+  EXPECT_EQ(job->targetPath(), target);
+  EXPECT_NEAR(PlaybackTest_Duration(target), 70.0, 0.1);
+  EXPECT_EQ(ZRNAppPrefs().saveTargetDirectory().toLocalFile(), QFileInfo(target).absolutePath());
+}
+
+TEST_F(PlaybackExports, ACancelledExportStopsAtItsNextCheckWithoutAnEnd) {
+  VLPlaybackWC* window = openSession(QStringLiteral("Cancelled"));
+  ASSERT_NE(window, nullptr);
+  // A re-encoded session movie runs long enough to be cancelled while it exports.
+  auto settings = std::make_shared<QVariantMap>(QVariantMap{{kExportSettingsActivityType, 103},
+                                                            {kExportSettingsStartTimeMillis, 0.0},
+                                                            {kExportSettingsDurationMillis, 70000},
+                                                            {kExportSettingsTargetPath, folder + QStringLiteral("/never.mov")}});
+  auto slow = std::make_shared<VL_ExportJobRecord>(settings);
+  slow->setDelegate(window);
+  slow->setShowBadge(true);
+  auto project = slow->badgeOverlayProject();
+  project->setVideoSize(QSizeF(160, 120));
+  project->setUseAudio(true);
+  project->setSegmentAssetsArray({window->capturedMovieAsset()});
+  slow->setExportSession(project->makeExportable(QString::fromLatin1(AVAssetExportPresetHighestQuality)));
+  AssetExportSessionRef session = slow->exportSession();
+  ASSERT_NE(session, nullptr);
+  window->jobsController()->addJob(slow);
+  ASSERT_TRUE(Test_WaitUntil([&] { return watch->count(slow.get(), kJobChangeStarted) == 1; }));
+  ASSERT_EQ(session->status(), AssetExportSessionStatus::Exporting);
+  window->jobsController()->cancelJobAtIndex(0);
+  EXPECT_EQ(window->jobsController()->numberOfJobs(), 0);
+
+  // A later clip starts at once and ends after its own first check, later than the cancelled job's.
+  auto next = requestClip(window, 1000, 3000);
+  ASSERT_NE(next, nullptr);
+  ASSERT_TRUE(waitUntilEnded(next));
+  EXPECT_EQ(next->status(), kJobStatusFinished);
+  EXPECT_TRUE(Test_WaitUntil([&] { return session->status() == AssetExportSessionStatus::Cancelled; }));
+  EXPECT_EQ(watch->count(slow.get(), kJobChangeSessionStopped), 0);
+  EXPECT_FALSE(QFileInfo::exists(folder + QStringLiteral("/never.mov")));
+}
+
+TEST_F(PlaybackExports, AClipOfOneSecondOrLessEndsWithoutAFileAndTheQueueMovesOn) {
+  VLPlaybackWC* window = openSession(QStringLiteral("Short"));
+  ASSERT_NE(window, nullptr);
+  auto tooShort = requestClip(window, 4000, 4800);
+  auto normal = requestClip(window, 10000, 13000);
+  ASSERT_NE(tooShort, nullptr);
+  ASSERT_NE(normal, nullptr);
+  ASSERT_TRUE(waitUntilEnded(normal));
+  EXPECT_EQ(normal->status(), kJobStatusFinished);
+  EXPECT_NEAR(PlaybackTest_Duration(normal->targetPath()), 3.0, 0.1);
+  EXPECT_EQ(tooShort->status(), kJobStatusFinished);
+  EXPECT_TRUE(tooShort->targetPath().isEmpty());
+  EXPECT_EQ(watch->count(tooShort.get(), kJobChangeFailed), 1);
+  EXPECT_EQ(watch->count(tooShort.get(), kJobChangeFinished), 1);
+  EXPECT_EQ(window->jobsController()->numberOfPendingJobs(), 0);
+}
+
+TEST_F(PlaybackExports, AClipWithoutAClipsFolderFailsInsteadOfVanishing) {
+  VLPlaybackWC* window = openSession(QStringLiteral("Blocked"));
+  ASSERT_NE(window, nullptr);
+  // A file where the clips folder should go.
+  {
+    QFile blocker(clipsFolder());
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  }
+  auto job = requestClip(window, 2000, 5000);
+  ASSERT_NE(job, nullptr);
+  ASSERT_TRUE(waitUntilEnded(job));
+  EXPECT_EQ(watch->count(job.get(), kJobChangeFailed), 1);
+  EXPECT_TRUE(job->targetPath().isEmpty());
+  EXPECT_TRUE(QFileInfo(clipsFolder()).isFile());
+}
+
+// A real recording from the virtual devices, then the same recording torn off as by a killed recorder.
+TEST(PlaybackRecording, ARecordingAndItsTornCopyOpenPlayAndExport) {
+  VirtualDevices_Plug(true, true);
+  CaptureDeviceRef camera = CaptureDevice::deviceWithUniqueID(kVirtualCameraUID);
+  CaptureDeviceRef microphone = CaptureDevice::deviceWithUniqueID(kVirtualMicrophoneUID);
+  ASSERT_TRUE(camera && microphone);
+  QString error;
+  // The smallest picture the camera offers keeps the recording cheap.
+  CaptureDeviceFormatRef smallest;
+  for (const auto& format : camera->formats())
+    if (format->mediaSubType == kPixelFormat_2vuy && (!smallest || format->dimensions.width() < smallest->dimensions.width()))
+      smallest = format;
+  ASSERT_NE(smallest, nullptr);
+  ASSERT_TRUE(camera->lockForConfiguration(&error));
+  camera->setActiveFormat(smallest);
+  camera->setActiveVideoMinFrameDuration(MediaTimeMake(1, 30));
+  camera->setActiveVideoMaxFrameDuration(MediaTimeMake(1, 30));
+  camera->unlockForConfiguration();
+  auto session = std::make_shared<CaptureSession>();
+  session->beginConfiguration();
+  session->addInput(CaptureDeviceInput::deviceInputWithDevice(camera, &error));
+  session->addInput(CaptureDeviceInput::deviceInputWithDevice(microphone, &error));
+  session->commitConfiguration();
+  session->startRunning();
+  ASSERT_TRUE(session->isRunning()) << session->lastErrorText().toStdString();
+
+  const QString folder = Test_MakeTempDir(QStringLiteral("recorded"));
+  const QString package = folder + QStringLiteral("/Recorded.vlvidcapb");
+  QDir().mkpath(package);
+  auto doc = PlaybackTest_Document(package);
+  const QSize size = smallest->dimensions;
+  doc->setFrameSize(QSizeF(size));
+  doc->setVideoCodecType(QString::fromLatin1(AVVideoCodecTypeH264));
+  doc->setSegmentKBPS(2000);
+  doc->setSegmentSeconds(1.0f);
+  auto sessionQueue = DispatchQueue::create(QStringLiteral("org.velmora.Velmora.session.queue"));
+  auto writingQueue = DispatchQueue::create(QStringLiteral("org.velmora.Velmora.assetWriting.queue"));
+  int owner = 0;
+  {
+    ZRNRecorder recorder(&owner, sessionQueue, writingQueue);
+    recorder.setDocument(doc);
+    recorder.setCaptureSession(session);
+    sessionQueue->async([&] {
+      recorder.resetForNewRecording();
+      recorder.startWriterInPackage(QUrl::fromLocalFile(package), QStringLiteral("mov"));
+    });
+    ASSERT_TRUE(Test_WaitUntil(
+        [&] { return recorder.movieStarted() && MediaTimeGetSeconds(recorder.lastSampleTime() - recorder.movieStartTime()) >= 4.0; },
+        20000));
+    bool stopped = false;
+    recorder.U_StopCapturing(true, [&](bool) { stopped = true; });
+    ASSERT_TRUE(Test_WaitUntil([&] { return stopped; }, 20000));
+    recorder.cameraIsReady();
+  }
+  session->stopRunning();
+  VirtualDevices_Unplug(true, true);
+  doc->updateSettingsFile();
+
+  // The torn copy: the recording without the last third of its bytes.
+  const QString torn = folder + QStringLiteral("/Torn.vlvidcapb");
+  QDir().mkpath(torn);
+  const QString movie = package + QStringLiteral("/VLCapturedMovie.mov");
+  QFile::copy(movie, torn + QStringLiteral("/VLCapturedMovie.mov"));
+  QFile::copy(package + QStringLiteral("/VLSettings.json"), torn + QStringLiteral("/VLSettings.json"));
+  QFile tornMovie(torn + QStringLiteral("/VLCapturedMovie.mov"));
+  ASSERT_TRUE(tornMovie.resize(QFileInfo(movie).size() * 2 / 3));
+
+  PlaybackTestHost host;
+  ZRNAppPrefs().setCaptureFileType(QStringLiteral("video/quicktime"));
+  double fullDuration = 0;
+  for (const QString& path : {package, torn}) {
+    SCOPED_TRACE(path.toStdString());
+    VLPlaybackWC* window = host.open(path);
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(PlaybackTestHost::waitUntilPlayable(window));
+    const double duration = window->totalDuration();
+    if (path == package) fullDuration = duration;
+    else EXPECT_LT(duration, fullDuration);
+    EXPECT_GT(duration, 1.0);
+    // It plays.
+    window->player()->setVolume(0.0f);
+    window->player()->setRate(1.0f);
+    EXPECT_TRUE(Test_WaitUntil([&] { return MediaTimeGetSeconds(window->player()->currentTime()) > 0.3; }));
+    window->player()->setRate(0.0f);
+    // The whole playable part exports.
+    const QString target = Test_MakeTempDir(QStringLiteral("out")) + QStringLiteral("/whole.mov");
+    auto watch = std::make_unique<PlaybackTestJobWatch>(window->jobsController());
+    window->exportSessionMovieΤο(target);
+    ASSERT_TRUE(Test_WaitUntil([&] { return window->jobsController()->numberOfJobs() == 1; }));
+    auto job = window->jobsController()->jobAtIndex(0);
+    ASSERT_TRUE(Test_WaitUntil([&] { return job->status() == kJobStatusFinished; }, 60000));
+    EXPECT_EQ(job->targetPath(), target);
+    EXPECT_EQ(watch->count(job.get(), kJobChangeFailed), 0);
+    EXPECT_NEAR(PlaybackTest_Duration(target), duration, 0.2);
+    const QJsonObject probe = PlaybackTest_Probe(target);
+    EXPECT_EQ(probe.value("streams").toArray().size(), 2);
+  }
+}
