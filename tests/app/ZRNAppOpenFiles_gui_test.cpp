@@ -1,5 +1,5 @@
-// Files reaching the application: named at launch, handed over by a second start (in-process and with
-// the real executable), and the launcher badge as the desktop sees it on a private session bus.
+// Files reaching the application: named at launch, and handed over by a second start (in-process and
+// with the real executable).
 
 #include "app/ZRNAppDelegate.h"
 
@@ -9,16 +9,11 @@
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/StandardLocations.h"
 #include "platform/foundation/UserDefaults.h"
-#include "platform/gui/DockBadge.h"
 #include "platform/media/MediaTestMovies.h"
 #include "platform/media/VirtualDevices.h"
 #include "playback/VLPlaybackWC.h"
-#include "platform/system/PrivateDBus.h"
 #include "support/TestSupport.h"
 
-#include <QDBusArgument>
-#include <QDBusConnection>
-#include <QDBusMessage>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -216,45 +211,3 @@ TEST(OpenFilesExecutable, SecondStartOfTheExecutableHandsOverAndExits) {
   EXPECT_EQ(first.exitCode(), 0);
   EXPECT_FALSE(QFile::exists(socket)) << "a clean exit takes its socket away";
 }
-
-namespace {
-// Receives the launcher-entry signals on the private bus.
-class BadgeListener : public QObject {
-  Q_OBJECT
- public:
-  QList<QDBusMessage> updates;
- public slots:
-  void update(const QDBusMessage& message) { updates.append(message); }
-};
-}  // namespace
-
-TEST(DockBadge, CountReachesTheDesktopAsLauncherEntrySignal) {
-  PrivateBusDaemon bus;
-  if (!bus.isRunning()) GTEST_SKIP() << "dbus-daemon is not installed";
-  ScopedEnvironment address("DBUS_SESSION_BUS_ADDRESS", bus.address().toUtf8());
-  QDBusConnection listener = QDBusConnection::connectToBus(bus.address(), QStringLiteral("badge-listener"));
-  ASSERT_TRUE(listener.isConnected());
-  BadgeListener received;
-  ASSERT_TRUE(listener.connect(QString(), QString(), QStringLiteral("com.canonical.Unity.LauncherEntry"),
-                               QStringLiteral("Update"), &received, SLOT(update(QDBusMessage))));
-
-  const struct {
-    const char* label;
-    qint64 count;
-    bool visible;
-  } cases[] = {{"3", 3, true}, {"", 0, false}, {"12", 12, true}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.label);
-    const qsizetype before = received.updates.size();
-    ASSERT_TRUE(DockBadge_SetLabel(QString::fromUtf8(c.label)));
-    ASSERT_TRUE(Test_WaitUntil([&] { return received.updates.size() > before; }));
-    const QDBusMessage message = received.updates.last();
-    EXPECT_EQ(message.arguments().value(0).toString(), QString::fromLatin1(kDockBadgeAppURI));
-    const QVariantMap properties = qdbus_cast<QVariantMap>(message.arguments().value(1));
-    EXPECT_EQ(properties.value(QStringLiteral("count")).toLongLong(), c.count);
-    EXPECT_EQ(properties.value(QStringLiteral("count-visible")).toBool(), c.visible);
-  }
-  QDBusConnection::disconnectFromBus(QStringLiteral("badge-listener"));
-}
-
-#include "ZRNAppOpenFiles_gui_test.moc"
