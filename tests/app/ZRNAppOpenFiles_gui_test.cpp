@@ -26,10 +26,10 @@
 
 namespace {
 TestMovieRecipe sessionMovie() {
-  TestMovieRecipe spec;
-  spec.seconds = 1.0;
-  spec.size = QStringLiteral("160x120");
-  return spec;
+  TestMovieRecipe recipe;
+  recipe.seconds = 1.0;
+  recipe.size = QStringLiteral("160x120");
+  return recipe;
 }
 
 class OpenFilesTest : public ::testing::Test {
