@@ -1,5 +1,7 @@
 #include "app/ZRNAppDelegate.h"
 
+#include "app/ZRNAppInstance.h"
+#include "app/ZRNAppMenus.h"
 #include "app/ZRNAppPrefs.h"
 #include "app/ZRNAppSetup.h"
 #include "app/ZRNLogger.h"
@@ -7,14 +9,18 @@
 #include "app/ZRNRecentDocument.h"
 #include "capture/VLLiveWC.h"
 #include "capture/ZRNCaptureDevices.h"
+#include "composition/ZRNJobsController.h"
 #include "firstaid/FirstAidLaunch.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/media/SampleBuffer.h"
-#include "playback/VLPlaybackWC.h"
 
 #include <QApplication>
 #include <QDateTime>
+#include <QDialog>
+#include <QFileDialog>
+#include <QMainWindow>
+#include <QPushButton>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -58,6 +64,9 @@ ZRNAppDelegate::~ZRNAppDelegate() {
   auto& center = NotificationCenter::defaultCenter();
   for (NotificationToken token : {m_deviceConnectedObserver, m_sleepObserver, m_wakeObserver})
     if (token) center.removeObserver(token);
+  ZRNJobsController::setDockTileUpdater({});
+  delete m_openPanel.data();
+  delete m_aboutPanel.data();
   if (gZRNAppPrefs == m_prefs.get()) gZRNAppPrefs = nullptr;
   if (gZRNAppDelegate == this) gZRNAppDelegate = nullptr;
 }
@@ -82,6 +91,12 @@ void ZRNAppDelegate::applicationWillFinishLaunching() {
   // What the defaults could not say before the log existed (a damaged file moved aside).
   for (const QString& message : UserDefaults::standard().takePendingMessages()) ZRNLogger_Log(QStringLiteral("%@"), message);
   U_FixApplicationMenuTitles();
+  mainMenu();
+  // Every change of an export queue refreshes the launcher badge.
+  QPointer<ZRNAppDelegate> guard(this);
+  ZRNJobsController::setDockTileUpdater([guard] {
+    if (guard) guard->U_UpdateApplicationDockTile();
+  });
 }
 
 void ZRNAppDelegate::startSparkleUpdaterIfNeeded() {
@@ -131,7 +146,7 @@ void ZRNAppDelegate::delayedStartupActions() {
   recordPhase(QStringLiteral("delayedStartupActions"));
   m_fAppDidFinishLaunching = true;
   if (!m_filenamesToOpen.isEmpty()) {
-    openDroppedFiles(m_filenamesToOpen);
+    openDroppedFiles();
     recordPhase(QStringLiteral("openDroppedFiles"));
     return;
   }
@@ -225,89 +240,9 @@ void ZRNAppDelegate::U_StartLiveWindow() {
   }
   ZRNAppSetup::sharedAppSetup()->setHasMicrophoneAccess(Auth_CaptureAccessState(kAudio) == 0);
   VLLiveWC_MakeAndShow();
-}
-
-// Recent sessions and playback windows
-
-namespace {
-const QString kZRNRecentDocuments = QStringLiteral("ZRNRecentDocuments");
-constexpr qsizetype kMaxZRNRecentDocs = 12;
-}  // namespace
-
-QList<std::shared_ptr<ZRNRecentDocument>>& ZRNAppDelegate::recentDocsArray() {
-  if (!m_recentsLoaded) {
-    m_recentsLoaded = true;
-    for (const QVariant& entry : UserDefaults::standard().arrayForKey(kZRNRecentDocuments))
-      m_recentDocsArray.append(std::make_shared<ZRNRecentDocument>(entry.toMap()));
-  }
-  return m_recentDocsArray;
-}
-
-std::shared_ptr<ZRNRecentDocument> ZRNAppDelegate::topRecentDoc() {
-  auto& list = recentDocsArray();
-  return list.isEmpty() ? nullptr : list.first();
-}
-
-void ZRNAppDelegate::addZRNRecentItemForPath(const QString& path) {
-  auto& list = recentDocsArray();
-  const ZRNRecentDocument added(path);
-  for (qsizetype i = 0; i < list.size(); ++i) {
-    if (!list.at(i)->matches(added)) continue;
-    auto existing = list.takeAt(i);
-    existing->setOpenDate(QDateTime::currentDateTime());
-    list.prepend(existing);
-    saveRecents();
-    return;
-  }
-  list.prepend(std::make_shared<ZRNRecentDocument>(added));
-  while (list.size() > kMaxZRNRecentDocs) list.removeLast();
-  saveRecents();
-}
-
-void ZRNAppDelegate::saveRecents() {
-  UserDefaults& defaults = UserDefaults::standard();
-  QVariantList stored;
-  for (const auto& entry : recentDocsArray()) stored.append(entry->dictionaryToSave());
-  if (stored.isEmpty()) defaults.removeObject(kZRNRecentDocuments);
-  else defaults.setObject(kZRNRecentDocuments, stored);
-  defaults.synchronize();
-}
-
-void ZRNAppDelegate::U_HandleOpenFiles(QStringList& paths) {
-  for (const QString& path : paths) {
-    if (!QFileInfo::exists(path)) {
-      ZRNLogger_Log(QStringLiteral("ATT: nothing to open at %@"), path);
-      continue;
-    }
-    addZRNRecentItemForPath(path);
-    U_OpenWindowForTopDoc();
-  }
-  paths.clear();
-  ZRNLogger_Log(QStringLiteral("<<-- U_HandleOpenFiles"));
-}
-
-void ZRNAppDelegate::U_OpenWindowForTopDoc() {
-  auto top = topRecentDoc();
-  if (!top) return;
-  top->setOpenDate(QDateTime::currentDateTime());
-  auto* controller = new VLPlaybackWC();
-  controller->openSavedRecording(top);
-  m_playbackWindows.append(controller);
-}
-
-void ZRNAppDelegate::U_CloseAndRemoveWC(VLPlaybackWC* controller) {
-  if (!controller) return;
-  if (auto entry = controller->windowRecentDoc()) {
-    auto& list = recentDocsArray();
-    list.removeIf([&](const std::shared_ptr<ZRNRecentDocument>& e) { return e == entry || e->matches(*entry); });
-  }
-  removeWC(controller);
-  saveRecents();
-}
-
-void ZRNAppDelegate::removeWC(VLPlaybackWC* controller) {
-  m_playbackWindows.removeIf([&](const QPointer<QWidget>& w) { return !w || w.data() == controller; });
-  if (controller) controller->deleteLater();
+  // The live window's "Show Recording" button is the menu's "Show Live Recording".
+  if (VLLiveWC* live = VLLiveWC_Current(); live && live->showFootageBtn())
+    connect(live->showFootageBtn(), &QPushButton::clicked, this, &ZRNAppDelegate::showRecFootage, Qt::UniqueConnection);
 }
 
 // Termination
@@ -408,14 +343,31 @@ int ZRNApplicationMain(int argc, char* argv[]) {
   QGuiApplication::setDesktopFileName(QStringLiteral("org.velmora.Velmora"));
   app.setQuitOnLastWindowClosed(false);
 
+  // One Velmora owns the sessions: a second start hands its files to the running one and ends.
+  const QStringList paths = AppInstance_AbsolutePaths(QCoreApplication::arguments().mid(1));
+  if (AppInstance_HandOverToRunningInstance(paths)) return 0;
+
   ZRNAppDelegate::initialize();
   ZRNAppDelegate delegate;
   installTerminationSignals(&delegate);
   QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, &ZRNAppDelegate::applicationWillTerminate);
+  ZRNAppInstanceServer instanceServer([&delegate](const QStringList& handed) {
+    ZRNLogger_Log(QStringLiteral("paths handed over by another start: %ld"), static_cast<long>(handed.size()));
+    if (handed.isEmpty()) {
+      // Started again without files: the user looks for the running one.
+      for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (!qobject_cast<QMainWindow*>(window) || !window->isVisible()) continue;
+        delegate.bringDocWindowToFront(window);
+        break;
+      }
+      return;
+    }
+    delegate.application_openFiles(handed);
+  });
+  instanceServer.listen();
+  // Files named on the command line wait for the delayed start-up actions, in their order.
+  if (!paths.isEmpty()) delegate.application_openFiles(paths);
 
-  // Session packages named on the command line open like files handed over at launch.
-  for (const QString& argument : app.arguments().mid(1))
-    if (QFileInfo(argument).isDir()) delegate.filenamesToOpen().append(QFileInfo(argument).absoluteFilePath());
   delegate.applicationWillFinishLaunching();
   QMetaObject::invokeMethod(&delegate, &ZRNAppDelegate::applicationDidFinishLaunching, Qt::QueuedConnection);
   const int result = app.exec();

@@ -2,9 +2,16 @@
 // The application delegate: one per process. It runs the launch sequence (will-finish, did-finish,
 // the normal start and the delayed start-up actions), starts the live session, and runs the termination
 // sequence whichever way the application quits (Quit, SIGTERM, SIGINT, SIGHUP).
+//
+// It also routes files to windows (command line, a second start handing its paths over, the open
+// panel, the Recents menu), keeps the recent-sessions list, owns the live window's playback window and
+// the playback windows of saved sessions, answers the main menu's commands and their validation, keeps
+// the launcher badge with the number of pending exports, and shows the about box.
 
 #include "platform/foundation/NotificationCenter.h"
 
+#include <QDialog>
+#include <QFileDialog>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
@@ -15,10 +22,18 @@
 #include <atomic>
 #include <memory>
 
+class QAction;
+class QMainWindow;
+class ZRNAppMenus;
 class ZRNAppPrefs;
 class ZRNAppSetup;
 class ZRNRecentDocument;
+class VLDocument;
 class VLPlaybackWC;
+class VLProgressivePlayWC;
+
+// Extension of legacy session folders (session packages: kVLPackageExtension).
+inline const QString kVLLegacyExtension = QStringLiteral("vlvidcap");
 
 class ZRNAppDelegate : public QObject {
   Q_OBJECT
@@ -75,17 +90,68 @@ class ZRNAppDelegate : public QObject {
   QUrl logsForEmailURL() const { return m_logsForEmailURL; }
   void setLogsForEmailURL(const QUrl& url) { m_logsForEmailURL = url; }
 
-  // Recent sessions (newest first, stored under "ZRNRecentDocuments") and the playback windows.
+  // ---- Recent sessions (newest first, at most maxZRNRecentDocs, stored under "ZRNRecentDocuments") ----
+  static constexpr int maxZRNRecentDocs() { return 12; }
+  // Read from the user defaults on first use.
   QList<std::shared_ptr<ZRNRecentDocument>>& recentDocsArray();
-  std::shared_ptr<ZRNRecentDocument> topRecentDoc();
-  void addZRNRecentItemForPath(const QString& path);
+  void loadSavedRecents();
   void saveRecents();
-  // Opens each session package in a playback window of its own; the list is emptied.
+  void clearZRNRecentDocuments();
+  std::shared_ptr<ZRNRecentDocument> topRecentDoc();
+  void U_AddZRNRecentItem(std::shared_ptr<ZRNRecentDocument> entry);
+  void addZRNRecentItemForPath(const QString& path);
+  // The item of the Recents submenu that was chosen.
+  void openZRNRecentDoc(QAction* item);
+  void loadZRNRecentsMenu();
+
+  // ---- Documents and windows ----
+  // Files handed to the application (command line at launch, a second start); answers success.
+  bool application_openFiles(const QStringList& paths);
+  void openDroppedFiles();
+  // Opens each path in order; the list is emptied.
   void U_HandleOpenFiles(QStringList& paths);
+  bool shouldOpenTarget(const QString& path);
+  VLPlaybackWC* docIsAlreadyOpen(const QString& path) const;
+  void bringDocWindowToFront(QWidget* window);
   void U_OpenWindowForTopDoc();
-  // A session that could not be opened: its recents entry and its window controller go.
+  // A playback window whose session could not be opened: its recents entry and the window go.
   void U_CloseAndRemoveWC(VLPlaybackWC* controller);
+  bool U_CloseFileIfOpen(const QString& path);
   void removeWC(VLPlaybackWC* controller);
+  // The progressive playback window of the recording in progress.
+  void U_OpenLiveRecordingAndShow(bool show);
+  VLProgressivePlayWC* capturePlaybackWC() const;
+  void setCapturePlaybackWC(VLProgressivePlayWC* controller);
+  // The launcher badge: the pending exports of every playback window of a saved session.
+  void U_UpdateApplicationDockTile();
+  // The badge label last set ("" when none).
+  QString dockTileBadgeLabel() const { return m_dockBadgeLabel; }
+
+  // ---- Menu commands ----
+  ZRNAppMenus* mainMenu();
+  void openSavedRecording();
+  void startRecording();
+  void stopRecording();
+  void showRecFootage();
+  void showHideJobsPanel();
+  void showHidePreferencesWindow();
+  void showHideCameraPreferences();
+  void showLogFile();
+  void showAboutBox();
+  void launchVendorWebsite();
+  void showHVAppStorePage();
+  void showAcknowledgments();
+  void sparkleUpdateCheck();
+  // Enables the command (answer) and sets the titles that follow the state.
+  bool validateMenuItem(QAction* item);
+  // The open panel while it is shown; the about box once made.
+  QFileDialog* openPanel() const { return m_openPanel; }
+  QDialog* aboutPanel() const { return m_aboutPanel; }
+  // The window that has the keyboard focus (QApplication::activeWindow unless a test sets one).
+  QWidget* keyWindow() const;
+  void setKeyWindowForTesting(QWidget* window) { m_keyWindowForTesting = window; }
+  // The URLs the last commands opened (for the log and the tests).
+  QUrl lastOpenedURL() const { return m_lastOpenedURL; }
 
   // The steps of the launch and termination sequences in the order they ran.
   QStringList launchPhases() const { return m_launchPhases; }
@@ -95,12 +161,13 @@ class ZRNAppDelegate : public QObject {
   void startSparkleUpdaterIfNeeded();
   void invalidateDeviceWaitingTimer();
   void deviceWaitingTimerFired();
+  void U_OpenLegacyOrPackage(const QString& path);
+  bool U_OpenURL(const QUrl& url);
+  void U_OpenPanelEnded(int result);
 
   QStringList m_filenamesToOpen;
   bool m_fAppDidFinishLaunching = false;
   QList<QPointer<QWidget>> m_playbackWindows;
-  QList<std::shared_ptr<ZRNRecentDocument>> m_recentDocsArray;
-  bool m_recentsLoaded = false;
   bool m_prefsWindowIsON = false;
   std::atomic<bool> m_appIsQuitting{false};
   bool m_appInModalMode = false;
@@ -116,7 +183,24 @@ class ZRNAppDelegate : public QObject {
   NotificationToken m_wakeObserver = 0;
   bool m_willTerminateDone = false;
   QStringList m_launchPhases;
+  QList<std::shared_ptr<ZRNRecentDocument>> m_recentDocsArray;
+  bool m_recentsLoaded = false;
+  ZRNAppMenus* m_mainMenu = nullptr;
+  QPointer<VLProgressivePlayWC> m_capturePlaybackWC;
+  QPointer<QFileDialog> m_openPanel;
+  QPointer<QDialog> m_aboutPanel;
+  QPointer<QWidget> m_keyWindowForTesting;
+  QString m_dockBadgeLabel;
+  QUrl m_lastOpenedURL;
 };
+
+// What the menus and the live recording's playback window ask of the live window (nothing without one).
+QWidget* VLLiveWC_Window();
+void VLLiveWC_ToggleCapture();
+bool VLLiveWC_IsClosing();
+QUrl VLLiveWC_CapturedMovieURL();
+std::shared_ptr<VLDocument> VLLiveWC_Document();
+void VLLiveWC_SetProgressiveWindowWasOpen(bool open);
 
 // The process-wide objects of the run.
 extern ZRNAppDelegate* gZRNAppDelegate;

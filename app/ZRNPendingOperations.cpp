@@ -1,21 +1,24 @@
 #include "app/ZRNPendingOperations.h"
 
 #include "app/ZRNAppDelegate.h"
+#include "app/ZRNLogger.h"
 #include "platform/foundation/NotificationCenter.h"
-
-void loadZRNRecentsMenu() {}
 
 void U_CheckForPreviousCrash(ZRNAppDelegate* delegate) { delegate->finishNormalApplicationStartup(); }
 void U_ClearCrashSemaphore(bool, bool) {}
 void U_WriteCrashSemaphore() {}
 void FirstAid_PruneDebugLogDays() {}
 
-void openDroppedFiles(const QStringList& paths) {
-  QStringList pending = paths;
-  if (gZRNAppDelegate) gZRNAppDelegate->U_HandleOpenFiles(pending);
-  if (gZRNAppDelegate) gZRNAppDelegate->filenamesToOpen().clear();
+bool Legacy_ConvertSession(const QUrl& folderURL) {
+  ZRNLogger_Log(QStringLiteral("ATT: legacy session not converted: %@"), folderURL.toLocalFile());
+  return false;
 }
-void showHVAppStorePage() {}
 
+
+void ZRNPrefsController_ShowOrHideWindow() {}
+QString ZRNPrefsController_CurrentModuleIdentifier() { return {}; }
+void ZRNPrefsController_SelectModule(const QString&) {}
+bool ZRNPrefsController_IsONAndShowingCameraSettings() { return false; }
 
 bool SUUpdater_StartSharedUpdater(ZRNAppDelegate*) { return true; }
+void SUUpdater_CheckForUpdates() {}

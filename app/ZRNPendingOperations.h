@@ -9,14 +9,16 @@
 
 #include <QString>
 #include <QStringList>
+#include <QUrl>
+
+#include <memory>
 
 #include <functional>
 
 class ZRNAppDelegate;
 struct Notification;
-
-// Recent sessions
-void loadZRNRecentsMenu();
+class QWidget;
+class VLDocument;
 
 // Crash lock and first aid. Until the crash check exists, every start is a normal one.
 void U_CheckForPreviousCrash(ZRNAppDelegate* delegate);
@@ -24,9 +26,8 @@ void U_ClearCrashSemaphore(bool clearOwn, bool orphaned);
 void U_WriteCrashSemaphore();
 void FirstAid_PruneDebugLogDays();
 
-// Documents and windows
-void openDroppedFiles(const QStringList& paths);
-void showHVAppStorePage();
+// Legacy session folders: converted into a session package in place; true when it worked.
+bool Legacy_ConvertSession(const QUrl& folderURL);
 
 // Capture devices.
 inline const QString kCapDev_DeviceWasConnectedNotification = QStringLiteral("AVCaptureDeviceWasConnectedNotification");
@@ -39,6 +40,13 @@ inline const QString kWorkspace_DidWakeNotification = QStringLiteral("NSWorkspac
 // Asks the user to confirm stopping the recording (alert given); -1000 when confirmed.
 int VLLiveWC_GetUserVerifiedCloseWithError(int alertID);
 void VLLiveWC_PrepareToQuit(bool quit);
+// The preferences window.
+void ZRNPrefsController_ShowOrHideWindow();
+QString ZRNPrefsController_CurrentModuleIdentifier();
+void ZRNPrefsController_SelectModule(const QString& identifier);
+// Shown, and showing the camera settings.
+bool ZRNPrefsController_IsONAndShowingCameraSettings();
 
 // The updater: true once the shared updater exists and has the delegate.
 bool SUUpdater_StartSharedUpdater(ZRNAppDelegate* delegate);
+void SUUpdater_CheckForUpdates();

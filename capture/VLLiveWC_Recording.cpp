@@ -769,6 +769,8 @@ bool VLLiveWC_WaitUntilRecordingSaved(int timeoutMillis) {
   return true;
 }
 
+VLLiveWC_Recording* VLLiveWC_RecordingOf(VLLiveWC* live) { return live ? recordingOf(live) : nullptr; }
+
 int VLLiveWC_GetUserVerifiedCloseWithError(int alertID) {
   VLLiveWC* live = VLLiveWC_Current();
   VLLiveWC_Recording* recording = live ? recordingOf(live) : nullptr;

@@ -24,6 +24,7 @@ class QTextBrowser;
 class QWidget;
 class Asset;
 class VLDocument;
+class VLLiveWC;
 class ZRNAppPrefs;
 
 inline const QString kZRNRecordingStateChangedNotification = QStringLiteral("ZRNRecordingStateChanged");
@@ -162,16 +163,17 @@ class VLLiveWC_Recording : public QObject {
 
   // Operations of other windows and lists that are not part of this one yet; each keeps its name.
   void U_OrderOutPreferencesWindow() {}
-  void U_CloseFileIfOpen(const QString& path) { (void)path; }
-  void addZRNRecentItemForPath(const QString& path) { (void)path; }
-  void U_OpenWindowForTopDoc() {}
-  bool hasCapturePlaybackWC() const { return false; }
-  void U_OpenLiveRecordingAndShow(bool show) { (void)show; }
+  // The application delegate's documents and the live recording's playback window (ZRNAppDelegate_LiveWindow.cpp).
+  void U_CloseFileIfOpen(const QString& path);
+  void addZRNRecentItemForPath(const QString& path);
+  void U_OpenWindowForTopDoc();
+  bool hasCapturePlaybackWC() const;
+  void U_OpenLiveRecordingAndShow(bool show);
   // Waiting and pending exports of the live playback window's session.
-  int capturePlaybackWaitingJobs() const { return 0; }
-  int capturePlaybackPendingJobs() const { return 0; }
-  void clearAllPendingJobs() {}
-  void u_DoCloseTheWindow() {}
+  int capturePlaybackWaitingJobs() const;
+  int capturePlaybackPendingJobs() const;
+  void clearAllPendingJobs();
+  void u_DoCloseTheWindow();
   void showHideCameraPreferences() {}
 
   VLLiveWC_RecordingHost* m_host;
@@ -202,3 +204,6 @@ class VLLiveWC_Recording : public QObject {
 
   ZRNAppPrefs& prefs() const;
 };
+
+// The recording half of a live window (made when first needed); main thread.
+VLLiveWC_Recording* VLLiveWC_RecordingOf(VLLiveWC* live);

@@ -10,5 +10,6 @@ inline constexpr const char* kDockBadgeAppURI = "application://org.velmora.Velmo
 
 // The signal for a badge label: a number shows as a count; an empty label hides the badge.
 QDBusMessage DockBadge_UpdateMessage(const QString& label);
-// Sends it on the session bus; false when there is no session bus.
+// Sends it on the session bus; false when there is no session bus. The bus address is read at each
+// call (a connection is kept per address), so a bus that appears or changes later is used.
 bool DockBadge_SetLabel(const QString& label);

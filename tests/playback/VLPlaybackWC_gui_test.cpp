@@ -152,6 +152,8 @@ TEST_F(PlaybackWindow, ASessionWithoutPicturesIsNamedInAlert20014AndLeavesTheRec
     const QString package = folder + QLatin1Char('/') + QLatin1String(c.name) + QStringLiteral(".vlvidcapb");
     QDir().mkpath(package);
     c.fill(package);
+    // An entry that exists: the Recents menu drops entries whose files are gone.
+    QDir().mkpath(folder + QStringLiteral("/Older.vlvidcapb"));
     host.delegate->addZRNRecentItemForPath(folder + QStringLiteral("/Older.vlvidcapb"));
     QString alertText;
     PlaybackTest_AnswerNextModal(QStringLiteral("okBtn"), &alertText);

@@ -1,0 +1,562 @@
+// The application delegate's documents, windows, menus and launcher badge: recent sessions, files handed
+// to the application, the open panel, the playback windows, the menu commands with their validation and
+// the about box.
+
+#include "app/ZRNAppDelegate.h"
+
+#include "app/ZRNAlerts.h"
+#include "app/ZRNAppMenus.h"
+#include "app/ZRNAppPrefs.h"
+#include "app/ZRNAppSetup.h"
+#include "app/ZRNLogger.h"
+#include "app/ZRNPendingOperations.h"
+#include "app/ZRNRecentDocument.h"
+#include "capture/VLDocument.h"
+#include "platform/foundation/DispatchQueue.h"
+#include "platform/foundation/PropertyList.h"
+#include "platform/foundation/StandardLocations.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/gui/DialogRunner.h"
+#include "platform/gui/DockBadge.h"
+
+#if __has_include("playback/VLPlaybackWC.h")
+#include "composition/ZRNJobsController.h"
+#include "playback/VLPlaybackWC.h"
+#include "playback/VLProgressivePlayWC.h"
+#define VELMORA_HAS_PLAYBACK_WINDOW 1
+#else
+#define VELMORA_HAS_PLAYBACK_WINDOW 0
+#endif
+
+#include <QAction>
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+const QString kZRNRecentDocuments = QStringLiteral("ZRNRecentDocuments");
+constexpr int kAlertCannotOpenRecent = 20013;
+constexpr int kAlertConvertLegacy = 20027;
+constexpr int kAlertFirstButton = -1000;
+const QString kStorePageURL = QStringLiteral("https://flathub.org/apps/org.velmora.Velmora");
+
+bool isReachable(const QString& path) { return !path.isEmpty() && QFileInfo::exists(path); }
+
+QString withExtension(const QString& path, const QString& extension) {
+  const QString clean = ZRNRecentDocument::standardizedPath(path);
+  const QFileInfo info(clean);
+  const QString name = info.fileName();
+  const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+  const QString base = dot > 0 ? name.left(dot) : name;
+  return info.dir().filePath(base + QLatin1Char('.') + extension);
+}
+
+bool hasExtension(const QString& path, const QString& extension) {
+  return QFileInfo(ZRNRecentDocument::standardizedPath(path)).suffix() == extension;
+}
+
+// A resource of the application as a file the desktop can open: copied once per run into the cache.
+QString resourceAsFile(const QString& resource, const QString& fileName) {
+  const QString folder = QDir::tempPath() + QStringLiteral("/velmora-") + QString::number(QCoreApplication::applicationPid());
+  QDir().mkpath(folder);
+  const QString path = folder + QLatin1Char('/') + fileName;
+  QFile::remove(path);
+  if (!QFile::copy(resource, path)) return QString();
+  QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+  return path;
+}
+}  // namespace
+
+// Recent sessions
+
+QList<std::shared_ptr<ZRNRecentDocument>>& ZRNAppDelegate::recentDocsArray() {
+  if (!m_recentsLoaded) loadSavedRecents();
+  return m_recentDocsArray;
+}
+
+void ZRNAppDelegate::loadSavedRecents() {
+  m_recentsLoaded = true;
+  m_recentDocsArray.clear();
+  m_recentDocsArray.reserve(maxZRNRecentDocs());
+  // Entries are neither tested nor cut here: the menu drops the unreachable ones.
+  for (const QVariant& stored : UserDefaults::standard().arrayForKey(kZRNRecentDocuments))
+    m_recentDocsArray.append(std::make_shared<ZRNRecentDocument>(stored.toMap()));
+}
+
+void ZRNAppDelegate::saveRecents() {
+  UserDefaults& defaults = UserDefaults::standard();
+  QVariantList stored;
+  for (const auto& entry : recentDocsArray()) stored.append(entry->dictionaryToSave());
+  if (stored.isEmpty())
+    defaults.removeObject(kZRNRecentDocuments);
+  else
+    defaults.setObject(kZRNRecentDocuments, stored);
+  defaults.synchronize();
+}
+
+void ZRNAppDelegate::clearZRNRecentDocuments() {
+  recentDocsArray().clear();
+  saveRecents();
+  loadZRNRecentsMenu();
+}
+
+std::shared_ptr<ZRNRecentDocument> ZRNAppDelegate::topRecentDoc() {
+  auto& list = recentDocsArray();
+  return list.isEmpty() ? nullptr : list.first();
+}
+
+void ZRNAppDelegate::U_AddZRNRecentItem(std::shared_ptr<ZRNRecentDocument> entry) {
+  if (!entry) return;
+  auto& list = recentDocsArray();
+  for (qsizetype i = 0; i < list.size(); ++i) {
+    if (!list.at(i)->matches(*entry)) continue;
+    // Already listed: the existing entry moves to the top, the new one is dropped.
+    auto existing = list.takeAt(i);
+    existing->setOpenDate(QDateTime::currentDateTime());
+    list.prepend(existing);
+    saveRecents();
+    loadZRNRecentsMenu();
+    return;
+  }
+  entry->setOpenDate(QDateTime::currentDateTime());
+  list.prepend(std::move(entry));
+  while (list.size() > maxZRNRecentDocs()) list.removeLast();
+  saveRecents();
+  loadZRNRecentsMenu();
+}
+
+void ZRNAppDelegate::addZRNRecentItemForPath(const QString& path) {
+  U_AddZRNRecentItem(std::make_shared<ZRNRecentDocument>(path));
+}
+
+void ZRNAppDelegate::loadZRNRecentsMenu() {
+  auto& list = recentDocsArray();
+  const qsizetype noted = list.size();
+  auto* menu = new QMenu;
+  menu->setObjectName(QStringLiteral("recentsMenu"));
+  QList<QAction*> items;
+  for (qsizetype i = list.size() - 1; i >= 0; --i) {
+    const auto entry = list.at(i);
+    if (!isReachable(entry->docPath())) {
+      list.removeAt(i);
+      saveRecents();
+      continue;
+    }
+    auto* item = new QAction(entry->menuImage(), entry->menuTitle(), menu);
+    item->setToolTip(entry->windowTitle());
+    QObject::connect(item, &QAction::triggered, this, [this, item] { openZRNRecentDoc(item); });
+    items.prepend(item);
+  }
+  menu->addActions(items);
+  // The separator and the enabling follow the count before the unreachable entries went.
+  if (noted > 0) menu->addSeparator();
+  QAction* clear = menu->addAction(QCoreApplication::translate("Localizable", "Clear Menu"));
+  clear->setObjectName(QStringLiteral("clearZRNRecentDocuments"));
+  clear->setEnabled(noted > 0);
+  // Queued: the menu that holds the item is replaced (and deleted) by the clearing.
+  QObject::connect(clear, &QAction::triggered, this, [this] { clearZRNRecentDocuments(); }, Qt::QueuedConnection);
+  mainMenu()->setRecentsMenu(menu);
+}
+
+void ZRNAppDelegate::openZRNRecentDoc(QAction* item) {
+  QMenu* menu = mainMenu()->recentsMenu();
+  if (!item || !menu) return;
+  auto& list = recentDocsArray();
+  const qsizetype index = menu->actions().indexOf(item);
+  if (index < 0 || index >= list.size()) return;
+  const auto entry = list.at(index);
+  const QString path = entry->docPath();
+  if (!isReachable(path)) {
+    Alert_ShowAlertWithID(kAlertCannotOpenRecent, entry->menuTitle());
+    list.removeAll(entry);
+    saveRecents();
+    loadZRNRecentsMenu();
+    return;
+  }
+  if (hasExtension(path, kVLLegacyExtension)) {
+    if (Alert_ShowAlertWithID(kAlertConvertLegacy, entry->menuTitle()) != kAlertFirstButton) return;
+    if (!Legacy_ConvertSession(QUrl::fromLocalFile(path))) return;
+    recentDocsArray().removeAll(entry);
+    addZRNRecentItemForPath(withExtension(path, kVLPackageExtension));
+    U_OpenWindowForTopDoc();
+    return;
+  }
+  if (!shouldOpenTarget(path)) return;
+  addZRNRecentItemForPath(path);
+  U_OpenWindowForTopDoc();
+}
+
+// Files handed to the application
+
+bool ZRNAppDelegate::application_openFiles(const QStringList& paths) {
+  if (m_fAppDidFinishLaunching && !m_filenamesToOpen.isEmpty()) m_filenamesToOpen.clear();
+  for (const QString& path : paths) m_filenamesToOpen.append(path);
+  // Until the delayed start-up actions have run the files only wait.
+  if (m_fAppDidFinishLaunching) U_HandleOpenFiles(m_filenamesToOpen);
+  return true;
+}
+
+void ZRNAppDelegate::openDroppedFiles() {
+  if (!m_filenamesToOpen.isEmpty()) U_HandleOpenFiles(m_filenamesToOpen);
+}
+
+void ZRNAppDelegate::U_OpenLegacyOrPackage(const QString& path) {
+  // A path that names nothing would only make a window that says it cannot open it.
+  if (!QFileInfo::exists(path)) {
+    ZRNLogger_Log(QStringLiteral("ATT: nothing to open at %@"), path);
+    return;
+  }
+  if (hasExtension(path, kVLLegacyExtension)) {
+    if (Alert_ShowAlertWithID(kAlertConvertLegacy, ZRNRecentDocument::displayName(path)) != kAlertFirstButton) return;
+    if (!Legacy_ConvertSession(QUrl::fromLocalFile(path))) return;
+    addZRNRecentItemForPath(withExtension(path, kVLPackageExtension));
+    U_OpenWindowForTopDoc();
+    return;
+  }
+  if (!shouldOpenTarget(path)) return;
+  addZRNRecentItemForPath(path);
+  U_OpenWindowForTopDoc();
+}
+
+void ZRNAppDelegate::U_HandleOpenFiles(QStringList& paths) {
+  // A copy: opening a window can hand more files over meanwhile.
+  const QStringList toOpen = paths;
+  paths.clear();
+  for (const QString& path : toOpen) U_OpenLegacyOrPackage(path);
+  ZRNLogger_Log(QStringLiteral("<<-- U_HandleOpenFiles"));
+}
+
+void ZRNAppDelegate::bringDocWindowToFront(QWidget* window) {
+  if (!window) return;
+  window->show();
+  window->raise();
+  window->activateWindow();
+}
+
+// The open panel
+
+namespace {
+// Session packages are folders: choosing one accepts it, choosing any other folder opens it.
+class ZRNOpenPanel : public QFileDialog {
+ public:
+  explicit ZRNOpenPanel(QWidget* parent) : QFileDialog(parent) {}
+
+  void accept() override {
+    const QStringList chosen = selectedFiles();
+    const QString path = chosen.value(0);
+    const QString suffix = QFileInfo(path).suffix();
+    if (!path.isEmpty() && QFileInfo(path).isDir() && suffix != kVLPackageExtension && suffix != kVLLegacyExtension) {
+      setDirectory(path);
+      return;
+    }
+    QFileDialog::accept();
+  }
+};
+}  // namespace
+
+void ZRNAppDelegate::openSavedRecording() {
+  if (m_openPanel) {
+    bringDocWindowToFront(m_openPanel);
+    return;
+  }
+  auto* panel = new ZRNOpenPanel(nullptr);
+  panel->setObjectName(QStringLiteral("openPanel"));
+  panel->setAttribute(Qt::WA_DeleteOnClose);
+  panel->setOption(QFileDialog::DontUseNativeDialog, true);
+  panel->setOption(QFileDialog::ReadOnly, true);  // no folders created
+  panel->setAcceptMode(QFileDialog::AcceptOpen);
+  panel->setFileMode(QFileDialog::Directory);  // a session is a folder
+  panel->setOption(QFileDialog::ShowDirsOnly, false);
+  panel->setLabelText(QFileDialog::Accept, QCoreApplication::translate("Localizable", "Open"));
+  panel->setWindowTitle(QCoreApplication::translate("Localizable", "Select a saved recording"));
+  panel->setNameFilters({QStringLiteral("Velmora sessions (*.%1 *.%2)").arg(kVLPackageExtension, kVLLegacyExtension)});
+  QString start = gZRNAppPrefs ? gZRNAppPrefs->openTargetDirectory().toLocalFile() : QString();
+  if (start.isEmpty() || !QFileInfo(start).isDir()) start = StandardLocations::desktopPath();
+  panel->setDirectory(start);
+  m_openPanel = panel;
+  m_appInModalMode = true;
+  connect(panel, &QDialog::finished, this, [this](int result) { U_OpenPanelEnded(result); });
+  panel->show();
+}
+
+void ZRNAppDelegate::U_OpenPanelEnded(int result) {
+  QPointer<QFileDialog> panel = m_openPanel;
+  if (result == QDialog::Accepted && panel) {
+    const QString chosen = panel->selectedFiles().value(0);
+    if (gZRNAppPrefs) gZRNAppPrefs->setOpenTargetDirectory(QUrl::fromLocalFile(QFileInfo(chosen).absolutePath()));
+    if (!chosen.isEmpty()) U_OpenLegacyOrPackage(chosen);
+  }
+  if (panel) panel->hide();
+  m_openPanel = nullptr;
+  m_appInModalMode = false;
+}
+
+// Menu commands
+
+ZRNAppMenus* ZRNAppDelegate::mainMenu() {
+  if (!m_mainMenu) m_mainMenu = new ZRNAppMenus(this);
+  return m_mainMenu;
+}
+
+QWidget* ZRNAppDelegate::keyWindow() const {
+  if (m_keyWindowForTesting) return m_keyWindowForTesting;
+  return QApplication::activeWindow();
+}
+
+void ZRNAppDelegate::startRecording() { VLLiveWC_ToggleCapture(); }
+
+void ZRNAppDelegate::stopRecording() {
+  VLLiveWC_ToggleCapture();
+  // A closing live window lets go of itself (it is deleted on close).
+}
+
+void ZRNAppDelegate::showHidePreferencesWindow() {
+  // The camera settings cannot change while recording: the export settings show instead.
+  if (recordingIsON() && ZRNPrefsController_CurrentModuleIdentifier() == QLatin1String("CameraPrefsPane"))
+    ZRNPrefsController_SelectModule(QStringLiteral("ExportPrefsPane"));
+  ZRNPrefsController_ShowOrHideWindow();
+}
+
+void ZRNAppDelegate::showHideCameraPreferences() {
+  if (recordingIsON()) return;
+  ZRNPrefsController_ShowOrHideWindow();
+  ZRNPrefsController_SelectModule(QStringLiteral("CameraPrefsPane"));
+}
+
+bool ZRNAppDelegate::U_OpenURL(const QUrl& url) {
+  m_lastOpenedURL = url;
+  ZRNLogger_Log(QStringLiteral("open %@"), url.toString());
+  // Offscreen runs (tests) have no desktop to hand the URL to.
+  if (QGuiApplication::platformName() == QLatin1String("offscreen")) return true;
+  return QDesktopServices::openUrl(url);
+}
+
+void ZRNAppDelegate::showLogFile() {
+  // This run's log in today's folder of the debug logs.
+  QString path = ZRNAppSetup::sharedAppSetup()->debugLogFilename();
+  if (path.isEmpty()) path = ZRNAppSetup::sharedAppSetup()->zrnDebugLogsFolderPath();
+  if (path.isEmpty()) return;
+  U_OpenURL(QUrl::fromLocalFile(path));
+}
+
+void ZRNAppDelegate::launchVendorWebsite() {
+  const QVariantMap table = PropertyList_ReadFile(QStringLiteral(":/text/VendorLocalizable.plist")).toMap();
+  const QString url = table.value(QStringLiteral("VendorURL")).toString();
+  if (!url.isEmpty()) U_OpenURL(QUrl(url));
+}
+
+void ZRNAppDelegate::showHVAppStorePage() { U_OpenURL(QUrl(kStorePageURL)); }
+
+void ZRNAppDelegate::showAcknowledgments() {
+  const QString path = resourceAsFile(QStringLiteral(":/html/Acknowledgments.html"), QStringLiteral("Acknowledgments.html"));
+  if (!path.isEmpty()) U_OpenURL(QUrl::fromLocalFile(path));
+}
+
+void ZRNAppDelegate::sparkleUpdateCheck() { SUUpdater_CheckForUpdates(); }
+
+void ZRNAppDelegate::showAboutBox() {
+  if (!m_aboutPanel) {
+    auto* panel = new QDialog(nullptr, Qt::Dialog);
+    panel->setObjectName(QStringLiteral("aboutPanel"));
+    panel->setWindowTitle(QCoreApplication::translate("Localizable", "About Velmora"));
+    auto* layout = new QVBoxLayout(panel);
+    auto* name = new QLabel(QStringLiteral("<b>Velmora</b>"), panel);
+    name->setAlignment(Qt::AlignCenter);
+    auto* version = new QLabel(panel);
+    version->setObjectName(QStringLiteral("aboutVersionField"));
+    version->setAlignment(Qt::AlignCenter);
+    // The build date as the compiler writes it ("May 12 2023").
+    version->setText(Fmt(QStringLiteral("ver. %@, %@"), QCoreApplication::applicationVersion(), QString::fromLatin1(__DATE__)));
+    auto* product = new QLabel(panel);
+    product->setObjectName(QStringLiteral("aboutProductNumberField"));
+    product->hide();
+    auto* acknowledgments = new QPushButton(QCoreApplication::translate("Localizable", "Acknowledgments"), panel);
+    acknowledgments->setObjectName(QStringLiteral("aboutAcknowledgementsTitle"));
+    acknowledgments->setFlat(true);
+    connect(acknowledgments, &QPushButton::clicked, this, [this] { showAcknowledgments(); });
+    auto* website = new QPushButton(QCoreApplication::translate("Localizable", "Velmora Website"), panel);
+    website->setObjectName(QStringLiteral("aboutLicenseAgreementTitle"));
+    website->setFlat(true);
+    connect(website, &QPushButton::clicked, this, [this] { launchVendorWebsite(); });
+    layout->addWidget(name);
+    layout->addWidget(version);
+    layout->addWidget(product);
+    layout->addWidget(acknowledgments);
+    layout->addWidget(website);
+    m_aboutPanel = panel;
+  }
+  bringDocWindowToFront(m_aboutPanel);
+}
+
+// Playback windows, the launcher badge and the commands that depend on windows
+
+namespace {
+const char* const kShowRecFootage = "showRecFootage";
+const char* const kShowHideJobsPanel = "showHideJobsPanel";
+
+QString menuText(const char* text) { return QCoreApplication::translate("MenuItems", text); }
+}  // namespace
+
+bool ZRNAppDelegate::validateMenuItem(QAction* item) {
+  if (!item) return false;
+  const QString action = item->objectName();
+  QWidget* liveWindow = VLLiveWC_Window();
+  QWidget* key = keyWindow();
+  const bool liveIsKey = liveWindow && key == liveWindow->window();
+  if (action == QLatin1String("openSavedRecording") || action == QLatin1String("showHidePreferencesWindow"))
+    return !m_appInModalMode;
+  if (action == QLatin1String("startNewRecording"))
+    return !(liveWindow && Gui_IsWindowShown(liveWindow)) && !m_appInModalMode;
+  if (action == QLatin1String("startRecording"))
+    return liveIsKey && !ZRNPrefsController_IsONAndShowingCameraSettings() && !recordingIsON();
+  if (action == QLatin1String("stopRecording")) return liveIsKey && recordingIsON();
+#if VELMORA_HAS_PLAYBACK_WINDOW
+  if (action == QLatin1String(kShowRecFootage)) {
+    QWidget* progressive = m_capturePlaybackWC;
+    const bool shownAndKey = progressive && Gui_IsWindowShown(progressive) && key == progressive;
+    item->setText(menuText(shownAndKey ? "Hide Live Recording" : "Show Live Recording"));
+    return shownAndKey || (recordingIsON() && progressive);
+  }
+  if (action == QLatin1String(kShowHideJobsPanel)) {
+    auto* playback = qobject_cast<VLPlaybackWC*>(key);
+    item->setText(menuText(playback && playback->paneIsVisible() ? "Hide Export History" : "Show Export History"));
+    return playback != nullptr;
+  }
+#else
+  if (action == QLatin1String(kShowRecFootage)) {
+    item->setText(menuText("Show Live Recording"));
+    return false;
+  }
+  if (action == QLatin1String(kShowHideJobsPanel)) {
+    item->setText(menuText("Show Export History"));
+    return false;
+  }
+#endif
+  return true;
+}
+
+#if VELMORA_HAS_PLAYBACK_WINDOW
+
+bool ZRNAppDelegate::shouldOpenTarget(const QString& path) {
+  if (VLPlaybackWC* open = docIsAlreadyOpen(path)) {
+    bringDocWindowToFront(open);
+    return false;
+  }
+  return true;
+}
+
+VLPlaybackWC* ZRNAppDelegate::docIsAlreadyOpen(const QString& path) const {
+  const ZRNRecentDocument wanted(path);
+  for (const QPointer<QWidget>& window : m_playbackWindows) {
+    auto* controller = qobject_cast<VLPlaybackWC*>(window.data());
+    if (!controller) continue;
+    const auto entry = controller->windowRecentDoc();
+    if (entry && entry->matches(wanted)) return controller;
+  }
+  return nullptr;
+}
+
+void ZRNAppDelegate::U_OpenWindowForTopDoc() {
+  const auto top = topRecentDoc();
+  if (!top) return;
+  top->setOpenDate(QDateTime::currentDateTime());
+  auto* controller = new VLPlaybackWC();
+  m_playbackWindows.append(controller);
+  controller->openSavedRecording(top);
+}
+
+void ZRNAppDelegate::U_CloseAndRemoveWC(VLPlaybackWC* controller) {
+  if (!controller) return;
+  if (const auto entry = controller->windowRecentDoc()) {
+    auto& list = recentDocsArray();
+    list.removeIf([&](const std::shared_ptr<ZRNRecentDocument>& e) { return e == entry || e->matches(*entry); });
+  }
+  removeWC(controller);
+  saveRecents();
+  loadZRNRecentsMenu();
+}
+
+bool ZRNAppDelegate::U_CloseFileIfOpen(const QString& path) {
+  VLPlaybackWC* controller = docIsAlreadyOpen(path);
+  if (!controller) return false;
+  controller->close();
+  return true;
+}
+
+void ZRNAppDelegate::removeWC(VLPlaybackWC* controller) {
+  m_playbackWindows.removeIf([&](const QPointer<QWidget>& w) { return !w || w.data() == controller; });
+  if (controller) controller->deleteLater();
+}
+
+VLProgressivePlayWC* ZRNAppDelegate::capturePlaybackWC() const { return m_capturePlaybackWC; }
+void ZRNAppDelegate::setCapturePlaybackWC(VLProgressivePlayWC* controller) { m_capturePlaybackWC = controller; }
+
+void ZRNAppDelegate::U_OpenLiveRecordingAndShow(bool show) {
+  auto* controller = new VLProgressivePlayWC();
+  m_capturePlaybackWC = controller;
+  controller->setLiveDocument(VLLiveWC_Document());
+  controller->setOpenWindowOnLoad(show);
+  controller->openLiveFootage(VLLiveWC_CapturedMovieURL());
+  controller->setWindowRecentDoc(nullptr);
+  if (show) {
+    controller->show();
+    VLLiveWC_SetProgressiveWindowWasOpen(true);
+  }
+}
+
+void ZRNAppDelegate::showRecFootage() {
+  VLProgressivePlayWC* controller = m_capturePlaybackWC;
+  if (!controller) {
+    U_OpenLiveRecordingAndShow(true);
+    return;
+  }
+  const bool shownAndKey = Gui_IsWindowShown(controller) && keyWindow() == controller;
+  VLLiveWC_SetProgressiveWindowWasOpen(!shownAndKey);
+  controller->showOrHideWindow();
+}
+
+void ZRNAppDelegate::showHideJobsPanel() {
+  if (auto* playback = qobject_cast<VLPlaybackWC*>(keyWindow())) playback->showHideJobsPanel();
+}
+
+void ZRNAppDelegate::U_UpdateApplicationDockTile() {
+  qint64 pending = 0;
+  for (QWidget* window : QApplication::topLevelWidgets()) {
+    // Exactly the playback window of a saved session: the live recording's window does not count.
+    auto* playback = qobject_cast<VLPlaybackWC*>(window);
+    if (!playback || playback->metaObject() != &VLPlaybackWC::staticMetaObject) continue;
+    if (ZRNJobsController* jobs = playback->jobsController()) pending += jobs->numberOfPendingJobs();
+  }
+  m_dockBadgeLabel = pending > 0 ? Fmt(QStringLiteral("%ld"), static_cast<long>(pending)) : QString();
+  DockBadge_SetLabel(m_dockBadgeLabel);
+}
+
+#else
+
+bool ZRNAppDelegate::shouldOpenTarget(const QString&) { return true; }
+VLPlaybackWC* ZRNAppDelegate::docIsAlreadyOpen(const QString&) const { return nullptr; }
+void ZRNAppDelegate::U_OpenWindowForTopDoc() {
+  if (const auto top = topRecentDoc()) top->setOpenDate(QDateTime::currentDateTime());
+}
+void ZRNAppDelegate::U_CloseAndRemoveWC(VLPlaybackWC*) {}
+bool ZRNAppDelegate::U_CloseFileIfOpen(const QString&) { return false; }
+void ZRNAppDelegate::removeWC(VLPlaybackWC*) {}
+VLProgressivePlayWC* ZRNAppDelegate::capturePlaybackWC() const { return nullptr; }
+void ZRNAppDelegate::setCapturePlaybackWC(VLProgressivePlayWC*) {}
+void ZRNAppDelegate::U_OpenLiveRecordingAndShow(bool) {}
+void ZRNAppDelegate::showRecFootage() {}
+void ZRNAppDelegate::showHideJobsPanel() {}
+void ZRNAppDelegate::U_UpdateApplicationDockTile() {
+  m_dockBadgeLabel.clear();
+  DockBadge_SetLabel(m_dockBadgeLabel);
+}
+
+#endif

@@ -1,0 +1,322 @@
+#include "playback/VLProgressivePlayWC.h"
+
+#include "app/ZRNAlerts.h"
+#include "app/ZRNAppDelegate.h"
+#include "app/ZRNAppPrefs.h"
+#include "app/ZRNAppSetup.h"
+#include "app/ZRNLogger.h"
+#include "app/ZRNPendingOperations.h"
+#include "app/ZRNRecentDocument.h"
+#include "app/ZRNFileFunctions.h"
+#include "app/ZRNTimeFormatting.h"
+#include "composition/ZRNAVCaptureProject.h"
+#include "composition/ZRNJobsController.h"
+#include "platform/foundation/DispatchQueue.h"
+#include "platform/media/FragmentedAsset.h"
+#include "platform/media/FragmentedAssetMinder.h"
+#include "platform/media/Player.h"
+#include "platform/media/PlayerItem.h"
+#include "platform/media/SampleBuffer.h"
+#include "playback/ZRNAVPlayerView.h"
+#include "playback/ZRNSynchroMovieControllerView.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QIcon>
+#include <QLocale>
+
+namespace {
+const QString kRecordingStateChanged = QStringLiteral("ZRNRecordingStateChanged");
+const QString kLiveTitleSuffix = QStringLiteral(" -- Live Recording");
+constexpr int kAlertMovieDamaged = 20014;
+
+bool U_PreviewShowsLastFrame() {
+  if (gZRNAppPrefs) return gZRNAppPrefs->previewShowsLastFrame();
+  return ZRNAppPrefs().previewShowsLastFrame();
+}
+
+bool U_CloseAudioPlaybackWhenRecording() {
+  if (gZRNAppPrefs) return gZRNAppPrefs->closeAudioPlaybackWhenRecording();
+  return ZRNAppPrefs().closeAudioPlaybackWhenRecording();
+}
+
+const MediaTime kZeroTolerance = kMediaTimeZero;
+
+// Medium date and short time, with "Today" and "Yesterday" for the nearest days.
+QString U_RelativeDateString(const QDateTime& date) {
+  if (!date.isValid()) return QString();
+  static const QLocale locale;
+  const QDateTime local = date.toLocalTime();
+  const qint64 daysAgo = local.date().daysTo(QDate::currentDate());
+  const QString day = daysAgo == 0   ? QStringLiteral("Today")
+                      : daysAgo == 1 ? QStringLiteral("Yesterday")
+                                     : locale.toString(local.date(), QStringLiteral("MMM d, yyyy"));
+  return day + QStringLiteral(", ") + locale.toString(local.time(), QLocale::ShortFormat);
+}
+}  // namespace
+
+VLProgressivePlayWC::VLProgressivePlayWC(QWidget* parent) : VLPlaybackWC(parent) {
+  setObjectName(QStringLiteral("VLProgressivePlayWC"));
+  setOpenWindowOnLoad(false);
+  m_fragmentedAssetMinder = nullptr;
+  m_captureStateObservation = NotificationObservation(
+      NotificationCenter::defaultCenter(),
+      NotificationCenter::defaultCenter().addObserver(kRecordingStateChanged, nullptr, [guard = QPointer<VLProgressivePlayWC>(this)](const Notification& note) {
+        // Posted by the live window, possibly off the main thread.
+        Dispatch_MainAsync([guard, note] {
+          if (guard) guard->captureStateChanged(note);
+        });
+      }));
+}
+
+VLProgressivePlayWC::~VLProgressivePlayWC() {
+  m_durationObservation.reset();
+  m_captureStateObservation.reset();
+  delete m_fragmentedAssetMinder;
+}
+
+QString VLProgressivePlayWC::feedbackToolTip() {
+  return QStringLiteral("Audio playback is disabled to prevent feedback loop when the built-in microphone is used as audio source");
+}
+
+// Recording state, closing and activation
+
+void VLProgressivePlayWC::captureStateChanged(const Notification& note) {
+  if (note.userInfo.value(QStringLiteral("recIsON")).toBool()) return;
+  if (gZRNAppDelegate && gZRNAppDelegate->capturePlaybackWC() == this) gZRNAppDelegate->setCapturePlaybackWC(nullptr);
+  // Nobody holds the window any more once the recording it showed has ended.
+  setAttribute(Qt::WA_DeleteOnClose);
+  m_closingForRecordingStop = true;
+  close();
+  // A hidden window gets no close event: it goes all the same.
+  if (!isVisible()) deleteLater();
+}
+
+bool VLProgressivePlayWC::windowShouldClose() {
+  VLLiveWC_SetProgressiveWindowWasOpen(false);
+  return true;
+}
+
+void VLProgressivePlayWC::windowWillClose() {
+  // Unlike a saved session's window this one stays the delegate's until the recording ends.
+  if (player()) player()->setRate(0.0f);
+  synchroMovieController()->updateControllerForMovieRate(0.0f);
+}
+
+void VLProgressivePlayWC::closeEvent(QCloseEvent* event) {
+  // No question about pending exports: closing only hides the recording from view.
+  if (!m_closingForRecordingStop) windowShouldClose();
+  event->accept();
+  windowWillClose();
+}
+
+bool VLProgressivePlayWC::event(QEvent* event) {
+  if (event->type() == QEvent::WindowActivate && !isInitialized()) windowDidBecomeKey();
+  return VLPlaybackWC::event(event);
+}
+
+void VLProgressivePlayWC::windowDidBecomeKey() {
+  // Only the first activation: start where the recording's usable picture starts.
+  QPointer<VLProgressivePlayWC> guard(this);
+  Dispatch_MainAsync([guard] {
+    if (!guard || !guard->player() || !guard->vlDocument()) return;
+    const MediaTime start = MediaTimeMake(guard->vlDocument()->initialMillisToClip(), 1000);
+    guard->player()->seekToTime(start, kZeroTolerance, kZeroTolerance);
+    guard->synchroMovieController()->updatePlayerForMovieTime(start);
+  });
+}
+
+// Sound
+
+void VLProgressivePlayWC::U_InitSoundControls() {
+  const auto doc = vlDocument();
+  const bool hasSound = ZRNAppSetup::sharedAppSetup()->hasMicrophoneAccess() && doc && doc->captureAudio();
+  synchroMovieController()->updateControllerForSound(hasSound);
+  QPointer<VLProgressivePlayWC> guard(this);
+  Dispatch_MainAsync([guard] {
+    if (guard) guard->U_UpdateSoundControls();
+  });
+}
+
+void VLProgressivePlayWC::U_UpdateSoundControls() {
+  const auto doc = vlDocument();
+  if (!ZRNAppSetup::sharedAppSetup()->hasMicrophoneAccess() || !doc || !doc->captureAudio()) return;
+  ZRNSynchroMovieControllerView* bar = synchroMovieController();
+  if (doc->microphoneIsBuiltIn()) {
+    // The built-in microphone would pick our own playback up again.
+    bar->soundOFF();
+    bar->enableSoundControls(false, feedbackToolTip());
+    return;
+  }
+  if (U_CloseAudioPlaybackWhenRecording())
+    bar->soundOFF();
+  else
+    bar->soundMAX();
+}
+
+// The growing movie
+
+void VLProgressivePlayWC::fragmentedDurationChanged(const Notification& note) {
+  // Posted on the minder's queue.
+  const void* object = note.object;
+  QPointer<VLProgressivePlayWC> guard(this);
+  Dispatch_MainAsync([guard, object] {
+    if (!guard) return;
+    const bool ours = guard->m_liveAsset && object == guard->m_liveAsset.get();
+    const MediaTime duration = ours ? guard->m_liveAsset->duration() : kMediaTimeZero;
+    guard->synchroMovieController()->updateControllerForMovieDuration(duration);
+    if (ours) guard->U_RefreshPlayerItemIfPaused();
+  });
+}
+
+void VLProgressivePlayWC::U_RefreshPlayerItemIfPaused() {
+  const std::shared_ptr<Player> thePlayer = player();
+  if (!thePlayer || !m_liveAsset || thePlayer->rate() != 0.0f) return;
+  const MediaTime duration = m_liveAsset->duration();
+  if (MediaTimeCompare(duration, m_itemDuration) <= 0) return;
+  const MediaTime now = thePlayer->currentTime();
+  m_itemDuration = duration;
+  thePlayer->replaceCurrentItemWithPlayerItem(PlayerItem::itemWithAsset(m_liveAsset));
+  if (now.isNumeric()) thePlayer->seekToTime(now, kZeroTolerance, kZeroTolerance);
+}
+
+void VLProgressivePlayWC::openLiveFootage(const QUrl& movieURL) {
+  QPointer<VLProgressivePlayWC> guard(this);
+  Dispatch_MainAsync([guard, movieURL] {
+    if (guard) guard->U_OpenLiveFootageNow(movieURL);
+  });
+}
+
+void VLProgressivePlayWC::U_OpenLiveFootageNow(const QUrl& movieURL) {
+  prepareForNewRecording();
+  const std::shared_ptr<VLDocument> before = vlDocument();
+  if (!movieURL.isEmpty()) {
+    if (!vlDocument()) setVlDocument(m_liveDocument);
+    if (const auto doc = vlDocument()) {
+      doc->setWindowController(this);
+      setCapturedMovieURL(movieURL);
+      windowAVProject()->setVideoSize(doc->frameSize());
+      windowAVProject()->setUseAudio(doc->captureAudio());
+      windowAVProject()->setStartMillisToClip(doc->initialMillisToClip());
+    } else {
+      setCapturedMovieURL(movieURL);
+    }
+    auto asset = FragmentedAsset::fragmentedAssetWithURL(movieURL);
+    loadLiveAsset(asset);
+    m_durationObservation = NotificationObservation(
+        NotificationCenter::defaultCenter(),
+        NotificationCenter::defaultCenter().addObserver(QString::fromLatin1(kFragmentedAssetDurationDidChangeNotification), asset.get(),
+                                                        [this](const Notification& note) { fragmentedDurationChanged(note); }));
+  }
+  if (!before) {
+    jobsController()->setJobsDoc(vlDocument());
+    U_InitSoundControls();
+  }
+  U_RefreshJobsPane();
+}
+
+void VLProgressivePlayWC::loadLiveAsset(const std::shared_ptr<FragmentedAsset>& asset) {
+  const QStringList keys{QString::fromLatin1(kAssetKeyPlayable),   QString::fromLatin1(kAssetKeyHasProtectedContent),
+                         QString::fromLatin1(kAssetKeyTracks),     QString::fromLatin1(kAssetKeyDuration),
+                         QString::fromLatin1(kAssetKeyCanContainFragments), QString::fromLatin1(kAssetKeyContainsFragments)};
+  QPointer<VLProgressivePlayWC> guard(this);
+  asset->loadValuesAsynchronouslyForKeys(keys, [guard, asset, keys] {
+    Dispatch_MainAsync([guard, asset, keys] {
+      if (!guard) return;
+      VLProgressivePlayWC* self = guard.data();
+      self->setCapturedMovieAsset(asset);
+      self->m_liveAsset = asset;
+      self->setUpPlaybackOfFragmentedAsset(asset, keys);
+      const QList<AssetTrackRef> video = asset->statusOfValueForKey(QString::fromLatin1(kAssetKeyTracks)) == KeyValueStatus::Loaded
+                                             ? asset->tracksWithMediaType(QString::fromLatin1(kMediaTypeVideo))
+                                             : QList<AssetTrackRef>();
+      if (video.isEmpty()) {
+        const QString path = self->capturedMovieURL().toLocalFile();
+        ZRNLogger_Log(QStringLiteral("ATT: NO video track found in %@"), path);
+        Alert_ShowAlertWithID(kAlertMovieDamaged, ZRNRecentDocument::displayName(path));
+        if (gZRNAppDelegate) gZRNAppDelegate->U_CloseAndRemoveWC(self);
+        return;
+      }
+      const QSizeF size = video.first()->naturalSize();
+      self->windowAVProject()->setVideoSize(size);
+      const double ratio = size.height() > 0 ? size.width() / size.height() : 0.0;
+      if (ratio > 0 && self->viewAspectConstrain()->multiplier() != ratio) self->viewAspectConstrain()->updateMultiplier(ratio);
+      self->U_UpdateSoundControls();
+      if (self->openWindowOnLoad()) self->show();
+    });
+  });
+}
+
+bool VLProgressivePlayWC::setUpPlaybackOfFragmentedAsset(const AssetRef& asset, const QStringList& keys) {
+  for (const QString& key : keys) {
+    QString error;
+    if (asset->statusOfValueForKey(key, &error) == KeyValueStatus::Failed) {
+      ZRNLogger_Log(QStringLiteral("asset key failed to load: %@ error: %@"), key, error);
+      return false;
+    }
+  }
+  if (!asset->isPlayable() || asset->hasProtectedContent()) return false;
+  if (!asset->tracksWithMediaType(QString::fromLatin1(kMediaTypeVideo)).isEmpty() && !playerView()->player())
+    playerView()->setPlayer(player().get());
+  setCapturedMovieAsset(asset);
+  U_UpdateForAssetLoaded();
+  return true;
+}
+
+void VLProgressivePlayWC::U_UpdateForAssetLoaded() {
+  const std::shared_ptr<Player> thePlayer = player();
+  thePlayer->setRate(0.0f);
+  // Exports compose the recorded movie as it is when they start.
+  windowAVProject()->setSegmentAssetsArray({capturedMovieAsset()});
+  m_itemDuration = capturedMovieAsset()->duration();
+  thePlayer->replaceCurrentItemWithPlayerItem(PlayerItem::itemWithAsset(capturedMovieAsset()));
+  const MediaTime duration = m_itemDuration;
+
+  synchroMovieController()->UU_SetupForPaused();
+  U_UpdateSoundControls();
+
+  const auto doc = vlDocument();
+  const QString packagePath = doc ? doc->docURL().toLocalFile() : QFileInfo(capturedMovieURL().toLocalFile()).absolutePath();
+  setWindowTitle(ZRNRecentDocument::displayName(packagePath) + kLiveTitleSuffix);
+  setWindowFilePath(QFileInfo(capturedMovieURL().toLocalFile()).absolutePath());
+  setWindowIcon(QIcon(QStringLiteral(":/images/display_live.png")));
+
+  synchroMovieController()->updateControllerForMovieDuration(duration);
+  if (U_PreviewShowsLastFrame()) {
+    // A hundredth of a second before the end written so far.
+    const MediaTime last = MediaTimeSubtract(duration, MediaTimeMake(1, 100));
+    thePlayer->seekToTime(last, kZeroTolerance, kZeroTolerance);
+    synchroMovieController()->updatePlayerForMovieTime(last);
+  }
+
+  delete m_fragmentedAssetMinder;
+  m_fragmentedAssetMinder = new FragmentedAssetMinder(m_liveAsset, doc ? doc->segmentSeconds() : 0.0);
+}
+
+QString VLProgressivePlayWC::infoPopupHtml() const {
+  const auto doc = vlDocument();
+  const QString packagePath = QFileInfo(capturedMovieURL().toLocalFile()).absolutePath();
+  QString withoutExtension = packagePath;
+  const QString suffix = QFileInfo(packagePath).suffix();
+  if (!suffix.isEmpty()) withoutExtension.chop(suffix.size() + 1);
+  const auto item = player() ? player()->currentItem() : nullptr;
+  const MediaTime duration = item ? item->duration() : kMediaTimeZero;
+  const double megabytes = File_FolderSizeMB(QUrl::fromLocalFile(packagePath));
+  const QString recorded = doc ? U_RelativeDateString(doc->docCaptureDate()) : QString();
+  auto row = [](const QString& title, const QString& value) {
+    return QStringLiteral("<tr><td class=\"t\">%1</td><td>%2</td></tr>").arg(title, value.toHtmlEscaped());
+  };
+  QString html = QCoreApplication::translate("Localizable", "infopop_html_head");
+  html += QStringLiteral("<span><table><tr><th colspan=\"2\">File Info</th></tr>");
+  html += row(QStringLiteral("File&nbsp;"), withoutExtension);
+  html += row(QStringLiteral("Date recorded&nbsp;"), recorded);
+  html += row(QStringLiteral("Duration&nbsp;"), cmtimeAsTimeStamp(duration, QStringLiteral(":")) + QStringLiteral(" s"));
+  html += row(QStringLiteral("File size&nbsp;"), QString::asprintf("%.1lf MB", megabytes));
+  html += QStringLiteral("</table>");
+  if (!doc || !doc->captureAudio())
+    html += QStringLiteral("<table><tr><th>&nbsp;No audio recorded</th></tr></table>");
+  html += QStringLiteral("</span>");
+  html += QCoreApplication::translate("Localizable", "infopop_html_footer");
+  return html;
+}

@@ -1,0 +1,213 @@
+// Files reaching the application: named at launch, and handed over by a second start (in-process and
+// with the real executable).
+
+#include "app/ZRNAppDelegate.h"
+
+#include "app/ZRNAppInstance.h"
+#include "app/ZRNAppPrefs.h"
+#include "app/ZRNRecentDocument.h"
+#include "platform/foundation/PropertyList.h"
+#include "platform/foundation/StandardLocations.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/media/MediaTestMovies.h"
+#include "platform/media/VirtualDevices.h"
+#include "playback/VLPlaybackWC.h"
+#include "support/TestSupport.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <future>
+#include <thread>
+
+namespace {
+TestMovieRecipe sessionMovie() {
+  TestMovieRecipe recipe;
+  recipe.seconds = 1.0;
+  recipe.size = QStringLiteral("160x120");
+  return recipe;
+}
+
+class OpenFilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    UserDefaults::resetStandard();
+    QFile::remove(StandardLocations::preferencesFilePath());
+    Prefs_RegisterDefaultPrefs();
+    UserDefaults::standard().setInteger(QStringLiteral("ZRNPreferencesVersion"), kZRNPreferencesVersionCurrent);
+    UserDefaults::standard().setObject(QStringLiteral("HVNoteDate"), QDateTime::currentDateTimeUtc());
+    VirtualDevices_Plug(true, true);
+    folder = Test_MakeTempDir(QStringLiteral("sessions"));
+  }
+  void TearDown() override {
+    if (delegate) delegate->applicationWillTerminate();
+    delegate.reset();
+    VirtualDevices_Unplug(true, true);
+  }
+  // A session package holding a short movie (made once per test, copied into each package).
+  QString makeSession(const QString& name) {
+    const QString path = folder + QLatin1Char('/') + name + QStringLiteral(".vlvidcapb");
+    QDir().mkpath(path);
+    if (movie.isEmpty()) movie = TestMovie_Make(folder, QStringLiteral("source.mp4"), sessionMovie());
+    QFile::copy(movie, path + QStringLiteral("/VLCapturedMovie.mp4"));
+    return path;
+  }
+  QStringList windowPaths() {
+    QStringList paths;
+    for (const QPointer<QWidget>& window : delegate->playbackWindows())
+      if (auto* playback = qobject_cast<VLPlaybackWC*>(window.data()); playback && playback->windowRecentDoc())
+        paths << playback->windowRecentDoc()->docPath();
+    return paths;
+  }
+  QStringList listedPaths() {
+    QStringList paths;
+    for (const auto& entry : delegate->recentDocsArray()) paths << entry->docPath();
+    return paths;
+  }
+  bool ran(const QString& phase) const { return delegate->launchPhases().contains(phase); }
+
+  QString folder;
+  QString movie;
+  std::unique_ptr<ZRNAppDelegate> delegate;
+};
+
+QProcessEnvironment executableEnvironment(const QString& home) {
+  QProcessEnvironment env;
+  env.insert(QStringLiteral("PATH"), qEnvironmentVariable("PATH"));
+  env.insert(QStringLiteral("HOME"), home);
+  env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
+  env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/.local/share"));
+  env.insert(QStringLiteral("XDG_STATE_HOME"), home + QStringLiteral("/.local/state"));
+  env.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/.cache"));
+  const QString runtime = home + QStringLiteral("/.run");
+  QDir().mkpath(runtime);
+  QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+  env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  env.insert(QStringLiteral("VELMORA_VIRTUAL_DEVICES"), QStringLiteral("1"));
+  return env;
+}
+
+QStringList storedRecents(const QString& prefsFile) {
+  QStringList paths;
+  const QVariantMap prefs = PropertyList_ReadFile(prefsFile).toMap();
+  for (const QVariant& stored : prefs.value(QStringLiteral("ZRNRecentDocuments")).toList())
+    paths << stored.toMap().value(QStringLiteral("docPath")).toString();
+  return paths;
+}
+}  // namespace
+
+TEST_F(OpenFilesTest, FilesGivenAtLaunchWaitForTheDelayedActionsAndOpenInOrder) {
+  const QStringList sessions = {makeSession(QStringLiteral("First")), makeSession(QStringLiteral("Second")),
+                                makeSession(QStringLiteral("Third"))};
+  delegate = std::make_unique<ZRNAppDelegate>();
+  EXPECT_TRUE(delegate->application_openFiles(sessions));
+  delegate->applicationWillFinishLaunching();
+  delegate->applicationDidFinishLaunching();
+  // Queued, not opened, until the delayed start-up actions run.
+  EXPECT_EQ(delegate->filenamesToOpen(), sessions);
+  EXPECT_TRUE(listedPaths().isEmpty());
+  ASSERT_TRUE(Test_WaitUntil([&] { return ran(QStringLiteral("openDroppedFiles")); }));
+  Test_ProcessEvents(50);
+  EXPECT_FALSE(ran(QStringLiteral("startNewRecording"))) << "no live session when files were given";
+  EXPECT_TRUE(delegate->filenamesToOpen().isEmpty());
+  // Opened in the order given: a window each, the last one the newest entry.
+  EXPECT_EQ(listedPaths(), (QStringList{sessions.at(2), sessions.at(1), sessions.at(0)}));
+  EXPECT_EQ(windowPaths(), sessions);
+
+  // A session already open comes to the front and keeps its place in the list.
+  delegate->application_openFiles({sessions.at(0) + QStringLiteral("/")});
+  EXPECT_EQ(windowPaths(), sessions);
+  EXPECT_EQ(listedPaths(), (QStringList{sessions.at(2), sessions.at(1), sessions.at(0)}));
+
+  // From now on files are handled at once.
+  const QString later = makeSession(QStringLiteral("Later"));
+  delegate->application_openFiles({later});
+  EXPECT_EQ(listedPaths().first(), later);
+  EXPECT_TRUE(delegate->filenamesToOpen().isEmpty());
+}
+
+TEST_F(OpenFilesTest, SecondStartHandsItsPathsToTheRunningOne) {
+  delegate = std::make_unique<ZRNAppDelegate>();
+  const QString atLaunch = makeSession(QStringLiteral("At launch"));
+  delegate->application_openFiles({atLaunch});  // so that no live session starts
+  delegate->applicationWillFinishLaunching();
+  delegate->applicationDidFinishLaunching();
+  ASSERT_TRUE(Test_WaitUntil([&] { return delegate->appDidFinishLaunching(); }));
+
+  // Nobody listens yet (a socket file left by a crash does not count).
+  QFile stale(AppInstance_ServerPath());
+  ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+  stale.close();
+  EXPECT_FALSE(AppInstance_HandOverToRunningInstance({QStringLiteral("/tmp/x.vlvidcapb")}, 500));
+
+  ZRNAppInstanceServer server([this](const QStringList& paths) { delegate->application_openFiles(paths); });
+  ASSERT_TRUE(server.listen());
+  ZRNAppInstanceServer second([](const QStringList&) {});
+  EXPECT_FALSE(second.listen()) << "a second listener must not steal the socket";
+
+  const QStringList handed = {makeSession(QStringLiteral("Handed A")), makeSession(QStringLiteral("Handed B"))};
+  // The second start blocks on its socket: run it beside the event loop that serves it.
+  std::future<bool> taken = std::async(std::launch::async, [&] { return AppInstance_HandOverToRunningInstance(handed); });
+  ASSERT_TRUE(Test_WaitUntil([&] { return taken.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+  EXPECT_TRUE(taken.get());
+  ASSERT_TRUE(Test_WaitUntil([&] { return listedPaths().size() == 3; }));
+  EXPECT_EQ(listedPaths(), (QStringList{handed.at(1), handed.at(0), atLaunch}));
+
+  const struct {
+    const char* argument;
+    const char* expected;
+  } cases[] = {{"rel/A.vlvidcapb", "<cwd>/rel/A.vlvidcapb"},
+               {"/abs/./B.vlvidcapb/", "/abs/B.vlvidcapb"},
+               {"file:///abs/C%20D.vlvidcapb", "/abs/C D.vlvidcapb"},
+               {"-platform", nullptr}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.argument);
+    const QStringList paths = AppInstance_AbsolutePaths({QString::fromUtf8(c.argument)});
+    if (!c.expected) {
+      EXPECT_TRUE(paths.isEmpty());
+      continue;
+    }
+    EXPECT_EQ(paths, QStringList{QString::fromUtf8(c.expected).replace(QStringLiteral("<cwd>"), QDir::currentPath())});
+  }
+}
+
+TEST(OpenFilesExecutable, SecondStartOfTheExecutableHandsOverAndExits) {
+  const QString home = Test_MakeTempDir(QStringLiteral("home"));
+  const QString prefsFile = home + QStringLiteral("/.config/org.velmora.Velmora.plist");
+  UserDefaults seeded(prefsFile);
+  seeded.setInteger(QStringLiteral("ZRNPreferencesVersion"), kZRNPreferencesVersionCurrent);
+  seeded.setObject(QStringLiteral("HVNoteDate"), QDateTime::currentDateTimeUtc());
+  ASSERT_TRUE(seeded.synchronize());
+  const QString session = home + QStringLiteral("/Handed over.vlvidcapb");
+  QDir().mkpath(session);
+  ASSERT_FALSE(TestMovie_Make(session, QStringLiteral("VLCapturedMovie.mp4"), sessionMovie()).isEmpty());
+
+  QProcess first;
+  first.setProcessEnvironment(executableEnvironment(home));
+  first.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  first.start(Test_VelmoraExecutable(), {});
+  ASSERT_TRUE(first.waitForStarted(10000));
+  const QString socket = home + QStringLiteral("/.run/org.velmora.Velmora.socket");
+  ASSERT_TRUE(Test_WaitUntil([&] { return QFile::exists(socket); }, 20000));
+
+  QProcess second;
+  second.setProcessEnvironment(executableEnvironment(home));
+  second.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  second.setWorkingDirectory(home);
+  second.start(Test_VelmoraExecutable(), {QStringLiteral("Handed over.vlvidcapb")});
+  ASSERT_TRUE(second.waitForFinished(20000));
+  EXPECT_EQ(second.exitCode(), 0);
+  // The running one opened it: the session is its newest recent entry.
+  EXPECT_TRUE(Test_WaitUntil([&] { return storedRecents(prefsFile).value(0) == session; }, 20000))
+      << storedRecents(prefsFile).join(QLatin1Char(',')).toStdString();
+
+  first.terminate();
+  ASSERT_TRUE(first.waitForFinished(20000));
+  EXPECT_EQ(first.exitCode(), 0);
+  EXPECT_FALSE(QFile::exists(socket)) << "a clean exit takes its socket away";
+}

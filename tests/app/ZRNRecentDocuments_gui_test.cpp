@@ -1,0 +1,229 @@
+// The recent-sessions list and its Recents submenu, on a real delegate and real folders.
+
+#include "app/ZRNAppDelegate.h"
+
+#include "app/DialogTestSupport.h"
+#include "app/ZRNAppMenus.h"
+#include "app/ZRNAppPrefs.h"
+#include "app/ZRNRecentDocument.h"
+#include "platform/foundation/StandardLocations.h"
+#include "platform/foundation/UserDefaults.h"
+#include "support/TestSupport.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+
+#include <gtest/gtest.h>
+
+namespace {
+const QString kStoredKey = QStringLiteral("ZRNRecentDocuments");
+
+class RecentsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    UserDefaults::resetStandard();
+    QFile::remove(StandardLocations::preferencesFilePath());
+    Prefs_RegisterDefaultPrefs();
+    folder = Test_MakeTempDir(QStringLiteral("sessions"));
+    delegate = std::make_unique<ZRNAppDelegate>();
+  }
+  void TearDown() override { delegate.reset(); }
+
+  // A session package folder that exists.
+  QString makeSession(const QString& name, const QString& extension = QStringLiteral("vlvidcapb")) {
+    const QString path = folder + QLatin1Char('/') + name + QLatin1Char('.') + extension;
+    QDir().mkpath(path);
+    return path;
+  }
+  QStringList listedPaths() {
+    QStringList paths;
+    for (const auto& entry : delegate->recentDocsArray()) paths << entry->docPath();
+    return paths;
+  }
+  QStringList storedPaths() {
+    QStringList paths;
+    for (const QVariant& stored : UserDefaults::standard().arrayForKey(kStoredKey))
+      paths << stored.toMap().value(QStringLiteral("docPath")).toString();
+    return paths;
+  }
+  QStringList menuTitles() {
+    QStringList titles;
+    for (QAction* item : delegate->mainMenu()->recentsMenu()->actions())
+      titles << (item->isSeparator() ? QStringLiteral("---") : item->text());
+    return titles;
+  }
+
+  QString folder;
+  std::unique_ptr<ZRNAppDelegate> delegate;
+};
+}  // namespace
+
+TEST(ZRNRecentDocument, TitlesAndMatching) {
+  const struct {
+    const char* path;
+    const char* menuTitle;
+  } titles[] = {{"/srv/Final.vlvidcapb", "Final"},
+                {"/srv/Cup 2.final.vlvidcapb/", "Cup 2.final"},
+                {"/srv/Old match.vlvidcap", "Old match"},
+                {"/srv/.hidden", ".hidden"},
+                {"/srv/NoExtension", "NoExtension"}};
+  for (const auto& c : titles) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(ZRNRecentDocument(QString::fromUtf8(c.path)).menuTitle(), QString::fromUtf8(c.menuTitle));
+  }
+
+  const struct {
+    const char* a;
+    const char* b;
+    bool match;
+  } pairs[] = {{"/srv/A.vlvidcapb", "/srv/A.vlvidcapb/", true},
+               {"/srv/./A.vlvidcapb", "/srv/A.vlvidcapb", true},
+               {"/srv/x/../A.vlvidcapb", "/srv/A.vlvidcapb", true},
+               {"/srv//A.vlvidcapb", "/srv/A.vlvidcapb", true},
+               {"/srv/A.vlvidcapb", "/srv/B.vlvidcapb", false},
+               {"/srv/A.vlvidcapb", "/srv/A.vlvidcap", false}};
+  for (const auto& c : pairs) {
+    SCOPED_TRACE(std::string(c.a) + " vs " + c.b);
+    EXPECT_EQ(ZRNRecentDocument(QString::fromUtf8(c.a)).matches(ZRNRecentDocument(QString::fromUtf8(c.b))), c.match);
+  }
+
+  // The stored form round-trips; an entry stored without a date opens "now".
+  ZRNRecentDocument entry(QStringLiteral("/srv/A.vlvidcapb"));
+  entry.setOpenDate(QDateTime(QDate(2024, 5, 1), QTime(10, 0), Qt::UTC));
+  const ZRNRecentDocument back(entry.dictionaryToSave());
+  EXPECT_EQ(back.docPath(), entry.docPath());
+  EXPECT_EQ(back.openDate(), entry.openDate());
+  const ZRNRecentDocument undated(QVariantMap{{QStringLiteral("docPath"), QStringLiteral("/srv/B.vlvidcapb")}});
+  EXPECT_LE(qAbs(undated.openDate().secsTo(QDateTime::currentDateTime())), 5);
+}
+
+TEST_F(RecentsTest, ListKeepsTwelveNewestFirstAndMovesARepeatToTheTop) {
+  QStringList sessions;
+  for (int i = 1; i <= 13; ++i) sessions << makeSession(QStringLiteral("S%1").arg(i, 2, 10, QLatin1Char('0')));
+  for (int i = 0; i < 12; ++i) delegate->addZRNRecentItemForPath(sessions.at(i));
+  ASSERT_EQ(listedPaths().size(), 12);
+  EXPECT_EQ(listedPaths().first(), sessions.at(11));
+
+  // The thirteenth drops the oldest.
+  delegate->addZRNRecentItemForPath(sessions.at(12));
+  EXPECT_EQ(listedPaths().size(), 12);
+  EXPECT_EQ(listedPaths().first(), sessions.at(12));
+  EXPECT_FALSE(listedPaths().contains(sessions.at(0)));
+  EXPECT_EQ(storedPaths(), listedPaths()) << "every change is stored at once";
+
+  // A listed session, named with a trailing slash or a "." component, moves to the top; the list keeps
+  // the entry it had (its path as first stored).
+  const QString fifth = sessions.at(4);
+  const QString fifthOther = folder + QStringLiteral("/./S05.vlvidcapb/");
+  const QDateTime before = delegate->recentDocsArray().at(listedPaths().indexOf(fifth))->openDate();
+  delegate->addZRNRecentItemForPath(fifthOther);
+  EXPECT_EQ(listedPaths().size(), 12);
+  EXPECT_EQ(listedPaths().first(), fifth);
+  EXPECT_EQ(listedPaths().count(fifth), 1);
+  EXPECT_GE(delegate->topRecentDoc()->openDate(), before);
+  EXPECT_EQ(menuTitles().first(), QStringLiteral("S05"));
+
+  // A new delegate reads the same list back in the same order.
+  const QStringList expected = listedPaths();
+  delegate = std::make_unique<ZRNAppDelegate>();
+  EXPECT_EQ(listedPaths(), expected);
+}
+
+TEST_F(RecentsTest, MenuListsReachableEntriesThenSeparatorAndClearMenu) {
+  const QString a = makeSession(QStringLiteral("Alpha"));
+  const QString b = makeSession(QStringLiteral("Beta"));
+  const QString gone = makeSession(QStringLiteral("Gone"));
+  for (const QString& path : {gone, a, b}) delegate->addZRNRecentItemForPath(path);
+  QDir(gone).removeRecursively();
+
+  delegate->loadZRNRecentsMenu();
+  EXPECT_EQ(menuTitles(), (QStringList{QStringLiteral("Beta"), QStringLiteral("Alpha"), QStringLiteral("---"), QStringLiteral("Clear Menu")}));
+  EXPECT_EQ(storedPaths(), (QStringList{b, a})) << "the unreachable entry is dropped and the list stored";
+  // The submenu sits where it always sits: item 2 of the second top-level menu.
+  QMenu* file = delegate->mainMenu()->mainMenu().at(1);
+  EXPECT_EQ(file->actions().at(2)->menu(), delegate->mainMenu()->recentsMenu());
+
+  // Clear Menu empties the list and removes the stored key.
+  QAction* clear = delegate->mainMenu()->recentsMenu()->actions().last();
+  ASSERT_TRUE(clear->isEnabled());
+  clear->trigger();
+  ASSERT_TRUE(Test_WaitUntil([&] { return delegate->recentDocsArray().isEmpty(); }));
+  Test_ProcessEvents(20);
+  EXPECT_FALSE(UserDefaults::standard().objectForKey(kStoredKey).isValid());
+  EXPECT_EQ(menuTitles(), QStringList{QStringLiteral("Clear Menu")});
+  EXPECT_FALSE(delegate->mainMenu()->recentsMenu()->actions().last()->isEnabled());
+}
+
+TEST_F(RecentsTest, AllEntriesUnreachableAtLaunchLeaveSeparatorAndEnabledClear) {
+  QVariantList stored;
+  for (const char* name : {"/nowhere/One.vlvidcapb", "/nowhere/Two.vlvidcapb"})
+    stored << ZRNRecentDocument(QString::fromUtf8(name)).dictionaryToSave();
+  UserDefaults::standard().setObject(kStoredKey, stored);
+  delegate = std::make_unique<ZRNAppDelegate>();
+  delegate->loadZRNRecentsMenu();
+  EXPECT_EQ(menuTitles(), (QStringList{QStringLiteral("---"), QStringLiteral("Clear Menu")}));
+  EXPECT_TRUE(delegate->mainMenu()->recentsMenu()->actions().last()->isEnabled());
+  EXPECT_TRUE(delegate->recentDocsArray().isEmpty());
+  EXPECT_FALSE(UserDefaults::standard().objectForKey(kStoredKey).isValid());
+}
+
+TEST_F(RecentsTest, ChoosingAnEntryThatIsGoneAsksAndDropsIt) {
+  const QString keep = makeSession(QStringLiteral("Keep"));
+  const QString gone = makeSession(QStringLiteral("Vanished"));
+  delegate->addZRNRecentItemForPath(keep);
+  delegate->addZRNRecentItemForPath(gone);
+  QDir(gone).removeRecursively();
+  QString shown;
+  Test_AnswerNextModal(QStringLiteral("okBtn"), [&](QWidget* modal) {
+    if (auto* text = modal->findChild<QLabel*>(QStringLiteral("mainTextfield"))) shown = text->text();
+  });
+  delegate->openZRNRecentDoc(delegate->mainMenu()->recentsMenu()->actions().first());
+  EXPECT_TRUE(shown.contains(QStringLiteral("'Vanished'"))) << shown.toStdString();
+  EXPECT_EQ(listedPaths(), QStringList{keep});
+  EXPECT_EQ(menuTitles().first(), QStringLiteral("Keep"));
+}
+
+TEST_F(RecentsTest, LegacyEntryAsksToConvertAndStaysWhenNotConverted) {
+  const QString session = makeSession(QStringLiteral("Current"));
+  const QString legacy = makeSession(QStringLiteral("Old match"), QStringLiteral("vlvidcap"));
+  delegate->addZRNRecentItemForPath(session);
+  delegate->addZRNRecentItemForPath(legacy);
+  const QStringList before = listedPaths();
+  for (const char* button : {"cancelBtn", "okBtn"}) {
+    SCOPED_TRACE(button);
+    QString shown;
+    Test_AnswerNextModal(QString::fromLatin1(button), [&](QWidget* modal) {
+      if (auto* text = modal->findChild<QLabel*>(QStringLiteral("mainTextfield"))) shown = text->text();
+    });
+    delegate->openZRNRecentDoc(delegate->mainMenu()->recentsMenu()->actions().first());
+    EXPECT_TRUE(shown.contains(QStringLiteral("Old match"))) << shown.toStdString();
+    // Cancelled, or the conversion did not succeed: nothing changes.
+    EXPECT_EQ(listedPaths(), before);
+    EXPECT_TRUE(delegate->playbackWindows().isEmpty());
+  }
+}
+
+TEST_F(RecentsTest, SessionThatCannotBeOpenedLeavesTheRecents) {
+  const QString keep = makeSession(QStringLiteral("Keep"));
+  const QString empty = makeSession(QStringLiteral("No movie"));
+  QFile settings(empty + QStringLiteral("/VLSettings.json"));
+  ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+  settings.write("{}");
+  settings.close();
+  delegate->addZRNRecentItemForPath(keep);
+  delegate->addZRNRecentItemForPath(empty);
+  QString shown;
+  Test_AnswerNextModal(QStringLiteral("okBtn"), [&](QWidget* modal) {
+    for (auto* label : modal->findChildren<QLabel*>()) shown += label->text();
+  });
+  delegate->openZRNRecentDoc(delegate->mainMenu()->recentsMenu()->actions().first());
+  // The playback window finds no movie, says so and is dropped together with its entry.
+  ASSERT_TRUE(Test_WaitUntil([&] { return listedPaths() == QStringList{keep}; }));
+  EXPECT_TRUE(shown.contains(QStringLiteral("No movie"))) << shown.toStdString();
+  EXPECT_TRUE(Test_WaitUntil([&] { return delegate->playbackWindows().isEmpty(); }));
+  EXPECT_EQ(menuTitles().first(), QStringLiteral("Keep"));
+  EXPECT_EQ(storedPaths(), QStringList{keep});
+}

@@ -1,0 +1,216 @@
+// The playback window of a recording in progress, on a movie that the ffmpeg tool writes in fragments
+// in real time beside the test (the recorder's own movies are tested with the recorder).
+
+#include "playback/VLProgressivePlayWC.h"
+
+#include "app/ZRNAppDelegate.h"
+#include "app/ZRNAppPrefs.h"
+#include "app/ZRNAppSetup.h"
+#include "capture/VLDocument.h"
+#include "composition/VL_ExportJobRecord.h"
+#include "composition/ZRNJobsController.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/StandardLocations.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/media/FragmentedAssetMinder.h"
+#include "platform/media/Player.h"
+#include "playback/ZRNSynchroMovieControllerView.h"
+#include "platform/media/MediaTestMovies.h"
+#include "support/TestSupport.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QPushButton>
+#include <QSlider>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace {
+// A session package whose movie the ffmpeg tool is still writing: 1 s fragments, both sources paced in
+// real time (an unpaced sound source would run ahead and make the movie "long" at once) and every packet
+// flushed (else the file grows by whole output buffers, several fragments at a time).
+class GrowingSession {
+ public:
+  explicit GrowingSession(double seconds) {
+    package = Test_MakeTempDir(QStringLiteral("live")) + QStringLiteral("/Cup Final.vlvidcapb");
+    QDir().mkpath(package);
+    movie = package + QStringLiteral("/VLCapturedMovie.mp4");
+    m_writer.start(QStringLiteral("ffmpeg"),
+                   {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-re"), QStringLiteral("-f"), QStringLiteral("lavfi"),
+                    QStringLiteral("-i"), QStringLiteral("testsrc2=size=320x240:rate=30"), QStringLiteral("-re"), QStringLiteral("-f"), QStringLiteral("lavfi"),
+                    QStringLiteral("-i"), QStringLiteral("sine=frequency=440:sample_rate=48000"), QStringLiteral("-t"),
+                    QString::number(seconds), QStringLiteral("-c:v"), QStringLiteral("libx264"), QStringLiteral("-preset"),
+                    QStringLiteral("ultrafast"), QStringLiteral("-g"), QStringLiteral("30"), QStringLiteral("-pix_fmt"),
+                    QStringLiteral("yuv420p"), QStringLiteral("-c:a"), QStringLiteral("aac"), QStringLiteral("-flush_packets"),
+                    QStringLiteral("1"), QStringLiteral("-movflags"),
+                    QStringLiteral("frag_keyframe+empty_moov+default_base_moof"), QStringLiteral("-frag_duration"),
+                    QStringLiteral("1000000"), movie});
+    document = std::make_shared<VLDocument>();
+    document->setDocURL(QUrl::fromLocalFile(package));
+    document->setSegmentSeconds(1.0f);
+    document->setCaptureAudio(true);
+    document->setFrameSize(QSizeF(320, 240));
+  }
+  ~GrowingSession() {
+    if (m_writer.state() != QProcess::NotRunning) {
+      m_writer.kill();
+      m_writer.waitForFinished();
+    }
+  }
+  bool started() { return m_writer.waitForStarted(10000); }
+  // Written as far as the first complete fragment (the live window hands the movie over after 1.5).
+  bool waitForFragments(int count) {
+    return Test_WaitUntil([&] { return Asset_ScanMovieFile(movie).completeFragments >= count; }, 20000);
+  }
+  bool finished() { return Test_WaitUntil([&] { return m_writer.state() == QProcess::NotRunning; }, 30000); }
+
+  QString package;
+  QString movie;
+  std::shared_ptr<VLDocument> document;
+
+ private:
+  QProcess m_writer;
+};
+
+class ProgressiveTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    UserDefaults::resetStandard();
+    QFile::remove(StandardLocations::preferencesFilePath());
+    Prefs_RegisterDefaultPrefs();
+    ZRNAppSetup::sharedAppSetup()->setHasMicrophoneAccess(true);
+  }
+  void TearDown() override { delete window.data(); }
+
+  void postRecordingState(bool on) {
+    NotificationCenter::defaultCenter().post(QStringLiteral("ZRNRecordingStateChanged"), nullptr,
+                                             {{QStringLiteral("recIsON"), on}});
+  }
+
+  QPointer<VLProgressivePlayWC> window;
+};
+}  // namespace
+
+TEST_F(ProgressiveTest, FollowsTheGrowingMovieAndClosesWhenTheRecordingStops) {
+  ZRNAppPrefs().setPreviewShowsLastFrame(true);
+  ZRNAppDelegate delegate;
+  GrowingSession session(5.0);
+  ASSERT_TRUE(session.started());
+  ASSERT_TRUE(session.waitForFragments(1));
+
+  window = new VLProgressivePlayWC();
+  delegate.setCapturePlaybackWC(window);
+  window->setLiveDocument(session.document);
+  // Made hidden, as when the recording hands its movie over.
+  window->openLiveFootage(QUrl::fromLocalFile(session.movie));
+  ASSERT_TRUE(Test_WaitUntil([&] { return window->fragmentedAssetMinder() != nullptr; }, 20000));
+  EXPECT_FALSE(window->isVisible());
+
+  EXPECT_EQ(window->vlDocument(), session.document) << "the live window's document is taken";
+  EXPECT_EQ(window->jobsController()->jobsDoc(), session.document);
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("Cup Final -- Live Recording"));
+  EXPECT_FALSE(window->windowIcon().isNull());
+  EXPECT_DOUBLE_EQ(window->fragmentedAssetMinder()->mindingInterval(), 1.0);
+  ZRNSynchroMovieControllerView* bar = window->synchroMovieController();
+  const double first = MediaTimeGetSeconds(bar->maxSynchroTime());
+  EXPECT_GT(first, 0.5);
+  // The last frame written so far: a hundredth of a second before the end.
+  ASSERT_TRUE(Test_WaitUntil([&] {
+    return std::abs(MediaTimeGetSeconds(window->player()->currentTime()) - (first - 0.01)) < 0.002;
+  })) << MediaTimeGetSeconds(window->player()->currentTime()) << " vs end " << first;
+
+  // The end of the transport bar moves with every fragment.
+  QList<double> ends{first};
+  ASSERT_TRUE(Test_WaitUntil([&] {
+    const double now = MediaTimeGetSeconds(bar->maxSynchroTime());
+    if (now > ends.last()) ends << now;
+    return ends.size() >= 3;
+  }, 20000)) << "ends seen: " << ends.size() << " refreshes that grew: " << window->fragmentedAssetMinder()->durationChanges()
+              << " asset duration " << MediaTimeGetSeconds(window->capturedMovieAsset()->duration());
+  EXPECT_LT(ends.at(0), ends.at(1));
+  EXPECT_LT(ends.at(1), ends.at(2));
+  // A paused window plays up to the new end.
+  ASSERT_TRUE(Test_WaitUntil([&] {
+    return window->player()->currentItem() && MediaTimeGetSeconds(window->player()->currentItem()->duration()) > first;
+  }));
+
+  window->show();
+  postRecordingState(true);
+  Test_ProcessEvents(30);
+  EXPECT_TRUE(window && window->isVisible()) << "a recording that starts changes nothing";
+  postRecordingState(false);
+  ASSERT_TRUE(Test_WaitUntil([&] { return window.isNull(); }));
+  EXPECT_EQ(delegate.capturePlaybackWC(), nullptr);
+  session.finished();
+}
+
+TEST_F(ProgressiveTest, SoundRule) {
+  const struct {
+    const char* name;
+    bool microphoneAccess;
+    bool captureAudio;
+    bool builtIn;
+    bool closeAudioWhenRecording;
+    bool controlsEnabled;
+    float volume;
+  } rows[] = {
+      {"built-in microphone", true, true, true, false, false, 0.0f},
+      {"outside microphone, playback on", true, true, false, false, true, 1.0f},
+      {"outside microphone, playback closed while recording", true, true, false, true, true, 0.0f},
+      {"no microphone access: left as it was", false, true, true, true, true, 1.0f},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ZRNAppSetup::sharedAppSetup()->setHasMicrophoneAccess(row.microphoneAccess);
+    ZRNAppPrefs().setCloseAudioPlaybackWhenRecording(row.closeAudioWhenRecording);
+    auto document = std::make_shared<VLDocument>();
+    document->setCaptureAudio(row.captureAudio);
+    document->setMicrophoneIsBuiltIn(row.builtIn);
+    delete window.data();
+    window = new VLProgressivePlayWC();
+    window->setVlDocument(document);
+    ZRNSynchroMovieControllerView* bar = window->synchroMovieController();
+    bar->updateControllerForSound(true);
+    bar->soundMAX();
+    Test_ProcessEvents(20);
+    window->U_UpdateSoundControls();
+    Test_ProcessEvents(20);  // the transport bar sets volumes on the main queue
+    EXPECT_EQ(bar->sndOnBtn()->isEnabled(), row.controlsEnabled);
+    EXPECT_EQ(bar->sndOffBtn()->isEnabled(), row.controlsEnabled);
+    EXPECT_EQ(bar->sndLevelSlider()->isEnabled(), row.controlsEnabled);
+    if (!row.controlsEnabled) {
+      EXPECT_EQ(bar->sndOnBtn()->toolTip(), VLProgressivePlayWC::feedbackToolTip());
+    }
+    for (const auto& player : bar->synchronizedPlayersArray()) EXPECT_FLOAT_EQ(player->volume(), row.volume);
+    EXPECT_FLOAT_EQ(window->player()->volume(), row.volume);
+  }
+}
+
+TEST_F(ProgressiveTest, ClosingNeverAsksAboutPendingExports) {
+  auto document = std::make_shared<VLDocument>();
+  auto job = std::make_shared<VL_ExportJobRecord>();
+  job->setStatus(kJobStatusWaiting);
+  document->jobsArray().append(job);
+  window = new VLProgressivePlayWC();
+  window->setVlDocument(document);
+  window->jobsController()->setJobsDoc(document);
+  ASSERT_EQ(window->jobsController()->numberOfPendingJobs(), 1);
+  window->show();
+  bool asked = false;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+      asked = true;
+      modal->close();
+    }
+  });
+  watch.start(5);
+  EXPECT_TRUE(window->close());
+  watch.stop();
+  EXPECT_FALSE(asked);
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_FALSE(window.isNull()) << "the window stays the delegate's until the recording ends";
+  EXPECT_EQ(document->numberOfPendingJobs(), 1) << "closing the view keeps the exports";
+}
