@@ -3,7 +3,7 @@
 #include "composition/ZRNAVCaptureProject.h"
 #include "platform/media/AssetWriter.h"
 #include "platform/media/AssetWriterTestMedia.h"
-#include "platform/media/MediaTestMovies.h"
+#include "support/MediaTestSupport.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -67,17 +67,7 @@ AssetExportSessionStatus exportTo(const AssetExportSessionRef& session, const QS
   session->setOutputURL(QUrl::fromLocalFile(out));
   session->setOutputFileType(QString::fromLatin1(kExportFileTypeMPEG4));
   session->setTimeRange(range);
-  std::atomic<bool> done{false};
-  session->exportAsynchronouslyWithCompletionHandler([&]() { done = true; });
-  EXPECT_TRUE(Test_WaitUntil([&]() { return done.load(); }, 120000));
-  return session->status();
-}
-
-QString frameAt(const DecodedFrames& frames, double seconds) {
-  QString md5;
-  for (qsizetype i = 0; i < frames.times.size(); ++i)
-    if (frames.times[i] <= seconds + 1e-6) md5 = frames.md5[i];
-  return md5;
+  return TestMovie_RunExport(session);
 }
 
 }  // namespace
@@ -112,7 +102,7 @@ TEST(ZRNAVCaptureProjectRecording, ClipOfARecordingStartsAtTheRequestedFrame) {
     EXPECT_NEAR(double(clip.md5.size()), c.length * kFps, 1.0);
     EXPECT_NEAR(TestMovie_Duration(out), c.length, 1.0 / kFps + 0.03);
     ASSERT_FALSE(clip.md5.isEmpty());
-    EXPECT_EQ(clip.md5.first(), frameAt(source, c.start));
+    EXPECT_EQ(clip.md5.first(), TestMovie_FrameAt(source, c.start));
   }
 }
 

@@ -3,15 +3,12 @@
 
 #include "platform/foundation/MediaTime.h"
 #include "platform/media/SampleBuffer.h"
+#include "support/MediaTestSupport.h"
 
 #include <QByteArray>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QString>
-#include <QStringList>
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -80,31 +77,10 @@ inline QStringList topLevelBoxes(const QString& path) {
   return boxes;
 }
 
-inline QJsonObject ffprobe(const QString& path, const QStringList& extra = {}) {
-  QProcess p;
-  p.start(QStringLiteral("ffprobe"), QStringList{"-v", "error", "-print_format", "json", "-show_format", "-show_streams"} +
-                                         extra + QStringList{path});
-  p.waitForFinished(60000);
-  return QJsonDocument::fromJson(p.readAllStandardOutput()).object();
-}
-
-inline QJsonObject streamOfType(const QJsonObject& probe, const QString& type) {
-  for (const auto& s : probe.value("streams").toArray())
-    if (s.toObject().value("codec_type").toString() == type) return s.toObject();
-  return {};
-}
-
-inline double formatDuration(const QJsonObject& probe) {
-  return probe.value("format").toObject().value("duration").toString().toDouble();
-}
-
-// Frames that decode without error, counted by the ffmpeg tool (errors of a cut-off fragment are allowed).
-inline int decodableVideoFrames(const QString& path) {
-  QProcess p;
-  p.start(QStringLiteral("ffprobe"), {"-v", "quiet", "-select_streams", "v:0", "-count_frames", "-show_entries",
-                                      "stream=nb_read_frames", "-of", "csv=p=0", path});
-  p.waitForFinished(60000);
-  return QString::fromUtf8(p.readAllStandardOutput()).trimmed().split(QLatin1Char('\n')).value(0).toInt();
-}
+// The names the writer and recorder tests use for the shared ffprobe readings.
+inline QJsonObject ffprobe(const QString& path) { return TestMovie_ProbeJson(path); }
+inline QJsonObject streamOfType(const QJsonObject& probe, const QString& type) { return TestMovie_StreamOfType(probe, type); }
+inline double formatDuration(const QJsonObject& probe) { return TestMovie_FormatDuration(probe); }
+inline int decodableVideoFrames(const QString& path) { return TestMovie_DecodableVideoFrames(path); }
 
 }  // namespace testmedia

@@ -216,11 +216,10 @@ TEST(AssetWriter, FragmentsStartOnKeyFramesAboutEveryInterval) {
   EXPECT_EQ(topLevelBoxes(path).count("moof"), 4);
 
   // Key frames exactly every frame-rate frames: one per fragment start.
-  QProcess p;
-  p.start("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries", "packet=pts_time,flags", "-of", "csv=p=0", path});
-  p.waitForFinished(60000);
+  const QString packets = TestMovie_Run(
+      "ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries", "packet=pts_time,flags", "-of", "csv=p=0", path});
   QStringList keyTimes;
-  for (const QString& line : QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts))
+  for (const QString& line : packets.split('\n', Qt::SkipEmptyParts))
     if (line.section(',', 1, 1).startsWith('K')) keyTimes << QString::number(line.section(',', 0, 0).toDouble(), 'f', 2);
   EXPECT_EQ(keyTimes, QStringList({"0.00", "1.00", "2.00", "3.00"}));
 }
@@ -264,10 +263,9 @@ TEST(AssetWriter, SoundStaysWithThePictureAcrossMissingAudioBuffers) {
   EXPECT_NEAR(streamOfType(ffprobe(path), "audio").value("duration").toString().toDouble(), 4.0, 0.1);
 
   // The missing stretch is silent where it was missing, and the tone after it is back on time.
-  QProcess p;
-  p.start("ffmpeg", {"-hide_banner", "-nostats", "-i", path, "-vn", "-af", "silencedetect=noise=-60dB:duration=0.2", "-f", "null", "-"});
-  p.waitForFinished(60000);
-  const QString log = QString::fromUtf8(p.readAllStandardError());
+  QString log;
+  TestMovie_Run("ffmpeg", {"-hide_banner", "-nostats", "-i", path, "-vn", "-af", "silencedetect=noise=-60dB:duration=0.2", "-f", "null", "-"},
+                nullptr, &log);
   const QRegularExpression startRx("silence_start: ([0-9.]+)"), endRx("silence_end: ([0-9.]+)");
   const auto startMatch = startRx.match(log), endMatch = endRx.match(log);
   ASSERT_TRUE(startMatch.hasMatch() && endMatch.hasMatch()) << log.toStdString();
