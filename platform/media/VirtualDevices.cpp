@@ -48,15 +48,7 @@ CaptureDeviceRef VirtualDevices_MakeCamera() {
 CaptureDeviceRef VirtualDevices_MakeMicrophone() {
   CaptureDevice::Description d =
       VirtualDescription(kVirtualMicrophoneUID, kVirtualMicrophoneName, "Velmora Virtual Microphone", MediaType::Audio);
-  for (double rate : {44100.0, 48000.0}) {
-    auto f = std::make_shared<CaptureDeviceFormat>();
-    f->mediaType = MediaType::Audio;
-    f->mediaSubType = kAudioFormat_LinearPCM;
-    f->sampleRate = rate;
-    f->channelCount = 2;
-    f->nativeFormat = QStringLiteral("s16");
-    d.formats.push_back(f);
-  }
+  d.formats = CaptureDeviceFormat_StereoPCMFormats(QStringLiteral("s16"));
   return std::make_shared<CaptureDevice>(std::move(d));
 }
 
