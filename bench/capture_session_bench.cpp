@@ -2,6 +2,7 @@
 // change): frames delivered per second, frames dropped or late, CPU seconds per second of capture, and
 // the preview's latency (from a frame's arrival to its preview image being handed over).
 
+#include "bench/BenchSupport.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/media/CaptureSession.h"
 #include "platform/media/VirtualDevices.h"
@@ -12,8 +13,6 @@ extern "C" {
 
 #include <benchmark/benchmark.h>
 
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -23,12 +22,6 @@ extern "C" {
 #include <vector>
 
 namespace {
-
-double CpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 double NowSeconds() { return MediaTimeGetSeconds(HostClock_Now()); }
 
@@ -83,14 +76,14 @@ void BM_VirtualCamera1080p30(benchmark::State& state) {
         },
         1280);
 
-    const double cpu0 = CpuSeconds();
+    const double cpu0 = Bench_CpuSeconds();
     const double wall0 = NowSeconds();
     session->startRunning();
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
     session->stopRunning();
     queue->sync([] {});
     const double wall = NowSeconds() - wall0;
-    const double cpu = CpuSeconds() - cpu0;
+    const double cpu = Bench_CpuSeconds() - cpu0;
     output->setSampleBufferDelegate(nullptr, nullptr);
 
     std::lock_guard lock(counter.mutex);

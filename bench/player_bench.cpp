@@ -4,6 +4,7 @@
 //    decoding the same stretch in the same run.
 // The movie is made once with the ffmpeg command line (set VELMORA_BENCH_MOVIE to reuse one).
 
+#include "bench/BenchSupport.h"
 #include "platform/media/Player.h"
 #include "platform/media/PlayerView.h"
 
@@ -41,12 +42,6 @@ bool U_Wait(const std::function<bool()>& done, int timeoutMs = 30000) {
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
   }
   return true;
-}
-
-double U_ProcessCpuSeconds(int who) {
-  rusage usage{};
-  getrusage(who, &usage);
-  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 QString U_MakeMovie() {
@@ -105,18 +100,18 @@ void BM_PlayCpuAgainstFfmpeg(benchmark::State& state) {
     bool done = false;
     player.seekToTime(MediaTimeMake(60, 1), kMediaTimeZero, kMediaTimeZero, [&](bool) { done = true; });
     U_Wait([&] { return done; });
-    const double cpuBefore = U_ProcessCpuSeconds(RUSAGE_SELF);
+    const double cpuBefore = Bench_CpuSeconds(RUSAGE_SELF);
     player.setRate(1.0f);
     U_Wait([&] { return MediaTimeGetSeconds(player.currentTime()) >= 60.0 + kPlaySeconds; }, 120000);
     player.setRate(0.0f);
-    const double playerCpu = U_ProcessCpuSeconds(RUSAGE_SELF) - cpuBefore;
+    const double playerCpu = Bench_CpuSeconds(RUSAGE_SELF) - cpuBefore;
 
-    const double childBefore = U_ProcessCpuSeconds(RUSAGE_CHILDREN);
+    const double childBefore = Bench_CpuSeconds(RUSAGE_CHILDREN);
     QProcess ffmpeg;
     ffmpeg.start(QStringLiteral("ffmpeg"), {"-loglevel", "error", "-ss", "60", "-t", QString::number(kPlaySeconds), "-i",
                                             gMovie, "-f", "null", "-"});
     ffmpeg.waitForFinished(-1);
-    const double ffmpegCpu = U_ProcessCpuSeconds(RUSAGE_CHILDREN) - childBefore;
+    const double ffmpegCpu = Bench_CpuSeconds(RUSAGE_CHILDREN) - childBefore;
     state.counters["player_cpu_s_per_s"] = playerCpu / kPlaySeconds;
     state.counters["ffmpeg_cpu_s_per_s"] = ffmpegCpu / kPlaySeconds;
   }

@@ -6,6 +6,7 @@
 // Figures: CPU seconds per recorded second (ours and ffmpeg's, and their ratio), frames delivered,
 // refused and written, peak resident memory, and the time from the stop to the finished file.
 
+#include "bench/BenchSupport.h"
 #include "capture/VLDocument.h"
 #include "capture/ZRNRecorder.h"
 #include "platform/foundation/MediaTime.h"
@@ -81,12 +82,6 @@ std::vector<AVFrame*> makePattern() {
   return frames;
 }
 
-double cpuSeconds(int who) {
-  struct rusage ru;
-  getrusage(who, &ru);
-  return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-}
-
 long peakRssMiB(int who) {
   struct rusage ru;
   getrusage(who, &ru);
@@ -135,7 +130,7 @@ void BM_RecordingAgainstFFmpeg(benchmark::State& state) {
                                  {AVVideoAverageBitRateKey, kKBPS * 1024}}}});
     input->setExpectsMediaDataInRealTime(true);
     writer->addInput(input);
-    const double cpu0 = cpuSeconds(RUSAGE_SELF);
+    const double cpu0 = Bench_CpuSeconds(RUSAGE_SELF);
     writer->startWriting();
     const MediaTime base = HostClock_Now();
     writer->startSessionAtSourceTime(base);
@@ -163,7 +158,7 @@ void BM_RecordingAgainstFFmpeg(benchmark::State& state) {
       cv.wait(lock, [&] { return done; });
     }
     const double stopToFinished = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - stop).count();
-    const double ourCpu = cpuSeconds(RUSAGE_SELF) - cpu0;
+    const double ourCpu = Bench_CpuSeconds(RUSAGE_SELF) - cpu0;
     const long ourPeak = peakRssMiB(RUSAGE_SELF);
 
     // --- the ffmpeg tool, fed the same frames at the same pace through a pipe
@@ -187,7 +182,7 @@ void BM_RecordingAgainstFFmpeg(benchmark::State& state) {
       _exit(127);
     }
     close(pipefd[0]);
-    const double childCpu0 = cpuSeconds(RUSAGE_CHILDREN);
+    const double childCpu0 = Bench_CpuSeconds(RUSAGE_CHILDREN);
     Pace ffPace;
     for (int i = 0; i < frames; ++i) {
       ffPace.waitFor(i);
@@ -208,7 +203,7 @@ void BM_RecordingAgainstFFmpeg(benchmark::State& state) {
     int status = 0;
     waitpid(pid, &status, 0);
     const double ffStopToFinished = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - ffStop).count();
-    const double ffCpu = cpuSeconds(RUSAGE_CHILDREN) - childCpu0;
+    const double ffCpu = Bench_CpuSeconds(RUSAGE_CHILDREN) - childCpu0;
 
     const int written = packetsIn(ours);
     state.counters["recorded_s"] = seconds;
@@ -293,7 +288,7 @@ void BM_RecorderFromVirtualCamera(benchmark::State& state) {
     CountingRecorder recorder(&owner, sessionQueue, writingQueue);
     recorder.setDocument(document);
     recorder.setCaptureSession(session);
-    const double cpu0 = cpuSeconds(RUSAGE_SELF);
+    const double cpu0 = Bench_CpuSeconds(RUSAGE_SELF);
     sessionQueue->async([&] {
       recorder.resetForNewRecording();
       recorder.startWriterInPackage(QUrl::fromLocalFile(dir.path()), QStringLiteral("mp4"));
@@ -308,14 +303,14 @@ void BM_RecorderFromVirtualCamera(benchmark::State& state) {
     waitWithEvents([&] { return finished.load(); }, 120000);
     const double stopToFinished = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - stop).count();
     session->stopRunning();
-    const double ourCpu = cpuSeconds(RUSAGE_SELF) - cpu0;
+    const double ourCpu = Bench_CpuSeconds(RUSAGE_SELF) - cpu0;
     const QString ours = dir.path() + QStringLiteral("/VLCapturedMovie.mp4");
     const int written = packetsIn(ours);
 
     // ffmpeg on the same source graph, paced by the same real-time filter.
     const QString graph = VirtualDevices_SourceGraph(*camera, *format, kFPS);
     const QString theirs = dir.path() + QStringLiteral("/ffmpeg.mp4");
-    const double childCpu0 = cpuSeconds(RUSAGE_CHILDREN);
+    const double childCpu0 = Bench_CpuSeconds(RUSAGE_CHILDREN);
     QProcess ffmpeg;
     ffmpeg.start(QStringLiteral("ffmpeg"),
                  {"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i", graph, "-t", QString::number(seconds),
@@ -323,7 +318,7 @@ void BM_RecorderFromVirtualCamera(benchmark::State& state) {
                   "-g", QString::number(kFPS), "-pix_fmt", "yuv420p", "-movflags",
                   "frag_keyframe+empty_moov+default_base_moof", "-min_frag_duration", "5000000", theirs});
     ffmpeg.waitForFinished((seconds + 60) * 1000);
-    const double ffCpu = cpuSeconds(RUSAGE_CHILDREN) - childCpu0;
+    const double ffCpu = Bench_CpuSeconds(RUSAGE_CHILDREN) - childCpu0;
     const double recorded = MediaTimeGetSeconds(recorder.lastSampleTime() - recorder.movieStartTime());
 
     state.counters["recorded_s"] = recorded;

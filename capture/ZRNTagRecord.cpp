@@ -27,67 +27,80 @@ QString TagRecord_Title(const QVariantMap& record) {
   return title;
 }
 
-bool Settings_ReadInteger(const QVariant& value, int64_t* out) {
-  if (!value.isValid()) return false;
+namespace {
+
+// What kind of number a stored value holds.
+enum class NumberKind { None, Bool, Signed, Unsigned, Real };
+
+NumberKind U_NumberKind(const QVariant& value) {
+  if (!value.isValid()) return NumberKind::None;
   switch (value.metaType().id()) {
     case QMetaType::Bool:
-      *out = value.toBool() ? 1 : 0;
-      return true;
+      return NumberKind::Bool;
     case QMetaType::Char:
     case QMetaType::SChar:
     case QMetaType::Short:
     case QMetaType::Int:
     case QMetaType::Long:
     case QMetaType::LongLong:
+      return NumberKind::Signed;
     case QMetaType::UChar:
     case QMetaType::UShort:
     case QMetaType::UInt:
     case QMetaType::ULong:
     case QMetaType::ULongLong:
+      return NumberKind::Unsigned;
+    case QMetaType::Float:
+    case QMetaType::Double:
+      return NumberKind::Real;
+    default:
+      return NumberKind::None;
+  }
+}
+
+}  // namespace
+
+bool Settings_ReadInteger(const QVariant& value, int64_t* out) {
+  switch (U_NumberKind(value)) {
+    case NumberKind::Bool:
+      *out = value.toBool() ? 1 : 0;
+      return true;
+    case NumberKind::Signed:
+    case NumberKind::Unsigned:
       // Unsigned values above the signed range wrap, as a 64-bit integer read of them would.
       *out = static_cast<int64_t>(value.toLongLong());
       return true;
-    case QMetaType::Float:
-    case QMetaType::Double: {
+    case NumberKind::Real: {
       const double d = std::trunc(value.toDouble());
       // The range check keeps the conversion defined; NaN fails it as well.
       if (!(d >= -9223372036854775808.0 && d < 9223372036854775808.0)) return false;
       *out = static_cast<int64_t>(d);
       return true;
     }
-    default:
-      return false;
+    case NumberKind::None:
+      break;
   }
+  return false;
 }
 
 bool Settings_ReadDouble(const QVariant& value, double* out) {
-  if (!value.isValid()) return false;
-  switch (value.metaType().id()) {
-    case QMetaType::Bool:
+  switch (U_NumberKind(value)) {
+    case NumberKind::Bool:
       *out = value.toBool() ? 1.0 : 0.0;
       return true;
-    case QMetaType::Char:
-    case QMetaType::SChar:
-    case QMetaType::Short:
-    case QMetaType::Int:
-    case QMetaType::Long:
-    case QMetaType::LongLong:
+    case NumberKind::Signed:
       *out = static_cast<double>(value.toLongLong());
       return true;
-    case QMetaType::UChar:
-    case QMetaType::UShort:
-    case QMetaType::UInt:
-    case QMetaType::ULong:
-    case QMetaType::ULongLong:
+    case NumberKind::Unsigned:
       *out = static_cast<double>(value.toULongLong());
       return true;
-    case QMetaType::Float:
-    case QMetaType::Double:
+    case NumberKind::Real:
       *out = value.toDouble();
       return true;
-    default:
-      return false;
+    case NumberKind::None:
+      break;
   }
+  return false;
 }
 
 bool Settings_ReadBool(const QVariant& value, bool* out) {

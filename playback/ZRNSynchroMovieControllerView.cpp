@@ -538,26 +538,24 @@ void ZRNSynchroMovieControllerView::defineMatchStartTime(const MediaTime& time) 
   });
 }
 
-void ZRNSynchroMovieControllerView::defineInTime(const MediaTime& time) {
-  QPointer<ZRNSynchroMovieControllerView> self(this);
-  Dispatch_MainAsync([self, time] {
-    if (!self) return;
-    self->m_inTime = time;
-    self->m_slider->setInTime(time);
-    self->m_slider->update();
-    self->m_sliderOverlayView->setInTime(time);
-    self->m_sliderOverlayView->update();
-  });
-}
+void ZRNSynchroMovieControllerView::defineInTime(const MediaTime& time) { U_DefineMark(true, time); }
 
-void ZRNSynchroMovieControllerView::defineOutTime(const MediaTime& time) {
+void ZRNSynchroMovieControllerView::defineOutTime(const MediaTime& time) { U_DefineMark(false, time); }
+
+void ZRNSynchroMovieControllerView::U_DefineMark(bool isIn, const MediaTime& time) {
   QPointer<ZRNSynchroMovieControllerView> self(this);
-  Dispatch_MainAsync([self, time] {
+  Dispatch_MainAsync([self, isIn, time] {
     if (!self) return;
-    self->m_outTime = time;
-    self->m_slider->setOutTime(time);
+    if (isIn) {
+      self->m_inTime = time;
+      self->m_slider->setInTime(time);
+      self->m_sliderOverlayView->setInTime(time);
+    } else {
+      self->m_outTime = time;
+      self->m_slider->setOutTime(time);
+      self->m_sliderOverlayView->setOutTime(time);
+    }
     self->m_slider->update();
-    self->m_sliderOverlayView->setOutTime(time);
     self->m_sliderOverlayView->update();
   });
 }

@@ -106,6 +106,8 @@ class ZRNSynchroMovieControllerView : public QWidget {
   void commonInit();
   void U_Layout();
   void U_SetPlayImage(const QString& name);
+  // Sets the in mark (or the out mark) on the main thread and shows it on the slider and its overlay.
+  void U_DefineMark(bool isIn, const MediaTime& time);
   void U_AddTimeObserver(const std::shared_ptr<Player>& player);
   static bool U_ShowMatchTimes();
 

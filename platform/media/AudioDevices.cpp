@@ -111,15 +111,7 @@ std::vector<CaptureDeviceRef> AudioDevice_ScanMicrophones() {
     d.inputFormatName = backend;
     d.inputURL = info.systemName;
     // Both servers convert to the rate asked for, so the usual capture rates are all deliverable.
-    for (double rate : {44100.0, 48000.0}) {
-      auto f = std::make_shared<CaptureDeviceFormat>();
-      f->mediaType = MediaType::Audio;
-      f->mediaSubType = kAudioFormat_LinearPCM;
-      f->sampleRate = rate;
-      f->channelCount = 2;
-      f->nativeFormat = QStringLiteral("s16le");
-      d.formats.push_back(f);
-    }
+    d.formats = CaptureDeviceFormat_StereoPCMFormats(QStringLiteral("s16le"));
     devices.push_back(std::make_shared<CaptureDevice>(std::move(d)));
   }
   return devices;

@@ -41,6 +41,20 @@ QString CaptureDeviceFormat::description() const {
              dimensions.height(), rates.join(QStringLiteral(", ")));
 }
 
+std::vector<CaptureDeviceFormatRef> CaptureDeviceFormat_StereoPCMFormats(const QString& nativeFormat) {
+  std::vector<CaptureDeviceFormatRef> formats;
+  for (double rate : {44100.0, 48000.0}) {
+    auto f = std::make_shared<CaptureDeviceFormat>();
+    f->mediaType = MediaType::Audio;
+    f->mediaSubType = kAudioFormat_LinearPCM;
+    f->sampleRate = rate;
+    f->channelCount = 2;
+    f->nativeFormat = nativeFormat;
+    formats.push_back(f);
+  }
+  return formats;
+}
+
 CaptureDevice::CaptureDevice(Description description) : m_d(std::move(description)) {}
 
 QString CaptureDevice::description() const {

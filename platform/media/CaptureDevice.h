@@ -62,6 +62,9 @@ struct CaptureDeviceFormat {
 };
 using CaptureDeviceFormatRef = std::shared_ptr<const CaptureDeviceFormat>;
 
+// Stereo linear PCM at the usual capture rates (44.1 and 48 kHz), asked of the device as nativeFormat.
+std::vector<CaptureDeviceFormatRef> CaptureDeviceFormat_StereoPCMFormats(const QString& nativeFormat);
+
 enum class CaptureDeviceKind { V4L2, PulseAudio, Alsa, Virtual, Described };
 
 // The transport codes the system uses: USB and built-in.

@@ -126,7 +126,19 @@ struct CaptureSession::Private {
   // Opens and starts a reader for every input; answers the number that started.
   int startReaders(std::vector<QString>* errors, std::vector<QString>* failedIDs);
   void stopReaders();
+  // Notes changed inputs; outside a configuration a running session's readers start again on them at once.
+  void inputsDidChange();
 };
+
+void CaptureSession::Private::inputsDidChange() {
+  inputsChanged = true;
+  if (configurationDepth == 0 && running) {
+    inputsChanged = false;
+    std::vector<QString> errors, failed;
+    stopReaders();
+    startReaders(&errors, &failed);
+  }
+}
 
 CaptureSession::CaptureSession() : d(std::make_shared<Private>()) {
   d->owner = this;
@@ -190,13 +202,7 @@ void CaptureSession::addInput(const CaptureDeviceInputRef& input) {
   if (!canAddInput(input)) return;
   std::lock_guard lock(d->mutex);
   d->inputs.push_back(input);
-  d->inputsChanged = true;
-  if (d->configurationDepth == 0 && d->running) {
-    d->inputsChanged = false;
-    std::vector<QString> errors, failed;
-    d->stopReaders();
-    d->startReaders(&errors, &failed);
-  }
+  d->inputsDidChange();
 }
 
 void CaptureSession::removeInput(const CaptureDeviceInputRef& input) {
@@ -204,13 +210,7 @@ void CaptureSession::removeInput(const CaptureDeviceInputRef& input) {
   const auto before = d->inputs.size();
   std::erase(d->inputs, input);
   if (before == d->inputs.size()) return;
-  d->inputsChanged = true;
-  if (d->configurationDepth == 0 && d->running) {
-    d->inputsChanged = false;
-    std::vector<QString> errors, failed;
-    d->stopReaders();
-    d->startReaders(&errors, &failed);
-  }
+  d->inputsDidChange();
 }
 
 std::vector<CaptureDeviceInputRef> CaptureSession::inputs() const {

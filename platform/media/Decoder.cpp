@@ -28,24 +28,24 @@ MediaTime U_TimeFromTicks(int64_t ticks, AVRational tb) {
   return MediaTimeMakeWithSeconds(static_cast<double>(ticks) * av_q2d(tb), 90000);
 }
 
-// The item time of a source time inside a segment; a segment whose target and source lengths differ
-// plays scaled.
+// A time in one range carried over to the other range of a segment; a segment whose target and source
+// lengths differ plays scaled.
+MediaTime U_MapTime(const MediaTimeRange& from, const MediaTimeRange& to, const MediaTime& time) {
+  const MediaTime offset = MediaTimeSubtract(time, from.start);
+  const double fromLength = MediaTimeGetSeconds(from.duration);
+  const double toLength = MediaTimeGetSeconds(to.duration);
+  if (fromLength > 0 && toLength > 0 && std::abs(fromLength - toLength) > 1e-6)
+    return MediaTimeAdd(to.start, MediaTimeMultiplyByFloat64(offset, toLength / fromLength));
+  return MediaTimeAdd(to.start, offset);
+}
+
+// The item time of a source time inside a segment.
 MediaTime U_ItemTime(const PlayerSegment& segment, const MediaTime& sourceTime) {
-  const MediaTime offset = MediaTimeSubtract(sourceTime, segment.sourceRange.start);
-  const double source = MediaTimeGetSeconds(segment.sourceRange.duration);
-  const double target = MediaTimeGetSeconds(segment.targetRange.duration);
-  if (source > 0 && target > 0 && std::abs(source - target) > 1e-6)
-    return MediaTimeAdd(segment.targetRange.start, MediaTimeMultiplyByFloat64(offset, target / source));
-  return MediaTimeAdd(segment.targetRange.start, offset);
+  return U_MapTime(segment.sourceRange, segment.targetRange, sourceTime);
 }
 
 MediaTime U_SourceTime(const PlayerSegment& segment, const MediaTime& itemTime) {
-  const MediaTime offset = MediaTimeSubtract(itemTime, segment.targetRange.start);
-  const double source = MediaTimeGetSeconds(segment.sourceRange.duration);
-  const double target = MediaTimeGetSeconds(segment.targetRange.duration);
-  if (source > 0 && target > 0 && std::abs(source - target) > 1e-6)
-    return MediaTimeAdd(segment.sourceRange.start, MediaTimeMultiplyByFloat64(offset, source / target));
-  return MediaTimeAdd(segment.sourceRange.start, offset);
+  return U_MapTime(segment.targetRange, segment.sourceRange, itemTime);
 }
 
 }  // namespace

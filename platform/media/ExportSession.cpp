@@ -10,6 +10,7 @@
 #include <QUuid>
 
 extern "C" {
+#include <libavformat/avformat.h>
 #include <libavutil/error.h>
 }
 
@@ -17,6 +18,20 @@ QString ExportSession_AVError(int code) {
   char buf[AV_ERROR_MAX_STRING_SIZE] = {0};
   av_strerror(code, buf, sizeof buf);
   return QString::fromUtf8(buf);
+}
+
+bool ExportSession_StartOutput(AVFormatContext* out, const QByteArray& path, QString* error) {
+  int rc = avio_open(&out->pb, path.constData(), AVIO_FLAG_WRITE);
+  if (rc < 0) {
+    *error = QStringLiteral("The export file cannot be written: %1").arg(ExportSession_AVError(rc));
+    return false;
+  }
+  rc = avformat_write_header(out, nullptr);
+  if (rc < 0) {
+    *error = QStringLiteral("The export file cannot be started: %1").arg(ExportSession_AVError(rc));
+    return false;
+  }
+  return true;
 }
 
 QList<AssetTrackSegment> ExportSession_SegmentsInRange(const AssetTrackRef& track, const MediaTimeRange& range) {

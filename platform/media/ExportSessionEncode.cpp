@@ -486,15 +486,7 @@ bool ExportSession_WriteEncoded(const ExportSessionWork& work, QString* error) {
     av_frame_get_buffer(pcm, 0);
   }
 
-  rc = avio_open(&out->pb, path.constData(), AVIO_FLAG_WRITE);
-  if (rc < 0) {
-    *error = QStringLiteral("The export file cannot be written: %1").arg(ExportSession_AVError(rc));
-    cleanup();
-    return false;
-  }
-  rc = avformat_write_header(out, nullptr);
-  if (rc < 0) {
-    *error = QStringLiteral("The export file cannot be started: %1").arg(ExportSession_AVError(rc));
+  if (!ExportSession_StartOutput(out, path, error)) {
     cleanup();
     return false;
   }

@@ -447,15 +447,7 @@ bool ExportSession_WritePassThrough(const ExportSessionWork& work, QString* erro
     cleanup();
     return false;
   }
-  rc = avio_open(&out->pb, path.constData(), AVIO_FLAG_WRITE);
-  if (rc < 0) {
-    *error = QStringLiteral("The export file cannot be written: %1").arg(ExportSession_AVError(rc));
-    cleanup();
-    return false;
-  }
-  rc = avformat_write_header(out, nullptr);
-  if (rc < 0) {
-    *error = QStringLiteral("The export file cannot be started: %1").arg(ExportSession_AVError(rc));
+  if (!ExportSession_StartOutput(out, path, error)) {
     cleanup();
     return false;
   }

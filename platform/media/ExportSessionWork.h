@@ -3,6 +3,10 @@
 
 #include "platform/media/ExportSession.h"
 
+#include <QByteArray>
+
+struct AVFormatContext;
+
 struct ExportSessionWork {
   AssetRef asset;
   MediaTimeRange range;  // finite, inside the asset
@@ -21,3 +25,6 @@ bool ExportSession_WriteEncoded(const ExportSessionWork& work, QString* error);
 // to the range's start. Empty segments are kept (they hold places on the time line).
 QList<AssetTrackSegment> ExportSession_SegmentsInRange(const AssetTrackRef& track, const MediaTimeRange& range);
 QString ExportSession_AVError(int code);
+
+// Opens the output file at path and writes the container's header; false with a reason on failure.
+bool ExportSession_StartOutput(AVFormatContext* out, const QByteArray& path, QString* error);

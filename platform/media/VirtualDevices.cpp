@@ -16,20 +16,26 @@ CaptureDeviceFormatRef VideoFormat(uint32_t subtype, int w, int h, QList<FrameRa
   return f;
 }
 
+// A device of ours, read from lavfi test sources.
+CaptureDevice::Description VirtualDescription(const char* uid, const char* name, const char* model, MediaType type) {
+  CaptureDevice::Description d;
+  d.uniqueID = QString::fromLatin1(uid);
+  d.localizedName = QString::fromLatin1(name);
+  d.modelID = QString::fromLatin1(model);
+  d.manufacturer = QStringLiteral("Velmora");
+  d.mediaType = type;
+  d.kind = CaptureDeviceKind::Virtual;
+  d.transportType = kCaptureTransportVirtual;
+  d.inputFormatName = QStringLiteral("lavfi");
+  return d;
+}
+
 QList<FrameRateRange> SingleRates() { return {{25, 25}, {30, 30}, {50, 50}, {60, 60}}; }
 
 }  // namespace
 
 CaptureDeviceRef VirtualDevices_MakeCamera() {
-  CaptureDevice::Description d;
-  d.uniqueID = QString::fromLatin1(kVirtualCameraUID);
-  d.localizedName = QString::fromLatin1(kVirtualCameraName);
-  d.modelID = QStringLiteral("Velmora Virtual Camera");
-  d.manufacturer = QStringLiteral("Velmora");
-  d.mediaType = MediaType::Video;
-  d.kind = CaptureDeviceKind::Virtual;
-  d.transportType = kCaptureTransportVirtual;
-  d.inputFormatName = QStringLiteral("lavfi");
+  CaptureDevice::Description d = VirtualDescription(kVirtualCameraUID, kVirtualCameraName, "Velmora Virtual Camera", MediaType::Video);
   d.formats = {
       VideoFormat(kPixelFormat_2vuy, 1920, 1080, SingleRates(), "uyvy422"),
       VideoFormat(kPixelFormat_2vuy, 1280, 720, SingleRates(), "uyvy422"),
@@ -40,24 +46,9 @@ CaptureDeviceRef VirtualDevices_MakeCamera() {
 }
 
 CaptureDeviceRef VirtualDevices_MakeMicrophone() {
-  CaptureDevice::Description d;
-  d.uniqueID = QString::fromLatin1(kVirtualMicrophoneUID);
-  d.localizedName = QString::fromLatin1(kVirtualMicrophoneName);
-  d.modelID = QStringLiteral("Velmora Virtual Microphone");
-  d.manufacturer = QStringLiteral("Velmora");
-  d.mediaType = MediaType::Audio;
-  d.kind = CaptureDeviceKind::Virtual;
-  d.transportType = kCaptureTransportVirtual;
-  d.inputFormatName = QStringLiteral("lavfi");
-  for (double rate : {44100.0, 48000.0}) {
-    auto f = std::make_shared<CaptureDeviceFormat>();
-    f->mediaType = MediaType::Audio;
-    f->mediaSubType = kAudioFormat_LinearPCM;
-    f->sampleRate = rate;
-    f->channelCount = 2;
-    f->nativeFormat = QStringLiteral("s16");
-    d.formats.push_back(f);
-  }
+  CaptureDevice::Description d =
+      VirtualDescription(kVirtualMicrophoneUID, kVirtualMicrophoneName, "Velmora Virtual Microphone", MediaType::Audio);
+  d.formats = CaptureDeviceFormat_StereoPCMFormats(QStringLiteral("s16"));
   return std::make_shared<CaptureDevice>(std::move(d));
 }
 

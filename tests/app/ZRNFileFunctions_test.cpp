@@ -6,6 +6,7 @@
 #include "platform/foundation/StandardLocations.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/system/FileAttributes.h"
+#include "app/LogTestSupport.h"
 #include "support/TestSupport.h"
 
 #include <QDateTime>
@@ -32,15 +33,6 @@ void touch(const QString& path, const QByteArray& bytes = QByteArray()) {
 
 QStringList entries(const QString& folder) {
   return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name);
-}
-
-// Everything logged so far: stopping the logger waits until its queue has written every line.
-QString loggedText() {
-  ZRNLogger_Stop();
-  QFile file(ZRNAppSetup::sharedAppSetup()->zrnDebugLogPathFor(QStringLiteral("Debug")));
-  const QString text = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-  ZRNLogger_Start(1);
-  return text;
 }
 
 QString uniqueBase() { return QStringLiteral("VelmoraTest") + QUuid::createUuid().toString(QUuid::Id128).left(10); }
@@ -228,7 +220,7 @@ TEST(FileFunctions, AFailedSettingsWriteIsLoggedAndLeavesNothingBehind) {
   File_WriteSettings(QUrl::fromLocalFile(folder + QStringLiteral("/notAFolder")), QStringLiteral("VLSettings"),
                      QStringLiteral("plist"), QVariantMap{{QStringLiteral("a"), 1}});
 
-  EXPECT_TRUE(loggedText().contains(QStringLiteral("ATT: error writing settings plist: ")));
+  EXPECT_TRUE(Test_LoggedText().contains(QStringLiteral("ATT: error writing settings plist: ")));
   EXPECT_EQ(entries(folder), QStringList{QStringLiteral("notAFolder")});
   QFile kept(folder + QStringLiteral("/notAFolder"));
   ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
@@ -271,7 +263,7 @@ TEST(FileFunctions, EnsureDirectoryCreatesOnlyWhenAskedAndLogsAFailure) {
   EXPECT_TRUE(QFileInfo(nested).isDir());
   touch(folder + QStringLiteral("/file"));
   EXPECT_FALSE(File_EnsureDirectory(QUrl::fromLocalFile(folder + QStringLiteral("/file")), true));
-  EXPECT_TRUE(loggedText().contains(QStringLiteral("ATT: dir creation failed, error: ")));
+  EXPECT_TRUE(Test_LoggedText().contains(QStringLiteral("ATT: dir creation failed, error: ")));
   ZRNLogger_Stop();
 }
 

@@ -6,6 +6,7 @@
 #include "platform/system/Power.h"
 #include "platform/system/SystemInfo.h"
 #include "platform/system/PrivateDBus.h"
+#include "app/LogTestSupport.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
@@ -22,15 +23,6 @@
 namespace {
 const QStringList kDesktopNames{QStringLiteral("org.freedesktop.login1"), QStringLiteral("org.freedesktop.UPower"),
                                 QStringLiteral("org.freedesktop.FileManager1")};
-
-// Everything logged so far: stopping the logger waits until its queue has written every line.
-QString loggedText() {
-  ZRNLogger_Stop();
-  QFile file(ZRNAppSetup::sharedAppSetup()->zrnDebugLogPathFor(QStringLiteral("Debug")));
-  const QString text = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-  ZRNLogger_Start(1);
-  return text;
-}
 
 bool isOpenDescriptor(int fd) { return fcntl(fd, F_GETFD) != -1; }
 
@@ -83,7 +75,7 @@ TEST_F(SystemBusTest, SleepLocksAreTakenHeldAndReleasedOnce) {
   EXPECT_TRUE(isOpenDescriptor(reused)) << "descriptor " << reused << ", lock was " << displaySlot;
   ::close(reused);
 
-  const QString log = loggedText();
+  const QString log = Test_LoggedText();
   EXPECT_TRUE(log.contains(QStringLiteral("gAssertionID_IdleDisplay: %1").arg(displaySlot)));
   EXPECT_TRUE(log.contains(QStringLiteral("gAssertionID_IdleSystem: ")));
   EXPECT_FALSE(log.contains(QStringLiteral("gAssertionID_IdleDisk")));
@@ -109,7 +101,7 @@ TEST_F(SystemBusTest, ARefusedLockLeavesItsSlotEmpty) {
   const auto displayLock = desktop->services().locks()[0];
   Sys_ResetSystemSleep();
   EXPECT_TRUE(Test_WaitUntil([&] { return !FakeDesktopServices::isHeld(displayLock); }, 5000));
-  EXPECT_TRUE(loggedText().contains(QStringLiteral("ATT: no sleep inhibitor lock: ")));
+  EXPECT_TRUE(Test_LoggedText().contains(QStringLiteral("ATT: no sleep inhibitor lock: ")));
 }
 
 TEST_F(SystemBusTest, BatteryStateComesFromUPower) {

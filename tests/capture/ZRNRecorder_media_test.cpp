@@ -4,6 +4,7 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/media/VirtualDevices.h"
 #include "platform/media/AssetWriterTestMedia.h"
+#include "support/MediaTestSupport.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -58,12 +59,7 @@ class ZRNRecorderMedia : public ::testing::Test {
     microphone = CaptureDevice::deviceWithUniqueID(kVirtualMicrophoneUID);
     ASSERT_TRUE(camera && microphone);
     QString error;
-    ASSERT_TRUE(camera->lockForConfiguration(&error));
-    for (const auto& f : camera->formats())
-      if (f->dimensions == QSize(1280, 720) && f->mediaSubType == kPixelFormat_2vuy) camera->setActiveFormat(f);
-    camera->setActiveVideoMinFrameDuration(MediaTimeMake(1, 30));
-    camera->setActiveVideoMaxFrameDuration(MediaTimeMake(1, 30));
-    camera->unlockForConfiguration();
+    ASSERT_TRUE(MediaTest_ConfigureCamera(camera, QSize(1280, 720), kPixelFormat_2vuy, MediaTimeMake(1, 30), &error));
     session = std::make_shared<CaptureSession>();
     session->beginConfiguration();
     session->addInput(CaptureDeviceInput::deviceInputWithDevice(camera, &error));

@@ -3,7 +3,7 @@
 #include "composition/ZRNAVCaptureProject.h"
 #include "platform/media/AssetWriter.h"
 #include "platform/media/AssetWriterTestMedia.h"
-#include "platform/media/MediaTestMovies.h"
+#include "support/MediaTestSupport.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -12,8 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-
 namespace {
 
 constexpr int kWidth = 320, kHeight = 240, kFps = 30;
@@ -21,63 +19,26 @@ constexpr int kWidth = 320, kHeight = 240, kFps = 30;
 // Records seconds of moving pictures and a tone into a fragmented movie (2 s fragments, a key frame
 // every second), as a live session does.
 QString record(const QString& path, double seconds) {
-  auto writer = AssetWriter::create(path, QString::fromLatin1(kAVFileTypeMPEG4));
-  if (!writer) return QString();
-  writer->setMovieFragmentInterval(MediaTimeMake(2, 1));
-  auto video = AssetWriterInput::create(
-      MediaType::Video,
-      QVariantMap{{AVVideoCodecKey, AVVideoCodecTypeH264},
-                  {AVVideoWidthKey, double(kWidth)},
-                  {AVVideoHeightKey, double(kHeight)},
-                  {AVVideoCompressionPropertiesKey,
-                   QVariantMap{{AVVideoExpectedSourceFrameRateKey, float(kFps)},
-                               {AVVideoMaxKeyFrameIntervalKey, float(kFps)},
-                               {AVVideoAverageBitRateKey, 1000 * 1024}}}});
-  auto audio = AssetWriterInput::create(MediaType::Audio, QVariantMap{{AVFormatIDKey, kAudioFormatMPEG4AAC},
-                                                                       {AVNumberOfChannelsKey, 2},
-                                                                       {AVSampleRateKey, 48000},
-                                                                       {AVEncoderBitRateKey, 96000}});
-  writer->addInput(video);
-  writer->addInput(audio);
-  if (!writer->startWriting()) return QString();
+  testmedia::MovieSpec spec;
+  spec.width = kWidth;
+  spec.height = kHeight;
+  spec.fps = kFps;
+  spec.outBitRate = 96000;
+  spec.realTime = false;
+  testmedia::Movie movie = testmedia::makeMovie(path, spec);
+  if (!movie.writer->startWriting()) return QString();
   const MediaTime base = HostClock_Now();
-  writer->startSessionAtSourceTime(base);
-  const auto at = [&](double s) { return base + MediaTimeMakeWithSeconds(s, kHostClockTimescale); };
-  int64_t samples = 0;
-  const int frames = int(seconds * kFps);
-  for (int i = 0; i < frames; ++i) {
-    const double t = double(i) / kFps;
-    if (!Test_WaitUntil([&] { return video->isReadyForMoreMediaData(); }, 20000)) return QString();
-    video->appendSampleBuffer(testmedia::makeVideoBuffer(kWidth, kHeight, i, at(t)));
-    while (double(samples) / 48000 <= t) {
-      if (!Test_WaitUntil([&] { return audio->isReadyForMoreMediaData(); }, 20000)) return QString();
-      audio->appendSampleBuffer(testmedia::makeAudioBuffer(48000, 2, 1024, samples, at(double(samples) / 48000)));
-      samples += 1024;
-    }
-  }
-  std::atomic<bool> done{false};
-  audio->markAsFinished();
-  video->markAsFinished();
-  writer->finishWritingWithCompletionHandler([&] { done = true; });
-  if (!Test_WaitUntil([&] { return done.load(); }, 60000)) return QString();
-  return writer->status() == AssetWriterStatusCompleted ? path : QString();
+  movie.writer->startSessionAtSourceTime(base);
+  testmedia::feed(movie, spec, base, int(seconds * kFps));
+  if (!testmedia::finish(movie)) return QString();
+  return movie.writer->status() == AssetWriterStatusCompleted ? path : QString();
 }
 
 AssetExportSessionStatus exportTo(const AssetExportSessionRef& session, const QString& out, const MediaTimeRange& range) {
   session->setOutputURL(QUrl::fromLocalFile(out));
   session->setOutputFileType(QString::fromLatin1(kExportFileTypeMPEG4));
   session->setTimeRange(range);
-  std::atomic<bool> done{false};
-  session->exportAsynchronouslyWithCompletionHandler([&]() { done = true; });
-  EXPECT_TRUE(Test_WaitUntil([&]() { return done.load(); }, 120000));
-  return session->status();
-}
-
-QString frameAt(const DecodedFrames& frames, double seconds) {
-  QString md5;
-  for (qsizetype i = 0; i < frames.times.size(); ++i)
-    if (frames.times[i] <= seconds + 1e-6) md5 = frames.md5[i];
-  return md5;
+  return TestMovie_RunExport(session);
 }
 
 }  // namespace
@@ -112,7 +73,7 @@ TEST(ZRNAVCaptureProjectRecording, ClipOfARecordingStartsAtTheRequestedFrame) {
     EXPECT_NEAR(double(clip.md5.size()), c.length * kFps, 1.0);
     EXPECT_NEAR(TestMovie_Duration(out), c.length, 1.0 / kFps + 0.03);
     ASSERT_FALSE(clip.md5.isEmpty());
-    EXPECT_EQ(clip.md5.first(), frameAt(source, c.start));
+    EXPECT_EQ(clip.md5.first(), TestMovie_FrameAt(source, c.start));
   }
 }
 

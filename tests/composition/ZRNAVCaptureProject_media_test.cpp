@@ -1,12 +1,11 @@
 #include "composition/ZRNAVCaptureProject.h"
-#include "platform/media/MediaTestMovies.h"
+#include "support/MediaTestSupport.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 
 namespace {
 
@@ -25,13 +24,6 @@ QStringList describe(const AssetTrackRef& track) {
 
 AssetTrackRef firstTrack(const MutableCompositionRef& c, const char* type) {
   return c->tracksWithMediaType(QString::fromLatin1(type)).value(0);
-}
-
-AssetExportSessionStatus runToEnd(const AssetExportSessionRef& session) {
-  std::atomic<bool> done{false};
-  session->exportAsynchronouslyWithCompletionHandler([&]() { done = true; });
-  EXPECT_TRUE(Test_WaitUntil([&]() { return done.load(); }, 120000));
-  return session->status();
 }
 
 class CaptureProjectMediaTest : public ::testing::Test {
@@ -136,7 +128,7 @@ TEST_F(CaptureProjectMediaTest, SessionExportLeavesOutTheRejectedStart) {
   const QString out = QDir(folder).filePath(QStringLiteral("session.mp4"));
   session->setOutputURL(QUrl::fromLocalFile(out));
   session->setOutputFileType(QString::fromLatin1(kExportFileTypeMPEG4));
-  ASSERT_EQ(runToEnd(session), AssetExportSessionStatus::Completed) << session->error().toStdString();
+  ASSERT_EQ(TestMovie_RunExport(session), AssetExportSessionStatus::Completed) << session->error().toStdString();
   EXPECT_NEAR(TestMovie_Duration(out), whole - 5.0, 0.05);
   const DecodedFrames exported = TestMovie_DecodeVideo(out);
   const DecodedFrames source = TestMovie_DecodeVideo(s_first);
@@ -163,25 +155,16 @@ TEST_F(CaptureProjectMediaTest, JoinWithASilentSegmentKeepsSoundAndPictureAligne
     const QString out = QDir(folder).filePath(QStringLiteral("%1.mov").arg(QString::fromLatin1(preset)));
     session->setOutputURL(QUrl::fromLocalFile(out));
     session->setOutputFileType(QString::fromLatin1(kExportFileTypeQuickTimeMovie));
-    ASSERT_EQ(runToEnd(session), AssetExportSessionStatus::Completed) << session->error().toStdString();
+    ASSERT_EQ(TestMovie_RunExport(session), AssetExportSessionStatus::Completed) << session->error().toStdString();
     EXPECT_NEAR(TestMovie_Duration(out), 5.0, 0.07);
     const DecodedFrames frames = TestMovie_DecodeVideo(out);
     EXPECT_TRUE(frames.errors.isEmpty()) << frames.errors.toStdString();
     EXPECT_NEAR(frames.md5.size(), 150, 1);
     // The tone is heard only in the second segment: measure where the sound is loud.
-    const QString levels = TestMovie_Run(
-        QStringLiteral("ffprobe"),
-        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("lavfi"),
-         QStringLiteral("amovie=%1,asetnsamples=4800,astats=metadata=1:reset=1").arg(out), QStringLiteral("-show_entries"),
-         QStringLiteral("frame=pts_time:frame_tags=lavfi.astats.Overall.RMS_level"), QStringLiteral("-of"),
-         QStringLiteral("csv=p=0")});
     double firstLoud = -1.0;
-    for (const QString& line : levels.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-      const QStringList f = line.split(QLatin1Char(','));
-      if (f.size() < 2) continue;
-      const double rms = f[1] == QLatin1String("-inf") ? -1000.0 : f[1].toDouble();
+    for (const auto& [time, rms] : TestMovie_AudioLevels(out)) {
       if (rms > -40.0) {
-        firstLoud = f[0].toDouble();
+        firstLoud = time;
         break;
       }
     }

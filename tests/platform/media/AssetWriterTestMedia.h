@@ -2,16 +2,16 @@
 // Generated media and movie-file inspection for the writer and recorder tests.
 
 #include "platform/foundation/MediaTime.h"
+#include "platform/media/AssetWriter.h"
 #include "platform/media/SampleBuffer.h"
+#include "support/TestSupport.h"
+#include "support/MediaTestSupport.h"
 
 #include <QByteArray>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QString>
-#include <QStringList>
+#include <QVariantMap>
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -19,6 +19,7 @@ extern "C" {
 #include <libavutil/samplefmt.h>
 }
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -59,6 +60,99 @@ inline SampleBufferRef makeAudioBuffer(int rate, int channels, int samples, int6
   return std::make_shared<SampleBuffer>(MediaType::Audio, f, pts, MediaTimeMake(samples, rate));
 }
 
+// A movie written by the asset writer from generated pictures and a tone, as a live source would.
+struct MovieSpec {
+  QString fileType = QString::fromLatin1(kAVFileTypeMPEG4);
+  int width = 640;
+  int height = 360;
+  int fps = 30;
+  int fragmentSeconds = 2;
+  int bitRate = 1000 * 1024;
+  bool audio = true;
+  int inRate = 48000;
+  int inChannels = 2;
+  int outRate = 48000;
+  int outBitRate = 80000;
+  bool realTime = true;  // the inputs expect media in real time, as from a live source
+};
+
+inline QVariantMap videoSettings(const MovieSpec& s) {
+  return QVariantMap{{AVVideoCodecKey, AVVideoCodecTypeH264},
+                     {AVVideoWidthKey, double(s.width)},
+                     {AVVideoHeightKey, double(s.height)},
+                     {AVVideoCompressionPropertiesKey,
+                      QVariantMap{{AVVideoExpectedSourceFrameRateKey, float(s.fps)},
+                                  {AVVideoMaxKeyFrameIntervalKey, float(s.fps)},
+                                  {AVVideoAverageBitRateKey, s.bitRate}}}};
+}
+
+inline QVariantMap audioSettings(const MovieSpec& s) {
+  return QVariantMap{{AVFormatIDKey, kAudioFormatMPEG4AAC},
+                     {AVNumberOfChannelsKey, 2},
+                     {AVSampleRateKey, s.outRate},
+                     {AVEncoderBitRateKey, s.outBitRate}};
+}
+
+struct Movie {
+  std::shared_ptr<AssetWriter> writer;
+  std::shared_ptr<AssetWriterInput> video;
+  std::shared_ptr<AssetWriterInput> audio;
+};
+
+inline Movie makeMovie(const QString& path, const MovieSpec& s) {
+  Movie m;
+  m.writer = AssetWriter::create(path, s.fileType);
+  m.writer->setMovieFragmentInterval(MediaTimeMake(s.fragmentSeconds, 1));
+  m.video = AssetWriterInput::create(MediaType::Video, videoSettings(s));
+  m.video->setExpectsMediaDataInRealTime(s.realTime);
+  m.writer->addInput(m.video);
+  if (s.audio) {
+    m.audio = AssetWriterInput::create(MediaType::Audio, audioSettings(s));
+    m.audio->setExpectsMediaDataInRealTime(s.realTime);
+    m.writer->addInput(m.audio);
+  }
+  return m;
+}
+
+inline MediaTime at(const MediaTime& base, double seconds) {
+  return base + MediaTimeMakeWithSeconds(seconds, kHostClockTimescale);
+}
+
+// Feeds frames [0, frames) and the audio up to the last frame's time, waiting for room in the queues as
+// a patient (not real-time) source would. Stops early when the writer stops writing.
+struct AudioGap {
+  double from = -1;
+  double to = -1;
+};
+
+inline void feed(Movie& m, const MovieSpec& s, const MediaTime& base, int frames, AudioGap gap = {}) {
+  const int block = 1024;
+  int64_t audioSamples = 0;
+  for (int i = 0; i < frames; ++i) {
+    const double t = double(i) / s.fps;
+    if (!Test_WaitUntil([&] { return m.video->isReadyForMoreMediaData() || m.writer->status() != AssetWriterStatusWriting; }, 20000))
+      return;
+    if (m.writer->status() != AssetWriterStatusWriting) return;
+    m.video->appendSampleBuffer(makeVideoBuffer(s.width, s.height, i, at(base, t)));
+    while (m.audio && double(audioSamples) / s.inRate <= t) {
+      const double blockTime = double(audioSamples) / s.inRate;
+      if (blockTime < gap.from || blockTime >= gap.to) {
+        Test_WaitUntil([&] { return m.audio->isReadyForMoreMediaData() || m.writer->status() != AssetWriterStatusWriting; }, 20000);
+        m.audio->appendSampleBuffer(makeAudioBuffer(s.inRate, s.inChannels, block, audioSamples, at(base, blockTime)));
+      }
+      audioSamples += block;
+    }
+  }
+}
+
+inline bool finish(Movie& m) {
+  std::atomic<bool> done{false};
+  if (m.audio) m.audio->markAsFinished();
+  m.video->markAsFinished();
+  m.writer->finishWritingWithCompletionHandler([&] { done = true; });
+  return Test_WaitUntil([&] { return done.load(); }, 60000);
+}
+
 // The four-character types of the top-level boxes that lie wholly inside a movie file, in order.
 inline QStringList topLevelBoxes(const QString& path) {
   QStringList boxes;
@@ -80,31 +174,10 @@ inline QStringList topLevelBoxes(const QString& path) {
   return boxes;
 }
 
-inline QJsonObject ffprobe(const QString& path, const QStringList& extra = {}) {
-  QProcess p;
-  p.start(QStringLiteral("ffprobe"), QStringList{"-v", "error", "-print_format", "json", "-show_format", "-show_streams"} +
-                                         extra + QStringList{path});
-  p.waitForFinished(60000);
-  return QJsonDocument::fromJson(p.readAllStandardOutput()).object();
-}
-
-inline QJsonObject streamOfType(const QJsonObject& probe, const QString& type) {
-  for (const auto& s : probe.value("streams").toArray())
-    if (s.toObject().value("codec_type").toString() == type) return s.toObject();
-  return {};
-}
-
-inline double formatDuration(const QJsonObject& probe) {
-  return probe.value("format").toObject().value("duration").toString().toDouble();
-}
-
-// Frames that decode without error, counted by the ffmpeg tool (errors of a cut-off fragment are allowed).
-inline int decodableVideoFrames(const QString& path) {
-  QProcess p;
-  p.start(QStringLiteral("ffprobe"), {"-v", "quiet", "-select_streams", "v:0", "-count_frames", "-show_entries",
-                                      "stream=nb_read_frames", "-of", "csv=p=0", path});
-  p.waitForFinished(60000);
-  return QString::fromUtf8(p.readAllStandardOutput()).trimmed().split(QLatin1Char('\n')).value(0).toInt();
-}
+// The names the writer and recorder tests use for the shared ffprobe readings.
+inline QJsonObject ffprobe(const QString& path) { return TestMovie_ProbeJson(path); }
+inline QJsonObject streamOfType(const QJsonObject& probe, const QString& type) { return TestMovie_StreamOfType(probe, type); }
+inline double formatDuration(const QJsonObject& probe) { return TestMovie_FormatDuration(probe); }
+inline int decodableVideoFrames(const QString& path) { return TestMovie_DecodableVideoFrames(path); }
 
 }  // namespace testmedia

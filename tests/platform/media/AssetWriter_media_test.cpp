@@ -31,97 +31,6 @@ const int kQuietFFmpeg = [] {
   return 0;
 }();
 
-struct MovieSpec {
-  QString fileType = QString::fromLatin1(kAVFileTypeMPEG4);
-  int width = 640;
-  int height = 360;
-  int fps = 30;
-  int fragmentSeconds = 2;
-  int bitRate = 1000 * 1024;
-  bool audio = true;
-  int inRate = 48000;
-  int inChannels = 2;
-  int outRate = 48000;
-  int outBitRate = 80000;
-};
-
-QVariantMap videoSettings(const MovieSpec& s) {
-  return QVariantMap{{AVVideoCodecKey, AVVideoCodecTypeH264},
-                     {AVVideoWidthKey, double(s.width)},
-                     {AVVideoHeightKey, double(s.height)},
-                     {AVVideoCompressionPropertiesKey,
-                      QVariantMap{{AVVideoExpectedSourceFrameRateKey, float(s.fps)},
-                                  {AVVideoMaxKeyFrameIntervalKey, float(s.fps)},
-                                  {AVVideoAverageBitRateKey, s.bitRate}}}};
-}
-
-QVariantMap audioSettings(const MovieSpec& s) {
-  return QVariantMap{{AVFormatIDKey, kAudioFormatMPEG4AAC},
-                     {AVNumberOfChannelsKey, 2},
-                     {AVSampleRateKey, s.outRate},
-                     {AVEncoderBitRateKey, s.outBitRate}};
-}
-
-struct Movie {
-  std::shared_ptr<AssetWriter> writer;
-  std::shared_ptr<AssetWriterInput> video;
-  std::shared_ptr<AssetWriterInput> audio;
-};
-
-Movie makeMovie(const QString& path, const MovieSpec& s) {
-  Movie m;
-  m.writer = AssetWriter::create(path, s.fileType);
-  m.writer->setMovieFragmentInterval(MediaTimeMake(s.fragmentSeconds, 1));
-  m.video = AssetWriterInput::create(MediaType::Video, videoSettings(s));
-  m.video->setExpectsMediaDataInRealTime(true);
-  m.writer->addInput(m.video);
-  if (s.audio) {
-    m.audio = AssetWriterInput::create(MediaType::Audio, audioSettings(s));
-    m.audio->setExpectsMediaDataInRealTime(true);
-    m.writer->addInput(m.audio);
-  }
-  return m;
-}
-
-MediaTime at(const MediaTime& base, double seconds) {
-  return base + MediaTimeMakeWithSeconds(seconds, kHostClockTimescale);
-}
-
-// Feeds frames [0, frames) and the audio up to the last frame's time, waiting for room in the queues as
-// a patient (not real-time) source would. Stops early when the writer stops writing.
-struct AudioGap {
-  double from = -1;
-  double to = -1;
-};
-
-void feed(Movie& m, const MovieSpec& s, const MediaTime& base, int frames, AudioGap gap = {}) {
-  const int block = 1024;
-  int64_t audioSamples = 0;
-  for (int i = 0; i < frames; ++i) {
-    const double t = double(i) / s.fps;
-    if (!Test_WaitUntil([&] { return m.video->isReadyForMoreMediaData() || m.writer->status() != AssetWriterStatusWriting; }, 20000))
-      return;
-    if (m.writer->status() != AssetWriterStatusWriting) return;
-    m.video->appendSampleBuffer(makeVideoBuffer(s.width, s.height, i, at(base, t)));
-    while (m.audio && double(audioSamples) / s.inRate <= t) {
-      const double blockTime = double(audioSamples) / s.inRate;
-      if (blockTime < gap.from || blockTime >= gap.to) {
-        Test_WaitUntil([&] { return m.audio->isReadyForMoreMediaData() || m.writer->status() != AssetWriterStatusWriting; }, 20000);
-        m.audio->appendSampleBuffer(makeAudioBuffer(s.inRate, s.inChannels, block, audioSamples, at(base, blockTime)));
-      }
-      audioSamples += block;
-    }
-  }
-}
-
-bool finish(Movie& m) {
-  std::atomic<bool> done{false};
-  if (m.audio) m.audio->markAsFinished();
-  m.video->markAsFinished();
-  m.writer->finishWritingWithCompletionHandler([&] { done = true; });
-  return Test_WaitUntil([&] { return done.load(); }, 60000);
-}
-
 // Runs this test program again as a child that writes a movie in the given mode; answers its output.
 QString runChild(const QString& mode, const QString& path, QProcess::ExitStatus* exitStatus) {
   QProcess child;
@@ -216,11 +125,10 @@ TEST(AssetWriter, FragmentsStartOnKeyFramesAboutEveryInterval) {
   EXPECT_EQ(topLevelBoxes(path).count("moof"), 4);
 
   // Key frames exactly every frame-rate frames: one per fragment start.
-  QProcess p;
-  p.start("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries", "packet=pts_time,flags", "-of", "csv=p=0", path});
-  p.waitForFinished(60000);
+  const QString packets = TestMovie_Run(
+      "ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries", "packet=pts_time,flags", "-of", "csv=p=0", path});
   QStringList keyTimes;
-  for (const QString& line : QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts))
+  for (const QString& line : packets.split('\n', Qt::SkipEmptyParts))
     if (line.section(',', 1, 1).startsWith('K')) keyTimes << QString::number(line.section(',', 0, 0).toDouble(), 'f', 2);
   EXPECT_EQ(keyTimes, QStringList({"0.00", "1.00", "2.00", "3.00"}));
 }
@@ -264,10 +172,9 @@ TEST(AssetWriter, SoundStaysWithThePictureAcrossMissingAudioBuffers) {
   EXPECT_NEAR(streamOfType(ffprobe(path), "audio").value("duration").toString().toDouble(), 4.0, 0.1);
 
   // The missing stretch is silent where it was missing, and the tone after it is back on time.
-  QProcess p;
-  p.start("ffmpeg", {"-hide_banner", "-nostats", "-i", path, "-vn", "-af", "silencedetect=noise=-60dB:duration=0.2", "-f", "null", "-"});
-  p.waitForFinished(60000);
-  const QString log = QString::fromUtf8(p.readAllStandardError());
+  QString log;
+  TestMovie_Run("ffmpeg", {"-hide_banner", "-nostats", "-i", path, "-vn", "-af", "silencedetect=noise=-60dB:duration=0.2", "-f", "null", "-"},
+                nullptr, &log);
   const QRegularExpression startRx("silence_start: ([0-9.]+)"), endRx("silence_end: ([0-9.]+)");
   const auto startMatch = startRx.match(log), endMatch = endRx.match(log);
   ASSERT_TRUE(startMatch.hasMatch() && endMatch.hasMatch()) << log.toStdString();

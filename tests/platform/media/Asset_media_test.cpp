@@ -1,7 +1,7 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/media/Asset.h"
 #include "platform/media/FragmentedAsset.h"
-#include "platform/media/MediaTestMovies.h"
+#include "support/MediaTestSupport.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>

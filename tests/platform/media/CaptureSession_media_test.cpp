@@ -2,6 +2,7 @@
 #include "platform/media/CaptureSession.h"
 #include "platform/media/PreviewView.h"
 #include "platform/media/VirtualDevices.h"
+#include "support/MediaTestSupport.h"
 #include "support/TestSupport.h"
 
 extern "C" {
@@ -52,13 +53,8 @@ class CaptureSessionMedia : public ::testing::Test {
   // Picks the camera format of that size and subtype and fixes the rate, as a configured camera would be.
   void configureCamera(QSize size, uint32_t subtype, double rate) {
     QString error;
-    ASSERT_TRUE(camera->lockForConfiguration(&error)) << error.toStdString();
-    for (const auto& f : camera->formats())
-      if (f->dimensions == size && f->mediaSubType == subtype) camera->setActiveFormat(f);
-    const MediaTime d = MediaTimeMake(1000, int32_t(rate * 1000));
-    camera->setActiveVideoMinFrameDuration(d);
-    camera->setActiveVideoMaxFrameDuration(d);
-    camera->unlockForConfiguration();
+    ASSERT_TRUE(MediaTest_ConfigureCamera(camera, size, subtype, MediaTimeMake(1000, int32_t(rate * 1000)), &error))
+        << error.toStdString();
   }
 
   CaptureDeviceRef camera;

@@ -1,6 +1,6 @@
 #include "platform/media/AudioMix.h"
 #include "platform/media/Composition.h"
-#include "platform/media/MediaTestMovies.h"
+#include "support/MediaTestSupport.h"
 #include "platform/media/VideoComposition.h"
 #include "support/TestSupport.h"
 

@@ -1,6 +1,6 @@
 #include "platform/media/Composition.h"
 #include "platform/media/ExportSession.h"
-#include "platform/media/MediaTestMovies.h"
+#include "support/MediaTestSupport.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -19,18 +19,6 @@
 namespace {
 
 constexpr double kFrame = 1.0 / 30.0;
-
-// Runs an export to its end and answers its final status.
-AssetExportSessionStatus runExport(const AssetExportSessionRef& session, QList<float>* progress = nullptr) {
-  std::atomic<bool> done{false};
-  session->exportAsynchronouslyWithCompletionHandler([&done]() { done = true; });
-  Test_WaitUntil([&]() {
-    if (progress && (progress->isEmpty() || progress->last() != session->progress())) progress->append(session->progress());
-    return done.load();
-  }, 120000);
-  EXPECT_TRUE(done.load());
-  return session->status();
-}
 
 AssetExportSessionRef makeSession(const AssetRef& asset, const char* preset, const QString& output,
                                   const MediaTimeRange& range = MediaTimeRangeMake(kMediaTimeZero, kMediaTimePositiveInfinity)) {
@@ -60,14 +48,6 @@ QString ExportSessionTest::s_folder;
 QString ExportSessionTest::s_source;
 DecodedFrames ExportSessionTest::s_sourceFrames;
 
-// The MD5 of the source frame shown at a time.
-QString frameAt(const DecodedFrames& frames, double seconds) {
-  QString md5;
-  for (qsizetype i = 0; i < frames.times.size(); ++i)
-    if (frames.times[i] <= seconds + 1e-6) md5 = frames.md5[i];
-  return md5;
-}
-
 }  // namespace
 
 TEST_F(ExportSessionTest, PassThroughRangeStartsAtTheRequestedFrame) {
@@ -85,7 +65,7 @@ TEST_F(ExportSessionTest, PassThroughRangeStartsAtTheRequestedFrame) {
                                 MediaTimeRangeMake(MediaTimeMakeWithSeconds(c.start, 600), MediaTimeMakeWithSeconds(c.length, 600)));
     ASSERT_TRUE(session);
     QList<float> progress;
-    ASSERT_EQ(runExport(session, &progress), AssetExportSessionStatus::Completed) << session->error().toStdString();
+    ASSERT_EQ(TestMovie_RunExport(session, &progress), AssetExportSessionStatus::Completed) << session->error().toStdString();
     EXPECT_FLOAT_EQ(session->progress(), 1.0f);
     EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
     const DecodedFrames cut = TestMovie_DecodeVideo(out);
@@ -94,7 +74,7 @@ TEST_F(ExportSessionTest, PassThroughRangeStartsAtTheRequestedFrame) {
     EXPECT_NEAR(double(cut.md5.size()), expected, 1.0);
     EXPECT_NEAR(TestMovie_Duration(out), c.length, kFrame + 0.03);
     ASSERT_FALSE(cut.md5.isEmpty());
-    EXPECT_EQ(cut.md5.first(), frameAt(s_sourceFrames, c.start));
+    EXPECT_EQ(cut.md5.first(), TestMovie_FrameAt(s_sourceFrames, c.start));
     EXPECT_NEAR(cut.times.first(), 0.0, 1e-3);
     // Sound comes along, cut to the same range.
     EXPECT_EQ(TestMovie_Probe(out, QStringLiteral("stream=codec_name"), QStringLiteral("a")), QStringLiteral("aac"));
@@ -109,7 +89,7 @@ TEST_F(ExportSessionTest, HighestQualityEncodesH264AndAacOfTheRangeLength) {
   ASSERT_TRUE(session);
   session->setOutputFileType(QString::fromLatin1(kExportFileTypeQuickTimeMovie));
   QList<float> progress;
-  ASSERT_EQ(runExport(session, &progress), AssetExportSessionStatus::Completed) << session->error().toStdString();
+  ASSERT_EQ(TestMovie_RunExport(session, &progress), AssetExportSessionStatus::Completed) << session->error().toStdString();
   EXPECT_EQ(TestMovie_Probe(out, QStringLiteral("format=format_name")).split(QLatin1Char(',')).first(), QStringLiteral("mov"));
   EXPECT_EQ(TestMovie_Probe(out, QStringLiteral("stream=codec_name"), QStringLiteral("v")), QStringLiteral("h264"));
   EXPECT_EQ(TestMovie_Probe(out, QStringLiteral("stream=codec_name"), QStringLiteral("a")), QStringLiteral("aac"));
@@ -134,7 +114,7 @@ TEST_F(ExportSessionTest, HighestQualityAppliesTheLayerTransform) {
   vc->setRenderSize(QSizeF(160, 120));
   vc->instructions()[0]->layerInstructions()[0]->setTransform(QTransform::fromScale(0.5, 0.5), kMediaTimeZero);
   session->setVideoComposition(vc);
-  ASSERT_EQ(runExport(session), AssetExportSessionStatus::Completed) << session->error().toStdString();
+  ASSERT_EQ(TestMovie_RunExport(session), AssetExportSessionStatus::Completed) << session->error().toStdString();
   EXPECT_EQ(TestMovie_Probe(out, QStringLiteral("stream=width,height"), QStringLiteral("v")), QStringLiteral("160\n120"));
   // The whole picture was scaled into the frame: its mean brightness matches the full-size source's.
   const auto meanOfFirstFrame = [](const QString& path) {
@@ -208,7 +188,7 @@ TEST_F(ExportSessionTest, FailuresEndWithStatusFourAndAReason) {
     for (const Case& c : cases) {
       SCOPED_TRACE(testing::Message() << preset << ": " << c.name);
       auto session = makeSession(Asset::assetWithPath(s_source), preset, c.output, c.range);
-      EXPECT_EQ(runExport(session), AssetExportSessionStatus::Failed);
+      EXPECT_EQ(TestMovie_RunExport(session), AssetExportSessionStatus::Failed);
       EXPECT_EQ(int(session->status()), 4);
       EXPECT_FALSE(session->error().isEmpty());
     }
@@ -220,7 +200,7 @@ TEST_F(ExportSessionTest, FailuresEndWithStatusFourAndAReason) {
   // A missing movie fails too, and an unknown preset gets no session at all.
   auto missing = makeSession(Asset::assetWithPath(QDir(folder).filePath(QStringLiteral("gone.mp4"))),
                              AVAssetExportPresetPassthrough, QDir(folder).filePath(QStringLiteral("x.mp4")));
-  EXPECT_EQ(runExport(missing), AssetExportSessionStatus::Failed);
+  EXPECT_EQ(TestMovie_RunExport(missing), AssetExportSessionStatus::Failed);
   EXPECT_FALSE(AssetExportSession::exportSessionWithAsset(Asset::assetWithPath(s_source), QStringLiteral("AVAssetExportPresetLowQuality")));
   EXPECT_FALSE(AssetExportSession::exportSessionWithAsset(nullptr, QString::fromLatin1(AVAssetExportPresetPassthrough)));
 }
@@ -242,7 +222,7 @@ TEST_F(ExportSessionTest, TornFragmentedMovieExportsItsPlayablePart) {
     SCOPED_TRACE(preset);
     const QString out = QDir(folder).filePath(QStringLiteral("%1.mp4").arg(QString::fromLatin1(preset)));
     auto session = makeSession(asset, preset, out);
-    ASSERT_EQ(runExport(session), AssetExportSessionStatus::Completed) << session->error().toStdString();
+    ASSERT_EQ(TestMovie_RunExport(session), AssetExportSessionStatus::Completed) << session->error().toStdString();
     const DecodedFrames frames = TestMovie_DecodeVideo(out);
     EXPECT_TRUE(frames.errors.isEmpty()) << frames.errors.toStdString();
     EXPECT_NEAR(frames.md5.size() / 30.0, held, 0.1);
@@ -261,7 +241,7 @@ TEST_F(ExportSessionTest, CompositionOfTwoStretchesExportsBothInOrder) {
     SCOPED_TRACE(preset);
     const QString out = QDir(folder).filePath(QStringLiteral("%1.mp4").arg(QString::fromLatin1(preset)));
     auto session = makeSession(composition, preset, out);
-    ASSERT_EQ(runExport(session), AssetExportSessionStatus::Completed) << session->error().toStdString();
+    ASSERT_EQ(TestMovie_RunExport(session), AssetExportSessionStatus::Completed) << session->error().toStdString();
     const DecodedFrames frames = TestMovie_DecodeVideo(out);
     EXPECT_TRUE(frames.errors.isEmpty()) << frames.errors.toStdString();
     EXPECT_NEAR(TestMovie_Duration(out), 3.0, 0.05);
@@ -274,11 +254,11 @@ TEST_F(ExportSessionTest, CompositionOfTwoStretchesExportsBothInOrder) {
     // one, so it may lose its last few frames (the frame before them lasts longer).
     EXPECT_NEAR(double(frames.md5.size()), 90.0, 3.0);
     ASSERT_FALSE(frames.md5.isEmpty());
-    EXPECT_EQ(frames.md5.first(), frameAt(s_sourceFrames, 1.0));
+    EXPECT_EQ(frames.md5.first(), TestMovie_FrameAt(s_sourceFrames, 1.0));
     bool seen = false;
     for (qsizetype i = 0; i < frames.times.size(); ++i) {
       const double t = frames.times[i];
-      EXPECT_EQ(frames.md5[i], frameAt(s_sourceFrames, t < 2.0 - 1e-3 ? t + 1.0 : t + 4.0)) << t;
+      EXPECT_EQ(frames.md5[i], TestMovie_FrameAt(s_sourceFrames, t < 2.0 - 1e-3 ? t + 1.0 : t + 4.0)) << t;
       seen = seen || std::abs(t - 2.0) < 1e-3;
     }
     EXPECT_TRUE(seen);
@@ -317,7 +297,7 @@ TEST_F(ExportSessionTest, ExportsWhatTheMovieHoldsInTheRange) {
       const MediaTime length = c.length < 0 ? kMediaTimePositiveInfinity : MediaTimeMakeWithSeconds(c.length, 600);
       auto session = makeSession(Asset::assetWithPath(c.source), preset, out,
                                  MediaTimeRangeMake(MediaTimeMakeWithSeconds(c.start, 600), length));
-      ASSERT_EQ(runExport(session), AssetExportSessionStatus::Completed) << session->error().toStdString();
+      ASSERT_EQ(TestMovie_RunExport(session), AssetExportSessionStatus::Completed) << session->error().toStdString();
       EXPECT_NEAR(TestMovie_Duration(out), c.expected, 0.05);
       EXPECT_EQ(TestMovie_Probe(out, QStringLiteral("stream=codec_type")), c.streams);
     }
@@ -337,17 +317,8 @@ TEST_F(ExportSessionTest, HighestQualityMixesSoundByTheAudioMix) {
   auto session = makeSession(asset, AVAssetExportPresetHighestQuality, out,
                               MediaTimeRangeMake(kMediaTimeZero, MediaTimeMake(3, 1)));
   session->setAudioMix(mix);
-  ASSERT_EQ(runExport(session), AssetExportSessionStatus::Completed) << session->error().toStdString();
-  const QString levels = TestMovie_Run(
-      QStringLiteral("ffprobe"),
-      {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("lavfi"),
-       QStringLiteral("amovie=%1,asetnsamples=4800,astats=metadata=1:reset=1").arg(out), QStringLiteral("-show_entries"),
-       QStringLiteral("frame=pts_time:frame_tags=lavfi.astats.Overall.RMS_level"), QStringLiteral("-of"), QStringLiteral("csv=p=0")});
-  QList<QPair<double, double>> rms;  // (time, dB)
-  for (const QString& line : levels.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-    const QStringList f = line.split(QLatin1Char(','));
-    if (f.size() >= 2) rms.append({f[0].toDouble(), f[1] == QLatin1String("-inf") ? -1000.0 : f[1].toDouble()});
-  }
+  ASSERT_EQ(TestMovie_RunExport(session), AssetExportSessionStatus::Completed) << session->error().toStdString();
+  const QList<QPair<double, double>> rms = TestMovie_AudioLevels(out);  // (time, dB)
   ASSERT_GT(rms.size(), 20);
   const auto levelAt = [&](double t) {
     for (const auto& r : rms)

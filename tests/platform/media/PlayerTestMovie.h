@@ -3,9 +3,9 @@
 // gives for their pictures, so that the player's pictures can be compared with an independent decode.
 
 #include "platform/media/SampleBuffer.h"
+#include "support/MediaTestSupport.h"
 
 #include <QCryptographicHash>
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 
@@ -25,10 +25,9 @@ inline QString PlayerTest_MakeMovie(const QString& folder, double seconds, bool 
        << "-pix_fmt" << "yuv420p";
   if (withSound) args << "-c:a" << "aac";
   args << "-movflags" << "frag_keyframe+empty_moov+default_base_moof" << path;
-  QProcess ffmpeg;
-  ffmpeg.start(QStringLiteral("ffmpeg"), args);
-  if (!ffmpeg.waitForFinished(60000) || ffmpeg.exitCode() != 0) return {};
-  return path;
+  bool ok = false;
+  TestMovie_Run(QStringLiteral("ffmpeg"), args, &ok);
+  return ok ? path : QString();
 }
 
 // The movie's pictures in order: time in seconds (as stored in the file) and ffmpeg's framemd5 checksum.
@@ -37,21 +36,17 @@ struct PlayerTestPicture {
   QString md5;
 };
 inline std::vector<PlayerTestPicture> PlayerTest_Pictures(const QString& movie) {
-  QProcess probe;
-  probe.start(QStringLiteral("ffprobe"), {"-v", "error", "-select_streams", "v", "-show_entries",
-                                          "frame=best_effort_timestamp_time", "-of", "csv=p=0", movie});
-  probe.waitForFinished(60000);
+  const QString times = TestMovie_Run(QStringLiteral("ffprobe"), {"-v", "error", "-select_streams", "v", "-show_entries",
+                                                                  "frame=best_effort_timestamp_time", "-of", "csv=p=0", movie});
   std::vector<PlayerTestPicture> pictures;
-  for (QString line : QString::fromUtf8(probe.readAllStandardOutput()).split('\n')) {
+  for (QString line : times.split('\n')) {
     line = line.trimmed().remove(',');
     if (!line.isEmpty()) pictures.push_back({line.toDouble(), QString()});
   }
-  QProcess ffmpeg;
-  ffmpeg.start(QStringLiteral("ffmpeg"),
-               {"-loglevel", "error", "-i", movie, "-map", "0:v", "-fps_mode", "passthrough", "-f", "framemd5", "-"});
-  ffmpeg.waitForFinished(60000);
+  const QString checksums = TestMovie_Run(
+      QStringLiteral("ffmpeg"), {"-loglevel", "error", "-i", movie, "-map", "0:v", "-fps_mode", "passthrough", "-f", "framemd5", "-"});
   size_t index = 0;
-  for (const QString& line : QString::fromUtf8(ffmpeg.readAllStandardOutput()).split('\n')) {
+  for (const QString& line : checksums.split('\n')) {
     if (line.startsWith('#') || !line.contains(',')) continue;
     if (index < pictures.size()) pictures[index++].md5 = line.split(',').value(5).trimmed();
   }

@@ -1,0 +1,149 @@
+#include "support/MediaTestSupport.h"
+
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+QString TestMovie_Run(const QString& program, const QStringList& args, bool* ok, QString* errors) {
+  QProcess p;
+  p.start(program, args);
+  const bool finished = p.waitForFinished(120000);
+  if (ok) *ok = finished && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+  if (errors) *errors = QString::fromUtf8(p.readAllStandardError());
+  return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+QString TestMovie_Make(const QString& folder, const QString& name, const TestMovieRecipe& recipe) {
+  const QString path = QDir(folder).filePath(name);
+  QStringList args{QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y")};
+  const QString t = QString::number(recipe.seconds);
+  if (recipe.video)
+    args << QStringLiteral("-f") << QStringLiteral("lavfi") << QStringLiteral("-i")
+         << QStringLiteral("testsrc2=size=%1:rate=30:duration=%2").arg(recipe.size, t);
+  if (recipe.audio)
+    args << QStringLiteral("-f") << QStringLiteral("lavfi") << QStringLiteral("-i")
+         << QStringLiteral("sine=frequency=440:sample_rate=48000:duration=%1").arg(t);
+  if (recipe.video)
+    args << QStringLiteral("-c:v") << QStringLiteral("libx264") << QStringLiteral("-preset") << QStringLiteral("veryfast")
+         << QStringLiteral("-pix_fmt") << QStringLiteral("yuv420p") << QStringLiteral("-g") << QString::number(recipe.keyInterval)
+         << QStringLiteral("-keyint_min") << QString::number(recipe.keyInterval) << QStringLiteral("-sc_threshold")
+         << QStringLiteral("0");
+  if (recipe.audio) args << QStringLiteral("-c:a") << QStringLiteral("aac");
+  if (recipe.fragmented)
+    args << QStringLiteral("-movflags") << QStringLiteral("frag_keyframe+empty_moov+default_base_moof");
+  args << path;
+  bool ok = false;
+  QString errors;
+  TestMovie_Run(QStringLiteral("ffmpeg"), args, &ok, &errors);
+  return ok ? path : QString();
+}
+
+QString TestMovie_Probe(const QString& path, const QString& entries, const QString& streams) {
+  QStringList args{QStringLiteral("-v"), QStringLiteral("error")};
+  if (!streams.isEmpty()) args << QStringLiteral("-select_streams") << streams;
+  args << QStringLiteral("-show_entries") << entries << QStringLiteral("-of")
+       << QStringLiteral("default=noprint_wrappers=1:nokey=1") << path;
+  return TestMovie_Run(QStringLiteral("ffprobe"), args).trimmed();
+}
+
+double TestMovie_Duration(const QString& path) {
+  return TestMovie_Probe(path, QStringLiteral("format=duration")).toDouble();
+}
+
+QJsonObject TestMovie_ProbeJson(const QString& path, const QStringList& extra) {
+  const QString text = TestMovie_Run(
+      QStringLiteral("ffprobe"),
+      QStringList{"-v", "error", "-print_format", "json", "-show_format", "-show_streams"} + extra + QStringList{path});
+  return QJsonDocument::fromJson(text.toUtf8()).object();
+}
+
+QJsonObject TestMovie_StreamOfType(const QJsonObject& probe, const QString& type) {
+  for (const auto& s : probe.value("streams").toArray())
+    if (s.toObject().value("codec_type").toString() == type) return s.toObject();
+  return {};
+}
+
+double TestMovie_FormatDuration(const QJsonObject& probe) {
+  return probe.value("format").toObject().value("duration").toString().toDouble();
+}
+
+int TestMovie_DecodableVideoFrames(const QString& path) {
+  const QString text = TestMovie_Run(QStringLiteral("ffprobe"), {"-v", "quiet", "-select_streams", "v:0", "-count_frames",
+                                                                 "-show_entries", "stream=nb_read_frames", "-of", "csv=p=0", path});
+  return text.trimmed().split(QLatin1Char('\n')).value(0).toInt();
+}
+
+DecodedFrames TestMovie_DecodeVideo(const QString& path) {
+  DecodedFrames out;
+  bool ok = false;
+  const QString text = TestMovie_Run(QStringLiteral("ffmpeg"),
+                                     {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), path,
+                                      QStringLiteral("-map"), QStringLiteral("0:v:0"), QStringLiteral("-fps_mode"),
+                                      QStringLiteral("passthrough"), QStringLiteral("-enc_time_base"), QStringLiteral("-1"), QStringLiteral("-f"), QStringLiteral("framemd5"),
+                                      QStringLiteral("-")},
+                                     &ok, &out.errors);
+  double timeBase = 0.0;
+  for (const QString& line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+    if (line.startsWith(QLatin1String("#tb 0:"))) {
+      const QStringList r = line.mid(6).trimmed().split(QLatin1Char('/'));
+      if (r.size() == 2) timeBase = r[0].toDouble() / r[1].toDouble();
+      continue;
+    }
+    if (line.startsWith(QLatin1Char('#'))) continue;
+    const QStringList f = line.split(QLatin1Char(','));
+    if (f.size() < 6) continue;
+    out.times.append(f[2].trimmed().toDouble() * timeBase);
+    out.md5.append(f[5].trimmed());
+  }
+  return out;
+}
+
+QString TestMovie_FrameAt(const DecodedFrames& frames, double seconds) {
+  QString md5;
+  for (qsizetype i = 0; i < frames.times.size(); ++i)
+    if (frames.times[i] <= seconds + 1e-6) md5 = frames.md5[i];
+  return md5;
+}
+
+QList<QPair<double, double>> TestMovie_AudioLevels(const QString& path) {
+  const QString levels = TestMovie_Run(
+      QStringLiteral("ffprobe"),
+      {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("lavfi"),
+       QStringLiteral("amovie=%1,asetnsamples=4800,astats=metadata=1:reset=1").arg(path), QStringLiteral("-show_entries"),
+       QStringLiteral("frame=pts_time:frame_tags=lavfi.astats.Overall.RMS_level"), QStringLiteral("-of"), QStringLiteral("csv=p=0")});
+  QList<QPair<double, double>> rms;
+  for (const QString& line : levels.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+    const QStringList f = line.split(QLatin1Char(','));
+    if (f.size() >= 2) rms.append({f[0].toDouble(), f[1] == QLatin1String("-inf") ? -1000.0 : f[1].toDouble()});
+  }
+  return rms;
+}
+
+AssetExportSessionStatus TestMovie_RunExport(const AssetExportSessionRef& session, QList<float>* progress) {
+  std::atomic<bool> done{false};
+  session->exportAsynchronouslyWithCompletionHandler([&done]() { done = true; });
+  Test_WaitUntil([&]() {
+    if (progress && (progress->isEmpty() || progress->last() != session->progress())) progress->append(session->progress());
+    return done.load();
+  }, 120000);
+  EXPECT_TRUE(done.load());
+  return session->status();
+}
+
+bool MediaTest_ConfigureCamera(const CaptureDeviceRef& camera, QSize size, uint32_t subtype, const MediaTime& frameDuration,
+                               QString* error) {
+  if (!camera->lockForConfiguration(error)) return false;
+  for (const auto& f : camera->formats())
+    if (f->dimensions == size && f->mediaSubType == subtype) camera->setActiveFormat(f);
+  camera->setActiveVideoMinFrameDuration(frameDuration);
+  camera->setActiveVideoMaxFrameDuration(frameDuration);
+  camera->unlockForConfiguration();
+  return true;
+}
