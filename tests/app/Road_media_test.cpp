@@ -11,7 +11,7 @@
 #include "composition/ZRNJobsController.h"
 #include "platform/foundation/StandardLocations.h"
 #include "platform/foundation/UserDefaults.h"
-#include "platform/media/MediaTestMovies.h"
+#include "support/MediaTestSupport.h"
 #include "platform/media/Player.h"
 #include "platform/media/VirtualDevices.h"
 #include "playback/VLPlaybackWC.h"

@@ -9,7 +9,7 @@
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/StandardLocations.h"
 #include "platform/foundation/UserDefaults.h"
-#include "platform/media/MediaTestMovies.h"
+#include "support/MediaTestSupport.h"
 #include "platform/media/VirtualDevices.h"
 #include "playback/VLPlaybackWC.h"
 #include "support/TestSupport.h"

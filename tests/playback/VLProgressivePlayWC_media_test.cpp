@@ -15,7 +15,9 @@
 #include "platform/media/FragmentedAssetMinder.h"
 #include "platform/media/Player.h"
 #include "playback/ZRNSynchroMovieControllerView.h"
-#include "platform/media/MediaTestMovies.h"
+#include "support/MediaTestSupport.h"
+
+#include <QProcess>
 #include "support/TestSupport.h"
 
 #include <QApplication>
