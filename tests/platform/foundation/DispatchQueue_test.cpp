@@ -69,7 +69,7 @@ TEST(DispatchQueue, DelayedBlocksRunByDueTimeAfterWaitingWork) {
   EXPECT_EQ(order, (std::vector<QString>{"now", "early", "late"}));
 }
 
-TEST(DispatchQueue, DestructionRunsQueuedBlocksAndDropsFutureOnes) {
+TEST(DispatchQueue, EndingRunsQueuedBlocksAndDropsFutureOnes) {
   std::atomic<int> ran{0};
   std::atomic<bool> delayedRan{false};
   {

@@ -23,12 +23,9 @@ TEST(NotificationCenter, DeliversByNameAndSender) {
     const void* postedObject;
     bool delivered;
   } cases[] = {
-      {"same name, any sender", kName, nullptr, kName, &senderA, true},
-      {"same name, no sender", kName, nullptr, kName, nullptr, true},
-      {"other name", kName, nullptr, kOther, &senderA, false},
-      {"matching sender", kName, &senderA, kName, &senderA, true},
-      {"other sender", kName, &senderA, kName, &senderB, false},
-      {"sender required, none given", kName, &senderA, kName, nullptr, false},
+      {"same name, any sender", kName, nullptr, kName, &senderA, true}, {"same name, no sender", kName, nullptr, kName, nullptr, true},
+      {"other name", kName, nullptr, kOther, &senderA, false}, {"matching sender", kName, &senderA, kName, &senderA, true},
+      {"other sender", kName, &senderA, kName, &senderB, false}, {"sender required, none given", kName, &senderA, kName, nullptr, false},
       {"every name", QString(), nullptr, kOther, &senderB, true},
   };
   for (const auto& c : cases) {

@@ -107,10 +107,9 @@ TEST_F(CaptureSessionMedia, VirtualCameraAndMicrophoneDeliverPacedMonotonicBuffe
     session->addOutput(audioOut);
     session->commitConfiguration();
     std::atomic<int> started{0};
-    NotificationObservation obs(NotificationCenter::defaultCenter(),
-                                NotificationCenter::defaultCenter().addObserver(
-                                    kCaptureSessionDidStartRunningNotification, session.get(),
-                                    [&](const Notification&) { started.fetch_add(1); }));
+    auto& center = NotificationCenter::defaultCenter();
+    NotificationObservation obs(center, center.addObserver(kCaptureSessionDidStartRunningNotification, session.get(),
+                                                           [&](const Notification&) { ++started; }));
     QElapsedTimer wall;
     wall.start();
     session->startRunning();
@@ -137,7 +136,7 @@ TEST_F(CaptureSessionMedia, VirtualCameraAndMicrophoneDeliverPacedMonotonicBuffe
       EXPECT_EQ(b->pixelFormat(), c.expectedFormat);
       EXPECT_TRUE(b->dataIsReady());
       EXPECT_EQ(video.labels[i], QStringLiteral("test.samples"));
-      if (i > 0) EXPECT_GT(b->presentationTimeStamp(), video.buffers[i - 1]->presentationTimeStamp());
+      EXPECT_TRUE(i == 0 || b->presentationTimeStamp() > video.buffers[i - 1]->presentationTimeStamp()) << i;
     }
     ASSERT_FALSE(audio.buffers.empty());
     int64_t samples = 0;
@@ -146,7 +145,7 @@ TEST_F(CaptureSessionMedia, VirtualCameraAndMicrophoneDeliverPacedMonotonicBuffe
       EXPECT_EQ(b->sampleRate(), 48000);
       EXPECT_EQ(b->channelCount(), 2);
       EXPECT_EQ(b->frame()->format, AV_SAMPLE_FMT_FLT);
-      if (i > 0) EXPECT_GT(b->presentationTimeStamp(), audio.buffers[i - 1]->presentationTimeStamp());
+      EXPECT_TRUE(i == 0 || b->presentationTimeStamp() > audio.buffers[i - 1]->presentationTimeStamp()) << i;
       samples += b->numSamples();
     }
     // About as many seconds of sound as of picture, and both on the same clock.
@@ -165,9 +164,11 @@ TEST_F(CaptureSessionMedia, BusyAndVanishedDevicesGiveErrorsWithText) {
   first->addInput(CaptureDeviceInput::deviceInputWithDevice(microphone, &error));
   second->addInput(CaptureDeviceInput::deviceInputWithDevice(microphone, &error));
   std::atomic<int> errors{0};
-  NotificationObservation obs(NotificationCenter::defaultCenter(),
-                              NotificationCenter::defaultCenter().addObserver(
-                                  kCaptureSessionRuntimeErrorNotification, nullptr, [&](const Notification&) { ++errors; }));
+  std::atomic<bool> interrupted{false};
+  auto& center = NotificationCenter::defaultCenter();
+  NotificationObservation obs(center, center.addObserver(kCaptureSessionRuntimeErrorNotification, nullptr, [&](const Notification&) { ++errors; }));
+  NotificationObservation obs2(center, center.addObserver(kCaptureSessionWasInterruptedNotification, first.get(),
+                                                          [&](const Notification&) { interrupted = true; }));
   first->startRunning();
   ASSERT_TRUE(first->isRunning());
   second->startRunning();
@@ -188,11 +189,6 @@ TEST_F(CaptureSessionMedia, BusyAndVanishedDevicesGiveErrorsWithText) {
   both->stopRunning();
 
   // Unplugged while running: the reader stops with an interruption and an error naming the device.
-  std::atomic<bool> interrupted{false};
-  NotificationObservation obs2(NotificationCenter::defaultCenter(),
-                               NotificationCenter::defaultCenter().addObserver(
-                                   kCaptureSessionWasInterruptedNotification, first.get(),
-                                   [&](const Notification&) { interrupted = true; }));
   first->startRunning();
   ASSERT_TRUE(first->isRunning());
   VirtualDevices_Unplug(false, true);

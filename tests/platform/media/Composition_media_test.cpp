@@ -140,24 +140,16 @@ TEST_F(CompositionTest, CompositionWideEditsMoveEveryTrack) {
   EXPECT_EQ(vc->instructionAtTime(ms(3500)), nullptr);
 }
 
-TEST(AudioMixTest, VolumeFollowsSetPointsAndRamps) {
+TEST(AudioMixTest, VolumeAndLayerSettingsFollowSetPointsAndRamps) {
   auto params = MutableAudioMixInputParameters::audioMixInputParameters(2);
   params->setVolume(0.5f, ms(1000));
   params->setVolumeRampFromStartVolume(1.0f, 0.0f, msRange(2000, 1000));
-  struct Case {
-    int64_t at;
-    float volume;
-  } const cases[] = {{0, 1.0f}, {999, 1.0f}, {1000, 0.5f}, {1999, 0.5f}, {2000, 1.0f}, {2500, 0.5f}, {3000, 0.0f}, {9000, 0.0f}};
   auto mix = MutableAudioMix::audioMix();
   mix->setInputParameters({params});
-  for (const auto& c : cases) {
-    EXPECT_FLOAT_EQ(params->volumeAtTime(ms(c.at)), c.volume) << c.at;
-    EXPECT_FLOAT_EQ(mix->volumeOfTrack(2, ms(c.at)), c.volume) << c.at;
-  }
+  for (const auto& [at, volume] : {std::pair{0, 1.0f}, {999, 1.0f}, {1000, 0.5f}, {1999, 0.5f}, {2000, 1.0f}, {2500, 0.5f}, {3000, 0.0f}, {9000, 0.0f}})
+    EXPECT_FLOAT_EQ(mix->volumeOfTrack(2, ms(at)), volume) << at;
   EXPECT_FLOAT_EQ(mix->volumeOfTrack(7, ms(2500)), 1.0f);
-}
-
-TEST(VideoCompositionTest, LayerTransformsHoldFromTheirTime) {
+  // Layer transforms and opacities hold from their time on.
   auto layer = MutableVideoCompositionLayerInstruction::videoCompositionLayerInstruction();
   layer->setTransform(QTransform::fromScale(2, 2), ms(1000));
   layer->setTransform(QTransform::fromTranslate(10, 0), ms(3000));
