@@ -113,11 +113,9 @@ TEST_F(ExportSessionTest, CancelStopsTheExportAndLeavesNoFile) {
 TEST_F(ExportSessionTest, FailuresEndWithStatusFourAndAReason) {
   const QString folder = Test_MakeTempDir();
   const QString existing = QDir(folder).filePath(QStringLiteral("existing.mp4"));
-  {
-    QFile f(existing);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("keep me");
-  }
+  QFile f(existing);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write("keep me") == 7);
+  f.close();
   const AssetRef source = Asset::assetWithPath(s_source);
   const struct {
     const char* name;
@@ -140,7 +138,6 @@ TEST_F(ExportSessionTest, FailuresEndWithStatusFourAndAReason) {
       EXPECT_FALSE(session->error().isEmpty());
     }
   }
-  QFile f(existing);
   ASSERT_TRUE(f.open(QIODevice::ReadOnly));
   EXPECT_EQ(f.readAll(), QByteArray("keep me"));
   // An unknown preset gets no session at all.
