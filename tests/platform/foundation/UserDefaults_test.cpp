@@ -39,7 +39,6 @@ TEST(UserDefaults, TypedReadsConvertStoredValues) {
     d.setObject(QStringLiteral("k"), c.stored);
     EXPECT_EQ(d.integerForKey(QStringLiteral("k")), c.integer);
     EXPECT_DOUBLE_EQ(d.doubleForKey(QStringLiteral("k")), c.real);
-    EXPECT_FLOAT_EQ(d.floatForKey(QStringLiteral("k")), static_cast<float>(c.real));
     EXPECT_EQ(d.boolForKey(QStringLiteral("k")), c.boolean);
     EXPECT_EQ(d.stringForKey(QStringLiteral("k")), c.string);
   }

@@ -99,7 +99,6 @@ TEST_F(AssetTest, LoadsEveryKeyWithAStatusPerKey) {
         EXPECT_FALSE(error.isEmpty()) << key.toStdString();
       }
     }
-    EXPECT_FALSE(asset->hasProtectedContent());
     EXPECT_EQ(asset->isPlayable(), c.loads);
     EXPECT_EQ(asset->tracksWithMediaType(kMediaTypeVideo).size(), c.videoTracks);
     EXPECT_EQ(asset->tracksWithMediaType(kMediaTypeAudio).size(), c.audioTracks);

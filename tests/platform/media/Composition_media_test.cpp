@@ -120,7 +120,6 @@ TEST_F(CompositionTest, CompositionWideEditsMoveEveryTrack) {
         << track->mediaType().toStdString();
   }
   EXPECT_EQ(MediaTime_Millis(composition->duration()), 3500);
-  EXPECT_EQ(composition->naturalSize(), QSizeF(640, 360));
   EXPECT_EQ(composition->mutableTracks()[0]->naturalSize(), QSizeF(160, 120));
   // A missing source asset is an error, not a crash.
   QString error;
