@@ -2,14 +2,10 @@
 
 #include "support/TestSupport.h"
 
-#include <QCoreApplication>
-#include <QThread>
-
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <latch>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -61,27 +57,19 @@ TEST(DispatchQueue, SyncWaitsAndRunsInlineOnItsOwnQueue) {
 
 TEST(DispatchQueue, DelayedBlocksRunByDueTimeAfterWaitingWork) {
   DispatchQueue queue(QStringLiteral("org.velmora.test.after"));
-  std::mutex mutex;
-  std::vector<QString> order;
-  auto note = [&](const char* what) {
-    return [&, what] {
-      std::lock_guard lock(mutex);
-      order.push_back(QString::fromLatin1(what));
-    };
-  };
-  std::latch last(1);
+  std::vector<QString> order;  // touched only on the queue
+  auto note = [&](const char* what) { return [&, what] { order.push_back(QString::fromLatin1(what)); }; };
   queue.after(150ms, note("late"));
   queue.after(30ms, note("early"));
   queue.async(note("now"));
-  queue.after(300ms, [&] {
-    note("last")();
-    last.count_down();
-  });
+  std::latch last(1);
+  queue.after(300ms, [&] { last.count_down(); });
   last.wait();
-  EXPECT_EQ(order, (std::vector<QString>{"now", "early", "late", "last"}));
+  queue.sync([] {});
+  EXPECT_EQ(order, (std::vector<QString>{"now", "early", "late"}));
 }
 
-TEST(DispatchQueue, DestructionRunsQueuedBlocksAndDropsFutureOnes) {
+TEST(DispatchQueue, EndingRunsQueuedBlocksAndDropsFutureOnes) {
   std::atomic<int> ran{0};
   std::atomic<bool> delayedRan{false};
   {
@@ -94,58 +82,42 @@ TEST(DispatchQueue, DestructionRunsQueuedBlocksAndDropsFutureOnes) {
   EXPECT_FALSE(delayedRan);
 }
 
-TEST(DispatchMain, BlocksFromWorkersRunOnTheMainThread) {
-  QThread* mainThread = QCoreApplication::instance()->thread();
-  std::atomic<int> onMain{0};
-  std::atomic<bool> wrongThread{false};
-  std::atomic<bool> syncDone{false};
+TEST(DispatchMain, BlocksFromWorkersRunOnTheMainThreadAndGlobalBlocksOffIt) {
+  std::atomic<int> onMain{0}, global{0};
+  std::atomic<bool> wrongThread{false}, syncDone{false};
   std::vector<int> order;  // main thread only
+  const auto main = [&](int i) {
+    return [&, i] {
+      if (!Dispatch_IsMainThread()) wrongThread = true;
+      if (i >= 0) order.push_back(i);
+      ++onMain;
+    };
+  };
   std::thread worker([&] {
     EXPECT_FALSE(Dispatch_IsMainThread());
-    for (int i = 0; i < 5; ++i) {
-      Dispatch_MainAsync([&, i] {
-        if (QThread::currentThread() != mainThread) wrongThread = true;
-        order.push_back(i);
-        ++onMain;
-      });
-    }
-    Dispatch_MainAfter(10ms, [&] {
-      if (QThread::currentThread() != mainThread) wrongThread = true;
-      ++onMain;
-    });
-    Dispatch_MainSync([&] {
-      if (QThread::currentThread() != mainThread) wrongThread = true;
-      ++onMain;
-    });
+    for (int i = 0; i < 5; ++i) Dispatch_MainAsync(main(i));
+    Dispatch_MainAfter(10ms, main(-1));
+    Dispatch_MainSync(main(-1));
     syncDone = true;
   });
-  EXPECT_TRUE(Test_WaitUntil([&] { return onMain == 7 && syncDone; }));
+  for (int i = 0; i < 8; ++i) {
+    Dispatch_GlobalAsync([&] {
+      if (Dispatch_IsMainThread()) wrongThread = true;
+      ++global;
+    });
+  }
+  EXPECT_TRUE(Test_WaitUntil([&] { return onMain == 7 && syncDone && global == 8; }));
   worker.join();
   EXPECT_FALSE(wrongThread);
   EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4}));
-
-  bool inline_ = false;
-  Dispatch_MainSync([&] { inline_ = true; });
-  EXPECT_TRUE(inline_) << "already on the main thread: runs at once";
-}
-
-TEST(DispatchGlobal, RunsOffTheMainThread) {
-  std::atomic<int> done{0};
-  std::atomic<bool> onMain{false};
-  for (int i = 0; i < 8; ++i) {
-    Dispatch_GlobalAsync([&] {
-      if (Dispatch_IsMainThread()) onMain = true;
-      ++done;
-    });
-  }
-  EXPECT_TRUE(Test_WaitUntil([&] { return done == 8; }));
-  EXPECT_FALSE(onMain);
+  bool ranInline = false;
+  Dispatch_MainSync([&] { ranInline = true; });
+  EXPECT_TRUE(ranInline) << "already on the main thread: runs at once";
 }
 
 TEST(DispatchQueue, ReleasedFromItsOwnBlockFinishesWhatWasQueued) {
   auto holder = std::make_shared<std::shared_ptr<DispatchQueue>>(DispatchQueue::create(QStringLiteral("test.self-release")));
-  std::atomic<bool> laterBlockRan{false};
-  std::atomic<bool> released{false};
+  std::atomic<bool> laterBlockRan{false}, released{false};
   DispatchQueue* queue = holder->get();
   queue->async([holder, &released] {
     holder->reset();  // the last owner lets go from inside the queue

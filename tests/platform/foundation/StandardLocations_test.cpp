@@ -14,9 +14,3 @@ TEST(StandardLocations, DesktopIsTheHomeFolderWhenThereIsNoDesktopFolder) {
   QDir(desktop).removeRecursively();
 }
 
-TEST(StandardLocations, FollowTheXdgVariables) {
-  EXPECT_EQ(StandardLocations::preferencesFilePath(),
-            qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/org.velmora.Velmora.plist"));
-  EXPECT_EQ(StandardLocations::applicationSupportPath(),
-            qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/org.velmora.Velmora"));
-}

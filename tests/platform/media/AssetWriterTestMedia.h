@@ -35,10 +35,8 @@ inline SampleBufferRef makeVideoBuffer(int width, int height, int index, const M
   for (int y = 0; y < height; ++y) {
     uint8_t* row = f->data[0] + y * f->linesize[0];
     for (int x = 0; x < width; ++x) {
-      row[4 * x + 0] = static_cast<uint8_t>(x + index * 4);
-      row[4 * x + 1] = static_cast<uint8_t>(y + index * 2);
-      row[4 * x + 2] = static_cast<uint8_t>((x ^ y) + index);
-      row[4 * x + 3] = 255;
+      const uint8_t pixel[4] = {uint8_t(x + index * 4), uint8_t(y + index * 2), uint8_t((x ^ y) + index), 255};
+      std::memcpy(row + 4 * x, pixel, 4);
     }
   }
   return std::make_shared<SampleBuffer>(MediaType::Video, f, pts, kMediaTimeInvalid);
@@ -114,9 +112,7 @@ inline Movie makeMovie(const QString& path, const MovieSpec& s) {
   return m;
 }
 
-inline MediaTime at(const MediaTime& base, double seconds) {
-  return base + MediaTimeMakeWithSeconds(seconds, kHostClockTimescale);
-}
+inline MediaTime at(const MediaTime& base, double seconds) { return base + MediaTimeMakeWithSeconds(seconds, kHostClockTimescale); }
 
 // Feeds frames [0, frames) and the audio up to the last frame's time, waiting for room in the queues as
 // a patient (not real-time) source would. Stops early when the writer stops writing.
@@ -130,9 +126,8 @@ inline void feed(Movie& m, const MovieSpec& s, const MediaTime& base, int frames
   int64_t audioSamples = 0;
   for (int i = 0; i < frames; ++i) {
     const double t = double(i) / s.fps;
-    if (!Test_WaitUntil([&] { return m.video->isReadyForMoreMediaData() || m.writer->status() != AssetWriterStatusWriting; }, 20000))
-      return;
-    if (m.writer->status() != AssetWriterStatusWriting) return;
+    Test_WaitUntil([&] { return m.video->isReadyForMoreMediaData() || m.writer->status() != AssetWriterStatusWriting; }, 20000);
+    if (m.writer->status() != AssetWriterStatusWriting || !m.video->isReadyForMoreMediaData()) return;
     m.video->appendSampleBuffer(makeVideoBuffer(s.width, s.height, i, at(base, t)));
     while (m.audio && double(audioSamples) / s.inRate <= t) {
       const double blockTime = double(audioSamples) / s.inRate;
@@ -159,14 +154,15 @@ inline QStringList topLevelBoxes(const QString& path) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return boxes;
   const QByteArray d = file.readAll();
+  const auto number = [&](qint64 at, int bytes) {
+    quint64 n = 0;
+    for (int k = 0; k < bytes; ++k) n = (n << 8) | uint8_t(d[at + k]);
+    return n;
+  };
   qint64 i = 0;
   while (i + 8 <= d.size()) {
-    quint64 size = (quint64(uint8_t(d[i])) << 24) | (quint64(uint8_t(d[i + 1])) << 16) |
-                   (quint64(uint8_t(d[i + 2])) << 8) | quint64(uint8_t(d[i + 3]));
-    if (size == 1 && i + 16 <= d.size()) {
-      size = 0;
-      for (int k = 0; k < 8; ++k) size = (size << 8) | uint8_t(d[i + 8 + k]);
-    }
+    quint64 size = number(i, 4);
+    if (size == 1 && i + 16 <= d.size()) size = number(i + 8, 8);
     if (size < 8 || i + static_cast<qint64>(size) > d.size()) break;
     boxes << QString::fromLatin1(d.mid(i + 4, 4));
     i += static_cast<qint64>(size);

@@ -26,10 +26,7 @@ using namespace testmedia;
 namespace {
 
 // The encoders' statistics at close would drown the test output.
-const int kQuietFFmpeg = [] {
-  av_log_set_level(AV_LOG_ERROR);
-  return 0;
-}();
+const int kQuietFFmpeg = (av_log_set_level(AV_LOG_ERROR), 0);
 
 // Runs this test program again as a child that writes a movie in the given mode; answers its output.
 QString runChild(const QString& mode, const QString& path, QProcess::ExitStatus* exitStatus) {
@@ -38,8 +35,7 @@ QString runChild(const QString& mode, const QString& path, QProcess::ExitStatus*
   env.insert(QStringLiteral("VELMORA_WRITER_CHILD"), mode + QLatin1Char(':') + path);
   child.setProcessEnvironment(env);
   child.start(QCoreApplication::applicationFilePath(),
-              {QStringLiteral("--gtest_filter=AssetWriterChild.DISABLED_WriteAndStop"),
-               QStringLiteral("--gtest_also_run_disabled_tests")});
+              {"--gtest_filter=AssetWriterChild.DISABLED_WriteAndStop", "--gtest_also_run_disabled_tests"});
   child.waitForFinished(120000);
   *exitStatus = child.exitStatus();
   return QString::fromUtf8(child.readAllStandardOutput());
@@ -53,21 +49,17 @@ TEST(AssetWriter, WritesFragmentedMoviesOfBothFileTypesWithTheirCodecsAndRates) 
     MovieSpec spec;
     int expectedFragments;
   };
-  MovieSpec mp4;
+  MovieSpec mp4, mov, plain;
   mp4.inRate = 44100;  // resampled up
-  MovieSpec mov;
   mov.fileType = QString::fromLatin1(kAVFileTypeQuickTimeMovie);
-  mov.inRate = 48000;
   mov.inChannels = 1;  // mono becomes stereo
   mov.outRate = 44100;
   mov.outBitRate = 64000;
   mov.width = 480;
   mov.height = 270;
-  MovieSpec plain;
   plain.fragmentSeconds = 0;
   plain.audio = false;
   const Row rows[] = {{"mp4", mp4, 3}, {"mov", mov, 3}, {"unfragmented", plain, 0}};
-
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     const MovieSpec& s = row.spec;
@@ -91,49 +83,29 @@ TEST(AssetWriter, WritesFragmentedMoviesOfBothFileTypesWithTheirCodecsAndRates) 
     EXPECT_EQ(v.value("height").toInt(), s.height);
     EXPECT_NEAR(formatDuration(probe), 5.0, 0.15);
     const QJsonObject a = streamOfType(probe, "audio");
-    if (s.audio) {
-      EXPECT_EQ(a.value("codec_name").toString(), "aac");
-      EXPECT_EQ(a.value("sample_rate").toString().toInt(), s.outRate);
-      EXPECT_EQ(a.value("channels").toInt(), 2);
-      EXPECT_NEAR(a.value("duration").toString().toDouble(), 5.0, 0.15);
-    } else {
-      EXPECT_TRUE(a.isEmpty());
-    }
+    EXPECT_EQ(a.value("codec_name").toString(), s.audio ? "aac" : "");
+    EXPECT_EQ(a.value("sample_rate").toString().toInt(), s.audio ? s.outRate : 0);
+    EXPECT_EQ(a.value("channels").toInt(), s.audio ? 2 : 0);
+    EXPECT_NEAR(a.value("duration").toString().toDouble(), s.audio ? 5.0 : 0.0, 0.15);
 
     const QStringList boxes = topLevelBoxes(path);
-    ASSERT_FALSE(boxes.isEmpty());
-    EXPECT_EQ(boxes.first(), "ftyp");
+    EXPECT_EQ(boxes.value(0), "ftyp");
     EXPECT_EQ(boxes.count("moof"), row.expectedFragments) << boxes.join(' ').toStdString();
     if (row.expectedFragments > 0) {
       EXPECT_LT(boxes.indexOf("moov"), boxes.indexOf("moof"));
     }
     EXPECT_EQ(decodableVideoFrames(path), 5 * s.fps);
+    // Key frames exactly every frame-rate frames, so that every fragment starts on one.
+    const QString packets = TestMovie_Run(
+        "ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries", "packet=pts_time,flags", "-of", "csv=p=0", path});
+    QStringList keyTimes;  // to a tenth: the sound's priming may move the pictures by a few milliseconds
+    for (const QString& line : packets.split('\n', Qt::SkipEmptyParts))
+      if (line.section(',', 1, 1).startsWith('K')) keyTimes << QString::number(line.section(',', 0, 0).toDouble(), 'f', 1);
+    EXPECT_EQ(keyTimes.join(' ').toStdString(), "0.0 1.0 2.0 3.0 4.0");
   }
 }
 
-TEST(AssetWriter, FragmentsStartOnKeyFramesAboutEveryInterval) {
-  MovieSpec s;
-  s.audio = false;
-  s.fragmentSeconds = 1;
-  const QString path = Test_MakeTempDir(QStringLiteral("writer")) + QStringLiteral("/keys.mp4");
-  Movie m = makeMovie(path, s);
-  ASSERT_TRUE(m.writer->startWriting());
-  const MediaTime base = HostClock_Now();
-  m.writer->startSessionAtSourceTime(base);
-  feed(m, s, base, 4 * s.fps);
-  ASSERT_TRUE(finish(m));
-  EXPECT_EQ(topLevelBoxes(path).count("moof"), 4);
-
-  // Key frames exactly every frame-rate frames: one per fragment start.
-  const QString packets = TestMovie_Run(
-      "ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries", "packet=pts_time,flags", "-of", "csv=p=0", path});
-  QStringList keyTimes;
-  for (const QString& line : packets.split('\n', Qt::SkipEmptyParts))
-    if (line.section(',', 1, 1).startsWith('K')) keyTimes << QString::number(line.section(',', 0, 0).toDouble(), 'f', 2);
-  EXPECT_EQ(keyTimes, QStringList({"0.00", "1.00", "2.00", "3.00"}));
-}
-
-TEST(AssetWriter, SessionStartAndEndTrimTheTimeline) {
+TEST(AssetWriter, SessionTrimsTheTimelineAndSoundStaysWithThePictureAcrossMissingBuffers) {
   MovieSpec s;
   s.fragmentSeconds = 1;
   const QString path = Test_MakeTempDir(QStringLiteral("writer")) + QStringLiteral("/trim.mp4");
@@ -144,42 +116,25 @@ TEST(AssetWriter, SessionStartAndEndTrimTheTimeline) {
   EXPECT_TRUE(m.video->appendSampleBuffer(makeVideoBuffer(s.width, s.height, 0, at(base, -1))));
   Test_WaitUntil([&] { return m.video->isReadyForMoreMediaData(); });
   m.writer->startSessionAtSourceTime(at(base, 1.0));
-  m.writer->endSessionAtSourceTime(at(base, 3.0));
-  feed(m, s, base, 4 * s.fps);
-  ASSERT_TRUE(finish(m));
-  ASSERT_EQ(m.writer->status(), AssetWriterStatusCompleted);
-
-  const QJsonObject probe = ffprobe(path);
-  // Frames at 1.0 s up to 3.0 s inclusive; their first one is the movie's time zero.
-  EXPECT_EQ(decodableVideoFrames(path), 61);
-  EXPECT_NEAR(streamOfType(probe, "video").value("duration").toString().toDouble(), 2.03, 0.05);
-  EXPECT_NEAR(streamOfType(probe, "audio").value("duration").toString().toDouble(), 2.0, 0.05);
-  EXPECT_NEAR(streamOfType(probe, "video").value("start_time").toString().toDouble(), 0.0, 0.001);
-}
-
-TEST(AssetWriter, SoundStaysWithThePictureAcrossMissingAudioBuffers) {
-  MovieSpec s;
-  s.fragmentSeconds = 1;
-  const QString path = Test_MakeTempDir(QStringLiteral("writer")) + QStringLiteral("/gap.mp4");
-  Movie m = makeMovie(path, s);
-  ASSERT_TRUE(m.writer->startWriting());
-  const MediaTime base = HostClock_Now();
-  m.writer->startSessionAtSourceTime(base);
+  m.writer->endSessionAtSourceTime(at(base, 3.5));
   // Half a second of sound never arrives (dropped on a full queue, say).
-  feed(m, s, base, 4 * s.fps, AudioGap{1.5, 2.0});
+  feed(m, s, base, 4 * s.fps, AudioGap{2.5, 3.0});
   ASSERT_TRUE(finish(m));
   ASSERT_EQ(m.writer->status(), AssetWriterStatusCompleted);
-  EXPECT_NEAR(streamOfType(ffprobe(path), "audio").value("duration").toString().toDouble(), 4.0, 0.1);
-
+  const QJsonObject probe = ffprobe(path);
+  // Frames at 1.0 s up to 3.5 s inclusive; their first one is the movie's time zero.
+  EXPECT_EQ(decodableVideoFrames(path), 76);
+  EXPECT_NEAR(streamOfType(probe, "video").value("duration").toString().toDouble(), 2.53, 0.05);
+  EXPECT_NEAR(streamOfType(probe, "audio").value("duration").toString().toDouble(), 2.5, 0.05);
+  EXPECT_NEAR(streamOfType(probe, "video").value("start_time").toString().toDouble(), 0.0, 0.001);
   // The missing stretch is silent where it was missing, and the tone after it is back on time.
   QString log;
   TestMovie_Run("ffmpeg", {"-hide_banner", "-nostats", "-i", path, "-vn", "-af", "silencedetect=noise=-60dB:duration=0.2", "-f", "null", "-"},
                 nullptr, &log);
-  const QRegularExpression startRx("silence_start: ([0-9.]+)"), endRx("silence_end: ([0-9.]+)");
-  const auto startMatch = startRx.match(log), endMatch = endRx.match(log);
-  ASSERT_TRUE(startMatch.hasMatch() && endMatch.hasMatch()) << log.toStdString();
-  EXPECT_NEAR(startMatch.captured(1).toDouble(), 1.5, 0.06);
-  EXPECT_NEAR(endMatch.captured(1).toDouble(), 2.0, 0.06);
+  const auto start = QRegularExpression("silence_start: ([0-9.]+)").match(log), end = QRegularExpression("silence_end: ([0-9.]+)").match(log);
+  ASSERT_TRUE(start.hasMatch() && end.hasMatch()) << log.toStdString();
+  EXPECT_NEAR(start.captured(1).toDouble(), 1.5, 0.06);
+  EXPECT_NEAR(end.captured(1).toDouble(), 2.0, 0.06);
 }
 
 TEST(AssetWriter, FullQueueRefusesBuffersAndWritesEveryAcceptedOne) {
@@ -193,17 +148,12 @@ TEST(AssetWriter, FullQueueRefusesBuffersAndWritesEveryAcceptedOne) {
   const MediaTime base = HostClock_Now();
   m.writer->startSessionAtSourceTime(base);
   const SampleBufferRef pattern = makeVideoBuffer(s.width, s.height, 0, base);
-  int accepted = 0, refused = 0;
-  for (int i = 0; i < 90; ++i) {
-    auto buffer = std::make_shared<SampleBuffer>(MediaType::Video, av_frame_clone(pattern->frame()),
-                                                 at(base, double(i) / s.fps), kMediaTimeInvalid);
-    if (m.video->appendSampleBuffer(buffer))
-      ++accepted;
-    else
-      ++refused;
-  }
+  int accepted = 0;
+  for (int i = 0; i < 90; ++i)
+    accepted += m.video->appendSampleBuffer(std::make_shared<SampleBuffer>(
+        MediaType::Video, av_frame_clone(pattern->frame()), at(base, double(i) / s.fps), kMediaTimeInvalid));
   EXPECT_GE(accepted, m.video->queueCapacity());
-  EXPECT_GT(refused, 0);
+  EXPECT_LT(accepted, 90);
   ASSERT_TRUE(finish(m));
   EXPECT_EQ(m.writer->status(), AssetWriterStatusCompleted);
   EXPECT_EQ(decodableVideoFrames(path), accepted);
@@ -215,13 +165,10 @@ TEST(AssetWriter, ImpossibleTargetsFailWithAReadableError) {
   Movie m = makeMovie(missing, s);
   EXPECT_FALSE(m.writer->startWriting());
   EXPECT_EQ(m.writer->status(), AssetWriterStatusFailed);
-  EXPECT_TRUE(m.writer->error().description().contains(QStringLiteral("No such file or directory")))
-      << m.writer->error().description().toStdString();
-  EXPECT_TRUE(m.writer->error().description().contains(missing));
+  const QString text = m.writer->error().description();
+  EXPECT_TRUE(text.contains(QStringLiteral("No such file or directory")) && text.contains(missing)) << text.toStdString();
   EXPECT_FALSE(m.video->isReadyForMoreMediaData());
-  std::atomic<bool> done{false};
-  m.writer->finishWritingWithCompletionHandler([&] { done = true; });
-  EXPECT_TRUE(Test_WaitUntil([&] { return done.load(); }));
+  EXPECT_TRUE(finish(m));
   EXPECT_EQ(m.writer->status(), AssetWriterStatusFailed);
 
   AssetWriterError error;
@@ -230,16 +177,15 @@ TEST(AssetWriter, ImpossibleTargetsFailWithAReadableError) {
 
   // Settings the encoders cannot honour are refused before anything is written.
   auto writer = AssetWriter::create(Test_MakeTempDir() + QStringLiteral("/x.mp4"), kAVFileTypeMPEG4);
-  MovieSpec odd;
+  MovieSpec odd, rate;
   odd.width = 641;
-  EXPECT_FALSE(writer->canApplyOutputSettings(videoSettings(odd), MediaType::Video));
-  MovieSpec rate;
   rate.outRate = 47500;
-  EXPECT_FALSE(writer->canApplyOutputSettings(audioSettings(rate), MediaType::Audio));
-  EXPECT_TRUE(writer->canApplyOutputSettings(audioSettings(MovieSpec()), MediaType::Audio));
   QVariantMap hevc = videoSettings(MovieSpec());
   hevc[AVVideoCodecKey] = "hvc1";
+  EXPECT_FALSE(writer->canApplyOutputSettings(videoSettings(odd), MediaType::Video));
   EXPECT_FALSE(writer->canApplyOutputSettings(hevc, MediaType::Video));
+  EXPECT_FALSE(writer->canApplyOutputSettings(audioSettings(rate), MediaType::Audio));
+  EXPECT_TRUE(writer->canApplyOutputSettings(audioSettings(MovieSpec()), MediaType::Audio));
 }
 
 TEST(AssetWriter, CancelRemovesThePartFile) {
@@ -262,7 +208,6 @@ TEST(AssetWriter, KilledWriterLeavesAMoviePlayableToItsLastFragment) {
   runChild(QStringLiteral("kill"), path, &exit);
   EXPECT_EQ(exit, QProcess::CrashExit);
   const QStringList boxes = topLevelBoxes(path);
-  ASSERT_GE(boxes.size(), 3);
   EXPECT_EQ(boxes.mid(0, 2), QStringList({"ftyp", "moov"}));
   EXPECT_GE(boxes.count("moof"), 4);
   EXPECT_FALSE(boxes.contains("mfra"));
@@ -278,9 +223,8 @@ TEST(AssetWriter, FullDiskFailsTheWriterAndKeepsTheWrittenFragments) {
   QProcess::ExitStatus exit;
   const QString out = runChild(QStringLiteral("fsize"), path, &exit);
   EXPECT_EQ(exit, QProcess::NormalExit);
-  EXPECT_TRUE(out.contains(QStringLiteral("status=3"))) << out.toStdString();
-  EXPECT_TRUE(out.contains(QStringLiteral("File too large"))) << out.toStdString();
-  EXPECT_TRUE(out.contains(QStringLiteral("completion called"))) << out.toStdString();
+  for (const char* expected : {"status=3", "File too large", "completion called"})
+    EXPECT_TRUE(out.contains(QLatin1String(expected))) << out.toStdString();
   EXPECT_LE(QFileInfo(path).size(), 600 * 1024);
   EXPECT_GE(topLevelBoxes(path).count("moof"), 1);
   EXPECT_GE(decodableVideoFrames(path), 30);

@@ -8,29 +8,20 @@
 
 namespace {
 
-QByteArray box(const char* type, const QByteArray& body) {
-  QByteArray b;
-  const quint32 size = quint32(8 + body.size());
-  b.append(char(size >> 24)).append(char(size >> 16)).append(char(size >> 8)).append(char(size));
+// A box, with a 64-bit size field when large.
+QByteArray box(const char* type, const QByteArray& body, bool large = false) {
+  const quint64 size = quint64((large ? 16 : 8) + body.size());
+  QByteArray b = large ? QByteArray("\0\0\0\1", 4) : QByteArray();
+  for (int shift = 24; shift >= 0 && !large; shift -= 8) b.append(char(size >> shift));
   b.append(type, 4);
-  return b + body;
-}
-
-// A box with a 64-bit size field.
-QByteArray largeBox(const char* type, const QByteArray& body) {
-  QByteArray b("\0\0\0\1", 4);
-  b.append(type, 4);
-  const quint64 size = quint64(16 + body.size());
-  for (int shift = 56; shift >= 0; shift -= 8) b.append(char(size >> shift));
+  for (int shift = 56; shift >= 0 && large; shift -= 8) b.append(char(size >> shift));
   return b + body;
 }
 
 QString write(const QString& name, const QByteArray& bytes) {
   const QString path = QDir(Test_MakeTempDir(QStringLiteral("boxes"))).filePath(name);
   QFile f(path);
-  f.open(QIODevice::WriteOnly);
-  f.write(bytes);
-  return path;
+  return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() ? path : QString();
 }
 
 }  // namespace
@@ -56,7 +47,7 @@ TEST(AssetScanMovieFile, ReadableLengthEndsAtTheLastCompleteFragment) {
       {"fragment header torn", head + moof + mdat + moof.left(10), head.size() + moof.size() + mdat.size(), 1, true, true},
       {"fragment header without its data", head + moof + mdat + moof, head.size() + moof.size() + mdat.size(), 1, true,
        true},
-      {"64-bit media box", head + moof + largeBox("mdat", QByteArray(300, 'a')), head.size() + moof.size() + 316, 1, true,
+      {"64-bit media box", head + moof + box("mdat", QByteArray(300, 'a'), true), head.size() + moof.size() + 316, 1, true,
        true},
       {"plain movie", ftyp + mdat + moovPlain, ftyp.size() + mdat.size() + moovPlain.size(), 0, false, true},
       {"plain movie cut before its index", ftyp + mdat.left(200), ftyp.size(), 0, false, true},

@@ -5,9 +5,6 @@
 #include "support/TestSupport.h"
 #include "PlayerTestMovie.h"
 
-#include <QDeadlineTimer>
-#include <QThread>
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -18,18 +15,10 @@ namespace {
 std::vector<DecodedUnit> Drain(Decoder& decoder, double seconds) {
   std::vector<DecodedUnit> units;
   double covered = 0;
-  QDeadlineTimer deadline(20000);
-  while (covered < seconds && !deadline.hasExpired()) {
-    DecodedUnit unit;
-    if (decoder.pop(unit)) {
-      covered += MediaTimeGetSeconds(unit.duration);
-      units.push_back(unit);
-    } else if (decoder.atEnd()) {
-      break;
-    } else {
-      QThread::msleep(1);
-    }
-  }
+  Test_WaitUntil([&] {
+    for (DecodedUnit unit; covered < seconds && decoder.pop(unit); units.push_back(unit)) covered += MediaTimeGetSeconds(unit.duration);
+    return covered >= seconds || decoder.atEnd();
+  }, 20000);
   return units;
 }
 
@@ -53,18 +42,13 @@ TEST(DecoderMedia, SoundStartsAtTheSeekTargetAndFollowsTheSegments) {
   DecoderAudioFormat format;
   Decoder decoder(MediaType::Audio, segments, format);
 
-  struct Case {
-    double target;
-    double expectedFirst;
-  };
-  const Case cases[] = {{0.25, 0.25}, {0.0, 0.0}, {0.6, 0.6}, {1.2, 1.2}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.target);
-    decoder.seek(MediaTimeMakeWithSeconds(c.target, 48000), kMediaTimeZero);
-    const std::vector<DecodedUnit> units = Drain(decoder, 1.5 - c.target);
+  for (const double target : {0.25, 0.0, 0.6, 1.2}) {
+    SCOPED_TRACE(target);
+    decoder.seek(MediaTimeMakeWithSeconds(target, 48000), kMediaTimeZero);
+    const std::vector<DecodedUnit> units = Drain(decoder, 1.5 - target);
     ASSERT_FALSE(units.empty());
     // Sample-exact start, and one unbroken run of sound up to the item's end.
-    EXPECT_NEAR(MediaTimeGetSeconds(units.front().itemTime), c.expectedFirst, 1.0 / 48000);
+    EXPECT_NEAR(MediaTimeGetSeconds(units.front().itemTime), target, 1.0 / 48000);
     double expected = MediaTimeGetSeconds(units.front().itemTime);
     double total = 0;
     for (const DecodedUnit& unit : units) {
@@ -81,7 +65,7 @@ TEST(DecoderMedia, SoundStartsAtTheSeekTargetAndFollowsTheSegments) {
       expected += seconds;
       total += seconds;
     }
-    EXPECT_NEAR(total, 1.5 - c.expectedFirst, 2.0 / 48000);
+    EXPECT_NEAR(total, 1.5 - target, 2.0 / 48000);
     EXPECT_TRUE(Test_WaitUntil([&] { return decoder.atEnd(); }, 5000));
   }
 }
@@ -93,28 +77,23 @@ TEST(DecoderMedia, DeviceBufferIsFilledForTheClockTime) {
   DecoderAudioFormat format;
   Decoder decoder(MediaType::Audio, {{movie, MediaTimeRangeMake(kMediaTimeZero, two), MediaTimeRangeMake(kMediaTimeZero, two)}},
                   format);
-  struct Case {
-    double clock;
-    bool writes;  // sound due at the clock
-  };
   // Sound queued from 0.5 s on: a clock before it writes nothing, a clock inside it starts at the clock.
-  const Case cases[] = {{0.3, false}, {0.5, true}, {0.81, true}, {0.6, true}};
   QByteArray buffer(4800 * format.bytesPerFrame(), '\0');
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.clock);
+  for (const double clock : {0.3, 0.5, 0.81, 0.6}) {
+    SCOPED_TRACE(clock);
     decoder.seek(MediaTimeMake(1, 2), kMediaTimeZero);
     ASSERT_TRUE(Test_WaitUntil([&] { return decoder.queuedCount() >= 21; }, 10000));  // about 0.45 s queued
     MediaTime first = kMediaTimeInvalid;
     const qint64 written =
-        AudioOutput_FillFromDecoder(decoder, format, MediaTimeMakeWithSeconds(c.clock, 48000), buffer.data(), buffer.size(), &first);
-    if (!c.writes) {
+        AudioOutput_FillFromDecoder(decoder, format, MediaTimeMakeWithSeconds(clock, 48000), buffer.data(), buffer.size(), &first);
+    if (clock < 0.5) {
       EXPECT_EQ(written, 0);
       EXPECT_FALSE(first.isValid());
       continue;
     }
     EXPECT_EQ(written, buffer.size());
     EXPECT_EQ(written % format.bytesPerFrame(), 0);
-    EXPECT_NEAR(MediaTimeGetSeconds(first), c.clock, 0.021);
+    EXPECT_NEAR(MediaTimeGetSeconds(first), clock, 0.021);
     // What is left starts where the written sound ends.
     DecodedUnit next;
     ASSERT_TRUE(decoder.peek(next));

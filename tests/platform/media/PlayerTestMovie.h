@@ -20,11 +20,9 @@ inline QString PlayerTest_MakeMovie(const QString& folder, double seconds, bool 
                                     const QString& size = QStringLiteral("160x120")) {
   const QString path = folder + QStringLiteral("/movie.mp4");
   QStringList args{"-y", "-loglevel", "error", "-f", "lavfi", "-i", QStringLiteral("testsrc2=size=%1:rate=30").arg(size)};
-  if (withSound) args << "-f" << "lavfi" << "-i" << "sine=frequency=440:sample_rate=48000";
-  args << "-t" << QString::number(seconds) << "-c:v" << "libx264" << "-preset" << "ultrafast" << "-g" << "30"
-       << "-pix_fmt" << "yuv420p";
-  if (withSound) args << "-c:a" << "aac";
-  args << "-movflags" << "frag_keyframe+empty_moov+default_base_moof" << path;
+  if (withSound) args << "-f" << "lavfi" << "-i" << "sine=frequency=440:sample_rate=48000" << "-c:a" << "aac";
+  args << "-t" << QString::number(seconds) << "-c:v" << "libx264" << "-preset" << "ultrafast" << "-g" << "30" << "-pix_fmt"
+       << "yuv420p" << "-movflags" << "frag_keyframe+empty_moov+default_base_moof" << path;
   bool ok = false;
   TestMovie_Run(QStringLiteral("ffmpeg"), args, &ok);
   return ok ? path : QString();
@@ -56,8 +54,7 @@ inline std::vector<PlayerTestPicture> PlayerTest_Pictures(const QString& movie) 
 // Index of the picture on screen at a time: the last one that starts at or before it.
 inline size_t PlayerTest_PictureAt(const std::vector<PlayerTestPicture>& pictures, double seconds) {
   size_t found = 0;
-  for (size_t i = 0; i < pictures.size(); ++i)
-    if (pictures[i].seconds <= seconds + 1e-6) found = i;
+  while (found + 1 < pictures.size() && pictures[found + 1].seconds <= seconds + 1e-6) ++found;
   return found;
 }
 

@@ -25,29 +25,23 @@ TEST(PlayerView, ShowsThePictureFittedOnBlack) {
   Player player(item);
   PlayerView view;
   view.setPlayer(&player);
-  struct Case {
+  const struct {
     QSize widget;
     QRect picture;  // 4:3 fitted and centred
-  };
-  const Case cases[] = {{{400, 150}, {100, 0, 200, 150}}, {{160, 300}, {0, 90, 160, 120}}, {{320, 240}, {0, 0, 320, 240}}};
+  } cases[] = {{{400, 150}, {100, 0, 200, 150}}, {{160, 300}, {0, 90, 160, 120}}, {{320, 240}, {0, 0, 320, 240}}};
   ASSERT_TRUE(Test_WaitUntil([&] { return item->currentVideoFrame() != nullptr; }));
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.widget.width());
     view.resize(c.widget);
     EXPECT_EQ(view.videoRect(), c.picture);
     const QImage shot = view.grab().toImage();
     ASSERT_EQ(shot.size(), c.widget);
     const QRect inside = c.picture.adjusted(4, 4, -4, -4);
-    const int total = ((inside.width() + 2) / 3) * ((inside.height() + 2) / 3);
-    EXPECT_GT(NonBlackPixels(shot, inside), total / 2);
+    EXPECT_GT(NonBlackPixels(shot, inside), ((inside.width() + 2) / 3) * ((inside.height() + 2) / 3) / 2);
     // The bars beside or above the picture stay black.
-    const QRect all(QPoint(0, 0), c.widget);
-    for (const QRect& bar : {QRect(all.topLeft(), QPoint(c.picture.left() - 1, all.bottom())),
-                             QRect(all.topLeft(), QPoint(all.right(), c.picture.top() - 1))}) {
-      if (bar.isValid() && !bar.isEmpty()) {
-        EXPECT_EQ(NonBlackPixels(shot, bar), 0);
-      }
-    }
+    const QRect left(0, 0, c.picture.left(), c.widget.height()), top(0, 0, c.widget.width(), c.picture.top());
+    for (const QRect& bar : {left, top})
+      EXPECT_EQ(bar.isEmpty() ? 0 : NonBlackPixels(shot, bar), 0);
   }
   // Another picture replaces the shown one.
   const QImage first = view.grab().toImage();

@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -17,14 +18,9 @@ namespace {
 class PlayerMedia : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    s_folder = new QString(Test_MakeTempDir(QStringLiteral("player")));
-    s_movie = new QString(PlayerTest_MakeMovie(*s_folder, 4.0));
-    s_pics = new std::vector<PlayerTestPicture>(PlayerTest_Pictures(*s_movie));
-  }
-  static void TearDownTestSuite() {
-    delete s_folder;
-    delete s_movie;
-    delete s_pics;
+    s_folder = Test_MakeTempDir(QStringLiteral("player"));
+    s_movie = PlayerTest_MakeMovie(s_folder, 4.0);
+    s_pics = PlayerTest_Pictures(s_movie);
   }
 
   std::shared_ptr<PlayerItem> readyItem(const QString& path) {
@@ -46,49 +42,34 @@ class PlayerMedia : public ::testing::Test {
 
   // The item shows picture `index` of the movie: same checksum as ffmpeg's decode of it.
   static bool showsPicture(const PlayerItem& item, size_t index) {
-    return index < s_pics->size() && PlayerTest_PictureChecksum(item.currentVideoFrame()) == (*s_pics)[index].md5;
+    return index < s_pics.size() && PlayerTest_PictureChecksum(item.currentVideoFrame()) == s_pics[index].md5;
   }
-  static double seconds(size_t index) { return (*s_pics)[index].seconds; }
-  static size_t at(double t) { return PlayerTest_PictureAt(*s_pics, t); }
+  static double seconds(size_t index) { return s_pics[index].seconds; }
+  static size_t at(double t) { return PlayerTest_PictureAt(s_pics, t); }
 
-  static QString* s_folder;
-  static QString* s_movie;
-  static std::vector<PlayerTestPicture>* s_pics;
+  static inline QString s_folder, s_movie;
+  static inline std::vector<PlayerTestPicture> s_pics;
 };
-QString* PlayerMedia::s_folder = nullptr;
-QString* PlayerMedia::s_movie = nullptr;
-std::vector<PlayerTestPicture>* PlayerMedia::s_pics = nullptr;
 
-TEST_F(PlayerMedia, LoadsDurationAndFirstPicture) {
-  ASSERT_FALSE(s_movie->isEmpty());
-  auto item = readyItem(*s_movie);
+TEST_F(PlayerMedia, LoadsAndExactSeekShowsThePictureOfTheTarget) {
+  ASSERT_GE(s_pics.size(), 100u);
+  auto missing = readyItem(s_folder + QStringLiteral("/nothing-here.mp4"));
+  EXPECT_EQ(missing->status(), PlayerItemStatus::Failed);
+  EXPECT_FALSE(missing->errorString().isEmpty());
+  auto item = readyItem(s_movie);
   ASSERT_EQ(item->status(), PlayerItemStatus::ReadyToPlay);
   EXPECT_NEAR(MediaTimeGetSeconds(item->duration()), 4.0, 0.05);
-  EXPECT_TRUE(item->hasVideo());
-  EXPECT_TRUE(item->hasAudio());
+  EXPECT_TRUE(item->hasVideo() && item->hasAudio());
   EXPECT_EQ(item->presentationSize(), QSize(160, 120));
   Player player(item);
-  ASSERT_TRUE(Test_WaitUntil([&] { return item->currentVideoFrame() != nullptr; }));
-  ASSERT_GE(s_pics->size(), 100u);
-  EXPECT_TRUE(showsPicture(*item, 0));
-}
-
-TEST_F(PlayerMedia, MissingFileFails) {
-  auto item = readyItem(*s_folder + QStringLiteral("/nothing-here.mp4"));
-  EXPECT_EQ(item->status(), PlayerItemStatus::Failed);
-  EXPECT_FALSE(item->errorString().isEmpty());
-}
-
-TEST_F(PlayerMedia, ExactSeekShowsThePictureOfTheTarget) {
-  auto item = readyItem(*s_movie);
-  Player player(item);
+  ASSERT_TRUE(Test_WaitUntil([&] { return showsPicture(*item, 0); }));
   // Mid-GOP targets, targets between two pictures and on a picture's start, the first picture, a key
   // frame, the last picture and beyond the end.
   const double targets[] = {2.5, 1.49, seconds(75), seconds(75) - 1e-3, 0.0, 1.0, 3.95, 2.999, 9.0};
   for (double target : targets) {
     SCOPED_TRACE(target);
     ASSERT_TRUE(seekExactly(player, target));
-    const size_t expected = target > 8 ? s_pics->size() - 1 : at(target);
+    const size_t expected = target > 8 ? s_pics.size() - 1 : at(target);
     EXPECT_TRUE(showsPicture(*item, expected));
     EXPECT_NEAR(MediaTimeGetSeconds(item->currentVideoFrameTime()), seconds(expected), 1e-4);
     const double expectedTime = std::min(target, MediaTimeGetSeconds(item->duration()));
@@ -97,7 +78,7 @@ TEST_F(PlayerMedia, ExactSeekShowsThePictureOfTheTarget) {
 }
 
 TEST_F(PlayerMedia, StepByCountMovesWholePictures) {
-  auto item = readyItem(*s_movie);
+  auto item = readyItem(s_movie);
   Player player(item);
   ASSERT_TRUE(seekExactly(player, seconds(75)));
   struct Step {
@@ -115,7 +96,7 @@ TEST_F(PlayerMedia, StepByCountMovesWholePictures) {
 }
 
 TEST_F(PlayerMedia, PeriodicObserverRunsOnTheMainQueueWhilePlaying) {
-  auto item = readyItem(*s_movie);
+  auto item = readyItem(s_movie);
   Player player(item);
   player.setVolume(0.0f);
   ASSERT_TRUE(Test_WaitUntil([&] { return item->currentVideoFrame() != nullptr; }));
@@ -138,10 +119,9 @@ TEST_F(PlayerMedia, PeriodicObserverRunsOnTheMainQueueWhilePlaying) {
 }
 
 TEST_F(PlayerMedia, StartsAtTheItemTimeAtTheHostTime) {
-  auto item = readyItem(*s_movie);
+  auto item = readyItem(s_movie);
   Player player(item);
   player.setAutomaticallyWaitsToMinimizeStalling(false);
-  EXPECT_FALSE(player.automaticallyWaitsToMinimizeStalling());
   player.setVolume(0.0f);
   const MediaTime start = MediaTimeMake(2, 1);
   const MediaTime host = MediaTimeAdd(player.masterClockTime(), MediaTimeMake(1, 1));
@@ -164,92 +144,68 @@ TEST_F(PlayerMedia, StartsAtTheItemTimeAtTheHostTime) {
 }
 
 TEST_F(PlayerMedia, PlayingToTheEndStopsThereAndNotifies) {
-  auto item = readyItem(*s_movie);
+  auto item = readyItem(s_movie);
   Player player(item);
   player.setVolume(0.0f);
   int ends = 0;
-  NotificationObservation observation(
-      NotificationCenter::defaultCenter(),
-      NotificationCenter::defaultCenter().addObserver(QString::fromLatin1(kPlayerItemDidPlayToEndTimeNotification),
-                                                      item.get(), [&](const Notification&) { ++ends; }));
+  auto& center = NotificationCenter::defaultCenter();
+  NotificationObservation observation(center, center.addObserver(QString::fromLatin1(kPlayerItemDidPlayToEndTimeNotification),
+                                                                 item.get(), [&](const Notification&) { ++ends; }));
   ASSERT_TRUE(seekExactly(player, 3.6));
   player.setRate(2.0f);
   ASSERT_TRUE(Test_WaitUntil([&] { return ends == 1; }));
-  EXPECT_EQ(player.rate(), 0.0f);
-  EXPECT_EQ(player.currentTime(), item->duration());
-  EXPECT_TRUE(showsPicture(*item, s_pics->size() - 1));
+  EXPECT_TRUE(showsPicture(*item, s_pics.size() - 1));
   Test_ProcessEvents(50);
   EXPECT_EQ(ends, 1);
+  EXPECT_EQ(player.rate(), 0.0f);
   EXPECT_EQ(player.currentTime(), item->duration());
 }
 
-TEST_F(PlayerMedia, SegmentsMapItemTimeToSourceTime) {
+// Both items hold the source's 1..2 s, half a second of nothing, then 3..3.5 s.
+TEST_F(PlayerMedia, SegmentAndCompositionItemsMapItemTimeToSourceTime) {
   const MediaTime half = MediaTimeMake(1, 2);
-  std::vector<PlayerSegment> segments{
-      {*s_movie, MediaTimeRangeMake(MediaTimeMake(1, 1), MediaTimeMake(1, 1)), MediaTimeRangeMake(kMediaTimeZero, MediaTimeMake(1, 1))},
+  auto segmented = PlayerItem::itemWithSegments({
+      {s_movie, MediaTimeRangeMake(MediaTimeMake(1, 1), MediaTimeMake(1, 1)), MediaTimeRangeMake(kMediaTimeZero, MediaTimeMake(1, 1))},
       {QString(), kMediaTimeRangeInvalid, MediaTimeRangeMake(MediaTimeMake(1, 1), half)},
-      {*s_movie, MediaTimeRangeMake(MediaTimeMake(3, 1), half), MediaTimeRangeMake(MediaTimeMake(3, 2), half)},
-  };
-  auto item = PlayerItem::itemWithSegments(segments);
-  ASSERT_TRUE(Test_WaitUntil([&] { return item->status() == PlayerItemStatus::ReadyToPlay; }));
-  EXPECT_EQ(MediaTime_Millis(item->duration()), 2000);
-  Player player(item);
-  struct Case {
-    double target;
-    double source;  // negative: the empty range shows no picture
-  };
-  const Case cases[] = {{0.5, 1.5}, {0.0, 1.0}, {1.2, -1}, {1.6, 3.1}, {0.99, 1.99}, {1.5, 3.0}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.target);
-    ASSERT_TRUE(seekExactly(player, c.target));
-    if (c.source < 0) {
-      EXPECT_EQ(item->currentVideoFrame(), nullptr);
-    } else {
-      EXPECT_TRUE(showsPicture(*item, at(c.source)));
-    }
-  }
-  // Playing across the empty range into the last segment reaches the end.
-  bool ended = false;
-  QObject::connect(item.get(), &PlayerItem::didPlayToEnd, [&] { ended = true; });
-  ASSERT_TRUE(seekExactly(player, 0.8));
-  player.setRate(2.0f);
-  ASSERT_TRUE(Test_WaitUntil([&] { return ended; }));
-  EXPECT_TRUE(showsPicture(*item, at(3.4999)));
-}
-
-TEST_F(PlayerMedia, CompositionItemPlaysItsSegmentsAndEmptyRanges) {
-  AssetRef source = Asset::assetWithPath(*s_movie);
+      {s_movie, MediaTimeRangeMake(MediaTimeMake(3, 1), half), MediaTimeRangeMake(MediaTimeMake(3, 2), half)},
+  });
+  AssetRef source = Asset::assetWithPath(s_movie);
   MutableCompositionRef composition = MutableComposition::composition();
   ASSERT_TRUE(composition->insertTimeRange(MediaTimeRangeMake(MediaTimeMake(1, 1), MediaTimeMake(1, 1)), source, kMediaTimeZero));
-  ASSERT_TRUE(composition->insertTimeRange(MediaTimeRangeMake(MediaTimeMake(3, 1), MediaTimeMake(1, 2)), source, MediaTimeMake(1, 1)));
-  composition->insertEmptyTimeRange(MediaTimeRangeMake(MediaTimeMake(1, 1), MediaTimeMake(1, 2)));
-  auto item = PlayerItem::itemWithAsset(composition);
-  ASSERT_TRUE(Test_WaitUntil([&] { return item->status() != PlayerItemStatus::Unknown; }));
-  ASSERT_EQ(item->status(), PlayerItemStatus::ReadyToPlay) << item->errorString().toStdString();
-  EXPECT_EQ(MediaTime_Millis(item->duration()), 2000);
-  EXPECT_TRUE(item->hasAudio());
-  Player player(item);
-  const std::pair<double, double> cases[] = {{0.5, 1.5}, {1.2, -1}, {1.75, 3.25}};
-  for (const auto& [target, source] : cases) {
-    SCOPED_TRACE(target);
-    ASSERT_TRUE(seekExactly(player, target));
-    if (source < 0) {
-      EXPECT_EQ(item->currentVideoFrame(), nullptr);
-    } else {
-      EXPECT_TRUE(showsPicture(*item, at(source)));
+  ASSERT_TRUE(composition->insertTimeRange(MediaTimeRangeMake(MediaTimeMake(3, 1), half), source, MediaTimeMake(1, 1)));
+  composition->insertEmptyTimeRange(MediaTimeRangeMake(MediaTimeMake(1, 1), half));
+  for (const auto& item : {segmented, PlayerItem::itemWithAsset(composition)}) {
+    ASSERT_TRUE(Test_WaitUntil([&] { return item->status() != PlayerItemStatus::Unknown; }));
+    ASSERT_EQ(item->status(), PlayerItemStatus::ReadyToPlay) << item->errorString().toStdString();
+    EXPECT_EQ(MediaTime_Millis(item->duration()), 2000);
+    EXPECT_TRUE(item->hasAudio());
+    Player player(item);
+    // Source time of each target; negative: the empty range shows no picture.
+    const std::pair<double, double> cases[] = {{0.5, 1.5}, {0.0, 1.0}, {1.2, -1}, {1.6, 3.1}, {0.99, 1.99}, {1.5, 3.0}, {1.75, 3.25}};
+    for (const auto& [target, time] : cases) {
+      SCOPED_TRACE(target);
+      ASSERT_TRUE(seekExactly(player, target));
+      if (time < 0) {
+        EXPECT_EQ(item->currentVideoFrame(), nullptr);
+      } else {
+        EXPECT_TRUE(showsPicture(*item, at(time)));
+      }
     }
+    // Playing across the empty range into the last segment reaches the end.
+    bool ended = false;
+    QObject::connect(item.get(), &PlayerItem::didPlayToEnd, [&] { ended = true; });
+    ASSERT_TRUE(seekExactly(player, 0.8));
+    player.setRate(2.0f);
+    ASSERT_TRUE(Test_WaitUntil([&] { return ended; }));
+    EXPECT_TRUE(showsPicture(*item, at(3.4999)));
   }
 }
 
 TEST_F(PlayerMedia, TruncatedMovieStillPlaysWhatIsReadable) {
   // A writer killed mid-fragment leaves a file that ends in a partial fragment.
-  const QString cut = *s_folder + QStringLiteral("/cut.mp4");
-  QFile source(*s_movie);
-  ASSERT_TRUE(source.open(QIODevice::ReadOnly));
-  QFile target(cut);
-  ASSERT_TRUE(target.open(QIODevice::WriteOnly));
-  target.write(source.read(source.size() * 6 / 10));
-  target.close();
+  const QString cut = s_folder + QStringLiteral("/cut.mp4");
+  ASSERT_TRUE(QFile::copy(s_movie, cut));
+  ASSERT_TRUE(QFile::resize(cut, QFileInfo(cut).size() * 6 / 10));
   auto item = readyItem(cut);
   ASSERT_EQ(item->status(), PlayerItemStatus::ReadyToPlay);
   Player player(item);
@@ -258,8 +214,7 @@ TEST_F(PlayerMedia, TruncatedMovieStillPlaysWhatIsReadable) {
   // Seeking into or past the damaged end finishes, on a picture that decoded cleanly.
   for (double t : {3.9, 2.2}) {
     ASSERT_TRUE(seekExactly(player, t));
-    const double shown = MediaTimeGetSeconds(item->currentVideoFrameTime());
-    EXPECT_LE(shown, t);
+    EXPECT_LE(MediaTimeGetSeconds(item->currentVideoFrameTime()), t);
   }
   bool ended = false;
   QObject::connect(item.get(), &PlayerItem::didPlayToEnd, [&] { ended = true; });

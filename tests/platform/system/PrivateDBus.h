@@ -20,17 +20,10 @@
 // Sets an environment variable for the life of the object and restores the old value after.
 class ScopedEnvironment {
  public:
-  ScopedEnvironment(const char* name, const QByteArray& value) : m_name(name), m_had(qEnvironmentVariableIsSet(name)) {
-    m_old = qgetenv(name);
+  ScopedEnvironment(const char* name, const QByteArray& value) : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name)) {
     qputenv(name, value);
   }
-  ~ScopedEnvironment() {
-    if (m_had) {
-      qputenv(m_name, m_old);
-    } else {
-      qunsetenv(m_name);
-    }
-  }
+  ~ScopedEnvironment() { m_had ? qputenv(m_name, m_old) : qunsetenv(m_name); }
 
  private:
   const char* m_name;
@@ -43,29 +36,21 @@ class PrivateBusDaemon {
   PrivateBusDaemon() {
     const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
     if (daemon.isEmpty()) return;
-    m_process.start(daemon, {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1"),
-                             QStringLiteral("--nopidfile")});
-    while (m_process.waitForReadyRead(10000)) {
-      m_output += m_process.readAllStandardOutput();
-      if (m_output.contains('\n')) break;
-    }
-    m_address = QString::fromUtf8(m_output).section(QLatin1Char('\n'), 0, 0).trimmed();
+    m_process.start(daemon, {"--session", "--nofork", "--print-address=1", "--nopidfile"});
+    QByteArray output;
+    while (!output.contains('\n') && m_process.waitForReadyRead(10000)) output += m_process.readAllStandardOutput();
+    m_address = QString::fromUtf8(output).section(QLatin1Char('\n'), 0, 0).trimmed();
   }
   ~PrivateBusDaemon() {
-    if (m_process.state() != QProcess::NotRunning) {
-      m_process.terminate();
-      if (!m_process.waitForFinished(5000)) {
-        m_process.kill();
-        m_process.waitForFinished();
-      }
-    }
+    m_process.terminate();
+    if (!m_process.waitForFinished(5000)) m_process.kill();
+    m_process.waitForFinished();
   }
   bool isRunning() const { return !m_address.isEmpty(); }
   QString address() const { return m_address; }
 
  private:
   QProcess m_process;
-  QByteArray m_output;
   QString m_address;
 };
 
@@ -114,22 +99,10 @@ class FakeDesktopServices : public QDBusVirtualObject {
   }
   QString introspect(const QString&) const override { return QString(); }
 
-  void setOnBattery(bool onBattery) {
-    std::lock_guard guard(m_mutex);
-    m_onBattery = onBattery;
-  }
-  void refuse(const QString& what) {
-    std::lock_guard guard(m_mutex);
-    m_refused << what;
-  }
-  QList<Lock> locks() {
-    std::lock_guard guard(m_mutex);
-    return m_locks;
-  }
-  QList<Reveal> reveals() {
-    std::lock_guard guard(m_mutex);
-    return m_reveals;
-  }
+  void setOnBattery(bool onBattery) { std::lock_guard guard(m_mutex); m_onBattery = onBattery; }
+  void refuse(const QString& what) { std::lock_guard guard(m_mutex); m_refused << what; }
+  QList<Lock> locks() { std::lock_guard guard(m_mutex); return m_locks; }
+  QList<Reveal> reveals() { std::lock_guard guard(m_mutex); return m_reveals; }
   // Whether the caller still holds the other end of a lock.
   static bool isHeld(const Lock& lock) {
     pollfd entry{lock.farEnd, POLLIN, 0};

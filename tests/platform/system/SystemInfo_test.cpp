@@ -23,39 +23,24 @@ TEST(SystemInfo, KernelReleasesGiveTheirLeadingVersion) {
     long major, minor, patch;
   };
   const Case cases[] = {
-      {"6.1.0-18-amd64", true, 6, 1, 0},
-      {"6.18.44-fc-v1300", true, 6, 18, 44},
-      {"5.15.146.1-microsoft-standard-WSL2", true, 5, 15, 146},
-      {"6.8", true, 6, 8, 0},
-      {"4", true, 4, 0, 0},
-      {"6.9-rc3", true, 6, 9, 0},
-      {"unknown", false, 0, 0, 0},
-      {"", false, 0, 0, 0},
+      {"6.1.0-18-amd64", true, 6, 1, 0}, {"6.18.44-fc-v1300", true, 6, 18, 44}, {"5.15.146.1-microsoft-standard-WSL2", true, 5, 15, 146},
+      {"6.8", true, 6, 8, 0}, {"4", true, 4, 0, 0}, {"6.9-rc3", true, 6, 9, 0}, {"unknown", false, 0, 0, 0}, {"", false, 0, 0, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.release);
-    SystemVersion version{9, 9, 9};
-    EXPECT_EQ(SystemInfo_ParseRelease(QString::fromLatin1(c.release), &version), c.ok);
-    EXPECT_EQ(version.major, c.major);
-    EXPECT_EQ(version.minor, c.minor);
-    EXPECT_EQ(version.patch, c.patch);
+    SystemVersion v{9, 9, 9};
+    EXPECT_EQ(SystemInfo_ParseRelease(QString::fromLatin1(c.release), &v), c.ok);
+    EXPECT_EQ(QList<long>({v.major, v.minor, v.patch}), QList<long>({c.major, c.minor, c.patch}));
   }
 }
 
 TEST(SystemInfo, MountsTableIsDecodedAndKernelFileSystemsAreHidden) {
   const QString table = Test_MakeTempDir(QStringLiteral("mounts")) + QStringLiteral("/mounts");
   writeFile(table,
-            "/dev/sda2 / ext4 rw,relatime 0 0\n"
-            "proc /proc proc rw,nosuid 0 0\n"
-            "sysfs /sys sysfs rw 0 0\n"
-            "tmpfs /run tmpfs rw 0 0\n"
-            "tmpfs /dev/shm tmpfs rw 0 0\n"
-            "cgroup2 /sys/fs/cgroup cgroup2 rw 0 0\n"
-            "/dev/sdb1 /media/user/My\\040Match\\040Disk vfat ro,nosuid 0 0\n"
-            "tmpfs /tmp tmpfs rw 0 0\n"
-            "server:/export /mnt/back\\134slash nfs4 rw 0 0\n"
-            "\n"
-            "short line\n");
+            "/dev/sda2 / ext4 rw,relatime 0 0\nproc /proc proc rw,nosuid 0 0\nsysfs /sys sysfs rw 0 0\n"
+            "tmpfs /run tmpfs rw 0 0\ntmpfs /dev/shm tmpfs rw 0 0\ncgroup2 /sys/fs/cgroup cgroup2 rw 0 0\n"
+            "/dev/sdb1 /media/user/My\\040Match\\040Disk vfat ro,nosuid 0 0\ntmpfs /tmp tmpfs rw 0 0\n"
+            "server:/export /mnt/back\\134slash nfs4 rw 0 0\n\nshort line\n");
   const QList<MountedVolume> volumes = SystemInfo_MountedVolumes(table);
   ASSERT_EQ(volumes.size(), 9);
   QStringList visible;
