@@ -21,22 +21,3 @@ TEST(SettingsCorpus, EverySeedReadsAndSavesStably) {
         << name.toStdString();
   }
 }
-
-TEST(SettingsCorpus, RealSettingsFilesLoadTheirMarks) {
-  QFile file(Test_SourcePath(QStringLiteral("fuzz/corpus/settings/full_session.json")));
-  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-  VLDocument doc;
-  doc.loadFromDictionary(JSON_CFFromJSONData(file.readAll()).toMap());
-  EXPECT_EQ(doc.tagsArray().size(), 7);
-  EXPECT_EQ(doc.jobsArray().size(), 3);
-  EXPECT_EQ(doc.videoFPS(), 29.97f);
-  EXPECT_TRUE(doc.docCaptureDate().isValid());
-
-  QFile older(Test_SourcePath(QStringLiteral("fuzz/corpus/settings/older_session.json")));
-  ASSERT_TRUE(older.open(QIODevice::ReadOnly));
-  VLDocument old;
-  old.loadFromDictionary(JSON_CFFromJSONData(older.readAll()).toMap());
-  EXPECT_EQ(old.segmentSeconds(), 2.0f);
-  EXPECT_EQ(old.versionNum(), 0);
-  EXPECT_EQ(old.captureApp(), QStringLiteral("N/A"));
-}

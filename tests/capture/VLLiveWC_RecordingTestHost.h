@@ -21,15 +21,14 @@ class TestLiveHost : public VLLiveWC_RecordingHost {
     m_preview = new QWidget(m_window);
     m_preview->setMinimumSize(16, 16);
     layout->addWidget(m_preview, 1);
-    outlets.recIndicatorView = new QLabel(m_window);
-    outlets.captureDurationLabel = new QLabel(m_window);
-    outlets.recordButton = new QPushButton(QStringLiteral("Start Recording"), m_window);
-    outlets.showFootageBtn = new QPushButton(QStringLiteral("Show Footage"), m_window);
-    outlets.footageProgress = new QProgressBar(m_window);
-    outlets.sourcePrefsBtn = new QPushButton(QStringLiteral("Sources"), m_window);
-    for (QWidget* w : std::initializer_list<QWidget*>{outlets.recIndicatorView, outlets.captureDurationLabel, outlets.recordButton,
-                                                      outlets.showFootageBtn, outlets.footageProgress, outlets.sourcePrefsBtn})
-      layout->addWidget(w);
+    // Each outlet is added to the layout as it is made.
+    auto add = [layout](auto* widget) { layout->addWidget(widget); return widget; };
+    outlets.recIndicatorView = add(new QLabel(m_window));
+    outlets.captureDurationLabel = add(new QLabel(m_window));
+    outlets.recordButton = add(new QPushButton(QStringLiteral("Start Recording"), m_window));
+    outlets.showFootageBtn = add(new QPushButton(QStringLiteral("Show Footage"), m_window));
+    outlets.footageProgress = add(new QProgressBar(m_window));
+    outlets.sourcePrefsBtn = add(new QPushButton(QStringLiteral("Sources"), m_window));
   }
   ~TestLiveHost() override { delete m_window; }
 

@@ -7,6 +7,7 @@
 #include "capture/VLDocument.h"
 #include "platform/media/AssetWriterTestMedia.h"
 #include "platform/media/VirtualDevices.h"
+#include "support/MediaTestSupport.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
@@ -20,10 +21,6 @@
 
 #include <gtest/gtest.h>
 
-extern "C" {
-#include <libavutil/log.h>
-}
-
 #include <csignal>
 #include <cstdio>
 
@@ -32,11 +29,6 @@ extern "C" {
 using namespace testmedia;
 
 namespace {
-
-const int kQuietFFmpeg = [] {
-  av_log_set_level(AV_LOG_ERROR);
-  return 0;
-}();
 
 // A live window's recording on the virtual camera and microphone, 1280x720 at 30 fps, 2 s fragments.
 struct LiveRig {
@@ -55,19 +47,12 @@ struct LiveRig {
 
     VirtualDevices_Plug(true, true);
     auto camera = CaptureDevice::deviceWithUniqueID(kVirtualCameraUID);
-    auto microphone = CaptureDevice::deviceWithUniqueID(kVirtualMicrophoneUID);
     QString error;
-    if (camera->lockForConfiguration(&error)) {
-      for (const auto& f : camera->formats())
-        if (f->dimensions == QSize(1280, 720) && f->mediaSubType == kPixelFormat_2vuy) camera->setActiveFormat(f);
-      camera->setActiveVideoMinFrameDuration(MediaTimeMake(1, 30));
-      camera->setActiveVideoMaxFrameDuration(MediaTimeMake(1, 30));
-      camera->unlockForConfiguration();
-    }
+    EXPECT_TRUE(MediaTest_ConfigureCamera(camera, QSize(1280, 720), kPixelFormat_2vuy, MediaTimeMake(1, 30), &error));
     host.session = std::make_shared<CaptureSession>();
     host.session->beginConfiguration();
     host.session->addInput(CaptureDeviceInput::deviceInputWithDevice(camera, &error));
-    host.session->addInput(CaptureDeviceInput::deviceInputWithDevice(microphone, &error));
+    host.session->addInput(CaptureDeviceInput::deviceInputWithDevice(CaptureDevice::deviceWithUniqueID(kVirtualMicrophoneUID), &error));
     host.session->commitConfiguration();
     host.session->startRunning();
     host.target = QUrl::fromLocalFile(folder + QStringLiteral("/Match"));
@@ -76,15 +61,12 @@ struct LiveRig {
     host.window()->show();
     rec = std::make_unique<VLLiveWC_Recording>(&host, host.outlets);
     host.recording = rec.get();
-    QObject::connect(rec.get(), &VLLiveWC_Recording::recordingStopped, [this](bool keep) {
-      stops.push_back(keep);
-    });
+    QObject::connect(rec.get(), &VLLiveWC_Recording::recordingStopped, [this](bool keep) { stops.push_back(keep); });
     auto& center = NotificationCenter::defaultCenter();
-    observations.emplace_back(center, center.addObserver(kZRNRecordingStateChangedNotification, host.liveWindowObject(),
-                                                         [this](const Notification& n) {
-                                                           recIsON.push_back(n.userInfo.value("recIsON").toBool());
-                                                           lockAtStateChange.push_back(QFileInfo::exists(lockPath()));
-                                                         }));
+    observations.emplace_back(center, center.addObserver(kZRNRecordingStateChangedNotification, host.liveWindowObject(), [this](const Notification& n) {
+      recIsON.push_back(n.userInfo.value("recIsON").toBool());
+      lockAtStateChange.push_back(QFileInfo::exists(lockPath()));
+    }));
     observations.emplace_back(center, center.addObserver(kZRNMovieStartedNotificationName, host.liveWindowObject(),
                                                          [this](const Notification& n) { movieStarted.push_back(n.userInfo); }));
   }
@@ -103,8 +85,7 @@ struct LiveRig {
   ZRNAppPrefs prefs;
   TestLiveHost host;
   std::unique_ptr<VLLiveWC_Recording> rec;
-  QString package;
-  QString moviePath;
+  QString package, moviePath;
   std::vector<NotificationObservation> observations;
   std::vector<bool> recIsON;
   std::vector<bool> lockAtStateChange;
@@ -122,6 +103,17 @@ QString runChild(const QString& mode, const QString& folder, QProcess::ExitStatu
   child.waitForFinished(120000);
   *exitStatus = child.exitStatus();
   return QString::fromUtf8(child.readAllStandardOutput());
+}
+
+// The plain text of every label of an alert.
+QString AlertText(QWidget* modal) {
+  QString all;
+  for (auto* label : modal->findChildren<QLabel*>()) {
+    QTextDocument text;
+    text.setHtml(label->text());
+    all += text.toPlainText();
+  }
+  return all;
 }
 
 QVariantMap readSettings(const QString& package) {
@@ -142,17 +134,12 @@ TEST(LiveRecordingMedia, RecordsKeepsAndClosesASessionPackage) {
     ASSERT_TRUE(Test_WaitUntil([&] { return rig.recIsON.size() == 1; }));
     EXPECT_TRUE(rig.recIsON[0]);
     EXPECT_TRUE(rig.lockAtStateChange[0]);
-    EXPECT_TRUE(rig.rec->isRecording());
-    EXPECT_EQ(rig.host.outlets.recIndicatorView->text(), QStringLiteral("REC"));
     EXPECT_EQ(rig.host.outlets.recordButton->text(), QStringLiteral("Stop Recording"));
-    EXPECT_FALSE(rig.host.outlets.footageProgress->isHidden());
-    EXPECT_TRUE(QFileInfo::exists(rig.package + QStringLiteral("/VLSettings.json")));
 
     // Playable after 3 s (1.5 fragments): the waiting animation stops once the growing movie loads.
     ASSERT_TRUE(Test_WaitUntil([&] { return rig.host.outlets.footageProgress->isHidden(); }, 20000));
     ASSERT_EQ(rig.movieStarted.size(), 1u);
     EXPECT_EQ(rig.movieStarted[0].value("targetURL").toUrl(), QUrl::fromLocalFile(rig.moviePath));
-    EXPECT_EQ(rig.rec->capturedMovieURL(), QUrl::fromLocalFile(rig.moviePath));
     EXPECT_EQ(rig.host.volume, 0.0f);
 
     ASSERT_TRUE(rig.waitForRecorded(6.0));
@@ -163,27 +150,18 @@ TEST(LiveRecordingMedia, RecordsKeepsAndClosesASessionPackage) {
     // A confirmed stop closes the window once the footage is kept; the session is not rebuilt.
     ASSERT_TRUE(Test_WaitUntil([&] { return !rig.host.window()->isVisible(); }));
     EXPECT_FALSE(rig.host.lastRebuild);
-    EXPECT_FALSE(rig.rec->isRecording());
     EXPECT_EQ(rig.host.outlets.recIndicatorView->text(), QStringLiteral("LIVE"));
     EXPECT_EQ(rig.recIsON, std::vector<bool>({true, false}));
     ASSERT_EQ(rig.movieStarted.size(), 2u);
     EXPECT_TRUE(rig.movieStarted[1].value("isLast").toBool());
-    EXPECT_TRUE(rig.movieStarted[1].value("saveCaptured").toBool());
     EXPECT_FALSE(QFileInfo::exists(rig.lockPath()));
 
     const QVariantMap settings = readSettings(rig.package);
     EXPECT_EQ(QStringList(settings.keys()), QStringList(rig.rec->vlDocument()->dictionaryToSave().keys()));
     EXPECT_FALSE(settings.isEmpty());
-
+    // The movie's contents are the recorder tests' concern; here: it is the whole recording.
     const QJsonObject probe = ffprobe(rig.moviePath);
-    const QJsonObject v = streamOfType(probe, "video");
-    EXPECT_EQ(v.value("codec_name").toString(), "h264");
-    EXPECT_EQ(v.value("width").toInt(), 1280);
-    EXPECT_EQ(v.value("height").toInt(), 720);
-    const QJsonObject a = streamOfType(probe, "audio");
-    EXPECT_EQ(a.value("codec_name").toString(), "aac");
-    EXPECT_EQ(a.value("sample_rate").toString().toInt(), 48000);
-    EXPECT_EQ(a.value("channels").toInt(), 2);
+    EXPECT_EQ(streamOfType(probe, "audio").value("codec_name").toString(), "aac");
     EXPECT_NEAR(formatDuration(probe), 6.0, 0.5);
     EXPECT_GE(topLevelBoxes(rig.moviePath).count("moof"), 2);
   }
@@ -195,20 +173,13 @@ TEST(LiveRecordingMedia, UnpluggedCameraStopsTheRecordingWithAnAlertAndKeepsIt) 
   rig.rec->toggleCapture();
   ASSERT_TRUE(rig.waitForRecorded(2.5));
   QString alertText;
-  Test_AnswerNextModal(QStringLiteral("okBtn"), [&](QWidget* modal) {
-    for (auto* label : modal->findChildren<QLabel*>()) {
-      QTextDocument text;
-      text.setHtml(label->text());
-      alertText += text.toPlainText();
-    }
-  });
+  Test_AnswerNextModal(QStringLiteral("okBtn"), [&](QWidget* modal) { alertText = AlertText(modal); });
   VirtualDevices_Unplug(true, false);
   ASSERT_TRUE(Test_WaitUntil([&] { return rig.stops.size() == 1 && !QFileInfo::exists(rig.lockPath()); }, 20000));
   EXPECT_TRUE(rig.stops[0]);
   ASSERT_TRUE(Test_WaitUntil([&] { return !alertText.isEmpty(); }));
   EXPECT_TRUE(alertText.contains(QStringLiteral("The recording was stopped because the movie could not be written.")));
   EXPECT_TRUE(alertText.contains(QString::fromLatin1(kVirtualCameraName))) << alertText.toStdString();
-  EXPECT_EQ(rig.recIsON, std::vector<bool>({true, false}));
   EXPECT_EQ(rig.host.outlets.recIndicatorView->text(), QStringLiteral("LIVE"));
   EXPECT_GE(decodableVideoFrames(rig.moviePath), 60);
 }
@@ -220,10 +191,8 @@ TEST(LiveRecordingMedia, KilledWhileRecordingKeepsLockSettingsAndPlayableMovie) 
   EXPECT_EQ(exit, QProcess::CrashExit);
   const QString package = folder + QStringLiteral("/Match.vlvidcapb");
   EXPECT_TRUE(QFileInfo(package + QStringLiteral("/VLRecording.lock")).isFile());
-  const QVariantMap settings = readSettings(package);
-  EXPECT_EQ(settings.value("VLCaptureFileType").toString(), QString::fromLatin1(kAVFileTypeMPEG4));
+  EXPECT_EQ(readSettings(package).value("VLCaptureFileType").toString(), QString::fromLatin1(kAVFileTypeMPEG4));
   const QString movie = package + QStringLiteral("/VLCapturedMovie.mp4");
-  EXPECT_EQ(streamOfType(ffprobe(movie), "video").value("codec_name").toString(), "h264");
   EXPECT_GE(formatDuration(ffprobe(movie)), 3.9);
   EXPECT_GE(decodableVideoFrames(movie), 60);
 }
@@ -259,11 +228,7 @@ TEST(LiveRecordingChild, DISABLED_Record) {
     signal(SIGXFSZ, SIG_IGN);
     setrlimit(RLIMIT_FSIZE, &limit);
     Test_AnswerNextModal(QStringLiteral("okBtn"), [](QWidget* modal) {
-      for (auto* label : modal->findChildren<QLabel*>()) {
-        QTextDocument text;
-        text.setHtml(label->text());
-        printf("alert: %s\n", qPrintable(text.toPlainText()));
-      }
+      printf("alert: %s\n", qPrintable(AlertText(modal)));
       fflush(stdout);
     });
   }

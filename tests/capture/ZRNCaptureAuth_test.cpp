@@ -66,21 +66,17 @@ int stateForUnprivilegedUser(MediaType type, const QString& folder) {
 
 TEST(CaptureAuth, FindsTheDeviceNodesOfEachType) {
   DevFolder dev;
-  dev.addNode(QStringLiteral("video0"), true);
-  dev.addNode(QStringLiteral("video10"), true);
-  dev.addNode(QStringLiteral("vbi0"), true);
-  dev.addNode(QStringLiteral("media0"), true);
-  dev.addNode(QStringLiteral("snd/controlC0"), true);
-  dev.addNode(QStringLiteral("snd/pcmC0D0c"), true);
-  dev.addNode(QStringLiteral("snd/by-path/pci-0000:00:1f.3"), true);  // a folder of links, not a node
+  // by-path holds links, not nodes.
+  for (const char* node : {"video0", "video10", "vbi0", "media0", "snd/controlC0", "snd/pcmC0D0c", "snd/by-path/pci-0000:00:1f.3"})
+    dev.addNode(QString::fromLatin1(node), true);
   QDir().mkpath(dev.path() + QStringLiteral("/video-links"));
-
-  QStringList video = Auth_DeviceNodesInFolder(MediaType::Video, dev.path());
-  for (QString& node : video) node = QFileInfo(node).fileName();
-  EXPECT_EQ(video, (QStringList{QStringLiteral("video0"), QStringLiteral("video10")}));
-  QStringList audio = Auth_DeviceNodesInFolder(MediaType::Audio, dev.path());
-  for (QString& node : audio) node = QFileInfo(node).fileName();
-  EXPECT_EQ(audio, (QStringList{QStringLiteral("controlC0"), QStringLiteral("pcmC0D0c")}));
+  auto names = [&](MediaType type) {
+    QStringList found = Auth_DeviceNodesInFolder(type, dev.path());
+    for (QString& node : found) node = QFileInfo(node).fileName();
+    return found;
+  };
+  EXPECT_EQ(names(MediaType::Video), (QStringList{"video0", "video10"}));
+  EXPECT_EQ(names(MediaType::Audio), (QStringList{"controlC0", "pcmC0D0c"}));
 
   EXPECT_TRUE(Auth_DeviceNodesInFolder(MediaType::Video, dev.path() + QStringLiteral("/missing")).isEmpty());
 }

@@ -6,8 +6,7 @@
 
 TEST(ZRNRecorderSettings, AudioRateThresholdChoosesRateAndBitRate) {
   struct Row {
-    double captureRate;
-    double rate;
+    double captureRate, rate;
     int bitRate;
   } rows[] = {{48000, 48000, 80000}, {47500, 48000, 80000}, {47499.9, 44100, 64000},
               {44100, 44100, 64000}, {96000, 48000, 80000}, {32000, 44100, 64000}};
@@ -24,8 +23,7 @@ TEST(ZRNRecorderSettings, AudioRateThresholdChoosesRateAndBitRate) {
 TEST(ZRNRecorderSettings, FragmentIntervalAndPlayableSpanAreWholeSeconds) {
   struct Row {
     float segmentSeconds;
-    int64_t interval;
-    int64_t playable;
+    int64_t interval, playable;
   } rows[] = {{2.9f, 2, 4}, {2, 2, 3}, {5, 5, 7}, {1, 1, 1}, {10, 10, 15}};
   for (const Row& r : rows) {
     SCOPED_TRACE(r.segmentSeconds);
@@ -47,10 +45,5 @@ TEST(ZRNRecorderSettings, VideoSettingsCarryRateKeyIntervalAndBitRate) {
 TEST(ZRNRecorderSettings, NullSampleBufferIsAnInvalidArgument) {
   int owner = 0;
   ZRNRecorder recorder(&owner, DispatchQueue::create("test.session"), DispatchQueue::create("test.writing"));
-  try {
-    recorder.appendSampleBuffer(nullptr, MediaType::Video);
-    FAIL() << "no exception";
-  } catch (const std::invalid_argument& e) {
-    EXPECT_STREQ(e.what(), "NULL sample buffer");
-  }
+  EXPECT_THROW(recorder.appendSampleBuffer(nullptr, MediaType::Video), std::invalid_argument);
 }

@@ -68,21 +68,11 @@ TEST(MatchPeriod, ReadsWhatIsPresentAndLeavesTheRestUnset) {
 }
 
 TEST(GoalTag, SavesTheTeamAlwaysAndTheTimeWhenSet) {
-  const struct {
-    const char* name;
-    ZRNGoalTag goal;
-    QVariantMap dict;
-  } cases[] = {
-      {"guest goal at 754 ms", Goal(2, 754), {{"teamNum", I(2)}, {"eventMillis", I(754)}}},
-      {"new goal", ZRNGoalTag(), {{"teamNum", I(-1)}}},
-      {"goal at the very start", Goal(1, 0), {{"teamNum", I(1)}, {"eventMillis", I(0)}}},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(c.goal.dictToSave(), c.dict) << c.name;
-    const ZRNGoalTag back(c.goal.dictToSave());
-    EXPECT_EQ(back.teamNum(), c.goal.teamNum()) << c.name;
-    EXPECT_EQ(back.eventMillis(), c.goal.eventMillis()) << c.name;
-  }
+  EXPECT_EQ(ZRNGoalTag().dictToSave(), (QVariantMap{{"teamNum", I(-1)}}));
+  EXPECT_EQ(Goal(1, 0).dictToSave(), (QVariantMap{{"teamNum", I(1)}, {"eventMillis", I(0)}}));
+  const ZRNGoalTag back(Goal(2, 754).dictToSave());
+  EXPECT_EQ(back.teamNum(), 2);
+  EXPECT_EQ(back.eventMillis(), 754);
   const ZRNGoalTag empty{QVariantMap{}};
   EXPECT_EQ(empty.teamNum(), -1);
   EXPECT_EQ(empty.eventMillis(), -1);
@@ -100,8 +90,6 @@ TEST(TagRecord, RecordsAddTheirTitle) {
        "{\n    \"eventMillis\": 754,\n    \"tagTitle\": \"teamGoal\",\n    \"teamNum\": 2\n}"},
       {"in point", TagRecord_MakePoint(kTagRecord_InPoint, 1500),
        "{\n    \"tagMillis\": 1500,\n    \"tagTitle\": \"inPoint\"\n}"},
-      {"out point", TagRecord_MakePoint(kTagRecord_OutPoint, 9000),
-       "{\n    \"tagMillis\": 9000,\n    \"tagTitle\": \"outPoint\"\n}"},
   };
   for (const auto& c : cases) EXPECT_EQ(JSON_CFDataFromCF(c.record).toStdString(), c.json) << c.name;
   EXPECT_EQ(TagRecord_Title(TagRecord_MakeGoal(Goal(1, 1))), kTagRecord_TeamGoal);
@@ -118,8 +106,7 @@ TEST(SettingsValues, TypedReadsTreatOtherTypesAsAbsent) {
     QVariant value;
     bool isInteger;
     int64_t integer;
-    bool isBool;
-    bool boolean;
+    bool isBool, boolean;
   } cases[] = {
       {"integer", I(7), true, 7, true, true},
       {"zero", I(0), true, 0, true, false},
