@@ -153,16 +153,7 @@ TEST_F(JobsQueue, SelectionFollowsAddsAndRemovals) {
   EXPECT_TRUE(controller->jobAtIndex(1)->showSelected());
 }
 
-TEST_F(JobsQueue, DeletingPostsCodeEightAndSaves) {
-  auto first = add();
-  posted.clear();
-  controller->deleteJob(first);
-  EXPECT_EQ(controller->numberOfJobs(), 0);
-  EXPECT_EQ(window.saves, 1);
-  EXPECT_EQ(posted, (std::vector<Posted>{{first.get(), 8}}));
-}
-
-TEST_F(JobsQueue, ClearingPendingAndFinishedJobs) {
+TEST_F(JobsQueue, ClearingAndDeletingJobs) {
   auto first = add();
   auto second = add();
   sessionStopped(first);  // first finished, second exporting
@@ -181,6 +172,14 @@ TEST_F(JobsQueue, ClearingPendingAndFinishedJobs) {
   EXPECT_EQ(window.saves, savesBefore + 2);
   EXPECT_TRUE(posted.empty());
   EXPECT_TRUE(window.aborted.empty());
+
+  // Deleting a job posts code 8 and saves.
+  auto fourth = add();
+  posted.clear();
+  controller->deleteJob(fourth);
+  EXPECT_EQ(controller->numberOfJobs(), 0);
+  EXPECT_EQ(window.saves, savesBefore + 3);
+  EXPECT_EQ(posted, (std::vector<Posted>{{fourth.get(), 8}}));
 }
 
 TEST_F(JobsQueue, IgnoresOtherControllersAndUserCancelledJobs) {
