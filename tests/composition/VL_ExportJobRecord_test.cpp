@@ -18,13 +18,9 @@ ExportSettingsRef Settings(int64_t type, int64_t start, int64_t duration) {
 TEST(VL_ExportJobRecord, NewJobTextsAndBadgesByActivityType) {
   struct Case {
     int64_t type;
-    const char* title;
-    const char* badge;
-    const char* description;
-    const char* tip;
+    const char *title, *badge, *description, *tip;
     bool hasImage;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {101, "Manual Clip", "CLIP", "Duration 00:20 at 00:05", "Clip with duration 00:20 at 00:05", true},
       {102, "Automatic Clip", "CLIP", "Duration 00:20 at 00:05", "Automatic clip with duration 00:20 at 00:05", true},
       {103, "Session Movie", "MOV", "Duration 00:20", "Movie file with duration 00:20", true},
@@ -47,13 +43,11 @@ TEST(VL_ExportJobRecord, NewJobTextsAndBadgesByActivityType) {
 
 TEST(VL_ExportJobRecord, ProgressTextByStatusTypeAndCancellation) {
   struct Case {
-    int64_t type;
-    int64_t status;
+    int64_t type, status;
     bool cancelled;
     const char* progress;
     bool finished;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {102, 0, false, "Waiting...", false}, {102, 1, false, "Exporting...", false}, {0, 1, false, "", false},
       {103, 2, false, "Finished", true},    {101, 3, false, "", false},             {102, 1, true, "Exporting...", true},
       {102, 0, true, "Waiting...", true},
@@ -123,8 +117,7 @@ TEST(VL_ExportJobRecord, RestoredUnfinishedJobsComeBackCancelled) {
     bool savedCancelled;
     int64_t status;
     bool cancelled;
-  };
-  const Case cases[] = {{0, false, 3, true}, {1, false, 3, true}, {2, false, 2, false}, {3, true, 3, true}, {1, true, 3, true}};
+  } const cases[] = {{0, false, 3, true}, {1, false, 3, true}, {2, false, 2, false}, {3, true, 3, true}, {1, true, 3, true}};
   VL_ExportJobRecord::registerWithDocument();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.savedStatus);

@@ -121,8 +121,7 @@ TEST_F(JobsQueue, SelectionFollowsAddsAndRemovals) {
     int64_t selected;
     std::function<void(JobsQueue&)> action;
     int64_t expected;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {"delete the selected row", 1, [](JobsQueue& q) { q.controller->deleteJobAtIndex(1); }, -1},
       {"delete a row above", 2, [](JobsQueue& q) { q.controller->deleteJobAtIndex(0); }, 1},
       {"delete a row below", 0, [](JobsQueue& q) { q.controller->deleteJobAtIndex(2); }, 0},

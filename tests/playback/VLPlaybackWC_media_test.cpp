@@ -76,6 +76,8 @@ TEST_F(PlaybackExports, ManualClipsLandInTheClipsFolderNamedByTheirStart) {
     SCOPED_TRACE(path.toStdString());
     auto job = requestClip(window, 65000, 67500);
     ASSERT_NE(job, nullptr);
+    // The export names its temporary file when it starts.
+    ASSERT_TRUE(Test_WaitUntil([&] { return watch->count(job.get(), kJobChangeStarted) == 1; }));
     const QString temporary = job->exportSession()->outputURL().toLocalFile();
     ASSERT_TRUE(waitUntilEnded(job));
     EXPECT_FALSE(QFileInfo::exists(temporary));
