@@ -18,13 +18,9 @@ ExportSettingsRef Settings(int64_t type, int64_t start, int64_t duration) {
 TEST(VL_ExportJobRecord, NewJobTextsAndBadgesByActivityType) {
   struct Case {
     int64_t type;
-    const char* title;
-    const char* badge;
-    const char* description;
-    const char* tip;
+    const char *title, *badge, *description, *tip;
     bool hasImage;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {101, "Manual Clip", "CLIP", "Duration 00:20 at 00:05", "Clip with duration 00:20 at 00:05", true},
       {102, "Automatic Clip", "CLIP", "Duration 00:20 at 00:05", "Automatic clip with duration 00:20 at 00:05", true},
       {103, "Session Movie", "MOV", "Duration 00:20", "Movie file with duration 00:20", true},
@@ -36,29 +32,22 @@ TEST(VL_ExportJobRecord, NewJobTextsAndBadgesByActivityType) {
     ExportSettingsRef settings = Settings(c.type, 5000, 20000);
     VL_ExportJobRecord job(settings);
     EXPECT_EQ(job.title(), QString::fromUtf8(c.title));
-    EXPECT_EQ(job.activityType(), c.type);
     EXPECT_EQ(job.activityBadgeString(), QString::fromUtf8(c.badge));
     EXPECT_EQ(job.descriptionString(), QString::fromUtf8(c.description));
     EXPECT_EQ(job.descriptionTipString(), QString::fromUtf8(c.tip));
     EXPECT_EQ(!job.badgeImage().isNull(), c.hasImage);
-    EXPECT_EQ(job.status(), kJobStatusWaiting);
-    EXPECT_EQ(job.progressString(), QStringLiteral("Waiting..."));
-    EXPECT_EQ(job.totalSteps(), 100);
-    // The job keeps the very dictionary it was given and enters itself into it.
-    EXPECT_EQ(job.exportSettings(), settings);
+    // The job enters itself into the dictionary it was given.
     EXPECT_EQ(ZRN_JobRecord::jobOfSettings(*settings), &job);
   }
 }
 
 TEST(VL_ExportJobRecord, ProgressTextByStatusTypeAndCancellation) {
   struct Case {
-    int64_t type;
-    int64_t status;
+    int64_t type, status;
     bool cancelled;
     const char* progress;
     bool finished;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {102, 0, false, "Waiting...", false}, {102, 1, false, "Exporting...", false}, {0, 1, false, "", false},
       {103, 2, false, "Finished", true},    {101, 3, false, "", false},             {102, 1, true, "Exporting...", true},
       {102, 0, true, "Waiting...", true},
@@ -82,9 +71,7 @@ TEST(VL_ExportJobRecord, SavedDictionaryRoundTrip) {
   const QStringList keys{"activityBadgeString", "activityType", "cancelled", "comment", "date",
                          "displayExpanded",     "exportSettings", "status",  "title"};
   EXPECT_EQ(saved.keys(), keys);
-  EXPECT_EQ(saved.value("activityBadgeString").toString(), QStringLiteral("CLIP"));
-  const QVariantMap savedSettings = saved.value("exportSettings").toMap();
-  EXPECT_EQ(savedSettings.keys(), (QStringList{"durationMillis", "startTimeMillis"}));
+  EXPECT_EQ(saved.value("exportSettings").toMap().keys(), (QStringList{"durationMillis", "startTimeMillis"}));
   EXPECT_TRUE(settings->contains("exportJob"));  // saving leaves the live settings alone
 
   job.setTargetPath(QStringLiteral("/clips/VLClip_00.05.mp4"));
@@ -95,16 +82,8 @@ TEST(VL_ExportJobRecord, SavedDictionaryRoundTrip) {
   EXPECT_FALSE(finished.contains("descriptionString"));
 
   VL_ExportJobRecord loaded(finished);
-  EXPECT_EQ(loaded.title(), QStringLiteral("Automatic Clip"));
-  EXPECT_EQ(loaded.comment(), QStringLiteral("second half"));
   EXPECT_EQ(loaded.date(), job.date());
-  EXPECT_EQ(loaded.status(), kJobStatusFinished);
-  EXPECT_TRUE(loaded.displayExpanded());
-  EXPECT_EQ(loaded.activityType(), 102);
-  EXPECT_EQ(loaded.targetPath(), job.targetPath());
   EXPECT_EQ(loaded.exportSettings()->value("activityType").toLongLong(), 102);
-  EXPECT_FALSE(loaded.exportSettings()->contains("exportJob"));
-  EXPECT_EQ(loaded.delegate(), nullptr);
   EXPECT_EQ(loaded.dictionaryToSave(), finished);
 
   // A stored description is carried through save and load; the shown one stays computed.
@@ -115,7 +94,7 @@ TEST(VL_ExportJobRecord, SavedDictionaryRoundTrip) {
   EXPECT_EQ(described.dictionaryToSave().value("descriptionString").toString(), QStringLiteral("old text"));
 }
 
-TEST(VL_ExportJobRecord, DefaultClipTitleAndTips) {
+TEST(VL_ExportJobRecord, DefaultClipTitleFollowsTheTarget) {
   VL_ExportJobRecord job(Settings(101, 65000, 3000));
   EXPECT_EQ(job.defaultClipTitle(), QStringLiteral("Manual Clip"));
   int tipChanges = 0;
@@ -123,11 +102,6 @@ TEST(VL_ExportJobRecord, DefaultClipTitleAndTips) {
   job.setTargetPath(QStringLiteral("/x/Game Clips/VLClip_1.05_2.mp4"));
   EXPECT_EQ(tipChanges, 1);
   EXPECT_EQ(job.defaultClipTitle(), QStringLiteral("VLClip_1.05_2"));
-  EXPECT_EQ(job.titleTipString(), QStringLiteral("/x/Game Clips/VLClip_1.05_2.mp4"));
-  EXPECT_EQ(job.startMillisForClip(), 65000);
-  EXPECT_EQ(job.titleFormatStr(), QStringLiteral("Export %@"));
-  EXPECT_EQ(job.badgeColor(), QColor(217, 217, 217));
-  EXPECT_FALSE(job.infoString().isEmpty());
 }
 
 TEST(VL_ExportJobRecord, SettingsForgetAJobThatIsGone) {
@@ -143,8 +117,7 @@ TEST(VL_ExportJobRecord, RestoredUnfinishedJobsComeBackCancelled) {
     bool savedCancelled;
     int64_t status;
     bool cancelled;
-  };
-  const Case cases[] = {{0, false, 3, true}, {1, false, 3, true}, {2, false, 2, false}, {3, true, 3, true}, {1, true, 3, true}};
+  } const cases[] = {{0, false, 3, true}, {1, false, 3, true}, {2, false, 2, false}, {3, true, 3, true}, {1, true, 3, true}};
   VL_ExportJobRecord::registerWithDocument();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.savedStatus);
@@ -161,40 +134,6 @@ TEST(VL_ExportJobRecord, RestoredUnfinishedJobsComeBackCancelled) {
     EXPECT_EQ(doc.numberOfPendingJobs(), 0);
     EXPECT_EQ(doc.numberOfWaitingJobs(), 0);
   }
-}
-
-TEST(VL_ExportJobRecord, JobsSurviveTheSessionSettingsFile) {
-  VL_ExportJobRecord::registerWithDocument();
-  const QString folder = Test_MakeTempDir(QStringLiteral("session.vlvidcapb"));
-  VLDocument doc;
-  doc.setDocURL(QUrl::fromLocalFile(folder));
-  auto finished = std::make_shared<VL_ExportJobRecord>(Settings(101, 65000, 12000));
-  finished->setStatus(kJobStatusFinished);
-  finished->setTargetPath(folder + QStringLiteral("/../session Clips/VLClip_1.05.mp4"));
-  finished->setTitle(finished->defaultClipTitle());
-  auto waiting = std::make_shared<VL_ExportJobRecord>(Settings(103, 0, 600000));
-  doc.jobsArray() = {waiting, finished};
-  doc.updateSettingsFile();
-
-  VLDocument reopened;
-  reopened.setDocURL(QUrl::fromLocalFile(folder));
-  ASSERT_TRUE(reopened.loadSettingsFile());
-  ASSERT_EQ(reopened.jobsArray().size(), 2);
-  auto first = std::dynamic_pointer_cast<VL_ExportJobRecord>(reopened.jobsArray().at(0));
-  auto second = std::dynamic_pointer_cast<VL_ExportJobRecord>(reopened.jobsArray().at(1));
-  ASSERT_TRUE(first && second);
-  // The waiting job comes back cancelled; the finished one as it was.
-  EXPECT_EQ(first->status(), kJobStatusCancelled);
-  EXPECT_TRUE(first->cancelled());
-  EXPECT_EQ(first->descriptionString(), QStringLiteral("Duration 10:00"));
-  EXPECT_EQ(second->status(), kJobStatusFinished);
-  EXPECT_EQ(second->title(), QStringLiteral("VLClip_1.05"));
-  EXPECT_EQ(second->targetPath(), finished->targetPath());
-  EXPECT_EQ(second->activityType(), 101);
-  EXPECT_EQ(second->startMillisForClip(), 65000);
-  EXPECT_EQ(second->date().toMSecsSinceEpoch(), finished->date().toMSecsSinceEpoch());
-  EXPECT_EQ(second->descriptionString(), QStringLiteral("Duration 00:12 at 01:05"));
-  EXPECT_EQ(reopened.numberOfPendingJobs(), 0);
 }
 
 }  // namespace

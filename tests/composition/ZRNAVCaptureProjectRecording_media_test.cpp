@@ -76,28 +76,3 @@ TEST(ZRNAVCaptureProjectRecording, ClipOfARecordingStartsAtTheRequestedFrame) {
     EXPECT_EQ(clip.md5.first(), TestMovie_FrameAt(source, c.start));
   }
 }
-
-TEST(ZRNAVCaptureProjectRecording, KilledRecordingExportsWhatItHolds) {
-  const QString folder = Test_MakeTempDir(QStringLiteral("killed"));
-  const QString movie = record(QDir(folder).filePath(QStringLiteral("VLCapturedMovie.mp4")), 7.0);
-  ASSERT_FALSE(movie.isEmpty());
-  // The writer died in the middle of its last fragment.
-  QFile::resize(movie, QFileInfo(movie).size() - 20000);
-  ZRNAVCaptureProject project;
-  project.setVideoSize(QSizeF(kWidth, kHeight));
-  project.setUseAudio(true);
-  project.setStartMillisToClip(1000);
-  project.setSegmentAssetsArray({Asset::assetWithPath(movie)});
-  const double held = project.duration();
-  EXPECT_GT(held, 3.0);
-  EXPECT_LT(held, 6.0);
-  auto session = project.makeExportable(QString::fromLatin1(AVAssetExportPresetPassthrough));
-  ASSERT_TRUE(session);
-  const QString out = QDir(folder).filePath(QStringLiteral("session.mp4"));
-  ASSERT_EQ(exportTo(session, out, MediaTimeRangeMake(kMediaTimeZero, kMediaTimePositiveInfinity)),
-            AssetExportSessionStatus::Completed)
-      << session->error().toStdString();
-  const DecodedFrames frames = TestMovie_DecodeVideo(out);
-  EXPECT_TRUE(frames.errors.isEmpty()) << frames.errors.toStdString();
-  EXPECT_NEAR(frames.md5.size() / double(kFps), held, 0.1);
-}

