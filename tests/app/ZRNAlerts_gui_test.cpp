@@ -3,7 +3,7 @@
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/gui/DialogRunner.h"
 #include "support/TestSupport.h"
-#include "tests/app/AppTestSupport.h"
+#include "tests/app/DialogTestSupport.h"
 
 #include <QLabel>
 #include <QPointer>
@@ -207,21 +207,6 @@ TEST(AlertDialog, EscapeCancelsOnlyWhereThereIsACancelButton) {
   EXPECT_EQ(buttonsShown, 1);
 }
 
-TEST(AlertDialog, UnknownIDIsLoggedAndShowsNothing) {
-  ZRNLogger_Start(1);
-  bool modalShown = false;
-  for (int unknown : {20010, 20012, 20026, 0, -5}) {
-    const int result = Alert_ShowAlertWithID(unknown, QStringLiteral("ignored"));
-    EXPECT_EQ(result, -1001) << unknown;
-    modalShown = modalShown || QApplication::activeModalWidget() != nullptr;
-  }
-  const QString text = Test_LoggedText();
-  ZRNLogger_Stop();
-  EXPECT_FALSE(modalShown);
-  for (const char* id : {"20010", "20012", "20026"})
-    EXPECT_TRUE(text.contains(QRegularExpression(QStringLiteral("ERR: .*\\b%1\\b").arg(QLatin1String(id))))) << id;
-}
-
 TEST(AlertDialog, AnAlertRaisedInsideAnotherStacksAndTheFirstResumes) {
   std::vector<QString> events;
   int innerResult = 0;
@@ -265,12 +250,4 @@ TEST(AlertDialog, SheetAnswersThroughItsCompletion) {
   QTest::keyClick(sheet, Qt::Key_Escape);
   ASSERT_TRUE(Test_WaitUntil([&] { return !answers.empty() && sheet.isNull(); }));
   EXPECT_EQ(answers, std::vector<int>{-1001});
-
-  QPointer<ZRNAlertWindowController> second =
-      Alert_MakeAlertController(*Alert_EntryForID(20030)).release();
-  Alert_RunAlertSheet(second, &parent, [&](int result) { answers.push_back(result); });
-  ASSERT_TRUE(Test_WaitUntil([&] { return second && second->isVisible(); }));
-  second->okBtn()->click();
-  ASSERT_TRUE(Test_WaitUntil([&] { return answers.size() == 2 && second.isNull(); }));
-  EXPECT_EQ(answers.back(), -1000);
 }

@@ -188,30 +188,4 @@ TEST_F(MenusTest, BadgeCountsPendingExportsOfSavedSessionWindowsOnly) {
   QDBusConnection::disconnectFromBus(QStringLiteral("menus-badge-listener"));
 }
 
-TEST_F(MenusTest, CommandsThatOpenPagesAndFiles) {
-  delegate->applicationWillFinishLaunching();  // the logger writes this run's log
-  const struct {
-    const char* action;
-    std::function<bool(const QUrl&)> expected;
-  } rows[] = {
-      {"launchVendorWebsite", [](const QUrl& url) { return url == QUrl(QStringLiteral("https://velmora.org/")); }},
-      {"showHVAppStorePage", [](const QUrl& url) { return url.scheme() == QLatin1String("https") && !url.host().isEmpty(); }},
-      {"showAcknowledgments", [](const QUrl& url) { return QFile(url.toLocalFile()).size() > 0; }},
-      {"showLogFile",
-       [](const QUrl& url) { return url.toLocalFile() == ZRNAppSetup::sharedAppSetup()->zrnDebugLogPathFor(QStringLiteral("Debug")); }},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.action);
-    action(row.action)->trigger();
-    EXPECT_TRUE(row.expected(delegate->lastOpenedURL())) << delegate->lastOpenedURL().toString().toStdString();
-  }
-
-  action("showAboutBox")->trigger();
-  ASSERT_NE(delegate->aboutPanel(), nullptr);
-  auto* version = delegate->aboutPanel()->findChild<QLabel*>(QStringLiteral("aboutVersionField"));
-  ASSERT_NE(version, nullptr);
-  EXPECT_EQ(version->text(), QStringLiteral("ver. %1, %2").arg(QCoreApplication::applicationVersion(), QString::fromLatin1(__DATE__)));
-  delegate->applicationWillTerminate();
-}
-
 #include "ZRNAppMenus_gui_test.moc"

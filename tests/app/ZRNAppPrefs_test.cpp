@@ -109,17 +109,6 @@ TEST_F(PrefsTest, MigrationClampsMomentAfterUpToBefore) {
   EXPECT_EQ(prefs.momentSecsAfter(), 12);
 }
 
-TEST_F(PrefsTest, ExtraLogLevelIsFixedAtLaunch) {
-  defaults().setInteger(kVersionKey, kZRNPreferencesVersionCurrent);
-  prefs.setExtraLogLevel(2);
-  Prefs_MigratePreferences();
-  EXPECT_TRUE(prefs.hasExtraLogs());
-  prefs.setExtraLogLevel(0);
-  EXPECT_TRUE(prefs.hasExtraLogs()) << "a changed level counts from the next launch";
-  Prefs_MigratePreferences();
-  EXPECT_FALSE(prefs.hasExtraLogs());
-}
-
 TEST_F(PrefsTest, MomentSecondsAndMilliseconds) {
   struct Case {
     double stored;
@@ -237,19 +226,6 @@ TEST_F(PrefsTest, DamagedDefaultsFileIsMovedAsideNotOverwritten) {
   QFile::remove(info.dir().filePath(aside.first()));
 }
 
-TEST_F(PrefsTest, HiddenWarnings) {
-  EXPECT_TRUE(prefs.shouldShowWarningWithKey(QStringLiteral("20007")));
-  prefs.hideWarningWithKey(QStringLiteral("20007"));
-  prefs.hideWarningWithKey(QStringLiteral("20007"));
-  EXPECT_EQ(defaults().arrayForKey(QStringLiteral("ZRNHiddenWarnings")), QVariantList{QStringLiteral("20007")});
-
-  ZRNAppPrefs nextRun;
-  EXPECT_FALSE(nextRun.shouldShowWarningWithKey(QStringLiteral("20007")));
-  nextRun.resetAllWarnings();
-  EXPECT_TRUE(nextRun.shouldShowWarningWithKey(QStringLiteral("20007")));
-  EXPECT_FALSE(isStored(QStringLiteral("ZRNHiddenWarnings")));
-}
-
 TEST_F(PrefsTest, BadgeSeedsAreCopiedIntoUserResources) {
   QDir(userResourcesPath()).removeRecursively();
 
@@ -271,9 +247,6 @@ TEST_F(PrefsTest, SaveAsBadgeImageWritesUserBadgePNG) {
   QDir(userResourcesPath()).removeRecursively();
   const QString temp = Test_MakeTempDir(QStringLiteral("tmpdir"));
   std::optional<ScopedEnvironment> tmpdir(std::in_place, "TMPDIR", QFile::encodeName(temp));
-
-  prefs.saveAsBadgeImage(QImage());
-  EXPECT_TRUE(QDir(temp).isEmpty()) << "no image, nothing written";
 
   QImage first(40, 20, QImage::Format_RGB32);
   first.fill(Qt::red);

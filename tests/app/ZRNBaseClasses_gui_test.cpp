@@ -1,38 +1,12 @@
 #include "app/ZRNBaseClasses.h"
 #include "support/TestSupport.h"
 
-#include <QAction>
 #include <QLabel>
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
-
-namespace {
-class SizedWindow : public ZRNSizingWC {
- public:
-  bool natural = true;
-  bool windowIsNaturalSize() const override { return natural; }
-};
-}  // namespace
-
-TEST(SizingWindow, NaturalSizeCommandIsEnabledOnlyAwayFromTheNaturalSize) {
-  SizedWindow window;
-  QAction natural(QStringLiteral("Actual Size"));
-  natural.setObjectName(QStringLiteral("resizeToNaturalSize"));
-  QAction bigger(QStringLiteral("Bigger"));
-  bigger.setObjectName(QStringLiteral("increaseWindowSize"));
-  QAction unnamed(QStringLiteral("Other"));
-
-  window.validateMenuItems({&natural, &bigger, &unnamed});
-  EXPECT_FALSE(natural.isEnabled());
-  EXPECT_TRUE(bigger.isEnabled());
-  EXPECT_TRUE(unnamed.isEnabled());
-  window.natural = false;
-  window.validateMenuItems({&natural, &bigger, &unnamed});
-  EXPECT_TRUE(natural.isEnabled());
-}
 
 TEST(AspectRatioBox, KeepsTheContentAtItsRatioCentred) {
   struct Case {

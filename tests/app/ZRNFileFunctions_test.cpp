@@ -10,7 +10,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QImage>
 #include <QJsonDocument>
 #include <QProcess>
 #include <QTimeZone>
@@ -236,42 +235,4 @@ TEST(FileFunctions, FolderSizeCountsAllocatedBlocksOfVisibleItems) {
   EXPECT_LT(bytes, 1000000);
   EXPECT_DOUBLE_EQ(File_FolderSizeMB(QUrl::fromLocalFile(folder)), static_cast<double>(bytes) / 1000000.0);
   EXPECT_EQ(File_FolderSizeBytes(QUrl::fromLocalFile(folder + QStringLiteral("/missing"))), 0);
-}
-
-TEST(FileFunctions, EnsureDirectoryCreatesOnlyWhenAskedAndLogsAFailure) {
-  ZRNLogger_Start(1);
-  const QString folder = Test_MakeTempDir(QStringLiteral("ensure"));
-  const QString nested = folder + QStringLiteral("/x/y/z");
-  EXPECT_TRUE(File_EnsureDirectory(QUrl::fromLocalFile(nested), false));
-  EXPECT_FALSE(QFileInfo::exists(nested));
-  EXPECT_TRUE(File_EnsureDirectory(QUrl::fromLocalFile(nested), true));
-  EXPECT_TRUE(QFileInfo(nested).isDir());
-  touch(folder + QStringLiteral("/file"));
-  EXPECT_FALSE(File_EnsureDirectory(QUrl::fromLocalFile(folder + QStringLiteral("/file")), true));
-  EXPECT_TRUE(Test_LoggedText().contains(QStringLiteral("ATT: dir creation failed, error: ")));
-  ZRNLogger_Stop();
-}
-
-TEST(FileFunctions, CustomIconIsSetAndClearedThroughTheAvailableStore) {
-  const QString folder = Test_MakeTempDir(QStringLiteral("icon"));
-  const QString package = folder + QStringLiteral("/Live.vlvidcapb");
-  ASSERT_TRUE(QDir().mkdir(package));
-  File_SetCustomIcon(QUrl::fromLocalFile(package), QStringLiteral("LiveSessionIcon"));
-
-  // Without a GIO metadata store the icon is kept as an extended attribute; either way it names a real image.
-  QByteArray iconUri = FileAttributes_Xattr(package, FileAttributes_CustomIconXattrName());
-  if (iconUri.isNull()) {
-    QProcess gio;
-    gio.start(QStringLiteral("gio"), {QStringLiteral("info"), QStringLiteral("-a"), QStringLiteral("metadata::custom-icon"), package});
-    ASSERT_TRUE(gio.waitForFinished(10000));
-    const QString info = QString::fromUtf8(gio.readAllStandardOutput());
-    const qsizetype at = info.indexOf(QStringLiteral("metadata::custom-icon: "));
-    ASSERT_GE(at, 0) << qPrintable(info);
-    iconUri = info.mid(at + 23).section(QLatin1Char('\n'), 0, 0).trimmed().toUtf8();
-  }
-  const QString image = QUrl(QString::fromUtf8(iconUri)).toLocalFile();
-  EXPECT_TRUE(QImage(image).width() > 0) << qPrintable(image);
-
-  File_ClearCustomIcon(QUrl::fromLocalFile(package));
-  EXPECT_TRUE(FileAttributes_Xattr(package, FileAttributes_CustomIconXattrName()).isNull());
 }

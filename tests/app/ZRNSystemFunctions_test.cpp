@@ -78,16 +78,6 @@ TEST_F(SystemBusTest, SleepLocksAreTakenHeldAndReleasedOnce) {
   EXPECT_EQ(log.count(QStringLiteral("Sys_ResetSystemSleep")), 2);
 }
 
-TEST_F(SystemBusTest, TakingLocksAgainReleasesTheEarlierOnes) {
-  Sys_PreventSystemSleep();
-  Sys_PreventSystemSleep();
-  const QList<FakeDesktopServices::Lock> locks = desktop->services().locks();
-  ASSERT_EQ(locks.size(), 4);
-  EXPECT_TRUE(Test_WaitUntil([&] { return !FakeDesktopServices::isHeld(locks[0]) && !FakeDesktopServices::isHeld(locks[1]); }, 5000));
-  EXPECT_TRUE(FakeDesktopServices::isHeld(locks[2]));
-  EXPECT_TRUE(FakeDesktopServices::isHeld(locks[3]));
-}
-
 TEST_F(SystemBusTest, ARefusedLockLeavesItsSlotEmpty) {
   desktop->services().refuse(QStringLiteral("sleep"));
   Sys_PreventSystemSleep();
