@@ -2,12 +2,17 @@
 // Helpers shared by the application tests: fresh preferences, reading the log and the environment of a
 // started executable (with the modal-dialog and time-zone helpers).
 
+#include "app/ZRNAppDelegate.h"
 #include "app/ZRNAppPrefs.h"
 #include "app/ZRNAppSetup.h"
 #include "app/ZRNLogger.h"
+#include "app/ZRNRecentDocument.h"
+#include "capture/VLLiveWC.h"
 #include "platform/foundation/StandardLocations.h"
 #include "platform/foundation/UserDefaults.h"
+#include "platform/media/VirtualDevices.h"
 #include "platform/system/PrivateDBus.h"
+#include "support/TestSupport.h"
 #include "tests/app/DialogTestSupport.h"
 #include "tests/app/ScopedTimeZone.h"
 
@@ -15,6 +20,8 @@
 #include <QDir>
 #include <QFile>
 #include <QProcessEnvironment>
+
+#include <gtest/gtest.h>
 
 // A first launch: no preferences file, only the built-in defaults. `launched`: a launch of this version
 // that has just seen the startup note, so nothing is wiped and no note shows.
@@ -52,3 +59,38 @@ inline QProcessEnvironment Test_ExecutableEnvironment(const QString& home, bool 
   if (virtualDevices) env.insert(QStringLiteral("VELMORA_VIRTUAL_DEVICES"), QStringLiteral("1"));
   return env;
 }
+
+// The paths of the delegate's recent sessions, newest first.
+inline QStringList Test_RecentPaths(ZRNAppDelegate& delegate) {
+  QStringList paths;
+  for (const auto& entry : delegate.recentDocsArray()) paths << entry->docPath();
+  return paths;
+}
+
+// A delegate launched on the preferences of a launch of this version, with the virtual camera and
+// microphone connected unless a test unplugs them.
+class LaunchedAppTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Test_FreshPrefs(true);
+    VirtualDevices_Plug(true, true);
+  }
+  void TearDown() override {
+    if (delegate) delegate->applicationWillTerminate();
+    delegate.reset();
+    delete VLLiveWC_Current();
+    VirtualDevices_Unplug(true, true);
+  }
+  void launch() {
+    delegate = std::make_unique<ZRNAppDelegate>();
+    delegate->applicationWillFinishLaunching();
+    delegate->applicationDidFinishLaunching();
+  }
+  bool ran(const QString& phase) const { return delegate->launchPhases().contains(phase); }
+  bool waitFor(const QString& phase, int timeoutMs = 10000) {
+    return Test_WaitUntil([&] { return ran(phase); }, timeoutMs);
+  }
+  QStringList listedPaths() { return Test_RecentPaths(*delegate); }
+
+  std::unique_ptr<ZRNAppDelegate> delegate;
+};

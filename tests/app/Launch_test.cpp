@@ -25,33 +25,9 @@
 #include <thread>
 
 namespace {
-class LaunchTest : public ::testing::Test {
+class LaunchTest : public LaunchedAppTest {
  protected:
-  void SetUp() override {
-    Test_FreshPrefs(true);
-    // A camera is connected unless a test says otherwise (with none at all the launch waits for one).
-    VirtualDevices_Plug(true, true);
-  }
-  void TearDown() override {
-    if (delegate) delegate->applicationWillTerminate();
-    delegate.reset();
-    delete VLLiveWC_Current();
-    VirtualDevices_Unplug(true, true);
-  }
-
   UserDefaults& defaults() { return UserDefaults::standard(); }
-
-  void launch() {
-    delegate = std::make_unique<ZRNAppDelegate>();
-    delegate->applicationWillFinishLaunching();
-    delegate->applicationDidFinishLaunching();
-  }
-  bool ran(const QString& phase) const { return delegate->launchPhases().contains(phase); }
-  bool waitFor(const QString& phase, int timeoutMs = 10000) {
-    return Test_WaitUntil([&] { return ran(phase); }, timeoutMs);
-  }
-
-  std::unique_ptr<ZRNAppDelegate> delegate;
 };
 }  // namespace
 

@@ -130,10 +130,8 @@ TEST_F(MenusTest, ValidationTable) {
 TEST_F(MenusTest, MenusReachEveryDocumentWindowAndDisabledShortcutsDoNothing) {
   playback = new VLPlaybackWC();
   playback->show();
-  QMenuBar* bar = playback->menuBar();
   const QList<QMenu*>& menus = delegate->mainMenu()->mainMenu();
-  ASSERT_GT(bar->actions().size(), menus.size()) << "the window's own menus follow the application's";
-  for (int i = 0; i < menus.size(); ++i) EXPECT_EQ(bar->actions().at(i), menus.at(i)->menuAction()) << i;
+  for (int i = 0; i < menus.size(); ++i) EXPECT_EQ(playback->menuBar()->actions().value(i), menus.at(i)->menuAction()) << i;
 
   // A disabled command's trigger is refused by validation.
   delegate->setAppInModalMode(true);

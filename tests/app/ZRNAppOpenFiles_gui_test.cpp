@@ -32,17 +32,11 @@ TestMovieRecipe sessionMovie() {
   return recipe;
 }
 
-class OpenFilesTest : public ::testing::Test {
+class OpenFilesTest : public LaunchedAppTest {
  protected:
   void SetUp() override {
-    Test_FreshPrefs(true);
-    VirtualDevices_Plug(true, true);
+    LaunchedAppTest::SetUp();
     folder = Test_MakeTempDir(QStringLiteral("sessions"));
-  }
-  void TearDown() override {
-    if (delegate) delegate->applicationWillTerminate();
-    delegate.reset();
-    VirtualDevices_Unplug(true, true);
   }
   // A session package holding a short movie (made once per test, copied into each package).
   QString makeSession(const QString& name) {
@@ -59,16 +53,9 @@ class OpenFilesTest : public ::testing::Test {
         paths << playback->windowRecentDoc()->docPath();
     return paths;
   }
-  QStringList listedPaths() {
-    QStringList paths;
-    for (const auto& entry : delegate->recentDocsArray()) paths << entry->docPath();
-    return paths;
-  }
-  bool ran(const QString& phase) const { return delegate->launchPhases().contains(phase); }
 
   QString folder;
   QString movie;
-  std::unique_ptr<ZRNAppDelegate> delegate;
 };
 
 QStringList storedRecents(const QString& prefsFile) {
@@ -103,11 +90,6 @@ TEST_F(OpenFilesTest, FilesGivenAtLaunchWaitForTheDelayedActionsAndOpenInOrder) 
   EXPECT_EQ(windowPaths(), sessions);
   EXPECT_EQ(listedPaths(), (QStringList{sessions.at(2), sessions.at(1), sessions.at(0)}));
 
-  // From now on files are handled at once.
-  const QString later = makeSession(QStringLiteral("Later"));
-  delegate->application_openFiles({later});
-  EXPECT_EQ(listedPaths().first(), later);
-  EXPECT_TRUE(delegate->filenamesToOpen().isEmpty());
 }
 
 TEST_F(OpenFilesTest, SecondStartHandsItsPathsToTheRunningOne) {

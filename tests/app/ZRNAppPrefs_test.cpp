@@ -161,11 +161,6 @@ TEST_F(PrefsTest, StoredValueConversions) {
   EXPECT_EQ(defaults().integerForKey(QStringLiteral("ZRNLowerFrameRateType")), 2);
   EXPECT_EQ(prefs.lowerCaptureFrameRateAction(), -1);
 
-  // The sample rate is read with single precision.
-  prefs.setMicrophoneCaptureRate(44100.7);
-  EXPECT_DOUBLE_EQ(defaults().doubleForKey(QStringLiteral("ZRNMicrophoneRate")), 44100.7);
-  EXPECT_DOUBLE_EQ(prefs.microphoneCaptureRate(), static_cast<double>(44100.7f));
-
   // Four-character codes keep their low 32 bits.
   defaults().setInteger(QStringLiteral("ZRNCaptureSubType"), 0x132767579LL);
   EXPECT_EQ(prefs.captureMediaSubType(), 0x32767579u);
@@ -219,10 +214,6 @@ TEST_F(PrefsTest, DamagedDefaultsFileIsMovedAsideNotOverwritten) {
   const QStringList aside = info.dir().entryList({info.fileName() + QStringLiteral(".damaged-*")}, QDir::Files);
   ASSERT_EQ(aside.size(), 1);
   EXPECT_EQ(fileBytes(info.dir().filePath(aside.first())), garbage);
-
-  prefs.setSegmentKBPS(6000);
-  ASSERT_TRUE(defaults().synchronize());
-  EXPECT_EQ(PropertyList_ReadFile(path).toMap().value(QStringLiteral("ZRNSegmentKBPS")).toLongLong(), 6000);
   QFile::remove(info.dir().filePath(aside.first()));
 }
 

@@ -108,10 +108,6 @@ TEST(FileFunctions, TempFileURLPassesOverItemsOfTheSameKindOnly) {
             QUrl::fromLocalFile(path(base + QStringLiteral(".vlvidcapb"))));
   EXPECT_EQ(File_TempFileURL(base, QStringLiteral("vlvidcapb"), false),
             QUrl::fromLocalFile(path(base + QStringLiteral("_2.vlvidcapb"))));
-
-  QDir().rmdir(path(base + QStringLiteral(".mov")));
-  QFile::remove(path(base + QStringLiteral(".vlvidcapb")));
-  QFile::remove(path(base + QStringLiteral("_1.vlvidcapb")));
 }
 
 TEST(FileFunctions, SessionPackageTakesAFreeNameAndCarriesItsFlags) {

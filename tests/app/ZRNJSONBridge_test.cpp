@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
 
 namespace {
 std::string Write(const QVariant& v) { return JSON_CFDataFromCF(v).toStdString(); }
@@ -69,26 +68,6 @@ TEST(JSONBridge, ValuesWithoutAJSONFormDropOnlyTheirMember) {
   const QVariantMap back = JSON_CFFromJSONData(JSON_CFDataFromCF(dict)).toMap();
   EXPECT_EQ(back.keys(), (QStringList{QStringLiteral("keep"), QStringLiteral("list")}));
   EXPECT_EQ(back.value(QStringLiteral("list")).toList(), QVariantList{QVariant::fromValue<qint64>(2)});
-}
-
-TEST(JSONBridge, CompareKeysByKind) {
-  const QUuid low = QUuid::fromString(QStringLiteral("{0a000000-0000-0000-0000-000000000000}"));
-  const QUuid high = QUuid::fromString(QStringLiteral("{B0000000-0000-0000-0000-000000000000}"));
-  const struct {
-    const char* name;
-    QVariantList keys;
-    QVariantList sorted;
-  } cases[] = {
-      {"strings by character value, capitals first",
-       {QStringLiteral("b"), QStringLiteral("a"), QStringLiteral("B")},
-       {QStringLiteral("B"), QStringLiteral("a"), QStringLiteral("b")}},
-      {"numbers of mixed kinds by value", {2.5, QVariant::fromValue<qint64>(2), 3u}, {QVariant::fromValue<qint64>(2), 2.5, 3u}},
-      {"string 10 before number 9 by text", {9, QStringLiteral("10")}, {QStringLiteral("10"), 9}},
-      {"uuids by canonical text", {high, low}, {low, high}},
-  };
-  for (const auto& c : cases) EXPECT_EQ(JSON_CopySortedKeys(c.keys), c.sorted) << c.name;
-  EXPECT_EQ(JSON_CompareKeys(QStringLiteral("a"), QStringLiteral("a")), 0);
-  EXPECT_EQ(JSON_CompareKeys(std::numeric_limits<qulonglong>::max(), QVariant::fromValue<qint64>(-1)), 1);
 }
 
 TEST(JSONBridge, ReadsEachKindOfValue) {

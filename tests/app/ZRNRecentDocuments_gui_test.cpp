@@ -34,11 +34,7 @@ class RecentsTest : public ::testing::Test {
     QDir().mkpath(path);
     return path;
   }
-  QStringList listedPaths() {
-    QStringList paths;
-    for (const auto& entry : delegate->recentDocsArray()) paths << entry->docPath();
-    return paths;
-  }
+  QStringList listedPaths() { return Test_RecentPaths(*delegate); }
   QStringList storedPaths() {
     QStringList paths;
     for (const QVariant& stored : UserDefaults::standard().arrayForKey(kStoredKey))
@@ -152,21 +148,6 @@ TEST_F(RecentsTest, AllEntriesUnreachableAtLaunchLeaveSeparatorAndEnabledClear) 
   EXPECT_FALSE(UserDefaults::standard().objectForKey(kStoredKey).isValid());
 }
 
-TEST_F(RecentsTest, ChoosingAnEntryThatIsGoneAsksAndDropsIt) {
-  const QString keep = makeSession(QStringLiteral("Keep"));
-  const QString gone = makeSession(QStringLiteral("Vanished"));
-  delegate->addZRNRecentItemForPath(keep);
-  delegate->addZRNRecentItemForPath(gone);
-  QDir(gone).removeRecursively();
-  QString shown;
-  Test_AnswerNextModal(QStringLiteral("okBtn"), [&](QWidget* modal) {
-    if (auto* text = modal->findChild<QLabel*>(QStringLiteral("mainTextfield"))) shown = text->text();
-  });
-  delegate->openZRNRecentDoc(delegate->mainMenu()->recentsMenu()->actions().first());
-  EXPECT_TRUE(shown.contains(QStringLiteral("'Vanished'"))) << shown.toStdString();
-  EXPECT_EQ(menuTitles().first(), QStringLiteral("Keep"));
-}
-
 TEST_F(RecentsTest, LegacyEntryAsksToConvertAndStaysWhenNotConverted) {
   const QString session = makeSession(QStringLiteral("Current"));
   const QString legacy = makeSession(QStringLiteral("Old match"), QStringLiteral("vlvidcap"));
@@ -187,23 +168,33 @@ TEST_F(RecentsTest, LegacyEntryAsksToConvertAndStaysWhenNotConverted) {
   }
 }
 
-TEST_F(RecentsTest, SessionThatCannotBeOpenedLeavesTheRecents) {
-  const QString keep = makeSession(QStringLiteral("Keep"));
-  const QString empty = makeSession(QStringLiteral("No movie"));
-  QFile settings(empty + QStringLiteral("/VLSettings.json"));
-  ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
-  settings.write("{}");
-  settings.close();
-  delegate->addZRNRecentItemForPath(keep);
-  delegate->addZRNRecentItemForPath(empty);
-  QString shown;
-  Test_AnswerNextModal(QStringLiteral("okBtn"), [&](QWidget* modal) {
-    for (auto* label : modal->findChildren<QLabel*>()) shown += label->text();
-  });
-  delegate->openZRNRecentDoc(delegate->mainMenu()->recentsMenu()->actions().first());
-  // The playback window finds no movie, says so and is dropped together with its entry.
-  ASSERT_TRUE(Test_WaitUntil([&] { return listedPaths() == QStringList{keep}; }));
-  EXPECT_TRUE(shown.contains(QStringLiteral("No movie"))) << shown.toStdString();
-  EXPECT_TRUE(Test_WaitUntil([&] { return delegate->playbackWindows().isEmpty(); }));
-  EXPECT_EQ(storedPaths(), QStringList{keep});
+TEST_F(RecentsTest, ChoosingAnEntryThatCannotBeOpenedAsksAndDropsIt) {
+  const struct {
+    const char* name;
+    bool folderGone;  // otherwise a package without a movie
+    const char* shown;
+  } cases[] = {{"Vanished", true, "'Vanished'"}, {"No movie", false, "No movie"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    const QString keep = makeSession(QStringLiteral("Keep"));
+    const QString broken = makeSession(QString::fromUtf8(c.name));
+    delegate->addZRNRecentItemForPath(keep);
+    delegate->addZRNRecentItemForPath(broken);
+    QFile settings(broken + QStringLiteral("/VLSettings.json"));
+    const bool broke = c.folderGone ? QDir(broken).removeRecursively()
+                                    : settings.open(QIODevice::WriteOnly) && settings.write("{}") == 2;
+    ASSERT_TRUE(broke);
+    settings.close();
+    QString shown;
+    Test_AnswerNextModal(QStringLiteral("okBtn"), [&](QWidget* modal) {
+      for (auto* label : modal->findChildren<QLabel*>()) shown += label->text();
+    });
+    delegate->openZRNRecentDoc(delegate->mainMenu()->recentsMenu()->actions().first());
+    // The window that finds nothing to show is dropped together with its entry.
+    ASSERT_TRUE(Test_WaitUntil([&] { return listedPaths() == QStringList{keep}; }));
+    EXPECT_TRUE(shown.contains(QString::fromUtf8(c.shown))) << shown.toStdString();
+    EXPECT_TRUE(Test_WaitUntil([&] { return delegate->playbackWindows().isEmpty(); }));
+    EXPECT_EQ(storedPaths(), QStringList{keep});
+  }
 }

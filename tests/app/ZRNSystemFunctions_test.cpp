@@ -54,7 +54,6 @@ TEST_F(SystemBusTest, SleepLocksAreTakenHeldAndReleasedOnce) {
   for (const auto& lock : locks) EXPECT_TRUE(FakeDesktopServices::isHeld(lock)) << qPrintable(lock.what);
   const int displaySlot = Sys_SleepAssertionID(0);
   EXPECT_GT(displaySlot, 0);
-  EXPECT_GT(Sys_SleepAssertionID(1), 0);
   EXPECT_EQ(Sys_SleepAssertionID(2), 0);  // disks have no lock to take here
 
   Sys_ResetSystemSleep();
@@ -73,8 +72,6 @@ TEST_F(SystemBusTest, SleepLocksAreTakenHeldAndReleasedOnce) {
 
   const QString log = Test_LoggedText();
   EXPECT_TRUE(log.contains(QStringLiteral("gAssertionID_IdleDisplay: %1").arg(displaySlot)));
-  EXPECT_TRUE(log.contains(QStringLiteral("gAssertionID_IdleSystem: ")));
-  EXPECT_FALSE(log.contains(QStringLiteral("gAssertionID_IdleDisk")));
   EXPECT_EQ(log.count(QStringLiteral("Sys_ResetSystemSleep")), 2);
 }
 
