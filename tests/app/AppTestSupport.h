@@ -43,6 +43,14 @@ inline QString Test_LoggedText() {
   return text;
 }
 
+// Writes the preferences file of a launch of this version that has just seen the startup note.
+inline bool Test_SeedLaunchedPrefs(const QString& prefsFile) {
+  UserDefaults seeded(prefsFile);
+  seeded.setInteger(QStringLiteral("ZRNPreferencesVersion"), kZRNPreferencesVersionCurrent);
+  seeded.setObject(QStringLiteral("HVNoteDate"), QDateTime::currentDateTimeUtc());
+  return seeded.synchronize();
+}
+
 // The environment of the real executable started offscreen with `home` as its temporary HOME.
 inline QProcessEnvironment Test_ExecutableEnvironment(const QString& home, bool virtualDevices = true) {
   QProcessEnvironment env;

@@ -44,10 +44,7 @@ TEST(LaunchExecutable, TerminationSignalsRunTheTerminationSequence) {
       f.write("not a property list");
     } else {
       // The startup note was seen a moment ago (by this version), so the launch runs through without it.
-      UserDefaults seeded(prefsFile);
-      seeded.setInteger(QStringLiteral("ZRNPreferencesVersion"), kZRNPreferencesVersionCurrent);
-      seeded.setObject(QStringLiteral("HVNoteDate"), QDateTime::currentDateTimeUtc());
-      ASSERT_TRUE(seeded.synchronize());
+      ASSERT_TRUE(Test_SeedLaunchedPrefs(prefsFile));
     }
 
     QProcess process;

@@ -91,12 +91,9 @@ TEST_F(MenusTest, ValidationTable) {
   } rows[] = {
       {"open panel free", "openSavedRecording", false, None, true, true, nullptr},
       {"open panel while modal", "openSavedRecording", true, None, true, false, nullptr},
-      {"preferences while modal", "showHidePreferencesWindow", true, None, true, false, nullptr},
       {"preferences", "showHidePreferencesWindow", false, Playback, true, true, nullptr},
       {"new live session, no live window", "startNewRecording", false, None, true, true, nullptr},
-      {"new live session while modal", "startNewRecording", true, None, true, false, nullptr},
       {"start recording without the live window key", "startRecording", false, Playback, true, false, nullptr},
-      {"stop recording without the live window key", "stopRecording", false, Playback, true, false, nullptr},
       {"live recording shown and key", "showRecFootage", false, Progressive, true, true, "Hide Live Recording"},
       {"live recording behind, not recording", "showRecFootage", false, Playback, true, false, "Show Live Recording"},
       {"export history of a key playback window", "showHideJobsPanel", false, Playback, true, true, "Hide Export History"},

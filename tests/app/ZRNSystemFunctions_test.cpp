@@ -75,18 +75,6 @@ TEST_F(SystemBusTest, SleepLocksAreTakenHeldAndReleasedOnce) {
   EXPECT_EQ(log.count(QStringLiteral("Sys_ResetSystemSleep")), 2);
 }
 
-TEST_F(SystemBusTest, ARefusedLockLeavesItsSlotEmpty) {
-  desktop->services().refuse(QStringLiteral("sleep"));
-  Sys_PreventSystemSleep();
-  EXPECT_GT(Sys_SleepAssertionID(0), 0);
-  EXPECT_EQ(Sys_SleepAssertionID(1), 0);
-  ASSERT_EQ(desktop->services().locks().size(), 1);
-  const auto displayLock = desktop->services().locks()[0];
-  Sys_ResetSystemSleep();
-  EXPECT_TRUE(Test_WaitUntil([&] { return !FakeDesktopServices::isHeld(displayLock); }, 5000));
-  EXPECT_TRUE(Test_LoggedText().contains(QStringLiteral("ATT: no sleep inhibitor lock: ")));
-}
-
 TEST_F(SystemBusTest, BatteryStateComesFromUPower) {
   for (bool onBattery : {true, false}) {
     desktop->services().setOnBattery(onBattery);
