@@ -25,9 +25,7 @@ inline void Test_AnswerNextModal(const QString& buttonName, std::function<void(Q
     timer->stop();
     if (modal && modal != skip.data()) {
       if (inspect) inspect(modal);
-      if (!buttonName.isEmpty()) {
-        if (auto* button = modal->findChild<QPushButton*>(buttonName)) button->click();
-      }
+      if (auto* button = modal->findChild<QPushButton*>(buttonName); button && !buttonName.isEmpty()) button->click();
     }
     // Last: the timer (and this handler with it) goes once control is back in the event loop.
     timer->deleteLater();

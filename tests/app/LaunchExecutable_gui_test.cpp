@@ -1,8 +1,7 @@
 // The real executable, started as a user would start it, quits cleanly on the termination signals.
 
-#include "app/ZRNAppPrefs.h"
-#include "platform/foundation/UserDefaults.h"
 #include "support/TestSupport.h"
+#include "tests/app/AppTestSupport.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -37,18 +36,6 @@ TEST(LaunchExecutable, TerminationSignalsRunTheTerminationSequence) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const QString home = Test_MakeTempDir(QStringLiteral("home"));
-    QProcessEnvironment env;
-    env.insert(QStringLiteral("PATH"), qEnvironmentVariable("PATH"));
-    env.insert(QStringLiteral("HOME"), home);
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
-    env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/.local/share"));
-    env.insert(QStringLiteral("XDG_STATE_HOME"), home + QStringLiteral("/.local/state"));
-    env.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/.cache"));
-    const QString runtime = home + QStringLiteral("/.run");
-    QDir().mkpath(runtime);
-    QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     const QString prefsFile = home + QStringLiteral("/.config/org.velmora.Velmora.plist");
     if (c.damagedDefaults) {
       QDir().mkpath(home + QStringLiteral("/.config"));
@@ -57,14 +44,11 @@ TEST(LaunchExecutable, TerminationSignalsRunTheTerminationSequence) {
       f.write("not a property list");
     } else {
       // The startup note was seen a moment ago (by this version), so the launch runs through without it.
-      UserDefaults seeded(prefsFile);
-      seeded.setInteger(QStringLiteral("ZRNPreferencesVersion"), kZRNPreferencesVersionCurrent);
-      seeded.setObject(QStringLiteral("HVNoteDate"), QDateTime::currentDateTimeUtc());
-      ASSERT_TRUE(seeded.synchronize());
+      ASSERT_TRUE(Test_SeedLaunchedPrefs(prefsFile));
     }
 
     QProcess process;
-    process.setProcessEnvironment(env);
+    process.setProcessEnvironment(Test_ExecutableEnvironment(home, false));
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.start(Test_VelmoraExecutable(), {});
     ASSERT_TRUE(process.waitForStarted(10000));

@@ -18,6 +18,7 @@
 #include "playback/VLProgressivePlayWC.h"
 #include "playback/ZRNSynchroMovieControllerView.h"
 #include "support/TestSupport.h"
+#include "tests/app/AppTestSupport.h"
 
 #include <QAction>
 #include <QDateTime>
@@ -47,19 +48,13 @@ VLPlaybackWC* savedSessionWindow(ZRNAppDelegate& delegate) {
 }  // namespace
 
 TEST(Road, RecordMarkExportWhileRecordingStopAndReopen) {
-  UserDefaults::resetStandard();
-  QFile::remove(StandardLocations::preferencesFilePath());
-  Prefs_RegisterDefaultPrefs();
+  Test_FreshPrefs(true);
   const QString folder = Test_MakeTempDir(QStringLiteral("road"));
   {
     ZRNAppPrefs prefs;
-    UserDefaults::standard().setInteger(QStringLiteral("ZRNPreferencesVersion"), kZRNPreferencesVersionCurrent);
-    UserDefaults::standard().setObject(QStringLiteral("HVNoteDate"), QDateTime::currentDateTimeUtc());
     prefs.setSaveTargetDirectory(QUrl::fromLocalFile(folder));
     prefs.setCameraUID(QString::fromLatin1(kVirtualCameraUID));
     prefs.setMicrophoneUID(QString::fromLatin1(kVirtualMicrophoneUID));
-    prefs.setMovieSize(QSizeF(1280, 720));
-    prefs.setCaptureFPS(30);
     prefs.setFragmentSeconds(2);
     prefs.setSegmentKBPS(2000);
     prefs.setAskForCaptureStop(false);
@@ -137,7 +132,6 @@ TEST(Road, RecordMarkExportWhileRecordingStopAndReopen) {
 
   // The live recording's window closes; the saved session opens in its own window and tops the recents.
   ASSERT_TRUE(Test_WaitUntil([&] { return progressive.isNull(); }, 20000));
-  EXPECT_EQ(delegate.capturePlaybackWC(), nullptr);
   ASSERT_TRUE(Test_WaitUntil([&] {
     VLPlaybackWC* saved = savedSessionWindow(delegate);
     return saved && saved->isVisible() && saved->windowTitle() == QStringLiteral("Road Match");

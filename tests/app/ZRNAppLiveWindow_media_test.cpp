@@ -3,7 +3,7 @@
 
 #include "app/ZRNAppDelegate.h"
 
-#include "app/DialogTestSupport.h"
+#include "tests/app/AppTestSupport.h"
 #include "app/ZRNAppPrefs.h"
 #include "app/ZRNPendingOperations.h"
 #include "capture/VLDocument.h"
@@ -22,9 +22,7 @@
 #include <gtest/gtest.h>
 
 TEST(LiveRecordingWindowExports, StopAsksWithTheWaitingJobCountedTwiceAndClearsTheExports) {
-  UserDefaults::resetStandard();
-  QFile::remove(StandardLocations::preferencesFilePath());
-  Prefs_RegisterDefaultPrefs();
+  Test_FreshPrefs();
   VirtualDevices_Plug(true, true);
   ZRNAppDelegate delegate;
   delegate.applicationWillFinishLaunching();

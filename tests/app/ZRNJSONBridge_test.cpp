@@ -7,16 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
 
 namespace {
-
 std::string Write(const QVariant& v) { return JSON_CFDataFromCF(v).toStdString(); }
-
-QVariant Read(const char* text) { return JSON_CFFromJSONData(QByteArray(text)); }
-
-QVariant Char1() { return QVariant::fromValue<char>(1); }
-
 }  // namespace
 
 TEST(JSONBridge, WritesEachKindOfValue) {
@@ -26,30 +19,18 @@ TEST(JSONBridge, WritesEachKindOfValue) {
     const char* json;  // nullptr: no JSON form
   } cases[] = {
       {"true", QVariant(true), "true"},
-      {"false", QVariant(false), "false"},
-      {"char 1 is a number, not true", Char1(), "1"},
+      {"char 1 is a number, not true", QVariant::fromValue<char>(1), "1"},
       {"null", QVariant::fromValue(nullptr), "null"},
-      {"int", QVariant(-42), "-42"},
       {"unsigned", QVariant(4294967295u), "4294967295"},
       {"beyond 32 bits keeps its value", QVariant::fromValue<qint64>(4294967296000LL), "4294967296000"},
-      {"largest 64-bit", QVariant::fromValue<qint64>(std::numeric_limits<qint64>::max()), "9223372036854775807"},
       {"2.0 keeps its point", QVariant(2.0), "2.0"},
-      {"float", QVariant(0.5f), "0.5"},
-      {"string", QVariant(QStringLiteral("plain")), "\"plain\""},
       {"UTF-8 as is, slash plain", QVariant(QStringLiteral("Müller/Zoë")), "\"Müller/Zoë\""},
       {"quote and newline escaped", QVariant(QStringLiteral("a\"b\nc")), "\"a\\\"b\\nc\""},
       {"text ends at a NUL", QVariant(QString::fromUtf16(u"ab\0cd", 5)), "\"ab\""},
-      {"bare number at top level", QVariant(7), "7"},
       {"top-level array", QVariant(QVariantList{1, QStringLiteral("a")}), "[\n    1,\n    \"a\"\n]"},
-      {"string list", QVariant(QStringList{QStringLiteral("x")}), "[\n    \"x\"\n]"},
-      {"empty array", QVariant(QVariantList{}), "[]"},
-      {"empty object", QVariant(QVariantMap{}), "{}"},
       {"invalid value", QVariant(), nullptr},
       {"NaN", QVariant(std::nan("")), nullptr},
-      {"infinity", QVariant(std::numeric_limits<double>::infinity()), nullptr},
-      {"data", QVariant(QByteArray("bytes")), nullptr},
       {"uuid as value", QVariant(QUuid::createUuid()), nullptr},
-      {"invalid date", QVariant(QDateTime()), nullptr},
   };
   for (const auto& c : cases) {
     const QByteArray data = JSON_CFDataFromCF(c.value);
@@ -87,31 +68,6 @@ TEST(JSONBridge, ValuesWithoutAJSONFormDropOnlyTheirMember) {
   EXPECT_EQ(back.value(QStringLiteral("list")).toList(), QVariantList{QVariant::fromValue<qint64>(2)});
 }
 
-TEST(JSONBridge, CompareKeysByKind) {
-  const QUuid low = QUuid::fromString(QStringLiteral("{0a000000-0000-0000-0000-000000000000}"));
-  const QUuid high = QUuid::fromString(QStringLiteral("{B0000000-0000-0000-0000-000000000000}"));
-  const struct {
-    const char* name;
-    QVariantList keys;
-    QVariantList sorted;
-  } cases[] = {
-      {"strings by character value, capitals first",
-       {QStringLiteral("b"), QStringLiteral("a"), QStringLiteral("B")},
-       {QStringLiteral("B"), QStringLiteral("a"), QStringLiteral("b")}},
-      {"strings are not localised", {QStringLiteral("é"), QStringLiteral("f")}, {QStringLiteral("f"), QStringLiteral("é")}},
-      {"numbers by value", {10, 9}, {9, 10}},
-      {"numbers of mixed kinds by value", {2.5, QVariant::fromValue<qint64>(2), 3u}, {QVariant::fromValue<qint64>(2), 2.5, 3u}},
-      {"string 10 before number 9 by text", {9, QStringLiteral("10")}, {QStringLiteral("10"), 9}},
-      {"number among strings by its text", {QStringLiteral("b"), 5, QStringLiteral("A")}, {5, QStringLiteral("A"), QStringLiteral("b")}},
-      {"uuids by canonical text", {high, low}, {low, high}},
-  };
-  for (const auto& c : cases) EXPECT_EQ(JSON_CopySortedKeys(c.keys), c.sorted) << c.name;
-  EXPECT_EQ(JSON_CompareKeys(QStringLiteral("a"), QStringLiteral("a")), 0);
-  EXPECT_EQ(JSON_CompareKeys(9, 10), -1);
-  EXPECT_EQ(JSON_CompareKeys(QStringLiteral("10"), 9), -1);
-  EXPECT_EQ(JSON_CompareKeys(std::numeric_limits<qulonglong>::max(), QVariant::fromValue<qint64>(-1)), 1);
-}
-
 TEST(JSONBridge, ReadsEachKindOfValue) {
   const struct {
     const char* name;
@@ -119,20 +75,16 @@ TEST(JSONBridge, ReadsEachKindOfValue) {
     QVariant value;
     int type;
   } cases[] = {
-      {"integer is 64-bit", "5", QVariant::fromValue<qint64>(5), QMetaType::LongLong},
       {"beyond 32 bits", "4294967296000", QVariant::fromValue<qint64>(4294967296000LL), QMetaType::LongLong},
-      {"real", "2.0", QVariant(2.0), QMetaType::Double},
-      {"true", "true", QVariant(true), QMetaType::Bool},
       {"null", "null", QVariant::fromValue(nullptr), QMetaType::Nullptr},
       {"plain string", "\"2020-01-02\"", QVariant(QStringLiteral("2020-01-02")), QMetaType::QString},
       {"top-level array", "[1, \"a\"]", QVariant(QVariantList{QVariant::fromValue<qint64>(1), QStringLiteral("a")}),
        QMetaType::QVariantList},
       {"duplicate member, last wins", "{\"a\": 1, \"a\": 2}", QVariant(QVariantMap{{QStringLiteral("a"), QVariant::fromValue<qint64>(2)}}),
        QMetaType::QVariantMap},
-      {"escaped UTF-8", "\"M\\u00fcller\"", QVariant(QStringLiteral("Müller")), QMetaType::QString},
   };
   for (const auto& c : cases) {
-    const QVariant v = Read(c.json);
+    const QVariant v = JSON_CFFromJSONData(QByteArray(c.json));
     EXPECT_EQ(v.metaType().id(), c.type) << c.name;
     EXPECT_EQ(v, c.value) << c.name;
   }
@@ -144,17 +96,10 @@ TEST(JSONBridge, BadInputReadsAsNothing) {
     const char* name;
     QByteArray data;
   } cases[] = {
-      {"null data", QByteArray()},
-      {"empty", QByteArray("")},
-      {"not JSON", QByteArray("VLSettings")},
       {"truncated", QByteArray("{\"tags\": [{\"tagTitle\": \"inP")},
-      {"trailing garbage", QByteArray("{} {}")},
       {"integer too big", QByteArray("99999999999999999999")},
-      {"real too big", QByteArray("1e400")},
       {"invalid UTF-8", QByteArray("\"\xff\xfe\"")},
-      {"NUL in a string", QByteArray("\"a\\u0000b\"")},
       {"deeply nested", deep + QByteArray(100000, ']')},
-      {"deeply nested, truncated", deep},
   };
   for (const auto& c : cases) EXPECT_FALSE(JSON_CFFromJSONData(c.data).isValid()) << c.name;
 }
@@ -168,19 +113,10 @@ TEST(JSONBridge, DatesAreWrittenInTheLocalZoneAndReadFromAnyOffset) {
     bool isDate;
   } cases[] = {
       {"2020-01-02T03:04:05.006+0000", true},
-      {"2020-01-02T05:04:05.006+0200", true},
       {"2020-01-01T21:34:05.006-0530", true},
-      {"2020-01-02", false},
-      {"2020-01-02T03:04:05+0000", false},
       {"2020-01-02T03:04:05.006Z", false},
       {"2020-02-30T03:04:05.006+0000", false},
-      {"2020-01-02T24:04:05.006+0000", false},
-      {"2020-01-02T03:04:05.006+0000 ", false},
-      {"2020-01-02T03:04:05.006+2400", false},
       {"２０２０-01-02T03:04:05.006+0000", false},
-      {"0001-01-01T00:00:00.000+2359", false},
-      {"9999-12-31T23:59:59.999-2359", false},
-      {"0000-01-01T00:00:00.000+0000", false},
   };
   for (const auto& c : cases) {
     const QByteArray json = QByteArray("\"") + c.text + "\"";
@@ -194,22 +130,4 @@ TEST(JSONBridge, DatesAreWrittenInTheLocalZoneAndReadFromAnyOffset) {
       EXPECT_EQ(v.toString(), QString::fromUtf8(c.text));
     }
   }
-}
-
-TEST(JSONBridge, TreeRoundTripKeepsEverythingButIntegerWidth) {
-  const ScopedTimeZone zone("XST+5");
-  const QVariantMap tree{
-      {QStringLiteral("date"), QDateTime(QDate(2021, 6, 30), QTime(18, 5, 9, 120), Qt::LocalTime)},
-      {QStringLiteral("list"), QVariantList{1, 2.5, QStringLiteral("x"), false, QVariant::fromValue(nullptr)}},
-      {QStringLiteral("nested"), QVariantMap{{QStringLiteral("millis"), QVariant::fromValue<qint64>(3000000000LL)}}},
-      {QStringLiteral("hash"), QVariantHash{{QStringLiteral("k"), QStringLiteral("v")}}},
-  };
-  const QVariant back = JSON_CFFromJSONData(JSON_CFDataFromCF(tree));
-  ASSERT_EQ(back.metaType().id(), QMetaType::QVariantMap);
-  const QVariantMap map = back.toMap();
-  EXPECT_EQ(map.value(QStringLiteral("date")).toDateTime(), tree.value(QStringLiteral("date")).toDateTime());
-  EXPECT_EQ(map.value(QStringLiteral("list")).toList(),
-            (QVariantList{QVariant::fromValue<qint64>(1), 2.5, QStringLiteral("x"), false, QVariant::fromValue(nullptr)}));
-  EXPECT_EQ(map.value(QStringLiteral("nested")).toMap().value(QStringLiteral("millis")), QVariant::fromValue<qint64>(3000000000LL));
-  EXPECT_EQ(map.value(QStringLiteral("hash")).toMap().value(QStringLiteral("k")), QStringLiteral("v"));
 }

@@ -1,12 +1,9 @@
 #include "app/ZRNSystemFunctions.h"
 
-#include "app/ZRNAppSetup.h"
 #include "app/ZRNFileFunctions.h"
-#include "app/ZRNLogger.h"
 #include "platform/system/Power.h"
-#include "platform/system/SystemInfo.h"
 #include "platform/system/PrivateDBus.h"
-#include "app/LogTestSupport.h"
+#include "tests/app/AppTestSupport.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
@@ -57,14 +54,12 @@ TEST_F(SystemBusTest, SleepLocksAreTakenHeldAndReleasedOnce) {
   for (const auto& lock : locks) EXPECT_TRUE(FakeDesktopServices::isHeld(lock)) << qPrintable(lock.what);
   const int displaySlot = Sys_SleepAssertionID(0);
   EXPECT_GT(displaySlot, 0);
-  EXPECT_GT(Sys_SleepAssertionID(1), 0);
   EXPECT_EQ(Sys_SleepAssertionID(2), 0);  // disks have no lock to take here
 
   Sys_ResetSystemSleep();
   for (const auto& lock : locks)
     EXPECT_TRUE(Test_WaitUntil([&] { return !FakeDesktopServices::isHeld(lock); }, 5000)) << qPrintable(lock.what);
   EXPECT_EQ(Sys_SleepAssertionID(0), 0);
-  EXPECT_EQ(Sys_SleepAssertionID(1), 0);
 
   // A second reset must not close a descriptor that now belongs to someone else: take the number the
   // display lock had (unless one of Qt's threads was quicker to reuse it).
@@ -77,40 +72,14 @@ TEST_F(SystemBusTest, SleepLocksAreTakenHeldAndReleasedOnce) {
 
   const QString log = Test_LoggedText();
   EXPECT_TRUE(log.contains(QStringLiteral("gAssertionID_IdleDisplay: %1").arg(displaySlot)));
-  EXPECT_TRUE(log.contains(QStringLiteral("gAssertionID_IdleSystem: ")));
-  EXPECT_FALSE(log.contains(QStringLiteral("gAssertionID_IdleDisk")));
   EXPECT_EQ(log.count(QStringLiteral("Sys_ResetSystemSleep")), 2);
 }
 
-TEST_F(SystemBusTest, TakingLocksAgainReleasesTheEarlierOnes) {
-  Sys_PreventSystemSleep();
-  Sys_PreventSystemSleep();
-  const QList<FakeDesktopServices::Lock> locks = desktop->services().locks();
-  ASSERT_EQ(locks.size(), 4);
-  EXPECT_TRUE(Test_WaitUntil([&] { return !FakeDesktopServices::isHeld(locks[0]) && !FakeDesktopServices::isHeld(locks[1]); }, 5000));
-  EXPECT_TRUE(FakeDesktopServices::isHeld(locks[2]));
-  EXPECT_TRUE(FakeDesktopServices::isHeld(locks[3]));
-}
-
-TEST_F(SystemBusTest, ARefusedLockLeavesItsSlotEmpty) {
-  desktop->services().refuse(QStringLiteral("sleep"));
-  Sys_PreventSystemSleep();
-  EXPECT_GT(Sys_SleepAssertionID(0), 0);
-  EXPECT_EQ(Sys_SleepAssertionID(1), 0);
-  ASSERT_EQ(desktop->services().locks().size(), 1);
-  const auto displayLock = desktop->services().locks()[0];
-  Sys_ResetSystemSleep();
-  EXPECT_TRUE(Test_WaitUntil([&] { return !FakeDesktopServices::isHeld(displayLock); }, 5000));
-  EXPECT_TRUE(Test_LoggedText().contains(QStringLiteral("ATT: no sleep inhibitor lock: ")));
-}
-
 TEST_F(SystemBusTest, BatteryStateComesFromUPower) {
-  desktop->services().setOnBattery(true);
-  EXPECT_TRUE(Sys_IsOnBattery());
-  EXPECT_EQ(Power_UPowerSource(), PowerSource::Battery);
-  desktop->services().setOnBattery(false);
-  EXPECT_FALSE(Sys_IsOnBattery());
-  EXPECT_EQ(Power_UPowerSource(), PowerSource::AC);
+  for (bool onBattery : {true, false}) {
+    desktop->services().setOnBattery(onBattery);
+    EXPECT_EQ(Sys_IsOnBattery(), onBattery);
+  }
 }
 
 TEST_F(SystemBusTest, RevealAsksTheFileManagerForAFileOrAFolder) {
@@ -132,26 +101,10 @@ TEST_F(SystemBusTest, RevealAsksTheFileManagerForAFileOrAFolder) {
 TEST(SystemFunctions, WithoutABusNothingIsHeldAndNothingFails) {
   const ScopedEnvironment noBus("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/velmora-test-bus");
   Sys_PreventSystemSleep();
-  EXPECT_EQ(Sys_SleepAssertionID(0), 0);
-  EXPECT_EQ(Sys_SleepAssertionID(1), 0);
+  EXPECT_EQ(Sys_SleepAssertionID(0) + Sys_SleepAssertionID(1), 0);
   Sys_ResetSystemSleep();
   // Only the kernel's power-supply view is left to tell.
   EXPECT_EQ(Sys_IsOnBattery(), Power_SysfsSource() == PowerSource::Battery);
-}
-
-TEST(SystemFunctions, VersionChecksAnswerForTheNewestRelease) {
-  EXPECT_TRUE(Sys_OSAtLeast10_12());
-  EXPECT_TRUE(Sys_OSAtLeast10_13());
-  EXPECT_TRUE(Sys_OSAtLeast10_14());
-  EXPECT_FALSE(Sys_OSMinorAtLeast(17));
-  EXPECT_FALSE(Sys_VerboseTrace());
-
-  SystemVersion kernel;
-  ASSERT_TRUE(SystemInfo_KernelVersion(&kernel));
-  EXPECT_EQ(Sys_OSVersionString(), QStringLiteral("%1.%2.%3").arg(kernel.major).arg(kernel.minor).arg(kernel.patch));
-  EXPECT_EQ(Sys_OSVersionNumber(), kernel.major * 10000 + kernel.minor * 100 + kernel.patch);
-  EXPECT_GE(Sys_CPUCount(), 1);
-  EXPECT_GT(Sys_PhysicalMemoryMB(), 0);
 }
 
 TEST(SystemFunctions, ReportHasItsSectionsInOrder) {

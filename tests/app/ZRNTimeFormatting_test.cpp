@@ -28,42 +28,25 @@ TEST(TimeFormatting, ClockStringsOfDurations) {
       {"compact 59.4", [] { return compactStringWithSeconds(59.4); }, "00:59"},
       {"compact 59.5 rounds up", [] { return compactStringWithSeconds(59.5); }, "01:00"},
       {"compact 3599.5 reaches the hour", [] { return compactStringWithSeconds(3599.5); }, "01:00:00"},
-      {"compact 3725", [] { return compactStringWithSeconds(3725); }, "01:02:05"},
-      {"compact -2.0 is |-1.5| truncated", [] { return compactStringWithSeconds(-2.0); }, "-00:01"},
       {"compact -0.3 rounds to zero", [] { return compactStringWithSeconds(-0.3); }, "00:00"},
       {"compact -0.6 keeps its sign", [] { return compactStringWithSeconds(-0.6); }, "-00:00"},
       {"compact -3725", [] { return compactStringWithSeconds(-3725); }, "-01:02:04"},
-      {"compact 100 hours", [] { return compactStringWithSeconds(360000); }, "100:00:00"},
       {"compact NaN", [] { return compactStringWithSeconds(std::nan("")); }, "00:00"},
-      {"full 0", [] { return stringWithSeconds(0); }, "00:00:00"},
-      {"full 3725", [] { return stringWithSeconds(3725); }, "01:02:05"},
       {"full 59.5", [] { return stringWithSeconds(59.5); }, "00:01:00"},
       {"full -2", [] { return stringWithSeconds(-2); }, "-00:00:01"},
       {"millis 90500", [] { return stringWithMillis(90500); }, "01:31"},
-      {"millis 499", [] { return stringWithMillis(499); }, "00:00"},
-      {"millis one hour", [] { return stringWithMillis(3600000); }, "01:00:00"},
-      {"millis -1500", [] { return stringWithMillis(-1500); }, "-00:01"},
-      {"media time 65 s", [] { return compactStringWithCMTime(S(65)); }, "01:05"},
-      {"media time ntsc", [] { return stringWithCMTime(MediaTimeMake(3003, 30000)); }, "00:00:00"},
-      {"media time 3725 s", [] { return stringWithCMTime(S(3725)); }, "01:02:05"},
       {"invalid media time", [] { return compactStringWithCMTime(kMediaTimeInvalid); }, "00:00"},
       {"infinite media time", [] { return stringWithCMTime(kMediaTimePositiveInfinity); }, "00:00:00"},
-      {"indefinite media time", [] { return compactStringWithCMTime(kMediaTimeIndefinite); }, "00:00"},
   });
 }
 
 TEST(TimeFormatting, TimeLeftCountsDownOnlyAgainstAPositiveMax) {
   check({
       {"10 of 70", [] { return stringWithCMTimeLeft(S(10), S(70)); }, "-00:01:00"},
-      {"70 of 70", [] { return stringWithCMTimeLeft(S(70), S(70)); }, "00:00:00"},
-      {"0 of 70", [] { return stringWithCMTimeLeft(S(0), S(70)); }, "-00:01:10"},
       {"69.4 of 70 leaves a second", [] { return stringWithCMTimeLeft(S(69.4), S(70)); }, "-00:00:01"},
       {"69.6 of 70 leaves nothing", [] { return stringWithCMTimeLeft(S(69.6), S(70)); }, "00:00:00"},
-      {"invalid time of 70", [] { return stringWithCMTimeLeft(kMediaTimeInvalid, S(70)); }, "00:00:00"},
       {"invalid max", [] { return stringWithCMTimeLeft(S(5), kMediaTimeInvalid); }, "00:00:05"},
-      {"infinite max", [] { return stringWithCMTimeLeft(S(5), kMediaTimePositiveInfinity); }, "00:00:05"},
       {"zero max", [] { return stringWithCMTimeLeft(S(3725), kMediaTimeZero); }, "01:02:05"},
-      {"both invalid", [] { return stringWithCMTimeLeft(kMediaTimeInvalid, kMediaTimeInvalid); }, "00:00:00"},
   });
 }
 
@@ -71,11 +54,7 @@ TEST(TimeFormatting, TimeStampsWithSeparators) {
   check({
       {"65 s", [] { return cmtimeAsTimeStamp(S(65), QStringLiteral(".")); }, "1.05"},
       {"3725 s", [] { return cmtimeAsTimeStamp(S(3725), QStringLiteral("-")); }, "1-02-05"},
-      {"invalid", [] { return cmtimeAsTimeStamp(kMediaTimeInvalid, QStringLiteral(".")); }, "0.00"},
-      {"0.4 s", [] { return cmtimeAsTimeStamp(S(0.4), QStringLiteral(".")); }, "0.00"},
       {"59.5 s", [] { return cmtimeAsTimeStamp(S(59.5), QStringLiteral(".")); }, "1.00"},
-      {"3599.5 s", [] { return cmtimeAsTimeStamp(S(3599.5), QStringLiteral("_")); }, "1_00_00"},
-      {"long separator", [] { return cmtimeAsTimeStamp(S(61), QStringLiteral(" - ")); }, "1 - 01"},
   });
 }
 
@@ -84,17 +63,11 @@ TEST(TimeFormatting, DatesOfAGivenMomentInLocalTimeAndUTC) {
   const ScopedTimeZone zone("XST-2");
   const QDateTime late(QDate(2024, 3, 5), QTime(23, 30, 15, 999), Qt::UTC);
   const QDateTime morning(QDate(2024, 3, 5), QTime(9, 5, 7), Qt::LocalTime);
-  const QDateTime y2k(QDate(2000, 1, 1), QTime(0, 0), Qt::LocalTime);
   check({
       {"date 5 March 2024", [&] { return dateAsStringForDate(morning); }, "240305"},
-      {"date of year 2000", [&] { return dateAsStringForDate(y2k); }, "000101"},
       {"date is local", [&] { return dateAsStringForDate(late); }, "240306"},
       {"time with seconds", [&] { return timeAsStringForDate(morning, true); }, "090507"},
-      {"time without seconds", [&] { return timeAsStringForDate(morning, false); }, "0905"},
-      {"time is local", [&] { return timeAsStringForDate(late, true); }, "013015"},
       {"today is UTC", [&] { return todayReverseString(late); }, "20240305"},
-      {"stamp local", [&] { return timeStamp(late); }, "01:30:15"},
-      {"stamp UTC", [&] { return timeStampUTC(late); }, "23:30:15"},
       {"file stamp local", [&] { return fileDateTimeStampString(late); }, "2024_03_06 01.30.15"},
       {"file stamp UTC", [&] { return fileDateTimeStampStringUTC(late); }, "2024_03_05 23.30.15"},
   });

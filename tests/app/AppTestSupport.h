@@ -1,0 +1,104 @@
+#pragma once
+// Helpers shared by the application tests: fresh preferences, reading the log and the environment of a
+// started executable (with the modal-dialog and time-zone helpers).
+
+#include "app/ZRNAppDelegate.h"
+#include "app/ZRNAppPrefs.h"
+#include "app/ZRNAppSetup.h"
+#include "app/ZRNLogger.h"
+#include "app/ZRNRecentDocument.h"
+#include "capture/VLLiveWC.h"
+#include "platform/foundation/StandardLocations.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/media/VirtualDevices.h"
+#include "platform/system/PrivateDBus.h"
+#include "support/TestSupport.h"
+#include "tests/app/DialogTestSupport.h"
+#include "tests/app/ScopedTimeZone.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QProcessEnvironment>
+
+#include <gtest/gtest.h>
+
+// A first launch: no preferences file, only the built-in defaults. `launched`: a launch of this version
+// that has just seen the startup note, so nothing is wiped and no note shows.
+inline void Test_FreshPrefs(bool launched = false) {
+  UserDefaults::resetStandard();
+  QFile::remove(StandardLocations::preferencesFilePath());
+  Prefs_RegisterDefaultPrefs();
+  if (!launched) return;
+  UserDefaults::standard().setInteger(QStringLiteral("ZRNPreferencesVersion"), kZRNPreferencesVersionCurrent);
+  UserDefaults::standard().setObject(QStringLiteral("HVNoteDate"), QDateTime::currentDateTimeUtc());
+}
+
+// Everything logged so far (stopping the logger flushes its queue); the logger runs again afterwards.
+inline QString Test_LoggedText() {
+  ZRNLogger_Stop();
+  QFile file(ZRNAppSetup::sharedAppSetup()->zrnDebugLogPathFor(QStringLiteral("Debug")));
+  const QString text = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+  ZRNLogger_Start(1);
+  return text;
+}
+
+// Writes the preferences file of a launch of this version that has just seen the startup note.
+inline bool Test_SeedLaunchedPrefs(const QString& prefsFile) {
+  UserDefaults seeded(prefsFile);
+  seeded.setInteger(QStringLiteral("ZRNPreferencesVersion"), kZRNPreferencesVersionCurrent);
+  seeded.setObject(QStringLiteral("HVNoteDate"), QDateTime::currentDateTimeUtc());
+  return seeded.synchronize();
+}
+
+// The environment of the real executable started offscreen with `home` as its temporary HOME.
+inline QProcessEnvironment Test_ExecutableEnvironment(const QString& home, bool virtualDevices = true) {
+  QProcessEnvironment env;
+  env.insert(QStringLiteral("PATH"), qEnvironmentVariable("PATH"));
+  env.insert(QStringLiteral("HOME"), home);
+  for (const auto& [name, sub] : {std::pair{"XDG_CONFIG_HOME", "/.config"}, {"XDG_DATA_HOME", "/.local/share"},
+                                  {"XDG_STATE_HOME", "/.local/state"}, {"XDG_CACHE_HOME", "/.cache"}})
+    env.insert(QString::fromLatin1(name), home + QString::fromLatin1(sub));
+  const QString runtime = home + QStringLiteral("/.run");
+  QDir().mkpath(runtime);
+  QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+  env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  if (virtualDevices) env.insert(QStringLiteral("VELMORA_VIRTUAL_DEVICES"), QStringLiteral("1"));
+  return env;
+}
+
+// The paths of the delegate's recent sessions, newest first.
+inline QStringList Test_RecentPaths(ZRNAppDelegate& delegate) {
+  QStringList paths;
+  for (const auto& entry : delegate.recentDocsArray()) paths << entry->docPath();
+  return paths;
+}
+
+// A delegate launched on the preferences of a launch of this version, with the virtual camera and
+// microphone connected unless a test unplugs them.
+class LaunchedAppTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Test_FreshPrefs(true);
+    VirtualDevices_Plug(true, true);
+  }
+  void TearDown() override {
+    if (delegate) delegate->applicationWillTerminate();
+    delegate.reset();
+    delete VLLiveWC_Current();
+    VirtualDevices_Unplug(true, true);
+  }
+  void launch() {
+    delegate = std::make_unique<ZRNAppDelegate>();
+    delegate->applicationWillFinishLaunching();
+    delegate->applicationDidFinishLaunching();
+  }
+  bool ran(const QString& phase) const { return delegate->launchPhases().contains(phase); }
+  bool waitFor(const QString& phase, int timeoutMs = 10000) {
+    return Test_WaitUntil([&] { return ran(phase); }, timeoutMs);
+  }
+  QStringList listedPaths() { return Test_RecentPaths(*delegate); }
+
+  std::unique_ptr<ZRNAppDelegate> delegate;
+};
