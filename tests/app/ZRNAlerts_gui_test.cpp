@@ -1,12 +1,16 @@
 #include "app/ZRNAlertWindowController.h"
 #include "app/ZRNAlerts.h"
+#include "app/ZRNAppSetup.h"
+#include "app/ZRNLogger.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/gui/DialogRunner.h"
 #include "support/TestSupport.h"
 #include "tests/app/DialogTestSupport.h"
 
+#include <QFile>
 #include <QLabel>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -248,4 +252,25 @@ TEST(AlertDialog, SheetAnswersThroughItsCompletion) {
   QTest::keyClick(sheet, Qt::Key_Escape);
   ASSERT_TRUE(Test_WaitUntil([&] { return !answers.empty() && sheet.isNull(); }));
   EXPECT_EQ(answers, std::vector<int>{-1001});
+}
+
+TEST(AlertDialog, UnknownIDIsLoggedAndShowsNothing) {
+  ZRNLogger_Start(1);
+  bool modalShown = false;
+  for (int unknown : {20010, 20012, 20026, 0, -5}) {
+    const int result = Alert_ShowAlertWithID(unknown, QStringLiteral("ignored"));
+    EXPECT_EQ(result, -1001) << unknown;
+    modalShown = modalShown || QApplication::activeModalWidget() != nullptr;
+  }
+  ZRNLogger_Stop();
+  EXPECT_FALSE(modalShown);
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    EXPECT_FALSE(qobject_cast<ZRNAlertWindowController*>(widget) && widget->isVisible());
+  }
+  QFile log(ZRNAppSetup::sharedAppSetup()->zrnDebugLogPathFor(QStringLiteral("Debug")));
+  ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+  const QString text = QString::fromUtf8(log.readAll());
+  for (const char* id : {"20010", "20012", "20026"}) {
+    EXPECT_TRUE(text.contains(QRegularExpression(QStringLiteral("ERR: .*\\b%1\\b").arg(QLatin1String(id))))) << id;
+  }
 }

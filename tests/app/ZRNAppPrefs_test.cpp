@@ -255,3 +255,18 @@ TEST_F(PrefsTest, SaveAsBadgeImageWritesUserBadgePNG) {
   // Temporary copies stay, each under its own free name.
   EXPECT_EQ(QDir(temp).entryList(QDir::Files), (QStringList{QStringLiteral("bufBadge.png"), QStringLiteral("bufBadge_1.png")}));
 }
+
+TEST_F(PrefsTest, HiddenWarnings) {
+  EXPECT_TRUE(prefs.shouldShowWarningWithKey(QStringLiteral("20007")));
+  prefs.hideWarningWithKey(QStringLiteral("20007"));
+  prefs.hideWarningWithKey(QStringLiteral("20007"));
+  EXPECT_FALSE(prefs.shouldShowWarningWithKey(QStringLiteral("20007")));
+  EXPECT_EQ(defaults().arrayForKey(QStringLiteral("ZRNHiddenWarnings")), QVariantList{QStringLiteral("20007")});
+
+  ZRNAppPrefs nextRun;
+  EXPECT_FALSE(nextRun.shouldShowWarningWithKey(QStringLiteral("20007")));
+  EXPECT_TRUE(nextRun.shouldShowWarningWithKey(QStringLiteral("20015")));
+  nextRun.resetAllWarnings();
+  EXPECT_TRUE(nextRun.shouldShowWarningWithKey(QStringLiteral("20007")));
+  EXPECT_FALSE(isStored(QStringLiteral("ZRNHiddenWarnings")));
+}

@@ -134,3 +134,13 @@ TEST(SystemFunctions, ReportHasItsSectionsInOrder) {
   EXPECT_FALSE(volumes.contains(QStringLiteral("file:///proc/")));
   EXPECT_FALSE(volumes.contains(QStringLiteral("file:///sys/")));
 }
+
+TEST_F(SystemBusTest, TakingLocksAgainReleasesTheEarlierOnes) {
+  Sys_PreventSystemSleep();
+  Sys_PreventSystemSleep();
+  const QList<FakeDesktopServices::Lock> locks = desktop->services().locks();
+  ASSERT_EQ(locks.size(), 4);
+  EXPECT_TRUE(Test_WaitUntil([&] { return !FakeDesktopServices::isHeld(locks[0]) && !FakeDesktopServices::isHeld(locks[1]); }, 5000));
+  EXPECT_TRUE(FakeDesktopServices::isHeld(locks[2]));
+  EXPECT_TRUE(FakeDesktopServices::isHeld(locks[3]));
+}
