@@ -137,13 +137,13 @@ TEST_F(ZRNRecorderMedia, RecordsOneFragmentedMovieAndAnnouncesItOnceWhenPlayable
     EXPECT_EQ(recorder.videoWriter()->status(), AssetWriterStatusCompleted);
 
     // Announced once, with the movie's URL, after more than 1.5 fragment lengths (2.9 x 1.5 = 4.35,
-    // whole seconds: 4 s) were written; the span is read when the main queue delivers it, a little later.
+    // whole seconds: 4 s) were written. The span is read when the main queue delivers the notice, which
+    // on a busy machine may be well after it was posted, so only the lower bound is exact.
     // The stop's step came through the main queue after any notice posted before it.
     ASSERT_EQ(started.size(), 1u);
     const QString moviePath = package + QStringLiteral("/VLCapturedMovie.") + spec.extension;
     EXPECT_EQ(started[0].value("targetURL").toUrl(), QUrl::fromLocalFile(moviePath));
     EXPECT_GT(spanAtNotice[0], MediaTimeMake(4, 1));
-    EXPECT_LT(spanAtNotice[0], MediaTimeMake(5, 1));
 
     // The first video buffer only told the format: the movie starts at the second one.
     {
