@@ -499,6 +499,17 @@ std::shared_ptr<CaptureAudioPreviewOutput> VLLiveWC::audioPreviewOutput() const 
   return m_audioPreviewOutput;
 }
 
+namespace {
+// The saved device when it is connected, else the system's default of that type; isDefault tells which.
+CaptureDeviceRef U_SavedOrDefaultDevice(MediaType type, const QString& savedUID, bool* isDefault) {
+  CaptureDeviceRef device;
+  if (!savedUID.isEmpty()) device = CapDev_DeviceWithUID(type, savedUID);
+  *isDefault = !device;
+  if (!device) device = CaptureDevice::defaultDeviceWithMediaType(type);
+  return device;
+}
+}  // namespace
+
 void VLLiveWC::U_SessQueue_ConfigureNewCaptureSession() {
   auto session = std::make_shared<CaptureSession>();
   {
@@ -509,15 +520,14 @@ void VLLiveWC::U_SessQueue_ConfigureNewCaptureSession() {
   ZRNLogger_Log(" gAppPrefs.cameraUID: %@", Prefs().cameraUID());
   ZRNLogger_Log("gAppPrefs.cameraName: %@", Prefs().cameraName());
 
-  CaptureDeviceRef camera;
-  if (!Prefs().cameraUID().isEmpty()) camera = CapDev_DeviceWithUID(MediaType::Video, Prefs().cameraUID());
+  bool cameraIsDefault = false;
+  CaptureDeviceRef camera = U_SavedOrDefaultDevice(MediaType::Video, Prefs().cameraUID(), &cameraIsDefault);
   if (!camera) {
-    camera = CaptureDevice::defaultDeviceWithMediaType(MediaType::Video);
-    if (!camera) {
-      ZRNLogger_Log("ERR: NO CAMERA found");
-      session->commitConfiguration();
-      return;
-    }
+    ZRNLogger_Log("ERR: NO CAMERA found");
+    session->commitConfiguration();
+    return;
+  }
+  if (cameraIsDefault) {
     Prefs().setCameraUID(camera->uniqueID());
     Prefs().setCameraName(camera->localizedName());
     CapDev_CheckCameraPresence();
@@ -554,15 +564,14 @@ void VLLiveWC::U_SessQueue_ConfigureNewCaptureSession() {
 
   std::shared_ptr<CaptureAudioPreviewOutput> preview;
   if (m_captureAudio && HasMicrophoneAccess()) {
-    CaptureDeviceRef mic;
-    if (!Prefs().microphoneUID().isEmpty()) mic = CapDev_DeviceWithUID(MediaType::Audio, Prefs().microphoneUID());
+    bool micIsDefault = false;
+    CaptureDeviceRef mic = U_SavedOrDefaultDevice(MediaType::Audio, Prefs().microphoneUID(), &micIsDefault);
     if (!mic) {
-      mic = CaptureDevice::defaultDeviceWithMediaType(MediaType::Audio);
-      if (!mic) {
-        ZRNLogger_Log("ATT: NO MICROPHONE found");
-        session->commitConfiguration();
-        return;
-      }
+      ZRNLogger_Log("ATT: NO MICROPHONE found");
+      session->commitConfiguration();
+      return;
+    }
+    if (micIsDefault) {
       Prefs().setMicrophoneUID(mic->uniqueID());
       Prefs().setMicrophoneName(mic->localizedName());
       Prefs().setMicrophoneIsBuiltIn(CapDev_IsBuiltInMicrophone(mic));
