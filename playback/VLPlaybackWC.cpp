@@ -35,6 +35,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSet>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -51,6 +52,23 @@ constexpr int kAlertExportsPending = 20023;
 constexpr int kAlertFirstButton = -1000;
 constexpr int64_t kNoNextMark = 10000000000LL;  // 10^10 ms stands for "no mark after now"
 constexpr std::chrono::milliseconds kProgressCheckInterval{660};
+
+// Temporary export files handed to running exports of any window. The export creates its file only
+// when it ends, so a free name alone would let two windows exporting at once pick the same file.
+QSet<QString>& U_TemporaryNamesInUse() {
+  static QSet<QString> names;
+  return names;
+}
+
+QUrl U_ReserveTemporaryExportURL(const QString& base, const QString& extension) {
+  for (long n = 0;; ++n) {
+    const QUrl url = File_TempFileURL(n == 0 ? base : Fmt("%@_%ld", base, n), extension, false);
+    if (!U_TemporaryNamesInUse().contains(url.toLocalFile())) {
+      U_TemporaryNamesInUse().insert(url.toLocalFile());
+      return url;
+    }
+  }
+}
 constexpr double kSidePaneMinWidth = 252.0;
 
 template <class F>
@@ -960,8 +978,8 @@ void VLPlaybackWC::U_StartExport(ZRN_JobRecord* job, bool isSession) {
     U_EndJobWithoutExport(job);
     return;
   }
-  session->setOutputURL(File_TempFileURL(isSession ? QStringLiteral("ZrnVLMovie") : QStringLiteral("ZrnVLClip"),
-                                         U_MovieExtension(), false));
+  session->setOutputURL(U_ReserveTemporaryExportURL(isSession ? QStringLiteral("ZrnVLMovie") : QStringLiteral("ZrnVLClip"),
+                                                    U_MovieExtension()));
   ZRNLogger_Log(QStringLiteral("session outputURL: %@"), session->outputURL().toLocalFile());
   session->setOutputFileType(U_WithPrefs([](ZRNAppPrefs& prefs) { return prefs.captureFileType(); }));
   auto run = std::make_shared<ExportRun>();
@@ -972,6 +990,7 @@ void VLPlaybackWC::U_StartExport(ZRN_JobRecord* job, bool isSession) {
   session->exportAsynchronouslyWithCompletionHandler([run] {
     Dispatch_MainAsync([run] {
       if (run->window) run->window->U_ExportCompleted(run);
+      U_TemporaryNamesInUse().remove(run->session->outputURL().toLocalFile());
       run->completionDone = true;
     });
   });

@@ -19,9 +19,10 @@
 
 namespace {
 
-// A folder standing for /dev that an unprivileged user can look into (the test home is private).
+// A folder standing for /dev that an unprivileged user can look into (the test home, and the temporary
+// folder inside it, are private).
 struct DevFolder {
-  QTemporaryDir dir{QDir::tempPath() + QStringLiteral("/velmora-dev-XXXXXX")};
+  QTemporaryDir dir{QStringLiteral("/tmp/velmora-dev-XXXXXX")};
   DevFolder() {
     QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
                                           QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);

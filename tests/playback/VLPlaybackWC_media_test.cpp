@@ -90,6 +90,30 @@ TEST_F(PlaybackExports, ManualClipsLandInTheClipsFolderNamedByTheirStart) {
   EXPECT_EQ(PlaybackTest_ReadSettings(package).value(QStringLiteral("exportJobs")).toList().size(), 2);
 }
 
+TEST_F(PlaybackExports, TwoWindowsExportingAtOnceEachWriteTheirOwnClip) {
+  VLPlaybackWC* home = openSession(QStringLiteral("Home"));
+  ASSERT_NE(home, nullptr);
+  const QString homeClips = clipsFolder();
+  VLPlaybackWC* away = openSession(QStringLiteral("Away"));
+  ASSERT_NE(away, nullptr);
+  // Both requests are made before either window's export begins, so the two run side by side.
+  for (VLPlaybackWC* window : {home, away}) {
+    window->U_SetInPointAtTime(MediaTimeMake(10000, 1000));
+    window->U_SetOutPointAtTime(MediaTimeMake(20000, 1000));
+    window->exportInOutClip();
+  }
+  ASSERT_TRUE(Test_WaitUntil([&] { return home->jobsController()->numberOfJobs() == 1 && away->jobsController()->numberOfJobs() == 1; }));
+  auto homeJob = home->jobsController()->jobAtIndex(0);
+  auto awayJob = away->jobsController()->jobAtIndex(0);
+  // Neither export may write over the other's temporary file.
+  ASSERT_TRUE(homeJob->exportSession() && awayJob->exportSession());
+  EXPECT_NE(homeJob->exportSession()->outputURL(), awayJob->exportSession()->outputURL());
+  ASSERT_TRUE(waitUntilEnded(homeJob) && waitUntilEnded(awayJob));
+  EXPECT_EQ(homeJob->targetPath(), homeClips + QStringLiteral("/VLClip_010.mov"));
+  EXPECT_EQ(awayJob->targetPath(), clipsFolder() + QStringLiteral("/VLClip_010.mov"));
+  for (const auto& job : {homeJob, awayJob}) EXPECT_NEAR(TestMovie_Duration(job->targetPath()), 10.0, 0.1);
+}
+
 TEST_F(PlaybackExports, MomentsTakeFiveSecondsBeforeAndTenAfterWithinTheMovie) {
   VLPlaybackWC* window = openSession(QStringLiteral("Moments"));
   ASSERT_NE(window, nullptr);

@@ -56,6 +56,9 @@ int main(int argc, char** argv) {
   setenv("XDG_CACHE_HOME", (home + "/.cache").constData(), 1);
   setenv("XDG_RUNTIME_DIR", (home + "/.run").constData(), 1);
   QDir().mkpath(gHome->path() + QStringLiteral("/.run"));
+  // Temporary files too, so test processes running side by side never meet in /tmp.
+  QDir().mkpath(gHome->path() + QStringLiteral("/.tmp"));
+  setenv("TMPDIR", (home + "/.tmp").constData(), 1);
   QFile::setPermissions(gHome->path() + QStringLiteral("/.run"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(argc, argv);
