@@ -1,28 +1,13 @@
-#include "capture/ZRNGoalTag.h"
-#include "capture/ZRNMatchPeriod.h"
 #include "capture/ZRNTagRecord.h"
 
 #include "app/ZRNJSONBridge.h"
+#include "capture/MatchMarksTestSupport.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
 QVariant I(qint64 v) { return QVariant::fromValue<qint64>(v); }
-
-ZRNMatchPeriod Period(int64_t id, int64_t start, int64_t end) {
-  ZRNMatchPeriod p(id);
-  p.setStartMillis(start);
-  p.setEndMillis(end);
-  return p;
-}
-
-ZRNGoalTag Goal(int64_t team, int64_t millis) {
-  ZRNGoalTag g;
-  g.setTeamNum(team);
-  g.setEventMillis(millis);
-  return g;
-}
 
 }  // namespace
 
@@ -32,12 +17,12 @@ TEST(MatchPeriod, SavesOnlyTheTimesThatAreSet) {
     ZRNMatchPeriod period;
     QVariantMap dict;
   } cases[] = {
-      {"first period started at 0", Period(1, 0, -1), {{"periodID", I(1)}, {"periodStart", I(0)}}},
+      {"first period started at 0", TestMarks_Period(1, 0, -1), {{"periodID", I(1)}, {"periodStart", I(0)}}},
       {"second period never set", ZRNMatchPeriod(2), {{"periodID", I(2)}}},
       {"no ID at all", ZRNMatchPeriod(), {{"periodID", I(-1)}}},
-      {"both ends", Period(2, 1000, 2700000), {{"periodID", I(2)}, {"periodStart", I(1000)}, {"periodEnd", I(2700000)}}},
-      {"negative times are unset", Period(1, -5, -2), {{"periodID", I(1)}}},
-      {"beyond 32 bits", Period(1, 3000000000LL, -1), {{"periodID", I(1)}, {"periodStart", I(3000000000LL)}}},
+      {"both ends", TestMarks_Period(2, 1000, 2700000), {{"periodID", I(2)}, {"periodStart", I(1000)}, {"periodEnd", I(2700000)}}},
+      {"negative times are unset", TestMarks_Period(1, -5, -2), {{"periodID", I(1)}}},
+      {"beyond 32 bits", TestMarks_Period(1, 3000000000LL, -1), {{"periodID", I(1)}, {"periodStart", I(3000000000LL)}}},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(c.period.dictToSave(), c.dict) << c.name;
@@ -69,8 +54,8 @@ TEST(MatchPeriod, ReadsWhatIsPresentAndLeavesTheRestUnset) {
 
 TEST(GoalTag, SavesTheTeamAlwaysAndTheTimeWhenSet) {
   EXPECT_EQ(ZRNGoalTag().dictToSave(), (QVariantMap{{"teamNum", I(-1)}}));
-  EXPECT_EQ(Goal(1, 0).dictToSave(), (QVariantMap{{"teamNum", I(1)}, {"eventMillis", I(0)}}));
-  const ZRNGoalTag back(Goal(2, 754).dictToSave());
+  EXPECT_EQ(TestMarks_Goal(1, 0).dictToSave(), (QVariantMap{{"teamNum", I(1)}, {"eventMillis", I(0)}}));
+  const ZRNGoalTag back(TestMarks_Goal(2, 754).dictToSave());
   EXPECT_EQ(back.teamNum(), 2);
   EXPECT_EQ(back.eventMillis(), 754);
   const ZRNGoalTag empty{QVariantMap{}};
@@ -84,18 +69,18 @@ TEST(TagRecord, RecordsAddTheirTitle) {
     QVariantMap record;
     const char* json;
   } cases[] = {
-      {"period", TagRecord_MakePeriod(Period(1, 0, -1)),
+      {"period", TagRecord_MakePeriod(TestMarks_Period(1, 0, -1)),
        "{\n    \"periodID\": 1,\n    \"periodStart\": 0,\n    \"tagTitle\": \"matchPeriod\"\n}"},
-      {"goal", TagRecord_MakeGoal(Goal(2, 754)),
+      {"goal", TagRecord_MakeGoal(TestMarks_Goal(2, 754)),
        "{\n    \"eventMillis\": 754,\n    \"tagTitle\": \"teamGoal\",\n    \"teamNum\": 2\n}"},
       {"in point", TagRecord_MakePoint(kTagRecord_InPoint, 1500),
        "{\n    \"tagMillis\": 1500,\n    \"tagTitle\": \"inPoint\"\n}"},
   };
   for (const auto& c : cases) EXPECT_EQ(JSON_CFDataFromCF(c.record).toStdString(), c.json) << c.name;
-  EXPECT_EQ(TagRecord_Title(TagRecord_MakeGoal(Goal(1, 1))), kTagRecord_TeamGoal);
+  EXPECT_EQ(TagRecord_Title(TagRecord_MakeGoal(TestMarks_Goal(1, 1))), kTagRecord_TeamGoal);
   EXPECT_EQ(TagRecord_Title(QVariantMap{{"tagTitle", 5}}), QString());
   // A period record still reads as its period.
-  const ZRNMatchPeriod back(TagRecord_MakePeriod(Period(2, 10, 20)));
+  const ZRNMatchPeriod back(TagRecord_MakePeriod(TestMarks_Period(2, 10, 20)));
   EXPECT_EQ(back.periodID(), 2);
   EXPECT_EQ(back.endMillis(), 20);
 }

@@ -1,4 +1,5 @@
 #include "app/ZRNAppPrefs.h"
+#include "capture/MatchMarksTestSupport.h"
 #include "composition/ZRNAVCaptureProject.h"
 #include "support/TestSupport.h"
 
@@ -7,27 +8,9 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
-ZRNMatchPeriod period(int64_t id, int64_t start, int64_t end) {
-  ZRNMatchPeriod p(id);
-  p.setStartMillis(start);
-  p.setEndMillis(end);
-  return p;
-}
-
-ZRNGoalTag goal(int64_t team, int64_t millis) {
-  ZRNGoalTag g;
-  g.setTeamNum(team);
-  g.setEventMillis(millis);
-  return g;
-}
-
-}  // namespace
-
 TEST(ZRNAVCaptureProject, ScoreCountsGoalsUpToAndIncludingTheTime) {
   ZRNAVCaptureProject project;
-  project.setMatchGoals({goal(1, 1000), goal(2, 2000), goal(1, 3000), goal(3, 3000), goal(-1, 500)});
+  project.setMatchGoals({TestMarks_Goal(1, 1000), TestMarks_Goal(2, 2000), TestMarks_Goal(1, 3000), TestMarks_Goal(3, 3000), TestMarks_Goal(-1, 500)});
   struct Case {
     int64_t at;
     double home, guest;
@@ -44,7 +27,7 @@ TEST(ZRNAVCaptureProject, ScoreCountsGoalsUpToAndIncludingTheTime) {
 TEST(ZRNAVCaptureProject, PeriodsAndMatchTimes) {
   ZRNAVCaptureProject project;
   // Period 2 overlaps period 1 at its end; the first one in the list wins. Period 3 has no end yet.
-  project.setPeriods({period(1, 1000, 5000), period(2, 5000, 9000), period(3, 10000, -1), period(2, 20000, 30000)});
+  project.setPeriods({TestMarks_Period(1, 1000, 5000), TestMarks_Period(2, 5000, 9000), TestMarks_Period(3, 10000, -1), TestMarks_Period(2, 20000, 30000)});
   struct Case {
     int64_t at;
     int64_t period;
@@ -91,8 +74,8 @@ TEST(ZRNAVCaptureProject, StartsFromThePreferencesAndKeepsSegmentsForANewRecordi
   project.setSegmentAssetsArray({segment});
   project.setUseAudio(true);
   project.setStartMillisToClip(400);
-  project.setPeriods({period(1, 0, 10)});
-  project.setMatchGoals({goal(1, 5)});
+  project.setPeriods({TestMarks_Period(1, 0, 10)});
+  project.setMatchGoals({TestMarks_Goal(1, 5)});
   project.setVideoSize(QSizeF(640, 480));
   prefs.setHomeTeamName(QStringLiteral("Wolves"));
   project.prepareFoNewRecording();
