@@ -2,11 +2,11 @@
 
 #include "app/ZRNAppInstance.h"
 #include "app/ZRNAppMenus.h"
-#include "app/ZRNAppPrefs.h"
-#include "app/ZRNAppSetup.h"
-#include "app/ZRNLogger.h"
+#include "common/ZRNAppPrefs.h"
+#include "common/ZRNAppSetup.h"
+#include "common/ZRNLogger.h"
 #include "app/ZRNPendingOperations.h"
-#include "app/ZRNRecentDocument.h"
+#include "common/ZRNRecentDocument.h"
 #include "capture/VLLiveWC.h"
 #include "capture/ZRNCaptureDevices.h"
 #include "composition/ZRNJobsController.h"
@@ -33,7 +33,6 @@
 #include <unistd.h>
 
 ZRNAppDelegate* gZRNAppDelegate = nullptr;
-ZRNAppSetup* gZRNAppSetup = nullptr;
 
 namespace {
 const QString kHVNoteDate = QStringLiteral("HVNoteDate");
@@ -57,6 +56,7 @@ ZRNAppDelegate::ZRNAppDelegate() {
   m_filenamesToOpen.reserve(8);
   m_fAppDidFinishLaunching = false;
   gZRNAppDelegate = this;
+  ZRNAppHost_SetShared(this);
   recordPhase(QStringLiteral("init"));
 }
 
@@ -69,6 +69,7 @@ ZRNAppDelegate::~ZRNAppDelegate() {
   delete m_aboutPanel.data();
   if (gZRNAppPrefs == m_prefs.get()) gZRNAppPrefs = nullptr;
   if (gZRNAppDelegate == this) gZRNAppDelegate = nullptr;
+  if (ZRNAppHost_Shared() == this) ZRNAppHost_SetShared(nullptr);
 }
 
 // Launch

@@ -8,6 +8,7 @@
 // the playback windows of saved sessions, answers the main menu's commands and their validation, keeps
 // the launcher badge with the number of pending exports, and shows the about box.
 
+#include "common/ZRNAppHost.h"
 #include "platform/foundation/NotificationCenter.h"
 
 #include <QDialog>
@@ -35,7 +36,7 @@ class VLProgressivePlayWC;
 // Extension of legacy session folders (session packages: kVLPackageExtension).
 inline const QString kVLLegacyExtension = QStringLiteral("vlvidcap");
 
-class ZRNAppDelegate : public QObject {
+class ZRNAppDelegate : public QObject, public ZRNAppHost {
   Q_OBJECT
  public:
   enum class TerminateReply { TerminateNow, TerminateCancel };
@@ -61,7 +62,7 @@ class ZRNAppDelegate : public QObject {
 
   // Quit from the menu or a termination signal: asks applicationShouldTerminate and, when the answer is
   // to terminate now, leaves the event loop, which runs applicationWillTerminate.
-  void terminate();
+  void terminate() override;
   TerminateReply applicationShouldTerminate();
   void askUserToVerifyQuit();
   // Runs once, however often it is reached.
@@ -78,12 +79,12 @@ class ZRNAppDelegate : public QObject {
   QList<QPointer<QWidget>>& playbackWindows() { return m_playbackWindows; }
   bool prefsWindowIsON() const { return m_prefsWindowIsON; }
   void setPrefsWindowIsON(bool on) { m_prefsWindowIsON = on; }
-  bool appIsQuitting() const { return m_appIsQuitting; }
-  void setAppIsQuitting(bool quitting) { m_appIsQuitting = quitting; }
+  bool appIsQuitting() const override { return m_appIsQuitting; }
+  void setAppIsQuitting(bool quitting) override { m_appIsQuitting = quitting; }
   bool appInModalMode() const { return m_appInModalMode; }
-  void setAppInModalMode(bool on) { m_appInModalMode = on; }
+  void setAppInModalMode(bool on) override { m_appInModalMode = on; }
   bool cameraOnline() const { return m_cameraOnline; }
-  bool recordingIsON() const;
+  bool recordingIsON() const override;
   bool hasDeviceWaitingTimer() const { return m_deviceWaitingTimer != nullptr; }
   // Length of the last wait for the saved camera, in seconds; -1 before any wait.
   qint64 deviceWaitingSeconds() const { return m_deviceWaitingSeconds; }
@@ -99,7 +100,7 @@ class ZRNAppDelegate : public QObject {
   void clearZRNRecentDocuments();
   std::shared_ptr<ZRNRecentDocument> topRecentDoc();
   void U_AddZRNRecentItem(std::shared_ptr<ZRNRecentDocument> entry);
-  void addZRNRecentItemForPath(const QString& path);
+  void addZRNRecentItemForPath(const QString& path) override;
   // The item of the Recents submenu that was chosen.
   void openZRNRecentDoc(QAction* item);
   void loadZRNRecentsMenu();
@@ -113,15 +114,21 @@ class ZRNAppDelegate : public QObject {
   bool shouldOpenTarget(const QString& path);
   VLPlaybackWC* docIsAlreadyOpen(const QString& path) const;
   void bringDocWindowToFront(QWidget* window);
-  void U_OpenWindowForTopDoc();
+  void U_OpenWindowForTopDoc() override;
   // A playback window whose session could not be opened: its recents entry and the window go.
-  void U_CloseAndRemoveWC(VLPlaybackWC* controller);
-  bool U_CloseFileIfOpen(const QString& path);
-  void removeWC(VLPlaybackWC* controller);
+  void U_CloseAndRemoveWC(QWidget* controller) override;
+  bool U_CloseFileIfOpen(const QString& path) override;
+  void removeWC(QWidget* controller) override;
   // The progressive playback window of the recording in progress.
-  void U_OpenLiveRecordingAndShow(bool show);
+  void U_OpenLiveRecordingAndShow(bool show) override;
   VLProgressivePlayWC* capturePlaybackWC() const;
   void setCapturePlaybackWC(VLProgressivePlayWC* controller);
+  QWidget* capturePlaybackWindow() const override;
+  void setCapturePlaybackWindow(QWidget* window) override;
+  int capturePlaybackWaitingJobs() const override;
+  int capturePlaybackPendingJobs() const override;
+  void clearCapturePlaybackPendingJobs() override;
+  void setProgressiveWindowWasOpen(bool open) override;
   // The launcher badge: the pending exports of every playback window of a saved session.
   void U_UpdateApplicationDockTile();
   // The badge label last set ("" when none).
@@ -202,9 +209,8 @@ QUrl VLLiveWC_CapturedMovieURL();
 std::shared_ptr<VLDocument> VLLiveWC_Document();
 void VLLiveWC_SetProgressiveWindowWasOpen(bool open);
 
-// The process-wide objects of the run.
+// The delegate of the run.
 extern ZRNAppDelegate* gZRNAppDelegate;
-extern ZRNAppSetup* gZRNAppSetup;
 
 // The date the startup note was last shown, and how long it stays quiet after that.
 inline constexpr qint64 kStartupNoteQuietSeconds = 432000;

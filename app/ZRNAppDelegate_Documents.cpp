@@ -4,14 +4,14 @@
 
 #include "app/ZRNAppDelegate.h"
 
-#include "app/ZRNAlerts.h"
+#include "common/ZRNAlerts.h"
 #include "app/ZRNAppMenus.h"
-#include "app/ZRNAppPrefs.h"
-#include "app/ZRNAppSetup.h"
-#include "app/ZRNLogger.h"
+#include "common/ZRNAppPrefs.h"
+#include "common/ZRNAppSetup.h"
+#include "common/ZRNLogger.h"
 #include "app/ZRNPendingOperations.h"
-#include "app/ZRNRecentDocument.h"
-#include "capture/VLDocument.h"
+#include "common/ZRNRecentDocument.h"
+#include "session/VLDocument.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/StandardLocations.h"
@@ -19,14 +19,9 @@
 #include "platform/gui/DialogRunner.h"
 #include "platform/gui/DockBadge.h"
 
-#if __has_include("playback/VLPlaybackWC.h")
 #include "composition/ZRNJobsController.h"
 #include "playback/VLPlaybackWC.h"
 #include "playback/VLProgressivePlayWC.h"
-#define VELMORA_HAS_PLAYBACK_WINDOW 1
-#else
-#define VELMORA_HAS_PLAYBACK_WINDOW 0
-#endif
 
 #include <QAction>
 #include <QApplication>
@@ -418,7 +413,6 @@ bool ZRNAppDelegate::validateMenuItem(QAction* item) {
   if (action == QLatin1String("startRecording"))
     return liveIsKey && !ZRNPrefsController_IsONAndShowingCameraSettings() && !recordingIsON();
   if (action == QLatin1String("stopRecording")) return liveIsKey && recordingIsON();
-#if VELMORA_HAS_PLAYBACK_WINDOW
   if (action == QLatin1String(kShowRecFootage)) {
     QWidget* progressive = m_capturePlaybackWC;
     const bool shownAndKey = progressive && Gui_IsWindowShown(progressive) && key == progressive;
@@ -430,20 +424,9 @@ bool ZRNAppDelegate::validateMenuItem(QAction* item) {
     item->setText(menuText(playback && playback->paneIsVisible() ? "Hide Export History" : "Show Export History"));
     return playback != nullptr;
   }
-#else
-  if (action == QLatin1String(kShowRecFootage)) {
-    item->setText(menuText("Show Live Recording"));
-    return false;
-  }
-  if (action == QLatin1String(kShowHideJobsPanel)) {
-    item->setText(menuText("Show Export History"));
-    return false;
-  }
-#endif
   return true;
 }
 
-#if VELMORA_HAS_PLAYBACK_WINDOW
 
 bool ZRNAppDelegate::shouldOpenTarget(const QString& path) {
   if (VLPlaybackWC* open = docIsAlreadyOpen(path)) {
@@ -473,7 +456,8 @@ void ZRNAppDelegate::U_OpenWindowForTopDoc() {
   controller->openSavedRecording(top);
 }
 
-void ZRNAppDelegate::U_CloseAndRemoveWC(VLPlaybackWC* controller) {
+void ZRNAppDelegate::U_CloseAndRemoveWC(QWidget* window) {
+  auto* controller = qobject_cast<VLPlaybackWC*>(window);
   if (!controller) return;
   if (const auto entry = controller->windowRecentDoc()) {
     auto& list = recentDocsArray();
@@ -491,13 +475,17 @@ bool ZRNAppDelegate::U_CloseFileIfOpen(const QString& path) {
   return true;
 }
 
-void ZRNAppDelegate::removeWC(VLPlaybackWC* controller) {
+void ZRNAppDelegate::removeWC(QWidget* controller) {
   m_playbackWindows.removeIf([&](const QPointer<QWidget>& w) { return !w || w.data() == controller; });
   if (controller) controller->deleteLater();
 }
 
 VLProgressivePlayWC* ZRNAppDelegate::capturePlaybackWC() const { return m_capturePlaybackWC; }
 void ZRNAppDelegate::setCapturePlaybackWC(VLProgressivePlayWC* controller) { m_capturePlaybackWC = controller; }
+QWidget* ZRNAppDelegate::capturePlaybackWindow() const { return m_capturePlaybackWC; }
+void ZRNAppDelegate::setCapturePlaybackWindow(QWidget* window) {
+  setCapturePlaybackWC(qobject_cast<VLProgressivePlayWC*>(window));
+}
 
 void ZRNAppDelegate::U_OpenLiveRecordingAndShow(bool show) {
   auto* controller = new VLProgressivePlayWC();
@@ -539,24 +527,3 @@ void ZRNAppDelegate::U_UpdateApplicationDockTile() {
   DockBadge_SetLabel(m_dockBadgeLabel);
 }
 
-#else
-
-bool ZRNAppDelegate::shouldOpenTarget(const QString&) { return true; }
-VLPlaybackWC* ZRNAppDelegate::docIsAlreadyOpen(const QString&) const { return nullptr; }
-void ZRNAppDelegate::U_OpenWindowForTopDoc() {
-  if (const auto top = topRecentDoc()) top->setOpenDate(QDateTime::currentDateTime());
-}
-void ZRNAppDelegate::U_CloseAndRemoveWC(VLPlaybackWC*) {}
-bool ZRNAppDelegate::U_CloseFileIfOpen(const QString&) { return false; }
-void ZRNAppDelegate::removeWC(VLPlaybackWC*) {}
-VLProgressivePlayWC* ZRNAppDelegate::capturePlaybackWC() const { return nullptr; }
-void ZRNAppDelegate::setCapturePlaybackWC(VLProgressivePlayWC*) {}
-void ZRNAppDelegate::U_OpenLiveRecordingAndShow(bool) {}
-void ZRNAppDelegate::showRecFootage() {}
-void ZRNAppDelegate::showHideJobsPanel() {}
-void ZRNAppDelegate::U_UpdateApplicationDockTile() {
-  m_dockBadgeLabel.clear();
-  DockBadge_SetLabel(m_dockBadgeLabel);
-}
-
-#endif

@@ -1,6 +1,5 @@
-// Between the application delegate and the live window: what the menus and the live recording's
-// playback window ask of the live window, and what the live window's recording asks of the delegate
-// (recent sessions, playback windows, the exports of the recording's playback window).
+// Between the application delegate and the live window: what the menus ask of the live window, and the
+// delegate's answers to the live recording's questions (the exports of the recording's playback window).
 
 #include "app/ZRNAppDelegate.h"
 
@@ -49,41 +48,20 @@ void VLLiveWC_SetProgressiveWindowWasOpen(bool open) {
   if (VLLiveWC_Recording* recording = VLLiveWC_RecordingOf(live)) recording->setProgressiveWindowWasOpen(open);
 }
 
-// The recording half's questions
+// The live recording's playback window, as the subsystems see it
 
-void VLLiveWC_Recording::U_CloseFileIfOpen(const QString& path) {
-  if (gZRNAppDelegate) gZRNAppDelegate->U_CloseFileIfOpen(path);
-}
-
-void VLLiveWC_Recording::addZRNRecentItemForPath(const QString& path) {
-  if (gZRNAppDelegate) gZRNAppDelegate->addZRNRecentItemForPath(path);
-}
-
-void VLLiveWC_Recording::U_OpenWindowForTopDoc() {
-  if (gZRNAppDelegate) gZRNAppDelegate->U_OpenWindowForTopDoc();
-}
-
-bool VLLiveWC_Recording::hasCapturePlaybackWC() const { return gZRNAppDelegate && gZRNAppDelegate->capturePlaybackWC(); }
-
-void VLLiveWC_Recording::U_OpenLiveRecordingAndShow(bool show) {
-  if (gZRNAppDelegate) gZRNAppDelegate->U_OpenLiveRecordingAndShow(show);
-}
-
-int VLLiveWC_Recording::capturePlaybackWaitingJobs() const {
+int ZRNAppDelegate::capturePlaybackWaitingJobs() const {
   ZRNJobsController* jobs = capturePlaybackJobs();
   return jobs ? static_cast<int>(jobs->numberOfWaitingJobs()) : 0;
 }
 
-int VLLiveWC_Recording::capturePlaybackPendingJobs() const {
+int ZRNAppDelegate::capturePlaybackPendingJobs() const {
   ZRNJobsController* jobs = capturePlaybackJobs();
   return jobs ? static_cast<int>(jobs->numberOfPendingJobs()) : 0;
 }
 
-void VLLiveWC_Recording::clearAllPendingJobs() {
+void ZRNAppDelegate::clearCapturePlaybackPendingJobs() {
   if (ZRNJobsController* jobs = capturePlaybackJobs()) jobs->clearAllPendingJobs();
 }
 
-void VLLiveWC_Recording::u_DoCloseTheWindow() {
-  // The recording's playback window; the stop that follows closes it for good.
-  if (VLProgressivePlayWC* window = gZRNAppDelegate ? gZRNAppDelegate->capturePlaybackWC() : nullptr) window->close();
-}
+void ZRNAppDelegate::setProgressiveWindowWasOpen(bool open) { VLLiveWC_SetProgressiveWindowWasOpen(open); }

@@ -1,6 +1,6 @@
 #include "app/ZRNAppInstance.h"
 
-#include "app/ZRNLogger.h"
+#include "common/ZRNLogger.h"
 #include "platform/foundation/StandardLocations.h"
 
 #include <QDataStream>

@@ -1,7 +1,7 @@
 #include "app/ZRNPendingOperations.h"
 
 #include "app/ZRNAppDelegate.h"
-#include "app/ZRNLogger.h"
+#include "common/ZRNLogger.h"
 #include "platform/foundation/NotificationCenter.h"
 
 void U_CheckForPreviousCrash(ZRNAppDelegate* delegate) { delegate->finishNormalApplicationStartup(); }

@@ -1,6 +1,6 @@
 #include "app/ZRNStartupNoteWC.h"
 
-#include "app/ZRNAlerts.h"
+#include "common/ZRNAlerts.h"
 #include "ui_ZRNStartupNoteWC.h"
 
 #include <QCheckBox>

@@ -2,7 +2,7 @@
 // The note shown at launch (layout "ZRNStartupNoteWC"): a short text about the program with an agree
 // box, "Continue" (-1000) and "Visit Website" (-1001, the caller then opens the web page).
 
-#include "app/ZRNBaseDialogWindowController.h"
+#include "common/ZRNBaseDialogWindowController.h"
 
 class QCheckBox;
 class QTextBrowser;

@@ -7,7 +7,7 @@
 // refused and written, peak resident memory, and the time from the stop to the finished file.
 
 #include "bench/BenchSupport.h"
-#include "capture/VLDocument.h"
+#include "session/VLDocument.h"
 #include "capture/ZRNRecorder.h"
 #include "platform/foundation/MediaTime.h"
 #include "platform/media/AssetWriter.h"

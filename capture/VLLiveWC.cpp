@@ -1,11 +1,11 @@
 #include "capture/VLLiveWC.h"
 
-#include "app/ZRNAlerts.h"
-#include "app/ZRNAppDelegate.h"
-#include "app/ZRNAppPrefs.h"
-#include "app/ZRNAppSetup.h"
-#include "app/ZRNLogger.h"
-#include "app/ZRNTimeFormatting.h"
+#include "common/ZRNAlerts.h"
+#include "common/ZRNAppHost.h"
+#include "common/ZRNAppPrefs.h"
+#include "common/ZRNAppSetup.h"
+#include "common/ZRNLogger.h"
+#include "common/ZRNTimeFormatting.h"
 #include "capture/ZRNCaptureDevices.h"
 #include "capture/ZRNWaitingForDeviceWC.h"
 #include "platform/media/PreviewView.h"
@@ -30,19 +30,14 @@ namespace {
 
 QPointer<VLLiveWC> gCurrentLiveWC;
 
-ZRNAppPrefs& Prefs() {
-  if (gZRNAppPrefs) return *gZRNAppPrefs;
-  static ZRNAppPrefs fallback;
-  return fallback;
-}
 
 bool HasMicrophoneAccess() { return gZRNAppSetup ? gZRNAppSetup->hasMicrophoneAccess() : true; }
 
 void SetAppInModalMode(bool on) {
-  if (gZRNAppDelegate) gZRNAppDelegate->setAppInModalMode(on);
+  if (ZRNAppHost* host = ZRNAppHost_Shared()) host->setAppInModalMode(on);
 }
 
-bool AppIsQuitting() { return gZRNAppDelegate && gZRNAppDelegate->appIsQuitting(); }
+bool AppIsQuitting() { return ZRNAppHost_Shared() && ZRNAppHost_Shared()->appIsQuitting(); }
 
 // The save panel hides packages that are still being recorded ("vlvidcapb_live").
 class LivePackageFilter : public QSortFilterProxyModel {
@@ -310,17 +305,17 @@ void VLLiveWC::U_ShowWaitingSheet(MediaType type, const QString& uid, const QStr
 void VLLiveWC::U_Initialize() {
   m_backgroundBox->layout()->activate();
   const auto& lists = CapDev_DeviceLists();
-  if (!lists.camerasArray.empty() && CapDev_IndexOfDeviceWithUID(MediaType::Video, Prefs().cameraUID()) >= 0) {
+  if (!lists.camerasArray.empty() && CapDev_IndexOfDeviceWithUID(MediaType::Video, Prefs_Shared().cameraUID()) >= 0) {
     m_canWork = true;
     cameraCheckCompletion();
     return;
   }
   m_canWork = false;
-  long index = CapDev_IndexOfDeviceWithUID(MediaType::Video, Prefs().cameraUID());
+  long index = CapDev_IndexOfDeviceWithUID(MediaType::Video, Prefs_Shared().cameraUID());
   if (index < 0) {
-    auto* dialog = new ZRNWaitingWindowController(Prefs().cameraUID(), Prefs().cameraName(), this);
+    auto* dialog = new ZRNWaitingWindowController(Prefs_Shared().cameraUID(), Prefs_Shared().cameraName(), this);
     dialog->setDeviceType(MediaType::Video);
-    index = CapDev_IndexOfDeviceWithUID(MediaType::Video, Prefs().cameraUID());
+    index = CapDev_IndexOfDeviceWithUID(MediaType::Video, Prefs_Shared().cameraUID());
     if (index < 0) {
       dialog->setErrorType(int(index));
       SetAppInModalMode(true);
@@ -342,7 +337,7 @@ void VLLiveWC::U_CameraSheetEnded(int result, int errorType) {
   SetAppInModalMode(false);
   m_canWork = true;
   if (result == kDialogResultFirst) {
-    if (errorType == -1) Prefs().setCameraUID(QStringLiteral("N/A"));
+    if (errorType == -1) Prefs_Shared().setCameraUID(QStringLiteral("N/A"));
     if (errorType == -2 || errorType == -3) m_canWork = false;
   }
   cameraCheckCompletion();
@@ -355,24 +350,24 @@ void VLLiveWC::cameraCheckCompletion() {
   }
   auto& lists = CapDev_DeviceLists();
   lists.camerasArray = CapDev_ValidateSavedCameraFormat();
-  Prefs().synchronize();
-  m_isElgatoSPlus = CapDev_IsHD60SPlusCamera(Prefs().cameraUID());
+  Prefs_Shared().synchronize();
+  m_isElgatoSPlus = CapDev_IsHD60SPlusCamera(Prefs_Shared().cameraUID());
   if (m_isElgatoSPlus) {
-    Prefs().setHasAudioDevice(true);
+    Prefs_Shared().setHasAudioDevice(true);
     microphoneCheckCompletion();
     return;
   }
-  Prefs().setHasAudioDevice(false);
-  long index = CapDev_IndexOfDeviceWithUID(MediaType::Audio, Prefs().microphoneUID());
+  Prefs_Shared().setHasAudioDevice(false);
+  long index = CapDev_IndexOfDeviceWithUID(MediaType::Audio, Prefs_Shared().microphoneUID());
   if (index >= 0) {
-    Prefs().setHasAudioDevice(true);
+    Prefs_Shared().setHasAudioDevice(true);
   } else {
-    auto* dialog = new ZRNWaitingWindowController(Prefs().microphoneUID(), Prefs().microphoneName(), this);
+    auto* dialog = new ZRNWaitingWindowController(Prefs_Shared().microphoneUID(), Prefs_Shared().microphoneName(), this);
     dialog->setDeviceType(MediaType::Audio);
-    index = CapDev_IndexOfDeviceWithUID(MediaType::Audio, Prefs().microphoneUID());
+    index = CapDev_IndexOfDeviceWithUID(MediaType::Audio, Prefs_Shared().microphoneUID());
     if (index >= 0) {
       delete dialog;
-      Prefs().setHasAudioDevice(true);
+      Prefs_Shared().setHasAudioDevice(true);
     } else {
       dialog->setErrorType(int(index));
       SetAppInModalMode(true);
@@ -390,29 +385,29 @@ void VLLiveWC::cameraCheckCompletion() {
 
 void VLLiveWC::U_MicrophoneSheetEnded(int result, int errorType) {
   SetAppInModalMode(false);
-  Prefs().setHasAudioDevice(true);
+  Prefs_Shared().setHasAudioDevice(true);
   if (result == kDialogResultFirst) {
     if (errorType == -1) {
-      Prefs().setMicrophoneUID(QStringLiteral("N/A"));
-      Prefs().setHasAudioDevice(false);
+      Prefs_Shared().setMicrophoneUID(QStringLiteral("N/A"));
+      Prefs_Shared().setHasAudioDevice(false);
     }
-    if (errorType == -2) Prefs().setHasAudioDevice(false);
+    if (errorType == -2) Prefs_Shared().setHasAudioDevice(false);
   }
   microphoneCheckCompletion();
 }
 
 void VLLiveWC::microphoneCheckCompletion() {
   auto& lists = CapDev_DeviceLists();
-  if (Prefs().hasAudioDevice()) {
-    lists.microphonesArray = CapDev_SelectMicrophone(lists.camerasArray, CapDev_IsHD60SPlusCamera(Prefs().cameraUID()));
-    Prefs().synchronize();
+  if (Prefs_Shared().hasAudioDevice()) {
+    lists.microphonesArray = CapDev_SelectMicrophone(lists.camerasArray, CapDev_IsHD60SPlusCamera(Prefs_Shared().cameraUID()));
+    Prefs_Shared().synchronize();
   }
-  const qint64 cameraIndex = Prefs().cameraIndex();
+  const qint64 cameraIndex = Prefs_Shared().cameraIndex();
   if (cameraIndex >= 0 && cameraIndex < qint64(lists.camerasArray.size()))
     CapDev_BuildFormatDicts(lists.camerasArray[size_t(cameraIndex)]);
-  if (!Prefs().hasAudioDevice()) {
-    Prefs().setMicrophoneUID(QStringLiteral("ZRNNoMicAvail"));
-    Prefs().setCaptureAudio(false);
+  if (!Prefs_Shared().hasAudioDevice()) {
+    Prefs_Shared().setMicrophoneUID(QStringLiteral("ZRNNoMicAvail"));
+    Prefs_Shared().setCaptureAudio(false);
   } else {
     CapDev_LoadMicrophoneFormats();
   }
@@ -423,7 +418,7 @@ void VLLiveWC::microphoneCheckCompletion() {
 }
 
 void VLLiveWC::U_ApplyAspectRule() {
-  const QSizeF size = Prefs().movieSize();
+  const QSizeF size = Prefs_Shared().movieSize();
   if (size.height() <= 0 || size.width() <= 0) return;
   const double ratio = size.width() / size.height();
   if (std::abs(m_liveViewAspectConstrain->multiplier() - ratio) > 0.01) m_liveViewAspectConstrain->updateMultiplier(ratio);
@@ -450,7 +445,7 @@ void VLLiveWC::getSaveName() {
   panel->setDefaultSuffix(QString::fromLatin1(kVLSessionPackageExtension));
   panel->setWindowTitle(QStringLiteral("File name for new recording"));
   panel->setProxyModel(new LivePackageFilter(this, panel));
-  const QString folder = Prefs().saveTargetDirectory().toLocalFile();
+  const QString folder = Prefs_Shared().saveTargetDirectory().toLocalFile();
   if (QFileInfo(folder).isDir()) panel->setDirectory(folder);
   panel->selectFile(proposedSaveName(QDateTime::currentDateTime()));
   panel->setWindowModality(Qt::WindowModal);
@@ -467,7 +462,7 @@ void VLLiveWC::getSaveName() {
       if (QFileInfo(path).suffix() != QLatin1String(kVLSessionPackageExtension))
         path += QStringLiteral(".") + QString::fromLatin1(kVLSessionPackageExtension);
       guard->m_targetURL = QUrl::fromLocalFile(path);
-      Prefs().setSaveTargetDirectory(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+      Prefs_Shared().setSaveTargetDirectory(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
       return;
     }
     Dispatch_MainAsync([guard] {
@@ -517,19 +512,19 @@ void VLLiveWC::U_SessQueue_ConfigureNewCaptureSession() {
     m_captureSession = session;
   }
   session->beginConfiguration();
-  ZRNLogger_Log(" gAppPrefs.cameraUID: %@", Prefs().cameraUID());
-  ZRNLogger_Log("gAppPrefs.cameraName: %@", Prefs().cameraName());
+  ZRNLogger_Log(" gAppPrefs.cameraUID: %@", Prefs_Shared().cameraUID());
+  ZRNLogger_Log("gAppPrefs.cameraName: %@", Prefs_Shared().cameraName());
 
   bool cameraIsDefault = false;
-  CaptureDeviceRef camera = U_SavedOrDefaultDevice(MediaType::Video, Prefs().cameraUID(), &cameraIsDefault);
+  CaptureDeviceRef camera = U_SavedOrDefaultDevice(MediaType::Video, Prefs_Shared().cameraUID(), &cameraIsDefault);
   if (!camera) {
     ZRNLogger_Log("ERR: NO CAMERA found");
     session->commitConfiguration();
     return;
   }
   if (cameraIsDefault) {
-    Prefs().setCameraUID(camera->uniqueID());
-    Prefs().setCameraName(camera->localizedName());
+    Prefs_Shared().setCameraUID(camera->uniqueID());
+    Prefs_Shared().setCameraName(camera->localizedName());
     CapDev_CheckCameraPresence();
     CapDev_CheckMicrophonePresence();
   }
@@ -558,23 +553,23 @@ void VLLiveWC::U_SessQueue_ConfigureNewCaptureSession() {
     m_videoCaptureDeviceInput = videoInput;
   }
 
-  m_isElgatoSPlus = CapDev_IsHD60SPlusCamera(Prefs().cameraUID());
+  m_isElgatoSPlus = CapDev_IsHD60SPlusCamera(Prefs_Shared().cameraUID());
   if (m_isElgatoSPlus) ZRNLogger_Log("** Elgato 60+ detected");
-  m_captureAudio = HasMicrophoneAccess() && Prefs().hasAudioDevice() && (Prefs().captureAudio() || m_isElgatoSPlus);
+  m_captureAudio = HasMicrophoneAccess() && Prefs_Shared().hasAudioDevice() && (Prefs_Shared().captureAudio() || m_isElgatoSPlus);
 
   std::shared_ptr<CaptureAudioPreviewOutput> preview;
   if (m_captureAudio && HasMicrophoneAccess()) {
     bool micIsDefault = false;
-    CaptureDeviceRef mic = U_SavedOrDefaultDevice(MediaType::Audio, Prefs().microphoneUID(), &micIsDefault);
+    CaptureDeviceRef mic = U_SavedOrDefaultDevice(MediaType::Audio, Prefs_Shared().microphoneUID(), &micIsDefault);
     if (!mic) {
       ZRNLogger_Log("ATT: NO MICROPHONE found");
       session->commitConfiguration();
       return;
     }
     if (micIsDefault) {
-      Prefs().setMicrophoneUID(mic->uniqueID());
-      Prefs().setMicrophoneName(mic->localizedName());
-      Prefs().setMicrophoneIsBuiltIn(CapDev_IsBuiltInMicrophone(mic));
+      Prefs_Shared().setMicrophoneUID(mic->uniqueID());
+      Prefs_Shared().setMicrophoneName(mic->localizedName());
+      Prefs_Shared().setMicrophoneIsBuiltIn(CapDev_IsBuiltInMicrophone(mic));
       CapDev_CheckMicrophonePresence();
     }
     {
@@ -599,9 +594,9 @@ void VLLiveWC::U_SessQueue_ConfigureNewCaptureSession() {
       m_audioCaptureDeviceInput = audioInput;
       preview = m_audioPreviewOutput;
     }
-    if (Prefs().captureAudio()) {
+    if (Prefs_Shared().captureAudio()) {
       // With the built-in microphone the sound is not monitored: the speakers would feed it back.
-      if (!preview && !Prefs().microphoneIsBuiltIn()) {
+      if (!preview && !Prefs_Shared().microphoneIsBuiltIn()) {
         preview = std::make_shared<CaptureAudioPreviewOutput>();
         preview->setVolume(1.0f);
         const QString outputUID = CapDev_DefaultOutputDeviceUID();
@@ -620,7 +615,7 @@ void VLLiveWC::U_SessQueue_ConfigureNewCaptureSession() {
     m_audioPreviewOutput = m_captureAudio ? preview : nullptr;
   }
   session->setSessionPreset(QString::fromLatin1(kCaptureSessionPresetHigh));
-  configureCamera(camera, Prefs().movieSize(), Prefs().captureFPS());
+  configureCamera(camera, Prefs_Shared().movieSize(), Prefs_Shared().captureFPS());
   session->commitConfiguration();
   session->startRunning();
   if (!m_alive->load()) {
@@ -683,7 +678,7 @@ void VLLiveWC::cameraIsReady(const Notification& note) {
     Dispatch_MainAsync([guard, session] {
       if (!guard) return;
       VLLiveWC* self = guard.data();
-      self->setWindowTitle(Fmt("%@ -- Live", Prefs().cameraName()));
+      self->setWindowTitle(Fmt("%@ -- Live", Prefs_Shared().cameraName()));
       self->m_livePreviewLayer->setVideoGravity(QString::fromLatin1(kLayerVideoGravityResizeAspect));
       self->m_livePreviewLayer->setBackgroundColor(Qt::black);
       self->m_livePreviewLayer->setSession(session);
@@ -740,21 +735,21 @@ void VLLiveWC::U_StopAndSaveSessionAndReconfigureLiveSession(bool keep) {
 
 void VLLiveWC::updateSessionSettingsForNewPrefs() {
   auto& lists = CapDev_DeviceLists();
-  const qint64 cameraIndex = Prefs().cameraIndex();
+  const qint64 cameraIndex = Prefs_Shared().cameraIndex();
   if (cameraIndex >= 0 && cameraIndex < qint64(lists.camerasArray.size()))
     CapDev_BuildFormatDicts(lists.camerasArray[size_t(cameraIndex)]);
-  if (Prefs().hasAudioDevice() && HasMicrophoneAccess()) CapDev_LoadMicrophoneFormats();
+  if (Prefs_Shared().hasAudioDevice() && HasMicrophoneAccess()) CapDev_LoadMicrophoneFormats();
   updateLiveSettings();
 }
 
 void VLLiveWC::updateLiveSettings() {
-  Prefs().synchronize();
+  Prefs_Shared().synchronize();
   updateForCameraSetup();
 }
 
 void VLLiveWC::updateForCameraSetup() {
   enableSettingsInterfaceElements(false);
-  m_captureAudio = Prefs().hasAudioDevice() && Prefs().captureAudio() && HasMicrophoneAccess();
+  m_captureAudio = Prefs_Shared().hasAudioDevice() && Prefs_Shared().captureAudio() && HasMicrophoneAccess();
   U_ApplyAspectRule();
   U_StopAndSaveSessionAndReconfigureLiveSession(false);
   U_UpdateAudioPreviewControl();
@@ -763,19 +758,19 @@ void VLLiveWC::updateForCameraSetup() {
 void VLLiveWC::updateSessionInterfaceSettings() { updateForAudioOnOffPrefsSetup(); }
 
 void VLLiveWC::updateForAudioOnOffPrefsSetup() {
-  const bool wanted = HasMicrophoneAccess() && Prefs().hasAudioDevice() && (Prefs().captureAudio() || m_isElgatoSPlus);
+  const bool wanted = HasMicrophoneAccess() && Prefs_Shared().hasAudioDevice() && (Prefs_Shared().captureAudio() || m_isElgatoSPlus);
   if (wanted == m_captureAudio) {
     U_UpdateAudioPreviewControl();
     return;
   }
-  m_captureAudio = Prefs().hasAudioDevice() && Prefs().captureAudio();
+  m_captureAudio = Prefs_Shared().hasAudioDevice() && Prefs_Shared().captureAudio();
   U_StopAndSaveSessionAndReconfigureLiveSession(false);
 }
 
 void VLLiveWC::enableSettingsInterfaceElements(bool flag) {
   // A camera with nothing recordable never gets a running record button.
   if (flag && CapDev_DeviceLists().sizesArray.empty()) {
-    ZRNLogger_Log("ATT: Start Recording stays disabled: camera '%@' offers no format that can be recorded", Prefs().cameraName());
+    ZRNLogger_Log("ATT: Start Recording stays disabled: camera '%@' offers no format that can be recorded", Prefs_Shared().cameraName());
     flag = false;
   }
   if (m_recordButton) m_recordButton->setEnabled(flag);
@@ -801,8 +796,8 @@ void VLLiveWC::U_UpdateAudioPreviewControl() {
     m_audioPreviewBtn->setText(image == QLatin1String("soundOn") ? tr("Live Audio On") : tr("Live Audio Off"));
     m_audioPreviewBtn->setToolTip(tip);
   };
-  const bool capture = Prefs().captureAudio();
-  const bool hasDevice = Prefs().hasAudioDevice();
+  const bool capture = Prefs_Shared().captureAudio();
+  const bool hasDevice = Prefs_Shared().hasAudioDevice();
   if (!HasMicrophoneAccess()) {
     set(false, QStringLiteral("soundOff"), QStringLiteral("Disabled because the app has no microphone access"));
   } else if (!capture && hasDevice) {
@@ -811,7 +806,7 @@ void VLLiveWC::U_UpdateAudioPreviewControl() {
     set(false, QStringLiteral("soundOff"), QStringLiteral("No audio device is available"));
   } else if (capture && !hasDevice) {
     // left as it is
-  } else if (Prefs().microphoneIsBuiltIn()) {
+  } else if (Prefs_Shared().microphoneIsBuiltIn()) {
     set(false, QStringLiteral("soundOff"),
         QStringLiteral("Disabled to prevent audio feedback loop when the built-in microphone is selected as audio source."));
   } else if (m_audioPreviewON) {
@@ -846,13 +841,13 @@ void VLLiveWC::U_DeviceDisconnected(const Notification& note) {
     guard->m_waitingForLostCamera = false;
     if (result == kDialogResultFirst) {
       // "Forget device": another camera is chosen by the usual validation.
-      Prefs().setCameraUID(QStringLiteral("N/A"));
+      Prefs_Shared().setCameraUID(QStringLiteral("N/A"));
       CapDev_DeviceLists().camerasArray = CapDev_ValidateSavedCameraFormat();
       if (CapDev_DeviceLists().camerasArray.empty()) {
         guard->close();
         return;
       }
-      CapDev_BuildFormatDicts(CapDev_DeviceLists().camerasArray[size_t(std::max<qint64>(0, Prefs().cameraIndex()))]);
+      CapDev_BuildFormatDicts(CapDev_DeviceLists().camerasArray[size_t(std::max<qint64>(0, Prefs_Shared().cameraIndex()))]);
     }
     guard->updateForCameraSetup();
   });

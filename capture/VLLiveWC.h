@@ -4,7 +4,7 @@
 // window's start-up, its queues, the device check, the session build on the capture-session queue,
 // the camera-ready handling, the reactions to preference changes and the live-audio control.
 
-#include "app/ZRNBaseClasses.h"
+#include "common/ZRNBaseClasses.h"
 #include "capture/ZRNWaitingForDeviceWC.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/NotificationCenter.h"

@@ -1,16 +1,15 @@
 #include "capture/VLLiveWC_Recording.h"
 
-#include "app/ZRNAlerts.h"
-#include "app/ZRNAppDelegate.h"
-#include "app/ZRNAppPrefs.h"
-#include "app/ZRNAppSetup.h"
-#include "app/ZRNFileFunctions.h"
-#include "app/ZRNLogger.h"
-#include "app/ZRNSystemFunctions.h"
-#include "app/ZRNTimeFormatting.h"
-#include "capture/VLDocument.h"
+#include "common/ZRNAlerts.h"
+#include "common/ZRNAppHost.h"
+#include "common/ZRNAppPrefs.h"
+#include "common/ZRNAppSetup.h"
+#include "common/ZRNFileFunctions.h"
+#include "common/ZRNLogger.h"
+#include "common/ZRNSystemFunctions.h"
+#include "common/ZRNTimeFormatting.h"
+#include "session/VLDocument.h"
 #include "capture/VLLiveWC.h"
-#include "app/ZRNPendingOperations.h"
 #include "platform/media/FragmentedAsset.h"
 
 #include <QCoreApplication>
@@ -102,14 +101,7 @@ VLLiveWC_Recording::~VLLiveWC_Recording() {
   m_capturedMovieURL.clear();
 }
 
-bool VLLiveWC_Recording::appIsQuitting() const { return gZRNAppDelegate && gZRNAppDelegate->appIsQuitting(); }
-
-ZRNAppPrefs& VLLiveWC_Recording::prefs() const {
-  if (gZRNAppPrefs) return *gZRNAppPrefs;
-  // The preferences keep no state of their own: a stand-in reads and writes the same values.
-  if (!m_ownPrefs) m_ownPrefs = std::make_unique<ZRNAppPrefs>();
-  return *m_ownPrefs;
-}
+bool VLLiveWC_Recording::appIsQuitting() const { return ZRNAppHost_Shared() && ZRNAppHost_Shared()->appIsQuitting(); }
 
 // --- start ---------------------------------------------------------------------------------------
 
@@ -148,7 +140,7 @@ void VLLiveWC_Recording::U_StartCapturing() {
       VLLiveWC_Recording& w = *self;
       w.m_clipsFolderPath = QString();
       w.m_vlDocument = std::make_shared<VLDocument>();
-      w.m_vlDocument->U_LoadCaptureProperties(w.prefs());
+      w.m_vlDocument->U_LoadCaptureProperties(Prefs_Shared());
       w.m_documentPackageFolderURL = File_MakeSessionPackage(w.m_host->targetURL(), kVLPackageExtension);
       w.m_vlDocument->setDocURL(QUrl(w.m_documentPackageFolderURL));
       w.prepareForNewRecording();
@@ -174,7 +166,7 @@ void VLLiveWC_Recording::U_StartCapturing() {
 void VLLiveWC_Recording::U_StartCapturing2() {
   const std::shared_ptr<VLDocument> document = m_vlDocument;
   const QUrl package = m_documentPackageFolderURL;
-  const QString extension = prefs().movieFileExtension();
+  const QString extension = Prefs_Shared().movieFileExtension();
   const CaptureSessionRef session = m_host->captureSession();
   std::shared_ptr<ZRNRecorder> recorder = m_recorder;
   QPointer<VLLiveWC_Recording> self(this);
@@ -402,7 +394,7 @@ void VLLiveWC_Recording::U_FinishStopAndSave(bool saveCaptured) {
       if (self->m_isClosing) {
         if (QWidget* window = self->m_host->window()) window->close();
       } else if (self->appIsQuitting()) {
-        if (gZRNAppDelegate) gZRNAppDelegate->terminate();
+        if (ZRNAppHost* host = ZRNAppHost_Shared()) host->terminate();
       } else {
         self->prepareForNewRecording();
       }
@@ -412,7 +404,7 @@ void VLLiveWC_Recording::U_FinishStopAndSave(bool saveCaptured) {
     m_stopFinished = true;
     if (appIsQuitting()) {
       if (QWidget* window = m_host->window()) window->close();
-      if (gZRNAppDelegate) gZRNAppDelegate->terminate();
+      if (ZRNAppHost* host = ZRNAppHost_Shared()) host->terminate();
     } else if (m_isClosing) {
       if (QWidget* window = m_host->window()) window->close();
     } else {
@@ -431,7 +423,7 @@ void VLLiveWC_Recording::saveCapturedFootage() {
 
 void VLLiveWC_Recording::saveFootageToFile(const QUrl& url) {
   addZRNRecentItemForPath(url.toLocalFile());
-  if (prefs().reopenSavedRecording()) U_OpenWindowForTopDoc();
+  if (Prefs_Shared().reopenSavedRecording()) U_OpenWindowForTopDoc();
 }
 
 void VLLiveWC_Recording::writeRecFileflag() {
@@ -460,12 +452,12 @@ void VLLiveWC_Recording::deleteCapturedFootage(bool withClips) {
 int VLLiveWC_Recording::U_GetUserVerifiedCloseWithError(int request) {
   // A waiting job is counted in both terms.
   const int count = capturePlaybackWaitingJobs() + capturePlaybackPendingJobs();
-  if (prefs().askForCaptureStop()) {
+  if (Prefs_Shared().askForCaptureStop()) {
     const int answer = Alert_ShowAlertWithID(LiveWC_ConfirmationAlertID(request, count));
     if (answer != -1000) return answer;
   }
   m_isClosing = request != 20007;
-  if (gZRNAppDelegate) gZRNAppDelegate->setAppIsQuitting(request == 20007);
+  if (ZRNAppHost* host = ZRNAppHost_Shared()) host->setAppIsQuitting(request == 20007);
   m_host->recordingStateChanged();
   if (count >= 1) {
     QPointer<VLLiveWC_Recording> self(this);
@@ -504,7 +496,7 @@ bool VLLiveWC_Recording::windowShouldClose() {
 // --- texts ---------------------------------------------------------------------------------------
 
 QString VLLiveWC_Recording::updateCaptureDescriptionLabel() const {
-  const ZRNAppPrefs& p = prefs();
+  const ZRNAppPrefs& p = Prefs_Shared();
   const QSizeF size = p.movieSize();
   const float fps = p.captureFPS();
   QString text = Fmt("Video source: %@", p.cameraName());
@@ -523,7 +515,7 @@ QString VLLiveWC_Recording::updateCaptureDescriptionLabel() const {
 }
 
 QString VLLiveWC_Recording::infoPopupHtml() const {
-  const ZRNAppPrefs& p = prefs();
+  const ZRNAppPrefs& p = Prefs_Shared();
   const QSizeF size = p.movieSize();
   QString html = localizedOrEmpty("infopop_html_head");
   html += QStringLiteral("<span style=\"font:Lucida Grande Regular;color:white\">");
@@ -599,7 +591,7 @@ void VLLiveWC_Recording::popoverDidClose() {}
 
 bool VLLiveWC_Recording::windowIsNaturalSize() const {
   QWidget* preview = m_host->previewView();
-  return preview && QSizeF(preview->size()) == prefs().movieSize();
+  return preview && QSizeF(preview->size()) == Prefs_Shared().movieSize();
 }
 bool VLLiveWC_Recording::windowCanIncreaseSize() const { return windowIsNaturalSize(); }
 bool VLLiveWC_Recording::windowCanDecreaseSize() const { return windowIsNaturalSize(); }
@@ -608,7 +600,7 @@ void VLLiveWC_Recording::U_SetContentSizeForMovieSize() {
   QWidget* window = m_host->window();
   QWidget* preview = m_host->previewView();
   if (!window || !preview) return;
-  const QSize movie = prefs().movieSize().toSize();
+  const QSize movie = Prefs_Shared().movieSize().toSize();
   window->resize(window->size() - (preview->size() - movie));
 }
 void VLLiveWC_Recording::resizeToNaturalSize() { U_SetContentSizeForMovieSize(); }
@@ -780,4 +772,47 @@ int VLLiveWC_GetUserVerifiedCloseWithError(int alertID) {
 void VLLiveWC_PrepareToQuit(bool keep) {
   VLLiveWC* live = VLLiveWC_Current();
   if (VLLiveWC_Recording* recording = live ? recordingOf(live) : nullptr) recording->prepareToQuit(keep);
+}
+
+// The application's documents and the live recording's playback window
+
+void VLLiveWC_Recording::U_CloseFileIfOpen(const QString& path) {
+  if (ZRNAppHost* host = ZRNAppHost_Shared()) host->U_CloseFileIfOpen(path);
+}
+
+void VLLiveWC_Recording::addZRNRecentItemForPath(const QString& path) {
+  if (ZRNAppHost* host = ZRNAppHost_Shared()) host->addZRNRecentItemForPath(path);
+}
+
+void VLLiveWC_Recording::U_OpenWindowForTopDoc() {
+  if (ZRNAppHost* host = ZRNAppHost_Shared()) host->U_OpenWindowForTopDoc();
+}
+
+bool VLLiveWC_Recording::hasCapturePlaybackWC() const {
+  const ZRNAppHost* host = ZRNAppHost_Shared();
+  return host && host->capturePlaybackWindow();
+}
+
+void VLLiveWC_Recording::U_OpenLiveRecordingAndShow(bool show) {
+  if (ZRNAppHost* host = ZRNAppHost_Shared()) host->U_OpenLiveRecordingAndShow(show);
+}
+
+int VLLiveWC_Recording::capturePlaybackWaitingJobs() const {
+  const ZRNAppHost* host = ZRNAppHost_Shared();
+  return host ? host->capturePlaybackWaitingJobs() : 0;
+}
+
+int VLLiveWC_Recording::capturePlaybackPendingJobs() const {
+  const ZRNAppHost* host = ZRNAppHost_Shared();
+  return host ? host->capturePlaybackPendingJobs() : 0;
+}
+
+void VLLiveWC_Recording::clearAllPendingJobs() {
+  if (ZRNAppHost* host = ZRNAppHost_Shared()) host->clearCapturePlaybackPendingJobs();
+}
+
+void VLLiveWC_Recording::u_DoCloseTheWindow() {
+  // The recording's playback window; the stop that follows closes it for good.
+  const ZRNAppHost* host = ZRNAppHost_Shared();
+  if (QWidget* window = host ? host->capturePlaybackWindow() : nullptr) window->close();
 }

@@ -25,7 +25,6 @@ class QWidget;
 class Asset;
 class VLDocument;
 class VLLiveWC;
-class ZRNAppPrefs;
 
 inline const QString kZRNRecordingStateChangedNotification = QStringLiteral("ZRNRecordingStateChanged");
 
@@ -178,7 +177,6 @@ class VLLiveWC_Recording : public QObject {
 
   VLLiveWC_RecordingHost* m_host;
   VLLiveWC_RecordingOutlets m_outlets;
-  mutable std::unique_ptr<ZRNAppPrefs> m_ownPrefs;  // only while the application has made none
   std::shared_ptr<DispatchQueue> m_assetWritingQueue;
   std::shared_ptr<DispatchQueue> m_sessionQueue;
   std::shared_ptr<ZRNRecorder> m_recorder;
@@ -202,7 +200,6 @@ class VLLiveWC_Recording : public QObject {
   NotificationToken m_movieStartedObserver = 0;
   NotificationToken m_deviceGoneObserver = 0;
 
-  ZRNAppPrefs& prefs() const;
 };
 
 // The recording half of a live window (made when first needed); main thread.

@@ -1,9 +1,9 @@
 #include "capture/ZRNCaptureAuth.h"
 
-#include "app/ZRNAlerts.h"
-#include "app/ZRNAppDelegate.h"
-#include "app/ZRNBaseClasses.h"
-#include "app/ZRNLogger.h"
+#include "common/ZRNAlerts.h"
+#include "common/ZRNAppHost.h"
+#include "common/ZRNBaseClasses.h"
+#include "common/ZRNLogger.h"
 #include "platform/foundation/StandardLocations.h"
 
 #include <QCoreApplication>
@@ -37,8 +37,8 @@ void requestTermination() {
   }
   if (handler) {
     handler();
-  } else if (gZRNAppDelegate) {
-    gZRNAppDelegate->terminate();
+  } else if (ZRNAppHost* host = ZRNAppHost_Shared()) {
+    host->terminate();
   } else if (QCoreApplication* app = QCoreApplication::instance()) {
     QMetaObject::invokeMethod(app, &QCoreApplication::quit, Qt::QueuedConnection);
   }

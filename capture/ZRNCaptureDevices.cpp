@@ -1,9 +1,9 @@
 #include "capture/ZRNCaptureDevices.h"
 
-#include "app/ZRNAlerts.h"
-#include "app/ZRNAppDelegate.h"
-#include "app/ZRNAppPrefs.h"
-#include "app/ZRNLogger.h"
+#include "common/ZRNAlerts.h"
+#include "common/ZRNAppHost.h"
+#include "common/ZRNAppPrefs.h"
+#include "common/ZRNLogger.h"
 #include "capture/ZRNWaitingForDeviceWC.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -16,16 +16,10 @@
 
 namespace {
 
-// Tests and tools may run these functions before the application has made its preferences object.
-ZRNAppPrefs& Prefs() {
-  if (gZRNAppPrefs) return *gZRNAppPrefs;
-  static ZRNAppPrefs fallback;
-  return fallback;
-}
 
 template <typename... Args>
 void ExtraLog(const QString& format, const Args&... args) {
-  if (Prefs().hasExtraLogs()) ZRNLogger_Log(format, args...);
+  if (Prefs_Shared().hasExtraLogs()) ZRNLogger_Log(format, args...);
 }
 
 // Descending exchange sort: a later item strictly greater than the one at i takes its place, and the
@@ -87,10 +81,10 @@ long ChooseSizePosition(const std::vector<uint64_t>& sizes, uint64_t savedKey) {
 void StoreChosenSize(long position) {
   auto& lists = CapDev_DeviceLists();
   const uint64_t key = lists.sizesArray[size_t(position)];
-  Prefs().setCapturePresetIndex(position);
-  Prefs().setMovieSize(QSizeF(double(CapDev_SizeKeyWidth(key)), double(CapDev_SizeKeyHeight(key))));
+  Prefs_Shared().setCapturePresetIndex(position);
+  Prefs_Shared().setMovieSize(QSizeF(double(CapDev_SizeKeyWidth(key)), double(CapDev_SizeKeyHeight(key))));
   if (size_t(position) < lists.formatsDictsArray.size() && lists.formatsDictsArray[size_t(position)].mediaSubType)
-    Prefs().setCaptureMediaSubType(*lists.formatsDictsArray[size_t(position)].mediaSubType);
+    Prefs_Shared().setCaptureMediaSubType(*lists.formatsDictsArray[size_t(position)].mediaSubType);
 }
 
 QString FoldForComparison(const QString& s) {
@@ -160,7 +154,7 @@ bool CapDev_IsAcceptedVideoSubType(uint32_t subtype) {
       return true;
     case kPixelFormat_32ARGB:
     case kPixelFormat_dmb1:
-      return Prefs().hasCameraHeuristics();
+      return Prefs_Shared().hasCameraHeuristics();
     default:
       return false;
   }
@@ -224,10 +218,10 @@ void CapDev_FrameRatesTextFixingFPS(uint64_t sizeKey) {
     lowest = std::min(lowest, r.minFrameRate);
     highest = std::max(highest, r.maxFrameRate);
   }
-  float fps = Prefs().captureFPS();
+  float fps = Prefs_Shared().captureFPS();
   if (lowest > fps) fps = float(lowest);
   if (fps > highest) fps = float(highest);
-  Prefs().setCaptureFPS(fps);
+  Prefs_Shared().setCaptureFPS(fps);
 }
 
 std::vector<CaptureFormatDictionary> CapDev_MakeFormatDicts(const CaptureDeviceRef& camera, std::vector<uint64_t>* sizesOut) {
@@ -273,11 +267,11 @@ void CapDev_BuildFormatDicts(const CaptureDeviceRef& camera) {
     ZRNLogger_Log("ATT: camera '%@' offers no format that can be recorded", camera ? camera->localizedName() : QString());
     return;
   }
-  const QSizeF saved = Prefs().movieSize();
+  const QSizeF saved = Prefs_Shared().movieSize();
   const long position = ChooseSizePosition(sizes, CapDev_SizeKeyForSize(saved.width(), saved.height()));
   StoreChosenSize(position);
   CapDev_FrameRatesTextFixingFPS(sizes[size_t(position)]);
-  Prefs().synchronize();
+  Prefs_Shared().synchronize();
 }
 
 void CapDev_FillSizesMenu(QComboBox* popup, double savedWidth, double savedHeight) {
@@ -291,7 +285,7 @@ void CapDev_FillSizesMenu(QComboBox* popup, double savedWidth, double savedHeigh
 std::vector<CaptureDeviceRef> CapDev_ValidateSavedCameraFormat() {
   std::vector<CaptureDeviceRef> cameras = CaptureDevice::devicesWithMediaType(MediaType::Video);
   if (cameras.empty()) return cameras;  // nothing to validate against; the saved choice stays
-  const QString savedUID = Prefs().cameraUID();
+  const QString savedUID = Prefs_Shared().cameraUID();
   long position = -1;
   if (!savedUID.isEmpty())
     for (size_t i = 0; i < cameras.size(); ++i)
@@ -300,8 +294,8 @@ std::vector<CaptureDeviceRef> CapDev_ValidateSavedCameraFormat() {
   const CaptureDeviceRef camera = cameras[size_t(position)];
   ExtraLog("--  saved camera %ld formats: %@", position, FormatsText(camera->formats()));
 
-  const QSizeF saved = Prefs().movieSize();
-  const double savedRate = Prefs().captureFPS();
+  const QSizeF saved = Prefs_Shared().movieSize();
+  const double savedRate = Prefs_Shared().captureFPS();
   bool sizeOK = false, rateOK = false;
   for (const auto& f : camera->formats()) {
     if (!CapDev_IsAcceptedVideoSubType(f->mediaSubType)) continue;
@@ -333,13 +327,13 @@ std::vector<CaptureDeviceRef> CapDev_ValidateSavedCameraFormat() {
       }
     }
     if (candidate) {
-      Prefs().setMovieSize(QSizeF(candidate->dimensions.width(), candidate->dimensions.height()));
-      Prefs().setCaptureFPS(float(rate));
+      Prefs_Shared().setMovieSize(QSizeF(candidate->dimensions.width(), candidate->dimensions.height()));
+      Prefs_Shared().setCaptureFPS(float(rate));
     }
   }
-  Prefs().setCameraIndex(position);
-  Prefs().setCameraName(camera->localizedName());
-  Prefs().setCameraUID(camera->uniqueID());
+  Prefs_Shared().setCameraIndex(position);
+  Prefs_Shared().setCameraName(camera->localizedName());
+  Prefs_Shared().setCameraUID(camera->uniqueID());
   return cameras;
 }
 
@@ -353,9 +347,9 @@ CapDev_WaitingResult CapDev_RunWaitingDialog(MediaType mediaType, const QString&
     answer.ran = true;
     answer.errorType = index;
     dialog.setErrorType(int(index));
-    if (gZRNAppDelegate) gZRNAppDelegate->setAppInModalMode(true);
+    if (ZRNAppHost* host = ZRNAppHost_Shared()) host->setAppInModalMode(true);
     answer.result = Alert_RunAlertModal(&dialog);
-    if (gZRNAppDelegate) gZRNAppDelegate->setAppInModalMode(false);
+    if (ZRNAppHost* host = ZRNAppHost_Shared()) host->setAppInModalMode(false);
   };
   // The dialog belongs to the main thread; a capture-session queue waits here for its answer.
   if (Dispatch_IsMainThread())
@@ -366,15 +360,15 @@ CapDev_WaitingResult CapDev_RunWaitingDialog(MediaType mediaType, const QString&
 }
 
 bool CapDev_CheckCameraPresence() {
-  if (CapDev_IndexOfDeviceWithUID(MediaType::Video, Prefs().cameraUID()) < 0) {
-    const CapDev_WaitingResult wait = CapDev_RunWaitingDialog(MediaType::Video, Prefs().cameraUID(), Prefs().cameraName());
+  if (CapDev_IndexOfDeviceWithUID(MediaType::Video, Prefs_Shared().cameraUID()) < 0) {
+    const CapDev_WaitingResult wait = CapDev_RunWaitingDialog(MediaType::Video, Prefs_Shared().cameraUID(), Prefs_Shared().cameraName());
     if (wait.ran && wait.result == kDialogResultFirst) {
-      if (wait.errorType == -1) Prefs().setCameraUID(QStringLiteral("N/A"));
+      if (wait.errorType == -1) Prefs_Shared().setCameraUID(QStringLiteral("N/A"));
       if (wait.errorType == -2) return false;
     }
   }
   CapDev_DeviceLists().camerasArray = CapDev_ValidateSavedCameraFormat();
-  Prefs().synchronize();
+  Prefs_Shared().synchronize();
   return true;
 }
 
@@ -400,42 +394,42 @@ std::vector<CaptureDeviceRef> CapDev_SelectMicrophone(const std::vector<CaptureD
     kept.push_back(mic);
   }
   if (kept.empty()) {
-    Prefs().setHasAudioDevice(false);
+    Prefs_Shared().setHasAudioDevice(false);
     return {};
   }
-  const QString savedUID = Prefs().microphoneUID();
+  const QString savedUID = Prefs_Shared().microphoneUID();
   long position = -1;
   if (!savedUID.isEmpty())
     for (size_t i = 0; i < kept.size(); ++i)
       if (kept[i]->uniqueID() == savedUID) position = long(i);
   if (hd60 || position < 0) position = 0;
   const CaptureDeviceRef mic = kept[size_t(position)];
-  Prefs().setMicrophoneIndex(position);
-  Prefs().setMicrophoneName(mic->localizedName());
-  Prefs().setMicrophoneIsBuiltIn(CapDev_IsBuiltInMicrophone(mic));
-  Prefs().setMicrophoneUID(mic->uniqueID());
-  Prefs().setHasAudioDevice(true);
+  Prefs_Shared().setMicrophoneIndex(position);
+  Prefs_Shared().setMicrophoneName(mic->localizedName());
+  Prefs_Shared().setMicrophoneIsBuiltIn(CapDev_IsBuiltInMicrophone(mic));
+  Prefs_Shared().setMicrophoneUID(mic->uniqueID());
+  Prefs_Shared().setHasAudioDevice(true);
   return kept;
 }
 
 bool CapDev_CheckMicrophonePresence() {
-  if (CapDev_IndexOfDeviceWithUID(MediaType::Audio, Prefs().microphoneUID()) < 0) {
+  if (CapDev_IndexOfDeviceWithUID(MediaType::Audio, Prefs_Shared().microphoneUID()) < 0) {
     const CapDev_WaitingResult wait =
-        CapDev_RunWaitingDialog(MediaType::Audio, Prefs().microphoneUID(), Prefs().microphoneName());
+        CapDev_RunWaitingDialog(MediaType::Audio, Prefs_Shared().microphoneUID(), Prefs_Shared().microphoneName());
     if (wait.ran && wait.result == kDialogResultFirst) {
-      if (wait.errorType == -1) Prefs().setMicrophoneUID(QStringLiteral("N/A"));
+      if (wait.errorType == -1) Prefs_Shared().setMicrophoneUID(QStringLiteral("N/A"));
       if (wait.errorType == -2) return false;
     }
   }
   auto& lists = CapDev_DeviceLists();
-  lists.microphonesArray = CapDev_SelectMicrophone(lists.camerasArray, CapDev_IsHD60SPlusCamera(Prefs().cameraUID()));
-  Prefs().synchronize();
+  lists.microphonesArray = CapDev_SelectMicrophone(lists.camerasArray, CapDev_IsHD60SPlusCamera(Prefs_Shared().cameraUID()));
+  Prefs_Shared().synchronize();
   return true;
 }
 
 void CapDev_LoadMicrophoneFormats() {
   auto& lists = CapDev_DeviceLists();
-  const qint64 index = Prefs().microphoneIndex();
+  const qint64 index = Prefs_Shared().microphoneIndex();
   if (index < 0 || index >= qint64(lists.microphonesArray.size())) return;  // no microphone chosen
   const CaptureDeviceRef mic = lists.microphonesArray[size_t(index)];
   lists.audioFormatsArray = mic->formats();
@@ -444,7 +438,7 @@ void CapDev_LoadMicrophoneFormats() {
     if (std::find(lists.audioRatesArray.begin(), lists.audioRatesArray.end(), f->sampleRate) == lists.audioRatesArray.end())
       lists.audioRatesArray.push_back(f->sampleRate);
   if (lists.audioRatesArray.empty()) return;
-  double saved = Prefs().microphoneCaptureRate();
+  double saved = Prefs_Shared().microphoneCaptureRate();
   long exact = -1, lowestPos = -1, highestPos = -1;
   double lowest = 1e7, highest = 0;
   for (size_t i = 0; i < lists.audioRatesArray.size(); ++i) {
@@ -469,9 +463,9 @@ void CapDev_LoadMicrophoneFormats() {
     position = highestPos;
   }
   if (position < 0) position = 0;
-  Prefs().setMicrophonePresetIndex(position);
-  Prefs().setMicrophoneCaptureRate(lists.audioRatesArray[size_t(position)]);
-  Prefs().synchronize();
+  Prefs_Shared().setMicrophonePresetIndex(position);
+  Prefs_Shared().setMicrophoneCaptureRate(lists.audioRatesArray[size_t(position)]);
+  Prefs_Shared().synchronize();
 }
 
 QString CapDev_AudioDeviceUIDForName(const QString& name, uint32_t direction) {

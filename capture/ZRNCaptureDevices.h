@@ -2,7 +2,7 @@
 // Finding the chosen camera and microphone, the capture format table of a camera, and the repair of
 // the saved camera, frame size, frame rate, microphone and sample rate so that they name something the
 // connected devices offer. The functions keep no state of their own: they read and write the
-// preferences (gZRNAppPrefs) and the device lists below.
+// preferences (Prefs_Shared()) and the device lists below.
 
 #include "platform/media/CaptureDevice.h"
 

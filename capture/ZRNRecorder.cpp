@@ -1,7 +1,7 @@
 #include "capture/ZRNRecorder.h"
 
-#include "app/ZRNLogger.h"
-#include "capture/VLDocument.h"
+#include "common/ZRNLogger.h"
+#include "session/VLDocument.h"
 #include "platform/foundation/NotificationCenter.h"
 
 #include <cmath>

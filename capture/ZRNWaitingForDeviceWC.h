@@ -4,7 +4,7 @@
 // -1001 when a matching device is connected. Its one button ends it with -1000 ("Forget device",
 // "Cancel" or "Ignore Audio", by what is missing).
 
-#include "app/ZRNBaseDialogWindowController.h"
+#include "common/ZRNBaseDialogWindowController.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/media/SampleBuffer.h"
 

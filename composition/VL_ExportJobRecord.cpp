@@ -1,6 +1,6 @@
 #include "composition/VL_ExportJobRecord.h"
 
-#include "app/ZRNTimeFormatting.h"
+#include "common/ZRNTimeFormatting.h"
 #include "platform/foundation/Fmt.h"
 
 #include <QFileInfo>

@@ -1,28 +1,16 @@
 #include "composition/ZRNAVCaptureProject.h"
 
-#include "app/ZRNAppPrefs.h"
-#include "app/ZRNTimeFormatting.h"
+#include "common/ZRNAppPrefs.h"
+#include "common/ZRNTimeFormatting.h"
 #include "platform/foundation/Fmt.h"
-
-namespace {
-// The run's preferences object, or a fresh one (it keeps no state of its own) before launch set it.
-template <typename F>
-auto withPrefs(F f) {
-  if (gZRNAppPrefs) return f(*gZRNAppPrefs);
-  ZRNAppPrefs prefs;
-  return f(prefs);
-}
-}  // namespace
 
 ZRNAVCaptureProject::ZRNAVCaptureProject() { commonInit(); }
 
 void ZRNAVCaptureProject::commonInit() {
-  withPrefs([this](ZRNAppPrefs& prefs) {
-    m_videoSize = prefs.movieSize();
-    m_homeTeam = prefs.homeTeamName();
-    m_guestTeam = prefs.guestTeamName();
-    return 0;
-  });
+  const ZRNAppPrefs& prefs = Prefs_Shared();
+  m_videoSize = prefs.movieSize();
+  m_homeTeam = prefs.homeTeamName();
+  m_guestTeam = prefs.guestTeamName();
   m_startMillisToClip = 0;
   m_periods.clear();
   m_matchGoals.clear();
@@ -157,7 +145,7 @@ QString ZRNAVCaptureProject::U_MatchTimeText(const QString& formatString, int64_
 
 void ZRNAVCaptureProject::updateLayersForTime(const MediaTime& time, const QSizeF& size) {
   (void)size;
-  const bool show = withPrefs([](ZRNAppPrefs& prefs) { return prefs.showMatchTimes(); });
+  const bool show = Prefs_Shared().showMatchTimes();
   if (!show) return;
   const int64_t millis = U_MillisForTime(time);
   const int64_t period = periodForMatchTitle(nullptr, millis);

@@ -3,8 +3,8 @@
 // leading part of the first one), with or without sound; the session's match periods and goals; and
 // the score, match-time and badge overlays, whose texts follow the player's time.
 
-#include "capture/ZRNGoalTag.h"
-#include "capture/ZRNMatchPeriod.h"
+#include "session/ZRNGoalTag.h"
+#include "session/ZRNMatchPeriod.h"
 #include "composition/ZRNAVProject.h"
 
 #include <QPointF>

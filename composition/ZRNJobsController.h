@@ -4,7 +4,7 @@
 // job starts if none is exporting. Every change is announced with "ZRNNotification_JobChange" (object
 // nil), whose userInfo names the controller that owns the job, so several windows share the one name.
 
-#include "capture/VLDocument.h"
+#include "session/VLDocument.h"
 #include "composition/VL_ExportJobRecord.h"
 #include "platform/foundation/NotificationCenter.h"
 

@@ -3,7 +3,7 @@
 // field that several threads touch (the user cancels on the main thread, export monitors read it), so it
 // is always read and written under the record's own lock.
 
-#include "capture/VLDocument.h"
+#include "session/VLDocument.h"
 
 #include <QDateTime>
 #include <QObject>

@@ -5,8 +5,8 @@
 // and a settings dictionary must load into a document whose save, loaded again, saves the same bytes
 // (so a save never loses what the load kept). Answers false when one of these fails.
 
-#include "app/ZRNJSONBridge.h"
-#include "capture/VLDocument.h"
+#include "common/ZRNJSONBridge.h"
+#include "session/VLDocument.h"
 
 #include <cstddef>
 #include <cstdint>

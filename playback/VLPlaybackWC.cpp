@@ -1,14 +1,14 @@
 #include "playback/VLPlaybackWC.h"
 
-#include "app/ZRNAlerts.h"
-#include "app/ZRNAppDelegate.h"
-#include "app/ZRNAppPrefs.h"
-#include "app/ZRNFileFunctions.h"
-#include "app/ZRNJSONBridge.h"
-#include "app/ZRNLogger.h"
-#include "app/ZRNRecentDocument.h"
-#include "app/ZRNTimeFormatting.h"
-#include "capture/ZRNTagRecord.h"
+#include "common/ZRNAlerts.h"
+#include "common/ZRNAppHost.h"
+#include "common/ZRNAppPrefs.h"
+#include "common/ZRNFileFunctions.h"
+#include "common/ZRNJSONBridge.h"
+#include "common/ZRNLogger.h"
+#include "common/ZRNRecentDocument.h"
+#include "common/ZRNTimeFormatting.h"
+#include "session/ZRNTagRecord.h"
 #include "composition/VL_ExportJobRecord.h"
 #include "composition/ZRNAVCaptureProject.h"
 #include "composition/ZRNJobsController.h"
@@ -71,12 +71,6 @@ QUrl U_ReserveTemporaryExportURL(const QString& base, const QString& extension) 
 }
 constexpr double kSidePaneMinWidth = 252.0;
 
-template <class F>
-auto U_WithPrefs(F f) {
-  if (gZRNAppPrefs) return f(*gZRNAppPrefs);
-  ZRNAppPrefs prefs;
-  return f(prefs);
-}
 
 QString U_MenuTitle(const char* text) { return QCoreApplication::translate("MenuItems", text); }
 
@@ -333,7 +327,7 @@ QString VLPlaybackWC::U_PackagePath() const {
 }
 
 QString VLPlaybackWC::U_MovieExtension() const {
-  return U_WithPrefs([](ZRNAppPrefs& prefs) { return prefs.movieFileExtension(); });
+  return Prefs_Shared().movieFileExtension();
 }
 
 void VLPlaybackWC::U_OpenPackage(const QUrl& packageURL) {
@@ -404,7 +398,7 @@ bool VLPlaybackWC::U_ReadSettingsFile(const QString& path) {
 
 void VLPlaybackWC::U_SessionCannotBeOpened(const QString& sessionName) {
   Alert_ShowAlertWithID(kAlertSessionDamaged, sessionName);
-  if (gZRNAppDelegate) gZRNAppDelegate->U_CloseAndRemoveWC(this);
+  if (ZRNAppHost* host = ZRNAppHost_Shared()) host->U_CloseAndRemoveWC(this);
 }
 
 void VLPlaybackWC::loadSavedAsset(const AssetRef& asset) {
@@ -493,7 +487,7 @@ bool VLPlaybackWC::windowShouldClose() {
 
 void VLPlaybackWC::windowWillClose() {
   if (m_player) m_player->setRate(0.0f);
-  if (gZRNAppDelegate) gZRNAppDelegate->removeWC(this);
+  if (ZRNAppHost* host = ZRNAppHost_Shared()) host->removeWC(this);
 }
 
 void VLPlaybackWC::closeEvent(QCloseEvent* event) {
@@ -540,8 +534,8 @@ void VLPlaybackWC::U_UpdateSoundControls() {
   auto doc = vlDocument();
   if (!doc || !doc->captureAudio()) return;
   // While a recording runs, its sound must not pick up our playback.
-  const bool recording = gZRNAppDelegate && gZRNAppDelegate->recordingIsON();
-  const bool mute = recording && U_WithPrefs([](ZRNAppPrefs& prefs) { return prefs.closeAudioPlaybackWhenRecording(); });
+  const bool recording = ZRNAppHost_Shared() && ZRNAppHost_Shared()->recordingIsON();
+  const bool mute = recording && Prefs_Shared().closeAudioPlaybackWhenRecording();
   if (mute) m_synchroMovieController->soundOFF();
   else m_synchroMovieController->soundMAX();
 }
@@ -851,8 +845,8 @@ void VLPlaybackWC::exportMoment() {
   U_PostOnMain([this] {
     auto item = m_player->currentItem();
     const MediaTime now = item ? item->currentTime() : kMediaTimeZero;
-    const auto [beforeMillis, afterMillis] = U_WithPrefs(
-        [](ZRNAppPrefs& prefs) { return std::pair<qint64, qint64>(prefs.momentMillisBefore(), prefs.momentMillisAfter()); });
+    const qint64 beforeMillis = Prefs_Shared().momentMillisBefore();
+    const qint64 afterMillis = Prefs_Shared().momentMillisAfter();
     const MediaTime before = U_MillisTime(beforeMillis);
     const MediaTime start = now < before ? kMediaTimeZero : now - before;
     MediaTime end = now + U_MillisTime(afterMillis);
@@ -878,7 +872,7 @@ void VLPlaybackWC::exportAll() {
   panel->setLabelText(QFileDialog::Accept, QCoreApplication::translate("Localizable", "Export"));
   panel->setNameFilter(Fmt("Movie (*.%@)", extension));
   panel->setDefaultSuffix(extension);
-  const QString folder = U_WithPrefs([](ZRNAppPrefs& prefs) { return prefs.saveTargetDirectory().toLocalFile(); });
+  const QString folder = Prefs_Shared().saveTargetDirectory().toLocalFile();
   if (!folder.isEmpty() && QFileInfo(folder).isDir()) panel->setDirectory(folder);
   panel->selectFile(Fmt("%@.%@", QFileInfo(U_PackagePath()).completeBaseName(), extension));
   panel->setWindowModality(Qt::WindowModal);
@@ -891,10 +885,7 @@ void VLPlaybackWC::exportAll() {
     const QFileInfo info(chosen.first());
     const QString path = Fmt("%@/%@.%@", info.absolutePath(), info.completeBaseName(), extension);
     QFile::remove(path);
-    U_WithPrefs([&](ZRNAppPrefs& prefs) {
-      prefs.setSaveTargetDirectory(QUrl::fromLocalFile(info.absolutePath()));
-      return 0;
-    });
+    Prefs_Shared().setSaveTargetDirectory(QUrl::fromLocalFile(info.absolutePath()));
     exportSessionMovieΤο(path);
   });
   panel->open();
@@ -981,7 +972,7 @@ void VLPlaybackWC::U_StartExport(ZRN_JobRecord* job, bool isSession) {
   session->setOutputURL(U_ReserveTemporaryExportURL(isSession ? QStringLiteral("ZrnVLMovie") : QStringLiteral("ZrnVLClip"),
                                                     U_MovieExtension()));
   ZRNLogger_Log(QStringLiteral("session outputURL: %@"), session->outputURL().toLocalFile());
-  session->setOutputFileType(U_WithPrefs([](ZRNAppPrefs& prefs) { return prefs.captureFileType(); }));
+  session->setOutputFileType(Prefs_Shared().captureFileType());
   auto run = std::make_shared<ExportRun>();
   run->job = shared;
   run->session = session;
@@ -1042,7 +1033,7 @@ void VLPlaybackWC::U_ProgressCheck(const std::shared_ptr<ExportRun>& run) {
 }
 
 QString VLPlaybackWC::sessionTargetPath(const AssetExportSessionRef& session, bool part) {
-  if (!part) return U_WithPrefs([](ZRNAppPrefs& prefs) { return prefs.saveTargetDirectory().toLocalFile(); });
+  if (!part) return Prefs_Shared().saveTargetDirectory().toLocalFile();
   QString folder = m_clipsURL.toLocalFile();
   if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
     const QFileInfo package(U_PackagePath());
@@ -1084,11 +1075,9 @@ bool VLPlaybackWC::writeExportedVideoToDestination(ZRN_JobRecord* job, bool sess
     job->setTargetPath(destination);
     job->setTargetIsFolder(false);
     if (session) {
-      U_WithPrefs([](ZRNAppPrefs& prefs) {
-        const QFileInfo saved(prefs.saveTargetDirectory().toLocalFile());
-        if (saved.exists() && !saved.isDir()) prefs.setSaveTargetDirectory(QUrl::fromLocalFile(saved.absolutePath()));
-        return 0;
-      });
+      ZRNAppPrefs& prefs = Prefs_Shared();
+      const QFileInfo saved(prefs.saveTargetDirectory().toLocalFile());
+      if (saved.exists() && !saved.isDir()) prefs.setSaveTargetDirectory(QUrl::fromLocalFile(saved.absolutePath()));
     }
   }
   return copied;

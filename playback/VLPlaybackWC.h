@@ -5,10 +5,10 @@
 // session's settings file at once. The window is the delegate of its jobs: it runs their exports, one
 // at a time as its jobs controller starts them, and copies each result to its destination.
 
-#include "app/ZRNBaseClasses.h"
-#include "capture/VLDocument.h"
-#include "capture/ZRNGoalTag.h"
-#include "capture/ZRNMatchPeriod.h"
+#include "common/ZRNBaseClasses.h"
+#include "session/VLDocument.h"
+#include "session/ZRNGoalTag.h"
+#include "session/ZRNMatchPeriod.h"
 #include "composition/ZRN_JobRecord.h"
 #include "platform/foundation/MediaTime.h"
 #include "platform/foundation/NotificationCenter.h"

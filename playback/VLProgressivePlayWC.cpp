@@ -1,14 +1,13 @@
 #include "playback/VLProgressivePlayWC.h"
 
-#include "app/ZRNAlerts.h"
-#include "app/ZRNAppDelegate.h"
-#include "app/ZRNAppPrefs.h"
-#include "app/ZRNAppSetup.h"
-#include "app/ZRNLogger.h"
-#include "app/ZRNPendingOperations.h"
-#include "app/ZRNRecentDocument.h"
-#include "app/ZRNFileFunctions.h"
-#include "app/ZRNTimeFormatting.h"
+#include "common/ZRNAlerts.h"
+#include "common/ZRNAppHost.h"
+#include "common/ZRNAppPrefs.h"
+#include "common/ZRNAppSetup.h"
+#include "common/ZRNLogger.h"
+#include "common/ZRNRecentDocument.h"
+#include "common/ZRNFileFunctions.h"
+#include "common/ZRNTimeFormatting.h"
 #include "composition/ZRNAVCaptureProject.h"
 #include "composition/ZRNJobsController.h"
 #include "platform/foundation/DispatchQueue.h"
@@ -30,16 +29,6 @@ namespace {
 const QString kRecordingStateChanged = QStringLiteral("ZRNRecordingStateChanged");
 const QString kLiveTitleSuffix = QStringLiteral(" -- Live Recording");
 constexpr int kAlertMovieDamaged = 20014;
-
-bool U_PreviewShowsLastFrame() {
-  if (gZRNAppPrefs) return gZRNAppPrefs->previewShowsLastFrame();
-  return ZRNAppPrefs().previewShowsLastFrame();
-}
-
-bool U_CloseAudioPlaybackWhenRecording() {
-  if (gZRNAppPrefs) return gZRNAppPrefs->closeAudioPlaybackWhenRecording();
-  return ZRNAppPrefs().closeAudioPlaybackWhenRecording();
-}
 
 const MediaTime kZeroTolerance = kMediaTimeZero;
 
@@ -84,7 +73,8 @@ QString VLProgressivePlayWC::feedbackToolTip() {
 
 void VLProgressivePlayWC::captureStateChanged(const Notification& note) {
   if (note.userInfo.value(QStringLiteral("recIsON")).toBool()) return;
-  if (gZRNAppDelegate && gZRNAppDelegate->capturePlaybackWC() == this) gZRNAppDelegate->setCapturePlaybackWC(nullptr);
+  ZRNAppHost* host = ZRNAppHost_Shared();
+  if (host && host->capturePlaybackWindow() == this) host->setCapturePlaybackWindow(nullptr);
   // Nobody holds the window any more once the recording it showed has ended.
   setAttribute(Qt::WA_DeleteOnClose);
   m_closingForRecordingStop = true;
@@ -94,7 +84,7 @@ void VLProgressivePlayWC::captureStateChanged(const Notification& note) {
 }
 
 bool VLProgressivePlayWC::windowShouldClose() {
-  VLLiveWC_SetProgressiveWindowWasOpen(false);
+  if (ZRNAppHost* host = ZRNAppHost_Shared()) host->setProgressiveWindowWasOpen(false);
   return true;
 }
 
@@ -149,7 +139,7 @@ void VLProgressivePlayWC::U_UpdateSoundControls() {
     bar->enableSoundControls(false, feedbackToolTip());
     return;
   }
-  if (U_CloseAudioPlaybackWhenRecording())
+  if (Prefs_Shared().closeAudioPlaybackWhenRecording())
     bar->soundOFF();
   else
     bar->soundMAX();
@@ -235,7 +225,7 @@ void VLProgressivePlayWC::loadLiveAsset(const std::shared_ptr<FragmentedAsset>& 
         const QString path = self->capturedMovieURL().toLocalFile();
         ZRNLogger_Log(QStringLiteral("ATT: NO video track found in %@"), path);
         Alert_ShowAlertWithID(kAlertMovieDamaged, ZRNRecentDocument::displayName(path));
-        if (gZRNAppDelegate) gZRNAppDelegate->U_CloseAndRemoveWC(self);
+        if (ZRNAppHost* host = ZRNAppHost_Shared()) host->U_CloseAndRemoveWC(self);
         return;
       }
       const QSizeF size = video.first()->naturalSize();
@@ -283,7 +273,7 @@ void VLProgressivePlayWC::U_UpdateForAssetLoaded() {
   setWindowIcon(QIcon(QStringLiteral(":/images/display_live.png")));
 
   synchroMovieController()->updateControllerForMovieDuration(duration);
-  if (U_PreviewShowsLastFrame()) {
+  if (Prefs_Shared().previewShowsLastFrame()) {
     // A hundredth of a second before the end written so far.
     const MediaTime last = MediaTimeSubtract(duration, MediaTimeMake(1, 100));
     thePlayer->seekToTime(last, kZeroTolerance, kZeroTolerance);

@@ -1,6 +1,6 @@
 #include "playback/ZRNSliderOverlayView.h"
 
-#include "app/ZRNTimeFormatting.h"
+#include "common/ZRNTimeFormatting.h"
 
 #include <QFontMetricsF>
 #include <QPainter>

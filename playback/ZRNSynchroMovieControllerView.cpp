@@ -1,7 +1,7 @@
 #include "playback/ZRNSynchroMovieControllerView.h"
 
-#include "app/ZRNAppPrefs.h"
-#include "app/ZRNTimeFormatting.h"
+#include "common/ZRNAppPrefs.h"
+#include "common/ZRNTimeFormatting.h"
 #include "composition/ZRNAVCaptureProject.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "playback/ZRNAVPlayerView.h"
@@ -225,7 +225,7 @@ void ZRNSynchroMovieControllerView::setTheAVView(ZRNAVPlayerView* view) { m_theA
 ZRNAVPlayerView* ZRNSynchroMovieControllerView::theAVView() const { return m_theAVView; }
 
 bool ZRNSynchroMovieControllerView::U_ShowMatchTimes() {
-  return gZRNAppPrefs ? gZRNAppPrefs->showMatchTimes() : ZRNAppPrefs().showMatchTimes();
+  return Prefs_Shared().showMatchTimes();
 }
 
 std::shared_ptr<Player> ZRNSynchroMovieControllerView::mainPlayer() const {

@@ -3,18 +3,18 @@
 // started executable (with the modal-dialog and time-zone helpers).
 
 #include "app/ZRNAppDelegate.h"
-#include "app/ZRNAppPrefs.h"
-#include "app/ZRNAppSetup.h"
-#include "app/ZRNLogger.h"
-#include "app/ZRNRecentDocument.h"
+#include "common/ZRNAppPrefs.h"
+#include "common/ZRNAppSetup.h"
+#include "common/ZRNLogger.h"
+#include "common/ZRNRecentDocument.h"
 #include "capture/VLLiveWC.h"
 #include "platform/foundation/StandardLocations.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/media/VirtualDevices.h"
 #include "platform/system/PrivateDBus.h"
 #include "support/TestSupport.h"
-#include "tests/app/DialogTestSupport.h"
-#include "tests/app/ScopedTimeZone.h"
+#include "support/DialogTestSupport.h"
+#include "support/ScopedTimeZone.h"
 
 #include <QDateTime>
 #include <QDir>

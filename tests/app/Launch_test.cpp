@@ -1,6 +1,6 @@
 #include "app/ZRNAppDelegate.h"
 
-#include "app/ZRNAppPrefs.h"
+#include "common/ZRNAppPrefs.h"
 #include "app/ZRNPendingOperations.h"
 #include "capture/VLLiveWC.h"
 #include "capture/ZRNCaptureDevices.h"

@@ -5,8 +5,8 @@
 #include "app/ZRNAppDelegate.h"
 
 #include "app/ZRNAppMenus.h"
-#include "app/ZRNAppPrefs.h"
-#include "app/ZRNRecentDocument.h"
+#include "common/ZRNAppPrefs.h"
+#include "common/ZRNRecentDocument.h"
 #include "capture/VLLiveWC.h"
 #include "composition/ZRNJobsController.h"
 #include "platform/foundation/StandardLocations.h"

@@ -4,9 +4,9 @@
 #include "app/ZRNAppDelegate.h"
 
 #include "tests/app/AppTestSupport.h"
-#include "app/ZRNAppPrefs.h"
+#include "common/ZRNAppPrefs.h"
 #include "app/ZRNPendingOperations.h"
-#include "capture/VLDocument.h"
+#include "session/VLDocument.h"
 #include "capture/VLLiveWC.h"
 #include "composition/VL_ExportJobRecord.h"
 #include "composition/ZRNJobsController.h"

@@ -3,8 +3,8 @@
 #include "app/ZRNAppDelegate.h"
 
 #include "app/ZRNAppMenus.h"
-#include "app/ZRNAppPrefs.h"
-#include "capture/VLDocument.h"
+#include "common/ZRNAppPrefs.h"
+#include "session/VLDocument.h"
 #include "composition/VL_ExportJobRecord.h"
 #include "composition/ZRNJobsController.h"
 #include "platform/foundation/StandardLocations.h"

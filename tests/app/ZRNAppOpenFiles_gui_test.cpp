@@ -4,7 +4,7 @@
 #include "app/ZRNAppDelegate.h"
 
 #include "app/ZRNAppInstance.h"
-#include "app/ZRNRecentDocument.h"
+#include "common/ZRNRecentDocument.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/StandardLocations.h"
 #include "platform/foundation/UserDefaults.h"

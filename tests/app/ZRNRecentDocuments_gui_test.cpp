@@ -4,7 +4,7 @@
 
 #include "tests/app/AppTestSupport.h"
 #include "app/ZRNAppMenus.h"
-#include "app/ZRNRecentDocument.h"
+#include "common/ZRNRecentDocument.h"
 #include "platform/foundation/UserDefaults.h"
 #include "support/TestSupport.h"
 

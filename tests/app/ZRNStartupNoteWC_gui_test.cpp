@@ -1,6 +1,6 @@
 #include "app/ZRNStartupNoteWC.h"
 #include "support/TestSupport.h"
-#include "tests/app/DialogTestSupport.h"
+#include "support/DialogTestSupport.h"
 
 #include <QTest>
 #include <QTextBrowser>

@@ -2,7 +2,7 @@
 // Devices described by a test, added to the platform's device registry, and a fixture that gives each
 // test fresh preferences, empty device lists and no added devices.
 
-#include "app/ZRNAppPrefs.h"
+#include "common/ZRNAppPrefs.h"
 #include "capture/ZRNCaptureDevices.h"
 #include "platform/foundation/StandardLocations.h"
 #include "platform/foundation/UserDefaults.h"

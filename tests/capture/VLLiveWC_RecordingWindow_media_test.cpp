@@ -1,6 +1,6 @@
 #include "capture/VLLiveWC.h"
 
-#include "app/ZRNAlerts.h"
+#include "common/ZRNAlerts.h"
 #include "app/ZRNAppDelegate.h"
 #include "capture/CaptureTestSupport.h"
 #include "platform/media/AssetWriterTestMedia.h"

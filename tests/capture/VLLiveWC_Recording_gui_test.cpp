@@ -1,11 +1,11 @@
 #include "capture/VLLiveWC_Recording.h"
 
-#include "../app/DialogTestSupport.h"
+#include "support/DialogTestSupport.h"
 #include "VLLiveWC_RecordingTestHost.h"
-#include "app/ZRNAlerts.h"
+#include "common/ZRNAlerts.h"
 #include "app/ZRNAppDelegate.h"
-#include "app/ZRNAppPrefs.h"
-#include "app/ZRNTimeFormatting.h"
+#include "common/ZRNAppPrefs.h"
+#include "common/ZRNTimeFormatting.h"
 #include "support/TestSupport.h"
 
 #include <QFrame>

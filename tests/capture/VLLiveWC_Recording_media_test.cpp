@@ -1,10 +1,10 @@
 #include "capture/VLLiveWC_Recording.h"
 
-#include "../app/DialogTestSupport.h"
+#include "support/DialogTestSupport.h"
 #include "VLLiveWC_RecordingTestHost.h"
 #include "app/ZRNAppDelegate.h"
-#include "app/ZRNAppPrefs.h"
-#include "capture/VLDocument.h"
+#include "common/ZRNAppPrefs.h"
+#include "session/VLDocument.h"
 #include "platform/media/AssetWriterTestMedia.h"
 #include "platform/media/VirtualDevices.h"
 #include "support/MediaTestSupport.h"

@@ -1,7 +1,7 @@
 #include "capture/VLLiveWC.h"
 
 #include "app/ZRNAppDelegate.h"
-#include "app/ZRNAppSetup.h"
+#include "common/ZRNAppSetup.h"
 #include "capture/CaptureTestSupport.h"
 #include "platform/media/VirtualDevices.h"
 #include "support/TestSupport.h"

@@ -1,6 +1,6 @@
 #include "capture/ZRNCaptureAuth.h"
 #include "support/TestSupport.h"
-#include "tests/app/DialogTestSupport.h"
+#include "support/DialogTestSupport.h"
 
 #include <QDesktopServices>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "capture/ZRNCaptureDevices.h"
 
-#include "app/DialogTestSupport.h"
+#include "support/DialogTestSupport.h"
 #include "capture/CaptureTestSupport.h"
 #include "capture/ZRNWaitingForDeviceWC.h"
 #include "platform/foundation/DispatchQueue.h"

@@ -1,6 +1,6 @@
 #include "capture/ZRNRecorder.h"
 
-#include "capture/VLDocument.h"
+#include "session/VLDocument.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/media/VirtualDevices.h"
 #include "platform/media/AssetWriterTestMedia.h"

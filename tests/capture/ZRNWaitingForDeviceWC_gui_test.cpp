@@ -1,5 +1,5 @@
 #include "capture/ZRNWaitingForDeviceWC.h"
-#include "app/ZRNAlerts.h"
+#include "common/ZRNAlerts.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/media/CaptureDevice.h"
 #include "support/TestSupport.h"

@@ -1,6 +1,6 @@
 #include "composition/VL_ExportJobRecord.h"
 
-#include "capture/VLDocument.h"
+#include "session/VLDocument.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "app/ZRNAppPrefs.h"
-#include "capture/MatchMarksTestSupport.h"
+#include "common/ZRNAppPrefs.h"
+#include "session/MatchMarksTestSupport.h"
 #include "composition/ZRNAVCaptureProject.h"
 #include "support/TestSupport.h"
 

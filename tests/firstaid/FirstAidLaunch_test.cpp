@@ -1,7 +1,7 @@
 #include "firstaid/FirstAidLaunch.h"
 
-#include "app/ZRNAppCounters.h"
-#include "app/ZRNAppPrefs.h"
+#include "common/ZRNAppCounters.h"
+#include "common/ZRNAppPrefs.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/StandardLocations.h"
 #include "platform/foundation/UserDefaults.h"

@@ -3,9 +3,9 @@
 // one: the package becomes the top recent session and the delegate makes its window.
 
 #include "app/ZRNAppDelegate.h"
-#include "app/ZRNJSONBridge.h"
-#include "app/ZRNRecentDocument.h"
-#include "capture/VLDocument.h"
+#include "common/ZRNJSONBridge.h"
+#include "common/ZRNRecentDocument.h"
+#include "session/VLDocument.h"
 #include "composition/ZRNJobsController.h"
 #include "platform/media/Player.h"
 #include "platform/media/PlayerItem.h"

@@ -1,7 +1,7 @@
 #include "playback/VLPlaybackWC.h"
 
-#include "app/ZRNAppPrefs.h"
-#include "capture/ZRNTagRecord.h"
+#include "common/ZRNAppPrefs.h"
+#include "session/ZRNTagRecord.h"
 #include "composition/ZRNAVCaptureProject.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/media/PlayerTestMovie.h"

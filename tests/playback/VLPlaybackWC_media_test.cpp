@@ -1,6 +1,6 @@
 #include "playback/VLPlaybackWC.h"
 
-#include "app/ZRNAppPrefs.h"
+#include "common/ZRNAppPrefs.h"
 #include "composition/VL_ExportJobRecord.h"
 #include "composition/ZRNAVCaptureProject.h"
 #include "platform/media/AssetWriter.h"

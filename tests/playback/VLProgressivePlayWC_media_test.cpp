@@ -4,9 +4,9 @@
 #include "playback/VLProgressivePlayWC.h"
 
 #include "app/ZRNAppDelegate.h"
-#include "app/ZRNAppPrefs.h"
-#include "app/ZRNAppSetup.h"
-#include "capture/VLDocument.h"
+#include "common/ZRNAppPrefs.h"
+#include "common/ZRNAppSetup.h"
+#include "session/VLDocument.h"
 #include "composition/VL_ExportJobRecord.h"
 #include "composition/ZRNJobsController.h"
 #include "platform/foundation/NotificationCenter.h"

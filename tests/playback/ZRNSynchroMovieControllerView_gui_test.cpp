@@ -1,6 +1,6 @@
 #include "playback/ZRNSynchroMovieControllerView.h"
 
-#include "app/ZRNAppPrefs.h"
+#include "common/ZRNAppPrefs.h"
 #include "platform/media/PlayerTestMovie.h"
 #include "playback/ZRNAVPlayerView.h"
 #include "playback/ZRNMovieSyncSlider.h"

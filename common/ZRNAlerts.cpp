@@ -1,0 +1,222 @@
+#include "common/ZRNAlerts.h"
+
+#include "common/ZRNAlertWindowController.h"
+#include "common/ZRNLogger.h"
+#include "platform/foundation/DispatchQueue.h"
+#include "platform/foundation/Fmt.h"
+#include "platform/gui/DialogRunner.h"
+
+#include <QCoreApplication>
+#include <QPushButton>
+
+#include <mutex>
+
+namespace {
+
+struct AlertRow {
+  int alertID;
+  const char* mainText;
+  const char* explainText;  // nullptr: none
+  bool mainHasParams;
+  bool explainHasParams;
+  const char* okTitle;
+  const char* cancelTitle;  // nullptr: no Cancel button
+  int otherResult;          // 0: none
+  bool runAsSheet;
+};
+
+constexpr int kOther = 9001;
+
+// Button titles are listed for the "ZRNErrors" translation table; the texts stay as written.
+#define ZRN_TITLE(text) QT_TRANSLATE_NOOP("ZRNErrors", text)
+
+const AlertRow kRows[] = {
+    {20001, "Do you really want to stop recording?", "This will end the current session.", false, false,
+     ZRN_TITLE("Stop"), ZRN_TITLE("Cancel"), kOther, true},
+    {20002, "Do you really want to stop recording?",
+     "Stopping the recording will end the current session and abort the export in progress.", false, false,
+     ZRN_TITLE("Stop"), ZRN_TITLE("Cancel"), kOther, true},
+    {20003, "Do you really want to stop recording?",
+     "Stopping the recording will end the current session and abort all pending exports.", false, false,
+     ZRN_TITLE("Stop"), ZRN_TITLE("Cancel"), kOther, true},
+    {20004, "Closing the window will end the current recording session.", nullptr, false, false,
+     ZRN_TITLE("Close"), ZRN_TITLE("Cancel"), kOther, true},
+    {20005, "Closing the window will end the current recording session and abort the export in progress.",
+     nullptr, false, false, ZRN_TITLE("Close"), ZRN_TITLE("Cancel"), kOther, true},
+    {20006, "Closing the window will end the current recording session and abort all pending exports.",
+     nullptr, false, false, ZRN_TITLE("Close"), ZRN_TITLE("Cancel"), kOther, true},
+    {20007, "There is a recording session in progress.\nDo you really want to quit?", nullptr, false, false,
+     ZRN_TITLE("Save & Quit"), ZRN_TITLE("Continue Recording"), kOther, false},
+    {20008, "Quitting Velmora will end the current recording session and abort the export in progress.",
+     nullptr, false, false, ZRN_TITLE("Save & Quit"), ZRN_TITLE("Cancel"), 0, true},
+    {20009, "Quitting Velmora will end the current recording session and abort all pending exports.", nullptr,
+     false, false, ZRN_TITLE("Save & Quit"), ZRN_TITLE("Cancel"), 0, true},
+    {20011, "You are about to reset the program settings to their default values.",
+     "Any changes you've made and any values you may have entered will be lost.", false, false,
+     ZRN_TITLE("Continue"), ZRN_TITLE("Cancel"), 0, false},
+    {20013, "There was a problem opening '%@'.", "The item will be removed from the Recents menu.", true, false,
+     ZRN_TITLE("OK"), nullptr, 0, false},
+    {20014, "File '%@' is damaged and cannot be opened.", nullptr, true, false, ZRN_TITLE("OK"), nullptr, 0,
+     false},
+    {20015, "To start a new Live session you must allow Velmora to access the camera.",
+     "The program will not have access to the camera until it is quit.", false, false,
+     ZRN_TITLE("Quit & Go to Settings"), ZRN_TITLE("Not Now"), 0, false},
+    {20016, "Allow Velmora to access the microphone?",
+     "Otherwise you will not be able to record sound during a capture session.", false, false,
+     ZRN_TITLE("Give Access"), ZRN_TITLE("Not Now"), 0, false},
+    {20017, "To setup a video source you must allow Velmora to access the camera.",
+     "The program will not have access to the camera until it is restarted.", false, false,
+     ZRN_TITLE("Quit & Go to Settings"), ZRN_TITLE("Not Now"), 0, false},
+    {20018, "To setup an audio source you must allow Velmora to access the microphone.",
+     "The program will not have access to the microphone until it is restarted.", false, false,
+     ZRN_TITLE("Quit & Go to Settings"), ZRN_TITLE("Not Now"), 0, false},
+    {20019, "The program does not allow for audio capture without a selected camera source.",
+     "Please setup your video source and then try again.", false, false, ZRN_TITLE("OK"), nullptr, 0, false},
+    {20020, "There is an export in progress.",
+     "Are you sure you want to Quit Velmora? Quitting will abort the export.", false, false, ZRN_TITLE("Quit"),
+     ZRN_TITLE("Cancel"), 0, false},
+    {20021, "There are exports in progress.",
+     "Are you sure you want to Quit Velmora? Quitting will abort all pending exports.", false, false,
+     ZRN_TITLE("Quit"), ZRN_TITLE("Cancel"), 0, false},
+    {20022, "There is an export in progress.",
+     "Are you sure you want to close the window? Closing the window now will abort the export.", false, false,
+     ZRN_TITLE("Close"), ZRN_TITLE("Don't Close"), 0, false},
+    {20023, "There are exports in progress.",
+     "Are you sure you want to close the window? Closing the window now will abort all pending exports.", false,
+     false, ZRN_TITLE("Close"), ZRN_TITLE("Don't Close"), 0, false},
+    {20024, "Velmora can't show \"%@\" in the Finder.", "The file has moved since you exported it.", true, true,
+     ZRN_TITLE("OK"), ZRN_TITLE("Remove Job"), 0, false},
+    {20025, "Velmora can't show \"%@\" in the Finder.", "The folder has moved since you exported it.", true,
+     true, ZRN_TITLE("OK"), ZRN_TITLE("Remove Job"), 0, false},
+    {20027, "File \"%@\" needs to be converted to the new Velmora format.",
+     "The new version will replace the old file permanently.", true, false, ZRN_TITLE("Convert"),
+     ZRN_TITLE("Cancel"), 0, false},
+    // The explanation carries the error's text, so it takes an argument too.
+    {20028, "Conversion to the new file format failed.", "Error: %@", true, true, ZRN_TITLE("OK"), nullptr, 0,
+     false},
+    {20029, "File \"%@\" already exists.", "Do you want to overwrite it?", true, false, ZRN_TITLE("Overwrite"),
+     ZRN_TITLE("Cancel"), 0, true},
+    {20030, "You are running on battery power and recording takes a lot of energy.", "Do you want to continue?",
+     true, false, ZRN_TITLE("Continue"), ZRN_TITLE("Cancel"), 0, true},
+    // A recording that ended by itself because its movie could not be written; the argument is the reason.
+    {20031, "The recording was stopped because the movie could not be written.",
+     "Everything recorded up to the last few seconds has been kept.\nReason: %@", false, true, ZRN_TITLE("OK"),
+     nullptr, 0, false},
+};
+
+#undef ZRN_TITLE
+
+QString key(const char* name) { return QString::fromLatin1(name); }
+
+QVariantMap entryFromRow(const AlertRow& row) {
+  QVariantMap entry;
+  entry.insert(key(kAlertKeyID), row.alertID);
+  entry.insert(key(kAlertKeyMainString), QString::fromUtf8(row.mainText));
+  if (row.explainText) entry.insert(key(kAlertKeyExplainString), QString::fromUtf8(row.explainText));
+  if (row.mainHasParams) entry.insert(key(kAlertKeyMainHasParams), true);
+  if (row.explainHasParams) entry.insert(key(kAlertKeyExplainHasParams), true);
+  entry.insert(key(kAlertKeyOKTitle), QString::fromUtf8(row.okTitle));
+  if (row.cancelTitle) entry.insert(key(kAlertKeyCancelTitle), QString::fromUtf8(row.cancelTitle));
+  if (row.otherResult) entry.insert(key(kAlertKeyOtherResult), row.otherResult);
+  if (row.runAsSheet) entry.insert(key(kAlertKeyRunAsSheet), true);
+  if (row.alertID == 20013) {
+    entry.insert(key(kAlertKeyHasNoShowAgain), true);
+    entry.insert(key(kAlertKeyBeepWhenNoShow), true);
+    entry.insert(key(kAlertKeyWarningKey), QStringLiteral("ZrnOpen_RecentDocErr"));
+  }
+  return entry;
+}
+
+std::once_flag gTableOnce;
+QList<QVariantMap>* gTable = nullptr;
+
+// A dialog that ended without one of its own codes (its event loop was ended from outside) counts as
+// cancelled.
+int normalizedResult(int result) { return result == 0 ? kDialogResultCancel : result; }
+
+}  // namespace
+
+void Alert_BuildAlertTable() {
+  std::call_once(gTableOnce, [] {
+    auto* table = new QList<QVariantMap>();
+    for (const AlertRow& row : kRows) table->append(entryFromRow(row));
+    gTable = table;
+  });
+}
+
+const QList<QVariantMap>& Alert_AlertTable() {
+  Alert_BuildAlertTable();
+  return *gTable;
+}
+
+std::optional<QVariantMap> Alert_EntryForID(int alertID) {
+  for (const QVariantMap& entry : Alert_AlertTable()) {
+    if (entry.value(key(kAlertKeyID)).toInt() == alertID) return entry;
+  }
+  return std::nullopt;
+}
+
+QString Alert_LocalizedTitle(const QString& title) {
+  if (title.isEmpty()) return title;
+  const QByteArray source = title.toUtf8();
+  return QCoreApplication::translate("ZRNErrors", source.constData());
+}
+
+std::unique_ptr<ZRNAlertWindowController> Alert_MakeAlertController(const QVariantMap& entry,
+                                                                    const QVariant& argument,
+                                                                    const QVariant& explainArgument) {
+  QString mainText = entry.value(key(kAlertKeyMainString)).toString();
+  QString explainText = entry.value(key(kAlertKeyExplainString)).toString();
+  const bool mainHasParams = entry.value(key(kAlertKeyMainHasParams)).toBool();
+  const bool explainHasParams = entry.value(key(kAlertKeyExplainHasParams)).toBool();
+  QString okTitle = entry.value(key(kAlertKeyOKTitle)).toString();
+  if (okTitle.isEmpty()) okTitle = QStringLiteral("OK");
+  okTitle = Alert_LocalizedTitle(okTitle);
+  const QString cancelTitle = Alert_LocalizedTitle(entry.value(key(kAlertKeyCancelTitle)).toString());
+  const QString otherTitle = Alert_LocalizedTitle(entry.value(key(kAlertKeyOtherTitle)).toString());
+  const QString windowTitle = entry.value(key(kAlertKeyWindowTitle)).toString();
+
+  // The argument is only ever a value put into a format: Fmt never treats it as a format itself.
+  if (mainHasParams && !mainText.isEmpty()) mainText = Fmt(mainText, argument);
+  if (explainHasParams && !explainText.isEmpty()) {
+    explainText = Fmt(explainText, explainArgument.isValid() ? explainArgument : argument);
+  }
+
+  auto controller = std::make_unique<ZRNAlertWindowController>(entry);
+  controller->setupWithText(Gui_DialogMessageHTML(mainText, explainText));
+  controller->setupWithOKText(okTitle, cancelTitle, otherTitle);
+  if (!windowTitle.isEmpty()) controller->setWindowTitle(windowTitle);
+  return controller;
+}
+
+int Alert_ShowAlertWithID(int alertID, const QVariant& argument, const QVariant& explainArgument) {
+  if (!Dispatch_IsMainThread()) {
+    // Windows live on the main thread only; a caller on another thread waits for the answer.
+    int result = kAlertResultUnknownID;
+    Dispatch_MainSync([&] { result = Alert_ShowAlertWithID(alertID, argument, explainArgument); });
+    return result;
+  }
+  const std::optional<QVariantMap> entry = Alert_EntryForID(alertID);
+  if (!entry) {
+    ZRNLogger_Log(QStringLiteral("ERR: Alert_ShowAlertWithID: no alert with ID %ld"), static_cast<long>(alertID));
+    return kAlertResultUnknownID;
+  }
+  // Alerts cannot be hidden by the user in this application: the entries' hiding flags are not read.
+  std::unique_ptr<ZRNAlertWindowController> controller = Alert_MakeAlertController(*entry, argument, explainArgument);
+  return Alert_RunAlertModal(controller.get());
+}
+
+int Alert_RunAlertModal(ZRNBaseDialogWindowController* controller) {
+  if (!controller) return kDialogResultCancel;
+  const int result = Gui_RunApplicationModal(controller);
+  controller->close();
+  return normalizedResult(result);
+}
+
+void Alert_RunAlertSheet(ZRNBaseDialogWindowController* controller, QWidget* parent,
+                         std::function<void(int)> completion) {
+  if (!controller) return;
+  Gui_RunSheet(controller, parent, [completion = std::move(completion)](int result) {
+    if (completion) completion(normalizedResult(result));
+  });
+}

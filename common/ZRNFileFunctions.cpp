@@ -1,0 +1,247 @@
+#include "common/ZRNFileFunctions.h"
+
+#include "common/ZRNJSONBridge.h"
+#include "common/ZRNLogger.h"
+#include "platform/foundation/PropertyList.h"
+#include "platform/foundation/StandardLocations.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/system/FileAttributes.h"
+#include "platform/system/Workspace.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <cerrno>
+#include <dirent.h>
+#include <mutex>
+#include <sys/stat.h>
+
+// The resources live in a static library: without this reference the linker would drop them.
+static void initIconResources() { Q_INIT_RESOURCE(resources); }
+
+namespace {
+QString joinPath(const QString& folder, const QString& name) {
+  if (folder.endsWith(QLatin1Char('/'))) return folder + name;
+  return folder + QLatin1Char('/') + name;
+}
+
+// Base and extension as path extensions count them: the text after the last dot, unless that dot starts
+// the name or ends it.
+void splitName(const QString& name, QString* base, QString* extension) {
+  const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+  if (dot <= 0 || dot == name.size() - 1) {
+    *base = name;
+    extension->clear();
+  } else {
+    *base = name.left(dot);
+    *extension = name.mid(dot + 1);
+  }
+}
+
+QString variantName(const QString& name, int n) {
+  QString base, extension;
+  splitName(name, &base, &extension);
+  return Fmt(QStringLiteral("%@_%d%@"), base, n, extension.isEmpty() ? QString() : QLatin1Char('.') + extension);
+}
+
+// Anything at the path, a dangling symbolic link included, takes the name.
+bool itemExists(const QString& path) {
+  struct stat info;
+  return lstat(QFile::encodeName(path).constData(), &info) == 0;
+}
+
+QString firstFreePath(const QString& folder, const QString& name) {
+  QString candidate = joinPath(folder, name);
+  for (int n = 1; itemExists(candidate); ++n) candidate = joinPath(folder, variantName(name, n));
+  return candidate;
+}
+
+bool mkdirSingle(const QString& path, int* error) {
+  if (::mkdir(QFile::encodeName(path).constData(), 0777) == 0) return true;
+  *error = errno;
+  return false;
+}
+
+int64_t folderBytes(const QByteArray& folder) {
+  DIR* dir = opendir(folder.constData());
+  if (!dir) return 0;
+  int64_t total = 0;
+  while (const struct dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] == '.') continue;  // hidden items, "." and ".."
+    const QByteArray path = folder + '/' + entry->d_name;
+    struct stat info;
+    if (lstat(path.constData(), &info) != 0) continue;  // its kind cannot be read
+    if (S_ISDIR(info.st_mode)) {
+      total += folderBytes(path);
+    } else {
+      // st_blocks counts 512-byte units whatever the file system's block size; a sparse or compressed
+      // file occupies less than its length, a small one more.
+      total += static_cast<int64_t>(info.st_blocks) * 512;
+    }
+  }
+  closedir(dir);
+  return total;
+}
+
+QString iconImageFile(const QString& imageName) {
+  static std::once_flag once;
+  std::call_once(once, initIconResources);
+  for (const QString& suffix : {QStringLiteral(".png"), QStringLiteral(".svg"), QString()}) {
+    const QString resource = QStringLiteral(":/images/") + imageName + suffix;
+    if (!QFileInfo::exists(resource)) continue;
+    // Icon stores keep a reference to a file, so the image needs a lasting place outside the program.
+    const QString folder = StandardLocations::applicationSupportPath() + QStringLiteral("/Icons");
+    const QString target = folder + QLatin1Char('/') + imageName + suffix;
+    QFile source(resource);
+    if (!QDir().mkpath(folder) || !source.open(QIODevice::ReadOnly)) return QString();
+    const QByteArray bytes = source.readAll();
+    QFile existing(target);
+    if (existing.open(QIODevice::ReadOnly) && existing.readAll() == bytes) return target;
+    existing.close();
+    QSaveFile out(target);
+    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit()) return QString();
+    return target;
+  }
+  return QString();
+}
+}  // namespace
+
+QString File_MakeSessionFolder(const QString& folderPath, const QString& name, bool reuse) {
+  QString path = joinPath(folderPath, name);
+  if (itemExists(path) && !reuse) path = firstFreePath(folderPath, name);
+  if (!itemExists(path) && !QDir().mkpath(path)) return QString();
+  return path;
+}
+
+QString File_UniquePath(const QString& folderPath, const QString& name, bool create) {
+  if (!create) return firstFreePath(folderPath, name);
+  for (;;) {
+    const QString path = firstFreePath(folderPath, name);
+    int error = 0;
+    if (mkdirSingle(path, &error)) return path;
+    // Someone took the name between the look and the creation: the next free name will do.
+    if (error != EEXIST) return QString();
+  }
+}
+
+QString File_UniqueFileName(const QString& folderPath, const QString& name) {
+  return QFileInfo(firstFreePath(folderPath, name)).fileName();
+}
+
+void File_WriteSettings(const QUrl& folder, const QString& baseName, const QString& extension,
+                        const QVariantMap& dictionary) {
+  const QString name = extension.isEmpty() ? baseName : baseName + QLatin1Char('.') + extension;
+  if (folder.isEmpty() || baseName.isEmpty()) return;
+  const QString path = joinPath(folder.toLocalFile(), name);
+  if (extension == QLatin1String("plist")) {
+    QString error;
+    if (!PropertyList_WriteFile(path, dictionary, PropertyListFormat::XML, &error))
+      ZRNLogger_Log(QStringLiteral("ATT: error writing settings plist: %@"), error);
+  } else if (extension == QLatin1String("json")) {
+    const QByteArray data = JSON_CFDataFromCF(dictionary);
+    if (data.isEmpty()) {
+      ZRNLogger_Log(QStringLiteral("ATT: error writing settings json: %@"), QStringLiteral("no JSON form for ") + path);
+      return;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit())
+      ZRNLogger_Log(QStringLiteral("ATT: error writing settings json: %@"), file.errorString());
+  }
+}
+
+QVariantMap File_InterfaceDefaultsKeys() {
+  QVariantMap domain = UserDefaults::standard().persistentDomain();
+  for (const char* key : {"NSWindow Frame NSNavPanelAutosaveName", "NSWindow Frame SUUpdateAlert",
+                          "NSWindow Frame ZRNCaptureCombinedW", "NSNavPanelExpandedSizeForOpenMode",
+                          "NSNavPanelExpandedStateForSaveMode", "NSNavPanelExpandedSizeForSaveMode",
+                          "NSNavLastUserSetHideExtensionButtonState", "MBPreferencesSelection"})
+    domain.remove(QString::fromLatin1(key));
+  return domain;
+}
+
+void File_SetIsPackage(const QString& path) {
+  QString error;
+  if (!FileAttributes_SetXattr(path, QString::fromLatin1(kFile_PackageXattr), "1", &error))
+    ZRNLogger_Log(QStringLiteral("ATT: cannot flag %@ as a package: %@"), path, error);
+}
+
+void File_SetHiddenExtension(const QString& path) {
+  QString error;
+  if (!FileAttributes_SetXattr(path, QString::fromLatin1(kFile_HiddenExtensionXattr), "1", &error))
+    ZRNLogger_Log(QStringLiteral("ATT: cannot hide the extension of %@: %@"), path, error);
+}
+
+bool File_SetHidden(const QUrl& url) {
+  const QString path = url.toLocalFile();
+  return !path.isEmpty() && itemExists(path) && QFileInfo(path).fileName().startsWith(QLatin1Char('.'));
+}
+
+bool File_RevealInFinder(const QString& path, bool isFolder) {
+  if (path.isEmpty() || !itemExists(path)) return false;
+  if (!Workspace_RevealItem(path, isFolder)) ZRNLogger_Log(QStringLiteral("ATT: cannot show %@ in a file manager"), path);
+  return true;
+}
+
+void File_SetCustomIcon(const QUrl& url, const QString& imageName) {
+  const QString image = iconImageFile(imageName);
+  if (image.isEmpty()) {
+    ZRNLogger_Log(QStringLiteral("ATT: no icon image %@"), imageName);
+    return;
+  }
+  QString error;
+  if (!FileAttributes_SetCustomIcon(url.toLocalFile(), image, &error))
+    ZRNLogger_Log(QStringLiteral("ATT: cannot set the icon of %@: %@"), url.toLocalFile(), error);
+}
+
+void File_ClearCustomIcon(const QUrl& url) {
+  QString error;
+  if (!FileAttributes_ClearCustomIcon(url.toLocalFile(), &error))
+    ZRNLogger_Log(QStringLiteral("ATT: cannot clear the icon of %@: %@"), url.toLocalFile(), error);
+}
+
+bool File_EnsureDirectory(const QUrl& url, bool create) {
+  if (!create) return true;
+  const QString path = url.toLocalFile();
+  if (QFileInfo(path).isDir()) return true;
+  if (!path.isEmpty() && QDir().mkpath(path)) return true;
+  ZRNLogger_Log(QStringLiteral("ATT: dir creation failed, error: %@"),
+                path.isEmpty() ? QStringLiteral("not a file URL: ") + url.toString() : QStringLiteral("cannot create ") + path);
+  return false;
+}
+
+int64_t File_FolderSizeBytes(const QUrl& folder) {
+  const QString path = folder.toLocalFile();
+  if (path.isEmpty()) return 0;
+  return folderBytes(QFile::encodeName(QDir::cleanPath(path)));
+}
+
+double File_FolderSizeMB(const QUrl& folder) { return static_cast<double>(File_FolderSizeBytes(folder)) / 1000000.0; }
+
+QUrl File_TempFileURL(const QString& baseName, const QString& extension, bool isFolder) {
+  const QString folder = StandardLocations::tempPath();
+  for (long n = 0;; ++n) {
+    const QString suffix = n == 0 ? QString() : Fmt(QStringLiteral("_%li"), n);
+    const QString candidate = joinPath(folder, Fmt(QStringLiteral("%@%@.%@"), baseName, suffix, extension));
+    const QFileInfo info(candidate);
+    if (!itemExists(candidate) || info.isDir() != isFolder) return QUrl::fromLocalFile(candidate);
+  }
+}
+
+QUrl File_MakeSessionPackage(const QUrl& fileURL, const QString& extension) {
+  const QFileInfo chosen(fileURL.toLocalFile());
+  const QString parent = chosen.absolutePath();
+  int ignored = 0;
+  mkdirSingle(parent, &ignored);
+  QString base, oldExtension;
+  splitName(chosen.fileName(), &base, &oldExtension);
+  const QString package = File_UniquePath(parent, Fmt(QStringLiteral("%@.%@"), base, extension), true);
+  if (package.isEmpty()) {
+    ZRNLogger_Log(QStringLiteral("ERR: cannot create the session package in %@"), parent);
+    return QUrl();
+  }
+  File_SetHiddenExtension(package);
+  File_SetIsPackage(package);
+  return QUrl::fromLocalFile(package);
+}

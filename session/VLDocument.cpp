@@ -1,0 +1,303 @@
+#include "session/VLDocument.h"
+
+#include "common/ZRNFileFunctions.h"
+#include "common/ZRNAppPrefs.h"
+#include "common/ZRNJSONBridge.h"
+#include "common/ZRNLogger.h"
+#include "common/ZRNSystemFunctions.h"
+#include "session/ZRNTagRecord.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+
+namespace {
+
+const QString kNotAvailable = QStringLiteral("N/A");
+
+VLDocumentJobFactory& jobFactory() {
+  static VLDocumentJobFactory factory;
+  return factory;
+}
+
+// The platform's identifier of the H.264 video codec, the one codec the recorder writes.
+const QString kVideoCodecTypeH264 = QStringLiteral("avc1");
+
+QVariant int64Value(int64_t v) { return QVariant::fromValue<qint64>(v); }
+
+void putString(QVariantMap& dict, const QString& key, const QString& value) {
+  if (!value.isEmpty()) dict.insert(key, value);
+}
+
+int64_t readInteger(const QVariantMap& dict, const QString& key) {
+  int64_t v = 0;
+  Settings_ReadInteger(dict.value(key), &v);
+  return v;
+}
+
+double readDouble(const QVariantMap& dict, const QString& key) {
+  double v = 0;
+  Settings_ReadDouble(dict.value(key), &v);
+  return v;
+}
+
+float readFloat(const QVariantMap& dict, const QString& key) {
+  const double v = readDouble(dict, key);
+  if (std::isnan(v)) return 0.0f;
+  return static_cast<float>(std::clamp(v, -static_cast<double>(FLT_MAX), static_cast<double>(FLT_MAX)));
+}
+
+bool readBool(const QVariantMap& dict, const QString& key) {
+  bool v = false;
+  Settings_ReadBool(dict.value(key), &v);
+  return v;
+}
+
+QString readString(const QVariantMap& dict, const QString& key) {
+  QString v;
+  Settings_ReadString(dict.value(key), &v);
+  return v;
+}
+
+QString orNotAvailable(const QString& s) { return s.isEmpty() ? kNotAvailable : s; }
+
+QVariantList readList(const QVariantMap& dict, const QString& key) {
+  const QVariant v = dict.value(key);
+  if (v.metaType().id() != QMetaType::QVariantList) return {};
+  return v.toList();
+}
+
+}  // namespace
+
+VLStoredJobRecord::VLStoredJobRecord(const QVariantMap& dictionary) : m_dictionary(dictionary) {}
+
+int64_t VLStoredJobRecord::status() const { return readInteger(m_dictionary, QStringLiteral("status")); }
+
+bool VLStoredJobRecord::cancelled() const { return readBool(m_dictionary, QStringLiteral("cancelled")); }
+
+VLDocument::VLDocument()
+    : m_docCaptureDate(QDateTime::currentDateTime()),
+      m_captureMacOS(Sys_OSVersionString()),
+      m_captureMachine(Sys_MachineModel()),
+      m_captureApp(QStringLiteral("Velmora")),
+      m_appVersion(QStringLiteral(VELMORA_VERSION_STRING)) {}
+
+void VLDocument::setJobFactory(VLDocumentJobFactory factory) { jobFactory() = std::move(factory); }
+
+VLDocumentWindowController* VLDocument::windowController() const {
+  return m_windowObject ? m_windowController : nullptr;
+}
+
+void VLDocument::setWindowController(VLDocumentWindowController* controller) {
+  m_windowObject = dynamic_cast<QObject*>(controller);
+  m_windowController = m_windowObject ? controller : nullptr;
+}
+
+void VLDocument::U_LoadCaptureProperties() {
+  if (gZRNAppPrefs) U_LoadCaptureProperties(*gZRNAppPrefs);
+}
+
+void VLDocument::U_LoadCaptureProperties(const ZRNAppPrefs& prefs) {
+  m_segmentSeconds = static_cast<float>(prefs.fragmentSeconds());
+  m_captureFileType = prefs.captureFileType();
+  m_segmentKBPS = prefs.segmentKBPS();
+  m_initialMillisToClip = prefs.numInitialMillisToReject();
+  m_videoCodecType = kVideoCodecTypeH264;
+  m_cameraUID = prefs.cameraUID();
+  m_cameraName = prefs.cameraName();
+  m_cameraIndex = prefs.cameraIndex();
+  m_cameraPresetIndex = prefs.capturePresetIndex();
+  m_frameSize = prefs.movieSize();
+  m_videoFPS = prefs.captureFPS();
+  m_captureMediaSubType = prefs.captureMediaSubType();
+  m_hasAudioDevice = prefs.hasAudioDevice();
+  m_captureAudio = prefs.captureAudio();
+  m_microphoneUID = prefs.microphoneUID();
+  m_microphoneName = prefs.microphoneName();
+  m_microphoneIsBuiltIn = prefs.microphoneIsBuiltIn();
+  m_microphoneIndex = prefs.microphoneIndex();
+  m_micPresetIndex = prefs.microphonePresetIndex();
+  m_audioCaptureRate = prefs.microphoneCaptureRate();
+}
+
+QVariantMap VLDocument::dictionaryToSave() const {
+  QVariantMap dict;
+  if (m_versionNum > 0) dict.insert(QStringLiteral("VLDocVersion"), int64Value(m_versionNum));
+  // Waiting and exporting jobs alone are not worth keeping; once one job has ended, every job is.
+  if (numberOfFinishedJobs() > 0) dict.insert(QStringLiteral("exportJobs"), jobsToSave());
+  if (!m_tagsArray.isEmpty()) {
+    QVariantList tags;
+    tags.reserve(m_tagsArray.size());
+    for (const QVariantMap& tag : m_tagsArray) tags.append(tag);
+    dict.insert(QStringLiteral("tags"), tags);
+  }
+  putString(dict, QStringLiteral("VLCaptureMacOS"), m_captureMacOS);
+  putString(dict, QStringLiteral("VLCaptureMachineType"), m_captureMachine);
+  putString(dict, QStringLiteral("VLCaptureApp"), m_captureApp);
+  putString(dict, QStringLiteral("VLCaptureAppVersion"), m_appVersion);
+  if (m_docCaptureDate.isValid()) dict.insert(QStringLiteral("VLCaptureDate"), m_docCaptureDate);
+  dict.insert(QStringLiteral("VLHasAudioDevice"), m_hasAudioDevice);
+  dict.insert(QStringLiteral("VLCaptureAudio"), m_captureAudio);
+  dict.insert(QStringLiteral("VLFragmentSeconds"), QVariant(m_segmentSeconds));
+  dict.insert(QStringLiteral("VLInitialMillisRejected"), int64Value(m_initialMillisToClip));
+  putString(dict, QStringLiteral("VLCaptureFileType"), m_captureFileType);
+  putString(dict, QStringLiteral("VLVideoCodecType"), m_videoCodecType);
+  dict.insert(QStringLiteral("VLSegmentKBPS"), int64Value(m_segmentKBPS));
+  putString(dict, QStringLiteral("VLCameraUID"), m_cameraUID);
+  putString(dict, QStringLiteral("VLCameraName"), m_cameraName);
+  dict.insert(QStringLiteral("VLCameraIndex"), int64Value(m_cameraIndex));
+  dict.insert(QStringLiteral("VLCameraPresetIndex"), int64Value(m_cameraPresetIndex));
+  dict.insert(QStringLiteral("VLFrameWidth"), m_frameSize.width());
+  dict.insert(QStringLiteral("VLFrameHeight"), m_frameSize.height());
+  dict.insert(QStringLiteral("VLVideoFPS"), QVariant(m_videoFPS));
+  dict.insert(QStringLiteral("VLCaptureMediaSubType"), QVariant::fromValue<uint>(m_captureMediaSubType));
+  putString(dict, QStringLiteral("VLMicrophoneUID"), m_microphoneUID);
+  putString(dict, QStringLiteral("VLMicrophoneName"), m_microphoneName);
+  dict.insert(QStringLiteral("VLMicrophoneIsBuiltIn"), m_microphoneIsBuiltIn);
+  dict.insert(QStringLiteral("VLMicrophoneIndex"), int64Value(m_microphoneIndex));
+  dict.insert(QStringLiteral("VLMicPresetIndex"), int64Value(m_micPresetIndex));
+  dict.insert(QStringLiteral("VLAudioCaptureRate"), m_audioCaptureRate);
+  return dict;
+}
+
+void VLDocument::loadFromDictionary(const QVariantMap& dict) {
+  m_versionNum = readInteger(dict, QStringLiteral("VLDocVersion"));
+  m_captureMacOS = orNotAvailable(readString(dict, QStringLiteral("VLCaptureMacOS")));
+  m_captureMachine = orNotAvailable(readString(dict, QStringLiteral("VLCaptureMachineType")));
+  m_captureApp = orNotAvailable(readString(dict, QStringLiteral("VLCaptureApp")));
+  m_appVersion = orNotAvailable(readString(dict, QStringLiteral("VLCaptureAppVersion")));
+  loadJobsArray(readList(dict, QStringLiteral("exportJobs")));
+  loadTagsArray(readList(dict, QStringLiteral("tags")));
+  // The reader turns text of the date format into a date; anything else leaves the document undated.
+  const QVariant date = dict.value(QStringLiteral("VLCaptureDate"));
+  m_docCaptureDate = date.metaType().id() == QMetaType::QDateTime ? date.toDateTime() : QDateTime();
+  m_hasAudioDevice = readBool(dict, QStringLiteral("VLHasAudioDevice"));
+  m_captureAudio = readBool(dict, QStringLiteral("VLCaptureAudio"));
+  m_segmentSeconds = readFloat(dict, QStringLiteral("VLFragmentSeconds"));
+  // Older sessions stored the fragment length under its former name.
+  if (m_segmentSeconds == 0.0f) m_segmentSeconds = readFloat(dict, QStringLiteral("VLSegmentSeconds"));
+  m_initialMillisToClip = readInteger(dict, QStringLiteral("VLInitialMillisRejected"));
+  m_captureFileType = readString(dict, QStringLiteral("VLCaptureFileType"));
+  m_videoCodecType = readString(dict, QStringLiteral("VLVideoCodecType"));
+  m_cameraUID = readString(dict, QStringLiteral("VLCameraUID"));
+  m_cameraName = readString(dict, QStringLiteral("VLCameraName"));
+  m_cameraIndex = readInteger(dict, QStringLiteral("VLCameraIndex"));
+  m_cameraPresetIndex = readInteger(dict, QStringLiteral("VLCameraPresetIndex"));
+  m_frameSize = QSizeF(readDouble(dict, QStringLiteral("VLFrameWidth")), readDouble(dict, QStringLiteral("VLFrameHeight")));
+  m_segmentKBPS = readInteger(dict, QStringLiteral("VLSegmentKBPS"));
+  m_videoFPS = readFloat(dict, QStringLiteral("VLVideoFPS"));
+  m_captureMediaSubType = static_cast<uint32_t>(readInteger(dict, QStringLiteral("VLCaptureMediaSubType")));
+  m_microphoneUID = readString(dict, QStringLiteral("VLMicrophoneUID"));
+  m_microphoneName = readString(dict, QStringLiteral("VLMicrophoneName"));
+  m_microphoneIsBuiltIn = readBool(dict, QStringLiteral("VLMicrophoneIsBuiltIn"));
+  m_microphoneIndex = readInteger(dict, QStringLiteral("VLMicrophoneIndex"));
+  m_micPresetIndex = readInteger(dict, QStringLiteral("VLMicPresetIndex"));
+  m_audioCaptureRate = readDouble(dict, QStringLiteral("VLAudioCaptureRate"));
+}
+
+void VLDocument::updateSettingsFile() {
+  File_WriteSettings(m_docURL, kVLSettingsBaseName, kVLSettingsExtension, dictionaryToSave());
+}
+
+void VLDocument::saveDoc() {
+  if (VLDocumentWindowController* controller = windowController()) controller->updateVLDoc();
+}
+
+bool VLDocument::loadSettingsFile() {
+  const QString path = settingsFileURL().toLocalFile();
+  if (path.isEmpty()) return false;
+  QFile file(path);
+  if (!file.exists()) return false;
+  if (!file.open(QIODevice::ReadOnly)) {
+    ZRNLogger_Log(QStringLiteral("ERR: cannot read settings file %@: %@"), path, file.errorString());
+    return false;
+  }
+  const QByteArray data = file.readAll();
+  file.close();
+  const QVariant settings = JSON_CFFromJSONData(data);
+  if (settings.metaType().id() == QMetaType::QVariantMap) {
+    loadFromDictionary(settings.toMap());
+    return true;
+  }
+  // Keep the damaged file: whatever marks it still holds must survive the next save.
+  QString aside = path + QStringLiteral(".damaged");
+  for (int n = 1; QFileInfo::exists(aside); ++n) aside = path + QStringLiteral(".damaged_%1").arg(n);
+  if (QFile::copy(path, aside))
+    ZRNLogger_Log(QStringLiteral("ATT: damaged settings file kept as %@"), aside);
+  else
+    ZRNLogger_Log(QStringLiteral("ERR: damaged settings file %@ could not be kept aside"), path);
+  return false;
+}
+
+void VLDocument::loadTagsArray(const QVariantList& tags) {
+  m_tagsArray.clear();
+  for (const QVariant& tag : tags)
+    if (tag.metaType().id() == QMetaType::QVariantMap) m_tagsArray.append(tag.toMap());
+}
+
+void VLDocument::loadJobsArray(const QVariantList& jobs) {
+  m_jobsArray.clear();
+  for (const QVariant& job : jobs) {
+    if (job.metaType().id() != QMetaType::QVariantMap) continue;
+    const QVariantMap dict = job.toMap();
+    std::shared_ptr<VLDocumentJob> record =
+        jobFactory() ? jobFactory()(dict) : std::make_shared<VLStoredJobRecord>(dict);
+    if (record) m_jobsArray.append(std::move(record));
+  }
+}
+
+QVariantList VLDocument::jobsToSave() const {
+  QVariantList jobs;
+  jobs.reserve(m_jobsArray.size());
+  for (const auto& job : m_jobsArray) jobs.append(job->dictionaryToSave());
+  return jobs;
+}
+
+QList<std::shared_ptr<VLDocumentJob>> VLDocument::pendingJobs() const {
+  QList<std::shared_ptr<VLDocumentJob>> result;
+  for (const auto& job : m_jobsArray)
+    if (!job->isFinished() && !job->cancelled()) result.append(job);
+  return result;
+}
+
+int32_t VLDocument::numberOfPendingJobs() const { return static_cast<int32_t>(pendingJobs().size()); }
+
+QList<std::shared_ptr<VLDocumentJob>> VLDocument::waitingJobs() const {
+  QList<std::shared_ptr<VLDocumentJob>> result;
+  for (const auto& job : m_jobsArray)
+    if (job->status() == 0) result.append(job);
+  return result;
+}
+
+int32_t VLDocument::numberOfWaitingJobs() const { return static_cast<int32_t>(waitingJobs().size()); }
+
+int32_t VLDocument::numberOfFinishedJobs() const {
+  return static_cast<int32_t>(std::count_if(m_jobsArray.cbegin(), m_jobsArray.cend(), [](const auto& job) { return job->isFinished(); }));
+}
+
+QUrl VLDocument::settingsFileURL() const {
+  if (m_docURL.isEmpty()) return {};
+  return QUrl::fromLocalFile(QDir(m_docURL.toLocalFile()).filePath(kVLSettingsBaseName + QLatin1Char('.') + kVLSettingsExtension));
+}
+
+QUrl VLDocument::badgeBaseURL() const {
+  if (m_docURL.isEmpty()) return {};
+  return QUrl::fromLocalFile(QDir(m_docURL.toLocalFile()).filePath(kVLBadgeResourcesName));
+}
+
+QUrl VLDocument::badgeTemplateURL() const {
+  if (m_docURL.isEmpty()) return {};
+  return QUrl::fromLocalFile(QDir(badgeBaseURL().toLocalFile()).filePath(kVLBadgeTemplateName));
+}
+
+QUrl VLDocument::badgeImageURL() const {
+  if (m_docURL.isEmpty()) return {};
+  const QDir images(QDir(badgeBaseURL().toLocalFile()).filePath(kVLBadgeImagesName));
+  for (const QString& name : {kVLUserBadgeName, kVLDefaultBadgeName})
+    if (QFileInfo(images.filePath(name)).isFile()) return QUrl::fromLocalFile(images.filePath(name));
+  return {};
+}

@@ -1,0 +1,276 @@
+#include "common/ZRNAlertWindowController.h"
+#include "common/ZRNAlerts.h"
+#include "common/ZRNAppSetup.h"
+#include "common/ZRNLogger.h"
+#include "platform/foundation/DispatchQueue.h"
+#include "platform/gui/DialogRunner.h"
+#include "support/TestSupport.h"
+#include "support/DialogTestSupport.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QPointer>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+struct CatalogueRow {
+  int alertID;
+  const char* mainText;
+  const char* explainText;  // nullptr: none
+  const char* okTitle;
+  const char* cancelTitle;  // nullptr: no Cancel button
+  bool mainHasParams;
+  bool explainHasParams;
+  int otherResult;
+  bool sheet;
+};
+
+const CatalogueRow kCatalogue[] = {
+    {20001, "Do you really want to stop recording?", "This will end the current session.", "Stop", "Cancel", false,
+     false, 9001, true},
+    {20002, "Do you really want to stop recording?",
+     "Stopping the recording will end the current session and abort the export in progress.", "Stop", "Cancel",
+     false, false, 9001, true},
+    {20003, "Do you really want to stop recording?",
+     "Stopping the recording will end the current session and abort all pending exports.", "Stop", "Cancel", false,
+     false, 9001, true},
+    {20004, "Closing the window will end the current recording session.", nullptr, "Close", "Cancel", false, false,
+     9001, true},
+    {20005, "Closing the window will end the current recording session and abort the export in progress.", nullptr,
+     "Close", "Cancel", false, false, 9001, true},
+    {20006, "Closing the window will end the current recording session and abort all pending exports.", nullptr,
+     "Close", "Cancel", false, false, 9001, true},
+    {20007, "There is a recording session in progress.\nDo you really want to quit?", nullptr, "Save & Quit",
+     "Continue Recording", false, false, 9001, false},
+    {20008, "Quitting Velmora will end the current recording session and abort the export in progress.", nullptr,
+     "Save & Quit", "Cancel", false, false, 0, true},
+    {20009, "Quitting Velmora will end the current recording session and abort all pending exports.", nullptr,
+     "Save & Quit", "Cancel", false, false, 0, true},
+    {20011, "You are about to reset the program settings to their default values.",
+     "Any changes you've made and any values you may have entered will be lost.", "Continue", "Cancel", false, false,
+     0, false},
+    {20013, "There was a problem opening '%@'.", "The item will be removed from the Recents menu.", "OK", nullptr,
+     true, false, 0, false},
+    {20014, "File '%@' is damaged and cannot be opened.", nullptr, "OK", nullptr, true, false, 0, false},
+    {20015, "To start a new Live session you must allow Velmora to access the camera.",
+     "The program will not have access to the camera until it is quit.", "Quit & Go to Settings", "Not Now", false,
+     false, 0, false},
+    {20016, "Allow Velmora to access the microphone?",
+     "Otherwise you will not be able to record sound during a capture session.", "Give Access", "Not Now", false,
+     false, 0, false},
+    {20017, "To setup a video source you must allow Velmora to access the camera.",
+     "The program will not have access to the camera until it is restarted.", "Quit & Go to Settings", "Not Now",
+     false, false, 0, false},
+    {20018, "To setup an audio source you must allow Velmora to access the microphone.",
+     "The program will not have access to the microphone until it is restarted.", "Quit & Go to Settings",
+     "Not Now", false, false, 0, false},
+    {20019, "The program does not allow for audio capture without a selected camera source.",
+     "Please setup your video source and then try again.", "OK", nullptr, false, false, 0, false},
+    {20020, "There is an export in progress.", "Are you sure you want to Quit Velmora? Quitting will abort the export.",
+     "Quit", "Cancel", false, false, 0, false},
+    {20021, "There are exports in progress.",
+     "Are you sure you want to Quit Velmora? Quitting will abort all pending exports.", "Quit", "Cancel", false,
+     false, 0, false},
+    {20022, "There is an export in progress.",
+     "Are you sure you want to close the window? Closing the window now will abort the export.", "Close",
+     "Don't Close", false, false, 0, false},
+    {20023, "There are exports in progress.",
+     "Are you sure you want to close the window? Closing the window now will abort all pending exports.", "Close",
+     "Don't Close", false, false, 0, false},
+    {20024, "Velmora can't show \"%@\" in the Finder.", "The file has moved since you exported it.", "OK",
+     "Remove Job", true, true, 0, false},
+    {20025, "Velmora can't show \"%@\" in the Finder.", "The folder has moved since you exported it.", "OK",
+     "Remove Job", true, true, 0, false},
+    {20027, "File \"%@\" needs to be converted to the new Velmora format.",
+     "The new version will replace the old file permanently.", "Convert", "Cancel", true, false, 0, false},
+    {20028, "Conversion to the new file format failed.", "Error: %@", "OK", nullptr, true, true, 0, false},
+    {20029, "File \"%@\" already exists.", "Do you want to overwrite it?", "Overwrite", "Cancel", true, false, 0,
+     true},
+    {20030, "You are running on battery power and recording takes a lot of energy.", "Do you want to continue?",
+     "Continue", "Cancel", true, false, 0, true},
+    {20031, "The recording was stopped because the movie could not be written.",
+     "Everything recorded up to the last few seconds has been kept.\nReason: %@", "OK", nullptr, false, true, 0,
+     false},
+};
+
+QString str(const char* key) { return QString::fromLatin1(key); }
+
+QString plainTextOf(const QLabel* label) {
+  QTextDocument document;
+  document.setHtml(label->text());
+  return document.toPlainText().replace(QChar(QChar::LineSeparator), QLatin1Char('\n'));
+}
+
+// The character format of the run of a rich-text label that holds `text`.
+QTextCharFormat formatOf(const QLabel* label, const QString& text) {
+  QTextDocument document;
+  document.setHtml(label->text());
+  for (QTextBlock block = document.begin(); block.isValid(); block = block.next())
+    for (auto it = block.begin(); !it.atEnd(); ++it)
+      if (it.fragment().text().contains(text)) return it.fragment().charFormat();
+  ADD_FAILURE() << "no run holds " << text.toStdString();
+  return {};
+}
+
+}  // namespace
+
+TEST(AlertCatalogue, HoldsEveryEntryExactly) {
+  const QList<QVariantMap>& table = Alert_AlertTable();
+  ASSERT_EQ(table.size(), static_cast<qsizetype>(std::size(kCatalogue)));
+  for (const CatalogueRow& row : kCatalogue) {
+    SCOPED_TRACE(row.alertID);
+    const std::optional<QVariantMap> found = Alert_EntryForID(row.alertID);
+    ASSERT_TRUE(found.has_value());
+    const QVariantMap& entry = *found;
+    EXPECT_EQ(entry.value(str(kAlertKeyID)).toInt(), row.alertID);
+    EXPECT_EQ(entry.value(str(kAlertKeyMainString)).toString(), QString::fromUtf8(row.mainText));
+    EXPECT_EQ(entry.value(str(kAlertKeyExplainString)).toString(),
+              row.explainText ? QString::fromUtf8(row.explainText) : QString());
+    EXPECT_EQ(entry.value(str(kAlertKeyOKTitle)).toString(), QString::fromUtf8(row.okTitle));
+    EXPECT_EQ(entry.value(str(kAlertKeyCancelTitle)).toString(),
+              row.cancelTitle ? QString::fromUtf8(row.cancelTitle) : QString());
+    EXPECT_EQ(entry.value(str(kAlertKeyMainHasParams)).toBool(), row.mainHasParams);
+    EXPECT_EQ(entry.value(str(kAlertKeyExplainHasParams)).toBool(), row.explainHasParams);
+    EXPECT_EQ(entry.value(str(kAlertKeyOtherResult)).toInt(), row.otherResult);
+    EXPECT_EQ(entry.value(str(kAlertKeyRunAsSheet)).toBool(), row.sheet);
+    EXPECT_EQ(entry.value(str(kAlertKeyHasNoShowAgain)).toBool(), row.alertID == 20013);
+    EXPECT_EQ(entry.value(str(kAlertKeyWarningKey)).toString(),
+              row.alertID == 20013 ? QStringLiteral("ZrnOpen_RecentDocErr") : QString());
+
+    // The window made from the entry: its buttons and their titles.
+    auto controller = Alert_MakeAlertController(entry, QStringLiteral("X"));
+    ASSERT_TRUE(controller->okBtn() && controller->cancelBtn() && controller->otherBtn());
+    EXPECT_EQ(controller->okBtn()->text(), QString::fromUtf8(row.okTitle));
+    EXPECT_EQ(controller->cancelBtn()->isHidden(), row.cancelTitle == nullptr);
+    if (row.cancelTitle) {
+      EXPECT_EQ(controller->cancelBtn()->text(), QString::fromUtf8(row.cancelTitle));
+    }
+    EXPECT_TRUE(controller->otherBtn()->isHidden());
+    EXPECT_TRUE(controller->dontShowAgainCheck()->isHidden());
+  }
+  for (int missing : {20010, 20012, 20026, 20000, 20032}) EXPECT_FALSE(Alert_EntryForID(missing)) << missing;
+}
+
+TEST(AlertDialog, ArgumentsAreShownAsTextAndTheExplanationIsSmaller) {
+  const struct {
+    int id;
+    const char* argument;
+    const char* explainArgument;
+    const char* shown;
+  } cases[] = {{20013, "Cup Final 100%.vlvidcapb", "",
+                "There was a problem opening 'Cup Final 100%.vlvidcapb'.\n\nThe item will be removed from the Recents menu."},
+               {20014, "<b>a&b</b>.mov", "", "File '<b>a&b</b>.mov' is damaged and cannot be opened."},
+               {20028, "Derby 2019", "The settings file is damaged.",
+                "Conversion to the new file format failed.\n\nError: The settings file is damaged."}};
+  for (const auto& c : cases) {
+    auto controller = Alert_MakeAlertController(*Alert_EntryForID(c.id), QString::fromUtf8(c.argument),
+                                                QString::fromUtf8(c.explainArgument));
+    EXPECT_EQ(plainTextOf(controller->mainTextfield()), QString::fromUtf8(c.shown)) << c.id;
+  }
+  auto controller = Alert_MakeAlertController(*Alert_EntryForID(20013), QStringLiteral("Cup"));
+  const QTextCharFormat title = formatOf(controller->mainTextfield(), QStringLiteral("There was a problem"));
+  const QTextCharFormat explanation = formatOf(controller->mainTextfield(), QStringLiteral("The item will be removed"));
+  EXPECT_GE(title.fontWeight(), QFont::Bold);
+  EXPECT_DOUBLE_EQ(title.fontPointSize(), Gui_StandardFontSize());
+  EXPECT_LT(explanation.fontWeight(), QFont::Bold);
+  EXPECT_DOUBLE_EQ(explanation.fontPointSize(), Gui_SmallFontSize());
+}
+
+TEST(AlertDialog, EscapeCancelsOnlyWhereThereIsACancelButton) {
+  // 20007: Escape answers Cancel, which is titled "Continue Recording".
+  QString cancelTitle;
+  Test_AnswerNextModal(QString(), [&](QWidget* modal) {
+    cancelTitle = modal->findChild<QPushButton*>(QStringLiteral("cancelBtn"))->text();
+    QTest::keyClick(modal, Qt::Key_Escape);
+  });
+  EXPECT_EQ(Alert_ShowAlertWithID(20007), -1001);
+  EXPECT_EQ(cancelTitle, QStringLiteral("Continue Recording"));
+
+  // 20019 has one button: Escape and the close request leave it open; only OK ends it.
+  bool stillOpenAfterEscape = false;
+  int buttonsShown = -1;
+  Test_AnswerNextModal(QStringLiteral("okBtn"), [&](QWidget* modal) {
+    buttonsShown = 0;
+    for (auto* button : modal->findChildren<QPushButton*>()) buttonsShown += button->isHidden() ? 0 : 1;
+    QTest::keyClick(modal, Qt::Key_Escape);
+    modal->close();
+    stillOpenAfterEscape = modal->isVisible() && QApplication::activeModalWidget() == modal;
+  });
+  EXPECT_EQ(Alert_ShowAlertWithID(20019), -1000);
+  EXPECT_TRUE(stillOpenAfterEscape);
+  EXPECT_EQ(buttonsShown, 1);
+}
+
+TEST(AlertDialog, AnAlertRaisedInsideAnotherStacksAndTheFirstResumes) {
+  std::vector<QString> events;
+  int innerResult = 0;
+  bool queuedWorkRan = false;
+  bool firstModalAgain = false;
+  Test_AnswerNextModal(QString(), [&](QWidget* first) {
+    // Work queued on the main thread keeps running while an alert is open.
+    Dispatch_MainAsync([&] { queuedWorkRan = true; });
+    ASSERT_TRUE(Test_WaitUntil([&] { return queuedWorkRan; }, 5000));
+    events.push_back(QStringLiteral("first shown"));
+    Test_AnswerNextModal(QStringLiteral("okBtn"), [&](QWidget* second) {
+      events.push_back(plainTextOf(second->findChild<QLabel*>(QStringLiteral("mainTextfield"))).section('\n', 0, 0));
+    }, first);
+    innerResult = Alert_ShowAlertWithID(20019);
+    events.push_back(QStringLiteral("second ended"));
+    firstModalAgain = QApplication::activeModalWidget() == first && first->isVisible();
+    Test_AnswerNextModal(QStringLiteral("cancelBtn"));
+  });
+  const int outerResult = Alert_ShowAlertWithID(20011);
+  EXPECT_EQ(innerResult, -1000);
+  EXPECT_EQ(outerResult, -1001);
+  EXPECT_TRUE(firstModalAgain);
+  EXPECT_EQ(events, (std::vector<QString>{
+                        QStringLiteral("first shown"),
+                        QStringLiteral("The program does not allow for audio capture without a selected camera source."),
+                        QStringLiteral("second ended")}));
+}
+
+TEST(AlertDialog, SheetAnswersThroughItsCompletion) {
+  QWidget parent;
+  parent.resize(400, 300);
+  parent.show();
+  QPointer<ZRNAlertWindowController> sheet =
+      Alert_MakeAlertController(*Alert_EntryForID(20029), QStringLiteral("clip.mp4")).release();
+  std::vector<int> answers;
+  Alert_RunAlertSheet(sheet, &parent, [&](int result) { answers.push_back(result); });
+  // The caller goes on at once; the sheet is window-modal over the parent.
+  EXPECT_TRUE(answers.empty());
+  ASSERT_TRUE(Test_WaitUntil([&] { return sheet && sheet->isVisible(); }));
+  EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
+  QTest::keyClick(sheet, Qt::Key_Escape);
+  ASSERT_TRUE(Test_WaitUntil([&] { return !answers.empty() && sheet.isNull(); }));
+  EXPECT_EQ(answers, std::vector<int>{-1001});
+}
+
+TEST(AlertDialog, UnknownIDIsLoggedAndShowsNothing) {
+  ZRNLogger_Start(1);
+  bool modalShown = false;
+  for (int unknown : {20010, 20012, 20026, 0, -5}) {
+    const int result = Alert_ShowAlertWithID(unknown, QStringLiteral("ignored"));
+    EXPECT_EQ(result, -1001) << unknown;
+    modalShown = modalShown || QApplication::activeModalWidget() != nullptr;
+  }
+  ZRNLogger_Stop();
+  EXPECT_FALSE(modalShown);
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    EXPECT_FALSE(qobject_cast<ZRNAlertWindowController*>(widget) && widget->isVisible());
+  }
+  QFile log(ZRNAppSetup::sharedAppSetup()->zrnDebugLogPathFor(QStringLiteral("Debug")));
+  ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+  const QString text = QString::fromUtf8(log.readAll());
+  for (const char* id : {"20010", "20012", "20026"}) {
+    EXPECT_TRUE(text.contains(QRegularExpression(QStringLiteral("ERR: .*\\b%1\\b").arg(QLatin1String(id))))) << id;
+  }
+}
