@@ -6,6 +6,8 @@
 #include "common/ZRNAppSetup.h"
 #include "common/ZRNLogger.h"
 #include "app/ZRNPendingOperations.h"
+#include "app/ZRNStartupNoteWC.h"
+#include "capture/ZRNCaptureAuth.h"
 #include "common/ZRNRecentDocument.h"
 #include "capture/VLLiveWC.h"
 #include "capture/ZRNCaptureDevices.h"

@@ -2,7 +2,6 @@
 
 #include "app/ZRNAppDelegate.h"
 #include "common/ZRNLogger.h"
-#include "platform/foundation/NotificationCenter.h"
 
 void U_CheckForPreviousCrash(ZRNAppDelegate* delegate) { delegate->finishNormalApplicationStartup(); }
 void U_ClearCrashSemaphore(bool, bool) {}
@@ -13,7 +12,6 @@ bool Legacy_ConvertSession(const QUrl& folderURL) {
   ZRNLogger_Log(QStringLiteral("ATT: legacy session not converted: %@"), folderURL.toLocalFile());
   return false;
 }
-
 
 void ZRNPrefsController_ShowOrHideWindow() {}
 QString ZRNPrefsController_CurrentModuleIdentifier() { return {}; }

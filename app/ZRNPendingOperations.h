@@ -1,24 +1,15 @@
 #pragma once
-// Operations that the launch and termination sequences call, whose real work belongs to parts of the
-// program still to be written (recent sessions, crash lock, first aid, capture devices and access, the
-// live window, the startup note window, the updater). Each is a free function of its own, so that each
-// can be replaced by the real one on its own: delete its lines here and include the real header.
-
-#include "app/ZRNStartupNoteWC.h"
-#include "capture/ZRNCaptureAuth.h"
+// Operations that the launch, the termination and the menus call, whose real work is not written yet.
+// Each is a free function of its own, so that each can be replaced on its own: delete its lines here and
+// in ZRNPendingOperations.cpp and include the real header.
+//
+// Still pending: the crash lock and first aid, the conversion of legacy session folders, the preferences
+// window, the updater, and the workspace's sleep and wake notices (observed, but nothing posts them yet).
 
 #include <QString>
-#include <QStringList>
 #include <QUrl>
 
-#include <memory>
-
-#include <functional>
-
 class ZRNAppDelegate;
-struct Notification;
-class QWidget;
-class VLDocument;
 
 // Crash lock and first aid. Until the crash check exists, every start is a normal one.
 void U_CheckForPreviousCrash(ZRNAppDelegate* delegate);
@@ -29,17 +20,10 @@ void FirstAid_PruneDebugLogDays();
 // Legacy session folders: converted into a session package in place; true when it worked.
 bool Legacy_ConvertSession(const QUrl& folderURL);
 
-// Capture devices.
-inline const QString kCapDev_DeviceWasConnectedNotification = QStringLiteral("AVCaptureDeviceWasConnectedNotification");
-
-// Workspace sleep and wake
+// Workspace sleep and wake.
 inline const QString kWorkspace_WillSleepNotification = QStringLiteral("NSWorkspaceWillSleepNotification");
 inline const QString kWorkspace_DidWakeNotification = QStringLiteral("NSWorkspaceDidWakeNotification");
 
-// The live window
-// Asks the user to confirm stopping the recording (alert given); -1000 when confirmed.
-int VLLiveWC_GetUserVerifiedCloseWithError(int alertID);
-void VLLiveWC_PrepareToQuit(bool quit);
 // The preferences window.
 void ZRNPrefsController_ShowOrHideWindow();
 QString ZRNPrefsController_CurrentModuleIdentifier();

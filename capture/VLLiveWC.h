@@ -210,3 +210,7 @@ bool VLLiveWC_RecordingIsON();
 // Runs the main queue until a stop of the live window's recording under way has saved its footage, for at
 // most timeoutMillis; answers NO when the time ran out first. Nothing to wait for answers YES at once.
 bool VLLiveWC_WaitUntilRecordingSaved(int timeoutMillis);
+// Asks the user to confirm stopping the recording (alert given); -1000 when confirmed.
+int VLLiveWC_GetUserVerifiedCloseWithError(int alertID);
+// Stops a recording under way for a quit, keeping or discarding its footage.
+void VLLiveWC_PrepareToQuit(bool keep);

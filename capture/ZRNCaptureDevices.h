@@ -18,6 +18,9 @@ class QComboBox;
 struct Notification;
 
 // Size key: width * 1000000 + height; ordering by key orders by width, then height.
+// Posted (from any thread) when a camera or microphone arrives; userInfo "uniqueID", "mediaType".
+inline const QString kCapDev_DeviceWasConnectedNotification = QString::fromLatin1(kCaptureDeviceWasConnectedNotification);
+
 inline constexpr uint64_t kCapDev_SizeKeyFactor = 1000000;
 uint64_t CapDev_SizeKey(uint64_t width, uint64_t height);
 // The saved size key of a movie size in doubles (negative values count as 0).
