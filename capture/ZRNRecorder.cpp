@@ -2,6 +2,7 @@
 
 #include "common/ZRNLogger.h"
 #include "session/VLDocument.h"
+#include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/NotificationCenter.h"
 
 #include <cmath>
@@ -96,6 +97,7 @@ MediaTime ZRNRecorder::lastSampleTime() const {
 }
 
 void ZRNRecorder::resetForNewRecording() {
+  Dispatch_AssertQueue(m_sessionQueue, __func__);
   std::lock_guard lock(m_stateMutex);
   m_lastSampleTime = kMediaTimeZero;
   m_lastVideoSampleTime = MediaTime{-1, 1, 0, 0};  // invalid, value -1 at timescale 1
@@ -107,6 +109,7 @@ void ZRNRecorder::resetForNewRecording() {
 }
 
 void ZRNRecorder::startWriterInPackage(const QUrl& packageFolder, const QString& movieFileExtension) {
+  Dispatch_AssertQueue(m_sessionQueue, __func__);
   const QUrl movieURL =
       QUrl::fromLocalFile(packageFolder.toLocalFile() + QLatin1Char('/') + kVLMovieBaseName + QLatin1Char('.') + movieFileExtension);
   const QSizeF size = m_document ? m_document->frameSize() : QSizeF();
@@ -166,6 +169,7 @@ void ZRNRecorder::setupWriterAndInputsForURL(const QUrl& url) {
 }
 
 void ZRNRecorder::U_SetupCaptureOutputs() {
+  Dispatch_AssertQueue(m_sessionQueue, __func__);
   if (!m_session || !m_document) return;
   const bool captureAudio = m_document->captureAudio();
   m_session->beginConfiguration();
@@ -190,6 +194,7 @@ void ZRNRecorder::U_SetupCaptureOutputs() {
 }
 
 void ZRNRecorder::captureOutput(CaptureOutput* output, const SampleBufferRef& sampleBuffer) {
+  Dispatch_AssertQueue(m_samplesBufferQueue, __func__);
   if (!sampleBuffer || !sampleBuffer->dataIsReady()) {
     ZRNLogger_Log("sample buffer is not ready. Skipping sample");
     return;

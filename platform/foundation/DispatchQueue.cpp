@@ -1,5 +1,7 @@
 #include "platform/foundation/DispatchQueue.h"
 
+#include "platform/foundation/PlatformLog.h"
+
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QRunnable>
@@ -9,11 +11,21 @@
 
 #include <pthread.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <latch>
 
 namespace {
 thread_local const DispatchQueue* tCurrentQueue = nullptr;
+std::atomic<bool> gStrictQueueChecks{false};
+
+void U_WrongThread(const char* function, const QString& expected) {
+  const QString running = DispatchQueue::currentLabel();
+  Platform_Log(QStringLiteral("ERR: %@ must run on %@, ran on %@"), QString::fromUtf8(function), expected,
+               running.isEmpty() ? QStringLiteral("another thread") : running);
+  if (gStrictQueueChecks.load()) std::abort();
 }
+}  // namespace
 
 DispatchQueue::DispatchQueue(const QString& label) : m_label(label), m_state(std::make_shared<State>()) {
   m_thread = std::thread(&DispatchQueue::run, m_state, this, label);
@@ -125,3 +137,13 @@ void Dispatch_MainSync(const std::function<void()>& block) {
 void Dispatch_GlobalAsync(std::function<void()> block) {
   QThreadPool::globalInstance()->start(std::move(block));
 }
+
+void Dispatch_AssertQueue(const DispatchQueue* queue, const char* function) {
+  if (queue && !queue->isCurrent()) U_WrongThread(function, queue->label());
+}
+
+void Dispatch_AssertMainThread(const char* function) {
+  if (QCoreApplication::instance() && !Dispatch_IsMainThread()) U_WrongThread(function, QStringLiteral("the main thread"));
+}
+
+void Dispatch_SetStrictQueueChecks(bool strict) { gStrictQueueChecks.store(strict); }

@@ -73,3 +73,16 @@ void Dispatch_MainSync(const std::function<void()>& block);
 bool Dispatch_IsMainThread();
 // The shared pool for independent background work.
 void Dispatch_GlobalAsync(std::function<void()> block);
+
+// Thread checks. A function that must run on a given queue (or on the main thread) says so in its comment
+// and checks it on entry: a call from the wrong thread is logged with the function's name, and aborts
+// when strict checks are on (the tests turn them on), so a threading fault cannot go unnoticed. A null
+// queue checks nothing (the caller has no queue of its own, as in some tests).
+void Dispatch_AssertQueue(const DispatchQueue* queue, const char* function);
+template <class Queue>
+void Dispatch_AssertQueue(const std::shared_ptr<Queue>& queue, const char* function) {
+  Dispatch_AssertQueue(queue.get(), function);
+}
+// Only once an application object exists: before that there is no main thread to be on.
+void Dispatch_AssertMainThread(const char* function);
+void Dispatch_SetStrictQueueChecks(bool strict);

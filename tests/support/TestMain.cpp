@@ -1,5 +1,7 @@
 #include "support/TestSupport.h"
 
+#include "platform/foundation/DispatchQueue.h"
+
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -65,6 +67,8 @@ int main(int argc, char** argv) {
   app.setApplicationName(QStringLiteral("Velmora"));
   app.setOrganizationDomain(QStringLiteral("velmora.org"));
   app.setQuitOnLastWindowClosed(false);
+  // A function called on the wrong queue ends the test run instead of being logged and forgotten.
+  Dispatch_SetStrictQueueChecks(true);
   ::testing::InitGoogleTest(&argc, argv);
   const int result = RUN_ALL_TESTS();
   return result;

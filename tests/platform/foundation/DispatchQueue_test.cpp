@@ -1,4 +1,5 @@
 #include "platform/foundation/DispatchQueue.h"
+#include "platform/foundation/PlatformLog.h"
 
 #include "support/TestSupport.h"
 
@@ -7,6 +8,7 @@
 #include <atomic>
 #include <latch>
 #include <thread>
+#include <mutex>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -126,4 +128,33 @@ TEST(DispatchQueue, ReleasedFromItsOwnBlockFinishesWhatWasQueued) {
   queue->async([&laterBlockRan] { laterBlockRan = true; });
   holder.reset();
   ASSERT_TRUE(Test_WaitUntil([&] { return released && laterBlockRan; }, 5000));
+}
+
+TEST(DispatchQueueChecks, AWrongThreadIsLoggedWithTheFunctionAndTheQueue) {
+  Dispatch_SetStrictQueueChecks(false);
+  std::mutex mutex;
+  QStringList lines;
+  Platform_SetLogSink([&](const QString& line) {
+    std::lock_guard lock(mutex);
+    lines << line;
+  });
+  auto queue = DispatchQueue::create(QStringLiteral("org.velmora.test.checked"));
+  queue->sync([&] {
+    Dispatch_AssertQueue(queue, "onItsQueue");
+    Dispatch_AssertMainThread("offTheMainThread");
+  });
+  Dispatch_AssertQueue(queue, "onTheMainThread");
+  Dispatch_AssertMainThread("onTheMainThreadToo");
+  Dispatch_AssertQueue(std::shared_ptr<DispatchQueue>(), "withoutAQueue");
+  Platform_SetLogSink({});
+  Dispatch_SetStrictQueueChecks(true);
+  ASSERT_EQ(lines.size(), 2) << lines.join(QLatin1Char('\n')).toStdString();
+  EXPECT_EQ(lines[0], QStringLiteral("ERR: offTheMainThread must run on the main thread, ran on org.velmora.test.checked"));
+  EXPECT_EQ(lines[1], QStringLiteral("ERR: onTheMainThread must run on org.velmora.test.checked, ran on another thread"));
+}
+
+TEST(DispatchQueueChecksDeathTest, StrictChecksStopAtTheFirstWrongThread) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  auto queue = DispatchQueue::create(QStringLiteral("org.velmora.test.strict"));
+  EXPECT_DEATH(Dispatch_AssertQueue(queue, "U_SessQueue_Work"), "U_SessQueue_Work must run on org.velmora.test.strict");
 }
