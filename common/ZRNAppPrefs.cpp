@@ -2,6 +2,7 @@
 
 #include "common/ZRNFileFunctions.h"
 #include "common/ZRNLogger.h"
+#include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/StandardLocations.h"
 #include "platform/foundation/UserDefaults.h"
@@ -277,11 +278,13 @@ void ZRNAppPrefs::U_LoadHiddenWarningsArray() {
 }
 
 bool ZRNAppPrefs::shouldShowWarningWithKey(const QString& key) {
+  Dispatch_AssertMainThread(__func__);
   if (!m_hiddenWarningsLoaded) U_LoadHiddenWarningsArray();
   return !m_hiddenWarningKeysArray.contains(key);
 }
 
 void ZRNAppPrefs::hideWarningWithKey(const QString& key) {
+  Dispatch_AssertMainThread(__func__);
   if (!m_hiddenWarningsLoaded) U_LoadHiddenWarningsArray();
   if (m_hiddenWarningKeysArray.contains(key)) return;
   m_hiddenWarningKeysArray << key;
@@ -290,6 +293,7 @@ void ZRNAppPrefs::hideWarningWithKey(const QString& key) {
 }
 
 void ZRNAppPrefs::resetAllWarnings() {
+  Dispatch_AssertMainThread(__func__);
   if (m_hiddenWarningKeysArray.isEmpty()) return;
   // Forget the list in memory too, or the warnings would stay hidden until the next launch.
   m_hiddenWarningKeysArray.clear();

@@ -102,6 +102,8 @@ void ZRNJobsController::U_SaveDoc() {
 
 void ZRNJobsController::handleJobChange(const Notification& note) {
   if (senderOfNotification(note) != this && note.object != this) return;
+  // The job list is the document's, which only the main thread changes.
+  Dispatch_AssertMainThread(__func__);
   const int64_t code = codeOfNotification(note);
   if (code == kJobChangeAdded || code == kJobChangeFinished || code == kJobChangeCancelled) {
     if (m_jobsDoc) {
@@ -178,6 +180,7 @@ void ZRNJobsController::clearJobLog() {
 }
 
 void ZRNJobsController::addJob(const std::shared_ptr<VL_ExportJobRecord>& job) {
+  Dispatch_AssertMainThread(__func__);
   if (!job || !U_List()) return;
   U_List()->insert(0, job);
   if (m_fSingleSelectionIndex >= 0) ++m_fSingleSelectionIndex;
