@@ -177,15 +177,11 @@ void VLLiveWC::windowDidLoad() {
   dark.setColor(QPalette::Window, QColor::fromRgbF(0.2, 0.2, 0.2, 1.0));
   m_backgroundBox->setPalette(dark);
   U_ClearWriter();
-  m_videoDataOutput.reset();
-  m_audioDataOutput.reset();
   {
     std::lock_guard lock(m_sessionMutex);
     m_audioPreviewOutput.reset();
     m_captureSession.reset();
   }
-  m_samplesBufferQueue.reset();
-  m_recLabelTimer = nullptr;
   m_audioPreviewON = true;
   m_recordButton->setEnabled(false);
   m_showFootageBtn->hide();
@@ -704,10 +700,6 @@ void VLLiveWC::U_StopLiveSession() {
   session->stopRunning();
   session->beginConfiguration();
   std::lock_guard lock(m_sessionMutex);
-  if (m_videoDataOutput) session->removeOutput(m_videoDataOutput);
-  m_videoDataOutput.reset();
-  if (m_audioDataOutput) session->removeOutput(m_audioDataOutput);
-  m_audioDataOutput.reset();
   if (m_audioPreviewOutput) session->removeOutput(m_audioPreviewOutput);
   m_audioPreviewOutput.reset();
   if (m_videoCaptureDeviceInput) session->removeInput(m_videoCaptureDeviceInput);

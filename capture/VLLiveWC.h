@@ -24,7 +24,6 @@
 
 class QProgressBar;
 class QFrame;
-class QTimer;
 class ZRNAspectRatioBox;
 
 inline constexpr const char* kVLMovieStartedNotification = "VLMovieStarted";
@@ -135,16 +134,9 @@ class VLLiveWC : public ZRNSizingWC, public CaptureSampleBufferDelegate {
   QUrl m_targetURL;
   QUrl m_capturedMovieURL;
   bool m_progressiveWindowWasOpen = false;
-  QTimer* m_recLabelTimer = nullptr;
-  // The writer, its inputs and the data outputs belong to the recording half; they are cleared when a
-  // new session starts (cameraIsReady) and when the window loads.
-  std::shared_ptr<DispatchQueue> m_samplesBufferQueue;
-  std::shared_ptr<CaptureVideoDataOutput> m_videoDataOutput;
-  std::shared_ptr<CaptureAudioDataOutput> m_audioDataOutput;
-  // Clears the writer and its inputs (recording half).
+  // Clears the recorder's writer and its inputs (recording half); when a new session starts
+  // (cameraIsReady) and when the window loads.
   void U_ClearWriter();
-  // The live window's lock around the writing-has-started check and the audio append.
-  std::mutex m_liveLock;
 
  private:
   void U_LoadLayout();

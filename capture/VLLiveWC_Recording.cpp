@@ -261,8 +261,6 @@ void VLLiveWC_Recording::showWaitingAnimation() {
 }
 
 void VLLiveWC_Recording::stopWaitingAnimation() {
-  delete m_waitingTimer;
-  m_waitingTimer = nullptr;
   if (m_outlets.showFootageBtn) {
     m_outlets.showFootageBtn->setVisible(true);
     m_outlets.showFootageBtn->setEnabled(true);
@@ -291,7 +289,6 @@ void VLLiveWC_Recording::handleMovieStarted(const Notification& note) {
 
 void VLLiveWC_Recording::loadTheAsset(const std::shared_ptr<Asset>& asset) {
   if (!asset) return;
-  m_asset = asset;
   const QStringList keys{kAssetKeyPlayable,  kAssetKeyHasProtectedContent, kAssetKeyTracks,
                          kAssetKeyDuration,  kAssetKeyCanContainFragments, kAssetKeyContainsFragments};
   QPointer<VLLiveWC_Recording> self(this);

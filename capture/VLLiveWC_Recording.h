@@ -183,7 +183,6 @@ class VLLiveWC_Recording : public QObject {
   std::unique_ptr<VLLiveWC_RecordingHost> m_ownedHost;
   bool m_inPrepare = false;
   std::shared_ptr<VLDocument> m_vlDocument;
-  std::shared_ptr<Asset> m_asset;
   bool m_isClosing = false;
   bool m_stopRequested = false;
   bool m_stopFinished = false;
@@ -193,7 +192,6 @@ class VLLiveWC_Recording : public QObject {
   QString m_clipsFolderPath;
   QUrl m_capturedMovieURL;
   QTimer* m_recLabelTimer = nullptr;
-  QTimer* m_waitingTimer = nullptr;
   QFrame* m_popover = nullptr;
   QTextBrowser* m_popoverText = nullptr;
   QPushButton* m_popoverAction = nullptr;
