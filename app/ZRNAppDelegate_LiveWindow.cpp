@@ -9,11 +9,6 @@
 #include "playback/VLProgressivePlayWC.h"
 
 namespace {
-// The live window keeps this flag for its own subclasses; the delegate sets it from outside.
-struct LiveWindowFlags : VLLiveWC {
-  static constexpr auto progressiveWindowWasOpen = &LiveWindowFlags::m_progressiveWindowWasOpen;
-};
-
 ZRNJobsController* capturePlaybackJobs() {
   VLProgressivePlayWC* window = gZRNAppDelegate ? gZRNAppDelegate->capturePlaybackWC() : nullptr;
   return window ? window->jobsController() : nullptr;
@@ -37,15 +32,12 @@ QUrl VLLiveWC_CapturedMovieURL() {
 }
 
 std::shared_ptr<VLDocument> VLLiveWC_Document() {
-  VLLiveWC_Recording* recording = VLLiveWC_RecordingOf(VLLiveWC_Current());
-  return recording ? recording->vlDocument() : nullptr;
+  const VLLiveWC* live = VLLiveWC_Current();
+  return live ? live->recording().vlDocument() : nullptr;
 }
 
 void VLLiveWC_SetProgressiveWindowWasOpen(bool open) {
-  VLLiveWC* live = VLLiveWC_Current();
-  if (!live) return;
-  live->*LiveWindowFlags::progressiveWindowWasOpen = open;
-  if (VLLiveWC_Recording* recording = VLLiveWC_RecordingOf(live)) recording->setProgressiveWindowWasOpen(open);
+  if (VLLiveWC* live = VLLiveWC_Current()) live->recording().setProgressiveWindowWasOpen(open);
 }
 
 // The live recording's playback window, as the subsystems see it

@@ -64,7 +64,6 @@ VLLiveWC::VLLiveWC(QWidget* parent) : ZRNSizingWC(parent) {
   gCurrentLiveWC = this;
   setObjectName(QStringLiteral("VLLiveFeedWC"));
   m_targetURL = QUrl();
-  m_capturedMovieURL = QUrl();
   m_isElgatoSPlus = false;
   auto& center = NotificationCenter::defaultCenter();
   QPointer<VLLiveWC> guard(this);
@@ -74,11 +73,12 @@ VLLiveWC::VLLiveWC(QWidget* parent) : ZRNSizingWC(parent) {
       }));
   U_LoadLayout();
   windowDidLoad();
+  makeRecording();
 }
 
 VLLiveWC::~VLLiveWC() {
   m_alive->store(false);
-  m_isClosing = true;
+  m_recording->setIsClosing(true);
   m_movieStartedObservation.reset();
   m_sessionStartedObservation.reset();
   m_deviceGoneObservation.reset();
@@ -177,27 +177,21 @@ void VLLiveWC::windowDidLoad() {
   dark.setColor(QPalette::Window, QColor::fromRgbF(0.2, 0.2, 0.2, 1.0));
   m_backgroundBox->setPalette(dark);
   U_ClearWriter();
-  m_videoDataOutput.reset();
-  m_audioDataOutput.reset();
   {
     std::lock_guard lock(m_sessionMutex);
     m_audioPreviewOutput.reset();
     m_captureSession.reset();
   }
-  m_samplesBufferQueue.reset();
-  m_recLabelTimer = nullptr;
   m_audioPreviewON = true;
   m_recordButton->setEnabled(false);
   m_showFootageBtn->hide();
   m_showFootageBtn->setEnabled(false);
   m_sessionRunning = false;
-  m_isRecording = false;
   m_sourcePrefsBtn->setEnabled(true);
   m_recIndicatorView->hide();
   m_captureDurationLabel->hide();
   m_sessionQueue = DispatchQueue::create(QStringLiteral("org.velmora.Velmora.capture"));
   m_assetWritingQueue = DispatchQueue::create(QStringLiteral("org.velmora.Velmora.writing"));
-  m_writingHasStarted = false;
 
   auto& center = NotificationCenter::defaultCenter();
   QPointer<VLLiveWC> guard(this);
@@ -223,7 +217,6 @@ void VLLiveWC::windowDidLoad() {
   m_recIndicatorLeftActive = false;
   m_recIndicatorRightActive = true;
   m_livePreviewLayer->setBackgroundColor(Qt::black);
-  m_isClosing = false;
 }
 
 void VLLiveWC::closeEvent(QCloseEvent* event) {
@@ -704,10 +697,6 @@ void VLLiveWC::U_StopLiveSession() {
   session->stopRunning();
   session->beginConfiguration();
   std::lock_guard lock(m_sessionMutex);
-  if (m_videoDataOutput) session->removeOutput(m_videoDataOutput);
-  m_videoDataOutput.reset();
-  if (m_audioDataOutput) session->removeOutput(m_audioDataOutput);
-  m_audioDataOutput.reset();
   if (m_audioPreviewOutput) session->removeOutput(m_audioPreviewOutput);
   m_audioPreviewOutput.reset();
   if (m_videoCaptureDeviceInput) session->removeInput(m_videoCaptureDeviceInput);
@@ -724,7 +713,7 @@ void VLLiveWC::U_StopAndSaveSessionAndReconfigureLiveSession(bool keep) {
   m_sessionQueue->async([guard, alive, this, keep] {
     if (!alive->load()) return;
     U_StopLiveSession();
-    if (!m_isClosing && !AppIsQuitting()) U_SessQueue_ConfigureNewCaptureSession();
+    if (!isClosing() && !AppIsQuitting()) U_SessQueue_ConfigureNewCaptureSession();
     Dispatch_MainAsync([guard, keep] {
       if (guard) guard->U_FinishStopAndSave(keep);
     });
@@ -821,8 +810,9 @@ void VLLiveWC::U_UpdateAudioPreviewControl() {
 void VLLiveWC::U_DeviceDisconnected(const Notification& note) {
   const CaptureDeviceRef camera = videoCaptureDevice();
   const QString uid = note.userInfo.value(QStringLiteral("uniqueID")).toString();
-  if (!camera || camera->uniqueID() != uid || m_isClosing) return;
-  if (m_isRecording) {
+  if (!camera || camera->uniqueID() != uid || isClosing()) return;
+  // A recording, also one whose footage is still being saved, ends through the recording's own handling.
+  if (isRecording() || m_recording->stopUnderWay()) {
     ZRNLogger_Log("ERR: camera '%@' disconnected while recording", camera->localizedName());
     return;
   }

@@ -3,8 +3,12 @@
 // microphone, and records it (recording: VLLiveWC_Recording.cpp). This file's half covers the
 // window's start-up, its queues, the device check, the session build on the capture-session queue,
 // the camera-ready handling, the reactions to preference changes and the live-audio control.
+//
+// The window makes its one VLLiveWC_Recording with itself and owns it; the recording state (recording,
+// closing, the growing movie) lives there alone and the window's getters ask it.
 
 #include "common/ZRNBaseClasses.h"
+#include "capture/VLLiveWC_Recording.h"
 #include "capture/ZRNWaitingForDeviceWC.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -24,7 +28,6 @@
 
 class QProgressBar;
 class QFrame;
-class QTimer;
 class ZRNAspectRatioBox;
 
 inline constexpr const char* kVLMovieStartedNotification = "VLMovieStarted";
@@ -69,8 +72,9 @@ class VLLiveWC : public ZRNSizingWC, public CaptureSampleBufferDelegate {
   CaptureDeviceRef audioCaptureDevice() const;
   std::shared_ptr<CaptureAudioPreviewOutput> audioPreviewOutput() const;
   QUrl targetURL() const { return m_targetURL; }
-  QUrl capturedMovieURL() const { return m_capturedMovieURL; }
-  bool isClosing() const { return m_isClosing.load(); }
+  QUrl capturedMovieURL() const { return m_recording->capturedMovieURL(); }
+  // Read on the session queue too.
+  bool isClosing() const { return m_recording->isClosing(); }
 
   // ---- Operations ----
   void windowDidLoad();
@@ -108,8 +112,11 @@ class VLLiveWC : public ZRNSizingWC, public CaptureSampleBufferDelegate {
   ZRNWaitingWindowController* waitingSheet() const { return m_waitingSheet; }
 
   // ---- Recording (VLLiveWC_Recording.cpp) ----
-  bool isRecording() const { return m_isRecording.load(); }
-  bool writingHasStarted() const { return m_writingHasStarted.load(); }
+  // The window's recording, made with the window and deleted with it.
+  VLLiveWC_Recording& recording() const { return *m_recording; }
+  // Any thread: the recorder's own flags.
+  bool isRecording() const { return m_recording->isRecording(); }
+  bool writingHasStarted() const { return m_recording->recorder().writingHasStarted(); }
   void prepareForNewRecording();
   void handleMovieStarted(const Notification& note);
   void toggleCapture();
@@ -128,26 +135,15 @@ class VLLiveWC : public ZRNSizingWC, public CaptureSampleBufferDelegate {
   void changeEvent(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
-  // Recording state kept here so both halves of the class reach it.
-  std::atomic<bool> m_isRecording{false};
-  std::atomic<bool> m_writingHasStarted{false};
-  std::atomic<bool> m_isClosing{false};
-  QUrl m_targetURL;
-  QUrl m_capturedMovieURL;
-  bool m_progressiveWindowWasOpen = false;
-  QTimer* m_recLabelTimer = nullptr;
-  // The writer, its inputs and the data outputs belong to the recording half; they are cleared when a
-  // new session starts (cameraIsReady) and when the window loads.
-  std::shared_ptr<DispatchQueue> m_samplesBufferQueue;
-  std::shared_ptr<CaptureVideoDataOutput> m_videoDataOutput;
-  std::shared_ptr<CaptureAudioDataOutput> m_audioDataOutput;
-  // Clears the writer and its inputs (recording half).
-  void U_ClearWriter();
-  // The live window's lock around the writing-has-started check and the audio append.
-  std::mutex m_liveLock;
-
  private:
+  // Answers the recording's questions for this window (VLLiveWC_Recording.cpp).
+  class RecordingHost;
+
   void U_LoadLayout();
+  // Makes the window's recording; once the layout and the queues exist.
+  void makeRecording();
+  // Clears the recorder's writer and its inputs; also on the session queue.
+  void U_ClearWriter();
   void U_ApplyAspectRule();
   void U_CameraSheetEnded(int result, int errorType);
   void U_MicrophoneSheetEnded(int result, int errorType);
@@ -182,6 +178,7 @@ class VLLiveWC : public ZRNSizingWC, public CaptureSampleBufferDelegate {
   std::atomic<bool> m_captureAudio{false};
   std::atomic<bool> m_videoDeviceLocked{false};
   bool m_waitingForLostCamera = false;
+  QUrl m_targetURL;
   // Cleared when the window goes: blocks still queued on the session queue then do nothing.
   std::shared_ptr<std::atomic<bool>> m_alive = std::make_shared<std::atomic<bool>>(true);
 
@@ -197,6 +194,9 @@ class VLLiveWC : public ZRNSizingWC, public CaptureSampleBufferDelegate {
   NotificationObservation m_sessionStartedObservation;
   NotificationObservation m_deviceGoneObservation;
   NotificationObservation m_runtimeErrorObservation;
+  // The recording keeps a plain pointer to its host: declared after it, it goes first.
+  std::unique_ptr<VLLiveWC_RecordingHost> m_recordingHost;
+  std::unique_ptr<VLLiveWC_Recording> m_recording;
   // Declared last so that they go first: blocks still queued run while every other member is alive.
   std::shared_ptr<DispatchQueue> m_assetWritingQueue;
   std::shared_ptr<DispatchQueue> m_sessionQueue;

@@ -26,9 +26,6 @@
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
-#include <map>
-#include <mutex>
-
 namespace {
 
 const QString kRecIsON = QStringLiteral("recIsON");
@@ -94,7 +91,8 @@ VLLiveWC_Recording::VLLiveWC_Recording(VLLiveWC_RecordingHost* host, const VLLiv
 }
 
 VLLiveWC_Recording::~VLLiveWC_Recording() {
-  // The host may already be half gone (this object can be a child of its window): only our own parts.
+  // The host may already be half gone (the window deletes its recording from its own destructor): only
+  // our own parts.
   // Blocks still queued hold the recorder themselves and find this object gone through their guards.
   if (m_movieStartedObserver) NotificationCenter::defaultCenter().removeObserver(m_movieStartedObserver);
   NotificationCenter::defaultCenter().removeObserver(m_deviceGoneObserver);
@@ -153,7 +151,6 @@ void VLLiveWC_Recording::U_StartCapturing() {
         w.m_outlets.recordButton->setText(QStringLiteral("Stop Recording"));
       }
       w.setupForRecordingState();
-      w.m_host->recordingStateChanged();
       NotificationCenter::defaultCenter().post(kZRNRecordingStateChangedNotification, w.m_host->liveWindowObject(),
                                                QVariantMap{{kRecIsON, true}});
       if (!self) return;
@@ -239,12 +236,9 @@ void VLLiveWC_Recording::setupForLiveState() {
 }
 
 void VLLiveWC_Recording::prepareForNewRecording() {
-  m_inPrepare = true;
   m_capturedMovieURL.clear();
   m_host->U_ApplyAspectRule();
   showNoFootageLabel();
-  m_inPrepare = false;
-  m_host->recordingStateChanged();
 }
 
 void VLLiveWC_Recording::showNoFootageLabel() {
@@ -261,8 +255,6 @@ void VLLiveWC_Recording::showWaitingAnimation() {
 }
 
 void VLLiveWC_Recording::stopWaitingAnimation() {
-  delete m_waitingTimer;
-  m_waitingTimer = nullptr;
   if (m_outlets.showFootageBtn) {
     m_outlets.showFootageBtn->setVisible(true);
     m_outlets.showFootageBtn->setEnabled(true);
@@ -284,14 +276,12 @@ void VLLiveWC_Recording::handleMovieStarted(const Notification& note) {
   if (url.isEmpty() || !m_capturedMovieURL.isEmpty()) return;
   auto asset = FragmentedAsset::fragmentedAssetWithURL(url);
   m_capturedMovieURL = url;
-  m_host->recordingStateChanged();
   if (m_vlDocument) m_vlDocument->updateSettingsFile();
   loadTheAsset(asset);
 }
 
 void VLLiveWC_Recording::loadTheAsset(const std::shared_ptr<Asset>& asset) {
   if (!asset) return;
-  m_asset = asset;
   const QStringList keys{kAssetKeyPlayable,  kAssetKeyHasProtectedContent, kAssetKeyTracks,
                          kAssetKeyDuration,  kAssetKeyCanContainFragments, kAssetKeyContainsFragments};
   QPointer<VLLiveWC_Recording> self(this);
@@ -330,14 +320,12 @@ void VLLiveWC_Recording::U_UpdateForAssetLoaded() {
 void VLLiveWC_Recording::UU_StopRecording() {
   if (U_GetUserVerifiedCloseWithError(20001) != -1000) return;
   m_isClosing = true;
-  m_host->recordingStateChanged();
   stopWaitingAnimation();
   U_StopCapturing(true);
 }
 
 void VLLiveWC_Recording::UU_CancelRecording() {
   m_isClosing = true;
-  m_host->recordingStateChanged();
   stopWaitingAnimation();
   U_StopCapturing(false);
 }
@@ -362,7 +350,6 @@ void VLLiveWC_Recording::U_StopCapturing(bool keep) {
     if (w.m_vlDocument) w.m_vlDocument->updateSettingsFile();
     File_ClearCustomIcon(w.m_documentPackageFolderURL);
     const void* object = w.m_host->liveWindowObject();
-    w.m_host->recordingStateChanged();
     NotificationCenter::defaultCenter().post(kZRNMovieStartedNotificationName, object,
                                              QVariantMap{{kIsLast, true}, {kSaveCaptured, kept}});
     if (!self) return;
@@ -376,7 +363,6 @@ void VLLiveWC_Recording::U_WriterFailed(const QString& reason) {
   if (m_stopRequested) return;
   ZRNLogger_Log("ERR: recording stopped, the movie cannot be written: %@", reason);
   m_isClosing = true;
-  m_host->recordingStateChanged();
   stopWaitingAnimation();
   U_StopCapturing(true);
   // After the stop is on its way, so that the modal alert does not hold it up.
@@ -458,7 +444,6 @@ int VLLiveWC_Recording::U_GetUserVerifiedCloseWithError(int request) {
   }
   m_isClosing = request != 20007;
   if (ZRNAppHost* host = ZRNAppHost_Shared()) host->setAppIsQuitting(request == 20007);
-  m_host->recordingStateChanged();
   if (count >= 1) {
     QPointer<VLLiveWC_Recording> self(this);
     Dispatch_MainAsync([self] {
@@ -485,7 +470,6 @@ bool VLLiveWC_Recording::windowShouldClose() {
   if (stopUnderWay()) return false;
   if (!isRecording()) {
     m_isClosing = true;
-    m_host->recordingStateChanged();
     m_host->U_StopLiveSession();
     return true;
   }
@@ -607,28 +591,15 @@ void VLLiveWC_Recording::resizeToNaturalSize() { U_SetContentSizeForMovieSize();
 void VLLiveWC_Recording::increaseWindowSize() { U_SetContentSizeForMovieSize(); }
 void VLLiveWC_Recording::decreaseWindowSize() { U_SetContentSizeForMovieSize(); }
 
-// --- the live window's recording half ---------------------------------------------------------------
-// VLLiveWC keeps the recording state both halves read; its recording operations hand over to one
-// VLLiveWC_Recording per window, made when the window first needs it and deleted with it.
+// --- the live window's recording ----------------------------------------------------------------
+// VLLiveWC makes its VLLiveWC_Recording with itself and owns it; its recording operations hand over to it
+// and its recording state is the recording's.
 
-namespace {
-
-std::mutex gRecordingsMutex;
-std::map<const VLLiveWC*, VLLiveWC_Recording*> gRecordings;
-
-// Reaches the window's recording state, which only its own class and subclasses may name.
-struct LiveStateAccess : VLLiveWC {
-  static constexpr auto isRecording = &LiveStateAccess::m_isRecording;
-  static constexpr auto writingHasStarted = &LiveStateAccess::m_writingHasStarted;
-  static constexpr auto isClosing = &LiveStateAccess::m_isClosing;
-  static constexpr auto capturedMovieURL = &LiveStateAccess::m_capturedMovieURL;
-  static constexpr auto progressiveWindowWasOpen = &LiveStateAccess::m_progressiveWindowWasOpen;
-};
-
-class LiveWindowHost : public VLLiveWC_RecordingHost {
+// The window's answers to its recording. The window's own U_StopLiveSession runs on the session queue,
+// while the recording asks for one from the main thread: hence this small class instead of the window.
+class VLLiveWC::RecordingHost : public VLLiveWC_RecordingHost {
  public:
-  explicit LiveWindowHost(VLLiveWC* live) : m_live(live) {}
-  void setRecording(VLLiveWC_Recording* recording) { m_recording = recording; }
+  explicit RecordingHost(VLLiveWC* live) : m_live(live) {}
 
   const void* liveWindowObject() const override { return m_live; }
   QWidget* window() const override { return m_live; }
@@ -644,110 +615,54 @@ class LiveWindowHost : public VLLiveWC_RecordingHost {
   }
   void U_UpdateAudioPreviewControl() override { m_live->U_UpdateAudioPreviewControl(); }
   void U_UpdateSoundControls() override { m_live->U_UpdateSoundControls(); }
-  // The window's own preparation applies the aspect rule; it sees that the recording half asked.
-  void U_ApplyAspectRule() override { m_live->prepareForNewRecording(); }
+  void U_ApplyAspectRule() override { m_live->U_ApplyAspectRule(); }
   void setLiveAudioVolume(float volume) override {
     if (auto preview = m_live->audioPreviewOutput()) preview->setVolume(volume);
-  }
-  void recordingStateChanged() override {
-    if (!m_recording) return;
-    m_live->*LiveStateAccess::isRecording = m_recording->isRecording();
-    m_live->*LiveStateAccess::writingHasStarted = m_recording->recorder().writingHasStarted();
-    m_live->*LiveStateAccess::isClosing = m_recording->isClosing();
-    m_live->*LiveStateAccess::capturedMovieURL = m_recording->capturedMovieURL();
   }
 
  private:
   VLLiveWC* m_live;
-  VLLiveWC_Recording* m_recording = nullptr;
 };
 
-class LiveWindowRecording : public VLLiveWC_Recording {
- public:
-  LiveWindowRecording(VLLiveWC* live, LiveWindowHost* host)
-      : VLLiveWC_Recording(host, outletsOf(live), live, false), m_live(live) {
-    std::lock_guard lock(gRecordingsMutex);
-    gRecordings[live] = this;
-  }
-  ~LiveWindowRecording() override {
-    std::lock_guard lock(gRecordingsMutex);
-    gRecordings.erase(m_live);
-  }
-
- private:
-  static VLLiveWC_RecordingOutlets outletsOf(VLLiveWC* live) {
-    VLLiveWC_RecordingOutlets outlets;
-    outlets.recIndicatorView = live->recIndicatorView();
-    outlets.captureDurationLabel = live->captureDurationLabel();
-    outlets.recordButton = live->recordButton();
-    outlets.showFootageBtn = live->showFootageBtn();
-    outlets.footageProgress = live->footageProgress();
-    outlets.sourcePrefsBtn = live->sourcePrefsBtn();
-    return outlets;
-  }
-  const VLLiveWC* m_live;
-};
-
-VLLiveWC_Recording* existingRecordingOf(const VLLiveWC* live) {
-  std::lock_guard lock(gRecordingsMutex);
-  auto it = gRecordings.find(live);
-  return it == gRecordings.end() ? nullptr : it->second;
+void VLLiveWC::makeRecording() {
+  VLLiveWC_RecordingOutlets outlets;
+  outlets.recIndicatorView = m_recIndicatorView;
+  outlets.captureDurationLabel = m_captureDurationLabel;
+  outlets.recordButton = m_recordButton;
+  outlets.showFootageBtn = m_showFootageBtn;
+  outlets.footageProgress = m_footageProgress;
+  outlets.sourcePrefsBtn = m_sourcePrefsBtn;
+  m_recordingHost = std::make_unique<RecordingHost>(this);
+  // The window observes "VLMovieStarted" itself and hands it on.
+  m_recording = std::make_unique<VLLiveWC_Recording>(m_recordingHost.get(), outlets, nullptr, false);
 }
-
-// On the main thread, once the window has its queues.
-VLLiveWC_Recording* recordingOf(VLLiveWC* live) {
-  if (VLLiveWC_Recording* existing = existingRecordingOf(live)) return existing;
-  if (!live->sessionQueue()) return nullptr;
-  auto host = std::make_unique<LiveWindowHost>(live);
-  auto* recording = new LiveWindowRecording(live, host.get());
-  host->setRecording(recording);
-  recording->adoptHost(std::move(host));
-  return recording;
-}
-
-}  // namespace
 
 void VLLiveWC::prepareForNewRecording() {
   U_ApplyAspectRule();
-  VLLiveWC_Recording* recording = recordingOf(this);
-  if (recording && !recording->isPreparingForNewRecording()) recording->prepareForNewRecording();
+  m_recording->prepareForNewRecording();
 }
 
-void VLLiveWC::handleMovieStarted(const Notification& note) {
-  if (VLLiveWC_Recording* recording = recordingOf(this)) recording->handleMovieStarted(note);
-}
+void VLLiveWC::handleMovieStarted(const Notification& note) { m_recording->handleMovieStarted(note); }
 
-void VLLiveWC::toggleCapture() {
-  if (VLLiveWC_Recording* recording = recordingOf(this)) recording->toggleCapture();
-}
+void VLLiveWC::toggleCapture() { m_recording->toggleCapture(); }
 
-void VLLiveWC::U_FinishStopAndSave(bool keep) {
-  if (VLLiveWC_Recording* recording = recordingOf(this)) recording->U_FinishStopAndSave(keep);
-}
+void VLLiveWC::U_FinishStopAndSave(bool keep) { m_recording->U_FinishStopAndSave(keep); }
 
 void VLLiveWC::captureOutput(CaptureOutput* output, const SampleBufferRef& sampleBuffer) {
   // The recorder is the outputs' delegate itself; anything handed here goes the same way.
-  if (VLLiveWC_Recording* recording = existingRecordingOf(this)) recording->recorder().captureOutput(output, sampleBuffer);
+  m_recording->recorder().captureOutput(output, sampleBuffer);
 }
 
 void VLLiveWC::U_ClearWriter() {
-  // Runs on the session queue too: it only finds an existing recording half, never makes one.
-  if (VLLiveWC_Recording* recording = existingRecordingOf(this)) recording->recorder().cameraIsReady();
+  // The window's first load runs before its recording is made: nothing to clear then.
+  if (m_recording) m_recording->recorder().cameraIsReady();
 }
 
-bool VLLiveWC::windowShouldClose() {
-  if (VLLiveWC_Recording* recording = recordingOf(this)) return recording->windowShouldClose();
-  // Without its queues the window has no session and nothing recorded.
-  m_isClosing = true;
-  return true;
-}
+bool VLLiveWC::windowShouldClose() { return m_recording->windowShouldClose(); }
 
 bool VLLiveWC_WaitUntilRecordingSaved(int timeoutMillis) {
   const QPointer<VLLiveWC> live = VLLiveWC_Current();
-  auto pending = [&live] {
-    const VLLiveWC_Recording* recording = live ? existingRecordingOf(live) : nullptr;
-    return recording && recording->stopUnderWay();
-  };
+  auto pending = [&live] { return live && live->recording().stopUnderWay(); };
   if (!pending()) return true;
   // The stop completes in main-queue steps; the tick wakes the loop to look at the clock.
   QTimer tick;
@@ -761,17 +676,13 @@ bool VLLiveWC_WaitUntilRecordingSaved(int timeoutMillis) {
   return true;
 }
 
-VLLiveWC_Recording* VLLiveWC_RecordingOf(VLLiveWC* live) { return live ? recordingOf(live) : nullptr; }
-
 int VLLiveWC_GetUserVerifiedCloseWithError(int alertID) {
   VLLiveWC* live = VLLiveWC_Current();
-  VLLiveWC_Recording* recording = live ? recordingOf(live) : nullptr;
-  return recording ? recording->U_GetUserVerifiedCloseWithError(alertID) : -1000;
+  return live ? live->recording().U_GetUserVerifiedCloseWithError(alertID) : -1000;
 }
 
 void VLLiveWC_PrepareToQuit(bool keep) {
-  VLLiveWC* live = VLLiveWC_Current();
-  if (VLLiveWC_Recording* recording = live ? recordingOf(live) : nullptr) recording->prepareToQuit(keep);
+  if (VLLiveWC* live = VLLiveWC_Current()) live->recording().prepareToQuit(keep);
 }
 
 // The application's documents and the live recording's playback window

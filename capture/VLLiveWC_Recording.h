@@ -3,7 +3,8 @@
 // REC states, the hand-over of the growing movie, stopping, closing and quitting with their
 // confirmations, keeping or discarding the footage, the size actions and the information popover.
 //
-// The live window owns one, hands it its outlets and answers the few questions of the capture half
+// The live window makes one with itself and owns it; the recording state lives here alone and the
+// window asks for it. The window hands it its outlets and answers the few questions of the capture half
 // through VLLiveWC_RecordingHost. Everything here runs on the main thread unless it says otherwise.
 
 #include "capture/ZRNRecorder.h"
@@ -14,6 +15,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <atomic>
 #include <memory>
 
 class QFrame;
@@ -24,7 +26,6 @@ class QTextBrowser;
 class QWidget;
 class Asset;
 class VLDocument;
-class VLLiveWC;
 
 inline const QString kZRNRecordingStateChangedNotification = QStringLiteral("ZRNRecordingStateChanged");
 
@@ -56,8 +57,6 @@ class VLLiveWC_RecordingHost {
   virtual void U_ApplyAspectRule() {}
   // The volume of the live sound monitor, when there is one.
   virtual void setLiveAudioVolume(float volume) { (void)volume; }
-  // On the main thread whenever isRecording, isClosing or capturedMovieURL may have changed.
-  virtual void recordingStateChanged() {}
 };
 
 // The outlets the recording half drives; any may be missing.
@@ -90,17 +89,15 @@ class VLLiveWC_Recording : public QObject {
   std::shared_ptr<DispatchQueue> assetWritingQueue() const { return m_assetWritingQueue; }
   std::shared_ptr<VLDocument> vlDocument() const { return m_vlDocument; }
 
+  // Any thread.
   bool isRecording() const { return m_recorder->isRecording(); }
-  bool isClosing() const { return m_isClosing; }
+  // Any thread: the window's session queue asks it before building the session again.
+  bool isClosing() const { return m_isClosing.load(); }
   void setIsClosing(bool closing) { m_isClosing = closing; }
   // The application delegate's flag: set by a confirmed quit request or by the delegate's own quit.
   bool appIsQuitting() const;
   // A stop was asked for and its footage is not saved yet (the keep or discard step has not run).
   bool stopUnderWay() const { return m_stopRequested && !m_stopFinished; }
-  // The host, when the recording half owns it.
-  void adoptHost(std::unique_ptr<VLLiveWC_RecordingHost> host) { m_ownedHost = std::move(host); }
-  // YES while prepareForNewRecording runs (the window's own preparation calls back into it).
-  bool isPreparingForNewRecording() const { return m_inPrepare; }
   QUrl documentPackageFolderURL() const { return m_documentPackageFolderURL; }
   QString clipsFolderPath() const { return m_clipsFolderPath; }
   QUrl capturedMovieURL() const { return m_capturedMovieURL; }
@@ -180,11 +177,8 @@ class VLLiveWC_Recording : public QObject {
   std::shared_ptr<DispatchQueue> m_assetWritingQueue;
   std::shared_ptr<DispatchQueue> m_sessionQueue;
   std::shared_ptr<ZRNRecorder> m_recorder;
-  std::unique_ptr<VLLiveWC_RecordingHost> m_ownedHost;
-  bool m_inPrepare = false;
   std::shared_ptr<VLDocument> m_vlDocument;
-  std::shared_ptr<Asset> m_asset;
-  bool m_isClosing = false;
+  std::atomic<bool> m_isClosing{false};
   bool m_stopRequested = false;
   bool m_stopFinished = false;
   bool m_startPending = false;
@@ -193,14 +187,9 @@ class VLLiveWC_Recording : public QObject {
   QString m_clipsFolderPath;
   QUrl m_capturedMovieURL;
   QTimer* m_recLabelTimer = nullptr;
-  QTimer* m_waitingTimer = nullptr;
   QFrame* m_popover = nullptr;
   QTextBrowser* m_popoverText = nullptr;
   QPushButton* m_popoverAction = nullptr;
   NotificationToken m_movieStartedObserver = 0;
   NotificationToken m_deviceGoneObserver = 0;
-
 };
-
-// The recording half of a live window (made when first needed); main thread.
-VLLiveWC_Recording* VLLiveWC_RecordingOf(VLLiveWC* live);

@@ -133,8 +133,13 @@ TEST_F(LiveWindowRecording, ClosingTheWindowWhileRecordingStopsKeepsAndCloses) {
     EXPECT_TRUE(live->isVisible());
     ASSERT_TRUE(Test_WaitUntil([&] { return !live->isVisible(); }, 20000));
     expectKeptPackage(package, 2.0);
+    // The recording goes with its window; nothing asks a recording that is gone.
+    const QPointer<VLLiveWC_Recording> recording(&live->recording());
     delete live;
     live = nullptr;
+    EXPECT_TRUE(recording.isNull());
+    EXPECT_FALSE(VLLiveWC_RecordingIsON());
+    EXPECT_TRUE(VLLiveWC_WaitUntilRecordingSaved(0));
     Test_ProcessEvents(50);
   }
 }
