@@ -499,6 +499,7 @@ CaptureDeviceRef U_SavedOrDefaultDevice(MediaType type, const QString& savedUID,
 }  // namespace
 
 void VLLiveWC::U_SessQueue_ConfigureNewCaptureSession() {
+  Dispatch_AssertQueue(m_sessionQueue, __func__);
   auto session = std::make_shared<CaptureSession>();
   {
     std::lock_guard lock(m_sessionMutex);
@@ -687,6 +688,7 @@ void VLLiveWC::cameraIsReady(const Notification& note) {
 }
 
 void VLLiveWC::U_StopLiveSession() {
+  Dispatch_AssertQueue(m_sessionQueue, __func__);
   m_sessionRunning = false;
   CaptureSessionRef session;
   {

@@ -370,6 +370,7 @@ void VLLiveWC_Recording::U_WriterFailed(const QString& reason) {
 }
 
 void VLLiveWC_Recording::U_FinishStopAndSave(bool saveCaptured) {
+  Dispatch_AssertMainThread(__func__);
   QPointer<VLLiveWC_Recording> self(this);
   if (saveCaptured) {
     deleteRecFileflag();
