@@ -22,47 +22,44 @@ extern "C" {
 
 namespace {
 
-QString avErrorText(int code) {
-  char buf[AV_ERROR_MAX_STRING_SIZE] = {0};
-  av_strerror(code, buf, sizeof buf);
-  return QString::fromUtf8(buf);
-}
-
 uint32_t fourCC(const char* s) {
   return (uint32_t(uint8_t(s[0])) << 24) | (uint32_t(uint8_t(s[1])) << 16) | (uint32_t(uint8_t(s[2])) << 8) |
          uint32_t(uint8_t(s[3]));
 }
 
 // A file read through pread with a hard end, so libavformat never sees bytes past the limit.
-struct LimitedFile {
-  int fd = -1;
-  int64_t limit = 0;
-  int64_t pos = 0;
+class LimitedFile : public FFmpegIOSource {
+ public:
+  LimitedFile(int fd, int64_t limit) : m_fd(fd), m_limit(limit) {}
+  ~LimitedFile() override { ::close(m_fd); }
+
+  int read(uint8_t* buf, int size) override {
+    const int64_t left = m_limit - m_pos;
+    if (left <= 0) return AVERROR_EOF;
+    const int64_t want = std::min<int64_t>(size, left);
+    const ssize_t got = ::pread(m_fd, buf, size_t(want), m_pos);
+    if (got < 0) return AVERROR(errno);
+    if (got == 0) return AVERROR_EOF;
+    m_pos += got;
+    return int(got);
+  }
+
+  int64_t seek(int64_t offset, int whence) override {
+    if (whence & AVSEEK_SIZE) return m_limit;
+    whence &= ~AVSEEK_FORCE;
+    int64_t target = offset;
+    if (whence == SEEK_CUR) target = m_pos + offset;
+    else if (whence == SEEK_END) target = m_limit + offset;
+    if (target < 0) return AVERROR(EINVAL);
+    m_pos = target;
+    return target;
+  }
+
+ private:
+  int m_fd;
+  int64_t m_limit;
+  int64_t m_pos = 0;
 };
-
-int limitedRead(void* opaque, uint8_t* buf, int size) {
-  auto* f = static_cast<LimitedFile*>(opaque);
-  const int64_t left = f->limit - f->pos;
-  if (left <= 0) return AVERROR_EOF;
-  const int64_t want = std::min<int64_t>(size, left);
-  const ssize_t got = ::pread(f->fd, buf, size_t(want), f->pos);
-  if (got < 0) return AVERROR(errno);
-  if (got == 0) return AVERROR_EOF;
-  f->pos += got;
-  return int(got);
-}
-
-int64_t limitedSeek(void* opaque, int64_t offset, int whence) {
-  auto* f = static_cast<LimitedFile*>(opaque);
-  if (whence & AVSEEK_SIZE) return f->limit;
-  whence &= ~AVSEEK_FORCE;
-  int64_t target = offset;
-  if (whence == SEEK_CUR) target = f->pos + offset;
-  else if (whence == SEEK_END) target = f->limit + offset;
-  if (target < 0) return AVERROR(EINVAL);
-  f->pos = target;
-  return target;
-}
 
 bool readBoxHeader(QFile& file, int64_t at, int64_t fileSize, int64_t* size, char type[5], int* headerSize) {
   if (at + 8 > fileSize) return false;
@@ -143,55 +140,36 @@ MovieFileLayout Asset_ScanMovieFile(const QString& path) {
   return layout;
 }
 
-AVFormatContext* Asset_OpenInput(const QString& path, int64_t byteLimit, QString* error, bool findStreamInfo) {
+FFmpegInputPtr Asset_OpenInput(const QString& path, int64_t byteLimit, QString* error, bool findStreamInfo) {
   const QByteArray native = QFile::encodeName(path);
   const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     if (error) *error = QStringLiteral("Cannot open the movie file: %1").arg(QString::fromUtf8(std::strerror(errno)));
-    return nullptr;
+    return {};
   }
-  auto* lf = new LimitedFile;
-  lf->fd = fd;
   const int64_t size = ::lseek(fd, 0, SEEK_END);
-  lf->limit = byteLimit >= 0 ? std::min(byteLimit, size) : size;
-  constexpr int kBufferSize = 1 << 16;
-  auto* buffer = static_cast<uint8_t*>(av_malloc(kBufferSize));
-  AVIOContext* io = avio_alloc_context(buffer, kBufferSize, 0, lf, limitedRead, nullptr, limitedSeek);
-  AVFormatContext* ctx = avformat_alloc_context();
-  ctx->pb = io;
+  FFmpegIOPtr io = FFmpeg_MakeReadIO(std::make_unique<LimitedFile>(fd, byteLimit >= 0 ? std::min(byteLimit, size) : size));
+  AVFormatContext* ctx = io ? avformat_alloc_context() : nullptr;
+  if (!ctx) {
+    if (error) *error = QStringLiteral("The movie file cannot be read: %1").arg(FFmpeg_ErrorText(AVERROR(ENOMEM)));
+    return {};
+  }
+  ctx->pb = io.get();
   ctx->flags |= AVFMT_FLAG_CUSTOM_IO;
   int rc = avformat_open_input(&ctx, nullptr, nullptr, nullptr);
   if (rc < 0) {
     // avformat_open_input frees the context on failure, not our I/O.
-    if (error) *error = QStringLiteral("The movie file cannot be read: %1").arg(avErrorText(rc));
-    av_freep(&io->buffer);
-    avio_context_free(&io);
-    ::close(fd);
-    delete lf;
-    return nullptr;
+    if (error) *error = QStringLiteral("The movie file cannot be read: %1").arg(FFmpeg_ErrorText(rc));
+    return {};
   }
+  io.release();  // the input owns it from here
+  FFmpegInputPtr input(ctx);
   rc = findStreamInfo ? avformat_find_stream_info(ctx, nullptr) : 0;
   if (rc < 0) {
-    if (error) *error = QStringLiteral("The movie file's streams cannot be read: %1").arg(avErrorText(rc));
-    Asset_CloseInput(&ctx);
-    return nullptr;
+    if (error) *error = QStringLiteral("The movie file's streams cannot be read: %1").arg(FFmpeg_ErrorText(rc));
+    return {};
   }
-  return ctx;
-}
-
-void Asset_CloseInput(AVFormatContext** context) {
-  if (!context || !*context) return;
-  AVIOContext* io = (*context)->pb;
-  avformat_close_input(context);
-  if (io) {
-    auto* lf = static_cast<LimitedFile*>(io->opaque);
-    av_freep(&io->buffer);
-    avio_context_free(&io);
-    if (lf) {
-      ::close(lf->fd);
-      delete lf;
-    }
-  }
+  return input;
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -236,10 +214,11 @@ void Asset::probe() const {
     // Only a movie made of fragments can be cut short at a fragment boundary and still make sense.
     const int64_t limit = layout.hasMovieExtends ? layout.readableLength : -1;
     QString error;
-    AVFormatContext* ctx = Asset_OpenInput(path, limit, &error);
-    if (!ctx) {
+    const FFmpegInputPtr input = Asset_OpenInput(path, limit, &error);
+    if (!input) {
       result.error = error;
     } else {
+      const AVFormatContext* ctx = input.get();
       MediaTime longest = kMediaTimeZero;
       for (unsigned i = 0; i < ctx->nb_streams; ++i) {
         AVStream* st = ctx->streams[i];
@@ -298,7 +277,6 @@ void Asset::probe() const {
       }
       result.duration = longest;
       result.ok = true;
-      Asset_CloseInput(&ctx);
     }
   }
   // Tracks point back to their asset; the asset may be gone only when nobody asks any more.

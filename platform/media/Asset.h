@@ -5,6 +5,7 @@
 // player or an export reads a file asset and a composition the same way.
 
 #include "platform/foundation/MediaTime.h"
+#include "platform/media/FFmpegUtil.h"
 #include "platform/media/SampleBuffer.h"
 
 #include <QList>
@@ -175,7 +176,6 @@ class Asset : public std::enable_shared_from_this<Asset> {
 
 // libavformat's view of one file limited to its readable length. Used by probing and by readers that
 // must not run into the torn end of a file that is still being written.
-struct AVFormatContext;
 struct MovieFileLayout {
   int64_t fileSize = 0;
   // Bytes that hold only complete top-level boxes (the whole file when it is not a box file).
@@ -186,8 +186,8 @@ struct MovieFileLayout {
 };
 // Walks the top-level boxes of a mov/mp4 file (reads only box headers).
 MovieFileLayout Asset_ScanMovieFile(const QString& path);
-// Opens a file for demuxing, reading at most byteLimit bytes (-1 for all). Returns null and sets the
-// error text on failure; free with Asset_CloseInput. findStreamInfo NO skips reading packets to learn
-// what the header does not say (enough for mov/mp4 files a probe has already accepted).
-AVFormatContext* Asset_OpenInput(const QString& path, int64_t byteLimit, QString* error, bool findStreamInfo = true);
-void Asset_CloseInput(AVFormatContext** context);
+// Opens a file for demuxing, reading at most byteLimit bytes (-1 for all): every reader of movie files
+// (probe, player, export) opens them here. Returns empty and sets the error text on failure.
+// findStreamInfo NO skips reading packets to learn what the header does not say (enough for mov/mp4
+// files a probe has already accepted).
+FFmpegInputPtr Asset_OpenInput(const QString& path, int64_t byteLimit, QString* error, bool findStreamInfo = true);

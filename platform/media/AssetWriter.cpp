@@ -2,6 +2,7 @@
 
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/PlatformLog.h"
+#include "platform/media/FFmpegUtil.h"
 
 #include <QFile>
 
@@ -32,12 +33,6 @@ constexpr int kAudioQueueCapacity = 48;
 // A stream that falls silent (a microphone that stops) may hold back the other one at most this long.
 constexpr int64_t kMaxInterleaveDelta = 1000000;
 
-QString avErrorText(int code) {
-  char text[AV_ERROR_MAX_STRING_SIZE] = {0};
-  av_strerror(code, text, sizeof text);
-  return QString::fromUtf8(text);
-}
-
 const char* mediaTypeName(MediaType type) { return type == MediaType::Video ? kMediaTypeVideo : kMediaTypeAudio; }
 
 bool isSupportedAACRate(int rate) {
@@ -60,7 +55,7 @@ struct AssetWriterCore {
   MediaTime sessionEnd = kMediaTimeInvalid;
 
   std::mutex muxMutex;  // the format context
-  AVFormatContext* ctx = nullptr;
+  FFmpegOutputPtr ctx;
 
   ~AssetWriterCore() { closeFile(false); }
 
@@ -84,7 +79,7 @@ struct AssetWriterCore {
   }
 
   void failWriting(int code) {
-    fail(code, Fmt("The movie file \"%@\" could not be written: %@.", path, avErrorText(code)));
+    fail(code, Fmt("The movie file \"%@\" could not be written: %@.", path, FFmpeg_ErrorText(code)));
   }
 
   // Hands one encoded packet to the muxer. Takes the packet's reference in every case.
@@ -96,7 +91,7 @@ struct AssetWriterCore {
     }
     pkt->stream_index = streamIndex;
     av_packet_rescale_ts(pkt, timeBase, ctx->streams[streamIndex]->time_base);
-    int ret = av_interleaved_write_frame(ctx, pkt);
+    int ret = av_interleaved_write_frame(ctx.get(), pkt);
     if (ret >= 0 && ctx->pb && ctx->pb->error < 0) ret = ctx->pb->error;
     if (ret < 0) failWriting(ret);
   }
@@ -107,16 +102,14 @@ struct AssetWriterCore {
     if (!ctx) return 0;
     int ret = 0;
     if (trailer) {
-      ret = av_write_trailer(ctx);
+      ret = av_write_trailer(ctx.get());
       if (ret >= 0 && ctx->pb && ctx->pb->error < 0) ret = ctx->pb->error;
     }
     if (ctx->pb) {
       avio_flush(ctx->pb);
       if (ret >= 0 && ctx->pb->error < 0) ret = ctx->pb->error;
-      avio_closep(&ctx->pb);
     }
-    avformat_free_context(ctx);
-    ctx = nullptr;
+    ctx.reset();
     return ret;
   }
 };
@@ -127,59 +120,46 @@ struct AssetWriterCore {
 struct AssetWriterInput::Encoder {
   std::shared_ptr<AssetWriterCore> core;
   MediaType type = MediaType::Video;
-  AVCodecContext* ctx = nullptr;
-  AVPacket* pkt = nullptr;
+  FFmpegCodecPtr ctx;
+  FFmpegPacketPtr pkt;
   int streamIndex = -1;
   bool drained = false;
   bool loggedEarly = false;
 
   // video
-  SwsContext* sws = nullptr;
+  FFmpegScalerPtr sws;
   int swsInWidth = 0;
   int swsInHeight = 0;
   int swsInFormat = -1;
-  AVFrame* yuv = nullptr;
+  FFmpegFramePtr yuv;
   int64_t lastPts = INT64_MIN;
   int64_t frameDuration = 0;
 
   // audio
-  SwrContext* swr = nullptr;
-  int swrInRate = 0;
-  int swrInFormat = -1;
-  AVChannelLayout swrInLayout{};
-  AVAudioFifo* fifo = nullptr;
+  FFmpegResampler resampler;
+  FFmpegFifoPtr fifo;
   bool audioStarted = false;
   bool audioEnded = false;
   int64_t skipSamples = 0;
   int64_t nextSamplePts = 0;
 
-  ~Encoder() {
-    sws_freeContext(sws);
-    av_frame_free(&yuv);
-    swr_free(&swr);
-    av_channel_layout_uninit(&swrInLayout);
-    if (fifo) av_audio_fifo_free(fifo);
-    av_packet_free(&pkt);
-    avcodec_free_context(&ctx);
-  }
-
   void receivePackets() {
     for (;;) {
-      const int ret = avcodec_receive_packet(ctx, pkt);
+      const int ret = avcodec_receive_packet(ctx.get(), pkt.get());
       if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return;
       if (ret < 0) {
-        core->fail(ret, Fmt("The %@ encoder failed: %@.", type == MediaType::Video ? "video" : "audio", avErrorText(ret)));
+        core->fail(ret, Fmt("The %@ encoder failed: %@.", type == MediaType::Video ? "video" : "audio", FFmpeg_ErrorText(ret)));
         return;
       }
       if (type == MediaType::Video && pkt->duration <= 0) pkt->duration = frameDuration;
-      core->writePacket(pkt, streamIndex, ctx->time_base);
+      core->writePacket(pkt.get(), streamIndex, ctx->time_base);
     }
   }
 
   void send(AVFrame* frame) {
-    const int ret = avcodec_send_frame(ctx, frame);
+    const int ret = avcodec_send_frame(ctx.get(), frame);
     if (ret < 0 && ret != AVERROR_EOF) {
-      core->fail(ret, Fmt("The %@ encoder refused a frame: %@.", type == MediaType::Video ? "video" : "audio", avErrorText(ret)));
+      core->fail(ret, Fmt("The %@ encoder refused a frame: %@.", type == MediaType::Video ? "video" : "audio", FFmpeg_ErrorText(ret)));
       return;
     }
     receivePackets();
@@ -209,12 +189,11 @@ struct AssetWriterInput::Encoder {
     const AVFrame* src = buffer.frame();
     if (!src || src->width <= 0 || src->height <= 0) return;
     if (src->format == AV_PIX_FMT_YUV420P && src->width == ctx->width && src->height == ctx->height) {
-      AVFrame* f = av_frame_clone(src);
+      const FFmpegFramePtr f = FFmpeg_CloneFrame(src);
       if (!f) return;
       f->pts = t;
       f->pict_type = AV_PICTURE_TYPE_NONE;
-      send(f);
-      av_frame_free(&f);
+      send(f.get());
     } else {
       if (!ensureScaler(src)) {
         core->fail(AVERROR(EINVAL), Fmt("Video frames of %@x%@ in format %@ cannot be converted.", src->width,
@@ -222,10 +201,10 @@ struct AssetWriterInput::Encoder {
         return;
       }
       // The encoder may still hold the previous picture: never draw over it.
-      if (av_frame_make_writable(yuv) < 0) return;
-      if (sws_scale_frame(sws, yuv, src) < 0) return;
+      if (av_frame_make_writable(yuv.get()) < 0) return;
+      if (sws_scale_frame(sws.get(), yuv.get(), src) < 0) return;
       yuv->pts = t;
-      send(yuv);
+      send(yuv.get());
     }
     lastPts = t;
   }
@@ -234,20 +213,19 @@ struct AssetWriterInput::Encoder {
   // milliseconds for every 1080p frame.
   bool ensureScaler(const AVFrame* src) {
     if (sws && src->width == swsInWidth && src->height == swsInHeight && src->format == swsInFormat) return true;
-    sws_freeContext(sws);
-    sws = sws_alloc_context();
+    sws.reset(sws_alloc_context());
     if (!sws) return false;
-    av_opt_set_int(sws, "srcw", src->width, 0);
-    av_opt_set_int(sws, "srch", src->height, 0);
-    av_opt_set_int(sws, "src_format", src->format, 0);
-    av_opt_set_int(sws, "dstw", ctx->width, 0);
-    av_opt_set_int(sws, "dsth", ctx->height, 0);
-    av_opt_set_int(sws, "dst_format", AV_PIX_FMT_YUV420P, 0);
-    av_opt_set_int(sws, "sws_flags", SWS_BILINEAR, 0);
-    av_opt_set_int(sws, "threads", 0, 0);
-    if (sws_init_context(sws, nullptr, nullptr) < 0) {
-      sws_freeContext(sws);
-      sws = nullptr;
+    SwsContext* c = sws.get();
+    av_opt_set_int(c, "srcw", src->width, 0);
+    av_opt_set_int(c, "srch", src->height, 0);
+    av_opt_set_int(c, "src_format", src->format, 0);
+    av_opt_set_int(c, "dstw", ctx->width, 0);
+    av_opt_set_int(c, "dsth", ctx->height, 0);
+    av_opt_set_int(c, "dst_format", AV_PIX_FMT_YUV420P, 0);
+    av_opt_set_int(c, "sws_flags", SWS_BILINEAR, 0);
+    av_opt_set_int(c, "threads", 0, 0);
+    if (sws_init_context(c, nullptr, nullptr) < 0) {
+      sws.reset();
       return false;
     }
     swsInWidth = src->width;
@@ -257,29 +235,10 @@ struct AssetWriterInput::Encoder {
   }
 
   bool ensureResampler(const AVFrame* in) {
-    if (swr && in->sample_rate == swrInRate && in->format == swrInFormat &&
-        av_channel_layout_compare(&in->ch_layout, &swrInLayout) == 0)
-      return true;
-    swr_free(&swr);
-    AVChannelLayout inLayout{};
-    if (in->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || in->ch_layout.nb_channels <= 0)
-      av_channel_layout_default(&inLayout, in->ch_layout.nb_channels > 0 ? in->ch_layout.nb_channels : 1);
-    else
-      av_channel_layout_copy(&inLayout, &in->ch_layout);
-    int ret = swr_alloc_set_opts2(&swr, &ctx->ch_layout, ctx->sample_fmt, ctx->sample_rate, &inLayout,
-                                  static_cast<AVSampleFormat>(in->format), in->sample_rate, 0, nullptr);
-    av_channel_layout_uninit(&inLayout);
-    if (ret >= 0) ret = swr_init(swr);
-    if (ret < 0) {
-      swr_free(&swr);
-      core->fail(ret, Fmt("Audio of %@ Hz cannot be converted: %@.", in->sample_rate, avErrorText(ret)));
-      return false;
-    }
-    swrInRate = in->sample_rate;
-    swrInFormat = in->format;
-    av_channel_layout_uninit(&swrInLayout);
-    av_channel_layout_copy(&swrInLayout, &in->ch_layout);
-    return true;
+    int ret = 0;
+    if (resampler.prepare(in, ctx->sample_fmt, ctx->sample_rate, ctx->ch_layout.nb_channels, &ret)) return true;
+    core->fail(ret, Fmt("Audio of %@ Hz cannot be converted: %@.", in->sample_rate, FFmpeg_ErrorText(ret)));
+    return false;
   }
 
   void encodeAudio(const SampleBuffer& buffer) {
@@ -303,14 +262,14 @@ struct AssetWriterInput::Encoder {
       if (!ensureResampler(in)) return;
       if (pts.isNumeric()) resync(MediaTimeConvertScale(pts - start, outRate).value);
     }
-    AVFrame* tmp = av_frame_alloc();
+    const FFmpegFramePtr tmp = FFmpeg_MakeFrame();
+    if (!tmp) return;
     tmp->format = ctx->sample_fmt;
     av_channel_layout_copy(&tmp->ch_layout, &ctx->ch_layout);
     tmp->sample_rate = outRate;
-    tmp->nb_samples = swr_get_out_samples(swr, in->nb_samples);
-    if (tmp->nb_samples > 0 && av_frame_get_buffer(tmp, 0) >= 0) {
-      const int got = swr_convert(swr, tmp->data, tmp->nb_samples, const_cast<const uint8_t**>(in->extended_data),
-                                  in->nb_samples);
+    tmp->nb_samples = swr_get_out_samples(resampler.context(), in->nb_samples);
+    if (tmp->nb_samples > 0 && av_frame_get_buffer(tmp.get(), 0) >= 0) {
+      const int got = resampler.convert(tmp->data, tmp->nb_samples, in);
       // Samples owed to a skip are left out of this buffer's start (the encoder's format is planar).
       const int skip = static_cast<int>(std::min<int64_t>(skipSamples, std::max(got, 0)));
       skipSamples -= skip;
@@ -319,10 +278,9 @@ struct AssetWriterInput::Encoder {
         const int bytes = av_get_bytes_per_sample(ctx->sample_fmt);
         for (int c = 0; c < ctx->ch_layout.nb_channels && c < AV_NUM_DATA_POINTERS; ++c)
           planes[c] = tmp->data[c] + static_cast<ptrdiff_t>(skip) * bytes;
-        av_audio_fifo_write(fifo, planes, got - skip);
+        av_audio_fifo_write(fifo.get(), planes, got - skip);
       }
     }
-    av_frame_free(&tmp);
     encodeFifo(false, start, end);
   }
 
@@ -331,7 +289,8 @@ struct AssetWriterInput::Encoder {
   // lands more than this far from where the count puts it moves the count: silence fills a gap, and
   // samples that would overlap are left out.
   void resync(int64_t actualPosition) {
-    const int64_t expected = nextSamplePts + av_audio_fifo_size(fifo) + swr_get_delay(swr, ctx->sample_rate) - skipSamples;
+    const int64_t expected =
+        nextSamplePts + av_audio_fifo_size(fifo.get()) + swr_get_delay(resampler.context(), ctx->sample_rate) - skipSamples;
     const int64_t drift = actualPosition - expected;
     const int64_t tolerance = ctx->sample_rate / 10;
     if (drift > -tolerance && drift < tolerance) return;
@@ -345,21 +304,21 @@ struct AssetWriterInput::Encoder {
     const int64_t owed = std::min(silence, skipSamples);
     skipSamples -= owed;
     silence -= owed;
-    AVFrame* zero = av_frame_alloc();
+    const FFmpegFramePtr zero = FFmpeg_MakeFrame();
+    if (!zero) return;
     zero->format = ctx->sample_fmt;
     av_channel_layout_copy(&zero->ch_layout, &ctx->ch_layout);
     zero->sample_rate = ctx->sample_rate;
     zero->nb_samples = 4096;
-    if (av_frame_get_buffer(zero, 0) >= 0) {
+    if (av_frame_get_buffer(zero.get(), 0) >= 0) {
       av_samples_set_silence(zero->data, 0, zero->nb_samples, zero->ch_layout.nb_channels,
                              static_cast<AVSampleFormat>(zero->format));
       while (silence > 0) {
         const int n = static_cast<int>(std::min<int64_t>(silence, zero->nb_samples));
-        av_audio_fifo_write(fifo, reinterpret_cast<void**>(zero->data), n);
+        av_audio_fifo_write(fifo.get(), reinterpret_cast<void**>(zero->data), n);
         silence -= n;
       }
     }
-    av_frame_free(&zero);
   }
 
   void encodeFifo(bool flush, const MediaTime& start, const MediaTime& end) {
@@ -367,31 +326,28 @@ struct AssetWriterInput::Encoder {
     const int64_t endSample = end.isNumeric() && start.isNumeric()
                                   ? MediaTimeConvertScale(end - start, ctx->sample_rate).value
                                   : INT64_MAX;
-    while (!audioEnded && (av_audio_fifo_size(fifo) >= frameSize || (flush && av_audio_fifo_size(fifo) > 0))) {
-      int count = std::min(av_audio_fifo_size(fifo), frameSize);
+    while (!audioEnded && (av_audio_fifo_size(fifo.get()) >= frameSize || (flush && av_audio_fifo_size(fifo.get()) > 0))) {
+      int count = std::min(av_audio_fifo_size(fifo.get()), frameSize);
       if (nextSamplePts >= endSample) {
         audioEnded = true;
         break;
       }
       if (nextSamplePts + count > endSample) count = static_cast<int>(endSample - nextSamplePts);
-      AVFrame* f = av_frame_alloc();
+      const FFmpegFramePtr f = FFmpeg_MakeFrame();
+      if (!f) return;
       f->format = ctx->sample_fmt;
       av_channel_layout_copy(&f->ch_layout, &ctx->ch_layout);
       f->sample_rate = ctx->sample_rate;
       f->nb_samples = count;
-      if (av_frame_get_buffer(f, 0) < 0) {
-        av_frame_free(&f);
-        return;
-      }
-      av_audio_fifo_read(fifo, reinterpret_cast<void**>(f->data), count);
+      if (av_frame_get_buffer(f.get(), 0) < 0) return;
+      av_audio_fifo_read(fifo.get(), reinterpret_cast<void**>(f->data), count);
       f->pts = nextSamplePts;
       nextSamplePts += count;
-      send(f);
-      av_frame_free(&f);
+      send(f.get());
       // Only the last frame may be short.
       if (count < frameSize) audioEnded = true;
     }
-    if (audioEnded) av_audio_fifo_reset(fifo);
+    if (audioEnded) av_audio_fifo_reset(fifo.get());
   }
 
   void drain() {
@@ -417,12 +373,13 @@ double numberSetting(const QVariantMap& map, const char* key, double fallback = 
   return ok ? d : fallback;
 }
 
-QString openVideoEncoder(AVCodecContext** out, const QVariantMap& settings, AVFormatContext* fmt,
-                                int64_t* frameDuration) {
+QString openVideoEncoder(FFmpegCodecPtr& out, const QVariantMap& settings, AVFormatContext* fmt,
+                         int64_t* frameDuration) {
   const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
   if (!codec) return QStringLiteral("The H.264 encoder (libx264) is not available.");
-  AVCodecContext* ctx = avcodec_alloc_context3(codec);
-  *out = ctx;
+  out.reset(avcodec_alloc_context3(codec));
+  AVCodecContext* ctx = out.get();
+  if (!ctx) return QStringLiteral("Out of memory for the H.264 encoder.");
   const QVariantMap props = settings.value(QString::fromLatin1(AVVideoCompressionPropertiesKey)).toMap();
   double fps = numberSetting(props, AVVideoExpectedSourceFrameRateKey, 30);
   if (fps <= 0) fps = 30;
@@ -438,23 +395,23 @@ QString openVideoEncoder(AVCodecContext** out, const QVariantMap& settings, AVFo
   ctx->thread_count = 0;
   if (fmt->oformat->flags & AVFMT_GLOBALHEADER) ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   *frameDuration = std::max<int64_t>(1, std::llround(kVideoTimescale / fps));
-  AVDictionary* opts = nullptr;
+  FFmpegOptions opts;
   // Fast enough to keep up with 1080p at 30 fps on two cores next to the capture itself (a slower
   // preset leaves too little room and frames get dropped); zero latency keeps B-frames and look-ahead
   // out, so every fragment closes as soon as its last frame has been captured.
-  av_dict_set(&opts, "preset", "superfast", 0);
-  av_dict_set(&opts, "tune", "zerolatency", 0);
-  const int ret = avcodec_open2(ctx, codec, &opts);
-  av_dict_free(&opts);
-  if (ret < 0) return Fmt("The H.264 encoder could not be opened: %@.", avErrorText(ret));
+  opts.set("preset", "superfast");
+  opts.set("tune", "zerolatency");
+  const int ret = avcodec_open2(ctx, codec, opts.address());
+  if (ret < 0) return Fmt("The H.264 encoder could not be opened: %@.", FFmpeg_ErrorText(ret));
   return QString();
 }
 
-QString openAudioEncoder(AVCodecContext** out, const QVariantMap& settings, AVFormatContext* fmt) {
+QString openAudioEncoder(FFmpegCodecPtr& out, const QVariantMap& settings, AVFormatContext* fmt) {
   const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
   if (!codec) return QStringLiteral("The AAC encoder is not available.");
-  AVCodecContext* ctx = avcodec_alloc_context3(codec);
-  *out = ctx;
+  out.reset(avcodec_alloc_context3(codec));
+  AVCodecContext* ctx = out.get();
+  if (!ctx) return QStringLiteral("Out of memory for the AAC encoder.");
   const int channels = static_cast<int>(numberSetting(settings, AVNumberOfChannelsKey, 2));
   ctx->sample_rate = static_cast<int>(numberSetting(settings, AVSampleRateKey, 48000));
   ctx->bit_rate = static_cast<int64_t>(numberSetting(settings, AVEncoderBitRateKey, 0));
@@ -463,29 +420,32 @@ QString openAudioEncoder(AVCodecContext** out, const QVariantMap& settings, AVFo
   ctx->time_base = AVRational{1, ctx->sample_rate};
   if (fmt->oformat->flags & AVFMT_GLOBALHEADER) ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   const int ret = avcodec_open2(ctx, codec, nullptr);
-  if (ret < 0) return Fmt("The AAC encoder could not be opened: %@.", avErrorText(ret));
+  if (ret < 0) return Fmt("The AAC encoder could not be opened: %@.", FFmpeg_ErrorText(ret));
   return QString();
 }
 
 // Opens the encoder of an input and adds its stream to the file. Answers an error text, empty on success.
 QString openEncoder(AssetWriterInput::Encoder* enc, MediaType type, const QVariantMap& settings, AVFormatContext* fmt) {
-  QString failure = type == MediaType::Video ? openVideoEncoder(&enc->ctx, settings, fmt, &enc->frameDuration)
-                                             : openAudioEncoder(&enc->ctx, settings, fmt);
+  QString failure = type == MediaType::Video ? openVideoEncoder(enc->ctx, settings, fmt, &enc->frameDuration)
+                                             : openAudioEncoder(enc->ctx, settings, fmt);
   if (!failure.isEmpty()) return failure;
   AVStream* st = avformat_new_stream(fmt, nullptr);
   if (!st) return QStringLiteral("The movie file has no room for another track.");
   enc->streamIndex = st->index;
   st->time_base = enc->ctx->time_base;
-  avcodec_parameters_from_context(st->codecpar, enc->ctx);
-  enc->pkt = av_packet_alloc();
+  avcodec_parameters_from_context(st->codecpar, enc->ctx.get());
+  enc->pkt = FFmpeg_MakePacket();
+  if (!enc->pkt) return QStringLiteral("Out of memory for encoded packets.");
   if (type == MediaType::Video) {
-    enc->yuv = av_frame_alloc();
+    enc->yuv = FFmpeg_MakeFrame();
+    if (!enc->yuv) return QStringLiteral("Out of memory for video frames.");
     enc->yuv->format = AV_PIX_FMT_YUV420P;
     enc->yuv->width = enc->ctx->width;
     enc->yuv->height = enc->ctx->height;
-    if (av_frame_get_buffer(enc->yuv, 0) < 0) return QStringLiteral("Out of memory for video frames.");
+    if (av_frame_get_buffer(enc->yuv.get(), 0) < 0) return QStringLiteral("Out of memory for video frames.");
   } else {
-    enc->fifo = av_audio_fifo_alloc(enc->ctx->sample_fmt, enc->ctx->ch_layout.nb_channels, 4096);
+    enc->fifo.reset(av_audio_fifo_alloc(enc->ctx->sample_fmt, enc->ctx->ch_layout.nb_channels, 4096));
+    if (!enc->fifo) return QStringLiteral("Out of memory for audio samples.");
   }
   return QString();
 }
@@ -624,12 +584,12 @@ bool AssetWriter::startWriting() {
   const QByteArray path = QFile::encodeName(m_path);
   int ret = avformat_alloc_output_context2(&ctx, nullptr, mp4 ? "mp4" : "mov", path.constData());
   if (ret < 0 || !ctx) {
-    m_core->fail(ret, Fmt("The movie file \"%@\" could not be set up: %@.", m_path, avErrorText(ret)));
+    m_core->fail(ret, Fmt("The movie file \"%@\" could not be set up: %@.", m_path, FFmpeg_ErrorText(ret)));
     return false;
   }
   {
     std::lock_guard lock(m_core->muxMutex);
-    m_core->ctx = ctx;
+    m_core->ctx.reset(ctx);
   }
   bool hasVideo = false;
   for (const auto& input : m_inputs) {
@@ -649,32 +609,30 @@ bool AssetWriter::startWriting() {
   // The muxer keeps a fragment's samples in memory and writes it whole; pushing it out of the I/O
   // buffer at once means a fragment is either complete on disk or (after a crash) not there at all.
   ctx->flush_packets = 1;
-  AVDictionary* opts = nullptr;
+  FFmpegOptions opts;
   const int64_t fragmentSeconds =
       m_fragmentInterval.isNumeric() ? static_cast<int64_t>(MediaTimeGetSeconds(m_fragmentInterval)) : 0;
   if (fragmentSeconds > 0) {
     // The header goes out at once with an empty movie box; each fragment then carries its own sample
     // tables, so a reader can play the file while it grows and after an abrupt end.
-    av_dict_set(&opts, "movflags", "frag_keyframe+empty_moov+default_base_moof", 0);
+    opts.set("movflags", "frag_keyframe+empty_moov+default_base_moof");
     // Cut at the first key frame once a fragment is this long; audio alone is cut by duration.
-    av_dict_set_int(&opts, hasVideo ? "min_frag_duration" : "frag_duration", fragmentSeconds * 1000000, 0);
+    opts.set(hasVideo ? "min_frag_duration" : "frag_duration", fragmentSeconds * 1000000);
   }
   ret = avio_open(&ctx->pb, path.constData(), AVIO_FLAG_WRITE);
   if (ret < 0) {
-    av_dict_free(&opts);
-    m_core->fail(ret, Fmt("The movie file \"%@\" could not be created: %@.", m_path, avErrorText(ret)));
+    m_core->fail(ret, Fmt("The movie file \"%@\" could not be created: %@.", m_path, FFmpeg_ErrorText(ret)));
     m_core->closeFile(false);
     return false;
   }
   {
     std::lock_guard lock(m_core->muxMutex);
-    ret = avformat_write_header(ctx, &opts);
+    ret = avformat_write_header(ctx, opts.address());
     if (ret >= 0) {
       avio_flush(ctx->pb);
       if (ctx->pb->error < 0) ret = ctx->pb->error;
     }
   }
-  av_dict_free(&opts);
   if (ret < 0) {
     m_core->failWriting(ret);
     m_core->closeFile(false);

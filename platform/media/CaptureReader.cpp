@@ -31,35 +31,15 @@ std::shared_ptr<DispatchQueue> PreviewQueue() {
   return queue;
 }
 
-QString AVErrorText(int err) {
-  char buf[AV_ERROR_MAX_STRING_SIZE] = {0};
-  av_strerror(err, buf, sizeof buf);
-  return QString::fromUtf8(buf);
-}
-
-void SetOption(AVDictionary** opts, const char* key, const QString& value) {
-  av_dict_set(opts, key, value.toUtf8().constData(), 0);
-}
+void SetOption(FFmpegOptions& opts, const char* key, const QString& value) { opts.set(key, value.toUtf8().constData()); }
 
 bool RangeCovers(const FrameRateRange& r, double rate) { return r.minFrameRate <= rate && rate <= r.maxFrameRate; }
 
 }  // namespace
 
 struct CaptureReader::Conversions {
-  struct Scale {
-    SwsContext* ctx = nullptr;
-  };
-  struct Resample {
-    SwrContext* ctx = nullptr;
-    int inFormat = -1, inRate = 0, inChannels = 0;
-    int outFormat = -1, outRate = 0, outChannels = 0;
-  };
-  std::map<const CaptureOutput*, Scale> scales;
-  std::map<const CaptureOutput*, Resample> resamples;
-  ~Conversions() {
-    for (auto& [k, s] : scales) sws_freeContext(s.ctx);
-    for (auto& [k, r] : resamples) swr_free(&r.ctx);
-  }
+  std::map<const CaptureOutput*, FFmpegScalerPtr> scales;
+  std::map<const CaptureOutput*, FFmpegResampler> resamples;
 };
 
 // ---- shared state ---------------------------------------------------------------------------------
@@ -106,7 +86,7 @@ QString CaptureReader::Shared::lastError() const {
   return error;
 }
 
-void CaptureReader::Shared::feedPreview(AVFrame* frame) {
+void CaptureReader::Shared::feedPreview(const AVFrame* frame) {
   std::map<int, Sink> current;
   {
     std::lock_guard lock(mutex);
@@ -120,14 +100,9 @@ void CaptureReader::Shared::feedPreview(AVFrame* frame) {
     h = std::max(2, int(std::lround(double(h) * maxWidth / w)) & ~1);
     w = maxWidth & ~1;
   }
-  thread_local SwsContext* ctx = nullptr;
-  ctx = sws_getCachedContext(ctx, frame->width, frame->height, AVPixelFormat(frame->format), w, h, AV_PIX_FMT_BGRA,
-                             SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
-  if (!ctx) return;
-  QImage image(w, h, QImage::Format_ARGB32);  // BGRA bytes in memory on little-endian machines
-  uint8_t* dst[4] = {image.bits(), nullptr, nullptr, nullptr};
-  int dstStride[4] = {int(image.bytesPerLine()), 0, 0, 0};
-  sws_scale(ctx, frame->data, frame->linesize, 0, frame->height, dst, dstStride);
+  // A new image every time: the sinks keep the ones they were given.
+  QImage image;
+  if (!previewScaler.scale(frame, QSize(w, h), QImage::Format_ARGB32, &image)) return;
   for (const auto& [id, sink] : current) {
     {
       std::lock_guard lock(mutex);
@@ -151,8 +126,9 @@ CaptureReader::~CaptureReader() {
     else
       m_thread.join();
   }
-  avcodec_free_context(&m_decoder);
-  avformat_close_input(&m_input);
+  // Closed before the device is given up, so the next reader finds it free.
+  m_decoder.reset();
+  m_input.reset();
   if (m_holdsDevice) {
     std::lock_guard lock(gBusyMutex);
     gDevicesInUse.erase(m_device->uniqueID());
@@ -219,7 +195,7 @@ bool CaptureReader::open(QString* error) {
   {
     std::lock_guard lock(gBusyMutex);
     if (gDevicesInUse.count(m_device->uniqueID())) {
-      *error = Fmt("The device '%@' is in use by another capture session: %@", name, AVErrorText(AVERROR(EBUSY)));
+      *error = Fmt("The device '%@' is in use by another capture session: %@", name, FFmpeg_ErrorText(AVERROR(EBUSY)));
       return false;
     }
     gDevicesInUse.insert(m_device->uniqueID());
@@ -234,29 +210,29 @@ bool CaptureReader::open(QString* error) {
   const bool video = m_device->mediaType() == MediaType::Video;
   if (video) m_frameRate = FrameRateFor(*m_device, *m_format);
 
-  AVDictionary* opts = nullptr;
+  FFmpegOptions opts;
   QString url = m_device->inputURL();
   switch (m_device->kind()) {
     case CaptureDeviceKind::Virtual:
       url = VirtualDevices_SourceGraph(*m_device, *m_format, m_frameRate);
       break;
     case CaptureDeviceKind::V4L2: {
-      SetOption(&opts, "video_size", Fmt("%dx%d", m_format->dimensions.width(), m_format->dimensions.height()));
+      SetOption(opts, "video_size", Fmt("%dx%d", m_format->dimensions.width(), m_format->dimensions.height()));
       const MediaTime d = m_device->activeVideoMinFrameDuration();
       if (d.isNumeric() && d.value > 0)
-        SetOption(&opts, "framerate", Fmt("%d/%lld", d.timescale, static_cast<long long>(d.value)));
+        SetOption(opts, "framerate", Fmt("%d/%lld", d.timescale, static_cast<long long>(d.value)));
       else
-        SetOption(&opts, "framerate", Fmt("%lld/1000", static_cast<long long>(std::llround(m_frameRate * 1000))));
-      if (!m_format->nativeFormat.isEmpty()) SetOption(&opts, "input_format", m_format->nativeFormat);
+        SetOption(opts, "framerate", Fmt("%lld/1000", static_cast<long long>(std::llround(m_frameRate * 1000))));
+      if (!m_format->nativeFormat.isEmpty()) SetOption(opts, "input_format", m_format->nativeFormat);
       break;
     }
     case CaptureDeviceKind::PulseAudio:
     case CaptureDeviceKind::Alsa:
-      SetOption(&opts, "sample_rate", QString::number(int(m_format->sampleRate)));
-      SetOption(&opts, "channels", QString::number(std::max(1, m_format->channelCount)));
+      SetOption(opts, "sample_rate", QString::number(int(m_format->sampleRate)));
+      SetOption(opts, "channels", QString::number(std::max(1, m_format->channelCount)));
       if (m_device->kind() == CaptureDeviceKind::PulseAudio) {
         // About 20 ms per read keeps the monitor and the time stamps close to the sound.
-        SetOption(&opts, "fragment_size", QString::number(int(m_format->sampleRate) / 50 * 2 * std::max(1, m_format->channelCount)));
+        SetOption(opts, "fragment_size", QString::number(int(m_format->sampleRate) / 50 * 2 * std::max(1, m_format->channelCount)));
       }
       break;
     case CaptureDeviceKind::Described:
@@ -265,36 +241,36 @@ bool CaptureReader::open(QString* error) {
   }
   const AVInputFormat* inputFormat = av_find_input_format(m_device->inputFormatName().toUtf8().constData());
   if (!inputFormat) {
-    av_dict_free(&opts);
     *error = Fmt("The device '%@' needs the capture backend '%@', which is not available.", name, m_device->inputFormatName());
     return false;
   }
-  m_input = avformat_alloc_context();
-  m_input->interrupt_callback.callback = &CaptureReader::InterruptCallback;
-  m_input->interrupt_callback.opaque = this;
-  int r = avformat_open_input(&m_input, url.toUtf8().constData(), inputFormat, &opts);
-  av_dict_free(&opts);
-  if (r < 0) {
-    *error = Fmt("Could not open the device '%@': %@", name, AVErrorText(r));
+  AVFormatContext* input = avformat_alloc_context();
+  if (!input) {
+    *error = Fmt("Could not open the device '%@': %@", name, FFmpeg_ErrorText(AVERROR(ENOMEM)));
     return false;
   }
-  m_streamIndex = av_find_best_stream(m_input, video ? AVMEDIA_TYPE_VIDEO : AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+  input->interrupt_callback.callback = &CaptureReader::InterruptCallback;
+  input->interrupt_callback.opaque = this;
+  // On failure avformat_open_input frees the context itself.
+  int r = avformat_open_input(&input, url.toUtf8().constData(), inputFormat, opts.address());
+  if (r < 0) {
+    *error = Fmt("Could not open the device '%@': %@", name, FFmpeg_ErrorText(r));
+    return false;
+  }
+  m_input.reset(input);
+  m_streamIndex = av_find_best_stream(input, video ? AVMEDIA_TYPE_VIDEO : AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
   if (m_streamIndex < 0) {
     *error = Fmt("The device '%@' delivers no %@ stream.", name, video ? "video" : "audio");
     return false;
   }
-  const AVCodecParameters* par = m_input->streams[m_streamIndex]->codecpar;
-  const AVCodec* codec = avcodec_find_decoder(par->codec_id);
-  if (!codec) {
-    *error = Fmt("No decoder for what the device '%@' delivers (%@).", name, avcodec_get_name(par->codec_id));
+  const AVStream* stream = input->streams[m_streamIndex];
+  m_decoder = FFmpeg_OpenDecoder(stream, true, &r);
+  if (r == AVERROR_DECODER_NOT_FOUND) {
+    *error = Fmt("No decoder for what the device '%@' delivers (%@).", name, avcodec_get_name(stream->codecpar->codec_id));
     return false;
   }
-  m_decoder = avcodec_alloc_context3(codec);
-  avcodec_parameters_to_context(m_decoder, par);
-  m_decoder->thread_count = 1;
-  r = avcodec_open2(m_decoder, codec, nullptr);
-  if (r < 0) {
-    *error = Fmt("Could not decode what the device '%@' delivers: %@", name, AVErrorText(r));
+  if (!m_decoder) {
+    *error = Fmt("Could not decode what the device '%@' delivers: %@", name, FFmpeg_ErrorText(r));
     return false;
   }
   if (video)
@@ -312,27 +288,31 @@ void CaptureReader::start() {
 void CaptureReader::requestStop() { m_stop.store(true); }
 
 void CaptureReader::run() {
-  AVPacket* packet = av_packet_alloc();
-  AVFrame* frame = av_frame_alloc();
+  const FFmpegPacketPtr packetHandle = FFmpeg_MakePacket();
+  const FFmpegFramePtr frameHandle = FFmpeg_MakeFrame();
+  AVPacket* packet = packetHandle.get();
+  AVFrame* frame = frameHandle.get();
+  AVFormatContext* input = m_input.get();
+  AVCodecContext* decoder = m_decoder.get();
   const bool video = m_device->mediaType() == MediaType::Video;
   while (!m_stop.load()) {
     if (!m_device->isConnected()) break;
-    const int r = av_read_frame(m_input, packet);
+    const int r = av_read_frame(input, packet);
     if (r == AVERROR(EAGAIN)) {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
       continue;
     }
     if (r < 0) {
       if (m_stop.load() || !m_device->isConnected()) break;
-      const QString text = Fmt("Capture from the device '%@' stopped: %@", m_device->localizedName(), AVErrorText(r));
+      const QString text = Fmt("Capture from the device '%@' stopped: %@", m_device->localizedName(), FFmpeg_ErrorText(r));
       m_shared->setLastError(text);
       Platform_Log("capture: %@", text);
       PostRuntimeError(m_shared->owner, text, m_device->uniqueID());
       break;
     }
     const MediaTime arrival = HostClock_Now();
-    if (packet->stream_index == m_streamIndex && avcodec_send_packet(m_decoder, packet) >= 0) {
-      while (avcodec_receive_frame(m_decoder, frame) >= 0) {
+    if (packet->stream_index == m_streamIndex && avcodec_send_packet(decoder, packet) >= 0) {
+      while (avcodec_receive_frame(decoder, frame) >= 0) {
         if (video)
           handleVideo(frame, arrival);
         else
@@ -351,8 +331,6 @@ void CaptureReader::run() {
     NotificationCenter::defaultCenter().post(QString::fromLatin1(kCaptureSessionWasInterruptedNotification), m_shared->owner, info);
     PostRuntimeError(m_shared->owner, text, m_device->uniqueID());
   }
-  av_frame_free(&frame);
-  av_packet_free(&packet);
 }
 
 void CaptureReader::handleVideo(AVFrame* frame, const MediaTime& arrival) {
@@ -370,32 +348,28 @@ void CaptureReader::handleVideo(AVFrame* frame, const MediaTime& arrival) {
     if (auto it = made.find(key); it != made.end()) {
       buffer = it->second;
     } else if (wantFormat < 0 || (wantFormat == frame->format && size == QSize(frame->width, frame->height))) {
-      buffer = std::make_shared<SampleBuffer>(MediaType::Video, av_frame_clone(frame), arrival, duration);
+      buffer = std::make_shared<SampleBuffer>(MediaType::Video, FFmpeg_CloneFrame(frame), arrival, duration);
     } else {
-      auto& scale = m_conv->scales[output.get()];
-      scale.ctx = sws_getCachedContext(scale.ctx, frame->width, frame->height, AVPixelFormat(frame->format), size.width(),
-                                       size.height(), AVPixelFormat(wantFormat), SWS_BILINEAR, nullptr, nullptr, nullptr);
-      if (!scale.ctx) continue;
-      AVFrame* dst = av_frame_alloc();
+      SwsContext* scaler = FFmpeg_CachedScaler(m_conv->scales[output.get()], frame->width, frame->height, frame->format,
+                                               size.width(), size.height(), wantFormat, SWS_BILINEAR);
+      if (!scaler) continue;
+      FFmpegFramePtr dst = FFmpeg_MakeFrame();
+      if (!dst) continue;
       dst->format = wantFormat;
       dst->width = size.width();
       dst->height = size.height();
-      if (av_frame_get_buffer(dst, 0) < 0) {
-        av_frame_free(&dst);
-        continue;
-      }
-      sws_scale(scale.ctx, frame->data, frame->linesize, 0, frame->height, dst->data, dst->linesize);
-      buffer = std::make_shared<SampleBuffer>(MediaType::Video, dst, arrival, duration);
+      if (av_frame_get_buffer(dst.get(), 0) < 0) continue;
+      sws_scale(scaler, frame->data, frame->linesize, 0, frame->height, dst->data, dst->linesize);
+      buffer = std::make_shared<SampleBuffer>(MediaType::Video, std::move(dst), arrival, duration);
     }
     made[key] = buffer;
     CaptureDataOutput::deliver(output, buffer, output->alwaysDiscardsLateVideoFrames());
   }
   if (m_shared->hasPreviewSinks() && !m_shared->previewBusy.exchange(true)) {
-    AVFrame* copy = av_frame_clone(frame);
+    std::shared_ptr<AVFrame> copy = FFmpeg_CloneFrame(frame);
     auto shared = m_shared;
-    PreviewQueue()->async([shared, copy]() mutable {
-      shared->feedPreview(copy);
-      av_frame_free(&copy);
+    PreviewQueue()->async([shared, copy] {
+      if (copy) shared->feedPreview(copy.get());
       shared->previewBusy.store(false);
     });
   }
@@ -431,48 +405,25 @@ void CaptureReader::handleAudio(AVFrame* frame, const MediaTime& arrival) {
       if (data->sampleRate() > 0) outRate = data->sampleRate();
       if (data->channelCount() > 0) outChannels = data->channelCount();
     }
-    AVFrame* dst = av_frame_alloc();
+    FFmpegFramePtr dst = FFmpeg_MakeFrame();
+    if (!dst) continue;
     if (outFormat == frame->format && outRate == rate && outChannels == frame->ch_layout.nb_channels) {
-      av_frame_ref(dst, frame);
+      av_frame_ref(dst.get(), frame);
     } else {
-      auto& rs = m_conv->resamples[out.get()];
-      if (!rs.ctx || rs.inFormat != frame->format || rs.inRate != rate || rs.inChannels != frame->ch_layout.nb_channels ||
-          rs.outFormat != outFormat || rs.outRate != outRate || rs.outChannels != outChannels) {
-        swr_free(&rs.ctx);
-        AVChannelLayout outLayout;
-        av_channel_layout_default(&outLayout, outChannels);
-        if (swr_alloc_set_opts2(&rs.ctx, &outLayout, AVSampleFormat(outFormat), outRate, &frame->ch_layout,
-                                AVSampleFormat(frame->format), rate, 0, nullptr) < 0 ||
-            swr_init(rs.ctx) < 0) {
-          swr_free(&rs.ctx);
-          av_frame_free(&dst);
-          continue;
-        }
-        rs.inFormat = frame->format;
-        rs.inRate = rate;
-        rs.inChannels = frame->ch_layout.nb_channels;
-        rs.outFormat = outFormat;
-        rs.outRate = outRate;
-        rs.outChannels = outChannels;
-      }
+      FFmpegResampler& resampler = m_conv->resamples[out.get()];
+      if (!resampler.prepare(frame, outFormat, outRate, outChannels)) continue;
       dst->format = outFormat;
       dst->sample_rate = outRate;
       av_channel_layout_default(&dst->ch_layout, outChannels);
-      dst->nb_samples = swr_get_out_samples(rs.ctx, frame->nb_samples);
-      if (dst->nb_samples <= 0 || av_frame_get_buffer(dst, 0) < 0) {
-        av_frame_free(&dst);
-        continue;
-      }
-      const int got = swr_convert(rs.ctx, dst->data, dst->nb_samples, const_cast<const uint8_t**>(frame->extended_data),
-                                  frame->nb_samples);
-      if (got <= 0) {
-        av_frame_free(&dst);
-        continue;
-      }
+      dst->nb_samples = swr_get_out_samples(resampler.context(), frame->nb_samples);
+      if (dst->nb_samples <= 0 || av_frame_get_buffer(dst.get(), 0) < 0) continue;
+      const int got = resampler.convert(dst->data, dst->nb_samples, frame);
+      if (got <= 0) continue;
       dst->nb_samples = got;
     }
-    auto buffer = std::make_shared<SampleBuffer>(MediaType::Audio, dst, pts,
-                                                 MediaTimeMake(int64_t(dst->nb_samples) * 1000000000LL / outRate, kHostClockTimescale));
+    const int samples = dst->nb_samples;
+    auto buffer = std::make_shared<SampleBuffer>(MediaType::Audio, std::move(dst), pts,
+                                                 MediaTimeMake(int64_t(samples) * 1000000000LL / outRate, kHostClockTimescale));
     if (data)
       CaptureDataOutput::deliver(data, buffer, false);
     else

@@ -4,6 +4,7 @@
 // Internal to CaptureSession; exposed for its tests.
 
 #include "platform/media/CaptureSession.h"
+#include "platform/media/FFmpegUtil.h"
 
 #include <QImage>
 #include <QString>
@@ -15,10 +16,6 @@
 #include <mutex>
 #include <thread>
 #include <vector>
-
-struct AVFormatContext;
-struct AVCodecContext;
-struct AVFrame;
 
 class CaptureReader {
  public:
@@ -35,7 +32,7 @@ class CaptureReader {
     void setLastError(const QString& text);
     QString lastError() const;
     // Converts and hands one frame to every preview sink (on the preview thread).
-    void feedPreview(AVFrame* frame);
+    void feedPreview(const AVFrame* frame);
 
     mutable std::mutex mutex;
     std::vector<CaptureOutputRef> outputList;
@@ -47,6 +44,8 @@ class CaptureReader {
     int nextSinkID = 1;
     QString error;
     std::atomic<bool> previewBusy{false};
+    // Used only on the preview thread.
+    FFmpegImageScaler previewScaler{FFmpegScaleQuality::FastBilinear};
   };
 
   CaptureReader(CaptureDeviceRef device, std::shared_ptr<Shared> shared);
@@ -75,8 +74,8 @@ class CaptureReader {
   std::shared_ptr<Shared> m_shared;
   CaptureDeviceFormatRef m_format;
   double m_frameRate = 0;
-  AVFormatContext* m_input = nullptr;
-  AVCodecContext* m_decoder = nullptr;
+  FFmpegInputPtr m_input;
+  FFmpegCodecPtr m_decoder;
   int m_streamIndex = -1;
   bool m_holdsDevice = false;
   std::atomic<bool> m_stop{false};

@@ -1,6 +1,7 @@
 #include "platform/media/Decoder.h"
 
 #include "platform/foundation/PlatformLog.h"
+#include "platform/media/Asset.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -50,102 +51,87 @@ MediaTime U_SourceTime(const PlayerSegment& segment, const MediaTime& itemTime) 
 
 }  // namespace
 
-// One input file opened for one stream type: demuxer, decoder and packet state.
+// One input file opened for one stream type: demuxer, decoder and packet state. The file is read only
+// up to its byte limit, so a movie still being written is never read into its torn last fragment.
 class MediaFileReader {
  public:
-  MediaFileReader(const QString& path, MediaType type) : m_path(path) {
-    const QByteArray file = path.toUtf8();
-    if (avformat_open_input(&m_format, file.constData(), nullptr, nullptr) < 0) {
-      m_format = nullptr;
-      return;
-    }
-    if (avformat_find_stream_info(m_format, nullptr) < 0) return;
+  MediaFileReader(const QString& path, int64_t byteLimit, MediaType type) : m_path(path), m_byteLimit(byteLimit) {
+    QString error;
+    m_format = Asset_OpenInput(path, byteLimit, &error);
+    if (!m_format) return;
     const AVMediaType want = type == MediaType::Video ? AVMEDIA_TYPE_VIDEO : AVMEDIA_TYPE_AUDIO;
     const AVCodec* codec = nullptr;
-    m_streamIndex = av_find_best_stream(m_format, want, -1, -1, &codec, 0);
+    m_streamIndex = av_find_best_stream(m_format.get(), want, -1, -1, &codec, 0);
     if (m_streamIndex < 0 || !codec) return;
     m_stream = m_format->streams[m_streamIndex];
-    m_codec = avcodec_alloc_context3(codec);
-    if (!m_codec || avcodec_parameters_to_context(m_codec, m_stream->codecpar) < 0) return;
-    m_codec->pkt_timebase = m_stream->time_base;
-    m_codec->thread_count = 2;
-    if (avcodec_open2(m_codec, codec, nullptr) < 0) return;
-    m_packet = av_packet_alloc();
+    m_codec = FFmpeg_OpenDecoder(m_stream, false);
+    m_packet = FFmpeg_MakePacket();
+    if (!m_codec || !m_packet) return;
     const AVRational fps = m_stream->avg_frame_rate.num > 0 ? m_stream->avg_frame_rate : m_stream->r_frame_rate;
     m_frameDuration = fps.num > 0 && fps.den > 0 ? MediaTimeMake(fps.den, fps.num) : MediaTimeMake(1, 30);
     m_open = true;
   }
-  ~MediaFileReader() {
-    av_packet_free(&m_packet);
-    avcodec_free_context(&m_codec);
-    if (m_format) avformat_close_input(&m_format);
-  }
 
   bool isOpen() const { return m_open; }
   const QString& path() const { return m_path; }
-  void setByteLimit(int64_t limit) { m_byteLimit = limit; }
+  int64_t byteLimit() const { return m_byteLimit; }
   MediaTime frameDuration() const { return m_frameDuration; }
-  AVCodecContext* codec() const { return m_codec; }
   MediaTime timeOf(int64_t ticks) const { return U_TimeFromTicks(ticks, m_stream->time_base); }
 
   // Positions the reader on the key frame at or before the source time.
   void seek(const MediaTime& sourceTime) {
     const double seconds = std::max(0.0, MediaTimeGetSeconds(sourceTime));
     const int64_t ts = static_cast<int64_t>(seconds / av_q2d(m_stream->time_base));
-    if (av_seek_frame(m_format, m_streamIndex, ts, AVSEEK_FLAG_BACKWARD) < 0)
-      av_seek_frame(m_format, m_streamIndex, 0, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY);
-    avcodec_flush_buffers(m_codec);
+    if (av_seek_frame(m_format.get(), m_streamIndex, ts, AVSEEK_FLAG_BACKWARD) < 0)
+      av_seek_frame(m_format.get(), m_streamIndex, 0, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY);
+    avcodec_flush_buffers(m_codec.get());
     m_draining = false;
   }
 
   // 0 with a frame, AVERROR_EOF at the end, another negative value on an error that ends the file.
   int decode(AVFrame* frame) {
+    AVCodecContext* codec = m_codec.get();
+    AVPacket* packet = m_packet.get();
     for (;;) {
-      int rc = avcodec_receive_frame(m_codec, frame);
+      int rc = avcodec_receive_frame(codec, frame);
       if (rc == 0 || rc == AVERROR_EOF) return rc;
       if (rc != AVERROR(EAGAIN)) return rc;
       if (m_draining) return AVERROR_EOF;
-      rc = av_read_frame(m_format, m_packet);
-      // Data past the readable length belongs to a fragment that is not complete yet.
-      if (rc >= 0 && m_byteLimit >= 0 && m_packet->pos >= 0 && m_packet->pos + m_packet->size > m_byteLimit) {
-        av_packet_unref(m_packet);
-        rc = AVERROR_EOF;
-      }
+      rc = av_read_frame(m_format.get(), packet);
       if (rc < 0) {
-        // End of file (or a truncated fragment): hand the decoder what it still holds.
+        // End of the readable part: hand the decoder what it still holds.
         m_draining = true;
-        avcodec_send_packet(m_codec, nullptr);
+        avcodec_send_packet(codec, nullptr);
         continue;
       }
-      if (m_packet->stream_index == m_streamIndex) avcodec_send_packet(m_codec, m_packet);
-      av_packet_unref(m_packet);
+      if (packet->stream_index == m_streamIndex) avcodec_send_packet(codec, packet);
+      av_packet_unref(packet);
     }
   }
 
  private:
   QString m_path;
-  AVFormatContext* m_format = nullptr;
-  AVCodecContext* m_codec = nullptr;
+  int64_t m_byteLimit;
+  FFmpegInputPtr m_format;
+  FFmpegCodecPtr m_codec;
+  FFmpegPacketPtr m_packet;
   AVStream* m_stream = nullptr;
-  AVPacket* m_packet = nullptr;
   int m_streamIndex = -1;
   bool m_open = false;
   bool m_draining = false;
-  int64_t m_byteLimit = -1;
   MediaTime m_frameDuration = MediaTimeMake(1, 30);
 };
 
 MediaSourceInfo Decoder_ProbeFile(const QString& path) {
   MediaSourceInfo info;
-  AVFormatContext* format = nullptr;
-  const QByteArray file = path.toUtf8();
-  if (avformat_open_input(&format, file.constData(), nullptr, nullptr) < 0) {
+  const FFmpegInputPtr input = Asset_OpenInput(path, -1, nullptr, false);
+  if (!input) {
     info.error = QStringLiteral("cannot open %1").arg(path);
     return info;
   }
+  AVFormatContext* format = input.get();
   if (avformat_find_stream_info(format, nullptr) < 0) {
     info.error = QStringLiteral("no stream information in %1").arg(path);
-    avformat_close_input(&format);
     return info;
   }
   double longest = 0;
@@ -169,7 +155,6 @@ MediaSourceInfo Decoder_ProbeFile(const QString& path) {
     info.duration = MediaTimeMakeWithSeconds(longest, 1000000);
   info.ok = info.hasVideo || info.hasAudio;
   if (!info.ok) info.error = QStringLiteral("no audio or video in %1").arg(path);
-  avformat_close_input(&format);
   return info;
 }
 
@@ -187,7 +172,6 @@ Decoder::~Decoder() {
   }
   m_wake.notify_all();
   if (m_thread.joinable()) m_thread.join();
-  swr_free(&m_swr);
 }
 
 void Decoder::setReadyHandler(ReadyHandler handler) {
@@ -327,12 +311,9 @@ void Decoder::run() {
 MediaFileReader* Decoder::readerFor(const PlayerSegment& segment) {
   const QString& path = segment.sourcePath;
   for (auto& reader : m_readers)
-    if (reader->path() == path) {
-      reader->setByteLimit(segment.sourceByteLimit);
+    if (reader->path() == path && reader->byteLimit() == segment.sourceByteLimit)
       return reader->isOpen() ? reader.get() : nullptr;
-    }
-  m_readers.push_back(std::make_unique<MediaFileReader>(path, m_type));
-  m_readers.back()->setByteLimit(segment.sourceByteLimit);
+  m_readers.push_back(std::make_unique<MediaFileReader>(path, segment.sourceByteLimit, m_type));
   if (!m_readers.back()->isOpen()) {
     Platform_Log(QStringLiteral("Player: cannot decode %1").arg(path));
     return nullptr;
@@ -393,16 +374,14 @@ void Decoder::produceOne() {
     return;
   }
 
-  AVFrame* frame = av_frame_alloc();
-  const int rc = reader->decode(frame);
-  if (rc < 0) {
-    av_frame_free(&frame);
+  FFmpegFramePtr frame = FFmpeg_MakeFrame();
+  if (!frame) return;
+  if (reader->decode(frame.get()) < 0) {
     advanceSegment();
     return;
   }
   const MediaTime sourceTime = reader->timeOf(frame->best_effort_timestamp);
   if (!sourceTime.isValid() || MediaTimeCompare(sourceTime, segment.sourceRange.end()) >= 0) {
-    av_frame_free(&frame);
     if (sourceTime.isValid()) advanceSegment();
     return;
   }
@@ -414,49 +393,28 @@ void Decoder::produceOne() {
     // A picture that ends before the wanted time, or that lies before the segment's source range, is
     // only decoded to reach the next one.
     if (MediaTimeCompare(itemEnd, m_dropBefore) <= 0 ||
-        MediaTimeCompare(MediaTimeAdd(sourceTime, reader->frameDuration()), segment.sourceRange.start) <= 0) {
-      av_frame_free(&frame);
+        MediaTimeCompare(MediaTimeAdd(sourceTime, reader->frameDuration()), segment.sourceRange.start) <= 0)
       return;
-    }
     DecodedUnit unit;
     unit.itemTime = itemTime;
     unit.duration = duration;
-    unit.picture = std::make_shared<SampleBuffer>(MediaType::Video, frame, itemTime, duration);
+    unit.picture = std::make_shared<SampleBuffer>(MediaType::Video, std::move(frame), itemTime, duration);
     push(std::move(unit), generation);
     return;
   }
 
   // Audio: convert to the output format, then cut to the wanted range.
-  AVCodecContext* codec = reader->codec();
-  if (!m_swr || m_swrInRate != frame->sample_rate || m_swrInFormat != frame->format ||
-      m_swrInChannels != frame->ch_layout.nb_channels) {
-    swr_free(&m_swr);
-    AVChannelLayout out;
-    av_channel_layout_default(&out, m_audioFormat.channels);
-    swr_alloc_set_opts2(&m_swr, &out, AV_SAMPLE_FMT_S16, m_audioFormat.sampleRate, &frame->ch_layout,
-                        static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr);
-    if (!m_swr || swr_init(m_swr) < 0) {
-      swr_free(&m_swr);
-      av_frame_free(&frame);
-      return;
-    }
-    m_swrInRate = frame->sample_rate;
-    m_swrInFormat = frame->format;
-    m_swrInChannels = frame->ch_layout.nb_channels;
-  }
-  (void)codec;
-  const int capacity = static_cast<int>(av_rescale_rnd(swr_get_delay(m_swr, frame->sample_rate) + frame->nb_samples,
-                                                       m_audioFormat.sampleRate, frame->sample_rate, AV_ROUND_UP));
+  if (!m_resampler.prepare(frame.get(), AV_SAMPLE_FMT_S16, m_audioFormat.sampleRate, m_audioFormat.channels)) return;
+  const int capacity =
+      static_cast<int>(av_rescale_rnd(swr_get_delay(m_resampler.context(), frame->sample_rate) + frame->nb_samples,
+                                      m_audioFormat.sampleRate, frame->sample_rate, AV_ROUND_UP));
   QByteArray pcm(capacity * m_audioFormat.bytesPerFrame(), Qt::Uninitialized);
   uint8_t* outData[1] = {reinterpret_cast<uint8_t*>(pcm.data())};
-  const int produced =
-      swr_convert(m_swr, outData, capacity, const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
-  av_frame_free(&frame);
+  const int produced = m_resampler.convert(outData, capacity, frame.get());
   if (produced <= 0) return;
   const uint8_t* data[1] = {reinterpret_cast<const uint8_t*>(pcm.constData())};
   emitAudio(data, produced, segment, itemTime, generation);
 }
-
 void Decoder::emitAudio(const uint8_t* const* data, int samples, const PlayerSegment& segment,
                         const MediaTime& itemTime, uint64_t generation) {
   const int rate = m_audioFormat.sampleRate;

@@ -7,6 +7,7 @@
 // empty range that shows black and plays silence. A plain movie is one segment covering the whole file.
 
 #include "platform/foundation/MediaTime.h"
+#include "platform/media/FFmpegUtil.h"
 #include "platform/media/SampleBuffer.h"
 
 #include <QByteArray>
@@ -124,10 +125,7 @@ class Decoder {
   MediaTime m_dropBefore = kMediaTimeZero;
   bool m_threadAtEnd = false;
   uint64_t m_threadGeneration = 0;
-  struct SwrContext* m_swr = nullptr;
-  int m_swrInRate = 0;
-  int m_swrInFormat = -1;
-  int m_swrInChannels = 0;
+  FFmpegResampler m_resampler;
 
   std::thread m_thread;
 };

@@ -14,21 +14,15 @@ extern "C" {
 #include <libavutil/error.h>
 }
 
-QString ExportSession_AVError(int code) {
-  char buf[AV_ERROR_MAX_STRING_SIZE] = {0};
-  av_strerror(code, buf, sizeof buf);
-  return QString::fromUtf8(buf);
-}
-
 bool ExportSession_StartOutput(AVFormatContext* out, const QByteArray& path, QString* error) {
   int rc = avio_open(&out->pb, path.constData(), AVIO_FLAG_WRITE);
   if (rc < 0) {
-    *error = QStringLiteral("The export file cannot be written: %1").arg(ExportSession_AVError(rc));
+    *error = QStringLiteral("The export file cannot be written: %1").arg(FFmpeg_ErrorText(rc));
     return false;
   }
   rc = avformat_write_header(out, nullptr);
   if (rc < 0) {
-    *error = QStringLiteral("The export file cannot be started: %1").arg(ExportSession_AVError(rc));
+    *error = QStringLiteral("The export file cannot be started: %1").arg(FFmpeg_ErrorText(rc));
     return false;
   }
   return true;

@@ -30,20 +30,24 @@ double seconds(const MediaTime& t) { return MediaTimeGetSeconds(t); }
 
 // Opens the decoder of one source stream.
 struct SourceDecoder {
-  AVFormatContext* in = nullptr;
-  AVCodecContext* dec = nullptr;
+  FFmpegInputPtr in;
+  FFmpegCodecPtr dec;
+  FFmpegPacketPtr packet = FFmpeg_MakePacket();
   int stream = -1;
   AVRational tb{1, 1};
   bool eof = false;
 
-  ~SourceDecoder() { close(); }
   void close() {
-    avcodec_free_context(&dec);
-    Asset_CloseInput(&in);
+    dec.reset();
+    in.reset();
     eof = false;
   }
   bool open(const AssetTrackSegment& seg, QString* error) {
     close();
+    if (!packet) {
+      *error = QStringLiteral("Out of memory while decoding %1.").arg(seg.sourcePath);
+      return false;
+    }
     in = Asset_OpenInput(seg.sourcePath, seg.sourceByteLimit, error);
     if (!in) return false;
     if (seg.sourceStreamIndex < 0 || unsigned(seg.sourceStreamIndex) >= in->nb_streams) {
@@ -55,18 +59,14 @@ struct SourceDecoder {
       in->streams[i]->discard = int(i) == stream ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
     AVStream* st = in->streams[stream];
     tb = st->time_base;
-    const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
-    if (!codec) {
+    int rc = 0;
+    dec = FFmpeg_OpenDecoder(st, false, &rc);
+    if (rc == AVERROR_DECODER_NOT_FOUND) {
       *error = QStringLiteral("No decoder for %1.").arg(QString::fromLatin1(avcodec_get_name(st->codecpar->codec_id)));
       return false;
     }
-    dec = avcodec_alloc_context3(codec);
-    avcodec_parameters_to_context(dec, st->codecpar);
-    dec->pkt_timebase = tb;
-    dec->thread_count = 0;
-    int rc = avcodec_open2(dec, codec, nullptr);
-    if (rc < 0) {
-      *error = QStringLiteral("The decoder cannot be opened: %1").arg(ExportSession_AVError(rc));
+    if (!dec) {
+      *error = QStringLiteral("The decoder cannot be opened: %1").arg(FFmpeg_ErrorText(rc));
       return false;
     }
     const int64_t ts = seg.timeMapping.source.start.isNumeric()
@@ -78,49 +78,48 @@ struct SourceDecoder {
     const int64_t earliest = st->start_time != AV_NOPTS_VALUE ? std::min<int64_t>(0, st->start_time) : 0;
     int64_t target = ts;
     int64_t back = av_rescale_q(1, AVRational{1, 2}, tb);
+    AVPacket* p = packet.get();
     for (;;) {
-      av_seek_frame(in, stream, target, AVSEEK_FLAG_BACKWARD);
-      AVPacket* p = av_packet_alloc();
+      av_seek_frame(in.get(), stream, target, AVSEEK_FLAG_BACKWARD);
       int r = 0;
-      while ((r = av_read_frame(in, p)) >= 0 && p->stream_index != stream) av_packet_unref(p);
+      while ((r = av_read_frame(in.get(), p)) >= 0 && p->stream_index != stream) av_packet_unref(p);
       if (r < 0) {
-        av_packet_free(&p);
-        av_seek_frame(in, stream, target, AVSEEK_FLAG_BACKWARD);
+        av_seek_frame(in.get(), stream, target, AVSEEK_FLAG_BACKWARD);
         break;
       }
       const int64_t pts = p->pts != AV_NOPTS_VALUE ? p->pts : p->dts;
       if (pts > ts && target > earliest) {
-        av_packet_free(&p);
+        av_packet_unref(p);
         target = std::max(earliest, ts - back);
         back *= 2;
         continue;
       }
-      avcodec_send_packet(dec, p);
-      av_packet_free(&p);
+      avcodec_send_packet(dec.get(), p);
+      av_packet_unref(p);
       break;
     }
     return true;
   }
-  // The next decoded frame (owned by the caller), or null at the end.
-  AVFrame* next() {
-    AVFrame* frame = av_frame_alloc();
+  // The next decoded frame, or empty at the end.
+  FFmpegFramePtr next() {
+    FFmpegFramePtr frame = FFmpeg_MakeFrame();
+    if (!frame) return {};
+    AVPacket* p = packet.get();
     for (;;) {
-      const int rc = avcodec_receive_frame(dec, frame);
+      const int rc = avcodec_receive_frame(dec.get(), frame.get());
       if (rc == 0) return frame;
       if (rc == AVERROR_EOF) break;
       if (eof) break;
-      AVPacket* p = av_packet_alloc();
-      const int r = av_read_frame(in, p);
+      const int r = av_read_frame(in.get(), p);
       if (r < 0) {
         eof = true;
-        avcodec_send_packet(dec, nullptr);
+        avcodec_send_packet(dec.get(), nullptr);
       } else {
-        if (p->stream_index == stream) avcodec_send_packet(dec, p);
+        if (p->stream_index == stream) avcodec_send_packet(dec.get(), p);
+        av_packet_unref(p);
       }
-      av_packet_free(&p);
     }
-    av_frame_free(&frame);
-    return nullptr;
+    return {};
   }
   double frameSeconds(const AVFrame* f) const {
     const int64_t ts = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
@@ -132,11 +131,6 @@ struct SourceDecoder {
 class VideoTrackReader {
  public:
   explicit VideoTrackReader(QList<AssetTrackSegment> segments) : m_segments(std::move(segments)) {}
-  ~VideoTrackReader() {
-    av_frame_free(&m_current);
-    av_frame_free(&m_pending);
-    sws_freeContext(m_sws);
-  }
 
   // t: seconds from the export's start. Null when the track shows nothing then.
   const QImage* frameAt(double t, QString* error) {
@@ -151,8 +145,8 @@ class VideoTrackReader {
     if (index < 0 || m_segments[index].empty) return nullptr;
     const AssetTrackSegment& seg = m_segments[index];
     if (index != m_segIndex) {
-      av_frame_free(&m_current);
-      av_frame_free(&m_pending);
+      m_current.reset();
+      m_pending.reset();
       m_imageValid = false;
       m_segIndex = index;
       if (!m_decoder.open(seg, error)) return nullptr;
@@ -163,21 +157,14 @@ class VideoTrackReader {
     for (;;) {
       if (!m_pending) m_pending = m_decoder.next();
       if (!m_pending) break;
-      if (m_current && m_decoder.frameSeconds(m_pending) > srcTime) break;
-      av_frame_free(&m_current);
-      m_current = m_pending;
-      m_pending = nullptr;
+      if (m_current && m_decoder.frameSeconds(m_pending.get()) > srcTime) break;
+      m_current = std::move(m_pending);
       m_imageValid = false;
     }
     if (!m_current) return nullptr;
     if (!m_imageValid) {
-      m_image = QImage(m_current->width, m_current->height, QImage::Format_RGB32);
-      m_sws = sws_getCachedContext(m_sws, m_current->width, m_current->height, AVPixelFormat(m_current->format),
-                                   m_current->width, m_current->height, AV_PIX_FMT_RGB32, SWS_BICUBIC, nullptr,
-                                   nullptr, nullptr);
-      uint8_t* dst[4] = {m_image.bits(), nullptr, nullptr, nullptr};
-      int stride[4] = {int(m_image.bytesPerLine()), 0, 0, 0};
-      sws_scale(m_sws, m_current->data, m_current->linesize, 0, m_current->height, dst, stride);
+      const QSize size(m_current->width, m_current->height);
+      if (!m_scaler.scale(m_current.get(), size, QImage::Format_RGB32, &m_image)) return nullptr;
       m_imageValid = true;
     }
     return &m_image;
@@ -187,9 +174,9 @@ class VideoTrackReader {
   QList<AssetTrackSegment> m_segments;
   qsizetype m_segIndex = -1;
   SourceDecoder m_decoder;
-  AVFrame* m_current = nullptr;
-  AVFrame* m_pending = nullptr;
-  SwsContext* m_sws = nullptr;
+  FFmpegFramePtr m_current;
+  FFmpegFramePtr m_pending;
+  FFmpegImageScaler m_scaler{FFmpegScaleQuality::Bicubic};
   QImage m_image;
   bool m_imageValid = false;
 };
@@ -199,7 +186,6 @@ class AudioTrackReader {
  public:
   AudioTrackReader(QList<AssetTrackSegment> segments, int32_t trackID)
       : m_segments(std::move(segments)), m_trackID(trackID) {}
-  ~AudioTrackReader() { swr_free(&m_swr); }
   int32_t trackID() const { return m_trackID; }
 
   // Adds samples [first, first + count) of the export, times the volume, into the two channels.
@@ -260,44 +246,32 @@ class AudioTrackReader {
       m_segIndex = index;
       m_segDone = false;
       m_nextIndex = -1;
-      swr_free(&m_swr);
+      m_resampler.reset();
       if (!m_decoder.open(seg, error)) return false;
     }
     if (m_segDone) {
       pushSilence(segEnd);
       return true;
     }
-    AVFrame* frame = m_decoder.next();
+    const FFmpegFramePtr frame = m_decoder.next();
     if (!frame) {
       m_segDone = true;
       pushSilence(segEnd);
       return true;
     }
-    if (!m_swr) {
-      AVChannelLayout outLayout = AV_CHANNEL_LAYOUT_STEREO;
-      AVChannelLayout inLayout;
-      if (frame->ch_layout.nb_channels > 0) av_channel_layout_copy(&inLayout, &frame->ch_layout);
-      else av_channel_layout_default(&inLayout, 1);
-      swr_alloc_set_opts2(&m_swr, &outLayout, AV_SAMPLE_FMT_FLTP, kSampleRate, &inLayout,
-                          AVSampleFormat(frame->format), frame->sample_rate, 0, nullptr);
-      av_channel_layout_uninit(&inLayout);
-      if (!m_swr || swr_init(m_swr) < 0) {
-        av_frame_free(&frame);
-        *error = QStringLiteral("The sound of %1 cannot be converted.").arg(seg.sourcePath);
-        return false;
-      }
+    if (!m_resampler.prepare(frame.get(), AV_SAMPLE_FMT_FLTP, kSampleRate, kChannels)) {
+      *error = QStringLiteral("The sound of %1 cannot be converted.").arg(seg.sourcePath);
+      return false;
     }
-    const int maxOut = swr_get_out_samples(m_swr, frame->nb_samples) + 32;
+    const int maxOut = swr_get_out_samples(m_resampler.context(), frame->nb_samples) + 32;
     std::vector<float> l(size_t(std::max(0, maxOut))), r(size_t(std::max(0, maxOut)));
     uint8_t* outPlanes[2] = {reinterpret_cast<uint8_t*>(l.data()), reinterpret_cast<uint8_t*>(r.data())};
-    const int got = swr_convert(m_swr, outPlanes, maxOut, const_cast<const uint8_t**>(frame->extended_data),
-                                frame->nb_samples);
+    const int got = m_resampler.convert(outPlanes, maxOut, frame.get());
     if (m_nextIndex < 0) {
       // The first frame is placed by its time; the rest follow without gaps.
-      const double srcOffset = m_decoder.frameSeconds(frame) - seconds(seg.timeMapping.source.start);
+      const double srcOffset = m_decoder.frameSeconds(frame.get()) - seconds(seg.timeMapping.source.start);
       m_nextIndex = toSamples(seg.timeMapping.target.start) + int64_t(std::llround(srcOffset * kSampleRate));
     }
-    av_frame_free(&frame);
     int64_t at = m_nextIndex;
     m_nextIndex += std::max(0, got);
     int from = 0, to = std::max(0, got);
@@ -322,43 +296,44 @@ class AudioTrackReader {
   bool m_segDone = false;
   int64_t m_nextIndex = -1;
   SourceDecoder m_decoder;
-  SwrContext* m_swr = nullptr;
+  FFmpegResampler m_resampler;
   std::vector<float> m_left, m_right;
   int64_t m_fifoStart = 0;
 };
 
 struct Encoder {
-  AVCodecContext* ctx = nullptr;
+  FFmpegCodecPtr ctx;
   AVStream* stream = nullptr;
-  ~Encoder() { avcodec_free_context(&ctx); }
 };
 
 // Sends one frame (or null to flush) and writes every packet that comes out.
 bool encodeAndWrite(AVFormatContext* out, Encoder& enc, AVFrame* frame, QString* error) {
-  int rc = avcodec_send_frame(enc.ctx, frame);
+  int rc = avcodec_send_frame(enc.ctx.get(), frame);
   if (rc < 0 && rc != AVERROR_EOF) {
-    *error = QStringLiteral("Encoding failed: %1").arg(ExportSession_AVError(rc));
+    *error = QStringLiteral("Encoding failed: %1").arg(FFmpeg_ErrorText(rc));
     return false;
   }
-  AVPacket* p = av_packet_alloc();
+  const FFmpegPacketPtr packet = FFmpeg_MakePacket();
+  AVPacket* p = packet.get();
+  if (!p) {
+    *error = QStringLiteral("Encoding failed: %1").arg(FFmpeg_ErrorText(AVERROR(ENOMEM)));
+    return false;
+  }
   for (;;) {
-    rc = avcodec_receive_packet(enc.ctx, p);
+    rc = avcodec_receive_packet(enc.ctx.get(), p);
     if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) break;
     if (rc < 0) {
-      av_packet_free(&p);
-      *error = QStringLiteral("Encoding failed: %1").arg(ExportSession_AVError(rc));
+      *error = QStringLiteral("Encoding failed: %1").arg(FFmpeg_ErrorText(rc));
       return false;
     }
     av_packet_rescale_ts(p, enc.ctx->time_base, enc.stream->time_base);
     p->stream_index = enc.stream->index;
     rc = av_interleaved_write_frame(out, p);
     if (rc < 0) {
-      av_packet_free(&p);
-      *error = QStringLiteral("Writing the export failed: %1").arg(ExportSession_AVError(rc));
+      *error = QStringLiteral("Writing the export failed: %1").arg(FFmpeg_ErrorText(rc));
       return false;
     }
   }
-  av_packet_free(&p);
   return true;
 }
 
@@ -401,24 +376,19 @@ bool ExportSession_WriteEncoded(const ExportSessionWork& work, QString* error) {
   // 4:2:0 pictures need even sides.
   renderSize = QSize(std::max(2, renderSize.width() & ~1), std::max(2, renderSize.height() & ~1));
 
-  AVFormatContext* out = nullptr;
   const QByteArray path = QFile::encodeName(work.path);
-  int rc = avformat_alloc_output_context2(&out, nullptr, work.muxer.toLatin1().constData(), path.constData());
-  if (rc < 0 || !out) {
-    *error = QStringLiteral("The movie writer cannot be made: %1").arg(ExportSession_AVError(rc));
+  AVFormatContext* made = nullptr;
+  int rc = avformat_alloc_output_context2(&made, nullptr, work.muxer.toLatin1().constData(), path.constData());
+  if (rc < 0 || !made) {
+    *error = QStringLiteral("The movie writer cannot be made: %1").arg(FFmpeg_ErrorText(rc));
     return false;
   }
+  const FFmpegOutputPtr output(made);
+  AVFormatContext* out = output.get();
   Encoder video, audio;
-  SwsContext* sws = nullptr;
-  AVFrame* yuv = nullptr;
-  AVFrame* pcm = nullptr;
-  auto cleanup = [&]() {
-    sws_freeContext(sws);
-    av_frame_free(&yuv);
-    av_frame_free(&pcm);
-    if (out->pb) avio_closep(&out->pb);
-    avformat_free_context(out);
-  };
+  FFmpegScalerPtr sws;
+  FFmpegFramePtr yuv;
+  FFmpegFramePtr pcm;
   const bool globalHeader = out->oformat->flags & AVFMT_GLOBALHEADER;
 
   if (!videoReaders.empty()) {
@@ -426,10 +396,14 @@ bool ExportSession_WriteEncoded(const ExportSessionWork& work, QString* error) {
     if (!codec) codec = avcodec_find_encoder(AV_CODEC_ID_H264);
     if (!codec) {
       *error = QStringLiteral("No H.264 encoder is available.");
-      cleanup();
       return false;
     }
-    video.ctx = avcodec_alloc_context3(codec);
+    video.ctx.reset(avcodec_alloc_context3(codec));
+    yuv = FFmpeg_MakeFrame();
+    if (!video.ctx || !yuv) {
+      *error = QStringLiteral("The H.264 encoder cannot be opened: %1").arg(FFmpeg_ErrorText(AVERROR(ENOMEM)));
+      return false;
+    }
     video.ctx->width = renderSize.width();
     video.ctx->height = renderSize.height();
     video.ctx->pix_fmt = AV_PIX_FMT_YUV420P;
@@ -440,54 +414,53 @@ bool ExportSession_WriteEncoded(const ExportSessionWork& work, QString* error) {
     if (globalHeader) video.ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     av_opt_set(video.ctx->priv_data, "preset", "medium", 0);
     av_opt_set(video.ctx->priv_data, "crf", "18", 0);
-    rc = avcodec_open2(video.ctx, codec, nullptr);
+    rc = avcodec_open2(video.ctx.get(), codec, nullptr);
     if (rc < 0) {
-      *error = QStringLiteral("The H.264 encoder cannot be opened: %1").arg(ExportSession_AVError(rc));
-      cleanup();
+      *error = QStringLiteral("The H.264 encoder cannot be opened: %1").arg(FFmpeg_ErrorText(rc));
       return false;
     }
     video.stream = avformat_new_stream(out, nullptr);
-    avcodec_parameters_from_context(video.stream->codecpar, video.ctx);
+    avcodec_parameters_from_context(video.stream->codecpar, video.ctx.get());
     video.stream->time_base = video.ctx->time_base;
-    yuv = av_frame_alloc();
     yuv->format = AV_PIX_FMT_YUV420P;
     yuv->width = renderSize.width();
     yuv->height = renderSize.height();
-    av_frame_get_buffer(yuv, 0);
+    av_frame_get_buffer(yuv.get(), 0);
   }
   if (!audioReaders.empty()) {
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
     if (!codec) {
       *error = QStringLiteral("No AAC encoder is available.");
-      cleanup();
       return false;
     }
-    audio.ctx = avcodec_alloc_context3(codec);
+    audio.ctx.reset(avcodec_alloc_context3(codec));
+    pcm = FFmpeg_MakeFrame();
+    if (!audio.ctx || !pcm) {
+      *error = QStringLiteral("The AAC encoder cannot be opened: %1").arg(FFmpeg_ErrorText(AVERROR(ENOMEM)));
+      return false;
+    }
     audio.ctx->sample_rate = kSampleRate;
     audio.ctx->sample_fmt = AV_SAMPLE_FMT_FLTP;
     audio.ctx->ch_layout = AV_CHANNEL_LAYOUT_STEREO;
     audio.ctx->bit_rate = 256000;
     audio.ctx->time_base = AVRational{1, kSampleRate};
     if (globalHeader) audio.ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    rc = avcodec_open2(audio.ctx, codec, nullptr);
+    rc = avcodec_open2(audio.ctx.get(), codec, nullptr);
     if (rc < 0) {
-      *error = QStringLiteral("The AAC encoder cannot be opened: %1").arg(ExportSession_AVError(rc));
-      cleanup();
+      *error = QStringLiteral("The AAC encoder cannot be opened: %1").arg(FFmpeg_ErrorText(rc));
       return false;
     }
     audio.stream = avformat_new_stream(out, nullptr);
-    avcodec_parameters_from_context(audio.stream->codecpar, audio.ctx);
+    avcodec_parameters_from_context(audio.stream->codecpar, audio.ctx.get());
     audio.stream->time_base = audio.ctx->time_base;
-    pcm = av_frame_alloc();
     pcm->format = AV_SAMPLE_FMT_FLTP;
     av_channel_layout_copy(&pcm->ch_layout, &audio.ctx->ch_layout);
     pcm->sample_rate = kSampleRate;
     pcm->nb_samples = audio.ctx->frame_size > 0 ? audio.ctx->frame_size : 1024;
-    av_frame_get_buffer(pcm, 0);
+    av_frame_get_buffer(pcm.get(), 0);
   }
 
   if (!ExportSession_StartOutput(out, path, error)) {
-    cleanup();
     return false;
   }
 
@@ -499,7 +472,6 @@ bool ExportSession_WriteEncoded(const ExportSessionWork& work, QString* error) {
 
   while (frameIndex < frameCount || sampleIndex < sampleCount) {
     if (work.session->isCancelRequested()) {
-      cleanup();
       error->clear();
       return false;
     }
@@ -530,8 +502,6 @@ bool ExportSession_WriteEncoded(const ExportSessionWork& work, QString* error) {
           const QImage* picture = it->second->frameAt(videoTime, error);
           if (!picture) {
             if (!error->isEmpty()) {
-              painter.end();
-              cleanup();
               return false;
             }
             continue;
@@ -542,21 +512,20 @@ bool ExportSession_WriteEncoded(const ExportSessionWork& work, QString* error) {
         }
       }
       if (vc && vc->animationTool()) vc->animationTool()->renderOverFrame(canvas, at);
-      av_frame_make_writable(yuv);
-      sws = sws_getCachedContext(sws, renderSize.width(), renderSize.height(), AV_PIX_FMT_RGB32, renderSize.width(),
-                                 renderSize.height(), AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr);
+      av_frame_make_writable(yuv.get());
+      SwsContext* toYUV = FFmpeg_CachedScaler(sws, renderSize.width(), renderSize.height(), AV_PIX_FMT_RGB32,
+                                              renderSize.width(), renderSize.height(), AV_PIX_FMT_YUV420P, SWS_BICUBIC);
       const uint8_t* src[4] = {canvas.constBits(), nullptr, nullptr, nullptr};
       const int srcStride[4] = {int(canvas.bytesPerLine()), 0, 0, 0};
-      sws_scale(sws, src, srcStride, 0, renderSize.height(), yuv->data, yuv->linesize);
+      sws_scale(toYUV, src, srcStride, 0, renderSize.height(), yuv->data, yuv->linesize);
       yuv->pts = frameIndex;
-      if (!encodeAndWrite(out, video, yuv, error)) {
-        cleanup();
+      if (!encodeAndWrite(out, video, yuv.get(), error)) {
         return false;
       }
       ++frameIndex;
     } else {
       const int count = int(std::min<int64_t>(pcm->nb_samples, sampleCount - sampleIndex));
-      av_frame_make_writable(pcm);
+      av_frame_make_writable(pcm.get());
       auto* left = reinterpret_cast<float*>(pcm->data[0]);
       auto* right = reinterpret_cast<float*>(pcm->data[1]);
       std::fill(left, left + pcm->nb_samples, 0.0f);
@@ -568,17 +537,15 @@ bool ExportSession_WriteEncoded(const ExportSessionWork& work, QString* error) {
           return mix->volumeOfTrack(id, range.start + MediaTimeMake(sample, kSampleRate));
         };
         if (!reader->mixInto(sampleIndex, count, left, right, volume, error)) {
-          cleanup();
           return false;
         }
       }
       const int saved = pcm->nb_samples;
       pcm->nb_samples = count;
       pcm->pts = sampleIndex;
-      const bool ok = encodeAndWrite(out, audio, pcm, error);
+      const bool ok = encodeAndWrite(out, audio, pcm.get(), error);
       pcm->nb_samples = saved;
       if (!ok) {
-        cleanup();
         return false;
       }
       sampleIndex += count;
@@ -589,15 +556,12 @@ bool ExportSession_WriteEncoded(const ExportSessionWork& work, QString* error) {
   }
   if ((video.ctx && !encodeAndWrite(out, video, nullptr, error)) ||
       (audio.ctx && !encodeAndWrite(out, audio, nullptr, error))) {
-    cleanup();
     return false;
   }
   rc = av_write_trailer(out);
   if (rc < 0) {
-    *error = QStringLiteral("The export file cannot be finished: %1").arg(ExportSession_AVError(rc));
-    cleanup();
+    *error = QStringLiteral("The export file cannot be finished: %1").arg(FFmpeg_ErrorText(rc));
     return false;
   }
-  cleanup();
   return true;
 }

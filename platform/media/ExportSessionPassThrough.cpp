@@ -26,21 +26,14 @@ int64_t toTimeBase(const MediaTime& t, AVRational tb) {
 class TrackCopier {
  public:
   TrackCopier(QList<AssetTrackSegment> segments, bool video) : m_segments(std::move(segments)), m_video(video) {}
-  ~TrackCopier() {
-    closeInput();
-    Asset_CloseInput(&m_opened);
-    for (AVPacket* p : m_ready) av_packet_free(&p);
-    dropHeld();
-  }
 
   // Opens the first source to learn the stream's codec parameters.
   bool addOutputStream(AVFormatContext* out, QString* error) {
     for (const AssetTrackSegment& s : m_segments) {
       if (s.empty) continue;
-      AVFormatContext* in = Asset_OpenInput(s.sourcePath, s.sourceByteLimit, error, false);
+      FFmpegInputPtr in = Asset_OpenInput(s.sourcePath, s.sourceByteLimit, error, false);
       if (!in) return false;
       if (s.sourceStreamIndex < 0 || unsigned(s.sourceStreamIndex) >= in->nb_streams) {
-        Asset_CloseInput(&in);
         if (error) *error = QStringLiteral("The source track of %1 is missing.").arg(s.sourcePath);
         return false;
       }
@@ -50,7 +43,7 @@ class TrackCopier {
       m_stream->codecpar->codec_tag = 0;
       m_stream->time_base = src->time_base;
       // Kept for the first stretch: opening a long fragmented movie reads all its fragment headers.
-      m_opened = in;
+      m_opened = std::move(in);
       return true;
     }
     return false;
@@ -63,10 +56,13 @@ class TrackCopier {
     while (m_ready.empty() && !m_done) {
       if (!step(error)) return nullptr;
     }
-    return m_ready.empty() ? nullptr : m_ready.front();
+    return m_ready.empty() ? nullptr : m_ready.front().get();
   }
-  void pop() {
-    if (!m_ready.empty()) m_ready.pop_front();
+  FFmpegPacketPtr pop() {
+    if (m_ready.empty()) return {};
+    FFmpegPacketPtr p = std::move(m_ready.front());
+    m_ready.pop_front();
+    return p;
   }
 
  private:
@@ -76,8 +72,7 @@ class TrackCopier {
       const AssetTrackSegment& s = m_segments[m_segIndex];
       if (s.empty) continue;
       if (m_opened) {
-        m_in = m_opened;
-        m_opened = nullptr;
+        m_in = std::move(m_opened);
       } else {
         m_in = Asset_OpenInput(s.sourcePath, s.sourceByteLimit, error, false);
       }
@@ -105,11 +100,10 @@ class TrackCopier {
       m_started = false;
       m_stopped = false;
       m_shownAtStart = AV_NOPTS_VALUE;
-      for (AVPacket* p : m_gop) av_packet_free(&p);
       m_gop.clear();
       m_seekBack = av_rescale_q(1, AVRational{1, 2}, m_inTb);
       m_seekTarget = m_srcStart;
-      av_seek_frame(m_in, m_inStream, m_seekTarget, AVSEEK_FLAG_BACKWARD);
+      av_seek_frame(m_in.get(), m_inStream, m_seekTarget, AVSEEK_FLAG_BACKWARD);
       return true;
     }
     m_done = true;
@@ -117,14 +111,8 @@ class TrackCopier {
   }
 
   void closeInput() {
-    Asset_CloseInput(&m_in);
-    for (AVPacket* p : m_gop) av_packet_free(&p);
+    m_in.reset();
     m_gop.clear();
-  }
-
-  void dropHeld() {
-    for (AVPacket* p : m_held) av_packet_free(&p);
-    m_held.clear();
   }
 
   // The picture on screen at the start time is the last one shown at or before it; when it began a
@@ -133,14 +121,14 @@ class TrackCopier {
   void markShownAtStart() {
     m_shownAtStart = AV_NOPTS_VALUE;
     if (!m_video) return;
-    for (const AVPacket* g : m_gop) {
+    for (const FFmpegPacketPtr& g : m_gop) {
       const int64_t pts = g->pts != AV_NOPTS_VALUE ? g->pts : g->dts;
       if (pts <= m_srcStart && (m_shownAtStart == AV_NOPTS_VALUE || pts > m_shownAtStart)) m_shownAtStart = pts;
     }
     if (m_shownAtStart == m_srcStart) m_shownAtStart = AV_NOPTS_VALUE;
   }
 
-  void emitPacket(AVPacket* p) {
+  void emitPacket(FFmpegPacketPtr p) {
     const int64_t pts = p->pts != AV_NOPTS_VALUE ? p->pts : p->dts;
     const int64_t dts = p->dts != AV_NOPTS_VALUE ? p->dts : pts;
     const AVRational outTb = m_stream->time_base;
@@ -156,93 +144,79 @@ class TrackCopier {
     p->duration = av_rescale_q(p->duration, m_inTb, outTb);
     p->stream_index = m_stream->index;
     p->pos = -1;
-    m_ready.push_back(p);
+    m_ready.push_back(std::move(p));
     m_anyWritten = true;
   }
 
   // Reads one packet of the current segment and sorts it.
   bool step(QString* error) {
     if (!m_in) return openSegment(error);
-    AVPacket* p = av_packet_alloc();
-    const int rc = av_read_frame(m_in, p);
+    FFmpegPacketPtr p = FFmpeg_MakePacket();
+    if (!p) {
+      if (error) *error = QStringLiteral("Out of memory while copying the movie.");
+      return false;
+    }
+    const int rc = av_read_frame(m_in.get(), p.get());
     if (rc < 0) {
-      av_packet_free(&p);
       finishSegment();
       return true;
     }
-    if (p->stream_index != m_inStream) {
-      av_packet_free(&p);
-      return true;
-    }
+    if (p->stream_index != m_inStream) return true;
     const int64_t pts = p->pts != AV_NOPTS_VALUE ? p->pts : p->dts;
     const int64_t dts = p->dts != AV_NOPTS_VALUE ? p->dts : pts;
     const bool key = (p->flags & AV_PKT_FLAG_KEY) || !m_video;
     if (!m_started) {
       if (m_leading && m_gop.empty() && key && pts > m_srcStart && m_seekTarget > m_streamStart) {
         // The seek landed past the start (fragmented movies seek by decode time): go further back.
-        av_packet_free(&p);
         m_seekTarget = std::max(m_streamStart, m_srcStart - m_seekBack);
         m_seekBack *= 2;
-        av_seek_frame(m_in, m_inStream, m_seekTarget, AVSEEK_FLAG_BACKWARD);
+        av_seek_frame(m_in.get(), m_inStream, m_seekTarget, AVSEEK_FLAG_BACKWARD);
         return true;
       }
       if (m_leading) {
         // Keep everything from the last key frame at or before the start; once a packet decodes after
         // the start no later key frame can show at or before it.
-        if (key && pts <= m_srcStart) {
-          for (AVPacket* g : m_gop) av_packet_free(&g);
-          m_gop.clear();
-        }
+        if (key && pts <= m_srcStart) m_gop.clear();
         if (dts > m_srcStart && !m_gop.empty()) {
           m_started = true;
           markShownAtStart();
-          for (AVPacket* g : m_gop) emitOrHold(g);
+          for (FFmpegPacketPtr& g : m_gop) emitOrHold(std::move(g));
           m_gop.clear();
         } else {
-          if (!m_gop.empty() || key) m_gop.push_back(p);
-          else av_packet_free(&p);
+          if (!m_gop.empty() || key) m_gop.push_back(std::move(p));
           return true;
         }
       } else {
-        if (!(key && pts >= m_srcStart)) {
-          av_packet_free(&p);
-          return true;
-        }
+        if (!(key && pts >= m_srcStart)) return true;
         m_started = true;
       }
     }
     if (dts >= m_srcEnd) {
-      av_packet_free(&p);
       finishSegment();
       return true;
     }
-    emitOrHold(p);
+    emitOrHold(std::move(p));
     if (m_stopped) finishSegment();
     return true;
   }
 
-  void emitOrHold(AVPacket* p) {
+  void emitOrHold(FFmpegPacketPtr p) {
     const int64_t pts = p->pts != AV_NOPTS_VALUE ? p->pts : p->dts;
-    if (m_stopped) {
-      av_packet_free(&p);
-      return;
-    }
+    if (m_stopped) return;
     if (!m_trailing && !m_held.empty() && pts < m_srcEnd) {
       // Inside the time line the next stretch follows at once, so no frame may show past this end;
       // the frames that would need one end the stretch here (the last one shown lasts a little longer).
       m_stopped = true;
-      av_packet_free(&p);
       return;
     }
     if (pts >= m_srcEnd) {
       // Shown after the end, but a frame before the end may still refer to it.
-      if (m_video) m_held.push_back(p);
-      else av_packet_free(&p);
+      if (m_video) m_held.push_back(std::move(p));
       return;
     }
-    for (AVPacket* h : m_held) emitPacket(h);
+    for (FFmpegPacketPtr& h : m_held) emitPacket(std::move(h));
     m_held.clear();
-    emitPacket(p);
+    emitPacket(std::move(p));
   }
 
   void finishSegment() {
@@ -250,11 +224,11 @@ class TrackCopier {
     if (!m_started && !m_gop.empty()) {
       m_started = true;
       markShownAtStart();
-      std::vector<AVPacket*> gop;
+      std::vector<FFmpegPacketPtr> gop;
       gop.swap(m_gop);
-      for (AVPacket* g : gop) emitOrHold(g);
+      for (FFmpegPacketPtr& g : gop) emitOrHold(std::move(g));
     }
-    dropHeld();
+    m_held.clear();
     closeInput();
   }
 
@@ -262,8 +236,8 @@ class TrackCopier {
   bool m_video;
   AVStream* m_stream = nullptr;
   qsizetype m_segIndex = -1;
-  AVFormatContext* m_in = nullptr;
-  AVFormatContext* m_opened = nullptr;
+  FFmpegInputPtr m_in;
+  FFmpegInputPtr m_opened;
   int m_inStream = -1;
   AVRational m_inTb{1, 1};
   int64_t m_srcStart = 0, m_srcEnd = 0, m_targetStart = 0;
@@ -271,9 +245,9 @@ class TrackCopier {
   int64_t m_shownAtStart = AV_NOPTS_VALUE;
   int64_t m_lastDts = std::numeric_limits<int64_t>::min();
   bool m_leading = true, m_trailing = true, m_stopped = false, m_started = false, m_anyWritten = false, m_done = false;
-  std::vector<AVPacket*> m_gop;
-  std::vector<AVPacket*> m_held;
-  std::deque<AVPacket*> m_ready;
+  std::vector<FFmpegPacketPtr> m_gop;
+  std::vector<FFmpegPacketPtr> m_held;
+  std::deque<FFmpegPacketPtr> m_ready;
 };
 
 // Copied packets cannot end between a frame and the later frame it refers to, so a clip may carry a
@@ -411,19 +385,16 @@ class EditListTrimmer {
 
 bool ExportSession_WritePassThrough(const ExportSessionWork& work, QString* error) {
   error->clear();
-  std::vector<std::unique_ptr<TrackCopier>> copiers;
-  AVFormatContext* out = nullptr;
   const QByteArray path = QFile::encodeName(work.path);
-  int rc = avformat_alloc_output_context2(&out, nullptr, work.muxer.toLatin1().constData(), path.constData());
-  if (rc < 0 || !out) {
-    *error = QStringLiteral("The movie writer cannot be made: %1").arg(ExportSession_AVError(rc));
+  AVFormatContext* made = nullptr;
+  int rc = avformat_alloc_output_context2(&made, nullptr, work.muxer.toLatin1().constData(), path.constData());
+  if (rc < 0 || !made) {
+    *error = QStringLiteral("The movie writer cannot be made: %1").arg(FFmpeg_ErrorText(rc));
     return false;
   }
-  auto cleanup = [&]() {
-    copiers.clear();
-    if (out->pb) avio_closep(&out->pb);
-    avformat_free_context(out);
-  };
+  FFmpegOutputPtr output(made);
+  std::vector<std::unique_ptr<TrackCopier>> copiers;
+  AVFormatContext* out = output.get();
 
   std::vector<double> trackEnds;
   for (const AssetTrackRef& track : work.asset->tracks()) {
@@ -436,26 +407,18 @@ bool ExportSession_WritePassThrough(const ExportSessionWork& work, QString* erro
       if (!s.empty) end = MediaTimeGetSeconds(s.timeMapping.target.end());
     trackEnds.push_back(end);
     auto copier = std::make_unique<TrackCopier>(segs, video);
-    if (!copier->addOutputStream(out, error)) {
-      cleanup();
-      return false;
-    }
+    if (!copier->addOutputStream(out, error)) return false;
     copiers.push_back(std::move(copier));
   }
   if (copiers.empty()) {
     *error = QStringLiteral("The movie holds nothing to export in the chosen range.");
-    cleanup();
     return false;
   }
-  if (!ExportSession_StartOutput(out, path, error)) {
-    cleanup();
-    return false;
-  }
+  if (!ExportSession_StartOutput(out, path, error)) return false;
 
   const double total = std::max(1e-6, MediaTimeGetSeconds(work.range.duration));
   for (;;) {
     if (work.session->isCancelRequested()) {
-      cleanup();
       error->clear();
       return false;
     }
@@ -464,10 +427,7 @@ bool ExportSession_WritePassThrough(const ExportSessionWork& work, QString* erro
     for (auto& c : copiers) {
       AVPacket* p = c->peek(error);
       if (!p) {
-        if (!error->isEmpty()) {
-          cleanup();
-          return false;
-        }
+        if (!error->isEmpty()) return false;
         continue;
       }
       const double t = double(p->dts) * av_q2d(c->stream()->time_base);
@@ -477,25 +437,23 @@ bool ExportSession_WritePassThrough(const ExportSessionWork& work, QString* erro
       }
     }
     if (!next) break;
-    AVPacket* p = next->peek(error);
-    next->pop();
+    const FFmpegPacketPtr p = next->pop();
     const double shown = double(p->pts) * av_q2d(next->stream()->time_base);
-    rc = av_interleaved_write_frame(out, p);
-    av_packet_free(&p);
+    rc = av_interleaved_write_frame(out, p.get());
     if (rc < 0) {
-      *error = QStringLiteral("Writing the export failed: %1").arg(ExportSession_AVError(rc));
-      cleanup();
+      *error = QStringLiteral("Writing the export failed: %1").arg(FFmpeg_ErrorText(rc));
       return false;
     }
     work.session->setProgress(float(std::clamp(shown / total, 0.0, 0.99)));
   }
   rc = av_write_trailer(out);
   if (rc < 0) {
-    *error = QStringLiteral("The export file cannot be finished: %1").arg(ExportSession_AVError(rc));
-    cleanup();
+    *error = QStringLiteral("The export file cannot be finished: %1").arg(FFmpeg_ErrorText(rc));
     return false;
   }
-  cleanup();
+  // The file is closed before its edit lists are trimmed.
+  copiers.clear();
+  output.reset();
   if (work.muxer == QLatin1String("mov") || work.muxer == QLatin1String("mp4")) {
     if (!EditListTrimmer(work.path, trackEnds).run()) {
       *error = QStringLiteral("The length of the exported movie could not be set.");

@@ -2,10 +2,9 @@
 // The two ways an export session writes its file; run on the session's worker thread.
 
 #include "platform/media/ExportSession.h"
+#include "platform/media/FFmpegUtil.h"
 
 #include <QByteArray>
-
-struct AVFormatContext;
 
 struct ExportSessionWork {
   AssetRef asset;
@@ -24,7 +23,6 @@ bool ExportSession_WriteEncoded(const ExportSessionWork& work, QString* error);
 // The segments of a track that fall inside a range, clipped to it, with target times made relative
 // to the range's start. Empty segments are kept (they hold places on the time line).
 QList<AssetTrackSegment> ExportSession_SegmentsInRange(const AssetTrackRef& track, const MediaTimeRange& range);
-QString ExportSession_AVError(int code);
 
 // Opens the output file at path and writes the container's header; false with a reason on failure.
 bool ExportSession_StartOutput(AVFormatContext* out, const QByteArray& path, QString* error);

@@ -4,17 +4,12 @@
 
 #include <QPainter>
 
-extern "C" {
-#include <libavutil/frame.h>
-#include <libswscale/swscale.h>
-}
-
-PlayerView::PlayerView(QWidget* parent) : QWidget(parent) {
+PlayerView::PlayerView(QWidget* parent) : QWidget(parent), m_scaler(FFmpegScaleQuality::Bilinear) {
   setAttribute(Qt::WA_OpaquePaintEvent);
   setFocusPolicy(Qt::StrongFocus);
 }
 
-PlayerView::~PlayerView() { sws_freeContext(m_sws); }
+PlayerView::~PlayerView() = default;
 
 void PlayerView::setPlayer(Player* player) {
   if (m_connection) disconnect(m_connection);
@@ -45,18 +40,7 @@ void PlayerView::U_Render() {
     m_image = QImage();
     return;
   }
-  const AVFrame* frame = m_frame->frame();
-  m_sws = sws_getCachedContext(m_sws, frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
-                               target.width(), target.height(), AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr,
-                               nullptr);
-  if (!m_sws) {
-    m_image = QImage();
-    return;
-  }
-  if (m_image.size() != target.size()) m_image = QImage(target.size(), QImage::Format_RGB32);
-  uint8_t* dst[4] = {m_image.bits(), nullptr, nullptr, nullptr};
-  int dstStride[4] = {static_cast<int>(m_image.bytesPerLine()), 0, 0, 0};
-  sws_scale(m_sws, frame->data, frame->linesize, 0, frame->height, dst, dstStride);
+  if (!m_scaler.scale(m_frame->frame(), target.size(), QImage::Format_RGB32, &m_image)) m_image = QImage();
 }
 
 void PlayerView::resizeEvent(QResizeEvent* event) {

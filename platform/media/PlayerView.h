@@ -2,13 +2,13 @@
 // A widget that shows the picture of a Player: scaled with libswscale to fit the widget, keeping its
 // aspect ratio, on black.
 
+#include "platform/media/FFmpegUtil.h"
 #include "platform/media/SampleBuffer.h"
 
 #include <QImage>
 #include <QPointer>
 #include <QWidget>
 
-struct SwsContext;
 class Player;
 
 class PlayerView : public QWidget {
@@ -35,5 +35,5 @@ class PlayerView : public QWidget {
   QMetaObject::Connection m_connection;
   SampleBufferRef m_frame;
   QImage m_image;
-  SwsContext* m_sws = nullptr;
+  FFmpegImageScaler m_scaler;
 };

@@ -11,7 +11,11 @@ extern "C" {
 SampleBuffer::SampleBuffer(MediaType type, AVFrame* frame, const MediaTime& presentationTime, const MediaTime& duration)
     : m_type(type), m_frame(frame), m_pts(presentationTime), m_duration(duration) {}
 
-SampleBuffer::~SampleBuffer() { av_frame_free(&m_frame); }
+SampleBuffer::SampleBuffer(MediaType type, FFmpegFramePtr frame, const MediaTime& presentationTime,
+                           const MediaTime& duration)
+    : m_type(type), m_frame(std::move(frame)), m_pts(presentationTime), m_duration(duration) {}
+
+SampleBuffer::~SampleBuffer() = default;
 
 QSize SampleBuffer::dimensions() const { return m_frame ? QSize(m_frame->width, m_frame->height) : QSize(); }
 int SampleBuffer::pixelFormat() const { return m_frame && m_type == MediaType::Video ? m_frame->format : -1; }

@@ -3,14 +3,11 @@
 // The payload is an FFmpeg frame owned by the buffer; buffers are shared read-only once made.
 
 #include "platform/foundation/MediaTime.h"
+#include "platform/media/FFmpegUtil.h"
 
 #include <QSize>
 
 #include <memory>
-
-extern "C" {
-struct AVFrame;
-}
 
 enum class MediaType { Video, Audio };
 
@@ -20,8 +17,9 @@ inline constexpr const char* kMediaTypeAudio = "soun";
 
 class SampleBuffer {
  public:
-  // Takes ownership of the frame (freed with av_frame_free).
+  // Takes ownership of the frame.
   SampleBuffer(MediaType type, AVFrame* frame, const MediaTime& presentationTime, const MediaTime& duration);
+  SampleBuffer(MediaType type, FFmpegFramePtr frame, const MediaTime& presentationTime, const MediaTime& duration);
   ~SampleBuffer();
   SampleBuffer(const SampleBuffer&) = delete;
   SampleBuffer& operator=(const SampleBuffer&) = delete;
@@ -30,8 +28,8 @@ class SampleBuffer {
   MediaTime presentationTimeStamp() const { return m_pts; }
   MediaTime duration() const { return m_duration; }
   void setPresentationTimeStamp(const MediaTime& t) { m_pts = t; }
-  const AVFrame* frame() const { return m_frame; }
-  AVFrame* frame() { return m_frame; }
+  const AVFrame* frame() const { return m_frame.get(); }
+  AVFrame* frame() { return m_frame.get(); }
 
   // Video: the frame's size and FFmpeg pixel format. Audio: sample rate, channels and sample count.
   QSize dimensions() const;
@@ -55,7 +53,7 @@ class SampleBuffer {
 
  private:
   MediaType m_type;
-  AVFrame* m_frame;
+  FFmpegFramePtr m_frame;
   MediaTime m_pts;
   MediaTime m_duration;
 };

@@ -1,9 +1,18 @@
 #include "platform/media/Decoder.h"
 
+#include "platform/media/Asset.h"
 #include "platform/media/AudioOutput.h"
 
+#include "support/MediaTestSupport.h"
 #include "support/TestSupport.h"
 #include "PlayerTestMovie.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include <QDir>
+#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -102,3 +111,53 @@ TEST(DecoderMedia, DeviceBufferIsFilledForTheClockTime) {
 }
 
 }  // namespace
+
+// A recording killed halfway through a fragment: the player reads what the probe calls readable and
+// never trips over the torn rest.
+TEST(DecoderMedia, PicturesEndWithTheLastCompleteFragmentOfATornMovie) {
+  const QString folder = Test_MakeTempDir(QStringLiteral("torn"));
+  const QString whole = TestMovie_Make(folder, QStringLiteral("whole.mp4"), {.seconds = 4.0, .audio = false, .fragmented = true});
+  ASSERT_FALSE(whole.isEmpty());
+  QFile source(whole);
+  ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+  const QByteArray bytes = source.readAll();
+  const QString torn = QDir(folder).filePath(QStringLiteral("torn.mp4"));
+  const QString readable = QDir(folder).filePath(QStringLiteral("readable.mp4"));
+  QFile tornFile(torn);
+  ASSERT_TRUE(tornFile.open(QIODevice::WriteOnly));
+  tornFile.write(bytes.left(bytes.size() / 2 + 7));
+  tornFile.close();
+  const MovieFileLayout layout = Asset_ScanMovieFile(torn);
+  ASSERT_GT(layout.completeFragments, 0);
+  ASSERT_LT(layout.readableLength, layout.fileSize);
+  QFile readableFile(readable);
+  ASSERT_TRUE(readableFile.open(QIODevice::WriteOnly));
+  readableFile.write(bytes.left(layout.readableLength));
+  readableFile.close();
+
+  // No packet of the demuxer lies past the limit.
+  QString error;
+  const FFmpegInputPtr input = Asset_OpenInput(torn, layout.readableLength, &error);
+  ASSERT_TRUE(input) << error.toStdString();
+  const FFmpegPacketPtr packet = FFmpeg_MakePacket();
+  int packets = 0;
+  for (; av_read_frame(input.get(), packet.get()) >= 0; ++packets) {
+    EXPECT_LE(packet->pos + packet->size, layout.readableLength);
+    av_packet_unref(packet.get());
+  }
+
+  // The decoder shows exactly the pictures of the readable part, then ends.
+  const DecodedFrames reference = TestMovie_DecodeVideo(readable);
+  ASSERT_GT(reference.md5.size(), 0);
+  EXPECT_EQ(packets, reference.md5.size());
+  const MediaTimeRange all = MediaTimeRangeMake(kMediaTimeZero, MediaTimeMake(4, 1));
+  Decoder decoder(MediaType::Video, {{torn, all, all, layout.readableLength}});
+  QList<double> times;
+  EXPECT_TRUE(Test_WaitUntil([&] {
+    for (DecodedUnit unit; decoder.pop(unit);)
+      if (unit.picture) times.append(MediaTimeGetSeconds(unit.itemTime));
+    return decoder.atEnd();
+  }, 20000));
+  ASSERT_EQ(times.size(), reference.md5.size());
+  EXPECT_NEAR(times.last() - times.first(), reference.times.last() - reference.times.first(), 1e-3);
+}

@@ -1,0 +1,198 @@
+#include "platform/media/FFmpegUtil.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/cpu.h>
+#include <libavutil/error.h>
+#include <libavutil/frame.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+#include <algorithm>
+
+void FFmpegDeleter::operator()(AVCodecContext* codec) const { avcodec_free_context(&codec); }
+void FFmpegDeleter::operator()(AVFrame* frame) const { av_frame_free(&frame); }
+void FFmpegDeleter::operator()(AVPacket* packet) const { av_packet_free(&packet); }
+void FFmpegDeleter::operator()(SwsContext* scaler) const { sws_freeContext(scaler); }
+void FFmpegDeleter::operator()(SwrContext* resampler) const { swr_free(&resampler); }
+void FFmpegDeleter::operator()(AVAudioFifo* fifo) const {
+  if (fifo) av_audio_fifo_free(fifo);
+}
+
+void FFmpegDeleter::operator()(AVIOContext* io) const {
+  if (!io) return;
+  delete static_cast<FFmpegIOSource*>(io->opaque);
+  av_freep(&io->buffer);
+  avio_context_free(&io);
+}
+
+void FFmpegInputDeleter::operator()(AVFormatContext* input) const {
+  if (!input) return;
+  // The demuxer leaves a custom I/O context to whoever made it; ours all come from FFmpeg_MakeReadIO.
+  AVIOContext* io = (input->flags & AVFMT_FLAG_CUSTOM_IO) ? input->pb : nullptr;
+  avformat_close_input(&input);
+  FFmpegDeleter()(io);
+}
+
+void FFmpegOutputDeleter::operator()(AVFormatContext* output) const {
+  if (!output) return;
+  if (output->pb) avio_closep(&output->pb);
+  avformat_free_context(output);
+}
+
+FFmpegFramePtr FFmpeg_MakeFrame() { return FFmpegFramePtr(av_frame_alloc()); }
+FFmpegPacketPtr FFmpeg_MakePacket() { return FFmpegPacketPtr(av_packet_alloc()); }
+FFmpegFramePtr FFmpeg_CloneFrame(const AVFrame* src) { return FFmpegFramePtr(src ? av_frame_clone(src) : nullptr); }
+
+FFmpegOptions::~FFmpegOptions() { av_dict_free(&m_dict); }
+void FFmpegOptions::set(const char* key, const char* value) { av_dict_set(&m_dict, key, value, 0); }
+void FFmpegOptions::set(const char* key, int64_t value) { av_dict_set_int(&m_dict, key, value, 0); }
+
+QString FFmpeg_ErrorText(int code) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {0};
+  av_strerror(code, text, sizeof text);
+  return QString::fromUtf8(text);
+}
+
+namespace {
+
+int U_Read(void* opaque, uint8_t* buf, int size) { return static_cast<FFmpegIOSource*>(opaque)->read(buf, size); }
+int64_t U_Seek(void* opaque, int64_t offset, int whence) {
+  return static_cast<FFmpegIOSource*>(opaque)->seek(offset, whence);
+}
+
+}  // namespace
+
+FFmpegIOPtr FFmpeg_MakeReadIO(std::unique_ptr<FFmpegIOSource> source) {
+  constexpr int kBufferSize = 1 << 16;
+  if (!source) return {};
+  auto* buffer = static_cast<uint8_t*>(av_malloc(kBufferSize));
+  if (!buffer) return {};
+  AVIOContext* io = avio_alloc_context(buffer, kBufferSize, 0, source.get(), U_Read, nullptr, U_Seek);
+  if (!io) {
+    av_free(buffer);
+    return {};
+  }
+  source.release();  // now the context's opaque
+  return FFmpegIOPtr(io);
+}
+
+FFmpegCodecPtr FFmpeg_OpenDecoder(const AVStream* stream, bool live, int* result) {
+  int ignored = 0;
+  int& rc = result ? *result : ignored;
+  const AVCodec* codec = stream ? avcodec_find_decoder(stream->codecpar->codec_id) : nullptr;
+  if (!codec) {
+    rc = AVERROR_DECODER_NOT_FOUND;
+    return {};
+  }
+  FFmpegCodecPtr ctx(avcodec_alloc_context3(codec));
+  if (!ctx) {
+    rc = AVERROR(ENOMEM);
+    return {};
+  }
+  rc = avcodec_parameters_to_context(ctx.get(), stream->codecpar);
+  if (rc < 0) return {};
+  ctx->pkt_timebase = stream->time_base;
+  // At most four threads: enough for 1080p H.264 in real time and quick exact seeks, and no more
+  // beside a recording's encoder on a small machine.
+  ctx->thread_count = std::clamp(av_cpu_count(), 1, 4);
+  ctx->thread_type = live ? FF_THREAD_SLICE : FF_THREAD_FRAME | FF_THREAD_SLICE;
+  rc = avcodec_open2(ctx.get(), codec, nullptr);
+  if (rc < 0) return {};
+  rc = 0;
+  return ctx;
+}
+
+SwsContext* FFmpeg_CachedScaler(FFmpegScalerPtr& scaler, int srcWidth, int srcHeight, int srcFormat, int dstWidth,
+                                int dstHeight, int dstFormat, int flags) {
+  // libswscale asserts (ends the process) on a format it does not know.
+  if (!sws_isSupportedInput(AVPixelFormat(srcFormat)) || !sws_isSupportedOutput(AVPixelFormat(dstFormat))) {
+    scaler.reset();
+    return nullptr;
+  }
+  // sws_getCachedContext frees the context it is handed when it cannot keep it.
+  scaler.reset(sws_getCachedContext(scaler.release(), srcWidth, srcHeight, AVPixelFormat(srcFormat), dstWidth,
+                                    dstHeight, AVPixelFormat(dstFormat), flags, nullptr, nullptr, nullptr));
+  return scaler.get();
+}
+
+FFmpegImageScaler::FFmpegImageScaler(FFmpegScaleQuality quality)
+    : m_flags(quality == FFmpegScaleQuality::FastBilinear ? SWS_FAST_BILINEAR
+              : quality == FFmpegScaleQuality::Bilinear   ? SWS_BILINEAR
+                                                          : SWS_BICUBIC) {}
+FFmpegImageScaler::~FFmpegImageScaler() = default;
+
+bool FFmpegImageScaler::scale(const AVFrame* frame, const QSize& size, QImage::Format format, QImage* image) {
+  if (!frame || frame->width <= 0 || frame->height <= 0 || size.isEmpty()) return false;
+  SwsContext* ctx = FFmpeg_CachedScaler(m_scaler, frame->width, frame->height, frame->format, size.width(),
+                                        size.height(), AV_PIX_FMT_BGRA, m_flags);
+  if (!ctx) return false;
+  if (image->size() != size || image->format() != format) *image = QImage(size, format);
+  uint8_t* dst[4] = {image->bits(), nullptr, nullptr, nullptr};
+  int dstStride[4] = {int(image->bytesPerLine()), 0, 0, 0};
+  sws_scale(ctx, frame->data, frame->linesize, 0, frame->height, dst, dstStride);
+  return true;
+}
+
+struct FFmpegResampler::Key {
+  int inFormat = -1;
+  int inRate = 0;
+  AVChannelLayout inLayout{};
+  int outFormat = -1;
+  int outRate = 0;
+  int outChannels = 0;
+  ~Key() { av_channel_layout_uninit(&inLayout); }
+};
+
+FFmpegResampler::FFmpegResampler() : m_key(std::make_unique<Key>()) {}
+FFmpegResampler::~FFmpegResampler() = default;
+
+void FFmpegResampler::reset() { m_ctx.reset(); }
+
+bool FFmpegResampler::prepare(const AVFrame* in, int outSampleFormat, int outRate, int outChannels, int* result) {
+  if (result) *result = 0;
+  AVChannelLayout inLayout{};
+  if (in->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || in->ch_layout.nb_channels <= 0)
+    av_channel_layout_default(&inLayout, in->ch_layout.nb_channels > 0 ? in->ch_layout.nb_channels : 1);
+  else
+    av_channel_layout_copy(&inLayout, &in->ch_layout);
+  Key& k = *m_key;
+  if (m_ctx && k.inFormat == in->format && k.inRate == in->sample_rate &&
+      av_channel_layout_compare(&k.inLayout, &inLayout) == 0 && k.outFormat == outSampleFormat &&
+      k.outRate == outRate && k.outChannels == outChannels) {
+    av_channel_layout_uninit(&inLayout);
+    return true;
+  }
+  m_ctx.reset();
+  AVChannelLayout outLayout{};
+  av_channel_layout_default(&outLayout, outChannels);
+  SwrContext* ctx = nullptr;
+  int rc = swr_alloc_set_opts2(&ctx, &outLayout, AVSampleFormat(outSampleFormat), outRate, &inLayout,
+                               AVSampleFormat(in->format), in->sample_rate, 0, nullptr);
+  m_ctx.reset(ctx);
+  if (rc >= 0) rc = swr_init(ctx);
+  if (rc < 0) {
+    m_ctx.reset();
+    av_channel_layout_uninit(&inLayout);
+    if (result) *result = rc;
+    return false;
+  }
+  k.inFormat = in->format;
+  k.inRate = in->sample_rate;
+  av_channel_layout_uninit(&k.inLayout);
+  k.inLayout = inLayout;  // takes over what inLayout held
+  k.outFormat = outSampleFormat;
+  k.outRate = outRate;
+  k.outChannels = outChannels;
+  return true;
+}
+
+int FFmpegResampler::convert(uint8_t** out, int outCapacity, const AVFrame* in) {
+  if (!m_ctx) return AVERROR(EINVAL);
+  return swr_convert(m_ctx.get(), out, outCapacity, in ? const_cast<const uint8_t**>(in->extended_data) : nullptr,
+                     in ? in->nb_samples : 0);
+}

@@ -1,0 +1,143 @@
+#pragma once
+// FFmpeg wrapped once for platform/media: owning handles that free every FFmpeg object with its own
+// call, error text, opening a decoder, turning a picture into a QImage and converting sound. Nothing
+// here throws; a factory that fails answers an empty handle.
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+
+extern "C" {
+struct AVAudioFifo;
+struct AVCodecContext;
+struct AVDictionary;
+struct AVFormatContext;
+struct AVFrame;
+struct AVIOContext;
+struct AVPacket;
+struct AVStream;
+struct SwrContext;
+struct SwsContext;
+}
+
+// Frees each FFmpeg object with the call FFmpeg wants for it.
+struct FFmpegDeleter {
+  void operator()(AVCodecContext* codec) const;
+  void operator()(AVFrame* frame) const;
+  void operator()(AVPacket* packet) const;
+  void operator()(SwsContext* scaler) const;
+  void operator()(SwrContext* resampler) const;
+  void operator()(AVAudioFifo* fifo) const;
+  // A read context made by FFmpeg_MakeReadIO: its buffer and its source go with it.
+  void operator()(AVIOContext* io) const;
+};
+
+// An opened input. With custom I/O (FFmpeg_MakeReadIO) the input owns that I/O too.
+struct FFmpegInputDeleter {
+  void operator()(AVFormatContext* input) const;
+};
+
+// An output made by avformat_alloc_output_context2; the file it opened (if any) is closed with it.
+struct FFmpegOutputDeleter {
+  void operator()(AVFormatContext* output) const;
+};
+
+using FFmpegInputPtr = std::unique_ptr<AVFormatContext, FFmpegInputDeleter>;
+using FFmpegOutputPtr = std::unique_ptr<AVFormatContext, FFmpegOutputDeleter>;
+using FFmpegCodecPtr = std::unique_ptr<AVCodecContext, FFmpegDeleter>;
+using FFmpegFramePtr = std::unique_ptr<AVFrame, FFmpegDeleter>;
+using FFmpegPacketPtr = std::unique_ptr<AVPacket, FFmpegDeleter>;
+using FFmpegScalerPtr = std::unique_ptr<SwsContext, FFmpegDeleter>;
+using FFmpegResamplerPtr = std::unique_ptr<SwrContext, FFmpegDeleter>;
+using FFmpegFifoPtr = std::unique_ptr<AVAudioFifo, FFmpegDeleter>;
+using FFmpegIOPtr = std::unique_ptr<AVIOContext, FFmpegDeleter>;
+
+FFmpegFramePtr FFmpeg_MakeFrame();
+FFmpegPacketPtr FFmpeg_MakePacket();
+// A new reference to the same data (av_frame_clone); empty when src is null or memory runs out.
+FFmpegFramePtr FFmpeg_CloneFrame(const AVFrame* src);
+
+// Options handed to an open call; whatever the call leaves unused is freed with the object.
+class FFmpegOptions {
+ public:
+  FFmpegOptions() = default;
+  ~FFmpegOptions();
+  FFmpegOptions(const FFmpegOptions&) = delete;
+  FFmpegOptions& operator=(const FFmpegOptions&) = delete;
+  void set(const char* key, const char* value);
+  void set(const char* key, int64_t value);
+  AVDictionary** address() { return &m_dict; }
+
+ private:
+  AVDictionary* m_dict = nullptr;
+};
+
+// av_strerror's text for an FFmpeg error code.
+QString FFmpeg_ErrorText(int code);
+
+// What a custom read context reads from; the context owns it. Both answer as FFmpeg's read and seek
+// callbacks do (AVSEEK_SIZE asks for the length).
+class FFmpegIOSource {
+ public:
+  virtual ~FFmpegIOSource() = default;
+  virtual int read(uint8_t* buf, int size) = 0;
+  virtual int64_t seek(int64_t offset, int whence) = 0;
+};
+FFmpegIOPtr FFmpeg_MakeReadIO(std::unique_ptr<FFmpegIOSource> source);
+
+// Opens a decoder for the stream. *result: 0, AVERROR_DECODER_NOT_FOUND when FFmpeg has none for the
+// codec, or the error the decoder answered. A live source is decoded without frame threads: they hold
+// pictures back, and a capture stamps each picture with the time its packet arrived.
+FFmpegCodecPtr FFmpeg_OpenDecoder(const AVStream* stream, bool live, int* result = nullptr);
+
+// The conversion context for these sizes and formats, kept while they stay the same (sws_getCachedContext);
+// null when there is no such conversion.
+SwsContext* FFmpeg_CachedScaler(FFmpegScalerPtr& scaler, int srcWidth, int srcHeight, int srcFormat, int dstWidth,
+                                int dstHeight, int dstFormat, int flags);
+
+// libswscale's filters, from quickest to finest.
+enum class FFmpegScaleQuality { FastBilinear, Bilinear, Bicubic };
+
+// Turns decoded pictures into QImages of a 32-bit format (BGRA bytes in memory on little-endian
+// machines), reusing its conversion context and the image's memory while sizes and formats stay.
+class FFmpegImageScaler {
+ public:
+  explicit FFmpegImageScaler(FFmpegScaleQuality quality);
+  ~FFmpegImageScaler();
+  FFmpegImageScaler(const FFmpegImageScaler&) = delete;
+  FFmpegImageScaler& operator=(const FFmpegImageScaler&) = delete;
+
+  // Scales the frame to size into *image (made anew only when its size or format differs); false
+  // when the frame cannot be converted.
+  bool scale(const AVFrame* frame, const QSize& size, QImage::Format format, QImage* image);
+
+ private:
+  int m_flags;
+  FFmpegScalerPtr m_scaler;
+};
+
+// Converts sound to one output format, set up again whenever the input's or the output's format
+// changes (what it still held of the old input is dropped then).
+class FFmpegResampler {
+ public:
+  FFmpegResampler();
+  ~FFmpegResampler();
+  FFmpegResampler(const FFmpegResampler&) = delete;
+  FFmpegResampler& operator=(const FFmpegResampler&) = delete;
+
+  // Ready to convert frames like in to the output format; false with the FFmpeg error in *result.
+  // An input without a channel order counts as the default layout of its channel count.
+  bool prepare(const AVFrame* in, int outSampleFormat, int outRate, int outChannels, int* result = nullptr);
+  // Converts in (null flushes) into out; answers the samples made per channel, or a negative error.
+  int convert(uint8_t** out, int outCapacity, const AVFrame* in);
+  SwrContext* context() const { return m_ctx.get(); }
+  void reset();
+
+ private:
+  struct Key;
+  FFmpegResamplerPtr m_ctx;
+  std::unique_ptr<Key> m_key;
+};

@@ -1,0 +1,130 @@
+#include "platform/media/FFmpegUtil.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/frame.h>
+#include <libavutil/samplefmt.h>
+}
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace {
+
+struct Stream {
+  std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)> container{avformat_alloc_context(), avformat_free_context};
+  AVStream* add(AVMediaType type, AVCodecID id) {
+    AVStream* st = avformat_new_stream(container.get(), nullptr);
+    st->codecpar->codec_type = type;
+    st->codecpar->codec_id = id;
+    st->time_base = AVRational{1, 90000};
+    return st;
+  }
+};
+
+// A picture of one colour (BT.601 limited range).
+FFmpegFramePtr SolidFrame(int width, int height, uint8_t y, uint8_t u, uint8_t v) {
+  FFmpegFramePtr frame = FFmpeg_MakeFrame();
+  frame->format = AV_PIX_FMT_YUV420P;
+  frame->width = width;
+  frame->height = height;
+  if (av_frame_get_buffer(frame.get(), 0) < 0) return {};
+  for (int row = 0; row < height; ++row) std::memset(frame->data[0] + row * frame->linesize[0], y, width);
+  for (int row = 0; row < height / 2; ++row) {
+    std::memset(frame->data[1] + row * frame->linesize[1], u, width / 2);
+    std::memset(frame->data[2] + row * frame->linesize[2], v, width / 2);
+  }
+  return frame;
+}
+
+}  // namespace
+
+TEST(FFmpegUtil, DecoderOpensOrSaysWhyNot) {
+  Stream s;
+  int result = 0;
+  // A stream FFmpeg has no decoder for fails cleanly, with a code whose text says so.
+  EXPECT_FALSE(FFmpeg_OpenDecoder(s.add(AVMEDIA_TYPE_DATA, AV_CODEC_ID_NONE), false, &result));
+  EXPECT_EQ(result, AVERROR_DECODER_NOT_FOUND);
+  EXPECT_EQ(FFmpeg_ErrorText(result), QStringLiteral("Decoder not found"));
+
+  AVStream* video = s.add(AVMEDIA_TYPE_VIDEO, AV_CODEC_ID_H264);
+  const FFmpegCodecPtr file = FFmpeg_OpenDecoder(video, false, &result);
+  ASSERT_TRUE(file);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(file->pkt_timebase.den, 90000);
+  // Frame threads would hand a live picture out packets later than it arrived, under a later time stamp.
+  const FFmpegCodecPtr live = FFmpeg_OpenDecoder(video, true, &result);
+  ASSERT_TRUE(live);
+  EXPECT_NE(live->active_thread_type, FF_THREAD_FRAME);
+}
+
+TEST(FFmpegUtil, ImageScalerGivesTheAskedSizeAndFormatInTheRightColours) {
+  const FFmpegFramePtr red = SolidFrame(64, 48, 81, 90, 240);
+  ASSERT_TRUE(red);
+  for (const QImage::Format format : {QImage::Format_RGB32, QImage::Format_ARGB32}) {
+    FFmpegImageScaler scaler(FFmpegScaleQuality::Bilinear);
+    QImage image(10, 10, QImage::Format_Grayscale8);  // whatever it held is replaced
+    ASSERT_TRUE(scaler.scale(red.get(), QSize(32, 24), format, &image));
+    EXPECT_EQ(image.size(), QSize(32, 24));
+    EXPECT_EQ(image.format(), format);
+    const QColor pixel = image.pixelColor(16, 12);
+    EXPECT_GT(pixel.red(), 220);
+    EXPECT_LT(pixel.green(), 30);
+    EXPECT_LT(pixel.blue(), 30);
+    // The same image is drawn into again when nothing changed.
+    const uchar* bits = image.constBits();
+    ASSERT_TRUE(scaler.scale(red.get(), QSize(32, 24), format, &image));
+    EXPECT_EQ(image.constBits(), bits);
+  }
+  FFmpegImageScaler scaler(FFmpegScaleQuality::FastBilinear);
+  QImage image;
+  EXPECT_FALSE(scaler.scale(red.get(), QSize(), QImage::Format_RGB32, &image));
+  FFmpegFramePtr broken = FFmpeg_MakeFrame();
+  broken->width = 16;
+  broken->height = 16;
+  broken->format = AV_PIX_FMT_NONE;
+  EXPECT_FALSE(scaler.scale(broken.get(), QSize(16, 16), QImage::Format_RGB32, &image));
+}
+
+TEST(FFmpegUtil, ResamplerFollowsTheInputAndTakesUnorderedChannels) {
+  FFmpegResampler resampler;
+  struct Case {
+    const char* what;
+    int rate;
+    int channels;
+    bool unordered;
+  };
+  const Case cases[] = {
+      {"mono 44.1 kHz", 44100, 1, false},
+      {"stereo 48 kHz", 48000, 2, false},
+      {"two channels without an order, as some capture devices give", 32000, 2, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FFmpegFramePtr in = FFmpeg_MakeFrame();
+    in->format = AV_SAMPLE_FMT_S16;
+    in->sample_rate = c.rate;
+    in->nb_samples = c.rate / 10;
+    if (c.unordered) {
+      in->ch_layout.order = AV_CHANNEL_ORDER_UNSPEC;
+      in->ch_layout.nb_channels = c.channels;
+    } else {
+      av_channel_layout_default(&in->ch_layout, c.channels);
+    }
+    ASSERT_GE(av_frame_get_buffer(in.get(), 0), 0);
+    av_samples_set_silence(in->data, 0, in->nb_samples, c.channels, AV_SAMPLE_FMT_S16);
+    int result = 0;
+    ASSERT_TRUE(resampler.prepare(in.get(), AV_SAMPLE_FMT_FLTP, 48000, 2, &result)) << FFmpeg_ErrorText(result).toStdString();
+    // A tenth of a second in, a tenth of a second out once the resampler is flushed.
+    std::vector<float> left(9600), right(9600);
+    uint8_t* out[2] = {reinterpret_cast<uint8_t*>(left.data()), reinterpret_cast<uint8_t*>(right.data())};
+    int made = resampler.convert(out, 9600, in.get());
+    ASSERT_GE(made, 0);
+    uint8_t* rest[2] = {out[0] + made * sizeof(float), out[1] + made * sizeof(float)};
+    made += resampler.convert(rest, 9600 - made, nullptr);
+    EXPECT_NEAR(made, 4800, 2);
+  }
+}
