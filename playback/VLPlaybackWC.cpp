@@ -50,44 +50,15 @@ constexpr int kAlertSessionDamaged = 20014;
 constexpr int kAlertOneExportPending = 20022;
 constexpr int kAlertExportsPending = 20023;
 constexpr int kAlertFirstButton = -1000;
-constexpr int64_t kNoNextMark = 10000000000LL;  // 10^10 ms stands for "no mark after now"
-constexpr std::chrono::milliseconds kProgressCheckInterval{660};
-
-// Temporary export files handed to running exports of any window. The export creates its file only
-// when it ends, so a free name alone would let two windows exporting at once pick the same file.
-QSet<QString>& U_TemporaryNamesInUse() {
-  static QSet<QString> names;
-  return names;
-}
-
-QUrl U_ReserveTemporaryExportURL(const QString& base, const QString& extension) {
-  for (long n = 0;; ++n) {
-    const QUrl url = File_TempFileURL(n == 0 ? base : Fmt("%@_%ld", base, n), extension, false);
-    if (!U_TemporaryNamesInUse().contains(url.toLocalFile())) {
-      U_TemporaryNamesInUse().insert(url.toLocalFile());
-      return url;
-    }
-  }
-}
 constexpr double kSidePaneMinWidth = 252.0;
-
 
 QString U_MenuTitle(const char* text) { return QCoreApplication::translate("MenuItems", text); }
 
-// Seconds x 1000 + 0.5, truncated: the milliseconds a player time stands for.
-int64_t U_Millis(const MediaTime& time) { return ZRNAVCaptureProject::U_MillisForTime(time); }
-int64_t U_MillisOfSeconds(double seconds) { return static_cast<int64_t>(seconds * 1000.0 + 0.5); }
-
-MediaTime U_MillisTime(int64_t millis) { return MediaTimeMake(millis, 1000); }
-
-int64_t U_SettingsInteger(const ExportSettingsRef& settings, const QString& key) {
-  int64_t value = 0;
-  if (settings) Settings_ReadInteger(settings->value(key), &value);
-  return value;
-}
-
 }  // namespace
 
+int64_t VLPlaybackWC::U_Millis(const MediaTime& time) { return ZRNAVCaptureProject::U_MillisForTime(time); }
+int64_t VLPlaybackWC::U_MillisOfSeconds(double seconds) { return static_cast<int64_t>(seconds * 1000.0 + 0.5); }
+MediaTime VLPlaybackWC::U_MillisTime(int64_t millis) { return MediaTimeMake(millis, 1000); }
 
 VLPlaybackWC::VLPlaybackWC(QWidget* parent) : ZRNSizingWC(parent) {
   setObjectName(QString::fromLatin1(kVLPlaybackWindowLayoutName));
@@ -315,9 +286,8 @@ void VLPlaybackWC::prepareForNewRecording() {
   setWindowFilePath(QString());
   m_windowAVProject->prepareFoNewRecording();
   m_player->replaceCurrentItemWithPlayerItem(nullptr);
-  m_inTimeMillis = -1;
+  m_marks.forgetInOutPoints();
   m_synchroMovieController->defineInTime(MediaTime_ClearedMark());
-  m_outTimeMillis = -1;
   m_synchroMovieController->defineOutTime(MediaTime_ClearedMark());
 }
 
@@ -565,7 +535,7 @@ bool VLPlaybackWC::validateMenuItem(const QAction* item) const {
     return item && MediaTimeGetSeconds(item->duration()) != 0.0;
   }
   if (name == QLatin1String("exportInOutClip") || name == QLatin1String("clearInOutPoints"))
-    return !modal && (m_inTimeMillis >= 0 || m_outTimeMillis >= 0);
+    return !modal && (m_marks.inTimeMillis() >= 0 || m_marks.outTimeMillis() >= 0);
   if (name == QLatin1String("exportAll")) return !modal && totalDuration() > 0.1;
   return true;
 }
@@ -604,235 +574,45 @@ void VLPlaybackWC::U_ClearTableSelection() {
   });
 }
 
-// Marks
+namespace {
 
-void VLPlaybackWC::U_PostOnMain(std::function<void()> work) {
-  QPointer<VLPlaybackWC> guard(this);
-  Dispatch_MainAsync([guard, work = std::move(work)] {
-    if (guard) work();
-  });
+constexpr std::chrono::milliseconds kProgressCheckInterval{660};
+
+// Temporary export files handed to running exports of any window. The export creates its file only
+// when it ends, so a free name alone would let two windows exporting at once pick the same file.
+QSet<QString>& U_TemporaryNamesInUse() {
+  static QSet<QString> names;
+  return names;
 }
 
-MediaTime VLPlaybackWC::U_CurrentTime() const {
-  return m_player && m_player->currentItem() ? m_player->currentTime() : kMediaTimeZero;
-}
-
-void VLPlaybackWC::defineInPoint() { U_PostOnMain([this] { U_SetInPointAtTime(U_CurrentTime()); }); }
-void VLPlaybackWC::defineOutPoint() { U_PostOnMain([this] { U_SetOutPointAtTime(U_CurrentTime()); }); }
-void VLPlaybackWC::clearInOutPoints() {
-  U_PostOnMain([this] {
-    U_ClearInPoint();
-    U_ClearOutPoint();
-  });
-}
-void VLPlaybackWC::define1stPeriodStartPoint() { U_PostOnMain([this] { U_SetStartPointAtTime(U_CurrentTime(), 1); }); }
-void VLPlaybackWC::define1stPeriodEndPoint() { U_PostOnMain([this] { U_SetEndPointAtTime(U_CurrentTime(), 1); }); }
-void VLPlaybackWC::define2ndPeriodStartPoint() { U_PostOnMain([this] { U_SetStartPointAtTime(U_CurrentTime(), 2); }); }
-void VLPlaybackWC::define2ndPeriodEndPoint() { U_PostOnMain([this] { U_SetEndPointAtTime(U_CurrentTime(), 2); }); }
-void VLPlaybackWC::addHomeTeamGoal() { U_PostOnMain([this] { U_AddGoalAtTime(U_CurrentTime(), 1); }); }
-void VLPlaybackWC::addGuestTeamGoal() { U_PostOnMain([this] { U_AddGoalAtTime(U_CurrentTime(), 2); }); }
-
-void VLPlaybackWC::U_SeekToMark(int64_t millis) {
-  const float rate = m_player->rate();
-  m_player->setRate(0.0f);
-  const MediaTime target = U_MillisTime(millis);
-  m_player->seekToTime(target, kMediaTimeZero, kMediaTimeZero);
-  m_synchroMovieController->updatePlayerForMovieTime(target);
-  m_player->setRate(rate);
-}
-
-void VLPlaybackWC::gotoPreviousTime() {
-  U_PostOnMain([this] {
-    auto doc = vlDocument();
-    auto item = m_player->currentItem();
-    const int64_t now = U_Millis(U_CurrentTime());
-    const int64_t end = item ? U_Millis(item->duration()) : 0;
-    double best = -1.0;
-    if (doc)
-      for (const QVariantMap& record : doc->tagsArray()) {
-        double millis = 0;
-        if (!Settings_ReadDouble(record.value(kTagRecord_MillisKey), &millis)) continue;
-        if (millis < static_cast<double>(now) && millis > best) best = millis;
-      }
-    const int64_t target = best < 0 ? 0 : static_cast<int64_t>(best);
-    if (target >= 0 && target <= end) U_SeekToMark(target);
-  });
-}
-
-void VLPlaybackWC::gotoNextTime() {
-  U_PostOnMain([this] {
-    auto doc = vlDocument();
-    auto item = m_player->currentItem();
-    const int64_t now = U_Millis(U_CurrentTime());
-    const int64_t end = item ? U_Millis(item->duration()) : 0;
-    double best = static_cast<double>(kNoNextMark);
-    if (doc)
-      for (const QVariantMap& record : doc->tagsArray()) {
-        double millis = 0;
-        if (!Settings_ReadDouble(record.value(kTagRecord_MillisKey), &millis)) continue;
-        if (millis > static_cast<double>(now) && millis < best) best = millis;
-      }
-    // No mark after now goes to the end; a mark beyond the end leaves the player where it is.
-    const int64_t target = best >= static_cast<double>(kNoNextMark) ? end : static_cast<int64_t>(best);
-    if (target < kNoNextMark && target <= end) U_SeekToMark(target);
-  });
-}
-
-void VLPlaybackWC::updateUniqueTag(const QVariantMap* record, bool add) {
-  auto doc = vlDocument();
-  if (!record || !doc) {
-    updateVLDoc();
-    return;
-  }
-  const QString title = TagRecord_Title(*record);
-  int64_t periodID = -1;
-  if (title == kTagRecord_MatchPeriod) Settings_ReadInteger(record->value(QString::fromLatin1(kMatchPeriod_IDKey)), &periodID);
-  QList<QVariantMap>& tags = doc->tagsArray();
-  if (title != kTagRecord_TeamGoal) {
-    for (qsizetype i = 0; i < tags.size(); ++i) {
-      if (TagRecord_Title(tags.at(i)) != title) continue;
-      if (periodID != -1) {
-        int64_t storedID = -1;
-        if (!Settings_ReadInteger(tags.at(i).value(QString::fromLatin1(kMatchPeriod_IDKey)), &storedID) || storedID != periodID)
-          continue;
-      }
-      tags.removeAt(i);
-      break;
+QUrl U_ReserveTemporaryExportURL(const QString& base, const QString& extension) {
+  for (long n = 0;; ++n) {
+    const QUrl url = File_TempFileURL(n == 0 ? base : Fmt("%@_%ld", base, n), extension, false);
+    if (!U_TemporaryNamesInUse().contains(url.toLocalFile())) {
+      U_TemporaryNamesInUse().insert(url.toLocalFile());
+      return url;
     }
   }
-  if (add) tags.append(*record);
-  if (title == kTagRecord_MatchPeriod) m_windowAVProject->setPeriods(m_matchPeriods);
-  else if (title == kTagRecord_TeamGoal) m_windowAVProject->setMatchGoals(m_teamGoals);
-  updateVLDoc();
 }
 
-void VLPlaybackWC::updateVLDoc() {
-  auto doc = vlDocument();
-  if (!doc) return;
-  File_WriteSettings(doc->docURL(), kVLSettingsBaseName, kVLSettingsExtension, doc->dictionaryToSave());
+int64_t U_SettingsInteger(const ExportSettingsRef& settings, const QString& key) {
+  int64_t value = 0;
+  if (settings) Settings_ReadInteger(settings->value(key), &value);
+  return value;
 }
 
-void VLPlaybackWC::U_LoadTagsFrom(const QVariantList& tags) {
-  for (const QVariant& value : tags) {
-    const QVariantMap record = value.toMap();
-    const QString title = TagRecord_Title(record);
-    double millis = 0;
-    if (title == kTagRecord_OutPoint || title == kTagRecord_InPoint) {
-      if (!Settings_ReadDouble(record.value(kTagRecord_MillisKey), &millis)) continue;
-      const MediaTime time = U_MillisTime(static_cast<int64_t>(millis));
-      if (title == kTagRecord_OutPoint) U_SetOutPointAtTime(time);
-      else U_SetInPointAtTime(time);
-    } else if (title == kTagRecord_MatchPeriod) {
-      // Periods and goals come back as they were saved, so later marks build on them.
-      const ZRNMatchPeriod period(record);
-      periodWithID(period.periodID()) = period;
-    } else if (title == kTagRecord_TeamGoal) {
-      m_teamGoals.append(ZRNGoalTag(record));
-    }
-  }
-  m_windowAVProject->setPeriods(m_matchPeriods);
-  m_windowAVProject->setMatchGoals(m_teamGoals);
-}
-
-ZRNMatchPeriod& VLPlaybackWC::periodWithID(int64_t periodID) {
-  for (qsizetype i = m_matchPeriods.size() - 1; i >= 0; --i)
-    if (m_matchPeriods.at(i).periodID() == periodID) return m_matchPeriods[i];
-  m_matchPeriods.append(ZRNMatchPeriod(periodID));
-  return m_matchPeriods.last();
-}
-
-void VLPlaybackWC::U_SetStartPointAtTime(const MediaTime& time, int64_t periodID) {
-  const int64_t millis = U_Millis(time);
-  ZRNMatchPeriod& period = periodWithID(periodID);
-  period.setStartMillis(millis);
-  if (period.endMillis() >= 0 && period.startMillis() >= period.endMillis()) period.setEndMillis(-1);
-  const QVariantMap record = TagRecord_MakePeriod(period);
-  updateUniqueTag(&record, true);
-}
-
-void VLPlaybackWC::U_SetEndPointAtTime(const MediaTime& time, int64_t periodID) {
-  const int64_t millis = U_Millis(time);
-  ZRNMatchPeriod& period = periodWithID(periodID);
-  period.setEndMillis(millis);
-  if (period.startMillis() >= 0 && period.startMillis() >= period.endMillis()) period.setStartMillis(-1);
-  const QVariantMap record = TagRecord_MakePeriod(period);
-  updateUniqueTag(&record, true);
-}
-
-void VLPlaybackWC::U_AddGoalAtTime(const MediaTime& time, int64_t team) {
-  ZRNGoalTag goal;
-  goal.setTeamNum(team);
-  goal.setEventMillis(U_Millis(time));
-  m_teamGoals.append(goal);
-  const QVariantMap record = TagRecord_MakeGoal(goal);
-  updateUniqueTag(&record, true);
-}
-
-void VLPlaybackWC::U_ClearInPoint() {
-  m_inTimeMillis = -1;
-  const QVariantMap record{{kTagRecord_TitleKey, kTagRecord_InPoint}};
-  updateUniqueTag(&record, false);
-  U_ClearTableSelection();
-  m_synchroMovieController->defineInTime(MediaTime_ClearedMark());
-}
-
-void VLPlaybackWC::U_ClearOutPoint() {
-  m_outTimeMillis = -1;
-  const QVariantMap record{{kTagRecord_TitleKey, kTagRecord_OutPoint}};
-  updateUniqueTag(&record, false);
-  U_ClearTableSelection();
-  m_synchroMovieController->defineOutTime(MediaTime_ClearedMark());
-}
-
-void VLPlaybackWC::U_SetInPointAtTime(const MediaTime& time) {
-  const int64_t millis = U_Millis(time);
-  m_inTimeMillis = millis;
-  // The new mark wins over an out point at or before it.
-  if (m_outTimeMillis >= 0 && millis >= m_outTimeMillis) U_ClearOutPoint();
-  const QVariantMap record = TagRecord_MakePoint(kTagRecord_InPoint, millis);
-  updateUniqueTag(&record, true);
-  U_ClearTableSelection();
-  m_synchroMovieController->defineInTime(time);
-}
-
-void VLPlaybackWC::U_SetOutPointAtTime(const MediaTime& time) {
-  const int64_t millis = U_Millis(time);
-  m_outTimeMillis = millis;
-  if (m_inTimeMillis >= 0 && m_inTimeMillis >= millis) U_ClearInPoint();
-  const QVariantMap record = TagRecord_MakePoint(kTagRecord_OutPoint, millis);
-  updateUniqueTag(&record, true);
-  U_ClearTableSelection();
-  m_synchroMovieController->defineOutTime(time);
-}
-
-void VLPlaybackWC::U_SetSelectionWithStart(int64_t startMillis, int64_t durationMillis) {
-  m_inTimeMillis = startMillis;
-  m_outTimeMillis = startMillis + durationMillis;
-  const QVariantMap inRecord = TagRecord_MakePoint(kTagRecord_InPoint, startMillis);
-  updateUniqueTag(&inRecord, true);
-  const int64_t endMillis = U_MillisOfSeconds(totalDuration());
-  const bool pastEnd = startMillis + durationMillis >= endMillis;
-  if (pastEnd) m_outTimeMillis = endMillis;
-  const QVariantMap outRecord = TagRecord_MakePoint(kTagRecord_OutPoint, m_outTimeMillis);
-  updateUniqueTag(&outRecord, true);
-  m_player->setRate(0.0f);
-  m_synchroMovieController->defineInTime(U_MillisTime(startMillis));
-  m_synchroMovieController->defineOutTime(pastEnd ? MediaTimeMakeWithSeconds(totalDuration(), 1000)
-                                                  : U_MillisTime(m_outTimeMillis));
-  const MediaTime start = U_MillisTime(startMillis);
-  m_player->seekToTime(start, kMediaTimeZero, kMediaTimeZero);
-  m_synchroMovieController->updatePlayerForMovieTime(start);
-  m_synchroMovieController->updateControllerForMovieRate(0.0f);
-}
+}  // namespace
 
 // Export requests
 
 void VLPlaybackWC::exportInOutClip() {
   U_PostOnMain([this] {
-    if (m_inTimeMillis < 0 && m_outTimeMillis < 0) return;
-    const int64_t start = m_inTimeMillis > 0 ? m_inTimeMillis : 0;
+    const int64_t inMillis = m_marks.inTimeMillis();
+    const int64_t outMillis = m_marks.outTimeMillis();
+    if (inMillis < 0 && outMillis < 0) return;
+    const int64_t start = inMillis > 0 ? inMillis : 0;
     // The movie's end is truncated, not rounded: 60000.4 ms gives 60000.
-    const int64_t end = m_outTimeMillis >= 0 ? m_outTimeMillis : static_cast<int64_t>(totalDuration() * 1000.0);
+    const int64_t end = outMillis >= 0 ? outMillis : static_cast<int64_t>(totalDuration() * 1000.0);
     auto settings = std::make_shared<QVariantMap>();
     settings->insert(kExportSettingsActivityType, QVariant::fromValue<qint64>(kExportActivityManualClip));
     settings->insert(kExportSettingsStartTimeMillis, QVariant::fromValue<qint64>(start));
