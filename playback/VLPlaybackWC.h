@@ -3,8 +3,9 @@
 // points, two match periods, goals of both teams), and its export jobs in the side pane. The marks and
 // their rules are a VLSessionMarks that keeps the session document's tag records; the window sets them
 // at the player's time, shows them on the transport bar and the project, and writes the session's
-// settings file at every change. The window is the delegate of its jobs: it runs their exports, one
-// at a time as its jobs controller starts them, and copies each result to its destination.
+// settings file at every change. The window is the delegate of its jobs: it runs their exports
+// (VLPlaybackWC_Export.cpp), one at a time as its jobs controller starts them, and copies each result
+// to its destination.
 
 #include "common/ZRNBaseClasses.h"
 #include "session/VLDocument.h"
