@@ -7,8 +7,6 @@
 #include "common/ZRNJSONBridge.h"
 #include "common/ZRNLogger.h"
 #include "common/ZRNRecentDocument.h"
-#include "common/ZRNTimeFormatting.h"
-#include "session/ZRNTagRecord.h"
 #include "composition/VL_ExportJobRecord.h"
 #include "composition/ZRNAVCaptureProject.h"
 #include "composition/ZRNJobsController.h"
@@ -28,14 +26,12 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
-#include <QSet>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -50,44 +46,15 @@ constexpr int kAlertSessionDamaged = 20014;
 constexpr int kAlertOneExportPending = 20022;
 constexpr int kAlertExportsPending = 20023;
 constexpr int kAlertFirstButton = -1000;
-constexpr int64_t kNoNextMark = 10000000000LL;  // 10^10 ms stands for "no mark after now"
-constexpr std::chrono::milliseconds kProgressCheckInterval{660};
-
-// Temporary export files handed to running exports of any window. The export creates its file only
-// when it ends, so a free name alone would let two windows exporting at once pick the same file.
-QSet<QString>& U_TemporaryNamesInUse() {
-  static QSet<QString> names;
-  return names;
-}
-
-QUrl U_ReserveTemporaryExportURL(const QString& base, const QString& extension) {
-  for (long n = 0;; ++n) {
-    const QUrl url = File_TempFileURL(n == 0 ? base : Fmt("%@_%ld", base, n), extension, false);
-    if (!U_TemporaryNamesInUse().contains(url.toLocalFile())) {
-      U_TemporaryNamesInUse().insert(url.toLocalFile());
-      return url;
-    }
-  }
-}
 constexpr double kSidePaneMinWidth = 252.0;
-
 
 QString U_MenuTitle(const char* text) { return QCoreApplication::translate("MenuItems", text); }
 
-// Seconds x 1000 + 0.5, truncated: the milliseconds a player time stands for.
-int64_t U_Millis(const MediaTime& time) { return ZRNAVCaptureProject::U_MillisForTime(time); }
-int64_t U_MillisOfSeconds(double seconds) { return static_cast<int64_t>(seconds * 1000.0 + 0.5); }
-
-MediaTime U_MillisTime(int64_t millis) { return MediaTimeMake(millis, 1000); }
-
-int64_t U_SettingsInteger(const ExportSettingsRef& settings, const QString& key) {
-  int64_t value = 0;
-  if (settings) Settings_ReadInteger(settings->value(key), &value);
-  return value;
-}
-
 }  // namespace
 
+int64_t VLPlaybackWC::U_Millis(const MediaTime& time) { return ZRNAVCaptureProject::U_MillisForTime(time); }
+int64_t VLPlaybackWC::U_MillisOfSeconds(double seconds) { return static_cast<int64_t>(seconds * 1000.0 + 0.5); }
+MediaTime VLPlaybackWC::U_MillisTime(int64_t millis) { return MediaTimeMake(millis, 1000); }
 
 VLPlaybackWC::VLPlaybackWC(QWidget* parent) : ZRNSizingWC(parent) {
   setObjectName(QString::fromLatin1(kVLPlaybackWindowLayoutName));
@@ -315,9 +282,8 @@ void VLPlaybackWC::prepareForNewRecording() {
   setWindowFilePath(QString());
   m_windowAVProject->prepareFoNewRecording();
   m_player->replaceCurrentItemWithPlayerItem(nullptr);
-  m_inTimeMillis = -1;
+  m_marks.forgetInOutPoints();
   m_synchroMovieController->defineInTime(MediaTime_ClearedMark());
-  m_outTimeMillis = -1;
   m_synchroMovieController->defineOutTime(MediaTime_ClearedMark());
 }
 
@@ -565,7 +531,7 @@ bool VLPlaybackWC::validateMenuItem(const QAction* item) const {
     return item && MediaTimeGetSeconds(item->duration()) != 0.0;
   }
   if (name == QLatin1String("exportInOutClip") || name == QLatin1String("clearInOutPoints"))
-    return !modal && (m_inTimeMillis >= 0 || m_outTimeMillis >= 0);
+    return !modal && (m_marks.inTimeMillis() >= 0 || m_marks.outTimeMillis() >= 0);
   if (name == QLatin1String("exportAll")) return !modal && totalDuration() > 0.1;
   return true;
 }
@@ -602,483 +568,4 @@ void VLPlaybackWC::U_ClearTableSelection() {
   Dispatch_MainAsync([guard] {
     if (guard && guard->m_playerView) guard->m_playerView->setFocus();
   });
-}
-
-// Marks
-
-void VLPlaybackWC::U_PostOnMain(std::function<void()> work) {
-  QPointer<VLPlaybackWC> guard(this);
-  Dispatch_MainAsync([guard, work = std::move(work)] {
-    if (guard) work();
-  });
-}
-
-MediaTime VLPlaybackWC::U_CurrentTime() const {
-  return m_player && m_player->currentItem() ? m_player->currentTime() : kMediaTimeZero;
-}
-
-void VLPlaybackWC::defineInPoint() { U_PostOnMain([this] { U_SetInPointAtTime(U_CurrentTime()); }); }
-void VLPlaybackWC::defineOutPoint() { U_PostOnMain([this] { U_SetOutPointAtTime(U_CurrentTime()); }); }
-void VLPlaybackWC::clearInOutPoints() {
-  U_PostOnMain([this] {
-    U_ClearInPoint();
-    U_ClearOutPoint();
-  });
-}
-void VLPlaybackWC::define1stPeriodStartPoint() { U_PostOnMain([this] { U_SetStartPointAtTime(U_CurrentTime(), 1); }); }
-void VLPlaybackWC::define1stPeriodEndPoint() { U_PostOnMain([this] { U_SetEndPointAtTime(U_CurrentTime(), 1); }); }
-void VLPlaybackWC::define2ndPeriodStartPoint() { U_PostOnMain([this] { U_SetStartPointAtTime(U_CurrentTime(), 2); }); }
-void VLPlaybackWC::define2ndPeriodEndPoint() { U_PostOnMain([this] { U_SetEndPointAtTime(U_CurrentTime(), 2); }); }
-void VLPlaybackWC::addHomeTeamGoal() { U_PostOnMain([this] { U_AddGoalAtTime(U_CurrentTime(), 1); }); }
-void VLPlaybackWC::addGuestTeamGoal() { U_PostOnMain([this] { U_AddGoalAtTime(U_CurrentTime(), 2); }); }
-
-void VLPlaybackWC::U_SeekToMark(int64_t millis) {
-  const float rate = m_player->rate();
-  m_player->setRate(0.0f);
-  const MediaTime target = U_MillisTime(millis);
-  m_player->seekToTime(target, kMediaTimeZero, kMediaTimeZero);
-  m_synchroMovieController->updatePlayerForMovieTime(target);
-  m_player->setRate(rate);
-}
-
-void VLPlaybackWC::gotoPreviousTime() {
-  U_PostOnMain([this] {
-    auto doc = vlDocument();
-    auto item = m_player->currentItem();
-    const int64_t now = U_Millis(U_CurrentTime());
-    const int64_t end = item ? U_Millis(item->duration()) : 0;
-    double best = -1.0;
-    if (doc)
-      for (const QVariantMap& record : doc->tagsArray()) {
-        double millis = 0;
-        if (!Settings_ReadDouble(record.value(kTagRecord_MillisKey), &millis)) continue;
-        if (millis < static_cast<double>(now) && millis > best) best = millis;
-      }
-    const int64_t target = best < 0 ? 0 : static_cast<int64_t>(best);
-    if (target >= 0 && target <= end) U_SeekToMark(target);
-  });
-}
-
-void VLPlaybackWC::gotoNextTime() {
-  U_PostOnMain([this] {
-    auto doc = vlDocument();
-    auto item = m_player->currentItem();
-    const int64_t now = U_Millis(U_CurrentTime());
-    const int64_t end = item ? U_Millis(item->duration()) : 0;
-    double best = static_cast<double>(kNoNextMark);
-    if (doc)
-      for (const QVariantMap& record : doc->tagsArray()) {
-        double millis = 0;
-        if (!Settings_ReadDouble(record.value(kTagRecord_MillisKey), &millis)) continue;
-        if (millis > static_cast<double>(now) && millis < best) best = millis;
-      }
-    // No mark after now goes to the end; a mark beyond the end leaves the player where it is.
-    const int64_t target = best >= static_cast<double>(kNoNextMark) ? end : static_cast<int64_t>(best);
-    if (target < kNoNextMark && target <= end) U_SeekToMark(target);
-  });
-}
-
-void VLPlaybackWC::updateUniqueTag(const QVariantMap* record, bool add) {
-  auto doc = vlDocument();
-  if (!record || !doc) {
-    updateVLDoc();
-    return;
-  }
-  const QString title = TagRecord_Title(*record);
-  int64_t periodID = -1;
-  if (title == kTagRecord_MatchPeriod) Settings_ReadInteger(record->value(QString::fromLatin1(kMatchPeriod_IDKey)), &periodID);
-  QList<QVariantMap>& tags = doc->tagsArray();
-  if (title != kTagRecord_TeamGoal) {
-    for (qsizetype i = 0; i < tags.size(); ++i) {
-      if (TagRecord_Title(tags.at(i)) != title) continue;
-      if (periodID != -1) {
-        int64_t storedID = -1;
-        if (!Settings_ReadInteger(tags.at(i).value(QString::fromLatin1(kMatchPeriod_IDKey)), &storedID) || storedID != periodID)
-          continue;
-      }
-      tags.removeAt(i);
-      break;
-    }
-  }
-  if (add) tags.append(*record);
-  if (title == kTagRecord_MatchPeriod) m_windowAVProject->setPeriods(m_matchPeriods);
-  else if (title == kTagRecord_TeamGoal) m_windowAVProject->setMatchGoals(m_teamGoals);
-  updateVLDoc();
-}
-
-void VLPlaybackWC::updateVLDoc() {
-  auto doc = vlDocument();
-  if (!doc) return;
-  File_WriteSettings(doc->docURL(), kVLSettingsBaseName, kVLSettingsExtension, doc->dictionaryToSave());
-}
-
-void VLPlaybackWC::U_LoadTagsFrom(const QVariantList& tags) {
-  for (const QVariant& value : tags) {
-    const QVariantMap record = value.toMap();
-    const QString title = TagRecord_Title(record);
-    double millis = 0;
-    if (title == kTagRecord_OutPoint || title == kTagRecord_InPoint) {
-      if (!Settings_ReadDouble(record.value(kTagRecord_MillisKey), &millis)) continue;
-      const MediaTime time = U_MillisTime(static_cast<int64_t>(millis));
-      if (title == kTagRecord_OutPoint) U_SetOutPointAtTime(time);
-      else U_SetInPointAtTime(time);
-    } else if (title == kTagRecord_MatchPeriod) {
-      // Periods and goals come back as they were saved, so later marks build on them.
-      const ZRNMatchPeriod period(record);
-      periodWithID(period.periodID()) = period;
-    } else if (title == kTagRecord_TeamGoal) {
-      m_teamGoals.append(ZRNGoalTag(record));
-    }
-  }
-  m_windowAVProject->setPeriods(m_matchPeriods);
-  m_windowAVProject->setMatchGoals(m_teamGoals);
-}
-
-ZRNMatchPeriod& VLPlaybackWC::periodWithID(int64_t periodID) {
-  for (qsizetype i = m_matchPeriods.size() - 1; i >= 0; --i)
-    if (m_matchPeriods.at(i).periodID() == periodID) return m_matchPeriods[i];
-  m_matchPeriods.append(ZRNMatchPeriod(periodID));
-  return m_matchPeriods.last();
-}
-
-void VLPlaybackWC::U_SetStartPointAtTime(const MediaTime& time, int64_t periodID) {
-  const int64_t millis = U_Millis(time);
-  ZRNMatchPeriod& period = periodWithID(periodID);
-  period.setStartMillis(millis);
-  if (period.endMillis() >= 0 && period.startMillis() >= period.endMillis()) period.setEndMillis(-1);
-  const QVariantMap record = TagRecord_MakePeriod(period);
-  updateUniqueTag(&record, true);
-}
-
-void VLPlaybackWC::U_SetEndPointAtTime(const MediaTime& time, int64_t periodID) {
-  const int64_t millis = U_Millis(time);
-  ZRNMatchPeriod& period = periodWithID(periodID);
-  period.setEndMillis(millis);
-  if (period.startMillis() >= 0 && period.startMillis() >= period.endMillis()) period.setStartMillis(-1);
-  const QVariantMap record = TagRecord_MakePeriod(period);
-  updateUniqueTag(&record, true);
-}
-
-void VLPlaybackWC::U_AddGoalAtTime(const MediaTime& time, int64_t team) {
-  ZRNGoalTag goal;
-  goal.setTeamNum(team);
-  goal.setEventMillis(U_Millis(time));
-  m_teamGoals.append(goal);
-  const QVariantMap record = TagRecord_MakeGoal(goal);
-  updateUniqueTag(&record, true);
-}
-
-void VLPlaybackWC::U_ClearInPoint() {
-  m_inTimeMillis = -1;
-  const QVariantMap record{{kTagRecord_TitleKey, kTagRecord_InPoint}};
-  updateUniqueTag(&record, false);
-  U_ClearTableSelection();
-  m_synchroMovieController->defineInTime(MediaTime_ClearedMark());
-}
-
-void VLPlaybackWC::U_ClearOutPoint() {
-  m_outTimeMillis = -1;
-  const QVariantMap record{{kTagRecord_TitleKey, kTagRecord_OutPoint}};
-  updateUniqueTag(&record, false);
-  U_ClearTableSelection();
-  m_synchroMovieController->defineOutTime(MediaTime_ClearedMark());
-}
-
-void VLPlaybackWC::U_SetInPointAtTime(const MediaTime& time) {
-  const int64_t millis = U_Millis(time);
-  m_inTimeMillis = millis;
-  // The new mark wins over an out point at or before it.
-  if (m_outTimeMillis >= 0 && millis >= m_outTimeMillis) U_ClearOutPoint();
-  const QVariantMap record = TagRecord_MakePoint(kTagRecord_InPoint, millis);
-  updateUniqueTag(&record, true);
-  U_ClearTableSelection();
-  m_synchroMovieController->defineInTime(time);
-}
-
-void VLPlaybackWC::U_SetOutPointAtTime(const MediaTime& time) {
-  const int64_t millis = U_Millis(time);
-  m_outTimeMillis = millis;
-  if (m_inTimeMillis >= 0 && m_inTimeMillis >= millis) U_ClearInPoint();
-  const QVariantMap record = TagRecord_MakePoint(kTagRecord_OutPoint, millis);
-  updateUniqueTag(&record, true);
-  U_ClearTableSelection();
-  m_synchroMovieController->defineOutTime(time);
-}
-
-void VLPlaybackWC::U_SetSelectionWithStart(int64_t startMillis, int64_t durationMillis) {
-  m_inTimeMillis = startMillis;
-  m_outTimeMillis = startMillis + durationMillis;
-  const QVariantMap inRecord = TagRecord_MakePoint(kTagRecord_InPoint, startMillis);
-  updateUniqueTag(&inRecord, true);
-  const int64_t endMillis = U_MillisOfSeconds(totalDuration());
-  const bool pastEnd = startMillis + durationMillis >= endMillis;
-  if (pastEnd) m_outTimeMillis = endMillis;
-  const QVariantMap outRecord = TagRecord_MakePoint(kTagRecord_OutPoint, m_outTimeMillis);
-  updateUniqueTag(&outRecord, true);
-  m_player->setRate(0.0f);
-  m_synchroMovieController->defineInTime(U_MillisTime(startMillis));
-  m_synchroMovieController->defineOutTime(pastEnd ? MediaTimeMakeWithSeconds(totalDuration(), 1000)
-                                                  : U_MillisTime(m_outTimeMillis));
-  const MediaTime start = U_MillisTime(startMillis);
-  m_player->seekToTime(start, kMediaTimeZero, kMediaTimeZero);
-  m_synchroMovieController->updatePlayerForMovieTime(start);
-  m_synchroMovieController->updateControllerForMovieRate(0.0f);
-}
-
-// Export requests
-
-void VLPlaybackWC::exportInOutClip() {
-  U_PostOnMain([this] {
-    if (m_inTimeMillis < 0 && m_outTimeMillis < 0) return;
-    const int64_t start = m_inTimeMillis > 0 ? m_inTimeMillis : 0;
-    // The movie's end is truncated, not rounded: 60000.4 ms gives 60000.
-    const int64_t end = m_outTimeMillis >= 0 ? m_outTimeMillis : static_cast<int64_t>(totalDuration() * 1000.0);
-    auto settings = std::make_shared<QVariantMap>();
-    settings->insert(kExportSettingsActivityType, QVariant::fromValue<qint64>(kExportActivityManualClip));
-    settings->insert(kExportSettingsStartTimeMillis, QVariant::fromValue<qint64>(start));
-    settings->insert(kExportSettingsDurationMillis, QVariant::fromValue<qint64>(end - start));
-    U_AddNewJobWithParams(settings);
-  });
-}
-
-void VLPlaybackWC::exportMoment() {
-  U_PostOnMain([this] {
-    auto item = m_player->currentItem();
-    const MediaTime now = item ? item->currentTime() : kMediaTimeZero;
-    const qint64 beforeMillis = Prefs_Shared().momentMillisBefore();
-    const qint64 afterMillis = Prefs_Shared().momentMillisAfter();
-    const MediaTime before = U_MillisTime(beforeMillis);
-    const MediaTime start = now < before ? kMediaTimeZero : now - before;
-    MediaTime end = now + U_MillisTime(afterMillis);
-    const int64_t itemEnd = item ? U_MillisOfSeconds(MediaTimeGetSeconds(item->duration())) : 0;
-    if (U_MillisTime(itemEnd) < end) end = U_MillisTime(itemEnd);
-    const MediaTime length = end - start;
-    auto settings = std::make_shared<QVariantMap>();
-    settings->insert(kExportSettingsActivityType, QVariant::fromValue<qint64>(kExportActivityAutomaticClip));
-    settings->insert(kExportSettingsStartTimeMillis, QVariant::fromValue<qint64>(U_MillisOfSeconds(MediaTimeGetSeconds(start))));
-    settings->insert(kExportSettingsDurationMillis, QVariant::fromValue<qint64>(U_MillisOfSeconds(MediaTimeGetSeconds(length))));
-    U_AddNewJobWithParams(settings);
-  });
-}
-
-void VLPlaybackWC::exportAll() {
-  if (m_exportSavePanel) return;
-  const QString extension = U_MovieExtension();
-  auto* panel = new QFileDialog(this, QStringLiteral("Export session to movie"));
-  panel->setObjectName(QStringLiteral("exportSavePanel"));
-  panel->setOption(QFileDialog::DontUseNativeDialog, true);
-  panel->setAcceptMode(QFileDialog::AcceptSave);
-  panel->setFileMode(QFileDialog::AnyFile);
-  panel->setLabelText(QFileDialog::Accept, QCoreApplication::translate("Localizable", "Export"));
-  panel->setNameFilter(Fmt("Movie (*.%@)", extension));
-  panel->setDefaultSuffix(extension);
-  const QString folder = Prefs_Shared().saveTargetDirectory().toLocalFile();
-  if (!folder.isEmpty() && QFileInfo(folder).isDir()) panel->setDirectory(folder);
-  panel->selectFile(Fmt("%@.%@", QFileInfo(U_PackagePath()).completeBaseName(), extension));
-  panel->setWindowModality(Qt::WindowModal);
-  m_exportSavePanel = panel;
-  connect(panel, &QFileDialog::finished, this, [this, panel, extension](int result) {
-    panel->hide();
-    panel->deleteLater();
-    const QStringList chosen = panel->selectedFiles();
-    if (result != QDialog::Accepted || chosen.isEmpty()) return;
-    const QFileInfo info(chosen.first());
-    const QString path = Fmt("%@/%@.%@", info.absolutePath(), info.completeBaseName(), extension);
-    QFile::remove(path);
-    Prefs_Shared().setSaveTargetDirectory(QUrl::fromLocalFile(info.absolutePath()));
-    exportSessionMovieΤο(path);
-  });
-  panel->open();
-}
-
-void VLPlaybackWC::exportSessionMovieΤο(const QString& path) {
-  auto settings = std::make_shared<QVariantMap>();
-  settings->insert(kExportSettingsActivityType, QVariant::fromValue<qint64>(kExportActivitySessionMovie));
-  settings->insert(kExportSettingsStartTimeMillis, 0.0);
-  settings->insert(kExportSettingsDurationMillis, QVariant::fromValue<qint64>(U_MillisOfSeconds(totalDuration())));
-  settings->insert(kExportSettingsTargetPath, path);
-  U_AddNewJobWithParams(settings);
-}
-
-void VLPlaybackWC::U_AddNewJobWithParams(const ExportSettingsRef& settings) {
-  auto job = std::make_shared<VL_ExportJobRecord>(settings);
-  job->setDelegate(this);
-  if (auto project = job->badgeOverlayProject()) {
-    if (auto doc = vlDocument()) {
-      project->setVideoSize(doc->frameSize());
-      project->setUseAudio(doc->captureAudio());
-      project->setStartMillisToClip(doc->initialMillisToClip());
-    }
-    project->setSegmentAssetsArray({m_capturedMovieAsset});
-    job->setExportSession(project->makeExportable(QString::fromLatin1(
-        job->showBadge() ? AVAssetExportPresetHighestQuality : AVAssetExportPresetPassthrough)));
-  }
-  m_jobsController->addJob(job);
-}
-
-// Running exports
-
-std::shared_ptr<VL_ExportJobRecord> VLPlaybackWC::U_SharedJob(ZRN_JobRecord* job) const {
-  const int64_t index = m_jobsController->indexOfJob(job);
-  return index == kZRNJobNotFound ? nullptr : m_jobsController->jobAtIndex(index);
-}
-
-void VLPlaybackWC::doTheJob(ZRN_JobRecord* job) {
-  if (!job) return;
-  if (U_SettingsInteger(job->exportSettings(), kExportSettingsActivityType) == kExportActivitySessionMovie)
-    exportMovie_DoJob(job);
-  else
-    exportClip_DoJob(job);
-}
-
-void VLPlaybackWC::U_EndJobWithoutExport(ZRN_JobRecord* job) {
-  // Posted after the queue marks the job exporting, so the end (code 7) is the last word: the job
-  // finishes without a file and the next waiting job starts.
-  auto shared = U_SharedJob(job);
-  QPointer<VLPlaybackWC> guard(this);
-  Dispatch_MainAsync([guard, shared] {
-    if (!guard || !shared) return;
-    ZRNJobsController::postJobChange(guard->m_jobsController.get(), shared.get(), kJobChangeFailed);
-    ZRNJobsController::postJobChange(guard->m_jobsController.get(), shared.get(), kJobChangeSessionStopped);
-  });
-}
-
-void VLPlaybackWC::exportClip_DoJob(ZRN_JobRecord* job) {
-  const ExportSettingsRef settings = job->exportSettings();
-  const int64_t startMillis = U_SettingsInteger(settings, kExportSettingsStartTimeMillis);
-  const int64_t lengthMillis = U_SettingsInteger(settings, kExportSettingsDurationMillis);
-  if (U_MillisTime(lengthMillis) <= MediaTimeMake(1000, 1000)) {
-    ZRNLogger_Log(QStringLiteral("ATT: clip of %ld ms at %ld ms is too short to export"), static_cast<long>(lengthMillis),
-                  static_cast<long>(startMillis));
-    U_EndJobWithoutExport(job);
-    return;
-  }
-  if (auto* exportJob = qobject_cast<VL_ExportJobRecord*>(job))
-    if (auto session = exportJob->exportSession())
-      session->setTimeRange(MediaTimeRangeMake(U_MillisTime(startMillis), U_MillisTime(lengthMillis)));
-  U_StartExport(job, false);
-}
-
-void VLPlaybackWC::exportMovie_DoJob(ZRN_JobRecord* job) { U_StartExport(job, true); }
-
-void VLPlaybackWC::U_StartExport(ZRN_JobRecord* job, bool isSession) {
-  auto shared = U_SharedJob(job);
-  AssetExportSessionRef session = shared ? shared->exportSession() : nullptr;
-  if (!session) {
-    ZRNLogger_Log(QStringLiteral("ERROR: no export session for %@"), job->title());
-    U_EndJobWithoutExport(job);
-    return;
-  }
-  session->setOutputURL(U_ReserveTemporaryExportURL(isSession ? QStringLiteral("ZrnVLMovie") : QStringLiteral("ZrnVLClip"),
-                                                    U_MovieExtension()));
-  ZRNLogger_Log(QStringLiteral("session outputURL: %@"), session->outputURL().toLocalFile());
-  session->setOutputFileType(Prefs_Shared().captureFileType());
-  auto run = std::make_shared<ExportRun>();
-  run->job = shared;
-  run->session = session;
-  run->isSession = isSession;
-  run->window = this;
-  session->exportAsynchronouslyWithCompletionHandler([run] {
-    Dispatch_MainAsync([run] {
-      if (run->window) run->window->U_ExportCompleted(run);
-      U_TemporaryNamesInUse().remove(run->session->outputURL().toLocalFile());
-      run->completionDone = true;
-    });
-  });
-  monitorExportProgressFor(run);
-}
-
-void VLPlaybackWC::U_ExportCompleted(const std::shared_ptr<ExportRun>& run) {
-  const AssetExportSessionStatus status = run->session->status();
-  if (status == AssetExportSessionStatus::Completed) {
-    writeExportedVideoToDestination(run->job.get(), run->isSession);
-  } else if (!run->job->cancelled() && !run->session->error().isEmpty()) {
-    if (run->isSession) {
-      ZRNLogger_Log(QStringLiteral("Export Session Failed: %@ // %ld"), run->session->error(), static_cast<long>(status));
-    } else {
-      ZRNLogger_Log(QStringLiteral("Export Failed: %@ // %ld"), run->session->error(), static_cast<long>(status));
-      ZRNJobsController::postJobChange(m_jobsController.get(), run->job.get(), kJobChangeFailed);
-    }
-  }
-}
-
-void VLPlaybackWC::monitorExportProgressFor(const std::shared_ptr<ExportRun>& run) {
-  Dispatch_MainAfter(kProgressCheckInterval, [run] { U_ProgressCheck(run); });
-}
-
-void VLPlaybackWC::U_ProgressCheck(const std::shared_ptr<ExportRun>& run) {
-  const AssetExportSessionStatus status = run->session->status();
-  const bool running = status == AssetExportSessionStatus::Exporting || status == AssetExportSessionStatus::Waiting;
-  if (!running) {
-    // The end is announced only after the completion work, which still needs the job's export session.
-    if (!run->completionDone) {
-      monitorExportProgressFor(run);
-      return;
-    }
-    if (run->window)
-      ZRNJobsController::postJobChange(run->window->m_jobsController.get(), run->job.get(), kJobChangeSessionStopped);
-    return;
-  }
-  if (run->job->cancelled() || !run->window) {
-    run->session->cancelExport();
-    return;
-  }
-  const int64_t step =
-      static_cast<int64_t>(static_cast<float>(run->job->totalSteps()) * run->session->progress() + 0.5f);
-  if (run->job->currentStep() < step) {
-    run->job->setCurrentStep(step);
-    ZRNJobsController::postJobChange(run->window->m_jobsController.get(), run->job.get(), kJobChangeProgress);
-  }
-  monitorExportProgressFor(run);
-}
-
-QString VLPlaybackWC::sessionTargetPath(const AssetExportSessionRef& session, bool part) {
-  if (!part) return Prefs_Shared().saveTargetDirectory().toLocalFile();
-  QString folder = m_clipsURL.toLocalFile();
-  if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
-    const QFileInfo package(U_PackagePath());
-    folder = File_MakeSessionFolder(package.absolutePath(), Fmt("%@ Clips", package.completeBaseName()), true);
-    // A file of that name is no folder either.
-    if (folder.isEmpty() || !QFileInfo(folder).isDir()) return QString();
-    m_clipsURL = QUrl::fromLocalFile(folder);
-  }
-  const QString stamp = cmtimeAsTimeStamp(session ? session->timeRange().start : kMediaTimeZero, QString());
-  const QString extension = U_MovieExtension();
-  for (long n = 0;; ++n) {
-    const QString suffix = n == 0 ? QString() : Fmt("_%ld", n);
-    const QString path = Fmt("%@/VLClip_%@%@.%@", folder, stamp, suffix, extension);
-    if (!QFileInfo::exists(path)) return path;
-  }
-}
-
-bool VLPlaybackWC::writeExportedVideoToDestination(ZRN_JobRecord* job, bool session) {
-  auto* exportJob = qobject_cast<VL_ExportJobRecord*>(job);
-  if (!exportJob || !exportJob->exportSession()) return false;
-  const QString exportPath = exportJob->exportSession()->outputURL().toLocalFile();
-  const QString destination = session ? job->exportSettings()->value(kExportSettingsTargetPath).toString()
-                                       : sessionTargetPath(exportJob->exportSession(), true);
-  if (destination.isEmpty()) {
-    // Without a clips folder there is nowhere to put the clip: the export has failed.
-    ZRNLogger_Log(QStringLiteral("ERROR: no folder for the clips of %@; the export stays at %@"), U_PackagePath(), exportPath);
-    ZRNJobsController::postJobChange(m_jobsController.get(), job, kJobChangeFailed);
-    return false;
-  }
-  ZRNLogger_Log(QStringLiteral("exportURL: %@"), exportPath);
-  ZRNLogger_Log(QStringLiteral("  saveURL: %@"), destination);
-  QFile source(exportPath);
-  const bool copied = source.copy(destination);
-  if (!copied) ZRNLogger_Log(QStringLiteral("ERROR at movie copying 1: %@"), source.errorString());
-  if (!copied && !job->cancelled()) return false;
-  QFile temporary(exportPath);
-  if (!temporary.remove()) ZRNLogger_Log(QStringLiteral("ERROR at movie removing 2: %@"), temporary.errorString());
-  if (copied) {
-    job->setTargetPath(destination);
-    job->setTargetIsFolder(false);
-    if (session) {
-      ZRNAppPrefs& prefs = Prefs_Shared();
-      const QFileInfo saved(prefs.saveTargetDirectory().toLocalFile());
-      if (saved.exists() && !saved.isDir()) prefs.setSaveTargetDirectory(QUrl::fromLocalFile(saved.absolutePath()));
-    }
-  }
-  return copied;
 }

@@ -1,12 +1,15 @@
 #pragma once
 // The playback window of one saved session: its movie with the transport bar, its marks (in and out
-// points, two match periods, goals of both teams), and its export jobs in the side pane. Every mark
-// lives both in the window and as a tag record of the session document, and every change writes the
-// session's settings file at once. The window is the delegate of its jobs: it runs their exports, one
-// at a time as its jobs controller starts them, and copies each result to its destination.
+// points, two match periods, goals of both teams), and its export jobs in the side pane. The marks and
+// their rules are a VLSessionMarks that keeps the session document's tag records; the window sets them
+// at the player's time, shows them on the transport bar and the project, and writes the session's
+// settings file at every change. The window is the delegate of its jobs: it runs their exports
+// (VLPlaybackWC_Export.cpp), one at a time as its jobs controller starts them, and copies each result
+// to its destination.
 
 #include "common/ZRNBaseClasses.h"
 #include "session/VLDocument.h"
+#include "session/VLSessionMarks.h"
 #include "session/ZRNGoalTag.h"
 #include "session/ZRNMatchPeriod.h"
 #include "composition/ZRN_JobRecord.h"
@@ -81,12 +84,12 @@ class VLPlaybackWC : public ZRNSizingWC, public ZRNJobDelegate, public VLDocumen
   ZRNJobsController* jobsController() const { return m_jobsController.get(); }
   bool paneIsVisible() const { return m_paneIsVisible; }
   bool isInitialized() const { return m_isInitialized; }
-  QList<ZRNMatchPeriod> matchPeriods() const { return m_matchPeriods; }
-  QList<ZRNGoalTag> teamGoals() const { return m_teamGoals; }
+  QList<ZRNMatchPeriod> matchPeriods() const { return m_marks.matchPeriods(); }
+  QList<ZRNGoalTag> teamGoals() const { return m_marks.teamGoals(); }
   std::shared_ptr<ZRNAVCaptureProject> windowAVProject() const { return m_windowAVProject; }
   QUrl clipsURL() const { return m_clipsURL; }
-  int64_t inTimeMillis() const { return m_inTimeMillis; }
-  int64_t outTimeMillis() const { return m_outTimeMillis; }
+  int64_t inTimeMillis() const { return m_marks.inTimeMillis(); }
+  int64_t outTimeMillis() const { return m_marks.outTimeMillis(); }
 
   // Opening a session.
   void openSavedRecording(std::shared_ptr<ZRNRecentDocument> entry);
@@ -189,7 +192,17 @@ class VLPlaybackWC : public ZRNSizingWC, public ZRNJobDelegate, public VLDocumen
   bool U_ReadSettingsFile(const QString& path);
   void U_SessionCannotBeOpened(const QString& sessionName);
   void U_ClearTableSelection();
+  // Seconds x 1000 + 0.5, truncated: the milliseconds a player time stands for.
+  static int64_t U_Millis(const MediaTime& time);
+  static int64_t U_MillisOfSeconds(double seconds);
+  static MediaTime U_MillisTime(int64_t millis);
   void U_SeekToMark(int64_t millis);
+  // The marks, on the document the window has now (the live window may be handed its document late).
+  VLSessionMarks& U_Marks();
+  // After a change of the marks: the project follows the periods or the goals (by the changed record's
+  // title) and the settings file is written.
+  void U_MarksChanged(const QString& title);
+  int64_t U_MovieEndMillis() const;
   void U_PostOnMain(std::function<void()> work);
   MediaTime U_CurrentTime() const;
   std::shared_ptr<VL_ExportJobRecord> U_SharedJob(ZRN_JobRecord* job) const;
@@ -226,12 +239,9 @@ class VLPlaybackWC : public ZRNSizingWC, public ZRNJobDelegate, public VLDocumen
   bool m_paneIsVisible = true;
   bool m_isInitialized = false;
   double m_dividerPosition = -1.0;
-  QList<ZRNMatchPeriod> m_matchPeriods;
-  QList<ZRNGoalTag> m_teamGoals;
+  VLSessionMarks m_marks;
   std::shared_ptr<ZRNAVCaptureProject> m_windowAVProject;
   QUrl m_clipsURL;
-  int64_t m_inTimeMillis = -1;
-  int64_t m_outTimeMillis = -1;
 
   NotificationObservation m_recordingStateObservation;
   NotificationObservation m_jobChangeObservation;

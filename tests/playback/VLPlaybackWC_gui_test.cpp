@@ -1,6 +1,7 @@
 #include "playback/VLPlaybackWC.h"
 
 #include "common/ZRNAppPrefs.h"
+#include "session/MatchMarksTestSupport.h"
 #include "session/ZRNTagRecord.h"
 #include "composition/ZRNAVCaptureProject.h"
 #include "platform/foundation/UserDefaults.h"
@@ -153,112 +154,92 @@ TEST_F(PlaybackWindow, ADamagedSettingsFileIsKeptAsideAndTheSessionStillOpens) {
   EXPECT_FALSE(PlaybackTest_ReadSettings(package).isEmpty());
 }
 
-// Marks
+// Marks: the rules are VLSessionMarks'; here each action lands at the player's time on the transport
+// bar, the project and the settings file.
 
-TEST_F(PlaybackWindow, InAndOutPointsKeepTheirOrderAndEveryChangeIsWritten) {
+TEST_F(PlaybackWindow, InAndOutKeysMarkThePlayersTimeOnTheBarAndInTheFile) {
   const QString package = makePackage(QStringLiteral("Marks"), 0);
   VLPlaybackWC* window = host.openPlayable(package);
   ASSERT_NE(window, nullptr);
   ZRNSynchroMovieControllerView* bar = window->synchroMovieController();
-
-  // In at 5000, then out at 3000: the in point goes.
-  window->U_SetInPointAtTime(ms(5000));
-  window->U_SetOutPointAtTime(ms(3000));
-  EXPECT_EQ(window->inTimeMillis(), -1);
-  EXPECT_EQ(window->outTimeMillis(), 3000);
-  EXPECT_EQ(bar->inTime(), MediaTime_ClearedMark());
-  EXPECT_EQ(storedTags(package), QList<QVariantMap>{point(kTagRecord_OutPoint, 3000)});
-
-  // Out at 8000, then in at 8000: the out point goes.
-  window->U_SetOutPointAtTime(ms(8000));
-  window->U_SetInPointAtTime(ms(8000));
-  EXPECT_EQ(window->outTimeMillis(), -1);
-  EXPECT_EQ(window->inTimeMillis(), 8000);
-  EXPECT_EQ(bar->outTime(), MediaTime_ClearedMark());
-  EXPECT_EQ(storedTags(package), QList<QVariantMap>{point(kTagRecord_InPoint, 8000)});
-
-  // Setting the in point twice leaves one record, at the end of the list.
-  window->U_AddGoalAtTime(ms(1000), 1);
-  window->U_SetInPointAtTime(ms(2000));
-  ASSERT_EQ(storedTags(package).size(), 2);
-  EXPECT_EQ(storedTags(package)[1], point(kTagRecord_InPoint, 2000));
-
-  // The keys of the menu read the player's time when their work runs.
-  ASSERT_TRUE(PlaybackTestHost::seekTo(window, 6500));
   window->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+
+  // The keys read the player's time when their work runs.
+  ASSERT_TRUE(PlaybackTestHost::seekTo(window, 5000));
+  QTest::keyClick(window, Qt::Key_I);
+  ASSERT_TRUE(Test_WaitUntil([&] { return bar->inTime() == ms(5000); }));
+  ASSERT_TRUE(PlaybackTestHost::seekTo(window, 6500));
   QTest::keyClick(window, Qt::Key_O);
-  ASSERT_TRUE(Test_WaitUntil([&] { return window->outTimeMillis() == 6500; }));
-  EXPECT_EQ(bar->outTime(), ms(6500));
+  ASSERT_TRUE(Test_WaitUntil([&] { return bar->outTime() == ms(6500); }));
+  EXPECT_EQ(window->inTimeMillis(), 5000);
+  EXPECT_EQ(storedTags(package), (QList<QVariantMap>{point(kTagRecord_InPoint, 5000), point(kTagRecord_OutPoint, 6500)}));
+
+  // A point that the other one's rule clears leaves the bar too.
+  window->U_SetOutPointAtTime(ms(3000));
+  ASSERT_TRUE(Test_WaitUntil([&] { return bar->inTime() == MediaTime_ClearedMark() && bar->outTime() == ms(3000); }));
+  EXPECT_EQ(storedTags(package), QList<QVariantMap>{point(kTagRecord_OutPoint, 3000)});
+
   QTest::keyClick(window, Qt::Key_X, Qt::AltModifier);
-  ASSERT_TRUE(Test_WaitUntil([&] { return window->inTimeMillis() == -1 && window->outTimeMillis() == -1; }));
-  EXPECT_EQ(storedTags(package).size(), 1);
+  ASSERT_TRUE(Test_WaitUntil([&] { return bar->outTime() == MediaTime_ClearedMark(); }));
+  EXPECT_EQ(window->outTimeMillis(), -1);
+  EXPECT_TRUE(storedTags(package).isEmpty());
   // Without marks the manual clip is disabled.
   window->U_ValidateMenuItems();
   EXPECT_FALSE(window->actionNamed(QStringLiteral("exportInOutClip"))->isEnabled());
 }
 
-TEST_F(PlaybackWindow, PeriodsAndGoalsReachTheRecordsAndTheProject) {
+TEST_F(PlaybackWindow, PeriodAndGoalKeysReachTheRecordsAndTheProject) {
   const QString package = makePackage(QStringLiteral("Periods"), 0);
   VLPlaybackWC* window = host.openPlayable(package);
   ASSERT_NE(window, nullptr);
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window));
 
-  // Start after an end already set: the end goes, and the record holds only the start.
-  window->U_SetEndPointAtTime(ms(30000), 1);
-  window->U_SetStartPointAtTime(ms(60000), 1);
-  ASSERT_EQ(window->matchPeriods().size(), 1);
-  EXPECT_EQ(window->matchPeriods()[0].endMillis(), -1);
-  EXPECT_EQ(storedTags(package), (QList<QVariantMap>{{{kTagRecord_TitleKey, kTagRecord_MatchPeriod},
-                                                      {QStringLiteral("periodID"), 1},
-                                                      {QStringLiteral("periodStart"), 60000}}}));
-  // An end at or before the start clears the start.
-  window->U_SetStartPointAtTime(ms(5000), 2);
-  window->U_SetEndPointAtTime(ms(5000), 2);
-  EXPECT_EQ(window->matchPeriods()[1].startMillis(), -1);
-  EXPECT_EQ(window->windowAVProject()->periods().size(), 2);
-
-  window->U_AddGoalAtTime(ms(1000), 1);
-  window->U_AddGoalAtTime(ms(2000), 2);
-  window->U_AddGoalAtTime(ms(3000), 1);
-  QList<int64_t> teams;
-  for (const QVariantMap& tag : storedTags(package))
-    if (TagRecord_Title(tag) == kTagRecord_TeamGoal) teams << tag.value(QStringLiteral("teamNum")).toLongLong();
-  EXPECT_EQ(teams, (QList<int64_t>{1, 2, 1}));
+  const struct {
+    int64_t at;
+    QKeyCombination key;
+  } presses[] = {{1000, Qt::CTRL | Qt::Key_1}, {2000, QKeyCombination(Qt::Key_H)}, {4000, Qt::CTRL | Qt::SHIFT | Qt::Key_1},
+                 {5000, Qt::CTRL | Qt::Key_2}, {6000, QKeyCombination(Qt::Key_G)}, {7000, QKeyCombination(Qt::Key_H)}};
+  for (const auto& press : presses) {
+    ASSERT_TRUE(PlaybackTestHost::seekTo(window, press.at));
+    const QList<QVariantMap> before = storedTags(package);
+    QTest::keyClick(window, press.key.key(), press.key.keyboardModifiers());
+    ASSERT_TRUE(Test_WaitUntil([&] { return storedTags(package) != before; })) << press.at;
+  }
+  ASSERT_EQ(window->windowAVProject()->periods().size(), 2);
+  EXPECT_EQ(window->windowAVProject()->periods()[0].endMillis(), 4000);
+  EXPECT_EQ(window->windowAVProject()->periods()[1].startMillis(), 5000);
   EXPECT_EQ(window->windowAVProject()->matchScoreForTime(9000), QPointF(2, 1));
+  QList<QVariantMap> expected{TagRecord_MakeGoal(TestMarks_Goal(1, 2000)), TagRecord_MakePeriod(TestMarks_Period(1, 1000, 4000)),
+                              TagRecord_MakePeriod(TestMarks_Period(2, 5000, -1)), TagRecord_MakeGoal(TestMarks_Goal(2, 6000)),
+                              TagRecord_MakeGoal(TestMarks_Goal(1, 7000))};
+  EXPECT_EQ(storedTags(package), expected);
 }
 
-TEST_F(PlaybackWindow, PreviousAndNextGoToTheNearestMarkWithinTheMovie) {
+TEST_F(PlaybackWindow, PreviousAndNextKeysMoveThePlayerToTheNearestMark) {
   const QString package = makePackage(QStringLiteral("Jumps"), 0);
   VLPlaybackWC* window = host.openPlayable(package);
   ASSERT_NE(window, nullptr);
   window->U_SetInPointAtTime(ms(2000));
   window->U_SetOutPointAtTime(ms(9000));
-  const int64_t end = ZRNAVCaptureProject::U_MillisForTime(window->player()->currentItem()->duration());
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window));
 
-  struct Case {
-    int64_t from;
-    bool next;
+  const struct {
+    Qt::Key key;
     int64_t expected;
-  };
-  const Case cases[] = {{9000, false, 2000}, {9000, true, end}, {1000, false, 0}, {5000, true, 9000}, {5000, false, 2000}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.from << (c.next ? " next" : " previous"));
-    ASSERT_TRUE(PlaybackTestHost::seekTo(window, c.from));
-    if (c.next) window->gotoNextTime();
-    else window->gotoPreviousTime();
+  } cases[] = {{Qt::Key_Right, 9000}, {Qt::Key_Left, 2000}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.expected);
+    ASSERT_TRUE(PlaybackTestHost::seekTo(window, 5000));
+    QTest::keyClick(window, c.key, Qt::AltModifier);
     EXPECT_TRUE(Test_WaitUntil([&] { return ZRNAVCaptureProject::U_MillisForTime(window->player()->currentTime()) == c.expected; }))
         << ZRNAVCaptureProject::U_MillisForTime(window->player()->currentTime());
   }
-
-  // A mark beyond the end of the movie: from after the last mark inside it, next stays put.
-  window->vlDocument()->tagsArray().append(point(kTagRecord_OutPoint, end + 5000));
-  ASSERT_TRUE(PlaybackTestHost::seekTo(window, 9500));
-  window->gotoNextTime();
-  Test_ProcessEvents(50);
-  EXPECT_EQ(ZRNAVCaptureProject::U_MillisForTime(window->player()->currentTime()), 9500);
 }
 
-TEST_F(PlaybackWindow, AReopenedSessionRestoresItsPeriodsGoalsAndPoints) {
+TEST_F(PlaybackWindow, AReopenedSessionShowsItsSavedMarks) {
   const QString package = makePackage(QStringLiteral("Reopened"), 0);
   {
     VLPlaybackWC* first = host.openPlayable(package);
@@ -270,25 +251,18 @@ TEST_F(PlaybackWindow, AReopenedSessionRestoresItsPeriodsGoalsAndPoints) {
     first->close();
     ASSERT_TRUE(Test_WaitUntil([&] { return host.delegate->playbackWindows().isEmpty(); }));
   }
-  const qsizetype before = storedTags(package).size();
+  const QList<QVariantMap> saved = storedTags(package);
   VLPlaybackWC* window = host.openPlayable(package);
   ASSERT_NE(window, nullptr);
   EXPECT_EQ(window->inTimeMillis(), 4000);
+  EXPECT_TRUE(Test_WaitUntil([&] { return window->synchroMovieController()->inTime() == ms(4000); }));
+  EXPECT_EQ(window->synchroMovieController()->outTime(), MediaTime_ClearedMark());
   ASSERT_EQ(window->matchPeriods().size(), 1);
-  EXPECT_EQ(window->matchPeriods()[0].startMillis(), 2000);
   EXPECT_EQ(window->windowAVProject()->matchScoreForTime(4000), QPointF(1, 0));
   EXPECT_EQ(window->windowAVProject()->matchScoreForTime(6000), QPointF(1, 1));
   EXPECT_EQ(window->windowAVProject()->convertMillis(7000, 1), 5000);
   // The file keeps the records it had.
-  EXPECT_EQ(storedTags(package).size(), before);
-
-  // The period's stored start survives setting its end now.
-  window->U_SetEndPointAtTime(ms(8000), 1);
-  QVariantMap period;
-  for (const QVariantMap& tag : storedTags(package))
-    if (TagRecord_Title(tag) == kTagRecord_MatchPeriod) period = tag;
-  EXPECT_EQ(period.value(QStringLiteral("periodStart")).toLongLong(), 2000);
-  EXPECT_EQ(period.value(QStringLiteral("periodEnd")).toLongLong(), 8000);
+  EXPECT_EQ(storedTags(package), saved);
 }
 
 TEST_F(PlaybackWindow, ClosingWithAPendingExportAsksFirst) {
