@@ -340,26 +340,11 @@ void VLPlaybackWC::U_OpenPackage(const QUrl& packageURL) {
 }
 
 bool VLPlaybackWC::U_ReadSettingsFile(const QString& path) {
-  QFile file(path);
-  QByteArray data;
-  if (file.open(QIODevice::ReadOnly)) data = file.readAll();
-  const QVariant parsed = JSON_CFFromJSONData(data);
-  if (parsed.typeId() == QMetaType::QVariantMap) {
-    const QVariantMap dictionary = parsed.toMap();
-    vlDocument()->loadFromDictionary(dictionary);
-    U_LoadTagsFrom(dictionary.value(QStringLiteral("tags")).toList());
-    return true;
-  }
-  // The write-back would replace the marks a damaged file may still hold: keep it aside first.
-  const QString folder = QFileInfo(path).absolutePath();
-  const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
-  const QString asideName =
-      File_UniqueFileName(folder, Fmt("%@.damaged-%@.%@", kVLSettingsBaseName, stamp, kVLSettingsExtension));
-  const bool moved = QFile::rename(path, folder + QLatin1Char('/') + asideName);
-  ZRNLogger_Log(QStringLiteral("ATT: settings file %@ does not parse (%ld bytes); %@ %@"), path,
-                static_cast<long>(data.size()), moved ? QStringLiteral("kept aside as") : QStringLiteral("could not be moved to"),
-                asideName);
-  return false;
+  const std::optional<QVariantMap> dictionary = VLDocument_ReadSettingsFile(path);
+  if (!dictionary) return false;
+  vlDocument()->loadFromDictionary(*dictionary);
+  U_LoadTagsFrom(dictionary->value(QStringLiteral("tags")).toList());
+  return true;
 }
 
 void VLPlaybackWC::U_SessionCannotBeOpened(const QString& sessionName) {

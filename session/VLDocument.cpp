@@ -7,6 +7,7 @@
 #include "common/ZRNSystemFunctions.h"
 #include "session/ZRNTagRecord.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -207,30 +208,31 @@ void VLDocument::saveDoc() {
   if (VLDocumentWindowController* controller = windowController()) controller->updateVLDoc();
 }
 
+std::optional<QVariantMap> VLDocument_ReadSettingsFile(const QString& path) {
+  QFile file(path);
+  QByteArray data;
+  if (file.open(QIODevice::ReadOnly)) data = file.readAll();
+  const QVariant parsed = JSON_CFFromJSONData(data);
+  if (parsed.typeId() == QMetaType::QVariantMap) return parsed.toMap();
+  // The write-back would replace the marks a damaged file may still hold: keep it aside first.
+  const QString folder = QFileInfo(path).absolutePath();
+  const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+  const QString asideName =
+      File_UniqueFileName(folder, Fmt("%@.damaged-%@.%@", kVLSettingsBaseName, stamp, kVLSettingsExtension));
+  const bool moved = QFile::rename(path, folder + QLatin1Char('/') + asideName);
+  ZRNLogger_Log(QStringLiteral("ATT: settings file %@ does not parse (%ld bytes); %@ %@"), path,
+                static_cast<long>(data.size()), moved ? QStringLiteral("kept aside as") : QStringLiteral("could not be moved to"),
+                asideName);
+  return std::nullopt;
+}
+
 bool VLDocument::loadSettingsFile() {
   const QString path = settingsFileURL().toLocalFile();
-  if (path.isEmpty()) return false;
-  QFile file(path);
-  if (!file.exists()) return false;
-  if (!file.open(QIODevice::ReadOnly)) {
-    ZRNLogger_Log(QStringLiteral("ERR: cannot read settings file %@: %@"), path, file.errorString());
-    return false;
-  }
-  const QByteArray data = file.readAll();
-  file.close();
-  const QVariant settings = JSON_CFFromJSONData(data);
-  if (settings.metaType().id() == QMetaType::QVariantMap) {
-    loadFromDictionary(settings.toMap());
-    return true;
-  }
-  // Keep the damaged file: whatever marks it still holds must survive the next save.
-  QString aside = path + QStringLiteral(".damaged");
-  for (int n = 1; QFileInfo::exists(aside); ++n) aside = path + QStringLiteral(".damaged_%1").arg(n);
-  if (QFile::copy(path, aside))
-    ZRNLogger_Log(QStringLiteral("ATT: damaged settings file kept as %@"), aside);
-  else
-    ZRNLogger_Log(QStringLiteral("ERR: damaged settings file %@ could not be kept aside"), path);
-  return false;
+  if (path.isEmpty() || !QFileInfo::exists(path)) return false;
+  const std::optional<QVariantMap> settings = VLDocument_ReadSettingsFile(path);
+  if (!settings) return false;
+  loadFromDictionary(*settings);
+  return true;
 }
 
 void VLDocument::loadTagsArray(const QVariantList& tags) {

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class ZRNAppPrefs;
 
@@ -34,6 +35,11 @@ inline const QString kVLBadgeTemplateName = QStringLiteral("badge_template.json"
 inline const QString kVLBadgeImagesName = QStringLiteral("images");
 inline const QString kVLUserBadgeName = QStringLiteral("userBadge.png");
 inline const QString kVLDefaultBadgeName = QStringLiteral("tessaro_badge.png");
+
+// Reads a settings file. A file that is not a JSON dictionary (damaged, cut short, unreadable) is moved
+// aside as "VLSettings.damaged-<UTC yyyyMMddTHHmmssZ>.json" (or with "_N") and logged, so that the next
+// save cannot destroy the marks it may still hold; the answer is then empty.
+std::optional<QVariantMap> VLDocument_ReadSettingsFile(const QString& path);
 
 // The document version written by this application.
 inline constexpr int64_t kVLDocVersionCurrent = 1001007;
@@ -166,9 +172,8 @@ class VLDocument {
   // Asks the window controller to save; nothing without one.
   void saveDoc();
 
-  // Reads docURL/VLSettings.json and loads it. False when there is no readable settings dictionary;
-  // a file that exists but is damaged is first kept aside as "VLSettings.json.damaged" (or with "_N"),
-  // so the next save cannot destroy the marks it may still hold.
+  // Reads docURL/VLSettings.json and loads it. False when there is no file, or when it is damaged
+  // (then it is kept aside first, as VLDocument_ReadSettingsFile says).
   bool loadSettingsFile();
 
   void loadTagsArray(const QVariantList& tags);
