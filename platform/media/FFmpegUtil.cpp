@@ -97,10 +97,12 @@ FFmpegCodecPtr FFmpeg_OpenDecoder(const AVStream* stream, bool live, int* result
   rc = avcodec_parameters_to_context(ctx.get(), stream->codecpar);
   if (rc < 0) return {};
   ctx->pkt_timebase = stream->time_base;
-  // At most four threads: enough for 1080p H.264 in real time and quick exact seeks, and no more
-  // beside a recording's encoder on a small machine.
-  ctx->thread_count = std::clamp(av_cpu_count(), 1, 4);
-  ctx->thread_type = live ? FF_THREAD_SLICE : FF_THREAD_FRAME | FF_THREAD_SLICE;
+  // A file: at most four threads, enough for 1080p H.264 in real time and quick exact seeks, and no more
+  // beside a recording's encoder on a small machine. A live source: one thread, so that each picture
+  // leaves the decoder with the packet that brought it (it is stamped with that packet's arrival) and
+  // the capture takes nothing from the encoder.
+  ctx->thread_count = live ? 1 : std::clamp(av_cpu_count(), 1, 4);
+  ctx->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
   rc = avcodec_open2(ctx.get(), codec, nullptr);
   if (rc < 0) return {};
   rc = 0;

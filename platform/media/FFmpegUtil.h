@@ -89,7 +89,7 @@ class FFmpegIOSource {
 FFmpegIOPtr FFmpeg_MakeReadIO(std::unique_ptr<FFmpegIOSource> source);
 
 // Opens a decoder for the stream. *result: 0, AVERROR_DECODER_NOT_FOUND when FFmpeg has none for the
-// codec, or the error the decoder answered. A live source is decoded without frame threads: they hold
+// codec, or the error the decoder answered. A live source is decoded on one thread: frame threads hold
 // pictures back, and a capture stamps each picture with the time its packet arrived.
 FFmpegCodecPtr FFmpeg_OpenDecoder(const AVStream* stream, bool live, int* result = nullptr);
 
