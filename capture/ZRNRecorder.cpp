@@ -14,6 +14,8 @@ extern "C" {
 
 namespace {
 
+const QString kSamplesBufferQueueLabel = QStringLiteral("org.velmora.Velmora.samplesBuffer.queue");
+
 const char* mediaTypeName(MediaType type) { return type == MediaType::Video ? kMediaTypeVideo : kMediaTypeAudio; }
 
 // The capture card whose audio input must be finished even when the document records no sound.
@@ -183,7 +185,7 @@ void ZRNRecorder::U_SetupCaptureOutputs() {
     videoOutput->setVideoSettings(AV_PIX_FMT_BGRA, QSize(qRound(size.width()), qRound(size.height())));
     if (captureAudio && m_session->canAddOutput(audioOutput)) m_session->addOutput(audioOutput);
     m_samplesBufferQueue.reset();
-    m_samplesBufferQueue = DispatchQueue::create(QStringLiteral("org.velmora.Velmora.samplesBuffer.queue"));
+    m_samplesBufferQueue = DispatchQueue::create(kSamplesBufferQueueLabel);
     videoOutput->setSampleBufferDelegate(this, m_samplesBufferQueue);
     if (captureAudio) audioOutput->setSampleBufferDelegate(this, m_samplesBufferQueue);
     std::lock_guard lock(m_stateMutex);
@@ -194,7 +196,8 @@ void ZRNRecorder::U_SetupCaptureOutputs() {
 }
 
 void ZRNRecorder::captureOutput(CaptureOutput* output, const SampleBufferRef& sampleBuffer) {
-  Dispatch_AssertQueue(m_samplesBufferQueue, __func__);
+  // By label: the queue is made anew for each recording while the last one may still be finishing.
+  Dispatch_AssertQueueLabel(kSamplesBufferQueueLabel, __func__);
   if (!sampleBuffer || !sampleBuffer->dataIsReady()) {
     ZRNLogger_Log("sample buffer is not ready. Skipping sample");
     return;

@@ -142,6 +142,10 @@ void Dispatch_AssertQueue(const DispatchQueue* queue, const char* function) {
   if (queue && !queue->isCurrent()) U_WrongThread(function, queue->label());
 }
 
+void Dispatch_AssertQueueLabel(const QString& label, const char* function) {
+  if (DispatchQueue::currentLabel() != label) U_WrongThread(function, label);
+}
+
 void Dispatch_AssertMainThread(const char* function) {
   if (QCoreApplication::instance() && !Dispatch_IsMainThread()) U_WrongThread(function, QStringLiteral("the main thread"));
 }

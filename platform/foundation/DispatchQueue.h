@@ -83,6 +83,8 @@ template <class Queue>
 void Dispatch_AssertQueue(const std::shared_ptr<Queue>& queue, const char* function) {
   Dispatch_AssertQueue(queue.get(), function);
 }
+// For a queue that is made anew while work of the old one may still run: checks the running queue's label.
+void Dispatch_AssertQueueLabel(const QString& label, const char* function);
 // Only once an application object exists: before that there is no main thread to be on.
 void Dispatch_AssertMainThread(const char* function);
 void Dispatch_SetStrictQueueChecks(bool strict);

@@ -146,6 +146,8 @@ TEST(DispatchQueueChecks, AWrongThreadIsLoggedWithTheFunctionAndTheQueue) {
   Dispatch_AssertQueue(queue, "onTheMainThread");
   Dispatch_AssertMainThread("onTheMainThreadToo");
   Dispatch_AssertQueue(std::shared_ptr<DispatchQueue>(), "withoutAQueue");
+  // A queue made anew under the same label passes a check by label.
+  DispatchQueue::create(QStringLiteral("org.velmora.test.checked"))->sync([] { Dispatch_AssertQueueLabel(QStringLiteral("org.velmora.test.checked"), "onALaterQueue"); });
   Platform_SetLogSink({});
   Dispatch_SetStrictQueueChecks(true);
   ASSERT_EQ(lines.size(), 2) << lines.join(QLatin1Char('\n')).toStdString();
