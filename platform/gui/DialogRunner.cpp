@@ -48,7 +48,7 @@ double Gui_SmallFontSize() {
 
 QString Gui_DialogMessageHTML(const QString& title, const QString& explanation) {
   // Line separators keep the whole message in one paragraph, so each run keeps its own size.
-  const QString lineBreak(QChar(QChar::LineSeparator));
+  const QString lineBreak{QChar(QChar::LineSeparator)};
   QTextDocument document;
   QTextCursor cursor(&document);
   QTextCharFormat titleFormat;
