@@ -71,7 +71,7 @@ ZRNAppDelegate::~ZRNAppDelegate() {
   delete m_aboutPanel.data();
   if (gZRNAppPrefs == m_prefs.get()) gZRNAppPrefs = nullptr;
   if (gZRNAppDelegate == this) gZRNAppDelegate = nullptr;
-  if (ZRNAppHost_Shared() == this) ZRNAppHost_SetShared(nullptr);
+  if (&ZRNAppHost_Shared() == this) ZRNAppHost_SetShared(nullptr);
 }
 
 // Launch

@@ -30,14 +30,7 @@ namespace {
 
 QPointer<VLLiveWC> gCurrentLiveWC;
 
-
 bool HasMicrophoneAccess() { return gZRNAppSetup ? gZRNAppSetup->hasMicrophoneAccess() : true; }
-
-void SetAppInModalMode(bool on) {
-  if (ZRNAppHost* host = ZRNAppHost_Shared()) host->setAppInModalMode(on);
-}
-
-bool AppIsQuitting() { return ZRNAppHost_Shared() && ZRNAppHost_Shared()->appIsQuitting(); }
 
 // The save panel hides packages that are still being recorded ("vlvidcapb_live").
 class LivePackageFilter : public QSortFilterProxyModel {
@@ -289,7 +282,7 @@ void VLLiveWC::U_ShowWaitingSheet(MediaType type, const QString& uid, const QStr
     return;
   }
   dialog->setErrorType(errorType);
-  SetAppInModalMode(true);
+  ZRNAppHost_Shared().setAppInModalMode(true);
   m_waitingSheet = dialog;
   QPointer<ZRNWaitingWindowController> sheet(dialog);
   Alert_RunAlertSheet(dialog, this, [ended, errorType](int result) { ended(result, errorType); });
@@ -311,7 +304,7 @@ void VLLiveWC::U_Initialize() {
     index = CapDev_IndexOfDeviceWithUID(MediaType::Video, Prefs_Shared().cameraUID());
     if (index < 0) {
       dialog->setErrorType(int(index));
-      SetAppInModalMode(true);
+      ZRNAppHost_Shared().setAppInModalMode(true);
       m_waitingSheet = dialog;
       QPointer<VLLiveWC> guard(this);
       const int errorType = int(index);
@@ -327,7 +320,7 @@ void VLLiveWC::U_Initialize() {
 }
 
 void VLLiveWC::U_CameraSheetEnded(int result, int errorType) {
-  SetAppInModalMode(false);
+  ZRNAppHost_Shared().setAppInModalMode(false);
   m_canWork = true;
   if (result == kDialogResultFirst) {
     if (errorType == -1) Prefs_Shared().setCameraUID(QStringLiteral("N/A"));
@@ -363,7 +356,7 @@ void VLLiveWC::cameraCheckCompletion() {
       Prefs_Shared().setHasAudioDevice(true);
     } else {
       dialog->setErrorType(int(index));
-      SetAppInModalMode(true);
+      ZRNAppHost_Shared().setAppInModalMode(true);
       m_waitingSheet = dialog;
       QPointer<VLLiveWC> guard(this);
       const int errorType = int(index);
@@ -377,7 +370,7 @@ void VLLiveWC::cameraCheckCompletion() {
 }
 
 void VLLiveWC::U_MicrophoneSheetEnded(int result, int errorType) {
-  SetAppInModalMode(false);
+  ZRNAppHost_Shared().setAppInModalMode(false);
   Prefs_Shared().setHasAudioDevice(true);
   if (result == kDialogResultFirst) {
     if (errorType == -1) {
@@ -715,7 +708,7 @@ void VLLiveWC::U_StopAndSaveSessionAndReconfigureLiveSession(bool keep) {
   m_sessionQueue->async([guard, alive, this, keep] {
     if (!alive->load()) return;
     U_StopLiveSession();
-    if (!isClosing() && !AppIsQuitting()) U_SessQueue_ConfigureNewCaptureSession();
+    if (!isClosing() && !ZRNAppHost_Shared().appIsQuitting()) U_SessQueue_ConfigureNewCaptureSession();
     Dispatch_MainAsync([guard, keep] {
       if (guard) guard->U_FinishStopAndSave(keep);
     });
@@ -829,7 +822,7 @@ void VLLiveWC::U_DeviceDisconnected(const Notification& note) {
   });
   U_ShowWaitingSheet(MediaType::Video, camera->uniqueID(), camera->localizedName(), -1, [guard](int result, int) {
     if (!guard) return;
-    SetAppInModalMode(false);
+    ZRNAppHost_Shared().setAppInModalMode(false);
     guard->m_waitingForLostCamera = false;
     if (result == kDialogResultFirst) {
       // "Forget device": another camera is chosen by the usual validation.

@@ -99,7 +99,7 @@ VLLiveWC_Recording::~VLLiveWC_Recording() {
   m_capturedMovieURL.clear();
 }
 
-bool VLLiveWC_Recording::appIsQuitting() const { return ZRNAppHost_Shared() && ZRNAppHost_Shared()->appIsQuitting(); }
+bool VLLiveWC_Recording::appIsQuitting() const { return ZRNAppHost_Shared().appIsQuitting(); }
 
 // --- start ---------------------------------------------------------------------------------------
 
@@ -381,7 +381,7 @@ void VLLiveWC_Recording::U_FinishStopAndSave(bool saveCaptured) {
       if (self->m_isClosing) {
         if (QWidget* window = self->m_host->window()) window->close();
       } else if (self->appIsQuitting()) {
-        if (ZRNAppHost* host = ZRNAppHost_Shared()) host->terminate();
+        ZRNAppHost_Shared().terminate();
       } else {
         self->prepareForNewRecording();
       }
@@ -391,7 +391,7 @@ void VLLiveWC_Recording::U_FinishStopAndSave(bool saveCaptured) {
     m_stopFinished = true;
     if (appIsQuitting()) {
       if (QWidget* window = m_host->window()) window->close();
-      if (ZRNAppHost* host = ZRNAppHost_Shared()) host->terminate();
+      ZRNAppHost_Shared().terminate();
     } else if (m_isClosing) {
       if (QWidget* window = m_host->window()) window->close();
     } else {
@@ -444,7 +444,7 @@ int VLLiveWC_Recording::U_GetUserVerifiedCloseWithError(int request) {
     if (answer != -1000) return answer;
   }
   m_isClosing = request != 20007;
-  if (ZRNAppHost* host = ZRNAppHost_Shared()) host->setAppIsQuitting(request == 20007);
+  ZRNAppHost_Shared().setAppIsQuitting(request == 20007);
   if (count >= 1) {
     QPointer<VLLiveWC_Recording> self(this);
     Dispatch_MainAsync([self] {
@@ -689,42 +689,32 @@ void VLLiveWC_PrepareToQuit(bool keep) {
 // The application's documents and the live recording's playback window
 
 void VLLiveWC_Recording::U_CloseFileIfOpen(const QString& path) {
-  if (ZRNAppHost* host = ZRNAppHost_Shared()) host->U_CloseFileIfOpen(path);
+  ZRNAppHost_Shared().U_CloseFileIfOpen(path);
 }
 
 void VLLiveWC_Recording::addZRNRecentItemForPath(const QString& path) {
-  if (ZRNAppHost* host = ZRNAppHost_Shared()) host->addZRNRecentItemForPath(path);
+  ZRNAppHost_Shared().addZRNRecentItemForPath(path);
 }
 
 void VLLiveWC_Recording::U_OpenWindowForTopDoc() {
-  if (ZRNAppHost* host = ZRNAppHost_Shared()) host->U_OpenWindowForTopDoc();
+  ZRNAppHost_Shared().U_OpenWindowForTopDoc();
 }
 
-bool VLLiveWC_Recording::hasCapturePlaybackWC() const {
-  const ZRNAppHost* host = ZRNAppHost_Shared();
-  return host && host->capturePlaybackWindow();
-}
+bool VLLiveWC_Recording::hasCapturePlaybackWC() const { return ZRNAppHost_Shared().capturePlaybackWindow(); }
 
 void VLLiveWC_Recording::U_OpenLiveRecordingAndShow(bool show) {
-  if (ZRNAppHost* host = ZRNAppHost_Shared()) host->U_OpenLiveRecordingAndShow(show);
+  ZRNAppHost_Shared().U_OpenLiveRecordingAndShow(show);
 }
 
-int VLLiveWC_Recording::capturePlaybackWaitingJobs() const {
-  const ZRNAppHost* host = ZRNAppHost_Shared();
-  return host ? host->capturePlaybackWaitingJobs() : 0;
-}
+int VLLiveWC_Recording::capturePlaybackWaitingJobs() const { return ZRNAppHost_Shared().capturePlaybackWaitingJobs(); }
 
-int VLLiveWC_Recording::capturePlaybackPendingJobs() const {
-  const ZRNAppHost* host = ZRNAppHost_Shared();
-  return host ? host->capturePlaybackPendingJobs() : 0;
-}
+int VLLiveWC_Recording::capturePlaybackPendingJobs() const { return ZRNAppHost_Shared().capturePlaybackPendingJobs(); }
 
 void VLLiveWC_Recording::clearAllPendingJobs() {
-  if (ZRNAppHost* host = ZRNAppHost_Shared()) host->clearCapturePlaybackPendingJobs();
+  ZRNAppHost_Shared().clearCapturePlaybackPendingJobs();
 }
 
 void VLLiveWC_Recording::u_DoCloseTheWindow() {
   // The recording's playback window; the stop that follows closes it for good.
-  const ZRNAppHost* host = ZRNAppHost_Shared();
-  if (QWidget* window = host ? host->capturePlaybackWindow() : nullptr) window->close();
+  if (QWidget* window = ZRNAppHost_Shared().capturePlaybackWindow()) window->close();
 }

@@ -35,13 +35,10 @@ void requestTermination() {
     std::lock_guard lock(gTerminateMutex);
     handler = gTerminateHandler;
   }
-  if (handler) {
+  if (handler)
     handler();
-  } else if (ZRNAppHost* host = ZRNAppHost_Shared()) {
-    host->terminate();
-  } else if (QCoreApplication* app = QCoreApplication::instance()) {
-    QMetaObject::invokeMethod(app, &QCoreApplication::quit, Qt::QueuedConnection);
-  }
+  else
+    ZRNAppHost_Shared().terminate();
 }
 
 QString pulseSocketPath() {

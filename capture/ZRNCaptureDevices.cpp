@@ -347,9 +347,9 @@ CapDev_WaitingResult CapDev_RunWaitingDialog(MediaType mediaType, const QString&
     answer.ran = true;
     answer.errorType = index;
     dialog.setErrorType(int(index));
-    if (ZRNAppHost* host = ZRNAppHost_Shared()) host->setAppInModalMode(true);
+    ZRNAppHost_Shared().setAppInModalMode(true);
     answer.result = Alert_RunAlertModal(&dialog);
-    if (ZRNAppHost* host = ZRNAppHost_Shared()) host->setAppInModalMode(false);
+    ZRNAppHost_Shared().setAppInModalMode(false);
   };
   // The dialog belongs to the main thread; a capture-session queue waits here for its answer.
   if (Dispatch_IsMainThread())

@@ -1,8 +1,8 @@
 #pragma once
 // What the subsystems ask of the application delegate. The delegate lives at the top of the program and
 // knows every window; the subsystems below it only know this interface, which the delegate implements
-// and installs for the run. Without a delegate (tests, tools) there is no host and each caller keeps the
-// answer it would give on its own.
+// and installs for the run. Without a delegate (tests, tools) a stand-in answers: not quitting, no
+// recording, no windows and no exports; its terminate ends the event loop.
 
 #include <QString>
 
@@ -43,7 +43,8 @@ class ZRNAppHost {
   virtual void setProgressiveWindowWasOpen(bool open) = 0;
 };
 
-// The host of the run, or null before the delegate exists and after it went. Main thread, except that
-// appIsQuitting may be asked from any thread.
-ZRNAppHost* ZRNAppHost_Shared();
+// The host of the run: the delegate once it has installed itself, the stand-in before and after. Main
+// thread, except that appIsQuitting may be asked from any thread.
+ZRNAppHost& ZRNAppHost_Shared();
+// Null puts the stand-in back.
 void ZRNAppHost_SetShared(ZRNAppHost* host);

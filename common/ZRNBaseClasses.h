@@ -66,7 +66,7 @@ class ZRNSizingWC : public ZRN_CommonInitWC<QMainWindow> {
   ~ZRNSizingWC() override;
 
   std::shared_ptr<VLDocument> vlDocument() const { return m_vlDocument; }
-  void setVlDocument(std::shared_ptr<VLDocument> document) { m_vlDocument = std::move(document); }
+  virtual void setVlDocument(std::shared_ptr<VLDocument> document) { m_vlDocument = std::move(document); }
 
   virtual bool windowIsNaturalSize() const { return true; }
   virtual bool windowCanIncreaseSize() const { return true; }

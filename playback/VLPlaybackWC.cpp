@@ -349,7 +349,7 @@ bool VLPlaybackWC::U_ReadSettingsFile(const QString& path) {
 
 void VLPlaybackWC::U_SessionCannotBeOpened(const QString& sessionName) {
   Alert_ShowAlertWithID(kAlertSessionDamaged, sessionName);
-  if (ZRNAppHost* host = ZRNAppHost_Shared()) host->U_CloseAndRemoveWC(this);
+  ZRNAppHost_Shared().U_CloseAndRemoveWC(this);
 }
 
 void VLPlaybackWC::loadSavedAsset(const AssetRef& asset) {
@@ -438,7 +438,7 @@ bool VLPlaybackWC::windowShouldClose() {
 
 void VLPlaybackWC::windowWillClose() {
   if (m_player) m_player->setRate(0.0f);
-  if (ZRNAppHost* host = ZRNAppHost_Shared()) host->removeWC(this);
+  ZRNAppHost_Shared().removeWC(this);
 }
 
 void VLPlaybackWC::closeEvent(QCloseEvent* event) {
@@ -485,7 +485,7 @@ void VLPlaybackWC::U_UpdateSoundControls() {
   auto doc = vlDocument();
   if (!doc || !doc->captureAudio()) return;
   // While a recording runs, its sound must not pick up our playback.
-  const bool recording = ZRNAppHost_Shared() && ZRNAppHost_Shared()->recordingIsON();
+  const bool recording = ZRNAppHost_Shared().recordingIsON();
   const bool mute = recording && Prefs_Shared().closeAudioPlaybackWhenRecording();
   if (mute) m_synchroMovieController->soundOFF();
   else m_synchroMovieController->soundMAX();

@@ -90,6 +90,8 @@ class VLPlaybackWC : public ZRNSizingWC, public ZRNJobDelegate, public VLDocumen
   QUrl clipsURL() const { return m_clipsURL; }
   int64_t inTimeMillis() const { return m_marks.inTimeMillis(); }
   int64_t outTimeMillis() const { return m_marks.outTimeMillis(); }
+  // The marks keep the document's tag list in step, so they follow the window's document.
+  void setVlDocument(std::shared_ptr<VLDocument> document) override;
 
   // Opening a session.
   void openSavedRecording(std::shared_ptr<ZRNRecentDocument> entry);
@@ -197,8 +199,6 @@ class VLPlaybackWC : public ZRNSizingWC, public ZRNJobDelegate, public VLDocumen
   static int64_t U_MillisOfSeconds(double seconds);
   static MediaTime U_MillisTime(int64_t millis);
   void U_SeekToMark(int64_t millis);
-  // The marks, on the document the window has now (the live window may be handed its document late).
-  VLSessionMarks& U_Marks();
   // After a change of the marks: the project follows the periods or the goals (by the changed record's
   // title) and the settings file is written.
   void U_MarksChanged(const QString& title);

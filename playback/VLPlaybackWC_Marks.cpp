@@ -29,9 +29,9 @@ int64_t VLPlaybackWC::U_MovieEndMillis() const {
   return item ? U_Millis(item->duration()) : 0;
 }
 
-VLSessionMarks& VLPlaybackWC::U_Marks() {
-  m_marks.setDocument(vlDocument());
-  return m_marks;
+void VLPlaybackWC::setVlDocument(std::shared_ptr<VLDocument> document) {
+  m_marks.setDocument(document);
+  ZRNSizingWC::setVlDocument(std::move(document));
 }
 
 void VLPlaybackWC::U_MarksChanged(const QString& title) {
@@ -69,18 +69,18 @@ void VLPlaybackWC::U_SeekToMark(int64_t millis) {
 
 void VLPlaybackWC::gotoPreviousTime() {
   U_PostOnMain([this] {
-    if (const auto target = U_Marks().previousMarkMillis(U_Millis(U_CurrentTime()), U_MovieEndMillis())) U_SeekToMark(*target);
+    if (const auto target = m_marks.previousMarkMillis(U_Millis(U_CurrentTime()), U_MovieEndMillis())) U_SeekToMark(*target);
   });
 }
 
 void VLPlaybackWC::gotoNextTime() {
   U_PostOnMain([this] {
-    if (const auto target = U_Marks().nextMarkMillis(U_Millis(U_CurrentTime()), U_MovieEndMillis())) U_SeekToMark(*target);
+    if (const auto target = m_marks.nextMarkMillis(U_Millis(U_CurrentTime()), U_MovieEndMillis())) U_SeekToMark(*target);
   });
 }
 
 void VLPlaybackWC::updateUniqueTag(const QVariantMap* record, bool add) {
-  if (record) U_Marks().updateUniqueTag(*record, add);
+  if (record) m_marks.updateUniqueTag(*record, add);
   U_MarksChanged(record ? TagRecord_Title(*record) : QString());
 }
 
@@ -91,7 +91,7 @@ void VLPlaybackWC::updateVLDoc() {
 }
 
 void VLPlaybackWC::U_LoadTagsFrom(const QVariantList& tags) {
-  if (U_Marks().loadTags(tags)) {
+  if (m_marks.loadTags(tags)) {
     updateVLDoc();
     U_ClearTableSelection();
     const int64_t in = m_marks.inTimeMillis();
@@ -106,29 +106,29 @@ void VLPlaybackWC::U_LoadTagsFrom(const QVariantList& tags) {
 ZRNMatchPeriod& VLPlaybackWC::periodWithID(int64_t periodID) { return m_marks.periodWithID(periodID); }
 
 void VLPlaybackWC::U_SetStartPointAtTime(const MediaTime& time, int64_t periodID) {
-  U_Marks().setPeriodStart(periodID, U_Millis(time));
+  m_marks.setPeriodStart(periodID, U_Millis(time));
   U_MarksChanged(kTagRecord_MatchPeriod);
 }
 
 void VLPlaybackWC::U_SetEndPointAtTime(const MediaTime& time, int64_t periodID) {
-  U_Marks().setPeriodEnd(periodID, U_Millis(time));
+  m_marks.setPeriodEnd(periodID, U_Millis(time));
   U_MarksChanged(kTagRecord_MatchPeriod);
 }
 
 void VLPlaybackWC::U_AddGoalAtTime(const MediaTime& time, int64_t team) {
-  U_Marks().addGoal(team, U_Millis(time));
+  m_marks.addGoal(team, U_Millis(time));
   U_MarksChanged(kTagRecord_TeamGoal);
 }
 
 void VLPlaybackWC::U_ClearInPoint() {
-  U_Marks().clearInPoint();
+  m_marks.clearInPoint();
   U_MarksChanged(kTagRecord_InPoint);
   U_ClearTableSelection();
   m_synchroMovieController->defineInTime(MediaTime_ClearedMark());
 }
 
 void VLPlaybackWC::U_ClearOutPoint() {
-  U_Marks().clearOutPoint();
+  m_marks.clearOutPoint();
   U_MarksChanged(kTagRecord_OutPoint);
   U_ClearTableSelection();
   m_synchroMovieController->defineOutTime(MediaTime_ClearedMark());
@@ -136,7 +136,7 @@ void VLPlaybackWC::U_ClearOutPoint() {
 
 void VLPlaybackWC::U_SetInPointAtTime(const MediaTime& time) {
   const bool hadOutPoint = m_marks.outTimeMillis() >= 0;
-  U_Marks().setInPoint(U_Millis(time));
+  m_marks.setInPoint(U_Millis(time));
   if (hadOutPoint && m_marks.outTimeMillis() < 0) m_synchroMovieController->defineOutTime(MediaTime_ClearedMark());
   U_MarksChanged(kTagRecord_InPoint);
   U_ClearTableSelection();
@@ -145,7 +145,7 @@ void VLPlaybackWC::U_SetInPointAtTime(const MediaTime& time) {
 
 void VLPlaybackWC::U_SetOutPointAtTime(const MediaTime& time) {
   const bool hadInPoint = m_marks.inTimeMillis() >= 0;
-  U_Marks().setOutPoint(U_Millis(time));
+  m_marks.setOutPoint(U_Millis(time));
   if (hadInPoint && m_marks.inTimeMillis() < 0) m_synchroMovieController->defineInTime(MediaTime_ClearedMark());
   U_MarksChanged(kTagRecord_OutPoint);
   U_ClearTableSelection();
@@ -153,7 +153,7 @@ void VLPlaybackWC::U_SetOutPointAtTime(const MediaTime& time) {
 }
 
 void VLPlaybackWC::U_SetSelectionWithStart(int64_t startMillis, int64_t durationMillis) {
-  const bool pastEnd = U_Marks().setSelection(startMillis, durationMillis, U_MillisOfSeconds(totalDuration()));
+  const bool pastEnd = m_marks.setSelection(startMillis, durationMillis, U_MillisOfSeconds(totalDuration()));
   U_MarksChanged(kTagRecord_OutPoint);
   m_player->setRate(0.0f);
   m_synchroMovieController->defineInTime(U_MillisTime(startMillis));

@@ -73,8 +73,8 @@ QString VLProgressivePlayWC::feedbackToolTip() {
 
 void VLProgressivePlayWC::captureStateChanged(const Notification& note) {
   if (note.userInfo.value(QStringLiteral("recIsON")).toBool()) return;
-  ZRNAppHost* host = ZRNAppHost_Shared();
-  if (host && host->capturePlaybackWindow() == this) host->setCapturePlaybackWindow(nullptr);
+  ZRNAppHost& host = ZRNAppHost_Shared();
+  if (host.capturePlaybackWindow() == this) host.setCapturePlaybackWindow(nullptr);
   // Nobody holds the window any more once the recording it showed has ended.
   setAttribute(Qt::WA_DeleteOnClose);
   m_closingForRecordingStop = true;
@@ -84,7 +84,7 @@ void VLProgressivePlayWC::captureStateChanged(const Notification& note) {
 }
 
 bool VLProgressivePlayWC::windowShouldClose() {
-  if (ZRNAppHost* host = ZRNAppHost_Shared()) host->setProgressiveWindowWasOpen(false);
+  ZRNAppHost_Shared().setProgressiveWindowWasOpen(false);
   return true;
 }
 
@@ -225,7 +225,7 @@ void VLProgressivePlayWC::loadLiveAsset(const std::shared_ptr<FragmentedAsset>& 
         const QString path = self->capturedMovieURL().toLocalFile();
         ZRNLogger_Log(QStringLiteral("ATT: NO video track found in %@"), path);
         Alert_ShowAlertWithID(kAlertMovieDamaged, ZRNRecentDocument::displayName(path));
-        if (ZRNAppHost* host = ZRNAppHost_Shared()) host->U_CloseAndRemoveWC(self);
+        ZRNAppHost_Shared().U_CloseAndRemoveWC(self);
         return;
       }
       const QSizeF size = video.first()->naturalSize();

@@ -79,8 +79,7 @@ void Dispatch_GlobalAsync(std::function<void()> block);
 // when strict checks are on (the tests turn them on), so a threading fault cannot go unnoticed. A null
 // queue checks nothing (the caller has no queue of its own, as in some tests).
 void Dispatch_AssertQueue(const DispatchQueue* queue, const char* function);
-template <class Queue>
-void Dispatch_AssertQueue(const std::shared_ptr<Queue>& queue, const char* function) {
+inline void Dispatch_AssertQueue(const std::shared_ptr<DispatchQueue>& queue, const char* function) {
   Dispatch_AssertQueue(queue.get(), function);
 }
 // For a queue that is made anew while work of the old one may still run: checks the running queue's label.
