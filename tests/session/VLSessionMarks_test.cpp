@@ -3,9 +3,7 @@
 #include "common/ZRNJSONBridge.h"
 #include "session/MatchMarksTestSupport.h"
 #include "session/ZRNTagRecord.h"
-#include "support/TestSupport.h"
 
-#include <QDir>
 
 #include <gtest/gtest.h>
 
@@ -115,16 +113,6 @@ TEST(SessionMarks, APeriodEndNeverPrecedesItsStart) {
     EXPECT_EQ(Times(m.marks.matchPeriods()), c.periods);
     EXPECT_EQ(m.doc->tagsArray(), c.tags);
   }
-}
-
-TEST(SessionMarks, GoalsAddUpInTheOrderScored) {
-  Marked m;
-  m.run({In(500), Goal(1, 1000), Goal(2, 2000), Goal(1, 1000)});
-  ASSERT_EQ(m.marks.teamGoals().size(), 3);
-  EXPECT_EQ(m.marks.teamGoals()[1].teamNum(), 2);
-  EXPECT_EQ(m.marks.teamGoals()[1].eventMillis(), 2000);
-  // The same team at the same time twice is two goals.
-  EXPECT_EQ(m.doc->tagsArray(), (Tags{InRec(500), GoalRec(1, 1000), GoalRec(2, 2000), GoalRec(1, 1000)}));
 }
 
 TEST(SessionMarks, AUniqueTagReplacesOnlyItsOwnKind) {
@@ -261,29 +249,4 @@ TEST(SessionMarks, LoadingSetsThePointsAgainAndTakesPeriodsAndGoalsAsSaved) {
     EXPECT_EQ(m.marks.teamGoals().size(), c.goals);
     EXPECT_EQ(m.doc->tagsArray(), c.after);
   }
-}
-
-TEST(SessionMarks, MarksSavedWithTheDocumentComeBackTheSame) {
-  const QString package = Test_MakeTempDir(QStringLiteral("marks")) + QStringLiteral("/Saved.vlvidcapb");
-  QDir().mkpath(package);
-  Marked first;
-  first.doc->setDocURL(QUrl::fromLocalFile(package));
-  first.run({Start(1, 1000), End(1, 2700000), Start(2, 2800000), Goal(1, 60000), Goal(2, 120000), In(30000), Out(90000)});
-  first.doc->updateSettingsFile();
-
-  Marked second;
-  second.doc->setDocURL(QUrl::fromLocalFile(package));
-  ASSERT_TRUE(second.doc->loadSettingsFile());
-  second.marks.loadTags(AsList(second.doc->tagsArray()));
-  EXPECT_EQ(second.marks.inTimeMillis(), 30000);
-  EXPECT_EQ(second.marks.outTimeMillis(), 90000);
-  EXPECT_EQ(Times(second.marks.matchPeriods()), Times(first.marks.matchPeriods()));
-  ASSERT_EQ(second.marks.teamGoals().size(), 2);
-  EXPECT_EQ(second.marks.teamGoals()[1].teamNum(), 2);
-  // The points were the last records already, so loading leaves the list as it was saved.
-  EXPECT_EQ(JSON_CFDataFromCF(AsList(second.doc->tagsArray())), JSON_CFDataFromCF(AsList(first.doc->tagsArray())));
-
-  // Marks set after loading build on the loaded ones.
-  second.marks.setPeriodEnd(2, 5400000);
-  EXPECT_EQ(second.doc->tagsArray().last(), PeriodRec(2, 2800000, 5400000));
 }
