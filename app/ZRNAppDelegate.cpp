@@ -16,6 +16,7 @@
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/media/SampleBuffer.h"
+#include "platform/system/ProcessSignals.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -339,6 +340,7 @@ void installTerminationSignals(ZRNAppDelegate* delegate) {
 }  // namespace
 
 int ZRNApplicationMain(int argc, char* argv[]) {
+  Process_IgnoreFileSizeSignal();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Velmora"));
   QApplication::setOrganizationDomain(QStringLiteral("velmora.org"));

@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QEvent>
 #include <QFileDialog>
+#include <QStandardPaths>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QIcon>
@@ -412,6 +413,17 @@ void VLLiveWC::U_ApplyAspectRule() {
 
 // ---- the name of the recording ------------------------------------------------------------------------
 
+QString VLLiveWC_SaveFolder(const QUrl& savedFolder) {
+  const QString folder = savedFolder.toLocalFile();
+  if (!folder.isEmpty() && QFileInfo(folder).isDir()) return folder;
+  // A saved folder that is gone or is a file must not leave the panel in the working directory.
+  for (const auto location : {QStandardPaths::MoviesLocation, QStandardPaths::HomeLocation}) {
+    const QString candidate = QStandardPaths::writableLocation(location);
+    if (!candidate.isEmpty() && QFileInfo(candidate).isDir()) return candidate;
+  }
+  return QDir::homePath();
+}
+
 QString VLLiveWC::proposedSaveName(const QDateTime& now) {
   return Fmt("VLCapture_%@_%@", dateAsStringForDate(now), timeAsStringForDate(now, false));
 }
@@ -431,8 +443,7 @@ void VLLiveWC::getSaveName() {
   panel->setDefaultSuffix(QString::fromLatin1(kVLSessionPackageExtension));
   panel->setWindowTitle(QStringLiteral("File name for new recording"));
   panel->setProxyModel(new LivePackageFilter(this, panel));
-  const QString folder = Prefs_Shared().saveTargetDirectory().toLocalFile();
-  if (QFileInfo(folder).isDir()) panel->setDirectory(folder);
+  panel->setDirectory(VLLiveWC_SaveFolder(Prefs_Shared().saveTargetDirectory()));
   panel->selectFile(proposedSaveName(QDateTime::currentDateTime()));
   panel->setWindowModality(Qt::WindowModal);
   m_savePanel = panel;

@@ -1,15 +1,19 @@
 #include "platform/foundation/PropertyList.h"
 
+#include "platform/foundation/SafeFile.h"
+
 #include <QDateTime>
 #include <QFile>
-#include <QSaveFile>
 #include <QTimeZone>
 #include <QUrl>
 
 #include <plist/plist.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -73,8 +77,8 @@ plist_t toPlist(const QVariant& value) {
   }
 }
 
-QVariant fromPlist(plist_t node) {
-  if (!node) return {};
+QVariant fromPlist(plist_t node, int depth = 0) {
+  if (!node || depth > kSafeFile_MaxNesting) return {};
   switch (plist_get_node_type(node)) {
     case PLIST_DICT: {
       QVariantMap map;
@@ -88,7 +92,7 @@ QVariant fromPlist(plist_t node) {
           free(key);
           break;
         }
-        map.insert(QString::fromUtf8(key), fromPlist(item));
+        map.insert(QString::fromUtf8(key), fromPlist(item, depth + 1));
         free(key);
       }
       free(it);
@@ -97,7 +101,7 @@ QVariant fromPlist(plist_t node) {
     case PLIST_ARRAY: {
       QVariantList list;
       const uint32_t n = plist_array_get_size(node);
-      for (uint32_t i = 0; i < n; ++i) list << fromPlist(plist_array_get_item(node, i));
+      for (uint32_t i = 0; i < n; ++i) list << fromPlist(plist_array_get_item(node, i), depth + 1);
       return list;
     }
     case PLIST_BOOLEAN: {
@@ -149,6 +153,141 @@ QVariant fromPlist(plist_t node) {
   }
 }
 
+// Nesting of an XML property list: dict and array elements inside each other. Comments, processing
+// instructions, CDATA and the document type are stepped over; an element that closes itself adds nothing.
+int U_XMLNesting(const QByteArray& data) {
+  int depth = 0, deepest = 0;
+  const qsizetype n = data.size();
+  auto skipPast = [&](qsizetype from, const char* end) {
+    const qsizetype at = data.indexOf(end, from);
+    return at < 0 ? n : at + qsizetype(std::strlen(end));
+  };
+  qsizetype i = 0;
+  while (i < n) {
+    const qsizetype open = data.indexOf('<', i);
+    if (open < 0) break;
+    if (data.mid(open, 4) == "<!--") { i = skipPast(open + 4, "-->"); continue; }
+    if (data.mid(open, 9) == "<![CDATA[") { i = skipPast(open + 9, "]]>"); continue; }
+    if (open + 1 < n && (data[open + 1] == '?')) { i = skipPast(open + 2, "?>"); continue; }
+    const qsizetype close = data.indexOf('>', open);
+    if (close < 0) break;
+    i = close + 1;
+    if (open + 1 < n && data[open + 1] == '!') continue;
+    const bool closing = open + 1 < n && data[open + 1] == '/';
+    qsizetype nameStart = open + (closing ? 2 : 1);
+    qsizetype nameEnd = nameStart;
+    while (nameEnd < close && data[nameEnd] != '/' && data[nameEnd] != ' ' && data[nameEnd] != '\t' &&
+           data[nameEnd] != '\n' && data[nameEnd] != '\r')
+      ++nameEnd;
+    const QByteArray name = data.mid(nameStart, nameEnd - nameStart);
+    if (name != "dict" && name != "array") continue;
+    if (closing) {
+      --depth;
+      continue;
+    }
+    // An empty container ("<array/>") is one level deeper, with nothing inside it.
+    const bool empty = data[close - 1] == '/';
+    deepest = std::max(deepest, depth + 1);
+    if (!empty) ++depth;
+    if (deepest > kSafeFile_MaxNesting) return deepest;
+  }
+  return deepest;
+}
+
+uint64_t U_BigEndian(const uchar* p, int size) {
+  uint64_t v = 0;
+  for (int i = 0; i < size; ++i) v = (v << 8) | p[i];
+  return v;
+}
+
+// Nesting of a binary property list, walked over its object table without building anything. False
+// when the containers nest deeper than the limit, refer to themselves, or point outside the data.
+bool U_BinaryNestingIsSound(const QByteArray& data) {
+  const auto* bytes = reinterpret_cast<const uchar*>(data.constData());
+  const uint64_t size = static_cast<uint64_t>(data.size());
+  if (size < 8 + 32) return false;
+  const uchar* trailer = bytes + size - 32;
+  const int offsetSize = trailer[6];
+  const int refSize = trailer[7];
+  const uint64_t count = U_BigEndian(trailer + 8, 8);
+  const uint64_t top = U_BigEndian(trailer + 16, 8);
+  const uint64_t tableAt = U_BigEndian(trailer + 24, 8);
+  if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8) return false;
+  if (count == 0 || top >= count || tableAt >= size - 32) return false;
+  if (count > (size - 32 - tableAt) / static_cast<uint64_t>(offsetSize)) return false;
+  auto offsetOf = [&](uint64_t index) { return U_BigEndian(bytes + tableAt + index * offsetSize, offsetSize); };
+  // The references held by the container at offset, or false when it is none or does not fit.
+  auto children = [&](uint64_t at, uint64_t* first, uint64_t* number) {
+    if (at >= tableAt) return false;
+    const int kind = bytes[at] >> 4;
+    if (kind != 0xA && kind != 0xC && kind != 0xB && kind != 0xD) {
+      *number = 0;
+      return true;
+    }
+    uint64_t n = bytes[at] & 0x0F;
+    uint64_t next = at + 1;
+    if (n == 0x0F) {
+      if (next >= tableAt || (bytes[next] >> 4) != 0x1) return false;
+      const int width = 1 << (bytes[next] & 0x0F);
+      if (width > 8 || next + 1 + width > tableAt) return false;
+      n = U_BigEndian(bytes + next + 1, width);
+      next += 1 + width;
+    }
+    if (kind == 0xD) {
+      if (n > (tableAt - next) / 2) return false;
+      n *= 2;
+    }
+    if (n > (tableAt - next) / static_cast<uint64_t>(refSize)) return false;
+    *first = next;
+    *number = n;
+    return true;
+  };
+  // Depth-first with an explicit stack: 0 unseen, 1 on the stack, 2 done (with its depth).
+  std::vector<uint8_t> state(count, 0);
+  std::vector<uint16_t> depthOf(count, 0);
+  struct Frame {
+    uint64_t index, first, number, next;
+    uint16_t deepest;
+  };
+  std::vector<Frame> stack;
+  auto enter = [&](uint64_t index) {
+    uint64_t first = 0, number = 0;
+    if (!children(offsetOf(index), &first, &number)) return false;
+    state[index] = 1;
+    stack.push_back({index, first, number, 0, 0});
+    return stack.size() <= static_cast<size_t>(kSafeFile_MaxNesting);
+  };
+  if (!enter(top)) return false;
+  while (!stack.empty()) {
+    Frame& frame = stack.back();
+    if (frame.next == frame.number) {
+      depthOf[frame.index] = static_cast<uint16_t>(frame.deepest + 1);
+      state[frame.index] = 2;
+      const uint16_t done = depthOf[frame.index];
+      stack.pop_back();
+      if (!stack.empty()) stack.back().deepest = std::max(stack.back().deepest, done);
+      continue;
+    }
+    const uint64_t child = U_BigEndian(bytes + frame.first + frame.next * refSize, refSize);
+    ++frame.next;
+    if (child >= count || state[child] == 1) return false;
+    if (state[child] == 2) {
+      frame.deepest = std::max(frame.deepest, depthOf[child]);
+      if (stack.size() + depthOf[child] > static_cast<size_t>(kSafeFile_MaxNesting)) return false;
+      continue;
+    }
+    if (!enter(child)) return false;
+  }
+  return true;
+}
+
+// Whether data may go to the parser: libplist builds (and frees) its trees recursively, so a file nested
+// deep enough would run it out of stack.
+bool U_NestingIsSound(const QByteArray& data) {
+  if (data.startsWith("bplist")) return U_BinaryNestingIsSound(data);
+  return U_XMLNesting(data) <= kSafeFile_MaxNesting;
+}
+
 }  // namespace
 
 QByteArray PropertyList_Serialize(const QVariant& value, PropertyListFormat format) {
@@ -169,7 +308,7 @@ QByteArray PropertyList_Serialize(const QVariant& value, PropertyListFormat form
 }
 
 QVariant PropertyList_Deserialize(const QByteArray& data) {
-  if (data.isEmpty()) return {};
+  if (data.isEmpty() || !U_NestingIsSound(data)) return {};
   plist_t root = nullptr;
   plist_from_memory(data.constData(), static_cast<uint32_t>(data.size()), &root);
   PlistPtr holder(root);
@@ -194,10 +333,5 @@ bool PropertyList_WriteFile(const QString& path, const QVariant& value, Property
     if (errorText) *errorText = QStringLiteral("value cannot be written as a property list");
     return false;
   }
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-    if (errorText) *errorText = file.errorString();
-    return false;
-  }
-  return true;
+  return SafeFile_Replace(path, bytes, errorText);
 }

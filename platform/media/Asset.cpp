@@ -78,7 +78,9 @@ bool readBoxHeader(QFile& file, int64_t at, int64_t fileSize, int64_t* size, cha
   } else if (s == 0) {
     s = uint64_t(fileSize - at);  // the box runs to the end of the file
   }
-  if (s < uint64_t(*headerSize)) return false;
+  // A size is believed only up to the bytes that remain: a 64-bit size of 2^63 or more would turn
+  // negative and send the walk backwards for ever. A box longer than what remains is a torn end.
+  if (s < uint64_t(*headerSize) || s > uint64_t(fileSize - at)) return false;
   *size = int64_t(s);
   return true;
 }
