@@ -109,6 +109,8 @@ const AlertRow kRows[] = {
     {20033, "The marks of \"%@\" could not be saved.",
      "If you close the window now, the marks made since the session was opened will be lost.", true, false,
      ZRN_TITLE("Close"), ZRN_TITLE("Cancel"), 0, false},
+    // A session the user may not read; the arguments are its name and the system's reason.
+    {20034, "\"%@\" cannot be read.", "Velmora may not open it: %@.", true, true, ZRN_TITLE("OK"), nullptr, 0, false},
 };
 
 #undef ZRN_TITLE

@@ -35,8 +35,12 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -46,6 +50,18 @@ constexpr int kAlertSessionDamaged = 20014;
 constexpr int kAlertOneExportPending = 20022;
 constexpr int kAlertExportsPending = 20023;
 constexpr int kAlertUnsavedMarks = 20033;
+constexpr int kAlertSessionUnreadable = 20034;
+
+// Why the item cannot be opened for reading, as the system says it (empty when it can). Tried, not
+// asked: the answer must be the one the reading itself would get.
+QString U_UnreadableReason(const QString& path, bool folder) {
+  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | (folder ? O_DIRECTORY : 0));
+  if (fd >= 0) {
+    ::close(fd);
+    return QString();
+  }
+  return errno == EACCES || errno == EPERM ? QString::fromLocal8Bit(std::strerror(errno)) : QString();
+}
 constexpr int kAlertFirstButton = -1000;
 constexpr double kSidePaneMinWidth = 252.0;
 
@@ -308,6 +324,8 @@ void VLPlaybackWC::U_OpenPackage(const QUrl& packageURL) {
   prepareForNewRecording();
   const QString packagePath = packageURL.toLocalFile();
   const QString sessionName = QFileInfo(packagePath).completeBaseName();
+  // A session the user may not read is not damaged: say what it is.
+  QString unreadable = packagePath.isEmpty() ? QString() : U_UnreadableReason(packagePath, true);
   // Top-level items only; hidden items are left out, sub-folders are not entered.
   const QFileInfoList items = packagePath.isEmpty()
                                   ? QFileInfoList()
@@ -331,6 +349,7 @@ void VLPlaybackWC::U_OpenPackage(const QUrl& packageURL) {
         U_ReadSettingsFile(item.absoluteFilePath());
         m_clipsURL = QUrl();
       } else if (item.completeBaseName() == kVLMovieBaseName) {
+        if (unreadable.isEmpty()) unreadable = U_UnreadableReason(item.absoluteFilePath(), false);
         m_capturedMovieURL = QUrl::fromLocalFile(item.absoluteFilePath());
         movie = FragmentedAsset::fragmentedAssetWithURL(m_capturedMovieURL);
         m_capturedMovieAsset = movie;
@@ -340,12 +359,18 @@ void VLPlaybackWC::U_OpenPackage(const QUrl& packageURL) {
     m_windowAVProject->setVideoSize(doc->frameSize());
     m_windowAVProject->setUseAudio(doc->captureAudio());
     m_windowAVProject->setStartMillisToClip(doc->initialMillisToClip());
-    if (movie) loadSavedAsset(movie);
+    if (movie && unreadable.isEmpty()) loadSavedAsset(movie);
     // Opening writes nothing: the settings file is written when a mark or a job changes.
   }
   m_jobsController->setJobsDoc(vlDocument());
   U_InitSoundControls();
   U_RefreshJobsPane();
+  if (!unreadable.isEmpty()) {
+    ZRNLogger_Log(QStringLiteral("ATT: %@ cannot be read: %@"), packagePath, unreadable);
+    Alert_ShowAlertWithID(kAlertSessionUnreadable, sessionName, unreadable);
+    ZRNAppHost_Shared().U_CloseAndRemoveWC(this);
+    return;
+  }
   // A package that lists nothing or holds no movie cannot be played: say so and let it go.
   if (!movie) {
     ZRNLogger_Log(QStringLiteral("ATT: no movie found in %@"), packagePath);

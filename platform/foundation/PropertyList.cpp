@@ -9,6 +9,7 @@
 
 #include <plist/plist.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -217,6 +218,33 @@ bool U_BinaryNestingIsSound(const QByteArray& data) {
   if (count > (size - 32 - tableAt) / static_cast<uint64_t>(offsetSize)) return false;
   auto offsetOf = [&](uint64_t index) { return U_BigEndian(bytes + tableAt + index * offsetSize, offsetSize); };
   // The references held by the container at offset, or false when it is none or does not fit.
+  // The count of an object that has one (strings, containers) and where its contents begin.
+  auto counted = [&](uint64_t at, uint64_t* next, uint64_t* count) {
+    uint64_t n = bytes[at] & 0x0F;
+    *next = at + 1;
+    if (n == 0x0F) {
+      if (*next >= tableAt || (bytes[*next] >> 4) != 0x1) return false;
+      const int width = 1 << (bytes[*next] & 0x0F);
+      if (width > 8 || *next + 1 + width > tableAt) return false;
+      n = U_BigEndian(bytes + *next + 1, width);
+      *next += 1 + width;
+    }
+    *count = n;
+    return true;
+  };
+  // libplist stops the program (an assertion) on a string or key holding a NUL character.
+  for (uint64_t index = 0; index < count; ++index) {
+    const uint64_t at = offsetOf(index);
+    if (at < 8 || at >= tableAt) return false;
+    const int kind = bytes[at] >> 4;
+    if (kind != 0x5 && kind != 0x6) continue;
+    uint64_t next = 0, n = 0;
+    if (!counted(at, &next, &n)) return false;
+    const uint64_t unit = kind == 0x5 ? 1 : 2;
+    if (n > (tableAt - next) / unit) return false;
+    for (uint64_t i = 0; i < n; ++i)
+      if (bytes[next + i * unit] == 0 && (unit == 1 || bytes[next + i * unit + 1] == 0)) return false;
+  }
   auto children = [&](uint64_t at, uint64_t* first, uint64_t* number) {
     if (at >= tableAt) return false;
     const int kind = bytes[at] >> 4;
@@ -224,15 +252,8 @@ bool U_BinaryNestingIsSound(const QByteArray& data) {
       *number = 0;
       return true;
     }
-    uint64_t n = bytes[at] & 0x0F;
-    uint64_t next = at + 1;
-    if (n == 0x0F) {
-      if (next >= tableAt || (bytes[next] >> 4) != 0x1) return false;
-      const int width = 1 << (bytes[next] & 0x0F);
-      if (width > 8 || next + 1 + width > tableAt) return false;
-      n = U_BigEndian(bytes + next + 1, width);
-      next += 1 + width;
-    }
+    uint64_t n = 0, next = 0;
+    if (!counted(at, &next, &n)) return false;
     if (kind == 0xD) {
       if (n > (tableAt - next) / 2) return false;
       n *= 2;
@@ -281,11 +302,29 @@ bool U_BinaryNestingIsSound(const QByteArray& data) {
   return true;
 }
 
+// A NUL character in XML text, written or as a character reference ("&#0;", "&#x00;").
+bool U_XMLHoldsNul(const QByteArray& data) {
+  if (data.contains('\0')) return true;
+  for (qsizetype at = data.indexOf("&#"); at >= 0; at = data.indexOf("&#", at + 2)) {
+    qsizetype i = at + 2;
+    const bool hex = i < data.size() && (data[i] == 'x' || data[i] == 'X');
+    if (hex) ++i;
+    bool digits = false, nonZero = false;
+    for (; i < data.size() && std::isxdigit(static_cast<unsigned char>(data[i])); ++i) {
+      if (!hex && !std::isdigit(static_cast<unsigned char>(data[i]))) break;
+      digits = true;
+      nonZero = nonZero || data[i] != '0';
+    }
+    if (digits && !nonZero && i < data.size() && data[i] == ';') return true;
+  }
+  return false;
+}
+
 // Whether data may go to the parser: libplist builds (and frees) its trees recursively, so a file nested
-// deep enough would run it out of stack.
-bool U_NestingIsSound(const QByteArray& data) {
-  if (data.startsWith("bplist")) return U_BinaryNestingIsSound(data);
-  return U_XMLNesting(data) <= kSafeFile_MaxNesting;
+// deep enough would run it out of stack, and it stops the program on a NUL inside a string.
+bool U_MayBeParsed(const QByteArray& data) {
+  if (data.startsWith("bplist00")) return U_BinaryNestingIsSound(data);
+  return !U_XMLHoldsNul(data) && U_XMLNesting(data) <= kSafeFile_MaxNesting;
 }
 
 }  // namespace
@@ -308,7 +347,7 @@ QByteArray PropertyList_Serialize(const QVariant& value, PropertyListFormat form
 }
 
 QVariant PropertyList_Deserialize(const QByteArray& data) {
-  if (data.isEmpty() || !U_NestingIsSound(data)) return {};
+  if (data.isEmpty() || !U_MayBeParsed(data)) return {};
   plist_t root = nullptr;
   plist_from_memory(data.constData(), static_cast<uint32_t>(data.size()), &root);
   PlistPtr holder(root);

@@ -61,7 +61,7 @@ class LimitedFile : public FFmpegIOSource {
   int64_t m_pos = 0;
 };
 
-bool readBoxHeader(QFile& file, int64_t at, int64_t fileSize, int64_t* size, char type[5], int* headerSize) {
+bool readBoxHeader(QIODevice& file, int64_t at, int64_t fileSize, int64_t* size, char type[5], int* headerSize) {
   if (at + 8 > fileSize) return false;
   if (!file.seek(at)) return false;
   uint8_t h[16];
@@ -96,9 +96,13 @@ bool isKnownTopLevelBox(const char* type) {
 }  // namespace
 
 MovieFileLayout Asset_ScanMovieFile(const QString& path) {
-  MovieFileLayout layout;
   QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return layout;
+  if (!file.open(QIODevice::ReadOnly)) return MovieFileLayout();
+  return Asset_ScanMovieData(file);
+}
+
+MovieFileLayout Asset_ScanMovieData(QIODevice& file) {
+  MovieFileLayout layout;
   layout.fileSize = file.size();
   layout.readableLength = layout.fileSize;
   int64_t at = 0;

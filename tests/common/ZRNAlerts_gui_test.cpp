@@ -104,6 +104,7 @@ const CatalogueRow kCatalogue[] = {
     {20033, "The marks of \"%@\" could not be saved.",
      "If you close the window now, the marks made since the session was opened will be lost.", "Close", "Cancel", true,
      false, 0, false},
+    {20034, "\"%@\" cannot be read.", "Velmora may not open it: %@.", "OK", nullptr, true, true, 0, false},
 };
 
 QString str(const char* key) { return QString::fromLatin1(key); }
@@ -161,7 +162,7 @@ TEST(AlertCatalogue, HoldsEveryEntryExactly) {
     EXPECT_TRUE(controller->otherBtn()->isHidden());
     EXPECT_TRUE(controller->dontShowAgainCheck()->isHidden());
   }
-  for (int missing : {20010, 20012, 20026, 20000, 20034}) EXPECT_FALSE(Alert_EntryForID(missing)) << missing;
+  for (int missing : {20010, 20012, 20026, 20000, 20035}) EXPECT_FALSE(Alert_EntryForID(missing)) << missing;
 }
 
 TEST(AlertDialog, ArgumentsAreShownAsTextAndTheExplanationIsSmaller) {

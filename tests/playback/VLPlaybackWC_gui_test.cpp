@@ -433,3 +433,29 @@ TEST_F(PlaybackWindow, AnInterruptedRecordingIsNamedAndItsLockCleared) {
   EXPECT_TRUE(other->noticeView()->isHidden());
   EXPECT_TRUE(QFile::exists(live + QStringLiteral("/VLRecording.lock")));
 }
+
+TEST_F(PlaybackWindow, ASessionThatMayNotBeReadIsNotCalledDamaged) {
+  // A package or a movie closed to the user was reported as a damaged file.
+  const auto shared = Test_MakeSharedDir();
+  const struct {
+    const char* name;
+    const char* closed;  // the item made unreadable
+  } cases[] = {{"Closed Package", ""}, {"Closed Movie", "/VLCapturedMovie.mov"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const QString package = shared->path() + QLatin1Char('/') + QLatin1String(c.name) + QStringLiteral(".vlvidcapb");
+    ASSERT_TRUE(QDir().mkpath(package));
+    ASSERT_TRUE(QFile::copy(*s_movie, package + QStringLiteral("/VLCapturedMovie.mov")));
+    ASSERT_TRUE(QFile::setPermissions(package + QLatin1String(c.closed), QFileDevice::Permissions()));
+    QString alertText;
+    PlaybackTest_AnswerNextModal(QStringLiteral("okBtn"), &alertText);
+    {
+      const Test_OrdinaryUserFiles ordinary;
+      QPointer<VLPlaybackWC> window = host.open(package);
+      ASSERT_TRUE(Test_WaitUntil([&] { return window.isNull(); }));
+    }
+    QFile::setPermissions(package + QLatin1String(c.closed), QFileDevice::Permissions(0x7755));
+    EXPECT_TRUE(alertText.contains(QStringLiteral("cannot be read"))) << alertText.toStdString();
+    EXPECT_FALSE(alertText.contains(QStringLiteral("damaged"))) << alertText.toStdString();
+  }
+}

@@ -188,3 +188,37 @@ TEST(UserDefaults, AnUnreadableFileIsLeftAsItIsAndNotWrittenOver) {
   EXPECT_EQ(readAll(path), stored);
   EXPECT_EQ(entries(shared->path()), QStringList{QStringLiteral("org.velmora.Velmora.plist")});
 }
+
+TEST(PropertyList, ANulInsideAStringIsDamagedInput) {
+  // Found by the property-list fuzzer: libplist stops the whole program on such a string (an assertion),
+  // so a preferences file damaged this way ended every start.
+  const QByteArray head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>";
+  const QByteArray tail = "</dict></plist>\n";
+  const struct {
+    const char* name;
+    QByteArray data;
+  } cases[] = {
+      {"in a string", head + "<key>ZRNCameraName</key><string>Cam" + '\0' + "One</string>" + tail},
+      {"in a key", head + "<key>ZRN" + '\0' + "Camera</key><string>x</string>" + tail},
+      {"as a reference", head + "<key>ZRNCameraName</key><string>Cam&#0;</string>" + tail},
+      {"as a hexadecimal reference", head + "<key>ZRNCameraName</key><string>Cam&#x000;</string>" + tail},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_FALSE(PropertyList_Deserialize(c.data).isValid());
+  }
+  // A binary list with the string "a\0b" as its only object.
+  QByteArray binary = "bplist00";
+  binary += QByteArray("\x53" "a\0b", 4);
+  binary += char(8);
+  QByteArray trailer(32, '\0');
+  trailer[6] = 1;
+  trailer[7] = 1;
+  trailer[15] = 1;                   // one object
+  trailer[31] = char(8 + 4);         // the offset table follows the object
+  EXPECT_FALSE(PropertyList_Deserialize(binary + trailer).isValid());
+  // Without the NUL the same lists read.
+  EXPECT_TRUE(PropertyList_Deserialize(head + "<key>ZRNCameraName</key><string>Cam&#65;</string>" + tail).isValid());
+  binary[10] = 'x';
+  EXPECT_TRUE(PropertyList_Deserialize(binary + trailer).isValid());
+}
