@@ -25,9 +25,11 @@ bool writeAll(const QString& path, const QByteArray& bytes) {
 QStringList entries(const QString& folder) {
   return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name);
 }
+// About 8 KB as XML: more than the limit below, and less than Qt's write buffer, so that every byte of it
+// used to wait for the last moment.
 QVariantMap bigTree() {
   QVariantMap tree;
-  for (int i = 0; i < 400; ++i) tree.insert(QStringLiteral("key%1").arg(i), QStringLiteral("a value long enough to matter %1").arg(i));
+  for (int i = 0; i < 120; ++i) tree.insert(QStringLiteral("key%1").arg(i), QStringLiteral("a value long enough to matter %1").arg(i));
   return tree;
 }
 
@@ -73,8 +75,7 @@ QByteArray nestedBinary(int depth) {
 }  // namespace
 
 TEST(SafeFile, AWriteThatFailsPartWayLeavesTheOldFileWhole) {
-  // Past the limit a write fails with EFBIG, as one does on a full disk; settings and preferences are
-  // small enough that every byte of them used to wait in a buffer until the last moment.
+  // Past the limit a write fails with EFBIG, as one does on a full disk.
   const QString folder = Test_MakeTempDir(QStringLiteral("limit"));
   const QString path = folder + QStringLiteral("/prefs.plist");
   const QByteArray old = PropertyList_Serialize(QVariantMap{{QStringLiteral("kept"), true}}, PropertyListFormat::XML);
@@ -83,7 +84,7 @@ TEST(SafeFile, AWriteThatFailsPartWayLeavesTheOldFileWhole) {
     const char* name;
     std::function<bool(QString*)> write;
   } cases[] = {
-      {"bytes", [&](QString* e) { return SafeFile_Replace(path, QByteArray(20000, 'x'), e); }},
+      {"bytes", [&](QString* e) { return SafeFile_Replace(path, QByteArray(8000, 'x'), e); }},
       {"property list", [&](QString* e) { return PropertyList_WriteFile(path, bigTree(), PropertyListFormat::XML, e); }},
       {"preferences", [&](QString* e) {
          UserDefaults defaults(path);
