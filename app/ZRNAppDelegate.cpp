@@ -15,6 +15,7 @@
 #include "firstaid/FirstAidLaunch.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/UserDefaults.h"
+#include "platform/gui/DialogRunner.h"
 #include "platform/media/SampleBuffer.h"
 
 #include <QApplication>
@@ -114,6 +115,8 @@ void ZRNAppDelegate::applicationDidFinishLaunching() {
   loadZRNRecentsMenu();
   recordPhase(QStringLiteral("loadZRNRecentsMenu"));
   showStartupTermsOfServiceDialog();
+  // Termination may have ended the note: the launch goes no further.
+  if (m_appIsQuitting) return;
   recordPhase(QStringLiteral("U_CheckForPreviousCrash"));
   U_CheckForPreviousCrash(this);
 }
@@ -124,7 +127,10 @@ void ZRNAppDelegate::showStartupTermsOfServiceDialog() {
   const QDateTime now = QDateTime::currentDateTimeUtc();
   const QVariant last = defaults.objectForKey(kHVNoteDate);
   if (last.typeId() == QMetaType::QDateTime && now < last.toDateTime().addSecs(kStartupNoteQuietSeconds)) return;
+  ZRNLogger_Log(QStringLiteral("showStartupTermsOfServiceDialog"));
   const int result = ZRNStartupNoteWC_RunModal();
+  // A note that termination ended was not read: nothing opens and it stays due for the next launch.
+  if (Gui_TerminationRequested()) return;
   if (result == kAlertCancelButton) showHVAppStorePage();
   defaults.setObject(kHVNoteDate, now);
 }
@@ -146,6 +152,7 @@ void ZRNAppDelegate::finishNormalApplicationStartup() {
 }
 
 void ZRNAppDelegate::delayedStartupActions() {
+  if (m_appIsQuitting) return;
   recordPhase(QStringLiteral("delayedStartupActions"));
   m_fAppDidFinishLaunching = true;
   if (!m_filenamesToOpen.isEmpty()) {
@@ -172,11 +179,12 @@ void ZRNAppDelegate::receiveWakeNote(const Notification& note) { ZRNLogger_Log(Q
 // The live session
 
 void ZRNAppDelegate::startNewRecording() {
+  if (m_appIsQuitting) return;
   recordPhase(QStringLiteral("startNewRecording"));
   QPointer<ZRNAppDelegate> guard(this);
   Auth_RequestCaptureAccess(kVideo, kAlertCameraAccessDenied, [guard] {
     Dispatch_MainAsync([guard] {
-      if (!guard) return;
+      if (!guard || guard->m_appIsQuitting) return;
       ZRNAppDelegate* self = guard.data();
       if (self->appFoundACamera()) {
         self->U_StartLiveWindow();
@@ -236,6 +244,7 @@ void ZRNAppDelegate::newDeviceConnected(const Notification& note) {
 }
 
 void ZRNAppDelegate::U_StartLiveWindow() {
+  if (m_appIsQuitting) return;
   recordPhase(QStringLiteral("U_StartLiveWindow"));
   if (m_deviceConnectedObserver) {
     NotificationCenter::defaultCenter().removeObserver(m_deviceConnectedObserver);
@@ -254,8 +263,24 @@ bool ZRNAppDelegate::recordingIsON() const { return VLLiveWC_RecordingIsON(); }
 
 void ZRNAppDelegate::terminate() {
   // Once the termination sequence runs, a further Quit or signal has nothing left to ask.
-  if (m_willTerminateDone) return;
-  if (applicationShouldTerminate() == TerminateReply::TerminateNow) QCoreApplication::quit();
+  if (m_willTerminateDone || Gui_TerminationRequested()) return;
+  if (applicationShouldTerminate() == TerminateReply::TerminateNow) U_EndEventLoops();
+}
+
+void ZRNAppDelegate::terminateWithoutAsking() {
+  if (m_willTerminateDone || Gui_TerminationRequested()) return;
+  // Log-out and shutdown wait for nobody: a recording is saved by the termination sequence itself.
+  m_appIsQuitting = true;
+  invalidateDeviceWaitingTimer();
+  U_EndEventLoops();
+}
+
+void ZRNAppDelegate::U_EndEventLoops() {
+  // Whatever is on screen ends without its answer counting, and every event loop, nested ones of modal
+  // dialogs included, returns; applicationWillTerminate follows the main loop's end. (Asking Qt to quit
+  // instead would be refused while a window or dialog does not close.)
+  Gui_EndDialogsForTermination();
+  QCoreApplication::exit(0);
 }
 
 ZRNAppDelegate::TerminateReply ZRNAppDelegate::applicationShouldTerminate() {
@@ -300,6 +325,7 @@ void ZRNAppDelegate::applicationWillTerminate() {
     else QFile::remove(path);
     m_logsForEmailURL.clear();
   }
+  U_CloseWindowsForTermination();
   // A clean exit leaves no crash lock behind.
   U_ClearCrashSemaphore(true, false);
   recordPhase(QStringLiteral("ZRNLogger_Stop"));
@@ -328,7 +354,7 @@ void installTerminationSignals(ZRNAppDelegate* delegate) {
     char byte = 0;
     if (::read(gSignalPipe[0], &byte, 1) != 1) return;
     ZRNLogger_Log(QStringLiteral("signal %d: quitting"), static_cast<int>(byte));
-    delegate->terminate();
+    delegate->terminateWithoutAsking();
   });
   struct sigaction action = {};
   action.sa_handler = onTerminationSignal;

@@ -60,9 +60,12 @@ class ZRNAppDelegate : public QObject, public ZRNAppHost {
   void newDeviceConnected(const Notification& note);
   void U_StartLiveWindow();
 
-  // Quit from the menu or a termination signal: asks applicationShouldTerminate and, when the answer is
-  // to terminate now, leaves the event loop, which runs applicationWillTerminate.
+  // Quit from the menu: asks applicationShouldTerminate and, when the answer is to terminate now, ends
+  // every dialog and event loop; applicationWillTerminate runs once the main loop has returned.
   void terminate() override;
+  // A termination signal (SIGTERM, SIGINT, SIGHUP): the same without asking; a recording is saved by
+  // applicationWillTerminate.
+  void terminateWithoutAsking();
   TerminateReply applicationShouldTerminate();
   void askUserToVerifyQuit();
   // Runs once, however often it is reached.
@@ -167,6 +170,8 @@ class ZRNAppDelegate : public QObject, public ZRNAppHost {
   void recordPhase(const QString& name) { m_launchPhases << name; }
   void startSparkleUpdaterIfNeeded();
   void invalidateDeviceWaitingTimer();
+  void U_EndEventLoops();
+  void U_CloseWindowsForTermination();
   void deviceWaitingTimerFired();
   void U_OpenLegacyOrPackage(const QString& path);
   bool U_OpenURL(const QUrl& url);

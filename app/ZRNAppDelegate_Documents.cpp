@@ -19,6 +19,7 @@
 #include "platform/gui/DialogRunner.h"
 #include "platform/gui/DockBadge.h"
 
+#include "capture/VLLiveWC.h"
 #include "composition/ZRNJobsController.h"
 #include "playback/VLPlaybackWC.h"
 #include "playback/VLProgressivePlayWC.h"
@@ -478,6 +479,18 @@ bool ZRNAppDelegate::U_CloseFileIfOpen(const QString& path) {
 void ZRNAppDelegate::removeWC(QWidget* controller) {
   m_playbackWindows.removeIf([&](const QPointer<QWidget>& w) { return !w || w.data() == controller; });
   if (controller) controller->deleteLater();
+}
+
+void ZRNAppDelegate::U_CloseWindowsForTermination() {
+  // Nothing is asked any more: the windows go without their close requests (which would ask about
+  // exports), the live window's capture stops with it, the players with theirs.
+  QList<QPointer<QWidget>> windows = m_playbackWindows;
+  windows.append(QPointer<QWidget>(m_capturePlaybackWC.data()));
+  m_playbackWindows.clear();
+  m_capturePlaybackWC = nullptr;
+  for (const QPointer<QWidget>& window : windows) delete window.data();
+  delete VLLiveWC_Current();
+  delete m_openPanel.data();
 }
 
 VLProgressivePlayWC* ZRNAppDelegate::capturePlaybackWC() const { return m_capturePlaybackWC; }

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QEvent>
 #include <QKeySequence>
 #include <QMainWindow>
@@ -139,6 +140,11 @@ bool ZRNAppMenus::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::Show && watched->isWidgetType()) {
     auto* window = qobject_cast<QMainWindow*>(watched);
     if (window && window->isWindow()) installInWindow(window);
+    // A modal dialog, sheet or panel blocks the menu bars behind it, and with them their shortcuts:
+    // Quit is given to the dialog too, so that it quits from whatever is on screen.
+    auto* dialog = qobject_cast<QDialog*>(watched);
+    if (QAction* quit = action(QStringLiteral("terminate")); dialog && dialog->isWindow() && quit && !dialog->actions().contains(quit))
+      dialog->addAction(quit);
   }
   return QObject::eventFilter(watched, event);
 }

@@ -8,6 +8,7 @@
 #include "common/ZRNTimeFormatting.h"
 #include "capture/ZRNCaptureDevices.h"
 #include "capture/ZRNWaitingForDeviceWC.h"
+#include "platform/gui/DialogRunner.h"
 #include "platform/media/PreviewView.h"
 
 #include <QCloseEvent>
@@ -515,6 +516,11 @@ void VLLiveWC::U_SessQueue_ConfigureNewCaptureSession() {
     CapDev_CheckCameraPresence();
     CapDev_CheckMicrophonePresence();
   }
+  // Termination ended a waiting dialog: nothing is built on its behalf.
+  if (Gui_TerminationRequested()) {
+    session->commitConfiguration();
+    return;
+  }
   {
     std::lock_guard lock(m_sessionMutex);
     if (m_videoCaptureDevice && m_videoDeviceLocked) m_videoCaptureDevice->unlockForConfiguration();
@@ -557,7 +563,10 @@ void VLLiveWC::U_SessQueue_ConfigureNewCaptureSession() {
       Prefs_Shared().setMicrophoneUID(mic->uniqueID());
       Prefs_Shared().setMicrophoneName(mic->localizedName());
       Prefs_Shared().setMicrophoneIsBuiltIn(CapDev_IsBuiltInMicrophone(mic));
-      CapDev_CheckMicrophonePresence();
+      if (!CapDev_CheckMicrophonePresence() && Gui_TerminationRequested()) {
+        session->commitConfiguration();
+        return;
+      }
     }
     {
       std::lock_guard lock(m_sessionMutex);
