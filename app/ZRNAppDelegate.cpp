@@ -16,6 +16,7 @@
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/gui/DialogRunner.h"
+#include "platform/system/SleepWake.h"
 #include "platform/media/SampleBuffer.h"
 
 #include <QApplication>
@@ -156,8 +157,11 @@ void ZRNAppDelegate::delayedStartupActions() {
   recordPhase(QStringLiteral("delayedStartupActions"));
   m_fAppDidFinishLaunching = true;
   if (!m_filenamesToOpen.isEmpty()) {
+    m_openingLaunchFiles = true;
     openDroppedFiles();
     recordPhase(QStringLiteral("openDroppedFiles"));
+    // When nothing given could be opened, the launch goes on as it does without files.
+    U_StartLiveSessionIfLaunchFilesFailed();
     return;
   }
   // A new live session always starts when nothing was opened; the open panel is never offered at launch.
@@ -171,6 +175,8 @@ void ZRNAppDelegate::fileSleepNotifications() {
     m_sleepObserver = center.addObserver(kWorkspace_WillSleepNotification, nullptr, [this](const Notification& note) { receiveSleepNote(note); });
   if (!m_wakeObserver)
     m_wakeObserver = center.addObserver(kWorkspace_DidWakeNotification, nullptr, [this](const Notification& note) { receiveWakeNote(note); });
+  // logind says when the machine sleeps and wakes.
+  SleepWake_StartNotices();
 }
 
 void ZRNAppDelegate::receiveSleepNote(const Notification& note) { ZRNLogger_Log(QStringLiteral("receiveSleepNote: %@"), note.name); }
@@ -314,6 +320,7 @@ void ZRNAppDelegate::applicationWillTerminate() {
   // already under way (a confirmed Quit followed by a signal).
   if (!VLLiveWC_WaitUntilRecordingSaved(kQuitSaveWaitMillis))
     ZRNLogger_Log(QStringLiteral("ERR: the recording was not saved within %d s of quitting"), kQuitSaveWaitMillis / 1000);
+  SleepWake_StopNotices();
   auto& center = NotificationCenter::defaultCenter();
   for (NotificationToken* token : {&m_sleepObserver, &m_wakeObserver}) {
     if (*token) center.removeObserver(*token);
@@ -380,19 +387,7 @@ int ZRNApplicationMain(int argc, char* argv[]) {
   ZRNAppDelegate delegate;
   installTerminationSignals(&delegate);
   QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, &ZRNAppDelegate::applicationWillTerminate);
-  ZRNAppInstanceServer instanceServer([&delegate](const QStringList& handed) {
-    ZRNLogger_Log(QStringLiteral("paths handed over by another start: %ld"), static_cast<long>(handed.size()));
-    if (handed.isEmpty()) {
-      // Started again without files: the user looks for the running one.
-      for (QWidget* window : QApplication::topLevelWidgets()) {
-        if (!qobject_cast<QMainWindow*>(window) || !window->isVisible()) continue;
-        delegate.bringDocWindowToFront(window);
-        break;
-      }
-      return;
-    }
-    delegate.application_openFiles(handed);
-  });
+  ZRNAppInstanceServer instanceServer([&delegate](const QStringList& handed) { delegate.U_HandleSecondStart(handed); });
   instanceServer.listen();
   // Files named on the command line wait for the delayed start-up actions, in their order.
   if (!paths.isEmpty()) delegate.application_openFiles(paths);

@@ -115,6 +115,9 @@ class ZRNAppDelegate : public QObject, public ZRNAppHost {
   // Opens each path in order; the list is emptied.
   void U_HandleOpenFiles(QStringList& paths);
   bool shouldOpenTarget(const QString& path);
+  // Another start of Velmora handed its paths over: they open as files do; without paths the front
+  // window comes forward, or, when Velmora shows no window, a new live session starts.
+  void U_HandleSecondStart(const QStringList& paths);
   VLPlaybackWC* docIsAlreadyOpen(const QString& path) const;
   void bringDocWindowToFront(QWidget* window);
   void U_OpenWindowForTopDoc() override;
@@ -176,9 +179,13 @@ class ZRNAppDelegate : public QObject, public ZRNAppHost {
   void U_OpenLegacyOrPackage(const QString& path);
   bool U_OpenURL(const QUrl& url);
   void U_OpenPanelEnded(int result);
+  void U_StartLiveSessionIfLaunchFilesFailed();
+  QWidget* U_FrontWindow() const;
 
   QStringList m_filenamesToOpen;
   bool m_fAppDidFinishLaunching = false;
+  // The files given at launch are being opened; cleared once one of them shows or a live session starts.
+  bool m_openingLaunchFiles = false;
   QList<QPointer<QWidget>> m_playbackWindows;
   bool m_prefsWindowIsON = false;
   std::atomic<bool> m_appIsQuitting{false};

@@ -4,7 +4,7 @@
 // in ZRNPendingOperations.cpp and include the real header.
 //
 // Still pending: the crash lock and first aid, the conversion of legacy session folders, the preferences
-// window, the updater, and the workspace's sleep and wake notices (observed, but nothing posts them yet).
+// window and the updater.
 
 #include <QString>
 #include <QUrl>
@@ -19,10 +19,6 @@ void FirstAid_PruneDebugLogDays();
 
 // Legacy session folders: converted into a session package in place; true when it worked.
 bool Legacy_ConvertSession(const QUrl& folderURL);
-
-// Workspace sleep and wake.
-inline const QString kWorkspace_WillSleepNotification = QStringLiteral("NSWorkspaceWillSleepNotification");
-inline const QString kWorkspace_DidWakeNotification = QStringLiteral("NSWorkspaceDidWakeNotification");
 
 // The preferences window.
 void ZRNPrefsController_ShowOrHideWindow();

@@ -309,6 +309,7 @@ void VLLiveWC::U_Initialize() {
       m_waitingSheet = dialog;
       QPointer<VLLiveWC> guard(this);
       const int errorType = int(index);
+      ZRNLogger_Log("ATT: waiting for a camera ('%@')", Prefs_Shared().cameraName());
       Alert_RunAlertSheet(dialog, this, [guard, errorType](int result) {
         if (guard) guard->U_CameraSheetEnded(result, errorType);
       });
@@ -422,6 +423,7 @@ bool VLLiveWC::panel(const QFileDialog*, const QUrl& url) const {
 }
 
 void VLLiveWC::getSaveName() {
+  ZRNLogger_Log("getSaveName");
   auto* panel = new QFileDialog(this);
   panel->setObjectName(QStringLiteral("VLSavePanel"));
   panel->setOption(QFileDialog::DontUseNativeDialog, true);
