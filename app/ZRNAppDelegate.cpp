@@ -16,6 +16,7 @@
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/gui/DialogRunner.h"
+#include "platform/system/ScreenSaver.h"
 #include "platform/system/SleepWake.h"
 #include "platform/media/SampleBuffer.h"
 
@@ -333,6 +334,8 @@ void ZRNAppDelegate::applicationWillTerminate() {
     m_logsForEmailURL.clear();
   }
   U_CloseWindowsForTermination();
+  // The screen saver's holds of the recording and the players are given back before the process goes.
+  ScreenSaver_WaitForPendingCalls();
   // A clean exit leaves no crash lock behind.
   U_ClearCrashSemaphore(true, false);
   recordPhase(QStringLiteral("ZRNLogger_Stop"));

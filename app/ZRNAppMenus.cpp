@@ -31,7 +31,8 @@ ZRNAppMenus::ZRNAppMenus(ZRNAppDelegate* delegate) : QObject(delegate), m_delega
   addCommand(app, "showHVAppStorePage", "Velmora in the Store", {}, [d] { d->showHVAppStorePage(); });
   addCommand(app, "showAcknowledgments", "Acknowledgments", {}, [d] { d->showAcknowledgments(); });
   app->addSeparator();
-  addCommand(app, "terminate", "Quit Velmora", QKeySequence::Quit, [d] { d->terminate(); });
+  // Spelled out: the standard Quit key is empty under desktop themes with the Windows key scheme.
+  addCommand(app, "terminate", "Quit Velmora", QKeySequence(QStringLiteral("Ctrl+Q")), [d] { d->terminate(); });
 
   QMenu* file = addMenu("File");
   addCommand(file, "startNewRecording", "New Live Session", QKeySequence(QStringLiteral("Ctrl+N")),

@@ -50,6 +50,8 @@ ScreenSaverInhibition::ScreenSaverInhibition(const QString& application, const Q
   });
 }
 
+void ScreenSaver_WaitForPendingCalls() { workerQueue()->sync([] {}); }
+
 ScreenSaverInhibition::~ScreenSaverInhibition() {
   workerQueue()->async([state = m_state] {
     if (state->held) {

@@ -23,3 +23,7 @@ class ScreenSaverInhibition {
  private:
   std::shared_ptr<State> m_state;
 };
+
+// Waits until every hold and release asked for so far has reached the bus (at exit: nothing is left
+// held by a call still queued).
+void ScreenSaver_WaitForPendingCalls();
