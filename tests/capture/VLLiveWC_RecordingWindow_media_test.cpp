@@ -103,7 +103,8 @@ class LiveWindowRecording : public CaptureDevicesFixture {
     EXPECT_GE(formatDuration(probe), seconds);
   }
 
-  VLLiveWC* live = nullptr;
+  // Guarded: the application's termination deletes the live window itself.
+  QPointer<VLLiveWC> live;
 };
 
 TEST_F(LiveWindowRecording, ClosingTheWindowWhileRecordingStopsKeepsAndCloses) {
