@@ -18,6 +18,7 @@
 #include "platform/gui/DialogRunner.h"
 #include "platform/system/ScreenSaver.h"
 #include "platform/system/SleepWake.h"
+#include "platform/media/ExportSession.h"
 #include "platform/media/SampleBuffer.h"
 
 #include <QApplication>
@@ -333,6 +334,8 @@ void ZRNAppDelegate::applicationWillTerminate() {
     else QFile::remove(path);
     m_logsForEmailURL.clear();
   }
+  // Exports still running stop now: the process would otherwise wait for them at its very end.
+  AssetExportSession::cancelAllExports();
   U_CloseWindowsForTermination();
   // The screen saver's holds of the recording and the players are given back before the process goes.
   ScreenSaver_WaitForPendingCalls();
