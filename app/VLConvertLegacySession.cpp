@@ -150,10 +150,21 @@ bool U_RenameNoReplace(const QString& from, const QString& to, QString* error) {
   return false;
 }
 
-// Copies the temporary package to `target` so that the target appears whole or not at all: the copy is
-// made under a hidden name beside it, written to disk, its movie checked, and only then renamed. On
-// failure whatever was copied is removed again.
-bool U_CopyPackageIntoPlace(const QString& package, const QString& target, QString* error) {
+void U_RemoveTemporaryPackage(const std::shared_ptr<VLDocument>& document) {
+  const QString path = document ? document->docURL().toLocalFile() : QString();
+  if (path.isEmpty() || !U_ItemExists(path)) return;
+  if (!QDir(path).removeRecursively()) ZRNLogger_Log(QStringLiteral("ATT: %@ could not be removed"), path);
+}
+
+// The old folder goes once its content lives on in the new package. A folder reached through a link
+// loses only the link: what it points to was never ours to delete.
+void U_RemoveLegacyFolder(const QString& folder) {
+  const bool removed = QFileInfo(folder).isSymLink() ? QFile::remove(folder) : QDir(folder).removeRecursively();
+  if (!removed) ZRNLogger_Log(QStringLiteral("ATT: the old session folder %@ could not be removed completely"), folder);
+}
+}  // namespace
+
+bool Legacy_CopyPackageIntoPlace(const QString& package, const QString& target, QString* error) {
   if (U_ItemExists(target)) {
     *error = Fmt(QStringLiteral("A session package named \"%@\" already exists."), QFileInfo(target).fileName());
     return false;
@@ -185,20 +196,6 @@ bool U_CopyPackageIntoPlace(const QString& package, const QString& target, QStri
   return true;
 }
 
-void U_RemoveTemporaryPackage(const std::shared_ptr<VLDocument>& document) {
-  const QString path = document ? document->docURL().toLocalFile() : QString();
-  if (path.isEmpty() || !U_ItemExists(path)) return;
-  if (!QDir(path).removeRecursively()) ZRNLogger_Log(QStringLiteral("ATT: %@ could not be removed"), path);
-}
-
-// The old folder goes once its content lives on in the new package. A folder reached through a link
-// loses only the link: what it points to was never ours to delete.
-void U_RemoveLegacyFolder(const QString& folder) {
-  const bool removed = QFileInfo(folder).isSymLink() ? QFile::remove(folder) : QDir(folder).removeRecursively();
-  if (!removed) ZRNLogger_Log(QStringLiteral("ATT: the old session folder %@ could not be removed completely"), folder);
-}
-}  // namespace
-
 bool Legacy_ConvertSession(const QUrl& folderURL) {
   const QString folder = QDir::cleanPath(folderURL.toLocalFile());
   const QFileInfo legacy(folder);
@@ -216,7 +213,7 @@ bool Legacy_ConvertSession(const QUrl& folderURL) {
   QString failure;
   if (result == kLegacyConversionDone && !controller.userCanceled()) {
     const QString package = document ? document->docURL().toLocalFile() : QString();
-    converted = U_CopyPackageIntoPlace(package, target, &failure);
+    converted = Legacy_CopyPackageIntoPlace(package, target, &failure);
     if (converted) {
       ZRNLogger_Log(QStringLiteral("old session converted into %@"), target);
       U_RemoveTemporaryPackage(document);

@@ -29,6 +29,11 @@ class VLDocument;
 // shows alert 20028 and leaves the folder untouched; an abort or a folder without segments ends quietly.
 bool Legacy_ConvertSession(const QUrl& folderURL);
 
+// Copies a finished package folder to `target` so that the target appears whole or not at all: the copy is
+// written to disk under a hidden name beside it, its movie must open, and only then is it renamed (never
+// over an existing item). On failure nothing of the copy remains and *error says why.
+bool Legacy_CopyPackageIntoPlace(const QString& package, const QString& target, QString* error);
+
 // The modal run's answers: the export completed, the user aborted (or there was nothing to join), or the
 // conversion failed (failureReason() says why).
 inline constexpr int kLegacyConversionDone = kDialogResultFirst;

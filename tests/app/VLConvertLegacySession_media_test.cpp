@@ -21,6 +21,9 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <sys/resource.h>
+
 namespace {
 // One segment: frames [firstFrame, firstFrame + frames) of the counting test picture, so every frame of
 // every segment differs and a join can be checked frame by frame.
@@ -281,6 +284,70 @@ TEST_F(LegacyConversionTest, AbortDuringTheExportStopsItAndRemovesTheTemporaryPa
   EXPECT_TRUE(watcher.shown.isEmpty());
   EXPECT_EQ(listingWithHashes(legacy), before);
   expectNoLeftovers({QStringLiteral("Cup Final.vlvidcap")});
+}
+
+// Makes writes beyond a size fail (as a full disk would) while it lives.
+class ScopedFileSizeLimit {
+ public:
+  explicit ScopedFileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &m_saved);
+    m_signal = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = m_saved;
+    limited.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limited);
+  }
+  ~ScopedFileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &m_saved);
+    std::signal(SIGXFSZ, m_signal);
+  }
+
+ private:
+  rlimit m_saved{};
+  void (*m_signal)(int) = nullptr;
+};
+
+TEST_F(LegacyConversionTest, CopyIntoPlaceLeavesNothingHalfDone) {
+  // A finished package as the conversion leaves it in the temporary folder.
+  const QString package = QDir(Test_MakeTempDir(QStringLiteral("made"))).filePath(QStringLiteral("Made.vlvidcapb"));
+  QDir().mkpath(package);
+  const QString movie = makeSegment(package, QStringLiteral("VLCapturedMovie.mov"), 0, 60);
+  {
+    QFile settings(QDir(package).filePath(QStringLiteral("VLSettings.json")));
+    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+    settings.write("{}");
+  }
+  ASSERT_GT(QFileInfo(movie).size(), 8192);
+  QDir(legacy).removeRecursively();
+  QString error;
+  {
+    // The movie cannot be written whole: what was copied goes again.
+    ScopedFileSizeLimit limit(4096);
+    EXPECT_FALSE(Legacy_CopyPackageIntoPlace(package, target, &error));
+  }
+  EXPECT_TRUE(error.contains(QStringLiteral("could not be copied"))) << error.toStdString();
+  expectNoLeftovers({});
+
+  // A movie that does not open is never put in place.
+  const QString damagedPackage = QDir(Test_MakeTempDir(QStringLiteral("damaged"))).filePath(QStringLiteral("D.vlvidcapb"));
+  QDir().mkpath(damagedPackage);
+  {
+    QFile damaged(QDir(damagedPackage).filePath(QStringLiteral("VLCapturedMovie.mov")));
+    ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+    damaged.write(QByteArray(20000, 'x'));
+  }
+  EXPECT_FALSE(Legacy_CopyPackageIntoPlace(damagedPackage, target, &error));
+  expectNoLeftovers({});
+
+  // A link of the target's name is not replaced.
+  ASSERT_TRUE(QFile::link(QStringLiteral("/nonexistent"), target));
+  EXPECT_FALSE(Legacy_CopyPackageIntoPlace(package, target, &error));
+  EXPECT_TRUE(error.contains(QStringLiteral("already exists"))) << error.toStdString();
+  ASSERT_TRUE(QFile::remove(target));
+
+  // Whole: the same bytes under the target's name, flagged as a package.
+  ASSERT_TRUE(Legacy_CopyPackageIntoPlace(package, target, &error)) << error.toStdString();
+  EXPECT_EQ(listingWithHashes(target), listingWithHashes(package));
+  expectNoLeftovers({QStringLiteral("Cup Final.vlvidcapb")});
 }
 
 class LegacyConversionAppTest : public LaunchedAppTest {};
