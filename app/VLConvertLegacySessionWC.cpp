@@ -135,6 +135,13 @@ void VLConvertLegacySessionWC::U_EndRun(int result, const QString& reason) {
   done(result);
 }
 
+void VLConvertLegacySessionWC::U_FailFromQueue(const QString& reason) {
+  QPointer<VLConvertLegacySessionWC> guard(this);
+  Dispatch_MainAsync([guard, reason] {
+    if (guard) guard->U_EndRun(kLegacyConversionFailed, reason);
+  });
+}
+
 void VLConvertLegacySessionWC::U_SetProgress(int value) {
   if (m_progressBar) m_progressBar->setValue(value);
 }
@@ -177,19 +184,16 @@ void VLConvertLegacySessionWC::U_ReadLegacyFolder(const QUrl& folderURL) {
     return;
   }
   auto document = std::make_shared<VLDocument>();
-  const QUrl package = File_MakeSessionPackage(temporary, kVLPackageExtension);
+  // Without a temporary folder the name above would land in the root folder.
+  const bool haveTemporaryFolder = QFileInfo(StandardLocations::tempPath()).isDir();
+  const QUrl package = haveTemporaryFolder ? File_MakeSessionPackage(temporary, kVLPackageExtension) : QUrl();
   document->setDocURL(package);
   {
     std::lock_guard lock(m_mutex);
     m_vlDocument = document;
   }
   if (package.isEmpty()) {
-    QPointer<VLConvertLegacySessionWC> guard(this);
-    Dispatch_MainAsync([guard] {
-      if (guard)
-        guard->U_EndRun(kLegacyConversionFailed,
-                        QCoreApplication::translate("Localizable", "The temporary session package could not be made."));
-    });
+    U_FailFromQueue(QCoreApplication::translate("Localizable", "The temporary session package could not be made."));
     return;
   }
 
@@ -235,6 +239,11 @@ void VLConvertLegacySessionWC::U_ReadLegacyFolder(const QUrl& folderURL) {
   ZRNLogger_Log(QStringLiteral("converting %@: %ld segments into %@"), folder, static_cast<long>(assets.size()),
                 package.toLocalFile());
   File_WriteSettings(package, kVLSettingsBaseName, kVLSettingsExtension, document->dictionaryToSave());
+  // The writer only logs a failure; without the settings the old ones would be lost with the folder.
+  if (!QFileInfo::exists(QDir(package.toLocalFile()).filePath(kVLSettingsBaseName + QLatin1Char('.') + kVLSettingsExtension))) {
+    U_FailFromQueue(QCoreApplication::translate("Localizable", "The settings could not be written into the new package."));
+    return;
+  }
   loadAssetWithIndex(0);
 }
 

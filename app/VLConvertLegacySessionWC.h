@@ -86,6 +86,8 @@ class VLConvertLegacySessionWC : public ZRN_CommonInitWC<QDialog> {
   void U_ProgressCheck(const std::shared_ptr<VL_ExportJobRecord>& job);
   void U_ExportEnded(const std::shared_ptr<VL_ExportJobRecord>& job);
   void U_EndRun(int result, const QString& reason = QString());
+  // From the importer queue: ends the run as failed on the main queue.
+  void U_FailFromQueue(const QString& reason);
   void U_SetProgress(int value);
 
   QPointer<QLabel> m_labelTxt;

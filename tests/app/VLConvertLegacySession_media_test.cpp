@@ -257,6 +257,23 @@ TEST_F(LegacyConversionTest, FailuresShowAlert20028AndLeaveEverythingAsItWas) {
   }
 }
 
+TEST_F(LegacyConversionTest, ATemporaryFolderThatCannotHoldThePackageEndsAsFailed) {
+  makeSegment(segments(), QStringLiteral("seg1.mov"), 0, 30);
+  const auto before = listingWithHashes(parent);
+  // A temporary folder below a plain file cannot be made, not even by the superuser.
+  const QString blocker = QDir(Test_MakeTempDir(QStringLiteral("blocked"))).filePath(QStringLiteral("file"));
+  QFile(blocker).open(QIODevice::WriteOnly);
+  const QByteArray saved = qgetenv("TMPDIR");
+  qputenv("TMPDIR", QFile::encodeName(blocker + QStringLiteral("/tmp")));
+  DialogWatcher watcher;
+  const bool converted = Legacy_ConvertSession(QUrl::fromLocalFile(legacy));
+  qputenv("TMPDIR", saved);
+  EXPECT_FALSE(converted);
+  ASSERT_EQ(watcher.shown.size(), 1);
+  EXPECT_TRUE(watcher.shown.first().contains(QStringLiteral("temporary session package"))) << watcher.shown.first().toStdString();
+  EXPECT_EQ(listingWithHashes(parent), before);
+}
+
 TEST_F(LegacyConversionTest, AbortDuringTheExportStopsItAndRemovesTheTemporaryPackage) {
   // Long enough that the export is still copying when Abort is pressed.
   const QString first = makeSegment(segments(), QStringLiteral("seg1.mov"), 0, 9000, QStringLiteral("160x120"), false);
@@ -273,8 +290,11 @@ TEST_F(LegacyConversionTest, AbortDuringTheExportStopsItAndRemovesTheTemporaryPa
     if (aborted || !session || session->status() != AssetExportSessionStatus::Exporting) return;
     aborted = session;
     progressAtAbort = session->progress();
+    EXPECT_EQ(progress->windowTitle(), QStringLiteral("Converting Cup Final..."));
     EXPECT_EQ(progress->labelTxt()->text(), QStringLiteral("Step 2/2: Converting to new session format"));
+    EXPECT_EQ(progress->progressBar()->maximum(), 200);
     EXPECT_GE(progress->progressBar()->value(), 100);
+    EXPECT_EQ(progress->cancelBtn()->accessibleName(), QStringLiteral("Abort"));
     progress->cancelBtn()->click();
   };
   EXPECT_FALSE(Legacy_ConvertSession(QUrl::fromLocalFile(legacy)));
