@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -214,15 +215,14 @@ void VLConvertLegacySessionWC::U_ReadLegacyFolder(const QUrl& folderURL) {
       }
       document->loadFromDictionary(settings.toMap());
     } else if (entry.isDir() && entry.fileName() == kSegmentsFolderName) {
-      for (const QFileInfo& file : U_ListFolder(entry.filePath())) {
-        if (!file.exists() || !file.isFile()) continue;
-        const QString name = file.fileName();
-        qsizetype at = segments.size();
-        while (at > 0 && String_CompareNumeric(segments.at(at - 1).fileName(), name) > 0) --at;
-        segments.insert(at, QUrl::fromLocalFile(file.filePath()));
-      }
+      // Regular files only: reading a pipe would never end.
+      for (const QFileInfo& file : U_ListFolder(entry.filePath()))
+        if (file.isFile()) segments.append(QUrl::fromLocalFile(file.filePath()));
     }
   }
+  // By file name, counting: seg2 before seg10.
+  std::sort(segments.begin(), segments.end(),
+            [](const QUrl& a, const QUrl& b) { return String_CompareNumeric(a.fileName(), b.fileName()) < 0; });
   QList<AssetRef> assets;
   for (const QUrl& url : segments)
     if (AssetRef asset = Asset::assetWithURL(url)) assets.append(asset);

@@ -380,8 +380,7 @@ TEST_F(LegacyConversionAppTest, OpeningAnOldFolderFromTheOpenPanelConvertsItAndO
   QDir().mkpath(segmentFolder);
   makeSegment(segmentFolder, QStringLiteral("seg1.mov"), 0, 30);
   makeSegment(segmentFolder, QStringLiteral("seg2.mov"), 30, 30);
-  ASSERT_TRUE(PropertyList_WriteFile(QDir(legacy).filePath(QStringLiteral("Derby.plist")), oldSettings(),
-                                     PropertyListFormat::XML));
+  // No settings at all: the segments' sound is kept all the same.
   delegate = std::make_unique<ZRNAppDelegate>();
 
   QString asked;
@@ -405,5 +404,8 @@ TEST_F(LegacyConversionAppTest, OpeningAnOldFolderFromTheOpenPanelConvertsItAndO
   ASSERT_TRUE(window->windowRecentDoc());
   EXPECT_EQ(window->windowRecentDoc()->docPath(), target);
   EXPECT_TRUE(Test_WaitUntil([&] { return window->isVisible(); })) << "the converted session plays in its window";
+  const QString movie = QDir(target).filePath(QStringLiteral("VLCapturedMovie.") + Prefs_Shared().movieFileExtension());
+  EXPECT_EQ(TestMovie_DecodeVideo(movie).md5.size(), 60);
+  EXPECT_FALSE(TestMovie_StreamOfType(TestMovie_ProbeJson(movie), QStringLiteral("audio")).isEmpty());
 }
 }  // namespace
