@@ -28,7 +28,7 @@ namespace {
 // One segment: frames [firstFrame, firstFrame + frames) of the counting test picture, so every frame of
 // every segment differs and a join can be checked frame by frame.
 QString makeSegment(const QString& folder, const QString& name, int firstFrame, int frames,
-                    const QString& size = QStringLiteral("320x240"), bool audio = true) {
+                    const QString& size = QStringLiteral("320x240"), bool audio = true, bool fragmented = false) {
   const QString path = QDir(folder).filePath(name);
   QStringList args{QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
                    QStringLiteral("lavfi"), QStringLiteral("-i"),
@@ -42,6 +42,7 @@ QString makeSegment(const QString& folder, const QString& name, int firstFrame, 
   args << QStringLiteral("-c:v") << QStringLiteral("libx264") << QStringLiteral("-preset") << QStringLiteral("veryfast")
        << QStringLiteral("-pix_fmt") << QStringLiteral("yuv420p") << QStringLiteral("-g") << QStringLiteral("30");
   if (audio) args << QStringLiteral("-c:a") << QStringLiteral("aac");
+  if (fragmented) args << QStringLiteral("-movflags") << QStringLiteral("frag_keyframe+empty_moov+default_base_moof");
   args << path;
   bool ok = false;
   QString errors;
@@ -134,9 +135,9 @@ class LegacyConversionTest : public ::testing::Test {
 };
 
 TEST_F(LegacyConversionTest, JoinsSegmentsInNumericOrderIntoAPackageAndRemovesTheFolder) {
-  // Listed as seg1, seg10, seg2; joined as seg1, seg2, seg10.
+  // Listed as seg1, seg10, seg2; joined as seg1, seg2, seg10. Recordings may be written in fragments.
   const QString one = makeSegment(segments(), QStringLiteral("seg1.mov"), 0, 45);
-  const QString ten = makeSegment(segments(), QStringLiteral("seg10.mov"), 100, 30);
+  const QString ten = makeSegment(segments(), QStringLiteral("seg10.mov"), 100, 30, QStringLiteral("320x240"), true, true);
   const QString two = makeSegment(segments(), QStringLiteral("seg2.mov"), 50, 40);
   writeSettings(oldSettings(), PropertyListFormat::Binary);
   QDir().mkpath(QDir(segments()).filePath(QStringLiteral("thumbnails")));  // folders among the segments are no segments
