@@ -14,13 +14,14 @@
 #include "ui_ZRNProgressWC.h"
 
 #include <QDir>
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QLabel>
 #include <QPalette>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTimer>
+#include <QThread>
 
 #include <algorithm>
 #include <chrono>
@@ -367,17 +368,13 @@ void VLConvertLegacySessionWC::U_StopWork() {
   const AssetExportSessionRef session = job ? job->exportSession() : nullptr;
   if (!session || U_IsFinal(session->status())) return;
   session->cancelExport();
-  // A cancelled export stops at its next packet and removes what it wrote; the event loop keeps running
-  // meanwhile (the session reports on its own thread).
-  QEventLoop loop;
-  QTimer check;
-  int waited = 0;
-  QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-    waited += 10;
-    if (U_IsFinal(session->status()) || waited >= kExportStopWaitMs) loop.quit();
-  });
-  check.start(10);
-  loop.exec();
+  // A cancelled export stops at its next packet and removes what it wrote. Events are processed by hand
+  // meanwhile: after a Quit no event loop would run.
+  QDeadlineTimer deadline(kExportStopWaitMs);
+  while (!U_IsFinal(session->status()) && !deadline.hasExpired()) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QThread::msleep(2);
+  }
   if (!U_IsFinal(session->status()))
     ZRNLogger_Log(QStringLiteral("ATT: the export into %@ has not stopped"), session->outputURL().toLocalFile());
 }

@@ -125,6 +125,12 @@ class LegacyConversionTest : public ::testing::Test {
   void writeSettings(const QVariantMap& settings, PropertyListFormat format) {
     ASSERT_TRUE(PropertyList_WriteFile(QDir(legacy).filePath(QStringLiteral("settings.plist")), settings, format));
   }
+  // Long enough that the export is still copying when the test steps in.
+  void makeLongSegments() {
+    const QString first = makeSegment(segments(), QStringLiteral("seg1.mov"), 0, 9000, QStringLiteral("160x120"), false);
+    for (int i = 2; i <= 8; ++i)
+      ASSERT_TRUE(QFile::copy(first, QDir(segments()).filePath(QStringLiteral("seg%1.mov").arg(i))));
+  }
   // Nothing of a conversion is left in the temporary folder or beside the folder.
   void expectNoLeftovers(const QStringList& besideTheFolder) {
     EXPECT_TRUE(QDir(QDir::tempPath()).entryList({QStringLiteral("VLImportedSession*")}, QDir::AllEntries).isEmpty());
@@ -276,10 +282,7 @@ TEST_F(LegacyConversionTest, ATemporaryFolderThatCannotHoldThePackageEndsAsFaile
 }
 
 TEST_F(LegacyConversionTest, AbortDuringTheExportStopsItAndRemovesTheTemporaryPackage) {
-  // Long enough that the export is still copying when Abort is pressed.
-  const QString first = makeSegment(segments(), QStringLiteral("seg1.mov"), 0, 9000, QStringLiteral("160x120"), false);
-  for (int i = 2; i <= 8; ++i)
-    ASSERT_TRUE(QFile::copy(first, QDir(segments()).filePath(QStringLiteral("seg%1.mov").arg(i))));
+  makeLongSegments();
   const auto before = listingWithHashes(legacy);
 
   DialogWatcher watcher;
@@ -302,6 +305,34 @@ TEST_F(LegacyConversionTest, AbortDuringTheExportStopsItAndRemovesTheTemporaryPa
   ASSERT_TRUE(aborted) << "the export was never seen running";
   EXPECT_LT(progressAtAbort, 1.0f);
   EXPECT_EQ(aborted->status(), AssetExportSessionStatus::Cancelled);
+  EXPECT_TRUE(watcher.shown.isEmpty());
+  EXPECT_EQ(listingWithHashes(legacy), before);
+  expectNoLeftovers({QStringLiteral("Cup Final.vlvidcap")});
+}
+
+TEST_F(LegacyConversionTest, QuitDuringTheExportEndsTheConversionAndKeepsTheFolder) {
+  makeLongSegments();
+  const auto before = listingWithHashes(legacy);
+  ZRNAppDelegate delegate;
+  DialogWatcher watcher;
+  AssetExportSessionRef running;
+  watcher.onProgress = [&](VLConvertLegacySessionWC* progress) {
+    const auto job = progress->exportJob();
+    const AssetExportSessionRef session = job ? job->exportSession() : nullptr;
+    if (running || !session || session->status() != AssetExportSessionStatus::Exporting) return;
+    running = session;
+    delegate.terminate();  // what Quit, SIGTERM, SIGINT and SIGHUP do
+  };
+  // Quitting ends the application's event loop, so the conversion runs inside one, as in the application.
+  bool converted = true;
+  QTimer::singleShot(0, qApp, [&] {
+    converted = Legacy_ConvertSession(QUrl::fromLocalFile(legacy));
+    QCoreApplication::quit();
+  });
+  QCoreApplication::exec();
+  EXPECT_FALSE(converted);
+  ASSERT_TRUE(running) << "the export was never seen running";
+  EXPECT_EQ(running->status(), AssetExportSessionStatus::Cancelled);
   EXPECT_TRUE(watcher.shown.isEmpty());
   EXPECT_EQ(listingWithHashes(legacy), before);
   expectNoLeftovers({QStringLiteral("Cup Final.vlvidcap")});
