@@ -227,7 +227,9 @@ void ZRNTypeBadgeView::paintEvent(QPaintEvent*) {
     return;
   }
   if (lineColor().isValid() && lineWidth() > 0) strokeOutline();
-  if (isHidden() || m_badgeImage.isNull()) return;
+  // Hidden on purpose, not merely not shown yet (as a badge being drawn off screen is).
+  const bool hidden = isHidden() && testAttribute(Qt::WA_WState_ExplicitShowHide);
+  if (hidden || m_badgeImage.isNull()) return;
   const QImage picture = m_badgeColor.isValid() ? ksu5ImageTintedWithColor(m_badgeImage, m_badgeColor) : m_badgeImage;
   QRectF target = r;
   // A square picture keeps its shape: the longer side is cut to the shorter, centred.

@@ -54,6 +54,7 @@ ZRNJobTableCell::ZRNJobTableCell(QWidget* parent) : QWidget(parent) {
   outer->setContentsMargins(2, 1, 2, 1);
   m_backgroundView = new ZRNRoundedView(this);
   m_backgroundView->setObjectName(QStringLiteral("backgroundView"));
+  m_backgroundView->setAccessibleName(QStringLiteral("backgroundView"));
   outer->addWidget(m_backgroundView);
 
   auto* grid = new QGridLayout(m_backgroundView);

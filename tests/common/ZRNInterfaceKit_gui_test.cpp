@@ -107,6 +107,9 @@ TEST(DrawnViews, ASquarePictureBadgeIsCentredInAWideArea) {
   EXPECT_TRUE(Opaque(image, 26, 16, Qt::red));
   EXPECT_EQ(image.pixelColor(29, 10).alpha(), 0);
   EXPECT_EQ(image.pixelColor(20, 0).alpha(), 0);
+  // A badge hidden on purpose draws no picture.
+  badge.setHidden(true);
+  EXPECT_EQ(Paint(&badge, QSize(40, 20)).pixelColor(20, 10).alpha(), 0);
 }
 
 TEST(DrawnViews, ATitleBadgeWithoutLineColourDrawsOnlyItsBackground) {
