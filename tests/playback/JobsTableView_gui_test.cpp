@@ -100,6 +100,7 @@ TEST_F(JobsTable, AnExportingRowShowsItsProgressAndOffersOnlyCancelThenItsFinish
   bool abortShown = false;
   bool revealShown = true;
   int maximum = -1;
+  int progress = -1;
   NotificationObservation started(NotificationCenter::defaultCenter(),
       NotificationCenter::defaultCenter().addObserver(kZRNNotification_JobChange, nullptr, [&](const Notification& note) {
         if (ZRNJobsController::codeOfNotification(note) != kJobChangeStarted) return;
@@ -111,6 +112,11 @@ TEST_F(JobsTable, AnExportingRowShowsItsProgressAndOffersOnlyCancelThenItsFinish
         maximum = cell->jobProgress()->maximum();
         std::unique_ptr<QMenu> menu(cell->menuForEvent(nullptr));
         runningMenu = titles(menu.get());
+        // A progress step, as the export's check reports it, reaches the row at once.
+        auto* job = ZRNJobsController::jobOfNotification(note);
+        job->setCurrentStep(37);
+        ZRNJobsController::postJobChange(window->jobsController(), job, kJobChangeProgress);
+        progress = pane->cellAtRow(0)->jobProgress()->value();
       }));
   auto job = requestClip(2000, 6000);
   ASSERT_NE(job, nullptr);
@@ -119,6 +125,7 @@ TEST_F(JobsTable, AnExportingRowShowsItsProgressAndOffersOnlyCancelThenItsFinish
   EXPECT_TRUE(abortShown);
   EXPECT_FALSE(revealShown);
   EXPECT_EQ(maximum, job->totalSteps());
+  EXPECT_EQ(progress, 37);
   EXPECT_EQ(runningMenu, QStringList{QStringLiteral("Cancel Job")});
 
   ASSERT_TRUE(waitUntilFinished(job));
