@@ -30,26 +30,27 @@ QIcon U_ButtonImage(const char* name) { return QIcon(QStringLiteral(":/images/%1
 
 }  // namespace
 
-// The table's rows are the queue's jobs; each row shows a cell widget, so the model only counts.
+// The table's rows are the queue's jobs; each row shows a cell widget, so the model only counts. The
+// count changes only with a reset, so the table never sees the queue change between two reloads.
 class JobsTableModel : public QAbstractTableModel {
  public:
   explicit JobsTableModel(JobsTableView_Controller* controller) : QAbstractTableModel(controller), m_controller(controller) {}
-  int rowCount(const QModelIndex& parent) const override {
-    return parent.isValid() ? 0 : static_cast<int>(m_controller->numberOfRowsInTableView());
-  }
+  int rowCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : m_rows; }
   int columnCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : 1; }
   QVariant data(const QModelIndex& index, int role) const override {
     if (role != Qt::AccessibleTextRole) return {};
     auto job = m_controller->objectValueForRow(index.row());
     return job ? QVariant(job->title()) : QVariant();
   }
-  void reset() {
+  void reset(int rows) {
     beginResetModel();
+    m_rows = rows;
     endResetModel();
   }
 
  private:
   JobsTableView_Controller* m_controller;
+  int m_rows = 0;
 };
 
 JobsTableView_Controller::JobsTableView_Controller(QWidget* paneView, QTableView* table, VLPlaybackWC* window)
@@ -194,10 +195,17 @@ void JobsTableView_Controller::updateInterface() {
 }
 
 ZRNJobTableCell* JobsTableView_Controller::viewForRow(int64_t row) {
-  auto job = objectValueForRow(row);
-  if (!job) return nullptr;
+  if (!objectValueForRow(row)) return nullptr;
   auto* cell = new ZRNJobTableCell;
+  U_ConfigureCell(cell, row);
+  return cell;
+}
+
+void JobsTableView_Controller::U_ConfigureCell(ZRNJobTableCell* cell, int64_t row) {
+  auto job = objectValueForRow(row);
+  if (!job) return;
   cell->setTheJob(job.get());
+  cell->updateBindings();
   cell->setTableController(this);
   ZRNTypeBadgeView* badge = cell->typeBadge();
   badge->setTitle(job->activityBadgeString());
@@ -226,11 +234,10 @@ ZRNJobTableCell* JobsTableView_Controller::viewForRow(int64_t row) {
     cell->progressText()->show();
     cell->progressText()->setText(job->progressString());
   }
-  return cell;
 }
 
 ZRNJobTableCell* JobsTableView_Controller::cellAtRow(int64_t row) const {
-  if (!m_table || row < 0 || row >= m_model->rowCount(QModelIndex())) return nullptr;
+  if (!m_table || row < 0 || row >= m_shownRows) return nullptr;
   return qobject_cast<ZRNJobTableCell*>(m_table->indexWidget(m_model->index(static_cast<int>(row), 0)));
 }
 
@@ -247,14 +254,26 @@ int64_t JobsTableView_Controller::rowForView(const QWidget* view) const {
 
 void JobsTableView_Controller::reloadData() {
   if (!m_table) return;
-  m_model->reset();
-  const int rows = m_model->rowCount(QModelIndex());
+  const int rows = static_cast<int>(numberOfRowsInTableView());
+  // The same number of rows: the rows are brought up to date where they are, so that a button being
+  // pressed in a row is not replaced under the mouse by the next progress step.
+  bool inPlace = rows == m_shownRows;
+  for (int row = 0; inPlace && row < rows; ++row) inPlace = cellAtRow(row) != nullptr;
+  if (inPlace) {
+    for (int row = 0; row < rows; ++row) U_ConfigureCell(cellAtRow(row), row);
+    return;
+  }
+  m_model->reset(rows);
+  m_shownRows = rows;
   for (int row = 0; row < rows; ++row) m_table->setIndexWidget(m_model->index(row, 0), viewForRow(row));
 }
 
 void JobsTableView_Controller::reloadRow(int64_t row) {
-  if (!m_table || row < 0 || row >= m_model->rowCount(QModelIndex())) return;
-  m_table->setIndexWidget(m_model->index(static_cast<int>(row), 0), viewForRow(row));
+  if (!m_table || row < 0 || row >= m_shownRows) return;
+  if (ZRNJobTableCell* cell = cellAtRow(row))
+    U_ConfigureCell(cell, row);
+  else
+    m_table->setIndexWidget(m_model->index(static_cast<int>(row), 0), viewForRow(row));
 }
 
 void JobsTableView_Controller::U_ClearTableSelection() {

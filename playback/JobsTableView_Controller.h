@@ -66,6 +66,8 @@ class JobsTableView_Controller : public ZRNEmptyTableNoteVC {
   int heightOfRow(int64_t) const { return kRowHeight; }
   // Makes the row's cell for the job at that row.
   ZRNJobTableCell* viewForRow(int64_t row);
+  // Shows the job at `row` in the cell: badge, background, buttons, progress and texts.
+  void U_ConfigureCell(ZRNJobTableCell* cell, int64_t row);
   // The cell shown at a row (null when none), and the row of a cell or of a view inside one (-1).
   ZRNJobTableCell* cellAtRow(int64_t row) const;
   int64_t rowForView(const QWidget* view) const;
@@ -92,5 +94,7 @@ class JobsTableView_Controller : public ZRNEmptyTableNoteVC {
   QPointer<QAbstractButton> m_cancelAllButton;
   QPointer<QAbstractButton> m_clearLogButton;
   JobsTableModel* m_model = nullptr;
+  // The rows the table shows (the model counts the queue's jobs live).
+  int m_shownRows = 0;
   NotificationObservation m_jobChangeObservation;
 };

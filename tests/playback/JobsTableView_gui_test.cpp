@@ -177,13 +177,16 @@ TEST_F(JobsTable, ClickingARowSelectsItsRangeAndClickingEmptySpaceClearsTheMarks
   EXPECT_EQ(pane->cellAtRow(1)->backgroundView()->fillColor(), ZRN_WhiteColor(0.0));
   EXPECT_EQ(pane->cellAtRow(0)->backgroundView()->fillColor(), ZRN_WhiteColor(0.3));
 
-  // A progress note for a job that is no longer listed changes nothing.
-  ZRNJobTableCell* before = pane->cellAtRow(0);
+  // A progress note for a job that is no longer listed changes nothing; one for a listed job shows its
+  // latest texts.
+  const QString shownTitle = pane->cellAtRow(0)->titleText()->text();
+  second->setTitle(QStringLiteral("Renamed Clip"));
   VL_ExportJobRecord stranger;
   ZRNJobsController::postJobChange(window->jobsController(), &stranger, kJobChangeProgress);
-  Test_ProcessEvents(0);
-  EXPECT_EQ(pane->cellAtRow(0), before);
+  EXPECT_EQ(pane->cellAtRow(0)->titleText()->text(), shownTitle);
   EXPECT_TRUE(first->showSelected());
+  ZRNJobsController::postJobChange(window->jobsController(), second.get(), kJobChangeProgress);
+  EXPECT_EQ(pane->cellAtRow(0)->titleText()->text(), QStringLiteral("Renamed Clip"));
 
   // Empty space below the rows: no row selected, and no in or out point.
   QWidget* viewport = window->jobTableView()->viewport();
@@ -206,4 +209,22 @@ TEST_F(JobsTable, ClickingARowSelectsItsRangeAndClickingEmptySpaceClearsTheMarks
   click(pane->clearLogButton());
   EXPECT_EQ(window->jobsController()->numberOfJobs(), 0);
   EXPECT_FALSE(pane->clearLogButton()->isEnabled());
+}
+
+TEST_F(JobsTable, CancelAllEndsTheWaitingAndTheExportingJobs) {
+  auto first = requestClip(1000, 4000);
+  auto second = requestClip(5000, 9000);
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(second, nullptr);
+  // The second waits for the first; the first ends only at its export's next check on the main queue,
+  // which a slow machine may already have run.
+  ASSERT_TRUE(pane->cancelAllButton()->isEnabled());
+  EXPECT_EQ(pane->cellAtRow(0)->progressText()->text(), QStringLiteral("Waiting..."));
+  const bool firstPending = !first->isFinished();
+  click(pane->cancelAllButton());
+  EXPECT_EQ(window->jobsController()->numberOfJobs(), firstPending ? 0 : 1);
+  EXPECT_EQ(first->cancelled(), firstPending);
+  EXPECT_TRUE(second->cancelled());
+  EXPECT_FALSE(pane->cancelAllButton()->isEnabled());
+  EXPECT_EQ(pane->emptyTableTextV()->isVisibleTo(window), firstPending);
 }
