@@ -127,11 +127,13 @@ void ZRNRoundedView::setFillColor(const QColor& color) {
   update();
 }
 
-void ZRNRoundedView::paintEvent(QPaintEvent* event) {
+void ZRNRoundedView::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
   if (m_superBackColor.isValid()) painter.fillRect(rect(), m_superBackColor);
-  QRectF shape = event->rect();
+  // The shape is the whole view even when only part of it is repainted (a progress bar above it redraws
+  // often): a shape cut to the repainted part would show rounded corners in the middle of the view.
+  QRectF shape = rect();
   // Inset by half the outline so that the outline stays inside the rectangle.
   if (m_strokeWidth > 0) shape.adjust(m_strokeWidth / 2.0, m_strokeWidth / 2.0, -m_strokeWidth / 2.0, -m_strokeWidth / 2.0);
   const QPainterPath path = ZRN_RoundedPathForRect(shape, m_cornerRadius);

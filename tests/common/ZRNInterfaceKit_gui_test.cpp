@@ -72,6 +72,11 @@ TEST(DrawnViews, ARoundedViewKeepsAWideOutlineInsideItsRectangle) {
   EXPECT_TRUE(Opaque(image, 39, 10, Qt::blue));
   // The corners are rounded: the very corner pixel is not fully painted.
   EXPECT_LT(image.pixelColor(0, 0).alpha(), 255);
+  // A repaint of a part in the middle draws the middle of the shape, not a small shape of its own.
+  QImage part(40, 20, QImage::Format_ARGB32);
+  part.fill(Qt::transparent);
+  view.render(&part, QPoint(10, 5), QRegion(10, 5, 20, 10), QWidget::DrawChildren);
+  EXPECT_TRUE(Opaque(part, 10, 5, Qt::red));
 }
 
 TEST(DrawnViews, AFramedViewRoundsItsFillOnlyAboveRadiusOne) {
