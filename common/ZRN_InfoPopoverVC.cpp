@@ -34,7 +34,7 @@ ZRN_InfoPopoverVC::ZRN_InfoPopoverVC(const QString& layoutName, QWidget* parent)
   buttons->addStretch(1);
   m_actionButton = new QPushButton(this);
   m_actionButton->setObjectName(QStringLiteral("actionButton"));
-  m_actionButton->setIcon(QIcon(QStringLiteral(":/images/thincircle_rightarrow_blk.png")));
+  m_actionButton->setIcon(QIcon(QStringLiteral(":/images/thincircle_rightarrow.png")));
   m_actionButton->setFlat(true);
   m_actionButton->setToolTip(QStringLiteral("Show in File Manager"));
   m_actionButton->setAccessibleName(QStringLiteral("Show in File Manager"));
