@@ -5,6 +5,7 @@
 #include "common/ZRNTimeFormatting.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "playback/VLPlaybackWCTestSupport.h"
+#include "playback/ZRNAVPlayerView.h"
 
 #include <QAction>
 #include <QLocale>
@@ -274,4 +275,18 @@ TEST_F(PlaybackLayout, MenuItemsNeedAMovieMarksOrALongEnoughSession) {
   ASSERT_NE(tiny, nullptr);
   EXPECT_LE(tiny->totalDuration(), 0.1);
   EXPECT_FALSE(enabled(tiny, "exportAll"));
+}
+
+TEST_F(PlaybackLayout, TheSizeCommandsShowTheRecordingAtItsFrameSize) {
+  VLPlaybackWC* window = openSession(QStringLiteral("Size"), *s_movie);
+  ASSERT_NE(window, nullptr);
+  EXPECT_FALSE(window->windowIsNaturalSize());
+  for (auto command : {&VLPlaybackWC::resizeToNaturalSize, &VLPlaybackWC::increaseWindowSize, &VLPlaybackWC::decreaseWindowSize}) {
+    window->resize(1000, 600);
+    Test_ProcessEvents(0);
+    (window->*command)();
+    ASSERT_TRUE(Test_WaitUntil([&] { return window->playerView()->size() == QSize(160, 120); })) << window->playerView()->width() << "x" << window->playerView()->height();
+    EXPECT_TRUE(window->windowIsNaturalSize());
+    EXPECT_TRUE(window->windowCanIncreaseSize());
+  }
 }
