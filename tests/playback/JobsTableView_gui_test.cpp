@@ -88,9 +88,11 @@ TEST_F(JobsTable, AnEmptyListShowsTheNoteAndDisablesBothButtons) {
   EXPECT_FALSE(pane->cancelAllButton()->isEnabled());
   EXPECT_FALSE(pane->clearLogButton()->isEnabled());
   // Every control of the pane can be found by its accessible name.
-  for (QWidget* control : window->psaxnoRightSubBox()->findChildren<QWidget*>())
-    if (qobject_cast<QPushButton*>(control) || qobject_cast<QToolButton*>(control))
+  for (QWidget* control : window->psaxnoRightSubBox()->findChildren<QWidget*>()) {
+    if (qobject_cast<QPushButton*>(control) || qobject_cast<QToolButton*>(control)) {
       EXPECT_FALSE(control->accessibleName().isEmpty()) << control->objectName().toStdString();
+    }
+  }
 }
 
 TEST_F(JobsTable, AnExportingRowShowsItsProgressAndOffersOnlyCancelThenItsFinishedRowRevealsTheFile) {
@@ -134,8 +136,9 @@ TEST_F(JobsTable, AnExportingRowShowsItsProgressAndOffersOnlyCancelThenItsFinish
   EXPECT_EQ(cell->revealBtn()->toolTip(), QStringLiteral("Reveal in Finder"));
   EXPECT_EQ(cell->titleText()->text(), job->title());
   EXPECT_EQ(cell->typeBadge()->title(), job->activityBadgeString());
-  for (QWidget* control : cell->findChildren<QWidget*>())
+  for (QWidget* control : cell->findChildren<QWidget*>()) {
     EXPECT_FALSE(control->accessibleName().isEmpty()) << control->objectName().toStdString();
+  }
   std::unique_ptr<QMenu> menu(cell->menuForEvent(nullptr));
   EXPECT_EQ(titles(menu.get()), (QStringList{QStringLiteral("Reveal in Finder"), QStringLiteral("Remove from List")}));
   EXPECT_EQ(ZRN_TableGridStyleMask(window->jobTableView()), kZRNTableGridDashedHorizontal);
