@@ -8,11 +8,6 @@ void U_ClearCrashSemaphore(bool, bool) {}
 void U_WriteCrashSemaphore() {}
 void FirstAid_PruneDebugLogDays() {}
 
-bool Legacy_ConvertSession(const QUrl& folderURL) {
-  ZRNLogger_Log(QStringLiteral("ATT: legacy session not converted: %@"), folderURL.toLocalFile());
-  return false;
-}
-
 void ZRNPrefsController_ShowOrHideWindow() {}
 QString ZRNPrefsController_CurrentModuleIdentifier() { return {}; }
 void ZRNPrefsController_SelectModule(const QString&) {}

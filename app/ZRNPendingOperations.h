@@ -3,8 +3,7 @@
 // Each is a free function of its own, so that each can be replaced on its own: delete its lines here and
 // in ZRNPendingOperations.cpp and include the real header.
 //
-// Still pending: the crash lock and first aid, the conversion of legacy session folders, the preferences
-// window and the updater.
+// Still pending: the crash lock and first aid, the preferences window and the updater.
 
 #include <QString>
 #include <QUrl>
@@ -16,9 +15,6 @@ void U_CheckForPreviousCrash(ZRNAppDelegate* delegate);
 void U_ClearCrashSemaphore(bool clearOwn, bool orphaned);
 void U_WriteCrashSemaphore();
 void FirstAid_PruneDebugLogDays();
-
-// Legacy session folders: converted into a session package in place; true when it worked.
-bool Legacy_ConvertSession(const QUrl& folderURL);
 
 // The preferences window.
 void ZRNPrefsController_ShowOrHideWindow();
