@@ -16,6 +16,9 @@ constexpr int kNameBufferSize = 256;
 constexpr int kWindowBits = -15;
 constexpr int kMemLevel = 8;
 constexpr int kDefaultStrategy = 0;
+// What zipOpenNewFileInZip3 passes on; bit 11 of the flag says the name is UTF-8.
+constexpr uLong kVersionMadeBy = 0;
+constexpr uLong kUTF8NameFlag = 1 << 11;
 
 zipFile asZip(void* handle) { return static_cast<zipFile>(handle); }
 unzFile asUnz(void* handle) { return static_cast<unzFile>(handle); }
@@ -125,13 +128,17 @@ std::unique_ptr<ZipWriteStream> ZipFile::writeFileInZipWithName(const QString& n
   info.tmz_date.tm_mday = static_cast<uInt>(local.date().day());
   info.tmz_date.tm_mon = static_cast<uInt>(local.date().month() - 1);
   info.tmz_date.tm_year = static_cast<uInt>(local.date().year());
+  // The system's minizip marks an entry as encrypted without producing one that any reader accepts:
+  // an entry with a password would be lost, so none is started.
+  if (!password.isNull()) throw ZipException(ZIP_PARAMERROR, Fmt(QStringLiteral("Error in opening '%@' in zipfile"), name));
+  Q_UNUSED(crc32);
   const QByteArray nameBytes = name.toUtf8();
-  const QByteArray passwordBytes = password.toUtf8();
-  const int err = zipOpenNewFileInZip3(asZip(m_zipFile), nameBytes.constData(), &info, nullptr, 0, nullptr, 0, nullptr,
+  // Names beyond ASCII carry the UTF-8 flag, so that other tools do not read them as code page 437.
+  const bool ascii = std::all_of(nameBytes.cbegin(), nameBytes.cend(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  const uLong flagBase = ascii ? 0 : kUTF8NameFlag;
+  const int err = zipOpenNewFileInZip4(asZip(m_zipFile), nameBytes.constData(), &info, nullptr, 0, nullptr, 0, nullptr,
                                        compressionLevel != 0 ? Z_DEFLATED : 0, compressionLevel, 0, kWindowBits,
-                                       kMemLevel, kDefaultStrategy,
-                                       password.isNull() ? nullptr : passwordBytes.constData(),
-                                       static_cast<uLong>(crc32));
+                                       kMemLevel, kDefaultStrategy, nullptr, 0, kVersionMadeBy, flagBase);
   if (err != ZIP_OK) throw ZipException(err, Fmt(QStringLiteral("Error in opening '%@' in zipfile"), name));
   return std::make_unique<ZipWriteStream>(m_zipFile, name);
 }

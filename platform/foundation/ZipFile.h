@@ -93,7 +93,8 @@ class ZipFile {
   std::unique_ptr<ZipWriteStream> writeFileInZipWithName(const QString& name, int32_t compressionLevel);
   std::unique_ptr<ZipWriteStream> writeFileInZipWithName(const QString& name, const QDateTime& fileDate,
                                                          int32_t compressionLevel);
-  // A password makes minizip encrypt the entry (traditional zip encryption, keyed with the given CRC).
+  // The system's minizip cannot write an encrypted entry that readers accept: with a password nothing is
+  // started and ZipException is thrown.
   std::unique_ptr<ZipWriteStream> writeFileInZipWithName(const QString& name, const QDateTime& fileDate,
                                                          int32_t compressionLevel, const QString& password,
                                                          quint64 crc32);
