@@ -39,12 +39,17 @@ QString dataHomeOf(qint64 pid) {
 }  // namespace
 
 ExecutableIdentity Process_OwnExecutable() {
-  ExecutableIdentity identity;
   const QString path = readLink(QStringLiteral("/proc/self/exe"));
-  if (path.isEmpty() || path.endsWith(kDeletedSuffix)) return identity;
+  if (path.isEmpty() || path.endsWith(kDeletedSuffix)) return {};
+  return Process_ExecutableIdentityOf(path);
+}
+
+ExecutableIdentity Process_ExecutableIdentityOf(const QString& path) {
+  ExecutableIdentity identity;
+  const QString canonical = QFileInfo(path).canonicalFilePath();
   struct stat st = {};
-  if (::stat(QFile::encodeName(path).constData(), &st) != 0) return identity;
-  identity.path = QDir::cleanPath(path);
+  if (canonical.isEmpty() || ::stat(QFile::encodeName(canonical).constData(), &st) != 0) return identity;
+  identity.path = QDir::cleanPath(canonical);
   identity.device = static_cast<quint64>(st.st_dev);
   identity.inode = static_cast<quint64>(st.st_ino);
   return identity;

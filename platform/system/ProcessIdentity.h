@@ -17,6 +17,8 @@ struct ExecutableIdentity {
 
 // This process's executable; invalid when /proc cannot tell.
 ExecutableIdentity Process_OwnExecutable();
+// The identity of the file at the path (made canonical); invalid when there is no such file.
+ExecutableIdentity Process_ExecutableIdentityOf(const QString& path);
 
 // The bytes of a reference to the executable: its path with the file's device and inode.
 QByteArray Process_ExecutableReference(const ExecutableIdentity& identity);
