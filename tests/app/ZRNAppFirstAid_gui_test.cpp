@@ -1,0 +1,200 @@
+// First aid as the delegate runs it: the window's actions, what they leave on the Desktop and in the
+// preferences, and the crash locks each caller of the clean-up removes.
+
+#include "app/ZRNAppDelegate_FirstAid.h"
+
+#include "firstaid/ZRNFirstAidWindowController.h"
+#include "support/ZipTestSupport.h"
+#include "tests/app/AppTestSupport.h"
+#include "tests/firstaid/FirstAidTestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+namespace {
+void writeFile(const QString& path, const QByteArray& bytes) {
+  QDir().mkpath(QFileInfo(path).path());
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(bytes);
+}
+
+class FirstAidAppTest : public LaunchedAppTest {
+ protected:
+  void SetUp() override {
+    LaunchedAppTest::SetUp();
+    QDir(StandardLocations::applicationSupportPath()).removeRecursively();
+    setCrashLockFileURL(QUrl());
+  }
+  // A delegate that has finished launching up to the crash check.
+  void willFinish() {
+    delegate = std::make_unique<ZRNAppDelegate>();
+    delegate->applicationWillFinishLaunching();
+  }
+  QString own() const { return Process_OwnExecutable().path; }
+};
+}  // namespace
+
+TEST_F(FirstAidAppTest, SavingTheLogsTwicePutsTwoArchivesOnTheDesktop) {
+  const QString desktop = Test_HomePath() + QStringLiteral("/Desktop");
+  QDir(desktop).removeRecursively();
+  QDir().mkpath(desktop);
+  const QString reports = FirstAid_UserDiagnosticReportsPath();
+  const QByteArray crashReport = "Process:         velmora [4242]\nSignal:          11 (SIGSEGV)\n";
+  writeFile(reports + QStringLiteral("/velmora_2026-12-05-101010.crash"), crashReport);
+  writeFile(reports + QStringLiteral("/othertool_2026-12-05-101010.crash"), "not ours");
+  const QString days = FirstAid_DebugLogsPath();
+  writeFile(days + QStringLiteral("/20261205/1234_Debug.log"), "10:00:00:000 yesterday's line\n");
+  writeFile(days + QStringLiteral("/20261205/99_Debug.log"), "");
+  UserDefaults::standard().setObject(QStringLiteral("ZRNTestMark"), QStringLiteral("kept"));
+  UserDefaults::standard().setObject(QStringLiteral("NSNavPanelExpandedSizeForOpenMode"), QStringLiteral("{1, 2}"));
+  willFinish();
+
+  const QStringList expectedNames = {QStringLiteral("Velmora_CrashLogs.zip"), QStringLiteral("Velmora_CrashLogs_1.zip")};
+  for (int save = 0; save < 2; ++save) {
+    // After a crash "Save logs" is preselected: OK saves.
+    Test_AnswerNextModal(QStringLiteral("okBtn"));
+    showFirstAidWindowForAppStartup(delegate.get(), false, true);
+    ASSERT_TRUE(Test_WaitUntil([&] { return QFileInfo::exists(desktop + QLatin1Char('/') + expectedNames[save]); }, 30000));
+  }
+  QStringList onDesktop = QDir(desktop).entryList(QDir::Files);
+  onDesktop.sort();
+  EXPECT_EQ(onDesktop, expectedNames);
+  EXPECT_TRUE(QDir(StandardLocations::tempPath()).entryList({QStringLiteral("Velmora_CrashLogs*"), QStringLiteral("pref_plist.tmp")}).isEmpty())
+      << "the archives were moved, the temporary property list deleted";
+
+  for (const QString& name : expectedNames) {
+    SCOPED_TRACE(name.toStdString());
+    QString error;
+    const QList<QVariantMap> entries = Test_PythonZipEntries(desktop + QLatin1Char('/') + name, &error);
+    ASSERT_FALSE(entries.isEmpty()) << error.toStdString();
+    QStringList names;
+    for (const QVariantMap& entry : entries) {
+      names << entry.value("name").toString();
+      EXPECT_EQ(entry.value("compress_type").toInt(), 8);
+      EXPECT_EQ((entry.value("flag_bits").toInt() >> 1) & 3, 1) << "level 9";
+    }
+    ASSERT_GE(names.size(), 5) << names.join(' ').toStdString();
+    EXPECT_EQ(names.first(), QStringLiteral("ksu_SystemInfo.txt"));
+    EXPECT_EQ(names[1], QStringLiteral("velmora_2026-12-05-101010.crash"));
+    EXPECT_EQ(names.mid(names.size() - 2), (QStringList{QStringLiteral("vl_prefs.plist"), QStringLiteral("system.log")}));
+    EXPECT_FALSE(names.contains(QStringLiteral("othertool_2026-12-05-101010.crash")));
+    EXPECT_TRUE(names.contains(QStringLiteral("Debug_Logs/20261205/1234_Debug.log")));
+    EXPECT_FALSE(names.contains(QStringLiteral("Debug_Logs/20261205/99_Debug.log"))) << "an empty log gets no entry";
+    for (const QVariantMap& entry : entries)
+      if (entry.value("name").toString().startsWith(QStringLiteral("Debug_Logs/")))
+        EXPECT_FALSE(entry.value("data").toByteArray().isEmpty()) << entry.value("name").toString().toStdString();
+
+    const QString report = QString::fromUtf8(Test_ZipEntry(entries, QStringLiteral("ksu_SystemInfo.txt")).value("data").toByteArray());
+    EXPECT_TRUE(report.startsWith(QStringLiteral("\n") + QString(35, '-') + QStringLiteral("Mail program:  "))) << report.left(200).toStdString();
+    // Without a mail program that takes attachments, the report itself carries the crash reports.
+    EXPECT_TRUE(report.contains(QString::fromUtf8(crashReport)));
+    EXPECT_TRUE(report.contains(QStringLiteral("No .hang logs found.\n")));
+    EXPECT_TRUE(report.contains(QStringLiteral("No .diag logs found.\n")));
+    EXPECT_TRUE(report.contains(QStringLiteral("Program Preferences:\n")));
+    EXPECT_TRUE(report.contains(QStringLiteral("ZRNTestMark")));
+    EXPECT_FALSE(report.contains(QStringLiteral("NSNavPanelExpandedSizeForOpenMode")));
+    EXPECT_EQ(Test_ZipEntry(entries, QStringLiteral("velmora_2026-12-05-101010.crash")).value("data").toByteArray(), crashReport);
+    EXPECT_EQ(Test_ZipEntry(entries, QStringLiteral("Debug_Logs/20261205/1234_Debug.log")).value("data").toByteArray(),
+              QByteArray("10:00:00:000 yesterday's line\n"));
+    const QVariantMap prefs = Test_ZipEntry(entries, QStringLiteral("vl_prefs.plist")).value("plist").toMap();
+    EXPECT_EQ(prefs.value("ZRNTestMark").toString(), QStringLiteral("kept"));
+    EXPECT_FALSE(prefs.contains(QStringLiteral("NSNavPanelExpandedSizeForOpenMode")));
+  }
+}
+
+TEST_F(FirstAidAppTest, PruningKeepsTheSevenNewestDayFolders) {
+  const QString days = FirstAid_DebugLogsPath();
+  // Today's folder of this run's log may be there already; older days fill up to eight.
+  QStringList all = FirstAid_DebugLogDayFolders(StandardLocations::logsFolderPath(), QStringLiteral("Debug_Logs"));
+  for (QString& day : all) day = QFileInfo(day).fileName();
+  for (int day = 1; all.size() < 8; ++day) {
+    all << QStringLiteral("201911%1").arg(day, 2, 10, QLatin1Char('0'));
+    writeFile(days + QLatin1Char('/') + all.last() + QStringLiteral("/1_Debug.log"), "line\n");
+  }
+  all.sort();
+  writeFile(days + QStringLiteral("/notes.txt"), "not a day");
+  FirstAid_PruneDebugLogDays();
+  QStringList left = QDir(days).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+  left.sort();
+  EXPECT_EQ(left, all.mid(1) + QStringList{QStringLiteral("notes.txt")}) << "the oldest day goes";
+  // Seven are kept as they are.
+  FirstAid_PruneDebugLogDays();
+  EXPECT_EQ(QDir(days).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(), 8);
+}
+
+TEST_F(FirstAidAppTest, TheResetThroughTheWindowDeletesThePreferences) {
+  willFinish();
+  UserDefaults::standard().setObject(QStringLiteral("ZRNTestMark"), QStringLiteral("gone"));
+  ASSERT_TRUE(UserDefaults::standard().synchronize());
+  ASSERT_TRUE(QFileInfo::exists(StandardLocations::preferencesFilePath()));
+  // On request the reset is preselected; its alert is answered with Continue.
+  bool alertSeen = false;
+  Test_AnswerNextModal(QStringLiteral("okBtn"), [&](QWidget* window) {
+    Test_AnswerNextModal(QStringLiteral("okBtn"), [&](QWidget*) { alertSeen = true; }, window);
+  });
+  showFirstAidWindow(delegate.get());
+  EXPECT_TRUE(alertSeen) << "the reset was confirmed first";
+  EXPECT_FALSE(QFileInfo::exists(StandardLocations::preferencesFilePath()));
+  EXPECT_TRUE(UserDefaults::standard().persistentDomain().isEmpty());
+  EXPECT_TRUE(delegate->appIsQuitting()) << "the application terminates for the relaunch";
+  // No relaunch tool beside the test program: that is said.
+  const QString logged = Test_LoggedText();
+  EXPECT_TRUE(logged.contains(QStringLiteral("relaunchMe tool NOT found."))) << logged.toStdString();
+}
+
+TEST_F(FirstAidAppTest, TheRelaunchToolStartsTheApplicationOnceThisProcessLetsGo) {
+  const QString folder = Test_MakeTempDir(QStringLiteral("relaunch"));
+  const QString marker = folder + QStringLiteral("/relaunched");
+  const QString application = folder + QStringLiteral("/velmora-again");
+  writeFile(application, QStringLiteral("#!/bin/sh\necho \"$0 $$\" > '%1'\n").arg(marker).toUtf8());
+  QFile::setPermissions(application, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+  UserDefaults::standard().setObject(QStringLiteral("ZRNTestMark"), QStringLiteral("gone"));
+  ASSERT_TRUE(UserDefaults::standard().synchronize());
+
+  const int holding = FirstAid_ResetPreferencesAndStartRelaunch(Test_BinaryPath(QStringLiteral("relaunchMe")), application);
+  ASSERT_GE(holding, 0);
+  EXPECT_FALSE(QFileInfo::exists(StandardLocations::preferencesFilePath()));
+  EXPECT_TRUE(UserDefaults::standard().persistentDomain().isEmpty());
+  // While we hold its input the tool waits; it cannot have started the application yet.
+  EXPECT_FALSE(QFileInfo::exists(marker));
+  ::close(holding);
+  ASSERT_TRUE(Test_WaitUntil([&] { return QFileInfo::exists(marker) && QFileInfo(marker).size() > 0; }, 20000));
+  QFile file(marker);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(file.readAll().startsWith(application.toUtf8())) << "started with the path it was given";
+}
+
+TEST_F(FirstAidAppTest, EachCallerOfTheCleanUpRemovesItsLocks) {
+  Test_RunningCopy other(Test_MakeTempDir(QStringLiteral("other")));
+  const QString stopped = Test_CopyBinary(Test_BinaryPath(QStringLiteral("relaunchMe")), Test_MakeTempDir(QStringLiteral("stopped")));
+  Test_WriteLock(QStringLiteral("lockfile_1"), own());         // our own, left by an earlier run
+  Test_WriteLock(QStringLiteral("lockfile_2"), other.path);    // the other copy's, which still runs
+  Test_WriteLock(QStringLiteral("lockfile_3"), stopped);       // a copy that does not run
+  Test_WriteLock(QStringLiteral("lockfile_4"), QString(), "damaged");
+  Test_WriteLock(QStringLiteral("notes.txt"), QString(), "not a lock");
+  willFinish();
+
+  // After the First Aid window, whatever was chosen: the stopped copy's and the unreadable lock go.
+  Test_AnswerNextModal(QStringLiteral("cancelBtn"));
+  showFirstAidWindow(delegate.get());
+  EXPECT_EQ(Test_LockEntries(), (QStringList{QStringLiteral("lockfile_1"), QStringLiteral("lockfile_2"), QStringLiteral("notes.txt")}));
+
+  // The normal start: our earlier lock goes and this run's comes.
+  delegate->finishNormalApplicationStartup();
+  const QString runLock = QFileInfo(crashLockFileURL().toLocalFile()).fileName();
+  ASSERT_FALSE(runLock.isEmpty());
+  EXPECT_EQ(Test_LockEntries(), (QStringList{QStringLiteral("lockfile_2"), runLock, QStringLiteral("notes.txt")}));
+  QString path;
+  EXPECT_EQ(readContentsOfFile(crashLockFileURL().toLocalFile(), &path), 0);
+  EXPECT_EQ(path, own());
+
+  // Termination: only this run's lock goes.
+  delegate->applicationWillTerminate();
+  EXPECT_EQ(Test_LockEntries(), (QStringList{QStringLiteral("lockfile_2"), QStringLiteral("notes.txt")}));
+}
