@@ -3,6 +3,7 @@
 
 #include "app/ZRNAppDelegate_FirstAid.h"
 
+#include "app/ZRNAppMenus.h"
 #include "firstaid/ZRNFirstAidWindowController.h"
 #include "support/ZipTestSupport.h"
 #include "tests/app/AppTestSupport.h"
@@ -197,4 +198,22 @@ TEST_F(FirstAidAppTest, EachCallerOfTheCleanUpRemovesItsLocks) {
   // Termination: only this run's lock goes.
   delegate->applicationWillTerminate();
   EXPECT_EQ(Test_LockEntries(), (QStringList{QStringLiteral("lockfile_2"), QStringLiteral("notes.txt")}));
+}
+
+TEST_F(FirstAidAppTest, TheHelpMenuOpensTheWindowOnRequestAndCancelDoesNothingMore) {
+  willFinish();
+  int height = 0;
+  QString okTitle;
+  Test_AnswerNextModal(QStringLiteral("cancelBtn"), [&](QWidget* modal) {
+    height = modal->height();
+    if (auto* window = qobject_cast<ZRNFirstAidWindowController*>(modal)) okTitle = window->okBtn()->text();
+  });
+  QAction* command = delegate->mainMenu()->action(QStringLiteral("showFirstAidWindow"));
+  ASSERT_NE(command, nullptr);
+  EXPECT_EQ(command->text(), QStringLiteral("First Aid…"));
+  command->trigger();
+  EXPECT_EQ(height, 412);
+  EXPECT_EQ(okTitle, QStringLiteral("Reset"));
+  EXPECT_FALSE(ran(QStringLiteral("finishNormalApplicationStartup"))) << "outside the launch Cancel only closes it";
+  EXPECT_FALSE(delegate->appIsQuitting());
 }
