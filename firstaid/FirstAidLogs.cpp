@@ -146,6 +146,9 @@ QStringList FirstAid_FilesWithPrefixAndSuffix(const QString& executableName, con
     const QString relative = folder.relativeFilePath(it.next());
     if (relative.startsWith(prefix) && relative.endsWith(suffix)) found << relative;
   }
+  // The directory's own order is arbitrary here; by name, the stamped reports come oldest first, so that
+  // "the last one listed" is the newest.
+  found.sort();
   return found;
 }
 

@@ -28,7 +28,8 @@ bool FirstAid_InstallCrashReporter();
 // Folders read.
 QString FirstAid_UserDiagnosticReportsPath();
 QString FirstAid_DebugLogsPath();  // <logs>/Debug_Logs
-// Paths relative to the folder (deep) of the entries named "<executable>_..." that end with the suffix.
+// Paths relative to the folder (deep) of the entries named "<executable>_..." that end with the suffix,
+// sorted by name (for stamped reports: oldest first).
 QStringList FirstAid_FilesWithPrefixAndSuffix(const QString& executableName, const QString& folderPath,
                                               const QString& suffix);
 // Full paths of the day folders (names of exactly 8 characters) in <logsFolder>/<debugLogsName>; empty
@@ -74,7 +75,7 @@ QString FirstAid_SupportAddress();
 // The URL the last mailto: route opened (for the log and the tests).
 QUrl FirstAid_LastMailtoURL();
 
-// Of our crash reports, all but the last one listed are deleted; every file inside the debug-log day
+// Of our crash reports, all but the newest are deleted; every file inside the debug-log day
 // folders is deleted (the day folders stay).
 void clearOlderCrashLogs();
 // Keeps the seven newest debug-log day folders (numeric order of their yyyymmdd names), deletes the rest.

@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QUrlQuery>
 
 #include <gtest/gtest.h>
 
@@ -216,4 +217,49 @@ TEST_F(FirstAidAppTest, TheHelpMenuOpensTheWindowOnRequestAndCancelDoesNothingMo
   EXPECT_EQ(okTitle, QStringLiteral("Reset"));
   EXPECT_FALSE(ran(QStringLiteral("finishNormalApplicationStartup"))) << "outside the launch Cancel only closes it";
   EXPECT_FALSE(delegate->appIsQuitting());
+}
+
+TEST_F(FirstAidAppTest, AnEMailWithoutAnAttachingMailProgramCarriesTheReportInItsBody) {
+  const QString reports = FirstAid_UserDiagnosticReportsPath();
+  QDir(reports).removeRecursively();
+  writeFile(reports + QStringLiteral("/velmora_2026-12-01-101010.crash"), "older crash\n");
+  writeFile(reports + QStringLiteral("/velmora_2026-12-02-101010.crash"), "newer crash\n");
+  const QString oldLog = FirstAid_DebugLogsPath() + QStringLiteral("/20261201/77_Debug.log");
+  writeFile(oldLog, "an old line\n");
+  willFinish();
+  Test_AnswerNextModal(QStringLiteral("okBtn"), [](QWidget* modal) {
+    auto* window = qobject_cast<ZRNFirstAidWindowController*>(modal);
+    if (!window) return;
+    window->prepareEmailBtn()->click();
+    window->userText()->setPlainText(QStringLiteral("It froze & quit at 1:0"));
+    window->clearLogsCheck()->setChecked(true);
+  });
+  const QUrl before = FirstAid_LastMailtoURL();
+  showFirstAidWindowForAppStartup(delegate.get(), false, true);
+  ASSERT_TRUE(Test_WaitUntil([&] { return FirstAid_LastMailtoURL() != before; }, 30000));
+  const QUrl mail = FirstAid_LastMailtoURL();
+  EXPECT_EQ(mail.scheme(), QStringLiteral("mailto"));
+  EXPECT_EQ(mail.path(), FirstAid_SupportAddress());
+  const QUrlQuery query(mail);
+  EXPECT_EQ(query.queryItemValue(QStringLiteral("subject"), QUrl::FullyDecoded), QStringLiteral("Velmora " VELMORA_VERSION_STRING " Crash Report"));
+  const QString body = query.queryItemValue(QStringLiteral("Body"), QUrl::FullyDecoded);
+  EXPECT_TRUE(body.contains(QStringLiteral("It froze & quit at 1:0\n"))) << "the user's text, its '&' escaped";
+  EXPECT_TRUE(body.contains(QStringLiteral("older crash\n") + QString(100, '-') + QStringLiteral("\n\nnewer crash\n")));
+  EXPECT_TRUE(delegate->logsForEmailURL().isEmpty()) << "no archive for the mailto: route";
+  // Cleaning up keeps the newest crash report and empties the day folders.
+  ASSERT_TRUE(Test_WaitUntil([&] { return !QFileInfo::exists(oldLog); }));
+  EXPECT_EQ(QDir(reports).entryList(QDir::Files), QStringList{QStringLiteral("velmora_2026-12-02-101010.crash")});
+  EXPECT_TRUE(QFileInfo(QFileInfo(oldLog).path()).isDir());
+}
+
+TEST_F(FirstAidAppTest, ALockThatCannotBeWrittenIsLoggedAndTheStartGoesOn) {
+  // Where the lock folder should be, there is a file.
+  QDir().mkpath(StandardLocations::applicationSupportPath());
+  writeFile(CrashLock_FolderPath(), "in the way");
+  willFinish();
+  delegate->finishNormalApplicationStartup();
+  EXPECT_TRUE(crashLockFileURL().isEmpty());
+  EXPECT_TRUE(ran(QStringLiteral("FirstAid_CountNormalLaunch")));
+  EXPECT_TRUE(waitFor(QStringLiteral("delayedStartupActions")));
+  EXPECT_TRUE(Test_LoggedText().contains(QStringLiteral("ERR: no crash lock: the folder")));
 }
