@@ -31,6 +31,8 @@ void showFirstAidWindow(ZRNAppDelegate* delegate) { showFirstAidWindowForAppStar
 void showFirstAidWindowForAppStartup(ZRNAppDelegate* delegate, bool atLaunch, bool afterCrash) {
   const FirstAidChoice choice = FirstAid_RunWindow(afterCrash);
   U_ClearCrashSemaphore(false, true);
+  // Quit (or a termination signal) while the window was up: the run ends, nothing more starts.
+  if (delegate->appIsQuitting()) return;
   if (choice.result == kDialogResultFirst) {
     switch (choice.action) {
       case kFirstAid_ActionEmail:

@@ -263,3 +263,12 @@ TEST_F(FirstAidAppTest, ALockThatCannotBeWrittenIsLoggedAndTheStartGoesOn) {
   EXPECT_TRUE(waitFor(QStringLiteral("delayedStartupActions")));
   EXPECT_TRUE(Test_LoggedText().contains(QStringLiteral("ERR: no crash lock: the folder")));
 }
+
+TEST_F(FirstAidAppTest, QuittingWhileTheWindowIsUpStartsNothingMore) {
+  Test_WriteLock(QStringLiteral("lockfile_1"), own());
+  Test_AnswerNextModal(QStringLiteral("cancelBtn"), [this](QWidget*) { delegate->terminate(); });
+  launch();
+  EXPECT_TRUE(ran(QStringLiteral("U_CheckForPreviousCrash")));
+  EXPECT_FALSE(ran(QStringLiteral("finishNormalApplicationStartup")));
+  EXPECT_TRUE(crashLockFileURL().isEmpty()) << "no lock of this run";
+}
