@@ -14,6 +14,7 @@ namespace {
 // Everything the handler needs is prepared beforehand: it may not allocate, lock or call stdio.
 constexpr size_t kPathCapacity = 4096;
 char gFolder[kPathCapacity] = {};
+char gName[128] = {};
 char gPrefix[256] = {};
 char gVersion[128] = {};
 constexpr size_t kAltStackSize = 64 * 1024;
@@ -139,8 +140,7 @@ void onFatalSignal(int sig, siginfo_t* info, void*) {
   if (fd >= 0) {
     Buffer head;
     head.add("Process:         ");
-    head.add(gPrefix);
-    head.length = head.length > 0 ? head.length - 1 : 0;  // the prefix ends in '_'
+    head.add(gName);
     head.add(" [");
     head.addUnsigned(static_cast<unsigned long long>(::getpid()));
     head.add("]\nVersion:         ");
@@ -191,6 +191,7 @@ bool CrashReport_Install(const QString& reportsFolder, const QString& executable
   const QByteArray folder = QFile::encodeName(QDir::cleanPath(reportsFolder));
   if (folder.size() > 800) return false;
   if (!copyInto(gFolder, sizeof gFolder, folder)) return false;
+  copyInto(gName, sizeof gName, QFile::encodeName(executableName).left(100));
   copyInto(gPrefix, sizeof gPrefix, QFile::encodeName(executableName).left(100) + '_');
   copyInto(gVersion, sizeof gVersion, version.toUtf8().left(100));
 

@@ -20,6 +20,7 @@
 
 #include <csignal>
 #include <memory>
+#include <sys/resource.h>
 
 namespace {
 const QString kShownAfterCrash = QStringLiteral("first aid window shown: after a crash, 442 high, heading shown");
@@ -53,6 +54,11 @@ class Velmora {
     }
     m_process.setProcessEnvironment(env);
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // The crashes here are deliberate: no core files.
+    m_process.setChildProcessModifier([] {
+      struct rlimit none = {0, 0};
+      ::setrlimit(RLIMIT_CORE, &none);
+    });
     m_process.start(executable, {});
     m_process.waitForStarted(10000);
     m_pid = m_process.processId();
@@ -204,6 +210,7 @@ TEST_F(FirstAidExecutableTest, AFatalSignalLeavesACrashReportThatTheNextArchiveH
   ASSERT_EQ(reports.size(), 1);
   EXPECT_TRUE(reports[0].contains(QRegularExpression(QStringLiteral("^velmora_\\d{4}-\\d{2}-\\d{2}-\\d{6}\\.crash$")))) << reports[0].toStdString();
   const QByteArray report = readAll(FirstAid_UserDiagnosticReportsPath() + QLatin1Char('/') + reports[0]).toUtf8();
+  EXPECT_TRUE(report.startsWith("Process:         velmora [")) << report.constData();
   EXPECT_TRUE(report.contains("Signal:          11 (SIGSEGV)")) << report.constData();
   EXPECT_TRUE(report.contains("Version:         " VELMORA_VERSION_STRING));
   EXPECT_TRUE(report.contains("Backtrace:\n"));
