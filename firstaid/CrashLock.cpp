@@ -250,8 +250,10 @@ FirstAidStartup FirstAid_CheckForPreviousCrash() {
     FirstAid_CountFirstAid();
     return FirstAidStartup::AfterCrash;
   }
-  // Both keys: either alone is an ordinary start.
-  const Qt::KeyboardModifiers held = QGuiApplication::queryKeyboardModifiers();
-  if (held.testFlag(Qt::ControlModifier) && held.testFlag(Qt::AltModifier)) return FirstAidStartup::OnRequest;
+  if (FirstAid_ModifiersAskForFirstAid(QGuiApplication::queryKeyboardModifiers())) return FirstAidStartup::OnRequest;
   return FirstAidStartup::Normal;
+}
+
+bool FirstAid_ModifiersAskForFirstAid(Qt::KeyboardModifiers held) {
+  return held.testFlag(Qt::ControlModifier) && held.testFlag(Qt::AltModifier);
 }

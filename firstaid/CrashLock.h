@@ -6,6 +6,7 @@
 // (path, device and inode), so copies at different paths tell their locks apart.
 
 #include <QString>
+#include <Qt>
 #include <QUrl>
 
 inline const QString kCrashLock_FolderName = QStringLiteral("CrashLocks");
@@ -46,6 +47,9 @@ bool U_SemaphoreExists(const QString& folderName);
 
 // The lock folder, standardized (it may not exist).
 QString CrashLock_FolderPath();
+
+// Ctrl and Alt together ask for first aid at launch; either alone does not.
+bool FirstAid_ModifiersAskForFirstAid(Qt::KeyboardModifiers held);
 
 enum class FirstAidStartup { Normal, AfterCrash, OnRequest };
 // The crash check at launch: a crash found counts one first aid and one crash, then asks for the

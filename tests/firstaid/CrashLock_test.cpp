@@ -158,3 +158,16 @@ TEST_F(CrashLockTest, TheOrphanCleanUpAloneRemovesTheOldItem) {
   U_ClearCrashSemaphore(false, true);
   EXPECT_FALSE(QFileInfo::exists(oldItem));
 }
+
+TEST(FirstAidAtLaunch, OnlyCtrlAndAltTogetherAskForFirstAid) {
+  const struct {
+    Qt::KeyboardModifiers held;
+    bool asks;
+  } cases[] = {{Qt::NoModifier, false},
+               {Qt::ControlModifier, false},
+               {Qt::AltModifier, false},
+               {Qt::ShiftModifier | Qt::AltModifier, false},
+               {Qt::ControlModifier | Qt::AltModifier, true},
+               {Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier, true}};
+  for (const auto& c : cases) EXPECT_EQ(FirstAid_ModifiersAskForFirstAid(c.held), c.asks) << c.held.toInt();
+}
