@@ -272,3 +272,63 @@ TEST_F(FirstAidAppTest, QuittingWhileTheWindowIsUpStartsNothingMore) {
   EXPECT_FALSE(ran(QStringLiteral("finishNormalApplicationStartup")));
   EXPECT_TRUE(crashLockFileURL().isEmpty()) << "no lock of this run";
 }
+
+TEST_F(FirstAidAppTest, AMailProgramThatTakesAttachmentsGetsTheArchiveAndAShortBody) {
+  // Stand-ins for the desktop's tools, which this machine lacks: xdg-mime names Thunderbird as the mail
+  // program, xdg-email writes down the arguments it was given.
+  const QString bin = Test_MakeTempDir(QStringLiteral("bin"));
+  const QString recorded = bin + QStringLiteral("/xdg-email.args");
+  writeFile(bin + QStringLiteral("/xdg-mime"), "#!/bin/sh\necho thunderbird.desktop\n");
+  writeFile(bin + QStringLiteral("/xdg-email"),
+            QStringLiteral("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n--\\n' \"$a\"; done > '%1.tmp' && mv '%1.tmp' '%1'\n").arg(recorded).toUtf8());
+  for (const char* tool : {"/xdg-mime", "/xdg-email"})
+    QFile::setPermissions(bin + QString::fromLatin1(tool), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+  writeFile(StandardLocations::dataHome() + QStringLiteral("/applications/thunderbird.desktop"),
+            "[Desktop Entry]\nType=Application\nName=Thunderbird\nExec=thunderbird %u\n");
+  const QByteArray path = qgetenv("PATH");
+  qputenv("PATH", QFile::encodeName(bin) + ':' + path);
+  const QString reports = FirstAid_UserDiagnosticReportsPath();
+  QDir(reports).removeRecursively();
+  writeFile(reports + QStringLiteral("/velmora_2026-12-03-101010.crash"), "the crash itself\n");
+  willFinish();
+
+  QString okTitle;
+  Test_AnswerNextModal(QStringLiteral("okBtn"), [&](QWidget* modal) {
+    auto* window = qobject_cast<ZRNFirstAidWindowController*>(modal);
+    if (!window) return;
+    okTitle = window->okBtn()->text();
+    window->userText()->setPlainText(QStringLiteral("Froze at kick-off"));
+  });
+  showFirstAidWindowForAppStartup(delegate.get(), false, true);
+  const bool mailed = Test_WaitUntil([&] { return QFileInfo::exists(recorded) && !delegate->logsForEmailURL().isEmpty(); }, 30000);
+  qputenv("PATH", path);
+  ASSERT_TRUE(mailed);
+  EXPECT_EQ(okTitle, QStringLiteral("Prepare email")) << "preselected after a crash";
+
+  QFile file(recorded);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  QStringList args = QString::fromUtf8(file.readAll()).split(QStringLiteral("\n--\n"));
+  args.removeLast();
+  ASSERT_EQ(args.size(), 7) << args.join('|').toStdString();
+  EXPECT_EQ(args[0], QStringLiteral("--subject"));
+  EXPECT_EQ(args[1], QStringLiteral("Velmora " VELMORA_VERSION_STRING " Crash Report"));
+  EXPECT_EQ(args[2], QStringLiteral("--body"));
+  EXPECT_EQ(args[4], QStringLiteral("--attach"));
+  EXPECT_EQ(args[6], FirstAid_SupportAddress());
+  const QString body = args[3];
+  EXPECT_TRUE(body.contains(QStringLiteral("Mail program:  thunderbird\nFroze at kick-off\n"))) << body.left(300).toStdString();
+  // The reports travel in the archive, not in the body.
+  EXPECT_FALSE(body.contains(QStringLiteral("the crash itself")));
+  EXPECT_FALSE(body.contains(QStringLiteral("No .hang logs found.")));
+  const QString archive = args[5];
+  EXPECT_EQ(delegate->logsForEmailURL(), QUrl::fromLocalFile(archive));
+  QString error;
+  const QList<QVariantMap> entries = Test_PythonZipEntries(archive, &error);
+  ASSERT_FALSE(entries.isEmpty()) << error.toStdString();
+  EXPECT_TRUE(Test_ZipEntry(entries, QStringLiteral("ksu_SystemInfo.txt")).isEmpty()) << "the report is the body";
+  EXPECT_EQ(Test_ZipEntry(entries, QStringLiteral("velmora_2026-12-03-101010.crash")).value("data").toByteArray(),
+            QByteArray("the crash itself\n"));
+  // The archive made for the mail goes when the application terminates.
+  delegate->applicationWillTerminate();
+  EXPECT_FALSE(QFileInfo::exists(archive));
+}
