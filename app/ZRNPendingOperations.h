@@ -3,16 +3,13 @@
 // Each is a free function of its own, so that each can be replaced on its own: delete its lines here and
 // in ZRNPendingOperations.cpp and include the real header.
 //
-// Still pending: the conversion of legacy session folders, the preferences
-// window, the updater, and the workspace's sleep and wake notices (observed, but nothing posts them yet).
+// Still pending: the preferences window, the updater, and the workspace's sleep and wake notices
+// (observed, but nothing posts them yet).
 
 #include <QString>
 #include <QUrl>
 
 class ZRNAppDelegate;
-
-// Legacy session folders: converted into a session package in place; true when it worked.
-bool Legacy_ConvertSession(const QUrl& folderURL);
 
 // Workspace sleep and wake.
 inline const QString kWorkspace_WillSleepNotification = QStringLiteral("NSWorkspaceWillSleepNotification");
