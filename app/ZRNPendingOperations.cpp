@@ -3,11 +3,6 @@
 #include "app/ZRNAppDelegate.h"
 #include "common/ZRNLogger.h"
 
-void U_CheckForPreviousCrash(ZRNAppDelegate* delegate) { delegate->finishNormalApplicationStartup(); }
-void U_ClearCrashSemaphore(bool, bool) {}
-void U_WriteCrashSemaphore() {}
-void FirstAid_PruneDebugLogDays() {}
-
 void ZRNPrefsController_ShowOrHideWindow() {}
 QString ZRNPrefsController_CurrentModuleIdentifier() { return {}; }
 void ZRNPrefsController_SelectModule(const QString&) {}
