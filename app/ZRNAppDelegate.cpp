@@ -140,6 +140,8 @@ void ZRNAppDelegate::showStartupTermsOfServiceDialog() {
 }
 
 void ZRNAppDelegate::finishNormalApplicationStartup() {
+  // Reached late (after first aid's log work) while quitting: no crash lock, nothing more starts.
+  if (m_appIsQuitting) return;
   recordPhase(QStringLiteral("finishNormalApplicationStartup"));
   U_ClearCrashSemaphore(true, false);
   U_WriteCrashSemaphore();
