@@ -6,6 +6,7 @@
 #include "composition/ZRNAVCaptureProject.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/media/PlayerTestMovie.h"
+#include "platform/system/FileAttributes.h"
 #include "playback/VLPlaybackWCTestSupport.h"
 #include "playback/ZRNSynchroMovieControllerView.h"
 #include "support/FileFaults.h"
@@ -417,10 +418,13 @@ TEST_F(PlaybackWindow, AnInterruptedRecordingIsNamedAndItsLockCleared) {
   const QString lock = package + QStringLiteral("/VLRecording.lock");
   QFile(lock).open(QIODevice::WriteOnly);
   ASSERT_TRUE(QFile::exists(lock));
+  // The recording icon, where the file system keeps it for us.
+  const bool iconSet = FileAttributes_SetXattr(package, FileAttributes_CustomIconXattrName(), "LiveSessionIcon.png");
   VLPlaybackWC* window = host.openPlayable(package);
   ASSERT_NE(window, nullptr);
   EXPECT_TRUE(window->noticeView()->text().contains(QStringLiteral("was interrupted"))) << window->noticeView()->text().toStdString();
   EXPECT_FALSE(QFile::exists(lock));
+  if (iconSet) EXPECT_TRUE(FileAttributes_Xattr(package, FileAttributes_CustomIconXattrName()).isNull());
   EXPECT_GT(window->totalDuration(), 9.0);
 
   // The lock of a recording that this run is writing is not an interruption.
