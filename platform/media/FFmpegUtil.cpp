@@ -7,7 +7,9 @@ extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/cpu.h>
 #include <libavutil/error.h>
+#include <libavutil/buffer.h>
 #include <libavutil/frame.h>
+#include <libavutil/imgutils.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
@@ -47,6 +49,34 @@ void FFmpegOutputDeleter::operator()(AVFormatContext* output) const {
 FFmpegFramePtr FFmpeg_MakeFrame() { return FFmpegFramePtr(av_frame_alloc()); }
 FFmpegPacketPtr FFmpeg_MakePacket() { return FFmpegPacketPtr(av_packet_alloc()); }
 FFmpegFramePtr FFmpeg_CloneFrame(const AVFrame* src) { return FFmpegFramePtr(src ? av_frame_clone(src) : nullptr); }
+
+FFmpegFramePool::~FFmpegFramePool() { av_buffer_pool_uninit(&m_pool); }
+
+FFmpegFramePtr FFmpegFramePool::frame(int format, int width, int height) {
+  constexpr int kAlign = 64;
+  if (!m_pool || format != m_format || width != m_width || height != m_height) {
+    av_buffer_pool_uninit(&m_pool);
+    m_format = -1;
+    const int bytes = av_image_get_buffer_size(static_cast<AVPixelFormat>(format), width, height, kAlign);
+    if (bytes <= 0) return nullptr;
+    m_pool = av_buffer_pool_init(size_t(bytes), nullptr);
+    if (!m_pool) return nullptr;
+    m_format = format;
+    m_width = width;
+    m_height = height;
+  }
+  FFmpegFramePtr f = FFmpeg_MakeFrame();
+  if (!f) return nullptr;
+  f->buf[0] = av_buffer_pool_get(m_pool);
+  if (!f->buf[0]) return nullptr;
+  if (av_image_fill_arrays(f->data, f->linesize, f->buf[0]->data, static_cast<AVPixelFormat>(format), width, height,
+                           kAlign) < 0)
+    return nullptr;
+  f->format = format;
+  f->width = width;
+  f->height = height;
+  return f;
+}
 
 FFmpegOptions::~FFmpegOptions() { av_dict_free(&m_dict); }
 void FFmpegOptions::set(const char* key, const char* value) { av_dict_set(&m_dict, key, value, 0); }

@@ -11,6 +11,7 @@
 #include <memory>
 
 extern "C" {
+struct AVBufferPool;
 struct AVAudioFifo;
 struct AVCodecContext;
 struct AVDictionary;
@@ -97,6 +98,26 @@ FFmpegCodecPtr FFmpeg_OpenDecoder(const AVStream* stream, bool live, int* result
 // null when there is no such conversion.
 SwsContext* FFmpeg_CachedScaler(FFmpegScalerPtr& scaler, int srcWidth, int srcHeight, int srcFormat, int dstWidth,
                                 int dstHeight, int dstFormat, int flags);
+
+// Video frames of one format and size whose memory is reused once the frames handed out are released,
+// so a steady stream of pictures does not allocate a new picture each time. A new format or size
+// starts a new pool (the old one goes when its last frame does).
+class FFmpegFramePool {
+ public:
+  FFmpegFramePool() = default;
+  ~FFmpegFramePool();
+  FFmpegFramePool(const FFmpegFramePool&) = delete;
+  FFmpegFramePool& operator=(const FFmpegFramePool&) = delete;
+
+  // A writable frame; empty when the format or size is not a picture or memory runs out.
+  FFmpegFramePtr frame(int format, int width, int height);
+
+ private:
+  AVBufferPool* m_pool = nullptr;
+  int m_format = -1;
+  int m_width = 0;
+  int m_height = 0;
+};
 
 // libswscale's filters, from quickest to finest.
 enum class FFmpegScaleQuality { FastBilinear, Bilinear, Bicubic };
