@@ -48,7 +48,7 @@ struct SourceDecoder {
       *error = QStringLiteral("Out of memory while decoding %1.").arg(seg.sourcePath);
       return false;
     }
-    in = Asset_OpenInput(seg.sourcePath, seg.sourceByteLimit, error);
+    in = Asset_TakeInput(seg.sourcePath, seg.sourceByteLimit, error);
     if (!in) return false;
     if (seg.sourceStreamIndex < 0 || unsigned(seg.sourceStreamIndex) >= in->nb_streams) {
       *error = QStringLiteral("The source track of %1 is missing.").arg(seg.sourcePath);

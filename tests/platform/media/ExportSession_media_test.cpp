@@ -1,3 +1,4 @@
+#include "platform/media/Asset.h"
 #include "platform/media/Composition.h"
 #include "platform/media/ExportSession.h"
 #include "support/MediaTestSupport.h"
@@ -216,5 +217,30 @@ TEST_F(ExportSessionTest, ExportsWhatTheMovieHoldsInTheRange) {
       EXPECT_TRUE(frames.errors.isEmpty()) << frames.errors.toStdString();
       EXPECT_NEAR(frames.md5.size() / 30.0, c.expected, c.tolerance);
     }
+  }
+}
+
+// A fragmented movie is opened once for the probe and every copied track, and each track still gets
+// every packet of the range, whichever track reads ahead.
+TEST_F(ExportSessionTest, PassThroughOfAFragmentedMovieOpensItOnce) {
+  const QString fragmented = TestMovie_Make(Test_MakeTempDir(QStringLiteral("export-fragmented")), QStringLiteral("f.mp4"),
+                                            {.seconds = 10.0, .fragmented = true, .keyInterval = 60});
+  const DecodedFrames sourceFrames = TestMovie_DecodeVideo(fragmented);
+  for (const double start : {0.0, 3.5}) {
+    SCOPED_TRACE(start);
+    const int64_t opened = Asset_InputsOpened();
+    const QString out = Out(QStringLiteral("range.mp4"));
+    auto session = makeSession(Asset::assetWithPath(fragmented), AVAssetExportPresetPassthrough, out, Seconds(start, 4));
+    ASSERT_EQ(TestMovie_RunExport(session), AssetExportSessionStatus::Completed) << session->error().toStdString();
+    EXPECT_EQ(Asset_InputsOpened() - opened, 1);
+    const DecodedFrames frames = TestMovie_DecodeVideo(out);
+    // Copied pictures are the source's own from the start on (the last one or two may be left out,
+    // as in any copied range that ends before a key frame they refer past).
+    ASSERT_NEAR(double(frames.md5.size()), 119.0, 2.0);
+    // The clip opens on the picture shown at its start (the first one when none is shown yet).
+    const qsizetype first = std::max<qsizetype>(0, sourceFrames.md5.indexOf(TestMovie_FrameAt(sourceFrames, start)));
+    ASSERT_LE(first + frames.md5.size(), sourceFrames.md5.size());
+    for (qsizetype i = 0; i < frames.md5.size(); ++i) ASSERT_EQ(frames.md5[i], sourceFrames.md5[first + i]) << i;
+    EXPECT_NEAR(TestMovie_Probe(out, QStringLiteral("stream=duration"), QStringLiteral("a:0")).toDouble(), 4.0, 0.05);
   }
 }
