@@ -558,10 +558,6 @@ bool ExportSession_WriteEncoded(const ExportSessionWork& work, QString* error) {
       (audio.ctx && !encodeAndWrite(out, audio, nullptr, error))) {
     return false;
   }
-  rc = av_write_trailer(out);
-  if (rc < 0) {
-    *error = QStringLiteral("The export file cannot be finished: %1").arg(FFmpeg_ErrorText(rc));
-    return false;
-  }
+  if (!ExportSession_FinishOutput(out, error)) return false;
   return true;
 }

@@ -542,11 +542,7 @@ bool ExportSession_WritePassThrough(const ExportSessionWork& work, QString* erro
     }
     work.session->setProgress(float(std::clamp(shown / total, 0.0, 0.99)));
   }
-  rc = av_write_trailer(out);
-  if (rc < 0) {
-    *error = QStringLiteral("The export file cannot be finished: %1").arg(FFmpeg_ErrorText(rc));
-    return false;
-  }
+  if (!ExportSession_FinishOutput(out, error)) return false;
   // The file is closed before its edit lists are trimmed.
   copiers.clear();
   output.reset();

@@ -89,6 +89,15 @@ class FFmpegIOSource {
 };
 FFmpegIOPtr FFmpeg_MakeReadIO(std::unique_ptr<FFmpegIOSource> source);
 
+// Writes a file (taking the descriptor) in blocks of a few megabytes through a thread of its own, so
+// that the system copies one block into the file while the next one is made. Failures are reported
+// by the next write, by a seek and by FFmpeg_FinishWriteIO. An output whose pb is one of these carries
+// AVFMT_FLAG_CUSTOM_IO so that FFmpegOutputPtr frees it.
+FFmpegIOPtr FFmpeg_MakeFileWriteIO(int fd);
+// Writes out what the context still holds and waits until all of it is in the file: 0, or the first
+// error of any write.
+int FFmpeg_FinishWriteIO(AVIOContext* io);
+
 // Opens a decoder for the stream. *result: 0, AVERROR_DECODER_NOT_FOUND when FFmpeg has none for the
 // codec, or the error the decoder answered. A live source is decoded on one thread: frame threads hold
 // pictures back, and a capture stamps each picture with the time its packet arrived.

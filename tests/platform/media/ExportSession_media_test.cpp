@@ -10,6 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -118,12 +122,17 @@ TEST_F(ExportSessionTest, FailuresEndWithStatusFourAndAReason) {
   ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write("keep me") == 7);
   f.close();
   const AssetRef source = Asset::assetWithPath(s_source);
+  // A link left where the export goes is not written through.
+  const QString elsewhere = QDir(folder).filePath(QStringLiteral("elsewhere.mp4"));
+  const QString link = QDir(folder).filePath(QStringLiteral("link.mp4"));
+  ASSERT_TRUE(QFile::link(elsewhere, link));
   const struct {
     const char* name;
     AssetRef asset;
     QString output;
     MediaTimeRange range;
   } cases[] = {
+      {"output is a dangling link", source, link, Seconds(0, -1)},
       {"folder is a file", source, QDir(existing).filePath(QStringLiteral("clip.mp4")), Seconds(0, -1)},
       {"folder does not exist", source, QDir(folder).filePath(QStringLiteral("nowhere/clip.mp4")), Seconds(0, -1)},
       {"output exists", source, existing, Seconds(0, -1)},
@@ -141,6 +150,7 @@ TEST_F(ExportSessionTest, FailuresEndWithStatusFourAndAReason) {
   }
   ASSERT_TRUE(f.open(QIODevice::ReadOnly));
   EXPECT_EQ(f.readAll(), QByteArray("keep me"));
+  EXPECT_FALSE(QFileInfo::exists(elsewhere));
   // An unknown preset gets no session at all.
   EXPECT_FALSE(AssetExportSession::exportSessionWithAsset(source, QStringLiteral("AVAssetExportPresetLowQuality")));
   EXPECT_FALSE(AssetExportSession::exportSessionWithAsset(nullptr, QString::fromLatin1(AVAssetExportPresetPassthrough)));
@@ -243,4 +253,25 @@ TEST_F(ExportSessionTest, PassThroughOfAFragmentedMovieOpensItOnce) {
     for (qsizetype i = 0; i < frames.md5.size(); ++i) ASSERT_EQ(frames.md5[i], sourceFrames.md5[first + i]) << i;
     EXPECT_NEAR(TestMovie_Probe(out, QStringLiteral("stream=duration"), QStringLiteral("a:0")).toDouble(), 4.0, 0.05);
   }
+}
+
+// A write that fails (here: past the file-size limit) fails the export with the system's reason,
+// however far behind the writing runs.
+TEST_F(ExportSessionTest, AFailedWriteFailsTheExport) {
+  struct rlimit old {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  for (const char* preset : kPresets) {
+    SCOPED_TRACE(preset);
+    const QString out = Out(QStringLiteral("limited.mp4"));
+    struct rlimit limit = old;
+    limit.rlim_cur = 64 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    auto session = makeSession(Asset::assetWithPath(s_source), preset, out);
+    const AssetExportSessionStatus status = TestMovie_RunExport(session);
+    setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_EQ(status, AssetExportSessionStatus::Failed);
+    EXPECT_TRUE(session->error().contains(QStringLiteral("too large"), Qt::CaseInsensitive)) << session->error().toStdString();
+  }
+  std::signal(SIGXFSZ, oldHandler);
 }
