@@ -2,7 +2,9 @@
 // a process of its own from its start to its end, the sides alternated in each round.
 //  - a 2-minute clip: our export against `ffmpeg -ss -i -t -c copy`; both results are checked to open on
 //    the picture shown at the clip's start;
-//  - the whole session: our export against `cp` of the file (the disk's limit).
+//  - the whole session: our export against `cp` of the file (the disk's limit);
+//  - a 20-second clip re-encoded at the highest quality against ffmpeg with the same x264 settings,
+//    with each result's PSNR against the source.
 // VELMORA_BENCH_SECONDS sets the recording's length (default 600 s of 1920x1080 at 30 fps, made once
 // with ffmpeg and kept in the temporary folder); VELMORA_BENCH_ROUNDS the rounds (default 5).
 // Figures print as "name: velmora X, peer Y, ratio Z".
@@ -64,10 +66,9 @@ QString makeSource() {
 }
 
 // Our side, in a child process: the export a user starts, from opening the movie to the closed file.
-int exportSide(const QString& source, const QString& out, double start, double length) {
+int exportSide(const QString& source, const QString& out, double start, double length, const char* preset) {
   QFile::remove(out);  // as the peers overwrite theirs
-  auto session = AssetExportSession::exportSessionWithAsset(Asset::assetWithPath(source),
-                                                            QString::fromLatin1(AVAssetExportPresetPassthrough));
+  auto session = AssetExportSession::exportSessionWithAsset(Asset::assetWithPath(source), QString::fromLatin1(preset));
   session->setOutputURL(QUrl::fromLocalFile(out));
   session->setOutputFileType(QString::fromLatin1(kExportFileTypeMPEG4));
   if (length > 0)
@@ -183,6 +184,34 @@ void BM_WholeSession(benchmark::State& state) {
           {"cp", gSource.toStdString(), copy.toStdString()});
 }
 
+// Mean PSNR (all planes, and the chroma planes) of a movie against a stretch of the source.
+QString psnr(const QString& movie, double start, double length) {
+  QProcess p;
+  p.start(QStringLiteral("ffmpeg"), {"-v", "info", "-nostats", "-i", movie, "-ss", QString::number(start, 'f', 6), "-t",
+                                     QString::number(length), "-i", gSource, "-lavfi", "[0:v][1:v]psnr", "-f", "null", "-"});
+  p.waitForFinished(-1);
+  const QString log = QString::fromUtf8(p.readAllStandardError());
+  const qsizetype at = log.lastIndexOf(QStringLiteral("PSNR y:"));
+  return at < 0 ? QStringLiteral("?") : log.mid(at + 5).section(QLatin1Char(' '), 0, 3);
+}
+
+// A 20-second clip re-encoded ("highest quality", nothing drawn on it) against ffmpeg with the same
+// encoder settings; both are compared with the source.
+void BM_ReEncode(benchmark::State& state) {
+  const double length = 20;
+  const double start = std::floor(gSeconds / 2);
+  const QString ours = gOutDir + QStringLiteral("/ours-encoded.mp4");
+  const QString peer = gOutDir + QStringLiteral("/ffmpeg-encoded.mp4");
+  compare(state, "re-encoded 20 s clip, same x264 settings",
+          {gSelf.toStdString(), "--encode-side", gSource.toStdString(), ours.toStdString(), std::to_string(start),
+           std::to_string(length)},
+          {"ffmpeg", "-v", "error", "-y", "-ss", std::to_string(start), "-i", gSource.toStdString(), "-t",
+           std::to_string(length), "-c:v", "libx264", "-preset", "medium", "-crf", "18", "-pix_fmt", "yuv420p", "-c:a",
+           "aac", "-b:a", "256k", peer.toStdString()});
+  std::printf("re-encoded clip PSNR against the source: velmora %s, ffmpeg %s\n", qPrintable(psnr(ours, start, length)),
+              qPrintable(psnr(peer, start, length)));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -190,7 +219,9 @@ int main(int argc, char** argv) {
   gSelf = QCoreApplication::applicationFilePath();
   const QStringList args = QCoreApplication::arguments();
   if (args.size() == 6 && args[1] == QLatin1String("--export-side"))
-    return exportSide(args[2], args[3], args[4].toDouble(), args[5].toDouble());
+    return exportSide(args[2], args[3], args[4].toDouble(), args[5].toDouble(), AVAssetExportPresetPassthrough);
+  if (args.size() == 6 && args[1] == QLatin1String("--encode-side"))
+    return exportSide(args[2], args[3], args[4].toDouble(), args[5].toDouble(), AVAssetExportPresetHighestQuality);
   if (qEnvironmentVariableIsSet("VELMORA_BENCH_SECONDS")) gSeconds = qEnvironmentVariable("VELMORA_BENCH_SECONDS").toDouble();
   gSource = makeSource();
   if (gSource.isEmpty()) {
@@ -202,6 +233,7 @@ int main(int argc, char** argv) {
   std::printf("cores allowed: %d\n", allowedCores());
   benchmark::RegisterBenchmark("PassThrough/clip", BM_Clip)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
   benchmark::RegisterBenchmark("PassThrough/whole", BM_WholeSession)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+  benchmark::RegisterBenchmark("ReEncode/clip", BM_ReEncode)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
