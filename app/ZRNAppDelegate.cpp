@@ -1,5 +1,6 @@
 #include "app/ZRNAppDelegate.h"
 
+#include "app/ZRNAppDelegate_FirstAid.h"
 #include "app/ZRNAppInstance.h"
 #include "app/ZRNAppMenus.h"
 #include "common/ZRNAppPrefs.h"
@@ -252,6 +253,16 @@ void ZRNAppDelegate::U_StartLiveWindow() {
 
 bool ZRNAppDelegate::recordingIsON() const { return VLLiveWC_RecordingIsON(); }
 
+bool ZRNAppDelegate::recordingCapturesAudio() const {
+  const VLLiveWC* live = VLLiveWC_Current();
+  return recordingIsON() && live && live->vlDocument() && live->vlDocument()->captureAudio();
+}
+
+bool ZRNAppDelegate::recordingMicrophoneIsBuiltIn() const {
+  const VLLiveWC* live = VLLiveWC_Current();
+  return recordingIsON() && live && live->vlDocument() && live->vlDocument()->microphoneIsBuiltIn();
+}
+
 void ZRNAppDelegate::terminate() {
   // Once the termination sequence runs, a further Quit or signal has nothing left to ask.
   if (m_willTerminateDone) return;
@@ -340,6 +351,8 @@ void installTerminationSignals(ZRNAppDelegate* delegate) {
 
 int ZRNApplicationMain(int argc, char* argv[]) {
   QApplication app(argc, argv);
+  // Before anything can crash: a fatal signal leaves a report for first aid.
+  FirstAid_InstallCrashReporter();
   QApplication::setApplicationName(QStringLiteral("Velmora"));
   QApplication::setOrganizationDomain(QStringLiteral("velmora.org"));
   QApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION_STRING));
