@@ -3,17 +3,12 @@
 // Each is a free function of its own, so that each can be replaced on its own: delete its lines here and
 // in ZRNPendingOperations.cpp and include the real header.
 //
-// Still pending: the preferences window, the updater, and the workspace's sleep and wake notices
-// (observed, but nothing posts them yet).
+// Still pending: the preferences window and the updater.
 
 #include <QString>
 #include <QUrl>
 
 class ZRNAppDelegate;
-
-// Workspace sleep and wake.
-inline const QString kWorkspace_WillSleepNotification = QStringLiteral("NSWorkspaceWillSleepNotification");
-inline const QString kWorkspace_DidWakeNotification = QStringLiteral("NSWorkspaceDidWakeNotification");
 
 // The preferences window.
 void ZRNPrefsController_ShowOrHideWindow();
