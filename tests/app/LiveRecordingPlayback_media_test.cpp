@@ -98,6 +98,12 @@ TEST(LiveRecordingPlayback, PlaysOnIntoEveryNewFragmentAndMarksAtTheTimeShown) {
   const std::shared_ptr<Player> player = window->player();
   Test_ProcessEvents(100);  // the first activation's seek to the usable start
   EXPECT_EQ(bar->playBtn()->accessibleName(), QStringLiteral("Play"));
+  // Every picture shown from now on: none may come from before the one shown last.
+  QList<double> shown;
+  QObject::connect(player.get(), &Player::videoFrameChanged, [&] {
+    if (auto item = player->currentItem(); item && item->currentVideoFrameTime().isNumeric())
+      shown << seconds(item->currentVideoFrameTime());
+  });
   QTest::keyClick(window->playerView(), Qt::Key_Space);
   ASSERT_TRUE(Test_WaitUntil([&] { return player->rate() == 1.0f && bar->playBtn()->accessibleName() == QStringLiteral("Pause"); }));
 
@@ -138,6 +144,11 @@ TEST(LiveRecordingPlayback, PlaysOnIntoEveryNewFragmentAndMarksAtTheTimeShown) {
     lastClock = at;
   }
   EXPECT_GE(samples, 14);
+  int backwards = 0;
+  for (qsizetype i = 1; i < shown.size(); ++i)
+    if (shown[i] < shown[i - 1]) ++backwards;
+  EXPECT_EQ(backwards, 0) << "pictures shown: " << shown.size();
+  EXPECT_GT(shown.size(), 250) << "about one picture for each 1/30 s played";
   EXPECT_GE(advancing, samples - 1) << "it plays on at normal speed, not from fragment to fragment";
   EXPECT_GT(lastTime, 12.0);
 
