@@ -6,11 +6,13 @@
 #include "platform/foundation/StandardLocations.h"
 #include "platform/media/AssetWriter.h"
 #include "platform/media/AssetWriterTestMedia.h"
+#include "playback/JobsTableView_Controller.h"
 #include "playback/VLPlaybackWCTestSupport.h"
+#include "playback/ZRNJobTableCell.h"
 
 #include <QFileDialog>
 #include <QJsonArray>
-#include <QListWidget>
+#include <QLabel>
 
 #include <gtest/gtest.h>
 
@@ -235,9 +237,11 @@ TEST_F(PlaybackExports, AnExportWithoutAFileSaysItFailedAndWhyAndLeavesNothingBe
     }
     EXPECT_EQ(window->jobsController()->numberOfPendingJobs(), 0);
     // The history shows it.
+    JobsTableView_Controller* history = window->jobsTableController();
     QStringList rows;
-    for (int i = 0; i < window->jobTableView()->count(); ++i) rows << window->jobTableView()->item(i)->text();
-    EXPECT_TRUE(rows.join(QLatin1Char('|')).contains(failing->descriptionString())) << rows.join(QLatin1Char('|')).toStdString();
+    for (int64_t row = 0; row < history->numberOfRowsInTableView(); ++row)
+      if (ZRNJobTableCell* cell = history->cellAtRow(row)) rows << cell->descriptionText()->text();
+    EXPECT_TRUE(rows.contains(failing->descriptionString())) << rows.join(QLatin1Char('|')).toStdString();
     // So does the saved session.
     bool saved = false;
     for (const QVariant& record : PlaybackTest_ReadSettings(package).value(QStringLiteral("exportJobs")).toList())
