@@ -232,6 +232,8 @@ void Decoder::extendSegments(std::vector<PlayerSegment> segments) {
     std::lock_guard lock(m_mutex);
     m_grown = std::move(segments);
     m_hasGrown = true;
+    // Not at the end any more until the decoder thread has looked at what is new.
+    m_decodedAll = false;
   }
   m_wake.notify_all();
 }
@@ -335,18 +337,32 @@ void Decoder::applyGrowth() {
     std::lock_guard lock(m_mutex);
     segments = std::move(m_grown);
   }
+  if (!U_TakeUpGrowth(std::move(segments)) && m_threadAtEnd) {
+    // Nothing more to decode: at the end again.
+    ReadyHandler ready;
+    {
+      std::lock_guard lock(m_mutex);
+      if (m_threadGeneration == m_generation && !m_seekRequested && !m_hasGrown) m_decodedAll = true;
+      ready = m_ready;
+    }
+    if (ready) ready();
+  }
+}
+
+bool Decoder::U_TakeUpGrowth(std::vector<PlayerSegment> segments) {
   // Only the same timeline reaching further is taken up.
-  if (segments.size() != m_segments.size()) return;
+  if (segments.size() != m_segments.size()) return false;
   for (size_t i = 0; i < segments.size(); ++i)
     if (segments[i].sourcePath != m_segments[i].sourcePath ||
         MediaTimeCompare(segments[i].targetRange.start, m_segments[i].targetRange.start) != 0)
-      return;
+      return false;
   m_segments = std::move(segments);
-  if (!m_threadAtEnd || m_segments.empty()) return;
+  if (!m_threadAtEnd || m_segments.empty()) return false;
   const PlayerSegment& segment = m_segments[m_segmentIndex];
   const MediaTime queued = m_queuedUntil.isNumeric() ? m_queuedUntil : m_dropBefore;
-  if (segment.isEmpty() || (queued.isNumeric() && MediaTimeCompare(queued, segment.targetRange.end()) >= 0)) return;
+  if (segment.isEmpty() || (queued.isNumeric() && MediaTimeCompare(queued, segment.targetRange.end()) >= 0)) return false;
   resumeGrownSegment();
+  return true;
 }
 
 void Decoder::resumeGrownSegment() {

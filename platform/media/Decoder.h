@@ -104,6 +104,8 @@ class Decoder {
   MediaFileReader* readerFor(const PlayerSegment& segment);
   // Decoder thread: takes up segments handed over by extendSegments.
   void applyGrowth();
+  // Answers whether decoding goes on with the grown segments.
+  bool U_TakeUpGrowth(std::vector<PlayerSegment> segments);
   // Decoder thread: reads the current segment on from where the queued output ends, through a reader
   // opened on the segment's readable length now.
   void resumeGrownSegment();
