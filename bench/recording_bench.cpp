@@ -23,7 +23,9 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QList>
 #include <QProcess>
+#include <QtEndian>
 #include <QRegularExpression>
 #include <QString>
 #include <QTemporaryDir>
@@ -146,25 +148,59 @@ double printed(const QString& output, const char* key) {
   return -1;
 }
 
-// Fragment lengths of a movie in seconds, from the key-frame times (each fragment starts on one).
-std::vector<double> fragmentLengths(const QString& path) {
-  QProcess p;
-  p.start(QStringLiteral("ffprobe"), {"-v", "error", "-select_streams", "v:0", "-show_entries", "packet=pts_time,flags",
-                                      "-of", "csv=p=0", path});
-  p.waitForFinished(120000);
-  std::vector<double> keys;
-  for (const QString& line : QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'))) {
-    const QStringList f = line.split(QLatin1Char(','));
-    if (f.size() >= 2 && f[1].startsWith(QLatin1Char('K'))) keys.push_back(f[0].toDouble());
-  }
-  std::sort(keys.begin(), keys.end());
-  std::vector<double> lengths;
-  double last = keys.empty() ? 0 : keys.front();
-  for (double k : keys)
-    if (k - last >= kFragmentSeconds - 0.5) {
-      lengths.push_back(k - last);
-      last = k;
+// The lengths of a fragmented movie's fragments, in seconds: the differences between the decode times
+// (tfdt) of the first track's successive fragments, on the time scale of that track's media header.
+QList<double> fragmentLengths(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  const QByteArray d = file.readAll();
+  const auto u32 = [&](qint64 at) { return at + 4 <= d.size() ? qFromBigEndian<quint32>(d.constData() + at) : 0u; };
+  const auto u64 = [&](qint64 at) { return at + 8 <= d.size() ? qFromBigEndian<quint64>(d.constData() + at) : 0ull; };
+  // Calls visit(type, body, end) for each box in [from, to).
+  const auto walk = [&](qint64 from, qint64 to, const auto& visit) {
+    while (from + 8 <= to) {
+      quint64 size = u32(from);
+      qint64 body = from + 8;
+      if (size == 1) {
+        size = u64(from + 8);
+        body += 8;
+      }
+      if (size < 8 || from + qint64(size) > to) return;
+      visit(d.mid(from + 4, 4), body, from + qint64(size));
+      from += qint64(size);
     }
+  };
+  double timescale = 0;
+  QList<double> starts;
+  walk(0, d.size(), [&](const QByteArray& type, qint64 body, qint64 end) {
+    const auto into = [&](const QByteArray& want, const auto& then) {
+      walk(body, end, [&](const QByteArray& t, qint64 b, qint64 e) {
+        if (t == want) then(b, e);
+      });
+    };
+    if (type == "moov") {
+      walk(body, end, [&](const QByteArray& t, qint64 b, qint64 e) {
+        if (t != "trak" || timescale > 0) return;
+        walk(b, e, [&](const QByteArray& t2, qint64 b2, qint64 e2) {
+          if (t2 != "mdia") return;
+          walk(b2, e2, [&](const QByteArray& t3, qint64 b3, qint64) {
+            if (t3 == "mdhd") timescale = u32(b3 + (d[b3] == 1 ? 20 : 12));
+          });
+        });
+      });
+    } else if (type == "moof") {
+      bool first = true;
+      into("traf", [&](qint64 b, qint64 e) {
+        walk(b, e, [&](const QByteArray& t, qint64 tb, qint64) {
+          if (t != "tfdt" || !first || timescale <= 0) return;
+          first = false;
+          starts << double(d[tb] == 1 ? u64(tb + 4) : u32(tb + 4)) / timescale;
+        });
+      });
+    }
+  });
+  QList<double> lengths;
+  for (qsizetype i = 1; i < starts.size(); ++i) lengths << starts[i] - starts[i - 1];
   return lengths;
 }
 
@@ -413,6 +449,9 @@ void BM_WriterAgainstFFmpeg(benchmark::State& state) {
   printFigure("writer 1080p30 H.264+AAC CPU s per recorded s", median(ours), median(theirs), "");
   printFigure("writer 1080p30 peak memory MiB", median(ourPeak), median(theirPeak), "");
   std::printf("writer 1080p30 frames: %d delivered, %d refused, %d written\n", seconds * kFPS, refused, written);
+  std::printf("writer 1080p30 fragment lengths (s):");
+  for (double f : fragmentLengths(dir.path() + QStringLiteral("/ours.mp4"))) std::printf(" %.3f", f);
+  std::printf("\n");
 }
 
 void cameraAgainstFFmpeg(benchmark::State& state, int width, int height) {
@@ -431,7 +470,7 @@ void cameraAgainstFFmpeg(benchmark::State& state, int width, int height) {
   VirtualDevices_Unplug(true, true);
   std::vector<double> ours, theirs, ourPeak, theirPeak;
   int dropped = 0, delivered = 0, written = 0;
-  std::vector<double> fragments;
+  QList<double> fragments;
   for (auto _ : state) {
     for (int round = 0; round < rounds; ++round) {
       for (int side = 0; side < 2; ++side) {
