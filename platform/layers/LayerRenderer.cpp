@@ -66,6 +66,12 @@ QRectF contentsRect(const QRectF& bounds, const QSize& picture, const QString& g
   return bounds;
 }
 
+// A layer whose geometry is not finite (a picture without pixels can make one) draws nothing.
+bool finiteGeometry(const CALayer& layer) {
+  const QPointF p = layer.position();
+  return finiteRect(layer.bounds()) && std::isfinite(p.x()) && std::isfinite(p.y());
+}
+
 // The local-to-superlayer transform of a layer: its bounds' centre goes to its position, and a flipped
 // layer turns its y axis over.
 QTransform localTransform(const CALayer& layer) {
@@ -87,8 +93,8 @@ void renderLayer(QPainter& painter, const CALayer& layer, const QTransform& pare
   if (&layer == skip || layer.isHidden()) return;
   const double opacity = parentOpacity * layer.presentationOpacityAtTime(seconds);
   if (opacity <= 0.0) return;
+  if (!finiteGeometry(layer)) return;
   const QRectF bounds = layer.bounds();
-  if (!finiteRect(bounds) || !std::isfinite(layer.position().x()) || !std::isfinite(layer.position().y())) return;
   const QTransform toTarget = localTransform(layer) * parent;
   painter.save();
   painter.setTransform(toTarget);
@@ -134,7 +140,7 @@ void renderLayer(QPainter& painter, const CALayer& layer, const QTransform& pare
 bool drawsLayer(const CALayer& layer, double parentOpacity, double seconds, const CALayer* skip) {
   if (&layer == skip || layer.isHidden()) return false;
   const double opacity = parentOpacity * layer.presentationOpacityAtTime(seconds);
-  if (opacity <= 0.0) return false;
+  if (opacity <= 0.0 || !finiteGeometry(layer)) return false;
   const QColor background = layer.backgroundColor();
   if (background.isValid() && background.alpha() > 0 && !layer.bounds().isEmpty()) return true;
   if (!visibleRect(layer.contents()).isEmpty() && !layer.bounds().isEmpty()) return true;
