@@ -1,4 +1,5 @@
 #include "composition/ZRNAVCaptureProject.h"
+#include "composition/ZRNAVProjectFunctions.h"
 #include "composition/ZRNImageOverlayEdit.h"
 #include "composition/ZRNTitleEdit.h"
 #include "common/ZRNAppPrefs.h"
@@ -376,4 +377,87 @@ TEST_F(OverlayEdits, FadingOverlayOpacityAcrossItsSpan) {
     EXPECT_NEAR(qGray(frame.pixel(100, 360)), k.grey, 3);
     EXPECT_EQ(qGray(frame.pixel(300, 360)), 0);
   }
+}
+
+TEST_F(OverlayEdits, BitmapContextsAndPicturesIntoRectangles) {
+  struct Row {
+    int64_t width;
+    qsizetype bytesPerRow;
+  };
+  for (const Row& r : {Row{1281, 5136}, Row{1280, 5120}, Row{1, 16}}) {
+    const QImage context = ZRNCreateBitmapContextARGB(r.width, 2);
+    ASSERT_FALSE(context.isNull());
+    EXPECT_EQ(context.bytesPerLine(), r.bytesPerRow);
+    EXPECT_EQ(context.pixel(0, 1), 0u);
+  }
+  EXPECT_TRUE(ZRNCreateBitmapContextARGB(0, 10).isNull());
+  EXPECT_TRUE(ZRNCreateBitmapContextARGB(1LL << 40, 1LL << 40).isNull());
+
+  // A small picture goes to the top-left corner at its own size; a large one is cropped from its
+  // top-left corner into the whole context.
+  QImage small(100, 50, QImage::Format_ARGB32);
+  small.fill(Qt::red);
+  QImage context = ZRNCreateBitmapContextARGB(640, 360);
+  ZRNDrawImageInContextRect(small, context, 640, 360);
+  EXPECT_EQ(context.pixelColor(99, 49), QColor(Qt::red));
+  EXPECT_EQ(context.pixelColor(100, 50).alpha(), 0);
+  QImage large(1920, 1080, QImage::Format_ARGB32);
+  large.fill(Qt::blue);
+  for (int y = 0; y < 720; ++y)
+    for (int x = 0; x < 1280; ++x) large.setPixelColor(x, y, Qt::green);
+  QImage whole = ZRNCreateBitmapContextARGB(1280, 720);
+  ZRNDrawImageInContextRect(large, whole, 1280, 720);
+  EXPECT_EQ(whole.pixelColor(0, 0), QColor(Qt::green));
+  EXPECT_EQ(whole.pixelColor(1279, 719), QColor(Qt::green));
+}
+
+TEST_F(OverlayEdits, TimeUpdateSetsMatchTimeAndScoreTexts) {
+  ZRNAppPrefs prefs;
+  prefs.setShowMatchTimes(true);
+  ExportTree project;
+  project.setHomeTeam(QStringLiteral("H"));
+  project.setGuestTeam(QStringLiteral("G"));
+  project.setSpecs(QVariantMap{{QStringLiteral("titles"), QVariantList{QVariantMap{{QStringLiteral("info"), QVariantMap{}}}}},
+                               {QStringLiteral("timecodes"),
+                                QVariantList{QVariantMap{{QStringLiteral("info"), QVariantMap{{QStringLiteral("formatString"),
+                                                                                               QStringLiteral("%@ ")}}}}}}},
+                   QSizeF(640, 360), {}, QString());
+  ZRNMatchPeriod second(2);
+  second.setStartMillis(10000);
+  second.setEndMillis(20000);
+  project.setPeriods({second});
+  ZRNGoalTag goal;
+  goal.setTeamNum(2);
+  goal.setEventMillis(15000);
+  project.setMatchGoals({goal});
+  const auto score = project.matchScoreEdits().value(0);
+  const auto clock = project.timecodes().value(0);
+  ASSERT_TRUE(score && clock);
+  EXPECT_EQ(score->titleText(), QStringLiteral(" H 0-0 G "));
+  // The display tree: one layer per overlay, each with its content.
+  project.setSegmentAssetsArray({Asset::assetWithPath(QStringLiteral("/nonexistent.mp4"))});
+  CALayerRef tree = project.displayOverlaysLayer();
+  ASSERT_TRUE(tree);
+  EXPECT_EQ(tree->sublayers().size(), 2);
+  EXPECT_EQ(project.displayOverlaysLayer(), tree);
+
+  project.updateLayersForTime(MediaTimeMake(65500 + 10000, 1000), QSizeF(320, 180));
+  EXPECT_EQ(clock->titleText(), QString());  // 75.5 s is outside the period: hidden, text unchanged
+  EXPECT_FALSE(clock->titleVisible());
+  project.updateLayersForTime(MediaTimeMake(16000, 1000), QSizeF(320, 180));
+  EXPECT_EQ(clock->titleText(), QStringLiteral("00:06 - 2"));
+  EXPECT_TRUE(clock->titleVisible());
+  EXPECT_EQ(clock->caLayer()->sublayers().size(), 1);
+  EXPECT_EQ(clock->caLayer()->sublayers()[0]->bounds(), QRectF(0, 0, 320, 180));
+  EXPECT_EQ(score->titleText(), QStringLiteral(" H 0-0 G "));
+  EXPECT_EQ(score->stringForScore(project.matchScoreForTime(16000), QStringLiteral("H"), QStringLiteral("G")),
+            QStringLiteral(" H 0-0 G "));
+  EXPECT_EQ(score->caLayer()->sublayers().size(), 1);
+  project.updateLayersForTime(MediaTimeMake(25000, 1000), QSizeF(320, 180));
+  EXPECT_TRUE(clock->caLayer()->sublayers().isEmpty());
+
+  // With match times turned off nothing changes.
+  prefs.setShowMatchTimes(false);
+  project.updateLayersForTime(MediaTimeMake(12000, 1000), QSizeF(320, 180));
+  EXPECT_EQ(clock->titleText(), QStringLiteral("00:06 - 2"));
 }
