@@ -179,15 +179,20 @@ std::shared_ptr<CoreAnimationTool> CoreAnimationTool::videoCompositionCoreAnimat
   return std::shared_ptr<CoreAnimationTool>(new CoreAnimationTool(videoLayer, parentLayer));
 }
 
-void CoreAnimationTool::renderOverFrame(QImage& frame, const MediaTime& time) {
+namespace {
+double U_Seconds(const MediaTime& time) { return time.isNumeric() ? MediaTimeGetSeconds(time) : 0.0; }
+}  // namespace
+
+bool CoreAnimationTool::prepareFrameAtTime(const MediaTime& time) {
   if (m_willRender) m_willRender(time);
-  const double seconds = time.isNumeric() ? MediaTimeGetSeconds(time) : 0.0;
-  // The frame already holds the picture the video layer stands for; only the overlays are painted.
-  if (!LayerRenderer_DrawsAtTime(m_parentLayer, seconds, m_videoLayer.get())) return;
-  LayerRenderer_RenderOverImage(frame, m_parentLayer, seconds, m_videoLayer.get());
+  return LayerRenderer_DrawsAtTime(m_parentLayer, U_Seconds(time), m_videoLayer.get());
 }
 
-bool CoreAnimationTool::drawsAtTime(const MediaTime& time) const {
-  const double seconds = time.isNumeric() ? MediaTimeGetSeconds(time) : 0.0;
-  return LayerRenderer_DrawsAtTime(m_parentLayer, seconds, m_videoLayer.get());
+void CoreAnimationTool::compositeOntoFrame(QImage& frame, const MediaTime& time) const {
+  // The frame already holds the picture the video layer stands for; only the overlays are painted.
+  LayerRenderer_RenderOverImage(frame, m_parentLayer, U_Seconds(time), m_videoLayer.get());
+}
+
+void CoreAnimationTool::renderOverFrame(QImage& frame, const MediaTime& time) {
+  if (prepareFrameAtTime(time)) compositeOntoFrame(frame, time);
 }

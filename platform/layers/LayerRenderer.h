@@ -41,10 +41,13 @@ class CoreAnimationTool : public VideoCompositionCoreAnimationTool {
   // tree brings time-dependent contents up to date there.
   void setWillRenderHandler(std::function<void(const MediaTime&)> handler) { m_willRender = std::move(handler); }
 
-  // Composites the overlays onto a composed frame at its time on the composition's time line.
+  // The frame step in two parts, so that an encoder can skip the picture conversion of frames that
+  // get nothing: prepareFrameAtTime runs the will-render handler and answers whether the overlays draw
+  // anything at that time; compositeOntoFrame paints them onto the composed frame.
+  bool prepareFrameAtTime(const MediaTime& time);
+  void compositeOntoFrame(QImage& frame, const MediaTime& time) const;
+  // Both steps: the overlays onto a composed frame at its time on the composition's time line.
   void renderOverFrame(QImage& frame, const MediaTime& time) override;
-  // Whether the overlays draw anything on the frame of that time (after the will-render handler ran).
-  bool drawsAtTime(const MediaTime& time) const;
 
  private:
   CoreAnimationTool(CALayerRef videoLayer, CALayerRef parentLayer)
