@@ -11,6 +11,10 @@ namespace {
 // Larger pictures are not made: a hostile size must not allocate gigabytes.
 constexpr double kMaxPictureSide = 16384;
 
+// Titles larger than this are drawn at it: a frame cannot show more, and glyphs of absurd sizes cost
+// memory and time.
+constexpr double kMaxPointSize = 4096;
+
 bool drawableSize(const QSizeF& s) {
   return std::isfinite(s.width()) && std::isfinite(s.height()) && s.width() >= 1 && s.height() >= 1 &&
          s.width() <= kMaxPictureSide && s.height() <= kMaxPictureSide;
@@ -39,7 +43,7 @@ void ZRNTitleEdit::loadFromDictionary(const QVariantMap& d) {
 double ZRNTitleEdit::U_PointSize() const {
   const double p = m_fontSize == 0 ? 12.0 : m_fontSize;
   // Absurd sizes from a command are kept within what a frame can show.
-  return std::clamp(std::isfinite(p) ? p : 12.0, 6.0, kMaxPictureSide);
+  return std::clamp(std::isfinite(p) ? p : 12.0, 6.0, kMaxPointSize);
 }
 
 QFont ZRNTitleEdit::U_FontWithSize(double points) const {
@@ -175,7 +179,7 @@ CALayerRef ZRNTitleEdit::makeImageLayerWithSize(const QSizeF& frameSize, const Q
 
 CATextLayerRef ZRNTitleEdit::textLayerWithSize(const QSizeF& frameSize, double scale) {
   const double base = (m_fontSize == 0 ? 12.0 : m_fontSize) * scale;
-  const double points = base >= 6 && std::isfinite(base) ? std::min(base, kMaxPictureSide) : 12.0;
+  const double points = base >= 6 && std::isfinite(base) ? std::min(base, kMaxPointSize) : 12.0;
   const QFont font = U_FontWithSize(points);
   CATextLayerRef layer = CATextLayer::layer();
   layer->setString(m_titleText);

@@ -461,3 +461,24 @@ TEST_F(OverlayEdits, TimeUpdateSetsMatchTimeAndScoreTexts) {
   project.updateLayersForTime(MediaTimeMake(12000, 1000), QSizeF(320, 180));
   EXPECT_EQ(clock->titleText(), QStringLiteral("00:06 - 2"));
 }
+
+TEST_F(OverlayEdits, PosterFitsThePictureOnBlackWithItsFirstGraphicAndTitle) {
+  const QVariantMap spec{
+      {QStringLiteral("width"), 200},
+      {QStringLiteral("height"), 200},
+      {QStringLiteral("titles"),
+       QVariantList{QVariantMap{{QStringLiteral("info"), QVariantMap{{QStringLiteral("text"), QStringLiteral("POSTER")},
+                                                                     {QStringLiteral("placement"), QStringLiteral("bc")},
+                                                                     {QStringLiteral("size"), 24},
+                                                                     {QStringLiteral("textRGBColor"), 0x00FF00}}}}}}};
+  // The 200 x 100 white picture doubled to 200 x 100 in 200 x 200: black above and below.
+  const QImage poster = ZRNPosterImageFromSpec(m_wide, spec);
+  ASSERT_EQ(poster.size(), QSize(200, 200));
+  EXPECT_EQ(poster.pixelColor(100, 20), QColor(Qt::black));
+  EXPECT_EQ(poster.pixelColor(100, 100), QColor(Qt::white));
+  int green = 0;
+  for (int y = 150; y < 200; ++y)
+    for (int x = 0; x < 200; ++x) green += qGreen(poster.pixel(x, y)) > 200 && qRed(poster.pixel(x, y)) < 100;
+  EXPECT_GT(green, 20);
+  EXPECT_TRUE(ZRNPosterImageFromSpec(m_folder + QStringLiteral("/missing.png"), spec).isNull());
+}
