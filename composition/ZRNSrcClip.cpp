@@ -4,6 +4,7 @@
 
 #include <QDir>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 

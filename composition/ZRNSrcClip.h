@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <typeinfo>
 
 class ZRNSrcClip {
  public:
