@@ -168,6 +168,7 @@ QImage ZRNCreateBitmapContextARGB(int64_t width, int64_t height) {
 }
 
 QImage ZRNPosterImageFromSpec(const QString& path, const QVariantMap& editCommands) {
+  if (!ZRNSrcClip::U_IsRegularFile(path, 256LL * 1024 * 1024)) return {};
   QImageReader reader(path);
   QImage picture = reader.read();
   if (picture.isNull()) return {};

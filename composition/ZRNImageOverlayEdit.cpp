@@ -6,11 +6,15 @@
 #include <cmath>
 
 namespace {
+// Overlay pictures are small; a file beyond this is not read.
+constexpr int64_t kMaxPictureFileBytes = 64 * 1024 * 1024;
+
 bool finitePositive(double v) { return std::isfinite(v) && v > 0.0; }
 bool usableSize(const QSizeF& s) { return finitePositive(s.width()) && finitePositive(s.height()); }
 
 // A picture file as the overlays use it; a file that is not a readable picture gives a null image.
 QImage U_ReadPicture(const QString& path) {
+  if (!ZRNSrcClip::U_IsRegularFile(path, kMaxPictureFileBytes)) return {};
   QImageReader reader(path);
   reader.setAutoTransform(true);
   QImage image = reader.read();

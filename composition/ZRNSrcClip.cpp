@@ -3,6 +3,7 @@
 #include "platform/foundation/Fmt.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cmath>
@@ -36,6 +37,11 @@ double ZRNSrcClip::U_Double(const QVariant& value, double fallback) {
 QString ZRNSrcClip::U_ResolvedPath(const QString& path) const {
   if (path.isEmpty() || m_baseDirectory.isEmpty() || path.startsWith(QLatin1Char('/'))) return path;
   return QDir(m_baseDirectory).filePath(path);
+}
+
+bool ZRNSrcClip::U_IsRegularFile(const QString& path, int64_t maxBytes) {
+  const QFileInfo info(path);
+  return info.isFile() && info.size() <= maxBytes;
 }
 
 QColor ZRNSrcClip::U_ColorFromRGB(int64_t rgb, double alpha) {

@@ -64,6 +64,9 @@ class ZRNSrcClip {
   static double U_Double(const QVariant& value, double fallback = 0.0);
   // A path of a command: relative to the base folder unless it begins with "/" (or the base is empty).
   QString U_ResolvedPath(const QString& path) const;
+  // Whether a path names a regular file (not a device, a pipe or a folder) of at most maxBytes: files
+  // named by edit commands are read only then, so a command cannot make a reader block or exhaust memory.
+  static bool U_IsRegularFile(const QString& path, int64_t maxBytes);
   // 0xRRGGBB with an alpha.
   static QColor U_ColorFromRGB(int64_t rgb, double alpha);
 

@@ -6,6 +6,7 @@
 #include <QPainter>
 
 #include <cmath>
+#include <limits>
 
 namespace {
 // Larger pictures are not made: a hostile size must not allocate gigabytes.
@@ -247,7 +248,8 @@ void ZRNSoundEdit::loadFromDictionary(const QVariantMap& d) {
   m_soundPath = info.value(QStringLiteral("path")).toString();
   if (!m_soundPath.isEmpty()) {
     m_soundPath = U_ResolvedPath(m_soundPath);
-    m_audioAsset = Asset::assetWithPath(m_soundPath);
+    // Only a regular file is opened: a device or a pipe named by a command would block its reader.
+    if (U_IsRegularFile(m_soundPath, std::numeric_limits<int64_t>::max())) m_audioAsset = Asset::assetWithPath(m_soundPath);
   }
   m_mainLevel = U_Double(info.value(QStringLiteral("mainLevel")));
   if (info.contains(QStringLiteral("segLevel"))) m_soundLevel = U_Double(info.value(QStringLiteral("segLevel")));

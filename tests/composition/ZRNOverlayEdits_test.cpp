@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 namespace {
 
 QVariantMap command(const char* json) { return QJsonDocument::fromJson(QByteArray(json)).toVariant().toMap(); }
@@ -247,6 +249,15 @@ TEST_F(OverlayEdits, PictureAndBadgeLayerGeometry) {
     ASSERT_TRUE(l);
     EXPECT_EQ(l->bounds(), b.bounds);
     EXPECT_EQ(l->position(), b.position);
+  }
+
+  // Devices and pipes named by a command are not opened (reading them would block or never end).
+  const QString pipe = QDir(m_folder).filePath(QStringLiteral("pipe.png"));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+  for (const QString& path : {pipe, QStringLiteral("/dev/zero")}) {
+    const QVariantMap info{{QStringLiteral("path"), path}};
+    EXPECT_TRUE(ZRNSrcClip::initWithDictionary<ZRNBadgeOverlayEdit>({{QStringLiteral("info"), info}}, {})->image().isNull());
+    EXPECT_FALSE(ZRNSrcClip::initWithDictionary<ZRNSoundEdit>({{QStringLiteral("info"), info}}, {})->audioAsset());
   }
 
   // A picture that cannot be read gives no layer content, and no sizes that are not numbers.
