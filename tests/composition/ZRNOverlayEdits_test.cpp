@@ -402,6 +402,8 @@ TEST_F(OverlayEdits, BitmapContextsAndPicturesIntoRectangles) {
     EXPECT_EQ(context.pixel(0, 1), 0u);
   }
   EXPECT_TRUE(ZRNCreateBitmapContextARGB(0, 10).isNull());
+  // The offscreen test screen has a scale of its own.
+  EXPECT_GE(ZRNMaxScreenBackingScale(), 1.0);
   EXPECT_TRUE(ZRNCreateBitmapContextARGB(1LL << 40, 1LL << 40).isNull());
 
   // A small picture goes to the top-left corner at its own size; a large one is cropped from its
@@ -474,7 +476,7 @@ TEST_F(OverlayEdits, TimeUpdateSetsMatchTimeAndScoreTexts) {
 }
 
 TEST_F(OverlayEdits, PosterFitsThePictureOnBlackWithItsFirstGraphicAndTitle) {
-  const QVariantMap spec{
+  const QVariantMap commands{
       {QStringLiteral("width"), 200},
       {QStringLiteral("height"), 200},
       {QStringLiteral("titles"),
@@ -483,7 +485,7 @@ TEST_F(OverlayEdits, PosterFitsThePictureOnBlackWithItsFirstGraphicAndTitle) {
                                                                      {QStringLiteral("size"), 24},
                                                                      {QStringLiteral("textRGBColor"), 0x00FF00}}}}}}};
   // The 200 x 100 white picture doubled to 200 x 100 in 200 x 200: black above and below.
-  const QImage poster = ZRNPosterImageFromSpec(m_wide, spec);
+  const QImage poster = ZRNPosterImageFromSpec(m_wide, commands);
   ASSERT_EQ(poster.size(), QSize(200, 200));
   EXPECT_EQ(poster.pixelColor(100, 20), QColor(Qt::black));
   EXPECT_EQ(poster.pixelColor(100, 100), QColor(Qt::white));
@@ -491,5 +493,5 @@ TEST_F(OverlayEdits, PosterFitsThePictureOnBlackWithItsFirstGraphicAndTitle) {
   for (int y = 150; y < 200; ++y)
     for (int x = 0; x < 200; ++x) green += qGreen(poster.pixel(x, y)) > 200 && qRed(poster.pixel(x, y)) < 100;
   EXPECT_GT(green, 20);
-  EXPECT_TRUE(ZRNPosterImageFromSpec(m_folder + QStringLiteral("/missing.png"), spec).isNull());
+  EXPECT_TRUE(ZRNPosterImageFromSpec(m_folder + QStringLiteral("/missing.png"), commands).isNull());
 }
