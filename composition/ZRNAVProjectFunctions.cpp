@@ -43,7 +43,29 @@ QImage ZRNCopyImageAtTime(const AssetRef& asset, const MediaTime& time, bool exa
   if (!dec || !packet) return {};
   const double wanted = MediaTimeGetSeconds(time);
   const int64_t ts = int64_t(std::floor(wanted / av_q2d(st->time_base)));
-  av_seek_frame(in.get(), stream, ts, AVSEEK_FLAG_BACKWARD);
+  // Fragmented movies seek by decode time and may land after the wanted time: step back until the
+  // first packet is at or before it.
+  int64_t target = ts;
+  int64_t back = std::max<int64_t>(1, int64_t(0.5 / av_q2d(st->time_base)));
+  for (int tries = 0; tries < 32; ++tries) {
+    av_seek_frame(in.get(), stream, target, AVSEEK_FLAG_BACKWARD);
+    int rc = 0;
+    while ((rc = av_read_frame(in.get(), packet.get())) >= 0 && packet->stream_index != stream) av_packet_unref(packet.get());
+    if (rc < 0) {
+      av_seek_frame(in.get(), stream, target, AVSEEK_FLAG_BACKWARD);
+      break;
+    }
+    const int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+    if (pts > ts && target > 0) {
+      av_packet_unref(packet.get());
+      target = std::max<int64_t>(0, ts - back);
+      back *= 2;
+      continue;
+    }
+    avcodec_send_packet(dec.get(), packet.get());
+    av_packet_unref(packet.get());
+    break;
+  }
   // A frame counts as shown at the time when it starts no later than it (within a tick).
   const double tolerance = av_q2d(st->time_base);
   auto secondsOf = [&](const AVFrame* f) {

@@ -155,6 +155,25 @@ TEST_F(ProjectEngineMedia, ClipsWithoutLengthsTakeTheWholeMovieAndSourcesAreFitt
   EXPECT_EQ(t.map(QPointF(320, 240)), QPointF(560, 360));
 }
 
+TEST_F(ProjectEngineMedia, ExactFramesOfAFragmentedMovieMatchThoseOfItsPlainCopy) {
+  // The same packets laid out as the recorder writes them: fragments of one second.
+  const QString fragmented = QDir(s_folder).filePath(QStringLiteral("fragmented.mp4"));
+  ASSERT_EQ(runFFmpeg({QStringLiteral("-i"), s_a, QStringLiteral("-c"), QStringLiteral("copy"), QStringLiteral("-movflags"),
+                       QStringLiteral("frag_keyframe+empty_moov+default_base_moof"), fragmented}),
+            QString());
+  const AssetRef plain = Asset::assetWithPath(s_a), frag = Asset::assetWithPath(fragmented);
+  // The remuxed copy has no edit list: its frames come two frame times later than in the plain movie.
+  for (int frame : {45, 67, 100, 117}) {
+    SCOPED_TRACE(frame);
+    const QImage expected = ZRNCopyImageAtTime(plain, MediaTimeMake(frame, 30), true);
+    ASSERT_FALSE(expected.isNull());
+    EXPECT_EQ(ZRNCopyImageAtTime(frag, MediaTimeMake(frame + 2, 30), true), expected);
+    EXPECT_NE(ZRNCopyImageAtTime(frag, MediaTimeMake(frame + 3, 30), true), expected);
+  }
+  // Without exactness the key frame at or before the time is enough.
+  EXPECT_EQ(ZRNCopyImageAtTime(plain, MediaTimeMake(1500, 1000), false), ZRNCopyImageAtTime(plain, MediaTimeMake(1000, 1000), true));
+}
+
 TEST_F(ProjectEngineMedia, ChaptersComeFromTheMovie) {
   const QString meta = QDir(s_folder).filePath(QStringLiteral("chapters.txt"));
   QFile file(meta);
