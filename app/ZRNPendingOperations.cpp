@@ -3,16 +3,6 @@
 #include "app/ZRNAppDelegate.h"
 #include "common/ZRNLogger.h"
 
-void U_CheckForPreviousCrash(ZRNAppDelegate* delegate) { delegate->finishNormalApplicationStartup(); }
-void U_ClearCrashSemaphore(bool, bool) {}
-void U_WriteCrashSemaphore() {}
-void FirstAid_PruneDebugLogDays() {}
-
-bool Legacy_ConvertSession(const QUrl& folderURL) {
-  ZRNLogger_Log(QStringLiteral("ATT: legacy session not converted: %@"), folderURL.toLocalFile());
-  return false;
-}
-
 void ZRNPrefsController_ShowOrHideWindow() {}
 QString ZRNPrefsController_CurrentModuleIdentifier() { return {}; }
 void ZRNPrefsController_SelectModule(const QString&) {}
