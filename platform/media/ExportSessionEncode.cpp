@@ -343,13 +343,12 @@ bool encodeAndWrite(AVFormatContext* out, Encoder& enc, AVFrame* frame, QString*
 }
 
 // The decoded picture of the only layer when the frame needs no drawing: one layer, fully opaque, not
-// moved, of the render size in the encoder's format, and nothing animated over it. Null otherwise (and
-// when the picture cannot be read, with the reason in *error).
+// moved, of the render size in the encoder's format (the caller knows that nothing is drawn over it).
+// Null otherwise (and when the picture cannot be read, with the reason in *error).
 const AVFrame* U_PlainPicture(const QList<VideoCompositionLayerInstructionRef>& layers,
                               const std::map<int32_t, std::unique_ptr<VideoTrackReader>>& readers,
-                              const MutableVideoCompositionRef& vc, const MediaTime& at, double videoTime, const QSize& renderSize,
-                              QString* error) {
-  if (layers.size() != 1 || (vc && vc->animationTool())) return nullptr;
+                              const MediaTime& at, double videoTime, const QSize& renderSize, QString* error) {
+  if (layers.size() != 1) return nullptr;
   const VideoCompositionLayerInstructionRef& layer = layers.first();
   auto it = readers.find(layer->trackID());
   if (it == readers.end() || layer->opacityAtTime(at) < 1.0f || !layer->transformAtTime(at).isIdentity()) return nullptr;
@@ -514,7 +513,8 @@ bool ExportSession_WriteEncoded(const ExportSessionWork& work, QString* error) {
         }
       }
       // A frame with nothing drawn on it goes to the encoder as it was decoded.
-      if (const AVFrame* plain = U_PlainPicture(layers, videoReaders, vc, at, videoTime, renderSize, error)) {
+      const bool overlaid = vc && vc->animationTool() && vc->animationTool()->prepareFrameAtTime(at);
+      if (const AVFrame* plain = overlaid ? nullptr : U_PlainPicture(layers, videoReaders, at, videoTime, renderSize, error)) {
         FFmpegFramePtr f = FFmpeg_CloneFrame(plain);
         if (!f) {
           *error = QStringLiteral("Out of memory while encoding the export.");
@@ -548,7 +548,7 @@ bool ExportSession_WriteEncoded(const ExportSessionWork& work, QString* error) {
           painter.drawImage(QPointF(0, 0), *picture);
         }
       }
-      if (vc && vc->animationTool()) vc->animationTool()->renderOverFrame(canvas, at);
+      if (overlaid) vc->animationTool()->compositeOntoFrame(canvas, at);
       av_frame_make_writable(yuv.get());
       SwsContext* toYUV = FFmpeg_CachedScaler(sws, renderSize.width(), renderSize.height(), AV_PIX_FMT_RGB32,
                                               renderSize.width(), renderSize.height(), AV_PIX_FMT_YUV420P, SWS_BICUBIC);
