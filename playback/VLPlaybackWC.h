@@ -50,6 +50,10 @@ class ZRNAspectRatioBox;
 class ZRNJobsController;
 class ZRNRecentDocument;
 class ZRNSynchroMovieControllerView;
+class ZRNSynchronizedLayerView;
+class PlayerItem;
+class CALayer;
+class ZRNSrcClip;
 
 // The window's layout: the widgets carry these outlet names as their objectName.
 inline constexpr const char* kVLPlaybackWindowLayoutName = "VLPlaybackWindow";
@@ -103,6 +107,12 @@ class VLPlaybackWC : public ZRNSizingWC, public ZRNJobDelegate, public VLDocumen
   int64_t outTimeMillis() const { return m_marks.outTimeMillis(); }
   // The marks keep the document's tag list in step, so they follow the window's document.
   void setVlDocument(std::shared_ptr<VLDocument> document) override;
+
+  // Overlays over the player (VLPlaybackWC_Overlays.cpp): a synchronized layer over the picture for
+  // the player's item, which becomes the project's synchronized layer, and an overlay tree in it.
+  std::shared_ptr<CALayer> syncLayer() const;
+  void U_AddSyncLayerToPlayerItem(const std::shared_ptr<PlayerItem>& item);
+  void U_AddOverlays(const std::shared_ptr<CALayer>& layer);
 
   // Opening a session.
   void openSavedRecording(std::shared_ptr<ZRNRecentDocument> entry);
@@ -258,12 +268,16 @@ class VLPlaybackWC : public ZRNSizingWC, public ZRNJobDelegate, public VLDocumen
   MediaTime U_CurrentTime() const;
   std::shared_ptr<VL_ExportJobRecord> U_SharedJob(ZRN_JobRecord* job) const;
   void U_StartExport(ZRN_JobRecord* job, bool session);
-  void U_EndJobWithoutExport(ZRN_JobRecord* job);
+  // Notes why the job's export ended without a file and removes what it left in the temporary folder.
+  void U_JobFailed(ZRN_JobRecord* job, const QString& reason);
+  void U_EndJobWithoutExport(ZRN_JobRecord* job, const QString& reason);
   // Schedules the next progress check of an export, 0.66 s from now.
   static void monitorExportProgressFor(const std::shared_ptr<ExportRun>& run);
   static void U_ProgressCheck(const std::shared_ptr<ExportRun>& run);
   void U_ExportCompleted(const std::shared_ptr<ExportRun>& run);
   QString U_PackagePath() const;
+  // Removes an overlay's content and makes it again for the synchronized layer's size.
+  void U_PrepareOverlayAgain(const std::shared_ptr<ZRNSrcClip>& edit, const QSizeF& naturalSize);
   QString U_MovieExtension() const;
   void U_ShowNotice(const QString& text);
   void U_ClearInterruptedRecording(const QString& packagePath);
@@ -288,6 +302,7 @@ class VLPlaybackWC : public ZRNSizingWC, public ZRNJobDelegate, public VLDocumen
   QLabel* m_noticeView = nullptr;
   QList<QAction*> m_actions;
   QPointer<QFileDialog> m_exportSavePanel;
+  QPointer<ZRNSynchronizedLayerView> m_syncLayerView;
 
   bool m_openWindowOnLoad = true;
   std::shared_ptr<ZRNRecentDocument> m_windowRecentDoc;
