@@ -21,6 +21,7 @@
 #include "platform/system/SleepWake.h"
 #include "platform/media/ExportSession.h"
 #include "platform/media/SampleBuffer.h"
+#include "platform/system/ProcessSignals.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -391,6 +392,7 @@ void installTerminationSignals(ZRNAppDelegate* delegate) {
 }  // namespace
 
 int ZRNApplicationMain(int argc, char* argv[]) {
+  Process_IgnoreFileSizeSignal();
   QApplication app(argc, argv);
   // Before anything can crash: a fatal signal leaves a report for first aid.
   FirstAid_InstallCrashReporter();

@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QEvent>
 #include <QFileDialog>
+#include <QStandardPaths>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QIcon>
@@ -431,6 +432,17 @@ void VLLiveWC::U_ApplyAspectRule() {
 
 // ---- the name of the recording ------------------------------------------------------------------------
 
+QString VLLiveWC_SaveFolder(const QUrl& savedFolder) {
+  const QString folder = savedFolder.toLocalFile();
+  if (!folder.isEmpty() && QFileInfo(folder).isDir()) return folder;
+  // A saved folder that is gone or is a file must not leave the panel in the working directory.
+  for (const auto location : {QStandardPaths::MoviesLocation, QStandardPaths::HomeLocation}) {
+    const QString candidate = QStandardPaths::writableLocation(location);
+    if (!candidate.isEmpty() && QFileInfo(candidate).isDir()) return candidate;
+  }
+  return QDir::homePath();
+}
+
 QString VLLiveWC::proposedSaveName(const QDateTime& now) {
   return Fmt("VLCapture_%@_%@", dateAsStringForDate(now), timeAsStringForDate(now, false));
 }
@@ -450,8 +462,8 @@ void VLLiveWC::getSaveName() {
   panel->setWindowTitle(QStringLiteral("File name for new recording"));
   panel->setProxyModel(new LivePackageFilter(this, panel));
   // A save folder inside a package (kept by an older version) starts beside that package instead.
-  const QString folder = FilePanels_FolderOutsidePackages(Prefs_Shared().saveTargetDirectory().toLocalFile());
-  if (QFileInfo(folder).isDir()) panel->setDirectory(folder);
+  panel->setDirectory(VLLiveWC_SaveFolder(
+      QUrl::fromLocalFile(FilePanels_FolderOutsidePackages(Prefs_Shared().saveTargetDirectory().toLocalFile()))));
   panel->selectFile(proposedSaveName(QDateTime::currentDateTime()));
   panel->setWindowModality(Qt::WindowModal);
   m_savePanel = panel;

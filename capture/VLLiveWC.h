@@ -33,6 +33,10 @@ class ZRNAspectRatioBox;
 inline constexpr const char* kVLMovieStartedNotification = "VLMovieStarted";
 inline constexpr const char* kVLSessionPackageExtension = "vlvidcapb";
 
+// The folder the save panel of a new recording starts in: the saved one when it is a folder, else the
+// user's videos folder (or home).
+QString VLLiveWC_SaveFolder(const QUrl& savedFolder);
+
 class VLLiveWC : public ZRNSizingWC, public CaptureSampleBufferDelegate {
   Q_OBJECT
  public:

@@ -142,6 +142,12 @@ void VLLiveWC_Recording::U_StartCapturing() {
       w.m_clipsFolderPath = QString();
       w.m_vlDocument = std::make_shared<VLDocument>();
       w.m_vlDocument->U_LoadCaptureProperties(Prefs_Shared());
+      const float fragmentSeconds = Recorder_FragmentSeconds(w.m_vlDocument->segmentSeconds());
+      if (fragmentSeconds != w.m_vlDocument->segmentSeconds()) {
+        ZRNLogger_Log("ATT: fragment length %.2f s is out of range; recording with %.0f s",
+                      static_cast<double>(w.m_vlDocument->segmentSeconds()), static_cast<double>(fragmentSeconds));
+        w.m_vlDocument->setSegmentSeconds(fragmentSeconds);
+      }
       w.m_documentPackageFolderURL = File_MakeSessionPackage(w.m_host->targetURL(), kVLPackageExtension);
       w.m_vlDocument->setDocURL(QUrl(w.m_documentPackageFolderURL));
       w.prepareForNewRecording();
@@ -177,7 +183,7 @@ void VLLiveWC_Recording::U_StartCapturing2() {
       // Without a package there is nowhere to write: the recording ends as soon as it began.
       ZRNLogger_Log("ERR: no session package for the recording");
       Dispatch_MainAsync([self] {
-        if (self) self->U_WriterFailed(QStringLiteral("The session package could not be created."));
+        if (self) self->U_WriterFailed(QStringLiteral("The session package could not be created."), false);
       });
       return;
     }
@@ -362,14 +368,15 @@ void VLLiveWC_Recording::U_StopCapturing(bool keep) {
   });
 }
 
-void VLLiveWC_Recording::U_WriterFailed(const QString& reason) {
+void VLLiveWC_Recording::U_WriterFailed(const QString& reason, bool packageMade) {
   if (m_stopRequested) return;
   ZRNLogger_Log("ERR: recording stopped, the movie cannot be written: %@", reason);
   m_isClosing = true;
   stopWaitingAnimation();
   U_StopCapturing(true);
   // After the stop is on its way, so that the modal alert does not hold it up.
-  Dispatch_MainAsync([reason] { Alert_ShowAlertWithID(kAlertRecordingWriteFailed, reason); });
+  const int alert = packageMade ? kAlertRecordingWriteFailed : kAlertRecordingNotStarted;
+  Dispatch_MainAsync([alert, reason] { Alert_ShowAlertWithID(alert, reason); });
 }
 
 void VLLiveWC_Recording::U_FinishStopAndSave(bool saveCaptured) {
@@ -418,6 +425,7 @@ void VLLiveWC_Recording::saveFootageToFile(const QUrl& url) {
 
 void VLLiveWC_Recording::writeRecFileflag() {
   if (!m_vlDocument || m_vlDocument->docURL().isEmpty()) return;
+  VLDocument_NoteRecordingPackage(m_vlDocument->docURL().toLocalFile(), true);
   QSaveFile lock(m_vlDocument->docURL().toLocalFile() + QLatin1Char('/') + kVLLockFileName);
   if (!lock.open(QIODevice::WriteOnly) || !lock.commit()) ZRNLogger_Log("ERR: cannot write %@", lock.fileName());
 }
@@ -427,11 +435,13 @@ void VLLiveWC_Recording::deleteRecFileflag() {
   const QString path = m_vlDocument->docURL().toLocalFile() + QLatin1Char('/') + kVLLockFileName;
   const QFileInfo info(path);
   if (info.exists() && info.isFile()) QFile::remove(path);
+  VLDocument_NoteRecordingPackage(m_vlDocument->docURL().toLocalFile(), false);
 }
 
 void VLLiveWC_Recording::deleteCapturedFootage(bool withClips) {
   if (!m_vlDocument || m_vlDocument->docURL().isEmpty()) return;
   const QString package = m_vlDocument->docURL().toLocalFile();
+  VLDocument_NoteRecordingPackage(package, false);
   if (QFileInfo(package).isDir()) QDir(package).removeRecursively();
   if (withClips && !m_clipsFolderPath.isEmpty() && !QDir(m_clipsFolderPath).isEmpty())
     QDir(m_clipsFolderPath).removeRecursively();

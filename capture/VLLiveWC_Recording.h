@@ -74,6 +74,8 @@ struct VLLiveWC_RecordingOutlets {
 int LiveWC_ConfirmationAlertID(int request, int pendingExports);
 // Alert shown when the movie could no longer be written during a recording; its argument is the reason.
 inline constexpr int kAlertRecordingWriteFailed = 20031;
+// The recording could not even begin: there was no package to write into, so nothing was kept.
+inline constexpr int kAlertRecordingNotStarted = 20032;
 
 class VLLiveWC_Recording : public QObject {
   Q_OBJECT
@@ -153,7 +155,8 @@ class VLLiveWC_Recording : public QObject {
   void recordingStopped(bool keep);
 
  private:
-  void U_WriterFailed(const QString& reason);
+  // packageMade NO: nothing could be written at all, and the alert must not say that anything was kept.
+  void U_WriterFailed(const QString& reason, bool packageMade = true);
   void U_SetContentSizeForMovieSize();
   void U_UpdateDurationLabel();
 

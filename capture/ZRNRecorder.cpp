@@ -5,6 +5,7 @@
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/NotificationCenter.h"
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
@@ -42,12 +43,18 @@ QVariantMap Recorder_AudioSettings(double audioCaptureRate) {
                      {AVEncoderAudioQualityKey, AVAudioQualityMax}};
 }
 
+float Recorder_FragmentSeconds(float stored) {
+  // NaN fails both comparisons and takes the lower bound with the zero and negative lengths.
+  if (!(stored >= kRecorder_MinFragmentSeconds)) return kRecorder_MinFragmentSeconds;
+  return std::min(stored, kRecorder_MaxFragmentSeconds);
+}
+
 MediaTime Recorder_FragmentInterval(float segmentSeconds) {
-  return MediaTimeMake(static_cast<int64_t>(segmentSeconds), 1);
+  return MediaTimeMake(static_cast<int64_t>(Recorder_FragmentSeconds(segmentSeconds)), 1);
 }
 
 MediaTime Recorder_PlayableSpan(float segmentSeconds) {
-  return MediaTimeMake(static_cast<int64_t>(segmentSeconds * 1.5), 1);
+  return MediaTimeMake(static_cast<int64_t>(Recorder_FragmentSeconds(segmentSeconds) * 1.5), 1);
 }
 
 ZRNRecorder::ZRNRecorder(const void* owner, std::shared_ptr<DispatchQueue> sessionQueue,

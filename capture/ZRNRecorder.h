@@ -29,7 +29,12 @@ QVariantMap Recorder_VideoSettings(const QString& codecType, const QSizeF& frame
 // AAC, two channels; a capture rate of 47500 Hz or more records 48000 Hz at 80000 bit/s, below it
 // 44100 Hz at 64000 bit/s.
 QVariantMap Recorder_AudioSettings(double audioCaptureRate);
-// The movie fragment interval: the fragment length truncated to whole seconds.
+// The recorder never writes an unfragmented movie, which a crash would destroy whole: a stored fragment
+// length outside 1 to 60 s (zero, negative, NaN, absurdly large) is taken as the nearest bound.
+inline constexpr float kRecorder_MinFragmentSeconds = 1.0f;
+inline constexpr float kRecorder_MaxFragmentSeconds = 60.0f;
+float Recorder_FragmentSeconds(float stored);
+// The movie fragment interval: the fragment length (held to its bounds) truncated to whole seconds.
 MediaTime Recorder_FragmentInterval(float segmentSeconds);
 // The written span after which the growing movie counts as playable: 1.5 fragment lengths, whole seconds.
 MediaTime Recorder_PlayableSpan(float segmentSeconds);

@@ -164,7 +164,10 @@ QString ZRNWaitingWindowController::displayText() const {
                                            "setup and try again, or choose to forgo audio recording.");
       break;
     case kWaitingErrorSavedDeviceMissing:
-      title = QStringLiteral("Waiting for last used device '%1' to become available...").arg(savedName());
+      // Without a saved name there is nothing to quote.
+      title = savedName().isEmpty()
+                  ? QStringLiteral("Waiting for the last used device to become available...")
+                  : QStringLiteral("Waiting for last used device '%1' to become available...").arg(savedName());
       explanation = QStringLiteral("If this dialog persists, check whether the device is properly setup or click "
                                    "the button below to use another device.");
       break;

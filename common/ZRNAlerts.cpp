@@ -102,6 +102,15 @@ const AlertRow kRows[] = {
     {20031, "The recording was stopped because the movie could not be written.",
      "Everything recorded up to the last few seconds has been kept.\nReason: %@", false, true, ZRN_TITLE("OK"),
      nullptr, 0, false},
+    // The recording could not begin at all (no session package); the argument is the reason.
+    {20032, "The recording could not be started.", "Nothing was recorded.\nReason: %@", false, true, ZRN_TITLE("OK"),
+     nullptr, 0, false},
+    // Closing a playback window whose marks could not be saved; the argument is the session's name.
+    {20033, "The marks of \"%@\" could not be saved.",
+     "If you close the window now, the marks made since the session was opened will be lost.", true, false,
+     ZRN_TITLE("Close"), ZRN_TITLE("Cancel"), 0, false},
+    // A session the user may not read; the arguments are its name and the system's reason.
+    {20034, "\"%@\" cannot be read.", "Velmora may not open it: %@.", true, true, ZRN_TITLE("OK"), nullptr, 0, false},
 };
 
 #undef ZRN_TITLE

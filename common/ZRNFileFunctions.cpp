@@ -3,6 +3,7 @@
 #include "common/ZRNJSONBridge.h"
 #include "common/ZRNLogger.h"
 #include "platform/foundation/PropertyList.h"
+#include "platform/foundation/SafeFile.h"
 #include "platform/foundation/StandardLocations.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/system/FileAttributes.h"
@@ -130,25 +131,27 @@ QString File_UniqueFileName(const QString& folderPath, const QString& name) {
   return QFileInfo(firstFreePath(folderPath, name)).fileName();
 }
 
-void File_WriteSettings(const QUrl& folder, const QString& baseName, const QString& extension,
-                        const QVariantMap& dictionary) {
+bool File_WriteSettings(const QUrl& folder, const QString& baseName, const QString& extension,
+                        const QVariantMap& dictionary, QString* errorText) {
   const QString name = extension.isEmpty() ? baseName : baseName + QLatin1Char('.') + extension;
-  if (folder.isEmpty() || baseName.isEmpty()) return;
+  if (folder.isEmpty() || baseName.isEmpty()) return false;
   const QString path = joinPath(folder.toLocalFile(), name);
+  QString error;
+  bool written = false;
   if (extension == QLatin1String("plist")) {
-    QString error;
-    if (!PropertyList_WriteFile(path, dictionary, PropertyListFormat::XML, &error))
-      ZRNLogger_Log(QStringLiteral("ATT: error writing settings plist: %@"), error);
+    written = PropertyList_WriteFile(path, dictionary, PropertyListFormat::XML, &error);
   } else if (extension == QLatin1String("json")) {
     const QByteArray data = JSON_CFDataFromCF(dictionary);
-    if (data.isEmpty()) {
-      ZRNLogger_Log(QStringLiteral("ATT: error writing settings json: %@"), QStringLiteral("no JSON form for ") + path);
-      return;
-    }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit())
-      ZRNLogger_Log(QStringLiteral("ATT: error writing settings json: %@"), file.errorString());
+    if (data.isEmpty()) error = QStringLiteral("no JSON form for ") + path;
+    else written = SafeFile_Replace(path, data, &error);
+  } else {
+    return false;
   }
+  if (!written) {
+    ZRNLogger_Log(QStringLiteral("ATT: error writing settings %@: %@"), extension, error);
+    if (errorText) *errorText = error;
+  }
+  return written;
 }
 
 QVariantMap File_InterfaceDefaultsKeys() {

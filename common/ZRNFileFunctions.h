@@ -20,9 +20,11 @@ QString File_UniquePath(const QString& folderPath, const QString& name, bool cre
 QString File_UniqueFileName(const QString& folderPath, const QString& name);
 
 // Writes a settings dictionary as folder/baseName.extension: "plist" as a property list, "json" through
-// the JSON bridge, both replaced in one step; any other extension writes nothing. Failures are logged.
-void File_WriteSettings(const QUrl& folder, const QString& baseName, const QString& extension,
-                        const QVariantMap& dictionary);
+// the JSON bridge, any other extension not at all. The new file is complete on disk before it replaces
+// the old one (SafeFile_Replace), and a symbolic link is never written through. False, with the reason
+// logged and in errorText, when nothing was replaced.
+bool File_WriteSettings(const QUrl& folder, const QString& baseName, const QString& extension,
+                        const QVariantMap& dictionary, QString* errorText = nullptr);
 // The stored preferences without the window and panel state that says nothing about a problem.
 QVariantMap File_InterfaceDefaultsKeys();
 

@@ -1,6 +1,7 @@
 #include "common/ZRNJSONBridge.h"
 
 #include "platform/foundation/Fmt.h"
+#include "platform/foundation/SafeFile.h"
 
 #include <QUuid>
 
@@ -211,8 +212,35 @@ QByteArray JSON_CFDataFromCF(const QVariant& value) {
   return data;
 }
 
-QVariant JSON_CFFromJSONData(const QByteArray& data) {
-  if (data.isEmpty()) return {};
+namespace {
+
+// The deepest nesting of arrays and objects in JSON text (strings skipped); stops counting past the limit.
+int U_JSONNesting(const QByteArray& text) {
+  int depth = 0, deepest = 0;
+  bool inString = false;
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const char c = text.at(i);
+    if (inString) {
+      if (c == '\\') ++i;
+      else if (c == '"') inString = false;
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      deepest = std::max(deepest, ++depth);
+      if (deepest > kSafeFile_MaxNesting) break;
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return deepest;
+}
+
+}  // namespace
+
+QVariant JSON_CFFromJSONData(const QByteArray& bytes) {
+  // Editors on other systems put a byte-order mark in front of UTF-8 text; it is not part of the JSON.
+  const QByteArray data = bytes.startsWith("\xEF\xBB\xBF") ? bytes.mid(3) : bytes;
+  if (data.isEmpty() || U_JSONNesting(data) > kSafeFile_MaxNesting) return {};
   json_error_t error;
   json_t* json = json_loadb(data.constData(), static_cast<size_t>(data.size()), JSON_DECODE_ANY, &error);
   if (!json) return {};

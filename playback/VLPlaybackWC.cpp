@@ -35,8 +35,12 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -45,6 +49,19 @@ const QString kWindowTitle = QStringLiteral("Velmora");
 constexpr int kAlertSessionDamaged = 20014;
 constexpr int kAlertOneExportPending = 20022;
 constexpr int kAlertExportsPending = 20023;
+constexpr int kAlertUnsavedMarks = 20033;
+constexpr int kAlertSessionUnreadable = 20034;
+
+// Why the item cannot be opened for reading, as the system says it (empty when it can). Tried, not
+// asked: the answer must be the one the reading itself would get.
+QString U_UnreadableReason(const QString& path, bool folder) {
+  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | (folder ? O_DIRECTORY : 0));
+  if (fd >= 0) {
+    ::close(fd);
+    return QString();
+  }
+  return errno == EACCES || errno == EPERM ? QString::fromLocal8Bit(std::strerror(errno)) : QString();
+}
 constexpr int kAlertFirstButton = -1000;
 
 QString U_MenuTitle(const char* text) { return QCoreApplication::translate("MenuItems", text); }
@@ -81,6 +98,13 @@ void VLPlaybackWC::windowDidLoad() {
   m_mainSplitV = new ZRN_CommonInitSplitView(Qt::Horizontal, central);
   m_mainSplitV->setObjectName(QStringLiteral("mainSplitV"));
   m_mainSplitV->setChildrenCollapsible(true);
+  m_noticeView = new QLabel(central);
+  m_noticeView->setObjectName(QStringLiteral("noticeView"));
+  m_noticeView->setAccessibleName(QStringLiteral("Session notice"));
+  m_noticeView->setWordWrap(true);
+  m_noticeView->setContentsMargins(8, 4, 8, 4);
+  m_noticeView->hide();
+  centralLayout->addWidget(m_noticeView);
   centralLayout->addWidget(m_mainSplitV);
 
   m_psaxnoMainSubBox = new QWidget(m_mainSplitV);
@@ -280,38 +304,53 @@ void VLPlaybackWC::U_OpenPackage(const QUrl& packageURL) {
   prepareForNewRecording();
   const QString packagePath = packageURL.toLocalFile();
   const QString sessionName = QFileInfo(packagePath).completeBaseName();
+  // A session the user may not read is not damaged: say what it is.
+  QString unreadable = packagePath.isEmpty() ? QString() : U_UnreadableReason(packagePath, true);
   // Top-level items only; hidden items are left out, sub-folders are not entered.
   const QFileInfoList items = packagePath.isEmpty()
                                   ? QFileInfoList()
                                   : QDir(packagePath).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System,
                                                                     QDir::Name);
   AssetRef movie;
+  m_settingsFileBlocked = false;
+  m_marksUnsaved = false;
+  m_toldMarksUnsaved = false;
   if (!items.isEmpty()) {
     auto doc = std::make_shared<VLDocument>();
     setVlDocument(doc);
     doc->setWindowController(this);
     doc->setDocURL(packageURL);
+    bool interrupted = false;
     for (const QFileInfo& item : items) {
+      if (item.fileName() == kVLLockFileName && item.isFile()) interrupted = !VLDocument_IsRecordingPackage(packagePath);
       if (!item.isFile()) continue;
       // Exact names: "vlsettings.json" is not the settings file.
       if (item.suffix() == kVLSettingsExtension && item.completeBaseName() == kVLSettingsBaseName) {
         U_ReadSettingsFile(item.absoluteFilePath());
         m_clipsURL = QUrl();
       } else if (item.completeBaseName() == kVLMovieBaseName) {
+        if (unreadable.isEmpty()) unreadable = U_UnreadableReason(item.absoluteFilePath(), false);
         m_capturedMovieURL = QUrl::fromLocalFile(item.absoluteFilePath());
         movie = FragmentedAsset::fragmentedAssetWithURL(m_capturedMovieURL);
         m_capturedMovieAsset = movie;
       }
     }
+    if (interrupted) U_ClearInterruptedRecording(packagePath);
     m_windowAVProject->setVideoSize(doc->frameSize());
     m_windowAVProject->setUseAudio(doc->captureAudio());
     m_windowAVProject->setStartMillisToClip(doc->initialMillisToClip());
-    if (movie) loadSavedAsset(movie);
-    File_WriteSettings(packageURL, kVLSettingsBaseName, kVLSettingsExtension, doc->dictionaryToSave());
+    if (movie && unreadable.isEmpty()) loadSavedAsset(movie);
+    // Opening writes nothing: the settings file is written when a mark or a job changes.
   }
   m_jobsController->setJobsDoc(vlDocument());
   U_InitSoundControls();
   U_RefreshJobsPane();
+  if (!unreadable.isEmpty()) {
+    ZRNLogger_Log(QStringLiteral("ATT: %@ cannot be read: %@"), packagePath, unreadable);
+    Alert_ShowAlertWithID(kAlertSessionUnreadable, sessionName, unreadable);
+    ZRNAppHost_Shared().U_CloseAndRemoveWC(this);
+    return;
+  }
   // A package that lists nothing or holds no movie cannot be played: say so and let it go.
   if (!movie) {
     ZRNLogger_Log(QStringLiteral("ATT: no movie found in %@"), packagePath);
@@ -319,12 +358,48 @@ void VLPlaybackWC::U_OpenPackage(const QUrl& packageURL) {
   }
 }
 
+void VLPlaybackWC::U_ClearInterruptedRecording(const QString& packagePath) {
+  ZRNLogger_Log(QStringLiteral("ATT: the recording of %@ was interrupted"), packagePath);
+  U_ShowNotice(QStringLiteral("The recording of this session was interrupted. What was recorded up to the interruption "
+                              "is shown."));
+  if (!QFile::remove(QDir(packagePath).filePath(kVLLockFileName)))
+    ZRNLogger_Log(QStringLiteral("ATT: cannot remove the lock file of %@"), packagePath);
+  File_ClearCustomIcon(QUrl::fromLocalFile(packagePath));
+}
+
+void VLPlaybackWC::U_ShowNotice(const QString& text) {
+  const QString shown = m_noticeView->text();
+  if (shown.split(QLatin1Char('\n')).contains(text)) return;
+  m_noticeView->setText(shown.isEmpty() ? text : shown + QLatin1Char('\n') + text);
+  m_noticeView->show();
+}
+
 bool VLPlaybackWC::U_ReadSettingsFile(const QString& path) {
-  const std::optional<QVariantMap> dictionary = VLDocument_ReadSettingsFile(path);
-  if (!dictionary) return false;
-  vlDocument()->loadFromDictionary(*dictionary);
-  U_LoadTagsFrom(dictionary->value(QStringLiteral("tags")).toList());
-  return true;
+  const VLSettingsFileRead read = VLDocument_ReadSettings(path);
+  switch (read.outcome) {
+    case VLSettingsFileRead::Outcome::Loaded:
+      vlDocument()->loadFromDictionary(read.dictionary);
+      U_LoadTagsFrom(read.dictionary.value(QStringLiteral("tags")).toList());
+      return true;
+    case VLSettingsFileRead::Outcome::Damaged:
+      if (read.asidePath.isEmpty()) {
+        m_settingsFileBlocked = true;
+        U_ShowNotice(QStringLiteral("The settings file of this session is damaged and could not be kept aside. It is left "
+                                    "as it is; marks made now are not saved."));
+      } else {
+        U_ShowNotice(Fmt("The settings file of this session was damaged. It has been kept as \"%@\" in the session "
+                         "package; the session opens without its marks.",
+                         QFileInfo(read.asidePath).fileName()));
+      }
+      return false;
+    case VLSettingsFileRead::Outcome::Unreadable:
+      m_settingsFileBlocked = true;
+      U_ShowNotice(Fmt("The settings file of this session cannot be read (%@). It is left as it is; marks made now are "
+                       "not saved.",
+                       read.reason));
+      return false;
+  }
+  return false;
 }
 
 void VLPlaybackWC::U_SessionCannotBeOpened(const QString& sessionName) {
@@ -348,8 +423,10 @@ void VLPlaybackWC::loadSavedAsset(const AssetRef& asset) {
       QList<AssetTrackRef> videoTracks;
       if (asset->statusOfValueForKey(QString::fromLatin1(kAssetKeyTracks)) == KeyValueStatus::Loaded)
         videoTracks = asset->tracksWithMediaType(QString::fromLatin1(kMediaTypeVideo));
-      if (videoTracks.isEmpty()) {
-        ZRNLogger_Log(QStringLiteral("ATT: NO video track found in %@"), self->m_capturedMovieURL.toLocalFile());
+      // A recording stopped before its first fragment has tracks but not one frame to show.
+      const MediaTime duration = asset->duration();
+      if (videoTracks.isEmpty() || !duration.isNumeric() || duration <= kMediaTimeZero) {
+        ZRNLogger_Log(QStringLiteral("ATT: NO playable video found in %@"), self->m_capturedMovieURL.toLocalFile());
         self->U_SessionCannotBeOpened(QFileInfo(self->U_PackagePath()).completeBaseName());
         return;
       }
@@ -401,6 +478,12 @@ double VLPlaybackWC::totalDuration() const {
 void VLPlaybackWC::u_DoCloseTheWindow() { close(); }
 
 bool VLPlaybackWC::windowShouldClose() {
+  // Marks that could not be saved are tried once more, then only go when the user says so.
+  if (m_marksUnsaved) updateVLDoc();
+  if (m_marksUnsaved && Alert_ShowAlertWithID(kAlertUnsavedMarks, QFileInfo(U_PackagePath()).completeBaseName()) !=
+                            kAlertFirstButton)
+    return false;
+  m_marksUnsaved = false;
   const int64_t pending = m_jobsController->numberOfPendingJobs();
   if (pending < 1) return true;
   const int answer = Alert_ShowAlertWithID(pending == 1 ? kAlertOneExportPending : kAlertExportsPending, QString());

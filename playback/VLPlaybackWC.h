@@ -79,6 +79,11 @@ class VLPlaybackWC : public ZRNSizingWC, public ZRNJobDelegate, public VLDocumen
   ZRNAspectRatioBox* viewAspectConstrain() const { return m_viewAspectConstrain; }
   ZRNSynchroMovieControllerView* synchroMovieController() const { return m_synchroMovieController; }
   ZRN_FramedView* noDataView() const { return m_noDataView; }
+  // What the window has to tell about its session (settings kept aside or unreadable, an interrupted
+  // recording, marks that cannot be saved); hidden while there is nothing to tell.
+  QLabel* noticeView() const { return m_noticeView; }
+  // Marks made since the last successful save that are only in memory.
+  bool hasUnsavedMarks() const { return m_marksUnsaved; }
   // The window's menu actions, by the name of their operation (also their objectName).
   QAction* actionNamed(const QString& name) const;
   QList<QAction*> menuActions() const { return m_actions; }
@@ -274,6 +279,8 @@ class VLPlaybackWC : public ZRNSizingWC, public ZRNJobDelegate, public VLDocumen
   // Removes an overlay's content and makes it again for the synchronized layer's size.
   void U_PrepareOverlayAgain(const std::shared_ptr<ZRNSrcClip>& edit, const QSizeF& naturalSize);
   QString U_MovieExtension() const;
+  void U_ShowNotice(const QString& text);
+  void U_ClearInterruptedRecording(const QString& packagePath);
 
   ZRN_CommonInitSplitView* m_mainSplitV = nullptr;
   QWidget* m_psaxnoMainSubBox = nullptr;
@@ -292,6 +299,7 @@ class VLPlaybackWC : public ZRNSizingWC, public ZRNJobDelegate, public VLDocumen
   ZRNAspectRatioBox* m_viewAspectConstrain = nullptr;
   ZRNSynchroMovieControllerView* m_synchroMovieController = nullptr;
   ZRN_FramedView* m_noDataView = nullptr;
+  QLabel* m_noticeView = nullptr;
   QList<QAction*> m_actions;
   QPointer<QFileDialog> m_exportSavePanel;
   QPointer<ZRNSynchronizedLayerView> m_syncLayerView;
@@ -308,6 +316,10 @@ class VLPlaybackWC : public ZRNSizingWC, public ZRNJobDelegate, public VLDocumen
   VLSessionMarks m_marks;
   std::shared_ptr<ZRNAVCaptureProject> m_windowAVProject;
   QUrl m_clipsURL;
+  // The settings file must not be written over (it could not be read, or not be kept aside).
+  bool m_settingsFileBlocked = false;
+  bool m_marksUnsaved = false;
+  bool m_toldMarksUnsaved = false;
 
   NotificationObservation m_recordingStateObservation;
 };

@@ -5,6 +5,7 @@
 #include "playback/VLPlaybackWC.h"
 
 #include "common/ZRNFileFunctions.h"
+#include "platform/foundation/Fmt.h"
 #include "session/ZRNTagRecord.h"
 #include "composition/ZRNAVCaptureProject.h"
 #include "composition/ZRNJobsController.h"
@@ -87,12 +88,21 @@ void VLPlaybackWC::updateUniqueTag(const QVariantMap* record, bool add) {
 void VLPlaybackWC::updateVLDoc() {
   auto doc = vlDocument();
   if (!doc) return;
-  File_WriteSettings(doc->docURL(), kVLSettingsBaseName, kVLSettingsExtension, doc->dictionaryToSave());
+  QString error;
+  if (!m_settingsFileBlocked && doc->updateSettingsFile(&error)) {
+    m_marksUnsaved = false;
+    return;
+  }
+  // The marks stay in the window; closing it asks before they go. Said once, not at every mark.
+  m_marksUnsaved = true;
+  if (m_toldMarksUnsaved || m_settingsFileBlocked) return;
+  m_toldMarksUnsaved = true;
+  U_ShowNotice(Fmt("The marks cannot be saved: %@. They are kept while this window stays open.", error));
 }
 
 void VLPlaybackWC::U_LoadTagsFrom(const QVariantList& tags) {
+  // Loading writes nothing; the next change saves the marks as they now stand.
   if (m_marks.loadTags(tags)) {
-    updateVLDoc();
     U_ClearTableSelection();
     const int64_t in = m_marks.inTimeMillis();
     const int64_t out = m_marks.outTimeMillis();

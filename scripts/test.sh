@@ -1,13 +1,36 @@
 #!/usr/bin/env bash
 # Installs what Velmora needs, builds it and runs every test (unit, gui, media). No display is needed.
+#
+#   scripts/test.sh               the normal build in build/
+#   scripts/test.sh --sanitize    the whole suite under AddressSanitizer and UndefinedBehaviorSanitizer,
+#                                 built in build-sanitize/ (any error fails the test that met it;
+#                                 executables the tests start run under the same options)
+# Further arguments go to ctest, e.g. -R PlaybackWindow. VELMORA_JOBS limits the build's jobs.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+sanitize=0
+if [[ "${1:-}" == "--sanitize" ]]; then
+  sanitize=1
+  shift
+fi
 bash "$here/scripts/deps.sh"
-VELMORA_CMAKE_ARGS="-DVELMORA_BUILD_TESTS=ON -DVELMORA_BUILD_BENCH=ON" bash "$here/scripts/build.sh"
+args="-DVELMORA_BUILD_TESTS=ON -DVELMORA_BUILD_BENCH=ON"
+if (( sanitize )); then
+  export VELMORA_BUILD_DIR="${VELMORA_BUILD_DIR:-$here/build-sanitize}"
+  # CMake takes these when it first configures the folder.
+  export CFLAGS="-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined"
+  export CXXFLAGS="$CFLAGS"
+  export LDFLAGS="-fsanitize=address,undefined"
+  args="-DVELMORA_BUILD_TESTS=ON -DVELMORA_BUILD_BENCH=OFF"
+  # Leaks are left out: Qt, fontconfig and the GPU-less platform plugins keep caches for the whole run.
+  export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1}"
+  export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+fi
+VELMORA_CMAKE_ARGS="$args" bash "$here/scripts/build.sh"
 build="${VELMORA_BUILD_DIR:-$here/build}"
 export QT_QPA_PLATFORM=offscreen
 cd "$build"
 # Media tests record and encode in real time: they run two at a time so that a busy machine does not
 # starve a recording; everything else runs on every core.
-ctest --output-on-failure --parallel "$(nproc)" --label-exclude media "$@"
+ctest --output-on-failure --parallel "${VELMORA_TEST_JOBS:-$(nproc)}" --label-exclude media "$@"
 ctest --output-on-failure --parallel 2 --label-regex media "$@"

@@ -11,10 +11,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <mutex>
 
 namespace {
 
@@ -72,7 +74,24 @@ QVariantList readList(const QVariantMap& dict, const QString& key) {
   return v.toList();
 }
 
+QString U_CleanPackagePath(const QString& path) { return QDir::cleanPath(QFileInfo(path).absoluteFilePath()); }
+
+std::mutex gRecordingPackagesMutex;
+QSet<QString> gRecordingPackages;
+
 }  // namespace
+
+void VLDocument_NoteRecordingPackage(const QString& packagePath, bool recording) {
+  if (packagePath.isEmpty()) return;
+  std::lock_guard lock(gRecordingPackagesMutex);
+  if (recording) gRecordingPackages.insert(U_CleanPackagePath(packagePath));
+  else gRecordingPackages.remove(U_CleanPackagePath(packagePath));
+}
+
+bool VLDocument_IsRecordingPackage(const QString& packagePath) {
+  std::lock_guard lock(gRecordingPackagesMutex);
+  return gRecordingPackages.contains(U_CleanPackagePath(packagePath));
+}
 
 VLStoredJobRecord::VLStoredJobRecord(const QVariantMap& dictionary) : m_dictionary(dictionary) {}
 
@@ -200,30 +219,52 @@ void VLDocument::loadFromDictionary(const QVariantMap& dict) {
   m_audioCaptureRate = readDouble(dict, QStringLiteral("VLAudioCaptureRate"));
 }
 
-void VLDocument::updateSettingsFile() {
-  File_WriteSettings(m_docURL, kVLSettingsBaseName, kVLSettingsExtension, dictionaryToSave());
+bool VLDocument::updateSettingsFile(QString* errorText) {
+  if (m_docURL.isEmpty()) {
+    if (errorText) *errorText = QStringLiteral("the session has no package");
+    return false;
+  }
+  return File_WriteSettings(m_docURL, kVLSettingsBaseName, kVLSettingsExtension, dictionaryToSave(), errorText);
 }
 
 void VLDocument::saveDoc() {
   if (VLDocumentWindowController* controller = windowController()) controller->updateVLDoc();
 }
 
-std::optional<QVariantMap> VLDocument_ReadSettingsFile(const QString& path) {
+VLSettingsFileRead VLDocument_ReadSettings(const QString& path) {
+  VLSettingsFileRead read;
   QFile file(path);
-  QByteArray data;
-  if (file.open(QIODevice::ReadOnly)) data = file.readAll();
+  if (!file.open(QIODevice::ReadOnly)) {
+    read.outcome = VLSettingsFileRead::Outcome::Unreadable;
+    read.reason = file.errorString();
+    ZRNLogger_Log(QStringLiteral("ATT: settings file %@ cannot be read: %@; left as it is"), path, read.reason);
+    return read;
+  }
+  const QByteArray data = file.readAll();
+  file.close();
   const QVariant parsed = JSON_CFFromJSONData(data);
-  if (parsed.typeId() == QMetaType::QVariantMap) return parsed.toMap();
+  if (parsed.typeId() == QMetaType::QVariantMap) {
+    read.dictionary = parsed.toMap();
+    return read;
+  }
   // The write-back would replace the marks a damaged file may still hold: keep it aside first.
+  read.outcome = VLSettingsFileRead::Outcome::Damaged;
   const QString folder = QFileInfo(path).absolutePath();
   const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
   const QString asideName =
       File_UniqueFileName(folder, Fmt("%@.damaged-%@.%@", kVLSettingsBaseName, stamp, kVLSettingsExtension));
   const bool moved = QFile::rename(path, folder + QLatin1Char('/') + asideName);
+  if (moved) read.asidePath = folder + QLatin1Char('/') + asideName;
   ZRNLogger_Log(QStringLiteral("ATT: settings file %@ does not parse (%ld bytes); %@ %@"), path,
                 static_cast<long>(data.size()), moved ? QStringLiteral("kept aside as") : QStringLiteral("could not be moved to"),
                 asideName);
-  return std::nullopt;
+  return read;
+}
+
+std::optional<QVariantMap> VLDocument_ReadSettingsFile(const QString& path) {
+  VLSettingsFileRead read = VLDocument_ReadSettings(path);
+  if (read.outcome != VLSettingsFileRead::Outcome::Loaded) return std::nullopt;
+  return std::move(read.dictionary);
 }
 
 bool VLDocument::loadSettingsFile() {

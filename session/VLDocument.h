@@ -36,10 +36,30 @@ inline const QString kVLBadgeImagesName = QStringLiteral("images");
 inline const QString kVLUserBadgeName = QStringLiteral("userBadge.png");
 inline const QString kVLDefaultBadgeName = QStringLiteral("tessaro_badge.png");
 
-// Reads a settings file. A file that is not a JSON dictionary (damaged, cut short, unreadable) is moved
-// aside as "VLSettings.damaged-<UTC yyyyMMddTHHmmssZ>.json" (or with "_N") and logged, so that the next
-// save cannot destroy the marks it may still hold; the answer is then empty.
+// What reading a settings file found.
+struct VLSettingsFileRead {
+  enum class Outcome {
+    Loaded,      // dictionary holds the file's settings
+    Damaged,     // not a JSON dictionary: moved aside to asidePath (empty when it could not be moved)
+    Unreadable,  // there, but not ours to read (reason says why): left exactly as it is
+  };
+  Outcome outcome = Outcome::Loaded;
+  QVariantMap dictionary;
+  QString asidePath;
+  QString reason;
+};
+// Reads a settings file. A file that is not a JSON dictionary (damaged, cut short) is moved aside as
+// "VLSettings.damaged-<UTC yyyyMMddTHHmmssZ>.json" (or with "_N") and logged, so that the next save cannot
+// destroy the marks it may still hold. A file that cannot be opened (permissions) is not damaged and is
+// never moved: whoever reads it must not write over it either.
+VLSettingsFileRead VLDocument_ReadSettings(const QString& path);
+// The dictionary of a settings file that could be read; empty otherwise (see above).
 std::optional<QVariantMap> VLDocument_ReadSettingsFile(const QString& path);
+
+// The packages this run is recording into: their lock file is ours, not the mark of an interrupted
+// recording. Paths are compared as absolute, clean paths.
+void VLDocument_NoteRecordingPackage(const QString& packagePath, bool recording);
+bool VLDocument_IsRecordingPackage(const QString& packagePath);
 
 // The document version written by this application.
 inline constexpr int64_t kVLDocVersionCurrent = 1001007;
@@ -167,8 +187,9 @@ class VLDocument {
   // Overwrites every saved field from a settings dictionary; absent keys and values of the wrong type
   // give nil, NO or 0, and the four origin strings "N/A".
   void loadFromDictionary(const QVariantMap& dictionary);
-  // Writes dictionaryToSave() as docURL/VLSettings.json, replacing the old file in one step.
-  void updateSettingsFile();
+  // Writes dictionaryToSave() as docURL/VLSettings.json, replacing the old file in one step. False (with
+  // the reason in errorText) when the old file was left as it was.
+  bool updateSettingsFile(QString* errorText = nullptr);
   // Asks the window controller to save; nothing without one.
   void saveDoc();
 

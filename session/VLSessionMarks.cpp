@@ -2,25 +2,20 @@
 
 #include "session/ZRNTagRecord.h"
 
+#include <QHash>
+
 namespace {
 
 // 10^10 ms stands for "no mark after now".
 constexpr int64_t kNoNextMark = 10000000000LL;
-
-// A stored point's time as the player gives it back when the point is set at it: whole milliseconds
-// through seconds, rounded half up (so a negative time moves toward zero).
-int64_t U_StoredPointMillis(double stored) {
-  const double seconds = static_cast<double>(static_cast<int64_t>(stored)) / 1000.0;
-  return static_cast<int64_t>(seconds * 1000.0 + 0.5);
-}
 
 // The "tagMillis" of every timed record of the list.
 template <typename Visit>
 void U_ForEachTimedRecord(const VLDocument* document, Visit visit) {
   if (!document) return;
   for (const QVariantMap& record : document->tagsArray()) {
-    double millis = 0;
-    if (Settings_ReadDouble(record.value(kTagRecord_MillisKey), &millis)) visit(millis);
+    int64_t millis = 0;
+    if (TagRecord_ReadMillis(record.value(kTagRecord_MillisKey), &millis)) visit(static_cast<double>(millis));
   }
 }
 
@@ -122,24 +117,59 @@ void VLSessionMarks::updateUniqueTag(const QVariantMap& record, bool add) {
 void VLSessionMarks::U_RemoveTag(const QString& title) { updateUniqueTag(QVariantMap{{kTagRecord_TitleKey, title}}, false); }
 
 bool VLSessionMarks::loadTags(const QVariantList& tags) {
+  // One pass, whatever the number of records (a damaged or hostile file may hold tens of thousands):
+  // the points follow their rules as if set in the order read, periods and goals come back as saved.
+  struct Point {
+    int64_t millis = -1;
+    bool held = false;   // its record stays in the list
+    qsizetype setAt = -1;  // when it was last set, for the order of the records
+  };
+  Point in{m_inTimeMillis, false, -1}, out{m_outTimeMillis, false, -1};
+  QHash<int64_t, qsizetype> periodAt;
+  for (qsizetype i = 0; i < m_matchPeriods.size(); ++i) periodAt.insert(m_matchPeriods.at(i).periodID(), i);
   bool touched = false;
-  for (const QVariant& value : tags) {
-    const QVariantMap record = value.toMap();
+  for (qsizetype i = 0; i < tags.size(); ++i) {
+    const QVariantMap record = tags.at(i).toMap();
     const QString title = TagRecord_Title(record);
-    double millis = 0;
     if (title == kTagRecord_OutPoint || title == kTagRecord_InPoint) {
-      if (!Settings_ReadDouble(record.value(kTagRecord_MillisKey), &millis)) continue;
-      if (title == kTagRecord_OutPoint) setOutPoint(U_StoredPointMillis(millis));
-      else setInPoint(U_StoredPointMillis(millis));
+      int64_t millis = 0;
+      if (!TagRecord_ReadMillis(record.value(kTagRecord_MillisKey), &millis)) continue;
       touched = true;
+      Point& point = title == kTagRecord_InPoint ? in : out;
+      Point& other = title == kTagRecord_InPoint ? out : in;
+      point = Point{millis, true, i};
+      const bool crossed = title == kTagRecord_InPoint ? millis >= other.millis : other.millis >= millis;
+      if (other.millis >= 0 && crossed) other = Point{};
     } else if (title == kTagRecord_MatchPeriod) {
-      // Periods and goals come back as they were saved, so later marks build on them.
       const ZRNMatchPeriod period(record);
-      periodWithID(period.periodID()) = period;
+      if (const auto at = periodAt.constFind(period.periodID()); at != periodAt.cend()) {
+        m_matchPeriods[*at] = period;
+      } else {
+        periodAt.insert(period.periodID(), m_matchPeriods.size());
+        m_matchPeriods.append(period);
+      }
     } else if (title == kTagRecord_TeamGoal) {
       m_teamGoals.append(ZRNGoalTag(record));
     }
   }
+  m_inTimeMillis = in.millis;
+  m_outTimeMillis = out.millis;
+  if (!touched || !m_document) return touched;
+  // The readable point records give way to the points as they now stand, the later set last.
+  QList<QVariantMap>& list = m_document->tagsArray();
+  QList<QVariantMap> kept;
+  kept.reserve(list.size());
+  for (const QVariantMap& record : list) {
+    const QString title = TagRecord_Title(record);
+    int64_t millis = 0;
+    const bool point = title == kTagRecord_InPoint || title == kTagRecord_OutPoint;
+    if (!point || !TagRecord_ReadMillis(record.value(kTagRecord_MillisKey), &millis)) kept.append(record);
+  }
+  const Point* first = in.setAt <= out.setAt ? &in : &out;
+  const Point* second = first == &in ? &out : &in;
+  for (const Point* point : {first, second})
+    if (point->held) kept.append(TagRecord_MakePoint(point == &in ? kTagRecord_InPoint : kTagRecord_OutPoint, point->millis));
+  list = std::move(kept);
   return touched;
 }
 

@@ -4,7 +4,7 @@
 
 ZRNGoalTag::ZRNGoalTag(const QVariantMap& dictionary) {
   Settings_ReadInteger(dictionary.value(QLatin1String(kGoalTag_TeamKey)), &m_teamNum);
-  Settings_ReadInteger(dictionary.value(QLatin1String(kGoalTag_MillisKey)), &m_eventMillis);
+  TagRecord_ReadMillis(dictionary.value(QLatin1String(kGoalTag_MillisKey)), &m_eventMillis);
 }
 
 QVariantMap ZRNGoalTag::dictToSave() const {

@@ -4,8 +4,8 @@
 
 ZRNMatchPeriod::ZRNMatchPeriod(const QVariantMap& dictionary) {
   Settings_ReadInteger(dictionary.value(QLatin1String(kMatchPeriod_IDKey)), &m_periodID);
-  Settings_ReadInteger(dictionary.value(QLatin1String(kMatchPeriod_StartKey)), &m_startMillis);
-  Settings_ReadInteger(dictionary.value(QLatin1String(kMatchPeriod_EndKey)), &m_endMillis);
+  TagRecord_ReadMillis(dictionary.value(QLatin1String(kMatchPeriod_StartKey)), &m_startMillis);
+  TagRecord_ReadMillis(dictionary.value(QLatin1String(kMatchPeriod_EndKey)), &m_endMillis);
 }
 
 QVariantMap ZRNMatchPeriod::dictToSave() const {

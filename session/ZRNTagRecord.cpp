@@ -83,6 +83,32 @@ bool Settings_ReadInteger(const QVariant& value, int64_t* out) {
   return false;
 }
 
+bool TagRecord_ReadMillis(const QVariant& value, int64_t* out) {
+  int64_t millis = 0;
+  switch (U_NumberKind(value)) {
+    case NumberKind::Signed:
+      millis = value.toLongLong();
+      break;
+    case NumberKind::Unsigned:
+      if (value.toULongLong() > static_cast<qulonglong>(kTagRecord_MaxMillis)) return false;
+      millis = static_cast<int64_t>(value.toULongLong());
+      break;
+    case NumberKind::Real: {
+      const double d = std::round(value.toDouble());
+      // Also false for NaN and the infinities.
+      if (!(std::fabs(d) <= static_cast<double>(kTagRecord_MaxMillis))) return false;
+      millis = static_cast<int64_t>(d);
+      break;
+    }
+    case NumberKind::Bool:
+    case NumberKind::None:
+      return false;
+  }
+  if (millis > kTagRecord_MaxMillis || millis < -kTagRecord_MaxMillis) return false;
+  *out = millis;
+  return true;
+}
+
 bool Settings_ReadDouble(const QVariant& value, double* out) {
   switch (U_NumberKind(value)) {
     case NumberKind::Bool:

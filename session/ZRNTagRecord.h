@@ -36,6 +36,14 @@ QString TagRecord_Title(const QVariantMap& record);
 // A number (integer, real or boolean) read as a signed 64-bit integer, reals truncated toward zero.
 // False, leaving *out alone, for an absent value, another type, or a real outside the 64-bit range.
 bool Settings_ReadInteger(const QVariant& value, int64_t* out);
+// A stored mark time in whole milliseconds: integers as they are, reals rounded to the nearest
+// millisecond. False, leaving *out alone, for anything else and for times beyond +-kTagRecord_MaxMillis,
+// which count as absent rather than be bent into range.
+bool TagRecord_ReadMillis(const QVariant& value, int64_t* out);
+// The largest time a mark can hold: every whole millisecond up to it has an exact double (the player's
+// seconds), and it is still over 285000 years.
+inline constexpr int64_t kTagRecord_MaxMillis = (int64_t(1) << 53) - 1;
+
 // A number (integer, real or boolean) read as a double.
 bool Settings_ReadDouble(const QVariant& value, double* out);
 // A number or boolean read as a boolean (non-zero is true).

@@ -1,14 +1,16 @@
 #include "platform/foundation/PropertyList.h"
 
+#include "platform/foundation/SafeFile.h"
+
 #include <QDateTime>
 #include <QFile>
-#include <QSaveFile>
 #include <QTimeZone>
 #include <QUrl>
 
 #include <plist/plist.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -76,8 +78,8 @@ plist_t toPlist(const QVariant& value) {
   }
 }
 
-QVariant fromPlist(plist_t node) {
-  if (!node) return {};
+QVariant fromPlist(plist_t node, int depth = 0) {
+  if (!node || depth > kSafeFile_MaxNesting) return {};
   switch (plist_get_node_type(node)) {
     case PLIST_DICT: {
       QVariantMap map;
@@ -91,7 +93,7 @@ QVariant fromPlist(plist_t node) {
           free(key);
           break;
         }
-        map.insert(QString::fromUtf8(key), fromPlist(item));
+        map.insert(QString::fromUtf8(key), fromPlist(item, depth + 1));
         free(key);
       }
       free(it);
@@ -100,7 +102,7 @@ QVariant fromPlist(plist_t node) {
     case PLIST_ARRAY: {
       QVariantList list;
       const uint32_t n = plist_array_get_size(node);
-      for (uint32_t i = 0; i < n; ++i) list << fromPlist(plist_array_get_item(node, i));
+      for (uint32_t i = 0; i < n; ++i) list << fromPlist(plist_array_get_item(node, i), depth + 1);
       return list;
     }
     case PLIST_BOOLEAN: {
@@ -155,7 +157,7 @@ QVariant fromPlist(plist_t node) {
 // Nesting is measured before the data reaches the parser: libplist's binary reader and the conversion
 // above recurse once per level, so a small hostile file nested a hundred thousand levels deep would
 // exhaust the stack. Real property lists nest a handful of levels.
-constexpr int kMaxNesting = 256;
+constexpr int kMaxNesting = kSafeFile_MaxNesting;
 
 uint64_t readBigEndian(const uchar* bytes, int count) {
   uint64_t value = 0;
@@ -267,9 +269,61 @@ bool xmlNestingWithinLimit(const QByteArray& data) {
   return true;
 }
 
-bool nestingWithinLimit(const QByteArray& data) {
-  if (data.startsWith("bplist")) return binaryNestingWithinLimit(data);
-  return xmlNestingWithinLimit(data);
+// A NUL character in XML text, written or as a character reference ("&#0;", "&#x00;").
+bool xmlHoldsNul(const QByteArray& data) {
+  if (data.contains('\0')) return true;
+  for (qsizetype at = data.indexOf("&#"); at >= 0; at = data.indexOf("&#", at + 2)) {
+    qsizetype i = at + 2;
+    const bool hex = i < data.size() && (data[i] == 'x' || data[i] == 'X');
+    if (hex) ++i;
+    bool digits = false, nonZero = false;
+    for (; i < data.size() && std::isxdigit(static_cast<unsigned char>(data[i])); ++i) {
+      if (!hex && !std::isdigit(static_cast<unsigned char>(data[i]))) break;
+      digits = true;
+      nonZero = nonZero || data[i] != '0';
+    }
+    if (digits && !nonZero && i < data.size() && data[i] == ';') return true;
+  }
+  return false;
+}
+
+// A NUL inside a string object (ASCII or UTF-16) of a binary list, or an object table that does not fit.
+bool binaryHoldsNul(const QByteArray& data) {
+  const auto* bytes = reinterpret_cast<const uchar*>(data.constData());
+  const uint64_t size = uint64_t(data.size());
+  if (size < 8 + 32) return true;
+  const uchar* trailer = bytes + size - 32;
+  const int offsetSize = trailer[6];
+  const uint64_t objects = readBigEndian(trailer + 8, 8), table = readBigEndian(trailer + 24, 8);
+  if (offsetSize < 1 || offsetSize > 8 || table > size - 32 || objects > (size - 32 - table) / uint64_t(offsetSize))
+    return true;
+  for (uint64_t object = 0; object < objects; ++object) {
+    const uint64_t at = readBigEndian(bytes + table + object * uint64_t(offsetSize), offsetSize);
+    if (at < 8 || at >= table) return true;
+    const int type = bytes[at] >> 4;
+    if (type != 0x5 && type != 0x6) continue;
+    uint64_t count = bytes[at] & 0xF;
+    uint64_t next = at + 1;
+    if (count == 0xF) {
+      if (next >= table || (bytes[next] >> 4) != 0x1) return true;
+      const int length = 1 << (bytes[next] & 0xF);
+      if (length > 8 || next + 1 + uint64_t(length) > table) return true;
+      count = readBigEndian(bytes + next + 1, length);
+      next += 1 + uint64_t(length);
+    }
+    const uint64_t unit = type == 0x5 ? 1 : 2;
+    if (count > (table - next) / unit) return true;
+    for (uint64_t i = 0; i < count; ++i)
+      if (bytes[next + i * unit] == 0 && (unit == 1 || bytes[next + i * unit + 1] == 0)) return true;
+  }
+  return false;
+}
+
+// Whether data may go to the parser at all: besides the nesting, libplist stops the whole program (an
+// assertion) on a string or key that holds a NUL character.
+bool mayBeParsed(const QByteArray& data) {
+  if (data.startsWith("bplist00")) return !binaryHoldsNul(data) && binaryNestingWithinLimit(data);
+  return !xmlHoldsNul(data) && xmlNestingWithinLimit(data);
 }
 
 }  // namespace
@@ -292,7 +346,7 @@ QByteArray PropertyList_Serialize(const QVariant& value, PropertyListFormat form
 }
 
 QVariant PropertyList_Deserialize(const QByteArray& data) {
-  if (data.isEmpty() || !nestingWithinLimit(data)) return {};
+  if (data.isEmpty() || !mayBeParsed(data)) return {};
   plist_t root = nullptr;
   plist_from_memory(data.constData(), static_cast<uint32_t>(data.size()), &root);
   PlistPtr holder(root);
@@ -317,10 +371,5 @@ bool PropertyList_WriteFile(const QString& path, const QVariant& value, Property
     if (errorText) *errorText = QStringLiteral("value cannot be written as a property list");
     return false;
   }
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-    if (errorText) *errorText = file.errorString();
-    return false;
-  }
-  return true;
+  return SafeFile_Replace(path, bytes, errorText);
 }

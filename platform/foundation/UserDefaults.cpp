@@ -69,6 +69,16 @@ UserDefaults::~UserDefaults() {
 void UserDefaults::load() {
   QFileInfo info(m_filePath);
   if (!info.exists()) return;
+  // A file we may not read is not damaged: it stays as it is, and this run does not replace it.
+  QFile probe(m_filePath);
+  if (!probe.open(QIODevice::ReadOnly)) {
+    m_unreadable = true;
+    m_messages << QStringLiteral("ERR: preferences file %1 cannot be read (%2); it is left as it is and this run's "
+                                 "changes are not saved")
+                      .arg(m_filePath, probe.errorString());
+    return;
+  }
+  probe.close();
   QString error;
   const QVariant root = PropertyList_ReadFile(m_filePath, &error);
   if (root.typeId() == QMetaType::QVariantMap) {
@@ -223,6 +233,7 @@ bool UserDefaults::synchronize() {
 
 bool UserDefaults::writeLocked() {
   if (!m_dirty) return true;
+  if (m_unreadable) return false;
   QDir().mkpath(QFileInfo(m_filePath).absolutePath());
   QString error;
   if (!PropertyList_WriteFile(m_filePath, QVariant(m_persistent),

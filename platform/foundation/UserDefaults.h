@@ -70,6 +70,8 @@ class UserDefaults {
   QVariantMap m_registration;
   QVariantMap m_persistent;
   bool m_dirty = false;
+  // The stored file exists but could not be read (permissions): it is never written over.
+  bool m_unreadable = false;
   std::atomic<bool> m_writeScheduled{false};
   QStringList m_messages;
   std::unique_ptr<DispatchQueue> m_writer;

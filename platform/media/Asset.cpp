@@ -66,7 +66,7 @@ class LimitedFile : public FFmpegIOSource {
   int64_t m_pos = 0;
 };
 
-bool readBoxHeader(QFile& file, int64_t at, int64_t fileSize, int64_t* size, char type[5], int* headerSize) {
+bool readBoxHeader(QIODevice& file, int64_t at, int64_t fileSize, int64_t* size, char type[5], int* headerSize) {
   if (at + 8 > fileSize) return false;
   if (!file.seek(at)) return false;
   uint8_t h[16];
@@ -83,7 +83,9 @@ bool readBoxHeader(QFile& file, int64_t at, int64_t fileSize, int64_t* size, cha
   } else if (s == 0) {
     s = uint64_t(fileSize - at);  // the box runs to the end of the file
   }
-  if (s < uint64_t(*headerSize)) return false;
+  // A size is believed only up to the bytes that remain: a 64-bit size of 2^63 or more would turn
+  // negative and send the walk backwards for ever. A box longer than what remains is a torn end.
+  if (s < uint64_t(*headerSize) || s > uint64_t(fileSize - at)) return false;
   *size = int64_t(s);
   return true;
 }
@@ -99,9 +101,13 @@ bool isKnownTopLevelBox(const char* type) {
 }  // namespace
 
 MovieFileLayout Asset_ScanMovieFile(const QString& path) {
-  MovieFileLayout layout;
   QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return layout;
+  if (!file.open(QIODevice::ReadOnly)) return MovieFileLayout();
+  return Asset_ScanMovieData(file);
+}
+
+MovieFileLayout Asset_ScanMovieData(QIODevice& file) {
+  MovieFileLayout layout;
   layout.fileSize = file.size();
   layout.readableLength = layout.fileSize;
   int64_t at = 0;

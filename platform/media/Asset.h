@@ -176,6 +176,8 @@ class Asset : public std::enable_shared_from_this<Asset> {
 
 // libavformat's view of one file limited to its readable length. Used by probing and by readers that
 // must not run into the torn end of a file that is still being written.
+class QIODevice;
+
 struct MovieFileLayout {
   int64_t fileSize = 0;
   // Bytes that hold only complete top-level boxes (the whole file when it is not a box file).
@@ -184,8 +186,11 @@ struct MovieFileLayout {
   bool hasMovieExtends = false;     // moov holds mvex: the movie is made for fragments
   int completeFragments = 0;        // moof boxes whose media data lies fully in the readable part
 };
-// Walks the top-level boxes of a mov/mp4 file (reads only box headers).
+// Walks the top-level boxes of a mov/mp4 file (reads only box headers). Every size read from the file
+// is believed only up to the bytes that remain.
 MovieFileLayout Asset_ScanMovieFile(const QString& path);
+// The same walk over an open, seekable device (the file's bytes from its start).
+MovieFileLayout Asset_ScanMovieData(QIODevice& device);
 // Opens a file for demuxing, reading at most byteLimit bytes (-1 for all): every reader of movie files
 // (probe, player, export) opens them here. Returns empty and sets the error text on failure.
 // findStreamInfo NO skips reading packets to learn what the header does not say (enough for mov/mp4

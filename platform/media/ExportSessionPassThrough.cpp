@@ -415,7 +415,7 @@ class EditListTrimmer {
     } else if (s == 0) {
       s = uint64_t(limit - at);
     }
-    if (s < uint64_t(*header) || at + int64_t(s) > limit) return false;
+    if (s < uint64_t(*header) || s > uint64_t(limit - at)) return false;
     *size = int64_t(s);
     return true;
   }

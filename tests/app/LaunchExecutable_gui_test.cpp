@@ -75,3 +75,30 @@ TEST(LaunchExecutable, TerminationSignalsRunTheTerminationSequence) {
     }
   }
 }
+
+TEST(LaunchExecutable, AFileSizeLimitDoesNotKillVelmora) {
+  // With the default action SIGXFSZ killed Velmora at the first write past "ulimit -f" (a recording
+  // included) instead of letting the write fail and the writer end the recording with its alert. A
+  // child inherits an ignored signal from its parent: this one starts with the default action.
+  const QString home = Test_MakeTempDir(QStringLiteral("home"));
+  const QString prefsFile = home + QStringLiteral("/.config/org.velmora.Velmora.plist");
+  ASSERT_TRUE(Test_SeedLaunchedPrefs(prefsFile));
+  QProcess process;
+  process.setProcessEnvironment(Test_ExecutableEnvironment(home, false));
+  process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  process.setChildProcessModifier([] { ::signal(SIGXFSZ, SIG_DFL); });
+  process.start(Test_VelmoraExecutable(), {});
+  ASSERT_TRUE(process.waitForStarted(10000));
+  const qint64 pid = process.processId();
+  ASSERT_TRUE(Test_WaitUntil([&] { return readAll(prefsFile).contains(QStringLiteral("RunCounterCurrent")); }, 20000));
+  // The kernel's own account of what the running program ignores.
+  QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+  ASSERT_TRUE(status.open(QIODevice::ReadOnly));
+  quint64 ignored = 0;
+  for (const QByteArray& line : status.readAll().split('\n'))
+    if (line.startsWith("SigIgn:")) ignored = line.mid(7).trimmed().toULongLong(nullptr, 16);
+  EXPECT_TRUE(ignored & (quint64(1) << (SIGXFSZ - 1))) << std::hex << ignored;
+  ASSERT_EQ(::kill(static_cast<pid_t>(pid), SIGTERM), 0);
+  ASSERT_TRUE(process.waitForFinished(20000));
+  EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+}

@@ -169,3 +169,24 @@ TEST_F(LiveRecordingGui, GrowingMovieIsTakenOnceAndTheLastNoticeTearsDown) {
   ASSERT_TRUE(Test_WaitUntil([&] { return host.teardowns.load() == 1; }));
   EXPECT_FALSE(host.lastRebuild);
 }
+
+TEST_F(LiveRecordingGui, APackageThatCannotBeMadeIsNotCalledKeptFootage) {
+  // Alert 20031 said that everything recorded had been kept although nothing could be written at all.
+  const QString blocker = Test_MakeTempDir(QStringLiteral("blocked")) + QStringLiteral("/file");
+  QFile file(blocker);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.close();
+  host.target = QUrl::fromLocalFile(blocker + QStringLiteral("/Match.vlvidcapb"));
+  QString shownText;
+  bool answered = false;
+  Test_AnswerNextModal(QStringLiteral("okBtn"), [&](QWidget* modal) {
+    if (auto* label = modal->findChild<QLabel*>(QStringLiteral("mainTextfield"))) shownText = label->text();
+    answered = true;
+  });
+  rec.toggleCapture();
+  ASSERT_TRUE(Test_WaitUntil([&] { return answered; }, 20000));
+  EXPECT_TRUE(shownText.contains(QStringLiteral("could not be started"))) << shownText.toStdString();
+  EXPECT_TRUE(shownText.contains(QStringLiteral("Nothing was recorded"))) << shownText.toStdString();
+  EXPECT_FALSE(shownText.contains(QStringLiteral("kept"))) << shownText.toStdString();
+  EXPECT_TRUE(Test_WaitUntil([&] { return !rec.isRecording(); }, 20000));
+}

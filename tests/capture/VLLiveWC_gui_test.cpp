@@ -17,6 +17,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTextBrowser>
 
 #include <gtest/gtest.h>
@@ -143,6 +144,27 @@ TEST_F(LiveWindowTest, CancelledSavePanelClosesTheWindow) {
   EXPECT_EQ(live->savePanel(), panel);
   live->savePanel()->reject();
   EXPECT_TRUE(Test_WaitUntil([&] { return !live->isVisible(); }));
+}
+
+TEST_F(LiveWindowTest, ASaveFolderThatIsAFileOpensThePanelInTheVideosFolder) {
+  // The panel used to stay in the working directory, and the recording landed there.
+  const QString file = saveFolder + QStringLiteral("/not-a-folder");
+  QFile f(file);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.close();
+  const QString videos = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
+  ASSERT_TRUE(QDir().mkpath(videos));
+  ASSERT_NE(QDir::currentPath(), videos);
+  EXPECT_EQ(VLLiveWC_SaveFolder(QUrl::fromLocalFile(file)), videos);
+  EXPECT_EQ(VLLiveWC_SaveFolder(QUrl::fromLocalFile(saveFolder + QStringLiteral("/gone"))), videos);
+  EXPECT_EQ(VLLiveWC_SaveFolder(QUrl()), videos);
+  EXPECT_EQ(VLLiveWC_SaveFolder(QUrl::fromLocalFile(saveFolder)), saveFolder);
+
+  prefs->setSaveTargetDirectory(QUrl::fromLocalFile(file));
+  VirtualDevices_Plug(true, true);
+  open();
+  ASSERT_TRUE(waitForSavePanel());
+  EXPECT_EQ(live->savePanel()->directory().absolutePath(), videos);
 }
 
 TEST_F(LiveWindowTest, CameraHeldElsewhereLeavesTheWindowUsable) {

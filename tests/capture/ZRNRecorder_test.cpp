@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <stdexcept>
 
 TEST(ZRNRecorderSettings, AudioRateThresholdChoosesRateAndBitRate) {
@@ -29,6 +30,29 @@ TEST(ZRNRecorderSettings, FragmentIntervalAndPlayableSpanAreWholeSeconds) {
     SCOPED_TRACE(r.segmentSeconds);
     EXPECT_EQ(Recorder_FragmentInterval(r.segmentSeconds), MediaTimeMake(r.interval, 1));
     EXPECT_EQ(Recorder_PlayableSpan(r.segmentSeconds), MediaTimeMake(r.playable, 1));
+  }
+}
+
+TEST(ZRNRecorderSettings, AFragmentLengthOutOfRangeTakesTheNearestBound) {
+  // Zero or less recorded one unfragmented movie, which a crash destroys whole; a huge value was cast
+  // to an integer out of its range.
+  struct Row {
+    const char* name;
+    float stored, corrected;
+    int64_t interval, playable;
+  } rows[] = {{"zero", 0.0f, 1, 1, 1},
+              {"negative", -4.0f, 1, 1, 1},
+              {"NaN", std::numeric_limits<float>::quiet_NaN(), 1, 1, 1},
+              {"below one", 0.5f, 1, 1, 1},
+              {"absurd", 1e30f, 60, 60, 90},
+              {"infinite", std::numeric_limits<float>::infinity(), 60, 60, 90},
+              {"just above", 60.5f, 60, 60, 90},
+              {"inside", 7.5f, 7.5f, 7, 11}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    EXPECT_EQ(Recorder_FragmentSeconds(r.stored), r.corrected);
+    EXPECT_EQ(Recorder_FragmentInterval(r.stored), MediaTimeMake(r.interval, 1));
+    EXPECT_EQ(Recorder_PlayableSpan(r.stored), MediaTimeMake(r.playable, 1));
   }
 }
 

@@ -56,6 +56,7 @@ TEST(WaitingDialog, TextAndButtonFollowTheErrorType) {
     const char* text;  // title, blank line, explanation
     const char* button;
     bool spinnerShown;
+    const char* savedName = "Cam 100% One";
   };
   const Case cases[] = {
       {MediaType::Video, -3,
@@ -76,11 +77,16 @@ TEST(WaitingDialog, TextAndButtonFollowTheErrorType) {
        "Waiting for last used device 'Cam 100% One' to become available...\n\nIf this dialog persists, check whether "
        "the device is properly setup or click the button below to use another device.",
        "Forget device", true},
+      // No name saved: nothing to quote, rather than a pair of empty quotes.
+      {MediaType::Video, -1,
+       "Waiting for the last used device to become available...\n\nIf this dialog persists, check whether "
+       "the device is properly setup or click the button below to use another device.",
+       "Forget device", true, ""},
       {MediaType::Video, -7, "", "OK", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.errorType);
-    ZRNWaitingWindowController dialog(QStringLiteral("uid"), QStringLiteral("Cam 100% One"));
+    ZRNWaitingWindowController dialog(QStringLiteral("uid"), QString::fromUtf8(c.savedName));
     dialog.setDeviceType(c.type);
     dialog.setErrorType(c.errorType);
     EXPECT_EQ(plainText(dialog.mainTextfield()), QString::fromUtf8(c.text));

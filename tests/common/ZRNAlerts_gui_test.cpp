@@ -99,6 +99,12 @@ const CatalogueRow kCatalogue[] = {
     {20031, "The recording was stopped because the movie could not be written.",
      "Everything recorded up to the last few seconds has been kept.\nReason: %@", "OK", nullptr, false, true, 0,
      false},
+    {20032, "The recording could not be started.", "Nothing was recorded.\nReason: %@", "OK", nullptr, false, true, 0,
+     false},
+    {20033, "The marks of \"%@\" could not be saved.",
+     "If you close the window now, the marks made since the session was opened will be lost.", "Close", "Cancel", true,
+     false, 0, false},
+    {20034, "\"%@\" cannot be read.", "Velmora may not open it: %@.", "OK", nullptr, true, true, 0, false},
 };
 
 QString str(const char* key) { return QString::fromLatin1(key); }
@@ -169,7 +175,7 @@ TEST(AlertCatalogue, HoldsEveryEntryExactly) {
     EXPECT_TRUE(controller->otherBtn()->isHidden());
     EXPECT_TRUE(controller->dontShowAgainCheck()->isHidden());
   }
-  for (int missing : {20010, 20012, 20026, 20000, 20032}) EXPECT_FALSE(Alert_EntryForID(missing)) << missing;
+  for (int missing : {20010, 20012, 20026, 20000, 20035}) EXPECT_FALSE(Alert_EntryForID(missing)) << missing;
 }
 
 TEST(AlertDialog, ArgumentsAreShownAsTextAndTheExplanationIsSmaller) {

@@ -4,6 +4,7 @@
 #include "platform/foundation/StandardLocations.h"
 #include "platform/system/FileAttributes.h"
 #include "tests/app/AppTestSupport.h"
+#include "support/FileFaults.h"
 #include "support/TestSupport.h"
 
 #include <QDateTime>
@@ -222,4 +223,43 @@ TEST(FileFunctions, FolderSizeCountsAllocatedBlocksOfVisibleItems) {
   EXPECT_LT(bytes, 1000000);
   EXPECT_DOUBLE_EQ(File_FolderSizeMB(QUrl::fromLocalFile(folder)), static_cast<double>(bytes) / 1000000.0);
   EXPECT_EQ(File_FolderSizeBytes(QUrl::fromLocalFile(folder + QStringLiteral("/missing"))), 0);
+}
+
+TEST(FileFunctions, ASettingsFileIsReplacedWholeOrNotAtAll) {
+  // A full disk used to install an empty settings file and report success; a symbolic link in the
+  // package used to have a file outside it overwritten.
+  const QString folder = Test_MakeTempDir(QStringLiteral("settings"));
+  const QString path = folder + QStringLiteral("/VLSettings.json");
+  const QByteArray old = "{\n    \"tags\": []\n}";
+  QVariantMap big;
+  for (int i = 0; i < 300; ++i) big.insert(QStringLiteral("key%1").arg(i), QStringLiteral("some text to fill the file %1").arg(i));
+  touch(path, old);
+  {
+    const Test_FileSizeLimit limit(2048);
+    QString error;
+    EXPECT_FALSE(File_WriteSettings(QUrl::fromLocalFile(folder), QStringLiteral("VLSettings"), QStringLiteral("json"), big, &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("File too large"))) << error.toStdString();
+  }
+  QFile kept(path);
+  ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+  EXPECT_EQ(kept.readAll(), old);
+  EXPECT_EQ(entries(folder), QStringList{QStringLiteral("VLSettings.json")});
+
+  const QString outside = Test_MakeTempDir(QStringLiteral("outside")) + QStringLiteral("/notes.txt");
+  touch(outside, "mine");
+  ASSERT_TRUE(QFile::remove(path));
+  ASSERT_TRUE(QFile::link(outside, path));
+  for (const char* extension : {"json", "plist"}) {
+    const QString linked = folder + QStringLiteral("/VLSettings.") + QLatin1String(extension);
+    if (!QFileInfo(linked).isSymLink()) ASSERT_TRUE(QFile::link(outside, linked));
+    EXPECT_FALSE(File_WriteSettings(QUrl::fromLocalFile(folder), QStringLiteral("VLSettings"), QLatin1String(extension), big))
+        << extension;
+    EXPECT_TRUE(QFileInfo(linked).isSymLink());
+  }
+  QFile notes(outside);
+  ASSERT_TRUE(notes.open(QIODevice::ReadOnly));
+  EXPECT_EQ(notes.readAll(), QByteArray("mine"));
+
+  ASSERT_TRUE(QFile::remove(path));
+  EXPECT_TRUE(File_WriteSettings(QUrl::fromLocalFile(folder), QStringLiteral("VLSettings"), QStringLiteral("json"), big));
 }

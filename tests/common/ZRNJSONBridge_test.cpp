@@ -1,5 +1,7 @@
 #include "common/ZRNJSONBridge.h"
 
+#include "platform/foundation/SafeFile.h"
+
 #include "support/ScopedTimeZone.h"
 
 #include <QUuid>
@@ -102,6 +104,20 @@ TEST(JSONBridge, BadInputReadsAsNothing) {
       {"deeply nested", deep + QByteArray(100000, ']')},
   };
   for (const auto& c : cases) EXPECT_FALSE(JSON_CFFromJSONData(c.data).isValid()) << c.name;
+}
+
+TEST(JSONBridge, NestingIsLimitedAndAByteOrderMarkIsAccepted) {
+  auto nested = [](int depth) {
+    return QByteArray(depth, '[') + QByteArray("\"[{ in a string\"") + QByteArray(depth, ']');
+  };
+  EXPECT_TRUE(JSON_CFFromJSONData(nested(kSafeFile_MaxNesting)).isValid());
+  EXPECT_FALSE(JSON_CFFromJSONData(nested(kSafeFile_MaxNesting + 1)).isValid());
+  EXPECT_FALSE(JSON_CFFromJSONData("{\"a\": " + nested(600) + "}").isValid());
+  // Written by an editor that marks its UTF-8.
+  const QVariant marked = JSON_CFFromJSONData("\xEF\xBB\xBF{\"VLCaptureApp\": \"Velmora\"}");
+  ASSERT_EQ(marked.typeId(), QMetaType::QVariantMap);
+  EXPECT_EQ(marked.toMap().value(QStringLiteral("VLCaptureApp")).toString(), QStringLiteral("Velmora"));
+  EXPECT_FALSE(JSON_CFFromJSONData("\xEF\xBB\xBF").isValid());
 }
 
 TEST(JSONBridge, DatesAreWrittenInTheLocalZoneAndReadFromAnyOffset) {

@@ -40,6 +40,23 @@ inline bool PlaybackTest_MakeMovie(const QString& path, double seconds, bool vid
   return ok;
 }
 
+// Cuts a fragmented movie where its first fragment begins, as a recording killed before it: the header
+// (ftyp, moov) stays and not one frame.
+inline bool PlaybackTest_CutBeforeFirstFragment(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadWrite)) return false;
+  const QByteArray bytes = file.readAll();
+  qint64 at = 0;
+  while (at + 8 <= bytes.size()) {
+    const quint32 size = (quint32(uchar(bytes[at])) << 24) | (quint32(uchar(bytes[at + 1])) << 16) |
+                         (quint32(uchar(bytes[at + 2])) << 8) | quint32(uchar(bytes[at + 3]));
+    if (bytes.mid(at + 4, 4) == "moof") return file.resize(at);
+    if (size < 8) return false;
+    at += size;
+  }
+  return false;
+}
+
 // The settings of a recording of the test movie.
 inline std::shared_ptr<VLDocument> PlaybackTest_Document(const QString& package, int64_t initialMillisToClip = 0) {
   auto doc = std::make_shared<VLDocument>();

@@ -6,8 +6,10 @@
 #include "composition/ZRNAVCaptureProject.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/media/PlayerTestMovie.h"
+#include "platform/system/FileAttributes.h"
 #include "playback/VLPlaybackWCTestSupport.h"
 #include "playback/ZRNSynchroMovieControllerView.h"
+#include "support/FileFaults.h"
 
 #include <QAction>
 #include <QRegularExpression>
@@ -63,9 +65,9 @@ bool WriteFile(const QString& path, const QByteArray& data) {
 
 // Opening
 
-TEST_F(PlaybackWindow, OpensAtTheClippedStartWithThePackageTitleAndRewritesTheSettingsAtOnce) {
+TEST_F(PlaybackWindow, OpensAtTheClippedStartWithThePackageTitleAndLeavesTheSettingsFileAlone) {
   const QString package = makePackage(QStringLiteral("Cup Final"));
-  // A compact file with a key this application does not write: the write-back replaces it.
+  // A compact file with a key this application does not write: opening writes nothing, so it stays.
   QVariantMap stored = PlaybackTest_Document(package, 2000)->dictionaryToSave();
   stored.insert(QStringLiteral("someOtherKey"), 7);
   ASSERT_TRUE(WriteFile(package + QStringLiteral("/VLSettings.json"),
@@ -87,11 +89,13 @@ TEST_F(PlaybackWindow, OpensAtTheClippedStartWithThePackageTitleAndRewritesTheSe
   ASSERT_FALSE(pictures.empty());
   EXPECT_EQ(PlayerTest_PictureChecksum(item->currentVideoFrame()), pictures[PlayerTest_PictureAt(pictures, 2.0)].md5);
 
-  EXPECT_EQ(ReadFile(package + QStringLiteral("/VLSettings.json")), JSON_CFDataFromCF(window->vlDocument()->dictionaryToSave()));
+  EXPECT_EQ(ReadFile(package + QStringLiteral("/VLSettings.json")),
+            QJsonDocument(QJsonObject::fromVariantMap(stored)).toJson(QJsonDocument::Compact));
   EXPECT_EQ(window->windowRecentDoc()->docPath(), package);
+  EXPECT_TRUE(window->noticeView()->isHidden());
 }
 
-TEST_F(PlaybackWindow, OnlyTheExactTopLevelSettingsFileIsReadAndAMissingOneIsWritten) {
+TEST_F(PlaybackWindow, OnlyTheExactTopLevelSettingsFileIsReadAndAMissingOneComesWithTheFirstMark) {
   const QString package = makePackage(QStringLiteral("Names"));
   // Look-alikes of the settings file: hidden, in the badge resources, and another letter case.
   const QByteArray decoy = JSON_CFDataFromCF(PlaybackTest_Document(package, 4000)->dictionaryToSave());
@@ -105,11 +109,15 @@ TEST_F(PlaybackWindow, OnlyTheExactTopLevelSettingsFileIsReadAndAMissingOneIsWri
   ASSERT_NE(window, nullptr);
   EXPECT_EQ(window->vlDocument()->initialMillisToClip(), 0);
   EXPECT_EQ(window->capturedMovieURL().toLocalFile(), package + QStringLiteral("/VLCapturedMovie.mov"));
-  // The settings file written holds a new document's values (its capture date is the moment it was made).
+  // Opening writes nothing; the first mark writes a new document's values (its capture date is the
+  // moment it was made).
+  EXPECT_FALSE(QFile::exists(package + QStringLiteral("/VLSettings.json")));
+  window->U_AddGoalAtTime(ms(1000), 1);
   QVariantMap written = PlaybackTest_ReadSettings(package);
   QVariantMap fresh = JSON_CFFromJSONData(JSON_CFDataFromCF(VLDocument().dictionaryToSave())).toMap();
   EXPECT_EQ(written.take(QStringLiteral("VLCaptureDate")).typeId(), QMetaType::QDateTime);
   fresh.remove(QStringLiteral("VLCaptureDate"));
+  EXPECT_EQ(written.take(QStringLiteral("tags")).toList().size(), 1);
   EXPECT_EQ(written, fresh);
   for (const char* name : decoys) EXPECT_EQ(ReadFile(package + QLatin1Char('/') + QLatin1String(name)), decoy) << name;
 }
@@ -119,6 +127,10 @@ TEST_F(PlaybackWindow, ASessionWithoutPicturesIsNamedInAlert20014AndLeavesTheRec
       {"Sound Only", [](const QString& p) { PlaybackTest_MakeMovie(p + QStringLiteral("/VLCapturedMovie.mov"), 2.0, false); }},
       {"Nothing Inside", [](const QString&) {}},
       {"Settings Only", [](const QString& p) { PlaybackTest_Document(p)->updateSettingsFile(); }},
+      // A recording killed before its first fragment: the movie's header and no frame. It opened as an
+      // empty 0:00 window.
+      {"Killed Early", [](const QString& p) { QFile::copy(*s_movie, p + QStringLiteral("/VLCapturedMovie.mov"));
+                                              PlaybackTest_CutBeforeFirstFragment(p + QStringLiteral("/VLCapturedMovie.mov")); }},
   };
   const QString older = folder + QStringLiteral("/Older.vlvidcapb");
   QDir().mkpath(older);  // an entry that exists: the Recents menu drops entries whose files are gone
@@ -151,6 +163,16 @@ TEST_F(PlaybackWindow, ADamagedSettingsFileIsKeptAsideAndTheSessionStillOpens) {
   EXPECT_TRUE(QRegularExpression(QStringLiteral("^VLSettings\\.damaged-\\d{8}T\\d{6}Z\\.json$")).match(aside.first()).hasMatch())
       << aside.first().toStdString();
   EXPECT_EQ(ReadFile(package + QLatin1Char('/') + aside.first()), damaged);
+  // The user learns it once, with the name it now has.
+  VLPlaybackWC* window = host.delegate->playbackWindows().isEmpty()
+                             ? nullptr
+                             : qobject_cast<VLPlaybackWC*>(host.delegate->playbackWindows().last().data());
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(window->noticeView()->isVisible());
+  EXPECT_TRUE(window->noticeView()->text().contains(aside.first())) << window->noticeView()->text().toStdString();
+  EXPECT_FALSE(window->noticeView()->accessibleName().isEmpty());
+  EXPECT_FALSE(QFile::exists(package + QStringLiteral("/VLSettings.json")));
+  window->U_AddGoalAtTime(ms(1000), 2);
   EXPECT_FALSE(PlaybackTest_ReadSettings(package).isEmpty());
 }
 
@@ -290,4 +312,154 @@ TEST_F(PlaybackWindow, ClosingWithAPendingExportAsksFirst) {
   window->close();
   EXPECT_TRUE(Test_WaitUntil([&] { return window.isNull(); }));
   EXPECT_TRUE(host.delegate->playbackWindows().isEmpty());
+}
+
+// Faults: a package that cannot be written, an unreadable settings file, an interrupted recording.
+
+TEST_F(PlaybackWindow, OpeningWritesNothingAndTheFirstChangeSavesEveryLoadedMark) {
+  // Thousands of stored marks used to rewrite the file once per mark while no window showed.
+  const QString package = makePackage(QStringLiteral("Many Marks"), 0);
+  auto doc = PlaybackTest_Document(package);
+  for (int i = 0; i < 3000; ++i) {
+    doc->tagsArray() << point(kTagRecord_InPoint, 100 + i) << point(kTagRecord_OutPoint, 4000 + i)
+                     << TagRecord_MakeGoal(TestMarks_Goal(1 + i % 2, i));
+  }
+  ASSERT_TRUE(doc->updateSettingsFile());
+  const QString path = package + QStringLiteral("/VLSettings.json");
+  const QByteArray before = ReadFile(path);
+  const QDateTime modified = QFileInfo(path).lastModified();
+
+  VLPlaybackWC* window = host.openPlayable(package);
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(window->inTimeMillis(), 100 + 2999);
+  EXPECT_EQ(window->outTimeMillis(), 4000 + 2999);
+  EXPECT_EQ(window->teamGoals().size(), 3000);
+  EXPECT_EQ(ReadFile(path), before);
+  EXPECT_EQ(QFileInfo(path).lastModified(), modified);
+
+  window->U_AddGoalAtTime(ms(5000), 2);
+  const QList<QVariantMap> tags = storedTags(package);
+  ASSERT_EQ(tags.size(), 3000 + 1 + 2);
+  EXPECT_EQ(tags.last(), TagRecord_MakeGoal(TestMarks_Goal(2, 5000)));
+  EXPECT_TRUE(tags.contains(point(kTagRecord_InPoint, 100 + 2999)));
+  EXPECT_TRUE(tags.contains(point(kTagRecord_OutPoint, 4000 + 2999)));
+}
+
+TEST_F(PlaybackWindow, AReadOnlyPackageKeepsItsMarksSaysSoOnceAndAsksBeforeClosing) {
+  // The save used to fail with a log line only, and the window closed without a word.
+  const auto shared = Test_MakeSharedDir();
+  const QString package = shared->path() + QStringLiteral("/Read Only.vlvidcapb");
+  ASSERT_TRUE(QDir().mkpath(package));
+  ASSERT_TRUE(QFile::copy(*s_movie, package + QStringLiteral("/VLCapturedMovie.mov")));
+  ASSERT_TRUE(PlaybackTest_Document(package)->updateSettingsFile());
+  const QByteArray stored = ReadFile(package + QStringLiteral("/VLSettings.json"));
+  QPointer<VLPlaybackWC> window = host.openPlayable(package);
+  ASSERT_FALSE(window.isNull());
+
+  const Test_OrdinaryUserFiles ordinary;  // the package's folder is not the user's to write
+  EXPECT_TRUE(window->noticeView()->isHidden());
+  window->U_AddGoalAtTime(ms(1000), 1);
+  EXPECT_TRUE(window->hasUnsavedMarks());
+  EXPECT_TRUE(window->noticeView()->isVisible());
+  const QString notice = window->noticeView()->text();
+  EXPECT_TRUE(notice.contains(QStringLiteral("The marks cannot be saved"))) << notice.toStdString();
+  EXPECT_TRUE(notice.contains(QStringLiteral("Permission denied"))) << notice.toStdString();
+  window->U_AddGoalAtTime(ms(2000), 2);
+  window->U_SetInPointAtTime(ms(3000));
+  EXPECT_EQ(window->noticeView()->text(), notice) << "said once";
+  EXPECT_EQ(window->teamGoals().size(), 2);
+  EXPECT_EQ(window->inTimeMillis(), 3000);
+  EXPECT_EQ(ReadFile(package + QStringLiteral("/VLSettings.json")), stored);
+
+  QString text;
+  PlaybackTest_AnswerNextModal(QStringLiteral("cancelBtn"), &text);
+  window->close();
+  EXPECT_TRUE(text.contains(QStringLiteral("could not be saved"))) << text.toStdString();
+  Test_ProcessEvents(20);
+  ASSERT_FALSE(window.isNull());
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_EQ(window->teamGoals().size(), 2);
+
+  PlaybackTest_AnswerNextModal(QStringLiteral("okBtn"));
+  window->close();
+  EXPECT_TRUE(Test_WaitUntil([&] { return window.isNull(); }));
+}
+
+TEST_F(PlaybackWindow, AnUnreadableSettingsFileIsNeitherMovedNorReplaced) {
+  // It used to count as damaged: moved aside and replaced by defaults.
+  const auto shared = Test_MakeSharedDir();
+  const QString package = shared->path() + QStringLiteral("/Locked.vlvidcapb");
+  ASSERT_TRUE(QDir().mkpath(package));
+  ASSERT_TRUE(QFile::copy(*s_movie, package + QStringLiteral("/VLCapturedMovie.mov")));
+  const QString path = package + QStringLiteral("/VLSettings.json");
+  ASSERT_TRUE(PlaybackTest_Document(package, 2000)->updateSettingsFile());
+  const QByteArray stored = ReadFile(path);
+  ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::Permissions()));
+  // The folder is the user's: only the file may not be read.
+  QFile::setPermissions(package, QFileDevice::Permissions(0x7777));
+  {
+    const Test_OrdinaryUserFiles ordinary;
+    VLPlaybackWC* window = host.openPlayable(package);
+    ASSERT_NE(window, nullptr);
+    const QString notice = window->noticeView()->text();
+    EXPECT_TRUE(notice.contains(QStringLiteral("cannot be read"))) << notice.toStdString();
+    window->U_AddGoalAtTime(ms(1000), 1);
+    EXPECT_TRUE(window->hasUnsavedMarks());
+    EXPECT_EQ(window->noticeView()->text(), notice);
+  }
+  QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+  EXPECT_EQ(ReadFile(path), stored);
+  EXPECT_EQ(QDir(package).entryList(QDir::Files), (QStringList{QStringLiteral("VLCapturedMovie.mov"), QStringLiteral("VLSettings.json")}));
+}
+
+TEST_F(PlaybackWindow, AnInterruptedRecordingIsNamedAndItsLockCleared) {
+  // A package killed while recording kept its lock (and its recording icon) for ever.
+  const QString package = makePackage(QStringLiteral("Interrupted"), 0);
+  const QString lock = package + QStringLiteral("/VLRecording.lock");
+  QFile(lock).open(QIODevice::WriteOnly);
+  ASSERT_TRUE(QFile::exists(lock));
+  // The recording icon, where the file system keeps it for us.
+  const bool iconSet = FileAttributes_SetXattr(package, FileAttributes_CustomIconXattrName(), "LiveSessionIcon.png");
+  VLPlaybackWC* window = host.openPlayable(package);
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(window->noticeView()->text().contains(QStringLiteral("was interrupted"))) << window->noticeView()->text().toStdString();
+  EXPECT_FALSE(QFile::exists(lock));
+  if (iconSet) EXPECT_TRUE(FileAttributes_Xattr(package, FileAttributes_CustomIconXattrName()).isNull());
+  EXPECT_GT(window->totalDuration(), 9.0);
+
+  // The lock of a recording that this run is writing is not an interruption.
+  const QString live = makePackage(QStringLiteral("Recording Now"), 0);
+  QFile(live + QStringLiteral("/VLRecording.lock")).open(QIODevice::WriteOnly);
+  VLDocument_NoteRecordingPackage(live, true);
+  VLPlaybackWC* other = host.openPlayable(live);
+  VLDocument_NoteRecordingPackage(live, false);
+  ASSERT_NE(other, nullptr);
+  EXPECT_TRUE(other->noticeView()->isHidden());
+  EXPECT_TRUE(QFile::exists(live + QStringLiteral("/VLRecording.lock")));
+}
+
+TEST_F(PlaybackWindow, ASessionThatMayNotBeReadIsNotCalledDamaged) {
+  // A package or a movie closed to the user was reported as a damaged file.
+  const auto shared = Test_MakeSharedDir();
+  const struct {
+    const char* name;
+    const char* closed;  // the item made unreadable
+  } cases[] = {{"Closed Package", ""}, {"Closed Movie", "/VLCapturedMovie.mov"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const QString package = shared->path() + QLatin1Char('/') + QLatin1String(c.name) + QStringLiteral(".vlvidcapb");
+    ASSERT_TRUE(QDir().mkpath(package));
+    ASSERT_TRUE(QFile::copy(*s_movie, package + QStringLiteral("/VLCapturedMovie.mov")));
+    ASSERT_TRUE(QFile::setPermissions(package + QLatin1String(c.closed), QFileDevice::Permissions()));
+    QString alertText;
+    PlaybackTest_AnswerNextModal(QStringLiteral("okBtn"), &alertText);
+    {
+      const Test_OrdinaryUserFiles ordinary;
+      QPointer<VLPlaybackWC> window = host.open(package);
+      ASSERT_TRUE(Test_WaitUntil([&] { return window.isNull(); }));
+    }
+    QFile::setPermissions(package + QLatin1String(c.closed), QFileDevice::Permissions(0x7755));
+    EXPECT_TRUE(alertText.contains(QStringLiteral("cannot be read"))) << alertText.toStdString();
+    EXPECT_FALSE(alertText.contains(QStringLiteral("damaged"))) << alertText.toStdString();
+  }
 }

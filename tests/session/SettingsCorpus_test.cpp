@@ -1,3 +1,6 @@
+#include "fuzz/MovieBoxesFuzzOne.h"
+#include "fuzz/PropertyListFuzzOne.h"
+#include "fuzz/SessionMarksFuzzOne.h"
 #include "fuzz/SettingsFuzzOne.h"
 
 #include "support/TestSupport.h"
@@ -7,17 +10,28 @@
 
 #include <gtest/gtest.h>
 
-// Every input the settings fuzzer keeps as a seed (real settings files, damaged and mistyped ones)
-// must read, write and load into a document without losing anything between two saves.
-TEST(SettingsCorpus, EverySeedReadsAndSavesStably) {
-  const QDir corpus(Test_SourcePath(QStringLiteral("fuzz/corpus/settings")));
-  const QStringList files = corpus.entryList(QDir::Files, QDir::Name);
-  ASSERT_GE(files.size(), 5);
-  for (const QString& name : files) {
-    QFile file(corpus.filePath(name));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << name.toStdString();
-    const QByteArray data = file.readAll();
-    EXPECT_TRUE(Fuzz_SettingsOne(reinterpret_cast<const uint8_t*>(data.constData()), static_cast<size_t>(data.size())))
-        << name.toStdString();
+// Every seed of every fuzz target (real files of the kind the target reads, and the inputs the fuzzers
+// found worth keeping) must pass the target's checks: the fuzzers' findings stay mended.
+TEST(FuzzCorpora, EverySeedPassesItsTargetsChecks) {
+  const struct {
+    const char* folder;
+    bool (*one)(const uint8_t*, size_t);
+    int atLeast;
+  } corpora[] = {{"settings", Fuzz_SettingsOne, 5},
+                 {"marks", Fuzz_SessionMarksOne, 4},
+                 {"movies", Fuzz_MovieBoxesOne, 6},
+                 {"plist", Fuzz_PropertyListOne, 5}};
+  for (const auto& corpus : corpora) {
+    SCOPED_TRACE(corpus.folder);
+    const QDir dir(Test_SourcePath(QStringLiteral("fuzz/corpus/") + QLatin1String(corpus.folder)));
+    const QStringList files = dir.entryList(QDir::Files, QDir::Name);
+    EXPECT_GE(files.size(), corpus.atLeast);
+    for (const QString& name : files) {
+      QFile file(dir.filePath(name));
+      ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << name.toStdString();
+      const QByteArray data = file.readAll();
+      EXPECT_TRUE(corpus.one(reinterpret_cast<const uint8_t*>(data.constData()), static_cast<size_t>(data.size())))
+          << name.toStdString();
+    }
   }
 }

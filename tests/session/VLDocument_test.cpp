@@ -5,6 +5,7 @@
 #include "common/ZRNJSONBridge.h"
 #include "session/ZRNMatchPeriod.h"
 #include "session/ZRNTagRecord.h"
+#include "support/FileFaults.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -305,6 +306,40 @@ TEST(VLDocument, DamagedSettingsFileIsKeptAside) {
   fresh.setDocURL(MakePackage());
   EXPECT_FALSE(fresh.loadSettingsFile());
   EXPECT_EQ(QDir(fresh.docURL().toLocalFile()).entryList(QDir::Files), QStringList());
+}
+
+TEST(VLDocument, AnUnreadableSettingsFileIsLeftAloneAndAMarkedOneIsRead) {
+  const auto shared = Test_MakeSharedDir();
+  const QString folder = shared->path() + QStringLiteral("/Locked.vlvidcapb");
+  ASSERT_TRUE(QDir().mkpath(folder));
+  const QString path = folder + QStringLiteral("/VLSettings.json");
+  const QByteArray stored = R"({"VLDocVersion": 1001007, "VLCameraName": "Cam"})";
+  WriteFile(path, stored);
+  ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::Permissions()));
+  VLSettingsFileRead read;
+  {
+    const Test_OrdinaryUserFiles ordinary;
+    read = VLDocument_ReadSettings(path);
+  }
+  QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+  // Lack of permission is not damage: nothing is moved, and the caller learns why.
+  EXPECT_EQ(read.outcome, VLSettingsFileRead::Outcome::Unreadable);
+  EXPECT_TRUE(read.reason.contains(QStringLiteral("ermission"))) << read.reason.toStdString();
+  EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("VLSettings.json")});
+  EXPECT_EQ(ReadFile(path), stored);
+
+  // Readable, and with a UTF-8 byte-order mark in front: the settings load.
+  WriteFile(path, "\xEF\xBB\xBF" + stored);
+  read = VLDocument_ReadSettings(path);
+  ASSERT_EQ(read.outcome, VLSettingsFileRead::Outcome::Loaded);
+  EXPECT_EQ(read.dictionary.value(QStringLiteral("VLCameraName")).toString(), QStringLiteral("Cam"));
+
+  // Damaged: the answer says where the file went.
+  WriteFile(path, "{\"VLCameraName\": ");
+  read = VLDocument_ReadSettings(path);
+  EXPECT_EQ(read.outcome, VLSettingsFileRead::Outcome::Damaged);
+  EXPECT_EQ(ReadFile(read.asidePath), QByteArray("{\"VLCameraName\": "));
+  EXPECT_FALSE(QFile::exists(path));
 }
 
 TEST(VLDocument, SaveReplacesTheFileInOneStep) {

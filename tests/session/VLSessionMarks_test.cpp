@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -199,8 +200,8 @@ TEST(SessionMarks, PreviousAndNextGoToTheNearestTimedRecordWithinTheMovie) {
       {"no timed record: start and end", {GoalRec(1, 5000), PeriodRec(1, 100, 200)}, 5000, 10000, 0, 10000},
       {"a mark beyond the end stays put", {InRec(2000), OutRec(15000)}, 9500, 10000, 2000, std::nullopt},
       {"the nearest previous beyond the end stays put", {OutRec(15000)}, 20000, 10000, std::nullopt, 10000},
-      {"a real time is taken whole", {{{kTagRecord_TitleKey, kTagRecord_InPoint}, {kTagRecord_MillisKey, 2500.9}}}, 4000, 10000,
-       2500, 10000},
+      {"a real time rounds", {{{kTagRecord_TitleKey, kTagRecord_InPoint}, {kTagRecord_MillisKey, 2500.9}}}, 4000, 10000,
+       2501, 10000},
       {"an unreadable time is no mark", {{{kTagRecord_TitleKey, kTagRecord_InPoint}, {kTagRecord_MillisKey, "2500"}}}, 4000,
        10000, 0, 10000},
   };
@@ -230,10 +231,10 @@ TEST(SessionMarks, LoadingSetsThePointsAgainAndTakesPeriodsAndGoalsAsSaved) {
        true, 3000, 9000, {{1, 1000, -1}}, 1,
        {GoalRec(2, 4000), PeriodRec(1, 1000, -1), OutRec(9000), InRec(3000)}},
       {"a stored pair in the wrong order keeps the later read", {InRec(7000), OutRec(2000)}, true, -1, 2000, {}, 0, {OutRec(2000)}},
-      {"a real time is taken whole", {realIn}, true, 1234, -1, {}, 0, {InRec(1234)}},
+      {"a real time rounds to the nearest millisecond", {realIn}, true, 1235, -1, {}, 0, {InRec(1235)}},
       {"an unreadable time is left alone", {textOut, GoalRec(1, 1)}, false, -1, -1, {}, 1, {textOut, GoalRec(1, 1)}},
-      // A negative time goes through the player's rounding: -5 ms is -4.5, taken whole.
-      {"a negative time is no point", {InRec(-5)}, true, -4, -1, {}, 0, {InRec(-4)}},
+      // Opening a session again must not move it: it used to go 1 ms toward zero at every open.
+      {"a negative time stays where it is", {InRec(-5)}, true, -5, -1, {}, 0, {InRec(-5)}},
       {"a period stored twice: the later wins", {PeriodRec(2, 1, 2), PeriodRec(2, 5, -1)}, false, -1, -1, {{2, 5, -1}}, 0,
        {PeriodRec(2, 1, 2), PeriodRec(2, 5, -1)}},
       {"no tags", {}, false, -1, -1, {}, 0, {}},
@@ -249,4 +250,64 @@ TEST(SessionMarks, LoadingSetsThePointsAgainAndTakesPeriodsAndGoalsAsSaved) {
     EXPECT_EQ(m.marks.teamGoals().size(), c.goals);
     EXPECT_EQ(m.doc->tagsArray(), c.after);
   }
+}
+
+TEST(SessionMarks, TimesBeyondTheRangeCountAsAbsentAndSurviveASave) {
+  // Such times used to come back as -2^63 from a double cast without a range check.
+  const struct {
+    const char* name;
+    QVariant stored;
+    int64_t in;
+  } cases[] = {
+      {"1e300", 1e300, -1},
+      {"-1e300", -1e300, -1},
+      {"2^63 - 1 as an integer", QVariant::fromValue<qint64>(std::numeric_limits<qint64>::max()), -1},
+      {"-2^63 as an integer", QVariant::fromValue<qint64>(std::numeric_limits<qint64>::min()), -1},
+      {"2^64 - 1 unsigned", QVariant::fromValue<quint64>(std::numeric_limits<quint64>::max()), -1},
+      {"infinity", std::numeric_limits<double>::infinity(), -1},
+      {"NaN", std::numeric_limits<double>::quiet_NaN(), -1},
+      {"the largest time", QVariant::fromValue<qint64>(kTagRecord_MaxMillis), kTagRecord_MaxMillis},
+      {"a real just below a half", 7.4999, 7},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const QVariantMap stored{{kTagRecord_TitleKey, kTagRecord_InPoint}, {kTagRecord_MillisKey, c.stored}};
+    const QVariantMap period{{kTagRecord_TitleKey, kTagRecord_MatchPeriod}, {QStringLiteral("periodID"), 1},
+                             {QStringLiteral("periodStart"), c.stored}};
+    const QVariantMap goal{{kTagRecord_TitleKey, kTagRecord_TeamGoal}, {QStringLiteral("teamNum"), 2},
+                           {QStringLiteral("eventMillis"), c.stored}};
+    Marked m;
+    m.doc->tagsArray() = {stored, period, goal};
+    m.marks.loadTags(AsList(m.doc->tagsArray()));
+    EXPECT_EQ(m.marks.inTimeMillis(), c.in);
+    ASSERT_EQ(m.marks.matchPeriods().size(), 1);
+    EXPECT_EQ(m.marks.matchPeriods().first().startMillis(), c.in);
+    ASSERT_EQ(m.marks.teamGoals().size(), 1);
+    EXPECT_EQ(m.marks.teamGoals().first().eventMillis(), c.in);
+    // What the file held is saved as it was, or as the point it became; never as another time.
+    for (const QVariantMap& record : m.doc->tagsArray()) {
+      if (TagRecord_Title(record) != kTagRecord_InPoint) continue;
+      const QVariant saved = record.value(kTagRecord_MillisKey);
+      if (c.in >= 0) EXPECT_EQ(saved.toLongLong(), c.in);
+      else EXPECT_EQ(JSON_CFDataFromCF(QVariantList{saved}), JSON_CFDataFromCF(QVariantList{c.stored}));
+    }
+  }
+}
+
+TEST(SessionMarks, TensOfThousandsOfStoredMarksLoadInOnePass) {
+  // 20000 in and out points and 20000 goals: the points end as the rules say, one record each.
+  Marked m;
+  Tags stored;
+  for (int i = 0; i < 20000; ++i) {
+    stored << InRec(1000 + i) << OutRec(500 + i) << GoalRec(1 + i % 2, i);
+  }
+  m.doc->tagsArray() = stored;
+  EXPECT_TRUE(m.marks.loadTags(AsList(stored)));
+  // Each out point lies before the in point read just before it, so only the last out point stays.
+  EXPECT_EQ(m.marks.inTimeMillis(), -1);
+  EXPECT_EQ(m.marks.outTimeMillis(), 500 + 19999);
+  EXPECT_EQ(m.marks.teamGoals().size(), 20000);
+  const Tags& after = m.doc->tagsArray();
+  ASSERT_EQ(after.size(), 20001);
+  EXPECT_EQ(after.last(), OutRec(500 + 19999));
 }

@@ -40,7 +40,9 @@ TEST(MatchPeriod, ReadsWhatIsPresentAndLeavesTheRestUnset) {
       {"ID only", {{"periodID", I(2)}}, 2, -1, -1},
       {"empty", {}, -1, -1, -1},
       {"everything", {{"periodID", I(1)}, {"periodStart", I(5)}, {"periodEnd", I(9)}}, 1, 5, 9},
-      {"reals truncated", {{"periodID", 1.9}, {"periodStart", 5.5}}, 1, 5, -1},
+      // A number is truncated; a time is rounded to the nearest millisecond, as every mark time is.
+      {"reals", {{"periodID", 1.9}, {"periodStart", 5.5}}, 1, 6, -1},
+      {"a time out of range is absent", {{"periodID", I(1)}, {"periodStart", 1e300}}, 1, -1, -1},
       {"wrong types count as absent", {{"periodID", QStringLiteral("1")}, {"periodEnd", QVariantList{}}}, -1, -1, -1},
       {"null counts as absent", {{"periodStart", QVariant::fromValue(nullptr)}}, -1, -1, -1},
   };

@@ -9,6 +9,7 @@
 #include <latch>
 #include <thread>
 #include <mutex>
+#include <semaphore>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -121,12 +122,17 @@ TEST(DispatchQueue, ReleasedFromItsOwnBlockFinishesWhatWasQueued) {
   auto holder = std::make_shared<std::shared_ptr<DispatchQueue>>(DispatchQueue::create(QStringLiteral("test.self-release")));
   std::atomic<bool> laterBlockRan{false}, released{false};
   DispatchQueue* queue = holder->get();
-  queue->async([holder, &released] {
+  // The first block lets go of the queue only once the second one is queued: without the wait it could
+  // free the queue before this thread had used it for the second one.
+  auto secondQueued = std::make_shared<std::binary_semaphore>(0);
+  queue->async([holder, secondQueued, &released] {
+    secondQueued->acquire();
     holder->reset();  // the last owner lets go from inside the queue
     released = true;
   });
   queue->async([&laterBlockRan] { laterBlockRan = true; });
   holder.reset();
+  secondQueued->release();
   ASSERT_TRUE(Test_WaitUntil([&] { return released && laterBlockRan; }, 5000));
 }
 

@@ -66,3 +66,36 @@ TEST(AssetScanMovieFile, ReadableLengthEndsAtTheLastCompleteFragment) {
   EXPECT_EQ(missing.fileSize, 0);
   EXPECT_EQ(missing.readableLength, 0);
 }
+
+TEST(AssetScanMovieFile, SizesBeyondTheRemainingBytesEndTheWalk) {
+  // 64-bit sizes of 2^63 and more turned negative and sent the walk back for ever (on a worker thread,
+  // with no window and no message).
+  auto largeBox = [](const char* type, quint64 size) {
+    QByteArray b("\0\0\0\1", 4);
+    b.append(type, 4);
+    for (int shift = 56; shift >= 0; shift -= 8) b.append(char(size >> shift));
+    return b;
+  };
+  const QByteArray ftyp = box("ftyp", QByteArray("isom\0\0\2\0", 8));  // 16 bytes
+  const QByteArray moof = box("moof", box("mfhd", QByteArray(8, 0)));
+  const QByteArray mdat = box("mdat", QByteArray(64, 'v'));
+  const struct {
+    const char* name;
+    QByteArray bytes;
+    qint64 readable;
+  } cases[] = {
+      {"2^63", ftyp + largeBox("free", quint64(1) << 63) + QByteArray(32, 0), 16},
+      {"back to the box before", ftyp + largeBox("free", ~quint64(0) - 15) + QByteArray(32, 0), 16},
+      {"2^64 - 1", ftyp + largeBox("mdat", ~quint64(0)), 16},
+      {"inside the movie box", ftyp + box("moov", largeBox("mvex", ~quint64(0) - 15) + QByteArray(16, 0)) + moof + mdat,
+       16 + 40 + moof.size() + mdat.size()},
+      {"one byte more than remains", ftyp + largeBox("free", 17), 16},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const MovieFileLayout layout = Asset_ScanMovieFile(write(QStringLiteral("hostile.mp4"), c.bytes));
+    EXPECT_TRUE(layout.isBoxFile);
+    EXPECT_EQ(layout.readableLength, c.readable);
+    EXPECT_FALSE(layout.hasMovieExtends);
+  }
+}

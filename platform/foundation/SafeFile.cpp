@@ -1,0 +1,95 @@
+#include "platform/foundation/SafeFile.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QString U_Reason(const QString& path, const char* what, int error) {
+  return QStringLiteral("%1 could not be written (%2): %3").arg(path, QString::fromLatin1(what), QString::fromLocal8Bit(std::strerror(error)));
+}
+
+// Closes the descriptor and removes the fresh file unless it was handed over.
+struct FreshFile {
+  int fd = -1;
+  QByteArray path;
+  bool keep = false;
+  ~FreshFile() {
+    if (fd >= 0) ::close(fd);
+    if (!keep && !path.isEmpty()) ::unlink(path.constData());
+  }
+};
+
+}  // namespace
+
+bool SafeFile_Replace(const QString& path, const QByteArray& bytes, QString* errorText) {
+  auto fail = [&](const char* what, int error) {
+    if (errorText) *errorText = U_Reason(path, what, error);
+    return false;
+  };
+  const QByteArray target = QFile::encodeName(path);
+  struct stat old = {};
+  if (::lstat(target.constData(), &old) == 0) {
+    if (S_ISLNK(old.st_mode)) {
+      if (errorText) *errorText = QStringLiteral("%1 is a symbolic link; it is not written through").arg(path);
+      return false;
+    }
+    if (!S_ISREG(old.st_mode)) {
+      if (errorText) *errorText = QStringLiteral("%1 is not a plain file").arg(path);
+      return false;
+    }
+  } else if (errno != ENOENT) {
+    return fail("looking at it", errno);
+  }
+
+  const QFileInfo info(path);
+  FreshFile fresh;
+  fresh.path = QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".XXXXXX"));
+  fresh.fd = ::mkostemp(fresh.path.data(), O_CLOEXEC);
+  if (fresh.fd < 0) {
+    const int error = errno;
+    fresh.path.clear();
+    return fail("creating a new copy", error);
+  }
+  // The new copy gets the old file's permissions, or those a new file would get.
+  if (S_ISREG(old.st_mode)) {
+    ::fchmod(fresh.fd, old.st_mode & 07777);
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fresh.fd, 0666 & ~mask);
+  }
+  const char* data = bytes.constData();
+  qsizetype left = bytes.size();
+  while (left > 0) {
+    const ssize_t n = ::write(fresh.fd, data, static_cast<size_t>(left));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return fail("writing", errno);
+    if (n == 0) return fail("writing", ENOSPC);
+    data += n;
+    left -= n;
+  }
+  // A file system may accept the writes and only find out at the sync that it has no room for them.
+  if (::fsync(fresh.fd) != 0) return fail("syncing", errno);
+  struct stat written = {};
+  if (::fstat(fresh.fd, &written) != 0) return fail("checking", errno);
+  if (written.st_size != static_cast<off_t>(bytes.size())) return fail("checking its size", EIO);
+  const int fd = fresh.fd;
+  fresh.fd = -1;
+  if (::close(fd) != 0) return fail("closing", errno);
+  if (::rename(fresh.path.constData(), target.constData()) != 0) return fail("replacing the old file", errno);
+  fresh.keep = true;
+  // The rename itself reaches the disk with the folder.
+  const int folder = ::open(QFile::encodeName(info.absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder >= 0) {
+    ::fsync(folder);
+    ::close(folder);
+  }
+  return true;
+}
