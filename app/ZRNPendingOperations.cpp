@@ -12,11 +12,3 @@ bool Legacy_ConvertSession(const QUrl& folderURL) {
   ZRNLogger_Log(QStringLiteral("ATT: legacy session not converted: %@"), folderURL.toLocalFile());
   return false;
 }
-
-void ZRNPrefsController_ShowOrHideWindow() {}
-QString ZRNPrefsController_CurrentModuleIdentifier() { return {}; }
-void ZRNPrefsController_SelectModule(const QString&) {}
-bool ZRNPrefsController_IsONAndShowingCameraSettings() { return false; }
-
-bool SUUpdater_StartSharedUpdater(ZRNAppDelegate*) { return true; }
-void SUUpdater_CheckForUpdates() {}

@@ -3,8 +3,8 @@
 // Each is a free function of its own, so that each can be replaced on its own: delete its lines here and
 // in ZRNPendingOperations.cpp and include the real header.
 //
-// Still pending: the crash lock and first aid, the conversion of legacy session folders, the preferences
-// window, the updater, and the workspace's sleep and wake notices (observed, but nothing posts them yet).
+// Still pending: the crash lock and first aid, the conversion of legacy session folders, and the
+// workspace's sleep and wake notices (observed, but nothing posts them yet).
 
 #include <QString>
 #include <QUrl>
@@ -24,13 +24,5 @@ bool Legacy_ConvertSession(const QUrl& folderURL);
 inline const QString kWorkspace_WillSleepNotification = QStringLiteral("NSWorkspaceWillSleepNotification");
 inline const QString kWorkspace_DidWakeNotification = QStringLiteral("NSWorkspaceDidWakeNotification");
 
-// The preferences window.
-void ZRNPrefsController_ShowOrHideWindow();
-QString ZRNPrefsController_CurrentModuleIdentifier();
-void ZRNPrefsController_SelectModule(const QString& identifier);
-// Shown, and showing the camera settings.
-bool ZRNPrefsController_IsONAndShowingCameraSettings();
-
-// The updater: true once the shared updater exists and has the delegate.
-bool SUUpdater_StartSharedUpdater(ZRNAppDelegate* delegate);
-void SUUpdater_CheckForUpdates();
+// The preferences window and the updater are no longer pending; their operations live here.
+#include "app/ZRNAppPreferences.h"
