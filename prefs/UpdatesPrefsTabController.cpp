@@ -34,7 +34,7 @@ void UpdatesPrefsTabController::loadView() {
   m_checkWhenButton = new QComboBox(this);
   m_checkWhenButton->setObjectName(QStringLiteral("checkWhenButton"));
   m_checkWhenButton->setAccessibleName(Tr("Check for updates"));
-  m_checkWhenButton->addItems({Tr("Daily"), Tr("Weekly"), Tr("Monthly")});
+  m_checkWhenButton->addItems({Tr("Daily"), Tr("Weekly"), Tr("Every 8¾ days")});
   connect(m_checkWhenButton, &QComboBox::activated, this, [this](int index) { setUpdateEveryTag(index + 1); });
   form->addRow(Tr("Check for updates:"), m_checkWhenButton);
   column->addLayout(form);

@@ -22,7 +22,6 @@ std::function<void(bool)>& WindowShownHandler() {
   static std::function<void(bool)> handler;
   return handler;
 }
-NotificationObservation gRecordingObservation;
 }  // namespace
 
 QPalette Prefs_DarkPalette() {
@@ -78,7 +77,7 @@ ZRNPrefsController::ZRNPrefsController(QWidget* parent) : MBPreferencesControlle
   // The camera module comes and goes with the recording.
   QPointer<ZRNPrefsController> guard(this);
   auto& center = NotificationCenter::defaultCenter();
-  gRecordingObservation = NotificationObservation(
+  m_recordingObservation = NotificationObservation(
       center, center.addObserver(kZRNRecordingStateChangedNotification, nullptr, [guard](const Notification&) {
         Dispatch_MainAsync([guard] {
           if (guard) guard->refreshToolbarItems();
@@ -87,7 +86,7 @@ ZRNPrefsController::ZRNPrefsController(QWidget* parent) : MBPreferencesControlle
 }
 
 ZRNPrefsController::~ZRNPrefsController() {
-  gRecordingObservation.reset();
+  m_recordingObservation.reset();
   if (gZRNPrefsController == this) gZRNPrefsController = nullptr;
 }
 

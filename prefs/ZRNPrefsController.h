@@ -4,6 +4,7 @@
 // the new settings to the live window.
 
 #include "common/ZRNBaseClasses.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "prefs/MBPreferencesController.h"
 
 #include <functional>
@@ -70,7 +71,7 @@ class ZRNPrefsController : public MBPreferencesController {
   VLCameraPrefsTabVC* m_cameraTab = nullptr;
   VLExportPrefsTabVC* m_exportTab = nullptr;
   UpdatesPrefsTabController* m_updatesTab = nullptr;
-  int m_recordingObserver = 0;
+  NotificationObservation m_recordingObservation;
 };
 
 // The shared controller (null until the preferences are first shown).
