@@ -6,6 +6,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -71,6 +72,24 @@ TEST(ColorWell, SizeRuleRegionsAndToolTips) {
   EXPECT_EQ(well.stringForToolTip(QPointF(10, 10)), "Click to choose a color.");
   EXPECT_EQ(well.stringForToolTip(QPointF(40, 10)), "Click to show more colours or set your own.");
   EXPECT_EQ(well._controlButtonFrame().left(), well._controlColorSwatchFrame().right() + 0.25);
+
+  // Hovering marks the region under the pointer, and only that one.
+  auto moveTo = [&](QPointF at) {
+    QMouseEvent move(QEvent::MouseMove, at, well.mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(&well, &move);
+  };
+  moveTo(well._controlColorSwatchFrame().center());
+  EXPECT_TRUE(well.shouldDrawMouseOverIndicator());
+  EXPECT_FALSE(well.shouldDrawDarkerButtonRegion());
+  moveTo(well._controlButtonFrame().center());
+  EXPECT_FALSE(well.shouldDrawMouseOverIndicator());
+  EXPECT_TRUE(well.shouldDrawDarkerButtonRegion());
+  QEvent leave(QEvent::Leave);
+  QApplication::sendEvent(&well, &leave);
+  EXPECT_FALSE(well.shouldDrawDarkerButtonRegion());
+  well.setEnabled(false);
+  moveTo(well._controlColorSwatchFrame().center());
+  EXPECT_FALSE(well.shouldDrawMouseOverIndicator());
 }
 
 TEST(ColorWell, SettingAColorSendsTheActionOnlyForANewValidColor) {
