@@ -252,6 +252,16 @@ void ZRNAppDelegate::U_StartLiveWindow() {
 
 bool ZRNAppDelegate::recordingIsON() const { return VLLiveWC_RecordingIsON(); }
 
+bool ZRNAppDelegate::recordingCapturesAudio() const {
+  const VLLiveWC* live = VLLiveWC_Current();
+  return recordingIsON() && live && live->vlDocument() && live->vlDocument()->captureAudio();
+}
+
+bool ZRNAppDelegate::recordingMicrophoneIsBuiltIn() const {
+  const VLLiveWC* live = VLLiveWC_Current();
+  return recordingIsON() && live && live->vlDocument() && live->vlDocument()->microphoneIsBuiltIn();
+}
+
 void ZRNAppDelegate::terminate() {
   // Once the termination sequence runs, a further Quit or signal has nothing left to ask.
   if (m_willTerminateDone) return;

@@ -85,6 +85,8 @@ class ZRNAppDelegate : public QObject, public ZRNAppHost {
   void setAppInModalMode(bool on) override { m_appInModalMode = on; }
   bool cameraOnline() const { return m_cameraOnline; }
   bool recordingIsON() const override;
+  bool recordingCapturesAudio() const override;
+  bool recordingMicrophoneIsBuiltIn() const override;
   bool hasDeviceWaitingTimer() const { return m_deviceWaitingTimer != nullptr; }
   // Length of the last wait for the saved camera, in seconds; -1 before any wait.
   qint64 deviceWaitingSeconds() const { return m_deviceWaitingSeconds; }

@@ -20,6 +20,10 @@ class ZRNAppHost {
   // Runs the termination sequence (as Quit does).
   virtual void terminate() = 0;
   virtual bool recordingIsON() const = 0;
+  // The recording in progress (none: NO): whether it records sound, and whether its microphone is the
+  // computer's built-in one, which would pick up the sound of a playback.
+  virtual bool recordingCapturesAudio() const { return false; }
+  virtual bool recordingMicrophoneIsBuiltIn() const { return false; }
 
   // ---- Saved sessions ----
   // A playback window whose session could not be opened: its recents entry and the window go.

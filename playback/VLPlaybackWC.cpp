@@ -16,6 +16,7 @@
 #include "platform/media/Player.h"
 #include "platform/media/PlayerItem.h"
 #include "platform/media/SampleBuffer.h"
+#include "playback/JobsTableView_Controller.h"
 #include "playback/ZRNAVPlayerView.h"
 #include "playback/ZRNSynchroMovieControllerView.h"
 
@@ -29,7 +30,6 @@
 #include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
-#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QToolButton>
@@ -46,7 +46,6 @@ constexpr int kAlertSessionDamaged = 20014;
 constexpr int kAlertOneExportPending = 20022;
 constexpr int kAlertExportsPending = 20023;
 constexpr int kAlertFirstButton = -1000;
-constexpr double kSidePaneMinWidth = 252.0;
 
 QString U_MenuTitle(const char* text) { return QCoreApplication::translate("MenuItems", text); }
 
@@ -63,7 +62,7 @@ VLPlaybackWC::VLPlaybackWC(QWidget* parent) : ZRNSizingWC(parent) {
 
 VLPlaybackWC::~VLPlaybackWC() {
   m_recordingStateObservation.reset();
-  m_jobChangeObservation.reset();
+  if (m_jobsTableController) m_jobsTableController->prepareToBeReleased();
   if (m_player) m_player->setRate(0.0f);
   if (m_playerView) m_playerView->setPlayer(nullptr);
   if (m_synchroMovieController && m_player) m_synchroMovieController->removeSynchronizedPlayer(m_player);
@@ -110,26 +109,7 @@ void VLPlaybackWC::windowDidLoad() {
   m_psaxnoRightSubBox->setObjectName(QStringLiteral("psaxnoRightSubBox"));
   auto* rightLayout = new QVBoxLayout(m_psaxnoRightSubBox);
   rightLayout->setContentsMargins(0, 0, 0, 0);
-  m_jobBackgroundBox = new QFrame(m_psaxnoRightSubBox);
-  m_jobBackgroundBox->setObjectName(QStringLiteral("jobBackgroundBox"));
-  rightLayout->addWidget(m_jobBackgroundBox);
-  auto* boxLayout = new QVBoxLayout(m_jobBackgroundBox);
-  boxLayout->setContentsMargins(0, 0, 0, 0);
-  m_jobSuperView = new QWidget(m_jobBackgroundBox);
-  m_jobSuperView->setObjectName(QStringLiteral("jobSuperView"));
-  boxLayout->addWidget(m_jobSuperView);
-  auto* jobsLayout = new QVBoxLayout(m_jobSuperView);
-  jobsLayout->setContentsMargins(4, 4, 4, 4);
-  m_jobTableView = new QListWidget(m_jobSuperView);
-  m_jobTableView->setObjectName(QStringLiteral("jobTableView"));
-  jobsLayout->addWidget(m_jobTableView, 1);
-  m_noDataView = new QLabel(QStringLiteral("No Exported Clips"), m_jobSuperView);
-  m_noDataView->setObjectName(QStringLiteral("noDataView"));
-  m_noDataView->setAlignment(Qt::AlignCenter);
-  jobsLayout->addWidget(m_noDataView);
-  m_mainSplitV->setStretchFactor(0, 1);
-  m_mainSplitV->setStretchFactor(1, 0);
-  m_mainSplitV->setSizes({700, static_cast<int>(kSidePaneMinWidth)});
+  U_BuildJobsPane(m_psaxnoRightSubBox);
   setCentralWidget(central);
 
   if (!m_windowAVProject) m_windowAVProject = std::make_shared<ZRNAVCaptureProject>();
@@ -147,14 +127,11 @@ void VLPlaybackWC::windowDidLoad() {
   m_recordingStateObservation = NotificationObservation(
       center, center.addObserver(kRecordingStateChanged, nullptr, [guard](const Notification&) {
         Dispatch_MainAsync([guard] {
-          if (guard) guard->U_UpdateSoundControls();
+          if (guard) guard->captureStateChanged();
         });
       }));
   m_jobsController = std::make_unique<ZRNJobsController>(QStringLiteral("org.velmora.Velmora.exportJobQ"));
-  m_jobChangeObservation = NotificationObservation(
-      center, center.addObserver(kZRNNotification_JobChange, nullptr, [this](const Notification& note) {
-        if (ZRNJobsController::senderOfNotification(note) == m_jobsController.get()) U_RefreshJobsPane();
-      }));
+  m_jobsTableController->setJobsController(m_jobsController.get());
   U_RefreshJobsPane();
 
   // The title-bar accessory: the side pane's show/hide button, and the info button.
@@ -166,17 +143,18 @@ void VLPlaybackWC::windowDidLoad() {
   paneButton->setObjectName(QStringLiteral("showHideJobsButton"));
   paneButton->setCheckable(true);
   paneButton->setText(QStringLiteral("Exports"));
+  paneButton->setAccessibleName(QStringLiteral("Show or Hide Export History"));
   connect(paneButton, &QToolButton::clicked, this, [this] { showHideJobsPanel(); });
   accessoryLayout->addWidget(paneButton);
   m_infoBtn = new QToolButton(m_titleAccessoryView);
   m_infoBtn->setObjectName(QStringLiteral("infoBtn"));
   m_infoBtn->setText(QStringLiteral("i"));
+  m_infoBtn->setAccessibleName(QStringLiteral("Session Info"));
+  connect(m_infoBtn, &QToolButton::clicked, this, [this] { showInfo(m_infoBtn); });
   accessoryLayout->addWidget(m_infoBtn);
   U_BuildMenus();
   menuBar()->setCornerWidget(m_titleAccessoryView, Qt::TopRightCorner);
-
-  m_paneIsVisible = !m_mainSplitV->sizes().isEmpty() && m_mainSplitV->sizes().value(1, 1) != 0;
-  U_UpdateShowHideJobsButton();
+  U_SetUpSidePane();
 }
 
 QAction* VLPlaybackWC::U_AddAction(QMenu* menu, const QString& name, const QString& title, const QKeySequence& shortcut,
@@ -448,109 +426,4 @@ void VLPlaybackWC::closeEvent(QCloseEvent* event) {
   }
   event->accept();
   windowWillClose();
-}
-
-// Side pane, sound, window size and menus
-
-void VLPlaybackWC::U_UpdateShowHideJobsButton() {
-  if (auto* button = m_titleAccessoryView ? m_titleAccessoryView->findChild<QToolButton*>(QStringLiteral("showHideJobsButton")) : nullptr)
-    button->setChecked(!m_paneIsVisible);
-}
-
-void VLPlaybackWC::showHideJobsPanel() {
-  QList<int> sizes = m_mainSplitV->sizes();
-  const int total = sizes.value(0) + sizes.value(1);
-  if (m_paneIsVisible) {
-    m_dividerPosition = m_psaxnoRightSubBox->width();
-    m_mainSplitV->setSizes({total, 0});
-    m_paneIsVisible = false;
-  } else {
-    const int width = static_cast<int>(m_dividerPosition < 0 ? kSidePaneMinWidth : m_dividerPosition);
-    m_mainSplitV->setSizes({std::max(0, total - width), width});
-    m_paneIsVisible = true;
-  }
-  U_UpdateShowHideJobsButton();
-}
-
-void VLPlaybackWC::U_InitSoundControls() {
-  auto doc = vlDocument();
-  m_synchroMovieController->updateControllerForSound(doc && doc->captureAudio());
-  QPointer<VLPlaybackWC> guard(this);
-  Dispatch_MainAsync([guard] {
-    if (guard) guard->U_UpdateSoundControls();
-  });
-}
-
-void VLPlaybackWC::U_UpdateSoundControls() {
-  auto doc = vlDocument();
-  if (!doc || !doc->captureAudio()) return;
-  // While a recording runs, its sound must not pick up our playback.
-  const bool recording = ZRNAppHost_Shared().recordingIsON();
-  const bool mute = recording && Prefs_Shared().closeAudioPlaybackWhenRecording();
-  if (mute) m_synchroMovieController->soundOFF();
-  else m_synchroMovieController->soundMAX();
-}
-
-void VLPlaybackWC::resizeToNaturalSize() {
-  auto doc = vlDocument();
-  if (!doc || doc->frameSize().isEmpty()) return;
-  const QSize frame = doc->frameSize().toSize();
-  resize(width() - m_playerView->width() + frame.width(), height() - m_playerView->height() + frame.height());
-}
-void VLPlaybackWC::increaseWindowSize() { resizeToNaturalSize(); }
-void VLPlaybackWC::decreaseWindowSize() { resizeToNaturalSize(); }
-
-bool VLPlaybackWC::validateMenuItem(const QAction* item) const {
-  if (!item) return false;
-  const QString name = item->objectName();
-  static const QStringList needsMovie{QStringLiteral("defineInPoint"),
-                                      QStringLiteral("defineOutPoint"),
-                                      QStringLiteral("exportMoment"),
-                                      QStringLiteral("define1stPeriodStartPoint"),
-                                      QStringLiteral("define1stPeriodEndPoint"),
-                                      QStringLiteral("define2ndPeriodStartPoint"),
-                                      QStringLiteral("define2ndPeriodEndPoint")};
-  const bool modal = QApplication::activeModalWidget() != nullptr;
-  if (needsMovie.contains(name)) {
-    auto item = m_player ? m_player->currentItem() : nullptr;
-    return item && MediaTimeGetSeconds(item->duration()) != 0.0;
-  }
-  if (name == QLatin1String("exportInOutClip") || name == QLatin1String("clearInOutPoints"))
-    return !modal && (m_marks.inTimeMillis() >= 0 || m_marks.outTimeMillis() >= 0);
-  if (name == QLatin1String("exportAll")) return !modal && totalDuration() > 0.1;
-  return true;
-}
-
-void VLPlaybackWC::U_ValidateMenuItems() {
-  for (QAction* action : m_actions) action->setEnabled(validateMenuItem(action));
-}
-
-// The jobs pane
-
-void VLPlaybackWC::U_RefreshJobsPane() {
-  if (!m_jobTableView) return;
-  m_jobTableView->clear();
-  const int64_t count = m_jobsController ? m_jobsController->numberOfJobs() : 0;
-  for (int64_t i = 0; i < count; ++i) {
-    auto job = m_jobsController->jobAtIndex(i);
-    if (!job) continue;
-    QString status = job->isFinished() ? job->descriptionString() : job->progressString();
-    if (job->status() == kJobStatusExporting && !job->cancelled())
-      status = Fmt("%@ %ld%%", status, static_cast<long>(job->totalSteps() > 0 ? job->currentStep() * 100 / job->totalSteps() : 0));
-    auto* row = new QListWidgetItem(Fmt("%@\n%@", job->title(), status), m_jobTableView);
-    row->setToolTip(job->targetPath());
-    row->setSelected(job->showSelected());
-  }
-  m_noDataView->setVisible(count == 0);
-}
-
-void VLPlaybackWC::U_ClearTableSelection() {
-  if (m_jobsController) {
-    const int64_t previous = m_jobsController->selectJobWithIndex(-1);
-    if (previous >= 0) U_RefreshJobsPane();
-  }
-  QPointer<VLPlaybackWC> guard(this);
-  Dispatch_MainAsync([guard] {
-    if (guard && guard->m_playerView) guard->m_playerView->setFocus();
-  });
 }

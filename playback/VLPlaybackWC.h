@@ -8,6 +8,7 @@
 // to its destination.
 
 #include "common/ZRNBaseClasses.h"
+#include "common/ZRN_InfoPopoverVC.h"
 #include "session/VLDocument.h"
 #include "session/VLSessionMarks.h"
 #include "session/ZRNGoalTag.h"
@@ -24,6 +25,7 @@
 #include <QString>
 #include <QStringList>
 #include <QUrl>
+#include <QVariantAnimation>
 
 #include <cstdint>
 #include <functional>
@@ -35,9 +37,12 @@ class QAction;
 class QFrame;
 class QLabel;
 class QKeySequence;
-class QListWidget;
 class QMenu;
+class QPushButton;
+class QTableView;
 class QToolButton;
+class JobsTableView_Controller;
+class ZRN_FramedView;
 class VL_ExportJobRecord;
 class ZRNAVCaptureProject;
 class ZRNAVPlayerView;
@@ -62,13 +67,14 @@ class VLPlaybackWC : public ZRNSizingWC, public ZRNJobDelegate, public VLDocumen
   QWidget* psaxnoRightSubBox() const { return m_psaxnoRightSubBox; }
   QFrame* jobBackgroundBox() const { return m_jobBackgroundBox; }
   QWidget* jobSuperView() const { return m_jobSuperView; }
-  QListWidget* jobTableView() const { return m_jobTableView; }
+  QTableView* jobTableView() const { return m_jobTableView; }
+  JobsTableView_Controller* jobsTableController() const { return m_jobsTableController; }
   QWidget* titleAccessoryView() const { return m_titleAccessoryView; }
   QToolButton* infoBtn() const { return m_infoBtn; }
   ZRNAVPlayerView* playerView() const { return m_playerView; }
   ZRNAspectRatioBox* viewAspectConstrain() const { return m_viewAspectConstrain; }
   ZRNSynchroMovieControllerView* synchroMovieController() const { return m_synchroMovieController; }
-  QLabel* noDataView() const { return m_noDataView; }
+  ZRN_FramedView* noDataView() const { return m_noDataView; }
   // The window's menu actions, by the name of their operation (also their objectName).
   QAction* actionNamed(const QString& name) const;
   QList<QAction*> menuActions() const { return m_actions; }
@@ -107,11 +113,48 @@ class VLPlaybackWC : public ZRNSizingWC, public ZRNJobDelegate, public VLDocumen
   bool windowShouldClose();
   void windowWillClose();
 
-  // Side pane and sound.
+  // Side pane (VLPlaybackWC_Layout.cpp). The pane is 252 to 420 wide and the player side at least 400;
+  // a user drag goes through the divider rule, hiding and showing animate and keep the pane's width.
+  static constexpr double kSidePaneMinWidth = 252.0;
+  static constexpr double kSidePaneMaxWidth = 420.0;
+  static constexpr double kPlayerSideMinWidth = 400.0;
+  static constexpr int kSidePaneAnimationMillis = 333;
   void showHideJobsPanel();
   void U_UpdateShowHideJobsButton();
+  bool splitViewCanCollapseSubview(int index) const { return index == 1; }
+  bool splitViewShouldAdjustSizeOfSubview(int index) const { return index == 0; }
+  // The divider position to use for a proposed one (`proposed`: where divider `index` would go).
+  double splitViewConstrainSplitPosition(double proposed, int index);
+  // After the divider moved; `userResize` when the user dragged it.
+  void splitViewDidResizeSubviews(bool userResize);
+  // The largest position of divider 0: the pane at width 0.
+  double U_MaxDividerPosition() const;
+  double dividerPosition() const { return m_dividerPosition; }
+  void U_UnhideSidePanel();
+  void U_HideSidePanel();
+  // The running hide or show animation (null when none).
+  QVariantAnimation* sidePaneAnimation() const { return m_sidePaneAnimation; }
+
+  // Sound: while a recording with sound runs, playback is muted when the live microphone is the
+  // built-in one or the preference asks for it.
   void U_InitSoundControls();
   virtual void U_UpdateSoundControls();
+  void captureStateChanged();
+
+  // Info popover.
+  void createPopover();
+  void showInfo(QWidget* sender);
+  void popOverAction();
+  virtual QString infoPopupHtml() const;
+  void popoverDidShow();
+  void popoverDidClose();
+  QFrame* fInfoPopover() const { return m_fInfoPopover; }
+  ZRN_InfoPopoverVC* popoverViewController() const { return m_popoverViewController; }
+
+  // Window size: at natural size the player shows the recording at its frame size.
+  bool windowIsNaturalSize() const override;
+  bool windowCanIncreaseSize() const override { return windowIsNaturalSize(); }
+  bool windowCanDecreaseSize() const override { return windowIsNaturalSize(); }
   bool validateMenuItem(const QAction* item) const override;
   // Applies validateMenuItem to every action of the window.
   void U_ValidateMenuItems();
@@ -194,6 +237,9 @@ class VLPlaybackWC : public ZRNSizingWC, public ZRNJobDelegate, public VLDocumen
   bool U_ReadSettingsFile(const QString& path);
   void U_SessionCannotBeOpened(const QString& sessionName);
   void U_ClearTableSelection();
+  void U_BuildJobsPane(QWidget* paneBox);
+  void U_SetUpSidePane();
+  void U_AnimateDividerTo(double position);
   // Seconds x 1000 + 0.5, truncated: the milliseconds a player time stands for.
   static int64_t U_Millis(const MediaTime& time);
   static int64_t U_MillisOfSeconds(double seconds);
@@ -220,13 +266,18 @@ class VLPlaybackWC : public ZRNSizingWC, public ZRNJobDelegate, public VLDocumen
   QWidget* m_psaxnoRightSubBox = nullptr;
   QFrame* m_jobBackgroundBox = nullptr;
   QWidget* m_jobSuperView = nullptr;
-  QListWidget* m_jobTableView = nullptr;
+  QTableView* m_jobTableView = nullptr;
+  JobsTableView_Controller* m_jobsTableController = nullptr;
+  QPointer<QVariantAnimation> m_sidePaneAnimation;
+  QPointer<QFrame> m_fInfoPopover;
+  QPointer<ZRN_InfoPopoverVC> m_popoverViewController;
+  bool m_popoverHasDelegate = false;
   QWidget* m_titleAccessoryView = nullptr;
   QToolButton* m_infoBtn = nullptr;
   ZRNAVPlayerView* m_playerView = nullptr;
   ZRNAspectRatioBox* m_viewAspectConstrain = nullptr;
   ZRNSynchroMovieControllerView* m_synchroMovieController = nullptr;
-  QLabel* m_noDataView = nullptr;
+  ZRN_FramedView* m_noDataView = nullptr;
   QList<QAction*> m_actions;
   QPointer<QFileDialog> m_exportSavePanel;
 
@@ -244,5 +295,4 @@ class VLPlaybackWC : public ZRNSizingWC, public ZRNJobDelegate, public VLDocumen
   QUrl m_clipsURL;
 
   NotificationObservation m_recordingStateObservation;
-  NotificationObservation m_jobChangeObservation;
 };

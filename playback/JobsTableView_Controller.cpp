@@ -1,0 +1,338 @@
+#include "playback/JobsTableView_Controller.h"
+
+#include "common/ZRNAlerts.h"
+#include "common/ZRNDrawnViews.h"
+#include "common/ZRNFileFunctions.h"
+#include "composition/ZRNJobsController.h"
+#include "platform/foundation/DispatchQueue.h"
+#include "platform/media/Player.h"
+#include "playback/VLPlaybackWC.h"
+#include "playback/ZRNAVPlayerView.h"
+#include "playback/ZRNJobTableCell.h"
+
+#include <QAbstractButton>
+#include <QAbstractTableModel>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QIcon>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QTableView>
+#include <QToolButton>
+
+namespace {
+
+constexpr int kAlertMovieMoved = 20024;
+constexpr int kAlertFolderMoved = 20025;
+constexpr int kAlertSecondButton = -1001;
+
+QIcon U_ButtonImage(const char* name) { return QIcon(QStringLiteral(":/images/%1.png").arg(QLatin1String(name))); }
+
+}  // namespace
+
+// The table's rows are the queue's jobs; each row shows a cell widget, so the model only counts. The
+// count changes only with a reset, so the table never sees the queue change between two reloads.
+class JobsTableModel : public QAbstractTableModel {
+ public:
+  explicit JobsTableModel(JobsTableView_Controller* controller) : QAbstractTableModel(controller), m_controller(controller) {}
+  int rowCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : m_rows; }
+  int columnCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : 1; }
+  QVariant data(const QModelIndex& index, int role) const override {
+    if (role != Qt::AccessibleTextRole) return {};
+    auto job = m_controller->objectValueForRow(index.row());
+    return job ? QVariant(job->title()) : QVariant();
+  }
+  void reset(int rows) {
+    beginResetModel();
+    m_rows = rows;
+    endResetModel();
+  }
+
+ private:
+  JobsTableView_Controller* m_controller;
+  int m_rows = 0;
+};
+
+JobsTableView_Controller::JobsTableView_Controller(QWidget* paneView, QTableView* table, VLPlaybackWC* window)
+    : ZRNEmptyTableNoteVC(paneView), m_table(table), m_window(window) {
+  setObjectName(QStringLiteral("JobsTableView_Controller"));
+  hide();
+  setHasAutoLayout(false);
+  QPointer<JobsTableView_Controller> guard(this);
+  NotificationCenter& center = NotificationCenter::defaultCenter();
+  m_jobChangeObservation = NotificationObservation(
+      center, center.addObserver(kZRNNotification_JobChange, nullptr, [guard](const Notification& note) {
+        if (guard) guard->handleJobChange(note);
+      }));
+
+  if (paneView) {
+    for (QAbstractButton* button : paneView->findChildren<QAbstractButton*>()) {
+      const int tag = button->property("tag").toInt();
+      if (tag == kJobsPaneCancelAllTag) {
+        m_cancelAllButton = button;
+        connect(button, &QAbstractButton::clicked, this, [this] { cancelAllJobs(); });
+      } else if (tag == kJobsPaneClearTag) {
+        m_clearLogButton = button;
+        connect(button, &QAbstractButton::clicked, this, [this] { clearLog(); });
+      }
+    }
+  }
+  setTheDataView(table);
+  m_model = new JobsTableModel(this);
+  if (table) {
+    table->setModel(m_model);
+    // The selected row is drawn by its own dark background, never by the table.
+    table->setSelectionMode(QAbstractItemView::NoSelection);
+    table->setFocusPolicy(Qt::NoFocus);
+    table->horizontalHeader()->hide();
+    table->horizontalHeader()->setStretchLastSection(true);
+    table->verticalHeader()->hide();
+    table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table->verticalHeader()->setDefaultSectionSize(kRowHeight);
+    table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    table->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    table->viewport()->installEventFilter(this);
+  }
+  if (window) m_noDataView = window->noDataView();
+  if (m_noDataView) {
+    m_noDataView->setBackgroundColor(QColor(Qt::transparent));
+    m_noDataView->setFrameColor(ZRN_WhiteColor(0.75));
+    m_noDataView->setFrameWidth(0);
+    m_noDataView->setCornerRadius(0);
+    m_noDataView->hide();
+  }
+}
+
+JobsTableView_Controller::~JobsTableView_Controller() { m_jobChangeObservation.reset(); }
+
+bool JobsTableView_Controller::hasOldJobs() const {
+  return m_jobsController && m_jobsController->jobsDoc() && m_jobsController->jobsDoc()->numberOfFinishedJobs() > 0;
+}
+
+bool JobsTableView_Controller::hasActiveJobs() const { return m_jobsController && m_jobsController->numberOfPendingJobs() > 0; }
+
+void JobsTableView_Controller::prepareToBeReleased() {
+  if (m_jobsController) m_jobsController->selectJobWithIndex(-1);
+  m_jobChangeObservation.reset();
+  if (m_table) {
+    m_table->viewport()->removeEventFilter(this);
+    m_table->setModel(nullptr);
+  }
+}
+
+bool JobsTableView_Controller::canReset() const { return m_jobsController && m_jobsController->numberOfJobs() > 0; }
+
+int64_t JobsTableView_Controller::numberOfRowsInTableView() const { return m_jobsController ? m_jobsController->numberOfJobs() : 0; }
+
+std::shared_ptr<VL_ExportJobRecord> JobsTableView_Controller::objectValueForRow(int64_t row) const {
+  return m_jobsController ? m_jobsController->jobAtIndex(row) : nullptr;
+}
+
+void JobsTableView_Controller::U_SelectVideoRangeForRow(int64_t row) {
+  if (row < 0 || !m_window) return;
+  auto job = objectValueForRow(row);
+  if (!job || !job->exportSettings()) return;
+  const int64_t start = job->exportSettings()->value(kExportSettingsStartTimeMillis).toLongLong();
+  const int64_t duration = job->exportSettings()->value(kExportSettingsDurationMillis).toLongLong();
+  m_window->U_SetSelectionWithStart(start, duration);
+}
+
+void JobsTableView_Controller::selectRangeOnVideo(QWidget* sender) { U_SelectVideoRangeForRow(rowForView(sender)); }
+
+void JobsTableView_Controller::revealResultsInFinder(QWidget* sender) {
+  const int64_t row = rowForView(sender);
+  if (row < 0) return;
+  auto job = objectValueForRow(row);
+  if (!job) return;
+  if (File_RevealInFinder(job->targetPath(), job->targetIsFolder())) return;
+  // The alert runs its own event loop, in which the rows are made anew (progress of other jobs): ask on
+  // the next turn, so that no row's button is still inside its click while its row is replaced.
+  QPointer<JobsTableView_Controller> guard(this);
+  std::weak_ptr<VL_ExportJobRecord> weakJob = job;
+  Dispatch_MainAsync([guard, weakJob] {
+    auto job = weakJob.lock();
+    if (!guard || !job) return;
+    const int answer = Alert_ShowAlertWithID(job->targetIsFolder() ? kAlertFolderMoved : kAlertMovieMoved,
+                                             QFileInfo(job->targetPath()).fileName());
+    if (!guard || !guard->m_jobsController) return;
+    // The list may have changed meanwhile: find the job's row again.
+    const int64_t now = guard->m_jobsController->indexOfJob(job.get());
+    if (now == kZRNJobNotFound) return;
+    if (answer == kAlertSecondButton)
+      guard->m_jobsController->deleteJobAtIndex(now);
+    else
+      guard->reloadRow(now);
+  });
+}
+
+void JobsTableView_Controller::deleteJobRecord(QWidget* sender) {
+  const int64_t row = rowForView(sender);
+  if (row >= 0 && m_jobsController) m_jobsController->deleteJobAtIndex(row);
+}
+
+void JobsTableView_Controller::cancelJob(QWidget* sender) {
+  const int64_t row = rowForView(sender);
+  if (row >= 0 && m_jobsController) m_jobsController->cancelJobAtIndex(row);
+}
+
+void JobsTableView_Controller::cancelAllJobs() {
+  if (m_jobsController) m_jobsController->clearAllPendingJobs();
+  updateInterface();
+}
+
+void JobsTableView_Controller::clearLog() {
+  if (m_jobsController) m_jobsController->clearJobLog();
+  updateInterface();
+}
+
+void JobsTableView_Controller::updateInterface() {
+  reloadData();
+  const bool empty = numberOfRowsInTableView() == 0;
+  setupForEmptyTable(empty);
+  if (m_cancelAllButton) m_cancelAllButton->setEnabled(hasActiveJobs());
+  if (m_clearLogButton) m_clearLogButton->setEnabled(hasOldJobs());
+  if (m_noDataView) m_noDataView->setVisible(empty);
+}
+
+ZRNJobTableCell* JobsTableView_Controller::viewForRow(int64_t row) {
+  if (!objectValueForRow(row)) return nullptr;
+  auto* cell = new ZRNJobTableCell;
+  U_ConfigureCell(cell, row);
+  return cell;
+}
+
+void JobsTableView_Controller::U_ConfigureCell(ZRNJobTableCell* cell, int64_t row) {
+  auto job = objectValueForRow(row);
+  if (!job) return;
+  cell->setTheJob(job.get());
+  cell->updateBindings();
+  cell->setTableController(this);
+  ZRNTypeBadgeView* badge = cell->typeBadge();
+  badge->setTitle(job->activityBadgeString());
+  const QColor color = job->badgeColor();
+  badge->setTitleColor(color);
+  badge->setLineColor(color);
+  badge->setBadgeColor(color);
+  cell->imageView()->clear();
+  cell->backgroundView()->setFillColor(ZRN_WhiteColor(job->showSelected() ? 0.0 : 0.3));
+  if (job->isFinished()) {
+    cell->abortBtn()->hide();
+    cell->revealBtn()->show();
+    const bool exists = !job->targetPath().isEmpty() && QFileInfo::exists(job->targetPath());
+    cell->revealBtn()->setIcon(U_ButtonImage(exists ? "thincircle_rightarrow" : "thincircle_warning"));
+    cell->revealBtn()->setToolTip(exists ? QStringLiteral("Reveal in Finder") : QStringLiteral("Movie file not available"));
+    cell->jobProgress()->hide();
+    cell->progressText()->hide();
+  } else {
+    cell->abortBtn()->show();
+    cell->abortBtn()->setIcon(U_ButtonImage("thincircle_x"));
+    cell->abortBtn()->setToolTip(QStringLiteral("Cancel Job"));
+    cell->revealBtn()->hide();
+    cell->jobProgress()->show();
+    cell->jobProgress()->setMaximum(static_cast<int>(job->totalSteps()));
+    cell->jobProgress()->setValue(static_cast<int>(job->currentStep()));
+    cell->progressText()->show();
+    cell->progressText()->setText(job->progressString());
+  }
+}
+
+ZRNJobTableCell* JobsTableView_Controller::cellAtRow(int64_t row) const {
+  if (!m_table || row < 0 || row >= m_shownRows) return nullptr;
+  return qobject_cast<ZRNJobTableCell*>(m_table->indexWidget(m_model->index(static_cast<int>(row), 0)));
+}
+
+int64_t JobsTableView_Controller::rowForView(const QWidget* view) const {
+  for (const QWidget* w = view; w; w = w->parentWidget()) {
+    if (auto* cell = qobject_cast<const ZRNJobTableCell*>(w)) {
+      if (!m_jobsController || !cell->theJob()) return -1;
+      const int64_t index = m_jobsController->indexOfJob(cell->theJob());
+      return index == kZRNJobNotFound ? -1 : index;
+    }
+  }
+  return -1;
+}
+
+void JobsTableView_Controller::reloadData() {
+  if (!m_table) return;
+  const int rows = static_cast<int>(numberOfRowsInTableView());
+  // The same number of rows: the rows are brought up to date where they are, so that a button being
+  // pressed in a row is not replaced under the mouse by the next progress step.
+  bool inPlace = rows == m_shownRows;
+  for (int row = 0; inPlace && row < rows; ++row) inPlace = cellAtRow(row) != nullptr;
+  if (inPlace) {
+    for (int row = 0; row < rows; ++row) U_ConfigureCell(cellAtRow(row), row);
+    return;
+  }
+  m_model->reset(rows);
+  m_shownRows = rows;
+  for (int row = 0; row < rows; ++row) m_table->setIndexWidget(m_model->index(row, 0), viewForRow(row));
+}
+
+void JobsTableView_Controller::reloadRow(int64_t row) {
+  if (!m_table || row < 0 || row >= m_shownRows) return;
+  if (ZRNJobTableCell* cell = cellAtRow(row))
+    U_ConfigureCell(cell, row);
+  else
+    m_table->setIndexWidget(m_model->index(static_cast<int>(row), 0), viewForRow(row));
+}
+
+void JobsTableView_Controller::U_ClearTableSelection() {
+  if (m_jobsController) {
+    const int64_t previous = m_jobsController->selectJobWithIndex(-1);
+    if (previous >= 0) reloadRow(previous);
+  }
+  QPointer<VLPlaybackWC> window = m_window;
+  Dispatch_MainAsync([window] {
+    if (window && window->playerView()) window->playerView()->setFocus();
+  });
+}
+
+int64_t JobsTableView_Controller::selectionIndexesForProposedSelection(int64_t clickedRow) {
+  if (clickedRow >= 0 && clickedRow < numberOfRowsInTableView() && m_jobsController) {
+    const int64_t previous = m_jobsController->selectJobWithIndex(clickedRow);
+    if (previous >= 0 && previous != clickedRow) reloadRow(previous);
+    reloadRow(clickedRow);
+    U_SelectVideoRangeForRow(clickedRow);
+    tableViewSelectionDidChange();
+    return clickedRow;
+  }
+  U_ClearTableSelection();
+  if (numberOfRowsInTableView() > 0 && m_window) m_window->clearInOutPoints();
+  tableViewSelectionDidChange();
+  return -1;
+}
+
+void JobsTableView_Controller::tableViewSelectionDidChange() {
+  if (m_table) m_table->viewport()->update();
+  if (m_window && m_window->playerView()) m_window->playerView()->setFocus();
+}
+
+void JobsTableView_Controller::U_ClickedCell(ZRNJobTableCell* cell) {
+  // The click may reach us after the list changed; the cell's job names the row.
+  selectionIndexesForProposedSelection(rowForView(cell));
+}
+
+bool JobsTableView_Controller::eventFilter(QObject* watched, QEvent* event) {
+  if (m_table && watched == m_table->viewport() && event->type() == QEvent::MouseButtonPress) {
+    auto* mouse = static_cast<QMouseEvent*>(event);
+    if (mouse->button() == Qt::LeftButton) {
+      const QModelIndex index = m_table->indexAt(mouse->position().toPoint());
+      selectionIndexesForProposedSelection(index.isValid() ? index.row() : -1);
+      return true;
+    }
+  }
+  return ZRNEmptyTableNoteVC::eventFilter(watched, event);
+}
+
+void JobsTableView_Controller::handleJobChange(const Notification& note) {
+  if (!m_jobsController || ZRNJobsController::senderOfNotification(note) != m_jobsController) return;
+  const int64_t code = ZRNJobsController::codeOfNotification(note);
+  if (code == kJobChangeAdded) {
+    U_ClearTableSelection();
+    updateInterface();
+  } else if (code == kJobChangeCancelled || code == kJobChangeDeleted) {
+    updateInterface();
+  } else if (m_jobsController->indexOfJob(ZRNJobsController::jobOfNotification(note)) != kZRNJobNotFound) {
+    updateInterface();
+  }
+}
