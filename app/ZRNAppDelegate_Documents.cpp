@@ -10,6 +10,7 @@
 #include "common/ZRNAppSetup.h"
 #include "common/ZRNLogger.h"
 #include "app/ZRNPendingOperations.h"
+#include "app/VLConvertLegacySessionWC.h"
 #include "common/ZRNRecentDocument.h"
 #include "session/VLDocument.h"
 #include "platform/foundation/DispatchQueue.h"

@@ -3,8 +3,8 @@
 // Each is a free function of its own, so that each can be replaced on its own: delete its lines here and
 // in ZRNPendingOperations.cpp and include the real header.
 //
-// Still pending: the crash lock and first aid, the conversion of legacy session folders, and the
-// workspace's sleep and wake notices (observed, but nothing posts them yet).
+// Still pending: the crash lock and first aid, and the workspace's sleep and wake notices (observed, but
+// nothing posts them yet).
 
 #include <QString>
 #include <QUrl>
@@ -17,12 +17,9 @@ void U_ClearCrashSemaphore(bool clearOwn, bool orphaned);
 void U_WriteCrashSemaphore();
 void FirstAid_PruneDebugLogDays();
 
-// Legacy session folders: converted into a session package in place; true when it worked.
-bool Legacy_ConvertSession(const QUrl& folderURL);
-
 // Workspace sleep and wake.
 inline const QString kWorkspace_WillSleepNotification = QStringLiteral("NSWorkspaceWillSleepNotification");
 inline const QString kWorkspace_DidWakeNotification = QStringLiteral("NSWorkspaceDidWakeNotification");
 
-// The preferences window and the updater are no longer pending; their operations live here.
+// The preferences window and the updater.
 #include "app/ZRNAppPreferences.h"

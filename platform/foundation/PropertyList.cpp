@@ -8,8 +8,11 @@
 
 #include <plist/plist.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -149,6 +152,126 @@ QVariant fromPlist(plist_t node) {
   }
 }
 
+// Nesting is measured before the data reaches the parser: libplist's binary reader and the conversion
+// above recurse once per level, so a small hostile file nested a hundred thousand levels deep would
+// exhaust the stack. Real property lists nest a handful of levels.
+constexpr int kMaxNesting = 256;
+
+uint64_t readBigEndian(const uchar* bytes, int count) {
+  uint64_t value = 0;
+  for (int i = 0; i < count; ++i) value = (value << 8) | bytes[i];
+  return value;
+}
+
+// Binary property lists: the deepest chain of arrays, sets and dictionaries from the top object, each
+// object measured once. False for a chain deeper than the limit, a cycle, or a table that points
+// outside the data (which the parser would refuse anyway).
+bool binaryNestingWithinLimit(const QByteArray& data) {
+  const auto* bytes = reinterpret_cast<const uchar*>(data.constData());
+  const uint64_t size = uint64_t(data.size());
+  if (size < 8 + 32) return false;
+  const uchar* trailer = bytes + size - 32;
+  const int offsetSize = trailer[6], refSize = trailer[7];
+  const uint64_t objects = readBigEndian(trailer + 8, 8), top = readBigEndian(trailer + 16, 8),
+                 table = readBigEndian(trailer + 24, 8);
+  if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8 || objects == 0 || top >= objects) return false;
+  if (table > size - 32 || objects > (size - 32 - table) / uint64_t(offsetSize)) return false;
+  auto offsetOf = [&](uint64_t object) { return readBigEndian(bytes + table + object * uint64_t(offsetSize), offsetSize); };
+  // The references of a container (start and count), or count 0 for any other object.
+  auto references = [&](uint64_t object, uint64_t* start, uint64_t* count) -> bool {
+    *count = 0;
+    const uint64_t at = offsetOf(object);
+    if (at >= table) return false;
+    const int type = bytes[at] >> 4;
+    if (type != 0xA && type != 0xC && type != 0xD) return true;
+    uint64_t entries = bytes[at] & 0xF;
+    uint64_t next = at + 1;
+    if (entries == 0xF) {
+      if (next >= table || (bytes[next] >> 4) != 0x1) return false;
+      const int length = 1 << (bytes[next] & 0xF);
+      if (length > 8 || next + 1 + uint64_t(length) > table) return false;
+      entries = readBigEndian(bytes + next + 1, length);
+      next += 1 + uint64_t(length);
+    }
+    const uint64_t refs = type == 0xD ? entries * 2 : entries;
+    if (entries > table || refs > (table - next) / uint64_t(refSize)) return false;
+    *start = next;
+    *count = refs;
+    return true;
+  };
+  enum : uchar { Unseen, Open, Done };
+  std::vector<uchar> state(objects, Unseen);
+  std::vector<uint16_t> depth(objects, 0);
+  struct Frame {
+    uint64_t object, refStart, refCount, nextRef;
+    uint16_t deepest;
+  };
+  std::vector<Frame> stack;
+  auto enter = [&](uint64_t object) -> bool {
+    Frame frame{object, 0, 0, 0, 0};
+    if (!references(object, &frame.refStart, &frame.refCount)) return false;
+    state[object] = Open;
+    stack.push_back(frame);
+    return stack.size() <= size_t(kMaxNesting);
+  };
+  if (!enter(top)) return false;
+  while (!stack.empty()) {
+    Frame& frame = stack.back();
+    if (frame.nextRef == frame.refCount) {
+      const uint16_t own = uint16_t(frame.deepest + (frame.refCount > 0 ? 1 : 0));
+      state[frame.object] = Done;
+      depth[frame.object] = own;
+      stack.pop_back();
+      if (!stack.empty()) stack.back().deepest = std::max(stack.back().deepest, own);
+      continue;
+    }
+    const uint64_t child = readBigEndian(bytes + frame.refStart + frame.nextRef * uint64_t(refSize), refSize);
+    ++frame.nextRef;
+    if (child >= objects || state[child] == Open) return false;
+    if (state[child] == Done) {
+      frame.deepest = std::max(frame.deepest, depth[child]);
+      if (size_t(frame.deepest) + stack.size() > size_t(kMaxNesting)) return false;
+      continue;
+    }
+    if (!enter(child)) return false;
+  }
+  return true;
+}
+
+// XML property lists: the open array and dict elements, comments and character data skipped.
+bool xmlNestingWithinLimit(const QByteArray& data) {
+  int depth = 0;
+  qsizetype at = 0;
+  while ((at = data.indexOf('<', at)) >= 0) {
+    if (data.mid(at, 4) == "<!--") {
+      at = data.indexOf("-->", at + 4);
+      if (at < 0) return true;
+      continue;
+    }
+    if (data.mid(at, 9) == "<![CDATA[") {
+      at = data.indexOf("]]>", at + 9);
+      if (at < 0) return true;
+      continue;
+    }
+    const qsizetype end = data.indexOf('>', at);
+    if (end < 0) return true;
+    const QByteArray tag = data.mid(at + 1, end - at - 1).trimmed();
+    at = end + 1;
+    if (tag.endsWith('/')) continue;
+    if (tag == "array" || tag == "dict" || tag.startsWith("array ") || tag.startsWith("dict ")) {
+      if (++depth > kMaxNesting) return false;
+    } else if (tag == "/array" || tag == "/dict") {
+      --depth;
+    }
+  }
+  return true;
+}
+
+bool nestingWithinLimit(const QByteArray& data) {
+  if (data.startsWith("bplist")) return binaryNestingWithinLimit(data);
+  return xmlNestingWithinLimit(data);
+}
+
 }  // namespace
 
 QByteArray PropertyList_Serialize(const QVariant& value, PropertyListFormat format) {
@@ -169,7 +292,7 @@ QByteArray PropertyList_Serialize(const QVariant& value, PropertyListFormat form
 }
 
 QVariant PropertyList_Deserialize(const QByteArray& data) {
-  if (data.isEmpty()) return {};
+  if (data.isEmpty() || !nestingWithinLimit(data)) return {};
   plist_t root = nullptr;
   plist_from_memory(data.constData(), static_cast<uint32_t>(data.size()), &root);
   PlistPtr holder(root);

@@ -3,6 +3,7 @@
 #include "platform/media/ExportSessionWork.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -20,6 +21,30 @@ namespace {
 int64_t toTimeBase(const MediaTime& t, AVRational tb) {
   if (!t.isNumeric() || t.timescale <= 0) return 0;
   return av_rescale_rnd(t.value, int64_t(tb.den), int64_t(t.timescale) * tb.num, AV_ROUND_NEAR_INF);
+}
+
+// Packets can only follow each other in one track when they are coded alike: the output keeps the first
+// source's codec parameters (for H.264 its sequence and picture parameter sets) for all of them. Answers
+// what differs, or an empty text.
+QString codingDifference(const AVCodecParameters* first, const AVCodecParameters* next) {
+  if (first->codec_id != next->codec_id)
+    return QStringLiteral("%1 instead of %2")
+        .arg(QString::fromLatin1(avcodec_get_name(next->codec_id)), QString::fromLatin1(avcodec_get_name(first->codec_id)));
+  if (first->codec_type == AVMEDIA_TYPE_VIDEO) {
+    if (first->width != next->width || first->height != next->height)
+      return QStringLiteral("%1x%2 instead of %3x%4").arg(next->width).arg(next->height).arg(first->width).arg(first->height);
+    if (first->format >= 0 && next->format >= 0 && first->format != next->format)
+      return QStringLiteral("another pixel format");
+    const QByteArray a(reinterpret_cast<const char*>(first->extradata), first->extradata ? first->extradata_size : 0);
+    const QByteArray b(reinterpret_cast<const char*>(next->extradata), next->extradata ? next->extradata_size : 0);
+    if (a != b) return QStringLiteral("other coding parameters");
+  } else if (first->codec_type == AVMEDIA_TYPE_AUDIO) {
+    if (first->sample_rate != next->sample_rate)
+      return QStringLiteral("%1 Hz instead of %2 Hz").arg(next->sample_rate).arg(first->sample_rate);
+    if (first->ch_layout.nb_channels != next->ch_layout.nb_channels)
+      return QStringLiteral("%1 channels instead of %2").arg(next->ch_layout.nb_channels).arg(first->ch_layout.nb_channels);
+  }
+  return QString();
 }
 
 // Copies the packets of one composition track, segment after segment.
@@ -79,6 +104,13 @@ class TrackCopier {
       if (!m_in) return false;
       if (s.sourceStreamIndex < 0 || unsigned(s.sourceStreamIndex) >= m_in->nb_streams) {
         if (error) *error = QStringLiteral("The source track of %1 is missing.").arg(s.sourcePath);
+        return false;
+      }
+      const QString difference = codingDifference(m_stream->codecpar, m_in->streams[s.sourceStreamIndex]->codecpar);
+      if (!difference.isEmpty()) {
+        if (error)
+          *error = QStringLiteral("%1 is coded differently from the movie before it (%2) and cannot be joined by copying.")
+                       .arg(QFileInfo(s.sourcePath).fileName(), difference);
         return false;
       }
       for (unsigned i = 0; i < m_in->nb_streams; ++i)

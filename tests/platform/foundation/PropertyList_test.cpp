@@ -80,3 +80,57 @@ TEST(PropertyList, FilesAreWrittenWholeAndReadBack) {
   EXPECT_EQ(PropertyList_ReadFile(path).toMap(), (QVariantMap{{QStringLiteral("v"), qint64(2)}}));
   EXPECT_FALSE(PropertyList_WriteFile(path + QStringLiteral(".missing/x.plist"), QVariantMap{}, PropertyListFormat::XML, &error));
 }
+
+namespace {
+// A binary property list of `levels` arrays, each holding the next (the innermost is empty), written by hand
+// so that any depth can be made: 4-byte offsets and references.
+QByteArray nestedBinaryArrays(int levels) {
+  QByteArray data("bplist00");
+  QList<quint32> offsets;
+  auto put = [&](quint64 value, int bytes) {
+    for (int i = bytes - 1; i >= 0; --i) data.append(char((value >> (8 * i)) & 0xff));
+  };
+  for (int i = 0; i < levels; ++i) {
+    offsets << quint32(data.size());
+    data.append(char(0xA1));
+    put(quint64(i + 1), 4);
+  }
+  offsets << quint32(data.size());
+  data.append(char(0xA0));
+  const quint64 table = quint64(data.size());
+  for (quint32 offset : offsets) put(offset, 4);
+  data.append(QByteArray(6, '\0'));
+  data.append(char(4));
+  data.append(char(4));
+  put(quint64(offsets.size()), 8);
+  put(0, 8);
+  put(table, 8);
+  return data;
+}
+
+// The same in XML.
+QByteArray nestedXmlArrays(int levels) {
+  return QByteArray("<?xml version=\"1.0\"?><plist version=\"1.0\">") + QByteArray("<array>").repeated(levels + 1) +
+         QByteArray("</array>").repeated(levels + 1) + QByteArray("</plist>");
+}
+}  // namespace
+
+TEST(PropertyList, DeeplyNestedInputIsRefusedInsteadOfExhaustingTheStack) {
+  // A hundred thousand levels in half a megabyte crash a recursive reader; they give no value instead.
+  EXPECT_FALSE(PropertyList_Deserialize(nestedBinaryArrays(100000)).isValid());
+  EXPECT_FALSE(PropertyList_Deserialize(nestedXmlArrays(100000)).isValid());
+  // A reference back to an enclosing array is no tree.
+  QByteArray cycle = nestedBinaryArrays(3);
+  cycle[8 + 2 * 5 + 4] = 0;  // the third array holds the first instead of the fourth
+  EXPECT_FALSE(PropertyList_Deserialize(cycle).isValid());
+  // Ordinary nesting reads as before, in both formats.
+  for (const QByteArray& data : {nestedBinaryArrays(40), nestedXmlArrays(40)}) {
+    QVariant value = PropertyList_Deserialize(data);
+    int depth = 0;
+    while (value.typeId() == QMetaType::QVariantList && !value.toList().isEmpty()) {
+      value = value.toList().first();
+      ++depth;
+    }
+    EXPECT_EQ(depth, 40);
+  }
+}

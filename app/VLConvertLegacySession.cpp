@@ -1,0 +1,232 @@
+// The driver of the legacy conversion: runs the progress window, then puts the new package in place and
+// removes the old folder.
+
+#include "app/VLConvertLegacySessionWC.h"
+
+#include "common/ZRNAlerts.h"
+#include "common/ZRNFileFunctions.h"
+#include "common/ZRNLogger.h"
+#include "session/VLDocument.h"
+#include "platform/foundation/Fmt.h"
+#include "platform/gui/DialogRunner.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QUuid>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+constexpr int kAlertConversionFailed = 20028;
+
+QString U_ErrnoText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+
+// An item at the path, a dangling link included.
+bool U_ItemExists(const QString& path) {
+  struct stat info;
+  return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
+}
+
+bool U_SyncPath(const QString& path, QString* error) {
+  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0 || ::fsync(fd) != 0) {
+    const int failure = errno;
+    if (fd >= 0) ::close(fd);
+    *error = Fmt(QStringLiteral("%@ could not be written to disk: %@"), path, U_ErrnoText(failure));
+    return false;
+  }
+  ::close(fd);
+  return true;
+}
+
+// Copies one regular file into a new file (never through a link, never over an existing item) and
+// flushes it to disk before it counts as copied.
+bool U_CopyFile(const QString& from, const QString& to, QString* error) {
+  const int in = ::open(QFile::encodeName(from).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (in < 0) {
+    *error = Fmt(QStringLiteral("%@ could not be read: %@"), from, U_ErrnoText(errno));
+    return false;
+  }
+  const int out = ::open(QFile::encodeName(to).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+  if (out < 0) {
+    *error = Fmt(QStringLiteral("%@ could not be created: %@"), to, U_ErrnoText(errno));
+    ::close(in);
+    return false;
+  }
+  QByteArray buffer(1 << 20, Qt::Uninitialized);
+  bool ok = true;
+  int failure = 0;
+  for (;;) {
+    const ssize_t got = ::read(in, buffer.data(), size_t(buffer.size()));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      ok = false;
+      failure = errno;
+      break;
+    }
+    if (got == 0) break;
+    for (ssize_t done = 0; done < got;) {
+      const ssize_t put = ::write(out, buffer.constData() + done, size_t(got - done));
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) {
+        ok = false;
+        failure = put < 0 ? errno : EIO;
+        break;
+      }
+      done += put;
+    }
+    if (!ok) break;
+  }
+  if (ok && ::fsync(out) != 0) {
+    ok = false;
+    failure = errno;
+  }
+  if (::close(out) != 0 && ok) {
+    ok = false;
+    failure = errno;
+  }
+  ::close(in);
+  if (!ok) *error = Fmt(QStringLiteral("%@ could not be copied: %@"), from, U_ErrnoText(failure));
+  return ok;
+}
+
+// Copies the folder's files and sub-folders into the existing empty folder `to`. Links are not copied:
+// a package of ours holds none.
+bool U_CopyFolderContents(const QString& from, const QString& to, QString* error) {
+  const QFileInfoList entries = QDir(from).entryInfoList(
+      QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name);
+  for (const QFileInfo& entry : entries) {
+    const QString target = QDir(to).filePath(entry.fileName());
+    if (entry.isSymLink()) {
+      ZRNLogger_Log(QStringLiteral("ATT: link %@ not copied into the session package"), entry.filePath());
+      continue;
+    }
+    if (entry.isDir()) {
+      if (::mkdir(QFile::encodeName(target).constData(), 0777) != 0) {
+        *error = Fmt(QStringLiteral("%@ could not be created: %@"), target, U_ErrnoText(errno));
+        return false;
+      }
+      if (!U_CopyFolderContents(entry.filePath(), target, error) || !U_SyncPath(target, error)) return false;
+    } else if (!U_CopyFile(entry.filePath(), target, error)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The package's movie opens: it has a picture track and a length.
+bool U_PackageMovieOpens(const QString& package) {
+  const QFileInfoList movies =
+      QDir(package).entryInfoList({kVLMovieBaseName + QStringLiteral(".*")}, QDir::Files | QDir::NoSymLinks);
+  for (const QFileInfo& movie : movies) {
+    const AssetRef asset = Asset::assetWithPath(movie.filePath());
+    if (asset && asset->isPlayable() && !asset->tracksWithMediaType(QString::fromLatin1(kMediaTypeVideo)).isEmpty() &&
+        asset->duration() > kMediaTimeZero)
+      return true;
+  }
+  return false;
+}
+
+// Moves `from` to `to` unless an item appeared there meanwhile.
+bool U_RenameNoReplace(const QString& from, const QString& to, QString* error) {
+  const QByteArray source = QFile::encodeName(from), target = QFile::encodeName(to);
+  if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0) return true;
+  int failure = errno;
+  // File systems without the no-replace flag: the check just before is as close as they allow.
+  if (failure == EINVAL || failure == ENOSYS) {
+    if (U_ItemExists(to)) failure = EEXIST;
+    else if (::rename(source.constData(), target.constData()) == 0) return true;
+    else failure = errno;
+  }
+  *error = failure == EEXIST
+               ? Fmt(QStringLiteral("A session package named \"%@\" already exists."), QFileInfo(to).fileName())
+               : Fmt(QStringLiteral("%@ could not be put in place: %@"), to, U_ErrnoText(failure));
+  return false;
+}
+
+void U_RemoveTemporaryPackage(const std::shared_ptr<VLDocument>& document) {
+  const QString path = document ? document->docURL().toLocalFile() : QString();
+  if (path.isEmpty() || !U_ItemExists(path)) return;
+  if (!QDir(path).removeRecursively()) ZRNLogger_Log(QStringLiteral("ATT: %@ could not be removed"), path);
+}
+
+// The old folder goes once its content lives on in the new package. A folder reached through a link
+// loses only the link: what it points to was never ours to delete.
+void U_RemoveLegacyFolder(const QString& folder) {
+  const bool removed = QFileInfo(folder).isSymLink() ? QFile::remove(folder) : QDir(folder).removeRecursively();
+  if (!removed) ZRNLogger_Log(QStringLiteral("ATT: the old session folder %@ could not be removed completely"), folder);
+}
+}  // namespace
+
+bool Legacy_CopyPackageIntoPlace(const QString& package, const QString& target, QString* error) {
+  if (U_ItemExists(target)) {
+    *error = Fmt(QStringLiteral("A session package named \"%@\" already exists."), QFileInfo(target).fileName());
+    return false;
+  }
+  const QFileInfo place(target);
+  const QString staging = QDir(place.absolutePath())
+                              .filePath(Fmt(QStringLiteral(".%@.converting-%@"), place.fileName(),
+                                            QUuid::createUuid().toString(QUuid::Id128).left(12)));
+  if (::mkdir(QFile::encodeName(staging).constData(), 0777) != 0) {
+    *error = Fmt(QStringLiteral("%@ could not be created: %@"), staging, U_ErrnoText(errno));
+    return false;
+  }
+  bool ok = U_CopyFolderContents(package, staging, error);
+  if (ok && !U_PackageMovieOpens(staging)) {
+    *error = QStringLiteral("The joined movie cannot be opened.");
+    ok = false;
+  }
+  if (ok) {
+    File_SetIsPackage(staging);
+    File_SetHiddenExtension(staging);
+    ok = U_SyncPath(staging, error) && U_RenameNoReplace(staging, target, error);
+  }
+  if (!ok) {
+    QDir(staging).removeRecursively();
+    return false;
+  }
+  QString ignored;
+  U_SyncPath(place.absolutePath(), &ignored);
+  return true;
+}
+
+bool Legacy_ConvertSession(const QUrl& folderURL) {
+  const QString folder = QDir::cleanPath(folderURL.toLocalFile());
+  const QFileInfo legacy(folder);
+  const QString name = legacy.completeBaseName();
+  const QString target = QDir(legacy.absolutePath()).filePath(name + QLatin1Char('.') + kVLPackageExtension);
+  ZRNLogger_Log(QStringLiteral("converting old session %@"), folder);
+
+  VLConvertLegacySessionWC controller;
+  controller.setUpFor(QUrl::fromLocalFile(folder));
+  const int result = Gui_RunApplicationModal(&controller);
+  controller.U_StopWork();
+  const std::shared_ptr<VLDocument> document = controller.vlDocument();
+
+  bool converted = false;
+  QString failure;
+  if (result == kLegacyConversionDone && !controller.userCanceled()) {
+    const QString package = document ? document->docURL().toLocalFile() : QString();
+    converted = Legacy_CopyPackageIntoPlace(package, target, &failure);
+    if (converted) {
+      ZRNLogger_Log(QStringLiteral("old session converted into %@"), target);
+      U_RemoveTemporaryPackage(document);
+      U_RemoveLegacyFolder(folder);
+    }
+  } else if (result == kLegacyConversionFailed) {
+    failure = controller.failureReason();
+  }
+  if (!converted && !failure.isEmpty()) {
+    ZRNLogger_Log(QStringLiteral("ERR: conversion of %@ failed: %@"), folder, failure);
+    Alert_ShowAlertWithID(kAlertConversionFailed, name, failure);
+  }
+  U_RemoveTemporaryPackage(document);
+  controller.close();
+  return converted;
+}

@@ -1,0 +1,380 @@
+#include "app/VLConvertLegacySessionWC.h"
+
+#include "common/ZRNAppPrefs.h"
+#include "common/ZRNFileFunctions.h"
+#include "common/ZRNLogger.h"
+#include "composition/VL_ExportJobRecord.h"
+#include "session/VLDocument.h"
+#include "platform/foundation/DispatchQueue.h"
+#include "platform/foundation/Fmt.h"
+#include "platform/foundation/PropertyList.h"
+#include "platform/foundation/StandardLocations.h"
+#include "platform/foundation/StringCompare.h"
+#include "platform/media/ExportSession.h"
+#include "ui_ZRNProgressWC.h"
+
+#include <QDir>
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QLabel>
+#include <QPalette>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QThread>
+
+#include <algorithm>
+#include <chrono>
+
+namespace {
+constexpr std::chrono::milliseconds kProgressCheckInterval{660};
+// Settings files are a few kilobytes; anything far larger is not one, and is not read into memory.
+constexpr qint64 kMaxSettingsFileBytes = 4 * 1024 * 1024;
+// How long the end of an aborted export is waited for; it stops at its next packet.
+constexpr int kExportStopWaitMs = 15000;
+
+const QString kSegmentsFolderName = QStringLiteral("segments");
+const QString kLegacySettingsExtension = QStringLiteral("plist");
+
+// The listing of a folder as the conversion reads it: visible entries only, in the order the file system
+// gives them, nothing below them.
+QFileInfoList U_ListFolder(const QString& path) {
+  return QDir(path).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System, QDir::NoSort);
+}
+
+bool U_IsFinal(AssetExportSessionStatus status) {
+  return status == AssetExportSessionStatus::Completed || status == AssetExportSessionStatus::Failed ||
+         status == AssetExportSessionStatus::Cancelled;
+}
+
+// The dark look of the window, whatever the desktop's theme.
+QPalette U_DarkPalette() {
+  QPalette dark;
+  const QColor window(45, 45, 48), base(30, 30, 32), text(230, 230, 230), disabled(130, 130, 130);
+  dark.setColor(QPalette::Window, window);
+  dark.setColor(QPalette::WindowText, text);
+  dark.setColor(QPalette::Base, base);
+  dark.setColor(QPalette::AlternateBase, window);
+  dark.setColor(QPalette::Text, text);
+  dark.setColor(QPalette::Button, QColor(70, 70, 74));
+  dark.setColor(QPalette::ButtonText, text);
+  dark.setColor(QPalette::Highlight, QColor(64, 128, 220));
+  dark.setColor(QPalette::HighlightedText, Qt::white);
+  dark.setColor(QPalette::Disabled, QPalette::WindowText, disabled);
+  dark.setColor(QPalette::Disabled, QPalette::Text, disabled);
+  dark.setColor(QPalette::Disabled, QPalette::ButtonText, disabled);
+  return dark;
+}
+}  // namespace
+
+VLConvertLegacySessionWC::VLConvertLegacySessionWC(QWidget* parent) : ZRN_CommonInitWC<QDialog>(parent) {
+  setObjectName(QStringLiteral("VLConvertLegacySessionWC"));
+  Ui::ZRNProgressWC layout;
+  layout.setupUi(this);
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+  m_labelTxt = layout.labelTxt;
+  m_cancelBtn = layout.cancelBtn;
+  m_progressBar = layout.progressBar;
+  windowDidLoad();
+}
+
+VLConvertLegacySessionWC::~VLConvertLegacySessionWC() { U_StopWork(); }
+
+void VLConvertLegacySessionWC::windowDidLoad() {
+  setPalette(U_DarkPalette());
+  setAutoFillBackground(true);
+  if (m_cancelBtn) {
+    m_cancelBtn->setText(QCoreApplication::translate("Localizable", "Abort"));
+    m_cancelBtn->setAccessibleName(m_cancelBtn->text());
+    connect(m_cancelBtn, &QPushButton::clicked, this, [this] { cancelProcess(); });
+  }
+  if (m_progressBar) {
+    m_progressBar->setRange(0, 200);
+    m_progressBar->setValue(0);
+  }
+}
+
+std::shared_ptr<VLDocument> VLConvertLegacySessionWC::vlDocument() const {
+  std::lock_guard lock(m_mutex);
+  return m_vlDocument;
+}
+QUrl VLConvertLegacySessionWC::fileURL() const {
+  std::lock_guard lock(m_mutex);
+  return m_fileURL;
+}
+QList<QUrl> VLConvertLegacySessionWC::segmentURLsArray() const {
+  std::lock_guard lock(m_mutex);
+  return m_segmentURLsArray;
+}
+QList<AssetRef> VLConvertLegacySessionWC::segmentAssetsArray() const {
+  std::lock_guard lock(m_mutex);
+  return m_segmentAssetsArray;
+}
+std::shared_ptr<VL_ExportJobRecord> VLConvertLegacySessionWC::exportJob() const {
+  std::lock_guard lock(m_mutex);
+  return m_exportJob;
+}
+
+void VLConvertLegacySessionWC::reject() { cancelProcess(); }
+
+void VLConvertLegacySessionWC::cancelProcess() {
+  m_userCanceled.store(true);
+  if (auto job = exportJob()) job->setCancelled(true);
+  if (!Dispatch_IsMainThread()) {
+    QPointer<VLConvertLegacySessionWC> guard(this);
+    Dispatch_MainAsync([guard] {
+      if (guard) guard->U_EndRun(kLegacyConversionAborted);
+    });
+    return;
+  }
+  U_EndRun(kLegacyConversionAborted);
+}
+
+void VLConvertLegacySessionWC::U_EndRun(int result, const QString& reason) {
+  if (m_runEnded) return;
+  m_runEnded = true;
+  m_failureReason = reason;
+  done(result);
+}
+
+void VLConvertLegacySessionWC::U_FailFromQueue(const QString& reason) {
+  QPointer<VLConvertLegacySessionWC> guard(this);
+  Dispatch_MainAsync([guard, reason] {
+    if (guard) guard->U_EndRun(kLegacyConversionFailed, reason);
+  });
+}
+
+void VLConvertLegacySessionWC::U_SetProgress(int value) {
+  if (m_progressBar) m_progressBar->setValue(value);
+}
+
+void VLConvertLegacySessionWC::setUpFor(const QUrl& folderURL) {
+  {
+    std::lock_guard lock(m_mutex);
+    m_fileURL = folderURL;
+  }
+  const QString name = QFileInfo(folderURL.toLocalFile()).completeBaseName();
+  setWindowTitle(Fmt(QCoreApplication::translate("Localizable", "Converting %@..."), name));
+  if (!m_legacyImportQueue)
+    m_legacyImportQueue = DispatchQueue::create(StandardLocations::appIdentifier() + QStringLiteral(".importer"));
+  if (m_labelTxt) m_labelTxt->setText(QCoreApplication::translate("Localizable", "Step 1/2: Reading old session"));
+  m_userCanceled.store(false);
+  m_runEnded = false;
+  m_failureReason.clear();
+  loadLegacyRecording(folderURL);
+}
+
+void VLConvertLegacySessionWC::loadLegacyRecording(const QUrl& folderURL) {
+  {
+    std::lock_guard lock(m_mutex);
+    m_segmentURLsArray.clear();
+    m_segmentAssetsArray.clear();
+  }
+  m_legacyImportQueue->async([this, folderURL] { U_ReadLegacyFolder(folderURL); });
+}
+
+// On the importer queue. The window waits for this queue before it goes, so `this` stays valid here.
+void VLConvertLegacySessionWC::U_ReadLegacyFolder(const QUrl& folderURL) {
+  Dispatch_AssertQueue(m_legacyImportQueue, __func__);
+  const QString folder = folderURL.toLocalFile();
+  const QUrl temporary = File_TempFileURL(QStringLiteral("VLImportedSession"), kVLPackageExtension, true);
+  const QFileInfoList entries = U_ListFolder(folder);
+  if (entries.isEmpty()) {
+    // Nothing to read: the run ends as an abort instead of waiting for the user to press Abort.
+    ZRNLogger_Log(QStringLiteral("ATT: the old session folder %@ is empty or cannot be read"), folder);
+    cancelProcess();
+    return;
+  }
+  auto document = std::make_shared<VLDocument>();
+  // Without a temporary folder the name above would land in the root folder.
+  const bool haveTemporaryFolder = QFileInfo(StandardLocations::tempPath()).isDir();
+  const QUrl package = haveTemporaryFolder ? File_MakeSessionPackage(temporary, kVLPackageExtension) : QUrl();
+  document->setDocURL(package);
+  {
+    std::lock_guard lock(m_mutex);
+    m_vlDocument = document;
+  }
+  if (package.isEmpty()) {
+    U_FailFromQueue(QCoreApplication::translate("Localizable", "The temporary session package could not be made."));
+    return;
+  }
+
+  QList<QUrl> segments;
+  for (const QFileInfo& entry : entries) {
+    if (!entry.exists()) continue;  // a dangling link tells nothing about itself
+    if (entry.isFile() && entry.suffix() == kLegacySettingsExtension) {
+      if (entry.size() > kMaxSettingsFileBytes) {
+        ZRNLogger_Log(QStringLiteral("ATT: %@ is too large for a settings file and is passed over"), entry.filePath());
+        continue;
+      }
+      QString error;
+      const QVariant settings = PropertyList_ReadFile(entry.filePath(), &error);
+      if (settings.typeId() != QMetaType::QVariantMap) {
+        ZRNLogger_Log(QStringLiteral("ATT: old settings %@ passed over: %@"), entry.filePath(),
+                      error.isEmpty() ? QStringLiteral("not a dictionary") : error);
+        continue;
+      }
+      document->loadFromDictionary(settings.toMap());
+    } else if (entry.isDir() && entry.fileName() == kSegmentsFolderName) {
+      // Regular files only: reading a pipe would never end.
+      for (const QFileInfo& file : U_ListFolder(entry.filePath()))
+        if (file.isFile()) segments.append(QUrl::fromLocalFile(file.filePath()));
+    }
+  }
+  // By file name, counting: seg2 before seg10.
+  std::sort(segments.begin(), segments.end(),
+            [](const QUrl& a, const QUrl& b) { return String_CompareNumeric(a.fileName(), b.fileName()) < 0; });
+  QList<AssetRef> assets;
+  for (const QUrl& url : segments)
+    if (AssetRef asset = Asset::assetWithURL(url)) assets.append(asset);
+  {
+    std::lock_guard lock(m_mutex);
+    m_segmentURLsArray = segments;
+    m_segmentAssetsArray = assets;
+  }
+  if (assets.isEmpty()) {
+    ZRNLogger_Log(QStringLiteral("ATT: no segment movies in %@"), folder);
+    cancelProcess();
+    return;
+  }
+  ZRNLogger_Log(QStringLiteral("converting %@: %ld segments into %@"), folder, static_cast<long>(assets.size()),
+                package.toLocalFile());
+  File_WriteSettings(package, kVLSettingsBaseName, kVLSettingsExtension, document->dictionaryToSave());
+  // The writer only logs a failure; without the settings the old ones would be lost with the folder.
+  if (!QFileInfo::exists(QDir(package.toLocalFile()).filePath(kVLSettingsBaseName + QLatin1Char('.') + kVLSettingsExtension))) {
+    U_FailFromQueue(QCoreApplication::translate("Localizable", "The settings could not be written into the new package."));
+    return;
+  }
+  loadAssetWithIndex(0);
+}
+
+void VLConvertLegacySessionWC::loadAssetWithIndex(qsizetype index) {
+  const QList<AssetRef> assets = segmentAssetsArray();
+  const qsizetype count = assets.size();
+  if (index < 0 || index >= count) return;
+  QPointer<VLConvertLegacySessionWC> guard(this);
+  const QStringList keys{QString::fromLatin1(kAssetKeyPlayable), QString::fromLatin1(kAssetKeyHasProtectedContent),
+                         QString::fromLatin1(kAssetKeyTracks), QString::fromLatin1(kAssetKeyDuration)};
+  // The answer comes on the main queue. The last asset is not loaded ahead: the export reads what it needs.
+  assets.at(index)->loadValuesAsynchronouslyForKeys(keys, [guard, index, count] {
+    if (!guard || guard->m_runEnded) return;
+    if (index + 1 >= count - 1) {
+      guard->mergeAssets(guard->segmentAssetsArray());
+      return;
+    }
+    guard->U_SetProgress(static_cast<int>((index + 1) * 100 / count));
+    guard->loadAssetWithIndex(index + 1);
+  });
+}
+
+void VLConvertLegacySessionWC::mergeAssets(const QList<AssetRef>& assets) {
+  Dispatch_AssertMainThread(__func__);
+  if (m_runEnded) return;
+  const std::shared_ptr<VLDocument> document = vlDocument();
+  if (!document) return;
+  U_SetProgress(100);
+  if (m_labelTxt)
+    m_labelTxt->setText(QCoreApplication::translate("Localizable", "Step 2/2: Converting to new session format"));
+
+  auto job = std::make_shared<VL_ExportJobRecord>(std::make_shared<QVariantMap>());
+  {
+    std::lock_guard lock(m_mutex);
+    m_exportJob = job;
+  }
+  bool segmentsHaveSound = false;
+  for (const AssetRef& asset : assets)
+    if (asset && !asset->tracksWithMediaType(QString::fromLatin1(kMediaTypeAudio)).isEmpty()) segmentsHaveSound = true;
+  const std::shared_ptr<ZRNAVCaptureProject> project = job->badgeOverlayProject();
+  project->setVideoSize(document->frameSize());
+  // The movie keeps everything the segments hold: their sound even where the old settings do not
+  // mention it, and the leading milliseconds, which the document's initialMillisToClip already leaves
+  // out when the session is played and exported (cutting them here as well would lose them twice).
+  project->setUseAudio(document->captureAudio() || segmentsHaveSound);
+  project->setStartMillisToClip(0);
+  project->setSegmentAssetsArray(assets);
+  job->setTotalSteps(100);
+  job->setExportSession(project->makeExportable(QString::fromLatin1(AVAssetExportPresetPassthrough)));
+  if (!job->exportSession()) {
+    U_EndRun(kLegacyConversionFailed, QCoreApplication::translate("Localizable", "The segments cannot be joined."));
+    return;
+  }
+  m_legacyImportQueue->async([this, job] { U_StartExport(job); });
+}
+
+// On the importer queue.
+void VLConvertLegacySessionWC::U_StartExport(const std::shared_ptr<VL_ExportJobRecord>& job) {
+  Dispatch_AssertQueue(m_legacyImportQueue, __func__);
+  const AssetExportSessionRef session = job->exportSession();
+  const std::shared_ptr<VLDocument> document = vlDocument();
+  if (!session || !document || job->cancelled()) return;
+  const ZRNAppPrefs& prefs = Prefs_Shared();
+  const QString movie = QDir(document->docURL().toLocalFile())
+                            .filePath(kVLMovieBaseName + QLatin1Char('.') + prefs.movieFileExtension());
+  session->setOutputURL(QUrl::fromLocalFile(movie));
+  ZRNLogger_Log(QStringLiteral("session outputURL: %@"), movie);
+  session->setOutputFileType(prefs.captureFileType());
+  QPointer<VLConvertLegacySessionWC> guard(this);
+  session->exportAsynchronouslyWithCompletionHandler([guard, job] {
+    Dispatch_MainAsync([guard, job] {
+      if (guard) guard->U_ExportEnded(job);
+    });
+  });
+  monitorExportProgressFor(job);
+}
+
+void VLConvertLegacySessionWC::monitorExportProgressFor(const std::shared_ptr<VL_ExportJobRecord>& job) {
+  QPointer<VLConvertLegacySessionWC> guard(this);
+  Dispatch_MainAfter(kProgressCheckInterval, [guard, job] {
+    if (guard) guard->U_ProgressCheck(job);
+  });
+}
+
+void VLConvertLegacySessionWC::U_ProgressCheck(const std::shared_ptr<VL_ExportJobRecord>& job) {
+  const AssetExportSessionRef session = job->exportSession();
+  if (!session || session->status() != AssetExportSessionStatus::Exporting) return;
+  if (job->cancelled() || userCanceled()) {
+    m_userCanceled.store(true);
+    session->cancelExport();
+    return;
+  }
+  const auto step = static_cast<int64_t>(static_cast<float>(job->totalSteps()) * session->progress() + 0.5f);
+  if (step > job->currentStep()) {
+    job->setCurrentStep(step);
+    U_SetProgress(static_cast<int>(step + 100));
+  }
+  monitorExportProgressFor(job);
+}
+
+void VLConvertLegacySessionWC::U_ExportEnded(const std::shared_ptr<VL_ExportJobRecord>& job) {
+  const AssetExportSessionRef session = job->exportSession();
+  if (!session) return;
+  const AssetExportSessionStatus status = session->status();
+  if (status == AssetExportSessionStatus::Completed) {
+    if (!userCanceled()) U_EndRun(kLegacyConversionDone);
+    return;
+  }
+  const QString error = session->error();
+  if (!job->cancelled() && !error.isEmpty())
+    ZRNLogger_Log(QStringLiteral("Export Session Failed: %@ // %ld"), error, static_cast<long>(status));
+  if (userCanceled()) return;
+  U_EndRun(kLegacyConversionFailed,
+           error.isEmpty() ? QCoreApplication::translate("Localizable", "The segments could not be joined.") : error);
+}
+
+void VLConvertLegacySessionWC::U_StopWork() {
+  m_runEnded = true;
+  if (m_legacyImportQueue) m_legacyImportQueue->sync([] {});
+  const std::shared_ptr<VL_ExportJobRecord> job = exportJob();
+  const AssetExportSessionRef session = job ? job->exportSession() : nullptr;
+  if (!session || U_IsFinal(session->status())) return;
+  session->cancelExport();
+  // A cancelled export stops at its next packet and removes what it wrote. Events are processed by hand
+  // meanwhile: after a Quit no event loop would run.
+  QDeadlineTimer deadline(kExportStopWaitMs);
+  while (!U_IsFinal(session->status()) && !deadline.hasExpired()) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QThread::msleep(2);
+  }
+  if (!U_IsFinal(session->status()))
+    ZRNLogger_Log(QStringLiteral("ATT: the export into %@ has not stopped"), session->outputURL().toLocalFile());
+}

@@ -1,0 +1,111 @@
+#pragma once
+// Converting an old session folder ("<name>.vlvidcap": property-list settings beside a "segments" folder of
+// movie files) into a session package "<name>.vlvidcapb" beside it.
+//
+// The progress window (layout "ZRNProgressWC") runs application-modal through two steps: reading the old
+// settings and segments into a temporary package (progress 0-100), then joining the segments into the
+// package's one movie by a pass-through export (100-200). The driver, Legacy_ConvertSession, then copies
+// the temporary package into place and removes the old folder. The old folder is removed only once the
+// new package stands complete under its name and its movie opens; every other ending leaves it as it was.
+
+#include "common/ZRNBaseClasses.h"
+#include "platform/media/Asset.h"
+
+#include <QLabel>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QUrl>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+class DispatchQueue;
+class VL_ExportJobRecord;
+class VLDocument;
+
+// Converts the legacy folder; true when the new package is in place and the folder is gone. A failure
+// shows alert 20028 and leaves the folder untouched; an abort or a folder without segments ends quietly.
+bool Legacy_ConvertSession(const QUrl& folderURL);
+
+// Copies a finished package folder to `target` so that the target appears whole or not at all: the copy is
+// written to disk under a hidden name beside it, its movie must open, and only then is it renamed (never
+// over an existing item). On failure nothing of the copy remains and *error says why.
+bool Legacy_CopyPackageIntoPlace(const QString& package, const QString& target, QString* error);
+
+// The modal run's answers: the export completed, the user aborted (or there was nothing to join), or the
+// conversion failed (failureReason() says why).
+inline constexpr int kLegacyConversionDone = kDialogResultFirst;
+inline constexpr int kLegacyConversionAborted = kDialogResultCancel;
+inline constexpr int kLegacyConversionFailed = -1003;
+
+class VLConvertLegacySessionWC : public ZRN_CommonInitWC<QDialog> {
+  Q_OBJECT
+ public:
+  explicit VLConvertLegacySessionWC(QWidget* parent = nullptr);
+  // Waits for the importer queue and stops an export still running, so no work outlives the window.
+  ~VLConvertLegacySessionWC() override;
+
+  QLabel* labelTxt() const { return m_labelTxt; }
+  QPushButton* cancelBtn() const { return m_cancelBtn; }
+  QProgressBar* progressBar() const { return m_progressBar; }
+
+  bool userCanceled() const { return m_userCanceled.load(); }
+  std::shared_ptr<VLDocument> vlDocument() const;
+  QUrl fileURL() const;
+  QList<QUrl> segmentURLsArray() const;
+  QList<AssetRef> segmentAssetsArray() const;
+  std::shared_ptr<VL_ExportJobRecord> exportJob() const;
+  std::shared_ptr<DispatchQueue> legacyImportQueue() const { return m_legacyImportQueue; }
+  // Why the run ended as failed (empty otherwise).
+  QString failureReason() const { return m_failureReason; }
+
+  void windowDidLoad();
+  // Abort: from the button, Escape, the close box, or the importer queue when there is nothing to join.
+  // Any thread.
+  void cancelProcess();
+  void setUpFor(const QUrl& folderURL);
+  void loadLegacyRecording(const QUrl& folderURL);
+  // Main thread, or the importer queue for the first asset.
+  void loadAssetWithIndex(qsizetype index);
+  // Main thread.
+  void mergeAssets(const QList<AssetRef>& assets);
+  void monitorExportProgressFor(const std::shared_ptr<VL_ExportJobRecord>& job);
+
+  // Main thread, once the modal run is over: lets the importer queue finish what it started and waits
+  // for the export to end, cancelling it unless it completed. Afterwards nothing writes into the
+  // temporary package any more.
+  void U_StopWork();
+
+  void reject() override;
+
+ private:
+  void U_ReadLegacyFolder(const QUrl& folderURL);
+  void U_StartExport(const std::shared_ptr<VL_ExportJobRecord>& job);
+  void U_ProgressCheck(const std::shared_ptr<VL_ExportJobRecord>& job);
+  void U_ExportEnded(const std::shared_ptr<VL_ExportJobRecord>& job);
+  void U_EndRun(int result, const QString& reason = QString());
+  // From the importer queue: ends the run as failed on the main queue.
+  void U_FailFromQueue(const QString& reason);
+  void U_SetProgress(int value);
+
+  QPointer<QLabel> m_labelTxt;
+  QPointer<QPushButton> m_cancelBtn;
+  QPointer<QProgressBar> m_progressBar;
+
+  std::atomic<bool> m_userCanceled{false};
+  // The run has ended (main thread): late answers of the queue, the assets and the export do nothing.
+  bool m_runEnded = false;
+  QString m_failureReason;
+
+  // What the importer queue and the main thread share.
+  mutable std::mutex m_mutex;
+  std::shared_ptr<VLDocument> m_vlDocument;
+  QUrl m_fileURL;
+  QList<QUrl> m_segmentURLsArray;
+  QList<AssetRef> m_segmentAssetsArray;
+  std::shared_ptr<VL_ExportJobRecord> m_exportJob;
+
+  std::shared_ptr<DispatchQueue> m_legacyImportQueue;
+};

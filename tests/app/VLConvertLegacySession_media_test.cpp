@@ -1,0 +1,443 @@
+// Converting old session folders into session packages, with segment movies made by the ffmpeg tool and
+// the joined movie read back by ffmpeg.
+
+#include "app/VLConvertLegacySessionWC.h"
+
+#include "app/ZRNAppMenus.h"
+#include "composition/VL_ExportJobRecord.h"
+#include "platform/foundation/PropertyList.h"
+#include "playback/VLPlaybackWC.h"
+#include "support/MediaTestSupport.h"
+#include "tests/app/AppTestSupport.h"
+
+#include <QCryptographicHash>
+#include <QDirIterator>
+#include <QFileDialog>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QMap>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/resource.h>
+
+namespace {
+// One segment: frames [firstFrame, firstFrame + frames) of the counting test picture, so every frame of
+// every segment differs and a join can be checked frame by frame.
+QString makeSegment(const QString& folder, const QString& name, int firstFrame, int frames,
+                    const QString& size = QStringLiteral("320x240"), bool audio = true, bool fragmented = false) {
+  const QString path = QDir(folder).filePath(name);
+  QStringList args{QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
+                   QStringLiteral("lavfi"), QStringLiteral("-i"),
+                   QStringLiteral("testsrc=size=%1:rate=30,trim=start_frame=%2:end_frame=%3,setpts=PTS-STARTPTS")
+                       .arg(size)
+                       .arg(firstFrame)
+                       .arg(firstFrame + frames)};
+  if (audio)
+    args << QStringLiteral("-f") << QStringLiteral("lavfi") << QStringLiteral("-i")
+         << QStringLiteral("sine=frequency=440:sample_rate=48000:duration=%1").arg(frames / 30.0);
+  args << QStringLiteral("-c:v") << QStringLiteral("libx264") << QStringLiteral("-preset") << QStringLiteral("veryfast")
+       << QStringLiteral("-pix_fmt") << QStringLiteral("yuv420p") << QStringLiteral("-g") << QStringLiteral("30");
+  if (audio) args << QStringLiteral("-c:a") << QStringLiteral("aac");
+  if (fragmented) args << QStringLiteral("-movflags") << QStringLiteral("frag_keyframe+empty_moov+default_base_moof");
+  args << path;
+  bool ok = false;
+  QString errors;
+  TestMovie_Run(QStringLiteral("ffmpeg"), args, &ok, &errors);
+  EXPECT_TRUE(ok) << errors.toStdString();
+  return path;
+}
+
+// Every item below the folder (hidden ones too) with its size and the MD5 of its bytes.
+QMap<QString, QString> listingWithHashes(const QString& folder) {
+  QMap<QString, QString> listing;
+  QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                  QDirIterator::Subdirectories);
+  while (it.hasNext()) {
+    const QFileInfo info(it.next());
+    const QString key = QDir(folder).relativeFilePath(info.filePath());
+    if (info.isDir()) {
+      listing.insert(key, QStringLiteral("folder"));
+      continue;
+    }
+    QFile file(info.filePath());
+    QCryptographicHash md5(QCryptographicHash::Md5);
+    if (file.open(QIODevice::ReadOnly)) md5.addData(&file);
+    listing.insert(key, QStringLiteral("%1 %2").arg(info.size()).arg(QString::fromLatin1(md5.result().toHex())));
+  }
+  return listing;
+}
+
+QVariantMap oldSettings() {
+  return {{QStringLiteral("VLCameraName"), QStringLiteral("Old Camera")},
+          {QStringLiteral("VLFrameWidth"), 320},
+          {QStringLiteral("VLFrameHeight"), 240},
+          {QStringLiteral("VLVideoFPS"), 30.0},
+          {QStringLiteral("VLCaptureAudio"), true},
+          {QStringLiteral("VLInitialMillisRejected"), 500},
+          {QStringLiteral("VLCaptureAppVersion"), QStringLiteral("0.9.4")}};
+}
+
+// Answers every dialog that is not the progress window with its first button and keeps its texts.
+class DialogWatcher {
+ public:
+  DialogWatcher() {
+    m_timer.setInterval(5);
+    QObject::connect(&m_timer, &QTimer::timeout, [this] {
+      QWidget* modal = QApplication::activeModalWidget();
+      if (!modal || !modal->isVisible()) return;
+      if (auto* progress = qobject_cast<VLConvertLegacySessionWC*>(modal)) {
+        if (onProgress) onProgress(progress);
+        return;
+      }
+      QString texts;
+      for (auto* label : modal->findChildren<QLabel*>()) texts += label->text() + QLatin1Char('\n');
+      shown << texts;
+      if (auto* ok = modal->findChild<QPushButton*>(QStringLiteral("okBtn"))) ok->click();
+    });
+    m_timer.start();
+  }
+
+  QStringList shown;
+  std::function<void(VLConvertLegacySessionWC*)> onProgress;
+
+ private:
+  QTimer m_timer;
+};
+
+class LegacyConversionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Test_FreshPrefs(true);
+    parent = Test_MakeTempDir(QStringLiteral("legacy"));
+    legacy = QDir(parent).filePath(QStringLiteral("Cup Final.vlvidcap"));
+    target = QDir(parent).filePath(QStringLiteral("Cup Final.vlvidcapb"));
+    QDir().mkpath(legacy);
+  }
+  QString segments() {
+    const QString path = QDir(legacy).filePath(QStringLiteral("segments"));
+    QDir().mkpath(path);
+    return path;
+  }
+  void writeSettings(const QVariantMap& settings, PropertyListFormat format) {
+    ASSERT_TRUE(PropertyList_WriteFile(QDir(legacy).filePath(QStringLiteral("settings.plist")), settings, format));
+  }
+  // Long enough that the export is still copying when the test steps in.
+  void makeLongSegments() {
+    const QString first = makeSegment(segments(), QStringLiteral("seg1.mov"), 0, 9000, QStringLiteral("160x120"), false);
+    for (int i = 2; i <= 8; ++i)
+      ASSERT_TRUE(QFile::copy(first, QDir(segments()).filePath(QStringLiteral("seg%1.mov").arg(i))));
+  }
+  // Nothing of a conversion is left in the temporary folder or beside the folder.
+  void expectNoLeftovers(const QStringList& besideTheFolder) {
+    EXPECT_TRUE(QDir(QDir::tempPath()).entryList({QStringLiteral("VLImportedSession*")}, QDir::AllEntries).isEmpty());
+    EXPECT_EQ(QDir(parent).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name), besideTheFolder);
+  }
+
+  QString parent, legacy, target;
+};
+
+TEST_F(LegacyConversionTest, JoinsSegmentsInNumericOrderIntoAPackageAndRemovesTheFolder) {
+  // Listed as seg1, seg10, seg2; joined as seg1, seg2, seg10. Recordings may be written in fragments.
+  const QString one = makeSegment(segments(), QStringLiteral("seg1.mov"), 0, 45);
+  const QString ten = makeSegment(segments(), QStringLiteral("seg10.mov"), 100, 30, QStringLiteral("320x240"), true, true);
+  const QString two = makeSegment(segments(), QStringLiteral("seg2.mov"), 50, 40);
+  writeSettings(oldSettings(), PropertyListFormat::Binary);
+  QDir().mkpath(QDir(segments()).filePath(QStringLiteral("thumbnails")));  // folders among the segments are no segments
+  QStringList expected;
+  for (const QString& segment : {one, two, ten}) expected << TestMovie_DecodeVideo(segment).md5;
+  ASSERT_EQ(expected.size(), 115);
+
+  DialogWatcher watcher;
+  ASSERT_TRUE(Legacy_ConvertSession(QUrl::fromLocalFile(legacy)));
+  EXPECT_TRUE(watcher.shown.isEmpty()) << watcher.shown.join(QLatin1Char('|')).toStdString();
+
+  EXPECT_FALSE(QFileInfo::exists(legacy));
+  expectNoLeftovers({QStringLiteral("Cup Final.vlvidcapb")});
+  const QString movie = QDir(target).filePath(QStringLiteral("VLCapturedMovie.") + Prefs_Shared().movieFileExtension());
+  ASSERT_TRUE(QFileInfo::exists(movie));
+  // Every frame, in order: the leading milliseconds the old settings reject are kept in the movie.
+  const DecodedFrames joined = TestMovie_DecodeVideo(movie);
+  EXPECT_EQ(joined.md5.size(), expected.size());
+  EXPECT_EQ(joined.md5, expected);
+  EXPECT_FALSE(TestMovie_StreamOfType(TestMovie_ProbeJson(movie), QStringLiteral("audio")).isEmpty());
+
+  QFile settingsFile(QDir(target).filePath(QStringLiteral("VLSettings.json")));
+  ASSERT_TRUE(settingsFile.open(QIODevice::ReadOnly));
+  const QJsonObject settings = QJsonDocument::fromJson(settingsFile.readAll()).object();
+  EXPECT_EQ(settings.value(QStringLiteral("VLCameraName")).toString(), QStringLiteral("Old Camera"));
+  EXPECT_EQ(settings.value(QStringLiteral("VLFrameWidth")).toInt(), 320);
+  EXPECT_EQ(settings.value(QStringLiteral("VLInitialMillisRejected")).toInt(), 500);
+  EXPECT_EQ(settings.value(QStringLiteral("VLCaptureAppVersion")).toString(), QStringLiteral("0.9.4"));
+  EXPECT_TRUE(settings.value(QStringLiteral("VLCaptureAudio")).toBool());
+}
+
+TEST_F(LegacyConversionTest, NothingToJoinEndsAsAbortedAndLeavesTheFolderAsItWas) {
+  struct Case {
+    const char* name;
+    std::function<void()> make;
+  };
+  const Case cases[] = {
+      {"empty folder", [] {}},
+      {"no segments folder", [this] { writeSettings(oldSettings(), PropertyListFormat::XML); }},
+      {"empty segments folder", [this] {
+         writeSettings(oldSettings(), PropertyListFormat::XML);
+         segments();
+       }},
+      {"segments folder of folders and hidden files", [this] {
+         QDir().mkpath(QDir(segments()).filePath(QStringLiteral("seg1.mov")));
+         QFile hidden(QDir(segments()).filePath(QStringLiteral(".seg2.mov")));
+         ASSERT_TRUE(hidden.open(QIODevice::WriteOnly));
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QDir(legacy).removeRecursively();
+    QDir().mkpath(legacy);
+    c.make();
+    const auto before = listingWithHashes(legacy);
+    DialogWatcher watcher;
+    EXPECT_FALSE(Legacy_ConvertSession(QUrl::fromLocalFile(legacy)));
+    EXPECT_TRUE(watcher.shown.isEmpty()) << "an abort shows no alert";
+    EXPECT_EQ(listingWithHashes(legacy), before);
+    expectNoLeftovers({QStringLiteral("Cup Final.vlvidcap")});
+  }
+}
+
+TEST_F(LegacyConversionTest, FailuresShowAlert20028AndLeaveEverythingAsItWas) {
+  struct Case {
+    const char* name;
+    std::function<void()> make;
+    QStringList beside;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"package of the target name exists",
+       [this] {
+         makeSegment(segments(), QStringLiteral("seg1.mov"), 0, 30);
+         QDir().mkpath(target);
+         QFile mine(QDir(target).filePath(QStringLiteral("notes.txt")));
+         ASSERT_TRUE(mine.open(QIODevice::WriteOnly));
+         mine.write("kept");
+       },
+       {QStringLiteral("Cup Final.vlvidcap"), QStringLiteral("Cup Final.vlvidcapb")},
+       "already exists"},
+      {"segments of different sizes",
+       [this] {
+         makeSegment(segments(), QStringLiteral("seg1.mov"), 0, 30, QStringLiteral("320x240"));
+         makeSegment(segments(), QStringLiteral("seg2.mov"), 30, 30, QStringLiteral("160x120"));
+       },
+       {QStringLiteral("Cup Final.vlvidcap")},
+       "cannot be joined"},
+      {"segments of different codecs",
+       [this] {
+         makeSegment(segments(), QStringLiteral("seg1.mov"), 0, 30);
+         const QString other = QDir(segments()).filePath(QStringLiteral("seg2.mov"));
+         bool ok = false;
+         TestMovie_Run(QStringLiteral("ffmpeg"),
+                       {"-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=320x240:rate=30:duration=1", "-c:v",
+                        "mpeg4", other},
+                       &ok);
+         ASSERT_TRUE(ok);
+       },
+       {QStringLiteral("Cup Final.vlvidcap")},
+       "cannot be joined"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QDir(legacy).removeRecursively();
+    QDir(target).removeRecursively();
+    QDir().mkpath(legacy);
+    c.make();
+    const auto before = listingWithHashes(parent);
+    DialogWatcher watcher;
+    EXPECT_FALSE(Legacy_ConvertSession(QUrl::fromLocalFile(legacy)));
+    ASSERT_EQ(watcher.shown.size(), 1);
+    EXPECT_TRUE(watcher.shown.first().contains(QStringLiteral("Conversion to the new file format failed.")));
+    EXPECT_TRUE(watcher.shown.first().contains(QString::fromLatin1(c.reason))) << watcher.shown.first().toStdString();
+    // The old folder, and a package that was there, exactly as they were.
+    EXPECT_EQ(listingWithHashes(parent), before);
+    expectNoLeftovers(c.beside);
+  }
+}
+
+TEST_F(LegacyConversionTest, ATemporaryFolderThatCannotHoldThePackageEndsAsFailed) {
+  makeSegment(segments(), QStringLiteral("seg1.mov"), 0, 30);
+  const auto before = listingWithHashes(parent);
+  // A temporary folder below a plain file cannot be made, not even by the superuser.
+  const QString blocker = QDir(Test_MakeTempDir(QStringLiteral("blocked"))).filePath(QStringLiteral("file"));
+  QFile(blocker).open(QIODevice::WriteOnly);
+  const QByteArray saved = qgetenv("TMPDIR");
+  qputenv("TMPDIR", QFile::encodeName(blocker + QStringLiteral("/tmp")));
+  DialogWatcher watcher;
+  const bool converted = Legacy_ConvertSession(QUrl::fromLocalFile(legacy));
+  qputenv("TMPDIR", saved);
+  EXPECT_FALSE(converted);
+  ASSERT_EQ(watcher.shown.size(), 1);
+  EXPECT_TRUE(watcher.shown.first().contains(QStringLiteral("temporary session package"))) << watcher.shown.first().toStdString();
+  EXPECT_EQ(listingWithHashes(parent), before);
+}
+
+TEST_F(LegacyConversionTest, AbortDuringTheExportStopsItAndRemovesTheTemporaryPackage) {
+  makeLongSegments();
+  const auto before = listingWithHashes(legacy);
+
+  DialogWatcher watcher;
+  AssetExportSessionRef aborted;
+  float progressAtAbort = -1.0f;
+  watcher.onProgress = [&](VLConvertLegacySessionWC* progress) {
+    const auto job = progress->exportJob();
+    const AssetExportSessionRef session = job ? job->exportSession() : nullptr;
+    if (aborted || !session || session->status() != AssetExportSessionStatus::Exporting) return;
+    aborted = session;
+    progressAtAbort = session->progress();
+    EXPECT_EQ(progress->windowTitle(), QStringLiteral("Converting Cup Final..."));
+    EXPECT_EQ(progress->labelTxt()->text(), QStringLiteral("Step 2/2: Converting to new session format"));
+    EXPECT_EQ(progress->progressBar()->maximum(), 200);
+    EXPECT_GE(progress->progressBar()->value(), 100);
+    EXPECT_EQ(progress->cancelBtn()->accessibleName(), QStringLiteral("Abort"));
+    progress->cancelBtn()->click();
+  };
+  EXPECT_FALSE(Legacy_ConvertSession(QUrl::fromLocalFile(legacy)));
+  ASSERT_TRUE(aborted) << "the export was never seen running";
+  EXPECT_LT(progressAtAbort, 1.0f);
+  EXPECT_EQ(aborted->status(), AssetExportSessionStatus::Cancelled);
+  EXPECT_TRUE(watcher.shown.isEmpty());
+  EXPECT_EQ(listingWithHashes(legacy), before);
+  expectNoLeftovers({QStringLiteral("Cup Final.vlvidcap")});
+}
+
+TEST_F(LegacyConversionTest, QuitDuringTheExportEndsTheConversionAndKeepsTheFolder) {
+  makeLongSegments();
+  const auto before = listingWithHashes(legacy);
+  ZRNAppDelegate delegate;
+  DialogWatcher watcher;
+  AssetExportSessionRef running;
+  watcher.onProgress = [&](VLConvertLegacySessionWC* progress) {
+    const auto job = progress->exportJob();
+    const AssetExportSessionRef session = job ? job->exportSession() : nullptr;
+    if (running || !session || session->status() != AssetExportSessionStatus::Exporting) return;
+    running = session;
+    delegate.terminate();  // what Quit, SIGTERM, SIGINT and SIGHUP do
+  };
+  // Quitting ends the application's event loop, so the conversion runs inside one, as in the application.
+  bool converted = true;
+  QTimer::singleShot(0, qApp, [&] {
+    converted = Legacy_ConvertSession(QUrl::fromLocalFile(legacy));
+    QCoreApplication::quit();
+  });
+  QCoreApplication::exec();
+  EXPECT_FALSE(converted);
+  ASSERT_TRUE(running) << "the export was never seen running";
+  EXPECT_EQ(running->status(), AssetExportSessionStatus::Cancelled);
+  EXPECT_TRUE(watcher.shown.isEmpty());
+  EXPECT_EQ(listingWithHashes(legacy), before);
+  expectNoLeftovers({QStringLiteral("Cup Final.vlvidcap")});
+}
+
+// Makes writes beyond a size fail (as a full disk would) while it lives.
+class ScopedFileSizeLimit {
+ public:
+  explicit ScopedFileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &m_saved);
+    m_signal = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = m_saved;
+    limited.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limited);
+  }
+  ~ScopedFileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &m_saved);
+    std::signal(SIGXFSZ, m_signal);
+  }
+
+ private:
+  rlimit m_saved{};
+  void (*m_signal)(int) = nullptr;
+};
+
+TEST_F(LegacyConversionTest, CopyIntoPlaceLeavesNothingHalfDone) {
+  // A finished package as the conversion leaves it in the temporary folder.
+  const QString package = QDir(Test_MakeTempDir(QStringLiteral("made"))).filePath(QStringLiteral("Made.vlvidcapb"));
+  QDir().mkpath(package);
+  const QString movie = makeSegment(package, QStringLiteral("VLCapturedMovie.mov"), 0, 60);
+  {
+    QFile settings(QDir(package).filePath(QStringLiteral("VLSettings.json")));
+    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+    settings.write("{}");
+  }
+  ASSERT_GT(QFileInfo(movie).size(), 8192);
+  QDir(legacy).removeRecursively();
+  QString error;
+  {
+    // The movie cannot be written whole: what was copied goes again.
+    ScopedFileSizeLimit limit(4096);
+    EXPECT_FALSE(Legacy_CopyPackageIntoPlace(package, target, &error));
+  }
+  EXPECT_TRUE(error.contains(QStringLiteral("could not be copied"))) << error.toStdString();
+  expectNoLeftovers({});
+
+  // A movie that does not open is never put in place.
+  const QString damagedPackage = QDir(Test_MakeTempDir(QStringLiteral("damaged"))).filePath(QStringLiteral("D.vlvidcapb"));
+  QDir().mkpath(damagedPackage);
+  {
+    QFile damaged(QDir(damagedPackage).filePath(QStringLiteral("VLCapturedMovie.mov")));
+    ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+    damaged.write(QByteArray(20000, 'x'));
+  }
+  EXPECT_FALSE(Legacy_CopyPackageIntoPlace(damagedPackage, target, &error));
+  expectNoLeftovers({});
+
+  // A link of the target's name is not replaced.
+  ASSERT_TRUE(QFile::link(QStringLiteral("/nonexistent"), target));
+  EXPECT_FALSE(Legacy_CopyPackageIntoPlace(package, target, &error));
+  EXPECT_TRUE(error.contains(QStringLiteral("already exists"))) << error.toStdString();
+  ASSERT_TRUE(QFile::remove(target));
+
+  // Whole: the same bytes under the target's name, flagged as a package.
+  ASSERT_TRUE(Legacy_CopyPackageIntoPlace(package, target, &error)) << error.toStdString();
+  EXPECT_EQ(listingWithHashes(target), listingWithHashes(package));
+  expectNoLeftovers({QStringLiteral("Cup Final.vlvidcapb")});
+}
+
+class LegacyConversionAppTest : public LaunchedAppTest {};
+
+TEST_F(LegacyConversionAppTest, OpeningAnOldFolderFromTheOpenPanelConvertsItAndOpensThePackage) {
+  const QString parent = Test_MakeTempDir(QStringLiteral("legacy-app"));
+  const QString legacy = QDir(parent).filePath(QStringLiteral("Derby.vlvidcap"));
+  const QString target = QDir(parent).filePath(QStringLiteral("Derby.vlvidcapb"));
+  const QString segmentFolder = QDir(legacy).filePath(QStringLiteral("segments"));
+  QDir().mkpath(segmentFolder);
+  makeSegment(segmentFolder, QStringLiteral("seg1.mov"), 0, 30);
+  makeSegment(segmentFolder, QStringLiteral("seg2.mov"), 30, 30);
+  // No settings at all: the segments' sound is kept all the same.
+  delegate = std::make_unique<ZRNAppDelegate>();
+
+  QString asked;
+  Test_AnswerNextModal(QStringLiteral("okBtn"), [&](QWidget* modal) {
+    if (auto* text = modal->findChild<QLabel*>(QStringLiteral("mainTextfield"))) asked = text->text();
+  });
+  delegate->mainMenu()->action(QStringLiteral("openSavedRecording"))->trigger();
+  QFileDialog* panel = delegate->openPanel();
+  ASSERT_NE(panel, nullptr);
+  panel->setDirectory(parent);
+  panel->selectFile(legacy);
+  static_cast<QDialog*>(panel)->accept();  // as the Open button does
+
+  EXPECT_TRUE(asked.contains(QStringLiteral("Derby"))) << asked.toStdString();
+  EXPECT_FALSE(QFileInfo::exists(legacy));
+  EXPECT_TRUE(QFileInfo(target).isDir());
+  EXPECT_EQ(listedPaths().value(0), target);
+  ASSERT_EQ(delegate->playbackWindows().size(), 1);
+  auto* window = qobject_cast<VLPlaybackWC*>(delegate->playbackWindows().first().data());
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(window->windowRecentDoc());
+  EXPECT_EQ(window->windowRecentDoc()->docPath(), target);
+  EXPECT_TRUE(Test_WaitUntil([&] { return window->isVisible(); })) << "the converted session plays in its window";
+  const QString movie = QDir(target).filePath(QStringLiteral("VLCapturedMovie.") + Prefs_Shared().movieFileExtension());
+  EXPECT_EQ(TestMovie_DecodeVideo(movie).md5.size(), 60);
+  EXPECT_FALSE(TestMovie_StreamOfType(TestMovie_ProbeJson(movie), QStringLiteral("audio")).isEmpty());
+}
+}  // namespace
