@@ -212,6 +212,9 @@ void SUUpdater::scheduleNextCheck() {
   const QDateTime last = lastUpdateCheckDate();
   const qint64 interval = qint64(std::max(updateCheckInterval(), kSUMinimumCheckInterval));
   if (last.isValid()) next = std::max(next, last.addSecs(interval));
+  // A check that failed leaves the last check where it was: the next try waits the shortest interval
+  // instead of following at once, again and again.
+  if (m_lastAttempt.isValid()) next = std::max(next, m_lastAttempt.addSecs(qint64(kSUMinimumCheckInterval)));
   const QDateTime now = QDateTime::currentDateTimeUtc();
   if (next < now) next = now;
   m_nextCheck = next;
@@ -244,6 +247,7 @@ void SUUpdater::startCheck(bool userInitiated) {
   request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
   request.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("Velmora/%1").arg(m_currentVersion));
   m_received.clear();
+  m_lastAttempt = QDateTime::currentDateTimeUtc();
   m_reply = m_network->get(request);
   QNetworkReply* reply = m_reply;
   connect(reply, &QNetworkReply::readyRead, this, [this, reply] {

@@ -129,6 +129,8 @@ class SUUpdater : public QObject {
   bool m_userInitiated = false;
   QTimer m_scheduleTimer;
   QDateTime m_nextCheck;
+  // When the feed was last asked for, answered or not.
+  QDateTime m_lastAttempt;
   CheckResult m_lastResult = CheckResult::None;
   QString m_lastMessage;
   QPointer<QWidget> m_alert;

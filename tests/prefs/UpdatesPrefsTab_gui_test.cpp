@@ -190,8 +190,11 @@ TEST_F(UpdatesTab, UnreachableOrMalformedFeedsSayWhatWentWrong) {
     EXPECT_TRUE(updater()->lastMessage().contains(row.said)) << updater()->lastMessage().toStdString();
     EXPECT_TRUE(updater()->lastMessage().contains(row.url.toString()));
   }
-  // Nothing was read, so nothing counts as a check.
+  // Nothing was read, so nothing counts as a check; a scheduled check does not follow at once.
   EXPECT_EQ(tab->lastCheckText()->text(), "Last check never");
+  UserDefaults::standard().setObject(kSUFirstStartTimeKey, QDateTime::currentDateTimeUtc().addDays(-30));
+  updater()->startUpdater();
+  EXPECT_GE(updater()->nextScheduledCheck(), QDateTime::currentDateTimeUtc().addSecs(3500));
 
   updater()->setFeedURL(QUrl());
   EXPECT_EQ(checkNow(tab), SUUpdater::CheckResult::NoFeed);
