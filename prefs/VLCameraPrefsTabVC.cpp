@@ -432,7 +432,7 @@ void VLCameraPrefsTabVC::recordAudioClicked() {
   Dispatch_MainAsync([guard] {
     if (!guard) return;
     guard->updateAudioInterfaceElements();
-    AskLiveWindow(&VLLiveWC::updateSessionInterfaceSettings);
+    if (!VLLiveWC_RecordingIsON()) AskLiveWindow(&VLLiveWC::updateSessionInterfaceSettings);
   });
 }
 
@@ -482,7 +482,8 @@ void VLCameraPrefsTabVC::handleSettingsChange(bool camera, bool audio, bool upda
     if (!guard) return;
     if (camera) guard->enableCameraInterfaceElements(true);
     if (audio) guard->updateAudioInterfaceElements();
-    AskLiveWindow(&VLLiveWC::updateSessionSettingsForNewPrefs);
+    // The session of a recording is never rebuilt; the choice counts from the next live session.
+    if (!VLLiveWC_RecordingIsON()) AskLiveWindow(&VLLiveWC::updateSessionSettingsForNewPrefs);
   });
 }
 

@@ -80,7 +80,12 @@ ZRNPrefsController::ZRNPrefsController(QWidget* parent) : MBPreferencesControlle
   m_recordingObservation = NotificationObservation(
       center, center.addObserver(kZRNRecordingStateChangedNotification, nullptr, [guard](const Notification&) {
         Dispatch_MainAsync([guard] {
-          if (guard) guard->refreshToolbarItems();
+          if (!guard) return;
+          // A recording that starts while the camera module is shown takes it out of reach.
+          if (VLLiveWC_RecordingIsON() && guard->currentModule() &&
+              guard->currentModule()->identifier() == QLatin1String(kCameraPrefsPaneID))
+            guard->selectModuleWithIdentifier(QString::fromLatin1(kExportPrefsPaneID));
+          guard->refreshToolbarItems();
         });
       }));
 }

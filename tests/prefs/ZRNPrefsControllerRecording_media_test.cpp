@@ -44,7 +44,6 @@ TEST_F(PrefsWhileRecording, OffersOnlyTheExportAndUpdateModules) {
   prefs->setMicrophoneUID(kVirtualMicrophoneUID);
   UserDefaults::standard().setObject(kMBPreferencesSelectionKey, QString("CameraPrefsPane"));
   ZRNPrefsController* controller = openWindow();
-  controller->close();
 
   live = new VLLiveWC;
   live->show();
@@ -53,8 +52,14 @@ TEST_F(PrefsWhileRecording, OffersOnlyTheExportAndUpdateModules) {
   ASSERT_TRUE(Test_WaitUntil([&] { return live->recordButton()->isEnabled(); }, 15000));
   live->recordButton()->click();
   ASSERT_TRUE(Test_WaitUntil([&] { return live->isRecording(); }));
+  const CaptureSessionRef session = live->captureSession();
 
-  controller->selectModuleWithIdentifier("ExportPrefsPane");
+  // The camera module shown when the recording started gives way, and a change still pending in it
+  // leaves the recording's session alone.
+  ASSERT_TRUE(Test_WaitUntil([&] { return controller->currentModule()->identifier() == "ExportPrefsPane"; }));
+  controller->cameraTab()->handleSettingsChange(true, true, false);
+  Test_ProcessEvents(100);
+  EXPECT_EQ(live->captureSession(), session);
   controller->showWindow();
   EXPECT_FALSE(controller->toolbarItem("CameraPrefsPane")->isVisible());
   EXPECT_TRUE(controller->toolbarItem("ExportPrefsPane")->isVisible());
@@ -68,7 +73,6 @@ TEST_F(PrefsWhileRecording, OffersOnlyTheExportAndUpdateModules) {
   EXPECT_EQ(controller->currentModule()->identifier(), "ExportPrefsPane");
   EXPECT_TRUE(controller->toolbarItem("ExportPrefsPane")->isChecked());
   // Closing the window does not touch the session being recorded.
-  const CaptureSessionRef session = live->captureSession();
   controller->close();
   Test_ProcessEvents(100);
   EXPECT_EQ(live->captureSession(), session);
