@@ -1,5 +1,6 @@
 #include "app/ZRNAppDelegate.h"
 
+#include "app/ZRNAppDelegate_FirstAid.h"
 #include "app/ZRNAppInstance.h"
 #include "app/ZRNAppMenus.h"
 #include "common/ZRNAppPrefs.h"
@@ -350,6 +351,8 @@ void installTerminationSignals(ZRNAppDelegate* delegate) {
 
 int ZRNApplicationMain(int argc, char* argv[]) {
   QApplication app(argc, argv);
+  // Before anything can crash: a fatal signal leaves a report for first aid.
+  FirstAid_InstallCrashReporter();
   QApplication::setApplicationName(QStringLiteral("Velmora"));
   QApplication::setOrganizationDomain(QStringLiteral("velmora.org"));
   QApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION_STRING));

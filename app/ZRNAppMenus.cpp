@@ -1,6 +1,7 @@
 #include "app/ZRNAppMenus.h"
 
 #include "app/ZRNAppDelegate.h"
+#include "app/ZRNAppDelegate_FirstAid.h"
 
 #include <QAction>
 #include <QApplication>
@@ -58,6 +59,7 @@ ZRNAppMenus::ZRNAppMenus(ZRNAppDelegate* delegate) : QObject(delegate), m_delega
 
   QMenu* help = addMenu("Help");
   addCommand(help, "showLogFile", "Show Log File", {}, [d] { d->showLogFile(); });
+  addCommand(help, "showFirstAidWindow", "First Aid…", {}, [d] { showFirstAidWindow(d); });
 
   qApp->installEventFilter(this);
   // Windows shown before the menus existed get them too.

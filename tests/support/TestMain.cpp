@@ -46,6 +46,7 @@ QString Test_MakeTempDir(const QString& hint) {
 }
 
 QString Test_VelmoraExecutable() { return QString::fromUtf8(VELMORA_BINARY_DIR "/velmora"); }
+QString Test_BinaryPath(const QString& name) { return QString::fromUtf8(VELMORA_BINARY_DIR "/") + name; }
 QString Test_SourcePath(const QString& relative) { return QString::fromUtf8(VELMORA_SOURCE_DIR "/") + relative; }
 
 int main(int argc, char** argv) {

@@ -16,4 +16,6 @@ QString Test_HomePath();
 QString Test_MakeTempDir(const QString& hint = QStringLiteral("tmp"));
 // Paths of the build: the velmora executable and the source tree.
 QString Test_VelmoraExecutable();
+// A program built beside it (relaunchMe).
+QString Test_BinaryPath(const QString& name);
 QString Test_SourcePath(const QString& relative);

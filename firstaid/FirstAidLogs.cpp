@@ -1,0 +1,396 @@
+#include "firstaid/FirstAidLogs.h"
+
+#include "common/ZRNAppPrefs.h"
+#include "common/ZRNAppSetup.h"
+#include "common/ZRNFileFunctions.h"
+#include "common/ZRNLogger.h"
+#include "common/ZRNSystemFunctions.h"
+#include "firstaid/CrashLock.h"
+#include "platform/foundation/PropertyList.h"
+#include "platform/foundation/StandardLocations.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/foundation/ZipFile.h"
+#include "platform/system/CrashReport.h"
+#include "platform/system/ProcessIdentity.h"
+
+#include <QCollator>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QDirIterator>
+#include <QGuiApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutex>
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <spawn.h>
+#include <unistd.h>
+
+#ifndef VELMORA_SUPPORT_ADDRESS
+#define VELMORA_SUPPORT_ADDRESS "support@velmora.org"
+#endif
+
+extern char** environ;
+
+namespace {
+const QString kDebugLogsName = QStringLiteral("Debug_Logs");
+constexpr int kArchiveLevel = 9;
+// How many day folders of debug logs are kept.
+constexpr int kKeptLogDays = 7;
+// Larger files go into the archive in pieces of this size.
+constexpr qint64 kCopyChunk = 1 << 20;
+constexpr int kJournalTimeoutMs = 5000;
+constexpr qint64 kJournalMaxBytes = 8 << 20;
+
+QString hyphens(int count) { return QString(count, QLatin1Char('-')); }
+
+// The eleven interface-state keys that say nothing about a problem.
+const QStringList& reportHiddenKeys() {
+  static const QStringList keys = {
+      QStringLiteral("NSWindow Frame SUUpdateAlert"), QStringLiteral("NSWindow Frame ZRNFirstAid"),
+      QStringLiteral("NSNavPanelExpandedSizeForOpenMode"), QStringLiteral("NSWindow Frame ZRNVLPlaybackWindow"),
+      QStringLiteral("NSNavPanelExpandedSizeForSaveMode"), QStringLiteral("SUSendProfileInfo"),
+      QStringLiteral("NSNavPanelExpandedStateForSaveMode"), QStringLiteral("NSNavLastUserSetHideExtensionButtonState"),
+      QStringLiteral("NSWindow Frame ZRNLivePreviewW"), QStringLiteral("NSWindow Frame NSNavPanelAutosaveName"),
+      QStringLiteral("NSSplitView Subview Frames CaptureWindow_MainSplitter")};
+  return keys;
+}
+
+// A plain file (never a link, a device or a pipe someone left there).
+bool isPlainFile(const QString& path) {
+  const QFileInfo info(path);
+  return info.isFile() && !info.isSymLink();
+}
+
+QString readText(const QString& path, bool* ok = nullptr) {
+  QFile file(path);
+  const bool opened = isPlainFile(path) && file.open(QIODevice::ReadOnly);
+  if (ok) *ok = opened;
+  return opened ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// One report section: each report's text, separated by a rule, or the "none found" line.
+QString reportSection(const QString& folder, const QStringList& names, const QString& noneFound) {
+  QString section;
+  bool first = true;
+  for (const QString& name : names) {
+    bool ok = false;
+    const QString text = readText(folder + QLatin1Char('/') + name, &ok);
+    if (!ok) continue;
+    if (!first) section += hyphens(100) + QStringLiteral("\n\n");
+    section += text;
+    first = false;
+  }
+  if (names.isEmpty()) section = noneFound;
+  return section + hyphens(100) + QStringLiteral("\n\n");
+}
+
+// Writes one entry from a file in pieces: the entry exists only for a plain, readable, non-empty file.
+void writeFileEntry(ZipFile& zip, const QString& entryName, const QString& path, bool skipEmpty) {
+  QFile file(path);
+  const bool readable = isPlainFile(path) && file.open(QIODevice::ReadOnly);
+  if (skipEmpty && (!readable || file.size() == 0)) return;
+  auto stream = zip.writeFileInZipWithName(entryName, kArchiveLevel);
+  while (readable) {
+    const QByteArray chunk = file.read(kCopyChunk);
+    if (chunk.isEmpty()) break;
+    stream->writeData(chunk);
+  }
+  stream->finishedWriting();
+}
+
+void writeDataEntry(ZipFile& zip, const QString& entryName, const QByteArray& data) {
+  auto stream = zip.writeFileInZipWithName(entryName, kArchiveLevel);
+  stream->writeData(data);
+  stream->finishedWriting();
+}
+
+QByteArray prefsPlistBytes() {
+  UserDefaults::standard().synchronize();
+  const QString temp = StandardLocations::tempPath() + QStringLiteral("/pref_plist.tmp");
+  QByteArray bytes;
+  if (PropertyList_WriteFile(temp, File_InterfaceDefaultsKeys(), PropertyListFormat::XML)) {
+    QFile file(temp);
+    if (file.open(QIODevice::ReadOnly)) bytes = file.readAll();
+  }
+  QFile::remove(temp);
+  return bytes;
+}
+
+QMutex gMailtoMutex;
+QUrl gLastMailtoURL;
+}  // namespace
+
+bool FirstAid_InstallCrashReporter() {
+  return CrashReport_Install(FirstAid_UserDiagnosticReportsPath(), kFirstAid_ExecutableName,
+                             QStringLiteral(VELMORA_VERSION_STRING));
+}
+
+QString FirstAid_UserDiagnosticReportsPath() { return StandardLocations::logsFolderPath() + QStringLiteral("/DiagnosticReports"); }
+
+QString FirstAid_DebugLogsPath() { return StandardLocations::logsFolderPath() + QLatin1Char('/') + kDebugLogsName; }
+
+QStringList FirstAid_FilesWithPrefixAndSuffix(const QString& executableName, const QString& folderPath,
+                                              const QString& suffix) {
+  QStringList found;
+  if (!QFileInfo(folderPath).isDir()) return found;
+  const QString prefix = executableName + QLatin1Char('_');
+  const QDir folder(folderPath);
+  QDirIterator it(folderPath, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+  while (it.hasNext()) {
+    const QString relative = folder.relativeFilePath(it.next());
+    if (relative.startsWith(prefix) && relative.endsWith(suffix)) found << relative;
+  }
+  // The directory's own order is arbitrary here; by name, the stamped reports come oldest first, so that
+  // "the last one listed" is the newest.
+  found.sort();
+  return found;
+}
+
+QStringList FirstAid_DebugLogDayFolders(const QString& logsFolder, const QString& debugLogsName) {
+  const QString debugLogs = logsFolder + QLatin1Char('/') + debugLogsName;
+  QStringList days;
+  for (const QString& name : QDir(debugLogs).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name))
+    if (name.size() == 8) days << debugLogs + QLatin1Char('/') + name;
+  return days;
+}
+
+QStringList FirstAid_DebugLogFiles(const QString& logsFolder, const QString& debugLogsName) {
+  QStringList files;
+  for (const QString& day : FirstAid_DebugLogDayFolders(logsFolder, debugLogsName)) {
+    // A day "folder" that is a link or a file is not ours to read into.
+    if (!QFileInfo(day).isDir() || QFileInfo(day).isSymLink()) continue;
+    const QString dayName = QFileInfo(day).fileName();
+    for (const QString& name : QDir(day).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name))
+      files << dayName + QLatin1Char('/') + name;
+  }
+  return files;
+}
+
+QVariantMap FirstAid_PrefsDomainWithoutKeys(const QStringList& keys) {
+  QVariantMap domain = UserDefaults::standard().persistentDomain();
+  for (const QString& key : keys) domain.remove(key);
+  return domain;
+}
+
+QString FirstAid_SystemLogText() {
+  const QString journalctl = QStandardPaths::findExecutable(QStringLiteral("journalctl"));
+  const ExecutableIdentity own = Process_OwnExecutable();
+  if (journalctl.isEmpty() || !own.isValid()) return {};
+  QProcess process;
+  process.setProcessChannelMode(QProcess::SeparateChannels);
+  process.setStandardInputFile(QProcess::nullDevice());
+  process.start(journalctl, {QStringLiteral("--user"), QStringLiteral("-b"), QStringLiteral("--no-pager"),
+                             QStringLiteral("_EXE=") + own.path});
+  if (!process.waitForStarted(kJournalTimeoutMs)) return {};
+  QByteArray output;
+  while (process.state() != QProcess::NotRunning && output.size() < kJournalMaxBytes) {
+    if (!process.waitForReadyRead(kJournalTimeoutMs)) break;
+    output += process.readAllStandardOutput();
+  }
+  if (process.state() != QProcess::NotRunning) {
+    process.kill();
+    process.waitForFinished(1000);
+  }
+  output += process.readAllStandardOutput();
+  // journalctl says "-- No entries --" when there is nothing.
+  if (output.trimmed().startsWith("-- No entries --")) return {};
+  return QString::fromUtf8(output.left(kJournalMaxBytes));
+}
+
+bool FirstAid_MailerCanAttach(const QString& mailerName) {
+  static const QStringList attaching = {QStringLiteral("thunderbird"), QStringLiteral("evolution"), QStringLiteral("kmail")};
+  if (!attaching.contains(mailerName.toLower())) return false;
+  return !QStandardPaths::findExecutable(QStringLiteral("xdg-email")).isEmpty();
+}
+
+QString U_PrepareCrashLog(const QString& userText, bool withPrefs) {
+  QString report;
+  report.reserve(4096);
+  ZRNAppSetup* setup = ZRNAppSetup::sharedAppSetup();
+  const QString mailer = setup->currentMailerName();
+  report += QLatin1Char('\n') + hyphens(35) + QStringLiteral("Mail program:  ") + mailer + QLatin1Char('\n');
+  if (FirstAid_MailerCanAttach(mailer)) {
+    // The reports and the system log travel in the attached archive.
+    if (!userText.isEmpty()) report += userText + QLatin1Char('\n');
+    report += QLatin1Char('\n') + hyphens(100) + QStringLiteral("\n\n");
+  } else {
+    if (!userText.isEmpty()) report += userText + QLatin1Char('\n') + hyphens(100) + QStringLiteral("\n\n");
+    const QString reports = FirstAid_UserDiagnosticReportsPath();
+    report += reportSection(reports, FirstAid_FilesWithPrefixAndSuffix(kFirstAid_ExecutableName, reports, QStringLiteral(".crash")),
+                            QStringLiteral("No Crash logs found.\n"));
+    // Linux writes no hang or diagnostic reports.
+    report += reportSection(QString(), {}, QStringLiteral("No .hang logs found.\n"));
+    report += reportSection(QString(), {}, QStringLiteral("No .diag logs found.\n"));
+    report += FirstAid_SystemLogText();
+    report += hyphens(100) + QStringLiteral("\n\n");
+  }
+  report += Sys_SystemReport();
+  if (withPrefs)
+    report += hyphens(50) + QStringLiteral("\n\nProgram Preferences:\n") +
+              Fmt_DescribeVariant(FirstAid_PrefsDomainWithoutKeys(reportHiddenKeys())) + QStringLiteral("\n\n\n");
+  return report;
+}
+
+QString FirstAid_CreateCrashLogsZip(const QString& reportText) {
+  const QString temp = StandardLocations::tempPath();
+  const QString name = File_UniqueFileName(temp, kFirstAid_ArchiveName);
+  QString path;
+  std::unique_ptr<ZipFile> zip;
+  try {
+    if (name.isEmpty()) throw ZipException(-43, QStringLiteral("Error in creating logs zip file"));
+    path = temp + QLatin1Char('/') + name;
+    zip = std::make_unique<ZipFile>(path, ZipFile::ZipFileModeCreate);
+    if (!reportText.isEmpty()) writeDataEntry(*zip, QStringLiteral("ksu_SystemInfo.txt"), reportText.toUtf8());
+    const QString reports = FirstAid_UserDiagnosticReportsPath();
+    for (const QString& report : FirstAid_FilesWithPrefixAndSuffix(kFirstAid_ExecutableName, reports, QStringLiteral(".crash")))
+      writeFileEntry(*zip, report, reports + QLatin1Char('/') + report, false);
+    const QString logs = StandardLocations::logsFolderPath();
+    for (const QString& file : FirstAid_DebugLogFiles(logs, kDebugLogsName))
+      writeFileEntry(*zip, kDebugLogsName + QLatin1Char('/') + file, FirstAid_DebugLogsPath() + QLatin1Char('/') + file, true);
+    writeDataEntry(*zip, QStringLiteral("vl_prefs.plist"), prefsPlistBytes());
+    writeDataEntry(*zip, QStringLiteral("system.log"), FirstAid_SystemLogText().toUtf8());
+    zip->close();
+  } catch (const ZipException& e) {
+    ZRNLogger_Log(QStringLiteral("ZipException caught: %ld - %@"), static_cast<long>(e.error()), e.reason());
+  } catch (const std::exception& e) {
+    ZRNLogger_Log(QStringLiteral("Exception caught: %@ - %@"), QStringLiteral("std::exception"), QString::fromUtf8(e.what()));
+  }
+  // What was written before a failure stays a readable archive.
+  zip.reset();
+  return path;
+}
+
+QString UU_CreateCrashLogsZip() {
+  const QString report = U_PrepareCrashLog(QString(), true);
+  const QString archive = FirstAid_CreateCrashLogsZip(report);
+  if (archive.isEmpty()) return {};
+  const QString desktop = StandardLocations::desktopPath();
+  const QString name = File_UniqueFileName(desktop, kFirstAid_ArchiveName);
+  if (name.isEmpty()) return archive;
+  const QString target = desktop + QLatin1Char('/') + name;
+  if (!QFile::rename(archive, target)) {
+    ZRNLogger_Log(QStringLiteral("ATT: the crash logs stay in %@: they cannot be moved to %@"), archive, target);
+    return archive;
+  }
+  ZRNLogger_Log(QStringLiteral("crash logs saved: %@"), target);
+  return target;
+}
+
+QString FirstAid_SupportAddress() { return QStringLiteral(VELMORA_SUPPORT_ADDRESS); }
+
+QString FirstAid_ReportSubject() {
+  return QCoreApplication::translate("Localizable", "Velmora %1 Crash Report").arg(QStringLiteral(VELMORA_VERSION_STRING));
+}
+
+QUrl FirstAid_LastMailtoURL() {
+  QMutexLocker locker(&gMailtoMutex);
+  return gLastMailtoURL;
+}
+
+bool emailCrashReportUsingScriptFor(const QString& mailerName, const QString& body, const QString& archivePath) {
+  const QString xdgEmail = QStandardPaths::findExecutable(QStringLiteral("xdg-email"));
+  if (xdgEmail.isEmpty()) return false;
+  const bool started = QProcess::startDetached(
+      xdgEmail, {QStringLiteral("--subject"), FirstAid_ReportSubject(), QStringLiteral("--body"), body,
+                 QStringLiteral("--attach"), archivePath, FirstAid_SupportAddress()});
+  ZRNLogger_Log(QStringLiteral("crash report to %@ through xdg-email: %@"), mailerName,
+                started ? QStringLiteral("started") : QStringLiteral("not started"));
+  return started;
+}
+
+QUrl UU_EmailOurCrashLogs(const QString& userText, bool cleanUp) {
+  const QString report = U_PrepareCrashLog(userText, true);
+  const QString mailer = ZRNAppSetup::sharedAppSetup()->currentMailerName();
+  QUrl archiveURL;
+  if (FirstAid_MailerCanAttach(mailer)) {
+    const QString archive = FirstAid_CreateCrashLogsZip(QString());
+    emailCrashReportUsingScriptFor(mailer, report, archive);
+    archiveURL = QUrl::fromLocalFile(archive);
+  } else {
+    const QByteArray subject = QUrl::toPercentEncoding(FirstAid_ReportSubject());
+    const QByteArray body = QUrl::toPercentEncoding(report);
+    const QUrl url(QStringLiteral("mailto:%1?subject=%2&Body=%3")
+                       .arg(FirstAid_SupportAddress(), QString::fromLatin1(subject), QString::fromLatin1(body)));
+    {
+      QMutexLocker locker(&gMailtoMutex);
+      gLastMailtoURL = url;
+    }
+    // Offscreen there is no desktop to hand the URL to.
+    if (QGuiApplication::platformName() != QLatin1String("offscreen")) QDesktopServices::openUrl(url);
+    ZRNLogger_Log(QStringLiteral("crash report as a mailto: URL to %@"), FirstAid_SupportAddress());
+  }
+  if (cleanUp) clearOlderCrashLogs();
+  return archiveURL;
+}
+
+void clearOlderCrashLogs() {
+  const QString reports = FirstAid_UserDiagnosticReportsPath();
+  const QStringList crashes = FirstAid_FilesWithPrefixAndSuffix(kFirstAid_ExecutableName, reports, QStringLiteral(".crash"));
+  for (qsizetype i = 0; i + 1 < crashes.size(); ++i) QFile::remove(reports + QLatin1Char('/') + crashes[i]);
+  const QString debugLogs = FirstAid_DebugLogsPath();
+  for (const QString& file : FirstAid_DebugLogFiles(StandardLocations::logsFolderPath(), kDebugLogsName)) {
+    const QString path = debugLogs + QLatin1Char('/') + file;
+    if (QFileInfo(path).isDir() && !QFileInfo(path).isSymLink()) QDir(path).removeRecursively();
+    else QFile::remove(path);
+  }
+}
+
+void FirstAid_PruneDebugLogDays() {
+  QStringList days = FirstAid_DebugLogDayFolders(StandardLocations::logsFolderPath(), kDebugLogsName);
+  if (days.size() <= kKeptLogDays) return;
+  QCollator numeric;
+  numeric.setNumericMode(true);
+  std::sort(days.begin(), days.end(), [&](const QString& a, const QString& b) {
+    return numeric.compare(QFileInfo(a).fileName(), QFileInfo(b).fileName()) > 0;
+  });
+  for (qsizetype i = kKeptLogDays; i < days.size(); ++i) {
+    const QFileInfo info(days[i]);
+    // A link goes, not what it points to.
+    if (info.isDir() && !info.isSymLink()) QDir(days[i]).removeRecursively();
+    else QFile::remove(days[i]);
+  }
+}
+
+QString FirstAid_RelaunchToolPath() {
+  return QCoreApplication::applicationDirPath() + QStringLiteral("/relaunchMe");
+}
+
+int FirstAid_ResetPreferencesAndStartRelaunch(const QString& toolPath, const QString& applicationPath) {
+  int writeEnd = -1;
+  int pipeFds[2] = {-1, -1};
+  if (!QFileInfo(toolPath).isExecutable() || ::pipe2(pipeFds, O_CLOEXEC) != 0) {
+    ZRNLogger_Log(QStringLiteral("relaunchMe tool NOT found."));
+  } else {
+    // The tool's standard input is the read end; ours keeps the write end until the process ends, so
+    // the tool sees end-of-file exactly when we are gone. Close-on-exec keeps other children from
+    // holding it open.
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[0], STDIN_FILENO);
+    const QByteArray tool = QFile::encodeName(toolPath);
+    const QByteArray app = QFile::encodeName(applicationPath);
+    char* argv[] = {const_cast<char*>(tool.constData()), const_cast<char*>(app.constData()), nullptr};
+    pid_t pid = 0;
+    const int err = posix_spawn(&pid, tool.constData(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pipeFds[0]);
+    if (err != 0) {
+      ::close(pipeFds[1]);
+      ZRNLogger_Log(QStringLiteral("ERR: relaunchMe did not start: %@"), QString::fromLocal8Bit(std::strerror(err)));
+    } else {
+      writeEnd = pipeFds[1];
+      ZRNLogger_Log(QStringLiteral("relaunchMe started (%d) for %@"), static_cast<int>(pid), applicationPath);
+    }
+  }
+  // Cleared before the file goes, so that the cleared values are not written back afterwards.
+  Prefs_ClearAllUserDefaults();
+  const QString prefsFile = ZRNAppSetup::sharedAppSetup()->appPreferencesFilepath();
+  if (!prefsFile.isEmpty()) QFile::remove(prefsFile);
+  return writeEnd;
+}

@@ -1,0 +1,107 @@
+#include "platform/system/ProcessIdentity.h"
+
+#include "platform/foundation/StandardLocations.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+const QByteArray kReferenceMagic = QByteArrayLiteral("VLEXEREF1");
+const QString kDeletedSuffix = QStringLiteral(" (deleted)");
+
+QString readLink(const QString& path) {
+  // QFileInfo::symLinkTarget would resolve relative parts; /proc's links are absolute already.
+  QByteArray buffer(4096, '\0');
+  const ssize_t n = ::readlink(QFile::encodeName(path).constData(), buffer.data(), static_cast<size_t>(buffer.size()));
+  if (n <= 0 || n >= buffer.size()) return {};
+  return QFile::decodeName(buffer.left(static_cast<qsizetype>(n)));
+}
+
+// A process's data folder as it would compute it from its own environment.
+QString dataHomeOf(qint64 pid) {
+  QFile file(QStringLiteral("/proc/%1/environ").arg(pid));
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  // Environments are small; a limit keeps a strange process from costing much.
+  const QByteArray all = file.read(1 << 20);
+  QString home, xdgDataHome;
+  for (const QByteArray& entry : all.split('\0')) {
+    if (entry.startsWith("HOME=")) home = QFile::decodeName(entry.mid(5));
+    else if (entry.startsWith("XDG_DATA_HOME=")) xdgDataHome = QFile::decodeName(entry.mid(14));
+  }
+  if (!xdgDataHome.isEmpty() && QDir::isAbsolutePath(xdgDataHome)) return QDir::cleanPath(xdgDataHome);
+  if (home.isEmpty()) return {};
+  return QDir::cleanPath(home + QStringLiteral("/.local/share"));
+}
+}  // namespace
+
+ExecutableIdentity Process_OwnExecutable() {
+  const QString path = readLink(QStringLiteral("/proc/self/exe"));
+  if (path.isEmpty() || path.endsWith(kDeletedSuffix)) return {};
+  return Process_ExecutableIdentityOf(path);
+}
+
+ExecutableIdentity Process_ExecutableIdentityOf(const QString& path) {
+  ExecutableIdentity identity;
+  const QString canonical = QFileInfo(path).canonicalFilePath();
+  struct stat st = {};
+  if (canonical.isEmpty() || ::stat(QFile::encodeName(canonical).constData(), &st) != 0) return identity;
+  identity.path = QDir::cleanPath(canonical);
+  identity.device = static_cast<quint64>(st.st_dev);
+  identity.inode = static_cast<quint64>(st.st_ino);
+  return identity;
+}
+
+QByteArray Process_ExecutableReference(const ExecutableIdentity& identity) {
+  if (!identity.isValid()) return {};
+  return kReferenceMagic + '\n' + QByteArray::number(identity.device) + '\n' + QByteArray::number(identity.inode) +
+         '\n' + QFile::encodeName(identity.path);
+}
+
+bool Process_ResolveExecutableReference(const QByteArray& reference, QString* path) {
+  if (reference.size() > kProcess_MaxReferenceBytes) return false;
+  const QList<QByteArray> parts = reference.split('\n');
+  // The path comes last and may itself hold line feeds.
+  if (parts.size() < 4 || parts[0] != kReferenceMagic) return false;
+  bool deviceOK = false, inodeOK = false;
+  const quint64 device = parts[1].toULongLong(&deviceOK);
+  const quint64 inode = parts[2].toULongLong(&inodeOK);
+  if (!deviceOK || !inodeOK) return false;
+  const QByteArray rawPath = reference.mid(parts[0].size() + parts[1].size() + parts[2].size() + 3);
+  if (rawPath.isEmpty() || !rawPath.startsWith('/') || rawPath.contains('\0')) return false;
+  struct stat st = {};
+  if (::stat(rawPath.constData(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  if (static_cast<quint64>(st.st_dev) != device || static_cast<quint64>(st.st_ino) != inode) return false;
+  if (path) *path = QDir::cleanPath(QFile::decodeName(rawPath));
+  return true;
+}
+
+QList<RunningCopy> Process_RunningCopies(const QString& executableName) {
+  QList<RunningCopy> copies;
+  const qint64 ownPid = ::getpid();
+  const ExecutableIdentity own = Process_OwnExecutable();
+  copies << RunningCopy{ownPid, own.isValid() ? own.path : readLink(QStringLiteral("/proc/self/exe"))};
+  const QString ownDataHome = StandardLocations::dataHome();
+  const uid_t uid = ::getuid();
+  const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+  for (const QString& entry : entries) {
+    bool numeric = false;
+    const qint64 pid = entry.toLongLong(&numeric);
+    if (!numeric || pid == ownPid) continue;
+    const QString procDir = QStringLiteral("/proc/") + entry;
+    struct stat st = {};
+    if (::stat(QFile::encodeName(procDir).constData(), &st) != 0 || st.st_uid != uid) continue;
+    // Zombies and processes of others have no readable link.
+    const QString exe = readLink(procDir + QStringLiteral("/exe"));
+    if (exe.isEmpty()) continue;
+    QString name = QFileInfo(exe).fileName();
+    if (name.endsWith(kDeletedSuffix)) name.chop(kDeletedSuffix.size());
+    if (name != executableName) continue;
+    if (dataHomeOf(pid) != ownDataHome) continue;
+    copies << RunningCopy{pid, exe};
+  }
+  return copies;
+}

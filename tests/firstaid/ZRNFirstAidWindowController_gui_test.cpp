@@ -1,0 +1,123 @@
+#include "firstaid/ZRNFirstAidWindowController.h"
+
+#include "firstaid/FirstAidLogs.h"
+#include "support/DialogTestSupport.h"
+#include "support/TestSupport.h"
+
+#include <QLabel>
+#include <QTextDocument>
+
+#include <gtest/gtest.h>
+
+namespace {
+QString plainText(QWidget* modal) {
+  QString all;
+  for (auto* label : modal->findChildren<QLabel*>()) {
+    QTextDocument text;
+    text.setHtml(label->text());
+    all += text.toPlainText();
+  }
+  return all;
+}
+}  // namespace
+
+TEST(FirstAidWindow, AfterACrashAndOnRequestTheWindowTakesItsForm) {
+  // No mail program here takes attachments, so after a crash saving the logs is preselected.
+  ASSERT_FALSE(FirstAid_MailerCanAttach(QStringLiteral("Mail")));
+  const struct {
+    const char* name;
+    bool afterCrash;
+    int height;
+    bool heading;
+    int action;
+    const char* okTitle;
+    int buttonsTop;
+  } cases[] = {{"after a crash", true, 442, true, kFirstAid_ActionSaveLogs, "Save logs", 46},
+               {"on request", false, 412, false, kFirstAid_ActionReset, "Reset", 20}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ZRNFirstAidWindowController window;
+    const int resetY = window.resetSettingsBtn()->y();
+    const int explainY = window.resetExplain()->y();
+    window.setBombed(c.afterCrash);
+    window.show();
+    ASSERT_TRUE(Test_WaitUntil([&] { return window.isVisible(); }));
+    EXPECT_EQ(window.height(), c.height);
+    EXPECT_EQ(window.title()->isVisible(), c.heading);
+    EXPECT_EQ(window.title()->text(), QStringLiteral("App quit unexpectedly"));
+    EXPECT_EQ(window.selectedAction(), c.action);
+    EXPECT_EQ(window.okBtn()->text(), QString::fromLatin1(c.okTitle));
+    EXPECT_EQ(window.okBtn()->accessibleName(), QString::fromLatin1(c.okTitle));
+    EXPECT_TRUE(window.cancelBtn()->isVisible());
+    EXPECT_EQ(window.buttonsTopDistance(), c.buttonsTop);
+    // The buttons sit below that distance, inside the window.
+    EXPECT_EQ(window.okBtn()->y(), window.enclosingView()->height() + c.buttonsTop);
+    EXPECT_LE(window.okBtn()->geometry().bottom(), c.height);
+    EXPECT_EQ(window.saveLogsBtn()->isChecked(), c.action == kFirstAid_ActionSaveLogs);
+    EXPECT_EQ(window.resetSettingsBtn()->isChecked(), c.action == kFirstAid_ActionReset);
+    EXPECT_FALSE(window.prepareEmailBtn()->isChecked());
+    // Without the heading the reset option moves up into its place.
+    EXPECT_EQ(window.resetSettingsBtn()->y(), c.afterCrash ? resetY : resetY - 28);
+    EXPECT_EQ(window.resetExplain()->y(), c.afterCrash ? explainY : explainY - 28);
+    // The user's text belongs to the e-mail only.
+    EXPECT_TRUE(window.userText()->isReadOnly());
+    EXPECT_FALSE(window.clearLogsCheck()->isEnabled());
+    EXPECT_TRUE(window.expanded());
+    // Dark, whatever the desktop's theme.
+    EXPECT_LT(window.palette().color(QPalette::Window).lightness(), 80);
+    for (QWidget* control : std::initializer_list<QWidget*>{window.resetSettingsBtn(), window.saveLogsBtn(), window.prepareEmailBtn(),
+                                                             window.userText(), window.clearLogsCheck(), window.okBtn(), window.cancelBtn()})
+      EXPECT_FALSE(control->accessibleName().isEmpty()) << control->objectName().toStdString();
+  }
+}
+
+TEST(FirstAidWindow, TheRadioButtonsChooseTheActionAndItsTitle) {
+  ZRNFirstAidWindowController window;
+  window.setBombed(true);
+  window.show();
+  window.prepareEmailBtn()->click();
+  EXPECT_EQ(window.selectedAction(), kFirstAid_ActionEmail);
+  EXPECT_EQ(window.okBtn()->text(), QStringLiteral("Prepare email"));
+  EXPECT_TRUE(window.prepareEmailBtn()->isChecked());
+  EXPECT_FALSE(window.saveLogsBtn()->isChecked());
+  EXPECT_FALSE(window.userText()->isReadOnly());
+  EXPECT_TRUE(window.clearLogsCheck()->isEnabled());
+  EXPECT_EQ(window.userText()->palette().color(QPalette::Text), QColor(Qt::white));
+  window.userText()->setPlainText(QStringLiteral("It stopped during the second half."));
+  window.clearLogsCheck()->setChecked(true);
+  EXPECT_EQ(window.textToAdd(), QStringLiteral("It stopped during the second half."));
+  EXPECT_TRUE(window.cleanUpLogs());
+
+  window.resetSettingsBtn()->click();
+  EXPECT_EQ(window.selectedAction(), kFirstAid_ActionReset);
+  EXPECT_EQ(window.okBtn()->text(), QStringLiteral("Reset"));
+  EXPECT_FALSE(window.expanded());
+  EXPECT_TRUE(window.userText()->isReadOnly());
+  EXPECT_FALSE(window.clearLogsCheck()->isEnabled());
+  EXPECT_EQ(window.userText()->palette().color(QPalette::Text).alpha(), 178) << "dimmed while it is not used";
+
+  window.saveLogsBtn()->click();
+  EXPECT_EQ(window.selectedAction(), kFirstAid_ActionSaveLogs);
+  EXPECT_EQ(window.okBtn()->text(), QStringLiteral("Save logs"));
+  // Anything else pressed changes nothing.
+  window.buttonPressed(window.okBtn());
+  EXPECT_EQ(window.selectedAction(), kFirstAid_ActionSaveLogs);
+}
+
+TEST(FirstAidWindow, AResetIsConfirmedFirstAndAnythingButContinueKeepsTheWindow) {
+  ZRNFirstAidWindowController window;
+  window.setBombed(false);
+  window.show();
+  QString alertText;
+  Test_AnswerNextModal(QStringLiteral("cancelBtn"), [&](QWidget* modal) { alertText = plainText(modal); }, &window);
+  window.okBtn()->click();
+  EXPECT_TRUE(alertText.contains(QStringLiteral("You are about to reset the program settings to their default values.")))
+      << alertText.toStdString();
+  EXPECT_TRUE(window.isVisible());
+  EXPECT_EQ(window.result(), 0);
+
+  Test_AnswerNextModal(QStringLiteral("okBtn"), {}, &window);
+  window.okBtn()->click();
+  EXPECT_EQ(window.result(), kDialogResultFirst);
+  EXPECT_FALSE(window.isVisible());
+}
