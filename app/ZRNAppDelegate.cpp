@@ -16,6 +16,10 @@
 #include "firstaid/FirstAidLaunch.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/UserDefaults.h"
+#include "platform/gui/DialogRunner.h"
+#include "platform/system/ScreenSaver.h"
+#include "platform/system/SleepWake.h"
+#include "platform/media/ExportSession.h"
 #include "platform/media/SampleBuffer.h"
 
 #include <QApplication>
@@ -115,6 +119,8 @@ void ZRNAppDelegate::applicationDidFinishLaunching() {
   loadZRNRecentsMenu();
   recordPhase(QStringLiteral("loadZRNRecentsMenu"));
   showStartupTermsOfServiceDialog();
+  // Termination may have ended the note: the launch goes no further.
+  if (m_appIsQuitting) return;
   recordPhase(QStringLiteral("U_CheckForPreviousCrash"));
   U_CheckForPreviousCrash(this);
 }
@@ -125,12 +131,17 @@ void ZRNAppDelegate::showStartupTermsOfServiceDialog() {
   const QDateTime now = QDateTime::currentDateTimeUtc();
   const QVariant last = defaults.objectForKey(kHVNoteDate);
   if (last.typeId() == QMetaType::QDateTime && now < last.toDateTime().addSecs(kStartupNoteQuietSeconds)) return;
+  ZRNLogger_Log(QStringLiteral("showStartupTermsOfServiceDialog"));
   const int result = ZRNStartupNoteWC_RunModal();
+  // A note that termination ended was not read: nothing opens and it stays due for the next launch.
+  if (Gui_TerminationRequested()) return;
   if (result == kAlertCancelButton) showHVAppStorePage();
   defaults.setObject(kHVNoteDate, now);
 }
 
 void ZRNAppDelegate::finishNormalApplicationStartup() {
+  // Reached late (after first aid's log work) while quitting: no crash lock, nothing more starts.
+  if (m_appIsQuitting) return;
   recordPhase(QStringLiteral("finishNormalApplicationStartup"));
   U_ClearCrashSemaphore(true, false);
   U_WriteCrashSemaphore();
@@ -147,11 +158,15 @@ void ZRNAppDelegate::finishNormalApplicationStartup() {
 }
 
 void ZRNAppDelegate::delayedStartupActions() {
+  if (m_appIsQuitting) return;
   recordPhase(QStringLiteral("delayedStartupActions"));
   m_fAppDidFinishLaunching = true;
   if (!m_filenamesToOpen.isEmpty()) {
+    m_openingLaunchFiles = true;
     openDroppedFiles();
     recordPhase(QStringLiteral("openDroppedFiles"));
+    // When nothing given could be opened, the launch goes on as it does without files.
+    U_StartLiveSessionIfLaunchFilesFailed();
     return;
   }
   // A new live session always starts when nothing was opened; the open panel is never offered at launch.
@@ -165,6 +180,8 @@ void ZRNAppDelegate::fileSleepNotifications() {
     m_sleepObserver = center.addObserver(kWorkspace_WillSleepNotification, nullptr, [this](const Notification& note) { receiveSleepNote(note); });
   if (!m_wakeObserver)
     m_wakeObserver = center.addObserver(kWorkspace_DidWakeNotification, nullptr, [this](const Notification& note) { receiveWakeNote(note); });
+  // logind says when the machine sleeps and wakes.
+  SleepWake_StartNotices();
 }
 
 void ZRNAppDelegate::receiveSleepNote(const Notification& note) { ZRNLogger_Log(QStringLiteral("receiveSleepNote: %@"), note.name); }
@@ -173,11 +190,12 @@ void ZRNAppDelegate::receiveWakeNote(const Notification& note) { ZRNLogger_Log(Q
 // The live session
 
 void ZRNAppDelegate::startNewRecording() {
+  if (m_appIsQuitting) return;
   recordPhase(QStringLiteral("startNewRecording"));
   QPointer<ZRNAppDelegate> guard(this);
   Auth_RequestCaptureAccess(kVideo, kAlertCameraAccessDenied, [guard] {
     Dispatch_MainAsync([guard] {
-      if (!guard) return;
+      if (!guard || guard->m_appIsQuitting) return;
       ZRNAppDelegate* self = guard.data();
       if (self->appFoundACamera()) {
         self->U_StartLiveWindow();
@@ -237,6 +255,7 @@ void ZRNAppDelegate::newDeviceConnected(const Notification& note) {
 }
 
 void ZRNAppDelegate::U_StartLiveWindow() {
+  if (m_appIsQuitting) return;
   recordPhase(QStringLiteral("U_StartLiveWindow"));
   if (m_deviceConnectedObserver) {
     NotificationCenter::defaultCenter().removeObserver(m_deviceConnectedObserver);
@@ -265,8 +284,24 @@ bool ZRNAppDelegate::recordingMicrophoneIsBuiltIn() const {
 
 void ZRNAppDelegate::terminate() {
   // Once the termination sequence runs, a further Quit or signal has nothing left to ask.
-  if (m_willTerminateDone) return;
-  if (applicationShouldTerminate() == TerminateReply::TerminateNow) QCoreApplication::quit();
+  if (m_willTerminateDone || Gui_TerminationRequested()) return;
+  if (applicationShouldTerminate() == TerminateReply::TerminateNow) U_EndEventLoops();
+}
+
+void ZRNAppDelegate::terminateWithoutAsking() {
+  if (m_willTerminateDone || Gui_TerminationRequested()) return;
+  // Log-out and shutdown wait for nobody: a recording is saved by the termination sequence itself.
+  m_appIsQuitting = true;
+  invalidateDeviceWaitingTimer();
+  U_EndEventLoops();
+}
+
+void ZRNAppDelegate::U_EndEventLoops() {
+  // Whatever is on screen ends without its answer counting, and every event loop, nested ones of modal
+  // dialogs included, returns; applicationWillTerminate follows the main loop's end. (Asking Qt to quit
+  // instead would be refused while a window or dialog does not close.)
+  Gui_EndDialogsForTermination();
+  QCoreApplication::exit(0);
 }
 
 ZRNAppDelegate::TerminateReply ZRNAppDelegate::applicationShouldTerminate() {
@@ -300,6 +335,7 @@ void ZRNAppDelegate::applicationWillTerminate() {
   // already under way (a confirmed Quit followed by a signal).
   if (!VLLiveWC_WaitUntilRecordingSaved(kQuitSaveWaitMillis))
     ZRNLogger_Log(QStringLiteral("ERR: the recording was not saved within %d s of quitting"), kQuitSaveWaitMillis / 1000);
+  SleepWake_StopNotices();
   auto& center = NotificationCenter::defaultCenter();
   for (NotificationToken* token : {&m_sleepObserver, &m_wakeObserver}) {
     if (*token) center.removeObserver(*token);
@@ -311,6 +347,11 @@ void ZRNAppDelegate::applicationWillTerminate() {
     else QFile::remove(path);
     m_logsForEmailURL.clear();
   }
+  // Exports still running stop now: the process would otherwise wait for them at its very end.
+  AssetExportSession::cancelAllExports();
+  U_CloseWindowsForTermination();
+  // The screen saver's holds of the recording and the players are given back before the process goes.
+  ScreenSaver_WaitForPendingCalls();
   // A clean exit leaves no crash lock behind.
   U_ClearCrashSemaphore(true, false);
   recordPhase(QStringLiteral("ZRNLogger_Stop"));
@@ -339,7 +380,7 @@ void installTerminationSignals(ZRNAppDelegate* delegate) {
     char byte = 0;
     if (::read(gSignalPipe[0], &byte, 1) != 1) return;
     ZRNLogger_Log(QStringLiteral("signal %d: quitting"), static_cast<int>(byte));
-    delegate->terminate();
+    delegate->terminateWithoutAsking();
   });
   struct sigaction action = {};
   action.sa_handler = onTerminationSignal;
@@ -367,19 +408,7 @@ int ZRNApplicationMain(int argc, char* argv[]) {
   ZRNAppDelegate delegate;
   installTerminationSignals(&delegate);
   QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, &ZRNAppDelegate::applicationWillTerminate);
-  ZRNAppInstanceServer instanceServer([&delegate](const QStringList& handed) {
-    ZRNLogger_Log(QStringLiteral("paths handed over by another start: %ld"), static_cast<long>(handed.size()));
-    if (handed.isEmpty()) {
-      // Started again without files: the user looks for the running one.
-      for (QWidget* window : QApplication::topLevelWidgets()) {
-        if (!qobject_cast<QMainWindow*>(window) || !window->isVisible()) continue;
-        delegate.bringDocWindowToFront(window);
-        break;
-      }
-      return;
-    }
-    delegate.application_openFiles(handed);
-  });
+  ZRNAppInstanceServer instanceServer([&delegate](const QStringList& handed) { delegate.U_HandleSecondStart(handed); });
   instanceServer.listen();
   // Files named on the command line wait for the delayed start-up actions, in their order.
   if (!paths.isEmpty()) delegate.application_openFiles(paths);

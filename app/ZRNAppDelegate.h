@@ -60,9 +60,12 @@ class ZRNAppDelegate : public QObject, public ZRNAppHost {
   void newDeviceConnected(const Notification& note);
   void U_StartLiveWindow();
 
-  // Quit from the menu or a termination signal: asks applicationShouldTerminate and, when the answer is
-  // to terminate now, leaves the event loop, which runs applicationWillTerminate.
+  // Quit from the menu: asks applicationShouldTerminate and, when the answer is to terminate now, ends
+  // every dialog and event loop; applicationWillTerminate runs once the main loop has returned.
   void terminate() override;
+  // A termination signal (SIGTERM, SIGINT, SIGHUP): the same without asking; a recording is saved by
+  // applicationWillTerminate.
+  void terminateWithoutAsking();
   TerminateReply applicationShouldTerminate();
   void askUserToVerifyQuit();
   // Runs once, however often it is reached.
@@ -114,6 +117,9 @@ class ZRNAppDelegate : public QObject, public ZRNAppHost {
   // Opens each path in order; the list is emptied.
   void U_HandleOpenFiles(QStringList& paths);
   bool shouldOpenTarget(const QString& path);
+  // Another start of Velmora handed its paths over: they open as files do; without paths the front
+  // window comes forward, or, when Velmora shows no window, a new live session starts.
+  void U_HandleSecondStart(const QStringList& paths);
   VLPlaybackWC* docIsAlreadyOpen(const QString& path) const;
   void bringDocWindowToFront(QWidget* window);
   void U_OpenWindowForTopDoc() override;
@@ -169,13 +175,19 @@ class ZRNAppDelegate : public QObject, public ZRNAppHost {
   void recordPhase(const QString& name) { m_launchPhases << name; }
   void startSparkleUpdaterIfNeeded();
   void invalidateDeviceWaitingTimer();
+  void U_EndEventLoops();
+  void U_CloseWindowsForTermination();
   void deviceWaitingTimerFired();
   void U_OpenLegacyOrPackage(const QString& path);
   bool U_OpenURL(const QUrl& url);
   void U_OpenPanelEnded(int result);
+  void U_StartLiveSessionIfLaunchFilesFailed();
+  QWidget* U_FrontWindow() const;
 
   QStringList m_filenamesToOpen;
   bool m_fAppDidFinishLaunching = false;
+  // The files given at launch are being opened; cleared once one of them shows or a live session starts.
+  bool m_openingLaunchFiles = false;
   QList<QPointer<QWidget>> m_playbackWindows;
   bool m_prefsWindowIsON = false;
   std::atomic<bool> m_appIsQuitting{false};

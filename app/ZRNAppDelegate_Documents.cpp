@@ -20,6 +20,7 @@
 #include "platform/gui/DialogRunner.h"
 #include "platform/gui/DockBadge.h"
 
+#include "capture/VLLiveWC.h"
 #include "composition/ZRNJobsController.h"
 #include "playback/VLPlaybackWC.h"
 #include "playback/VLProgressivePlayWC.h"
@@ -41,6 +42,7 @@ namespace {
 const QString kZRNRecentDocuments = QStringLiteral("ZRNRecentDocuments");
 constexpr int kAlertCannotOpenRecent = 20013;
 constexpr int kAlertConvertLegacy = 20027;
+constexpr int kAlertCannotOpenFile = 20014;
 constexpr int kAlertFirstButton = -1000;
 const QString kStorePageURL = QStringLiteral("https://flathub.org/apps/org.velmora.Velmora");
 
@@ -205,9 +207,16 @@ void ZRNAppDelegate::openDroppedFiles() {
 }
 
 void ZRNAppDelegate::U_OpenLegacyOrPackage(const QString& path) {
-  // A path that names nothing would only make a window that says it cannot open it.
+  // A path that names nothing (a mistyped name, a session moved away) is said, not dropped in silence;
+  // it leaves the recents as a session that cannot be opened does.
   if (!QFileInfo::exists(path)) {
     ZRNLogger_Log(QStringLiteral("ATT: nothing to open at %@"), path);
+    Alert_ShowAlertWithID(kAlertCannotOpenFile, ZRNRecentDocument::displayName(path));
+    const ZRNRecentDocument missing(path);
+    if (recentDocsArray().removeIf([&](const std::shared_ptr<ZRNRecentDocument>& e) { return e->matches(missing); }) > 0) {
+      saveRecents();
+      loadZRNRecentsMenu();
+    }
     return;
   }
   if (hasExtension(path, kVLLegacyExtension)) {
@@ -220,6 +229,44 @@ void ZRNAppDelegate::U_OpenLegacyOrPackage(const QString& path) {
   if (!shouldOpenTarget(path)) return;
   addZRNRecentItemForPath(path);
   U_OpenWindowForTopDoc();
+}
+
+void ZRNAppDelegate::U_StartLiveSessionIfLaunchFilesFailed() {
+  if (!m_openingLaunchFiles || m_appIsQuitting) return;
+  // A window still opening, or one that was shown: something given at launch could be opened.
+  for (const QPointer<QWidget>& window : m_playbackWindows)
+    if (window) return;
+  m_openingLaunchFiles = false;
+  ZRNLogger_Log(QStringLiteral("nothing given at launch could be opened: a new live session starts"));
+  startNewRecording();
+}
+
+void ZRNAppDelegate::U_HandleSecondStart(const QStringList& handed) {
+  ZRNLogger_Log(QStringLiteral("paths handed over by another start: %ld"), static_cast<long>(handed.size()));
+  if (!handed.isEmpty()) {
+    application_openFiles(handed);
+    return;
+  }
+  // Started again without files: the user looks for Velmora.
+  if (QWidget* front = U_FrontWindow()) {
+    bringDocWindowToFront(front);
+    return;
+  }
+  // No window is left (the last one was closed, the naming panel cancelled) and there is no menu bar to
+  // reach: the launcher does what starting Velmora does. A launch or a camera wait still under way opens
+  // its window by itself.
+  if (!m_fAppDidFinishLaunching || m_deviceWaitingTimer || m_appIsQuitting) return;
+  startNewRecording();
+}
+
+QWidget* ZRNAppDelegate::U_FrontWindow() const {
+  if (QWidget* modal = QApplication::activeModalWidget()) return modal;
+  if (QWidget* active = QApplication::activeWindow()) return active;
+  for (QWidget* window : QApplication::topLevelWidgets()) {
+    if (!window->isVisible() || window->windowType() == Qt::Popup || window->windowType() == Qt::ToolTip) continue;
+    if (qobject_cast<QMainWindow*>(window) || qobject_cast<QDialog*>(window)) return window;
+  }
+  return nullptr;
 }
 
 void ZRNAppDelegate::U_HandleOpenFiles(QStringList& paths) {
@@ -467,6 +514,7 @@ void ZRNAppDelegate::U_CloseAndRemoveWC(QWidget* window) {
   removeWC(controller);
   saveRecents();
   loadZRNRecentsMenu();
+  U_StartLiveSessionIfLaunchFilesFailed();
 }
 
 bool ZRNAppDelegate::U_CloseFileIfOpen(const QString& path) {
@@ -477,8 +525,22 @@ bool ZRNAppDelegate::U_CloseFileIfOpen(const QString& path) {
 }
 
 void ZRNAppDelegate::removeWC(QWidget* controller) {
+  // A window the user has seen closes: the launch opened something.
+  if (controller && controller->testAttribute(Qt::WA_WState_ExplicitShowHide)) m_openingLaunchFiles = false;
   m_playbackWindows.removeIf([&](const QPointer<QWidget>& w) { return !w || w.data() == controller; });
   if (controller) controller->deleteLater();
+}
+
+void ZRNAppDelegate::U_CloseWindowsForTermination() {
+  // Nothing is asked any more: the windows go without their close requests (which would ask about
+  // exports), the live window's capture stops with it, the players with theirs.
+  QList<QPointer<QWidget>> windows = m_playbackWindows;
+  windows.append(QPointer<QWidget>(m_capturePlaybackWC.data()));
+  m_playbackWindows.clear();
+  m_capturePlaybackWC = nullptr;
+  for (const QPointer<QWidget>& window : windows) delete window.data();
+  delete VLLiveWC_Current();
+  delete m_openPanel.data();
 }
 
 VLProgressivePlayWC* ZRNAppDelegate::capturePlaybackWC() const { return m_capturePlaybackWC; }

@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QEvent>
 #include <QKeySequence>
 #include <QMainWindow>
@@ -31,7 +32,8 @@ ZRNAppMenus::ZRNAppMenus(ZRNAppDelegate* delegate) : QObject(delegate), m_delega
   addCommand(app, "showHVAppStorePage", "Velmora in the Store", {}, [d] { d->showHVAppStorePage(); });
   addCommand(app, "showAcknowledgments", "Acknowledgments", {}, [d] { d->showAcknowledgments(); });
   app->addSeparator();
-  addCommand(app, "terminate", "Quit Velmora", QKeySequence::Quit, [d] { d->terminate(); });
+  // Spelled out: the standard Quit key is empty under desktop themes with the Windows key scheme.
+  addCommand(app, "terminate", "Quit Velmora", QKeySequence(QStringLiteral("Ctrl+Q")), [d] { d->terminate(); });
 
   QMenu* file = addMenu("File");
   addCommand(file, "startNewRecording", "New Live Session", QKeySequence(QStringLiteral("Ctrl+N")),
@@ -141,6 +143,11 @@ bool ZRNAppMenus::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::Show && watched->isWidgetType()) {
     auto* window = qobject_cast<QMainWindow*>(watched);
     if (window && window->isWindow()) installInWindow(window);
+    // A modal dialog, sheet or panel blocks the menu bars behind it, and with them their shortcuts:
+    // Quit is given to the dialog too, so that it quits from whatever is on screen.
+    auto* dialog = qobject_cast<QDialog*>(watched);
+    if (QAction* quit = action(QStringLiteral("terminate")); dialog && dialog->isWindow() && quit && !dialog->actions().contains(quit))
+      dialog->addAction(quit);
   }
   return QObject::eventFilter(watched, event);
 }

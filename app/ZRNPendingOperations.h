@@ -3,16 +3,12 @@
 // Each is a free function of its own, so that each can be replaced on its own: delete its lines here and
 // in ZRNPendingOperations.cpp and include the real header.
 //
-// Still pending: the workspace's sleep and wake notices (observed, but nothing posts them yet).
+// Nothing is pending now; the preferences window and the updater are in app/ZRNAppPreferences.h.
 
 #include <QString>
 #include <QUrl>
 
 class ZRNAppDelegate;
-
-// Workspace sleep and wake.
-inline const QString kWorkspace_WillSleepNotification = QStringLiteral("NSWorkspaceWillSleepNotification");
-inline const QString kWorkspace_DidWakeNotification = QStringLiteral("NSWorkspaceDidWakeNotification");
 
 // The preferences window and the updater.
 #include "app/ZRNAppPreferences.h"

@@ -8,6 +8,7 @@
 #include "common/ZRNTimeFormatting.h"
 #include "capture/ZRNCaptureDevices.h"
 #include "capture/ZRNWaitingForDeviceWC.h"
+#include "platform/gui/DialogRunner.h"
 #include "platform/media/PreviewView.h"
 
 #include <QCloseEvent>
@@ -308,6 +309,7 @@ void VLLiveWC::U_Initialize() {
       m_waitingSheet = dialog;
       QPointer<VLLiveWC> guard(this);
       const int errorType = int(index);
+      ZRNLogger_Log("ATT: waiting for a camera ('%@')", Prefs_Shared().cameraName());
       Alert_RunAlertSheet(dialog, this, [guard, errorType](int result) {
         if (guard) guard->U_CameraSheetEnded(result, errorType);
       });
@@ -421,6 +423,7 @@ bool VLLiveWC::panel(const QFileDialog*, const QUrl& url) const {
 }
 
 void VLLiveWC::getSaveName() {
+  ZRNLogger_Log("getSaveName");
   auto* panel = new QFileDialog(this);
   panel->setObjectName(QStringLiteral("VLSavePanel"));
   panel->setOption(QFileDialog::DontUseNativeDialog, true);
@@ -515,6 +518,11 @@ void VLLiveWC::U_SessQueue_ConfigureNewCaptureSession() {
     CapDev_CheckCameraPresence();
     CapDev_CheckMicrophonePresence();
   }
+  // Termination ended a waiting dialog: nothing is built on its behalf.
+  if (Gui_TerminationRequested()) {
+    session->commitConfiguration();
+    return;
+  }
   {
     std::lock_guard lock(m_sessionMutex);
     if (m_videoCaptureDevice && m_videoDeviceLocked) m_videoCaptureDevice->unlockForConfiguration();
@@ -557,7 +565,10 @@ void VLLiveWC::U_SessQueue_ConfigureNewCaptureSession() {
       Prefs_Shared().setMicrophoneUID(mic->uniqueID());
       Prefs_Shared().setMicrophoneName(mic->localizedName());
       Prefs_Shared().setMicrophoneIsBuiltIn(CapDev_IsBuiltInMicrophone(mic));
-      CapDev_CheckMicrophonePresence();
+      if (!CapDev_CheckMicrophonePresence() && Gui_TerminationRequested()) {
+        session->commitConfiguration();
+        return;
+      }
     }
     {
       std::lock_guard lock(m_sessionMutex);

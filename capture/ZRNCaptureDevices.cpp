@@ -7,6 +7,7 @@
 #include "capture/ZRNWaitingForDeviceWC.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/gui/DialogRunner.h"
 #include "platform/media/AudioDevices.h"
 
 #include <QComboBox>
@@ -351,17 +352,24 @@ CapDev_WaitingResult CapDev_RunWaitingDialog(MediaType mediaType, const QString&
     answer.result = Alert_RunAlertModal(&dialog);
     ZRNAppHost_Shared().setAppInModalMode(false);
   };
+  // Once termination has begun the main thread may no longer serve a queue waiting for it.
+  if (Gui_TerminationRequested()) {
+    answer.terminated = true;
+    return answer;
+  }
   // The dialog belongs to the main thread; a capture-session queue waits here for its answer.
   if (Dispatch_IsMainThread())
     body();
   else
     Dispatch_MainSync(body);
+  answer.terminated = Gui_TerminationRequested();
   return answer;
 }
 
 bool CapDev_CheckCameraPresence() {
   if (CapDev_IndexOfDeviceWithUID(MediaType::Video, Prefs_Shared().cameraUID()) < 0) {
     const CapDev_WaitingResult wait = CapDev_RunWaitingDialog(MediaType::Video, Prefs_Shared().cameraUID(), Prefs_Shared().cameraName());
+    if (wait.terminated) return false;
     if (wait.ran && wait.result == kDialogResultFirst) {
       if (wait.errorType == -1) Prefs_Shared().setCameraUID(QStringLiteral("N/A"));
       if (wait.errorType == -2) return false;
@@ -416,6 +424,7 @@ bool CapDev_CheckMicrophonePresence() {
   if (CapDev_IndexOfDeviceWithUID(MediaType::Audio, Prefs_Shared().microphoneUID()) < 0) {
     const CapDev_WaitingResult wait =
         CapDev_RunWaitingDialog(MediaType::Audio, Prefs_Shared().microphoneUID(), Prefs_Shared().microphoneName());
+    if (wait.terminated) return false;
     if (wait.ran && wait.result == kDialogResultFirst) {
       if (wait.errorType == -1) Prefs_Shared().setMicrophoneUID(QStringLiteral("N/A"));
       if (wait.errorType == -2) return false;

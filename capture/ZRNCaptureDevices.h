@@ -99,5 +99,7 @@ struct CapDev_WaitingResult {
   bool ran = false;
   int result = 0;
   long errorType = 0;
+  // The application is terminating: the dialog was not shown or was ended without an answer.
+  bool terminated = false;
 };
 CapDev_WaitingResult CapDev_RunWaitingDialog(MediaType mediaType, const QString& uid, const QString& name);

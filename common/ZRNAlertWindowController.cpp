@@ -27,19 +27,24 @@ void ZRNAlertWindowController::awakeFromNib() {
   if (m_dontShowAgainCheck) m_dontShowAgainCheck->hide();
 }
 
+namespace {
+// Titles are shown as written: "&" is a character ("Save & Quit"), not the mark of a shortcut letter.
+QString literalTitle(const QString& title) { return QString(title).replace(QLatin1Char('&'), QStringLiteral("&&")); }
+}  // namespace
+
 void ZRNAlertWindowController::setupWithOKText(const QString& okText, const QString& cancelText,
                                                const QString& otherText) {
   if (QPushButton* ok = okBtn()) {
-    ok->setText(okText);
+    ok->setText(literalTitle(okText));
     ok->setEnabled(true);
     ok->setDefault(true);
   }
   if (QPushButton* cancel = cancelBtn(); cancel && !cancelText.isEmpty()) {
-    cancel->setText(cancelText);
+    cancel->setText(literalTitle(cancelText));
     cancel->show();
   }
   if (QPushButton* other = otherBtn(); other && !otherText.isEmpty()) {
-    other->setText(otherText);
+    other->setText(literalTitle(otherText));
     other->show();
   }
 }

@@ -201,6 +201,7 @@ int Alert_ShowAlertWithID(int alertID, const QVariant& argument, const QVariant&
     ZRNLogger_Log(QStringLiteral("ERR: Alert_ShowAlertWithID: no alert with ID %ld"), static_cast<long>(alertID));
     return kAlertResultUnknownID;
   }
+  ZRNLogger_Log(QStringLiteral("alert %ld"), static_cast<long>(alertID));
   // Alerts cannot be hidden by the user in this application: the entries' hiding flags are not read.
   std::unique_ptr<ZRNAlertWindowController> controller = Alert_MakeAlertController(*entry, argument, explainArgument);
   return Alert_RunAlertModal(controller.get());

@@ -4,6 +4,7 @@
 #include "common/ZRNLogger.h"
 #include "platform/foundation/Fmt.h"
 #include "platform/system/Power.h"
+#include "platform/system/ScreenSaver.h"
 #include "platform/system/SystemInfo.h"
 
 #include <QCoreApplication>
@@ -11,6 +12,8 @@
 #include <QUrl>
 
 #include <atomic>
+#include <memory>
+#include <mutex>
 
 namespace {
 // Minor release the feature checks see: 16 is how the newest releases present themselves to 10.x checks.
@@ -21,6 +24,8 @@ std::atomic<int> gMinorVersion{-1};
 std::atomic<int32_t> gAssertionIDs[3] = {0, 0, 0};
 
 const char* const kSleepWhy = "VL Recording prevented sleep";
+std::mutex gScreenSaverMutex;
+std::unique_ptr<ScreenSaverInhibition> gScreenSaverHold;
 
 void takeLock(int slot, const QString& what, const char* logFormat) {
   QString error;
@@ -99,6 +104,12 @@ bool Sys_IsOnBattery() { return Power_CurrentSource() == PowerSource::Battery; }
 
 void Sys_PreventSystemSleep() {
   takeLock(0, QStringLiteral("idle"), "gAssertionID_IdleDisplay: %u");
+  // Not every desktop's screen blanking honours logind's idle lock; its screen saver is asked too.
+  {
+    std::lock_guard lock(gScreenSaverMutex);
+    if (!gScreenSaverHold)
+      gScreenSaverHold = std::make_unique<ScreenSaverInhibition>(QStringLiteral("Velmora"), QString::fromLatin1(kSleepWhy));
+  }
   takeLock(1, QStringLiteral("sleep"), "gAssertionID_IdleSystem: %u");
   // Disks spin down on their own timers, which no session service lets an application hold off: the
   // disk slot stays empty.
@@ -107,6 +118,8 @@ void Sys_PreventSystemSleep() {
 void Sys_ResetSystemSleep() {
   ZRNLogger_Log(QStringLiteral("Sys_ResetSystemSleep"));
   for (auto& id : gAssertionIDs) Power_ReleaseInhibitLock(id.exchange(0));
+  std::lock_guard lock(gScreenSaverMutex);
+  gScreenSaverHold.reset();
 }
 
 int32_t Sys_SleepAssertionID(int slot) { return slot >= 0 && slot < 3 ? gAssertionIDs[slot].load() : 0; }

@@ -115,6 +115,8 @@ void VLPlaybackWC::windowDidLoad() {
   if (!m_windowAVProject) m_windowAVProject = std::make_shared<ZRNAVCaptureProject>();
 
   m_player = std::make_shared<Player>();
+  // The display stays awake while the session's video plays (not while paused).
+  m_player->setPreventsDisplaySleepDuringVideoPlayback(true);
 
   // Wiring: the transport bar drives the player; the player view shows it and hands keys to the bar.
   m_synchroMovieController->setTheAVProject(m_windowAVProject);

@@ -12,8 +12,9 @@ PACKAGES=(
   libavdevice-dev libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavfilter-dev libavutil-dev
   # hot-plug, JSON, zip, property lists
   libudev-dev libjansson-dev libminizip-dev zlib1g-dev libplist-dev
-  # validation in tests; a private D-Bus for the power tests; a display for running without one
-  ffmpeg python3 dbus dbus-x11 xvfb xauth
+  # validation in tests; a private D-Bus for the power tests; a display for running without one; the VNC
+  # platform through which the termination tests press keys
+  ffmpeg python3 dbus dbus-x11 xvfb xauth qt6-qpa-plugins
 )
 
 SUDO=""

@@ -13,6 +13,17 @@ void Platform_SetLogSink(std::function<void(const QString&)> sink) {
   gSink = std::move(sink);
 }
 
+bool Platform_TryLogLine(const QString& line) {
+  std::function<void(const QString&)> sink;
+  {
+    std::lock_guard lock(gSinkMutex);
+    sink = gSink;
+  }
+  if (!sink) return false;
+  sink(line);
+  return true;
+}
+
 void Platform_LogLine(const QString& line) {
   std::function<void(const QString&)> sink;
   {

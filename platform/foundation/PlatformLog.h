@@ -8,6 +8,9 @@
 
 void Platform_SetLogSink(std::function<void(const QString&)> sink);
 void Platform_LogLine(const QString& line);
+// Hands the line to the installed sink and answers true; without one answers false and writes nothing
+// (for messages that wait until the application's log exists).
+bool Platform_TryLogLine(const QString& line);
 
 template <typename... Args>
 void Platform_Log(const QString& format, const Args&... args) {

@@ -1,6 +1,7 @@
 #include "platform/foundation/UserDefaults.h"
 
 #include "platform/foundation/DispatchQueue.h"
+#include "platform/foundation/PlatformLog.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/StandardLocations.h"
 
@@ -78,10 +79,9 @@ void UserDefaults::load() {
   const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
   const QString aside = m_filePath + QStringLiteral(".damaged-") + stamp;
   if (QFile::rename(m_filePath, aside)) {
-    m_messages << QStringLiteral("ATT: preferences file %1 was damaged; moved aside as %2, starting on the defaults")
-                      .arg(m_filePath, aside);
+    report(QStringLiteral("ATT: preferences file %1 was damaged; moved aside as %2, starting on the defaults").arg(m_filePath, aside));
   } else {
-    m_messages << QStringLiteral("ERR: preferences file %1 is damaged and could not be moved aside").arg(m_filePath);
+    report(QStringLiteral("ERR: preferences file %1 is damaged and could not be moved aside").arg(m_filePath));
   }
 }
 
@@ -227,11 +227,17 @@ bool UserDefaults::writeLocked() {
   QString error;
   if (!PropertyList_WriteFile(m_filePath, QVariant(m_persistent),
                               PropertyListFormat::XML, &error)) {
-    m_messages << QStringLiteral("ERR: preferences could not be written: %1").arg(error);
+    report(QStringLiteral("ERR: preferences could not be written: %1").arg(error));
     return false;
   }
   m_dirty = false;
   return true;
+}
+
+void UserDefaults::report(const QString& message) {
+  // Into the log when there is one (a write that fails during the run); kept until the log starts
+  // otherwise.
+  if (!Platform_TryLogLine(message)) m_messages << message;
 }
 
 QStringList UserDefaults::takePendingMessages() {

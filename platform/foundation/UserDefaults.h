@@ -55,13 +55,15 @@ class UserDefaults {
   // Writes the persistent domain to disk now when it changed; false when the write failed.
   bool synchronize();
 
-  // Messages about the file (a damaged file moved aside) kept until the log can take them.
+  // Messages about the file (a damaged file moved aside, a failed write) go to the platform log once
+  // the application has installed one; earlier ones are kept until the log can take them.
   QStringList takePendingMessages();
 
  private:
   void load();
   void scheduleWrite();
   bool writeLocked();
+  void report(const QString& message);
 
   QString m_filePath;
   mutable QMutex m_mutex;

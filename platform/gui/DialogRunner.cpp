@@ -9,20 +9,46 @@
 #include <QTextDocument>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
+namespace {
+std::atomic<bool> gTerminationRequested{false};
+}  // namespace
+
+bool Gui_TerminationRequested() { return gTerminationRequested.load(); }
+
+void Gui_ResetTermination() { gTerminationRequested = false; }
+
+void Gui_EndDialogsForTermination() {
+  gTerminationRequested = true;
+  // Every window of the application, sheets and panels with a parent included. Signals are blocked
+  // first: ending the dialog must not look like an answer to whoever waits for one. done() still hides
+  // it, which ends a nested exec() loop.
+  for (QWidget* window : QApplication::topLevelWidgets()) {
+    auto* dialog = qobject_cast<QDialog*>(window);
+    if (!dialog || !dialog->isVisible()) continue;
+    dialog->blockSignals(true);
+    dialog->done(QDialog::Rejected);
+  }
+}
+
 int Gui_RunApplicationModal(QDialog* dialog) {
-  if (!dialog) return 0;
+  if (!dialog || Gui_TerminationRequested()) return QDialog::Rejected;
   dialog->setWindowModality(Qt::ApplicationModal);
   // exec() spins a nested event loop: posted main-thread work, timers and further dialogs all run
   // inside it, and it returns only when this dialog has ended.
   const int result = dialog->exec();
   dialog->hide();
-  return result;
+  return Gui_TerminationRequested() ? int(QDialog::Rejected) : result;
 }
 
 void Gui_RunSheet(QDialog* dialog, QWidget* parent, std::function<void(int)> completion) {
   if (!dialog) return;
+  if (Gui_TerminationRequested()) {
+    dialog->deleteLater();
+    return;
+  }
   QWidget* window = parent ? parent->window() : nullptr;
   // A sheet stays a dialog window (the window type keeps its title bar); its parent makes it transient for
   // the parent window, and the modality blocks only that window.

@@ -12,12 +12,23 @@ class QDialog;
 class QWidget;
 
 // Shows the dialog application-modal and answers the code it ended with (QDialog::done). The dialog is
-// hidden afterwards but not deleted: the caller owns it.
+// hidden afterwards but not deleted: the caller owns it. Once termination has begun it answers
+// QDialog::Rejected without showing anything, as does a dialog that termination ended.
 int Gui_RunApplicationModal(QDialog* dialog);
 
 // Shows the dialog window-modal over the parent's window and returns at once; the completion runs with
-// the dialog's code when it ends. The dialog is deleted later, after the completion has run.
+// the dialog's code when it ends. The dialog is deleted later, after the completion has run. A sheet
+// that termination ends never runs its completion; once termination has begun nothing is shown.
 void Gui_RunSheet(QDialog* dialog, QWidget* parent, std::function<void(int)> completion);
+
+// Termination: every dialog, sheet and panel of the application that is shown ends at once without its
+// answer reaching anybody (its finished/accepted/rejected signals stay silent), so a nested event loop
+// returns and nothing acts on a choice the user never made. From then on Gui_TerminationRequested()
+// answers true for the rest of the process.
+void Gui_EndDialogsForTermination();
+bool Gui_TerminationRequested();
+// For a process whose event loop runs on after a termination (a test run): dialogs show again.
+void Gui_ResetTermination();
 
 // The point sizes dialog texts are set in: the standard system size and the small one beside it.
 double Gui_StandardFontSize();

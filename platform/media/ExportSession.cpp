@@ -9,6 +9,9 @@
 #include <QFileInfo>
 #include <QUuid>
 
+#include <mutex>
+#include <vector>
+
 extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/error.h>
@@ -121,6 +124,22 @@ QString AssetExportSession::error() const {
   return m_error;
 }
 
+namespace {
+// Exports that have been started, so that termination can stop them all.
+std::mutex gStartedMutex;
+std::vector<std::weak_ptr<AssetExportSession>> gStarted;
+}  // namespace
+
+void AssetExportSession::cancelAllExports() {
+  std::vector<std::shared_ptr<AssetExportSession>> sessions;
+  {
+    std::lock_guard lock(gStartedMutex);
+    for (const auto& weak : gStarted)
+      if (auto session = weak.lock()) sessions.push_back(std::move(session));
+  }
+  for (const auto& session : sessions) session->cancelExport();
+}
+
 void AssetExportSession::cancelExport() {
   m_cancelRequested.store(true);
   // A session that never started ends at once; a running one ends at its next packet.
@@ -138,6 +157,11 @@ void AssetExportSession::exportAsynchronouslyWithCompletionHandler(std::function
     if (m_started) return;
     m_started = true;
     m_handler = std::move(handler);
+  }
+  {
+    std::lock_guard lock(gStartedMutex);
+    std::erase_if(gStarted, [](const std::weak_ptr<AssetExportSession>& weak) { return weak.expired(); });
+    gStarted.push_back(weak_from_this());
   }
   if (m_cancelRequested.load()) {
     finish(AssetExportSessionStatus::Cancelled, QString());

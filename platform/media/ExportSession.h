@@ -74,6 +74,9 @@ class AssetExportSession : public std::enable_shared_from_this<AssetExportSessio
   float progress() const { return m_progress.load(); }
   // Stops a waiting or running export; its partial output is removed and the status becomes Cancelled.
   void cancelExport();
+  // Cancels every export of the process that has started and not ended (at termination: the process
+  // must not wait for them), each as cancelExport does.
+  static void cancelAllExports();
 
   // Internal: the work's own view of the session.
   bool isCancelRequested() const { return m_cancelRequested.load(); }

@@ -2,12 +2,29 @@
 
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/media/AudioOutput.h"
+#include "platform/system/ScreenSaver.h"
 
 #include <cmath>
 #include <cstring>
 
 Player::Player(std::shared_ptr<PlayerItem> item, QObject* parent) : QObject(parent) {
   replaceCurrentItemWithPlayerItem(std::move(item));
+  // Every start, pause, end and change of item passes here.
+  connect(this, &Player::rateChanged, this, &Player::U_UpdateDisplaySleep);
+  connect(this, &Player::currentItemChanged, this, &Player::U_UpdateDisplaySleep);
+}
+
+void Player::setPreventsDisplaySleepDuringVideoPlayback(bool prevents) {
+  m_preventsDisplaySleep = prevents;
+  U_UpdateDisplaySleep();
+}
+
+void Player::U_UpdateDisplaySleep() {
+  const bool wanted = m_preventsDisplaySleep && m_rate != 0.0f && m_item && m_item->hasVideo();
+  if (wanted && !m_displaySleepHold)
+    m_displaySleepHold = std::make_unique<ScreenSaverInhibition>(QStringLiteral("Velmora"), QStringLiteral("Playing video"));
+  else if (!wanted)
+    m_displaySleepHold.reset();
 }
 
 Player::~Player() {
@@ -58,6 +75,8 @@ void Player::U_AttachItem() {
       m_item->U_SetRate(m_rate, kMediaTimeInvalid, kMediaTimeInvalid, m_waits);
       U_UpdateSound();
     }
+    // Whether the item has pictures is known once it is ready.
+    U_UpdateDisplaySleep();
   }));
   if (m_rate != 0.0f && m_item->status() == PlayerItemStatus::ReadyToPlay) {
     m_item->U_SetRate(m_rate, kMediaTimeInvalid, kMediaTimeInvalid, m_waits);

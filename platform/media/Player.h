@@ -14,6 +14,7 @@
 #include <vector>
 
 class AudioOutput;
+class ScreenSaverInhibition;
 
 class Player : public QObject {
   Q_OBJECT
@@ -49,6 +50,13 @@ class Player : public QObject {
   bool automaticallyWaitsToMinimizeStalling() const { return m_waits; }
   void setAutomaticallyWaitsToMinimizeStalling(bool waits) { m_waits = waits; }
 
+  // When YES, the display does not blank while the player plays an item with pictures (a hold on the
+  // desktop's screen saver, let go on pause, at the end and when the player goes). NO by default.
+  bool preventsDisplaySleepDuringVideoPlayback() const { return m_preventsDisplaySleep; }
+  void setPreventsDisplaySleepDuringVideoPlayback(bool prevents);
+  // Whether the player holds the screen saver off now.
+  bool isPreventingDisplaySleep() const { return m_displaySleepHold != nullptr; }
+
   float volume() const { return m_volume; }
   void setVolume(float volume);
 
@@ -78,6 +86,7 @@ class Player : public QObject {
   void U_AttachItem();
   void U_FireObservers(bool force);
   void U_UpdateSound();
+  void U_UpdateDisplaySleep();
   qint64 U_PullSound(char* data, qint64 maxBytes, MediaTime* firstByteTime);
 
   std::shared_ptr<PlayerItem> m_item;
@@ -89,4 +98,6 @@ class Player : public QObject {
   TimeObserverToken m_nextToken = 1;
   std::unique_ptr<AudioOutput> m_audio;
   class Decoder* m_soundDecoder = nullptr;
+  bool m_preventsDisplaySleep = false;
+  std::unique_ptr<ScreenSaverInhibition> m_displaySleepHold;
 };

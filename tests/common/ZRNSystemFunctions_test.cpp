@@ -19,7 +19,7 @@
 
 namespace {
 const QStringList kDesktopNames{QStringLiteral("org.freedesktop.login1"), QStringLiteral("org.freedesktop.UPower"),
-                                QStringLiteral("org.freedesktop.FileManager1")};
+                                QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("org.freedesktop.ScreenSaver")};
 
 bool isOpenDescriptor(int fd) { return fcntl(fd, F_GETFD) != -1; }
 
@@ -69,6 +69,17 @@ TEST_F(SystemBusTest, SleepLocksAreTakenHeldAndReleasedOnce) {
   Sys_ResetSystemSleep();
   EXPECT_TRUE(isOpenDescriptor(reused)) << "descriptor " << reused << ", lock was " << displaySlot;
   ::close(reused);
+
+  // The screen saver was held off once, on a connection kept open while held, and given back once with
+  // its own cookie, though the reset ran twice.
+  ASSERT_TRUE(Test_WaitUntil([&] { return desktop->services().screenSaverCalls().size() == 2; }, 5000));
+  Test_ProcessEvents(200);
+  const auto calls = desktop->services().screenSaverCalls();
+  ASSERT_EQ(calls.size(), 2);
+  EXPECT_EQ(calls[0].method, QStringLiteral("Inhibit"));
+  EXPECT_EQ(calls[1].method, QStringLiteral("UnInhibit"));
+  EXPECT_EQ(calls[1].cookie, calls[0].cookie);
+  EXPECT_EQ(calls[1].sender, calls[0].sender);
 
   const QString log = Test_LoggedText();
   EXPECT_TRUE(log.contains(QStringLiteral("gAssertionID_IdleDisplay: %1").arg(displaySlot)));

@@ -1,6 +1,7 @@
 #include "support/TestSupport.h"
 
 #include "platform/foundation/DispatchQueue.h"
+#include "platform/gui/DialogRunner.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -16,6 +17,12 @@
 
 namespace {
 std::unique_ptr<QTemporaryDir> gHome;
+
+// A test that runs the application's termination leaves dialogs ended for good; the next test starts
+// with a run that shows them again.
+class TerminationReset : public ::testing::EmptyTestEventListener {
+  void OnTestEnd(const ::testing::TestInfo&) override { Gui_ResetTermination(); }
+};
 }
 
 bool Test_WaitUntil(const std::function<bool()>& predicate, int timeoutMs) {
@@ -71,6 +78,7 @@ int main(int argc, char** argv) {
   // A function called on the wrong queue ends the test run instead of being logged and forgotten.
   Dispatch_SetStrictQueueChecks(true);
   ::testing::InitGoogleTest(&argc, argv);
+  ::testing::UnitTest::GetInstance()->listeners().Append(new TerminationReset);
   const int result = RUN_ALL_TESTS();
   return result;
 }

@@ -218,3 +218,16 @@ TEST_F(ExportSessionTest, ExportsWhatTheMovieHoldsInTheRange) {
     }
   }
 }
+
+TEST_F(ExportSessionTest, TerminationCancelsEveryRunningExport) {
+  std::vector<AssetExportSessionRef> sessions;
+  std::atomic<int> calls{0};
+  for (const QString& name : {QStringLiteral("first.mp4"), QStringLiteral("second.mp4")}) {
+    sessions.push_back(makeSession(Asset::assetWithPath(s_source), AVAssetExportPresetHighestQuality, Out(name)));
+    sessions.back()->exportAsynchronouslyWithCompletionHandler([&]() { ++calls; });
+  }
+  ASSERT_TRUE(Test_WaitUntil([&]() { return sessions[0]->progress() > 0.0f || calls > 0; }, 60000));
+  AssetExportSession::cancelAllExports();
+  ASSERT_TRUE(Test_WaitUntil([&]() { return calls == 2; }, 60000));
+  for (const auto& session : sessions) EXPECT_EQ(session->status(), AssetExportSessionStatus::Cancelled);
+}

@@ -1,7 +1,8 @@
 #pragma once
 // A private D-Bus daemon for one test, and a small stand-in for the desktop services we talk to on it:
-// logind's Inhibit (answering a real pipe whose far end shows when the caller lets go), UPower's OnBattery
-// and the file manager's ShowItems/ShowFolders.
+// logind's Inhibit (answering a real pipe whose far end shows when the caller lets go) and its
+// PrepareForSleep signal, UPower's OnBattery, the file manager's ShowItems/ShowFolders and the screen
+// saver's Inhibit/UnInhibit.
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -64,6 +65,13 @@ class FakeDesktopServices : public QDBusVirtualObject {
     QString method;
     QStringList uris;
   };
+  // A call to org.freedesktop.ScreenSaver: "Inhibit" with the cookie it was answered, or "UnInhibit"
+  // with the cookie it gave back.
+  struct ScreenSaverCall {
+    QString method;
+    uint cookie;
+    QString sender;
+  };
 
   ~FakeDesktopServices() override {
     for (const Lock& lock : m_locks) ::close(lock.farEnd);
@@ -90,6 +98,19 @@ class FakeDesktopServices : public QDBusVirtualObject {
       connection.send(message.createReply(QVariant::fromValue(QDBusVariant(m_onBattery))));
       return true;
     }
+    if (message.interface() == QLatin1String("org.freedesktop.ScreenSaver")) {
+      if (member == QLatin1String("Inhibit")) {
+        const uint cookie = ++m_lastCookie;
+        m_screenSaverCalls.append({member, cookie, message.service()});
+        connection.send(message.createReply(QVariant::fromValue(cookie)));
+        return true;
+      }
+      if (member == QLatin1String("UnInhibit")) {
+        m_screenSaverCalls.append({member, message.arguments().value(0).toUInt(), message.service()});
+        connection.send(message.createReply());
+        return true;
+      }
+    }
     if (member == QLatin1String("ShowItems") || member == QLatin1String("ShowFolders")) {
       m_reveals.append({member, message.arguments().value(0).toStringList()});
       connection.send(message.createReply());
@@ -103,6 +124,14 @@ class FakeDesktopServices : public QDBusVirtualObject {
   void refuse(const QString& what) { std::lock_guard guard(m_mutex); m_refused << what; }
   QList<Lock> locks() { std::lock_guard guard(m_mutex); return m_locks; }
   QList<Reveal> reveals() { std::lock_guard guard(m_mutex); return m_reveals; }
+  QList<ScreenSaverCall> screenSaverCalls() { std::lock_guard guard(m_mutex); return m_screenSaverCalls; }
+  // The screen saver's holds not given back yet.
+  int screenSaverHolds() {
+    std::lock_guard guard(m_mutex);
+    int held = 0;
+    for (const ScreenSaverCall& call : m_screenSaverCalls) held += call.method == QLatin1String("Inhibit") ? 1 : -1;
+    return held;
+  }
   // Whether the caller still holds the other end of a lock.
   static bool isHeld(const Lock& lock) {
     pollfd entry{lock.farEnd, POLLIN, 0};
@@ -115,6 +144,8 @@ class FakeDesktopServices : public QDBusVirtualObject {
   QStringList m_refused;
   QList<Lock> m_locks;
   QList<Reveal> m_reveals;
+  QList<ScreenSaverCall> m_screenSaverCalls;
+  uint m_lastCookie = 40;
 };
 
 // The services on a bus, answering on their own thread so that a caller may block the main thread.
@@ -126,12 +157,10 @@ class FakeDesktopOnBus {
     m_services->moveToThread(&m_thread);
     m_registered = m_connection.isConnected();
     for (const QString& name : serviceNames) m_registered = m_connection.registerService(name) && m_registered;
-    for (const char* path : {"/org/freedesktop/login1", "/org/freedesktop/UPower", "/org/freedesktop/FileManager1"})
-      m_connection.registerVirtualObject(QString::fromLatin1(path), m_services);
+    for (const char* path : kPaths) m_connection.registerVirtualObject(QString::fromLatin1(path), m_services);
   }
   ~FakeDesktopOnBus() {
-    for (const char* path : {"/org/freedesktop/login1", "/org/freedesktop/UPower", "/org/freedesktop/FileManager1"})
-      m_connection.unregisterObject(QString::fromLatin1(path));
+    for (const char* path : kPaths) m_connection.unregisterObject(QString::fromLatin1(path));
     QDBusConnection::disconnectFromBus(QStringLiteral("fake-desktop"));
     m_services->deleteLater();  // runs on its own thread as that thread finishes
     m_thread.quit();
@@ -139,8 +168,18 @@ class FakeDesktopOnBus {
   }
   bool isReady() const { return m_registered; }
   FakeDesktopServices& services() { return *m_services; }
+  // logind's announcement before sleeping (true) and after waking (false).
+  bool emitPrepareForSleep(bool sleeping) {
+    QDBusMessage signal = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/login1"),
+                                                     QStringLiteral("org.freedesktop.login1.Manager"),
+                                                     QStringLiteral("PrepareForSleep"));
+    signal << sleeping;
+    return m_connection.send(signal);
+  }
 
  private:
+  static constexpr const char* kPaths[] = {"/org/freedesktop/login1", "/org/freedesktop/UPower",
+                                           "/org/freedesktop/FileManager1", "/org/freedesktop/ScreenSaver"};
   QDBusConnection m_connection;
   QThread m_thread;
   FakeDesktopServices* m_services = new FakeDesktopServices;

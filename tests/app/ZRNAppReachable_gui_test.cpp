@@ -1,0 +1,148 @@
+// Velmora stays reachable: a second start without paths brings it back, a path that cannot be opened is
+// said and the live session starts instead, sleep and wake arrive from logind, and preferences that
+// cannot be written during the run are logged when it happens.
+
+#include "app/ZRNAppDelegate.h"
+
+#include "app/ZRNAppInstance.h"
+#include "capture/VLLiveWC.h"
+#include "common/ZRNRecentDocument.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/StandardLocations.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/system/PrivateDBus.h"
+#include "platform/system/SleepWake.h"
+#include "support/TestSupport.h"
+#include "tests/app/AppTestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QTextDocument>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <future>
+
+namespace {
+QString labelsText(QWidget* widget) {
+  QString all;
+  for (auto* label : widget->findChildren<QLabel*>()) {
+    QTextDocument text;
+    text.setHtml(label->text());
+    all += text.toPlainText();
+  }
+  return all;
+}
+
+// A second start of Velmora without paths, through the socket the running one listens on.
+bool secondStart(const QStringList& paths = {}) {
+  std::future<bool> taken = std::async(std::launch::async, [paths] { return AppInstance_HandOverToRunningInstance(paths); });
+  if (!Test_WaitUntil([&] { return taken.wait_for(std::chrono::seconds(0)) == std::future_status::ready; })) return false;
+  return taken.get();
+}
+}  // namespace
+
+TEST_F(LaunchedAppTest, ASecondStartWithoutPathsBringsBackALiveWindowOrRaisesTheOneShown) {
+  launch();
+  ZRNAppInstanceServer server([this](const QStringList& paths) { delegate->U_HandleSecondStart(paths); });
+  ASSERT_TRUE(server.listen());
+  ASSERT_TRUE(Test_WaitUntil([] { return VLLiveWC_Current() && VLLiveWC_Current()->savePanel(); }, 20000));
+
+  // A window is shown (here the live window with its naming panel): it comes forward, nothing new opens.
+  QPointer<VLLiveWC> first = VLLiveWC_Current();
+  const qsizetype starts = delegate->launchPhases().count(QStringLiteral("startNewRecording"));
+  ASSERT_TRUE(secondStart());
+  Test_ProcessEvents(100);
+  EXPECT_EQ(VLLiveWC_Current(), first.data());
+  EXPECT_EQ(delegate->launchPhases().count(QStringLiteral("startNewRecording")), starts);
+  EXPECT_TRUE(first->isVisible());
+
+  // Cancelling the naming panel closes the live window: no window is left.
+  first->savePanel()->reject();
+  ASSERT_TRUE(Test_WaitUntil([&] { return first.isNull(); }, 10000));
+  for (QWidget* window : QApplication::topLevelWidgets())
+    EXPECT_FALSE(window->isVisible() && (qobject_cast<QMainWindow*>(window) || qobject_cast<QDialog*>(window)))
+        << window->metaObject()->className();
+
+  // Starting Velmora again does what starting it does: a new live session, with its window.
+  ASSERT_TRUE(secondStart());
+  ASSERT_TRUE(Test_WaitUntil([] { return VLLiveWC_Current() && VLLiveWC_Current()->isVisible(); }, 20000));
+  EXPECT_EQ(delegate->launchPhases().count(QStringLiteral("startNewRecording")), starts + 1);
+}
+
+TEST_F(LaunchedAppTest, AMissingPathAtLaunchIsSaidAndTheLiveSessionStarts) {
+  const QString folder = Test_MakeTempDir(QStringLiteral("sessions"));
+  const QString missing = folder + QStringLiteral("/Cup Finl.vlvidcapb");
+  // It was opened once: its recents entry goes with it.
+  UserDefaults::standard().setObject(QStringLiteral("ZRNRecentDocuments"),
+                                     QVariantList{ZRNRecentDocument(missing).dictionaryToSave()});
+  delegate = std::make_unique<ZRNAppDelegate>();
+  delegate->application_openFiles({missing});
+  QString shown;
+  Test_AnswerNextModal(QStringLiteral("okBtn"), [&](QWidget* modal) { shown = labelsText(modal); });
+  delegate->applicationWillFinishLaunching();
+  delegate->applicationDidFinishLaunching();
+  ASSERT_TRUE(Test_WaitUntil([] { return VLLiveWC_Current() && VLLiveWC_Current()->isVisible(); }, 20000));
+  EXPECT_EQ(shown, QStringLiteral("File 'Cup Finl' is damaged and cannot be opened."));
+  EXPECT_TRUE(delegate->playbackWindows().isEmpty());
+  EXPECT_TRUE(listedPaths().isEmpty());
+  EXPECT_TRUE(UserDefaults::standard().arrayForKey(QStringLiteral("ZRNRecentDocuments")).isEmpty());
+}
+
+TEST_F(LaunchedAppTest, SleepAndWakeFromLogindArriveInOrderOnTheMainThread) {
+  PrivateBusDaemon daemon;
+  if (!daemon.isRunning()) GTEST_SKIP() << "dbus-daemon is not available";
+  FakeDesktopOnBus logind(daemon.address(), {QStringLiteral("org.freedesktop.login1")});
+  ASSERT_TRUE(logind.isReady());
+  ScopedEnvironment systemBus("DBUS_SYSTEM_BUS_ADDRESS", daemon.address().toUtf8());
+  struct Arrival {
+    QString name;
+    bool onMainThread;
+  };
+  std::vector<Arrival> arrivals;
+  std::mutex mutex;
+  auto& center = NotificationCenter::defaultCenter();
+  std::vector<NotificationObservation> observations;
+  for (const QString& name : {kWorkspace_WillSleepNotification, kWorkspace_DidWakeNotification})
+    observations.emplace_back(center, center.addObserver(name, nullptr, [&](const Notification& note) {
+      std::lock_guard lock(mutex);
+      arrivals.push_back({note.name, QThread::currentThread() == qApp->thread()});
+    }));
+  launch();
+  ASSERT_TRUE(waitFor(QStringLiteral("fileSleepNotifications")));
+
+  ASSERT_TRUE(logind.emitPrepareForSleep(true));
+  ASSERT_TRUE(logind.emitPrepareForSleep(false));
+  ASSERT_TRUE(Test_WaitUntil([&] { std::lock_guard lock(mutex); return arrivals.size() == 2; }));
+  EXPECT_EQ(arrivals[0].name, kWorkspace_WillSleepNotification);
+  EXPECT_EQ(arrivals[1].name, kWorkspace_DidWakeNotification);
+  EXPECT_TRUE(arrivals[0].onMainThread && arrivals[1].onMainThread);
+  const QString log = Test_LoggedText();
+  const qsizetype slept = log.indexOf(QStringLiteral("receiveSleepNote: NSWorkspaceWillSleepNotification"));
+  ASSERT_GE(slept, 0) << log.toStdString();
+  EXPECT_GT(log.indexOf(QStringLiteral("receiveWakeNote: NSWorkspaceDidWakeNotification")), slept);
+
+  // After the termination sequence nothing more arrives.
+  delegate->applicationWillTerminate();
+  ASSERT_TRUE(logind.emitPrepareForSleep(true));
+  Test_ProcessEvents(300);
+  EXPECT_EQ(arrivals.size(), 2u);
+}
+
+TEST_F(LaunchedAppTest, PreferencesThatCannotBeWrittenDuringTheRunAreLogged) {
+  launch();
+  ASSERT_TRUE(waitFor(QStringLiteral("delayedStartupActions")));
+  // The file's place is taken by a folder: the next write fails.
+  const QString prefsFile = StandardLocations::preferencesFilePath();
+  ASSERT_TRUE(UserDefaults::standard().synchronize());
+  ASSERT_TRUE(QFile::remove(prefsFile));
+  ASSERT_TRUE(QDir().mkpath(prefsFile + QStringLiteral("/taken")));
+  UserDefaults::standard().setObject(QStringLiteral("ZRNUnwritable"), QStringLiteral("x"));
+  EXPECT_FALSE(UserDefaults::standard().synchronize());
+  const QString log = Test_LoggedText();
+  EXPECT_TRUE(log.contains(QStringLiteral("ERR: preferences could not be written"))) << log.toStdString();
+  QDir(prefsFile).removeRecursively();
+}
