@@ -19,7 +19,11 @@
 #include <QDeadlineTimer>
 
 #include <QDir>
+#include <QFile>
+#include <QList>
 #include <QProcess>
+#include <QStringList>
+#include <QtEndian>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -94,6 +98,68 @@ int packetsIn(const QString& path) {
                                       "stream=nb_read_packets", "-of", "csv=p=0", path});
   p.waitForFinished(120000);
   return QString::fromUtf8(p.readAllStandardOutput()).trimmed().toInt();
+}
+
+// The lengths of a fragmented movie's fragments, in seconds: the differences between the decode times
+// (tfdt) of the first track's successive fragments, on the time scale of that track's media header.
+QList<double> fragmentLengths(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  const QByteArray d = file.readAll();
+  const auto u32 = [&](qint64 at) { return at + 4 <= d.size() ? qFromBigEndian<quint32>(d.constData() + at) : 0u; };
+  const auto u64 = [&](qint64 at) { return at + 8 <= d.size() ? qFromBigEndian<quint64>(d.constData() + at) : 0ull; };
+  // Calls visit(type, body, end) for each box in [from, to).
+  const auto walk = [&](qint64 from, qint64 to, const auto& visit) {
+    while (from + 8 <= to) {
+      quint64 size = u32(from);
+      qint64 body = from + 8;
+      if (size == 1) {
+        size = u64(from + 8);
+        body += 8;
+      }
+      if (size < 8 || from + qint64(size) > to) return;
+      visit(d.mid(from + 4, 4), body, from + qint64(size));
+      from += qint64(size);
+    }
+  };
+  double timescale = 0;
+  QList<double> starts;
+  walk(0, d.size(), [&](const QByteArray& type, qint64 body, qint64 end) {
+    const auto into = [&](const QByteArray& want, const auto& then) {
+      walk(body, end, [&](const QByteArray& t, qint64 b, qint64 e) {
+        if (t == want) then(b, e);
+      });
+    };
+    if (type == "moov") {
+      walk(body, end, [&](const QByteArray& t, qint64 b, qint64 e) {
+        if (t != "trak" || timescale > 0) return;
+        walk(b, e, [&](const QByteArray& t2, qint64 b2, qint64 e2) {
+          if (t2 != "mdia") return;
+          walk(b2, e2, [&](const QByteArray& t3, qint64 b3, qint64) {
+            if (t3 == "mdhd") timescale = u32(b3 + (d[b3] == 1 ? 20 : 12));
+          });
+        });
+      });
+    } else if (type == "moof") {
+      bool first = true;
+      into("traf", [&](qint64 b, qint64 e) {
+        walk(b, e, [&](const QByteArray& t, qint64 tb, qint64) {
+          if (t != "tfdt" || !first || timescale <= 0) return;
+          first = false;
+          starts << double(d[tb] == 1 ? u64(tb + 4) : u32(tb + 4)) / timescale;
+        });
+      });
+    }
+  });
+  QList<double> lengths;
+  for (qsizetype i = 1; i < starts.size(); ++i) lengths << starts[i] - starts[i - 1];
+  return lengths;
+}
+
+QString lengthsText(const QList<double>& lengths) {
+  QStringList parts;
+  for (double l : lengths) parts << QString::number(l, 'f', 3);
+  return QStringLiteral("[") + parts.join(QStringLiteral(", ")) + QStringLiteral("]");
 }
 
 struct Pace {
@@ -217,6 +283,7 @@ void BM_RecordingAgainstFFmpeg(benchmark::State& state) {
     state.counters["ffmpeg_peak_rss_MiB"] = double(peakRssMiB(RUSAGE_CHILDREN));
     state.counters["stop_to_finished_ms"] = stopToFinished;
     state.counters["ffmpeg_stop_to_finished_ms"] = ffStopToFinished;
+    std::printf("writer fragments (5 s each): %s\n", qPrintable(lengthsText(fragmentLengths(ours))));
     std::printf("recorded %d s: %d frames delivered, %d refused, %d written; CPU %.2f s/s (ffmpeg %.2f s/s, ratio %.2f); "
                 "peak %ld MiB; stop to finished %.0f ms (ffmpeg %.0f ms)\n",
                 seconds, frames, refused, written, ourCpu / seconds, ffCpu / seconds, ffCpu > 0 ? ourCpu / ffCpu : 0.0,
@@ -329,6 +396,9 @@ void BM_RecorderFromVirtualCamera(benchmark::State& state) {
     state.counters["cpu_ratio_vs_ffmpeg"] = ffCpu > 0 ? (ourCpu / recorded) / (ffCpu / seconds) : 0;
     state.counters["peak_rss_MiB"] = double(peakRssMiB(RUSAGE_SELF));
     state.counters["stop_to_finished_ms"] = stopToFinished;
+    // Every fragment but the last should last the fragment length (to within a picture).
+    std::printf("virtual camera fragments (%.0f s each): %s\n", double(document->segmentSeconds()),
+                qPrintable(lengthsText(fragmentLengths(ours))));
     std::printf("virtual camera %.1f s: %d frames delivered, %d written; CPU %.2f s/s (ffmpeg %.2f s/s, ratio %.2f); "
                 "peak %ld MiB; stop to finished %.0f ms\n",
                 recorded, recorder.delivered.load(), written, ourCpu / recorded, ffCpu / seconds,

@@ -9,9 +9,11 @@
 #include "capture/ZRNCaptureDevices.h"
 #include "capture/ZRNWaitingForDeviceWC.h"
 #include "platform/gui/DialogRunner.h"
+#include "platform/gui/FilePanels.h"
 #include "platform/media/PreviewView.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDir>
 #include <QEvent>
 #include <QFileDialog>
@@ -49,6 +51,10 @@ class LivePackageFilter : public QSortFilterProxyModel {
  private:
   const VLLiveWC* m_owner;
 };
+
+// Session packages are single items in every file panel of the application, from its start.
+void U_RegisterSessionPackages() { FilePanels_RegisterPackageExtension(QString::fromLatin1(kVLSessionPackageExtension)); }
+Q_COREAPP_STARTUP_FUNCTION(U_RegisterSessionPackages)
 
 }  // namespace
 
@@ -117,6 +123,15 @@ void VLLiveWC::U_LoadLayout() {
   m_captureDurationLabel = new QLabel(QStringLiteral("00:00:00"), m_backgroundBox);
   m_captureDurationLabel->setObjectName(QStringLiteral("captureDurationLabel"));
   m_captureDurationLabel->setStyleSheet(QStringLiteral("QLabel { color: white; }"));
+  // The REC badge blinks by hiding: it keeps its place, and the duration keeps a width of its own, so
+  // that neither moves when the other changes.
+  for (QLabel* label : {m_recIndicatorView.data(), m_captureDurationLabel.data()}) {
+    QSizePolicy policy = label->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    label->setSizePolicy(policy);
+  }
+  m_captureDurationLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  m_captureDurationLabel->setMinimumWidth(m_captureDurationLabel->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00:00")));
   badgeRow->addStretch(1);
   badgeRow->addWidget(m_captureDurationLabel);
   badgeRow->addWidget(m_recIndicatorView);
@@ -163,6 +178,8 @@ void VLLiveWC::U_LoadLayout() {
   resize(960, 640);
 
   connect(m_audioPreviewBtn, &QPushButton::clicked, this, [this] { setAudioPreviewOnOff(); });
+  // "Source Settings…" shows what the window captures, with the way to the camera settings.
+  connect(m_sourcePrefsBtn, &QPushButton::clicked, this, [this] { showInfo(m_sourcePrefsBtn); });
   connect(m_recordButton, &QPushButton::clicked, this, [this] { toggleCapture(); });
 }
 
@@ -424,17 +441,16 @@ bool VLLiveWC::panel(const QFileDialog*, const QUrl& url) const {
 
 void VLLiveWC::getSaveName() {
   ZRNLogger_Log("getSaveName");
-  auto* panel = new QFileDialog(this);
+  // A session package is one item: naming a recording after an existing session asks to replace it.
+  auto* panel = new PackageSavePanel(this);
   panel->setObjectName(QStringLiteral("VLSavePanel"));
-  panel->setOption(QFileDialog::DontUseNativeDialog, true);
-  panel->setAcceptMode(QFileDialog::AcceptSave);
-  panel->setFileMode(QFileDialog::AnyFile);
   panel->setLabelText(QFileDialog::Accept, tr("Continue"));
   panel->setNameFilter(Fmt("%@ (*.%@)", tr("Velmora session"), kVLSessionPackageExtension));
   panel->setDefaultSuffix(QString::fromLatin1(kVLSessionPackageExtension));
   panel->setWindowTitle(QStringLiteral("File name for new recording"));
   panel->setProxyModel(new LivePackageFilter(this, panel));
-  const QString folder = Prefs_Shared().saveTargetDirectory().toLocalFile();
+  // A save folder inside a package (kept by an older version) starts beside that package instead.
+  const QString folder = FilePanels_FolderOutsidePackages(Prefs_Shared().saveTargetDirectory().toLocalFile());
   if (QFileInfo(folder).isDir()) panel->setDirectory(folder);
   panel->selectFile(proposedSaveName(QDateTime::currentDateTime()));
   panel->setWindowModality(Qt::WindowModal);
@@ -451,7 +467,8 @@ void VLLiveWC::getSaveName() {
       if (QFileInfo(path).suffix() != QLatin1String(kVLSessionPackageExtension))
         path += QStringLiteral(".") + QString::fromLatin1(kVLSessionPackageExtension);
       guard->m_targetURL = QUrl::fromLocalFile(path);
-      Prefs_Shared().setSaveTargetDirectory(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+      Prefs_Shared().setSaveTargetDirectory(
+          QUrl::fromLocalFile(FilePanels_FolderOutsidePackages(QFileInfo(path).absolutePath())));
       return;
     }
     Dispatch_MainAsync([guard] {
@@ -652,8 +669,9 @@ bool VLLiveWC::configureCamera(const CaptureDeviceRef& camera, const QSizeF& siz
   QStringList ranges;
   for (const FrameRateRange& r : bestFormat->videoSupportedFrameRateRanges) ranges << r.description();
   ZRNLogger_Log("--videoSupportedFrameRateRanges: %@", ranges);
-  // 1000 / (rate * 1000, truncated) seconds: 29.97 gives 1000/29970.
-  const MediaTime duration = MediaTimeMake(1000, int32_t(frameRate * 1000.0));
+  // 1000 / (rate * 1000, rounded) seconds: 29.97 gives 1000/29970. The rate comes from a float
+  // preference, and 29.97f is 29.9699997...: truncating would make it 29969.
+  const MediaTime duration = MediaTimeMake(1000, static_cast<int32_t>(std::lround(frameRate * 1000.0)));
   camera->setActiveVideoMinFrameDuration(duration);
   camera->setActiveVideoMaxFrameDuration(duration);
   ZRNLogger_Log("--NEW activeFormat: %@", bestFormat->description());

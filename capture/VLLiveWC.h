@@ -112,6 +112,13 @@ class VLLiveWC : public ZRNSizingWC, public CaptureSampleBufferDelegate {
   ZRNWaitingWindowController* waitingSheet() const { return m_waitingSheet; }
 
   // ---- Recording (VLLiveWC_Recording.cpp) ----
+  // The information popover, shown from "Source Settings…".
+  void showInfo(QWidget* sender);
+  // Sizing: the preview gets exactly the movie's size (VLLiveWC_Recording.cpp).
+  bool windowIsNaturalSize() const override;
+  bool windowCanIncreaseSize() const override;
+  bool windowCanDecreaseSize() const override;
+
   // The window's recording, made with the window and deleted with it.
   VLLiveWC_Recording& recording() const { return *m_recording; }
   // Any thread: the recorder's own flags.
@@ -134,6 +141,11 @@ class VLLiveWC : public ZRNSizingWC, public CaptureSampleBufferDelegate {
   void showEvent(QShowEvent* event) override;
   void changeEvent(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+
+ public slots:
+  void resizeToNaturalSize() override;
+  void increaseWindowSize() override;
+  void decreaseWindowSize() override;
 
  private:
   // Answers the recording's questions for this window (VLLiveWC_Recording.cpp).

@@ -20,6 +20,9 @@
 #include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSaveFile>
@@ -550,6 +553,24 @@ void VLLiveWC_Recording::createPopover() {
   connect(m_popoverAction, &QPushButton::clicked, this, [this] { showHideCameraPreferences(); });
 }
 
+void VLLiveWC_Recording::showHideCameraPreferences() {
+  // The application's own "Camera Settings…" command, as the window's menu bar carries it: the
+  // application delegate answers it (and opens the camera settings when it may).
+  auto* window = qobject_cast<QMainWindow*>(m_host->window());
+  QWidget* bar = window ? window->menuWidget() : nullptr;
+  if (!bar) return;
+  for (QAction* top : bar->actions()) {
+    const QMenu* menu = top->menu();
+    if (!menu) continue;
+    for (QAction* action : menu->actions()) {
+      if (action->objectName() != QLatin1String("showHideCameraPreferences")) continue;
+      if (m_popover) m_popover->close();
+      action->trigger();
+      return;
+    }
+  }
+}
+
 void VLLiveWC_Recording::showInfo(QWidget* sender) {
   createPopover();
   m_popoverAction->setEnabled(!isRecording());
@@ -646,6 +667,14 @@ void VLLiveWC::prepareForNewRecording() {
 void VLLiveWC::handleMovieStarted(const Notification& note) { m_recording->handleMovieStarted(note); }
 
 void VLLiveWC::toggleCapture() { m_recording->toggleCapture(); }
+
+void VLLiveWC::showInfo(QWidget* sender) { m_recording->showInfo(sender); }
+bool VLLiveWC::windowIsNaturalSize() const { return m_recording->windowIsNaturalSize(); }
+bool VLLiveWC::windowCanIncreaseSize() const { return m_recording->windowCanIncreaseSize(); }
+bool VLLiveWC::windowCanDecreaseSize() const { return m_recording->windowCanDecreaseSize(); }
+void VLLiveWC::resizeToNaturalSize() { m_recording->resizeToNaturalSize(); }
+void VLLiveWC::increaseWindowSize() { m_recording->increaseWindowSize(); }
+void VLLiveWC::decreaseWindowSize() { m_recording->decreaseWindowSize(); }
 
 void VLLiveWC::U_FinishStopAndSave(bool keep) { m_recording->U_FinishStopAndSave(keep); }
 

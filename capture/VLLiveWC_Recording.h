@@ -170,7 +170,8 @@ class VLLiveWC_Recording : public QObject {
   int capturePlaybackPendingJobs() const;
   void clearAllPendingJobs();
   void u_DoCloseTheWindow();
-  void showHideCameraPreferences() {}
+  // Sends the application delegate's camera-settings command.
+  void showHideCameraPreferences();
 
   VLLiveWC_RecordingHost* m_host;
   VLLiveWC_RecordingOutlets m_outlets;

@@ -13,7 +13,18 @@ VL_ExportJobRecord::VL_ExportJobRecord(ExportSettingsRef settings) : ZRN_JobReco
   m_badgeOverlayProject = std::make_shared<ZRNAVCaptureProject>();
 }
 
-VL_ExportJobRecord::VL_ExportJobRecord(const QVariantMap& saved) : ZRN_JobRecord(saved) {}
+namespace {
+const QString kFailureReasonKey = QStringLiteral("failureReason");
+}  // namespace
+
+VL_ExportJobRecord::VL_ExportJobRecord(const QVariantMap& saved)
+    : ZRN_JobRecord(saved), m_failureReason(saved.value(kFailureReasonKey).toString()) {}
+
+QVariantMap VL_ExportJobRecord::dictionaryToSave() const {
+  QVariantMap dict = ZRN_JobRecord::dictionaryToSave();
+  if (exportFailed()) dict.insert(kFailureReasonKey, m_failureReason);
+  return dict;
+}
 
 VL_ExportJobRecord::~VL_ExportJobRecord() = default;
 
@@ -51,6 +62,7 @@ QString VL_ExportJobRecord::defaultClipTitle() const {
 }
 
 QString VL_ExportJobRecord::descriptionString() const {
+  if (exportFailed()) return Fmt("Failed: %@", m_failureReason);
   const ExportSettingsRef settings = exportSettings();
   const int64_t duration = settings ? settings->value(kExportSettingsDurationMillis).toLongLong() : 0;
   const int64_t start = settings ? settings->value(kExportSettingsStartTimeMillis).toLongLong() : 0;

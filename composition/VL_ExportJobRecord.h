@@ -41,6 +41,13 @@ class VL_ExportJobRecord : public ZRN_JobRecord {
   MutableCompositionRef exportComposition() const { return m_exportComposition; }
   void setExportComposition(MutableCompositionRef c) { m_exportComposition = std::move(c); }
 
+  // Why the export ended without a file (empty while it has not failed). A failed job says so in its
+  // description, in the export history and in the saved session.
+  QString failureReason() const { return m_failureReason; }
+  void setFailureReason(const QString& reason) { m_failureReason = reason; }
+  bool exportFailed() const { return !m_failureReason.isEmpty(); }
+  QVariantMap dictionaryToSave() const override;
+
   QString defaultClipTitle() const;
   QString descriptionString() const override;
   QString descriptionTipString() const override;
@@ -52,4 +59,5 @@ class VL_ExportJobRecord : public ZRN_JobRecord {
   std::shared_ptr<ZRNAVCaptureProject> m_badgeOverlayProject;
   AssetExportSessionRef m_exportSession;
   MutableCompositionRef m_exportComposition;
+  QString m_failureReason;
 };

@@ -253,7 +253,9 @@ class VLPlaybackWC : public ZRNSizingWC, public ZRNJobDelegate, public VLDocumen
   MediaTime U_CurrentTime() const;
   std::shared_ptr<VL_ExportJobRecord> U_SharedJob(ZRN_JobRecord* job) const;
   void U_StartExport(ZRN_JobRecord* job, bool session);
-  void U_EndJobWithoutExport(ZRN_JobRecord* job);
+  // Notes why the job's export ended without a file and removes what it left in the temporary folder.
+  void U_JobFailed(ZRN_JobRecord* job, const QString& reason);
+  void U_EndJobWithoutExport(ZRN_JobRecord* job, const QString& reason);
   // Schedules the next progress check of an export, 0.66 s from now.
   static void monitorExportProgressFor(const std::shared_ptr<ExportRun>& run);
   static void U_ProgressCheck(const std::shared_ptr<ExportRun>& run);

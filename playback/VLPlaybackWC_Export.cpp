@@ -162,7 +162,20 @@ void VLPlaybackWC::doTheJob(ZRN_JobRecord* job) {
     exportClip_DoJob(job);
 }
 
-void VLPlaybackWC::U_EndJobWithoutExport(ZRN_JobRecord* job) {
+void VLPlaybackWC::U_JobFailed(ZRN_JobRecord* job, const QString& reason) {
+  // The history says how the export ended, and nothing of it stays in the temporary folder.
+  auto* exportJob = qobject_cast<VL_ExportJobRecord*>(job);
+  if (!exportJob) return;
+  exportJob->setFailureReason(reason);
+  if (const auto session = exportJob->exportSession()) {
+    const QString temporary = session->outputURL().toLocalFile();
+    if (!temporary.isEmpty() && QFileInfo(temporary).isFile() && !QFile::remove(temporary))
+      ZRNLogger_Log(QStringLiteral("ERROR at movie removing 2: %@"), temporary);
+  }
+}
+
+void VLPlaybackWC::U_EndJobWithoutExport(ZRN_JobRecord* job, const QString& reason) {
+  U_JobFailed(job, reason);
   // Posted after the queue marks the job exporting, so the end (code 7) is the last word: the job
   // finishes without a file and the next waiting job starts.
   auto shared = U_SharedJob(job);
@@ -181,7 +194,7 @@ void VLPlaybackWC::exportClip_DoJob(ZRN_JobRecord* job) {
   if (U_MillisTime(lengthMillis) <= MediaTimeMake(1000, 1000)) {
     ZRNLogger_Log(QStringLiteral("ATT: clip of %ld ms at %ld ms is too short to export"), static_cast<long>(lengthMillis),
                   static_cast<long>(startMillis));
-    U_EndJobWithoutExport(job);
+    U_EndJobWithoutExport(job, QStringLiteral("the clip is 1 s long or shorter"));
     return;
   }
   if (auto* exportJob = qobject_cast<VL_ExportJobRecord*>(job))
@@ -197,7 +210,7 @@ void VLPlaybackWC::U_StartExport(ZRN_JobRecord* job, bool isSession) {
   AssetExportSessionRef session = shared ? shared->exportSession() : nullptr;
   if (!session) {
     ZRNLogger_Log(QStringLiteral("ERROR: no export session for %@"), job->title());
-    U_EndJobWithoutExport(job);
+    U_EndJobWithoutExport(job, QStringLiteral("the recording cannot be exported"));
     return;
   }
   session->setOutputURL(U_ReserveTemporaryExportURL(isSession ? QStringLiteral("ZrnVLMovie") : QStringLiteral("ZrnVLClip"),
@@ -224,6 +237,7 @@ void VLPlaybackWC::U_ExportCompleted(const std::shared_ptr<ExportRun>& run) {
   if (status == AssetExportSessionStatus::Completed) {
     writeExportedVideoToDestination(run->job.get(), run->isSession);
   } else if (!run->job->cancelled() && !run->session->error().isEmpty()) {
+    U_JobFailed(run->job.get(), run->session->error());
     if (run->isSession) {
       ZRNLogger_Log(QStringLiteral("Export Session Failed: %@ // %ld"), run->session->error(), static_cast<long>(status));
     } else {
@@ -290,7 +304,10 @@ bool VLPlaybackWC::writeExportedVideoToDestination(ZRN_JobRecord* job, bool sess
                                        : sessionTargetPath(exportJob->exportSession(), true);
   if (destination.isEmpty()) {
     // Without a clips folder there is nowhere to put the clip: the export has failed.
-    ZRNLogger_Log(QStringLiteral("ERROR: no folder for the clips of %@; the export stays at %@"), U_PackagePath(), exportPath);
+    const QFileInfo package(U_PackagePath());
+    const QString clips = Fmt("%@/%@ Clips", package.absolutePath(), package.completeBaseName());
+    ZRNLogger_Log(QStringLiteral("ERROR: no folder for the clips of %@"), U_PackagePath());
+    U_JobFailed(job, Fmt("the clips folder \"%@\" cannot be made", clips));
     ZRNJobsController::postJobChange(m_jobsController.get(), job, kJobChangeFailed);
     return false;
   }
@@ -299,7 +316,10 @@ bool VLPlaybackWC::writeExportedVideoToDestination(ZRN_JobRecord* job, bool sess
   QFile source(exportPath);
   const bool copied = source.copy(destination);
   if (!copied) ZRNLogger_Log(QStringLiteral("ERROR at movie copying 1: %@"), source.errorString());
-  if (!copied && !job->cancelled()) return false;
+  if (!copied && !job->cancelled()) {
+    U_JobFailed(job, Fmt("the movie could not be copied to \"%@\": %@", destination, source.errorString()));
+    return false;
+  }
   QFile temporary(exportPath);
   if (!temporary.remove()) ZRNLogger_Log(QStringLiteral("ERROR at movie removing 2: %@"), temporary.errorString());
   if (copied) {

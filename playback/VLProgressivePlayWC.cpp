@@ -155,20 +155,16 @@ void VLProgressivePlayWC::fragmentedDurationChanged(const Notification& note) {
     if (!guard) return;
     const bool ours = guard->m_liveAsset && object == guard->m_liveAsset.get();
     const MediaTime duration = ours ? guard->m_liveAsset->duration() : kMediaTimeZero;
+    // The item first, so that the bar's new end is never ahead of what the player can play.
+    if (ours) guard->U_FollowGrowingMovie();
     guard->synchroMovieController()->updateControllerForMovieDuration(duration);
-    if (ours) guard->U_RefreshPlayerItemIfPaused();
   });
 }
 
-void VLProgressivePlayWC::U_RefreshPlayerItemIfPaused() {
+void VLProgressivePlayWC::U_FollowGrowingMovie() {
   const std::shared_ptr<Player> thePlayer = player();
-  if (!thePlayer || !m_liveAsset || thePlayer->rate() != 0.0f) return;
-  const MediaTime duration = m_liveAsset->duration();
-  if (MediaTimeCompare(duration, m_itemDuration) <= 0) return;
-  const MediaTime now = thePlayer->currentTime();
-  m_itemDuration = duration;
-  thePlayer->replaceCurrentItemWithPlayerItem(PlayerItem::itemWithAsset(m_liveAsset));
-  if (now.isNumeric()) thePlayer->seekToTime(now, kZeroTolerance, kZeroTolerance);
+  const std::shared_ptr<PlayerItem> item = thePlayer ? thePlayer->currentItem() : nullptr;
+  if (item && item->asset() == m_liveAsset) item->refreshFromAsset();
 }
 
 void VLProgressivePlayWC::openLiveFootage(const QUrl& movieURL) {
@@ -259,9 +255,8 @@ void VLProgressivePlayWC::U_UpdateForAssetLoaded() {
   thePlayer->setRate(0.0f);
   // Exports compose the recorded movie as it is when they start.
   windowAVProject()->setSegmentAssetsArray({capturedMovieAsset()});
-  m_itemDuration = capturedMovieAsset()->duration();
   thePlayer->replaceCurrentItemWithPlayerItem(PlayerItem::itemWithAsset(capturedMovieAsset()));
-  const MediaTime duration = m_itemDuration;
+  const MediaTime duration = capturedMovieAsset()->duration();
 
   synchroMovieController()->UU_SetupForPaused();
   U_UpdateSoundControls();

@@ -45,14 +45,13 @@ class VLProgressivePlayWC : public VLPlaybackWC {
  private:
   void U_OpenLiveFootageNow(const QUrl& movieURL);
   void windowDidBecomeKey();
-  // The player item covers the movie as it was when the item was made: a paused player gets a new
-  // item for the longer movie, at the same time.
-  void U_RefreshPlayerItemIfPaused();
+  // The player's item takes up the longer movie in place, playing or paused: playback carries on
+  // into the new fragment without a stop or a seek.
+  void U_FollowGrowingMovie();
 
   std::shared_ptr<VLDocument> m_liveDocument;
   FragmentedAssetMinder* m_fragmentedAssetMinder = nullptr;
   std::shared_ptr<FragmentedAsset> m_liveAsset;
-  MediaTime m_itemDuration = kMediaTimeZero;
   bool m_closingForRecordingStop = false;
   NotificationObservation m_captureStateObservation;
   NotificationObservation m_durationObservation;

@@ -113,10 +113,12 @@ void ZRNSynchroMovieControllerView::commonInit() {
 
   m_sndOffBtn = U_ImageButton(this, QStringLiteral("SndLevel0"), 16);
   m_sndOffBtn->setObjectName(QStringLiteral("sndOffBtn"));
+  m_sndOffBtn->setAccessibleName(tr("Mute"));
   connect(m_sndOffBtn, &QPushButton::clicked, this, [this] { soundOFF(); });
 
   m_sndLevelSlider = new QSlider(Qt::Horizontal, this);
   m_sndLevelSlider->setObjectName(QStringLiteral("sndLevelSlider"));
+  m_sndLevelSlider->setAccessibleName(tr("Volume"));
   m_sndLevelSlider->setFocusPolicy(Qt::NoFocus);
   m_sndLevelSlider->setRange(0, kSoundSliderSteps);
   m_sndLevelSlider->setValue(kSoundSliderSteps);
@@ -126,20 +128,23 @@ void ZRNSynchroMovieControllerView::commonInit() {
 
   m_sndOnBtn = U_ImageButton(this, QStringLiteral("SndLevel3"), 16);
   m_sndOnBtn->setObjectName(QStringLiteral("sndOnBtn"));
+  m_sndOnBtn->setAccessibleName(tr("Full Volume"));
   connect(m_sndOnBtn, &QPushButton::clicked, this, [this] { soundMAX(); });
 
   m_playBtn = U_ImageButton(this, QStringLiteral("zrn_av_cine_play_plain"), 24);
   m_playBtn->setObjectName(QStringLiteral("playBtn"));
-  m_playBtnImageName = QStringLiteral("zrn_av_cine_play_plain");
+  U_SetPlayImage(QStringLiteral("zrn_av_cine_play_plain"));
   connect(m_playBtn, &QPushButton::clicked, this, [this] { playClicked(); });
 
   // The rate slider is not part of this bar (showRateSlider is NO).
 
   m_timeText = U_TimeLabel(this, tr("Play time"));
   m_timeText->setObjectName(QStringLiteral("timeText"));
+  m_timeText->setAccessibleName(tr("Play time"));
 
   m_slider = new ZRNMovieSyncSlider(this);
   m_slider->setObjectName(QStringLiteral("slider"));
+  m_slider->setAccessibleName(tr("Playback Position"));
   m_slider->setFocusPolicy(Qt::NoFocus);
   m_slider->setNumberOfTickMarks(3);
   m_slider->cell()->setContinuous(true);
@@ -162,6 +167,7 @@ void ZRNSynchroMovieControllerView::commonInit() {
     m_timeLeftText->setObjectName(QStringLiteral("timeLeftText"));
     m_timeLeftToggleBtn = new QPushButton(this);
     m_timeLeftToggleBtn->setObjectName(QStringLiteral("timeLeftToggleBtn"));
+    U_NameTimeLeftToggle();
     m_timeLeftToggleBtn->setFlat(true);
     m_timeLeftToggleBtn->setFocusPolicy(Qt::NoFocus);
     m_timeLeftToggleBtn->setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; }"));
@@ -240,6 +246,7 @@ void ZRNSynchroMovieControllerView::U_AddTimeObserver(const std::shared_ptr<Play
     if (auto project = self->theAVProject()) project->U_SynchronizedLayersForTime(t);
   });
   m_slider->setTargetPlayer(player);
+  U_FollowMainPlayerRate(player);
 }
 
 void ZRNSynchroMovieControllerView::addSynchronizedPlayer(const std::shared_ptr<Player>& player) {
@@ -250,6 +257,19 @@ void ZRNSynchroMovieControllerView::addSynchronizedPlayer(const std::shared_ptr<
   if (MediaTimeCompare(m_maxSynchroTime, duration) > 0) m_maxSynchroTime = duration;
   m_players.append(player);
   if (!m_movieTimeObserver) U_AddTimeObserver(player);
+}
+
+void ZRNSynchroMovieControllerView::U_FollowMainPlayerRate(const std::shared_ptr<Player>& player) {
+  disconnect(m_mainRateConnection);
+  if (!player) return;
+  // The play button shows what the group does, however its rate changed: a click, a menu, the end of
+  // the movie, or another window's action.
+  m_mainRateConnection = connect(player.get(), &Player::rateChanged, this, [this](float rate) {
+    if (rate != 0.0f)
+      UU_SetupForPlaying();
+    else
+      UU_SetupForPaused();
+  });
 }
 
 void ZRNSynchroMovieControllerView::removeSynchronizedPlayer(const std::shared_ptr<Player>& player) {
@@ -268,8 +288,10 @@ void ZRNSynchroMovieControllerView::removeSynchronizedPlayer(const std::shared_p
     m_movieTimeObserver = 0;
     if (!m_players.isEmpty())
       U_AddTimeObserver(m_players.first());
-    else
+    else {
       m_slider->setTargetPlayer(nullptr);
+      U_FollowMainPlayerRate(nullptr);
+    }
   }
 }
 
@@ -288,9 +310,16 @@ void ZRNSynchroMovieControllerView::U_UpdateTimeStringsForTime(const MediaTime& 
   }
 }
 
+void ZRNSynchroMovieControllerView::U_NameTimeLeftToggle() {
+  if (!m_timeLeftToggleBtn) return;
+  m_timeLeftToggleBtn->setAccessibleName(m_showTimeLeft ? tr("Show Duration") : tr("Show Time Left"));
+  m_timeLeftText->setAccessibleName(m_showTimeLeft ? tr("Time left") : tr("Duration"));
+}
+
 void ZRNSynchroMovieControllerView::toggleDurationString() {
   m_showTimeLeft = !m_showTimeLeft;
   if (!m_showTimeOnTheRight) return;
+  U_NameTimeLeftToggle();
   QPointer<ZRNSynchroMovieControllerView> self(this);
   Dispatch_MainAsync([self] {
     if (!self) return;
@@ -346,6 +375,8 @@ void ZRNSynchroMovieControllerView::playClicked() {
 void ZRNSynchroMovieControllerView::U_SetPlayImage(const QString& name) {
   m_playBtnImageName = name;
   m_playBtn->setIcon(QIcon(ZRNTransportImageNamed(name, 48)));
+  // Named by what a press does now.
+  m_playBtn->setAccessibleName(name == QLatin1String("zrn_av_cine_pause_plain") ? tr("Pause") : tr("Play"));
 }
 
 void ZRNSynchroMovieControllerView::UU_SetupForPlaying() {
@@ -362,7 +393,8 @@ void ZRNSynchroMovieControllerView::UU_SetupForPaused() {
 
 void ZRNSynchroMovieControllerView::updatePlayerForMovieTime(const MediaTime& time) {
   const bool atEnd = MediaTimeCompare(time, m_maxSynchroTime) != -1;
-  if (!m_players.isEmpty() && atEnd) UU_SetupForPaused();
+  // A player that waits at the end of a movie still being written is still playing.
+  if (!m_players.isEmpty() && atEnd && m_players.first()->rate() == 0.0f) UU_SetupForPaused();
   if (m_players.size() >= 2 && atEnd) {
     // The shortest movie of the group has ended: stop everyone on the main player's time.
     for (const auto& player : m_players) player->setRate(0.0f);

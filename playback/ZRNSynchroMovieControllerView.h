@@ -109,6 +109,9 @@ class ZRNSynchroMovieControllerView : public QWidget {
   // Sets the in mark (or the out mark) on the main thread and shows it on the slider and its overlay.
   void U_DefineMark(bool isIn, const MediaTime& time);
   void U_AddTimeObserver(const std::shared_ptr<Player>& player);
+  // The play button follows the main player's rate.
+  void U_FollowMainPlayerRate(const std::shared_ptr<Player>& player);
+  void U_NameTimeLeftToggle();
   static bool U_ShowMatchTimes();
 
   QFrame* m_paletteBox = nullptr;
@@ -131,6 +134,7 @@ class ZRNSynchroMovieControllerView : public QWidget {
   QPointer<ZRNAVPlayerView> m_theAVView;
   QList<std::shared_ptr<Player>> m_players;
   Player::TimeObserverToken m_movieTimeObserver = 0;
+  QMetaObject::Connection m_mainRateConnection;
   MediaTime m_maxSynchroTime = kMediaTimeZero;
   MediaTime m_inTime = MediaTime_ClearedMark();
   MediaTime m_outTime = MediaTime_ClearedMark();

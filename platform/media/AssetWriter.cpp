@@ -134,6 +134,12 @@ struct AssetWriterInput::Encoder {
   FFmpegFramePtr yuv;
   int64_t lastPts = INT64_MIN;
   int64_t frameDuration = 0;
+  // Fragment length in ticks (0: not fragmented) and the time of the key frame that began the fragment.
+  int64_t fragmentTicks = 0;
+  int64_t fragmentStart = INT64_MIN;
+  // A fragment ends on the first picture at least this long after its start: half a picture short of
+  // the length, so that the picture nearest to the length begins the next one.
+  int64_t fragmentCutTicks() const { return fragmentTicks - frameDuration / 2; }
 
   // audio
   FFmpegResampler resampler;
@@ -188,11 +194,20 @@ struct AssetWriterInput::Encoder {
     }
     const AVFrame* src = buffer.frame();
     if (!src || src->width <= 0 || src->height <= 0) return;
+    // A fragment can only end at a key frame, and the muxer ends one at the first key frame once it is
+    // nearly a fragment long (fragmentCutTicks). The picture nearest to a fragment length after the
+    // fragment's own start is made a key frame, so every fragment is that long to within half a
+    // picture: left to the encoder's key frame rhythm, the host clock's jitter would often push the
+    // cut to the key frame a second later.
+    const bool forceKey =
+        fragmentTicks > 0 && (fragmentStart == INT64_MIN || t - fragmentStart >= fragmentCutTicks());
+    if (forceKey) fragmentStart = t;
+    const AVPictureType pictType = forceKey ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
     if (src->format == AV_PIX_FMT_YUV420P && src->width == ctx->width && src->height == ctx->height) {
       const FFmpegFramePtr f = FFmpeg_CloneFrame(src);
       if (!f) return;
       f->pts = t;
-      f->pict_type = AV_PICTURE_TYPE_NONE;
+      f->pict_type = pictType;
       send(f.get());
     } else {
       if (!ensureScaler(src)) {
@@ -204,6 +219,7 @@ struct AssetWriterInput::Encoder {
       if (av_frame_make_writable(yuv.get()) < 0) return;
       if (sws_scale_frame(sws.get(), yuv.get(), src) < 0) return;
       yuv->pts = t;
+      yuv->pict_type = pictType;
       send(yuv.get());
     }
     lastPts = t;
@@ -401,6 +417,8 @@ QString openVideoEncoder(FFmpegCodecPtr& out, const QVariantMap& settings, AVFor
   // out, so every fragment closes as soon as its last frame has been captured.
   opts.set("preset", "superfast");
   opts.set("tune", "zerolatency");
+  // A key frame asked for is an IDR frame: a fragment that starts on it decodes on its own.
+  opts.set("forced-idr", "1");
   const int ret = avcodec_open2(ctx, codec, opts.address());
   if (ret < 0) return Fmt("The H.264 encoder could not be opened: %@.", FFmpeg_ErrorText(ret));
   return QString();
@@ -605,19 +623,29 @@ bool AssetWriter::startWriting() {
     hasVideo = hasVideo || input->mediaType() == MediaType::Video;
     input->m_encoder = std::move(enc);
   }
+  const int64_t fragmentSeconds =
+      m_fragmentInterval.isNumeric() ? static_cast<int64_t>(MediaTimeGetSeconds(m_fragmentInterval)) : 0;
+  int64_t minFragmentMicros = fragmentSeconds * 1000000;
+  for (const auto& input : m_inputs) {
+    if (input->mediaType() != MediaType::Video) continue;
+    AssetWriterInput::Encoder& enc = *input->m_encoder;
+    enc.fragmentTicks = fragmentSeconds * kVideoTimescale;
+    // The muxer's own threshold lies a millisecond below the encoder's, so that it cuts at the key
+    // frame the encoder was asked for and never waits for the next one.
+    if (fragmentSeconds > 0)
+      minFragmentMicros = std::max<int64_t>(0, enc.fragmentCutTicks() * 1000000 / kVideoTimescale - 1000);
+  }
   ctx->max_interleave_delta = kMaxInterleaveDelta;
   // The muxer keeps a fragment's samples in memory and writes it whole; pushing it out of the I/O
   // buffer at once means a fragment is either complete on disk or (after a crash) not there at all.
   ctx->flush_packets = 1;
   FFmpegOptions opts;
-  const int64_t fragmentSeconds =
-      m_fragmentInterval.isNumeric() ? static_cast<int64_t>(MediaTimeGetSeconds(m_fragmentInterval)) : 0;
   if (fragmentSeconds > 0) {
     // The header goes out at once with an empty movie box; each fragment then carries its own sample
     // tables, so a reader can play the file while it grows and after an abrupt end.
     opts.set("movflags", "frag_keyframe+empty_moov+default_base_moof");
-    // Cut at the first key frame once a fragment is this long; audio alone is cut by duration.
-    opts.set(hasVideo ? "min_frag_duration" : "frag_duration", fragmentSeconds * 1000000);
+    // Cut at the first key frame once a fragment is (nearly) this long; audio alone is cut by duration.
+    opts.set(hasVideo ? "min_frag_duration" : "frag_duration", hasVideo ? minFragmentMicros : fragmentSeconds * 1000000);
   }
   ret = avio_open(&ctx->pb, path.constData(), AVIO_FLAG_WRITE);
   if (ret < 0) {

@@ -227,6 +227,17 @@ void Decoder::consumeAudioBytes(int bytes) {
   m_wake.notify_all();
 }
 
+void Decoder::extendSegments(std::vector<PlayerSegment> segments) {
+  {
+    std::lock_guard lock(m_mutex);
+    m_grown = std::move(segments);
+    m_hasGrown = true;
+    // Not at the end any more until the decoder thread has looked at what is new.
+    m_decodedAll = false;
+  }
+  m_wake.notify_all();
+}
+
 bool Decoder::atEnd() const {
   std::lock_guard lock(m_mutex);
   return m_decodedAll && m_queue.empty() && !m_seekRequested;
@@ -255,6 +266,7 @@ bool Decoder::push(DecodedUnit unit, uint64_t generation) {
     std::unique_lock lock(m_mutex);
     m_wake.wait(lock, [&] { return m_stop || m_seekRequested || hasRoomLocked(); });
     if (m_stop || m_seekRequested || generation != m_generation) return false;
+    m_queuedUntil = MediaTimeAdd(unit.itemTime, unit.duration);
     m_queue.push_back(std::move(unit));
     m_seeking = false;
     ready = m_ready;
@@ -265,9 +277,10 @@ bool Decoder::push(DecodedUnit unit, uint64_t generation) {
 
 void Decoder::run() {
   for (;;) {
+    bool grown = false;
     {
       std::unique_lock lock(m_mutex);
-      m_wake.wait(lock, [&] { return m_stop || m_seekRequested || (!m_threadAtEnd && hasRoomLocked()); });
+      m_wake.wait(lock, [&] { return m_stop || m_seekRequested || m_hasGrown || (!m_threadAtEnd && hasRoomLocked()); });
       if (m_stop) return;
       if (m_seekRequested) {
         m_seekRequested = false;
@@ -275,6 +288,8 @@ void Decoder::run() {
         const MediaTime target = m_seekTarget;
         const MediaTime dropBefore = m_seekDropBefore;
         lock.unlock();
+        m_queuedUntil = kMediaTimeInvalid;
+        m_active = nullptr;
         // Find the segment that shows the target; past the end means the last one.
         size_t index = 0;
         while (index + 1 < m_segments.size() &&
@@ -292,7 +307,10 @@ void Decoder::run() {
               startItem = MediaTimeSubtract(segment.targetRange.end(), MediaTimeMake(1, 1000));
               if (m_type == MediaType::Video) m_dropBefore = startItem;
             }
-            if (MediaFileReader* reader = readerFor(segment)) reader->seek(U_SourceTime(segment, startItem));
+            if (MediaFileReader* reader = readerFor(segment)) {
+              reader->seek(U_SourceTime(segment, startItem));
+              m_active = reader;
+            }
           }
         }
         if (m_threadAtEnd) {
@@ -302,9 +320,78 @@ void Decoder::run() {
         }
         continue;
       }
+      grown = m_hasGrown;
+      m_hasGrown = false;
+    }
+    if (grown) {
+      applyGrowth();
+      continue;
     }
     produceOne();
   }
+}
+
+void Decoder::applyGrowth() {
+  std::vector<PlayerSegment> segments;
+  {
+    std::lock_guard lock(m_mutex);
+    segments = std::move(m_grown);
+  }
+  if (!U_TakeUpGrowth(std::move(segments)) && m_threadAtEnd) {
+    // Nothing more to decode: at the end again.
+    ReadyHandler ready;
+    {
+      std::lock_guard lock(m_mutex);
+      if (m_threadGeneration == m_generation && !m_seekRequested && !m_hasGrown) m_decodedAll = true;
+      ready = m_ready;
+    }
+    if (ready) ready();
+  }
+}
+
+bool Decoder::U_TakeUpGrowth(std::vector<PlayerSegment> segments) {
+  // Only the same timeline reaching further is taken up.
+  if (segments.size() != m_segments.size()) return false;
+  for (size_t i = 0; i < segments.size(); ++i)
+    if (segments[i].sourcePath != m_segments[i].sourcePath ||
+        MediaTimeCompare(segments[i].targetRange.start, m_segments[i].targetRange.start) != 0)
+      return false;
+  m_segments = std::move(segments);
+  if (!m_threadAtEnd || m_segments.empty()) return false;
+  const PlayerSegment& segment = m_segments[m_segmentIndex];
+  const MediaTime queued = m_queuedUntil.isNumeric() ? m_queuedUntil : m_dropBefore;
+  if (segment.isEmpty() || (queued.isNumeric() && MediaTimeCompare(queued, segment.targetRange.end()) >= 0)) return false;
+  resumeGrownSegment();
+  return true;
+}
+
+void Decoder::resumeGrownSegment() {
+  const PlayerSegment& segment = m_segments[m_segmentIndex];
+  MediaTime resumeAt = m_queuedUntil.isNumeric() ? m_queuedUntil : m_dropBefore;
+  if (m_queuedUntil.isNumeric() && m_dropBefore.isNumeric()) resumeAt = MediaTimeMaximum(m_queuedUntil, m_dropBefore);
+  if (!resumeAt.isNumeric()) resumeAt = segment.targetRange.start;
+  // A reader of an older readable length is done with: the new one reads the same file further.
+  std::erase_if(m_readers, [&](const std::unique_ptr<MediaFileReader>& reader) {
+    const bool stale = reader->path() == segment.sourcePath && reader->byteLimit() != segment.sourceByteLimit;
+    if (stale && reader.get() == m_active) m_active = nullptr;
+    return stale;
+  });
+  m_threadAtEnd = false;
+  {
+    std::lock_guard lock(m_mutex);
+    if (m_threadGeneration == m_generation && !m_seekRequested) m_decodedAll = false;
+  }
+  m_dropBefore = resumeAt;
+  MediaFileReader* reader = readerFor(segment);
+  m_active = reader;
+  if (!reader) return;
+  // Pictures: onto the first one not handed out yet (a fragment starts on a key frame, so nothing is
+  // decoded twice); half a picture later, so that rounding into the stream's time base cannot fall back
+  // onto the key frame before. Sound: a little earlier, so that the decoder's overlap is warm at the join.
+  const MediaTime seekAt = m_type == MediaType::Video
+                               ? MediaTimeAdd(resumeAt, MediaTimeMultiplyByFloat64(reader->frameDuration(), 0.5))
+                               : MediaTimeSubtract(resumeAt, MediaTimeMake(1, 10));
+  reader->seek(U_SourceTime(segment, MediaTimeMaximum(seekAt, segment.targetRange.start)));
 }
 
 MediaFileReader* Decoder::readerFor(const PlayerSegment& segment) {
@@ -312,6 +399,10 @@ MediaFileReader* Decoder::readerFor(const PlayerSegment& segment) {
   for (auto& reader : m_readers)
     if (reader->path() == path && reader->byteLimit() == segment.sourceByteLimit)
       return reader->isOpen() ? reader.get() : nullptr;
+  // Readers of the same file at an older readable length are not used again.
+  std::erase_if(m_readers, [&](const std::unique_ptr<MediaFileReader>& reader) {
+    return reader.get() != m_active && reader->path() == path;
+  });
   m_readers.push_back(std::make_unique<MediaFileReader>(path, segment.sourceByteLimit, m_type));
   if (!m_readers.back()->isOpen()) {
     Platform_Log(QStringLiteral("Player: cannot decode %1").arg(path));
@@ -323,9 +414,13 @@ MediaFileReader* Decoder::readerFor(const PlayerSegment& segment) {
 void Decoder::startSegment(size_t index, const MediaTime& dropBefore) {
   m_segmentIndex = index;
   m_dropBefore = dropBefore;
+  m_active = nullptr;
   const PlayerSegment& segment = m_segments[index];
   if (!segment.isEmpty())
-    if (MediaFileReader* reader = readerFor(segment)) reader->seek(segment.sourceRange.start);
+    if (MediaFileReader* reader = readerFor(segment)) {
+      reader->seek(segment.sourceRange.start);
+      m_active = reader;
+    }
 }
 
 void Decoder::advanceSegment() {
@@ -349,7 +444,9 @@ void Decoder::advanceSegment() {
 void Decoder::produceOne() {
   const uint64_t generation = m_threadGeneration;
   const PlayerSegment& segment = m_segments[m_segmentIndex];
-  MediaFileReader* reader = segment.isEmpty() ? nullptr : readerFor(segment);
+  MediaFileReader* reader = nullptr;
+  if (!segment.isEmpty())
+    reader = m_active && m_active->path() == segment.sourcePath ? m_active : readerFor(segment);
 
   if (!reader) {
     // An empty range (or a source that cannot be read): black once, or silence block by block.
@@ -376,6 +473,11 @@ void Decoder::produceOne() {
   FFmpegFramePtr frame = FFmpeg_MakeFrame();
   if (!frame) return;
   if (reader->decode(frame.get()) < 0) {
+    // The file grew while this reader read its older length: read on through a new one.
+    if (segment.sourceByteLimit != reader->byteLimit()) {
+      resumeGrownSegment();
+      return;
+    }
     advanceSegment();
     return;
   }

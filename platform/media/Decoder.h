@@ -88,6 +88,10 @@ class Decoder {
   void consumeAudioBytes(int bytes);
   // True once every segment is decoded and the queue is empty.
   bool atEnd() const;
+  // The same segments reaching further: a movie still being written has grown (longer ranges, a larger
+  // readable length). Decoding carries on after the last unit it queued, without a seek and without
+  // decoding anything twice that it has already handed out.
+  void extendSegments(std::vector<PlayerSegment> segments);
   // True while the output of the last seek has not started to arrive.
   bool isSeeking() const;
   int queuedCount() const;
@@ -98,13 +102,21 @@ class Decoder {
   void startSegment(size_t index, const MediaTime& dropBefore);
   void advanceSegment();
   MediaFileReader* readerFor(const PlayerSegment& segment);
+  // Decoder thread: takes up segments handed over by extendSegments.
+  void applyGrowth();
+  // Answers whether decoding goes on with the grown segments.
+  bool U_TakeUpGrowth(std::vector<PlayerSegment> segments);
+  // Decoder thread: reads the current segment on from where the queued output ends, through a reader
+  // opened on the segment's readable length now.
+  void resumeGrownSegment();
   bool push(DecodedUnit unit, uint64_t generation);
   bool hasRoomLocked() const;
   void emitAudio(const uint8_t* const* data, int samples, const PlayerSegment& segment, const MediaTime& itemTime,
                  uint64_t generation);
 
   const MediaType m_type;
-  const std::vector<PlayerSegment> m_segments;
+  // Read and replaced on the decoder thread only; extendSegments hands new ones over through m_grown.
+  std::vector<PlayerSegment> m_segments;
   const DecoderAudioFormat m_audioFormat;
 
   mutable std::mutex m_mutex;
@@ -118,11 +130,18 @@ class Decoder {
   MediaTime m_seekDropBefore = kMediaTimeZero;
   uint64_t m_generation = 0;
   ReadyHandler m_ready;
+  std::vector<PlayerSegment> m_grown;
+  bool m_hasGrown = false;
 
   // Decoder-thread state.
   std::vector<std::unique_ptr<MediaFileReader>> m_readers;
+  // The reader the current segment is read through: it keeps reading up to its own readable length
+  // when the segment has grown meanwhile, so that it never goes back.
+  MediaFileReader* m_active = nullptr;
   size_t m_segmentIndex = 0;
   MediaTime m_dropBefore = kMediaTimeZero;
+  // Item time up to which output has been queued since the last seek (where a grown source resumes).
+  MediaTime m_queuedUntil = kMediaTimeInvalid;
   bool m_threadAtEnd = false;
   uint64_t m_threadGeneration = 0;
   FFmpegResampler m_resampler;

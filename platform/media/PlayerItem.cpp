@@ -2,6 +2,7 @@
 
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/media/FragmentedAsset.h"
 
 #include <QSet>
 
@@ -32,6 +33,7 @@ std::shared_ptr<PlayerItem> PlayerItem::itemWithPath(const QString& moviePath) {
 std::shared_ptr<PlayerItem> PlayerItem::itemWithAsset(const AssetRef& asset) {
   std::shared_ptr<PlayerItem> item(new PlayerItem());
   item->m_asset = asset;
+  item->m_growing = std::dynamic_pointer_cast<FragmentedAsset>(asset) != nullptr;
   std::weak_ptr<PlayerItem> weak = item;
   asset->loadValuesAsynchronouslyForKeys(
       {QString::fromLatin1(kAssetKeyTracks), QString::fromLatin1(kAssetKeyDuration)}, [weak] {
@@ -159,8 +161,38 @@ void PlayerItem::U_FinishLoading(const std::vector<MediaSourceInfo>& infos) {
   }
 }
 
+bool PlayerItem::refreshFromAsset() {
+  if (!m_growing || m_status != PlayerItemStatus::ReadyToPlay || !m_asset) return false;
+  const MediaTime duration = m_asset->duration();
+  if (!duration.isNumeric() || (m_duration.isNumeric() && MediaTimeCompare(duration, m_duration) <= 0)) return false;
+  std::vector<PlayerSegment> video =
+      U_SegmentsOfTrack(m_asset->tracksWithMediaType(QString::fromLatin1(kMediaTypeVideo)).value(0));
+  std::vector<PlayerSegment> audio =
+      U_SegmentsOfTrack(m_asset->tracksWithMediaType(QString::fromLatin1(kMediaTypeAudio)).value(0));
+  // Only the same tracks reaching further are taken up; a file that changed otherwise is not followed.
+  auto sameTimeline = [](const std::vector<PlayerSegment>& now, const std::vector<PlayerSegment>& grown) {
+    if (now.size() != grown.size()) return false;
+    for (size_t i = 0; i < now.size(); ++i)
+      if (now[i].sourcePath != grown[i].sourcePath) return false;
+    return true;
+  };
+  if (!sameTimeline(m_videoSegments, video) || !sameTimeline(m_audioSegments, audio)) return false;
+  m_videoSegments = std::move(video);
+  m_audioSegments = std::move(audio);
+  m_duration = duration;
+  if (m_video) m_video->extendSegments(m_videoSegments);
+  if (m_audio) m_audio->extendSegments(m_audioSegments);
+  if (m_waitingForMore) {
+    // The clock stood at the old end: it goes on from there now.
+    m_waitingForMore = false;
+    m_anchorHost = HostClock_Now();
+  }
+  emit durationChanged();
+  return true;
+}
+
 MediaTime PlayerItem::currentTime() const {
-  if (m_rate == 0.0f || m_waitingForPicture) return m_anchorItem;
+  if (m_rate == 0.0f || m_waitingForPicture || m_waitingForMore) return m_anchorItem;
   const MediaTime now = HostClock_Now();
   if (MediaTimeCompare(now, m_anchorHost) <= 0) return m_anchorItem;
   MediaTime t = MediaTimeAdd(m_anchorItem, MediaTimeMultiplyByFloat64(MediaTimeSubtract(now, m_anchorHost), m_rate));
@@ -195,6 +227,7 @@ void PlayerItem::seekToTime(const MediaTime& time, const MediaTime& toleranceBef
   if (m_duration.isNumeric()) target = MediaTimeMinimum(target, m_duration);
   m_anchorItem = target;
   m_anchorHost = HostClock_Now();
+  m_waitingForMore = false;
   m_stepsPending = 0;
   const bool exact = toleranceBefore.isNumeric() && MediaTimeCompare(toleranceBefore, kMediaTimeZero) == 0;
   m_snapToPicture = !exact && m_rate == 0.0f;
@@ -222,6 +255,7 @@ void PlayerItem::stepByCount(int count) {
   if (m_rate != 0.0f) {
     m_anchorItem = currentTime();
     m_rate = 0.0f;
+    m_waitingForMore = false;
     m_presentTimer.stop();
     emit pausedByItem();
   }
@@ -248,6 +282,7 @@ void PlayerItem::U_SetRate(float rate, const MediaTime& time, const MediaTime& h
   m_anchorItem = startItem;
   m_anchorHost = startHost;
   m_waitingForPicture = false;
+  m_waitingForMore = false;
   m_rate = rate;
   if (rate != 0.0f && waitForPicture && m_needPicture && m_video) {
     // Hold the clock at the start until the picture to start on is decoded.
@@ -272,7 +307,7 @@ Decoder* PlayerItem::U_AudioDecoder(const DecoderAudioFormat& format) {
 void PlayerItem::U_DropAudioDecoder() { m_audio.reset(); }
 
 void PlayerItem::U_FollowClock(const MediaTime& heardTime) {
-  if (m_rate == 0.0f || m_waitingForPicture || !heardTime.isNumeric()) return;
+  if (m_rate == 0.0f || m_waitingForPicture || m_waitingForMore || !heardTime.isNumeric()) return;
   const double drift = MediaTimeGetSeconds(MediaTimeSubtract(heardTime, currentTime()));
   // The device's position is only known to a few milliseconds: follow it once the two part by more
   // than that, which keeps picture and sound well within one picture of each other.
@@ -340,7 +375,14 @@ void PlayerItem::U_Tick() {
     emit ticked();
     const MediaTime now = currentTime();
     const bool pastEnd = m_duration.isNumeric() && MediaTimeCompare(now, m_duration) >= 0;
-    if (m_rate > 0.0f && pastEnd) {
+    if (m_rate > 0.0f && pastEnd && m_growing) {
+      // The end written so far: the clock waits there, still playing, until the movie grows.
+      if (!m_waitingForMore) {
+        m_anchorItem = m_duration;
+        m_anchorHost = HostClock_Now();
+        m_waitingForMore = true;
+      }
+    } else if (m_rate > 0.0f && pastEnd) {
       m_anchorItem = m_duration;
       m_rate = 0.0f;
       m_presentTimer.stop();

@@ -62,6 +62,15 @@ class PlayerItem : public QObject, public std::enable_shared_from_this<PlayerIte
   // Moves by whole pictures; the item must be paused (a playing item is paused first).
   void stepByCount(int count);
 
+  // An item of a movie that is still being written (a fragmented asset) follows it: playing on, it
+  // waits at the end written so far instead of ending there, and refreshFromAsset() takes up what the
+  // asset has read since (a longer duration, more of the file), so that playback carries on into the new
+  // part without a stop and without a seek. Answers whether the item grew.
+  bool followsGrowingMovie() const { return m_growing; }
+  bool refreshFromAsset();
+  // True while a playing item waits at the end of a growing movie for more of it.
+  bool isWaitingForMoreMedia() const { return m_waitingForMore; }
+
   // The picture shown now (null before the first one and in empty ranges) and its item time.
   SampleBufferRef currentVideoFrame() const { return m_frame.picture; }
   MediaTime currentVideoFrameTime() const { return m_frame.itemTime; }
@@ -76,6 +85,8 @@ class PlayerItem : public QObject, public std::enable_shared_from_this<PlayerIte
   void didPlayToEnd();
   // The item stopped its timebase by itself (stepping while playing).
   void pausedByItem();
+  // The duration grew (a growing movie gained more of itself).
+  void durationChanged();
 
  private:
   friend class Player;
@@ -117,6 +128,8 @@ class PlayerItem : public QObject, public std::enable_shared_from_this<PlayerIte
   MediaTime m_anchorHost = kMediaTimeZero;
   float m_pendingRate = 0.0f;
   bool m_waitingForPicture = false;
+  bool m_growing = false;
+  bool m_waitingForMore = false;
 
   DecodedUnit m_frame;
   bool m_needPicture = false;

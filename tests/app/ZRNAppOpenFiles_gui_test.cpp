@@ -4,6 +4,7 @@
 #include "app/ZRNAppDelegate.h"
 
 #include "app/ZRNAppInstance.h"
+#include "common/ZRNAppPrefs.h"
 #include "common/ZRNRecentDocument.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/StandardLocations.h"
@@ -17,7 +18,10 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QListView>
 #include <QProcess>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -156,4 +160,49 @@ TEST(OpenFilesExecutable, SecondStartOfTheExecutableHandsOverAndExits) {
   ASSERT_TRUE(first.waitForFinished(20000));
   EXPECT_EQ(first.exitCode(), 0);
   EXPECT_FALSE(QFile::exists(socket)) << "a clean exit takes its socket away";
+}
+
+// A session package is one item of the open panel: a double-click opens it, Open opens it, and the panel
+// is never led inside one.
+TEST_F(OpenFilesTest, OpenPanelOpensAPackageItIsGiven) {
+  const QString session = makeSession(QStringLiteral("Derby"));
+  ZRNAppPrefs prefs;
+  prefs.setOpenTargetDirectory(QUrl::fromLocalFile(folder));
+  launch();
+  ASSERT_TRUE(waitFor(QStringLiteral("U_StartLiveWindow")));
+  const struct {
+    const char* name;
+    bool doubleClick;
+  } ways[] = {{"double-click", true}, {"Open", false}};
+  for (const auto& way : ways) {
+    SCOPED_TRACE(way.name);
+    delegate->openSavedRecording();
+    QPointer<QFileDialog> panel = delegate->openPanel();
+    ASSERT_NE(panel, nullptr);
+    auto* list = panel->findChild<QListView*>(QStringLiteral("listView"));
+    ASSERT_NE(list, nullptr);
+    QModelIndex item;
+    ASSERT_TRUE(Test_WaitUntil([&] {
+      for (int row = 0; list->model() && row < list->model()->rowCount(list->rootIndex()); ++row) {
+        const QModelIndex index = list->model()->index(row, 0, list->rootIndex());
+        if (index.data().toString() == QStringLiteral("Derby.vlvidcapb")) item = index;
+      }
+      return item.isValid();
+    }));
+    if (way.doubleClick) {
+      list->scrollTo(item);
+      const QPoint at = list->visualRect(item).center();
+      QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+      QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+    } else {
+      // Selected in the list, then the panel's Open button.
+      list->setCurrentIndex(item);
+      QMetaObject::invokeMethod(panel, "accept");
+    }
+    ASSERT_TRUE(Test_WaitUntil([&] { return windowPaths().contains(session); }, 20000)) << windowPaths().join(",").toStdString() << " recents " << listedPaths().join(",").toStdString();
+    EXPECT_EQ(delegate->openPanel(), nullptr);
+    EXPECT_EQ(prefs.openTargetDirectory().toLocalFile(), folder) << "the folder that holds it is remembered";
+    for (const QPointer<QWidget>& window : delegate->playbackWindows()) delete window.data();
+    Test_ProcessEvents(50);
+  }
 }

@@ -3,8 +3,10 @@
 #include "common/ZRNAlerts.h"
 #include "app/ZRNAppDelegate.h"
 #include "capture/CaptureTestSupport.h"
+#include "session/VLDocument.h"
 #include "platform/media/AssetWriterTestMedia.h"
 #include "platform/media/VirtualDevices.h"
+#include "support/MediaTestSupport.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -15,6 +17,8 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QSet>
+#include <QDateTime>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -68,11 +72,11 @@ class LiveWindowRecording : public CaptureDevicesFixture {
   }
   // Opens the window on the virtual devices, names the recording in `folder`, starts it and waits until
   // the growing movie holds two fragments; `package` is the session package being written.
-  void openAndRecord(const QString& folder, QString& package) {
+  void openAndRecord(const QString& folder, QString& package, qint64 fragmentSeconds = 1) {
     prefs->setSaveTargetDirectory(QUrl::fromLocalFile(folder));
     prefs->setMovieSize(QSizeF(640, 360));
     prefs->setCaptureFPS(30);
-    prefs->setFragmentSeconds(1);
+    prefs->setFragmentSeconds(fragmentSeconds);
     prefs->setSegmentKBPS(1000);
     VirtualDevices_Plug(true, true);
     prefs->setCameraUID(kVirtualCameraUID);
@@ -176,4 +180,39 @@ TEST_F(LiveWindowRecording, TerminatingWhileRecordingSavesTheFootageBeforeTheLog
     live = nullptr;
     Test_ProcessEvents(50);
   }
+}
+
+TEST_F(LiveWindowRecording, FragmentsLastTheirLengthAndTheBlinkingBadgeMovesNothing) {
+  constexpr double kFrame = 1.0 / 30;
+  prefs->setAskForCaptureStop(false);
+  QString package;
+  ASSERT_NO_FATAL_FAILURE(openAndRecord(Test_MakeTempDir(QStringLiteral("recordings")), package, 2));
+  // Where the duration and the REC badge sit in the window, while the badge blinks and the time runs.
+  QSet<int> durationRights, badgeLefts;
+  QSet<bool> badgeShown;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    QLabel* duration = live->captureDurationLabel();
+    QLabel* badge = live->recIndicatorView();
+    durationRights << duration->mapTo(live, QPoint(duration->width(), 0)).x();
+    badgeLefts << badge->mapTo(live, QPoint(0, 0)).x();
+    badgeShown << badge->isVisible();
+  });
+  watch.start(50);
+  const QDateTime started = live->recording().vlDocument()->docCaptureDate();
+  ASSERT_TRUE(Test_WaitUntil([&] { return started.msecsTo(QDateTime::currentDateTime()) >= 20000; }, 40000));
+  watch.stop();
+  EXPECT_EQ(badgeShown.size(), 2) << "the badge blinks";
+  EXPECT_EQ(durationRights.size(), 1) << "the duration stays where it is";
+  EXPECT_EQ(badgeLefts.size(), 1) << "the badge stays where it is";
+
+  live->toggleCapture();
+  ASSERT_TRUE(Test_WaitUntil([&] { return !live->isVisible(); }, 20000));
+  // Every fragment but the last one lasts the fragment length, to within one picture.
+  const QList<double> starts = TestMovie_VideoFragmentStarts(package + QStringLiteral("/VLCapturedMovie.mp4"));
+  ASSERT_GE(starts.size(), 9);
+  QStringList lengths;
+  for (qsizetype i = 1; i < starts.size(); ++i) lengths << QString::number(starts[i] - starts[i - 1], 'f', 3);
+  for (qsizetype i = 1; i < starts.size(); ++i)
+    EXPECT_NEAR(starts[i] - starts[i - 1], 2.0, kFrame) << "fragment " << i << " of " << lengths.join(", ").toStdString();
 }

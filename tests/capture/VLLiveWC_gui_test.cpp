@@ -4,10 +4,20 @@
 #include "common/ZRNAppSetup.h"
 #include "capture/CaptureTestSupport.h"
 #include "platform/media/VirtualDevices.h"
+#include "support/DialogTestSupport.h"
 #include "support/TestSupport.h"
 
+#include <QAction>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QFrame>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QSignalSpy>
+#include <QTextBrowser>
 
 #include <gtest/gtest.h>
 
@@ -169,20 +179,24 @@ TEST_F(LiveWindowTest, CameraConfigurationPicksTheHighestRangeAndSetsTheFrameDur
   const auto camera = VirtualDevices_MakeCamera();
   struct Row {
     QSizeF size;
-    double rate;
+    float rate;
     bool configured;
     uint32_t subtype;
     int32_t timescale;
   };
   const std::vector<Row> rows = {
-      {{1280, 720}, 29.97, true, kPixelFormat_420v, 29970},
+      // The rate is stored as a float, which holds 29.97 as 29.9699997: rounded, not truncated.
+      {{1280, 720}, 29.97f, true, kPixelFormat_420v, 29970},
+      {{1280, 720}, 59.94f, true, kPixelFormat_420v, 59940},
       {{1920, 1080}, 50, true, kPixelFormat_2vuy, 50000},
       {{1920, 1080}, 45, false, 0, 0},  // no range holds it: the preset's format stays
       {{640, 480}, 30, false, 0, 0},    // a refused format is never taken
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.rate);
-    EXPECT_EQ(window.configureCamera(camera, row.size, row.rate), row.configured);
+    // Through the preference, as the window's session build reads it.
+    prefs->setCaptureFPS(row.rate);
+    EXPECT_EQ(window.configureCamera(camera, row.size, Prefs_Shared().captureFPS()), row.configured);
     if (!row.configured) {
       EXPECT_FALSE(camera->isLockedForConfiguration());
       continue;
@@ -247,4 +261,96 @@ TEST_F(LiveWindowTest, HD60SPlusCapturesSoundWithoutAskingAndWithoutMonitor) {
   Test_WaitUntil([&] { return !live->captureSession()->lastErrorText().isEmpty(); });
   EXPECT_EQ(live->audioPreviewOutput(), nullptr);
   EXPECT_FALSE(live->recordButton()->isEnabled());
+}
+
+// A session package is one item of the naming panel: a recording named after an existing session asks,
+// and on Replace becomes that package (never a package inside it); the save folder stays outside it.
+TEST_F(LiveWindowTest, NamingAfterAnExistingSessionAsksAndReplacesItWithoutEnteringIt) {
+  VirtualDevices_Plug(true, true);
+  prefs->setCameraUID(kVirtualCameraUID);
+  const QString old = saveFolder + QStringLiteral("/Old Match.vlvidcapb");
+  ASSERT_TRUE(QDir().mkpath(old));
+  // A save folder stored inside a package (as the fault left it) starts the panel beside the package.
+  prefs->setSaveTargetDirectory(QUrl::fromLocalFile(old));
+  open();
+  ASSERT_TRUE(waitForSavePanel());
+  QFileDialog* panel = live->savePanel();
+  EXPECT_EQ(panel->directory().absolutePath(), saveFolder);
+  auto* name = panel->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+  ASSERT_NE(name, nullptr);
+
+  const struct {
+    const char* answer;
+    bool named;
+  } answers[] = {{"cancelBtn", false}, {"replaceBtn", true}};
+  for (const auto& a : answers) {
+    SCOPED_TRACE(a.answer);
+    name->setText(QStringLiteral("Old Match"));
+    QString question;
+    Test_AnswerNextModal(QString::fromLatin1(a.answer), [&](QWidget* modal) {
+      if (auto* box = qobject_cast<QMessageBox*>(modal)) question = box->text();
+    }, panel);
+    QMetaObject::invokeMethod(panel, "accept");
+    ASSERT_TRUE(Test_WaitUntil([&] { return !question.isEmpty(); }));
+    EXPECT_TRUE(question.contains(QStringLiteral("Old Match.vlvidcapb")) && question.contains(QStringLiteral("replace")))
+        << question.toStdString();
+    Test_ProcessEvents(50);
+    EXPECT_EQ(live->targetURL().isEmpty(), !a.named);
+    if (!a.named) {
+      EXPECT_TRUE(live->savePanel() && live->savePanel()->isVisible()) << "the panel stays, on the same folder";
+      EXPECT_EQ(panel->directory().absolutePath(), saveFolder);
+    }
+  }
+  EXPECT_EQ(live->targetURL().toLocalFile(), old);
+  EXPECT_EQ(prefs->saveTargetDirectory().toLocalFile(), saveFolder);
+  // Only the recording's start removes the old session, after the answer.
+  EXPECT_TRUE(QFileInfo(old).isDir());
+}
+
+// "Source Settings…" shows the information popover; its button is the application's camera settings
+// command; the size actions give the preview the movie's size.
+TEST_F(LiveWindowTest, SourceSettingsShowsTheInformationAndTheSizeActionsFitTheMovie) {
+  VirtualDevices_Plug(true, true);
+  prefs->setCameraUID(kVirtualCameraUID);
+  prefs->setMicrophoneUID(kVirtualMicrophoneUID);
+  ZRNAppDelegate delegate;
+  delegate.mainMenu();
+  open();
+  acceptSavePanel();
+  ASSERT_TRUE(Test_WaitUntil([&] { return live->recordButton()->isEnabled(); }, 15000));
+
+  ASSERT_TRUE(live->sourcePrefsBtn()->isEnabled());
+  live->sourcePrefsBtn()->click();
+  QFrame* popover = live->recording().popover();
+  ASSERT_TRUE(popover && popover->isVisible());
+  auto* text = popover->findChild<QTextBrowser*>(QStringLiteral("webView"));
+  ASSERT_NE(text, nullptr);
+  EXPECT_TRUE(text->toPlainText().contains(QStringLiteral("Video Source"))) << text->toPlainText().toStdString();
+  QAction* cameraSettings = nullptr;
+  for (QAction* menu : live->menuBar()->actions())
+    if (menu->menu())
+      for (QAction* action : menu->menu()->actions())
+        if (action->objectName() == QLatin1String("showHideCameraPreferences")) cameraSettings = action;
+  ASSERT_NE(cameraSettings, nullptr);
+  QSignalSpy asked(cameraSettings, &QAction::triggered);
+  auto* button = popover->findChild<QPushButton*>(QStringLiteral("actionButton"));
+  ASSERT_TRUE(button && button->isEnabled());
+  button->click();
+  EXPECT_EQ(asked.count(), 1);
+  EXPECT_FALSE(popover->isVisible());
+
+  // The window's size commands, as the menu sends them: the preview gets the movie's size.
+  const QSize movie = prefs->movieSize().toSize();
+  ZRNSizingWC* sizing = live;
+  live->resize(900, 700);
+  Test_ProcessEvents(50);
+  EXPECT_FALSE(sizing->windowIsNaturalSize());
+  for (void (ZRNSizingWC::*command)() : {&ZRNSizingWC::resizeToNaturalSize, &ZRNSizingWC::increaseWindowSize}) {
+    live->resize(900, 700);
+    Test_ProcessEvents(50);
+    (sizing->*command)();
+    ASSERT_TRUE(Test_WaitUntil([&] { return live->livePreviewView()->size() == movie; }))
+        << live->livePreviewView()->width() << "x" << live->livePreviewView()->height() << " window " << live->width() << "x" << live->height();
+    EXPECT_TRUE(sizing->windowIsNaturalSize());
+  }
 }

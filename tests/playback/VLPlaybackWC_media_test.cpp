@@ -3,12 +3,16 @@
 #include "common/ZRNAppPrefs.h"
 #include "composition/VL_ExportJobRecord.h"
 #include "composition/ZRNAVCaptureProject.h"
+#include "platform/foundation/StandardLocations.h"
 #include "platform/media/AssetWriter.h"
 #include "platform/media/AssetWriterTestMedia.h"
+#include "playback/JobsTableView_Controller.h"
 #include "playback/VLPlaybackWCTestSupport.h"
+#include "playback/ZRNJobTableCell.h"
 
 #include <QFileDialog>
 #include <QJsonArray>
+#include <QLabel>
 
 #include <gtest/gtest.h>
 
@@ -194,33 +198,58 @@ TEST_F(PlaybackExports, ACancelledExportStopsAtItsNextCheckWithoutAnEnd) {
   EXPECT_FALSE(QFileInfo::exists(folder + QStringLiteral("/never.mov")));
 }
 
-TEST_F(PlaybackExports, AClipOfOneSecondOrLessEndsWithoutAFileAndTheQueueMovesOn) {
-  VLPlaybackWC* window = openSession(QStringLiteral("Short"));
-  ASSERT_NE(window, nullptr);
-  auto tooShort = requestClip(window, 4000, 4800);
-  auto normal = requestClip(window, 10000, 13000);
-  ASSERT_NE(tooShort, nullptr);
-  ASSERT_NE(normal, nullptr);
-  ASSERT_TRUE(waitUntilEnded(normal));
-  EXPECT_EQ(normal->status(), kJobStatusFinished);
-  EXPECT_EQ(tooShort->status(), kJobStatusFinished);
-  EXPECT_TRUE(tooShort->targetPath().isEmpty());
-  EXPECT_EQ(watch->count(tooShort.get(), kJobChangeFailed), 1);
-  EXPECT_EQ(watch->count(tooShort.get(), kJobChangeFinished), 1);
-  EXPECT_EQ(window->jobsController()->numberOfPendingJobs(), 0);
-}
-
-TEST_F(PlaybackExports, AClipWithoutAClipsFolderFailsInsteadOfVanishing) {
-  VLPlaybackWC* window = openSession(QStringLiteral("Blocked"));
-  ASSERT_NE(window, nullptr);
-  // A file where the clips folder should go.
-  ASSERT_TRUE(QFile(clipsFolder()).open(QIODevice::WriteOnly));
-  auto job = requestClip(window, 2000, 5000);
-  ASSERT_NE(job, nullptr);
-  ASSERT_TRUE(waitUntilEnded(job));
-  EXPECT_EQ(watch->count(job.get(), kJobChangeFailed), 1);
-  EXPECT_TRUE(job->targetPath().isEmpty());
-  EXPECT_TRUE(QFileInfo(clipsFolder()).isFile());
+// An export that ends without a file says so, and why, in the history (the window's list and the saved
+// session); the queue moves on, and nothing of it stays in the temporary folder.
+TEST_F(PlaybackExports, AnExportWithoutAFileSaysItFailedAndWhyAndLeavesNothingBehind) {
+  const QString temporary = StandardLocations::tempPath();
+  const QStringList exportFiles{QStringLiteral("ZrnVLClip*")};
+  const struct {
+    const char* name;
+    int64_t in, out;
+    bool blockClipsFolder;
+    const char* reason;
+  } cases[] = {{"a clip of 1 s or less", 4000, 4800, false, "1 s"},
+               {"a clips folder that cannot be made", 2000, 5000, true, "cannot be made"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const QStringList before = QDir(temporary).entryList(exportFiles, QDir::Files);
+    VLPlaybackWC* window = openSession(QString::fromLatin1(c.name).replace(QLatin1Char(' '), QLatin1Char('_')));
+    ASSERT_NE(window, nullptr);
+    // A file where the clips folder should go.
+    if (c.blockClipsFolder) ASSERT_TRUE(QFile(clipsFolder()).open(QIODevice::WriteOnly));
+    auto failing = requestClip(window, c.in, c.out);
+    ASSERT_NE(failing, nullptr);
+    ASSERT_TRUE(waitUntilEnded(failing));
+    EXPECT_EQ(watch->count(failing.get(), kJobChangeFailed), 1);
+    EXPECT_TRUE(failing->targetPath().isEmpty());
+    EXPECT_TRUE(failing->exportFailed());
+    EXPECT_TRUE(failing->descriptionString().startsWith(QStringLiteral("Failed: ")) &&
+                failing->descriptionString().contains(QString::fromLatin1(c.reason)))
+        << failing->descriptionString().toStdString();
+    if (!c.blockClipsFolder) {
+      // The queue moves on to the next export, which ends as usual.
+      auto normal = requestClip(window, 10000, 13000);
+      ASSERT_NE(normal, nullptr);
+      ASSERT_TRUE(waitUntilEnded(normal));
+      EXPECT_EQ(normal->status(), kJobStatusFinished);
+      EXPECT_FALSE(normal->exportFailed());
+      EXPECT_EQ(normal->descriptionString(), QStringLiteral("Duration 00:03 at 00:10"));
+    }
+    EXPECT_EQ(window->jobsController()->numberOfPendingJobs(), 0);
+    // The history shows it.
+    JobsTableView_Controller* history = window->jobsTableController();
+    QStringList rows;
+    for (int64_t row = 0; row < history->numberOfRowsInTableView(); ++row)
+      if (ZRNJobTableCell* cell = history->cellAtRow(row)) rows << cell->descriptionText()->text();
+    EXPECT_TRUE(rows.contains(failing->descriptionString())) << rows.join(QLatin1Char('|')).toStdString();
+    // So does the saved session.
+    bool saved = false;
+    for (const QVariant& record : PlaybackTest_ReadSettings(package).value(QStringLiteral("exportJobs")).toList())
+      saved = saved || record.toMap().value(QStringLiteral("failureReason")).toString() == failing->failureReason();
+    EXPECT_TRUE(saved);
+    EXPECT_EQ(QDir(temporary).entryList(exportFiles, QDir::Files), before) << "the temporary folder keeps nothing";
+    if (c.blockClipsFolder) EXPECT_TRUE(QFileInfo(clipsFolder()).isFile());
+  }
 }
 
 // A movie written by the recorder's asset writer, torn off as by a killed recorder.

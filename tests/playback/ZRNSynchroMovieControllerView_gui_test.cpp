@@ -271,3 +271,30 @@ TEST_F(TransportBar, GroupStopsTogetherAtTheShortestEnd) {
 }
 
 }  // namespace
+
+// Every control is named by what it does, and the play button by what a press does now, whoever changed
+// the player's rate (the button, the movie's end, or a window that stops the player itself).
+TEST_F(TransportBar, ControlsAreNamedByWhatTheyDo) {
+  EXPECT_EQ(bar->sndOffBtn()->accessibleName(), QStringLiteral("Mute"));
+  EXPECT_EQ(bar->sndLevelSlider()->accessibleName(), QStringLiteral("Volume"));
+  EXPECT_EQ(bar->sndOnBtn()->accessibleName(), QStringLiteral("Full Volume"));
+  EXPECT_EQ(bar->slider()->accessibleName(), QStringLiteral("Playback Position"));
+  EXPECT_EQ(bar->timeText()->accessibleName(), QStringLiteral("Play time"));
+  EXPECT_EQ(bar->timeLeftToggleBtn()->accessibleName(), QStringLiteral("Show Duration"));
+  bar->timeLeftToggleBtn()->click();
+  EXPECT_EQ(bar->timeLeftToggleBtn()->accessibleName(), QStringLiteral("Show Time Left"));
+
+  EXPECT_EQ(bar->playBtn()->accessibleName(), QStringLiteral("Play"));
+  bar->playBtn()->click();
+  ASSERT_TRUE(Test_WaitUntil([&] { return bar->playBtn()->accessibleName() == QStringLiteral("Pause"); }));
+  // Stopped from outside the bar: the button follows at once.
+  player->setRate(0.0f);
+  EXPECT_EQ(bar->playBtn()->accessibleName(), QStringLiteral("Play"));
+  EXPECT_EQ(bar->playBtnImageName(), QStringLiteral("zrn_av_cine_play_plain"));
+  player->setRate(1.0f);
+  EXPECT_EQ(bar->playBtn()->accessibleName(), QStringLiteral("Pause"));
+  // Played to the end: Play again.
+  ASSERT_TRUE(seekTo(14.8));
+  ASSERT_TRUE(Test_WaitUntil([&] { return player->rate() == 0.0f; }));
+  EXPECT_EQ(bar->playBtn()->accessibleName(), QStringLiteral("Play"));
+}

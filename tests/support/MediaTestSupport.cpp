@@ -3,6 +3,7 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
@@ -146,4 +147,83 @@ bool MediaTest_ConfigureCamera(const CaptureDeviceRef& camera, QSize size, uint3
   camera->setActiveVideoMaxFrameDuration(frameDuration);
   camera->unlockForConfiguration();
   return true;
+}
+
+namespace {
+// One box of a movie file: its type and where its contents lie.
+struct TestBox {
+  QByteArray type;
+  qint64 body = 0;
+  qint64 end = 0;
+};
+
+quint64 U_BigEndian(const QByteArray& d, qint64 at, int bytes) {
+  quint64 n = 0;
+  for (int k = 0; k < bytes && at + k < d.size(); ++k) n = (n << 8) | uint8_t(d[at + k]);
+  return n;
+}
+
+QList<TestBox> U_Boxes(const QByteArray& d, qint64 from, qint64 to) {
+  QList<TestBox> boxes;
+  while (from + 8 <= to) {
+    quint64 size = U_BigEndian(d, from, 4);
+    int header = 8;
+    if (size == 1) {
+      size = U_BigEndian(d, from + 8, 8);
+      header = 16;
+    }
+    if (size < quint64(header) || from + qint64(size) > to) break;
+    boxes.append({d.mid(from + 4, 4), from + header, from + qint64(size)});
+    from += qint64(size);
+  }
+  return boxes;
+}
+
+const TestBox* U_Child(const QList<TestBox>& boxes, const char* type) {
+  for (const TestBox& box : boxes)
+    if (box.type == type) return &box;
+  return nullptr;
+}
+}  // namespace
+
+QList<double> TestMovie_VideoFragmentStarts(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  const QByteArray d = file.readAll();
+  const QList<TestBox> top = U_Boxes(d, 0, d.size());
+  quint64 videoTrack = 0;
+  quint64 timescale = 0;
+  if (const TestBox* moov = U_Child(top, "moov")) {
+    for (const TestBox& trak : U_Boxes(d, moov->body, moov->end)) {
+      if (trak.type != "trak") continue;
+      const QList<TestBox> parts = U_Boxes(d, trak.body, trak.end);
+      const TestBox* tkhd = U_Child(parts, "tkhd");
+      const TestBox* mdia = U_Child(parts, "mdia");
+      if (!tkhd || !mdia) continue;
+      const QList<TestBox> media = U_Boxes(d, mdia->body, mdia->end);
+      const TestBox* hdlr = U_Child(media, "hdlr");
+      const TestBox* mdhd = U_Child(media, "mdhd");
+      // hdlr: version/flags, pre_defined, then the handler type.
+      if (!hdlr || !mdhd || d.mid(hdlr->body + 8, 4) != "vide") continue;
+      const bool v1 = uint8_t(d[tkhd->body]) == 1;
+      videoTrack = U_BigEndian(d, tkhd->body + (v1 ? 20 : 12), 4);
+      const bool m1 = uint8_t(d[mdhd->body]) == 1;
+      timescale = U_BigEndian(d, mdhd->body + (m1 ? 20 : 12), 4);
+    }
+  }
+  QList<double> starts;
+  if (!videoTrack || !timescale) return starts;
+  for (const TestBox& moof : top) {
+    if (moof.type != "moof") continue;
+    for (const TestBox& traf : U_Boxes(d, moof.body, moof.end)) {
+      if (traf.type != "traf") continue;
+      const QList<TestBox> parts = U_Boxes(d, traf.body, traf.end);
+      const TestBox* tfhd = U_Child(parts, "tfhd");
+      const TestBox* tfdt = U_Child(parts, "tfdt");
+      if (!tfhd || !tfdt || U_BigEndian(d, tfhd->body + 4, 4) != videoTrack) continue;
+      const bool t1 = uint8_t(d[tfdt->body]) == 1;
+      starts << double(U_BigEndian(d, tfdt->body + 4, t1 ? 8 : 4)) / double(timescale);
+    }
+  }
+  return starts;
 }

@@ -47,6 +47,10 @@ double TestMovie_FormatDuration(const QJsonObject& probe);
 // Frames that decode without error, counted by ffprobe (errors of a cut-off fragment are allowed).
 int TestMovie_DecodableVideoFrames(const QString& path);
 
+// The start of every fragment of a fragmented movie's video track, in seconds, read from the file's
+// boxes (each fragment's decode time, tfdt, on the track's time scale).
+QList<double> TestMovie_VideoFragmentStarts(const QString& path);
+
 DecodedFrames TestMovie_DecodeVideo(const QString& path);
 // The MD5 of the decoded frame shown at a time.
 QString TestMovie_FrameAt(const DecodedFrames& frames, double seconds);

@@ -2,6 +2,7 @@
 
 #include "platform/media/Asset.h"
 #include "platform/media/AudioOutput.h"
+#include "platform/media/FragmentedAsset.h"
 
 #include "support/MediaTestSupport.h"
 #include "support/TestSupport.h"
@@ -13,6 +14,7 @@ extern "C" {
 
 #include <QDir>
 #include <QFile>
+#include <QtEndian>
 
 #include <gtest/gtest.h>
 
@@ -160,4 +162,102 @@ TEST(DecoderMedia, PicturesEndWithTheLastCompleteFragmentOfATornMovie) {
   }, 20000));
   ASSERT_EQ(times.size(), reference.md5.size());
   EXPECT_NEAR(times.last() - times.first(), reference.times.last() - reference.times.first(), 1e-3);
+}
+
+namespace {
+// The decoder's segments for the first track of a type of an asset, as a player item makes them.
+std::vector<PlayerSegment> SegmentsOf(const AssetRef& asset, const char* type) {
+  std::vector<PlayerSegment> segments;
+  for (const AssetTrackSegment& s : asset->tracksWithMediaType(QString::fromLatin1(type)).value(0)->segments())
+    segments.push_back({s.sourcePath, s.timeMapping.source, s.timeMapping.target, s.sourceByteLimit});
+  return segments;
+}
+
+// Takes every unit the decoder gives until it reaches the end of what it may read.
+void TakeAll(Decoder& decoder, std::vector<DecodedUnit>& units) {
+  Test_WaitUntil([&] {
+    for (DecodedUnit unit; decoder.pop(unit);) units.push_back(unit);
+    return decoder.atEnd();
+  }, 20000);
+}
+}  // namespace
+
+// A movie still being written: the decoder reads up to its last complete fragment; told that the file
+// has grown, it decodes on from the next picture (and the next sound) without repeating or skipping any.
+TEST(DecoderMedia, AGrowingMovieDecodesOnFromWhereItStopped) {
+  const QString folder = Test_MakeTempDir(QStringLiteral("growing"));
+  const QString full = PlayerTest_MakeMovie(folder, 4.0);
+  ASSERT_FALSE(full.isEmpty());
+  QFile source(full);
+  ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+  const QByteArray bytes = source.readAll();
+  // The first two fragments and the torn start of the third, as a recorder leaves the file mid-write.
+  qint64 cut = 0;
+  int fragments = 0;
+  for (qint64 at = 0; at + 8 <= bytes.size() && fragments < 2;) {
+    const qint64 size = qFromBigEndian<quint32>(bytes.constData() + at);
+    if (bytes.mid(at + 4, 4) == "mdat") ++fragments;
+    at += size;
+    cut = at;
+  }
+  ASSERT_EQ(fragments, 2);
+
+  const struct {
+    const char* name;
+    MediaType type;
+    const char* track;
+  } kinds[] = {{"pictures", MediaType::Video, kMediaTypeVideo}, {"sound", MediaType::Audio, kMediaTypeAudio}};
+  for (const auto& kind : kinds) {
+    SCOPED_TRACE(kind.name);
+    // What the whole movie decodes to, read at once.
+    std::vector<DecodedUnit> whole;
+    {
+      Decoder reference(kind.type, SegmentsOf(Asset::assetWithPath(full), kind.track));
+      reference.seek(kMediaTimeZero, kMediaTimeZero);
+      TakeAll(reference, whole);
+    }
+    ASSERT_FALSE(whole.empty());
+
+    const QString growing = folder + QStringLiteral("/growing-%1.mp4").arg(QString::fromLatin1(kind.name));
+    QFile file(growing);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes.left(cut + 100));
+    file.flush();
+    auto asset = FragmentedAsset::fragmentedAssetWithPath(growing);
+    const std::vector<PlayerSegment> first = SegmentsOf(asset, kind.track);
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_EQ(first.front().sourceByteLimit, cut);
+    Decoder decoder(kind.type, first);
+    decoder.seek(kMediaTimeZero, kMediaTimeZero);
+    std::vector<DecodedUnit> units;
+    TakeAll(decoder, units);
+    const size_t beforeGrowth = units.size();
+    ASSERT_GT(beforeGrowth, 0u);
+
+    // The rest of the movie arrives; the asset reads it and the decoder is told.
+    file.write(bytes.mid(cut + 100));
+    file.flush();
+    asset->refresh();
+    const std::vector<PlayerSegment> grown = SegmentsOf(asset, kind.track);
+    EXPECT_EQ(grown.front().sourceByteLimit, bytes.size());
+    decoder.extendSegments(grown);
+    TakeAll(decoder, units);
+    ASSERT_GT(units.size(), beforeGrowth);
+
+    if (kind.type == MediaType::Video) {
+      // The same pictures as the whole movie, each once, in order.
+      ASSERT_EQ(units.size(), whole.size());
+      for (size_t i = 0; i < units.size(); ++i)
+        EXPECT_EQ(MediaTimeCompare(units[i].itemTime, whole[i].itemTime), 0) << "picture " << i << " of " << units.size();
+    } else {
+      // One unbroken run of sound, as long as the whole movie's.
+      double expected = MediaTimeGetSeconds(units.front().itemTime);
+      for (size_t i = 0; i < units.size(); ++i) {
+        EXPECT_NEAR(MediaTimeGetSeconds(units[i].itemTime), expected, 2.0 / 48000) << "unit " << i << " of " << units.size();
+        expected = MediaTimeGetSeconds(units[i].itemTime) + MediaTimeGetSeconds(units[i].duration);
+      }
+      const DecodedUnit& last = whole.back();
+      EXPECT_NEAR(expected, MediaTimeGetSeconds(last.itemTime) + MediaTimeGetSeconds(last.duration), 2.0 / 48000);
+    }
+  }
 }
