@@ -46,6 +46,13 @@ class ZRNAVCaptureProject : public ZRNAVProject {
   void setSpecs(const QVariantMap& editCommands, const QSizeF& size, const QVariantMap& movies,
                 const QString& baseDir);
   void loadEditCommands(const QVariantMap& editCommands) override;
+  // "graphics" become badges, "titles" score titles (starting with their format filled with the team
+  // names), "timecodes" match-time titles.
+  QList<ZRNEditRef> loadOverlayDictsArray(const QVariantList& commands) const;
+  QList<std::shared_ptr<ZRNScoreTitleEdit>> loadScoreTitleDictsArray(const QVariantList& commands) const;
+  QList<std::shared_ptr<ZRNTimecodeEdit>> loadTimecodeDictsArray(const QVariantList& commands) const;
+  void loadScoreTitlesFrom(const QVariantList& commands);
+  void loadTimecodesFrom(const QVariantList& commands);
   bool hasOverlayEdits() const override;
   QList<ZRNEditRef> getVideoOverlayEdits() const override;
   bool hasSoundTrack() const override;
@@ -71,6 +78,10 @@ class ZRNAVCaptureProject : public ZRNAVProject {
   static int64_t U_MillisForTime(const MediaTime& time);
   // The text of a match-time overlay: its format with the period's running time, then the period.
   static QString U_MatchTimeText(const QString& formatString, int64_t periodMillis, int64_t periodID);
+
+ protected:
+  // The export brings the score and match-time texts up to date for every frame's time.
+  std::function<void(const MediaTime&)> U_ExportTimeUpdate(const QSizeF& size) override;
 
  private:
   void commonInit();

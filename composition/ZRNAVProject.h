@@ -4,6 +4,8 @@
 // configured export session. Every project of the application is a ZRNAVCaptureProject, which supplies
 // the composition itself.
 
+#include "composition/ZRNSrcClip.h"
+#include "platform/layers/CALayer.h"
 #include "platform/media/AudioMix.h"
 #include "platform/media/Composition.h"
 #include "platform/media/ExportSession.h"
@@ -16,12 +18,11 @@
 #include <QUrl>
 #include <QVariantMap>
 
+#include <functional>
 #include <memory>
 
-class ZRNSrcClip;
-class CALayer;
-using ZRNEditRef = std::shared_ptr<ZRNSrcClip>;
-using CALayerRef = std::shared_ptr<CALayer>;
+class ZRNImageOverlayEdit;
+class ZRNSoundEdit;
 
 class ZRNAVProject {
  public:
@@ -64,6 +65,29 @@ class ZRNAVProject {
   MutableVideoCompositionRef exportedVideoComposition() const { return m_fExportedVideoComposition; }
   MutableAudioMixRef exportedAudioMix() const { return m_fExportedAudioMix; }
 
+  // The edit engine: a project made from one edit-command dictionary ("width", "height",
+  // "disableAudio", "clips", "graphics", "titles", "sounds") and source movies by key.
+  void setSpecs(const QVariantMap& editCommands, const QMap<QString, AssetRef>& movies, const QString& baseDir);
+  AssetRef assetForKey(const QString& key) const;
+  AssetTrackRef videoTrackForKey(const QString& key) const;
+  AssetTrackRef audioTrackForKey(const QString& key) const;
+  void prepareForAssetAudioMix();
+  bool clipsHaveSoundtrack() const;
+  bool hasAudioEditsToMix() const;
+  QList<ZRNEditRef> loadClipDictsArray(const QVariantList& commands) const;
+  QList<ZRNEditRef> loadOverlayDictsArray(const QVariantList& commands) const;
+  QList<ZRNEditRef> loadTitleDictsArray(const QVariantList& commands) const;
+  QList<ZRNEditRef> loadSoundDictsArray(const QVariantList& commands) const;
+  // Clips and speed-change clips, in edit-list order.
+  bool hasVideoEdits() const { return !getVideoEdits().isEmpty(); }
+  QList<ZRNEditRef> getVideoEdits() const;
+  bool hasSoundEdits() const { return !getSoundEdits().isEmpty(); }
+  QList<ZRNEditRef> getSoundEdits() const;
+  // The source frame shown at a time of the edit list (exactly that frame when exact), or a null image.
+  QImage copyFrameImageAtTime(int64_t millis, bool useExactTime) const;
+  // A picture of videoSize with the frame at the time and the first active picture and title drawn on it.
+  QImage frameImageForTime(int64_t millis, bool withText, bool withImages) const;
+
   // Operations a project kind replaces.
   virtual void loadEditCommands(const QVariantMap& editCommands);
   virtual void U_ClearEdits();
@@ -79,9 +103,17 @@ class ZRNAVProject {
  protected:
   // The video composition of an export that resizes its sources; the resizing clip edits bring their own.
   virtual MutableVideoCompositionRef createVideoCompositionForExport(bool forExport);
-  // Hands an overlay tree to the video composition's animation tool (the layer renderer does the work).
-  virtual void U_AttachOverlaysLayer(const MutableVideoCompositionRef& videoComposition, const CALayerRef& layer,
-                                     const QSizeF& size);
+  // Puts the overlay tree above a video layer in a parent layer of the export's size and hands them to
+  // the video composition's animation tool, which composites them onto every frame.
+  void U_AttachOverlaysLayer(const MutableVideoCompositionRef& videoComposition, const CALayerRef& layer,
+                             const QSizeF& size);
+  // What the export runs before each frame is composited, with the frame's time (the capture project
+  // brings its score and match-time texts up to date there); nothing by default.
+  virtual std::function<void(const MediaTime&)> U_ExportTimeUpdate(const QSizeF& size);
+  // An overlay tree of the overlay edits for a composition of that size: the layers of the edits, each
+  // filling the tree and bound to it by constraints.
+  CALayerRef U_OverlayTreeForComposition(const AssetRef& composition, const QSizeF& size, bool exporting,
+                                         bool flipped);
 
   QSizeF m_videoSize{1280, 720};
   bool m_disableAudio = false;

@@ -50,6 +50,10 @@ class ZRNAspectRatioBox;
 class ZRNJobsController;
 class ZRNRecentDocument;
 class ZRNSynchroMovieControllerView;
+class ZRNSynchronizedLayerView;
+class PlayerItem;
+class CALayer;
+class ZRNSrcClip;
 
 // The window's layout: the widgets carry these outlet names as their objectName.
 inline constexpr const char* kVLPlaybackWindowLayoutName = "VLPlaybackWindow";
@@ -98,6 +102,12 @@ class VLPlaybackWC : public ZRNSizingWC, public ZRNJobDelegate, public VLDocumen
   int64_t outTimeMillis() const { return m_marks.outTimeMillis(); }
   // The marks keep the document's tag list in step, so they follow the window's document.
   void setVlDocument(std::shared_ptr<VLDocument> document) override;
+
+  // Overlays over the player (VLPlaybackWC_Overlays.cpp): a synchronized layer over the picture for
+  // the player's item, which becomes the project's synchronized layer, and an overlay tree in it.
+  std::shared_ptr<CALayer> syncLayer() const;
+  void U_AddSyncLayerToPlayerItem(const std::shared_ptr<PlayerItem>& item);
+  void U_AddOverlays(const std::shared_ptr<CALayer>& layer);
 
   // Opening a session.
   void openSavedRecording(std::shared_ptr<ZRNRecentDocument> entry);
@@ -261,6 +271,8 @@ class VLPlaybackWC : public ZRNSizingWC, public ZRNJobDelegate, public VLDocumen
   static void U_ProgressCheck(const std::shared_ptr<ExportRun>& run);
   void U_ExportCompleted(const std::shared_ptr<ExportRun>& run);
   QString U_PackagePath() const;
+  // Removes an overlay's content and makes it again for the synchronized layer's size.
+  void U_PrepareOverlayAgain(const std::shared_ptr<ZRNSrcClip>& edit, const QSizeF& naturalSize);
   QString U_MovieExtension() const;
 
   ZRN_CommonInitSplitView* m_mainSplitV = nullptr;
@@ -282,6 +294,7 @@ class VLPlaybackWC : public ZRNSizingWC, public ZRNJobDelegate, public VLDocumen
   ZRN_FramedView* m_noDataView = nullptr;
   QList<QAction*> m_actions;
   QPointer<QFileDialog> m_exportSavePanel;
+  QPointer<ZRNSynchronizedLayerView> m_syncLayerView;
 
   bool m_openWindowOnLoad = true;
   std::shared_ptr<ZRNRecentDocument> m_windowRecentDoc;
