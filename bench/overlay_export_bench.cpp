@@ -47,26 +47,37 @@ double threadCpuSeconds() {
   return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
 }
 
-// Times the overlay tool on each frame and hands the frame on to it.
+// Times the overlay tool's two steps on each frame and hands the frame on to it.
 class TimedTool : public VideoCompositionCoreAnimationTool {
  public:
   explicit TimedTool(VideoCompositionCoreAnimationToolRef tool) : m_tool(std::move(tool)) {}
-  void renderOverFrame(QImage& frame, const MediaTime& time) override {
-    const auto start = std::chrono::steady_clock::now();
-    const double cpu = threadCpuSeconds();
-    m_tool->renderOverFrame(frame, time);
-    m_cpu += threadCpuSeconds() - cpu;
-    m_seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  bool prepareFrameAtTime(const MediaTime& time) override {
     ++m_frames;
+    return timed([&] { return m_tool->prepareFrameAtTime(time); });
+  }
+  void compositeOntoFrame(QImage& frame, const MediaTime& time) const override {
+    timed([&] {
+      m_tool->compositeOntoFrame(frame, time);
+      return true;
+    });
   }
   double seconds() const { return m_seconds; }
   double cpu() const { return m_cpu; }
   int64_t frames() const { return m_frames; }
 
  private:
+  template <typename F>
+  bool timed(const F& step) const {
+    const auto start = std::chrono::steady_clock::now();
+    const double cpu = threadCpuSeconds();
+    const bool result = step();
+    m_cpu += threadCpuSeconds() - cpu;
+    m_seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return result;
+  }
   VideoCompositionCoreAnimationToolRef m_tool;
-  double m_seconds = 0.0;
-  double m_cpu = 0.0;
+  mutable double m_seconds = 0.0;
+  mutable double m_cpu = 0.0;
   int64_t m_frames = 0;
 };
 

@@ -1,8 +1,14 @@
-// Player figures on a 10-minute 1920x1080 recording:
-//  - exact-seek latency: 50 random zero-tolerance seeks, median and worst;
-//  - CPU per second of playback at 1x (picture shown in a 960x540 view), against `ffmpeg -i <file> -f null -`
-//    decoding the same stretch in the same run.
-// The movie is made once with the ffmpeg command line (set VELMORA_BENCH_MOVIE to reuse one).
+// Player figures on 1920x1080 recordings laid out as the recorder writes them (2 s fragments), each
+// against the same work done by FFmpeg, printed as "name: velmora X, peer Y, ratio Z":
+//  - open to first picture of a 1, 10 and 60-minute recording: a process that opens the movie in a
+//    player and waits for its first picture, against `ffmpeg -i movie -frames:v 1 -f null -`, alternated;
+//  - exact seek: 50 random zero-tolerance seeks (median and p95), against the library floor: seeking
+//    the demuxer to the key frame before the target and decoding up to the target;
+//  - playback: CPU per second of playing at 1x into a 960x540 view, against `ffmpeg` decoding the same
+//    stretch and scaling it to the same size.
+// The movies are made once (a minute encoded by ffmpeg, then joined without re-encoding) and kept in
+// the temporary folder; VELMORA_BENCH_MOVIE replaces the 10-minute one; VELMORA_BENCH_ROUNDS sets the
+// rounds of the open figures (default 5).
 
 #include "bench/BenchSupport.h"
 #include "platform/media/Player.h"
@@ -12,31 +18,42 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTimer>
 
 #include <benchmark/benchmark.h>
 
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace {
 
 constexpr double kPlaySeconds = 20.0;
 
-QString gMovie;
+QString gSelf;
 
 // Runs the event loop (sleeping between events, so the wait itself costs no CPU) until done.
 bool U_Wait(const std::function<bool()>& done, int timeoutMs = 30000) {
   QDeadlineTimer deadline(timeoutMs);
   QTimer poll;
-  poll.start(2);
+  poll.start(20);
   while (!done()) {
     if (deadline.hasExpired()) return false;
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
@@ -44,53 +61,198 @@ bool U_Wait(const std::function<bool()>& done, int timeoutMs = 30000) {
   return true;
 }
 
-QString U_MakeMovie() {
-  const QString given = qEnvironmentVariable("VELMORA_BENCH_MOVIE");
-  if (!given.isEmpty() && QFileInfo::exists(given)) return given;
-  const QString path = QDir::tempPath() + QStringLiteral("/velmora-player-bench-1080p-600s.mp4");
-  if (QFileInfo::exists(path)) return path;
-  std::fprintf(stderr, "making %s (10 minutes of 1920x1080)...\n", qPrintable(path));
+bool U_Run(const QStringList& args) {
   QProcess ffmpeg;
   ffmpeg.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  ffmpeg.start(QStringLiteral("ffmpeg"),
-               {"-y", "-loglevel", "error", "-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=30", "-f", "lavfi", "-i",
-                "sine=frequency=440:sample_rate=48000", "-t", "600", "-c:v", "libx264", "-preset", "ultrafast", "-g",
-                "30", "-b:v", "8M", "-pix_fmt", "yuv420p", "-c:a", "aac", "-movflags",
-                "frag_keyframe+empty_moov+default_base_moof", "-frag_duration", "2000000", "-threads", "3", path});
-  ffmpeg.waitForFinished(-1);
-  return ffmpeg.exitCode() == 0 ? path : QString();
+  ffmpeg.start(QStringLiteral("ffmpeg"), args);
+  return ffmpeg.waitForFinished(-1) && ffmpeg.exitCode() == 0;
 }
 
+// A recording of the given minutes: one minute encoded, joined to itself as often as needed.
+QString U_MakeMovie(int minutes) {
+  const QString dir = QDir::tempPath() + QStringLiteral("/velmora-player-bench");
+  QDir().mkpath(dir);
+  const QString path = dir + QStringLiteral("/recording-%1min.mp4").arg(minutes);
+  if (QFileInfo::exists(path)) return path;
+  const QString minute = dir + QStringLiteral("/minute.mp4");
+  if (!QFileInfo::exists(minute)) {
+    std::fprintf(stderr, "making one minute of 1920x1080 (once)...\n");
+    if (!U_Run({"-y", "-loglevel", "error", "-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=30", "-f", "lavfi", "-i",
+                "sine=frequency=440:sample_rate=48000", "-t", "60", "-c:v", "libx264", "-preset", "ultrafast", "-g",
+                "30", "-b:v", "8M", "-pix_fmt", "yuv420p", "-c:a", "aac", minute + ".part.mp4"}))
+      return QString();
+    QFile::rename(minute + ".part.mp4", minute);
+  }
+  const QString list = dir + QStringLiteral("/list.txt");
+  QFile f(list);
+  if (!f.open(QIODevice::WriteOnly)) return QString();
+  for (int i = 0; i < minutes; ++i) f.write(QStringLiteral("file '%1'\n").arg(minute).toUtf8());
+  f.close();
+  std::fprintf(stderr, "joining %d minutes into %s (once)...\n", minutes, qPrintable(path));
+  if (!U_Run({"-y", "-loglevel", "error", "-f", "concat", "-safe", "0", "-i", list, "-c", "copy", "-movflags",
+              "frag_keyframe+empty_moov+default_base_moof", "-frag_duration", "2000000", path + ".part.mp4"}))
+    return QString();
+  QFile::rename(path + ".part.mp4", path);
+  return path;
+}
+
+QString U_TenMinuteMovie() {
+  const QString given = qEnvironmentVariable("VELMORA_BENCH_MOVIE");
+  return !given.isEmpty() && QFileInfo::exists(given) ? given : U_MakeMovie(10);
+}
+
+double U_Median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+double U_Percentile(std::vector<double> v, double p) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[std::min(v.size() - 1, size_t(std::ceil(p * double(v.size()))) - 1)];
+}
+
+void U_Print(const std::string& name, double ours, double peer, const char* unit) {
+  std::printf("%s: velmora %.3f%s, peer %.3f%s, ratio %.2f\n", name.c_str(), ours, unit, peer, unit,
+              peer > 0 ? ours / peer : 0.0);
+  std::fflush(stdout);
+}
+
+// Wall seconds of a child process from its start to its end; negative when it failed.
+double U_TimeChild(const std::vector<std::string>& argv) {
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? seconds : -1;
+}
+
+// Our side of the open figure, in a child process: a player item of the movie up to its first picture.
+int U_OpenSide(const QString& movie) {
+  auto item = PlayerItem::itemWithPath(movie);
+  Player player(item);
+  return U_Wait([&] { return item->status() != PlayerItemStatus::Unknown && (item->status() == PlayerItemStatus::Failed || item->currentVideoFrame()); },
+                120000) &&
+                 item->currentVideoFrame()
+             ? 0
+             : 1;
+}
+
+void BM_OpenToFirstPicture(benchmark::State& state) {
+  const int minutes = int(state.range(0));
+  const QString movie = U_MakeMovie(minutes);
+  if (movie.isEmpty()) {
+    state.SkipWithError("could not make the movie");
+    return;
+  }
+  const int rounds = qEnvironmentVariableIntValue("VELMORA_BENCH_ROUNDS") > 0 ? qEnvironmentVariableIntValue("VELMORA_BENCH_ROUNDS") : 5;
+  std::vector<double> ours, theirs;
+  for (auto _ : state) {
+    for (int round = 0; round < rounds; ++round) {
+      for (int side = 0; side < 2; ++side) {
+        const bool velmora = (side + round) % 2 == 0;
+        const double t = velmora ? U_TimeChild({gSelf.toStdString(), "--open-side", movie.toStdString()})
+                                 : U_TimeChild({"ffmpeg", "-v", "error", "-i", movie.toStdString(), "-frames:v", "1",
+                                                "-f", "null", "-"});
+        if (t < 0) state.SkipWithError(velmora ? "our player failed" : "ffmpeg failed");
+        (velmora ? ours : theirs).push_back(t);
+      }
+    }
+  }
+  U_Print("open to first picture, " + std::to_string(minutes) + "-minute recording", U_Median(ours), U_Median(theirs), " s");
+}
+BENCHMARK(BM_OpenToFirstPicture)->Arg(1)->Arg(10)->Arg(60)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+// The library floor of an exact seek: the demuxer to the key frame at or before the target, then
+// decoding until the picture shown at the target (the decoder kept open, as a player keeps it).
+class FloorSeeker {
+ public:
+  explicit FloorSeeker(const QString& path) {
+    if (avformat_open_input(&m_in, QFile::encodeName(path).constData(), nullptr, nullptr) < 0) return;
+    avformat_find_stream_info(m_in, nullptr);
+    const AVCodec* codec = nullptr;
+    m_stream = av_find_best_stream(m_in, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+    m_dec = avcodec_alloc_context3(codec);
+    avcodec_parameters_to_context(m_dec, m_in->streams[m_stream]->codecpar);
+    m_dec->thread_count = 4;
+    avcodec_open2(m_dec, codec, nullptr);
+    m_pkt = av_packet_alloc();
+    m_frame = av_frame_alloc();
+  }
+  ~FloorSeeker() {
+    av_frame_free(&m_frame);
+    av_packet_free(&m_pkt);
+    avcodec_free_context(&m_dec);
+    avformat_close_input(&m_in);
+  }
+  void seek(double seconds) {
+    const AVRational tb = m_in->streams[m_stream]->time_base;
+    const int64_t target = int64_t(seconds / av_q2d(tb));
+    av_seek_frame(m_in, m_stream, target, AVSEEK_FLAG_BACKWARD);
+    avcodec_flush_buffers(m_dec);
+    for (;;) {
+      if (av_read_frame(m_in, m_pkt) < 0) return;
+      if (m_pkt->stream_index == m_stream) avcodec_send_packet(m_dec, m_pkt);
+      av_packet_unref(m_pkt);
+      while (avcodec_receive_frame(m_dec, m_frame) == 0) {
+        const int64_t pts = m_frame->best_effort_timestamp;
+        const int64_t duration = m_frame->pkt_duration > 0 ? m_frame->pkt_duration : int64_t(1 / (30 * av_q2d(tb)));
+        if (pts + duration > target) return;  // the picture shown at the target
+      }
+    }
+  }
+
+ private:
+  AVFormatContext* m_in = nullptr;
+  AVCodecContext* m_dec = nullptr;
+  AVPacket* m_pkt = nullptr;
+  AVFrame* m_frame = nullptr;
+  int m_stream = -1;
+};
+
 void BM_ExactSeek(benchmark::State& state) {
-  auto item = PlayerItem::itemWithPath(gMovie);
+  const QString movie = U_TenMinuteMovie();
+  auto item = PlayerItem::itemWithPath(movie);
   Player player(item);
   if (!U_Wait([&] { return item->status() == PlayerItemStatus::ReadyToPlay && item->currentVideoFrame(); })) {
     state.SkipWithError("movie did not load");
     return;
   }
+  FloorSeeker floor(movie);
   std::mt19937 random(20261206);
   std::uniform_real_distribution<double> pick(0.0, MediaTimeGetSeconds(item->duration()) - 0.1);
-  std::vector<double> millis;
+  std::vector<double> ours, theirs;
   for (auto _ : state) {
-    const MediaTime target = MediaTimeMakeWithSeconds(pick(random), 1000);
+    const double target = pick(random);
     bool done = false;
     QElapsedTimer timer;
     timer.start();
-    player.seekToTime(target, kMediaTimeZero, kMediaTimeZero, [&](bool) { done = true; });
+    player.seekToTime(MediaTimeMakeWithSeconds(target, 1000), kMediaTimeZero, kMediaTimeZero, [&](bool) { done = true; });
     U_Wait([&] { return done; });
-    const double seconds = timer.nsecsElapsed() / 1e9;
-    state.SetIterationTime(seconds);
-    millis.push_back(seconds * 1000.0);
+    ours.push_back(timer.nsecsElapsed() / 1e6);
+    timer.restart();
+    floor.seek(target);
+    theirs.push_back(timer.nsecsElapsed() / 1e6);
+    state.SetIterationTime(ours.back() / 1000);
   }
-  std::sort(millis.begin(), millis.end());
-  state.counters["median_ms"] = millis[millis.size() / 2];
-  state.counters["worst_ms"] = millis.back();
+  U_Print("exact seek median, 10-minute recording", U_Median(ours), U_Median(theirs), " ms");
+  U_Print("exact seek p95, 10-minute recording", U_Percentile(ours, 0.95), U_Percentile(theirs, 0.95), " ms");
 }
 BENCHMARK(BM_ExactSeek)->Iterations(50)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 void BM_PlayCpuAgainstFfmpeg(benchmark::State& state) {
+  const QString movie = U_TenMinuteMovie();
   for (auto _ : state) {
-    auto item = PlayerItem::itemWithPath(gMovie);
+    auto item = PlayerItem::itemWithPath(movie);
     Player player(item);
     PlayerView view;
     view.resize(960, 540);
@@ -106,28 +268,32 @@ void BM_PlayCpuAgainstFfmpeg(benchmark::State& state) {
     player.setRate(0.0f);
     const double playerCpu = Bench_CpuSeconds(RUSAGE_SELF) - cpuBefore;
 
+    // The same pictures decoded and scaled to the view's size, as fast as they come.
     const double childBefore = Bench_CpuSeconds(RUSAGE_CHILDREN);
-    QProcess ffmpeg;
-    ffmpeg.start(QStringLiteral("ffmpeg"), {"-loglevel", "error", "-ss", "60", "-t", QString::number(kPlaySeconds), "-i",
-                                            gMovie, "-f", "null", "-"});
-    ffmpeg.waitForFinished(-1);
+    U_Run({"-loglevel", "error", "-ss", "60", "-t", QString::number(kPlaySeconds), "-i", movie, "-an", "-vf",
+           "scale=960:540:flags=bilinear,format=bgra", "-f", "null", "-"});
     const double ffmpegCpu = Bench_CpuSeconds(RUSAGE_CHILDREN) - childBefore;
-    state.counters["player_cpu_s_per_s"] = playerCpu / kPlaySeconds;
-    state.counters["ffmpeg_cpu_s_per_s"] = ffmpegCpu / kPlaySeconds;
+    U_Print("playback CPU per movie second at 1x, 960x540 view", playerCpu / kPlaySeconds, ffmpegCpu / kPlaySeconds, " s");
   }
 }
 BENCHMARK(BM_PlayCpuAgainstFfmpeg)->Iterations(1)->Unit(benchmark::kSecond);
+
+int U_AllowedCores() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  sched_getaffinity(0, sizeof set, &set);
+  return CPU_COUNT(&set);
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
-  gMovie = U_MakeMovie();
-  if (gMovie.isEmpty()) {
-    std::fprintf(stderr, "could not make the benchmark movie\n");
-    return 1;
-  }
+  gSelf = QCoreApplication::applicationFilePath();
+  const QStringList args = QCoreApplication::arguments();
+  if (args.size() == 3 && args[1] == QLatin1String("--open-side")) return U_OpenSide(args[2]);
+  std::printf("cores allowed: %d\n", U_AllowedCores());
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

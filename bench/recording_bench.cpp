@@ -1,103 +1,151 @@
-// Recording cost at 1920x1080 and 30 fps, against the ffmpeg tool with the same codec settings:
-//  - BM_RecordingAgainstFFmpeg: pre-rendered test-pattern frames delivered in real time straight to the
-//    asset writer, and the same frames piped into ffmpeg (VELMORA_BENCH_SECONDS, default 10);
-//  - BM_RecorderFromVirtualCamera: the whole recording path (virtual camera, capture session, recorder,
-//    writer) and ffmpeg encoding the same lavfi source (VELMORA_BENCH_CAMERA_SECONDS, default 60).
-// Figures: CPU seconds per recorded second (ours and ffmpeg's, and their ratio), frames delivered,
-// refused and written, peak resident memory, and the time from the stop to the finished file.
+// Recording cost against the ffmpeg tool, each side a process of its own, the sides alternated:
+//  - writer: the same UYVY test-pattern frames written at the camera's pace through a pipe into our
+//    asset writer (in a child process of this program) and into ffmpeg, with a 1 kHz tone beside them;
+//  - camera: the whole path (virtual camera and microphone, capture session, recorder, writer) against
+//    ffmpeg encoding the same lavfi sources, at 1920x1080 and 1280x720, 30 fps, 2 s fragments.
+// CPU time and peak memory come from each child's own resource usage (wait4), so neither this
+// program's buffers nor the other side count. Every figure is printed as
+// "name: velmora X, peer Y, ratio Z", with the cores the run was allowed to use.
+// VELMORA_BENCH_SECONDS sets the writer's length (default 10), VELMORA_BENCH_CAMERA_SECONDS the
+// camera's (default 20), VELMORA_BENCH_ROUNDS the rounds per figure (default 3).
 
 #include "bench/BenchSupport.h"
-#include "session/VLDocument.h"
 #include "capture/ZRNRecorder.h"
 #include "platform/foundation/MediaTime.h"
 #include "platform/media/AssetWriter.h"
 #include "platform/media/CaptureSession.h"
 #include "platform/media/SampleBuffer.h"
 #include "platform/media/VirtualDevices.h"
+#include "session/VLDocument.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QList>
 #include <QProcess>
-#include <QStringList>
 #include <QtEndian>
+#include <QRegularExpression>
 #include <QString>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <benchmark/benchmark.h>
 
 extern "C" {
+#include <libavutil/channel_layout.h>
 #include <libavutil/frame.h>
 #include <libavutil/log.h>
 }
 
-#include <chrono>
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cmath>
 #include <condition_variable>
-#include <functional>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr int kWidth = 1920;
-constexpr int kHeight = 1080;
 constexpr int kFPS = 30;
 constexpr int kKBPS = 8000;
+constexpr int kFragmentSeconds = 2;
 constexpr int kDistinctFrames = 30;
+constexpr int kSampleRate = 48000;
 
-int benchSeconds() {
-  const int s = qEnvironmentVariableIntValue("VELMORA_BENCH_SECONDS");
-  return s > 0 ? s : 10;
+int envInt(const char* name, int fallback) {
+  const int v = qEnvironmentVariableIntValue(name);
+  return v > 0 ? v : fallback;
 }
 
-// One second of the test pattern the virtual camera shows (lavfi testsrc2), rendered once by the ffmpeg
-// tool; the recording cycles through it.
-std::vector<AVFrame*> makePattern() {
-  std::vector<AVFrame*> frames;
-  QProcess p;
-  p.start(QStringLiteral("ffmpeg"),
-          {"-hide_banner", "-loglevel", "error", "-f", "lavfi", "-i",
-           QStringLiteral("testsrc2=size=%1x%2:rate=%3").arg(kWidth).arg(kHeight).arg(kFPS), "-frames:v",
-           QString::number(kDistinctFrames), "-pix_fmt", "bgra", "-f", "rawvideo", "pipe:1"});
-  p.waitForFinished(120000);
-  const QByteArray raw = p.readAllStandardOutput();
-  const qsizetype frameBytes = qsizetype(kWidth) * kHeight * 4;
-  for (int i = 0; i < kDistinctFrames && (i + 1) * frameBytes <= raw.size(); ++i) {
-    AVFrame* f = av_frame_alloc();
-    f->format = AV_PIX_FMT_BGRA;
-    f->width = kWidth;
-    f->height = kHeight;
-    av_frame_get_buffer(f, 0);
-    for (int y = 0; y < kHeight; ++y)
-      memcpy(f->data[0] + y * f->linesize[0], raw.constData() + i * frameBytes + qsizetype(y) * kWidth * 4, size_t(kWidth) * 4);
-    frames.push_back(f);
+QString gSelf;
+
+// ---- measuring one child --------------------------------------------------------------------------
+
+struct ChildResult {
+  bool ok = false;
+  double cpu = 0;     // user + system seconds of the child alone
+  double peakMiB = 0;
+  QString output;     // what the child printed
+};
+
+// Starts argv as a child; feed (if any) writes into its standard input; waits and reads its usage.
+ChildResult runChild(const std::vector<std::string>& argv, const std::function<void(int fd)>& feed = {}) {
+  int in[2] = {-1, -1}, out[2] = {-1, -1};
+  if ((feed && pipe(in) != 0) || pipe(out) != 0) return {};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (feed) {
+      dup2(in[0], 0);
+      close(in[0]);
+      close(in[1]);
+    }
+    dup2(out[1], 1);
+    close(out[0]);
+    close(out[1]);
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
   }
-  return frames;
+  close(out[1]);
+  if (feed) {
+    close(in[0]);
+    feed(in[1]);
+    close(in[1]);
+  }
+  QByteArray printed;
+  char buf[4096];
+  for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) printed.append(buf, n);
+  close(out[0]);
+  int status = 0;
+  rusage ru{};
+  wait4(pid, &status, 0, &ru);
+  ChildResult r;
+  r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  r.cpu = double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+  r.peakMiB = ru.ru_maxrss / 1024.0;
+  r.output = QString::fromUtf8(printed);
+  return r;
 }
 
-long peakRssMiB(int who) {
-  struct rusage ru;
-  getrusage(who, &ru);
-  return ru.ru_maxrss / 1024;
+double median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
-int packetsIn(const QString& path) {
-  QProcess p;
-  p.start(QStringLiteral("ffprobe"), {"-v", "error", "-select_streams", "v:0", "-count_packets", "-show_entries",
-                                      "stream=nb_read_packets", "-of", "csv=p=0", path});
-  p.waitForFinished(120000);
-  return QString::fromUtf8(p.readAllStandardOutput()).trimmed().toInt();
+void printFigure(const char* name, double ours, double peer, const char* unit) {
+  std::printf("%s: velmora %.3f%s, peer %.3f%s, ratio %.2f\n", name, ours, unit, peer, unit, peer > 0 ? ours / peer : 0.0);
+  std::fflush(stdout);
+}
+
+int allowedCores() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  sched_getaffinity(0, sizeof set, &set);
+  return CPU_COUNT(&set);
+}
+
+// A value the child printed as "key=value".
+double printed(const QString& output, const char* key) {
+  const QString k = QString::fromLatin1(key) + QLatin1Char('=');
+  for (const QString& word : output.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts))
+    if (word.startsWith(k)) return word.mid(k.size()).toDouble();
+  return -1;
 }
 
 // The lengths of a fragmented movie's fragments, in seconds: the differences between the decode times
@@ -156,146 +204,102 @@ QList<double> fragmentLengths(const QString& path) {
   return lengths;
 }
 
-QString lengthsText(const QList<double>& lengths) {
-  QStringList parts;
-  for (double l : lengths) parts << QString::number(l, 'f', 3);
-  return QStringLiteral("[") + parts.join(QStringLiteral(", ")) + QStringLiteral("]");
+std::vector<std::string> ffmpegEncodeArgs(const QString& out) {
+  return {"-c:v",      "libx264", "-preset", "superfast", "-tune", "zerolatency", "-b:v", std::to_string(kKBPS * 1024),
+          "-g",        std::to_string(kFPS), "-pix_fmt", "yuv420p", "-c:a", "aac", "-b:a", "80000", "-movflags",
+          "frag_keyframe+empty_moov+default_base_moof", "-frag_duration", std::to_string(kFragmentSeconds * 1000000),
+          out.toStdString()};
 }
 
-struct Pace {
-  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
-  void waitFor(int frame) const {
-    std::this_thread::sleep_until(start + std::chrono::microseconds(int64_t(frame) * 1000000 / kFPS));
-  }
-};
+// ---- the sides run in child processes ---------------------------------------------------------------
 
-void BM_RecordingAgainstFFmpeg(benchmark::State& state) {
-  av_log_set_level(AV_LOG_ERROR);
-  const int seconds = benchSeconds();
-  const int frames = seconds * kFPS;
-  const std::vector<AVFrame*> pattern = makePattern();
-  if (pattern.size() != size_t(kDistinctFrames)) {
-    state.SkipWithError("the ffmpeg tool did not render the test pattern");
-    return;
-  }
-  QTemporaryDir dir;
+// Waits on the event loop (sleeping, not spinning) until done or the time is up.
+void waitIdle(const std::function<bool()>& done, int timeoutMs) {
+  QDeadlineTimer deadline(timeoutMs);
+  QEventLoop loop;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+    if (done() || deadline.hasExpired()) loop.quit();
+  });
+  poll.start(50);
+  if (!done()) loop.exec();
+}
 
-  for (auto _ : state) {
-    // --- our writer
-    const QString ours = dir.path() + QStringLiteral("/ours.mp4");
-    auto writer = AssetWriter::create(ours, kAVFileTypeMPEG4);
-    writer->setMovieFragmentInterval(MediaTimeMake(5, 1));
-    auto input = AssetWriterInput::create(
-        MediaType::Video,
-        QVariantMap{{AVVideoCodecKey, AVVideoCodecTypeH264},
-                    {AVVideoWidthKey, double(kWidth)},
-                    {AVVideoHeightKey, double(kHeight)},
-                    {AVVideoCompressionPropertiesKey,
-                     QVariantMap{{AVVideoExpectedSourceFrameRateKey, float(kFPS)},
-                                 {AVVideoMaxKeyFrameIntervalKey, float(kFPS)},
-                                 {AVVideoAverageBitRateKey, kKBPS * 1024}}}});
-    input->setExpectsMediaDataInRealTime(true);
-    writer->addInput(input);
-    const double cpu0 = Bench_CpuSeconds(RUSAGE_SELF);
-    writer->startWriting();
-    const MediaTime base = HostClock_Now();
-    writer->startSessionAtSourceTime(base);
-    int refused = 0;
-    Pace pace;
-    for (int i = 0; i < frames; ++i) {
-      pace.waitFor(i);
-      auto buffer = std::make_shared<SampleBuffer>(MediaType::Video, av_frame_clone(pattern[i % kDistinctFrames]),
-                                                   base + MediaTimeMake(int64_t(i) * 1000000000 / kFPS, kHostClockTimescale),
-                                                   kMediaTimeInvalid);
-      if (!input->isReadyForMoreMediaData() || !input->appendSampleBuffer(buffer)) ++refused;
-    }
-    const auto stop = std::chrono::steady_clock::now();
-    std::mutex m;
-    std::condition_variable cv;
-    bool done = false;
-    input->markAsFinished();
-    writer->finishWritingWithCompletionHandler([&] {
-      std::lock_guard lock(m);
-      done = true;
-      cv.notify_all();
-    });
-    {
-      std::unique_lock lock(m);
-      cv.wait(lock, [&] { return done; });
-    }
-    const double stopToFinished = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - stop).count();
-    const double ourCpu = Bench_CpuSeconds(RUSAGE_SELF) - cpu0;
-    const long ourPeak = peakRssMiB(RUSAGE_SELF);
-
-    // --- the ffmpeg tool, fed the same frames at the same pace through a pipe
-    const QString theirs = dir.path() + QStringLiteral("/ffmpeg.mp4");
-    int pipefd[2];
-    if (pipe(pipefd) != 0) state.SkipWithError("pipe failed");
-    const pid_t pid = fork();
-    if (pid == 0) {
-      dup2(pipefd[0], 0);
-      close(pipefd[0]);
-      close(pipefd[1]);
-      const QByteArray out = theirs.toUtf8();
-      const std::string size = std::to_string(kWidth) + "x" + std::to_string(kHeight);
-      const std::string rate = std::to_string(kFPS);
-      const std::string bitrate = std::to_string(kKBPS * 1024);
-      execlp("ffmpeg", "ffmpeg", "-hide_banner", "-loglevel", "error", "-y", "-f", "rawvideo", "-pix_fmt", "bgra", "-s",
-             size.c_str(), "-r", rate.c_str(), "-i", "pipe:0", "-c:v", "libx264", "-preset", "superfast", "-tune",
-             "zerolatency", "-b:v", bitrate.c_str(), "-g", rate.c_str(), "-pix_fmt", "yuv420p", "-movflags",
-             "frag_keyframe+empty_moov+default_base_moof", "-min_frag_duration", "5000000", out.constData(),
-             static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(pipefd[0]);
-    const double childCpu0 = Bench_CpuSeconds(RUSAGE_CHILDREN);
-    Pace ffPace;
-    for (int i = 0; i < frames; ++i) {
-      ffPace.waitFor(i);
-      const AVFrame* f = pattern[i % kDistinctFrames];
-      for (int y = 0; y < kHeight; ++y) {
-        const uint8_t* row = f->data[0] + y * f->linesize[0];
-        size_t left = size_t(kWidth) * 4;
-        while (left > 0) {
-          const ssize_t n = write(pipefd[1], row, left);
-          if (n <= 0) break;
-          row += n;
-          left -= size_t(n);
+// Our writer fed from standard input: UYVY frames of width x height at the camera's pace (the parent
+// paces them), with sound made here at the same pace.
+int writerSide(int width, int height, const QString& path) {
+  auto writer = AssetWriter::create(path, kAVFileTypeMPEG4);
+  writer->setMovieFragmentInterval(MediaTimeMake(kFragmentSeconds, 1));
+  auto video = AssetWriterInput::create(
+      MediaType::Video, QVariantMap{{AVVideoCodecKey, AVVideoCodecTypeH264},
+                                    {AVVideoWidthKey, double(width)},
+                                    {AVVideoHeightKey, double(height)},
+                                    {AVVideoCompressionPropertiesKey,
+                                     QVariantMap{{AVVideoExpectedSourceFrameRateKey, float(kFPS)},
+                                                 {AVVideoMaxKeyFrameIntervalKey, float(kFPS)},
+                                                 {AVVideoAverageBitRateKey, kKBPS * 1024}}}});
+  auto audio = AssetWriterInput::create(MediaType::Audio, QVariantMap{{AVFormatIDKey, kAudioFormatMPEG4AAC},
+                                                                      {AVNumberOfChannelsKey, 2},
+                                                                      {AVSampleRateKey, double(kSampleRate)},
+                                                                      {AVEncoderBitRateKey, 80000}});
+  video->setExpectsMediaDataInRealTime(true);
+  audio->setExpectsMediaDataInRealTime(true);
+  writer->addInput(video);
+  writer->addInput(audio);
+  writer->startWriting();
+  const MediaTime base = HostClock_Now();
+  writer->startSessionAtSourceTime(base);
+  FFmpegFramePool pool;
+  const size_t rowBytes = size_t(width) * 2;
+  int frames = 0, refused = 0;
+  int64_t samples = 0;
+  for (;; ++frames) {
+    FFmpegFramePtr f = pool.frame(AV_PIX_FMT_UYVY422, width, height);
+    bool complete = true;
+    for (int y = 0; y < height && complete; ++y) {
+      uint8_t* row = f->data[0] + y * f->linesize[0];
+      for (size_t got = 0; got < rowBytes;) {
+        const ssize_t n = read(0, row + got, rowBytes - got);
+        if (n <= 0) {
+          complete = false;
+          break;
         }
+        got += size_t(n);
       }
     }
-    const auto ffStop = std::chrono::steady_clock::now();
-    close(pipefd[1]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    const double ffStopToFinished = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - ffStop).count();
-    const double ffCpu = Bench_CpuSeconds(RUSAGE_CHILDREN) - childCpu0;
-
-    const int written = packetsIn(ours);
-    state.counters["recorded_s"] = seconds;
-    state.counters["frames_delivered"] = frames;
-    state.counters["frames_refused"] = refused;
-    state.counters["frames_written"] = written;
-    state.counters["cpu_s_per_rec_s"] = ourCpu / seconds;
-    state.counters["ffmpeg_cpu_s_per_rec_s"] = ffCpu / seconds;
-    state.counters["cpu_ratio_vs_ffmpeg"] = ffCpu > 0 ? ourCpu / ffCpu : 0;
-    state.counters["peak_rss_MiB"] = double(ourPeak);
-    state.counters["ffmpeg_peak_rss_MiB"] = double(peakRssMiB(RUSAGE_CHILDREN));
-    state.counters["stop_to_finished_ms"] = stopToFinished;
-    state.counters["ffmpeg_stop_to_finished_ms"] = ffStopToFinished;
-    std::printf("writer fragments (5 s each): %s\n", qPrintable(lengthsText(fragmentLengths(ours))));
-    std::printf("recorded %d s: %d frames delivered, %d refused, %d written; CPU %.2f s/s (ffmpeg %.2f s/s, ratio %.2f); "
-                "peak %ld MiB; stop to finished %.0f ms (ffmpeg %.0f ms)\n",
-                seconds, frames, refused, written, ourCpu / seconds, ffCpu / seconds, ffCpu > 0 ? ourCpu / ffCpu : 0.0,
-                ourPeak, stopToFinished, ffStopToFinished);
+    if (!complete) break;
+    const MediaTime pts = base + MediaTimeMake(int64_t(frames) * 1000000000 / kFPS, kHostClockTimescale);
+    auto buffer = std::make_shared<SampleBuffer>(MediaType::Video, std::move(f), pts, kMediaTimeInvalid);
+    if (!video->isReadyForMoreMediaData() || !video->appendSampleBuffer(buffer)) ++refused;
+    // The tone up to the next picture's time.
+    const int64_t until = int64_t(frames + 1) * kSampleRate / kFPS;
+    FFmpegFramePtr a = FFmpeg_MakeFrame();
+    a->format = AV_SAMPLE_FMT_S16;
+    a->sample_rate = kSampleRate;
+    av_channel_layout_default(&a->ch_layout, 2);
+    a->nb_samples = int(until - samples);
+    av_frame_get_buffer(a.get(), 0);
+    auto* s = reinterpret_cast<int16_t*>(a->data[0]);
+    for (int i = 0; i < a->nb_samples; ++i) s[2 * i] = s[2 * i + 1] = int16_t(8000 * std::sin(2 * M_PI * 1000 * double(samples + i) / kSampleRate));
+    const MediaTime apts = base + MediaTimeMake(samples * 1000000000 / kSampleRate, kHostClockTimescale);
+    samples = until;
+    audio->appendSampleBuffer(std::make_shared<SampleBuffer>(MediaType::Audio, std::move(a), apts, kMediaTimeInvalid));
   }
-  for (AVFrame* f : pattern) {
-    AVFrame* g = f;
-    av_frame_free(&g);
-  }
+  video->markAsFinished();
+  audio->markAsFinished();
+  std::mutex m;
+  std::condition_variable cv;
+  bool done = false;
+  writer->finishWritingWithCompletionHandler([&] {
+    std::lock_guard lock(m);
+    done = true;
+    cv.notify_all();
+  });
+  std::unique_lock lock(m);
+  cv.wait(lock, [&] { return done; });
+  std::printf("delivered=%d refused=%d\n", frames, refused);
+  return writer->status() == AssetWriterStatusCompleted ? 0 : 1;
 }
-
-}  // namespace
 
 // The recorder, counting the video frames the camera delivers while it records.
 class CountingRecorder : public ZRNRecorder {
@@ -308,111 +312,229 @@ class CountingRecorder : public ZRNRecorder {
   std::atomic<int> delivered{0};
 };
 
-void waitWithEvents(const std::function<bool()>& done, int timeoutMs) {
-  QDeadlineTimer deadline(timeoutMs);
-  while (!done() && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-}
-
-void BM_RecorderFromVirtualCamera(benchmark::State& state) {
-  av_log_set_level(AV_LOG_ERROR);
-  const int seconds = qEnvironmentVariableIntValue("VELMORA_BENCH_CAMERA_SECONDS") > 0
-                          ? qEnvironmentVariableIntValue("VELMORA_BENCH_CAMERA_SECONDS")
-                          : 60;
-  QTemporaryDir dir;
-  VirtualDevices_Plug(true, false);
+int cameraSide(int width, int height, int seconds, const QString& folder) {
+  VirtualDevices_Plug(true, true);
   auto camera = CaptureDevice::deviceWithUniqueID(kVirtualCameraUID);
+  auto microphone = CaptureDevice::deviceWithUniqueID(kVirtualMicrophoneUID);
   QString error;
   CaptureDeviceFormatRef format;
   if (camera && camera->lockForConfiguration(&error)) {
     for (const auto& f : camera->formats())
-      if (f->dimensions == QSize(kWidth, kHeight) && !format) format = f;
+      if (f->dimensions == QSize(width, height) && !format) format = f;
     if (format) camera->setActiveFormat(format);
     camera->setActiveVideoMinFrameDuration(MediaTimeMake(1, kFPS));
     camera->setActiveVideoMaxFrameDuration(MediaTimeMake(1, kFPS));
     camera->unlockForConfiguration();
   }
-  if (!format) {
-    state.SkipWithError("no 1920x1080 format on the virtual camera");
-    return;
+  if (!format || !microphone) {
+    std::fprintf(stderr, "no %dx%d format on the virtual camera, or no virtual microphone\n", width, height);
+    return 1;
   }
-  for (auto _ : state) {
-    auto session = std::make_shared<CaptureSession>();
-    session->beginConfiguration();
-    session->addInput(CaptureDeviceInput::deviceInputWithDevice(camera, &error));
-    session->commitConfiguration();
-    session->startRunning();
-    auto document = std::make_shared<VLDocument>();
-    document->setCaptureFileType(QString::fromLatin1(kAVFileTypeMPEG4));
-    document->setVideoCodecType(QString::fromLatin1(AVVideoCodecTypeH264));
-    document->setFrameSize(QSizeF(kWidth, kHeight));
-    document->setVideoFPS(kFPS);
-    document->setSegmentKBPS(kKBPS);
-    document->setSegmentSeconds(5);
-    document->setCaptureAudio(false);
-    auto sessionQueue = DispatchQueue::create(QStringLiteral("bench.session"));
-    auto writingQueue = DispatchQueue::create(QStringLiteral("bench.writing"));
-    int owner = 0;
-    CountingRecorder recorder(&owner, sessionQueue, writingQueue);
-    recorder.setDocument(document);
-    recorder.setCaptureSession(session);
-    const double cpu0 = Bench_CpuSeconds(RUSAGE_SELF);
-    sessionQueue->async([&] {
-      recorder.resetForNewRecording();
-      recorder.startWriterInPackage(QUrl::fromLocalFile(dir.path()), QStringLiteral("mp4"));
-    });
-    waitWithEvents([&] {
-      return recorder.movieStarted() && MediaTimeGetSeconds(recorder.lastSampleTime() - recorder.movieStartTime()) >= seconds;
-    },
-                   (seconds + 30) * 1000);
-    const auto stop = std::chrono::steady_clock::now();
-    std::atomic<bool> finished{false};
-    recorder.U_StopCapturing(true, [&](bool) { finished = true; });
-    waitWithEvents([&] { return finished.load(); }, 120000);
-    const double stopToFinished = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - stop).count();
-    session->stopRunning();
-    const double ourCpu = Bench_CpuSeconds(RUSAGE_SELF) - cpu0;
-    const QString ours = dir.path() + QStringLiteral("/VLCapturedMovie.mp4");
-    const int written = packetsIn(ours);
-
-    // ffmpeg on the same source graph, paced by the same real-time filter.
-    const QString graph = VirtualDevices_SourceGraph(*camera, *format, kFPS);
-    const QString theirs = dir.path() + QStringLiteral("/ffmpeg.mp4");
-    const double childCpu0 = Bench_CpuSeconds(RUSAGE_CHILDREN);
-    QProcess ffmpeg;
-    ffmpeg.start(QStringLiteral("ffmpeg"),
-                 {"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i", graph, "-t", QString::number(seconds),
-                  "-c:v", "libx264", "-preset", "superfast", "-tune", "zerolatency", "-b:v", QString::number(kKBPS * 1024),
-                  "-g", QString::number(kFPS), "-pix_fmt", "yuv420p", "-movflags",
-                  "frag_keyframe+empty_moov+default_base_moof", "-min_frag_duration", "5000000", theirs});
-    ffmpeg.waitForFinished((seconds + 60) * 1000);
-    const double ffCpu = Bench_CpuSeconds(RUSAGE_CHILDREN) - childCpu0;
-    const double recorded = MediaTimeGetSeconds(recorder.lastSampleTime() - recorder.movieStartTime());
-
-    state.counters["recorded_s"] = recorded;
-    state.counters["frames_delivered"] = recorder.delivered.load();
-    state.counters["frames_written"] = written;
-    state.counters["cpu_s_per_rec_s"] = ourCpu / recorded;
-    state.counters["ffmpeg_cpu_s_per_rec_s"] = ffCpu / seconds;
-    state.counters["cpu_ratio_vs_ffmpeg"] = ffCpu > 0 ? (ourCpu / recorded) / (ffCpu / seconds) : 0;
-    state.counters["peak_rss_MiB"] = double(peakRssMiB(RUSAGE_SELF));
-    state.counters["stop_to_finished_ms"] = stopToFinished;
-    // Every fragment but the last should last the fragment length (to within a picture).
-    std::printf("virtual camera fragments (%.0f s each): %s\n", double(document->segmentSeconds()),
-                qPrintable(lengthsText(fragmentLengths(ours))));
-    std::printf("virtual camera %.1f s: %d frames delivered, %d written; CPU %.2f s/s (ffmpeg %.2f s/s, ratio %.2f); "
-                "peak %ld MiB; stop to finished %.0f ms\n",
-                recorded, recorder.delivered.load(), written, ourCpu / recorded, ffCpu / seconds,
-                ffCpu > 0 ? (ourCpu / recorded) / (ffCpu / seconds) : 0.0, peakRssMiB(RUSAGE_SELF), stopToFinished);
-  }
-  VirtualDevices_Unplug(true, false);
+  auto session = std::make_shared<CaptureSession>();
+  session->beginConfiguration();
+  session->addInput(CaptureDeviceInput::deviceInputWithDevice(camera, &error));
+  session->addInput(CaptureDeviceInput::deviceInputWithDevice(microphone, &error));
+  session->commitConfiguration();
+  session->startRunning();
+  auto document = std::make_shared<VLDocument>();
+  document->setCaptureFileType(QString::fromLatin1(kAVFileTypeMPEG4));
+  document->setVideoCodecType(QString::fromLatin1(AVVideoCodecTypeH264));
+  document->setFrameSize(QSizeF(width, height));
+  document->setVideoFPS(kFPS);
+  document->setSegmentKBPS(kKBPS);
+  document->setSegmentSeconds(kFragmentSeconds);
+  document->setCaptureAudio(true);
+  document->setAudioCaptureRate(kSampleRate);
+  auto sessionQueue = DispatchQueue::create(QStringLiteral("bench.session"));
+  auto writingQueue = DispatchQueue::create(QStringLiteral("bench.writing"));
+  int owner = 0;
+  CountingRecorder recorder(&owner, sessionQueue, writingQueue);
+  recorder.setDocument(document);
+  recorder.setCaptureSession(session);
+  sessionQueue->async([&] {
+    recorder.resetForNewRecording();
+    recorder.startWriterInPackage(QUrl::fromLocalFile(folder), QStringLiteral("mp4"));
+  });
+  waitIdle([&] {
+    return recorder.movieStarted() && MediaTimeGetSeconds(recorder.lastSampleTime() - recorder.movieStartTime()) >= seconds;
+  }, (seconds + 30) * 1000);
+  std::atomic<bool> finished{false};
+  recorder.U_StopCapturing(true, [&](bool) { finished = true; });
+  waitIdle([&] { return finished.load(); }, 120000);
+  session->stopRunning();
+  std::printf("delivered=%d recorded=%.3f\n", recorder.delivered.load(),
+              MediaTimeGetSeconds(recorder.lastSampleTime() - recorder.movieStartTime()));
+  VirtualDevices_Unplug(true, true);
+  return finished.load() ? 0 : 1;
 }
 
-BENCHMARK(BM_RecordingAgainstFFmpeg)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
-BENCHMARK(BM_RecorderFromVirtualCamera)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+// ---- the comparisons ---------------------------------------------------------------------------------
+
+int packetsIn(const QString& path) {
+  QProcess p;
+  p.start(QStringLiteral("ffprobe"), {"-v", "error", "-select_streams", "v:0", "-count_packets", "-show_entries",
+                                      "stream=nb_read_packets", "-of", "csv=p=0", path});
+  p.waitForFinished(120000);
+  return QString::fromUtf8(p.readAllStandardOutput()).trimmed().toInt();
+}
+
+// One second of the virtual camera's test pattern in UYVY, rendered once by the ffmpeg tool.
+QByteArray renderPattern(int width, int height) {
+  QProcess p;
+  p.start(QStringLiteral("ffmpeg"), {"-hide_banner", "-loglevel", "error", "-f", "lavfi", "-i",
+                                     QStringLiteral("testsrc2=size=%1x%2:rate=%3").arg(width).arg(height).arg(kFPS),
+                                     "-frames:v", QString::number(kDistinctFrames), "-pix_fmt", "uyvy422", "-f",
+                                     "rawvideo", "pipe:1"});
+  p.waitForFinished(120000);
+  return p.readAllStandardOutput();
+}
+
+// Writes the pattern into fd at the camera's pace for the given length.
+void feedPattern(int fd, const QByteArray& pattern, int frameBytes, int seconds) {
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < seconds * kFPS; ++i) {
+    std::this_thread::sleep_until(start + std::chrono::microseconds(int64_t(i) * 1000000 / kFPS));
+    const char* p = pattern.constData() + qsizetype(i % kDistinctFrames) * frameBytes;
+    for (size_t left = size_t(frameBytes); left > 0;) {
+      const ssize_t n = write(fd, p, left);
+      if (n <= 0) return;
+      p += n;
+      left -= size_t(n);
+    }
+  }
+}
+
+void BM_WriterAgainstFFmpeg(benchmark::State& state) {
+  av_log_set_level(AV_LOG_ERROR);
+  const int width = 1920, height = 1080;
+  const int seconds = envInt("VELMORA_BENCH_SECONDS", 10);
+  const int rounds = envInt("VELMORA_BENCH_ROUNDS", 3);
+  const QByteArray pattern = renderPattern(width, height);
+  const int frameBytes = width * height * 2;
+  if (pattern.size() < qsizetype(frameBytes) * kDistinctFrames) {
+    state.SkipWithError("the ffmpeg tool did not render the test pattern");
+    return;
+  }
+  QTemporaryDir dir;
+  std::vector<double> ours, theirs, ourPeak, theirPeak;
+  int refused = 0, written = 0;
+  for (auto _ : state) {
+    for (int round = 0; round < rounds; ++round) {
+      for (int side = 0; side < 2; ++side) {
+        const bool velmora = (side + round) % 2 == 0;
+        const QString out = dir.path() + (velmora ? QStringLiteral("/ours.mp4") : QStringLiteral("/ffmpeg.mp4"));
+        QFile::remove(out);
+        const auto feed = [&](int fd) { feedPattern(fd, pattern, frameBytes, seconds); };
+        ChildResult r;
+        if (velmora) {
+          r = runChild({gSelf.toStdString(), "--writer-side", std::to_string(width), std::to_string(height), out.toStdString()},
+                       feed);
+          refused = std::max(refused, int(printed(r.output, "refused")));
+          written = packetsIn(out);
+        } else {
+          std::vector<std::string> args{"ffmpeg", "-hide_banner", "-loglevel", "error", "-y", "-f", "rawvideo",
+                                        "-pix_fmt", "uyvy422", "-s", std::to_string(width) + "x" + std::to_string(height),
+                                        "-r", std::to_string(kFPS), "-i", "pipe:0", "-f", "lavfi", "-i",
+                                        "sine=frequency=1000:sample_rate=48000", "-shortest"};
+          for (const std::string& a : ffmpegEncodeArgs(out)) args.push_back(a);
+          r = runChild(args, feed);
+        }
+        if (!r.ok) state.SkipWithError(velmora ? "our writer failed" : "ffmpeg failed");
+        (velmora ? ours : theirs).push_back(r.cpu / seconds);
+        (velmora ? ourPeak : theirPeak).push_back(r.peakMiB);
+      }
+    }
+  }
+  std::printf("cores allowed: %d\n", allowedCores());
+  printFigure("writer 1080p30 H.264+AAC CPU s per recorded s", median(ours), median(theirs), "");
+  printFigure("writer 1080p30 peak memory MiB", median(ourPeak), median(theirPeak), "");
+  std::printf("writer 1080p30 frames: %d delivered, %d refused, %d written\n", seconds * kFPS, refused, written);
+  std::printf("writer 1080p30 fragment lengths (s):");
+  for (double f : fragmentLengths(dir.path() + QStringLiteral("/ours.mp4"))) std::printf(" %.3f", f);
+  std::printf("\n");
+}
+
+void cameraAgainstFFmpeg(benchmark::State& state, int width, int height) {
+  av_log_set_level(AV_LOG_ERROR);
+  const int seconds = envInt("VELMORA_BENCH_CAMERA_SECONDS", 20);
+  const int rounds = envInt("VELMORA_BENCH_ROUNDS", 3);
+  QTemporaryDir dir;
+  VirtualDevices_Plug(true, true);
+  auto camera = CaptureDevice::deviceWithUniqueID(kVirtualCameraUID);
+  auto microphone = CaptureDevice::deviceWithUniqueID(kVirtualMicrophoneUID);
+  CaptureDeviceFormatRef format;
+  for (const auto& f : camera->formats())
+    if (f->dimensions == QSize(width, height) && !format) format = f;
+  const QString videoGraph = VirtualDevices_SourceGraph(*camera, *format, kFPS);
+  const QString audioGraph = VirtualDevices_SourceGraph(*microphone, *microphone->formats().front(), 0);
+  VirtualDevices_Unplug(true, true);
+  std::vector<double> ours, theirs, ourPeak, theirPeak;
+  int dropped = 0, delivered = 0, written = 0;
+  QList<double> fragments;
+  for (auto _ : state) {
+    for (int round = 0; round < rounds; ++round) {
+      for (int side = 0; side < 2; ++side) {
+        const bool velmora = (side + round) % 2 == 0;
+        ChildResult r;
+        double recorded = seconds;
+        if (velmora) {
+          const QString folder = dir.path() + QStringLiteral("/package");
+          QDir(folder).removeRecursively();
+          QDir().mkpath(folder);
+          r = runChild({gSelf.toStdString(), "--camera-side", std::to_string(width), std::to_string(height),
+                        std::to_string(seconds), folder.toStdString()});
+          recorded = std::max(0.001, printed(r.output, "recorded"));
+          const QString movie = folder + QStringLiteral("/VLCapturedMovie.mp4");
+          delivered = int(printed(r.output, "delivered"));
+          written = packetsIn(movie);
+          // Pictures from the first to the last one written, at the camera's rate.
+          const int expected = int(std::llround(recorded * kFPS)) + 1;
+          dropped = std::max(dropped, expected - written);
+          fragments = fragmentLengths(movie);
+        } else {
+          const QString out = dir.path() + QStringLiteral("/ffmpeg.mp4");
+          std::vector<std::string> args{"ffmpeg", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                                        videoGraph.toStdString(), "-f", "lavfi", "-i", audioGraph.toStdString(), "-t",
+                                        std::to_string(seconds)};
+          for (const std::string& a : ffmpegEncodeArgs(out)) args.push_back(a);
+          r = runChild(args);
+        }
+        if (!r.ok) state.SkipWithError(velmora ? "our recording failed" : "ffmpeg failed");
+        (velmora ? ours : theirs).push_back(r.cpu / recorded);
+        (velmora ? ourPeak : theirPeak).push_back(r.peakMiB);
+      }
+    }
+  }
+  const std::string label = "camera " + std::to_string(height) + "p30";
+  std::printf("cores allowed: %d\n", allowedCores());
+  printFigure((label + " to file CPU s per recorded s").c_str(), median(ours), median(theirs), "");
+  printFigure((label + " peak memory MiB").c_str(), median(ourPeak), median(theirPeak), "");
+  std::printf("%s frames dropped (worst round): %d (last round: %d delivered while recording, %d written)\n",
+              label.c_str(), std::max(0, dropped), delivered, written);
+  std::printf("%s fragment lengths (s):", label.c_str());
+  for (double f : fragments) std::printf(" %.3f", f);
+  std::printf("\n");
+  std::fflush(stdout);
+}
+
+void BM_Camera1080AgainstFFmpeg(benchmark::State& state) { cameraAgainstFFmpeg(state, 1920, 1080); }
+void BM_Camera720AgainstFFmpeg(benchmark::State& state) { cameraAgainstFFmpeg(state, 1280, 720); }
+
+}  // namespace
+
+BENCHMARK(BM_WriterAgainstFFmpeg)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_Camera1080AgainstFFmpeg)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_Camera720AgainstFFmpeg)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 int main(int argc, char** argv) {
   // The recorder reports its stop on the main queue, which needs an application object.
   QCoreApplication app(argc, argv);
+  gSelf = QCoreApplication::applicationFilePath();
+  const QStringList args = QCoreApplication::arguments();
+  if (args.size() == 5 && args[1] == QLatin1String("--writer-side"))
+    return writerSide(args[2].toInt(), args[3].toInt(), args[4]);
+  if (args.size() == 6 && args[1] == QLatin1String("--camera-side"))
+    return cameraSide(args[2].toInt(), args[3].toInt(), args[4].toInt(), args[5]);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

@@ -182,7 +182,9 @@ void ZRNRecorder::U_SetupCaptureOutputs() {
     m_session->addOutput(videoOutput);
     videoOutput->setAlwaysDiscardsLateVideoFrames(false);
     const QSizeF size = m_document->frameSize();
-    videoOutput->setVideoSettings(AV_PIX_FMT_BGRA, QSize(qRound(size.width()), qRound(size.height())));
+    // The camera's own pictures go to the writer as they come: it converts them to the encoder's format
+    // and size in one step, so no frame is converted twice on its way to the file.
+    videoOutput->setVideoSettings(-1, QSize(qRound(size.width()), qRound(size.height())));
     if (captureAudio && m_session->canAddOutput(audioOutput)) m_session->addOutput(audioOutput);
     m_samplesBufferQueue.reset();
     m_samplesBufferQueue = DispatchQueue::create(kSamplesBufferQueueLabel);

@@ -193,6 +193,3 @@ void CoreAnimationTool::compositeOntoFrame(QImage& frame, const MediaTime& time)
   LayerRenderer_RenderOverImage(frame, m_parentLayer, U_Seconds(time), m_videoLayer.get());
 }
 
-void CoreAnimationTool::renderOverFrame(QImage& frame, const MediaTime& time) {
-  if (prepareFrameAtTime(time)) compositeOntoFrame(frame, time);
-}

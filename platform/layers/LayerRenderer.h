@@ -44,10 +44,8 @@ class CoreAnimationTool : public VideoCompositionCoreAnimationTool {
   // The frame step in two parts, so that an encoder can skip the picture conversion of frames that
   // get nothing: prepareFrameAtTime runs the will-render handler and answers whether the overlays draw
   // anything at that time; compositeOntoFrame paints them onto the composed frame.
-  bool prepareFrameAtTime(const MediaTime& time);
-  void compositeOntoFrame(QImage& frame, const MediaTime& time) const;
-  // Both steps: the overlays onto a composed frame at its time on the composition's time line.
-  void renderOverFrame(QImage& frame, const MediaTime& time) override;
+  bool prepareFrameAtTime(const MediaTime& time) override;
+  void compositeOntoFrame(QImage& frame, const MediaTime& time) const override;
 
  private:
   CoreAnimationTool(CALayerRef videoLayer, CALayerRef parentLayer)

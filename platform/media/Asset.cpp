@@ -14,11 +14,16 @@ extern "C" {
 }
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <list>
+#include <mutex>
 
 namespace {
 
@@ -140,7 +145,98 @@ MovieFileLayout Asset_ScanMovieFile(const QString& path) {
   return layout;
 }
 
+namespace {
+
+std::atomic<int64_t> gInputsOpened{0};
+
+// What identifies the bytes an input reads: the file (device, inode, size, change time) and the limit.
+struct InputKey {
+  QString path;
+  int64_t byteLimit = -1;
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  int64_t changedNanos = 0;
+  bool operator==(const InputKey& o) const {
+    return path == o.path && byteLimit == o.byteLimit && device == o.device && inode == o.inode && size == o.size &&
+           changedNanos == o.changedNanos;
+  }
+};
+
+bool U_InputKey(const QString& path, int64_t byteLimit, InputKey* key) {
+  struct stat st {};
+  if (::stat(QFile::encodeName(path).constData(), &st) != 0) return false;
+  *key = InputKey{path, byteLimit, st.st_dev, st.st_ino, st.st_size,
+                  int64_t(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec};
+  return true;
+}
+
+struct ParkedInput {
+  InputKey key;
+  FFmpegInputPtr input;
+  bool hasStreamInfo = false;
+  std::chrono::steady_clock::time_point parked;
+};
+
+constexpr size_t kMaxParkedInputs = 2;
+constexpr auto kParkedInputLifetime = std::chrono::seconds(60);
+
+std::mutex gParkedMutex;
+std::list<ParkedInput> gParked;  // newest first
+
+// Drops what has waited too long; called with the lock held. The inputs are closed by the caller,
+// outside the lock.
+void U_ExpireParked(std::list<ParkedInput>* expired) {
+  const auto now = std::chrono::steady_clock::now();
+  for (auto it = gParked.begin(); it != gParked.end();) {
+    if (now - it->parked > kParkedInputLifetime) {
+      expired->splice(expired->end(), gParked, it++);
+    } else {
+      ++it;
+    }
+  }
+}
+
+}  // namespace
+
+int64_t Asset_InputsOpened() { return gInputsOpened.load(); }
+
+FFmpegInputPtr Asset_TakeInput(const QString& path, int64_t byteLimit, QString* error, bool findStreamInfo) {
+  InputKey key;
+  if (U_InputKey(path, byteLimit, &key)) {
+    std::list<ParkedInput> expired;
+    std::unique_lock lock(gParkedMutex);
+    U_ExpireParked(&expired);
+    for (auto it = gParked.begin(); it != gParked.end(); ++it) {
+      if (!(it->key == key) || (findStreamInfo && !it->hasStreamInfo)) continue;
+      FFmpegInputPtr input = std::move(it->input);
+      gParked.erase(it);
+      // The last reader may have left streams switched off.
+      for (unsigned i = 0; i < input->nb_streams; ++i) input->streams[i]->discard = AVDISCARD_DEFAULT;
+      return input;
+    }
+  }
+  return Asset_OpenInput(path, byteLimit, error, findStreamInfo);
+}
+
+void Asset_ParkInput(const QString& path, int64_t byteLimit, FFmpegInputPtr input, bool hasStreamInfo) {
+  InputKey key;
+  if (!input || !U_InputKey(path, byteLimit, &key)) return;
+  std::list<ParkedInput> dropped;  // closed after the lock is let go
+  std::lock_guard lock(gParkedMutex);
+  U_ExpireParked(&dropped);
+  for (auto it = gParked.begin(); it != gParked.end();) {
+    if (it->key.path == path && it->key.byteLimit == byteLimit)
+      dropped.splice(dropped.end(), gParked, it++);
+    else
+      ++it;
+  }
+  gParked.push_front(ParkedInput{key, std::move(input), hasStreamInfo, std::chrono::steady_clock::now()});
+  while (gParked.size() > kMaxParkedInputs) dropped.splice(dropped.end(), gParked, std::prev(gParked.end()));
+}
+
 FFmpegInputPtr Asset_OpenInput(const QString& path, int64_t byteLimit, QString* error, bool findStreamInfo) {
+  ++gInputsOpened;
   const QByteArray native = QFile::encodeName(path);
   const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
@@ -214,7 +310,7 @@ void Asset::probe() const {
     // Only a movie made of fragments can be cut short at a fragment boundary and still make sense.
     const int64_t limit = layout.hasMovieExtends ? layout.readableLength : -1;
     QString error;
-    const FFmpegInputPtr input = Asset_OpenInput(path, limit, &error);
+    FFmpegInputPtr input = Asset_TakeInput(path, limit, &error);
     if (!input) {
       result.error = error;
     } else {
@@ -277,6 +373,8 @@ void Asset::probe() const {
       }
       result.duration = longest;
       result.ok = true;
+      // The player or the export that asked for the probe reads this movie next.
+      Asset_ParkInput(path, limit, std::move(input), true);
     }
   }
   // Tracks point back to their asset; the asset may be gone only when nobody asks any more.

@@ -191,3 +191,11 @@ MovieFileLayout Asset_ScanMovieFile(const QString& path);
 // findStreamInfo NO skips reading packets to learn what the header does not say (enough for mov/mp4
 // files a probe has already accepted).
 FFmpegInputPtr Asset_OpenInput(const QString& path, int64_t byteLimit, QString* error, bool findStreamInfo = true);
+// Opening a long fragmented movie reads every fragment header, so an input that one reader is done
+// with is parked for the next reader of the same readable part of the same file (the probe's for the
+// player or an export). Asset_TakeInput answers a parked input (positioned anywhere: seek before
+// reading) or opens a new one; Asset_ParkInput keeps a few for a short while.
+FFmpegInputPtr Asset_TakeInput(const QString& path, int64_t byteLimit, QString* error, bool findStreamInfo = true);
+void Asset_ParkInput(const QString& path, int64_t byteLimit, FFmpegInputPtr input, bool hasStreamInfo);
+// Inputs opened by Asset_OpenInput since the process started (for tests and benchmarks).
+int64_t Asset_InputsOpened();

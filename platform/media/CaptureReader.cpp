@@ -39,6 +39,7 @@ bool RangeCovers(const FrameRateRange& r, double rate) { return r.minFrameRate <
 
 struct CaptureReader::Conversions {
   std::map<const CaptureOutput*, FFmpegScalerPtr> scales;
+  std::map<const CaptureOutput*, FFmpegFramePool> pools;
   std::map<const CaptureOutput*, FFmpegResampler> resamples;
 };
 
@@ -59,6 +60,11 @@ int CaptureReader::Shared::addPreviewSink(std::function<void(const QImage&)> han
   const int id = nextSinkID++;
   sinks[id] = Sink{std::move(handler), maxWidth};
   return id;
+}
+
+void CaptureReader::Shared::setPreviewSinkMaxWidth(int id, int maxWidth) {
+  std::lock_guard lock(mutex);
+  if (auto it = sinks.find(id); it != sinks.end()) it->second.maxWidth = maxWidth;
 }
 
 void CaptureReader::Shared::removePreviewSink(int id) {
@@ -353,12 +359,8 @@ void CaptureReader::handleVideo(AVFrame* frame, const MediaTime& arrival) {
       SwsContext* scaler = FFmpeg_CachedScaler(m_conv->scales[output.get()], frame->width, frame->height, frame->format,
                                                size.width(), size.height(), wantFormat, SWS_BILINEAR);
       if (!scaler) continue;
-      FFmpegFramePtr dst = FFmpeg_MakeFrame();
+      FFmpegFramePtr dst = m_conv->pools[output.get()].frame(wantFormat, size.width(), size.height());
       if (!dst) continue;
-      dst->format = wantFormat;
-      dst->width = size.width();
-      dst->height = size.height();
-      if (av_frame_get_buffer(dst.get(), 0) < 0) continue;
       sws_scale(scaler, frame->data, frame->linesize, 0, frame->height, dst->data, dst->linesize);
       buffer = std::make_shared<SampleBuffer>(MediaType::Video, std::move(dst), arrival, duration);
     }

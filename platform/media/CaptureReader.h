@@ -27,6 +27,7 @@ class CaptureReader {
     void setOutputs(const std::vector<CaptureOutputRef>& outputs);
     std::vector<CaptureOutputRef> outputs() const;
     int addPreviewSink(std::function<void(const QImage&)> handler, int maxWidth);
+    void setPreviewSinkMaxWidth(int id, int maxWidth);
     void removePreviewSink(int id);
     bool hasPreviewSinks() const;
     void setLastError(const QString& text);

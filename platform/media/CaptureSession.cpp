@@ -321,6 +321,8 @@ int CaptureSession::addPreviewSink(std::function<void(const QImage&)> handler, i
   return d->shared->addPreviewSink(std::move(handler), maxWidth);
 }
 
+void CaptureSession::setPreviewSinkMaxWidth(int id, int maxWidth) { d->shared->setPreviewSinkMaxWidth(id, maxWidth); }
+
 void CaptureSession::removePreviewSink(int id) { d->shared->removePreviewSink(id); }
 
 std::shared_ptr<CaptureDeviceInput> CaptureDeviceInput::deviceInputWithDevice(const CaptureDeviceRef& device, QString* error) {

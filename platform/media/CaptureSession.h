@@ -199,6 +199,9 @@ class CaptureSession {
   // Preview frames: the handler gets BGRA images of at most maxWidth pixels wide, on a preview thread,
   // never more than one at a time (frames are skipped while it is busy, so capture never waits).
   int addPreviewSink(std::function<void(const QImage&)> handler, int maxWidth);
+  // A view that changes size asks for pictures of its new width: the preview never converts more
+  // pixels than are shown.
+  void setPreviewSinkMaxWidth(int id, int maxWidth);
   void removePreviewSink(int id);
 
   struct Private;

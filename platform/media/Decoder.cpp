@@ -56,7 +56,7 @@ MediaTime U_SourceTime(const PlayerSegment& segment, const MediaTime& itemTime) 
 class MediaFileReader {
  public:
   MediaFileReader(const QString& path, int64_t byteLimit, MediaType type) : m_path(path), m_byteLimit(byteLimit) {
-    m_format = Asset_OpenInput(path, byteLimit, nullptr);
+    m_format = Asset_TakeInput(path, byteLimit, nullptr);
     if (!m_format) return;
     const AVMediaType want = type == MediaType::Video ? AVMEDIA_TYPE_VIDEO : AVMEDIA_TYPE_AUDIO;
     const AVCodec* codec = nullptr;

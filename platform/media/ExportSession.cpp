@@ -12,20 +12,68 @@
 #include <mutex>
 #include <vector>
 
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/error.h>
 }
 
 bool ExportSession_StartOutput(AVFormatContext* out, const QByteArray& path, QString* error) {
-  int rc = avio_open(&out->pb, path.constData(), AVIO_FLAG_WRITE);
-  if (rc < 0) {
-    *error = QStringLiteral("The export file cannot be written: %1").arg(FFmpeg_ErrorText(rc));
+  // Never through a symbolic link put in the output's place.
+  const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (fd < 0) {
+    *error = QStringLiteral("The export file cannot be written: %1").arg(FFmpeg_ErrorText(AVERROR(errno)));
     return false;
   }
-  rc = avformat_write_header(out, nullptr);
+  FFmpegIOPtr io = FFmpeg_MakeFileWriteIO(fd);
+  if (!io) {
+    *error = QStringLiteral("The export file cannot be written: %1").arg(FFmpeg_ErrorText(AVERROR(ENOMEM)));
+    return false;
+  }
+  out->pb = io.release();
+  out->flags |= AVFMT_FLAG_CUSTOM_IO;
+  // Whole blocks go to the file, not every packet on its own.
+  out->flush_packets = 0;
+  int rc = avformat_write_header(out, nullptr);
   if (rc < 0) {
     *error = QStringLiteral("The export file cannot be started: %1").arg(FFmpeg_ErrorText(rc));
+    return false;
+  }
+  return true;
+}
+
+namespace {
+
+// Something is there under the name, a link to nothing included.
+bool U_NameTaken(const QString& path) {
+  struct stat st {};
+  return ::lstat(QFile::encodeName(path).constData(), &st) == 0 || errno != ENOENT;
+}
+
+// Renames from to to unless to is taken; neither follows nor replaces a link.
+bool U_MoveIntoPlace(const QString& from, const QString& to) {
+  const QByteArray a = QFile::encodeName(from), b = QFile::encodeName(to);
+  if (::renameat2(AT_FDCWD, a.constData(), AT_FDCWD, b.constData(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // File systems without the no-replace rename: a hard link fails too when the name is taken.
+  if (::link(a.constData(), b.constData()) != 0) return false;
+  ::unlink(a.constData());
+  return true;
+}
+
+}  // namespace
+
+bool ExportSession_FinishOutput(AVFormatContext* out, QString* error) {
+  int rc = av_write_trailer(out);
+  if (rc >= 0) rc = FFmpeg_FinishWriteIO(out->pb);
+  if (rc < 0) {
+    *error = QStringLiteral("The export file cannot be finished: %1").arg(FFmpeg_ErrorText(rc));
     return false;
   }
   return true;
@@ -197,7 +245,7 @@ void AssetExportSession::run() {
     return;
   }
   const QString output = url.toLocalFile();
-  if (QFileInfo::exists(output)) {
+  if (U_NameTaken(output)) {
     finish(AssetExportSessionStatus::Failed, QStringLiteral("The file %1 already exists.").arg(output));
     return;
   }
@@ -244,8 +292,8 @@ void AssetExportSession::run() {
     else finish(AssetExportSessionStatus::Failed, error);
     return;
   }
-  // rename() does not replace a file that appeared meanwhile under the output name.
-  if (QFileInfo::exists(output) || !QFile::rename(work.path, output)) {
+  // Never replaces what appeared meanwhile under the output name (a file or a link).
+  if (!U_MoveIntoPlace(work.path, output)) {
     QFile::remove(work.path);
     finish(AssetExportSessionStatus::Failed, QStringLiteral("The export could not be moved to %1.").arg(output));
     return;

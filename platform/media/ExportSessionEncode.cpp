@@ -48,7 +48,7 @@ struct SourceDecoder {
       *error = QStringLiteral("Out of memory while decoding %1.").arg(seg.sourcePath);
       return false;
     }
-    in = Asset_OpenInput(seg.sourcePath, seg.sourceByteLimit, error);
+    in = Asset_TakeInput(seg.sourcePath, seg.sourceByteLimit, error);
     if (!in) return false;
     if (seg.sourceStreamIndex < 0 || unsigned(seg.sourceStreamIndex) >= in->nb_streams) {
       *error = QStringLiteral("The source track of %1 is missing.").arg(seg.sourcePath);
@@ -134,6 +134,17 @@ class VideoTrackReader {
 
   // t: seconds from the export's start. Null when the track shows nothing then.
   const QImage* frameAt(double t, QString* error) {
+    if (!pictureAt(t, error)) return nullptr;
+    if (!m_imageValid) {
+      const QSize size(m_current->width, m_current->height);
+      if (!m_scaler.scale(m_current.get(), size, QImage::Format_RGB32, &m_image)) return nullptr;
+      m_imageValid = true;
+    }
+    return &m_image;
+  }
+
+  // The decoded picture itself (for frames that need no drawing), or null as frameAt.
+  const AVFrame* pictureAt(double t, QString* error) {
     qsizetype index = -1;
     for (qsizetype i = 0; i < m_segments.size(); ++i) {
       const auto& target = m_segments[i].timeMapping.target;
@@ -161,13 +172,7 @@ class VideoTrackReader {
       m_current = std::move(m_pending);
       m_imageValid = false;
     }
-    if (!m_current) return nullptr;
-    if (!m_imageValid) {
-      const QSize size(m_current->width, m_current->height);
-      if (!m_scaler.scale(m_current.get(), size, QImage::Format_RGB32, &m_image)) return nullptr;
-      m_imageValid = true;
-    }
-    return &m_image;
+    return m_current.get();
   }
 
  private:
@@ -337,6 +342,23 @@ bool encodeAndWrite(AVFormatContext* out, Encoder& enc, AVFrame* frame, QString*
   return true;
 }
 
+// The decoded picture of the only layer when the frame needs no drawing: one layer, fully opaque, not
+// moved, of the render size in the encoder's format (the caller knows that nothing is drawn over it).
+// Null otherwise (and when the picture cannot be read, with the reason in *error).
+const AVFrame* U_PlainPicture(const QList<VideoCompositionLayerInstructionRef>& layers,
+                              const std::map<int32_t, std::unique_ptr<VideoTrackReader>>& readers,
+                              const MediaTime& at, double videoTime, const QSize& renderSize, QString* error) {
+  if (layers.size() != 1) return nullptr;
+  const VideoCompositionLayerInstructionRef& layer = layers.first();
+  auto it = readers.find(layer->trackID());
+  if (it == readers.end() || layer->opacityAtTime(at) < 1.0f || !layer->transformAtTime(at).isIdentity()) return nullptr;
+  const AVFrame* picture = it->second->pictureAt(videoTime, error);
+  if (!picture || picture->format != AV_PIX_FMT_YUV420P || picture->width != renderSize.width() ||
+      picture->height != renderSize.height())
+    return nullptr;
+  return picture;
+}
+
 }  // namespace
 
 bool ExportSession_WriteEncoded(const ExportSessionWork& work, QString* error) {
@@ -479,9 +501,7 @@ bool ExportSession_WriteEncoded(const ExportSessionWork& work, QString* error) {
     const double audioTime = double(sampleIndex) / kSampleRate;
     if (frameIndex < frameCount && (sampleIndex >= sampleCount || videoTime <= audioTime)) {
       const MediaTime at = range.start + MediaTimeMultiplyByFloat64(frameDuration, double(frameIndex));
-      QImage canvas(renderSize, QImage::Format_RGB32);
       VideoCompositionInstructionRef instruction = vc ? vc->instructionAtTime(at) : nullptr;
-      canvas.fill(instruction ? instruction->backgroundColor() : QColor(Qt::black));
       QList<VideoCompositionLayerInstructionRef> layers;
       if (instruction) {
         layers = instruction->layerInstructions();
@@ -492,6 +512,23 @@ bool ExportSession_WriteEncoded(const ExportSessionWork& work, QString* error) {
           layers.append(layer);
         }
       }
+      // A frame with nothing drawn on it goes to the encoder as it was decoded.
+      const bool overlaid = vc && vc->animationTool() && vc->animationTool()->prepareFrameAtTime(at);
+      if (const AVFrame* plain = overlaid ? nullptr : U_PlainPicture(layers, videoReaders, at, videoTime, renderSize, error)) {
+        FFmpegFramePtr f = FFmpeg_CloneFrame(plain);
+        if (!f) {
+          *error = QStringLiteral("Out of memory while encoding the export.");
+          return false;
+        }
+        f->pts = frameIndex;
+        f->pict_type = AV_PICTURE_TYPE_NONE;
+        if (!encodeAndWrite(out, video, f.get(), error)) return false;
+        ++frameIndex;
+        continue;
+      }
+      if (!error->isEmpty()) return false;
+      QImage canvas(renderSize, QImage::Format_RGB32);
+      canvas.fill(instruction ? instruction->backgroundColor() : QColor(Qt::black));
       {
         QPainter painter(&canvas);
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
@@ -511,7 +548,7 @@ bool ExportSession_WriteEncoded(const ExportSessionWork& work, QString* error) {
           painter.drawImage(QPointF(0, 0), *picture);
         }
       }
-      if (vc && vc->animationTool()) vc->animationTool()->renderOverFrame(canvas, at);
+      if (overlaid) vc->animationTool()->compositeOntoFrame(canvas, at);
       av_frame_make_writable(yuv.get());
       SwsContext* toYUV = FFmpeg_CachedScaler(sws, renderSize.width(), renderSize.height(), AV_PIX_FMT_RGB32,
                                               renderSize.width(), renderSize.height(), AV_PIX_FMT_YUV420P, SWS_BICUBIC);
@@ -558,10 +595,6 @@ bool ExportSession_WriteEncoded(const ExportSessionWork& work, QString* error) {
       (audio.ctx && !encodeAndWrite(out, audio, nullptr, error))) {
     return false;
   }
-  rc = av_write_trailer(out);
-  if (rc < 0) {
-    *error = QStringLiteral("The export file cannot be finished: %1").arg(FFmpeg_ErrorText(rc));
-    return false;
-  }
+  if (!ExportSession_FinishOutput(out, error)) return false;
   return true;
 }

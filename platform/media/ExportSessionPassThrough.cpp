@@ -14,6 +14,8 @@ extern "C" {
 #include <cmath>
 #include <deque>
 #include <limits>
+#include <map>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -22,6 +24,101 @@ int64_t toTimeBase(const MediaTime& t, AVRational tb) {
   if (!t.isNumeric() || t.timescale <= 0) return 0;
   return av_rescale_rnd(t.value, int64_t(tb.den), int64_t(t.timescale) * tb.num, AV_ROUND_NEAR_INF);
 }
+
+// One opened movie shared by the copiers of its tracks, so that a long fragmented movie is opened (and
+// its fragment headers read) once. Packets are read once and queued for the copier of their stream. A
+// seek by one copier goes no later than what the others have already been given, and what they were
+// given before is not given again, so each copier reads its stream as if it had the file to itself.
+class SharedSource {
+ public:
+  static std::shared_ptr<SharedSource> open(const QString& path, int64_t byteLimit, QString* error) {
+    FFmpegInputPtr in = Asset_TakeInput(path, byteLimit, error, false);
+    if (!in) return nullptr;
+    auto source = std::shared_ptr<SharedSource>(new SharedSource(std::move(in)));
+    for (unsigned i = 0; i < source->m_in->nb_streams; ++i) source->m_in->streams[i]->discard = AVDISCARD_ALL;
+    return source;
+  }
+
+  AVFormatContext* context() const { return m_in.get(); }
+
+  void attach(int stream) {
+    Stream& s = m_streams[stream];
+    s.active = true;
+    s.queue.clear();
+    s.last = kNone;
+    m_in->streams[stream]->discard = AVDISCARD_DEFAULT;
+  }
+
+  void detach(int stream) {
+    Stream& s = m_streams[stream];
+    s.active = false;
+    s.queue.clear();
+    m_in->streams[stream]->discard = AVDISCARD_ALL;
+  }
+
+  // Positions the stream on the key frame at or before ts (its time base).
+  void seek(int stream, int64_t ts) {
+    AVRational tb = m_in->streams[stream]->time_base;
+    int64_t target = ts;
+    for (auto& [index, s] : m_streams) {
+      if (index == stream || !s.active || s.last == kNone) continue;
+      target = std::min(target, av_rescale_q(s.last, m_in->streams[index]->time_base, tb));
+    }
+    Stream& own = m_streams[stream];
+    own.queue.clear();
+    own.last = kNone;
+    av_seek_frame(m_in.get(), stream, target, AVSEEK_FLAG_BACKWARD);
+  }
+
+  // The stream's next packet: 0, or a negative value at the end of the file or on a read error.
+  int read(int stream, FFmpegPacketPtr* out) {
+    Stream& own = m_streams[stream];
+    while (own.queue.empty()) {
+      FFmpegPacketPtr p = FFmpeg_MakePacket();
+      if (!p) return AVERROR(ENOMEM);
+      const int rc = av_read_frame(m_in.get(), p.get());
+      if (rc < 0) return rc;
+      auto it = m_streams.find(p->stream_index);
+      if (it == m_streams.end() || !it->second.active) continue;
+      Stream& s = it->second;
+      const int64_t dts = p->dts != AV_NOPTS_VALUE ? p->dts : p->pts;
+      if (dts != AV_NOPTS_VALUE) {
+        if (s.last != kNone && dts <= s.last) continue;  // given before a seek by another copier
+        s.last = dts;
+      }
+      s.queue.push_back(std::move(p));
+    }
+    *out = std::move(own.queue.front());
+    own.queue.pop_front();
+    return 0;
+  }
+
+ private:
+  explicit SharedSource(FFmpegInputPtr in) : m_in(std::move(in)) {}
+  static constexpr int64_t kNone = std::numeric_limits<int64_t>::min();
+  struct Stream {
+    bool active = false;
+    int64_t last = kNone;  // decode time of the newest packet queued or given
+    std::deque<FFmpegPacketPtr> queue;
+  };
+  FFmpegInputPtr m_in;
+  std::map<int, Stream> m_streams;
+};
+
+// The shared sources of one export, by file and readable length.
+class SharedSources {
+ public:
+  std::shared_ptr<SharedSource> get(const QString& path, int64_t byteLimit, QString* error) {
+    const auto key = std::make_pair(path, byteLimit);
+    if (auto it = m_sources.find(key); it != m_sources.end()) return it->second;
+    auto source = SharedSource::open(path, byteLimit, error);
+    if (source) m_sources[key] = source;
+    return source;
+  }
+
+ private:
+  std::map<std::pair<QString, int64_t>, std::shared_ptr<SharedSource>> m_sources;
+};
 
 // Packets can only follow each other in one track when they are coded alike: the output keeps the first
 // source's codec parameters (for H.264 its sequence and picture parameter sets) for all of them. Answers
@@ -50,14 +147,17 @@ QString codingDifference(const AVCodecParameters* first, const AVCodecParameters
 // Copies the packets of one composition track, segment after segment.
 class TrackCopier {
  public:
-  TrackCopier(QList<AssetTrackSegment> segments, bool video) : m_segments(std::move(segments)), m_video(video) {}
+  TrackCopier(QList<AssetTrackSegment> segments, bool video, SharedSources* sources)
+      : m_segments(std::move(segments)), m_video(video), m_sources(sources) {}
+  ~TrackCopier() { closeInput(); }
 
-  // Opens the first source to learn the stream's codec parameters.
+  // Reads the first source's stream to learn its codec parameters.
   bool addOutputStream(AVFormatContext* out, QString* error) {
     for (const AssetTrackSegment& s : m_segments) {
       if (s.empty) continue;
-      FFmpegInputPtr in = Asset_OpenInput(s.sourcePath, s.sourceByteLimit, error, false);
-      if (!in) return false;
+      const std::shared_ptr<SharedSource> source = m_sources->get(s.sourcePath, s.sourceByteLimit, error);
+      if (!source) return false;
+      const AVFormatContext* in = source->context();
       if (s.sourceStreamIndex < 0 || unsigned(s.sourceStreamIndex) >= in->nb_streams) {
         if (error) *error = QStringLiteral("The source track of %1 is missing.").arg(s.sourcePath);
         return false;
@@ -67,8 +167,6 @@ class TrackCopier {
       avcodec_parameters_copy(m_stream->codecpar, src->codecpar);
       m_stream->codecpar->codec_tag = 0;
       m_stream->time_base = src->time_base;
-      // Kept for the first stretch: opening a long fragmented movie reads all its fragment headers.
-      m_opened = std::move(in);
       return true;
     }
     return false;
@@ -96,29 +194,27 @@ class TrackCopier {
     while (++m_segIndex < m_segments.size()) {
       const AssetTrackSegment& s = m_segments[m_segIndex];
       if (s.empty) continue;
-      if (m_opened) {
-        m_in = std::move(m_opened);
-      } else {
-        m_in = Asset_OpenInput(s.sourcePath, s.sourceByteLimit, error, false);
-      }
+      m_in = m_sources->get(s.sourcePath, s.sourceByteLimit, error);
       if (!m_in) return false;
-      if (s.sourceStreamIndex < 0 || unsigned(s.sourceStreamIndex) >= m_in->nb_streams) {
+      const AVFormatContext* in = m_in->context();
+      if (s.sourceStreamIndex < 0 || unsigned(s.sourceStreamIndex) >= in->nb_streams) {
         if (error) *error = QStringLiteral("The source track of %1 is missing.").arg(s.sourcePath);
+        m_in.reset();
         return false;
       }
-      const QString difference = codingDifference(m_stream->codecpar, m_in->streams[s.sourceStreamIndex]->codecpar);
+      const QString difference = codingDifference(m_stream->codecpar, in->streams[s.sourceStreamIndex]->codecpar);
       if (!difference.isEmpty()) {
         if (error)
           *error = QStringLiteral("%1 is coded differently from the movie before it (%2) and cannot be joined by copying.")
                        .arg(QFileInfo(s.sourcePath).fileName(), difference);
+        m_in.reset();
         return false;
       }
-      for (unsigned i = 0; i < m_in->nb_streams; ++i)
-        m_in->streams[i]->discard = int(i) == s.sourceStreamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
       m_inStream = s.sourceStreamIndex;
-      m_inTb = m_in->streams[m_inStream]->time_base;
-      m_streamStart = m_in->streams[m_inStream]->start_time != AV_NOPTS_VALUE
-                          ? std::min<int64_t>(0, m_in->streams[m_inStream]->start_time)
+      m_in->attach(m_inStream);
+      m_inTb = in->streams[m_inStream]->time_base;
+      m_streamStart = in->streams[m_inStream]->start_time != AV_NOPTS_VALUE
+                          ? std::min<int64_t>(0, in->streams[m_inStream]->start_time)
                           : 0;
       m_srcStart = toTimeBase(s.timeMapping.source.start, m_inTb);
       m_srcEnd = toTimeBase(s.timeMapping.source.end(), m_inTb);
@@ -135,7 +231,7 @@ class TrackCopier {
       m_gop.clear();
       m_seekBack = av_rescale_q(1, AVRational{1, 2}, m_inTb);
       m_seekTarget = m_srcStart;
-      av_seek_frame(m_in.get(), m_inStream, m_seekTarget, AVSEEK_FLAG_BACKWARD);
+      m_in->seek(m_inStream, m_seekTarget);
       return true;
     }
     m_done = true;
@@ -143,6 +239,7 @@ class TrackCopier {
   }
 
   void closeInput() {
+    if (m_in) m_in->detach(m_inStream);
     m_in.reset();
     m_gop.clear();
   }
@@ -183,17 +280,16 @@ class TrackCopier {
   // Reads one packet of the current segment and sorts it.
   bool step(QString* error) {
     if (!m_in) return openSegment(error);
-    FFmpegPacketPtr p = FFmpeg_MakePacket();
-    if (!p) {
+    FFmpegPacketPtr p;
+    const int rc = m_in->read(m_inStream, &p);
+    if (rc == AVERROR(ENOMEM)) {
       if (error) *error = QStringLiteral("Out of memory while copying the movie.");
       return false;
     }
-    const int rc = av_read_frame(m_in.get(), p.get());
     if (rc < 0) {
       finishSegment();
       return true;
     }
-    if (p->stream_index != m_inStream) return true;
     const int64_t pts = p->pts != AV_NOPTS_VALUE ? p->pts : p->dts;
     const int64_t dts = p->dts != AV_NOPTS_VALUE ? p->dts : pts;
     const bool key = (p->flags & AV_PKT_FLAG_KEY) || !m_video;
@@ -202,7 +298,7 @@ class TrackCopier {
         // The seek landed past the start (fragmented movies seek by decode time): go further back.
         m_seekTarget = std::max(m_streamStart, m_srcStart - m_seekBack);
         m_seekBack *= 2;
-        av_seek_frame(m_in.get(), m_inStream, m_seekTarget, AVSEEK_FLAG_BACKWARD);
+        m_in->seek(m_inStream, m_seekTarget);
         return true;
       }
       if (m_leading) {
@@ -266,10 +362,10 @@ class TrackCopier {
 
   QList<AssetTrackSegment> m_segments;
   bool m_video;
+  SharedSources* m_sources;
   AVStream* m_stream = nullptr;
   qsizetype m_segIndex = -1;
-  FFmpegInputPtr m_in;
-  FFmpegInputPtr m_opened;
+  std::shared_ptr<SharedSource> m_in;
   int m_inStream = -1;
   AVRational m_inTb{1, 1};
   int64_t m_srcStart = 0, m_srcEnd = 0, m_targetStart = 0;
@@ -425,6 +521,7 @@ bool ExportSession_WritePassThrough(const ExportSessionWork& work, QString* erro
     return false;
   }
   FFmpegOutputPtr output(made);
+  SharedSources sources;
   std::vector<std::unique_ptr<TrackCopier>> copiers;
   AVFormatContext* out = output.get();
 
@@ -438,7 +535,7 @@ bool ExportSession_WritePassThrough(const ExportSessionWork& work, QString* erro
     for (const AssetTrackSegment& s : segs)
       if (!s.empty) end = MediaTimeGetSeconds(s.timeMapping.target.end());
     trackEnds.push_back(end);
-    auto copier = std::make_unique<TrackCopier>(segs, video);
+    auto copier = std::make_unique<TrackCopier>(segs, video, &sources);
     if (!copier->addOutputStream(out, error)) return false;
     copiers.push_back(std::move(copier));
   }
@@ -478,11 +575,7 @@ bool ExportSession_WritePassThrough(const ExportSessionWork& work, QString* erro
     }
     work.session->setProgress(float(std::clamp(shown / total, 0.0, 0.99)));
   }
-  rc = av_write_trailer(out);
-  if (rc < 0) {
-    *error = QStringLiteral("The export file cannot be finished: %1").arg(FFmpeg_ErrorText(rc));
-    return false;
-  }
+  if (!ExportSession_FinishOutput(out, error)) return false;
   // The file is closed before its edit lists are trimmed.
   copiers.clear();
   output.reset();

@@ -26,3 +26,5 @@ QList<AssetTrackSegment> ExportSession_SegmentsInRange(const AssetTrackRef& trac
 
 // Opens the output file at path and writes the container's header; false with a reason on failure.
 bool ExportSession_StartOutput(AVFormatContext* out, const QByteArray& path, QString* error);
+// Writes the file's end and waits until every byte is in the file; false with the reason otherwise.
+bool ExportSession_FinishOutput(AVFormatContext* out, QString* error);

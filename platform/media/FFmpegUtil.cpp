@@ -7,12 +7,23 @@ extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/cpu.h>
 #include <libavutil/error.h>
+#include <libavutil/buffer.h>
 #include <libavutil/frame.h>
+#include <libavutil/imgutils.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 void FFmpegDeleter::operator()(AVCodecContext* codec) const { avcodec_free_context(&codec); }
 void FFmpegDeleter::operator()(AVFrame* frame) const { av_frame_free(&frame); }
@@ -40,13 +51,48 @@ void FFmpegInputDeleter::operator()(AVFormatContext* input) const {
 
 void FFmpegOutputDeleter::operator()(AVFormatContext* output) const {
   if (!output) return;
-  if (output->pb) avio_closep(&output->pb);
+  if (output->flags & AVFMT_FLAG_CUSTOM_IO) {
+    // Ours come from FFmpeg_MakeFileWriteIO: what is still buffered is written as the writer goes.
+    if (output->pb) avio_flush(output->pb);
+    FFmpegDeleter()(output->pb);
+    output->pb = nullptr;
+  } else if (output->pb) {
+    avio_closep(&output->pb);
+  }
   avformat_free_context(output);
 }
 
 FFmpegFramePtr FFmpeg_MakeFrame() { return FFmpegFramePtr(av_frame_alloc()); }
 FFmpegPacketPtr FFmpeg_MakePacket() { return FFmpegPacketPtr(av_packet_alloc()); }
 FFmpegFramePtr FFmpeg_CloneFrame(const AVFrame* src) { return FFmpegFramePtr(src ? av_frame_clone(src) : nullptr); }
+
+FFmpegFramePool::~FFmpegFramePool() { av_buffer_pool_uninit(&m_pool); }
+
+FFmpegFramePtr FFmpegFramePool::frame(int format, int width, int height) {
+  constexpr int kAlign = 64;
+  if (!m_pool || format != m_format || width != m_width || height != m_height) {
+    av_buffer_pool_uninit(&m_pool);
+    m_format = -1;
+    const int bytes = av_image_get_buffer_size(static_cast<AVPixelFormat>(format), width, height, kAlign);
+    if (bytes <= 0) return nullptr;
+    m_pool = av_buffer_pool_init(size_t(bytes), nullptr);
+    if (!m_pool) return nullptr;
+    m_format = format;
+    m_width = width;
+    m_height = height;
+  }
+  FFmpegFramePtr f = FFmpeg_MakeFrame();
+  if (!f) return nullptr;
+  f->buf[0] = av_buffer_pool_get(m_pool);
+  if (!f->buf[0]) return nullptr;
+  if (av_image_fill_arrays(f->data, f->linesize, f->buf[0]->data, static_cast<AVPixelFormat>(format), width, height,
+                           kAlign) < 0)
+    return nullptr;
+  f->format = format;
+  f->width = width;
+  f->height = height;
+  return f;
+}
 
 FFmpegOptions::~FFmpegOptions() { av_dict_free(&m_dict); }
 void FFmpegOptions::set(const char* key, const char* value) { av_dict_set(&m_dict, key, value, 0); }
@@ -66,6 +112,135 @@ int64_t U_Seek(void* opaque, int64_t offset, int whence) {
 }
 
 }  // namespace
+
+namespace {
+
+// The file end of FFmpeg_MakeFileWriteIO: blocks queued by FFmpeg's writer, written by a thread.
+class ThreadedFileWriter : public FFmpegIOSource {
+ public:
+  static constexpr int kBlockSize = 4 << 20;
+
+  explicit ThreadedFileWriter(int fd) : m_fd(fd), m_thread([this] { run(); }) {}
+  ~ThreadedFileWriter() override {
+    finish();
+    {
+      std::lock_guard lock(m_mutex);
+      m_stop = true;
+    }
+    m_changed.notify_all();
+    m_thread.join();
+    ::close(m_fd);
+  }
+
+  int read(uint8_t*, int) override { return AVERROR(EINVAL); }
+
+  int write(const uint8_t* buf, int size) {
+    std::unique_lock lock(m_mutex);
+    // Two blocks in flight at most: the one being written and the next.
+    m_changed.wait(lock, [&] { return m_queue.size() < 2 || m_error != 0; });
+    if (m_error != 0) return m_error;
+    // Blocks are reused: fresh ones of this size would cost the system more than the copy.
+    std::vector<uint8_t> block;
+    if (!m_spare.empty()) {
+      block = std::move(m_spare.back());
+      m_spare.pop_back();
+    }
+    block.assign(buf, buf + size);
+    m_queue.push_back(std::move(block));
+    m_changed.notify_all();
+    return size;
+  }
+
+  int64_t seek(int64_t offset, int whence) override {
+    // The muxer goes back to fill in sizes: everything before must be in the file first.
+    const int rc = finish();
+    if (rc < 0) return rc;
+    if (whence == AVSEEK_SIZE) {
+      struct stat st {};
+      return ::fstat(m_fd, &st) == 0 ? int64_t(st.st_size) : AVERROR(errno);
+    }
+    const off_t at = ::lseek(m_fd, offset, whence & ~AVSEEK_FORCE);
+    return at < 0 ? AVERROR(errno) : int64_t(at);
+  }
+
+  // Waits until every queued block is written; the first error of any write.
+  int finish() {
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [&] { return (m_queue.empty() && !m_writing) || m_error != 0; });
+    return m_error;
+  }
+
+ private:
+  void run() {
+    for (;;) {
+      std::vector<uint8_t> block;
+      {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return !m_queue.empty() || m_stop; });
+        if (m_queue.empty()) return;
+        block = std::move(m_queue.front());
+        m_queue.pop_front();
+        m_writing = true;
+      }
+      int error = 0;
+      for (size_t done = 0; done < block.size();) {
+        const ssize_t n = ::write(m_fd, block.data() + done, block.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+          error = AVERROR(n < 0 ? errno : ENOSPC);
+          break;
+        }
+        done += size_t(n);
+      }
+      {
+        std::lock_guard lock(m_mutex);
+        m_writing = false;
+        if (error != 0 && m_error == 0) m_error = error;
+        if (m_error != 0) m_queue.clear();
+        if (m_spare.size() < 3) m_spare.push_back(std::move(block));
+      }
+      m_changed.notify_all();
+    }
+  }
+
+  int m_fd;
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  std::deque<std::vector<uint8_t>> m_queue;
+  std::vector<std::vector<uint8_t>> m_spare;
+  bool m_writing = false;
+  bool m_stop = false;
+  int m_error = 0;
+  std::thread m_thread;
+};
+
+int U_Write(void* opaque, uint8_t* buf, int size) {
+  return static_cast<ThreadedFileWriter*>(static_cast<FFmpegIOSource*>(opaque))->write(buf, size);
+}
+
+}  // namespace
+
+FFmpegIOPtr FFmpeg_MakeFileWriteIO(int fd) {
+  if (fd < 0) return {};
+  auto writer = std::make_unique<ThreadedFileWriter>(fd);
+  auto* buffer = static_cast<uint8_t*>(av_malloc(ThreadedFileWriter::kBlockSize));
+  if (!buffer) return {};
+  AVIOContext* io = avio_alloc_context(buffer, ThreadedFileWriter::kBlockSize, 1, static_cast<FFmpegIOSource*>(writer.get()),
+                                       nullptr, U_Write, U_Seek);
+  if (!io) {
+    av_free(buffer);
+    return {};
+  }
+  writer.release();  // now the context's opaque
+  return FFmpegIOPtr(io);
+}
+
+int FFmpeg_FinishWriteIO(AVIOContext* io) {
+  if (!io) return AVERROR(EINVAL);
+  avio_flush(io);
+  if (io->error < 0) return io->error;
+  return static_cast<ThreadedFileWriter*>(static_cast<FFmpegIOSource*>(io->opaque))->finish();
+}
 
 FFmpegIOPtr FFmpeg_MakeReadIO(std::unique_ptr<FFmpegIOSource> source) {
   constexpr int kBufferSize = 1 << 16;

@@ -11,6 +11,7 @@
 #include <memory>
 
 extern "C" {
+struct AVBufferPool;
 struct AVAudioFifo;
 struct AVCodecContext;
 struct AVDictionary;
@@ -88,6 +89,15 @@ class FFmpegIOSource {
 };
 FFmpegIOPtr FFmpeg_MakeReadIO(std::unique_ptr<FFmpegIOSource> source);
 
+// Writes a file (taking the descriptor) in blocks of a few megabytes through a thread of its own, so
+// that the system copies one block into the file while the next one is made. Failures are reported
+// by the next write, by a seek and by FFmpeg_FinishWriteIO. An output whose pb is one of these carries
+// AVFMT_FLAG_CUSTOM_IO so that FFmpegOutputPtr frees it.
+FFmpegIOPtr FFmpeg_MakeFileWriteIO(int fd);
+// Writes out what the context still holds and waits until all of it is in the file: 0, or the first
+// error of any write.
+int FFmpeg_FinishWriteIO(AVIOContext* io);
+
 // Opens a decoder for the stream. *result: 0, AVERROR_DECODER_NOT_FOUND when FFmpeg has none for the
 // codec, or the error the decoder answered. A live source is decoded on one thread: frame threads hold
 // pictures back, and a capture stamps each picture with the time its packet arrived.
@@ -97,6 +107,26 @@ FFmpegCodecPtr FFmpeg_OpenDecoder(const AVStream* stream, bool live, int* result
 // null when there is no such conversion.
 SwsContext* FFmpeg_CachedScaler(FFmpegScalerPtr& scaler, int srcWidth, int srcHeight, int srcFormat, int dstWidth,
                                 int dstHeight, int dstFormat, int flags);
+
+// Video frames of one format and size whose memory is reused once the frames handed out are released,
+// so a steady stream of pictures does not allocate a new picture each time. A new format or size
+// starts a new pool (the old one goes when its last frame does).
+class FFmpegFramePool {
+ public:
+  FFmpegFramePool() = default;
+  ~FFmpegFramePool();
+  FFmpegFramePool(const FFmpegFramePool&) = delete;
+  FFmpegFramePool& operator=(const FFmpegFramePool&) = delete;
+
+  // A writable frame; empty when the format or size is not a picture or memory runs out.
+  FFmpegFramePtr frame(int format, int width, int height);
+
+ private:
+  AVBufferPool* m_pool = nullptr;
+  int m_format = -1;
+  int m_width = 0;
+  int m_height = 0;
+};
 
 // libswscale's filters, from quickest to finest.
 enum class FFmpegScaleQuality { FastBilinear, Bilinear, Bicubic };

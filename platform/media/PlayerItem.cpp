@@ -6,16 +6,20 @@
 
 #include <QSet>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
-// The presentation turn while playing: often enough to show every picture of a 60 fps movie on time.
-constexpr int kPresentIntervalMs = 4;
+// While playing the item wakes when its next picture is due. Without one ready (the decoder reports
+// each new picture) or without pictures at all, it wakes this often to keep time for its observers.
+constexpr int kIdleTickMs = 20;
+// Played backwards the pictures come in the other order: the old steady turn.
+constexpr int kReverseTickMs = 4;
 }  // namespace
 
 PlayerItem::PlayerItem() {
   m_presentTimer.setTimerType(Qt::PreciseTimer);
-  m_presentTimer.setInterval(kPresentIntervalMs);
+  m_presentTimer.setSingleShot(true);
   connect(&m_presentTimer, &QTimer::timeout, this, [this] { U_Tick(); });
 }
 
@@ -288,10 +292,21 @@ void PlayerItem::U_SetRate(float rate, const MediaTime& time, const MediaTime& h
     // Hold the clock at the start until the picture to start on is decoded.
     m_waitingForPicture = true;
   }
-  if (rate != 0.0f)
-    m_presentTimer.start();
-  else
+  U_ScheduleTick();
+}
+
+void PlayerItem::U_ScheduleTick() {
+  if (m_rate == 0.0f) {
     m_presentTimer.stop();
+    return;
+  }
+  int ms = m_rate < 0.0f ? kReverseTickMs : kIdleTickMs;
+  DecodedUnit unit;
+  if (m_rate > 0.0f && m_video && !m_waitingForPicture && !m_needPicture && m_video->peek(unit)) {
+    const double due = MediaTimeGetSeconds(MediaTimeSubtract(unit.itemTime, currentTime())) / double(m_rate);
+    ms = std::clamp(int(std::ceil(due * 1000.0)), 1, 100);
+  }
+  m_presentTimer.start(ms);
 }
 
 Decoder* PlayerItem::U_AudioDecoder(const DecoderAudioFormat& format) {
@@ -390,4 +405,5 @@ void PlayerItem::U_Tick() {
       NotificationCenter::defaultCenter().post(QString::fromLatin1(kPlayerItemDidPlayToEndTimeNotification), this);
     }
   }
+  U_ScheduleTick();
 }

@@ -3,6 +3,9 @@
 #include <QMetaObject>
 #include <QPainter>
 
+#include <algorithm>
+#include <cmath>
+
 CaptureVideoPreviewView::CaptureVideoPreviewView(QWidget* parent)
     : QWidget(parent), m_self(std::make_shared<std::atomic<CaptureVideoPreviewView*>>(this)) {
   setAttribute(Qt::WA_OpaquePaintEvent);
@@ -26,12 +29,23 @@ void CaptureVideoPreviewView::setSession(const CaptureSessionRef& session) {
   m_session = session;
   if (!m_session) return;
   auto self = m_self;
-  // Frames come at most as wide as the screen needs; conversion happens off the capture thread.
+  // Frames come as wide as the view shows them; conversion happens off the capture thread.
   m_sinkID = m_session->addPreviewSink(
       [self](const QImage& image) {
         if (CaptureVideoPreviewView* view = self->load()) view->takeFrame(image);
       },
-      1920);
+      U_PreviewWidth());
+}
+
+int CaptureVideoPreviewView::U_PreviewWidth() const {
+  // A wide picture filling a tall view is wider than the view: room for 16:9 at the view's height.
+  const double shown = std::max<double>(width(), height() * 16.0 / 9.0) * devicePixelRatioF();
+  return std::clamp(int(std::ceil(shown)) + 1, 64, 7680) & ~1;
+}
+
+void CaptureVideoPreviewView::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  if (m_session && m_sinkID >= 0) m_session->setPreviewSinkMaxWidth(m_sinkID, U_PreviewWidth());
 }
 
 void CaptureVideoPreviewView::takeFrame(const QImage& image) {

@@ -40,9 +40,12 @@ class CaptureVideoPreviewView : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   void detach();
+  // The picture width the view shows at its size on its screen.
+  int U_PreviewWidth() const;
   void takeFrame(const QImage& image);
 
   CaptureSessionRef m_session;

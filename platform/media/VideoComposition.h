@@ -58,10 +58,21 @@ using VideoCompositionInstructionRef = std::shared_ptr<MutableVideoCompositionIn
 class VideoCompositionCoreAnimationTool {
  public:
   virtual ~VideoCompositionCoreAnimationTool() = default;
-  // frame: the composed picture at the render size; time: its time on the composition's time line.
-  virtual void renderOverFrame(QImage& frame, const MediaTime& time) {
+  // The frame step in two parts, so that an encoder converts a picture for drawing only when something
+  // is drawn on it: prepareFrameAtTime is called once per frame, with its time on the composition's
+  // time line, and answers whether anything draws then; compositeOntoFrame draws it onto the composed
+  // picture at the render size.
+  virtual bool prepareFrameAtTime(const MediaTime& time) {
+    (void)time;
+    return false;
+  }
+  virtual void compositeOntoFrame(QImage& frame, const MediaTime& time) const {
     (void)frame;
     (void)time;
+  }
+  // Both steps.
+  virtual void renderOverFrame(QImage& frame, const MediaTime& time) {
+    if (prepareFrameAtTime(time)) compositeOntoFrame(frame, time);
   }
 };
 using VideoCompositionCoreAnimationToolRef = std::shared_ptr<VideoCompositionCoreAnimationTool>;

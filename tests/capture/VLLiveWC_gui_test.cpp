@@ -90,6 +90,16 @@ TEST_F(LiveWindowTest, OpensWithAMovingPreviewAndEnablesRecordingOnceTheCameraIs
   EXPECT_EQ(live->captureSession()->inputs().size(), 2u);
   ASSERT_TRUE(previewIsMoving());
   EXPECT_TRUE(NotAllBlack(live->livePreviewLayer()->grab().toImage()));
+
+  // The preview converts no more pixels than its view shows, and follows the window's size.
+  CaptureVideoPreviewView* view = live->livePreviewLayer();
+  const auto shownWidth = [&] { return std::max<double>(view->width(), view->height() * 16.0 / 9.0) * view->devicePixelRatioF() + 2; };
+  EXPECT_LE(view->currentFrame().width(), shownWidth());
+  live->resize(live->width() / 2, live->height() / 2);
+  const int seen = view->framesReceived();
+  ASSERT_TRUE(Test_WaitUntil([&] { return view->framesReceived() >= seen + 5; }, 15000));
+  EXPECT_LE(view->currentFrame().width(), shownWidth());
+  EXPECT_LT(view->currentFrame().width(), 1280);
 }
 
 // Absent at the start, then unplugged while live: each time the waiting dialog shows until the camera is

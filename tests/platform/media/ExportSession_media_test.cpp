@@ -1,3 +1,4 @@
+#include "platform/media/Asset.h"
 #include "platform/media/Composition.h"
 #include "platform/media/ExportSession.h"
 #include "support/MediaTestSupport.h"
@@ -6,8 +7,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
+
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <atomic>
@@ -117,12 +124,17 @@ TEST_F(ExportSessionTest, FailuresEndWithStatusFourAndAReason) {
   ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write("keep me") == 7);
   f.close();
   const AssetRef source = Asset::assetWithPath(s_source);
+  // A link left where the export goes is not written through.
+  const QString elsewhere = QDir(folder).filePath(QStringLiteral("elsewhere.mp4"));
+  const QString link = QDir(folder).filePath(QStringLiteral("link.mp4"));
+  ASSERT_TRUE(QFile::link(elsewhere, link));
   const struct {
     const char* name;
     AssetRef asset;
     QString output;
     MediaTimeRange range;
   } cases[] = {
+      {"output is a dangling link", source, link, Seconds(0, -1)},
       {"folder is a file", source, QDir(existing).filePath(QStringLiteral("clip.mp4")), Seconds(0, -1)},
       {"folder does not exist", source, QDir(folder).filePath(QStringLiteral("nowhere/clip.mp4")), Seconds(0, -1)},
       {"output exists", source, existing, Seconds(0, -1)},
@@ -140,6 +152,7 @@ TEST_F(ExportSessionTest, FailuresEndWithStatusFourAndAReason) {
   }
   ASSERT_TRUE(f.open(QIODevice::ReadOnly));
   EXPECT_EQ(f.readAll(), QByteArray("keep me"));
+  EXPECT_FALSE(QFileInfo::exists(elsewhere));
   // An unknown preset gets no session at all.
   EXPECT_FALSE(AssetExportSession::exportSessionWithAsset(source, QStringLiteral("AVAssetExportPresetLowQuality")));
   EXPECT_FALSE(AssetExportSession::exportSessionWithAsset(nullptr, QString::fromLatin1(AVAssetExportPresetPassthrough)));
@@ -217,6 +230,88 @@ TEST_F(ExportSessionTest, ExportsWhatTheMovieHoldsInTheRange) {
       EXPECT_NEAR(frames.md5.size() / 30.0, c.expected, c.tolerance);
     }
   }
+}
+
+// A fragmented movie is opened once for the probe and every copied track, and each track still gets
+// every packet of the range, whichever track reads ahead.
+TEST_F(ExportSessionTest, PassThroughOfAFragmentedMovieOpensItOnce) {
+  const QString fragmented = TestMovie_Make(Test_MakeTempDir(QStringLiteral("export-fragmented")), QStringLiteral("f.mp4"),
+                                            {.seconds = 10.0, .fragmented = true, .keyInterval = 60});
+  const DecodedFrames sourceFrames = TestMovie_DecodeVideo(fragmented);
+  for (const double start : {0.0, 3.5}) {
+    SCOPED_TRACE(start);
+    const int64_t opened = Asset_InputsOpened();
+    const QString out = Out(QStringLiteral("range.mp4"));
+    auto session = makeSession(Asset::assetWithPath(fragmented), AVAssetExportPresetPassthrough, out, Seconds(start, 4));
+    ASSERT_EQ(TestMovie_RunExport(session), AssetExportSessionStatus::Completed) << session->error().toStdString();
+    EXPECT_EQ(Asset_InputsOpened() - opened, 1);
+    const DecodedFrames frames = TestMovie_DecodeVideo(out);
+    // Copied pictures are the source's own from the start on (the last one or two may be left out,
+    // as in any copied range that ends before a key frame they refer past).
+    ASSERT_NEAR(double(frames.md5.size()), 119.0, 2.0);
+    // The clip opens on the picture shown at its start (the first one when none is shown yet).
+    const qsizetype first = std::max<qsizetype>(0, sourceFrames.md5.indexOf(TestMovie_FrameAt(sourceFrames, start)));
+    ASSERT_LE(first + frames.md5.size(), sourceFrames.md5.size());
+    for (qsizetype i = 0; i < frames.md5.size(); ++i) ASSERT_EQ(frames.md5[i], sourceFrames.md5[first + i]) << i;
+    EXPECT_NEAR(TestMovie_Probe(out, QStringLiteral("stream=duration"), QStringLiteral("a:0")).toDouble(), 4.0, 0.05);
+  }
+}
+
+// A write that fails (here: past the file-size limit) fails the export with the system's reason,
+// however far behind the writing runs.
+TEST_F(ExportSessionTest, AFailedWriteFailsTheExport) {
+  struct rlimit old {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  for (const char* preset : kPresets) {
+    SCOPED_TRACE(preset);
+    const QString out = Out(QStringLiteral("limited.mp4"));
+    struct rlimit limit = old;
+    limit.rlim_cur = 64 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    auto session = makeSession(Asset::assetWithPath(s_source), preset, out);
+    const AssetExportSessionStatus status = TestMovie_RunExport(session);
+    setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_EQ(status, AssetExportSessionStatus::Failed);
+    EXPECT_TRUE(session->error().contains(QStringLiteral("too large"), Qt::CaseInsensitive)) << session->error().toStdString();
+  }
+  std::signal(SIGXFSZ, oldHandler);
+}
+
+namespace {
+// Mean PSNR of each plane of a movie against the source ("y", "u", "v"), from ffmpeg's psnr filter.
+QMap<QString, double> PlanePSNR(const QString& movie, const QString& source) {
+  QString log;  // the filter's summary goes to the log
+  TestMovie_Run(QStringLiteral("ffmpeg"),
+                {"-v", "info", "-nostats", "-i", movie, "-i", source, "-lavfi", "[0:v][1:v]psnr", "-f", "null", "-"}, nullptr,
+                &log);
+  QMap<QString, double> result;
+  const QRegularExpression re(QStringLiteral("PSNR y:([0-9.]+) u:([0-9.]+) v:([0-9.]+)"));
+  const QRegularExpressionMatch m = re.match(log);
+  if (m.hasMatch()) {
+    result[QStringLiteral("y")] = m.captured(1).toDouble();
+    result[QStringLiteral("u")] = m.captured(2).toDouble();
+    result[QStringLiteral("v")] = m.captured(3).toDouble();
+  }
+  return result;
+}
+}  // namespace
+
+// Re-encoding a movie with nothing drawn on it loses no more than the encoder itself does: as close
+// to the source as ffmpeg's own encode at the same settings, in every plane.
+TEST_F(ExportSessionTest, ReEncodeWithoutOverlaysIsAsFaithfulAsTheEncoder) {
+  const QString out = Out(QStringLiteral("faithful.mp4"));
+  auto session = makeSession(Asset::assetWithPath(s_source), AVAssetExportPresetHighestQuality, out);
+  ASSERT_EQ(TestMovie_RunExport(session), AssetExportSessionStatus::Completed) << session->error().toStdString();
+  const QString reference = Out(QStringLiteral("reference.mp4"));
+  TestMovie_Run(QStringLiteral("ffmpeg"), {"-v", "error", "-y", "-i", s_source, "-an", "-c:v", "libx264", "-preset",
+                                           "medium", "-crf", "18", "-pix_fmt", "yuv420p", reference});
+  const auto ours = PlanePSNR(out, s_source);
+  const auto theirs = PlanePSNR(reference, s_source);
+  ASSERT_EQ(ours.size(), 3);
+  ASSERT_EQ(theirs.size(), 3);
+  for (const QString& plane : {QStringLiteral("y"), QStringLiteral("u"), QStringLiteral("v")})
+    EXPECT_GE(ours[plane], theirs[plane] - 0.5) << plane.toStdString() << " " << ours[plane] << " " << theirs[plane];
 }
 
 TEST_F(ExportSessionTest, TerminationCancelsEveryRunningExport) {

@@ -128,3 +128,26 @@ TEST(FFmpegUtil, ResamplerFollowsTheInputAndTakesUnorderedChannels) {
     EXPECT_NEAR(made, 4800, 2);
   }
 }
+
+TEST(FFmpegUtil, FramePoolReusesMemoryOnlyOnceAFrameIsReleased) {
+  FFmpegFramePool pool;
+  FFmpegFramePtr first = pool.frame(AV_PIX_FMT_UYVY422, 1920, 1080);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->width, 1920);
+  EXPECT_GE(first->linesize[0], 1920 * 2);
+  const uint8_t* memory = first->data[0];
+  FFmpegFramePtr second = pool.frame(AV_PIX_FMT_UYVY422, 1920, 1080);
+  ASSERT_TRUE(second);
+  EXPECT_NE(second->data[0], memory);  // still held: never handed out twice
+  first.reset();
+  FFmpegFramePtr third = pool.frame(AV_PIX_FMT_UYVY422, 1920, 1080);
+  EXPECT_EQ(third->data[0], memory);
+  // Another size starts anew with planes that fit it; frames of the old size stay valid.
+  FFmpegFramePtr small = pool.frame(AV_PIX_FMT_YUV420P, 64, 36);
+  ASSERT_TRUE(small);
+  EXPECT_GE(small->linesize[1], 32);
+  EXPECT_EQ(small->data[1], small->data[0] + small->linesize[0] * 36);
+  std::memset(second->data[0], 0x80, size_t(second->linesize[0]) * 1080);
+  EXPECT_FALSE(pool.frame(AV_PIX_FMT_NONE, 64, 36));
+  EXPECT_FALSE(pool.frame(AV_PIX_FMT_YUV420P, 0, 36));
+}

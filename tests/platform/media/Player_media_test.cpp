@@ -1,3 +1,4 @@
+#include "platform/media/Asset.h"
 #include "platform/media/Player.h"
 
 #include "platform/foundation/NotificationCenter.h"
@@ -56,9 +57,16 @@ TEST_F(PlayerMedia, LoadsAndExactSeekShowsThePictureOfTheTarget) {
   auto missing = readyItem(s_folder + QStringLiteral("/nothing-here.mp4"));
   EXPECT_EQ(missing->status(), PlayerItemStatus::Failed);
   EXPECT_FALSE(missing->errorString().isEmpty());
+  const int64_t opened = Asset_InputsOpened();
   auto item = readyItem(s_movie);
   ASSERT_EQ(item->status(), PlayerItemStatus::ReadyToPlay);
   EXPECT_NEAR(MediaTimeGetSeconds(item->duration()), 4.0, 0.05);
+  {
+    // The probe's open serves the first picture too.
+    Player first(item);
+    ASSERT_TRUE(Test_WaitUntil([&] { return showsPicture(*item, 0); }));
+    EXPECT_EQ(Asset_InputsOpened() - opened, 1);
+  }
   EXPECT_TRUE(item->hasVideo() && item->hasAudio());
   EXPECT_EQ(item->presentationSize(), QSize(160, 120));
   Player player(item);
