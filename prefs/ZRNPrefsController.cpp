@@ -1,0 +1,159 @@
+#include "prefs/ZRNPrefsController.h"
+
+#include "common/ZRNAlerts.h"
+#include "common/ZRNAppHost.h"
+#include "common/ZRNAppPrefs.h"
+#include "capture/VLLiveWC.h"
+#include "capture/ZRNCaptureAuth.h"
+#include "platform/foundation/DispatchQueue.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/system/SUUpdater.h"
+#include "prefs/UpdatesPrefsTabController.h"
+#include "prefs/VLCameraPrefsTabVC.h"
+#include "prefs/VLExportPrefsTabVC.h"
+
+#include <QAction>
+#include <QApplication>
+
+ZRNPrefsController* gZRNPrefsController = nullptr;
+
+namespace {
+std::function<void(bool)>& WindowShownHandler() {
+  static std::function<void(bool)> handler;
+  return handler;
+}
+}  // namespace
+
+QPalette Prefs_DarkPalette() {
+  QPalette p;
+  const QColor window(0x32, 0x32, 0x32), base(0x1e, 0x1e, 0x1e), text(0xe6, 0xe6, 0xe6), disabled(0x80, 0x80, 0x80);
+  p.setColor(QPalette::Window, window);
+  p.setColor(QPalette::WindowText, text);
+  p.setColor(QPalette::Base, base);
+  p.setColor(QPalette::AlternateBase, window);
+  p.setColor(QPalette::Text, text);
+  p.setColor(QPalette::Button, QColor(0x46, 0x46, 0x46));
+  p.setColor(QPalette::ButtonText, text);
+  p.setColor(QPalette::ToolTipBase, base);
+  p.setColor(QPalette::ToolTipText, text);
+  p.setColor(QPalette::Highlight, QColor(0x2a, 0x6e, 0xd6));
+  p.setColor(QPalette::HighlightedText, Qt::white);
+  for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+    p.setColor(QPalette::Disabled, role, disabled);
+  return p;
+}
+
+// ---- ZRNBasePrefsTabVC ----
+
+ZRNBasePrefsTabVC::ZRNBasePrefsTabVC(QWidget* parent) : ZRN_CommonInitViewC(parent) { m_isEnabled = true; }
+
+void ZRNBasePrefsTabVC::awakeFromNib() {
+  setPalette(Prefs_DarkPalette());
+  setAutoFillBackground(true);
+}
+
+// ---- ZRNPrefsController ----
+
+ZRNPrefsController* ZRNPrefsController::sharedPreferencesController() {
+  if (!gZRNPrefsController) gZRNPrefsController = new ZRNPrefsController;
+  return gZRNPrefsController;
+}
+
+ZRNPrefsController* ZRNPrefsController::existingController() { return gZRNPrefsController; }
+
+void ZRNPrefsController::releaseSharedController() {
+  delete gZRNPrefsController;
+  gZRNPrefsController = nullptr;
+}
+
+void ZRNPrefsController::setWindowShownHandler(std::function<void(bool)> handler) { WindowShownHandler() = std::move(handler); }
+
+ZRNPrefsController::ZRNPrefsController(QWidget* parent) : MBPreferencesController(parent) {
+  setPalette(Prefs_DarkPalette());
+  m_cameraTab = new VLCameraPrefsTabVC;
+  m_exportTab = new VLExportPrefsTabVC;
+  m_updatesTab = new UpdatesPrefsTabController;
+  setModules({m_cameraTab, m_exportTab, m_updatesTab});
+  // The camera module comes and goes with the recording.
+  QPointer<ZRNPrefsController> guard(this);
+  auto& center = NotificationCenter::defaultCenter();
+  m_recordingObservation = NotificationObservation(
+      center, center.addObserver(kZRNRecordingStateChangedNotification, nullptr, [guard](const Notification&) {
+        Dispatch_MainAsync([guard] {
+          if (!guard) return;
+          // A recording that starts while the camera module is shown takes it out of reach.
+          if (VLLiveWC_RecordingIsON() && guard->currentModule() &&
+              guard->currentModule()->identifier() == QLatin1String(kCameraPrefsPaneID))
+            guard->selectModuleWithIdentifier(QString::fromLatin1(kExportPrefsPaneID));
+          guard->refreshToolbarItems();
+        });
+      }));
+}
+
+ZRNPrefsController::~ZRNPrefsController() {
+  m_recordingObservation.reset();
+  if (gZRNPrefsController == this) gZRNPrefsController = nullptr;
+}
+
+QStringList ZRNPrefsController::toolbarAllowedItemIdentifiers() const {
+  const bool recording = VLLiveWC_RecordingIsON();
+  if (m_cameraTab) m_cameraTab->setIsEnabled(!recording);
+  QStringList identifiers = MBPreferencesController::toolbarAllowedItemIdentifiers();
+  if (recording) identifiers.removeAll(QString::fromLatin1(kCameraPrefsPaneID));
+  return identifiers;
+}
+
+void ZRNPrefsController::showWindow() {
+  MBPreferencesController::showWindow();
+  if (WindowShownHandler()) WindowShownHandler()(true);
+}
+
+void ZRNPrefsController::_selectModule(QAction* sender) {
+  if (sender && sender->objectName() == QLatin1String(kCameraPrefsPaneID) && VLLiveWC_RecordingIsON()) {
+    // The click changed nothing: the module shown stays selected.
+    refreshToolbarItems();
+    return;
+  }
+  MBPreferencesController::_selectModule(sender);
+}
+
+void ZRNPrefsController::_changeToModule(MBPreferencesModule* module) {
+  if (module && module->identifier() == QLatin1String(kCameraPrefsPaneID) &&
+      Auth_CaptureAccessState(MediaType::Video) != kCaptureAccessGranted) {
+    if (Alert_ShowAlertWithID(20017) == kDialogResultFirst) {
+      Auth_OpenPrivacySettings(MediaType::Video);
+      ZRNAppHost_Shared().terminate();
+      return;
+    }
+  }
+  UU_ChangeToModuleFininsh(module);
+}
+
+void ZRNPrefsController::windowDidBecomeMain() {
+  VLLiveWC* live = VLLiveWC_Current();
+  if (!live || VLLiveWC_RecordingIsON()) return;
+  // No recording may start from a camera setup that is being changed.
+  if (isONAndShowingCameraSettings()) {
+    if (live->recordButton()) live->recordButton()->setEnabled(false);
+  } else {
+    live->enableSettingsInterfaceElements(true);
+  }
+}
+
+void ZRNPrefsController::windowWillClose() {
+  VLLiveWC* live = VLLiveWC_Current();
+  // Through the live window, which keeps the button off for a camera with nothing recordable.
+  if (live) live->enableSettingsInterfaceElements(true);
+  // A field still being edited ends its editing and stores its value.
+  if (QWidget* focus = QApplication::focusWidget(); focus && isAncestorOf(focus)) focus->clearFocus();
+  Prefs_Shared().synchronize();
+  if (live && !ZRNAppHost_Shared().appIsQuitting() && !VLLiveWC_RecordingIsON()) live->updateForCameraSetup();
+  SUUpdater::sharedUpdater()->setDelegate(nullptr);
+  if (WindowShownHandler()) WindowShownHandler()(false);
+}
+
+bool ZRNPrefsController::isONAndShowingCameraSettings() {
+  ZRNPrefsController* shared = gZRNPrefsController;
+  return shared && shared->isWindowShown() && shared->currentModule() &&
+         shared->currentModule()->identifier() == QLatin1String(kCameraPrefsPaneID);
+}

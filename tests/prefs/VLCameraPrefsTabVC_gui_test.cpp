@@ -1,0 +1,244 @@
+#include "prefs/VLCameraPrefsTabVC.h"
+
+#include "capture/VLLiveWC.h"
+#include "platform/media/VirtualDevices.h"
+#include "prefs/PrefsTestSupport.h"
+
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class CameraTab : public PrefsWindowFixture {
+ protected:
+  void SetUp() override {
+    PrefsWindowFixture::SetUp();
+    UserDefaults::standard().setObject(kMBPreferencesSelectionKey, QString("CameraPrefsPane"));
+  }
+  void TearDown() override {
+    ZRNPrefsController::releaseSharedController();
+    delete live;
+    Test_ProcessEvents(50);
+    VirtualDevices_Unplug(true, true);
+    PrefsWindowFixture::TearDown();
+  }
+  // The camera and microphone are connected and saved; the window opens on the camera module.
+  VLCameraPrefsTabVC* openWith(const CaptureDeviceRef& camera, const CaptureDeviceRef& mic) {
+    addDevice(camera);
+    addDevice(mic);
+    prefs->setCameraUID(camera->uniqueID());
+    prefs->setMicrophoneUID(mic->uniqueID());
+    ZRNPrefsController* controller = openWindow();
+    EXPECT_EQ(controller->currentModule()->identifier(), "CameraPrefsPane");
+    return controller->cameraTab();
+  }
+  // The live window on the virtual devices, running its session.
+  void openLiveWindow() {
+    VirtualDevices_Plug(true, true);
+    prefs->setSaveTargetDirectory(QUrl::fromLocalFile(Test_MakeTempDir("recordings")));
+    prefs->setCameraUID(kVirtualCameraUID);
+    prefs->setMicrophoneUID(kVirtualMicrophoneUID);
+    prefs->setMovieSize(QSizeF(1280, 720));
+    prefs->setCaptureFPS(30);
+    live = new VLLiveWC;
+    live->show();
+    ASSERT_TRUE(Test_WaitUntil([&] { return live->savePanel() && live->savePanel()->isVisible(); }));
+    QMetaObject::invokeMethod(live->savePanel(), "accept");
+    ASSERT_TRUE(Test_WaitUntil([&] { return live->recordButton()->isEnabled(); }, 15000));
+  }
+  // The live session runs on that camera in that format.
+  bool liveRunsWith(const QString& uid, QSize size) {
+    return Test_WaitUntil(
+        [&] {
+          const auto session = live->captureSession();
+          const auto camera = live->videoCaptureDevice();
+          return session && session->isRunning() && camera && camera->uniqueID() == uid && camera->activeFormat() &&
+                 camera->activeFormat()->dimensions == size;
+        },
+        15000);
+  }
+
+  VLLiveWC* live = nullptr;
+};
+
+}  // namespace
+
+TEST_F(CameraTab, ListsSizesLargestFirstAndStoresTheFirstAcceptedFormatOfTheChosenSize) {
+  const auto camera = TestCamera("cam-sizes", "Sizes",
+                                 {{kPixelFormat_32BGRA, 3840, 2160, {{30, 30}}},  // refused: never listed
+                                  {kPixelFormat_yuvs, 1280, 720, {{30, 30}}},
+                                  {kPixelFormat_2vuy, 1920, 1080, {{30, 30}}},
+                                  {kPixelFormat_2vuy, 1280, 720, {{30, 30}}}});
+  prefs->setMovieSize(QSizeF(1920, 1080));
+  prefs->setCaptureFPS(30);
+  VLCameraPrefsTabVC* tab = openWith(camera, TestMicrophone("mic-a", "Mic A"));
+  EXPECT_EQ(Test_Items(tab->camerasPopup()), QStringList({"Sizes"}));
+  EXPECT_EQ(Test_Items(tab->presetsPopup()), QStringList({"1920 x 1080", "1280 x 720"}));
+  EXPECT_EQ(tab->presetsPopup()->currentIndex(), 0);
+  EXPECT_TRUE(tab->presetsPopup()->isEnabled());
+
+  Test_Choose(tab->presetsPopup(), 1);
+  EXPECT_EQ(prefs->movieSize(), QSizeF(1280, 720));
+  EXPECT_EQ(prefs->capturePresetIndex(), 1);
+  EXPECT_EQ(prefs->captureMediaSubType(), kPixelFormat_yuvs);
+  Test_Choose(tab->presetsPopup(), 0);
+  EXPECT_EQ(prefs->movieSize(), QSizeF(1920, 1080));
+  EXPECT_EQ(prefs->captureMediaSubType(), kPixelFormat_2vuy);
+}
+
+TEST_F(CameraTab, FrameRatesArePoppedUpHighestFirstOrTypedWithinTheirRange) {
+  const auto camera = TestCamera("cam-rates", "Rates",
+                                 {{kPixelFormat_2vuy, 1920, 1080, {{30, 30}, {25, 25}, {60, 60}}},
+                                  {kPixelFormat_2vuy, 1280, 720, {{1, 30}}}});
+  prefs->setMovieSize(QSizeF(1920, 1080));
+  prefs->setCaptureFPS(30);
+  VLCameraPrefsTabVC* tab = openWith(camera, TestMicrophone("mic-a", "Mic A"));
+  struct Row {
+    int sizeItem;
+    float saved;
+    bool popup;
+    QString shown;  // the selected rate item, or the field's text
+    float stored;
+  };
+  const Row rows[] = {
+      {0, 29.97f, true, "30.00", 29.97f},  // the nearest item; the saved rate stays
+      {0, 100.f, true, "60.00", 60.f},     // above every rate: the highest
+      {0, 10.f, true, "25.00", 25.f},      // below every rate: the lowest
+      {1, 50.f, false, "30.00", 30.f},     // a range: the field, clamped
+      {1, 12.5f, false, "12.50", 12.5f},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.saved);
+    prefs->setCaptureFPS(row.saved);
+    Test_Choose(tab->presetsPopup(), row.sizeItem);
+    EXPECT_FLOAT_EQ(prefs->captureFPS(), row.stored);
+    EXPECT_EQ(tab->fpsPopup()->isHidden(), !row.popup);
+    EXPECT_EQ(tab->captureFPS()->isHidden(), row.popup);
+    EXPECT_EQ(tab->availableFPS()->isHidden(), row.popup);
+    if (row.popup) {
+      EXPECT_EQ(Test_Items(tab->fpsPopup()), QStringList({"60.00", "30.00", "25.00"}));
+      EXPECT_EQ(tab->fpsPopup()->currentText(), row.shown);
+    } else {
+      EXPECT_EQ(tab->captureFPS()->text(), row.shown);
+      EXPECT_EQ(tab->availableFPS()->text(), "1.00-30.00");
+    }
+  }
+  EXPECT_EQ(tab->availableFPS()->toolTip(), "Available FPS values");
+
+  // A rate typed into the field is kept inside the range; text that is no number changes nothing.
+  for (const auto& [typed, stored, shown] : std::vector<std::tuple<QString, float, QString>>{
+           {"24", 24.f, "24.00"}, {"120", 30.f, "30.00"}, {"0.5", 1.f, "1.00"}, {"fast", 1.f, "1.00"}}) {
+    SCOPED_TRACE(typed.toStdString());
+    tab->captureFPS()->clear();
+    QTest::keyClicks(tab->captureFPS(), typed);
+    QTest::keyClick(tab->captureFPS(), Qt::Key_Return);
+    EXPECT_FLOAT_EQ(prefs->captureFPS(), stored);
+    EXPECT_EQ(tab->captureFPS()->text(), shown);
+  }
+  // Choosing a rate in the pop-up stores it.
+  Test_Choose(tab->presetsPopup(), 0);
+  Test_Choose(tab->fpsPopup(), 2);
+  EXPECT_FLOAT_EQ(prefs->captureFPS(), 25.f);
+}
+
+TEST_F(CameraTab, MicrophoneRatesAreListedOnceAndTheSavedRateIsKeptInRange) {
+  const auto camera = TestCamera("cam-a", "Camera A", {{kPixelFormat_2vuy, 1280, 720, {{30, 30}}}});
+  prefs->setMicrophoneCaptureRate(96000);
+  prefs->setCaptureAudio(true);
+  VLCameraPrefsTabVC* tab = openWith(camera, TestMicrophone("mic-rates", "Rates Mic", {44100, 48000, 44100}));
+  EXPECT_EQ(Test_Items(tab->microphonesPopup()), QStringList({"Rates Mic"}));
+  EXPECT_EQ(Test_Items(tab->audioPresetsPopup()), QStringList({"44100", "48000"}));
+  EXPECT_EQ(tab->audioPresetsPopup()->currentIndex(), 1);
+  EXPECT_EQ(prefs->microphoneCaptureRate(), 48000);
+  EXPECT_EQ(prefs->microphonePresetIndex(), 1);
+  EXPECT_TRUE(tab->captureAudioBtn()->isChecked());
+  EXPECT_TRUE(tab->microphonesPopup()->isEnabled());
+  Test_Choose(tab->audioPresetsPopup(), 0);
+  EXPECT_EQ(prefs->microphoneCaptureRate(), 44100);
+  EXPECT_EQ(prefs->microphonePresetIndex(), 0);
+
+  // Switching sound off leaves the microphone menus disabled.
+  tab->captureAudioBtn()->click();
+  EXPECT_FALSE(prefs->captureAudio());
+  ASSERT_TRUE(Test_WaitUntil([&] { return !tab->microphonesPopup()->isEnabled(); }));
+  EXPECT_FALSE(tab->captureAudioBtn()->isChecked());
+  EXPECT_FALSE(tab->audioPresetsPopup()->isEnabled());
+  tab->captureAudioBtn()->click();
+  EXPECT_TRUE(prefs->captureAudio());
+  EXPECT_TRUE(Test_WaitUntil([&] { return tab->microphonesPopup()->isEnabled(); }));
+}
+
+TEST_F(CameraTab, WithoutACameraTheMenusSayNA) {
+  prefs->setCameraUID(QString());
+  ZRNPrefsController* controller = openWindow();
+  VLCameraPrefsTabVC* tab = controller->cameraTab();
+  EXPECT_TRUE(tab->isInitialized());
+  EXPECT_EQ(Test_Items(tab->camerasPopup()), QStringList({"No camera found"}));
+  EXPECT_EQ(Test_Items(tab->presetsPopup()), QStringList({"N/A"}));
+  EXPECT_FALSE(tab->presetsPopup()->isEnabled());
+  EXPECT_EQ(Test_Items(tab->fpsPopup()), QStringList({"N/A"}));
+  EXPECT_FALSE(tab->fpsPopup()->isEnabled());
+  EXPECT_EQ(Test_Items(tab->microphonesPopup()), QStringList({"N/A"}));
+  EXPECT_EQ(Test_Items(tab->audioPresetsPopup()), QStringList({"N/A"}));
+  EXPECT_FALSE(tab->captureAudioBtn()->isEnabled());
+  EXPECT_FALSE(tab->refreshMicrophonesBtn()->isEnabled());
+}
+
+TEST_F(CameraTab, EveryControlHasAnAccessibleName) {
+  ZRNPrefsController* controller = openWindow();
+  for (QWidget* control : controller->cameraTab()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    if (control->objectName().isEmpty()) continue;  // captions
+    EXPECT_FALSE(control->accessibleName().isEmpty()) << control->objectName().toStdString();
+  }
+}
+
+// The live session follows each choice at once: another camera, another size.
+TEST_F(CameraTab, ChoicesReconfigureTheRunningLiveSession) {
+  CaptureDevice::Description second;
+  second.uniqueID = "VelmoraSecondPattern";
+  second.localizedName = "Second Pattern";
+  second.modelID = "Velmora Virtual Camera";
+  second.mediaType = MediaType::Video;
+  second.kind = CaptureDeviceKind::Virtual;
+  second.inputFormatName = "lavfi";
+  auto format = std::make_shared<CaptureDeviceFormat>();
+  format->mediaType = MediaType::Video;
+  format->mediaSubType = kPixelFormat_2vuy;
+  format->dimensions = QSize(640, 360);
+  format->videoSupportedFrameRateRanges = {{30, 30}};
+  format->nativeFormat = "uyvy422";
+  second.formats = {format};
+  addDevice(std::make_shared<CaptureDevice>(second));
+  ASSERT_NO_FATAL_FAILURE(openLiveWindow());
+  ASSERT_TRUE(liveRunsWith(kVirtualCameraUID, QSize(1280, 720)));
+
+  ZRNPrefsController* controller = openWindow();
+  VLCameraPrefsTabVC* tab = controller->cameraTab();
+  const QStringList cameras = Test_Items(tab->camerasPopup());
+  const int secondItem = int(cameras.indexOf("Second Pattern"));
+  ASSERT_GE(secondItem, 0) << cameras.join(", ").toStdString();
+  Test_Choose(tab->camerasPopup(), secondItem);
+  EXPECT_EQ(prefs->cameraUID(), "VelmoraSecondPattern");
+  EXPECT_EQ(prefs->movieSize(), QSizeF(640, 360));
+  EXPECT_TRUE(liveRunsWith("VelmoraSecondPattern", QSize(640, 360)));
+  // Both are ordinary cameras: the microphone menu was left as it was.
+  EXPECT_EQ(Test_Items(tab->microphonesPopup()), QStringList({kVirtualMicrophoneName}));
+
+  Test_Choose(tab->camerasPopup(), int(cameras.indexOf(kVirtualCameraName)));
+  ASSERT_EQ(Test_Items(tab->presetsPopup()), QStringList({"1920 x 1080", "1280 x 720"}));
+  Test_Choose(tab->presetsPopup(), 0);
+  EXPECT_TRUE(liveRunsWith(kVirtualCameraUID, QSize(1920, 1080)));
+  // While the camera settings are shown no recording can start; closing the window gives it back.
+  ASSERT_TRUE(Test_WaitUntil([&] { return live->recordButton()->isEnabled(); }, 15000));
+  controller->windowDidBecomeMain();
+  EXPECT_FALSE(live->recordButton()->isEnabled());
+  controller->close();
+  EXPECT_TRUE(Test_WaitUntil([&] { return live->recordButton()->isEnabled(); }, 15000));
+  EXPECT_TRUE(liveRunsWith(kVirtualCameraUID, QSize(1920, 1080)));
+}
