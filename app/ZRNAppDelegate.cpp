@@ -6,7 +6,7 @@
 #include "common/ZRNAppPrefs.h"
 #include "common/ZRNAppSetup.h"
 #include "common/ZRNLogger.h"
-#include "app/ZRNPendingOperations.h"
+#include "app/ZRNAppPreferences.h"
 #include "app/ZRNStartupNoteWC.h"
 #include "capture/ZRNCaptureAuth.h"
 #include "common/ZRNRecentDocument.h"

@@ -9,7 +9,7 @@
 #include "common/ZRNAppPrefs.h"
 #include "common/ZRNAppSetup.h"
 #include "common/ZRNLogger.h"
-#include "app/ZRNPendingOperations.h"
+#include "app/ZRNAppPreferences.h"
 #include "app/VLConvertLegacySessionWC.h"
 #include "common/ZRNRecentDocument.h"
 #include "session/VLDocument.h"

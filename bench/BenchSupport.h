@@ -1,7 +1,31 @@
 #pragma once
-// Measuring helpers shared by the benchmark programs.
+// Measuring helpers shared by the benchmark programs: each side of a comparison runs as a process of
+// its own and is measured from outside, and every figure prints as "name: velmora X, peer Y, ratio Z".
 
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTimer>
+#include <QString>
+#include <QStringList>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <sched.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 // User plus system CPU time in seconds of this process (RUSAGE_SELF) or of its ended children
 // (RUSAGE_CHILDREN).
@@ -9,4 +33,128 @@ inline double Bench_CpuSeconds(int who = RUSAGE_SELF) {
   rusage usage{};
   getrusage(who, &usage);
   return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+struct Bench_ChildResult {
+  bool ok = false;
+  double cpu = 0;      // user + system seconds of the child alone
+  double peakMiB = 0;  // its own peak resident memory
+  double wall = 0;     // seconds from its start to its end
+  QString output;      // what it printed
+};
+
+// Starts argv as a child; feed (if any) writes into its standard input; waits and reads its own usage.
+inline Bench_ChildResult Bench_RunChild(const std::vector<std::string>& argv,
+                                        const std::function<void(int fd)>& feed = {}) {
+  int in[2] = {-1, -1}, out[2] = {-1, -1};
+  if ((feed && pipe(in) != 0) || pipe(out) != 0) return {};
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (feed) {
+      dup2(in[0], 0);
+      close(in[0]);
+      close(in[1]);
+    }
+    dup2(out[1], 1);
+    close(out[0]);
+    close(out[1]);
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  close(out[1]);
+  if (feed) {
+    close(in[0]);
+    feed(in[1]);
+    close(in[1]);
+  }
+  QByteArray printed;
+  char buf[4096];
+  for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) printed.append(buf, n);
+  close(out[0]);
+  int status = 0;
+  rusage ru{};
+  wait4(pid, &status, 0, &ru);
+  Bench_ChildResult r;
+  r.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  r.cpu = double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+  r.peakMiB = ru.ru_maxrss / 1024.0;
+  r.output = QString::fromUtf8(printed);
+  return r;
+}
+
+// Runs a tool to its end, its errors shown; true when it succeeded.
+inline bool Bench_RunTool(const QString& program, const QStringList& args) {
+  QProcess p;
+  p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  p.start(program, args);
+  return p.waitForFinished(-1) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+inline double Bench_Median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+inline double Bench_Percentile(std::vector<double> v, double p) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[std::min(v.size() - 1, size_t(std::max(1.0, std::ceil(p * double(v.size())))) - 1)];
+}
+
+inline void Bench_PrintFigure(const std::string& name, double ours, double peer, const char* unit = "") {
+  std::printf("%s: velmora %.3f%s, peer %.3f%s, ratio %.2f\n", name.c_str(), ours, unit, peer, unit,
+              peer > 0 ? ours / peer : 0.0);
+  std::fflush(stdout);
+}
+
+inline int Bench_AllowedCores() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  sched_getaffinity(0, sizeof set, &set);
+  return CPU_COUNT(&set);
+}
+
+inline int Bench_Rounds(int fallback) {
+  const int rounds = qEnvironmentVariableIntValue("VELMORA_BENCH_ROUNDS");
+  return rounds > 0 ? rounds : fallback;
+}
+
+// Runs the event loop, sleeping between events (so the wait costs no CPU), until done or the time is up.
+inline bool Bench_WaitIdle(const std::function<bool()>& done, int timeoutMs) {
+  QDeadlineTimer deadline(timeoutMs);
+  QEventLoop loop;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+    if (done() || deadline.hasExpired()) loop.quit();
+  });
+  poll.start(50);
+  if (!done()) loop.exec();
+  return done();
+}
+
+// A 1920x1080 30 fps recording with sound of the given length, laid out as the recorder writes it
+// (fragments of 2 s, each starting on a key frame), made once with ffmpeg in the temporary folder's
+// sub-folder and kept for later runs. Empty when ffmpeg fails.
+inline QString Bench_MakeRecording(const QString& folderName, double seconds) {
+  const QString dir = QDir::tempPath() + QLatin1Char('/') + folderName;
+  QDir().mkpath(dir);
+  const QString path = dir + QStringLiteral("/recording-%1s.mp4").arg(int(seconds));
+  if (QFileInfo::exists(path)) return path;
+  std::fprintf(stderr, "making a %.0f s 1920x1080 recording (once)...\n", seconds);
+  const QString t = QString::number(seconds);
+  const QString part = path + QStringLiteral(".part.mp4");
+  if (!Bench_RunTool(QStringLiteral("ffmpeg"),
+                     {"-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=30:duration=" + t, "-f",
+                      "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=" + t, "-c:v", "libx264", "-preset",
+                      "ultrafast", "-b:v", "8M", "-g", "30", "-pix_fmt", "yuv420p", "-c:a", "aac", "-movflags",
+                      "frag_keyframe+empty_moov+default_base_moof", "-frag_duration", "2000000", part}))
+    return QString();
+  QFile::rename(part, path);
+  return path;
 }

@@ -9,6 +9,7 @@
 // with ffmpeg and kept in the temporary folder); VELMORA_BENCH_ROUNDS the rounds (default 5).
 // Figures print as "name: velmora X, peer Y, ratio Z".
 
+#include "bench/BenchSupport.h"
 #include "platform/media/Asset.h"
 #include "platform/media/ExportSession.h"
 
@@ -39,32 +40,6 @@ QString gSource;
 double gSeconds = 600.0;
 QString gOutDir;
 
-bool run(const QString& program, const QStringList& args) {
-  QProcess p;
-  p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  p.start(program, args);
-  return p.waitForFinished(-1) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
-QString makeSource() {
-  const QString dir = QDir::tempPath() + QStringLiteral("/velmora-export-bench");
-  QDir().mkpath(dir);
-  const QString path = dir + QStringLiteral("/recording-%1s.mp4").arg(int(gSeconds));
-  if (QFileInfo::exists(path)) return path;
-  std::fprintf(stderr, "making a %.0f s 1920x1080 recording (once)...\n", gSeconds);
-  const QString t = QString::number(gSeconds);
-  const QString part = path + QStringLiteral(".part.mp4");
-  // Laid out as the recorder writes: fragments of 2 s, each starting on a key frame.
-  if (!run(QStringLiteral("ffmpeg"),
-           {"-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=30:duration=" + t, "-f", "lavfi",
-            "-i", "sine=frequency=440:sample_rate=48000:duration=" + t, "-c:v", "libx264", "-preset", "ultrafast",
-            "-b:v", "8M", "-g", "30", "-pix_fmt", "yuv420p", "-c:a", "aac", "-movflags",
-            "frag_keyframe+empty_moov+default_base_moof", "-frag_duration", "2000000", part}))
-    return QString();
-  QFile::rename(part, path);
-  return path;
-}
-
 // Our side, in a child process: the export a user starts, from opening the movie to the closed file.
 int exportSide(const QString& source, const QString& out, double start, double length, const char* preset) {
   QFile::remove(out);  // as the peers overwrite theirs
@@ -79,23 +54,6 @@ int exportSide(const QString& source, const QString& out, double start, double l
   if (session->status() == AssetExportSessionStatus::Completed) return 0;
   std::fprintf(stderr, "export failed: %s\n", qPrintable(session->error()));
   return 1;
-}
-
-// Wall seconds of a child process from its start to its end; negative when it failed.
-double timeChild(const std::vector<std::string>& argv) {
-  const auto start = std::chrono::steady_clock::now();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? seconds : -1;
 }
 
 // MD5 of the picture a movie shows at a time: the last one that starts at or before it.
@@ -120,42 +78,23 @@ QString pictureShownAt(const QString& path, double at) {
   return shown;
 }
 
-double median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
-
-void printFigure(const std::string& name, double ours, double peer) {
-  std::printf("%s: velmora %.3f s, peer %.3f s, ratio %.2f\n", name.c_str(), ours, peer, peer > 0 ? ours / peer : 0.0);
-  std::fflush(stdout);
-}
-
-int allowedCores() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  sched_getaffinity(0, sizeof set, &set);
-  return CPU_COUNT(&set);
-}
-
 // Our export against a peer command, alternated; both outputs are left for the caller to check.
 void compare(benchmark::State& state, const std::string& name, const std::vector<std::string>& ours,
              const std::vector<std::string>& peer) {
-  const int rounds = std::max(1, qEnvironmentVariableIntValue("VELMORA_BENCH_ROUNDS") > 0
-                                     ? qEnvironmentVariableIntValue("VELMORA_BENCH_ROUNDS")
-                                     : 5);
+  const int rounds = Bench_Rounds(5);
   std::vector<double> ourTimes, peerTimes;
   for (auto _ : state) {
     for (int round = 0; round < rounds; ++round) {
       for (int side = 0; side < 2; ++side) {
         const bool velmora = (side + round) % 2 == 0;
-        const double t = timeChild(velmora ? ours : peer);
+        const Bench_ChildResult r = Bench_RunChild(velmora ? ours : peer);
+        const double t = r.ok ? r.wall : -1;
         if (t < 0) state.SkipWithError(velmora ? "our export failed" : "the peer failed");
         (velmora ? ourTimes : peerTimes).push_back(t);
       }
     }
   }
-  printFigure(name, median(ourTimes), median(peerTimes));
+  Bench_PrintFigure(name, Bench_Median(ourTimes), Bench_Median(peerTimes), " s");
 }
 
 void BM_Clip(benchmark::State& state) {
@@ -223,14 +162,14 @@ int main(int argc, char** argv) {
   if (args.size() == 6 && args[1] == QLatin1String("--encode-side"))
     return exportSide(args[2], args[3], args[4].toDouble(), args[5].toDouble(), AVAssetExportPresetHighestQuality);
   if (qEnvironmentVariableIsSet("VELMORA_BENCH_SECONDS")) gSeconds = qEnvironmentVariable("VELMORA_BENCH_SECONDS").toDouble();
-  gSource = makeSource();
+  gSource = Bench_MakeRecording(QStringLiteral("velmora-export-bench"), gSeconds);
   if (gSource.isEmpty()) {
     std::fprintf(stderr, "could not make the source recording\n");
     return 1;
   }
   gOutDir = QDir::tempPath() + QStringLiteral("/velmora-export-bench/out");
   QDir().mkpath(gOutDir);
-  std::printf("cores allowed: %d\n", allowedCores());
+  std::printf("cores allowed: %d\n", Bench_AllowedCores());
   benchmark::RegisterBenchmark("PassThrough/clip", BM_Clip)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
   benchmark::RegisterBenchmark("PassThrough/whole", BM_WholeSession)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
   benchmark::RegisterBenchmark("ReEncode/clip", BM_ReEncode)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();

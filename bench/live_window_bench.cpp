@@ -5,6 +5,7 @@
 // from their own resource usage (wait4), alternated over VELMORA_BENCH_ROUNDS rounds (default 3), and
 // prints as "name: velmora X, peer Y, ratio Z".
 
+#include "bench/BenchSupport.h"
 #include "capture/VLLiveWC.h"
 #include "common/ZRNAppPrefs.h"
 #include "platform/foundation/StandardLocations.h"
@@ -52,18 +53,6 @@ int benchSeconds() {
   return s > 0 ? s : 20;
 }
 
-// Runs the event loop, sleeping between events, until done or the time is up.
-bool waitIdle(const std::function<bool()>& done, int timeoutMs) {
-  QDeadlineTimer deadline(timeoutMs);
-  QEventLoop loop;
-  QTimer poll;
-  QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-    if (done() || deadline.hasExpired()) loop.quit();
-  });
-  poll.start(50);
-  if (!done()) loop.exec();
-  return done();
-}
 
 // The child: the real live window records for the given seconds into folder.
 int windowSide(int seconds, const QString& folder) {
@@ -83,55 +72,20 @@ int windowSide(int seconds, const QString& folder) {
   auto* live = new VLLiveWC;
   live->resize(960, 640);
   live->show();
-  if (!waitIdle([&] { return live->savePanel() && live->savePanel()->isVisible(); }, 20000)) return 2;
+  if (!Bench_WaitIdle([&] { return live->savePanel() && live->savePanel()->isVisible(); }, 20000)) return 2;
   QMetaObject::invokeMethod(live->savePanel(), "accept");
-  if (!waitIdle([&] { return live->recordButton()->isEnabled(); }, 20000)) return 3;
+  if (!Bench_WaitIdle([&] { return live->recordButton()->isEnabled(); }, 20000)) return 3;
   live->recordButton()->click();
-  if (!waitIdle([&] { return live->isRecording(); }, 20000)) return 4;
-  waitIdle([] { return false; }, seconds * 1000);
+  if (!Bench_WaitIdle([&] { return live->isRecording(); }, 20000)) return 4;
+  Bench_WaitIdle([] { return false; }, seconds * 1000);
   live->recordButton()->click();
-  if (!waitIdle([&] { return !live->isRecording(); }, 60000)) return 5;
+  if (!Bench_WaitIdle([&] { return !live->isRecording(); }, 60000)) return 5;
   const QString movie = live->capturedMovieURL().toLocalFile();
-  waitIdle([&] { return !QFileInfo::exists(QFileInfo(movie).path() + QStringLiteral("/VLRecording.lock")); }, 60000);
+  Bench_WaitIdle([&] { return !QFileInfo::exists(QFileInfo(movie).path() + QStringLiteral("/VLRecording.lock")); }, 60000);
   std::printf("movie=%s\n", qPrintable(movie));
   delete live;
   VirtualDevices_Unplug(true, true);
   return 0;
-}
-
-struct ChildResult {
-  bool ok = false;
-  double cpu = 0;
-  QString output;
-};
-
-ChildResult runChild(const std::vector<std::string>& argv) {
-  int out[2];
-  if (pipe(out) != 0) return {};
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(out[1], 1);
-    close(out[0]);
-    close(out[1]);
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-  }
-  close(out[1]);
-  QByteArray printed;
-  char buf[4096];
-  for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) printed.append(buf, n);
-  close(out[0]);
-  int status = 0;
-  rusage ru{};
-  wait4(pid, &status, 0, &ru);
-  ChildResult r;
-  r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  r.cpu = double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-  r.output = QString::fromUtf8(printed);
-  return r;
 }
 
 double movieSeconds(const QString& path) {
@@ -141,15 +95,9 @@ double movieSeconds(const QString& path) {
   return QString::fromUtf8(p.readAllStandardOutput()).trimmed().toDouble();
 }
 
-double median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
-
 void BM_LiveWindowAgainstFFmpeg(benchmark::State& state) {
   const int seconds = benchSeconds();
-  const int rounds = qEnvironmentVariableIntValue("VELMORA_BENCH_ROUNDS") > 0 ? qEnvironmentVariableIntValue("VELMORA_BENCH_ROUNDS") : 3;
+  const int rounds = Bench_Rounds(3);
   QTemporaryDir dir;
   VirtualDevices_Plug(true, true);
   auto camera = CaptureDevice::deviceWithUniqueID(QString::fromLatin1(kVirtualCameraUID));
@@ -168,14 +116,14 @@ void BM_LiveWindowAgainstFFmpeg(benchmark::State& state) {
         if (velmora) {
           const QString folder = dir.path() + QStringLiteral("/round%1").arg(round);
           QDir().mkpath(folder);
-          const ChildResult r = runChild({gSelf.toStdString(), "--window-side", std::to_string(seconds), folder.toStdString()});
+          const Bench_ChildResult r = Bench_RunChild({gSelf.toStdString(), "--window-side", std::to_string(seconds), folder.toStdString()});
           const QString movie = r.output.section(QStringLiteral("movie="), 1).trimmed();
           const double recorded = movieSeconds(movie);
           if (!r.ok || recorded <= 0) state.SkipWithError("the live window did not record");
           ours.push_back(r.cpu / std::max(1e-3, recorded));
         } else {
           const QString out = dir.path() + QStringLiteral("/ffmpeg.mp4");
-          const ChildResult r = runChild(
+          const Bench_ChildResult r = Bench_RunChild(
               {"ffmpeg", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i", videoGraph.toStdString(), "-f",
                "lavfi", "-i", audioGraph.toStdString(), "-t", std::to_string(seconds), "-c:v", "libx264", "-preset",
                "superfast", "-tune", "zerolatency", "-b:v", std::to_string(kKBPS * 1024), "-g", std::to_string(kFPS),
@@ -188,14 +136,8 @@ void BM_LiveWindowAgainstFFmpeg(benchmark::State& state) {
       }
     }
   }
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  sched_getaffinity(0, sizeof set, &set);
-  std::printf("cores allowed: %d\n", CPU_COUNT(&set));
-  const double a = median(ours), b = median(theirs);
-  std::printf("live window recording 720p30 with preview, CPU s per recorded s: velmora %.3f, peer %.3f, ratio %.2f\n", a,
-              b, b > 0 ? a / b : 0.0);
-  std::fflush(stdout);
+  std::printf("cores allowed: %d\n", Bench_AllowedCores());
+  Bench_PrintFigure("live window recording 720p30 with preview, CPU s per recorded s", Bench_Median(ours), Bench_Median(theirs));
 }
 BENCHMARK(BM_LiveWindowAgainstFFmpeg)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 

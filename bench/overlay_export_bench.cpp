@@ -81,30 +81,6 @@ class TimedTool : public VideoCompositionCoreAnimationTool {
   int64_t m_frames = 0;
 };
 
-bool run(const QString& program, const QStringList& args) {
-  QProcess p;
-  p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  p.start(program, args);
-  return p.waitForFinished(-1) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
-QString makeSource() {
-  const QString dir = QDir::tempPath() + QStringLiteral("/velmora-overlay-bench");
-  QDir().mkpath(dir);
-  const QString path = dir + QStringLiteral("/recording-%1s.mp4").arg(int(gSeconds));
-  if (QFileInfo::exists(path)) return path;
-  std::fprintf(stderr, "making a %.0f s 1920x1080 recording (once)...\n", gSeconds);
-  const QString t = QString::number(gSeconds);
-  const QString part = path + QStringLiteral(".part.mp4");
-  if (!run(QStringLiteral("ffmpeg"),
-           {"-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=30:duration=" + t, "-f", "lavfi", "-i",
-            "sine=frequency=440:sample_rate=48000:duration=" + t, "-c:v", "libx264", "-preset", "ultrafast", "-b:v", "8M", "-g",
-            "30", "-pix_fmt", "yuv420p", "-c:a", "aac", "-movflags", "frag_keyframe+empty_moov+default_base_moof",
-            "-frag_duration", "2000000", part}))
-    return QString();
-  QFile::rename(part, path);
-  return path;
-}
 
 std::shared_ptr<ZRNAVCaptureProject> project(bool overlays) {
   auto p = std::make_shared<ZRNAVCaptureProject>();
@@ -184,7 +160,7 @@ int main(int argc, char** argv) {
   qputenv("XDG_STATE_HOME", (home.path() + QStringLiteral("/state")).toUtf8());
   QApplication app(argc, argv);
   if (qEnvironmentVariableIsSet("VELMORA_BENCH_SECONDS")) gSeconds = qEnvironmentVariable("VELMORA_BENCH_SECONDS").toDouble();
-  gSource = makeSource();
+  gSource = Bench_MakeRecording(QStringLiteral("velmora-overlay-bench"), gSeconds);
   if (gSource.isEmpty()) {
     std::fprintf(stderr, "could not make the source recording\n");
     return 1;

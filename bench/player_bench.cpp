@@ -61,13 +61,6 @@ bool U_Wait(const std::function<bool()>& done, int timeoutMs = 30000) {
   return true;
 }
 
-bool U_Run(const QStringList& args) {
-  QProcess ffmpeg;
-  ffmpeg.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  ffmpeg.start(QStringLiteral("ffmpeg"), args);
-  return ffmpeg.waitForFinished(-1) && ffmpeg.exitCode() == 0;
-}
-
 // A recording of the given minutes: one minute encoded, joined to itself as often as needed.
 QString U_MakeMovie(int minutes) {
   const QString dir = QDir::tempPath() + QStringLiteral("/velmora-player-bench");
@@ -77,7 +70,7 @@ QString U_MakeMovie(int minutes) {
   const QString minute = dir + QStringLiteral("/minute.mp4");
   if (!QFileInfo::exists(minute)) {
     std::fprintf(stderr, "making one minute of 1920x1080 (once)...\n");
-    if (!U_Run({"-y", "-loglevel", "error", "-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=30", "-f", "lavfi", "-i",
+    if (!Bench_RunTool(QStringLiteral("ffmpeg"), {"-y", "-loglevel", "error", "-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=30", "-f", "lavfi", "-i",
                 "sine=frequency=440:sample_rate=48000", "-t", "60", "-c:v", "libx264", "-preset", "ultrafast", "-g",
                 "30", "-b:v", "8M", "-pix_fmt", "yuv420p", "-c:a", "aac", minute + ".part.mp4"}))
       return QString();
@@ -89,7 +82,7 @@ QString U_MakeMovie(int minutes) {
   for (int i = 0; i < minutes; ++i) f.write(QStringLiteral("file '%1'\n").arg(minute).toUtf8());
   f.close();
   std::fprintf(stderr, "joining %d minutes into %s (once)...\n", minutes, qPrintable(path));
-  if (!U_Run({"-y", "-loglevel", "error", "-f", "concat", "-safe", "0", "-i", list, "-c", "copy", "-movflags",
+  if (!Bench_RunTool(QStringLiteral("ffmpeg"), {"-y", "-loglevel", "error", "-f", "concat", "-safe", "0", "-i", list, "-c", "copy", "-movflags",
               "frag_keyframe+empty_moov+default_base_moof", "-frag_duration", "2000000", path + ".part.mp4"}))
     return QString();
   QFile::rename(path + ".part.mp4", path);
@@ -99,41 +92,6 @@ QString U_MakeMovie(int minutes) {
 QString U_TenMinuteMovie() {
   const QString given = qEnvironmentVariable("VELMORA_BENCH_MOVIE");
   return !given.isEmpty() && QFileInfo::exists(given) ? given : U_MakeMovie(10);
-}
-
-double U_Median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
-
-double U_Percentile(std::vector<double> v, double p) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v[std::min(v.size() - 1, size_t(std::ceil(p * double(v.size()))) - 1)];
-}
-
-void U_Print(const std::string& name, double ours, double peer, const char* unit) {
-  std::printf("%s: velmora %.3f%s, peer %.3f%s, ratio %.2f\n", name.c_str(), ours, unit, peer, unit,
-              peer > 0 ? ours / peer : 0.0);
-  std::fflush(stdout);
-}
-
-// Wall seconds of a child process from its start to its end; negative when it failed.
-double U_TimeChild(const std::vector<std::string>& argv) {
-  const auto start = std::chrono::steady_clock::now();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? seconds : -1;
 }
 
 // Our side of the open figure, in a child process: a player item of the movie up to its first picture.
@@ -154,21 +112,22 @@ void BM_OpenToFirstPicture(benchmark::State& state) {
     state.SkipWithError("could not make the movie");
     return;
   }
-  const int rounds = qEnvironmentVariableIntValue("VELMORA_BENCH_ROUNDS") > 0 ? qEnvironmentVariableIntValue("VELMORA_BENCH_ROUNDS") : 5;
+  const int rounds = Bench_Rounds(5);
   std::vector<double> ours, theirs;
   for (auto _ : state) {
     for (int round = 0; round < rounds; ++round) {
       for (int side = 0; side < 2; ++side) {
         const bool velmora = (side + round) % 2 == 0;
-        const double t = velmora ? U_TimeChild({gSelf.toStdString(), "--open-side", movie.toStdString()})
-                                 : U_TimeChild({"ffmpeg", "-v", "error", "-i", movie.toStdString(), "-frames:v", "1",
-                                                "-f", "null", "-"});
+        const Bench_ChildResult r = velmora ? Bench_RunChild({gSelf.toStdString(), "--open-side", movie.toStdString()})
+                                            : Bench_RunChild({"ffmpeg", "-v", "error", "-i", movie.toStdString(), "-frames:v",
+                                                              "1", "-f", "null", "-"});
+        const double t = r.ok ? r.wall : -1;
         if (t < 0) state.SkipWithError(velmora ? "our player failed" : "ffmpeg failed");
         (velmora ? ours : theirs).push_back(t);
       }
     }
   }
-  U_Print("open to first picture, " + std::to_string(minutes) + "-minute recording", U_Median(ours), U_Median(theirs), " s");
+  Bench_PrintFigure("open to first picture, " + std::to_string(minutes) + "-minute recording", Bench_Median(ours), Bench_Median(theirs), " s");
 }
 BENCHMARK(BM_OpenToFirstPicture)->Arg(1)->Arg(10)->Arg(60)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
@@ -244,8 +203,8 @@ void BM_ExactSeek(benchmark::State& state) {
     theirs.push_back(timer.nsecsElapsed() / 1e6);
     state.SetIterationTime(ours.back() / 1000);
   }
-  U_Print("exact seek median, 10-minute recording", U_Median(ours), U_Median(theirs), " ms");
-  U_Print("exact seek p95, 10-minute recording", U_Percentile(ours, 0.95), U_Percentile(theirs, 0.95), " ms");
+  Bench_PrintFigure("exact seek median, 10-minute recording", Bench_Median(ours), Bench_Median(theirs), " ms");
+  Bench_PrintFigure("exact seek p95, 10-minute recording", Bench_Percentile(ours, 0.95), Bench_Percentile(theirs, 0.95), " ms");
 }
 BENCHMARK(BM_ExactSeek)->Iterations(50)->UseManualTime()->Unit(benchmark::kMillisecond);
 
@@ -270,20 +229,13 @@ void BM_PlayCpuAgainstFfmpeg(benchmark::State& state) {
 
     // The same pictures decoded and scaled to the view's size, as fast as they come.
     const double childBefore = Bench_CpuSeconds(RUSAGE_CHILDREN);
-    U_Run({"-loglevel", "error", "-ss", "60", "-t", QString::number(kPlaySeconds), "-i", movie, "-an", "-vf",
+    Bench_RunTool(QStringLiteral("ffmpeg"), {"-loglevel", "error", "-ss", "60", "-t", QString::number(kPlaySeconds), "-i", movie, "-an", "-vf",
            "scale=960:540:flags=bilinear,format=bgra", "-f", "null", "-"});
     const double ffmpegCpu = Bench_CpuSeconds(RUSAGE_CHILDREN) - childBefore;
-    U_Print("playback CPU per movie second at 1x, 960x540 view", playerCpu / kPlaySeconds, ffmpegCpu / kPlaySeconds, " s");
+    Bench_PrintFigure("playback CPU per movie second at 1x, 960x540 view", playerCpu / kPlaySeconds, ffmpegCpu / kPlaySeconds, " s");
   }
 }
 BENCHMARK(BM_PlayCpuAgainstFfmpeg)->Iterations(1)->Unit(benchmark::kSecond);
-
-int U_AllowedCores() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  sched_getaffinity(0, sizeof set, &set);
-  return CPU_COUNT(&set);
-}
 
 }  // namespace
 
@@ -296,7 +248,7 @@ int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   gSelf = QCoreApplication::applicationFilePath();
-  std::printf("cores allowed: %d\n", U_AllowedCores());
+  std::printf("cores allowed: %d\n", Bench_AllowedCores());
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

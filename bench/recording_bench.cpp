@@ -74,72 +74,6 @@ QString gSelf;
 
 // ---- measuring one child --------------------------------------------------------------------------
 
-struct ChildResult {
-  bool ok = false;
-  double cpu = 0;     // user + system seconds of the child alone
-  double peakMiB = 0;
-  QString output;     // what the child printed
-};
-
-// Starts argv as a child; feed (if any) writes into its standard input; waits and reads its usage.
-ChildResult runChild(const std::vector<std::string>& argv, const std::function<void(int fd)>& feed = {}) {
-  int in[2] = {-1, -1}, out[2] = {-1, -1};
-  if ((feed && pipe(in) != 0) || pipe(out) != 0) return {};
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (feed) {
-      dup2(in[0], 0);
-      close(in[0]);
-      close(in[1]);
-    }
-    dup2(out[1], 1);
-    close(out[0]);
-    close(out[1]);
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-  }
-  close(out[1]);
-  if (feed) {
-    close(in[0]);
-    feed(in[1]);
-    close(in[1]);
-  }
-  QByteArray printed;
-  char buf[4096];
-  for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) printed.append(buf, n);
-  close(out[0]);
-  int status = 0;
-  rusage ru{};
-  wait4(pid, &status, 0, &ru);
-  ChildResult r;
-  r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  r.cpu = double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-  r.peakMiB = ru.ru_maxrss / 1024.0;
-  r.output = QString::fromUtf8(printed);
-  return r;
-}
-
-double median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
-
-void printFigure(const char* name, double ours, double peer, const char* unit) {
-  std::printf("%s: velmora %.3f%s, peer %.3f%s, ratio %.2f\n", name, ours, unit, peer, unit, peer > 0 ? ours / peer : 0.0);
-  std::fflush(stdout);
-}
-
-int allowedCores() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  sched_getaffinity(0, sizeof set, &set);
-  return CPU_COUNT(&set);
-}
-
 // A value the child printed as "key=value".
 double printed(const QString& output, const char* key) {
   const QString k = QString::fromLatin1(key) + QLatin1Char('=');
@@ -213,17 +147,6 @@ std::vector<std::string> ffmpegEncodeArgs(const QString& out) {
 
 // ---- the sides run in child processes ---------------------------------------------------------------
 
-// Waits on the event loop (sleeping, not spinning) until done or the time is up.
-void waitIdle(const std::function<bool()>& done, int timeoutMs) {
-  QDeadlineTimer deadline(timeoutMs);
-  QEventLoop loop;
-  QTimer poll;
-  QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-    if (done() || deadline.hasExpired()) loop.quit();
-  });
-  poll.start(50);
-  if (!done()) loop.exec();
-}
 
 // Our writer fed from standard input: UYVY frames of width x height at the camera's pace (the parent
 // paces them), with sound made here at the same pace.
@@ -355,12 +278,12 @@ int cameraSide(int width, int height, int seconds, const QString& folder) {
     recorder.resetForNewRecording();
     recorder.startWriterInPackage(QUrl::fromLocalFile(folder), QStringLiteral("mp4"));
   });
-  waitIdle([&] {
+  Bench_WaitIdle([&] {
     return recorder.movieStarted() && MediaTimeGetSeconds(recorder.lastSampleTime() - recorder.movieStartTime()) >= seconds;
   }, (seconds + 30) * 1000);
   std::atomic<bool> finished{false};
   recorder.U_StopCapturing(true, [&](bool) { finished = true; });
-  waitIdle([&] { return finished.load(); }, 120000);
+  Bench_WaitIdle([&] { return finished.load(); }, 120000);
   session->stopRunning();
   std::printf("delivered=%d recorded=%.3f\n", recorder.delivered.load(),
               MediaTimeGetSeconds(recorder.lastSampleTime() - recorder.movieStartTime()));
@@ -408,7 +331,7 @@ void BM_WriterAgainstFFmpeg(benchmark::State& state) {
   av_log_set_level(AV_LOG_ERROR);
   const int width = 1920, height = 1080;
   const int seconds = envInt("VELMORA_BENCH_SECONDS", 10);
-  const int rounds = envInt("VELMORA_BENCH_ROUNDS", 3);
+  const int rounds = Bench_Rounds(3);
   const QByteArray pattern = renderPattern(width, height);
   const int frameBytes = width * height * 2;
   if (pattern.size() < qsizetype(frameBytes) * kDistinctFrames) {
@@ -425,9 +348,9 @@ void BM_WriterAgainstFFmpeg(benchmark::State& state) {
         const QString out = dir.path() + (velmora ? QStringLiteral("/ours.mp4") : QStringLiteral("/ffmpeg.mp4"));
         QFile::remove(out);
         const auto feed = [&](int fd) { feedPattern(fd, pattern, frameBytes, seconds); };
-        ChildResult r;
+        Bench_ChildResult r;
         if (velmora) {
-          r = runChild({gSelf.toStdString(), "--writer-side", std::to_string(width), std::to_string(height), out.toStdString()},
+          r = Bench_RunChild({gSelf.toStdString(), "--writer-side", std::to_string(width), std::to_string(height), out.toStdString()},
                        feed);
           refused = std::max(refused, int(printed(r.output, "refused")));
           written = packetsIn(out);
@@ -437,7 +360,7 @@ void BM_WriterAgainstFFmpeg(benchmark::State& state) {
                                         "-r", std::to_string(kFPS), "-i", "pipe:0", "-f", "lavfi", "-i",
                                         "sine=frequency=1000:sample_rate=48000", "-shortest"};
           for (const std::string& a : ffmpegEncodeArgs(out)) args.push_back(a);
-          r = runChild(args, feed);
+          r = Bench_RunChild(args, feed);
         }
         if (!r.ok) state.SkipWithError(velmora ? "our writer failed" : "ffmpeg failed");
         (velmora ? ours : theirs).push_back(r.cpu / seconds);
@@ -445,9 +368,9 @@ void BM_WriterAgainstFFmpeg(benchmark::State& state) {
       }
     }
   }
-  std::printf("cores allowed: %d\n", allowedCores());
-  printFigure("writer 1080p30 H.264+AAC CPU s per recorded s", median(ours), median(theirs), "");
-  printFigure("writer 1080p30 peak memory MiB", median(ourPeak), median(theirPeak), "");
+  std::printf("cores allowed: %d\n", Bench_AllowedCores());
+  Bench_PrintFigure("writer 1080p30 H.264+AAC CPU s per recorded s", Bench_Median(ours), Bench_Median(theirs), "");
+  Bench_PrintFigure("writer 1080p30 peak memory MiB", Bench_Median(ourPeak), Bench_Median(theirPeak), "");
   std::printf("writer 1080p30 frames: %d delivered, %d refused, %d written\n", seconds * kFPS, refused, written);
   std::printf("writer 1080p30 fragment lengths (s):");
   for (double f : fragmentLengths(dir.path() + QStringLiteral("/ours.mp4"))) std::printf(" %.3f", f);
@@ -457,7 +380,7 @@ void BM_WriterAgainstFFmpeg(benchmark::State& state) {
 void cameraAgainstFFmpeg(benchmark::State& state, int width, int height) {
   av_log_set_level(AV_LOG_ERROR);
   const int seconds = envInt("VELMORA_BENCH_CAMERA_SECONDS", 20);
-  const int rounds = envInt("VELMORA_BENCH_ROUNDS", 3);
+  const int rounds = Bench_Rounds(3);
   QTemporaryDir dir;
   VirtualDevices_Plug(true, true);
   auto camera = CaptureDevice::deviceWithUniqueID(kVirtualCameraUID);
@@ -475,13 +398,13 @@ void cameraAgainstFFmpeg(benchmark::State& state, int width, int height) {
     for (int round = 0; round < rounds; ++round) {
       for (int side = 0; side < 2; ++side) {
         const bool velmora = (side + round) % 2 == 0;
-        ChildResult r;
+        Bench_ChildResult r;
         double recorded = seconds;
         if (velmora) {
           const QString folder = dir.path() + QStringLiteral("/package");
           QDir(folder).removeRecursively();
           QDir().mkpath(folder);
-          r = runChild({gSelf.toStdString(), "--camera-side", std::to_string(width), std::to_string(height),
+          r = Bench_RunChild({gSelf.toStdString(), "--camera-side", std::to_string(width), std::to_string(height),
                         std::to_string(seconds), folder.toStdString()});
           recorded = std::max(0.001, printed(r.output, "recorded"));
           const QString movie = folder + QStringLiteral("/VLCapturedMovie.mp4");
@@ -497,7 +420,7 @@ void cameraAgainstFFmpeg(benchmark::State& state, int width, int height) {
                                         videoGraph.toStdString(), "-f", "lavfi", "-i", audioGraph.toStdString(), "-t",
                                         std::to_string(seconds)};
           for (const std::string& a : ffmpegEncodeArgs(out)) args.push_back(a);
-          r = runChild(args);
+          r = Bench_RunChild(args);
         }
         if (!r.ok) state.SkipWithError(velmora ? "our recording failed" : "ffmpeg failed");
         (velmora ? ours : theirs).push_back(r.cpu / recorded);
@@ -506,9 +429,9 @@ void cameraAgainstFFmpeg(benchmark::State& state, int width, int height) {
     }
   }
   const std::string label = "camera " + std::to_string(height) + "p30";
-  std::printf("cores allowed: %d\n", allowedCores());
-  printFigure((label + " to file CPU s per recorded s").c_str(), median(ours), median(theirs), "");
-  printFigure((label + " peak memory MiB").c_str(), median(ourPeak), median(theirPeak), "");
+  std::printf("cores allowed: %d\n", Bench_AllowedCores());
+  Bench_PrintFigure((label + " to file CPU s per recorded s").c_str(), Bench_Median(ours), Bench_Median(theirs), "");
+  Bench_PrintFigure((label + " peak memory MiB").c_str(), Bench_Median(ourPeak), Bench_Median(theirPeak), "");
   std::printf("%s frames dropped (worst round): %d (last round: %d delivered while recording, %d written)\n",
               label.c_str(), std::max(0, dropped), delivered, written);
   std::printf("%s fragment lengths (s):", label.c_str());

@@ -1,7 +1,6 @@
 #include "app/ZRNAppDelegate.h"
 
 #include "common/ZRNAppPrefs.h"
-#include "app/ZRNPendingOperations.h"
 #include "capture/VLLiveWC.h"
 #include "capture/ZRNCaptureDevices.h"
 #include "platform/media/VirtualDevices.h"

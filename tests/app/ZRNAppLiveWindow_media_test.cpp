@@ -5,7 +5,6 @@
 
 #include "tests/app/AppTestSupport.h"
 #include "common/ZRNAppPrefs.h"
-#include "app/ZRNPendingOperations.h"
 #include "session/VLDocument.h"
 #include "capture/VLLiveWC.h"
 #include "composition/VL_ExportJobRecord.h"

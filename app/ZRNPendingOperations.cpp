@@ -1,4 +1,0 @@
-#include "app/ZRNPendingOperations.h"
-
-#include "app/ZRNAppDelegate.h"
-
