@@ -1,5 +1,6 @@
 #include "capture/VLLiveWC_Recording.h"
 
+#include "common/ZRNLocalizedStrings.h"
 #include "common/ZRNAlerts.h"
 #include "common/ZRNAppHost.h"
 #include "common/ZRNAppPrefs.h"
@@ -39,12 +40,6 @@ const QString kSaveCaptured = QStringLiteral("saveCaptured");
 // The badge colours of the two states (the desktop's system red and green).
 const char* kRecStyle = "color: #ff3b30;";
 const char* kLiveStyle = "color: #28cd41;";
-
-// A localized string of the application's own table, or empty when the table has none for the key.
-QString localizedOrEmpty(const char* key) {
-  const QString text = QCoreApplication::translate("Localizable", key);
-  return text == QLatin1String(key) ? QString() : text;
-}
 
 QString infoRow(const QString& title, const QString& value) {
   return QStringLiteral("<tr><td class=\"infoTitle\">") + title + QStringLiteral("</td><td class=\"infoValue\">") +
@@ -515,7 +510,7 @@ QString VLLiveWC_Recording::updateCaptureDescriptionLabel() const {
 QString VLLiveWC_Recording::infoPopupHtml() const {
   const ZRNAppPrefs& p = Prefs_Shared();
   const QSizeF size = p.movieSize();
-  QString html = localizedOrEmpty("infopop_html_head");
+  QString html = ZRN_LocalizedString(QStringLiteral("infopop_html_head"));
   html += QStringLiteral("<span style=\"font:Lucida Grande Regular;color:white\">");
   html += QStringLiteral("<table><tr><th colspan=\"2\">Video Source</th></tr>");
   html += infoRow(QStringLiteral("Name&nbsp;"), esc(p.cameraName()));
@@ -543,7 +538,7 @@ QString VLLiveWC_Recording::infoPopupHtml() const {
   html += infoRow(QStringLiteral("Data rate&nbsp;"), Fmt("%ld Kbps", static_cast<long>(p.segmentKBPS())));
   html += QStringLiteral("</table>");
   html += QStringLiteral("</span>");
-  html += localizedOrEmpty("infopop_html_footer");
+  html += ZRN_LocalizedString(QStringLiteral("infopop_html_footer"));
   return html;
 }
 

@@ -3,6 +3,8 @@
 
 #include "playback/VLPlaybackWC.h"
 
+#include "common/ZRNLocalizedStrings.h"
+
 #include "common/ZRNAppHost.h"
 #include "common/ZRNAppPrefs.h"
 #include "common/ZRNDrawnViews.h"
@@ -37,12 +39,6 @@
 #include <cmath>
 
 namespace {
-
-// A string of the application's own string table; empty when it has none for the key.
-QString U_LocalizedString(const QString& key) {
-  static const QVariantMap table = PropertyList_ReadFile(QStringLiteral(":/text/Localizable.plist")).toMap();
-  return table.value(key).toString();
-}
 
 // The one date formatter of the info texts: medium date, short time, and the nearest days in words.
 class InfoDateFormatter {
@@ -349,7 +345,7 @@ QString VLPlaybackWC::infoPopupHtml() const {
   const MediaTime duration = item ? item->duration() : kMediaTimeZero;
   const QSizeF frame = doc ? doc->frameSize() : QSizeF();
 
-  QString html = U_LocalizedString(QStringLiteral("infopop_html_head"));
+  QString html = ZRN_LocalizedString(QStringLiteral("infopop_html_head"));
   html += QStringLiteral("<span style=\"font:Lucida Grande Regular;color:white\">\n");
   html += QStringLiteral("<table>\n");
   html += QStringLiteral("<th colspan=\"2\">File Info</th>");
@@ -381,7 +377,7 @@ QString VLPlaybackWC::infoPopupHtml() const {
   html += QStringLiteral("</table>\n");
   html += QStringLiteral("<p>&nbsp;\n&nbsp;\n&nbsp;\n&nbsp;\n</p>");
   html += QStringLiteral("</span>\n");
-  html += U_LocalizedString(QStringLiteral("infopop_html_footer"));
+  html += ZRN_LocalizedString(QStringLiteral("infopop_html_footer"));
   return html;
 }
 

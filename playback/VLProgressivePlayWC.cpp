@@ -4,6 +4,7 @@
 #include "common/ZRNAppHost.h"
 #include "common/ZRNAppPrefs.h"
 #include "common/ZRNAppSetup.h"
+#include "common/ZRNLocalizedStrings.h"
 #include "common/ZRNLogger.h"
 #include "common/ZRNRecentDocument.h"
 #include "common/ZRNFileFunctions.h"
@@ -292,7 +293,7 @@ QString VLProgressivePlayWC::infoPopupHtml() const {
   auto row = [](const QString& title, const QString& value) {
     return QStringLiteral("<tr><td class=\"t\">%1</td><td>%2</td></tr>").arg(title, value.toHtmlEscaped());
   };
-  QString html = QCoreApplication::translate("Localizable", "infopop_html_head");
+  QString html = ZRN_LocalizedString(QStringLiteral("infopop_html_head"));
   html += QStringLiteral("<span><table><tr><th colspan=\"2\">File Info</th></tr>");
   html += row(QStringLiteral("File&nbsp;"), withoutExtension);
   html += row(QStringLiteral("Date recorded&nbsp;"), recorded);
@@ -302,6 +303,6 @@ QString VLProgressivePlayWC::infoPopupHtml() const {
   if (!doc || !doc->captureAudio())
     html += QStringLiteral("<table><tr><th>&nbsp;No audio recorded</th></tr></table>");
   html += QStringLiteral("</span>");
-  html += QCoreApplication::translate("Localizable", "infopop_html_footer");
+  html += ZRN_LocalizedString(QStringLiteral("infopop_html_footer"));
   return html;
 }

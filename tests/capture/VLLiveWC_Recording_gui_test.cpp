@@ -100,6 +100,9 @@ TEST_F(LiveRecordingGui, DescriptionNamesSourcesAndRateForm) {
 
 TEST_F(LiveRecordingGui, InfoPopoverShowsSourcesAsTextAndToggles) {
   const QString html = rec.infoPopupHtml();
+  // The page's head and foot come from the application's string table, with its style sheet.
+  EXPECT_TRUE(html.startsWith(QStringLiteral("<html><head><link rel=\"stylesheet\""))) << html.left(80).toStdString();
+  EXPECT_TRUE(html.trimmed().endsWith(QStringLiteral("</html>"))) << html.right(80).toStdString();
   // A device name is shown as text, never read as markup.
   EXPECT_TRUE(html.contains(QStringLiteral("Pitch &lt;Cam&gt;")));
   EXPECT_TRUE(html.contains(QStringLiteral("30.00 fps")));
