@@ -305,13 +305,24 @@ FFmpegImageScaler::~FFmpegImageScaler() = default;
 
 bool FFmpegImageScaler::scale(const AVFrame* frame, const QSize& size, QImage::Format format, QImage* image) {
   if (!frame || frame->width <= 0 || frame->height <= 0 || size.isEmpty()) return false;
-  SwsContext* ctx = FFmpeg_CachedScaler(m_scaler, frame->width, frame->height, frame->format, size.width(),
-                                        size.height(), AV_PIX_FMT_BGRA, m_flags);
+  const AVFrame* from = frame;
+  FFmpegFramePtr smaller;
+  if (frame->format == AV_PIX_FMT_YUV420P && size.width() < frame->width && size.height() < frame->height) {
+    SwsContext* down = FFmpeg_CachedScaler(m_toSmallerYUV, frame->width, frame->height, frame->format, size.width(),
+                                           size.height(), AV_PIX_FMT_YUV420P, m_flags);
+    smaller = down ? m_smallerPool.frame(AV_PIX_FMT_YUV420P, size.width(), size.height()) : nullptr;
+    if (smaller) {
+      sws_scale(down, frame->data, frame->linesize, 0, frame->height, smaller->data, smaller->linesize);
+      from = smaller.get();
+    }
+  }
+  SwsContext* ctx = FFmpeg_CachedScaler(m_scaler, from->width, from->height, from->format, size.width(), size.height(),
+                                        AV_PIX_FMT_BGRA, m_flags);
   if (!ctx) return false;
   if (image->size() != size || image->format() != format) *image = QImage(size, format);
   uint8_t* dst[4] = {image->bits(), nullptr, nullptr, nullptr};
   int dstStride[4] = {int(image->bytesPerLine()), 0, 0, 0};
-  sws_scale(ctx, frame->data, frame->linesize, 0, frame->height, dst, dstStride);
+  sws_scale(ctx, from->data, from->linesize, 0, from->height, dst, dstStride);
   return true;
 }
 
