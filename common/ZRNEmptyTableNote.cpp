@@ -58,7 +58,9 @@ void ZRNEmptyTableNoteState::show(bool empty) {
 }
 
 bool ZRNEmptyTableNoteState::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == theDataView && event->type() == QEvent::Resize) place();
+  // Only resizes are looked at, and only then is the table asked for: the filter also sees the events of
+  // a table being destroyed, which is no longer a table by then.
+  if (event->type() == QEvent::Resize && watched == static_cast<QObject*>(theDataView.data())) place();
   return QObject::eventFilter(watched, event);
 }
 

@@ -23,7 +23,8 @@ if (( sanitize )); then
   export LDFLAGS="-fsanitize=address,undefined"
   args="-DVELMORA_BUILD_TESTS=ON -DVELMORA_BUILD_BENCH=OFF"
   # Leaks are left out: Qt, fontconfig and the GPU-less platform plugins keep caches for the whole run.
-  export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1}"
+  # Velmora installs its own fatal-signal handler (it writes the crash report); the sanitizer lets it.
+  export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1:allow_user_segv_handler=1}"
   export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 fi
 VELMORA_CMAKE_ARGS="$args" bash "$here/scripts/build.sh"
