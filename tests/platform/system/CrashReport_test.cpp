@@ -29,8 +29,9 @@ TEST(CrashReport, AFaultWritesItsReportAndEndsWithTheSameSignal) {
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QString::fromLatin1(kChildVariable), QString::fromLatin1(c.mode) + QLatin1Char('|') + folder);
-    // Under the address sanitizer the fault must reach our handler, not the sanitizer's.
+    // Under the sanitizers the deliberate fault must happen and reach our handler, not theirs.
     env.insert(QStringLiteral("ASAN_OPTIONS"), env.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":handle_segv=0"));
+    env.insert(QStringLiteral("UBSAN_OPTIONS"), env.value(QStringLiteral("UBSAN_OPTIONS")) + QStringLiteral(":halt_on_error=0"));
     child.setProcessEnvironment(env);
     // No core file from the deliberate crash.
     child.setChildProcessModifier([] {
