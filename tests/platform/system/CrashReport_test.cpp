@@ -29,9 +29,8 @@ TEST(CrashReport, AFaultWritesItsReportAndEndsWithTheSameSignal) {
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QString::fromLatin1(kChildVariable), QString::fromLatin1(c.mode) + QLatin1Char('|') + folder);
-    // Under the sanitizers the deliberate fault must happen and reach our handler, not theirs.
+    // Under the address sanitizer the fault must reach our handler, not the sanitizer's.
     env.insert(QStringLiteral("ASAN_OPTIONS"), env.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":handle_segv=0"));
-    env.insert(QStringLiteral("UBSAN_OPTIONS"), env.value(QStringLiteral("UBSAN_OPTIONS")) + QStringLiteral(":halt_on_error=0"));
     child.setProcessEnvironment(env);
     // No core file from the deliberate crash.
     child.setChildProcessModifier([] {
@@ -58,12 +57,19 @@ TEST(CrashReport, AFaultWritesItsReportAndEndsWithTheSameSignal) {
   }
 }
 
+namespace {
+// The deliberate fault, left alone by the undefined-behaviour sanitizer so that it happens.
+__attribute__((no_sanitize("undefined"), noinline)) void U_StoreThroughNull() {
+  volatile int* nowhere = nullptr;
+  *nowhere = 1;
+}
+}  // namespace
+
 // Run only as the child of the test above.
 TEST(CrashReportChild, DISABLED_Crash) {
   const QStringList spec = qEnvironmentVariable(kChildVariable).split(QLatin1Char('|'));
   if (spec.size() != 2) GTEST_SKIP();
   ASSERT_TRUE(CrashReport_Install(spec[1], QStringLiteral("velmora"), QStringLiteral("9.8.7")));
   if (spec[0] == QLatin1String("abort")) std::abort();
-  volatile int* nowhere = nullptr;
-  *nowhere = 1;
+  U_StoreThroughNull();
 }
