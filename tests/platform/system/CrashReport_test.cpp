@@ -59,9 +59,11 @@ TEST(CrashReport, AFaultWritesItsReportAndEndsWithTheSameSignal) {
 
 namespace {
 // The deliberate fault, left alone by the undefined-behaviour sanitizer so that it happens.
+// The pointer is read from a volatile variable, so the compiler cannot see that it is null and drop the store.
+int* volatile gNowhere = nullptr;
 __attribute__((no_sanitize("undefined"), noinline)) void U_StoreThroughNull() {
-  volatile int* nowhere = nullptr;
-  *nowhere = 1;
+  int* nowhere = gNowhere;
+  *reinterpret_cast<volatile int*>(nowhere) = 1;
 }
 }  // namespace
 
