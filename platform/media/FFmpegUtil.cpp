@@ -69,13 +69,17 @@ FFmpegFramePtr FFmpeg_CloneFrame(const AVFrame* src) { return FFmpegFramePtr(src
 FFmpegFramePool::~FFmpegFramePool() { av_buffer_pool_uninit(&m_pool); }
 
 FFmpegFramePtr FFmpegFramePool::frame(int format, int width, int height) {
+  // Laid out as FFmpeg lays out its own pictures: rows aligned, planes as tall as the height rounded up to
+  // 32 and padded at the end, since scalers and codecs may touch a little beyond the visible picture.
   constexpr int kAlign = 64;
+  const int paddedHeight = (height + 31) & ~31;
   if (!m_pool || format != m_format || width != m_width || height != m_height) {
     av_buffer_pool_uninit(&m_pool);
     m_format = -1;
-    const int bytes = av_image_get_buffer_size(static_cast<AVPixelFormat>(format), width, height, kAlign);
+    if (width <= 0 || height <= 0) return nullptr;
+    const int bytes = av_image_get_buffer_size(static_cast<AVPixelFormat>(format), width, paddedHeight, kAlign);
     if (bytes <= 0) return nullptr;
-    m_pool = av_buffer_pool_init(size_t(bytes), nullptr);
+    m_pool = av_buffer_pool_init(size_t(bytes) + 4 * kAlign, nullptr);
     if (!m_pool) return nullptr;
     m_format = format;
     m_width = width;
@@ -85,8 +89,8 @@ FFmpegFramePtr FFmpegFramePool::frame(int format, int width, int height) {
   if (!f) return nullptr;
   f->buf[0] = av_buffer_pool_get(m_pool);
   if (!f->buf[0]) return nullptr;
-  if (av_image_fill_arrays(f->data, f->linesize, f->buf[0]->data, static_cast<AVPixelFormat>(format), width, height,
-                           kAlign) < 0)
+  if (av_image_fill_arrays(f->data, f->linesize, f->buf[0]->data, static_cast<AVPixelFormat>(format), width,
+                           paddedHeight, kAlign) < 0)
     return nullptr;
   f->format = format;
   f->width = width;
@@ -305,24 +309,13 @@ FFmpegImageScaler::~FFmpegImageScaler() = default;
 
 bool FFmpegImageScaler::scale(const AVFrame* frame, const QSize& size, QImage::Format format, QImage* image) {
   if (!frame || frame->width <= 0 || frame->height <= 0 || size.isEmpty()) return false;
-  const AVFrame* from = frame;
-  FFmpegFramePtr smaller;
-  if (frame->format == AV_PIX_FMT_YUV420P && size.width() < frame->width && size.height() < frame->height) {
-    SwsContext* down = FFmpeg_CachedScaler(m_toSmallerYUV, frame->width, frame->height, frame->format, size.width(),
-                                           size.height(), AV_PIX_FMT_YUV420P, m_flags);
-    smaller = down ? m_smallerPool.frame(AV_PIX_FMT_YUV420P, size.width(), size.height()) : nullptr;
-    if (smaller) {
-      sws_scale(down, frame->data, frame->linesize, 0, frame->height, smaller->data, smaller->linesize);
-      from = smaller.get();
-    }
-  }
-  SwsContext* ctx = FFmpeg_CachedScaler(m_scaler, from->width, from->height, from->format, size.width(), size.height(),
-                                        AV_PIX_FMT_BGRA, m_flags);
+  SwsContext* ctx = FFmpeg_CachedScaler(m_scaler, frame->width, frame->height, frame->format, size.width(),
+                                        size.height(), AV_PIX_FMT_BGRA, m_flags);
   if (!ctx) return false;
   if (image->size() != size || image->format() != format) *image = QImage(size, format);
   uint8_t* dst[4] = {image->bits(), nullptr, nullptr, nullptr};
   int dstStride[4] = {int(image->bytesPerLine()), 0, 0, 0};
-  sws_scale(ctx, from->data, from->linesize, 0, from->height, dst, dstStride);
+  sws_scale(ctx, frame->data, frame->linesize, 0, frame->height, dst, dstStride);
   return true;
 }
 

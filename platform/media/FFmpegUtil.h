@@ -147,10 +147,6 @@ class FFmpegImageScaler {
  private:
   int m_flags;
   FFmpegScalerPtr m_scaler;
-  // 4:2:0 pictures made smaller are scaled as they are, then converted at the smaller size: cheaper
-  // than converting while scaling.
-  FFmpegScalerPtr m_toSmallerYUV;
-  FFmpegFramePool m_smallerPool;
 };
 
 // Converts sound to one output format, set up again whenever the input's or the output's format

@@ -146,7 +146,7 @@ TEST(FFmpegUtil, FramePoolReusesMemoryOnlyOnceAFrameIsReleased) {
   FFmpegFramePtr small = pool.frame(AV_PIX_FMT_YUV420P, 64, 36);
   ASSERT_TRUE(small);
   EXPECT_GE(small->linesize[1], 32);
-  EXPECT_EQ(small->data[1], small->data[0] + small->linesize[0] * 36);
+  EXPECT_GE(small->data[1], small->data[0] + small->linesize[0] * 36);  // planes padded as FFmpeg pads them
   std::memset(second->data[0], 0x80, size_t(second->linesize[0]) * 1080);
   EXPECT_FALSE(pool.frame(AV_PIX_FMT_NONE, 64, 36));
   EXPECT_FALSE(pool.frame(AV_PIX_FMT_YUV420P, 0, 36));
