@@ -7,6 +7,7 @@
 #include "common/ZRNFileFunctions.h"
 #include "common/ZRNLogger.h"
 #include "session/VLDocument.h"
+#include "platform/foundation/SafeFile.h"
 #include "platform/foundation/Fmt.h"
 #include "platform/gui/DialogRunner.h"
 
@@ -135,15 +136,8 @@ bool U_PackageMovieOpens(const QString& package) {
 
 // Moves `from` to `to` unless an item appeared there meanwhile.
 bool U_RenameNoReplace(const QString& from, const QString& to, QString* error) {
-  const QByteArray source = QFile::encodeName(from), target = QFile::encodeName(to);
-  if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0) return true;
-  int failure = errno;
-  // File systems without the no-replace flag: the check just before is as close as they allow.
-  if (failure == EINVAL || failure == ENOSYS) {
-    if (U_ItemExists(to)) failure = EEXIST;
-    else if (::rename(source.constData(), target.constData()) == 0) return true;
-    else failure = errno;
-  }
+  const int failure = SafeFile_MoveNoReplace(from, to);
+  if (failure == 0) return true;
   *error = failure == EEXIST
                ? Fmt(QStringLiteral("A session package named \"%@\" already exists."), QFileInfo(to).fileName())
                : Fmt(QStringLiteral("%@ could not be put in place: %@"), to, U_ErrnoText(failure));

@@ -120,10 +120,13 @@ inline int Bench_AllowedCores() {
   return CPU_COUNT(&set);
 }
 
-inline int Bench_Rounds(int fallback) {
-  const int rounds = qEnvironmentVariableIntValue("VELMORA_BENCH_ROUNDS");
-  return rounds > 0 ? rounds : fallback;
+// A positive whole number from the environment, or the fallback.
+inline int Bench_EnvInt(const char* name, int fallback) {
+  const int value = qEnvironmentVariableIntValue(name);
+  return value > 0 ? value : fallback;
 }
+
+inline int Bench_Rounds(int fallback) { return Bench_EnvInt("VELMORA_BENCH_ROUNDS", fallback); }
 
 // Runs the event loop, sleeping between events (so the wait costs no CPU), until done or the time is up.
 inline bool Bench_WaitIdle(const std::function<bool()>& done, int timeoutMs) {

@@ -48,11 +48,6 @@ constexpr int kFragmentSeconds = 2;
 
 QString gSelf;
 
-int benchSeconds() {
-  const int s = qEnvironmentVariableIntValue("VELMORA_BENCH_SECONDS");
-  return s > 0 ? s : 20;
-}
-
 
 // The child: the real live window records for the given seconds into folder.
 int windowSide(int seconds, const QString& folder) {
@@ -96,7 +91,7 @@ double movieSeconds(const QString& path) {
 }
 
 void BM_LiveWindowAgainstFFmpeg(benchmark::State& state) {
-  const int seconds = benchSeconds();
+  const int seconds = Bench_EnvInt("VELMORA_BENCH_SECONDS", 20);
   const int rounds = Bench_Rounds(3);
   QTemporaryDir dir;
   VirtualDevices_Plug(true, true);

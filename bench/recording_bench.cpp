@@ -65,11 +65,6 @@ constexpr int kFragmentSeconds = 2;
 constexpr int kDistinctFrames = 30;
 constexpr int kSampleRate = 48000;
 
-int envInt(const char* name, int fallback) {
-  const int v = qEnvironmentVariableIntValue(name);
-  return v > 0 ? v : fallback;
-}
-
 QString gSelf;
 
 // ---- measuring one child --------------------------------------------------------------------------
@@ -330,7 +325,7 @@ void feedPattern(int fd, const QByteArray& pattern, int frameBytes, int seconds)
 void BM_WriterAgainstFFmpeg(benchmark::State& state) {
   av_log_set_level(AV_LOG_ERROR);
   const int width = 1920, height = 1080;
-  const int seconds = envInt("VELMORA_BENCH_SECONDS", 10);
+  const int seconds = Bench_EnvInt("VELMORA_BENCH_SECONDS", 10);
   const int rounds = Bench_Rounds(3);
   const QByteArray pattern = renderPattern(width, height);
   const int frameBytes = width * height * 2;
@@ -379,7 +374,7 @@ void BM_WriterAgainstFFmpeg(benchmark::State& state) {
 
 void cameraAgainstFFmpeg(benchmark::State& state, int width, int height) {
   av_log_set_level(AV_LOG_ERROR);
-  const int seconds = envInt("VELMORA_BENCH_CAMERA_SECONDS", 20);
+  const int seconds = Bench_EnvInt("VELMORA_BENCH_CAMERA_SECONDS", 20);
   const int rounds = Bench_Rounds(3);
   QTemporaryDir dir;
   VirtualDevices_Plug(true, true);

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -92,4 +93,26 @@ bool SafeFile_Replace(const QString& path, const QByteArray& bytes, QString* err
     ::close(folder);
   }
   return true;
+}
+
+bool SafeFile_NameTaken(const QString& path) {
+  struct stat st {};
+  return ::lstat(QFile::encodeName(path).constData(), &st) == 0 || errno != ENOENT;
+}
+
+int SafeFile_MoveNoReplace(const QString& from, const QString& to) {
+  const QByteArray source = QFile::encodeName(from), target = QFile::encodeName(to);
+  if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  // File systems without the no-replace rename: a file goes by a hard link, which fails too when the name
+  // is taken; a folder cannot, so the check just before its rename is as close as they allow.
+  struct stat st {};
+  if (::lstat(source.constData(), &st) != 0) return errno;
+  if (!S_ISDIR(st.st_mode)) {
+    if (::link(source.constData(), target.constData()) != 0) return errno;
+    ::unlink(source.constData());
+    return 0;
+  }
+  if (SafeFile_NameTaken(to)) return EEXIST;
+  return ::rename(source.constData(), target.constData()) == 0 ? 0 : errno;
 }

@@ -2,6 +2,7 @@
 
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/PlatformLog.h"
+#include "platform/foundation/SafeFile.h"
 #include "platform/media/ExportSessionWork.h"
 
 #include <QDir>
@@ -13,8 +14,6 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <stdio.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -47,27 +46,6 @@ bool ExportSession_StartOutput(AVFormatContext* out, const QByteArray& path, QSt
   }
   return true;
 }
-
-namespace {
-
-// Something is there under the name, a link to nothing included.
-bool U_NameTaken(const QString& path) {
-  struct stat st {};
-  return ::lstat(QFile::encodeName(path).constData(), &st) == 0 || errno != ENOENT;
-}
-
-// Renames from to to unless to is taken; neither follows nor replaces a link.
-bool U_MoveIntoPlace(const QString& from, const QString& to) {
-  const QByteArray a = QFile::encodeName(from), b = QFile::encodeName(to);
-  if (::renameat2(AT_FDCWD, a.constData(), AT_FDCWD, b.constData(), RENAME_NOREPLACE) == 0) return true;
-  if (errno != EINVAL && errno != ENOSYS) return false;
-  // File systems without the no-replace rename: a hard link fails too when the name is taken.
-  if (::link(a.constData(), b.constData()) != 0) return false;
-  ::unlink(a.constData());
-  return true;
-}
-
-}  // namespace
 
 bool ExportSession_FinishOutput(AVFormatContext* out, QString* error) {
   int rc = av_write_trailer(out);
@@ -245,7 +223,7 @@ void AssetExportSession::run() {
     return;
   }
   const QString output = url.toLocalFile();
-  if (U_NameTaken(output)) {
+  if (SafeFile_NameTaken(output)) {
     finish(AssetExportSessionStatus::Failed, QStringLiteral("The file %1 already exists.").arg(output));
     return;
   }
@@ -293,7 +271,7 @@ void AssetExportSession::run() {
     return;
   }
   // Never replaces what appeared meanwhile under the output name (a file or a link).
-  if (!U_MoveIntoPlace(work.path, output)) {
+  if (SafeFile_MoveNoReplace(work.path, output) != 0) {
     QFile::remove(work.path);
     finish(AssetExportSessionStatus::Failed, QStringLiteral("The export could not be moved to %1.").arg(output));
     return;
