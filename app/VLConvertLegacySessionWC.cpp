@@ -1,5 +1,7 @@
 #include "app/VLConvertLegacySessionWC.h"
 
+#include "common/ZRNDarkLook.h"
+
 #include "common/ZRNAppPrefs.h"
 #include "common/ZRNFileFunctions.h"
 #include "common/ZRNLogger.h"
@@ -47,24 +49,6 @@ bool U_IsFinal(AssetExportSessionStatus status) {
          status == AssetExportSessionStatus::Cancelled;
 }
 
-// The dark look of the window, whatever the desktop's theme.
-QPalette U_DarkPalette() {
-  QPalette dark;
-  const QColor window(45, 45, 48), base(30, 30, 32), text(230, 230, 230), disabled(130, 130, 130);
-  dark.setColor(QPalette::Window, window);
-  dark.setColor(QPalette::WindowText, text);
-  dark.setColor(QPalette::Base, base);
-  dark.setColor(QPalette::AlternateBase, window);
-  dark.setColor(QPalette::Text, text);
-  dark.setColor(QPalette::Button, QColor(70, 70, 74));
-  dark.setColor(QPalette::ButtonText, text);
-  dark.setColor(QPalette::Highlight, QColor(64, 128, 220));
-  dark.setColor(QPalette::HighlightedText, Qt::white);
-  dark.setColor(QPalette::Disabled, QPalette::WindowText, disabled);
-  dark.setColor(QPalette::Disabled, QPalette::Text, disabled);
-  dark.setColor(QPalette::Disabled, QPalette::ButtonText, disabled);
-  return dark;
-}
 }  // namespace
 
 VLConvertLegacySessionWC::VLConvertLegacySessionWC(QWidget* parent) : ZRN_CommonInitWC<QDialog>(parent) {
@@ -81,7 +65,7 @@ VLConvertLegacySessionWC::VLConvertLegacySessionWC(QWidget* parent) : ZRN_Common
 VLConvertLegacySessionWC::~VLConvertLegacySessionWC() { U_StopWork(); }
 
 void VLConvertLegacySessionWC::windowDidLoad() {
-  setPalette(U_DarkPalette());
+  setPalette(ZRN_DarkPalette());
   setAutoFillBackground(true);
   if (m_cancelBtn) {
     m_cancelBtn->setText(QCoreApplication::translate("Localizable", "Abort"));

@@ -1,5 +1,7 @@
 #include "capture/ZRNWaitingForDeviceWC.h"
 
+#include "common/ZRNDarkLook.h"
+
 #include "platform/gui/DialogRunner.h"
 #include "platform/media/CaptureDevice.h"
 #include "ui_ZRNWaitingWindowController.h"
@@ -42,20 +44,6 @@ QPixmap deviceOffPixmap(MediaType type, const QColor& color) {
   return pixmap;
 }
 
-QPalette darkPalette(const QPalette& base) {
-  QPalette palette = base;
-  const QColor window(0x32, 0x32, 0x32);
-  const QColor text(0xEC, 0xEC, 0xEC);
-  palette.setColor(QPalette::Window, window);
-  palette.setColor(QPalette::WindowText, text);
-  palette.setColor(QPalette::Base, QColor(0x1E, 0x1E, 0x1E));
-  palette.setColor(QPalette::Text, text);
-  palette.setColor(QPalette::Button, QColor(0x50, 0x50, 0x50));
-  palette.setColor(QPalette::ButtonText, text);
-  palette.setColor(QPalette::Mid, QColor(0x46, 0x46, 0x46));
-  return palette;
-}
-
 }  // namespace
 
 ZRNWaitingWindowController::ZRNWaitingWindowController(const QString& uid, const QString& name, QWidget* parent)
@@ -74,7 +62,7 @@ void ZRNWaitingWindowController::windowDidLoad() {
   m_deviceIconBack = findChild<QWidget*>(QStringLiteral("deviceIconBack"));
   m_progressIndicator = findChild<QProgressBar*>(QStringLiteral("progressIndicator"));
   // The dialog keeps its dark look whatever the desktop's theme.
-  setPalette(darkPalette(palette()));
+  setPalette(ZRN_DarkPalette(palette()));
   setAutoFillBackground(true);
   U_UpdateIcon();
   if (m_progressIndicator) m_progressIndicator->setRange(0, 0);  // an endless busy indicator

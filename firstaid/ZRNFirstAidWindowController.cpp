@@ -1,5 +1,7 @@
 #include "firstaid/ZRNFirstAidWindowController.h"
 
+#include "common/ZRNDarkLook.h"
+
 #include "common/ZRNAlerts.h"
 #include "common/ZRNAppSetup.h"
 #include "common/ZRNLogger.h"
@@ -20,28 +22,6 @@ constexpr int kButtonsTopOnRequest = 20;
 constexpr int kResetShiftWithoutHeading = 28;
 
 QString localized(const char* text) { return QCoreApplication::translate("Localizable", text); }
-
-QPalette darkPalette(const QPalette& base) {
-  QPalette dark = base;
-  const QColor window(0x2b, 0x2b, 0x2d), field(0x1e, 0x1e, 0x20), text(Qt::white);
-  for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
-    dark.setColor(group, QPalette::Window, window);
-    dark.setColor(group, QPalette::WindowText, text);
-    dark.setColor(group, QPalette::Base, field);
-    dark.setColor(group, QPalette::AlternateBase, window);
-    dark.setColor(group, QPalette::Text, text);
-    dark.setColor(group, QPalette::Button, QColor(0x45, 0x45, 0x48));
-    dark.setColor(group, QPalette::ButtonText, text);
-    dark.setColor(group, QPalette::Highlight, QColor(0x2f, 0x6f, 0xd6));
-    dark.setColor(group, QPalette::HighlightedText, text);
-    dark.setColor(group, QPalette::PlaceholderText, QColor(255, 255, 255, 110));
-  }
-  dark.setColor(QPalette::Disabled, QPalette::WindowText, QColor(255, 255, 255, 110));
-  dark.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(255, 255, 255, 110));
-  dark.setColor(QPalette::Disabled, QPalette::Window, window);
-  dark.setColor(QPalette::Disabled, QPalette::Base, field);
-  return dark;
-}
 
 void moveUp(QWidget* widget, int by) {
   if (widget) widget->move(widget->x(), widget->y() - by);
@@ -76,7 +56,7 @@ void ZRNFirstAidWindowController::windowDidLoad() {
 
   // Dark whatever the desktop's theme; the user's text white.
   setAutoFillBackground(true);
-  setPalette(darkPalette(palette()));
+  setPalette(ZRN_DarkPalette(palette()));
   setWindowTitle(localized("First Aid"));
   if (m_title) {
     m_title->setText(localized("App quit unexpectedly"));

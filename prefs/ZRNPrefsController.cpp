@@ -1,5 +1,7 @@
 #include "prefs/ZRNPrefsController.h"
 
+#include "common/ZRNDarkLook.h"
+
 #include "common/ZRNAlerts.h"
 #include "common/ZRNAppHost.h"
 #include "common/ZRNAppPrefs.h"
@@ -24,31 +26,12 @@ std::function<void(bool)>& WindowShownHandler() {
 }
 }  // namespace
 
-QPalette Prefs_DarkPalette() {
-  QPalette p;
-  const QColor window(0x32, 0x32, 0x32), base(0x1e, 0x1e, 0x1e), text(0xe6, 0xe6, 0xe6), disabled(0x80, 0x80, 0x80);
-  p.setColor(QPalette::Window, window);
-  p.setColor(QPalette::WindowText, text);
-  p.setColor(QPalette::Base, base);
-  p.setColor(QPalette::AlternateBase, window);
-  p.setColor(QPalette::Text, text);
-  p.setColor(QPalette::Button, QColor(0x46, 0x46, 0x46));
-  p.setColor(QPalette::ButtonText, text);
-  p.setColor(QPalette::ToolTipBase, base);
-  p.setColor(QPalette::ToolTipText, text);
-  p.setColor(QPalette::Highlight, QColor(0x2a, 0x6e, 0xd6));
-  p.setColor(QPalette::HighlightedText, Qt::white);
-  for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-    p.setColor(QPalette::Disabled, role, disabled);
-  return p;
-}
-
 // ---- ZRNBasePrefsTabVC ----
 
 ZRNBasePrefsTabVC::ZRNBasePrefsTabVC(QWidget* parent) : ZRN_CommonInitViewC(parent) { m_isEnabled = true; }
 
 void ZRNBasePrefsTabVC::awakeFromNib() {
-  setPalette(Prefs_DarkPalette());
+  setPalette(ZRN_DarkPalette());
   setAutoFillBackground(true);
 }
 
@@ -69,7 +52,7 @@ void ZRNPrefsController::releaseSharedController() {
 void ZRNPrefsController::setWindowShownHandler(std::function<void(bool)> handler) { WindowShownHandler() = std::move(handler); }
 
 ZRNPrefsController::ZRNPrefsController(QWidget* parent) : MBPreferencesController(parent) {
-  setPalette(Prefs_DarkPalette());
+  setPalette(ZRN_DarkPalette());
   m_cameraTab = new VLCameraPrefsTabVC;
   m_exportTab = new VLExportPrefsTabVC;
   m_updatesTab = new UpdatesPrefsTabController;

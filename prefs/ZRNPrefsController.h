@@ -33,9 +33,6 @@ class ZRNBasePrefsTabVC : public ZRN_CommonInitViewC, public MBPreferencesModule
   bool m_isEnabled = true;
 };
 
-// The palette of the preferences window and its modules.
-QPalette Prefs_DarkPalette();
-
 class ZRNPrefsController : public MBPreferencesController {
   Q_OBJECT
  public:
