@@ -47,20 +47,30 @@ bool IsWebURL(const QUrl& url) {
          (url.scheme() == QLatin1String("https") || url.scheme() == QLatin1String("http"));
 }
 
-void ReadItem(QXmlStreamReader& xml, SUAppcastItem& item, QString& version, QString& shortVersion, QUrl& enclosure) {
-  // At the start of <item>; reads up to its end.
-  int depth = 1;
-  while (depth > 0 && !xml.atEnd()) {
+// Reads on to the next start element, keeping depth (the elements open) up to date. False at the end of
+// the document, on an error, on nesting deeper than allowed (raised as the error), and once an end
+// element brings depth down to leaveAt.
+bool NextStartElement(QXmlStreamReader& xml, int& depth, int leaveAt = -1) {
+  while (!xml.atEnd()) {
     const QXmlStreamReader::TokenType token = xml.readNext();
     if (token == QXmlStreamReader::EndElement) {
-      --depth;
+      if (--depth <= leaveAt) return false;
       continue;
     }
     if (token != QXmlStreamReader::StartElement) continue;
     if (++depth > kMaximumDepth) {
       xml.raiseError(QStringLiteral("the feed nests too deeply"));
-      return;
+      return false;
     }
+    return true;
+  }
+  return false;
+}
+
+void ReadItem(QXmlStreamReader& xml, SUAppcastItem& item, QString& version, QString& shortVersion, QUrl& enclosure) {
+  // At the start of <item>; reads up to its end.
+  int depth = 1;
+  while (NextStartElement(xml, depth, 0)) {
     const QStringView name = xml.name();
     if (depth != 2) continue;
     if (name == QLatin1String("enclosure")) {
@@ -103,17 +113,7 @@ bool SUAppcast_Parse(const QByteArray& data, SUAppcast* appcast, QString* error)
   QXmlStreamReader xml(data);
   bool sawRSS = false;
   int depth = 0;
-  while (!xml.atEnd()) {
-    const QXmlStreamReader::TokenType token = xml.readNext();
-    if (token == QXmlStreamReader::EndElement) {
-      --depth;
-      continue;
-    }
-    if (token != QXmlStreamReader::StartElement) continue;
-    if (++depth > kMaximumDepth) {
-      xml.raiseError(QStringLiteral("the feed nests too deeply"));
-      break;
-    }
+  while (NextStartElement(xml, depth)) {
     if (depth == 1) {
       if (xml.name() != QLatin1String("rss")) {
         xml.raiseError(QStringLiteral("the document is not an RSS feed"));
