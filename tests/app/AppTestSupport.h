@@ -72,6 +72,18 @@ inline QProcessEnvironment Test_ExecutableEnvironment(const QString& home, bool 
 }
 
 // The paths of the delegate's recent sessions, newest first.
+// Starts the delegate as the application starts, on the virtual devices, and waits until its new live
+// window asks for the recording's name: that window, or null when it did not ask in time.
+inline VLLiveWC* Test_LaunchToNamingPanel(ZRNAppDelegate& delegate) {
+  VirtualDevices_Plug(true, true);
+  delegate.applicationWillFinishLaunching();
+  delegate.applicationDidFinishLaunching();
+  const bool asked = Test_WaitUntil(
+      [] { return VLLiveWC_Current() && VLLiveWC_Current()->savePanel() && VLLiveWC_Current()->savePanel()->isVisible(); },
+      20000);
+  return asked ? VLLiveWC_Current() : nullptr;
+}
+
 inline QStringList Test_RecentPaths(ZRNAppDelegate& delegate) {
   QStringList paths;
   for (const auto& entry : delegate.recentDocsArray()) paths << entry->docPath();

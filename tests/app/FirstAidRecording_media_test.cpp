@@ -105,12 +105,9 @@ TEST(FirstAidRecordingChild, DISABLED_RecordUntilKilled) {
     prefs.setFragmentSeconds(2);
     prefs.setAskForCaptureStop(false);
   }
-  VirtualDevices_Plug(true, true);
   ZRNAppDelegate delegate;
-  delegate.applicationWillFinishLaunching();
-  delegate.applicationDidFinishLaunching();
-  ASSERT_TRUE(Test_WaitUntil([] { return VLLiveWC_Current() && VLLiveWC_Current()->savePanel() && VLLiveWC_Current()->savePanel()->isVisible(); }, 20000));
-  QPointer<VLLiveWC> live = VLLiveWC_Current();
+  QPointer<VLLiveWC> live = Test_LaunchToNamingPanel(delegate);
+  ASSERT_TRUE(live);
   live->savePanel()->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(QStringLiteral("Killed Match"));
   QMetaObject::invokeMethod(live->savePanel(), "accept");
   ASSERT_TRUE(Test_WaitUntil([&] { return live->recordButton()->isEnabled(); }, 20000));

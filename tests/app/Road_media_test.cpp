@@ -59,14 +59,11 @@ TEST(Road, RecordMarkExportWhileRecordingStopAndReopen) {
     prefs.setSegmentKBPS(2000);
     prefs.setAskForCaptureStop(false);
   }
-  VirtualDevices_Plug(true, true);
 
   // Launch: no files given, so a new live session starts and asks for the recording's name.
   ZRNAppDelegate delegate;
-  delegate.applicationWillFinishLaunching();
-  delegate.applicationDidFinishLaunching();
-  ASSERT_TRUE(Test_WaitUntil([] { return VLLiveWC_Current() && VLLiveWC_Current()->savePanel() && VLLiveWC_Current()->savePanel()->isVisible(); }, 20000));
-  QPointer<VLLiveWC> live = VLLiveWC_Current();
+  QPointer<VLLiveWC> live = Test_LaunchToNamingPanel(delegate);
+  ASSERT_TRUE(live);
   // Typed into the panel's name field, as a user names it.
   auto* nameField = live->savePanel()->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
   ASSERT_NE(nameField, nullptr);
