@@ -24,6 +24,7 @@ extern "C" {
 #include <cstring>
 #include <list>
 #include <mutex>
+#include <vector>
 
 namespace {
 
@@ -102,7 +103,9 @@ bool isKnownTopLevelBox(const char* type) {
 
 MovieFileLayout Asset_ScanMovieFile(const QString& path) {
   QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return MovieFileLayout();
+  // Unbuffered: the walk reads a few header bytes at each box, and a buffered file would fill a whole
+  // buffer after every seek (a long recording has thousands of fragments).
+  if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) return MovieFileLayout();
   return Asset_ScanMovieData(file);
 }
 
@@ -203,6 +206,102 @@ void U_ExpireParked(std::list<ParkedInput>* expired) {
   }
 }
 
+// True when the container's header already says what the stream analysis would find out: the codec,
+// picture size and rate or sample rate and channels, and the length of every audio and video stream.
+// A movie in the MPEG-4 family written by a recorder (ours among them) says all of it.
+bool U_HeaderDescribesStreams(const AVFormatContext* ctx) {
+  if (!ctx->iformat || !std::strstr(ctx->iformat->name, "mp4") || ctx->nb_streams == 0) return false;
+  bool any = false;
+  for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+    const AVStream* st = ctx->streams[i];
+    const AVCodecParameters* par = st->codecpar;
+    if (par->codec_type != AVMEDIA_TYPE_VIDEO && par->codec_type != AVMEDIA_TYPE_AUDIO) continue;
+    if (par->codec_id == AV_CODEC_ID_NONE || st->duration == AV_NOPTS_VALUE || st->duration <= 0) return false;
+    if (par->codec_type == AVMEDIA_TYPE_VIDEO &&
+        (par->width <= 0 || par->height <= 0 || st->avg_frame_rate.num <= 0 || st->avg_frame_rate.den <= 0))
+      return false;
+    if (par->codec_type == AVMEDIA_TYPE_AUDIO && (par->sample_rate <= 0 || par->ch_layout.nb_channels <= 0))
+      return false;
+    any = true;
+  }
+  return any;
+}
+
+// The start of every audio and video stream and the movie's start and length, as the stream analysis
+// sets them. A fragmented movie's header gives no start: it is the earliest presentation time among the
+// stream's first packets (after the samples its decoder is told to skip), read from the first fragment,
+// and the input is put back at its start afterwards.
+bool U_TakeStartTimes(AVFormatContext* ctx) {
+  constexpr int kPacketsPerStream = 8;  // enough to see past any reordering of pictures
+  constexpr int kMaxPackets = 512;
+  auto isMedia = [](const AVStream* st) {
+    return st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO || st->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
+  };
+  std::vector<int64_t> first(ctx->nb_streams, AV_NOPTS_VALUE);
+  std::vector<int> seen(ctx->nb_streams, kPacketsPerStream);
+  int unfinished = 0;
+  for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+    if (!isMedia(ctx->streams[i]) || ctx->streams[i]->start_time != AV_NOPTS_VALUE) continue;
+    seen[i] = 0;
+    ++unfinished;
+  }
+  if (unfinished > 0) {
+    FFmpegPacketPtr packet = FFmpeg_MakePacket();
+    if (!packet) return false;
+    bool ended = false;
+    for (int n = 0; n < kMaxPackets && unfinished > 0; ++n) {
+      if (av_read_frame(ctx, packet.get()) < 0) {
+        ended = true;
+        break;
+      }
+      const unsigned i = unsigned(packet->stream_index);
+      int64_t t = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+      if (i < ctx->nb_streams && seen[i] < kPacketsPerStream && t != AV_NOPTS_VALUE) {
+        const AVStream* st = ctx->streams[i];
+        size_t skipSize = 0;
+        const uint8_t* skip = av_packet_get_side_data(packet.get(), AV_PKT_DATA_SKIP_SAMPLES, &skipSize);
+        if (skip && skipSize >= 4 && st->codecpar->sample_rate > 0) {
+          const uint32_t samples = uint32_t(skip[0]) | uint32_t(skip[1]) << 8 | uint32_t(skip[2]) << 16 | uint32_t(skip[3]) << 24;
+          t += av_rescale_q(samples, AVRational{1, st->codecpar->sample_rate}, st->time_base);
+        }
+        first[i] = first[i] == AV_NOPTS_VALUE ? t : std::min(first[i], t);
+        if (++seen[i] == kPacketsPerStream) --unfinished;
+      }
+      av_packet_unref(packet.get());
+    }
+    // Back to the start for whoever reads the movie next.
+    if (avformat_seek_file(ctx, -1, INT64_MIN, INT64_MIN, INT64_MAX, AVSEEK_FLAG_BACKWARD) < 0) return false;
+    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+      if (seen[i] >= kPacketsPerStream) continue;
+      // A stream that did not show enough packets before the end of a short movie is still known;
+      // one that did not show them within the first fragments is the analysis's business.
+      if (!ended || first[i] == AV_NOPTS_VALUE) return false;
+    }
+    for (unsigned i = 0; i < ctx->nb_streams; ++i)
+      if (first[i] != AV_NOPTS_VALUE) ctx->streams[i]->start_time = first[i];
+  }
+  int64_t start = INT64_MAX;
+  int64_t end = INT64_MIN;
+  for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+    const AVStream* st = ctx->streams[i];
+    if (!isMedia(st)) continue;
+    start = std::min(start, av_rescale_q(st->start_time, st->time_base, AV_TIME_BASE_Q));
+    end = std::max(end, av_rescale_q(st->start_time + st->duration, st->time_base, AV_TIME_BASE_Q));
+  }
+  if (start == INT64_MAX || end <= start) return false;
+  ctx->start_time = start;
+  if (ctx->duration == AV_NOPTS_VALUE || ctx->duration <= 0) ctx->duration = end - start;
+  return true;
+}
+
+// The stream analysis, skipped where the header says it all: libavformat's analysis decodes several
+// pictures on one thread to learn what such a header already holds, and that is most of what opening a
+// recording would cost.
+int U_FindStreamInfo(AVFormatContext* ctx) {
+  if (U_HeaderDescribesStreams(ctx) && U_TakeStartTimes(ctx)) return 0;
+  return avformat_find_stream_info(ctx, nullptr);
+}
+
 }  // namespace
 
 int64_t Asset_InputsOpened() { return gInputsOpened.load(); }
@@ -266,7 +365,7 @@ FFmpegInputPtr Asset_OpenInput(const QString& path, int64_t byteLimit, QString* 
   }
   io.release();  // the input owns it from here
   FFmpegInputPtr input(ctx);
-  rc = findStreamInfo ? avformat_find_stream_info(ctx, nullptr) : 0;
+  rc = findStreamInfo ? U_FindStreamInfo(ctx) : 0;
   if (rc < 0) {
     if (error) *error = QStringLiteral("The movie file's streams cannot be read: %1").arg(FFmpeg_ErrorText(rc));
     return {};

@@ -123,16 +123,12 @@ class MediaFileReader {
 
 MediaSourceInfo Decoder_ProbeFile(const QString& path) {
   MediaSourceInfo info;
-  const FFmpegInputPtr input = Asset_OpenInput(path, -1, nullptr, false);
+  const FFmpegInputPtr input = Asset_OpenInput(path, -1, nullptr, true);
   if (!input) {
     info.error = QStringLiteral("cannot open %1").arg(path);
     return info;
   }
-  AVFormatContext* format = input.get();
-  if (avformat_find_stream_info(format, nullptr) < 0) {
-    info.error = QStringLiteral("no stream information in %1").arg(path);
-    return info;
-  }
+  const AVFormatContext* format = input.get();
   double longest = 0;
   for (unsigned i = 0; i < format->nb_streams; ++i) {
     const AVStream* stream = format->streams[i];

@@ -247,7 +247,9 @@ int FFmpeg_FinishWriteIO(AVIOContext* io) {
 }
 
 FFmpegIOPtr FFmpeg_MakeReadIO(std::unique_ptr<FFmpegIOSource> source) {
-  constexpr int kBufferSize = 1 << 16;
+  // libavformat's own file buffer size: opening a long fragmented movie jumps from one fragment header
+  // to the next, and every jump refills the buffer.
+  constexpr int kBufferSize = 1 << 15;
   if (!source) return {};
   auto* buffer = static_cast<uint8_t*>(av_malloc(kBufferSize));
   if (!buffer) return {};

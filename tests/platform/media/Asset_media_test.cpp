@@ -11,6 +11,10 @@
 
 #include <gtest/gtest.h>
 
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
 #include <cmath>
 
 namespace {
@@ -180,4 +184,62 @@ TEST_F(AssetTest, GrowingFragmentedMovieIsReadUpToItsLastCompleteFragment) {
   const DecodedFrames frames = TestMovie_DecodeVideo(readable);
   EXPECT_TRUE(frames.errors.isEmpty()) << frames.errors.toStdString();
   EXPECT_NEAR(frames.md5.size() / 30.0, MediaTimeGetSeconds(asset->duration()), 0.15);
+}
+
+// An input opened for reading must look the same whether libavformat analysed its streams or the
+// header described them: the same streams, starts and lengths, and the same packets read from it.
+TEST_F(AssetTest, InputReadsAsAnAnalysedOne) {
+  // Pictures reordered (B-frames), sound starting late, a movie that starts after zero.
+  const QString reordered = QDir(s_folder).filePath(QStringLiteral("reordered.mp4"));
+  const QString late = QDir(s_folder).filePath(QStringLiteral("late-sound.mp4"));
+  const QString offset = QDir(s_folder).filePath(QStringLiteral("offset.mov"));
+  bool ok1 = false, ok2 = false, ok3 = false;
+  TestMovie_Run("ffmpeg", {"-y", "-loglevel", "error", "-f", "lavfi", "-i", "testsrc2=size=160x120:rate=25", "-t", "2", "-c:v",
+                           "libx264", "-bf", "3", reordered}, &ok1);
+  TestMovie_Run("ffmpeg", {"-y", "-loglevel", "error", "-f", "lavfi", "-i", "testsrc2=size=160x120:rate=30", "-f", "lavfi", "-i",
+                           "sine=sample_rate=44100", "-t", "2", "-filter:a", "adelay=700", "-c:v", "libx264", "-preset",
+                           "ultrafast", "-c:a", "aac", "-movflags", "frag_keyframe+empty_moov", late}, &ok2);
+  TestMovie_Run("ffmpeg", {"-y", "-loglevel", "error", "-f", "lavfi", "-i", "testsrc2=size=160x120:rate=30", "-t", "2",
+                           "-output_ts_offset", "1.5", "-c:v", "libx264", "-bf", "2", offset}, &ok3);
+  ASSERT_TRUE(ok1 && ok2 && ok3);
+  struct Packet {
+    int stream;
+    int64_t pts, dts;
+    int size;
+    bool operator==(const Packet&) const = default;
+  };
+  auto packets = [](AVFormatContext* ctx) {
+    std::vector<Packet> all;
+    AVPacket* p = av_packet_alloc();
+    while (av_read_frame(ctx, p) >= 0) {
+      all.push_back({p->stream_index, p->pts, p->dts, p->size});
+      av_packet_unref(p);
+    }
+    av_packet_free(&p);
+    return all;
+  };
+  for (const QString& path : {s_plain, s_fragmented, s_soundOnly, reordered, late, offset}) {
+    SCOPED_TRACE(path.toStdString());
+    FFmpegInputPtr ours = Asset_OpenInput(path, -1, nullptr, true);
+    ASSERT_TRUE(ours);
+    AVFormatContext* analysed = nullptr;
+    ASSERT_EQ(avformat_open_input(&analysed, QFile::encodeName(path).constData(), nullptr, nullptr), 0);
+    ASSERT_GE(avformat_find_stream_info(analysed, nullptr), 0);
+    ASSERT_EQ(ours->nb_streams, analysed->nb_streams);
+    EXPECT_NEAR(double(ours->start_time), double(analysed->start_time), 100);
+    EXPECT_NEAR(double(ours->duration), double(analysed->duration), 1000);
+    for (unsigned i = 0; i < ours->nb_streams; ++i) {
+      const AVStream* a = ours->streams[i];
+      const AVStream* b = analysed->streams[i];
+      EXPECT_EQ(a->start_time, b->start_time) << "stream " << i;
+      EXPECT_EQ(a->duration, b->duration) << "stream " << i;
+      if (a->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+        EXPECT_EQ(av_cmp_q(a->avg_frame_rate, b->avg_frame_rate), 0);
+      }
+      EXPECT_EQ(a->codecpar->width, b->codecpar->width);
+      EXPECT_EQ(a->codecpar->sample_rate, b->codecpar->sample_rate);
+    }
+    EXPECT_TRUE(packets(ours.get()) == packets(analysed));
+    avformat_close_input(&analysed);
+  }
 }
