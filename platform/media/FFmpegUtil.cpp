@@ -309,15 +309,55 @@ FFmpegImageScaler::FFmpegImageScaler(FFmpegScaleQuality quality)
                                                           : SWS_BICUBIC) {}
 FFmpegImageScaler::~FFmpegImageScaler() = default;
 
+namespace {
+// 4:2:0 planar YUV, what cameras and recordings give: libswscale scales it quickly in YUV and converts
+// it to RGB quickly at one size, where scaling it into RGB in one go takes its slow general path.
+bool U_IsYUV420(int format) {
+  return format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P;
+}
+
+void U_FreeImageMemory(void* memory) { av_free(memory); }
+}  // namespace
+
 bool FFmpegImageScaler::scale(const AVFrame* frame, const QSize& size, QImage::Format format, QImage* image) {
   if (!frame || frame->width <= 0 || frame->height <= 0 || size.isEmpty()) return false;
-  SwsContext* ctx = FFmpeg_CachedScaler(m_scaler, frame->width, frame->height, frame->format, size.width(),
+  const AVFrame* source = frame;
+  if (U_IsYUV420(frame->format) && size != QSize(frame->width, frame->height)) {
+    if (!m_scaledYUV || m_scaledYUV->width != size.width() || m_scaledYUV->height != size.height() ||
+        m_scaledYUV->format != frame->format) {
+      m_scaledYUV = FFmpeg_MakeFrame();
+      if (!m_scaledYUV) return false;
+      m_scaledYUV->width = size.width();
+      m_scaledYUV->height = size.height();
+      m_scaledYUV->format = frame->format;
+      if (av_frame_get_buffer(m_scaledYUV.get(), 0) < 0) {
+        m_scaledYUV.reset();
+        return false;
+      }
+    }
+    SwsContext* down = FFmpeg_CachedScaler(m_yuvScaler, frame->width, frame->height, frame->format, size.width(),
+                                           size.height(), frame->format, m_flags);
+    if (!down) return false;
+    sws_scale(down, frame->data, frame->linesize, 0, frame->height, m_scaledYUV->data, m_scaledYUV->linesize);
+    source = m_scaledYUV.get();
+  }
+  SwsContext* ctx = FFmpeg_CachedScaler(m_scaler, source->width, source->height, source->format, size.width(),
                                         size.height(), AV_PIX_FMT_BGRA, m_flags);
   if (!ctx) return false;
-  if (image->size() != size || image->format() != format) *image = QImage(size, format);
-  uint8_t* dst[4] = {image->bits(), nullptr, nullptr, nullptr};
+  // Rows a multiple of 64 bytes and a spare row at the end: the converters write up to 16 pixels past
+  // the last one of a row. Memory still shown through a copy of the image is never written.
+  const bool reusable = image->constBits() == m_bits && m_bits && image->size() == size &&
+                        image->format() == format && image->isDetached();
+  if (!reusable) {
+    const qsizetype stride = (qsizetype(size.width()) * 4 + 63) & ~qsizetype(63);
+    auto* memory = static_cast<uchar*>(av_malloc(size_t(stride) * size_t(size.height() + 1)));
+    if (!memory) return false;
+    *image = QImage(memory, size.width(), size.height(), stride, format, U_FreeImageMemory, memory);
+    m_bits = image->constBits();
+  }
+  uint8_t* dst[4] = {const_cast<uchar*>(image->constBits()), nullptr, nullptr, nullptr};
   int dstStride[4] = {int(image->bytesPerLine()), 0, 0, 0};
-  sws_scale(ctx, frame->data, frame->linesize, 0, frame->height, dst, dstStride);
+  sws_scale(ctx, source->data, source->linesize, 0, source->height, dst, dstStride);
   return true;
 }
 

@@ -140,13 +140,19 @@ class FFmpegImageScaler {
   FFmpegImageScaler(const FFmpegImageScaler&) = delete;
   FFmpegImageScaler& operator=(const FFmpegImageScaler&) = delete;
 
-  // Scales the frame to size into *image (made anew only when its size or format differs); false
-  // when the frame cannot be converted.
+  // Scales the frame to size into *image (made anew only when its size or format differs, or when a
+  // copy of it is still held); false when the frame cannot be converted. The image's memory leaves
+  // room after every row and after the last one for libswscale's converters, which write whole blocks
+  // of pixels.
   bool scale(const AVFrame* frame, const QSize& size, QImage::Format format, QImage* image);
 
  private:
   int m_flags;
+  // Planar YUV is scaled in YUV first, then converted at its new size.
+  FFmpegScalerPtr m_yuvScaler;
+  FFmpegFramePtr m_scaledYUV;
   FFmpegScalerPtr m_scaler;
+  const uchar* m_bits = nullptr;  // the memory of the last image made here
 };
 
 // Converts sound to one output format, set up again whenever the input's or the output's format

@@ -50,6 +50,13 @@ void PlayerView::resizeEvent(QResizeEvent* event) {
 
 void PlayerView::paintEvent(QPaintEvent*) {
   QPainter painter(this);
-  painter.fillRect(rect(), Qt::black);
-  if (!m_image.isNull()) painter.drawImage(videoRect().topLeft(), m_image);
+  if (m_image.isNull()) {
+    painter.fillRect(rect(), Qt::black);
+    return;
+  }
+  // Black only beside the picture: the picture covers the rest, every frame.
+  const QRect picture(videoRect().topLeft(), m_image.size());
+  const QRegion bars = QRegion(rect()).subtracted(picture);
+  for (const QRect& bar : bars) painter.fillRect(bar, Qt::black);
+  painter.drawImage(picture.topLeft(), m_image);
 }

@@ -10,7 +10,13 @@ extern "C" {
 
 #include <gtest/gtest.h>
 
+extern "C" {
+#include <libswscale/swscale.h>
+}
+
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -87,6 +93,49 @@ TEST(FFmpegUtil, ImageScalerGivesTheAskedSizeAndFormatInTheRightColours) {
   broken->height = 16;
   broken->format = AV_PIX_FMT_NONE;
   EXPECT_FALSE(scaler.scale(broken.get(), QSize(16, 16), QImage::Format_RGB32, &image));
+}
+
+// Scaled in YUV and then converted, a picture must look as when scaled into RGB in one go, at sizes
+// that are no multiple of anything; and the memory of an image still held elsewhere is never drawn into.
+TEST(FFmpegUtil, ImageScalerMatchesAOneStepConversionAtAnySizeAndSparesHeldImages) {
+  FFmpegFramePtr frame = SolidFrame(640, 360, 0, 0, 0);
+  ASSERT_TRUE(frame);
+  for (int row = 0; row < 360; ++row)
+    for (int x = 0; x < 640; ++x) frame->data[0][row * frame->linesize[0] + x] = uint8_t(16 + x * 110 / 640 + row * 109 / 360);
+  for (int row = 0; row < 180; ++row)
+    for (int x = 0; x < 320; ++x) {
+      frame->data[1][row * frame->linesize[1] + x] = uint8_t(64 + x * 128 / 320);
+      frame->data[2][row * frame->linesize[2] + x] = uint8_t(64 + row * 128 / 180);
+    }
+  for (const QSize size : {QSize(319, 179), QSize(17, 9), QSize(1, 1), QSize(640, 360), QSize(961, 541)}) {
+    SCOPED_TRACE(size.width());
+    FFmpegImageScaler scaler(FFmpegScaleQuality::Bilinear);
+    QImage image;
+    ASSERT_TRUE(scaler.scale(frame.get(), size, QImage::Format_RGB32, &image));
+    ASSERT_EQ(image.size(), size);
+    SwsContext* direct = sws_getContext(640, 360, AV_PIX_FMT_YUV420P, size.width(), size.height(), AV_PIX_FMT_BGRA,
+                                        SWS_BILINEAR, nullptr, nullptr, nullptr);
+    const int stride = (size.width() * 4 + 63) & ~63;
+    std::vector<uint8_t> reference(size_t(stride) * (size.height() + 1));
+    uint8_t* dst[4] = {reference.data(), nullptr, nullptr, nullptr};
+    int dstStride[4] = {stride, 0, 0, 0};
+    sws_scale(direct, frame->data, frame->linesize, 0, 360, dst, dstStride);
+    sws_freeContext(direct);
+    int worst = 0;
+    for (int y = 1; y + 1 < size.height(); ++y)  // the edges are filtered differently
+      for (int x = 1; x + 1 < size.width(); ++x)
+        for (int c = 0; c < 3; ++c)
+          worst = std::max(worst, std::abs(int(image.constScanLine(y)[x * 4 + c]) - int(reference[y * stride + x * 4 + c])));
+    // A picture made dozens of times smaller is filtered a little differently by the two paths.
+    EXPECT_LE(worst, size.width() * 8 < 640 ? 24 : 6);
+
+    const QImage held = image;  // still on screen somewhere
+    const QImage before = held.copy();
+    FFmpegFramePtr black = SolidFrame(640, 360, 16, 128, 128);
+    ASSERT_TRUE(scaler.scale(black.get(), size, QImage::Format_RGB32, &image));
+    EXPECT_EQ(held, before);
+    EXPECT_NE(image.constBits(), held.constBits());
+  }
 }
 
 TEST(FFmpegUtil, ResamplerFollowsTheInputAndTakesUnorderedChannels) {
