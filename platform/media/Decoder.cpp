@@ -197,13 +197,17 @@ bool Decoder::peek(DecodedUnit& unit) const {
 }
 
 bool Decoder::pop(DecodedUnit& unit) {
+  bool wake = true;
   {
     std::lock_guard lock(m_mutex);
     if (m_queue.empty()) return false;
     unit = std::move(m_queue.front());
     m_queue.pop_front();
+    // The decoder thread only cares once a run of pictures is due, or when a full queue got room.
+    const int queued = static_cast<int>(m_queue.size());
+    if (m_type == MediaType::Video) wake = queued <= kMaxQueuedPictures / 2 || queued == kMaxQueuedPictures - 1;
   }
-  m_wake.notify_all();
+  if (wake) m_wake.notify_all();
   return true;
 }
 
@@ -256,6 +260,14 @@ bool Decoder::hasRoomLocked() const {
   return seconds < kMaxQueuedAudioSeconds;
 }
 
+bool Decoder::wantsMoreLocked() {
+  if (m_type != MediaType::Video) return hasRoomLocked();
+  const int queued = static_cast<int>(m_queue.size());
+  if (queued >= kMaxQueuedPictures) m_refilling = false;
+  else if (queued <= kMaxQueuedPictures / 2) m_refilling = true;
+  return m_refilling;
+}
+
 bool Decoder::push(DecodedUnit unit, uint64_t generation) {
   ReadyHandler ready;
   {
@@ -276,7 +288,7 @@ void Decoder::run() {
     bool grown = false;
     {
       std::unique_lock lock(m_mutex);
-      m_wake.wait(lock, [&] { return m_stop || m_seekRequested || m_hasGrown || (!m_threadAtEnd && hasRoomLocked()); });
+      m_wake.wait(lock, [&] { return m_stop || m_seekRequested || m_hasGrown || (!m_threadAtEnd && wantsMoreLocked()); });
       if (m_stop) return;
       if (m_seekRequested) {
         m_seekRequested = false;

@@ -111,6 +111,10 @@ class Decoder {
   void resumeGrownSegment();
   bool push(DecodedUnit unit, uint64_t generation);
   bool hasRoomLocked() const;
+  // Whether the decoder thread should decode more now: pictures are decoded in runs, from a queue half
+  // empty up to a full one, so that the thread and its helpers wake a few times a second rather than
+  // for every picture.
+  bool wantsMoreLocked();
   void emitAudio(const uint8_t* const* data, int samples, const PlayerSegment& segment, const MediaTime& itemTime,
                  uint64_t generation);
 
@@ -132,6 +136,7 @@ class Decoder {
   ReadyHandler m_ready;
   std::vector<PlayerSegment> m_grown;
   bool m_hasGrown = false;
+  bool m_refilling = true;
 
   // Decoder-thread state.
   std::vector<std::unique_ptr<MediaFileReader>> m_readers;
