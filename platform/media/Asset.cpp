@@ -9,6 +9,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/avutil.h>
+#include <libavutil/common.h>
 #include <libavutil/display.h>
 #include <libavutil/error.h>
 }
@@ -262,7 +263,7 @@ bool U_TakeStartTimes(AVFormatContext* ctx) {
         const uint8_t* skip = av_packet_get_side_data(packet.get(), AV_PKT_DATA_SKIP_SAMPLES, &skipSize);
         if (skip && skipSize >= 4 && st->codecpar->sample_rate > 0) {
           const uint32_t samples = uint32_t(skip[0]) | uint32_t(skip[1]) << 8 | uint32_t(skip[2]) << 16 | uint32_t(skip[3]) << 24;
-          t += av_rescale_q(samples, AVRational{1, st->codecpar->sample_rate}, st->time_base);
+          t = av_sat_add64(t, av_rescale_q(samples, AVRational{1, st->codecpar->sample_rate}, st->time_base));
         }
         first[i] = first[i] == AV_NOPTS_VALUE ? t : std::min(first[i], t);
         if (++seen[i] == kPacketsPerStream) --unfinished;
@@ -286,11 +287,12 @@ bool U_TakeStartTimes(AVFormatContext* ctx) {
     const AVStream* st = ctx->streams[i];
     if (!isMedia(st)) continue;
     start = std::min(start, av_rescale_q(st->start_time, st->time_base, AV_TIME_BASE_Q));
-    end = std::max(end, av_rescale_q(st->start_time + st->duration, st->time_base, AV_TIME_BASE_Q));
+    // A file's own numbers may be anything: the sums saturate rather than overflow.
+    end = std::max(end, av_rescale_q(av_sat_add64(st->start_time, st->duration), st->time_base, AV_TIME_BASE_Q));
   }
   if (start == INT64_MAX || end <= start) return false;
   ctx->start_time = start;
-  if (ctx->duration == AV_NOPTS_VALUE || ctx->duration <= 0) ctx->duration = end - start;
+  if (ctx->duration == AV_NOPTS_VALUE || ctx->duration <= 0) ctx->duration = av_sat_sub64(end, start);
   return true;
 }
 
