@@ -7,7 +7,8 @@
 // program's buffers nor the other side count. Every figure is printed as
 // "name: velmora X, peer Y, ratio Z", with the cores the run was allowed to use.
 // VELMORA_BENCH_SECONDS sets the writer's length (default 10), VELMORA_BENCH_CAMERA_SECONDS the
-// camera's (default 20), VELMORA_BENCH_ROUNDS the rounds per figure (default 3).
+// camera's (default 20), VELMORA_BENCH_ROUNDS the rounds per figure (default 3 for the writer, 5 for the
+// camera, whose figures spread more from run to run).
 
 #include "bench/BenchSupport.h"
 #include "capture/ZRNRecorder.h"
@@ -375,7 +376,7 @@ void BM_WriterAgainstFFmpeg(benchmark::State& state) {
 void cameraAgainstFFmpeg(benchmark::State& state, int width, int height) {
   av_log_set_level(AV_LOG_ERROR);
   const int seconds = Bench_EnvInt("VELMORA_BENCH_CAMERA_SECONDS", 20);
-  const int rounds = Bench_Rounds(3);
+  const int rounds = Bench_Rounds(5);
   QTemporaryDir dir;
   VirtualDevices_Plug(true, true);
   auto camera = CaptureDevice::deviceWithUniqueID(kVirtualCameraUID);
