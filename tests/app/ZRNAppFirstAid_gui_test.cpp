@@ -88,9 +88,11 @@ TEST_F(FirstAidAppTest, SavingTheLogsTwicePutsTwoArchivesOnTheDesktop) {
     EXPECT_FALSE(names.contains(QStringLiteral("othertool_2026-12-05-101010.crash")));
     EXPECT_TRUE(names.contains(QStringLiteral("Debug_Logs/20261205/1234_Debug.log")));
     EXPECT_FALSE(names.contains(QStringLiteral("Debug_Logs/20261205/99_Debug.log"))) << "an empty log gets no entry";
-    for (const QVariantMap& entry : entries)
-      if (entry.value("name").toString().startsWith(QStringLiteral("Debug_Logs/")))
+    for (const QVariantMap& entry : entries) {
+      if (entry.value("name").toString().startsWith(QStringLiteral("Debug_Logs/"))) {
         EXPECT_FALSE(entry.value("data").toByteArray().isEmpty()) << entry.value("name").toString().toStdString();
+      }
+    }
 
     const QString report = QString::fromUtf8(Test_ZipEntry(entries, QStringLiteral("ksu_SystemInfo.txt")).value("data").toByteArray());
     EXPECT_TRUE(report.startsWith(QStringLiteral("\n") + QString(35, '-') + QStringLiteral("Mail program:  "))) << report.left(200).toStdString();

@@ -424,7 +424,9 @@ TEST_F(PlaybackWindow, AnInterruptedRecordingIsNamedAndItsLockCleared) {
   ASSERT_NE(window, nullptr);
   EXPECT_TRUE(window->noticeView()->text().contains(QStringLiteral("was interrupted"))) << window->noticeView()->text().toStdString();
   EXPECT_FALSE(QFile::exists(lock));
-  if (iconSet) EXPECT_TRUE(FileAttributes_Xattr(package, FileAttributes_CustomIconXattrName()).isNull());
+  if (iconSet) {
+    EXPECT_TRUE(FileAttributes_Xattr(package, FileAttributes_CustomIconXattrName()).isNull());
+  }
   EXPECT_GT(window->totalDuration(), 9.0);
 
   // The lock of a recording that this run is writing is not an interruption.

@@ -216,7 +216,9 @@ TEST_F(PlaybackExports, AnExportWithoutAFileSaysItFailedAndWhyAndLeavesNothingBe
     VLPlaybackWC* window = openSession(QString::fromLatin1(c.name).replace(QLatin1Char(' '), QLatin1Char('_')));
     ASSERT_NE(window, nullptr);
     // A file where the clips folder should go.
-    if (c.blockClipsFolder) ASSERT_TRUE(QFile(clipsFolder()).open(QIODevice::WriteOnly));
+    if (c.blockClipsFolder) {
+      ASSERT_TRUE(QFile(clipsFolder()).open(QIODevice::WriteOnly));
+    }
     auto failing = requestClip(window, c.in, c.out);
     ASSERT_NE(failing, nullptr);
     ASSERT_TRUE(waitUntilEnded(failing));
@@ -248,7 +250,9 @@ TEST_F(PlaybackExports, AnExportWithoutAFileSaysItFailedAndWhyAndLeavesNothingBe
       saved = saved || record.toMap().value(QStringLiteral("failureReason")).toString() == failing->failureReason();
     EXPECT_TRUE(saved);
     EXPECT_EQ(QDir(temporary).entryList(exportFiles, QDir::Files), before) << "the temporary folder keeps nothing";
-    if (c.blockClipsFolder) EXPECT_TRUE(QFileInfo(clipsFolder()).isFile());
+    if (c.blockClipsFolder) {
+      EXPECT_TRUE(QFileInfo(clipsFolder()).isFile());
+    }
   }
 }
 
