@@ -12,6 +12,7 @@
 #include "platform/foundation/UserDefaults.h"
 #include "platform/system/PrivateDBus.h"
 #include "platform/system/SleepWake.h"
+#include "support/DialogTestSupport.h"
 #include "support/TestSupport.h"
 #include "tests/app/AppTestSupport.h"
 
@@ -27,16 +28,6 @@
 #include <future>
 
 namespace {
-QString labelsText(QWidget* widget) {
-  QString all;
-  for (auto* label : widget->findChildren<QLabel*>()) {
-    QTextDocument text;
-    text.setHtml(label->text());
-    all += text.toPlainText();
-  }
-  return all;
-}
-
 // A second start of Velmora without paths, through the socket the running one listens on.
 bool secondStart(const QStringList& paths = {}) {
   std::future<bool> taken = std::async(std::launch::async, [paths] { return AppInstance_HandOverToRunningInstance(paths); });
@@ -82,7 +73,7 @@ TEST_F(LaunchedAppTest, AMissingPathAtLaunchIsSaidAndTheLiveSessionStarts) {
   delegate = std::make_unique<ZRNAppDelegate>();
   delegate->application_openFiles({missing});
   QString shown;
-  Test_AnswerNextModal(QStringLiteral("okBtn"), [&](QWidget* modal) { shown = labelsText(modal); });
+  Test_AnswerNextModal(QStringLiteral("okBtn"), [&](QWidget* modal) { shown = Test_LabelsText(modal); });
   delegate->applicationWillFinishLaunching();
   delegate->applicationDidFinishLaunching();
   ASSERT_TRUE(Test_WaitUntil([] { return VLLiveWC_Current() && VLLiveWC_Current()->isVisible(); }, 20000));

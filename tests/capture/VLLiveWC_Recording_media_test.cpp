@@ -105,17 +105,6 @@ QString runChild(const QString& mode, const QString& folder, QProcess::ExitStatu
   return QString::fromUtf8(child.readAllStandardOutput());
 }
 
-// The plain text of every label of an alert.
-QString AlertText(QWidget* modal) {
-  QString all;
-  for (auto* label : modal->findChildren<QLabel*>()) {
-    QTextDocument text;
-    text.setHtml(label->text());
-    all += text.toPlainText();
-  }
-  return all;
-}
-
 QVariantMap readSettings(const QString& package) {
   QFile file(package + QStringLiteral("/VLSettings.json"));
   if (!file.open(QIODevice::ReadOnly)) return {};
@@ -173,7 +162,7 @@ TEST(LiveRecordingMedia, UnpluggedCameraStopsTheRecordingWithAnAlertAndKeepsIt) 
   rig.rec->toggleCapture();
   ASSERT_TRUE(rig.waitForRecorded(2.5));
   QString alertText;
-  Test_AnswerNextModal(QStringLiteral("okBtn"), [&](QWidget* modal) { alertText = AlertText(modal); });
+  Test_AnswerNextModal(QStringLiteral("okBtn"), [&](QWidget* modal) { alertText = Test_LabelsText(modal); });
   VirtualDevices_Unplug(true, false);
   ASSERT_TRUE(Test_WaitUntil([&] { return rig.stops.size() == 1 && !QFileInfo::exists(rig.lockPath()); }, 20000));
   EXPECT_TRUE(rig.stops[0]);
@@ -228,7 +217,7 @@ TEST(LiveRecordingChild, DISABLED_Record) {
     signal(SIGXFSZ, SIG_IGN);
     setrlimit(RLIMIT_FSIZE, &limit);
     Test_AnswerNextModal(QStringLiteral("okBtn"), [](QWidget* modal) {
-      printf("alert: %s\n", qPrintable(AlertText(modal)));
+      printf("alert: %s\n", qPrintable(Test_LabelsText(modal)));
       fflush(stdout);
     });
   }

@@ -2,6 +2,7 @@
 #include "common/ZRNAlerts.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/media/CaptureDevice.h"
+#include "support/DialogTestSupport.h"
 #include "support/TestSupport.h"
 
 #include <QLabel>
@@ -30,12 +31,6 @@ void drainMainQueue() {
   bool drained = false;
   Dispatch_MainAsync([&] { drained = true; });
   ASSERT_TRUE(Test_WaitUntil([&] { return drained; }));
-}
-
-QString plainText(const QLabel* label) {
-  QTextDocument document;
-  document.setHtml(label->text());
-  return document.toPlainText().replace(QChar(QChar::LineSeparator), QLatin1Char('\n'));
 }
 
 }  // namespace
@@ -89,7 +84,7 @@ TEST(WaitingDialog, TextAndButtonFollowTheErrorType) {
     ZRNWaitingWindowController dialog(QStringLiteral("uid"), QString::fromUtf8(c.savedName));
     dialog.setDeviceType(c.type);
     dialog.setErrorType(c.errorType);
-    EXPECT_EQ(plainText(dialog.mainTextfield()), QString::fromUtf8(c.text));
+    EXPECT_EQ(Test_LabelText(dialog.mainTextfield()), QString::fromUtf8(c.text));
     EXPECT_EQ(dialog.okBtn()->text(), QString::fromUtf8(c.button));
     EXPECT_EQ(!dialog.progressIndicator()->isHidden(), c.spinnerShown);
   }
@@ -104,7 +99,7 @@ TEST(WaitingDialog, SettingTheSameErrorTypeAgainKeepsTheText) {
   EXPECT_EQ(dialog.mainTextfield()->text(), QStringLiteral("left alone"));
   EXPECT_EQ(dialog.okBtn()->text(), QStringLiteral("left alone too"));
   dialog.setErrorType(-2);
-  EXPECT_TRUE(plainText(dialog.mainTextfield()).startsWith(QStringLiteral("No cameras were found...")));
+  EXPECT_TRUE(Test_LabelText(dialog.mainTextfield()).startsWith(QStringLiteral("No cameras were found...")));
 }
 
 // Devices are plugged through the platform's registry, which announces them from its own thread.

@@ -109,12 +109,6 @@ const CatalogueRow kCatalogue[] = {
 
 QString str(const char* key) { return QString::fromLatin1(key); }
 
-QString plainTextOf(const QLabel* label) {
-  QTextDocument document;
-  document.setHtml(label->text());
-  return document.toPlainText().replace(QChar(QChar::LineSeparator), QLatin1Char('\n'));
-}
-
 // The character format of the run of a rich-text label that holds `text`.
 QTextCharFormat formatOf(const QLabel* label, const QString& text) {
   QTextDocument document;
@@ -192,7 +186,7 @@ TEST(AlertDialog, ArgumentsAreShownAsTextAndTheExplanationIsSmaller) {
   for (const auto& c : cases) {
     auto controller = Alert_MakeAlertController(*Alert_EntryForID(c.id), QString::fromUtf8(c.argument),
                                                 QString::fromUtf8(c.explainArgument));
-    EXPECT_EQ(plainTextOf(controller->mainTextfield()), QString::fromUtf8(c.shown)) << c.id;
+    EXPECT_EQ(Test_LabelText(controller->mainTextfield()), QString::fromUtf8(c.shown)) << c.id;
   }
   auto controller = Alert_MakeAlertController(*Alert_EntryForID(20013), QStringLiteral("Cup"));
   const QTextCharFormat title = formatOf(controller->mainTextfield(), QStringLiteral("There was a problem"));
@@ -239,7 +233,7 @@ TEST(AlertDialog, AnAlertRaisedInsideAnotherStacksAndTheFirstResumes) {
     ASSERT_TRUE(Test_WaitUntil([&] { return queuedWorkRan; }, 5000));
     events.push_back(QStringLiteral("first shown"));
     Test_AnswerNextModal(QStringLiteral("okBtn"), [&](QWidget* second) {
-      events.push_back(plainTextOf(second->findChild<QLabel*>(QStringLiteral("mainTextfield"))).section('\n', 0, 0));
+      events.push_back(Test_LabelText(second->findChild<QLabel*>(QStringLiteral("mainTextfield"))).section('\n', 0, 0));
     }, first);
     innerResult = Alert_ShowAlertWithID(20019);
     events.push_back(QStringLiteral("second ended"));

@@ -9,18 +9,6 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-QString plainText(QWidget* modal) {
-  QString all;
-  for (auto* label : modal->findChildren<QLabel*>()) {
-    QTextDocument text;
-    text.setHtml(label->text());
-    all += text.toPlainText();
-  }
-  return all;
-}
-}  // namespace
-
 TEST(FirstAidWindow, AfterACrashAndOnRequestTheWindowTakesItsForm) {
   // No mail program here takes attachments, so after a crash saving the logs is preselected.
   ASSERT_FALSE(FirstAid_MailerCanAttach(QStringLiteral("Mail")));
@@ -109,7 +97,7 @@ TEST(FirstAidWindow, AResetIsConfirmedFirstAndAnythingButContinueKeepsTheWindow)
   window.setBombed(false);
   window.show();
   QString alertText;
-  Test_AnswerNextModal(QStringLiteral("cancelBtn"), [&](QWidget* modal) { alertText = plainText(modal); }, &window);
+  Test_AnswerNextModal(QStringLiteral("cancelBtn"), [&](QWidget* modal) { alertText = Test_LabelsText(modal); }, &window);
   window.okBtn()->click();
   EXPECT_TRUE(alertText.contains(QStringLiteral("You are about to reset the program settings to their default values.")))
       << alertText.toStdString();

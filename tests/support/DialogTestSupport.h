@@ -3,8 +3,10 @@
 // given one), lets the test look at it, then clicks the named button.
 
 #include <QApplication>
+#include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QTextDocument>
 #include <QTimer>
 #include <QWidget>
 
@@ -31,4 +33,22 @@ inline void Test_AnswerNextModal(const QString& buttonName, std::function<void(Q
     timer->deleteLater();
   });
   timer->start();
+}
+
+// The plain text of a rich-text label, its line breaks as newlines.
+inline QString Test_LabelText(const QLabel* label) {
+  QTextDocument document;
+  document.setHtml(label->text());
+  return document.toPlainText().replace(QChar(QChar::LineSeparator), QLatin1Char('\n'));
+}
+
+// The plain text of every label of a dialog or window, run together.
+inline QString Test_LabelsText(QWidget* widget) {
+  QString all;
+  for (auto* label : widget->findChildren<QLabel*>()) {
+    QTextDocument text;
+    text.setHtml(label->text());
+    all += text.toPlainText();
+  }
+  return all;
 }
