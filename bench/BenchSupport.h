@@ -129,16 +129,16 @@ inline int Bench_EnvInt(const char* name, int fallback) {
 inline int Bench_Rounds(int fallback) { return Bench_EnvInt("VELMORA_BENCH_ROUNDS", fallback); }
 
 // Runs the event loop, sleeping between events (so the wait costs no CPU), until done or the time is up.
-inline bool Bench_WaitIdle(const std::function<bool()>& done, int timeoutMs) {
+// done() is asked after every event, so a timed wait ends with the event that ended it.
+inline bool Bench_WaitIdle(const std::function<bool()>& done, int timeoutMs = 30000) {
   QDeadlineTimer deadline(timeoutMs);
-  QEventLoop loop;
-  QTimer poll;
-  QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-    if (done() || deadline.hasExpired()) loop.quit();
-  });
-  poll.start(50);
-  if (!done()) loop.exec();
-  return done();
+  QTimer poll;  // wakes the loop now and then to look at the time
+  poll.start(20);
+  while (!done()) {
+    if (deadline.hasExpired()) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+  }
+  return true;
 }
 
 // A 1920x1080 30 fps recording with sound of the given length, laid out as the recorder writes it

@@ -49,18 +49,6 @@ constexpr double kPlaySeconds = 20.0;
 
 QString gSelf;
 
-// Runs the event loop (sleeping between events, so the wait itself costs no CPU) until done.
-bool U_Wait(const std::function<bool()>& done, int timeoutMs = 30000) {
-  QDeadlineTimer deadline(timeoutMs);
-  QTimer poll;
-  poll.start(20);
-  while (!done()) {
-    if (deadline.hasExpired()) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-  }
-  return true;
-}
-
 // A recording of the given minutes: one minute encoded, joined to itself as often as needed.
 QString U_MakeMovie(int minutes) {
   const QString dir = QDir::tempPath() + QStringLiteral("/velmora-player-bench");
@@ -98,7 +86,7 @@ QString U_TenMinuteMovie() {
 int U_OpenSide(const QString& movie) {
   auto item = PlayerItem::itemWithPath(movie);
   Player player(item);
-  return U_Wait([&] { return item->status() != PlayerItemStatus::Unknown && (item->status() == PlayerItemStatus::Failed || item->currentVideoFrame()); },
+  return Bench_WaitIdle([&] { return item->status() != PlayerItemStatus::Unknown && (item->status() == PlayerItemStatus::Failed || item->currentVideoFrame()); },
                 120000) &&
                  item->currentVideoFrame()
              ? 0
@@ -182,7 +170,7 @@ void BM_ExactSeek(benchmark::State& state) {
   const QString movie = U_TenMinuteMovie();
   auto item = PlayerItem::itemWithPath(movie);
   Player player(item);
-  if (!U_Wait([&] { return item->status() == PlayerItemStatus::ReadyToPlay && item->currentVideoFrame(); })) {
+  if (!Bench_WaitIdle([&] { return item->status() == PlayerItemStatus::ReadyToPlay && item->currentVideoFrame(); })) {
     state.SkipWithError("movie did not load");
     return;
   }
@@ -196,7 +184,7 @@ void BM_ExactSeek(benchmark::State& state) {
     QElapsedTimer timer;
     timer.start();
     player.seekToTime(MediaTimeMakeWithSeconds(target, 1000), kMediaTimeZero, kMediaTimeZero, [&](bool) { done = true; });
-    U_Wait([&] { return done; });
+    Bench_WaitIdle([&] { return done; });
     ours.push_back(timer.nsecsElapsed() / 1e6);
     timer.restart();
     floor.seek(target);
@@ -216,13 +204,13 @@ double U_PlayerCpu(const QString& movie) {
   view.resize(960, 540);
   view.setPlayer(&player);
   view.show();
-  U_Wait([&] { return item->status() == PlayerItemStatus::ReadyToPlay && item->currentVideoFrame(); });
+  Bench_WaitIdle([&] { return item->status() == PlayerItemStatus::ReadyToPlay && item->currentVideoFrame(); });
   bool done = false;
   player.seekToTime(MediaTimeMake(60, 1), kMediaTimeZero, kMediaTimeZero, [&](bool) { done = true; });
-  U_Wait([&] { return done; });
+  Bench_WaitIdle([&] { return done; });
   const double cpuBefore = Bench_CpuSeconds(RUSAGE_SELF);
   player.setRate(1.0f);
-  U_Wait([&] { return MediaTimeGetSeconds(player.currentTime()) >= 60.0 + kPlaySeconds; }, 120000);
+  Bench_WaitIdle([&] { return MediaTimeGetSeconds(player.currentTime()) >= 60.0 + kPlaySeconds; }, 120000);
   player.setRate(0.0f);
   return Bench_CpuSeconds(RUSAGE_SELF) - cpuBefore;
 }
