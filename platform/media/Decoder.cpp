@@ -18,6 +18,8 @@ namespace {
 
 // How far each stage runs ahead of the clock: a few pictures, a fraction of a second of sound.
 constexpr int kMaxQueuedPictures = 6;
+// Pictures are decoded in runs: from this many queued up to the full queue.
+constexpr int kRefillPictures = kMaxQueuedPictures / 2;
 constexpr double kMaxQueuedAudioSeconds = 0.5;
 // Empty ranges play silence in blocks of this length.
 constexpr double kSilenceBlockSeconds = 0.05;
@@ -205,7 +207,7 @@ bool Decoder::pop(DecodedUnit& unit) {
     m_queue.pop_front();
     // The decoder thread only cares once a run of pictures is due, or when a full queue got room.
     const int queued = static_cast<int>(m_queue.size());
-    if (m_type == MediaType::Video) wake = queued <= kMaxQueuedPictures / 2 || queued == kMaxQueuedPictures - 1;
+    if (m_type == MediaType::Video) wake = queued <= kRefillPictures || queued == kMaxQueuedPictures - 1;
   }
   if (wake) m_wake.notify_all();
   return true;
@@ -264,7 +266,7 @@ bool Decoder::wantsMoreLocked() {
   if (m_type != MediaType::Video) return hasRoomLocked();
   const int queued = static_cast<int>(m_queue.size());
   if (queued >= kMaxQueuedPictures) m_refilling = false;
-  else if (queued <= kMaxQueuedPictures / 2) m_refilling = true;
+  else if (queued <= kRefillPictures) m_refilling = true;
   return m_refilling;
 }
 
