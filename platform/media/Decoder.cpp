@@ -123,9 +123,9 @@ class MediaFileReader {
   MediaTime m_frameDuration = MediaTimeMake(1, 30);
 };
 
-MediaSourceInfo Decoder_ProbeFile(const QString& path) {
+MediaSourceInfo Decoder_ProbeFile(const QString& path, int64_t byteLimit) {
   MediaSourceInfo info;
-  const FFmpegInputPtr input = Asset_OpenInput(path, -1, nullptr, true);
+  FFmpegInputPtr input = Asset_TakeInput(path, byteLimit, nullptr);
   if (!input) {
     info.error = QStringLiteral("cannot open %1").arg(path);
     return info;
@@ -152,6 +152,7 @@ MediaSourceInfo Decoder_ProbeFile(const QString& path) {
     info.duration = MediaTimeMakeWithSeconds(longest, 1000000);
   info.ok = info.hasVideo || info.hasAudio;
   if (!info.ok) info.error = QStringLiteral("no audio or video in %1").arg(path);
+  if (info.ok) Asset_ParkInput(path, byteLimit, std::move(input), true);
   return info;
 }
 

@@ -43,7 +43,8 @@ struct MediaSourceInfo {
   QSize videoSize;
   MediaTime frameDuration = kMediaTimeInvalid;
 };
-MediaSourceInfo Decoder_ProbeFile(const QString& path);
+// The input read is left parked for the decoder that reads the same bytes next (Asset_ParkInput).
+MediaSourceInfo Decoder_ProbeFile(const QString& path, int64_t byteLimit = -1);
 
 // The audio format the decoder resamples to: interleaved signed 16-bit.
 struct DecoderAudioFormat {

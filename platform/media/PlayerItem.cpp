@@ -7,6 +7,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <utility>
 #include <cmath>
 
 namespace {
@@ -103,12 +104,15 @@ std::shared_ptr<PlayerItem> PlayerItem::itemWithSegments(std::vector<PlayerSegme
   item->m_videoSegments = segments;
   item->m_audioSegments = std::move(segments);
   std::weak_ptr<PlayerItem> weak = item;
-  QStringList paths;
-  for (const PlayerSegment& segment : item->m_videoSegments)
-    if (!segment.isEmpty() && !paths.contains(segment.sourcePath)) paths << segment.sourcePath;
-  Dispatch_GlobalAsync([weak, paths] {
+  // Each file once, with the readable length its segments read it to.
+  std::vector<std::pair<QString, int64_t>> sources;
+  for (const PlayerSegment& segment : item->m_videoSegments) {
+    const bool known = std::any_of(sources.begin(), sources.end(), [&](const auto& s) { return s.first == segment.sourcePath; });
+    if (!segment.isEmpty() && !known) sources.emplace_back(segment.sourcePath, segment.sourceByteLimit);
+  }
+  Dispatch_GlobalAsync([weak, sources] {
     std::vector<MediaSourceInfo> infos;
-    for (const QString& path : paths) infos.push_back(Decoder_ProbeFile(path));
+    for (const auto& [path, byteLimit] : sources) infos.push_back(Decoder_ProbeFile(path, byteLimit));
     Dispatch_MainAsync([weak, infos] {
       if (auto item = weak.lock()) item->U_FinishLoading(infos);
     });

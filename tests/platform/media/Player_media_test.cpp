@@ -172,11 +172,18 @@ TEST_F(PlayerMedia, PlayingToTheEndStopsThereAndNotifies) {
 // Both items hold the source's 1..2 s, half a second of nothing, then 3..3.5 s.
 TEST_F(PlayerMedia, SegmentAndCompositionItemsMapItemTimeToSourceTime) {
   const MediaTime half = MediaTimeMake(1, 2);
+  const int64_t opened = Asset_InputsOpened();
   auto segmented = PlayerItem::itemWithSegments({
       {s_movie, MediaTimeRangeMake(MediaTimeMake(1, 1), MediaTimeMake(1, 1)), MediaTimeRangeMake(kMediaTimeZero, MediaTimeMake(1, 1))},
       {QString(), kMediaTimeRangeInvalid, MediaTimeRangeMake(MediaTimeMake(1, 1), half)},
       {s_movie, MediaTimeRangeMake(MediaTimeMake(3, 1), half), MediaTimeRangeMake(MediaTimeMake(3, 2), half)},
   });
+  {
+    // The probe's open of the movie serves its first picture too.
+    Player first(segmented);
+    ASSERT_TRUE(Test_WaitUntil([&] { return segmented->currentVideoFrame() != nullptr; }));
+    EXPECT_EQ(Asset_InputsOpened() - opened, 1);
+  }
   AssetRef source = Asset::assetWithPath(s_movie);
   MutableCompositionRef composition = MutableComposition::composition();
   ASSERT_TRUE(composition->insertTimeRange(MediaTimeRangeMake(MediaTimeMake(1, 1), MediaTimeMake(1, 1)), source, kMediaTimeZero));
