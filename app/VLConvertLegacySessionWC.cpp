@@ -12,7 +12,7 @@
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/StandardLocations.h"
 #include "platform/foundation/StringCompare.h"
-#include "platform/media/ExportSession.h"
+#include "platform/media/export/ExportSession.h"
 #include "ui_ZRNProgressWC.h"
 
 #include <QDir>

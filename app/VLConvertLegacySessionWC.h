@@ -9,7 +9,7 @@
 // new package stands complete under its name and its movie opens; every other ending leaves it as it was.
 
 #include "common/ZRNBaseClasses.h"
-#include "platform/media/Asset.h"
+#include "platform/media/asset/Asset.h"
 
 #include <QLabel>
 #include <QPointer>

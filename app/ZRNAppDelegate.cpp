@@ -19,8 +19,8 @@
 #include "platform/gui/DialogRunner.h"
 #include "platform/system/ScreenSaver.h"
 #include "platform/system/SleepWake.h"
-#include "platform/media/ExportSession.h"
-#include "platform/media/SampleBuffer.h"
+#include "platform/media/export/ExportSession.h"
+#include "platform/media/io/SampleBuffer.h"
 #include "platform/system/ProcessSignals.h"
 
 #include <QApplication>

@@ -4,8 +4,8 @@
 
 #include "bench/BenchSupport.h"
 #include "platform/foundation/DispatchQueue.h"
-#include "platform/media/CaptureSession.h"
-#include "platform/media/VirtualDevices.h"
+#include "platform/media/capture/CaptureSession.h"
+#include "platform/media/capture/VirtualDevices.h"
 
 extern "C" {
 #include <libavutil/pixfmt.h>

@@ -10,8 +10,8 @@
 // Figures print as "name: velmora X, peer Y, ratio Z".
 
 #include "bench/BenchSupport.h"
-#include "platform/media/Asset.h"
-#include "platform/media/ExportSession.h"
+#include "platform/media/asset/Asset.h"
+#include "platform/media/export/ExportSession.h"
 
 #include <QCoreApplication>
 #include <QDir>

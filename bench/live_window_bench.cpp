@@ -10,8 +10,8 @@
 #include "common/ZRNAppPrefs.h"
 #include "platform/foundation/StandardLocations.h"
 #include "platform/foundation/UserDefaults.h"
-#include "platform/media/CaptureDevice.h"
-#include "platform/media/VirtualDevices.h"
+#include "platform/media/capture/CaptureDevice.h"
+#include "platform/media/capture/VirtualDevices.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>

@@ -11,8 +11,8 @@
 // rounds of the open figures (default 5) and of the playback figure (default 2).
 
 #include "bench/BenchSupport.h"
-#include "platform/media/Player.h"
-#include "platform/media/PlayerView.h"
+#include "platform/media/player/Player.h"
+#include "platform/media/view/PlayerView.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>

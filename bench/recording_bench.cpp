@@ -13,10 +13,10 @@
 #include "bench/BenchSupport.h"
 #include "capture/ZRNRecorder.h"
 #include "platform/foundation/MediaTime.h"
-#include "platform/media/AssetWriter.h"
-#include "platform/media/CaptureSession.h"
-#include "platform/media/SampleBuffer.h"
-#include "platform/media/VirtualDevices.h"
+#include "platform/media/writer/AssetWriter.h"
+#include "platform/media/capture/CaptureSession.h"
+#include "platform/media/io/SampleBuffer.h"
+#include "platform/media/capture/VirtualDevices.h"
 #include "session/VLDocument.h"
 
 #include <QCoreApplication>

@@ -10,7 +10,7 @@
 #include "capture/ZRNWaitingForDeviceWC.h"
 #include "platform/gui/DialogRunner.h"
 #include "platform/gui/FilePanels.h"
-#include "platform/media/PreviewView.h"
+#include "platform/media/view/PreviewView.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>

@@ -12,8 +12,8 @@
 #include "capture/ZRNWaitingForDeviceWC.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/NotificationCenter.h"
-#include "platform/media/CaptureSession.h"
-#include "platform/media/PreviewView.h"
+#include "platform/media/capture/CaptureSession.h"
+#include "platform/media/view/PreviewView.h"
 
 #include <QFileDialog>
 #include <QLabel>

@@ -11,7 +11,7 @@
 #include "common/ZRNTimeFormatting.h"
 #include "session/VLDocument.h"
 #include "capture/VLLiveWC.h"
-#include "platform/media/FragmentedAsset.h"
+#include "platform/media/asset/FragmentedAsset.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

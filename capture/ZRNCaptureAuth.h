@@ -8,7 +8,7 @@
 // The states 1 (not asked yet) and 4 (restricted) belong to systems that ask the user; they do not
 // occur here.
 
-#include "platform/media/SampleBuffer.h"
+#include "platform/media/io/SampleBuffer.h"
 
 #include <QString>
 #include <QStringList>

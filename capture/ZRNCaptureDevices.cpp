@@ -8,7 +8,7 @@
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/gui/DialogRunner.h"
-#include "platform/media/AudioDevices.h"
+#include "platform/media/capture/AudioDevices.h"
 
 #include <QComboBox>
 #include <QStringList>

@@ -4,7 +4,7 @@
 // connected devices offer. The functions keep no state of their own: they read and write the
 // preferences (Prefs_Shared()) and the device lists below.
 
-#include "platform/media/CaptureDevice.h"
+#include "platform/media/capture/CaptureDevice.h"
 
 #include <QList>
 #include <QString>

@@ -10,7 +10,6 @@
 #include <stdexcept>
 
 extern "C" {
-#include <libavutil/pixfmt.h>
 }
 
 namespace {

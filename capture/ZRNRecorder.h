@@ -8,8 +8,8 @@
 
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/MediaTime.h"
-#include "platform/media/AssetWriter.h"
-#include "platform/media/CaptureSession.h"
+#include "platform/media/writer/AssetWriter.h"
+#include "platform/media/capture/CaptureSession.h"
 
 #include <QUrl>
 #include <QVariantMap>

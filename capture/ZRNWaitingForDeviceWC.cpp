@@ -3,7 +3,7 @@
 #include "common/ZRNDarkLook.h"
 
 #include "platform/gui/DialogRunner.h"
-#include "platform/media/CaptureDevice.h"
+#include "platform/media/capture/CaptureDevice.h"
 #include "ui_ZRNWaitingWindowController.h"
 
 #include <QLabel>

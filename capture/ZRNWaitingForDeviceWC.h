@@ -6,7 +6,7 @@
 
 #include "common/ZRNBaseDialogWindowController.h"
 #include "platform/foundation/NotificationCenter.h"
-#include "platform/media/SampleBuffer.h"
+#include "platform/media/io/SampleBuffer.h"
 
 #include <mutex>
 

@@ -4,8 +4,8 @@
 
 #include "composition/ZRNAVCaptureProject.h"
 #include "composition/ZRN_JobRecord.h"
-#include "platform/media/Composition.h"
-#include "platform/media/ExportSession.h"
+#include "platform/media/asset/Composition.h"
+#include "platform/media/export/ExportSession.h"
 
 #include <QColor>
 

@@ -6,10 +6,10 @@
 
 #include "composition/ZRNSrcClip.h"
 #include "platform/layers/CALayer.h"
-#include "platform/media/AudioMix.h"
-#include "platform/media/Composition.h"
-#include "platform/media/ExportSession.h"
-#include "platform/media/VideoComposition.h"
+#include "platform/media/asset/AudioMix.h"
+#include "platform/media/asset/Composition.h"
+#include "platform/media/export/ExportSession.h"
+#include "platform/media/asset/VideoComposition.h"
 
 #include <QList>
 #include <QMap>

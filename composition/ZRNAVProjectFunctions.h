@@ -3,7 +3,7 @@
 // largest screen scale, and the picture rules the frame images and the poster use.
 
 #include "platform/foundation/MediaTime.h"
-#include "platform/media/Asset.h"
+#include "platform/media/asset/Asset.h"
 
 #include <QImage>
 #include <QList>

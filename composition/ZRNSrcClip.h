@@ -6,7 +6,7 @@
 
 #include "platform/foundation/MediaTime.h"
 #include "platform/layers/CALayer.h"
-#include "platform/media/Asset.h"
+#include "platform/media/asset/Asset.h"
 
 #include <QColor>
 #include <QImage>

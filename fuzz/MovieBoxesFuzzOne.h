@@ -5,7 +5,7 @@
 // file (a readable length between 0 and the size, no fragments without a movie header first). Answers
 // false when it does not.
 
-#include "platform/media/Asset.h"
+#include "platform/media/asset/Asset.h"
 
 #include <QBuffer>
 

@@ -5,7 +5,7 @@
 #include "common/ZRNFileFunctions.h"
 #include "composition/ZRNJobsController.h"
 #include "platform/foundation/DispatchQueue.h"
-#include "platform/media/Player.h"
+#include "platform/media/player/Player.h"
 #include "playback/VLPlaybackWC.h"
 #include "playback/ZRNAVPlayerView.h"
 #include "playback/ZRNJobTableCell.h"

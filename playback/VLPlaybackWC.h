@@ -16,8 +16,8 @@
 #include "composition/ZRN_JobRecord.h"
 #include "platform/foundation/MediaTime.h"
 #include "platform/foundation/NotificationCenter.h"
-#include "platform/media/Asset.h"
-#include "platform/media/ExportSession.h"
+#include "platform/media/asset/Asset.h"
+#include "platform/media/export/ExportSession.h"
 
 #include <QFileDialog>
 #include <QList>

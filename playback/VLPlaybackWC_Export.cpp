@@ -14,8 +14,8 @@
 #include "composition/ZRNJobsController.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/Fmt.h"
-#include "platform/media/Player.h"
-#include "platform/media/PlayerItem.h"
+#include "platform/media/player/Player.h"
+#include "platform/media/player/PlayerItem.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -10,8 +10,8 @@
 #include "composition/ZRNAVCaptureProject.h"
 #include "composition/ZRNJobsController.h"
 #include "platform/foundation/DispatchQueue.h"
-#include "platform/media/Player.h"
-#include "platform/media/PlayerItem.h"
+#include "platform/media/player/Player.h"
+#include "platform/media/player/PlayerItem.h"
 #include "playback/ZRNSynchroMovieControllerView.h"
 
 void VLPlaybackWC::U_PostOnMain(std::function<void()> work) {

@@ -4,7 +4,7 @@
 #include "playback/VLPlaybackWC.h"
 
 #include "composition/ZRNAVCaptureProject.h"
-#include "platform/media/Player.h"
+#include "platform/media/player/Player.h"
 #include "playback/ZRNAVPlayerView.h"
 #include "playback/ZRNSynchronizedLayerView.h"
 

@@ -2,7 +2,7 @@
 // The playback window's player view: space plays or pauses, the arrow keys step picture by picture,
 // all through the transport bar.
 
-#include "platform/media/PlayerView.h"
+#include "platform/media/view/PlayerView.h"
 
 #include <QPointer>
 

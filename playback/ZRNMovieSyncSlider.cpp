@@ -1,7 +1,7 @@
 #include "playback/ZRNMovieSyncSlider.h"
 
 #include "platform/foundation/DispatchQueue.h"
-#include "platform/media/Player.h"
+#include "platform/media/player/Player.h"
 #include "playback/ZRNSynchroMovieControllerView.h"
 
 #include <QMouseEvent>

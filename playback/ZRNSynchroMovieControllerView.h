@@ -5,7 +5,7 @@
 // current time stand for the group, and the bar's periodic time observer sits on it.
 
 #include "platform/foundation/MediaTime.h"
-#include "platform/media/Player.h"
+#include "platform/media/player/Player.h"
 
 #include <QList>
 #include <QPointer>

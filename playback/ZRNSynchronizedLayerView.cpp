@@ -1,8 +1,8 @@
 #include "playback/ZRNSynchronizedLayerView.h"
 
 #include "platform/layers/LayerRenderer.h"
-#include "platform/media/Player.h"
-#include "platform/media/PlayerView.h"
+#include "platform/media/player/Player.h"
+#include "platform/media/view/PlayerView.h"
 
 #include <QEvent>
 #include <QPainter>

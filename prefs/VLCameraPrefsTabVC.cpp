@@ -8,7 +8,7 @@
 #include "capture/ZRNCaptureDevices.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/Fmt.h"
-#include "platform/media/CaptureSession.h"
+#include "platform/media/capture/CaptureSession.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -8,7 +8,7 @@
 
 #include "platform/foundation/MediaTime.h"
 #include "platform/layers/CALayer.h"
-#include "platform/media/VideoComposition.h"
+#include "platform/media/asset/VideoComposition.h"
 
 #include <QImage>
 #include <QPainter>

@@ -158,6 +158,8 @@ const SUAppcastItem* SUAppcast_NewestItem(const SUAppcast& appcast) {
 
 // ---- the updater ----
 
+QWidget* SUUpdater::activeAlert() const { return m_alert; }
+
 SUUpdater* SUUpdater::sharedUpdater() {
   static SUUpdater* shared = new SUUpdater;
   return shared;

@@ -103,7 +103,7 @@ class SUUpdater : public QObject {
   CheckResult lastResult() const { return m_lastResult; }
   QString lastMessage() const { return m_lastMessage; }
   // The window showing the outcome of the last check (the update alert or a message), while shown.
-  QWidget* activeAlert() const { return m_alert; }
+  QWidget* activeAlert() const;
   // The download page last opened.
   QUrl lastOpenedURL() const { return m_lastOpenedURL; }
   void openDownloadPage(const QUrl& url);

@@ -10,7 +10,7 @@
 #include "capture/VLLiveWC.h"
 #include "platform/foundation/StandardLocations.h"
 #include "platform/foundation/UserDefaults.h"
-#include "platform/media/VirtualDevices.h"
+#include "platform/media/capture/VirtualDevices.h"
 #include "platform/system/PrivateDBus.h"
 #include "support/TestSupport.h"
 #include "support/DialogTestSupport.h"

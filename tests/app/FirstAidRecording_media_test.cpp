@@ -5,7 +5,7 @@
 
 #include "capture/VLLiveWC.h"
 #include "firstaid/ZRNFirstAidWindowController.h"
-#include "platform/media/VirtualDevices.h"
+#include "platform/media/capture/VirtualDevices.h"
 #include "playback/VLPlaybackWC.h"
 #include "support/ZipTestSupport.h"
 #include "tests/app/AppTestSupport.h"

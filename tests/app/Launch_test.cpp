@@ -3,7 +3,7 @@
 #include "common/ZRNAppPrefs.h"
 #include "capture/VLLiveWC.h"
 #include "capture/ZRNCaptureDevices.h"
-#include "platform/media/VirtualDevices.h"
+#include "platform/media/capture/VirtualDevices.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/StandardLocations.h"
 #include "platform/foundation/UserDefaults.h"

@@ -6,9 +6,9 @@
 
 #include "common/ZRNAppPrefs.h"
 #include "capture/VLLiveWC.h"
-#include "platform/media/Player.h"
-#include "platform/media/PlayerItem.h"
-#include "platform/media/VirtualDevices.h"
+#include "platform/media/player/Player.h"
+#include "platform/media/player/PlayerItem.h"
+#include "platform/media/capture/VirtualDevices.h"
 #include "playback/ZRNAVPlayerView.h"
 #include "playback/VLProgressivePlayWC.h"
 #include "playback/ZRNSynchroMovieControllerView.h"

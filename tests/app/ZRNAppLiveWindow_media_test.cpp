@@ -11,7 +11,7 @@
 #include "composition/ZRNJobsController.h"
 #include "platform/foundation/StandardLocations.h"
 #include "platform/foundation/UserDefaults.h"
-#include "platform/media/VirtualDevices.h"
+#include "platform/media/capture/VirtualDevices.h"
 #include "playback/VLProgressivePlayWC.h"
 #include "support/TestSupport.h"
 

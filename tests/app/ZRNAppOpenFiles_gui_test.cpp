@@ -10,7 +10,7 @@
 #include "platform/foundation/StandardLocations.h"
 #include "platform/foundation/UserDefaults.h"
 #include "support/MediaTestSupport.h"
-#include "platform/media/VirtualDevices.h"
+#include "platform/media/capture/VirtualDevices.h"
 #include "playback/VLPlaybackWC.h"
 #include "support/TestSupport.h"
 #include "tests/app/AppTestSupport.h"

@@ -6,7 +6,7 @@
 #include "capture/ZRNCaptureDevices.h"
 #include "platform/foundation/StandardLocations.h"
 #include "platform/foundation/UserDefaults.h"
-#include "platform/media/CaptureDevice.h"
+#include "platform/media/capture/CaptureDevice.h"
 
 #include <QFile>
 

@@ -5,7 +5,7 @@
 #include "capture/CaptureTestSupport.h"
 #include "session/VLDocument.h"
 #include "platform/media/AssetWriterTestMedia.h"
-#include "platform/media/VirtualDevices.h"
+#include "platform/media/capture/VirtualDevices.h"
 #include "support/MediaTestSupport.h"
 #include "support/TestSupport.h"
 

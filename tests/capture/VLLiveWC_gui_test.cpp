@@ -3,7 +3,7 @@
 #include "app/ZRNAppDelegate.h"
 #include "common/ZRNAppSetup.h"
 #include "capture/CaptureTestSupport.h"
-#include "platform/media/VirtualDevices.h"
+#include "platform/media/capture/VirtualDevices.h"
 #include "support/DialogTestSupport.h"
 #include "support/TestSupport.h"
 

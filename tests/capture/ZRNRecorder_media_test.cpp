@@ -2,7 +2,7 @@
 
 #include "session/VLDocument.h"
 #include "platform/foundation/NotificationCenter.h"
-#include "platform/media/VirtualDevices.h"
+#include "platform/media/capture/VirtualDevices.h"
 #include "platform/media/AssetWriterTestMedia.h"
 #include "support/MediaTestSupport.h"
 #include "support/TestSupport.h"

@@ -1,7 +1,7 @@
 #include "capture/ZRNWaitingForDeviceWC.h"
 #include "common/ZRNAlerts.h"
 #include "platform/foundation/DispatchQueue.h"
-#include "platform/media/CaptureDevice.h"
+#include "platform/media/capture/CaptureDevice.h"
 #include "support/DialogTestSupport.h"
 #include "support/TestSupport.h"
 

@@ -1,7 +1,7 @@
 // Exports of movies as the recorder writes them: fragmented, written by the asset writer.
 
 #include "composition/ZRNAVCaptureProject.h"
-#include "platform/media/AssetWriter.h"
+#include "platform/media/writer/AssetWriter.h"
 #include "platform/media/AssetWriterTestMedia.h"
 #include "support/MediaTestSupport.h"
 #include "support/TestSupport.h"

@@ -4,7 +4,7 @@
 #include "composition/VL_ExportJobRecord.h"
 #include "composition/ZRNAVCaptureProject.h"
 #include "platform/foundation/StandardLocations.h"
-#include "platform/media/AssetWriter.h"
+#include "platform/media/writer/AssetWriter.h"
 #include "platform/media/AssetWriterTestMedia.h"
 #include "playback/JobsTableView_Controller.h"
 #include "playback/VLPlaybackWCTestSupport.h"

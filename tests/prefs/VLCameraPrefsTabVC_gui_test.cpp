@@ -1,7 +1,7 @@
 #include "prefs/VLCameraPrefsTabVC.h"
 
 #include "capture/VLLiveWC.h"
-#include "platform/media/VirtualDevices.h"
+#include "platform/media/capture/VirtualDevices.h"
 #include "prefs/PrefsTestSupport.h"
 
 #include <QCheckBox>

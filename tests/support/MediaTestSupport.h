@@ -2,8 +2,8 @@
 // Media for the tests made with the ffmpeg command line from lavfi test sources, ways to look at movies
 // with ffprobe/ffmpeg (an independent reading of what our code wrote), and running an export to its end.
 
-#include "platform/media/CaptureDevice.h"
-#include "platform/media/ExportSession.h"
+#include "platform/media/capture/CaptureDevice.h"
+#include "platform/media/export/ExportSession.h"
 
 #include <QJsonObject>
 #include <QList>

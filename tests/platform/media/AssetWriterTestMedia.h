@@ -2,8 +2,8 @@
 // Generated media and movie-file inspection for the writer and recorder tests.
 
 #include "platform/foundation/MediaTime.h"
-#include "platform/media/AssetWriter.h"
-#include "platform/media/SampleBuffer.h"
+#include "platform/media/writer/AssetWriter.h"
+#include "platform/media/io/SampleBuffer.h"
 #include "support/TestSupport.h"
 #include "support/MediaTestSupport.h"
 

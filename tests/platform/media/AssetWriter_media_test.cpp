@@ -1,4 +1,4 @@
-#include "platform/media/AssetWriter.h"
+#include "platform/media/writer/AssetWriter.h"
 
 #include "platform/media/AssetWriterTestMedia.h"
 #include "support/TestSupport.h"

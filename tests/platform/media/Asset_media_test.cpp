@@ -1,6 +1,6 @@
 #include "platform/foundation/NotificationCenter.h"
-#include "platform/media/Asset.h"
-#include "platform/media/FragmentedAsset.h"
+#include "platform/media/asset/Asset.h"
+#include "platform/media/asset/FragmentedAsset.h"
 #include "support/MediaTestSupport.h"
 #include "support/TestSupport.h"
 

@@ -1,4 +1,4 @@
-#include "platform/media/Asset.h"
+#include "platform/media/asset/Asset.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

@@ -1,9 +1,9 @@
 #include "platform/foundation/NotificationCenter.h"
-#include "platform/media/AudioDevices.h"
-#include "platform/media/CaptureDevice.h"
-#include "platform/media/CaptureReader.h"
-#include "platform/media/V4L2Devices.h"
-#include "platform/media/VirtualDevices.h"
+#include "platform/media/capture/AudioDevices.h"
+#include "platform/media/capture/CaptureDevice.h"
+#include "platform/media/capture/CaptureReader.h"
+#include "platform/media/capture/V4L2Devices.h"
+#include "platform/media/capture/VirtualDevices.h"
 
 #include <gtest/gtest.h>
 

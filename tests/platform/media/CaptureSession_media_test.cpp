@@ -1,6 +1,6 @@
 #include "platform/foundation/NotificationCenter.h"
-#include "platform/media/CaptureSession.h"
-#include "platform/media/VirtualDevices.h"
+#include "platform/media/capture/CaptureSession.h"
+#include "platform/media/capture/VirtualDevices.h"
 #include "support/MediaTestSupport.h"
 #include "support/TestSupport.h"
 

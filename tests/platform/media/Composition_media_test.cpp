@@ -1,7 +1,7 @@
-#include "platform/media/AudioMix.h"
-#include "platform/media/Composition.h"
+#include "platform/media/asset/AudioMix.h"
+#include "platform/media/asset/Composition.h"
 #include "support/MediaTestSupport.h"
-#include "platform/media/VideoComposition.h"
+#include "platform/media/asset/VideoComposition.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
-#include "platform/media/Decoder.h"
+#include "platform/media/asset/Decoder.h"
 
-#include "platform/media/Asset.h"
-#include "platform/media/AudioOutput.h"
-#include "platform/media/FragmentedAsset.h"
+#include "platform/media/asset/Asset.h"
+#include "platform/media/player/AudioOutput.h"
+#include "platform/media/asset/FragmentedAsset.h"
 
 #include "support/MediaTestSupport.h"
 #include "support/TestSupport.h"

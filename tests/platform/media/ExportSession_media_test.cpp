@@ -1,6 +1,6 @@
-#include "platform/media/Asset.h"
-#include "platform/media/Composition.h"
-#include "platform/media/ExportSession.h"
+#include "platform/media/asset/Asset.h"
+#include "platform/media/asset/Composition.h"
+#include "platform/media/export/ExportSession.h"
 #include "support/MediaTestSupport.h"
 #include "support/TestSupport.h"
 

@@ -1,4 +1,4 @@
-#include "platform/media/FFmpegUtil.h"
+#include "platform/media/io/FFmpegUtil.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

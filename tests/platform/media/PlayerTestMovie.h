@@ -2,7 +2,7 @@
 // Small test movies made with the ffmpeg command line from lavfi sources, and the checksums ffmpeg
 // gives for their pictures, so that the player's pictures can be compared with an independent decode.
 
-#include "platform/media/SampleBuffer.h"
+#include "platform/media/io/SampleBuffer.h"
 #include "support/MediaTestSupport.h"
 
 #include <QCryptographicHash>

@@ -1,6 +1,6 @@
-#include "platform/media/PlayerView.h"
+#include "platform/media/view/PlayerView.h"
 
-#include "platform/media/Player.h"
+#include "platform/media/player/Player.h"
 #include "platform/media/PlayerTestMovie.h"
 #include "support/TestSupport.h"
 

@@ -1,9 +1,9 @@
-#include "platform/media/Asset.h"
-#include "platform/media/Player.h"
+#include "platform/media/asset/Asset.h"
+#include "platform/media/player/Player.h"
 
 #include "platform/foundation/NotificationCenter.h"
-#include "platform/media/Composition.h"
-#include "platform/media/PlayerItem.h"
+#include "platform/media/asset/Composition.h"
+#include "platform/media/player/PlayerItem.h"
 #include "support/TestSupport.h"
 #include "PlayerTestMovie.h"
 

@@ -1,0 +1,421 @@
+#include "platform/media/io/FFmpegUtil.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/cpu.h>
+#include <libavutil/error.h>
+#include <libavutil/buffer.h>
+#include <libavutil/frame.h>
+#include <libavutil/imgutils.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+void FFmpegDeleter::operator()(AVCodecContext* codec) const { avcodec_free_context(&codec); }
+void FFmpegDeleter::operator()(AVFrame* frame) const { av_frame_free(&frame); }
+void FFmpegDeleter::operator()(AVPacket* packet) const { av_packet_free(&packet); }
+void FFmpegDeleter::operator()(SwsContext* scaler) const { sws_freeContext(scaler); }
+void FFmpegDeleter::operator()(SwrContext* resampler) const { swr_free(&resampler); }
+void FFmpegDeleter::operator()(AVAudioFifo* fifo) const {
+  if (fifo) av_audio_fifo_free(fifo);
+}
+
+void FFmpegDeleter::operator()(AVIOContext* io) const {
+  if (!io) return;
+  delete static_cast<FFmpegIOSource*>(io->opaque);
+  av_freep(&io->buffer);
+  avio_context_free(&io);
+}
+
+void FFmpegInputDeleter::operator()(AVFormatContext* input) const {
+  if (!input) return;
+  // The demuxer leaves a custom I/O context to whoever made it; ours all come from FFmpeg_MakeReadIO.
+  AVIOContext* io = (input->flags & AVFMT_FLAG_CUSTOM_IO) ? input->pb : nullptr;
+  avformat_close_input(&input);
+  FFmpegDeleter()(io);
+}
+
+void FFmpegOutputDeleter::operator()(AVFormatContext* output) const {
+  if (!output) return;
+  if (output->flags & AVFMT_FLAG_CUSTOM_IO) {
+    // Ours come from FFmpeg_MakeFileWriteIO: what is still buffered is written as the writer goes.
+    if (output->pb) avio_flush(output->pb);
+    FFmpegDeleter()(output->pb);
+    output->pb = nullptr;
+  } else if (output->pb) {
+    avio_closep(&output->pb);
+  }
+  avformat_free_context(output);
+}
+
+FFmpegFramePtr FFmpeg_MakeFrame() { return FFmpegFramePtr(av_frame_alloc()); }
+FFmpegPacketPtr FFmpeg_MakePacket() { return FFmpegPacketPtr(av_packet_alloc()); }
+FFmpegFramePtr FFmpeg_CloneFrame(const AVFrame* src) { return FFmpegFramePtr(src ? av_frame_clone(src) : nullptr); }
+
+FFmpegFramePool::~FFmpegFramePool() { av_buffer_pool_uninit(&m_pool); }
+
+FFmpegFramePtr FFmpegFramePool::frame(int format, int width, int height) {
+  // Laid out as FFmpeg lays out its own pictures: rows aligned, planes as tall as the height rounded up to
+  // 32 and padded at the end, since scalers and codecs may touch a little beyond the visible picture.
+  constexpr int kAlign = 64;
+  const int paddedHeight = (height + 31) & ~31;
+  if (!m_pool || format != m_format || width != m_width || height != m_height) {
+    av_buffer_pool_uninit(&m_pool);
+    m_format = -1;
+    if (width <= 0 || height <= 0) return nullptr;
+    const int bytes = av_image_get_buffer_size(static_cast<AVPixelFormat>(format), width, paddedHeight, kAlign);
+    if (bytes <= 0) return nullptr;
+    m_pool = av_buffer_pool_init(size_t(bytes) + 4 * kAlign, nullptr);
+    if (!m_pool) return nullptr;
+    m_format = format;
+    m_width = width;
+    m_height = height;
+  }
+  FFmpegFramePtr f = FFmpeg_MakeFrame();
+  if (!f) return nullptr;
+  f->buf[0] = av_buffer_pool_get(m_pool);
+  if (!f->buf[0]) return nullptr;
+  if (av_image_fill_arrays(f->data, f->linesize, f->buf[0]->data, static_cast<AVPixelFormat>(format), width,
+                           paddedHeight, kAlign) < 0)
+    return nullptr;
+  f->format = format;
+  f->width = width;
+  f->height = height;
+  return f;
+}
+
+FFmpegOptions::~FFmpegOptions() { av_dict_free(&m_dict); }
+void FFmpegOptions::set(const char* key, const char* value) { av_dict_set(&m_dict, key, value, 0); }
+void FFmpegOptions::set(const char* key, int64_t value) { av_dict_set_int(&m_dict, key, value, 0); }
+
+QString FFmpeg_ErrorText(int code) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {0};
+  av_strerror(code, text, sizeof text);
+  return QString::fromUtf8(text);
+}
+
+namespace {
+
+int U_Read(void* opaque, uint8_t* buf, int size) { return static_cast<FFmpegIOSource*>(opaque)->read(buf, size); }
+int64_t U_Seek(void* opaque, int64_t offset, int whence) {
+  return static_cast<FFmpegIOSource*>(opaque)->seek(offset, whence);
+}
+
+}  // namespace
+
+namespace {
+
+// The file end of FFmpeg_MakeFileWriteIO: blocks queued by FFmpeg's writer, written by a thread.
+class ThreadedFileWriter : public FFmpegIOSource {
+ public:
+  static constexpr int kBlockSize = 4 << 20;
+
+  explicit ThreadedFileWriter(int fd) : m_fd(fd), m_thread([this] { run(); }) {}
+  ~ThreadedFileWriter() override {
+    finish();
+    {
+      std::lock_guard lock(m_mutex);
+      m_stop = true;
+    }
+    m_changed.notify_all();
+    m_thread.join();
+    ::close(m_fd);
+  }
+
+  int read(uint8_t*, int) override { return AVERROR(EINVAL); }
+
+  int write(const uint8_t* buf, int size) {
+    std::unique_lock lock(m_mutex);
+    // Two blocks in flight at most: the one being written and the next.
+    m_changed.wait(lock, [&] { return m_queue.size() < 2 || m_error != 0; });
+    if (m_error != 0) return m_error;
+    // Blocks are reused: fresh ones of this size would cost the system more than the copy.
+    std::vector<uint8_t> block;
+    if (!m_spare.empty()) {
+      block = std::move(m_spare.back());
+      m_spare.pop_back();
+    }
+    block.assign(buf, buf + size);
+    m_queue.push_back(std::move(block));
+    m_changed.notify_all();
+    return size;
+  }
+
+  int64_t seek(int64_t offset, int whence) override {
+    // The muxer goes back to fill in sizes: everything before must be in the file first.
+    const int rc = finish();
+    if (rc < 0) return rc;
+    if (whence == AVSEEK_SIZE) {
+      struct stat st {};
+      return ::fstat(m_fd, &st) == 0 ? int64_t(st.st_size) : AVERROR(errno);
+    }
+    const off_t at = ::lseek(m_fd, offset, whence & ~AVSEEK_FORCE);
+    return at < 0 ? AVERROR(errno) : int64_t(at);
+  }
+
+  // Waits until every queued block is written; the first error of any write.
+  int finish() {
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [&] { return (m_queue.empty() && !m_writing) || m_error != 0; });
+    return m_error;
+  }
+
+ private:
+  void run() {
+    for (;;) {
+      std::vector<uint8_t> block;
+      {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return !m_queue.empty() || m_stop; });
+        if (m_queue.empty()) return;
+        block = std::move(m_queue.front());
+        m_queue.pop_front();
+        m_writing = true;
+      }
+      int error = 0;
+      for (size_t done = 0; done < block.size();) {
+        const ssize_t n = ::write(m_fd, block.data() + done, block.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+          error = AVERROR(n < 0 ? errno : ENOSPC);
+          break;
+        }
+        done += size_t(n);
+      }
+      {
+        std::lock_guard lock(m_mutex);
+        m_writing = false;
+        if (error != 0 && m_error == 0) m_error = error;
+        if (m_error != 0) m_queue.clear();
+        if (m_spare.size() < 3) m_spare.push_back(std::move(block));
+      }
+      m_changed.notify_all();
+    }
+  }
+
+  int m_fd;
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  std::deque<std::vector<uint8_t>> m_queue;
+  std::vector<std::vector<uint8_t>> m_spare;
+  bool m_writing = false;
+  bool m_stop = false;
+  int m_error = 0;
+  std::thread m_thread;
+};
+
+int U_Write(void* opaque, uint8_t* buf, int size) {
+  return static_cast<ThreadedFileWriter*>(static_cast<FFmpegIOSource*>(opaque))->write(buf, size);
+}
+
+}  // namespace
+
+FFmpegIOPtr FFmpeg_MakeFileWriteIO(int fd) {
+  if (fd < 0) return {};
+  auto writer = std::make_unique<ThreadedFileWriter>(fd);
+  auto* buffer = static_cast<uint8_t*>(av_malloc(ThreadedFileWriter::kBlockSize));
+  if (!buffer) return {};
+  AVIOContext* io = avio_alloc_context(buffer, ThreadedFileWriter::kBlockSize, 1, static_cast<FFmpegIOSource*>(writer.get()),
+                                       nullptr, U_Write, U_Seek);
+  if (!io) {
+    av_free(buffer);
+    return {};
+  }
+  writer.release();  // now the context's opaque
+  return FFmpegIOPtr(io);
+}
+
+int FFmpeg_FinishWriteIO(AVIOContext* io) {
+  if (!io) return AVERROR(EINVAL);
+  avio_flush(io);
+  if (io->error < 0) return io->error;
+  return static_cast<ThreadedFileWriter*>(static_cast<FFmpegIOSource*>(io->opaque))->finish();
+}
+
+FFmpegIOPtr FFmpeg_MakeReadIO(std::unique_ptr<FFmpegIOSource> source) {
+  // libavformat's own file buffer size: opening a long fragmented movie jumps from one fragment header
+  // to the next, and every jump refills the buffer.
+  constexpr int kBufferSize = 1 << 15;
+  if (!source) return {};
+  auto* buffer = static_cast<uint8_t*>(av_malloc(kBufferSize));
+  if (!buffer) return {};
+  AVIOContext* io = avio_alloc_context(buffer, kBufferSize, 0, source.get(), U_Read, nullptr, U_Seek);
+  if (!io) {
+    av_free(buffer);
+    return {};
+  }
+  source.release();  // now the context's opaque
+  return FFmpegIOPtr(io);
+}
+
+FFmpegCodecPtr FFmpeg_OpenDecoder(const AVStream* stream, bool live, int* result) {
+  int ignored = 0;
+  int& rc = result ? *result : ignored;
+  const AVCodec* codec = stream ? avcodec_find_decoder(stream->codecpar->codec_id) : nullptr;
+  if (!codec) {
+    rc = AVERROR_DECODER_NOT_FOUND;
+    return {};
+  }
+  FFmpegCodecPtr ctx(avcodec_alloc_context3(codec));
+  if (!ctx) {
+    rc = AVERROR(ENOMEM);
+    return {};
+  }
+  rc = avcodec_parameters_to_context(ctx.get(), stream->codecpar);
+  if (rc < 0) return {};
+  ctx->pkt_timebase = stream->time_base;
+  // A file: at most four threads, enough for 1080p H.264 in real time and quick exact seeks, and no more
+  // beside a recording's encoder on a small machine. A live source: one thread, so that each picture
+  // leaves the decoder with the packet that brought it (it is stamped with that packet's arrival) and
+  // the capture takes nothing from the encoder.
+  ctx->thread_count = live ? 1 : std::clamp(av_cpu_count(), 1, 4);
+  ctx->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+  rc = avcodec_open2(ctx.get(), codec, nullptr);
+  if (rc < 0) return {};
+  rc = 0;
+  return ctx;
+}
+
+SwsContext* FFmpeg_CachedScaler(FFmpegScalerPtr& scaler, int srcWidth, int srcHeight, int srcFormat, int dstWidth,
+                                int dstHeight, int dstFormat, int flags) {
+  // libswscale asserts (ends the process) on a format it does not know.
+  if (!sws_isSupportedInput(AVPixelFormat(srcFormat)) || !sws_isSupportedOutput(AVPixelFormat(dstFormat))) {
+    scaler.reset();
+    return nullptr;
+  }
+  // sws_getCachedContext frees the context it is handed when it cannot keep it.
+  scaler.reset(sws_getCachedContext(scaler.release(), srcWidth, srcHeight, AVPixelFormat(srcFormat), dstWidth,
+                                    dstHeight, AVPixelFormat(dstFormat), flags, nullptr, nullptr, nullptr));
+  return scaler.get();
+}
+
+FFmpegImageScaler::FFmpegImageScaler(FFmpegScaleQuality quality)
+    : m_flags(quality == FFmpegScaleQuality::FastBilinear ? SWS_FAST_BILINEAR
+              : quality == FFmpegScaleQuality::Bilinear   ? SWS_BILINEAR
+                                                          : SWS_BICUBIC) {}
+FFmpegImageScaler::~FFmpegImageScaler() = default;
+
+namespace {
+// 4:2:0 planar YUV, what cameras and recordings give: libswscale scales it quickly in YUV and converts
+// it to RGB quickly at one size, where scaling it into RGB in one go takes its slow general path.
+bool U_IsYUV420(int format) {
+  return format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P;
+}
+
+void U_FreeImageMemory(void* memory) { av_free(memory); }
+}  // namespace
+
+bool FFmpegImageScaler::scale(const AVFrame* frame, const QSize& size, QImage::Format format, QImage* image) {
+  if (!frame || frame->width <= 0 || frame->height <= 0 || size.isEmpty()) return false;
+  const AVFrame* source = frame;
+  if (U_IsYUV420(frame->format) && size != QSize(frame->width, frame->height)) {
+    if (!m_scaledYUV || m_scaledYUV->width != size.width() || m_scaledYUV->height != size.height() ||
+        m_scaledYUV->format != frame->format) {
+      m_scaledYUV = FFmpeg_MakeFrame();
+      if (!m_scaledYUV) return false;
+      m_scaledYUV->width = size.width();
+      m_scaledYUV->height = size.height();
+      m_scaledYUV->format = frame->format;
+      if (av_frame_get_buffer(m_scaledYUV.get(), 0) < 0) {
+        m_scaledYUV.reset();
+        return false;
+      }
+    }
+    SwsContext* down = FFmpeg_CachedScaler(m_yuvScaler, frame->width, frame->height, frame->format, size.width(),
+                                           size.height(), frame->format, m_flags);
+    if (!down) return false;
+    sws_scale(down, frame->data, frame->linesize, 0, frame->height, m_scaledYUV->data, m_scaledYUV->linesize);
+    source = m_scaledYUV.get();
+  }
+  SwsContext* ctx = FFmpeg_CachedScaler(m_scaler, source->width, source->height, source->format, size.width(),
+                                        size.height(), AV_PIX_FMT_BGRA, m_flags);
+  if (!ctx) return false;
+  // Rows a multiple of 64 bytes and a spare row at the end: the converters write up to 16 pixels past
+  // the last one of a row. Memory still shown through a copy of the image is never written.
+  const bool reusable = image->constBits() == m_bits && m_bits && image->size() == size &&
+                        image->format() == format && image->isDetached();
+  if (!reusable) {
+    const qsizetype stride = (qsizetype(size.width()) * 4 + 63) & ~qsizetype(63);
+    auto* memory = static_cast<uchar*>(av_malloc(size_t(stride) * size_t(size.height() + 1)));
+    if (!memory) return false;
+    *image = QImage(memory, size.width(), size.height(), stride, format, U_FreeImageMemory, memory);
+    m_bits = image->constBits();
+  }
+  uint8_t* dst[4] = {const_cast<uchar*>(image->constBits()), nullptr, nullptr, nullptr};
+  int dstStride[4] = {int(image->bytesPerLine()), 0, 0, 0};
+  sws_scale(ctx, source->data, source->linesize, 0, source->height, dst, dstStride);
+  return true;
+}
+
+struct FFmpegResampler::Key {
+  int inFormat = -1;
+  int inRate = 0;
+  AVChannelLayout inLayout{};
+  int outFormat = -1;
+  int outRate = 0;
+  int outChannels = 0;
+  ~Key() { av_channel_layout_uninit(&inLayout); }
+};
+
+FFmpegResampler::FFmpegResampler() : m_key(std::make_unique<Key>()) {}
+FFmpegResampler::~FFmpegResampler() = default;
+
+void FFmpegResampler::reset() { m_ctx.reset(); }
+
+bool FFmpegResampler::prepare(const AVFrame* in, int outSampleFormat, int outRate, int outChannels, int* result) {
+  if (result) *result = 0;
+  AVChannelLayout inLayout{};
+  if (in->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || in->ch_layout.nb_channels <= 0)
+    av_channel_layout_default(&inLayout, in->ch_layout.nb_channels > 0 ? in->ch_layout.nb_channels : 1);
+  else
+    av_channel_layout_copy(&inLayout, &in->ch_layout);
+  Key& k = *m_key;
+  if (m_ctx && k.inFormat == in->format && k.inRate == in->sample_rate &&
+      av_channel_layout_compare(&k.inLayout, &inLayout) == 0 && k.outFormat == outSampleFormat &&
+      k.outRate == outRate && k.outChannels == outChannels) {
+    av_channel_layout_uninit(&inLayout);
+    return true;
+  }
+  m_ctx.reset();
+  AVChannelLayout outLayout{};
+  av_channel_layout_default(&outLayout, outChannels);
+  SwrContext* ctx = nullptr;
+  int rc = swr_alloc_set_opts2(&ctx, &outLayout, AVSampleFormat(outSampleFormat), outRate, &inLayout,
+                               AVSampleFormat(in->format), in->sample_rate, 0, nullptr);
+  m_ctx.reset(ctx);
+  if (rc >= 0) rc = swr_init(ctx);
+  if (rc < 0) {
+    m_ctx.reset();
+    av_channel_layout_uninit(&inLayout);
+    if (result) *result = rc;
+    return false;
+  }
+  k.inFormat = in->format;
+  k.inRate = in->sample_rate;
+  av_channel_layout_uninit(&k.inLayout);
+  k.inLayout = inLayout;  // takes over what inLayout held
+  k.outFormat = outSampleFormat;
+  k.outRate = outRate;
+  k.outChannels = outChannels;
+  return true;
+}
+
+int FFmpegResampler::convert(uint8_t** out, int outCapacity, const AVFrame* in) {
+  if (!m_ctx) return AVERROR(EINVAL);
+  return swr_convert(m_ctx.get(), out, outCapacity, in ? const_cast<const uint8_t**>(in->extended_data) : nullptr,
+                     in ? in->nb_samples : 0);
+}

@@ -1,0 +1,61 @@
+#pragma once
+// The live picture of a capture session: a widget that paints the newest preview frame, scaled to fit
+// with its aspect kept on a background colour. Frames arrive from the session's preview thread and only
+// the latest one is kept, so a slow paint never holds up capture.
+
+#include "platform/media/capture/CaptureSession.h"
+
+#include <QColor>
+#include <QImage>
+#include <QWidget>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+inline constexpr const char* kLayerVideoGravityResizeAspect = "AVLayerVideoGravityResizeAspect";
+inline constexpr const char* kLayerVideoGravityResizeAspectFill = "AVLayerVideoGravityResizeAspectFill";
+inline constexpr const char* kLayerVideoGravityResize = "AVLayerVideoGravityResize";
+
+class CaptureVideoPreviewView : public QWidget {
+  Q_OBJECT
+ public:
+  explicit CaptureVideoPreviewView(QWidget* parent = nullptr);
+  ~CaptureVideoPreviewView() override;
+
+  CaptureSessionRef session() const { return m_session; }
+  // Follows another session (or none); the last picture stays until the new session's first frame.
+  void setSession(const CaptureSessionRef& session);
+  QString videoGravity() const { return m_gravity; }
+  void setVideoGravity(const QString& gravity);
+  QColor backgroundColor() const { return m_background; }
+  void setBackgroundColor(const QColor& color);
+
+  // The newest frame shown (null before the first); frames received since the view was made.
+  QImage currentFrame() const;
+  int framesReceived() const { return m_framesReceived.load(); }
+
+ signals:
+  void frameArrived();
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void detach();
+  // The picture width the view shows at its size on its screen.
+  int U_PreviewWidth() const;
+  void takeFrame(const QImage& image);
+
+  CaptureSessionRef m_session;
+  int m_sinkID = -1;
+  QString m_gravity = QString::fromLatin1(kLayerVideoGravityResizeAspect);
+  QColor m_background = Qt::black;
+  mutable std::mutex m_mutex;
+  QImage m_frame;
+  std::atomic<int> m_framesReceived{0};
+  std::atomic<bool> m_updateQueued{false};
+  // Shared with the sink so a frame arriving after the view is gone finds it cleared.
+  std::shared_ptr<std::atomic<CaptureVideoPreviewView*>> m_self;
+};
