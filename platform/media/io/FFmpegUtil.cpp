@@ -60,7 +60,8 @@ void FFmpegOutputDeleter::operator()(AVFormatContext* output) const {
     FFmpegDeleter()(output->pb);
     output->pb = nullptr;
   } else if (output->pb) {
-    avio_closep(&output->pb);
+    // Whoever needed the file complete wrote its end and looked at the result; here it only goes.
+    (void)avio_closep(&output->pb);
   }
   avformat_free_context(output);
 }

@@ -255,14 +255,14 @@ struct AssetWriterInput::Encoder {
       if (!ensureResampler(in)) return;
       if (pts.isNumeric()) resync(MediaTimeConvertScale(pts - start, outRate).value);
     }
-    const FFmpegFramePtr tmp = FFmpeg_MakeFrame();
-    if (!tmp) return;
-    tmp->format = ctx->sample_fmt;
-    av_channel_layout_copy(&tmp->ch_layout, &ctx->ch_layout);
-    tmp->sample_rate = outRate;
-    tmp->nb_samples = swr_get_out_samples(resampler.context(), in->nb_samples);
-    if (tmp->nb_samples > 0 && av_frame_get_buffer(tmp.get(), 0) >= 0) {
+    const int outSamples = swr_get_out_samples(resampler.context(), in->nb_samples);
+    const FFmpegFramePtr tmp = outSamples > 0 ? makeAudioFrame(outSamples) : nullptr;
+    if (tmp) {
       const int got = resampler.convert(tmp->data, tmp->nb_samples, in);
+      if (got < 0) {
+        core->fail(got, Fmt("Audio of %@ Hz cannot be converted: %@.", in->sample_rate, FFmpeg_ErrorText(got)));
+        return;
+      }
       // Samples owed to a skip are left out of this buffer's start (the encoder's format is planar).
       const int skip = static_cast<int>(std::min<int64_t>(skipSamples, std::max(got, 0)));
       skipSamples -= skip;
@@ -275,6 +275,22 @@ struct AssetWriterInput::Encoder {
       }
     }
     encodeFifo(false, start, end);
+  }
+
+  // A frame of samples in the encoder's format; a frame that cannot be had fails the writer.
+  FFmpegFramePtr makeAudioFrame(int samples) {
+    FFmpegFramePtr f = FFmpeg_MakeFrame();
+    int ret = f ? 0 : AVERROR(ENOMEM);
+    if (f) {
+      f->format = ctx->sample_fmt;
+      f->sample_rate = ctx->sample_rate;
+      f->nb_samples = samples;
+      ret = av_channel_layout_copy(&f->ch_layout, &ctx->ch_layout);
+      if (ret >= 0) ret = av_frame_get_buffer(f.get(), 0);
+    }
+    if (ret >= 0) return f;
+    core->fail(ret, Fmt("No memory for audio samples: %@.", FFmpeg_ErrorText(ret)));
+    return nullptr;
   }
 
   // Queues samples for the encoder; a queue that cannot grow fails the writer.
@@ -306,13 +322,8 @@ struct AssetWriterInput::Encoder {
     const int64_t owed = std::min(silence, skipSamples);
     skipSamples -= owed;
     silence -= owed;
-    const FFmpegFramePtr zero = FFmpeg_MakeFrame();
-    if (!zero) return;
-    zero->format = ctx->sample_fmt;
-    av_channel_layout_copy(&zero->ch_layout, &ctx->ch_layout);
-    zero->sample_rate = ctx->sample_rate;
-    zero->nb_samples = 4096;
-    if (av_frame_get_buffer(zero.get(), 0) >= 0) {
+    const FFmpegFramePtr zero = makeAudioFrame(4096);
+    if (zero) {
       av_samples_set_silence(zero->data, 0, zero->nb_samples, zero->ch_layout.nb_channels,
                              static_cast<AVSampleFormat>(zero->format));
       while (silence > 0) {
@@ -335,14 +346,14 @@ struct AssetWriterInput::Encoder {
         break;
       }
       if (nextSamplePts + count > endSample) count = static_cast<int>(endSample - nextSamplePts);
-      const FFmpegFramePtr f = FFmpeg_MakeFrame();
+      const FFmpegFramePtr f = makeAudioFrame(count);
       if (!f) return;
-      f->format = ctx->sample_fmt;
-      av_channel_layout_copy(&f->ch_layout, &ctx->ch_layout);
-      f->sample_rate = ctx->sample_rate;
-      f->nb_samples = count;
-      if (av_frame_get_buffer(f.get(), 0) < 0) return;
-      av_audio_fifo_read(fifo.get(), reinterpret_cast<void**>(f->data), count);
+      const int read = av_audio_fifo_read(fifo.get(), reinterpret_cast<void**>(f->data), count);
+      if (read != count) {
+        const int ret = read < 0 ? read : AVERROR_BUG;
+        core->fail(ret, Fmt("Queued audio samples cannot be read: %@.", FFmpeg_ErrorText(ret)));
+        return;
+      }
       f->pts = nextSamplePts;
       nextSamplePts += count;
       send(f.get());
