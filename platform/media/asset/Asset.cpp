@@ -402,6 +402,50 @@ const QStringList& allKeys() {
                                 kAssetKeyDuration,     kAssetKeyCanContainFragments, kAssetKeyContainsFragments};
   return keys;
 }
+
+// How a stream is coded, as the track's format description says it.
+FormatDescription U_FormatDescription(const AVStream* st, const QString& mediaType) {
+  const AVCodecParameters* par = st->codecpar;
+  FormatDescription fd;
+  fd.mediaType = mediaType;
+  fd.codecName = QString::fromLatin1(avcodec_get_name(par->codec_id));
+  if (par->codec_tag) {
+    const uint32_t t = par->codec_tag;  // little-endian tag as stored by libavformat
+    fd.mediaSubType = ((t & 0xff) << 24) | (((t >> 8) & 0xff) << 16) | (((t >> 16) & 0xff) << 8) | (t >> 24);
+  } else if (par->codec_id == AV_CODEC_ID_H264) {
+    fd.mediaSubType = fourCC("avc1");
+  } else if (par->codec_id == AV_CODEC_ID_AAC) {
+    fd.mediaSubType = fourCC("mp4a");
+  }
+  if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
+    fd.dimensions = QSize(par->width, par->height);
+  } else {
+    fd.sampleRate = par->sample_rate;
+    fd.channelCount = par->ch_layout.nb_channels;
+  }
+  return fd;
+}
+
+// The rotation a camera recorded in the stream's display matrix.
+QTransform U_PreferredTransform(const AVStream* st) {
+  QTransform transform;
+  const auto* matrix = reinterpret_cast<const int32_t*>(av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, nullptr));
+  if (matrix) {
+    const double angle = -av_display_rotation_get(matrix);
+    if (!std::isnan(angle) && angle != 0.0) transform.rotate(angle);
+  }
+  return transform;
+}
+
+// Track time is the stream's presentation time; the track's range runs from zero to its end.
+MediaTime U_TrackEnd(const AVFormatContext* ctx, const AVStream* st) {
+  const int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+  const int64_t dur = st->duration;
+  if (dur != AV_NOPTS_VALUE && dur > 0 && st->time_base.num == 1)
+    return MediaTimeMake(std::max<int64_t>(0, start) + dur, st->time_base.den);
+  if (ctx->duration != AV_NOPTS_VALUE && ctx->duration > 0) return MediaTimeMake(ctx->duration, AV_TIME_BASE);
+  return kMediaTimeZero;
+}
 }  // namespace
 
 void Asset::probe() const {
@@ -435,45 +479,14 @@ void Asset::probe() const {
         track->m_sourcePath = path;
         track->m_streamIndex = int(i);
         track->m_sourceByteLimit = limit;
-        FormatDescription fd;
-        fd.mediaType = track->m_mediaType;
-        fd.codecName = QString::fromLatin1(avcodec_get_name(par->codec_id));
-        if (par->codec_tag) {
-          const uint32_t t = par->codec_tag;  // little-endian tag as stored by libavformat
-          fd.mediaSubType = ((t & 0xff) << 24) | (((t >> 8) & 0xff) << 16) | (((t >> 16) & 0xff) << 8) | (t >> 24);
-        } else if (par->codec_id == AV_CODEC_ID_H264) {
-          fd.mediaSubType = fourCC("avc1");
-        } else if (par->codec_id == AV_CODEC_ID_AAC) {
-          fd.mediaSubType = fourCC("mp4a");
-        }
+        track->m_formatDescriptions = {U_FormatDescription(st, track->m_mediaType)};
         if (video) {
-          fd.dimensions = QSize(par->width, par->height);
           track->m_naturalSize = QSizeF(par->width, par->height);
           const AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
           if (rate.num > 0 && rate.den > 0) track->m_nominalFrameRate = float(av_q2d(rate));
-          const auto* matrix =
-              reinterpret_cast<const int32_t*>(av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, nullptr));
-          if (matrix) {
-            const double angle = -av_display_rotation_get(matrix);
-            if (!std::isnan(angle) && angle != 0.0) track->m_preferredTransform.rotate(angle);
-          }
-        } else {
-          fd.sampleRate = par->sample_rate;
-          fd.channelCount = par->ch_layout.nb_channels;
+          track->m_preferredTransform = U_PreferredTransform(st);
         }
-        track->m_formatDescriptions = {fd};
-        // Track time is the stream's presentation time; the track's range runs from zero to its end.
-        int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
-        int64_t dur = st->duration;
-        MediaTime end;
-        const int32_t ts = st->time_base.den;
-        if (dur != AV_NOPTS_VALUE && dur > 0 && st->time_base.num == 1) {
-          end = MediaTimeMake(std::max<int64_t>(0, start) + dur, ts);
-        } else if (ctx->duration != AV_NOPTS_VALUE && ctx->duration > 0) {
-          end = MediaTimeMake(ctx->duration, AV_TIME_BASE);
-        } else {
-          end = kMediaTimeZero;
-        }
+        const MediaTime end = U_TrackEnd(ctx, st);
         track->m_timeRange = MediaTimeRangeMake(kMediaTimeZero, end);
         longest = MediaTimeMaximum(longest, end);
         result.tracks.append(track);

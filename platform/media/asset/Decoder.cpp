@@ -2,6 +2,7 @@
 
 #include "platform/foundation/PlatformLog.h"
 #include "platform/media/asset/Asset.h"
+#include "platform/media/io/FFmpegCodec.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -66,8 +67,7 @@ class MediaFileReader {
     if (m_streamIndex < 0 || !codec) return;
     m_stream = m_format->streams[m_streamIndex];
     m_codec = FFmpeg_OpenDecoder(m_stream, false);
-    m_packet = FFmpeg_MakePacket();
-    if (!m_codec || !m_packet) return;
+    if (!m_codec || !m_frames.start(m_format.get(), m_streamIndex, m_codec.get())) return;
     const AVRational fps = m_stream->avg_frame_rate.num > 0 ? m_stream->avg_frame_rate : m_stream->r_frame_rate;
     m_frameDuration = fps.num > 0 && fps.den > 0 ? MediaTimeMake(fps.den, fps.num) : MediaTimeMake(1, 30);
     m_open = true;
@@ -79,47 +79,29 @@ class MediaFileReader {
   MediaTime frameDuration() const { return m_frameDuration; }
   MediaTime timeOf(int64_t ticks) const { return U_TimeFromTicks(ticks, m_stream->time_base); }
 
-  // Positions the reader on the key frame at or before the source time.
+  // Positions the reader on the key frame at or before the source time. A source that cannot be
+  // positioned decodes nothing more: its segment ends there.
   void seek(const MediaTime& sourceTime) {
     const double seconds = std::max(0.0, MediaTimeGetSeconds(sourceTime));
     const int64_t ts = static_cast<int64_t>(seconds / av_q2d(m_stream->time_base));
-    if (av_seek_frame(m_format.get(), m_streamIndex, ts, AVSEEK_FLAG_BACKWARD) < 0)
-      av_seek_frame(m_format.get(), m_streamIndex, 0, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY);
-    avcodec_flush_buffers(m_codec.get());
-    m_draining = false;
+    const int rc = m_frames.seek(ts);
+    m_seekError = rc;
+    if (rc < 0) Platform_Log(QStringLiteral("Player: cannot seek in %1: %2").arg(m_path, FFmpeg_ErrorText(rc)));
   }
 
   // 0 with a frame, AVERROR_EOF at the end, another negative value on an error that ends the file.
-  int decode(AVFrame* frame) {
-    AVCodecContext* codec = m_codec.get();
-    AVPacket* packet = m_packet.get();
-    for (;;) {
-      int rc = avcodec_receive_frame(codec, frame);
-      if (rc == 0 || rc == AVERROR_EOF) return rc;
-      if (rc != AVERROR(EAGAIN)) return rc;
-      if (m_draining) return AVERROR_EOF;
-      rc = av_read_frame(m_format.get(), packet);
-      if (rc < 0) {
-        // End of the readable part: hand the decoder what it still holds.
-        m_draining = true;
-        avcodec_send_packet(codec, nullptr);
-        continue;
-      }
-      if (packet->stream_index == m_streamIndex) avcodec_send_packet(codec, packet);
-      av_packet_unref(packet);
-    }
-  }
+  int decode(AVFrame* frame) { return m_seekError < 0 ? m_seekError : m_frames.next(frame); }
 
  private:
   QString m_path;
   int64_t m_byteLimit;
   FFmpegInputPtr m_format;
   FFmpegCodecPtr m_codec;
-  FFmpegPacketPtr m_packet;
+  FFmpegFrameDecoder m_frames;
   AVStream* m_stream = nullptr;
   int m_streamIndex = -1;
   bool m_open = false;
-  bool m_draining = false;
+  int m_seekError = 0;
   MediaTime m_frameDuration = MediaTimeMake(1, 30);
 };
 

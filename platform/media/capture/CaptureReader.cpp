@@ -4,6 +4,7 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/PlatformLog.h"
 #include "platform/media/capture/VirtualDevices.h"
+#include "platform/media/io/FFmpegCodec.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -13,7 +14,6 @@ extern "C" {
 #include <libavutil/error.h>
 #include <libavutil/imgutils.h>
 #include <libswresample/swresample.h>
-#include <libswscale/swscale.h>
 }
 
 #include <cmath>
@@ -38,7 +38,7 @@ bool RangeCovers(const FrameRateRange& r, double rate) { return r.minFrameRate <
 }  // namespace
 
 struct CaptureReader::Conversions {
-  std::map<const CaptureOutput*, FFmpegScalerPtr> scales;
+  std::map<const CaptureOutput*, FFmpegFrameScaler> scales;
   std::map<const CaptureOutput*, FFmpegFramePool> pools;
   std::map<const CaptureOutput*, FFmpegResampler> resamples;
 };
@@ -193,58 +193,82 @@ void CaptureReader::PostRuntimeError(CaptureSession* session, const QString& tex
 bool CaptureReader::open(QString* error) {
   static std::once_flag once;
   std::call_once(once, [] { avdevice_register_all(); });
+  FFmpegOptions opts;
+  QString url;
+  if (!claimDevice(error) || !chooseFormat(error) || !inputOptions(&opts, &url, error) ||
+      !openInput(url, &opts, error) || !openDecoder(error))
+    return false;
+  if (m_device->mediaType() == MediaType::Video)
+    Platform_Log("capture: opened %@ as %@ at %.2lf fps", m_device->description(), m_format->description(), m_frameRate);
+  else
+    Platform_Log("capture: opened %@ as %@", m_device->description(), m_format->description());
+  return true;
+}
+
+// One reader of this process per device at a time.
+bool CaptureReader::claimDevice(QString* error) {
   const QString name = m_device->localizedName();
   if (!m_device->isConnected()) {
     *error = Fmt("The device '%@' is no longer connected.", name);
     return false;
   }
-  {
-    std::lock_guard lock(gBusyMutex);
-    if (gDevicesInUse.count(m_device->uniqueID())) {
-      *error = Fmt("The device '%@' is in use by another capture session: %@", name, FFmpeg_ErrorText(AVERROR(EBUSY)));
-      return false;
-    }
-    gDevicesInUse.insert(m_device->uniqueID());
-    m_holdsDevice = true;
+  std::lock_guard lock(gBusyMutex);
+  if (gDevicesInUse.count(m_device->uniqueID())) {
+    *error = Fmt("The device '%@' is in use by another capture session: %@", name, FFmpeg_ErrorText(AVERROR(EBUSY)));
+    return false;
   }
+  gDevicesInUse.insert(m_device->uniqueID());
+  m_holdsDevice = true;
+  return true;
+}
+
+bool CaptureReader::chooseFormat(QString* error) {
   m_format = m_device->activeFormat();
   if (!m_format) m_format = FormatForPreset(*m_device, m_shared->preset);
   if (!m_format) {
-    *error = Fmt("The device '%@' offers no format to capture.", name);
+    *error = Fmt("The device '%@' offers no format to capture.", m_device->localizedName());
     return false;
   }
-  const bool video = m_device->mediaType() == MediaType::Video;
-  if (video) m_frameRate = FrameRateFor(*m_device, *m_format);
+  if (m_device->mediaType() == MediaType::Video) m_frameRate = FrameRateFor(*m_device, *m_format);
+  return true;
+}
 
-  FFmpegOptions opts;
-  QString url = m_device->inputURL();
+// What libavdevice is told to open: the device's address (a source graph for a virtual device) and
+// the format it is asked for.
+bool CaptureReader::inputOptions(FFmpegOptions* opts, QString* url, QString* error) {
+  *url = m_device->inputURL();
   switch (m_device->kind()) {
     case CaptureDeviceKind::Virtual:
-      url = VirtualDevices_SourceGraph(*m_device, *m_format, m_frameRate);
+      *url = VirtualDevices_SourceGraph(*m_device, *m_format, m_frameRate);
       break;
     case CaptureDeviceKind::V4L2: {
-      SetOption(opts, "video_size", Fmt("%dx%d", m_format->dimensions.width(), m_format->dimensions.height()));
+      SetOption(*opts, "video_size", Fmt("%dx%d", m_format->dimensions.width(), m_format->dimensions.height()));
       const MediaTime d = m_device->activeVideoMinFrameDuration();
       if (d.isNumeric() && d.value > 0)
-        SetOption(opts, "framerate", Fmt("%d/%lld", d.timescale, static_cast<long long>(d.value)));
+        SetOption(*opts, "framerate", Fmt("%d/%lld", d.timescale, static_cast<long long>(d.value)));
       else
-        SetOption(opts, "framerate", Fmt("%lld/1000", static_cast<long long>(std::llround(m_frameRate * 1000))));
-      if (!m_format->nativeFormat.isEmpty()) SetOption(opts, "input_format", m_format->nativeFormat);
+        SetOption(*opts, "framerate", Fmt("%lld/1000", static_cast<long long>(std::llround(m_frameRate * 1000))));
+      if (!m_format->nativeFormat.isEmpty()) SetOption(*opts, "input_format", m_format->nativeFormat);
       break;
     }
     case CaptureDeviceKind::PulseAudio:
     case CaptureDeviceKind::Alsa:
-      SetOption(opts, "sample_rate", QString::number(int(m_format->sampleRate)));
-      SetOption(opts, "channels", QString::number(std::max(1, m_format->channelCount)));
+      SetOption(*opts, "sample_rate", QString::number(int(m_format->sampleRate)));
+      SetOption(*opts, "channels", QString::number(std::max(1, m_format->channelCount)));
       if (m_device->kind() == CaptureDeviceKind::PulseAudio) {
         // About 20 ms per read keeps the monitor and the time stamps close to the sound.
-        SetOption(opts, "fragment_size", QString::number(int(m_format->sampleRate) / 50 * 2 * std::max(1, m_format->channelCount)));
+        SetOption(*opts, "fragment_size", QString::number(int(m_format->sampleRate) / 50 * 2 * std::max(1, m_format->channelCount)));
       }
       break;
     case CaptureDeviceKind::Described:
-      *error = Fmt("The device '%@' cannot be opened for capture.", name);
+      *error = Fmt("The device '%@' cannot be opened for capture.", m_device->localizedName());
       return false;
   }
+  return true;
+}
+
+bool CaptureReader::openInput(const QString& url, FFmpegOptions* opts, QString* error) {
+  const QString name = m_device->localizedName();
   const AVInputFormat* inputFormat = av_find_input_format(m_device->inputFormatName().toUtf8().constData());
   if (!inputFormat) {
     *error = Fmt("The device '%@' needs the capture backend '%@', which is not available.", name, m_device->inputFormatName());
@@ -258,18 +282,25 @@ bool CaptureReader::open(QString* error) {
   input->interrupt_callback.callback = &CaptureReader::InterruptCallback;
   input->interrupt_callback.opaque = this;
   // On failure avformat_open_input frees the context itself.
-  int r = avformat_open_input(&input, url.toUtf8().constData(), inputFormat, opts.address());
+  const int r = avformat_open_input(&input, url.toUtf8().constData(), inputFormat, opts->address());
   if (r < 0) {
     *error = Fmt("Could not open the device '%@': %@", name, FFmpeg_ErrorText(r));
     return false;
   }
   m_input.reset(input);
-  m_streamIndex = av_find_best_stream(input, video ? AVMEDIA_TYPE_VIDEO : AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+  return true;
+}
+
+bool CaptureReader::openDecoder(QString* error) {
+  const QString name = m_device->localizedName();
+  const bool video = m_device->mediaType() == MediaType::Video;
+  m_streamIndex = av_find_best_stream(m_input.get(), video ? AVMEDIA_TYPE_VIDEO : AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
   if (m_streamIndex < 0) {
     *error = Fmt("The device '%@' delivers no %@ stream.", name, video ? "video" : "audio");
     return false;
   }
-  const AVStream* stream = input->streams[m_streamIndex];
+  const AVStream* stream = m_input->streams[m_streamIndex];
+  int r = 0;
   m_decoder = FFmpeg_OpenDecoder(stream, true, &r);
   if (r == AVERROR_DECODER_NOT_FOUND) {
     *error = Fmt("No decoder for what the device '%@' delivers (%@).", name, avcodec_get_name(stream->codecpar->codec_id));
@@ -279,10 +310,6 @@ bool CaptureReader::open(QString* error) {
     *error = Fmt("Could not decode what the device '%@' delivers: %@", name, FFmpeg_ErrorText(r));
     return false;
   }
-  if (video)
-    Platform_Log("capture: opened %@ as %@ at %.2lf fps", m_device->description(), m_format->description(), m_frameRate);
-  else
-    Platform_Log("capture: opened %@ as %@", m_device->description(), m_format->description());
   return true;
 }
 
@@ -294,39 +321,36 @@ void CaptureReader::start() {
 void CaptureReader::requestStop() { m_stop.store(true); }
 
 void CaptureReader::run() {
-  const FFmpegPacketPtr packetHandle = FFmpeg_MakePacket();
   const FFmpegFramePtr frameHandle = FFmpeg_MakeFrame();
-  AVPacket* packet = packetHandle.get();
   AVFrame* frame = frameHandle.get();
-  AVFormatContext* input = m_input.get();
-  AVCodecContext* decoder = m_decoder.get();
+  FFmpegFrameDecoder frames;
+  // Each picture leaves the one-thread decoder with the packet that brought it: stamped with its arrival.
+  MediaTime arrival = kMediaTimeInvalid;
+  frames.setPacketHandler([&arrival](const AVPacket*) { arrival = HostClock_Now(); });
+  int r = frame && frames.start(m_input.get(), m_streamIndex, m_decoder.get(), FFmpegFrameDecoder::Source::Live)
+              ? 0
+              : AVERROR(ENOMEM);
   const bool video = m_device->mediaType() == MediaType::Video;
-  while (!m_stop.load()) {
+  while (r >= 0 && !m_stop.load()) {
     if (!m_device->isConnected()) break;
-    const int r = av_read_frame(input, packet);
+    r = frames.next(frame);
     if (r == AVERROR(EAGAIN)) {
+      r = 0;
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
       continue;
     }
-    if (r < 0) {
-      if (m_stop.load() || !m_device->isConnected()) break;
-      const QString text = Fmt("Capture from the device '%@' stopped: %@", m_device->localizedName(), FFmpeg_ErrorText(r));
-      m_shared->setLastError(text);
-      Platform_Log("capture: %@", text);
-      PostRuntimeError(m_shared->owner, text, m_device->uniqueID());
-      break;
-    }
-    const MediaTime arrival = HostClock_Now();
-    if (packet->stream_index == m_streamIndex && avcodec_send_packet(decoder, packet) >= 0) {
-      while (avcodec_receive_frame(decoder, frame) >= 0) {
-        if (video)
-          handleVideo(frame, arrival);
-        else
-          handleAudio(frame, arrival);
-        av_frame_unref(frame);
-      }
-    }
-    av_packet_unref(packet);
+    if (r < 0) break;
+    if (video)
+      handleVideo(frame, arrival);
+    else
+      handleAudio(frame, arrival);
+    av_frame_unref(frame);
+  }
+  if (r < 0 && !m_stop.load() && m_device->isConnected()) {
+    const QString text = Fmt("Capture from the device '%@' stopped: %@", m_device->localizedName(), FFmpeg_ErrorText(r));
+    m_shared->setLastError(text);
+    Platform_Log("capture: %@", text);
+    PostRuntimeError(m_shared->owner, text, m_device->uniqueID());
   }
   if (!m_stop.load() && !m_device->isConnected()) {
     const QString text = Fmt("The device '%@' was disconnected.", m_device->localizedName());
@@ -356,12 +380,10 @@ void CaptureReader::handleVideo(AVFrame* frame, const MediaTime& arrival) {
     } else if (wantFormat < 0 || (wantFormat == frame->format && size == QSize(frame->width, frame->height))) {
       buffer = std::make_shared<SampleBuffer>(MediaType::Video, FFmpeg_CloneFrame(frame), arrival, duration);
     } else {
-      SwsContext* scaler = FFmpeg_CachedScaler(m_conv->scales[output.get()], frame->width, frame->height, frame->format,
-                                               size.width(), size.height(), wantFormat, SWS_BILINEAR);
-      if (!scaler) continue;
+      FFmpegFrameScaler& scaler = m_conv->scales.try_emplace(output.get(), FFmpegScaleQuality::Bilinear).first->second;
       FFmpegFramePtr dst = m_conv->pools[output.get()].frame(wantFormat, size.width(), size.height());
-      if (!dst) continue;
-      sws_scale(scaler, frame->data, frame->linesize, 0, frame->height, dst->data, dst->linesize);
+      // A picture that cannot be had or converted is not delivered; the next one may be.
+      if (!dst || scaler.scale(frame, dst.get()) < 0) continue;
       buffer = std::make_shared<SampleBuffer>(MediaType::Video, std::move(dst), arrival, duration);
     }
     made[key] = buffer;
@@ -410,7 +432,7 @@ void CaptureReader::handleAudio(AVFrame* frame, const MediaTime& arrival) {
     FFmpegFramePtr dst = FFmpeg_MakeFrame();
     if (!dst) continue;
     if (outFormat == frame->format && outRate == rate && outChannels == frame->ch_layout.nb_channels) {
-      av_frame_ref(dst.get(), frame);
+      if (av_frame_ref(dst.get(), frame) < 0) continue;
     } else {
       FFmpegResampler& resampler = m_conv->resamples[out.get()];
       if (!resampler.prepare(frame, outFormat, outRate, outChannels)) continue;

@@ -66,6 +66,12 @@ class CaptureReader {
 
  private:
   struct Conversions;
+  // The steps of open().
+  bool claimDevice(QString* error);
+  bool chooseFormat(QString* error);
+  bool inputOptions(FFmpegOptions* opts, QString* url, QString* error);
+  bool openInput(const QString& url, FFmpegOptions* opts, QString* error);
+  bool openDecoder(QString* error);
   void run();
   void handleVideo(AVFrame* frame, const MediaTime& arrival);
   void handleAudio(AVFrame* frame, const MediaTime& arrival);

@@ -2,6 +2,8 @@
 // and encode H.264 and AAC.
 
 #include "platform/media/export/ExportSessionWork.h"
+#include "platform/media/io/FFmpegCodec.h"
+#include "platform/media/io/MediaSettings.h"
 
 #include <QFile>
 #include <QImage>
@@ -11,9 +13,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
-#include <libavutil/opt.h>
 #include <libswresample/swresample.h>
-#include <libswscale/swscale.h>
 }
 
 #include <algorithm>
@@ -32,29 +32,25 @@ double seconds(const MediaTime& t) { return MediaTimeGetSeconds(t); }
 struct SourceDecoder {
   FFmpegInputPtr in;
   FFmpegCodecPtr dec;
-  FFmpegPacketPtr packet = FFmpeg_MakePacket();
-  int stream = -1;
+  FFmpegFrameDecoder frames;
+  QString path;
   AVRational tb{1, 1};
-  bool eof = false;
 
   void close() {
+    frames.start(nullptr, -1, nullptr);
     dec.reset();
     in.reset();
-    eof = false;
   }
   bool open(const AssetTrackSegment& seg, QString* error) {
     close();
-    if (!packet) {
-      *error = QStringLiteral("Out of memory while decoding %1.").arg(seg.sourcePath);
-      return false;
-    }
+    path = seg.sourcePath;
     in = Asset_TakeInput(seg.sourcePath, seg.sourceByteLimit, error);
     if (!in) return false;
     if (seg.sourceStreamIndex < 0 || unsigned(seg.sourceStreamIndex) >= in->nb_streams) {
       *error = QStringLiteral("The source track of %1 is missing.").arg(seg.sourcePath);
       return false;
     }
-    stream = seg.sourceStreamIndex;
+    const int stream = seg.sourceStreamIndex;
     for (unsigned i = 0; i < in->nb_streams; ++i)
       in->streams[i]->discard = int(i) == stream ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
     AVStream* st = in->streams[stream];
@@ -69,56 +65,31 @@ struct SourceDecoder {
       *error = QStringLiteral("The decoder cannot be opened: %1").arg(FFmpeg_ErrorText(rc));
       return false;
     }
+    if (!frames.start(in.get(), stream, dec.get())) {
+      *error = QStringLiteral("Out of memory while decoding %1.").arg(seg.sourcePath);
+      return false;
+    }
     const int64_t ts = seg.timeMapping.source.start.isNumeric()
                            ? av_rescale_rnd(seg.timeMapping.source.start.value, tb.den,
                                             int64_t(seg.timeMapping.source.start.timescale) * tb.num, AV_ROUND_DOWN)
                            : 0;
-    // Fragmented movies seek by decode time and may land after the wanted time: step back until the
-    // first packet is at or before it.
-    const int64_t earliest = st->start_time != AV_NOPTS_VALUE ? std::min<int64_t>(0, st->start_time) : 0;
-    int64_t target = ts;
-    int64_t back = av_rescale_q(1, AVRational{1, 2}, tb);
-    AVPacket* p = packet.get();
-    for (;;) {
-      av_seek_frame(in.get(), stream, target, AVSEEK_FLAG_BACKWARD);
-      int r = 0;
-      while ((r = av_read_frame(in.get(), p)) >= 0 && p->stream_index != stream) av_packet_unref(p);
-      if (r < 0) {
-        av_seek_frame(in.get(), stream, target, AVSEEK_FLAG_BACKWARD);
-        break;
-      }
-      const int64_t pts = p->pts != AV_NOPTS_VALUE ? p->pts : p->dts;
-      if (pts > ts && target > earliest) {
-        av_packet_unref(p);
-        target = std::max(earliest, ts - back);
-        back *= 2;
-        continue;
-      }
-      avcodec_send_packet(dec.get(), p);
-      av_packet_unref(p);
-      break;
+    rc = frames.seek(ts);
+    if (rc < 0) {
+      *error = QStringLiteral("%1 cannot be read from its start: %2").arg(seg.sourcePath, FFmpeg_ErrorText(rc));
+      return false;
     }
     return true;
   }
-  // The next decoded frame, or empty at the end.
-  FFmpegFramePtr next() {
+  // The next decoded frame; empty at the end, and when decoding fails (with the reason in *error).
+  FFmpegFramePtr next(QString* error) {
     FFmpegFramePtr frame = FFmpeg_MakeFrame();
-    if (!frame) return {};
-    AVPacket* p = packet.get();
-    for (;;) {
-      const int rc = avcodec_receive_frame(dec.get(), frame.get());
-      if (rc == 0) return frame;
-      if (rc == AVERROR_EOF) break;
-      if (eof) break;
-      const int r = av_read_frame(in.get(), p);
-      if (r < 0) {
-        eof = true;
-        avcodec_send_packet(dec.get(), nullptr);
-      } else {
-        if (p->stream_index == stream) avcodec_send_packet(dec.get(), p);
-        av_packet_unref(p);
-      }
+    if (!frame) {
+      *error = QStringLiteral("Out of memory while decoding %1.").arg(path);
+      return {};
     }
+    const int rc = frames.next(frame.get());
+    if (rc == 0) return frame;
+    if (rc != AVERROR_EOF) *error = QStringLiteral("%1 cannot be decoded: %2").arg(path, FFmpeg_ErrorText(rc));
     return {};
   }
   double frameSeconds(const AVFrame* f) const {
@@ -137,7 +108,10 @@ class VideoTrackReader {
     if (!pictureAt(t, error)) return nullptr;
     if (!m_imageValid) {
       const QSize size(m_current->width, m_current->height);
-      if (!m_scaler.scale(m_current.get(), size, QImage::Format_RGB32, &m_image)) return nullptr;
+      if (!m_scaler.scale(m_current.get(), size, QImage::Format_RGB32, &m_image)) {
+        *error = QStringLiteral("A picture of %1 cannot be converted.").arg(m_segments[m_segIndex].sourcePath);
+        return nullptr;
+      }
       m_imageValid = true;
     }
     return &m_image;
@@ -166,7 +140,8 @@ class VideoTrackReader {
     // A small margin keeps a frame whose time equals the output frame's time from rounding away.
     const double srcTime = seconds(seg.timeMapping.source.start) + (t - seconds(seg.timeMapping.target.start)) * ratio + 1e-4;
     for (;;) {
-      if (!m_pending) m_pending = m_decoder.next();
+      if (!m_pending) m_pending = m_decoder.next(error);
+      if (!error->isEmpty()) return nullptr;
       if (!m_pending) break;
       if (m_current && m_decoder.frameSeconds(m_pending.get()) > srcTime) break;
       m_current = std::move(m_pending);
@@ -258,7 +233,8 @@ class AudioTrackReader {
       pushSilence(segEnd);
       return true;
     }
-    const FFmpegFramePtr frame = m_decoder.next();
+    const FFmpegFramePtr frame = m_decoder.next(error);
+    if (!error->isEmpty()) return false;
     if (!frame) {
       m_segDone = true;
       pushSilence(segEnd);
@@ -272,6 +248,10 @@ class AudioTrackReader {
     std::vector<float> l(size_t(std::max(0, maxOut))), r(size_t(std::max(0, maxOut)));
     uint8_t* outPlanes[2] = {reinterpret_cast<uint8_t*>(l.data()), reinterpret_cast<uint8_t*>(r.data())};
     const int got = m_resampler.convert(outPlanes, maxOut, frame.get());
+    if (got < 0) {
+      *error = QStringLiteral("The sound of %1 cannot be converted: %2").arg(seg.sourcePath, FFmpeg_ErrorText(got));
+      return false;
+    }
     if (m_nextIndex < 0) {
       // The first frame is placed by its time; the rest follow without gaps.
       const double srcOffset = m_decoder.frameSeconds(frame.get()) - seconds(seg.timeMapping.source.start);
@@ -306,14 +286,11 @@ class AudioTrackReader {
   int64_t m_fifoStart = 0;
 };
 
-struct Encoder {
-  FFmpegCodecPtr ctx;
-  AVStream* stream = nullptr;
-};
+using VideoReaders = std::map<int32_t, std::unique_ptr<VideoTrackReader>>;
 
 // Sends one frame (or null to flush) and writes every packet that comes out.
-bool encodeAndWrite(AVFormatContext* out, Encoder& enc, AVFrame* frame, QString* error) {
-  int rc = avcodec_send_frame(enc.ctx.get(), frame);
+bool encodeAndWrite(AVFormatContext* out, FFmpegEncoder& enc, AVFrame* frame, QString* error) {
+  int rc = avcodec_send_frame(enc.codec.get(), frame);
   if (rc < 0 && rc != AVERROR_EOF) {
     *error = QStringLiteral("Encoding failed: %1").arg(FFmpeg_ErrorText(rc));
     return false;
@@ -325,13 +302,13 @@ bool encodeAndWrite(AVFormatContext* out, Encoder& enc, AVFrame* frame, QString*
     return false;
   }
   for (;;) {
-    rc = avcodec_receive_packet(enc.ctx.get(), p);
+    rc = avcodec_receive_packet(enc.codec.get(), p);
     if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) break;
     if (rc < 0) {
       *error = QStringLiteral("Encoding failed: %1").arg(FFmpeg_ErrorText(rc));
       return false;
     }
-    av_packet_rescale_ts(p, enc.ctx->time_base, enc.stream->time_base);
+    av_packet_rescale_ts(p, enc.codec->time_base, enc.stream->time_base);
     p->stream_index = enc.stream->index;
     rc = av_interleaved_write_frame(out, p);
     if (rc < 0) {
@@ -346,7 +323,7 @@ bool encodeAndWrite(AVFormatContext* out, Encoder& enc, AVFrame* frame, QString*
 // moved, of the render size in the encoder's format (the caller knows that nothing is drawn over it).
 // Null otherwise (and when the picture cannot be read, with the reason in *error).
 const AVFrame* U_PlainPicture(const QList<VideoCompositionLayerInstructionRef>& layers,
-                              const std::map<int32_t, std::unique_ptr<VideoTrackReader>>& readers,
+                              const VideoReaders& readers,
                               const MediaTime& at, double videoTime, const QSize& renderSize, QString* error) {
   if (layers.size() != 1) return nullptr;
   const VideoCompositionLayerInstructionRef& layer = layers.first();
@@ -359,242 +336,271 @@ const AVFrame* U_PlainPicture(const QList<VideoCompositionLayerInstructionRef>& 
   return picture;
 }
 
+
+// One re-encoding export, in the order it runs: readers for the tracks, the output and its encoders,
+// then frame after frame (composed) and block after block of sound (mixed), whichever is due first.
+class EncodedExport {
+ public:
+  explicit EncodedExport(const ExportSessionWork& work) : m_work(work), m_range(work.range) {}
+
+  bool run(QString* error) {
+    return makeReaders(error) && openOutput(error) && openEncoders(error) &&
+           ExportSession_StartOutput(m_output.get(), m_path, error) && writeAll(error) && flush(error) &&
+           ExportSession_FinishOutput(m_output.get(), error);
+  }
+
+ private:
+  // Readers for the tracks that show something in the range, and the size and rhythm of the pictures.
+  bool makeReaders(QString* error) {
+    for (const AssetTrackRef& track : m_work.asset->tracks()) {
+      const QList<AssetTrackSegment> segs = ExportSession_SegmentsInRange(track, m_range);
+      if (std::none_of(segs.begin(), segs.end(), [](const AssetTrackSegment& s) { return !s.empty; })) continue;
+      if (track->mediaType() == QLatin1String(kMediaTypeVideo)) {
+        m_videoReaders[track->trackID()] = std::make_unique<VideoTrackReader>(segs);
+        m_videoOrder.append(track->trackID());
+      } else if (track->mediaType() == QLatin1String(kMediaTypeAudio)) {
+        m_audioReaders.push_back(std::make_unique<AudioTrackReader>(segs, track->trackID()));
+      }
+    }
+    if (m_videoReaders.empty() && m_audioReaders.empty()) {
+      *error = QStringLiteral("The movie holds nothing to export in the chosen range.");
+      return false;
+    }
+    m_vc = m_work.videoComposition;
+    if (!m_vc && !m_videoReaders.empty()) m_vc = MutableVideoComposition::videoCompositionWithPropertiesOfAsset(m_work.asset);
+    if (m_vc) {
+      m_renderSize = m_vc->renderSize().toSize();
+      if (m_vc->frameDuration().isNumeric() && m_vc->frameDuration() > kMediaTimeZero) m_frameDuration = m_vc->frameDuration();
+    }
+    if (m_renderSize.isEmpty()) m_renderSize = m_work.asset->naturalSize().toSize();
+    if (m_renderSize.isEmpty()) m_renderSize = QSize(1280, 720);
+    // 4:2:0 pictures need even sides.
+    m_renderSize = QSize(std::max(2, m_renderSize.width() & ~1), std::max(2, m_renderSize.height() & ~1));
+    return true;
+  }
+
+  bool openOutput(QString* error) {
+    m_path = QFile::encodeName(m_work.path);
+    AVFormatContext* made = nullptr;
+    const int rc = avformat_alloc_output_context2(&made, nullptr, m_work.muxer.toLatin1().constData(), m_path.constData());
+    if (rc < 0 || !made) {
+      *error = QStringLiteral("The movie writer cannot be made: %1").arg(FFmpeg_ErrorText(rc));
+      return false;
+    }
+    m_output.reset(made);
+    return true;
+  }
+
+  // H.264 at constant quality with a key frame every second, AAC at 48 kHz stereo; and the frames
+  // composed pictures and mixed sound are written into.
+  bool openEncoders(QString* error) {
+    if (!m_videoReaders.empty()) {
+      const double fps = 1.0 / seconds(m_frameDuration);
+      const QVariantMap settings{
+          {AVVideoWidthKey, m_renderSize.width()},
+          {AVVideoHeightKey, m_renderSize.height()},
+          {AVVideoCompressionPropertiesKey,
+           QVariantMap{{AVVideoExpectedSourceFrameRateKey, fps},
+                       {AVVideoMaxKeyFrameIntervalKey, std::max(1.0, double(std::lround(fps)))},
+                       {kVideoEncoderPresetKey, QStringLiteral("medium")},
+                       {kVideoEncoderTuneKey, QString()},
+                       {kVideoEncoderConstantRateFactorKey, 18}}}};
+      const AVRational timeBase{int(m_frameDuration.value), m_frameDuration.timescale};
+      if (!FFmpeg_OpenH264Encoder(&m_video, settings, timeBase, m_output.get(), error)) return false;
+      m_yuv = U_MakeFrameBuffer([&](AVFrame* f) {
+        f->format = AV_PIX_FMT_YUV420P;
+        f->width = m_renderSize.width();
+        f->height = m_renderSize.height();
+      }, error);
+      if (!m_yuv) return false;
+    }
+    if (!m_audioReaders.empty()) {
+      const QVariantMap settings{{AVSampleRateKey, kSampleRate}, {AVNumberOfChannelsKey, kChannels}, {AVEncoderBitRateKey, 256000}};
+      if (!FFmpeg_OpenAACEncoder(&m_audio, settings, m_output.get(), error)) return false;
+      const AVCodecContext* ctx = m_audio.codec.get();
+      m_pcm = U_MakeFrameBuffer([&](AVFrame* f) {
+        f->format = AV_SAMPLE_FMT_FLTP;
+        f->sample_rate = kSampleRate;
+        f->nb_samples = ctx->frame_size > 0 ? ctx->frame_size : 1024;
+        if (av_channel_layout_copy(&f->ch_layout, &ctx->ch_layout) < 0) f->ch_layout.nb_channels = 0;
+      }, error);
+      if (!m_pcm) return false;
+    }
+    return true;
+  }
+
+  // A frame with its own memory, described by describe; empty with the reason when it cannot be had.
+  template <typename Describe>
+  static FFmpegFramePtr U_MakeFrameBuffer(Describe describe, QString* error) {
+    FFmpegFramePtr frame = FFmpeg_MakeFrame();
+    int rc = frame ? 0 : AVERROR(ENOMEM);
+    if (frame) {
+      describe(frame.get());
+      rc = av_frame_get_buffer(frame.get(), 0);
+    }
+    if (rc < 0) {
+      *error = QStringLiteral("Out of memory while encoding the export: %1").arg(FFmpeg_ErrorText(rc));
+      return {};
+    }
+    return frame;
+  }
+
+  // The loop: whichever of picture and sound is behind goes next.
+  bool writeAll(QString* error) {
+    const double total = seconds(m_range.duration);
+    const double frameSeconds = seconds(m_frameDuration);
+    const int64_t frameCount = m_video.codec ? std::max<int64_t>(1, int64_t(std::ceil(total / frameSeconds - 1e-6))) : 0;
+    const int64_t sampleCount = m_audio.codec ? int64_t(std::llround(total * kSampleRate)) : 0;
+    int64_t frameIndex = 0, sampleIndex = 0;
+    while (frameIndex < frameCount || sampleIndex < sampleCount) {
+      if (m_work.session->isCancelRequested()) {
+        error->clear();
+        return false;
+      }
+      const double videoTime = double(frameIndex) * frameSeconds;
+      const double audioTime = double(sampleIndex) / kSampleRate;
+      if (frameIndex < frameCount && (sampleIndex >= sampleCount || videoTime <= audioTime)) {
+        if (!writeFrame(frameIndex, error)) return false;
+        ++frameIndex;
+      } else {
+        const int count = int(std::min<int64_t>(m_pcm->nb_samples, sampleCount - sampleIndex));
+        if (!writeSound(sampleIndex, count, error)) return false;
+        sampleIndex += count;
+      }
+      const double done = std::min(frameCount ? double(frameIndex) / double(frameCount) : 1.0,
+                                   sampleCount ? double(sampleIndex) / double(sampleCount) : 1.0);
+      m_work.session->setProgress(float(std::clamp(done, 0.0, 0.99)));
+    }
+    return true;
+  }
+
+  QList<VideoCompositionLayerInstructionRef> layersAt(const VideoCompositionInstructionRef& instruction) const {
+    if (instruction) return instruction->layerInstructions();
+    QList<VideoCompositionLayerInstructionRef> layers;
+    for (int32_t id : m_videoOrder) {
+      auto layer = MutableVideoCompositionLayerInstruction::videoCompositionLayerInstruction();
+      layer->setTrackID(id);
+      layers.append(layer);
+    }
+    return layers;
+  }
+
+  // Composes and encodes picture frameIndex.
+  bool writeFrame(int64_t frameIndex, QString* error) {
+    const double videoTime = double(frameIndex) * seconds(m_frameDuration);
+    const MediaTime at = m_range.start + MediaTimeMultiplyByFloat64(m_frameDuration, double(frameIndex));
+    const VideoCompositionInstructionRef instruction = m_vc ? m_vc->instructionAtTime(at) : nullptr;
+    const QList<VideoCompositionLayerInstructionRef> layers = layersAt(instruction);
+    // A frame with nothing drawn on it goes to the encoder as it was decoded.
+    const bool overlaid = m_vc && m_vc->animationTool() && m_vc->animationTool()->prepareFrameAtTime(at);
+    if (const AVFrame* plain = overlaid ? nullptr : U_PlainPicture(layers, m_videoReaders, at, videoTime, m_renderSize, error)) {
+      FFmpegFramePtr f = FFmpeg_CloneFrame(plain);
+      if (!f) {
+        *error = QStringLiteral("Out of memory while encoding the export.");
+        return false;
+      }
+      f->pts = frameIndex;
+      f->pict_type = AV_PICTURE_TYPE_NONE;
+      return encodeAndWrite(m_output.get(), m_video, f.get(), error);
+    }
+    if (!error->isEmpty()) return false;
+    QImage canvas(m_renderSize, QImage::Format_RGB32);
+    if (canvas.isNull()) {
+      *error = QStringLiteral("Out of memory while encoding the export.");
+      return false;
+    }
+    canvas.fill(instruction ? instruction->backgroundColor() : QColor(Qt::black));
+    {
+      QPainter painter(&canvas);
+      painter.setRenderHint(QPainter::SmoothPixmapTransform);
+      // The first layer instruction is on top: draw from the last one up.
+      for (qsizetype i = layers.size() - 1; i >= 0; --i) {
+        auto it = m_videoReaders.find(layers[i]->trackID());
+        if (it == m_videoReaders.end()) continue;
+        const QImage* picture = it->second->frameAt(videoTime, error);
+        if (!picture) {
+          if (!error->isEmpty()) return false;
+          continue;
+        }
+        painter.setOpacity(layers[i]->opacityAtTime(at));
+        painter.setTransform(layers[i]->transformAtTime(at));
+        painter.drawImage(QPointF(0, 0), *picture);
+      }
+    }
+    if (overlaid) m_vc->animationTool()->compositeOntoFrame(canvas, at);
+    // The encoder may still hold the previous picture: never draw over it.
+    int rc = av_frame_make_writable(m_yuv.get());
+    if (rc >= 0) {
+      const FFmpegFramePtr source = FFmpeg_MakeFrame();
+      rc = source ? 0 : AVERROR(ENOMEM);
+      if (source) {
+        source->format = AV_PIX_FMT_RGB32;
+        source->width = canvas.width();
+        source->height = canvas.height();
+        source->data[0] = const_cast<uint8_t*>(canvas.constBits());
+        source->linesize[0] = int(canvas.bytesPerLine());
+        rc = m_toYUV.scale(source.get(), m_yuv.get());
+      }
+    }
+    if (rc < 0) {
+      *error = QStringLiteral("The composed picture cannot be converted for the encoder: %1").arg(FFmpeg_ErrorText(rc));
+      return false;
+    }
+    m_yuv->pts = frameIndex;
+    return encodeAndWrite(m_output.get(), m_video, m_yuv.get(), error);
+  }
+
+  // Mixes and encodes count samples from sampleIndex on.
+  bool writeSound(int64_t sampleIndex, int count, QString* error) {
+    const int rc = av_frame_make_writable(m_pcm.get());
+    if (rc < 0) {
+      *error = QStringLiteral("Out of memory while encoding the export: %1").arg(FFmpeg_ErrorText(rc));
+      return false;
+    }
+    auto* left = reinterpret_cast<float*>(m_pcm->data[0]);
+    auto* right = reinterpret_cast<float*>(m_pcm->data[1]);
+    std::fill(left, left + m_pcm->nb_samples, 0.0f);
+    std::fill(right, right + m_pcm->nb_samples, 0.0f);
+    const MutableAudioMixRef& mix = m_work.audioMix;
+    for (auto& reader : m_audioReaders) {
+      const int32_t id = reader->trackID();
+      auto volume = [&](int64_t sample) {
+        if (!mix) return 1.0f;
+        return mix->volumeOfTrack(id, m_range.start + MediaTimeMake(sample, kSampleRate));
+      };
+      if (!reader->mixInto(sampleIndex, count, left, right, volume, error)) return false;
+    }
+    const int saved = m_pcm->nb_samples;
+    m_pcm->nb_samples = count;
+    m_pcm->pts = sampleIndex;
+    const bool ok = encodeAndWrite(m_output.get(), m_audio, m_pcm.get(), error);
+    m_pcm->nb_samples = saved;
+    return ok;
+  }
+
+  bool flush(QString* error) {
+    return (!m_video.codec || encodeAndWrite(m_output.get(), m_video, nullptr, error)) &&
+           (!m_audio.codec || encodeAndWrite(m_output.get(), m_audio, nullptr, error));
+  }
+
+  const ExportSessionWork& m_work;
+  const MediaTimeRange m_range;
+  VideoReaders m_videoReaders;
+  std::vector<std::unique_ptr<AudioTrackReader>> m_audioReaders;
+  QList<int32_t> m_videoOrder;
+  MutableVideoCompositionRef m_vc;
+  QSize m_renderSize;
+  MediaTime m_frameDuration = MediaTimeMake(1, 30);
+  QByteArray m_path;
+  FFmpegOutputPtr m_output;
+  FFmpegEncoder m_video, m_audio;
+  FFmpegFrameScaler m_toYUV{FFmpegScaleQuality::Bicubic};
+  FFmpegFramePtr m_yuv, m_pcm;
+};
+
 }  // namespace
 
 bool ExportSession_WriteEncoded(const ExportSessionWork& work, QString* error) {
   error->clear();
-  const MediaTimeRange range = work.range;
-  const double total = seconds(range.duration);
-
-  // Readers for the tracks that show something in the range.
-  std::map<int32_t, std::unique_ptr<VideoTrackReader>> videoReaders;
-  std::vector<std::unique_ptr<AudioTrackReader>> audioReaders;
-  QList<int32_t> videoOrder;
-  for (const AssetTrackRef& track : work.asset->tracks()) {
-    const QList<AssetTrackSegment> segs = ExportSession_SegmentsInRange(track, range);
-    if (std::none_of(segs.begin(), segs.end(), [](const AssetTrackSegment& s) { return !s.empty; })) continue;
-    if (track->mediaType() == QLatin1String(kMediaTypeVideo)) {
-      videoReaders[track->trackID()] = std::make_unique<VideoTrackReader>(segs);
-      videoOrder.append(track->trackID());
-    } else if (track->mediaType() == QLatin1String(kMediaTypeAudio)) {
-      audioReaders.push_back(std::make_unique<AudioTrackReader>(segs, track->trackID()));
-    }
-  }
-  if (videoReaders.empty() && audioReaders.empty()) {
-    *error = QStringLiteral("The movie holds nothing to export in the chosen range.");
-    return false;
-  }
-
-  MutableVideoCompositionRef vc = work.videoComposition;
-  if (!vc && !videoReaders.empty()) vc = MutableVideoComposition::videoCompositionWithPropertiesOfAsset(work.asset);
-  QSize renderSize;
-  MediaTime frameDuration = MediaTimeMake(1, 30);
-  if (vc) {
-    renderSize = vc->renderSize().toSize();
-    if (vc->frameDuration().isNumeric() && vc->frameDuration() > kMediaTimeZero) frameDuration = vc->frameDuration();
-  }
-  if (renderSize.isEmpty()) renderSize = work.asset->naturalSize().toSize();
-  if (renderSize.isEmpty()) renderSize = QSize(1280, 720);
-  // 4:2:0 pictures need even sides.
-  renderSize = QSize(std::max(2, renderSize.width() & ~1), std::max(2, renderSize.height() & ~1));
-
-  const QByteArray path = QFile::encodeName(work.path);
-  AVFormatContext* made = nullptr;
-  int rc = avformat_alloc_output_context2(&made, nullptr, work.muxer.toLatin1().constData(), path.constData());
-  if (rc < 0 || !made) {
-    *error = QStringLiteral("The movie writer cannot be made: %1").arg(FFmpeg_ErrorText(rc));
-    return false;
-  }
-  const FFmpegOutputPtr output(made);
-  AVFormatContext* out = output.get();
-  Encoder video, audio;
-  FFmpegScalerPtr sws;
-  FFmpegFramePtr yuv;
-  FFmpegFramePtr pcm;
-  const bool globalHeader = out->oformat->flags & AVFMT_GLOBALHEADER;
-
-  if (!videoReaders.empty()) {
-    const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
-    if (!codec) codec = avcodec_find_encoder(AV_CODEC_ID_H264);
-    if (!codec) {
-      *error = QStringLiteral("No H.264 encoder is available.");
-      return false;
-    }
-    video.ctx.reset(avcodec_alloc_context3(codec));
-    yuv = FFmpeg_MakeFrame();
-    if (!video.ctx || !yuv) {
-      *error = QStringLiteral("The H.264 encoder cannot be opened: %1").arg(FFmpeg_ErrorText(AVERROR(ENOMEM)));
-      return false;
-    }
-    video.ctx->width = renderSize.width();
-    video.ctx->height = renderSize.height();
-    video.ctx->pix_fmt = AV_PIX_FMT_YUV420P;
-    video.ctx->time_base = AVRational{int(frameDuration.value), frameDuration.timescale};
-    video.ctx->framerate = AVRational{frameDuration.timescale, int(frameDuration.value)};
-    video.ctx->gop_size = std::max(1, int(std::lround(1.0 / seconds(frameDuration))));
-    video.ctx->thread_count = 0;
-    if (globalHeader) video.ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    av_opt_set(video.ctx->priv_data, "preset", "medium", 0);
-    av_opt_set(video.ctx->priv_data, "crf", "18", 0);
-    rc = avcodec_open2(video.ctx.get(), codec, nullptr);
-    if (rc < 0) {
-      *error = QStringLiteral("The H.264 encoder cannot be opened: %1").arg(FFmpeg_ErrorText(rc));
-      return false;
-    }
-    video.stream = avformat_new_stream(out, nullptr);
-    avcodec_parameters_from_context(video.stream->codecpar, video.ctx.get());
-    video.stream->time_base = video.ctx->time_base;
-    yuv->format = AV_PIX_FMT_YUV420P;
-    yuv->width = renderSize.width();
-    yuv->height = renderSize.height();
-    av_frame_get_buffer(yuv.get(), 0);
-  }
-  if (!audioReaders.empty()) {
-    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
-    if (!codec) {
-      *error = QStringLiteral("No AAC encoder is available.");
-      return false;
-    }
-    audio.ctx.reset(avcodec_alloc_context3(codec));
-    pcm = FFmpeg_MakeFrame();
-    if (!audio.ctx || !pcm) {
-      *error = QStringLiteral("The AAC encoder cannot be opened: %1").arg(FFmpeg_ErrorText(AVERROR(ENOMEM)));
-      return false;
-    }
-    audio.ctx->sample_rate = kSampleRate;
-    audio.ctx->sample_fmt = AV_SAMPLE_FMT_FLTP;
-    audio.ctx->ch_layout = AV_CHANNEL_LAYOUT_STEREO;
-    audio.ctx->bit_rate = 256000;
-    audio.ctx->time_base = AVRational{1, kSampleRate};
-    if (globalHeader) audio.ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    rc = avcodec_open2(audio.ctx.get(), codec, nullptr);
-    if (rc < 0) {
-      *error = QStringLiteral("The AAC encoder cannot be opened: %1").arg(FFmpeg_ErrorText(rc));
-      return false;
-    }
-    audio.stream = avformat_new_stream(out, nullptr);
-    avcodec_parameters_from_context(audio.stream->codecpar, audio.ctx.get());
-    audio.stream->time_base = audio.ctx->time_base;
-    pcm->format = AV_SAMPLE_FMT_FLTP;
-    av_channel_layout_copy(&pcm->ch_layout, &audio.ctx->ch_layout);
-    pcm->sample_rate = kSampleRate;
-    pcm->nb_samples = audio.ctx->frame_size > 0 ? audio.ctx->frame_size : 1024;
-    av_frame_get_buffer(pcm.get(), 0);
-  }
-
-  if (!ExportSession_StartOutput(out, path, error)) {
-    return false;
-  }
-
-  const double frameSeconds = seconds(frameDuration);
-  const int64_t frameCount = video.ctx ? std::max<int64_t>(1, int64_t(std::ceil(total / frameSeconds - 1e-6))) : 0;
-  const int64_t sampleCount = audio.ctx ? int64_t(std::llround(total * kSampleRate)) : 0;
-  int64_t frameIndex = 0, sampleIndex = 0;
-  MutableAudioMixRef mix = work.audioMix;
-
-  while (frameIndex < frameCount || sampleIndex < sampleCount) {
-    if (work.session->isCancelRequested()) {
-      error->clear();
-      return false;
-    }
-    const double videoTime = double(frameIndex) * frameSeconds;
-    const double audioTime = double(sampleIndex) / kSampleRate;
-    if (frameIndex < frameCount && (sampleIndex >= sampleCount || videoTime <= audioTime)) {
-      const MediaTime at = range.start + MediaTimeMultiplyByFloat64(frameDuration, double(frameIndex));
-      VideoCompositionInstructionRef instruction = vc ? vc->instructionAtTime(at) : nullptr;
-      QList<VideoCompositionLayerInstructionRef> layers;
-      if (instruction) {
-        layers = instruction->layerInstructions();
-      } else {
-        for (int32_t id : videoOrder) {
-          auto layer = MutableVideoCompositionLayerInstruction::videoCompositionLayerInstruction();
-          layer->setTrackID(id);
-          layers.append(layer);
-        }
-      }
-      // A frame with nothing drawn on it goes to the encoder as it was decoded.
-      const bool overlaid = vc && vc->animationTool() && vc->animationTool()->prepareFrameAtTime(at);
-      if (const AVFrame* plain = overlaid ? nullptr : U_PlainPicture(layers, videoReaders, at, videoTime, renderSize, error)) {
-        FFmpegFramePtr f = FFmpeg_CloneFrame(plain);
-        if (!f) {
-          *error = QStringLiteral("Out of memory while encoding the export.");
-          return false;
-        }
-        f->pts = frameIndex;
-        f->pict_type = AV_PICTURE_TYPE_NONE;
-        if (!encodeAndWrite(out, video, f.get(), error)) return false;
-        ++frameIndex;
-        continue;
-      }
-      if (!error->isEmpty()) return false;
-      QImage canvas(renderSize, QImage::Format_RGB32);
-      canvas.fill(instruction ? instruction->backgroundColor() : QColor(Qt::black));
-      {
-        QPainter painter(&canvas);
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        // The first layer instruction is on top: draw from the last one up.
-        for (qsizetype i = layers.size() - 1; i >= 0; --i) {
-          auto it = videoReaders.find(layers[i]->trackID());
-          if (it == videoReaders.end()) continue;
-          const QImage* picture = it->second->frameAt(videoTime, error);
-          if (!picture) {
-            if (!error->isEmpty()) {
-              return false;
-            }
-            continue;
-          }
-          painter.setOpacity(layers[i]->opacityAtTime(at));
-          painter.setTransform(layers[i]->transformAtTime(at));
-          painter.drawImage(QPointF(0, 0), *picture);
-        }
-      }
-      if (overlaid) vc->animationTool()->compositeOntoFrame(canvas, at);
-      av_frame_make_writable(yuv.get());
-      SwsContext* toYUV = FFmpeg_CachedScaler(sws, renderSize.width(), renderSize.height(), AV_PIX_FMT_RGB32,
-                                              renderSize.width(), renderSize.height(), AV_PIX_FMT_YUV420P, SWS_BICUBIC);
-      const uint8_t* src[4] = {canvas.constBits(), nullptr, nullptr, nullptr};
-      const int srcStride[4] = {int(canvas.bytesPerLine()), 0, 0, 0};
-      sws_scale(toYUV, src, srcStride, 0, renderSize.height(), yuv->data, yuv->linesize);
-      yuv->pts = frameIndex;
-      if (!encodeAndWrite(out, video, yuv.get(), error)) {
-        return false;
-      }
-      ++frameIndex;
-    } else {
-      const int count = int(std::min<int64_t>(pcm->nb_samples, sampleCount - sampleIndex));
-      av_frame_make_writable(pcm.get());
-      auto* left = reinterpret_cast<float*>(pcm->data[0]);
-      auto* right = reinterpret_cast<float*>(pcm->data[1]);
-      std::fill(left, left + pcm->nb_samples, 0.0f);
-      std::fill(right, right + pcm->nb_samples, 0.0f);
-      for (auto& reader : audioReaders) {
-        const int32_t id = reader->trackID();
-        auto volume = [&](int64_t sample) {
-          if (!mix) return 1.0f;
-          return mix->volumeOfTrack(id, range.start + MediaTimeMake(sample, kSampleRate));
-        };
-        if (!reader->mixInto(sampleIndex, count, left, right, volume, error)) {
-          return false;
-        }
-      }
-      const int saved = pcm->nb_samples;
-      pcm->nb_samples = count;
-      pcm->pts = sampleIndex;
-      const bool ok = encodeAndWrite(out, audio, pcm.get(), error);
-      pcm->nb_samples = saved;
-      if (!ok) {
-        return false;
-      }
-      sampleIndex += count;
-    }
-    const double done = std::min(frameCount ? double(frameIndex) / double(frameCount) : 1.0,
-                                 sampleCount ? double(sampleIndex) / double(sampleCount) : 1.0);
-    work.session->setProgress(float(std::clamp(done, 0.0, 0.99)));
-  }
-  if ((video.ctx && !encodeAndWrite(out, video, nullptr, error)) ||
-      (audio.ctx && !encodeAndWrite(out, audio, nullptr, error))) {
-    return false;
-  }
-  if (!ExportSession_FinishOutput(out, error)) return false;
-  return true;
+  return EncodedExport(work).run(error);
 }

@@ -1,6 +1,7 @@
 // Pass-through export: compressed packets are copied, retimed onto the export's time line.
 
 #include "platform/media/export/ExportSessionWork.h"
+#include "platform/media/io/FFmpegCodec.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -56,8 +57,8 @@ class SharedSource {
     m_in->streams[stream]->discard = AVDISCARD_ALL;
   }
 
-  // Positions the stream on the key frame at or before ts (its time base).
-  void seek(int stream, int64_t ts) {
+  // Positions the stream on the key frame at or before ts (its time base). 0, or the seek's error.
+  int seek(int stream, int64_t ts) {
     AVRational tb = m_in->streams[stream]->time_base;
     int64_t target = ts;
     for (auto& [index, s] : m_streams) {
@@ -67,7 +68,7 @@ class SharedSource {
     Stream& own = m_streams[stream];
     own.queue.clear();
     own.last = kNone;
-    av_seek_frame(m_in.get(), stream, target, AVSEEK_FLAG_BACKWARD);
+    return FFmpeg_SeekKeyFrame(m_in.get(), stream, target);
   }
 
   // The stream's next packet: 0, or a negative value at the end of the file or on a read error.
@@ -164,7 +165,11 @@ class TrackCopier {
       }
       AVStream* src = in->streams[s.sourceStreamIndex];
       m_stream = avformat_new_stream(out, nullptr);
-      avcodec_parameters_copy(m_stream->codecpar, src->codecpar);
+      const int rc = m_stream ? avcodec_parameters_copy(m_stream->codecpar, src->codecpar) : AVERROR(ENOMEM);
+      if (rc < 0) {
+        if (error) *error = QStringLiteral("The export cannot take the track of %1: %2").arg(s.sourcePath, FFmpeg_ErrorText(rc));
+        return false;
+      }
       m_stream->codecpar->codec_tag = 0;
       m_stream->time_base = src->time_base;
       return true;
@@ -231,11 +236,18 @@ class TrackCopier {
       m_gop.clear();
       m_seekBack = av_rescale_q(1, AVRational{1, 2}, m_inTb);
       m_seekTarget = m_srcStart;
-      m_in->seek(m_inStream, m_seekTarget);
-      return true;
+      return seekSource(error);
     }
     m_done = true;
     return true;
+  }
+
+  bool seekSource(QString* error) {
+    const int rc = m_in->seek(m_inStream, m_seekTarget);
+    if (rc < 0 && error)
+      *error = QStringLiteral("%1 cannot be read from the start of the clip: %2")
+                   .arg(m_segments[m_segIndex].sourcePath, FFmpeg_ErrorText(rc));
+    return rc >= 0;
   }
 
   void closeInput() {
@@ -298,8 +310,7 @@ class TrackCopier {
         // The seek landed past the start (fragmented movies seek by decode time): go further back.
         m_seekTarget = std::max(m_streamStart, m_srcStart - m_seekBack);
         m_seekBack *= 2;
-        m_in->seek(m_inStream, m_seekTarget);
-        return true;
+        return seekSource(error);
       }
       if (m_leading) {
         // Keep everything from the last key frame at or before the start; once a packet decodes after

@@ -10,11 +10,14 @@ extern "C" {
 #include <libavutil/buffer.h>
 #include <libavutil/frame.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
 
 #include <algorithm>
+#include <iterator>
+#include <utility>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -57,7 +60,8 @@ void FFmpegOutputDeleter::operator()(AVFormatContext* output) const {
     FFmpegDeleter()(output->pb);
     output->pb = nullptr;
   } else if (output->pb) {
-    avio_closep(&output->pb);
+    // Whoever needed the file complete wrote its end and looked at the result; here it only goes.
+    (void)avio_closep(&output->pb);
   }
   avformat_free_context(output);
 }
@@ -99,8 +103,8 @@ FFmpegFramePtr FFmpegFramePool::frame(int format, int width, int height) {
 }
 
 FFmpegOptions::~FFmpegOptions() { av_dict_free(&m_dict); }
-void FFmpegOptions::set(const char* key, const char* value) { av_dict_set(&m_dict, key, value, 0); }
-void FFmpegOptions::set(const char* key, int64_t value) { av_dict_set_int(&m_dict, key, value, 0); }
+int FFmpegOptions::set(const char* key, const char* value) { return av_dict_set(&m_dict, key, value, 0); }
+int FFmpegOptions::set(const char* key, int64_t value) { return av_dict_set_int(&m_dict, key, value, 0); }
 
 QString FFmpeg_ErrorText(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {0};
@@ -303,10 +307,15 @@ SwsContext* FFmpeg_CachedScaler(FFmpegScalerPtr& scaler, int srcWidth, int srcHe
   return scaler.get();
 }
 
-FFmpegImageScaler::FFmpegImageScaler(FFmpegScaleQuality quality)
-    : m_flags(quality == FFmpegScaleQuality::FastBilinear ? SWS_FAST_BILINEAR
-              : quality == FFmpegScaleQuality::Bilinear   ? SWS_BILINEAR
-                                                          : SWS_BICUBIC) {}
+namespace {
+int U_SwsFlags(FFmpegScaleQuality quality) {
+  return quality == FFmpegScaleQuality::FastBilinear ? SWS_FAST_BILINEAR
+         : quality == FFmpegScaleQuality::Bilinear   ? SWS_BILINEAR
+                                                     : SWS_BICUBIC;
+}
+}  // namespace
+
+FFmpegImageScaler::FFmpegImageScaler(FFmpegScaleQuality quality) : m_flags(U_SwsFlags(quality)) {}
 FFmpegImageScaler::~FFmpegImageScaler() = default;
 
 namespace {
@@ -338,7 +347,8 @@ bool FFmpegImageScaler::scale(const AVFrame* frame, const QSize& size, QImage::F
     SwsContext* down = FFmpeg_CachedScaler(m_yuvScaler, frame->width, frame->height, frame->format, size.width(),
                                            size.height(), frame->format, m_flags);
     if (!down) return false;
-    sws_scale(down, frame->data, frame->linesize, 0, frame->height, m_scaledYUV->data, m_scaledYUV->linesize);
+    if (sws_scale(down, frame->data, frame->linesize, 0, frame->height, m_scaledYUV->data, m_scaledYUV->linesize) <= 0)
+      return false;
     source = m_scaledYUV.get();
   }
   SwsContext* ctx = FFmpeg_CachedScaler(m_scaler, source->width, source->height, source->format, size.width(),
@@ -357,8 +367,46 @@ bool FFmpegImageScaler::scale(const AVFrame* frame, const QSize& size, QImage::F
   }
   uint8_t* dst[4] = {const_cast<uchar*>(image->constBits()), nullptr, nullptr, nullptr};
   int dstStride[4] = {int(image->bytesPerLine()), 0, 0, 0};
-  sws_scale(ctx, source->data, source->linesize, 0, source->height, dst, dstStride);
-  return true;
+  return sws_scale(ctx, source->data, source->linesize, 0, source->height, dst, dstStride) > 0;
+}
+
+FFmpegFrameScaler::FFmpegFrameScaler(FFmpegScaleQuality quality, int threads)
+    : m_flags(U_SwsFlags(quality)), m_threads(threads) {}
+FFmpegFrameScaler::~FFmpegFrameScaler() = default;
+
+int FFmpegFrameScaler::scale(const AVFrame* src, AVFrame* dst) {
+  if (!src || !dst || src->width <= 0 || src->height <= 0 || dst->width <= 0 || dst->height <= 0) return AVERROR(EINVAL);
+  const int key[6] = {src->width, src->height, src->format, dst->width, dst->height, dst->format};
+  if (!m_ctx || !std::equal(std::begin(key), std::end(key), std::begin(m_key))) {
+    m_ctx.reset();
+    // libswscale asserts (ends the process) on a format it does not know.
+    if (!sws_isSupportedInput(AVPixelFormat(src->format)) || !sws_isSupportedOutput(AVPixelFormat(dst->format)))
+      return AVERROR(EINVAL);
+    m_ctx.reset(sws_alloc_context());
+    if (!m_ctx) return AVERROR(ENOMEM);
+    SwsContext* c = m_ctx.get();
+    const std::pair<const char*, int64_t> options[] = {
+        {"srcw", src->width},  {"srch", src->height},  {"src_format", src->format}, {"dstw", dst->width},
+        {"dsth", dst->height}, {"dst_format", dst->format}, {"sws_flags", m_flags},   {"threads", m_threads}};
+    for (const auto& [name, value] : options) {
+      const int rc = av_opt_set_int(c, name, value, 0);
+      if (rc < 0) {
+        m_ctx.reset();
+        return rc;
+      }
+    }
+    const int rc = sws_init_context(c, nullptr, nullptr);
+    if (rc < 0) {
+      m_ctx.reset();
+      return rc;
+    }
+    std::copy(std::begin(key), std::end(key), std::begin(m_key));
+  }
+  // Slices on several threads need frames that hold their buffers; a picture of memory owned elsewhere
+  // (a QImage) is converted in one go.
+  if (m_threads != 1 && src->buf[0] && dst->buf[0]) return sws_scale_frame(m_ctx.get(), dst, src);
+  const int rows = sws_scale(m_ctx.get(), src->data, src->linesize, 0, src->height, dst->data, dst->linesize);
+  return rows > 0 ? 0 : AVERROR(EINVAL);
 }
 
 struct FFmpegResampler::Key {
@@ -381,8 +429,10 @@ bool FFmpegResampler::prepare(const AVFrame* in, int outSampleFormat, int outRat
   AVChannelLayout inLayout{};
   if (in->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || in->ch_layout.nb_channels <= 0)
     av_channel_layout_default(&inLayout, in->ch_layout.nb_channels > 0 ? in->ch_layout.nb_channels : 1);
-  else
-    av_channel_layout_copy(&inLayout, &in->ch_layout);
+  else if (const int rc = av_channel_layout_copy(&inLayout, &in->ch_layout); rc < 0) {
+    if (result) *result = rc;
+    return false;
+  }
   Key& k = *m_key;
   if (m_ctx && k.inFormat == in->format && k.inRate == in->sample_rate &&
       av_channel_layout_compare(&k.inLayout, &inLayout) == 0 && k.outFormat == outSampleFormat &&

@@ -68,8 +68,9 @@ class FFmpegOptions {
   ~FFmpegOptions();
   FFmpegOptions(const FFmpegOptions&) = delete;
   FFmpegOptions& operator=(const FFmpegOptions&) = delete;
-  void set(const char* key, const char* value);
-  void set(const char* key, int64_t value);
+  // 0, or AVERROR(ENOMEM) when the option cannot be kept (the open call then goes without it).
+  int set(const char* key, const char* value);
+  int set(const char* key, int64_t value);
   AVDictionary** address() { return &m_dict; }
 
  private:
@@ -153,6 +154,28 @@ class FFmpegImageScaler {
   FFmpegFramePtr m_scaledYUV;
   FFmpegScalerPtr m_scaler;
   const uchar* m_bits = nullptr;  // the memory of the last image made here
+};
+
+// Converts frames into frames of another size or format, keeping its conversion context while the
+// sizes and formats of both sides stay the same.
+class FFmpegFrameScaler {
+ public:
+  // threads: 1 converts on the calling thread; 0 in slices on all cores, for frames with their own
+  // buffers (a 1080p picture converted serially holds a live encoder up by milliseconds).
+  explicit FFmpegFrameScaler(FFmpegScaleQuality quality, int threads = 1);
+  ~FFmpegFrameScaler();
+  FFmpegFrameScaler(const FFmpegFrameScaler&) = delete;
+  FFmpegFrameScaler& operator=(const FFmpegFrameScaler&) = delete;
+
+  // Converts src into dst, whose format, width, height and planes are set and writable. 0, or a
+  // negative error: AVERROR(EINVAL) when libswscale has no such conversion.
+  int scale(const AVFrame* src, AVFrame* dst);
+
+ private:
+  int m_flags;
+  int m_threads;
+  FFmpegScalerPtr m_ctx;
+  int m_key[6] = {0, 0, -1, 0, 0, -1};
 };
 
 // Converts sound to one output format, set up again whenever the input's or the output's format

@@ -2,6 +2,7 @@
 
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/PlatformLog.h"
+#include "platform/media/io/FFmpegCodec.h"
 #include "platform/media/io/FFmpegUtil.h"
 
 #include <QFile>
@@ -13,10 +14,8 @@ extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/frame.h>
 #include <libavutil/mathematics.h>
-#include <libavutil/opt.h>
 #include <libavutil/samplefmt.h>
 #include <libswresample/swresample.h>
-#include <libswscale/swscale.h>
 }
 
 #include <climits>
@@ -127,10 +126,9 @@ struct AssetWriterInput::Encoder {
   bool loggedEarly = false;
 
   // video
-  FFmpegScalerPtr sws;
-  int swsInWidth = 0;
-  int swsInHeight = 0;
-  int swsInFormat = -1;
+  // The conversion runs in slices on all cores: done serially it would hold up the encoder by several
+  // milliseconds for every 1080p frame.
+  FFmpegFrameScaler toYUV{FFmpegScaleQuality::Bilinear, 0};
   FFmpegFramePtr yuv;
   int64_t lastPts = INT64_MIN;
   int64_t frameDuration = 0;
@@ -210,44 +208,23 @@ struct AssetWriterInput::Encoder {
       f->pict_type = pictType;
       send(f.get());
     } else {
-      if (!ensureScaler(src)) {
-        core->fail(AVERROR(EINVAL), Fmt("Video frames of %@x%@ in format %@ cannot be converted.", src->width,
-                                        src->height, src->format));
+      // The encoder may still hold the previous picture: never draw over it.
+      int ret = av_frame_make_writable(yuv.get());
+      if (ret < 0) {
+        core->fail(ret, Fmt("No memory for a video frame: %@.", FFmpeg_ErrorText(ret)));
         return;
       }
-      // The encoder may still hold the previous picture: never draw over it.
-      if (av_frame_make_writable(yuv.get()) < 0) return;
-      if (sws_scale_frame(sws.get(), yuv.get(), src) < 0) return;
+      ret = toYUV.scale(src, yuv.get());
+      if (ret < 0) {
+        core->fail(ret, Fmt("Video frames of %@x%@ in format %@ cannot be converted.", src->width, src->height,
+                            src->format));
+        return;
+      }
       yuv->pts = t;
       yuv->pict_type = pictType;
       send(yuv.get());
     }
     lastPts = t;
-  }
-
-  // The conversion runs in slices on all cores: done serially it would hold up the encoder by several
-  // milliseconds for every 1080p frame.
-  bool ensureScaler(const AVFrame* src) {
-    if (sws && src->width == swsInWidth && src->height == swsInHeight && src->format == swsInFormat) return true;
-    sws.reset(sws_alloc_context());
-    if (!sws) return false;
-    SwsContext* c = sws.get();
-    av_opt_set_int(c, "srcw", src->width, 0);
-    av_opt_set_int(c, "srch", src->height, 0);
-    av_opt_set_int(c, "src_format", src->format, 0);
-    av_opt_set_int(c, "dstw", ctx->width, 0);
-    av_opt_set_int(c, "dsth", ctx->height, 0);
-    av_opt_set_int(c, "dst_format", AV_PIX_FMT_YUV420P, 0);
-    av_opt_set_int(c, "sws_flags", SWS_BILINEAR, 0);
-    av_opt_set_int(c, "threads", 0, 0);
-    if (sws_init_context(c, nullptr, nullptr) < 0) {
-      sws.reset();
-      return false;
-    }
-    swsInWidth = src->width;
-    swsInHeight = src->height;
-    swsInFormat = src->format;
-    return true;
   }
 
   bool ensureResampler(const AVFrame* in) {
@@ -278,14 +255,14 @@ struct AssetWriterInput::Encoder {
       if (!ensureResampler(in)) return;
       if (pts.isNumeric()) resync(MediaTimeConvertScale(pts - start, outRate).value);
     }
-    const FFmpegFramePtr tmp = FFmpeg_MakeFrame();
-    if (!tmp) return;
-    tmp->format = ctx->sample_fmt;
-    av_channel_layout_copy(&tmp->ch_layout, &ctx->ch_layout);
-    tmp->sample_rate = outRate;
-    tmp->nb_samples = swr_get_out_samples(resampler.context(), in->nb_samples);
-    if (tmp->nb_samples > 0 && av_frame_get_buffer(tmp.get(), 0) >= 0) {
+    const int outSamples = swr_get_out_samples(resampler.context(), in->nb_samples);
+    const FFmpegFramePtr tmp = outSamples > 0 ? makeAudioFrame(outSamples) : nullptr;
+    if (tmp) {
       const int got = resampler.convert(tmp->data, tmp->nb_samples, in);
+      if (got < 0) {
+        core->fail(got, Fmt("Audio of %@ Hz cannot be converted: %@.", in->sample_rate, FFmpeg_ErrorText(got)));
+        return;
+      }
       // Samples owed to a skip are left out of this buffer's start (the encoder's format is planar).
       const int skip = static_cast<int>(std::min<int64_t>(skipSamples, std::max(got, 0)));
       skipSamples -= skip;
@@ -294,10 +271,35 @@ struct AssetWriterInput::Encoder {
         const int bytes = av_get_bytes_per_sample(ctx->sample_fmt);
         for (int c = 0; c < ctx->ch_layout.nb_channels && c < AV_NUM_DATA_POINTERS; ++c)
           planes[c] = tmp->data[c] + static_cast<ptrdiff_t>(skip) * bytes;
-        av_audio_fifo_write(fifo.get(), planes, got - skip);
+        if (!writeFifo(planes, got - skip)) return;
       }
     }
     encodeFifo(false, start, end);
+  }
+
+  // A frame of samples in the encoder's format; a frame that cannot be had fails the writer.
+  FFmpegFramePtr makeAudioFrame(int samples) {
+    FFmpegFramePtr f = FFmpeg_MakeFrame();
+    int ret = f ? 0 : AVERROR(ENOMEM);
+    if (f) {
+      f->format = ctx->sample_fmt;
+      f->sample_rate = ctx->sample_rate;
+      f->nb_samples = samples;
+      ret = av_channel_layout_copy(&f->ch_layout, &ctx->ch_layout);
+      if (ret >= 0) ret = av_frame_get_buffer(f.get(), 0);
+    }
+    if (ret >= 0) return f;
+    core->fail(ret, Fmt("No memory for audio samples: %@.", FFmpeg_ErrorText(ret)));
+    return nullptr;
+  }
+
+  // Queues samples for the encoder; a queue that cannot grow fails the writer.
+  bool writeFifo(void** planes, int count) {
+    const int written = av_audio_fifo_write(fifo.get(), planes, count);
+    if (written >= count) return true;
+    const int ret = written < 0 ? written : AVERROR(ENOMEM);
+    core->fail(ret, Fmt("No memory for audio samples: %@.", FFmpeg_ErrorText(ret)));
+    return false;
   }
 
   // Counting samples alone would let the sound slide against the picture when buffers go missing (a
@@ -320,18 +322,13 @@ struct AssetWriterInput::Encoder {
     const int64_t owed = std::min(silence, skipSamples);
     skipSamples -= owed;
     silence -= owed;
-    const FFmpegFramePtr zero = FFmpeg_MakeFrame();
-    if (!zero) return;
-    zero->format = ctx->sample_fmt;
-    av_channel_layout_copy(&zero->ch_layout, &ctx->ch_layout);
-    zero->sample_rate = ctx->sample_rate;
-    zero->nb_samples = 4096;
-    if (av_frame_get_buffer(zero.get(), 0) >= 0) {
+    const FFmpegFramePtr zero = makeAudioFrame(4096);
+    if (zero) {
       av_samples_set_silence(zero->data, 0, zero->nb_samples, zero->ch_layout.nb_channels,
                              static_cast<AVSampleFormat>(zero->format));
       while (silence > 0) {
         const int n = static_cast<int>(std::min<int64_t>(silence, zero->nb_samples));
-        av_audio_fifo_write(fifo.get(), reinterpret_cast<void**>(zero->data), n);
+        if (!writeFifo(reinterpret_cast<void**>(zero->data), n)) return;
         silence -= n;
       }
     }
@@ -349,14 +346,14 @@ struct AssetWriterInput::Encoder {
         break;
       }
       if (nextSamplePts + count > endSample) count = static_cast<int>(endSample - nextSamplePts);
-      const FFmpegFramePtr f = FFmpeg_MakeFrame();
+      const FFmpegFramePtr f = makeAudioFrame(count);
       if (!f) return;
-      f->format = ctx->sample_fmt;
-      av_channel_layout_copy(&f->ch_layout, &ctx->ch_layout);
-      f->sample_rate = ctx->sample_rate;
-      f->nb_samples = count;
-      if (av_frame_get_buffer(f.get(), 0) < 0) return;
-      av_audio_fifo_read(fifo.get(), reinterpret_cast<void**>(f->data), count);
+      const int read = av_audio_fifo_read(fifo.get(), reinterpret_cast<void**>(f->data), count);
+      if (read != count) {
+        const int ret = read < 0 ? read : AVERROR_BUG;
+        core->fail(ret, Fmt("Queued audio samples cannot be read: %@.", FFmpeg_ErrorText(ret)));
+        return;
+      }
       f->pts = nextSamplePts;
       nextSamplePts += count;
       send(f.get());
@@ -383,75 +380,24 @@ struct AssetWriterInput::Encoder {
 namespace {
 
 double numberSetting(const QVariantMap& map, const char* key, double fallback = 0) {
-  const QVariant v = map.value(QString::fromLatin1(key));
-  bool ok = false;
-  const double d = v.toDouble(&ok);
-  return ok ? d : fallback;
-}
-
-QString openVideoEncoder(FFmpegCodecPtr& out, const QVariantMap& settings, AVFormatContext* fmt,
-                         int64_t* frameDuration) {
-  const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
-  if (!codec) return QStringLiteral("The H.264 encoder (libx264) is not available.");
-  out.reset(avcodec_alloc_context3(codec));
-  AVCodecContext* ctx = out.get();
-  if (!ctx) return QStringLiteral("Out of memory for the H.264 encoder.");
-  const QVariantMap props = settings.value(QString::fromLatin1(AVVideoCompressionPropertiesKey)).toMap();
-  double fps = numberSetting(props, AVVideoExpectedSourceFrameRateKey, 30);
-  if (fps <= 0) fps = 30;
-  const double keyInterval = numberSetting(props, AVVideoMaxKeyFrameIntervalKey, fps);
-  const double bitRate = numberSetting(props, AVVideoAverageBitRateKey, 0);
-  ctx->width = static_cast<int>(numberSetting(settings, AVVideoWidthKey));
-  ctx->height = static_cast<int>(numberSetting(settings, AVVideoHeightKey));
-  ctx->pix_fmt = AV_PIX_FMT_YUV420P;
-  ctx->time_base = AVRational{1, kVideoTimescale};
-  ctx->framerate = av_d2q(fps, 1000000);
-  ctx->gop_size = keyInterval >= 1 ? static_cast<int>(std::lround(keyInterval)) : 1;
-  if (bitRate > 0) ctx->bit_rate = static_cast<int64_t>(bitRate);
-  ctx->thread_count = 0;
-  if (fmt->oformat->flags & AVFMT_GLOBALHEADER) ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  *frameDuration = std::max<int64_t>(1, std::llround(kVideoTimescale / fps));
-  FFmpegOptions opts;
-  // Fast enough to keep up with 1080p at 30 fps on two cores next to the capture itself (a slower
-  // preset leaves too little room and frames get dropped); zero latency keeps B-frames and look-ahead
-  // out, so every fragment closes as soon as its last frame has been captured.
-  opts.set("preset", "superfast");
-  opts.set("tune", "zerolatency");
-  // A key frame asked for is an IDR frame: a fragment that starts on it decodes on its own.
-  opts.set("forced-idr", "1");
-  const int ret = avcodec_open2(ctx, codec, opts.address());
-  if (ret < 0) return Fmt("The H.264 encoder could not be opened: %@.", FFmpeg_ErrorText(ret));
-  return QString();
-}
-
-QString openAudioEncoder(FFmpegCodecPtr& out, const QVariantMap& settings, AVFormatContext* fmt) {
-  const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
-  if (!codec) return QStringLiteral("The AAC encoder is not available.");
-  out.reset(avcodec_alloc_context3(codec));
-  AVCodecContext* ctx = out.get();
-  if (!ctx) return QStringLiteral("Out of memory for the AAC encoder.");
-  const int channels = static_cast<int>(numberSetting(settings, AVNumberOfChannelsKey, 2));
-  ctx->sample_rate = static_cast<int>(numberSetting(settings, AVSampleRateKey, 48000));
-  ctx->bit_rate = static_cast<int64_t>(numberSetting(settings, AVEncoderBitRateKey, 0));
-  av_channel_layout_default(&ctx->ch_layout, channels);
-  ctx->sample_fmt = AV_SAMPLE_FMT_FLTP;
-  ctx->time_base = AVRational{1, ctx->sample_rate};
-  if (fmt->oformat->flags & AVFMT_GLOBALHEADER) ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  const int ret = avcodec_open2(ctx, codec, nullptr);
-  if (ret < 0) return Fmt("The AAC encoder could not be opened: %@.", FFmpeg_ErrorText(ret));
-  return QString();
+  return FFmpeg_NumberSetting(map, key, fallback);
 }
 
 // Opens the encoder of an input and adds its stream to the file. Answers an error text, empty on success.
 QString openEncoder(AssetWriterInput::Encoder* enc, MediaType type, const QVariantMap& settings, AVFormatContext* fmt) {
-  QString failure = type == MediaType::Video ? openVideoEncoder(enc->ctx, settings, fmt, &enc->frameDuration)
-                                             : openAudioEncoder(enc->ctx, settings, fmt);
-  if (!failure.isEmpty()) return failure;
-  AVStream* st = avformat_new_stream(fmt, nullptr);
-  if (!st) return QStringLiteral("The movie file has no room for another track.");
-  enc->streamIndex = st->index;
-  st->time_base = enc->ctx->time_base;
-  avcodec_parameters_from_context(st->codecpar, enc->ctx.get());
+  FFmpegEncoder opened;
+  QString failure;
+  if (type == MediaType::Video) {
+    if (!FFmpeg_OpenH264Encoder(&opened, settings, AVRational{1, kVideoTimescale}, fmt, &failure)) return failure;
+    const QVariantMap props = settings.value(QString::fromLatin1(AVVideoCompressionPropertiesKey)).toMap();
+    double fps = numberSetting(props, AVVideoExpectedSourceFrameRateKey, 30);
+    if (fps <= 0) fps = 30;
+    enc->frameDuration = std::max<int64_t>(1, std::llround(kVideoTimescale / fps));
+  } else if (!FFmpeg_OpenAACEncoder(&opened, settings, fmt, &failure)) {
+    return failure;
+  }
+  enc->ctx = std::move(opened.codec);
+  enc->streamIndex = opened.stream->index;
   enc->pkt = FFmpeg_MakePacket();
   if (!enc->pkt) return QStringLiteral("Out of memory for encoded packets.");
   if (type == MediaType::Video) {

@@ -10,6 +10,7 @@
 // complete fragment stays playable when the writer never finishes (a crash, a full disk).
 
 #include "platform/foundation/MediaTime.h"
+#include "platform/media/io/MediaSettings.h"
 #include "platform/media/io/SampleBuffer.h"
 
 #include <QString>
@@ -28,26 +29,6 @@ struct AssetWriterCore;
 // File types of recorded movies.
 inline constexpr const char* kAVFileTypeQuickTimeMovie = "video/quicktime";
 inline constexpr const char* kAVFileTypeMPEG4 = "video/mp4";
-
-// Keys of the output settings of an input.
-inline constexpr const char* AVVideoCodecKey = "AVVideoCodecKey";
-inline constexpr const char* AVVideoWidthKey = "AVVideoWidthKey";
-inline constexpr const char* AVVideoHeightKey = "AVVideoHeightKey";
-inline constexpr const char* AVVideoCompressionPropertiesKey = "AVVideoCompressionPropertiesKey";
-inline constexpr const char* AVVideoExpectedSourceFrameRateKey = "AVVideoExpectedSourceFrameRateKey";
-inline constexpr const char* AVVideoMaxKeyFrameIntervalKey = "AVVideoMaxKeyFrameIntervalKey";
-inline constexpr const char* AVVideoAverageBitRateKey = "AVVideoAverageBitRateKey";
-inline constexpr const char* AVFormatIDKey = "AVFormatIDKey";
-inline constexpr const char* AVNumberOfChannelsKey = "AVNumberOfChannelsKey";
-inline constexpr const char* AVSampleRateKey = "AVSampleRateKey";
-inline constexpr const char* AVEncoderBitRateKey = "AVEncoderBitRateKey";
-inline constexpr const char* AVEncoderAudioQualityKey = "AVEncoderAudioQualityKey";
-
-// Codec identifiers of the settings.
-inline constexpr const char* AVVideoCodecTypeH264 = "avc1";
-inline constexpr const char* kAudioFormatMPEG4AAC = "aac ";
-// The highest encoder audio quality.
-inline constexpr int AVAudioQualityMax = 127;
 
 enum AssetWriterStatus : long {
   AssetWriterStatusUnknown = 0,
