@@ -12,6 +12,7 @@
 #include "composition/ZRNJobsController.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/Fmt.h"
+#include "platform/foundation/SysErrno.h"
 #include "platform/media/asset/FragmentedAsset.h"
 #include "platform/media/player/Player.h"
 #include "platform/media/player/PlayerItem.h"
@@ -38,7 +39,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -60,7 +60,7 @@ QString U_UnreadableReason(const QString& path, bool folder) {
     ::close(fd);
     return QString();
   }
-  return errno == EACCES || errno == EPERM ? QString::fromLocal8Bit(std::strerror(errno)) : QString();
+  return errno == EACCES || errno == EPERM ? Sys_ErrnoText(errno) : QString();
 }
 constexpr int kAlertFirstButton = -1000;
 
