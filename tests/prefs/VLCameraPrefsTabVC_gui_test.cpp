@@ -194,7 +194,7 @@ TEST_F(CameraTab, WithoutACameraTheMenusSayNA) {
 TEST_F(CameraTab, EveryControlHasAnAccessibleName) {
   ZRNPrefsController* controller = openWindow();
   for (QWidget* control : controller->cameraTab()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-    if (control->objectName().isEmpty()) continue;  // captions
+    if (control->objectName().endsWith(QLatin1String("Caption"))) continue;  // a caption names the control beside it
     EXPECT_FALSE(control->accessibleName().isEmpty()) << control->objectName().toStdString();
   }
 }

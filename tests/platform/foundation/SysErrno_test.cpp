@@ -3,6 +3,8 @@
 
 #include "platform/foundation/SysErrno.h"
 
+#include <QStringList>
+
 #include <cerrno>
 
 #include <gtest/gtest.h>
