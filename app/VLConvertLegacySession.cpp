@@ -8,6 +8,7 @@
 #include "common/ZRNLogger.h"
 #include "session/VLDocument.h"
 #include "platform/foundation/SafeFile.h"
+#include "platform/foundation/SysErrno.h"
 #include "platform/foundation/Fmt.h"
 #include "platform/gui/DialogRunner.h"
 
@@ -18,15 +19,12 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 constexpr int kAlertConversionFailed = 20028;
-
-QString U_ErrnoText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
 
 // An item at the path, a dangling link included.
 bool U_ItemExists(const QString& path) {
@@ -39,7 +37,7 @@ bool U_SyncPath(const QString& path, QString* error) {
   if (fd < 0 || ::fsync(fd) != 0) {
     const int failure = errno;
     if (fd >= 0) ::close(fd);
-    *error = Fmt(QStringLiteral("%@ could not be written to disk: %@"), path, U_ErrnoText(failure));
+    *error = Fmt(QStringLiteral("%@ could not be written to disk: %@"), path, Sys_ErrnoText(failure));
     return false;
   }
   ::close(fd);
@@ -51,12 +49,12 @@ bool U_SyncPath(const QString& path, QString* error) {
 bool U_CopyFile(const QString& from, const QString& to, QString* error) {
   const int in = ::open(QFile::encodeName(from).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (in < 0) {
-    *error = Fmt(QStringLiteral("%@ could not be read: %@"), from, U_ErrnoText(errno));
+    *error = Fmt(QStringLiteral("%@ could not be read: %@"), from, Sys_ErrnoText(errno));
     return false;
   }
   const int out = ::open(QFile::encodeName(to).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
   if (out < 0) {
-    *error = Fmt(QStringLiteral("%@ could not be created: %@"), to, U_ErrnoText(errno));
+    *error = Fmt(QStringLiteral("%@ could not be created: %@"), to, Sys_ErrnoText(errno));
     ::close(in);
     return false;
   }
@@ -93,7 +91,7 @@ bool U_CopyFile(const QString& from, const QString& to, QString* error) {
     failure = errno;
   }
   ::close(in);
-  if (!ok) *error = Fmt(QStringLiteral("%@ could not be copied: %@"), from, U_ErrnoText(failure));
+  if (!ok) *error = Fmt(QStringLiteral("%@ could not be copied: %@"), from, Sys_ErrnoText(failure));
   return ok;
 }
 
@@ -110,7 +108,7 @@ bool U_CopyFolderContents(const QString& from, const QString& to, QString* error
     }
     if (entry.isDir()) {
       if (::mkdir(QFile::encodeName(target).constData(), 0777) != 0) {
-        *error = Fmt(QStringLiteral("%@ could not be created: %@"), target, U_ErrnoText(errno));
+        *error = Fmt(QStringLiteral("%@ could not be created: %@"), target, Sys_ErrnoText(errno));
         return false;
       }
       if (!U_CopyFolderContents(entry.filePath(), target, error) || !U_SyncPath(target, error)) return false;
@@ -140,7 +138,7 @@ bool U_RenameNoReplace(const QString& from, const QString& to, QString* error) {
   if (failure == 0) return true;
   *error = failure == EEXIST
                ? Fmt(QStringLiteral("A session package named \"%@\" already exists."), QFileInfo(to).fileName())
-               : Fmt(QStringLiteral("%@ could not be put in place: %@"), to, U_ErrnoText(failure));
+               : Fmt(QStringLiteral("%@ could not be put in place: %@"), to, Sys_ErrnoText(failure));
   return false;
 }
 
@@ -168,7 +166,7 @@ bool Legacy_CopyPackageIntoPlace(const QString& package, const QString& target, 
                               .filePath(Fmt(QStringLiteral(".%@.converting-%@"), place.fileName(),
                                             QUuid::createUuid().toString(QUuid::Id128).left(12)));
   if (::mkdir(QFile::encodeName(staging).constData(), 0777) != 0) {
-    *error = Fmt(QStringLiteral("%@ could not be created: %@"), staging, U_ErrnoText(errno));
+    *error = Fmt(QStringLiteral("%@ could not be created: %@"), staging, Sys_ErrnoText(errno));
     return false;
   }
   bool ok = U_CopyFolderContents(package, staging, error);

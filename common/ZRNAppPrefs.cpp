@@ -3,6 +3,7 @@
 #include "common/ZRNFileFunctions.h"
 #include "common/ZRNLogger.h"
 #include "platform/foundation/DispatchQueue.h"
+#include "platform/foundation/MovieFileTypes.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/StandardLocations.h"
 #include "platform/foundation/UserDefaults.h"
@@ -68,9 +69,6 @@ const QString kShowJobsPane = QStringLiteral("ZRNShowJobsPane");
 const QString kUseCameraHeuristicsFlag = QStringLiteral("ZRNUseCameraHeuristicsFlag");
 const QString kHiddenWarnings = QStringLiteral("ZRNHiddenWarnings");
 const QString kPreferencesVersion = QStringLiteral("ZRNPreferencesVersion");
-
-const QString kQuickTimeMovieType = QStringLiteral("video/quicktime");
-const QString kMPEG4MovieType = QStringLiteral("video/mp4");
 
 const QString kBadgeFolder = QStringLiteral("badge_overlay");
 const QString kBadgeImagesFolder = QStringLiteral("badge_overlay/images");
@@ -205,8 +203,8 @@ void ZRNAppPrefs::setCaptureFileType(const QString& type) { setObjectString(kCap
 
 QString ZRNAppPrefs::movieFileExtension() const {
   const QString type = captureFileType();
-  if (type == kQuickTimeMovieType) return QStringLiteral("mov");
-  if (type == kMPEG4MovieType) return QStringLiteral("mp4");
+  if (type == QLatin1String(kMovieFileTypeQuickTime)) return QStringLiteral("mov");
+  if (type == QLatin1String(kMovieFileTypeMPEG4)) return QStringLiteral("mp4");
   return QStringLiteral("mov");
 }
 

@@ -114,6 +114,16 @@ class ZRNAVProject {
   // filling the tree and bound to it by constraints.
   CALayerRef U_OverlayTreeForComposition(const AssetRef& composition, const QSizeF& size, bool exporting,
                                          bool flipped);
+  // The tracks a project composition is built on: the main video and sound, and with added sound its
+  // own track and the mix's parameters for both.
+  struct ProjectTracks {
+    MutableCompositionRef composition;
+    MutableCompositionTrackRef video, audio, mixed;
+    AudioMixInputParametersRef mainParams, mixedParams;
+  };
+  ProjectTracks U_NewProjectTracks();
+  void U_InsertVideoEdits(const ProjectTracks& tracks) const;
+  void U_InsertSoundEdits(const ProjectTracks& tracks) const;
 
   QSizeF m_videoSize{1280, 720};
   bool m_disableAudio = false;

@@ -140,23 +140,40 @@ QList<ZRNEditRef> ZRNAVProject::loadSoundDictsArray(const QVariantList& commands
 }
 
 MutableCompositionRef ZRNAVProject::createProjectCompositionForExport(bool forExport) {
-  MutableCompositionRef c = U_NewClearCompositionWithSize(m_videoSize);
-  const MutableCompositionTrackRef video = U_TrackOfType(c, kMediaTypeVideo, 0);
-  const MutableCompositionTrackRef audio = U_TrackOfType(c, kMediaTypeAudio, 0);
-  MutableCompositionTrackRef mixed;
-  AudioMixInputParametersRef mainParams, mixedParams;
-  if (needsAudioMix()) {
-    mixed = U_TrackOfType(c, kMediaTypeAudio, 1);
-    if (audio && mixed) {
-      mainParams = MutableAudioMixInputParameters::audioMixInputParameters(audio->trackID());
-      mixedParams = MutableAudioMixInputParameters::audioMixInputParameters(mixed->trackID());
-      // The added sound is silent wherever no sound edit raises it.
-      mixedParams->setVolume(0.0f, kMediaTimeZero);
-    } else {
-      mixed.reset();
+  const ProjectTracks tracks = U_NewProjectTracks();
+  U_InsertVideoEdits(tracks);
+  U_InsertSoundEdits(tracks);
+  if (tracks.mixed) {
+    if (forExport) {
+      m_fExportedAudioMix = MutableAudioMix::audioMix();
+      m_fExportedAudioMix->setInputParameters({tracks.mainParams, tracks.mixedParams});
+    } else if (MutableAudioMixRef mix = audioMix()) {
+      mix->setInputParameters({tracks.mainParams, tracks.mixedParams});
     }
   }
+  return tracks.composition;
+}
 
+ZRNAVProject::ProjectTracks ZRNAVProject::U_NewProjectTracks() {
+  ProjectTracks tracks;
+  tracks.composition = U_NewClearCompositionWithSize(m_videoSize);
+  tracks.video = U_TrackOfType(tracks.composition, kMediaTypeVideo, 0);
+  tracks.audio = U_TrackOfType(tracks.composition, kMediaTypeAudio, 0);
+  if (!needsAudioMix()) return tracks;
+  tracks.mixed = U_TrackOfType(tracks.composition, kMediaTypeAudio, 1);
+  if (tracks.audio && tracks.mixed) {
+    tracks.mainParams = MutableAudioMixInputParameters::audioMixInputParameters(tracks.audio->trackID());
+    tracks.mixedParams = MutableAudioMixInputParameters::audioMixInputParameters(tracks.mixed->trackID());
+    // The added sound is silent wherever no sound edit raises it.
+    tracks.mixedParams->setVolume(0.0f, kMediaTimeZero);
+  } else {
+    tracks.mixed.reset();
+  }
+  return tracks;
+}
+
+// The video edits one after the other on the main tracks, each scaled to its length.
+void ZRNAVProject::U_InsertVideoEdits(const ProjectTracks& tracks) const {
   int64_t cursor = 0;
   for (const ZRNEditRef& e : getVideoEdits()) {
     const int64_t srcDuration = std::max<int64_t>(0, e->srcDuration());
@@ -165,24 +182,28 @@ MutableCompositionRef ZRNAVProject::createProjectCompositionForExport(bool forEx
     const AssetTrackRef sourceVideo = videoTrackForKey(e->assetKey());
     const AssetTrackRef sourceAudio = audioTrackForKey(e->assetKey());
     // A missing source inserts nothing, but the time line still advances by the edit's length.
-    if (video && sourceVideo && srcDuration > 0) video->insertTimeRange(range, sourceVideo, U_Ms(cursor));
-    if (audio && srcDuration > 0) {
-      if (!sourceAudio || !audio->insertTimeRange(range, sourceAudio, U_Ms(cursor)))
-        audio->insertEmptyTimeRange(MediaTimeRangeMake(U_Ms(cursor), U_Ms(srcDuration)));
+    if (tracks.video && sourceVideo && srcDuration > 0) tracks.video->insertTimeRange(range, sourceVideo, U_Ms(cursor));
+    if (tracks.audio && srcDuration > 0) {
+      if (!sourceAudio || !tracks.audio->insertTimeRange(range, sourceAudio, U_Ms(cursor)))
+        tracks.audio->insertEmptyTimeRange(MediaTimeRangeMake(U_Ms(cursor), U_Ms(srcDuration)));
     }
     int64_t step = srcDuration;
     if (srcDuration != duration && srcDuration > 0 && duration > 0) {
-      c->scaleTimeRange(MediaTimeRangeMake(U_Ms(cursor), U_Ms(srcDuration)), U_Ms(duration));
+      tracks.composition->scaleTimeRange(MediaTimeRangeMake(U_Ms(cursor), U_Ms(srcDuration)), U_Ms(duration));
       // Stretched sound is not kept: a speed-change clip is silent unless it plays its own sound.
-      if (audio && sourceAudio && (e->discardAudio() || srcDuration == 1)) {
-        audio->removeTimeRange(MediaTimeRangeMake(U_Ms(cursor), U_Ms(duration)));
-        audio->insertEmptyTimeRange(MediaTimeRangeMake(U_Ms(cursor), U_Ms(duration)));
+      if (tracks.audio && sourceAudio && (e->discardAudio() || srcDuration == 1)) {
+        tracks.audio->removeTimeRange(MediaTimeRangeMake(U_Ms(cursor), U_Ms(duration)));
+        tracks.audio->insertEmptyTimeRange(MediaTimeRangeMake(U_Ms(cursor), U_Ms(duration)));
       }
       step = duration;
     }
     cursor += step;
   }
+}
 
+// The sound edits: added sound goes onto the mixed track with its level ramps, replacing sound onto the
+// main track.
+void ZRNAVProject::U_InsertSoundEdits(const ProjectTracks& tracks) const {
   for (const ZRNEditRef& e : getSoundEdits()) {
     auto* sound = static_cast<ZRNSoundEdit*>(e.get());
     const int64_t duration = std::max<int64_t>(0, sound->duration());
@@ -192,41 +213,31 @@ MutableCompositionRef ZRNAVProject::createProjectCompositionForExport(bool forEx
     const AssetTrackRef track = sound->audioTrack();
     QString error;
     if (!sound->discardAudio()) {
-      if (!mixed) continue;
-      mixed->removeTimeRange(t);
-      if (!track || !mixed->insertTimeRange(q, track, t.start, &error))
+      if (!tracks.mixed) continue;
+      tracks.mixed->removeTimeRange(t);
+      if (!track || !tracks.mixed->insertTimeRange(q, track, t.start, &error))
         ZRNLogger_Log(QStringLiteral("Error %@ (when trying to insert extra audio clip)"),
                       error.isEmpty() ? QStringLiteral("(no sound track)") : error);
       // The movie's sound dips to the main level and the added sound rises to its level within a
       // millisecond at each end of the edit.
       const MediaTime oneMs = U_Ms(1);
       const MediaTime last = t.end() - oneMs;
-      mainParams->setVolumeRampFromStartVolume(1.0f, float(sound->mainLevel()), MediaTimeRangeMake(t.start, oneMs));
-      mainParams->setVolumeRampFromStartVolume(float(sound->mainLevel()), 1.0f, MediaTimeRangeMake(last, oneMs));
-      mixedParams->setVolumeRampFromStartVolume(0.0f, float(sound->soundLevel()), MediaTimeRangeMake(t.start, oneMs));
-      mixedParams->setVolumeRampFromStartVolume(float(sound->soundLevel()), 0.0f, MediaTimeRangeMake(last, oneMs));
+      tracks.mainParams->setVolumeRampFromStartVolume(1.0f, float(sound->mainLevel()), MediaTimeRangeMake(t.start, oneMs));
+      tracks.mainParams->setVolumeRampFromStartVolume(float(sound->mainLevel()), 1.0f, MediaTimeRangeMake(last, oneMs));
+      tracks.mixedParams->setVolumeRampFromStartVolume(0.0f, float(sound->soundLevel()), MediaTimeRangeMake(t.start, oneMs));
+      tracks.mixedParams->setVolumeRampFromStartVolume(float(sound->soundLevel()), 0.0f, MediaTimeRangeMake(last, oneMs));
     } else {
-      if (!audio) continue;
-      audio->removeTimeRange(t);
-      if (!track || !audio->insertTimeRange(q, track, t.start, &error))
+      if (!tracks.audio) continue;
+      tracks.audio->removeTimeRange(t);
+      if (!track || !tracks.audio->insertTimeRange(q, track, t.start, &error))
         ZRNLogger_Log(QStringLiteral("Error %@ (when trying to insert audio clip)"),
                       error.isEmpty() ? QStringLiteral("(no sound track)") : error);
-      if (mixed) {
-        mixed->removeTimeRange(t);
-        mixed->insertEmptyTimeRange(t);
+      if (tracks.mixed) {
+        tracks.mixed->removeTimeRange(t);
+        tracks.mixed->insertEmptyTimeRange(t);
       }
     }
   }
-
-  if (mixed) {
-    if (forExport) {
-      m_fExportedAudioMix = MutableAudioMix::audioMix();
-      m_fExportedAudioMix->setInputParameters({mainParams, mixedParams});
-    } else if (MutableAudioMixRef mix = audioMix()) {
-      mix->setInputParameters({mainParams, mixedParams});
-    }
-  }
-  return c;
 }
 
 MutableVideoCompositionRef ZRNAVProject::createVideoCompositionForExport(bool forExport) {

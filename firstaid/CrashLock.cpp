@@ -3,6 +3,7 @@
 #include "common/ZRNLogger.h"
 #include "firstaid/FirstAidLaunch.h"
 #include "platform/foundation/StandardLocations.h"
+#include "platform/foundation/SysErrno.h"
 #include "platform/system/ProcessIdentity.h"
 
 #include <QDateTime>
@@ -13,7 +14,6 @@
 #include <QMutex>
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -105,7 +105,7 @@ void U_WriteCrashSemaphore() {
     if (fd < 0 && errno == EEXIST) continue;
     if (fd < 0) {
       ZRNLogger_Log(QStringLiteral("ERR: crash lock %@ cannot be written: %@"), url.toLocalFile(),
-                    QString::fromLocal8Bit(std::strerror(errno)));
+                    Sys_ErrnoText(errno));
       return;
     }
     bool written = true;
@@ -124,7 +124,7 @@ void U_WriteCrashSemaphore() {
     if (::close(fd) != 0) written = false;
     if (!written)
       ZRNLogger_Log(QStringLiteral("ERR: crash lock %@ not fully written: %@"), url.toLocalFile(),
-                    QString::fromLocal8Bit(std::strerror(writeErrno)));
+                    Sys_ErrnoText(writeErrno));
     if (reference.isEmpty()) ZRNLogger_Log(QStringLiteral("ATT: crash lock %@ left empty: the executable cannot be told"), url.toLocalFile());
     return;
   }

@@ -8,6 +8,7 @@
 #include "firstaid/CrashLock.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/StandardLocations.h"
+#include "platform/foundation/SysErrno.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/foundation/ZipFile.h"
 #include "platform/system/CrashReport.h"
@@ -382,7 +383,7 @@ int FirstAid_ResetPreferencesAndStartRelaunch(const QString& toolPath, const QSt
     ::close(pipeFds[0]);
     if (err != 0) {
       ::close(pipeFds[1]);
-      ZRNLogger_Log(QStringLiteral("ERR: relaunchMe did not start: %@"), QString::fromLocal8Bit(std::strerror(err)));
+      ZRNLogger_Log(QStringLiteral("ERR: relaunchMe did not start: %@"), Sys_ErrnoText(err));
     } else {
       writeEnd = pipeFds[1];
       ZRNLogger_Log(QStringLiteral("relaunchMe started (%d) for %@"), static_cast<int>(pid), applicationPath);

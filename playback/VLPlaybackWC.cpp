@@ -12,6 +12,7 @@
 #include "composition/ZRNJobsController.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/Fmt.h"
+#include "platform/foundation/SysErrno.h"
 #include "platform/media/asset/FragmentedAsset.h"
 #include "platform/media/player/Player.h"
 #include "platform/media/player/PlayerItem.h"
@@ -38,7 +39,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -60,7 +60,7 @@ QString U_UnreadableReason(const QString& path, bool folder) {
     ::close(fd);
     return QString();
   }
-  return errno == EACCES || errno == EPERM ? QString::fromLocal8Bit(std::strerror(errno)) : QString();
+  return errno == EACCES || errno == EPERM ? Sys_ErrnoText(errno) : QString();
 }
 constexpr int kAlertFirstButton = -1000;
 
@@ -90,7 +90,17 @@ VLPlaybackWC::~VLPlaybackWC() {
 void VLPlaybackWC::windowDidLoad() {
   setWindowTitle(kWindowTitle);
   resize(960, 560);
+  U_BuildContentView();
+  U_SetUpPlayer();
+  U_SetUpJobs();
+  U_BuildTitleAccessory();
+  U_BuildMenus();
+  menuBar()->setCornerWidget(m_titleAccessoryView, Qt::TopRightCorner);
+  U_SetUpSidePane();
+}
 
+// The notice line above a split of the movie with its transport bar (left) and the side pane (right).
+void VLPlaybackWC::U_BuildContentView() {
   auto* central = new QWidget(this);
   central->setObjectName(QStringLiteral("contentView"));
   auto* centralLayout = new QVBoxLayout(central);
@@ -135,7 +145,9 @@ void VLPlaybackWC::windowDidLoad() {
   rightLayout->setContentsMargins(0, 0, 0, 0);
   U_BuildJobsPane(m_psaxnoRightSubBox);
   setCentralWidget(central);
+}
 
+void VLPlaybackWC::U_SetUpPlayer() {
   if (!m_windowAVProject) m_windowAVProject = std::make_shared<ZRNAVCaptureProject>();
 
   m_player = std::make_shared<Player>();
@@ -147,7 +159,9 @@ void VLPlaybackWC::windowDidLoad() {
   m_synchroMovieController->addSynchronizedPlayer(m_player);
   m_playerView->setSynchroController(m_synchroMovieController);
   m_synchroMovieController->setTheAVView(m_playerView);
+}
 
+void VLPlaybackWC::U_SetUpJobs() {
   QPointer<VLPlaybackWC> guard(this);
   NotificationCenter& center = NotificationCenter::defaultCenter();
   m_recordingStateObservation = NotificationObservation(
@@ -159,8 +173,10 @@ void VLPlaybackWC::windowDidLoad() {
   m_jobsController = std::make_unique<ZRNJobsController>(QStringLiteral("org.velmora.Velmora.exportJobQ"));
   m_jobsTableController->setJobsController(m_jobsController.get());
   U_RefreshJobsPane();
+}
 
-  // The title-bar accessory: the side pane's show/hide button, and the info button.
+// The title-bar accessory: the side pane's show/hide button, and the info button.
+void VLPlaybackWC::U_BuildTitleAccessory() {
   m_titleAccessoryView = new QWidget(this);
   m_titleAccessoryView->setObjectName(QStringLiteral("titleAccessoryView"));
   auto* accessoryLayout = new QHBoxLayout(m_titleAccessoryView);
@@ -178,9 +194,6 @@ void VLPlaybackWC::windowDidLoad() {
   m_infoBtn->setAccessibleName(QStringLiteral("Session Info"));
   connect(m_infoBtn, &QToolButton::clicked, this, [this] { showInfo(m_infoBtn); });
   accessoryLayout->addWidget(m_infoBtn);
-  U_BuildMenus();
-  menuBar()->setCornerWidget(m_titleAccessoryView, Qt::TopRightCorner);
-  U_SetUpSidePane();
 }
 
 QAction* VLPlaybackWC::U_AddAction(QMenu* menu, const QString& name, const QString& title, const QKeySequence& shortcut,

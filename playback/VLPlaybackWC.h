@@ -245,6 +245,10 @@ class VLPlaybackWC : public ZRNSizingWC, public ZRNJobDelegate, public VLDocumen
   };
 
   void windowDidLoad();
+  void U_BuildContentView();
+  void U_SetUpPlayer();
+  void U_SetUpJobs();
+  void U_BuildTitleAccessory();
   void U_BuildMenus();
   QAction* U_AddAction(QMenu* menu, const QString& name, const QString& title, const QKeySequence& shortcut,
                        void (VLPlaybackWC::*operation)());

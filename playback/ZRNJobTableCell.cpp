@@ -1,5 +1,7 @@
 #include "playback/ZRNJobTableCell.h"
 
+#include "ui_ZRNJobCell.h"
+
 #include "common/ZRNDrawnViews.h"
 #include "composition/VL_ExportJobRecord.h"
 #include "playback/JobsTableView_Controller.h"
@@ -7,99 +9,41 @@
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
-#include <QGridLayout>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QToolButton>
-#include <QVBoxLayout>
 
 namespace {
 
 QString U_MenuTitle(const char* text) { return QCoreApplication::translate("MenuItems", text); }
 
-QLabel* U_TextField(QWidget* parent, const char* name, const char* accessibleName) {
-  auto* field = new QLabel(parent);
-  field->setObjectName(QString::fromLatin1(name));
-  field->setAccessibleName(QString::fromLatin1(accessibleName));
-  field->setTextFormat(Qt::PlainText);
-  field->setTextInteractionFlags(Qt::NoTextInteraction);
-  // Long names are cut, not wrapped: the row keeps its height.
-  field->setMinimumWidth(10);
-  field->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+// Texts are white on the cell's dark rounded background.
+void U_WhiteText(QLabel* field) {
   QPalette palette = field->palette();
   palette.setColor(QPalette::WindowText, Qt::white);
   field->setPalette(palette);
-  return field;
-}
-
-QToolButton* U_ImageButton(QWidget* parent, const char* name, const char* accessibleName) {
-  auto* button = new QToolButton(parent);
-  button->setObjectName(QString::fromLatin1(name));
-  button->setAccessibleName(QString::fromLatin1(accessibleName));
-  button->setAutoRaise(true);
-  button->setIconSize(QSize(16, 16));
-  button->setFocusPolicy(Qt::NoFocus);
-  return button;
 }
 
 }  // namespace
 
 ZRNJobTableCell::ZRNJobTableCell(QWidget* parent) : QWidget(parent) {
   setObjectName(QString::fromLatin1(kZRNJobCellIdentifier));
-  setAccessibleName(QStringLiteral("Export Job"));
-  auto* outer = new QVBoxLayout(this);
-  outer->setContentsMargins(2, 1, 2, 1);
-  m_backgroundView = new ZRNRoundedView(this);
-  m_backgroundView->setObjectName(QStringLiteral("backgroundView"));
-  m_backgroundView->setAccessibleName(QStringLiteral("backgroundView"));
-  outer->addWidget(m_backgroundView);
-
-  auto* grid = new QGridLayout(m_backgroundView);
-  grid->setContentsMargins(6, 3, 4, 3);
-  grid->setHorizontalSpacing(6);
-  grid->setVerticalSpacing(0);
-  m_imageView = new QLabel(m_backgroundView);
-  m_imageView->setObjectName(QStringLiteral("imageView"));
-  m_imageView->setAccessibleName(QStringLiteral("imageView"));
+  Ui::ZRNJobCell layout;
+  layout.setupUi(this);
+  m_backgroundView = layout.backgroundView;
+  m_imageView = layout.imageView;
   m_imageView->hide();
-  m_typeBadge = new ZRNTypeBadgeView(m_backgroundView);
-  m_typeBadge->setObjectName(QStringLiteral("typeBadge"));
-  m_typeBadge->setAccessibleName(QStringLiteral("typeBadge"));
-  m_typeBadge->setFixedSize(34, 16);
-  grid->addWidget(m_typeBadge, 0, 0, Qt::AlignTop);
-
-  m_titleText = U_TextField(m_backgroundView, "titleText", "Title");
-  QFont bold = m_titleText->font();
-  bold.setBold(true);
-  m_titleText->setFont(bold);
-  m_descriptionText = U_TextField(m_backgroundView, "descriptionText", "Description");
-  m_infoText = U_TextField(m_backgroundView, "infoText", "Date");
-  m_jobProgress = new QProgressBar(m_backgroundView);
-  m_jobProgress->setObjectName(QStringLiteral("jobProgress"));
-  m_jobProgress->setAccessibleName(QStringLiteral("Progress"));
-  m_jobProgress->setTextVisible(false);
-  m_jobProgress->setFixedHeight(8);
-  m_progressText = U_TextField(m_backgroundView, "progressText", "Status");
-  auto* texts = new QVBoxLayout;
-  texts->setSpacing(0);
-  texts->addWidget(m_titleText);
-  texts->addWidget(m_descriptionText);
-  texts->addWidget(m_infoText);
-  texts->addWidget(m_jobProgress);
-  texts->addWidget(m_progressText);
-  grid->addLayout(texts, 0, 1);
-  grid->setColumnStretch(1, 1);
-
-  m_abortBtn = U_ImageButton(m_backgroundView, "abortBtn", "Cancel Job");
-  m_revealBtn = U_ImageButton(m_backgroundView, "revealBtn", "Reveal in Finder");
-  auto* buttons = new QVBoxLayout;
-  buttons->addWidget(m_abortBtn);
-  buttons->addWidget(m_revealBtn);
-  buttons->addStretch(1);
-  grid->addLayout(buttons, 0, 2);
+  m_typeBadge = layout.typeBadge;
+  m_titleText = layout.titleText;
+  m_descriptionText = layout.descriptionText;
+  m_infoText = layout.infoText;
+  m_jobProgress = layout.jobProgress;
+  m_progressText = layout.progressText;
+  m_abortBtn = layout.abortBtn;
+  m_revealBtn = layout.revealBtn;
+  for (QLabel* field : {m_titleText, m_descriptionText, m_infoText, m_progressText}) U_WhiteText(field);
 
   connect(m_abortBtn, &QToolButton::clicked, this, [this] {
     if (m_tableController) m_tableController->cancelJob(m_abortBtn);

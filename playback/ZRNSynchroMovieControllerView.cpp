@@ -111,6 +111,23 @@ void ZRNSynchroMovieControllerView::commonInit() {
   m_paletteBox->setObjectName(QStringLiteral("paletteBox"));
   m_paletteBox->setStyleSheet(QStringLiteral("QFrame#paletteBox { background-color: #555555; border: none; border-radius: 8px; }"));
 
+  U_BuildSoundControls();
+  m_playBtn = U_ImageButton(this, QStringLiteral("zrn_av_cine_play_plain"), 24);
+  m_playBtn->setObjectName(QStringLiteral("playBtn"));
+  U_SetPlayImage(QStringLiteral("zrn_av_cine_play_plain"));
+  connect(m_playBtn, &QPushButton::clicked, this, [this] { playClicked(); });
+
+  // The rate slider is not part of this bar (showRateSlider is NO).
+
+  U_BuildPositionControls();
+  U_BuildTimeLeftControls();
+  m_playBtnLeft = 6 + 16 + 48 + 4 + 16 + 4;
+  setMinimumHeight(32);
+  U_Layout();
+}
+
+// Mute, volume and full volume, left of the play button.
+void ZRNSynchroMovieControllerView::U_BuildSoundControls() {
   m_sndOffBtn = U_ImageButton(this, QStringLiteral("SndLevel0"), 16);
   m_sndOffBtn->setObjectName(QStringLiteral("sndOffBtn"));
   m_sndOffBtn->setAccessibleName(tr("Mute"));
@@ -130,14 +147,10 @@ void ZRNSynchroMovieControllerView::commonInit() {
   m_sndOnBtn->setObjectName(QStringLiteral("sndOnBtn"));
   m_sndOnBtn->setAccessibleName(tr("Full Volume"));
   connect(m_sndOnBtn, &QPushButton::clicked, this, [this] { soundMAX(); });
+}
 
-  m_playBtn = U_ImageButton(this, QStringLiteral("zrn_av_cine_play_plain"), 24);
-  m_playBtn->setObjectName(QStringLiteral("playBtn"));
-  U_SetPlayImage(QStringLiteral("zrn_av_cine_play_plain"));
-  connect(m_playBtn, &QPushButton::clicked, this, [this] { playClicked(); });
-
-  // The rate slider is not part of this bar (showRateSlider is NO).
-
+// The play time, the position slider and what is drawn over its track (marks, periods, goals).
+void ZRNSynchroMovieControllerView::U_BuildPositionControls() {
   m_timeText = U_TimeLabel(this, tr("Play time"));
   m_timeText->setObjectName(QStringLiteral("timeText"));
   m_timeText->setAccessibleName(tr("Play time"));
@@ -161,7 +174,10 @@ void ZRNSynchroMovieControllerView::commonInit() {
 
   m_sliderOverlayView = new ZRNSliderOverlayView(this);
   m_sliderOverlayView->setObjectName(QStringLiteral("sliderOverlayView"));
+}
 
+// The time left (or the duration) on the right, which a click switches.
+void ZRNSynchroMovieControllerView::U_BuildTimeLeftControls() {
   if (m_showTimeOnTheRight) {
     m_timeLeftText = U_TimeLabel(this, m_showTimeLeft ? tr("Time left") : tr("Duration"));
     m_timeLeftText->setObjectName(QStringLiteral("timeLeftText"));
@@ -173,10 +189,6 @@ void ZRNSynchroMovieControllerView::commonInit() {
     m_timeLeftToggleBtn->setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; }"));
     connect(m_timeLeftToggleBtn, &QPushButton::clicked, this, [this] { toggleDurationString(); });
   }
-
-  m_playBtnLeft = 6 + 16 + 48 + 4 + 16 + 4;
-  setMinimumHeight(32);
-  U_Layout();
 }
 
 void ZRNSynchroMovieControllerView::U_Layout() {

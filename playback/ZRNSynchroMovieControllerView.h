@@ -104,6 +104,9 @@ class ZRNSynchroMovieControllerView : public QWidget {
 
  private:
   void commonInit();
+  void U_BuildSoundControls();
+  void U_BuildPositionControls();
+  void U_BuildTimeLeftControls();
   void U_Layout();
   void U_SetPlayImage(const QString& name);
   // Sets the in mark (or the out mark) on the main thread and shows it on the slider and its overlay.

@@ -139,7 +139,9 @@ void MBPreferencesController::UU_ChangeToModuleFininsh(MBPreferencesModule* modu
   if (m_currentModule && m_currentModule != module) m_currentModule->view()->hide();
   QWidget* view = module->view();
   const QSize from = m_contentHolder->size();
-  QSize to = view->sizeHint().expandedTo(view->minimumSizeHint());
+  // A module's own minimum counts too: its layout's hints leave it out, and a holder below it cuts the
+  // module's right-hand controls off.
+  QSize to = view->sizeHint().expandedTo(view->minimumSizeHint()).expandedTo(view->minimumSize());
   if (!to.isValid()) to = QSize(300, 200);
   // The window keeps its top-left corner while its size changes, so its top edge stays in place and
   // the bottom edge moves.

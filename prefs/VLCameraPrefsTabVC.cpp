@@ -1,5 +1,7 @@
 #include "prefs/VLCameraPrefsTabVC.h"
 
+#include "ui_VLCameraPrefsTab.h"
+
 #include "common/ZRNAlerts.h"
 #include "common/ZRNAppPrefs.h"
 #include "common/ZRNAppSetup.h"
@@ -13,7 +15,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -63,59 +64,21 @@ QString VLCameraPrefsTabVC::windowTitle() const { return Tr("Camera Settings"); 
 QIcon VLCameraPrefsTabVC::image() const { return QIcon(QStringLiteral(":/images/Prefs_camera.png")); }
 
 void VLCameraPrefsTabVC::loadView() {
-  auto* grid = new QGridLayout(this);
-  grid->setContentsMargins(20, 20, 20, 20);
-  auto popup = [this](const char* name, const QString& accessibleName) {
-    auto* box = new QComboBox(this);
-    box->setObjectName(QString::fromLatin1(name));
-    box->setAccessibleName(accessibleName);
-    box->setMinimumWidth(260);
-    return box;
-  };
-  auto button = [this](const char* name, const QString& accessibleName) {
-    auto* b = new QPushButton(Tr("Refresh"), this);
-    b->setObjectName(QString::fromLatin1(name));
-    b->setAccessibleName(accessibleName);
-    return b;
-  };
-  m_camerasPopup = popup("camerasPopup", Tr("Camera"));
-  m_refreshCamerasBtn = button("refreshCamerasBtn", Tr("Search for cameras"));
-  m_presetsPopup = popup("presetsPopup", Tr("Frame size"));
-  m_fpsPopup = popup("fpsPopup", Tr("Frame rate"));
-  m_captureFPS = new QLineEdit(this);
-  m_captureFPS->setObjectName(QStringLiteral("captureFPS"));
-  m_captureFPS->setAccessibleName(Tr("Frame rate"));
-  m_captureFPS->setMaximumWidth(90);
-  m_availableFPS = new QLabel(this);
-  m_availableFPS->setObjectName(QStringLiteral("availableFPS"));
-  m_availableFPS->setAccessibleName(Tr("Available FPS values"));
-  m_captureAudioBtn = new QCheckBox(Tr("Record audio"), this);
-  m_captureAudioBtn->setObjectName(QStringLiteral("captureAudioBtn"));
-  m_captureAudioBtn->setAccessibleName(Tr("Record audio"));
-  m_microphonesPopup = popup("microphonesPopup", Tr("Microphone"));
-  m_refreshMicrophonesBtn = button("refreshMicrophonesBtn", Tr("Search for microphones"));
-  m_audioPresetsPopup = popup("audioPresetsPopup", Tr("Sample rate"));
-
-  int row = 0;
-  grid->addWidget(new QLabel(Tr("Camera:"), this), row, 0);
-  grid->addWidget(m_camerasPopup, row, 1, 1, 2);
-  grid->addWidget(m_refreshCamerasBtn, row++, 3);
-  grid->addWidget(new QLabel(Tr("Frame size:"), this), row, 0);
-  grid->addWidget(m_presetsPopup, row++, 1, 1, 2);
-  grid->addWidget(new QLabel(Tr("Frame rate:"), this), row, 0);
-  grid->addWidget(m_fpsPopup, row, 1, 1, 2);
-  grid->addWidget(m_captureFPS, row, 1);
-  grid->addWidget(m_availableFPS, row++, 2, 1, 2);
-  grid->addWidget(m_captureAudioBtn, row++, 1, 1, 3);
-  grid->addWidget(new QLabel(Tr("Microphone:"), this), row, 0);
-  grid->addWidget(m_microphonesPopup, row, 1, 1, 2);
-  grid->addWidget(m_refreshMicrophonesBtn, row++, 3);
-  grid->addWidget(new QLabel(Tr("Sample rate:"), this), row, 0);
-  grid->addWidget(m_audioPresetsPopup, row++, 1, 1, 2);
-  grid->setRowStretch(row, 1);
+  Ui::VLCameraPrefsTab layout;
+  layout.setupUi(this);
+  m_camerasPopup = layout.camerasPopup;
+  m_refreshCamerasBtn = layout.refreshCamerasBtn;
+  m_presetsPopup = layout.presetsPopup;
+  m_fpsPopup = layout.fpsPopup;
+  m_captureFPS = layout.captureFPS;
+  m_availableFPS = layout.availableFPS;
+  m_captureAudioBtn = layout.captureAudioBtn;
+  m_microphonesPopup = layout.microphonesPopup;
+  m_refreshMicrophonesBtn = layout.refreshMicrophonesBtn;
+  m_audioPresetsPopup = layout.audioPresetsPopup;
+  // A typed frame rate replaces the menu only where the camera offers ranges of rates.
   m_captureFPS->hide();
   m_availableFPS->hide();
-  setMinimumSize(560, 280);
 
   connect(m_camerasPopup, &QComboBox::activated, this, [this] {
     if (m_camerasAction) cameraSelected();

@@ -205,16 +205,103 @@ QString FmtArg::description() const {
   return {};
 }
 
-QString FmtList(const QString& format, std::initializer_list<FmtArg> argList) {
-  const std::vector<FmtArg> args(argList);
-  const FmtArg missing(nullptr);
-  size_t next = 0;
-  auto take = [&]() -> const FmtArg& { return next < args.size() ? args[next++] : missing; };
-  auto takeInt = [&]() -> int {
+namespace {
+
+// The arguments in order; one the format asks for beyond the last reads as null.
+class U_ArgCursor {
+ public:
+  explicit U_ArgCursor(std::initializer_list<FmtArg> list) : m_args(list) {}
+  const FmtArg& take() { return m_next < m_args.size() ? m_args[m_next++] : m_missing; }
+  int takeInt() {
     const long long v = take().asSigned();
     return static_cast<int>(std::clamp<long long>(v, -kMaxFieldWidth, kMaxFieldWidth));
-  };
+  }
 
+ private:
+  const std::vector<FmtArg> m_args;
+  const FmtArg m_missing{nullptr};
+  size_t m_next = 0;
+};
+
+// Flags, width and precision of the directive whose first character after the '%' is format[i]; '*'
+// takes its number from the arguments. i ends past them, on a length modifier or the conversion.
+Spec U_ParseSpec(const QString& format, qsizetype& i, U_ArgCursor& args) {
+  const qsizetype n = format.size();
+  Spec spec;
+  for (; i < n; ++i) {
+    const QChar f = format[i];
+    if (f == QLatin1Char('-')) spec.leftAlign = true;
+    else if (f == QLatin1Char('+')) spec.plus = true;
+    else if (f == QLatin1Char(' ')) spec.space = true;
+    else if (f == QLatin1Char('0')) spec.zeroPad = true;
+    else if (f == QLatin1Char('#')) spec.alternate = true;
+    else if (f == QLatin1Char('\'')) continue;
+    else break;
+  }
+  if (i < n && format[i] == QLatin1Char('*')) {
+    spec.width = args.takeInt();
+    if (spec.width < 0) {
+      spec.leftAlign = true;
+      spec.width = -spec.width;
+    }
+    ++i;
+  } else {
+    int w = -1;
+    while (i < n && format[i].isDigit()) {
+      w = std::min((w < 0 ? 0 : w) * 10 + format[i].digitValue(), kMaxFieldWidth);
+      ++i;
+    }
+    spec.width = w;
+  }
+  if (i < n && format[i] == QLatin1Char('.')) {
+    ++i;
+    if (i < n && format[i] == QLatin1Char('*')) {
+      spec.precision = args.takeInt();
+      ++i;
+    } else {
+      int p = 0;
+      while (i < n && format[i].isDigit()) {
+        p = std::min(p * 10 + format[i].digitValue(), kMaxFieldWidth);
+        ++i;
+      }
+      spec.precision = p;
+    }
+  }
+  return spec;
+}
+
+// The text of one conversion; directive is the directive as written.
+QString U_Convert(const Spec& spec, U_ArgCursor& args, QStringView directive) {
+  switch (spec.conversion.toLatin1()) {
+    case '%': return QStringLiteral("%");
+    case 'd': case 'i': case 'u': case 'x': case 'X': case 'o': {
+      // A text handed to an integer conversion shows itself rather than a made-up number.
+      const FmtArg& a = args.take();
+      return a.kind() == FmtArg::Kind::String ? formatString(a.description(), spec) : formatInteger(a, spec);
+    }
+    case 'f': case 'F': case 'e': case 'E': case 'g': case 'G':
+      return formatDouble(args.take(), spec);
+    case 'c': case 'C': {
+      const FmtArg& a = args.take();
+      const QChar character = a.kind() == FmtArg::Kind::String
+                                  ? (a.description().isEmpty() ? QChar() : a.description()[0])
+                                  : QChar(static_cast<char16_t>(a.asUnsigned() & 0xFFFF));
+      return pad(character.isNull() ? QString() : QString(character), spec, false);
+    }
+    case 's': case 'S': case '@':
+      return formatString(args.take().description(), spec);
+    case 'p':
+      return pad(QStringLiteral("0x") + QString::number(args.take().asUnsigned(), 16), spec, false);
+    default:
+      // Unknown conversion: print the directive as written and consume nothing.
+      return directive.toString();
+  }
+}
+
+}  // namespace
+
+QString FmtList(const QString& format, std::initializer_list<FmtArg> argList) {
+  U_ArgCursor args(argList);
   QString out;
   out.reserve(format.size() + 16);
   const qsizetype n = format.size();
@@ -231,46 +318,7 @@ QString FmtList(const QString& format, std::initializer_list<FmtArg> argList) {
       out += QLatin1Char('%');
       break;
     }
-    Spec spec;
-    for (; i < n; ++i) {
-      const QChar f = format[i];
-      if (f == QLatin1Char('-')) spec.leftAlign = true;
-      else if (f == QLatin1Char('+')) spec.plus = true;
-      else if (f == QLatin1Char(' ')) spec.space = true;
-      else if (f == QLatin1Char('0')) spec.zeroPad = true;
-      else if (f == QLatin1Char('#')) spec.alternate = true;
-      else if (f == QLatin1Char('\'')) continue;
-      else break;
-    }
-    if (i < n && format[i] == QLatin1Char('*')) {
-      spec.width = takeInt();
-      if (spec.width < 0) {
-        spec.leftAlign = true;
-        spec.width = -spec.width;
-      }
-      ++i;
-    } else {
-      int w = -1;
-      while (i < n && format[i].isDigit()) {
-        w = std::min((w < 0 ? 0 : w) * 10 + format[i].digitValue(), kMaxFieldWidth);
-        ++i;
-      }
-      spec.width = w;
-    }
-    if (i < n && format[i] == QLatin1Char('.')) {
-      ++i;
-      if (i < n && format[i] == QLatin1Char('*')) {
-        spec.precision = takeInt();
-        ++i;
-      } else {
-        int p = 0;
-        while (i < n && format[i].isDigit()) {
-          p = std::min(p * 10 + format[i].digitValue(), kMaxFieldWidth);
-          ++i;
-        }
-        spec.precision = p;
-      }
-    }
+    Spec spec = U_ParseSpec(format, i, args);
     // Length modifiers only tell the C library the argument's size; our arguments carry their type.
     while (i < n && QStringLiteral("hlqLzjt").contains(format[i])) ++i;
     if (i >= n) {
@@ -278,39 +326,7 @@ QString FmtList(const QString& format, std::initializer_list<FmtArg> argList) {
       break;
     }
     spec.conversion = format[i++];
-    const char c = spec.conversion.toLatin1();
-    switch (c) {
-      case '%': out += QLatin1Char('%'); break;
-      case 'd': case 'i': case 'u': case 'x': case 'X': case 'o': {
-        // A text handed to an integer conversion shows itself rather than a made-up number.
-        const FmtArg& a = take();
-        out += a.kind() == FmtArg::Kind::String ? formatString(a.description(), spec) : formatInteger(a, spec);
-        break;
-      }
-      case 'f': case 'F': case 'e': case 'E': case 'g': case 'G':
-        out += formatDouble(take(), spec);
-        break;
-      case 'c': case 'C': {
-        const FmtArg& a = take();
-        const QChar character = a.kind() == FmtArg::Kind::String
-                                    ? (a.description().isEmpty() ? QChar() : a.description()[0])
-                                    : QChar(static_cast<char16_t>(a.asUnsigned() & 0xFFFF));
-        out += pad(character.isNull() ? QString() : QString(character), spec, false);
-        break;
-      }
-      case 's': case 'S': case '@':
-        out += formatString(take().description(), spec);
-        break;
-      case 'p': {
-        const FmtArg& a = take();
-        out += pad(QStringLiteral("0x") + QString::number(a.asUnsigned(), 16), spec, false);
-        break;
-      }
-      default:
-        // Unknown conversion: print the directive as written and consume nothing.
-        out += format.mid(start, i - start);
-        break;
-    }
+    out += U_Convert(spec, args, QStringView(format).mid(start, i - start));
   }
   return out;
 }

@@ -1,10 +1,11 @@
 #include "platform/foundation/SafeFile.h"
 
+#include "platform/foundation/SysErrno.h"
+
 #include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -13,7 +14,7 @@
 namespace {
 
 QString U_Reason(const QString& path, const char* what, int error) {
-  return QStringLiteral("%1 could not be written (%2): %3").arg(path, QString::fromLatin1(what), QString::fromLocal8Bit(std::strerror(error)));
+  return QStringLiteral("%1 could not be written (%2): %3").arg(path, QString::fromLatin1(what), Sys_ErrnoText(error));
 }
 
 // Closes the descriptor and removes the fresh file unless it was handed over.

@@ -1,5 +1,7 @@
 #include "platform/system/FileAttributes.h"
 
+#include "platform/foundation/SysErrno.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -7,13 +9,12 @@
 #include <QUrl>
 
 #include <cerrno>
-#include <cstring>
 #include <sys/xattr.h>
 
 namespace {
 constexpr int kGioTimeoutMs = 5000;
 
-QString errnoText() { return QString::fromLocal8Bit(std::strerror(errno)); }
+QString errnoText() { return Sys_ErrnoText(errno); }
 
 QByteArray attributeName(const QString& name) { return name.toUtf8(); }
 

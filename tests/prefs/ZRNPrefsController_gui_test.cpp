@@ -59,10 +59,17 @@ TEST_F(PrefsWindow, SwitchingModulesKeepsTheTopEdgeAndFitsTheModule) {
   controller->move(100, 120);
   ASSERT_TRUE(Test_WaitUntil([&] { return controller->frameGeometry().top() == 120; }));
   const QRect tall = controller->geometry();
+  // The window shows the whole module, its own minimum size included: nothing on its right is cut off.
+  auto shownWhole = [](QWidget* module) {
+    return module->parentWidget() && module->parentWidget()->rect().contains(module->geometry()) &&
+           module->width() >= module->minimumWidth() && module->height() >= module->minimumHeight();
+  };
+  EXPECT_TRUE(shownWhole(controller->cameraTab()));
 
   controller->toolbarItem("ExportPrefsPane")->trigger();
   ASSERT_NO_FATAL_FAILURE(waitForResize(controller));
   ASSERT_TRUE(Test_WaitUntil([&] { return controller->geometry().height() != tall.height(); }));
+  EXPECT_TRUE(shownWhole(controller->exportTab()));
   const QRect shortRect = controller->geometry();
   EXPECT_LT(shortRect.height(), tall.height());
   EXPECT_EQ(shortRect.top(), tall.top());
