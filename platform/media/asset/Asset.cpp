@@ -1,6 +1,7 @@
 #include "platform/media/asset/Asset.h"
 
 #include "platform/foundation/DispatchQueue.h"
+#include "platform/foundation/SysErrno.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -347,7 +348,7 @@ FFmpegInputPtr Asset_OpenInput(const QString& path, int64_t byteLimit, QString* 
   const QByteArray native = QFile::encodeName(path);
   const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    if (error) *error = QStringLiteral("Cannot open the movie file: %1").arg(QString::fromUtf8(std::strerror(errno)));
+    if (error) *error = QStringLiteral("Cannot open the movie file: %1").arg(Sys_ErrnoText(errno));
     return {};
   }
   const int64_t size = ::lseek(fd, 0, SEEK_END);

@@ -8,6 +8,7 @@
 // export completes, so a failed or cancelled export leaves no file at the output URL.
 
 #include "platform/foundation/MediaTime.h"
+#include "platform/foundation/MovieFileTypes.h"
 #include "platform/media/asset/Asset.h"
 #include "platform/media/asset/AudioMix.h"
 #include "platform/media/asset/VideoComposition.h"
@@ -25,8 +26,8 @@ inline constexpr const char* AVAssetExportPresetPassthrough = "AVAssetExportPres
 inline constexpr const char* AVAssetExportPresetHighestQuality = "AVAssetExportPresetHighestQuality";
 
 // File types an export writes (the platform's identifiers for QuickTime, MPEG-4 and M4V movies).
-inline constexpr const char* kExportFileTypeQuickTimeMovie = "video/quicktime";
-inline constexpr const char* kExportFileTypeMPEG4 = "video/mp4";
+inline constexpr const char* kExportFileTypeQuickTimeMovie = kMovieFileTypeQuickTime;
+inline constexpr const char* kExportFileTypeMPEG4 = kMovieFileTypeMPEG4;
 inline constexpr const char* kExportFileTypeM4V = "video/x-m4v";
 
 // With the platform's numbers.

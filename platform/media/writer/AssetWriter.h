@@ -10,6 +10,7 @@
 // complete fragment stays playable when the writer never finishes (a crash, a full disk).
 
 #include "platform/foundation/MediaTime.h"
+#include "platform/foundation/MovieFileTypes.h"
 #include "platform/media/io/MediaSettings.h"
 #include "platform/media/io/SampleBuffer.h"
 
@@ -27,8 +28,8 @@ class AssetWriter;
 struct AssetWriterCore;
 
 // File types of recorded movies.
-inline constexpr const char* kAVFileTypeQuickTimeMovie = "video/quicktime";
-inline constexpr const char* kAVFileTypeMPEG4 = "video/mp4";
+inline constexpr const char* kAVFileTypeQuickTimeMovie = kMovieFileTypeQuickTime;
+inline constexpr const char* kAVFileTypeMPEG4 = kMovieFileTypeMPEG4;
 
 enum AssetWriterStatus : long {
   AssetWriterStatusUnknown = 0,
