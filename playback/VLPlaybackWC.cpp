@@ -148,14 +148,9 @@ void VLPlaybackWC::windowDidLoad() {
   m_playerView->setSynchroController(m_synchroMovieController);
   m_synchroMovieController->setTheAVView(m_playerView);
 
-  QPointer<VLPlaybackWC> guard(this);
   NotificationCenter& center = NotificationCenter::defaultCenter();
   m_recordingStateObservation = NotificationObservation(
-      center, center.addObserver(kRecordingStateChanged, nullptr, [guard](const Notification&) {
-        Dispatch_MainAsync([guard] {
-          if (guard) guard->captureStateChanged();
-        });
-      }));
+      center, center.addObserver(kRecordingStateChanged, nullptr, this, [this](const Notification&) { captureStateChanged(); }));
   m_jobsController = std::make_unique<ZRNJobsController>(QStringLiteral("org.velmora.Velmora.exportJobQ"));
   m_jobsTableController->setJobsController(m_jobsController.get());
   U_RefreshJobsPane();
