@@ -81,7 +81,8 @@ class DispatchQueue {
 // The main queue is the Qt event loop of the GUI thread.
 void Dispatch_MainAsync(std::function<void()> block);
 void Dispatch_MainAfter(std::chrono::milliseconds delay, std::function<void()> block);
-// Runs the block on the main thread and waits; at once when already there.
+// Runs the block on the main thread and waits; at once when already there. Called from a queue's block,
+// it is also answered by that queue's owner when the owner lets the queue go on the main thread.
 void Dispatch_MainSync(const std::function<void()>& block);
 bool Dispatch_IsMainThread();
 // The shared pool for independent background work.
