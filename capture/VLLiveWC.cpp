@@ -1,7 +1,5 @@
 #include "capture/VLLiveWC.h"
 
-#include "capture/LiveCaptureController.h"
-
 #include "common/ZRNAlerts.h"
 #include "common/ZRNAppHost.h"
 #include "common/ZRNAppPrefs.h"
@@ -189,8 +187,8 @@ void VLLiveWC::windowDidLoad() {
   m_capture = std::make_shared<LiveCaptureController>(m_sessionQueue);
 
   auto& center = NotificationCenter::defaultCenter();
-  // Any session of the process starting refreshes this window. These are posted on the session queue,
-  // the hot-plug thread and the readers: the window hears of them on the main thread while it lives.
+  // Any session of the process starting refreshes this window. Starts and disconnections are posted on
+  // the session queue and the hot-plug thread: the window hears of them on the main thread while it lives.
   m_sessionStartedObservation = NotificationObservation(
       center, center.addObserver(QString::fromLatin1(kCaptureSessionDidStartRunningNotification), nullptr, this,
                                  [this](const Notification& note) { cameraIsReady(note); }));
