@@ -150,6 +150,7 @@ class ZRNAppDelegate : public QObject, public ZRNAppHost {
   void showRecFootage();
   void showHideJobsPanel();
   void showHidePreferencesWindow();
+  void orderOutPreferencesWindow() override;
   void showHideCameraPreferences();
   void showLogFile();
   void showAboutBox();

@@ -24,6 +24,7 @@
 #include "composition/ZRNJobsController.h"
 #include "playback/VLPlaybackWC.h"
 #include "playback/VLProgressivePlayWC.h"
+#include "prefs/ZRNPrefsController.h"
 
 #include <QAction>
 #include <QApplication>
@@ -366,6 +367,13 @@ void ZRNAppDelegate::showHidePreferencesWindow() {
   if (recordingIsON() && ZRNPrefsController_CurrentModuleIdentifier() == QLatin1String("CameraPrefsPane"))
     ZRNPrefsController_SelectModule(QStringLiteral("ExportPrefsPane"));
   ZRNPrefsController_ShowOrHideWindow();
+}
+
+void ZRNAppDelegate::orderOutPreferencesWindow() {
+  ZRNPrefsController* prefs = ZRNPrefsController::existingController();
+  if (!prefs || !prefs->isVisible()) return;
+  prefs->hide();
+  setPrefsWindowIsON(false);
 }
 
 void ZRNAppDelegate::showHideCameraPreferences() {

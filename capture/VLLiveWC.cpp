@@ -7,7 +7,9 @@
 #include "common/ZRNLogger.h"
 #include "common/ZRNTimeFormatting.h"
 #include "capture/ZRNCaptureDevices.h"
+#include "capture/ZRNRecorder.h"
 #include "capture/ZRNWaitingForDeviceWC.h"
+#include "session/VLDocument.h"
 #include "platform/gui/DialogRunner.h"
 #include "platform/gui/FilePanels.h"
 #include "platform/media/view/PreviewView.h"
@@ -54,7 +56,7 @@ class LivePackageFilter : public QSortFilterProxyModel {
 };
 
 // Session packages are single items in every file panel of the application, from its start.
-void U_RegisterSessionPackages() { FilePanels_RegisterPackageExtension(QString::fromLatin1(kVLSessionPackageExtension)); }
+void U_RegisterSessionPackages() { FilePanels_RegisterPackageExtension(kVLPackageExtension); }
 Q_COREAPP_STARTUP_FUNCTION(U_RegisterSessionPackages)
 
 }  // namespace
@@ -65,11 +67,10 @@ VLLiveWC::VLLiveWC(QWidget* parent) : ZRNSizingWC(parent) {
   gCurrentLiveWC = this;
   setObjectName(QStringLiteral("VLLiveFeedWC"));
   m_targetURL = QUrl();
-  m_isElgatoSPlus = false;
   auto& center = NotificationCenter::defaultCenter();
   QPointer<VLLiveWC> guard(this);
   m_movieStartedObservation = NotificationObservation(
-      center, center.addObserver(QString::fromLatin1(kVLMovieStartedNotification), this, [guard](const Notification& note) {
+      center, center.addObserver(kZRNMovieStartedNotificationName, this, [guard](const Notification& note) {
         if (guard) guard->handleMovieStarted(note);
       }));
   U_LoadLayout();
@@ -78,28 +79,15 @@ VLLiveWC::VLLiveWC(QWidget* parent) : ZRNSizingWC(parent) {
 }
 
 VLLiveWC::~VLLiveWC() {
-  m_alive->store(false);
+  m_capture->shutdown();
   m_recording->setIsClosing(true);
   m_movieStartedObservation.reset();
   m_sessionStartedObservation.reset();
   m_deviceGoneObservation.reset();
   m_runtimeErrorObservation.reset();
   if (m_livePreviewLayer) m_livePreviewLayer->setSession(nullptr);
-  // The session goes down on its own queue, after whatever is still queued there. The queues are let
-  // go on a pool thread: a build waiting for the main thread (a waiting dialog) must not meet a main
-  // thread that waits for the build.
-  // The devices are let go at once, so that a window opened next finds them free; a build still under
-  // way stops its own session when it sees the window gone.
-  CaptureSessionRef session = captureSession();
-  if (session) session->stopRunning();
-  CaptureDeviceRef camera = videoCaptureDevice();
-  if (camera && m_videoDeviceLocked.exchange(false)) camera->unlockForConfiguration();
-  std::shared_ptr<DispatchQueue> sessionQueue = std::move(m_sessionQueue);
-  std::shared_ptr<DispatchQueue> writingQueue = std::move(m_assetWritingQueue);
-  Dispatch_GlobalAsync([sessionQueue, writingQueue]() mutable {
-    sessionQueue.reset();
-    writingQueue.reset();
-  });
+  // The session goes down on its own queue, after whatever is still queued there: those blocks hold the
+  // capture controller (and through it the queue), not this window.
   if (gCurrentLiveWC == this) gCurrentLiveWC = nullptr;
 }
 
@@ -189,43 +177,30 @@ void VLLiveWC::windowDidLoad() {
   dark.setColor(QPalette::Window, QColor::fromRgbF(0.2, 0.2, 0.2, 1.0));
   m_backgroundBox->setPalette(dark);
   U_ClearWriter();
-  {
-    std::lock_guard lock(m_sessionMutex);
-    m_audioPreviewOutput.reset();
-    m_captureSession.reset();
-  }
   m_audioPreviewON = true;
   m_recordButton->setEnabled(false);
   m_showFootageBtn->hide();
   m_showFootageBtn->setEnabled(false);
-  m_sessionRunning = false;
   m_sourcePrefsBtn->setEnabled(true);
   m_recIndicatorView->hide();
   m_captureDurationLabel->hide();
   m_sessionQueue = DispatchQueue::create(QStringLiteral("org.velmora.Velmora.capture"));
   m_assetWritingQueue = DispatchQueue::create(QStringLiteral("org.velmora.Velmora.writing"));
+  m_capture = std::make_shared<LiveCaptureController>(m_sessionQueue);
 
   auto& center = NotificationCenter::defaultCenter();
-  QPointer<VLLiveWC> guard(this);
-  // Any session of the process starting refreshes this window.
+  // Any session of the process starting refreshes this window. Starts and disconnections are posted on
+  // the session queue and the hot-plug thread: the window hears of them on the main thread while it lives.
   m_sessionStartedObservation = NotificationObservation(
-      center, center.addObserver(QString::fromLatin1(kCaptureSessionDidStartRunningNotification), nullptr,
-                                 [guard](const Notification& note) {
-                                   if (guard) guard->cameraIsReady(note);
-                                 }));
+      center, center.addObserver(QString::fromLatin1(kCaptureSessionDidStartRunningNotification), nullptr, this,
+                                 [this](const Notification& note) { cameraIsReady(note); }));
   m_deviceGoneObservation = NotificationObservation(
-      center, center.addObserver(QString::fromLatin1(kCaptureDeviceWasDisconnectedNotification), nullptr,
-                                 [guard](const Notification& note) {
-                                   const Notification copy = note;
-                                   Dispatch_MainAsync([guard, copy] {
-                                     if (guard) guard->U_DeviceDisconnected(copy);
-                                   });
-                                 }));
+      center, center.addObserver(QString::fromLatin1(kCaptureDeviceWasDisconnectedNotification), nullptr, this,
+                                 [this](const Notification& note) { U_DeviceDisconnected(note); }));
+  // Only logs, on the reader thread that met the error: it takes no lock a stopping session could be
+  // waiting for, and needs no window.
   m_runtimeErrorObservation = NotificationObservation(
-      center, center.addObserver(QString::fromLatin1(kCaptureSessionRuntimeErrorNotification), nullptr,
-                                 [guard](const Notification& note) {
-                                   if (guard) guard->U_SessionRuntimeError(note);
-                                 }));
+      center, center.addObserver(QString::fromLatin1(kCaptureSessionRuntimeErrorNotification), nullptr, &VLLiveWC::U_SessionRuntimeError));
   m_recIndicatorLeftActive = false;
   m_recIndicatorRightActive = true;
   m_livePreviewLayer->setBackgroundColor(Qt::black);
@@ -239,11 +214,7 @@ void VLLiveWC::closeEvent(QCloseEvent* event) {
 }
 
 void VLLiveWC::U_QueueStopLiveSession() {
-  if (!m_sessionQueue) return;
-  auto alive = m_alive;
-  m_sessionQueue->async([alive, this] {
-    if (alive->load()) U_StopLiveSession();
-  });
+  if (m_capture) m_capture->queueStopLiveSession();
 }
 
 void VLLiveWC::showEvent(QShowEvent* event) {
@@ -357,8 +328,8 @@ void VLLiveWC::cameraCheckCompletion() {
   auto& lists = CapDev_DeviceLists();
   lists.camerasArray = CapDev_ValidateSavedCameraFormat();
   Prefs_Shared().synchronize();
-  m_isElgatoSPlus = CapDev_IsHD60SPlusCamera(Prefs_Shared().cameraUID());
-  if (m_isElgatoSPlus) {
+  m_capture->setIsElgatoSPlus(CapDev_IsHD60SPlusCamera(Prefs_Shared().cameraUID()));
+  if (m_capture->isElgatoSPlus()) {
     Prefs_Shared().setHasAudioDevice(true);
     microphoneCheckCompletion();
     return;
@@ -448,7 +419,7 @@ QString VLLiveWC::proposedSaveName(const QDateTime& now) {
 }
 
 bool VLLiveWC::panel(const QFileDialog*, const QUrl& url) const {
-  return QFileInfo(url.toLocalFile()).suffix() != QLatin1String("vlvidcapb_live");
+  return QFileInfo(url.toLocalFile()).suffix() != kVLPackageExtension + QStringLiteral("_live");
 }
 
 void VLLiveWC::getSaveName() {
@@ -457,8 +428,8 @@ void VLLiveWC::getSaveName() {
   auto* panel = new PackageSavePanel(this);
   panel->setObjectName(QStringLiteral("VLSavePanel"));
   panel->setLabelText(QFileDialog::Accept, tr("Continue"));
-  panel->setNameFilter(Fmt("%@ (*.%@)", tr("Velmora session"), kVLSessionPackageExtension));
-  panel->setDefaultSuffix(QString::fromLatin1(kVLSessionPackageExtension));
+  panel->setNameFilter(Fmt("%@ (*.%@)", tr("Velmora session"), kVLPackageExtension));
+  panel->setDefaultSuffix(kVLPackageExtension);
   panel->setWindowTitle(QStringLiteral("File name for new recording"));
   panel->setProxyModel(new LivePackageFilter(this, panel));
   // A save folder inside a package (kept by an older version) starts beside that package instead.
@@ -476,8 +447,8 @@ void VLLiveWC::getSaveName() {
     panelGuard->deleteLater();
     if (result == QDialog::Accepted && !chosen.isEmpty()) {
       QString path = chosen.first();
-      if (QFileInfo(path).suffix() != QLatin1String(kVLSessionPackageExtension))
-        path += QStringLiteral(".") + QString::fromLatin1(kVLSessionPackageExtension);
+      if (QFileInfo(path).suffix() != kVLPackageExtension)
+        path += QStringLiteral(".") + kVLPackageExtension;
       guard->m_targetURL = QUrl::fromLocalFile(path);
       Prefs_Shared().setSaveTargetDirectory(
           QUrl::fromLocalFile(FilePanels_FolderOutsidePackages(QFileInfo(path).absolutePath())));
@@ -492,217 +463,29 @@ void VLLiveWC::getSaveName() {
 
 // ---- the capture session ------------------------------------------------------------------------------
 
-CaptureSessionRef VLLiveWC::captureSession() const {
-  std::lock_guard lock(m_sessionMutex);
-  return m_captureSession;
-}
+CaptureSessionRef VLLiveWC::captureSession() const { return m_capture->captureSession(); }
+CaptureDeviceRef VLLiveWC::videoCaptureDevice() const { return m_capture->videoCaptureDevice(); }
+CaptureDeviceRef VLLiveWC::audioCaptureDevice() const { return m_capture->audioCaptureDevice(); }
+std::shared_ptr<CaptureAudioPreviewOutput> VLLiveWC::audioPreviewOutput() const { return m_capture->audioPreviewOutput(); }
 
-CaptureDeviceRef VLLiveWC::videoCaptureDevice() const {
-  std::lock_guard lock(m_sessionMutex);
-  return m_videoCaptureDevice;
-}
-
-CaptureDeviceRef VLLiveWC::audioCaptureDevice() const {
-  std::lock_guard lock(m_sessionMutex);
-  return m_audioCaptureDevice;
-}
-
-std::shared_ptr<CaptureAudioPreviewOutput> VLLiveWC::audioPreviewOutput() const {
-  std::lock_guard lock(m_sessionMutex);
-  return m_audioPreviewOutput;
-}
-
-namespace {
-// The saved device when it is connected, else the system's default of that type; isDefault tells which.
-CaptureDeviceRef U_SavedOrDefaultDevice(MediaType type, const QString& savedUID, bool* isDefault) {
-  CaptureDeviceRef device;
-  if (!savedUID.isEmpty()) device = CapDev_DeviceWithUID(type, savedUID);
-  *isDefault = !device;
-  if (!device) device = CaptureDevice::defaultDeviceWithMediaType(type);
-  return device;
-}
-}  // namespace
-
-void VLLiveWC::U_SessQueue_ConfigureNewCaptureSession() {
-  Dispatch_AssertQueue(m_sessionQueue, __func__);
-  auto session = std::make_shared<CaptureSession>();
-  {
-    std::lock_guard lock(m_sessionMutex);
-    m_captureSession = session;
-  }
-  session->beginConfiguration();
-  ZRNLogger_Log(" gAppPrefs.cameraUID: %@", Prefs_Shared().cameraUID());
-  ZRNLogger_Log("gAppPrefs.cameraName: %@", Prefs_Shared().cameraName());
-
-  bool cameraIsDefault = false;
-  CaptureDeviceRef camera = U_SavedOrDefaultDevice(MediaType::Video, Prefs_Shared().cameraUID(), &cameraIsDefault);
-  if (!camera) {
-    ZRNLogger_Log("ERR: NO CAMERA found");
-    session->commitConfiguration();
-    return;
-  }
-  if (cameraIsDefault) {
-    Prefs_Shared().setCameraUID(camera->uniqueID());
-    Prefs_Shared().setCameraName(camera->localizedName());
-    CapDev_CheckCameraPresence();
-    CapDev_CheckMicrophonePresence();
-  }
-  // Termination ended a waiting dialog: nothing is built on its behalf.
-  if (Gui_TerminationRequested()) {
-    session->commitConfiguration();
-    return;
-  }
-  {
-    std::lock_guard lock(m_sessionMutex);
-    if (m_videoCaptureDevice && m_videoDeviceLocked) m_videoCaptureDevice->unlockForConfiguration();
-    m_videoCaptureDevice = camera;
-  }
-  m_videoDeviceLocked = false;
-
-  QString error;
-  auto videoInput = CaptureDeviceInput::deviceInputWithDevice(camera, &error);
-  if (!videoInput) {
-    ZRNLogger_Log("ERR: Could not create video device input: %@", error);
-    session->commitConfiguration();
-    return;
-  }
-  if (!session->canAddInput(videoInput)) {
-    ZRNLogger_Log("ERR: Could not add video device input to the session");
-    session->commitConfiguration();
-    return;
-  }
-  session->addInput(videoInput);
-  {
-    std::lock_guard lock(m_sessionMutex);
-    m_videoCaptureDeviceInput = videoInput;
-  }
-
-  m_isElgatoSPlus = CapDev_IsHD60SPlusCamera(Prefs_Shared().cameraUID());
-  if (m_isElgatoSPlus) ZRNLogger_Log("** Elgato 60+ detected");
-  m_captureAudio = HasMicrophoneAccess() && Prefs_Shared().hasAudioDevice() && (Prefs_Shared().captureAudio() || m_isElgatoSPlus);
-
-  std::shared_ptr<CaptureAudioPreviewOutput> preview;
-  if (m_captureAudio && HasMicrophoneAccess()) {
-    bool micIsDefault = false;
-    CaptureDeviceRef mic = U_SavedOrDefaultDevice(MediaType::Audio, Prefs_Shared().microphoneUID(), &micIsDefault);
-    if (!mic) {
-      ZRNLogger_Log("ATT: NO MICROPHONE found");
-      session->commitConfiguration();
-      return;
-    }
-    if (micIsDefault) {
-      Prefs_Shared().setMicrophoneUID(mic->uniqueID());
-      Prefs_Shared().setMicrophoneName(mic->localizedName());
-      Prefs_Shared().setMicrophoneIsBuiltIn(CapDev_IsBuiltInMicrophone(mic));
-      if (!CapDev_CheckMicrophonePresence() && Gui_TerminationRequested()) {
-        session->commitConfiguration();
-        return;
-      }
-    }
-    {
-      std::lock_guard lock(m_sessionMutex);
-      m_audioCaptureDevice = mic;
-    }
-    auto audioInput = CaptureDeviceInput::deviceInputWithDevice(mic, &error);
-    const bool refused = audioInput && !session->canAddInput(audioInput);
-    if (!audioInput || refused) {
-      if (!audioInput)
-        ZRNLogger_Log("ERR: Could not create audio device input: %@", error);
-      else
-        ZRNLogger_Log("ERR: Could not add audio device input to the session");
-      session->commitConfiguration();
-      std::lock_guard lock(m_sessionMutex);
-      m_audioCaptureDevice.reset();
-      return;
-    }
-    session->addInput(audioInput);
-    {
-      std::lock_guard lock(m_sessionMutex);
-      m_audioCaptureDeviceInput = audioInput;
-      preview = m_audioPreviewOutput;
-    }
-    if (Prefs_Shared().captureAudio()) {
-      // With the built-in microphone the sound is not monitored: the speakers would feed it back.
-      if (!preview && !Prefs_Shared().microphoneIsBuiltIn()) {
-        preview = std::make_shared<CaptureAudioPreviewOutput>();
-        preview->setVolume(1.0f);
-        const QString outputUID = CapDev_DefaultOutputDeviceUID();
-        if (!outputUID.isEmpty()) preview->setOutputDeviceUniqueID(outputUID);
-        if (session->canAddOutput(preview))
-          session->addOutput(preview);
-        else
-          preview.reset();
-      }
-    } else {
-      preview.reset();
-    }
-  }
-  {
-    std::lock_guard lock(m_sessionMutex);
-    m_audioPreviewOutput = m_captureAudio ? preview : nullptr;
-  }
-  session->setSessionPreset(QString::fromLatin1(kCaptureSessionPresetHigh));
-  configureCamera(camera, Prefs_Shared().movieSize(), Prefs_Shared().captureFPS());
-  session->commitConfiguration();
-  session->startRunning();
-  if (!m_alive->load()) {
-    // The window went while this build ran.
-    session->stopRunning();
-    if (m_videoDeviceLocked.exchange(false)) camera->unlockForConfiguration();
-  }
-}
+void VLLiveWC::U_SessQueue_ConfigureNewCaptureSession() { m_capture->U_SessQueue_ConfigureNewCaptureSession(); }
 
 bool VLLiveWC::configureCamera(const CaptureDeviceRef& camera, const QSizeF& size, double frameRate) {
-  if (!camera) return false;
-  CaptureDeviceFormatRef bestFormat;
-  double bestMax = -1;
-  for (const auto& format : camera->formats()) {
-    if (!CapDev_IsAcceptedVideoSubType(format->mediaSubType)) continue;
-    if (format->dimensions.width() != size.width() || format->dimensions.height() != size.height()) continue;
-    for (const FrameRateRange& range : format->videoSupportedFrameRateRanges) {
-      if (range.minFrameRate <= frameRate && frameRate <= range.maxFrameRate && range.maxFrameRate > bestMax) {
-        bestMax = range.maxFrameRate;
-        bestFormat = format;
-      }
-    }
-  }
-  if (!bestFormat) return false;  // the session keeps the preset's format
-  QString error;
-  if (!camera->lockForConfiguration(&error)) {
-    ZRNLogger_Log("ERR: in device lockForConfiguration: %@", error);
-    return false;
-  }
-  ZRNLogger_Log("--transportType: %d", camera->transportType());
-  ZRNLogger_Log("--inputSources: %@", camera->inputSources());
-  ZRNLogger_Log("--activeInputSource: %@", camera->activeInputSource());
-  ZRNLogger_Log("--modelID: %@", camera->modelID());
-  ZRNLogger_Log("--OLD activeFormat: %@", camera->activeFormat() ? camera->activeFormat()->description() : QStringLiteral("(null)"));
-  camera->setActiveFormat(bestFormat);
-  QStringList ranges;
-  for (const FrameRateRange& r : bestFormat->videoSupportedFrameRateRanges) ranges << r.description();
-  ZRNLogger_Log("--videoSupportedFrameRateRanges: %@", ranges);
-  // 1000 / (rate * 1000, rounded) seconds: 29.97 gives 1000/29970. The rate comes from a float
-  // preference, and 29.97f is 29.9699997...: truncating would make it 29969.
-  const MediaTime duration = MediaTimeMake(1000, static_cast<int32_t>(std::lround(frameRate * 1000.0)));
-  camera->setActiveVideoMinFrameDuration(duration);
-  camera->setActiveVideoMaxFrameDuration(duration);
-  ZRNLogger_Log("--NEW activeFormat: %@", bestFormat->description());
-  m_videoDeviceLocked = true;
-  return true;
+  return m_capture->configureCamera(camera, size, frameRate);
 }
 
 void VLLiveWC::cameraIsReady(const Notification& note) {
-  const CaptureSession* started = static_cast<const CaptureSession*>(note.object);
-  m_sessionRunning = started ? started->isRunning() : false;
+  // Any session of the process that started. Its note only names it: the session itself may be gone.
+  const CaptureSessionRef current = m_capture->captureSession();
+  m_capture->setSessionRunning(current && note.object == current.get() && current->isRunning());
   QPointer<VLLiveWC> guard(this);
-  auto queue = m_sessionQueue;
-  if (!queue) return;
-  auto alive = m_alive;
-  queue->async([guard, alive, this] {
-    if (!alive->load()) return;
-    U_ClearWriter();
-    const CaptureSessionRef session = captureSession();
-    m_sessionRunning = session && session->isRunning();
+  const std::shared_ptr<LiveCaptureController> capture = m_capture;
+  const std::shared_ptr<ZRNRecorder> recorder = m_recording->recorderRef();
+  capture->sessionQueue()->async([guard, capture, recorder] {
+    if (!capture->isAlive()) return;
+    recorder->cameraIsReady();
+    const CaptureSessionRef session = capture->captureSession();
+    capture->setSessionRunning(session && session->isRunning());
     Dispatch_MainAsync([guard, session] {
       if (!guard) return;
       VLLiveWC* self = guard.data();
@@ -721,39 +504,17 @@ void VLLiveWC::cameraIsReady(const Notification& note) {
   });
 }
 
-void VLLiveWC::U_StopLiveSession() {
-  Dispatch_AssertQueue(m_sessionQueue, __func__);
-  m_sessionRunning = false;
-  CaptureSessionRef session;
-  {
-    std::lock_guard lock(m_sessionMutex);
-    session = m_captureSession;
-  }
-  if (!session) return;
-  session->stopRunning();
-  session->beginConfiguration();
-  std::lock_guard lock(m_sessionMutex);
-  if (m_audioPreviewOutput) session->removeOutput(m_audioPreviewOutput);
-  m_audioPreviewOutput.reset();
-  if (m_videoCaptureDeviceInput) session->removeInput(m_videoCaptureDeviceInput);
-  m_videoCaptureDeviceInput.reset();
-  if (m_audioCaptureDeviceInput) session->removeInput(m_audioCaptureDeviceInput);
-  m_audioCaptureDeviceInput.reset();
-  session->commitConfiguration();
-  m_captureSession.reset();
-}
+void VLLiveWC::U_StopLiveSession() { m_capture->U_StopLiveSession(); }
 
 void VLLiveWC::U_StopAndSaveSessionAndReconfigureLiveSession(bool keep) {
   QPointer<VLLiveWC> guard(this);
-  auto alive = m_alive;
-  m_sessionQueue->async([guard, alive, this, keep] {
-    if (!alive->load()) return;
-    U_StopLiveSession();
-    if (!isClosing() && !ZRNAppHost_Shared().appIsQuitting()) U_SessQueue_ConfigureNewCaptureSession();
-    Dispatch_MainAsync([guard, keep] {
-      if (guard) guard->U_FinishStopAndSave(keep);
-    });
-  });
+  const std::shared_ptr<const std::atomic<bool>> closing = m_recording->closingFlag();
+  m_capture->queueReconfigure([closing] { return !closing->load() && !ZRNAppHost_Shared().appIsQuitting(); },
+                              [guard, keep] {
+                                Dispatch_MainAsync([guard, keep] {
+                                  if (guard) guard->U_FinishStopAndSave(keep);
+                                });
+                              });
 }
 
 // ---- preference changes ---------------------------------------------------------------------------------
@@ -774,7 +535,7 @@ void VLLiveWC::updateLiveSettings() {
 
 void VLLiveWC::updateForCameraSetup() {
   enableSettingsInterfaceElements(false);
-  m_captureAudio = Prefs_Shared().hasAudioDevice() && Prefs_Shared().captureAudio() && HasMicrophoneAccess();
+  m_capture->setCaptureAudio(Prefs_Shared().hasAudioDevice() && Prefs_Shared().captureAudio() && HasMicrophoneAccess());
   U_ApplyAspectRule();
   U_StopAndSaveSessionAndReconfigureLiveSession(false);
   U_UpdateAudioPreviewControl();
@@ -783,12 +544,12 @@ void VLLiveWC::updateForCameraSetup() {
 void VLLiveWC::updateSessionInterfaceSettings() { updateForAudioOnOffPrefsSetup(); }
 
 void VLLiveWC::updateForAudioOnOffPrefsSetup() {
-  const bool wanted = HasMicrophoneAccess() && Prefs_Shared().hasAudioDevice() && (Prefs_Shared().captureAudio() || m_isElgatoSPlus);
-  if (wanted == m_captureAudio) {
+  const bool wanted = HasMicrophoneAccess() && Prefs_Shared().hasAudioDevice() && (Prefs_Shared().captureAudio() || m_capture->isElgatoSPlus());
+  if (wanted == m_capture->captureAudio()) {
     U_UpdateAudioPreviewControl();
     return;
   }
-  m_captureAudio = Prefs_Shared().hasAudioDevice() && Prefs_Shared().captureAudio();
+  m_capture->setCaptureAudio(Prefs_Shared().hasAudioDevice() && Prefs_Shared().captureAudio());
   U_StopAndSaveSessionAndReconfigureLiveSession(false);
 }
 
@@ -857,10 +618,7 @@ void VLLiveWC::U_DeviceDisconnected(const Notification& note) {
   ZRNLogger_Log("ATT: camera '%@' disconnected; waiting for it to come back", camera->localizedName());
   enableSettingsInterfaceElements(false);
   QPointer<VLLiveWC> guard(this);
-  auto alive = m_alive;
-  m_sessionQueue->async([alive, this] {
-    if (alive->load()) U_StopLiveSession();
-  });
+  m_capture->queueStopLiveSession();
   U_ShowWaitingSheet(MediaType::Video, camera->uniqueID(), camera->localizedName(), -1, [guard](int result, int) {
     if (!guard) return;
     ZRNAppHost_Shared().setAppInModalMode(false);
@@ -880,7 +638,6 @@ void VLLiveWC::U_DeviceDisconnected(const Notification& note) {
 }
 
 void VLLiveWC::U_SessionRuntimeError(const Notification& note) {
-  // Runs on a reader thread: it only logs, taking no lock a stopping session could be waiting for.
   ZRNLogger_Log("ERR: capture session: %@", note.userInfo.value(QStringLiteral("error")).toString());
 }
 

@@ -1,13 +1,15 @@
 #pragma once
 // The live window: shows the camera picture, runs one capture session from the chosen camera and
 // microphone, and records it (recording: VLLiveWC_Recording.cpp). This file's half covers the
-// window's start-up, its queues, the device check, the session build on the capture-session queue,
-// the camera-ready handling, the reactions to preference changes and the live-audio control.
+// window's start-up, its queues, the device check, the camera-ready handling, the reactions to
+// preference changes and the live-audio control. The session itself, built on the capture-session
+// queue, belongs to a LiveCaptureController that outlives the window while blocks still use it.
 //
 // The window makes its one VLLiveWC_Recording with itself and owns it; the recording state (recording,
 // closing, the growing movie) lives there alone and the window's getters ask it.
 
 #include "common/ZRNBaseClasses.h"
+#include "capture/LiveCaptureController.h"
 #include "capture/VLLiveWC_Recording.h"
 #include "capture/ZRNWaitingForDeviceWC.h"
 #include "platform/foundation/DispatchQueue.h"
@@ -30,8 +32,6 @@ class QProgressBar;
 class QFrame;
 class ZRNAspectRatioBox;
 
-inline constexpr const char* kVLMovieStartedNotification = "VLMovieStarted";
-inline constexpr const char* kVLSessionPackageExtension = "vlvidcapb";
 
 // The folder the save panel of a new recording starts in: the saved one when it is a folder, else the
 // user's videos folder (or home).
@@ -63,14 +63,16 @@ class VLLiveWC : public ZRNSizingWC, public CaptureSampleBufferDelegate {
   // ---- Capture state ----
   bool isInitialized() const { return m_isInitialized; }
   bool canWork() const { return m_canWork; }
-  bool sessionRunning() const { return m_sessionRunning.load(); }
-  bool isElgatoSPlus() const { return m_isElgatoSPlus.load(); }
-  bool captureAudio() const { return m_captureAudio.load(); }
+  bool sessionRunning() const { return m_capture->sessionRunning(); }
+  bool isElgatoSPlus() const { return m_capture->isElgatoSPlus(); }
+  bool captureAudio() const { return m_capture->captureAudio(); }
   bool audioPreviewON() const { return m_audioPreviewON; }
-  bool videoDeviceLocked() const { return m_videoDeviceLocked.load(); }
+  bool videoDeviceLocked() const { return m_capture->videoDeviceLocked(); }
+  // The capture state, shared with the blocks queued on the session queue.
+  std::shared_ptr<LiveCaptureController> captureController() const { return m_capture; }
   std::shared_ptr<DispatchQueue> sessionQueue() const { return m_sessionQueue; }
   std::shared_ptr<DispatchQueue> assetWritingQueue() const { return m_assetWritingQueue; }
-  // The current session and devices (guarded: the session queue writes them, the main thread reads).
+  // The current session and devices (the session queue writes them, the main thread reads).
   CaptureSessionRef captureSession() const;
   CaptureDeviceRef videoCaptureDevice() const;
   CaptureDeviceRef audioCaptureDevice() const;
@@ -96,6 +98,7 @@ class VLLiveWC : public ZRNSizingWC, public CaptureSampleBufferDelegate {
   void updateForAudioOnOffPrefsSetup();
   // Runs on sessionQueue.
   void U_SessQueue_ConfigureNewCaptureSession();
+  // On the main thread, for any session of the process that started running.
   void cameraIsReady(const Notification& note);
   // Runs on sessionQueue.
   void U_StopLiveSession();
@@ -166,7 +169,7 @@ class VLLiveWC : public ZRNSizingWC, public CaptureSampleBufferDelegate {
   void U_ShowWaitingSheet(MediaType type, const QString& uid, const QString& name, int errorType,
                           std::function<void(int, int)> ended);
   void U_DeviceDisconnected(const Notification& note);
-  void U_SessionRuntimeError(const Notification& note);
+  static void U_SessionRuntimeError(const Notification& note);
 
   QFrame* m_backgroundBox = nullptr;
   QPushButton* m_sourcePrefsBtn = nullptr;
@@ -189,22 +192,9 @@ class VLLiveWC : public ZRNSizingWC, public CaptureSampleBufferDelegate {
   bool m_isInitialized = false;
   bool m_canWork = false;
   bool m_audioPreviewON = true;
-  std::atomic<bool> m_sessionRunning{false};
-  std::atomic<bool> m_isElgatoSPlus{false};
-  std::atomic<bool> m_captureAudio{false};
-  std::atomic<bool> m_videoDeviceLocked{false};
   bool m_waitingForLostCamera = false;
   QUrl m_targetURL;
-  // Cleared when the window goes: blocks still queued on the session queue then do nothing.
-  std::shared_ptr<std::atomic<bool>> m_alive = std::make_shared<std::atomic<bool>>(true);
-
-  mutable std::mutex m_sessionMutex;
-  CaptureSessionRef m_captureSession;
-  CaptureDeviceRef m_videoCaptureDevice;
-  CaptureDeviceRef m_audioCaptureDevice;
-  CaptureDeviceInputRef m_videoCaptureDeviceInput;
-  CaptureDeviceInputRef m_audioCaptureDeviceInput;
-  std::shared_ptr<CaptureAudioPreviewOutput> m_audioPreviewOutput;
+  std::shared_ptr<LiveCaptureController> m_capture;
 
   NotificationObservation m_movieStartedObservation;
   NotificationObservation m_sessionStartedObservation;
@@ -213,7 +203,6 @@ class VLLiveWC : public ZRNSizingWC, public CaptureSampleBufferDelegate {
   // The recording keeps a plain pointer to its host: declared after it, it goes first.
   std::unique_ptr<VLLiveWC_RecordingHost> m_recordingHost;
   std::unique_ptr<VLLiveWC_Recording> m_recording;
-  // Declared last so that they go first: blocks still queued run while every other member is alive.
   std::shared_ptr<DispatchQueue> m_assetWritingQueue;
   std::shared_ptr<DispatchQueue> m_sessionQueue;
 };

@@ -72,13 +72,11 @@ VLLiveWC_Recording::VLLiveWC_Recording(VLLiveWC_RecordingHost* host, const VLLiv
   });
   // The recording's camera going away ends the recording like a writer that can no longer write.
   m_deviceGoneObserver = NotificationCenter::defaultCenter().addObserver(
-      QString::fromLatin1(kCaptureDeviceWasDisconnectedNotification), nullptr, [self](const Notification& note) {
+      QString::fromLatin1(kCaptureDeviceWasDisconnectedNotification), nullptr, this, [this](const Notification& note) {
         const QString uid = note.userInfo.value(QStringLiteral("uniqueID")).toString();
         const QString name = note.userInfo.value(QStringLiteral("localizedName")).toString();
-        Dispatch_MainAsync([self, uid, name] {
-          if (!self || !self->isRecording() || !self->m_vlDocument || self->m_vlDocument->cameraUID() != uid) return;
-          self->U_WriterFailed(Fmt("The camera \"%@\" was disconnected.", name));
-        });
+        if (!isRecording() || !m_vlDocument || m_vlDocument->cameraUID() != uid) return;
+        U_WriterFailed(Fmt("The camera \"%@\" was disconnected.", name));
       });
   if (observeMovieStarted) {
     m_movieStartedObserver = NotificationCenter::defaultCenter().addObserver(
@@ -323,13 +321,13 @@ void VLLiveWC_Recording::U_UpdateForAssetLoaded() {
 
 void VLLiveWC_Recording::UU_StopRecording() {
   if (U_GetUserVerifiedCloseWithError(20001) != -1000) return;
-  m_isClosing = true;
+  setIsClosing(true);
   stopWaitingAnimation();
   U_StopCapturing(true);
 }
 
 void VLLiveWC_Recording::UU_CancelRecording() {
-  m_isClosing = true;
+  setIsClosing(true);
   stopWaitingAnimation();
   U_StopCapturing(false);
 }
@@ -366,7 +364,7 @@ void VLLiveWC_Recording::U_StopCapturing(bool keep) {
 void VLLiveWC_Recording::U_WriterFailed(const QString& reason, bool packageMade) {
   if (m_stopRequested) return;
   ZRNLogger_Log("ERR: recording stopped, the movie cannot be written: %@", reason);
-  m_isClosing = true;
+  setIsClosing(true);
   stopWaitingAnimation();
   U_StopCapturing(true);
   // After the stop is on its way, so that the modal alert does not hold it up.
@@ -383,7 +381,7 @@ void VLLiveWC_Recording::U_FinishStopAndSave(bool saveCaptured) {
     m_stopFinished = true;
     Dispatch_MainAsync([self] {
       if (!self) return;
-      if (self->m_isClosing) {
+      if (self->isClosing()) {
         if (QWidget* window = self->m_host->window()) window->close();
       } else if (self->appIsQuitting()) {
         ZRNAppHost_Shared().terminate();
@@ -397,7 +395,7 @@ void VLLiveWC_Recording::U_FinishStopAndSave(bool saveCaptured) {
     if (appIsQuitting()) {
       if (QWidget* window = m_host->window()) window->close();
       ZRNAppHost_Shared().terminate();
-    } else if (m_isClosing) {
+    } else if (isClosing()) {
       if (QWidget* window = m_host->window()) window->close();
     } else {
       prepareForNewRecording();
@@ -451,7 +449,7 @@ int VLLiveWC_Recording::U_GetUserVerifiedCloseWithError(int request) {
     const int answer = Alert_ShowAlertWithID(LiveWC_ConfirmationAlertID(request, count));
     if (answer != -1000) return answer;
   }
-  m_isClosing = request != 20007;
+  setIsClosing(request != 20007);
   ZRNAppHost_Shared().setAppIsQuitting(request == 20007);
   if (count >= 1) {
     QPointer<VLLiveWC_Recording> self(this);
@@ -478,7 +476,7 @@ bool VLLiveWC_Recording::windowShouldClose() {
   // quits) by itself once the footage is saved, and going now would leave the package unfinished.
   if (stopUnderWay()) return false;
   if (!isRecording()) {
-    m_isClosing = true;
+    setIsClosing(true);
     m_host->U_StopLiveSession();
     return true;
   }
@@ -721,6 +719,8 @@ void VLLiveWC_PrepareToQuit(bool keep) {
 }
 
 // The application's documents and the live recording's playback window
+
+void VLLiveWC_Recording::U_OrderOutPreferencesWindow() { ZRNAppHost_Shared().orderOutPreferencesWindow(); }
 
 void VLLiveWC_Recording::U_CloseFileIfOpen(const QString& path) {
   ZRNAppHost_Shared().U_CloseFileIfOpen(path);

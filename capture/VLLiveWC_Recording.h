@@ -94,8 +94,10 @@ class VLLiveWC_Recording : public QObject {
   // Any thread.
   bool isRecording() const { return m_recorder->isRecording(); }
   // Any thread: the window's session queue asks it before building the session again.
-  bool isClosing() const { return m_isClosing.load(); }
-  void setIsClosing(bool closing) { m_isClosing = closing; }
+  bool isClosing() const { return m_isClosing->load(); }
+  void setIsClosing(bool closing) { *m_isClosing = closing; }
+  // The same flag for blocks that may run after this object went.
+  std::shared_ptr<const std::atomic<bool>> closingFlag() const { return m_isClosing; }
   // The application delegate's flag: set by a confirmed quit request or by the delegate's own quit.
   bool appIsQuitting() const;
   // A stop was asked for and its footage is not saved yet (the keep or discard step has not run).
@@ -160,9 +162,10 @@ class VLLiveWC_Recording : public QObject {
   void U_SetContentSizeForMovieSize();
   void U_UpdateDurationLabel();
 
-  // Operations of other windows and lists that are not part of this one yet; each keeps its name.
-  void U_OrderOutPreferencesWindow() {}
-  // The application delegate's documents and the live recording's playback window (ZRNAppDelegate_LiveWindow.cpp).
+  // The preferences window goes out of sight while a recording runs (the application delegate hides it).
+  void U_OrderOutPreferencesWindow();
+  // The application delegate's documents and the live recording's playback window, reached through
+  // ZRNAppHost (the delegate's ZRNAppDelegate_Documents.cpp and ZRNAppDelegate_LiveWindow.cpp).
   void U_CloseFileIfOpen(const QString& path);
   void addZRNRecentItemForPath(const QString& path);
   void U_OpenWindowForTopDoc();
@@ -182,7 +185,7 @@ class VLLiveWC_Recording : public QObject {
   std::shared_ptr<DispatchQueue> m_sessionQueue;
   std::shared_ptr<ZRNRecorder> m_recorder;
   std::shared_ptr<VLDocument> m_vlDocument;
-  std::atomic<bool> m_isClosing{false};
+  std::shared_ptr<std::atomic<bool>> m_isClosing = std::make_shared<std::atomic<bool>>(false);
   bool m_stopRequested = false;
   bool m_stopFinished = false;
   bool m_startPending = false;

@@ -67,8 +67,9 @@ void ZRNWaitingWindowController::windowDidLoad() {
   U_UpdateIcon();
   if (m_progressIndicator) m_progressIndicator->setRange(0, 0);  // an endless busy indicator
   NotificationCenter& center = NotificationCenter::defaultCenter();
+  // Announced on the hot-plug thread; handled on the main thread while the dialog lives.
   const NotificationToken token = center.addObserver(QString::fromLatin1(kCaptureDeviceWasConnectedNotification),
-                                                     nullptr, [this](const Notification& note) {
+                                                     nullptr, this, [this](const Notification& note) {
                                                        newDeviceConnected(note);
                                                      });
   m_deviceObservation = NotificationObservation(center, token);
@@ -174,8 +175,9 @@ void ZRNWaitingWindowController::newDeviceConnected(const Notification& note) {
   const bool sameType = mediaType == QLatin1String(type == MediaType::Video ? kMediaTypeVideo : kMediaTypeAudio);
   const QString awaited = savedUID();
   if (!sameType || (!awaited.isEmpty() && awaited != uniqueID)) return;
-  // The observer is removed before this object goes away (and waits for a delivery under way), so the
-  // dialog still exists here; an event queued to it is dropped if it is deleted before the event runs.
+  // Delivered on the main thread while the dialog lives. The cancel is queued: it ends the observation
+  // and the dialog, which must not happen inside the delivery; an event queued to a dialog deleted
+  // before it runs is dropped.
   QMetaObject::invokeMethod(this, [this] { cancelAction(); }, Qt::QueuedConnection);
 }
 

@@ -17,6 +17,9 @@ class ZRNAppHost {
   virtual bool appIsQuitting() const = 0;
   virtual void setAppIsQuitting(bool quitting) = 0;
   virtual void setAppInModalMode(bool on) = 0;
+  // Hides the preferences window without closing it (closing would apply its settings): a recording
+  // that starts takes the screen.
+  virtual void orderOutPreferencesWindow() {}
   // Runs the termination sequence (as Quit does).
   virtual void terminate() = 0;
   virtual bool recordingIsON() const = 0;

@@ -162,14 +162,9 @@ void VLPlaybackWC::U_SetUpPlayer() {
 }
 
 void VLPlaybackWC::U_SetUpJobs() {
-  QPointer<VLPlaybackWC> guard(this);
   NotificationCenter& center = NotificationCenter::defaultCenter();
   m_recordingStateObservation = NotificationObservation(
-      center, center.addObserver(kRecordingStateChanged, nullptr, [guard](const Notification&) {
-        Dispatch_MainAsync([guard] {
-          if (guard) guard->captureStateChanged();
-        });
-      }));
+      center, center.addObserver(kRecordingStateChanged, nullptr, this, [this](const Notification&) { captureStateChanged(); }));
   m_jobsController = std::make_unique<ZRNJobsController>(QStringLiteral("org.velmora.Velmora.exportJobQ"));
   m_jobsTableController->setJobsController(m_jobsController.get());
   U_RefreshJobsPane();

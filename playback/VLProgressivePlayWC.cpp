@@ -52,12 +52,9 @@ VLProgressivePlayWC::VLProgressivePlayWC(QWidget* parent) : VLPlaybackWC(parent)
   m_fragmentedAssetMinder = nullptr;
   m_captureStateObservation = NotificationObservation(
       NotificationCenter::defaultCenter(),
-      NotificationCenter::defaultCenter().addObserver(kRecordingStateChanged, nullptr, [guard = QPointer<VLProgressivePlayWC>(this)](const Notification& note) {
-        // Posted by the live window, possibly off the main thread.
-        Dispatch_MainAsync([guard, note] {
-          if (guard) guard->captureStateChanged(note);
-        });
-      }));
+      // Posted by the live window, possibly off the main thread.
+      NotificationCenter::defaultCenter().addObserver(kRecordingStateChanged, nullptr, this,
+                                                      [this](const Notification& note) { captureStateChanged(note); }));
 }
 
 VLProgressivePlayWC::~VLProgressivePlayWC() {
@@ -149,17 +146,12 @@ void VLProgressivePlayWC::U_UpdateSoundControls() {
 // The growing movie
 
 void VLProgressivePlayWC::fragmentedDurationChanged(const Notification& note) {
-  // Posted on the minder's queue.
-  const void* object = note.object;
-  QPointer<VLProgressivePlayWC> guard(this);
-  Dispatch_MainAsync([guard, object] {
-    if (!guard) return;
-    const bool ours = guard->m_liveAsset && object == guard->m_liveAsset.get();
-    const MediaTime duration = ours ? guard->m_liveAsset->duration() : kMediaTimeZero;
-    // The item first, so that the bar's new end is never ahead of what the player can play.
-    if (ours) guard->U_FollowGrowingMovie();
-    guard->synchroMovieController()->updateControllerForMovieDuration(duration);
-  });
+  // On the main thread; the minder posts on its own queue, and the asset may have been replaced since.
+  const bool ours = m_liveAsset && note.object == m_liveAsset.get();
+  const MediaTime duration = ours ? m_liveAsset->duration() : kMediaTimeZero;
+  // The item first, so that the bar's new end is never ahead of what the player can play.
+  if (ours) U_FollowGrowingMovie();
+  synchroMovieController()->updateControllerForMovieDuration(duration);
 }
 
 void VLProgressivePlayWC::U_FollowGrowingMovie() {
@@ -194,7 +186,7 @@ void VLProgressivePlayWC::U_OpenLiveFootageNow(const QUrl& movieURL) {
     m_durationObservation = NotificationObservation(
         NotificationCenter::defaultCenter(),
         NotificationCenter::defaultCenter().addObserver(QString::fromLatin1(kFragmentedAssetDurationDidChangeNotification), asset.get(),
-                                                        [this](const Notification& note) { fragmentedDurationChanged(note); }));
+                                                        this, [this](const Notification& note) { fragmentedDurationChanged(note); }));
   }
   if (!before) {
     jobsController()->setJobsDoc(vlDocument());

@@ -45,15 +45,9 @@ VLCameraPrefsTabVC::VLCameraPrefsTabVC(QWidget* parent) : ZRNBasePrefsTabVC(pare
   awakeFromNib();
   // Any capture session that starts running (the live window's) makes the camera controls usable again.
   auto& center = NotificationCenter::defaultCenter();
-  QPointer<VLCameraPrefsTabVC> guard(this);
   m_sessionStartedObservation = NotificationObservation(
-      center, center.addObserver(QString::fromLatin1(kCaptureSessionDidStartRunningNotification), nullptr,
-                                 [guard](const Notification& note) {
-                                   const Notification copy = note;
-                                   Dispatch_MainAsync([guard, copy] {
-                                     if (guard) guard->cameraIsReady(copy);
-                                   });
-                                 }));
+      center, center.addObserver(QString::fromLatin1(kCaptureSessionDidStartRunningNotification), nullptr, this,
+                                 [this](const Notification& note) { cameraIsReady(note); }));
   m_availableFPS->setToolTip(QStringLiteral("Available FPS values"));
 }
 

@@ -58,18 +58,13 @@ ZRNPrefsController::ZRNPrefsController(QWidget* parent) : MBPreferencesControlle
   m_updatesTab = new UpdatesPrefsTabController;
   setModules({m_cameraTab, m_exportTab, m_updatesTab});
   // The camera module comes and goes with the recording.
-  QPointer<ZRNPrefsController> guard(this);
   auto& center = NotificationCenter::defaultCenter();
   m_recordingObservation = NotificationObservation(
-      center, center.addObserver(kZRNRecordingStateChangedNotification, nullptr, [guard](const Notification&) {
-        Dispatch_MainAsync([guard] {
-          if (!guard) return;
-          // A recording that starts while the camera module is shown takes it out of reach.
-          if (VLLiveWC_RecordingIsON() && guard->currentModule() &&
-              guard->currentModule()->identifier() == QLatin1String(kCameraPrefsPaneID))
-            guard->selectModuleWithIdentifier(QString::fromLatin1(kExportPrefsPaneID));
-          guard->refreshToolbarItems();
-        });
+      center, center.addObserver(kZRNRecordingStateChangedNotification, nullptr, this, [this](const Notification&) {
+        // A recording that starts while the camera module is shown takes it out of reach.
+        if (VLLiveWC_RecordingIsON() && currentModule() && currentModule()->identifier() == QLatin1String(kCameraPrefsPaneID))
+          selectModuleWithIdentifier(QString::fromLatin1(kExportPrefsPaneID));
+        refreshToolbarItems();
       }));
 }
 

@@ -14,9 +14,31 @@
 #include <atomic>
 #include <cstdlib>
 #include <latch>
+#include <utility>
+
+// A worker's Dispatch_MainSync: run once, by the main queue or by an owner joining the worker there.
+struct DispatchMainRequest {
+  std::function<void()> block;
+  std::atomic<bool> claimed{false};
+  std::mutex mutex;
+  std::condition_variable finished;
+  bool done = false;
+
+  void runOnce() {
+    if (claimed.exchange(true)) return;
+    block();
+    {
+      std::lock_guard lock(mutex);
+      done = true;
+    }
+    finished.notify_all();
+  }
+};
 
 namespace {
-thread_local const DispatchQueue* tCurrentQueue = nullptr;
+// The state of the queue whose worker is the calling thread: the worker keeps it alive while it runs, so
+// this never names freed memory, even after the queue was released from one of its own blocks.
+thread_local const void* tCurrentState = nullptr;
 std::atomic<bool> gStrictQueueChecks{false};
 
 void U_WrongThread(const char* function, const QString& expected) {
@@ -28,7 +50,7 @@ void U_WrongThread(const char* function, const QString& expected) {
 }  // namespace
 
 DispatchQueue::DispatchQueue(const QString& label) : m_label(label), m_state(std::make_shared<State>()) {
-  m_thread = std::thread(&DispatchQueue::run, m_state, this, label);
+  m_thread = std::thread(&DispatchQueue::run, m_state, label);
 }
 
 DispatchQueue::~DispatchQueue() {
@@ -41,9 +63,23 @@ DispatchQueue::~DispatchQueue() {
     // The last owner released the queue from inside one of its own blocks: the worker finishes the
     // blocks already queued on its own copy of the state and then ends.
     m_thread.detach();
-  } else if (m_thread.joinable()) {
-    m_thread.join();
+    return;
   }
+  if (!m_thread.joinable()) return;
+  if (Dispatch_IsMainThread()) {
+    // A block may be waiting for the main thread, which is this one: its work runs here.
+    std::unique_lock lock(m_state->mutex);
+    while (!m_state->ended) {
+      if (std::shared_ptr<DispatchMainRequest> request = std::exchange(m_state->mainRequest, nullptr)) {
+        lock.unlock();
+        request->runOnce();
+        lock.lock();
+        continue;
+      }
+      m_state->joinerWake.wait(lock);
+    }
+  }
+  m_thread.join();
 }
 
 void DispatchQueue::enqueue(std::chrono::steady_clock::time_point due, Block block) {
@@ -77,12 +113,12 @@ namespace {
 thread_local QString tCurrentLabel;
 }
 
-bool DispatchQueue::isCurrent() const { return tCurrentQueue == this; }
+bool DispatchQueue::isCurrent() const { return tCurrentState == m_state.get(); }
 
-QString DispatchQueue::currentLabel() { return tCurrentQueue ? tCurrentLabel : QString(); }
+QString DispatchQueue::currentLabel() { return tCurrentState ? tCurrentLabel : QString(); }
 
-void DispatchQueue::run(std::shared_ptr<State> state, const DispatchQueue* owner, QString label) {
-  tCurrentQueue = owner;
+void DispatchQueue::run(std::shared_ptr<State> state, QString label) {
+  tCurrentState = state.get();
   tCurrentLabel = label;
   const QByteArray name = label.right(15).toUtf8();
   pthread_setname_np(pthread_self(), name.constData());
@@ -107,7 +143,10 @@ void DispatchQueue::run(std::shared_ptr<State> state, const DispatchQueue* owner
     block = nullptr;  // release captures outside the lock
     lock.lock();
   }
-  tCurrentQueue = nullptr;
+  state->ended = true;
+  lock.unlock();
+  state->joinerWake.notify_all();
+  tCurrentState = nullptr;
 }
 
 bool Dispatch_IsMainThread() {
@@ -131,7 +170,27 @@ void Dispatch_MainSync(const std::function<void()>& block) {
     block();
     return;
   }
-  QMetaObject::invokeMethod(QCoreApplication::instance(), block, Qt::BlockingQueuedConnection);
+  auto* state = static_cast<DispatchQueue::State*>(const_cast<void*>(tCurrentState));
+  if (!state) {
+    QMetaObject::invokeMethod(QCoreApplication::instance(), block, Qt::BlockingQueuedConnection);
+    return;
+  }
+  // From a queue's worker: the owner may be letting the queue go on the main thread and joining this
+  // worker; it then runs the block itself instead of the event loop.
+  auto request = std::make_shared<DispatchMainRequest>();
+  request->block = block;
+  {
+    std::lock_guard lock(state->mutex);
+    state->mainRequest = request;
+  }
+  state->joinerWake.notify_all();
+  Dispatch_MainAsync([request] { request->runOnce(); });
+  {
+    std::unique_lock lock(request->mutex);
+    request->finished.wait(lock, [&] { return request->done; });
+  }
+  std::lock_guard lock(state->mutex);
+  if (state->mainRequest == request) state->mainRequest.reset();
 }
 
 void Dispatch_GlobalAsync(std::function<void()> block) {

@@ -13,12 +13,17 @@
 #include <thread>
 #include <vector>
 
+// A worker's wait for the main thread (DispatchQueue.cpp).
+struct DispatchMainRequest;
+
 class DispatchQueue {
  public:
   using Block = std::function<void()>;
 
   explicit DispatchQueue(const QString& label);
   // Runs every block already queued (delayed blocks whose time has not come are dropped), then joins.
+  // On the main thread the join keeps answering the worker's Dispatch_MainSync calls, so a block that
+  // waits for the main thread cannot deadlock the owner that lets the queue go.
   ~DispatchQueue();
   DispatchQueue(const DispatchQueue&) = delete;
   DispatchQueue& operator=(const DispatchQueue&) = delete;
@@ -49,15 +54,23 @@ class DispatchQueue {
     }
   };
   // The worker keeps the state alive, so a queue released from one of its own blocks stays sound
-  // until that block returns.
+  // until that block returns. The worker thread's current-queue mark names the state, not the queue
+  // object, for the same reason.
   struct State {
     std::mutex mutex;
     std::condition_variable wake;
+    // Told to an owner joining on the main thread: the worker asks for main-thread work, or has ended.
+    std::condition_variable joinerWake;
     std::priority_queue<Item, std::vector<Item>, Later> items;
     uint64_t sequence = 0;
     bool stopping = false;
+    bool ended = false;
+    bool ownerJoinsOnMain = false;
+    // The worker's Dispatch_MainSync call under way, which a joining owner runs itself.
+    std::shared_ptr<DispatchMainRequest> mainRequest;
   };
-  static void run(std::shared_ptr<State> state, const DispatchQueue* owner, QString label);
+  static void run(std::shared_ptr<State> state, QString label);
+  friend void Dispatch_MainSync(const std::function<void()>& block);
   void enqueue(std::chrono::steady_clock::time_point due, Block block);
 
   QString m_label;
@@ -68,7 +81,8 @@ class DispatchQueue {
 // The main queue is the Qt event loop of the GUI thread.
 void Dispatch_MainAsync(std::function<void()> block);
 void Dispatch_MainAfter(std::chrono::milliseconds delay, std::function<void()> block);
-// Runs the block on the main thread and waits; at once when already there.
+// Runs the block on the main thread and waits; at once when already there. Called from a queue's block,
+// it is also answered by that queue's owner when the owner lets the queue go on the main thread.
 void Dispatch_MainSync(const std::function<void()>& block);
 bool Dispatch_IsMainThread();
 // The shared pool for independent background work.

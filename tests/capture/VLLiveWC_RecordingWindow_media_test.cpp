@@ -2,6 +2,7 @@
 
 #include "common/ZRNAlerts.h"
 #include "app/ZRNAppDelegate.h"
+#include "prefs/ZRNPrefsController.h"
 #include "capture/CaptureTestSupport.h"
 #include "session/VLDocument.h"
 #include "platform/media/AssetWriterTestMedia.h"
@@ -158,8 +159,13 @@ TEST_F(LiveWindowRecording, TerminatingWhileRecordingSavesTheFootageBeforeTheLog
     SCOPED_TRACE(c.name);
     ZRNAppDelegate delegate;
     prefs->setAskForCaptureStop(!c.quitConfirmedFirst);  // the termination itself never asks
+    // The preferences window is open when the recording starts: the recording takes it out of sight.
+    delegate.showHidePreferencesWindow();
+    ASSERT_TRUE(ZRNPrefsController::existingController()->isVisible());
     QString package;
     ASSERT_NO_FATAL_FAILURE(openAndRecord(Test_MakeTempDir(QStringLiteral("recordings")), package));
+    EXPECT_FALSE(ZRNPrefsController::existingController()->isVisible());
+    EXPECT_FALSE(delegate.prefsWindowIsON());
     AlertAnswerer alerts(QStringLiteral("cancelBtn"));
     if (c.quitConfirmedFirst) {
       delegate.askUserToVerifyQuit();
@@ -178,6 +184,7 @@ TEST_F(LiveWindowRecording, TerminatingWhileRecordingSavesTheFootageBeforeTheLog
     EXPECT_TRUE(alerts.shown.isEmpty());
     delete live;
     live = nullptr;
+    ZRNPrefsController::releaseSharedController();
     Test_ProcessEvents(50);
   }
 }

@@ -8,6 +8,7 @@
 #include "support/TestSupport.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -35,7 +36,7 @@ class LiveWindowTest : public CaptureDevicesFixture {
   }
   void TearDown() override {
     delete live;
-    // Let the pool thread that takes the window's queues down finish before the devices go.
+    // Let the main-queue work the window left behind run before the devices go.
     Test_ProcessEvents(50);
     VirtualDevices_Unplug(true, true);
     CaptureDevicesFixture::TearDown();
@@ -206,38 +207,40 @@ TEST_F(LiveWindowTest, SaveNameAndRefusedLivePackages) {
   }
 }
 
-TEST_F(LiveWindowTest, CameraConfigurationPicksTheHighestRangeAndSetsTheFrameDuration) {
-  VLLiveWC window;
-  const auto camera = VirtualDevices_MakeCamera();
-  struct Row {
-    QSizeF size;
-    float rate;
-    bool configured;
-    uint32_t subtype;
-    int32_t timescale;
-  };
-  const std::vector<Row> rows = {
-      // The rate is stored as a float, which holds 29.97 as 29.9699997: rounded, not truncated.
-      {{1280, 720}, 29.97f, true, kPixelFormat_420v, 29970},
-      {{1280, 720}, 59.94f, true, kPixelFormat_420v, 59940},
-      {{1920, 1080}, 50, true, kPixelFormat_2vuy, 50000},
-      {{1920, 1080}, 45, false, 0, 0},  // no range holds it: the preset's format stays
-      {{640, 480}, 30, false, 0, 0},    // a refused format is never taken
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.rate);
-    // Through the preference, as the window's session build reads it.
-    prefs->setCaptureFPS(row.rate);
-    EXPECT_EQ(window.configureCamera(camera, row.size, Prefs_Shared().captureFPS()), row.configured);
-    if (!row.configured) {
-      EXPECT_FALSE(camera->isLockedForConfiguration());
-      continue;
-    }
-    EXPECT_EQ(camera->activeFormat()->mediaSubType, row.subtype);
-    EXPECT_EQ(camera->activeVideoMinFrameDuration(), MediaTimeMake(1000, row.timescale));
-    EXPECT_TRUE(camera->isLockedForConfiguration());
-    camera->unlockForConfiguration();
-  }
+// The window goes while its session build waits on the main thread for a device: the build goes on with
+// the capture state it holds, not the window's, and lets the session and the camera go when it ends.
+TEST_F(LiveWindowTest, ClosingWhileTheSessionBuildWaitsForADeviceLeavesTheBuildItsOwnState) {
+  VirtualDevices_Plug(true, false);
+  // The saved camera is gone: the build takes the default one and then checks the saved microphone,
+  // which is gone too, so it waits for it.
+  prefs->setCameraUID(QStringLiteral("GoneCamera"));
+  prefs->setMicrophoneUID(kVirtualMicrophoneUID);
+  prefs->setMicrophoneName(kVirtualMicrophoneName);
+  prefs->setHasAudioDevice(true);
+  prefs->setCaptureAudio(true);
+  live = new VLLiveWC;  // not shown: no device check of its own
+  const std::shared_ptr<LiveCaptureController> capture = live->captureController();
+  // The dialog runs its own event loop on the main thread: the window goes from inside it, and the
+  // microphone that comes then ends it.
+  bool waited = false;
+  Test_AnswerNextModal(QString(), [&](QWidget* modal) {
+    auto* waiting = qobject_cast<ZRNWaitingWindowController*>(modal);
+    ASSERT_TRUE(waiting);
+    EXPECT_EQ(waiting->deviceType(), MediaType::Audio);
+    waited = true;
+    delete std::exchange(live, nullptr);
+    VirtualDevices_Plug(false, true);
+  });
+  live->updateForCameraSetup();
+  ASSERT_TRUE(Test_WaitUntil([&] { return waited; }));
+  std::atomic<bool> drained{false};
+  capture->sessionQueue()->async([&drained] { drained = true; });
+  ASSERT_TRUE(Test_WaitUntil([&] { return drained.load(); }, 15000));
+  const CaptureSessionRef session = capture->captureSession();
+  ASSERT_TRUE(session);
+  EXPECT_EQ(session->inputs().size(), 2u) << "the build went to its end";
+  EXPECT_FALSE(session->isRunning());
+  EXPECT_FALSE(capture->videoDeviceLocked());
 }
 
 TEST_F(LiveWindowTest, LiveAudioButtonFollowsAccessAndMicrophone) {

@@ -125,15 +125,40 @@ TEST(DispatchQueue, ReleasedFromItsOwnBlockFinishesWhatWasQueued) {
   // The first block lets go of the queue only once the second one is queued: without the wait it could
   // free the queue before this thread had used it for the second one.
   auto secondQueued = std::make_shared<std::binary_semaphore>(0);
-  queue->async([holder, secondQueued, &released] {
+  std::atomic<bool> stillLabelled{false}, newQueueTakenForThisOne{true};
+  queue->async([holder, secondQueued, &released, &stillLabelled, &newQueueTakenForThisOne] {
     secondQueued->acquire();
     holder->reset();  // the last owner lets go from inside the queue
+    // A queue made now may take the freed queue's memory: this thread must not count as running it.
+    auto other = DispatchQueue::create(QStringLiteral("test.after-release"));
+    newQueueTakenForThisOne = other->isCurrent();
+    stillLabelled = DispatchQueue::currentLabel() == QStringLiteral("test.self-release");
     released = true;
   });
   queue->async([&laterBlockRan] { laterBlockRan = true; });
   holder.reset();
   secondQueued->release();
   ASSERT_TRUE(Test_WaitUntil([&] { return released && laterBlockRan; }, 5000));
+  EXPECT_FALSE(newQueueTakenForThisOne);
+  EXPECT_TRUE(stillLabelled) << "the blocks still queued run under the queue's label";
+}
+
+TEST(DispatchQueue, LastReleaseOnTheMainThreadAnswersABlockWaitingForIt) {
+  ASSERT_TRUE(Dispatch_IsMainThread());
+  auto queue = DispatchQueue::create(QStringLiteral("test.main-release"));
+  std::binary_semaphore started(0);
+  bool ranOnMain = false;
+  std::atomic<bool> finished{false};
+  queue->async([&] {
+    started.release();
+    Dispatch_MainSync([&] { ranOnMain = Dispatch_IsMainThread(); });
+    finished = true;
+  });
+  queue->async([&] { Dispatch_MainSync([] {}); });
+  started.acquire();
+  queue.reset();  // joins a worker that waits for this thread
+  EXPECT_TRUE(ranOnMain);
+  EXPECT_TRUE(finished);
 }
 
 TEST(DispatchQueueChecks, AWrongThreadIsLoggedWithTheFunctionAndTheQueue) {

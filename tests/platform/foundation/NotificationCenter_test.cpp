@@ -1,9 +1,13 @@
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/DispatchQueue.h"
+
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <latch>
+#include <semaphore>
 #include <thread>
 #include <vector>
 
@@ -117,4 +121,69 @@ TEST(NotificationCenter, ObservationEndsWithItsOwner) {
   }
   center.post(kName);
   EXPECT_EQ(calls, 2);
+}
+
+TEST(NotificationCenter, RemovalWaitsForADeliveryUnderWayOnAnotherThread) {
+  NotificationCenter center;
+  std::latch inside(1), removing(1);
+  std::atomic<bool> removeReturned{false}, returnedWhileInside{false};
+  std::atomic<int> calls{0};
+  const NotificationToken token = center.addObserver(kName, nullptr, [&](const Notification&) {
+    ++calls;
+    inside.count_down();
+    removing.wait();
+    // A removal that does not wait returns now, while this handler still runs.
+    Test_WaitUntil([&] { return removeReturned.load(); }, 200);
+    returnedWhileInside = removeReturned.load();
+  });
+  std::thread poster([&] { center.post(kName); });
+  inside.wait();
+  removing.count_down();
+  center.removeObserver(token);
+  removeReturned = true;
+  poster.join();
+  EXPECT_FALSE(returnedWhileInside);
+  center.post(kName);
+  std::thread([&] { center.post(kName); }).join();
+  EXPECT_EQ(calls.load(), 1) << "never called after removal";
+}
+
+TEST(NotificationCenter, ContextObserversAreCalledOnTheMainThreadWhileTheContextLives) {
+  const struct {
+    const char* name;
+    bool postFromWorker;
+    bool contextGoesFirst;
+    bool removedFirst;
+    int calls;
+  } cases[] = {
+      {"posted on the main thread: queued as well", false, false, false, 1},
+      {"posted on a worker: queued to the main thread", true, false, false, 1},
+      {"context gone before the queued delivery", true, true, false, 0},
+      {"observer removed before the queued delivery", true, false, true, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    NotificationCenter center;
+    auto* context = new QObject;
+    int calls = 0;
+    bool onMain = true;
+    const NotificationToken token = center.addObserver(kName, nullptr, context, [&](const Notification& note) {
+      ++calls;
+      onMain = onMain && Dispatch_IsMainThread();
+      EXPECT_EQ(note.userInfo.value(QStringLiteral("recIsON")), QVariant(true));
+    });
+    const QVariantMap info{{QStringLiteral("recIsON"), true}};
+    if (c.postFromWorker)
+      std::thread([&] { center.post(kName, nullptr, info); }).join();
+    else
+      center.post(kName, nullptr, info);
+    EXPECT_EQ(calls, 0) << "not inside post";
+    if (c.contextGoesFirst) delete std::exchange(context, nullptr);
+    if (c.removedFirst) center.removeObserver(token);
+    Test_ProcessEvents();
+    EXPECT_EQ(calls, c.calls);
+    EXPECT_TRUE(onMain);
+    center.removeObserver(token);
+    delete context;
+  }
 }
