@@ -13,6 +13,7 @@
 #include "platform/gui/DialogRunner.h"
 #include "platform/gui/FilePanels.h"
 #include "platform/media/view/PreviewView.h"
+#include "ui_VLLiveFeedWC.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -95,23 +96,20 @@ VLLiveWC::~VLLiveWC() {
 // above it, the buttons below. Every outlet is a widget named as the outlet.
 void VLLiveWC::U_LoadLayout() {
   auto* central = new QWidget(this);
-  auto* column = new QVBoxLayout(central);
-  column->setContentsMargins(0, 0, 0, 0);
-  column->setSpacing(0);
-
-  m_backgroundBox = new QFrame(central);
-  m_backgroundBox->setObjectName(QStringLiteral("backgroundBox"));
-  m_backgroundBox->setAutoFillBackground(true);
-  auto* boxLayout = new QVBoxLayout(m_backgroundBox);
-  boxLayout->setContentsMargins(16, m_recViewTopConstrain, 16, 8);
-
-  auto* badgeRow = new QHBoxLayout;
-  m_recIndicatorView = new QLabel(QStringLiteral("LIVE"), m_backgroundBox);
-  m_recIndicatorView->setObjectName(QStringLiteral("recIndicatorView"));
-  m_recIndicatorView->setStyleSheet(QStringLiteral("QLabel { color: white; background: #3a7d3a; padding: 2px 8px; border-radius: 4px; font-weight: bold; }"));
-  m_captureDurationLabel = new QLabel(QStringLiteral("00:00:00"), m_backgroundBox);
-  m_captureDurationLabel->setObjectName(QStringLiteral("captureDurationLabel"));
-  m_captureDurationLabel->setStyleSheet(QStringLiteral("QLabel { color: white; }"));
+  Ui::VLLiveFeedWC layout;
+  layout.setupUi(central);
+  m_backgroundBox = layout.backgroundBox;
+  m_recIndicatorView = layout.recIndicatorView;
+  m_captureDurationLabel = layout.captureDurationLabel;
+  m_liveViewAspectConstrain = layout.livePreviewView;
+  m_livePreviewView = m_liveViewAspectConstrain;
+  m_footageProgress = layout.footageProgress;
+  m_buttonBackEV = layout.buttonBackEV;
+  m_sourcePrefsBtn = layout.sourcePrefsBtn;
+  m_audioPreviewBtn = layout.audioPreviewBtn;
+  m_showFootageBtn = layout.showFootageBtn;
+  m_recordButton = layout.recordButton;
+  layout.boxLayout->setContentsMargins(16, m_recViewTopConstrain, 16, 8);
   // The REC badge blinks by hiding: it keeps its place, and the duration keeps a width of its own, so
   // that neither moves when the other changes.
   for (QLabel* label : {m_recIndicatorView.data(), m_captureDurationLabel.data()}) {
@@ -119,50 +117,10 @@ void VLLiveWC::U_LoadLayout() {
     policy.setRetainSizeWhenHidden(true);
     label->setSizePolicy(policy);
   }
-  m_captureDurationLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   m_captureDurationLabel->setMinimumWidth(m_captureDurationLabel->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00:00")));
-  badgeRow->addStretch(1);
-  badgeRow->addWidget(m_captureDurationLabel);
-  badgeRow->addWidget(m_recIndicatorView);
-  boxLayout->addLayout(badgeRow);
-
-  m_liveViewAspectConstrain = new ZRNAspectRatioBox(m_backgroundBox);
-  m_liveViewAspectConstrain->setObjectName(QStringLiteral("liveViewAspectConstrain"));
-  m_livePreviewView = m_liveViewAspectConstrain;
-  m_livePreviewView->setObjectName(QStringLiteral("livePreviewView"));
   m_livePreviewLayer = new CaptureVideoPreviewView;
   m_livePreviewLayer->setObjectName(QStringLiteral("livePreviewLayer"));
   m_liveViewAspectConstrain->setContentWidget(m_livePreviewLayer);
-  boxLayout->addWidget(m_liveViewAspectConstrain, 1);
-
-  m_footageProgress = new QProgressBar(m_backgroundBox);
-  m_footageProgress->setObjectName(QStringLiteral("footageProgress"));
-  m_footageProgress->setRange(0, 0);
-  m_footageProgress->setMaximumHeight(6);
-  m_footageProgress->setTextVisible(false);
-  m_footageProgress->hide();
-  boxLayout->addWidget(m_footageProgress);
-
-  m_buttonBackEV = new QFrame(central);
-  m_buttonBackEV->setObjectName(QStringLiteral("buttonBackEV"));
-  auto* buttons = new QHBoxLayout(m_buttonBackEV);
-  m_sourcePrefsBtn = new QPushButton(tr("Source Settings…"), m_buttonBackEV);
-  m_sourcePrefsBtn->setObjectName(QStringLiteral("sourcePrefsBtn"));
-  m_audioPreviewBtn = new QPushButton(m_buttonBackEV);
-  m_audioPreviewBtn->setObjectName(QStringLiteral("audioPreviewBtn"));
-  m_showFootageBtn = new QPushButton(tr("Show Recording"), m_buttonBackEV);
-  m_showFootageBtn->setObjectName(QStringLiteral("showFootageBtn"));
-  m_recordButton = new QPushButton(QStringLiteral("Start Recording"), m_buttonBackEV);
-  m_recordButton->setObjectName(QStringLiteral("recordButton"));
-  m_recordButton->setDefault(true);
-  buttons->addWidget(m_sourcePrefsBtn);
-  buttons->addWidget(m_audioPreviewBtn);
-  buttons->addStretch(1);
-  buttons->addWidget(m_showFootageBtn);
-  buttons->addWidget(m_recordButton);
-
-  column->addWidget(m_backgroundBox, 1);
-  column->addWidget(m_buttonBackEV);
   setCentralWidget(central);
   resize(960, 640);
 

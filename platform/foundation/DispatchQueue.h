@@ -65,7 +65,6 @@ class DispatchQueue {
     uint64_t sequence = 0;
     bool stopping = false;
     bool ended = false;
-    bool ownerJoinsOnMain = false;
     // The worker's Dispatch_MainSync call under way, which a joining owner runs itself.
     std::shared_ptr<DispatchMainRequest> mainRequest;
   };
