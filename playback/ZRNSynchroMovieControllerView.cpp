@@ -7,6 +7,7 @@
 #include "playback/ZRNAVPlayerView.h"
 #include "playback/ZRNMovieSyncSlider.h"
 #include "playback/ZRNSliderOverlayView.h"
+#include "ui_ZRNTransportBar.h"
 
 #include <QApplication>
 #include <QFrame>
@@ -23,30 +24,15 @@ namespace {
 
 constexpr int kSoundSliderSteps = 1000;
 
-QPushButton* U_ImageButton(QWidget* parent, const QString& image, int size) {
-  auto* button = new QPushButton(parent);
-  button->setFlat(true);
-  button->setFocusPolicy(Qt::NoFocus);
-  button->setText(QString());
+void U_SetButtonImage(QPushButton* button, const QString& image, int size) {
   button->setIcon(QIcon(ZRNTransportImageNamed(image, size * 2)));
-  button->setIconSize(QSize(size, size));
-  button->setFixedSize(size, size);
-  button->setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; padding: 0; }"));
-  return button;
 }
 
-QLabel* U_TimeLabel(QWidget* parent, const QString& toolTip) {
-  auto* label = new QLabel(QStringLiteral(" --:--:--"), parent);
-  label->setFocusPolicy(Qt::NoFocus);
-  label->setTextInteractionFlags(Qt::NoTextInteraction);
-  label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  label->setStyleSheet(QStringLiteral("QLabel { color: white; background: transparent; border: none; }"));
+// The time texts' size is in pixels: they must fit the bar's 13-pixel rows whatever the screen.
+void U_SetTimeFont(QLabel* label) {
   QFont font = label->font();
   font.setPixelSize(11);
   label->setFont(font);
-  label->setFixedSize(64, 13);
-  label->setToolTip(toolTip);
-  return label;
 }
 
 }  // namespace
@@ -105,60 +91,42 @@ void ZRNSynchroMovieControllerView::commonInit() {
   m_showRateSlider = false;
   m_showTimeOnTheRight = true;
   m_showTimeLeft = true;
-  setMinimumWidth(320);
-
-  m_paletteBox = new QFrame(this);
-  m_paletteBox->setObjectName(QStringLiteral("paletteBox"));
-  m_paletteBox->setStyleSheet(QStringLiteral("QFrame#paletteBox { background-color: #555555; border: none; border-radius: 8px; }"));
-
-  U_BuildSoundControls();
-  m_playBtn = U_ImageButton(this, QStringLiteral("zrn_av_cine_play_plain"), 24);
-  m_playBtn->setObjectName(QStringLiteral("playBtn"));
+  Ui::ZRNTransportBar layout;
+  layout.setupUi(this);
+  m_paletteBox = layout.paletteBox;
+  U_SetUpSoundControls(layout);
+  m_playBtn = layout.playBtn;
+  U_SetButtonImage(m_playBtn, QStringLiteral("zrn_av_cine_play_plain"), 24);
   U_SetPlayImage(QStringLiteral("zrn_av_cine_play_plain"));
   connect(m_playBtn, &QPushButton::clicked, this, [this] { playClicked(); });
 
   // The rate slider is not part of this bar (showRateSlider is NO).
 
-  U_BuildPositionControls();
-  U_BuildTimeLeftControls();
+  U_SetUpPositionControls(layout);
+  U_SetUpTimeLeftControls(layout);
   m_playBtnLeft = 6 + 16 + 48 + 4 + 16 + 4;
-  setMinimumHeight(32);
   U_Layout();
 }
 
 // Mute, volume and full volume, left of the play button.
-void ZRNSynchroMovieControllerView::U_BuildSoundControls() {
-  m_sndOffBtn = U_ImageButton(this, QStringLiteral("SndLevel0"), 16);
-  m_sndOffBtn->setObjectName(QStringLiteral("sndOffBtn"));
-  m_sndOffBtn->setAccessibleName(tr("Mute"));
+void ZRNSynchroMovieControllerView::U_SetUpSoundControls(const Ui::ZRNTransportBar& layout) {
+  m_sndOffBtn = layout.sndOffBtn;
+  U_SetButtonImage(m_sndOffBtn, QStringLiteral("SndLevel0"), 16);
   connect(m_sndOffBtn, &QPushButton::clicked, this, [this] { soundOFF(); });
-
-  m_sndLevelSlider = new QSlider(Qt::Horizontal, this);
-  m_sndLevelSlider->setObjectName(QStringLiteral("sndLevelSlider"));
-  m_sndLevelSlider->setAccessibleName(tr("Volume"));
-  m_sndLevelSlider->setFocusPolicy(Qt::NoFocus);
+  m_sndLevelSlider = layout.sndLevelSlider;
   m_sndLevelSlider->setRange(0, kSoundSliderSteps);
   m_sndLevelSlider->setValue(kSoundSliderSteps);
-  m_sndLevelSlider->setTickPosition(QSlider::NoTicks);
-  m_sndLevelSlider->setFixedWidth(48);
   connect(m_sndLevelSlider, &QSlider::valueChanged, this, [this] { adjustSoundLevel(); });
-
-  m_sndOnBtn = U_ImageButton(this, QStringLiteral("SndLevel3"), 16);
-  m_sndOnBtn->setObjectName(QStringLiteral("sndOnBtn"));
-  m_sndOnBtn->setAccessibleName(tr("Full Volume"));
+  m_sndOnBtn = layout.sndOnBtn;
+  U_SetButtonImage(m_sndOnBtn, QStringLiteral("SndLevel3"), 16);
   connect(m_sndOnBtn, &QPushButton::clicked, this, [this] { soundMAX(); });
 }
 
 // The play time, the position slider and what is drawn over its track (marks, periods, goals).
-void ZRNSynchroMovieControllerView::U_BuildPositionControls() {
-  m_timeText = U_TimeLabel(this, tr("Play time"));
-  m_timeText->setObjectName(QStringLiteral("timeText"));
-  m_timeText->setAccessibleName(tr("Play time"));
-
-  m_slider = new ZRNMovieSyncSlider(this);
-  m_slider->setObjectName(QStringLiteral("slider"));
-  m_slider->setAccessibleName(tr("Playback Position"));
-  m_slider->setFocusPolicy(Qt::NoFocus);
+void ZRNSynchroMovieControllerView::U_SetUpPositionControls(const Ui::ZRNTransportBar& layout) {
+  m_timeText = layout.timeText;
+  U_SetTimeFont(m_timeText);
+  m_slider = layout.slider;
   m_slider->setNumberOfTickMarks(3);
   m_slider->cell()->setContinuous(true);
   m_slider->setMinValue(0);
@@ -166,29 +134,26 @@ void ZRNSynchroMovieControllerView::U_BuildPositionControls() {
   m_slider->setEnabled(false);
   m_slider->setSynchroController(this);
   connect(m_slider, &ZRNMovieSyncSlider::action, this, [this] { adjustMovieTime(); });
-
-  m_trackBox = new QFrame(this);
-  m_trackBox->setObjectName(QStringLiteral("trackBox"));
+  m_trackBox = layout.trackBox;
   m_trackBox->setAttribute(Qt::WA_TransparentForMouseEvents);
-  m_trackBox->setStyleSheet(QStringLiteral("QFrame#trackBox { background: transparent; border: none; }"));
-
-  m_sliderOverlayView = new ZRNSliderOverlayView(this);
-  m_sliderOverlayView->setObjectName(QStringLiteral("sliderOverlayView"));
+  m_sliderOverlayView = layout.sliderOverlayView;
 }
 
 // The time left (or the duration) on the right, which a click switches.
-void ZRNSynchroMovieControllerView::U_BuildTimeLeftControls() {
-  if (m_showTimeOnTheRight) {
-    m_timeLeftText = U_TimeLabel(this, m_showTimeLeft ? tr("Time left") : tr("Duration"));
-    m_timeLeftText->setObjectName(QStringLiteral("timeLeftText"));
-    m_timeLeftToggleBtn = new QPushButton(this);
-    m_timeLeftToggleBtn->setObjectName(QStringLiteral("timeLeftToggleBtn"));
-    U_NameTimeLeftToggle();
-    m_timeLeftToggleBtn->setFlat(true);
-    m_timeLeftToggleBtn->setFocusPolicy(Qt::NoFocus);
-    m_timeLeftToggleBtn->setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; }"));
-    connect(m_timeLeftToggleBtn, &QPushButton::clicked, this, [this] { toggleDurationString(); });
+void ZRNSynchroMovieControllerView::U_SetUpTimeLeftControls(const Ui::ZRNTransportBar& layout) {
+  m_timeLeftText = layout.timeLeftText;
+  m_timeLeftToggleBtn = layout.timeLeftToggleBtn;
+  if (!m_showTimeOnTheRight) {
+    delete m_timeLeftText;
+    delete m_timeLeftToggleBtn;
+    m_timeLeftText = nullptr;
+    m_timeLeftToggleBtn = nullptr;
+    return;
   }
+  U_SetTimeFont(m_timeLeftText);
+  m_timeLeftText->setToolTip(m_showTimeLeft ? tr("Time left") : tr("Duration"));
+  U_NameTimeLeftToggle();
+  connect(m_timeLeftToggleBtn, &QPushButton::clicked, this, [this] { toggleDurationString(); });
 }
 
 void ZRNSynchroMovieControllerView::U_Layout() {

@@ -21,6 +21,9 @@ class ZRNAVCaptureProject;
 class ZRNAVPlayerView;
 class ZRNMovieSyncSlider;
 class ZRNSliderOverlayView;
+namespace Ui {
+class ZRNTransportBar;
+}
 
 // The bar's images, drawn in code: "SndLevel0", "SndLevel3", "zrn_av_cine_play_plain",
 // "zrn_av_cine_pause_plain".
@@ -104,9 +107,9 @@ class ZRNSynchroMovieControllerView : public QWidget {
 
  private:
   void commonInit();
-  void U_BuildSoundControls();
-  void U_BuildPositionControls();
-  void U_BuildTimeLeftControls();
+  void U_SetUpSoundControls(const Ui::ZRNTransportBar& layout);
+  void U_SetUpPositionControls(const Ui::ZRNTransportBar& layout);
+  void U_SetUpTimeLeftControls(const Ui::ZRNTransportBar& layout);
   void U_Layout();
   void U_SetPlayImage(const QString& name);
   // Sets the in mark (or the out mark) on the main thread and shows it on the slider and its overlay.
