@@ -10,8 +10,6 @@
 
 namespace {
 
-bool HasMicrophoneAccess() { return gZRNAppSetup ? gZRNAppSetup->hasMicrophoneAccess() : true; }
-
 // The saved device when it is connected, else the system's default of that type; isDefault tells which.
 CaptureDeviceRef U_SavedOrDefaultDevice(MediaType type, const QString& savedUID, bool* isDefault) {
   CaptureDeviceRef device;
@@ -60,9 +58,17 @@ std::shared_ptr<CaptureAudioPreviewOutput> LiveCaptureController::audioPreviewOu
 
 void LiveCaptureController::shutdown() {
   m_alive = false;
-  if (CaptureSessionRef session = captureSession()) session->stopRunning();
-  CaptureDeviceRef camera = videoCaptureDevice();
+  U_StopAndUnlock(captureSession());
+}
+
+void LiveCaptureController::U_UnlockCamera() {
+  const CaptureDeviceRef camera = videoCaptureDevice();
   if (camera && m_videoDeviceLocked.exchange(false)) camera->unlockForConfiguration();
+}
+
+void LiveCaptureController::U_StopAndUnlock(const CaptureSessionRef& session) {
+  if (session) session->stopRunning();
+  U_UnlockCamera();
 }
 
 void LiveCaptureController::queueStopLiveSession() {
@@ -118,12 +124,8 @@ void LiveCaptureController::U_SessQueue_ConfigureNewCaptureSession() {
     configureCamera(camera, Prefs_Shared().movieSize(), Prefs_Shared().captureFPS());
   }
   session->startRunning();
-  if (!isAlive()) {
-    // The window went while this build ran.
-    session->stopRunning();
-    const CaptureDeviceRef camera = videoCaptureDevice();
-    if (camera && m_videoDeviceLocked.exchange(false)) camera->unlockForConfiguration();
-  }
+  // The window went while this build ran.
+  if (!isAlive()) U_StopAndUnlock(session);
 }
 
 CaptureDeviceRef LiveCaptureController::U_SessQueue_AttachCamera(const CaptureSessionRef& session) {
@@ -141,12 +143,11 @@ CaptureDeviceRef LiveCaptureController::U_SessQueue_AttachCamera(const CaptureSe
   }
   // Termination ended a waiting dialog: nothing is built on its behalf.
   if (Gui_TerminationRequested()) return nullptr;
+  U_UnlockCamera();
   {
     std::lock_guard lock(m_sessionMutex);
-    if (m_videoCaptureDevice && m_videoDeviceLocked) m_videoCaptureDevice->unlockForConfiguration();
     m_videoCaptureDevice = camera;
   }
-  m_videoDeviceLocked = false;
 
   QString error;
   auto videoInput = CaptureDeviceInput::deviceInputWithDevice(camera, &error);
@@ -167,10 +168,10 @@ CaptureDeviceRef LiveCaptureController::U_SessQueue_AttachCamera(const CaptureSe
 bool LiveCaptureController::U_SessQueue_AttachMicrophone(const CaptureSessionRef& session) {
   m_isElgatoSPlus = CapDev_IsHD60SPlusCamera(Prefs_Shared().cameraUID());
   if (m_isElgatoSPlus) ZRNLogger_Log("** Elgato 60+ detected");
-  m_captureAudio = HasMicrophoneAccess() && Prefs_Shared().hasAudioDevice() && (Prefs_Shared().captureAudio() || m_isElgatoSPlus);
+  m_captureAudio = ZRNAppSetup_HasMicrophoneAccess() && Prefs_Shared().hasAudioDevice() && (Prefs_Shared().captureAudio() || m_isElgatoSPlus);
 
   std::shared_ptr<CaptureAudioPreviewOutput> preview;
-  if (m_captureAudio && HasMicrophoneAccess()) {
+  if (m_captureAudio) {
     bool micIsDefault = false;
     CaptureDeviceRef mic = U_SavedOrDefaultDevice(MediaType::Audio, Prefs_Shared().microphoneUID(), &micIsDefault);
     if (!mic) {

@@ -62,6 +62,9 @@ class LiveCaptureController : public std::enable_shared_from_this<LiveCaptureCon
   // The steps of a build; each answers NO when the build stops there.
   CaptureDeviceRef U_SessQueue_AttachCamera(const CaptureSessionRef& session);
   bool U_SessQueue_AttachMicrophone(const CaptureSessionRef& session);
+  // Lets go of the camera's configuration lock, when this controller holds it.
+  void U_UnlockCamera();
+  void U_StopAndUnlock(const CaptureSessionRef& session);
 
   std::shared_ptr<DispatchQueue> m_sessionQueue;
   std::atomic<bool> m_alive{true};

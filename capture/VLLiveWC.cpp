@@ -37,8 +37,6 @@ namespace {
 
 QPointer<VLLiveWC> gCurrentLiveWC;
 
-bool HasMicrophoneAccess() { return gZRNAppSetup ? gZRNAppSetup->hasMicrophoneAccess() : true; }
-
 // The save panel hides packages that are still being recorded ("vlvidcapb_live").
 class LivePackageFilter : public QSortFilterProxyModel {
  public:
@@ -482,7 +480,7 @@ void VLLiveWC::updateSessionSettingsForNewPrefs() {
   const qint64 cameraIndex = Prefs_Shared().cameraIndex();
   if (cameraIndex >= 0 && cameraIndex < qint64(lists.camerasArray.size()))
     CapDev_BuildFormatDicts(lists.camerasArray[size_t(cameraIndex)]);
-  if (Prefs_Shared().hasAudioDevice() && HasMicrophoneAccess()) CapDev_LoadMicrophoneFormats();
+  if (Prefs_Shared().hasAudioDevice() && ZRNAppSetup_HasMicrophoneAccess()) CapDev_LoadMicrophoneFormats();
   updateLiveSettings();
 }
 
@@ -493,7 +491,7 @@ void VLLiveWC::updateLiveSettings() {
 
 void VLLiveWC::updateForCameraSetup() {
   enableSettingsInterfaceElements(false);
-  m_capture->setCaptureAudio(Prefs_Shared().hasAudioDevice() && Prefs_Shared().captureAudio() && HasMicrophoneAccess());
+  m_capture->setCaptureAudio(Prefs_Shared().hasAudioDevice() && Prefs_Shared().captureAudio() && ZRNAppSetup_HasMicrophoneAccess());
   U_ApplyAspectRule();
   U_StopAndSaveSessionAndReconfigureLiveSession(false);
   U_UpdateAudioPreviewControl();
@@ -502,7 +500,7 @@ void VLLiveWC::updateForCameraSetup() {
 void VLLiveWC::updateSessionInterfaceSettings() { updateForAudioOnOffPrefsSetup(); }
 
 void VLLiveWC::updateForAudioOnOffPrefsSetup() {
-  const bool wanted = HasMicrophoneAccess() && Prefs_Shared().hasAudioDevice() && (Prefs_Shared().captureAudio() || m_capture->isElgatoSPlus());
+  const bool wanted = ZRNAppSetup_HasMicrophoneAccess() && Prefs_Shared().hasAudioDevice() && (Prefs_Shared().captureAudio() || m_capture->isElgatoSPlus());
   if (wanted == m_capture->captureAudio()) {
     U_UpdateAudioPreviewControl();
     return;
@@ -542,7 +540,7 @@ void VLLiveWC::U_UpdateAudioPreviewControl() {
   };
   const bool capture = Prefs_Shared().captureAudio();
   const bool hasDevice = Prefs_Shared().hasAudioDevice();
-  if (!HasMicrophoneAccess()) {
+  if (!ZRNAppSetup_HasMicrophoneAccess()) {
     set(false, QStringLiteral("soundOff"), QStringLiteral("Disabled because the app has no microphone access"));
   } else if (!capture && hasDevice) {
     set(false, QStringLiteral("soundOff"), QStringLiteral("Audio recording is disabled"));

@@ -96,3 +96,5 @@ bool ZRNAppSetup::isRunningFromReadOnlyVolume() const {
 QString ZRNAppSetup::appPreferencesFilepath() const { return StandardLocations::preferencesFilePath(); }
 
 ZRNAppSetup* gZRNAppSetup = nullptr;
+
+bool ZRNAppSetup_HasMicrophoneAccess() { return gZRNAppSetup ? gZRNAppSetup->hasMicrophoneAccess() : true; }

@@ -57,3 +57,5 @@ QString ZRNAppSetup_LogsDirectory();
 
 // The environment of the run, set when launching begins (null in tools and tests that make none).
 extern ZRNAppSetup* gZRNAppSetup;
+// Whether the microphone may be used; without an environment (tools, tests) it may.
+bool ZRNAppSetup_HasMicrophoneAccess();

@@ -211,14 +211,15 @@ namespace {
 class U_ArgCursor {
  public:
   explicit U_ArgCursor(std::initializer_list<FmtArg> list) : m_args(list) {}
-  const FmtArg& take() { return m_next < m_args.size() ? m_args[m_next++] : m_missing; }
+  const FmtArg& take() { return m_next < m_args.size() ? m_args.begin()[m_next++] : m_missing; }
   int takeInt() {
     const long long v = take().asSigned();
     return static_cast<int>(std::clamp<long long>(v, -kMaxFieldWidth, kMaxFieldWidth));
   }
 
  private:
-  const std::vector<FmtArg> m_args;
+  // The caller's list, which lives for the whole call.
+  const std::initializer_list<FmtArg> m_args;
   const FmtArg m_missing{nullptr};
   size_t m_next = 0;
 };

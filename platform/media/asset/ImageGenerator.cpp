@@ -37,13 +37,17 @@ QImage ImageGenerator::copyImageAtTime(const MediaTime& time, bool exact) const 
     const int64_t t = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
     return t == AV_NOPTS_VALUE ? 0.0 : double(t) * av_q2d(st->time_base);
   };
-  FFmpegFramePtr shown;
-  for (FFmpegFramePtr frame = FFmpeg_MakeFrame(); frame && frames.next(frame.get()) == 0; frame = FFmpeg_MakeFrame()) {
-    if (shown && secondsOf(frame.get()) > wanted + tolerance) break;
-    shown = std::move(frame);
+  FFmpegFramePtr shown = FFmpeg_MakeFrame(), frame = FFmpeg_MakeFrame();
+  if (!shown || !frame) return {};
+  bool any = false;
+  while (frames.next(frame.get()) == 0) {
+    if (any && secondsOf(frame.get()) > wanted + tolerance) break;
+    std::swap(shown, frame);
+    av_frame_unref(frame.get());
+    any = true;
     if (!exact) break;
   }
-  if (!shown) return {};
+  if (!any) return {};
   QImage image;
   FFmpegImageScaler scaler(FFmpegScaleQuality::Bicubic);
   if (!scaler.scale(shown.get(), QSize(shown->width, shown->height), QImage::Format_RGB32, &image)) return {};

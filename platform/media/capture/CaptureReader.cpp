@@ -429,18 +429,15 @@ void CaptureReader::handleAudio(AVFrame* frame, const MediaTime& arrival) {
       if (data->sampleRate() > 0) outRate = data->sampleRate();
       if (data->channelCount() > 0) outChannels = data->channelCount();
     }
-    FFmpegFramePtr dst = FFmpeg_MakeFrame();
-    if (!dst) continue;
+    FFmpegFramePtr dst;
     if (outFormat == frame->format && outRate == rate && outChannels == frame->ch_layout.nb_channels) {
-      if (av_frame_ref(dst.get(), frame) < 0) continue;
+      dst = FFmpeg_CloneFrame(frame);
+      if (!dst) continue;
     } else {
       FFmpegResampler& resampler = m_conv->resamples[out.get()];
       if (!resampler.prepare(frame, outFormat, outRate, outChannels)) continue;
-      dst->format = outFormat;
-      dst->sample_rate = outRate;
-      av_channel_layout_default(&dst->ch_layout, outChannels);
-      dst->nb_samples = swr_get_out_samples(resampler.context(), frame->nb_samples);
-      if (dst->nb_samples <= 0 || av_frame_get_buffer(dst.get(), 0) < 0) continue;
+      const int room = swr_get_out_samples(resampler.context(), frame->nb_samples);
+      if (room <= 0 || !(dst = FFmpeg_MakeAudioFrame(outFormat, outRate, outChannels, room))) continue;
       const int got = resampler.convert(dst->data, dst->nb_samples, frame);
       if (got <= 0) continue;
       dst->nb_samples = got;

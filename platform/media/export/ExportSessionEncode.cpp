@@ -394,6 +394,7 @@ class EncodedExport {
   // H.264 at constant quality with a key frame every second, AAC at 48 kHz stereo; and the frames
   // composed pictures and mixed sound are written into.
   bool openEncoders(QString* error) {
+    int rc = 0;
     if (!m_videoReaders.empty()) {
       const double fps = 1.0 / seconds(m_frameDuration);
       const QVariantMap settings{
@@ -407,41 +408,26 @@ class EncodedExport {
                        {kVideoEncoderConstantRateFactorKey, 18}}}};
       const AVRational timeBase{int(m_frameDuration.value), m_frameDuration.timescale};
       if (!FFmpeg_OpenH264Encoder(&m_video, settings, timeBase, m_output.get(), error)) return false;
-      m_yuv = U_MakeFrameBuffer([&](AVFrame* f) {
-        f->format = AV_PIX_FMT_YUV420P;
-        f->width = m_renderSize.width();
-        f->height = m_renderSize.height();
-      }, error);
-      if (!m_yuv) return false;
+      m_yuv = U_FrameOrFail(FFmpeg_MakeVideoFrame(AV_PIX_FMT_YUV420P, m_renderSize.width(), m_renderSize.height(), &rc), rc, error);
+      m_canvas = FFmpeg_MakeFrame();
+      if (!m_yuv || !U_FrameOrFail(m_canvas.get(), AVERROR(ENOMEM), error)) return false;
     }
     if (!m_audioReaders.empty()) {
       const QVariantMap settings{{AVSampleRateKey, kSampleRate}, {AVNumberOfChannelsKey, kChannels}, {AVEncoderBitRateKey, 256000}};
       if (!FFmpeg_OpenAACEncoder(&m_audio, settings, m_output.get(), error)) return false;
       const AVCodecContext* ctx = m_audio.codec.get();
-      m_pcm = U_MakeFrameBuffer([&](AVFrame* f) {
-        f->format = AV_SAMPLE_FMT_FLTP;
-        f->sample_rate = kSampleRate;
-        f->nb_samples = ctx->frame_size > 0 ? ctx->frame_size : 1024;
-        if (av_channel_layout_copy(&f->ch_layout, &ctx->ch_layout) < 0) f->ch_layout.nb_channels = 0;
-      }, error);
+      m_pcm = U_FrameOrFail(FFmpeg_MakeAudioFrame(AV_SAMPLE_FMT_FLTP, kSampleRate, kChannels,
+                                                  ctx->frame_size > 0 ? ctx->frame_size : 1024, &rc),
+                            rc, error);
       if (!m_pcm) return false;
     }
     return true;
   }
 
-  // A frame with its own memory, described by describe; empty with the reason when it cannot be had.
-  template <typename Describe>
-  static FFmpegFramePtr U_MakeFrameBuffer(Describe describe, QString* error) {
-    FFmpegFramePtr frame = FFmpeg_MakeFrame();
-    int rc = frame ? 0 : AVERROR(ENOMEM);
-    if (frame) {
-      describe(frame.get());
-      rc = av_frame_get_buffer(frame.get(), 0);
-    }
-    if (rc < 0) {
-      *error = QStringLiteral("Out of memory while encoding the export: %1").arg(FFmpeg_ErrorText(rc));
-      return {};
-    }
+  // The frame, or, when it could not be had, nothing and the reason.
+  template <typename Frame>
+  static Frame U_FrameOrFail(Frame frame, int rc, QString* error) {
+    if (!frame) *error = QStringLiteral("Out of memory while encoding the export: %1").arg(FFmpeg_ErrorText(rc));
     return frame;
   }
 
@@ -531,16 +517,13 @@ class EncodedExport {
     // The encoder may still hold the previous picture: never draw over it.
     int rc = av_frame_make_writable(m_yuv.get());
     if (rc >= 0) {
-      const FFmpegFramePtr source = FFmpeg_MakeFrame();
-      rc = source ? 0 : AVERROR(ENOMEM);
-      if (source) {
-        source->format = AV_PIX_FMT_RGB32;
-        source->width = canvas.width();
-        source->height = canvas.height();
-        source->data[0] = const_cast<uint8_t*>(canvas.constBits());
-        source->linesize[0] = int(canvas.bytesPerLine());
-        rc = m_toYUV.scale(source.get(), m_yuv.get());
-      }
+      // The canvas is lent to the scaler through a frame that owns nothing.
+      m_canvas->format = AV_PIX_FMT_RGB32;
+      m_canvas->width = canvas.width();
+      m_canvas->height = canvas.height();
+      m_canvas->data[0] = const_cast<uint8_t*>(canvas.constBits());
+      m_canvas->linesize[0] = int(canvas.bytesPerLine());
+      rc = m_toYUV.scale(m_canvas.get(), m_yuv.get());
     }
     if (rc < 0) {
       *error = QStringLiteral("The composed picture cannot be converted for the encoder: %1").arg(FFmpeg_ErrorText(rc));
@@ -595,7 +578,7 @@ class EncodedExport {
   FFmpegOutputPtr m_output;
   FFmpegEncoder m_video, m_audio;
   FFmpegFrameScaler m_toYUV{FFmpegScaleQuality::Bicubic};
-  FFmpegFramePtr m_yuv, m_pcm;
+  FFmpegFramePtr m_yuv, m_pcm, m_canvas;
 };
 
 }  // namespace

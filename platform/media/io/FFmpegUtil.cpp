@@ -68,6 +68,35 @@ void FFmpegOutputDeleter::operator()(AVFormatContext* output) const {
 
 FFmpegFramePtr FFmpeg_MakeFrame() { return FFmpegFramePtr(av_frame_alloc()); }
 FFmpegPacketPtr FFmpeg_MakePacket() { return FFmpegPacketPtr(av_packet_alloc()); }
+namespace {
+FFmpegFramePtr U_WithBuffer(FFmpegFramePtr frame, int* result) {
+  const int rc = frame ? av_frame_get_buffer(frame.get(), 0) : AVERROR(ENOMEM);
+  if (result) *result = rc;
+  return rc < 0 ? nullptr : std::move(frame);
+}
+}  // namespace
+
+FFmpegFramePtr FFmpeg_MakeVideoFrame(int format, int width, int height, int* result) {
+  FFmpegFramePtr frame = FFmpeg_MakeFrame();
+  if (frame) {
+    frame->format = format;
+    frame->width = width;
+    frame->height = height;
+  }
+  return U_WithBuffer(std::move(frame), result);
+}
+
+FFmpegFramePtr FFmpeg_MakeAudioFrame(int format, int sampleRate, int channels, int samples, int* result) {
+  FFmpegFramePtr frame = FFmpeg_MakeFrame();
+  if (frame) {
+    frame->format = format;
+    frame->sample_rate = sampleRate;
+    frame->nb_samples = samples;
+    av_channel_layout_default(&frame->ch_layout, channels);
+  }
+  return U_WithBuffer(std::move(frame), result);
+}
+
 FFmpegFramePtr FFmpeg_CloneFrame(const AVFrame* src) { return FFmpegFramePtr(src ? av_frame_clone(src) : nullptr); }
 
 FFmpegFramePool::~FFmpegFramePool() { av_buffer_pool_uninit(&m_pool); }
@@ -294,17 +323,29 @@ FFmpegCodecPtr FFmpeg_OpenDecoder(const AVStream* stream, bool live, int* result
   return ctx;
 }
 
-SwsContext* FFmpeg_CachedScaler(FFmpegScalerPtr& scaler, int srcWidth, int srcHeight, int srcFormat, int dstWidth,
-                                int dstHeight, int dstFormat, int flags) {
+SwsContext* FFmpegCachedScaler::get(int srcWidth, int srcHeight, int srcFormat, int dstWidth, int dstHeight,
+                                    int dstFormat, int flags, int threads) {
+  const std::array<int64_t, 8> key{srcWidth, srcHeight, srcFormat, dstWidth, dstHeight, dstFormat, flags, threads};
+  if (m_ctx && key == m_key) return m_ctx.get();
+  m_ctx.reset();
   // libswscale asserts (ends the process) on a format it does not know.
-  if (!sws_isSupportedInput(AVPixelFormat(srcFormat)) || !sws_isSupportedOutput(AVPixelFormat(dstFormat))) {
-    scaler.reset();
+  if (!sws_isSupportedInput(AVPixelFormat(srcFormat)) || !sws_isSupportedOutput(AVPixelFormat(dstFormat))) return nullptr;
+  // Set as options: the plain constructors know no threads.
+  m_ctx.reset(sws_alloc_context());
+  if (!m_ctx) return nullptr;
+  static constexpr const char* kNames[] = {"srcw", "srch", "src_format", "dstw", "dsth", "dst_format", "sws_flags", "threads"};
+  for (size_t i = 0; i < key.size(); ++i) {
+    if (av_opt_set_int(m_ctx.get(), kNames[i], key[i], 0) < 0) {
+      m_ctx.reset();
+      return nullptr;
+    }
+  }
+  if (sws_init_context(m_ctx.get(), nullptr, nullptr) < 0) {
+    m_ctx.reset();
     return nullptr;
   }
-  // sws_getCachedContext frees the context it is handed when it cannot keep it.
-  scaler.reset(sws_getCachedContext(scaler.release(), srcWidth, srcHeight, AVPixelFormat(srcFormat), dstWidth,
-                                    dstHeight, AVPixelFormat(dstFormat), flags, nullptr, nullptr, nullptr));
-  return scaler.get();
+  m_key = key;
+  return m_ctx.get();
 }
 
 namespace {
@@ -334,25 +375,18 @@ bool FFmpegImageScaler::scale(const AVFrame* frame, const QSize& size, QImage::F
   if (U_IsYUV420(frame->format) && size != QSize(frame->width, frame->height)) {
     if (!m_scaledYUV || m_scaledYUV->width != size.width() || m_scaledYUV->height != size.height() ||
         m_scaledYUV->format != frame->format) {
-      m_scaledYUV = FFmpeg_MakeFrame();
+      m_scaledYUV = FFmpeg_MakeVideoFrame(frame->format, size.width(), size.height());
       if (!m_scaledYUV) return false;
-      m_scaledYUV->width = size.width();
-      m_scaledYUV->height = size.height();
-      m_scaledYUV->format = frame->format;
-      if (av_frame_get_buffer(m_scaledYUV.get(), 0) < 0) {
-        m_scaledYUV.reset();
-        return false;
-      }
     }
-    SwsContext* down = FFmpeg_CachedScaler(m_yuvScaler, frame->width, frame->height, frame->format, size.width(),
-                                           size.height(), frame->format, m_flags);
+    SwsContext* down =
+        m_yuvScaler.get(frame->width, frame->height, frame->format, size.width(), size.height(), frame->format, m_flags);
     if (!down) return false;
     if (sws_scale(down, frame->data, frame->linesize, 0, frame->height, m_scaledYUV->data, m_scaledYUV->linesize) <= 0)
       return false;
     source = m_scaledYUV.get();
   }
-  SwsContext* ctx = FFmpeg_CachedScaler(m_scaler, source->width, source->height, source->format, size.width(),
-                                        size.height(), AV_PIX_FMT_BGRA, m_flags);
+  SwsContext* ctx =
+      m_scaler.get(source->width, source->height, source->format, size.width(), size.height(), AV_PIX_FMT_BGRA, m_flags);
   if (!ctx) return false;
   // Rows a multiple of 64 bytes and a spare row at the end: the converters write up to 16 pixels past
   // the last one of a row. Memory still shown through a copy of the image is never written.
@@ -376,36 +410,12 @@ FFmpegFrameScaler::~FFmpegFrameScaler() = default;
 
 int FFmpegFrameScaler::scale(const AVFrame* src, AVFrame* dst) {
   if (!src || !dst || src->width <= 0 || src->height <= 0 || dst->width <= 0 || dst->height <= 0) return AVERROR(EINVAL);
-  const int key[6] = {src->width, src->height, src->format, dst->width, dst->height, dst->format};
-  if (!m_ctx || !std::equal(std::begin(key), std::end(key), std::begin(m_key))) {
-    m_ctx.reset();
-    // libswscale asserts (ends the process) on a format it does not know.
-    if (!sws_isSupportedInput(AVPixelFormat(src->format)) || !sws_isSupportedOutput(AVPixelFormat(dst->format)))
-      return AVERROR(EINVAL);
-    m_ctx.reset(sws_alloc_context());
-    if (!m_ctx) return AVERROR(ENOMEM);
-    SwsContext* c = m_ctx.get();
-    const std::pair<const char*, int64_t> options[] = {
-        {"srcw", src->width},  {"srch", src->height},  {"src_format", src->format}, {"dstw", dst->width},
-        {"dsth", dst->height}, {"dst_format", dst->format}, {"sws_flags", m_flags},   {"threads", m_threads}};
-    for (const auto& [name, value] : options) {
-      const int rc = av_opt_set_int(c, name, value, 0);
-      if (rc < 0) {
-        m_ctx.reset();
-        return rc;
-      }
-    }
-    const int rc = sws_init_context(c, nullptr, nullptr);
-    if (rc < 0) {
-      m_ctx.reset();
-      return rc;
-    }
-    std::copy(std::begin(key), std::end(key), std::begin(m_key));
-  }
+  SwsContext* ctx = m_ctx.get(src->width, src->height, src->format, dst->width, dst->height, dst->format, m_flags, m_threads);
+  if (!ctx) return AVERROR(EINVAL);
   // Slices on several threads need frames that hold their buffers; a picture of memory owned elsewhere
   // (a QImage) is converted in one go.
-  if (m_threads != 1 && src->buf[0] && dst->buf[0]) return sws_scale_frame(m_ctx.get(), dst, src);
-  const int rows = sws_scale(m_ctx.get(), src->data, src->linesize, 0, src->height, dst->data, dst->linesize);
+  if (m_threads != 1 && src->buf[0] && dst->buf[0]) return sws_scale_frame(ctx, dst, src);
+  const int rows = sws_scale(ctx, src->data, src->linesize, 0, src->height, dst->data, dst->linesize);
   return rows > 0 ? 0 : AVERROR(EINVAL);
 }
 

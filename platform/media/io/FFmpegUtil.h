@@ -7,6 +7,7 @@
 #include <QSize>
 #include <QString>
 
+#include <array>
 #include <cstdint>
 #include <memory>
 
@@ -58,6 +59,10 @@ using FFmpegIOPtr = std::unique_ptr<AVIOContext, FFmpegDeleter>;
 
 FFmpegFramePtr FFmpeg_MakeFrame();
 FFmpegPacketPtr FFmpeg_MakePacket();
+// A frame with memory of its own for a picture, or for samples (in the default layout of that many
+// channels); empty, with the error in *result, when it cannot be had.
+FFmpegFramePtr FFmpeg_MakeVideoFrame(int format, int width, int height, int* result = nullptr);
+FFmpegFramePtr FFmpeg_MakeAudioFrame(int format, int sampleRate, int channels, int samples, int* result = nullptr);
 // A new reference to the same data (av_frame_clone); empty when src is null or memory runs out.
 FFmpegFramePtr FFmpeg_CloneFrame(const AVFrame* src);
 
@@ -104,10 +109,19 @@ int FFmpeg_FinishWriteIO(AVIOContext* io);
 // pictures back, and a capture stamps each picture with the time its packet arrived.
 FFmpegCodecPtr FFmpeg_OpenDecoder(const AVStream* stream, bool live, int* result = nullptr);
 
-// The conversion context for these sizes and formats, kept while they stay the same (sws_getCachedContext);
-// null when there is no such conversion.
-SwsContext* FFmpeg_CachedScaler(FFmpegScalerPtr& scaler, int srcWidth, int srcHeight, int srcFormat, int dstWidth,
-                                int dstHeight, int dstFormat, int flags);
+// A conversion context, made anew only when what it converts changes.
+class FFmpegCachedScaler {
+ public:
+  // The context for these sizes, formats, flags and threads (0: all cores); null when libswscale has no
+  // such conversion.
+  SwsContext* get(int srcWidth, int srcHeight, int srcFormat, int dstWidth, int dstHeight, int dstFormat, int flags,
+                  int threads = 1);
+
+ private:
+  FFmpegScalerPtr m_ctx;
+  // What m_ctx was made for (libswscale rewrites some of its own fields, so they are not read back).
+  std::array<int64_t, 8> m_key{};
+};
 
 // Video frames of one format and size whose memory is reused once the frames handed out are released,
 // so a steady stream of pictures does not allocate a new picture each time. A new format or size
@@ -150,9 +164,9 @@ class FFmpegImageScaler {
  private:
   int m_flags;
   // Planar YUV is scaled in YUV first, then converted at its new size.
-  FFmpegScalerPtr m_yuvScaler;
+  FFmpegCachedScaler m_yuvScaler;
   FFmpegFramePtr m_scaledYUV;
-  FFmpegScalerPtr m_scaler;
+  FFmpegCachedScaler m_scaler;
   const uchar* m_bits = nullptr;  // the memory of the last image made here
 };
 
@@ -174,8 +188,7 @@ class FFmpegFrameScaler {
  private:
   int m_flags;
   int m_threads;
-  FFmpegScalerPtr m_ctx;
-  int m_key[6] = {0, 0, -1, 0, 0, -1};
+  FFmpegCachedScaler m_ctx;
 };
 
 // Converts sound to one output format, set up again whenever the input's or the output's format

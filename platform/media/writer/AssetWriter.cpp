@@ -279,16 +279,9 @@ struct AssetWriterInput::Encoder {
 
   // A frame of samples in the encoder's format; a frame that cannot be had fails the writer.
   FFmpegFramePtr makeAudioFrame(int samples) {
-    FFmpegFramePtr f = FFmpeg_MakeFrame();
-    int ret = f ? 0 : AVERROR(ENOMEM);
-    if (f) {
-      f->format = ctx->sample_fmt;
-      f->sample_rate = ctx->sample_rate;
-      f->nb_samples = samples;
-      ret = av_channel_layout_copy(&f->ch_layout, &ctx->ch_layout);
-      if (ret >= 0) ret = av_frame_get_buffer(f.get(), 0);
-    }
-    if (ret >= 0) return f;
+    int ret = 0;
+    FFmpegFramePtr f = FFmpeg_MakeAudioFrame(ctx->sample_fmt, ctx->sample_rate, ctx->ch_layout.nb_channels, samples, &ret);
+    if (f) return f;
     core->fail(ret, Fmt("No memory for audio samples: %@.", FFmpeg_ErrorText(ret)));
     return nullptr;
   }
@@ -401,12 +394,8 @@ QString openEncoder(AssetWriterInput::Encoder* enc, MediaType type, const QVaria
   enc->pkt = FFmpeg_MakePacket();
   if (!enc->pkt) return QStringLiteral("Out of memory for encoded packets.");
   if (type == MediaType::Video) {
-    enc->yuv = FFmpeg_MakeFrame();
+    enc->yuv = FFmpeg_MakeVideoFrame(AV_PIX_FMT_YUV420P, enc->ctx->width, enc->ctx->height);
     if (!enc->yuv) return QStringLiteral("Out of memory for video frames.");
-    enc->yuv->format = AV_PIX_FMT_YUV420P;
-    enc->yuv->width = enc->ctx->width;
-    enc->yuv->height = enc->ctx->height;
-    if (av_frame_get_buffer(enc->yuv.get(), 0) < 0) return QStringLiteral("Out of memory for video frames.");
   } else {
     enc->fifo.reset(av_audio_fifo_alloc(enc->ctx->sample_fmt, enc->ctx->ch_layout.nb_channels, 4096));
     if (!enc->fifo) return QStringLiteral("Out of memory for audio samples.");
