@@ -10,7 +10,6 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
-#include <latch>
 #include <memory>
 #include <mutex>
 #include <sys/time.h>
@@ -92,15 +91,12 @@ void ZRNLogger_Stop() {
   auto queue = loggerQueue();
   if (!queue) return;
   Platform_SetLogSink(nullptr);
-  std::latch closed(1);
-  queue->async([&closed] {
+  queue->sync([] {
     gStartLevel = 0;
     gEnabled = false;
     if (gFile) {
       std::fclose(gFile);
       gFile = nullptr;
     }
-    closed.count_down();
   });
-  closed.wait();
 }

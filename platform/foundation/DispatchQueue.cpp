@@ -11,12 +11,12 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
-#include <latch>
 #include <utility>
 
-// A worker's Dispatch_MainSync: run once, by the main queue or by an owner joining the worker there.
+// A thread's Dispatch_MainSync: run once, by the main queue or by the main thread while it waits for work.
 struct DispatchMainRequest {
   std::function<void()> block;
   std::atomic<bool> claimed{false};
@@ -24,16 +24,36 @@ struct DispatchMainRequest {
   std::condition_variable finished;
   bool done = false;
 
-  void runOnce() {
-    if (claimed.exchange(true)) return;
+  // True when this call ran it.
+  bool runOnce() {
+    if (claimed.exchange(true)) return false;
     block();
     {
       std::lock_guard lock(mutex);
       done = true;
     }
     finished.notify_all();
+    return true;
   }
 };
+
+namespace {
+// Every Dispatch_MainSync under way, from any thread: a main thread that waits for another thread answers
+// them while it waits (Dispatch_Wait), so that thread cannot deadlock by waiting for the main thread.
+std::mutex gMainRequestsMutex;
+std::vector<std::shared_ptr<DispatchMainRequest>> gMainRequests;
+}  // namespace
+
+bool Dispatch_RunMainRequests() {
+  std::vector<std::shared_ptr<DispatchMainRequest>> pending;
+  {
+    std::lock_guard lock(gMainRequestsMutex);
+    pending = gMainRequests;
+  }
+  bool ran = false;
+  for (const auto& request : pending) ran = request->runOnce() || ran;
+  return ran;
+}
 
 namespace {
 // The state of the queue whose worker is the calling thread: the worker keeps it alive while it runs, so
@@ -66,18 +86,10 @@ DispatchQueue::~DispatchQueue() {
     return;
   }
   if (!m_thread.joinable()) return;
-  if (Dispatch_IsMainThread()) {
-    // A block may be waiting for the main thread, which is this one: its work runs here.
+  {
+    // A block may be waiting for the main thread, which may be this one: Dispatch_Wait answers it.
     std::unique_lock lock(m_state->mutex);
-    while (!m_state->ended) {
-      if (std::shared_ptr<DispatchMainRequest> request = std::exchange(m_state->mainRequest, nullptr)) {
-        lock.unlock();
-        request->runOnce();
-        lock.lock();
-        continue;
-      }
-      m_state->joinerWake.wait(lock);
-    }
+    Dispatch_Wait(lock, m_state->joinerWake, [&] { return m_state->ended; });
   }
   m_thread.join();
 }
@@ -101,12 +113,23 @@ void DispatchQueue::sync(const Block& block) {
     block();
     return;
   }
-  std::latch done(1);
-  async([&] {
+  struct Done {
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool done = false;
+  };
+  // Shared with the block: a wait given up early (never, today) must not leave it writing to a dead frame.
+  auto done = std::make_shared<Done>();
+  async([&block, done] {
     block();
-    done.count_down();
+    {
+      std::lock_guard lock(done->mutex);
+      done->done = true;
+    }
+    done->wake.notify_all();
   });
-  done.wait();
+  std::unique_lock lock(done->mutex);
+  Dispatch_Wait(lock, done->wake, [&] { return done->done; });
 }
 
 namespace {
@@ -170,27 +193,25 @@ void Dispatch_MainSync(const std::function<void()>& block) {
     block();
     return;
   }
-  auto* state = static_cast<DispatchQueue::State*>(const_cast<void*>(tCurrentState));
-  if (!state) {
-    QMetaObject::invokeMethod(QCoreApplication::instance(), block, Qt::BlockingQueuedConnection);
-    return;
-  }
-  // From a queue's worker: the owner may be letting the queue go on the main thread and joining this
-  // worker; it then runs the block itself instead of the event loop.
+  // Runs on the main queue, or sooner where the main thread waits for this thread (Dispatch_Wait).
   auto request = std::make_shared<DispatchMainRequest>();
   request->block = block;
   {
-    std::lock_guard lock(state->mutex);
-    state->mainRequest = request;
+    std::lock_guard lock(gMainRequestsMutex);
+    gMainRequests.push_back(request);
   }
-  state->joinerWake.notify_all();
+  if (auto* state = static_cast<DispatchQueue::State*>(const_cast<void*>(tCurrentState))) {
+    // Wakes an owner joining this worker on the main thread at once rather than at its next look.
+    { std::lock_guard lock(state->mutex); }
+    state->joinerWake.notify_all();
+  }
   Dispatch_MainAsync([request] { request->runOnce(); });
   {
     std::unique_lock lock(request->mutex);
     request->finished.wait(lock, [&] { return request->done; });
   }
-  std::lock_guard lock(state->mutex);
-  if (state->mainRequest == request) state->mainRequest.reset();
+  std::lock_guard lock(gMainRequestsMutex);
+  gMainRequests.erase(std::find(gMainRequests.begin(), gMainRequests.end(), request));
 }
 
 void Dispatch_GlobalAsync(std::function<void()> block) {

@@ -13,8 +13,6 @@
 #include <thread>
 #include <vector>
 
-// A worker's wait for the main thread (DispatchQueue.cpp).
-struct DispatchMainRequest;
 
 class DispatchQueue {
  public:
@@ -35,7 +33,8 @@ class DispatchQueue {
   QString label() const { return m_label; }
   void async(Block block);
   // Waits until the block has run. Called from the queue's own thread it runs the block at once,
-  // which is what a caller already on the queue needs and avoids a self-deadlock.
+  // which is what a caller already on the queue needs and avoids a self-deadlock. On the main thread the
+  // wait answers the Dispatch_MainSync of the blocks ahead of it.
   void sync(const Block& block);
   void after(std::chrono::milliseconds delay, Block block);
   bool isCurrent() const;
@@ -65,8 +64,6 @@ class DispatchQueue {
     uint64_t sequence = 0;
     bool stopping = false;
     bool ended = false;
-    // The worker's Dispatch_MainSync call under way, which a joining owner runs itself.
-    std::shared_ptr<DispatchMainRequest> mainRequest;
   };
   static void run(std::shared_ptr<State> state, QString label);
   friend void Dispatch_MainSync(const std::function<void()>& block);
@@ -78,12 +75,32 @@ class DispatchQueue {
 };
 
 // The main queue is the Qt event loop of the GUI thread.
+bool Dispatch_IsMainThread();
 void Dispatch_MainAsync(std::function<void()> block);
 void Dispatch_MainAfter(std::chrono::milliseconds delay, std::function<void()> block);
-// Runs the block on the main thread and waits; at once when already there. Called from a queue's block,
-// it is also answered by that queue's owner when the owner lets the queue go on the main thread.
+// Runs the block on the main thread and waits; at once when already there. It is also answered by the
+// main thread while that waits for another thread (Dispatch_Wait), whichever thread asked.
 void Dispatch_MainSync(const std::function<void()>& block);
-bool Dispatch_IsMainThread();
+// Runs, on the main thread, every Dispatch_MainSync block still waiting; true when one ran.
+bool Dispatch_RunMainRequests();
+
+// Waits on `wake` until `done()`. Every wait of the main thread for another thread goes through here:
+// on the main thread it keeps answering other threads' Dispatch_MainSync while it waits, so the thread it
+// waits for cannot deadlock it by waiting for the main thread in turn. Elsewhere it is a plain wait.
+template <class Predicate>
+void Dispatch_Wait(std::unique_lock<std::mutex>& lock, std::condition_variable& wake, Predicate done) {
+  if (!Dispatch_IsMainThread()) {
+    wake.wait(lock, done);
+    return;
+  }
+  while (!done()) {
+    lock.unlock();
+    const bool ran = Dispatch_RunMainRequests();
+    lock.lock();
+    // The waited-for thread may ask the main thread without notifying `wake`: look again shortly.
+    if (!ran && !done()) wake.wait_for(lock, std::chrono::milliseconds(2));
+  }
+}
 // The shared pool for independent background work.
 void Dispatch_GlobalAsync(std::function<void()> block);
 

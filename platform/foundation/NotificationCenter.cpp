@@ -42,7 +42,7 @@ void NotificationCenter::removeObserver(NotificationToken token) {
   entry->removed = true;
   entries.erase(it);
   const auto self = std::this_thread::get_id();
-  m_core->delivered.wait(lock, [&] {
+  Dispatch_Wait(lock, m_core->delivered, [&] {
     return std::all_of(entry->delivering.begin(), entry->delivering.end(), [self](auto id) { return id == self; });
   });
 }

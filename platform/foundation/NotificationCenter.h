@@ -38,7 +38,9 @@ class NotificationCenter {
   // reach. A delivery still queued when the context or the observation goes is dropped.
   NotificationToken addObserver(const QString& name, const void* object, QObject* context, Handler handler);
   // After this returns the handler is not called again, and no delivery of it is still running on another
-  // thread: removal waits for those. A handler that removes itself does not wait for itself.
+  // thread: removal waits for those. A handler that removes itself does not wait for itself. On the main
+  // thread the wait answers those deliveries' Dispatch_MainSync, so a handler that asks the main thread
+  // cannot deadlock it.
   void removeObserver(NotificationToken token);
   void post(const QString& name, const void* object = nullptr, const QVariantMap& userInfo = {});
   void post(const Notification& note);
