@@ -434,7 +434,7 @@ void VLPlaybackWC::loadSavedAsset(const AssetRef& asset) {
       // A recording stopped before its first fragment has tracks but not one frame to show.
       const MediaTime duration = asset->duration();
       if (videoTracks.isEmpty() || !duration.isNumeric() || duration <= kMediaTimeZero) {
-        ZRNLogger_Log(QStringLiteral("ATT: NO playable video found in %@"), self->m_capturedMovieURL.toLocalFile());
+        ZRNLogger_Log(QStringLiteral("ATT: NO video track found in %@"), self->m_capturedMovieURL.toLocalFile());
         self->U_SessionCannotBeOpened(QFileInfo(self->U_PackagePath()).completeBaseName());
         return;
       }

@@ -14,7 +14,7 @@ PACKAGES=(
   libudev-dev libjansson-dev libminizip-dev zlib1g-dev libplist-dev
   # validation in tests; a private D-Bus for the power tests; a display for running without one; the VNC
   # platform through which the termination tests press keys
-  ffmpeg python3 dbus dbus-x11 xvfb xauth qt6-qpa-plugins
+  ffmpeg python3 unzip dbus dbus-x11 xvfb xauth qt6-qpa-plugins
 )
 
 SUDO=""

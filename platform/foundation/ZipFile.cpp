@@ -16,9 +16,12 @@ constexpr int kNameBufferSize = 256;
 constexpr int kWindowBits = -15;
 constexpr int kMemLevel = 8;
 constexpr int kDefaultStrategy = 0;
-// What zipOpenNewFileInZip3 passes on; bit 11 of the flag says the name is UTF-8.
-constexpr uLong kVersionMadeBy = 0;
+// Made on Unix (high byte 3), to version 3.0 of the format: unzip then takes the UTF-8 flag (bit 11) at
+// its word instead of reading the name as code page 437, and reads the external attributes as a mode.
+constexpr uLong kVersionMadeBy = (3 << 8) | 30;
 constexpr uLong kUTF8NameFlag = 1 << 11;
+// A regular file, rw-r--r--, in the high half of the external attributes (made on Unix).
+constexpr uLong kRegularFileAttributes = 0100644UL << 16;
 
 zipFile asZip(void* handle) { return static_cast<zipFile>(handle); }
 unzFile asUnz(void* handle) { return static_cast<unzFile>(handle); }
@@ -128,6 +131,7 @@ std::unique_ptr<ZipWriteStream> ZipFile::writeFileInZipWithName(const QString& n
   info.tmz_date.tm_mday = static_cast<uInt>(local.date().day());
   info.tmz_date.tm_mon = static_cast<uInt>(local.date().month() - 1);
   info.tmz_date.tm_year = static_cast<uInt>(local.date().year());
+  info.external_fa = kRegularFileAttributes;
   // The system's minizip marks an entry as encrypted without producing one that any reader accepts:
   // an entry with a password would be lost, so none is started.
   if (!password.isNull()) throw ZipException(ZIP_PARAMERROR, Fmt(QStringLiteral("Error in opening '%@' in zipfile"), name));

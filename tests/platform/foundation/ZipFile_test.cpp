@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRandomGenerator>
 
 #include <gtest/gtest.h>
@@ -118,6 +119,25 @@ TEST(ZipFile, EntriesWrittenAtEveryLevelReadBackHereAndInPython) {
     const int levelBits = (seen.value("flag_bits").toInt() >> 1) & 3;
     EXPECT_EQ(levelBits, entries[i].level == 9 ? 1 : entries[i].level == 1 ? 3 : 0);
     EXPECT_EQ(seen.value("date_time").toString(), QStringLiteral("2026-12-06 17:05:08"));
+  }
+
+  // The common unzip lists the names as written (UTF-8 ones too) and extracts files its user can read.
+  QProcess unzip;
+  unzip.start(QStringLiteral("unzip"), {QStringLiteral("-Z1"), path});
+  ASSERT_TRUE(unzip.waitForFinished(30000));
+  QStringList listed = QString::fromUtf8(unzip.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  QStringList written;
+  for (const Entry& entry : entries) written << entry.name;
+  EXPECT_EQ(listed.join(QLatin1Char('\n')).toStdString(), written.join(QLatin1Char('\n')).toStdString());
+  const QString out = Test_MakeTempDir(QStringLiteral("unzipped"));
+  unzip.start(QStringLiteral("unzip"), {QStringLiteral("-q"), path, QStringLiteral("-d"), out});
+  ASSERT_TRUE(unzip.waitForFinished(30000));
+  EXPECT_EQ(unzip.exitCode(), 0) << unzip.readAllStandardError().toStdString();
+  for (const Entry& entry : entries) {
+    QFile extracted(out + QLatin1Char('/') + entry.name);
+    EXPECT_TRUE(extracted.permissions().testFlag(QFileDevice::ReadOwner)) << entry.name.toStdString();
+    ASSERT_TRUE(extracted.open(QIODevice::ReadOnly)) << entry.name.toStdString();
+    EXPECT_EQ(extracted.readAll(), entry.data);
   }
 
   ZipFile zip(path, ZipFile::ZipFileModeUnzip);
