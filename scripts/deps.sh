@@ -12,6 +12,8 @@ PACKAGES=(
   libavdevice-dev libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavfilter-dev libavutil-dev
   # hot-plug, JSON, zip, property lists
   libudev-dev libjansson-dev libminizip-dev zlib1g-dev libplist-dev
+  # the check that every FFmpeg result is looked at
+  clang-tidy
   # validation in tests; a private D-Bus for the power tests; a display for running without one; the VNC
   # platform through which the termination tests press keys
   ffmpeg python3 unzip dbus dbus-x11 xvfb xauth qt6-qpa-plugins

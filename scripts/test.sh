@@ -29,6 +29,15 @@ if (( sanitize )); then
 fi
 VELMORA_CMAKE_ARGS="$args" bash "$here/scripts/build.sh"
 build="${VELMORA_BUILD_DIR:-$here/build}"
+# Every FFmpeg result that can report an error is looked at (.clang-tidy lists the functions).
+tidy="$(command -v clang-tidy-14 || command -v clang-tidy || true)"
+if [[ -n "$tidy" ]]; then
+  (cd "$here" && git ls-files 'platform/media/*.cpp') |
+    (cd "$here" && xargs -P "$(nproc)" -n 4 "$tidy" -p "$build" --quiet 2>/dev/null) ||
+    { echo "test.sh: clang-tidy found an FFmpeg result that is not looked at" >&2; exit 1; }
+else
+  echo "test.sh: clang-tidy is not installed: the FFmpeg result check is skipped" >&2
+fi
 export QT_QPA_PLATFORM=offscreen
 cd "$build"
 # Media tests record and encode in real time: they run two at a time so that a busy machine does not
