@@ -1,5 +1,6 @@
 #include "capture/VLLiveWC_Recording.h"
 
+#include "common/ZRNAccessibility.h"
 #include "common/ZRNLocalizedStrings.h"
 #include "common/ZRNAlerts.h"
 #include "common/ZRNAppHost.h"
@@ -546,9 +547,12 @@ void VLLiveWC_Recording::createPopover() {
   if (m_popover) return;
   m_popover = new QFrame(m_host->window(), Qt::Popup);
   m_popover->setObjectName(QStringLiteral("infoPopover"));
+  m_popover->setAccessibleName(QStringLiteral("Session Info"));
+  ZRNAccessible_SetRole(m_popover, QAccessible::Dialog);
   auto* layout = new QVBoxLayout(m_popover);
   m_popoverText = new QTextBrowser(m_popover);
   m_popoverText->setObjectName(QStringLiteral("webView"));
+  m_popoverText->setAccessibleName(QStringLiteral("Session Info"));
   m_popoverAction = new QPushButton(QStringLiteral("Camera Settings…"), m_popover);
   m_popoverAction->setObjectName(QStringLiteral("actionButton"));
   layout->addWidget(m_popoverText);

@@ -1,0 +1,130 @@
+#include "common/ZRNAccessibility.h"
+
+#include <QAccessibleWidget>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPointer>
+#include <QTimer>
+#include <QVariant>
+
+namespace {
+const char* const kRoleProperty = "ZRNAccessibleRole";
+const char* const kValueTextProperty = "ZRNAccessibleValueText";
+const char* const kAnnouncerName = "ZRNAccessibleAnnouncer";
+
+// A label read as a value: the name says what it is ("Play time"), the text and description say the
+// value ("00:01:05").
+class ValueLabelInterface : public QAccessibleWidget, public QAccessibleTextInterface {
+ public:
+  explicit ValueLabelInterface(QLabel* label) : QAccessibleWidget(label, QAccessible::StaticText) {}
+
+  QString text(QAccessible::Text t) const override {
+    if (t == QAccessible::Description || t == QAccessible::Value) return shown();
+    return QAccessibleWidget::text(t);
+  }
+  void* interface_cast(QAccessible::InterfaceType type) override {
+    if (type == QAccessible::TextInterface) return static_cast<QAccessibleTextInterface*>(this);
+    return QAccessibleWidget::interface_cast(type);
+  }
+
+  // Read-only text without a caret or a selection.
+  void selection(int, int* start, int* end) const override { *start = *end = 0; }
+  int selectionCount() const override { return 0; }
+  void addSelection(int, int) override {}
+  void removeSelection(int) override {}
+  void setSelection(int, int, int) override {}
+  int cursorPosition() const override { return 0; }
+  void setCursorPosition(int) override {}
+  QString text(int start, int end) const override { return shown().mid(start, end - start); }
+  int characterCount() const override { return static_cast<int>(shown().size()); }
+  QRect characterRect(int) const override { return QRect(); }
+  int offsetAtPoint(const QPoint&) const override { return -1; }
+  void scrollToSubstring(int, int) override {}
+  QString attributes(int offset, int* start, int* end) const override {
+    *start = *end = offset;
+    return QString();
+  }
+
+ private:
+  QString shown() const {
+    const auto* label = qobject_cast<const QLabel*>(object());
+    return label ? label->text() : QString();
+  }
+};
+
+QAccessibleInterface* U_Factory(const QString&, QObject* object) {
+  if (!object || !object->isWidgetType()) return nullptr;
+  auto* widget = static_cast<QWidget*>(object);
+  if (auto* label = qobject_cast<QLabel*>(widget); label && label->property(kValueTextProperty).toBool())
+    return new ValueLabelInterface(label);
+  const QVariant role = widget->property(kRoleProperty);
+  if (role.isValid()) return new QAccessibleWidget(widget, static_cast<QAccessible::Role>(role.toInt()));
+  return nullptr;
+}
+
+void U_InstallFactory() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  QAccessible::installFactory(U_Factory);
+}
+
+// Keeps a label's announcements at least the interval apart; the last text is never left unsaid.
+class Announcer : public QObject {
+ public:
+  explicit Announcer(QLabel* label) : QObject(label), m_label(label) {
+    setObjectName(QString::fromLatin1(kAnnouncerName));
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, [this] { announce(); });
+  }
+
+  void changed() {
+    if (!m_label || m_label->text() == m_announced || m_timer.isActive()) return;
+    const qint64 since = m_last.isValid() ? m_last.elapsed() : kZRNAccessibleAnnounceIntervalMillis;
+    if (since >= kZRNAccessibleAnnounceIntervalMillis)
+      announce();
+    else
+      m_timer.start(static_cast<int>(kZRNAccessibleAnnounceIntervalMillis - since));
+  }
+
+ private:
+  void announce() {
+    if (!m_label || m_label->text() == m_announced) return;
+    const QString old = m_announced;
+    m_announced = m_label->text();
+    m_last.start();
+    if (!QAccessible::isActive()) return;
+    QAccessibleValueChangeEvent value(m_label, m_announced);
+    QAccessible::updateAccessibility(&value);
+    QAccessibleEvent description(m_label, QAccessible::DescriptionChanged);
+    QAccessible::updateAccessibility(&description);
+    QAccessibleTextUpdateEvent text(m_label, 0, old, m_announced);
+    QAccessible::updateAccessibility(&text);
+  }
+
+  QPointer<QLabel> m_label;
+  QString m_announced;
+  QElapsedTimer m_last;
+  QTimer m_timer;
+};
+}  // namespace
+
+void ZRNAccessible_SetRole(QWidget* widget, QAccessible::Role role) {
+  if (!widget) return;
+  U_InstallFactory();
+  widget->setProperty(kRoleProperty, static_cast<int>(role));
+}
+
+void ZRNAccessible_ExposeTextAsValue(QLabel* label) {
+  if (!label || label->property(kValueTextProperty).toBool()) return;
+  U_InstallFactory();
+  label->setProperty(kValueTextProperty, true);
+  new Announcer(label);
+}
+
+void ZRNAccessible_ValueTextChanged(QLabel* label) {
+  if (!label) return;
+  // Only ZRNAccessible_ExposeTextAsValue makes a child of this name.
+  if (QObject* announcer = label->findChild<QObject*>(QString::fromLatin1(kAnnouncerName), Qt::FindDirectChildrenOnly))
+    static_cast<Announcer*>(announcer)->changed();
+}

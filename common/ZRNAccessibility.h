@@ -1,0 +1,23 @@
+#pragma once
+// What a screen reader is told about widgets whose Qt defaults say too little: a role other than the one
+// of the widget's class (a popup panel that is a dialog to the listener), and labels whose text is a value
+// that keeps changing (a play time), read as their text and description and announced as they change,
+// at most once a second so that a playing movie does not drown the speech.
+
+#include <QAccessible>
+
+class QLabel;
+class QWidget;
+
+// The role the widget is exposed with. Call before anything asks for the widget's accessible interface
+// (at construction): an interface once made is kept.
+void ZRNAccessible_SetRole(QWidget* widget, QAccessible::Role role);
+
+// The label's text is exposed as its text and description, its accessible name stays what it is.
+void ZRNAccessible_ExposeTextAsValue(QLabel* label);
+// The label's text was set: announced now, or when a second has passed since the last announcement
+// (only the latest text is announced then).
+void ZRNAccessible_ValueTextChanged(QLabel* label);
+
+// Shortest time between two announcements of one label's text, in milliseconds.
+inline constexpr int kZRNAccessibleAnnounceIntervalMillis = 1000;
