@@ -20,6 +20,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QAbstractButton>
 #include <QFrame>
 #include <QLabel>
 #include <QMainWindow>
@@ -548,7 +549,6 @@ void VLLiveWC_Recording::createPopover() {
   m_popover = new QFrame(m_host->window(), Qt::Popup);
   m_popover->setObjectName(QStringLiteral("infoPopover"));
   m_popover->setAccessibleName(QStringLiteral("Session Info"));
-  ZRNAccessible_SetRole(m_popover, QAccessible::Dialog);
   auto* layout = new QVBoxLayout(m_popover);
   m_popoverText = new QTextBrowser(m_popover);
   m_popoverText->setObjectName(QStringLiteral("webView"));
@@ -587,6 +587,7 @@ void VLLiveWC_Recording::showInfo(QWidget* sender) {
     return;
   }
   m_popoverText->setHtml(infoPopupHtml());
+  ZRNAccessible_SetPopover(qobject_cast<QAbstractButton*>(sender), m_popover);
   if (sender) m_popover->move(sender->mapToGlobal(QPoint(0, sender->height())));
   m_popover->show();
   popoverDidShow();

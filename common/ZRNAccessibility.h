@@ -6,12 +6,17 @@
 
 #include <QAccessible>
 
+class QAbstractButton;
 class QLabel;
 class QWidget;
 
 // The role the widget is exposed with. Call before anything asks for the widget's accessible interface
 // (at construction): an interface once made is kept.
 void ZRNAccessible_SetRole(QWidget* widget, QAccessible::Role role);
+
+// The popup panel that the button opens is read as a dialog, a child of the button: Qt leaves popup
+// windows out of the application's tree, so a listener could not reach it otherwise.
+void ZRNAccessible_SetPopover(QAbstractButton* anchor, QWidget* popover);
 
 // The label's text is exposed as its text and description, its accessible name stays what it is.
 void ZRNAccessible_ExposeTextAsValue(QLabel* label);

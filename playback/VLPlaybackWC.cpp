@@ -1,5 +1,6 @@
 #include "playback/VLPlaybackWC.h"
 
+#include "common/ZRNAccessibility.h"
 #include "common/ZRNAlerts.h"
 #include "common/ZRNAppHost.h"
 #include "common/ZRNAppPrefs.h"
@@ -192,6 +193,8 @@ void VLPlaybackWC::U_BuildTitleAccessory() {
   paneButton->setText(QStringLiteral("Exports"));
   paneButton->setAccessibleName(QStringLiteral("Show or Hide Export History"));
   paneButton->setFocusPolicy(Qt::TabFocus);
+  // Its checked state means "hidden": read as a push button, its name says what it does.
+  ZRNAccessible_SetRole(paneButton, QAccessible::Button);
   connect(paneButton, &QToolButton::clicked, this, [this] { showHideJobsPanel(); });
   accessoryLayout->addWidget(paneButton);
   m_infoBtn = new QToolButton(m_titleAccessoryView);
