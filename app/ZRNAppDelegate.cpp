@@ -176,10 +176,7 @@ void ZRNAppDelegate::delayedStartupActions() {
     return;
   }
   // A new live session always starts when nothing was opened; the open panel is never offered at launch.
-  if (m_prefs && m_prefs->newSessionOnOpen())
-    startNewRecording();
-  else if (m_noWindowWC)
-    m_noWindowWC->windowsChanged();
+  if (m_prefs && m_prefs->newSessionOnOpen()) startNewRecording();
 }
 
 void ZRNAppDelegate::fileSleepNotifications() {

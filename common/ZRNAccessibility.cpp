@@ -167,6 +167,8 @@ class Announcer : public QObject {
     const QString old = m_announced;
     m_announced = m_label->text();
     m_last.start();
+    // What was last announced stays readable on the label (a DynamicPropertyChange event says when).
+    m_label->setProperty(kZRNAccessibleAnnouncedProperty, m_announced);
     if (!QAccessible::isActive()) return;
     QAccessibleValueChangeEvent value(m_label, m_announced);
     QAccessible::updateAccessibility(&value);

@@ -24,5 +24,8 @@ void ZRNAccessible_ExposeTextAsValue(QLabel* label);
 // (only the latest text is announced then).
 void ZRNAccessible_ValueTextChanged(QLabel* label);
 
+// The label's property that holds the text last announced.
+inline constexpr const char* kZRNAccessibleAnnouncedProperty = "ZRNAccessibleAnnouncedText";
+
 // Shortest time between two announcements of one label's text, in milliseconds.
 inline constexpr int kZRNAccessibleAnnounceIntervalMillis = 1000;

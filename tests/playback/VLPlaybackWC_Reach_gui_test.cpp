@@ -11,6 +11,7 @@
 #include "playback/ZRNSynchroMovieControllerView.h"
 
 #include <QAccessible>
+#include <QDynamicPropertyChangeEvent>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMenu>
@@ -159,18 +160,21 @@ TEST_F(PlaybackReach, TheVideoAndTheTimesReadAsWordsAndTimesAreAnnouncedAtMostOn
 
   // Playing changes the play time many times a second; a listener hears it at most once a second, and
   // the last time is never left unsaid.
-  static std::vector<std::pair<qint64, QString>>* heard = nullptr;
-  std::vector<std::pair<qint64, QString>> events;
-  heard = &events;
-  static QLabel* watched = nullptr;
-  watched = bar->timeText();
-  static QElapsedTimer clock;
-  clock.start();
-  QAccessible::setActive(true);
-  QAccessible::installUpdateHandler([](QAccessibleEvent* event) {
-    if (heard && event->object() == watched && event->type() == QAccessible::DescriptionChanged)
-      heard->emplace_back(clock.elapsed(), watched->text());
-  });
+  class Listener : public QObject {
+   public:
+    std::vector<std::pair<qint64, QString>> heard;
+    QElapsedTimer clock;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+      if (event->type() == QEvent::DynamicPropertyChange &&
+          static_cast<QDynamicPropertyChangeEvent*>(event)->propertyName() == kZRNAccessibleAnnouncedProperty)
+        heard.emplace_back(clock.elapsed(), watched->property(kZRNAccessibleAnnouncedProperty).toString());
+      return false;
+    }
+  } listener;
+  listener.clock.start();
+  auto& events = listener.heard;
+  QLabel* watched = bar->timeText();
+  watched->installEventFilter(&listener);
   for (int tick = 1; tick <= 8; ++tick) {
     watched->setText(QStringLiteral("00:00:0%1").arg(tick));
     ZRNAccessible_ValueTextChanged(watched);
@@ -179,8 +183,7 @@ TEST_F(PlaybackReach, TheVideoAndTheTimesReadAsWordsAndTimesAreAnnouncedAtMostOn
   // one a second after the one heard before it, nothing in between.
   ASSERT_TRUE(Test_WaitUntil([&] { return !events.empty() && events.back().second == QStringLiteral("00:00:08"); }, 5000));
   Test_ProcessEvents(200);
-  QAccessible::installUpdateHandler(nullptr);
-  heard = nullptr;
+  watched->removeEventFilter(&listener);
   ASSERT_LE(events.size(), 2u);
   if (events.size() == 2) {
     EXPECT_EQ(events[0].second, QStringLiteral("00:00:01"));
