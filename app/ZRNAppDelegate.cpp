@@ -3,6 +3,7 @@
 #include "app/ZRNAppDelegate_FirstAid.h"
 #include "app/ZRNAppInstance.h"
 #include "app/ZRNAppMenus.h"
+#include "app/ZRNNoWindowWC.h"
 #include "common/ZRNAppPrefs.h"
 #include "common/ZRNAppSetup.h"
 #include "common/ZRNLogger.h"
@@ -75,6 +76,7 @@ ZRNAppDelegate::~ZRNAppDelegate() {
   ZRNJobsController::setDockTileUpdater({});
   delete m_openPanel.data();
   delete m_aboutPanel.data();
+  delete m_noWindowWC.data();
   if (gZRNAppPrefs == m_prefs.get()) gZRNAppPrefs = nullptr;
   if (gZRNAppDelegate == this) gZRNAppDelegate = nullptr;
   if (&ZRNAppHost_Shared() == this) ZRNAppHost_SetShared(nullptr);
@@ -101,12 +103,15 @@ void ZRNAppDelegate::applicationWillFinishLaunching() {
   for (const QString& message : UserDefaults::standard().takePendingMessages()) ZRNLogger_Log(QStringLiteral("%@"), message);
   U_FixApplicationMenuTitles();
   mainMenu();
+  if (!m_noWindowWC) m_noWindowWC = new ZRNNoWindowWC(this);
   // Every change of an export queue refreshes the launcher badge.
   QPointer<ZRNAppDelegate> guard(this);
   ZRNJobsController::setDockTileUpdater([guard] {
     if (guard) guard->U_UpdateApplicationDockTile();
   });
 }
+
+ZRNNoWindowWC* ZRNAppDelegate::noWindowWC() const { return m_noWindowWC; }
 
 void ZRNAppDelegate::startSparkleUpdaterIfNeeded() {
   if (m_sparkleUpdater) return;

@@ -26,6 +26,7 @@
 class QAction;
 class QMainWindow;
 class ZRNAppMenus;
+class ZRNNoWindowWC;
 class ZRNAppPrefs;
 class ZRNAppSetup;
 class ZRNRecentDocument;
@@ -144,6 +145,8 @@ class ZRNAppDelegate : public QObject, public ZRNAppHost {
 
   // ---- Menu commands ----
   ZRNAppMenus* mainMenu();
+  // The window shown when Velmora shows no other (made with the menus, before the launch).
+  ZRNNoWindowWC* noWindowWC() const;
   void openSavedRecording();
   void startRecording();
   void stopRecording();
@@ -208,6 +211,7 @@ class ZRNAppDelegate : public QObject, public ZRNAppHost {
   QList<std::shared_ptr<ZRNRecentDocument>> m_recentDocsArray;
   bool m_recentsLoaded = false;
   ZRNAppMenus* m_mainMenu = nullptr;
+  QPointer<ZRNNoWindowWC> m_noWindowWC;
   QPointer<VLProgressivePlayWC> m_capturePlaybackWC;
   QPointer<QFileDialog> m_openPanel;
   QPointer<QDialog> m_aboutPanel;

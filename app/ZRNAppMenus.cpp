@@ -3,6 +3,7 @@
 #include "app/ZRNAppDelegate.h"
 #include "app/ZRNAppDelegate_FirstAid.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
@@ -12,6 +13,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QShortcut>
 
 namespace {
 const char* const kInstalledProperty = "ZRNMainMenuInstalled";
@@ -21,7 +23,7 @@ QString menuText(const char* title) { return QCoreApplication::translate("MenuIt
 
 ZRNAppMenus::ZRNAppMenus(ZRNAppDelegate* delegate) : QObject(delegate), m_delegate(delegate) {
   ZRNAppDelegate* d = delegate;
-  QMenu* app = addMenu("Velmora");
+  QMenu* app = addMenu("Velmora", "&Velmora");
   addCommand(app, "showAboutBox", "About Velmora", {}, [d] { d->showAboutBox(); });
   addCommand(app, "sparkleUpdateCheck", "Check for Updates…", {}, [d] { d->sparkleUpdateCheck(); });
   app->addSeparator();
@@ -35,7 +37,7 @@ ZRNAppMenus::ZRNAppMenus(ZRNAppDelegate* delegate) : QObject(delegate), m_delega
   // Spelled out: the standard Quit key is empty under desktop themes with the Windows key scheme.
   addCommand(app, "terminate", "Quit Velmora", QKeySequence(QStringLiteral("Ctrl+Q")), [d] { d->terminate(); });
 
-  QMenu* file = addMenu("File");
+  QMenu* file = addMenu("File", "&File");
   addCommand(file, "startNewRecording", "New Live Session", QKeySequence(QStringLiteral("Ctrl+N")),
              [d] { d->startNewRecording(); });
   addCommand(file, "openSavedRecording", "Open…", QKeySequence(QStringLiteral("Ctrl+O")), [d] { d->openSavedRecording(); });
@@ -43,7 +45,7 @@ ZRNAppMenus::ZRNAppMenus(ZRNAppDelegate* delegate) : QObject(delegate), m_delega
   m_recentsItem->setObjectName(QStringLiteral("recentsMenuItem"));
   setRecentsMenu(new QMenu);
 
-  QMenu* recording = addMenu("Recording");
+  QMenu* recording = addMenu("Recording", "&Recording");
   addCommand(recording, "startRecording", "Start Recording", QKeySequence(QStringLiteral("Ctrl+R")),
              [d] { d->startRecording(); });
   addCommand(recording, "stopRecording", "Stop Recording", QKeySequence(QStringLiteral("Ctrl+.")),
@@ -55,11 +57,14 @@ ZRNAppMenus::ZRNAppMenus(ZRNAppDelegate* delegate) : QObject(delegate), m_delega
   addCommand(recording, "showHideCameraPreferences", "Camera Settings…", QKeySequence(QStringLiteral("Ctrl+Shift+,")),
              [d] { d->showHideCameraPreferences(); });
 
-  QMenu* window = addMenu("Window");
+  QMenu* window = addMenu("Window", "&Window");
   addCommand(window, "showHideJobsPanel", "Show Export History", QKeySequence(QStringLiteral("Ctrl+J")),
              [d] { d->showHideJobsPanel(); });
+  // The open windows follow, listed afresh each time the menu opens.
+  window->addSeparator()->setObjectName(QStringLiteral("windowListSeparator"));
+  connect(window, &QMenu::aboutToShow, this, [this, window] { U_ListWindows(window); });
 
-  QMenu* help = addMenu("Help");
+  QMenu* help = addMenu("Help", "&Help");
   addCommand(help, "showLogFile", "Show Log File", {}, [d] { d->showLogFile(); });
   addCommand(help, "showFirstAidWindow", "First Aid…", {}, [d] { showFirstAidWindow(d); });
 
@@ -75,9 +80,9 @@ ZRNAppMenus::~ZRNAppMenus() {
   qDeleteAll(m_mainMenu);
 }
 
-QMenu* ZRNAppMenus::addMenu(const char* title) {
+QMenu* ZRNAppMenus::addMenu(const char* name, const char* title) {
   auto* menu = new QMenu(menuText(title));
-  menu->setObjectName(QString::fromLatin1(title));
+  menu->setObjectName(QString::fromLatin1(name));
   connect(menu, &QMenu::aboutToShow, this, [this, menu] { validateMenu(menu); });
   // Closed menus keep their commands enabled: a shortcut is validated when it fires.
   connect(menu, &QMenu::aboutToHide, this, [this, menu] {
@@ -121,13 +126,35 @@ void ZRNAppMenus::setRecentsMenu(QMenu* menu) {
   if (old && old != menu) old->deleteLater();
 }
 
-void ZRNAppMenus::installInWindow(QMainWindow* window) {
+void ZRNAppMenus::installInWindow(QMainWindow* window, const QStringList& names) {
   if (!window || window->property(kInstalledProperty).toBool()) return;
   window->setProperty(kInstalledProperty, true);
   QMenuBar* bar = window->menuBar();
   const QList<QAction*> existing = bar->actions();
   QAction* before = existing.value(0);
-  for (QMenu* menu : m_mainMenu) bar->insertMenu(before, menu);
+  for (QMenu* menu : m_mainMenu)
+    if (names.isEmpty() || names.contains(menu->objectName())) bar->insertMenu(before, menu);
+  connect(window, &QObject::destroyed, this, [this] { U_ForgetMenuBarItems(); });
+  // F10 opens the first menu, as in the desktops' own applications; Alt+letter opens each by its mnemonic.
+  auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), window);
+  f10->setObjectName(QStringLiteral("openMenuBarShortcut"));
+  connect(f10, &QShortcut::activated, bar, [bar] {
+    for (QAction* top : bar->actions())
+      if (top->isVisible() && top->isEnabled() && top->menu()) {
+        bar->setActiveAction(top);
+        return;
+      }
+  });
+}
+
+void ZRNAppMenus::U_ForgetMenuBarItems() {
+  // The menus are shared by every window's menu bar, but a screen reader's item of a menu bar is kept
+  // per menu and names the bar that asked first as its parent: once that bar is gone the item reads as
+  // nothing in the others. Forgotten, it is made again for the bar that asks next.
+  for (QMenu* menu : m_mainMenu) {
+    if (QAccessibleInterface* item = QAccessible::queryAccessibleInterface(menu->menuAction()))
+      QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(item));
+  }
 }
 
 void ZRNAppMenus::validateMenu(QMenu* menu) {
@@ -140,6 +167,7 @@ void ZRNAppMenus::validateAll() {
 }
 
 bool ZRNAppMenus::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Hide && watched->property(kInstalledProperty).toBool()) U_ForgetMenuBarItems();
   if (event->type() == QEvent::Show && watched->isWidgetType()) {
     auto* window = qobject_cast<QMainWindow*>(watched);
     if (window && window->isWindow()) installInWindow(window);

@@ -3,6 +3,9 @@
 // Recents submenu as its third item, 2 Recording, 3 Window, 4 Help), one action per command named by the
 // delegate operation it runs (objectName "openSavedRecording", "showRecFootage", ...).
 //
+// Each top-level menu opens with Alt and its mnemonic letter (objectName without the "&": "Velmora",
+// "File", ...). The Window menu lists the open windows after its commands.
+//
 // Every top-level document window (QMainWindow) gets these menus at the front of its menu bar when it is
 // first shown, so the commands and their shortcuts work from any window. An action is validated by the
 // application delegate when its menu opens and again when it is triggered (a shortcut of a disabled
@@ -12,12 +15,14 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QStringList>
 
 #include <functional>
 
 class QAction;
 class QMainWindow;
 class QMenu;
+class QWidget;
 class ZRNAppDelegate;
 
 class ZRNAppMenus : public QObject {
@@ -36,8 +41,12 @@ class ZRNAppMenus : public QObject {
   QMenu* recentsMenu() const;
   void setRecentsMenu(QMenu* menu);
 
-  // Puts the main menu at the front of the window's menu bar (once per window).
-  void installInWindow(QMainWindow* window);
+  // Puts the main menu (or the top-level menus of these object names) at the front of the window's menu
+  // bar, once per window, and lets F10 open the bar's first menu.
+  void installInWindow(QMainWindow* window, const QStringList& names = {});
+  // Velmora's open windows as the Window menu lists them: the live window, the live recording's, the
+  // playback windows of saved sessions, the preferences.
+  QList<QWidget*> openWindows() const;
   // Validates every command of the menu (titles and enabling).
   void validateMenu(QMenu* menu);
   void validateAll();
@@ -46,7 +55,9 @@ class ZRNAppMenus : public QObject {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  QMenu* addMenu(const char* title);
+  QMenu* addMenu(const char* name, const char* title);
+  void U_ListWindows(QMenu* menu);
+  void U_ForgetMenuBarItems();
   QAction* addCommand(QMenu* menu, const char* name, const char* title, const QKeySequence& shortcut,
                       std::function<void()> run);
 

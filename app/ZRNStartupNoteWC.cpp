@@ -34,6 +34,7 @@ void ZRNStartupNoteWC::awakeFromNib() {
   }
   if (m_agreeCheck) m_agreeCheck->setEnabled(false);
   if (m_licenseText) {
+    m_licenseText->setAccessibleName(QStringLiteral("Note"));
     ensureResources();
     QFile note(QStringLiteral(":/html/HV_blah.html"));
     if (note.open(QIODevice::ReadOnly)) m_licenseText->setHtml(QString::fromUtf8(note.readAll()));

@@ -118,6 +118,7 @@ void VLLiveWC::U_LoadLayout() {
   m_captureDurationLabel->setMinimumWidth(m_captureDurationLabel->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00:00")));
   m_livePreviewLayer = new CaptureVideoPreviewView;
   m_livePreviewLayer->setObjectName(QStringLiteral("livePreviewLayer"));
+  m_livePreviewLayer->setAccessibleName(QStringLiteral("Camera Picture"));
   m_liveViewAspectConstrain->setContentWidget(m_livePreviewLayer);
   setCentralWidget(central);
   resize(960, 640);

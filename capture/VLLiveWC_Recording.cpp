@@ -1,5 +1,6 @@
 #include "capture/VLLiveWC_Recording.h"
 
+#include "common/ZRNAccessibility.h"
 #include "common/ZRNLocalizedStrings.h"
 #include "common/ZRNAlerts.h"
 #include "common/ZRNAppHost.h"
@@ -19,6 +20,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QAbstractButton>
 #include <QFrame>
 #include <QLabel>
 #include <QMainWindow>
@@ -546,9 +548,11 @@ void VLLiveWC_Recording::createPopover() {
   if (m_popover) return;
   m_popover = new QFrame(m_host->window(), Qt::Popup);
   m_popover->setObjectName(QStringLiteral("infoPopover"));
+  m_popover->setAccessibleName(QStringLiteral("Session Info"));
   auto* layout = new QVBoxLayout(m_popover);
   m_popoverText = new QTextBrowser(m_popover);
   m_popoverText->setObjectName(QStringLiteral("webView"));
+  m_popoverText->setAccessibleName(QStringLiteral("Session Info"));
   m_popoverAction = new QPushButton(QStringLiteral("Camera Settings…"), m_popover);
   m_popoverAction->setObjectName(QStringLiteral("actionButton"));
   layout->addWidget(m_popoverText);
@@ -583,6 +587,7 @@ void VLLiveWC_Recording::showInfo(QWidget* sender) {
     return;
   }
   m_popoverText->setHtml(infoPopupHtml());
+  ZRNAccessible_SetPopover(qobject_cast<QAbstractButton*>(sender), m_popover);
   if (sender) m_popover->move(sender->mapToGlobal(QPoint(0, sender->height())));
   m_popover->show();
   popoverDidShow();

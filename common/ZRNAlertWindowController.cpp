@@ -23,7 +23,12 @@ void ZRNAlertWindowController::awakeFromNib() {
   m_alertIcon = findChild<QLabel*>(QStringLiteral("alertIcon"));
   m_dontShowAgainCheck = findChild<QCheckBox*>(QStringLiteral("dontShowAgainCheck"));
   // The problem-report picture of the platform: its warning sign.
-  if (m_alertIcon) m_alertIcon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(64, 64));
+  if (m_alertIcon) {
+    m_alertIcon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(64, 64));
+    m_alertIcon->setAccessibleName(QStringLiteral("Warning"));
+  }
+  // Alerts carry no window title; a listener still hears whose question it is.
+  setAccessibleName(QStringLiteral("Velmora"));
   if (m_dontShowAgainCheck) m_dontShowAgainCheck->hide();
 }
 

@@ -1,5 +1,6 @@
 #include "playback/VLPlaybackWC.h"
 
+#include "common/ZRNAccessibility.h"
 #include "common/ZRNAlerts.h"
 #include "common/ZRNAppHost.h"
 #include "common/ZRNAppPrefs.h"
@@ -33,6 +34,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -95,7 +97,6 @@ void VLPlaybackWC::windowDidLoad() {
   U_SetUpJobs();
   U_BuildTitleAccessory();
   U_BuildMenus();
-  menuBar()->setCornerWidget(m_titleAccessoryView, Qt::TopRightCorner);
   U_SetUpSidePane();
 }
 
@@ -170,9 +171,19 @@ void VLPlaybackWC::U_SetUpJobs() {
   U_RefreshJobsPane();
 }
 
-// The title-bar accessory: the side pane's show/hide button, and the info button.
+// The title-bar accessory: the side pane's show/hide button, and the info button, on a tool bar at the
+// top right (a menu bar's corner is out of the Tab order and of the screen reader's tree).
 void VLPlaybackWC::U_BuildTitleAccessory() {
-  m_titleAccessoryView = new QWidget(this);
+  auto* toolBar = new QToolBar(tr("Session Tools"), this);
+  toolBar->setObjectName(QStringLiteral("sessionToolBar"));
+  toolBar->setAccessibleName(toolBar->windowTitle());
+  toolBar->setMovable(false);
+  toolBar->setFloatable(false);
+  toolBar->setContextMenuPolicy(Qt::PreventContextMenu);
+  auto* spacer = new QWidget(toolBar);
+  spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+  toolBar->addWidget(spacer);
+  m_titleAccessoryView = new QWidget(toolBar);
   m_titleAccessoryView->setObjectName(QStringLiteral("titleAccessoryView"));
   auto* accessoryLayout = new QHBoxLayout(m_titleAccessoryView);
   accessoryLayout->setContentsMargins(0, 0, 4, 0);
@@ -181,14 +192,20 @@ void VLPlaybackWC::U_BuildTitleAccessory() {
   paneButton->setCheckable(true);
   paneButton->setText(QStringLiteral("Exports"));
   paneButton->setAccessibleName(QStringLiteral("Show or Hide Export History"));
+  paneButton->setFocusPolicy(Qt::TabFocus);
+  // Its checked state means "hidden": read as a push button, its name says what it does.
+  ZRNAccessible_SetRole(paneButton, QAccessible::Button);
   connect(paneButton, &QToolButton::clicked, this, [this] { showHideJobsPanel(); });
   accessoryLayout->addWidget(paneButton);
   m_infoBtn = new QToolButton(m_titleAccessoryView);
   m_infoBtn->setObjectName(QStringLiteral("infoBtn"));
   m_infoBtn->setText(QStringLiteral("i"));
   m_infoBtn->setAccessibleName(QStringLiteral("Session Info"));
+  m_infoBtn->setFocusPolicy(Qt::TabFocus);
   connect(m_infoBtn, &QToolButton::clicked, this, [this] { showInfo(m_infoBtn); });
   accessoryLayout->addWidget(m_infoBtn);
+  toolBar->addWidget(m_titleAccessoryView);
+  addToolBar(Qt::TopToolBarArea, toolBar);
 }
 
 QAction* VLPlaybackWC::U_AddAction(QMenu* menu, const QString& name, const QString& title, const QKeySequence& shortcut,
@@ -211,7 +228,7 @@ void VLPlaybackWC::U_BuildMenus() {
   QMenu* session = menuBar()->addMenu(U_MenuTitle("&Session"));
   QMenu* marks = menuBar()->addMenu(U_MenuTitle("&Marks"));
   QMenu* exports = menuBar()->addMenu(U_MenuTitle("&Export"));
-  QMenu* view = menuBar()->addMenu(U_MenuTitle("&View"));
+  QMenu* view = menuBar()->addMenu(U_MenuTitle("V&iew"));
 
   U_AddAction(session, QStringLiteral("performClose"), U_MenuTitle("Close Window"), QKeySequence::Close,
               &VLPlaybackWC::u_DoCloseTheWindow);

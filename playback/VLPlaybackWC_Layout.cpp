@@ -3,6 +3,7 @@
 
 #include "playback/VLPlaybackWC.h"
 
+#include "common/ZRNAccessibility.h"
 #include "common/ZRNLocalizedStrings.h"
 
 #include "common/ZRNAppHost.h"
@@ -283,6 +284,7 @@ void VLPlaybackWC::createPopover() {
   auto* popover = new QFrame(this, Qt::Popup);
   popover->setObjectName(QStringLiteral("fInfoPopover"));
   popover->setAccessibleName(QStringLiteral("Session Info"));
+  ZRNAccessible_SetPopover(m_infoBtn, popover);
   popover->setFrameShape(QFrame::StyledPanel);
   QPalette palette = popover->palette();
   palette.setColor(QPalette::Window, ZRN_WhiteColor(0.15));

@@ -4,7 +4,10 @@
 
 #include <QKeyEvent>
 
-ZRNAVPlayerView::ZRNAVPlayerView(QWidget* parent) : PlayerView(parent) {}
+ZRNAVPlayerView::ZRNAVPlayerView(QWidget* parent) : PlayerView(parent) {
+  // It takes the keys of playing and stepping: a listener who lands on it hears what it is.
+  setAccessibleName(QStringLiteral("Video"));
+}
 
 ZRNSynchroMovieControllerView* ZRNAVPlayerView::synchroController() const { return m_synchroController; }
 

@@ -1,5 +1,7 @@
 #include "playback/ZRNSynchroMovieControllerView.h"
 
+#include "common/ZRNAccessibility.h"
+
 #include "common/ZRNAppPrefs.h"
 #include "common/ZRNTimeFormatting.h"
 #include "composition/ZRNAVCaptureProject.h"
@@ -21,6 +23,12 @@
 #include <cmath>
 
 namespace {
+// The times are read by screen readers as they change (a few times a second while playing).
+void U_SetShownTime(QLabel* label, const QString& text) {
+  label->setText(text);
+  ZRNAccessible_ValueTextChanged(label);
+}
+
 
 constexpr int kSoundSliderSteps = 1000;
 
@@ -126,6 +134,7 @@ void ZRNSynchroMovieControllerView::U_SetUpSoundControls(const Ui::ZRNTransportB
 void ZRNSynchroMovieControllerView::U_SetUpPositionControls(const Ui::ZRNTransportBar& layout) {
   m_timeText = layout.timeText;
   U_SetTimeFont(m_timeText);
+  ZRNAccessible_ExposeTextAsValue(m_timeText);
   m_slider = layout.slider;
   m_slider->setNumberOfTickMarks(3);
   m_slider->cell()->setContinuous(true);
@@ -151,6 +160,7 @@ void ZRNSynchroMovieControllerView::U_SetUpTimeLeftControls(const Ui::ZRNTranspo
     return;
   }
   U_SetTimeFont(m_timeLeftText);
+  ZRNAccessible_ExposeTextAsValue(m_timeLeftText);
   m_timeLeftText->setToolTip(m_showTimeLeft ? tr("Time left") : tr("Duration"));
   U_NameTimeLeftToggle();
   connect(m_timeLeftToggleBtn, &QPushButton::clicked, this, [this] { toggleDurationString(); });
@@ -279,10 +289,10 @@ void ZRNSynchroMovieControllerView::U_UpdateTimeStringsForTime(const MediaTime& 
     t = MediaTimeSubtract(t, m_matchStartTime);
     max = MediaTimeSubtract(max, m_matchStartTime);
   }
-  m_timeText->setText(stringWithCMTime(t));
+  U_SetShownTime(m_timeText, stringWithCMTime(t));
   m_timeText->setEnabled(true);
   if (m_showTimeOnTheRight) {
-    m_timeLeftText->setText(m_showTimeLeft ? stringWithCMTimeLeft(t, max) : stringWithCMTime(max));
+    U_SetShownTime(m_timeLeftText, m_showTimeLeft ? stringWithCMTimeLeft(t, max) : stringWithCMTime(max));
     m_timeLeftText->setEnabled(true);
   }
 }
@@ -308,11 +318,11 @@ void ZRNSynchroMovieControllerView::toggleDurationString() {
       if (main) {
         MediaTime t = main->currentTime();
         if (match) t = MediaTimeSubtract(t, self->m_matchStartTime);
-        self->m_timeLeftText->setText(stringWithCMTimeLeft(t, max));
+        U_SetShownTime(self->m_timeLeftText, stringWithCMTimeLeft(t, max));
       }
       self->m_timeLeftText->setToolTip(tr("Time left"));
     } else {
-      self->m_timeLeftText->setText(stringWithCMTime(max));
+      U_SetShownTime(self->m_timeLeftText, stringWithCMTime(max));
       self->m_timeLeftText->setToolTip(tr("Duration"));
     }
   });
@@ -393,10 +403,10 @@ void ZRNSynchroMovieControllerView::updateControllerForNoMovie() {
   for (const auto& player : m_players) player->setRate(0.0f);
   U_SetPlayImage(QStringLiteral("zrn_av_cine_play_plain"));
   m_playBtn->setEnabled(false);
-  m_timeText->setText(QStringLiteral("--:--:--"));
+  U_SetShownTime(m_timeText, QStringLiteral("--:--:--"));
   m_timeText->setEnabled(false);
   if (m_showTimeOnTheRight) {
-    m_timeLeftText->setText(QStringLiteral("--:--:--"));
+    U_SetShownTime(m_timeLeftText, QStringLiteral("--:--:--"));
     m_timeLeftText->setEnabled(false);
   }
 }

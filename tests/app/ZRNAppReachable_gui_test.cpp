@@ -5,6 +5,7 @@
 #include "app/ZRNAppDelegate.h"
 
 #include "app/ZRNAppInstance.h"
+#include "app/ZRNNoWindowWC.h"
 #include "capture/VLLiveWC.h"
 #include "common/ZRNRecentDocument.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -16,7 +17,12 @@
 #include "support/TestSupport.h"
 #include "tests/app/AppTestSupport.h"
 
+#include <QAccessible>
 #include <QDir>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSignalSpy>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
@@ -36,7 +42,7 @@ bool secondStart(const QStringList& paths = {}) {
 }
 }  // namespace
 
-TEST_F(LaunchedAppTest, ASecondStartWithoutPathsBringsBackALiveWindowOrRaisesTheOneShown) {
+TEST_F(LaunchedAppTest, ASecondStartRaisesTheWindowShownAndWithNoneLeftVelmoraShowsItsOwn) {
   launch();
   ZRNAppInstanceServer server([this](const QStringList& paths) { delegate->U_HandleSecondStart(paths); });
   ASSERT_TRUE(server.listen());
@@ -51,17 +57,55 @@ TEST_F(LaunchedAppTest, ASecondStartWithoutPathsBringsBackALiveWindowOrRaisesThe
   EXPECT_EQ(delegate->launchPhases().count(QStringLiteral("startNewRecording")), starts);
   EXPECT_TRUE(first->isVisible());
 
-  // Cancelling the naming panel closes the live window: no window is left.
+  // Cancelling the naming panel closes the live window: Velmora's own small window with the menus and
+  // the two ways in stands in for it.
   first->savePanel()->reject();
   ASSERT_TRUE(Test_WaitUntil([&] { return first.isNull(); }, 10000));
-  for (QWidget* window : QApplication::topLevelWidgets())
-    EXPECT_FALSE(window->isVisible() && (qobject_cast<QMainWindow*>(window) || qobject_cast<QDialog*>(window)))
-        << window->metaObject()->className();
+  ZRNNoWindowWC* none = delegate->noWindowWC();
+  ASSERT_NE(none, nullptr);
+  ASSERT_TRUE(Test_WaitUntil([&] { return none->isVisible(); }, 5000));
+  QStringList menus;
+  for (QAction* menu : none->menuBar()->actions()) menus << menu->menu()->objectName();
+  EXPECT_EQ(menus, (QStringList{QStringLiteral("Velmora"), QStringLiteral("File"), QStringLiteral("Help")}));
+  for (QPushButton* button : {none->newLiveSessionBtn(), none->openBtn()}) {
+    QAccessibleInterface* item = QAccessible::queryAccessibleInterface(button);
+    EXPECT_EQ(item->role(), QAccessible::PushButton);
+    EXPECT_TRUE(button->focusPolicy() & Qt::TabFocus);
+  }
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(none->newLiveSessionBtn())->text(QAccessible::Name), QStringLiteral("New Live Session"));
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(none->openBtn())->text(QAccessible::Name), QStringLiteral("Open…"));
 
-  // Starting Velmora again does what starting it does: a new live session, with its window.
+  // Starting Velmora again brings that window forward; nothing new starts.
   ASSERT_TRUE(secondStart());
+  Test_ProcessEvents(100);
+  EXPECT_TRUE(none->isVisible());
+  EXPECT_EQ(delegate->launchPhases().count(QStringLiteral("startNewRecording")), starts);
+
+  // Open… shows the open panel, and the small window steps aside; cancelled, it comes back.
+  none->openBtn()->click();
+  ASSERT_TRUE(Test_WaitUntil([&] { return delegate->openPanel() && delegate->openPanel()->isVisible(); }, 5000));
+  EXPECT_FALSE(none->isVisible());
+  delegate->openPanel()->reject();
+  ASSERT_TRUE(Test_WaitUntil([&] { return none->isVisible(); }, 5000));
+
+  // New Live Session starts one, with its window; the small window goes.
+  none->newLiveSessionBtn()->click();
   ASSERT_TRUE(Test_WaitUntil([] { return VLLiveWC_Current() && VLLiveWC_Current()->isVisible(); }, 20000));
   EXPECT_EQ(delegate->launchPhases().count(QStringLiteral("startNewRecording")), starts + 1);
+  EXPECT_FALSE(none->isVisible());
+}
+
+TEST_F(LaunchedAppTest, ClosingTheWindowShownWithoutAnyOtherQuitsAsQuitDoes) {
+  launch();
+  ASSERT_TRUE(Test_WaitUntil([] { return VLLiveWC_Current() && VLLiveWC_Current()->savePanel(); }, 20000));
+  ZRNNoWindowWC* none = delegate->noWindowWC();
+  ASSERT_NE(none, nullptr);
+  QSignalSpy appeared(none, &ZRNNoWindowWC::appeared);
+  VLLiveWC_Current()->savePanel()->reject();
+  ASSERT_TRUE(appeared.wait(10000));
+  EXPECT_FALSE(delegate->appIsQuitting());
+  none->close();
+  EXPECT_TRUE(delegate->appIsQuitting());
 }
 
 TEST_F(LaunchedAppTest, AMissingPathAtLaunchIsSaidAndTheLiveSessionStarts) {

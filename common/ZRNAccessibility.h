@@ -1,0 +1,31 @@
+#pragma once
+// What a screen reader is told about widgets whose Qt defaults say too little: a role other than the one
+// of the widget's class (a popup panel that is a dialog to the listener), and labels whose text is a value
+// that keeps changing (a play time), read as their text and description and announced as they change,
+// at most once a second so that a playing movie does not drown the speech.
+
+#include <QAccessible>
+
+class QAbstractButton;
+class QLabel;
+class QWidget;
+
+// The role the widget is exposed with. Call before anything asks for the widget's accessible interface
+// (at construction): an interface once made is kept.
+void ZRNAccessible_SetRole(QWidget* widget, QAccessible::Role role);
+
+// The popup panel that the button opens is read as a dialog, a child of the button: Qt leaves popup
+// windows out of the application's tree, so a listener could not reach it otherwise.
+void ZRNAccessible_SetPopover(QAbstractButton* anchor, QWidget* popover);
+
+// The label's text is exposed as its text and description, its accessible name stays what it is.
+void ZRNAccessible_ExposeTextAsValue(QLabel* label);
+// The label's text was set: announced now, or when a second has passed since the last announcement
+// (only the latest text is announced then).
+void ZRNAccessible_ValueTextChanged(QLabel* label);
+
+// The label's property that holds the text last announced.
+inline constexpr const char* kZRNAccessibleAnnouncedProperty = "ZRNAccessibleAnnouncedText";
+
+// Shortest time between two announcements of one label's text, in milliseconds.
+inline constexpr int kZRNAccessibleAnnounceIntervalMillis = 1000;
