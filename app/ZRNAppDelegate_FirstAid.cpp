@@ -1,5 +1,6 @@
 #include "app/ZRNAppDelegate_FirstAid.h"
 
+#include "app/VLConvertLegacySessionWC.h"
 #include "app/ZRNAppDelegate.h"
 #include "common/ZRNLogger.h"
 #include "firstaid/ZRNFirstAidWindowController.h"
@@ -9,6 +10,8 @@
 #include <QPointer>
 
 void U_CheckForPreviousCrash(ZRNAppDelegate* delegate) {
+  // Runs that ended without quitting may have left conversion work in the temporary folder.
+  Dispatch_GlobalAsync(&Legacy_RemoveLeftovers);
   switch (FirstAid_CheckForPreviousCrash()) {
     case FirstAidStartup::AfterCrash:
       doSpecialApplicationStartup_YES(delegate);
