@@ -56,9 +56,13 @@ void showFirstAidWindowForAppStartup(ZRNAppDelegate* delegate, bool atLaunch, bo
 void U_CreateCrashLogsZip(ZRNAppDelegate* delegate, bool atLaunch) {
   QPointer<ZRNAppDelegate> guard(delegate);
   Dispatch_GlobalAsync([guard, atLaunch] {
-    UU_CreateCrashLogsZip();
-    if (atLaunch) Dispatch_MainAsync([guard] {
-      if (guard) guard->finishNormalApplicationStartup();
+    const FirstAidSavedLogs saved = UU_CreateCrashLogsZip();
+    Dispatch_MainAsync([guard, saved, atLaunch] {
+      // The user hears where the logs are (or why not) before the start goes on; a run that is quitting
+      // has only its log to say it.
+      if (!guard || guard->appIsQuitting()) return;
+      FirstAid_TellSavedLogs(saved);
+      if (atLaunch && guard) guard->finishNormalApplicationStartup();
     });
   });
 }
