@@ -11,11 +11,13 @@
 #include "platform/foundation/SysErrno.h"
 #include "platform/foundation/Fmt.h"
 #include "platform/gui/DialogRunner.h"
+#include "platform/foundation/StandardLocations.h"
+#include "platform/system/ProcessIdentity.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QUuid>
+#include <QRegularExpression>
 
 #include <cerrno>
 #include <cstdio>
@@ -142,6 +144,24 @@ bool U_RenameNoReplace(const QString& from, const QString& to, QString* error) {
   return false;
 }
 
+// A copy on its way into place is named after its target and the run that makes it.
+QString U_StagingPrefix(const QString& targetName) { return Fmt(QStringLiteral(".%@.converting-"), targetName); }
+
+// Removes the folders in `folder` whose names are `prefix` followed by the tag of a run that has ended
+// (an optional "_<n>" after the tag, as unique names get). Links and files of such names are not ours.
+void U_RemoveLeftoversOfEndedRuns(const QString& folder, const QString& prefix, const QString& suffix) {
+  const QRegularExpression pattern(QStringLiteral("^%1(\\d+-\\d+)(_\\d+)?%2$")
+                                       .arg(QRegularExpression::escape(prefix), QRegularExpression::escape(suffix)));
+  const QStringList names = QDir(folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::NoSymLinks);
+  for (const QString& name : names) {
+    const QRegularExpressionMatch match = pattern.match(name);
+    if (!match.hasMatch() || Process_RunTagIsAlive(match.captured(1))) continue;
+    const QString path = QDir(folder).filePath(name);
+    ZRNLogger_Log(QStringLiteral("removing %@, left by a conversion that did not end"), path);
+    if (!QDir(path).removeRecursively()) ZRNLogger_Log(QStringLiteral("ATT: %@ could not be removed"), path);
+  }
+}
+
 void U_RemoveTemporaryPackage(const std::shared_ptr<VLDocument>& document) {
   const QString path = document ? document->docURL().toLocalFile() : QString();
   if (path.isEmpty() || !U_ItemExists(path)) return;
@@ -156,15 +176,19 @@ void U_RemoveLegacyFolder(const QString& folder) {
 }
 }  // namespace
 
+void Legacy_RemoveLeftovers() {
+  U_RemoveLeftoversOfEndedRuns(StandardLocations::tempPath(), kLegacy_TemporaryPackagePrefix,
+                               QLatin1Char('.') + kVLPackageExtension);
+}
+
 bool Legacy_CopyPackageIntoPlace(const QString& package, const QString& target, QString* error) {
   if (U_ItemExists(target)) {
     *error = Fmt(QStringLiteral("A session package named \"%@\" already exists."), QFileInfo(target).fileName());
     return false;
   }
   const QFileInfo place(target);
-  const QString staging = QDir(place.absolutePath())
-                              .filePath(Fmt(QStringLiteral(".%@.converting-%@"), place.fileName(),
-                                            QUuid::createUuid().toString(QUuid::Id128).left(12)));
+  const QString staging =
+      QDir(place.absolutePath()).filePath(U_StagingPrefix(place.fileName()) + Process_RunTag());
   if (::mkdir(QFile::encodeName(staging).constData(), 0777) != 0) {
     *error = Fmt(QStringLiteral("%@ could not be created: %@"), staging, Sys_ErrnoText(errno));
     return false;
@@ -194,6 +218,9 @@ bool Legacy_ConvertSession(const QUrl& folderURL) {
   const QString name = legacy.completeBaseName();
   const QString target = QDir(legacy.absolutePath()).filePath(name + QLatin1Char('.') + kVLPackageExtension);
   ZRNLogger_Log(QStringLiteral("converting old session %@"), folder);
+  // What a killed conversion left: its temporary package, and a copy on its way to this target.
+  Legacy_RemoveLeftovers();
+  U_RemoveLeftoversOfEndedRuns(legacy.absolutePath(), U_StagingPrefix(QFileInfo(target).fileName()), QString());
 
   VLConvertLegacySessionWC controller;
   controller.setUpFor(QUrl::fromLocalFile(folder));

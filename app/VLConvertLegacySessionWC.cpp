@@ -13,6 +13,8 @@
 #include "platform/foundation/StandardLocations.h"
 #include "platform/foundation/StringCompare.h"
 #include "platform/media/export/ExportSession.h"
+#include "platform/foundation/SysErrno.h"
+#include "platform/system/ProcessIdentity.h"
 #include "ui_ZRNProgressWC.h"
 
 #include <QDir>
@@ -22,11 +24,16 @@
 #include <QLabel>
 #include <QPalette>
 #include <QProgressBar>
+#include <QSet>
 #include <QPushButton>
 #include <QThread>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 constexpr std::chrono::milliseconds kProgressCheckInterval{660};
@@ -47,6 +54,133 @@ QFileInfoList U_ListFolder(const QString& path) {
 bool U_IsFinal(AssetExportSessionStatus status) {
   return status == AssetExportSessionStatus::Completed || status == AssetExportSessionStatus::Failed ||
          status == AssetExportSessionStatus::Cancelled;
+}
+
+// A plain file that can be opened for reading; *error says why not. Opened without waiting, so that a
+// pipe in its place cannot hold the reader.
+bool U_CanReadFile(const QString& path, QString* error) {
+  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    *error = Sys_ErrnoText(errno);
+    return false;
+  }
+  struct stat info;
+  const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  ::close(fd);
+  if (!regular) *error = QCoreApplication::translate("Localizable", "it is not a file");
+  return regular;
+}
+
+// An old settings file's dictionary; *error is set when the file cannot be read as one.
+QVariantMap U_ReadSettingsFile(const QFileInfo& entry, QString* error) {
+  if (!U_CanReadFile(entry.filePath(), error)) return {};
+  if (entry.size() > kMaxSettingsFileBytes) {
+    *error = QCoreApplication::translate("Localizable", "it is too large for a settings file");
+    return {};
+  }
+  const QVariant settings = PropertyList_ReadFile(entry.filePath(), error);
+  if (settings.typeId() == QMetaType::QVariantMap) return settings.toMap();
+  if (error->isEmpty()) *error = QCoreApplication::translate("Localizable", "it holds no settings");
+  return {};
+}
+
+// The files of the "segments" folder (its folders are no segments). Anything else in it, a pipe or a link
+// to nothing, is a segment that cannot be read.
+bool U_ListSegments(const QFileInfo& folder, QList<QUrl>* segments, QString* why) {
+  if (!folder.isDir()) {
+    *why = QCoreApplication::translate("Localizable", "\"segments\" in the old session is not a folder.");
+    return false;
+  }
+  for (const QFileInfo& file : U_ListFolder(folder.filePath())) {
+    if (file.isDir()) continue;
+    if (!file.isFile()) {
+      *why = Fmt(QCoreApplication::translate("Localizable", "The segment \"%@\" cannot be read: %@"), file.fileName(),
+                 QCoreApplication::translate("Localizable", "it is not a file"));
+      return false;
+    }
+    segments->append(QUrl::fromLocalFile(file.filePath()));
+  }
+  return true;
+}
+
+// The segment's asset when the file is a movie with pictures to join; null with *error otherwise. A
+// segment cut short counts: it is joined with the pictures it still holds.
+AssetRef U_ReadableSegment(const QString& path, QString* error) {
+  if (!U_CanReadFile(path, error)) return nullptr;
+  const AssetRef asset = Asset::assetWithPath(path);
+  if (!asset || !asset->isPlayable()) {
+    *error = QCoreApplication::translate("Localizable", "it is not a movie");
+    return nullptr;
+  }
+  const QList<AssetTrackRef> video = asset->tracksWithMediaType(QString::fromLatin1(kMediaTypeVideo));
+  if (video.isEmpty()) {
+    *error = QCoreApplication::translate("Localizable", "it has no video track");
+    return nullptr;
+  }
+  if (!(video.first()->timeRange().duration > kMediaTimeZero)) {
+    *error = QCoreApplication::translate("Localizable", "it holds no pictures");
+    return nullptr;
+  }
+  return asset;
+}
+
+// The settings files go into the document; the segment files are listed in counting order (seg2 before
+// seg10). False, with the reason, for anything that cannot be read.
+bool U_ReadLegacyEntries(const QFileInfoList& entries, VLDocument& document, QList<QUrl>* segments, QString* why) {
+  bool sawSegments = false;
+  for (const QFileInfo& entry : entries) {
+    if (entry.fileName() == kSegmentsFolderName) {
+      sawSegments = true;
+      if (!U_ListSegments(entry, segments, why)) return false;
+    } else if (entry.suffix() == kLegacySettingsExtension && !entry.isDir()) {
+      QString error;
+      const QVariantMap settings = U_ReadSettingsFile(entry, &error);
+      if (!error.isEmpty()) {
+        *why = Fmt(QCoreApplication::translate("Localizable", "The settings file \"%@\" cannot be read: %@"),
+                   entry.fileName(), error);
+        return false;
+      }
+      document.loadFromDictionary(settings);
+    }
+  }
+  if (!sawSegments) {
+    *why = QCoreApplication::translate("Localizable", "The old session has no \"segments\" folder of movies.");
+    return false;
+  }
+  if (segments->isEmpty()) {
+    *why = QCoreApplication::translate("Localizable", "The \"segments\" folder of the old session holds no movies.");
+    return false;
+  }
+  std::sort(segments->begin(), segments->end(),
+            [](const QUrl& a, const QUrl& b) { return String_CompareNumeric(a.fileName(), b.fileName()) < 0; });
+  return true;
+}
+
+// Every listed segment must be a movie with pictures that can be read.
+bool U_ReadSegments(const QList<QUrl>& segments, QList<AssetRef>* assets, QString* why) {
+  for (const QUrl& url : segments) {
+    QString error;
+    const AssetRef asset = U_ReadableSegment(url.toLocalFile(), &error);
+    if (!asset) {
+      *why = Fmt(QCoreApplication::translate("Localizable", "The segment \"%@\" cannot be read: %@"), url.fileName(), error);
+      return false;
+    }
+    assets->append(asset);
+  }
+  return true;
+}
+
+// The name of the first segment whose pictures the joined movie's picture track does not take.
+QString U_SegmentLeftOut(const MutableCompositionRef& composition, const QList<QUrl>& segments) {
+  QSet<QString> joined;
+  const QList<AssetTrackRef> tracks =
+      composition ? composition->tracksWithMediaType(QString::fromLatin1(kMediaTypeVideo)) : QList<AssetTrackRef>();
+  if (!tracks.isEmpty())
+    for (const AssetTrackSegment& piece : tracks.first()->segments())
+      if (!piece.empty) joined.insert(QFileInfo(piece.sourcePath).absoluteFilePath());
+  for (const QUrl& url : segments)
+    if (!joined.contains(QFileInfo(url.toLocalFile()).absoluteFilePath())) return url.fileName();
+  return {};
 }
 
 }  // namespace
@@ -158,15 +292,19 @@ void VLConvertLegacySessionWC::loadLegacyRecording(const QUrl& folderURL) {
 }
 
 // On the importer queue. The window waits for this queue before it goes, so `this` stays valid here.
+// Everything the old folder lists must be read, or the conversion ends and says why: the folder is
+// removed afterwards, and what was not read would be lost with it.
 void VLConvertLegacySessionWC::U_ReadLegacyFolder(const QUrl& folderURL) {
   Dispatch_AssertQueue(m_legacyImportQueue, __func__);
   const QString folder = folderURL.toLocalFile();
-  const QUrl temporary = File_TempFileURL(QStringLiteral("VLImportedSession"), kVLPackageExtension, true);
+  // The run's tag in the name lets a later run tell a package left by a killed conversion from one that
+  // a conversion still running is filling.
+  const QUrl temporary =
+      File_TempFileURL(kLegacy_TemporaryPackagePrefix + Process_RunTag(), kVLPackageExtension, true);
   const QFileInfoList entries = U_ListFolder(folder);
   if (entries.isEmpty()) {
-    // Nothing to read: the run ends as an abort instead of waiting for the user to press Abort.
     ZRNLogger_Log(QStringLiteral("ATT: the old session folder %@ is empty or cannot be read"), folder);
-    cancelProcess();
+    U_FailFromQueue(QCoreApplication::translate("Localizable", "The old session folder is empty or cannot be read."));
     return;
   }
   auto document = std::make_shared<VLDocument>();
@@ -182,44 +320,18 @@ void VLConvertLegacySessionWC::U_ReadLegacyFolder(const QUrl& folderURL) {
     U_FailFromQueue(QCoreApplication::translate("Localizable", "The temporary session package could not be made."));
     return;
   }
-
   QList<QUrl> segments;
-  for (const QFileInfo& entry : entries) {
-    if (!entry.exists()) continue;  // a dangling link tells nothing about itself
-    if (entry.isFile() && entry.suffix() == kLegacySettingsExtension) {
-      if (entry.size() > kMaxSettingsFileBytes) {
-        ZRNLogger_Log(QStringLiteral("ATT: %@ is too large for a settings file and is passed over"), entry.filePath());
-        continue;
-      }
-      QString error;
-      const QVariant settings = PropertyList_ReadFile(entry.filePath(), &error);
-      if (settings.typeId() != QMetaType::QVariantMap) {
-        ZRNLogger_Log(QStringLiteral("ATT: old settings %@ passed over: %@"), entry.filePath(),
-                      error.isEmpty() ? QStringLiteral("not a dictionary") : error);
-        continue;
-      }
-      document->loadFromDictionary(settings.toMap());
-    } else if (entry.isDir() && entry.fileName() == kSegmentsFolderName) {
-      // Regular files only: reading a pipe would never end.
-      for (const QFileInfo& file : U_ListFolder(entry.filePath()))
-        if (file.isFile()) segments.append(QUrl::fromLocalFile(file.filePath()));
-    }
-  }
-  // By file name, counting: seg2 before seg10.
-  std::sort(segments.begin(), segments.end(),
-            [](const QUrl& a, const QUrl& b) { return String_CompareNumeric(a.fileName(), b.fileName()) < 0; });
   QList<AssetRef> assets;
-  for (const QUrl& url : segments)
-    if (AssetRef asset = Asset::assetWithURL(url)) assets.append(asset);
+  QString why;
+  if (!U_ReadLegacyEntries(entries, *document, &segments, &why) || !U_ReadSegments(segments, &assets, &why)) {
+    ZRNLogger_Log(QStringLiteral("ATT: old session %@ not converted: %@"), folder, why);
+    U_FailFromQueue(why);
+    return;
+  }
   {
     std::lock_guard lock(m_mutex);
     m_segmentURLsArray = segments;
     m_segmentAssetsArray = assets;
-  }
-  if (assets.isEmpty()) {
-    ZRNLogger_Log(QStringLiteral("ATT: no segment movies in %@"), folder);
-    cancelProcess();
-    return;
   }
   ZRNLogger_Log(QStringLiteral("converting %@: %ld segments into %@"), folder, static_cast<long>(assets.size()),
                 package.toLocalFile());
@@ -280,6 +392,13 @@ void VLConvertLegacySessionWC::mergeAssets(const QList<AssetRef>& assets) {
   job->setExportSession(project->makeExportable(QString::fromLatin1(AVAssetExportPresetPassthrough)));
   if (!job->exportSession()) {
     U_EndRun(kLegacyConversionFailed, QCoreApplication::translate("Localizable", "The segments cannot be joined."));
+    return;
+  }
+  // The old folder goes once the movie stands; so every segment it lists must be in the movie.
+  const QString left = U_SegmentLeftOut(project->exportedComposition(), segmentURLsArray());
+  if (!left.isEmpty()) {
+    U_EndRun(kLegacyConversionFailed,
+             Fmt(QCoreApplication::translate("Localizable", "The segment \"%@\" could not be joined."), left));
     return;
   }
   m_legacyImportQueue->async([this, job] { U_StartExport(job); });

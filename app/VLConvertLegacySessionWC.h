@@ -29,6 +29,14 @@ class VLDocument;
 // shows alert 20028 and leaves the folder untouched; an abort or a folder without segments ends quietly.
 bool Legacy_ConvertSession(const QUrl& folderURL);
 
+// The temporary package of a conversion is named by this prefix and the run's tag (Process_RunTag), so
+// that what a killed run left can be told from the work of a run still going.
+inline const QString kLegacy_TemporaryPackagePrefix = QStringLiteral("VLImportedSession-");
+
+// Removes what conversions of runs that no longer go on left behind: their temporary packages in the
+// temporary folder. Work of a run still going (this one, or another copy of Velmora) stays. Any thread.
+void Legacy_RemoveLeftovers();
+
 // Copies a finished package folder to `target` so that the target appears whole or not at all: the copy is
 // written to disk under a hidden name beside it, its movie must open, and only then is it renamed (never
 // over an existing item). On failure nothing of the copy remains and *error says why.

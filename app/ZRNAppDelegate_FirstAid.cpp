@@ -1,5 +1,6 @@
 #include "app/ZRNAppDelegate_FirstAid.h"
 
+#include "app/VLConvertLegacySessionWC.h"
 #include "app/ZRNAppDelegate.h"
 #include "common/ZRNLogger.h"
 #include "firstaid/ZRNFirstAidWindowController.h"
@@ -9,6 +10,8 @@
 #include <QPointer>
 
 void U_CheckForPreviousCrash(ZRNAppDelegate* delegate) {
+  // Runs that ended without quitting may have left conversion work in the temporary folder.
+  Dispatch_GlobalAsync(&Legacy_RemoveLeftovers);
   switch (FirstAid_CheckForPreviousCrash()) {
     case FirstAidStartup::AfterCrash:
       doSpecialApplicationStartup_YES(delegate);
@@ -53,9 +56,13 @@ void showFirstAidWindowForAppStartup(ZRNAppDelegate* delegate, bool atLaunch, bo
 void U_CreateCrashLogsZip(ZRNAppDelegate* delegate, bool atLaunch) {
   QPointer<ZRNAppDelegate> guard(delegate);
   Dispatch_GlobalAsync([guard, atLaunch] {
-    UU_CreateCrashLogsZip();
-    if (atLaunch) Dispatch_MainAsync([guard] {
-      if (guard) guard->finishNormalApplicationStartup();
+    const FirstAidSavedLogs saved = UU_CreateCrashLogsZip();
+    Dispatch_MainAsync([guard, saved, atLaunch] {
+      // The user hears where the logs are (or why not) before the start goes on; a run that is quitting
+      // has only its log to say it.
+      if (!guard || guard->appIsQuitting()) return;
+      FirstAid_TellSavedLogs(saved);
+      if (atLaunch && guard) guard->finishNormalApplicationStartup();
     });
   });
 }

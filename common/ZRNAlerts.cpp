@@ -111,6 +111,12 @@ const AlertRow kRows[] = {
      ZRN_TITLE("Close"), ZRN_TITLE("Cancel"), 0, false},
     // A session the user may not read; the arguments are its name and the system's reason.
     {20034, "\"%@\" cannot be read.", "Velmora may not open it: %@.", true, true, ZRN_TITLE("OK"), nullptr, 0, false},
+    // First aid's saved logs: where they are (the argument), and why they are not on the Desktop or not whole.
+    {20040, "The crash logs were saved as \"%@\".", nullptr, true, false, ZRN_TITLE("OK"), nullptr, 0, false},
+    {20041, "The crash logs are kept in \"%@\".", "They could not be put on the Desktop: %@", true, true,
+     ZRN_TITLE("OK"), nullptr, 0, false},
+    {20042, "The crash logs could not be saved. What was written is kept in \"%@\".", "Reason: %@", true, true,
+     ZRN_TITLE("OK"), nullptr, 0, false},
 };
 
 #undef ZRN_TITLE

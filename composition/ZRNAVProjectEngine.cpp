@@ -215,9 +215,12 @@ void ZRNAVProject::U_InsertSoundEdits(const ProjectTracks& tracks) const {
     if (!sound->discardAudio()) {
       if (!tracks.mixed) continue;
       tracks.mixed->removeTimeRange(t);
-      if (!track || !tracks.mixed->insertTimeRange(q, track, t.start, &error))
+      if (!track || !tracks.mixed->insertTimeRange(q, track, t.start, &error)) {
         ZRNLogger_Log(QStringLiteral("Error %@ (when trying to insert extra audio clip)"),
                       error.isEmpty() ? QStringLiteral("(no sound track)") : error);
+        // The stretch stays, silent: the added sounds after it keep their times.
+        tracks.mixed->insertEmptyTimeRange(t);
+      }
       // The movie's sound dips to the main level and the added sound rises to its level within a
       // millisecond at each end of the edit.
       const MediaTime oneMs = U_Ms(1);
@@ -229,9 +232,13 @@ void ZRNAVProject::U_InsertSoundEdits(const ProjectTracks& tracks) const {
     } else {
       if (!tracks.audio) continue;
       tracks.audio->removeTimeRange(t);
-      if (!track || !tracks.audio->insertTimeRange(q, track, t.start, &error))
+      if (!track || !tracks.audio->insertTimeRange(q, track, t.start, &error)) {
         ZRNLogger_Log(QStringLiteral("Error %@ (when trying to insert audio clip)"),
                       error.isEmpty() ? QStringLiteral("(no sound track)") : error);
+        // A sound that cannot be read leaves silence of its length: the movie's sound after it stays
+        // in step with the picture.
+        tracks.audio->insertEmptyTimeRange(t);
+      }
       if (tracks.mixed) {
         tracks.mixed->removeTimeRange(t);
         tracks.mixed->insertEmptyTimeRange(t);

@@ -1,12 +1,15 @@
 #include "firstaid/FirstAidLogs.h"
 
+#include "common/ZRNAlerts.h"
 #include "common/ZRNAppPrefs.h"
 #include "common/ZRNAppSetup.h"
 #include "common/ZRNFileFunctions.h"
 #include "common/ZRNLogger.h"
 #include "common/ZRNSystemFunctions.h"
 #include "firstaid/CrashLock.h"
+#include "platform/foundation/Fmt.h"
 #include "platform/foundation/PropertyList.h"
+#include "platform/foundation/SafeFile.h"
 #include "platform/foundation/StandardLocations.h"
 #include "platform/foundation/SysErrno.h"
 #include "platform/foundation/UserDefaults.h"
@@ -30,6 +33,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #ifndef VELMORA_SUPPORT_ADDRESS
@@ -47,6 +51,10 @@ constexpr int kKeptLogDays = 7;
 constexpr qint64 kCopyChunk = 1 << 20;
 constexpr int kJournalTimeoutMs = 5000;
 constexpr qint64 kJournalMaxBytes = 8 << 20;
+// Where the saved logs are, or why they are not where they should be.
+constexpr int kAlertLogsSaved = 20040;
+constexpr int kAlertLogsKeptInTemporaryFolder = 20041;
+constexpr int kAlertLogsNotSaved = 20042;
 
 QString hyphens(int count) { return QString(count, QLatin1Char('-')); }
 
@@ -92,10 +100,11 @@ QString reportSection(const QString& folder, const QStringList& names, const QSt
 }
 
 // Writes one entry from a file in pieces: the entry exists only for a plain, readable, non-empty file.
-void writeFileEntry(ZipFile& zip, const QString& entryName, const QString& path, bool skipEmpty) {
+// Answers whether an entry was written.
+bool writeFileEntry(ZipFile& zip, const QString& entryName, const QString& path, bool skipEmpty) {
   QFile file(path);
   const bool readable = isPlainFile(path) && file.open(QIODevice::ReadOnly);
-  if (skipEmpty && (!readable || file.size() == 0)) return;
+  if (skipEmpty && (!readable || file.size() == 0)) return false;
   auto stream = zip.writeFileInZipWithName(entryName, kArchiveLevel);
   while (readable) {
     const QByteArray chunk = file.read(kCopyChunk);
@@ -103,12 +112,113 @@ void writeFileEntry(ZipFile& zip, const QString& entryName, const QString& path,
     stream->writeData(chunk);
   }
   stream->finishedWriting();
+  return true;
 }
 
 void writeDataEntry(ZipFile& zip, const QString& entryName, const QByteArray& data) {
   auto stream = zip.writeFileInZipWithName(entryName, kArchiveLevel);
   stream->writeData(data);
   stream->finishedWriting();
+}
+
+// The system's reason behind a failed zip call, when it is one that says what went wrong with the disk.
+QString diskReason(int error) {
+  switch (error) {
+    case ENOSPC: case EDQUOT: case EFBIG: case EIO: case EROFS: case EACCES: case EPERM:
+      return QStringLiteral(": ") + Sys_ErrnoText(error);
+    default:
+      return {};
+  }
+}
+
+// The closed archive is on disk, not empty, and reads back with every entry written into it. Empty when
+// it is, else why not.
+QString checkArchive(const QString& path, int entries) {
+  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return Fmt(QStringLiteral("the archive cannot be opened again: %@"), Sys_ErrnoText(errno));
+  struct stat info {};
+  const bool synced = ::fsync(fd) == 0;
+  const int syncError = errno;
+  const bool stated = ::fstat(fd, &info) == 0;
+  ::close(fd);
+  if (!synced) return Fmt(QStringLiteral("the archive could not be written to disk: %@"), Sys_ErrnoText(syncError));
+  if (!stated || info.st_size <= 0) return QStringLiteral("the archive is empty");
+  try {
+    ZipFile reread(path, ZipFile::ZipFileModeUnzip);
+    const quint64 found = reread.numFilesInZip();
+    reread.close();
+    if (found != quint64(entries))
+      return Fmt(QStringLiteral("the archive holds %ld of its %ld entries"), long(found), long(entries));
+  } catch (const ZipException& e) {
+    return QStringLiteral("the archive cannot be read back: ") + e.reason();
+  }
+  return {};
+}
+
+// Copies the archive into `target` through a hidden name beside it: written, synced and checked to have
+// every byte before it takes its name. Empty when it stands whole, else why not (nothing is left).
+QString copyArchive(const QString& archive, const QString& target) {
+  const QFileInfo place(target);
+  const QString part = place.absolutePath() + Fmt(QStringLiteral("/.%@.%ld.part"), place.fileName(), long(::getpid()));
+  const int in = ::open(QFile::encodeName(archive).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (in < 0) return Fmt(QStringLiteral("%@ cannot be read: %@"), archive, Sys_ErrnoText(errno));
+  const int out = ::open(QFile::encodeName(part).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (out < 0) {
+    const int error = errno;
+    ::close(in);
+    return Fmt(QStringLiteral("%@ cannot be written: %@"), place.absolutePath(), Sys_ErrnoText(error));
+  }
+  int error = 0;
+  qint64 copied = 0;
+  QByteArray buffer(int(kCopyChunk), Qt::Uninitialized);
+  for (;;) {
+    const ssize_t got = ::read(in, buffer.data(), size_t(buffer.size()));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      if (got < 0) error = errno;
+      break;
+    }
+    for (ssize_t done = 0; done < got && error == 0;) {
+      const ssize_t put = ::write(out, buffer.constData() + done, size_t(got - done));
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) error = put < 0 ? errno : EIO;
+      else done += put;
+    }
+    if (error != 0) break;
+    copied += got;
+  }
+  struct stat source {}, written {};
+  if (error == 0 && ::fsync(out) != 0) error = errno;
+  if (error == 0 && (::fstat(in, &source) != 0 || ::fstat(out, &written) != 0)) error = errno;
+  if (::close(out) != 0 && error == 0) error = errno;
+  ::close(in);
+  if (error == 0 && (written.st_size != source.st_size || copied != source.st_size)) error = EIO;
+  if (error == 0) error = SafeFile_MoveNoReplace(part, target);
+  if (error == 0) return {};
+  ::unlink(QFile::encodeName(part).constData());
+  return Fmt(QStringLiteral("%@ could not be written: %@"), target, Sys_ErrnoText(error));
+}
+
+// Puts the archive under the first free name for the archive in the folder; *target gets the path.
+// Empty when it is there whole and the temporary one is gone, else why not (the temporary one stays).
+QString putArchiveInFolder(const QString& archive, const QString& folder, QString* target) {
+  const QString name = File_UniqueFileName(folder, kFirstAid_ArchiveName);
+  if (name.isEmpty()) return Fmt(QStringLiteral("there is no free name for it in %@"), folder);
+  *target = folder + QLatin1Char('/') + name;
+  // On the same file system one rename puts it there whole.
+  const int moved = SafeFile_MoveNoReplace(archive, *target);
+  if (moved != 0 && moved != EXDEV) return Fmt(QStringLiteral("%@ could not be written: %@"), folder, Sys_ErrnoText(moved));
+  if (moved == EXDEV) {
+    const QString failure = copyArchive(archive, *target);
+    if (!failure.isEmpty()) return failure;
+    QFile::remove(archive);
+  }
+  const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+  return {};
 }
 
 QByteArray prefsPlistBytes() {
@@ -238,49 +348,83 @@ QString U_PrepareCrashLog(const QString& userText, bool withPrefs) {
   return report;
 }
 
-QString FirstAid_CreateCrashLogsZip(const QString& reportText) {
+QString FirstAid_CreateCrashLogsZip(const QString& reportText, QString* failure) {
   const QString temp = StandardLocations::tempPath();
   const QString name = File_UniqueFileName(temp, kFirstAid_ArchiveName);
-  QString path;
+  QString path, why;
+  int entries = 0;
   std::unique_ptr<ZipFile> zip;
   try {
     if (name.isEmpty()) throw ZipException(-43, QStringLiteral("Error in creating logs zip file"));
     path = temp + QLatin1Char('/') + name;
     zip = std::make_unique<ZipFile>(path, ZipFile::ZipFileModeCreate);
-    if (!reportText.isEmpty()) writeDataEntry(*zip, QStringLiteral("ksu_SystemInfo.txt"), reportText.toUtf8());
+    if (!reportText.isEmpty()) {
+      writeDataEntry(*zip, QStringLiteral("ksu_SystemInfo.txt"), reportText.toUtf8());
+      ++entries;
+    }
     const QString reports = FirstAid_UserDiagnosticReportsPath();
     for (const QString& report : FirstAid_FilesWithPrefixAndSuffix(kFirstAid_ExecutableName, reports, QStringLiteral(".crash")))
-      writeFileEntry(*zip, report, reports + QLatin1Char('/') + report, false);
+      entries += writeFileEntry(*zip, report, reports + QLatin1Char('/') + report, false) ? 1 : 0;
     const QString logs = StandardLocations::logsFolderPath();
     for (const QString& file : FirstAid_DebugLogFiles(logs, kDebugLogsName))
-      writeFileEntry(*zip, kDebugLogsName + QLatin1Char('/') + file, FirstAid_DebugLogsPath() + QLatin1Char('/') + file, true);
+      entries += writeFileEntry(*zip, kDebugLogsName + QLatin1Char('/') + file, FirstAid_DebugLogsPath() + QLatin1Char('/') + file, true) ? 1 : 0;
     writeDataEntry(*zip, QStringLiteral("vl_prefs.plist"), prefsPlistBytes());
     writeDataEntry(*zip, QStringLiteral("system.log"), FirstAid_SystemLogText().toUtf8());
+    entries += 2;
     zip->close();
   } catch (const ZipException& e) {
+    const int error = errno;
     ZRNLogger_Log(QStringLiteral("ZipException caught: %ld - %@"), static_cast<long>(e.error()), e.reason());
+    why = e.reason() + diskReason(error);
   } catch (const std::exception& e) {
     ZRNLogger_Log(QStringLiteral("Exception caught: %@ - %@"), QStringLiteral("std::exception"), QString::fromUtf8(e.what()));
+    why = QString::fromUtf8(e.what());
   }
   // What was written before a failure stays a readable archive.
   zip.reset();
+  if (why.isEmpty() && !path.isEmpty()) why = checkArchive(path, entries);
+  if (!why.isEmpty()) ZRNLogger_Log(QStringLiteral("ERR: the crash-log archive %@ is not complete: %@"), path, why);
+  if (failure) *failure = why;
   return path;
 }
 
-QString UU_CreateCrashLogsZip() {
+FirstAidSavedLogs UU_CreateCrashLogsZip() {
+  FirstAidSavedLogs saved;
   const QString report = U_PrepareCrashLog(QString(), true);
-  const QString archive = FirstAid_CreateCrashLogsZip(report);
-  if (archive.isEmpty()) return {};
-  const QString desktop = StandardLocations::desktopPath();
-  const QString name = File_UniqueFileName(desktop, kFirstAid_ArchiveName);
-  if (name.isEmpty()) return archive;
-  const QString target = desktop + QLatin1Char('/') + name;
-  if (!QFile::rename(archive, target)) {
-    ZRNLogger_Log(QStringLiteral("ATT: the crash logs stay in %@: they cannot be moved to %@"), archive, target);
-    return archive;
+  QString failure;
+  saved.path = FirstAid_CreateCrashLogsZip(report, &failure);
+  if (saved.path.isEmpty() || !failure.isEmpty()) {
+    saved.reason = failure;
+    if (saved.path.isEmpty()) saved.path = StandardLocations::tempPath();
+    return saved;
+  }
+  QString target;
+  failure = putArchiveInFolder(saved.path, StandardLocations::desktopPath(), &target);
+  if (!failure.isEmpty()) {
+    // The archive is whole where it is; the user is told where.
+    ZRNLogger_Log(QStringLiteral("ATT: the crash logs stay in %@: %@"), saved.path, failure);
+    saved.outcome = FirstAidSavedLogs::Outcome::KeptInTemporaryFolder;
+    saved.reason = failure;
+    return saved;
   }
   ZRNLogger_Log(QStringLiteral("crash logs saved: %@"), target);
-  return target;
+  saved.outcome = FirstAidSavedLogs::Outcome::Saved;
+  saved.path = target;
+  return saved;
+}
+
+void FirstAid_TellSavedLogs(const FirstAidSavedLogs& saved) {
+  switch (saved.outcome) {
+    case FirstAidSavedLogs::Outcome::Saved:
+      Alert_ShowAlertWithID(kAlertLogsSaved, saved.path);
+      break;
+    case FirstAidSavedLogs::Outcome::KeptInTemporaryFolder:
+      Alert_ShowAlertWithID(kAlertLogsKeptInTemporaryFolder, saved.path, saved.reason);
+      break;
+    case FirstAidSavedLogs::Outcome::NotSaved:
+      Alert_ShowAlertWithID(kAlertLogsNotSaved, saved.path, saved.reason);
+      break;
+  }
 }
 
 QString FirstAid_SupportAddress() { return QStringLiteral(VELMORA_SUPPORT_ADDRESS); }

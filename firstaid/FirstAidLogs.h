@@ -53,14 +53,29 @@ QString U_PrepareCrashLog(const QString& userText, bool withPrefs);
 // Builds the archive in the temporary folder under the first free name for "Velmora_CrashLogs.zip" and
 // answers its path (empty when no name could be had). Entries (level 9): "ksu_SystemInfo.txt" (the report,
 // when not empty), the crash reports, the debug logs as Debug_Logs/<day>/<file> (empty ones left out),
-// "vl_prefs.plist" and "system.log". A failing entry is logged; the archive is always closed, so what was
-// written stays a readable zip.
-QString FirstAid_CreateCrashLogsZip(const QString& reportText);
+// "vl_prefs.plist" and "system.log". The archive counts only when every entry was written, it closed
+// without error, it is on disk and it reads back with all its entries; otherwise *failure says why (what
+// was written stays, as a readable zip as far as it goes).
+QString FirstAid_CreateCrashLogsZip(const QString& reportText, QString* failure = nullptr);
 
-// The save-logs action: the archive with the report, moved to the first free name for
-// "Velmora_CrashLogs.zip" on the Desktop. Answers the path it ends at (the temporary one when the move
-// fails, empty when there is no archive).
-QString UU_CreateCrashLogsZip();
+// How the save-logs action ended.
+struct FirstAidSavedLogs {
+  enum class Outcome {
+    Saved,                  // the archive is at `path` (the Desktop, or the home folder without one)
+    KeptInTemporaryFolder,  // the archive is whole, but stays at `path` in the temporary folder: `reason`
+    NotSaved,               // the archive could not be made whole; what was written is at `path`
+  };
+  Outcome outcome = Outcome::NotSaved;
+  QString path;
+  QString reason;
+};
+
+// The save-logs action: the archive with the report, checked, then moved to the first free name for
+// "Velmora_CrashLogs.zip" on the Desktop (copied, synced and checked when the Desktop is on another
+// file system). The temporary archive goes only once the saved one stands whole.
+FirstAidSavedLogs UU_CreateCrashLogsZip();
+// Tells the user where the logs are, or why they are not where they should be. Main thread.
+void FirstAid_TellSavedLogs(const FirstAidSavedLogs& saved);
 
 // The e-mail action. With a mail program that takes attachments: the archive (without the report, which
 // is the body) is attached through xdg-email and its path answered. Otherwise the report goes as the

@@ -105,3 +105,35 @@ QList<RunningCopy> Process_RunningCopies(const QString& executableName) {
   }
   return copies;
 }
+
+quint64 Process_StartTime(qint64 pid) {
+  if (pid <= 0) return 0;
+  QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+  if (!file.open(QIODevice::ReadOnly)) return 0;
+  const QByteArray stat = file.read(4096);
+  // The command name in parentheses may hold spaces and parentheses: the fields start after the last ')'.
+  const qsizetype close = stat.lastIndexOf(')');
+  if (close < 0) return 0;
+  const QList<QByteArray> fields = stat.mid(close + 1).simplified().split(' ');
+  // The start time is the 22nd field of the line; the 3rd (the state) is the first after the name.
+  constexpr qsizetype kStartTimeField = 22 - 3;
+  if (fields.size() <= kStartTimeField) return 0;
+  bool ok = false;
+  const quint64 start = fields.at(kStartTimeField).toULongLong(&ok);
+  return ok ? start : 0;
+}
+
+QString Process_RunTag() {
+  const qint64 pid = ::getpid();
+  return QStringLiteral("%1-%2").arg(pid).arg(Process_StartTime(pid));
+}
+
+bool Process_RunTagIsAlive(const QString& tag) {
+  const QStringList parts = tag.split(QLatin1Char('-'));
+  if (parts.size() != 2) return false;
+  bool pidOk = false, startOk = false;
+  const qint64 pid = parts[0].toLongLong(&pidOk);
+  const quint64 start = parts[1].toULongLong(&startOk);
+  if (!pidOk || !startOk || start == 0) return false;
+  return Process_StartTime(pid) == start;
+}

@@ -39,3 +39,12 @@ struct RunningCopy {
 // executable is named `executableName` and that keeps its files in the same data folder (XDG_DATA_HOME,
 // else ~/.local/share, from the process's environment), since only those share our crash locks.
 QList<RunningCopy> Process_RunningCopies(const QString& executableName);
+
+// When the process with that id started, in clock ticks after boot (/proc/<pid>/stat); 0 when no such
+// process runs. With the id it names one run: an id that is used again comes with another start time.
+quint64 Process_StartTime(qint64 pid);
+// This process's id and start time as "<pid>-<start>", for names of files that a later run must be
+// able to tell from those of a run still going.
+QString Process_RunTag();
+// True while the run that a Process_RunTag() string names is going on.
+bool Process_RunTagIsAlive(const QString& tag);

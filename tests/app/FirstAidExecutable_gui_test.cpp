@@ -216,11 +216,13 @@ TEST_F(FirstAidExecutableTest, AFatalSignalLeavesACrashReportThatTheNextArchiveH
   EXPECT_TRUE(report.contains("Backtrace:\n"));
   EXPECT_TRUE(report.contains("velmora(")) << "the stack names the executable's frames";
 
-  // The next start finds the crash; "Save logs" puts the report on the Desktop, then the start goes on.
-  Test_AnswerNextModal(QStringLiteral("okBtn"));
+  // The next start finds the crash; "Save logs" puts the report on the Desktop, says so, then the start goes on.
+  QString message;
+  Test_AnswerFirstAidThenItsMessage(&message);
   launch();
   const QString archive = desktop + QStringLiteral("/Velmora_CrashLogs.zip");
-  ASSERT_TRUE(Test_WaitUntil([&] { return QFileInfo::exists(archive); }, 30000));
+  ASSERT_TRUE(Test_WaitUntil([&] { return QFileInfo::exists(archive) && !message.isEmpty(); }, 30000));
+  EXPECT_TRUE(message.contains(archive)) << message.toStdString();
   EXPECT_TRUE(waitFor(QStringLiteral("finishNormalApplicationStartup"), 30000));
   QString error;
   const QList<QVariantMap> entries = Test_PythonZipEntries(archive, &error);

@@ -60,15 +60,19 @@ TEST(FirstAidRecording, KilledWhileRecordingTheNextStartOffersFirstAidAndThePack
   // The package opens instead of a live session.
   delegate.application_openFiles({package});
   int height = 0;
+  QString message;
   Test_AnswerNextModal(QStringLiteral("okBtn"), [&](QWidget* modal) {
     if (qobject_cast<ZRNFirstAidWindowController*>(modal)) height = modal->height();
+    // Then the message that says where the logs were saved.
+    Test_AnswerNextModal(QStringLiteral("okBtn"), [&](QWidget* shown) { message = Test_LabelsText(shown); }, modal);
   });
   delegate.applicationWillFinishLaunching();
   delegate.applicationDidFinishLaunching();
   EXPECT_EQ(height, 442) << "First Aid after the crash";
 
   const QString archive = desktop + QStringLiteral("/Velmora_CrashLogs.zip");
-  ASSERT_TRUE(Test_WaitUntil([&] { return QFileInfo::exists(archive); }, 30000));
+  ASSERT_TRUE(Test_WaitUntil([&] { return QFileInfo::exists(archive) && !message.isEmpty(); }, 30000));
+  EXPECT_TRUE(message.contains(archive)) << message.toStdString();
   QString error;
   const QList<QVariantMap> entries = Test_PythonZipEntries(archive, &error);
   ASSERT_FALSE(entries.isEmpty()) << error.toStdString();

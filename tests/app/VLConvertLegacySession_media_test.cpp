@@ -6,22 +6,29 @@
 #include "app/ZRNAppMenus.h"
 #include "composition/VL_ExportJobRecord.h"
 #include "platform/foundation/PropertyList.h"
+#include "platform/system/ProcessIdentity.h"
 #include "playback/VLPlaybackWC.h"
 #include "support/MediaTestSupport.h"
 #include "tests/app/AppTestSupport.h"
 
 #include <QCryptographicHash>
+#include <QtEndian>
 #include <QDirIterator>
 #include <QFileDialog>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QMap>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <sys/resource.h>
 
 namespace {
@@ -61,6 +68,10 @@ QMap<QString, QString> listingWithHashes(const QString& folder) {
     const QString key = QDir(folder).relativeFilePath(info.filePath());
     if (info.isDir()) {
       listing.insert(key, QStringLiteral("folder"));
+      continue;
+    }
+    if (!info.isFile()) {  // a pipe would never answer
+      listing.insert(key, QStringLiteral("special"));
       continue;
     }
     QFile file(info.filePath());
@@ -175,23 +186,28 @@ TEST_F(LegacyConversionTest, JoinsSegmentsInNumericOrderIntoAPackageAndRemovesTh
   EXPECT_TRUE(settings.value(QStringLiteral("VLCaptureAudio")).toBool());
 }
 
-TEST_F(LegacyConversionTest, NothingToJoinEndsAsAbortedAndLeavesTheFolderAsItWas) {
+TEST_F(LegacyConversionTest, NothingToJoinEndsWithAlert20028SayingWhyAndLeavesTheFolderAsItWas) {
   struct Case {
     const char* name;
     std::function<void()> make;
+    const char* reason;
   };
   const Case cases[] = {
-      {"empty folder", [] {}},
-      {"no segments folder", [this] { writeSettings(oldSettings(), PropertyListFormat::XML); }},
+      {"empty folder", [] {}, "empty"},
+      {"no segments folder", [this] { writeSettings(oldSettings(), PropertyListFormat::XML); }, "folder of movies"},
       {"empty segments folder", [this] {
          writeSettings(oldSettings(), PropertyListFormat::XML);
          segments();
-       }},
+       }, "holds no movies"},
       {"segments folder of folders and hidden files", [this] {
          QDir().mkpath(QDir(segments()).filePath(QStringLiteral("seg1.mov")));
          QFile hidden(QDir(segments()).filePath(QStringLiteral(".seg2.mov")));
          ASSERT_TRUE(hidden.open(QIODevice::WriteOnly));
-       }},
+       }, "holds no movies"},
+      {"segments is a pipe", [this] {
+         writeSettings(oldSettings(), PropertyListFormat::XML);
+         ASSERT_EQ(::mkfifo(QFile::encodeName(QDir(legacy).filePath(QStringLiteral("segments"))).constData(), 0644), 0);
+       }, "not a folder"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -201,12 +217,181 @@ TEST_F(LegacyConversionTest, NothingToJoinEndsAsAbortedAndLeavesTheFolderAsItWas
     const auto before = listingWithHashes(legacy);
     DialogWatcher watcher;
     EXPECT_FALSE(Legacy_ConvertSession(QUrl::fromLocalFile(legacy)));
-    EXPECT_TRUE(watcher.shown.isEmpty()) << "an abort shows no alert";
+    ASSERT_EQ(watcher.shown.size(), 1) << "a conversion that ends early says why";
+    EXPECT_TRUE(watcher.shown.first().contains(QStringLiteral("Conversion to the new file format failed.")));
+    EXPECT_TRUE(watcher.shown.first().contains(QString::fromUtf8(c.reason))) << watcher.shown.first().toStdString();
     EXPECT_EQ(listingWithHashes(legacy), before);
     expectNoLeftovers({QStringLiteral("Cup Final.vlvidcap")});
   }
 }
 
+// While it lives, the whole process meets file permissions as an ordinary user ("nobody" when the suite
+// runs as root): the conversion reads on threads of its own.
+class ScopedOrdinaryUserProcess {
+ public:
+  ScopedOrdinaryUserProcess() {
+    if (::geteuid() == 0) m_changed = ::seteuid(65534) == 0;
+  }
+  ~ScopedOrdinaryUserProcess() {
+    if (m_changed) EXPECT_EQ(::seteuid(0), 0);
+  }
+
+ private:
+  bool m_changed = false;
+};
+
+TEST_F(LegacyConversionTest, AListedFileThatCannotBeReadEndsWithAlert20028NamingItAndTheFolderStays) {
+  // Folders an ordinary user may use, outside the suite's closed home: the old session and the temporary folder.
+  auto shared = std::make_unique<QTemporaryDir>(QStringLiteral("/tmp/velmora-legacy-XXXXXX"));
+  auto temporary = std::make_unique<QTemporaryDir>(QStringLiteral("/tmp/velmora-legacy-tmp-XXXXXX"));
+  auto openToAll = [](const QString& path) { ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0777), 0); };
+  openToAll(shared->path());
+  openToAll(temporary->path());
+  parent = shared->path();
+  legacy = QDir(parent).filePath(QStringLiteral("Cup Final.vlvidcap"));
+  const QString segmentFolder = QDir(legacy).filePath(QStringLiteral("segments"));
+  auto seg = [&](const char* name) { return QDir(segmentFolder).filePath(QString::fromLatin1(name)); };
+  auto writeBytes = [](const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+  };
+  struct Case {
+    const char* name;
+    std::function<void()> make;
+    const char* named;
+  };
+  const Case cases[] = {
+      {"segment without read permission", [&] { QFile::setPermissions(seg("seg2.mov"), QFileDevice::WriteOwner); }, "seg2.mov"},
+      {"segment that is no movie", [&] { writeBytes(seg("seg2.mov"), QByteArray(50000, 'x')); }, "seg2.mov"},
+      {"segment without a video track", [&] {
+         QFile::remove(seg("seg2.mov"));
+         bool ok = false;
+         TestMovie_Run(QStringLiteral("ffmpeg"), {"-v", "error", "-y", "-f", "lavfi", "-i", "sine=duration=1", "-c:a", "aac",
+                                                  "-f", "mov", seg("seg2.mov")}, &ok);
+         ASSERT_TRUE(ok);
+       }, "seg2.mov"},
+      {"segment that is a pipe", [&] {
+         QFile::remove(seg("seg2.mov"));
+         ASSERT_EQ(::mkfifo(QFile::encodeName(seg("seg2.mov")).constData(), 0644), 0);
+       }, "seg2.mov"},
+      {"settings that do not parse", [&] { writeBytes(QDir(legacy).filePath(QStringLiteral("old.plist")), "<plist><dict><key>"); }, "old.plist"},
+      {"settings without read permission", [&] {
+         writeSettings(oldSettings(), PropertyListFormat::XML);
+         QFile::setPermissions(QDir(legacy).filePath(QStringLiteral("settings.plist")), QFileDevice::WriteOwner);
+       }, "settings.plist"},
+      {"settings that are a pipe", [&] {
+         ASSERT_EQ(::mkfifo(QFile::encodeName(QDir(legacy).filePath(QStringLiteral("settings.plist"))).constData(), 0644), 0);
+       }, "settings.plist"},
+  };
+  const QByteArray savedTmp = qgetenv("TMPDIR");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QDir(legacy).removeRecursively();
+    QDir().mkpath(segmentFolder);
+    for (const QString& folder : {legacy, segmentFolder}) openToAll(folder);
+    makeSegment(segmentFolder, QStringLiteral("seg1.mov"), 0, 30);
+    makeSegment(segmentFolder, QStringLiteral("seg2.mov"), 30, 30);
+    makeSegment(segmentFolder, QStringLiteral("seg3.mov"), 60, 30);
+    c.make();
+    const auto before = listingWithHashes(parent);
+    DialogWatcher watcher;
+    bool converted = true;
+    qputenv("TMPDIR", QFile::encodeName(temporary->path()));
+    {
+      ScopedOrdinaryUserProcess ordinary;
+      converted = Legacy_ConvertSession(QUrl::fromLocalFile(legacy));
+    }
+    qputenv("TMPDIR", savedTmp);
+    EXPECT_FALSE(converted);
+    ASSERT_EQ(watcher.shown.size(), 1);
+    EXPECT_TRUE(watcher.shown.first().contains(QStringLiteral("Conversion to the new file format failed.")));
+    EXPECT_TRUE(watcher.shown.first().contains(QString::fromLatin1(c.named))) << watcher.shown.first().toStdString();
+    EXPECT_EQ(listingWithHashes(parent), before) << "the old folder stays as it was";
+    EXPECT_TRUE(QDir(temporary->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
+  }
+}
+
+// The end of the last top-level box that lies whole within the first `length` bytes of a movie file.
+qint64 wholeBoxesEnd(const QByteArray& bytes, qint64 length) {
+  qint64 at = 0;
+  while (at + 8 <= length) {
+    const qint64 size = qFromBigEndian<quint32>(bytes.constData() + at);
+    if (size < 8 || at + size > length) break;
+    at += size;
+  }
+  return at;
+}
+
+TEST_F(LegacyConversionTest, ASegmentCutShortIsJoinedWithThePicturesItStillHolds) {
+  const QString whole = makeSegment(segments(), QStringLiteral("seg1.mov"), 0, 30);
+  const QString cut = makeSegment(segments(), QStringLiteral("seg2.mov"), 30, 90, QStringLiteral("320x240"), false, true);
+  QFile file(cut);
+  ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+  const QByteArray bytes = file.readAll();
+  // Cut inside the last fragment, as a recording stopped by a crash is.
+  const qint64 cutAt = bytes.size() * 3 / 4;
+  ASSERT_TRUE(file.resize(cutAt));
+  file.close();
+  // What it still holds: the fragments that lie whole before the cut.
+  const QString held = QDir(Test_MakeTempDir(QStringLiteral("held"))).filePath(QStringLiteral("held.mov"));
+  QFile heldFile(held);
+  ASSERT_TRUE(heldFile.open(QIODevice::WriteOnly));
+  heldFile.write(bytes.left(wholeBoxesEnd(bytes, cutAt)));
+  heldFile.close();
+  QStringList expected = TestMovie_DecodeVideo(whole).md5;
+  const QStringList heldFrames = TestMovie_DecodeVideo(held).md5;
+  ASSERT_GE(heldFrames.size(), 30);
+  ASSERT_LT(heldFrames.size(), 90);
+  expected += heldFrames;
+
+  DialogWatcher watcher;
+  ASSERT_TRUE(Legacy_ConvertSession(QUrl::fromLocalFile(legacy)));
+  EXPECT_TRUE(watcher.shown.isEmpty()) << watcher.shown.join(QLatin1Char('|')).toStdString();
+  EXPECT_FALSE(QFileInfo::exists(legacy));
+  const QString movie = QDir(target).filePath(QStringLiteral("VLCapturedMovie.") + Prefs_Shared().movieFileExtension());
+  EXPECT_EQ(TestMovie_DecodeVideo(movie).md5, expected) << "every picture of the whole fragments";
+}
+
+TEST_F(LegacyConversionTest, AConversionRemovesWhatConversionsOfEndedRunsLeftAndNothingOfRunsGoingOn) {
+  struct Leftover {
+    QString name;
+    bool removed;
+  };
+  const qint64 own = QCoreApplication::applicationPid();
+  const QString ownStart = QString::number(Process_StartTime(own));
+  QProcess running;  // another run still going
+  running.start(QStringLiteral("sleep"), {QStringLiteral("60")});
+  ASSERT_TRUE(running.waitForStarted());
+  const QString runningTag = QStringLiteral("%1-%2").arg(running.processId()).arg(Process_StartTime(running.processId()));
+  const QList<Leftover> leftovers = {
+      {QStringLiteral("VLImportedSession-%1-%2.vlvidcapb").arg(own).arg(ownStart), false},
+      {QStringLiteral("VLImportedSession-%1.vlvidcapb").arg(runningTag), false},
+      {QStringLiteral("VLImportedSession-%1-1.vlvidcapb").arg(own), true},        // the id used again later
+      {QStringLiteral("VLImportedSession-4194999-123_2.vlvidcapb"), true},        // no such process
+      {QStringLiteral("VLImportedSession.vlvidcapb"), false},                     // not a name of ours
+      {QStringLiteral("VLImportedSession-4194999-123.mov"), false},
+  };
+  const QString temp = QDir::tempPath();
+  for (const Leftover& l : leftovers) {
+    ASSERT_TRUE(QDir().mkpath(QDir(temp).filePath(l.name + QStringLiteral("/VLCapturedMovie.mov"))));
+  }
+  // A copy on its way into place beside the folder, made by a run that was killed.
+  const QString staging = QDir(parent).filePath(QStringLiteral(".Cup Final.vlvidcapb.converting-4194999-5"));
+  ASSERT_TRUE(QDir().mkpath(staging));
+  makeSegment(segments(), QStringLiteral("seg1.mov"), 0, 30);
+
+  DialogWatcher watcher;
+  ASSERT_TRUE(Legacy_ConvertSession(QUrl::fromLocalFile(legacy)));
+  for (const Leftover& l : leftovers) {
+    SCOPED_TRACE(l.name.toStdString());
+    EXPECT_EQ(QFileInfo::exists(QDir(temp).filePath(l.name)), !l.removed);
+    QDir(QDir(temp).filePath(l.name)).removeRecursively();
+  }
+  EXPECT_FALSE(QFileInfo::exists(staging));
+  running.kill();
+  running.waitForFinished();
+}
 TEST_F(LegacyConversionTest, FailuresShowAlert20028AndLeaveEverythingAsItWas) {
   struct Case {
     const char* name;
@@ -403,6 +588,24 @@ TEST_F(LegacyConversionTest, CopyIntoPlaceLeavesNothingHalfDone) {
 }
 
 class LegacyConversionAppTest : public LaunchedAppTest {};
+
+TEST_F(LegacyConversionAppTest, TheStartRemovesTemporaryPackagesThatKilledConversionsLeft) {
+  const QString temp = QDir::tempPath();
+  const QString ownTag = QStringLiteral("%1-%2").arg(QCoreApplication::applicationPid()).arg(Process_StartTime(QCoreApplication::applicationPid()));
+  const QString killed = QDir(temp).filePath(QStringLiteral("VLImportedSession-4194999-77.vlvidcapb"));
+  const QString going = QDir(temp).filePath(QStringLiteral("VLImportedSession-%1.vlvidcapb").arg(ownTag));
+  for (const QString& package : {killed, going}) {
+    QDir().mkpath(package);
+    QFile movie(QDir(package).filePath(QStringLiteral("VLCapturedMovie.mov")));
+    ASSERT_TRUE(movie.open(QIODevice::WriteOnly));
+    movie.write(QByteArray(1 << 20, 'm'));
+  }
+  launch();
+  EXPECT_TRUE(Test_WaitUntil([&] { return !QFileInfo::exists(killed); }, 20000));
+  EXPECT_TRUE(QThreadPool::globalInstance()->waitForDone(20000));
+  EXPECT_TRUE(QFileInfo::exists(QDir(going).filePath(QStringLiteral("VLCapturedMovie.mov")))) << "a conversion going on keeps its work";
+  QDir(going).removeRecursively();
+}
 
 TEST_F(LegacyConversionAppTest, OpeningAnOldFolderFromTheOpenPanelConvertsItAndOpensThePackage) {
   const QString parent = Test_MakeTempDir(QStringLiteral("legacy-app"));

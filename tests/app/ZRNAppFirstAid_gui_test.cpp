@@ -7,6 +7,7 @@
 #include "firstaid/ZRNFirstAidWindowController.h"
 #include "support/ZipTestSupport.h"
 #include "tests/app/AppTestSupport.h"
+#include "support/FileFaults.h"
 #include "tests/firstaid/FirstAidTestSupport.h"
 
 #include <QDir>
@@ -16,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
+#include <sys/mount.h>
 #include <unistd.h>
 
 namespace {
@@ -59,10 +62,13 @@ TEST_F(FirstAidAppTest, SavingTheLogsTwicePutsTwoArchivesOnTheDesktop) {
 
   const QStringList expectedNames = {QStringLiteral("Velmora_CrashLogs.zip"), QStringLiteral("Velmora_CrashLogs_1.zip")};
   for (int save = 0; save < 2; ++save) {
-    // After a crash "Save logs" is preselected: OK saves.
-    Test_AnswerNextModal(QStringLiteral("okBtn"));
+    // After a crash "Save logs" is preselected: OK saves, and a message says where.
+    QString message;
+    Test_AnswerFirstAidThenItsMessage(&message);
     showFirstAidWindowForAppStartup(delegate.get(), false, true);
-    ASSERT_TRUE(Test_WaitUntil([&] { return QFileInfo::exists(desktop + QLatin1Char('/') + expectedNames[save]); }, 30000));
+    const QString saved = desktop + QLatin1Char('/') + expectedNames[save];
+    ASSERT_TRUE(Test_WaitUntil([&] { return QFileInfo::exists(saved) && !message.isEmpty(); }, 30000));
+    EXPECT_TRUE(message.contains(QStringLiteral("The crash logs were saved as \"%1\".").arg(saved))) << message.toStdString();
   }
   QStringList onDesktop = QDir(desktop).entryList(QDir::Files);
   onDesktop.sort();
@@ -109,6 +115,105 @@ TEST_F(FirstAidAppTest, SavingTheLogsTwicePutsTwoArchivesOnTheDesktop) {
     const QVariantMap prefs = Test_ZipEntry(entries, QStringLiteral("vl_prefs.plist")).value("plist").toMap();
     EXPECT_EQ(prefs.value("ZRNTestMark").toString(), QStringLiteral("kept"));
     EXPECT_FALSE(prefs.contains(QStringLiteral("NSNavPanelExpandedSizeForOpenMode")));
+  }
+}
+
+// A small file system mounted at a folder for as long as the object lives (only where this process may
+// mount one: as root, or not at all).
+class ScopedSmallFileSystem {
+ public:
+  ScopedSmallFileSystem(const QString& folder, bool readOnly) : m_folder(folder) {
+    QDir().mkpath(folder);
+    const QByteArray path = QFile::encodeName(folder);
+    m_mounted = ::mount("tmpfs", path.constData(), "tmpfs", 0, "size=64k") == 0;
+    if (!m_mounted) return;
+    // Full to the last byte.
+    QFile filler(folder + QStringLiteral("/filler"));
+    if (filler.open(QIODevice::WriteOnly))
+      while (filler.write(QByteArray(4096, 'f')) > 0 && filler.flush()) {
+      }
+    filler.close();
+    if (readOnly) EXPECT_EQ(::mount(nullptr, path.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0) << strerror(errno);
+  }
+  ~ScopedSmallFileSystem() {
+    if (m_mounted) ::umount2(QFile::encodeName(m_folder).constData(), MNT_DETACH);
+  }
+  bool mounted() const { return m_mounted; }
+
+ private:
+  QString m_folder;
+  bool m_mounted = false;
+};
+
+int countOf(const QString& text, const QString& part) { return static_cast<int>(text.count(part)); }
+
+TEST_F(FirstAidAppTest, SavingTheLogsSaysWhereTheyAreAndNeverCountsAnArchiveThatIsNotWhole) {
+  const QString desktop = Test_HomePath() + QStringLiteral("/Desktop");
+  const QString temp = StandardLocations::tempPath();
+  writeFile(FirstAid_DebugLogsPath() + QStringLiteral("/20261205/1234_Debug.log"), QByteArray(20000, 'l'));
+  willFinish();
+  enum class Where { Desktop, Home, TemporaryWhole, TemporaryCut };
+  struct Case {
+    const char* name;
+    std::function<std::shared_ptr<void>()> arrange;  // what it holds is undone when it goes
+    Where where;
+    const char* says;
+  };
+  bool mountable = true;
+  auto smallDesktop = [&](bool readOnly) {
+    auto fs = std::make_shared<ScopedSmallFileSystem>(desktop, readOnly);
+    mountable = fs->mounted();
+    return std::shared_ptr<void>(fs);
+  };
+  const Case cases[] = {
+      {"the Desktop", [&] { QDir().mkpath(desktop); return std::shared_ptr<void>(); }, Where::Desktop, "were saved as"},
+      {"no Desktop folder", [&] { QDir(desktop).removeRecursively(); return std::shared_ptr<void>(); }, Where::Home,
+       "were saved as"},
+      {"a full Desktop", [&] { return smallDesktop(false); }, Where::TemporaryWhole, "No space left on device"},
+      {"a read-only Desktop", [&] { return smallDesktop(true); }, Where::TemporaryWhole, "Read-only file system"},
+      {"a file-size limit", [&] {
+         QDir().mkpath(desktop);
+         return std::shared_ptr<void>(std::make_shared<Test_FileSizeLimit>(1024));
+       }, Where::TemporaryCut, "could not be saved"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const QString& folder : {desktop, Test_HomePath(), temp})
+      for (const QString& name : QDir(folder).entryList({QStringLiteral("Velmora_CrashLogs*")}, QDir::Files))
+        QFile::remove(folder + QLatin1Char('/') + name);
+    const int savedBefore = countOf(Test_LoggedText(), QStringLiteral("crash logs saved"));
+    QString message;
+    QStringList onDesktop;
+    {
+      const std::shared_ptr<void> arranged = c.arrange();
+      if (!mountable) {
+        std::cout << "[  SKIPPED ] " << c.name << ": this process may not mount a file system\n";
+        mountable = true;
+        continue;
+      }
+      Test_AnswerFirstAidThenItsMessage(&message);
+      showFirstAidWindowForAppStartup(delegate.get(), false, true);
+      ASSERT_TRUE(Test_WaitUntil([&] { return !message.isEmpty(); }, 30000));
+      onDesktop = QDir(desktop).entryList(QDir::Files | QDir::Hidden);
+    }
+    EXPECT_TRUE(message.contains(QString::fromLatin1(c.says))) << message.toStdString();
+    const QString folder = c.where == Where::Desktop ? desktop : c.where == Where::Home ? Test_HomePath() : temp;
+    const QString archive = folder + QStringLiteral("/Velmora_CrashLogs.zip");
+    EXPECT_TRUE(message.contains(QStringLiteral("\"%1\"").arg(archive))) << "told where: " << message.toStdString();
+    ASSERT_TRUE(QFileInfo(archive).isFile());
+    const bool saved = c.where == Where::Desktop || c.where == Where::Home;
+    EXPECT_EQ(countOf(Test_LoggedText(), QStringLiteral("crash logs saved")), savedBefore + (saved ? 1 : 0));
+    QString error;
+    const QList<QVariantMap> entries = Test_PythonZipEntries(archive, &error);
+    if (c.where == Where::TemporaryCut) continue;  // kept as far as it was written
+    // Whole wherever it is, and nowhere else: no empty or half-copied archive on the Desktop.
+    ASSERT_GE(entries.size(), 4) << error.toStdString();
+    EXPECT_EQ(Test_ZipEntry(entries, QStringLiteral("Debug_Logs/20261205/1234_Debug.log")).value("data").toByteArray(),
+              QByteArray(20000, 'l'));
+    if (c.where != Where::Desktop)
+      EXPECT_EQ(onDesktop, c.where == Where::TemporaryWhole ? QStringList{QStringLiteral("filler")} : QStringList{});
+    if (c.where != Where::TemporaryWhole)
+      EXPECT_TRUE(QDir(temp).entryList({QStringLiteral("Velmora_CrashLogs*")}, QDir::Files).isEmpty());
   }
 }
 

@@ -156,12 +156,17 @@ TEST_F(RecentsTest, LegacyEntryAsksToConvertAndStaysWhenNotConverted) {
   const QStringList before = listedPaths();
   for (const char* button : {"cancelBtn", "okBtn"}) {
     SCOPED_TRACE(button);
-    QString shown;
+    QString shown, failure;
+    const bool convert = QString::fromLatin1(button) == QStringLiteral("okBtn");
     Test_AnswerNextModal(QString::fromLatin1(button), [&](QWidget* modal) {
       if (auto* text = modal->findChild<QLabel*>(QStringLiteral("mainTextfield"))) shown = text->text();
+      // A conversion that cannot be done says why.
+      if (convert)
+        Test_AnswerNextModal(QStringLiteral("okBtn"), [&](QWidget* alert) { failure = Test_LabelsText(alert); }, modal);
     });
     delegate->openZRNRecentDoc(delegate->mainMenu()->recentsMenu()->actions().first());
     EXPECT_TRUE(shown.contains(QStringLiteral("Old match"))) << shown.toStdString();
+    if (convert) EXPECT_TRUE(failure.contains(QStringLiteral("Conversion to the new file format failed."))) << failure.toStdString();
     // Cancelled, or the conversion did not succeed: nothing changes.
     EXPECT_EQ(listedPaths(), before);
     EXPECT_TRUE(delegate->playbackWindows().isEmpty());

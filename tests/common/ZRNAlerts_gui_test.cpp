@@ -105,6 +105,11 @@ const CatalogueRow kCatalogue[] = {
      "If you close the window now, the marks made since the session was opened will be lost.", "Close", "Cancel", true,
      false, 0, false},
     {20034, "\"%@\" cannot be read.", "Velmora may not open it: %@.", "OK", nullptr, true, true, 0, false},
+    {20040, "The crash logs were saved as \"%@\".", nullptr, "OK", nullptr, true, false, 0, false},
+    {20041, "The crash logs are kept in \"%@\".", "They could not be put on the Desktop: %@", "OK", nullptr, true, true, 0,
+     false},
+    {20042, "The crash logs could not be saved. What was written is kept in \"%@\".", "Reason: %@", "OK", nullptr, true,
+     true, 0, false},
 };
 
 QString str(const char* key) { return QString::fromLatin1(key); }

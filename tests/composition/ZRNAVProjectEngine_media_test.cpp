@@ -203,3 +203,81 @@ TEST_F(ProjectEngineMedia, ChaptersComeFromTheMovie) {
   // A movie without chapters has none.
   EXPECT_TRUE(ZRNChaptersOfAsset(Asset::assetWithPath(s_a)).isEmpty());
 }
+
+// A sound edit whose file cannot be read leaves silence of its length: the movie's own sound and the
+// sounds after it keep their times, whether the edit replaces the movie's sound or is mixed over it.
+TEST_F(ProjectEngineMedia, ASoundThatCannotBeReadLeavesSilenceAndEveryLaterSoundKeepsItsTime) {
+  // Ten seconds whose own sound is quiet (about -41 dB), so the louder tone (about -21 dB) and silence
+  // tell themselves apart from it.
+  const QString movie = QDir(s_folder).filePath(QStringLiteral("quiet.mp4"));
+  ASSERT_EQ(runFFmpeg({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+                       QStringLiteral("testsrc=size=320x240:rate=30:duration=10"), QStringLiteral("-f"), QStringLiteral("lavfi"),
+                       QStringLiteral("-i"), QStringLiteral("sine=frequency=440:sample_rate=48000:duration=10,volume=0.1"),
+                       QStringLiteral("-c:v"), QStringLiteral("libx264"), QStringLiteral("-preset"), QStringLiteral("veryfast"),
+                       QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p"), QStringLiteral("-c:a"), QStringLiteral("aac"), movie}),
+            QString());
+  const QString unreadable = QDir(s_folder).filePath(QStringLiteral("not-a-sound.m4a"));
+  {
+    QFile bad(unreadable);
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write(QByteArray(4096, 'x'));
+  }
+  auto sound = [](int start, const QString& path, const QVariantMap& levels) {
+    QVariantMap info = levels;
+    info.insert(QStringLiteral("path"), path);
+    return QVariantMap{{QStringLiteral("start"), start},
+                       {QStringLiteral("duration"), 1000},
+                       {QStringLiteral("srcStart"), 0},
+                       {QStringLiteral("info"), info}};
+  };
+  struct Case {
+    const char* name;
+    QVariantMap levels;
+    const char* missing;
+  };
+  const QVariantMap replacing;  // no levels: the movie's sound gives way entirely
+  const QVariantMap mixing{{QStringLiteral("mainLevel"), 0.0}, {QStringLiteral("segLevel"), 0.9}};
+  const Case cases[] = {{"replacing, file missing", replacing, "missing.m4a"},
+                        {"replacing, file no sound", replacing, "not-a-sound.m4a"},
+                        {"mixed over, file missing", mixing, "missing.m4a"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    // The readable tone at 6 s comes first in the list; the unreadable sound at 2 s is laid down after it.
+    const QVariantMap commands{
+        {QStringLiteral("width"), 320},
+        {QStringLiteral("height"), 240},
+        {QStringLiteral("clips"), QVariantList{clip("m", 0, 10000, 10000)}},
+        {QStringLiteral("sounds"), QVariantList{sound(6000, QStringLiteral("tone.m4a"), c.levels),
+                                                sound(2000, QString::fromLatin1(c.missing), c.levels)}}};
+    ZRNAVProject project;
+    project.setSpecs(commands, {{QStringLiteral("m"), Asset::assetWithPath(movie)}}, s_folder);
+    EXPECT_EQ(MediaTime_Millis(project.editedComposition()->duration()), 10000);
+    AssetExportSessionRef session = project.makeExportable(QString::fromLatin1(AVAssetExportPresetHighestQuality));
+    ASSERT_TRUE(session);
+    const QString out = QDir(s_folder).filePath(QStringLiteral("silence-%1.mp4").arg(&c - cases));
+    session->setOutputURL(QUrl::fromLocalFile(out));
+    ASSERT_EQ(TestMovie_RunExport(session), AssetExportSessionStatus::Completed) << session->error().toStdString();
+
+    const double soundLength = TestMovie_Probe(out, QStringLiteral("stream=duration"), QStringLiteral("a:0")).toDouble();
+    EXPECT_NEAR(soundLength, 10.0, 0.15) << "the sound track keeps the movie's length";
+    enum Heard { Silence, Movie, Tone };
+    struct Stretch {
+      double from, to;
+      Heard heard;
+    };
+    // Each stretch is checked a block away from its edges (the encoders' delays move them a little).
+    const Stretch expected[] = {{0.2, 1.8, Movie}, {2.1, 2.8, Silence}, {3.2, 5.8, Movie},
+                                {6.1, 6.8, Tone},  {7.2, 9.7, Movie}};
+    const auto levels = TestMovie_AudioLevels(out);
+    ASSERT_GT(levels.size(), 90);
+    for (const auto& [time, db] : levels) {
+      for (const Stretch& s : expected) {
+        if (time < s.from || time > s.to) continue;
+        SCOPED_TRACE(time);
+        if (s.heard == Silence) EXPECT_LT(db, -70.0);
+        if (s.heard == Movie) EXPECT_NEAR(db, -41.0, 6.0);
+        if (s.heard == Tone) EXPECT_GT(db, -30.0);
+      }
+    }
+  }
+}

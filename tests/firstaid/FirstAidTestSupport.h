@@ -3,6 +3,7 @@
 
 #include "firstaid/CrashLock.h"
 #include "platform/system/ProcessIdentity.h"
+#include "support/DialogTestSupport.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -59,3 +60,11 @@ class Test_RunningCopy {
   QString path;
   QProcess process;
 };
+
+// Answers the First Aid window with its OK button, then the message that follows its work (where the
+// logs were saved, or why not) with OK; *message gets that message's text.
+inline void Test_AnswerFirstAidThenItsMessage(QString* message) {
+  Test_AnswerNextModal(QStringLiteral("okBtn"), [message](QWidget* firstAid) {
+    Test_AnswerNextModal(QStringLiteral("okBtn"), [message](QWidget* shown) { *message = Test_LabelsText(shown); }, firstAid);
+  });
+}
