@@ -13,6 +13,7 @@
 #include "app/VLConvertLegacySessionWC.h"
 #include "common/ZRNRecentDocument.h"
 #include "session/VLDocument.h"
+#include "platform/gui/WindowPlacement.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/StandardLocations.h"
@@ -280,7 +281,7 @@ void ZRNAppDelegate::U_HandleOpenFiles(QStringList& paths) {
 
 void ZRNAppDelegate::bringDocWindowToFront(QWidget* window) {
   if (!window) return;
-  window->show();
+  Gui_ShowWindowInArea(window);
   window->raise();
   window->activateWindow();
 }
@@ -566,7 +567,7 @@ void ZRNAppDelegate::U_OpenLiveRecordingAndShow(bool show) {
   controller->openLiveFootage(VLLiveWC_CapturedMovieURL());
   controller->setWindowRecentDoc(nullptr);
   if (show) {
-    controller->show();
+    Gui_ShowWindowInArea(controller);
     VLLiveWC_SetProgressiveWindowWasOpen(true);
   }
 }

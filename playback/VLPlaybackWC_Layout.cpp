@@ -11,6 +11,7 @@
 #include "common/ZRNFileFunctions.h"
 #include "common/ZRNTimeFormatting.h"
 #include "composition/ZRNJobsController.h"
+#include "platform/gui/WindowPlacement.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/Fmt.h"
 #include "platform/foundation/PropertyList.h"
@@ -240,11 +241,17 @@ bool VLPlaybackWC::windowIsNaturalSize() const {
   return doc && m_playerView && QSizeF(m_playerView->size()) == doc->frameSize();
 }
 
+bool VLPlaybackWC::windowCanIncreaseSize() const { return windowIsNaturalSize() && !Gui_WindowFillsArea(this); }
+
 void VLPlaybackWC::resizeToNaturalSize() {
   auto doc = vlDocument();
   if (!doc || doc->frameSize().isEmpty()) return;
-  const QSize frame = doc->frameSize().toSize();
-  resize(width() - m_playerView->width() + frame.width(), height() - m_playerView->height() + frame.height());
+  // A recording larger than the screen is shown as large as the screen allows, at its own aspect: the
+  // transport bar and the title bar stay on the screen.
+  // Measured on the box that keeps the player's aspect: the player fills it in one direction, so the
+  // box's size is the player's once the window has it.
+  resize(Gui_WindowSizeForViewSize(this, m_viewAspectConstrain, doc->frameSize().toSize()));
+  Gui_KeepWindowInArea(this);
 }
 void VLPlaybackWC::increaseWindowSize() { resizeToNaturalSize(); }
 void VLPlaybackWC::decreaseWindowSize() { resizeToNaturalSize(); }
