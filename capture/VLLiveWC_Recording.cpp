@@ -526,8 +526,8 @@ QString VLLiveWC_Recording::infoPopupHtml() const {
     html += infoRow(QStringLiteral("UID&nbsp;"), esc(p.microphoneUID()));
   } else if (!microphoneAccess) {
     html += QStringLiteral(
-        "<tr><td colspan=\"2\">Audio recording is disabled because<br>microphone access is disabled in "
-        "System/Privacy settings</td></tr>");
+        "<tr><td colspan=\"2\">Audio recording is disabled because<br>access to the microphone's device "
+        "files (/dev/snd/*) is not granted:<br>your user is not a member of the group audio</td></tr>");
   } else {
     html += QStringLiteral("<tr><td colspan=\"2\">Audio recording is disabled</td></tr>");
   }

@@ -215,7 +215,10 @@ QString U_PrepareCrashLog(const QString& userText, bool withPrefs) {
   report.reserve(4096);
   ZRNAppSetup* setup = ZRNAppSetup::sharedAppSetup();
   const QString mailer = setup->currentMailerName();
-  report += QLatin1Char('\n') + hyphens(35) + QStringLiteral("Mail program:  ") + mailer + QLatin1Char('\n');
+  // Support reads which program the user has, not the stand-in name used when there is none.
+  const QString installed = setup->installedMailerName();
+  report += QLatin1Char('\n') + hyphens(35) + QStringLiteral("Mail program:  ") +
+            (installed.isEmpty() ? QStringLiteral("none") : installed) + QLatin1Char('\n');
   if (FirstAid_MailerCanAttach(mailer)) {
     // The reports and the system log travel in the attached archive.
     if (!userText.isEmpty()) report += userText + QLatin1Char('\n');

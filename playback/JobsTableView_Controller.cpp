@@ -220,7 +220,7 @@ void JobsTableView_Controller::U_ConfigureCell(ZRNJobTableCell* cell, int64_t ro
     cell->revealBtn()->show();
     const bool exists = !job->targetPath().isEmpty() && QFileInfo::exists(job->targetPath());
     cell->revealBtn()->setIcon(U_ButtonImage(exists ? "thincircle_rightarrow" : "thincircle_warning"));
-    cell->revealBtn()->setToolTip(exists ? QStringLiteral("Reveal in Finder") : QStringLiteral("Movie file not available"));
+    cell->revealBtn()->setToolTip(exists ? QStringLiteral("Show in Folder") : QStringLiteral("Movie file not available"));
     cell->jobProgress()->hide();
     cell->progressText()->hide();
   } else {

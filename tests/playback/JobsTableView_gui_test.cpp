@@ -133,14 +133,14 @@ TEST_F(JobsTable, AnExportingRowShowsItsProgressAndOffersOnlyCancelThenItsFinish
   ASSERT_TRUE(waitUntilFinished(job));
   ZRNJobTableCell* cell = pane->cellAtRow(0);
   EXPECT_FALSE(cell->abortBtn()->isVisibleTo(window));
-  EXPECT_EQ(cell->revealBtn()->toolTip(), QStringLiteral("Reveal in Finder"));
+  EXPECT_EQ(cell->revealBtn()->toolTip(), QStringLiteral("Show in Folder"));
   EXPECT_EQ(cell->titleText()->text(), job->title());
   EXPECT_EQ(cell->typeBadge()->title(), job->activityBadgeString());
   for (QWidget* control : cell->findChildren<QWidget*>()) {
     EXPECT_FALSE(control->accessibleName().isEmpty()) << control->objectName().toStdString();
   }
   std::unique_ptr<QMenu> menu(cell->menuForEvent(nullptr));
-  EXPECT_EQ(titles(menu.get()), (QStringList{QStringLiteral("Reveal in Finder"), QStringLiteral("Remove from List")}));
+  EXPECT_EQ(titles(menu.get()), (QStringList{QStringLiteral("Show in Folder"), QStringLiteral("Remove from List")}));
   EXPECT_EQ(ZRN_TableGridStyleMask(window->jobTableView()), kZRNTableGridDashedHorizontal);
   EXPECT_FALSE(pane->emptyTableTextV()->isVisibleTo(window));
   EXPECT_TRUE(pane->clearLogButton()->isEnabled());
