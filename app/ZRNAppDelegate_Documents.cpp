@@ -13,6 +13,7 @@
 #include "app/VLConvertLegacySessionWC.h"
 #include "common/ZRNRecentDocument.h"
 #include "session/VLDocument.h"
+#include "platform/gui/FilePanels.h"
 #include "platform/gui/WindowPlacement.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/PropertyList.h"
@@ -312,6 +313,8 @@ void ZRNAppDelegate::openSavedRecording() {
     bringDocWindowToFront(m_openPanel);
     return;
   }
+  // An old session folder is one document too: a double-click chooses it, never enters it.
+  FilePanels_RegisterPackageExtension(kVLLegacyExtension);
   auto* panel = new ZRNOpenPanel(nullptr);
   panel->setObjectName(QStringLiteral("openPanel"));
   panel->setAttribute(Qt::WA_DeleteOnClose);
