@@ -144,7 +144,11 @@ void JobsTableView_Controller::revealResultsInFinder(QWidget* sender) {
   if (row < 0) return;
   auto job = objectValueForRow(row);
   if (!job) return;
-  if (File_RevealInFinder(job->targetPath(), job->targetIsFolder())) return;
+  bool shown = false;
+  if (File_RevealInFinder(job->targetPath(), job->targetIsFolder(), &shown)) {
+    if (!shown) Alert_TellRevealFailed(job->targetPath(), job->targetIsFolder());
+    return;
+  }
   // The alert runs its own event loop, in which the rows are made anew (progress of other jobs): ask on
   // the next turn, so that no row's button is still inside its click while its row is replaced.
   QPointer<JobsTableView_Controller> guard(this);

@@ -3,6 +3,7 @@
 
 #include "playback/VLPlaybackWC.h"
 
+#include "common/ZRNAlerts.h"
 #include "common/ZRNLocalizedStrings.h"
 
 #include "common/ZRNAppHost.h"
@@ -339,7 +340,8 @@ void VLPlaybackWC::popoverDidClose() { m_popoverHasDelegate = false; }
 void VLPlaybackWC::popOverAction() {
   // The package is selected in a file manager window of its folder.
   const QString package = U_PackagePath();
-  if (!package.isEmpty()) File_RevealInFinder(package, false);
+  bool shown = false;
+  if (!package.isEmpty() && File_RevealInFinder(package, false, &shown) && !shown) Alert_TellRevealFailed(package, false);
 }
 
 QString VLPlaybackWC::infoPopupHtml() const {
