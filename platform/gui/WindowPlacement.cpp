@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <QPointer>
 #include <QScreen>
+#include <QTimer>
 #include <QWidget>
 #include <QWindow>
 
@@ -24,27 +25,39 @@ bool IsFramed(const QWidget* window) {
   return window->isVisible() && window->windowHandle() && !window->windowHandle()->frameMargins().isNull();
 }
 
-// Checks a newly shown window once more when the window manager has framed it: the frame's size is only
-// known then, and some window managers place a window anew when they map it.
+// How long a new window is watched: window managers frame a window and then place it where they like
+// (openbox ignores the place asked for), each step a move of its own, within a moment of the mapping.
+constexpr int kSettleMillis = 1500;
+
+// Checks a newly shown window again at each move or resize while the window manager settles it: the
+// frame's size is only known once it is framed, and the window manager's own placement comes after.
 class FramedWatcher : public QObject {
  public:
-  explicit FramedWatcher(QWidget* window) : QObject(window), m_window(window) { window->installEventFilter(this); }
+  explicit FramedWatcher(QWidget* window) : QObject(window), m_window(window) {
+    window->installEventFilter(this);
+    if (QGuiApplication::platformName() != QLatin1String("offscreen")) QTimer::singleShot(kSettleMillis, this, [this] { deleteLater(); });
+  }
 
   bool eventFilter(QObject* watched, QEvent* event) override {
-    if (watched == m_window && m_window) {
-      const QEvent::Type type = event->type();
-      if (type == QEvent::Move || type == QEvent::Resize || type == QEvent::Expose || type == QEvent::WindowActivate) {
-        if (IsFramed(m_window) || QGuiApplication::platformName() == QLatin1String("offscreen")) {
-          Gui_KeepWindowInArea(m_window);
-          deleteLater();
-        }
-      }
-    }
+    if (watched != m_window || !m_window || m_busy) return false;
+    const QEvent::Type type = event->type();
+    if (type != QEvent::Move && type != QEvent::Resize && type != QEvent::Expose && type != QEvent::WindowActivate) return false;
+    const bool offscreen = QGuiApplication::platformName() == QLatin1String("offscreen");
+    if (!IsFramed(m_window) && !offscreen) return false;
+    // Asked on the next turn: the event's geometry is then the window manager's, not the one asked for.
+    m_busy = true;
+    QTimer::singleShot(0, this, [this, offscreen] {
+      m_busy = false;
+      if (m_window) Gui_KeepWindowInArea(m_window);
+      // Offscreen nobody moves the window afterwards.
+      if (offscreen) deleteLater();
+    });
     return false;
   }
 
  private:
   QPointer<QWidget> m_window;
+  bool m_busy = false;
 };
 }  // namespace
 
