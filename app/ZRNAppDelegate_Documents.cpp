@@ -13,6 +13,9 @@
 #include "app/VLConvertLegacySessionWC.h"
 #include "common/ZRNRecentDocument.h"
 #include "session/VLDocument.h"
+#include "platform/gui/FilePanels.h"
+#include "platform/system/Workspace.h"
+#include "platform/gui/WindowPlacement.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/StandardLocations.h"
@@ -280,7 +283,7 @@ void ZRNAppDelegate::U_HandleOpenFiles(QStringList& paths) {
 
 void ZRNAppDelegate::bringDocWindowToFront(QWidget* window) {
   if (!window) return;
-  window->show();
+  Gui_ShowWindowInArea(window);
   window->raise();
   window->activateWindow();
 }
@@ -311,6 +314,8 @@ void ZRNAppDelegate::openSavedRecording() {
     bringDocWindowToFront(m_openPanel);
     return;
   }
+  // An old session folder is one document too: a double-click chooses it, never enters it.
+  FilePanels_RegisterPackageExtension(kVLLegacyExtension);
   auto* panel = new ZRNOpenPanel(nullptr);
   panel->setObjectName(QStringLiteral("openPanel"));
   panel->setAttribute(Qt::WA_DeleteOnClose);
@@ -385,9 +390,17 @@ void ZRNAppDelegate::showHideCameraPreferences() {
 bool ZRNAppDelegate::U_OpenURL(const QUrl& url) {
   m_lastOpenedURL = url;
   ZRNLogger_Log(QStringLiteral("open %@"), url.toString());
-  // Offscreen runs (tests) have no desktop to hand the URL to.
-  if (QGuiApplication::platformName() == QLatin1String("offscreen")) return true;
-  return QDesktopServices::openUrl(url);
+  if (Workspace_OpenURL(url)) return true;
+  // Nothing on this desktop opens it: the user gets the file's place (or the address) to open it himself.
+  const bool file = url.isLocalFile();
+  const QString name = file ? QFileInfo(url.toLocalFile()).fileName() : url.toString();
+  Dispatch_MainAsync([file, name, where = file ? url.toLocalFile() : url.toString()] {
+    Alert_ShowHandOffFailure(Fmt("\u201C%@\u201D cannot be opened.", name),
+                             file ? QStringLiteral("No program on this desktop opens it. The file is here:")
+                                  : QStringLiteral("No web browser on this desktop opens it. The address is:"),
+                             where);
+  });
+  return false;
 }
 
 void ZRNAppDelegate::showLogFile() {
@@ -566,7 +579,7 @@ void ZRNAppDelegate::U_OpenLiveRecordingAndShow(bool show) {
   controller->openLiveFootage(VLLiveWC_CapturedMovieURL());
   controller->setWindowRecentDoc(nullptr);
   if (show) {
-    controller->show();
+    Gui_ShowWindowInArea(controller);
     VLLiveWC_SetProgressiveWindowWasOpen(true);
   }
 }

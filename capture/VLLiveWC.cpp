@@ -10,6 +10,7 @@
 #include "capture/ZRNRecorder.h"
 #include "capture/ZRNWaitingForDeviceWC.h"
 #include "session/VLDocument.h"
+#include "platform/gui/WindowPlacement.h"
 #include "platform/gui/DialogRunner.h"
 #include "platform/gui/FilePanels.h"
 #include "platform/media/view/PreviewView.h"
@@ -604,7 +605,7 @@ void VLLiveWC_MakeAndShow() {
     live = new VLLiveWC;
     live->setAttribute(Qt::WA_DeleteOnClose);
   }
-  live->show();
+  Gui_ShowWindowInArea(live);
   live->raise();
   live->activateWindow();
 }

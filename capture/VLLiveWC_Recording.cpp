@@ -12,6 +12,7 @@
 #include "common/ZRNTimeFormatting.h"
 #include "session/VLDocument.h"
 #include "capture/VLLiveWC.h"
+#include "platform/gui/WindowPlacement.h"
 #include "platform/media/asset/FragmentedAsset.h"
 
 #include <QCoreApplication>
@@ -527,8 +528,8 @@ QString VLLiveWC_Recording::infoPopupHtml() const {
     html += infoRow(QStringLiteral("UID&nbsp;"), esc(p.microphoneUID()));
   } else if (!microphoneAccess) {
     html += QStringLiteral(
-        "<tr><td colspan=\"2\">Audio recording is disabled because<br>microphone access is disabled in "
-        "System/Privacy settings</td></tr>");
+        "<tr><td colspan=\"2\">Audio recording is disabled because<br>access to the microphone's device "
+        "files (/dev/snd/*) is not granted:<br>your user is not a member of the group audio</td></tr>");
   } else {
     html += QStringLiteral("<tr><td colspan=\"2\">Audio recording is disabled</td></tr>");
   }
@@ -607,15 +608,18 @@ bool VLLiveWC_Recording::windowIsNaturalSize() const {
   QWidget* preview = m_host->previewView();
   return preview && QSizeF(preview->size()) == Prefs_Shared().movieSize();
 }
-bool VLLiveWC_Recording::windowCanIncreaseSize() const { return windowIsNaturalSize(); }
+bool VLLiveWC_Recording::windowCanIncreaseSize() const {
+  return windowIsNaturalSize() && !(m_host->window() && Gui_WindowFillsArea(m_host->window()));
+}
 bool VLLiveWC_Recording::windowCanDecreaseSize() const { return windowIsNaturalSize(); }
 
 void VLLiveWC_Recording::U_SetContentSizeForMovieSize() {
   QWidget* window = m_host->window();
   QWidget* preview = m_host->previewView();
   if (!window || !preview) return;
-  const QSize movie = Prefs_Shared().movieSize().toSize();
-  window->resize(window->size() - (preview->size() - movie));
+  // Never larger than the screen: a camera of more pixels than the screen shows as large as it allows.
+  window->resize(Gui_WindowSizeForViewSize(window, preview, Prefs_Shared().movieSize().toSize()));
+  Gui_KeepWindowInArea(window);
 }
 void VLLiveWC_Recording::resizeToNaturalSize() { U_SetContentSizeForMovieSize(); }
 void VLLiveWC_Recording::increaseWindowSize() { U_SetContentSizeForMovieSize(); }

@@ -7,6 +7,8 @@
 #include "platform/gui/DialogRunner.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QLabel>
 #include <QPushButton>
 
 #include <mutex>
@@ -220,6 +222,32 @@ int Alert_ShowAlertWithID(int alertID, const QVariant& argument, const QVariant&
   // Alerts cannot be hidden by the user in this application: the entries' hiding flags are not read.
   std::unique_ptr<ZRNAlertWindowController> controller = Alert_MakeAlertController(*entry, argument, explainArgument);
   return Alert_RunAlertModal(controller.get());
+}
+
+void Alert_ShowHandOffFailure(const QString& title, const QString& reason, const QString& path) {
+  ZRNLogger_Log(QStringLiteral("ATT: %@ %@ (%@)"), title, reason, path);
+  if (!Dispatch_IsMainThread()) {
+    Dispatch_MainAsync([title, reason, path] { Alert_ShowHandOffFailure(title, reason, path); });
+    return;
+  }
+  QVariantMap entry;
+  entry.insert(QString::fromLatin1(kAlertKeyMainString), title);
+  entry.insert(QString::fromLatin1(kAlertKeyExplainString), path.isEmpty() ? reason : reason + QLatin1Char('\n') + path);
+  std::unique_ptr<ZRNAlertWindowController> controller = Alert_MakeAlertController(entry);
+  controller->setObjectName(QStringLiteral("handOffFailureAlert"));
+  for (QLabel* field : {controller->mainTextfield(), controller->explainTextfield()})
+    if (field) field->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  Alert_RunAlertModal(controller.get());
+}
+
+void Alert_TellRevealFailed(const QString& path, bool isFolder) {
+  const QString name = QFileInfo(path).fileName();
+  Dispatch_MainAsync([path, name, isFolder] {
+    Alert_ShowHandOffFailure(Fmt("\u201C%@\u201D cannot be shown in its folder.", name),
+                             isFolder ? QStringLiteral("No file manager answered. The folder is here:")
+                                      : QStringLiteral("No file manager answered. The file is here:"),
+                             path);
+  });
 }
 
 int Alert_RunAlertModal(ZRNBaseDialogWindowController* controller) {

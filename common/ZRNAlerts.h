@@ -60,6 +60,15 @@ std::unique_ptr<ZRNAlertWindowController> Alert_MakeAlertController(const QVaria
                                                                     const QVariant& argument = QVariant(),
                                                                     const QVariant& explainArgument = QVariant());
 
+// Tells the user that the desktop did not take a hand-off (opening a file, showing it in its folder,
+// preparing an email): the title says what could not be done, the explanation why, and the path says
+// where the file is. The text can be selected, so the path can be copied into a file manager. Shown
+// application-modal on the main thread (a caller on another thread does not wait for it). The alert's
+// object name is "handOffFailureAlert".
+void Alert_ShowHandOffFailure(const QString& title, const QString& reason, const QString& path);
+// The hand-off failure for an item the desktop would not show in its folder; asked on the next turn of
+// the main queue, so that the control that asked has finished its click.
+void Alert_TellRevealFailed(const QString& path, bool isFolder);
 // Runs any of the application's dialogs application-modal and answers its result. Main-thread work
 // keeps running meanwhile, and a dialog run from inside stacks on this one.
 int Alert_RunAlertModal(ZRNBaseDialogWindowController* controller);

@@ -32,9 +32,13 @@ bool ZRNAppSetup::machine_hasMailer() {
   return gHasMailer == 1;
 }
 
-QString ZRNAppSetup::currentMailerName() {
+QString ZRNAppSetup::installedMailerName() {
   const QString entry = Workspace_DesktopEntryPath(Workspace_MailtoHandlerDesktopID());
-  const QString name = entry.isEmpty() ? QString() : Workspace_DesktopEntryExecutableName(entry);
+  return entry.isEmpty() ? QString() : Workspace_DesktopEntryExecutableName(entry);
+}
+
+QString ZRNAppSetup::currentMailerName() {
+  const QString name = installedMailerName();
   return name.isEmpty() ? QStringLiteral("Mail") : name;
 }
 

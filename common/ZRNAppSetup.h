@@ -28,6 +28,8 @@ class ZRNAppSetup {
   bool machine_hasMailer();
   // The executable name of the desktop's mailto: handler, "Mail" when there is none.
   QString currentMailerName();
+  // The executable name of the desktop's mail program; empty when the desktop has none.
+  QString installedMailerName();
   // Only these mail programs can be driven by our mail scripts; the comparison is exact.
   bool mailerSupportsApplescript(const QString& mailerName) const;
 

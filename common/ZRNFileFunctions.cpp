@@ -181,9 +181,12 @@ bool File_SetHidden(const QUrl& url) {
   return !path.isEmpty() && itemExists(path) && QFileInfo(path).fileName().startsWith(QLatin1Char('.'));
 }
 
-bool File_RevealInFinder(const QString& path, bool isFolder) {
+bool File_RevealInFinder(const QString& path, bool isFolder, bool* shown) {
+  if (shown) *shown = false;
   if (path.isEmpty() || !itemExists(path)) return false;
-  if (!Workspace_RevealItem(path, isFolder)) ZRNLogger_Log(QStringLiteral("ATT: cannot show %@ in a file manager"), path);
+  const bool taken = Workspace_RevealItem(path, isFolder);
+  if (!taken) ZRNLogger_Log(QStringLiteral("ATT: cannot show %@ in a file manager"), path);
+  if (shown) *shown = taken;
   return true;
 }
 

@@ -34,8 +34,9 @@ void File_SetHiddenExtension(const QString& path);
 // Linux hides exactly the items whose names start with a dot, and renaming is not ours to do: YES only
 // for an existing item that is hidden already.
 bool File_SetHidden(const QUrl& url);
-// Shows the item in the desktop's file manager; NO when nothing exists at the path.
-bool File_RevealInFinder(const QString& path, bool isFolder);
+// Shows the item in the desktop's file manager; NO when nothing exists at the path. `shown` receives
+// whether the desktop took the request (a file manager or the folder's handler).
+bool File_RevealInFinder(const QString& path, bool isFolder, bool* shown = nullptr);
 // Gives the item the custom icon made from the application's image of that name (":/images/<name>.png").
 void File_SetCustomIcon(const QUrl& url, const QString& imageName);
 void File_ClearCustomIcon(const QUrl& url);

@@ -7,6 +7,7 @@
 #include "common/ZRNLogger.h"
 #include "common/ZRNSystemFunctions.h"
 #include "firstaid/CrashLock.h"
+#include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/Fmt.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/SafeFile.h"
@@ -16,10 +17,10 @@
 #include "platform/foundation/ZipFile.h"
 #include "platform/system/CrashReport.h"
 #include "platform/system/ProcessIdentity.h"
+#include "platform/system/Workspace.h"
 
 #include <QCollator>
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QDirIterator>
 #include <QGuiApplication>
@@ -325,7 +326,10 @@ QString U_PrepareCrashLog(const QString& userText, bool withPrefs) {
   report.reserve(4096);
   ZRNAppSetup* setup = ZRNAppSetup::sharedAppSetup();
   const QString mailer = setup->currentMailerName();
-  report += QLatin1Char('\n') + hyphens(35) + QStringLiteral("Mail program:  ") + mailer + QLatin1Char('\n');
+  // Support reads which program the user has, not the stand-in name used when there is none.
+  const QString installed = setup->installedMailerName();
+  report += QLatin1Char('\n') + hyphens(35) + QStringLiteral("Mail program:  ") +
+            (installed.isEmpty() ? QStringLiteral("none") : installed) + QLatin1Char('\n');
   if (FirstAid_MailerCanAttach(mailer)) {
     // The reports and the system log travel in the attached archive.
     if (!userText.isEmpty()) report += userText + QLatin1Char('\n');
@@ -438,15 +442,35 @@ QUrl FirstAid_LastMailtoURL() {
   return gLastMailtoURL;
 }
 
+namespace {
+// A report that no mail program took is not lost: the logs are saved on the Desktop (as "Save logs"
+// does) and the user is told where, to send them himself.
+void U_TellMailNotPrepared(const QString& reason) {
+  Dispatch_GlobalAsync([reason] {
+    const QString saved = UU_CreateCrashLogsZip();
+    Alert_ShowHandOffFailure(Fmt("The email to %@ cannot be prepared.", FirstAid_SupportAddress()),
+                             saved.isEmpty() ? reason
+                                             : Fmt("%@ The crash logs are saved here; please send them to %@:", reason,
+                                                   FirstAid_SupportAddress()),
+                             saved);
+  });
+}
+}  // namespace
+
 bool emailCrashReportUsingScriptFor(const QString& mailerName, const QString& body, const QString& archivePath) {
-  const QString xdgEmail = QStandardPaths::findExecutable(QStringLiteral("xdg-email"));
-  if (xdgEmail.isEmpty()) return false;
-  const bool started = QProcess::startDetached(
-      xdgEmail, {QStringLiteral("--subject"), FirstAid_ReportSubject(), QStringLiteral("--body"), body,
-                 QStringLiteral("--attach"), archivePath, FirstAid_SupportAddress()});
-  ZRNLogger_Log(QStringLiteral("crash report to %@ through xdg-email: %@"), mailerName,
-                started ? QStringLiteral("started") : QStringLiteral("not started"));
-  return started;
+  if (QStandardPaths::findExecutable(QStringLiteral("xdg-email")).isEmpty()) return false;
+  const QStringList arguments = {QStringLiteral("--subject"), FirstAid_ReportSubject(), QStringLiteral("--body"), body,
+                                 QStringLiteral("--attach"), archivePath, FirstAid_SupportAddress()};
+  // On the main thread, which outlives xdg-email for as long as it waits for the mail program; its exit
+  // status says whether the mail program took the report.
+  Dispatch_MainAsync([mailerName, arguments] {
+    Workspace_ComposeMail(arguments, qApp, [mailerName](bool taken, const QString& reason) {
+      ZRNLogger_Log(QStringLiteral("crash report to %@ through xdg-email: %@"), mailerName,
+                    taken ? QStringLiteral("handed over") : reason);
+      if (!taken) U_TellMailNotPrepared(reason);
+    });
+  });
+  return true;
 }
 
 QUrl UU_EmailOurCrashLogs(const QString& userText, bool cleanUp) {
@@ -466,9 +490,11 @@ QUrl UU_EmailOurCrashLogs(const QString& userText, bool cleanUp) {
       QMutexLocker locker(&gMailtoMutex);
       gLastMailtoURL = url;
     }
-    // Offscreen there is no desktop to hand the URL to.
-    if (QGuiApplication::platformName() != QLatin1String("offscreen")) QDesktopServices::openUrl(url);
     ZRNLogger_Log(QStringLiteral("crash report as a mailto: URL to %@"), FirstAid_SupportAddress());
+    // The desktop is asked on the main thread; without a mail program it takes nothing.
+    Dispatch_MainAsync([url] {
+      if (!Workspace_OpenURL(url)) U_TellMailNotPrepared(QStringLiteral("No mail program on this desktop takes it."));
+    });
   }
   if (cleanUp) clearOlderCrashLogs();
   return archiveURL;

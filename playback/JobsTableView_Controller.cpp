@@ -144,7 +144,11 @@ void JobsTableView_Controller::revealResultsInFinder(QWidget* sender) {
   if (row < 0) return;
   auto job = objectValueForRow(row);
   if (!job) return;
-  if (File_RevealInFinder(job->targetPath(), job->targetIsFolder())) return;
+  bool shown = false;
+  if (File_RevealInFinder(job->targetPath(), job->targetIsFolder(), &shown)) {
+    if (!shown) Alert_TellRevealFailed(job->targetPath(), job->targetIsFolder());
+    return;
+  }
   // The alert runs its own event loop, in which the rows are made anew (progress of other jobs): ask on
   // the next turn, so that no row's button is still inside its click while its row is replaced.
   QPointer<JobsTableView_Controller> guard(this);
@@ -220,7 +224,7 @@ void JobsTableView_Controller::U_ConfigureCell(ZRNJobTableCell* cell, int64_t ro
     cell->revealBtn()->show();
     const bool exists = !job->targetPath().isEmpty() && QFileInfo::exists(job->targetPath());
     cell->revealBtn()->setIcon(U_ButtonImage(exists ? "thincircle_rightarrow" : "thincircle_warning"));
-    cell->revealBtn()->setToolTip(exists ? QStringLiteral("Reveal in Finder") : QStringLiteral("Movie file not available"));
+    cell->revealBtn()->setToolTip(exists ? QStringLiteral("Show in Folder") : QStringLiteral("Movie file not available"));
     cell->jobProgress()->hide();
     cell->progressText()->hide();
   } else {

@@ -11,6 +11,7 @@
 #include "composition/VL_ExportJobRecord.h"
 #include "composition/ZRNAVCaptureProject.h"
 #include "composition/ZRNJobsController.h"
+#include "platform/gui/WindowPlacement.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/Fmt.h"
 #include "platform/foundation/SysErrno.h"
@@ -460,7 +461,7 @@ void VLPlaybackWC::loadSavedAsset(const AssetRef& asset) {
       const double ratio = size.width() / size.height();
       if (!(ratio == self->m_viewAspectConstrain->multiplier())) self->m_viewAspectConstrain->updateMultiplier(ratio);
       self->U_UpdateSoundControls();
-      if (self->m_openWindowOnLoad) self->show();
+      if (self->m_openWindowOnLoad) Gui_ShowWindowInArea(self);
     });
   });
 }

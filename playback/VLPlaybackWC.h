@@ -168,7 +168,8 @@ class VLPlaybackWC : public ZRNSizingWC, public ZRNJobDelegate, public VLDocumen
 
   // Window size: at natural size the player shows the recording at its frame size.
   bool windowIsNaturalSize() const override;
-  bool windowCanIncreaseSize() const override { return windowIsNaturalSize(); }
+  // No larger size fits the screen once the window fills its available area.
+  bool windowCanIncreaseSize() const override;
   bool windowCanDecreaseSize() const override { return windowIsNaturalSize(); }
   bool validateMenuItem(const QAction* item) const override;
   // Applies validateMenuItem to every action of the window.

@@ -4,6 +4,7 @@
 #include "playback/VLPlaybackWC.h"
 
 #include "common/ZRNAccessibility.h"
+#include "common/ZRNAlerts.h"
 #include "common/ZRNLocalizedStrings.h"
 
 #include "common/ZRNAppHost.h"
@@ -12,6 +13,7 @@
 #include "common/ZRNFileFunctions.h"
 #include "common/ZRNTimeFormatting.h"
 #include "composition/ZRNJobsController.h"
+#include "platform/gui/WindowPlacement.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/Fmt.h"
 #include "platform/foundation/PropertyList.h"
@@ -241,11 +243,17 @@ bool VLPlaybackWC::windowIsNaturalSize() const {
   return doc && m_playerView && QSizeF(m_playerView->size()) == doc->frameSize();
 }
 
+bool VLPlaybackWC::windowCanIncreaseSize() const { return windowIsNaturalSize() && !Gui_WindowFillsArea(this); }
+
 void VLPlaybackWC::resizeToNaturalSize() {
   auto doc = vlDocument();
   if (!doc || doc->frameSize().isEmpty()) return;
-  const QSize frame = doc->frameSize().toSize();
-  resize(width() - m_playerView->width() + frame.width(), height() - m_playerView->height() + frame.height());
+  // A recording larger than the screen is shown as large as the screen allows, at its own aspect: the
+  // transport bar and the title bar stay on the screen.
+  // Measured on the box that keeps the player's aspect: the player fills it in one direction, so the
+  // box's size is the player's once the window has it.
+  resize(Gui_WindowSizeForViewSize(this, m_viewAspectConstrain, doc->frameSize().toSize()));
+  Gui_KeepWindowInArea(this);
 }
 void VLPlaybackWC::increaseWindowSize() { resizeToNaturalSize(); }
 void VLPlaybackWC::decreaseWindowSize() { resizeToNaturalSize(); }
@@ -334,7 +342,8 @@ void VLPlaybackWC::popoverDidClose() { m_popoverHasDelegate = false; }
 void VLPlaybackWC::popOverAction() {
   // The package is selected in a file manager window of its folder.
   const QString package = U_PackagePath();
-  if (!package.isEmpty()) File_RevealInFinder(package, false);
+  bool shown = false;
+  if (!package.isEmpty() && File_RevealInFinder(package, false, &shown) && !shown) Alert_TellRevealFailed(package, false);
 }
 
 QString VLPlaybackWC::infoPopupHtml() const {

@@ -11,6 +11,7 @@
 #include "common/ZRNTimeFormatting.h"
 #include "composition/ZRNAVCaptureProject.h"
 #include "composition/ZRNJobsController.h"
+#include "platform/gui/WindowPlacement.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/media/asset/FragmentedAsset.h"
 #include "platform/media/asset/FragmentedAssetMinder.h"
@@ -222,7 +223,7 @@ void VLProgressivePlayWC::loadLiveAsset(const std::shared_ptr<FragmentedAsset>& 
       const double ratio = size.height() > 0 ? size.width() / size.height() : 0.0;
       if (ratio > 0 && self->viewAspectConstrain()->multiplier() != ratio) self->viewAspectConstrain()->updateMultiplier(ratio);
       self->U_UpdateSoundControls();
-      if (self->openWindowOnLoad()) self->show();
+      if (self->openWindowOnLoad()) Gui_ShowWindowInArea(self);
     });
   });
 }

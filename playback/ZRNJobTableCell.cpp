@@ -128,7 +128,7 @@ QAction* ZRNJobTableCell::U_MenuItem(QMenu* menu, const char* title, const char*
 QMenu* ZRNJobTableCell::viewContextualGeneric() {
   auto* menu = new QMenu(QStringLiteral("Job Contextual"));
   menu->setObjectName(QStringLiteral("Job Contextual"));
-  U_MenuItem(menu, "Reveal in Finder", "revealInFinderContextual", &ZRNJobTableCell::revealInFinderContextual);
+  U_MenuItem(menu, "Show in Folder", "revealInFinderContextual", &ZRNJobTableCell::revealInFinderContextual);
   menu->addSeparator();
   U_MenuItem(menu, "Remove from List", "removeFromList", &ZRNJobTableCell::removeFromList);
   return menu;

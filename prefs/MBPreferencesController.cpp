@@ -3,19 +3,52 @@
 #include "platform/foundation/UserDefaults.h"
 #include "platform/gui/DialogRunner.h"
 
+#include <QAccessibleWidget>
 #include <QAction>
 #include <QActionGroup>
 #include <QCloseEvent>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QLayout>
+#include <QKeyEvent>
 #include <QScreen>
+#include <QShortcut>
 #include <QToolBar>
+#include <QToolButton>
 #include <QVariantAnimation>
 
 namespace {
 // Long enough to be seen, short enough not to be waited for.
 constexpr int kResizeMillis = 150;
+constexpr const char* kModuleButtonProperty = "MBPreferencesModuleButton";
+
+// A module's tool-bar button reads as a button that is pressed for the module shown. Qt's own reading
+// of a checkable tool button is a check box, which tells a listener the wrong thing: choosing a module
+// is not ticking an option.
+class ModuleButtonAccessible : public QAccessibleWidget {
+ public:
+  explicit ModuleButtonAccessible(QToolButton* button) : QAccessibleWidget(button, QAccessible::Button) {}
+  QAccessible::State state() const override {
+    QAccessible::State state = QAccessibleWidget::state();
+    state.checkable = true;
+    state.checked = button()->isChecked();
+    state.pressed = button()->isChecked();
+    return state;
+  }
+  QStringList actionNames() const override { return {pressAction()}; }
+  void doAction(const QString& name) override {
+    if (name == pressAction() && button()->isEnabled()) button()->click();
+  }
+
+ private:
+  QToolButton* button() const { return static_cast<QToolButton*>(widget()); }
+};
+
+QAccessibleInterface* ModuleButtonAccessibleFactory(const QString&, QObject* object) {
+  auto* button = qobject_cast<QToolButton*>(object);
+  if (button && button->property(kModuleButtonProperty).toBool()) return new ModuleButtonAccessible(button);
+  return nullptr;
+}
 }  // namespace
 
 MBPreferencesController::MBPreferencesController(QWidget* parent) : QMainWindow(parent, Qt::Window) {
@@ -35,9 +68,9 @@ MBPreferencesController::MBPreferencesController(QWidget* parent) : QMainWindow(
 MBPreferencesController::~MBPreferencesController() = default;
 
 void MBPreferencesController::_setupToolbar() {
-  m_toolbar = new QToolBar(QStringLiteral("ZRNPreferencesToolbar"), this);
+  m_toolbar = new QToolBar(tr("Preferences modules"), this);
   m_toolbar->setObjectName(QStringLiteral("ZRNPreferencesToolbar"));
-  m_toolbar->setAccessibleName(tr("Preference modules"));
+  m_toolbar->setAccessibleName(tr("Preferences modules"));
   m_toolbar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
   m_toolbar->setMovable(false);
   m_toolbar->setFloatable(false);
@@ -46,6 +79,53 @@ void MBPreferencesController::_setupToolbar() {
   m_toolbarGroup = new QActionGroup(this);
   m_toolbarGroup->setExclusive(true);
   addToolBar(Qt::TopToolBarArea, m_toolbar);
+  // The keyboard reaches what the mouse does: Ctrl+PgUp/PgDn switch modules from anywhere in the window,
+  // and Escape or Ctrl+W close it as its close button does (the window is only ordered out).
+  auto shortcut = [this](const QKeySequence& keys, auto run) {
+    auto* item = new QShortcut(keys, this);
+    item->setContext(Qt::WindowShortcut);
+    connect(item, &QShortcut::activated, this, run);
+  };
+  shortcut(QKeySequence(Qt::CTRL | Qt::Key_PageUp), [this] { selectNeighbourModule(-1); });
+  shortcut(QKeySequence(Qt::CTRL | Qt::Key_PageDown), [this] { selectNeighbourModule(1); });
+  shortcut(QKeySequence(Qt::Key_Escape), [this] { close(); });
+  shortcut(QKeySequence(Qt::CTRL | Qt::Key_W), [this] { close(); });
+}
+
+QToolButton* MBPreferencesController::toolbarButton(const QString& identifier) const {
+  QAction* item = toolbarItem(identifier);
+  return item ? qobject_cast<QToolButton*>(m_toolbar->widgetForAction(item)) : nullptr;
+}
+
+void MBPreferencesController::selectNeighbourModule(int step) {
+  const QStringList allowed = toolbarAllowedItemIdentifiers();
+  if (allowed.isEmpty()) return;
+  const qsizetype at = m_currentModule ? allowed.indexOf(m_currentModule->identifier()) : -1;
+  const qsizetype count = allowed.size();
+  const QString next = allowed.at(((at < 0 ? 0 : at + step) % count + count) % count);
+  QAction* item = toolbarItem(next);
+  if (!item) return;
+  // Through the item, so the subclass's rules for a click apply to a key too.
+  item->trigger();
+  if (QToolButton* button = toolbarButton(next); button && m_toolbar->isAncestorOf(focusWidget())) button->setFocus(Qt::TabFocusReason);
+}
+
+bool MBPreferencesController::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress && qobject_cast<QToolButton*>(watched) && m_toolbar->isAncestorOf(static_cast<QWidget*>(watched))) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    const int modifiers = static_cast<QKeyEvent*>(event)->modifiers() & ~Qt::KeypadModifier;
+    if (modifiers == Qt::NoModifier) {
+      if (key == Qt::Key_Left || key == Qt::Key_Up) {
+        selectNeighbourModule(-1);
+        return true;
+      }
+      if (key == Qt::Key_Right || key == Qt::Key_Down) {
+        selectNeighbourModule(1);
+        return true;
+      }
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
 }
 
 void MBPreferencesController::windowDidLoad() {
@@ -92,6 +172,19 @@ void MBPreferencesController::setModules(const std::vector<MBPreferencesModule*>
     m_toolbarGroup->addAction(item);
     m_toolbar->addAction(item);
     connect(item, &QAction::triggered, this, [this, item] { _selectModule(item); });
+    // Tool-bar buttons take no focus of their own; these are the window's only way between modules.
+    if (auto* button = qobject_cast<QToolButton*>(m_toolbar->widgetForAction(item))) {
+      static const bool factoryInstalled = (QAccessible::installFactory(ModuleButtonAccessibleFactory), true);
+      Q_UNUSED(factoryInstalled);
+      button->setProperty(kModuleButtonProperty, true);
+      // The tool bar made the button's stock reading while building it; drop it so ours is made.
+      if (QAccessibleInterface* stock = QAccessible::queryAccessibleInterface(button); stock && stock->role() != QAccessible::Button)
+        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(stock));
+      button->setFocusPolicy(Qt::StrongFocus);
+      button->setAccessibleName(module->title());
+      button->setAccessibleDescription(module->windowTitle());
+      button->installEventFilter(this);
+    }
     QWidget* view = module->view();
     view->setParent(m_contentHolder);
     view->hide();

@@ -14,6 +14,7 @@
 class QAction;
 class QActionGroup;
 class QToolBar;
+class QToolButton;
 class QVariantAnimation;
 
 inline constexpr const char* kMBPreferencesSelectionKey = "MBPreferencesSelection";
@@ -55,6 +56,10 @@ class MBPreferencesController : public QMainWindow {
   QToolBar* toolbar() const { return m_toolbar; }
   // The tool-bar item of a module (null when there is none).
   QAction* toolbarItem(const QString& identifier) const;
+  // The button that shows a module's tool-bar item (null when there is none).
+  QToolButton* toolbarButton(const QString& identifier) const;
+  // The module before (step -1) or after (+1) the one shown among those offered, wrapping around.
+  void selectNeighbourModule(int step);
   virtual QStringList toolbarAllowedItemIdentifiers() const;
   QStringList toolbarSelectableItemIdentifiers() const { return toolbarAllowedItemIdentifiers(); }
   // Shows exactly the allowed items; asked again whenever what is allowed may have changed.
@@ -77,6 +82,8 @@ class MBPreferencesController : public QMainWindow {
   void UU_ChangeToModuleFininsh(MBPreferencesModule* module);
 
   void changeEvent(QEvent* event) override;
+  // Arrow keys on a tool-bar button move between the modules.
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
  private:

@@ -1,5 +1,7 @@
 #include "platform/gui/DialogRunner.h"
 
+#include "platform/gui/WindowPlacement.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QFont>
@@ -103,7 +105,7 @@ void Gui_ShowOrHideWindow(QWidget* window) {
     window->raise();
     window->activateWindow();
   } else {
-    window->show();
+    Gui_ShowWindowInArea(window);
     window->raise();
     window->activateWindow();
   }

@@ -1,5 +1,7 @@
 #include "platform/system/SystemInfo.h"
 
+#include <algorithm>
+
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -16,6 +18,15 @@ QByteArray readFile(const QString& path) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return QByteArray();
   return file.readAll();
+}
+
+// The first value of a field in the kernel's processor table ("model name"); empty when absent.
+QString cpuInfoValue(const QString& procRoot, const char* field) {
+  for (const QByteArray& line : readFile(procRoot + QStringLiteral("/cpuinfo")).split('\n')) {
+    const qsizetype colon = line.indexOf(':');
+    if (colon >= 0 && line.left(colon).trimmed() == field) return QString::fromUtf8(line.mid(colon + 1)).simplified();
+  }
+  return QString();
 }
 
 // Fields of the mounts table escape blanks, tabs, newlines and backslashes as \ooo.
@@ -106,10 +117,12 @@ QString SystemInfo_MachineModel(const QString& sysRoot, const QString& procRoot)
     if (nul >= 0) bytes.truncate(nul);
     model = QString::fromUtf8(bytes).trimmed();
   }
+  // Virtual machines and containers often show neither: the processor's name still says what ran.
+  if (model.isEmpty()) model = cpuInfoValue(procRoot, "model name");
   return model;
 }
 
-uint64_t SystemInfo_CPUMaxHertz(const QString& sysRoot) {
+uint64_t SystemInfo_CPUMaxHertz(const QString& sysRoot, const QString& procRoot) {
   const QDir cpus(sysRoot + QStringLiteral("/devices/system/cpu"));
   uint64_t best = 0;
   static const QRegularExpression cpuName(QStringLiteral("^cpu\\d+$"));
@@ -119,6 +132,17 @@ uint64_t SystemInfo_CPUMaxHertz(const QString& sysRoot) {
     // cpufreq states kilohertz.
     const uint64_t kHz = readFile(cpus.filePath(name) + QStringLiteral("/cpufreq/cpuinfo_max_freq")).trimmed().toULongLong(&ok);
     if (ok && kHz * 1000 > best) best = kHz * 1000;
+  }
+  if (best > 0) return best;
+  // Without cpufreq (virtual machines) the kernel's processor table still gives each core's clock in
+  // megahertz; the fastest counts.
+  const QList<QByteArray> lines = readFile(procRoot + QStringLiteral("/cpuinfo")).split('\n');
+  for (const QByteArray& line : lines) {
+    const qsizetype colon = line.indexOf(':');
+    if (colon < 0 || line.left(colon).trimmed() != "cpu MHz") continue;
+    bool ok = false;
+    const double mHz = line.mid(colon + 1).trimmed().toDouble(&ok);
+    if (ok && mHz > 0 && mHz < 1e6) best = std::max<uint64_t>(best, static_cast<uint64_t>(mHz * 1e6 + 0.5));
   }
   return best;
 }

@@ -22,10 +22,12 @@ uint64_t SystemInfo_PhysicalMemoryBytes();
 QString SystemInfo_HostName();
 // Processors the system has online; 0 when unknown.
 int SystemInfo_CPUCount();
-// The machine's product name from the firmware tables, or the device-tree model; empty when neither is there.
+// The machine's product name from the firmware tables, or the device-tree model, or else the processor's
+// model name; empty when none is there.
 QString SystemInfo_MachineModel(const QString& sysRoot = QStringLiteral("/sys"), const QString& procRoot = QStringLiteral("/proc"));
-// The highest frequency any processor can reach, in hertz; 0 when cpufreq is absent.
-uint64_t SystemInfo_CPUMaxHertz(const QString& sysRoot = QStringLiteral("/sys"));
+// The highest frequency any processor can reach, in hertz (cpufreq), else the highest clock the kernel's
+// processor table gives; 0 when neither says.
+uint64_t SystemInfo_CPUMaxHertz(const QString& sysRoot = QStringLiteral("/sys"), const QString& procRoot = QStringLiteral("/proc"));
 
 struct MountedVolume {
   QString device;

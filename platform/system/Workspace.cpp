@@ -11,7 +11,10 @@
 #include <QStandardPaths>
 #include <QStringList>
 #include <QTextStream>
+#include <QTimer>
 #include <QUrl>
+
+#include <memory>
 
 namespace {
 constexpr int kBusTimeoutMs = 3000;
@@ -67,7 +70,45 @@ QString firstExecWord(const QString& exec) {
 bool Workspace_RevealItem(const QString& path, bool isFolder) {
   if (askFileManager(isFolder ? QStringLiteral("ShowFolders") : QStringLiteral("ShowItems"), path)) return true;
   const QString folder = isFolder ? path : QFileInfo(path).absolutePath();
-  return QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+  return Workspace_OpenURL(QUrl::fromLocalFile(folder));
+}
+
+bool Workspace_OpenURL(const QUrl& url) { return url.isValid() && QDesktopServices::openUrl(url); }
+
+void Workspace_ComposeMail(const QStringList& arguments, QObject* context, std::function<void(bool, const QString&)> done,
+                           int patienceMs) {
+  const QString xdgEmail = QStandardPaths::findExecutable(QStringLiteral("xdg-email"));
+  if (xdgEmail.isEmpty()) {
+    QMetaObject::invokeMethod(context, [done] { done(false, QStringLiteral("xdg-email is not installed.")); }, Qt::QueuedConnection);
+    return;
+  }
+  // Owned by the context: the answer comes once, from whichever ends first.
+  auto* process = new QProcess(context);
+  auto answered = std::make_shared<bool>(false);
+  auto answer = [process, answered, done](bool ok, const QString& reason) {
+    if (*answered) return;
+    *answered = true;
+    done(ok, reason);
+    // A mail program still running keeps its process object until it ends.
+    if (process->state() == QProcess::NotRunning) process->deleteLater();
+  };
+  QObject::connect(process, &QProcess::finished, context, [process, answer](int code, QProcess::ExitStatus status) {
+    if (status != QProcess::NormalExit)
+      answer(false, QStringLiteral("xdg-email ended abnormally."));
+    else if (code != 0)
+      answer(false, QStringLiteral("xdg-email ended with status %1.").arg(code));
+    else
+      answer(true, QString());
+    process->deleteLater();
+  });
+  QObject::connect(process, &QProcess::errorOccurred, context, [process, answer](QProcess::ProcessError error) {
+    if (error == QProcess::FailedToStart) {
+      answer(false, QStringLiteral("xdg-email could not be started: %1").arg(process->errorString()));
+      process->deleteLater();
+    }
+  });
+  QTimer::singleShot(patienceMs, process, [answer] { answer(true, QString()); });
+  process->start(xdgEmail, arguments);
 }
 
 QString Workspace_MailtoHandlerDesktopID() {

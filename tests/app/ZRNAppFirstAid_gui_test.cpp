@@ -343,7 +343,18 @@ TEST_F(FirstAidAppTest, AnEMailWithoutAnAttachingMailProgramCarriesTheReportInIt
   });
   const QUrl before = FirstAid_LastMailtoURL();
   showFirstAidWindowForAppStartup(delegate.get(), false, true);
+  // Offscreen no mail program takes the mailto: URL: the user is told, and the logs wait on the Desktop.
+  QString told;
+  Test_AnswerNextModal(QStringLiteral("okBtn"), [&](QWidget* modal) {
+    if (modal->objectName() == QLatin1String("handOffFailureAlert")) told = Test_LabelsText(modal);
+  });
   ASSERT_TRUE(Test_WaitUntil([&] { return FirstAid_LastMailtoURL() != before; }, 30000));
+  ASSERT_TRUE(Test_WaitUntil([&] { return !told.isEmpty(); }, 30000));
+  EXPECT_TRUE(told.contains(QStringLiteral("The email to ") + FirstAid_SupportAddress() + QStringLiteral(" cannot be prepared."))) << told.toStdString();
+  EXPECT_TRUE(told.contains(QStringLiteral("No mail program on this desktop takes it."))) << told.toStdString();
+  const qsizetype at = told.indexOf(StandardLocations::desktopPath() + QStringLiteral("/Velmora_CrashLogs"));
+  ASSERT_GE(at, 0) << told.toStdString();
+  EXPECT_TRUE(QFileInfo::exists(told.mid(at, told.indexOf(QStringLiteral(".zip"), at) + 4 - at)));
   const QUrl mail = FirstAid_LastMailtoURL();
   EXPECT_EQ(mail.scheme(), QStringLiteral("mailto"));
   EXPECT_EQ(mail.path(), FirstAid_SupportAddress());
@@ -438,4 +449,32 @@ TEST_F(FirstAidAppTest, AMailProgramThatTakesAttachmentsGetsTheArchiveAndAShortB
   // The archive made for the mail goes when the application terminates.
   delegate->applicationWillTerminate();
   EXPECT_FALSE(QFileInfo::exists(archive));
+}
+
+TEST_F(FirstAidAppTest, AMailProgramThatRefusesTheReportIsToldWithTheSavedLogs) {
+  // xdg-email finds Thunderbird but the hand-off fails, as it does when the program cannot start.
+  const QString bin = Test_MakeTempDir(QStringLiteral("bin"));
+  writeFile(bin + QStringLiteral("/xdg-mime"), "#!/bin/sh\necho thunderbird.desktop\n");
+  writeFile(bin + QStringLiteral("/xdg-email"), "#!/bin/sh\nexit 3\n");
+  for (const char* tool : {"/xdg-mime", "/xdg-email"})
+    QFile::setPermissions(bin + QString::fromLatin1(tool), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+  writeFile(StandardLocations::dataHome() + QStringLiteral("/applications/thunderbird.desktop"),
+            "[Desktop Entry]\nType=Application\nName=Thunderbird\nExec=thunderbird %u\n");
+  const QByteArray path = qgetenv("PATH");
+  qputenv("PATH", QFile::encodeName(bin) + ':' + path);
+  willFinish();
+  Test_AnswerNextModal(QStringLiteral("okBtn"));
+  showFirstAidWindowForAppStartup(delegate.get(), false, true);
+  QString told;
+  Test_AnswerNextModal(QStringLiteral("okBtn"), [&](QWidget* modal) {
+    if (modal->objectName() == QLatin1String("handOffFailureAlert")) told = Test_LabelsText(modal);
+  });
+  const bool alerted = Test_WaitUntil([&] { return !told.isEmpty(); }, 30000);
+  qputenv("PATH", path);
+  ASSERT_TRUE(alerted);
+  EXPECT_TRUE(told.contains(QStringLiteral("cannot be prepared."))) << told.toStdString();
+  EXPECT_TRUE(told.contains(QStringLiteral("xdg-email ended with status 3."))) << told.toStdString();
+  const qsizetype at = told.indexOf(StandardLocations::desktopPath() + QStringLiteral("/Velmora_CrashLogs"));
+  ASSERT_GE(at, 0) << told.toStdString();
+  EXPECT_TRUE(QFileInfo::exists(told.mid(at, told.indexOf(QStringLiteral(".zip"), at) + 4 - at)));
 }

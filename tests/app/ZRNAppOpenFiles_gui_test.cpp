@@ -21,6 +21,7 @@
 #include <QFileDialog>
 #include <QListView>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -205,4 +206,38 @@ TEST_F(OpenFilesTest, OpenPanelOpensAPackageItIsGiven) {
     for (const QPointer<QWidget>& window : delegate->playbackWindows()) delete window.data();
     Test_ProcessEvents(50);
   }
+}
+
+// An old session folder is one item as a session package is: a double-click chooses it in any panel.
+TEST_F(OpenFilesTest, AnOldSessionFolderIsChosenOnADoubleClickNotEntered) {
+  const QString legacy = folder + QStringLiteral("/Old Match.vlvidcap");
+  ASSERT_TRUE(QDir().mkpath(legacy + QStringLiteral("/segments")));
+  delegate = std::make_unique<ZRNAppDelegate>();
+  delegate->openSavedRecording();
+  QPointer<QFileDialog> own = delegate->openPanel();
+  ASSERT_NE(own, nullptr);
+  own->reject();
+  Test_ProcessEvents(20);
+  QFileDialog panel(nullptr, QString(), folder);
+  panel.setOption(QFileDialog::DontUseNativeDialog, true);
+  panel.setFileMode(QFileDialog::Directory);
+  panel.show();
+  auto* list = panel.findChild<QListView*>(QStringLiteral("listView"));
+  ASSERT_NE(list, nullptr);
+  QModelIndex item;
+  ASSERT_TRUE(Test_WaitUntil([&] {
+    for (int row = 0; list->model() && row < list->model()->rowCount(list->rootIndex()); ++row) {
+      const QModelIndex index = list->model()->index(row, 0, list->rootIndex());
+      if (index.data().toString() == QStringLiteral("Old Match.vlvidcap")) item = index;
+    }
+    return item.isValid();
+  }));
+  QSignalSpy chosen(&panel, &QFileDialog::fileSelected);
+  list->scrollTo(item);
+  const QPoint at = list->visualRect(item).center();
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+  QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+  ASSERT_TRUE(Test_WaitUntil([&] { return chosen.count() == 1; }));
+  EXPECT_EQ(QFileInfo(chosen.at(0).at(0).toString()).canonicalFilePath(), QFileInfo(legacy).canonicalFilePath());
+  EXPECT_EQ(QFileInfo(panel.directory().absolutePath()).canonicalFilePath(), QFileInfo(folder).canonicalFilePath());
 }

@@ -25,6 +25,7 @@
 #include <QSignalSpy>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QTextDocument>
 #include <QThread>
@@ -180,4 +181,32 @@ TEST_F(LaunchedAppTest, PreferencesThatCannotBeWrittenDuringTheRunAreLogged) {
   const QString log = Test_LoggedText();
   EXPECT_TRUE(log.contains(QStringLiteral("ERR: preferences could not be written"))) << log.toStdString();
   QDir(prefsFile).removeRecursively();
+}
+
+// Offscreen no program opens anything: each command that hands a file to the desktop says so and gives
+// the file's place, in text that can be selected and copied.
+TEST_F(LaunchedAppTest, FilesTheDesktopCannotOpenAreNamedWithTheirPlace) {
+  delegate = std::make_unique<ZRNAppDelegate>();
+  const struct {
+    const char* name;
+    void (ZRNAppDelegate::*command)();
+  } commands[] = {{"Show Log File", &ZRNAppDelegate::showLogFile}, {"Acknowledgments", &ZRNAppDelegate::showAcknowledgments}};
+  for (const auto& row : commands) {
+    SCOPED_TRACE(row.name);
+    QString told;
+    bool selectable = false;
+    Test_AnswerNextModal(QStringLiteral("okBtn"), [&](QWidget* modal) {
+      if (modal->objectName() != QLatin1String("handOffFailureAlert")) return;
+      told = Test_LabelsText(modal);
+      auto* label = modal->findChild<QLabel*>(QStringLiteral("mainTextfield"));
+      selectable = label && (label->textInteractionFlags() & Qt::TextSelectableByKeyboard);
+    });
+    (delegate.get()->*row.command)();
+    ASSERT_TRUE(Test_WaitUntil([&] { return !told.isEmpty(); }));
+    const QString path = delegate->lastOpenedURL().toLocalFile();
+    ASSERT_FALSE(path.isEmpty());
+    EXPECT_TRUE(told.contains(QFileInfo(path).fileName() + QStringLiteral("\u201D cannot be opened."))) << told.toStdString();
+    EXPECT_TRUE(told.contains(path)) << told.toStdString();
+    EXPECT_TRUE(selectable);
+  }
 }

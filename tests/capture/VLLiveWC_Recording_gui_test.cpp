@@ -107,7 +107,10 @@ TEST_F(LiveRecordingGui, InfoPopoverShowsSourcesAsTextAndToggles) {
   EXPECT_TRUE(html.contains(QStringLiteral("Pitch &lt;Cam&gt;")));
   EXPECT_TRUE(html.contains(QStringLiteral("30.00 fps")));
   // The test process has no microphone access recorded.
-  EXPECT_TRUE(html.contains(QStringLiteral("Audio recording is disabled because<br>microphone access")));
+  // Said as Linux grants it: the device files and the group.
+  EXPECT_TRUE(html.contains(QStringLiteral("Audio recording is disabled because<br>access to the microphone's device files (/dev/snd/*)")));
+  EXPECT_TRUE(html.contains(QStringLiteral("member of the group audio")));
+  EXPECT_FALSE(html.contains(QStringLiteral("Privacy")));
   EXPECT_EQ(html.count(QStringLiteral("class=\"infoTitle\"")), html.count(QStringLiteral("class=\"infoValue\"")));
 
   host.window()->show();

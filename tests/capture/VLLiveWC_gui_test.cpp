@@ -17,6 +17,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTextBrowser>
@@ -374,18 +375,23 @@ TEST_F(LiveWindowTest, SourceSettingsShowsTheInformationAndTheSizeActionsFitTheM
   EXPECT_EQ(asked.count(), 1);
   EXPECT_FALSE(popover->isVisible());
 
-  // The window's size commands, as the menu sends them: the preview gets the movie's size.
-  const QSize movie = prefs->movieSize().toSize();
+  // The window's size commands, as the menu sends them: the camera's 1280x720 is larger than the test
+  // screen, so the preview gets the largest size at the movie's aspect with which the window fits.
   ZRNSizingWC* sizing = live;
-  live->resize(900, 700);
-  Test_ProcessEvents(50);
-  EXPECT_FALSE(sizing->windowIsNaturalSize());
+  const QRect area = live->screen()->availableGeometry();
+  const QSize movie = prefs->movieSize().toSize();
+  ASSERT_TRUE(movie.width() > area.width() || movie.height() > area.height());
   for (void (ZRNSizingWC::*command)() : {&ZRNSizingWC::resizeToNaturalSize, &ZRNSizingWC::increaseWindowSize}) {
-    live->resize(900, 700);
+    live->resize(600, 400);
+    live->move(area.topLeft() + QPoint(60, 60));
     Test_ProcessEvents(50);
     (sizing->*command)();
-    ASSERT_TRUE(Test_WaitUntil([&] { return live->livePreviewView()->size() == movie; }))
-        << live->livePreviewView()->width() << "x" << live->livePreviewView()->height() << " window " << live->width() << "x" << live->height();
-    EXPECT_TRUE(sizing->windowIsNaturalSize());
+    QWidget* preview = live->livePreviewView();
+    ASSERT_TRUE(Test_WaitUntil([&] { return preview->width() > 600; }));
+    Test_ProcessEvents(50);
+    EXPECT_TRUE(area.contains(live->frameGeometry())) << live->frameGeometry().width() << "x" << live->frameGeometry().height();
+    EXPECT_NEAR(double(preview->width()) / preview->height(), 16.0 / 9.0, 0.03);
+    EXPECT_FALSE(sizing->windowIsNaturalSize());
+    EXPECT_FALSE(sizing->windowCanIncreaseSize());
   }
 }

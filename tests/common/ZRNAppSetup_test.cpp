@@ -31,6 +31,7 @@ TEST(AppSetup, MailerNameComesFromTheMailtoHandlerAndDefaultsToMail) {
   // No handler at all.
   writeFile(root + QStringLiteral("/bin/xdg-mime"), "#!/bin/sh\nexit 0\n", true);
   EXPECT_EQ(setup->currentMailerName(), QStringLiteral("Mail"));
+  EXPECT_EQ(setup->installedMailerName(), QString());
   // A handler whose desktop entry is gone is no mailer either.
   writeFile(root + QStringLiteral("/bin/xdg-mime"), "#!/bin/sh\necho evolution.desktop\n", true);
   EXPECT_EQ(setup->currentMailerName(), QStringLiteral("Mail"));
@@ -40,6 +41,7 @@ TEST(AppSetup, MailerNameComesFromTheMailtoHandlerAndDefaultsToMail) {
             "[Desktop Action Compose]\nExec=composer\n"
             "[Desktop Entry]\nType=Application\nTryExec=evo\nExec=\"/opt/gnome mail/evolution\" %U\n");
   EXPECT_EQ(setup->currentMailerName(), QStringLiteral("evolution"));
+  EXPECT_EQ(setup->installedMailerName(), QStringLiteral("evolution"));
   // Desktop IDs with dashes may name an entry in a subfolder.
   writeFile(root + QStringLiteral("/bin/xdg-mime"), "#!/bin/sh\necho kde-kmail2.desktop\n", true);
   writeFile(root + QStringLiteral("/share/applications/kde/kmail2.desktop"), "[Desktop Entry]\nExec=kmail -caption %c %u\n");

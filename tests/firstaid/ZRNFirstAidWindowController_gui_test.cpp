@@ -4,6 +4,9 @@
 #include "support/DialogTestSupport.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QTextDocument>
 
@@ -108,4 +111,35 @@ TEST(FirstAidWindow, AResetIsConfirmedFirstAndAnythingButContinueKeepsTheWindow)
   window.okBtn()->click();
   EXPECT_EQ(window.result(), kDialogResultFirst);
   EXPECT_FALSE(window.isVisible());
+}
+
+TEST(FirstAidReport, NamesTheDesktopsMailProgramOrNone) {
+  const QString root = Test_MakeTempDir(QStringLiteral("mailer"));
+  const QByteArray oldPath = qgetenv("PATH"), oldData = qgetenv("XDG_DATA_HOME"), oldDirs = qgetenv("XDG_DATA_DIRS");
+  qputenv("PATH", QFile::encodeName(root + QStringLiteral("/bin:")) + oldPath);
+  qputenv("XDG_DATA_HOME", QFile::encodeName(root + QStringLiteral("/share")));
+  qputenv("XDG_DATA_DIRS", QFile::encodeName(root + QStringLiteral("/none")));
+  auto write = [](const QString& path, const QByteArray& text) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text);
+    file.close();
+    file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+  };
+  const struct {
+    const char* handler;  // what xdg-mime answers
+    const char* shown;
+  } rows[] = {{"", "none"}, {"gone.desktop", "none"}, {"evolution.desktop", "evolution"}};
+  write(root + QStringLiteral("/share/applications/evolution.desktop"), "[Desktop Entry]\nExec=evolution %U\n");
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.handler);
+    write(root + QStringLiteral("/bin/xdg-mime"), QByteArray("#!/bin/sh\necho ") + row.handler + "\n");
+    const QString report = U_PrepareCrashLog(QString(), false);
+    EXPECT_TRUE(report.startsWith(QStringLiteral("\n") + QString(35, '-') + QStringLiteral("Mail program:  ") + row.shown + QStringLiteral("\n")))
+        << report.left(80).toStdString();
+  }
+  qputenv("PATH", oldPath);
+  qputenv("XDG_DATA_HOME", oldData);
+  qputenv("XDG_DATA_DIRS", oldDirs);
 }

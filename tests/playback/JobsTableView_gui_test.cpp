@@ -6,8 +6,11 @@
 #include "playback/VLPlaybackWC.h"
 #include "playback/VLPlaybackWCTestSupport.h"
 #include "playback/ZRNJobTableCell.h"
+#include "support/DialogTestSupport.h"
 
 #include <QAbstractButton>
+#include <QFileInfo>
+#include <QLabel>
 #include <QMenu>
 #include <QProgressBar>
 #include <QTableView>
@@ -133,18 +136,43 @@ TEST_F(JobsTable, AnExportingRowShowsItsProgressAndOffersOnlyCancelThenItsFinish
   ASSERT_TRUE(waitUntilFinished(job));
   ZRNJobTableCell* cell = pane->cellAtRow(0);
   EXPECT_FALSE(cell->abortBtn()->isVisibleTo(window));
-  EXPECT_EQ(cell->revealBtn()->toolTip(), QStringLiteral("Reveal in Finder"));
+  EXPECT_EQ(cell->revealBtn()->toolTip(), QStringLiteral("Show in Folder"));
   EXPECT_EQ(cell->titleText()->text(), job->title());
   EXPECT_EQ(cell->typeBadge()->title(), job->activityBadgeString());
   for (QWidget* control : cell->findChildren<QWidget*>()) {
     EXPECT_FALSE(control->accessibleName().isEmpty()) << control->objectName().toStdString();
   }
   std::unique_ptr<QMenu> menu(cell->menuForEvent(nullptr));
-  EXPECT_EQ(titles(menu.get()), (QStringList{QStringLiteral("Reveal in Finder"), QStringLiteral("Remove from List")}));
+  EXPECT_EQ(titles(menu.get()), (QStringList{QStringLiteral("Show in Folder"), QStringLiteral("Remove from List")}));
   EXPECT_EQ(ZRN_TableGridStyleMask(window->jobTableView()), kZRNTableGridDashedHorizontal);
   EXPECT_FALSE(pane->emptyTableTextV()->isVisibleTo(window));
   EXPECT_TRUE(pane->clearLogButton()->isEnabled());
   EXPECT_FALSE(pane->cancelAllButton()->isEnabled());
+
+  // Offscreen no file manager and no folder handler answer: the reveal says so, with the file's place to
+  // copy, and the context menu's item does the same.
+  for (const char* way : {"button", "menu"}) {
+    SCOPED_TRACE(way);
+    QString told;
+    bool selectable = false;
+    bool alerted = false;
+    Test_AnswerNextModal(QStringLiteral("okBtn"), [&](QWidget* modal) {
+      alerted = modal->objectName() == QLatin1String("handOffFailureAlert");
+      told = Test_LabelsText(modal);
+      if (auto* label = modal->findChild<QLabel*>(QStringLiteral("mainTextfield")))
+        selectable = label->textInteractionFlags() & Qt::TextSelectableByMouse;
+    });
+    if (QString(way) == QLatin1String("button")) {
+      pane->cellAtRow(0)->revealBtn()->click();
+    } else {
+      std::unique_ptr<QMenu> shown(pane->cellAtRow(0)->menuForEvent(nullptr));
+      shown->actions().first()->trigger();
+    }
+    ASSERT_TRUE(Test_WaitUntil([&] { return alerted; }));
+    EXPECT_TRUE(told.contains(QFileInfo(job->targetPath()).fileName() + QStringLiteral("\u201D cannot be shown in its folder."))) << told.toStdString();
+    EXPECT_TRUE(told.contains(job->targetPath())) << told.toStdString();
+    EXPECT_TRUE(selectable);
+  }
 
   // The movie is moved away: the row warns, the reveal asks alert 20024, and "Remove Job" removes it.
   ASSERT_TRUE(QFile::rename(job->targetPath(), job->targetPath() + QStringLiteral(".moved")));

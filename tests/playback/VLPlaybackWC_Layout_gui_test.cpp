@@ -9,6 +9,8 @@
 
 #include <QAction>
 #include <QLocale>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QSplitter>
 #include <QTest>
 #include <QTextBrowser>
@@ -289,5 +291,67 @@ TEST_F(PlaybackLayout, TheSizeCommandsShowTheRecordingAtItsFrameSize) {
     ASSERT_TRUE(Test_WaitUntil([&] { return window->playerView()->size() == QSize(160, 120); })) << window->playerView()->width() << "x" << window->playerView()->height();
     EXPECT_TRUE(window->windowIsNaturalSize());
     EXPECT_TRUE(window->windowCanIncreaseSize());
+  }
+}
+
+TEST_F(PlaybackLayout, TheSizeCommandsKeepTheWindowInsideTheScreenAtTheMoviesAspect) {
+  const struct {
+    const char* name;
+    QSize frame;  // the movie's 4:3 at the recorded size
+    bool fits;
+  } rows[] = {{"Small", QSize(160, 120), true}, {"Huge", QSize(2400, 1800), false}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    VLPlaybackWC* window = openSession(row.name, *s_movie, [&](VLDocument& doc) { doc.setFrameSize(QSizeF(row.frame)); });
+    ASSERT_NE(window, nullptr);
+    const QRect area = window->screen()->availableGeometry();
+    for (auto command : {&VLPlaybackWC::resizeToNaturalSize, &VLPlaybackWC::increaseWindowSize, &VLPlaybackWC::decreaseWindowSize}) {
+      window->resize(700, 450);
+      window->move(area.topLeft() + QPoint(90, 70));
+      Test_ProcessEvents(0);
+      (window->*command)();
+      ASSERT_TRUE(Test_WaitUntil([&] { return !row.fits || window->playerView()->size() == row.frame; }))
+          << window->playerView()->width() << "x" << window->playerView()->height() << " window " << window->width() << "x" << window->height() << " min " << window->minimumSizeHint().width() << "x" << window->minimumSizeHint().height();
+      Test_ProcessEvents(20);
+      EXPECT_TRUE(area.contains(window->frameGeometry()))
+          << window->frameGeometry().x() << "," << window->frameGeometry().y() << " " << window->frameGeometry().width() << "x"
+          << window->frameGeometry().height();
+      EXPECT_EQ(window->windowIsNaturalSize(), row.fits);
+      EXPECT_EQ(window->windowCanIncreaseSize(), row.fits);
+      if (!row.fits) {
+        const QSize shown = window->playerView()->size();
+        EXPECT_NEAR(double(shown.width()) / shown.height(), 4.0 / 3.0, 0.02);
+        // As large as the screen lets it be: the window reaches the area's edge in one direction.
+        const QRect frame = window->frameGeometry();
+        EXPECT_TRUE(frame.width() >= area.width() - 2 || frame.height() >= area.height() - 2) << frame.width() << "x" << frame.height();
+      }
+    }
+    window->close();
+  }
+}
+
+TEST_F(PlaybackLayout, SessionWindowsOpenCascadedWhollyInsideTheScreen) {
+  QList<QRect> frames;
+  for (int i = 0; i < 5; ++i) {
+    const QString package = folder + QStringLiteral("/Cascade %1.vlvidcapb").arg(i);
+    QDir().mkpath(package);
+    QFile::copy(*s_movie, package + QStringLiteral("/VLCapturedMovie.mov"));
+    PlaybackTest_Document(package)->updateSettingsFile();
+    VLPlaybackWC* window = host.openPlayable(package);
+    ASSERT_NE(window, nullptr);
+    Test_ProcessEvents(20);
+    const QRect area = window->screen()->availableGeometry();
+    EXPECT_TRUE(area.contains(window->frameGeometry())) << i << ": " << window->frameGeometry().y() << "+" << window->frameGeometry().height();
+    frames << window->frameGeometry();
+  }
+  // Each one where its title bar can be seen, not on top of the one before, where the screen leaves room
+  // beside a window; one as large as the area goes to its top-left corner.
+  const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+  for (qsizetype i = 1; i < frames.size(); ++i) {
+    const bool room = frames[i - 1].right() + 20 < area.right() && frames[i - 1].bottom() + 20 < area.bottom();
+    if (room)
+      EXPECT_NE(frames[i].topLeft(), frames[i - 1].topLeft()) << i;
+    else
+      EXPECT_EQ(frames[i].topLeft(), area.topLeft()) << i;
   }
 }

@@ -5,8 +5,17 @@
 #include "prefs/VLCameraPrefsTabVC.h"
 #include "prefs/VLExportPrefsTabVC.h"
 
+#include "platform/system/SUUpdater.h"
+
+#include <QAccessible>
 #include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
 #include <QToolBar>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -100,4 +109,102 @@ TEST_F(PrefsWindow, ClosingOrdersTheWindowOutAndShowingItAgainKeepsTheModule) {
   EXPECT_TRUE(told);
   EXPECT_EQ(controller->currentModule()->identifier(), "CameraPrefsPane");
   ZRNPrefsController::setWindowShownHandler({});
+}
+
+namespace {
+// What the user sees cut off: a control narrower or lower than its own smallest size, a one-line text
+// wider than its label, or any part outside the window's content.
+QStringList cutControls(MBPreferencesController* controller, QWidget* module) {
+  QStringList cut;
+  QWidget* content = controller->centralWidget();
+  for (QWidget* control : module->findChildren<QWidget*>()) {
+    if (!control->isVisibleTo(controller) || control->isWindow()) continue;
+    if (!qobject_cast<QPushButton*>(control) && !qobject_cast<QComboBox*>(control) && !qobject_cast<QLabel*>(control)) continue;
+    const QString name = control->objectName().isEmpty() ? QString::fromLatin1(control->metaObject()->className()) : control->objectName();
+    const QRect inContent(control->mapTo(content, QPoint(0, 0)), control->size());
+    const QSize least = control->minimumSizeHint();
+    bool whole = content->rect().contains(inContent) && control->width() >= least.width() && control->height() >= least.height();
+    if (auto* label = qobject_cast<QLabel*>(control); label && !label->wordWrap() && label->textFormat() != Qt::RichText)
+      whole = whole && label->fontMetrics().horizontalAdvance(label->text()) <= label->contentsRect().width();
+    if (!whole) cut << name;
+  }
+  return cut;
+}
+}  // namespace
+
+TEST_F(PrefsWindow, EveryModuleShowsEachOfItsControlsWhole) {
+  // The longest last-check text a date makes: a Wednesday in September at a two-digit hour.
+  UserDefaults::standard().setObject(QString::fromLatin1(kSULastCheckTimeKey), QDateTime(QDate(2026, 9, 30), QTime(10, 45)).toUTC());
+  ZRNPrefsController* controller = openWindow();
+  for (const char* identifier : {"CameraPrefsPane", "ExportPrefsPane", "UpdatesPrefsPane", "CameraPrefsPane"}) {
+    SCOPED_TRACE(identifier);
+    controller->selectModuleWithIdentifier(identifier);
+    ASSERT_NO_FATAL_FAILURE(waitForResize(controller));
+    Test_ProcessEvents(20);
+    QWidget* module = controller->currentModule()->view();
+    EXPECT_EQ(cutControls(controller, module).join(' ').toStdString(), "");
+    // The window is the module's size: no bigger than its larger hint either.
+    const QSize wanted = module->sizeHint().expandedTo(module->minimumSizeHint()).expandedTo(module->minimumSize());
+    EXPECT_EQ(controller->centralWidget()->size(), wanted);
+  }
+  EXPECT_TRUE(controller->updatesTab()->findChild<QLabel*>("lastCheckText")->text().contains("September 30, 2026"));
+}
+
+TEST_F(PrefsWindow, KeyboardSwitchesModulesAndClosesTheWindow) {
+  UserDefaults::standard().setObject(kMBPreferencesSelectionKey, QString("CameraPrefsPane"));
+  ZRNPrefsController* controller = openWindow();
+  QApplication::setActiveWindow(controller);
+  ASSERT_TRUE(Test_WaitUntil([&] { return controller->isActiveWindow(); }));
+  // The buttons are in the Tab order.
+  for (const char* identifier : {"CameraPrefsPane", "ExportPrefsPane", "UpdatesPrefsPane"})
+    EXPECT_TRUE(controller->toolbarButton(identifier)->focusPolicy() & Qt::TabFocus) << identifier;
+  controller->toolbarButton("CameraPrefsPane")->setFocus(Qt::TabFocusReason);
+  const struct {
+    int key;
+    Qt::KeyboardModifiers modifiers;
+    const char* shown;
+  } steps[] = {{Qt::Key_Right, Qt::NoModifier, "ExportPrefsPane"},   {Qt::Key_Down, Qt::NoModifier, "UpdatesPrefsPane"},
+               {Qt::Key_Right, Qt::NoModifier, "CameraPrefsPane"},   {Qt::Key_Left, Qt::NoModifier, "UpdatesPrefsPane"},
+               {Qt::Key_PageUp, Qt::ControlModifier, "ExportPrefsPane"}, {Qt::Key_PageDown, Qt::ControlModifier, "UpdatesPrefsPane"},
+               {Qt::Key_PageDown, Qt::ControlModifier, "CameraPrefsPane"}};
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.shown);
+    QWidget* focus = QApplication::focusWidget() ? QApplication::focusWidget() : controller;
+    QTest::keyClick(focus, Qt::Key(step.key), step.modifiers);
+    ASSERT_EQ(controller->currentModule()->identifier(), step.shown);
+    EXPECT_TRUE(controller->toolbarItem(step.shown)->isChecked());
+    // The focus follows the module chosen with the arrows.
+    EXPECT_EQ(QApplication::focusWidget(), controller->toolbarButton(step.shown));
+  }
+  bool told = true;
+  ZRNPrefsController::setWindowShownHandler([&](bool shown) { told = shown; });
+  for (const QKeyCombination keys : {QKeyCombination(Qt::Key_Escape), QKeyCombination(Qt::ControlModifier, Qt::Key_W)}) {
+    SCOPED_TRACE(QKeySequence(keys).toString().toStdString());
+    controller->showWindow();
+    QApplication::setActiveWindow(controller);
+    ASSERT_TRUE(Test_WaitUntil([&] { return controller->isActiveWindow(); }));
+    told = true;
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : controller, keys.key(), keys.keyboardModifiers());
+    EXPECT_FALSE(controller->isVisible());
+    EXPECT_FALSE(told);
+    EXPECT_EQ(ZRNPrefsController::sharedPreferencesController(), controller);
+  }
+  ZRNPrefsController::setWindowShownHandler({});
+}
+
+TEST_F(PrefsWindow, ToolbarReadsAsNamedButtonsWithTheShownOneChecked) {
+  UserDefaults::standard().setObject(kMBPreferencesSelectionKey, QString("ExportPrefsPane"));
+  ZRNPrefsController* controller = openWindow();
+  QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(controller->toolbar());
+  ASSERT_NE(bar, nullptr);
+  EXPECT_EQ(bar->text(QAccessible::Name), "Preferences modules");
+  for (const char* identifier : {"CameraPrefsPane", "ExportPrefsPane", "UpdatesPrefsPane"}) {
+    SCOPED_TRACE(identifier);
+    QAccessibleInterface* button = QAccessible::queryAccessibleInterface(controller->toolbarButton(identifier));
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->role(), QAccessible::Button);
+    EXPECT_TRUE(button->state().checkable);
+    EXPECT_EQ(button->text(QAccessible::Name), controller->moduleForIdentifier(identifier)->title());
+    EXPECT_EQ(button->state().checked, QString(identifier) == "ExportPrefsPane");
+  }
 }

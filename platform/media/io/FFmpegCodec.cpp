@@ -188,8 +188,9 @@ bool FFmpeg_OpenH264Encoder(FFmpegEncoder* encoder, const QVariantMap& settings,
   if (!tune.isEmpty()) opts.set("tune", tune.toLatin1().constData());
   const double crf = FFmpeg_NumberSetting(props, kVideoEncoderConstantRateFactorKey, -1);
   if (crf >= 0) opts.set("crf", QByteArray::number(crf).constData());
-  // A key frame asked for is an IDR frame: a fragment that starts on it decodes on its own.
-  opts.set("forced-idr", "1");
+  // A key frame asked for (an I picture) reaches x264 as its "keyframe" type, which in a closed GOP is
+  // an IDR frame: a fragment that starts on it decodes on its own. Asking for IDR outright instead makes
+  // x264 warn at every one that falls on its own key-frame rhythm, though it places it all the same.
   const int rc = avcodec_open2(ctx, codec, opts.address());
   if (rc < 0) {
     U_Fail(error, code, rc, Fmt("The H.264 encoder could not be opened: %@.", FFmpeg_ErrorText(rc)));

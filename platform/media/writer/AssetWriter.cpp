@@ -196,7 +196,8 @@ struct AssetWriterInput::Encoder {
     // nearly a fragment long (fragmentCutTicks). The picture nearest to a fragment length after the
     // fragment's own start is made a key frame, so every fragment is that long to within half a
     // picture: left to the encoder's key frame rhythm, the host clock's jitter would often push the
-    // cut to the key frame a second later.
+    // cut to the key frame a second later. The picture is asked for as an I picture, which x264 makes
+    // an IDR frame (its GOPs are closed), wherever it falls in the encoder's own key-frame rhythm.
     const bool forceKey =
         fragmentTicks > 0 && (fragmentStart == INT64_MIN || t - fragmentStart >= fragmentCutTicks());
     if (forceKey) fragmentStart = t;

@@ -59,7 +59,14 @@ TEST(SystemInfo, ModelAndFrequencyComeFromFirmwareAndCpufreq) {
   const QString sys = root + QStringLiteral("/sys");
   const QString proc = root + QStringLiteral("/proc");
   EXPECT_EQ(SystemInfo_MachineModel(sys, proc), QString());
-  EXPECT_EQ(SystemInfo_CPUMaxHertz(sys), 0u);
+  EXPECT_EQ(SystemInfo_CPUMaxHertz(sys, proc), 0u);
+
+  // A virtual machine: no firmware tables, no cpufreq; the processor table names and clocks the cores.
+  writeFile(proc + QStringLiteral("/cpuinfo"),
+            "processor\t: 0\nmodel name\t: Intel(R) Xeon(R)  Processor\ncpu MHz\t\t: 2599.998\n\n"
+            "processor\t: 1\nmodel name\t: Intel(R) Xeon(R)  Processor\ncpu MHz\t\t: 2800.000\n");
+  EXPECT_EQ(SystemInfo_MachineModel(sys, proc), QStringLiteral("Intel(R) Xeon(R) Processor"));
+  EXPECT_EQ(SystemInfo_CPUMaxHertz(sys, proc), 2800000000ull);
 
   // A board without firmware tables names itself in the device tree, ending with a NUL.
   writeFile(proc + QStringLiteral("/device-tree/model"), QByteArray("Raspberry Pi 4 Model B Rev 1.4\0", 31));
@@ -71,7 +78,7 @@ TEST(SystemInfo, ModelAndFrequencyComeFromFirmwareAndCpufreq) {
   writeFile(sys + QStringLiteral("/devices/system/cpu/cpu0/cpufreq/cpuinfo_max_freq"), "3400000\n");
   writeFile(sys + QStringLiteral("/devices/system/cpu/cpu11/cpufreq/cpuinfo_max_freq"), "4800000\n");
   writeFile(sys + QStringLiteral("/devices/system/cpu/cpufreq/cpuinfo_max_freq"), "9900000\n");
-  EXPECT_EQ(SystemInfo_CPUMaxHertz(sys), 4800000000ull);
+  EXPECT_EQ(SystemInfo_CPUMaxHertz(sys, proc), 4800000000ull);
 }
 
 TEST(Power, KernelPowerSupplyStateDecidesTheSource) {
