@@ -447,7 +447,9 @@ namespace {
 // does) and the user is told where, to send them himself.
 void U_TellMailNotPrepared(const QString& reason) {
   Dispatch_GlobalAsync([reason] {
-    const QString saved = UU_CreateCrashLogsZip();
+    const FirstAidSavedLogs logs = UU_CreateCrashLogsZip();
+    // An archive kept in the temporary folder is whole too; one that could not be made whole is not offered.
+    const QString saved = logs.outcome == FirstAidSavedLogs::Outcome::NotSaved ? QString() : logs.path;
     Alert_ShowHandOffFailure(Fmt("The email to %@ cannot be prepared.", FirstAid_SupportAddress()),
                              saved.isEmpty() ? reason
                                              : Fmt("%@ The crash logs are saved here; please send them to %@:", reason,
