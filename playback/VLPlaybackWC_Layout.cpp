@@ -107,7 +107,7 @@ void VLPlaybackWC::U_BuildJobsPane(QWidget* paneBox) {
   // The framed view lies under the table and shows through while the list is empty.
   m_noDataView = new ZRN_FramedView(m_jobSuperView);
   m_noDataView->setObjectName(QStringLiteral("noDataView"));
-  m_noDataView->setAccessibleName(QStringLiteral("noDataView"));
+  m_noDataView->setAccessibleName(QStringLiteral("No exported clips"));
   jobsLayout->addWidget(m_noDataView, 0, 0);
   m_jobTableView = new QTableView(m_jobSuperView);
   m_jobTableView->setObjectName(QStringLiteral("jobTableView"));
