@@ -6,10 +6,13 @@
 #include "app/ZRNAppDelegate.h"
 #include "common/ZRNAppPrefs.h"
 #include "common/ZRNTimeFormatting.h"
+#include "support/ContrastSupport.h"
 #include "support/TestSupport.h"
 
+#include <QFile>
 #include <QFrame>
 #include <QLabel>
+#include <QScreen>
 #include <QTextBrowser>
 
 #include <gtest/gtest.h>
@@ -108,15 +111,54 @@ TEST_F(LiveRecordingGui, InfoPopoverShowsSourcesAsTextAndToggles) {
   EXPECT_TRUE(html.contains(QStringLiteral("30.00 fps")));
   // The test process has no microphone access recorded.
   EXPECT_TRUE(html.contains(QStringLiteral("Audio recording is disabled because<br>microphone access")));
-  EXPECT_EQ(html.count(QStringLiteral("class=\"infoTitle\"")), html.count(QStringLiteral("class=\"infoValue\"")));
+  // The cells carry the style sheet's classes, as the playback window's do.
+  EXPECT_EQ(html.count(QStringLiteral("class=\"infolabel\"")), html.count(QStringLiteral("class=\"infovalue\"")));
+  EXPECT_EQ(html.count(QStringLiteral("class=\"infolabel\"")), 6);
+  QFile sheet(QStringLiteral(":/html/info_popup.css"));
+  ASSERT_TRUE(sheet.open(QIODevice::ReadOnly));
+  const QString css = QString::fromUtf8(sheet.readAll());
+  EXPECT_TRUE(css.contains(QStringLiteral("td.infolabel")) && css.contains(QStringLiteral("td.infovalue")));
 
   host.window()->show();
   auto* sender = host.outlets.showFootageBtn.data();
   rec.showInfo(sender);
   ASSERT_NE(rec.popover(), nullptr);
-  EXPECT_TRUE(rec.popover()->findChild<QTextBrowser*>(QStringLiteral("webView"))->toPlainText().contains("Pitch <Cam>"));
+  ASSERT_NE(rec.popoverViewController(), nullptr);
+  EXPECT_EQ(rec.popoverViewController()->objectName(), QStringLiteral("ZRN_InfoPopover"));
+  EXPECT_TRUE(rec.popoverViewController()->theWebView()->toPlainText().contains("Pitch <Cam>"));
   rec.showInfo(sender);
   EXPECT_FALSE(rec.popover()->isVisible());
+}
+
+// Wherever the window stands, the popover reads white on its dark background and lies wholly inside
+// the screen's available area: below the button when there is room, above it when there is not.
+TEST_F(LiveRecordingGui, InfoPopoverReadsWhiteOnDarkInsideTheScreen) {
+  QWidget* window = host.window();
+  auto* sender = host.outlets.showFootageBtn.data();
+  window->resize(480, 300);
+  window->show();
+  const QRect area = window->screen()->availableGeometry();
+  const struct {
+    const char* where;
+    QPoint at;
+  } places[] = {{"top left", area.topLeft()},
+                {"bottom", QPoint(area.left() + 100, area.bottom() - window->height())},
+                {"right edge", QPoint(area.right() - window->width() / 2, area.top() + 50)}};
+  for (const auto& place : places) {
+    SCOPED_TRACE(place.where);
+    window->move(place.at);
+    Test_ProcessEvents();
+    rec.showInfo(sender);
+    QFrame* popover = rec.popover();
+    ASSERT_TRUE(popover && popover->isVisible());
+    const QRect shown = popover->frameGeometry();
+    EXPECT_TRUE(area.contains(shown)) << shown.x() << "," << shown.y() << " " << shown.width() << "x" << shown.height() << " in " << area.width() << "x" << area.height();
+    QTextBrowser* text = rec.popoverViewController()->theWebView();
+    EXPECT_LT(Test_Luminance(Test_DominantColor(Test_Render(popover))), 0.1);
+    EXPECT_GE(Test_TextContrastIn(popover, text), 7.0);
+    rec.showInfo(sender);
+    EXPECT_FALSE(popover->isVisible());
+  }
 }
 
 TEST_F(LiveRecordingGui, ClosingWithoutRecordingStopsTheSessionAtOnce) {
