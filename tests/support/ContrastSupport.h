@@ -67,3 +67,26 @@ inline double Test_TextContrastIn(QWidget* ancestor, QWidget* part) {
   const QRect area(part->mapTo(ancestor, QPoint(0, 0)), part->size());
   return Test_TextContrast(Test_Render(ancestor, area));
 }
+
+// The strongest contrast of any colour drawn in the image (at least `minPixels` pixels of it) against
+// `background`: how well a mark (a radio button's ring, a check) stands out from the window around it.
+inline double Test_StrongestContrastAgainst(const QImage& image, const QColor& background, int minPixels = 4) {
+  QHash<QRgb, int> counts;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) ++counts[image.pixel(x, y) & 0xffffff];
+  double best = 1.0;
+  for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+    if (it.value() >= minPixels) best = std::max(best, Test_ContrastRatio(QColor(it.key()), background));
+  return best;
+}
+
+// How a control reads: its box (the colour that covers most of it) and the contrast of its text on it.
+struct Test_Reading {
+  double boxLuminance;
+  double textContrast;
+};
+inline Test_Reading Test_ReadControl(QWidget* control) {
+  QWidget* window = control->window();
+  const QImage image = Test_Render(window, QRect(control->mapTo(window, QPoint(0, 0)), control->size()));
+  return {Test_Luminance(Test_DominantColor(image)), Test_TextContrast(image)};
+}
