@@ -113,6 +113,8 @@ QFrame* ZRN_MakeInfoPopover(QWidget* parent, ZRN_InfoPopoverVC* content, const Q
   auto* layout = new QVBoxLayout(popover);
   layout->setContentsMargins(0, 0, 0, 0);
   content->setParent(popover);
+  // The text is read out under the popover's own name.
+  if (content->theWebView()) content->theWebView()->setAccessibleName(accessibleName);
   layout->addWidget(content);
   return popover;
 }
