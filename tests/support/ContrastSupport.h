@@ -30,54 +30,41 @@ inline QImage Test_Render(QWidget* widget, QRect area = QRect()) {
   return widget->grab(area).toImage().convertToFormat(QImage::Format_RGB32);
 }
 
-// The colour that covers most of the image: the background.
-inline QColor Test_DominantColor(const QImage& image) {
+// How many pixels of each colour the image has.
+inline QHash<QRgb, int> Test_ColorCounts(const QImage& image) {
   QHash<QRgb, int> counts;
   for (int y = 0; y < image.height(); ++y)
     for (int x = 0; x < image.width(); ++x) ++counts[image.pixel(x, y) & 0xffffff];
-  QRgb best = 0;
-  int bestCount = -1;
-  for (auto it = counts.cbegin(); it != counts.cend(); ++it)
-    if (it.value() > bestCount) {
-      best = it.key();
-      bestCount = it.value();
-    }
-  return QColor(best);
+  return counts;
 }
 
-// The strongest contrast between the background and any colour drawn on it: text drawn in a colour
-// close to its background (or not drawn at all) gives a value near 1. Colours of fewer than `minPixels`
-// pixels are passed over, so that a stray frame pixel does not stand for the text.
-inline double Test_TextContrast(const QImage& image, int minPixels = 4) {
-  const QColor background = Test_DominantColor(image);
-  QHash<QRgb, int> counts;
-  for (int y = 0; y < image.height(); ++y)
-    for (int x = 0; x < image.width(); ++x) ++counts[image.pixel(x, y) & 0xffffff];
+// The colour that covers most of the image: the background.
+inline QColor Test_DominantColor(const QImage& image) {
+  const QHash<QRgb, int> counts = Test_ColorCounts(image);
+  auto best = std::max_element(counts.cbegin(), counts.cend());
+  return best == counts.cend() ? QColor() : QColor(best.key());
+}
+
+// The strongest contrast of any colour drawn in the image (at least `minPixels` pixels of it, so that a
+// stray frame pixel does not count) against `background`: how well a mark (a radio button's ring, a
+// check) stands out from the window around it.
+inline double Test_StrongestContrastAgainst(const QImage& image, const QColor& background, int minPixels = 4) {
+  const QHash<QRgb, int> counts = Test_ColorCounts(image);
   double best = 1.0;
   for (auto it = counts.cbegin(); it != counts.cend(); ++it)
     if (it.value() >= minPixels) best = std::max(best, Test_ContrastRatio(QColor(it.key()), background));
   return best;
 }
 
-inline double Test_TextContrast(QWidget* widget, QRect area = QRect()) { return Test_TextContrast(Test_Render(widget, area)); }
+// The contrast of what is drawn on the image's background: text drawn in a colour close to its background
+// (or not drawn at all) gives a value near 1.
+inline double Test_TextContrast(const QImage& image) { return Test_StrongestContrastAgainst(image, Test_DominantColor(image)); }
 
 // The contrast of what `part` draws, rendered as `ancestor` draws it (so the ancestor's background lies
 // under the part's text, as on the screen).
 inline double Test_TextContrastIn(QWidget* ancestor, QWidget* part) {
   const QRect area(part->mapTo(ancestor, QPoint(0, 0)), part->size());
   return Test_TextContrast(Test_Render(ancestor, area));
-}
-
-// The strongest contrast of any colour drawn in the image (at least `minPixels` pixels of it) against
-// `background`: how well a mark (a radio button's ring, a check) stands out from the window around it.
-inline double Test_StrongestContrastAgainst(const QImage& image, const QColor& background, int minPixels = 4) {
-  QHash<QRgb, int> counts;
-  for (int y = 0; y < image.height(); ++y)
-    for (int x = 0; x < image.width(); ++x) ++counts[image.pixel(x, y) & 0xffffff];
-  double best = 1.0;
-  for (auto it = counts.cbegin(); it != counts.cend(); ++it)
-    if (it.value() >= minPixels) best = std::max(best, Test_ContrastRatio(QColor(it.key()), background));
-  return best;
 }
 
 // How a control reads: its box (the colour that covers most of it) and the contrast of its text on it.
