@@ -199,7 +199,7 @@ VLConvertLegacySessionWC::VLConvertLegacySessionWC(QWidget* parent) : ZRN_Common
 VLConvertLegacySessionWC::~VLConvertLegacySessionWC() { U_StopWork(); }
 
 void VLConvertLegacySessionWC::windowDidLoad() {
-  setPalette(ZRN_DarkPalette());
+  ZRN_ApplyDarkLook(this);
   setAutoFillBackground(true);
   if (m_cancelBtn) {
     m_cancelBtn->setText(QCoreApplication::translate("Localizable", "Abort"));

@@ -22,6 +22,7 @@
 #include "platform/foundation/UserDefaults.h"
 #include "platform/gui/DialogRunner.h"
 #include "platform/gui/DockBadge.h"
+#include "platform/system/WindowTitleFit.h"
 
 #include "capture/VLLiveWC.h"
 #include "composition/ZRNJobsController.h"
@@ -437,8 +438,10 @@ void ZRNAppDelegate::showAboutBox() {
     auto* version = new QLabel(panel);
     version->setObjectName(QStringLiteral("aboutVersionField"));
     version->setAlignment(Qt::AlignCenter);
-    // The build date as the compiler writes it ("May 12 2023").
-    version->setText(Fmt(QStringLiteral("ver. %@, %@"), QCoreApplication::applicationVersion(), QString::fromLatin1(__DATE__)));
+    // The build date as the compiler writes it ("May 12 2023"), which pads a one-digit day with a
+    // space ("Dec  7 2026"): shown with single spaces.
+    version->setText(Fmt(QStringLiteral("ver. %@, %@"), QCoreApplication::applicationVersion(),
+                         QString::fromLatin1(__DATE__).simplified()));
     auto* product = new QLabel(panel);
     product->setObjectName(QStringLiteral("aboutProductNumberField"));
     product->hide();
@@ -455,6 +458,7 @@ void ZRNAppDelegate::showAboutBox() {
     layout->addWidget(product);
     layout->addWidget(acknowledgments);
     layout->addWidget(website);
+    Window_FitTitleAndTexts(panel);
     m_aboutPanel = panel;
   }
   bringDocWindowToFront(m_aboutPanel);

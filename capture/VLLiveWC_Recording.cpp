@@ -10,6 +10,7 @@
 #include "common/ZRNLogger.h"
 #include "common/ZRNSystemFunctions.h"
 #include "common/ZRNTimeFormatting.h"
+#include "common/ZRN_InfoPopoverVC.h"
 #include "session/VLDocument.h"
 #include "capture/VLLiveWC.h"
 #include "platform/gui/WindowPlacement.h"
@@ -44,9 +45,10 @@ const QString kSaveCaptured = QStringLiteral("saveCaptured");
 const char* kRecStyle = "color: #ff3b30;";
 const char* kLiveStyle = "color: #28cd41;";
 
+// A row of an info table; its cells carry the popover style sheet's label and value classes.
 QString infoRow(const QString& title, const QString& value) {
-  return QStringLiteral("<tr><td class=\"infoTitle\">") + title + QStringLiteral("</td><td class=\"infoValue\">") +
-         value + QStringLiteral("</td></tr>");
+  return QStringLiteral("<tr>\n<td class=\"infolabel\">") + title + QStringLiteral("</td>\n<td class=\"infovalue\">") +
+         value + QStringLiteral("</td>\n</tr>");
 }
 
 // Values come from device names and preferences: they are text, never markup.
@@ -547,18 +549,12 @@ QString VLLiveWC_Recording::infoPopupHtml() const {
 
 void VLLiveWC_Recording::createPopover() {
   if (m_popover) return;
-  m_popover = new QFrame(m_host->window(), Qt::Popup);
-  m_popover->setObjectName(QStringLiteral("infoPopover"));
-  m_popover->setAccessibleName(QStringLiteral("Session Info"));
-  auto* layout = new QVBoxLayout(m_popover);
-  m_popoverText = new QTextBrowser(m_popover);
-  m_popoverText->setObjectName(QStringLiteral("webView"));
-  m_popoverText->setAccessibleName(QStringLiteral("Session Info"));
-  m_popoverAction = new QPushButton(QStringLiteral("Camera Settings…"), m_popover);
-  m_popoverAction->setObjectName(QStringLiteral("actionButton"));
-  layout->addWidget(m_popoverText);
-  layout->addWidget(m_popoverAction);
-  connect(m_popoverAction, &QPushButton::clicked, this, [this] { showHideCameraPreferences(); });
+  // The playback window's component, so that both popovers look alike.
+  m_popoverViewController = new ZRN_InfoPopoverVC(QStringLiteral("ZRN_InfoPopover"));
+  m_popover = ZRN_MakeInfoPopover(m_host->window(), m_popoverViewController, QStringLiteral("infoPopover"),
+                                  QStringLiteral("Source Info"));
+  m_popoverViewController->setActionTo([this] { showHideCameraPreferences(); }, this);
+  m_popoverViewController->setActionTitle(QStringLiteral("Camera Settings…"));
 }
 
 void VLLiveWC_Recording::showHideCameraPreferences() {
@@ -581,23 +577,25 @@ void VLLiveWC_Recording::showHideCameraPreferences() {
 
 void VLLiveWC_Recording::showInfo(QWidget* sender) {
   createPopover();
-  m_popoverAction->setEnabled(!isRecording());
+  m_popoverViewController->enableActionButton(!isRecording());
   if (m_popover->isVisible()) {
     m_popover->close();
     popoverDidClose();
     return;
   }
-  m_popoverText->setHtml(infoPopupHtml());
+  m_popoverViewController->setWebViewPsaxnoTo(infoPopupHtml());
   ZRNAccessible_SetPopover(qobject_cast<QAbstractButton*>(sender), m_popover);
-  if (sender) m_popover->move(sender->mapToGlobal(QPoint(0, sender->height())));
+  ZRN_PlaceInfoPopover(m_popover, m_popoverViewController, sender);
   m_popover->show();
   popoverDidShow();
 }
 
 void VLLiveWC_Recording::popoverDidShow() {
-  if (!m_popover || !m_popoverText) return;
-  const int textHeight = qRound(m_popoverText->document()->size().height()) + m_popoverAction->sizeHint().height() + 24;
-  if (m_popover->height() != textHeight) m_popover->resize(m_popover->width(), textHeight);
+  // The popover was sized to its text when it was placed; a text that has grown since (a device renamed
+  // while it was shown) is placed anew, inside the screen.
+  if (!m_popover || !m_popoverViewController) return;
+  if (m_popover->height() < m_popover->sizeHint().height())
+    ZRN_PlaceInfoPopover(m_popover, m_popoverViewController, m_popover->parentWidget());
 }
 
 void VLLiveWC_Recording::popoverDidClose() {}

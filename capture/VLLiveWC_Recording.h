@@ -8,6 +8,7 @@
 // through VLLiveWC_RecordingHost. Everything here runs on the main thread unless it says otherwise.
 
 #include "capture/ZRNRecorder.h"
+#include "common/ZRN_InfoPopoverVC.h"
 #include "platform/foundation/NotificationCenter.h"
 
 #include <QObject>
@@ -18,7 +19,6 @@
 #include <atomic>
 #include <memory>
 
-class QFrame;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -151,6 +151,7 @@ class VLLiveWC_Recording : public QObject {
   bool windowShouldClose();
 
   QFrame* popover() const { return m_popover; }
+  ZRN_InfoPopoverVC* popoverViewController() const { return m_popoverViewController; }
 
  signals:
   // The stop's main-queue step has run (the window is LIVE again).
@@ -194,9 +195,8 @@ class VLLiveWC_Recording : public QObject {
   QString m_clipsFolderPath;
   QUrl m_capturedMovieURL;
   QTimer* m_recLabelTimer = nullptr;
-  QFrame* m_popover = nullptr;
-  QTextBrowser* m_popoverText = nullptr;
-  QPushButton* m_popoverAction = nullptr;
+  QPointer<QFrame> m_popover;
+  QPointer<ZRN_InfoPopoverVC> m_popoverViewController;
   NotificationToken m_movieStartedObserver = 0;
   NotificationToken m_deviceGoneObserver = 0;
 };

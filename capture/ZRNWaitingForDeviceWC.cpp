@@ -62,7 +62,7 @@ void ZRNWaitingWindowController::windowDidLoad() {
   m_deviceIconBack = findChild<QWidget*>(QStringLiteral("deviceIconBack"));
   m_progressIndicator = findChild<QProgressBar*>(QStringLiteral("progressIndicator"));
   // The dialog keeps its dark look whatever the desktop's theme.
-  setPalette(ZRN_DarkPalette(palette()));
+  ZRN_ApplyDarkLook(this, palette());
   setAutoFillBackground(true);
   U_UpdateIcon();
   if (m_progressIndicator) m_progressIndicator->setRange(0, 0);  // an endless busy indicator

@@ -1,11 +1,17 @@
 #include "common/ZRN_InfoPopoverVC.h"
 
 #include <QFrame>
+#include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QLayout>
+#include <QScreen>
 #include <QIcon>
 #include <QTextDocument>
 #include <QVBoxLayout>
 
+#include "common/ZRNDrawnViews.h"
+
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -47,6 +53,11 @@ void ZRN_InfoPopoverVC::setActionTo(std::function<void()> action, QObject* targe
   if (action) m_actionConnection = connect(m_actionButton, &QPushButton::clicked, target ? target : this, std::move(action));
 }
 
+void ZRN_InfoPopoverVC::setActionTitle(const QString& title) {
+  m_actionButton->setToolTip(title);
+  m_actionButton->setAccessibleName(title);
+}
+
 void ZRN_InfoPopoverVC::enableActionButton(bool enable) { m_actionButton->setEnabled(enable); }
 
 void ZRN_InfoPopoverVC::setWebViewPsaxnoTo(const QString& html) {
@@ -74,4 +85,73 @@ void ZRN_InfoPopoverVC::webViewDidFinishLoad() {
   document->setTextWidth(m_theWebView->contentsRect().width());
   m_theWebView->setFixedHeight(static_cast<int>(std::ceil(document->size().height())));
   emit didFinishLoad();
+}
+
+QFrame* ZRN_MakeInfoPopover(QWidget* parent, ZRN_InfoPopoverVC* content, const QString& objectName,
+                            const QString& accessibleName) {
+  // No window-manager frame: the popover's edge is its own, so where it is placed is where it shows.
+  auto* popover = new QFrame(parent, Qt::Popup | Qt::FramelessWindowHint);
+  popover->setObjectName(objectName);
+  popover->setAccessibleName(accessibleName);
+  popover->setFrameShape(QFrame::StyledPanel);
+  // Dark whatever the window under it is: the style sheet's light text needs it, and so do the
+  // text view's own colours (Text) and the button's (ButtonText).
+  QPalette palette = popover->palette();
+  for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+    palette.setColor(group, QPalette::Window, ZRN_WhiteColor(0.15));
+    palette.setColor(group, QPalette::Base, ZRN_WhiteColor(0.15));
+    palette.setColor(group, QPalette::Button, ZRN_WhiteColor(0.25));
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+      palette.setColor(group, role, Qt::white);
+  }
+  palette.setColor(QPalette::Disabled, QPalette::Window, ZRN_WhiteColor(0.15));
+  palette.setColor(QPalette::Disabled, QPalette::Button, ZRN_WhiteColor(0.2));
+  for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+    palette.setColor(QPalette::Disabled, role, ZRN_WhiteColor(0.6));
+  popover->setPalette(palette);
+  popover->setAutoFillBackground(true);
+  auto* layout = new QVBoxLayout(popover);
+  layout->setContentsMargins(0, 0, 0, 0);
+  content->setParent(popover);
+  // The text is read out under the popover's own name.
+  if (content->theWebView()) content->theWebView()->setAccessibleName(accessibleName);
+  layout->addWidget(content);
+  return popover;
+}
+
+void ZRN_PlaceInfoPopover(QFrame* popover, ZRN_InfoPopoverVC* content, QWidget* anchor) {
+  QTextBrowser* text = content ? content->theWebView() : nullptr;
+  if (text) text->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  // The style's frame and margins count in the size: polished before it is measured.
+  popover->ensurePolished();
+  popover->adjustSize();
+  const QScreen* screen = anchor ? anchor->screen() : QGuiApplication::primaryScreen();
+  const QRect area = screen ? screen->availableGeometry() : QRect();
+  // Too tall for the screen: the text gives up what is missing and scrolls.
+  if (text && area.isValid() && popover->height() > area.height()) {
+    // The text's fixed height is its document's (set when it was loaded).
+    text->setFixedHeight(std::max(40, text->maximumHeight() - (popover->height() - area.height())));
+    text->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // The layouts keep the sizes they measured before: measured again.
+    if (content->layout()) content->layout()->invalidate();
+    content->updateGeometry();
+    if (popover->layout()) popover->layout()->invalidate();
+    popover->adjustSize();
+  }
+  QPoint position;
+  if (anchor) {
+    const QPoint below = anchor->mapToGlobal(QPoint(anchor->width() / 2 - popover->width() / 2, anchor->height()));
+    position = below;
+    if (area.isValid() && below.y() + popover->height() > area.bottom() + 1) {
+      const int above = anchor->mapToGlobal(QPoint(0, 0)).y() - popover->height();
+      position.setY(above >= area.top() ? above : area.bottom() + 1 - popover->height());
+    }
+  } else if (area.isValid()) {
+    position = area.center() - QPoint(popover->width() / 2, popover->height() / 2);
+  }
+  if (area.isValid()) {
+    position.setX(std::clamp(position.x(), area.left(), std::max(area.left(), area.right() + 1 - popover->width())));
+    position.setY(std::clamp(position.y(), area.top(), std::max(area.top(), area.bottom() + 1 - popover->height())));
+  }
+  popover->move(position);
 }

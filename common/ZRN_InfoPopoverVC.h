@@ -4,6 +4,7 @@
 
 #include "common/ZRNBaseClasses.h"
 
+#include <QFrame>
 #include <QPointer>
 #include <QPushButton>
 #include <QString>
@@ -22,6 +23,8 @@ class ZRN_InfoPopoverVC : public ZRN_CommonInitViewC {
   void setTheWebView(QTextBrowser* view) { m_theWebView = view; }
 
   void setActionTo(std::function<void()> action, QObject* target);
+  // What the action button says to a listener and in its tool tip.
+  void setActionTitle(const QString& title);
   void enableActionButton(bool enable);
   // Shows the HTML; relative names in it (style sheets, images) are looked up beside info_popup.css.
   void setWebViewPsaxnoTo(const QString& html);
@@ -40,6 +43,15 @@ class ZRN_InfoPopoverVC : public ZRN_CommonInitViewC {
   QPointer<QTextBrowser> m_theWebView;
   QMetaObject::Connection m_actionConnection;
 };
+
+// The popover that shows `content`: a popup window on the dark popover background, white text, its
+// accessible role a dialog named `accessibleName`. Owned by `parent`.
+QFrame* ZRN_MakeInfoPopover(QWidget* parent, ZRN_InfoPopoverVC* content, const QString& objectName,
+                            const QString& accessibleName);
+// Sizes the popover to its content and places it next to `anchor`: below it, centred on it, or above it
+// when there is no room below, always wholly inside the available area of the anchor's screen. A text
+// taller than that area scrolls.
+void ZRN_PlaceInfoPopover(QFrame* popover, ZRN_InfoPopoverVC* content, QWidget* anchor);
 
 // The folder of the popover's style sheet and what it refers to.
 inline constexpr const char* kZRNInfoPopupResourceFolder = ":/html";

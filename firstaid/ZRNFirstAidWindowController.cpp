@@ -56,7 +56,7 @@ void ZRNFirstAidWindowController::windowDidLoad() {
 
   // Dark whatever the desktop's theme; the user's text white.
   setAutoFillBackground(true);
-  setPalette(ZRN_DarkPalette(palette()));
+  ZRN_ApplyDarkLook(this, palette());
   setWindowTitle(localized("First Aid"));
   if (m_title) {
     m_title->setText(localized("App quit unexpectedly"));

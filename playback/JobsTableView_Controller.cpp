@@ -12,6 +12,8 @@
 
 #include <QAbstractButton>
 #include <QAbstractTableModel>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QIcon>
@@ -40,6 +42,13 @@ class JobsTableModel : public QAbstractTableModel {
   QVariant data(const QModelIndex& index, int role) const override {
     if (role != Qt::AccessibleTextRole) return {};
     auto job = m_controller->objectValueForRow(index.row());
+    return job ? QVariant(job->title()) : QVariant();
+  }
+  // Names a listener understands: the one column is the clip, a row is named by its job's title.
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+    if (role != Qt::DisplayRole && role != Qt::AccessibleTextRole) return {};
+    if (orientation == Qt::Horizontal) return QStringLiteral("Clip");
+    auto job = m_controller->objectValueForRow(section);
     return job ? QVariant(job->title()) : QVariant();
   }
   void reset(int rows) {
@@ -83,7 +92,10 @@ JobsTableView_Controller::JobsTableView_Controller(QWidget* paneView, QTableView
     table->setModel(m_model);
     // The selected row is drawn by its own dark background, never by the table.
     table->setSelectionMode(QAbstractItemView::NoSelection);
-    table->setFocusPolicy(Qt::NoFocus);
+    // Reached with Tab; its keys are the controller's (handleKey).
+    table->setFocusPolicy(Qt::StrongFocus);
+    table->setTabKeyNavigation(false);
+    table->installEventFilter(this);
     table->horizontalHeader()->hide();
     table->horizontalHeader()->setStretchLastSection(true);
     table->verticalHeader()->hide();
@@ -116,6 +128,7 @@ void JobsTableView_Controller::prepareToBeReleased() {
   m_jobChangeObservation.reset();
   if (m_table) {
     m_table->viewport()->removeEventFilter(this);
+    m_table->removeEventFilter(this);
     m_table->setModel(nullptr);
   }
 }
@@ -219,6 +232,9 @@ void JobsTableView_Controller::U_ConfigureCell(ZRNJobTableCell* cell, int64_t ro
   badge->setBadgeColor(color);
   cell->imageView()->clear();
   cell->backgroundView()->setFillColor(ZRN_WhiteColor(job->showSelected() ? 0.0 : 0.3));
+  const bool keyFocus = m_table && m_table->hasFocus() && row == keyRow();
+  cell->backgroundView()->setStrokeColor(keyFocus ? m_table->palette().color(QPalette::Highlight) : QColor());
+  cell->backgroundView()->setStrokeWidth(keyFocus ? 2 : 0);
   if (job->isFinished()) {
     cell->abortBtn()->hide();
     cell->revealBtn()->show();
@@ -270,6 +286,7 @@ void JobsTableView_Controller::reloadData() {
   m_model->reset(rows);
   m_shownRows = rows;
   for (int row = 0; row < rows; ++row) m_table->setIndexWidget(m_model->index(row, 0), viewForRow(row));
+  if (m_table->hasFocus() && keyRow() >= 0) m_table->setCurrentIndex(m_model->index(static_cast<int>(keyRow()), 0));
 }
 
 void JobsTableView_Controller::reloadRow(int64_t row) {
@@ -291,12 +308,17 @@ void JobsTableView_Controller::U_ClearTableSelection() {
   });
 }
 
+void JobsTableView_Controller::U_SelectRow(int64_t row) {
+  const int64_t previous = m_jobsController->selectJobWithIndex(row);
+  if (previous >= 0 && previous != row) reloadRow(previous);
+  reloadRow(row);
+  U_SelectVideoRangeForRow(row);
+}
+
 int64_t JobsTableView_Controller::selectionIndexesForProposedSelection(int64_t clickedRow) {
   if (clickedRow >= 0 && clickedRow < numberOfRowsInTableView() && m_jobsController) {
-    const int64_t previous = m_jobsController->selectJobWithIndex(clickedRow);
-    if (previous >= 0 && previous != clickedRow) reloadRow(previous);
-    reloadRow(clickedRow);
-    U_SelectVideoRangeForRow(clickedRow);
+    U_SetKeyRow(clickedRow);
+    U_SelectRow(clickedRow);
     tableViewSelectionDidChange();
     return clickedRow;
   }
@@ -317,6 +339,29 @@ void JobsTableView_Controller::U_ClickedCell(ZRNJobTableCell* cell) {
 }
 
 bool JobsTableView_Controller::eventFilter(QObject* watched, QEvent* event) {
+  if (m_table && watched == m_table) {
+    switch (event->type()) {
+      case QEvent::KeyPress:
+        if (handleKey(static_cast<QKeyEvent*>(event))) return true;
+        break;
+      case QEvent::ContextMenu:
+        // The Menu key as the window system reports it: the key row's menu, beside the row.
+        if (static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard) {
+          showKeyRowMenu();
+          return true;
+        }
+        break;
+      case QEvent::FocusIn:
+        if (keyRow() < 0 && numberOfRowsInTableView() > 0) U_SetKeyRow(0);
+        reloadRow(keyRow());
+        break;
+      case QEvent::FocusOut:
+        reloadRow(keyRow());
+        break;
+      default:
+        break;
+    }
+  }
   if (m_table && watched == m_table->viewport() && event->type() == QEvent::MouseButtonPress) {
     auto* mouse = static_cast<QMouseEvent*>(event);
     if (mouse->button() == Qt::LeftButton) {

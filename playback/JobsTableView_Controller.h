@@ -16,6 +16,8 @@
 #include <memory>
 
 class QAbstractButton;
+class QKeyEvent;
+class QMenu;
 class QTableView;
 class VLPlaybackWC;
 class ZRNJobTableCell;
@@ -74,6 +76,16 @@ class JobsTableView_Controller : public ZRNEmptyTableNoteVC {
   void reloadData();
   void reloadRow(int64_t row);
 
+  // The row the keyboard is on (-1 when the list is empty): drawn with a ring while the table has focus.
+  int64_t keyRow() const;
+  // Keys of the focused table: the arrows, Home, End and the page keys select a row as a click does;
+  // Return or Space reveal a finished job's file; Delete (or Backspace) cancels a waiting or running job
+  // and removes a finished one; the Menu key and Shift+F10 open the row's context menu. Answers whether
+  // the key was one of them.
+  bool handleKey(const QKeyEvent* event);
+  // Opens the context menu of the key row beside it; answers the menu (closed with the popup).
+  QMenu* showKeyRowMenu();
+
   void U_ClearTableSelection();
   // A click on the table: `clickedRow` is the row under the mouse, -1 for empty space. Answers the row
   // that is selected now, or -1.
@@ -93,7 +105,13 @@ class JobsTableView_Controller : public ZRNEmptyTableNoteVC {
   ZRNJobsController* m_jobsController = nullptr;
   QPointer<QAbstractButton> m_cancelAllButton;
   QPointer<QAbstractButton> m_clearLogButton;
+  void U_SelectRow(int64_t row);
+  void U_SetKeyRow(int64_t row);
+
   JobsTableModel* m_model = nullptr;
+  // The keyboard's row follows its job when rows are added above it or removed.
+  std::weak_ptr<VL_ExportJobRecord> m_keyJob;
+  int64_t m_keyRowHint = -1;
   // The rows the table shows (the model counts the queue's jobs live).
   int m_shownRows = 0;
   NotificationObservation m_jobChangeObservation;

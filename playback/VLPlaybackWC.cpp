@@ -116,8 +116,10 @@ void VLPlaybackWC::U_BuildContentView() {
   m_noticeView->setWordWrap(true);
   m_noticeView->setContentsMargins(8, 4, 8, 4);
   m_noticeView->hide();
+  // The notice is as tall as its text; the player takes every other point of the window.
+  m_noticeView->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
   centralLayout->addWidget(m_noticeView);
-  centralLayout->addWidget(m_mainSplitV);
+  centralLayout->addWidget(m_mainSplitV, 1);
 
   m_psaxnoMainSubBox = new QWidget(m_mainSplitV);
   m_psaxnoMainSubBox->setObjectName(QStringLiteral("psaxnoMainSubBox"));

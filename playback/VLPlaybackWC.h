@@ -233,6 +233,13 @@ class VLPlaybackWC : public ZRNSizingWC, public ZRNJobDelegate, public VLDocumen
   void setCapturedMovieURL(const QUrl& url) { m_capturedMovieURL = url; }
   void setCapturedMovieAsset(const AssetRef& asset) { m_capturedMovieAsset = asset; }
   void U_RefreshJobsPane();
+  // The info text's document; the window of a recording in progress shows it with a few differences.
+  struct InfoPopupForm {
+    bool dataRateRow = true;
+    QString noAudioHeader = QStringLiteral("&nbsp;No audio found");
+    bool closingSpace = true;
+  };
+  QString U_InfoPopupHtml(const InfoPopupForm& form) const;
 
  private:
   // One running export: the job, the session that exports it, and whether its completion work has

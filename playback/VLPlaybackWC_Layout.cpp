@@ -110,7 +110,7 @@ void VLPlaybackWC::U_BuildJobsPane(QWidget* paneBox) {
   // The framed view lies under the table and shows through while the list is empty.
   m_noDataView = new ZRN_FramedView(m_jobSuperView);
   m_noDataView->setObjectName(QStringLiteral("noDataView"));
-  m_noDataView->setAccessibleName(QStringLiteral("noDataView"));
+  m_noDataView->setAccessibleName(QStringLiteral("No exported clips"));
   jobsLayout->addWidget(m_noDataView, 0, 0);
   m_jobTableView = new QTableView(m_jobSuperView);
   m_jobTableView->setObjectName(QStringLiteral("jobTableView"));
@@ -289,20 +289,9 @@ void VLPlaybackWC::captureStateChanged() { U_UpdateSoundControls(); }
 
 void VLPlaybackWC::createPopover() {
   if (m_fInfoPopover) return;
-  auto* popover = new QFrame(this, Qt::Popup);
-  popover->setObjectName(QStringLiteral("fInfoPopover"));
-  popover->setAccessibleName(QStringLiteral("Session Info"));
+  if (!m_popoverViewController) m_popoverViewController = new ZRN_InfoPopoverVC(QStringLiteral("ZRN_InfoPopover_plain"));
+  QFrame* popover = ZRN_MakeInfoPopover(this, m_popoverViewController, QStringLiteral("fInfoPopover"), QStringLiteral("Session Info"));
   ZRNAccessible_SetPopover(m_infoBtn, popover);
-  popover->setFrameShape(QFrame::StyledPanel);
-  QPalette palette = popover->palette();
-  palette.setColor(QPalette::Window, ZRN_WhiteColor(0.15));
-  palette.setColor(QPalette::WindowText, Qt::white);
-  popover->setPalette(palette);
-  popover->setAutoFillBackground(true);
-  auto* layout = new QVBoxLayout(popover);
-  layout->setContentsMargins(0, 0, 0, 0);
-  if (!m_popoverViewController) m_popoverViewController = new ZRN_InfoPopoverVC(QStringLiteral("ZRN_InfoPopover_plain"), popover);
-  layout->addWidget(m_popoverViewController);
   m_popoverViewController->setActionTo([this] { popOverAction(); }, this);
   popover->installEventFilter(new PopoverCloseWatcher(popover, [this] { popoverDidClose(); }));
   m_fInfoPopover = popover;
@@ -317,15 +306,8 @@ void VLPlaybackWC::showInfo(QWidget* sender) {
     return;
   }
   m_popoverViewController->setWebViewPsaxnoTo(infoPopupHtml());
-  m_fInfoPopover->adjustSize();
-  // Below the sender, centred on it, kept on its screen.
-  QWidget* anchor = sender ? sender : m_infoBtn;
-  QPoint position = anchor->mapToGlobal(QPoint(anchor->width() / 2 - m_fInfoPopover->width() / 2, anchor->height()));
-  if (const QScreen* screen = anchor->screen()) {
-    const QRect area = screen->availableGeometry();
-    position.setX(std::clamp(position.x(), area.left(), std::max(area.left(), area.right() - m_fInfoPopover->width())));
-  }
-  m_fInfoPopover->move(position);
+  // Below the sender, centred on it, wholly on its screen.
+  ZRN_PlaceInfoPopover(m_fInfoPopover, m_popoverViewController, sender ? sender : m_infoBtn);
   m_fInfoPopover->show();
   if (m_popoverHasDelegate) popoverDidShow();
 }
@@ -333,6 +315,8 @@ void VLPlaybackWC::showInfo(QWidget* sender) {
 void VLPlaybackWC::popoverDidShow() {
   QTextBrowser* webView = m_popoverViewController ? m_popoverViewController->theWebView() : nullptr;
   if (!webView || !m_fInfoPopover) return;
+  // A text cut to fit the screen scrolls: growing the popover again would put it off the screen.
+  if (webView->verticalScrollBarPolicy() == Qt::ScrollBarAsNeeded) return;
   const double delta = m_popoverViewController->textHeight() - webView->height();
   if (delta != 20.0) m_fInfoPopover->resize(m_fInfoPopover->width(), m_fInfoPopover->height() + static_cast<int>(std::lround(delta)));
 }
@@ -346,7 +330,9 @@ void VLPlaybackWC::popOverAction() {
   if (!package.isEmpty() && File_RevealInFinder(package, false, &shown) && !shown) Alert_TellRevealFailed(package, false);
 }
 
-QString VLPlaybackWC::infoPopupHtml() const {
+QString VLPlaybackWC::infoPopupHtml() const { return U_InfoPopupHtml(InfoPopupForm()); }
+
+QString VLPlaybackWC::U_InfoPopupHtml(const InfoPopupForm& form) const {
   auto doc = vlDocument();
   const QString packagePath = QFileInfo(m_capturedMovieURL.toLocalFile()).absolutePath();
   QString withoutExtension = packagePath;
@@ -365,7 +351,8 @@ QString VLPlaybackWC::infoPopupHtml() const {
                     doc ? InfoDateFormatter::shared().stringFromDate(doc->docCaptureDate()) : QString());
   html += U_InfoRow(QStringLiteral("Duration&nbsp;"), cmtimeAsTimeStamp(duration, QStringLiteral(":")) + QStringLiteral(" s"));
   html += U_InfoRow(QStringLiteral("File size&nbsp;"), Fmt("%.1lf MB", File_FolderSizeMB(QUrl::fromLocalFile(packagePath))));
-  html += U_InfoRow(QStringLiteral("Data rate&nbsp;"), Fmt("%ld Kbit/s", static_cast<long>(doc ? doc->segmentKBPS() : 0)));
+  if (form.dataRateRow)
+    html += U_InfoRow(QStringLiteral("Data rate&nbsp;"), Fmt("%ld Kbit/s", static_cast<long>(doc ? doc->segmentKBPS() : 0)));
   html += QStringLiteral("</table>\n");
   html += QStringLiteral("\n<br><br>\n\n");
   html += QStringLiteral("<table>\n");
@@ -383,10 +370,10 @@ QString VLPlaybackWC::infoPopupHtml() const {
     html += U_InfoRow(QStringLiteral("Audio rate&nbsp;"), Fmt("%.0f Hz", doc->audioCaptureRate()));
     html += U_InfoRow(QStringLiteral("UID&nbsp;"), doc->microphoneUID());
   } else {
-    html += QStringLiteral("<th colspan=\"2\">&nbsp;No audio found</th>");
+    html += QStringLiteral("<th colspan=\"2\">") + form.noAudioHeader + QStringLiteral("</th>");
   }
   html += QStringLiteral("</table>\n");
-  html += QStringLiteral("<p>&nbsp;\n&nbsp;\n&nbsp;\n&nbsp;\n</p>");
+  if (form.closingSpace) html += QStringLiteral("<p>&nbsp;\n&nbsp;\n&nbsp;\n&nbsp;\n</p>");
   html += QStringLiteral("</span>\n");
   html += ZRN_LocalizedString(QStringLiteral("infopop_html_footer"));
   return html;

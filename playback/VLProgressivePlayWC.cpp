@@ -34,17 +34,6 @@ constexpr int kAlertMovieDamaged = 20014;
 
 const MediaTime kZeroTolerance = kMediaTimeZero;
 
-// Medium date and short time, with "Today" and "Yesterday" for the nearest days.
-QString U_RelativeDateString(const QDateTime& date) {
-  if (!date.isValid()) return QString();
-  static const QLocale locale;
-  const QDateTime local = date.toLocalTime();
-  const qint64 daysAgo = local.date().daysTo(QDate::currentDate());
-  const QString day = daysAgo == 0   ? QStringLiteral("Today")
-                      : daysAgo == 1 ? QStringLiteral("Yesterday")
-                                     : locale.toString(local.date(), QStringLiteral("MMM d, yyyy"));
-  return day + QStringLiteral(", ") + locale.toString(local.time(), QLocale::ShortFormat);
-}
 }  // namespace
 
 VLProgressivePlayWC::VLProgressivePlayWC(QWidget* parent) : VLPlaybackWC(parent) {
@@ -274,28 +263,11 @@ void VLProgressivePlayWC::U_UpdateForAssetLoaded() {
 }
 
 QString VLProgressivePlayWC::infoPopupHtml() const {
-  const auto doc = vlDocument();
-  const QString packagePath = QFileInfo(capturedMovieURL().toLocalFile()).absolutePath();
-  QString withoutExtension = packagePath;
-  const QString suffix = QFileInfo(packagePath).suffix();
-  if (!suffix.isEmpty()) withoutExtension.chop(suffix.size() + 1);
-  const auto item = player() ? player()->currentItem() : nullptr;
-  const MediaTime duration = item ? item->duration() : kMediaTimeZero;
-  const double megabytes = File_FolderSizeMB(QUrl::fromLocalFile(packagePath));
-  const QString recorded = doc ? U_RelativeDateString(doc->docCaptureDate()) : QString();
-  auto row = [](const QString& title, const QString& value) {
-    return QStringLiteral("<tr><td class=\"t\">%1</td><td>%2</td></tr>").arg(title, value.toHtmlEscaped());
-  };
-  QString html = ZRN_LocalizedString(QStringLiteral("infopop_html_head"));
-  html += QStringLiteral("<span><table><tr><th colspan=\"2\">File Info</th></tr>");
-  html += row(QStringLiteral("File&nbsp;"), withoutExtension);
-  html += row(QStringLiteral("Date recorded&nbsp;"), recorded);
-  html += row(QStringLiteral("Duration&nbsp;"), cmtimeAsTimeStamp(duration, QStringLiteral(":")) + QStringLiteral(" s"));
-  html += row(QStringLiteral("File size&nbsp;"), QString::asprintf("%.1lf MB", megabytes));
-  html += QStringLiteral("</table>");
-  if (!doc || !doc->captureAudio())
-    html += QStringLiteral("<table><tr><th>&nbsp;No audio recorded</th></tr></table>");
-  html += QStringLiteral("</span>");
-  html += ZRN_LocalizedString(QStringLiteral("infopop_html_footer"));
-  return html;
+  // The base window's document: no data rate (the recording is still being written), the sound said
+  // to be not recorded rather than not found, and no spacing after the last table.
+  InfoPopupForm form;
+  form.dataRateRow = false;
+  form.noAudioHeader = QStringLiteral("&nbsp;No audio recorded");
+  form.closingSpace = false;
+  return U_InfoPopupHtml(form);
 }

@@ -8,6 +8,8 @@
 
 #include <QAction>
 #include <QContextMenuEvent>
+#include <QFontMetrics>
+#include <QLayout>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QMenu>
@@ -19,11 +21,30 @@ namespace {
 
 QString U_MenuTitle(const char* text) { return QCoreApplication::translate("MenuItems", text); }
 
-// Texts are white on the cell's dark rounded background.
-void U_WhiteText(QLabel* field) {
-  QPalette palette = field->palette();
-  palette.setColor(QPalette::WindowText, Qt::white);
-  field->setPalette(palette);
+// Texts are white on the row's dark rounded background, in every state of the window. Inside the table
+// the row's labels take the viewport's background role, so they draw with Text rather than WindowText:
+// both are set.
+void U_WhiteTexts(QWidget* cell) {
+  QPalette palette = cell->palette();
+  for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text})
+      palette.setColor(group, role, Qt::white);
+  cell->setPalette(palette);
+}
+
+// The largest point size (at most the window's) at which three lines, the progress bar and the row's
+// margins fit in the row's height, so that a waiting or running row shows every line whole.
+double U_LinePointSize(const QFont& base, int available, int barHeight) {
+  double size = base.pointSizeF() > 0 ? base.pointSizeF() : 9.0;
+  for (; size > 6.0; size -= 0.5) {
+    QFont bold = base;
+    bold.setPointSizeF(size);
+    bold.setBold(true);
+    QFont plain = base;
+    plain.setPointSizeF(size);
+    if (QFontMetrics(bold).height() + 2 * QFontMetrics(plain).height() + barHeight <= available) break;
+  }
+  return size;
 }
 
 }  // namespace
@@ -43,7 +64,8 @@ ZRNJobTableCell::ZRNJobTableCell(QWidget* parent) : QWidget(parent) {
   m_progressText = layout.progressText;
   m_abortBtn = layout.abortBtn;
   m_revealBtn = layout.revealBtn;
-  for (QLabel* field : {m_titleText, m_descriptionText, m_infoText, m_progressText}) U_WhiteText(field);
+  U_WhiteTexts(this);
+  U_FitLinesInRow();
 
   connect(m_abortBtn, &QToolButton::clicked, this, [this] {
     if (m_tableController) m_tableController->cancelJob(m_abortBtn);
@@ -55,6 +77,19 @@ ZRNJobTableCell::ZRNJobTableCell(QWidget* parent) : QWidget(parent) {
 }
 
 ZRNJobTableCell::~ZRNJobTableCell() = default;
+
+void ZRNJobTableCell::U_FitLinesInRow() {
+  const QMargins cellMargins = layout()->contentsMargins();
+  const QMargins textMargins = m_backgroundView->layout()->contentsMargins();
+  const int available = JobsTableView_Controller::kRowHeight - cellMargins.top() - cellMargins.bottom() -
+                        textMargins.top() - textMargins.bottom();
+  const double size = U_LinePointSize(font(), available, m_jobProgress->maximumHeight());
+  for (QLabel* line : {m_titleText, m_descriptionText, m_infoText, m_progressText}) {
+    QFont lineFont = line->font();
+    lineFont.setPointSizeF(size);
+    line->setFont(lineFont);
+  }
+}
 
 void ZRNJobTableCell::awakeFromNib() {
   m_backgroundView->setCornerRadius(3);

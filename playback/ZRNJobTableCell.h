@@ -63,6 +63,7 @@ class ZRNJobTableCell : public QWidget {
 
  private:
   void awakeFromNib();
+  void U_FitLinesInRow();
   QAction* U_MenuItem(QMenu* menu, const char* title, const char* name, void (ZRNJobTableCell::*operation)());
 
   ZRNTypeBadgeView* m_typeBadge = nullptr;

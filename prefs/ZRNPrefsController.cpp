@@ -31,7 +31,7 @@ std::function<void(bool)>& WindowShownHandler() {
 ZRNBasePrefsTabVC::ZRNBasePrefsTabVC(QWidget* parent) : ZRN_CommonInitViewC(parent) { m_isEnabled = true; }
 
 void ZRNBasePrefsTabVC::awakeFromNib() {
-  setPalette(ZRN_DarkPalette());
+  ZRN_ApplyDarkLook(this);
   setAutoFillBackground(true);
 }
 
@@ -52,7 +52,7 @@ void ZRNPrefsController::releaseSharedController() {
 void ZRNPrefsController::setWindowShownHandler(std::function<void(bool)> handler) { WindowShownHandler() = std::move(handler); }
 
 ZRNPrefsController::ZRNPrefsController(QWidget* parent) : MBPreferencesController(parent) {
-  setPalette(ZRN_DarkPalette());
+  ZRN_ApplyDarkLook(this);
   m_cameraTab = new VLCameraPrefsTabVC;
   m_exportTab = new VLExportPrefsTabVC;
   m_updatesTab = new UpdatesPrefsTabController;

@@ -1,4 +1,5 @@
 #include "platform/system/SUUpdater.h"
+#include "platform/system/WindowTitleFit.h"
 
 #include "platform/foundation/PlatformLog.h"
 #include "platform/foundation/UserDefaults.h"
@@ -344,6 +345,7 @@ void SUUpdater::showMessage(const QString& text, const QString& explanation, boo
   ok->setDefault(true);
   connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
   dialog->layout()->addWidget(buttons);
+  Window_FitTitleAndTexts(dialog);
   m_alert = dialog;
   dialog->show();
 }
@@ -377,6 +379,7 @@ void SUUpdater::showUpdateAlert(const SUAppcastItem& item) {
   });
   connect(later, &QPushButton::clicked, dialog, &QDialog::reject);
   dialog->layout()->addWidget(buttons);
+  Window_FitTitleAndTexts(dialog);
   m_alert = dialog;
   dialog->show();
 }

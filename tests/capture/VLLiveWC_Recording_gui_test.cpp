@@ -6,10 +6,13 @@
 #include "app/ZRNAppDelegate.h"
 #include "common/ZRNAppPrefs.h"
 #include "common/ZRNTimeFormatting.h"
+#include "support/ContrastSupport.h"
 #include "support/TestSupport.h"
 
+#include <QFile>
 #include <QFrame>
 #include <QLabel>
+#include <QScreen>
 #include <QTextBrowser>
 
 #include <gtest/gtest.h>
@@ -111,13 +114,27 @@ TEST_F(LiveRecordingGui, InfoPopoverShowsSourcesAsTextAndToggles) {
   EXPECT_TRUE(html.contains(QStringLiteral("Audio recording is disabled because<br>access to the microphone's device files (/dev/snd/*)")));
   EXPECT_TRUE(html.contains(QStringLiteral("member of the group audio")));
   EXPECT_FALSE(html.contains(QStringLiteral("Privacy")));
-  EXPECT_EQ(html.count(QStringLiteral("class=\"infoTitle\"")), html.count(QStringLiteral("class=\"infoValue\"")));
+  // The cells carry the style sheet's classes, as the playback window's do.
+  EXPECT_EQ(html.count(QStringLiteral("class=\"infolabel\"")), html.count(QStringLiteral("class=\"infovalue\"")));
+  EXPECT_EQ(html.count(QStringLiteral("class=\"infolabel\"")), 6);
+  QFile sheet(QStringLiteral(":/html/info_popup.css"));
+  ASSERT_TRUE(sheet.open(QIODevice::ReadOnly));
+  const QString css = QString::fromUtf8(sheet.readAll());
+  EXPECT_TRUE(css.contains(QStringLiteral("td.infolabel")) && css.contains(QStringLiteral("td.infovalue")));
 
   host.window()->show();
   auto* sender = host.outlets.showFootageBtn.data();
   rec.showInfo(sender);
   ASSERT_NE(rec.popover(), nullptr);
-  EXPECT_TRUE(rec.popover()->findChild<QTextBrowser*>(QStringLiteral("webView"))->toPlainText().contains("Pitch <Cam>"));
+  ASSERT_NE(rec.popoverViewController(), nullptr);
+  EXPECT_EQ(rec.popoverViewController()->objectName(), QStringLiteral("ZRN_InfoPopover"));
+  EXPECT_TRUE(rec.popoverViewController()->theWebView()->toPlainText().contains("Pitch <Cam>"));
+  // White on the popover's dark background, wholly on the screen (above the button when there is no
+  // room below it).
+  QFrame* popover = rec.popover();
+  EXPECT_LT(Test_Luminance(Test_DominantColor(Test_Render(popover))), 0.1);
+  EXPECT_GE(Test_TextContrastIn(popover, rec.popoverViewController()->theWebView()), 7.0);
+  EXPECT_TRUE(popover->screen()->availableGeometry().contains(popover->frameGeometry()));
   rec.showInfo(sender);
   EXPECT_FALSE(rec.popover()->isVisible());
 }

@@ -359,7 +359,7 @@ TEST_F(LiveWindowTest, SourceSettingsShowsTheInformationAndTheSizeActionsFitTheM
   live->sourcePrefsBtn()->click();
   QFrame* popover = live->recording().popover();
   ASSERT_TRUE(popover && popover->isVisible());
-  auto* text = popover->findChild<QTextBrowser*>(QStringLiteral("webView"));
+  auto* text = popover->findChild<QTextBrowser*>(QStringLiteral("theWebView"));
   ASSERT_NE(text, nullptr);
   EXPECT_TRUE(text->toPlainText().contains(QStringLiteral("Video Source"))) << text->toPlainText().toStdString();
   QAction* cameraSettings = nullptr;

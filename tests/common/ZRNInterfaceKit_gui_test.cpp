@@ -2,8 +2,11 @@
 #include "common/ZRNDrawnViews.h"
 #include "common/ZRNEmptyTableNote.h"
 #include "common/ZRNImageTint.h"
+#include "common/ZRN_InfoPopoverVC.h"
 #include "support/TestSupport.h"
 
+#include <QPushButton>
+#include <QScreen>
 #include <QStandardItemModel>
 #include <QTableView>
 
@@ -209,4 +212,44 @@ TEST(DraggableObject, ADragNamesItsObjectOnlyWhileTheObjectLives) {
   QMimeData garbage;
   garbage.setData(ZRNDraggableObject::dndUTI(), QByteArray("\x00\x00\x7f\xff\x12\x34\x56\x78", 8));
   EXPECT_EQ(ZRNDraggableObject::objectFromMimeData(&garbage), nullptr);
+}
+
+// A popover is placed where it is wholly on the screen: below its anchor when there is room, else above
+// it, pushed in from the edges, and a text taller than the screen scrolls inside it.
+TEST(InfoPopover, StaysInsideTheAvailableAreaOfTheScreen) {
+  QWidget window;
+  window.resize(300, 200);
+  auto* anchor = new QPushButton(QStringLiteral("i"), &window);
+  anchor->setGeometry(10, 170, 40, 24);
+  window.show();
+  const QRect area = window.screen()->availableGeometry();
+  QString tall;
+  for (int i = 0; i < 200; ++i) tall += QStringLiteral("<p>Line %1</p>").arg(i);
+  const struct {
+    const char* name;
+    QPoint windowAt;
+    QString html;
+    bool above;
+    bool scrolls;
+  } cases[] = {
+      {"room below", area.topLeft(), QStringLiteral("<p>Short</p>"), false, false},
+      {"at the bottom", QPoint(area.left(), area.bottom() - 200), QStringLiteral("<p>Short</p>"), true, false},
+      {"at the right edge", QPoint(area.right() - 40, area.top()), QStringLiteral("<p>Short</p>"), false, false},
+      {"taller than the screen", area.topLeft(), tall, false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    window.move(c.windowAt);
+    Test_ProcessEvents();
+    auto* content = new ZRN_InfoPopoverVC(QStringLiteral("ZRN_InfoPopover"));
+    std::unique_ptr<QFrame> popover(ZRN_MakeInfoPopover(&window, content, QStringLiteral("popover"), QStringLiteral("Info")));
+    content->setWebViewPsaxnoTo(c.html);
+    ZRN_PlaceInfoPopover(popover.get(), content, anchor);
+    popover->show();
+    const QRect shown = popover->frameGeometry();
+    EXPECT_TRUE(area.contains(shown)) << shown.x() << "," << shown.y() << " " << shown.width() << "x" << shown.height();
+    const int anchorTop = anchor->mapToGlobal(QPoint(0, 0)).y();
+    if (!c.scrolls) EXPECT_EQ(shown.bottom() < anchorTop, c.above);
+    EXPECT_EQ(content->theWebView()->verticalScrollBarPolicy() == Qt::ScrollBarAsNeeded, c.scrolls);
+  }
 }

@@ -5,12 +5,16 @@
 #include "composition/VL_ExportJobRecord.h"
 #include "playback/VLPlaybackWC.h"
 #include "playback/VLPlaybackWCTestSupport.h"
+#include "playback/ZRNAVPlayerView.h"
 #include "playback/ZRNJobTableCell.h"
 #include "support/DialogTestSupport.h"
+#include "support/ContrastSupport.h"
 
 #include <QAbstractButton>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
+#include <QScrollBar>
 #include <QMenu>
 #include <QProgressBar>
 #include <QTableView>
@@ -258,4 +262,215 @@ TEST_F(JobsTable, CancelAllEndsTheWaitingAndTheExportingJobs) {
   EXPECT_TRUE(second->cancelled());
   EXPECT_FALSE(pane->cancelAllButton()->isEnabled());
   EXPECT_EQ(pane->emptyTableTextV()->isVisibleTo(window), firstPending);
+}
+
+namespace {
+
+// A copy of a finished job in another state, put on top of the list as a reopened session's job is.
+std::shared_ptr<VL_ExportJobRecord> JobsTest_AddCopy(ZRNJobsController* jobs, const VL_ExportJobRecord& model, int64_t status) {
+  auto copy = std::make_shared<VL_ExportJobRecord>(model.dictionaryToSave());
+  copy->setStatus(status);
+  copy->setCancelled(false);
+  copy->setTotalSteps(100);
+  copy->setCurrentStep(status == kJobStatusExporting ? 40 : 0);
+  jobs->jobsDoc()->jobsArray().prepend(copy);
+  return copy;
+}
+
+// The lines of a row that are shown, in the row's background's coordinates.
+QList<QWidget*> JobsTest_ShownLines(ZRNJobTableCell* cell) {
+  QList<QWidget*> lines;
+  for (QWidget* line : std::initializer_list<QWidget*>{cell->titleText(), cell->descriptionText(), cell->infoText(),
+                                                       cell->progressText(), cell->jobProgress()})
+    if (line->isVisibleTo(cell)) lines << line;
+  return lines;
+}
+
+}  // namespace
+
+// Rows in every state, the selected one too: every text reads white on the row's dark background, the
+// date in italics, and every line shows whole in the 58-point row without touching another.
+TEST_F(JobsTable, EveryRowReadsWhiteAndShowsEveryLineInItsRow) {
+  auto finished = requestClip(1000, 3000);
+  ASSERT_NE(finished, nullptr);
+  ASSERT_TRUE(waitUntilFinished(finished));
+  ZRNJobsController* jobs = window->jobsController();
+  JobsTest_AddCopy(jobs, *finished, kJobStatusWaiting);
+  JobsTest_AddCopy(jobs, *finished, kJobStatusExporting);
+  pane->updateInterface();
+  ASSERT_EQ(jobs->numberOfJobs(), 3);
+  // The finished row (the oldest, at the bottom) is selected: its background is black.
+  pane->selectionIndexesForProposedSelection(2);
+  ASSERT_TRUE(finished->showSelected());
+  Test_ProcessEvents();
+
+  const struct {
+    int row;
+    const char* state;
+    int lines;
+  } rows[] = {{0, "exporting", 5}, {1, "waiting", 5}, {2, "finished and selected", 3}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.state);
+    ZRNJobTableCell* cell = pane->cellAtRow(row.row);
+    ASSERT_NE(cell, nullptr);
+    EXPECT_EQ(window->jobTableView()->rowHeight(row.row), JobsTableView_Controller::kRowHeight);
+    EXPECT_LE(cell->height(), JobsTableView_Controller::kRowHeight);
+    QWidget* background = cell->backgroundView();
+    const QList<QWidget*> lines = JobsTest_ShownLines(cell);
+    EXPECT_EQ(lines.size(), row.lines);
+    QList<QRect> placed;
+    for (QWidget* line : lines) {
+      SCOPED_TRACE(line->objectName().toStdString());
+      const QRect rect(line->mapTo(background, QPoint(0, 0)), line->size());
+      EXPECT_TRUE(background->rect().contains(rect)) << rect.y() << "+" << rect.height();
+      for (const QRect& other : placed) EXPECT_FALSE(rect.intersects(other));
+      placed << rect;
+      if (auto* text = qobject_cast<QLabel*>(line)) {
+        ASSERT_FALSE(text->text().isEmpty());
+        EXPECT_GE(text->height(), text->fontMetrics().height());
+        EXPECT_GE(Test_TextContrastIn(background, text), 4.5);
+        EXPECT_LT(Test_Luminance(Test_DominantColor(Test_Render(background, rect))), 0.1);
+      }
+    }
+    EXPECT_TRUE(cell->infoText()->font().italic());
+    for (QWidget* part : cell->findChildren<QWidget*>())
+      if (!part->objectName().isEmpty()) EXPECT_NE(part->accessibleName(), part->objectName());
+    // The badge's text reads too.
+    EXPECT_GE(Test_TextContrastIn(background, cell->typeBadge()), 3.0);
+  }
+}
+
+// Hundreds of jobs (a long season in one session) still scroll without a stall: no scroll step takes
+// longer than a few frames, the list is built in well under a second.
+TEST_F(JobsTable, FiveHundredJobsScrollSmoothly) {
+  auto finished = requestClip(1000, 3000);
+  ASSERT_NE(finished, nullptr);
+  ASSERT_TRUE(waitUntilFinished(finished));
+  ZRNJobsController* jobs = window->jobsController();
+  for (int i = 0; i < 499; ++i) JobsTest_AddCopy(jobs, *finished, kJobStatusFinished);
+  QElapsedTimer timer;
+  timer.start();
+  pane->updateInterface();
+  Test_ProcessEvents();
+  const qint64 buildMs = timer.elapsed();
+  ASSERT_EQ(jobs->numberOfJobs(), 500);
+  EXPECT_LT(buildMs, 1500);
+
+  QTableView* table = window->jobTableView();
+  QScrollBar* bar = table->verticalScrollBar();
+  ASSERT_GT(bar->maximum(), 400 * JobsTableView_Controller::kRowHeight);
+  qint64 worst = 0;
+  qint64 total = 0;
+  int steps = 0;
+  for (int value = 0; value <= bar->maximum(); value += 3 * JobsTableView_Controller::kRowHeight + 7, ++steps) {
+    timer.restart();
+    bar->setValue(value);
+    table->viewport()->repaint();
+    QCoreApplication::processEvents();
+    const qint64 step = timer.elapsed();
+    worst = std::max(worst, step);
+    total += step;
+  }
+  ASSERT_GT(steps, 100);
+  RecordProperty("buildMs", static_cast<int>(buildMs));
+  RecordProperty("averageStepMs", static_cast<int>(total / steps));
+  RecordProperty("worstStepMs", static_cast<int>(worst));
+  EXPECT_LT(total / steps, 16) << "average step " << total / steps << " ms";
+  EXPECT_LT(worst, 100) << "worst step " << worst << " ms";
+  // A progress step of one export brings the list up to date without a stall either.
+  timer.restart();
+  for (int i = 0; i < 10; ++i) ZRNJobsController::postJobChange(jobs, jobs->jobAtIndex(i).get(), kJobChangeProgress);
+  const qint64 progressMs = timer.elapsed() / 10;
+  RecordProperty("progressStepMs", static_cast<int>(progressMs));
+  EXPECT_LT(progressMs, 50);
+  // Rows met on the way are whole and show their job.
+  const int row = table->rowAt(table->viewport()->height() / 2);
+  ASSERT_GE(row, 0);
+  ASSERT_NE(pane->cellAtRow(row), nullptr);
+  EXPECT_EQ(pane->cellAtRow(row)->titleText()->text(), jobs->jobAtIndex(row)->title());
+}
+
+// The export history by keyboard alone: Tab reaches it, the arrows select rows as a click does (the focus
+// stays), the Menu key and Shift+F10 open the row's menu, Return and Space reveal a finished job, Delete
+// cancels a waiting job and removes a finished one.
+TEST_F(JobsTable, TheHistoryIsWorkedByKeyboard) {
+  auto finished = requestClip(1000, 3000);
+  ASSERT_NE(finished, nullptr);
+  ASSERT_TRUE(waitUntilFinished(finished));
+  ZRNJobsController* jobs = window->jobsController();
+  auto waiting = JobsTest_AddCopy(jobs, *finished, kJobStatusWaiting);
+  pane->updateInterface();
+  QTableView* table = window->jobTableView();
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+
+  // Tab from the player comes to the table within the window's focus chain.
+  window->playerView()->setFocus();
+  for (int i = 0; i < 40 && QApplication::focusWidget() != table; ++i) QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  ASSERT_EQ(QApplication::focusWidget(), table);
+  EXPECT_EQ(pane->keyRow(), 0);
+  EXPECT_GT(pane->cellAtRow(0)->backgroundView()->strokeWidth(), 0.0);
+
+  const struct {
+    Qt::Key key;
+    int row;
+  } moves[] = {{Qt::Key_Down, 1}, {Qt::Key_Down, 1}, {Qt::Key_Up, 0}, {Qt::Key_End, 1}, {Qt::Key_Home, 0}, {Qt::Key_PageDown, 1}};
+  for (const auto& move : moves) {
+    SCOPED_TRACE(QKeySequence(move.key).toString().toStdString());
+    QTest::keyClick(table, move.key);
+    EXPECT_EQ(pane->keyRow(), move.row);
+    EXPECT_EQ(jobs->indexOfSelectedJob(), move.row);
+    EXPECT_EQ(QApplication::focusWidget(), table);
+    EXPECT_EQ(pane->cellAtRow(move.row)->backgroundView()->fillColor(), ZRN_WhiteColor(0.0));
+  }
+  // The finished clip is selected: its range is the player's.
+  EXPECT_EQ(window->inTimeMillis(), 1000);
+  EXPECT_EQ(window->outTimeMillis(), 3000);
+
+  const struct {
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    int row;
+    QStringList items;
+  } menus[] = {{Qt::Key_Menu, Qt::NoModifier, 1, {QStringLiteral("Reveal in Finder"), QStringLiteral("Remove from List")}},
+               {Qt::Key_F10, Qt::ShiftModifier, 0, {QStringLiteral("Cancel Job")}}};
+  for (const auto& open : menus) {
+    SCOPED_TRACE(open.row);
+    QTest::keyClick(table, open.row == 1 ? Qt::Key_End : Qt::Key_Home);
+    QTest::keyClick(table, open.key, open.modifiers);
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(titles(menu), open.items);
+    menu->close();
+    Test_ProcessEvents();
+  }
+
+  // Return and Space reveal the finished clip; its movie has gone, so the reveal asks (answered OK).
+  ASSERT_TRUE(QFile::rename(finished->targetPath(), finished->targetPath() + QStringLiteral(".moved")));
+  QTest::keyClick(table, Qt::Key_End);
+  pane->updateInterface();
+  for (Qt::Key key : {Qt::Key_Return, Qt::Key_Space}) {
+    QString alertText;
+    PlaybackTest_AnswerNextModal(QStringLiteral("okBtn"), &alertText);
+    QTest::keyClick(table, key);
+    ASSERT_TRUE(Test_WaitUntil([&] { return !alertText.isEmpty(); }));
+    EXPECT_TRUE(alertText.contains(QFileInfo(finished->targetPath()).fileName())) << alertText.toStdString();
+    EXPECT_EQ(jobs->numberOfJobs(), 2);
+  }
+
+  // Delete removes the finished clip (as "Remove from List" does), then cancels the waiting one.
+  table->setFocus();
+  QTest::keyClick(table, Qt::Key_Delete);
+  EXPECT_EQ(watch->count(finished.get(), kJobChangeDeleted), 1);
+  ASSERT_EQ(jobs->numberOfJobs(), 1);
+  ASSERT_EQ(pane->keyRow(), 0);
+  QTest::keyClick(table, Qt::Key_Delete);
+  EXPECT_TRUE(waiting->cancelled());
+  EXPECT_EQ(jobs->numberOfJobs(), 0);
+  EXPECT_EQ(pane->keyRow(), -1);
+  QTest::keyClick(table, Qt::Key_Down);
+  EXPECT_EQ(jobs->indexOfSelectedJob(), -1);
+  // Named for a listener, never by object names.
+  EXPECT_EQ(table->model()->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("Clip"));
+  EXPECT_EQ(window->noDataView()->accessibleName(), QStringLiteral("No exported clips"));
 }

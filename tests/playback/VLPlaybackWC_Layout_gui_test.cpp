@@ -5,7 +5,9 @@
 #include "common/ZRNTimeFormatting.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "playback/VLPlaybackWCTestSupport.h"
+#include "playback/VLProgressivePlayWC.h"
 #include "playback/ZRNAVPlayerView.h"
+#include "support/ContrastSupport.h"
 
 #include <QAction>
 #include <QLocale>
@@ -252,8 +254,34 @@ TEST_F(PlaybackLayout, TheInfoTextNamesTheSessionsFileSourcesAndSound) {
   EXPECT_TRUE(window->popoverViewController()->actionButton()->isEnabled());
   // The text view is as tall as its document, which the popover's height reads with 20 points to spare.
   EXPECT_NEAR(window->popoverViewController()->textHeight(), window->popoverViewController()->theWebView()->height() + 20.0, 1.0);
+  // White on the popover's dark background, wholly on the screen.
+  QFrame* popover = window->fInfoPopover();
+  EXPECT_LT(Test_Luminance(Test_DominantColor(Test_Render(popover))), 0.1);
+  EXPECT_GE(Test_TextContrastIn(popover, window->popoverViewController()->theWebView()), 7.0);
+  EXPECT_TRUE(popover->screen()->availableGeometry().contains(popover->frameGeometry()));
   window->showInfo(window->infoBtn());
   EXPECT_FALSE(window->fInfoPopover()->isVisible());
+
+  // The window of a recording in progress shows the same document, with its differences: no data rate,
+  // the sound not recorded rather than not found, no spacing after the last table.
+  VLProgressivePlayWC live;
+  live.setLiveDocument(window->vlDocument());
+  live.openLiveFootage(QUrl::fromLocalFile(package + QStringLiteral("/VLCapturedMovie.mov")));
+  ASSERT_TRUE(Test_WaitUntil([&] { return live.fragmentedAssetMinder() != nullptr; }, 20000));
+  const QString liveRows = fileRows.left(fileRows.indexOf(row(QStringLiteral("Data rate"), QStringLiteral("4000 Kbit/s"))));
+  const QString liveTail = QStringLiteral("</table>\n</span>\n</body></html>\n");
+  const QString liveHead = head;
+  auto liveHtml = [&] {
+    // The duration is the length written so far, as the live window's player has it.
+    QString html = live.infoPopupHtml();
+    return html.replace(cmtimeAsTimeStamp(live.player()->currentItem()->duration(), QStringLiteral(":")) + QStringLiteral(" s"),
+                        cmtimeAsTimeStamp(window->player()->currentItem()->duration(), QStringLiteral(":")) + QStringLiteral(" s"));
+  };
+  window->vlDocument()->setCaptureAudio(true);
+  EXPECT_EQ(liveHtml().toStdString(), (liveHead + liveRows + video + audio + liveTail).toStdString());
+  window->vlDocument()->setCaptureAudio(false);
+  EXPECT_EQ(liveHtml().toStdString(),
+            (liveHead + liveRows + video + QStringLiteral("<th colspan=\"2\">&nbsp;No audio recorded</th>") + liveTail).toStdString());
 }
 
 TEST_F(PlaybackLayout, MenuItemsNeedAMovieMarksOrALongEnoughSession) {

@@ -423,6 +423,18 @@ TEST_F(PlaybackWindow, AnInterruptedRecordingIsNamedAndItsLockCleared) {
   VLPlaybackWC* window = host.openPlayable(package);
   ASSERT_NE(window, nullptr);
   EXPECT_TRUE(window->noticeView()->text().contains(QStringLiteral("was interrupted"))) << window->noticeView()->text().toStdString();
+  // The notice takes the height of its text; the player keeps the rest of the window, at any width.
+  for (const QSize size : {QSize(960, 560), QSize(700, 500), QSize(1400, 900)}) {
+    SCOPED_TRACE(size.width());
+    window->resize(size);
+    window->show();
+    Test_ProcessEvents();
+    QLabel* notice = window->noticeView();
+    ASSERT_TRUE(notice->isVisible());
+    EXPECT_LE(notice->height(), notice->heightForWidth(notice->width()) + 2);
+    EXPECT_GE(notice->height(), notice->heightForWidth(notice->width()));
+    EXPECT_GE(window->mainSplitV()->height(), window->centralWidget()->height() - notice->height() - 8);
+  }
   EXPECT_FALSE(QFile::exists(lock));
   if (iconSet) {
     EXPECT_TRUE(FileAttributes_Xattr(package, FileAttributes_CustomIconXattrName()).isNull());

@@ -3,8 +3,10 @@
 #include "capture/VLLiveWC.h"
 #include "platform/media/capture/VirtualDevices.h"
 #include "prefs/PrefsTestSupport.h"
+#include "support/ContrastSupport.h"
 
 #include <QCheckBox>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QLabel>
@@ -170,9 +172,24 @@ TEST_F(CameraTab, MicrophoneRatesAreListedOnceAndTheSavedRateIsKeptInRange) {
   ASSERT_TRUE(Test_WaitUntil([&] { return !tab->microphonesPopup()->isEnabled(); }));
   EXPECT_FALSE(tab->captureAudioBtn()->isChecked());
   EXPECT_FALSE(tab->audioPresetsPopup()->isEnabled());
+  // Disabled, they stay dark boxes whose dimmed text still reads.
+  for (QComboBox* popup : {tab->microphonesPopup(), tab->audioPresetsPopup()}) {
+    SCOPED_TRACE(popup->objectName().toStdString());
+    const Test_Reading reading = Test_ReadControl(popup);
+    EXPECT_LT(reading.boxLuminance, 0.1);
+    EXPECT_GE(reading.textContrast, 3.0);
+  }
   tab->captureAudioBtn()->click();
   EXPECT_TRUE(prefs->captureAudio());
   EXPECT_TRUE(Test_WaitUntil([&] { return tab->microphonesPopup()->isEnabled(); }));
+  // The list it opens is as dark as the window, its items white.
+  tab->audioPresetsPopup()->showPopup();
+  QWidget* list = tab->audioPresetsPopup()->view();
+  ASSERT_TRUE(Test_WaitUntil([&] { return list->isVisible(); }));
+  const QImage shown = Test_Render(list->window());
+  EXPECT_LT(Test_Luminance(Test_DominantColor(shown)), 0.1);
+  EXPECT_GE(Test_TextContrast(shown), 4.5);
+  tab->audioPresetsPopup()->hidePopup();
 }
 
 TEST_F(CameraTab, WithoutACameraTheMenusSayNA) {
