@@ -432,7 +432,7 @@ TEST_F(JobsTable, TheHistoryIsWorkedByKeyboard) {
     Qt::KeyboardModifiers modifiers;
     int row;
     QStringList items;
-  } menus[] = {{Qt::Key_Menu, Qt::NoModifier, 1, {QStringLiteral("Reveal in Finder"), QStringLiteral("Remove from List")}},
+  } menus[] = {{Qt::Key_Menu, Qt::NoModifier, 1, {QStringLiteral("Show in Folder"), QStringLiteral("Remove from List")}},
                {Qt::Key_F10, Qt::ShiftModifier, 0, {QStringLiteral("Cancel Job")}}};
   for (const auto& open : menus) {
     SCOPED_TRACE(open.row);
