@@ -14,6 +14,7 @@ const char* const kValueTextProperty = "ZRNAccessibleValueText";
 const char* const kAnnouncerName = "ZRNAccessibleAnnouncer";
 const char* const kPopoverProperty = "ZRNAccessiblePopover";
 const char* const kAnchorProperty = "ZRNAccessibleAnchor";
+const char* const kDecorativeProperty = "ZRNAccessibleDecorative";
 
 QWidget* U_Linked(const QWidget* widget, const char* property) {
   return widget->property(property).value<QPointer<QWidget>>().data();
@@ -95,10 +96,31 @@ class PushButtonInterface : public QAccessibleWidget {
   }
 };
 
-// Any other widget read with the role it was given.
+// Any other widget read with the role it was given; its decorative children are not listed.
 class RoleInterface : public QAccessibleWidget {
  public:
   RoleInterface(QWidget* widget, QAccessible::Role role) : QAccessibleWidget(widget, role) {}
+
+  int childCount() const override { return static_cast<int>(listed().size()); }
+  QAccessibleInterface* child(int index) const override {
+    const QList<QAccessibleInterface*> children = listed();
+    return index >= 0 && index < children.size() ? children.at(index) : nullptr;
+  }
+  int indexOfChild(const QAccessibleInterface* child) const override {
+    return child ? static_cast<int>(listed().indexOf(const_cast<QAccessibleInterface*>(child))) : -1;
+  }
+
+ private:
+  QList<QAccessibleInterface*> listed() const {
+    QList<QAccessibleInterface*> children;
+    const int count = QAccessibleWidget::childCount();
+    for (int i = 0; i < count; ++i) {
+      QAccessibleInterface* child = QAccessibleWidget::child(i);
+      auto* widget = child && child->object() && child->object()->isWidgetType() ? static_cast<QWidget*>(child->object()) : nullptr;
+      if (child && !(widget && ZRNAccessible_IsDecorative(widget))) children << child;
+    }
+    return children;
+  }
 };
 
 // A popup panel read as a dialog that belongs to the button that opened it.
@@ -124,7 +146,6 @@ QAccessibleInterface* U_Factory(const QString&, QObject* object) {
   if (auto* button = qobject_cast<QAbstractButton*>(widget); button && wanted == QAccessible::Button)
     return new PushButtonInterface(button);
   return new RoleInterface(widget, wanted);
-  return nullptr;
 }
 
 void U_InstallFactory() {
@@ -190,6 +211,16 @@ void ZRNAccessible_SetRole(QWidget* widget, QAccessible::Role role) {
   U_InstallFactory();
   widget->setProperty(kRoleProperty, static_cast<int>(role));
   U_ForgetInterface(widget);
+}
+
+void ZRNAccessible_SetDecorative(QWidget* widget) {
+  if (!widget) return;
+  widget->setProperty(kDecorativeProperty, true);
+  widget->setFocusPolicy(Qt::NoFocus);
+}
+
+bool ZRNAccessible_IsDecorative(const QWidget* widget) {
+  return widget && widget->property(kDecorativeProperty).toBool();
 }
 
 void ZRNAccessible_ExposeTextAsValue(QLabel* label) {

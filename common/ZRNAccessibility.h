@@ -14,6 +14,13 @@ class QWidget;
 // (at construction): an interface once made is kept.
 void ZRNAccessible_SetRole(QWidget* widget, QAccessible::Role role);
 
+// A widget that only draws (a background, a frame around other controls) takes no focus and is left out
+// of the accessibility tree: its parent, which must have been given a role with ZRNAccessible_SetRole,
+// does not list it among its children.
+void ZRNAccessible_SetDecorative(QWidget* widget);
+// Whether the widget was left out of the tree with ZRNAccessible_SetDecorative.
+bool ZRNAccessible_IsDecorative(const QWidget* widget);
+
 // The popup panel that the button opens is read as a dialog, a child of the button: Qt leaves popup
 // windows out of the application's tree, so a listener could not reach it otherwise.
 void ZRNAccessible_SetPopover(QAbstractButton* anchor, QWidget* popover);
