@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPointer>
+#include <QTextEdit>
 #include <QTimer>
 #include <QVariant>
 
@@ -15,27 +16,21 @@ const char* const kAnnouncerName = "ZRNAccessibleAnnouncer";
 const char* const kPopoverProperty = "ZRNAccessiblePopover";
 const char* const kAnchorProperty = "ZRNAccessibleAnchor";
 const char* const kDecorativeProperty = "ZRNAccessibleDecorative";
+const char* const kPlainTextProperty = "ZRNAccessiblePlainText";
 
 QWidget* U_Linked(const QWidget* widget, const char* property) {
   return widget->property(property).value<QPointer<QWidget>>().data();
 }
 
-// A label read as a value: the name says what it is ("Play time"), the text and description say the
-// value ("00:01:05").
-class ValueLabelInterface : public QAccessibleWidget, public QAccessibleTextInterface {
+// Read-only text without a caret or a selection; what it reads is the subclass's.
+class ReadOnlyTextInterface : public QAccessibleWidget, public QAccessibleTextInterface {
  public:
-  explicit ValueLabelInterface(QLabel* label) : QAccessibleWidget(label, QAccessible::StaticText) {}
+  ReadOnlyTextInterface(QWidget* widget, QAccessible::Role role) : QAccessibleWidget(widget, role) {}
 
-  QString text(QAccessible::Text t) const override {
-    if (t == QAccessible::Description || t == QAccessible::Value) return shown();
-    return QAccessibleWidget::text(t);
-  }
   void* interface_cast(QAccessible::InterfaceType type) override {
     if (type == QAccessible::TextInterface) return static_cast<QAccessibleTextInterface*>(this);
     return QAccessibleWidget::interface_cast(type);
   }
-
-  // Read-only text without a caret or a selection.
   void selection(int, int* start, int* end) const override { *start = *end = 0; }
   int selectionCount() const override { return 0; }
   void addSelection(int, int) override {}
@@ -52,11 +47,40 @@ class ValueLabelInterface : public QAccessibleWidget, public QAccessibleTextInte
     *start = *end = offset;
     return QString();
   }
+  using QAccessibleWidget::text;
 
- private:
-  QString shown() const {
+ protected:
+  virtual QString shown() const = 0;
+};
+
+// A label read as a value: the name says what it is ("Play time"), the text and description say the
+// value ("00:01:05").
+class ValueLabelInterface : public ReadOnlyTextInterface {
+ public:
+  explicit ValueLabelInterface(QLabel* label) : ReadOnlyTextInterface(label, QAccessible::StaticText) {}
+
+  QString text(QAccessible::Text t) const override {
+    if (t == QAccessible::Description || t == QAccessible::Value) return shown();
+    return QAccessibleWidget::text(t);
+  }
+
+ protected:
+  QString shown() const override {
     const auto* label = qobject_cast<const QLabel*>(object());
     return label ? label->text() : QString();
+  }
+};
+
+// A rich read-only document read as its plain text, where Qt's own reading keeps the marks that stand
+// for the document's tables and frames.
+class PlainTextInterface : public ReadOnlyTextInterface {
+ public:
+  explicit PlainTextInterface(QTextEdit* text) : ReadOnlyTextInterface(text, QAccessible::StaticText) {}
+
+ protected:
+  QString shown() const override {
+    const auto* edit = qobject_cast<const QTextEdit*>(object());
+    return edit ? edit->toPlainText() : QString();
   }
 };
 
@@ -139,6 +163,8 @@ QAccessibleInterface* U_Factory(const QString&, QObject* object) {
   auto* widget = static_cast<QWidget*>(object);
   if (auto* label = qobject_cast<QLabel*>(widget); label && label->property(kValueTextProperty).toBool())
     return new ValueLabelInterface(label);
+  if (auto* text = qobject_cast<QTextEdit*>(widget); text && text->property(kPlainTextProperty).toBool())
+    return new PlainTextInterface(text);
   const QVariant role = widget->property(kRoleProperty);
   if (U_Linked(widget, kAnchorProperty)) return new PopoverInterface(widget);
   if (!role.isValid()) return nullptr;
@@ -159,7 +185,7 @@ void U_InstallFactory() {
 // is kept by Qt: it goes, so that the next question gets the marked one.
 void U_ForgetInterface(QWidget* widget) {
   QAccessibleInterface* made = QAccessible::queryAccessibleInterface(widget);
-  const bool marked = dynamic_cast<ValueLabelInterface*>(made) || dynamic_cast<PushButtonInterface*>(made) ||
+  const bool marked = dynamic_cast<ReadOnlyTextInterface*>(made) || dynamic_cast<PushButtonInterface*>(made) ||
                       dynamic_cast<PopoverInterface*>(made) || dynamic_cast<RoleInterface*>(made);
   if (made && !marked) QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
 }
@@ -221,6 +247,13 @@ void ZRNAccessible_SetDecorative(QWidget* widget) {
 
 bool ZRNAccessible_IsDecorative(const QWidget* widget) {
   return widget && widget->property(kDecorativeProperty).toBool();
+}
+
+void ZRNAccessible_ExposePlainText(QTextEdit* text) {
+  if (!text) return;
+  U_InstallFactory();
+  text->setProperty(kPlainTextProperty, true);
+  U_ForgetInterface(text);
 }
 
 void ZRNAccessible_ExposeTextAsValue(QLabel* label) {

@@ -8,6 +8,7 @@
 
 class QAbstractButton;
 class QLabel;
+class QTextEdit;
 class QWidget;
 
 // The role the widget is exposed with. Call before anything asks for the widget's accessible interface
@@ -24,6 +25,10 @@ bool ZRNAccessible_IsDecorative(const QWidget* widget);
 // The popup panel that the button opens is read as a dialog, a child of the button: Qt leaves popup
 // windows out of the application's tree, so a listener could not reach it otherwise.
 void ZRNAccessible_SetPopover(QAbstractButton* anchor, QWidget* popover);
+
+// The read-only rich text (an information popover's) is read as its plain text, without the marks of its
+// tables and frames that Qt's own reading would spell out.
+void ZRNAccessible_ExposePlainText(QTextEdit* text);
 
 // The label's text is exposed as its text and description, its accessible name stays what it is.
 void ZRNAccessible_ExposeTextAsValue(QLabel* label);
