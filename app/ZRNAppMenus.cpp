@@ -141,6 +141,8 @@ void ZRNAppMenus::installInWindow(QMainWindow* window, const QStringList& names)
     item->setObjectName(menu->objectName());
     item->setMenu(menu);
     bar->insertAction(before, item);
+    // A command's shortcut is matched through its menu's own item, which must belong to a window.
+    window->addAction(menu->menuAction());
   }
   // F10 opens the first menu, as in the desktops' own applications; Alt+letter opens each by its mnemonic.
   auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), window);

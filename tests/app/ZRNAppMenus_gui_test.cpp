@@ -27,6 +27,8 @@
 #include <QAccessible>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QTest>
+#include <QSignalSpy>
 #include <QMenu>
 #include <QMenuBar>
 
@@ -212,5 +214,11 @@ TEST_F(MenusTest, EveryMenuBarListsTheMenusToAScreenReaderWhateverWindowWasReadF
   EXPECT_EQ(readBar(second), titles);
   first.reset();
   EXPECT_EQ(readBar(second), titles);
+  // The commands' shortcuts still reach them from the window left.
+  second->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(second));
+  QSignalSpy triggered(action("showHidePreferencesWindow"), &QAction::triggered);
+  QTest::keyClick(second, Qt::Key_Comma, Qt::ControlModifier);
+  EXPECT_EQ(triggered.count(), 1);
   delete second.data();
 }
