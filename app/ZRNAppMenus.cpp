@@ -141,8 +141,11 @@ void ZRNAppMenus::installInWindow(QMainWindow* window, const QStringList& names)
     item->setObjectName(menu->objectName());
     item->setMenu(menu);
     bar->insertAction(before, item);
-    // A command's shortcut is matched through its menu's own item, which must belong to a window.
-    window->addAction(menu->menuAction());
+    // Qt matches a menu command's shortcut through the menu's item, and a menu made the menu of several
+    // items keeps only the last as its own (whose window may be hidden): the commands belong to every
+    // window with the menus instead.
+    for (QAction* command : menu->actions())
+      if (!command->shortcut().isEmpty()) window->addAction(command);
   }
   // F10 opens the first menu, as in the desktops' own applications; Alt+letter opens each by its mnemonic.
   auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), window);
