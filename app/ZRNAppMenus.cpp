@@ -132,9 +132,21 @@ void ZRNAppMenus::installInWindow(QMainWindow* window, const QStringList& names)
   QMenuBar* bar = window->menuBar();
   const QList<QAction*> existing = bar->actions();
   QAction* before = existing.value(0);
-  for (QMenu* menu : m_mainMenu)
-    if (names.isEmpty() || names.contains(menu->objectName())) bar->insertMenu(before, menu);
-  connect(window, &QObject::destroyed, this, [this] { U_ForgetMenuBarItems(); });
+  // The menus are shared, but each bar gets items of its own: a screen reader's item of a menu bar is
+  // made once per action and names the bar that asked first as its parent, so an item shared by two bars
+  // would read as nothing in one of them (and in all once that bar is gone).
+  for (QMenu* menu : m_mainMenu) {
+    if (!names.isEmpty() && !names.contains(menu->objectName())) continue;
+    auto* item = new QAction(menu->title(), bar);
+    item->setObjectName(menu->objectName());
+    item->setMenu(menu);
+    bar->insertAction(before, item);
+    // Qt matches a menu command's shortcut through the menu's item, and a menu made the menu of several
+    // items keeps only the last as its own (whose window may be hidden): the commands belong to every
+    // window with the menus instead.
+    for (QAction* command : menu->actions())
+      if (!command->shortcut().isEmpty()) window->addAction(command);
+  }
   // F10 opens the first menu, as in the desktops' own applications; Alt+letter opens each by its mnemonic.
   auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), window);
   f10->setObjectName(QStringLiteral("openMenuBarShortcut"));
@@ -147,16 +159,6 @@ void ZRNAppMenus::installInWindow(QMainWindow* window, const QStringList& names)
   });
 }
 
-void ZRNAppMenus::U_ForgetMenuBarItems() {
-  // The menus are shared by every window's menu bar, but a screen reader's item of a menu bar is kept
-  // per menu and names the bar that asked first as its parent: once that bar is gone the item reads as
-  // nothing in the others. Forgotten, it is made again for the bar that asks next.
-  for (QMenu* menu : m_mainMenu) {
-    if (QAccessibleInterface* item = QAccessible::queryAccessibleInterface(menu->menuAction()))
-      QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(item));
-  }
-}
-
 void ZRNAppMenus::validateMenu(QMenu* menu) {
   for (QAction* action : menu->actions())
     if (m_actions.contains(action->objectName())) action->setEnabled(m_delegate->validateMenuItem(action));
@@ -167,7 +169,6 @@ void ZRNAppMenus::validateAll() {
 }
 
 bool ZRNAppMenus::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::Hide && watched->property(kInstalledProperty).toBool()) U_ForgetMenuBarItems();
   if (event->type() == QEvent::Show && watched->isWidgetType()) {
     auto* window = qobject_cast<QMainWindow*>(watched);
     if (window && window->isWindow()) installInWindow(window);

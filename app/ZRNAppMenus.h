@@ -57,7 +57,6 @@ class ZRNAppMenus : public QObject {
  private:
   QMenu* addMenu(const char* name, const char* title);
   void U_ListWindows(QMenu* menu);
-  void U_ForgetMenuBarItems();
   QAction* addCommand(QMenu* menu, const char* name, const char* title, const QKeySequence& shortcut,
                       std::function<void()> run);
 

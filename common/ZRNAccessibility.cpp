@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPointer>
+#include <QTextEdit>
 #include <QTimer>
 #include <QVariant>
 
@@ -14,27 +15,22 @@ const char* const kValueTextProperty = "ZRNAccessibleValueText";
 const char* const kAnnouncerName = "ZRNAccessibleAnnouncer";
 const char* const kPopoverProperty = "ZRNAccessiblePopover";
 const char* const kAnchorProperty = "ZRNAccessibleAnchor";
+const char* const kDecorativeProperty = "ZRNAccessibleDecorative";
+const char* const kPlainTextProperty = "ZRNAccessiblePlainText";
 
 QWidget* U_Linked(const QWidget* widget, const char* property) {
   return widget->property(property).value<QPointer<QWidget>>().data();
 }
 
-// A label read as a value: the name says what it is ("Play time"), the text and description say the
-// value ("00:01:05").
-class ValueLabelInterface : public QAccessibleWidget, public QAccessibleTextInterface {
+// Read-only text without a caret or a selection; what it reads is the subclass's.
+class ReadOnlyTextInterface : public QAccessibleWidget, public QAccessibleTextInterface {
  public:
-  explicit ValueLabelInterface(QLabel* label) : QAccessibleWidget(label, QAccessible::StaticText) {}
+  ReadOnlyTextInterface(QWidget* widget, QAccessible::Role role) : QAccessibleWidget(widget, role) {}
 
-  QString text(QAccessible::Text t) const override {
-    if (t == QAccessible::Description || t == QAccessible::Value) return shown();
-    return QAccessibleWidget::text(t);
-  }
   void* interface_cast(QAccessible::InterfaceType type) override {
     if (type == QAccessible::TextInterface) return static_cast<QAccessibleTextInterface*>(this);
     return QAccessibleWidget::interface_cast(type);
   }
-
-  // Read-only text without a caret or a selection.
   void selection(int, int* start, int* end) const override { *start = *end = 0; }
   int selectionCount() const override { return 0; }
   void addSelection(int, int) override {}
@@ -51,11 +47,40 @@ class ValueLabelInterface : public QAccessibleWidget, public QAccessibleTextInte
     *start = *end = offset;
     return QString();
   }
+  using QAccessibleWidget::text;
 
- private:
-  QString shown() const {
+ protected:
+  virtual QString shown() const = 0;
+};
+
+// A label read as a value: the name says what it is ("Play time"), the text and description say the
+// value ("00:01:05").
+class ValueLabelInterface : public ReadOnlyTextInterface {
+ public:
+  explicit ValueLabelInterface(QLabel* label) : ReadOnlyTextInterface(label, QAccessible::StaticText) {}
+
+  QString text(QAccessible::Text t) const override {
+    if (t == QAccessible::Description || t == QAccessible::Value) return shown();
+    return QAccessibleWidget::text(t);
+  }
+
+ protected:
+  QString shown() const override {
     const auto* label = qobject_cast<const QLabel*>(object());
     return label ? label->text() : QString();
+  }
+};
+
+// A rich read-only document read as its plain text, where Qt's own reading keeps the marks that stand
+// for the document's tables and frames.
+class PlainTextInterface : public ReadOnlyTextInterface {
+ public:
+  explicit PlainTextInterface(QTextEdit* text) : ReadOnlyTextInterface(text, QAccessible::StaticText) {}
+
+ protected:
+  QString shown() const override {
+    const auto* edit = qobject_cast<const QTextEdit*>(object());
+    return edit ? edit->toPlainText() : QString();
   }
 };
 
@@ -95,10 +120,31 @@ class PushButtonInterface : public QAccessibleWidget {
   }
 };
 
-// Any other widget read with the role it was given.
+// Any other widget read with the role it was given; its decorative children are not listed.
 class RoleInterface : public QAccessibleWidget {
  public:
   RoleInterface(QWidget* widget, QAccessible::Role role) : QAccessibleWidget(widget, role) {}
+
+  int childCount() const override { return static_cast<int>(listed().size()); }
+  QAccessibleInterface* child(int index) const override {
+    const QList<QAccessibleInterface*> children = listed();
+    return index >= 0 && index < children.size() ? children.at(index) : nullptr;
+  }
+  int indexOfChild(const QAccessibleInterface* child) const override {
+    return child ? static_cast<int>(listed().indexOf(const_cast<QAccessibleInterface*>(child))) : -1;
+  }
+
+ private:
+  QList<QAccessibleInterface*> listed() const {
+    QList<QAccessibleInterface*> children;
+    const int count = QAccessibleWidget::childCount();
+    for (int i = 0; i < count; ++i) {
+      QAccessibleInterface* child = QAccessibleWidget::child(i);
+      auto* widget = child && child->object() && child->object()->isWidgetType() ? static_cast<QWidget*>(child->object()) : nullptr;
+      if (child && !(widget && ZRNAccessible_IsDecorative(widget))) children << child;
+    }
+    return children;
+  }
 };
 
 // A popup panel read as a dialog that belongs to the button that opened it.
@@ -117,6 +163,8 @@ QAccessibleInterface* U_Factory(const QString&, QObject* object) {
   auto* widget = static_cast<QWidget*>(object);
   if (auto* label = qobject_cast<QLabel*>(widget); label && label->property(kValueTextProperty).toBool())
     return new ValueLabelInterface(label);
+  if (auto* text = qobject_cast<QTextEdit*>(widget); text && text->property(kPlainTextProperty).toBool())
+    return new PlainTextInterface(text);
   const QVariant role = widget->property(kRoleProperty);
   if (U_Linked(widget, kAnchorProperty)) return new PopoverInterface(widget);
   if (!role.isValid()) return nullptr;
@@ -124,7 +172,6 @@ QAccessibleInterface* U_Factory(const QString&, QObject* object) {
   if (auto* button = qobject_cast<QAbstractButton*>(widget); button && wanted == QAccessible::Button)
     return new PushButtonInterface(button);
   return new RoleInterface(widget, wanted);
-  return nullptr;
 }
 
 void U_InstallFactory() {
@@ -138,7 +185,7 @@ void U_InstallFactory() {
 // is kept by Qt: it goes, so that the next question gets the marked one.
 void U_ForgetInterface(QWidget* widget) {
   QAccessibleInterface* made = QAccessible::queryAccessibleInterface(widget);
-  const bool marked = dynamic_cast<ValueLabelInterface*>(made) || dynamic_cast<PushButtonInterface*>(made) ||
+  const bool marked = dynamic_cast<ReadOnlyTextInterface*>(made) || dynamic_cast<PushButtonInterface*>(made) ||
                       dynamic_cast<PopoverInterface*>(made) || dynamic_cast<RoleInterface*>(made);
   if (made && !marked) QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
 }
@@ -190,6 +237,23 @@ void ZRNAccessible_SetRole(QWidget* widget, QAccessible::Role role) {
   U_InstallFactory();
   widget->setProperty(kRoleProperty, static_cast<int>(role));
   U_ForgetInterface(widget);
+}
+
+void ZRNAccessible_SetDecorative(QWidget* widget) {
+  if (!widget) return;
+  widget->setProperty(kDecorativeProperty, true);
+  widget->setFocusPolicy(Qt::NoFocus);
+}
+
+bool ZRNAccessible_IsDecorative(const QWidget* widget) {
+  return widget && widget->property(kDecorativeProperty).toBool();
+}
+
+void ZRNAccessible_ExposePlainText(QTextEdit* text) {
+  if (!text) return;
+  U_InstallFactory();
+  text->setProperty(kPlainTextProperty, true);
+  U_ForgetInterface(text);
 }
 
 void ZRNAccessible_ExposeTextAsValue(QLabel* label) {

@@ -8,15 +8,27 @@
 
 class QAbstractButton;
 class QLabel;
+class QTextEdit;
 class QWidget;
 
 // The role the widget is exposed with. Call before anything asks for the widget's accessible interface
 // (at construction): an interface once made is kept.
 void ZRNAccessible_SetRole(QWidget* widget, QAccessible::Role role);
 
+// A widget that only draws (a background, a frame around other controls) takes no focus and is left out
+// of the accessibility tree: its parent, which must have been given a role with ZRNAccessible_SetRole,
+// does not list it among its children.
+void ZRNAccessible_SetDecorative(QWidget* widget);
+// Whether the widget was left out of the tree with ZRNAccessible_SetDecorative.
+bool ZRNAccessible_IsDecorative(const QWidget* widget);
+
 // The popup panel that the button opens is read as a dialog, a child of the button: Qt leaves popup
 // windows out of the application's tree, so a listener could not reach it otherwise.
 void ZRNAccessible_SetPopover(QAbstractButton* anchor, QWidget* popover);
+
+// The read-only rich text (an information popover's) is read as its plain text, without the marks of its
+// tables and frames that Qt's own reading would spell out.
+void ZRNAccessible_ExposePlainText(QTextEdit* text);
 
 // The label's text is exposed as its text and description, its accessible name stays what it is.
 void ZRNAccessible_ExposeTextAsValue(QLabel* label);

@@ -1,5 +1,7 @@
 #include "common/ZRN_InfoPopoverVC.h"
 
+#include "common/ZRNAccessibility.h"
+
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -26,6 +28,7 @@ ZRN_InfoPopoverVC::ZRN_InfoPopoverVC(const QString& layoutName, QWidget* parent)
   m_theWebView = new QTextBrowser(this);
   m_theWebView->setObjectName(QStringLiteral("theWebView"));
   m_theWebView->setAccessibleName(QStringLiteral("Session Info"));
+  ZRNAccessible_ExposePlainText(m_theWebView);
   m_theWebView->setFrameShape(QFrame::NoFrame);
   // No background of its own: the popover's shows through.
   m_theWebView->viewport()->setAutoFillBackground(false);

@@ -5,6 +5,7 @@
 #include "playback/ZRNSynchroMovieControllerView.h"
 
 #include <QMouseEvent>
+#include <QWheelEvent>
 #include <QStyle>
 #include <QStyleOptionSlider>
 
@@ -54,7 +55,17 @@ void ZRNMovieSyncSliderCell::stopTracking(ZRNMovieSyncSlider* slider) {
 ZRNMovieSyncSlider::ZRNMovieSyncSlider(QWidget* parent) : QSlider(Qt::Horizontal, parent) {
   setTracking(true);
   setTickPosition(QSlider::NoTicks);
+  // The keys move by a second (the arrows) or ten (Page Up and Down), Home and End go to the ends.
+  setSingleStep(1000);
+  setPageStep(10000);
   U_SyncRange();
+  // Values set here are set with the signal blocked: a change that arrives is the keyboard's or a
+  // screen reader's, and seeks as a click on the track does.
+  connect(this, &QSlider::valueChanged, this, [this](int millis) {
+    if (millis == static_cast<int>(std::llround(m_value * 1000.0))) return;
+    m_value = std::clamp(millis / 1000.0, m_min, std::max(m_min, m_max));
+    emit action();
+  });
 }
 
 void ZRNMovieSyncSlider::setTargetPlayer(const std::shared_ptr<Player>& player) {
@@ -163,6 +174,11 @@ void ZRNMovieSyncSlider::mouseMoveEvent(QMouseEvent* event) {
   m_cell.continueTracking(event->position().x() - groove.left(), this);
   if (m_cell.isContinuous()) emit action();
   event->accept();
+}
+
+void ZRNMovieSyncSlider::wheelEvent(QWheelEvent* event) {
+  // The wheel belongs to the bar, which hands it to the player view.
+  event->ignore();
 }
 
 void ZRNMovieSyncSlider::mouseReleaseEvent(QMouseEvent* event) {

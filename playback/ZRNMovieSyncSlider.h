@@ -90,6 +90,7 @@ class ZRNMovieSyncSlider : public QSlider {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
 
  private:
   void U_SyncRange();

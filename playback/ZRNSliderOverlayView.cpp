@@ -8,19 +8,48 @@
 
 namespace {
 bool U_IsSet(const MediaTime& t) { return t.isNumeric() && MediaTimeCompare(t, kMediaTimeZero) >= 0; }
+QString U_Shown(const MediaTime& t) { return stringWithCMTime(t).trimmed(); }
 }  // namespace
 
 ZRNSliderOverlayView::ZRNSliderOverlayView(QWidget* parent) : QWidget(parent) {
   setAttribute(Qt::WA_TransparentForMouseEvents);
   setAttribute(Qt::WA_NoSystemBackground);
+  U_Describe();
+}
+
+void ZRNSliderOverlayView::setMaxTime(const MediaTime& t) { m_maxTime = t; }
+
+void ZRNSliderOverlayView::setInTime(const MediaTime& t) {
+  m_inTime = t;
+  U_Describe();
+}
+
+void ZRNSliderOverlayView::setOutTime(const MediaTime& t) {
+  m_outTime = t;
+  U_Describe();
 }
 
 void ZRNSliderOverlayView::reset() {
   m_maxTime = MediaTime_ClearedMark();
   m_inTime = MediaTime_ClearedMark();
   m_outTime = MediaTime_ClearedMark();
+  U_Describe();
   update();
 }
+
+QString ZRNSliderOverlayView::describedMarks() const {
+  const bool in = U_IsSet(m_inTime);
+  const bool out = U_IsSet(m_outTime);
+  if (in && out)
+    return tr("In point %1, out point %2, %3 selected")
+        .arg(U_Shown(m_inTime), U_Shown(m_outTime), U_Shown(MediaTimeSubtract(m_outTime, m_inTime)));
+  if (in) return tr("In point %1").arg(U_Shown(m_inTime));
+  if (out) return tr("Out point %1").arg(U_Shown(m_outTime));
+  return tr("No in or out point");
+}
+
+// A listener hears the marks that the band and the flags show.
+void ZRNSliderOverlayView::U_Describe() { setAccessibleDescription(describedMarks()); }
 
 void ZRNSliderOverlayView::paintEvent(QPaintEvent*) {
   const double maxSeconds = MediaTimeGetSeconds(m_maxTime);

@@ -14,21 +14,25 @@ class ZRNSliderOverlayView : public QWidget {
   explicit ZRNSliderOverlayView(QWidget* parent = nullptr);
 
   MediaTime maxTime() const { return m_maxTime; }
-  void setMaxTime(const MediaTime& t) { m_maxTime = t; }
+  void setMaxTime(const MediaTime& t);
   MediaTime inTime() const { return m_inTime; }
-  void setInTime(const MediaTime& t) { m_inTime = t; }
+  void setInTime(const MediaTime& t);
   MediaTime outTime() const { return m_outTime; }
-  void setOutTime(const MediaTime& t) { m_outTime = t; }
+  void setOutTime(const MediaTime& t);
   QColor handleColor() const { return m_handleColor; }
   void setHandleColor(const QColor& color) { m_handleColor = color; }
 
   // Back to no marks and no duration.
   void reset();
+  // What the overlay shows, in words: its accessible description.
+  QString describedMarks() const;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  void U_Describe();
+
   MediaTime m_maxTime = MediaTime_ClearedMark();
   MediaTime m_inTime = MediaTime_ClearedMark();
   MediaTime m_outTime = MediaTime_ClearedMark();

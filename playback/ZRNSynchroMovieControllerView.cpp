@@ -114,6 +114,18 @@ void ZRNSynchroMovieControllerView::commonInit() {
   U_SetUpTimeLeftControls(layout);
   m_playBtnLeft = 6 + 16 + 48 + 4 + 16 + 4;
   U_Layout();
+  U_SetUpAccessibility();
+}
+
+// Read as a tool bar of its controls; the rounded background and the track's frame only draw and are
+// left out. The selection over the track says where the in and out points are (see the overlay).
+void ZRNSynchroMovieControllerView::U_SetUpAccessibility() {
+  setAccessibleName(tr("Playback Controls"));
+  ZRNAccessible_SetRole(this, QAccessible::ToolBar);
+  ZRNAccessible_SetDecorative(m_paletteBox);
+  ZRNAccessible_SetDecorative(m_trackBox);
+  m_sliderOverlayView->setAccessibleName(tr("Selection"));
+  ZRNAccessible_SetRole(m_sliderOverlayView, QAccessible::StaticText);
 }
 
 // Mute, volume and full volume, left of the play button.

@@ -111,6 +111,7 @@ class ZRNSynchroMovieControllerView : public QWidget {
   void U_SetUpPositionControls(const Ui::ZRNTransportBar& layout);
   void U_SetUpTimeLeftControls(const Ui::ZRNTransportBar& layout);
   void U_Layout();
+  void U_SetUpAccessibility();
   void U_SetPlayImage(const QString& name);
   // Sets the in mark (or the out mark) on the main thread and shows it on the slider and its overlay.
   void U_DefineMark(bool isIn, const MediaTime& time);

@@ -24,7 +24,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QAccessible>
 #include <QMainWindow>
+#include <QMenuBar>
+#include <QTest>
+#include <QSignalSpy>
 #include <QMenu>
 #include <QMenuBar>
 
@@ -128,7 +132,7 @@ TEST_F(MenusTest, MenusReachEveryDocumentWindowAndDisabledShortcutsDoNothing) {
   playback = new VLPlaybackWC();
   playback->show();
   const QList<QMenu*>& menus = delegate->mainMenu()->mainMenu();
-  for (int i = 0; i < menus.size(); ++i) EXPECT_EQ(playback->menuBar()->actions().value(i), menus.at(i)->menuAction()) << i;
+  for (int i = 0; i < menus.size(); ++i) EXPECT_EQ(playback->menuBar()->actions().value(i)->menu(), menus.at(i)) << i;
 
   // A disabled command's trigger is refused by validation.
   delegate->setAppInModalMode(true);
@@ -184,3 +188,41 @@ TEST_F(MenusTest, BadgeCountsPendingExportsOfSavedSessionWindowsOnly) {
 }
 
 #include "ZRNAppMenus_gui_test.moc"
+
+// Two windows with the application's menus: a screen reader finds every menu in each bar, as a child of that
+// bar, also after the window that was read first has gone.
+TEST_F(MenusTest, EveryMenuBarListsTheMenusToAScreenReaderWhateverWindowWasReadFirst) {
+  auto first = std::make_unique<QMainWindow>();
+  QPointer<QMainWindow> second = new QMainWindow();
+  first->show();
+  second->show();
+  const QList<QMenu*>& menus = delegate->mainMenu()->mainMenu();
+  auto readBar = [&](QMainWindow* window) {
+    QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(window->menuBar());
+    QStringList names;
+    for (int i = 0; i < bar->childCount(); ++i) {
+      QAccessibleInterface* item = bar->child(i);
+      if (!item || !item->isValid()) continue;
+      EXPECT_EQ(item->parent(), bar) << item->text(QAccessible::Name).toStdString();
+      names << item->text(QAccessible::Name);
+    }
+    return names;
+  };
+  QStringList titles;
+  for (QMenu* menu : menus) titles << menu->title().remove(QLatin1Char('&'));
+  EXPECT_EQ(readBar(first.get()), titles);
+  EXPECT_EQ(readBar(second), titles);
+  first.reset();
+  EXPECT_EQ(readBar(second), titles);
+  // The commands' shortcuts still reach them from the window left: Qt matches a shortcut in the windows
+  // its action belongs to, and a shared menu belongs only to the bar that took it last.
+  int withShortcut = 0;
+  for (QMenu* menu : menus)
+    for (QAction* command : menu->actions())
+      if (!command->shortcut().isEmpty()) {
+        ++withShortcut;
+        EXPECT_TRUE(command->associatedObjects().contains(second.data())) << command->objectName().toStdString();
+      }
+  EXPECT_GE(withShortcut, 8);
+  delete second.data();
+}

@@ -7,8 +7,11 @@
 #include "playback/ZRNSliderOverlayView.h"
 #include "support/TestSupport.h"
 
+#include <QAccessible>
+#include <QApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSlider>
 #include <QTest>
 
@@ -297,4 +300,107 @@ TEST_F(TransportBar, ControlsAreNamedByWhatTheyDo) {
   ASSERT_TRUE(seekTo(14.8));
   ASSERT_TRUE(Test_WaitUntil([&] { return player->rate() == 0.0f; }));
   EXPECT_EQ(bar->playBtn()->accessibleName(), QStringLiteral("Play"));
+}
+
+// Tab walks the bar's controls left to right; a click leaves the focus where it was (on the video, whose
+// keys play and step). The tree lists the controls with their roles and names, the selection over the
+// track says the marks in words, and the background and the track's frame are not listed at all.
+TEST_F(TransportBar, TabReachesEveryControlAndTheTreeListsOnlyWhatItCanName) {
+  QWidget window;
+  bar->setParent(&window);
+  view->setParent(&window);
+  QWidget::setTabOrder(view.get(), bar->sndOffBtn());
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  view->setFocus();
+
+  struct Stop {
+    QWidget* control;
+    QAccessible::Role role;
+    const char* name;
+  };
+  const Stop stops[] = {
+      {bar->sndOffBtn(), QAccessible::Button, "Mute"},
+      {bar->sndLevelSlider(), QAccessible::Slider, "Volume"},
+      {bar->sndOnBtn(), QAccessible::Button, "Full Volume"},
+      {bar->playBtn(), QAccessible::Button, "Play"},
+      {bar->slider(), QAccessible::Slider, "Playback Position"},
+      {bar->timeLeftToggleBtn(), QAccessible::Button, "Show Duration"},
+  };
+  for (const Stop& stop : stops) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), stop.control) << "Tab to " << stop.name;
+    QAccessibleInterface* item = QAccessible::queryAccessibleInterface(stop.control);
+    EXPECT_EQ(item->role(), stop.role) << stop.name;
+    EXPECT_EQ(item->text(QAccessible::Name), QString::fromLatin1(stop.name));
+    EXPECT_TRUE(item->state().focusable) << stop.name;
+  }
+  // A click plays but leaves the keys with the video.
+  view->setFocus();
+  QTest::mouseClick(bar->playBtn(), Qt::LeftButton);
+  EXPECT_EQ(QApplication::focusWidget(), view.get());
+  QTest::mouseClick(bar->playBtn(), Qt::LeftButton);
+
+  QAccessibleInterface* tree = QAccessible::queryAccessibleInterface(bar.get());
+  EXPECT_EQ(tree->role(), QAccessible::ToolBar);
+  EXPECT_EQ(tree->text(QAccessible::Name), QStringLiteral("Playback Controls"));
+  QStringList listed;
+  for (int i = 0; i < tree->childCount(); ++i) {
+    QAccessibleInterface* child = tree->child(i);
+    ASSERT_NE(child, nullptr);
+    EXPECT_FALSE(child->text(QAccessible::Name).isEmpty()) << "an unnamed child at " << i;
+    EXPECT_EQ(tree->indexOfChild(child), i);
+    listed << child->text(QAccessible::Name);
+  }
+  EXPECT_EQ(listed, QStringList({"Mute", "Volume", "Full Volume", "Play", "Play time", "Playback Position", "Selection",
+                                 "Time left", "Show Duration"}));
+  EXPECT_EQ(bar->paletteBox()->focusPolicy(), Qt::NoFocus);
+
+  ZRNSliderOverlayView* selection = bar->sliderOverlayView();
+  struct Marks {
+    double in, out;
+    const char* said;
+  };
+  for (const Marks& m : {Marks{-1, -1, "No in or out point"}, Marks{2, -1, "In point 00:00:02"},
+                         Marks{-1, 7, "Out point 00:00:07"}, Marks{2, 7, "In point 00:00:02, out point 00:00:07, 00:00:05 selected"}}) {
+    selection->setInTime(m.in < 0 ? MediaTime_ClearedMark() : MediaTimeMakeWithSeconds(m.in, 1000));
+    selection->setOutTime(m.out < 0 ? MediaTime_ClearedMark() : MediaTimeMakeWithSeconds(m.out, 1000));
+    QAccessibleInterface* item = QAccessible::queryAccessibleInterface(selection);
+    EXPECT_EQ(item->role(), QAccessible::StaticText);
+    EXPECT_EQ(item->text(QAccessible::Description), QString::fromLatin1(m.said));
+  }
+  bar->setParent(nullptr);
+  view->setParent(nullptr);
+}
+
+// The position slider by keyboard: the arrows move a second, Page Up and Down ten, Home and End go to the
+// ends; each move seeks the player as a click on the track does. The volume slider moves in twentieths.
+TEST_F(TransportBar, PositionAndVolumeSlidersFollowTheKeys) {
+  ZRNMovieSyncSlider* slider = bar->slider();
+  struct Press {
+    Qt::Key key;
+    double seconds;
+  };
+  for (const Press& press : {Press{Qt::Key_Right, 1.0}, Press{Qt::Key_Right, 2.0}, Press{Qt::Key_PageUp, 12.0},
+                             Press{Qt::Key_Left, 11.0}, Press{Qt::Key_End, 15.0}, Press{Qt::Key_Home, 0.0}}) {
+    QSignalSpy jumped(item.get(), &PlayerItem::timeJumped);
+    QTest::keyClick(slider, press.key);
+    // The movie lasts 15 s and a few milliseconds: End goes to its very end.
+    const double wanted = press.key == Qt::Key_End ? slider->maxValue() : press.seconds;
+    EXPECT_NEAR(slider->doubleValue(), wanted, 0.001) << press.key;
+    // The seek has landed when the item says its time jumped to the slider's.
+    ASSERT_TRUE(Test_WaitUntil([&] { return !jumped.isEmpty() && std::abs(now() - wanted) < 0.05; }))
+        << press.key << " left the player at " << now();
+  }
+  // Nothing below the start: no seek.
+  QSignalSpy action(slider, &ZRNMovieSyncSlider::action);
+  QTest::keyClick(slider, Qt::Key_PageDown);
+  EXPECT_EQ(action.count(), 0);
+  QSlider* volume = bar->sndLevelSlider();
+  volume->setValue(1000);
+  QTest::keyClick(volume, Qt::Key_Left);
+  EXPECT_EQ(volume->value(), 950);
+  ASSERT_TRUE(Test_WaitUntil([&] { return std::abs(player->volume() - 0.95f) < 0.001f; }));
 }
