@@ -133,7 +133,9 @@ class ScopedSmallFileSystem {
       while (filler.write(QByteArray(4096, 'f')) > 0 && filler.flush()) {
       }
     filler.close();
-    if (readOnly) EXPECT_EQ(::mount(nullptr, path.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0) << strerror(errno);
+    if (readOnly) {
+      EXPECT_EQ(::mount(nullptr, path.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0) << strerror(errno);
+    }
   }
   ~ScopedSmallFileSystem() {
     if (m_mounted) ::umount2(QFile::encodeName(m_folder).constData(), MNT_DETACH);
@@ -210,10 +212,12 @@ TEST_F(FirstAidAppTest, SavingTheLogsSaysWhereTheyAreAndNeverCountsAnArchiveThat
     ASSERT_GE(entries.size(), 4) << error.toStdString();
     EXPECT_EQ(Test_ZipEntry(entries, QStringLiteral("Debug_Logs/20261205/1234_Debug.log")).value("data").toByteArray(),
               QByteArray(20000, 'l'));
-    if (c.where != Where::Desktop)
+    if (c.where != Where::Desktop) {
       EXPECT_EQ(onDesktop, c.where == Where::TemporaryWhole ? QStringList{QStringLiteral("filler")} : QStringList{});
-    if (c.where != Where::TemporaryWhole)
+    }
+    if (c.where != Where::TemporaryWhole) {
       EXPECT_TRUE(QDir(temp).entryList({QStringLiteral("Velmora_CrashLogs*")}, QDir::Files).isEmpty());
+    }
   }
 }
 
