@@ -290,33 +290,21 @@ using VideoReaders = std::map<int32_t, std::unique_ptr<VideoTrackReader>>;
 
 // Sends one frame (or null to flush) and writes every packet that comes out.
 bool encodeAndWrite(AVFormatContext* out, FFmpegEncoder& enc, AVFrame* frame, QString* error) {
-  int rc = avcodec_send_frame(enc.codec.get(), frame);
-  if (rc < 0 && rc != AVERROR_EOF) {
-    *error = QStringLiteral("Encoding failed: %1").arg(FFmpeg_ErrorText(rc));
-    return false;
-  }
-  const FFmpegPacketPtr packet = FFmpeg_MakePacket();
-  AVPacket* p = packet.get();
-  if (!p) {
+  FFmpegFrameEncoder& encoder = enc.frames;
+  if (!encoder.isStarted() && !encoder.start(enc.codec.get())) {
     *error = QStringLiteral("Encoding failed: %1").arg(FFmpeg_ErrorText(AVERROR(ENOMEM)));
     return false;
   }
-  for (;;) {
-    rc = avcodec_receive_packet(enc.codec.get(), p);
-    if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) break;
-    if (rc < 0) {
-      *error = QStringLiteral("Encoding failed: %1").arg(FFmpeg_ErrorText(rc));
-      return false;
-    }
+  FFmpegEncodeStep failed = FFmpegEncodeStep::Send;
+  const int rc = encoder.encode(frame, [&](AVPacket* p) {
     av_packet_rescale_ts(p, enc.codec->time_base, enc.stream->time_base);
     p->stream_index = enc.stream->index;
-    rc = av_interleaved_write_frame(out, p);
-    if (rc < 0) {
-      *error = QStringLiteral("Writing the export failed: %1").arg(FFmpeg_ErrorText(rc));
-      return false;
-    }
-  }
-  return true;
+    return av_interleaved_write_frame(out, p);
+  }, &failed);
+  if (rc >= 0) return true;
+  *error = (failed == FFmpegEncodeStep::Deliver ? QStringLiteral("Writing the export failed: %1")
+                                                : QStringLiteral("Encoding failed: %1")).arg(FFmpeg_ErrorText(rc));
+  return false;
 }
 
 // The decoded picture of the only layer when the frame needs no drawing: one layer, fully opaque, not

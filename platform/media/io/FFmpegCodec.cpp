@@ -84,6 +84,31 @@ int FFmpegFrameDecoder::send(const AVPacket* packet) {
   return rc;
 }
 
+bool FFmpegFrameEncoder::start(AVCodecContext* codec) {
+  m_codec = codec;
+  m_packet = FFmpeg_MakePacket();
+  return m_packet != nullptr;
+}
+
+int FFmpegFrameEncoder::encode(const AVFrame* frame, const PacketReceiver& receiver, FFmpegEncodeStep* failed) {
+  auto fail = [failed](FFmpegEncodeStep step, int rc) {
+    if (failed) *failed = step;
+    return rc;
+  };
+  if (!m_codec || !m_packet) return fail(FFmpegEncodeStep::Send, AVERROR(EINVAL));
+  int rc = avcodec_send_frame(m_codec, frame);
+  if (rc < 0 && rc != AVERROR_EOF) return fail(FFmpegEncodeStep::Send, rc);
+  AVPacket* packet = m_packet.get();
+  for (;;) {
+    rc = avcodec_receive_packet(m_codec, packet);
+    if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return 0;
+    if (rc < 0) return fail(FFmpegEncodeStep::Receive, rc);
+    rc = receiver(packet);
+    av_packet_unref(packet);
+    if (rc < 0) return fail(FFmpegEncodeStep::Deliver, rc);
+  }
+}
+
 int FFmpegFrameDecoder::next(AVFrame* frame) {
   if (!m_codec || !frame) return AVERROR(EINVAL);
   AVPacket* packet = m_packet.get();

@@ -70,10 +70,39 @@ class FFmpegFrameDecoder {
   std::function<void(const AVPacket*)> m_packetHandler;
 };
 
+// Where an encode stopped: the encoder refused the frame, failed to give a packet, or the packet's
+// receiver (the muxer) failed.
+enum class FFmpegEncodeStep { Send, Receive, Deliver };
+
+// The one encode loop: sends a frame (null drains the encoder) and hands every packet that comes out
+// to a receiver, for the recorder and the re-encoding export alike.
+class FFmpegFrameEncoder {
+ public:
+  // Takes the packet (whatever it does, the packet is unreferenced afterwards); 0 or a negative error.
+  using PacketReceiver = std::function<int(AVPacket* packet)>;
+
+  FFmpegFrameEncoder() = default;
+  FFmpegFrameEncoder(const FFmpegFrameEncoder&) = delete;
+  FFmpegFrameEncoder& operator=(const FFmpegFrameEncoder&) = delete;
+
+  // Encodes with codec from now on; false when memory runs out.
+  bool start(AVCodecContext* codec);
+  bool isStarted() const { return m_codec != nullptr; }
+  // 0 once every packet the frame gave is handed on, or the first error, with *failed saying where. An
+  // encoder already drained takes no more frames and that is no error.
+  int encode(const AVFrame* frame, const PacketReceiver& receiver, FFmpegEncodeStep* failed = nullptr);
+
+ private:
+  AVCodecContext* m_codec = nullptr;
+  FFmpegPacketPtr m_packet;
+};
+
 // An opened encoder and the output stream it writes.
 struct FFmpegEncoder {
   FFmpegCodecPtr codec;
   AVStream* stream = nullptr;
+  // The encode loop over codec, started at the first frame.
+  FFmpegFrameEncoder frames;
 };
 
 // Opens H.264 (libx264 where there is one) for video output settings: AVVideoWidthKey, AVVideoHeightKey

@@ -120,7 +120,7 @@ struct AssetWriterInput::Encoder {
   std::shared_ptr<AssetWriterCore> core;
   MediaType type = MediaType::Video;
   FFmpegCodecPtr ctx;
-  FFmpegPacketPtr pkt;
+  FFmpegFrameEncoder encoder;
   int streamIndex = -1;
   bool drained = false;
   bool loggedEarly = false;
@@ -147,26 +147,17 @@ struct AssetWriterInput::Encoder {
   int64_t skipSamples = 0;
   int64_t nextSamplePts = 0;
 
-  void receivePackets() {
-    for (;;) {
-      const int ret = avcodec_receive_packet(ctx.get(), pkt.get());
-      if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return;
-      if (ret < 0) {
-        core->fail(ret, Fmt("The %@ encoder failed: %@.", type == MediaType::Video ? "video" : "audio", FFmpeg_ErrorText(ret)));
-        return;
-      }
-      if (type == MediaType::Video && pkt->duration <= 0) pkt->duration = frameDuration;
-      core->writePacket(pkt.get(), streamIndex, ctx->time_base);
-    }
-  }
-
   void send(AVFrame* frame) {
-    const int ret = avcodec_send_frame(ctx.get(), frame);
-    if (ret < 0 && ret != AVERROR_EOF) {
-      core->fail(ret, Fmt("The %@ encoder refused a frame: %@.", type == MediaType::Video ? "video" : "audio", FFmpeg_ErrorText(ret)));
-      return;
-    }
-    receivePackets();
+    FFmpegEncodeStep failed = FFmpegEncodeStep::Send;
+    const int ret = encoder.encode(frame, [this](AVPacket* packet) {
+      if (type == MediaType::Video && packet->duration <= 0) packet->duration = frameDuration;
+      core->writePacket(packet, streamIndex, ctx->time_base);
+      return 0;  // a failed write ends the writer there
+    }, &failed);
+    if (ret >= 0) return;
+    const char* what = type == MediaType::Video ? "video" : "audio";
+    core->fail(ret, failed == FFmpegEncodeStep::Send ? Fmt("The %@ encoder refused a frame: %@.", what, FFmpeg_ErrorText(ret))
+                                                     : Fmt("The %@ encoder failed: %@.", what, FFmpeg_ErrorText(ret)));
   }
 
   bool sessionBounds(MediaTime* start, MediaTime* end) {
@@ -392,8 +383,7 @@ QString openEncoder(AssetWriterInput::Encoder* enc, MediaType type, const QVaria
   }
   enc->ctx = std::move(opened.codec);
   enc->streamIndex = opened.stream->index;
-  enc->pkt = FFmpeg_MakePacket();
-  if (!enc->pkt) return QStringLiteral("Out of memory for encoded packets.");
+  if (!enc->encoder.start(enc->ctx.get())) return QStringLiteral("Out of memory for encoded packets.");
   if (type == MediaType::Video) {
     enc->yuv = FFmpeg_MakeVideoFrame(AV_PIX_FMT_YUV420P, enc->ctx->width, enc->ctx->height);
     if (!enc->yuv) return QStringLiteral("Out of memory for video frames.");
