@@ -99,32 +99,59 @@ bool VLLiveWC_Recording::appIsQuitting() const { return ZRNAppHost_Shared().appI
 
 // --- start ---------------------------------------------------------------------------------------
 
+bool VLLiveWC_Recording::mayStartRecording() const {
+  return !m_hasRecorded && !m_stopRequested && !isClosing() && !appIsQuitting();
+}
+
 void VLLiveWC_Recording::toggleCapture() {
   // Between the click that starts and the writer's start a second click waits its turn: a stop then
   // would reach the session queue before the writer it has to finish.
   if (m_startPending) return;
-  if (isRecording())
+  if (isRecording()) {
     UU_StopRecording();
-  else
-    UU_StartRecording();
+    return;
+  }
+  // After its stop the window only saves and closes: a start now (a second click, the menu) would
+  // begin a recording in a window that goes, at the name of the one just kept.
+  if (!mayStartRecording()) {
+    ZRNLogger_Log("ATT: Start Recording ignored: this window has recorded or is closing");
+    return;
+  }
+  UU_StartRecording();
 }
 
 void VLLiveWC_Recording::UU_StartRecording() {
   U_OrderOutPreferencesWindow();
   if (Sys_IsOnBattery() && Alert_ShowAlertWithID(20030) != -1000) return;
-  const QString target = m_host->targetURL().toLocalFile();
-  if (!target.isEmpty() && QFileInfo(target).isDir()) {
-    U_CloseFileIfOpen(target);
-    QDir(target).removeRecursively();
-  }
+  // The battery question ran an event loop: the window may have begun to close meanwhile.
+  if (!mayStartRecording()) return;
+  U_RemoveReplacedPackage(m_host->targetURL().toLocalFile());
   Sys_PreventSystemSleep();
   U_StartCapturing();
+}
+
+void VLLiveWC_Recording::U_RemoveReplacedPackage(const QString& target) {
+  if (target.isEmpty()) return;
+  const QFileInfo info(target);
+  // Only what the naming panel's question named: anything else at the name keeps it, and the package
+  // is made with a free name beside it.
+  const QString confirmed = m_host->confirmedReplacementPath();
+  if (confirmed.isEmpty() || confirmed != QDir::cleanPath(info.absoluteFilePath())) return;
+  if (!info.isDir() || info.isSymLink()) return;
+  if (VLDocument_WasRecordedInThisRun(target) || VLDocument_IsRecordingPackage(target)) {
+    ZRNLogger_Log("ATT: %@ holds a recording of this run; it is kept and the new recording takes another name",
+                  target);
+    return;
+  }
+  U_CloseFileIfOpen(target);
+  if (!QDir(target).removeRecursively()) ZRNLogger_Log("ERR: %@ could not be removed wholly", target);
 }
 
 void VLLiveWC_Recording::U_StartCapturing() {
   m_stopRequested = false;
   m_stopFinished = false;
   m_startPending = true;
+  m_hasRecorded = true;
   QPointer<VLLiveWC_Recording> self(this);
   std::shared_ptr<ZRNRecorder> recorder = m_recorder;
   m_sessionQueue->async([recorder, self] {
@@ -147,6 +174,8 @@ void VLLiveWC_Recording::U_StartCapturing() {
       w.writeRecFileflag();
       File_SetCustomIcon(w.m_documentPackageFolderURL, QStringLiteral("LiveSessionIcon"));
       w.m_vlDocument->updateSettingsFile();
+      // Listed from its start: a recording cut short (a kill, a crash) is one click away afterwards.
+      if (!w.m_documentPackageFolderURL.isEmpty()) w.addZRNRecentItemForPath(w.m_documentPackageFolderURL.toLocalFile());
       w.showWaitingAnimation();
       if (w.m_outlets.recordButton) {
         w.m_outlets.recordButton->setEnabled(true);
@@ -234,7 +263,11 @@ void VLLiveWC_Recording::setupForLiveState() {
     m_outlets.showFootageBtn->setVisible(true);
     m_outlets.showFootageBtn->setEnabled(false);
   }
-  if (m_outlets.recordButton) m_outlets.recordButton->setText(QStringLiteral("Start Recording"));
+  if (m_outlets.recordButton) {
+    m_outlets.recordButton->setText(QStringLiteral("Start Recording"));
+    // The window records once: after the stop it saves and closes.
+    m_outlets.recordButton->setEnabled(mayStartRecording());
+  }
 }
 
 void VLLiveWC_Recording::prepareForNewRecording() {
@@ -408,7 +441,8 @@ void VLLiveWC_Recording::U_FinishStopAndSave(bool saveCaptured) {
 
 void VLLiveWC_Recording::saveCapturedFootage() {
   if (m_vlDocument) m_vlDocument->updateSettingsFile();
-  saveFootageToFile(m_host->targetURL());
+  // The package made, which is the chosen name unless that was taken.
+  saveFootageToFile(m_documentPackageFolderURL.isEmpty() ? m_host->targetURL() : m_documentPackageFolderURL);
 }
 
 void VLLiveWC_Recording::saveFootageToFile(const QUrl& url) {
@@ -419,6 +453,7 @@ void VLLiveWC_Recording::saveFootageToFile(const QUrl& url) {
 void VLLiveWC_Recording::writeRecFileflag() {
   if (!m_vlDocument || m_vlDocument->docURL().isEmpty()) return;
   VLDocument_NoteRecordingPackage(m_vlDocument->docURL().toLocalFile(), true);
+  VLDocument_NoteRecordedInThisRun(m_vlDocument->docURL().toLocalFile());
   QSaveFile lock(m_vlDocument->docURL().toLocalFile() + QLatin1Char('/') + kVLLockFileName);
   if (!lock.open(QIODevice::WriteOnly) || !lock.commit()) ZRNLogger_Log("ERR: cannot write %@", lock.fileName());
 }
@@ -630,6 +665,7 @@ class VLLiveWC::RecordingHost : public VLLiveWC_RecordingHost {
   QWidget* window() const override { return m_live; }
   QWidget* previewView() const override { return m_live->livePreviewView(); }
   QUrl targetURL() const override { return m_live->targetURL(); }
+  QString confirmedReplacementPath() const override { return m_live->confirmedReplacementPath(); }
   bool captureAudio() const override { return m_live->captureAudio(); }
   std::shared_ptr<DispatchQueue> sessionQueue() const override { return m_live->sessionQueue(); }
   std::shared_ptr<DispatchQueue> assetWritingQueue() const override { return m_live->assetWritingQueue(); }
