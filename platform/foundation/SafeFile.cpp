@@ -121,6 +121,12 @@ int SafeFile_MoveNoReplace(const QString& from, const QString& to) {
 bool SafeFile_OpenForReading(QFile& file, const QString& path, QString* errorText) {
   file.close();
   file.setFileName(path);
+  // The program's own resources are no file of the file system: Qt reads them from memory.
+  if (path.startsWith(QLatin1Char(':'))) {
+    if (file.open(QIODevice::ReadOnly)) return true;
+    if (errorText) *errorText = file.errorString();
+    return false;
+  }
   // Without O_NONBLOCK the open of a pipe itself would block until something writes into it.
   const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {

@@ -17,7 +17,7 @@ bool SafeFile_Replace(const QString& path, const QByteArray& bytes, QString* err
 // Opens path for reading only when it is a regular file. A pipe, a device or a socket standing at the name
 // is refused at once (opening a pipe for reading would wait for a writer for ever); the check is made on
 // the opened file itself, so nothing can be swapped in between. False with errorText (the reason, without
-// the path) otherwise; file is then closed.
+// the path) otherwise; file is then closed. A resource of the program (":/...") is opened as it is.
 bool SafeFile_OpenForReading(QFile& file, const QString& path, QString* errorText = nullptr);
 
 // The whole of a regular file of at most maxBytes, read through SafeFile_OpenForReading. False with
