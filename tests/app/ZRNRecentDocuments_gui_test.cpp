@@ -196,7 +196,9 @@ class ReplacementCounter {
  public:
   explicit ReplacementCounter(const QString& folder) {
     m_fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (m_fd >= 0) ::inotify_add_watch(m_fd, QFile::encodeName(folder).constData(), IN_MOVED_TO);
+    // The fresh copy's move away is watched too: the kernel would merge replacements that follow each
+    // other with nothing between them into one.
+    if (m_fd >= 0) ::inotify_add_watch(m_fd, QFile::encodeName(folder).constData(), IN_MOVED_FROM | IN_MOVED_TO);
   }
   ~ReplacementCounter() {
     if (m_fd >= 0) ::close(m_fd);
@@ -208,7 +210,7 @@ class ReplacementCounter {
     for (ssize_t length; (length = ::read(m_fd, buffer, sizeof buffer)) > 0;) {
       for (char* at = buffer; at < buffer + length;) {
         const auto* event = reinterpret_cast<const inotify_event*>(at);
-        if (event->len > 0 && QFile::decodeName(event->name) == fileName) ++count;
+        if ((event->mask & IN_MOVED_TO) && event->len > 0 && QFile::decodeName(event->name) == fileName) ++count;
         at += sizeof(inotify_event) + event->len;
       }
     }

@@ -31,8 +31,11 @@ bool returnsAtOnce(const QString& pipe, const std::function<bool()>& read, bool*
     *result = done.get();
     return true;
   }
-  const int fd = ::open(QFile::encodeName(pipe).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd >= 0) ::close(fd);
+  // Each open of the pipe for reading waits anew: keep releasing until the reader is through.
+  do {
+    const int fd = ::open(QFile::encodeName(pipe).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) ::close(fd);
+  } while (done.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready);
   *result = done.get();
   return false;
 }
