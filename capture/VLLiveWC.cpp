@@ -518,8 +518,9 @@ void VLLiveWC::enableSettingsInterfaceElements(bool flag) {
     ZRNLogger_Log("ATT: Start Recording stays disabled: camera '%@' offers no format that can be recorded", Prefs_Shared().cameraName());
     flag = false;
   }
-  // Nor does a window that has recorded (or closes): it records once.
-  if (flag && m_recording && !m_recording->mayStartRecording()) flag = false;
+  // Nor does a window that has recorded (or closes): it records once. While it records the button
+  // is the one that stops.
+  if (flag && m_recording && !m_recording->isRecording() && !m_recording->mayStartRecording()) flag = false;
   if (m_recordButton) m_recordButton->setEnabled(flag);
 }
 
