@@ -1,10 +1,8 @@
 #include "capture/VLLiveWC_Recording.h"
 
-#include "common/ZRNLocalizedStrings.h"
 #include "common/ZRNAlerts.h"
 #include "common/ZRNAppHost.h"
 #include "common/ZRNAppPrefs.h"
-#include "common/ZRNAppSetup.h"
 #include "common/ZRNFileFunctions.h"
 #include "common/ZRNLogger.h"
 #include "common/ZRNSystemFunctions.h"
@@ -19,16 +17,10 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QFrame>
 #include <QLabel>
-#include <QMainWindow>
-#include <QMenu>
-#include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSaveFile>
-#include <QTextBrowser>
-#include <QVBoxLayout>
 
 namespace {
 
@@ -40,14 +32,6 @@ const QString kSaveCaptured = QStringLiteral("saveCaptured");
 // The badge colours of the two states (the desktop's system red and green).
 const char* kRecStyle = "color: #ff3b30;";
 const char* kLiveStyle = "color: #28cd41;";
-
-QString infoRow(const QString& title, const QString& value) {
-  return QStringLiteral("<tr><td class=\"infoTitle\">") + title + QStringLiteral("</td><td class=\"infoValue\">") +
-         value + QStringLiteral("</td></tr>");
-}
-
-// Values come from device names and preferences: they are text, never markup.
-QString esc(const QString& text) { return text.toHtmlEscaped(); }
 
 }  // namespace
 
@@ -518,138 +502,6 @@ bool VLLiveWC_Recording::windowShouldClose() {
   askUserToVerifyClose();
   return false;
 }
-
-// --- texts ---------------------------------------------------------------------------------------
-
-QString VLLiveWC_Recording::updateCaptureDescriptionLabel() const {
-  const ZRNAppPrefs& p = Prefs_Shared();
-  const QSizeF size = p.movieSize();
-  const float fps = p.captureFPS();
-  QString text = Fmt("Video source: %@", p.cameraName());
-  // A whole-number rate reads "30fps"; any other "29.97fps".
-  if (static_cast<int64_t>(fps * 100) % 100 == 0)
-    text += Fmt(", frame size: %.0f x %.0f @ %.0ffps", size.width(), size.height(), fps);
-  else
-    text += Fmt(", frame size: %.0f x %.0f @ %.2ffps", size.width(), size.height(), fps);
-  if (p.hasAudioDevice() && m_host->captureAudio())
-    text += Fmt("\nAudio source: %@", p.microphoneName()) + Fmt(", rate: %.0fHz", p.microphoneCaptureRate());
-  else if (p.hasAudioDevice())
-    text += QStringLiteral("\nAudio capture is disabled");
-  else
-    text += QStringLiteral("\nNo Audio device found");
-  return text;
-}
-
-QString VLLiveWC_Recording::infoPopupHtml() const {
-  const ZRNAppPrefs& p = Prefs_Shared();
-  const QSizeF size = p.movieSize();
-  QString html = ZRN_LocalizedString(QStringLiteral("infopop_html_head"));
-  html += QStringLiteral("<span style=\"font:Lucida Grande Regular;color:white\">");
-  html += QStringLiteral("<table><tr><th colspan=\"2\">Video Source</th></tr>");
-  html += infoRow(QStringLiteral("Name&nbsp;"), esc(p.cameraName()));
-  html += infoRow(QStringLiteral("Frame size&nbsp;"), Fmt("%.0f x %.0f", size.width(), size.height()));
-  html += infoRow(QStringLiteral("Frame rate&nbsp;"), Fmt("%.2f fps", p.captureFPS()));
-  html += infoRow(QStringLiteral("UID&nbsp;"), esc(p.cameraUID()));
-  html += QStringLiteral("</table>");
-  html += QStringLiteral("<br><br>");
-  html += QStringLiteral("<table><tr><th colspan=\"2\">Audio Source</th></tr>");
-  const bool microphoneAccess = gZRNAppSetup && gZRNAppSetup->hasMicrophoneAccess();
-  if (microphoneAccess && p.captureAudio()) {
-    html += infoRow(QStringLiteral("Name&nbsp;"), esc(p.microphoneName()));
-    html += infoRow(QStringLiteral("Audio rate&nbsp;"), Fmt("%.0f Hz", p.microphoneCaptureRate()));
-    html += infoRow(QStringLiteral("UID&nbsp;"), esc(p.microphoneUID()));
-  } else if (!microphoneAccess) {
-    html += QStringLiteral(
-        "<tr><td colspan=\"2\">Audio recording is disabled because<br>microphone access is disabled in "
-        "System/Privacy settings</td></tr>");
-  } else {
-    html += QStringLiteral("<tr><td colspan=\"2\">Audio recording is disabled</td></tr>");
-  }
-  html += QStringLiteral("</table>");
-  html += QStringLiteral("<table>");
-  html += infoRow(QStringLiteral("&nbsp;"), QString());
-  html += infoRow(QStringLiteral("Data rate&nbsp;"), Fmt("%ld Kbps", static_cast<long>(p.segmentKBPS())));
-  html += QStringLiteral("</table>");
-  html += QStringLiteral("</span>");
-  html += ZRN_LocalizedString(QStringLiteral("infopop_html_footer"));
-  return html;
-}
-
-// --- popover -------------------------------------------------------------------------------------
-
-void VLLiveWC_Recording::createPopover() {
-  if (m_popover) return;
-  m_popover = new QFrame(m_host->window(), Qt::Popup);
-  m_popover->setObjectName(QStringLiteral("infoPopover"));
-  auto* layout = new QVBoxLayout(m_popover);
-  m_popoverText = new QTextBrowser(m_popover);
-  m_popoverText->setObjectName(QStringLiteral("webView"));
-  m_popoverAction = new QPushButton(QStringLiteral("Camera Settings…"), m_popover);
-  m_popoverAction->setObjectName(QStringLiteral("actionButton"));
-  layout->addWidget(m_popoverText);
-  layout->addWidget(m_popoverAction);
-  connect(m_popoverAction, &QPushButton::clicked, this, [this] { showHideCameraPreferences(); });
-}
-
-void VLLiveWC_Recording::showHideCameraPreferences() {
-  // The application's own "Camera Settings…" command, as the window's menu bar carries it: the
-  // application delegate answers it (and opens the camera settings when it may).
-  auto* window = qobject_cast<QMainWindow*>(m_host->window());
-  QWidget* bar = window ? window->menuWidget() : nullptr;
-  if (!bar) return;
-  for (QAction* top : bar->actions()) {
-    const QMenu* menu = top->menu();
-    if (!menu) continue;
-    for (QAction* action : menu->actions()) {
-      if (action->objectName() != QLatin1String("showHideCameraPreferences")) continue;
-      if (m_popover) m_popover->close();
-      action->trigger();
-      return;
-    }
-  }
-}
-
-void VLLiveWC_Recording::showInfo(QWidget* sender) {
-  createPopover();
-  m_popoverAction->setEnabled(!isRecording());
-  if (m_popover->isVisible()) {
-    m_popover->close();
-    popoverDidClose();
-    return;
-  }
-  m_popoverText->setHtml(infoPopupHtml());
-  if (sender) m_popover->move(sender->mapToGlobal(QPoint(0, sender->height())));
-  m_popover->show();
-  popoverDidShow();
-}
-
-void VLLiveWC_Recording::popoverDidShow() {
-  if (!m_popover || !m_popoverText) return;
-  const int textHeight = qRound(m_popoverText->document()->size().height()) + m_popoverAction->sizeHint().height() + 24;
-  if (m_popover->height() != textHeight) m_popover->resize(m_popover->width(), textHeight);
-}
-
-void VLLiveWC_Recording::popoverDidClose() {}
-
-// --- window size ---------------------------------------------------------------------------------
-
-bool VLLiveWC_Recording::windowIsNaturalSize() const {
-  QWidget* preview = m_host->previewView();
-  return preview && QSizeF(preview->size()) == Prefs_Shared().movieSize();
-}
-bool VLLiveWC_Recording::windowCanIncreaseSize() const { return windowIsNaturalSize(); }
-bool VLLiveWC_Recording::windowCanDecreaseSize() const { return windowIsNaturalSize(); }
-
-void VLLiveWC_Recording::U_SetContentSizeForMovieSize() {
-  QWidget* window = m_host->window();
-  QWidget* preview = m_host->previewView();
-  if (!window || !preview) return;
-  const QSize movie = Prefs_Shared().movieSize().toSize();
-  window->resize(window->size() - (preview->size() - movie));
-}
-void VLLiveWC_Recording::resizeToNaturalSize() { U_SetContentSizeForMovieSize(); }
-void VLLiveWC_Recording::increaseWindowSize() { U_SetContentSizeForMovieSize(); }
-void VLLiveWC_Recording::decreaseWindowSize() { U_SetContentSizeForMovieSize(); }
 
 // --- the live window's recording ----------------------------------------------------------------
 // VLLiveWC makes its VLLiveWC_Recording with itself and owns it; its recording operations hand over to it
