@@ -226,6 +226,8 @@ class ZRNAppDelegate : public QObject, public ZRNAppHost {
 QWidget* VLLiveWC_Window();
 void VLLiveWC_ToggleCapture();
 bool VLLiveWC_IsClosing();
+// The live window may still start its recording (it records once).
+bool VLLiveWC_MayStartRecording();
 QUrl VLLiveWC_CapturedMovieURL();
 std::shared_ptr<VLDocument> VLLiveWC_Document();
 void VLLiveWC_SetProgressiveWindowWasOpen(bool open);

@@ -469,7 +469,8 @@ bool ZRNAppDelegate::validateMenuItem(QAction* item) {
   if (action == QLatin1String("startNewRecording"))
     return !(liveWindow && Gui_IsWindowShown(liveWindow)) && !m_appInModalMode;
   if (action == QLatin1String("startRecording"))
-    return liveIsKey && !ZRNPrefsController_IsONAndShowingCameraSettings() && !recordingIsON();
+    return liveIsKey && !ZRNPrefsController_IsONAndShowingCameraSettings() && !recordingIsON() &&
+           VLLiveWC_MayStartRecording();
   if (action == QLatin1String("stopRecording")) return liveIsKey && recordingIsON();
   if (action == QLatin1String(kShowRecFootage)) {
     QWidget* progressive = m_capturePlaybackWC;

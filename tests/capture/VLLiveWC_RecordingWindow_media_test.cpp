@@ -266,6 +266,8 @@ TEST_F(LiveWindowRecording, AStoppedWindowStartsNothingAndARecordingOfThisRunIsN
     if (pressedAgain) return;
     EXPECT_EQ(live->recordButton()->text(), QStringLiteral("Start Recording"));
     EXPECT_FALSE(live->recordButton()->isEnabled());
+    delegate.setKeyWindowForTesting(live);
+    EXPECT_FALSE(delegate.validateMenuItem(delegate.mainMenu()->action(QStringLiteral("startRecording"))));
     live->toggleCapture();
     delegate.startRecording();
     pressedAgain = true;
