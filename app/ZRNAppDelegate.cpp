@@ -13,6 +13,8 @@
 #include "common/ZRNRecentDocument.h"
 #include "capture/VLLiveWC.h"
 #include "capture/ZRNCaptureDevices.h"
+#include "playback/VLPlaybackWC.h"
+#include "session/VLDocument.h"
 #include "composition/ZRNJobsController.h"
 #include "firstaid/FirstAidLaunch.h"
 #include "platform/foundation/DispatchQueue.h"
@@ -124,6 +126,7 @@ void ZRNAppDelegate::applicationDidFinishLaunching() {
   startSparkleUpdaterIfNeeded();
   loadZRNRecentsMenu();
   recordPhase(QStringLiteral("loadZRNRecentsMenu"));
+  U_TellPreferencesFileProblem();
   showStartupTermsOfServiceDialog();
   // Termination may have ended the note: the launch goes no further.
   if (m_appIsQuitting) return;
@@ -278,14 +281,15 @@ void ZRNAppDelegate::U_StartLiveWindow() {
 
 bool ZRNAppDelegate::recordingIsON() const { return VLLiveWC_RecordingIsON(); }
 
+// The recording's document is its recording half's: the live window's own document stays unset.
 bool ZRNAppDelegate::recordingCapturesAudio() const {
-  const VLLiveWC* live = VLLiveWC_Current();
-  return recordingIsON() && live && live->vlDocument() && live->vlDocument()->captureAudio();
+  const std::shared_ptr<VLDocument> document = VLLiveWC_Document();
+  return recordingIsON() && document && document->captureAudio();
 }
 
 bool ZRNAppDelegate::recordingMicrophoneIsBuiltIn() const {
-  const VLLiveWC* live = VLLiveWC_Current();
-  return recordingIsON() && live && live->vlDocument() && live->vlDocument()->microphoneIsBuiltIn();
+  const std::shared_ptr<VLDocument> document = VLLiveWC_Document();
+  return recordingIsON() && document && document->microphoneIsBuiltIn();
 }
 
 void ZRNAppDelegate::terminate() {
@@ -311,12 +315,23 @@ void ZRNAppDelegate::U_EndEventLoops() {
 }
 
 ZRNAppDelegate::TerminateReply ZRNAppDelegate::applicationShouldTerminate() {
+  // Marks that could not be saved are asked about first, as closing their windows would; the answers
+  // count only once the quit goes ahead, so a recording question answered Cancel leaves them asked for.
+  QList<QPointer<QWidget>> agreed;
+  if (!U_AskAboutUnsavedMarks(agreed)) return TerminateReply::TerminateCancel;
+  auto forgetAgreed = [&agreed] {
+    for (const QPointer<QWidget>& window : agreed)
+      if (auto* playback = qobject_cast<VLPlaybackWC*>(window.data())) playback->U_ForgetUnsavedMarks();
+  };
   if (!recordingIsON()) {
+    forgetAgreed();
     m_appIsQuitting = true;
     invalidateDeviceWaitingTimer();
     return TerminateReply::TerminateNow;
   }
   askUserToVerifyQuit();
+  // Confirmed: the saved recording asks to terminate again, and must not ask about these marks twice.
+  if (m_appIsQuitting) forgetAgreed();
   return TerminateReply::TerminateCancel;
 }
 

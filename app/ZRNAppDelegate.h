@@ -69,6 +69,12 @@ class ZRNAppDelegate : public QObject, public ZRNAppHost {
   void terminateWithoutAsking();
   TerminateReply applicationShouldTerminate();
   void askUserToVerifyQuit();
+  // Every window holding marks that could not be saved asks, as closing it would (alert 20033), whether
+  // they may be lost; false as soon as one answer keeps them. The windows whose marks the user let go
+  // are added to agreed.
+  bool U_AskAboutUnsavedMarks(QList<QPointer<QWidget>>& agreed);
+  // A damaged or unreadable preferences file found at this start is told to the user, once.
+  void U_TellPreferencesFileProblem();
   // Runs once, however often it is reached.
   void applicationWillTerminate();
 
@@ -224,6 +230,8 @@ class ZRNAppDelegate : public QObject, public ZRNAppHost {
 QWidget* VLLiveWC_Window();
 void VLLiveWC_ToggleCapture();
 bool VLLiveWC_IsClosing();
+// The live window may still start its recording (it records once).
+bool VLLiveWC_MayStartRecording();
 QUrl VLLiveWC_CapturedMovieURL();
 std::shared_ptr<VLDocument> VLLiveWC_Document();
 void VLLiveWC_SetProgressiveWindowWasOpen(bool open);

@@ -143,16 +143,18 @@ void ZRNAppDelegate::addZRNRecentItemForPath(const QString& path) {
 void ZRNAppDelegate::loadZRNRecentsMenu() {
   auto& list = recentDocsArray();
   const qsizetype noted = list.size();
+  // The entries that went are written once, however many: a stored list of thousands of lost paths
+  // would otherwise rewrite the whole preferences file once for each of them.
+  const qsizetype removed = list.removeIf([](const auto& entry) { return !isReachable(entry->docPath()); });
+  // Beyond the length of the menu nothing is shown or kept (a stored list may be longer than ours).
+  const bool cut = list.size() > maxZRNRecentDocs();
+  if (cut) list.resize(maxZRNRecentDocs());
+  if (removed > 0 || cut) saveRecents();
   auto* menu = new QMenu;
   menu->setObjectName(QStringLiteral("recentsMenu"));
   QList<QAction*> items;
   for (qsizetype i = list.size() - 1; i >= 0; --i) {
     const auto entry = list.at(i);
-    if (!isReachable(entry->docPath())) {
-      list.removeAt(i);
-      saveRecents();
-      continue;
-    }
     auto* item = new QAction(entry->menuImage(), entry->menuTitle(), menu);
     item->setToolTip(entry->windowTitle());
     QObject::connect(item, &QAction::triggered, this, [this, item] { openZRNRecentDoc(item); });
@@ -484,7 +486,8 @@ bool ZRNAppDelegate::validateMenuItem(QAction* item) {
   if (action == QLatin1String("startNewRecording"))
     return !(liveWindow && Gui_IsWindowShown(liveWindow)) && !m_appInModalMode;
   if (action == QLatin1String("startRecording"))
-    return liveIsKey && !ZRNPrefsController_IsONAndShowingCameraSettings() && !recordingIsON();
+    return liveIsKey && !ZRNPrefsController_IsONAndShowingCameraSettings() && !recordingIsON() &&
+           VLLiveWC_MayStartRecording();
   if (action == QLatin1String("stopRecording")) return liveIsKey && recordingIsON();
   if (action == QLatin1String(kShowRecFootage)) {
     QWidget* progressive = m_capturePlaybackWC;

@@ -26,6 +26,11 @@ bool VLLiveWC_IsClosing() {
   return live && live->isClosing();
 }
 
+bool VLLiveWC_MayStartRecording() {
+  VLLiveWC* live = VLLiveWC_Current();
+  return live && live->recording().mayStartRecording();
+}
+
 QUrl VLLiveWC_CapturedMovieURL() {
   const VLLiveWC* live = VLLiveWC_Current();
   return live ? live->capturedMovieURL() : QUrl();

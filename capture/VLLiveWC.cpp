@@ -408,6 +408,9 @@ void VLLiveWC::getSaveName() {
       if (QFileInfo(path).suffix() != kVLPackageExtension)
         path += QStringLiteral(".") + kVLPackageExtension;
       guard->m_targetURL = QUrl::fromLocalFile(path);
+      // Only a name the panel asked about may replace what stands there.
+      const QString replaced = static_cast<PackageSavePanel*>(panelGuard.data())->confirmedReplacement();
+      guard->m_confirmedReplacementPath = replaced == QDir::cleanPath(QFileInfo(path).absoluteFilePath()) ? replaced : QString();
       Prefs_Shared().setSaveTargetDirectory(
           QUrl::fromLocalFile(FilePanels_FolderOutsidePackages(QFileInfo(path).absolutePath())));
       return;
@@ -517,6 +520,9 @@ void VLLiveWC::enableSettingsInterfaceElements(bool flag) {
     ZRNLogger_Log("ATT: Start Recording stays disabled: camera '%@' offers no format that can be recorded", Prefs_Shared().cameraName());
     flag = false;
   }
+  // Nor does a window that has recorded (or closes): it records once. While it records the button
+  // is the one that stops.
+  if (flag && m_recording && !m_recording->isRecording() && !m_recording->mayStartRecording()) flag = false;
   if (m_recordButton) m_recordButton->setEnabled(flag);
 }
 

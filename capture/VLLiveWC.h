@@ -78,6 +78,9 @@ class VLLiveWC : public ZRNSizingWC, public CaptureSampleBufferDelegate {
   CaptureDeviceRef audioCaptureDevice() const;
   std::shared_ptr<CaptureAudioPreviewOutput> audioPreviewOutput() const;
   QUrl targetURL() const { return m_targetURL; }
+  // The existing package at targetURL that the user agreed to replace in the naming panel; empty when
+  // the name was free (or the panel did not ask).
+  QString confirmedReplacementPath() const { return m_confirmedReplacementPath; }
   QUrl capturedMovieURL() const { return m_recording->capturedMovieURL(); }
   // Read on the session queue too.
   bool isClosing() const { return m_recording->isClosing(); }
@@ -194,6 +197,7 @@ class VLLiveWC : public ZRNSizingWC, public CaptureSampleBufferDelegate {
   bool m_audioPreviewON = true;
   bool m_waitingForLostCamera = false;
   QUrl m_targetURL;
+  QString m_confirmedReplacementPath;
   std::shared_ptr<LiveCaptureController> m_capture;
 
   NotificationObservation m_movieStartedObservation;

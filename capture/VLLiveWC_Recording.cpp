@@ -1,11 +1,8 @@
 #include "capture/VLLiveWC_Recording.h"
 
-#include "common/ZRNAccessibility.h"
-#include "common/ZRNLocalizedStrings.h"
 #include "common/ZRNAlerts.h"
 #include "common/ZRNAppHost.h"
 #include "common/ZRNAppPrefs.h"
-#include "common/ZRNAppSetup.h"
 #include "common/ZRNFileFunctions.h"
 #include "common/ZRNLogger.h"
 #include "common/ZRNSystemFunctions.h"
@@ -22,17 +19,10 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QAbstractButton>
-#include <QFrame>
 #include <QLabel>
-#include <QMainWindow>
-#include <QMenu>
-#include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSaveFile>
-#include <QTextBrowser>
-#include <QVBoxLayout>
 
 namespace {
 
@@ -44,15 +34,6 @@ const QString kSaveCaptured = QStringLiteral("saveCaptured");
 // The badge colours of the two states (the desktop's system red and green).
 const char* kRecStyle = "color: #ff3b30;";
 const char* kLiveStyle = "color: #28cd41;";
-
-// A row of an info table; its cells carry the popover style sheet's label and value classes.
-QString infoRow(const QString& title, const QString& value) {
-  return QStringLiteral("<tr>\n<td class=\"infolabel\">") + title + QStringLiteral("</td>\n<td class=\"infovalue\">") +
-         value + QStringLiteral("</td>\n</tr>");
-}
-
-// Values come from device names and preferences: they are text, never markup.
-QString esc(const QString& text) { return text.toHtmlEscaped(); }
 
 }  // namespace
 
@@ -104,32 +85,59 @@ bool VLLiveWC_Recording::appIsQuitting() const { return ZRNAppHost_Shared().appI
 
 // --- start ---------------------------------------------------------------------------------------
 
+bool VLLiveWC_Recording::mayStartRecording() const {
+  return !m_hasRecorded && !m_stopRequested && !isClosing() && !appIsQuitting();
+}
+
 void VLLiveWC_Recording::toggleCapture() {
   // Between the click that starts and the writer's start a second click waits its turn: a stop then
   // would reach the session queue before the writer it has to finish.
   if (m_startPending) return;
-  if (isRecording())
+  if (isRecording()) {
     UU_StopRecording();
-  else
-    UU_StartRecording();
+    return;
+  }
+  // After its stop the window only saves and closes: a start now (a second click, the menu) would
+  // begin a recording in a window that goes, at the name of the one just kept.
+  if (!mayStartRecording()) {
+    ZRNLogger_Log("ATT: Start Recording ignored: this window has recorded or is closing");
+    return;
+  }
+  UU_StartRecording();
 }
 
 void VLLiveWC_Recording::UU_StartRecording() {
   U_OrderOutPreferencesWindow();
   if (Sys_IsOnBattery() && Alert_ShowAlertWithID(20030) != -1000) return;
-  const QString target = m_host->targetURL().toLocalFile();
-  if (!target.isEmpty() && QFileInfo(target).isDir()) {
-    U_CloseFileIfOpen(target);
-    QDir(target).removeRecursively();
-  }
+  // The battery question ran an event loop: the window may have begun to close meanwhile.
+  if (!mayStartRecording()) return;
+  U_RemoveReplacedPackage(m_host->targetURL().toLocalFile());
   Sys_PreventSystemSleep();
   U_StartCapturing();
+}
+
+void VLLiveWC_Recording::U_RemoveReplacedPackage(const QString& target) {
+  if (target.isEmpty()) return;
+  const QFileInfo info(target);
+  // Only what the naming panel's question named: anything else at the name keeps it, and the package
+  // is made with a free name beside it.
+  const QString confirmed = m_host->confirmedReplacementPath();
+  if (confirmed.isEmpty() || confirmed != QDir::cleanPath(info.absoluteFilePath())) return;
+  if (!info.isDir() || info.isSymLink()) return;
+  if (VLDocument_WasRecordedInThisRun(target) || VLDocument_IsRecordingPackage(target)) {
+    ZRNLogger_Log("ATT: %@ holds a recording of this run; it is kept and the new recording takes another name",
+                  target);
+    return;
+  }
+  U_CloseFileIfOpen(target);
+  if (!QDir(target).removeRecursively()) ZRNLogger_Log("ERR: %@ could not be removed wholly", target);
 }
 
 void VLLiveWC_Recording::U_StartCapturing() {
   m_stopRequested = false;
   m_stopFinished = false;
   m_startPending = true;
+  m_hasRecorded = true;
   QPointer<VLLiveWC_Recording> self(this);
   std::shared_ptr<ZRNRecorder> recorder = m_recorder;
   m_sessionQueue->async([recorder, self] {
@@ -152,6 +160,8 @@ void VLLiveWC_Recording::U_StartCapturing() {
       w.writeRecFileflag();
       File_SetCustomIcon(w.m_documentPackageFolderURL, QStringLiteral("LiveSessionIcon"));
       w.m_vlDocument->updateSettingsFile();
+      // Listed from its start: a recording cut short (a kill, a crash) is one click away afterwards.
+      if (!w.m_documentPackageFolderURL.isEmpty()) w.addZRNRecentItemForPath(w.m_documentPackageFolderURL.toLocalFile());
       w.showWaitingAnimation();
       if (w.m_outlets.recordButton) {
         w.m_outlets.recordButton->setEnabled(true);
@@ -239,7 +249,11 @@ void VLLiveWC_Recording::setupForLiveState() {
     m_outlets.showFootageBtn->setVisible(true);
     m_outlets.showFootageBtn->setEnabled(false);
   }
-  if (m_outlets.recordButton) m_outlets.recordButton->setText(QStringLiteral("Start Recording"));
+  if (m_outlets.recordButton) {
+    m_outlets.recordButton->setText(QStringLiteral("Start Recording"));
+    // The window records once: after the stop it saves and closes.
+    m_outlets.recordButton->setEnabled(mayStartRecording());
+  }
 }
 
 void VLLiveWC_Recording::prepareForNewRecording() {
@@ -413,7 +427,8 @@ void VLLiveWC_Recording::U_FinishStopAndSave(bool saveCaptured) {
 
 void VLLiveWC_Recording::saveCapturedFootage() {
   if (m_vlDocument) m_vlDocument->updateSettingsFile();
-  saveFootageToFile(m_host->targetURL());
+  // The package made, which is the chosen name unless that was taken.
+  saveFootageToFile(m_documentPackageFolderURL.isEmpty() ? m_host->targetURL() : m_documentPackageFolderURL);
 }
 
 void VLLiveWC_Recording::saveFootageToFile(const QUrl& url) {
@@ -424,6 +439,7 @@ void VLLiveWC_Recording::saveFootageToFile(const QUrl& url) {
 void VLLiveWC_Recording::writeRecFileflag() {
   if (!m_vlDocument || m_vlDocument->docURL().isEmpty()) return;
   VLDocument_NoteRecordingPackage(m_vlDocument->docURL().toLocalFile(), true);
+  VLDocument_NoteRecordedInThisRun(m_vlDocument->docURL().toLocalFile());
   QSaveFile lock(m_vlDocument->docURL().toLocalFile() + QLatin1Char('/') + kVLLockFileName);
   if (!lock.open(QIODevice::WriteOnly) || !lock.commit()) ZRNLogger_Log("ERR: cannot write %@", lock.fileName());
 }
@@ -489,140 +505,6 @@ bool VLLiveWC_Recording::windowShouldClose() {
   return false;
 }
 
-// --- texts ---------------------------------------------------------------------------------------
-
-QString VLLiveWC_Recording::updateCaptureDescriptionLabel() const {
-  const ZRNAppPrefs& p = Prefs_Shared();
-  const QSizeF size = p.movieSize();
-  const float fps = p.captureFPS();
-  QString text = Fmt("Video source: %@", p.cameraName());
-  // A whole-number rate reads "30fps"; any other "29.97fps".
-  if (static_cast<int64_t>(fps * 100) % 100 == 0)
-    text += Fmt(", frame size: %.0f x %.0f @ %.0ffps", size.width(), size.height(), fps);
-  else
-    text += Fmt(", frame size: %.0f x %.0f @ %.2ffps", size.width(), size.height(), fps);
-  if (p.hasAudioDevice() && m_host->captureAudio())
-    text += Fmt("\nAudio source: %@", p.microphoneName()) + Fmt(", rate: %.0fHz", p.microphoneCaptureRate());
-  else if (p.hasAudioDevice())
-    text += QStringLiteral("\nAudio capture is disabled");
-  else
-    text += QStringLiteral("\nNo Audio device found");
-  return text;
-}
-
-QString VLLiveWC_Recording::infoPopupHtml() const {
-  const ZRNAppPrefs& p = Prefs_Shared();
-  const QSizeF size = p.movieSize();
-  QString html = ZRN_LocalizedString(QStringLiteral("infopop_html_head"));
-  html += QStringLiteral("<span style=\"font:Lucida Grande Regular;color:white\">");
-  html += QStringLiteral("<table><tr><th colspan=\"2\">Video Source</th></tr>");
-  html += infoRow(QStringLiteral("Name&nbsp;"), esc(p.cameraName()));
-  html += infoRow(QStringLiteral("Frame size&nbsp;"), Fmt("%.0f x %.0f", size.width(), size.height()));
-  html += infoRow(QStringLiteral("Frame rate&nbsp;"), Fmt("%.2f fps", p.captureFPS()));
-  html += infoRow(QStringLiteral("UID&nbsp;"), esc(p.cameraUID()));
-  html += QStringLiteral("</table>");
-  html += QStringLiteral("<br><br>");
-  html += QStringLiteral("<table><tr><th colspan=\"2\">Audio Source</th></tr>");
-  const bool microphoneAccess = gZRNAppSetup && gZRNAppSetup->hasMicrophoneAccess();
-  if (microphoneAccess && p.captureAudio()) {
-    html += infoRow(QStringLiteral("Name&nbsp;"), esc(p.microphoneName()));
-    html += infoRow(QStringLiteral("Audio rate&nbsp;"), Fmt("%.0f Hz", p.microphoneCaptureRate()));
-    html += infoRow(QStringLiteral("UID&nbsp;"), esc(p.microphoneUID()));
-  } else if (!microphoneAccess) {
-    html += QStringLiteral(
-        "<tr><td colspan=\"2\">Audio recording is disabled because<br>access to the microphone's device "
-        "files (/dev/snd/*) is not granted:<br>your user is not a member of the group audio</td></tr>");
-  } else {
-    html += QStringLiteral("<tr><td colspan=\"2\">Audio recording is disabled</td></tr>");
-  }
-  html += QStringLiteral("</table>");
-  html += QStringLiteral("<table>");
-  html += infoRow(QStringLiteral("&nbsp;"), QString());
-  html += infoRow(QStringLiteral("Data rate&nbsp;"), Fmt("%ld Kbps", static_cast<long>(p.segmentKBPS())));
-  html += QStringLiteral("</table>");
-  html += QStringLiteral("</span>");
-  html += ZRN_LocalizedString(QStringLiteral("infopop_html_footer"));
-  return html;
-}
-
-// --- popover -------------------------------------------------------------------------------------
-
-void VLLiveWC_Recording::createPopover() {
-  if (m_popover) return;
-  // The playback window's component, so that both popovers look alike.
-  m_popoverViewController = new ZRN_InfoPopoverVC(QStringLiteral("ZRN_InfoPopover"));
-  m_popover = ZRN_MakeInfoPopover(m_host->window(), m_popoverViewController, QStringLiteral("infoPopover"),
-                                  QStringLiteral("Source Info"));
-  m_popoverViewController->setActionTo([this] { showHideCameraPreferences(); }, this);
-  m_popoverViewController->setActionTitle(QStringLiteral("Camera Settings…"));
-}
-
-void VLLiveWC_Recording::showHideCameraPreferences() {
-  // The application's own "Camera Settings…" command, as the window's menu bar carries it: the
-  // application delegate answers it (and opens the camera settings when it may).
-  auto* window = qobject_cast<QMainWindow*>(m_host->window());
-  QWidget* bar = window ? window->menuWidget() : nullptr;
-  if (!bar) return;
-  for (QAction* top : bar->actions()) {
-    const QMenu* menu = top->menu();
-    if (!menu) continue;
-    for (QAction* action : menu->actions()) {
-      if (action->objectName() != QLatin1String("showHideCameraPreferences")) continue;
-      if (m_popover) m_popover->close();
-      action->trigger();
-      return;
-    }
-  }
-}
-
-void VLLiveWC_Recording::showInfo(QWidget* sender) {
-  createPopover();
-  m_popoverViewController->enableActionButton(!isRecording());
-  if (m_popover->isVisible()) {
-    m_popover->close();
-    popoverDidClose();
-    return;
-  }
-  m_popoverViewController->setWebViewPsaxnoTo(infoPopupHtml());
-  ZRNAccessible_SetPopover(qobject_cast<QAbstractButton*>(sender), m_popover);
-  ZRN_PlaceInfoPopover(m_popover, m_popoverViewController, sender);
-  m_popover->show();
-  popoverDidShow();
-}
-
-void VLLiveWC_Recording::popoverDidShow() {
-  // The popover was sized to its text when it was placed; a text that has grown since (a device renamed
-  // while it was shown) is placed anew, inside the screen.
-  if (!m_popover || !m_popoverViewController) return;
-  if (m_popover->height() < m_popover->sizeHint().height())
-    ZRN_PlaceInfoPopover(m_popover, m_popoverViewController, m_popover->parentWidget());
-}
-
-void VLLiveWC_Recording::popoverDidClose() {}
-
-// --- window size ---------------------------------------------------------------------------------
-
-bool VLLiveWC_Recording::windowIsNaturalSize() const {
-  QWidget* preview = m_host->previewView();
-  return preview && QSizeF(preview->size()) == Prefs_Shared().movieSize();
-}
-bool VLLiveWC_Recording::windowCanIncreaseSize() const {
-  return windowIsNaturalSize() && !(m_host->window() && Gui_WindowFillsArea(m_host->window()));
-}
-bool VLLiveWC_Recording::windowCanDecreaseSize() const { return windowIsNaturalSize(); }
-
-void VLLiveWC_Recording::U_SetContentSizeForMovieSize() {
-  QWidget* window = m_host->window();
-  QWidget* preview = m_host->previewView();
-  if (!window || !preview) return;
-  // Never larger than the screen: a camera of more pixels than the screen shows as large as it allows.
-  window->resize(Gui_WindowSizeForViewSize(window, preview, Prefs_Shared().movieSize().toSize()));
-  Gui_KeepWindowInArea(window);
-}
-void VLLiveWC_Recording::resizeToNaturalSize() { U_SetContentSizeForMovieSize(); }
-void VLLiveWC_Recording::increaseWindowSize() { U_SetContentSizeForMovieSize(); }
-void VLLiveWC_Recording::decreaseWindowSize() { U_SetContentSizeForMovieSize(); }
-
 // --- the live window's recording ----------------------------------------------------------------
 // VLLiveWC makes its VLLiveWC_Recording with itself and owns it; its recording operations hand over to it
 // and its recording state is the recording's.
@@ -637,6 +519,7 @@ class VLLiveWC::RecordingHost : public VLLiveWC_RecordingHost {
   QWidget* window() const override { return m_live; }
   QWidget* previewView() const override { return m_live->livePreviewView(); }
   QUrl targetURL() const override { return m_live->targetURL(); }
+  QString confirmedReplacementPath() const override { return m_live->confirmedReplacementPath(); }
   bool captureAudio() const override { return m_live->captureAudio(); }
   std::shared_ptr<DispatchQueue> sessionQueue() const override { return m_live->sessionQueue(); }
   std::shared_ptr<DispatchQueue> assetWritingQueue() const override { return m_live->assetWritingQueue(); }

@@ -39,6 +39,8 @@ class VLLiveWC_RecordingHost {
   virtual QWidget* previewView() const = 0;
   // The name and place chosen in the save panel.
   virtual QUrl targetURL() const = 0;
+  // The existing package at targetURL that the user agreed to replace in the naming panel (empty: none).
+  virtual QString confirmedReplacementPath() const { return QString(); }
   // The window's own sound switch.
   virtual bool captureAudio() const = 0;
   virtual std::shared_ptr<DispatchQueue> sessionQueue() const = 0;
@@ -102,6 +104,9 @@ class VLLiveWC_Recording : public QObject {
   bool appIsQuitting() const;
   // A stop was asked for and its footage is not saved yet (the keep or discard step has not run).
   bool stopUnderWay() const { return m_stopRequested && !m_stopFinished; }
+  // A live window records once: not after its recording began, nor while it closes or the
+  // application quits.
+  bool mayStartRecording() const;
   QUrl documentPackageFolderURL() const { return m_documentPackageFolderURL; }
   QString clipsFolderPath() const { return m_clipsFolderPath; }
   QUrl capturedMovieURL() const { return m_capturedMovieURL; }
@@ -161,6 +166,9 @@ class VLLiveWC_Recording : public QObject {
   // packageMade NO: nothing could be written at all, and the alert must not say that anything was kept.
   void U_WriterFailed(const QString& reason, bool packageMade = true);
   void U_SetContentSizeForMovieSize();
+  // Removes the package at the target when the user agreed to replace it, unless it holds a recording
+  // of this run (that one stays, and the new recording takes a free name beside it).
+  void U_RemoveReplacedPackage(const QString& target);
   void U_UpdateDurationLabel();
 
   // The preferences window goes out of sight while a recording runs (the application delegate hides it).
@@ -190,6 +198,8 @@ class VLLiveWC_Recording : public QObject {
   bool m_stopRequested = false;
   bool m_stopFinished = false;
   bool m_startPending = false;
+  // A recording was started in this window (it stays so: the window records once).
+  bool m_hasRecorded = false;
   bool m_progressiveWindowWasOpen = false;
   QUrl m_documentPackageFolderURL;
   QString m_clipsFolderPath;

@@ -113,6 +113,16 @@ const AlertRow kRows[] = {
      ZRN_TITLE("Close"), ZRN_TITLE("Cancel"), 0, false},
     // A session the user may not read; the arguments are its name and the system's reason.
     {20034, "\"%@\" cannot be read.", "Velmora may not open it: %@.", true, true, ZRN_TITLE("OK"), nullptr, 0, false},
+    // Told once at the start whose preferences file was damaged; the argument is where the old file was kept.
+    {20035, "Velmora's preferences were reset.",
+     "The preferences file could not be read, so Velmora started with its original settings. The old file was kept "
+     "as \"%@\".",
+     false, true, ZRN_TITLE("OK"), nullptr, 0, false},
+    // Told once at the start whose preferences file cannot be read at all; the argument names it and says why.
+    {20036, "Velmora cannot read its preferences file.",
+     "%@\nVelmora starts with its original settings and leaves the file as it is; changes you make now will not be "
+     "kept.",
+     false, true, ZRN_TITLE("OK"), nullptr, 0, false},
     // First aid's saved logs: where they are (the argument), and why they are not on the Desktop or not whole.
     {20040, "The crash logs were saved as \"%@\".", nullptr, true, false, ZRN_TITLE("OK"), nullptr, 0, false},
     {20041, "The crash logs are kept in \"%@\".", "They could not be put on the Desktop: %@", true, true,

@@ -98,9 +98,8 @@ QString iconImageFile(const QString& imageName) {
     QFile source(resource);
     if (!QDir().mkpath(folder) || !source.open(QIODevice::ReadOnly)) return QString();
     const QByteArray bytes = source.readAll();
-    QFile existing(target);
-    if (existing.open(QIODevice::ReadOnly) && existing.readAll() == bytes) return target;
-    existing.close();
+    QByteArray existing;
+    if (SafeFile_ReadRegular(target, bytes.size(), &existing) && existing == bytes) return target;
     QSaveFile out(target);
     if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit()) return QString();
     return target;

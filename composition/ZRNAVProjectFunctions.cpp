@@ -3,8 +3,10 @@
 #include "common/ZRNLogger.h"
 #include "composition/ZRNImageOverlayEdit.h"
 #include "composition/ZRNTitleEdit.h"
+#include "platform/foundation/SafeFile.h"
 #include "platform/media/asset/ImageGenerator.h"
 
+#include <QBuffer>
 #include <QGuiApplication>
 #include <QImageReader>
 #include <QPainter>
@@ -96,8 +98,10 @@ QImage ZRNCreateBitmapContextARGB(int64_t width, int64_t height) {
 }
 
 QImage ZRNPosterImageFromSpec(const QString& path, const QVariantMap& editCommands) {
-  if (!ZRNSrcClip::U_IsRegularFile(path, 256LL * 1024 * 1024)) return {};
-  QImageReader reader(path);
+  QByteArray bytes;
+  if (!SafeFile_ReadRegular(path, 256LL * 1024 * 1024, &bytes)) return {};
+  QBuffer buffer(&bytes);
+  QImageReader reader(&buffer);
   QImage picture = reader.read();
   if (picture.isNull()) return {};
   picture = picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);

@@ -1,5 +1,8 @@
 #include "composition/ZRNImageOverlayEdit.h"
 
+#include "platform/foundation/SafeFile.h"
+
+#include <QBuffer>
 #include <QImageReader>
 #include <QPainter>
 
@@ -14,8 +17,11 @@ bool usableSize(const QSizeF& s) { return finitePositive(s.width()) && finitePos
 
 // A picture file as the overlays use it; a file that is not a readable picture gives a null image.
 QImage U_ReadPicture(const QString& path) {
-  if (!ZRNSrcClip::U_IsRegularFile(path, kMaxPictureFileBytes)) return {};
-  QImageReader reader(path);
+  // Read through the opened file itself: a pipe swapped in after a look at the name is never waited on.
+  QByteArray bytes;
+  if (!SafeFile_ReadRegular(path, kMaxPictureFileBytes, &bytes)) return {};
+  QBuffer buffer(&bytes);
+  QImageReader reader(&buffer);
   reader.setAutoTransform(true);
   QImage image = reader.read();
   if (image.isNull()) return {};

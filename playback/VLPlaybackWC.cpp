@@ -505,13 +505,16 @@ double VLPlaybackWC::totalDuration() const {
 
 void VLPlaybackWC::u_DoCloseTheWindow() { close(); }
 
-bool VLPlaybackWC::windowShouldClose() {
+bool VLPlaybackWC::U_AskToLoseUnsavedMarks() {
   // Marks that could not be saved are tried once more, then only go when the user says so.
   if (m_marksUnsaved) updateVLDoc();
-  if (m_marksUnsaved && Alert_ShowAlertWithID(kAlertUnsavedMarks, QFileInfo(U_PackagePath()).completeBaseName()) !=
-                            kAlertFirstButton)
-    return false;
-  m_marksUnsaved = false;
+  if (!m_marksUnsaved) return true;
+  return Alert_ShowAlertWithID(kAlertUnsavedMarks, QFileInfo(U_PackagePath()).completeBaseName()) == kAlertFirstButton;
+}
+
+bool VLPlaybackWC::windowShouldClose() {
+  if (!U_AskToLoseUnsavedMarks()) return false;
+  U_ForgetUnsavedMarks();
   const int64_t pending = m_jobsController->numberOfPendingJobs();
   if (pending < 1) return true;
   const int answer = Alert_ShowAlertWithID(pending == 1 ? kAlertOneExportPending : kAlertExportsPending, QString());

@@ -6,6 +6,7 @@
 #include "common/ZRNLogger.h"
 #include "common/ZRNSystemFunctions.h"
 #include "session/ZRNTagRecord.h"
+#include "platform/foundation/SafeFile.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -78,6 +79,7 @@ QString U_CleanPackagePath(const QString& path) { return QDir::cleanPath(QFileIn
 
 std::mutex gRecordingPackagesMutex;
 QSet<QString> gRecordingPackages;
+QSet<QString> gRecordedPackages;
 
 }  // namespace
 
@@ -91,6 +93,17 @@ void VLDocument_NoteRecordingPackage(const QString& packagePath, bool recording)
 bool VLDocument_IsRecordingPackage(const QString& packagePath) {
   std::lock_guard lock(gRecordingPackagesMutex);
   return gRecordingPackages.contains(U_CleanPackagePath(packagePath));
+}
+
+void VLDocument_NoteRecordedInThisRun(const QString& packagePath) {
+  if (packagePath.isEmpty()) return;
+  std::lock_guard lock(gRecordingPackagesMutex);
+  gRecordedPackages.insert(U_CleanPackagePath(packagePath));
+}
+
+bool VLDocument_WasRecordedInThisRun(const QString& packagePath) {
+  std::lock_guard lock(gRecordingPackagesMutex);
+  return gRecordedPackages.contains(U_CleanPackagePath(packagePath));
 }
 
 VLStoredJobRecord::VLStoredJobRecord(const QVariantMap& dictionary) : m_dictionary(dictionary) {}
@@ -233,15 +246,14 @@ void VLDocument::saveDoc() {
 
 VLSettingsFileRead VLDocument_ReadSettings(const QString& path) {
   VLSettingsFileRead read;
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) {
+  // A settings file of ours is a few kilobytes; a pipe or a device at its name is never waited on.
+  constexpr qint64 kMaxSettingsBytes = 256LL * 1024 * 1024;
+  QByteArray data;
+  if (!SafeFile_ReadRegular(path, kMaxSettingsBytes, &data, &read.reason)) {
     read.outcome = VLSettingsFileRead::Outcome::Unreadable;
-    read.reason = file.errorString();
     ZRNLogger_Log(QStringLiteral("ATT: settings file %@ cannot be read: %@; left as it is"), path, read.reason);
     return read;
   }
-  const QByteArray data = file.readAll();
-  file.close();
   const QVariant parsed = JSON_CFFromJSONData(data);
   if (parsed.typeId() == QMetaType::QVariantMap) {
     read.dictionary = parsed.toMap();

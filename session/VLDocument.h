@@ -60,6 +60,10 @@ std::optional<QVariantMap> VLDocument_ReadSettingsFile(const QString& path);
 // recording. Paths are compared as absolute, clean paths.
 void VLDocument_NoteRecordingPackage(const QString& packagePath, bool recording);
 bool VLDocument_IsRecordingPackage(const QString& packagePath);
+// Packages that a recording of this run was written into, finished or not: no start of another
+// recording removes one of them.
+void VLDocument_NoteRecordedInThisRun(const QString& packagePath);
+bool VLDocument_WasRecordedInThisRun(const QString& packagePath);
 
 // The document version written by this application.
 inline constexpr int64_t kVLDocVersionCurrent = 1001007;

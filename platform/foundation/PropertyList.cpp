@@ -354,12 +354,11 @@ QVariant PropertyList_Deserialize(const QByteArray& data) {
 }
 
 QVariant PropertyList_ReadFile(const QString& path, QString* errorText) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) {
-    if (errorText) *errorText = file.errorString();
-    return {};
-  }
-  const QVariant value = PropertyList_Deserialize(file.readAll());
+  // Our property lists are small; the parser takes at most 4 GiB anyway.
+  constexpr qint64 kMaxFileBytes = 256LL * 1024 * 1024;
+  QByteArray bytes;
+  if (!SafeFile_ReadRegular(path, kMaxFileBytes, &bytes, errorText)) return {};
+  const QVariant value = PropertyList_Deserialize(bytes);
   if (!value.isValid() && errorText) *errorText = QStringLiteral("not a property list: %1").arg(path);
   return value;
 }

@@ -117,3 +117,63 @@ int SafeFile_MoveNoReplace(const QString& from, const QString& to) {
   if (SafeFile_NameTaken(to)) return EEXIST;
   return ::rename(source.constData(), target.constData()) == 0 ? 0 : errno;
 }
+
+bool SafeFile_OpenForReading(QFile& file, const QString& path, QString* errorText) {
+  file.close();
+  file.setFileName(path);
+  // The program's own resources are no file of the file system: Qt reads them from memory.
+  if (path.startsWith(QLatin1Char(':'))) {
+    if (file.open(QIODevice::ReadOnly)) return true;
+    if (errorText) *errorText = file.errorString();
+    return false;
+  }
+  // Without O_NONBLOCK the open of a pipe itself would block until something writes into it.
+  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    if (errorText) *errorText = Sys_ErrnoText(errno);
+    return false;
+  }
+  struct stat st = {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const int error = errno;
+    ::close(fd);
+    if (errorText) *errorText = S_ISDIR(st.st_mode) ? QStringLiteral("it is a folder")
+                                : st.st_mode != 0   ? QStringLiteral("it is not a regular file")
+                                                    : Sys_ErrnoText(error);
+    return false;
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    ::close(fd);
+    if (errorText) *errorText = file.errorString();
+    return false;
+  }
+  return true;
+}
+
+bool SafeFile_ReadRegular(const QString& path, qint64 maxBytes, QByteArray* bytes, QString* errorText) {
+  QFile file;
+  if (!SafeFile_OpenForReading(file, path, errorText)) return false;
+  if (file.size() > maxBytes) {
+    if (errorText) *errorText = QStringLiteral("it is larger than %1 bytes").arg(maxBytes);
+    return false;
+  }
+  // Read to the end in pieces, whatever the size said: a file that grew meanwhile is still refused.
+  QByteArray read;
+  for (;;) {
+    const QByteArray chunk = file.read(64 * 1024);
+    if (file.error() != QFileDevice::NoError) {
+      if (errorText) *errorText = file.errorString();
+      return false;
+    }
+    if (chunk.isEmpty()) break;
+    if (read.size() + chunk.size() > maxBytes) {
+      if (errorText) *errorText = QStringLiteral("it is larger than %1 bytes").arg(maxBytes);
+      return false;
+    }
+    read += chunk;
+  }
+  if (bytes) *bytes = std::move(read);
+  return true;
+}

@@ -9,8 +9,20 @@
 #include <QByteArray>
 #include <QString>
 
+class QFile;
+
 // True when path now holds exactly bytes; false with errorText (a sentence naming the file) otherwise.
 bool SafeFile_Replace(const QString& path, const QByteArray& bytes, QString* errorText = nullptr);
+
+// Opens path for reading only when it is a regular file. A pipe, a device or a socket standing at the name
+// is refused at once (opening a pipe for reading would wait for a writer for ever); the check is made on
+// the opened file itself, so nothing can be swapped in between. False with errorText (the reason, without
+// the path) otherwise; file is then closed. A resource of the program (":/...") is opened as it is.
+bool SafeFile_OpenForReading(QFile& file, const QString& path, QString* errorText = nullptr);
+
+// The whole of a regular file of at most maxBytes, read through SafeFile_OpenForReading. False with
+// errorText when it cannot be opened, is larger or cannot be read to its end.
+bool SafeFile_ReadRegular(const QString& path, qint64 maxBytes, QByteArray* bytes, QString* errorText = nullptr);
 
 // Something stands at path, a link to nothing included (anything but "no such entry" counts).
 bool SafeFile_NameTaken(const QString& path);

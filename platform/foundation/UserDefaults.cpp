@@ -3,6 +3,7 @@
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/PlatformLog.h"
 #include "platform/foundation/PropertyList.h"
+#include "platform/foundation/SafeFile.h"
 #include "platform/foundation/StandardLocations.h"
 
 #include <QDateTime>
@@ -69,13 +70,18 @@ UserDefaults::~UserDefaults() {
 void UserDefaults::load() {
   QFileInfo info(m_filePath);
   if (!info.exists()) return;
-  // A file we may not read is not damaged: it stays as it is, and this run does not replace it.
-  QFile probe(m_filePath);
-  if (!probe.open(QIODevice::ReadOnly)) {
+  // A file we may not read is not damaged: it stays as it is, and this run does not replace it. Nor is
+  // anything but a regular file: a pipe at the name would hold the start-up for ever.
+  QFile probe;
+  QString reason;
+  if (!SafeFile_OpenForReading(probe, m_filePath, &reason)) {
     m_unreadable = true;
+    m_fileProblem = FileProblem::Unreadable;
+    m_problemPath = m_filePath;
+    m_problemReason = reason;
     m_messages << QStringLiteral("ERR: preferences file %1 cannot be read (%2); it is left as it is and this run's "
                                  "changes are not saved")
-                      .arg(m_filePath, probe.errorString());
+                      .arg(m_filePath, reason);
     return;
   }
   probe.close();
@@ -88,10 +94,19 @@ void UserDefaults::load() {
   // Never overwrite what we cannot read: keep it beside for the user, start on the defaults.
   const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
   const QString aside = m_filePath + QStringLiteral(".damaged-") + stamp;
-  if (QFile::rename(m_filePath, aside)) {
+  if (SafeFile_MoveNoReplace(m_filePath, aside) == 0) {
+    m_fileProblem = FileProblem::SetAside;
+    m_problemPath = aside;
     report(QStringLiteral("ATT: preferences file %1 was damaged; moved aside as %2, starting on the defaults").arg(m_filePath, aside));
   } else {
-    report(QStringLiteral("ERR: preferences file %1 is damaged and could not be moved aside").arg(m_filePath));
+    // Left where it is, it must not be written over either.
+    m_unreadable = true;
+    m_fileProblem = FileProblem::Unreadable;
+    m_problemPath = m_filePath;
+    m_problemReason = QStringLiteral("it is damaged and could not be kept aside");
+    report(QStringLiteral("ERR: preferences file %1 is damaged and could not be moved aside; it is left as it is and "
+                          "this run's changes are not saved")
+               .arg(m_filePath));
   }
 }
 
@@ -256,4 +271,13 @@ QStringList UserDefaults::takePendingMessages() {
   QStringList out;
   out.swap(m_messages);
   return out;
+}
+
+UserDefaults::FileProblem UserDefaults::takeFileProblem(QString* path, QString* reason) {
+  QMutexLocker lock(&m_mutex);
+  const FileProblem problem = m_fileProblem;
+  if (path) *path = m_problemPath;
+  if (reason) *reason = m_problemReason;
+  m_fileProblem = FileProblem::None;
+  return problem;
 }

@@ -59,6 +59,13 @@ class UserDefaults {
   // the application has installed one; earlier ones are kept until the log can take them.
   QStringList takePendingMessages();
 
+  // What reading the stored file found, for the user to be told once: the file was damaged and kept
+  // aside (at *path), or it could not be read (no permission, not a regular file, damaged and not
+  // movable) and stays as it is (at *path, with *reason) while this run's changes are not saved.
+  enum class FileProblem { None, SetAside, Unreadable };
+  // Hands the problem over once; None afterwards.
+  FileProblem takeFileProblem(QString* path = nullptr, QString* reason = nullptr);
+
  private:
   void load();
   void scheduleWrite();
@@ -74,5 +81,8 @@ class UserDefaults {
   bool m_unreadable = false;
   std::atomic<bool> m_writeScheduled{false};
   QStringList m_messages;
+  FileProblem m_fileProblem = FileProblem::None;
+  QString m_problemPath;
+  QString m_problemReason;
   std::unique_ptr<DispatchQueue> m_writer;
 };

@@ -130,6 +130,7 @@ PackageSavePanel::PackageSavePanel(QWidget* parent) : QFileDialog(parent) {
 
 void PackageSavePanel::accept() {
   const QString path = selectedFiles().value(0);
+  m_confirmedReplacement.clear();
   if (!FilePanels_IsPackage(path)) {
     QFileDialog::accept();
     return;
@@ -149,5 +150,7 @@ void PackageSavePanel::accept() {
   question.setDefaultButton(cancel);
   question.exec();
   // The package stays a chosen name: the panel neither enters it nor stores it as a folder.
-  if (question.clickedButton() == replace) QDialog::accept();
+  if (question.clickedButton() != replace) return;
+  m_confirmedReplacement = QDir::cleanPath(info.absoluteFilePath());
+  QDialog::accept();
 }

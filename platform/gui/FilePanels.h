@@ -24,6 +24,13 @@ class PackageSavePanel : public QFileDialog {
 
   void accept() override;
 
+  // The package the user agreed to replace by answering the question, when the accepted name is one;
+  // empty otherwise. Only this answer allows the caller to remove an existing package.
+  QString confirmedReplacement() const { return m_confirmedReplacement; }
+
   // The question's buttons, for whoever answers it.
   static QString replaceButtonText() { return tr("Replace"); }
+
+ private:
+  QString m_confirmedReplacement;
 };

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <sys/stat.h>
 
 namespace {
 QString readAll(const QString& path) {
@@ -101,4 +102,37 @@ TEST(LaunchExecutable, AFileSizeLimitDoesNotKillVelmora) {
   ASSERT_EQ(::kill(static_cast<pid_t>(pid), SIGTERM), 0);
   ASSERT_TRUE(process.waitForFinished(20000));
   EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+}
+
+TEST(LaunchExecutable, APreferencesFileThatIsAPipeDoesNotHoldUpTheStart) {
+  // Opening the pipe to read it waited for a writer for ever: no window, and a SIGTERM that only the
+  // default action could end.
+  const QString home = Test_MakeTempDir(QStringLiteral("home"));
+  const QString prefsFile = home + QStringLiteral("/.config/org.velmora.Velmora.plist");
+  ASSERT_TRUE(QDir().mkpath(home + QStringLiteral("/.config")));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(prefsFile).constData(), 0600), 0);
+  QProcess process;
+  process.setProcessEnvironment(Test_ExecutableEnvironment(home, false));
+  process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  process.start(Test_VelmoraExecutable(), {});
+  ASSERT_TRUE(process.waitForStarted(10000));
+  const qint64 pid = process.processId();
+  const bool logged = Test_WaitUntil([&] {
+    return readAll(findDebugLog(home + QStringLiteral("/.local/state"), pid)).contains(QStringLiteral("cannot be read"));
+  }, 20000);
+  if (!logged) {
+    process.kill();
+    process.waitForFinished(10000);
+    FAIL() << "the start-up never got past the preferences file";
+  }
+  // The start goes on (it tells the user, who may answer later); the termination runs as ever.
+  ASSERT_EQ(::kill(static_cast<pid_t>(pid), SIGTERM), 0);
+  ASSERT_TRUE(process.waitForFinished(20000));
+  EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(process.exitCode(), 0);
+  const QString log = readAll(findDebugLog(home + QStringLiteral("/.local/state"), pid));
+  EXPECT_TRUE(log.contains(QStringLiteral("not a regular file"))) << log.toStdString();
+  EXPECT_TRUE(log.trimmed().endsWith(QStringLiteral("prepare to ZRNLogger_Stop"))) << log.toStdString();
+  struct stat st = {};
+  EXPECT_TRUE(::lstat(QFile::encodeName(prefsFile).constData(), &st) == 0 && S_ISFIFO(st.st_mode)) << "the pipe stays";
 }

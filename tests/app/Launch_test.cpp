@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QPushButton>
@@ -21,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <sys/stat.h>
 #include <thread>
 
 namespace {
@@ -158,4 +160,60 @@ TEST_F(LaunchTest, WillTerminateRunsOnceAndDeletesTheMailArchive) {
   EXPECT_FALSE(QFileInfo::exists(archive));
   EXPECT_TRUE(delegate->logsForEmailURL().isEmpty());
   EXPECT_EQ(delegate->launchPhases().count(QStringLiteral("applicationWillTerminate")), 1);
+}
+
+// A preferences file that could not be read used to be named in the debug log only: the user is told,
+// once, at the start that found it, what became of it.
+TEST_F(LaunchTest, APreferencesFileThatCannotBeReadIsToldOnceAtThatStart) {
+  const QString prefsFile = StandardLocations::preferencesFilePath();
+  const struct {
+    const char* name;
+    bool pipe;
+    const char* mainText;
+    const char* explains;  // what the explanation must hold besides the file's place
+  } cases[] = {{"damaged: kept aside and reset", false, "Velmora's preferences were reset.", "was kept as"},
+               {"a pipe: left alone", true, "Velmora cannot read its preferences file.", "not a regular file"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    UserDefaults::resetStandard();
+    QFile::remove(prefsFile);
+    if (c.pipe) {
+      ASSERT_EQ(::mkfifo(QFile::encodeName(prefsFile).constData(), 0600), 0);
+    } else {
+      QFile f(prefsFile);
+      ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write("<plist><dict><key>broken") > 0);
+    }
+    Prefs_RegisterDefaultPrefs();  // the first use of the defaults reads the file, as the launch does
+    QStringList told;
+    QTimer answerer;
+    QObject::connect(&answerer, &QTimer::timeout, [&told] {
+      QWidget* modal = QApplication::activeModalWidget();
+      auto* ok = modal && modal->isVisible() ? modal->findChild<QPushButton*>(QStringLiteral("okBtn")) : nullptr;
+      if (!ok) return;
+      if (modal->objectName() != QLatin1String("ZRNStartupNoteWC")) told << Test_LabelsText(modal);
+      ok->click();
+    });
+    answerer.start(5);
+    for (int start = 0; start < 2; ++start) {
+      launch();
+      ASSERT_TRUE(waitFor(QStringLiteral("U_StartLiveWindow"), 20000));
+      delegate->applicationWillTerminate();
+      delete VLLiveWC_Current();
+      delegate.reset();
+    }
+    answerer.stop();
+    ASSERT_EQ(told.size(), 1) << "told at the start that found it, not at the next";
+    EXPECT_TRUE(told.first().contains(QString::fromUtf8(c.mainText))) << told.first().toStdString();
+    EXPECT_TRUE(told.first().contains(QString::fromUtf8(c.explains))) << told.first().toStdString();
+    if (c.pipe) {
+      EXPECT_TRUE(told.first().contains(prefsFile)) << told.first().toStdString();
+      EXPECT_TRUE(QFileInfo(prefsFile).exists() && !QFileInfo(prefsFile).isFile()) << "the pipe stays";
+      QFile::remove(prefsFile);
+    } else {
+      const QStringList aside = QDir(QFileInfo(prefsFile).absolutePath()).entryList({QStringLiteral("*.damaged-*")});
+      ASSERT_EQ(aside.size(), 1);
+      EXPECT_TRUE(told.first().contains(aside.first())) << told.first().toStdString();
+      QFile::remove(QFileInfo(prefsFile).absolutePath() + QLatin1Char('/') + aside.first());
+    }
+  }
 }

@@ -5,16 +5,21 @@
 #include "tests/app/AppTestSupport.h"
 #include "app/ZRNAppMenus.h"
 #include "common/ZRNRecentDocument.h"
+#include "platform/foundation/StandardLocations.h"
 #include "platform/foundation/UserDefaults.h"
 #include "support/TestSupport.h"
 
 #include <QAction>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
 
 #include <gtest/gtest.h>
+
+#include <sys/inotify.h>
+#include <unistd.h>
 
 namespace {
 const QString kStoredKey = QStringLiteral("ZRNRecentDocuments");
@@ -187,4 +192,67 @@ TEST_F(RecentsTest, ChoosingAnEntryThatIsGoneAsksAndDropsIt) {
   EXPECT_TRUE(shown.contains(QStringLiteral("'Vanished'"))) << shown.toStdString();
   EXPECT_EQ(storedPaths(), QStringList{keep});
   EXPECT_EQ(menuTitles().first(), QStringLiteral("Keep"));
+}
+
+namespace {
+// Counts the times a file of the folder is replaced (renamed into place, as every write of the
+// preferences file ends), from the kernel's own account.
+class ReplacementCounter {
+ public:
+  explicit ReplacementCounter(const QString& folder) {
+    m_fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    // The fresh copy's move away is watched too: the kernel would merge replacements that follow each
+    // other with nothing between them into one.
+    if (m_fd >= 0) ::inotify_add_watch(m_fd, QFile::encodeName(folder).constData(), IN_MOVED_FROM | IN_MOVED_TO);
+  }
+  ~ReplacementCounter() {
+    if (m_fd >= 0) ::close(m_fd);
+  }
+  bool isValid() const { return m_fd >= 0; }
+  int replacementsOf(const QString& fileName) {
+    alignas(inotify_event) char buffer[64 * 1024];
+    int count = 0;
+    for (ssize_t length; (length = ::read(m_fd, buffer, sizeof buffer)) > 0;) {
+      for (char* at = buffer; at < buffer + length;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(at);
+        if ((event->mask & IN_MOVED_TO) && event->len > 0 && QFile::decodeName(event->name) == fileName) ++count;
+        at += sizeof(inotify_event) + event->len;
+      }
+    }
+    return count;
+  }
+
+ private:
+  int m_fd = -1;
+};
+}  // namespace
+
+TEST_F(RecentsTest, ThousandsOfLostSessionsAreDroppedWithOneWriteOfThePreferences) {
+  // Each lost entry rewrote (and synced) the whole preferences file: 2,000 of them took seconds, 20,000
+  // kept the start-up from ever showing a window.
+  const QString kept = makeSession(QStringLiteral("Kept"));
+  const QString also = makeSession(QStringLiteral("Also Kept"));
+  QVariantList stored;
+  for (int i = 0; i < 2000; ++i) {
+    stored << QVariantMap{{QStringLiteral("docPath"), folder + QStringLiteral("/Lost %1.vlvidcapb").arg(i)},
+                          {QStringLiteral("openDate"), QDateTime::currentDateTimeUtc()}};
+    if (i == 1000) stored << QVariantMap{{QStringLiteral("docPath"), also}};
+  }
+  stored.prepend(QVariantMap{{QStringLiteral("docPath"), kept}});
+  UserDefaults::standard().setObject(kStoredKey, stored);
+  ASSERT_TRUE(UserDefaults::standard().synchronize());
+
+  const QFileInfo prefsFile(StandardLocations::preferencesFilePath());
+  ReplacementCounter writes(prefsFile.absolutePath());
+  ASSERT_TRUE(writes.isValid());
+  delegate->loadZRNRecentsMenu();
+  EXPECT_EQ(writes.replacementsOf(prefsFile.fileName()), 1);
+  EXPECT_EQ(storedPaths(), (QStringList{kept, also}));
+  EXPECT_EQ(listedPaths(), (QStringList{kept, also}));
+  EXPECT_EQ(menuTitles(), (QStringList{QStringLiteral("Kept"), QStringLiteral("Also Kept"), QStringLiteral("---"),
+                                       QStringLiteral("Clear Menu")}));
+  // With nothing left to drop, building the menu writes nothing.
+  delegate->loadZRNRecentsMenu();
+  UserDefaults::standard().synchronize();
+  EXPECT_EQ(writes.replacementsOf(prefsFile.fileName()), 0);
 }

@@ -9,6 +9,11 @@
 #include "platform/media/capture/VirtualDevices.h"
 #include "support/MediaTestSupport.h"
 #include "support/TestSupport.h"
+#include "support/DialogTestSupport.h"
+#include "app/ZRNAppMenus.h"
+#include "common/ZRNRecentDocument.h"
+#include "platform/foundation/StandardLocations.h"
+#include "playback/VLPlaybackWCTestSupport.h"
 
 #include <QApplication>
 #include <QDir>
@@ -16,6 +21,9 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMap>
+#include <QMenu>
 #include <QPointer>
 #include <QPushButton>
 #include <QSet>
@@ -54,6 +62,12 @@ class AlertAnswerer : public QObject {
  private:
   QString m_answer;
 };
+
+QStringList Test_RecentPathsOf(ZRNAppDelegate& delegate) {
+  QStringList paths;
+  for (const auto& entry : delegate.recentDocsArray()) paths << entry->docPath();
+  return paths;
+}
 
 bool isAlert(const QString& shownText, int alertID) {
   const QString main = Alert_EntryForID(alertID)->value(QString::fromLatin1(kAlertKeyMainString)).toString().left(20);
@@ -222,4 +236,138 @@ TEST_F(LiveWindowRecording, FragmentsLastTheirLengthAndTheBlinkingBadgeMovesNoth
   for (qsizetype i = 1; i < starts.size(); ++i) lengths << QString::number(starts[i] - starts[i - 1], 'f', 3);
   for (qsizetype i = 1; i < starts.size(); ++i)
     EXPECT_NEAR(starts[i] - starts[i - 1], 2.0, kFrame) << "fragment " << i << " of " << lengths.join(", ").toStdString();
+}
+
+namespace {
+// The bytes of every file of a package, by name: what a kept recording must still hold later.
+QMap<QString, QByteArray> packageContents(const QString& package) {
+  QMap<QString, QByteArray> contents;
+  for (const QFileInfo& item : QDir(package).entryInfoList(QDir::Files | QDir::Hidden)) {
+    QFile file(item.absoluteFilePath());
+    if (file.open(QIODevice::ReadOnly)) contents.insert(item.fileName(), file.readAll());
+  }
+  return contents;
+}
+}  // namespace
+
+// A second start in a window whose recording was just stopped (a double press, the menu's command)
+// began a new recording in the closing window, which removed the package just kept. A window that has
+// recorded starts nothing; a package recorded in this run is not removed even when the naming panel is
+// told to replace it.
+TEST_F(LiveWindowRecording, AStoppedWindowStartsNothingAndARecordingOfThisRunIsNeverReplaced) {
+  ZRNAppDelegate delegate;
+  prefs->setAskForCaptureStop(false);
+  const QString folder = Test_MakeTempDir(QStringLiteral("recordings"));
+  QString package;
+  ASSERT_NO_FATAL_FAILURE(openAndRecord(folder, package));
+  // The start is pressed again as soon as the stop's step has run and the button reads "Start Recording".
+  bool pressedAgain = false;
+  QObject::connect(&live->recording(), &VLLiveWC_Recording::recordingStopped, live, [&] {
+    if (pressedAgain) return;
+    EXPECT_EQ(live->recordButton()->text(), QStringLiteral("Start Recording"));
+    EXPECT_FALSE(live->recordButton()->isEnabled());
+    delegate.setKeyWindowForTesting(live);
+    EXPECT_FALSE(delegate.validateMenuItem(delegate.mainMenu()->action(QStringLiteral("startRecording"))));
+    live->toggleCapture();
+    delegate.startRecording();
+    pressedAgain = true;
+  });
+  live->recordButton()->click();
+  ASSERT_TRUE(Test_WaitUntil([&] { return pressedAgain && !live->isVisible(); }, 20000));
+  // Once closed too.
+  delegate.startRecording();
+  Test_ProcessEvents(200);
+  EXPECT_FALSE(live->isRecording());
+  expectKeptPackage(package, 1.5);
+  EXPECT_EQ(QDir(folder).entryList({QStringLiteral("*.vlvidcapb")}, QDir::Dirs), QStringList{QFileInfo(package).fileName()});
+  const QMap<QString, QByteArray> kept = packageContents(package);
+  delete live;
+  for (const QPointer<QWidget>& window : delegate.playbackWindows()) delete window.data();
+
+  // A new window named after that package, the panel's Replace answered: it records beside it.
+  live = new VLLiveWC;
+  live->show();
+  ASSERT_TRUE(Test_WaitUntil([&] { return live->savePanel() && live->savePanel()->isVisible(); }));
+  QFileDialog* panel = live->savePanel();
+  panel->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(QFileInfo(package).completeBaseName());
+  Test_AnswerNextModal(QStringLiteral("replaceBtn"), {}, panel);
+  QMetaObject::invokeMethod(panel, "accept");
+  ASSERT_TRUE(Test_WaitUntil([&] { return live->recordButton()->isEnabled(); }, 15000));
+  ASSERT_EQ(live->confirmedReplacementPath(), package);
+  live->recordButton()->click();
+  ASSERT_TRUE(Test_WaitUntil([&] { return !live->capturedMovieURL().isEmpty(); }, 20000));
+  const QString second = live->recording().documentPackageFolderURL().toLocalFile();
+  EXPECT_FALSE(second.isEmpty());
+  EXPECT_NE(second, package);
+  EXPECT_EQ(packageContents(package), kept) << "the recording of this run is left whole";
+  live->toggleCapture();
+  ASSERT_TRUE(Test_WaitUntil([&] { return !live->isVisible(); }, 20000));
+  expectKeptPackage(second, 1.0);
+  // The recents name the package the recording went into.
+  EXPECT_EQ(Test_RecentPathsOf(delegate).value(0), second);
+  for (const QPointer<QWidget>& window : delegate.playbackWindows()) delete window.data();
+}
+
+// A recording is listed among the recent sessions from its start, and the preferences file on disk
+// names it while it runs: after a kill it is one click away.
+TEST_F(LiveWindowRecording, ARecordingIsARecentSessionFromItsStart) {
+  ZRNAppDelegate delegate;
+  prefs->setAskForCaptureStop(false);
+  QString package;
+  ASSERT_NO_FATAL_FAILURE(openAndRecord(Test_MakeTempDir(QStringLiteral("recordings")), package));
+  EXPECT_TRUE(live->isRecording());
+  EXPECT_EQ(Test_RecentPathsOf(delegate).value(0), package);
+  QFile stored(StandardLocations::preferencesFilePath());
+  ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(QString::fromUtf8(stored.readAll()).contains(package)) << "what a kill leaves names the recording";
+  EXPECT_TRUE(delegate.mainMenu()->recentsMenu()->actions().value(0) &&
+              delegate.mainMenu()->recentsMenu()->actions().value(0)->text() == QFileInfo(package).completeBaseName());
+  live->toggleCapture();
+  ASSERT_TRUE(Test_WaitUntil([&] { return !live->isVisible(); }, 20000));
+  // Kept, it stays the one entry at the top.
+  EXPECT_EQ(Test_RecentPathsOf(delegate), QStringList{package});
+  for (const QPointer<QWidget>& window : delegate.playbackWindows()) delete window.data();
+}
+
+// The delegate's answers about the running recording came from a document the live window never sets,
+// so playback was never muted. Asked of the real delegate while the virtual devices record.
+TEST_F(LiveWindowRecording, ARecordingWithSoundMutesSavedSessionsAsThePreferenceSays) {
+  const QString sessions = Test_MakeTempDir(QStringLiteral("sessions"));
+  const QString saved = sessions + QStringLiteral("/Saved.vlvidcapb");
+  ASSERT_TRUE(QDir().mkpath(saved));
+  ASSERT_TRUE(PlaybackTest_MakeMovie(saved + QStringLiteral("/VLCapturedMovie.mov"), 4.0));
+  ASSERT_TRUE(PlaybackTest_Document(saved)->updateSettingsFile());
+  const struct {
+    const char* name;
+    bool closePlayback;  // the preference closeAudioPlaybackWhenRecording
+    float whileRecording;
+  } cases[] = {{"the preference closes playback", true, 0.0f}, {"an outside microphone, preference off", false, 1.0f}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ZRNAppDelegate delegate;
+    prefs->setAskForCaptureStop(false);
+    prefs->setCloseAudioPlaybackWhenRecording(c.closePlayback);
+    delegate.addZRNRecentItemForPath(saved);
+    delegate.U_OpenWindowForTopDoc();
+    QPointer<VLPlaybackWC> window = qobject_cast<VLPlaybackWC*>(delegate.playbackWindows().value(0).data());
+    ASSERT_FALSE(window.isNull());
+    ASSERT_TRUE(PlaybackTestHost::waitUntilPlayable(window));
+    const std::shared_ptr<Player> player = window->player();
+    ASSERT_TRUE(Test_WaitUntil([&] { return player->volume() == 1.0f; }));
+    player->setVolume(0.5f);
+
+    QString package;
+    ASSERT_NO_FATAL_FAILURE(openAndRecord(Test_MakeTempDir(QStringLiteral("recordings")), package));
+    ASSERT_TRUE(live->recording().vlDocument()->captureAudio());
+    EXPECT_TRUE(delegate.recordingCapturesAudio());
+    EXPECT_FALSE(delegate.recordingMicrophoneIsBuiltIn()) << "the virtual microphone is an outside one";
+    EXPECT_TRUE(Test_WaitUntil([&] { return player->volume() == c.whileRecording; })) << player->volume();
+    live->toggleCapture();
+    ASSERT_TRUE(Test_WaitUntil([&] { return !live->isVisible(); }, 20000));
+    EXPECT_FALSE(delegate.recordingCapturesAudio());
+    EXPECT_TRUE(Test_WaitUntil([&] { return player->volume() == 1.0f; })) << "full volume once the recording ended";
+    delete live;
+    for (const QPointer<QWidget>& each : delegate.playbackWindows()) delete each.data();
+    Test_ProcessEvents(50);
+  }
 }

@@ -105,6 +105,14 @@ const CatalogueRow kCatalogue[] = {
      "If you close the window now, the marks made since the session was opened will be lost.", "Close", "Cancel", true,
      false, 0, false},
     {20034, "\"%@\" cannot be read.", "Velmora may not open it: %@.", "OK", nullptr, true, true, 0, false},
+    {20035, "Velmora's preferences were reset.",
+     "The preferences file could not be read, so Velmora started with its original settings. The old file was kept "
+     "as \"%@\".",
+     "OK", nullptr, false, true, 0, false},
+    {20036, "Velmora cannot read its preferences file.",
+     "%@\nVelmora starts with its original settings and leaves the file as it is; changes you make now will not be "
+     "kept.",
+     "OK", nullptr, false, true, 0, false},
     {20040, "The crash logs were saved as \"%@\".", nullptr, "OK", nullptr, true, false, 0, false},
     {20041, "The crash logs are kept in \"%@\".", "They could not be put on the Desktop: %@", "OK", nullptr, true, true, 0,
      false},
@@ -174,7 +182,7 @@ TEST(AlertCatalogue, HoldsEveryEntryExactly) {
     EXPECT_TRUE(controller->otherBtn()->isHidden());
     EXPECT_TRUE(controller->dontShowAgainCheck()->isHidden());
   }
-  for (int missing : {20010, 20012, 20026, 20000, 20035}) EXPECT_FALSE(Alert_EntryForID(missing)) << missing;
+  for (int missing : {20010, 20012, 20026, 20000, 20037}) EXPECT_FALSE(Alert_EntryForID(missing)) << missing;
 }
 
 TEST(AlertDialog, ArgumentsAreShownAsTextAndTheExplanationIsSmaller) {

@@ -1,5 +1,6 @@
 #include "playback/VLPlaybackWC.h"
 
+#include "app/ZRNAppMenus.h"
 #include "common/ZRNAppPrefs.h"
 #include "session/MatchMarksTestSupport.h"
 #include "session/ZRNTagRecord.h"
@@ -9,6 +10,7 @@
 #include "platform/system/FileAttributes.h"
 #include "playback/VLPlaybackWCTestSupport.h"
 #include "playback/ZRNSynchroMovieControllerView.h"
+#include "support/DialogTestSupport.h"
 #include "support/FileFaults.h"
 
 #include <QAction>
@@ -16,6 +18,8 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -383,6 +387,73 @@ TEST_F(PlaybackWindow, AReadOnlyPackageKeepsItsMarksSaysSoOnceAndAsksBeforeClosi
   PlaybackTest_AnswerNextModal(QStringLiteral("okBtn"));
   window->close();
   EXPECT_TRUE(Test_WaitUntil([&] { return window.isNull(); }));
+}
+
+// Quit threw the marks away that closing the window asks about: it asks too, window by window, and one
+// Cancel keeps everything; the menu's Quit and the delegate's termination path are the same question.
+TEST_F(PlaybackWindow, QuitAsksForEveryWindowWhoseMarksCouldNotBeSaved) {
+  // Two sessions whose settings file is a pipe (nothing can be saved there), one that saves its marks.
+  QList<QPointer<VLPlaybackWC>> windows;
+  for (const QString& name : {QStringLiteral("Pipe One"), QStringLiteral("Pipe Two"), QStringLiteral("Saved")}) {
+    const QString package = makePackage(name);
+    if (name.startsWith(QLatin1String("Pipe")))
+      ASSERT_EQ(::mkfifo(QFile::encodeName(package + QStringLiteral("/VLSettings.json")).constData(), 0600), 0);
+    windows << host.openPlayable(package);
+    ASSERT_FALSE(windows.last().isNull());
+    windows.last()->U_AddGoalAtTime(ms(1000), 1);
+  }
+  ASSERT_TRUE(windows[0]->hasUnsavedMarks() && windows[1]->hasUnsavedMarks());
+  ASSERT_FALSE(windows[2]->hasUnsavedMarks());
+  ZRNAppDelegate& delegate = *host.delegate;
+  QAction* quit = delegate.mainMenu()->action(QStringLiteral("terminate"));
+  ASSERT_NE(quit, nullptr);
+
+  const struct {
+    const char* name;
+    QStringList answers;  // one per question, in order
+    bool quits;
+  } cases[] = {{"Cancel at the first window keeps everything", {QStringLiteral("cancelBtn")}, false},
+               {"Close at the first, Cancel at the second", {QStringLiteral("okBtn"), QStringLiteral("cancelBtn")}, false},
+               {"Close at both", {QStringLiteral("okBtn"), QStringLiteral("okBtn")}, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    QStringList asked;
+    auto answers = std::make_shared<QStringList>(c.answers);
+    // Answers every question as it shows, noting its text.
+    QTimer answerer;
+    QObject::connect(&answerer, &QTimer::timeout, [&asked, answers] {
+      QWidget* modal = QApplication::activeModalWidget();
+      auto* label = modal ? modal->findChild<QLabel*>(QStringLiteral("mainTextfield")) : nullptr;
+      if (!label || !modal->isVisible() || answers->isEmpty()) return;
+      asked << Test_LabelText(label);
+      if (auto* button = modal->findChild<QPushButton*>(answers->takeFirst())) button->click();
+    });
+    answerer.start(5);
+    ZRNAppDelegate::TerminateReply reply = ZRNAppDelegate::TerminateReply::TerminateNow;
+    if (c.quits)
+      reply = delegate.applicationShouldTerminate();  // the path Quit takes, without ending the test's loop
+    else
+      quit->trigger();  // Velmora > Quit (Ctrl+Q): refused, it ends nothing
+    answerer.stop();
+    ASSERT_EQ(asked.size(), c.answers.size()) << asked.join(QStringLiteral(" | ")).toStdString();
+    for (qsizetype i = 0; i < asked.size(); ++i) {
+      EXPECT_TRUE(asked[i].contains(QStringLiteral("could not be saved"))) << asked[i].toStdString();
+      EXPECT_TRUE(asked[i].contains(i == 0 ? QStringLiteral("Pipe One") : QStringLiteral("Pipe Two"))) << asked[i].toStdString();
+    }
+    EXPECT_FALSE(asked.join(QString()).contains(QStringLiteral("Saved")));
+    if (c.quits) {
+      EXPECT_EQ(reply, ZRNAppDelegate::TerminateReply::TerminateNow);
+      EXPECT_TRUE(delegate.appIsQuitting());
+    } else {
+      EXPECT_FALSE(delegate.appIsQuitting());
+      // Nothing was let go: closing or quitting later asks again.
+      for (int i : {0, 1}) {
+        ASSERT_FALSE(windows[i].isNull());
+        EXPECT_TRUE(windows[i]->hasUnsavedMarks());
+        EXPECT_EQ(windows[i]->teamGoals().size(), 1);
+      }
+    }
+  }
 }
 
 TEST_F(PlaybackWindow, AnUnreadableSettingsFileIsNeitherMovedNorReplaced) {
