@@ -71,15 +71,15 @@ const QStringList& reportHiddenKeys() {
   return keys;
 }
 
-// A plain file (never a link, a device or a pipe someone left there).
-bool isPlainFile(const QString& path) {
-  const QFileInfo info(path);
-  return info.isFile() && !info.isSymLink();
+// Opens a plain file (never a link, a device or a pipe someone left there). The kind is checked on the
+// opened file, so a pipe swapped in after a look at the name cannot hold the reader up.
+bool openPlainFile(QFile& file, const QString& path) {
+  return !QFileInfo(path).isSymLink() && SafeFile_OpenForReading(file, path);
 }
 
 QString readText(const QString& path, bool* ok = nullptr) {
-  QFile file(path);
-  const bool opened = isPlainFile(path) && file.open(QIODevice::ReadOnly);
+  QFile file;
+  const bool opened = openPlainFile(file, path);
   if (ok) *ok = opened;
   return opened ? QString::fromUtf8(file.readAll()) : QString();
 }
@@ -103,8 +103,8 @@ QString reportSection(const QString& folder, const QStringList& names, const QSt
 // Writes one entry from a file in pieces: the entry exists only for a plain, readable, non-empty file.
 // Answers whether an entry was written.
 bool writeFileEntry(ZipFile& zip, const QString& entryName, const QString& path, bool skipEmpty) {
-  QFile file(path);
-  const bool readable = isPlainFile(path) && file.open(QIODevice::ReadOnly);
+  QFile file;
+  const bool readable = openPlainFile(file, path);
   if (skipEmpty && (!readable || file.size() == 0)) return false;
   auto stream = zip.writeFileInZipWithName(entryName, kArchiveLevel);
   while (readable) {

@@ -3,6 +3,7 @@
 #include "firstaid/FirstAidLogs.h"
 #include "support/DialogTestSupport.h"
 #include "support/TestSupport.h"
+#include "support/ZipTestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,6 +12,12 @@
 #include <QTextDocument>
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <fcntl.h>
+#include <future>
+#include <sys/stat.h>
+#include <unistd.h>
 
 TEST(FirstAidWindow, AfterACrashAndOnRequestTheWindowTakesItsForm) {
   // No mail program here takes attachments, so after a crash saving the logs is preselected.
@@ -142,4 +149,39 @@ TEST(FirstAidReport, NamesTheDesktopsMailProgramOrNone) {
   qputenv("PATH", oldPath);
   qputenv("XDG_DATA_HOME", oldData);
   qputenv("XDG_DATA_DIRS", oldDirs);
+}
+
+TEST(FirstAidLogs, ACrashReportThatIsAPipeIsPassedOverAtOnce) {
+  const QString reports = FirstAid_UserDiagnosticReportsPath();
+  ASSERT_TRUE(QDir().mkpath(reports));
+  const QString real = reports + QStringLiteral("/velmora_2026-12-07-101010.crash");
+  const QString pipe = reports + QStringLiteral("/velmora_2026-12-07-101011.crash");
+  {
+    QFile file(real);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("THE REAL REPORT\n");
+  }
+  ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+  // Both readers of the reports (the e-mail's text and the archive) on a worker: a reader that opened
+  // the pipe would wait for a writer for ever, so it is released before the test fails.
+  std::future<std::pair<QString, QString>> done = std::async(std::launch::async, [] {
+    const QString report = U_PrepareCrashLog(QString(), false);
+    return std::make_pair(report, FirstAid_CreateCrashLogsZip(report));
+  });
+  const bool atOnce = done.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+  while (done.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+    const int fd = ::open(QFile::encodeName(pipe).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) ::close(fd);
+  }
+  const auto [report, archive] = done.get();
+  EXPECT_TRUE(atOnce) << "a reader waited on the pipe";
+  EXPECT_TRUE(report.contains(QStringLiteral("THE REAL REPORT")));
+  ASSERT_FALSE(archive.isEmpty());
+  QString error;
+  const QList<QVariantMap> entries = Test_PythonZipEntries(archive, &error);
+  ASSERT_FALSE(entries.isEmpty()) << error.toStdString();
+  for (const QVariantMap& entry : entries) EXPECT_FALSE(entry.value("name").toString().contains(QStringLiteral("101011")));
+  QFile::remove(archive);
+  QFile::remove(pipe);
+  QFile::remove(real);
 }
