@@ -7,6 +7,7 @@
 #include "firstaid/ZRNFirstAidWindowController.h"
 #include "platform/media/capture/VirtualDevices.h"
 #include "playback/VLPlaybackWC.h"
+#include "support/MediaTestSupport.h"
 #include "support/ZipTestSupport.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/firstaid/FirstAidTestSupport.h"
@@ -103,11 +104,7 @@ TEST(FirstAidRecordingChild, DISABLED_RecordUntilKilled) {
   Test_FreshPrefs(true);
   {
     ZRNAppPrefs prefs;
-    prefs.setSaveTargetDirectory(QUrl::fromLocalFile(spec[0]));
-    prefs.setCameraUID(QString::fromLatin1(kVirtualCameraUID));
-    prefs.setMicrophoneUID(QString::fromLatin1(kVirtualMicrophoneUID));
-    prefs.setFragmentSeconds(2);
-    prefs.setAskForCaptureStop(false);
+    Test_RecordFromVirtualDevices(prefs, spec[0], 2);
   }
   ZRNAppDelegate delegate;
   QPointer<VLLiveWC> live = Test_LaunchToNamingPanel(delegate);

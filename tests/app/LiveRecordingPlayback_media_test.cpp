@@ -12,6 +12,7 @@
 #include "playback/ZRNAVPlayerView.h"
 #include "playback/VLProgressivePlayWC.h"
 #include "playback/ZRNSynchroMovieControllerView.h"
+#include "support/MediaTestSupport.h"
 #include "support/TestSupport.h"
 #include "tests/app/AppTestSupport.h"
 
@@ -51,14 +52,10 @@ TEST(LiveRecordingPlayback, PlaysOnIntoEveryNewFragmentAndMarksAtTheTimeShown) {
   const QString folder = Test_MakeTempDir(QStringLiteral("live-playback"));
   {
     ZRNAppPrefs prefs;
-    prefs.setSaveTargetDirectory(QUrl::fromLocalFile(folder));
-    prefs.setCameraUID(QString::fromLatin1(kVirtualCameraUID));
-    prefs.setMicrophoneUID(QString::fromLatin1(kVirtualMicrophoneUID));
+    Test_RecordFromVirtualDevices(prefs, folder, static_cast<int>(kFragment));
     prefs.setMovieSize(QSizeF(640, 360));
     prefs.setCaptureFPS(30);
-    prefs.setFragmentSeconds(static_cast<qint64>(kFragment));
     prefs.setSegmentKBPS(1000);
-    prefs.setAskForCaptureStop(false);
     prefs.setPreviewShowsLastFrame(false);
   }
   ZRNAppDelegate delegate;

@@ -52,12 +52,8 @@ TEST(Road, RecordMarkExportWhileRecordingStopAndReopen) {
   const QString folder = Test_MakeTempDir(QStringLiteral("road"));
   {
     ZRNAppPrefs prefs;
-    prefs.setSaveTargetDirectory(QUrl::fromLocalFile(folder));
-    prefs.setCameraUID(QString::fromLatin1(kVirtualCameraUID));
-    prefs.setMicrophoneUID(QString::fromLatin1(kVirtualMicrophoneUID));
-    prefs.setFragmentSeconds(2);
+    Test_RecordFromVirtualDevices(prefs, folder, 2);
     prefs.setSegmentKBPS(2000);
-    prefs.setAskForCaptureStop(false);
   }
 
   // Launch: no files given, so a new live session starts and asks for the recording's name.

@@ -11,6 +11,7 @@
 #include "playback/VLPlaybackWCTestSupport.h"
 #include "playback/VLProgressivePlayWC.h"
 #include "prefs/ZRNPrefsController.h"
+#include "support/MediaTestSupport.h"
 #include "support/TestSupport.h"
 #include "tests/app/AppTestSupport.h"
 
@@ -60,13 +61,9 @@ TEST(WindowMenu, ListsTheOpenWindowsChecksTheFrontOneAndBringsTheChosenForward) 
   const QString folder = Test_MakeTempDir(QStringLiteral("window-menu"));
   {
     ZRNAppPrefs prefs;
-    prefs.setSaveTargetDirectory(QUrl::fromLocalFile(folder));
-    prefs.setCameraUID(QString::fromLatin1(kVirtualCameraUID));
-    prefs.setMicrophoneUID(QString::fromLatin1(kVirtualMicrophoneUID));
+    Test_RecordFromVirtualDevices(prefs, folder, 1);
     prefs.setMovieSize(QSizeF(320, 180));
     prefs.setCaptureFPS(30);
-    prefs.setFragmentSeconds(1);
-    prefs.setAskForCaptureStop(false);
   }
   // A saved session from an earlier match.
   const QString saved = folder + QStringLiteral("/Earlier Match.vlvidcapb");

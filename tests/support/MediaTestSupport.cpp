@@ -1,5 +1,7 @@
 #include "support/MediaTestSupport.h"
 
+#include "common/ZRNAppPrefs.h"
+#include "platform/media/capture/VirtualDevices.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -7,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -226,4 +229,12 @@ QList<double> TestMovie_VideoFragmentStarts(const QString& path) {
     }
   }
   return starts;
+}
+
+void Test_RecordFromVirtualDevices(ZRNAppPrefs& prefs, const QString& folder, int fragmentSeconds) {
+  prefs.setSaveTargetDirectory(QUrl::fromLocalFile(folder));
+  prefs.setCameraUID(QString::fromLatin1(kVirtualCameraUID));
+  prefs.setMicrophoneUID(QString::fromLatin1(kVirtualMicrophoneUID));
+  prefs.setFragmentSeconds(fragmentSeconds);
+  prefs.setAskForCaptureStop(false);
 }

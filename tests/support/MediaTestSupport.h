@@ -65,3 +65,8 @@ AssetExportSessionStatus TestMovie_RunExport(const AssetExportSessionRef& sessio
 // would be; false (with the reason) when the camera cannot be configured.
 bool MediaTest_ConfigureCamera(const CaptureDeviceRef& camera, QSize size, uint32_t subtype, const MediaTime& frameDuration,
                                QString* error);
+
+class ZRNAppPrefs;
+// Preferences for recording from the virtual camera and microphone into folder, in fragments of the given
+// length, stopping without the question; the caller adds what its test needs.
+void Test_RecordFromVirtualDevices(ZRNAppPrefs& prefs, const QString& folder, int fragmentSeconds);
