@@ -2,6 +2,7 @@
 
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/SysErrno.h"
+#include "platform/media/asset/AssetTiming.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -35,17 +36,23 @@ uint32_t fourCC(const char* s) {
          uint32_t(uint8_t(s[3]));
 }
 
-// A file read through pread with a hard end, so libavformat never sees bytes past the limit.
+// A file read through pread with a hard end, so libavformat never sees bytes past the limit. A window
+// leaves a stretch out: the bytes [headEnd, skipTo) of the file are not seen, and what follows them
+// is read as if it came right after the head (fragments that address their data from their own header
+// read the same wherever they stand).
 class LimitedFile : public FFmpegIOSource {
  public:
   LimitedFile(int fd, int64_t limit) : m_fd(fd), m_limit(limit) {}
+  LimitedFile(int fd, int64_t headEnd, int64_t skipTo, int64_t fileLimit)
+      : m_fd(fd), m_limit(headEnd + (fileLimit - skipTo)), m_headEnd(headEnd), m_skip(skipTo - headEnd) {}
   ~LimitedFile() override { ::close(m_fd); }
 
   int read(uint8_t* buf, int size) override {
-    const int64_t left = m_limit - m_pos;
+    int64_t left = m_limit - m_pos;
     if (left <= 0) return AVERROR_EOF;
+    if (m_pos < m_headEnd) left = std::min(left, m_headEnd - m_pos);
     const int64_t want = std::min<int64_t>(size, left);
-    const ssize_t got = ::pread(m_fd, buf, size_t(want), m_pos);
+    const ssize_t got = ::pread(m_fd, buf, size_t(want), m_pos < m_headEnd ? m_pos : m_pos + m_skip);
     if (got < 0) return AVERROR(errno);
     if (got == 0) return AVERROR_EOF;
     m_pos += got;
@@ -67,98 +74,16 @@ class LimitedFile : public FFmpegIOSource {
   int m_fd;
   int64_t m_limit;
   int64_t m_pos = 0;
+  int64_t m_headEnd = INT64_MAX;
+  int64_t m_skip = 0;
 };
 
-bool readBoxHeader(QIODevice& file, int64_t at, int64_t fileSize, int64_t* size, char type[5], int* headerSize) {
-  if (at + 8 > fileSize) return false;
-  if (!file.seek(at)) return false;
-  uint8_t h[16];
-  if (file.read(reinterpret_cast<char*>(h), 8) != 8) return false;
-  uint64_t s = (uint64_t(h[0]) << 24) | (uint64_t(h[1]) << 16) | (uint64_t(h[2]) << 8) | uint64_t(h[3]);
-  std::memcpy(type, h + 4, 4);
-  type[4] = 0;
-  *headerSize = 8;
-  if (s == 1) {
-    if (at + 16 > fileSize || file.read(reinterpret_cast<char*>(h + 8), 8) != 8) return false;
-    s = 0;
-    for (int i = 8; i < 16; ++i) s = (s << 8) | h[i];
-    *headerSize = 16;
-  } else if (s == 0) {
-    s = uint64_t(fileSize - at);  // the box runs to the end of the file
-  }
-  // A size is believed only up to the bytes that remain: a 64-bit size of 2^63 or more would turn
-  // negative and send the walk backwards for ever. A box longer than what remains is a torn end.
-  if (s < uint64_t(*headerSize) || s > uint64_t(fileSize - at)) return false;
-  *size = int64_t(s);
-  return true;
-}
-
-bool isKnownTopLevelBox(const char* type) {
-  static const char* const known[] = {"ftyp", "moov", "moof", "mdat", "free", "skip", "wide", "uuid",
-                                      "mfra", "sidx", "styp", "meta", "pdin", "emsg", "prft"};
-  for (const char* k : known)
-    if (std::memcmp(type, k, 4) == 0) return true;
-  return false;
-}
-
 }  // namespace
-
-MovieFileLayout Asset_ScanMovieFile(const QString& path) {
-  QFile file(path);
-  // Unbuffered: the walk reads a few header bytes at each box, and a buffered file would fill a whole
-  // buffer after every seek (a long recording has thousands of fragments).
-  if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) return MovieFileLayout();
-  return Asset_ScanMovieData(file);
-}
-
-MovieFileLayout Asset_ScanMovieData(QIODevice& file) {
-  MovieFileLayout layout;
-  layout.fileSize = file.size();
-  layout.readableLength = layout.fileSize;
-  int64_t at = 0;
-  int64_t readable = 0;
-  int64_t pendingMoofStart = -1;  // a fragment header whose media data has not been seen complete
-  bool first = true;
-  while (at < layout.fileSize) {
-    int64_t size = 0;
-    char type[5];
-    int headerSize = 0;
-    if (!readBoxHeader(file, at, layout.fileSize, &size, type, &headerSize)) break;
-    if (first) {
-      if (!isKnownTopLevelBox(type)) return layout;  // not a box file: read it whole
-      layout.isBoxFile = true;
-      first = false;
-    }
-    if (at + size > layout.fileSize) break;  // torn box at the end
-    if (std::memcmp(type, "moov", 4) == 0) {
-      int64_t child = at + headerSize;
-      while (child < at + size) {
-        int64_t csize = 0;
-        char ctype[5];
-        int chs = 0;
-        if (!readBoxHeader(file, child, at + size, &csize, ctype, &chs)) break;
-        if (std::memcmp(ctype, "mvex", 4) == 0) layout.hasMovieExtends = true;
-        child += csize;
-      }
-    }
-    if (std::memcmp(type, "moof", 4) == 0) {
-      pendingMoofStart = at;
-    } else {
-      if (std::memcmp(type, "mdat", 4) == 0 && pendingMoofStart >= 0) {
-        ++layout.completeFragments;
-        pendingMoofStart = -1;
-      }
-      readable = at + size;
-    }
-    at += size;
-  }
-  if (layout.isBoxFile) layout.readableLength = pendingMoofStart >= 0 ? std::min(readable, pendingMoofStart) : readable;
-  return layout;
-}
 
 namespace {
 
 std::atomic<int64_t> gInputsOpened{0};
+std::atomic<int64_t> gGrownInputsOpened{0};
 
 // What identifies the bytes an input reads: the file (device, inode, size, change time) and the limit.
 struct InputKey {
@@ -308,6 +233,7 @@ int U_FindStreamInfo(AVFormatContext* ctx) {
 }  // namespace
 
 int64_t Asset_InputsOpened() { return gInputsOpened.load(); }
+int64_t Asset_GrownInputsOpened() { return gGrownInputsOpened.load(); }
 
 FFmpegInputPtr Asset_TakeInput(const QString& path, int64_t byteLimit, QString* error, bool findStreamInfo) {
   InputKey key;
@@ -343,16 +269,27 @@ void Asset_ParkInput(const QString& path, int64_t byteLimit, FFmpegInputPtr inpu
   while (gParked.size() > kMaxParkedInputs) dropped.splice(dropped.end(), gParked, std::prev(gParked.end()));
 }
 
-FFmpegInputPtr Asset_OpenInput(const QString& path, int64_t byteLimit, QString* error, bool findStreamInfo) {
-  ++gInputsOpened;
-  const QByteArray native = QFile::encodeName(path);
-  const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+namespace {
+
+// The file for reading: a regular file only (a FIFO in its place would hang the reader).
+int U_OpenMovieFile(const QString& path, QString* error) {
+  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     if (error) *error = QStringLiteral("Cannot open the movie file: %1").arg(Sys_ErrnoText(errno));
-    return {};
+    return -1;
   }
-  const int64_t size = ::lseek(fd, 0, SEEK_END);
-  FFmpegIOPtr io = FFmpeg_MakeReadIO(std::make_unique<LimitedFile>(fd, byteLimit >= 0 ? std::min(byteLimit, size) : size));
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    if (error) *error = QStringLiteral("The movie file is not a regular file.");
+    return -1;
+  }
+  return fd;
+}
+
+FFmpegInputPtr U_OpenOver(std::unique_ptr<LimitedFile> file, QString* error, bool findStreamInfo) {
+  ++gInputsOpened;
+  FFmpegIOPtr io = FFmpeg_MakeReadIO(std::move(file));
   AVFormatContext* ctx = io ? avformat_alloc_context() : nullptr;
   if (!ctx) {
     if (error) *error = QStringLiteral("The movie file cannot be read: %1").arg(FFmpeg_ErrorText(AVERROR(ENOMEM)));
@@ -373,7 +310,70 @@ FFmpegInputPtr Asset_OpenInput(const QString& path, int64_t byteLimit, QString* 
     if (error) *error = QStringLiteral("The movie file's streams cannot be read: %1").arg(FFmpeg_ErrorText(rc));
     return {};
   }
+  // Every reader sees the same times, so the retiming happens here, for all of them.
+  if (!Asset_BelieveStreamTimes(ctx, error)) return {};
   return input;
+}
+
+// Where the fragments of movies walked in this process start (only the most recent few movies).
+struct NotedLayout {
+  QString path;
+  dev_t device = 0;
+  ino_t inode = 0;
+  int64_t headerEnd = 0;
+  std::vector<int64_t> fragmentStarts;
+};
+std::mutex gLayoutsMutex;
+std::list<NotedLayout> gLayouts;  // newest first
+constexpr size_t kMaxNotedLayouts = 4;
+
+}  // namespace
+
+void Asset_NoteLayout(const QString& path, const MovieLayoutWalk& walk) {
+  struct stat st {};
+  if (::stat(QFile::encodeName(path).constData(), &st) != 0 || walk.layout().headerEnd <= 0) return;
+  std::lock_guard lock(gLayoutsMutex);
+  std::erase_if(gLayouts, [&](const NotedLayout& l) { return l.path == path; });
+  gLayouts.push_front(NotedLayout{path, st.st_dev, st.st_ino, walk.layout().headerEnd, walk.fragmentStarts()});
+  while (gLayouts.size() > kMaxNotedLayouts) gLayouts.pop_back();
+}
+
+FFmpegInputPtr Asset_OpenGrownInput(const QString& path, int64_t readUpTo, int64_t byteLimit, QString* error) {
+  const int fd = U_OpenMovieFile(path, error);
+  if (fd < 0) return {};
+  struct stat st {};
+  (void)::fstat(fd, &st);
+  int64_t headerEnd = 0, from = -1;
+  {
+    std::lock_guard lock(gLayoutsMutex);
+    for (const NotedLayout& l : gLayouts) {
+      if (l.path != path || l.device != st.st_dev || l.inode != st.st_ino) continue;
+      // The last fragment that begins before where the earlier reader stopped: read again, it lets a
+      // seek back to the join land on a key frame and warms the sound decoder up.
+      const auto it = std::lower_bound(l.fragmentStarts.begin(), l.fragmentStarts.end(), readUpTo);
+      if (it != l.fragmentStarts.begin() && l.headerEnd <= *std::prev(it)) {
+        headerEnd = l.headerEnd;
+        from = *std::prev(it);
+      }
+      break;
+    }
+  }
+  const int64_t limit = std::min<int64_t>(byteLimit, st.st_size);
+  if (from < 0 || limit <= from) {
+    ::close(fd);
+    if (error) *error = QStringLiteral("The movie's fragments are not known.");
+    return {};
+  }
+  ++gGrownInputsOpened;
+  return U_OpenOver(std::make_unique<LimitedFile>(fd, headerEnd, from, limit), error, true);
+}
+
+FFmpegInputPtr Asset_OpenInput(const QString& path, int64_t byteLimit, QString* error, bool findStreamInfo) {
+  const int fd = U_OpenMovieFile(path, error);
+  if (fd < 0) return {};
+  const int64_t size = ::lseek(fd, 0, SEEK_END);
+  return U_OpenOver(std::make_unique<LimitedFile>(fd, byteLimit >= 0 ? std::min(byteLimit, size) : size), error,
+                    findStreamInfo);
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -449,55 +449,95 @@ MediaTime U_TrackEnd(const AVFormatContext* ctx, const AVStream* st) {
 }
 }  // namespace
 
-void Asset::probe() const {
+bool Asset::U_ReadTracks(const AVFormatContext* ctx, const QString& path, int64_t limit, QList<AssetTrackRef>* tracks,
+                         std::vector<AssetProbeTiming>* timings, MediaTime* longest, QString* error) {
+  bool anyVideo = false, anyDecodableVideo = false;
+  for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+    AVStream* st = ctx->streams[i];
+    const AVCodecParameters* par = st->codecpar;
+    if (par->codec_type != AVMEDIA_TYPE_VIDEO && par->codec_type != AVMEDIA_TYPE_AUDIO) continue;
+    if (st->disposition & AV_DISPOSITION_ATTACHED_PIC) continue;
+    const bool video = par->codec_type == AVMEDIA_TYPE_VIDEO;
+    if (video) {
+      anyVideo = true;
+      if (!Asset_VideoCanBeDecoded(st)) continue;
+      anyDecodableVideo = true;
+    }
+    auto track = AssetTrackRef(new AssetTrack);
+    track->m_mediaType = QString::fromLatin1(video ? kMediaTypeVideo : kMediaTypeAudio);
+    track->m_trackID = st->id > 0 ? st->id : int32_t(i) + 1;
+    track->m_sourcePath = path;
+    track->m_streamIndex = int(i);
+    track->m_sourceByteLimit = limit;
+    track->m_formatDescriptions = {U_FormatDescription(st, track->m_mediaType)};
+    if (video) {
+      track->m_naturalSize = QSizeF(par->width, par->height);
+      const AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
+      if (rate.num > 0 && rate.den > 0) track->m_nominalFrameRate = float(av_q2d(rate));
+      track->m_preferredTransform = U_PreferredTransform(st);
+    }
+    const MediaTime end = U_TrackEnd(ctx, st);
+    track->m_timeRange = MediaTimeRangeMake(kMediaTimeZero, end);
+    *longest = MediaTimeMaximum(*longest, end);
+    tracks->append(track);
+    if (st->time_base.num == 1 && st->duration != AV_NOPTS_VALUE && st->duration > 0 && st->id > 0)
+      timings->push_back({int(i), uint32_t(st->id), st->time_base.den,
+                          st->start_time != AV_NOPTS_VALUE ? st->start_time : 0, st->duration});
+  }
+  if (anyVideo && !anyDecodableVideo) {
+    *error = QStringLiteral("The movie's pictures cannot be decoded: its video decoder configuration is damaged.");
+    return false;
+  }
+  return true;
+}
+
+void Asset::probe() const { probeFile(nullptr); }
+
+void Asset::probeFile(MovieLayoutWalk* walk) const {
   ProbeResult result;
   result.done = true;
   const QString path = m_url.isLocalFile() ? m_url.toLocalFile() : m_url.toString();
   if (!QFileInfo::exists(path)) {
     result.error = QStringLiteral("The movie file does not exist: %1").arg(path);
   } else {
-    const MovieFileLayout layout = Asset_ScanMovieFile(path);
+    MovieFileLayout layout;
+    if (walk) {
+      *walk = MovieLayoutWalk();
+      const int fd = U_OpenMovieFile(path, nullptr);
+      if (fd >= 0) {
+        MovieFileSource source(fd);
+        walk->walkOn(source);
+        ::close(fd);
+        Asset_NoteLayout(path, *walk);
+      }
+      layout = walk->layout();
+    } else {
+      layout = Asset_ScanMovieFile(path);
+    }
     result.canContainFragments = layout.hasMovieExtends;
     result.containsFragments = layout.completeFragments > 0;
     // Only a movie made of fragments can be cut short at a fragment boundary and still make sense.
     const int64_t limit = layout.hasMovieExtends ? layout.readableLength : -1;
+    result.byteLimit = limit;
     QString error;
     FFmpegInputPtr input = Asset_TakeInput(path, limit, &error);
+    MediaTime longest = kMediaTimeZero;
     if (!input) {
       result.error = error;
+    } else if (!U_ReadTracks(input.get(), path, limit, &result.tracks, &result.timings, &longest, &result.error)) {
+      result.tracks.clear();
+      result.timings.clear();
     } else {
-      const AVFormatContext* ctx = input.get();
-      MediaTime longest = kMediaTimeZero;
-      for (unsigned i = 0; i < ctx->nb_streams; ++i) {
-        AVStream* st = ctx->streams[i];
-        const AVCodecParameters* par = st->codecpar;
-        if (par->codec_type != AVMEDIA_TYPE_VIDEO && par->codec_type != AVMEDIA_TYPE_AUDIO) continue;
-        if (st->disposition & AV_DISPOSITION_ATTACHED_PIC) continue;
-        auto track = AssetTrackRef(new AssetTrack);
-        const bool video = par->codec_type == AVMEDIA_TYPE_VIDEO;
-        track->m_mediaType = QString::fromLatin1(video ? kMediaTypeVideo : kMediaTypeAudio);
-        track->m_trackID = st->id > 0 ? st->id : int32_t(i) + 1;
-        track->m_sourcePath = path;
-        track->m_streamIndex = int(i);
-        track->m_sourceByteLimit = limit;
-        track->m_formatDescriptions = {U_FormatDescription(st, track->m_mediaType)};
-        if (video) {
-          track->m_naturalSize = QSizeF(par->width, par->height);
-          const AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
-          if (rate.num > 0 && rate.den > 0) track->m_nominalFrameRate = float(av_q2d(rate));
-          track->m_preferredTransform = U_PreferredTransform(st);
-        }
-        const MediaTime end = U_TrackEnd(ctx, st);
-        track->m_timeRange = MediaTimeRangeMake(kMediaTimeZero, end);
-        longest = MediaTimeMaximum(longest, end);
-        result.tracks.append(track);
-      }
       result.duration = longest;
       result.ok = true;
       // The player or the export that asked for the probe reads this movie next.
       Asset_ParkInput(path, limit, std::move(input), true);
     }
   }
+  setProbeResult(result);
+}
+
+void Asset::setProbeResult(const ProbeResult& result) const {
   // Tracks point back to their asset; the asset may be gone only when nobody asks any more.
   auto self = std::const_pointer_cast<Asset>(shared_from_this());
   for (const auto& t : result.tracks) t->m_asset = self;
