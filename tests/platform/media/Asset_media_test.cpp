@@ -21,6 +21,8 @@ extern "C" {
 
 #include <cmath>
 
+#include <sys/stat.h>
+
 namespace {
 
 const QStringList kAllKeys{kAssetKeyPlayable,   kAssetKeyHasProtectedContent,  kAssetKeyTracks,
@@ -418,4 +420,18 @@ TEST_F(AssetTest, MoviesWhoseHeadersCannotBeBelievedAreTimedOrRefused) {
     EXPECT_EQ(pictures, 360);
     EXPECT_NEAR(lastTime, 359.0 / 30, 0.05);
   }
+}
+
+// A FIFO in the movie's place kept the probe waiting in open() for a writer that never comes: the
+// window never opened nor said why. It is refused at once as no regular file.
+TEST_F(AssetTest, AFifoInTheMoviesPlaceIsRefusedAtOnce) {
+  const QString fifo = QDir(s_folder).filePath(QStringLiteral("fifo.mp4"));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  for (const AssetRef& asset : {Asset::assetWithPath(fifo), AssetRef(FragmentedAsset::fragmentedAssetWithPath(fifo))}) {
+    ASSERT_TRUE(loadAllKeys(asset));
+    QString error;
+    EXPECT_EQ(asset->statusOfValueForKey(kAssetKeyTracks, &error), KeyValueStatus::Failed);
+    EXPECT_TRUE(error.contains(QStringLiteral("not a regular file"))) << error.toStdString();
+  }
+  EXPECT_EQ(Asset_ScanMovieFile(fifo).fileSize, 0);
 }
