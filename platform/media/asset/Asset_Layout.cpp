@@ -114,6 +114,9 @@ struct TrackFragment {
   bool ok = true;
 };
 
+// A file's numbers may be anything: sums of them saturate rather than overflow.
+int64_t U_SatAdd(int64_t a, int64_t b) { return b > 0 && a > INT64_MAX - b ? INT64_MAX : a + b; }
+
 // Sums the sample durations of one track run; every count is believed only up to the bytes present.
 bool U_SumRun(const char* p, int64_t length, uint32_t defaultDuration, int64_t* sum) {
   if (length < 8) return false;
@@ -124,10 +127,12 @@ bool U_SumRun(const char* p, int64_t length, uint32_t defaultDuration, int64_t* 
                         ((flags & 0x800) ? 4 : 0);
   if (at > length || (perSample > 0 && int64_t(count) > (length - at) / perSample)) return false;
   if (!(flags & 0x100)) {
-    *sum += int64_t(count) * defaultDuration;
+    // Both factors are below 2^32: their product fits unsigned 64 bits.
+    const uint64_t product = uint64_t(count) * defaultDuration;
+    *sum = U_SatAdd(*sum, int64_t(std::min<uint64_t>(product, uint64_t(INT64_MAX))));
     return true;
   }
-  for (uint32_t i = 0; i < count; ++i, at += perSample) *sum += U_Be32(p + at);
+  for (uint32_t i = 0; i < count; ++i, at += perSample) *sum = U_SatAdd(*sum, U_Be32(p + at));
   return true;
 }
 
@@ -252,7 +257,7 @@ void MovieLayoutWalk::U_ReadFragmentHeader(MovieByteSource& source, int64_t at, 
       if (tf.hasBase) start = tf.base;
       else if (const auto p = m_pendingEnds.find(tf.trackID); p != m_pendingEnds.end()) start = p->second;
       else if (const auto t = m_trackEnds.find(tf.trackID); t != m_trackEnds.end()) start = t->second;
-      m_pendingEnds[tf.trackID] = start + tf.durations;
+      m_pendingEnds[tf.trackID] = U_SatAdd(start, tf.durations);
     }
     child += csize;
   }

@@ -65,6 +65,8 @@ bool FragmentedAsset::U_TakeUpGrowth() {
     const auto now = m_walk.trackEnds().find(timing.trackID);
     const auto then = m_walkedEnds.find(timing.trackID);
     if (now == m_walk.trackEnds().end() || then == m_walkedEnds.end() || now->second < then->second) return false;
+    // Numbers no movie reaches (a damaged fragment header) are left to a whole probe.
+    if (now->second - then->second > INT64_MAX / 4 - timing.duration || timing.start > INT64_MAX / 4) return false;
     // libavformat's length of a fragmented track is where its last fragment's samples end: it moves by
     // exactly what the new fragments add.
     timing.duration += now->second - then->second;
