@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -87,6 +89,95 @@ inline Bench_ChildResult Bench_RunChild(const std::vector<std::string>& argv,
   return r;
 }
 
+// Starts argv as a child and reads its resident memory every intervalMs while it runs: (seconds since
+// the start, MiB) pairs in *samples.
+inline Bench_ChildResult Bench_RunChildSampled(const std::vector<std::string>& argv, int intervalMs,
+                                               std::vector<std::pair<double, double>>* samples) {
+  int out[2] = {-1, -1};
+  if (pipe(out) != 0) return {};
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], 1);
+    close(out[0]);
+    close(out[1]);
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  close(out[1]);
+  QByteArray printed;
+  const std::string statm = "/proc/" + std::to_string(pid) + "/statm";
+  const double pageMiB = double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
+  auto next = start;
+  for (;;) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= next) {
+      if (FILE* f = std::fopen(statm.c_str(), "r")) {
+        long size = 0, resident = 0;
+        if (std::fscanf(f, "%ld %ld", &size, &resident) == 2)
+          samples->emplace_back(std::chrono::duration<double>(now - start).count(), resident * pageMiB);
+        std::fclose(f);
+      }
+      next += std::chrono::milliseconds(intervalMs);
+    }
+    pollfd p{out[0], POLLIN, 0};
+    const int wait = int(std::max<int64_t>(0, std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count()));
+    if (poll(&p, 1, wait) <= 0) continue;
+    char buf[4096];
+    const ssize_t n = read(out[0], buf, sizeof buf);
+    if (n <= 0) break;
+    printed.append(buf, n);
+  }
+  close(out[0]);
+  int status = 0;
+  rusage ru{};
+  wait4(pid, &status, 0, &ru);
+  Bench_ChildResult r;
+  r.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  r.cpu = double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+  r.peakMiB = ru.ru_maxrss / 1024.0;
+  r.output = QString::fromUtf8(printed);
+  return r;
+}
+
+// The least-squares slope of MiB over minutes, from the samples taken at or after fromSeconds.
+inline double Bench_MiBPerMinute(const std::vector<std::pair<double, double>>& samples, double fromSeconds) {
+  double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
+  for (const auto& [t, mib] : samples) {
+    if (t < fromSeconds) continue;
+    const double x = t / 60.0;
+    n += 1;
+    sx += x;
+    sy += mib;
+    sxx += x * x;
+    sxy += x * mib;
+  }
+  const double d = n * sxx - sx * sx;
+  return n >= 2 && d > 0 ? (n * sxy - sx * sy) / d : 0;
+}
+
+// Drops a file from the page cache (its written pages are written out first), so that the next reader
+// reads it from the disk.
+inline bool Bench_DropFromCache(const QString& path) {
+  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = fdatasync(fd) == 0 && posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0;
+  ::close(fd);
+  return ok;
+}
+
+// The machine's load averages, printed with the figures.
+inline void Bench_PrintLoad(const char* when) {
+  QFile f(QStringLiteral("/proc/loadavg"));
+  const QByteArray load = f.open(QIODevice::ReadOnly) ? f.readAll().trimmed() : QByteArray("?");
+  std::printf("load %s: %s\n", when, load.constData());
+  std::fflush(stdout);
+}
+
 // Runs a tool to its end, its errors shown; true when it succeeded.
 inline bool Bench_RunTool(const QString& program, const QStringList& args) {
   QProcess p;
@@ -142,12 +233,13 @@ inline bool Bench_WaitIdle(const std::function<bool()>& done, int timeoutMs = 30
 }
 
 // A 1920x1080 30 fps recording with sound of the given length, laid out as the recorder writes it
-// (fragments of 2 s, each starting on a key frame), made once with ffmpeg in the temporary folder's
+// (fragments of 2 s, each starting on a key frame: a key frame a second, a fragment cut at the first one
+// at least 2 s after the last cut), made once with ffmpeg in the temporary folder's
 // sub-folder and kept for later runs. Empty when ffmpeg fails.
 inline QString Bench_MakeRecording(const QString& folderName, double seconds) {
   const QString dir = QDir::tempPath() + QLatin1Char('/') + folderName;
   QDir().mkpath(dir);
-  const QString path = dir + QStringLiteral("/recording-%1s.mp4").arg(int(seconds));
+  const QString path = dir + QStringLiteral("/recording-2s-fragments-%1s.mp4").arg(int(seconds));
   if (QFileInfo::exists(path)) return path;
   std::fprintf(stderr, "making a %.0f s 1920x1080 recording (once)...\n", seconds);
   const QString t = QString::number(seconds);
@@ -156,7 +248,7 @@ inline QString Bench_MakeRecording(const QString& folderName, double seconds) {
                      {"-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=30:duration=" + t, "-f",
                       "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=" + t, "-c:v", "libx264", "-preset",
                       "ultrafast", "-b:v", "8M", "-g", "30", "-pix_fmt", "yuv420p", "-c:a", "aac", "-movflags",
-                      "frag_keyframe+empty_moov+default_base_moof", "-frag_duration", "2000000", part}))
+                      "frag_keyframe+empty_moov+default_base_moof", "-min_frag_duration", "2000000", part}))
     return QString();
   QFile::rename(part, path);
   return path;

@@ -2,7 +2,10 @@
 // a process of its own from its start to its end, the sides alternated in each round.
 //  - a 2-minute clip: our export against `ffmpeg -ss -i -t -c copy`; both results are checked to open on
 //    the picture shown at the clip's start;
-//  - the whole session: our export against `cp` of the file (the disk's limit);
+//  - the whole session: our export against `cp` of the file (the disk's limit), each side followed by a
+//    `sync` of what it wrote, so that neither ends with its output still in the page cache;
+//  - each of these warm (the source in the page cache) and cold (the source dropped from it with
+//    posix_fadvise(DONTNEED) before each side's run), and the disk's own rate from the synced copies;
 //  - a 20-second clip re-encoded at the highest quality against ffmpeg with the same x264 settings,
 //    with each result's PSNR against the source.
 // VELMORA_BENCH_SECONDS sets the recording's length (default 600 s of 1920x1080 at 30 fps, made once
@@ -78,15 +81,24 @@ QString pictureShownAt(const QString& path, double at) {
   return shown;
 }
 
-// Our export against a peer command, alternated; both outputs are left for the caller to check.
-void compare(benchmark::State& state, const std::string& name, const std::vector<std::string>& ours,
-             const std::vector<std::string>& peer) {
+// A command followed by a sync of the file it wrote, as one child.
+std::vector<std::string> synced(const std::vector<std::string>& command, const QString& written) {
+  std::string line;
+  for (const std::string& a : command) line += "'" + a + "' ";
+  return {"sh", "-c", line + "&& sync '" + written.toStdString() + "'"};
+}
+
+// Our export against a peer command, alternated, warm or cold; both outputs are left for the caller to
+// check. Answers the peer's median time.
+double compare(benchmark::State& state, const std::string& name, const std::vector<std::string>& ours,
+               const std::vector<std::string>& peer, bool cold) {
   const int rounds = Bench_Rounds(5);
   std::vector<double> ourTimes, peerTimes;
   for (auto _ : state) {
     for (int round = 0; round < rounds; ++round) {
       for (int side = 0; side < 2; ++side) {
         const bool velmora = (side + round) % 2 == 0;
+        if (cold && !Bench_DropFromCache(gSource)) state.SkipWithError("cannot drop the source from the page cache");
         const Bench_ChildResult r = Bench_RunChild(velmora ? ours : peer);
         const double t = r.ok ? r.wall : -1;
         if (t < 0) state.SkipWithError(velmora ? "our export failed" : "the peer failed");
@@ -94,7 +106,8 @@ void compare(benchmark::State& state, const std::string& name, const std::vector
       }
     }
   }
-  Bench_PrintFigure(name, Bench_Median(ourTimes), Bench_Median(peerTimes), " s");
+  Bench_PrintFigure(name + (cold ? ", cold" : ", warm"), Bench_Median(ourTimes), Bench_Median(peerTimes), " s");
+  return Bench_Median(peerTimes);
 }
 
 void BM_Clip(benchmark::State& state) {
@@ -106,10 +119,11 @@ void BM_Clip(benchmark::State& state) {
   compare(state,
           "pass-through clip of " + std::to_string(int(length)) + " s from a " + std::to_string(int(gSeconds)) +
               " s recording",
-          {gSelf.toStdString(), "--export-side", gSource.toStdString(), ours.toStdString(), std::to_string(start),
-           std::to_string(length)},
-          {"ffmpeg", "-v", "error", "-y", "-ss", std::to_string(start), "-i", gSource.toStdString(), "-t",
-           std::to_string(length), "-c", "copy", peer.toStdString()});
+          synced({gSelf.toStdString(), "--export-side", gSource.toStdString(), ours.toStdString(), std::to_string(start),
+                  std::to_string(length)}, ours),
+          synced({"ffmpeg", "-v", "error", "-y", "-ss", std::to_string(start), "-i", gSource.toStdString(), "-t",
+                  std::to_string(length), "-c", "copy", peer.toStdString()}, peer),
+          state.range(0) != 0);
   const QString wanted = pictureShownAt(gSource, start);
   std::printf("clip opens on the picture shown at its start: velmora %s, ffmpeg %s\n",
               pictureShownAt(ours, 0) == wanted ? "yes" : "no", pictureShownAt(peer, 0) == wanted ? "yes" : "no");
@@ -118,9 +132,12 @@ void BM_Clip(benchmark::State& state) {
 void BM_WholeSession(benchmark::State& state) {
   const QString ours = gOutDir + QStringLiteral("/ours-whole.mp4");
   const QString copy = gOutDir + QStringLiteral("/cp-whole.mp4");
-  compare(state, "whole-session pass-through of a " + std::to_string(int(gSeconds)) + " s recording against cp",
-          {gSelf.toStdString(), "--export-side", gSource.toStdString(), ours.toStdString(), "0", "-1"},
-          {"cp", gSource.toStdString(), copy.toStdString()});
+  const double copied =
+      compare(state, "whole-session pass-through of a " + std::to_string(int(gSeconds)) + " s recording against cp, synced",
+              synced({gSelf.toStdString(), "--export-side", gSource.toStdString(), ours.toStdString(), "0", "-1"}, ours),
+              synced({"cp", gSource.toStdString(), copy.toStdString()}, copy), state.range(0) != 0);
+  std::printf("the disk's own rate (cp and sync, %s): %.0f MB/s\n", state.range(0) ? "cold" : "warm",
+              copied > 0 ? QFileInfo(gSource).size() / copied / 1e6 : 0.0);
 }
 
 // Mean PSNR (all planes, and the chroma planes) of a movie against a stretch of the source.
@@ -146,7 +163,7 @@ void BM_ReEncode(benchmark::State& state) {
            std::to_string(length)},
           {"ffmpeg", "-v", "error", "-y", "-ss", std::to_string(start), "-i", gSource.toStdString(), "-t",
            std::to_string(length), "-c:v", "libx264", "-preset", "medium", "-crf", "18", "-pix_fmt", "yuv420p", "-c:a",
-           "aac", "-b:a", "256k", peer.toStdString()});
+           "aac", "-b:a", "256k", peer.toStdString()}, false);
   std::printf("re-encoded clip PSNR against the source: velmora %s, ffmpeg %s\n", qPrintable(psnr(ours, start, length)),
               qPrintable(psnr(peer, start, length)));
 }
@@ -170,8 +187,9 @@ int main(int argc, char** argv) {
   gOutDir = QDir::tempPath() + QStringLiteral("/velmora-export-bench/out");
   QDir().mkpath(gOutDir);
   std::printf("cores allowed: %d\n", Bench_AllowedCores());
-  benchmark::RegisterBenchmark("PassThrough/clip", BM_Clip)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
-  benchmark::RegisterBenchmark("PassThrough/whole", BM_WholeSession)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+  Bench_PrintLoad("before");
+  benchmark::RegisterBenchmark("PassThrough/clip", BM_Clip)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+  benchmark::RegisterBenchmark("PassThrough/whole", BM_WholeSession)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
   benchmark::RegisterBenchmark("ReEncode/clip", BM_ReEncode)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();

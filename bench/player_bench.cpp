@@ -1,14 +1,18 @@
-// Player figures on 1920x1080 recordings laid out as the recorder writes them (2 s fragments), each
-// against the same work done by FFmpeg, printed as "name: velmora X, peer Y, ratio Z":
-//  - open to first picture of a 1, 10 and 60-minute recording: a process that opens the movie in a
-//    player and waits for its first picture, against `ffmpeg -i movie -frames:v 1 -f null -`, alternated;
-//  - exact seek: 50 random zero-tolerance seeks (median and p95), against the library floor: seeking
-//    the demuxer to the key frame before the target and decoding up to the target;
-//  - playback: CPU per second of playing at 1x into a 960x540 view, against `ffmpeg` decoding the same
-//    stretch at the same pace and scaling it to the same size.
-// The movies are made once (a minute encoded by ffmpeg, then joined without re-encoding) and kept in
-// the temporary folder; VELMORA_BENCH_MOVIE replaces the 10-minute one; VELMORA_BENCH_ROUNDS sets the
-// rounds of the open figures (default 5) and of the playback figure (default 2).
+// Player figures on recordings laid out as the recorder writes them (2 s fragments, a key frame a
+// second), each side a process of its own against the same work done by FFmpeg, the sides alternated,
+// printed as "name: velmora X, peer Y, ratio Z":
+//  - open to first picture of a 10, 60 and 120-minute recording, warm and cold (the file dropped from the
+//    page cache before each side's run): a process that opens the movie in a player and waits for its
+//    first picture, against `ffmpeg -i movie -frames:v 1 -f null -`;
+//  - exact seek (on a 150 s 1920x1080 recording at 8 Mbit/s): 50 random zero-tolerance seeks (median and p95) in a process of their own, against the
+//    library floor in a process of its own (the demuxer to the key frame before the target, decoding up
+//    to the target) with as many decoder threads as our player's;
+//  - playback (the same recording): CPU of a whole process that opens the movie, seeks to 1:00 and plays 20 s at 1x into a
+//    960x540 view with its sound, against `ffmpeg -re` doing the same from its start (decoding the sound
+//    too, and the pictures scaled to the same size).
+// The movies (1280x720, low rate, so that two hours are made in seconds: one minute encoded, then joined
+// without re-encoding) are kept in the temporary folder. VELMORA_BENCH_ROUNDS sets the rounds of the open
+// figures (default 5) and of the seek and playback figures (default 2).
 
 #include "bench/BenchSupport.h"
 #include "platform/media/player/Player.h"
@@ -28,6 +32,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/cpu.h>
 }
 
 #include <sched.h>
@@ -51,16 +56,16 @@ QString gSelf;
 
 // A recording of the given minutes: one minute encoded, joined to itself as often as needed.
 QString U_MakeMovie(int minutes) {
-  const QString dir = QDir::tempPath() + QStringLiteral("/velmora-player-bench");
+  const QString dir = QDir::tempPath() + QStringLiteral("/velmora-player-bench-2s");
   QDir().mkpath(dir);
   const QString path = dir + QStringLiteral("/recording-%1min.mp4").arg(minutes);
   if (QFileInfo::exists(path)) return path;
   const QString minute = dir + QStringLiteral("/minute.mp4");
   if (!QFileInfo::exists(minute)) {
-    std::fprintf(stderr, "making one minute of 1920x1080 (once)...\n");
-    if (!Bench_RunTool(QStringLiteral("ffmpeg"), {"-y", "-loglevel", "error", "-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=30", "-f", "lavfi", "-i",
+    std::fprintf(stderr, "making one minute of 1280x720 (once)...\n");
+    if (!Bench_RunTool(QStringLiteral("ffmpeg"), {"-y", "-loglevel", "error", "-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=30", "-f", "lavfi", "-i",
                 "sine=frequency=440:sample_rate=48000", "-t", "60", "-c:v", "libx264", "-preset", "ultrafast", "-g",
-                "30", "-b:v", "8M", "-pix_fmt", "yuv420p", "-c:a", "aac", minute + ".part.mp4"}))
+                "30", "-b:v", "1M", "-pix_fmt", "yuv420p", "-c:a", "aac", minute + ".part.mp4"}))
       return QString();
     QFile::rename(minute + ".part.mp4", minute);
   }
@@ -71,15 +76,18 @@ QString U_MakeMovie(int minutes) {
   f.close();
   std::fprintf(stderr, "joining %d minutes into %s (once)...\n", minutes, qPrintable(path));
   if (!Bench_RunTool(QStringLiteral("ffmpeg"), {"-y", "-loglevel", "error", "-f", "concat", "-safe", "0", "-i", list, "-c", "copy", "-movflags",
-              "frag_keyframe+empty_moov+default_base_moof", "-frag_duration", "2000000", path + ".part.mp4"}))
+              "frag_keyframe+empty_moov+default_base_moof", "-min_frag_duration", "2000000", path + ".part.mp4"}))
     return QString();
   QFile::rename(path + ".part.mp4", path);
   return path;
 }
 
-QString U_TenMinuteMovie() {
+// The seek and playback figures read a 1920x1080 recording at the recorder's rate (8 Mbit/s), where the
+// decoding a seek needs weighs as it does in a recording; VELMORA_BENCH_MOVIE replaces it.
+QString U_FullRateMovie() {
   const QString given = qEnvironmentVariable("VELMORA_BENCH_MOVIE");
-  return !given.isEmpty() && QFileInfo::exists(given) ? given : U_MakeMovie(10);
+  return !given.isEmpty() && QFileInfo::exists(given) ? given
+                                                      : Bench_MakeRecording(QStringLiteral("velmora-player-bench-2s"), 150);
 }
 
 // Our side of the open figure, in a child process: a player item of the movie up to its first picture.
@@ -95,6 +103,7 @@ int U_OpenSide(const QString& movie) {
 
 void BM_OpenToFirstPicture(benchmark::State& state) {
   const int minutes = int(state.range(0));
+  const bool cold = state.range(1) != 0;
   const QString movie = U_MakeMovie(minutes);
   if (movie.isEmpty()) {
     state.SkipWithError("could not make the movie");
@@ -106,18 +115,22 @@ void BM_OpenToFirstPicture(benchmark::State& state) {
     for (int round = 0; round < rounds; ++round) {
       for (int side = 0; side < 2; ++side) {
         const bool velmora = (side + round) % 2 == 0;
+        if (cold && !Bench_DropFromCache(movie)) state.SkipWithError("cannot drop the movie from the page cache");
         const Bench_ChildResult r = velmora ? Bench_RunChild({gSelf.toStdString(), "--open-side", movie.toStdString()})
-                                            : Bench_RunChild({"ffmpeg", "-v", "error", "-i", movie.toStdString(), "-frames:v",
-                                                              "1", "-f", "null", "-"});
+                                            : Bench_RunChild({"ffmpeg", "-v", "error", "-threads", "4", "-i", movie.toStdString(),
+                                                              "-frames:v", "1", "-f", "null", "-"});
         const double t = r.ok ? r.wall : -1;
         if (t < 0) state.SkipWithError(velmora ? "our player failed" : "ffmpeg failed");
         (velmora ? ours : theirs).push_back(t);
       }
     }
   }
-  Bench_PrintFigure("open to first picture, " + std::to_string(minutes) + "-minute recording", Bench_Median(ours), Bench_Median(theirs), " s");
+  Bench_PrintFigure("open to first picture, " + std::to_string(minutes) + "-minute recording, " + (cold ? "cold" : "warm"),
+                    Bench_Median(ours), Bench_Median(theirs), " s");
 }
-BENCHMARK(BM_OpenToFirstPicture)->Arg(1)->Arg(10)->Arg(60)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_OpenToFirstPicture)
+    ->Args({10, 0})->Args({10, 1})->Args({60, 0})->Args({60, 1})->Args({120, 0})->Args({120, 1})
+    ->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 // The library floor of an exact seek: the demuxer to the key frame at or before the target, then
 // decoding until the picture shown at the target (the decoder kept open, as a player keeps it).
@@ -130,7 +143,8 @@ class FloorSeeker {
     m_stream = av_find_best_stream(m_in, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
     m_dec = avcodec_alloc_context3(codec);
     avcodec_parameters_to_context(m_dec, m_in->streams[m_stream]->codecpar);
-    m_dec->thread_count = 4;
+    // As many threads as the player's decoder uses (FFmpeg_OpenDecoder).
+    m_dec->thread_count = std::clamp(av_cpu_count(), 1, 4);
     avcodec_open2(m_dec, codec, nullptr);
     m_pkt = av_packet_alloc();
     m_frame = av_frame_alloc();
@@ -141,6 +155,8 @@ class FloorSeeker {
     avcodec_free_context(&m_dec);
     avformat_close_input(&m_in);
   }
+  // The movie's length in seconds, as the stream analysis found it.
+  double duration() const { return m_in && m_in->duration > 0 ? double(m_in->duration) / AV_TIME_BASE : 0; }
   void seek(double seconds) {
     const AVRational tb = m_in->streams[m_stream]->time_base;
     const int64_t target = int64_t(seconds / av_q2d(tb));
@@ -166,79 +182,116 @@ class FloorSeeker {
   int m_stream = -1;
 };
 
-void BM_ExactSeek(benchmark::State& state) {
-  const QString movie = U_TenMinuteMovie();
+constexpr int kSeeks = 50;
+
+std::vector<double> U_SeekTargets(double duration) {
+  std::mt19937 random(20261206);
+  std::uniform_real_distribution<double> pick(0.0, duration - 0.1);
+  std::vector<double> targets;
+  for (int i = 0; i < kSeeks; ++i) targets.push_back(pick(random));
+  return targets;
+}
+
+// Our side of the seek figure, in a process of its own: the player loaded, then every seek timed from
+// the call to the picture of the target shown; prints one line of milliseconds per seek.
+int U_SeekSide(const QString& movie) {
   auto item = PlayerItem::itemWithPath(movie);
   Player player(item);
-  if (!Bench_WaitIdle([&] { return item->status() == PlayerItemStatus::ReadyToPlay && item->currentVideoFrame(); })) {
-    state.SkipWithError("movie did not load");
-    return;
-  }
-  FloorSeeker floor(movie);
-  std::mt19937 random(20261206);
-  std::uniform_real_distribution<double> pick(0.0, MediaTimeGetSeconds(item->duration()) - 0.1);
-  std::vector<double> ours, theirs;
-  for (auto _ : state) {
-    const double target = pick(random);
+  if (!Bench_WaitIdle([&] { return item->status() == PlayerItemStatus::ReadyToPlay && item->currentVideoFrame(); })) return 1;
+  for (const double target : U_SeekTargets(MediaTimeGetSeconds(item->duration()))) {
     bool done = false;
     QElapsedTimer timer;
     timer.start();
     player.seekToTime(MediaTimeMakeWithSeconds(target, 1000), kMediaTimeZero, kMediaTimeZero, [&](bool) { done = true; });
-    Bench_WaitIdle([&] { return done; });
-    ours.push_back(timer.nsecsElapsed() / 1e6);
-    timer.restart();
-    floor.seek(target);
-    theirs.push_back(timer.nsecsElapsed() / 1e6);
-    state.SetIterationTime(ours.back() / 1000);
+    if (!Bench_WaitIdle([&] { return done; })) return 1;
+    std::printf("%.3f\n", timer.nsecsElapsed() / 1e6);
+    // As a user seeks: the player has filled its queues again before the next one, so that one seek's
+    // read-ahead is not counted in the next.
+    Bench_WaitIdle([] { return false; }, 300);
   }
-  Bench_PrintFigure("exact seek median, 10-minute recording", Bench_Median(ours), Bench_Median(theirs), " ms");
-  Bench_PrintFigure("exact seek p95, 10-minute recording", Bench_Percentile(ours, 0.95), Bench_Percentile(theirs, 0.95), " ms");
+  return 0;
 }
-BENCHMARK(BM_ExactSeek)->Iterations(50)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-// CPU seconds of playing kPlaySeconds from the first minute at 1x into a 960x540 view.
-double U_PlayerCpu(const QString& movie) {
+// The floor's side, in a process of its own, the same targets.
+int U_FloorSide(const QString& movie) {
+  FloorSeeker floor(movie);
+  const double duration = floor.duration();
+  if (!(duration > 0)) return 1;
+  for (const double target : U_SeekTargets(duration)) {
+    QElapsedTimer timer;
+    timer.start();
+    floor.seek(target);
+    std::printf("%.3f\n", timer.nsecsElapsed() / 1e6);
+  }
+  return 0;
+}
+
+void BM_ExactSeek(benchmark::State& state) {
+  const QString movie = U_FullRateMovie();
+  const int rounds = Bench_Rounds(2);
+  std::vector<double> ours, theirs;
+  for (auto _ : state) {
+    for (int round = 0; round < rounds; ++round) {
+      for (int side = 0; side < 2; ++side) {
+        const bool velmora = (side + round) % 2 == 0;
+        const Bench_ChildResult r =
+            Bench_RunChild({gSelf.toStdString(), velmora ? "--seek-side" : "--floor-side", movie.toStdString()});
+        if (!r.ok) state.SkipWithError(velmora ? "our seeks failed" : "the floor's seeks failed");
+        for (const QString& line : r.output.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+          (velmora ? ours : theirs).push_back(line.toDouble());
+      }
+    }
+  }
+  Bench_PrintFigure("exact seek median, 1080p recording", Bench_Median(ours), Bench_Median(theirs), " ms");
+  Bench_PrintFigure("exact seek p95, 1080p recording", Bench_Percentile(ours, 0.95), Bench_Percentile(theirs, 0.95), " ms");
+}
+BENCHMARK(BM_ExactSeek)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+// Our side of the playback figure, a process of its own from its start: the movie opened into a
+// 960x540 view, sought to 1:00 and played kPlaySeconds at 1x with its sound.
+int U_PlaySide(const QString& movie) {
   auto item = PlayerItem::itemWithPath(movie);
   Player player(item);
   PlayerView view;
   view.resize(960, 540);
   view.setPlayer(&player);
   view.show();
-  Bench_WaitIdle([&] { return item->status() == PlayerItemStatus::ReadyToPlay && item->currentVideoFrame(); });
+  if (!Bench_WaitIdle([&] { return item->status() == PlayerItemStatus::ReadyToPlay && item->currentVideoFrame(); })) return 1;
   bool done = false;
   player.seekToTime(MediaTimeMake(60, 1), kMediaTimeZero, kMediaTimeZero, [&](bool) { done = true; });
-  Bench_WaitIdle([&] { return done; });
-  const double cpuBefore = Bench_CpuSeconds(RUSAGE_SELF);
+  if (!Bench_WaitIdle([&] { return done; })) return 1;
   player.setRate(1.0f);
   Bench_WaitIdle([&] { return MediaTimeGetSeconds(player.currentTime()) >= 60.0 + kPlaySeconds; }, 120000);
   player.setRate(0.0f);
-  return Bench_CpuSeconds(RUSAGE_SELF) - cpuBefore;
+  return 0;
 }
 
 void BM_PlayCpuAgainstFfmpeg(benchmark::State& state) {
-  const QString movie = U_TenMinuteMovie();
+  const QString movie = U_FullRateMovie();
   const int rounds = Bench_Rounds(2);
   std::vector<double> ours, theirs;
   for (auto _ : state) {
     for (int round = 0; round < rounds; ++round) {
       for (int side = 0; side < 2; ++side) {
-        if ((side + round) % 2 == 0) {
-          ours.push_back(U_PlayerCpu(movie) / kPlaySeconds);
-          continue;
-        }
-        // The same pictures decoded and scaled to the view's size at the same pace (-re reads the
-        // movie at its own rate). Decoding at full speed costs less CPU per picture than the same
-        // decoding spread over real time, where the cores wait between pictures: not the same work.
-        const double childBefore = Bench_CpuSeconds(RUSAGE_CHILDREN);
-        Bench_RunTool(QStringLiteral("ffmpeg"), {"-loglevel", "error", "-re", "-ss", "60", "-t", QString::number(kPlaySeconds), "-i", movie,
-                                                 "-an", "-vf", "scale=960:540:flags=bilinear,format=bgra", "-f", "null", "-"});
-        theirs.push_back((Bench_CpuSeconds(RUSAGE_CHILDREN) - childBefore) / kPlaySeconds);
+        const bool velmora = (side + round) % 2 == 0;
+        // Both from the start of their process: opening, seeking and playing the same stretch at its
+        // pace (-re), pictures scaled to the view's size and the sound decoded and resampled as played.
+        const Bench_ChildResult r =
+            velmora ? Bench_RunChild({gSelf.toStdString(), "--play-side", movie.toStdString()})
+                    : Bench_RunChild({"ffmpeg", "-loglevel", "error", "-threads", "4", "-re", "-ss", "60", "-t",
+                                      std::to_string(int(kPlaySeconds)), "-i", movie.toStdString(), "-map", "0:v", "-vf",
+                                      "scale=960:540:flags=bilinear,format=bgra", "-f", "null", "-", "-map", "0:a",
+                                      "-af", "aresample=48000,aformat=sample_fmts=s16:channel_layouts=stereo", "-f",
+                                      "null", "-"});
+        if (!r.ok) state.SkipWithError(velmora ? "our player failed" : "ffmpeg failed");
+        (velmora ? ours : theirs).push_back(r.cpu / kPlaySeconds);
       }
     }
   }
-  Bench_PrintFigure("playback CPU per movie second at 1x, 960x540 view", Bench_Median(ours), Bench_Median(theirs), " s");
+  Bench_PrintFigure("playback CPU per movie second at 1x, 960x540 view, with sound", Bench_Median(ours),
+                    Bench_Median(theirs), " s");
 }
-BENCHMARK(BM_PlayCpuAgainstFfmpeg)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_PlayCpuAgainstFfmpeg)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 }  // namespace
 
@@ -248,12 +301,17 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     return U_OpenSide(QString::fromLocal8Bit(argv[2]));
   }
+  if (argc == 3 && std::string(argv[1]) == "--floor-side") return U_FloorSide(QString::fromLocal8Bit(argv[2]));
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
+  if (argc == 3 && std::string(argv[1]) == "--seek-side") return U_SeekSide(QString::fromLocal8Bit(argv[2]));
+  if (argc == 3 && std::string(argv[1]) == "--play-side") return U_PlaySide(QString::fromLocal8Bit(argv[2]));
   gSelf = QCoreApplication::applicationFilePath();
   std::printf("cores allowed: %d\n", Bench_AllowedCores());
+  Bench_PrintLoad("before");
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
+  Bench_PrintLoad("after");
   return 0;
 }

@@ -57,6 +57,20 @@ inline bool PlaybackTest_CutBeforeFirstFragment(const QString& path) {
   return false;
 }
 
+// Zeroes the H.264 decoder configuration (avcC) of a movie: it still opens, and not one picture decodes.
+inline bool PlaybackTest_ZeroDecoderConfiguration(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadWrite)) return false;
+  QByteArray bytes = file.readAll();
+  const qsizetype at = bytes.indexOf("avcC");
+  if (at < 4) return false;
+  const quint32 size = (quint32(uchar(bytes[at - 4])) << 24) | (quint32(uchar(bytes[at - 3])) << 16) |
+                       (quint32(uchar(bytes[at - 2])) << 8) | quint32(uchar(bytes[at - 1]));
+  if (size < 8 || at - 4 + qsizetype(size) > bytes.size()) return false;
+  bytes.replace(at + 4, size - 8, QByteArray(size - 8, '\0'));
+  return file.seek(0) && file.write(bytes) == bytes.size();
+}
+
 // The settings of a recording of the test movie.
 inline std::shared_ptr<VLDocument> PlaybackTest_Document(const QString& package, int64_t initialMillisToClip = 0) {
   auto doc = std::make_shared<VLDocument>();

@@ -135,6 +135,9 @@ TEST_F(PlaybackWindow, ASessionWithoutPicturesIsNamedInAlert20014AndLeavesTheRec
       // empty 0:00 window.
       {"Killed Early", [](const QString& p) { QFile::copy(*s_movie, p + QStringLiteral("/VLCapturedMovie.mov"));
                                               PlaybackTest_CutBeforeFirstFragment(p + QStringLiteral("/VLCapturedMovie.mov")); }},
+      // Its decoder configuration zeroed: it opened black, 0:10 long, and not one frame decoded.
+      {"Pictures Undecodable", [](const QString& p) { QFile::copy(*s_movie, p + QStringLiteral("/VLCapturedMovie.mov"));
+                                                      PlaybackTest_ZeroDecoderConfiguration(p + QStringLiteral("/VLCapturedMovie.mov")); }},
   };
   const QString older = folder + QStringLiteral("/Older.vlvidcapb");
   QDir().mkpath(older);  // an entry that exists: the Recents menu drops entries whose files are gone

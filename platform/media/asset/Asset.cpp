@@ -2,6 +2,7 @@
 
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/SysErrno.h"
+#include "platform/media/asset/AssetTiming.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -20,363 +21,10 @@ extern "C" {
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cmath>
 #include <cstring>
-#include <list>
 #include <mutex>
 #include <vector>
-
-namespace {
-
-uint32_t fourCC(const char* s) {
-  return (uint32_t(uint8_t(s[0])) << 24) | (uint32_t(uint8_t(s[1])) << 16) | (uint32_t(uint8_t(s[2])) << 8) |
-         uint32_t(uint8_t(s[3]));
-}
-
-// A file read through pread with a hard end, so libavformat never sees bytes past the limit.
-class LimitedFile : public FFmpegIOSource {
- public:
-  LimitedFile(int fd, int64_t limit) : m_fd(fd), m_limit(limit) {}
-  ~LimitedFile() override { ::close(m_fd); }
-
-  int read(uint8_t* buf, int size) override {
-    const int64_t left = m_limit - m_pos;
-    if (left <= 0) return AVERROR_EOF;
-    const int64_t want = std::min<int64_t>(size, left);
-    const ssize_t got = ::pread(m_fd, buf, size_t(want), m_pos);
-    if (got < 0) return AVERROR(errno);
-    if (got == 0) return AVERROR_EOF;
-    m_pos += got;
-    return int(got);
-  }
-
-  int64_t seek(int64_t offset, int whence) override {
-    if (whence & AVSEEK_SIZE) return m_limit;
-    whence &= ~AVSEEK_FORCE;
-    int64_t target = offset;
-    if (whence == SEEK_CUR) target = m_pos + offset;
-    else if (whence == SEEK_END) target = m_limit + offset;
-    if (target < 0) return AVERROR(EINVAL);
-    m_pos = target;
-    return target;
-  }
-
- private:
-  int m_fd;
-  int64_t m_limit;
-  int64_t m_pos = 0;
-};
-
-bool readBoxHeader(QIODevice& file, int64_t at, int64_t fileSize, int64_t* size, char type[5], int* headerSize) {
-  if (at + 8 > fileSize) return false;
-  if (!file.seek(at)) return false;
-  uint8_t h[16];
-  if (file.read(reinterpret_cast<char*>(h), 8) != 8) return false;
-  uint64_t s = (uint64_t(h[0]) << 24) | (uint64_t(h[1]) << 16) | (uint64_t(h[2]) << 8) | uint64_t(h[3]);
-  std::memcpy(type, h + 4, 4);
-  type[4] = 0;
-  *headerSize = 8;
-  if (s == 1) {
-    if (at + 16 > fileSize || file.read(reinterpret_cast<char*>(h + 8), 8) != 8) return false;
-    s = 0;
-    for (int i = 8; i < 16; ++i) s = (s << 8) | h[i];
-    *headerSize = 16;
-  } else if (s == 0) {
-    s = uint64_t(fileSize - at);  // the box runs to the end of the file
-  }
-  // A size is believed only up to the bytes that remain: a 64-bit size of 2^63 or more would turn
-  // negative and send the walk backwards for ever. A box longer than what remains is a torn end.
-  if (s < uint64_t(*headerSize) || s > uint64_t(fileSize - at)) return false;
-  *size = int64_t(s);
-  return true;
-}
-
-bool isKnownTopLevelBox(const char* type) {
-  static const char* const known[] = {"ftyp", "moov", "moof", "mdat", "free", "skip", "wide", "uuid",
-                                      "mfra", "sidx", "styp", "meta", "pdin", "emsg", "prft"};
-  for (const char* k : known)
-    if (std::memcmp(type, k, 4) == 0) return true;
-  return false;
-}
-
-}  // namespace
-
-MovieFileLayout Asset_ScanMovieFile(const QString& path) {
-  QFile file(path);
-  // Unbuffered: the walk reads a few header bytes at each box, and a buffered file would fill a whole
-  // buffer after every seek (a long recording has thousands of fragments).
-  if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) return MovieFileLayout();
-  return Asset_ScanMovieData(file);
-}
-
-MovieFileLayout Asset_ScanMovieData(QIODevice& file) {
-  MovieFileLayout layout;
-  layout.fileSize = file.size();
-  layout.readableLength = layout.fileSize;
-  int64_t at = 0;
-  int64_t readable = 0;
-  int64_t pendingMoofStart = -1;  // a fragment header whose media data has not been seen complete
-  bool first = true;
-  while (at < layout.fileSize) {
-    int64_t size = 0;
-    char type[5];
-    int headerSize = 0;
-    if (!readBoxHeader(file, at, layout.fileSize, &size, type, &headerSize)) break;
-    if (first) {
-      if (!isKnownTopLevelBox(type)) return layout;  // not a box file: read it whole
-      layout.isBoxFile = true;
-      first = false;
-    }
-    if (at + size > layout.fileSize) break;  // torn box at the end
-    if (std::memcmp(type, "moov", 4) == 0) {
-      int64_t child = at + headerSize;
-      while (child < at + size) {
-        int64_t csize = 0;
-        char ctype[5];
-        int chs = 0;
-        if (!readBoxHeader(file, child, at + size, &csize, ctype, &chs)) break;
-        if (std::memcmp(ctype, "mvex", 4) == 0) layout.hasMovieExtends = true;
-        child += csize;
-      }
-    }
-    if (std::memcmp(type, "moof", 4) == 0) {
-      pendingMoofStart = at;
-    } else {
-      if (std::memcmp(type, "mdat", 4) == 0 && pendingMoofStart >= 0) {
-        ++layout.completeFragments;
-        pendingMoofStart = -1;
-      }
-      readable = at + size;
-    }
-    at += size;
-  }
-  if (layout.isBoxFile) layout.readableLength = pendingMoofStart >= 0 ? std::min(readable, pendingMoofStart) : readable;
-  return layout;
-}
-
-namespace {
-
-std::atomic<int64_t> gInputsOpened{0};
-
-// What identifies the bytes an input reads: the file (device, inode, size, change time) and the limit.
-struct InputKey {
-  QString path;
-  int64_t byteLimit = -1;
-  dev_t device = 0;
-  ino_t inode = 0;
-  off_t size = 0;
-  int64_t changedNanos = 0;
-  bool operator==(const InputKey& o) const {
-    return path == o.path && byteLimit == o.byteLimit && device == o.device && inode == o.inode && size == o.size &&
-           changedNanos == o.changedNanos;
-  }
-};
-
-bool U_InputKey(const QString& path, int64_t byteLimit, InputKey* key) {
-  struct stat st {};
-  if (::stat(QFile::encodeName(path).constData(), &st) != 0) return false;
-  *key = InputKey{path, byteLimit, st.st_dev, st.st_ino, st.st_size,
-                  int64_t(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec};
-  return true;
-}
-
-struct ParkedInput {
-  InputKey key;
-  FFmpegInputPtr input;
-  bool hasStreamInfo = false;
-  std::chrono::steady_clock::time_point parked;
-};
-
-constexpr size_t kMaxParkedInputs = 2;
-constexpr auto kParkedInputLifetime = std::chrono::seconds(60);
-
-std::mutex gParkedMutex;
-std::list<ParkedInput> gParked;  // newest first
-
-// Drops what has waited too long; called with the lock held. The inputs are closed by the caller,
-// outside the lock.
-void U_ExpireParked(std::list<ParkedInput>* expired) {
-  const auto now = std::chrono::steady_clock::now();
-  for (auto it = gParked.begin(); it != gParked.end();) {
-    if (now - it->parked > kParkedInputLifetime) {
-      expired->splice(expired->end(), gParked, it++);
-    } else {
-      ++it;
-    }
-  }
-}
-
-// True when the container's header already says what the stream analysis would find out: the codec,
-// picture size and rate or sample rate and channels, and the length of every audio and video stream.
-// A movie in the MPEG-4 family written by a recorder (ours among them) says all of it.
-bool U_HeaderDescribesStreams(const AVFormatContext* ctx) {
-  if (!ctx->iformat || !std::strstr(ctx->iformat->name, "mp4") || ctx->nb_streams == 0) return false;
-  bool any = false;
-  for (unsigned i = 0; i < ctx->nb_streams; ++i) {
-    const AVStream* st = ctx->streams[i];
-    const AVCodecParameters* par = st->codecpar;
-    if (par->codec_type != AVMEDIA_TYPE_VIDEO && par->codec_type != AVMEDIA_TYPE_AUDIO) continue;
-    if (par->codec_id == AV_CODEC_ID_NONE || st->duration == AV_NOPTS_VALUE || st->duration <= 0) return false;
-    if (par->codec_type == AVMEDIA_TYPE_VIDEO &&
-        (par->width <= 0 || par->height <= 0 || st->avg_frame_rate.num <= 0 || st->avg_frame_rate.den <= 0))
-      return false;
-    if (par->codec_type == AVMEDIA_TYPE_AUDIO && (par->sample_rate <= 0 || par->ch_layout.nb_channels <= 0))
-      return false;
-    any = true;
-  }
-  return any;
-}
-
-// The start of every audio and video stream and the movie's start and length, as the stream analysis
-// sets them. A fragmented movie's header gives no start: it is the earliest presentation time among the
-// stream's first packets (after the samples its decoder is told to skip), read from the first fragment,
-// and the input is put back at its start afterwards.
-bool U_TakeStartTimes(AVFormatContext* ctx) {
-  constexpr int kPacketsPerStream = 8;  // enough to see past any reordering of pictures
-  constexpr int kMaxPackets = 512;
-  auto isMedia = [](const AVStream* st) {
-    return st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO || st->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
-  };
-  std::vector<int64_t> first(ctx->nb_streams, AV_NOPTS_VALUE);
-  std::vector<int> seen(ctx->nb_streams, kPacketsPerStream);
-  int unfinished = 0;
-  for (unsigned i = 0; i < ctx->nb_streams; ++i) {
-    if (!isMedia(ctx->streams[i]) || ctx->streams[i]->start_time != AV_NOPTS_VALUE) continue;
-    seen[i] = 0;
-    ++unfinished;
-  }
-  if (unfinished > 0) {
-    FFmpegPacketPtr packet = FFmpeg_MakePacket();
-    if (!packet) return false;
-    bool ended = false;
-    for (int n = 0; n < kMaxPackets && unfinished > 0; ++n) {
-      if (av_read_frame(ctx, packet.get()) < 0) {
-        ended = true;
-        break;
-      }
-      const unsigned i = unsigned(packet->stream_index);
-      int64_t t = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-      if (i < ctx->nb_streams && seen[i] < kPacketsPerStream && t != AV_NOPTS_VALUE) {
-        const AVStream* st = ctx->streams[i];
-        size_t skipSize = 0;
-        const uint8_t* skip = av_packet_get_side_data(packet.get(), AV_PKT_DATA_SKIP_SAMPLES, &skipSize);
-        if (skip && skipSize >= 4 && st->codecpar->sample_rate > 0) {
-          const uint32_t samples = uint32_t(skip[0]) | uint32_t(skip[1]) << 8 | uint32_t(skip[2]) << 16 | uint32_t(skip[3]) << 24;
-          t = av_sat_add64(t, av_rescale_q(samples, AVRational{1, st->codecpar->sample_rate}, st->time_base));
-        }
-        first[i] = first[i] == AV_NOPTS_VALUE ? t : std::min(first[i], t);
-        if (++seen[i] == kPacketsPerStream) --unfinished;
-      }
-      av_packet_unref(packet.get());
-    }
-    // Back to the start for whoever reads the movie next.
-    if (avformat_seek_file(ctx, -1, INT64_MIN, INT64_MIN, INT64_MAX, AVSEEK_FLAG_BACKWARD) < 0) return false;
-    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
-      if (seen[i] >= kPacketsPerStream) continue;
-      // A stream that did not show enough packets before the end of a short movie is still known;
-      // one that did not show them within the first fragments is the analysis's business.
-      if (!ended || first[i] == AV_NOPTS_VALUE) return false;
-    }
-    for (unsigned i = 0; i < ctx->nb_streams; ++i)
-      if (first[i] != AV_NOPTS_VALUE) ctx->streams[i]->start_time = first[i];
-  }
-  int64_t start = INT64_MAX;
-  int64_t end = INT64_MIN;
-  for (unsigned i = 0; i < ctx->nb_streams; ++i) {
-    const AVStream* st = ctx->streams[i];
-    if (!isMedia(st)) continue;
-    start = std::min(start, av_rescale_q(st->start_time, st->time_base, AV_TIME_BASE_Q));
-    // A file's own numbers may be anything: the sums saturate rather than overflow.
-    end = std::max(end, av_rescale_q(av_sat_add64(st->start_time, st->duration), st->time_base, AV_TIME_BASE_Q));
-  }
-  if (start == INT64_MAX || end <= start) return false;
-  ctx->start_time = start;
-  if (ctx->duration == AV_NOPTS_VALUE || ctx->duration <= 0) ctx->duration = av_sat_sub64(end, start);
-  return true;
-}
-
-// The stream analysis, skipped where the header says it all: libavformat's analysis decodes several
-// pictures on one thread to learn what such a header already holds, and that is most of what opening a
-// recording would cost.
-int U_FindStreamInfo(AVFormatContext* ctx) {
-  if (U_HeaderDescribesStreams(ctx) && U_TakeStartTimes(ctx)) return 0;
-  return avformat_find_stream_info(ctx, nullptr);
-}
-
-}  // namespace
-
-int64_t Asset_InputsOpened() { return gInputsOpened.load(); }
-
-FFmpegInputPtr Asset_TakeInput(const QString& path, int64_t byteLimit, QString* error, bool findStreamInfo) {
-  InputKey key;
-  if (U_InputKey(path, byteLimit, &key)) {
-    std::list<ParkedInput> expired;
-    std::unique_lock lock(gParkedMutex);
-    U_ExpireParked(&expired);
-    for (auto it = gParked.begin(); it != gParked.end(); ++it) {
-      if (!(it->key == key) || (findStreamInfo && !it->hasStreamInfo)) continue;
-      FFmpegInputPtr input = std::move(it->input);
-      gParked.erase(it);
-      // The last reader may have left streams switched off.
-      for (unsigned i = 0; i < input->nb_streams; ++i) input->streams[i]->discard = AVDISCARD_DEFAULT;
-      return input;
-    }
-  }
-  return Asset_OpenInput(path, byteLimit, error, findStreamInfo);
-}
-
-void Asset_ParkInput(const QString& path, int64_t byteLimit, FFmpegInputPtr input, bool hasStreamInfo) {
-  InputKey key;
-  if (!input || !U_InputKey(path, byteLimit, &key)) return;
-  std::list<ParkedInput> dropped;  // closed after the lock is let go
-  std::lock_guard lock(gParkedMutex);
-  U_ExpireParked(&dropped);
-  for (auto it = gParked.begin(); it != gParked.end();) {
-    if (it->key.path == path && it->key.byteLimit == byteLimit)
-      dropped.splice(dropped.end(), gParked, it++);
-    else
-      ++it;
-  }
-  gParked.push_front(ParkedInput{key, std::move(input), hasStreamInfo, std::chrono::steady_clock::now()});
-  while (gParked.size() > kMaxParkedInputs) dropped.splice(dropped.end(), gParked, std::prev(gParked.end()));
-}
-
-FFmpegInputPtr Asset_OpenInput(const QString& path, int64_t byteLimit, QString* error, bool findStreamInfo) {
-  ++gInputsOpened;
-  const QByteArray native = QFile::encodeName(path);
-  const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (error) *error = QStringLiteral("Cannot open the movie file: %1").arg(Sys_ErrnoText(errno));
-    return {};
-  }
-  const int64_t size = ::lseek(fd, 0, SEEK_END);
-  FFmpegIOPtr io = FFmpeg_MakeReadIO(std::make_unique<LimitedFile>(fd, byteLimit >= 0 ? std::min(byteLimit, size) : size));
-  AVFormatContext* ctx = io ? avformat_alloc_context() : nullptr;
-  if (!ctx) {
-    if (error) *error = QStringLiteral("The movie file cannot be read: %1").arg(FFmpeg_ErrorText(AVERROR(ENOMEM)));
-    return {};
-  }
-  ctx->pb = io.get();
-  ctx->flags |= AVFMT_FLAG_CUSTOM_IO;
-  int rc = avformat_open_input(&ctx, nullptr, nullptr, nullptr);
-  if (rc < 0) {
-    // avformat_open_input frees the context on failure, not our I/O.
-    if (error) *error = QStringLiteral("The movie file cannot be read: %1").arg(FFmpeg_ErrorText(rc));
-    return {};
-  }
-  io.release();  // the input owns it from here
-  FFmpegInputPtr input(ctx);
-  rc = findStreamInfo ? U_FindStreamInfo(ctx) : 0;
-  if (rc < 0) {
-    if (error) *error = QStringLiteral("The movie file's streams cannot be read: %1").arg(FFmpeg_ErrorText(rc));
-    return {};
-  }
-  return input;
-}
-
-// ---------------------------------------------------------------------------------------------------
 
 QList<AssetTrackSegment> AssetTrack::segments() const {
   AssetTrackSegment s;
@@ -398,6 +46,12 @@ AssetRef Asset::assetWithURL(const QUrl& url) { return AssetRef(new Asset(url));
 AssetRef Asset::assetWithPath(const QString& path) { return assetWithURL(QUrl::fromLocalFile(path)); }
 
 namespace {
+
+uint32_t fourCC(const char* s) {
+  return (uint32_t(uint8_t(s[0])) << 24) | (uint32_t(uint8_t(s[1])) << 16) | (uint32_t(uint8_t(s[2])) << 8) |
+         uint32_t(uint8_t(s[3]));
+}
+
 const QStringList& allKeys() {
   static const QStringList keys{kAssetKeyPlayable,     kAssetKeyHasProtectedContent,  kAssetKeyTracks,
                                 kAssetKeyDuration,     kAssetKeyCanContainFragments, kAssetKeyContainsFragments};
@@ -449,55 +103,95 @@ MediaTime U_TrackEnd(const AVFormatContext* ctx, const AVStream* st) {
 }
 }  // namespace
 
-void Asset::probe() const {
+bool Asset::U_ReadTracks(const AVFormatContext* ctx, const QString& path, int64_t limit, QList<AssetTrackRef>* tracks,
+                         std::vector<AssetProbeTiming>* timings, MediaTime* longest, QString* error) {
+  bool anyVideo = false, anyDecodableVideo = false;
+  for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+    AVStream* st = ctx->streams[i];
+    const AVCodecParameters* par = st->codecpar;
+    if (par->codec_type != AVMEDIA_TYPE_VIDEO && par->codec_type != AVMEDIA_TYPE_AUDIO) continue;
+    if (st->disposition & AV_DISPOSITION_ATTACHED_PIC) continue;
+    const bool video = par->codec_type == AVMEDIA_TYPE_VIDEO;
+    if (video) {
+      anyVideo = true;
+      if (!Asset_VideoCanBeDecoded(st)) continue;
+      anyDecodableVideo = true;
+    }
+    auto track = AssetTrackRef(new AssetTrack);
+    track->m_mediaType = QString::fromLatin1(video ? kMediaTypeVideo : kMediaTypeAudio);
+    track->m_trackID = st->id > 0 ? st->id : int32_t(i) + 1;
+    track->m_sourcePath = path;
+    track->m_streamIndex = int(i);
+    track->m_sourceByteLimit = limit;
+    track->m_formatDescriptions = {U_FormatDescription(st, track->m_mediaType)};
+    if (video) {
+      track->m_naturalSize = QSizeF(par->width, par->height);
+      const AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
+      if (rate.num > 0 && rate.den > 0) track->m_nominalFrameRate = float(av_q2d(rate));
+      track->m_preferredTransform = U_PreferredTransform(st);
+    }
+    const MediaTime end = U_TrackEnd(ctx, st);
+    track->m_timeRange = MediaTimeRangeMake(kMediaTimeZero, end);
+    *longest = MediaTimeMaximum(*longest, end);
+    tracks->append(track);
+    if (st->time_base.num == 1 && st->duration != AV_NOPTS_VALUE && st->duration > 0 && st->id > 0)
+      timings->push_back({int(i), uint32_t(st->id), st->time_base.den,
+                          st->start_time != AV_NOPTS_VALUE ? st->start_time : 0, st->duration});
+  }
+  if (anyVideo && !anyDecodableVideo) {
+    *error = QStringLiteral("The movie's pictures cannot be decoded: its video decoder configuration is damaged.");
+    return false;
+  }
+  return true;
+}
+
+void Asset::probe() const { probeFile(nullptr); }
+
+void Asset::probeFile(MovieLayoutWalk* walk) const {
   ProbeResult result;
   result.done = true;
   const QString path = m_url.isLocalFile() ? m_url.toLocalFile() : m_url.toString();
   if (!QFileInfo::exists(path)) {
     result.error = QStringLiteral("The movie file does not exist: %1").arg(path);
   } else {
-    const MovieFileLayout layout = Asset_ScanMovieFile(path);
+    MovieFileLayout layout;
+    if (walk) {
+      *walk = MovieLayoutWalk();
+      const int fd = Asset_OpenMovieFile(path, nullptr);
+      if (fd >= 0) {
+        MovieFileSource source(fd);
+        walk->walkOn(source);
+        ::close(fd);
+        Asset_NoteLayout(path, *walk);
+      }
+      layout = walk->layout();
+    } else {
+      layout = Asset_ScanMovieFile(path);
+    }
     result.canContainFragments = layout.hasMovieExtends;
     result.containsFragments = layout.completeFragments > 0;
     // Only a movie made of fragments can be cut short at a fragment boundary and still make sense.
     const int64_t limit = layout.hasMovieExtends ? layout.readableLength : -1;
+    result.byteLimit = limit;
     QString error;
     FFmpegInputPtr input = Asset_TakeInput(path, limit, &error);
+    MediaTime longest = kMediaTimeZero;
     if (!input) {
       result.error = error;
+    } else if (!U_ReadTracks(input.get(), path, limit, &result.tracks, &result.timings, &longest, &result.error)) {
+      result.tracks.clear();
+      result.timings.clear();
     } else {
-      const AVFormatContext* ctx = input.get();
-      MediaTime longest = kMediaTimeZero;
-      for (unsigned i = 0; i < ctx->nb_streams; ++i) {
-        AVStream* st = ctx->streams[i];
-        const AVCodecParameters* par = st->codecpar;
-        if (par->codec_type != AVMEDIA_TYPE_VIDEO && par->codec_type != AVMEDIA_TYPE_AUDIO) continue;
-        if (st->disposition & AV_DISPOSITION_ATTACHED_PIC) continue;
-        auto track = AssetTrackRef(new AssetTrack);
-        const bool video = par->codec_type == AVMEDIA_TYPE_VIDEO;
-        track->m_mediaType = QString::fromLatin1(video ? kMediaTypeVideo : kMediaTypeAudio);
-        track->m_trackID = st->id > 0 ? st->id : int32_t(i) + 1;
-        track->m_sourcePath = path;
-        track->m_streamIndex = int(i);
-        track->m_sourceByteLimit = limit;
-        track->m_formatDescriptions = {U_FormatDescription(st, track->m_mediaType)};
-        if (video) {
-          track->m_naturalSize = QSizeF(par->width, par->height);
-          const AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
-          if (rate.num > 0 && rate.den > 0) track->m_nominalFrameRate = float(av_q2d(rate));
-          track->m_preferredTransform = U_PreferredTransform(st);
-        }
-        const MediaTime end = U_TrackEnd(ctx, st);
-        track->m_timeRange = MediaTimeRangeMake(kMediaTimeZero, end);
-        longest = MediaTimeMaximum(longest, end);
-        result.tracks.append(track);
-      }
       result.duration = longest;
       result.ok = true;
       // The player or the export that asked for the probe reads this movie next.
       Asset_ParkInput(path, limit, std::move(input), true);
     }
   }
+  setProbeResult(result);
+}
+
+void Asset::setProbeResult(const ProbeResult& result) const {
   // Tracks point back to their asset; the asset may be gone only when nobody asks any more.
   auto self = std::const_pointer_cast<Asset>(shared_from_this());
   for (const auto& t : result.tracks) t->m_asset = self;

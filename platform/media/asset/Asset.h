@@ -5,6 +5,7 @@
 // player or an export reads a file asset and a composition the same way.
 
 #include "platform/foundation/MediaTime.h"
+#include "platform/media/asset/MovieLayout.h"
 #include "platform/media/io/FFmpegUtil.h"
 #include "platform/media/io/SampleBuffer.h"
 
@@ -20,6 +21,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 class Asset;
 class AssetTrack;
@@ -113,6 +115,15 @@ class AssetTrack {
   int64_t m_sourceByteLimit = -1;
 };
 
+// Where a file track's time range came from: the stream's own numbers, in its ticks.
+struct AssetProbeTiming {
+  int streamIndex = -1;
+  uint32_t trackID = 0;
+  int timescale = 0;     // the stream's time base is 1/timescale
+  int64_t start = 0;     // first presentation time
+  int64_t duration = 0;
+};
+
 // A movie file as the media platform sees it.
 class Asset : public std::enable_shared_from_this<Asset> {
  public:
@@ -154,6 +165,7 @@ class Asset : public std::enable_shared_from_this<Asset> {
   virtual void probe() const;
   void ensureProbed() const;
 
+  using ProbeTiming = AssetProbeTiming;
   struct ProbeResult {
     bool done = false;
     bool ok = false;
@@ -162,10 +174,23 @@ class Asset : public std::enable_shared_from_this<Asset> {
     MediaTime duration = kMediaTimeZero;
     bool canContainFragments = false;
     bool containsFragments = false;
+    // Where each track's numbers came from, so that a longer movie can be taken up without a new probe.
+    std::vector<ProbeTiming> timings;
+    int64_t byteLimit = -1;
   };
   ProbeResult probeResult() const;
+  // The probe of probe(); with a walk, the file's layout comes from walking it afresh with that walk,
+  // which is left where it ended (a growing movie is walked on from there).
+  void probeFile(MovieLayoutWalk* walk) const;
+  // Replaces what was known.
+  void setProbeResult(const ProbeResult& result) const;
   // Marks every key as loaded or failed from the probe's outcome.
   void publishProbe(const ProbeResult& result) const;
+
+  // The tracks of an open input, with the numbers they came from. False, with the reason, when the
+  // movie has pictures but not one of its video streams can be decoded: it opens, and shows nothing.
+  static bool U_ReadTracks(const AVFormatContext* ctx, const QString& path, int64_t limit, QList<AssetTrackRef>* tracks,
+                           std::vector<AssetProbeTiming>* timings, MediaTime* longest, QString* error);
 
   QUrl m_url;
   mutable std::mutex m_mutex;
@@ -174,23 +199,6 @@ class Asset : public std::enable_shared_from_this<Asset> {
   bool m_cancelled = false;
 };
 
-// libavformat's view of one file limited to its readable length. Used by probing and by readers that
-// must not run into the torn end of a file that is still being written.
-class QIODevice;
-
-struct MovieFileLayout {
-  int64_t fileSize = 0;
-  // Bytes that hold only complete top-level boxes (the whole file when it is not a box file).
-  int64_t readableLength = 0;
-  bool isBoxFile = false;           // an ISO base media (mov/mp4) file
-  bool hasMovieExtends = false;     // moov holds mvex: the movie is made for fragments
-  int completeFragments = 0;        // moof boxes whose media data lies fully in the readable part
-};
-// Walks the top-level boxes of a mov/mp4 file (reads only box headers). Every size read from the file
-// is believed only up to the bytes that remain.
-MovieFileLayout Asset_ScanMovieFile(const QString& path);
-// The same walk over an open, seekable device (the file's bytes from its start).
-MovieFileLayout Asset_ScanMovieData(QIODevice& device);
 // Opens a file for demuxing, reading at most byteLimit bytes (-1 for all): every reader of movie files
 // (probe, player, export) opens them here. Returns empty and sets the error text on failure.
 // findStreamInfo NO skips reading packets to learn what the header does not say (enough for mov/mp4
@@ -201,6 +209,15 @@ FFmpegInputPtr Asset_OpenInput(const QString& path, int64_t byteLimit, QString* 
 // player or an export). Asset_TakeInput answers a parked input (positioned anywhere: seek before
 // reading) or opens a new one; Asset_ParkInput keeps a few for a short while.
 FFmpegInputPtr Asset_TakeInput(const QString& path, int64_t byteLimit, QString* error, bool findStreamInfo = true);
+// An input over the part of a growing movie that an earlier reader had not reached: the movie's header
+// and its fragments from the last one that begins before readUpTo (where that reader's readable length
+// ended) up to byteLimit. Its times are the movie's own; nothing before that fragment can be read.
+// Empty when the movie's fragments have not been walked in this process (open it whole instead).
+FFmpegInputPtr Asset_OpenGrownInput(const QString& path, int64_t readUpTo, int64_t byteLimit, QString* error);
+// Remembers where a walked movie's fragments start, for Asset_OpenGrownInput.
+void Asset_NoteLayout(const QString& path, const MovieLayoutWalk& walk);
 void Asset_ParkInput(const QString& path, int64_t byteLimit, FFmpegInputPtr input, bool hasStreamInfo);
-// Inputs opened by Asset_OpenInput since the process started (for tests and benchmarks).
+// Inputs opened by Asset_OpenInput since the process started, and of those by Asset_OpenGrownInput
+// (for tests and benchmarks).
 int64_t Asset_InputsOpened();
+int64_t Asset_GrownInputsOpened();

@@ -58,22 +58,32 @@ MediaTime U_SourceTime(const PlayerSegment& segment, const MediaTime& itemTime) 
 // up to its byte limit, so a movie still being written is never read into its torn last fragment.
 class MediaFileReader {
  public:
-  MediaFileReader(const QString& path, int64_t byteLimit, MediaType type) : m_path(path), m_byteLimit(byteLimit) {
-    m_format = Asset_TakeInput(path, byteLimit, nullptr);
-    if (!m_format) return;
-    const AVMediaType want = type == MediaType::Video ? AVMEDIA_TYPE_VIDEO : AVMEDIA_TYPE_AUDIO;
-    const AVCodec* codec = nullptr;
-    m_streamIndex = av_find_best_stream(m_format.get(), want, -1, -1, &codec, 0);
-    if (m_streamIndex < 0 || !codec) return;
-    m_stream = m_format->streams[m_streamIndex];
-    m_codec = FFmpeg_OpenDecoder(m_stream, false);
-    if (!m_codec || !m_frames.start(m_format.get(), m_streamIndex, m_codec.get())) return;
-    const AVRational fps = m_stream->avg_frame_rate.num > 0 ? m_stream->avg_frame_rate : m_stream->r_frame_rate;
-    m_frameDuration = fps.num > 0 && fps.den > 0 ? MediaTimeMake(fps.den, fps.num) : MediaTimeMake(1, 30);
-    m_open = true;
+  MediaFileReader(const QString& path, int64_t byteLimit, MediaType type)
+      : MediaFileReader(path, byteLimit, type, Asset_TakeInput(path, byteLimit, nullptr), nullptr) {}
+
+  // The same file read on past the readable length `from` stopped at: only what was appended since (and
+  // the fragment before it) is opened, and `from`'s decoder carries on. Null when the file's fragments
+  // are not known; the caller then opens the file whole.
+  static std::unique_ptr<MediaFileReader> grownFrom(MediaFileReader& from, int64_t byteLimit, MediaType type) {
+    if (!from.m_open || from.m_byteLimit < 0 || byteLimit <= from.m_byteLimit) return nullptr;
+    FFmpegInputPtr input = Asset_OpenGrownInput(from.m_path, from.m_byteLimit, byteLimit, nullptr);
+    if (!input) return nullptr;
+    auto reader = std::unique_ptr<MediaFileReader>(
+        new MediaFileReader(from.m_path, byteLimit, type, std::move(input), std::move(from.m_codec)));
+    from.m_open = false;
+    if (!reader->m_open) return nullptr;
+    reader->m_windowed = true;
+    reader->m_windowStart = reader->timeOf(reader->m_stream->start_time);
+    return reader;
   }
 
   bool isOpen() const { return m_open; }
+  // Whether the reader can show the picture or sound at a source time: one that reads only the end
+  // of a grown file cannot go back before it.
+  bool covers(const MediaTime& sourceTime) const {
+    return !m_windowed || !sourceTime.isNumeric() ||
+           (m_windowStart.isNumeric() && MediaTimeCompare(sourceTime, m_windowStart) >= 0);
+  }
   const QString& path() const { return m_path; }
   int64_t byteLimit() const { return m_byteLimit; }
   MediaTime frameDuration() const { return m_frameDuration; }
@@ -93,6 +103,22 @@ class MediaFileReader {
   int decode(AVFrame* frame) { return m_seekError < 0 ? m_seekError : m_frames.next(frame); }
 
  private:
+  MediaFileReader(const QString& path, int64_t byteLimit, MediaType type, FFmpegInputPtr input, FFmpegCodecPtr codec)
+      : m_path(path), m_byteLimit(byteLimit), m_format(std::move(input)) {
+    if (!m_format) return;
+    const AVMediaType want = type == MediaType::Video ? AVMEDIA_TYPE_VIDEO : AVMEDIA_TYPE_AUDIO;
+    const AVCodec* decoder = nullptr;
+    m_streamIndex = av_find_best_stream(m_format.get(), want, -1, -1, &decoder, 0);
+    if (m_streamIndex < 0 || !decoder) return;
+    m_stream = m_format->streams[m_streamIndex];
+    // A decoder handed on keeps its threads; it is flushed by the first seek.
+    m_codec = codec && codec->codec_id == m_stream->codecpar->codec_id ? std::move(codec) : FFmpeg_OpenDecoder(m_stream, false);
+    if (!m_codec || !m_frames.start(m_format.get(), m_streamIndex, m_codec.get())) return;
+    const AVRational fps = m_stream->avg_frame_rate.num > 0 ? m_stream->avg_frame_rate : m_stream->r_frame_rate;
+    m_frameDuration = fps.num > 0 && fps.den > 0 ? MediaTimeMake(fps.den, fps.num) : MediaTimeMake(1, 30);
+    m_open = true;
+  }
+
   QString m_path;
   int64_t m_byteLimit;
   FFmpegInputPtr m_format;
@@ -103,6 +129,8 @@ class MediaFileReader {
   bool m_open = false;
   int m_seekError = 0;
   MediaTime m_frameDuration = MediaTimeMake(1, 30);
+  bool m_windowed = false;
+  MediaTime m_windowStart = kMediaTimeInvalid;
 };
 
 MediaSourceInfo Decoder_ProbeFile(const QString& path, int64_t byteLimit) {
@@ -300,7 +328,7 @@ void Decoder::run() {
               startItem = MediaTimeSubtract(segment.targetRange.end(), MediaTimeMake(1, 1000));
               if (m_type == MediaType::Video) m_dropBefore = startItem;
             }
-            if (MediaFileReader* reader = readerFor(segment)) {
+            if (MediaFileReader* reader = readerFor(segment, U_SourceTime(segment, startItem))) {
               reader->seek(U_SourceTime(segment, startItem));
               m_active = reader;
             }
@@ -363,12 +391,19 @@ void Decoder::resumeGrownSegment() {
   MediaTime resumeAt = m_queuedUntil.isNumeric() ? m_queuedUntil : m_dropBefore;
   if (m_queuedUntil.isNumeric() && m_dropBefore.isNumeric()) resumeAt = MediaTimeMaximum(m_queuedUntil, m_dropBefore);
   if (!resumeAt.isNumeric()) resumeAt = segment.targetRange.start;
+  // The reader that read the older readable length carries on into what was appended; without one (or
+  // when the file's fragments are not known) a new reader opens the file whole.
+  std::unique_ptr<MediaFileReader> grown;
+  for (auto& reader : m_readers)
+    if (reader.get() == m_active && reader->path() == segment.sourcePath && reader->byteLimit() < segment.sourceByteLimit)
+      grown = MediaFileReader::grownFrom(*reader, segment.sourceByteLimit, m_type);
   // A reader of an older readable length is done with: the new one reads the same file further.
   std::erase_if(m_readers, [&](const std::unique_ptr<MediaFileReader>& reader) {
     const bool stale = reader->path() == segment.sourcePath && reader->byteLimit() != segment.sourceByteLimit;
     if (stale && reader.get() == m_active) m_active = nullptr;
     return stale;
   });
+  if (grown) m_readers.push_back(std::move(grown));
   m_threadAtEnd = false;
   {
     std::lock_guard lock(m_mutex);
@@ -387,11 +422,17 @@ void Decoder::resumeGrownSegment() {
   reader->seek(U_SourceTime(segment, MediaTimeMaximum(seekAt, segment.targetRange.start)));
 }
 
-MediaFileReader* Decoder::readerFor(const PlayerSegment& segment) {
+MediaFileReader* Decoder::readerFor(const PlayerSegment& segment, const MediaTime& sourceTime) {
   const QString& path = segment.sourcePath;
-  for (auto& reader : m_readers)
-    if (reader->path() == path && reader->byteLimit() == segment.sourceByteLimit)
-      return reader->isOpen() ? reader.get() : nullptr;
+  for (size_t i = 0; i < m_readers.size(); ++i) {
+    MediaFileReader* reader = m_readers[i].get();
+    if (reader->path() != path || reader->byteLimit() != segment.sourceByteLimit) continue;
+    if (reader->covers(sourceTime)) return reader->isOpen() ? reader : nullptr;
+    // Only the end of a grown file: the time asked for lies before it.
+    if (reader == m_active) m_active = nullptr;
+    m_readers.erase(m_readers.begin() + std::ptrdiff_t(i));
+    break;
+  }
   // Readers of the same file at an older readable length are not used again.
   std::erase_if(m_readers, [&](const std::unique_ptr<MediaFileReader>& reader) {
     return reader.get() != m_active && reader->path() == path;
@@ -410,7 +451,7 @@ void Decoder::startSegment(size_t index, const MediaTime& dropBefore) {
   m_active = nullptr;
   const PlayerSegment& segment = m_segments[index];
   if (!segment.isEmpty())
-    if (MediaFileReader* reader = readerFor(segment)) {
+    if (MediaFileReader* reader = readerFor(segment, segment.sourceRange.start)) {
       reader->seek(segment.sourceRange.start);
       m_active = reader;
     }

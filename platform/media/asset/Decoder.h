@@ -102,7 +102,9 @@ class Decoder {
   void produceOne();
   void startSegment(size_t index, const MediaTime& dropBefore);
   void advanceSegment();
-  MediaFileReader* readerFor(const PlayerSegment& segment);
+  // The reader of the segment's file at its readable length, able to read from sourceTime on (any
+  // time when invalid).
+  MediaFileReader* readerFor(const PlayerSegment& segment, const MediaTime& sourceTime = kMediaTimeInvalid);
   // Decoder thread: takes up segments handed over by extendSegments.
   void applyGrowth();
   // Answers whether decoding goes on with the grown segments.

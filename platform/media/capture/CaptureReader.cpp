@@ -108,7 +108,8 @@ void CaptureReader::Shared::feedPreview(const AVFrame* frame) {
   }
   // A new image every time: the sinks keep the ones they were given.
   QImage image;
-  if (!previewScaler.scale(frame, QSize(w, h), QImage::Format_ARGB32, &image)) return;
+  // A camera picture is opaque: painted as such it is copied, not blended.
+  if (!previewScaler.scale(frame, QSize(w, h), QImage::Format_RGB32, &image)) return;
   for (const auto& [id, sink] : current) {
     {
       std::lock_guard lock(mutex);

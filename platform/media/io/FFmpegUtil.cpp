@@ -388,20 +388,30 @@ bool FFmpegImageScaler::scale(const AVFrame* frame, const QSize& size, QImage::F
   SwsContext* ctx =
       m_scaler.get(source->width, source->height, source->format, size.width(), size.height(), AV_PIX_FMT_BGRA, m_flags);
   if (!ctx) return false;
-  // Rows a multiple of 64 bytes and a spare row at the end: the converters write up to 16 pixels past
-  // the last one of a row. Memory still shown through a copy of the image is never written.
-  const bool reusable = image->constBits() == m_bits && m_bits && image->size() == size &&
-                        image->format() == format && image->isDetached();
-  if (!reusable) {
+  // Memory still shown through a copy of an image is never written: only an image of the pool that
+  // nobody else holds is used again.
+  *image = QImage();
+  QImage* slot = nullptr;
+  for (QImage& candidate : m_pool)
+    if (!candidate.isNull() && candidate.size() == size && candidate.format() == format && candidate.isDetached()) {
+      slot = &candidate;
+      break;
+    }
+  if (!slot) {
+    // Rows a multiple of 64 bytes and a spare row at the end: the converters write up to 16 pixels past
+    // the last one of a row.
     const qsizetype stride = (qsizetype(size.width()) * 4 + 63) & ~qsizetype(63);
     auto* memory = static_cast<uchar*>(av_malloc(size_t(stride) * size_t(size.height() + 1)));
     if (!memory) return false;
-    *image = QImage(memory, size.width(), size.height(), stride, format, U_FreeImageMemory, memory);
-    m_bits = image->constBits();
+    slot = &m_pool[m_nextSlot];
+    m_nextSlot = (m_nextSlot + 1) % int(std::size(m_pool));
+    *slot = QImage(memory, size.width(), size.height(), stride, format, U_FreeImageMemory, memory);
   }
-  uint8_t* dst[4] = {const_cast<uchar*>(image->constBits()), nullptr, nullptr, nullptr};
-  int dstStride[4] = {int(image->bytesPerLine()), 0, 0, 0};
-  return sws_scale(ctx, source->data, source->linesize, 0, source->height, dst, dstStride) > 0;
+  uint8_t* dst[4] = {const_cast<uchar*>(slot->constBits()), nullptr, nullptr, nullptr};
+  int dstStride[4] = {int(slot->bytesPerLine()), 0, 0, 0};
+  if (sws_scale(ctx, source->data, source->linesize, 0, source->height, dst, dstStride) <= 0) return false;
+  *image = *slot;
+  return true;
 }
 
 FFmpegFrameScaler::FFmpegFrameScaler(FFmpegScaleQuality quality, int threads)

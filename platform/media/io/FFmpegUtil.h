@@ -167,7 +167,10 @@ class FFmpegImageScaler {
   FFmpegCachedScaler m_yuvScaler;
   FFmpegFramePtr m_scaledYUV;
   FFmpegCachedScaler m_scaler;
-  const uchar* m_bits = nullptr;  // the memory of the last image made here
+  // Images made here, written again once nobody else holds them: a picture a frame would otherwise
+  // allocate (and have the system clear) megabytes every time while the last one is still shown.
+  QImage m_pool[3];
+  int m_nextSlot = 0;
 };
 
 // Converts frames into frames of another size or format, keeping its conversion context while the

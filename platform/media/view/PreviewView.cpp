@@ -30,22 +30,40 @@ void CaptureVideoPreviewView::setSession(const CaptureSessionRef& session) {
   if (!m_session) return;
   auto self = m_self;
   // Frames come as wide as the view shows them; conversion happens off the capture thread.
+  m_requestedWidth = U_PreviewWidth();
   m_sinkID = m_session->addPreviewSink(
       [self](const QImage& image) {
         if (CaptureVideoPreviewView* view = self->load()) view->takeFrame(image);
       },
-      U_PreviewWidth());
+      m_requestedWidth);
+}
+
+QSize CaptureVideoPreviewView::U_ShownSize(const QSizeF& picture) const {
+  const QSize view = (QSizeF(size()) * devicePixelRatioF()).toSize();
+  if (m_gravity == QLatin1String(kLayerVideoGravityResize) || picture.isEmpty()) return view;
+  return picture.scaled(QSizeF(view), m_gravity == QLatin1String(kLayerVideoGravityResizeAspectFill)
+                                          ? Qt::KeepAspectRatioByExpanding
+                                          : Qt::KeepAspectRatio)
+      .toSize();
 }
 
 int CaptureVideoPreviewView::U_PreviewWidth() const {
-  // A wide picture filling a tall view is wider than the view: room for 16:9 at the view's height.
-  const double shown = std::max<double>(width(), height() * 16.0 / 9.0) * devicePixelRatioF();
-  return std::clamp(int(std::ceil(shown)) + 1, 64, 7680) & ~1;
+  // Before the first picture its aspect is not known: room for 16:9 at the view's height.
+  const QSize shown = U_ShownSize(m_pictureAspect.isEmpty() ? QSizeF(16, 9) : QSizeF(m_pictureAspect));
+  return std::clamp(shown.width(), 64, 7680) & ~1;
+}
+
+void CaptureVideoPreviewView::U_FollowPictureAspect(const QSize& picture) {
+  m_pictureAspect = picture;
+  const int wanted = U_PreviewWidth();
+  if (wanted == m_requestedWidth || !m_session || m_sinkID < 0) return;
+  m_requestedWidth = wanted;
+  m_session->setPreviewSinkMaxWidth(m_sinkID, wanted);
 }
 
 void CaptureVideoPreviewView::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
-  if (m_session && m_sinkID >= 0) m_session->setPreviewSinkMaxWidth(m_sinkID, U_PreviewWidth());
+  U_FollowPictureAspect(m_pictureAspect);
 }
 
 void CaptureVideoPreviewView::takeFrame(const QImage& image) {
@@ -62,6 +80,13 @@ void CaptureVideoPreviewView::takeFrame(const QImage& image) {
         CaptureVideoPreviewView* view = self->load();
         if (!view) return;
         view->m_updateQueued.store(false);
+        // A camera of another aspect than the last one: pictures exactly as wide as shown from now on.
+        // (Pictures come in even sizes, so their own aspect wavers by a pixel's worth: that is no change.)
+        const QSize picture = view->currentFrame().size();
+        const QSize known = view->m_pictureAspect;
+        if (!picture.isEmpty() &&
+            (known.isEmpty() || std::abs(double(picture.width()) * known.height() / (double(picture.height()) * known.width()) - 1) > 0.01))
+          view->U_FollowPictureAspect(picture);
         view->update();
         emit view->frameArrived();
       },
@@ -85,17 +110,29 @@ void CaptureVideoPreviewView::setBackgroundColor(const QColor& color) {
 
 void CaptureVideoPreviewView::paintEvent(QPaintEvent*) {
   QPainter p(this);
-  p.fillRect(rect(), m_background);
   const QImage frame = currentFrame();
-  if (frame.isNull()) return;
-  QSize target = frame.size();
-  if (m_gravity == QLatin1String(kLayerVideoGravityResize)) {
-    target = size();
-  } else {
-    target.scale(size(), m_gravity == QLatin1String(kLayerVideoGravityResizeAspectFill) ? Qt::KeepAspectRatioByExpanding
-                                                                                      : Qt::KeepAspectRatio);
+  if (frame.isNull()) {
+    p.fillRect(rect(), m_background);
+    return;
   }
-  const QRect r(QPoint((width() - target.width()) / 2, (height() - target.height()) / 2), target);
+  const double dpr = devicePixelRatioF();
+  const QSize shown = U_ShownSize(QSizeF(m_pictureAspect.isEmpty() ? frame.size() : m_pictureAspect));
+  // Pictures come as large as they are shown (to a pixel or two of rounding): copied as they are. A
+  // picture of the size before a resize is scaled until the next one comes at the new size.
+  const bool exact = std::abs(frame.width() - shown.width()) <= 2 && std::abs(frame.height() - shown.height()) <= 2;
+  const QSize drawn = exact ? frame.size() : shown;
+  const QRectF target(QPointF(std::floor((width() * dpr - drawn.width()) / 2) / dpr,
+                              std::floor((height() * dpr - drawn.height()) / 2) / dpr),
+                      QSizeF(drawn) / dpr);
+  // Only the bars beside the picture are filled: the picture covers the rest.
+  const QRegion bars = QRegion(rect()) - QRegion(target.toRect());
+  for (const QRect& bar : bars) p.fillRect(bar, m_background);
+  if (exact) {
+    QImage picture = frame;
+    picture.setDevicePixelRatio(dpr);
+    p.drawImage(target.topLeft(), picture);
+    return;
+  }
   p.setRenderHint(QPainter::SmoothPixmapTransform);
-  p.drawImage(r, frame);
+  p.drawImage(target, frame);
 }

@@ -44,8 +44,12 @@ class CaptureVideoPreviewView : public QWidget {
 
  private:
   void detach();
-  // The picture width the view shows at its size on its screen.
+  // The picture width the view shows at its size on its screen, in device pixels: the pictures come
+  // that wide, so that they are painted as they come, without a second scaling.
   int U_PreviewWidth() const;
+  // Where a picture of the given aspect is shown, in device pixels of the view.
+  QSize U_ShownSize(const QSizeF& picture) const;
+  void U_FollowPictureAspect(const QSize& picture);
   void takeFrame(const QImage& image);
 
   CaptureSessionRef m_session;
@@ -56,6 +60,8 @@ class CaptureVideoPreviewView : public QWidget {
   QImage m_frame;
   std::atomic<int> m_framesReceived{0};
   std::atomic<bool> m_updateQueued{false};
+  QSize m_pictureAspect;     // of the pictures that arrived last (main thread)
+  int m_requestedWidth = 0;  // the width last asked of the session
   // Shared with the sink so a frame arriving after the view is gone finds it cleared.
   std::shared_ptr<std::atomic<CaptureVideoPreviewView*>> m_self;
 };

@@ -1,4 +1,6 @@
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/media/AssetWriterTestMedia.h"
+#include "platform/media/asset/Decoder.h"
 #include "platform/media/asset/Asset.h"
 #include "platform/media/asset/FragmentedAsset.h"
 #include "support/MediaTestSupport.h"
@@ -8,6 +10,8 @@
 #include <QDir>
 #include <QThread>
 #include <QFile>
+#include <QFileInfo>
+#include <QtEndian>
 
 #include <gtest/gtest.h>
 
@@ -16,6 +20,8 @@ extern "C" {
 }
 
 #include <cmath>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -242,4 +248,190 @@ TEST_F(AssetTest, InputReadsAsAnAnalysedOne) {
     EXPECT_TRUE(packets(ours.get()) == packets(analysed));
     avformat_close_input(&analysed);
   }
+}
+
+namespace {
+
+// What a probe says of a movie, in numbers that can be compared.
+struct ProbeFigures {
+  bool playable = false;
+  MediaTime duration = kMediaTimeInvalid;
+  std::vector<std::tuple<QString, int32_t, MediaTime, int64_t>> tracks;  // type, ID, end, byte limit
+  bool operator==(const ProbeFigures&) const = default;
+};
+
+ProbeFigures figuresOf(const AssetRef& asset) {
+  ProbeFigures f;
+  f.playable = asset->isPlayable();
+  f.duration = asset->duration();
+  for (const AssetTrackRef& t : asset->tracks())
+    f.tracks.emplace_back(t->mediaType(), t->trackID(), t->timeRange().end(), t->sourceByteLimit());
+  return f;
+}
+
+std::string describe(const ProbeFigures& f) {
+  std::string s = "duration " + std::to_string(MediaTimeGetSeconds(f.duration));
+  for (const auto& [type, id, end, limit] : f.tracks)
+    s += "; " + type.toStdString() + " " + std::to_string(id) + " ends " + std::to_string(end.value) + "/" +
+         std::to_string(end.timescale) + " limit " + std::to_string(limit);
+  return s;
+}
+
+}  // namespace
+
+// A recording of our writer arrives in pieces of any size (fragments torn anywhere, as the disk sees a
+// recording in progress). Taking each piece up from the walk alone must answer what a new probe of the
+// same bytes answers, and must not probe the file again.
+TEST_F(AssetTest, TakingUpAGrowingRecordingAnswersAsAWholeProbe) {
+  using namespace testmedia;
+  const QString recording = QDir(s_folder).filePath(QStringLiteral("recorded.mp4"));
+  MovieSpec spec;
+  spec.width = 320;
+  spec.height = 180;
+  spec.realTime = false;
+  Movie movie = makeMovie(recording, spec);
+  ASSERT_TRUE(movie.writer->startWriting());
+  movie.writer->startSessionAtSourceTime(MediaTimeMake(5, 1));
+  feed(movie, spec, MediaTimeMake(5, 1), 12 * spec.fps);
+  ASSERT_TRUE(finish(movie));
+  QFile source(recording);
+  ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+  const QByteArray bytes = source.readAll();
+
+  const QString growing = QDir(s_folder).filePath(QStringLiteral("recording-grows.mp4"));
+  QFile file(growing);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  qint64 written = 40000;  // the header and part of the first fragment
+  file.write(bytes.left(written));
+  file.flush();
+  FragmentedAssetRef asset = FragmentedAsset::fragmentedAssetWithPath(growing);
+  ASSERT_TRUE(loadAllKeys(asset));
+  int probesBefore = -1;  // from the first complete fragment on
+  int steps = 0, grew = 0;
+  MediaTime last = asset->duration();
+  while (written < bytes.size()) {
+    // Pieces of uneven sizes, so the file ends in every part of a fragment at some step.
+    const qint64 piece = 23000 + (steps * 7919) % 61000;
+    file.write(bytes.mid(written, piece));
+    file.flush();
+    written = std::min<qint64>(bytes.size(), written + piece);
+    ++steps;
+    asset->refresh();
+    const ProbeFigures taken = figuresOf(asset);
+    const ProbeFigures probed = figuresOf(Asset::assetWithPath(growing));
+    if (!probed.playable || probed.duration <= kMediaTimeZero) continue;  // not one whole fragment yet
+    if (probesBefore < 0) probesBefore = asset->fullProbes();
+    EXPECT_TRUE(taken == probed) << "after " << written << " bytes: taken up " << describe(taken) << " | probed "
+                                 << describe(probed);
+    if (taken.duration != last) ++grew;
+    last = taken.duration;
+  }
+  EXPECT_GE(grew, 4);
+  // Once the movie has a complete fragment, every later one is taken up from the walk.
+  EXPECT_EQ(asset->fullProbes(), probesBefore) << steps << " steps";
+  EXPECT_NEAR(MediaTimeGetSeconds(asset->duration()), 12.0, 0.1);
+}
+
+namespace {
+
+// The movie's bytes with the payload of its first box of the given type zeroed, or (for "mdhd") its
+// time scale.
+QByteArray damaged(QByteArray bytes, const char* what) {
+  const qsizetype at = bytes.indexOf(what);
+  if (at < 4) return {};
+  if (qstrcmp(what, "mdhd") == 0) {
+    const int version = uint8_t(bytes[at + 4]);
+    bytes.replace(at + 8 + (version == 1 ? 16 : 8), 4, QByteArray(4, '\0'));
+    return bytes;
+  }
+  const qint64 size = qFromBigEndian<quint32>(bytes.constData() + at - 4);
+  bytes.replace(at + 4, size - 8, QByteArray(size - 8, '\0'));
+  return bytes;
+}
+
+}  // namespace
+
+// A movie that opens but cannot show a picture is refused with a reason; a track whose header has no
+// time scale is timed from its packets, not shown days long.
+TEST_F(AssetTest, MoviesWhoseHeadersCannotBeBelievedAreTimedOrRefused) {
+  const QString plain = QDir(s_folder).filePath(QStringLiteral("twelve.mov"));
+  const QString fragmented = QDir(s_folder).filePath(QStringLiteral("twelve-frag.mp4"));
+  bool ok1 = false, ok2 = false;
+  const QStringList sources{"-y", "-loglevel", "error", "-f", "lavfi", "-i", "testsrc2=size=160x120:rate=30", "-f",
+                            "lavfi", "-i", "sine=sample_rate=48000", "-t", "12", "-c:v", "libx264", "-preset",
+                            "ultrafast", "-g", "30", "-pix_fmt", "yuv420p", "-c:a", "aac"};
+  TestMovie_Run("ffmpeg", sources + QStringList{plain}, &ok1);
+  TestMovie_Run("ffmpeg", sources + QStringList{"-movflags", "frag_keyframe+empty_moov+default_base_moof",
+                                                "-min_frag_duration", "2000000", fragmented}, &ok2);
+  ASSERT_TRUE(ok1 && ok2);
+  const struct {
+    const char* name;
+    QString source;
+    const char* box;
+    const char* refusal;  // nullptr: it opens
+  } cases[] = {
+      {"decoder configuration zeroed", plain, "avcC", "cannot be decoded"},
+      {"decoder configuration zeroed, fragments", fragmented, "avcC", "cannot be decoded"},
+      // libavformat runs every picture of an unfragmented track without a time scale into one packet.
+      {"no time scale", plain, "mdhd", "time scale cannot be believed"},
+      {"no time scale, fragments", fragmented, "mdhd", nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    QFile in(c.source);
+    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+    const QString path = QDir(s_folder).filePath(QStringLiteral("damaged-%1.%2").arg(c.box, QFileInfo(c.source).suffix()));
+    const QByteArray bytes = damaged(in.readAll(), c.box);
+    ASSERT_FALSE(bytes.isEmpty());
+    QFile out(path);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate) && out.write(bytes) == bytes.size());
+    out.close();
+    AssetRef asset = Asset::assetWithPath(path);
+    ASSERT_TRUE(loadAllKeys(asset));
+    QString error;
+    if (c.refusal) {
+      EXPECT_EQ(asset->statusOfValueForKey(kAssetKeyTracks, &error), KeyValueStatus::Failed);
+      EXPECT_TRUE(error.contains(QLatin1String(c.refusal))) << error.toStdString();
+      EXPECT_FALSE(asset->isPlayable());
+      continue;
+    }
+    ASSERT_EQ(asset->statusOfValueForKey(kAssetKeyTracks, &error), KeyValueStatus::Loaded) << error.toStdString();
+    EXPECT_NEAR(MediaTimeGetSeconds(asset->duration()), 12.0, 0.1);
+    const QList<AssetTrackRef> video = asset->tracksWithMediaType(kMediaTypeVideo);
+    ASSERT_EQ(video.size(), 1);
+    EXPECT_NEAR(MediaTimeGetSeconds(video.first()->timeRange().duration), 12.0, 0.1);
+    EXPECT_NEAR(video.first()->nominalFrameRate(), 30.0, 0.01);
+    // The pictures play at their own pace: 360 of them, a thirtieth of a second apart.
+    std::vector<PlayerSegment> segments;
+    for (const AssetTrackSegment& s : video.first()->segments())
+      segments.push_back({s.sourcePath, s.timeMapping.source, s.timeMapping.target, s.sourceByteLimit});
+    Decoder decoder(MediaType::Video, segments);
+    decoder.seek(kMediaTimeZero, kMediaTimeZero);
+    int pictures = 0;
+    double lastTime = -1;
+    ASSERT_TRUE(Test_WaitUntil([&] {
+      DecodedUnit unit;
+      while (decoder.pop(unit)) {
+        if (unit.picture) ++pictures;
+        lastTime = MediaTimeGetSeconds(unit.itemTime);
+      }
+      return decoder.atEnd();
+    }, 30000));
+    EXPECT_EQ(pictures, 360);
+    EXPECT_NEAR(lastTime, 359.0 / 30, 0.05);
+  }
+}
+
+// A FIFO in the movie's place kept the probe waiting in open() for a writer that never comes: the
+// window never opened nor said why. It is refused at once as no regular file.
+TEST_F(AssetTest, AFifoInTheMoviesPlaceIsRefusedAtOnce) {
+  const QString fifo = QDir(s_folder).filePath(QStringLiteral("fifo.mp4"));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  for (const AssetRef& asset : {Asset::assetWithPath(fifo), AssetRef(FragmentedAsset::fragmentedAssetWithPath(fifo))}) {
+    ASSERT_TRUE(loadAllKeys(asset));
+    QString error;
+    EXPECT_EQ(asset->statusOfValueForKey(kAssetKeyTracks, &error), KeyValueStatus::Failed);
+    EXPECT_TRUE(error.contains(QStringLiteral("not a regular file"))) << error.toStdString();
+  }
+  EXPECT_EQ(Asset_ScanMovieFile(fifo).fileSize, 0);
 }

@@ -99,3 +99,51 @@ TEST(AssetScanMovieFile, SizesBeyondTheRemainingBytesEndTheWalk) {
     EXPECT_FALSE(layout.hasMovieExtends);
   }
 }
+
+namespace {
+QByteArray be32(quint32 v) {
+  QByteArray b;
+  for (int shift = 24; shift >= 0; shift -= 8) b.append(char(v >> shift));
+  return b;
+}
+// A closing fragment index listing the given fragment offsets for track 1.
+QByteArray fragmentIndex(const QList<quint32>& moofs, qint64 claimedLength = -1) {
+  QByteArray entries;
+  for (quint32 at : moofs) entries += be32(0) + be32(at) + QByteArray("\1\1\1", 3);
+  const QByteArray tfra = box("tfra", be32(0) + be32(1) + be32(0) + be32(quint32(moofs.size())) + entries);
+  const qint64 length = claimedLength >= 0 ? claimedLength : 8 + tfra.size() + 16;
+  return box("mfra", tfra + box("mfro", be32(0) + be32(quint32(length))));
+}
+}  // namespace
+
+// A finished movie ends in an index of its fragments: it is known from that, without a walk over every
+// fragment. An index that does not describe the file is no such ending, and the file is walked.
+TEST(AssetScanMovieFile, AFinishedMovieIsKnownFromItsClosingIndex) {
+  const QByteArray head = box("ftyp", QByteArray("isom\0\0\2\0", 8)) +
+                          box("moov", box("mvhd", QByteArray(100, 0)) + box("mvex", box("trex", QByteArray(24, 0))));
+  const QByteArray fragment = box("moof", box("mfhd", QByteArray(8, 0))) + box("mdat", QByteArray(500, 'v'));
+  const QByteArray movie = head + fragment + fragment;
+  const QList<quint32> moofs{quint32(head.size()), quint32(head.size() + fragment.size())};
+  const struct {
+    const char* name;
+    QByteArray bytes;
+    bool finished;
+    qint64 readable;
+  } cases[] = {
+      {"index of both fragments", movie + fragmentIndex(moofs), true, movie.size() + fragmentIndex(moofs).size()},
+      {"length of the index wrong", movie + fragmentIndex(moofs, 40), false, movie.size() + fragmentIndex(moofs).size()},
+      {"fragment beyond the file", movie + fragmentIndex({quint32(head.size()), 1u << 30}), false,
+       movie.size() + fragmentIndex(moofs).size()},
+      {"index after a torn fragment", movie + fragment.left(100) + fragmentIndex(moofs), true,
+       movie.size() + 100 + fragmentIndex(moofs).size()},
+      {"no index", movie + fragment.left(100), false, movie.size()},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const MovieFileLayout layout = Asset_ScanMovieFile(write(QStringLiteral("finished.mp4"), c.bytes));
+    EXPECT_EQ(layout.finished, c.finished);
+    EXPECT_TRUE(layout.hasMovieExtends);
+    EXPECT_EQ(layout.readableLength, c.readable);
+    EXPECT_EQ(layout.completeFragments, 2);
+  }
+}

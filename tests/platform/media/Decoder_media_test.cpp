@@ -240,9 +240,12 @@ TEST(DecoderMedia, AGrowingMovieDecodesOnFromWhereItStopped) {
     asset->refresh();
     const std::vector<PlayerSegment> grown = SegmentsOf(asset, kind.track);
     EXPECT_EQ(grown.front().sourceByteLimit, bytes.size());
+    const int64_t grownBefore = Asset_GrownInputsOpened();
     decoder.extendSegments(grown);
     TakeAll(decoder, units);
     ASSERT_GT(units.size(), beforeGrowth);
+    // The reader carried on into what was appended rather than opening the whole file again.
+    EXPECT_EQ(Asset_GrownInputsOpened(), grownBefore + 1);
 
     if (kind.type == MediaType::Video) {
       // The same pictures as the whole movie, each once, in order.

@@ -1,0 +1,90 @@
+#pragma once
+// The layout of a mov/mp4 file as its top-level boxes describe it: where the readable part ends (a
+// movie still being written ends in a fragment only partly written), whether it is made of fragments,
+// and how far each track's fragments reach. A walk keeps its place, so a file that grows is walked on
+// from where the last walk ended: taking up a new fragment reads only what was appended.
+
+#include <QString>
+
+#include <cstdint>
+#include <map>
+#include <vector>
+
+class QIODevice;
+
+struct MovieFileLayout {
+  int64_t fileSize = 0;
+  // Bytes that hold only complete top-level boxes (the whole file when it is not a box file).
+  int64_t readableLength = 0;
+  bool isBoxFile = false;           // an ISO base media (mov/mp4) file
+  bool hasMovieExtends = false;     // moov holds mvex: the movie is made for fragments
+  int completeFragments = 0;        // moof boxes whose media data lies fully in the readable part
+  int64_t headerEnd = 0;            // the end of the movie box (0 before it is seen)
+  // A finished fragmented movie (its fragment index closes the file): known without walking every
+  // fragment, so the track ends below stay empty.
+  bool finished = false;
+};
+
+// Reads bytes of a file at any offset; the walk asks for a few KiB at each box.
+class MovieByteSource {
+ public:
+  virtual ~MovieByteSource() = default;
+  virtual int64_t size() const = 0;
+  // Bytes read into buf (fewer at the end), or -1 on an error.
+  virtual int64_t readAt(int64_t offset, char* buf, int64_t length) = 0;
+};
+
+class MovieLayoutWalk {
+ public:
+  // Walks on from where the last call ended up to the end of the bytes as they are now. False when
+  // they are no longer the bytes walked before (shorter, or not a box file any more): start again.
+  bool walkOn(MovieByteSource& source);
+  const MovieFileLayout& layout() const { return m_layout; }
+  // Where each track's complete fragments end (base decode time plus sample durations, in the track's
+  // own time scale), by track ID. A track whose fragments could not all be read has no entry.
+  const std::map<uint32_t, int64_t>& trackEnds() const { return m_trackEnds; }
+  // Whether every complete fragment was read whole (a fragment header too large to read leaves the
+  // ends unknown).
+  bool knowsTrackEnds() const { return m_endsKnown; }
+  // Offsets of the complete fragments' headers, in file order.
+  const std::vector<int64_t>& fragmentStarts() const { return m_fragmentStarts; }
+
+ private:
+  bool U_ReadMovieBox(MovieByteSource& source, int64_t at, int64_t size, int headerSize);
+  void U_ReadFragmentHeader(MovieByteSource& source, int64_t at, int64_t size);
+
+  MovieFileLayout m_layout;
+  int64_t m_at = 0;              // the next top-level box
+  int64_t m_readable = 0;        // the end of the last complete box that is not a lone fragment header
+  int64_t m_pendingMoof = -1;    // a fragment header whose media data has not been seen complete
+  bool m_started = false;
+  bool m_endsKnown = true;
+  std::map<uint32_t, uint32_t> m_defaultDurations;  // trex, by track ID
+  std::map<uint32_t, int64_t> m_trackEnds;
+  std::map<uint32_t, int64_t> m_pendingEnds;        // of the pending fragment
+  std::vector<int64_t> m_fragmentStarts;
+};
+
+// Walks the top-level boxes of a mov/mp4 file. Every size read from the file is believed only up to the
+// bytes that remain. A fragmented movie that was finished (a fragment index closing the file) is known
+// from its first and last boxes, and its fragment headers are asked of the disk all at once, ahead of
+// the demuxer that reads them one after the other.
+MovieFileLayout Asset_ScanMovieFile(const QString& path);
+// The same walk over an open, seekable device (the file's bytes from its start).
+MovieFileLayout Asset_ScanMovieData(QIODevice& device);
+
+// A byte source over a file descriptor (not taken).
+class MovieFileSource : public MovieByteSource {
+ public:
+  explicit MovieFileSource(int fd);
+  int64_t size() const override { return m_size; }
+  int64_t readAt(int64_t offset, char* buf, int64_t length) override;
+
+ private:
+  int m_fd;
+  int64_t m_size = 0;
+};
+
+// The fragments of a finished movie as its closing fragment index lists them (the moof offsets), or
+// empty when the file does not end in a sound index.
+std::vector<int64_t> Asset_FinishedFragmentIndex(MovieByteSource& source);
