@@ -11,6 +11,7 @@
 #include "app/ZRNStartupNoteWC.h"
 #include "capture/ZRNCaptureAuth.h"
 #include "common/ZRNRecentDocument.h"
+#include "capture/LiveCaptureController.h"
 #include "capture/VLLiveWC.h"
 #include "capture/ZRNCaptureDevices.h"
 #include "playback/VLPlaybackWC.h"
@@ -38,6 +39,7 @@
 #include <QSocketNotifier>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <mutex>
 #include <sys/socket.h>
@@ -55,6 +57,8 @@ constexpr int kAlertFirstButton = -1000;
 constexpr int kAlertCancelButton = -1001;
 // How long quitting waits for a recording being stopped to be saved.
 constexpr int kQuitSaveWaitMillis = 15000;
+// How long quitting waits for the capture session's work to end (a build waits for a slow device).
+constexpr int kQuitCaptureWaitMillis = 4000;
 }  // namespace
 
 void ZRNAppDelegate::initialize() {
@@ -370,6 +374,20 @@ void ZRNAppDelegate::applicationWillTerminate() {
   }
   // Exports still running stop now: the process would otherwise wait for them at its very end.
   AssetExportSession::cancelAllExports();
+  // The capture session's builds and readers and the preview thread end here: run on past main, they
+  // would use the preferences, the notification centre and the devices the exit handlers free.
+  const bool captureEnded = LiveCapture_StopForTermination(std::chrono::milliseconds(kQuitCaptureWaitMillis));
+  if (!captureEnded) {
+    // A device that does not open holds its build: quitting does not wait for it without end, and no
+    // exit handler may run under it. The log is closed first.
+    ZRNLogger_Log(QStringLiteral("ERR: the capture session did not end within %d s of quitting: ending without it"),
+                  kQuitCaptureWaitMillis / 1000);
+    ScreenSaver_WaitForPendingCalls();
+    U_ClearCrashSemaphore(true, false);
+    recordPhase(QStringLiteral("ZRNLogger_Stop"));
+    ZRNLogger_Stop();
+    ::_exit(0);
+  }
   U_CloseWindowsForTermination();
   // The screen saver's holds of the recording and the players are given back before the process goes.
   ScreenSaver_WaitForPendingCalls();

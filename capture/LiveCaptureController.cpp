@@ -5,8 +5,11 @@
 #include "common/ZRNLogger.h"
 #include "capture/ZRNCaptureDevices.h"
 #include "platform/gui/DialogRunner.h"
+#include "platform/media/capture/CaptureReader.h"
 
 #include <cmath>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -31,10 +34,50 @@ class U_CommitOnExit {
   CaptureSessionRef m_session;
 };
 
+// The controllers made with create(), for the end of the process. Used on the main thread only.
+std::vector<std::weak_ptr<LiveCaptureController>>& U_Controllers() {
+  static std::vector<std::weak_ptr<LiveCaptureController>> controllers;
+  return controllers;
+}
+
 }  // namespace
 
 LiveCaptureController::LiveCaptureController(std::shared_ptr<DispatchQueue> sessionQueue)
     : m_sessionQueue(std::move(sessionQueue)) {}
+
+std::shared_ptr<LiveCaptureController> LiveCaptureController::create(std::shared_ptr<DispatchQueue> sessionQueue) {
+  Dispatch_AssertMainThread(__func__);
+  auto controller = std::make_shared<LiveCaptureController>(std::move(sessionQueue));
+  auto& controllers = U_Controllers();
+  std::erase_if(controllers, [](const std::weak_ptr<LiveCaptureController>& c) { return c.expired(); });
+  controllers.push_back(controller);
+  return controller;
+}
+
+bool LiveCaptureController::finishForTermination(std::chrono::milliseconds limit) {
+  Dispatch_AssertMainThread(__func__);
+  m_alive = false;
+  if (!m_sessionQueue) return true;
+  // After a build under way, which stops its own session when it sees the controller gone.
+  m_sessionQueue->async([self = shared_from_this()] { self->U_StopLiveSession(); });
+  return m_sessionQueue->finish(limit);
+}
+
+bool LiveCapture_StopForTermination(std::chrono::milliseconds limit) {
+  Dispatch_AssertMainThread(__func__);
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  auto left = [deadline] {
+    const auto now = std::chrono::steady_clock::now();
+    return now < deadline ? std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now) : std::chrono::milliseconds(0);
+  };
+  std::vector<std::shared_ptr<LiveCaptureController>> controllers;
+  for (const auto& weak : std::exchange(U_Controllers(), {}))
+    if (auto controller = weak.lock()) controllers.push_back(controller);
+  bool finished = true;
+  for (const auto& controller : controllers) finished = controller->finishForTermination(left()) && finished;
+  // The readers have stopped: no preview is queued any more.
+  return CaptureReader::FinishPreviews(left()) && finished;
+}
 
 CaptureSessionRef LiveCaptureController::captureSession() const {
   std::lock_guard lock(m_sessionMutex);

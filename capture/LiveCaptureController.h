@@ -11,6 +11,7 @@
 #include <QSizeF>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -21,6 +22,9 @@ class LiveCaptureController : public std::enable_shared_from_this<LiveCaptureCon
   explicit LiveCaptureController(std::shared_ptr<DispatchQueue> sessionQueue);
   LiveCaptureController(const LiveCaptureController&) = delete;
   LiveCaptureController& operator=(const LiveCaptureController&) = delete;
+
+  // A controller the end of the process knows of (LiveCapture_StopForTermination).
+  static std::shared_ptr<LiveCaptureController> create(std::shared_ptr<DispatchQueue> sessionQueue);
 
   std::shared_ptr<DispatchQueue> sessionQueue() const { return m_sessionQueue; }
 
@@ -50,6 +54,11 @@ class LiveCaptureController : public std::enable_shared_from_this<LiveCaptureCon
   // On the session queue: tears the session down, builds it again when rebuild() answers YES there, then
   // calls done() there. Nothing runs when the window went before the block's turn came.
   void queueReconfigure(std::function<bool()> rebuild, std::function<void()> done);
+
+  // No longer alive; the session is torn down on the session queue after what is queued there, and the
+  // queue's worker ends and is joined, within `limit`. NO when the queue had not ended by then (a build
+  // waiting on a device that does not open): its worker is left running.
+  bool finishForTermination(std::chrono::milliseconds limit);
 
   // ---- Session queue ----
   void U_SessQueue_ConfigureNewCaptureSession();
@@ -81,3 +90,9 @@ class LiveCaptureController : public std::enable_shared_from_this<LiveCaptureCon
   CaptureDeviceInputRef m_audioCaptureDeviceInput;
   std::shared_ptr<CaptureAudioPreviewOutput> m_audioPreviewOutput;
 };
+
+// The end of the process, on the main thread, before the application's objects and the process's globals
+// go: every controller made with create() and still in use finishes its session queue (the session, its
+// readers and the builds queued there stop), then the capture preview thread ends. All within `limit`; NO
+// when something still ran then, which may go on using what the exit handlers free.
+bool LiveCapture_StopForTermination(std::chrono::milliseconds limit);

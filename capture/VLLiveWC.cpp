@@ -24,7 +24,6 @@
 #include <QStandardPaths>
 #include <QFileInfo>
 #include <QHBoxLayout>
-#include <QIcon>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -144,7 +143,7 @@ void VLLiveWC::windowDidLoad() {
   m_captureDurationLabel->hide();
   m_sessionQueue = DispatchQueue::create(QStringLiteral("org.velmora.Velmora.capture"));
   m_assetWritingQueue = DispatchQueue::create(QStringLiteral("org.velmora.Velmora.writing"));
-  m_capture = std::make_shared<LiveCaptureController>(m_sessionQueue);
+  m_capture = LiveCaptureController::create(m_sessionQueue);
 
   auto& center = NotificationCenter::defaultCenter();
   // Any session of the process starting refreshes this window. Starts and disconnections are posted on
@@ -429,12 +428,6 @@ CaptureDeviceRef VLLiveWC::videoCaptureDevice() const { return m_capture->videoC
 CaptureDeviceRef VLLiveWC::audioCaptureDevice() const { return m_capture->audioCaptureDevice(); }
 std::shared_ptr<CaptureAudioPreviewOutput> VLLiveWC::audioPreviewOutput() const { return m_capture->audioPreviewOutput(); }
 
-void VLLiveWC::U_SessQueue_ConfigureNewCaptureSession() { m_capture->U_SessQueue_ConfigureNewCaptureSession(); }
-
-bool VLLiveWC::configureCamera(const CaptureDeviceRef& camera, const QSizeF& size, double frameRate) {
-  return m_capture->configureCamera(camera, size, frameRate);
-}
-
 void VLLiveWC::cameraIsReady(const Notification& note) {
   // Any session of the process that started. Its note only names it: the session itself may be gone.
   const CaptureSessionRef current = m_capture->captureSession();
@@ -464,8 +457,6 @@ void VLLiveWC::cameraIsReady(const Notification& note) {
     });
   });
 }
-
-void VLLiveWC::U_StopLiveSession() { m_capture->U_StopLiveSession(); }
 
 void VLLiveWC::U_StopAndSaveSessionAndReconfigureLiveSession(bool keep) {
   QPointer<VLLiveWC> guard(this);
@@ -524,46 +515,6 @@ void VLLiveWC::enableSettingsInterfaceElements(bool flag) {
   // is the one that stops.
   if (flag && m_recording && !m_recording->isRecording() && !m_recording->mayStartRecording()) flag = false;
   if (m_recordButton) m_recordButton->setEnabled(flag);
-}
-
-// ---- live audio -------------------------------------------------------------------------------------------
-
-void VLLiveWC::setAudioPreviewOnOff() {
-  m_audioPreviewON = !m_audioPreviewON;
-  if (auto preview = audioPreviewOutput()) preview->setVolume(m_audioPreviewON ? 1.0f : 0.0f);
-  U_UpdateAudioPreviewControl();
-}
-
-void VLLiveWC::U_UpdateSoundControls() { U_UpdateAudioPreviewControl(); }
-
-void VLLiveWC::U_UpdateAudioPreviewControl() {
-  if (!m_audioPreviewBtn) return;
-  auto set = [this](bool enabled, const QString& image, const QString& tip) {
-    m_audioPreviewBtn->setEnabled(enabled);
-    m_audioPreviewBtn->setProperty("imageName", image);
-    m_audioPreviewBtn->setIcon(QIcon::fromTheme(image == QLatin1String("soundOn") ? QStringLiteral("audio-volume-high")
-                                                                                  : QStringLiteral("audio-volume-muted")));
-    m_audioPreviewBtn->setText(image == QLatin1String("soundOn") ? tr("Live Audio On") : tr("Live Audio Off"));
-    m_audioPreviewBtn->setToolTip(tip);
-  };
-  const bool capture = Prefs_Shared().captureAudio();
-  const bool hasDevice = Prefs_Shared().hasAudioDevice();
-  if (!ZRNAppSetup_HasMicrophoneAccess()) {
-    set(false, QStringLiteral("soundOff"), QStringLiteral("Disabled because the app has no microphone access"));
-  } else if (!capture && hasDevice) {
-    set(false, QStringLiteral("soundOff"), QStringLiteral("Audio recording is disabled"));
-  } else if (!capture && !hasDevice) {
-    set(false, QStringLiteral("soundOff"), QStringLiteral("No audio device is available"));
-  } else if (capture && !hasDevice) {
-    // left as it is
-  } else if (Prefs_Shared().microphoneIsBuiltIn()) {
-    set(false, QStringLiteral("soundOff"),
-        QStringLiteral("Disabled to prevent audio feedback loop when the built-in microphone is selected as audio source."));
-  } else if (m_audioPreviewON) {
-    set(true, QStringLiteral("soundOn"), QStringLiteral("Click to silence live audio"));
-  } else {
-    set(true, QStringLiteral("soundOff"), QStringLiteral("Click to turn on live audio"));
-  }
 }
 
 // ---- faults while live -------------------------------------------------------------------------------------

@@ -1,9 +1,10 @@
 #pragma once
 // The live window: shows the camera picture, runs one capture session from the chosen camera and
 // microphone, and records it (recording: VLLiveWC_Recording.cpp). This file's half covers the
-// window's start-up, its queues, the device check, the camera-ready handling, the reactions to
-// preference changes and the live-audio control. The session itself, built on the capture-session
-// queue, belongs to a LiveCaptureController that outlives the window while blocks still use it.
+// window's start-up, its queues, the device check, the camera-ready handling and the reactions to
+// preference changes; the live-audio control is in VLLiveWC_LiveAudio.cpp. The session itself, built
+// on the capture-session queue, belongs to a LiveCaptureController that outlives the window while
+// blocks still use it.
 //
 // The window makes its one VLLiveWC_Recording with itself and owns it; the recording state (recording,
 // closing, the growing movie) lives there alone and the window's getters ask it.
@@ -99,18 +100,13 @@ class VLLiveWC : public ZRNSizingWC, public CaptureSampleBufferDelegate {
   void updateSessionSettingsForNewPrefs();
   void updateSessionInterfaceSettings();
   void updateForAudioOnOffPrefsSetup();
-  // Runs on sessionQueue.
-  void U_SessQueue_ConfigureNewCaptureSession();
   // On the main thread, for any session of the process that started running.
   void cameraIsReady(const Notification& note);
-  // Runs on sessionQueue.
-  void U_StopLiveSession();
   void U_StopAndSaveSessionAndReconfigureLiveSession(bool keep);
   void updateForCameraSetup();
   void getSaveName();
   // The save panel asks whether an item may be chosen.
   bool panel(const QFileDialog* sender, const QUrl& url) const;
-  bool configureCamera(const CaptureDeviceRef& camera, const QSizeF& size, double frameRate);
   void U_UpdateSoundControls();
   void U_UpdateAudioPreviewControl();
 

@@ -498,7 +498,7 @@ bool VLLiveWC_Recording::windowShouldClose() {
   if (stopUnderWay()) return false;
   if (!isRecording()) {
     setIsClosing(true);
-    m_host->U_StopLiveSession();
+    m_host->queueStopLiveSession();
     return true;
   }
   askUserToVerifyClose();
@@ -509,8 +509,7 @@ bool VLLiveWC_Recording::windowShouldClose() {
 // VLLiveWC makes its VLLiveWC_Recording with itself and owns it; its recording operations hand over to it
 // and its recording state is the recording's.
 
-// The window's answers to its recording. The window's own U_StopLiveSession runs on the session queue,
-// while the recording asks for one from the main thread: hence this small class instead of the window.
+// The window's answers to its recording: a small class, so that the window's own interface stays its own.
 class VLLiveWC::RecordingHost : public VLLiveWC_RecordingHost {
  public:
   explicit RecordingHost(VLLiveWC* live) : m_live(live) {}
@@ -524,7 +523,7 @@ class VLLiveWC::RecordingHost : public VLLiveWC_RecordingHost {
   std::shared_ptr<DispatchQueue> sessionQueue() const override { return m_live->sessionQueue(); }
   std::shared_ptr<DispatchQueue> assetWritingQueue() const override { return m_live->assetWritingQueue(); }
   CaptureSessionRef captureSession() const override { return m_live->captureSession(); }
-  void U_StopLiveSession() override { m_live->U_QueueStopLiveSession(); }
+  void queueStopLiveSession() override { m_live->U_QueueStopLiveSession(); }
   void U_StopAndSaveSessionAndReconfigureLiveSession(bool keep) override {
     m_live->U_StopAndSaveSessionAndReconfigureLiveSession(keep);
   }

@@ -47,9 +47,9 @@ class VLLiveWC_RecordingHost {
   // The window's asset-writing queue; none makes the recording half use its own.
   virtual std::shared_ptr<DispatchQueue> assetWritingQueue() const { return nullptr; }
   virtual CaptureSessionRef captureSession() const = 0;
-  // Tears the capture session down (closing a window that does not record); the live window does it on
-  // sessionQueue, after what is already queued there.
-  virtual void U_StopLiveSession() {}
+  // Main thread: queues the capture session's teardown (closing a window that does not record); the live
+  // window's runs on sessionQueue, after what is already queued there.
+  virtual void queueStopLiveSession() {}
   // On sessionQueue: tears the session down and, unless the window closes or the application quits,
   // builds it again; then calls U_FinishStopAndSave(keep) of the recording half on the main queue.
   virtual void U_StopAndSaveSessionAndReconfigureLiveSession(bool keep) = 0;

@@ -94,6 +94,22 @@ DispatchQueue::~DispatchQueue() {
   m_thread.join();
 }
 
+bool DispatchQueue::finish(std::chrono::milliseconds limit) {
+  if (isCurrent()) return false;  // a block cannot wait for its own queue's end
+  {
+    std::lock_guard lock(m_state->mutex);
+    m_state->stopping = true;
+  }
+  m_state->wake.notify_all();
+  if (!m_thread.joinable()) return true;
+  {
+    std::unique_lock lock(m_state->mutex);
+    if (!Dispatch_WaitFor(lock, m_state->joinerWake, limit, [&] { return m_state->ended; })) return false;
+  }
+  m_thread.join();
+  return true;
+}
+
 void DispatchQueue::enqueue(std::chrono::steady_clock::time_point due, Block block) {
   {
     std::lock_guard lock(m_state->mutex);
@@ -109,7 +125,12 @@ void DispatchQueue::after(std::chrono::milliseconds delay, Block block) {
 }
 
 void DispatchQueue::sync(const Block& block) {
-  if (isCurrent()) {
+  bool ended = false;
+  {
+    std::lock_guard lock(m_state->mutex);
+    ended = m_state->ended;
+  }
+  if (isCurrent() || ended) {
     block();
     return;
   }

@@ -36,6 +36,11 @@ class DispatchQueue {
   // which is what a caller already on the queue needs and avoids a self-deadlock. On the main thread the
   // wait answers the Dispatch_MainSync of the blocks ahead of it.
   void sync(const Block& block);
+  // Runs every block already queued (and those they queue), then ends the worker and joins it, waiting
+  // at most `limit`; answers NO when the time ran out first (the worker is left to run). The end of a
+  // process uses it so that nothing runs on into the exit handlers. Afterwards async() blocks never run
+  // and sync() runs its block on the caller, as no worker is left to order it against.
+  bool finish(std::chrono::milliseconds limit);
   void after(std::chrono::milliseconds delay, Block block);
   bool isCurrent() const;
   // The label of the queue running the calling thread, or an empty string.
@@ -100,6 +105,21 @@ void Dispatch_Wait(std::unique_lock<std::mutex>& lock, std::condition_variable& 
     // The waited-for thread may ask the main thread without notifying `wake`: look again shortly.
     if (!ran && !done()) wake.wait_for(lock, std::chrono::milliseconds(2));
   }
+}
+// Dispatch_Wait for at most `limit`: NO when `done()` still answered NO then.
+template <class Predicate>
+bool Dispatch_WaitFor(std::unique_lock<std::mutex>& lock, std::condition_variable& wake, std::chrono::milliseconds limit,
+                      Predicate done) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  if (!Dispatch_IsMainThread()) return wake.wait_until(lock, deadline, done);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    lock.unlock();
+    const bool ran = Dispatch_RunMainRequests();
+    lock.lock();
+    if (!ran && !done()) wake.wait_for(lock, std::chrono::milliseconds(2));
+  }
+  return true;
 }
 // The shared pool for independent background work.
 void Dispatch_GlobalAsync(std::function<void()> block);

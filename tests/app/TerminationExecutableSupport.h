@@ -15,6 +15,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -87,7 +88,8 @@ inline QString readAll(const QString& path) {
 
 class RunningVelmora {
  public:
-  RunningVelmora(State state, bool withKeys, const QString& busAddress) : m_home(Test_MakeTempDir(QStringLiteral("home"))) {
+  RunningVelmora(State state, bool withKeys, const QString& busAddress, const QMap<QString, QString>& moreEnvironment = {})
+      : m_home(Test_MakeTempDir(QStringLiteral("home"))) {
     const QString prefsFile = m_home + QStringLiteral("/.config/org.velmora.Velmora.plist");
     // The note shows at a first start; every other state starts after it was seen a moment ago.
     if (state != State::StartupNote) {
@@ -99,6 +101,7 @@ class RunningVelmora {
       env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), busAddress);
       env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
     }
+    for (auto it = moreEnvironment.begin(); it != moreEnvironment.end(); ++it) env.insert(it.key(), it.value());
     if (withKeys) {
       m_port = freePort();
       env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("vnc:port=%1").arg(m_port));

@@ -39,7 +39,7 @@ class TestLiveHost : public VLLiveWC_RecordingHost {
   bool captureAudio() const override { return audio; }
   std::shared_ptr<DispatchQueue> sessionQueue() const override { return queue; }
   CaptureSessionRef captureSession() const override { return session; }
-  void U_StopLiveSession() override { ++stopLiveSessionCalls; }
+  void queueStopLiveSession() override { ++stopLiveSessionCalls; }
   void U_StopAndSaveSessionAndReconfigureLiveSession(bool keep) override {
     ++teardowns;
     lastRebuild = !(recording && (recording->isClosing() || recording->appIsQuitting()));

@@ -1,5 +1,6 @@
 #include "platform/media/capture/CaptureReader.h"
 
+#include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/Fmt.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/PlatformLog.h"
@@ -17,18 +18,28 @@ extern "C" {
 }
 
 #include <cmath>
+#include <condition_variable>
 #include <set>
 
 static_assert(AV_PIX_FMT_BGRA == 28, "the video data output's default pixel format is BGRA");
 
 namespace {
 
-std::mutex gBusyMutex;
-std::set<QString> gDevicesInUse;  // devices a reader of this process holds open
+// The devices a reader of this process holds open. Never destroyed: a reader let go on its own thread
+// gives its device up when that thread ends, which no exit handler may have preceded.
+std::mutex& BusyMutex() {
+  static auto* mutex = new std::mutex;
+  return *mutex;
+}
+std::set<QString>& DevicesInUse() {
+  static auto* devices = new std::set<QString>;
+  return *devices;
+}
 
-std::shared_ptr<DispatchQueue> PreviewQueue() {
-  static std::shared_ptr<DispatchQueue> queue = DispatchQueue::create(QStringLiteral("org.velmora.Velmora.capture.preview"));
-  return queue;
+// Never destroyed either: the end of the process finishes it (FinishPreviews) before main returns.
+const std::shared_ptr<DispatchQueue>& PreviewQueue() {
+  static auto* queue = new std::shared_ptr<DispatchQueue>(DispatchQueue::create(QStringLiteral("org.velmora.Velmora.capture.preview")));
+  return *queue;
 }
 
 void SetOption(FFmpegOptions& opts, const char* key, const QString& value) { opts.set(key, value.toUtf8().constData()); }
@@ -37,10 +48,60 @@ bool RangeCovers(const FrameRateRange& r, double rate) { return r.minFrameRate <
 
 }  // namespace
 
-struct CaptureReader::Conversions {
+namespace {
+struct Conversions {
   std::map<const CaptureOutput*, FFmpegFrameScaler> scales;
   std::map<const CaptureOutput*, FFmpegFramePool> pools;
   std::map<const CaptureOutput*, FFmpegResampler> resamples;
+};
+}  // namespace
+
+class CaptureReader::Input {
+ public:
+  Input(CaptureDeviceRef device, std::shared_ptr<Shared> shared);
+  // Closes the device before giving it up, so that the next reader finds it free.
+  ~Input();
+  Input(const Input&) = delete;
+  Input& operator=(const Input&) = delete;
+
+  bool open(QString* error);
+  bool isOpen() const { return bool(m_input); }
+  void requestStop() { m_stop.store(true); }
+  // The reading thread: reads until stopped, then tells whoever waits for its end.
+  void run();
+  // Waits for run() to have ended; on the main thread it answers the reading thread's Dispatch_MainSync
+  // meanwhile (a notification observer on that thread may ask the main thread).
+  void waitUntilEnded();
+
+ private:
+  // The steps of open().
+  bool claimDevice(QString* error);
+  bool chooseFormat(QString* error);
+  bool inputOptions(FFmpegOptions* opts, QString* url, QString* error);
+  bool openInput(const QString& url, FFmpegOptions* opts, QString* error);
+  bool openDecoder(QString* error);
+  void read();
+  void handleVideo(AVFrame* frame, const MediaTime& arrival);
+  void handleAudio(AVFrame* frame, const MediaTime& arrival);
+  static int InterruptCallback(void* opaque);
+
+  CaptureDeviceRef m_device;
+  std::shared_ptr<Shared> m_shared;
+  CaptureDeviceFormatRef m_format;
+  double m_frameRate = 0;
+  FFmpegInputPtr m_input;
+  FFmpegCodecPtr m_decoder;
+  int m_streamIndex = -1;
+  bool m_holdsDevice = false;
+  std::atomic<bool> m_stop{false};
+  Conversions m_conv;
+  // Audio time line: host time of the first sample and samples since then.
+  bool m_audioAnchored = false;
+  int64_t m_audioAnchorNanos = 0;
+  int64_t m_audioSamples = 0;
+  std::mutex m_endMutex;
+  std::condition_variable m_endWake;
+  bool m_ended = false;
 };
 
 // ---- shared state ---------------------------------------------------------------------------------
@@ -122,28 +183,60 @@ void CaptureReader::Shared::feedPreview(const AVFrame* frame) {
 // ---- reader -----------------------------------------------------------------------------------------
 
 CaptureReader::CaptureReader(CaptureDeviceRef device, std::shared_ptr<Shared> shared)
-    : m_device(std::move(device)), m_shared(std::move(shared)), m_conv(std::make_unique<Conversions>()) {}
+    : m_input(std::make_shared<Input>(std::move(device), std::move(shared))) {}
 
 CaptureReader::~CaptureReader() {
-  requestStop();
-  if (m_thread.joinable()) {
-    // A notification observer of this reader's own thread may drop the session: never join oneself.
-    if (m_thread.get_id() == std::this_thread::get_id())
-      m_thread.detach();
-    else
-      m_thread.join();
+  m_input->requestStop();
+  if (!m_thread.joinable()) return;
+  // A notification observer of this reader's own thread may drop the session: never join oneself. The
+  // thread holds the input, so it reads nothing freed on its way out.
+  if (m_thread.get_id() == std::this_thread::get_id()) {
+    m_thread.detach();
+    return;
   }
-  // Closed before the device is given up, so the next reader finds it free.
+  m_input->waitUntilEnded();
+  m_thread.join();
+}
+
+bool CaptureReader::open(QString* error) { return m_input->open(error); }
+
+void CaptureReader::start() {
+  if (!m_input->isOpen() || m_thread.joinable()) return;
+  m_thread = std::thread([input = m_input] { input->run(); });
+}
+
+void CaptureReader::requestStop() { m_input->requestStop(); }
+
+bool CaptureReader::FinishPreviews(std::chrono::milliseconds limit) { return PreviewQueue()->finish(limit); }
+
+CaptureReader::Input::Input(CaptureDeviceRef device, std::shared_ptr<Shared> shared)
+    : m_device(std::move(device)), m_shared(std::move(shared)) {}
+
+CaptureReader::Input::~Input() {
   m_decoder.reset();
   m_input.reset();
   if (m_holdsDevice) {
-    std::lock_guard lock(gBusyMutex);
-    gDevicesInUse.erase(m_device->uniqueID());
+    std::lock_guard lock(BusyMutex());
+    DevicesInUse().erase(m_device->uniqueID());
   }
 }
 
-int CaptureReader::InterruptCallback(void* opaque) {
-  auto* self = static_cast<CaptureReader*>(opaque);
+void CaptureReader::Input::run() {
+  read();
+  {
+    std::lock_guard lock(m_endMutex);
+    m_ended = true;
+  }
+  m_endWake.notify_all();
+}
+
+void CaptureReader::Input::waitUntilEnded() {
+  std::unique_lock lock(m_endMutex);
+  Dispatch_Wait(lock, m_endWake, [this] { return m_ended; });
+}
+
+int CaptureReader::Input::InterruptCallback(void* opaque) {
+  auto* self = static_cast<Input*>(opaque);
   return (self->m_stop.load() || !self->m_device->isConnected()) ? 1 : 0;
 }
 
@@ -191,7 +284,7 @@ void CaptureReader::PostRuntimeError(CaptureSession* session, const QString& tex
   NotificationCenter::defaultCenter().post(QString::fromLatin1(kCaptureSessionRuntimeErrorNotification), session, info);
 }
 
-bool CaptureReader::open(QString* error) {
+bool CaptureReader::Input::open(QString* error) {
   static std::once_flag once;
   std::call_once(once, [] { avdevice_register_all(); });
   FFmpegOptions opts;
@@ -207,23 +300,23 @@ bool CaptureReader::open(QString* error) {
 }
 
 // One reader of this process per device at a time.
-bool CaptureReader::claimDevice(QString* error) {
+bool CaptureReader::Input::claimDevice(QString* error) {
   const QString name = m_device->localizedName();
   if (!m_device->isConnected()) {
     *error = Fmt("The device '%@' is no longer connected.", name);
     return false;
   }
-  std::lock_guard lock(gBusyMutex);
-  if (gDevicesInUse.count(m_device->uniqueID())) {
+  std::lock_guard lock(BusyMutex());
+  if (DevicesInUse().count(m_device->uniqueID())) {
     *error = Fmt("The device '%@' is in use by another capture session: %@", name, FFmpeg_ErrorText(AVERROR(EBUSY)));
     return false;
   }
-  gDevicesInUse.insert(m_device->uniqueID());
+  DevicesInUse().insert(m_device->uniqueID());
   m_holdsDevice = true;
   return true;
 }
 
-bool CaptureReader::chooseFormat(QString* error) {
+bool CaptureReader::Input::chooseFormat(QString* error) {
   m_format = m_device->activeFormat();
   if (!m_format) m_format = FormatForPreset(*m_device, m_shared->preset);
   if (!m_format) {
@@ -236,7 +329,7 @@ bool CaptureReader::chooseFormat(QString* error) {
 
 // What libavdevice is told to open: the device's address (a source graph for a virtual device) and
 // the format it is asked for.
-bool CaptureReader::inputOptions(FFmpegOptions* opts, QString* url, QString* error) {
+bool CaptureReader::Input::inputOptions(FFmpegOptions* opts, QString* url, QString* error) {
   *url = m_device->inputURL();
   switch (m_device->kind()) {
     case CaptureDeviceKind::Virtual:
@@ -268,8 +361,15 @@ bool CaptureReader::inputOptions(FFmpegOptions* opts, QString* url, QString* err
   return true;
 }
 
-bool CaptureReader::openInput(const QString& url, FFmpegOptions* opts, QString* error) {
+bool CaptureReader::Input::openInput(const QString& url, FFmpegOptions* opts, QString* error) {
   const QString name = m_device->localizedName();
+  if (m_device->kind() == CaptureDeviceKind::Virtual && m_device->mediaType() == MediaType::Video) {
+    // A virtual camera may be asked to be as slow to open as some real ones (and not to be interrupted).
+    if (const int delay = VirtualDevices_CameraOpenDelayMillis(); delay > 0) {
+      Platform_Log("capture: the camera '%@' takes %d ms to open", name, delay);
+      std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+    }
+  }
   const AVInputFormat* inputFormat = av_find_input_format(m_device->inputFormatName().toUtf8().constData());
   if (!inputFormat) {
     *error = Fmt("The device '%@' needs the capture backend '%@', which is not available.", name, m_device->inputFormatName());
@@ -280,7 +380,7 @@ bool CaptureReader::openInput(const QString& url, FFmpegOptions* opts, QString* 
     *error = Fmt("Could not open the device '%@': %@", name, FFmpeg_ErrorText(AVERROR(ENOMEM)));
     return false;
   }
-  input->interrupt_callback.callback = &CaptureReader::InterruptCallback;
+  input->interrupt_callback.callback = &Input::InterruptCallback;
   input->interrupt_callback.opaque = this;
   // On failure avformat_open_input frees the context itself.
   const int r = avformat_open_input(&input, url.toUtf8().constData(), inputFormat, opts->address());
@@ -292,7 +392,7 @@ bool CaptureReader::openInput(const QString& url, FFmpegOptions* opts, QString* 
   return true;
 }
 
-bool CaptureReader::openDecoder(QString* error) {
+bool CaptureReader::Input::openDecoder(QString* error) {
   const QString name = m_device->localizedName();
   const bool video = m_device->mediaType() == MediaType::Video;
   m_streamIndex = av_find_best_stream(m_input.get(), video ? AVMEDIA_TYPE_VIDEO : AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
@@ -314,14 +414,7 @@ bool CaptureReader::openDecoder(QString* error) {
   return true;
 }
 
-void CaptureReader::start() {
-  if (!m_input || m_thread.joinable()) return;
-  m_thread = std::thread([this] { run(); });
-}
-
-void CaptureReader::requestStop() { m_stop.store(true); }
-
-void CaptureReader::run() {
+void CaptureReader::Input::read() {
   const FFmpegFramePtr frameHandle = FFmpeg_MakeFrame();
   AVFrame* frame = frameHandle.get();
   FFmpegFrameDecoder frames;
@@ -364,7 +457,7 @@ void CaptureReader::run() {
   }
 }
 
-void CaptureReader::handleVideo(AVFrame* frame, const MediaTime& arrival) {
+void CaptureReader::Input::handleVideo(AVFrame* frame, const MediaTime& arrival) {
   const MediaTime duration = MediaTimeMakeWithSeconds(1.0 / (m_frameRate > 0 ? m_frameRate : 30), kHostClockTimescale);
   // One converted buffer per distinct setting, shared by the outputs that ask for the same.
   std::map<std::tuple<int, int, int>, SampleBufferRef> made;
@@ -381,8 +474,8 @@ void CaptureReader::handleVideo(AVFrame* frame, const MediaTime& arrival) {
     } else if (wantFormat < 0 || (wantFormat == frame->format && size == QSize(frame->width, frame->height))) {
       buffer = std::make_shared<SampleBuffer>(MediaType::Video, FFmpeg_CloneFrame(frame), arrival, duration);
     } else {
-      FFmpegFrameScaler& scaler = m_conv->scales.try_emplace(output.get(), FFmpegScaleQuality::Bilinear).first->second;
-      FFmpegFramePtr dst = m_conv->pools[output.get()].frame(wantFormat, size.width(), size.height());
+      FFmpegFrameScaler& scaler = m_conv.scales.try_emplace(output.get(), FFmpegScaleQuality::Bilinear).first->second;
+      FFmpegFramePtr dst = m_conv.pools[output.get()].frame(wantFormat, size.width(), size.height());
       // A picture that cannot be had or converted is not delivered; the next one may be.
       if (!dst || scaler.scale(frame, dst.get()) < 0) continue;
       buffer = std::make_shared<SampleBuffer>(MediaType::Video, std::move(dst), arrival, duration);
@@ -400,7 +493,7 @@ void CaptureReader::handleVideo(AVFrame* frame, const MediaTime& arrival) {
   }
 }
 
-void CaptureReader::handleAudio(AVFrame* frame, const MediaTime& arrival) {
+void CaptureReader::Input::handleAudio(AVFrame* frame, const MediaTime& arrival) {
   const int rate = frame->sample_rate > 0 ? frame->sample_rate : int(m_format->sampleRate);
   if (rate <= 0 || frame->nb_samples <= 0) return;
   // The samples of a block were taken before it arrived: its first sample is one block earlier.
@@ -435,7 +528,7 @@ void CaptureReader::handleAudio(AVFrame* frame, const MediaTime& arrival) {
       dst = FFmpeg_CloneFrame(frame);
       if (!dst) continue;
     } else {
-      FFmpegResampler& resampler = m_conv->resamples[out.get()];
+      FFmpegResampler& resampler = m_conv.resamples[out.get()];
       if (!resampler.prepare(frame, outFormat, outRate, outChannels)) continue;
       const int room = swr_get_out_samples(resampler.context(), frame->nb_samples);
       if (room <= 0 || !(dst = FFmpeg_MakeAudioFrame(outFormat, outRate, outChannels, room))) continue;

@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -50,8 +51,12 @@ class CaptureReader {
   };
 
   CaptureReader(CaptureDeviceRef device, std::shared_ptr<Shared> shared);
-  // Stops the thread and closes the device.
+  // Stops the thread and closes the device. Let go on its own thread (a notification observer there
+  // dropping the session), the reader cannot join: the thread finishes on the input it holds, and the
+  // device is closed and given up when it ends.
   ~CaptureReader();
+  CaptureReader(const CaptureReader&) = delete;
+  CaptureReader& operator=(const CaptureReader&) = delete;
 
   // Opens the device in its active format (or the one the session preset picks). A device that has
   // gone, is busy or refuses the format answers false with a text.
@@ -63,33 +68,14 @@ class CaptureReader {
   static CaptureDeviceFormatRef FormatForPreset(const CaptureDevice& device, const QString& preset);
   static double FrameRateFor(const CaptureDevice& device, const CaptureDeviceFormat& format);
   static void PostRuntimeError(CaptureSession* session, const QString& text, const QString& uniqueID);
+  // Runs the preview conversions still queued and ends the preview thread, waiting at most `limit`; NO
+  // when it had not ended by then. For the end of the process, once every session has stopped.
+  static bool FinishPreviews(std::chrono::milliseconds limit);
 
  private:
-  struct Conversions;
-  // The steps of open().
-  bool claimDevice(QString* error);
-  bool chooseFormat(QString* error);
-  bool inputOptions(FFmpegOptions* opts, QString* url, QString* error);
-  bool openInput(const QString& url, FFmpegOptions* opts, QString* error);
-  bool openDecoder(QString* error);
-  void run();
-  void handleVideo(AVFrame* frame, const MediaTime& arrival);
-  void handleAudio(AVFrame* frame, const MediaTime& arrival);
-  static int InterruptCallback(void* opaque);
+  // The open device and everything the reading thread uses: shared with that thread.
+  class Input;
 
-  CaptureDeviceRef m_device;
-  std::shared_ptr<Shared> m_shared;
-  CaptureDeviceFormatRef m_format;
-  double m_frameRate = 0;
-  FFmpegInputPtr m_input;
-  FFmpegCodecPtr m_decoder;
-  int m_streamIndex = -1;
-  bool m_holdsDevice = false;
-  std::atomic<bool> m_stop{false};
+  std::shared_ptr<Input> m_input;
   std::thread m_thread;
-  std::unique_ptr<Conversions> m_conv;
-  // Audio time line: host time of the first sample and samples since then.
-  bool m_audioAnchored = false;
-  int64_t m_audioAnchorNanos = 0;
-  int64_t m_audioSamples = 0;
 };

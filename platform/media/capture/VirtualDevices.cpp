@@ -2,6 +2,7 @@
 
 #include "platform/foundation/Fmt.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -67,6 +68,11 @@ void VirtualDevices_Unplug(bool camera, bool microphone) {
 }
 
 bool VirtualDevices_RequestedByEnvironment() { return qEnvironmentVariable("VELMORA_VIRTUAL_DEVICES") == "1"; }
+
+int VirtualDevices_CameraOpenDelayMillis() {
+  const int delay = qEnvironmentVariableIntValue("VELMORA_VIRTUAL_CAMERA_OPEN_DELAY_MS");
+  return std::clamp(delay, 0, 600000);
+}
 
 QString VirtualDevices_SourceGraph(const CaptureDevice& device, const CaptureDeviceFormat& format, double frameRate) {
   if (device.mediaType() == MediaType::Audio) {

@@ -20,6 +20,9 @@ CaptureDeviceRef VirtualDevices_MakeMicrophone();
 void VirtualDevices_Plug(bool camera, bool microphone);
 void VirtualDevices_Unplug(bool camera, bool microphone);
 bool VirtualDevices_RequestedByEnvironment();
+// How long opening the virtual camera takes, as a slow real camera would: VELMORA_VIRTUAL_CAMERA_OPEN_DELAY_MS
+// (0, at once, when unset).
+int VirtualDevices_CameraOpenDelayMillis();
 
 // The lavfi graph that produces the device's picture or sound in the given format at the given rate.
 QString VirtualDevices_SourceGraph(const CaptureDevice& device, const CaptureDeviceFormat& format, double frameRate);

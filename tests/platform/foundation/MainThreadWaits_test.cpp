@@ -2,6 +2,7 @@
 // thread: these cases deadlock when it does not, so each runs under a watchdog that fails the run instead.
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "support/Watchdog.h"
 
 #include <QCoreApplication>
 
@@ -19,33 +20,6 @@ using namespace std::chrono_literals;
 
 namespace {
 const QString kName = QStringLiteral("MainThreadWaitsTestNote");
-
-class Watchdog {
- public:
-  Watchdog(const char* what, std::chrono::seconds limit)
-      : m_thread([this, what, limit] {
-          std::unique_lock lock(m_mutex);
-          if (!m_wake.wait_for(lock, limit, [this] { return m_done; })) {
-            std::fprintf(stderr, "deadlock: %s did not return within %lld s\n", what,
-                         static_cast<long long>(limit.count()));
-            std::_Exit(1);
-          }
-        }) {}
-  ~Watchdog() {
-    {
-      std::lock_guard lock(m_mutex);
-      m_done = true;
-    }
-    m_wake.notify_all();
-    m_thread.join();
-  }
-
- private:
-  std::mutex m_mutex;
-  std::condition_variable m_wake;
-  bool m_done = false;
-  std::thread m_thread;
-};
 
 struct RemovalCase {
   const char* name;
@@ -122,4 +96,55 @@ TEST(MainThreadWaits, AMainSyncAnsweredWhileWaitingRunsOnceAndOnTheMainThread) {
   QCoreApplication::processEvents();
   EXPECT_EQ(runs.load(), 1);
   EXPECT_FALSE(offMain.load());
+}
+
+TEST(MainThreadWaits, FinishingAQueueAnswersItsBlocksAndGivesUpAtItsLimit) {
+  ASSERT_TRUE(Dispatch_IsMainThread());
+  {
+    SCOPED_TRACE("a block waiting for the main thread");
+    auto queue = DispatchQueue::create(QStringLiteral("org.velmora.test.finish"));
+    std::latch inside(1);
+    bool answeredOnMain = false;
+    bool queuedAfter = false;
+    queue->async([&] {
+      inside.count_down();
+      Dispatch_MainSync([&] { answeredOnMain = Dispatch_IsMainThread(); });
+    });
+    queue->async([&] { queuedAfter = true; });
+    inside.wait();
+    {
+      Watchdog watchdog("DispatchQueue::finish", 5s);
+      EXPECT_TRUE(queue->finish(10s));
+    }
+    EXPECT_TRUE(answeredOnMain);
+    EXPECT_TRUE(queuedAfter) << "what was queued before the end runs";
+    // No worker is left to order a sync after the end: it runs on the caller instead of waiting for ever.
+    bool ranHere = false;
+    {
+      Watchdog watchdog("sync after finish", 5s);
+      queue->sync([&] { ranHere = Dispatch_IsMainThread(); });
+    }
+    EXPECT_TRUE(ranHere);
+  }
+  {
+    SCOPED_TRACE("a block that does not end in time");
+    auto queue = DispatchQueue::create(QStringLiteral("org.velmora.test.finish-stuck"));
+    std::latch inside(1);
+    std::latch release(1);
+    queue->async([&] {
+      inside.count_down();
+      release.wait();
+    });
+    inside.wait();
+    const auto start = std::chrono::steady_clock::now();
+    {
+      Watchdog watchdog("DispatchQueue::finish with a limit", 5s);
+      EXPECT_FALSE(queue->finish(200ms));
+    }
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, 200ms);
+    EXPECT_LT(waited, 3s);
+    release.count_down();
+    EXPECT_TRUE(queue->finish(5s));
+  }
 }

@@ -3,6 +3,7 @@
 #include "platform/media/capture/VirtualDevices.h"
 #include "support/MediaTestSupport.h"
 #include "support/TestSupport.h"
+#include "support/Watchdog.h"
 
 extern "C" {
 #include <libavutil/frame.h>
@@ -16,6 +17,7 @@ extern "C" {
 
 #include <atomic>
 #include <chrono>
+#include <latch>
 #include <thread>
 #include <mutex>
 #include <vector>
@@ -198,6 +200,68 @@ TEST_F(CaptureSessionMedia, BusyAndVanishedDevicesGiveErrorsWithText) {
   // A device that has gone cannot become an input.
   EXPECT_EQ(CaptureDeviceInput::deviceInputWithDevice(microphone, &error), nullptr);
   EXPECT_FALSE(error.isEmpty());
+}
+
+// An observer on the reader's own thread drops the session when the microphone goes: the reader cannot join
+// itself, so it finishes on what its thread holds (its error still reported) and gives the device up then.
+TEST_F(CaptureSessionMedia, ASessionDroppedOnItsReadersThreadLetsTheReaderFinishWhole) {
+  auto session = std::make_shared<CaptureSession>();
+  const void* const sender = session.get();
+  QString error;
+  session->addInput(CaptureDeviceInput::deviceInputWithDevice(microphone, &error));
+  std::atomic<bool> dropped{false};
+  std::atomic<int> errorsAfterDrop{0};
+  auto& center = NotificationCenter::defaultCenter();
+  NotificationObservation interrupted(center, center.addObserver(kCaptureSessionWasInterruptedNotification, sender,
+                                                                 [&](const Notification&) {
+                                                                   session.reset();
+                                                                   dropped = true;
+                                                                 }));
+  NotificationObservation errors(center, center.addObserver(kCaptureSessionRuntimeErrorNotification, sender, [&](const Notification& note) {
+    if (dropped.load() && note.userInfo.value(QStringLiteral("error")).toString().contains(QStringLiteral("disconnected")))
+      ++errorsAfterDrop;
+  }));
+  session->startRunning();
+  ASSERT_TRUE(session->isRunning());
+  VirtualDevices_Unplug(false, true);
+  ASSERT_TRUE(Test_WaitUntil([&] { return errorsAfterDrop.load() == 1; }, 5000));
+  VirtualDevices_Plug(false, true);
+  const CaptureDeviceRef again = CaptureDevice::deviceWithUniqueID(kVirtualMicrophoneUID);
+  ASSERT_TRUE(again);
+  auto next = std::make_shared<CaptureSession>();
+  next->addInput(CaptureDeviceInput::deviceInputWithDevice(again, &error));
+  EXPECT_TRUE(Test_WaitUntil([&] {
+    next->startRunning();
+    return next->isRunning();
+  }, 5000)) << "the device stays held: " << next->lastErrorText().toStdString();
+  next->stopRunning();
+}
+
+// Stopping a session on the main thread waits for its readers; one of them waits for the main thread in an
+// observer of its own thread. The stop answers it (a deadlock without that, which the watchdog turns into
+// a failed run).
+TEST_F(CaptureSessionMedia, StoppingOnTheMainThreadAnswersAReaderWaitingForIt) {
+  ASSERT_TRUE(Dispatch_IsMainThread());
+  auto session = std::make_shared<CaptureSession>();
+  QString error;
+  session->addInput(CaptureDeviceInput::deviceInputWithDevice(microphone, &error));
+  std::latch inside(1);
+  bool answeredOnMain = false;
+  auto& center = NotificationCenter::defaultCenter();
+  NotificationObservation interrupted(center, center.addObserver(kCaptureSessionWasInterruptedNotification, session.get(),
+                                                                 [&](const Notification&) {
+                                                                   inside.count_down();
+                                                                   Dispatch_MainSync([&] { answeredOnMain = Dispatch_IsMainThread(); });
+                                                                 }));
+  session->startRunning();
+  ASSERT_TRUE(session->isRunning());
+  VirtualDevices_Unplug(false, true);
+  inside.wait();
+  {
+    Watchdog watchdog("stopping a session whose reader waits for the main thread", std::chrono::seconds(5));
+    session.reset();
+  }
+  EXPECT_TRUE(answeredOnMain);
 }
 
 TEST_F(CaptureSessionMedia, LateFramesAreDroppedOrKeptAsTheOutputSays) {

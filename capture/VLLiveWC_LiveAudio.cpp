@@ -1,0 +1,47 @@
+// The live window's sound monitor: its button, which says why it cannot be used where it cannot, and the
+// volume of the monitor it switches.
+
+#include "capture/VLLiveWC.h"
+
+#include "common/ZRNAppPrefs.h"
+#include "common/ZRNAppSetup.h"
+
+#include <QIcon>
+
+void VLLiveWC::setAudioPreviewOnOff() {
+  m_audioPreviewON = !m_audioPreviewON;
+  if (auto preview = audioPreviewOutput()) preview->setVolume(m_audioPreviewON ? 1.0f : 0.0f);
+  U_UpdateAudioPreviewControl();
+}
+
+void VLLiveWC::U_UpdateSoundControls() { U_UpdateAudioPreviewControl(); }
+
+void VLLiveWC::U_UpdateAudioPreviewControl() {
+  if (!m_audioPreviewBtn) return;
+  auto set = [this](bool enabled, const QString& image, const QString& tip) {
+    m_audioPreviewBtn->setEnabled(enabled);
+    m_audioPreviewBtn->setProperty("imageName", image);
+    m_audioPreviewBtn->setIcon(QIcon::fromTheme(image == QLatin1String("soundOn") ? QStringLiteral("audio-volume-high")
+                                                                                  : QStringLiteral("audio-volume-muted")));
+    m_audioPreviewBtn->setText(image == QLatin1String("soundOn") ? tr("Live Audio On") : tr("Live Audio Off"));
+    m_audioPreviewBtn->setToolTip(tip);
+  };
+  const bool capture = Prefs_Shared().captureAudio();
+  const bool hasDevice = Prefs_Shared().hasAudioDevice();
+  if (!ZRNAppSetup_HasMicrophoneAccess()) {
+    set(false, QStringLiteral("soundOff"), QStringLiteral("Disabled because the app has no microphone access"));
+  } else if (!capture && hasDevice) {
+    set(false, QStringLiteral("soundOff"), QStringLiteral("Audio recording is disabled"));
+  } else if (!capture && !hasDevice) {
+    set(false, QStringLiteral("soundOff"), QStringLiteral("No audio device is available"));
+  } else if (capture && !hasDevice) {
+    // left as it is
+  } else if (Prefs_Shared().microphoneIsBuiltIn()) {
+    set(false, QStringLiteral("soundOff"),
+        QStringLiteral("Disabled to prevent audio feedback loop when the built-in microphone is selected as audio source."));
+  } else if (m_audioPreviewON) {
+    set(true, QStringLiteral("soundOn"), QStringLiteral("Click to silence live audio"));
+  } else {
+    set(true, QStringLiteral("soundOff"), QStringLiteral("Click to turn on live audio"));
+  }
+}
