@@ -15,14 +15,16 @@ TEST(TerminationExecutable, EndsWhileTheSessionBuildWaitsForASlowCamera) {
     const char* name;
     int openDelayMillis;
     bool buildEnds;
+    int signal;
   };
-  for (const Row& row : {Row{"slow", 1500, true}, Row{"stuck", 120000, false}}) {
+  for (const Row& row : {Row{"slow, SIGTERM", 1500, true, SIGTERM}, Row{"stuck, SIGINT", 120000, false, SIGINT},
+                         Row{"stuck, SIGHUP", 120000, false, SIGHUP}}) {
     SCOPED_TRACE(row.name);
     RunningVelmora velmora(State::NamingPanel, false, QString(),
                            {{QStringLiteral("VELMORA_VIRTUAL_CAMERA_OPEN_DELAY_MS"), QString::number(row.openDelayMillis)}});
     ASSERT_TRUE(velmora.started());
     ASSERT_TRUE(velmora.waitForLog(QStringLiteral("capture: the camera 'Velmora Test Pattern' takes"))) << velmora.log().toStdString();
-    velmora.signal(SIGTERM);
+    velmora.signal(row.signal);
     ASSERT_TRUE(velmora.finishedWithin(12000)) << "still running 12 s later\n" << velmora.log().toStdString();
     EXPECT_EQ(velmora.process().exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(velmora.process().exitCode(), 0);

@@ -179,6 +179,8 @@ Decoder::~Decoder() {
     m_stop = true;
   }
   m_wake.notify_all();
+  // The decoding thread never waits for the main thread (the ready handler is only told, and its users
+  // post to the main queue): the join cannot deadlock a main thread that lets the decoder go.
   if (m_thread.joinable()) m_thread.join();
 }
 

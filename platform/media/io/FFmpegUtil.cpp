@@ -165,6 +165,8 @@ class ThreadedFileWriter : public FFmpegIOSource {
       m_stop = true;
     }
     m_changed.notify_all();
+    // The writing thread only writes to the file and never waits for the main thread: joining it (and
+    // finish()) cannot deadlock a main thread that lets the writer go.
     m_thread.join();
     ::close(m_fd);
   }
