@@ -20,6 +20,7 @@ extern "C" {
 #include <cmath>
 #include <condition_variable>
 #include <set>
+#include <utility>
 
 static_assert(AV_PIX_FMT_BGRA == 28, "the video data output's default pixel format is BGRA");
 
@@ -36,10 +37,21 @@ std::set<QString>& DevicesInUse() {
   return *devices;
 }
 
-// Never destroyed either: the end of the process finishes it (FinishPreviews) before main returns.
-const std::shared_ptr<DispatchQueue>& PreviewQueue() {
-  static auto* queue = new std::shared_ptr<DispatchQueue>(DispatchQueue::create(QStringLiteral("org.velmora.Velmora.capture.preview")));
+// The preview thread, made when first needed. Never destroyed by an exit handler: the end of the process
+// finishes it (FinishPreviews) before main returns, and a later use makes a new one.
+std::mutex& PreviewQueueMutex() {
+  static auto* mutex = new std::mutex;
+  return *mutex;
+}
+std::shared_ptr<DispatchQueue>& PreviewQueueSlot() {
+  static auto* queue = new std::shared_ptr<DispatchQueue>;
   return *queue;
+}
+std::shared_ptr<DispatchQueue> PreviewQueue() {
+  std::lock_guard lock(PreviewQueueMutex());
+  std::shared_ptr<DispatchQueue>& queue = PreviewQueueSlot();
+  if (!queue) queue = DispatchQueue::create(QStringLiteral("org.velmora.Velmora.capture.preview"));
+  return queue;
 }
 
 void SetOption(FFmpegOptions& opts, const char* key, const QString& value) { opts.set(key, value.toUtf8().constData()); }
@@ -135,7 +147,13 @@ void CaptureReader::Shared::removePreviewSink(int id) {
   }
   // A frame being converted for this sink may still be handed to it; waiting here makes sure the
   // sink's owner can go away once this returns.
-  if (!PreviewQueue()->isCurrent()) PreviewQueue()->sync([] {});
+  std::shared_ptr<DispatchQueue> queue;
+  {
+    std::lock_guard lock(PreviewQueueMutex());
+    queue = PreviewQueueSlot();
+  }
+  // No preview thread (none yet, or finished at the end): no frame is under way.
+  if (queue && !queue->isCurrent()) queue->sync([] {});
 }
 
 bool CaptureReader::Shared::hasPreviewSinks() const {
@@ -207,7 +225,14 @@ void CaptureReader::start() {
 
 void CaptureReader::requestStop() { m_input->requestStop(); }
 
-bool CaptureReader::FinishPreviews(std::chrono::milliseconds limit) { return PreviewQueue()->finish(limit); }
+bool CaptureReader::FinishPreviews(std::chrono::milliseconds limit) {
+  std::shared_ptr<DispatchQueue> queue;
+  {
+    std::lock_guard lock(PreviewQueueMutex());
+    queue = std::exchange(PreviewQueueSlot(), nullptr);
+  }
+  return !queue || queue->finish(limit);
+}
 
 CaptureReader::Input::Input(CaptureDeviceRef device, std::shared_ptr<Shared> shared)
     : m_device(std::move(device)), m_shared(std::move(shared)) {}
