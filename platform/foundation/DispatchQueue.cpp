@@ -111,10 +111,16 @@ bool DispatchQueue::finish(std::chrono::milliseconds limit) {
 }
 
 void DispatchQueue::enqueue(std::chrono::steady_clock::time_point due, Block block) {
+  bool queued = false;
   {
     std::lock_guard lock(m_state->mutex);
-    m_state->items.push(Item{due, m_state->sequence++, std::move(block)});
+    // Finished, no worker is left to run it: the block goes at once (outside the lock), with what it holds.
+    if (!m_state->ended) {
+      m_state->items.push(Item{due, m_state->sequence++, std::move(block)});
+      queued = true;
+    }
   }
+  if (!queued) return;
   m_state->wake.notify_one();
 }
 

@@ -38,8 +38,8 @@ class DispatchQueue {
   void sync(const Block& block);
   // Runs every block already queued (and those they queue), then ends the worker and joins it, waiting
   // at most `limit`; answers NO when the time ran out first (the worker is left to run). The end of a
-  // process uses it so that nothing runs on into the exit handlers. Afterwards async() blocks never run
-  // and sync() runs its block on the caller, as no worker is left to order it against.
+  // process uses it so that nothing runs on into the exit handlers. Afterwards an async() block is let go
+  // at once without running, and sync() runs its block on the caller, as no worker is left to order it.
   bool finish(std::chrono::milliseconds limit);
   void after(std::chrono::milliseconds delay, Block block);
   bool isCurrent() const;

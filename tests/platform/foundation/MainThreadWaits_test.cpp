@@ -125,6 +125,11 @@ TEST(MainThreadWaits, FinishingAQueueAnswersItsBlocksAndGivesUpAtItsLimit) {
       queue->sync([&] { ranHere = Dispatch_IsMainThread(); });
     }
     EXPECT_TRUE(ranHere);
+    // Nor is there one to run a block queued now: it goes at once, with what it holds.
+    auto held = std::make_shared<int>(0);
+    queue->async([held] { ++*held; });
+    EXPECT_EQ(held.use_count(), 1);
+    EXPECT_EQ(*held, 0);
   }
   {
     SCOPED_TRACE("a block that does not end in time");
