@@ -233,7 +233,9 @@ class ScopedOrdinaryUserProcess {
     if (::geteuid() == 0) m_changed = ::seteuid(65534) == 0;
   }
   ~ScopedOrdinaryUserProcess() {
-    if (m_changed) EXPECT_EQ(::seteuid(0), 0);
+    if (m_changed) {
+      EXPECT_EQ(::seteuid(0), 0);
+    }
   }
 
  private:

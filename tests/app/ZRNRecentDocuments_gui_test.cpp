@@ -171,7 +171,9 @@ TEST_F(RecentsTest, LegacyEntryAsksToConvertAndStaysWhenNotConverted) {
     });
     delegate->openZRNRecentDoc(delegate->mainMenu()->recentsMenu()->actions().first());
     EXPECT_TRUE(shown.contains(QStringLiteral("Old match"))) << shown.toStdString();
-    if (convert) EXPECT_TRUE(failure.contains(QStringLiteral("Conversion to the new file format failed."))) << failure.toStdString();
+    if (convert) {
+      EXPECT_TRUE(failure.contains(QStringLiteral("Conversion to the new file format failed."))) << failure.toStdString();
+    }
     // Cancelled, or the conversion did not succeed: nothing changes.
     EXPECT_EQ(listedPaths(), before);
     EXPECT_TRUE(delegate->playbackWindows().isEmpty());
