@@ -3,7 +3,6 @@
 #include "common/ZRNAlerts.h"
 #include "common/ZRNAppHost.h"
 #include "common/ZRNAppPrefs.h"
-#include "common/ZRNFileFunctions.h"
 #include "common/ZRNLogger.h"
 #include "common/ZRNSystemFunctions.h"
 #include "common/ZRNTimeFormatting.h"
@@ -15,14 +14,12 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSaveFile>
 
 namespace {
 
@@ -48,12 +45,10 @@ VLLiveWC_Recording::VLLiveWC_Recording(VLLiveWC_RecordingHost* host, const VLLiv
     : QObject(parent),
       m_host(host),
       m_outlets(outlets),
-      m_assetWritingQueue(host->assetWritingQueue()),
-      m_sessionQueue(host->sessionQueue()) {
-  if (!m_assetWritingQueue) m_assetWritingQueue = DispatchQueue::create(QStringLiteral("org.velmora.Velmora.assetWriting.queue"));
-  m_recorder = std::make_shared<ZRNRecorder>(host->liveWindowObject(), m_sessionQueue, m_assetWritingQueue);
+      m_controller(std::make_shared<LiveRecordingController>(host->liveWindowObject(), host->sessionQueue(),
+                                                             host->assetWritingQueue())) {
   QPointer<VLLiveWC_Recording> self(this);
-  m_recorder->setWriterFailureHandler([self](const QString& reason) {
+  m_controller->recorder().setWriterFailureHandler([self](const QString& reason) {
     if (self) self->U_WriterFailed(reason);
   });
   // The recording's camera going away ends the recording like a writer that can no longer write.
@@ -61,7 +56,8 @@ VLLiveWC_Recording::VLLiveWC_Recording(VLLiveWC_RecordingHost* host, const VLLiv
       QString::fromLatin1(kCaptureDeviceWasDisconnectedNotification), nullptr, this, [this](const Notification& note) {
         const QString uid = note.userInfo.value(QStringLiteral("uniqueID")).toString();
         const QString name = note.userInfo.value(QStringLiteral("localizedName")).toString();
-        if (!isRecording() || !m_vlDocument || m_vlDocument->cameraUID() != uid) return;
+        const std::shared_ptr<VLDocument> document = vlDocument();
+        if (!isRecording() || !document || document->cameraUID() != uid) return;
         U_WriterFailed(Fmt("The camera \"%@\" was disconnected.", name));
       });
   if (observeMovieStarted) {
@@ -85,14 +81,10 @@ bool VLLiveWC_Recording::appIsQuitting() const { return ZRNAppHost_Shared().appI
 
 // --- start ---------------------------------------------------------------------------------------
 
-bool VLLiveWC_Recording::mayStartRecording() const {
-  return !m_hasRecorded && !m_stopRequested && !isClosing() && !appIsQuitting();
-}
-
 void VLLiveWC_Recording::toggleCapture() {
   // Between the click that starts and the writer's start a second click waits its turn: a stop then
   // would reach the session queue before the writer it has to finish.
-  if (m_startPending) return;
+  if (m_controller->startPending()) return;
   if (isRecording()) {
     UU_StopRecording();
     return;
@@ -111,57 +103,26 @@ void VLLiveWC_Recording::UU_StartRecording() {
   if (Sys_IsOnBattery() && Alert_ShowAlertWithID(20030) != -1000) return;
   // The battery question ran an event loop: the window may have begun to close meanwhile.
   if (!mayStartRecording()) return;
-  U_RemoveReplacedPackage(m_host->targetURL().toLocalFile());
+  LiveRecordingController::removeReplacedPackage(m_host->targetURL().toLocalFile(), m_host->confirmedReplacementPath(),
+                                                 [this](const QString& path) { U_CloseFileIfOpen(path); });
   Sys_PreventSystemSleep();
   U_StartCapturing();
 }
 
-void VLLiveWC_Recording::U_RemoveReplacedPackage(const QString& target) {
-  if (target.isEmpty()) return;
-  const QFileInfo info(target);
-  // Only what the naming panel's question named: anything else at the name keeps it, and the package
-  // is made with a free name beside it.
-  const QString confirmed = m_host->confirmedReplacementPath();
-  if (confirmed.isEmpty() || confirmed != QDir::cleanPath(info.absoluteFilePath())) return;
-  if (!info.isDir() || info.isSymLink()) return;
-  if (VLDocument_WasRecordedInThisRun(target) || VLDocument_IsRecordingPackage(target)) {
-    ZRNLogger_Log("ATT: %@ holds a recording of this run; it is kept and the new recording takes another name",
-                  target);
-    return;
-  }
-  U_CloseFileIfOpen(target);
-  if (!QDir(target).removeRecursively()) ZRNLogger_Log("ERR: %@ could not be removed wholly", target);
-}
-
 void VLLiveWC_Recording::U_StartCapturing() {
-  m_stopRequested = false;
-  m_stopFinished = false;
-  m_startPending = true;
-  m_hasRecorded = true;
+  m_controller->startRequested();
   QPointer<VLLiveWC_Recording> self(this);
-  std::shared_ptr<ZRNRecorder> recorder = m_recorder;
-  m_sessionQueue->async([recorder, self] {
+  std::shared_ptr<ZRNRecorder> recorder = m_controller->recorderRef();
+  m_controller->sessionQueue()->async([recorder, self] {
     recorder->resetForNewRecording();
     Dispatch_MainAsync([self] {
       if (!self) return;
       VLLiveWC_Recording& w = *self;
-      w.m_clipsFolderPath = QString();
-      w.m_vlDocument = std::make_shared<VLDocument>();
-      w.m_vlDocument->U_LoadCaptureProperties(Prefs_Shared());
-      const float fragmentSeconds = Recorder_FragmentSeconds(w.m_vlDocument->segmentSeconds());
-      if (fragmentSeconds != w.m_vlDocument->segmentSeconds()) {
-        ZRNLogger_Log("ATT: fragment length %.2f s is out of range; recording with %.0f s",
-                      static_cast<double>(w.m_vlDocument->segmentSeconds()), static_cast<double>(fragmentSeconds));
-        w.m_vlDocument->setSegmentSeconds(fragmentSeconds);
-      }
-      w.m_documentPackageFolderURL = File_MakeSessionPackage(w.m_host->targetURL(), kVLPackageExtension);
-      w.m_vlDocument->setDocURL(QUrl(w.m_documentPackageFolderURL));
+      w.m_controller->makePackage(w.m_host->targetURL(), Prefs_Shared());
       w.prepareForNewRecording();
-      w.writeRecFileflag();
-      File_SetCustomIcon(w.m_documentPackageFolderURL, QStringLiteral("LiveSessionIcon"));
-      w.m_vlDocument->updateSettingsFile();
       // Listed from its start: a recording cut short (a kill, a crash) is one click away afterwards.
-      if (!w.m_documentPackageFolderURL.isEmpty()) w.addZRNRecentItemForPath(w.m_documentPackageFolderURL.toLocalFile());
+      const QUrl package = w.m_controller->packageURL();
+      if (!package.isEmpty()) w.addZRNRecentItemForPath(package.toLocalFile());
       w.showWaitingAnimation();
       if (w.m_outlets.recordButton) {
         w.m_outlets.recordButton->setEnabled(true);
@@ -172,19 +133,19 @@ void VLLiveWC_Recording::U_StartCapturing() {
                                                QVariantMap{{kRecIsON, true}});
       if (!self) return;
       w.U_StartCapturing2();
-      w.m_startPending = false;
+      w.m_controller->startQueued();
     });
   });
 }
 
 void VLLiveWC_Recording::U_StartCapturing2() {
-  const std::shared_ptr<VLDocument> document = m_vlDocument;
-  const QUrl package = m_documentPackageFolderURL;
+  const std::shared_ptr<VLDocument> document = vlDocument();
+  const QUrl package = m_controller->packageURL();
   const QString extension = Prefs_Shared().movieFileExtension();
   const CaptureSessionRef session = m_host->captureSession();
-  std::shared_ptr<ZRNRecorder> recorder = m_recorder;
+  std::shared_ptr<ZRNRecorder> recorder = m_controller->recorderRef();
   QPointer<VLLiveWC_Recording> self(this);
-  m_sessionQueue->async([recorder, self, document, package, extension, session] {
+  m_controller->sessionQueue()->async([recorder, self, document, package, extension, session] {
     recorder->setDocument(document);
     recorder->setCaptureSession(session);
     if (package.isEmpty()) {
@@ -210,7 +171,7 @@ void VLLiveWC_Recording::setupForRecordingState() {
   if (m_outlets.captureDurationLabel) m_outlets.captureDurationLabel->setVisible(true);
   m_host->U_UpdateAudioPreviewControl();
   if (m_outlets.captureDurationLabel) m_outlets.captureDurationLabel->setText(compactStringWithCMTime(kMediaTimeZero));
-  if (m_vlDocument) m_vlDocument->setDocCaptureDate(QDateTime::currentDateTime());
+  if (const std::shared_ptr<VLDocument> document = vlDocument()) document->setDocCaptureDate(QDateTime::currentDateTime());
   delete m_recLabelTimer;
   m_recLabelTimer = new QTimer(this);
   m_recLabelTimer->setInterval(500);
@@ -229,8 +190,9 @@ void VLLiveWC_Recording::setupForRecordingState() {
 }
 
 void VLLiveWC_Recording::U_UpdateDurationLabel() {
-  if (!m_outlets.captureDurationLabel || !m_vlDocument) return;
-  const qint64 millis = m_vlDocument->docCaptureDate().msecsTo(QDateTime::currentDateTime());
+  const std::shared_ptr<VLDocument> document = vlDocument();
+  if (!m_outlets.captureDurationLabel || !document) return;
+  const qint64 millis = document->docCaptureDate().msecsTo(QDateTime::currentDateTime());
   m_outlets.captureDurationLabel->setText(compactStringWithCMTime(MediaTimeMake(millis, 1000)));
 }
 
@@ -297,7 +259,7 @@ void VLLiveWC_Recording::handleMovieStarted(const Notification& note) {
   if (url.isEmpty() || !m_capturedMovieURL.isEmpty()) return;
   auto asset = FragmentedAsset::fragmentedAssetWithURL(url);
   m_capturedMovieURL = url;
-  if (m_vlDocument) m_vlDocument->updateSettingsFile();
+  if (const std::shared_ptr<VLDocument> document = vlDocument()) document->updateSettingsFile();
   loadTheAsset(asset);
 }
 
@@ -358,18 +320,16 @@ void VLLiveWC_Recording::prepareToQuit(bool keep) {
 
 void VLLiveWC_Recording::U_StopCapturing(bool keep) {
   // One stop per recording: a second request (the user, the writer's failure) while one runs is ignored.
-  if (m_stopRequested) {
+  if (!m_controller->stopRequested()) {
     ZRNLogger_Log("ATT: stop already under way");
     return;
   }
-  m_stopRequested = true;
   QPointer<VLLiveWC_Recording> self(this);
-  m_recorder->U_StopCapturing(keep, [self](bool kept) {
+  m_controller->recorder().U_StopCapturing(keep, [self](bool kept) {
     if (!self) return;
     VLLiveWC_Recording& w = *self;
     w.setupForLiveState();
-    if (w.m_vlDocument) w.m_vlDocument->updateSettingsFile();
-    File_ClearCustomIcon(w.m_documentPackageFolderURL);
+    w.m_controller->recordingEnded();
     const void* object = w.m_host->liveWindowObject();
     NotificationCenter::defaultCenter().post(kZRNMovieStartedNotificationName, object,
                                              QVariantMap{{kIsLast, true}, {kSaveCaptured, kept}});
@@ -381,7 +341,7 @@ void VLLiveWC_Recording::U_StopCapturing(bool keep) {
 }
 
 void VLLiveWC_Recording::U_WriterFailed(const QString& reason, bool packageMade) {
-  if (m_stopRequested) return;
+  if (m_controller->isStopRequested()) return;
   ZRNLogger_Log("ERR: recording stopped, the movie cannot be written: %@", reason);
   setIsClosing(true);
   stopWaitingAnimation();
@@ -397,7 +357,7 @@ void VLLiveWC_Recording::U_FinishStopAndSave(bool saveCaptured) {
   if (saveCaptured) {
     deleteRecFileflag();
     saveCapturedFootage();
-    m_stopFinished = true;
+    m_controller->stopFinished();
     Dispatch_MainAsync([self] {
       if (!self) return;
       if (self->isClosing()) {
@@ -410,7 +370,7 @@ void VLLiveWC_Recording::U_FinishStopAndSave(bool saveCaptured) {
     });
   } else {
     deleteCapturedFootage(false);
-    m_stopFinished = true;
+    m_controller->stopFinished();
     if (appIsQuitting()) {
       if (QWidget* window = m_host->window()) window->close();
       ZRNAppHost_Shared().terminate();
@@ -426,39 +386,13 @@ void VLLiveWC_Recording::U_FinishStopAndSave(bool saveCaptured) {
 // --- the package -------------------------------------------------------------------------------
 
 void VLLiveWC_Recording::saveCapturedFootage() {
-  if (m_vlDocument) m_vlDocument->updateSettingsFile();
-  // The package made, which is the chosen name unless that was taken.
-  saveFootageToFile(m_documentPackageFolderURL.isEmpty() ? m_host->targetURL() : m_documentPackageFolderURL);
+  if (const std::shared_ptr<VLDocument> document = vlDocument()) document->updateSettingsFile();
+  saveFootageToFile(m_controller->savedPackageURL(m_host->targetURL()));
 }
 
 void VLLiveWC_Recording::saveFootageToFile(const QUrl& url) {
   addZRNRecentItemForPath(url.toLocalFile());
   if (Prefs_Shared().reopenSavedRecording()) U_OpenWindowForTopDoc();
-}
-
-void VLLiveWC_Recording::writeRecFileflag() {
-  if (!m_vlDocument || m_vlDocument->docURL().isEmpty()) return;
-  VLDocument_NoteRecordingPackage(m_vlDocument->docURL().toLocalFile(), true);
-  VLDocument_NoteRecordedInThisRun(m_vlDocument->docURL().toLocalFile());
-  QSaveFile lock(m_vlDocument->docURL().toLocalFile() + QLatin1Char('/') + kVLLockFileName);
-  if (!lock.open(QIODevice::WriteOnly) || !lock.commit()) ZRNLogger_Log("ERR: cannot write %@", lock.fileName());
-}
-
-void VLLiveWC_Recording::deleteRecFileflag() {
-  if (!m_vlDocument || m_vlDocument->docURL().isEmpty()) return;
-  const QString path = m_vlDocument->docURL().toLocalFile() + QLatin1Char('/') + kVLLockFileName;
-  const QFileInfo info(path);
-  if (info.exists() && info.isFile()) QFile::remove(path);
-  VLDocument_NoteRecordingPackage(m_vlDocument->docURL().toLocalFile(), false);
-}
-
-void VLLiveWC_Recording::deleteCapturedFootage(bool withClips) {
-  if (!m_vlDocument || m_vlDocument->docURL().isEmpty()) return;
-  const QString package = m_vlDocument->docURL().toLocalFile();
-  VLDocument_NoteRecordingPackage(package, false);
-  if (QFileInfo(package).isDir()) QDir(package).removeRecursively();
-  if (withClips && !m_clipsFolderPath.isEmpty() && !QDir(m_clipsFolderPath).isEmpty())
-    QDir(m_clipsFolderPath).removeRecursively();
 }
 
 // --- confirmation and closing --------------------------------------------------------------------

@@ -3,10 +3,11 @@
 // REC states, the hand-over of the growing movie, stopping, closing and quitting with their
 // confirmations, keeping or discarding the footage, the size actions and the information popover.
 //
-// The live window makes one with itself and owns it; the recording state lives here alone and the
-// window asks for it. The window hands it its outlets and answers the few questions of the capture half
+// The live window makes one with itself and owns it; the recording state lives in its widget-free
+// LiveRecordingController and the window asks for it. The window hands it its outlets and answers the few questions of the capture half
 // through VLLiveWC_RecordingHost. Everything here runs on the main thread unless it says otherwise.
 
+#include "capture/LiveRecordingController.h"
 #include "capture/ZRNRecorder.h"
 #include "common/ZRN_InfoPopoverVC.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -88,27 +89,28 @@ class VLLiveWC_Recording : public QObject {
                      bool observeMovieStarted = true);
   ~VLLiveWC_Recording() override;
 
-  ZRNRecorder& recorder() { return *m_recorder; }
-  std::shared_ptr<ZRNRecorder> recorderRef() const { return m_recorder; }
-  std::shared_ptr<DispatchQueue> assetWritingQueue() const { return m_assetWritingQueue; }
-  std::shared_ptr<VLDocument> vlDocument() const { return m_vlDocument; }
+  LiveRecordingController& controller() { return *m_controller; }
+  ZRNRecorder& recorder() { return m_controller->recorder(); }
+  std::shared_ptr<ZRNRecorder> recorderRef() const { return m_controller->recorderRef(); }
+  std::shared_ptr<DispatchQueue> assetWritingQueue() const { return m_controller->assetWritingQueue(); }
+  std::shared_ptr<VLDocument> vlDocument() const { return m_controller->document(); }
 
   // Any thread.
-  bool isRecording() const { return m_recorder->isRecording(); }
+  bool isRecording() const { return m_controller->isRecording(); }
   // Any thread: the window's session queue asks it before building the session again.
-  bool isClosing() const { return m_isClosing->load(); }
-  void setIsClosing(bool closing) { *m_isClosing = closing; }
+  bool isClosing() const { return m_controller->isClosing(); }
+  void setIsClosing(bool closing) { m_controller->setIsClosing(closing); }
   // The same flag for blocks that may run after this object went.
-  std::shared_ptr<const std::atomic<bool>> closingFlag() const { return m_isClosing; }
+  std::shared_ptr<const std::atomic<bool>> closingFlag() const { return m_controller->closingFlag(); }
   // The application delegate's flag: set by a confirmed quit request or by the delegate's own quit.
   bool appIsQuitting() const;
   // A stop was asked for and its footage is not saved yet (the keep or discard step has not run).
-  bool stopUnderWay() const { return m_stopRequested && !m_stopFinished; }
+  bool stopUnderWay() const { return m_controller->stopUnderWay(); }
   // A live window records once: not after its recording began, nor while it closes or the
   // application quits.
-  bool mayStartRecording() const;
-  QUrl documentPackageFolderURL() const { return m_documentPackageFolderURL; }
-  QString clipsFolderPath() const { return m_clipsFolderPath; }
+  bool mayStartRecording() const { return m_controller->mayStartRecording(appIsQuitting()); }
+  QUrl documentPackageFolderURL() const { return m_controller->packageURL(); }
+  QString clipsFolderPath() const { return m_controller->clipsFolderPath(); }
   QUrl capturedMovieURL() const { return m_capturedMovieURL; }
   bool progressiveWindowWasOpen() const { return m_progressiveWindowWasOpen; }
   void setProgressiveWindowWasOpen(bool open) { m_progressiveWindowWasOpen = open; }
@@ -123,9 +125,9 @@ class VLLiveWC_Recording : public QObject {
   void toggleCapture();
   void saveFootageToFile(const QUrl& url);
   void saveCapturedFootage();
-  void deleteRecFileflag();
-  void writeRecFileflag();
-  void deleteCapturedFootage(bool withClips);
+  void deleteRecFileflag() { m_controller->deleteRecFileflag(); }
+  void writeRecFileflag() { m_controller->writeRecFileflag(); }
+  void deleteCapturedFootage(bool withClips) { m_controller->deleteCapturedFootage(withClips); }
   void prepareToQuit(bool keep);
   // The keep/discard step after the session was torn down, on the main queue.
   void U_FinishStopAndSave(bool keep);
@@ -166,9 +168,6 @@ class VLLiveWC_Recording : public QObject {
   // packageMade NO: nothing could be written at all, and the alert must not say that anything was kept.
   void U_WriterFailed(const QString& reason, bool packageMade = true);
   void U_SetContentSizeForMovieSize();
-  // Removes the package at the target when the user agreed to replace it, unless it holds a recording
-  // of this run (that one stays, and the new recording takes a free name beside it).
-  void U_RemoveReplacedPackage(const QString& target);
   void U_UpdateDurationLabel();
 
   // The preferences window goes out of sight while a recording runs (the application delegate hides it).
@@ -190,19 +189,8 @@ class VLLiveWC_Recording : public QObject {
 
   VLLiveWC_RecordingHost* m_host;
   VLLiveWC_RecordingOutlets m_outlets;
-  std::shared_ptr<DispatchQueue> m_assetWritingQueue;
-  std::shared_ptr<DispatchQueue> m_sessionQueue;
-  std::shared_ptr<ZRNRecorder> m_recorder;
-  std::shared_ptr<VLDocument> m_vlDocument;
-  std::shared_ptr<std::atomic<bool>> m_isClosing = std::make_shared<std::atomic<bool>>(false);
-  bool m_stopRequested = false;
-  bool m_stopFinished = false;
-  bool m_startPending = false;
-  // A recording was started in this window (it stays so: the window records once).
-  bool m_hasRecorded = false;
+  std::shared_ptr<LiveRecordingController> m_controller;
   bool m_progressiveWindowWasOpen = false;
-  QUrl m_documentPackageFolderURL;
-  QString m_clipsFolderPath;
   QUrl m_capturedMovieURL;
   QTimer* m_recLabelTimer = nullptr;
   QPointer<QFrame> m_popover;

@@ -346,3 +346,78 @@ TEST(Layers, EveryProductFolderIsALayer) {
   }
   EXPECT_TRUE(loose.isEmpty()) << loose.join(QLatin1Char(' ')).toStdString();
 }
+
+namespace {
+
+// FFmpeg's seeking and encoding are written once, in the media io; every other layer asks it.
+QStringList IoOnlyCallFaults(const QString& file, const QString& contents) {
+  static const QRegularExpression call(
+      QStringLiteral(R"(\b(av_seek_frame|avformat_seek_file|avcodec_send_frame|avcodec_receive_packet)\s*\()"));
+  if (file.startsWith(QLatin1String("platform/media/io/"))) return {};
+  QStringList faults;
+  const QStringList lines = contents.split(QLatin1Char('\n'));
+  for (qsizetype i = 0; i < lines.size(); ++i) {
+    const QString code = lines[i].section(QLatin1String("//"), 0, 0);
+    const QRegularExpressionMatch m = call.match(code);
+    if (m.hasMatch()) faults << QStringLiteral("%1:%2 calls %3").arg(file).arg(i + 1).arg(m.captured(1));
+  }
+  return faults;
+}
+
+// Every source file of every layer, by its path from the source root.
+QHash<QString, QString> ProductSources(const QList<Layer>& layers) {
+  QHash<QString, QString> sources;
+  for (const Layer& layer : layers) {
+    const QDir dir(Test_SourcePath(layer.folder));
+    for (const QString& name : dir.entryList({QStringLiteral("*.cpp"), QStringLiteral("*.h")}, QDir::Files)) {
+      QFile file(dir.filePath(name));
+      if (file.open(QIODevice::ReadOnly)) sources.insert(layer.folder + QLatin1Char('/') + name, QString::fromUtf8(file.readAll()));
+    }
+  }
+  return sources;
+}
+
+}  // namespace
+
+TEST(Layers, TheIoCheckFindsSeeksAndEncodesOutsideTheMediaIo) {
+  const struct {
+    const char* file;
+    const char* contents;
+    int faults;
+  } cases[] = {
+      {"platform/media/export/X.cpp", "  av_seek_frame(in, 0, ts, AVSEEK_FLAG_BACKWARD);\n", 1},
+      {"platform/media/asset/X.cpp", "x;\n(void)avformat_seek_file (ctx, -1, a, b, c, 0);\n", 1},
+      {"platform/media/writer/X.cpp", "rc = avcodec_send_frame(c, f);\nrc = avcodec_receive_packet(c, p);\n", 2},
+      {"platform/media/io/FFmpegCodec.cpp", "av_seek_frame(in, 0, ts, 0); avcodec_send_frame(c, f);\n", 0},
+      {"platform/media/asset/X.cpp", "// avformat_seek_file( is wrapped by FFmpeg_Rewind\nFFmpeg_Rewind(ctx);\n", 0},
+      {"capture/X.cpp", "my_av_seek_frame(x);\n", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.contents);
+    EXPECT_EQ(IoOnlyCallFaults(QString::fromLatin1(c.file), QString::fromLatin1(c.contents)).size(), c.faults);
+  }
+}
+
+TEST(Layers, SeekingAndEncodingAreCalledOnlyInTheMediaIo) {
+  const QHash<QString, QString> sources = ProductSources(BuildLayers());
+  ASSERT_GT(sources.size(), 200) << "layers.txt missing from the build folder";
+  QStringList faults;
+  for (auto it = sources.begin(); it != sources.end(); ++it) faults << IoOnlyCallFaults(it.key(), it.value());
+  faults.sort();
+  EXPECT_TRUE(faults.isEmpty()) << faults.join(QLatin1Char('\n')).toStdString();
+}
+
+TEST(Shape, NoProductSourceFileIsOver600Lines) {
+  // A file past this is split by concern into <Class>_<Concern>.cpp files.
+  constexpr qsizetype kMaxLines = 600;
+  const QHash<QString, QString> sources = ProductSources(BuildLayers());
+  ASSERT_GT(sources.size(), 200) << "layers.txt missing from the build folder";
+  QStringList long_;
+  for (auto it = sources.begin(); it != sources.end(); ++it) {
+    if (!it.key().endsWith(QLatin1String(".cpp"))) continue;
+    const qsizetype lines = it.value().count(QLatin1Char('\n'));
+    if (lines > kMaxLines) long_ << QStringLiteral("%1: %2 lines").arg(it.key()).arg(lines);
+  }
+  long_.sort();
+  EXPECT_TRUE(long_.isEmpty()) << long_.join(QLatin1Char('\n')).toStdString();
+}

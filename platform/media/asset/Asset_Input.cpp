@@ -2,6 +2,7 @@
 
 #include "platform/foundation/SysErrno.h"
 #include "platform/media/asset/AssetTiming.h"
+#include "platform/media/io/FFmpegCodec.h"
 
 #include <QFile>
 
@@ -188,7 +189,7 @@ bool U_TakeStartTimes(AVFormatContext* ctx) {
       av_packet_unref(packet.get());
     }
     // Back to the start for whoever reads the movie next.
-    if (avformat_seek_file(ctx, -1, INT64_MIN, INT64_MIN, INT64_MAX, AVSEEK_FLAG_BACKWARD) < 0) return false;
+    if (FFmpeg_Rewind(ctx) < 0) return false;
     for (unsigned i = 0; i < ctx->nb_streams; ++i) {
       if (seen[i] >= kPacketsPerStream) continue;
       // A stream that did not show enough packets before the end of a short movie is still known;

@@ -1,5 +1,6 @@
 #include "platform/media/asset/AssetTiming.h"
 
+#include "platform/media/io/FFmpegCodec.h"
 #include "platform/media/io/FFmpegUtil.h"
 
 extern "C" {
@@ -33,7 +34,7 @@ double U_DecodedFrameRate(AVFormatContext* ctx, AVStream* st) {
     av_packet_unref(packet.get());
     if (ours) break;
   }
-  (void)avformat_seek_file(ctx, -1, INT64_MIN, INT64_MIN, INT64_MAX, AVSEEK_FLAG_BACKWARD);
+  (void)FFmpeg_Rewind(ctx);
   const AVRational rate = codec->framerate;
   return rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0;
 }

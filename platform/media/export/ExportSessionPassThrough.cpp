@@ -57,8 +57,47 @@ class SharedSource {
     m_in->streams[stream]->discard = AVDISCARD_ALL;
   }
 
-  // Positions the stream on the key frame at or before ts (its time base). 0, or the seek's error.
-  int seek(int stream, int64_t ts) {
+  // Positions the stream so that its first packet (its first key frame, for video) is at or before ts
+  // (its time base), or at its start. 0, or the seek's error.
+  int seek(int stream, int64_t ts, bool video) {
+    FFmpegSeekSteps steps;
+    steps.seekTo = [this, stream](int64_t target) { return seekKeyFrame(stream, target); };
+    steps.firstTime = [this, stream, video](int64_t* pts) {
+      std::deque<FFmpegPacketPtr>& queue = m_streams[stream].queue;
+      for (;;) {
+        if (queue.empty()) {
+          if (const int rc = fill(); rc < 0) return rc;
+          continue;
+        }
+        const AVPacket* p = queue.front().get();
+        // A copy starts on a key frame: what comes before the first one is never copied.
+        if (video && !(p->flags & AV_PKT_FLAG_KEY)) {
+          queue.pop_front();
+          continue;
+        }
+        *pts = p->pts != AV_NOPTS_VALUE ? p->pts : p->dts;
+        return 0;
+      }
+    };
+    return FFmpeg_SeekAtOrBefore(m_in->streams[stream], ts, steps);
+  }
+
+  // The stream's next packet: 0, or a negative value at the end of the file or on a read error.
+  int read(int stream, FFmpegPacketPtr* out) {
+    Stream& own = m_streams[stream];
+    while (own.queue.empty()) {
+      if (const int rc = fill(); rc < 0) return rc;
+    }
+    *out = std::move(own.queue.front());
+    own.queue.pop_front();
+    return 0;
+  }
+
+ private:
+  explicit SharedSource(FFmpegInputPtr in) : m_in(std::move(in)) {}
+
+  // A seek goes no later than what the other copiers were given, and forgets what this one held.
+  int seekKeyFrame(int stream, int64_t ts) {
     AVRational tb = m_in->streams[stream]->time_base;
     int64_t target = ts;
     for (auto& [index, s] : m_streams) {
@@ -71,31 +110,23 @@ class SharedSource {
     return FFmpeg_SeekKeyFrame(m_in.get(), stream, target);
   }
 
-  // The stream's next packet: 0, or a negative value at the end of the file or on a read error.
-  int read(int stream, FFmpegPacketPtr* out) {
-    Stream& own = m_streams[stream];
-    while (own.queue.empty()) {
-      FFmpegPacketPtr p = FFmpeg_MakePacket();
-      if (!p) return AVERROR(ENOMEM);
-      const int rc = av_read_frame(m_in.get(), p.get());
-      if (rc < 0) return rc;
-      auto it = m_streams.find(p->stream_index);
-      if (it == m_streams.end() || !it->second.active) continue;
-      Stream& s = it->second;
-      const int64_t dts = p->dts != AV_NOPTS_VALUE ? p->dts : p->pts;
-      if (dts != AV_NOPTS_VALUE) {
-        if (s.last != kNone && dts <= s.last) continue;  // given before a seek by another copier
-        s.last = dts;
-      }
-      s.queue.push_back(std::move(p));
+  // Reads one packet and queues it for the copier of its stream. 0, or the read's error.
+  int fill() {
+    FFmpegPacketPtr p = FFmpeg_MakePacket();
+    if (!p) return AVERROR(ENOMEM);
+    const int rc = av_read_frame(m_in.get(), p.get());
+    if (rc < 0) return rc;
+    auto it = m_streams.find(p->stream_index);
+    if (it == m_streams.end() || !it->second.active) return 0;
+    Stream& s = it->second;
+    const int64_t dts = p->dts != AV_NOPTS_VALUE ? p->dts : p->pts;
+    if (dts != AV_NOPTS_VALUE) {
+      if (s.last != kNone && dts <= s.last) return 0;  // given before a seek by another copier
+      s.last = dts;
     }
-    *out = std::move(own.queue.front());
-    own.queue.pop_front();
+    s.queue.push_back(std::move(p));
     return 0;
   }
-
- private:
-  explicit SharedSource(FFmpegInputPtr in) : m_in(std::move(in)) {}
   static constexpr int64_t kNone = std::numeric_limits<int64_t>::min();
   struct Stream {
     bool active = false;
@@ -218,9 +249,6 @@ class TrackCopier {
       m_inStream = s.sourceStreamIndex;
       m_in->attach(m_inStream);
       m_inTb = in->streams[m_inStream]->time_base;
-      m_streamStart = in->streams[m_inStream]->start_time != AV_NOPTS_VALUE
-                          ? std::min<int64_t>(0, in->streams[m_inStream]->start_time)
-                          : 0;
       m_srcStart = toTimeBase(s.timeMapping.source.start, m_inTb);
       m_srcEnd = toTimeBase(s.timeMapping.source.end(), m_inTb);
       m_targetStart = toTimeBase(s.timeMapping.target.start, m_stream->time_base);
@@ -234,20 +262,13 @@ class TrackCopier {
       m_stopped = false;
       m_shownAtStart = AV_NOPTS_VALUE;
       m_gop.clear();
-      m_seekBack = av_rescale_q(1, AVRational{1, 2}, m_inTb);
-      m_seekTarget = m_srcStart;
-      return seekSource(error);
+      const int rc = m_in->seek(m_inStream, m_srcStart, m_video);
+      if (rc < 0 && error)
+        *error = QStringLiteral("%1 cannot be read from the start of the clip: %2").arg(s.sourcePath, FFmpeg_ErrorText(rc));
+      return rc >= 0;
     }
     m_done = true;
     return true;
-  }
-
-  bool seekSource(QString* error) {
-    const int rc = m_in->seek(m_inStream, m_seekTarget);
-    if (rc < 0 && error)
-      *error = QStringLiteral("%1 cannot be read from the start of the clip: %2")
-                   .arg(m_segments[m_segIndex].sourcePath, FFmpeg_ErrorText(rc));
-    return rc >= 0;
   }
 
   void closeInput() {
@@ -306,12 +327,6 @@ class TrackCopier {
     const int64_t dts = p->dts != AV_NOPTS_VALUE ? p->dts : pts;
     const bool key = (p->flags & AV_PKT_FLAG_KEY) || !m_video;
     if (!m_started) {
-      if (m_leading && m_gop.empty() && key && pts > m_srcStart && m_seekTarget > m_streamStart) {
-        // The seek landed past the start (fragmented movies seek by decode time): go further back.
-        m_seekTarget = std::max(m_streamStart, m_srcStart - m_seekBack);
-        m_seekBack *= 2;
-        return seekSource(error);
-      }
       if (m_leading) {
         // Keep everything from the last key frame at or before the start; once a packet decodes after
         // the start no later key frame can show at or before it.
@@ -380,144 +395,12 @@ class TrackCopier {
   int m_inStream = -1;
   AVRational m_inTb{1, 1};
   int64_t m_srcStart = 0, m_srcEnd = 0, m_targetStart = 0;
-  int64_t m_seekTarget = 0, m_seekBack = 0, m_streamStart = 0;
   int64_t m_shownAtStart = AV_NOPTS_VALUE;
   int64_t m_lastDts = std::numeric_limits<int64_t>::min();
   bool m_leading = true, m_trailing = true, m_stopped = false, m_started = false, m_anyWritten = false, m_done = false;
   std::vector<FFmpegPacketPtr> m_gop;
   std::vector<FFmpegPacketPtr> m_held;
   std::deque<FFmpegPacketPtr> m_ready;
-};
-
-// Copied packets cannot end between a frame and the later frame it refers to, so a clip may carry a
-// frame or two past its end. The movie's edit lists are shortened afterwards so that exactly the
-// requested length plays. endSeconds: per track in file order, where its edit must end.
-class EditListTrimmer {
- public:
-  EditListTrimmer(const QString& path, const std::vector<double>& endSeconds) : m_file(path), m_ends(endSeconds) {}
-
-  bool run() {
-    if (!m_file.open(QIODevice::ReadWrite)) return false;
-    const int64_t size = m_file.size();
-    int64_t at = 0;
-    while (at + 8 <= size) {
-      int64_t boxSize = 0, header = 0;
-      QByteArray type;
-      if (!box(at, size, &boxSize, &header, &type)) return false;
-      if (type == "moov") return moov(at + header, at + boxSize);
-      at += boxSize;
-    }
-    return false;
-  }
-
- private:
-  bool box(int64_t at, int64_t limit, int64_t* size, int64_t* header, QByteArray* type) {
-    if (!m_file.seek(at)) return false;
-    const QByteArray h = m_file.read(8);
-    if (h.size() != 8) return false;
-    uint64_t s = be(h, 0, 4);
-    *type = h.mid(4, 4);
-    *header = 8;
-    if (s == 1) {
-      const QByteArray l = m_file.read(8);
-      if (l.size() != 8) return false;
-      s = be(l, 0, 8);
-      *header = 16;
-    } else if (s == 0) {
-      s = uint64_t(limit - at);
-    }
-    if (s < uint64_t(*header) || s > uint64_t(limit - at)) return false;
-    *size = int64_t(s);
-    return true;
-  }
-  static uint64_t be(const QByteArray& b, int offset, int bytes) {
-    uint64_t v = 0;
-    for (int i = 0; i < bytes; ++i) v = (v << 8) | uint8_t(b[offset + i]);
-    return v;
-  }
-  uint64_t readAt(int64_t at, int bytes) {
-    m_file.seek(at);
-    return be(m_file.read(bytes), 0, bytes);
-  }
-  void writeAt(int64_t at, uint64_t value, int bytes) {
-    QByteArray b(bytes, 0);
-    for (int i = bytes - 1; i >= 0; --i, value >>= 8) b[i] = char(value & 0xff);
-    m_file.seek(at);
-    m_file.write(b);
-  }
-
-  bool moov(int64_t begin, int64_t end) {
-    int64_t mvhdDuration = -1;
-    int mvhdBytes = 4;
-    uint64_t movieTimescale = 0;
-    size_t trackIndex = 0;
-    uint64_t longest = 0;
-    for (int64_t at = begin; at + 8 <= end;) {
-      int64_t size = 0, header = 0;
-      QByteArray type;
-      if (!box(at, end, &size, &header, &type)) return false;
-      if (type == "mvhd") {
-        const int version = int(readAt(at + header, 1));
-        const int64_t ts = at + header + 4 + (version == 1 ? 16 : 8);
-        movieTimescale = readAt(ts, 4);
-        mvhdDuration = ts + 4;
-        mvhdBytes = version == 1 ? 8 : 4;
-      } else if (type == "trak") {
-        if (movieTimescale == 0) return false;
-        const double want = trackIndex < m_ends.size() ? m_ends[trackIndex] : -1.0;
-        ++trackIndex;
-        uint64_t length = 0;
-        if (!trak(at + header, at + size, want, movieTimescale, &length)) return false;
-        longest = std::max(longest, length);
-      }
-      at += size;
-    }
-    if (mvhdDuration >= 0 && longest > 0) writeAt(mvhdDuration, longest, mvhdBytes);
-    return true;
-  }
-
-  bool trak(int64_t begin, int64_t end, double want, uint64_t movieTimescale, uint64_t* length) {
-    int64_t tkhdDuration = -1;
-    int tkhdBytes = 4;
-    for (int64_t at = begin; at + 8 <= end;) {
-      int64_t size = 0, header = 0;
-      QByteArray type;
-      if (!box(at, end, &size, &header, &type)) return false;
-      if (type == "tkhd") {
-        const int version = int(readAt(at + header, 1));
-        tkhdDuration = at + header + 4 + (version == 1 ? 24 : 16);
-        tkhdBytes = version == 1 ? 8 : 4;
-        *length = readAt(tkhdDuration, tkhdBytes);
-      } else if (type == "edts") {
-        int64_t eSize = 0, eHeader = 0;
-        QByteArray eType;
-        if (box(at + header, at + size, &eSize, &eHeader, &eType) && eType == "elst" && want > 0.0) {
-          const int64_t body = at + header + eHeader;
-          const int version = int(readAt(body, 1));
-          const uint64_t count = readAt(body + 4, 4);
-          const int field = version == 1 ? 8 : 4;
-          const int entry = 2 * field + 4;
-          const uint64_t target = uint64_t(std::llround(want * double(movieTimescale)));
-          uint64_t before = 0;
-          for (uint64_t i = 0; i + 1 < count; ++i) before += readAt(body + 8 + int64_t(i * entry), field);
-          if (count > 0 && target > before) {
-            const int64_t last = body + 8 + int64_t((count - 1) * entry);
-            const uint64_t current = readAt(last, field);
-            if (before + current > target) {
-              writeAt(last, target - before, field);
-              *length = target;
-              if (tkhdDuration >= 0) writeAt(tkhdDuration, target, tkhdBytes);
-            }
-          }
-        }
-      }
-      at += size;
-    }
-    return true;
-  }
-
-  QFile m_file;
-  std::vector<double> m_ends;
 };
 
 }  // namespace
@@ -591,7 +474,7 @@ bool ExportSession_WritePassThrough(const ExportSessionWork& work, QString* erro
   copiers.clear();
   output.reset();
   if (work.muxer == QLatin1String("mov") || work.muxer == QLatin1String("mp4")) {
-    if (!EditListTrimmer(work.path, trackEnds).run()) {
+    if (!ExportSession_TrimEditLists(work.path, trackEnds)) {
       *error = QStringLiteral("The length of the exported movie could not be set.");
       return false;
     }

@@ -6,6 +6,8 @@
 
 #include <QByteArray>
 
+#include <vector>
+
 struct ExportSessionWork {
   AssetRef asset;
   MediaTimeRange range;  // finite, inside the asset
@@ -28,3 +30,8 @@ QList<AssetTrackSegment> ExportSession_SegmentsInRange(const AssetTrackRef& trac
 bool ExportSession_StartOutput(AVFormatContext* out, const QByteArray& path, QString* error);
 // Writes the file's end and waits until every byte is in the file; false with the reason otherwise.
 bool ExportSession_FinishOutput(AVFormatContext* out, QString* error);
+// Copied packets cannot end between a frame and the later frame it refers to, so a clip may carry a
+// frame or two past its end: the closed movie's edit lists are shortened so that exactly the requested
+// length plays. endSeconds: per track in file order, where its edit must end. False when the file cannot
+// be read as a movie.
+bool ExportSession_TrimEditLists(const QString& path, const std::vector<double>& endSeconds);

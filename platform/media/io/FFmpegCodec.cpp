@@ -24,26 +24,49 @@ int FFmpeg_SeekKeyFrame(AVFormatContext* input, int stream, int64_t ts) {
   return again >= 0 ? 0 : rc;
 }
 
-int FFmpeg_SeekAtOrBefore(AVFormatContext* input, int stream, int64_t ts, AVPacket* first) {
-  if (!input || !first || stream < 0 || unsigned(stream) >= input->nb_streams) return AVERROR(EINVAL);
-  const AVStream* st = input->streams[stream];
+int FFmpeg_SeekAtOrBefore(const AVStream* st, int64_t ts, const FFmpegSeekSteps& steps) {
+  if (!st || !steps.seekTo || !steps.firstTime) return AVERROR(EINVAL);
   const int64_t earliest = st->start_time != AV_NOPTS_VALUE ? std::min<int64_t>(0, st->start_time) : 0;
   int64_t target = ts;
   int64_t back = std::max<int64_t>(1, av_rescale_q(1, AVRational{1, 2}, st->time_base));
   for (int step = 0;; ++step) {
-    int rc = FFmpeg_SeekKeyFrame(input, stream, target);
+    const int rc = steps.seekTo(target);
     if (rc < 0) return rc;
-    while ((rc = av_read_frame(input, first)) >= 0 && first->stream_index != stream) av_packet_unref(first);
-    if (rc < 0) return AVERROR_EOF;
-    const int64_t pts = first->pts != AV_NOPTS_VALUE ? first->pts : first->dts;
+    int64_t pts = AV_NOPTS_VALUE;
+    if (steps.firstTime(&pts) < 0) return 0;
+    // Fragmented movies seek by decode time and may land after ts: step back, twice as far each time.
     if (pts != AV_NOPTS_VALUE && pts > ts && target > earliest && step < kMaxSeekSteps) {
-      av_packet_unref(first);
       target = std::max(earliest, ts - back);
       back *= 2;
       continue;
     }
     return 0;
   }
+}
+
+int FFmpeg_SeekAtOrBefore(AVFormatContext* input, int stream, int64_t ts, AVPacket* first) {
+  if (!input || !first || stream < 0 || unsigned(stream) >= input->nb_streams) return AVERROR(EINVAL);
+  int read = 0;
+  FFmpegSeekSteps steps;
+  steps.seekTo = [&](int64_t target) {
+    av_packet_unref(first);
+    return FFmpeg_SeekKeyFrame(input, stream, target);
+  };
+  steps.firstTime = [&](int64_t* pts) {
+    while ((read = av_read_frame(input, first)) >= 0 && first->stream_index != stream) av_packet_unref(first);
+    if (read < 0) return read;
+    *pts = first->pts != AV_NOPTS_VALUE ? first->pts : first->dts;
+    return 0;
+  };
+  const int rc = FFmpeg_SeekAtOrBefore(input->streams[stream], ts, steps);
+  if (rc < 0) return rc;
+  return read < 0 ? AVERROR_EOF : 0;
+}
+
+int FFmpeg_Rewind(AVFormatContext* input) {
+  if (!input) return AVERROR(EINVAL);
+  const int rc = avformat_seek_file(input, -1, INT64_MIN, INT64_MIN, INT64_MAX, AVSEEK_FLAG_BACKWARD);
+  return rc < 0 ? rc : 0;
 }
 
 FFmpegFrameDecoder::~FFmpegFrameDecoder() = default;

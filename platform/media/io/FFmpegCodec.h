@@ -29,6 +29,24 @@ int FFmpeg_SeekKeyFrame(AVFormatContext* input, int stream, int64_t ts);
 // cannot be positioned.
 int FFmpeg_SeekAtOrBefore(AVFormatContext* input, int stream, int64_t ts, AVPacket* first);
 
+// How a stream is positioned when the caller reads the demuxer itself (several copiers sharing one input):
+// seekTo puts the input on the key frame at or before a time of the stream (0, or the seek's error);
+// firstTime answers the time of the stream's first packet from there (0 with *pts, AV_NOPTS_VALUE when
+// the packet has none; a negative value at the end or on a read error) and leaves that packet to the
+// caller's next read.
+struct FFmpegSeekSteps {
+  std::function<int(int64_t target)> seekTo;
+  std::function<int(int64_t* pts)> firstTime;
+};
+// The same step back as above without reading ahead: the caller's first packet of the stream is at or
+// before ts, or the input is at the stream's start. 0 when positioned (also when the stream has nothing
+// more from there: the caller's read answers that), or the error of seekTo.
+int FFmpeg_SeekAtOrBefore(const AVStream* stream, int64_t ts, const FFmpegSeekSteps& steps);
+
+// Puts the input back at its start, for whoever reads it next after a look at its first packets. 0, or
+// the error of the seek.
+int FFmpeg_Rewind(AVFormatContext* input);
+
 // Decodes one stream of an input frame after frame. The input and the codec belong to the caller and
 // outlive this. Packets the codec finds damaged are skipped, as a player skips a damaged picture.
 class FFmpegFrameDecoder {

@@ -97,6 +97,68 @@ TEST(FFmpegCodecMedia, SeekAndDecodeGiveTheFrameShownAtATime) {
   }
 }
 
+// The seek for callers that read the demuxer themselves steps back like the reading one and leaves the
+// first packet to the caller: it lands on the same packet, at or before the time, and the caller's next
+// read gives exactly that packet. A fragmented movie needs a step back for some time.
+TEST(FFmpegCodecMedia, SeekWithoutReadingAheadLandsWhereTheReadingSeekDoes) {
+  const QString folder = Test_MakeTempDir();
+  const struct {
+    const char* name;
+    QString path;
+    bool stepsBack;
+  } movies[] = {
+      {"plain", TestMovie_Make(folder, QStringLiteral("plain.mp4"), {.seconds = 5.0, .audio = true, .keyInterval = 60}), false},
+      {"fragmented",
+       TestMovie_Make(folder, QStringLiteral("frag.mp4"), {.seconds = 5.0, .audio = true, .fragmented = true, .keyInterval = 60}),
+       true},
+  };
+  for (const auto& movie : movies) {
+    SCOPED_TRACE(movie.name);
+    OpenedMovie m = OpenVideo(movie.path);
+    ASSERT_TRUE(m.codec);
+    AVFormatContext* in = m.input.get();
+    const AVStream* st = in->streams[m.stream];
+    const AVRational tb = st->time_base;
+    int mostSeeks = 0;
+    for (double t : {3.5, 0.0, 2.0, 1.7, 4.99, 20.0}) {
+      SCOPED_TRACE(t);
+      const int64_t ts = int64_t(std::floor(t / av_q2d(tb)));
+      FFmpegPacketPtr read = FFmpeg_MakePacket();
+      ASSERT_EQ(FFmpeg_SeekAtOrBefore(in, m.stream, ts, read.get()), 0);
+
+      // The caller keeps what it looked at, as a shared demuxer's queue does.
+      FFmpegPacketPtr held = FFmpeg_MakePacket();
+      bool holding = false;
+      int seeks = 0;
+      FFmpegSeekSteps steps;
+      steps.seekTo = [&](int64_t target) {
+        ++seeks;
+        holding = false;
+        av_packet_unref(held.get());
+        return FFmpeg_SeekKeyFrame(in, m.stream, target);
+      };
+      steps.firstTime = [&](int64_t* pts) {
+        int rc = 0;
+        while (!holding && (rc = av_read_frame(in, held.get())) >= 0) {
+          holding = held->stream_index == m.stream;
+          if (!holding) av_packet_unref(held.get());
+        }
+        if (rc < 0) return rc;
+        *pts = held->pts != AV_NOPTS_VALUE ? held->pts : held->dts;
+        return 0;
+      };
+      ASSERT_EQ(FFmpeg_SeekAtOrBefore(st, ts, steps), 0);
+      ASSERT_TRUE(holding);
+      mostSeeks = std::max(mostSeeks, seeks);
+      EXPECT_EQ(held->pts, read->pts);
+      EXPECT_EQ(held->size, read->size);
+      EXPECT_TRUE(held->flags & AV_PKT_FLAG_KEY);
+      EXPECT_TRUE(held->pts <= ts || held->pts <= std::max<int64_t>(0, st->start_time)) << held->pts;
+    }
+    EXPECT_EQ(mostSeeks > 1, movie.stepsBack) << mostSeeks;
+  }
+}
+
 // Frame-to-frame conversion agrees with the image scaler, keeps a same-format copy exact, and gives the
 // same pixels on all cores as on one.
 TEST(FFmpegCodecMedia, FrameScalerConvertsLikeTheImageScaler) {

@@ -1,0 +1,158 @@
+// The application delegate's menu commands that open something: the preferences, the log file, the
+// vendor's pages and the about box.
+
+#include "app/ZRNAppDelegate.h"
+
+#include "app/ZRNAppMenus.h"
+#include "app/ZRNAppPreferences.h"
+#include "common/ZRNAlerts.h"
+#include "common/ZRNAppSetup.h"
+#include "common/ZRNLogger.h"
+#include "platform/foundation/DispatchQueue.h"
+#include "platform/foundation/Fmt.h"
+#include "platform/foundation/PropertyList.h"
+#include "platform/system/WindowTitleFit.h"
+#include "platform/system/Workspace.h"
+
+#include "capture/VLLiveWC.h"
+#include "prefs/ZRNPrefsController.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QPushButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace {
+const QString kStorePageURL = QStringLiteral("https://flathub.org/apps/org.velmora.Velmora");
+
+// A resource of the application as a file the desktop can open: copied once per run into the cache.
+QString resourceAsFile(const QString& resource, const QString& fileName) {
+  const QString folder = QDir::tempPath() + QStringLiteral("/velmora-") + QString::number(QCoreApplication::applicationPid());
+  QDir().mkpath(folder);
+  const QString path = folder + QLatin1Char('/') + fileName;
+  QFile::remove(path);
+  if (!QFile::copy(resource, path)) return QString();
+  QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+  return path;
+}
+}  // namespace
+
+// Menu commands
+
+ZRNAppMenus* ZRNAppDelegate::mainMenu() {
+  if (!m_mainMenu) m_mainMenu = new ZRNAppMenus(this);
+  return m_mainMenu;
+}
+
+QWidget* ZRNAppDelegate::keyWindow() const {
+  if (m_keyWindowForTesting) return m_keyWindowForTesting;
+  return QApplication::activeWindow();
+}
+
+void ZRNAppDelegate::startRecording() { VLLiveWC_ToggleCapture(); }
+
+void ZRNAppDelegate::stopRecording() {
+  VLLiveWC_ToggleCapture();
+  // A closing live window lets go of itself (it is deleted on close).
+}
+
+void ZRNAppDelegate::showHidePreferencesWindow() {
+  // The camera settings cannot change while recording: the export settings show instead.
+  if (recordingIsON() && ZRNPrefsController_CurrentModuleIdentifier() == QLatin1String("CameraPrefsPane"))
+    ZRNPrefsController_SelectModule(QStringLiteral("ExportPrefsPane"));
+  ZRNPrefsController_ShowOrHideWindow();
+}
+
+void ZRNAppDelegate::orderOutPreferencesWindow() {
+  ZRNPrefsController* prefs = ZRNPrefsController::existingController();
+  if (!prefs || !prefs->isVisible()) return;
+  prefs->hide();
+  setPrefsWindowIsON(false);
+}
+
+void ZRNAppDelegate::showHideCameraPreferences() {
+  if (recordingIsON()) return;
+  ZRNPrefsController_ShowOrHideWindow();
+  ZRNPrefsController_SelectModule(QStringLiteral("CameraPrefsPane"));
+}
+
+bool ZRNAppDelegate::U_OpenURL(const QUrl& url) {
+  m_lastOpenedURL = url;
+  ZRNLogger_Log(QStringLiteral("open %@"), url.toString());
+  if (Workspace_OpenURL(url)) return true;
+  // Nothing on this desktop opens it: the user gets the file's place (or the address) to open it himself.
+  const bool file = url.isLocalFile();
+  const QString name = file ? QFileInfo(url.toLocalFile()).fileName() : url.toString();
+  Dispatch_MainAsync([file, name, where = file ? url.toLocalFile() : url.toString()] {
+    Alert_ShowHandOffFailure(Fmt("\u201C%@\u201D cannot be opened.", name),
+                             file ? QStringLiteral("No program on this desktop opens it. The file is here:")
+                                  : QStringLiteral("No web browser on this desktop opens it. The address is:"),
+                             where);
+  });
+  return false;
+}
+
+void ZRNAppDelegate::showLogFile() {
+  // This run's log in today's folder of the debug logs.
+  QString path = ZRNAppSetup::sharedAppSetup()->debugLogFilename();
+  if (path.isEmpty()) path = ZRNAppSetup::sharedAppSetup()->zrnDebugLogsFolderPath();
+  if (path.isEmpty()) return;
+  U_OpenURL(QUrl::fromLocalFile(path));
+}
+
+void ZRNAppDelegate::launchVendorWebsite() {
+  const QVariantMap table = PropertyList_ReadFile(QStringLiteral(":/text/VendorLocalizable.plist")).toMap();
+  const QString url = table.value(QStringLiteral("VendorURL")).toString();
+  if (!url.isEmpty()) U_OpenURL(QUrl(url));
+}
+
+void ZRNAppDelegate::showHVAppStorePage() { U_OpenURL(QUrl(kStorePageURL)); }
+
+void ZRNAppDelegate::showAcknowledgments() {
+  const QString path = resourceAsFile(QStringLiteral(":/html/Acknowledgments.html"), QStringLiteral("Acknowledgments.html"));
+  if (!path.isEmpty()) U_OpenURL(QUrl::fromLocalFile(path));
+}
+
+void ZRNAppDelegate::sparkleUpdateCheck() { SUUpdater_CheckForUpdates(); }
+
+void ZRNAppDelegate::showAboutBox() {
+  if (!m_aboutPanel) {
+    auto* panel = new QDialog(nullptr, Qt::Dialog);
+    panel->setObjectName(QStringLiteral("aboutPanel"));
+    panel->setWindowTitle(QCoreApplication::translate("Localizable", "About Velmora"));
+    auto* layout = new QVBoxLayout(panel);
+    auto* name = new QLabel(QStringLiteral("<b>Velmora</b>"), panel);
+    name->setAlignment(Qt::AlignCenter);
+    auto* version = new QLabel(panel);
+    version->setObjectName(QStringLiteral("aboutVersionField"));
+    version->setAlignment(Qt::AlignCenter);
+    // The build date as the compiler writes it ("May 12 2023"), which pads a one-digit day with a
+    // space ("Dec  7 2026"): shown with single spaces.
+    version->setText(Fmt(QStringLiteral("ver. %@, %@"), QCoreApplication::applicationVersion(),
+                         QString::fromLatin1(__DATE__).simplified()));
+    auto* product = new QLabel(panel);
+    product->setObjectName(QStringLiteral("aboutProductNumberField"));
+    product->hide();
+    auto* acknowledgments = new QPushButton(QCoreApplication::translate("Localizable", "Acknowledgments"), panel);
+    acknowledgments->setObjectName(QStringLiteral("aboutAcknowledgementsTitle"));
+    acknowledgments->setFlat(true);
+    connect(acknowledgments, &QPushButton::clicked, this, [this] { showAcknowledgments(); });
+    auto* website = new QPushButton(QCoreApplication::translate("Localizable", "Velmora Website"), panel);
+    website->setObjectName(QStringLiteral("aboutLicenseAgreementTitle"));
+    website->setFlat(true);
+    connect(website, &QPushButton::clicked, this, [this] { launchVendorWebsite(); });
+    layout->addWidget(name);
+    layout->addWidget(version);
+    layout->addWidget(product);
+    layout->addWidget(acknowledgments);
+    layout->addWidget(website);
+    Window_FitTitleAndTexts(panel);
+    m_aboutPanel = panel;
+  }
+  bringDocWindowToFront(m_aboutPanel);
+}
