@@ -131,6 +131,8 @@ TEST_F(LiveRecordingControllerTest, OnlyTheConfirmedPackageWithoutARecordingOfTh
               c.removed);
     EXPECT_EQ(QFileInfo::exists(target), !c.removed);
     EXPECT_EQ(closed, c.removed ? QStringList{target} : QStringList{});
-    if (c.kind == Kind::Link) EXPECT_TRUE(QFileInfo(real).isDir());
+    if (c.kind == Kind::Link) {
+      EXPECT_TRUE(QFileInfo(real).isDir());
+    }
   }
 }
