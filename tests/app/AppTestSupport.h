@@ -19,6 +19,9 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
 #include <QProcessEnvironment>
 
 #include <gtest/gtest.h>
@@ -71,7 +74,6 @@ inline QProcessEnvironment Test_ExecutableEnvironment(const QString& home, bool 
   return env;
 }
 
-// The paths of the delegate's recent sessions, newest first.
 // Starts the delegate as the application starts, on the virtual devices, and waits until its new live
 // window asks for the recording's name: that window, or null when it did not ask in time.
 inline VLLiveWC* Test_LaunchToNamingPanel(ZRNAppDelegate& delegate) {
@@ -84,6 +86,19 @@ inline VLLiveWC* Test_LaunchToNamingPanel(ZRNAppDelegate& delegate) {
   return asked ? VLLiveWC_Current() : nullptr;
 }
 
+// Launches as Test_LaunchToNamingPanel does, names the recording (the panel's own proposal when name is
+// empty) and presses Start Recording: the recording live window, or null when a step did not come in time.
+inline VLLiveWC* Test_LaunchAndRecord(ZRNAppDelegate& delegate, const QString& name = QString()) {
+  QPointer<VLLiveWC> live = Test_LaunchToNamingPanel(delegate);
+  if (!live) return nullptr;
+  if (!name.isEmpty()) live->savePanel()->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(name);
+  QMetaObject::invokeMethod(live->savePanel(), "accept");
+  if (!Test_WaitUntil([&] { return live && live->recordButton()->isEnabled(); }, 20000)) return nullptr;
+  live->recordButton()->click();
+  return Test_WaitUntil([&] { return live && live->isRecording(); }, 20000) ? live.data() : nullptr;
+}
+
+// The paths of the delegate's recent sessions, newest first.
 inline QStringList Test_RecentPaths(ZRNAppDelegate& delegate) {
   QStringList paths;
   for (const auto& entry : delegate.recentDocsArray()) paths << entry->docPath();

@@ -107,13 +107,8 @@ TEST(FirstAidRecordingChild, DISABLED_RecordUntilKilled) {
     Test_RecordFromVirtualDevices(prefs, spec[0], 2);
   }
   ZRNAppDelegate delegate;
-  QPointer<VLLiveWC> live = Test_LaunchToNamingPanel(delegate);
+  QPointer<VLLiveWC> live = Test_LaunchAndRecord(delegate, QStringLiteral("Killed Match"));
   ASSERT_TRUE(live);
-  live->savePanel()->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(QStringLiteral("Killed Match"));
-  QMetaObject::invokeMethod(live->savePanel(), "accept");
-  ASSERT_TRUE(Test_WaitUntil([&] { return live->recordButton()->isEnabled(); }, 20000));
-  live->recordButton()->click();
-  ASSERT_TRUE(Test_WaitUntil([&] { return live->isRecording(); }, 20000));
   const QString package = spec[0] + QStringLiteral("/Killed Match.vlvidcapb");
   // Two whole fragments in the movie, then the process dies without any clean-up.
   ASSERT_TRUE(Test_WaitUntil([&] {

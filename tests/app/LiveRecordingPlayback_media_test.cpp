@@ -59,12 +59,8 @@ TEST(LiveRecordingPlayback, PlaysOnIntoEveryNewFragmentAndMarksAtTheTimeShown) {
     prefs.setPreviewShowsLastFrame(false);
   }
   ZRNAppDelegate delegate;
-  QPointer<VLLiveWC> live = Test_LaunchToNamingPanel(delegate);
+  QPointer<VLLiveWC> live = Test_LaunchAndRecord(delegate);
   ASSERT_TRUE(live);
-  QMetaObject::invokeMethod(live->savePanel(), "accept");
-  ASSERT_TRUE(Test_WaitUntil([&] { return live->recordButton()->isEnabled(); }, 20000));
-  live->recordButton()->click();
-  ASSERT_TRUE(Test_WaitUntil([&] { return live->isRecording(); }));
   QElapsedTimer recording;
   recording.start();
   QStringList packages;

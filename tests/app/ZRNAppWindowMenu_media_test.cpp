@@ -72,12 +72,8 @@ TEST(WindowMenu, ListsTheOpenWindowsChecksTheFrontOneAndBringsTheChosenForward) 
   PlaybackTest_Document(saved)->updateSettingsFile();
 
   ZRNAppDelegate delegate;
-  QPointer<VLLiveWC> live = Test_LaunchToNamingPanel(delegate);
+  QPointer<VLLiveWC> live = Test_LaunchAndRecord(delegate);
   ASSERT_TRUE(live);
-  QMetaObject::invokeMethod(live->savePanel(), "accept");
-  ASSERT_TRUE(Test_WaitUntil([&] { return live->recordButton()->isEnabled(); }, 20000));
-  live->recordButton()->click();
-  ASSERT_TRUE(Test_WaitUntil([&] { return live->isRecording(); }));
   ASSERT_TRUE(Test_WaitUntil([&] { return live->showFootageBtn()->isVisible() && live->showFootageBtn()->isEnabled(); }, 20000));
   live->showFootageBtn()->click();
   ASSERT_TRUE(Test_WaitUntil([&] { return delegate.capturePlaybackWC() && delegate.capturePlaybackWC()->isVisible(); }, 20000));
