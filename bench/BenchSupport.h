@@ -45,6 +45,22 @@ struct Bench_ChildResult {
   QString output;      // what it printed
 };
 
+// Waits for a child whose output pipe is read to its end: its wall time since start, its CPU and peak memory.
+inline Bench_ChildResult Bench_ReapChild(pid_t pid, int outFd, const QByteArray& printed,
+                                         std::chrono::steady_clock::time_point start) {
+  close(outFd);
+  int status = 0;
+  rusage ru{};
+  wait4(pid, &status, 0, &ru);
+  Bench_ChildResult r;
+  r.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  r.cpu = double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+  r.peakMiB = ru.ru_maxrss / 1024.0;
+  r.output = QString::fromUtf8(printed);
+  return r;
+}
+
 // Starts argv as a child; feed (if any) writes into its standard input; waits and reads its own usage.
 inline Bench_ChildResult Bench_RunChild(const std::vector<std::string>& argv,
                                         const std::function<void(int fd)>& feed = {}) {
@@ -76,17 +92,7 @@ inline Bench_ChildResult Bench_RunChild(const std::vector<std::string>& argv,
   QByteArray printed;
   char buf[4096];
   for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) printed.append(buf, n);
-  close(out[0]);
-  int status = 0;
-  rusage ru{};
-  wait4(pid, &status, 0, &ru);
-  Bench_ChildResult r;
-  r.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  r.cpu = double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-  r.peakMiB = ru.ru_maxrss / 1024.0;
-  r.output = QString::fromUtf8(printed);
-  return r;
+  return Bench_ReapChild(pid, out[0], printed, start);
 }
 
 // Starts argv as a child and reads its resident memory every intervalMs while it runs: (seconds since
@@ -131,17 +137,7 @@ inline Bench_ChildResult Bench_RunChildSampled(const std::vector<std::string>& a
     if (n <= 0) break;
     printed.append(buf, n);
   }
-  close(out[0]);
-  int status = 0;
-  rusage ru{};
-  wait4(pid, &status, 0, &ru);
-  Bench_ChildResult r;
-  r.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  r.cpu = double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-  r.peakMiB = ru.ru_maxrss / 1024.0;
-  r.output = QString::fromUtf8(printed);
-  return r;
+  return Bench_ReapChild(pid, out[0], printed, start);
 }
 
 // The least-squares slope of MiB over minutes, from the samples taken at or after fromSeconds.
