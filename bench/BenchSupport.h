@@ -249,3 +249,38 @@ inline QString Bench_MakeRecording(const QString& folderName, double seconds) {
   QFile::rename(part, path);
   return path;
 }
+
+// Runs both sides once a round, each in turn first, so that neither always meets the warmer machine.
+inline void Bench_Alternate(int rounds, const std::function<void(bool velmora)>& runSide) {
+  for (int round = 0; round < rounds; ++round)
+    for (int side = 0; side < 2; ++side) runSide((side + round) % 2 == 0);
+}
+
+// A recording of the given minutes at 1280x720 with 2 s fragments, as the recorder writes them: one minute
+// encoded, joined to itself as often as needed; made once in the temporary folder and kept for later runs.
+inline QString Bench_RecordingOfMinutes(int minutes) {
+  const QString dir = QDir::tempPath() + QStringLiteral("/velmora-player-bench-2s");
+  QDir().mkpath(dir);
+  const QString path = dir + QStringLiteral("/recording-%1min.mp4").arg(minutes);
+  if (QFileInfo::exists(path)) return path;
+  const QString minute = dir + QStringLiteral("/minute.mp4");
+  if (!QFileInfo::exists(minute)) {
+    std::fprintf(stderr, "making one minute of 1280x720 (once)...\n");
+    if (!Bench_RunTool(QStringLiteral("ffmpeg"), {"-y", "-loglevel", "error", "-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=30", "-f", "lavfi", "-i",
+                "sine=frequency=440:sample_rate=48000", "-t", "60", "-c:v", "libx264", "-preset", "ultrafast", "-g",
+                "30", "-b:v", "1M", "-pix_fmt", "yuv420p", "-c:a", "aac", minute + ".part.mp4"}))
+      return QString();
+    QFile::rename(minute + ".part.mp4", minute);
+  }
+  const QString list = dir + QStringLiteral("/list-%1.txt").arg(minutes);
+  QFile f(list);
+  if (!f.open(QIODevice::WriteOnly)) return QString();
+  for (int i = 0; i < minutes; ++i) f.write(QStringLiteral("file '%1'\n").arg(minute).toUtf8());
+  f.close();
+  std::fprintf(stderr, "joining %d minutes into %s (once)...\n", minutes, qPrintable(path));
+  if (!Bench_RunTool(QStringLiteral("ffmpeg"), {"-y", "-loglevel", "error", "-f", "concat", "-safe", "0", "-i", list, "-c", "copy", "-movflags",
+              "frag_keyframe+empty_moov+default_base_moof", "-min_frag_duration", "2000000", path + ".part.mp4"}))
+    return QString();
+  QFile::rename(path + ".part.mp4", path);
+  return path;
+}

@@ -56,34 +56,6 @@ constexpr double kPlaySeconds = 20.0;
 
 QString gSelf;
 
-// A recording of the given minutes: one minute encoded, joined to itself as often as needed.
-QString U_MakeMovie(int minutes) {
-  const QString dir = QDir::tempPath() + QStringLiteral("/velmora-player-bench-2s");
-  QDir().mkpath(dir);
-  const QString path = dir + QStringLiteral("/recording-%1min.mp4").arg(minutes);
-  if (QFileInfo::exists(path)) return path;
-  const QString minute = dir + QStringLiteral("/minute.mp4");
-  if (!QFileInfo::exists(minute)) {
-    std::fprintf(stderr, "making one minute of 1280x720 (once)...\n");
-    if (!Bench_RunTool(QStringLiteral("ffmpeg"), {"-y", "-loglevel", "error", "-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=30", "-f", "lavfi", "-i",
-                "sine=frequency=440:sample_rate=48000", "-t", "60", "-c:v", "libx264", "-preset", "ultrafast", "-g",
-                "30", "-b:v", "1M", "-pix_fmt", "yuv420p", "-c:a", "aac", minute + ".part.mp4"}))
-      return QString();
-    QFile::rename(minute + ".part.mp4", minute);
-  }
-  const QString list = dir + QStringLiteral("/list.txt");
-  QFile f(list);
-  if (!f.open(QIODevice::WriteOnly)) return QString();
-  for (int i = 0; i < minutes; ++i) f.write(QStringLiteral("file '%1'\n").arg(minute).toUtf8());
-  f.close();
-  std::fprintf(stderr, "joining %d minutes into %s (once)...\n", minutes, qPrintable(path));
-  if (!Bench_RunTool(QStringLiteral("ffmpeg"), {"-y", "-loglevel", "error", "-f", "concat", "-safe", "0", "-i", list, "-c", "copy", "-movflags",
-              "frag_keyframe+empty_moov+default_base_moof", "-min_frag_duration", "2000000", path + ".part.mp4"}))
-    return QString();
-  QFile::rename(path + ".part.mp4", path);
-  return path;
-}
-
 // The seek and playback figures read a 1920x1080 recording at the recorder's rate (8 Mbit/s), where the
 // decoding a seek needs weighs as it does in a recording; VELMORA_BENCH_MOVIE replaces it.
 QString U_FullRateMovie() {
@@ -106,7 +78,7 @@ int U_OpenSide(const QString& movie) {
 void BM_OpenToFirstPicture(benchmark::State& state) {
   const int minutes = int(state.range(0));
   const bool cold = state.range(1) != 0;
-  const QString movie = U_MakeMovie(minutes);
+  const QString movie = Bench_RecordingOfMinutes(minutes);
   if (movie.isEmpty()) {
     state.SkipWithError("could not make the movie");
     return;
@@ -114,18 +86,15 @@ void BM_OpenToFirstPicture(benchmark::State& state) {
   const int rounds = Bench_Rounds(5);
   std::vector<double> ours, theirs;
   for (auto _ : state) {
-    for (int round = 0; round < rounds; ++round) {
-      for (int side = 0; side < 2; ++side) {
-        const bool velmora = (side + round) % 2 == 0;
-        if (cold && !Bench_DropFromCache(movie)) state.SkipWithError("cannot drop the movie from the page cache");
-        const Bench_ChildResult r = velmora ? Bench_RunChild({gSelf.toStdString(), "--open-side", movie.toStdString()})
-                                            : Bench_RunChild({"ffmpeg", "-v", "error", "-threads", "4", "-i", movie.toStdString(),
-                                                              "-frames:v", "1", "-f", "null", "-"});
-        const double t = r.ok ? r.wall : -1;
-        if (t < 0) state.SkipWithError(velmora ? "our player failed" : "ffmpeg failed");
-        (velmora ? ours : theirs).push_back(t);
-      }
-    }
+    Bench_Alternate(rounds, [&](bool velmora) {
+      if (cold && !Bench_DropFromCache(movie)) state.SkipWithError("cannot drop the movie from the page cache");
+      const Bench_ChildResult r = velmora ? Bench_RunChild({gSelf.toStdString(), "--open-side", movie.toStdString()})
+                                          : Bench_RunChild({"ffmpeg", "-v", "error", "-threads", "4", "-i", movie.toStdString(),
+                                                            "-frames:v", "1", "-f", "null", "-"});
+      const double t = r.ok ? r.wall : -1;
+      if (t < 0) state.SkipWithError(velmora ? "our player failed" : "ffmpeg failed");
+      (velmora ? ours : theirs).push_back(t);
+    });
   }
   Bench_PrintFigure("open to first picture, " + std::to_string(minutes) + "-minute recording, " + (cold ? "cold" : "warm"),
                     Bench_Median(ours), Bench_Median(theirs), " s");
@@ -237,16 +206,13 @@ void BM_ExactSeek(benchmark::State& state) {
   const int rounds = Bench_Rounds(2);
   std::vector<double> ours, theirs;
   for (auto _ : state) {
-    for (int round = 0; round < rounds; ++round) {
-      for (int side = 0; side < 2; ++side) {
-        const bool velmora = (side + round) % 2 == 0;
-        const Bench_ChildResult r =
-            Bench_RunChild({gSelf.toStdString(), velmora ? "--seek-side" : "--floor-side", movie.toStdString()});
-        if (!r.ok) state.SkipWithError(velmora ? "our seeks failed" : "the floor's seeks failed");
-        for (const QString& line : r.output.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-          (velmora ? ours : theirs).push_back(line.toDouble());
-      }
-    }
+    Bench_Alternate(rounds, [&](bool velmora) {
+      const Bench_ChildResult r =
+          Bench_RunChild({gSelf.toStdString(), velmora ? "--seek-side" : "--floor-side", movie.toStdString()});
+      if (!r.ok) state.SkipWithError(velmora ? "our seeks failed" : "the floor's seeks failed");
+      for (const QString& line : r.output.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        (velmora ? ours : theirs).push_back(line.toDouble());
+    });
   }
   std::printf("exact seek: %d decoder threads on each side, %d ms between seeks\n", std::clamp(av_cpu_count(), 1, 4), kSeekRestMs);
   Bench_PrintFigure("exact seek median, 1080p recording", Bench_Median(ours), Bench_Median(theirs), " ms");
@@ -278,22 +244,19 @@ void BM_PlayCpuAgainstFfmpeg(benchmark::State& state) {
   const int rounds = Bench_Rounds(2);
   std::vector<double> ours, theirs;
   for (auto _ : state) {
-    for (int round = 0; round < rounds; ++round) {
-      for (int side = 0; side < 2; ++side) {
-        const bool velmora = (side + round) % 2 == 0;
-        // Both from the start of their process: opening, seeking and playing the same stretch at its
-        // pace (-re), pictures scaled to the view's size and the sound decoded and resampled as played.
-        const Bench_ChildResult r =
-            velmora ? Bench_RunChild({gSelf.toStdString(), "--play-side", movie.toStdString()})
-                    : Bench_RunChild({"ffmpeg", "-loglevel", "error", "-threads", "4", "-re", "-ss", "60", "-t",
-                                      std::to_string(int(kPlaySeconds)), "-i", movie.toStdString(), "-map", "0:v", "-vf",
-                                      "scale=960:540:flags=bilinear,format=bgra", "-f", "null", "-", "-map", "0:a",
-                                      "-af", "aresample=48000,aformat=sample_fmts=s16:channel_layouts=stereo", "-f",
-                                      "null", "-"});
-        if (!r.ok) state.SkipWithError(velmora ? "our player failed" : "ffmpeg failed");
-        (velmora ? ours : theirs).push_back(r.cpu / kPlaySeconds);
-      }
-    }
+    Bench_Alternate(rounds, [&](bool velmora) {
+      // Both from the start of their process: opening, seeking and playing the same stretch at its
+      // pace (-re), pictures scaled to the view's size and the sound decoded and resampled as played.
+      const Bench_ChildResult r =
+          velmora ? Bench_RunChild({gSelf.toStdString(), "--play-side", movie.toStdString()})
+                  : Bench_RunChild({"ffmpeg", "-loglevel", "error", "-threads", "4", "-re", "-ss", "60", "-t",
+                                    std::to_string(int(kPlaySeconds)), "-i", movie.toStdString(), "-map", "0:v", "-vf",
+                                    "scale=960:540:flags=bilinear,format=bgra", "-f", "null", "-", "-map", "0:a",
+                                    "-af", "aresample=48000,aformat=sample_fmts=s16:channel_layouts=stereo", "-f",
+                                    "null", "-"});
+      if (!r.ok) state.SkipWithError(velmora ? "our player failed" : "ffmpeg failed");
+      (velmora ? ours : theirs).push_back(r.cpu / kPlaySeconds);
+    });
   }
   Bench_PrintFigure("playback CPU per movie second at 1x, 960x540 view, with sound", Bench_Median(ours),
                     Bench_Median(theirs), " s");

@@ -27,32 +27,6 @@
 
 namespace {
 
-// The player benchmark's recordings (1280x720, 2 s fragments), made by it or here.
-QString U_Movie(int minutes) {
-  const QString dir = QDir::tempPath() + QStringLiteral("/velmora-player-bench-2s");
-  QDir().mkpath(dir);
-  const QString path = dir + QStringLiteral("/recording-%1min.mp4").arg(minutes);
-  if (QFileInfo::exists(path)) return path;
-  const QString minute = dir + QStringLiteral("/minute.mp4");
-  if (!QFileInfo::exists(minute)) {
-    if (!Bench_RunTool(QStringLiteral("ffmpeg"), {"-y", "-loglevel", "error", "-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=30", "-f", "lavfi", "-i",
-                "sine=frequency=440:sample_rate=48000", "-t", "60", "-c:v", "libx264", "-preset", "ultrafast", "-g",
-                "30", "-b:v", "1M", "-pix_fmt", "yuv420p", "-c:a", "aac", minute + ".part.mp4"}))
-      return QString();
-    QFile::rename(minute + ".part.mp4", minute);
-  }
-  const QString list = dir + QStringLiteral("/list-%1.txt").arg(minutes);
-  QFile f(list);
-  if (!f.open(QIODevice::WriteOnly)) return QString();
-  for (int i = 0; i < minutes; ++i) f.write(QStringLiteral("file '%1'\n").arg(minute).toUtf8());
-  f.close();
-  if (!Bench_RunTool(QStringLiteral("ffmpeg"), {"-y", "-loglevel", "error", "-f", "concat", "-safe", "0", "-i", list, "-c", "copy", "-movflags",
-              "frag_keyframe+empty_moov+default_base_moof", "-min_frag_duration", "2000000", path + ".part.mp4"}))
-    return QString();
-  QFile::rename(path + ".part.mp4", path);
-  return path;
-}
-
 std::vector<PlayerSegment> U_Segments(const AssetRef& asset) {
   std::vector<PlayerSegment> out;
   for (const AssetTrackSegment& s : asset->tracksWithMediaType(QString::fromLatin1(kMediaTypeVideo)).value(0)->segments())
@@ -105,7 +79,7 @@ bool U_Append(const QString& from, const QString& to, int64_t begin, int64_t end
 }
 
 void U_Figure(int minutes, int rounds) {
-  const QString movie = U_Movie(minutes);
+  const QString movie = Bench_RecordingOfMinutes(minutes);
   if (movie.isEmpty()) return;
   std::vector<int64_t> moofs;
   {
