@@ -377,24 +377,21 @@ void ZRNAppDelegate::applicationWillTerminate() {
   // The capture session's builds and readers and the preview thread end here: run on past main, they
   // would use the preferences, the notification centre and the devices the exit handlers free.
   const bool captureEnded = LiveCapture_StopForTermination(std::chrono::milliseconds(kQuitCaptureWaitMillis));
-  if (!captureEnded) {
+  if (captureEnded) {
+    U_CloseWindowsForTermination();
+  } else {
     // A device that does not open holds its build: quitting does not wait for it without end, and no
-    // exit handler may run under it. The log is closed first.
+    // exit handler may run under it (the process ends below, once the log is closed).
     ZRNLogger_Log(QStringLiteral("ERR: the capture session did not end within %d s of quitting: ending without it"),
                   kQuitCaptureWaitMillis / 1000);
-    ScreenSaver_WaitForPendingCalls();
-    U_ClearCrashSemaphore(true, false);
-    recordPhase(QStringLiteral("ZRNLogger_Stop"));
-    ZRNLogger_Stop();
-    ::_exit(0);
   }
-  U_CloseWindowsForTermination();
   // The screen saver's holds of the recording and the players are given back before the process goes.
   ScreenSaver_WaitForPendingCalls();
   // A clean exit leaves no crash lock behind.
   U_ClearCrashSemaphore(true, false);
   recordPhase(QStringLiteral("ZRNLogger_Stop"));
   ZRNLogger_Stop();
+  if (!captureEnded) ::_exit(0);
 }
 
 // The application's main function

@@ -1,6 +1,7 @@
 #include "common/ZRNAlerts.h"
 
 #include "common/ZRNAlertWindowController.h"
+#include "common/ZRNFileFunctions.h"
 #include "common/ZRNLogger.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/Fmt.h"
@@ -248,6 +249,13 @@ void Alert_ShowHandOffFailure(const QString& title, const QString& reason, const
   for (QLabel* field : {controller->mainTextfield(), controller->explainTextfield()})
     if (field) field->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   Alert_RunAlertModal(controller.get());
+}
+
+bool Alert_RevealInFolder(const QString& path, bool isFolder) {
+  bool shown = false;
+  if (!File_RevealInFinder(path, isFolder, &shown)) return false;
+  if (!shown) Alert_TellRevealFailed(path, isFolder);
+  return true;
 }
 
 void Alert_TellRevealFailed(const QString& path, bool isFolder) {

@@ -69,6 +69,9 @@ void Alert_ShowHandOffFailure(const QString& title, const QString& reason, const
 // The hand-off failure for an item the desktop would not show in its folder; asked on the next turn of
 // the main queue, so that the control that asked has finished its click.
 void Alert_TellRevealFailed(const QString& path, bool isFolder);
+// Shows the item in its folder (File_RevealInFinder) and tells the user when no file manager took it. NO
+// when the item does not exist (nothing is shown or told then).
+bool Alert_RevealInFolder(const QString& path, bool isFolder);
 // Runs any of the application's dialogs application-modal and answers its result. Main-thread work
 // keeps running meanwhile, and a dialog run from inside stacks on this one.
 int Alert_RunAlertModal(ZRNBaseDialogWindowController* controller);

@@ -157,11 +157,7 @@ void JobsTableView_Controller::revealResultsInFinder(QWidget* sender) {
   if (row < 0) return;
   auto job = objectValueForRow(row);
   if (!job) return;
-  bool shown = false;
-  if (File_RevealInFinder(job->targetPath(), job->targetIsFolder(), &shown)) {
-    if (!shown) Alert_TellRevealFailed(job->targetPath(), job->targetIsFolder());
-    return;
-  }
+  if (Alert_RevealInFolder(job->targetPath(), job->targetIsFolder())) return;
   // The alert runs its own event loop, in which the rows are made anew (progress of other jobs): ask on
   // the next turn, so that no row's button is still inside its click while its row is replaced.
   QPointer<JobsTableView_Controller> guard(this);
@@ -214,11 +210,13 @@ void JobsTableView_Controller::updateInterface() {
 ZRNJobTableCell* JobsTableView_Controller::viewForRow(int64_t row) {
   if (!objectValueForRow(row)) return nullptr;
   auto* cell = new ZRNJobTableCell;
-  U_ConfigureCell(cell, row);
+  U_ConfigureCell(cell, row, U_KeyFocusRow());
   return cell;
 }
 
-void JobsTableView_Controller::U_ConfigureCell(ZRNJobTableCell* cell, int64_t row) {
+int64_t JobsTableView_Controller::U_KeyFocusRow() const { return m_table && m_table->hasFocus() ? keyRow() : -1; }
+
+void JobsTableView_Controller::U_ConfigureCell(ZRNJobTableCell* cell, int64_t row, int64_t keyFocusRow) {
   auto job = objectValueForRow(row);
   if (!job) return;
   cell->setTheJob(job.get());
@@ -232,7 +230,7 @@ void JobsTableView_Controller::U_ConfigureCell(ZRNJobTableCell* cell, int64_t ro
   badge->setBadgeColor(color);
   cell->imageView()->clear();
   cell->backgroundView()->setFillColor(ZRN_WhiteColor(job->showSelected() ? 0.0 : 0.3));
-  const bool keyFocus = m_table && m_table->hasFocus() && row == keyRow();
+  const bool keyFocus = row == keyFocusRow;
   cell->backgroundView()->setStrokeColor(keyFocus ? m_table->palette().color(QPalette::Highlight) : QColor());
   cell->backgroundView()->setStrokeWidth(keyFocus ? 2 : 0);
   if (job->isFinished()) {
@@ -280,19 +278,21 @@ void JobsTableView_Controller::reloadData() {
   bool inPlace = rows == m_shownRows;
   for (int row = 0; inPlace && row < rows; ++row) inPlace = cellAtRow(row) != nullptr;
   if (inPlace) {
-    for (int row = 0; row < rows; ++row) U_ConfigureCell(cellAtRow(row), row);
+    // The key row is looked up once, not once a row: this runs at every progress step.
+    const int64_t keyFocusRow = U_KeyFocusRow();
+    for (int row = 0; row < rows; ++row) U_ConfigureCell(cellAtRow(row), row, keyFocusRow);
     return;
   }
   m_model->reset(rows);
   m_shownRows = rows;
   for (int row = 0; row < rows; ++row) m_table->setIndexWidget(m_model->index(row, 0), viewForRow(row));
-  if (m_table->hasFocus() && keyRow() >= 0) m_table->setCurrentIndex(m_model->index(static_cast<int>(keyRow()), 0));
+  if (const int64_t key = U_KeyFocusRow(); key >= 0) m_table->setCurrentIndex(m_model->index(static_cast<int>(key), 0));
 }
 
 void JobsTableView_Controller::reloadRow(int64_t row) {
   if (!m_table || row < 0 || row >= m_shownRows) return;
   if (ZRNJobTableCell* cell = cellAtRow(row))
-    U_ConfigureCell(cell, row);
+    U_ConfigureCell(cell, row, U_KeyFocusRow());
   else
     m_table->setIndexWidget(m_model->index(static_cast<int>(row), 0), viewForRow(row));
 }

@@ -69,7 +69,9 @@ class JobsTableView_Controller : public ZRNEmptyTableNoteVC {
   // Makes the row's cell for the job at that row.
   ZRNJobTableCell* viewForRow(int64_t row);
   // Shows the job at `row` in the cell: badge, background, buttons, progress and texts.
-  void U_ConfigureCell(ZRNJobTableCell* cell, int64_t row);
+  // keyFocusRow: the row the keyboard is on while the table has the focus (U_KeyFocusRow), else -1.
+  void U_ConfigureCell(ZRNJobTableCell* cell, int64_t row, int64_t keyFocusRow);
+  int64_t U_KeyFocusRow() const;
   // The cell shown at a row (null when none), and the row of a cell or of a view inside one (-1).
   ZRNJobTableCell* cellAtRow(int64_t row) const;
   int64_t rowForView(const QWidget* view) const;

@@ -326,8 +326,7 @@ void VLPlaybackWC::popoverDidClose() { m_popoverHasDelegate = false; }
 void VLPlaybackWC::popOverAction() {
   // The package is selected in a file manager window of its folder.
   const QString package = U_PackagePath();
-  bool shown = false;
-  if (!package.isEmpty() && File_RevealInFinder(package, false, &shown) && !shown) Alert_TellRevealFailed(package, false);
+  if (!package.isEmpty()) Alert_RevealInFolder(package, false);
 }
 
 QString VLPlaybackWC::infoPopupHtml() const { return U_InfoPopupHtml(InfoPopupForm()); }

@@ -89,37 +89,38 @@ void Dispatch_MainSync(const std::function<void()>& block);
 // Runs, on the main thread, every Dispatch_MainSync block still waiting; true when one ran.
 bool Dispatch_RunMainRequests();
 
-// Waits on `wake` until `done()`. Every wait of the main thread for another thread goes through here:
-// on the main thread it keeps answering other threads' Dispatch_MainSync while it waits, so the thread it
-// waits for cannot deadlock it by waiting for the main thread in turn. Elsewhere it is a plain wait.
+// Waits on `wake` until `done()` or the deadline: NO when `done()` still answered NO then. Every wait of the
+// main thread for another thread goes through here: on the main thread it keeps answering other threads'
+// Dispatch_MainSync while it waits, so the thread it waits for cannot deadlock it by waiting for the main
+// thread in turn. Elsewhere it is a plain wait.
 template <class Predicate>
-void Dispatch_Wait(std::unique_lock<std::mutex>& lock, std::condition_variable& wake, Predicate done) {
-  if (!Dispatch_IsMainThread()) {
-    wake.wait(lock, done);
-    return;
-  }
-  while (!done()) {
-    lock.unlock();
-    const bool ran = Dispatch_RunMainRequests();
-    lock.lock();
-    // The waited-for thread may ask the main thread without notifying `wake`: look again shortly.
-    if (!ran && !done()) wake.wait_for(lock, std::chrono::milliseconds(2));
-  }
-}
-// Dispatch_Wait for at most `limit`: NO when `done()` still answered NO then.
-template <class Predicate>
-bool Dispatch_WaitFor(std::unique_lock<std::mutex>& lock, std::condition_variable& wake, std::chrono::milliseconds limit,
-                      Predicate done) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
+bool Dispatch_WaitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& wake,
+                        std::chrono::steady_clock::time_point deadline, Predicate done) {
   if (!Dispatch_IsMainThread()) return wake.wait_until(lock, deadline, done);
   while (!done()) {
     if (std::chrono::steady_clock::now() >= deadline) return false;
     lock.unlock();
     const bool ran = Dispatch_RunMainRequests();
     lock.lock();
+    // The waited-for thread may ask the main thread without notifying `wake`: look again shortly.
     if (!ran && !done()) wake.wait_for(lock, std::chrono::milliseconds(2));
   }
   return true;
+}
+// Dispatch_WaitUntil without end.
+template <class Predicate>
+void Dispatch_Wait(std::unique_lock<std::mutex>& lock, std::condition_variable& wake, Predicate done) {
+  if (!Dispatch_IsMainThread()) {
+    wake.wait(lock, done);
+    return;
+  }
+  Dispatch_WaitUntil(lock, wake, std::chrono::steady_clock::time_point::max(), done);
+}
+// Dispatch_WaitUntil for at most `limit`.
+template <class Predicate>
+bool Dispatch_WaitFor(std::unique_lock<std::mutex>& lock, std::condition_variable& wake, std::chrono::milliseconds limit,
+                      Predicate done) {
+  return Dispatch_WaitUntil(lock, wake, std::chrono::steady_clock::now() + limit, done);
 }
 // The shared pool for independent background work.
 void Dispatch_GlobalAsync(std::function<void()> block);

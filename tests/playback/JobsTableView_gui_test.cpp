@@ -334,7 +334,9 @@ TEST_F(JobsTable, EveryRowReadsWhiteAndShowsEveryLineInItsRow) {
     }
     EXPECT_TRUE(cell->infoText()->font().italic());
     for (QWidget* part : cell->findChildren<QWidget*>())
-      if (!part->objectName().isEmpty()) EXPECT_NE(part->accessibleName(), part->objectName());
+      if (!part->objectName().isEmpty()) {
+        EXPECT_NE(part->accessibleName(), part->objectName());
+      }
     // The badge's text reads too.
     EXPECT_GE(Test_TextContrastIn(background, cell->typeBadge()), 3.0);
   }

@@ -1,4 +1,5 @@
 #include "platform/media/asset/MovieLayout.h"
+#include "platform/media/asset/AssetTiming.h"
 
 #include <QFile>
 #include <QIODevice>
@@ -388,18 +389,15 @@ bool U_FinishedMovie(int fd, MovieFileSource& source, MovieFileLayout* layout) {
 }  // namespace
 
 MovieFileLayout Asset_ScanMovieFile(const QString& path) {
-  // Not blocking: a FIFO in the movie's place is refused below, not waited on.
-  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  // A FIFO in the movie's place is refused at once, not waited on.
+  const int fd = Asset_OpenMovieFile(path, nullptr);
   if (fd < 0) return MovieFileLayout();
-  struct stat st {};
   MovieFileLayout layout;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-    MovieFileSource source(fd);
-    if (!U_FinishedMovie(fd, source, &layout)) {
-      MovieLayoutWalk walk;
-      walk.walkOn(source);
-      layout = walk.layout();
-    }
+  MovieFileSource source(fd);
+  if (!U_FinishedMovie(fd, source, &layout)) {
+    MovieLayoutWalk walk;
+    walk.walkOn(source);
+    layout = walk.layout();
   }
   ::close(fd);
   return layout;

@@ -1,4 +1,5 @@
 #include "platform/media/asset/FragmentedAsset.h"
+#include "platform/media/asset/AssetTiming.h"
 
 #include "platform/foundation/NotificationCenter.h"
 
@@ -6,7 +7,6 @@
 
 #include <algorithm>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,11 +43,10 @@ bool FragmentedAsset::U_TakeUpGrowth() {
   const ProbeResult known = probeResult();
   if (!known.done || !known.ok || known.timings.empty() || !m_walk.knowsTrackEnds() || m_device == 0) return false;
   const QString path = URL().toLocalFile();
-  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  const int fd = Asset_OpenMovieFile(path, nullptr);
   if (fd < 0) return false;
   struct stat st {};
-  bool same = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && uint64_t(st.st_dev) == m_device &&
-              uint64_t(st.st_ino) == m_inode;
+  bool same = ::fstat(fd, &st) == 0 && uint64_t(st.st_dev) == m_device && uint64_t(st.st_ino) == m_inode;
   const int64_t before = m_walk.layout().readableLength;
   if (same) {
     MovieFileSource source(fd);

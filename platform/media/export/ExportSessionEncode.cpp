@@ -290,13 +290,8 @@ using VideoReaders = std::map<int32_t, std::unique_ptr<VideoTrackReader>>;
 
 // Sends one frame (or null to flush) and writes every packet that comes out.
 bool encodeAndWrite(AVFormatContext* out, FFmpegEncoder& enc, AVFrame* frame, QString* error) {
-  FFmpegFrameEncoder& encoder = enc.frames;
-  if (!encoder.isStarted() && !encoder.start(enc.codec.get())) {
-    *error = QStringLiteral("Encoding failed: %1").arg(FFmpeg_ErrorText(AVERROR(ENOMEM)));
-    return false;
-  }
   FFmpegEncodeStep failed = FFmpegEncodeStep::Send;
-  const int rc = encoder.encode(frame, [&](AVPacket* p) {
+  const int rc = enc.frames.encode(frame, [&](AVPacket* p) {
     av_packet_rescale_ts(p, enc.codec->time_base, enc.stream->time_base);
     p->stream_index = enc.stream->index;
     return av_interleaved_write_frame(out, p);

@@ -193,6 +193,10 @@ bool U_AddStream(FFmpegEncoder* encoder, AVFormatContext* output, QString* error
     U_Fail(error, code, rc, Fmt("The track cannot be described: %@.", FFmpeg_ErrorText(rc)));
     return false;
   }
+  if (!encoder->frames.start(encoder->codec.get())) {
+    U_Fail(error, code, AVERROR(ENOMEM), QStringLiteral("Out of memory for encoded packets."));
+    return false;
+  }
   return true;
 }
 

@@ -119,7 +119,7 @@ class FFmpegFrameEncoder {
 struct FFmpegEncoder {
   FFmpegCodecPtr codec;
   AVStream* stream = nullptr;
-  // The encode loop over codec, started at the first frame.
+  // The encode loop over codec, started when the encoder is opened.
   FFmpegFrameEncoder frames;
 };
 

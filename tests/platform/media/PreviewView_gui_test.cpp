@@ -54,7 +54,9 @@ TEST(CaptureVideoPreviewView, PicturesComeAsLargeAsShownAndArePaintedUnscaled) {
       for (int x = 0; x < frame.width(); ++x) differing += painted.pixel(at + QPoint(x, y)) != expected.pixel(x, y);
     EXPECT_EQ(differing, 0) << frame.width() << "x" << frame.height() << " painted " << painted.width() << "x" << painted.height();
     // The bars beside the picture are the background's.
-    if (at != QPoint(0, 0)) EXPECT_EQ(QColor(painted.pixel(0, 0)), QColor(Qt::black));
+    if (at != QPoint(0, 0)) {
+      EXPECT_EQ(QColor(painted.pixel(0, 0)), QColor(Qt::black));
+    }
     view.setSession(session);
   }
   view.setSession(nullptr);
