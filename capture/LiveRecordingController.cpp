@@ -55,7 +55,6 @@ void LiveRecordingController::recordingEnded() {
 void LiveRecordingController::writeRecFileflag() {
   if (!m_document || m_document->docURL().isEmpty()) return;
   VLDocument_NoteRecordingPackage(m_document->docURL().toLocalFile(), true);
-  VLDocument_NoteRecordedInThisRun(m_document->docURL().toLocalFile());
   QSaveFile lock(m_document->docURL().toLocalFile() + QLatin1Char('/') + kVLLockFileName);
   if (!lock.open(QIODevice::WriteOnly) || !lock.commit()) ZRNLogger_Log("ERR: cannot write %@", lock.fileName());
 }
@@ -85,7 +84,7 @@ bool LiveRecordingController::removeReplacedPackage(const QString& target, const
   // is made with a free name beside it.
   if (confirmed.isEmpty() || confirmed != QDir::cleanPath(info.absoluteFilePath())) return false;
   if (!info.isDir() || info.isSymLink()) return false;
-  if (VLDocument_WasRecordedInThisRun(target) || VLDocument_IsRecordingPackage(target)) {
+  if (VLDocument_WasRecordedInThisRun(target)) {
     ZRNLogger_Log("ATT: %@ holds a recording of this run; it is kept and the new recording takes another name",
                   target);
     return false;

@@ -11,6 +11,7 @@
 
 namespace {
 const char* const kRoleProperty = "ZRNAccessibleRole";
+constexpr const char* kToggleProperty = "ZRNAccessibleToggle";
 const char* const kValueTextProperty = "ZRNAccessibleValueText";
 const char* const kAnnouncerName = "ZRNAccessibleAnnouncer";
 const char* const kPopoverProperty = "ZRNAccessiblePopover";
@@ -94,6 +95,16 @@ class PushButtonInterface : public QAccessibleWidget {
     QString text = QAccessibleWidget::text(t);
     if (t == QAccessible::Name && text.isEmpty()) text = static_cast<QAbstractButton*>(widget())->text();
     return text;
+  }
+  // A toggle button (a tool bar's module) is pressed while it is checked.
+  QAccessible::State state() const override {
+    QAccessible::State state = QAccessibleWidget::state();
+    if (!widget()->property(kToggleProperty).toBool()) return state;
+    const bool checked = static_cast<QAbstractButton*>(widget())->isChecked();
+    state.checkable = true;
+    state.checked = checked;
+    state.pressed = checked;
+    return state;
   }
   QStringList actionNames() const override { return QStringList(pressAction()) + QAccessibleWidget::actionNames(); }
   // The popup it opens, while shown, is its child (Qt leaves popup windows out of the application's).
@@ -237,6 +248,12 @@ void ZRNAccessible_SetRole(QWidget* widget, QAccessible::Role role) {
   U_InstallFactory();
   widget->setProperty(kRoleProperty, static_cast<int>(role));
   U_ForgetInterface(widget);
+}
+
+void ZRNAccessible_SetToggleButton(QAbstractButton* button) {
+  if (!button) return;
+  button->setProperty(kToggleProperty, true);
+  ZRNAccessible_SetRole(button, QAccessible::Button);
 }
 
 void ZRNAccessible_SetDecorative(QWidget* widget) {

@@ -14,6 +14,10 @@ class QWidget;
 // The role the widget is exposed with. Call before anything asks for the widget's accessible interface
 // (at construction): an interface once made is kept.
 void ZRNAccessible_SetRole(QWidget* widget, QAccessible::Role role);
+// A checkable button exposed as a push button that is pressed (and checked) while it is checked, as a
+// tool bar's buttons that choose one of several pages: Qt's own reading, a check box, would tell a
+// listener that choosing a page is ticking an option.
+void ZRNAccessible_SetToggleButton(QAbstractButton* button);
 
 // A widget that only draws (a background, a frame around other controls) takes no focus and is left out
 // of the accessibility tree: its parent, which must have been given a role with ZRNAccessible_SetRole,

@@ -1,9 +1,10 @@
 #include "prefs/MBPreferencesController.h"
 
+#include "common/ZRNAccessibility.h"
+
 #include "platform/foundation/UserDefaults.h"
 #include "platform/gui/DialogRunner.h"
 
-#include <QAccessibleWidget>
 #include <QAction>
 #include <QActionGroup>
 #include <QCloseEvent>
@@ -20,35 +21,6 @@
 namespace {
 // Long enough to be seen, short enough not to be waited for.
 constexpr int kResizeMillis = 150;
-constexpr const char* kModuleButtonProperty = "MBPreferencesModuleButton";
-
-// A module's tool-bar button reads as a button that is pressed for the module shown. Qt's own reading
-// of a checkable tool button is a check box, which tells a listener the wrong thing: choosing a module
-// is not ticking an option.
-class ModuleButtonAccessible : public QAccessibleWidget {
- public:
-  explicit ModuleButtonAccessible(QToolButton* button) : QAccessibleWidget(button, QAccessible::Button) {}
-  QAccessible::State state() const override {
-    QAccessible::State state = QAccessibleWidget::state();
-    state.checkable = true;
-    state.checked = button()->isChecked();
-    state.pressed = button()->isChecked();
-    return state;
-  }
-  QStringList actionNames() const override { return {pressAction()}; }
-  void doAction(const QString& name) override {
-    if (name == pressAction() && button()->isEnabled()) button()->click();
-  }
-
- private:
-  QToolButton* button() const { return static_cast<QToolButton*>(widget()); }
-};
-
-QAccessibleInterface* ModuleButtonAccessibleFactory(const QString&, QObject* object) {
-  auto* button = qobject_cast<QToolButton*>(object);
-  if (button && button->property(kModuleButtonProperty).toBool()) return new ModuleButtonAccessible(button);
-  return nullptr;
-}
 }  // namespace
 
 MBPreferencesController::MBPreferencesController(QWidget* parent) : QMainWindow(parent, Qt::Window) {
@@ -174,12 +146,7 @@ void MBPreferencesController::setModules(const std::vector<MBPreferencesModule*>
     connect(item, &QAction::triggered, this, [this, item] { _selectModule(item); });
     // Tool-bar buttons take no focus of their own; these are the window's only way between modules.
     if (auto* button = qobject_cast<QToolButton*>(m_toolbar->widgetForAction(item))) {
-      static const bool factoryInstalled = (QAccessible::installFactory(ModuleButtonAccessibleFactory), true);
-      Q_UNUSED(factoryInstalled);
-      button->setProperty(kModuleButtonProperty, true);
-      // The tool bar made the button's stock reading while building it; drop it so ours is made.
-      if (QAccessibleInterface* stock = QAccessible::queryAccessibleInterface(button); stock && stock->role() != QAccessible::Button)
-        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(stock));
+      ZRNAccessible_SetToggleButton(button);
       button->setFocusPolicy(Qt::StrongFocus);
       button->setAccessibleName(module->title());
       button->setAccessibleDescription(module->windowTitle());

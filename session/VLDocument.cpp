@@ -85,9 +85,15 @@ QSet<QString> gRecordedPackages;
 
 void VLDocument_NoteRecordingPackage(const QString& packagePath, bool recording) {
   if (packagePath.isEmpty()) return;
+  const QString clean = U_CleanPackagePath(packagePath);
   std::lock_guard lock(gRecordingPackagesMutex);
-  if (recording) gRecordingPackages.insert(U_CleanPackagePath(packagePath));
-  else gRecordingPackages.remove(U_CleanPackagePath(packagePath));
+  if (!recording) {
+    gRecordingPackages.remove(clean);
+    return;
+  }
+  // A package recorded into stays one of this run's recordings after its recording ends.
+  gRecordingPackages.insert(clean);
+  gRecordedPackages.insert(clean);
 }
 
 bool VLDocument_IsRecordingPackage(const QString& packagePath) {

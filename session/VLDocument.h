@@ -57,7 +57,8 @@ VLSettingsFileRead VLDocument_ReadSettings(const QString& path);
 std::optional<QVariantMap> VLDocument_ReadSettingsFile(const QString& path);
 
 // The packages this run is recording into: their lock file is ours, not the mark of an interrupted
-// recording. Paths are compared as absolute, clean paths.
+// recording. Paths are compared as absolute, clean paths. A package noted as recording also counts as
+// recorded in this run (VLDocument_WasRecordedInThisRun) from then on.
 void VLDocument_NoteRecordingPackage(const QString& packagePath, bool recording);
 bool VLDocument_IsRecordingPackage(const QString& packagePath);
 // Packages that a recording of this run was written into, finished or not: no start of another

@@ -399,8 +399,9 @@ TEST_F(PlaybackWindow, QuitAsksForEveryWindowWhoseMarksCouldNotBeSaved) {
   QList<QPointer<VLPlaybackWC>> windows;
   for (const QString& name : {QStringLiteral("Pipe One"), QStringLiteral("Pipe Two"), QStringLiteral("Saved")}) {
     const QString package = makePackage(name);
-    if (name.startsWith(QLatin1String("Pipe")))
+    if (name.startsWith(QLatin1String("Pipe"))) {
       ASSERT_EQ(::mkfifo(QFile::encodeName(package + QStringLiteral("/VLSettings.json")).constData(), 0600), 0);
+    }
     windows << host.openPlayable(package);
     ASSERT_FALSE(windows.last().isNull());
     windows.last()->U_AddGoalAtTime(ms(1000), 1);
