@@ -45,6 +45,18 @@ struct Bench_ChildResult {
   QString output;      // what it printed
 };
 
+// In the child: standard output into the pipe, then argv in place of this process.
+[[noreturn]] inline void Bench_ExecWithOutput(const std::vector<std::string>& argv, const int out[2]) {
+  dup2(out[1], 1);
+  close(out[0]);
+  close(out[1]);
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  execvp(args[0], args.data());
+  _exit(127);
+}
+
 // Waits for a child whose output pipe is read to its end: its wall time since start, its CPU and peak memory.
 inline Bench_ChildResult Bench_ReapChild(pid_t pid, int outFd, const QByteArray& printed,
                                          std::chrono::steady_clock::time_point start) {
@@ -74,14 +86,7 @@ inline Bench_ChildResult Bench_RunChild(const std::vector<std::string>& argv,
       close(in[0]);
       close(in[1]);
     }
-    dup2(out[1], 1);
-    close(out[0]);
-    close(out[1]);
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
+    Bench_ExecWithOutput(argv, out);
   }
   close(out[1]);
   if (feed) {
@@ -104,14 +109,7 @@ inline Bench_ChildResult Bench_RunChildSampled(const std::vector<std::string>& a
   const auto start = std::chrono::steady_clock::now();
   const pid_t pid = fork();
   if (pid == 0) {
-    dup2(out[1], 1);
-    close(out[0]);
-    close(out[1]);
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
+    Bench_ExecWithOutput(argv, out);
   }
   close(out[1]);
   QByteArray printed;
