@@ -244,6 +244,37 @@ TEST_F(LiveWindowTest, ClosingWhileTheSessionBuildWaitsForADeviceLeavesTheBuildI
   EXPECT_FALSE(capture->videoDeviceLocked());
 }
 
+// The window is closed while its camera takes seconds to open: the window goes at once, the open's end
+// is left to the session queue, and the camera is free again once that open returns.
+TEST_F(LiveWindowTest, ClosingWhileTheCameraOpensDoesNotWaitForIt) {
+  VirtualDevices_Plug(true, true);
+  prefs->setCameraUID(kVirtualCameraUID);
+  prefs->setMicrophoneUID(kVirtualMicrophoneUID);
+  qputenv("VELMORA_VIRTUAL_CAMERA_OPEN_DELAY_MS", "5000");
+  const std::shared_ptr<void> unset(nullptr, [](void*) { qunsetenv("VELMORA_VIRTUAL_CAMERA_OPEN_DELAY_MS"); });
+  open();
+  const std::shared_ptr<LiveCaptureController> capture = live->captureController();
+  // The camera is locked for its format just before the session opens it.
+  ASSERT_TRUE(Test_WaitUntil([&] { return capture->videoDeviceLocked(); }, 15000));
+  Test_ProcessEvents(300);
+  std::atomic<bool> buildEnded{false};
+  capture->sessionQueue()->async([&buildEnded] { buildEnded = true; });
+  delete std::exchange(live, nullptr);
+  EXPECT_FALSE(buildEnded.load()) << "closing the window waited for the camera to open";
+  qunsetenv("VELMORA_VIRTUAL_CAMERA_OPEN_DELAY_MS");
+
+  ASSERT_TRUE(Test_WaitUntil([&] { return buildEnded.load(); }, 20000));
+  const CaptureSessionRef session = capture->captureSession();
+  EXPECT_FALSE(session && session->isRunning());
+  EXPECT_FALSE(capture->videoDeviceLocked());
+  // Nothing holds the camera: a new session opens it.
+  auto next = std::make_shared<CaptureSession>();
+  next->addInput(CaptureDeviceInput::deviceInputWithDevice(CapDev_DeviceWithUID(MediaType::Video, kVirtualCameraUID), nullptr));
+  next->startRunning();
+  EXPECT_TRUE(next->isRunning()) << next->lastErrorText().toStdString();
+  next->stopRunning();
+}
+
 TEST_F(LiveWindowTest, LiveAudioButtonFollowsAccessAndMicrophone) {
   VLLiveWC window;
   ZRNAppSetup* setup = ZRNAppSetup::sharedAppSetup();

@@ -119,6 +119,10 @@ struct CaptureSession::Private {
   int configurationDepth = 0;
   bool inputsChanged = false;
   bool running = false;
+  // startRunning opens the devices outside the lock; a stop meanwhile interrupts those opens.
+  bool starting = false;
+  bool stoppedWhileStarting = false;
+  std::vector<CaptureReader*> opening;
   QString lastError;
   std::vector<std::unique_ptr<CaptureReader>> readers;
   std::shared_ptr<CaptureReader::Shared> shared = std::make_shared<CaptureReader::Shared>();
@@ -269,22 +273,49 @@ void CaptureSession::Private::stopReaders() {
 }
 
 void CaptureSession::startRunning() {
+  std::vector<std::unique_ptr<CaptureReader>> readers;
+  std::vector<QString> ids;
+  {
+    std::lock_guard lock(d->mutex);
+    if (d->running || d->starting) return;
+    d->lastError.clear();
+    d->starting = true;
+    d->stoppedWhileStarting = false;
+    for (const auto& input : d->inputs) {
+      readers.push_back(std::make_unique<CaptureReader>(input->device(), d->shared));
+      ids.push_back(input->device()->uniqueID());
+      d->opening.push_back(readers.back().get());
+    }
+  }
+  // A device can take seconds to open (or never return): the session's lock is not held meanwhile, so
+  // a stop, or a question about the session, does not wait for it.
   std::vector<QString> errors, failed;
+  for (size_t i = 0; i < readers.size(); ++i) {
+    QString error;
+    if (readers[i]->open(&error)) continue;
+    errors.push_back(error);
+    failed.push_back(ids[i]);
+  }
   bool started = false;
   {
     std::lock_guard lock(d->mutex);
-    if (d->running) return;
-    d->lastError.clear();
-    const int count = d->startReaders(&errors, &failed);
-    if (!errors.empty()) {
+    d->opening.clear();
+    d->starting = false;
+    if (d->stoppedWhileStarting) {
+      // Given up: what failed then was interrupted, not broken.
+      errors.clear();
+      failed.clear();
+    } else if (!errors.empty()) {
       // A session runs with all its inputs or not at all: a recording must not start without its camera.
       d->lastError = errors.back();
-      d->stopReaders();
-    } else if (count > 0) {
+    } else if (!readers.empty()) {
+      for (auto& reader : readers) reader->start();
+      d->readers = std::move(readers);
       d->running = true;
       started = true;
     }
   }
+  readers.clear();  // the devices of a start that did not happen close here
   for (size_t i = 0; i < errors.size(); ++i) {
     Platform_Log("capture session: %@", errors[i]);
     CaptureReader::PostRuntimeError(this, errors[i], failed[i]);
@@ -296,6 +327,12 @@ void CaptureSession::stopRunning() {
   std::vector<CaptureOutputRef> outs;
   {
     std::lock_guard lock(d->mutex);
+    if (d->starting) {
+      // The start under way gives up once its opens return; those that can be interrupted are.
+      d->stoppedWhileStarting = true;
+      for (CaptureReader* reader : d->opening) reader->requestStop();
+      return;
+    }
     if (!d->running) return;
     d->stopReaders();
     d->running = false;

@@ -189,7 +189,9 @@ class CaptureSession {
   std::vector<CaptureOutputRef> outputs() const;
 
   // Opens every input and starts the readers, then posts did-start-running. When a device cannot be
-  // opened the runtime-error notification carries its text and the session does not start.
+  // opened the runtime-error notification carries its text and the session does not start. The devices
+  // open without the session's lock held: another thread's stopRunning() during a start does not wait for
+  // a slow device, and the start then gives up without starting or reporting anything.
   void startRunning();
   void stopRunning();
   bool isRunning() const;
