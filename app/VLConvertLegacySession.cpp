@@ -46,57 +46,6 @@ bool U_SyncPath(const QString& path, QString* error) {
   return true;
 }
 
-// Copies one regular file into a new file (never through a link, never over an existing item) and
-// flushes it to disk before it counts as copied.
-bool U_CopyFile(const QString& from, const QString& to, QString* error) {
-  const int in = ::open(QFile::encodeName(from).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (in < 0) {
-    *error = Fmt(QStringLiteral("%@ could not be read: %@"), from, Sys_ErrnoText(errno));
-    return false;
-  }
-  const int out = ::open(QFile::encodeName(to).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-  if (out < 0) {
-    *error = Fmt(QStringLiteral("%@ could not be created: %@"), to, Sys_ErrnoText(errno));
-    ::close(in);
-    return false;
-  }
-  QByteArray buffer(1 << 20, Qt::Uninitialized);
-  bool ok = true;
-  int failure = 0;
-  for (;;) {
-    const ssize_t got = ::read(in, buffer.data(), size_t(buffer.size()));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      ok = false;
-      failure = errno;
-      break;
-    }
-    if (got == 0) break;
-    for (ssize_t done = 0; done < got;) {
-      const ssize_t put = ::write(out, buffer.constData() + done, size_t(got - done));
-      if (put < 0 && errno == EINTR) continue;
-      if (put <= 0) {
-        ok = false;
-        failure = put < 0 ? errno : EIO;
-        break;
-      }
-      done += put;
-    }
-    if (!ok) break;
-  }
-  if (ok && ::fsync(out) != 0) {
-    ok = false;
-    failure = errno;
-  }
-  if (::close(out) != 0 && ok) {
-    ok = false;
-    failure = errno;
-  }
-  ::close(in);
-  if (!ok) *error = Fmt(QStringLiteral("%@ could not be copied: %@"), from, Sys_ErrnoText(failure));
-  return ok;
-}
-
 // Copies the folder's files and sub-folders into the existing empty folder `to`. Links are not copied:
 // a package of ours holds none.
 bool U_CopyFolderContents(const QString& from, const QString& to, QString* error) {
@@ -114,7 +63,8 @@ bool U_CopyFolderContents(const QString& from, const QString& to, QString* error
         return false;
       }
       if (!U_CopyFolderContents(entry.filePath(), target, error) || !U_SyncPath(target, error)) return false;
-    } else if (!U_CopyFile(entry.filePath(), target, error)) {
+    } else if (const int failure = SafeFile_CopyNew(entry.filePath(), target); failure != 0) {
+      *error = Fmt(QStringLiteral("%@ could not be copied: %@"), entry.filePath(), Sys_ErrnoText(failure));
       return false;
     }
   }

@@ -10,15 +10,16 @@
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/Fmt.h"
 #include "platform/foundation/PropertyList.h"
+#include "platform/foundation/SafeFile.h"
 #include "platform/foundation/StandardLocations.h"
 #include "platform/foundation/StringCompare.h"
 #include "platform/media/export/ExportSession.h"
-#include "platform/foundation/SysErrno.h"
 #include "platform/system/ProcessIdentity.h"
 #include "ui_ZRNProgressWC.h"
 
 #include <QDir>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QLabel>
@@ -29,11 +30,7 @@
 #include <QThread>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 constexpr std::chrono::milliseconds kProgressCheckInterval{660};
@@ -56,31 +53,13 @@ bool U_IsFinal(AssetExportSessionStatus status) {
          status == AssetExportSessionStatus::Cancelled;
 }
 
-// A plain file that can be opened for reading; *error says why not. Opened without waiting, so that a
-// pipe in its place cannot hold the reader.
-bool U_CanReadFile(const QString& path, QString* error) {
-  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
-    *error = Sys_ErrnoText(errno);
-    return false;
-  }
-  struct stat info;
-  const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-  ::close(fd);
-  if (!regular) *error = QCoreApplication::translate("Localizable", "it is not a file");
-  return regular;
-}
-
 // An old settings file's dictionary; *error is set when the file cannot be read as one.
 QVariantMap U_ReadSettingsFile(const QFileInfo& entry, QString* error) {
-  if (!U_CanReadFile(entry.filePath(), error)) return {};
-  if (entry.size() > kMaxSettingsFileBytes) {
-    *error = QCoreApplication::translate("Localizable", "it is too large for a settings file");
-    return {};
-  }
-  const QVariant settings = PropertyList_ReadFile(entry.filePath(), error);
+  QByteArray bytes;
+  if (!SafeFile_ReadRegular(entry.filePath(), kMaxSettingsFileBytes, &bytes, error)) return {};
+  const QVariant settings = PropertyList_Deserialize(bytes);
   if (settings.typeId() == QMetaType::QVariantMap) return settings.toMap();
-  if (error->isEmpty()) *error = QCoreApplication::translate("Localizable", "it holds no settings");
+  *error = QCoreApplication::translate("Localizable", "it holds no settings");
   return {};
 }
 
@@ -106,7 +85,7 @@ bool U_ListSegments(const QFileInfo& folder, QList<QUrl>* segments, QString* why
 // The segment's asset when the file is a movie with pictures to join; null with *error otherwise. A
 // segment cut short counts: it is joined with the pictures it still holds.
 AssetRef U_ReadableSegment(const QString& path, QString* error) {
-  if (!U_CanReadFile(path, error)) return nullptr;
+  if (QFile file; !SafeFile_OpenForReading(file, path, error)) return nullptr;
   const AssetRef asset = Asset::assetWithPath(path);
   if (!asset || !asset->isPlayable()) {
     *error = QCoreApplication::translate("Localizable", "it is not a movie");

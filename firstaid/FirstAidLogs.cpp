@@ -161,42 +161,12 @@ QString checkArchive(const QString& path, int entries) {
 QString copyArchive(const QString& archive, const QString& target) {
   const QFileInfo place(target);
   const QString part = place.absolutePath() + Fmt(QStringLiteral("/.%@.%ld.part"), place.fileName(), long(::getpid()));
-  const int in = ::open(QFile::encodeName(archive).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (in < 0) return Fmt(QStringLiteral("%@ cannot be read: %@"), archive, Sys_ErrnoText(errno));
-  const int out = ::open(QFile::encodeName(part).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
-  if (out < 0) {
-    const int error = errno;
-    ::close(in);
-    return Fmt(QStringLiteral("%@ cannot be written: %@"), place.absolutePath(), Sys_ErrnoText(error));
+  int error = SafeFile_CopyNew(archive, part, 0644);
+  if (error == 0) {
+    error = SafeFile_MoveNoReplace(part, target);
+    if (error != 0) ::unlink(QFile::encodeName(part).constData());
   }
-  int error = 0;
-  qint64 copied = 0;
-  QByteArray buffer(int(kCopyChunk), Qt::Uninitialized);
-  for (;;) {
-    const ssize_t got = ::read(in, buffer.data(), size_t(buffer.size()));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      if (got < 0) error = errno;
-      break;
-    }
-    for (ssize_t done = 0; done < got && error == 0;) {
-      const ssize_t put = ::write(out, buffer.constData() + done, size_t(got - done));
-      if (put < 0 && errno == EINTR) continue;
-      if (put <= 0) error = put < 0 ? errno : EIO;
-      else done += put;
-    }
-    if (error != 0) break;
-    copied += got;
-  }
-  struct stat source {}, written {};
-  if (error == 0 && ::fsync(out) != 0) error = errno;
-  if (error == 0 && (::fstat(in, &source) != 0 || ::fstat(out, &written) != 0)) error = errno;
-  if (::close(out) != 0 && error == 0) error = errno;
-  ::close(in);
-  if (error == 0 && (written.st_size != source.st_size || copied != source.st_size)) error = EIO;
-  if (error == 0) error = SafeFile_MoveNoReplace(part, target);
   if (error == 0) return {};
-  ::unlink(QFile::encodeName(part).constData());
   return Fmt(QStringLiteral("%@ could not be written: %@"), target, Sys_ErrnoText(error));
 }
 

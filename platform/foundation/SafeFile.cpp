@@ -118,6 +118,56 @@ int SafeFile_MoveNoReplace(const QString& from, const QString& to) {
   return ::rename(source.constData(), target.constData()) == 0 ? 0 : errno;
 }
 
+namespace {
+// Writes all of the bytes; 0 or the errno of the failure.
+int U_WriteAll(int fd, const char* bytes, size_t size) {
+  for (size_t done = 0; done < size;) {
+    const ssize_t put = ::write(fd, bytes + done, size - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return put < 0 ? errno : EIO;
+    done += size_t(put);
+  }
+  return 0;
+}
+
+// Copies what in holds to out and syncs it; 0 or the errno of the failure.
+int U_CopyContents(int in, int out) {
+  struct stat source {};
+  if (::fstat(in, &source) != 0) return errno;
+  if (!S_ISREG(source.st_mode)) return EINVAL;
+  QByteArray buffer(1 << 20, Qt::Uninitialized);
+  off_t copied = 0;
+  for (;;) {
+    const ssize_t got = ::read(in, buffer.data(), size_t(buffer.size()));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return errno;
+    if (got == 0) break;
+    if (const int error = U_WriteAll(out, buffer.constData(), size_t(got)); error != 0) return error;
+    copied += got;
+  }
+  struct stat written {};
+  if (::fsync(out) != 0 || ::fstat(out, &written) != 0) return errno;
+  return written.st_size == source.st_size && copied == source.st_size ? 0 : EIO;
+}
+}  // namespace
+
+int SafeFile_CopyNew(const QString& from, const QString& to, mode_t mode) {
+  const QByteArray target = QFile::encodeName(to);
+  const int in = ::open(QFile::encodeName(from).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (in < 0) return errno;
+  const int out = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
+  if (out < 0) {
+    const int error = errno;
+    ::close(in);
+    return error;
+  }
+  int error = U_CopyContents(in, out);
+  if (::close(out) != 0 && error == 0) error = errno;
+  ::close(in);
+  if (error != 0) ::unlink(target.constData());
+  return error;
+}
+
 bool SafeFile_OpenForReading(QFile& file, const QString& path, QString* errorText) {
   file.close();
   file.setFileName(path);

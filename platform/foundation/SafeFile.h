@@ -9,6 +9,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <sys/types.h>
+
 class QFile;
 
 // True when path now holds exactly bytes; false with errorText (a sentence naming the file) otherwise.
@@ -30,6 +32,11 @@ bool SafeFile_NameTaken(const QString& path);
 // Renames from (a file or a folder) to to, never replacing what stands at to and never following a link
 // there. 0 on success, otherwise the errno of the failure (EEXIST when the name is taken).
 int SafeFile_MoveNoReplace(const QString& from, const QString& to);
+
+// Copies the regular file from into a new file at to (never replacing what stands there, never following a
+// link at either end): every write checked, synced, and the size written compared with the source's. 0 on
+// success; otherwise the errno of the failure, and nothing is left at to.
+int SafeFile_CopyNew(const QString& from, const QString& to, mode_t mode = 0666);
 
 // Nesting deeper than this is refused as damaged input by the readers of settings and preferences: a
 // file of our own never comes near it, and a recursive reader of a deeper one could run out of stack.

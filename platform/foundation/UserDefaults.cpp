@@ -72,9 +72,9 @@ void UserDefaults::load() {
   if (!info.exists()) return;
   // A file we may not read is not damaged: it stays as it is, and this run does not replace it. Nor is
   // anything but a regular file: a pipe at the name would hold the start-up for ever.
-  QFile probe;
+  QFile file;
   QString reason;
-  if (!SafeFile_OpenForReading(probe, m_filePath, &reason)) {
+  if (!SafeFile_OpenForReading(file, m_filePath, &reason)) {
     m_unreadable = true;
     m_fileProblem = FileProblem::Unreadable;
     m_problemPath = m_filePath;
@@ -84,9 +84,10 @@ void UserDefaults::load() {
                       .arg(m_filePath, reason);
     return;
   }
-  probe.close();
-  QString error;
-  const QVariant root = PropertyList_ReadFile(m_filePath, &error);
+  // Preferences are kilobytes: a file far larger is no preferences file of ours, and is not read in.
+  constexpr qint64 kMaxFileBytes = 64LL * 1024 * 1024;
+  const QVariant root = file.size() <= kMaxFileBytes ? PropertyList_Deserialize(file.readAll()) : QVariant();
+  file.close();
   if (root.typeId() == QMetaType::QVariantMap) {
     m_persistent = root.toMap();
     return;

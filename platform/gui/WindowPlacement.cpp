@@ -59,6 +59,11 @@ class FramedWatcher : public QObject {
   QPointer<QWidget> m_window;
   bool m_busy = false;
 };
+
+// The largest window size whose frame fits in the area.
+QSize U_RoomInArea(const QRect& area, const QMargins& frame) {
+  return QSize(area.width() - frame.left() - frame.right(), area.height() - frame.top() - frame.bottom());
+}
 }  // namespace
 
 QRect Gui_AvailableArea(const QWidget* window) {
@@ -84,9 +89,8 @@ bool Gui_KeepWindowInArea(QWidget* window) {
   const QRect area = Gui_AvailableArea(window);
   if (!window || area.isEmpty()) return true;
   const QMargins frame = Gui_FrameMargins(window);
-  const QSize room(area.width() - frame.left() - frame.right(), area.height() - frame.top() - frame.bottom());
   const QSize size = window->size();
-  const QSize limited = size.boundedTo(room).expandedTo(window->minimumSize());
+  const QSize limited = size.boundedTo(U_RoomInArea(area, frame)).expandedTo(window->minimumSize());
   const QRect outer(window->pos(), limited.grownBy(frame));
   // The frame's top-left corner is the window's position; the top left corner wins where the window is
   // larger than the area, so that the title bar stays reachable.
@@ -110,8 +114,7 @@ void Gui_ShowWindowInArea(QWidget* window) {
   const QRect area = Gui_AvailableArea(window);
   if (!area.isEmpty()) {
     const QMargins frame = Gui_FrameMargins(window);
-    const QSize room(area.width() - frame.left() - frame.right(), area.height() - frame.top() - frame.bottom());
-    window->resize(window->size().boundedTo(room).expandedTo(window->minimumSize()));
+    window->resize(window->size().boundedTo(U_RoomInArea(area, frame)).expandedTo(window->minimumSize()));
     const QSize outer = window->size().grownBy(frame);
     QPoint& offset = NextCascadeOffset();
     // Back to the top-left corner when the next place would push the window out of the area.
@@ -129,9 +132,8 @@ QSize Gui_WindowSizeForViewSize(const QWidget* window, const QWidget* view, QSiz
   QSize chosen = wanted;
   const QRect area = Gui_AvailableArea(window);
   if (!area.isEmpty() && wanted.width() > 0 && wanted.height() > 0) {
-    const QMargins frame = Gui_FrameMargins(window);
-    const double roomW = area.width() - frame.left() - frame.right() - around.width();
-    const double roomH = area.height() - frame.top() - frame.bottom() - around.height();
+    const QSize room = U_RoomInArea(area, Gui_FrameMargins(window)) - around;
+    const double roomW = room.width(), roomH = room.height();
     const double scale = std::min({1.0, roomW / wanted.width(), roomH / wanted.height()});
     if (scale < 1.0)
       chosen = QSize(std::max(1, int(std::floor(wanted.width() * scale))), std::max(1, int(std::floor(wanted.height() * scale))));

@@ -20,13 +20,20 @@ QByteArray readFile(const QString& path) {
   return file.readAll();
 }
 
-// The first value of a field in the kernel's processor table ("model name"); empty when absent.
-QString cpuInfoValue(const QString& procRoot, const char* field) {
+// Every value of a field in the kernel's processor table ("model name"), one per processor, in order.
+QList<QByteArray> cpuInfoValues(const QString& procRoot, const char* field) {
+  QList<QByteArray> values;
   for (const QByteArray& line : readFile(procRoot + QStringLiteral("/cpuinfo")).split('\n')) {
     const qsizetype colon = line.indexOf(':');
-    if (colon >= 0 && line.left(colon).trimmed() == field) return QString::fromUtf8(line.mid(colon + 1)).simplified();
+    if (colon >= 0 && line.left(colon).trimmed() == field) values << line.mid(colon + 1).trimmed();
   }
-  return QString();
+  return values;
+}
+
+// The first value of a field in the kernel's processor table; empty when absent.
+QString cpuInfoValue(const QString& procRoot, const char* field) {
+  const QList<QByteArray> values = cpuInfoValues(procRoot, field);
+  return values.isEmpty() ? QString() : QString::fromUtf8(values.first()).simplified();
 }
 
 // Fields of the mounts table escape blanks, tabs, newlines and backslashes as \ooo.
@@ -136,12 +143,9 @@ uint64_t SystemInfo_CPUMaxHertz(const QString& sysRoot, const QString& procRoot)
   if (best > 0) return best;
   // Without cpufreq (virtual machines) the kernel's processor table still gives each core's clock in
   // megahertz; the fastest counts.
-  const QList<QByteArray> lines = readFile(procRoot + QStringLiteral("/cpuinfo")).split('\n');
-  for (const QByteArray& line : lines) {
-    const qsizetype colon = line.indexOf(':');
-    if (colon < 0 || line.left(colon).trimmed() != "cpu MHz") continue;
+  for (const QByteArray& value : cpuInfoValues(procRoot, "cpu MHz")) {
     bool ok = false;
-    const double mHz = line.mid(colon + 1).trimmed().toDouble(&ok);
+    const double mHz = value.toDouble(&ok);
     if (ok && mHz > 0 && mHz < 1e6) best = std::max<uint64_t>(best, static_cast<uint64_t>(mHz * 1e6 + 0.5));
   }
   return best;

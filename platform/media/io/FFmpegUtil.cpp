@@ -362,10 +362,21 @@ FFmpegImageScaler::FFmpegImageScaler(FFmpegScaleQuality quality) : m_flags(U_Sws
 FFmpegImageScaler::~FFmpegImageScaler() = default;
 
 namespace {
-// 4:2:0 planar YUV, what cameras and recordings give: libswscale scales it quickly in YUV and converts
-// it to RGB quickly at one size, where scaling it into RGB in one go takes its slow general path.
-bool U_IsYUV420(int format) {
-  return format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P;
+// 4:2:0 YUV, what cameras and recordings give. libswscale scales it quickly in planar YUV and converts
+// planar YUV to RGB quickly at one size, where scaling it into RGB in one go (or converting the cameras'
+// semi-planar NV12 to RGB at all) takes its slow general path: this format is the step between. None
+// when the frame is best converted in one go.
+int U_PlanarStepFormat(const AVFrame* frame, const QSize& size) {
+  switch (frame->format) {
+    case AV_PIX_FMT_YUV420P:
+    case AV_PIX_FMT_YUVJ420P:
+      return size != QSize(frame->width, frame->height) ? frame->format : AV_PIX_FMT_NONE;
+    case AV_PIX_FMT_NV12:
+    case AV_PIX_FMT_NV21:
+      return frame->color_range == AVCOL_RANGE_JPEG ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P;
+    default:
+      return AV_PIX_FMT_NONE;
+  }
 }
 
 void U_FreeImageMemory(void* memory) { av_free(memory); }
@@ -374,14 +385,14 @@ void U_FreeImageMemory(void* memory) { av_free(memory); }
 bool FFmpegImageScaler::scale(const AVFrame* frame, const QSize& size, QImage::Format format, QImage* image) {
   if (!frame || frame->width <= 0 || frame->height <= 0 || size.isEmpty()) return false;
   const AVFrame* source = frame;
-  if (U_IsYUV420(frame->format) && size != QSize(frame->width, frame->height)) {
+  if (const int step = U_PlanarStepFormat(frame, size); step != AV_PIX_FMT_NONE) {
     if (!m_scaledYUV || m_scaledYUV->width != size.width() || m_scaledYUV->height != size.height() ||
-        m_scaledYUV->format != frame->format) {
-      m_scaledYUV = FFmpeg_MakeVideoFrame(frame->format, size.width(), size.height());
+        m_scaledYUV->format != step) {
+      m_scaledYUV = FFmpeg_MakeVideoFrame(step, size.width(), size.height());
       if (!m_scaledYUV) return false;
     }
     SwsContext* down =
-        m_yuvScaler.get(frame->width, frame->height, frame->format, size.width(), size.height(), frame->format, m_flags);
+        m_yuvScaler.get(frame->width, frame->height, frame->format, size.width(), size.height(), step, m_flags);
     if (!down) return false;
     if (sws_scale(down, frame->data, frame->linesize, 0, frame->height, m_scaledYUV->data, m_scaledYUV->linesize) <= 0)
       return false;

@@ -163,7 +163,7 @@ class FFmpegImageScaler {
 
  private:
   int m_flags;
-  // Planar YUV is scaled in YUV first, then converted at its new size.
+  // 4:2:0 YUV is scaled (and made planar) in YUV first, then converted at its new size.
   FFmpegCachedScaler m_yuvScaler;
   FFmpegFramePtr m_scaledYUV;
   FFmpegCachedScaler m_scaler;

@@ -13,6 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <sys/stat.h>
+
 namespace {
 QByteArray readAll(const QString& path) {
   QFile f(path);
@@ -124,6 +127,49 @@ TEST(SafeFile, ASymbolicLinkIsNeverWrittenThrough) {
   EXPECT_EQ(readAll(outside), QByteArray("precious"));
   EXPECT_TRUE(QFileInfo(link).isSymLink());
   EXPECT_EQ(entries(folder), QStringList{QStringLiteral("prefs.plist")});
+}
+
+// A copy is made whole into a name of its own, or not at all: nothing is written over or through a link,
+// a pipe is not waited on, and a copy cut short by a full disk leaves nothing behind.
+TEST(SafeFile, ACopyIsWholeOrNotThere) {
+  const QString folder = Test_MakeTempDir(QStringLiteral("copy"));
+  const QString source = folder + QStringLiteral("/source");
+  ASSERT_TRUE(writeAll(source, QByteArray(3 << 20, 'v') + "end"));  // more than one read's worth
+  const QString taken = folder + QStringLiteral("/taken");
+  ASSERT_TRUE(writeAll(taken, "precious"));
+  const QString outside = Test_MakeTempDir(QStringLiteral("outside")) + QStringLiteral("/precious");
+  ASSERT_TRUE(writeAll(outside, "precious"));
+  ASSERT_TRUE(QFile::link(outside, folder + QStringLiteral("/link")));
+  ASSERT_TRUE(QFile::link(source, folder + QStringLiteral("/sourceLink")));
+  const QString fifo = folder + QStringLiteral("/fifo");
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  struct Row {
+    const char* what;
+    QString from, to;
+    int error;
+    qint64 limit;
+  };
+  for (const Row& row : {Row{"a name taken", source, taken, EEXIST, 0}, Row{"a link at the target", source, folder + "/link", EEXIST, 0},
+                         Row{"a link as the source", folder + "/sourceLink", folder + "/a", ELOOP, 0},
+                         Row{"a pipe", fifo, folder + "/b", EINVAL, 0}, Row{"no room", source, folder + "/c", EFBIG, 1 << 20},
+                         Row{"whole", source, folder + "/d", 0, 0}}) {
+    SCOPED_TRACE(row.what);
+    int error = -1;
+    if (row.limit > 0) {
+      const Test_FileSizeLimit limit(row.limit);
+      error = SafeFile_CopyNew(row.from, row.to);
+    } else {
+      error = SafeFile_CopyNew(row.from, row.to);
+    }
+    EXPECT_EQ(error, row.error);
+    if (row.error == 0) {
+      EXPECT_EQ(readAll(row.to), readAll(source));
+    } else if (row.error != EEXIST) {
+      EXPECT_FALSE(QFileInfo::exists(row.to)) << "nothing is left";
+    }
+  }
+  EXPECT_EQ(readAll(taken), QByteArray("precious"));
+  EXPECT_EQ(readAll(outside), QByteArray("precious"));
 }
 
 TEST(SafeFile, AReplacedFileKeepsItsPermissions) {

@@ -5,6 +5,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/frame.h>
+#include <libavutil/pixdesc.h>
 #include <libavutil/samplefmt.h>
 }
 
@@ -16,6 +17,7 @@ extern "C" {
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -96,7 +98,8 @@ TEST(FFmpegUtil, ImageScalerGivesTheAskedSizeAndFormatInTheRightColours) {
 }
 
 // Scaled in YUV and then converted, a picture must look as when scaled into RGB in one go, at sizes
-// that are no multiple of anything; and the memory of an image still held elsewhere is never drawn into.
+// that are no multiple of anything, from planar YUV and from a camera's NV12; and the memory of an image
+// still held elsewhere is never drawn into.
 TEST(FFmpegUtil, ImageScalerMatchesAOneStepConversionAtAnySizeAndSparesHeldImages) {
   FFmpegFramePtr frame = SolidFrame(640, 360, 0, 0, 0);
   ASSERT_TRUE(frame);
@@ -107,11 +110,21 @@ TEST(FFmpegUtil, ImageScalerMatchesAOneStepConversionAtAnySizeAndSparesHeldImage
       frame->data[1][row * frame->linesize[1] + x] = uint8_t(64 + x * 128 / 320);
       frame->data[2][row * frame->linesize[2] + x] = uint8_t(64 + row * 128 / 180);
     }
-  for (const QSize size : {QSize(319, 179), QSize(17, 9), QSize(1, 1), QSize(640, 360), QSize(961, 541)}) {
-    SCOPED_TRACE(size.width());
+  FFmpegFramePtr nv12 = FFmpeg_MakeVideoFrame(AV_PIX_FMT_NV12, 640, 360);
+  ASSERT_TRUE(nv12);
+  for (int row = 0; row < 360; ++row) memcpy(nv12->data[0] + row * nv12->linesize[0], frame->data[0] + row * frame->linesize[0], 640);
+  for (int row = 0; row < 180; ++row)
+    for (int x = 0; x < 320; ++x) {
+      nv12->data[1][row * nv12->linesize[1] + 2 * x] = frame->data[1][row * frame->linesize[1] + x];
+      nv12->data[1][row * nv12->linesize[1] + 2 * x + 1] = frame->data[2][row * frame->linesize[2] + x];
+    }
+  for (const auto& [source, size] : std::vector<std::pair<const AVFrame*, QSize>>{
+           {frame.get(), QSize(319, 179)}, {frame.get(), QSize(17, 9)}, {frame.get(), QSize(1, 1)}, {frame.get(), QSize(640, 360)},
+           {frame.get(), QSize(961, 541)}, {nv12.get(), QSize(319, 179)}, {nv12.get(), QSize(640, 360)}, {nv12.get(), QSize(961, 541)}}) {
+    SCOPED_TRACE(testing::Message() << av_get_pix_fmt_name(AVPixelFormat(source->format)) << " to " << size.width());
     FFmpegImageScaler scaler(FFmpegScaleQuality::Bilinear);
     QImage image;
-    ASSERT_TRUE(scaler.scale(frame.get(), size, QImage::Format_RGB32, &image));
+    ASSERT_TRUE(scaler.scale(source, size, QImage::Format_RGB32, &image));
     ASSERT_EQ(image.size(), size);
     SwsContext* direct = sws_getContext(640, 360, AV_PIX_FMT_YUV420P, size.width(), size.height(), AV_PIX_FMT_BGRA,
                                         SWS_BILINEAR, nullptr, nullptr, nullptr);
