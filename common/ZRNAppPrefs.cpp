@@ -5,7 +5,6 @@
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/MovieFileTypes.h"
 #include "platform/foundation/PropertyList.h"
-#include "platform/foundation/SafeFile.h"
 #include "platform/foundation/StandardLocations.h"
 #include "platform/foundation/UserDefaults.h"
 
@@ -387,9 +386,7 @@ QImage ZRNAppPrefs::defaultBadgeImage() {
   if (url.isEmpty()) return QImage();
   // The user's resources folder may hold anything at that name: only a regular file is read.
   constexpr qint64 kMaxBadgeBytes = 64LL * 1024 * 1024;
-  QByteArray bytes;
-  if (!SafeFile_ReadRegular(url.toLocalFile(), kMaxBadgeBytes, &bytes)) return QImage();
-  return QImage::fromData(bytes);
+  return File_ReadPicture(url.toLocalFile(), kMaxBadgeBytes);
 }
 
 // The resources live in a static library: without this reference the linker would drop them.

@@ -9,9 +9,11 @@
 #include "platform/system/FileAttributes.h"
 #include "platform/system/Workspace.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImageReader>
 #include <QSaveFile>
 
 #include <cerrno>
@@ -249,4 +251,14 @@ QUrl File_MakeSessionPackage(const QUrl& fileURL, const QString& extension) {
   File_SetHiddenExtension(package);
   File_SetIsPackage(package);
   return QUrl::fromLocalFile(package);
+}
+
+QImage File_ReadPicture(const QString& path, qint64 maxBytes) {
+  QByteArray bytes;
+  if (!SafeFile_ReadRegular(path, maxBytes, &bytes)) return {};
+  QBuffer buffer(&bytes);
+  QImageReader reader(&buffer);
+  reader.setAutoTransform(true);
+  const QImage image = reader.read();
+  return image.isNull() ? QImage() : image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }

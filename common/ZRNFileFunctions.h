@@ -4,6 +4,7 @@
 // Unique names: a taken name "base.ext" gives way to the first free "base_1.ext", "base_2.ext", ...
 // (a name without extension to "name_1", ...).
 
+#include <QImage>
 #include <QString>
 #include <QUrl>
 #include <QVariantMap>
@@ -53,6 +54,10 @@ QUrl File_TempFileURL(const QString& baseName, const QString& extension, bool is
 // Makes the session package beside the chosen file: its name with the extension replaced, under a free
 // name, flagged as a package with a hidden extension. An empty QUrl when it cannot be made.
 QUrl File_MakeSessionPackage(const QUrl& fileURL, const QString& extension);
+
+// A picture file of at most maxBytes (a regular file only, read through the opened file itself, turned
+// as its orientation says), in premultiplied ARGB; a null image when it is none of that.
+QImage File_ReadPicture(const QString& path, qint64 maxBytes);
 
 // The extended attributes that carry the flags above.
 inline constexpr const char* kFile_PackageXattr = "user.org.velmora.package";

@@ -1,14 +1,12 @@
 #include "composition/ZRNAVProjectFunctions.h"
 
+#include "common/ZRNFileFunctions.h"
 #include "common/ZRNLogger.h"
 #include "composition/ZRNImageOverlayEdit.h"
 #include "composition/ZRNTitleEdit.h"
-#include "platform/foundation/SafeFile.h"
 #include "platform/media/asset/ImageGenerator.h"
 
-#include <QBuffer>
 #include <QGuiApplication>
-#include <QImageReader>
 #include <QPainter>
 #include <QScreen>
 
@@ -98,13 +96,8 @@ QImage ZRNCreateBitmapContextARGB(int64_t width, int64_t height) {
 }
 
 QImage ZRNPosterImageFromSpec(const QString& path, const QVariantMap& editCommands) {
-  QByteArray bytes;
-  if (!SafeFile_ReadRegular(path, 256LL * 1024 * 1024, &bytes)) return {};
-  QBuffer buffer(&bytes);
-  QImageReader reader(&buffer);
-  QImage picture = reader.read();
+  const QImage picture = File_ReadPicture(path, 256LL * 1024 * 1024);
   if (picture.isNull()) return {};
-  picture = picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);
   const int64_t W = ZRNSrcClip::U_Integer(editCommands.value(QStringLiteral("width")));
   const int64_t H = ZRNSrcClip::U_Integer(editCommands.value(QStringLiteral("height")));
   QImage poster = picture;

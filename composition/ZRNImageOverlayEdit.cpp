@@ -1,9 +1,7 @@
 #include "composition/ZRNImageOverlayEdit.h"
 
-#include "platform/foundation/SafeFile.h"
+#include "common/ZRNFileFunctions.h"
 
-#include <QBuffer>
-#include <QImageReader>
 #include <QPainter>
 
 #include <cmath>
@@ -16,17 +14,7 @@ bool finitePositive(double v) { return std::isfinite(v) && v > 0.0; }
 bool usableSize(const QSizeF& s) { return finitePositive(s.width()) && finitePositive(s.height()); }
 
 // A picture file as the overlays use it; a file that is not a readable picture gives a null image.
-QImage U_ReadPicture(const QString& path) {
-  // Read through the opened file itself: a pipe swapped in after a look at the name is never waited on.
-  QByteArray bytes;
-  if (!SafeFile_ReadRegular(path, kMaxPictureFileBytes, &bytes)) return {};
-  QBuffer buffer(&bytes);
-  QImageReader reader(&buffer);
-  reader.setAutoTransform(true);
-  QImage image = reader.read();
-  if (image.isNull()) return {};
-  return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-}
+QImage U_ReadPicture(const QString& path) { return File_ReadPicture(path, kMaxPictureFileBytes); }
 }  // namespace
 
 void ZRNMatchOverlayEdit::loadFromDictionary(const QVariantMap& d) {

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <cstdint>
+
 struct AVFormatContext;
 struct AVStream;
 
@@ -15,6 +17,9 @@ int Asset_OpenMovieFile(const QString& path, QString* error);
 // codec (pictures a second, samples a packet) or else from the streams that can be believed. False,
 // with the reason, when no length can be had.
 bool Asset_BelieveStreamTimes(AVFormatContext* ctx, QString* error);
+// The earliest start and the latest end (in AV_TIME_BASE units) of the movie's audio and video streams
+// that have both; false when none has, or they give no length.
+bool Asset_SpanOfStreams(const AVFormatContext* ctx, int64_t* start, int64_t* end);
 // Whether a video stream's decoder configuration can start a decoder at all (an H.264 configuration
 // with no parameter sets, or zeroed, decodes not one picture).
 bool Asset_VideoCanBeDecoded(const AVStream* stream);

@@ -199,16 +199,8 @@ bool U_TakeStartTimes(AVFormatContext* ctx) {
     for (unsigned i = 0; i < ctx->nb_streams; ++i)
       if (first[i] != AV_NOPTS_VALUE) ctx->streams[i]->start_time = first[i];
   }
-  int64_t start = INT64_MAX;
-  int64_t end = INT64_MIN;
-  for (unsigned i = 0; i < ctx->nb_streams; ++i) {
-    const AVStream* st = ctx->streams[i];
-    if (!isMedia(st)) continue;
-    start = std::min(start, av_rescale_q(st->start_time, st->time_base, AV_TIME_BASE_Q));
-    // A file's own numbers may be anything: the sums saturate rather than overflow.
-    end = std::max(end, av_rescale_q(av_sat_add64(st->start_time, st->duration), st->time_base, AV_TIME_BASE_Q));
-  }
-  if (start == INT64_MAX || end <= start) return false;
+  int64_t start = 0, end = 0;
+  if (!Asset_SpanOfStreams(ctx, &start, &end)) return false;
   ctx->start_time = start;
   if (ctx->duration == AV_NOPTS_VALUE || ctx->duration <= 0) ctx->duration = av_sat_sub64(end, start);
   return true;

@@ -98,18 +98,25 @@ bool Asset_BelieveStreamTimes(AVFormatContext* ctx, QString* error) {
     retimed = true;
   }
   if (!retimed) return true;
-  int64_t start = INT64_MAX, end = INT64_MIN;
-  for (unsigned i = 0; i < ctx->nb_streams; ++i) {
-    const AVStream* st = ctx->streams[i];
-    if (!U_IsMedia(st) || st->start_time == AV_NOPTS_VALUE || st->duration == AV_NOPTS_VALUE) continue;
-    start = std::min(start, av_rescale_q(st->start_time, st->time_base, AV_TIME_BASE_Q));
-    end = std::max(end, av_rescale_q(av_sat_add64(st->start_time, st->duration), st->time_base, AV_TIME_BASE_Q));
-  }
-  if (start != INT64_MAX && end > start) {
+  int64_t start = 0, end = 0;
+  if (Asset_SpanOfStreams(ctx, &start, &end)) {
     ctx->start_time = start;
     ctx->duration = end - start;
   }
   return true;
+}
+
+bool Asset_SpanOfStreams(const AVFormatContext* ctx, int64_t* start, int64_t* end) {
+  *start = INT64_MAX;
+  *end = INT64_MIN;
+  for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+    const AVStream* st = ctx->streams[i];
+    if (!U_IsMedia(st) || st->start_time == AV_NOPTS_VALUE || st->duration == AV_NOPTS_VALUE) continue;
+    *start = std::min(*start, av_rescale_q(st->start_time, st->time_base, AV_TIME_BASE_Q));
+    // A file's own numbers may be anything: the sums saturate rather than overflow.
+    *end = std::max(*end, av_rescale_q(av_sat_add64(st->start_time, st->duration), st->time_base, AV_TIME_BASE_Q));
+  }
+  return *start != INT64_MAX && *end > *start;
 }
 
 bool Asset_VideoCanBeDecoded(const AVStream* stream) {
