@@ -28,6 +28,7 @@
 #include "platform/system/ProcessSignals.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QDateTime>
 #include <QDialog>
 #include <QFileDialog>
@@ -435,6 +436,8 @@ int ZRNApplicationMain(int argc, char* argv[]) {
   QApplication::setOrganizationDomain(QStringLiteral("velmora.org"));
   QApplication::setApplicationVersion(QStringLiteral(VELMORA_VERSION_STRING));
   QGuiApplication::setDesktopFileName(QStringLiteral("org.velmora.Velmora"));
+  // The icon the desktop entry names, from the icon theme; our own record symbol where the theme has none.
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("camera-video"), QIcon(QStringLiteral(":/images/LiveSessionIcon.png"))));
   app.setQuitOnLastWindowClosed(false);
 
   // One Velmora owns the sessions: a second start hands its files to the running one and ends.

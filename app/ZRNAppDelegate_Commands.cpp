@@ -22,6 +22,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QIcon>
 #include <QLabel>
 #include <QPushButton>
 #include <QUrl>
@@ -126,6 +127,13 @@ void ZRNAppDelegate::showAboutBox() {
     panel->setObjectName(QStringLiteral("aboutPanel"));
     panel->setWindowTitle(QCoreApplication::translate("Localizable", "About Velmora"));
     auto* layout = new QVBoxLayout(panel);
+    if (const QIcon icon = QApplication::windowIcon(); !icon.isNull()) {
+      auto* picture = new QLabel(panel);
+      picture->setObjectName(QStringLiteral("aboutIcon"));
+      picture->setPixmap(icon.pixmap(64, 64));
+      picture->setAlignment(Qt::AlignCenter);
+      layout->addWidget(picture);
+    }
     auto* name = new QLabel(QStringLiteral("<b>Velmora</b>"), panel);
     name->setAlignment(Qt::AlignCenter);
     auto* version = new QLabel(panel);

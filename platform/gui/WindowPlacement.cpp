@@ -111,6 +111,9 @@ void Gui_ShowWindowInArea(QWidget* window) {
     Gui_KeepWindowInArea(window);
     return;
   }
+  // A window never given a size takes its contents' size, as on a plain first show (a size read before
+  // that is Qt's placeholder, 640 by 480, whatever the window holds).
+  if (!window->testAttribute(Qt::WA_Resized)) window->adjustSize();
   const QRect area = Gui_AvailableArea(window);
   if (!area.isEmpty()) {
     const QMargins frame = Gui_FrameMargins(window);

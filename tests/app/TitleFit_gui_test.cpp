@@ -1,6 +1,6 @@
 // Small windows are wide enough for their own title and text: the About window and the software update
 // message are never narrower than the window manager needs to show their whole title, and their texts
-// are not cut.
+// are not cut, and they are no larger than their contents.
 
 #include "app/ZRNAppDelegate.h"
 #include "platform/system/SUUpdater.h"
@@ -59,6 +59,8 @@ TEST(TitleFit, TheAboutWindowAndTheUpdateMessageShowTheirWholeTitleAndText) {
     Test_ProcessEvents();
     EXPECT_FALSE(window->windowTitle().isEmpty());
     EXPECT_GE(window->width(), TitleTest_TitleBarNeeds(window)) << window->windowTitle().toStdString();
+    // Nor larger than what they hold needs.
+    EXPECT_LE(window->height(), window->sizeHint().height() + 2) << window->windowTitle().toStdString();
     for (QLabel* label : window->findChildren<QLabel*>()) {
       if (!label->isVisible() || label->text().isEmpty()) continue;
       SCOPED_TRACE(label->objectName().toStdString());
