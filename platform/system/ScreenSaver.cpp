@@ -4,6 +4,7 @@
 #include "platform/foundation/PlatformLog.h"
 #include "platform/system/SystemBus.h"
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusReply>
@@ -16,10 +17,25 @@ const QString kService = QStringLiteral("org.freedesktop.ScreenSaver");
 const QString kPath = QStringLiteral("/org/freedesktop/ScreenSaver");
 
 // Holds come and go in the order they were asked for, one bus call at a time. The queue is never
-// destroyed: a release queued at exit must not run after the bus library has gone.
+// destroyed, and its calls end with the application object: a call still queued then reaches the bus
+// before the bus library's globals go at exit; one asked for later does nothing.
+std::atomic<bool> gClosed{false};
+
+void U_FinishCalls();
+
 DispatchQueue* workerQueue() {
-  static DispatchQueue* const queue = new DispatchQueue(QStringLiteral("org.velmora.Velmora.screensaver"));
+  static DispatchQueue* const queue = [] {
+    qAddPostRoutine(&U_FinishCalls);
+    return new DispatchQueue(QStringLiteral("org.velmora.Velmora.screensaver"));
+  }();
   return queue;
+}
+
+void U_FinishCalls() {
+  workerQueue()->sync([] {});
+  gClosed = true;
+  // A call that started between the two: done before the application object is.
+  workerQueue()->sync([] {});
 }
 }  // namespace
 
@@ -35,7 +51,7 @@ ScreenSaverInhibition::ScreenSaverInhibition(const QString& application, const Q
   m_state->connectionName = QStringLiteral("org.velmora.screensaver.%1").arg(counter.fetch_add(1));
   const QString address = SystemBusConnection::busAddress(SystemBusConnection::Bus::Session);
   workerQueue()->async([state = m_state, address, application, reason] {
-    if (address.isEmpty()) return;
+    if (address.isEmpty() || gClosed) return;
     QDBusConnection connection = QDBusConnection::connectToBus(address, state->connectionName);
     if (!connection.isConnected()) return;
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kService, QStringLiteral("Inhibit"));
@@ -54,6 +70,7 @@ void ScreenSaver_WaitForPendingCalls() { workerQueue()->sync([] {}); }
 
 ScreenSaverInhibition::~ScreenSaverInhibition() {
   workerQueue()->async([state = m_state] {
+    if (gClosed) return;
     if (state->held) {
       QDBusConnection connection(state->connectionName);
       QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kService, QStringLiteral("UnInhibit"));

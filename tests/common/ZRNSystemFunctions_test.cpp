@@ -2,12 +2,14 @@
 
 #include "common/ZRNFileFunctions.h"
 #include "platform/system/Power.h"
+#include "platform/system/ScreenSaver.h"
 #include "platform/system/PrivateDBus.h"
 #include "tests/app/AppTestSupport.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QUrl>
 
@@ -108,6 +110,31 @@ TEST_F(SystemBusTest, RevealAsksTheFileManagerForAFileOrAFolder) {
   EXPECT_EQ(reveals[1].method, QStringLiteral("ShowFolders"));
   EXPECT_EQ(reveals[1].uris, QStringList{QUrl::fromLocalFile(folder).toString(QUrl::FullyEncoded)});
 }
+
+// A hold of the screen saver let go just before the program ends: the release reaches the bus before the
+// bus library goes, and the end is clean (a release run on past the end used to crash in the exit handlers).
+TEST_F(SystemBusTest, AHoldLetGoJustBeforeTheEndReachesTheBusAndTheEndIsClean) {
+  // The hold is still being answered when the child's main returns.
+  desktop->services().setScreenSaverInhibitDelay(400);
+  for (int round = 1; round <= 3; ++round) {
+    SCOPED_TRACE(round);
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), daemon.address());
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--gtest_filter=ScreenSaverChild.DISABLED_HoldAndLetGoAtTheEnd"), QStringLiteral("--gtest_also_run_disabled_tests")});
+    // The bus stand-in answers on this thread: it is kept running while the child works.
+    ASSERT_TRUE(Test_WaitUntil([&] { return child.state() == QProcess::NotRunning; }, 30000));
+    EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(child.exitCode(), 0) << child.readAllStandardError().toStdString();
+    EXPECT_TRUE(Test_WaitUntil([&] { return desktop->services().screenSaverCalls().size() == 2 * round; }, 5000));
+    EXPECT_EQ(desktop->services().screenSaverHolds(), 0);
+  }
+}
+
+// Run only as the child of the test above.
+TEST(ScreenSaverChild, DISABLED_HoldAndLetGoAtTheEnd) { ScreenSaverInhibition hold(QStringLiteral("Velmora"), QStringLiteral("test")); }
 
 TEST(SystemFunctions, WithoutABusNothingIsHeldAndNothingFails) {
   const ScopedEnvironment noBus("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/velmora-test-bus");

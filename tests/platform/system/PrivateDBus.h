@@ -102,6 +102,7 @@ class FakeDesktopServices : public QDBusVirtualObject {
       if (member == QLatin1String("Inhibit")) {
         const uint cookie = ++m_lastCookie;
         m_screenSaverCalls.append({member, cookie, message.service()});
+        if (m_inhibitDelayMs > 0) QThread::msleep(m_inhibitDelayMs);
         connection.send(message.createReply(QVariant::fromValue(cookie)));
         return true;
       }
@@ -122,6 +123,8 @@ class FakeDesktopServices : public QDBusVirtualObject {
 
   void setOnBattery(bool onBattery) { std::lock_guard guard(m_mutex); m_onBattery = onBattery; }
   void refuse(const QString& what) { std::lock_guard guard(m_mutex); m_refused << what; }
+  // The screen saver answers a hold this much later, as a busy desktop may.
+  void setScreenSaverInhibitDelay(int ms) { std::lock_guard guard(m_mutex); m_inhibitDelayMs = ms; }
   QList<Lock> locks() { std::lock_guard guard(m_mutex); return m_locks; }
   QList<Reveal> reveals() { std::lock_guard guard(m_mutex); return m_reveals; }
   QList<ScreenSaverCall> screenSaverCalls() { std::lock_guard guard(m_mutex); return m_screenSaverCalls; }
@@ -146,6 +149,7 @@ class FakeDesktopServices : public QDBusVirtualObject {
   QList<Reveal> m_reveals;
   QList<ScreenSaverCall> m_screenSaverCalls;
   uint m_lastCookie = 40;
+  int m_inhibitDelayMs = 0;
 };
 
 // The services on a bus, answering on their own thread so that a caller may block the main thread.
