@@ -198,6 +198,15 @@ inline void Bench_PrintFigure(const std::string& name, double ours, double peer,
   std::fflush(stdout);
 }
 
+// The range of each side's rounds under a figure, so that a ratio near 1 can be read against the noise.
+inline void Bench_PrintSpread(const std::vector<double>& ours, const std::vector<double>& peer) {
+  if (ours.empty() || peer.empty()) return;
+  const auto [ourLow, ourHigh] = std::minmax_element(ours.begin(), ours.end());
+  const auto [peerLow, peerHigh] = std::minmax_element(peer.begin(), peer.end());
+  std::printf("  rounds: velmora %.3f-%.3f, peer %.3f-%.3f\n", *ourLow, *ourHigh, *peerLow, *peerHigh);
+  std::fflush(stdout);
+}
+
 inline int Bench_AllowedCores() {
   cpu_set_t set;
   CPU_ZERO(&set);

@@ -187,10 +187,13 @@ void BM_LiveWindowAgainstFFmpeg(benchmark::State& state) {
   const std::string size = std::to_string(height) + "p30";
   Bench_PrintFigure("live window recording " + size + " with preview against ffmpeg without one, CPU s per recorded s",
                     Bench_Median(ours), Bench_Median(plain));
+  Bench_PrintSpread(ours, plain);
   Bench_PrintFigure("live window recording " + size + " with preview against ffmpeg with a 960x540 preview, CPU s per recorded s",
                     Bench_Median(ours), Bench_Median(previewed));
+  Bench_PrintSpread(ours, previewed);
   Bench_PrintFigure("live window recording " + size + " peak memory MiB (peer: ffmpeg with a preview)",
                     Bench_Median(ourPeak), Bench_Median(previewedPeak));
+  Bench_PrintSpread(ourPeak, previewedPeak);
   Bench_PrintLoad("after this figure");
 }
 BENCHMARK(BM_LiveWindowAgainstFFmpeg)->Args({1280, 720})->Args({1920, 1080})->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
