@@ -131,6 +131,7 @@ void ZRNAppDelegate::showAboutBox() {
       auto* picture = new QLabel(panel);
       picture->setObjectName(QStringLiteral("aboutIcon"));
       picture->setPixmap(icon.pixmap(64, 64));
+      picture->setAccessibleName(QCoreApplication::translate("Localizable", "Velmora icon"));
       picture->setAlignment(Qt::AlignCenter);
       layout->addWidget(picture);
     }
