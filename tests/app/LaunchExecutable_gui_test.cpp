@@ -26,6 +26,12 @@ QString findDebugLog(const QString& stateHome, qint64 pid) {
                   QDir::Files, QDirIterator::Subdirectories);
   return it.hasNext() ? it.next() : QString();
 }
+
+// Sets up the real executable with its own home; the caller starts it.
+void prepareVelmora(QProcess& process, const QString& home) {
+  process.setProcessEnvironment(Test_ExecutableEnvironment(home, false));
+  process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+}
 }  // namespace
 
 TEST(LaunchExecutable, TerminationSignalsRunTheTerminationSequence) {
@@ -49,8 +55,7 @@ TEST(LaunchExecutable, TerminationSignalsRunTheTerminationSequence) {
     }
 
     QProcess process;
-    process.setProcessEnvironment(Test_ExecutableEnvironment(home, false));
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    prepareVelmora(process, home);
     process.start(Test_VelmoraExecutable(), {});
     ASSERT_TRUE(process.waitForStarted(10000));
     const qint64 pid = process.processId();
@@ -85,8 +90,7 @@ TEST(LaunchExecutable, AFileSizeLimitDoesNotKillVelmora) {
   const QString prefsFile = home + QStringLiteral("/.config/org.velmora.Velmora.plist");
   ASSERT_TRUE(Test_SeedLaunchedPrefs(prefsFile));
   QProcess process;
-  process.setProcessEnvironment(Test_ExecutableEnvironment(home, false));
-  process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  prepareVelmora(process, home);
   process.setChildProcessModifier([] { ::signal(SIGXFSZ, SIG_DFL); });
   process.start(Test_VelmoraExecutable(), {});
   ASSERT_TRUE(process.waitForStarted(10000));
@@ -112,8 +116,7 @@ TEST(LaunchExecutable, APreferencesFileThatIsAPipeDoesNotHoldUpTheStart) {
   ASSERT_TRUE(QDir().mkpath(home + QStringLiteral("/.config")));
   ASSERT_EQ(::mkfifo(QFile::encodeName(prefsFile).constData(), 0600), 0);
   QProcess process;
-  process.setProcessEnvironment(Test_ExecutableEnvironment(home, false));
-  process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  prepareVelmora(process, home);
   process.start(Test_VelmoraExecutable(), {});
   ASSERT_TRUE(process.waitForStarted(10000));
   const qint64 pid = process.processId();

@@ -29,6 +29,29 @@ void writeFile(const QString& path, const QByteArray& bytes) {
   file.write(bytes);
 }
 
+// A desktop whose mail program is Thunderbird, reached through xdg-email: the given script stands in for
+// xdg-email, first on PATH while this object lives.
+class FakeMailProgram {
+ public:
+  explicit FakeMailProgram(const QByteArray& emailScript) : m_path(qgetenv("PATH")) {
+    const QString bin = Test_MakeTempDir(QStringLiteral("bin"));
+    writeFile(bin + QStringLiteral("/xdg-mime"), "#!/bin/sh\necho thunderbird.desktop\n");
+    writeFile(bin + QStringLiteral("/xdg-email"), emailScript);
+    for (const char* tool : {"/xdg-mime", "/xdg-email"})
+      QFile::setPermissions(bin + QString::fromLatin1(tool), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    writeFile(StandardLocations::dataHome() + QStringLiteral("/applications/thunderbird.desktop"),
+              "[Desktop Entry]\nType=Application\nName=Thunderbird\nExec=thunderbird %u\n");
+    qputenv("PATH", QFile::encodeName(bin) + ':' + m_path);
+  }
+  ~FakeMailProgram() { restore(); }
+  FakeMailProgram(const FakeMailProgram&) = delete;
+  FakeMailProgram& operator=(const FakeMailProgram&) = delete;
+  void restore() { qputenv("PATH", m_path); }
+
+ private:
+  QByteArray m_path;
+};
+
 class FirstAidAppTest : public LaunchedAppTest {
  protected:
   void SetUp() override {
@@ -398,17 +421,9 @@ TEST_F(FirstAidAppTest, QuittingWhileTheWindowIsUpStartsNothingMore) {
 TEST_F(FirstAidAppTest, AMailProgramThatTakesAttachmentsGetsTheArchiveAndAShortBody) {
   // Stand-ins for the desktop's tools, which this machine lacks: xdg-mime names Thunderbird as the mail
   // program, xdg-email writes down the arguments it was given.
-  const QString bin = Test_MakeTempDir(QStringLiteral("bin"));
-  const QString recorded = bin + QStringLiteral("/xdg-email.args");
-  writeFile(bin + QStringLiteral("/xdg-mime"), "#!/bin/sh\necho thunderbird.desktop\n");
-  writeFile(bin + QStringLiteral("/xdg-email"),
-            QStringLiteral("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n--\\n' \"$a\"; done > '%1.tmp' && mv '%1.tmp' '%1'\n").arg(recorded).toUtf8());
-  for (const char* tool : {"/xdg-mime", "/xdg-email"})
-    QFile::setPermissions(bin + QString::fromLatin1(tool), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-  writeFile(StandardLocations::dataHome() + QStringLiteral("/applications/thunderbird.desktop"),
-            "[Desktop Entry]\nType=Application\nName=Thunderbird\nExec=thunderbird %u\n");
-  const QByteArray path = qgetenv("PATH");
-  qputenv("PATH", QFile::encodeName(bin) + ':' + path);
+  const QString recorded = Test_MakeTempDir(QStringLiteral("mail")) + QStringLiteral("/xdg-email.args");
+  FakeMailProgram mail(
+      QStringLiteral("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n--\\n' \"$a\"; done > '%1.tmp' && mv '%1.tmp' '%1'\n").arg(recorded).toUtf8());
   const QString reports = FirstAid_UserDiagnosticReportsPath();
   QDir(reports).removeRecursively();
   writeFile(reports + QStringLiteral("/velmora_2026-12-03-101010.crash"), "the crash itself\n");
@@ -423,7 +438,7 @@ TEST_F(FirstAidAppTest, AMailProgramThatTakesAttachmentsGetsTheArchiveAndAShortB
   });
   showFirstAidWindowForAppStartup(delegate.get(), false, true);
   const bool mailed = Test_WaitUntil([&] { return QFileInfo::exists(recorded) && !delegate->logsForEmailURL().isEmpty(); }, 30000);
-  qputenv("PATH", path);
+  mail.restore();
   ASSERT_TRUE(mailed);
   EXPECT_EQ(okTitle, QStringLiteral("Prepare email")) << "preselected after a crash";
 
@@ -457,15 +472,7 @@ TEST_F(FirstAidAppTest, AMailProgramThatTakesAttachmentsGetsTheArchiveAndAShortB
 
 TEST_F(FirstAidAppTest, AMailProgramThatRefusesTheReportIsToldWithTheSavedLogs) {
   // xdg-email finds Thunderbird but the hand-off fails, as it does when the program cannot start.
-  const QString bin = Test_MakeTempDir(QStringLiteral("bin"));
-  writeFile(bin + QStringLiteral("/xdg-mime"), "#!/bin/sh\necho thunderbird.desktop\n");
-  writeFile(bin + QStringLiteral("/xdg-email"), "#!/bin/sh\nexit 3\n");
-  for (const char* tool : {"/xdg-mime", "/xdg-email"})
-    QFile::setPermissions(bin + QString::fromLatin1(tool), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-  writeFile(StandardLocations::dataHome() + QStringLiteral("/applications/thunderbird.desktop"),
-            "[Desktop Entry]\nType=Application\nName=Thunderbird\nExec=thunderbird %u\n");
-  const QByteArray path = qgetenv("PATH");
-  qputenv("PATH", QFile::encodeName(bin) + ':' + path);
+  FakeMailProgram mail("#!/bin/sh\nexit 3\n");
   willFinish();
   Test_AnswerNextModal(QStringLiteral("okBtn"));
   showFirstAidWindowForAppStartup(delegate.get(), false, true);
@@ -474,7 +481,7 @@ TEST_F(FirstAidAppTest, AMailProgramThatRefusesTheReportIsToldWithTheSavedLogs) 
     if (modal->objectName() == QLatin1String("handOffFailureAlert")) told = Test_LabelsText(modal);
   });
   const bool alerted = Test_WaitUntil([&] { return !told.isEmpty(); }, 30000);
-  qputenv("PATH", path);
+  mail.restore();
   ASSERT_TRUE(alerted);
   EXPECT_TRUE(told.contains(QStringLiteral("cannot be prepared."))) << told.toStdString();
   EXPECT_TRUE(told.contains(QStringLiteral("xdg-email ended with status 3."))) << told.toStdString();
