@@ -1,10 +1,8 @@
 #include "platform/media/asset/Asset.h"
 
 #include "platform/foundation/DispatchQueue.h"
-#include "platform/foundation/SysErrno.h"
 #include "platform/media/asset/AssetTiming.h"
 
-#include <QFile>
 #include <QFileInfo>
 
 extern "C" {
@@ -13,16 +11,12 @@ extern "C" {
 #include <libavutil/avutil.h>
 #include <libavutil/common.h>
 #include <libavutil/display.h>
-#include <libavutil/error.h>
 }
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -157,13 +151,8 @@ void Asset::probeFile(MovieLayoutWalk* walk) const {
     MovieFileLayout layout;
     if (walk) {
       *walk = MovieLayoutWalk();
-      const int fd = Asset_OpenMovieFile(path, nullptr);
-      if (fd >= 0) {
-        MovieFileSource source(fd);
-        walk->walkOn(source);
-        ::close(fd);
-        Asset_NoteLayout(path, *walk);
-      }
+      struct stat st {};
+      if (Asset_WalkMovieFile(path, walk, &st)) Asset_NoteLayout(path, st.st_dev, st.st_ino, *walk);
       layout = walk->layout();
     } else {
       layout = Asset_ScanMovieFile(path);

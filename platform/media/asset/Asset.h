@@ -165,7 +165,6 @@ class Asset : public std::enable_shared_from_this<Asset> {
   virtual void probe() const;
   void ensureProbed() const;
 
-  using ProbeTiming = AssetProbeTiming;
   struct ProbeResult {
     bool done = false;
     bool ok = false;
@@ -175,7 +174,7 @@ class Asset : public std::enable_shared_from_this<Asset> {
     bool canContainFragments = false;
     bool containsFragments = false;
     // Where each track's numbers came from, so that a longer movie can be taken up without a new probe.
-    std::vector<ProbeTiming> timings;
+    std::vector<AssetProbeTiming> timings;
     int64_t byteLimit = -1;
   };
   ProbeResult probeResult() const;
@@ -214,8 +213,9 @@ FFmpegInputPtr Asset_TakeInput(const QString& path, int64_t byteLimit, QString* 
 // ended) up to byteLimit. Its times are the movie's own; nothing before that fragment can be read.
 // Empty when the movie's fragments have not been walked in this process (open it whole instead).
 FFmpegInputPtr Asset_OpenGrownInput(const QString& path, int64_t readUpTo, int64_t byteLimit, QString* error);
-// Remembers where a walked movie's fragments start, for Asset_OpenGrownInput.
-void Asset_NoteLayout(const QString& path, const MovieLayoutWalk& walk);
+// Remembers where a walked movie's fragments start, for Asset_OpenGrownInput; device and inode are those
+// of the file walked.
+void Asset_NoteLayout(const QString& path, uint64_t device, uint64_t inode, const MovieLayoutWalk& walk);
 void Asset_ParkInput(const QString& path, int64_t byteLimit, FFmpegInputPtr input, bool hasStreamInfo);
 // Inputs opened by Asset_OpenInput since the process started, and of those by Asset_OpenGrownInput
 // (for tests and benchmarks).

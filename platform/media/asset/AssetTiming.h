@@ -7,11 +7,13 @@
 #include <cstdint>
 
 struct AVFormatContext;
+struct stat;
 struct AVStream;
 
 // The movie file opened for reading (a descriptor to close), or -1 with the reason: a regular file
-// only, never waited on (a FIFO in its place would hang the reader).
-int Asset_OpenMovieFile(const QString& path, QString* error);
+// only, never waited on (a FIFO in its place would hang the reader). *info, when given, gets what the
+// opened file is (its size, device and inode).
+int Asset_OpenMovieFile(const QString& path, QString* error, struct stat* info = nullptr);
 // A stream whose header gives it no time scale (libavformat then counts in whole seconds, and a
 // 12-second movie lasts days) is timed from its packets: their number and the length of one, from the
 // codec (pictures a second, samples a packet) or else from the streams that can be believed. False,

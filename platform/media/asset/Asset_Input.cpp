@@ -253,7 +253,7 @@ void Asset_ParkInput(const QString& path, int64_t byteLimit, FFmpegInputPtr inpu
   while (gParked.size() > kMaxParkedInputs) dropped.splice(dropped.end(), gParked, std::prev(gParked.end()));
 }
 
-int Asset_OpenMovieFile(const QString& path, QString* error) {
+int Asset_OpenMovieFile(const QString& path, QString* error, struct stat* info) {
   const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     if (error) *error = QStringLiteral("Cannot open the movie file: %1").arg(Sys_ErrnoText(errno));
@@ -265,6 +265,7 @@ int Asset_OpenMovieFile(const QString& path, QString* error) {
     if (error) *error = QStringLiteral("The movie file is not a regular file.");
     return -1;
   }
+  if (info) *info = st;
   return fd;
 }
 
@@ -312,20 +313,18 @@ constexpr size_t kMaxNotedLayouts = 4;
 
 }  // namespace
 
-void Asset_NoteLayout(const QString& path, const MovieLayoutWalk& walk) {
-  struct stat st {};
-  if (::stat(QFile::encodeName(path).constData(), &st) != 0 || walk.layout().headerEnd <= 0) return;
+void Asset_NoteLayout(const QString& path, uint64_t device, uint64_t inode, const MovieLayoutWalk& walk) {
+  if (walk.layout().headerEnd <= 0) return;
   std::lock_guard lock(gLayoutsMutex);
   std::erase_if(gLayouts, [&](const NotedLayout& l) { return l.path == path; });
-  gLayouts.push_front(NotedLayout{path, st.st_dev, st.st_ino, walk.layout().headerEnd, walk.fragmentStarts()});
+  gLayouts.push_front(NotedLayout{path, dev_t(device), ino_t(inode), walk.layout().headerEnd, walk.fragmentStarts()});
   while (gLayouts.size() > kMaxNotedLayouts) gLayouts.pop_back();
 }
 
 FFmpegInputPtr Asset_OpenGrownInput(const QString& path, int64_t readUpTo, int64_t byteLimit, QString* error) {
-  const int fd = Asset_OpenMovieFile(path, error);
-  if (fd < 0) return {};
   struct stat st {};
-  (void)::fstat(fd, &st);
+  const int fd = Asset_OpenMovieFile(path, error, &st);
+  if (fd < 0) return {};
   int64_t headerEnd = 0, from = -1;
   {
     std::lock_guard lock(gLayoutsMutex);
@@ -352,9 +351,10 @@ FFmpegInputPtr Asset_OpenGrownInput(const QString& path, int64_t readUpTo, int64
 }
 
 FFmpegInputPtr Asset_OpenInput(const QString& path, int64_t byteLimit, QString* error, bool findStreamInfo) {
-  const int fd = Asset_OpenMovieFile(path, error);
+  struct stat st {};
+  const int fd = Asset_OpenMovieFile(path, error, &st);
   if (fd < 0) return {};
-  const int64_t size = ::lseek(fd, 0, SEEK_END);
+  const int64_t size = st.st_size;
   return U_OpenOver(std::make_unique<LimitedFile>(fd, byteLimit >= 0 ? std::min(byteLimit, size) : size), error,
                     findStreamInfo);
 }

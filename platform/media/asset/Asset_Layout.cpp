@@ -4,6 +4,10 @@
 #include <QFile>
 #include <QIODevice>
 
+extern "C" {
+#include <libavutil/common.h>
+}
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,11 +35,13 @@ uint32_t U_Be32(const char* p) {
 
 uint64_t U_Be64(const char* p) { return (uint64_t(U_Be32(p)) << 32) | U_Be32(p + 4); }
 
+}  // namespace
+
 // The bytes of a source read in chunks, so that the header of a box and the one right behind it come
 // from one read.
-class ChunkReader {
+class MovieChunkReader {
  public:
-  explicit ChunkReader(MovieByteSource& source) : m_source(source) {}
+  explicit MovieChunkReader(MovieByteSource& source) : m_source(source) {}
   // length bytes at offset, or false when they cannot all be had.
   bool read(int64_t offset, char* out, int64_t length) {
     if (offset < 0 || length < 0 || offset + length > m_source.size()) return false;
@@ -58,43 +64,42 @@ class ChunkReader {
   int64_t m_start = 0;
 };
 
-// The header of the box at `at` within [at, end): its size (believed only up to the bytes that remain:
-// a 64-bit size of 2^63 or more would turn negative and send the walk backwards for ever) and type.
-bool U_BoxHeader(ChunkReader& in, int64_t at, int64_t end, int64_t* size, char type[5], int* headerSize) {
-  if (at + 8 > end) return false;
-  char h[16];
-  if (!in.read(at, h, 8)) return false;
+namespace {
+
+// A box header at h, of which `have` bytes are present, for a box that may take up to `room` bytes: its
+// size (believed only up to the room: a 64-bit size of 2^63 or more would turn negative and send the walk
+// backwards for ever), where its type stands and how long the header is.
+bool U_ParseBoxHeader(const char* h, int64_t have, int64_t room, int64_t* size, const char** type, int* headerSize) {
+  if (have < 8 || room < 8) return false;
   uint64_t s = U_Be32(h);
-  std::memcpy(type, h + 4, 4);
-  type[4] = 0;
+  *type = h + 4;
   *headerSize = 8;
   if (s == 1) {
-    if (at + 16 > end || !in.read(at + 8, h + 8, 8)) return false;
+    if (have < 16 || room < 16) return false;
     s = U_Be64(h + 8);
     *headerSize = 16;
   } else if (s == 0) {
-    s = uint64_t(end - at);  // the box runs to the end
+    s = uint64_t(room);  // the box runs to the end
   }
-  if (s < uint64_t(*headerSize) || s > uint64_t(end - at)) return false;
+  if (s < uint64_t(*headerSize) || s > uint64_t(room)) return false;
   *size = int64_t(s);
   return true;
 }
 
-// The same over bytes in memory.
+// The box at `at` within [at, end) of bytes in memory.
 bool U_BoxIn(const char* data, int64_t at, int64_t end, int64_t* size, const char** type, int* headerSize) {
+  return at < end && U_ParseBoxHeader(data + at, end - at, end - at, size, type, headerSize);
+}
+
+// The box at `at` within [at, end) of the source.
+bool U_BoxHeader(MovieChunkReader& in, int64_t at, int64_t end, int64_t* size, char type[5], int* headerSize) {
   if (at + 8 > end) return false;
-  uint64_t s = U_Be32(data + at);
-  *type = data + at + 4;
-  *headerSize = 8;
-  if (s == 1) {
-    if (at + 16 > end) return false;
-    s = U_Be64(data + at + 8);
-    *headerSize = 16;
-  } else if (s == 0) {
-    s = uint64_t(end - at);
-  }
-  if (s < uint64_t(*headerSize) || s > uint64_t(end - at)) return false;
-  *size = int64_t(s);
+  char h[16];
+  const int64_t have = std::min<int64_t>(16, end - at);
+  const char* t = nullptr;
+  if (!in.read(at, h, have) || !U_ParseBoxHeader(h, have, end - at, size, &t, headerSize)) return false;
+  std::memcpy(type, t, 4);
+  type[4] = 0;
   return true;
 }
 
@@ -115,9 +120,6 @@ struct TrackFragment {
   bool ok = true;
 };
 
-// A file's numbers may be anything: sums of them saturate rather than overflow.
-int64_t U_SatAdd(int64_t a, int64_t b) { return b > 0 && a > INT64_MAX - b ? INT64_MAX : a + b; }
-
 // Sums the sample durations of one track run; every count is believed only up to the bytes present.
 bool U_SumRun(const char* p, int64_t length, uint32_t defaultDuration, int64_t* sum) {
   if (length < 8) return false;
@@ -130,10 +132,10 @@ bool U_SumRun(const char* p, int64_t length, uint32_t defaultDuration, int64_t* 
   if (!(flags & 0x100)) {
     // Both factors are below 2^32: their product fits unsigned 64 bits.
     const uint64_t product = uint64_t(count) * defaultDuration;
-    *sum = U_SatAdd(*sum, int64_t(std::min<uint64_t>(product, uint64_t(INT64_MAX))));
+    *sum = av_sat_add64(*sum, int64_t(std::min<uint64_t>(product, uint64_t(INT64_MAX))));
     return true;
   }
-  for (uint32_t i = 0; i < count; ++i, at += perSample) *sum = U_SatAdd(*sum, U_Be32(p + at));
+  for (uint32_t i = 0; i < count; ++i, at += perSample) *sum = av_sat_add64(*sum, U_Be32(p + at));
   return true;
 }
 
@@ -196,8 +198,7 @@ int64_t MovieFileSource::readAt(int64_t offset, char* buf, int64_t length) {
   return done;
 }
 
-bool MovieLayoutWalk::U_ReadMovieBox(MovieByteSource& source, int64_t at, int64_t size, int headerSize) {
-  ChunkReader in(source);
+bool MovieLayoutWalk::U_ReadMovieBox(MovieChunkReader& in, int64_t at, int64_t size, int headerSize) {
   for (int64_t child = at + headerSize; child < at + size;) {
     int64_t csize = 0;
     char ctype[5];
@@ -226,7 +227,7 @@ bool MovieLayoutWalk::U_ReadMovieBox(MovieByteSource& source, int64_t at, int64_
   return true;
 }
 
-void MovieLayoutWalk::U_ReadFragmentHeader(MovieByteSource& source, int64_t at, int64_t size) {
+void MovieLayoutWalk::U_ReadFragmentHeader(MovieChunkReader& in, int64_t at, int64_t size) {
   m_pendingEnds.clear();
   if (!m_endsKnown) return;
   if (size > kMaxParsedBox) {
@@ -234,7 +235,8 @@ void MovieLayoutWalk::U_ReadFragmentHeader(MovieByteSource& source, int64_t at, 
     return;
   }
   std::vector<char> moof(static_cast<size_t>(size));
-  if (source.readAt(at, moof.data(), size) != size) {
+  // Most often from the chunk the walk read at this header already.
+  if (!in.read(at, moof.data(), size)) {
     m_endsKnown = false;
     return;
   }
@@ -258,7 +260,7 @@ void MovieLayoutWalk::U_ReadFragmentHeader(MovieByteSource& source, int64_t at, 
       if (tf.hasBase) start = tf.base;
       else if (const auto p = m_pendingEnds.find(tf.trackID); p != m_pendingEnds.end()) start = p->second;
       else if (const auto t = m_trackEnds.find(tf.trackID); t != m_trackEnds.end()) start = t->second;
-      m_pendingEnds[tf.trackID] = U_SatAdd(start, tf.durations);
+      m_pendingEnds[tf.trackID] = av_sat_add64(start, tf.durations);
     }
     child += csize;
   }
@@ -268,7 +270,7 @@ bool MovieLayoutWalk::walkOn(MovieByteSource& source) {
   const int64_t fileSize = source.size();
   if (fileSize < m_layout.fileSize || (m_started && !m_layout.isBoxFile)) return false;
   m_layout.fileSize = fileSize;
-  ChunkReader in(source);
+  MovieChunkReader in(source);
   while (m_at < fileSize) {
     int64_t size = 0;
     char type[5];
@@ -280,12 +282,12 @@ bool MovieLayoutWalk::walkOn(MovieByteSource& source) {
       m_layout.isBoxFile = true;
     }
     if (std::memcmp(type, "moov", 4) == 0) {
-      U_ReadMovieBox(source, m_at, size, headerSize);
+      U_ReadMovieBox(in, m_at, size, headerSize);
       m_layout.headerEnd = m_at + size;
     }
     if (std::memcmp(type, "moof", 4) == 0) {
       m_pendingMoof = m_at;
-      U_ReadFragmentHeader(source, m_at, size);
+      U_ReadFragmentHeader(in, m_at, size);
     } else {
       if (std::memcmp(type, "mdat", 4) == 0 && m_pendingMoof >= 0) {
         ++m_layout.completeFragments;
@@ -388,12 +390,24 @@ bool U_FinishedMovie(int fd, MovieFileSource& source, MovieFileLayout* layout) {
 
 }  // namespace
 
+bool Asset_WalkMovieFile(const QString& path, MovieLayoutWalk* walk, struct stat* info) {
+  struct stat st {};
+  const int fd = Asset_OpenMovieFile(path, nullptr, &st);
+  if (fd < 0) return false;
+  MovieFileSource source(fd, st.st_size);
+  const bool walked = walk->walkOn(source);
+  ::close(fd);
+  if (info) *info = st;
+  return walked;
+}
+
 MovieFileLayout Asset_ScanMovieFile(const QString& path) {
   // A FIFO in the movie's place is refused at once, not waited on.
-  const int fd = Asset_OpenMovieFile(path, nullptr);
+  struct stat st {};
+  const int fd = Asset_OpenMovieFile(path, nullptr, &st);
   if (fd < 0) return MovieFileLayout();
   MovieFileLayout layout;
-  MovieFileSource source(fd);
+  MovieFileSource source(fd, st.st_size);
   if (!U_FinishedMovie(fd, source, &layout)) {
     MovieLayoutWalk walk;
     walk.walkOn(source);

@@ -430,9 +430,8 @@ MediaFileReader* Decoder::readerFor(const PlayerSegment& segment, const MediaTim
     MediaFileReader* reader = m_readers[i].get();
     if (reader->path() != path || reader->byteLimit() != segment.sourceByteLimit) continue;
     if (reader->covers(sourceTime)) return reader->isOpen() ? reader : nullptr;
-    // Only the end of a grown file: the time asked for lies before it.
+    // Only the end of a grown file: the time asked for lies before it, and the reader goes below.
     if (reader == m_active) m_active = nullptr;
-    m_readers.erase(m_readers.begin() + std::ptrdiff_t(i));
     break;
   }
   // Readers of the same file at an older readable length are not used again.

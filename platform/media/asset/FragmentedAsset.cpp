@@ -43,13 +43,13 @@ bool FragmentedAsset::U_TakeUpGrowth() {
   const ProbeResult known = probeResult();
   if (!known.done || !known.ok || known.timings.empty() || !m_walk.knowsTrackEnds() || m_device == 0) return false;
   const QString path = URL().toLocalFile();
-  const int fd = Asset_OpenMovieFile(path, nullptr);
-  if (fd < 0) return false;
   struct stat st {};
-  bool same = ::fstat(fd, &st) == 0 && uint64_t(st.st_dev) == m_device && uint64_t(st.st_ino) == m_inode;
+  const int fd = Asset_OpenMovieFile(path, nullptr, &st);
+  if (fd < 0) return false;
+  bool same = uint64_t(st.st_dev) == m_device && uint64_t(st.st_ino) == m_inode;
   const int64_t before = m_walk.layout().readableLength;
   if (same) {
-    MovieFileSource source(fd);
+    MovieFileSource source(fd, st.st_size);
     same = m_walk.walkOn(source) && m_walk.knowsTrackEnds();
   }
   ::close(fd);
@@ -83,7 +83,7 @@ bool FragmentedAsset::U_TakeUpGrowth() {
   }
   m_walkedEnds = m_walk.trackEnds();
   setProbeResult(grown);
-  Asset_NoteLayout(path, m_walk);
+  Asset_NoteLayout(path, m_device, m_inode, m_walk);
   return true;
 }
 

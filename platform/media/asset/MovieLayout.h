@@ -11,6 +11,7 @@
 #include <vector>
 
 class QIODevice;
+class MovieChunkReader;
 
 struct MovieFileLayout {
   int64_t fileSize = 0;
@@ -50,8 +51,8 @@ class MovieLayoutWalk {
   const std::vector<int64_t>& fragmentStarts() const { return m_fragmentStarts; }
 
  private:
-  bool U_ReadMovieBox(MovieByteSource& source, int64_t at, int64_t size, int headerSize);
-  void U_ReadFragmentHeader(MovieByteSource& source, int64_t at, int64_t size);
+  bool U_ReadMovieBox(MovieChunkReader& in, int64_t at, int64_t size, int headerSize);
+  void U_ReadFragmentHeader(MovieChunkReader& in, int64_t at, int64_t size);
 
   MovieFileLayout m_layout;
   int64_t m_at = 0;              // the next top-level box
@@ -77,6 +78,8 @@ MovieFileLayout Asset_ScanMovieData(QIODevice& device);
 class MovieFileSource : public MovieByteSource {
  public:
   explicit MovieFileSource(int fd);
+  // Over a file whose size the caller has just learnt from the descriptor.
+  MovieFileSource(int fd, int64_t size) : m_fd(fd), m_size(size) {}
   int64_t size() const override { return m_size; }
   int64_t readAt(int64_t offset, char* buf, int64_t length) override;
 
@@ -84,6 +87,10 @@ class MovieFileSource : public MovieByteSource {
   int m_fd;
   int64_t m_size = 0;
 };
+
+// Opens the movie file and walks it on with walk; *info gets what the opened file is. False when it
+// cannot be opened (a FIFO in its place is refused at once) or the walk cannot go on over it.
+bool Asset_WalkMovieFile(const QString& path, MovieLayoutWalk* walk, struct stat* info = nullptr);
 
 // The fragments of a finished movie as its closing fragment index lists them (the moof offsets), or
 // empty when the file does not end in a sound index.

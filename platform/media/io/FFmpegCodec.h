@@ -62,7 +62,6 @@ class FFmpegFrameDecoder {
 
   // Decodes stream of input with codec from now on; false when memory runs out.
   bool start(AVFormatContext* input, int stream, AVCodecContext* codec, Source source = Source::File);
-  bool isStarted() const { return m_codec != nullptr; }
 
   // Positions on the key frame at or before ts (FFmpeg_SeekAtOrBefore) and forgets what the codec held.
   // 0, or the error of the seek.
@@ -105,7 +104,6 @@ class FFmpegFrameEncoder {
 
   // Encodes with codec from now on; false when memory runs out.
   bool start(AVCodecContext* codec);
-  bool isStarted() const { return m_codec != nullptr; }
   // 0 once every packet the frame gave is handed on, or the first error, with *failed saying where. An
   // encoder already drained takes no more frames and that is no error.
   int encode(const AVFrame* frame, const PacketReceiver& receiver, FFmpegEncodeStep* failed = nullptr);

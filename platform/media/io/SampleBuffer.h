@@ -14,6 +14,7 @@ enum class MediaType { Video, Audio };
 // The platform's media type names, as the capture and writing code compare them.
 inline constexpr const char* kMediaTypeVideo = "vide";
 inline constexpr const char* kMediaTypeAudio = "soun";
+inline constexpr const char* MediaType_Name(MediaType type) { return type == MediaType::Video ? kMediaTypeVideo : kMediaTypeAudio; }
 
 class SampleBuffer {
  public:

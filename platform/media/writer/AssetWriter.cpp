@@ -60,11 +60,11 @@ bool AssetWriterInput::isReadyForMoreMediaData() const {
 
 bool AssetWriterInput::appendSampleBuffer(const SampleBufferRef& buffer) {
   if (!buffer || buffer->mediaType() != m_mediaType) {
-    Platform_Log("ATT: %@ input: buffer missing or of another media type, dropping it", AssetWriter_MediaTypeName(m_mediaType));
+    Platform_Log("ATT: %@ input: buffer missing or of another media type, dropping it", MediaType_Name(m_mediaType));
     return false;
   }
   if (!isReadyForMoreMediaData()) {
-    Platform_Log("ATT: %@ input not ready, dropping buffer at %@", AssetWriter_MediaTypeName(m_mediaType),
+    Platform_Log("ATT: %@ input not ready, dropping buffer at %@", MediaType_Name(m_mediaType),
                  buffer->presentationTimeStamp().description());
     return false;
   }
@@ -153,7 +153,7 @@ bool AssetWriter::canAddInput(const std::shared_ptr<AssetWriterInput>& input) co
 
 void AssetWriter::addInput(const std::shared_ptr<AssetWriterInput>& input) {
   if (!canAddInput(input)) {
-    Platform_Log("ATT: asset writer cannot add a %@ input", input ? AssetWriter_MediaTypeName(input->mediaType()) : "null");
+    Platform_Log("ATT: asset writer cannot add a %@ input", input ? MediaType_Name(input->mediaType()) : "null");
     return;
   }
   input->m_core = m_core;

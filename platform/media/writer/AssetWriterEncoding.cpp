@@ -15,9 +15,9 @@ extern "C" {
 
 void AssetWriterInput::Encoder::send(AVFrame* frame) {
   FFmpegEncodeStep failed = FFmpegEncodeStep::Send;
-  const int ret = encoder.encode(frame, [this](AVPacket* packet) {
+  const int ret = opened.frames.encode(frame, [this](AVPacket* packet) {
     if (type == MediaType::Video && packet->duration <= 0) packet->duration = frameDuration;
-    core->writePacket(packet, streamIndex, ctx->time_base);
+    core->writePacket(packet, streamIndex, codec()->time_base);
     return 0;  // a failed write ends the writer there
   }, &failed);
   if (ret >= 0) return;
@@ -30,7 +30,7 @@ bool AssetWriterInput::Encoder::sessionBounds(MediaTime* start, MediaTime* end) 
   core->sessionTimes(start, end);
   if (start->isNumeric()) return true;
   if (!loggedEarly) {
-    Platform_Log("ATT: %@ buffer appended before the writer session started, dropping it", AssetWriter_MediaTypeName(type));
+    Platform_Log("ATT: %@ buffer appended before the writer session started, dropping it", MediaType_Name(type));
     loggedEarly = true;
   }
   return false;
@@ -59,7 +59,7 @@ void AssetWriterInput::Encoder::encodeVideo(const SampleBuffer& buffer) {
       fragmentTicks > 0 && (fragmentStart == INT64_MIN || t - fragmentStart >= fragmentCutTicks());
   if (forceKey) fragmentStart = t;
   const AVPictureType pictType = forceKey ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
-  if (src->format == AV_PIX_FMT_YUV420P && src->width == ctx->width && src->height == ctx->height) {
+  if (src->format == AV_PIX_FMT_YUV420P && src->width == codec()->width && src->height == codec()->height) {
     const FFmpegFramePtr f = FFmpeg_CloneFrame(src);
     if (!f) return;
     f->pts = t;
@@ -87,7 +87,7 @@ void AssetWriterInput::Encoder::encodeVideo(const SampleBuffer& buffer) {
 
 bool AssetWriterInput::Encoder::ensureResampler(const AVFrame* in) {
   int ret = 0;
-  if (resampler.prepare(in, ctx->sample_fmt, ctx->sample_rate, ctx->ch_layout.nb_channels, &ret)) return true;
+  if (resampler.prepare(in, codec()->sample_fmt, codec()->sample_rate, codec()->ch_layout.nb_channels, &ret)) return true;
   core->fail(ret, Fmt("Audio of %@ Hz cannot be converted: %@.", in->sample_rate, FFmpeg_ErrorText(ret)));
   return false;
 }
@@ -97,7 +97,7 @@ void AssetWriterInput::Encoder::encodeAudio(const SampleBuffer& buffer) {
   if (!sessionBounds(&start, &end) || audioEnded) return;
   const AVFrame* in = buffer.frame();
   if (!in || in->nb_samples <= 0 || in->sample_rate <= 0) return;
-  const int outRate = ctx->sample_rate;
+  const int outRate = codec()->sample_rate;
   const MediaTime pts = buffer.presentationTimeStamp();
   if (!audioStarted) {
     if (!pts.isNumeric()) return;
@@ -126,8 +126,8 @@ void AssetWriterInput::Encoder::encodeAudio(const SampleBuffer& buffer) {
     skipSamples -= skip;
     if (got > skip) {
       void* planes[AV_NUM_DATA_POINTERS] = {nullptr};
-      const int bytes = av_get_bytes_per_sample(ctx->sample_fmt);
-      for (int c = 0; c < ctx->ch_layout.nb_channels && c < AV_NUM_DATA_POINTERS; ++c)
+      const int bytes = av_get_bytes_per_sample(codec()->sample_fmt);
+      for (int c = 0; c < codec()->ch_layout.nb_channels && c < AV_NUM_DATA_POINTERS; ++c)
         planes[c] = tmp->data[c] + static_cast<ptrdiff_t>(skip) * bytes;
       if (!writeFifo(planes, got - skip)) return;
     }
@@ -137,7 +137,7 @@ void AssetWriterInput::Encoder::encodeAudio(const SampleBuffer& buffer) {
 
 FFmpegFramePtr AssetWriterInput::Encoder::makeAudioFrame(int samples) {
   int ret = 0;
-  FFmpegFramePtr f = FFmpeg_MakeAudioFrame(ctx->sample_fmt, ctx->sample_rate, ctx->ch_layout.nb_channels, samples, &ret);
+  FFmpegFramePtr f = FFmpeg_MakeAudioFrame(codec()->sample_fmt, codec()->sample_rate, codec()->ch_layout.nb_channels, samples, &ret);
   if (f) return f;
   core->fail(ret, Fmt("No memory for audio samples: %@.", FFmpeg_ErrorText(ret)));
   return nullptr;
@@ -153,9 +153,9 @@ bool AssetWriterInput::Encoder::writeFifo(void** planes, int count) {
 
 void AssetWriterInput::Encoder::resync(int64_t actualPosition) {
   const int64_t expected =
-      nextSamplePts + av_audio_fifo_size(fifo.get()) + swr_get_delay(resampler.context(), ctx->sample_rate) - skipSamples;
+      nextSamplePts + av_audio_fifo_size(fifo.get()) + swr_get_delay(resampler.context(), codec()->sample_rate) - skipSamples;
   const int64_t drift = actualPosition - expected;
-  const int64_t tolerance = ctx->sample_rate / 10;
+  const int64_t tolerance = codec()->sample_rate / 10;
   if (drift > -tolerance && drift < tolerance) return;
   Platform_Log("ATT: audio moved by %lld samples to stay with the picture", static_cast<long long>(drift));
   if (drift < 0) {
@@ -180,9 +180,9 @@ void AssetWriterInput::Encoder::resync(int64_t actualPosition) {
 }
 
 void AssetWriterInput::Encoder::encodeFifo(bool flush, const MediaTime& start, const MediaTime& end) {
-  const int frameSize = ctx->frame_size > 0 ? ctx->frame_size : 1024;
+  const int frameSize = codec()->frame_size > 0 ? codec()->frame_size : 1024;
   const int64_t endSample = end.isNumeric() && start.isNumeric()
-                                ? MediaTimeConvertScale(end - start, ctx->sample_rate).value
+                                ? MediaTimeConvertScale(end - start, codec()->sample_rate).value
                                 : INT64_MAX;
   while (!audioEnded && (av_audio_fifo_size(fifo.get()) >= frameSize || (flush && av_audio_fifo_size(fifo.get()) > 0))) {
     int count = std::min(av_audio_fifo_size(fifo.get()), frameSize);
@@ -220,7 +220,8 @@ void AssetWriterInput::Encoder::drain() {
 }
 
 QString AssetWriter_OpenEncoder(AssetWriterInput::Encoder* enc, MediaType type, const QVariantMap& settings, AVFormatContext* fmt) {
-  FFmpegEncoder opened;
+  // Opened with its encode loop started.
+  FFmpegEncoder& opened = enc->opened;
   QString failure;
   if (type == MediaType::Video) {
     if (!FFmpeg_OpenH264Encoder(&opened, settings, AVRational{1, kAssetWriterVideoTimescale}, fmt, &failure)) return failure;
@@ -231,14 +232,12 @@ QString AssetWriter_OpenEncoder(AssetWriterInput::Encoder* enc, MediaType type, 
   } else if (!FFmpeg_OpenAACEncoder(&opened, settings, fmt, &failure)) {
     return failure;
   }
-  enc->ctx = std::move(opened.codec);
   enc->streamIndex = opened.stream->index;
-  if (!enc->encoder.start(enc->ctx.get())) return QStringLiteral("Out of memory for encoded packets.");
   if (type == MediaType::Video) {
-    enc->yuv = FFmpeg_MakeVideoFrame(AV_PIX_FMT_YUV420P, enc->ctx->width, enc->ctx->height);
+    enc->yuv = FFmpeg_MakeVideoFrame(AV_PIX_FMT_YUV420P, enc->codec()->width, enc->codec()->height);
     if (!enc->yuv) return QStringLiteral("Out of memory for video frames.");
   } else {
-    enc->fifo.reset(av_audio_fifo_alloc(enc->ctx->sample_fmt, enc->ctx->ch_layout.nb_channels, 4096));
+    enc->fifo.reset(av_audio_fifo_alloc(enc->codec()->sample_fmt, enc->codec()->ch_layout.nb_channels, 4096));
     if (!enc->fifo) return QStringLiteral("Out of memory for audio samples.");
   }
   return QString();

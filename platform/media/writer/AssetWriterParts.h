@@ -19,10 +19,6 @@ extern "C" {
 // Video times inside the file are counted in 1/90000 s, the usual clock of video streams.
 constexpr int kAssetWriterVideoTimescale = 90000;
 
-inline const char* AssetWriter_MediaTypeName(MediaType type) {
-  return type == MediaType::Video ? kMediaTypeVideo : kMediaTypeAudio;
-}
-
 struct AssetWriterCore {
   std::atomic<AssetWriterStatus> status{AssetWriterStatusUnknown};
   std::atomic<bool> finishing{false};
@@ -97,10 +93,12 @@ struct AssetWriterCore {
 // Encoding of one input, used only on the input's queue once writing has started (AssetWriterEncoding.cpp).
 
 struct AssetWriterInput::Encoder {
+  AVCodecContext* codec() const { return opened.codec.get(); }
+
   std::shared_ptr<AssetWriterCore> core;
   MediaType type = MediaType::Video;
-  FFmpegCodecPtr ctx;
-  FFmpegFrameEncoder encoder;
+  // The opened encoder and its encode loop.
+  FFmpegEncoder opened;
   int streamIndex = -1;
   bool drained = false;
   bool loggedEarly = false;
