@@ -35,15 +35,9 @@ bool U_ItemExists(const QString& path) {
 }
 
 bool U_SyncPath(const QString& path, QString* error) {
-  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0 || ::fsync(fd) != 0) {
-    const int failure = errno;
-    if (fd >= 0) ::close(fd);
-    *error = Fmt(QStringLiteral("%@ could not be written to disk: %@"), path, Sys_ErrnoText(failure));
-    return false;
-  }
-  ::close(fd);
-  return true;
+  const int failure = SafeFile_SyncPath(path);
+  if (failure != 0) *error = Fmt(QStringLiteral("%@ could not be written to disk: %@"), path, Sys_ErrnoText(failure));
+  return failure == 0;
 }
 
 // Copies the folder's files and sub-folders into the existing empty folder `to`. Links are not copied:

@@ -61,9 +61,8 @@ void LiveRecordingController::writeRecFileflag() {
 
 void LiveRecordingController::deleteRecFileflag() {
   if (!m_document || m_document->docURL().isEmpty()) return;
-  const QString path = m_document->docURL().toLocalFile() + QLatin1Char('/') + kVLLockFileName;
-  const QFileInfo info(path);
-  if (info.exists() && info.isFile()) QFile::remove(path);
+  // Nothing there, or no file: nothing is removed.
+  QFile::remove(m_document->docURL().toLocalFile() + QLatin1Char('/') + kVLLockFileName);
   VLDocument_NoteRecordingPackage(m_document->docURL().toLocalFile(), false);
 }
 

@@ -407,9 +407,8 @@ void VLLiveWC::getSaveName() {
       if (QFileInfo(path).suffix() != kVLPackageExtension)
         path += QStringLiteral(".") + kVLPackageExtension;
       guard->m_targetURL = QUrl::fromLocalFile(path);
-      // Only a name the panel asked about may replace what stands there.
-      const QString replaced = static_cast<PackageSavePanel*>(panelGuard.data())->confirmedReplacement();
-      guard->m_confirmedReplacementPath = replaced == QDir::cleanPath(QFileInfo(path).absoluteFilePath()) ? replaced : QString();
+      // Only a name the panel asked about may replace what stands there (the start checks it is this one).
+      guard->m_confirmedReplacementPath = static_cast<PackageSavePanel*>(panelGuard.data())->confirmedReplacement();
       Prefs_Shared().setSaveTargetDirectory(
           QUrl::fromLocalFile(FilePanels_FolderOutsidePackages(QFileInfo(path).absolutePath())));
       return;

@@ -89,7 +89,6 @@ class VLLiveWC_Recording : public QObject {
                      bool observeMovieStarted = true);
   ~VLLiveWC_Recording() override;
 
-  LiveRecordingController& controller() { return *m_controller; }
   ZRNRecorder& recorder() { return m_controller->recorder(); }
   std::shared_ptr<ZRNRecorder> recorderRef() const { return m_controller->recorderRef(); }
   std::shared_ptr<DispatchQueue> assetWritingQueue() const { return m_controller->assetWritingQueue(); }
@@ -126,7 +125,6 @@ class VLLiveWC_Recording : public QObject {
   void saveFootageToFile(const QUrl& url);
   void saveCapturedFootage();
   void deleteRecFileflag() { m_controller->deleteRecFileflag(); }
-  void writeRecFileflag() { m_controller->writeRecFileflag(); }
   void deleteCapturedFootage(bool withClips) { m_controller->deleteCapturedFootage(withClips); }
   void prepareToQuit(bool keep);
   // The keep/discard step after the session was torn down, on the main queue.

@@ -21,19 +21,6 @@
 #include <QTextDocument>
 #include <QVBoxLayout>
 
-namespace {
-
-// A row of an info table; its cells carry the popover style sheet's label and value classes.
-QString infoRow(const QString& title, const QString& value) {
-  return QStringLiteral("<tr>\n<td class=\"infolabel\">") + title + QStringLiteral("</td>\n<td class=\"infovalue\">") +
-         value + QStringLiteral("</td>\n</tr>");
-}
-
-// Values come from device names and preferences: they are text, never markup.
-QString esc(const QString& text) { return text.toHtmlEscaped(); }
-
-}  // namespace
-
 // --- texts ---------------------------------------------------------------------------------------
 
 QString VLLiveWC_Recording::updateCaptureDescriptionLabel() const {
@@ -61,18 +48,18 @@ QString VLLiveWC_Recording::infoPopupHtml() const {
   QString html = ZRN_LocalizedString(QStringLiteral("infopop_html_head"));
   html += QStringLiteral("<span style=\"font:Lucida Grande Regular;color:white\">");
   html += QStringLiteral("<table><tr><th colspan=\"2\">Video Source</th></tr>");
-  html += infoRow(QStringLiteral("Name&nbsp;"), esc(p.cameraName()));
-  html += infoRow(QStringLiteral("Frame size&nbsp;"), Fmt("%.0f x %.0f", size.width(), size.height()));
-  html += infoRow(QStringLiteral("Frame rate&nbsp;"), Fmt("%.2f fps", p.captureFPS()));
-  html += infoRow(QStringLiteral("UID&nbsp;"), esc(p.cameraUID()));
+  html += ZRN_InfoRow(QStringLiteral("Name&nbsp;"), p.cameraName());
+  html += ZRN_InfoRow(QStringLiteral("Frame size&nbsp;"), Fmt("%.0f x %.0f", size.width(), size.height()));
+  html += ZRN_InfoRow(QStringLiteral("Frame rate&nbsp;"), Fmt("%.2f fps", p.captureFPS()));
+  html += ZRN_InfoRow(QStringLiteral("UID&nbsp;"), p.cameraUID());
   html += QStringLiteral("</table>");
   html += QStringLiteral("<br><br>");
   html += QStringLiteral("<table><tr><th colspan=\"2\">Audio Source</th></tr>");
   const bool microphoneAccess = gZRNAppSetup && gZRNAppSetup->hasMicrophoneAccess();
   if (microphoneAccess && p.captureAudio()) {
-    html += infoRow(QStringLiteral("Name&nbsp;"), esc(p.microphoneName()));
-    html += infoRow(QStringLiteral("Audio rate&nbsp;"), Fmt("%.0f Hz", p.microphoneCaptureRate()));
-    html += infoRow(QStringLiteral("UID&nbsp;"), esc(p.microphoneUID()));
+    html += ZRN_InfoRow(QStringLiteral("Name&nbsp;"), p.microphoneName());
+    html += ZRN_InfoRow(QStringLiteral("Audio rate&nbsp;"), Fmt("%.0f Hz", p.microphoneCaptureRate()));
+    html += ZRN_InfoRow(QStringLiteral("UID&nbsp;"), p.microphoneUID());
   } else if (!microphoneAccess) {
     html += QStringLiteral(
         "<tr><td colspan=\"2\">Audio recording is disabled because<br>access to the microphone's device "
@@ -82,8 +69,8 @@ QString VLLiveWC_Recording::infoPopupHtml() const {
   }
   html += QStringLiteral("</table>");
   html += QStringLiteral("<table>");
-  html += infoRow(QStringLiteral("&nbsp;"), QString());
-  html += infoRow(QStringLiteral("Data rate&nbsp;"), Fmt("%ld Kbps", static_cast<long>(p.segmentKBPS())));
+  html += ZRN_InfoRow(QStringLiteral("&nbsp;"), QString());
+  html += ZRN_InfoRow(QStringLiteral("Data rate&nbsp;"), Fmt("%ld Kbps", static_cast<long>(p.segmentKBPS())));
   html += QStringLiteral("</table>");
   html += QStringLiteral("</span>");
   html += ZRN_LocalizedString(QStringLiteral("infopop_html_footer"));

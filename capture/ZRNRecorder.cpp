@@ -16,8 +16,6 @@ namespace {
 
 const QString kSamplesBufferQueueLabel = QStringLiteral("org.velmora.Velmora.samplesBuffer.queue");
 
-const char* mediaTypeName(MediaType type) { return type == MediaType::Video ? kMediaTypeVideo : kMediaTypeAudio; }
-
 // The capture card whose audio input must be finished even when the document records no sound.
 bool isHD60SPlus(const QString& cameraName) { return cameraName.contains(QLatin1String("HD60 S+")); }
 
@@ -306,7 +304,7 @@ void ZRNRecorder::newVideoSample(const SampleBufferRef& sampleBuffer) {
 
 void ZRNRecorder::appendSampleBuffer(const SampleBufferRef& sampleBuffer, MediaType mediaType) {
   if (!sampleBuffer) {
-    ZRNLogger_Log("Warning: NULL %@ sample buffer", mediaTypeName(mediaType));
+    ZRNLogger_Log("Warning: NULL %@ sample buffer", MediaType_Name(mediaType));
     throw std::invalid_argument("NULL sample buffer");
   }
   m_assetWritingQueue->async([this, self = weak_from_this().lock(), sampleBuffer, mediaType] {
@@ -334,7 +332,7 @@ void ZRNRecorder::appendSampleBuffer(const SampleBufferRef& sampleBuffer, MediaT
         ZRNLogger_Log("ATT: appendSampleBuffer error: %@", writer ? writer->error().description() : QString());
       }
     } else {
-      ZRNLogger_Log("%@ input not ready for more media data, dropping buffer", mediaTypeName(mediaType));
+      ZRNLogger_Log("%@ input not ready for more media data, dropping buffer", MediaType_Name(mediaType));
     }
   });
 }

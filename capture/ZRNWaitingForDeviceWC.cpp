@@ -172,7 +172,7 @@ void ZRNWaitingWindowController::newDeviceConnected(const Notification& note) {
   const QString mediaType = note.userInfo.value(QStringLiteral("mediaType")).toString();
   const QString uniqueID = note.userInfo.value(QStringLiteral("uniqueID")).toString();
   const MediaType type = deviceType();
-  const bool sameType = mediaType == QLatin1String(type == MediaType::Video ? kMediaTypeVideo : kMediaTypeAudio);
+  const bool sameType = mediaType == QLatin1String(MediaType_Name(type));
   const QString awaited = savedUID();
   if (!sameType || (!awaited.isEmpty() && awaited != uniqueID)) return;
   // Delivered on the main thread while the dialog lives. The cancel is queued: it ends the observation

@@ -236,11 +236,11 @@ int Alert_ShowAlertWithID(int alertID, const QVariant& argument, const QVariant&
 }
 
 void Alert_ShowHandOffFailure(const QString& title, const QString& reason, const QString& path) {
-  ZRNLogger_Log(QStringLiteral("ATT: %@ %@ (%@)"), title, reason, path);
   if (!Dispatch_IsMainThread()) {
     Dispatch_MainAsync([title, reason, path] { Alert_ShowHandOffFailure(title, reason, path); });
     return;
   }
+  ZRNLogger_Log(QStringLiteral("ATT: %@ %@ (%@)"), title, reason, path);
   QVariantMap entry;
   entry.insert(QString::fromLatin1(kAlertKeyMainString), title);
   entry.insert(QString::fromLatin1(kAlertKeyExplainString), path.isEmpty() ? reason : reason + QLatin1Char('\n') + path);

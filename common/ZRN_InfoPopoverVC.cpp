@@ -158,3 +158,8 @@ void ZRN_PlaceInfoPopover(QFrame* popover, ZRN_InfoPopoverVC* content, QWidget* 
   }
   popover->move(position);
 }
+
+QString ZRN_InfoRow(const QString& label, const QString& value) {
+  return QStringLiteral("<tr>\n<td class=\"infolabel\">") + label + QStringLiteral("</td>\n<td class=\"infovalue\">") +
+         value.toHtmlEscaped() + QStringLiteral("</td>\n</tr>");
+}

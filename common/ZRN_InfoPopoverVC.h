@@ -12,6 +12,10 @@
 
 #include <functional>
 
+// One row of an info table: the label (markup) and the value (text, escaped here) in cells that carry the
+// style sheet's two classes.
+QString ZRN_InfoRow(const QString& label, const QString& value);
+
 class ZRN_InfoPopoverVC : public ZRN_CommonInitViewC {
   Q_OBJECT
  public:

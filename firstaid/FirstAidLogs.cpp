@@ -184,11 +184,7 @@ QString putArchiveInFolder(const QString& archive, const QString& folder, QStrin
     if (!failure.isEmpty()) return failure;
     QFile::remove(archive);
   }
-  const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    ::fsync(fd);
-    ::close(fd);
-  }
+  SafeFile_SyncPath(folder);
   return {};
 }
 
@@ -291,13 +287,24 @@ bool FirstAid_MailerCanAttach(const QString& mailerName) {
   return !QStandardPaths::findExecutable(QStringLiteral("xdg-email")).isEmpty();
 }
 
+namespace {
+// The name a mail program goes by when none is installed (as ZRNAppSetup::currentMailerName says).
+QString U_MailerOrStandIn(const QString& installed) { return installed.isEmpty() ? QStringLiteral("Mail") : installed; }
+
+// The report for the installed mail program (looking it up starts xdg-mime, so it is done once).
+QString U_PrepareCrashLogFor(const QString& userText, bool withPrefs, const QString& installed);
+}  // namespace
+
 QString U_PrepareCrashLog(const QString& userText, bool withPrefs) {
+  return U_PrepareCrashLogFor(userText, withPrefs, ZRNAppSetup::sharedAppSetup()->installedMailerName());
+}
+
+namespace {
+QString U_PrepareCrashLogFor(const QString& userText, bool withPrefs, const QString& installed) {
   QString report;
   report.reserve(4096);
-  ZRNAppSetup* setup = ZRNAppSetup::sharedAppSetup();
-  const QString mailer = setup->currentMailerName();
+  const QString mailer = U_MailerOrStandIn(installed);
   // Support reads which program the user has, not the stand-in name used when there is none.
-  const QString installed = setup->installedMailerName();
   report += QLatin1Char('\n') + hyphens(35) + QStringLiteral("Mail program:  ") +
             (installed.isEmpty() ? QStringLiteral("none") : installed) + QLatin1Char('\n');
   if (FirstAid_MailerCanAttach(mailer)) {
@@ -321,6 +328,7 @@ QString U_PrepareCrashLog(const QString& userText, bool withPrefs) {
               Fmt_DescribeVariant(FirstAid_PrefsDomainWithoutKeys(reportHiddenKeys())) + QStringLiteral("\n\n\n");
   return report;
 }
+}  // namespace
 
 QString FirstAid_CreateCrashLogsZip(const QString& reportText, QString* failure) {
   const QString temp = StandardLocations::tempPath();
@@ -446,8 +454,9 @@ bool emailCrashReportUsingScriptFor(const QString& mailerName, const QString& bo
 }
 
 QUrl UU_EmailOurCrashLogs(const QString& userText, bool cleanUp) {
-  const QString report = U_PrepareCrashLog(userText, true);
-  const QString mailer = ZRNAppSetup::sharedAppSetup()->currentMailerName();
+  const QString installed = ZRNAppSetup::sharedAppSetup()->installedMailerName();
+  const QString report = U_PrepareCrashLogFor(userText, true, installed);
+  const QString mailer = U_MailerOrStandIn(installed);
   QUrl archiveURL;
   if (FirstAid_MailerCanAttach(mailer)) {
     const QString archive = FirstAid_CreateCrashLogsZip(QString());

@@ -4,6 +4,7 @@
 #include "playback/VLPlaybackWC.h"
 
 #include "common/ZRNAccessibility.h"
+#include "common/ZRN_InfoPopoverVC.h"
 #include "common/ZRNAlerts.h"
 #include "common/ZRNLocalizedStrings.h"
 
@@ -69,12 +70,6 @@ class InfoDateFormatter {
  private:
   QLocale m_locale;
 };
-
-// One row of an info table: the label and the value cell carry the style sheet's two classes.
-QString U_InfoRow(const QString& label, const QString& value) {
-  return QStringLiteral("<tr>\n<td class=\"infolabel\">") + label + QStringLiteral("</td>\n<td class=\"infovalue\">") +
-         value.toHtmlEscaped() + QStringLiteral("</td>\n</tr>");
-}
 
 // Closes the popover's delegate hook when the popup goes away (a click elsewhere closes it).
 class PopoverCloseWatcher : public QObject {
@@ -345,29 +340,29 @@ QString VLPlaybackWC::U_InfoPopupHtml(const InfoPopupForm& form) const {
   html += QStringLiteral("<span style=\"font:Lucida Grande Regular;color:white\">\n");
   html += QStringLiteral("<table>\n");
   html += QStringLiteral("<th colspan=\"2\">File Info</th>");
-  html += U_InfoRow(QStringLiteral("File&nbsp;"), withoutExtension);
-  html += U_InfoRow(QStringLiteral("Date recorded&nbsp;"),
+  html += ZRN_InfoRow(QStringLiteral("File&nbsp;"), withoutExtension);
+  html += ZRN_InfoRow(QStringLiteral("Date recorded&nbsp;"),
                     doc ? InfoDateFormatter::shared().stringFromDate(doc->docCaptureDate()) : QString());
-  html += U_InfoRow(QStringLiteral("Duration&nbsp;"), cmtimeAsTimeStamp(duration, QStringLiteral(":")) + QStringLiteral(" s"));
-  html += U_InfoRow(QStringLiteral("File size&nbsp;"), Fmt("%.1lf MB", File_FolderSizeMB(QUrl::fromLocalFile(packagePath))));
+  html += ZRN_InfoRow(QStringLiteral("Duration&nbsp;"), cmtimeAsTimeStamp(duration, QStringLiteral(":")) + QStringLiteral(" s"));
+  html += ZRN_InfoRow(QStringLiteral("File size&nbsp;"), Fmt("%.1lf MB", File_FolderSizeMB(QUrl::fromLocalFile(packagePath))));
   if (form.dataRateRow)
-    html += U_InfoRow(QStringLiteral("Data rate&nbsp;"), Fmt("%ld Kbit/s", static_cast<long>(doc ? doc->segmentKBPS() : 0)));
+    html += ZRN_InfoRow(QStringLiteral("Data rate&nbsp;"), Fmt("%ld Kbit/s", static_cast<long>(doc ? doc->segmentKBPS() : 0)));
   html += QStringLiteral("</table>\n");
   html += QStringLiteral("\n<br><br>\n\n");
   html += QStringLiteral("<table>\n");
   html += QStringLiteral("<th colspan=\"2\">Video Source</th>");
-  html += U_InfoRow(QStringLiteral("Name&nbsp;"), doc ? doc->cameraName() : QString());
-  html += U_InfoRow(QStringLiteral("Frame size&nbsp;"), Fmt("%.0f x %.0f", frame.width(), frame.height()));
-  html += U_InfoRow(QStringLiteral("Frame rate&nbsp;"), Fmt("%.2f fps", static_cast<double>(doc ? doc->videoFPS() : 0.0f)));
-  html += U_InfoRow(QStringLiteral("UID&nbsp;"), doc ? doc->cameraUID() : QString());
+  html += ZRN_InfoRow(QStringLiteral("Name&nbsp;"), doc ? doc->cameraName() : QString());
+  html += ZRN_InfoRow(QStringLiteral("Frame size&nbsp;"), Fmt("%.0f x %.0f", frame.width(), frame.height()));
+  html += ZRN_InfoRow(QStringLiteral("Frame rate&nbsp;"), Fmt("%.2f fps", static_cast<double>(doc ? doc->videoFPS() : 0.0f)));
+  html += ZRN_InfoRow(QStringLiteral("UID&nbsp;"), doc ? doc->cameraUID() : QString());
   html += QStringLiteral("</table>\n");
   html += QStringLiteral("\n<br><br>\n\n");
   html += QStringLiteral("<table>\n");
   if (doc && doc->captureAudio()) {
     html += QStringLiteral("<th colspan=\"2\">Audio Source</th>");
-    html += U_InfoRow(QStringLiteral("Name&nbsp;"), doc->microphoneName());
-    html += U_InfoRow(QStringLiteral("Audio rate&nbsp;"), Fmt("%.0f Hz", doc->audioCaptureRate()));
-    html += U_InfoRow(QStringLiteral("UID&nbsp;"), doc->microphoneUID());
+    html += ZRN_InfoRow(QStringLiteral("Name&nbsp;"), doc->microphoneName());
+    html += ZRN_InfoRow(QStringLiteral("Audio rate&nbsp;"), Fmt("%.0f Hz", doc->audioCaptureRate()));
+    html += ZRN_InfoRow(QStringLiteral("UID&nbsp;"), doc->microphoneUID());
   } else {
     html += QStringLiteral("<th colspan=\"2\">") + form.noAudioHeader + QStringLiteral("</th>");
   }

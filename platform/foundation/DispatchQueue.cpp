@@ -110,18 +110,15 @@ bool DispatchQueue::finish(std::chrono::milliseconds limit) {
   return true;
 }
 
-void DispatchQueue::enqueue(std::chrono::steady_clock::time_point due, Block block) {
-  bool queued = false;
+bool DispatchQueue::enqueue(std::chrono::steady_clock::time_point due, Block block) {
   {
     std::lock_guard lock(m_state->mutex);
-    // Finished, no worker is left to run it: the block goes at once (outside the lock), with what it holds.
-    if (!m_state->ended) {
-      m_state->items.push(Item{due, m_state->sequence++, std::move(block)});
-      queued = true;
-    }
+    // Finished: no worker is left to run it, and the block goes with what it holds.
+    if (m_state->ended) return false;
+    m_state->items.push(Item{due, m_state->sequence++, std::move(block)});
   }
-  if (!queued) return;
   m_state->wake.notify_one();
+  return true;
 }
 
 void DispatchQueue::async(Block block) { enqueue(std::chrono::steady_clock::time_point::min(), std::move(block)); }
@@ -131,12 +128,7 @@ void DispatchQueue::after(std::chrono::milliseconds delay, Block block) {
 }
 
 void DispatchQueue::sync(const Block& block) {
-  bool ended = false;
-  {
-    std::lock_guard lock(m_state->mutex);
-    ended = m_state->ended;
-  }
-  if (isCurrent() || ended) {
+  if (isCurrent()) {
     block();
     return;
   }
@@ -144,19 +136,23 @@ void DispatchQueue::sync(const Block& block) {
     std::mutex mutex;
     std::condition_variable wake;
     bool done = false;
-  };
-  // Shared with the block: a wait given up early (never, today) must not leave it writing to a dead frame.
-  auto done = std::make_shared<Done>();
-  async([&block, done] {
+  } done;
+  const bool queued = enqueue(std::chrono::steady_clock::time_point::min(), [&block, &done] {
     block();
     {
-      std::lock_guard lock(done->mutex);
-      done->done = true;
+      std::lock_guard lock(done.mutex);
+      done.done = true;
     }
-    done->wake.notify_all();
+    done.wake.notify_all();
   });
-  std::unique_lock lock(done->mutex);
-  Dispatch_Wait(lock, done->wake, [&] { return done->done; });
+  // A queue that has finished runs the block here, whenever it finished: the check is the one the
+  // queuing itself makes.
+  if (!queued) {
+    block();
+    return;
+  }
+  std::unique_lock lock(done.mutex);
+  Dispatch_Wait(lock, done.wake, [&] { return done.done; });
 }
 
 namespace {

@@ -72,7 +72,8 @@ class DispatchQueue {
   };
   static void run(std::shared_ptr<State> state, QString label);
   friend void Dispatch_MainSync(const std::function<void()>& block);
-  void enqueue(std::chrono::steady_clock::time_point due, Block block);
+  // False when the queue has finished and the block was not queued.
+  bool enqueue(std::chrono::steady_clock::time_point due, Block block);
 
   QString m_label;
   std::shared_ptr<State> m_state;

@@ -30,6 +30,28 @@ struct FreshFile {
 
 }  // namespace
 
+namespace {
+// Writes all of the bytes; 0 or the errno of the failure (a write that takes nothing: no room).
+int U_WriteAll(int fd, const char* bytes, size_t size) {
+  for (size_t done = 0; done < size;) {
+    const ssize_t put = ::write(fd, bytes + done, size - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0) return errno;
+    if (put == 0) return ENOSPC;
+    done += size_t(put);
+  }
+  return 0;
+}
+}  // namespace
+
+int SafeFile_SyncPath(const QString& path) {
+  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return errno;
+  const int error = ::fsync(fd) == 0 ? 0 : errno;
+  ::close(fd);
+  return error;
+}
+
 bool SafeFile_Replace(const QString& path, const QByteArray& bytes, QString* errorText) {
   auto fail = [&](const char* what, int error) {
     if (errorText) *errorText = U_Reason(path, what, error);
@@ -67,16 +89,7 @@ bool SafeFile_Replace(const QString& path, const QByteArray& bytes, QString* err
     ::umask(mask);
     ::fchmod(fresh.fd, 0666 & ~mask);
   }
-  const char* data = bytes.constData();
-  qsizetype left = bytes.size();
-  while (left > 0) {
-    const ssize_t n = ::write(fresh.fd, data, static_cast<size_t>(left));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return fail("writing", errno);
-    if (n == 0) return fail("writing", ENOSPC);
-    data += n;
-    left -= n;
-  }
+  if (const int error = U_WriteAll(fresh.fd, bytes.constData(), size_t(bytes.size())); error != 0) return fail("writing", error);
   // A file system may accept the writes and only find out at the sync that it has no room for them.
   if (::fsync(fresh.fd) != 0) return fail("syncing", errno);
   struct stat written = {};
@@ -88,11 +101,7 @@ bool SafeFile_Replace(const QString& path, const QByteArray& bytes, QString* err
   if (::rename(fresh.path.constData(), target.constData()) != 0) return fail("replacing the old file", errno);
   fresh.keep = true;
   // The rename itself reaches the disk with the folder.
-  const int folder = ::open(QFile::encodeName(info.absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder >= 0) {
-    ::fsync(folder);
-    ::close(folder);
-  }
+  SafeFile_SyncPath(info.absolutePath());
   return true;
 }
 
@@ -119,17 +128,6 @@ int SafeFile_MoveNoReplace(const QString& from, const QString& to) {
 }
 
 namespace {
-// Writes all of the bytes; 0 or the errno of the failure.
-int U_WriteAll(int fd, const char* bytes, size_t size) {
-  for (size_t done = 0; done < size;) {
-    const ssize_t put = ::write(fd, bytes + done, size - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return put < 0 ? errno : EIO;
-    done += size_t(put);
-  }
-  return 0;
-}
-
 // Copies what in holds to out and syncs it; 0 or the errno of the failure.
 int U_CopyContents(int in, int out) {
   struct stat source {};

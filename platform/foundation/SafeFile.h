@@ -38,6 +38,9 @@ int SafeFile_MoveNoReplace(const QString& from, const QString& to);
 // success; otherwise the errno of the failure, and nothing is left at to.
 int SafeFile_CopyNew(const QString& from, const QString& to, mode_t mode = 0666);
 
+// Flushes a file or a folder (a folder: the names in it) to the disk, never through a link. 0 or the errno.
+int SafeFile_SyncPath(const QString& path);
+
 // Nesting deeper than this is refused as damaged input by the readers of settings and preferences: a
 // file of our own never comes near it, and a recursive reader of a deeper one could run out of stack.
 inline constexpr int kSafeFile_MaxNesting = 512;

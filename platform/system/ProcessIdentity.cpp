@@ -124,8 +124,12 @@ quint64 Process_StartTime(qint64 pid) {
 }
 
 QString Process_RunTag() {
-  const qint64 pid = ::getpid();
-  return QStringLiteral("%1-%2").arg(pid).arg(Process_StartTime(pid));
+  // A process's identity does not change while it runs.
+  static const QString tag = [] {
+    const qint64 pid = ::getpid();
+    return QStringLiteral("%1-%2").arg(pid).arg(Process_StartTime(pid));
+  }();
+  return tag;
 }
 
 bool Process_RunTagIsAlive(const QString& tag) {

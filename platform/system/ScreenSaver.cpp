@@ -32,10 +32,10 @@ DispatchQueue* workerQueue() {
 }
 
 void U_FinishCalls() {
-  workerQueue()->sync([] {});
+  ScreenSaver_WaitForPendingCalls();
   gClosed = true;
   // A call that started between the two: done before the application object is.
-  workerQueue()->sync([] {});
+  ScreenSaver_WaitForPendingCalls();
 }
 }  // namespace
 

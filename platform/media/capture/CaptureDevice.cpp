@@ -213,7 +213,7 @@ void CaptureDeviceRegistry::postChange(const CaptureDeviceRef& device, bool conn
   QVariantMap info;
   info.insert(QStringLiteral("uniqueID"), device->uniqueID());
   info.insert(QStringLiteral("mediaType"),
-              QString::fromLatin1(device->mediaType() == MediaType::Video ? kMediaTypeVideo : kMediaTypeAudio));
+              QString::fromLatin1(MediaType_Name(device->mediaType())));
   info.insert(QStringLiteral("localizedName"), device->localizedName());
   Platform_Log("capture device %@: %@", connected ? "connected" : "disconnected", device->description());
   NotificationCenter::defaultCenter().post(

@@ -18,7 +18,6 @@ extern "C" {
 }
 
 #include <cmath>
-#include <condition_variable>
 #include <set>
 #include <utility>
 
@@ -79,11 +78,8 @@ class CaptureReader::Input {
   bool open(QString* error);
   bool isOpen() const { return bool(m_input); }
   void requestStop() { m_stop.store(true); }
-  // The reading thread: reads until stopped, then tells whoever waits for its end.
-  void run();
-  // Waits for run() to have ended; on the main thread it answers the reading thread's Dispatch_MainSync
-  // meanwhile (a notification observer on that thread may ask the main thread).
-  void waitUntilEnded();
+  // The reading thread's work: reads until stopped.
+  void read();
 
  private:
   // The steps of open().
@@ -92,7 +88,6 @@ class CaptureReader::Input {
   bool inputOptions(FFmpegOptions* opts, QString* url, QString* error);
   bool openInput(const QString& url, FFmpegOptions* opts, QString* error);
   bool openDecoder(QString* error);
-  void read();
   void handleVideo(AVFrame* frame, const MediaTime& arrival);
   void handleAudio(AVFrame* frame, const MediaTime& arrival);
   static int InterruptCallback(void* opaque);
@@ -111,9 +106,6 @@ class CaptureReader::Input {
   bool m_audioAnchored = false;
   int64_t m_audioAnchorNanos = 0;
   int64_t m_audioSamples = 0;
-  std::mutex m_endMutex;
-  std::condition_variable m_endWake;
-  bool m_ended = false;
 };
 
 // ---- shared state ---------------------------------------------------------------------------------
@@ -205,22 +197,19 @@ CaptureReader::CaptureReader(CaptureDeviceRef device, std::shared_ptr<Shared> sh
 
 CaptureReader::~CaptureReader() {
   m_input->requestStop();
-  if (!m_thread.joinable()) return;
-  // A notification observer of this reader's own thread may drop the session: never join oneself. The
-  // thread holds the input, so it reads nothing freed on its way out.
-  if (m_thread.get_id() == std::this_thread::get_id()) {
-    m_thread.detach();
-    return;
-  }
-  m_input->waitUntilEnded();
-  m_thread.join();
+  // A notification observer of this reader's own thread may drop the session: the queue then ends on its
+  // own. Its block holds the input, so it reads nothing freed on its way out.
+  m_queue.reset();
 }
 
 bool CaptureReader::open(QString* error) { return m_input->open(error); }
 
+bool CaptureReader::isOpen() const { return m_input->isOpen(); }
+
 void CaptureReader::start() {
-  if (!m_input->isOpen() || m_thread.joinable()) return;
-  m_thread = std::thread([input = m_input] { input->run(); });
+  if (!m_input->isOpen() || m_queue) return;
+  m_queue = std::make_unique<DispatchQueue>(QStringLiteral("org.velmora.Velmora.capture.reader"));
+  m_queue->async([input = m_input] { input->read(); });
 }
 
 void CaptureReader::requestStop() { m_input->requestStop(); }
@@ -244,20 +233,6 @@ CaptureReader::Input::~Input() {
     std::lock_guard lock(BusyMutex());
     DevicesInUse().erase(m_device->uniqueID());
   }
-}
-
-void CaptureReader::Input::run() {
-  read();
-  {
-    std::lock_guard lock(m_endMutex);
-    m_ended = true;
-  }
-  m_endWake.notify_all();
-}
-
-void CaptureReader::Input::waitUntilEnded() {
-  std::unique_lock lock(m_endMutex);
-  Dispatch_Wait(lock, m_endWake, [this] { return m_ended; });
 }
 
 int CaptureReader::Input::InterruptCallback(void* opaque) {

@@ -3,6 +3,7 @@
 // delivers, stamps each frame on the host clock and hands it to the session's outputs and previews.
 // Internal to CaptureSession; exposed for its tests.
 
+#include "platform/foundation/DispatchQueue.h"
 #include "platform/media/capture/CaptureSession.h"
 #include "platform/media/io/FFmpegUtil.h"
 
@@ -15,7 +16,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 class CaptureReader {
@@ -61,6 +61,7 @@ class CaptureReader {
   // Opens the device in its active format (or the one the session preset picks). A device that has
   // gone, is busy or refuses the format answers false with a text.
   bool open(QString* error);
+  bool isOpen() const;
   void start();
   void requestStop();
 
@@ -77,5 +78,7 @@ class CaptureReader {
   class Input;
 
   std::shared_ptr<Input> m_input;
-  std::thread m_thread;
+  // The reading thread: one block that reads until stopped. Released on the main thread it is waited for
+  // while the main-thread requests of that thread are answered; released on its own thread it ends alone.
+  std::unique_ptr<DispatchQueue> m_queue;
 };

@@ -127,8 +127,8 @@ struct CaptureSession::Private {
   std::vector<std::unique_ptr<CaptureReader>> readers;
   std::shared_ptr<CaptureReader::Shared> shared = std::make_shared<CaptureReader::Shared>();
 
-  // Opens and starts a reader for every input; answers the number that started.
-  int startReaders(std::vector<QString>* errors, std::vector<QString>* failedIDs);
+  // Opens and starts a reader for every input that opens.
+  void startReaders(std::vector<QString>* errors, std::vector<QString>* failedIDs);
   void stopReaders();
   // Notes changed inputs; outside a configuration a running session's readers start again on them at once.
   void inputsDidChange();
@@ -250,21 +250,35 @@ std::vector<CaptureOutputRef> CaptureSession::outputs() const {
   return d->outputs;
 }
 
-int CaptureSession::Private::startReaders(std::vector<QString>* errors, std::vector<QString>* failedIDs) {
-  int started = 0;
-  for (const auto& input : inputs) {
-    auto reader = std::make_unique<CaptureReader>(input->device(), shared);
+namespace {
+// A reader for every input, not opened yet.
+std::vector<std::unique_ptr<CaptureReader>> U_MakeReaders(const std::vector<CaptureDeviceInputRef>& inputs,
+                                                          const std::shared_ptr<CaptureReader::Shared>& shared) {
+  std::vector<std::unique_ptr<CaptureReader>> readers;
+  for (const auto& input : inputs) readers.push_back(std::make_unique<CaptureReader>(input->device(), shared));
+  return readers;
+}
+
+// Opens every reader; those that fail leave their text and their input's device in errors and failedIDs.
+void U_OpenReaders(const std::vector<std::unique_ptr<CaptureReader>>& readers, const std::vector<CaptureDeviceInputRef>& inputs,
+                   std::vector<QString>* errors, std::vector<QString>* failedIDs) {
+  for (size_t i = 0; i < readers.size(); ++i) {
     QString error;
-    if (!reader->open(&error)) {
-      errors->push_back(error);
-      failedIDs->push_back(input->device()->uniqueID());
-      continue;
-    }
+    if (readers[i]->open(&error)) continue;
+    errors->push_back(error);
+    failedIDs->push_back(inputs[i]->device()->uniqueID());
+  }
+}
+}  // namespace
+
+void CaptureSession::Private::startReaders(std::vector<QString>* errors, std::vector<QString>* failedIDs) {
+  std::vector<std::unique_ptr<CaptureReader>> opened = U_MakeReaders(inputs, shared);
+  U_OpenReaders(opened, inputs, errors, failedIDs);
+  for (auto& reader : opened) {
+    if (!reader->isOpen()) continue;
     reader->start();
     readers.push_back(std::move(reader));
-    ++started;
   }
-  return started;
 }
 
 void CaptureSession::Private::stopReaders() {
@@ -274,28 +288,21 @@ void CaptureSession::Private::stopReaders() {
 
 void CaptureSession::startRunning() {
   std::vector<std::unique_ptr<CaptureReader>> readers;
-  std::vector<QString> ids;
+  std::vector<CaptureDeviceInputRef> inputs;
   {
     std::lock_guard lock(d->mutex);
     if (d->running || d->starting) return;
     d->lastError.clear();
     d->starting = true;
     d->stoppedWhileStarting = false;
-    for (const auto& input : d->inputs) {
-      readers.push_back(std::make_unique<CaptureReader>(input->device(), d->shared));
-      ids.push_back(input->device()->uniqueID());
-      d->opening.push_back(readers.back().get());
-    }
+    inputs = d->inputs;
+    readers = U_MakeReaders(inputs, d->shared);
+    for (const auto& reader : readers) d->opening.push_back(reader.get());
   }
   // A device can take seconds to open (or never return): the session's lock is not held meanwhile, so
   // a stop, or a question about the session, does not wait for it.
   std::vector<QString> errors, failed;
-  for (size_t i = 0; i < readers.size(); ++i) {
-    QString error;
-    if (readers[i]->open(&error)) continue;
-    errors.push_back(error);
-    failed.push_back(ids[i]);
-  }
+  U_OpenReaders(readers, inputs, &errors, &failed);
   bool started = false;
   {
     std::lock_guard lock(d->mutex);

@@ -127,12 +127,9 @@ void CaptureVideoPreviewView::paintEvent(QPaintEvent*) {
   // Only the bars beside the picture are filled: the picture covers the rest.
   const QRegion bars = QRegion(rect()) - QRegion(target.toRect());
   for (const QRect& bar : bars) p.fillRect(bar, m_background);
-  if (exact) {
-    QImage picture = frame;
-    picture.setDevicePixelRatio(dpr);
-    p.drawImage(target.topLeft(), picture);
-    return;
-  }
-  p.setRenderHint(QPainter::SmoothPixmapTransform);
+  // An exact picture fills its target pixel for pixel: drawn without scaling, and without marking the
+  // image with the screen's pixel ratio (which would copy the whole picture while the converter still
+  // holds it).
+  if (!exact) p.setRenderHint(QPainter::SmoothPixmapTransform);
   p.drawImage(target, frame);
 }
