@@ -23,7 +23,7 @@ QString menuText(const char* title) { return QCoreApplication::translate("MenuIt
 
 ZRNAppMenus::ZRNAppMenus(ZRNAppDelegate* delegate) : QObject(delegate), m_delegate(delegate) {
   ZRNAppDelegate* d = delegate;
-  QMenu* app = addMenu("Velmora", "&Velmora");
+  QMenu* app = addMenu("&Velmora");
   addCommand(app, "showAboutBox", "About Velmora", {}, [d] { d->showAboutBox(); });
   addCommand(app, "sparkleUpdateCheck", "Check for Updates…", {}, [d] { d->sparkleUpdateCheck(); });
   app->addSeparator();
@@ -37,7 +37,7 @@ ZRNAppMenus::ZRNAppMenus(ZRNAppDelegate* delegate) : QObject(delegate), m_delega
   // Spelled out: the standard Quit key is empty under desktop themes with the Windows key scheme.
   addCommand(app, "terminate", "Quit Velmora", QKeySequence(QStringLiteral("Ctrl+Q")), [d] { d->terminate(); });
 
-  QMenu* file = addMenu("File", "&File");
+  QMenu* file = addMenu("&File");
   addCommand(file, "startNewRecording", "New Live Session", QKeySequence(QStringLiteral("Ctrl+N")),
              [d] { d->startNewRecording(); });
   addCommand(file, "openSavedRecording", "Open…", QKeySequence(QStringLiteral("Ctrl+O")), [d] { d->openSavedRecording(); });
@@ -45,7 +45,7 @@ ZRNAppMenus::ZRNAppMenus(ZRNAppDelegate* delegate) : QObject(delegate), m_delega
   m_recentsItem->setObjectName(QStringLiteral("recentsMenuItem"));
   setRecentsMenu(new QMenu);
 
-  QMenu* recording = addMenu("Recording", "&Recording");
+  QMenu* recording = addMenu("&Recording");
   addCommand(recording, "startRecording", "Start Recording", QKeySequence(QStringLiteral("Ctrl+R")),
              [d] { d->startRecording(); });
   addCommand(recording, "stopRecording", "Stop Recording", QKeySequence(QStringLiteral("Ctrl+.")),
@@ -57,14 +57,14 @@ ZRNAppMenus::ZRNAppMenus(ZRNAppDelegate* delegate) : QObject(delegate), m_delega
   addCommand(recording, "showHideCameraPreferences", "Camera Settings…", QKeySequence(QStringLiteral("Ctrl+Shift+,")),
              [d] { d->showHideCameraPreferences(); });
 
-  QMenu* window = addMenu("Window", "&Window");
+  QMenu* window = addMenu("&Window");
   addCommand(window, "showHideJobsPanel", "Show Export History", QKeySequence(QStringLiteral("Ctrl+J")),
              [d] { d->showHideJobsPanel(); });
   // The open windows follow, listed afresh each time the menu opens.
   window->addSeparator()->setObjectName(QStringLiteral("windowListSeparator"));
   connect(window, &QMenu::aboutToShow, this, [this, window] { U_ListWindows(window); });
 
-  QMenu* help = addMenu("Help", "&Help");
+  QMenu* help = addMenu("&Help");
   addCommand(help, "showLogFile", "Show Log File", {}, [d] { d->showLogFile(); });
   addCommand(help, "showFirstAidWindow", "First Aid…", {}, [d] { showFirstAidWindow(d); });
 
@@ -80,9 +80,10 @@ ZRNAppMenus::~ZRNAppMenus() {
   qDeleteAll(m_mainMenu);
 }
 
-QMenu* ZRNAppMenus::addMenu(const char* name, const char* title) {
+QMenu* ZRNAppMenus::addMenu(const char* title) {
   auto* menu = new QMenu(menuText(title));
-  menu->setObjectName(QString::fromLatin1(name));
+  // Named as titled, without the mnemonic's mark and before any translation.
+  menu->setObjectName(QString::fromLatin1(title).remove(QLatin1Char('&')));
   connect(menu, &QMenu::aboutToShow, this, [this, menu] { validateMenu(menu); });
   // Closed menus keep their commands enabled: a shortcut is validated when it fires.
   connect(menu, &QMenu::aboutToHide, this, [this, menu] {

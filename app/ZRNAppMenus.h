@@ -55,7 +55,7 @@ class ZRNAppMenus : public QObject {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  QMenu* addMenu(const char* name, const char* title);
+  QMenu* addMenu(const char* title);
   void U_ListWindows(QMenu* menu);
   QAction* addCommand(QMenu* menu, const char* name, const char* title, const QKeySequence& shortcut,
                       std::function<void()> run);
