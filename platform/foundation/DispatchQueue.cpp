@@ -139,10 +139,10 @@ void DispatchQueue::sync(const Block& block) {
   } done;
   const bool queued = enqueue(std::chrono::steady_clock::time_point::min(), [&block, &done] {
     block();
-    {
-      std::lock_guard lock(done.mutex);
-      done.done = true;
-    }
+    // Woken under the lock: the waiter (which on the main thread also looks for itself) can see the
+    // block done only once this is over, and `done` lives on its stack.
+    std::lock_guard lock(done.mutex);
+    done.done = true;
     done.wake.notify_all();
   });
   // A queue that has finished runs the block here, whenever it finished: the check is the one the
