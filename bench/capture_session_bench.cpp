@@ -64,7 +64,7 @@ void BM_VirtualCamera1080p30(benchmark::State& state) {
     std::mutex latencyMutex;
     std::vector<double> latencies;
     session->addPreviewSink(
-        [&](const QImage&) {
+        [&](const PreviewPicture&) {
           double latest;
           {
             std::lock_guard lock(counter.mutex);

@@ -98,6 +98,8 @@ TEST_F(LiveWindowTest, OpensWithAMovingPreviewAndEnablesRecordingOnceTheCameraIs
   CaptureVideoPreviewView* view = live->livePreviewLayer();
   const auto shownWidth = [&] { return std::max<double>(view->width(), view->height() * 16.0 / 9.0) * view->devicePixelRatioF() + 2; };
   EXPECT_LE(view->currentFrame().width(), shownWidth());
+  // The camera's pictures are converted straight into the window, where nothing covers them.
+  ASSERT_TRUE(Test_WaitUntil([&] { return view->framesPaintedInPlace() > 3; }, 15000)) << view->framesPaintedInPlace();
   live->resize(live->width() / 2, live->height() / 2);
   const int seen = view->framesReceived();
   ASSERT_TRUE(Test_WaitUntil([&] { return view->framesReceived() >= seen + 5; }, 15000));

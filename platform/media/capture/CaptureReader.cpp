@@ -120,7 +120,7 @@ std::vector<CaptureOutputRef> CaptureReader::Shared::outputs() const {
   return outputList;
 }
 
-int CaptureReader::Shared::addPreviewSink(std::function<void(const QImage&)> handler, int maxWidth) {
+int CaptureReader::Shared::addPreviewSink(std::function<void(const PreviewPicture&)> handler, int maxWidth) {
   std::lock_guard lock(mutex);
   const int id = nextSinkID++;
   sinks[id] = Sink{std::move(handler), maxWidth};
@@ -177,16 +177,15 @@ void CaptureReader::Shared::feedPreview(const AVFrame* frame) {
     h = std::max(2, int(std::lround(double(h) * maxWidth / w)) & ~1);
     w = maxWidth & ~1;
   }
-  // A new image every time: the sinks keep the ones they were given.
-  QImage image;
-  // A camera picture is opaque: painted as such it is copied, not blended.
-  if (!previewScaler.scale(frame, QSize(w, h), QImage::Format_RGB32, &image)) return;
+  // A new picture every time: the sinks keep the ones they were given.
+  const PreviewPicture picture = previewScaler.previewPicture(frame, QSize(w, h));
+  if (picture.isNull()) return;
   for (const auto& [id, sink] : current) {
     {
       std::lock_guard lock(mutex);
       if (!sinks.count(id)) continue;
     }
-    sink.handler(image);
+    sink.handler(picture);
   }
 }
 

@@ -27,7 +27,7 @@ class CaptureReader {
 
     void setOutputs(const std::vector<CaptureOutputRef>& outputs);
     std::vector<CaptureOutputRef> outputs() const;
-    int addPreviewSink(std::function<void(const QImage&)> handler, int maxWidth);
+    int addPreviewSink(std::function<void(const PreviewPicture&)> handler, int maxWidth);
     void setPreviewSinkMaxWidth(int id, int maxWidth);
     void removePreviewSink(int id);
     bool hasPreviewSinks() const;
@@ -39,7 +39,7 @@ class CaptureReader {
     mutable std::mutex mutex;
     std::vector<CaptureOutputRef> outputList;
     struct Sink {
-      std::function<void(const QImage&)> handler;
+      std::function<void(const PreviewPicture&)> handler;
       int maxWidth = 0;
     };
     std::map<int, Sink> sinks;

@@ -361,7 +361,7 @@ QString CaptureSession::lastErrorText() const {
   return fromReaders.isEmpty() ? d->lastError : fromReaders;
 }
 
-int CaptureSession::addPreviewSink(std::function<void(const QImage&)> handler, int maxWidth) {
+int CaptureSession::addPreviewSink(std::function<void(const PreviewPicture&)> handler, int maxWidth) {
   return d->shared->addPreviewSink(std::move(handler), maxWidth);
 }
 

@@ -198,9 +198,10 @@ class CaptureSession {
   // The text of the last runtime error, empty when none.
   QString lastErrorText() const;
 
-  // Preview frames: the handler gets BGRA images of at most maxWidth pixels wide, on a preview thread,
-  // never more than one at a time (frames are skipped while it is busy, so capture never waits).
-  int addPreviewSink(std::function<void(const QImage&)> handler, int maxWidth);
+  // Preview frames: the handler gets pictures of at most maxWidth pixels wide (4:2:0 YUV cameras' in
+  // YUV, others' as BGRA images), on a preview thread, never more than one at a time (frames are skipped
+  // while it is busy, so capture never waits).
+  int addPreviewSink(std::function<void(const PreviewPicture&)> handler, int maxWidth);
   // A view that changes size asks for pictures of its new width: the preview never converts more
   // pixels than are shown.
   void setPreviewSinkMaxWidth(int id, int maxWidth);

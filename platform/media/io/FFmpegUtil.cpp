@@ -16,6 +16,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 #include <utility>
 #include <condition_variable>
@@ -382,6 +383,11 @@ int U_PlanarStepFormat(const AVFrame* frame, const QSize& size) {
 void U_FreeImageMemory(void* memory) { av_free(memory); }
 }  // namespace
 
+bool FFmpegImageScaler::U_ScaleYUV(const AVFrame* frame, const QSize& size, int format, AVFrame* into) {
+  SwsContext* down = m_yuvScaler.get(frame->width, frame->height, frame->format, size.width(), size.height(), format, m_flags);
+  return down && sws_scale(down, frame->data, frame->linesize, 0, frame->height, into->data, into->linesize) > 0;
+}
+
 bool FFmpegImageScaler::scale(const AVFrame* frame, const QSize& size, QImage::Format format, QImage* image) {
   if (!frame || frame->width <= 0 || frame->height <= 0 || size.isEmpty()) return false;
   const AVFrame* source = frame;
@@ -391,11 +397,7 @@ bool FFmpegImageScaler::scale(const AVFrame* frame, const QSize& size, QImage::F
       m_scaledYUV = FFmpeg_MakeVideoFrame(step, size.width(), size.height());
       if (!m_scaledYUV) return false;
     }
-    SwsContext* down =
-        m_yuvScaler.get(frame->width, frame->height, frame->format, size.width(), size.height(), step, m_flags);
-    if (!down) return false;
-    if (sws_scale(down, frame->data, frame->linesize, 0, frame->height, m_scaledYUV->data, m_scaledYUV->linesize) <= 0)
-      return false;
+    if (!U_ScaleYUV(frame, size, step, m_scaledYUV.get())) return false;
     source = m_scaledYUV.get();
   }
   SwsContext* ctx =
@@ -424,6 +426,78 @@ bool FFmpegImageScaler::scale(const AVFrame* frame, const QSize& size, QImage::F
   int dstStride[4] = {int(slot->bytesPerLine()), 0, 0, 0};
   if (sws_scale(ctx, source->data, source->linesize, 0, source->height, dst, dstStride) <= 0) return false;
   *image = *slot;
+  return true;
+}
+
+QSize PreviewPicture::size() const { return m_yuv ? QSize(m_yuv->width, m_yuv->height) : m_image.size(); }
+
+PreviewPicture FFmpegImageScaler::previewPicture(const AVFrame* frame, const QSize& size) {
+  if (!frame || frame->width <= 0 || frame->height <= 0 || size.isEmpty()) return {};
+  const bool planar = frame->format == AV_PIX_FMT_YUV420P || frame->format == AV_PIX_FMT_YUVJ420P;
+  if (planar && size == QSize(frame->width, frame->height) && frame->buf[0]) {
+    // Already as wanted: shared, not copied.
+    FFmpegFramePtr ref(av_frame_clone(frame));
+    return ref ? PreviewPicture(std::shared_ptr<const AVFrame>(std::move(ref))) : PreviewPicture();
+  }
+  if (const int step = U_PlanarStepFormat(frame, size); step != AV_PIX_FMT_NONE) {
+    FFmpegFramePtr scaled = m_previewPool.frame(step, size.width(), size.height());
+    if (!scaled || !U_ScaleYUV(frame, size, step, scaled.get())) return {};
+    return PreviewPicture(std::shared_ptr<const AVFrame>(std::move(scaled)));
+  }
+  QImage image;
+  // A camera picture is opaque: painted as such it is copied, not blended.
+  if (!scale(frame, size, QImage::Format_RGB32, &image)) return {};
+  return PreviewPicture(std::move(image));
+}
+
+QImage FFmpegImageScaler::image(const PreviewPicture& picture) {
+  if (!picture.yuv()) return picture.image();
+  QImage image;
+  scale(picture.yuv(), picture.size(), QImage::Format_RGB32, &image);
+  return image;
+}
+
+namespace {
+// libswscale's converters write this many pixels at a time at most (fewer on most machines): a row as
+// wide as a multiple of it ends where the picture does.
+constexpr int kConverterBlock = 32;
+}  // namespace
+
+PreviewPictureConverter::PreviewPictureConverter() : m_edgeRows(nullptr, av_free) {}
+PreviewPictureConverter::~PreviewPictureConverter() = default;
+
+bool PreviewPictureConverter::convertInto(const PreviewPicture& picture, uchar* topLeft, qsizetype bytesPerLine) {
+  const AVFrame* frame = picture.yuv();
+  if (!frame || !topLeft || frame->width <= 0 || frame->height <= 0 || bytesPerLine < qsizetype(frame->width) * 4 ||
+      (frame->format != AV_PIX_FMT_YUV420P && frame->format != AV_PIX_FMT_YUVJ420P))
+    return false;
+  const int width = frame->width, height = frame->height;
+  const int body = width / kConverterBlock * kConverterBlock;
+  const int edge = width - body;
+  constexpr int kEdgeStride = kConverterBlock * 4;
+  SwsContext* bodyCtx = body > 0 ? m_body.get(body, height, frame->format, body, height, AV_PIX_FMT_BGRA, SWS_FAST_BILINEAR) : nullptr;
+  SwsContext* edgeCtx = edge > 0 ? m_edge.get(edge, height, frame->format, edge, height, AV_PIX_FMT_BGRA, SWS_FAST_BILINEAR) : nullptr;
+  if ((body > 0 && !bodyCtx) || (edge > 0 && !edgeCtx)) return false;
+  if (edge > 0 && m_edgeRowCount < height + 1) {
+    // A spare row: the converter may write a block past the last one.
+    m_edgeRows.reset(static_cast<uint8_t*>(av_malloc(size_t(kEdgeStride) * size_t(height + 1))));
+    m_edgeRowCount = m_edgeRows ? height + 1 : 0;
+    if (!m_edgeRows) return false;
+  }
+  if (bodyCtx) {
+    uint8_t* dst[4] = {topLeft, nullptr, nullptr, nullptr};
+    const int dstStride[4] = {int(bytesPerLine), 0, 0, 0};
+    if (sws_scale(bodyCtx, frame->data, frame->linesize, 0, height, dst, dstStride) <= 0) return false;
+  }
+  if (edgeCtx) {
+    // 4:2:0: the chroma planes are half as wide, and body is even.
+    const uint8_t* src[4] = {frame->data[0] + body, frame->data[1] + body / 2, frame->data[2] + body / 2, nullptr};
+    uint8_t* dst[4] = {m_edgeRows.get(), nullptr, nullptr, nullptr};
+    const int dstStride[4] = {kEdgeStride, 0, 0, 0};
+    if (sws_scale(edgeCtx, src, frame->linesize, 0, height, dst, dstStride) <= 0) return false;
+    for (int y = 0; y < height; ++y)
+      std::memcpy(topLeft + y * bytesPerLine + qsizetype(body) * 4, m_edgeRows.get() + y * kEdgeStride, size_t(edge) * 4);
+  }
   return true;
 }
 

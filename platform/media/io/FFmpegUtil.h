@@ -146,6 +146,27 @@ class FFmpegFramePool {
 // libswscale's filters, from quickest to finest.
 enum class FFmpegScaleQuality { FastBilinear, Bilinear, Bicubic };
 
+// A camera picture made ready to be shown at one size: 4:2:0 YUV already at that size, turned into RGB
+// only where it is painted (so no RGB copy of it is kept or copied again), or an RGB image for pictures
+// of other formats. Copies share the picture, which is never written again while one of them holds it.
+class PreviewPicture {
+ public:
+  PreviewPicture() = default;
+  explicit PreviewPicture(QImage image) : m_image(std::move(image)) {}
+  explicit PreviewPicture(std::shared_ptr<const AVFrame> yuv) : m_yuv(std::move(yuv)) {}
+
+  bool isNull() const { return !m_yuv && m_image.isNull(); }
+  QSize size() const;
+  // The YUV picture (null for an RGB one).
+  const AVFrame* yuv() const { return m_yuv.get(); }
+  // The RGB picture (null for a YUV one).
+  const QImage& image() const { return m_image; }
+
+ private:
+  std::shared_ptr<const AVFrame> m_yuv;
+  QImage m_image;
+};
+
 // Turns decoded pictures into QImages of a 32-bit format (BGRA bytes in memory on little-endian
 // machines), reusing its conversion context and the image's memory while sizes and formats stay.
 class FFmpegImageScaler {
@@ -160,17 +181,49 @@ class FFmpegImageScaler {
   // room after every row and after the last one for libswscale's converters, which write whole blocks
   // of pixels.
   bool scale(const AVFrame* frame, const QSize& size, QImage::Format format, QImage* image);
+  // The frame at size for a preview: 4:2:0 YUV stays YUV (in memory of a pool, used again once every
+  // copy of the picture is gone), other formats become an RGB32 image as scale() makes it. Null when the
+  // frame cannot be converted.
+  PreviewPicture previewPicture(const AVFrame* frame, const QSize& size);
+  // The picture as an RGB32 image.
+  QImage image(const PreviewPicture& picture);
 
  private:
+  bool U_ScaleYUV(const AVFrame* frame, const QSize& size, int format, AVFrame* into);
+
   int m_flags;
   // 4:2:0 YUV is scaled (and made planar) in YUV first, then converted at its new size.
   FFmpegCachedScaler m_yuvScaler;
   FFmpegFramePtr m_scaledYUV;
+  FFmpegFramePool m_previewPool;
   FFmpegCachedScaler m_scaler;
   // Images made here, written again once nobody else holds them: a picture a frame would otherwise
   // allocate (and have the system clear) megabytes every time while the last one is still shown.
   QImage m_pool[3];
   int m_nextSlot = 0;
+};
+
+// Converts YUV preview pictures into rows of 32-bit BGRA pixels that belong to someone else (a window's
+// backing store), at their own size, writing no pixel outside the picture's rectangle: libswscale's
+// converters write whole blocks of pixels, so a row that ends inside a block would write past its end.
+class PreviewPictureConverter {
+ public:
+  PreviewPictureConverter();
+  ~PreviewPictureConverter();
+  PreviewPictureConverter(const PreviewPictureConverter&) = delete;
+  PreviewPictureConverter& operator=(const PreviewPictureConverter&) = delete;
+
+  // Converts the YUV picture into the rows starting at topLeft; false (nothing written) for an RGB
+  // picture or one libswscale cannot convert.
+  bool convertInto(const PreviewPicture& picture, uchar* topLeft, qsizetype bytesPerLine);
+
+ private:
+  // The whole blocks of each row, converted in place.
+  FFmpegCachedScaler m_body;
+  // The columns after them, converted into m_edgeRows and copied from there.
+  FFmpegCachedScaler m_edge;
+  std::unique_ptr<uint8_t, void (*)(void*)> m_edgeRows;
+  int m_edgeRowCount = 0;
 };
 
 // Converts frames into frames of another size or format, keeping its conversion context while the

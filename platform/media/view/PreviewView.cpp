@@ -1,6 +1,7 @@
 #include "platform/media/view/PreviewView.h"
 
 #include <QMetaObject>
+#include <QPaintEngine>
 #include <QPainter>
 
 #include <algorithm>
@@ -32,8 +33,8 @@ void CaptureVideoPreviewView::setSession(const CaptureSessionRef& session) {
   // Frames come as wide as the view shows them; conversion happens off the capture thread.
   m_requestedWidth = U_PreviewWidth();
   m_sinkID = m_session->addPreviewSink(
-      [self](const QImage& image) {
-        if (CaptureVideoPreviewView* view = self->load()) view->takeFrame(image);
+      [self](const PreviewPicture& picture) {
+        if (CaptureVideoPreviewView* view = self->load()) view->takeFrame(picture);
       },
       m_requestedWidth);
 }
@@ -66,10 +67,10 @@ void CaptureVideoPreviewView::resizeEvent(QResizeEvent* event) {
   U_FollowPictureAspect(m_pictureAspect);
 }
 
-void CaptureVideoPreviewView::takeFrame(const QImage& image) {
+void CaptureVideoPreviewView::takeFrame(const PreviewPicture& picture) {
   {
     std::lock_guard lock(m_mutex);
-    m_frame = image;
+    m_frame = picture;
   }
   m_framesReceived.fetch_add(1);
   if (m_updateQueued.exchange(true)) return;
@@ -82,7 +83,7 @@ void CaptureVideoPreviewView::takeFrame(const QImage& image) {
         view->m_updateQueued.store(false);
         // A camera of another aspect than the last one: pictures exactly as wide as shown from now on.
         // (Pictures come in even sizes, so their own aspect wavers by a pixel's worth: that is no change.)
-        const QSize picture = view->currentFrame().size();
+        const QSize picture = view->U_CurrentPicture().size();
         const QSize known = view->m_pictureAspect;
         if (!picture.isEmpty() &&
             (known.isEmpty() || std::abs(double(picture.width()) * known.height() / (double(picture.height()) * known.width()) - 1) > 0.01))
@@ -93,9 +94,16 @@ void CaptureVideoPreviewView::takeFrame(const QImage& image) {
       Qt::QueuedConnection);
 }
 
-QImage CaptureVideoPreviewView::currentFrame() const {
+PreviewPicture CaptureVideoPreviewView::U_CurrentPicture() const {
   std::lock_guard lock(m_mutex);
   return m_frame;
+}
+
+QImage CaptureVideoPreviewView::currentFrame() const {
+  const PreviewPicture picture = U_CurrentPicture();
+  if (!picture.yuv()) return picture.image();
+  FFmpegImageScaler images(FFmpegScaleQuality::FastBilinear);
+  return images.image(picture);
 }
 
 void CaptureVideoPreviewView::setVideoGravity(const QString& gravity) {
@@ -110,26 +118,58 @@ void CaptureVideoPreviewView::setBackgroundColor(const QColor& color) {
 
 void CaptureVideoPreviewView::paintEvent(QPaintEvent*) {
   QPainter p(this);
-  const QImage frame = currentFrame();
-  if (frame.isNull()) {
+  const PreviewPicture picture = U_CurrentPicture();
+  if (picture.isNull()) {
     p.fillRect(rect(), m_background);
     return;
   }
   const double dpr = devicePixelRatioF();
-  const QSize shown = U_ShownSize(QSizeF(m_pictureAspect.isEmpty() ? frame.size() : m_pictureAspect));
+  const QSize size = picture.size();
+  const QSize shown = U_ShownSize(QSizeF(m_pictureAspect.isEmpty() ? size : m_pictureAspect));
   // Pictures come as large as they are shown (to a pixel or two of rounding): copied as they are. A
   // picture of the size before a resize is scaled until the next one comes at the new size.
-  const bool exact = std::abs(frame.width() - shown.width()) <= 2 && std::abs(frame.height() - shown.height()) <= 2;
-  const QSize drawn = exact ? frame.size() : shown;
-  const QRectF target(QPointF(std::floor((width() * dpr - drawn.width()) / 2) / dpr,
-                              std::floor((height() * dpr - drawn.height()) / 2) / dpr),
-                      QSizeF(drawn) / dpr);
+  const bool exact = std::abs(size.width() - shown.width()) <= 2 && std::abs(size.height() - shown.height()) <= 2;
+  const QSize drawn = exact ? size : shown;
+  const QPoint origin(int(std::floor((width() * dpr - drawn.width()) / 2)), int(std::floor((height() * dpr - drawn.height()) / 2)));
+  const QRectF target(QPointF(origin) / dpr, QSizeF(drawn) / dpr);
   // Only the bars beside the picture are filled: the picture covers the rest.
   const QRegion bars = QRegion(rect()) - QRegion(target.toRect());
   for (const QRect& bar : bars) p.fillRect(bar, m_background);
+  if (exact && U_ConvertInPlace(p, picture, QRect(origin, drawn))) {
+    ++m_framesPaintedInPlace;
+    return;
+  }
   // An exact picture fills its target pixel for pixel: drawn without scaling, and without marking the
   // image with the screen's pixel ratio (which would copy the whole picture while the converter still
   // holds it).
   if (!exact) p.setRenderHint(QPainter::SmoothPixmapTransform);
-  p.drawImage(target, frame);
+  p.drawImage(target, m_images.image(picture));
+}
+
+bool CaptureVideoPreviewView::U_ConvertInPlace(QPainter& painter, const PreviewPicture& picture, const QRect& target) {
+  // Only the raster engine painting a window's image, mapping the view by whole pixels (no scaling
+  // for the screen), with the whole picture inside what is being painted now: elsewhere the image holds
+  // other widgets' pixels, which are not painted again.
+  QPaintEngine* engine = painter.paintEngine();
+  if (!picture.yuv() || !engine || engine->type() != QPaintEngine::Raster || painter.hasClipping()) return false;
+  QPaintDevice* device = engine->paintDevice();
+  if (!device || device->devType() != QInternal::Image) return false;
+  auto* image = static_cast<QImage*>(device);
+  const QImage::Format format = image->format();
+  if ((format != QImage::Format_RGB32 && format != QImage::Format_ARGB32 && format != QImage::Format_ARGB32_Premultiplied) ||
+      !image->isDetached() || image->devicePixelRatio() != devicePixelRatioF())
+    return false;
+  const QTransform& transform = painter.deviceTransform();
+  if (transform.type() > QTransform::TxTranslate || transform.dx() != std::round(transform.dx()) ||
+      transform.dy() != std::round(transform.dy()))
+    return false;
+  const QRect onImage = target.translated(int(transform.dx()), int(transform.dy()));
+  if (!image->rect().contains(onImage)) return false;
+  const QRegion clip = engine->systemClip();
+  if (!clip.isEmpty() && !(QRegion(onImage) - clip).isEmpty()) return false;
+  painter.beginNativePainting();
+  uchar* topLeft = const_cast<uchar*>(image->constBits()) + qsizetype(onImage.y()) * image->bytesPerLine() + qsizetype(onImage.x()) * 4;
+  const bool converted = m_inPlace.convertInto(picture, topLeft, image->bytesPerLine());
+  painter.endNativePainting();
+  return converted;
 }

@@ -9,6 +9,8 @@
 #include <QImage>
 #include <QWidget>
 
+class QPainter;
+
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -31,9 +33,11 @@ class CaptureVideoPreviewView : public QWidget {
   QColor backgroundColor() const { return m_background; }
   void setBackgroundColor(const QColor& color);
 
-  // The newest frame shown (null before the first); frames received since the view was made.
+  // The newest frame shown, as an image (null before the first); frames received since the view was
+  // made; frames painted straight onto the window's backing store (the rest were drawn from an image).
   QImage currentFrame() const;
   int framesReceived() const { return m_framesReceived.load(); }
+  int framesPaintedInPlace() const { return m_framesPaintedInPlace; }
 
  signals:
   void frameArrived();
@@ -50,14 +54,22 @@ class CaptureVideoPreviewView : public QWidget {
   // Where a picture of the given aspect is shown, in device pixels of the view.
   QSize U_ShownSize(const QSizeF& picture) const;
   void U_FollowPictureAspect(const QSize& picture);
-  void takeFrame(const QImage& image);
+  void takeFrame(const PreviewPicture& picture);
+  PreviewPicture U_CurrentPicture() const;
+  // Converts a YUV picture straight into the window's backing store at target (in the view's device
+  // pixels); false, with nothing written, where that cannot be done safely.
+  bool U_ConvertInPlace(QPainter& painter, const PreviewPicture& picture, const QRect& target);
 
   CaptureSessionRef m_session;
   int m_sinkID = -1;
   QString m_gravity = QString::fromLatin1(kLayerVideoGravityResizeAspect);
   QColor m_background = Qt::black;
   mutable std::mutex m_mutex;
-  QImage m_frame;
+  PreviewPicture m_frame;
+  // Main thread only.
+  PreviewPictureConverter m_inPlace;
+  FFmpegImageScaler m_images{FFmpegScaleQuality::FastBilinear};
+  int m_framesPaintedInPlace = 0;
   std::atomic<int> m_framesReceived{0};
   std::atomic<bool> m_updateQueued{false};
   QSize m_pictureAspect;     // of the pictures that arrived last (main thread)
