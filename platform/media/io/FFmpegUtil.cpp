@@ -439,7 +439,22 @@ PreviewPicture FFmpegImageScaler::previewPicture(const AVFrame* frame, const QSi
     FFmpegFramePtr ref(av_frame_clone(frame));
     return ref ? PreviewPicture(std::shared_ptr<const AVFrame>(std::move(ref))) : PreviewPicture();
   }
-  if (const int step = U_PlanarStepFormat(frame, size); step != AV_PIX_FMT_NONE) {
+  int step = U_PlanarStepFormat(frame, size);
+  // A preview also takes 4:2:2 cameras' pictures (most webcams') down to 4:2:0 at its size: converting
+  // them to RGB in one go costs nearly twice as much, and a preview shows no finer colour.
+  switch (frame->format) {
+    case AV_PIX_FMT_YUYV422:
+    case AV_PIX_FMT_UYVY422:
+    case AV_PIX_FMT_YUV422P:
+      step = frame->color_range == AVCOL_RANGE_JPEG ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P;
+      break;
+    case AV_PIX_FMT_YUVJ422P:
+      step = AV_PIX_FMT_YUVJ420P;
+      break;
+    default:
+      break;
+  }
+  if (step != AV_PIX_FMT_NONE) {
     FFmpegFramePtr scaled = m_previewPool.frame(step, size.width(), size.height());
     if (!scaled || !U_ScaleYUV(frame, size, step, scaled.get())) return {};
     return PreviewPicture(std::shared_ptr<const AVFrame>(std::move(scaled)));

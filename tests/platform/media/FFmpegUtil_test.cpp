@@ -151,6 +151,66 @@ TEST(FFmpegUtil, ImageScalerMatchesAOneStepConversionAtAnySizeAndSparesHeldImage
   }
 }
 
+// A preview picture of a camera's 4:2:0 or packed 4:2:2 picture, shown as an image, looks as the picture
+// scaled into RGB in one go; a picture still held is never written again by the next one.
+TEST(FFmpegUtil, PreviewPicturesLookAsAOneStepConversionAndStayAsTheyWereWhileHeld) {
+  FFmpegFramePtr planar = SolidFrame(640, 360, 0, 0, 0);
+  ASSERT_TRUE(planar);
+  for (int row = 0; row < 360; ++row)
+    for (int x = 0; x < 640; ++x) planar->data[0][row * planar->linesize[0] + x] = uint8_t(16 + x * 110 / 640 + row * 109 / 360);
+  for (int row = 0; row < 180; ++row)
+    for (int x = 0; x < 320; ++x) {
+      planar->data[1][row * planar->linesize[1] + x] = uint8_t(64 + x * 128 / 320);
+      planar->data[2][row * planar->linesize[2] + x] = uint8_t(64 + row * 128 / 180);
+    }
+  // The same picture as the packed 4:2:2 formats of webcams: each row of chroma twice.
+  const auto packed = [&](AVPixelFormat format) {
+    FFmpegFramePtr f = FFmpeg_MakeVideoFrame(format, 640, 360);
+    const bool uyvy = format == AV_PIX_FMT_UYVY422;
+    for (int row = 0; f && row < 360; ++row)
+      for (int x = 0; x < 320; ++x) {
+        uint8_t* p = f->data[0] + row * f->linesize[0] + 4 * x;
+        const uint8_t y0 = planar->data[0][row * planar->linesize[0] + 2 * x], y1 = planar->data[0][row * planar->linesize[0] + 2 * x + 1];
+        const uint8_t u = planar->data[1][row / 2 * planar->linesize[1] + x], v = planar->data[2][row / 2 * planar->linesize[2] + x];
+        const uint8_t bytes[4] = {uyvy ? u : y0, uyvy ? y0 : u, uyvy ? v : y1, uyvy ? y1 : v};
+        std::memcpy(p, bytes, 4);
+      }
+    return f;
+  };
+  FFmpegFramePtr uyvy = packed(AV_PIX_FMT_UYVY422), yuyv = packed(AV_PIX_FMT_YUYV422);
+  ASSERT_TRUE(uyvy && yuyv);
+  for (const AVFrame* source : {planar.get(), uyvy.get(), yuyv.get()})
+    for (const QSize size : {QSize(319, 179), QSize(640, 360), QSize(962, 542)}) {
+      SCOPED_TRACE(testing::Message() << av_get_pix_fmt_name(AVPixelFormat(source->format)) << " to " << size.width());
+      FFmpegImageScaler scaler(FFmpegScaleQuality::FastBilinear);
+      const PreviewPicture picture = scaler.previewPicture(source, size);
+      ASSERT_EQ(picture.size(), size);
+      ASSERT_TRUE(picture.yuv());
+      const QImage image = scaler.image(picture);
+      ASSERT_EQ(image.size(), size);
+      SwsContext* direct = sws_getContext(640, 360, AV_PIX_FMT_YUV420P, size.width(), size.height(), AV_PIX_FMT_BGRA,
+                                          SWS_BILINEAR, nullptr, nullptr, nullptr);
+      const int stride = (size.width() * 4 + 63) & ~63;
+      std::vector<uint8_t> reference(size_t(stride) * (size.height() + 1));
+      uint8_t* dst[4] = {reference.data(), nullptr, nullptr, nullptr};
+      int dstStride[4] = {stride, 0, 0, 0};
+      sws_scale(direct, planar->data, planar->linesize, 0, 360, dst, dstStride);
+      sws_freeContext(direct);
+      int worst = 0;
+      for (int y = 1; y + 1 < size.height(); ++y)
+        for (int x = 1; x + 1 < size.width(); ++x)
+          for (int c = 0; c < 3; ++c)
+            worst = std::max(worst, std::abs(int(image.constScanLine(y)[x * 4 + c]) - int(reference[y * stride + x * 4 + c])));
+      EXPECT_LE(worst, 8);
+
+      const QImage before = image.copy();
+      FFmpegFramePtr black = SolidFrame(640, 360, 16, 128, 128);
+      const PreviewPicture next = scaler.previewPicture(black.get(), size);
+      EXPECT_EQ(scaler.image(picture), before);
+      EXPECT_NE(next.yuv()->data[0], picture.yuv()->data[0]);
+    }
+}
+
 TEST(FFmpegUtil, ResamplerFollowsTheInputAndTakesUnorderedChannels) {
   FFmpegResampler resampler;
   struct Case {

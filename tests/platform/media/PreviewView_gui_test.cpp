@@ -87,14 +87,13 @@ TEST(CaptureVideoPreviewView, PicturesComeAsLargeAsShownAndArePaintedUnscaled) {
   VirtualDevices_Unplug(true, false);
 }
 
-// A 4:2:0 camera's picture is converted straight into the window's own image. What the window shows is
-// the picture as its image conversion makes it, and not one pixel of the widgets right of it and below
-// it changes, at picture widths that are multiples of nothing (the converter writes in blocks). A
-// camera of another format is drawn from an image, as before.
+// A camera's picture (4:2:0 or packed 4:2:2) is converted straight into the window's own image. What the
+// window shows is the picture as its image conversion makes it, and not one pixel of the widgets right
+// of it and below it changes, at picture widths that are multiples of nothing (the converter writes in
+// blocks).
 TEST(CaptureVideoPreviewView, PicturesAreConvertedIntoTheWindowWithoutTouchingItsNeighbours) {
   for (const uint32_t format : {kPixelFormat_420v, kPixelFormat_2vuy}) {
     SCOPED_TRACE(format);
-    const bool yuv420 = format == kPixelFormat_420v;
     CaptureSessionRef session = StartCamera(format);
     ASSERT_TRUE(session && session->isRunning());
     for (const QSize viewSize : {QSize(651, 367), QSize(333, 188), QSize(1000, 563), QSize(350, 400)}) {
@@ -116,7 +115,7 @@ TEST(CaptureVideoPreviewView, PicturesAreConvertedIntoTheWindowWithoutTouchingIt
       view->setSession(nullptr);
       const int inPlaceBefore = view->framesPaintedInPlace();
       view->repaint();
-      EXPECT_EQ(view->framesPaintedInPlace() > inPlaceBefore, yuv420);
+      EXPECT_GT(view->framesPaintedInPlace(), inPlaceBefore);
       const QImage frame = view->currentFrame().convertToFormat(QImage::Format_RGB32);
       const QImage shown = window.screen()->grabWindow(window.winId()).toImage().convertToFormat(QImage::Format_RGB32);
       ASSERT_GE(shown.width(), viewSize.width() + 40);
