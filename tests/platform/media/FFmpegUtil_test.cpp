@@ -48,6 +48,40 @@ FFmpegFramePtr SolidFrame(int width, int height, uint8_t y, uint8_t u, uint8_t v
   return frame;
 }
 
+// A 640x360 picture of smooth gradients in every plane (BT.601 limited range).
+FFmpegFramePtr GradientFrame() {
+  FFmpegFramePtr frame = SolidFrame(640, 360, 0, 0, 0);
+  if (!frame) return {};
+  for (int row = 0; row < 360; ++row)
+    for (int x = 0; x < 640; ++x) frame->data[0][row * frame->linesize[0] + x] = uint8_t(16 + x * 110 / 640 + row * 109 / 360);
+  for (int row = 0; row < 180; ++row)
+    for (int x = 0; x < 320; ++x) {
+      frame->data[1][row * frame->linesize[1] + x] = uint8_t(64 + x * 128 / 320);
+      frame->data[2][row * frame->linesize[2] + x] = uint8_t(64 + row * 128 / 180);
+    }
+  return frame;
+}
+
+// The largest difference of a colour channel between the image and the planar picture scaled to the
+// image's size into RGB in one go, away from the edges (which the two paths filter differently).
+int WorstDifferenceFromOneStep(const QImage& image, const AVFrame* planar) {
+  const QSize size = image.size();
+  SwsContext* direct = sws_getContext(planar->width, planar->height, AV_PIX_FMT_YUV420P, size.width(), size.height(),
+                                      AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
+  const int stride = (size.width() * 4 + 63) & ~63;
+  std::vector<uint8_t> reference(size_t(stride) * (size.height() + 1));
+  uint8_t* dst[4] = {reference.data(), nullptr, nullptr, nullptr};
+  int dstStride[4] = {stride, 0, 0, 0};
+  sws_scale(direct, planar->data, planar->linesize, 0, planar->height, dst, dstStride);
+  sws_freeContext(direct);
+  int worst = 0;
+  for (int y = 1; y + 1 < size.height(); ++y)
+    for (int x = 1; x + 1 < size.width(); ++x)
+      for (int c = 0; c < 3; ++c)
+        worst = std::max(worst, std::abs(int(image.constScanLine(y)[x * 4 + c]) - int(reference[y * stride + x * 4 + c])));
+  return worst;
+}
+
 }  // namespace
 
 TEST(FFmpegUtil, DecoderOpensOrSaysWhyNot) {
@@ -101,15 +135,8 @@ TEST(FFmpegUtil, ImageScalerGivesTheAskedSizeAndFormatInTheRightColours) {
 // that are no multiple of anything, from planar YUV and from a camera's NV12; and the memory of an image
 // still held elsewhere is never drawn into.
 TEST(FFmpegUtil, ImageScalerMatchesAOneStepConversionAtAnySizeAndSparesHeldImages) {
-  FFmpegFramePtr frame = SolidFrame(640, 360, 0, 0, 0);
+  FFmpegFramePtr frame = GradientFrame();
   ASSERT_TRUE(frame);
-  for (int row = 0; row < 360; ++row)
-    for (int x = 0; x < 640; ++x) frame->data[0][row * frame->linesize[0] + x] = uint8_t(16 + x * 110 / 640 + row * 109 / 360);
-  for (int row = 0; row < 180; ++row)
-    for (int x = 0; x < 320; ++x) {
-      frame->data[1][row * frame->linesize[1] + x] = uint8_t(64 + x * 128 / 320);
-      frame->data[2][row * frame->linesize[2] + x] = uint8_t(64 + row * 128 / 180);
-    }
   FFmpegFramePtr nv12 = FFmpeg_MakeVideoFrame(AV_PIX_FMT_NV12, 640, 360);
   ASSERT_TRUE(nv12);
   for (int row = 0; row < 360; ++row) memcpy(nv12->data[0] + row * nv12->linesize[0], frame->data[0] + row * frame->linesize[0], 640);
@@ -126,21 +153,8 @@ TEST(FFmpegUtil, ImageScalerMatchesAOneStepConversionAtAnySizeAndSparesHeldImage
     QImage image;
     ASSERT_TRUE(scaler.scale(source, size, QImage::Format_RGB32, &image));
     ASSERT_EQ(image.size(), size);
-    SwsContext* direct = sws_getContext(640, 360, AV_PIX_FMT_YUV420P, size.width(), size.height(), AV_PIX_FMT_BGRA,
-                                        SWS_BILINEAR, nullptr, nullptr, nullptr);
-    const int stride = (size.width() * 4 + 63) & ~63;
-    std::vector<uint8_t> reference(size_t(stride) * (size.height() + 1));
-    uint8_t* dst[4] = {reference.data(), nullptr, nullptr, nullptr};
-    int dstStride[4] = {stride, 0, 0, 0};
-    sws_scale(direct, frame->data, frame->linesize, 0, 360, dst, dstStride);
-    sws_freeContext(direct);
-    int worst = 0;
-    for (int y = 1; y + 1 < size.height(); ++y)  // the edges are filtered differently
-      for (int x = 1; x + 1 < size.width(); ++x)
-        for (int c = 0; c < 3; ++c)
-          worst = std::max(worst, std::abs(int(image.constScanLine(y)[x * 4 + c]) - int(reference[y * stride + x * 4 + c])));
     // A picture made dozens of times smaller is filtered a little differently by the two paths.
-    EXPECT_LE(worst, size.width() * 8 < 640 ? 24 : 6);
+    EXPECT_LE(WorstDifferenceFromOneStep(image, frame.get()), size.width() * 8 < 640 ? 24 : 6);
 
     const QImage held = image;  // still on screen somewhere
     const QImage before = held.copy();
@@ -154,15 +168,8 @@ TEST(FFmpegUtil, ImageScalerMatchesAOneStepConversionAtAnySizeAndSparesHeldImage
 // A preview picture of a camera's 4:2:0 or packed 4:2:2 picture, shown as an image, looks as the picture
 // scaled into RGB in one go; a picture still held is never written again by the next one.
 TEST(FFmpegUtil, PreviewPicturesLookAsAOneStepConversionAndStayAsTheyWereWhileHeld) {
-  FFmpegFramePtr planar = SolidFrame(640, 360, 0, 0, 0);
+  FFmpegFramePtr planar = GradientFrame();
   ASSERT_TRUE(planar);
-  for (int row = 0; row < 360; ++row)
-    for (int x = 0; x < 640; ++x) planar->data[0][row * planar->linesize[0] + x] = uint8_t(16 + x * 110 / 640 + row * 109 / 360);
-  for (int row = 0; row < 180; ++row)
-    for (int x = 0; x < 320; ++x) {
-      planar->data[1][row * planar->linesize[1] + x] = uint8_t(64 + x * 128 / 320);
-      planar->data[2][row * planar->linesize[2] + x] = uint8_t(64 + row * 128 / 180);
-    }
   // The same picture as the packed 4:2:2 formats of webcams: each row of chroma twice.
   const auto packed = [&](AVPixelFormat format) {
     FFmpegFramePtr f = FFmpeg_MakeVideoFrame(format, 640, 360);
@@ -188,20 +195,7 @@ TEST(FFmpegUtil, PreviewPicturesLookAsAOneStepConversionAndStayAsTheyWereWhileHe
       ASSERT_TRUE(picture.yuv());
       const QImage image = scaler.image(picture);
       ASSERT_EQ(image.size(), size);
-      SwsContext* direct = sws_getContext(640, 360, AV_PIX_FMT_YUV420P, size.width(), size.height(), AV_PIX_FMT_BGRA,
-                                          SWS_BILINEAR, nullptr, nullptr, nullptr);
-      const int stride = (size.width() * 4 + 63) & ~63;
-      std::vector<uint8_t> reference(size_t(stride) * (size.height() + 1));
-      uint8_t* dst[4] = {reference.data(), nullptr, nullptr, nullptr};
-      int dstStride[4] = {stride, 0, 0, 0};
-      sws_scale(direct, planar->data, planar->linesize, 0, 360, dst, dstStride);
-      sws_freeContext(direct);
-      int worst = 0;
-      for (int y = 1; y + 1 < size.height(); ++y)
-        for (int x = 1; x + 1 < size.width(); ++x)
-          for (int c = 0; c < 3; ++c)
-            worst = std::max(worst, std::abs(int(image.constScanLine(y)[x * 4 + c]) - int(reference[y * stride + x * 4 + c])));
-      EXPECT_LE(worst, 8);
+      EXPECT_LE(WorstDifferenceFromOneStep(image, planar.get()), 8);
 
       const QImage before = image.copy();
       FFmpegFramePtr black = SolidFrame(640, 360, 16, 128, 128);
