@@ -422,7 +422,8 @@ QUrl FirstAid_LastMailtoURL() {
 
 namespace {
 // A report that no mail program took is not lost: the logs are saved on the Desktop (as "Save logs"
-// does) and the user is told where, to send them himself.
+// does) and the user is told where, to send them himself. Logs to be cleared go only once a mail
+// program has taken the report, so the archive saved here still holds them.
 void U_TellMailNotPrepared(const QString& reason) {
   Dispatch_GlobalAsync([reason] {
     const FirstAidSavedLogs logs = UU_CreateCrashLogsZip();
@@ -435,19 +436,25 @@ void U_TellMailNotPrepared(const QString& reason) {
                              saved);
   });
 }
+
+void U_ClearOlderCrashLogsIf(bool cleanUp) {
+  if (cleanUp) Dispatch_GlobalAsync([] { clearOlderCrashLogs(); });
+}
 }  // namespace
 
-bool emailCrashReportUsingScriptFor(const QString& mailerName, const QString& body, const QString& archivePath) {
+bool emailCrashReportUsingScriptFor(const QString& mailerName, const QString& body, const QString& archivePath,
+                                    bool cleanUpOnceTaken) {
   if (QStandardPaths::findExecutable(QStringLiteral("xdg-email")).isEmpty()) return false;
   const QStringList arguments = {QStringLiteral("--subject"), FirstAid_ReportSubject(), QStringLiteral("--body"), body,
                                  QStringLiteral("--attach"), archivePath, FirstAid_SupportAddress()};
   // On the main thread, which outlives xdg-email for as long as it waits for the mail program; its exit
   // status says whether the mail program took the report.
-  Dispatch_MainAsync([mailerName, arguments] {
-    Workspace_ComposeMail(arguments, qApp, [mailerName](bool taken, const QString& reason) {
+  Dispatch_MainAsync([mailerName, arguments, cleanUpOnceTaken] {
+    Workspace_ComposeMail(arguments, qApp, [mailerName, cleanUpOnceTaken](bool taken, const QString& reason) {
       ZRNLogger_Log(QStringLiteral("crash report to %@ through xdg-email: %@"), mailerName,
                     taken ? QStringLiteral("handed over") : reason);
-      if (!taken) U_TellMailNotPrepared(reason);
+      if (taken) U_ClearOlderCrashLogsIf(cleanUpOnceTaken);
+      else U_TellMailNotPrepared(reason);
     });
   });
   return true;
@@ -460,7 +467,8 @@ QUrl UU_EmailOurCrashLogs(const QString& userText, bool cleanUp) {
   QUrl archiveURL;
   if (FirstAid_MailerCanAttach(mailer)) {
     const QString archive = FirstAid_CreateCrashLogsZip(QString());
-    emailCrashReportUsingScriptFor(mailer, report, archive);
+    if (!emailCrashReportUsingScriptFor(mailer, report, archive, cleanUp))
+      U_TellMailNotPrepared(QStringLiteral("xdg-email is not installed."));
     archiveURL = QUrl::fromLocalFile(archive);
   } else {
     const QByteArray subject = QUrl::toPercentEncoding(FirstAid_ReportSubject());
@@ -473,11 +481,11 @@ QUrl UU_EmailOurCrashLogs(const QString& userText, bool cleanUp) {
     }
     ZRNLogger_Log(QStringLiteral("crash report as a mailto: URL to %@"), FirstAid_SupportAddress());
     // The desktop is asked on the main thread; without a mail program it takes nothing.
-    Dispatch_MainAsync([url] {
-      if (!Workspace_OpenURL(url)) U_TellMailNotPrepared(QStringLiteral("No mail program on this desktop takes it."));
+    Dispatch_MainAsync([url, cleanUp] {
+      if (Workspace_OpenURL(url)) U_ClearOlderCrashLogsIf(cleanUp);
+      else U_TellMailNotPrepared(QStringLiteral("No mail program on this desktop takes it."));
     });
   }
-  if (cleanUp) clearOlderCrashLogs();
   return archiveURL;
 }
 

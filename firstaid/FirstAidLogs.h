@@ -79,10 +79,13 @@ void FirstAid_TellSavedLogs(const FirstAidSavedLogs& saved);
 
 // The e-mail action. With a mail program that takes attachments: the archive (without the report, which
 // is the body) is attached through xdg-email and its path answered. Otherwise the report goes as the
-// body of a mailto: URL and nothing is answered. cleanUp then deletes older reports and the debug logs.
+// body of a mailto: URL and nothing is answered. cleanUp deletes older reports and the debug logs once
+// the mail program has taken the report; when none takes it they stay, and are saved on the Desktop.
 QUrl UU_EmailOurCrashLogs(const QString& userText, bool cleanUp);
-// Starts xdg-email with the support address, the subject, the body and the archive as attachment.
-bool emailCrashReportUsingScriptFor(const QString& mailerName, const QString& body, const QString& archivePath);
+// Starts xdg-email with the support address, the subject, the body and the archive as attachment;
+// with cleanUpOnceTaken, clears the older logs when the mail program has taken it.
+bool emailCrashReportUsingScriptFor(const QString& mailerName, const QString& body, const QString& archivePath,
+                                    bool cleanUpOnceTaken = false);
 // "Velmora <version> Crash Report".
 QString FirstAid_ReportSubject();
 // The address crash reports are sent to (set when building).

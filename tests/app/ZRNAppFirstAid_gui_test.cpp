@@ -381,7 +381,8 @@ TEST_F(FirstAidAppTest, AnEMailWithoutAnAttachingMailProgramCarriesTheReportInIt
   EXPECT_TRUE(told.contains(QStringLiteral("No mail program on this desktop takes it."))) << told.toStdString();
   const qsizetype at = told.indexOf(StandardLocations::desktopPath() + QStringLiteral("/Velmora_CrashLogs"));
   ASSERT_GE(at, 0) << told.toStdString();
-  EXPECT_TRUE(QFileInfo::exists(told.mid(at, told.indexOf(QStringLiteral(".zip"), at) + 4 - at)));
+  const QString saved = told.mid(at, told.indexOf(QStringLiteral(".zip"), at) + 4 - at);
+  EXPECT_TRUE(QFileInfo::exists(saved));
   const QUrl mail = FirstAid_LastMailtoURL();
   EXPECT_EQ(mail.scheme(), QStringLiteral("mailto"));
   EXPECT_EQ(mail.path(), FirstAid_SupportAddress());
@@ -391,10 +392,15 @@ TEST_F(FirstAidAppTest, AnEMailWithoutAnAttachingMailProgramCarriesTheReportInIt
   EXPECT_TRUE(body.contains(QStringLiteral("It froze & quit at 1:0\n"))) << "the user's text, its '&' escaped";
   EXPECT_TRUE(body.contains(QStringLiteral("older crash\n") + QString(100, '-') + QStringLiteral("\n\nnewer crash\n")));
   EXPECT_TRUE(delegate->logsForEmailURL().isEmpty()) << "no archive for the mailto: route";
-  // Cleaning up keeps the newest crash report and empties the day folders.
-  ASSERT_TRUE(Test_WaitUntil([&] { return !QFileInfo::exists(oldLog); }));
-  EXPECT_EQ(QDir(reports).entryList(QDir::Files), QStringList{QStringLiteral("velmora_2026-12-02-101010.crash")});
-  EXPECT_TRUE(QFileInfo(QFileInfo(oldLog).path()).isDir());
+  // No mail program took the report: the logs to be cleared stay, and the archive on the Desktop holds them.
+  Test_ProcessEvents(200);
+  EXPECT_TRUE(QFileInfo::exists(oldLog));
+  EXPECT_EQ(QDir(reports).entryList(QDir::Files).size(), 2);
+  QString error;
+  const QList<QVariantMap> entries = Test_PythonZipEntries(saved, &error);
+  ASSERT_FALSE(entries.isEmpty()) << error.toStdString();
+  EXPECT_EQ(Test_ZipEntry(entries, QStringLiteral("velmora_2026-12-01-101010.crash")).value("data").toByteArray(), QByteArray("older crash\n"));
+  EXPECT_EQ(Test_ZipEntry(entries, QStringLiteral("Debug_Logs/20261201/77_Debug.log")).value("data").toByteArray(), QByteArray("an old line\n"));
 }
 
 TEST_F(FirstAidAppTest, ALockThatCannotBeWrittenIsLoggedAndTheStartGoesOn) {
@@ -426,7 +432,10 @@ TEST_F(FirstAidAppTest, AMailProgramThatTakesAttachmentsGetsTheArchiveAndAShortB
       QStringLiteral("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n--\\n' \"$a\"; done > '%1.tmp' && mv '%1.tmp' '%1'\n").arg(recorded).toUtf8());
   const QString reports = FirstAid_UserDiagnosticReportsPath();
   QDir(reports).removeRecursively();
+  writeFile(reports + QStringLiteral("/velmora_2026-12-02-101010.crash"), "an older crash\n");
   writeFile(reports + QStringLiteral("/velmora_2026-12-03-101010.crash"), "the crash itself\n");
+  const QString oldLog = FirstAid_DebugLogsPath() + QStringLiteral("/20261201/77_Debug.log");
+  writeFile(oldLog, "an old line\n");
   willFinish();
 
   QString okTitle;
@@ -435,6 +444,7 @@ TEST_F(FirstAidAppTest, AMailProgramThatTakesAttachmentsGetsTheArchiveAndAShortB
     if (!window) return;
     okTitle = window->okBtn()->text();
     window->userText()->setPlainText(QStringLiteral("Froze at kick-off"));
+    window->clearLogsCheck()->setChecked(true);
   });
   showFirstAidWindowForAppStartup(delegate.get(), false, true);
   const bool mailed = Test_WaitUntil([&] { return QFileInfo::exists(recorded) && !delegate->logsForEmailURL().isEmpty(); }, 30000);
@@ -465,6 +475,12 @@ TEST_F(FirstAidAppTest, AMailProgramThatTakesAttachmentsGetsTheArchiveAndAShortB
   EXPECT_TRUE(Test_ZipEntry(entries, QStringLiteral("ksu_SystemInfo.txt")).isEmpty()) << "the report is the body";
   EXPECT_EQ(Test_ZipEntry(entries, QStringLiteral("velmora_2026-12-03-101010.crash")).value("data").toByteArray(),
             QByteArray("the crash itself\n"));
+  EXPECT_EQ(Test_ZipEntry(entries, QStringLiteral("Debug_Logs/20261201/77_Debug.log")).value("data").toByteArray(),
+            QByteArray("an old line\n"));
+  // The mail program took the report: cleaning up keeps the newest crash report and empties the day folders.
+  ASSERT_TRUE(Test_WaitUntil([&] { return !QFileInfo::exists(oldLog); }));
+  EXPECT_EQ(QDir(reports).entryList(QDir::Files), QStringList{QStringLiteral("velmora_2026-12-03-101010.crash")});
+  EXPECT_TRUE(QFileInfo(QFileInfo(oldLog).path()).isDir());
   // The archive made for the mail goes when the application terminates.
   delegate->applicationWillTerminate();
   EXPECT_FALSE(QFileInfo::exists(archive));
