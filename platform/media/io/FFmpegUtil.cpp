@@ -366,15 +366,24 @@ namespace {
 // 4:2:0 YUV, what cameras and recordings give. libswscale scales it quickly in planar YUV and converts
 // planar YUV to RGB quickly at one size, where scaling it into RGB in one go (or converting the cameras'
 // semi-planar NV12 to RGB at all) takes its slow general path: this format is the step between. None
-// when the frame is best converted in one go.
-int U_PlanarStepFormat(const AVFrame* frame, const QSize& size) {
+// when the frame is best converted in one go. A preview also takes 4:2:2 pictures (most webcams') down
+// to 4:2:0 at its size: converting them to RGB in one go costs nearly twice as much, and a preview shows
+// no finer colour.
+int U_PlanarStepFormat(const AVFrame* frame, const QSize& size, bool forPreview = false) {
+  const int planar420 = frame->color_range == AVCOL_RANGE_JPEG ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P;
   switch (frame->format) {
     case AV_PIX_FMT_YUV420P:
     case AV_PIX_FMT_YUVJ420P:
       return size != QSize(frame->width, frame->height) ? frame->format : AV_PIX_FMT_NONE;
     case AV_PIX_FMT_NV12:
     case AV_PIX_FMT_NV21:
-      return frame->color_range == AVCOL_RANGE_JPEG ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P;
+      return planar420;
+    case AV_PIX_FMT_YUYV422:
+    case AV_PIX_FMT_UYVY422:
+    case AV_PIX_FMT_YUV422P:
+      return forPreview ? planar420 : AV_PIX_FMT_NONE;
+    case AV_PIX_FMT_YUVJ422P:
+      return forPreview ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_NONE;
     default:
       return AV_PIX_FMT_NONE;
   }
@@ -439,22 +448,7 @@ PreviewPicture FFmpegImageScaler::previewPicture(const AVFrame* frame, const QSi
     FFmpegFramePtr ref(av_frame_clone(frame));
     return ref ? PreviewPicture(std::shared_ptr<const AVFrame>(std::move(ref))) : PreviewPicture();
   }
-  int step = U_PlanarStepFormat(frame, size);
-  // A preview also takes 4:2:2 cameras' pictures (most webcams') down to 4:2:0 at its size: converting
-  // them to RGB in one go costs nearly twice as much, and a preview shows no finer colour.
-  switch (frame->format) {
-    case AV_PIX_FMT_YUYV422:
-    case AV_PIX_FMT_UYVY422:
-    case AV_PIX_FMT_YUV422P:
-      step = frame->color_range == AVCOL_RANGE_JPEG ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P;
-      break;
-    case AV_PIX_FMT_YUVJ422P:
-      step = AV_PIX_FMT_YUVJ420P;
-      break;
-    default:
-      break;
-  }
-  if (step != AV_PIX_FMT_NONE) {
+  if (const int step = U_PlanarStepFormat(frame, size, true); step != AV_PIX_FMT_NONE) {
     FFmpegFramePtr scaled = m_previewPool.frame(step, size.width(), size.height());
     if (!scaled || !U_ScaleYUV(frame, size, step, scaled.get())) return {};
     return PreviewPicture(std::shared_ptr<const AVFrame>(std::move(scaled)));
@@ -478,7 +472,7 @@ namespace {
 constexpr int kConverterBlock = 32;
 }  // namespace
 
-PreviewPictureConverter::PreviewPictureConverter() : m_edgeRows(nullptr, av_free) {}
+PreviewPictureConverter::PreviewPictureConverter() = default;
 PreviewPictureConverter::~PreviewPictureConverter() = default;
 
 bool PreviewPictureConverter::convertInto(const PreviewPicture& picture, uchar* topLeft, qsizetype bytesPerLine) {
@@ -489,14 +483,12 @@ bool PreviewPictureConverter::convertInto(const PreviewPicture& picture, uchar* 
   const int width = frame->width, height = frame->height;
   const int body = width / kConverterBlock * kConverterBlock;
   const int edge = width - body;
-  constexpr int kEdgeStride = kConverterBlock * 4;
   SwsContext* bodyCtx = body > 0 ? m_body.get(body, height, frame->format, body, height, AV_PIX_FMT_BGRA, SWS_FAST_BILINEAR) : nullptr;
   SwsContext* edgeCtx = edge > 0 ? m_edge.get(edge, height, frame->format, edge, height, AV_PIX_FMT_BGRA, SWS_FAST_BILINEAR) : nullptr;
   if ((body > 0 && !bodyCtx) || (edge > 0 && !edgeCtx)) return false;
-  if (edge > 0 && m_edgeRowCount < height + 1) {
-    // A spare row: the converter may write a block past the last one.
-    m_edgeRows.reset(static_cast<uint8_t*>(av_malloc(size_t(kEdgeStride) * size_t(height + 1))));
-    m_edgeRowCount = m_edgeRows ? height + 1 : 0;
+  // A block wide, laid out (and padded) as FFmpeg's own pictures are.
+  if (edge > 0 && (!m_edgeRows || m_edgeRows->height < height)) {
+    m_edgeRows = FFmpeg_MakeVideoFrame(AV_PIX_FMT_BGRA, kConverterBlock, height);
     if (!m_edgeRows) return false;
   }
   if (bodyCtx) {
@@ -507,11 +499,10 @@ bool PreviewPictureConverter::convertInto(const PreviewPicture& picture, uchar* 
   if (edgeCtx) {
     // 4:2:0: the chroma planes are half as wide, and body is even.
     const uint8_t* src[4] = {frame->data[0] + body, frame->data[1] + body / 2, frame->data[2] + body / 2, nullptr};
-    uint8_t* dst[4] = {m_edgeRows.get(), nullptr, nullptr, nullptr};
-    const int dstStride[4] = {kEdgeStride, 0, 0, 0};
-    if (sws_scale(edgeCtx, src, frame->linesize, 0, height, dst, dstStride) <= 0) return false;
+    if (sws_scale(edgeCtx, src, frame->linesize, 0, height, m_edgeRows->data, m_edgeRows->linesize) <= 0) return false;
     for (int y = 0; y < height; ++y)
-      std::memcpy(topLeft + y * bytesPerLine + qsizetype(body) * 4, m_edgeRows.get() + y * kEdgeStride, size_t(edge) * 4);
+      std::memcpy(topLeft + y * bytesPerLine + qsizetype(body) * 4, m_edgeRows->data[0] + y * m_edgeRows->linesize[0],
+                  size_t(edge) * 4);
   }
   return true;
 }

@@ -222,8 +222,7 @@ class PreviewPictureConverter {
   FFmpegCachedScaler m_body;
   // The columns after them, converted into m_edgeRows and copied from there.
   FFmpegCachedScaler m_edge;
-  std::unique_ptr<uint8_t, void (*)(void*)> m_edgeRows;
-  int m_edgeRowCount = 0;
+  FFmpegFramePtr m_edgeRows;
 };
 
 // Converts frames into frames of another size or format, keeping its conversion context while the
