@@ -263,20 +263,36 @@ inline void Bench_Alternate(int rounds, const std::function<void(bool velmora)>&
     for (int side = 0; side < 2; ++side) runSide((side + round) % 2 == 0);
 }
 
-// A recording of the given minutes at 1280x720 with 2 s fragments, as the recorder writes them: one minute
+// How a recording of Bench_RecordingOfMinutes is coded.
+enum class Bench_Coding {
+  // 1280x720 at 1 Mbit/s (ultrafast): two hours are made in seconds.
+  Light,
+  // As the recorder writes it: 1920x1080 at 30 fps and 8 Mbit/s, x264 superfast with zero latency, a key
+  // frame a second, AAC sound at 80 kbit/s.
+  Recorder,
+};
+
+// A recording of the given minutes with 2 s fragments, as the recorder lays them out: one minute
 // encoded, joined to itself as often as needed; made once in the temporary folder and kept for later runs.
-inline QString Bench_RecordingOfMinutes(int minutes) {
-  const QString dir = QDir::tempPath() + QStringLiteral("/velmora-player-bench-2s");
+inline QString Bench_RecordingOfMinutes(int minutes, Bench_Coding coding = Bench_Coding::Light) {
+  const bool recorder = coding == Bench_Coding::Recorder;
+  const QString dir = QDir::tempPath() + (recorder ? QStringLiteral("/velmora-bench-1080p-8M") : QStringLiteral("/velmora-player-bench-2s"));
   QDir().mkpath(dir);
   const QString path = dir + QStringLiteral("/recording-%1min.mp4").arg(minutes);
   if (QFileInfo::exists(path)) return path;
   const QString minute = dir + QStringLiteral("/minute.mp4");
   if (!QFileInfo::exists(minute)) {
-    std::fprintf(stderr, "making one minute of 1280x720 (once)...\n");
-    if (!Bench_RunTool(QStringLiteral("ffmpeg"), {"-y", "-loglevel", "error", "-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=30", "-f", "lavfi", "-i",
-                "sine=frequency=440:sample_rate=48000", "-t", "60", "-c:v", "libx264", "-preset", "ultrafast", "-g",
-                "30", "-b:v", "1M", "-pix_fmt", "yuv420p", "-c:a", "aac", minute + ".part.mp4"}))
-      return QString();
+    std::fprintf(stderr, "making one minute of %s (once)...\n", recorder ? "1920x1080 at 8 Mbit/s" : "1280x720");
+    const QStringList video =
+        recorder ? QStringList{"-c:v", "libx264", "-preset", "superfast", "-tune", "zerolatency", "-b:v", "8M", "-g", "30"}
+                 : QStringList{"-c:v", "libx264", "-preset", "ultrafast", "-g", "30", "-b:v", "1M"};
+    QStringList args{"-y", "-loglevel", "error", "-f", "lavfi", "-i",
+                     recorder ? "testsrc2=size=1920x1080:rate=30" : "testsrc2=size=1280x720:rate=30", "-f", "lavfi", "-i",
+                     "sine=frequency=440:sample_rate=48000", "-t", "60"};
+    args << video << "-pix_fmt" << "yuv420p" << "-c:a" << "aac";
+    if (recorder) args << "-b:a" << "80000";
+    args << minute + ".part.mp4";
+    if (!Bench_RunTool(QStringLiteral("ffmpeg"), args)) return QString();
     QFile::rename(minute + ".part.mp4", minute);
   }
   const QString list = dir + QStringLiteral("/list-%1.txt").arg(minutes);
@@ -290,4 +306,19 @@ inline QString Bench_RecordingOfMinutes(int minutes) {
     return QString();
   QFile::rename(path + ".part.mp4", path);
   return path;
+}
+
+// A finished session package of the given minutes (no lock file) holding the recording of
+// Bench_RecordingOfMinutes as its movie (a hard link: one file, one page cache), made once beside it.
+inline QString Bench_SessionOfMinutes(int minutes) {
+  const QString movie = Bench_RecordingOfMinutes(minutes);
+  if (movie.isEmpty()) return QString();
+  const QString package = QFileInfo(movie).path() + QStringLiteral("/Session %1min.vlvidcapb").arg(minutes);
+  const QString inside = package + QStringLiteral("/VLCapturedMovie.mp4");
+  QDir().mkpath(package);
+  if (QFileInfo(inside).exists() && QFileInfo(inside).size() == QFileInfo(movie).size()) return package;
+  QFile::remove(inside);
+  if (::link(QFile::encodeName(movie).constData(), QFile::encodeName(inside).constData()) != 0 && !QFile::copy(movie, inside))
+    return QString();
+  return package;
 }

@@ -1,8 +1,9 @@
-// Taking up one new fragment of a recording in progress, at 10, 60 and 120 minutes: the file gains one
-// fragment (2 s, as the recorder writes it), then the fragmented asset takes it up (refresh) and the
-// player's decoder, waiting at the old end, carries on into it up to its first new picture. Against it,
-// the way a reader without a walk to go on from does the same: a whole probe of the grown file and a
-// reader opened on all of it. Each figure is the median over VELMORA_BENCH_ROUNDS fragments (default
+// Taking up one new fragment of a recording in progress, at 10, 60 and 120 minutes of movies made as the
+// recorder writes them (1920x1080 at 30 fps and 8 Mbit/s with AAC sound, 2 s fragments): the file gains
+// one fragment, then the fragmented asset takes it up (refresh) and the player's two decoders, pictures
+// and sound, each waiting at the old end, carry on into it up to their first new picture and sound. Against it,
+// the way a reader without a walk to go on from does the same: a whole probe of the grown file and both
+// decoders opened on all of it. Each figure is the median over VELMORA_BENCH_ROUNDS fragments (default
 // 7), printed as "name: velmora X, peer Y, ratio Z" with the machine's load.
 
 #include "bench/BenchSupport.h"
@@ -17,6 +18,7 @@
 #include <QFileInfo>
 
 #include <condition_variable>
+#include <memory>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -27,14 +29,16 @@
 
 namespace {
 
-std::vector<PlayerSegment> U_Segments(const AssetRef& asset) {
+std::vector<PlayerSegment> U_Segments(const AssetRef& asset, const char* mediaType) {
   std::vector<PlayerSegment> out;
-  for (const AssetTrackSegment& s : asset->tracksWithMediaType(QString::fromLatin1(kMediaTypeVideo)).value(0)->segments())
+  const AssetTrackRef track = asset->tracksWithMediaType(QString::fromLatin1(mediaType)).value(0);
+  if (!track) return out;
+  for (const AssetTrackSegment& s : track->segments())
     out.push_back({s.sourcePath, s.timeMapping.source, s.timeMapping.target, s.sourceByteLimit});
   return out;
 }
 
-// Waits until the decoder has queued a picture at or after `after` (or reached its end).
+// Waits until the decoder has queued a picture or sound at or after `after` (or reached its end).
 class Waiter {
  public:
   explicit Waiter(Decoder& decoder) : m_decoder(decoder) {
@@ -48,7 +52,7 @@ class Waiter {
     return m_cv.wait_for(lock, std::chrono::seconds(30), [&] {
       DecodedUnit unit;
       while (m_decoder.peek(unit)) {
-        if (unit.picture && MediaTimeCompare(unit.itemTime, after) >= 0) return true;
+        if ((unit.picture || !unit.pcm.isEmpty()) && MediaTimeCompare(unit.itemTime, after) >= 0) return true;
         m_decoder.pop(unit);
       }
       return false;
@@ -71,15 +75,31 @@ class Waiter {
   std::condition_variable m_cv;
 };
 
-bool U_Append(const QString& from, const QString& to, int64_t begin, int64_t end) {
-  QFile in(from), out(to);
-  if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::Append) || !in.seek(begin)) return false;
-  const QByteArray bytes = in.read(end - begin);
-  return out.write(bytes) == bytes.size() && out.flush();
-}
+// A player's two decoders over an asset's first video and sound tracks. The waiters go last, after the
+// decoders' threads have ended.
+struct PlayerDecoders {
+  explicit PlayerDecoders(const AssetRef& asset)
+      : video(MediaType::Video, U_Segments(asset, kMediaTypeVideo)), audio(MediaType::Audio, U_Segments(asset, kMediaTypeAudio)) {
+    videoWaiter = std::make_unique<Waiter>(video);
+    audioWaiter = std::make_unique<Waiter>(audio);
+  }
+  void seek(const MediaTime& time) {
+    video.seek(time, kMediaTimeZero);
+    audio.seek(time, kMediaTimeZero);
+  }
+  bool drain() { return videoWaiter->drain() && audioWaiter->drain(); }
+  void extend(const AssetRef& asset) {
+    video.extendSegments(U_Segments(asset, kMediaTypeVideo));
+    audio.extendSegments(U_Segments(asset, kMediaTypeAudio));
+  }
+  bool waitFor(const MediaTime& after) { return videoWaiter->waitFor(after) && audioWaiter->waitFor(after); }
+
+  std::unique_ptr<Waiter> videoWaiter, audioWaiter;
+  Decoder video, audio;
+};
 
 void U_Figure(int minutes, int rounds) {
-  const QString movie = Bench_RecordingOfMinutes(minutes);
+  const QString movie = Bench_RecordingOfMinutes(minutes, Bench_Coding::Recorder);
   if (movie.isEmpty()) return;
   std::vector<int64_t> moofs;
   {
@@ -89,44 +109,58 @@ void U_Figure(int minutes, int rounds) {
     ::close(fd);
   }
   if (int(moofs.size()) < rounds + 2) return;
-  // The recording as it stood `rounds` fragments before its end.
+  // The recording as it stood `rounds` fragments before its end: the movie itself, cut there, gains its
+  // own fragments back one by one and is whole again at the end (a copy of two hours would cost more than
+  // the figure). Cut short by a crash it is gone, and made again by the next run.
   const QString growing = QFileInfo(movie).path() + QStringLiteral("/growing.mp4");
   QFile::remove(growing);
-  if (!QFile::copy(movie, growing) || !QFile::resize(growing, moofs[moofs.size() - 1 - rounds])) return;
+  const int64_t cut = moofs[moofs.size() - 1 - rounds];
+  QByteArray tail;
+  {
+    QFile in(movie);
+    if (!in.open(QIODevice::ReadOnly) || !in.seek(cut)) return;
+    tail = in.readAll();
+  }
+  if (!QFile::rename(movie, growing) || !QFile::resize(growing, cut)) return;
+  const auto appendTail = [&](int64_t from, int64_t to) {
+    QFile out(growing);
+    return out.open(QIODevice::Append) && out.write(tail.constData() + (from - cut), to - from) == to - from && out.flush();
+  };
   auto asset = FragmentedAsset::fragmentedAssetWithPath(growing);
   asset->tracks();
-  Decoder decoder(MediaType::Video, U_Segments(asset));
-  Waiter waiter(decoder);
-  decoder.seek(asset->duration(), kMediaTimeZero);  // at the end, as a player showing the live edge
+  PlayerDecoders decoders(asset);
+  decoders.seek(asset->duration());  // at the end, as a player showing the live edge
   std::vector<double> ours, peer, refreshes;
   for (int r = 0; r < rounds; ++r) {
     const size_t next = moofs.size() - 1 - rounds + r;
-    if (!waiter.drain()) std::fprintf(stderr, "the decoder did not reach the end\n");
+    if (!decoders.drain()) std::fprintf(stderr, "the decoders did not reach the end\n");
     const MediaTime oldEnd = asset->duration();
-    if (!U_Append(movie, growing, moofs[next], moofs[next + 1])) return;
+    if (!appendTail(moofs[next], moofs[next + 1])) break;
     QElapsedTimer timer;
     timer.start();
     asset->refresh();
     refreshes.push_back(timer.nsecsElapsed() / 1e6);
-
-    decoder.extendSegments(U_Segments(asset));
-    if (!waiter.waitFor(oldEnd)) std::fprintf(stderr, "no new picture after %d min\n", minutes);
+    decoders.extend(asset);
+    if (!decoders.waitFor(oldEnd)) std::fprintf(stderr, "no new picture or sound after %d min\n", minutes);
     ours.push_back(timer.nsecsElapsed() / 1e6);
-    // The same fragment taken up by a whole probe and a reader of the whole grown file.
+    // The same fragment taken up by a whole probe and both decoders reading the whole grown file.
     timer.restart();
     auto whole = Asset::assetWithPath(growing);
-    Decoder fresh(MediaType::Video, U_Segments(whole));
-    Waiter freshWaiter(fresh);
-    fresh.seek(oldEnd, kMediaTimeZero);
-    if (!freshWaiter.waitFor(oldEnd)) std::fprintf(stderr, "no new picture from the whole file\n");
+    PlayerDecoders fresh(whole);
+    fresh.seek(oldEnd);
+    if (!fresh.waitFor(oldEnd)) std::fprintf(stderr, "no new picture or sound from the whole file\n");
     peer.push_back(timer.nsecsElapsed() / 1e6);
   }
-  Bench_PrintFigure("take-up of one new fragment, " + std::to_string(minutes) +
-                        "-minute recording (peer: probe and reader of the whole grown file)",
+  const int wholeProbes = asset->fullProbes() - 1;
+  // The movie whole again, under its own name.
+  const int64_t have = QFileInfo(growing).size();
+  if (have >= cut && appendTail(have, cut + tail.size())) QFile::rename(growing, movie);
+  else QFile::remove(growing);
+  Bench_PrintFigure("take-up of one new fragment, pictures and sound, " + std::to_string(minutes) +
+                        "-minute 1080p recording at 8 Mbit/s (peer: probe and decoders of the whole grown file)",
                     Bench_Median(ours), Bench_Median(peer), " ms");
   std::printf("  of which the asset's refresh: %.3f ms; whole probes during the take-ups: %d\n", Bench_Median(refreshes),
-              asset->fullProbes() - 1);
-  QFile::remove(growing);
+              wholeProbes);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "composition/VL_ExportJobRecord.h"
 #include "composition/ZRNAVCaptureProject.h"
 #include "platform/foundation/StandardLocations.h"
+#include "platform/media/asset/MovieLayout.h"
 #include "platform/media/writer/AssetWriter.h"
 #include "platform/media/AssetWriterTestMedia.h"
 #include "playback/JobsTableView_Controller.h"
@@ -296,4 +297,43 @@ TEST(PlaybackRecording, ATornRecordingOpensPlaysAndExportsWhatItHolds) {
   EXPECT_EQ(job->targetPath(), target);
   EXPECT_NEAR(TestMovie_Duration(target), duration, 0.2);
   EXPECT_EQ(TestMovie_ProbeJson(target).value("streams").toArray().size(), 2);
+}
+
+// Opening a session reads each fragment header of its movie from the disk once: a finished recording
+// from its fragment index, one cut short (its lock file left behind) in one walk whose bytes the demuxer
+// then reads from memory. Each of the 60 fragments is large (about 250 KB), so the demuxer jumps from
+// header to header; a second pass over the headers would double the reads.
+TEST(PlaybackOpen, ASessionOpensReadingEachFragmentHeaderFromTheDiskOnce) {
+  const QString folder = Test_MakeTempDir(QStringLiteral("open-once"));
+  const QString source = TestMovie_Make(folder, QStringLiteral("source.mp4"), {.seconds = 60.0, .fragmented = true, .quantizer = 4});
+  ASSERT_FALSE(source.isEmpty());
+  struct Case {
+    const char* name;
+    bool interrupted;  // torn off in its 45th fragment, as by a killed recorder, its lock file left
+  };
+  for (const Case& c : {Case{"finished", false}, Case{"interrupted", true}}) {
+    SCOPED_TRACE(c.name);
+    const QString package = folder + QStringLiteral("/%1.vlvidcapb").arg(QLatin1String(c.name));
+    QDir().mkpath(package);
+    const QString movie = package + QStringLiteral("/VLCapturedMovie.mp4");
+    ASSERT_TRUE(QFile::copy(source, movie));
+    if (c.interrupted) {
+      ASSERT_TRUE(QFile::resize(movie, QFileInfo(movie).size() * 3 / 4));
+      QFile lock(package + QStringLiteral("/VLRecording.lock"));
+      ASSERT_TRUE(lock.open(QIODevice::WriteOnly));
+    }
+    PlaybackTest_Document(package)->updateSettingsFile();
+    const int fragments = Asset_ScanMovieFile(movie).completeFragments;
+    ASSERT_GE(fragments, c.interrupted ? 40 : 58);
+
+    const int64_t before = Asset_MovieFileReads();
+    PlaybackTestHost host;
+    VLPlaybackWC* window = host.openPlayable(package);
+    ASSERT_NE(window, nullptr);
+    const int64_t reads = Asset_MovieFileReads() - before;
+    // One read at each fragment header, and a few for the head, the index and the first pictures' data.
+    EXPECT_GE(reads, fragments);
+    EXPECT_LE(reads, fragments + 20) << fragments << " fragments";
+    EXPECT_NEAR(window->totalDuration(), c.interrupted ? 45.0 : 60.0, c.interrupted ? 2.0 : 0.1);
+  }
 }

@@ -13,6 +13,7 @@
 #include "platform/foundation/StandardLocations.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/media/asset/FragmentedAssetMinder.h"
+#include "platform/media/asset/MovieLayout.h"
 #include "platform/media/player/Player.h"
 #include "playback/ZRNSynchroMovieControllerView.h"
 #include "support/MediaTestSupport.h"
@@ -195,4 +196,62 @@ TEST_F(ProgressiveTest, ClosingNeverAsksAboutPendingExports) {
   EXPECT_FALSE(asked);
   EXPECT_FALSE(window.isNull()) << "the window stays the delegate's until the recording ends";
   EXPECT_EQ(document->numberOfPendingJobs(), 1) << "closing the view keeps the exports";
+}
+
+// A recording in progress opens reading each fragment header from the disk once (the walk that the
+// fragment minder goes on from keeps them for the demuxer), and the window still follows its growth
+// from that walk. Each fragment is large (about 250 KB), so a demuxer jumps from header to header.
+TEST_F(ProgressiveTest, ARecordingInProgressOpensReadingEachHeaderOnceAndFollowsItsGrowth) {
+  ZRNAppDelegate delegate;
+  const QString folder = Test_MakeTempDir(QStringLiteral("live-once"));
+  const QString source = TestMovie_Make(folder, QStringLiteral("source.mp4"), {.seconds = 60.0, .fragmented = true, .quantizer = 4});
+  ASSERT_FALSE(source.isEmpty());
+  const QString package = folder + QStringLiteral("/Cup Final.vlvidcapb");
+  QDir().mkpath(package);
+  const QString movie = package + QStringLiteral("/VLCapturedMovie.mp4");
+  QFile in(source);
+  ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+  const QByteArray bytes = in.readAll();
+  // Written up to the middle of its 45th fragment; the rest arrives while the window shows it.
+  const qsizetype written = bytes.size() * 3 / 4;
+  {
+    QFile out(movie);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    ASSERT_EQ(out.write(bytes.left(written)), written);
+  }
+  const int fragments = Asset_ScanMovieFile(movie).completeFragments;
+  ASSERT_GE(fragments, 40);
+  auto document = std::make_shared<VLDocument>();
+  document->setDocURL(QUrl::fromLocalFile(package));
+  document->setSegmentSeconds(1.0f);
+  document->setCaptureAudio(true);
+  document->setFrameSize(QSizeF(320, 240));
+
+  const int64_t before = Asset_MovieFileReads();
+  window = new VLProgressivePlayWC();
+  delegate.setCapturePlaybackWC(window);
+  window->setLiveDocument(document);
+  window->openLiveFootage(QUrl::fromLocalFile(movie));
+  ASSERT_TRUE(Test_WaitUntil([&] {
+    const auto item = window->player()->currentItem();
+    return window->fragmentedAssetMinder() != nullptr && item && item->currentVideoFrame() != nullptr;
+  }, 20000));
+  const int64_t reads = Asset_MovieFileReads() - before;
+  EXPECT_GE(reads, fragments);
+  EXPECT_LE(reads, fragments + 20) << fragments << " fragments";
+
+  ZRNSynchroMovieControllerView* bar = window->synchroMovieController();
+  const double first = MediaTimeGetSeconds(bar->maxSynchroTime());
+  EXPECT_NEAR(first, fragments, 1.5);
+  {
+    QFile out(movie);
+    ASSERT_TRUE(out.open(QIODevice::Append));
+    ASSERT_EQ(out.write(bytes.mid(written)), bytes.size() - written);
+  }
+  EXPECT_TRUE(Test_WaitUntil([&] { return MediaTimeGetSeconds(bar->maxSynchroTime()) > 59.5; }, 20000))
+      << MediaTimeGetSeconds(bar->maxSynchroTime());
+  // Taken up from the walk, not by probing the whole movie again.
+  const auto asset = std::dynamic_pointer_cast<FragmentedAsset>(window->capturedMovieAsset());
+  ASSERT_NE(asset, nullptr);
+  EXPECT_EQ(asset->fullProbes(), 1);
 }

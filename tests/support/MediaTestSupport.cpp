@@ -39,6 +39,7 @@ QString TestMovie_Make(const QString& folder, const QString& name, const TestMov
          << QStringLiteral("-pix_fmt") << QStringLiteral("yuv420p") << QStringLiteral("-g") << QString::number(recipe.keyInterval)
          << QStringLiteral("-keyint_min") << QString::number(recipe.keyInterval) << QStringLiteral("-sc_threshold")
          << QStringLiteral("0");
+  if (recipe.video && recipe.quantizer > 0) args << QStringLiteral("-qp") << QString::number(recipe.quantizer);
   if (recipe.audio) args << QStringLiteral("-c:a") << QStringLiteral("aac");
   if (recipe.fragmented)
     args << QStringLiteral("-movflags") << QStringLiteral("frag_keyframe+empty_moov+default_base_moof");

@@ -18,6 +18,9 @@ struct TestMovieRecipe {
   bool fragmented = false;
   int keyInterval = 30;  // frames between key frames (30 fps)
   QString size = QStringLiteral("320x240");
+  // A fixed x264 quantizer (0: the encoder's own rate). A low one makes large fragments, which a demuxer
+  // opening the movie jumps over from one fragment header to the next instead of reading through.
+  int quantizer = 0;
 };
 
 // Decoded video frames: their MD5s and presentation times (seconds), in display order.

@@ -141,20 +141,34 @@ bool Asset::U_ReadTracks(const AVFormatContext* ctx, const QString& path, int64_
 
 void Asset::probe() const { probeFile(nullptr); }
 
-void Asset::probeFile(MovieLayoutWalk* walk) const {
+MovieFileLayout Asset::probeFile(MovieLayoutWalk* walk) const {
   ProbeResult result;
   result.done = true;
   const QString path = m_url.isLocalFile() ? m_url.toLocalFile() : m_url.toString();
+  MovieFileLayout layout;
   if (!QFileInfo::exists(path)) {
     result.error = QStringLiteral("The movie file does not exist: %1").arg(path);
   } else {
-    MovieFileLayout layout;
+    std::shared_ptr<MovieHeaderBytes> headers;
     if (walk) {
       *walk = MovieLayoutWalk();
+      // A movie its writer finished grows no more: its fragment index tells its layout without a walk.
+      layout = Asset_ScanFinishedMovieFile(path);
+    }
+    if (walk && !layout.finished) {
+      walk->keepHeaderBytes();
       struct stat st {};
-      if (Asset_WalkMovieFile(path, walk, &st)) Asset_NoteLayout(path, st.st_dev, st.st_ino, *walk);
+      const bool walked = Asset_WalkMovieFile(path, walk, &st);
+      headers = walk->takeHeaderBytes();
+      if (walked) {
+        Asset_NoteLayout(path, st.st_dev, st.st_ino, *walk);
+        headers->device = st.st_dev;
+        headers->inode = st.st_ino;
+      } else {
+        headers.reset();
+      }
       layout = walk->layout();
-    } else {
+    } else if (!walk) {
       layout = Asset_ScanMovieFile(path);
     }
     result.canContainFragments = layout.hasMovieExtends;
@@ -163,7 +177,8 @@ void Asset::probeFile(MovieLayoutWalk* walk) const {
     const int64_t limit = layout.hasMovieExtends ? layout.readableLength : -1;
     result.byteLimit = limit;
     QString error;
-    FFmpegInputPtr input = Asset_TakeInput(path, limit, &error);
+    // The demuxer reads the fragment headers the walk has just read from memory, not from the disk again.
+    FFmpegInputPtr input = Asset_TakeInput(path, limit, &error, true, std::move(headers));
     MediaTime longest = kMediaTimeZero;
     if (!input) {
       result.error = error;
@@ -178,6 +193,7 @@ void Asset::probeFile(MovieLayoutWalk* walk) const {
     }
   }
   setProbeResult(result);
+  return layout;
 }
 
 void Asset::setProbeResult(const ProbeResult& result) const {

@@ -179,8 +179,10 @@ class Asset : public std::enable_shared_from_this<Asset> {
   };
   ProbeResult probeResult() const;
   // The probe of probe(); with a walk, the file's layout comes from walking it afresh with that walk,
-  // which is left where it ended (a growing movie is walked on from there).
-  void probeFile(MovieLayoutWalk* walk) const;
+  // which is left where it ended (a growing movie is walked on from there), unless the movie is finished
+  // (closed by its fragment index): then it is known from that index and the walk is not started.
+  // Answers the layout it went by.
+  MovieFileLayout probeFile(MovieLayoutWalk* walk) const;
   // Replaces what was known.
   void setProbeResult(const ProbeResult& result) const;
   // Marks every key as loaded or failed from the probe's outcome.
@@ -202,12 +204,16 @@ class Asset : public std::enable_shared_from_this<Asset> {
 // (probe, player, export) opens them here. Returns empty and sets the error text on failure.
 // findStreamInfo NO skips reading packets to learn what the header does not say (enough for mov/mp4
 // files a probe has already accepted).
-FFmpegInputPtr Asset_OpenInput(const QString& path, int64_t byteLimit, QString* error, bool findStreamInfo = true);
+// With the header bytes a walk of the same file (same device and inode) kept, the demuxer reads those
+// from memory: opening the movie then reads its fragment headers from the disk once, in the walk.
+FFmpegInputPtr Asset_OpenInput(const QString& path, int64_t byteLimit, QString* error, bool findStreamInfo = true,
+                               MovieHeaderBytesRef headers = nullptr);
 // Opening a long fragmented movie reads every fragment header, so an input that one reader is done
 // with is parked for the next reader of the same readable part of the same file (the probe's for the
 // player or an export). Asset_TakeInput answers a parked input (positioned anywhere: seek before
 // reading) or opens a new one; Asset_ParkInput keeps a few for a short while.
-FFmpegInputPtr Asset_TakeInput(const QString& path, int64_t byteLimit, QString* error, bool findStreamInfo = true);
+FFmpegInputPtr Asset_TakeInput(const QString& path, int64_t byteLimit, QString* error, bool findStreamInfo = true,
+                               MovieHeaderBytesRef headers = nullptr);
 // An input over the part of a growing movie that an earlier reader had not reached: the movie's header
 // and its fragments from the last one that begins before readUpTo (where that reader's readable length
 // ended) up to byteLimit. Its times are the movie's own; nothing before that fragment can be read.

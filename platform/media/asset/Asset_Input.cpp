@@ -39,11 +39,33 @@ class LimitedFile : public FFmpegIOSource {
       : m_fd(fd), m_limit(headEnd + (fileLimit - skipTo)), m_headEnd(headEnd), m_skip(skipTo - headEnd) {}
   ~LimitedFile() override { ::close(m_fd); }
 
+  // The header bytes a walk of this very file kept: read from memory while they are here.
+  void setHeaderBytes(MovieHeaderBytesRef bytes) { m_kept = std::move(bytes); }
+  void forgetHeaderBytes() { m_kept.reset(); }
+
   int read(uint8_t* buf, int size) override {
     int64_t left = m_limit - m_pos;
     if (left <= 0) return AVERROR_EOF;
     if (m_pos < m_headEnd) left = std::min(left, m_headEnd - m_pos);
-    const int64_t want = std::min<int64_t>(size, left);
+    int64_t want = std::min<int64_t>(size, left);
+    if (m_kept && m_skip == 0) {
+      const auto& ranges = m_kept->ranges;
+      auto next = std::upper_bound(ranges.begin(), ranges.end(), m_pos,
+                                   [](int64_t at, const auto& range) { return at < range.first; });
+      if (next != ranges.begin()) {
+        const auto& [at, bytes] = *std::prev(next);
+        const int64_t inside = at + int64_t(bytes.size()) - m_pos;
+        if (inside > 0) {
+          const int64_t n = std::min(want, inside);
+          std::memcpy(buf, bytes.data() + (m_pos - at), size_t(n));
+          m_pos += n;
+          return int(n);
+        }
+      }
+      // From the disk only up to the next kept header.
+      if (next != ranges.end()) want = std::min(want, next->first - m_pos);
+    }
+    Asset_CountMovieFileRead();
     const ssize_t got = ::pread(m_fd, buf, size_t(want), m_pos < m_headEnd ? m_pos : m_pos + m_skip);
     if (got < 0) return AVERROR(errno);
     if (got == 0) return AVERROR_EOF;
@@ -68,6 +90,7 @@ class LimitedFile : public FFmpegIOSource {
   int64_t m_pos = 0;
   int64_t m_headEnd = INT64_MAX;
   int64_t m_skip = 0;
+  MovieHeaderBytesRef m_kept;
 };
 
 }  // namespace
@@ -219,7 +242,8 @@ int U_FindStreamInfo(AVFormatContext* ctx) {
 int64_t Asset_InputsOpened() { return gInputsOpened.load(); }
 int64_t Asset_GrownInputsOpened() { return gGrownInputsOpened.load(); }
 
-FFmpegInputPtr Asset_TakeInput(const QString& path, int64_t byteLimit, QString* error, bool findStreamInfo) {
+FFmpegInputPtr Asset_TakeInput(const QString& path, int64_t byteLimit, QString* error, bool findStreamInfo,
+                               MovieHeaderBytesRef headers) {
   InputKey key;
   if (U_InputKey(path, byteLimit, &key)) {
     std::list<ParkedInput> expired;
@@ -234,7 +258,7 @@ FFmpegInputPtr Asset_TakeInput(const QString& path, int64_t byteLimit, QString* 
       return input;
     }
   }
-  return Asset_OpenInput(path, byteLimit, error, findStreamInfo);
+  return Asset_OpenInput(path, byteLimit, error, findStreamInfo, std::move(headers));
 }
 
 void Asset_ParkInput(const QString& path, int64_t byteLimit, FFmpegInputPtr input, bool hasStreamInfo) {
@@ -273,6 +297,7 @@ namespace {
 
 FFmpegInputPtr U_OpenOver(std::unique_ptr<LimitedFile> file, QString* error, bool findStreamInfo) {
   ++gInputsOpened;
+  LimitedFile* source = file.get();
   FFmpegIOPtr io = FFmpeg_MakeReadIO(std::move(file));
   AVFormatContext* ctx = io ? avformat_alloc_context() : nullptr;
   if (!ctx) {
@@ -296,6 +321,8 @@ FFmpegInputPtr U_OpenOver(std::unique_ptr<LimitedFile> file, QString* error, boo
   }
   // Every reader sees the same times, so the retiming happens here, for all of them.
   if (!Asset_BelieveStreamTimes(ctx, error)) return {};
+  // The headers are read: what is read from here on is media data.
+  source->forgetHeaderBytes();
   return input;
 }
 
@@ -350,13 +377,17 @@ FFmpegInputPtr Asset_OpenGrownInput(const QString& path, int64_t readUpTo, int64
   return U_OpenOver(std::make_unique<LimitedFile>(fd, headerEnd, from, limit), error, true);
 }
 
-FFmpegInputPtr Asset_OpenInput(const QString& path, int64_t byteLimit, QString* error, bool findStreamInfo) {
+FFmpegInputPtr Asset_OpenInput(const QString& path, int64_t byteLimit, QString* error, bool findStreamInfo,
+                               MovieHeaderBytesRef headers) {
   struct stat st {};
   const int fd = Asset_OpenMovieFile(path, error, &st);
   if (fd < 0) return {};
   const int64_t size = st.st_size;
-  return U_OpenOver(std::make_unique<LimitedFile>(fd, byteLimit >= 0 ? std::min(byteLimit, size) : size), error,
-                    findStreamInfo);
+  auto file = std::make_unique<LimitedFile>(fd, byteLimit >= 0 ? std::min(byteLimit, size) : size);
+  // Only the bytes of the file walked: one that took its place since has other bytes.
+  if (headers && headers->device == uint64_t(st.st_dev) && headers->inode == uint64_t(st.st_ino))
+    file->setHeaderBytes(std::move(headers));
+  return U_OpenOver(std::move(file), error, findStreamInfo);
 }
 
 // ---------------------------------------------------------------------------------------------------

@@ -13,6 +13,7 @@ extern "C" {
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <set>
 
@@ -181,12 +182,20 @@ TrackFragment U_ReadTrackFragment(const char* data, int64_t begin, int64_t end,
 
 }  // namespace
 
+namespace {
+std::atomic<int64_t> gMovieFileReads{0};
+}  // namespace
+
+int64_t Asset_MovieFileReads() { return gMovieFileReads.load(); }
+void Asset_CountMovieFileRead() { ++gMovieFileReads; }
+
 MovieFileSource::MovieFileSource(int fd) : m_fd(fd) {
   struct stat st {};
   if (::fstat(fd, &st) == 0) m_size = st.st_size;
 }
 
 int64_t MovieFileSource::readAt(int64_t offset, char* buf, int64_t length) {
+  Asset_CountMovieFileRead();
   int64_t done = 0;
   while (done < length) {
     const ssize_t got = ::pread(m_fd, buf + done, size_t(length - done), offset + done);
@@ -266,6 +275,14 @@ void MovieLayoutWalk::U_ReadFragmentHeader(MovieChunkReader& in, int64_t at, int
   }
 }
 
+void MovieLayoutWalk::U_Keep(MovieChunkReader& in, int64_t at, int64_t size) {
+  // Boxes past the largest header the walk reads whole are left to the disk.
+  if (!m_kept || size <= 0 || size > kMaxParsedBox) return;
+  if (!m_kept->ranges.empty() && m_kept->ranges.back().first + int64_t(m_kept->ranges.back().second.size()) > at) return;
+  std::string bytes(size_t(size), '\0');
+  if (in.read(at, bytes.data(), size)) m_kept->ranges.emplace_back(at, std::move(bytes));
+}
+
 bool MovieLayoutWalk::walkOn(MovieByteSource& source) {
   const int64_t fileSize = source.size();
   if (fileSize < m_layout.fileSize || (m_started && !m_layout.isBoxFile)) return false;
@@ -285,6 +302,10 @@ bool MovieLayoutWalk::walkOn(MovieByteSource& source) {
       U_ReadMovieBox(in, m_at, size, headerSize);
       m_layout.headerEnd = m_at + size;
     }
+    // What a demuxer reads of the box when it opens the movie: all of a header, the header of media data.
+    if (std::memcmp(type, "mdat", 4) == 0) U_Keep(in, m_at, headerSize);
+    else if (std::memcmp(type, "free", 4) != 0 && std::memcmp(type, "skip", 4) != 0 && std::memcmp(type, "mfra", 4) != 0)
+      U_Keep(in, m_at, size);
     if (std::memcmp(type, "moof", 4) == 0) {
       m_pendingMoof = m_at;
       U_ReadFragmentHeader(in, m_at, size);
@@ -413,6 +434,17 @@ MovieFileLayout Asset_ScanMovieFile(const QString& path) {
     walk.walkOn(source);
     layout = walk.layout();
   }
+  ::close(fd);
+  return layout;
+}
+
+MovieFileLayout Asset_ScanFinishedMovieFile(const QString& path) {
+  struct stat st {};
+  const int fd = Asset_OpenMovieFile(path, nullptr, &st);
+  if (fd < 0) return MovieFileLayout();
+  MovieFileLayout layout;
+  MovieFileSource source(fd, st.st_size);
+  if (!U_FinishedMovie(fd, source, &layout)) layout = MovieFileLayout();
   ::close(fd);
   return layout;
 }

@@ -33,9 +33,10 @@ void FragmentedAsset::U_ProbeWhole() const {
   struct stat st {};
   const QString path = URL().toLocalFile();
   const bool known = ::stat(QFile::encodeName(path).constData(), &st) == 0;
-  probeFile(&m_walk);
-  m_device = known ? uint64_t(st.st_dev) : 0;
-  m_inode = known ? uint64_t(st.st_ino) : 0;
+  const bool finished = probeFile(&m_walk).finished;
+  // A finished movie has no walk to go on from: a later refresh probes it whole again.
+  m_device = known && !finished ? uint64_t(st.st_dev) : 0;
+  m_inode = known && !finished ? uint64_t(st.st_ino) : 0;
   m_walkedEnds = m_walk.trackEnds();
 }
 

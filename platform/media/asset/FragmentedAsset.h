@@ -3,7 +3,10 @@
 // refresh takes up what was appended since the last one and, when the movie has grown, posts the
 // duration-change notification. Taking up a fragment reads only that fragment's boxes: the walk over
 // the file goes on from where it ended, and the tracks' ends move by what the new fragments add. The
-// file is probed afresh only when it is not the one walked any more (replaced, or shorter).
+// file is probed afresh only when it is not the one walked any more (replaced, or shorter). The first
+// probe reads every fragment header from the disk once: the walk keeps what it read for the demuxer that
+// opens the movie next. A movie its writer finished (closed by its fragment index) is not walked at all:
+// it opens from that index, as a plain asset does.
 
 #include "platform/media/asset/Asset.h"
 

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
+#include <string>
 #include <vector>
 
 class QIODevice;
@@ -25,6 +27,15 @@ struct MovieFileLayout {
   // fragment, so the track ends below stay empty.
   bool finished = false;
 };
+
+// The bytes of a movie's boxes that a walk read on its way: the movie's header and each fragment header
+// with the header of its media data, in file order. A demuxer that opens the movie right after the walk
+// reads them from here instead of asking the disk for every fragment header a second time.
+struct MovieHeaderBytes {
+  uint64_t device = 0, inode = 0;  // the file walked
+  std::vector<std::pair<int64_t, std::string>> ranges;  // offset and bytes, in file order, not overlapping
+};
+using MovieHeaderBytesRef = std::shared_ptr<const MovieHeaderBytes>;
 
 // Reads bytes of a file at any offset; the walk asks for a few KiB at each box.
 class MovieByteSource {
@@ -49,10 +60,15 @@ class MovieLayoutWalk {
   bool knowsTrackEnds() const { return m_endsKnown; }
   // Offsets of the complete fragments' headers, in file order.
   const std::vector<int64_t>& fragmentStarts() const { return m_fragmentStarts; }
+  // While on, the walk keeps the header bytes it reads (see MovieHeaderBytes); takeHeaderBytes() hands
+  // them over and stops keeping.
+  void keepHeaderBytes() { m_kept = std::make_shared<MovieHeaderBytes>(); }
+  std::shared_ptr<MovieHeaderBytes> takeHeaderBytes() { return std::move(m_kept); }
 
  private:
   bool U_ReadMovieBox(MovieChunkReader& in, int64_t at, int64_t size, int headerSize);
   void U_ReadFragmentHeader(MovieChunkReader& in, int64_t at, int64_t size);
+  void U_Keep(MovieChunkReader& in, int64_t at, int64_t size);
 
   MovieFileLayout m_layout;
   int64_t m_at = 0;              // the next top-level box
@@ -64,6 +80,7 @@ class MovieLayoutWalk {
   std::map<uint32_t, int64_t> m_trackEnds;
   std::map<uint32_t, int64_t> m_pendingEnds;        // of the pending fragment
   std::vector<int64_t> m_fragmentStarts;
+  std::shared_ptr<MovieHeaderBytes> m_kept;
 };
 
 // Walks the top-level boxes of a mov/mp4 file. Every size read from the file is believed only up to the
@@ -71,6 +88,9 @@ class MovieLayoutWalk {
 // from its first and last boxes, and its fragment headers are asked of the disk all at once, ahead of
 // the demuxer that reads them one after the other.
 MovieFileLayout Asset_ScanMovieFile(const QString& path);
+// The layout of a finished fragmented movie from its fragment index alone (its fragment headers asked of
+// the disk ahead, as above); a layout that is not `finished` when the file is anything else.
+MovieFileLayout Asset_ScanFinishedMovieFile(const QString& path);
 // The same walk over an open, seekable device (the file's bytes from its start).
 MovieFileLayout Asset_ScanMovieData(QIODevice& device);
 
@@ -87,6 +107,11 @@ class MovieFileSource : public MovieByteSource {
   int m_fd;
   int64_t m_size = 0;
 };
+
+// Reads from movie files (walks of their boxes and demuxers' reads through Asset_OpenInput) that went
+// to the file, not to bytes kept in memory, since the process started (for tests and benchmarks).
+int64_t Asset_MovieFileReads();
+void Asset_CountMovieFileRead();
 
 // Opens the movie file and walks it on with walk; *info gets what the opened file is. False when it
 // cannot be opened (a FIFO in its place is refused at once) or the walk cannot go on over it.
