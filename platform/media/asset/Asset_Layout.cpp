@@ -24,6 +24,8 @@ namespace {
 constexpr int64_t kChunk = 16 * 1024;
 // Fragment headers and movie-extends boxes larger than this are not read whole.
 constexpr int64_t kMaxParsedBox = 4 * 1024 * 1024;
+// A fragment header of a recording is a few KiB: two hours of them stay well under this.
+constexpr int64_t kMaxKeptHeaderBytes = 64 * 1024 * 1024;
 // A fragment index larger than this is not read (2 hours of 2 s fragments need about 150 KiB).
 constexpr int64_t kMaxFragmentIndex = 16 * 1024 * 1024;
 // How much of each fragment the demuxer reads when it opens the movie: its own buffer at the header.
@@ -276,11 +278,14 @@ void MovieLayoutWalk::U_ReadFragmentHeader(MovieChunkReader& in, int64_t at, int
 }
 
 void MovieLayoutWalk::U_Keep(MovieChunkReader& in, int64_t at, int64_t size) {
-  // Boxes past the largest header the walk reads whole are left to the disk.
-  if (!m_kept || size <= 0 || size > kMaxParsedBox) return;
+  // Boxes past the largest header the walk reads whole are left to the disk, and so is everything once
+  // a file of many boxes (a damaged or hostile one) has filled what may be kept.
+  if (!m_kept || size <= 0 || size > kMaxParsedBox || m_kept->total + size > kMaxKeptHeaderBytes) return;
   if (!m_kept->ranges.empty() && m_kept->ranges.back().first + int64_t(m_kept->ranges.back().second.size()) > at) return;
   std::string bytes(size_t(size), '\0');
-  if (in.read(at, bytes.data(), size)) m_kept->ranges.emplace_back(at, std::move(bytes));
+  if (!in.read(at, bytes.data(), size)) return;
+  m_kept->total += size;
+  m_kept->ranges.emplace_back(at, std::move(bytes));
 }
 
 bool MovieLayoutWalk::walkOn(MovieByteSource& source) {

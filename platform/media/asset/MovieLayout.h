@@ -34,6 +34,7 @@ struct MovieFileLayout {
 struct MovieHeaderBytes {
   uint64_t device = 0, inode = 0;  // the file walked
   std::vector<std::pair<int64_t, std::string>> ranges;  // offset and bytes, in file order, not overlapping
+  int64_t total = 0;                                     // bytes kept in all
 };
 using MovieHeaderBytesRef = std::shared_ptr<const MovieHeaderBytes>;
 
