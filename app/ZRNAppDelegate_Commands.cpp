@@ -7,6 +7,7 @@
 #include "app/ZRNAppPreferences.h"
 #include "common/ZRNAlerts.h"
 #include "common/ZRNAppSetup.h"
+#include "common/ZRNBaseClasses.h"
 #include "common/ZRNLogger.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/Fmt.h"
@@ -147,19 +148,21 @@ void ZRNAppDelegate::showAboutBox() {
     auto* product = new QLabel(panel);
     product->setObjectName(QStringLiteral("aboutProductNumberField"));
     product->hide();
-    auto* acknowledgments = new QPushButton(QCoreApplication::translate("Localizable", "Acknowledgments"), panel);
+    // Links that open elsewhere; Tab reaches each and Space follows it.
+    auto* acknowledgments = new ZRNHyperlinkButton(QCoreApplication::translate("Localizable", "Acknowledgments"), panel);
     acknowledgments->setObjectName(QStringLiteral("aboutAcknowledgementsTitle"));
-    acknowledgments->setFlat(true);
+    acknowledgments->setAccessibleDescription(QCoreApplication::translate("Localizable", "Opens the acknowledgments"));
     connect(acknowledgments, &QPushButton::clicked, this, [this] { showAcknowledgments(); });
-    auto* website = new QPushButton(QCoreApplication::translate("Localizable", "Velmora Website"), panel);
+    auto* website = new ZRNHyperlinkButton(QCoreApplication::translate("Localizable", "Velmora Website"), panel);
     website->setObjectName(QStringLiteral("aboutLicenseAgreementTitle"));
-    website->setFlat(true);
+    website->setAccessibleDescription(QCoreApplication::translate("Localizable", "Opens Velmora's website"));
     connect(website, &QPushButton::clicked, this, [this] { launchVendorWebsite(); });
     layout->addWidget(name);
     layout->addWidget(version);
     layout->addWidget(product);
-    layout->addWidget(acknowledgments);
-    layout->addWidget(website);
+    // As wide as their text, so that the focus ring hugs the link.
+    layout->addWidget(acknowledgments, 0, Qt::AlignHCenter);
+    layout->addWidget(website, 0, Qt::AlignHCenter);
     Window_FitTitleAndTexts(panel);
     m_aboutPanel = panel;
   }

@@ -17,6 +17,8 @@
 
 namespace {
 const char* const kInstalledProperty = "ZRNMainMenuInstalled";
+// The top-level menus in the order they are made.
+constexpr int kHelpMenuIndex = 4;
 
 QString menuText(const char* title) { return QCoreApplication::translate("MenuItems", title); }
 }  // namespace
@@ -132,7 +134,7 @@ void ZRNAppMenus::installInWindow(QMainWindow* window, const QStringList& names)
   window->setProperty(kInstalledProperty, true);
   QMenuBar* bar = window->menuBar();
   const QList<QAction*> existing = bar->actions();
-  QAction* before = existing.value(0);
+  QAction* front = existing.value(0);
   // The menus are shared, but each bar gets items of its own: a screen reader's item of a menu bar is
   // made once per action and names the bar that asked first as its parent, so an item shared by two bars
   // would read as nothing in one of them (and in all once that bar is gone).
@@ -141,7 +143,8 @@ void ZRNAppMenus::installInWindow(QMainWindow* window, const QStringList& names)
     auto* item = new QAction(menu->title(), bar);
     item->setObjectName(menu->objectName());
     item->setMenu(menu);
-    bar->insertAction(before, item);
+    // The window's own menus go between the application's and Help, which ends the bar as on every desktop.
+    bar->insertAction(menu == m_mainMenu.value(kHelpMenuIndex) ? nullptr : front, item);
     // Qt matches a menu command's shortcut through the menu's item, and a menu made the menu of several
     // items keeps only the last as its own (whose window may be hidden): the commands belong to every
     // window with the menus instead.

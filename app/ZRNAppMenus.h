@@ -6,8 +6,9 @@
 // Each top-level menu opens with Alt and its mnemonic letter (objectName without the "&": "Velmora",
 // "File", ...). The Window menu lists the open windows after its commands.
 //
-// Every top-level document window (QMainWindow) gets these menus at the front of its menu bar when it is
-// first shown, so the commands and their shortcuts work from any window. An action is validated by the
+// Every top-level document window (QMainWindow) gets these menus in its menu bar when it is first shown,
+// so the commands and their shortcuts work from any window: Help at the end of the bar, the others at its
+// front, before the window's own menus. An action is validated by the
 // application delegate when its menu opens and again when it is triggered (a shortcut of a disabled
 // command does nothing).
 
@@ -41,11 +42,11 @@ class ZRNAppMenus : public QObject {
   QMenu* recentsMenu() const;
   void setRecentsMenu(QMenu* menu);
 
-  // Puts the main menu (or the top-level menus of these object names) at the front of the window's menu
-  // bar, once per window, and lets F10 open the bar's first menu.
+  // Puts the main menu (or the top-level menus of these object names) in the window's menu bar, once per
+  // window (Help last, the others first), and lets F10 open the bar's first menu.
   void installInWindow(QMainWindow* window, const QStringList& names = {});
-  // Velmora's open windows as the Window menu lists them: the live window, the live recording's, the
-  // playback windows of saved sessions, the preferences.
+  // Velmora's open windows as the Window menu lists them: the live window, the live recording's and the
+  // playback windows of saved sessions (not the preferences).
   QList<QWidget*> openWindows() const;
   // Validates every command of the menu (titles and enabling).
   void validateMenu(QMenu* menu);

@@ -1,10 +1,11 @@
-// The Window menu's list of Velmora's open windows: choosing one brings it forward.
+// The Window menu's list of Velmora's open windows: choosing one brings it forward. The preferences are a
+// panel of the application rather than a window of one's work: they are left out (Velmora > Preferences…
+// and Ctrl+, bring them forward).
 
 #include "app/ZRNAppMenus.h"
 
 #include "app/ZRNAppDelegate.h"
 #include "playback/VLProgressivePlayWC.h"
-#include "prefs/ZRNPrefsController.h"
 
 #include <QAction>
 #include <QApplication>
@@ -30,7 +31,6 @@ QList<QWidget*> ZRNAppMenus::openWindows() const {
   add(VLLiveWC_Window());
   add(m_delegate->capturePlaybackWC());
   for (const QPointer<QWidget>& window : m_delegate->playbackWindows()) add(window.data());
-  add(ZRNPrefsController::existingController());
   return windows;
 }
 

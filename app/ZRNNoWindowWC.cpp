@@ -13,8 +13,25 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 QString text(const char* source) { return QCoreApplication::translate("MenuItems", source); }
+
+// A push button with room on either side of its text: the desktop style sizes a button to its text with
+// only a few pixels to spare, so a long title touches the frame.
+class U_RoomyButton : public QPushButton {
+ public:
+  using QPushButton::QPushButton;
+  QSize sizeHint() const override {
+    QSize size = QPushButton::sizeHint();
+    // At least an "M" and a half of the button's own font between the text and each side of the frame.
+    const int room = fontMetrics().horizontalAdvance(QLatin1Char('M')) * 3 / 2;
+    size.setWidth(std::max(size.width(), fontMetrics().horizontalAdvance(this->text()) + 2 * room));
+    return size;
+  }
+  QSize minimumSizeHint() const override { return sizeHint(); }
+};
 }  // namespace
 
 ZRNNoWindowWC::ZRNNoWindowWC(ZRNAppDelegate* delegate) : m_delegate(delegate) {
@@ -31,10 +48,10 @@ ZRNNoWindowWC::ZRNNoWindowWC(ZRNAppDelegate* delegate) : m_delegate(delegate) {
   layout->addWidget(note);
   auto* buttons = new QHBoxLayout;
   buttons->setSpacing(8);
-  m_newLiveSessionBtn = new QPushButton(text("New Live Session"), central);
+  m_newLiveSessionBtn = new U_RoomyButton(text("New Live Session"), central);
   m_newLiveSessionBtn->setObjectName(QStringLiteral("newLiveSessionBtn"));
   m_newLiveSessionBtn->setDefault(true);
-  m_openBtn = new QPushButton(text("Open…"), central);
+  m_openBtn = new U_RoomyButton(text("Open…"), central);
   m_openBtn->setObjectName(QStringLiteral("openBtn"));
   buttons->addWidget(m_newLiveSessionBtn);
   buttons->addWidget(m_openBtn);

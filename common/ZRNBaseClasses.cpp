@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <QResizeEvent>
 
+#include <algorithm>
 #include <cmath>
 
 ZRNSizingWC::ZRNSizingWC(QWidget* parent) : ZRN_CommonInitWC<QMainWindow>(parent) {}
@@ -52,6 +53,30 @@ ZRNHyperlinkButton::ZRNHyperlinkButton(QWidget* parent) : ZRNHyperlinkButton(QSt
 ZRNHyperlinkButton::ZRNHyperlinkButton(const QString& text, QWidget* parent) : QPushButton(text, parent) {
   setFlat(true);
   setCursor(Qt::PointingHandCursor);
+}
+
+QSize ZRNHyperlinkButton::sizeHint() const {
+  const QFontMetrics metrics = fontMetrics();
+  const int room = metrics.height() / 2;
+  return {metrics.horizontalAdvance(text()) + 2 * room, std::max(QPushButton::sizeHint().height(), metrics.height() + room)};
+}
+
+void ZRNHyperlinkButton::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  const QPalette::ColorGroup group = isEnabled() ? QPalette::Active : QPalette::Disabled;
+  // The link colour reads on the window's background in the light and the dark palettes alike; the
+  // style's own focus frame is drawn in colours that a dark window hides.
+  const QColor link = palette().color(group, isEnabled() ? QPalette::Link : QPalette::WindowText);
+  if (hasFocus()) {
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(link, 1.5));
+    painter.drawRoundedRect(QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5), 4, 4);
+  }
+  QFont underlined = font();
+  underlined.setUnderline(true);
+  painter.setFont(underlined);
+  painter.setPen(isDown() ? link.darker(130) : link);
+  painter.drawText(rect(), Qt::AlignCenter | Qt::TextShowMnemonic, text());
 }
 
 ZRNAspectRatioBox::ZRNAspectRatioBox(QWidget* parent) : QWidget(parent) {

@@ -100,12 +100,20 @@ class ZRN_CommonInitSplitView : public QSplitter {
   QSplitterHandle* createHandle() override;
 };
 
-// A link-style button: flat, and the pointing-hand cursor over it.
+// A link-style button: its text underlined in the palette's link colour, the pointing-hand cursor over
+// it, and a ring in that colour while it has the keyboard focus. Still a button to the keys (Tab, Space)
+// and to assistive technology.
 class ZRNHyperlinkButton : public QPushButton {
   Q_OBJECT
  public:
   explicit ZRNHyperlinkButton(QWidget* parent = nullptr);
   explicit ZRNHyperlinkButton(const QString& text, QWidget* parent = nullptr);
+
+  // The text with half a line of room on either side, for the ring.
+  QSize sizeHint() const override;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
 };
 
 // Holds one content widget (a movie view) at a fixed width-to-height ratio, as large as fits and

@@ -266,7 +266,7 @@ void VLPlaybackWC::U_BuildMenus() {
               QKeySequence(Qt::CTRL | Qt::Key_E), &VLPlaybackWC::exportInOutClip);
   U_AddAction(exports, QStringLiteral("exportMoment"), U_MenuTitle("Export Moment"), QKeySequence(Qt::Key_M),
               &VLPlaybackWC::exportMoment);
-  U_AddAction(exports, QStringLiteral("exportAll"), U_MenuTitle("Export Session Movie..."),
+  U_AddAction(exports, QStringLiteral("exportAll"), U_MenuTitle("Export Session Movie…"),
               QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E), &VLPlaybackWC::exportAll);
 
   U_AddAction(view, QStringLiteral("showHideJobsPanel"), U_MenuTitle("Show or Hide Export History"),

@@ -102,7 +102,7 @@ bool MBPreferencesController::eventFilter(QObject* watched, QEvent* event) {
 
 void MBPreferencesController::windowDidLoad() {
   // Nothing to do on Linux: a tool window stays when the application is deactivated, and the Window
-  // menu lists no windows.
+  // menu leaves the preferences window out by itself (it lists only the live and session windows).
 }
 
 void MBPreferencesController::showWindow() {

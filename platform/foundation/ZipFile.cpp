@@ -1,11 +1,13 @@
 #include "platform/foundation/ZipFile.h"
 
 #include "platform/foundation/Fmt.h"
+#include "platform/foundation/SafeFile.h"
 
 #include <minizip/unzip.h>
 #include <minizip/zip.h>
 
 #include <QDate>
+#include <QFile>
 #include <QTime>
 
 #include <algorithm>
@@ -25,6 +27,20 @@ constexpr uLong kRegularFileAttributes = 0100644UL << 16;
 
 zipFile asZip(void* handle) { return static_cast<zipFile>(handle); }
 unzFile asUnz(void* handle) { return static_cast<unzFile>(handle); }
+
+// The end-of-central-directory record of an archive with no entries and no comment: its signature
+// "PK\5\6", then disk numbers, entry counts, directory size and offset, comment length, all 0.
+constexpr qint64 kEmptyArchiveSize = 22;
+
+// Whether the file at path is exactly that record and nothing else. Anything more (a comment, a
+// directory, other bytes before it) is left to minizip to judge.
+bool U_IsEmptyArchive(const QString& path) {
+  QFile file;
+  if (!SafeFile_OpenForReading(file, path) || file.size() != kEmptyArchiveSize) return false;
+  const QByteArray record = file.read(kEmptyArchiveSize + 1);
+  if (record.size() != kEmptyArchiveSize || !record.startsWith(QByteArrayLiteral("PK\x05\x06"))) return false;
+  return std::all_of(record.cbegin() + 4, record.cend(), [](char c) { return c == 0; });
+}
 }  // namespace
 
 ZipException::ZipException(const QString& reason) : ZipException(0, reason) {}
@@ -82,6 +98,11 @@ ZipFile::ZipFile(const QString& fileName, int32_t mode) : m_fileName(fileName), 
   switch (mode) {
     case ZipFileModeUnzip:
       m_unzFile = unzOpen64(path.constData());
+      // minizip refuses the archive that it writes itself when it is closed without entries.
+      if (!m_unzFile && U_IsEmptyArchive(fileName)) {
+        m_emptyArchive = true;
+        return;
+      }
       break;
     case ZipFileModeCreate:
       m_zipFile = zipOpen64(path.constData(), APPEND_STATUS_CREATE);
@@ -102,6 +123,10 @@ ZipFile::~ZipFile() {
 
 void ZipFile::requireUnzipMode() const {
   if (m_mode != ZipFileModeUnzip) throw ZipException(QStringLiteral("Operation not permitted without Unzip mode"));
+}
+
+void ZipFile::throwNoEntry(const char* reason) const {
+  throw ZipException(UNZ_END_OF_LIST_OF_FILE, Fmt(QString::fromLatin1(reason), m_fileName));
 }
 
 void ZipFile::requireZipMode() const {
@@ -149,6 +174,7 @@ std::unique_ptr<ZipWriteStream> ZipFile::writeFileInZipWithName(const QString& n
 
 quint64 ZipFile::numFilesInZip() {
   requireUnzipMode();
+  if (m_emptyArchive) return 0;
   unz_global_info64 info = {};
   const int err = unzGetGlobalInfo64(asUnz(m_unzFile), &info);
   if (err != UNZ_OK) throw ZipException(err, Fmt(QStringLiteral("Error in getting global info in '%@'"), m_fileName));
@@ -169,6 +195,7 @@ QList<FileInZipInfo> ZipFile::listFileInZipInfos() {
 
 void ZipFile::goToFirstFileInZip() {
   requireUnzipMode();
+  if (m_emptyArchive) throwNoEntry("Error in going to first file in zip in '%@'");
   const int err = unzGoToFirstFile(asUnz(m_unzFile));
   if (err != UNZ_OK)
     throw ZipException(err, Fmt(QStringLiteral("Error in going to first file in zip in '%@'"), m_fileName));
@@ -176,6 +203,7 @@ void ZipFile::goToFirstFileInZip() {
 
 bool ZipFile::goToNextFileInZip() {
   requireUnzipMode();
+  if (m_emptyArchive) return false;
   const int err = unzGoToNextFile(asUnz(m_unzFile));
   if (err == UNZ_END_OF_LIST_OF_FILE) return false;
   if (err != UNZ_OK)
@@ -185,6 +213,7 @@ bool ZipFile::goToNextFileInZip() {
 
 bool ZipFile::locateFileInZip(const QString& fileNameInZip) {
   requireUnzipMode();
+  if (m_emptyArchive) return false;
   const int err = unzLocateFile(asUnz(m_unzFile), fileNameInZip.toUtf8().constData(), 1);
   if (err == UNZ_END_OF_LIST_OF_FILE) return false;
   if (err != UNZ_OK)
@@ -194,6 +223,7 @@ bool ZipFile::locateFileInZip(const QString& fileNameInZip) {
 
 FileInZipInfo ZipFile::getCurrentFileInZipInfo() {
   requireUnzipMode();
+  if (m_emptyArchive) throwNoEntry("Error in getting current file info in '%@'");
   char name[kNameBufferSize] = {};
   unz_file_info64 info = {};
   const int err = unzGetCurrentFileInfo64(asUnz(m_unzFile), &info, name, sizeof name - 1, nullptr, 0, nullptr, 0);
@@ -216,6 +246,7 @@ FileInZipInfo ZipFile::getCurrentFileInZipInfo() {
 }
 
 QString ZipFile::currentFileName() {
+  if (m_emptyArchive) throwNoEntry("Error in getting current file info in '%@'");
   char name[kNameBufferSize] = {};
   unz_file_info64 info = {};
   const int err = unzGetCurrentFileInfo64(asUnz(m_unzFile), &info, name, sizeof name - 1, nullptr, 0, nullptr, 0);
@@ -248,6 +279,7 @@ void ZipFile::close() {
     case ZipFileModeUnzip:
       err = m_unzFile ? unzClose(asUnz(m_unzFile)) : UNZ_OK;
       m_unzFile = nullptr;
+      m_emptyArchive = false;
       break;
     default:
       throw ZipException(Fmt(QStringLiteral("Unknown mode %d"), m_mode));

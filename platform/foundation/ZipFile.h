@@ -3,6 +3,10 @@
 // ZipWriteStream writes one entry, ZipReadStream reads one, FileInZipInfo describes one. Every failure
 // throws ZipException with the reason and minizip's result code.
 //
+// An archive without entries (the 22 bytes of an end-of-central-directory record alone, as closing an archive
+// that nothing was written into leaves it) opens for unzipping as an empty list, although the system's
+// minizip refuses it.
+//
 // An archive is used from one thread at a time. A stream works on its ZipFile's handle and must not
 // outlive it; one entry at a time is open.
 
@@ -116,9 +120,13 @@ class ZipFile {
   void requireUnzipMode() const;
   void requireZipMode() const;
   QString currentFileName();
+  // An empty archive has no current entry: throws reason (with the path) and the end-of-list code.
+  [[noreturn]] void throwNoEntry(const char* reason) const;
 
   QString m_fileName;
   int32_t m_mode;
   void* m_zipFile = nullptr;
   void* m_unzFile = nullptr;
+  // Opened for unzipping and known to hold no entry: there is no minizip handle.
+  bool m_emptyArchive = false;
 };

@@ -132,7 +132,15 @@ TEST_F(MenusTest, MenusReachEveryDocumentWindowAndDisabledShortcutsDoNothing) {
   playback = new VLPlaybackWC();
   playback->show();
   const QList<QMenu*>& menus = delegate->mainMenu()->mainMenu();
-  for (int i = 0; i < menus.size(); ++i) EXPECT_EQ(playback->menuBar()->actions().value(i)->menu(), menus.at(i)) << i;
+  // The application's menus open the bar, the window's own follow, and Help ends it.
+  QStringList bar;
+  for (QAction* item : playback->menuBar()->actions()) bar << item->menu()->title().remove(QLatin1Char('&'));
+  EXPECT_EQ(bar.join(QLatin1Char(' ')).toStdString(), "Velmora File Recording Window Session Marks Export View Help");
+  for (QMenu* menu : menus) {
+    const QList<QAction*> items = playback->menuBar()->actions();
+    EXPECT_TRUE(std::any_of(items.cbegin(), items.cend(), [menu](QAction* item) { return item->menu() == menu; }))
+        << menu->objectName().toStdString();
+  }
 
   // A disabled command's trigger is refused by validation.
   delegate->setAppInModalMode(true);
@@ -145,6 +153,18 @@ TEST_F(MenusTest, MenusReachEveryDocumentWindowAndDisabledShortcutsDoNothing) {
   delegate->openPanel()->reject();
   EXPECT_FALSE(delegate->appInModalMode());
   EXPECT_EQ(delegate->openPanel(), nullptr);
+}
+
+// A title that opens a dialog ends with the ellipsis character, in every menu of a playback window.
+TEST_F(MenusTest, PlaybackWindowTitlesEndWithTheEllipsisCharacter) {
+  playback = new VLPlaybackWC();
+  playback->show();
+  QStringList withDots;
+  for (QAction* top : playback->menuBar()->actions())
+    for (QAction* item : top->menu()->actions())
+      if (item->text().contains(QStringLiteral("..."))) withDots << item->text();
+  EXPECT_TRUE(withDots.isEmpty()) << withDots.join(QStringLiteral(", ")).toStdString();
+  EXPECT_EQ(playback->actionNamed(QStringLiteral("exportAll"))->text(), QStringLiteral("Export Session Movie…"));
 }
 
 TEST_F(MenusTest, BadgeCountsPendingExportsOfSavedSessionWindowsOnly) {

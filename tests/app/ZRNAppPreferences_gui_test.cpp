@@ -7,6 +7,9 @@
 #include "tests/app/AppTestSupport.h"
 
 #include <QAction>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
 
 #include <gtest/gtest.h>
 
@@ -45,6 +48,34 @@ TEST_F(AppPreferences, MenuCommandsOpenThePreferencesWindow) {
   EXPECT_TRUE(controller->isVisible());
   EXPECT_EQ(controller->currentModule()->identifier(), "CameraPrefsPane");
   EXPECT_TRUE(ZRNPrefsController::isONAndShowingCameraSettings());
+}
+
+// The Window menu lists the windows of one's work; the preferences, open beside a session, are not listed
+// there, whichever window's menu is opened.
+TEST_F(AppPreferences, ThePreferencesWindowIsNotListedInTheWindowMenu) {
+  auto session = std::make_unique<QMainWindow>();
+  session->setWindowTitle(QStringLiteral("Cup Final"));
+  session->show();
+  delegate->playbackWindows().append(session.get());
+  action("showHidePreferencesWindow")->trigger();
+  ZRNPrefsController* controller = ZRNPrefsController::existingController();
+  ASSERT_NE(controller, nullptr);
+  ASSERT_TRUE(controller->isVisible());
+
+  EXPECT_EQ(delegate->mainMenu()->openWindows(), QList<QWidget*>{session.get()});
+  for (QMainWindow* window : {static_cast<QMainWindow*>(session.get()), static_cast<QMainWindow*>(controller)}) {
+    SCOPED_TRACE(window->windowTitle().toStdString());
+    QMenu* menu = nullptr;
+    for (QAction* item : window->menuBar()->actions())
+      if (item->menu() && item->menu()->objectName() == QLatin1String("Window")) menu = item->menu();
+    ASSERT_NE(menu, nullptr);
+    emit menu->aboutToShow();
+    QStringList listed;
+    for (QAction* item : menu->actions())
+      if (item->objectName() == QLatin1String("windowListItem")) listed << item->text();
+    EXPECT_EQ(listed, QStringList{QStringLiteral("Cup Final")});
+  }
+  controller->close();
 }
 
 TEST_F(AppPreferences, CheckForUpdatesWithoutAFeedPointsToTheDistribution) {

@@ -63,7 +63,7 @@ TEST(ZipFile, WrongModesAndMissingArchivesThrowWithTheirReasons) {
     EXPECT_EQ(reasonOf(read), QStringLiteral("Operation not permitted without Unzip mode"));
   created.close();
 
-  // The system's minizip does not open an archive without entries; one with an entry opens.
+  // Opened for unzipping, an archive refuses writing.
   {
     ZipFile one(path, ZipFile::ZipFileModeCreate);
     one.writeFileInZipWithName(QStringLiteral("one.txt"), 9)->finishedWriting();
@@ -162,6 +162,77 @@ TEST(ZipFile, EntriesWrittenAtEveryLevelReadBackHereAndInPython) {
   zip.goToFirstFileInZip();
   EXPECT_EQ(readWholeEntry(zip), text);
   zip.close();
+}
+
+// An archive closed with nothing written into it (a crash-log archive of a folder without logs) is the
+// end record alone, 22 bytes, which the system's minizip will not open.
+TEST(ZipFile, AnArchiveClosedWithoutEntriesReadsBackEmptyHereAndInUnzip) {
+  const QString folder = Test_MakeTempDir(QStringLiteral("zip"));
+  const QString path = folder + QStringLiteral("/empty.zip");
+  ZipFile(path, ZipFile::ZipFileModeCreate).close();
+  ASSERT_EQ(QFileInfo(path).size(), 22);
+
+  ZipFile zip(path, ZipFile::ZipFileModeUnzip);
+  EXPECT_EQ(zip.numFilesInZip(), 0u);
+  EXPECT_TRUE(zip.listFileInZipInfos().isEmpty());
+  EXPECT_FALSE(zip.goToNextFileInZip());
+  EXPECT_FALSE(zip.locateFileInZip(QStringLiteral("any.log")));
+  // There is no entry to stand on: each says so with minizip's end-of-list code.
+  const struct {
+    const char* reason;
+    std::function<void()> call;
+  } noEntry[] = {{"Error in going to first file in zip in '%1'", [&] { zip.goToFirstFileInZip(); }},
+                 {"Error in getting current file info in '%1'", [&] { zip.getCurrentFileInZipInfo(); }},
+                 {"Error in getting current file info in '%1'", [&] { zip.readCurrentFileInZip(); }}};
+  for (const auto& row : noEntry) {
+    try {
+      row.call();
+      ADD_FAILURE() << row.reason << ": nothing thrown";
+    } catch (const ZipException& e) {
+      EXPECT_EQ(e.reason(), QString::fromLatin1(row.reason).arg(path));
+      EXPECT_EQ(e.error(), -100);
+    }
+  }
+  EXPECT_EQ(reasonOf([&] { zip.close(); }), QString());
+
+  // The common unzip lists it as empty: a warning (exit 1), where a damaged archive is an error (9).
+  QProcess unzip;
+  unzip.start(QStringLiteral("unzip"), {QStringLiteral("-l"), path});
+  ASSERT_TRUE(unzip.waitForFinished(30000));
+  EXPECT_EQ(unzip.exitCode(), 1);
+  EXPECT_TRUE(unzip.readAllStandardError().contains("zipfile is empty"));
+  QString error;
+  EXPECT_TRUE(Test_PythonZipEntries(path, &error).isEmpty());
+  EXPECT_TRUE(error.isEmpty()) << error.toStdString();
+
+  // Only that exact record counts as empty: a record that claims entries or a directory, or has more
+  // after it, still does not open.
+  QFile record(path);
+  ASSERT_TRUE(record.open(QIODevice::ReadOnly));
+  const QByteArray empty = record.readAll();
+  const struct {
+    const char* name;
+    int offset;
+    QByteArray bytes;
+  } damaged[] = {{"one entry on this disk", 8, QByteArray("\x01", 1)},
+                 {"one entry in all", 10, QByteArray("\x01", 1)},
+                 {"a directory size", 12, QByteArray("\x2e", 1)},
+                 {"a directory offset", 16, QByteArray("\x01", 1)},
+                 {"another signature", 2, QByteArray("\x01\x02", 2)},
+                 {"a byte more", 22, QByteArray(1, '\0')}};
+  for (const auto& row : damaged) {
+    SCOPED_TRACE(row.name);
+    QByteArray bytes = empty;
+    bytes.replace(row.offset, row.bytes.size(), row.bytes);
+    ASSERT_EQ(bytes.size(), std::max<qsizetype>(22, row.offset + row.bytes.size()));
+    const QString damagedPath = folder + QStringLiteral("/damaged.zip");
+    QFile file(damagedPath);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+    file.close();
+    EXPECT_EQ(reasonOf([&] { ZipFile opened(damagedPath, ZipFile::ZipFileModeUnzip); }),
+              QStringLiteral("Can't open '%1'").arg(damagedPath));
+  }
 }
 
 TEST(ZipFile, AppendsToAnArchiveAndRefusesPasswords) {
