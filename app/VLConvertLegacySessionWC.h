@@ -48,6 +48,17 @@ inline constexpr int kLegacyConversionDone = kDialogResultFirst;
 inline constexpr int kLegacyConversionAborted = kDialogResultCancel;
 inline constexpr int kLegacyConversionFailed = -1003;
 
+// What the joined movie must hold of one segment: every picture read from the segment's whole file.
+struct LegacySegmentCheck {
+  QString name;      // the segment's file name
+  QString readFrom;  // the file joined: the segment, or its whole copy when it was cut short
+  int64_t pictures = 0;
+};
+
+// Copies of segments cut short live in this folder of the temporary package until the joined movie
+// is checked; it never reaches the session package.
+inline const QString kLegacy_RepairFolderName = QStringLiteral(".cut-segments");
+
 class VLConvertLegacySessionWC : public ZRN_CommonInitWC<QDialog> {
   Q_OBJECT
  public:
@@ -93,6 +104,8 @@ class VLConvertLegacySessionWC : public ZRN_CommonInitWC<QDialog> {
   void U_StartExport(const std::shared_ptr<VL_ExportJobRecord>& job);
   void U_ProgressCheck(const std::shared_ptr<VL_ExportJobRecord>& job);
   void U_ExportEnded(const std::shared_ptr<VL_ExportJobRecord>& job);
+  // On the importer queue once the export completed: the joined movie must hold every picture read.
+  void U_CheckJoinedMovieFromQueue(const QString& movie);
   void U_EndRun(int result, const QString& reason = QString());
   // From the importer queue: ends the run as failed on the main queue.
   void U_FailFromQueue(const QString& reason);
@@ -114,6 +127,8 @@ class VLConvertLegacySessionWC : public ZRN_CommonInitWC<QDialog> {
   QList<QUrl> m_segmentURLsArray;
   QList<AssetRef> m_segmentAssetsArray;
   std::shared_ptr<VL_ExportJobRecord> m_exportJob;
+  QList<LegacySegmentCheck> m_segmentChecks;
+  QList<double> m_segmentStarts;  // in the joined movie, set when the segments are joined
 
   std::shared_ptr<DispatchQueue> m_legacyImportQueue;
 };

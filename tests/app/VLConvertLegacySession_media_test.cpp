@@ -325,34 +325,57 @@ qint64 wholeBoxesEnd(const QByteArray& bytes, qint64 length) {
   return at;
 }
 
-TEST_F(LegacyConversionTest, ASegmentCutShortIsJoinedWithThePicturesItStillHolds) {
-  const QString whole = makeSegment(segments(), QStringLiteral("seg1.mov"), 0, 30);
-  const QString cut = makeSegment(segments(), QStringLiteral("seg2.mov"), 30, 90, QStringLiteral("320x240"), false, true);
-  QFile file(cut);
-  ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+// Cuts the file at the share of its bytes, as a recorder killed while writing leaves it; answers the
+// bytes it held.
+QByteArray cutFile(const QString& path, double share) {
+  QFile file(path);
+  EXPECT_TRUE(file.open(QIODevice::ReadWrite));
   const QByteArray bytes = file.readAll();
-  // Cut inside the last fragment, as a recording stopped by a crash is.
-  const qint64 cutAt = bytes.size() * 3 / 4;
-  ASSERT_TRUE(file.resize(cutAt));
-  file.close();
-  // What it still holds: the fragments that lie whole before the cut.
+  EXPECT_TRUE(file.resize(qint64(bytes.size() * share)));
+  return bytes;
+}
+
+// The pictures ffmpeg counts in a movie.
+int countedPictures(const QString& path) {
+  bool ok = false;
+  const QString out = TestMovie_Run(QStringLiteral("ffprobe"),
+                                    {"-v", "quiet", "-count_frames", "-select_streams", "v:0", "-show_entries",
+                                     "stream=nb_read_frames", "-of", "csv=p=0", path},
+                                    &ok);
+  EXPECT_TRUE(ok);
+  return out.trimmed().toInt();
+}
+
+TEST_F(LegacyConversionTest, ASegmentCutShortIsJoinedWithEveryPictureFFmpegDecodesFromIt) {
+  const QString whole = makeSegment(segments(), QStringLiteral("seg1.mov"), 0, 30);
+  // A fragment every second, with sound; cut at 2/3 of its bytes, inside its second fragment.
+  const QString cut = makeSegment(segments(), QStringLiteral("seg2.mov"), 30, 90, QStringLiteral("320x240"), true, true);
+  const QByteArray bytes = cutFile(cut, 2.0 / 3.0);
+  const DecodedFrames cutFrames = TestMovie_DecodeVideo(cut);
+  // What the whole fragments before the cut hold is less.
   const QString held = QDir(Test_MakeTempDir(QStringLiteral("held"))).filePath(QStringLiteral("held.mov"));
-  QFile heldFile(held);
-  ASSERT_TRUE(heldFile.open(QIODevice::WriteOnly));
-  heldFile.write(bytes.left(wholeBoxesEnd(bytes, cutAt)));
-  heldFile.close();
-  QStringList expected = TestMovie_DecodeVideo(whole).md5;
-  const QStringList heldFrames = TestMovie_DecodeVideo(held).md5;
-  ASSERT_GE(heldFrames.size(), 30);
-  ASSERT_LT(heldFrames.size(), 90);
-  expected += heldFrames;
+  {
+    QFile heldFile(held);
+    ASSERT_TRUE(heldFile.open(QIODevice::WriteOnly));
+    heldFile.write(bytes.left(wholeBoxesEnd(bytes, qint64(bytes.size() * 2.0 / 3.0))));
+  }
+  ASSERT_EQ(countedPictures(cut), cutFrames.md5.size());
+  ASSERT_LT(countedPictures(held), cutFrames.md5.size()) << "the cut falls inside a fragment with pictures";
+  ASSERT_LT(cutFrames.md5.size(), 90);
+  const QStringList expected = TestMovie_DecodeVideo(whole).md5 + cutFrames.md5;
 
   DialogWatcher watcher;
   ASSERT_TRUE(Legacy_ConvertSession(QUrl::fromLocalFile(legacy)));
   EXPECT_TRUE(watcher.shown.isEmpty()) << watcher.shown.join(QLatin1Char('|')).toStdString();
   EXPECT_FALSE(QFileInfo::exists(legacy));
+  expectNoLeftovers({QStringLiteral("Cup Final.vlvidcapb")});
+  EXPECT_EQ(QDir(target).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name),
+            QStringList({QStringLiteral("VLCapturedMovie.") + Prefs_Shared().movieFileExtension(), QStringLiteral("VLSettings.json")}));
   const QString movie = QDir(target).filePath(QStringLiteral("VLCapturedMovie.") + Prefs_Shared().movieFileExtension());
-  EXPECT_EQ(TestMovie_DecodeVideo(movie).md5, expected) << "every picture of the whole fragments";
+  const QStringList joined = TestMovie_DecodeVideo(movie).md5;
+  EXPECT_TRUE(joined == expected) << "every picture ffmpeg decodes from the cut segment, in order: " << joined.size()
+                                  << " pictures joined of " << expected.size();
+  EXPECT_EQ(countedPictures(movie), expected.size());
 }
 
 TEST_F(LegacyConversionTest, AConversionRemovesWhatConversionsOfEndedRunsLeftAndNothingOfRunsGoingOn) {
@@ -607,6 +630,75 @@ TEST_F(LegacyConversionAppTest, TheStartRemovesTemporaryPackagesThatKilledConver
   EXPECT_TRUE(QThreadPool::globalInstance()->waitForDone(20000));
   EXPECT_TRUE(QFileInfo::exists(QDir(going).filePath(QStringLiteral("VLCapturedMovie.mov")))) << "a conversion going on keeps its work";
   QDir(going).removeRecursively();
+}
+
+const char* kCopyChildVariable = "VELMORA_LEGACY_COPY_CHILD";
+
+// A conversion's copy into place beside the old folder, in a child process that the kernel kills
+// (SIGXFSZ) while it writes the movie.
+QProcess::ExitStatus copyIntoPlaceAndGetKilled(const QString& package, const QString& target, int* signal) {
+  QProcess child;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QString::fromLatin1(kCopyChildVariable),
+             package + QLatin1Char('|') + target + QLatin1Char('|') + StandardLocations::dataHome());
+  child.setProcessEnvironment(env);
+  child.setProcessChannelMode(QProcess::ForwardedChannels);
+  child.setChildProcessModifier([] {
+    ::signal(SIGXFSZ, SIG_DFL);
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = 64 * 1024;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  });
+  child.start(QCoreApplication::applicationFilePath(),
+              {QStringLiteral("--gtest_filter=LegacyConversionChild.DISABLED_CopyIntoPlaceUntilKilled"),
+               QStringLiteral("--gtest_also_run_disabled_tests")});
+  child.waitForStarted(10000);
+  child.waitForFinished(60000);
+  *signal = child.exitCode();
+  return child.exitStatus();
+}
+
+// Run only as the child of the test below.
+TEST(LegacyConversionChild, DISABLED_CopyIntoPlaceUntilKilled) {
+  const QStringList spec = qEnvironmentVariable(kCopyChildVariable).split(QLatin1Char('|'));
+  if (spec.size() != 3) GTEST_SKIP();
+  qputenv("XDG_DATA_HOME", spec[2].toUtf8());
+  QString error;
+  Legacy_CopyPackageIntoPlace(spec[0], spec[1], &error);
+  ADD_FAILURE() << "the copy was not killed: " << error.toStdString();
+}
+
+TEST_F(LegacyConversionAppTest, TheStartRemovesTheCopyBesideTheOldFolderThatAKilledConversionLeft) {
+  // A joined package larger than the child may write, and its place beside the old folder.
+  const QString package = QDir(Test_MakeTempDir(QStringLiteral("joined"))).filePath(QStringLiteral("Made.vlvidcapb"));
+  QDir().mkpath(package);
+  {
+    QFile movie(QDir(package).filePath(QStringLiteral("VLCapturedMovie.mov")));
+    ASSERT_TRUE(movie.open(QIODevice::WriteOnly));
+    movie.write(QByteArray(1 << 20, 'm'));
+  }
+  const QString desktop = Test_MakeTempDir(QStringLiteral("Desktop"));
+  const QString target = QDir(desktop).filePath(QStringLiteral("Cup Final.vlvidcapb"));
+  int signal = 0;
+  ASSERT_EQ(copyIntoPlaceAndGetKilled(package, target, &signal), QProcess::CrashExit);
+  EXPECT_EQ(signal, SIGXFSZ);
+  const QStringList left = QDir(desktop).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+  ASSERT_EQ(left.size(), 1);
+  ASSERT_TRUE(left.first().startsWith(QStringLiteral(".Cup Final.vlvidcapb.converting-"))) << left.first().toStdString();
+  // The copy of a conversion still going on (this process's) stays.
+  const QString going = QDir(desktop).filePath(
+      QStringLiteral(".Derby.vlvidcapb.converting-%1-%2")
+          .arg(QCoreApplication::applicationPid())
+          .arg(Process_StartTime(QCoreApplication::applicationPid())));
+  ASSERT_TRUE(QDir().mkpath(going));
+
+  launch();
+  EXPECT_TRUE(Test_WaitUntil([&] { return !QFileInfo::exists(QDir(desktop).filePath(left.first())); }, 20000));
+  EXPECT_TRUE(QThreadPool::globalInstance()->waitForDone(20000));
+  EXPECT_TRUE(QFileInfo(going).isDir()) << "a conversion going on keeps its copy";
+  EXPECT_FALSE(QFileInfo::exists(target));
+  EXPECT_TRUE(QFileInfo(package).isDir());
 }
 
 TEST_F(LegacyConversionAppTest, OpeningAnOldFolderFromTheOpenPanelConvertsItAndOpensThePackage) {
