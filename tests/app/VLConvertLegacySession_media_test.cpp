@@ -325,57 +325,88 @@ qint64 wholeBoxesEnd(const QByteArray& bytes, qint64 length) {
   return at;
 }
 
-// Cuts the file at the share of its bytes, as a recorder killed while writing leaves it; answers the
-// bytes it held.
-QByteArray cutFile(const QString& path, double share) {
-  QFile file(path);
-  EXPECT_TRUE(file.open(QIODevice::ReadWrite));
-  const QByteArray bytes = file.readAll();
-  EXPECT_TRUE(file.resize(qint64(bytes.size() * share)));
-  return bytes;
+// Where the last fragment header of a movie's bytes begins.
+qint64 lastFragmentStart(const QByteArray& bytes) {
+  qint64 at = 0, last = -1;
+  while (at + 8 <= bytes.size()) {
+    const qint64 size = qFromBigEndian<quint32>(bytes.constData() + at);
+    if (size < 8) break;
+    if (bytes.mid(at + 4, 4) == "moof") last = at;
+    at += size;
+  }
+  return last;
 }
 
-// The pictures ffmpeg counts in a movie.
+// The pictures ffmpeg counts in a movie (0 when it cannot open it).
 int countedPictures(const QString& path) {
-  bool ok = false;
-  const QString out = TestMovie_Run(QStringLiteral("ffprobe"),
-                                    {"-v", "quiet", "-count_frames", "-select_streams", "v:0", "-show_entries",
-                                     "stream=nb_read_frames", "-of", "csv=p=0", path},
-                                    &ok);
-  EXPECT_TRUE(ok);
-  return out.trimmed().toInt();
+  return TestMovie_Run(QStringLiteral("ffprobe"),
+                       {"-v", "quiet", "-count_frames", "-select_streams", "v:0", "-show_entries",
+                        "stream=nb_read_frames", "-of", "csv=p=0", path})
+      .trimmed()
+      .toInt();
 }
 
 TEST_F(LegacyConversionTest, ASegmentCutShortIsJoinedWithEveryPictureFFmpegDecodesFromIt) {
-  const QString whole = makeSegment(segments(), QStringLiteral("seg1.mov"), 0, 30);
-  // A fragment every second, with sound; cut at 2/3 of its bytes, inside its second fragment.
-  const QString cut = makeSegment(segments(), QStringLiteral("seg2.mov"), 30, 90, QStringLiteral("320x240"), true, true);
-  const QByteArray bytes = cutFile(cut, 2.0 / 3.0);
-  const DecodedFrames cutFrames = TestMovie_DecodeVideo(cut);
-  // What the whole fragments before the cut hold is less.
-  const QString held = QDir(Test_MakeTempDir(QStringLiteral("held"))).filePath(QStringLiteral("held.mov"));
-  {
-    QFile heldFile(held);
-    ASSERT_TRUE(heldFile.open(QIODevice::WriteOnly));
-    heldFile.write(bytes.left(wholeBoxesEnd(bytes, qint64(bytes.size() * 2.0 / 3.0))));
-  }
-  ASSERT_EQ(countedPictures(cut), cutFrames.md5.size());
-  ASSERT_LT(countedPictures(held), cutFrames.md5.size()) << "the cut falls inside a fragment with pictures";
-  ASSERT_LT(cutFrames.md5.size(), 90);
-  const QStringList expected = TestMovie_DecodeVideo(whole).md5 + cutFrames.md5;
+  struct Case {
+    const char* name;
+    std::function<qint64(const QByteArray&)> cutAt;
+    bool amongPictures;  // else the cut leaves only the pictures of the fragments before its header
+  };
+  const Case cases[] = {
+      {"cut at 2/3 of its bytes, inside a fragment's pictures", [](const QByteArray& b) { return b.size() * 2 / 3; }, true},
+      {"cut inside its last fragment header", [](const QByteArray& b) { return lastFragmentStart(b) + 20; }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QDir(legacy).removeRecursively();
+    QDir(target).removeRecursively();
+    const QString whole = makeSegment(segments(), QStringLiteral("seg1.mov"), 0, 30);
+    // A fragment every second, with sound, as a recorder killed while writing leaves it.
+    const QString cut = makeSegment(segments(), QStringLiteral("seg2.mov"), 30, 90, QStringLiteral("320x240"), true, true);
+    QByteArray bytes;
+    {
+      QFile file(cut);
+      ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+      bytes = file.readAll();
+      ASSERT_TRUE(file.resize(c.cutAt(bytes)));
+    }
+    // What the whole fragments before the cut hold.
+    const QString held = QDir(Test_MakeTempDir(QStringLiteral("held"))).filePath(QStringLiteral("held.mov"));
+    {
+      QFile heldFile(held);
+      ASSERT_TRUE(heldFile.open(QIODevice::WriteOnly));
+      heldFile.write(bytes.left(wholeBoxesEnd(bytes, c.cutAt(bytes))));
+    }
+    const DecodedFrames heldFrames = TestMovie_DecodeVideo(held);
+    ASSERT_GE(heldFrames.md5.size(), 30);
+    QStringList expected = TestMovie_DecodeVideo(whole).md5;
+    if (c.amongPictures) {
+      const DecodedFrames cutFrames = TestMovie_DecodeVideo(cut);
+      ASSERT_EQ(countedPictures(cut), cutFrames.md5.size());
+      ASSERT_GT(cutFrames.md5.size(), heldFrames.md5.size()) << "the cut falls among a fragment's pictures";
+      ASSERT_LT(cutFrames.md5.size(), 90);
+      expected += cutFrames.md5;
+    } else {
+      // FFmpeg reads no more than those (it may not open the file at all).
+      const int counted = countedPictures(cut);
+      ASSERT_TRUE(counted == 0 || counted == heldFrames.md5.size()) << counted;
+      expected += heldFrames.md5;
+    }
 
-  DialogWatcher watcher;
-  ASSERT_TRUE(Legacy_ConvertSession(QUrl::fromLocalFile(legacy)));
-  EXPECT_TRUE(watcher.shown.isEmpty()) << watcher.shown.join(QLatin1Char('|')).toStdString();
-  EXPECT_FALSE(QFileInfo::exists(legacy));
-  expectNoLeftovers({QStringLiteral("Cup Final.vlvidcapb")});
-  EXPECT_EQ(QDir(target).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name),
-            QStringList({QStringLiteral("VLCapturedMovie.") + Prefs_Shared().movieFileExtension(), QStringLiteral("VLSettings.json")}));
-  const QString movie = QDir(target).filePath(QStringLiteral("VLCapturedMovie.") + Prefs_Shared().movieFileExtension());
-  const QStringList joined = TestMovie_DecodeVideo(movie).md5;
-  EXPECT_TRUE(joined == expected) << "every picture ffmpeg decodes from the cut segment, in order: " << joined.size()
-                                  << " pictures joined of " << expected.size();
-  EXPECT_EQ(countedPictures(movie), expected.size());
+    DialogWatcher watcher;
+    ASSERT_TRUE(Legacy_ConvertSession(QUrl::fromLocalFile(legacy)));
+    EXPECT_TRUE(watcher.shown.isEmpty()) << watcher.shown.join(QLatin1Char('|')).toStdString();
+    EXPECT_FALSE(QFileInfo::exists(legacy));
+    expectNoLeftovers({QStringLiteral("Cup Final.vlvidcapb")});
+    const QString movieName = QStringLiteral("VLCapturedMovie.") + Prefs_Shared().movieFileExtension();
+    EXPECT_EQ(QDir(target).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name),
+              QStringList({movieName, QStringLiteral("VLSettings.json")}));
+    const QString movie = QDir(target).filePath(movieName);
+    const QStringList joined = TestMovie_DecodeVideo(movie).md5;
+    EXPECT_TRUE(joined == expected) << "every picture of the cut segment, in order: " << joined.size()
+                                    << " pictures joined of " << expected.size();
+    EXPECT_EQ(countedPictures(movie), expected.size());
+  }
 }
 
 TEST_F(LegacyConversionTest, AConversionRemovesWhatConversionsOfEndedRunsLeftAndNothingOfRunsGoingOn) {

@@ -63,8 +63,17 @@ bool U_ReadEveryPacket(AVFormatContext* in, const Take& take, QString* error) {
   }
 }
 
-FFmpegInputPtr U_OpenWhole(const QString& path, int* pictureStream, QString* error) {
+bool U_IsCutShort(const MovieFileLayout& layout) {
+  return layout.isBoxFile && layout.hasMovieExtends && layout.readableLength < layout.fileSize;
+}
+
+// The movie over all its bytes. When the end of the file cut a fragment's header, FFmpeg cannot open it
+// whole: it is then read up to that fragment, as far as its whole boxes go.
+FFmpegInputPtr U_OpenWhole(const QString& path, int* pictureStream, bool* cutShort, QString* error) {
   FFmpegInputPtr in = Asset_OpenInput(path, -1, error);
+  const MovieFileLayout layout = Asset_ScanMovieFile(path);
+  *cutShort = U_IsCutShort(layout);
+  if (!in && *cutShort) in = Asset_OpenInput(path, layout.readableLength, error);
   if (!in) return {};
   *pictureStream = U_PictureStream(in.get());
   if (*pictureStream < 0) {
@@ -73,17 +82,13 @@ FFmpegInputPtr U_OpenWhole(const QString& path, int* pictureStream, QString* err
   }
   return in;
 }
-
-bool U_IsCutShort(const QString& path) {
-  const MovieFileLayout layout = Asset_ScanMovieFile(path);
-  return layout.isBoxFile && layout.hasMovieExtends && layout.readableLength < layout.fileSize;
-}
 }  // namespace
 
 bool Movie_CountPictures(const QString& path, MoviePictures* counted, QString* error) {
   *counted = MoviePictures();
   int video = -1;
-  FFmpegInputPtr in = U_OpenWhole(path, &video, error);
+  bool cutShort = false;
+  FFmpegInputPtr in = U_OpenWhole(path, &video, &cutShort, error);
   if (!in) return false;
   for (unsigned i = 0; i < in->nb_streams; ++i)
     if (int(i) != video) in->streams[i]->discard = AVDISCARD_ALL;
@@ -94,7 +99,7 @@ bool Movie_CountPictures(const QString& path, MoviePictures* counted, QString* e
       }, error))
     return false;
   counted->pictures = pictures;
-  counted->cutShort = U_IsCutShort(path);
+  counted->cutShort = cutShort;
   return true;
 }
 
@@ -107,7 +112,8 @@ bool Movie_CopyReadablePackets(const QString& from, const QString& to, MoviePict
     return false;
   }
   int video = -1;
-  FFmpegInputPtr in = U_OpenWhole(from, &video, error);
+  bool cutShort = false;
+  FFmpegInputPtr in = U_OpenWhole(from, &video, &cutShort, error);
   if (!in) return false;
 
   AVFormatContext* made = nullptr;
@@ -168,7 +174,8 @@ bool Movie_CopyReadablePackets(const QString& from, const QString& to, MoviePict
 bool Movie_PictureTimes(const QString& path, std::vector<double>* seconds, QString* error) {
   seconds->clear();
   int video = -1;
-  FFmpegInputPtr in = U_OpenWhole(path, &video, error);
+  bool cutShort = false;
+  FFmpegInputPtr in = U_OpenWhole(path, &video, &cutShort, error);
   if (!in) return false;
   for (unsigned i = 0; i < in->nb_streams; ++i)
     if (int(i) != video) in->streams[i]->discard = AVDISCARD_ALL;
