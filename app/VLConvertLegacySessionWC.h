@@ -6,7 +6,9 @@
 // settings and segments into a temporary package (progress 0-100), then joining the segments into the
 // package's one movie by a pass-through export (100-200). The driver, Legacy_ConvertSession, then copies
 // the temporary package into place and removes the old folder. The old folder is removed only once the
-// new package stands complete under its name and its movie opens; every other ending leaves it as it was.
+// joined movie holds every picture read from each segment (those of a segment cut short inside a fragment
+// too) and the new package stands complete under its name with a movie that opens; every other ending
+// leaves it as it was.
 
 #include "common/ZRNBaseClasses.h"
 #include "platform/media/asset/Asset.h"

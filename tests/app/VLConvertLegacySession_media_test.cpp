@@ -599,6 +599,32 @@ class ScopedFileSizeLimit {
   void (*m_signal)(int) = nullptr;
 };
 
+TEST_F(LegacyConversionTest, ACutSegmentWhosePicturesCannotAllBeJoinedEndsWithAlert20028NamingIt) {
+  makeSegment(segments(), QStringLiteral("seg1.mov"), 0, 30);
+  const QString cut = makeSegment(segments(), QStringLiteral("seg2.mov"), 30, 90, QStringLiteral("320x240"), true, true);
+  {
+    QFile file(cut);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.resize(file.size() * 2 / 3));
+    ASSERT_GT(file.size(), 16 * 1024);
+  }
+  const auto before = listingWithHashes(parent);
+  DialogWatcher watcher;
+  bool converted = true;
+  {
+    // The whole copy of the cut segment cannot be written (as on a full disk).
+    ScopedFileSizeLimit limit(16 * 1024);
+    converted = Legacy_ConvertSession(QUrl::fromLocalFile(legacy));
+  }
+  EXPECT_FALSE(converted);
+  ASSERT_EQ(watcher.shown.size(), 1);
+  EXPECT_TRUE(watcher.shown.first().contains(QStringLiteral("Conversion to the new file format failed.")));
+  for (const char* text : {"seg2.mov", "was cut short", "File too large"})
+    EXPECT_TRUE(watcher.shown.first().contains(QString::fromLatin1(text))) << watcher.shown.first().toStdString();
+  EXPECT_EQ(listingWithHashes(parent), before) << "the old folder stays as it was";
+  expectNoLeftovers({QStringLiteral("Cup Final.vlvidcap")});
+}
+
 TEST_F(LegacyConversionTest, CopyIntoPlaceLeavesNothingHalfDone) {
   // A finished package as the conversion leaves it in the temporary folder.
   const QString package = QDir(Test_MakeTempDir(QStringLiteral("made"))).filePath(QStringLiteral("Made.vlvidcapb"));

@@ -16,8 +16,9 @@ struct MoviePictures {
   bool cutShort = false;
 };
 
-// Reads every packet of the whole file and counts the whole pictures. False with the reason when the
-// file cannot be read as a movie.
+// Reads every packet of the whole file and counts the whole pictures. When the end of the file cut a
+// fragment header, FFmpeg cannot open the file whole; it is then read up to that fragment. False with
+// the reason when the file cannot be read as a movie.
 bool Movie_CountPictures(const QString& path, MoviePictures* counted, QString* error);
 
 // Writes every whole packet of the pictures and sound of `from` into a new movie at `to` (not replacing
