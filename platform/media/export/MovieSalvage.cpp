@@ -160,7 +160,37 @@ bool Movie_CopyReadablePackets(const QString& from, const QString& to, MoviePict
     if (picture) ++pictures;
     return true;
   };
-  bool ok = started && U_ReadEveryPacket(in.get(), [&](AVPacket* p) { return write(p); }, error) &&
+  // A cut may fall after a picture that is shown after pictures stored behind it, which are lost: the
+  // track then has to last until that picture's end, not only until its last stored one's, or it would
+  // end before the picture is shown. So the last picture waits until the end, to be given the length
+  // that reaches there.
+  // (Presentation times run behind decode times by the delay of the first picture shown.)
+  FFmpegPacketPtr lastPicture;
+  int64_t shownEnd = AV_NOPTS_VALUE, firstShown = AV_NOPTS_VALUE, firstDecoded = AV_NOPTS_VALUE;
+  const auto take = [&](AVPacket* p) {
+    if (p->stream_index != video) return write(p);
+    if (firstDecoded == AV_NOPTS_VALUE) firstDecoded = p->dts;
+    if (p->pts != AV_NOPTS_VALUE) firstShown = firstShown == AV_NOPTS_VALUE ? p->pts : std::min(firstShown, p->pts);
+    if (p->pts != AV_NOPTS_VALUE && p->duration > 0)
+      shownEnd = shownEnd == AV_NOPTS_VALUE ? p->pts + p->duration : std::max(shownEnd, p->pts + p->duration);
+    if (lastPicture && !write(lastPicture.get())) return false;
+    lastPicture = FFmpeg_MakePacket();
+    if (!lastPicture || av_packet_ref(lastPicture.get(), p) < 0) {
+      *error = FFmpeg_ErrorText(AVERROR(ENOMEM));
+      return false;
+    }
+    return true;
+  };
+  const auto writeLastPicture = [&] {
+    if (!lastPicture) return true;
+    const int64_t dts = lastPicture->dts;
+    if (dts != AV_NOPTS_VALUE && shownEnd != AV_NOPTS_VALUE && firstDecoded != AV_NOPTS_VALUE) {
+      const int64_t decodedEnd = shownEnd - (firstShown - firstDecoded);
+      if (dts + lastPicture->duration < decodedEnd) lastPicture->duration = decodedEnd - dts;
+    }
+    return write(lastPicture.get());
+  };
+  bool ok = started && U_ReadEveryPacket(in.get(), take, error) && writeLastPicture() &&
             ExportSession_FinishOutput(out.get(), error);
   out.reset();
   if (!ok) {
