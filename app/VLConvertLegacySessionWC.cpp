@@ -517,8 +517,36 @@ void VLConvertLegacySessionWC::U_ExportEnded(const std::shared_ptr<VL_ExportJobR
   const AssetExportSessionStatus status = session->status();
   if (status == AssetExportSessionStatus::Completed) {
     if (userCanceled() || m_runEnded) return;
+    // The old folder goes once the package is in place: so the joined movie must hold every picture
+    // that was read from each segment. It is read back on the importer queue.
     const QString movie = session->outputURL().toLocalFile();
-    m_legacyImportQueue->async([this, movie] { U_CheckJoinedMovieFromQueue(movie); });
+    QList<LegacySegmentCheck> checks;
+    QList<double> starts;
+    QString repairFolder;
+    {
+      std::lock_guard lock(m_mutex);
+      checks = m_segmentChecks;
+      starts = m_segmentStarts;
+      if (m_vlDocument) repairFolder = QDir(m_vlDocument->docURL().toLocalFile()).filePath(kLegacy_RepairFolderName);
+    }
+    QPointer<VLConvertLegacySessionWC> guard(this);
+    m_legacyImportQueue->async([guard, movie, checks, starts, repairFolder] {
+      const QString shortfall = U_CheckJoinedMovie(movie, checks, starts);
+      // The whole copies of segments cut short are done with; they are no part of the session.
+      if (!repairFolder.isEmpty()) QDir(repairFolder).removeRecursively();
+      int64_t pictures = 0;
+      for (const LegacySegmentCheck& check : checks) pictures += check.pictures;
+      if (shortfall.isEmpty())
+        ZRNLogger_Log(QStringLiteral("the joined movie holds all %ld pictures of the %ld segments"),
+                      static_cast<long>(pictures), static_cast<long>(checks.size()));
+      else
+        ZRNLogger_Log(QStringLiteral("ERR: %@"), shortfall);
+      Dispatch_MainAsync([guard, shortfall] {
+        if (!guard || guard->userCanceled()) return;
+        if (shortfall.isEmpty()) guard->U_EndRun(kLegacyConversionDone);
+        else guard->U_EndRun(kLegacyConversionFailed, shortfall);
+      });
+    });
     return;
   }
   const QString error = session->error();
@@ -527,37 +555,6 @@ void VLConvertLegacySessionWC::U_ExportEnded(const std::shared_ptr<VL_ExportJobR
   if (userCanceled()) return;
   U_EndRun(kLegacyConversionFailed,
            error.isEmpty() ? QCoreApplication::translate("Localizable", "The segments could not be joined.") : error);
-}
-
-// On the importer queue. The old folder goes once the package is in place: so the joined movie must hold
-// every picture that was read from each segment.
-void VLConvertLegacySessionWC::U_CheckJoinedMovieFromQueue(const QString& movie) {
-  Dispatch_AssertQueue(m_legacyImportQueue, __func__);
-  QList<LegacySegmentCheck> checks;
-  QList<double> starts;
-  std::shared_ptr<VLDocument> document;
-  {
-    std::lock_guard lock(m_mutex);
-    checks = m_segmentChecks;
-    starts = m_segmentStarts;
-    document = m_vlDocument;
-  }
-  const QString shortfall = U_CheckJoinedMovie(movie, checks, starts);
-  // The copies of segments cut short are done with; they are not part of the session.
-  if (document) QDir(QDir(document->docURL().toLocalFile()).filePath(kLegacy_RepairFolderName)).removeRecursively();
-  int64_t pictures = 0;
-  for (const LegacySegmentCheck& check : checks) pictures += check.pictures;
-  QPointer<VLConvertLegacySessionWC> guard(this);
-  if (!shortfall.isEmpty()) {
-    ZRNLogger_Log(QStringLiteral("ERR: %@"), shortfall);
-    U_FailFromQueue(shortfall);
-    return;
-  }
-  ZRNLogger_Log(QStringLiteral("the joined movie holds all %ld pictures of the %ld segments"), static_cast<long>(pictures),
-                static_cast<long>(checks.size()));
-  Dispatch_MainAsync([guard] {
-    if (guard && !guard->userCanceled()) guard->U_EndRun(kLegacyConversionDone);
-  });
 }
 
 void VLConvertLegacySessionWC::U_StopWork() {

@@ -106,8 +106,6 @@ class VLConvertLegacySessionWC : public ZRN_CommonInitWC<QDialog> {
   void U_StartExport(const std::shared_ptr<VL_ExportJobRecord>& job);
   void U_ProgressCheck(const std::shared_ptr<VL_ExportJobRecord>& job);
   void U_ExportEnded(const std::shared_ptr<VL_ExportJobRecord>& job);
-  // On the importer queue once the export completed: the joined movie must hold every picture read.
-  void U_CheckJoinedMovieFromQueue(const QString& movie);
   void U_EndRun(int result, const QString& reason = QString());
   // From the importer queue: ends the run as failed on the main queue.
   void U_FailFromQueue(const QString& reason);
