@@ -90,12 +90,12 @@ bool U_RenameNoReplace(const QString& from, const QString& to, QString* error) {
 
 // A copy on its way into place is named after its target and the run that makes it.
 QString U_StagingPrefix(const QString& targetName) { return Fmt(QStringLiteral(".%@.converting-"), targetName); }
+// Any such copy, whatever its target: the pattern's first group is the run's tag.
+const QString kStagingPattern = QStringLiteral("^\\..+\\.%1\\.converting-(\\d+-\\d+)$");
 
-// Removes the folders in `folder` whose names are `prefix` followed by the tag of a run that has ended
-// (an optional "_<n>" after the tag, as unique names get). Links and files of such names are not ours.
-void U_RemoveLeftoversOfEndedRuns(const QString& folder, const QString& prefix, const QString& suffix) {
-  const QRegularExpression pattern(QStringLiteral("^%1(\\d+-\\d+)(_\\d+)?%2$")
-                                       .arg(QRegularExpression::escape(prefix), QRegularExpression::escape(suffix)));
+// Removes the folders in `folder` whose names match `pattern` (its first group the tag of the run that
+// made them) when that run has ended. Links and files of such names are not ours.
+void U_RemoveMatchingLeftovers(const QString& folder, const QRegularExpression& pattern) {
   const QStringList names = QDir(folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::NoSymLinks);
   for (const QString& name : names) {
     const QRegularExpressionMatch match = pattern.match(name);
@@ -104,6 +104,50 @@ void U_RemoveLeftoversOfEndedRuns(const QString& folder, const QString& prefix, 
     ZRNLogger_Log(QStringLiteral("removing %@, left by a conversion that did not end"), path);
     if (!QDir(path).removeRecursively()) ZRNLogger_Log(QStringLiteral("ATT: %@ could not be removed"), path);
   }
+}
+
+// Removes the folders in `folder` whose names are `prefix` followed by the tag of a run that has ended
+// (an optional "_<n>" after the tag, as unique names get).
+void U_RemoveLeftoversOfEndedRuns(const QString& folder, const QString& prefix, const QString& suffix) {
+  U_RemoveMatchingLeftovers(folder, QRegularExpression(QStringLiteral("^%1(\\d+-\\d+)(_\\d+)?%2$")
+                                                           .arg(QRegularExpression::escape(prefix),
+                                                                QRegularExpression::escape(suffix))));
+}
+
+// A copy on its way into place stands beside the old folder, wherever that is. So that the next start
+// finds it when this run is killed meanwhile, the folder is noted first, in a file named by the run's tag.
+QString U_StagingNotesFolder() {
+  return QDir(StandardLocations::applicationSupportPath()).filePath(QStringLiteral("ConversionsUnderway"));
+}
+
+// Without the note the conversion goes on all the same; only a kill would then leave the copy behind.
+void U_NoteStagingFolder(const QString& folder) {
+  const QString notes = U_StagingNotesFolder();
+  QString error;
+  if (!QDir().mkpath(notes) || !SafeFile_Replace(QDir(notes).filePath(Process_RunTag()), folder.toUtf8(), &error))
+    ZRNLogger_Log(QStringLiteral("ATT: the copy beside %@ could not be noted in %@: %@"), folder, notes, error);
+}
+
+void U_ForgetStagingFolder() {
+  const QString notes = U_StagingNotesFolder();
+  QFile::remove(QDir(notes).filePath(Process_RunTag()));
+  QDir().rmdir(notes);
+}
+
+// The copies on their way into place that runs which have ended noted, and their notes.
+void U_RemoveStagingOfEndedRuns() {
+  const QString notes = U_StagingNotesFolder();
+  const QRegularExpression tagName(QStringLiteral("^\\d+-\\d+$"));
+  const QRegularExpression staging(kStagingPattern.arg(QRegularExpression::escape(kVLPackageExtension)));
+  for (const QString& tag : QDir(notes).entryList(QDir::Files | QDir::Hidden)) {
+    if (!tagName.match(tag).hasMatch() || Process_RunTagIsAlive(tag)) continue;
+    QByteArray folder;
+    QString error;
+    if (SafeFile_ReadRegular(QDir(notes).filePath(tag), 64 * 1024, &folder, &error))
+      U_RemoveMatchingLeftovers(QString::fromUtf8(folder), staging);
+    QFile::remove(QDir(notes).filePath(tag));
+  }
+  QDir().rmdir(notes);
 }
 
 void U_RemoveTemporaryPackage(const std::shared_ptr<VLDocument>& document) {
@@ -123,6 +167,7 @@ void U_RemoveLegacyFolder(const QString& folder) {
 void Legacy_RemoveLeftovers() {
   U_RemoveLeftoversOfEndedRuns(StandardLocations::tempPath(), kLegacy_TemporaryPackagePrefix,
                                QLatin1Char('.') + kVLPackageExtension);
+  U_RemoveStagingOfEndedRuns();
 }
 
 bool Legacy_CopyPackageIntoPlace(const QString& package, const QString& target, QString* error) {
@@ -133,8 +178,10 @@ bool Legacy_CopyPackageIntoPlace(const QString& package, const QString& target, 
   const QFileInfo place(target);
   const QString staging =
       QDir(place.absolutePath()).filePath(U_StagingPrefix(place.fileName()) + Process_RunTag());
+  U_NoteStagingFolder(place.absolutePath());
   if (::mkdir(QFile::encodeName(staging).constData(), 0777) != 0) {
     *error = Fmt(QStringLiteral("%@ could not be created: %@"), staging, Sys_ErrnoText(errno));
+    U_ForgetStagingFolder();
     return false;
   }
   bool ok = U_CopyFolderContents(package, staging, error);
@@ -147,10 +194,9 @@ bool Legacy_CopyPackageIntoPlace(const QString& package, const QString& target, 
     File_SetHiddenExtension(staging);
     ok = U_SyncPath(staging, error) && U_RenameNoReplace(staging, target, error);
   }
-  if (!ok) {
-    QDir(staging).removeRecursively();
-    return false;
-  }
+  if (!ok) QDir(staging).removeRecursively();
+  U_ForgetStagingFolder();
+  if (!ok) return false;
   QString ignored;
   U_SyncPath(place.absolutePath(), &ignored);
   return true;

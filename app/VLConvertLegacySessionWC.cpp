@@ -14,6 +14,7 @@
 #include "platform/foundation/StandardLocations.h"
 #include "platform/foundation/StringCompare.h"
 #include "platform/media/export/ExportSession.h"
+#include "platform/media/export/MovieSalvage.h"
 #include "platform/system/ProcessIdentity.h"
 #include "ui_ZRNProgressWC.h"
 
@@ -82,8 +83,7 @@ bool U_ListSegments(const QFileInfo& folder, QList<QUrl>* segments, QString* why
   return true;
 }
 
-// The segment's asset when the file is a movie with pictures to join; null with *error otherwise. A
-// segment cut short counts: it is joined with the pictures it still holds.
+// The segment's asset when the file is a movie with pictures to join; null with *error otherwise.
 AssetRef U_ReadableSegment(const QString& path, QString* error) {
   if (QFile file; !SafeFile_OpenForReading(file, path, error)) return nullptr;
   const AssetRef asset = Asset::assetWithPath(path);
@@ -135,30 +135,101 @@ bool U_ReadLegacyEntries(const QFileInfoList& entries, VLDocument& document, QLi
   return true;
 }
 
-// Every listed segment must be a movie with pictures that can be read.
-bool U_ReadSegments(const QList<QUrl>& segments, QList<AssetRef>* assets, QString* why) {
+// Every listed segment must be a movie with pictures that can be read, and every picture FFmpeg reads
+// from it must reach the joined movie. A segment cut short (its recorder was killed inside a fragment)
+// is first copied whole into `repairFolder`, with the pictures of its last fragment, and joined from
+// that copy: the movie of the segment as it stands ends before that fragment.
+bool U_ReadSegments(const QList<QUrl>& segments, const QString& repairFolder, QList<AssetRef>* assets,
+                    QList<LegacySegmentCheck>* checks, QString* why) {
   for (const QUrl& url : segments) {
+    const QString path = url.toLocalFile();
     QString error;
-    const AssetRef asset = U_ReadableSegment(url.toLocalFile(), &error);
+    AssetRef asset = U_ReadableSegment(path, &error);
+    MoviePictures read;
+    if (asset && !Movie_CountPictures(path, &read, &error)) asset = nullptr;
     if (!asset) {
       *why = Fmt(QCoreApplication::translate("Localizable", "The segment \"%@\" cannot be read: %@"), url.fileName(), error);
       return false;
     }
+    LegacySegmentCheck check{url.fileName(), path, read.pictures};
+    if (read.cutShort) {
+      const QString repaired = QDir(repairFolder).filePath(url.fileName());
+      MoviePictures copied;
+      bool ok = QDir().mkpath(repairFolder) && Movie_CopyReadablePackets(path, repaired, &copied, &error);
+      if (ok && copied.pictures != read.pictures) {
+        error = Fmt(QCoreApplication::translate("Localizable", "%@ of its %@ pictures could be copied"),
+                    QString::number(copied.pictures), QString::number(read.pictures));
+        ok = false;
+      }
+      asset = ok ? U_ReadableSegment(repaired, &error) : nullptr;
+      if (!asset) {
+        *why = Fmt(QCoreApplication::translate("Localizable",
+                                               "The segment \"%@\" was cut short, and its pictures cannot all be joined: %@"),
+                   url.fileName(), error);
+        return false;
+      }
+      ZRNLogger_Log(QStringLiteral("segment %@ was cut short: its %ld pictures are joined from a copy"), url.fileName(),
+                    static_cast<long>(read.pictures));
+      check.readFrom = repaired;
+    }
     assets->append(asset);
+    checks->append(check);
   }
   return true;
 }
 
 // The name of the first segment whose pictures the joined movie's picture track does not take.
-QString U_SegmentLeftOut(const MutableCompositionRef& composition, const QList<QUrl>& segments) {
+QString U_SegmentLeftOut(const MutableCompositionRef& composition, const QList<LegacySegmentCheck>& checks) {
   QSet<QString> joined;
   const QList<AssetTrackRef> tracks =
       composition ? composition->tracksWithMediaType(QString::fromLatin1(kMediaTypeVideo)) : QList<AssetTrackRef>();
   if (!tracks.isEmpty())
     for (const AssetTrackSegment& piece : tracks.first()->segments())
       if (!piece.empty) joined.insert(QFileInfo(piece.sourcePath).absoluteFilePath());
-  for (const QUrl& url : segments)
-    if (!joined.contains(QFileInfo(url.toLocalFile()).absoluteFilePath())) return url.fileName();
+  for (const LegacySegmentCheck& check : checks)
+    if (!joined.contains(QFileInfo(check.readFrom).absoluteFilePath())) return check.name;
+  return {};
+}
+
+// Where each segment's pictures begin in the joined movie (seconds), in the order of the checks.
+QList<double> U_SegmentStarts(const MutableCompositionRef& composition, const QList<LegacySegmentCheck>& checks) {
+  QList<double> starts;
+  const QList<AssetTrackRef> tracks =
+      composition ? composition->tracksWithMediaType(QString::fromLatin1(kMediaTypeVideo)) : QList<AssetTrackRef>();
+  const QList<AssetTrackSegment> pieces = tracks.isEmpty() ? QList<AssetTrackSegment>() : tracks.first()->segments();
+  for (const LegacySegmentCheck& check : checks) {
+    double start = -1.0;
+    for (const AssetTrackSegment& piece : pieces)
+      if (!piece.empty && QFileInfo(piece.sourcePath).absoluteFilePath() == QFileInfo(check.readFrom).absoluteFilePath()) {
+        start = MediaTimeGetSeconds(piece.timeMapping.target.start);
+        break;
+      }
+    starts.append(start);
+  }
+  return starts;
+}
+
+// Empty when the joined movie holds as many pictures of each segment as were read from it; otherwise
+// why not, naming the first segment that falls short.
+QString U_CheckJoinedMovie(const QString& movie, const QList<LegacySegmentCheck>& checks, const QList<double>& starts) {
+  std::vector<double> times;
+  QString error;
+  if (!Movie_PictureTimes(movie, &times, &error))
+    return Fmt(QCoreApplication::translate("Localizable", "The joined movie cannot be read: %@"), error);
+  // A picture belongs to the last segment that starts at or before it (a millisecond of rounding aside).
+  QList<int64_t> held(checks.size(), 0);
+  for (const double t : times) {
+    qsizetype owner = 0;
+    for (qsizetype i = 0; i < starts.size(); ++i)
+      if (starts[i] >= 0.0 && starts[i] <= t + 0.001) owner = i;
+    if (!held.isEmpty()) ++held[owner];
+  }
+  for (qsizetype i = 0; i < checks.size(); ++i) {
+    if (held[i] == checks[i].pictures) continue;
+    return Fmt(QCoreApplication::translate("Localizable",
+                                           "The joined movie holds %@ of the %@ pictures of the segment \"%@\"."),
+               QString::number(held[i]), QString::number(checks[i].pictures), checks[i].name);
+  }
   return {};
 }
 
@@ -301,8 +372,11 @@ void VLConvertLegacySessionWC::U_ReadLegacyFolder(const QUrl& folderURL) {
   }
   QList<QUrl> segments;
   QList<AssetRef> assets;
+  QList<LegacySegmentCheck> checks;
   QString why;
-  if (!U_ReadLegacyEntries(entries, *document, &segments, &why) || !U_ReadSegments(segments, &assets, &why)) {
+  const QString repairFolder = QDir(package.toLocalFile()).filePath(kLegacy_RepairFolderName);
+  if (!U_ReadLegacyEntries(entries, *document, &segments, &why) ||
+      !U_ReadSegments(segments, repairFolder, &assets, &checks, &why)) {
     ZRNLogger_Log(QStringLiteral("ATT: old session %@ not converted: %@"), folder, why);
     U_FailFromQueue(why);
     return;
@@ -311,6 +385,7 @@ void VLConvertLegacySessionWC::U_ReadLegacyFolder(const QUrl& folderURL) {
     std::lock_guard lock(m_mutex);
     m_segmentURLsArray = segments;
     m_segmentAssetsArray = assets;
+    m_segmentChecks = checks;
   }
   ZRNLogger_Log(QStringLiteral("converting %@: %ld segments into %@"), folder, static_cast<long>(assets.size()),
                 package.toLocalFile());
@@ -374,11 +449,20 @@ void VLConvertLegacySessionWC::mergeAssets(const QList<AssetRef>& assets) {
     return;
   }
   // The old folder goes once the movie stands; so every segment it lists must be in the movie.
-  const QString left = U_SegmentLeftOut(project->exportedComposition(), segmentURLsArray());
+  QList<LegacySegmentCheck> checks;
+  {
+    std::lock_guard lock(m_mutex);
+    checks = m_segmentChecks;
+  }
+  const QString left = U_SegmentLeftOut(project->exportedComposition(), checks);
   if (!left.isEmpty()) {
     U_EndRun(kLegacyConversionFailed,
              Fmt(QCoreApplication::translate("Localizable", "The segment \"%@\" could not be joined."), left));
     return;
+  }
+  {
+    std::lock_guard lock(m_mutex);
+    m_segmentStarts = U_SegmentStarts(project->exportedComposition(), checks);
   }
   m_legacyImportQueue->async([this, job] { U_StartExport(job); });
 }
@@ -432,7 +516,37 @@ void VLConvertLegacySessionWC::U_ExportEnded(const std::shared_ptr<VL_ExportJobR
   if (!session) return;
   const AssetExportSessionStatus status = session->status();
   if (status == AssetExportSessionStatus::Completed) {
-    if (!userCanceled()) U_EndRun(kLegacyConversionDone);
+    if (userCanceled() || m_runEnded) return;
+    // The old folder goes once the package is in place: so the joined movie must hold every picture
+    // that was read from each segment. It is read back on the importer queue.
+    const QString movie = session->outputURL().toLocalFile();
+    QList<LegacySegmentCheck> checks;
+    QList<double> starts;
+    QString repairFolder;
+    {
+      std::lock_guard lock(m_mutex);
+      checks = m_segmentChecks;
+      starts = m_segmentStarts;
+      if (m_vlDocument) repairFolder = QDir(m_vlDocument->docURL().toLocalFile()).filePath(kLegacy_RepairFolderName);
+    }
+    QPointer<VLConvertLegacySessionWC> guard(this);
+    m_legacyImportQueue->async([guard, movie, checks, starts, repairFolder] {
+      const QString shortfall = U_CheckJoinedMovie(movie, checks, starts);
+      // The whole copies of segments cut short are done with; they are no part of the session.
+      if (!repairFolder.isEmpty()) QDir(repairFolder).removeRecursively();
+      int64_t pictures = 0;
+      for (const LegacySegmentCheck& check : checks) pictures += check.pictures;
+      if (shortfall.isEmpty())
+        ZRNLogger_Log(QStringLiteral("the joined movie holds all %ld pictures of the %ld segments"),
+                      static_cast<long>(pictures), static_cast<long>(checks.size()));
+      else
+        ZRNLogger_Log(QStringLiteral("ERR: %@"), shortfall);
+      Dispatch_MainAsync([guard, shortfall] {
+        if (!guard || guard->userCanceled()) return;
+        if (shortfall.isEmpty()) guard->U_EndRun(kLegacyConversionDone);
+        else guard->U_EndRun(kLegacyConversionFailed, shortfall);
+      });
+    });
     return;
   }
   const QString error = session->error();

@@ -6,7 +6,9 @@
 // settings and segments into a temporary package (progress 0-100), then joining the segments into the
 // package's one movie by a pass-through export (100-200). The driver, Legacy_ConvertSession, then copies
 // the temporary package into place and removes the old folder. The old folder is removed only once the
-// new package stands complete under its name and its movie opens; every other ending leaves it as it was.
+// joined movie holds every picture read from each segment (those of a segment cut short inside a fragment
+// too) and the new package stands complete under its name with a movie that opens; every other ending
+// leaves it as it was.
 
 #include "common/ZRNBaseClasses.h"
 #include "platform/media/asset/Asset.h"
@@ -47,6 +49,17 @@ bool Legacy_CopyPackageIntoPlace(const QString& package, const QString& target, 
 inline constexpr int kLegacyConversionDone = kDialogResultFirst;
 inline constexpr int kLegacyConversionAborted = kDialogResultCancel;
 inline constexpr int kLegacyConversionFailed = -1003;
+
+// What the joined movie must hold of one segment: every picture read from the segment's whole file.
+struct LegacySegmentCheck {
+  QString name;      // the segment's file name
+  QString readFrom;  // the file joined: the segment, or its whole copy when it was cut short
+  int64_t pictures = 0;
+};
+
+// Copies of segments cut short live in this folder of the temporary package until the joined movie
+// is checked; it never reaches the session package.
+inline const QString kLegacy_RepairFolderName = QStringLiteral(".cut-segments");
 
 class VLConvertLegacySessionWC : public ZRN_CommonInitWC<QDialog> {
   Q_OBJECT
@@ -114,6 +127,8 @@ class VLConvertLegacySessionWC : public ZRN_CommonInitWC<QDialog> {
   QList<QUrl> m_segmentURLsArray;
   QList<AssetRef> m_segmentAssetsArray;
   std::shared_ptr<VL_ExportJobRecord> m_exportJob;
+  QList<LegacySegmentCheck> m_segmentChecks;
+  QList<double> m_segmentStarts;  // in the joined movie, set when the segments are joined
 
   std::shared_ptr<DispatchQueue> m_legacyImportQueue;
 };

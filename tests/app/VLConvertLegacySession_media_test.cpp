@@ -325,34 +325,112 @@ qint64 wholeBoxesEnd(const QByteArray& bytes, qint64 length) {
   return at;
 }
 
-TEST_F(LegacyConversionTest, ASegmentCutShortIsJoinedWithThePicturesItStillHolds) {
-  const QString whole = makeSegment(segments(), QStringLiteral("seg1.mov"), 0, 30);
-  const QString cut = makeSegment(segments(), QStringLiteral("seg2.mov"), 30, 90, QStringLiteral("320x240"), false, true);
-  QFile file(cut);
-  ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-  const QByteArray bytes = file.readAll();
-  // Cut inside the last fragment, as a recording stopped by a crash is.
-  const qint64 cutAt = bytes.size() * 3 / 4;
-  ASSERT_TRUE(file.resize(cutAt));
-  file.close();
-  // What it still holds: the fragments that lie whole before the cut.
-  const QString held = QDir(Test_MakeTempDir(QStringLiteral("held"))).filePath(QStringLiteral("held.mov"));
-  QFile heldFile(held);
-  ASSERT_TRUE(heldFile.open(QIODevice::WriteOnly));
-  heldFile.write(bytes.left(wholeBoxesEnd(bytes, cutAt)));
-  heldFile.close();
-  QStringList expected = TestMovie_DecodeVideo(whole).md5;
-  const QStringList heldFrames = TestMovie_DecodeVideo(held).md5;
-  ASSERT_GE(heldFrames.size(), 30);
-  ASSERT_LT(heldFrames.size(), 90);
-  expected += heldFrames;
+// Where the last top-level box of the type begins in a movie's bytes, and its size.
+QPair<qint64, qint64> lastBox(const QByteArray& bytes, const QByteArray& type) {
+  qint64 at = 0;
+  QPair<qint64, qint64> last{-1, 0};
+  while (at + 8 <= bytes.size()) {
+    const qint64 size = qFromBigEndian<quint32>(bytes.constData() + at);
+    if (size < 8) break;
+    if (bytes.mid(at + 4, 4) == type) last = {at, size};
+    at += size;
+  }
+  return last;
+}
 
-  DialogWatcher watcher;
-  ASSERT_TRUE(Legacy_ConvertSession(QUrl::fromLocalFile(legacy)));
-  EXPECT_TRUE(watcher.shown.isEmpty()) << watcher.shown.join(QLatin1Char('|')).toStdString();
-  EXPECT_FALSE(QFileInfo::exists(legacy));
-  const QString movie = QDir(target).filePath(QStringLiteral("VLCapturedMovie.") + Prefs_Shared().movieFileExtension());
-  EXPECT_EQ(TestMovie_DecodeVideo(movie).md5, expected) << "every picture of the whole fragments";
+// The pictures ffmpeg counts in a movie (0 when it cannot open it).
+int countedPictures(const QString& path) {
+  return TestMovie_Run(QStringLiteral("ffprobe"),
+                       {"-v", "quiet", "-count_frames", "-select_streams", "v:0", "-show_entries",
+                        "stream=nb_read_frames", "-of", "csv=p=0", path})
+      .trimmed()
+      .toInt();
+}
+
+TEST_F(LegacyConversionTest, ASegmentCutShortIsJoinedWithEveryPictureFFmpegDecodesFromIt) {
+  struct Case {
+    const char* name;
+    std::function<qint64(const QByteArray&)> cutAt;
+    bool amongPictures;  // else the cut leaves only the pictures of the fragments before its header
+    bool recorderLike = false;  // 2 s fragments of a busy HD picture, else 1 s ones of a small one
+  };
+  // A fragment every 2 s of a busy HD picture with sound, as a recorder writes it.
+  auto recordLike = [this] {
+    const QString path = QDir(segments()).filePath(QStringLiteral("seg2.mov"));
+    bool ok = false;
+    QString errors;
+    TestMovie_Run(QStringLiteral("ffmpeg"),
+                  {"-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=30:duration=12", "-f", "lavfi",
+                   "-i", "sine=frequency=440:sample_rate=48000:duration=12", "-c:v", "libx264", "-preset", "veryfast",
+                   "-pix_fmt", "yuv420p", "-g", "30", "-c:a", "aac", "-movflags", "frag_keyframe+empty_moov+default_base_moof",
+                   "-frag_duration", "2000000", path},
+                  &ok, &errors);
+    EXPECT_TRUE(ok) << errors.toStdString();
+    return path;
+  };
+  const Case cases[] = {
+      {"a recording cut at 2/3 of its bytes", [](const QByteArray& b) { return b.size() * 2 / 3; }, true, true},
+      {"cut at 2/3 of its bytes, inside a fragment's pictures", [](const QByteArray& b) { return b.size() * 2 / 3; }, true},
+      {"cut in the middle of its last fragment's pictures", [](const QByteArray& b) {
+         const auto mdat = lastBox(b, "mdat");
+         return mdat.first + mdat.second / 3;
+       }, true},
+      {"cut inside its last fragment header", [](const QByteArray& b) { return lastBox(b, "moof").first + 20; }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QDir(legacy).removeRecursively();
+    QDir(target).removeRecursively();
+    const QString whole = makeSegment(segments(), QStringLiteral("seg1.mov"), 0, 30,
+                                      c.recorderLike ? QStringLiteral("1280x720") : QStringLiteral("320x240"));
+    // A fragment every second, with sound; cut as a recorder killed while writing leaves it.
+    const QString cut = c.recorderLike
+                            ? recordLike()
+                            : makeSegment(segments(), QStringLiteral("seg2.mov"), 30, 90, QStringLiteral("320x240"), true, true);
+    QByteArray bytes;
+    {
+      QFile file(cut);
+      ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+      bytes = file.readAll();
+      ASSERT_TRUE(file.resize(c.cutAt(bytes)));
+    }
+    // What the whole fragments before the cut hold.
+    const QString held = QDir(Test_MakeTempDir(QStringLiteral("held"))).filePath(QStringLiteral("held.mov"));
+    {
+      QFile heldFile(held);
+      ASSERT_TRUE(heldFile.open(QIODevice::WriteOnly));
+      heldFile.write(bytes.left(wholeBoxesEnd(bytes, c.cutAt(bytes))));
+    }
+    const DecodedFrames heldFrames = TestMovie_DecodeVideo(held);
+    ASSERT_GE(heldFrames.md5.size(), 30);
+    QStringList expected = TestMovie_DecodeVideo(whole).md5;
+    if (c.amongPictures) {
+      const DecodedFrames cutFrames = TestMovie_DecodeVideo(cut);
+      ASSERT_EQ(countedPictures(cut), cutFrames.md5.size());
+      ASSERT_GT(cutFrames.md5.size(), heldFrames.md5.size()) << "the cut falls among a fragment's pictures";
+      ASSERT_LT(cutFrames.md5.size(), c.recorderLike ? 360 : 90);
+      expected += cutFrames.md5;
+    } else {
+      // FFmpeg reads no more than those (it may not open the file at all).
+      const int counted = countedPictures(cut);
+      ASSERT_TRUE(counted == 0 || counted == heldFrames.md5.size()) << counted;
+      expected += heldFrames.md5;
+    }
+
+    DialogWatcher watcher;
+    ASSERT_TRUE(Legacy_ConvertSession(QUrl::fromLocalFile(legacy))) << watcher.shown.join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(watcher.shown.isEmpty()) << watcher.shown.join(QLatin1Char('|')).toStdString();
+    EXPECT_FALSE(QFileInfo::exists(legacy));
+    expectNoLeftovers({QStringLiteral("Cup Final.vlvidcapb")});
+    const QString movieName = QStringLiteral("VLCapturedMovie.") + Prefs_Shared().movieFileExtension();
+    EXPECT_EQ(QDir(target).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name),
+              QStringList({movieName, QStringLiteral("VLSettings.json")}));
+    const QString movie = QDir(target).filePath(movieName);
+    const QStringList joined = TestMovie_DecodeVideo(movie).md5;
+    EXPECT_TRUE(joined == expected) << "every picture of the cut segment, in order: " << joined.size()
+                                    << " pictures joined of " << expected.size();
+    EXPECT_EQ(countedPictures(movie), expected.size());
+  }
 }
 
 TEST_F(LegacyConversionTest, AConversionRemovesWhatConversionsOfEndedRunsLeftAndNothingOfRunsGoingOn) {
@@ -545,6 +623,32 @@ class ScopedFileSizeLimit {
   void (*m_signal)(int) = nullptr;
 };
 
+TEST_F(LegacyConversionTest, ACutSegmentWhosePicturesCannotAllBeJoinedEndsWithAlert20028NamingIt) {
+  makeSegment(segments(), QStringLiteral("seg1.mov"), 0, 30);
+  const QString cut = makeSegment(segments(), QStringLiteral("seg2.mov"), 30, 90, QStringLiteral("320x240"), true, true);
+  {
+    QFile file(cut);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.resize(file.size() * 2 / 3));
+    ASSERT_GT(file.size(), 16 * 1024);
+  }
+  const auto before = listingWithHashes(parent);
+  DialogWatcher watcher;
+  bool converted = true;
+  {
+    // The whole copy of the cut segment cannot be written (as on a full disk).
+    ScopedFileSizeLimit limit(16 * 1024);
+    converted = Legacy_ConvertSession(QUrl::fromLocalFile(legacy));
+  }
+  EXPECT_FALSE(converted);
+  ASSERT_EQ(watcher.shown.size(), 1);
+  EXPECT_TRUE(watcher.shown.first().contains(QStringLiteral("Conversion to the new file format failed.")));
+  for (const char* text : {"seg2.mov", "was cut short", "File too large"})
+    EXPECT_TRUE(watcher.shown.first().contains(QString::fromLatin1(text))) << watcher.shown.first().toStdString();
+  EXPECT_EQ(listingWithHashes(parent), before) << "the old folder stays as it was";
+  expectNoLeftovers({QStringLiteral("Cup Final.vlvidcap")});
+}
+
 TEST_F(LegacyConversionTest, CopyIntoPlaceLeavesNothingHalfDone) {
   // A finished package as the conversion leaves it in the temporary folder.
   const QString package = QDir(Test_MakeTempDir(QStringLiteral("made"))).filePath(QStringLiteral("Made.vlvidcapb"));
@@ -607,6 +711,75 @@ TEST_F(LegacyConversionAppTest, TheStartRemovesTemporaryPackagesThatKilledConver
   EXPECT_TRUE(QThreadPool::globalInstance()->waitForDone(20000));
   EXPECT_TRUE(QFileInfo::exists(QDir(going).filePath(QStringLiteral("VLCapturedMovie.mov")))) << "a conversion going on keeps its work";
   QDir(going).removeRecursively();
+}
+
+const char* kCopyChildVariable = "VELMORA_LEGACY_COPY_CHILD";
+
+// A conversion's copy into place beside the old folder, in a child process that the kernel kills
+// (SIGXFSZ) while it writes the movie.
+QProcess::ExitStatus copyIntoPlaceAndGetKilled(const QString& package, const QString& target, int* signal) {
+  QProcess child;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QString::fromLatin1(kCopyChildVariable),
+             package + QLatin1Char('|') + target + QLatin1Char('|') + StandardLocations::dataHome());
+  child.setProcessEnvironment(env);
+  child.setProcessChannelMode(QProcess::ForwardedChannels);
+  child.setChildProcessModifier([] {
+    ::signal(SIGXFSZ, SIG_DFL);
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = 64 * 1024;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  });
+  child.start(QCoreApplication::applicationFilePath(),
+              {QStringLiteral("--gtest_filter=LegacyConversionChild.DISABLED_CopyIntoPlaceUntilKilled"),
+               QStringLiteral("--gtest_also_run_disabled_tests")});
+  child.waitForStarted(10000);
+  child.waitForFinished(60000);
+  *signal = child.exitCode();
+  return child.exitStatus();
+}
+
+// Run only as the child of the test below.
+TEST(LegacyConversionChild, DISABLED_CopyIntoPlaceUntilKilled) {
+  const QStringList spec = qEnvironmentVariable(kCopyChildVariable).split(QLatin1Char('|'));
+  if (spec.size() != 3) GTEST_SKIP();
+  qputenv("XDG_DATA_HOME", spec[2].toUtf8());
+  QString error;
+  Legacy_CopyPackageIntoPlace(spec[0], spec[1], &error);
+  ADD_FAILURE() << "the copy was not killed: " << error.toStdString();
+}
+
+TEST_F(LegacyConversionAppTest, TheStartRemovesTheCopyBesideTheOldFolderThatAKilledConversionLeft) {
+  // A joined package larger than the child may write, and its place beside the old folder.
+  const QString package = QDir(Test_MakeTempDir(QStringLiteral("joined"))).filePath(QStringLiteral("Made.vlvidcapb"));
+  QDir().mkpath(package);
+  {
+    QFile movie(QDir(package).filePath(QStringLiteral("VLCapturedMovie.mov")));
+    ASSERT_TRUE(movie.open(QIODevice::WriteOnly));
+    movie.write(QByteArray(1 << 20, 'm'));
+  }
+  const QString desktop = Test_MakeTempDir(QStringLiteral("Desktop"));
+  const QString target = QDir(desktop).filePath(QStringLiteral("Cup Final.vlvidcapb"));
+  int signal = 0;
+  ASSERT_EQ(copyIntoPlaceAndGetKilled(package, target, &signal), QProcess::CrashExit);
+  EXPECT_EQ(signal, SIGXFSZ);
+  const QStringList left = QDir(desktop).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+  ASSERT_EQ(left.size(), 1);
+  ASSERT_TRUE(left.first().startsWith(QStringLiteral(".Cup Final.vlvidcapb.converting-"))) << left.first().toStdString();
+  // The copy of a conversion still going on (this process's) stays.
+  const QString going = QDir(desktop).filePath(
+      QStringLiteral(".Derby.vlvidcapb.converting-%1-%2")
+          .arg(QCoreApplication::applicationPid())
+          .arg(Process_StartTime(QCoreApplication::applicationPid())));
+  ASSERT_TRUE(QDir().mkpath(going));
+
+  launch();
+  EXPECT_TRUE(Test_WaitUntil([&] { return !QFileInfo::exists(QDir(desktop).filePath(left.first())); }, 20000));
+  EXPECT_TRUE(QThreadPool::globalInstance()->waitForDone(20000));
+  EXPECT_TRUE(QFileInfo(going).isDir()) << "a conversion going on keeps its copy";
+  EXPECT_FALSE(QFileInfo::exists(target));
+  EXPECT_TRUE(QFileInfo(package).isDir());
 }
 
 TEST_F(LegacyConversionAppTest, OpeningAnOldFolderFromTheOpenPanelConvertsItAndOpensThePackage) {
