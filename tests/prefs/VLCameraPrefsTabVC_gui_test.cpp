@@ -7,6 +7,7 @@
 
 #include <QCheckBox>
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QFileDialog>
@@ -294,5 +295,44 @@ TEST_F(CameraTab, EscapeOnAnOpenListClosesOnlyTheList) {
     QApplication::setActiveWindow(controller);
     QTest::keyClick(controller->windowHandle(), Qt::Key_Escape);
     EXPECT_TRUE(Test_WaitUntil([&] { return !controller->isVisible(); }));
+  }
+}
+
+// A screen reader names each field by the caption before it (AT-SPI's labelled-by relation), the typed
+// frame rate too when it replaces the menu; the Refresh buttons' names hold their visible text.
+TEST_F(CameraTab, FieldsAreLabelledByTheirCaptions) {
+  const auto camera = TestCamera("cam-captions", "Captions",
+                                 {{kPixelFormat_2vuy, 1920, 1080, {{30, 30}, {25, 25}}}, {kPixelFormat_2vuy, 1280, 720, {{1, 30}}}});
+  prefs->setMovieSize(QSizeF(1920, 1080));
+  prefs->setCaptureAudio(true);
+  VLCameraPrefsTabVC* tab = openWith(camera, TestMicrophone("mic-captions", "Captions Mic"));
+  auto labelledBy = [](QWidget* field) {
+    QStringList labels;
+    for (const auto& [label, relation] : QAccessible::queryAccessibleInterface(field)->relations(QAccessible::Label))
+      labels << label->text(QAccessible::Name);
+    return labels.join(QLatin1Char('|')).toStdString();
+  };
+  const struct {
+    QWidget* field;
+    const char* caption;
+  } rows[] = {{tab->camerasPopup(), "Camera:"},
+              {tab->presetsPopup(), "Frame size:"},
+              {tab->fpsPopup(), "Frame rate:"},
+              {tab->microphonesPopup(), "Microphone:"},
+              {tab->audioPresetsPopup(), "Sample rate:"}};
+  for (const auto& row : rows) EXPECT_EQ(labelledBy(row.field), row.caption) << row.field->objectName().toStdString();
+
+  Test_Choose(tab->presetsPopup(), 1);
+  ASSERT_FALSE(tab->captureFPS()->isHidden());
+  EXPECT_EQ(labelledBy(tab->captureFPS()), "Frame rate:");
+  EXPECT_EQ(labelledBy(tab->fpsPopup()), "");
+  Test_Choose(tab->presetsPopup(), 0);
+  EXPECT_EQ(labelledBy(tab->fpsPopup()), "Frame rate:");
+  EXPECT_EQ(labelledBy(tab->captureFPS()), "");
+
+  for (const auto& [button, name] : {std::pair{tab->refreshCamerasBtn(), "Refresh cameras"}, {tab->refreshMicrophonesBtn(), "Refresh microphones"}}) {
+    QAccessibleInterface* item = QAccessible::queryAccessibleInterface(button);
+    EXPECT_EQ(item->text(QAccessible::Name).toStdString(), name);
+    EXPECT_TRUE(item->text(QAccessible::Name).contains(button->text(), Qt::CaseInsensitive));
   }
 }
