@@ -135,6 +135,9 @@ void VLLiveWC::windowDidLoad() {
   m_backgroundBox->setPalette(dark);
   U_ClearWriter();
   m_audioPreviewON = true;
+  // Named from the start: the camera may keep the window waiting long before its session says more.
+  setWindowTitle(QStringLiteral("Velmora -- Live"));
+  U_SetAudioPreviewButton(false, false, QString());
   m_recordButton->setEnabled(false);
   m_showFootageBtn->hide();
   m_showFootageBtn->setEnabled(false);

@@ -109,6 +109,8 @@ class VLLiveWC : public ZRNSizingWC, public CaptureSampleBufferDelegate {
   bool panel(const QFileDialog* sender, const QUrl& url) const;
   void U_UpdateSoundControls();
   void U_UpdateAudioPreviewControl();
+  // The live-audio button's state, image, text (its name for a screen reader) and tool tip.
+  void U_SetAudioPreviewButton(bool enabled, bool on, const QString& tip);
 
   // The name the save panel proposes for a recording started at that moment.
   static QString proposedSaveName(const QDateTime& now);

@@ -16,15 +16,19 @@ void VLLiveWC::setAudioPreviewOnOff() {
 
 void VLLiveWC::U_UpdateSoundControls() { U_UpdateAudioPreviewControl(); }
 
+void VLLiveWC::U_SetAudioPreviewButton(bool enabled, bool on, const QString& tip) {
+  if (!m_audioPreviewBtn) return;
+  m_audioPreviewBtn->setEnabled(enabled);
+  m_audioPreviewBtn->setProperty("imageName", on ? QStringLiteral("soundOn") : QStringLiteral("soundOff"));
+  m_audioPreviewBtn->setIcon(QIcon::fromTheme(on ? QStringLiteral("audio-volume-high") : QStringLiteral("audio-volume-muted")));
+  m_audioPreviewBtn->setText(on ? tr("Live Audio On") : tr("Live Audio Off"));
+  m_audioPreviewBtn->setToolTip(tip);
+}
+
 void VLLiveWC::U_UpdateAudioPreviewControl() {
   if (!m_audioPreviewBtn) return;
   auto set = [this](bool enabled, const QString& image, const QString& tip) {
-    m_audioPreviewBtn->setEnabled(enabled);
-    m_audioPreviewBtn->setProperty("imageName", image);
-    m_audioPreviewBtn->setIcon(QIcon::fromTheme(image == QLatin1String("soundOn") ? QStringLiteral("audio-volume-high")
-                                                                                  : QStringLiteral("audio-volume-muted")));
-    m_audioPreviewBtn->setText(image == QLatin1String("soundOn") ? tr("Live Audio On") : tr("Live Audio Off"));
-    m_audioPreviewBtn->setToolTip(tip);
+    U_SetAudioPreviewButton(enabled, image == QLatin1String("soundOn"), tip);
   };
   const bool capture = Prefs_Shared().captureAudio();
   const bool hasDevice = Prefs_Shared().hasAudioDevice();

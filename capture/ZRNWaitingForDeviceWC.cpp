@@ -53,6 +53,7 @@ ZRNWaitingWindowController::ZRNWaitingWindowController(const QString& uid, const
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
   awakeFromNib();
   windowDidLoad();
+  U_UpdateTitle();
 }
 
 ZRNWaitingWindowController::~ZRNWaitingWindowController() { U_CleanupObservers(); }
@@ -65,7 +66,10 @@ void ZRNWaitingWindowController::windowDidLoad() {
   ZRN_ApplyDarkLook(this, palette());
   setAutoFillBackground(true);
   U_UpdateIcon();
-  if (m_progressIndicator) m_progressIndicator->setRange(0, 0);  // an endless busy indicator
+  if (m_progressIndicator) {
+    m_progressIndicator->setRange(0, 0);  // an endless busy indicator
+    m_progressIndicator->setAccessibleName(tr("Waiting"));
+  }
   NotificationCenter& center = NotificationCenter::defaultCenter();
   // Announced on the hot-plug thread; handled on the main thread while the dialog lives.
   const NotificationToken token = center.addObserver(QString::fromLatin1(kCaptureDeviceWasConnectedNotification),
@@ -92,6 +96,14 @@ void ZRNWaitingWindowController::setDeviceType(MediaType type) {
     m_deviceType = type;
   }
   U_UpdateIcon();
+  U_UpdateTitle();
+}
+
+void ZRNWaitingWindowController::U_UpdateTitle() {
+  // The window's name for a screen reader and in the window list; the text says the rest.
+  setWindowTitle(deviceType() == MediaType::Video ? tr("Waiting for a Camera") : tr("Waiting for a Microphone"));
+  if (m_deviceIcon)
+    m_deviceIcon->setAccessibleName(deviceType() == MediaType::Video ? tr("Camera not connected") : tr("Microphone not connected"));
 }
 
 QString ZRNWaitingWindowController::savedUID() const {
@@ -128,11 +140,23 @@ void ZRNWaitingWindowController::setErrorType(int errorType) {
   }
   QPushButton* button = okBtn();
   if (!button) return;
+  m_buttonCancels = false;
   if (errorType == kWaitingErrorNoDeviceFound || errorType == kWaitingErrorNoDevice) {
-    button->setText(deviceType() == MediaType::Video ? tr("Cancel") : tr("Ignore Audio"));
+    m_buttonCancels = deviceType() == MediaType::Video;
+    button->setText(m_buttonCancels ? tr("Cancel") : tr("Ignore Audio"));
   } else if (errorType == kWaitingErrorSavedDeviceMissing) {
     button->setText(tr("Forget device"));
   }
+}
+
+void ZRNWaitingWindowController::reject() {
+  // Escape gives the wait up where the button does just that. "Forget device" and "Ignore Audio" change
+  // what is recorded: only the button itself chooses them.
+  if (m_buttonCancels && okBtn() && okBtn()->isVisible() && okBtn()->isEnabled()) {
+    okAction();
+    return;
+  }
+  ZRNBaseDialogWindowController::reject();
 }
 
 QString ZRNWaitingWindowController::displayText() const {

@@ -53,6 +53,8 @@ class ZRNWaitingWindowController : public ZRNBaseDialogWindowController {
  public slots:
   void okAction() override;
   void cancelAction() override;
+  // Escape: as the button where it reads "Cancel" (no camera to wait for), else nothing.
+  void reject() override;
 
  protected:
   void windowDidLoad();
@@ -60,12 +62,15 @@ class ZRNWaitingWindowController : public ZRNBaseDialogWindowController {
  private:
   void U_CleanupObservers();
   void U_UpdateIcon();
+  // The window's title and the picture's name follow the kind of device awaited.
+  void U_UpdateTitle();
 
   mutable std::mutex m_mutex;  // the device fields are read by the notification's thread
   MediaType m_deviceType = MediaType::Video;
   QString m_savedUID;
   QString m_savedName;
   int m_errorType = kWaitingErrorNone;
+  bool m_buttonCancels = false;  // the one button reads "Cancel"
   QLabel* m_deviceIcon = nullptr;
   QWidget* m_deviceIconBack = nullptr;
   QProgressBar* m_progressIndicator = nullptr;

@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QAccessibleWidget>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QLabel>
 #include <QPointer>
 #include <QTextEdit>
@@ -18,6 +19,7 @@ const char* const kPopoverProperty = "ZRNAccessiblePopover";
 const char* const kAnchorProperty = "ZRNAccessibleAnchor";
 const char* const kDecorativeProperty = "ZRNAccessibleDecorative";
 const char* const kPlainTextProperty = "ZRNAccessiblePlainText";
+const char* const kNoticeProperty = "ZRNAccessibleNotice";
 
 QWidget* U_Linked(const QWidget* widget, const char* property) {
   return widget->property(property).value<QPointer<QWidget>>().data();
@@ -210,8 +212,15 @@ class Announcer : public QObject {
     connect(&m_timer, &QTimer::timeout, this, [this] { announce(); });
   }
 
+  // A notice is said when it comes on screen: each time, as the listener may have missed the last.
+  void becomeNotice() {
+    m_notice = true;
+    m_label->installEventFilter(this);
+  }
+
   void changed() {
     if (!m_label || m_label->text() == m_announced || m_timer.isActive()) return;
+    if (m_notice && !m_label->isVisible()) return;
     const qint64 since = m_last.isValid() ? m_last.elapsed() : kZRNAccessibleAnnounceIntervalMillis;
     if (since >= kZRNAccessibleAnnounceIntervalMillis)
       announce();
@@ -234,9 +243,23 @@ class Announcer : public QObject {
     QAccessible::updateAccessibility(&description);
     QAccessibleTextUpdateEvent text(m_label, 0, old, m_announced);
     QAccessible::updateAccessibility(&text);
+    if (m_notice) {
+      QAccessibleEvent alert(m_label, QAccessible::Alert);
+      QAccessible::updateAccessibility(&alert);
+    }
+  }
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == m_label && event->type() == QEvent::Show && !m_label->text().isEmpty()) {
+      m_announced.clear();
+      // After the show has been handled, when the label is visible to the question.
+      QMetaObject::invokeMethod(this, [this] { changed(); }, Qt::QueuedConnection);
+    }
+    return QObject::eventFilter(watched, event);
   }
 
   QPointer<QLabel> m_label;
+  bool m_notice = false;
   QString m_announced;
   QElapsedTimer m_last;
   QTimer m_timer;
@@ -279,6 +302,15 @@ void ZRNAccessible_ExposeTextAsValue(QLabel* label) {
   label->setProperty(kValueTextProperty, true);
   U_ForgetInterface(label);
   new Announcer(label);
+}
+
+void ZRNAccessible_ExposeTextAsNotice(QLabel* label) {
+  if (!label || label->property(kNoticeProperty).toBool()) return;
+  ZRNAccessible_ExposeTextAsValue(label);
+  label->setProperty(kNoticeProperty, true);
+  // Only ZRNAccessible_ExposeTextAsValue makes a child of this name.
+  if (QObject* announcer = label->findChild<QObject*>(QString::fromLatin1(kAnnouncerName), Qt::FindDirectChildrenOnly))
+    static_cast<Announcer*>(announcer)->becomeNotice();
 }
 
 void ZRNAccessible_ValueTextChanged(QLabel* label) {

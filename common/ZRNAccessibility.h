@@ -40,6 +40,12 @@ void ZRNAccessible_ExposeTextAsValue(QLabel* label);
 // (only the latest text is announced then).
 void ZRNAccessible_ValueTextChanged(QLabel* label);
 
+// A notice the user must hear (a line above a window's content that says what went wrong): exposed as
+// above, and announced, with an alert besides, when it comes on screen and when its text changes while
+// it shows; a notice set while it does not show waits until it does. Tell its changes with
+// ZRNAccessible_ValueTextChanged.
+void ZRNAccessible_ExposeTextAsNotice(QLabel* label);
+
 // The label's property that holds the text last announced.
 inline constexpr const char* kZRNAccessibleAnnouncedProperty = "ZRNAccessibleAnnouncedText";
 

@@ -302,10 +302,8 @@ void JobsTableView_Controller::U_ClearTableSelection() {
     const int64_t previous = m_jobsController->selectJobWithIndex(-1);
     if (previous >= 0) reloadRow(previous);
   }
-  QPointer<VLPlaybackWC> window = m_window;
-  Dispatch_MainAsync([window] {
-    if (window && window->playerView()) window->playerView()->setFocus();
-  });
+  // The keys stay where they are: a command (a new export, a new mark) clears the selection from
+  // wherever the user gave it. A click in the table hands them to the video itself.
 }
 
 void JobsTableView_Controller::U_SelectRow(int64_t row) {

@@ -113,6 +113,8 @@ void VLPlaybackWC::U_BuildContentView() {
   m_noticeView = new QLabel(central);
   m_noticeView->setObjectName(QStringLiteral("noticeView"));
   m_noticeView->setAccessibleName(QStringLiteral("Session notice"));
+  // Its text is what a listener must hear: read as the label's text, and said when it comes on screen.
+  ZRNAccessible_ExposeTextAsNotice(m_noticeView);
   m_noticeView->setWordWrap(true);
   m_noticeView->setContentsMargins(8, 4, 8, 4);
   m_noticeView->hide();
@@ -400,6 +402,7 @@ void VLPlaybackWC::U_ShowNotice(const QString& text) {
   if (shown.split(QLatin1Char('\n')).contains(text)) return;
   m_noticeView->setText(shown.isEmpty() ? text : shown + QLatin1Char('\n') + text);
   m_noticeView->show();
+  ZRNAccessible_ValueTextChanged(m_noticeView);
 }
 
 bool VLPlaybackWC::U_ReadSettingsFile(const QString& path) {

@@ -3,6 +3,7 @@
 #include "playback/ZRNSynchroMovieControllerView.h"
 
 #include <QKeyEvent>
+#include <QPainter>
 
 ZRNAVPlayerView::ZRNAVPlayerView(QWidget* parent) : PlayerView(parent) {
   // It takes the keys of playing and stepping: a listener who lands on it hears what it is.
@@ -36,4 +37,28 @@ void ZRNAVPlayerView::keyPressEvent(QKeyEvent* event) {
     return;
   }
   PlayerView::keyPressEvent(event);
+}
+
+void ZRNAVPlayerView::paintEvent(QPaintEvent* event) {
+  PlayerView::paintEvent(event);
+  if (!hasFocus()) return;
+  // The focus mark: a frame in the highlight colour along the view's edge, over the picture, so that
+  // the keys' place shows whatever the picture's size.
+  QPainter painter(this);
+  constexpr int kMarkWidth = 3;
+  QPen pen(palette().color(QPalette::Highlight), kMarkWidth);
+  pen.setJoinStyle(Qt::MiterJoin);
+  painter.setPen(pen);
+  painter.setBrush(Qt::NoBrush);
+  painter.drawRect(QRectF(rect()).adjusted(kMarkWidth / 2.0, kMarkWidth / 2.0, -kMarkWidth / 2.0, -kMarkWidth / 2.0));
+}
+
+void ZRNAVPlayerView::focusInEvent(QFocusEvent* event) {
+  PlayerView::focusInEvent(event);
+  update();
+}
+
+void ZRNAVPlayerView::focusOutEvent(QFocusEvent* event) {
+  PlayerView::focusOutEvent(event);
+  update();
 }

@@ -52,7 +52,9 @@ void MBPreferencesController::_setupToolbar() {
   m_toolbarGroup->setExclusive(true);
   addToolBar(Qt::TopToolBarArea, m_toolbar);
   // The keyboard reaches what the mouse does: Ctrl+PgUp/PgDn switch modules from anywhere in the window,
-  // and Escape or Ctrl+W close it as its close button does (the window is only ordered out).
+  // and Ctrl+W closes it as its close button does (the window is only ordered out). Escape closes it too,
+  // but as a key the window is left with (keyPressEvent), not as a shortcut: a shortcut would take it
+  // from an open pop-up list, which Escape must close alone.
   auto shortcut = [this](const QKeySequence& keys, auto run) {
     auto* item = new QShortcut(keys, this);
     item->setContext(Qt::WindowShortcut);
@@ -60,7 +62,6 @@ void MBPreferencesController::_setupToolbar() {
   };
   shortcut(QKeySequence(Qt::CTRL | Qt::Key_PageUp), [this] { selectNeighbourModule(-1); });
   shortcut(QKeySequence(Qt::CTRL | Qt::Key_PageDown), [this] { selectNeighbourModule(1); });
-  shortcut(QKeySequence(Qt::Key_Escape), [this] { close(); });
   shortcut(QKeySequence(Qt::CTRL | Qt::Key_W), [this] { close(); });
 }
 
@@ -244,6 +245,15 @@ void MBPreferencesController::changeEvent(QEvent* event) {
     windowDidBecomeKey();
     windowDidBecomeMain();
   }
+}
+
+void MBPreferencesController::keyPressEvent(QKeyEvent* event) {
+  if (event->matches(QKeySequence::Cancel)) {
+    event->accept();
+    close();
+    return;
+  }
+  QMainWindow::keyPressEvent(event);
 }
 
 void MBPreferencesController::closeEvent(QCloseEvent* event) {

@@ -84,6 +84,8 @@ class MBPreferencesController : public QMainWindow {
   void changeEvent(QEvent* event) override;
   // Arrow keys on a tool-bar button move between the modules.
   bool eventFilter(QObject* watched, QEvent* event) override;
+  // Escape that no control inside kept for itself closes the window.
+  void keyPressEvent(QKeyEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
  private:

@@ -70,9 +70,9 @@ void VLCameraPrefsTabVC::loadView() {
   m_microphonesPopup = layout.microphonesPopup;
   m_refreshMicrophonesBtn = layout.refreshMicrophonesBtn;
   m_audioPresetsPopup = layout.audioPresetsPopup;
+  m_frameRateCaption = layout.frameRateCaption;
   // A typed frame rate replaces the menu only where the camera offers ranges of rates.
-  m_captureFPS->hide();
-  m_availableFPS->hide();
+  U_ShowRateMenu(true);
 
   connect(m_camerasPopup, &QComboBox::activated, this, [this] {
     if (m_camerasAction) cameraSelected();
@@ -175,9 +175,7 @@ void VLCameraPrefsTabVC::loadFPSsForVideoSize(int64_t sizeKey) {
     for (const auto& d : lists.formatsDictsArray)
       if (d.menuSize && d.savedSize && int64_t(*d.savedSize) == sizeKey) format = d.deviceFormat;  // the last one counts
   if (!format) {
-    m_captureFPS->hide();
-    m_availableFPS->hide();
-    m_fpsPopup->show();
+    U_ShowRateMenu(true);
     setSingleItem(m_fpsPopup, Tr("N/A"));
     m_fpsPopup->setEnabled(false);
     return;
@@ -207,10 +205,8 @@ void VLCameraPrefsTabVC::loadFPSsForVideoSize(int64_t sizeKey) {
     if (fps != Prefs_Shared().captureFPS()) Prefs_Shared().setCaptureFPS(fps);
   }
   const double saved = Prefs_Shared().captureFPS();
+  U_ShowRateMenu(allSingle);
   if (allSingle) {
-    m_captureFPS->hide();
-    m_availableFPS->hide();
-    m_fpsPopup->show();
     m_fpsPopup->clear();
     int nearest = -1;
     double nearestDistance = 0;
@@ -225,13 +221,17 @@ void VLCameraPrefsTabVC::loadFPSsForVideoSize(int64_t sizeKey) {
     m_fpsPopup->setCurrentIndex(nearest);
     m_fpsAction = true;
     m_fpsPopup->setEnabled(true);
-  } else {
-    m_fpsPopup->hide();
-    m_captureFPS->show();
-    m_availableFPS->show();
   }
   m_captureFPS->setText(Fmt("%.2f", saved));
   m_availableFPS->setText(parts.join(QStringLiteral(", ")));
+}
+
+void VLCameraPrefsTabVC::U_ShowRateMenu(bool menu) {
+  m_fpsPopup->setVisible(menu);
+  m_captureFPS->setVisible(!menu);
+  m_availableFPS->setVisible(!menu);
+  // The caption names whichever of the two is shown (a screen reader's labelled-by relation).
+  m_frameRateCaption->setBuddy(menu ? static_cast<QWidget*>(m_fpsPopup) : m_captureFPS);
 }
 
 void VLCameraPrefsTabVC::cameraSelected() {

@@ -68,6 +68,8 @@ class VLCameraPrefsTabVC : public ZRNBasePrefsTabVC {
   void loadView();
   // The pop-up's items are replaced by one item that is selected.
   static void setSingleItem(QComboBox* popup, const QString& title);
+  // Shows the menu of frame rates (true) or the typed rate with the list of ranges (false).
+  void U_ShowRateMenu(bool menu);
 
   QPushButton* m_refreshCamerasBtn = nullptr;
   QComboBox* m_camerasPopup = nullptr;
@@ -79,6 +81,7 @@ class VLCameraPrefsTabVC : public ZRNBasePrefsTabVC {
   QPushButton* m_refreshMicrophonesBtn = nullptr;
   QComboBox* m_microphonesPopup = nullptr;
   QComboBox* m_audioPresetsPopup = nullptr;
+  QLabel* m_frameRateCaption = nullptr;
   bool m_isInitialized = false;
   // Whether a choice in the pop-up means something (a pop-up showing "N/A" has no action).
   bool m_camerasAction = false;

@@ -4,6 +4,7 @@
 #include "common/ZRNAppSetup.h"
 #include "capture/CaptureTestSupport.h"
 #include "platform/media/capture/VirtualDevices.h"
+#include "support/AccessibilitySupport.h"
 #include "support/DialogTestSupport.h"
 #include "support/TestSupport.h"
 
@@ -20,6 +21,7 @@
 #include <QScreen>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QTest>
 #include <QTextBrowser>
 
 #include <gtest/gtest.h>
@@ -427,4 +429,25 @@ TEST_F(LiveWindowTest, SourceSettingsShowsTheInformationAndTheSizeActionsFitTheM
     EXPECT_FALSE(sizing->windowIsNaturalSize());
     EXPECT_FALSE(sizing->windowCanIncreaseSize());
   }
+}
+
+// Without any camera the window and the dialog that waits for one say what they are, and so does every
+// control in them; Escape gives the wait up as the dialog's Cancel does, and the window goes.
+TEST_F(LiveWindowTest, WithoutACameraEverythingIsNamedAndEscapeCancelsTheWait) {
+  prefs->setCameraUID(QString());
+  prefs->setCameraName(QString());
+  open();
+  ASSERT_TRUE(Test_WaitUntil([&] { return live->waitingSheet() && live->waitingSheet()->isVisible(); }));
+  ZRNWaitingWindowController* sheet = live->waitingSheet();
+  ASSERT_EQ(sheet->okBtn()->text(), "Cancel");
+  EXPECT_EQ(Test_UnnamedAccessibles(live).join(", ").toStdString(), "");
+  EXPECT_EQ(Test_UnnamedAccessibles(sheet).join(", ").toStdString(), "");
+  EXPECT_FALSE(QAccessible::queryAccessibleInterface(live)->text(QAccessible::Name).isEmpty());
+  EXPECT_FALSE(QAccessible::queryAccessibleInterface(sheet)->text(QAccessible::Name).isEmpty());
+
+  QSignalSpy ended(sheet, &QDialog::finished);
+  QTest::keyClick(sheet->windowHandle(), Qt::Key_Escape);
+  ASSERT_TRUE(Test_WaitUntil([&] { return !ended.isEmpty(); }));
+  EXPECT_EQ(ended.first().first().toInt(), kDialogResultFirst);
+  EXPECT_TRUE(Test_WaitUntil([&] { return !live->isVisible(); }));
 }

@@ -153,12 +153,11 @@ TEST(WaitingDialog, RunsModalAndStopsListeningOnceEnded) {
   QTimer::singleShot(0, [] { postConnected("vide", QStringLiteral("usb-late")); });
   EXPECT_EQ(Alert_RunAlertModal(dialog.get()), -1001);
 
-  // Escape does nothing: the dialog has no Cancel button.
+  // Its one button reads "Cancel" here: Escape answers as it does.
   QSignalSpy finished(dialog.get(), &QDialog::finished);
   dialog->open();
   QTest::keyClick(dialog.get(), Qt::Key_Escape);
-  EXPECT_TRUE(dialog->isVisible());
-  dialog->okBtn()->click();
+  EXPECT_FALSE(dialog->isVisible());
   ASSERT_EQ(finished.count(), 1);
   EXPECT_EQ(finished.first().first().toInt(), -1000);
   // Ended by its button: a device arriving later changes nothing.
@@ -170,4 +169,31 @@ TEST(WaitingDialog, RunsModalAndStopsListeningOnceEnded) {
   dialog.reset();
   postConnected("vide", QStringLiteral("usb-after"));
   drainMainQueue();
+}
+
+// Escape gives the wait up only where the one button reads "Cancel"; "Forget device" and "Ignore Audio"
+// change what is recorded and are chosen with the button alone. The window is named by what it awaits.
+TEST(WaitingDialog, EscapeAnswersOnlyAsCancel) {
+  const struct {
+    MediaType type;
+    int errorType;
+    bool ends;
+    const char* title;
+  } cases[] = {{MediaType::Video, -2, true, "Waiting for a Camera"},     {MediaType::Video, -3, true, "Waiting for a Camera"},
+               {MediaType::Video, -1, false, "Waiting for a Camera"},    {MediaType::Audio, -2, false, "Waiting for a Microphone"},
+               {MediaType::Audio, -3, false, "Waiting for a Microphone"}, {MediaType::Audio, -1, false, "Waiting for a Microphone"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.errorType);
+    SCOPED_TRACE(c.title);
+    ZRNWaitingWindowController dialog(QStringLiteral("uid"), QStringLiteral("Device"));
+    dialog.setDeviceType(c.type);
+    dialog.setErrorType(c.errorType);
+    EXPECT_EQ(dialog.windowTitle(), c.title);
+    QSignalSpy finished(&dialog, &QDialog::finished);
+    dialog.open();
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    EXPECT_EQ(finished.count(), c.ends ? 1 : 0);
+    if (c.ends) EXPECT_EQ(finished.first().first().toInt(), -1000);
+    EXPECT_EQ(dialog.isVisible(), !c.ends);
+  }
 }

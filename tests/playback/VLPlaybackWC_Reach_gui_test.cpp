@@ -11,6 +11,7 @@
 #include "playback/ZRNSynchroMovieControllerView.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QDynamicPropertyChangeEvent>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -18,6 +19,7 @@
 #include <QMenuBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTableView>
 #include <QTextBrowser>
 #include <QToolBar>
 #include <QToolButton>
@@ -193,4 +195,45 @@ TEST_F(PlaybackReach, TheVideoAndTheTimesReadAsWordsAndTimesAreAnnouncedAtMostOn
     EXPECT_EQ(events[0].second, QStringLiteral("00:00:01"));
     EXPECT_GE(events[1].first - events[0].first, kZRNAccessibleAnnounceIntervalMillis - 20);
   }
+}
+
+// A command leaves the keys where they were: with the export history focused, M exports the moment and
+// the next keys still act on the history, not on the player. The focused video shows that it is.
+TEST_F(PlaybackReach, ACommandLeavesTheFocusWhereItWasAndTheFocusedVideoIsMarked) {
+  ASSERT_FALSE(s_movie->isEmpty());
+  VLPlaybackWC* window = open();
+  ASSERT_NE(window, nullptr);
+  if (!window->paneIsVisible()) window->showHideJobsPanel();
+  QWidget* history = window->jobTableView();
+  ASSERT_TRUE(Test_WaitUntil([&] { return history->isVisible(); }));
+  // By the keyboard's own road: Tab until the history has the focus.
+  window->playerView()->setFocus(Qt::OtherFocusReason);
+  for (int i = 0; i < 30 && QApplication::focusWidget() != history; ++i) QTest::keyClick(window->windowHandle(), Qt::Key_Tab);
+  ASSERT_EQ(QApplication::focusWidget(), history);
+  const struct {
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    int jobs;
+  } commands[] = {{Qt::Key_M, Qt::NoModifier, 1}, {Qt::Key_I, Qt::NoModifier, 1}, {Qt::Key_M, Qt::NoModifier, 2},
+                  {Qt::Key_H, Qt::NoModifier, 2}, {Qt::Key_E, Qt::ControlModifier, 3}};
+  for (const auto& command : commands) {
+    SCOPED_TRACE(QKeySequence(command.key | command.modifiers).toString().toStdString());
+    QTest::keyClick(window->windowHandle(), command.key, command.modifiers);
+    ASSERT_TRUE(Test_WaitUntil([&] { return window->jobsController()->numberOfJobs() >= command.jobs; }));
+    Test_ProcessEvents(50);
+    EXPECT_EQ(QApplication::focusWidget(), history);
+  }
+
+  // The video shows a mark of its own while it has the keys, and none once it has let them go.
+  ZRNAVPlayerView* video = window->playerView();
+  const QImage unfocused = video->grab().toImage();
+  video->setFocus(Qt::TabFocusReason);
+  ASSERT_TRUE(video->hasFocus());
+  const QImage focused = video->grab().toImage();
+  EXPECT_NE(focused, unfocused);
+  const QColor mark = window->palette().color(QPalette::Highlight);
+  EXPECT_EQ(focused.pixelColor(1, focused.height() / 2).rgb(), mark.rgb());
+  EXPECT_EQ(focused.pixelColor(focused.width() / 2, 1).rgb(), mark.rgb());
+  history->setFocus(Qt::TabFocusReason);
+  EXPECT_EQ(video->grab().toImage(), unfocused);
 }

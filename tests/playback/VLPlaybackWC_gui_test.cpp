@@ -10,6 +10,8 @@
 #include "platform/system/FileAttributes.h"
 #include "playback/VLPlaybackWCTestSupport.h"
 #include "playback/ZRNSynchroMovieControllerView.h"
+#include "common/ZRNAccessibility.h"
+#include "support/AccessibilitySupport.h"
 #include "support/DialogTestSupport.h"
 #include "support/FileFaults.h"
 
@@ -458,6 +460,48 @@ TEST_F(PlaybackWindow, QuitAsksForEveryWindowWhoseMarksCouldNotBeSaved) {
       }
     }
   }
+}
+
+// A screen reader reads the notice above the player by its text, and hears it when it comes on screen.
+TEST_F(PlaybackWindow, TheNoticeIsReadByItsTextAndAnnouncedWhenItAppears) {
+  const QString package = makePackage(QStringLiteral("Interrupted Aloud"), 0);
+  QFile(package + QStringLiteral("/VLRecording.lock")).open(QIODevice::WriteOnly);
+  Test_AccessibleEvents events;
+  VLPlaybackWC* window = host.open(package);
+  ASSERT_NE(window, nullptr);
+  QLabel* notice = window->noticeView();
+  ASSERT_TRUE(Test_WaitUntil([&] { return !notice->text().isEmpty(); }));
+  // Nothing is said while nothing shows.
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_TRUE(notice->property(kZRNAccessibleAnnouncedProperty).isNull());
+  ASSERT_TRUE(PlaybackTestHost::waitUntilPlayable(window));
+  ASSERT_TRUE(notice->isVisible());
+  const QString text = notice->text();
+  EXPECT_TRUE(text.startsWith(QStringLiteral("The recording of this session was interrupted"))) << text.toStdString();
+
+  QAccessibleInterface* item = QAccessible::queryAccessibleInterface(notice);
+  EXPECT_EQ(item->role(), QAccessible::StaticText);
+  EXPECT_EQ(item->text(QAccessible::Name).toStdString(), "Session notice");
+  EXPECT_EQ(item->text(QAccessible::Description).toStdString(), text.toStdString());
+  ASSERT_NE(item->textInterface(), nullptr);
+  EXPECT_EQ(item->textInterface()->text(0, item->textInterface()->characterCount()).toStdString(), text.toStdString());
+  // What the label last announced stays on it; the events themselves reach a handler only where the
+  // platform lets accessibility be switched on (not offscreen).
+  const auto announced = [&] { return notice->property(kZRNAccessibleAnnouncedProperty).toString(); };
+  ASSERT_TRUE(Test_WaitUntil([&] { return announced() == text; }));
+  if (QAccessible::isActive()) {
+    ASSERT_TRUE(Test_WaitUntil([&] { return events.about(notice).contains(QAccessible::Alert); }));
+    EXPECT_TRUE(events.about(notice).contains(QAccessible::DescriptionChanged));
+    EXPECT_EQ(events.about(notice).count(QAccessible::Alert), 1) << "said once";
+  }
+
+  // Hidden and shown again (the window closed and reopened), it is said again.
+  window->hide();
+  notice->setProperty(kZRNAccessibleAnnouncedProperty, QVariant());
+  events.clear();
+  window->show();
+  EXPECT_TRUE(Test_WaitUntil([&] { return announced() == text; }, 3000));
+  if (QAccessible::isActive()) EXPECT_TRUE(Test_WaitUntil([&] { return events.about(notice).contains(QAccessible::Alert); }, 3000));
 }
 
 TEST_F(PlaybackWindow, AnUnreadableSettingsFileIsNeitherMovedNorReplaced) {

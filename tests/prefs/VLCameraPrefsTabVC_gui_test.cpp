@@ -7,6 +7,8 @@
 
 #include <QCheckBox>
 #include <QAbstractItemView>
+#include <QAccessible>
+#include <QApplication>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QLabel>
@@ -264,4 +266,73 @@ TEST_F(CameraTab, ChoicesReconfigureTheRunningLiveSession) {
   controller->close();
   EXPECT_TRUE(Test_WaitUntil([&] { return live->recordButton()->isEnabled(); }, 15000));
   EXPECT_TRUE(liveRunsWith(kVirtualCameraUID, QSize(1920, 1080)));
+}
+
+// Escape on an open pop-up list closes the list and nothing else; the next Escape closes the window.
+TEST_F(CameraTab, EscapeOnAnOpenListClosesOnlyTheList) {
+  const auto camera = TestCamera("cam-esc", "Escape Camera",
+                                 {{kPixelFormat_2vuy, 1920, 1080, {{30, 30}, {25, 25}}}, {kPixelFormat_2vuy, 1280, 720, {{30, 30}}}});
+  prefs->setMovieSize(QSizeF(1920, 1080));
+  VLCameraPrefsTabVC* tab = openWith(camera, TestMicrophone("mic-esc", "Escape Mic"));
+  ZRNPrefsController* controller = ZRNPrefsController::sharedPreferencesController();
+  for (QComboBox* popup : {tab->camerasPopup(), tab->presetsPopup(), tab->fpsPopup()}) {
+    SCOPED_TRACE(popup->objectName().toStdString());
+    controller->showWindow();
+    QApplication::setActiveWindow(controller);
+    ASSERT_TRUE(Test_WaitUntil([&] { return controller->isActiveWindow(); }));
+    ASSERT_TRUE(popup->isEnabled());
+    popup->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(popup, Qt::Key_Down, Qt::AltModifier);
+    ASSERT_TRUE(Test_WaitUntil([&] { return popup->view()->isVisible() && QApplication::activePopupWidget(); }));
+    // As the keyboard delivers it: to the window that has the keys, the open list's.
+    QTest::keyClick(QApplication::activePopupWidget()->windowHandle(), Qt::Key_Escape);
+    ASSERT_TRUE(Test_WaitUntil([&] { return !popup->view()->isVisible(); }));
+    Test_ProcessEvents(20);
+    EXPECT_TRUE(controller->isVisible());
+    // The window's focus stays on the pop-up (the offscreen platform does not give the window its
+    // activation back by itself when a popup closes).
+    EXPECT_EQ(controller->focusWidget(), popup);
+    QApplication::setActiveWindow(controller);
+    QTest::keyClick(controller->windowHandle(), Qt::Key_Escape);
+    EXPECT_TRUE(Test_WaitUntil([&] { return !controller->isVisible(); }));
+  }
+}
+
+// A screen reader names each field by the caption before it (AT-SPI's labelled-by relation), the typed
+// frame rate too when it replaces the menu; the Refresh buttons' names hold their visible text.
+TEST_F(CameraTab, FieldsAreLabelledByTheirCaptions) {
+  const auto camera = TestCamera("cam-captions", "Captions",
+                                 {{kPixelFormat_2vuy, 1920, 1080, {{30, 30}, {25, 25}}}, {kPixelFormat_2vuy, 1280, 720, {{1, 30}}}});
+  prefs->setMovieSize(QSizeF(1920, 1080));
+  prefs->setCaptureAudio(true);
+  VLCameraPrefsTabVC* tab = openWith(camera, TestMicrophone("mic-captions", "Captions Mic"));
+  auto labelledBy = [](QWidget* field) {
+    QStringList labels;
+    for (const auto& [label, relation] : QAccessible::queryAccessibleInterface(field)->relations(QAccessible::Label))
+      labels << label->text(QAccessible::Name);
+    return labels.join(QLatin1Char('|')).toStdString();
+  };
+  const struct {
+    QWidget* field;
+    const char* caption;
+  } rows[] = {{tab->camerasPopup(), "Camera:"},
+              {tab->presetsPopup(), "Frame size:"},
+              {tab->fpsPopup(), "Frame rate:"},
+              {tab->microphonesPopup(), "Microphone:"},
+              {tab->audioPresetsPopup(), "Sample rate:"}};
+  for (const auto& row : rows) EXPECT_EQ(labelledBy(row.field), row.caption) << row.field->objectName().toStdString();
+
+  Test_Choose(tab->presetsPopup(), 1);
+  ASSERT_FALSE(tab->captureFPS()->isHidden());
+  EXPECT_EQ(labelledBy(tab->captureFPS()), "Frame rate:");
+  EXPECT_EQ(labelledBy(tab->fpsPopup()), "");
+  Test_Choose(tab->presetsPopup(), 0);
+  EXPECT_EQ(labelledBy(tab->fpsPopup()), "Frame rate:");
+  EXPECT_EQ(labelledBy(tab->captureFPS()), "");
+
+  for (const auto& [button, name] : {std::pair{tab->refreshCamerasBtn(), "Refresh cameras"}, {tab->refreshMicrophonesBtn(), "Refresh microphones"}}) {
+    QAccessibleInterface* item = QAccessible::queryAccessibleInterface(button);
+    EXPECT_EQ(item->text(QAccessible::Name).toStdString(), name);
+    EXPECT_TRUE(item->text(QAccessible::Name).contains(button->text(), Qt::CaseInsensitive));
+  }
 }
