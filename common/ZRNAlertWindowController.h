@@ -25,6 +25,15 @@ class ZRNAlertWindowController : public ZRNBaseDialogWindowController {
   // The whole message as rich text in the main field.
   void setupWithText(const QString& html);
 
+  // The text with a place to break a line (a zero-width space) inside every run of characters too long to
+  // wrap at a space or a slash, so that a long file name wraps instead of running out of the window. What
+  // the user copies from an alert comes without those characters.
+  static QString textWithLineBreaks(const QString& text);
+
+  // Before it shows, the window takes the size its text needs at its width (never wider than the screen),
+  // and the keyboard starts on the default button.
+  void setVisible(bool visible) override;
+
  public slots:
   // The third button answers the entry's own code ("ErrorOtherResult"); as a sheet it answers -1002.
   void otherAction() override;
@@ -33,6 +42,9 @@ class ZRNAlertWindowController : public ZRNBaseDialogWindowController {
   void awakeFromNib() override;
 
  private:
+  void U_FitToText();
+  QPushButton* U_DefaultButton() const;
+
   QVariantMap m_errorDict;
   QLabel* m_alertIcon = nullptr;
   QPointer<QCheckBox> m_dontShowAgainCheck;
