@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QClipboard>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLayout>
@@ -17,8 +18,6 @@
 namespace {
 // The place to break a line that textWithLineBreaks puts into a long run of characters.
 constexpr QChar kLineBreakOpportunity(0x200B);
-// A run this long may not fit the narrowest line of an alert (at the bold standard size).
-constexpr qsizetype kLongestRun = 30;
 // The width an alert takes when its text wants more: about 80 characters of its explanation.
 constexpr int kReadingWidth = 600;
 // What the window keeps free of the screen's edges when it must be as wide or as tall as it allows.
@@ -129,29 +128,37 @@ void ZRNAlertWindowController::otherAction() {
   }
 }
 
-QString ZRNAlertWindowController::textWithLineBreaks(const QString& text) {
+QString ZRNAlertWindowController::textWithLineBreaks(const QString& text, const QFont& font) const {
+  const QFontMetrics metrics(font);
+  QLabel* field = mainTextfield();
+  const int narrowest = std::max(100, field ? field->minimumWidth() : 0);
   QString result;
-  result.reserve(text.size() + text.size() / 8);
+  result.reserve(text.size());
   qsizetype runStart = 0;
   // Qt's line breaking finds its places at spaces and after slashes; a run between them only gets more
-  // when it is too long to fit.
+  // when it does not fit.
   auto endsRun = [](QChar c) { return c.isSpace() || c == QLatin1Char('/'); };
   while (runStart < text.size()) {
     qsizetype runEnd = runStart;
     while (runEnd < text.size() && !endsRun(text.at(runEnd))) ++runEnd;
-    if (runEnd - runStart <= kLongestRun) {
-      result += QStringView(text).sliced(runStart, runEnd - runStart);
+    const QStringView run = QStringView(text).sliced(runStart, runEnd - runStart);
+    if (metrics.horizontalAdvance(run.toString()) <= narrowest) {
+      result += run;
     } else {
-      qsizetype piece = 0;
-      for (qsizetype i = runStart; i < runEnd; ++i) {
-        const QChar c = text.at(i);
-        result += c;
-        ++piece;
-        const bool last = i + 1 == runEnd;
-        if (last || c.isHighSurrogate()) continue;
-        if (breaksWellAfter(c) || piece >= kLongestRun) {
+      // After its punctuation where it has some, and wherever a piece would grow too wide.
+      QString piece;
+      for (qsizetype i = 0; i < run.size(); ++i) {
+        const QChar c = run.at(i);
+        // Never between the two halves of one character.
+        if (!piece.isEmpty() && !c.isLowSurrogate() && metrics.horizontalAdvance(piece + c) > narrowest) {
           result += kLineBreakOpportunity;
-          piece = 0;
+          piece.clear();
+        }
+        result += c;
+        piece += c;
+        if (breaksWellAfter(c) && i + 1 < run.size()) {
+          result += kLineBreakOpportunity;
+          piece.clear();
         }
       }
     }

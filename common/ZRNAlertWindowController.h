@@ -25,10 +25,11 @@ class ZRNAlertWindowController : public ZRNBaseDialogWindowController {
   // The whole message as rich text in the main field.
   void setupWithText(const QString& html);
 
-  // The text with a place to break a line (a zero-width space) inside every run of characters too long to
-  // wrap at a space or a slash, so that a long file name wraps instead of running out of the window. What
-  // the user copies from an alert comes without those characters.
-  static QString textWithLineBreaks(const QString& text);
+  // The text with places to break a line (zero-width spaces) inside every run of characters, between the
+  // spaces and slashes where lines break anyway, that is wider in this font than the narrowest line of the
+  // alert: a long folder name wraps instead of running out of the window. Other text is left as it is.
+  // What the user copies from an alert comes without those characters.
+  QString textWithLineBreaks(const QString& text, const QFont& font) const;
 
   // Before it shows, the window takes the size its text needs at its width (never wider than the screen),
   // and the keyboard starts on the default button.

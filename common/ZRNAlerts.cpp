@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QFont>
 
 #include <mutex>
 
@@ -254,8 +255,12 @@ std::unique_ptr<ZRNAlertWindowController> Alert_MakeAlertController(const QVaria
 
   auto controller = std::make_unique<ZRNAlertWindowController>(entry);
   // A long path must wrap like the words around it rather than run out of the window.
-  controller->setupWithText(Gui_DialogMessageHTML(ZRNAlertWindowController::textWithLineBreaks(mainText),
-                                                  ZRNAlertWindowController::textWithLineBreaks(explainText)));
+  QFont mainFont, explainFont;
+  mainFont.setBold(true);
+  mainFont.setPointSizeF(Gui_StandardFontSize());
+  explainFont.setPointSizeF(Gui_SmallFontSize());
+  controller->setupWithText(Gui_DialogMessageHTML(controller->textWithLineBreaks(mainText, mainFont),
+                                                  controller->textWithLineBreaks(explainText, explainFont)));
   controller->setupWithOKText(okTitle, cancelTitle, otherTitle);
   if (!windowTitle.isEmpty()) controller->setWindowTitle(windowTitle);
   return controller;
