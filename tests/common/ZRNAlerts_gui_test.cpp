@@ -7,6 +7,7 @@
 #include "support/TestSupport.h"
 #include "support/DialogTestSupport.h"
 
+#include <QAccessible>
 #include <QClipboard>
 #include <QFile>
 #include <QFileInfo>
@@ -434,10 +435,14 @@ TEST(AlertDialog, HandOffFailuresAreCatalogueAlertsWhosePathCopiesWithTheKeyboar
   } cases[] = {{"a file", file, false, 20044}, {"a folder", folder, true, 20045}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    QString told, copied, objectName;
+    QString told, copied, objectName, heard;
     Test_AnswerNextModal(QStringLiteral("okBtn"), [&](QWidget* modal) {
       objectName = modal->objectName();
-      told = shownText(modal->findChild<QLabel*>(QStringLiteral("mainTextfield")));
+      auto* label = modal->findChild<QLabel*>(QStringLiteral("mainTextfield"));
+      told = shownText(label);
+      // What a screen reader reads out when Tab reaches the text.
+      QAccessibleInterface* text = QAccessible::queryAccessibleInterface(label);
+      if (text && text->role() == QAccessible::StaticText) heard = text->text(QAccessible::Name).remove(QChar(0x200B));
       copied = copiedWithTheKeyboard(modal);
     });
     // Offscreen no file manager answers.
@@ -449,5 +454,6 @@ TEST(AlertDialog, HandOffFailuresAreCatalogueAlertsWhosePathCopiesWithTheKeyboar
     EXPECT_TRUE(told.startsWith(QStringLiteral("\u201C") + name + QStringLiteral("\u201D cannot be shown in its folder.")))
         << told.toStdString();
     EXPECT_TRUE(copied.split(QLatin1Char('\n')).contains(c.path)) << copied.toStdString();
+    EXPECT_TRUE(heard.contains(c.path)) << heard.toStdString();
   }
 }
