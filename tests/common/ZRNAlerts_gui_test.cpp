@@ -354,30 +354,6 @@ QString copiedWithTheKeyboard(QWidget* modal) {
 }
 }  // namespace
 
-// Quit's and closing's question about marks that could not be saved had "Close" as its default: Return
-// threw the marks away. Return and Escape keep them; other questions keep their first button's default.
-TEST(AlertDialog, ReturnAndEscapeAnswerCancelWhereTheFirstButtonLosesWork) {
-  const struct {
-    int alertID;
-    Qt::Key key;
-    int answer;
-  } cases[] = {{20033, Qt::Key_Return, -1001}, {20033, Qt::Key_Enter, -1001}, {20033, Qt::Key_Escape, -1001},
-               {20043, Qt::Key_Return, -1001}, {20043, Qt::Key_Escape, -1001}, {20022, Qt::Key_Return, -1000},
-               {20022, Qt::Key_Escape, -1001}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.alertID << " key " << c.key);
-    QString startsOn;
-    Test_AnswerNextModal(QString(), [&](QWidget* modal) {
-      QWidget* focused = modal->focusWidget();
-      startsOn = focused ? focused->objectName() : QString();
-      QTest::keyClick(focused ? focused : modal, c.key);
-    });
-    EXPECT_EQ(Alert_ShowAlertWithID(c.alertID, QStringLiteral("Cup Final")), c.answer);
-    // The keyboard starts on the default button.
-    EXPECT_EQ(startsOn, c.alertID == 20022 ? QStringLiteral("okBtn") : QStringLiteral("cancelBtn"));
-  }
-}
-
 // Alert 20041 cut its reason line when the home path was long: the window kept the height of its layout
 // and a long folder name ran out on the right. Every alert's text now wraps (long names too) and the
 // window is as tall as the wrapped text, within the screen.
