@@ -69,11 +69,12 @@ class ZRNAppDelegate : public QObject, public ZRNAppHost {
   void terminateWithoutAsking();
   TerminateReply applicationShouldTerminate();
   void askUserToVerifyQuit();
-  // Every window holding marks that could not be saved asks, as closing it would (alert 20033), whether
-  // they may be lost; false as soon as one answer keeps them. The windows whose marks the user let go
-  // are added to agreed.
+  // Every window holding marks that could not be saved asks, as closing it would (alert 20043, 20033 in
+  // the words of quitting), whether they may be lost; false as soon as one answer keeps them. The windows
+  // whose marks the user let go are added to agreed.
   bool U_AskAboutUnsavedMarks(QList<QPointer<QWidget>>& agreed);
-  // A damaged or unreadable preferences file found at this start is told to the user, once.
+  // A damaged or unreadable preferences file found at this start is told to the user, once; so is, from
+  // here on, the first write of the preferences that fails in this run.
   void U_TellPreferencesFileProblem();
   // Runs once, however often it is reached.
   void applicationWillTerminate();

@@ -31,6 +31,9 @@
 
 namespace {
 const QString kStorePageURL = QStringLiteral("https://flathub.org/apps/org.velmora.Velmora");
+// What no program on this desktop opened: a file, or an address.
+constexpr int kAlertFileNotOpened = 20046;
+constexpr int kAlertAddressNotOpened = 20047;
 
 // A resource of the application as a file the desktop can open: copied once per run into the cache.
 QString resourceAsFile(const QString& resource, const QString& fileName) {
@@ -91,10 +94,7 @@ bool ZRNAppDelegate::U_OpenURL(const QUrl& url) {
   const bool file = url.isLocalFile();
   const QString name = file ? QFileInfo(url.toLocalFile()).fileName() : url.toString();
   Dispatch_MainAsync([file, name, where = file ? url.toLocalFile() : url.toString()] {
-    Alert_ShowHandOffFailure(Fmt("\u201C%@\u201D cannot be opened.", name),
-                             file ? QStringLiteral("No program on this desktop opens it. The file is here:")
-                                  : QStringLiteral("No web browser on this desktop opens it. The address is:"),
-                             where);
+    Alert_ShowHandOffFailure(file ? kAlertFileNotOpened : kAlertAddressNotOpened, name, where);
   });
   return false;
 }

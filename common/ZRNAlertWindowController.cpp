@@ -4,9 +4,36 @@
 #include "ui_ZRNAlertDialog.h"
 
 #include <QCheckBox>
+#include <QClipboard>
+#include <QFontMetrics>
+#include <QGuiApplication>
 #include <QLabel>
+#include <QLayout>
 #include <QPushButton>
+#include <QScreen>
 #include <QStyle>
+
+#include <algorithm>
+
+namespace {
+// The place to break a line that textWithLineBreaks puts into a long run of characters.
+constexpr QChar kLineBreakOpportunity(0x200B);
+// The width an alert takes when its text wants more: about 80 characters of its explanation.
+constexpr int kReadingWidth = 600;
+// What the window keeps free of the screen's edges when it must be as wide or as tall as it allows.
+constexpr int kScreenMargin = 40;
+
+// Where a file name or an address breaks best: after its punctuation.
+bool breaksWellAfter(QChar c) {
+  switch (c.unicode()) {
+    case '_': case '-': case '.': case ',': case ';': case ':': case '@': case '+': case '=': case '~': case '&':
+    case '?':
+      return true;
+    default:
+      return false;
+  }
+}
+}  // namespace
 
 ZRNAlertWindowController::ZRNAlertWindowController(const QVariantMap& errorDict, QWidget* parent)
     : ZRNBaseDialogWindowController(parent), m_errorDict(errorDict) {
@@ -14,6 +41,13 @@ ZRNAlertWindowController::ZRNAlertWindowController(const QVariantMap& errorDict,
   layout.setupUi(this);
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
   awakeFromNib();
+  // A path copied from the text must be the path itself, without the breaks that only help it wrap
+  // (Ctrl+C, the context menu and the X11 selection all end up here).
+  QClipboard* clipboard = QGuiApplication::clipboard();
+  connect(clipboard, &QClipboard::changed, this, [clipboard](QClipboard::Mode mode) {
+    const QString text = clipboard->text(mode);
+    if (text.contains(kLineBreakOpportunity)) clipboard->setText(QString(text).remove(kLineBreakOpportunity), mode);
+  });
 }
 
 ZRNAlertWindowController::~ZRNAlertWindowController() = default;
@@ -22,10 +56,20 @@ void ZRNAlertWindowController::awakeFromNib() {
   ZRNBaseDialogWindowController::awakeFromNib();
   m_alertIcon = findChild<QLabel*>(QStringLiteral("alertIcon"));
   m_dontShowAgainCheck = findChild<QCheckBox*>(QStringLiteral("dontShowAgainCheck"));
-  // The problem-report picture of the platform: its warning sign.
+  // The warning sign, unless the entry only tells how something went well.
   if (m_alertIcon) {
-    m_alertIcon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(64, 64));
-    m_alertIcon->setAccessibleName(QStringLiteral("Warning"));
+    const bool informational =
+        m_errorDict.value(QString::fromLatin1(kAlertKeyAlertType)).toUInt() == kAlertTypeInformational;
+    m_alertIcon->setPixmap(
+        style()->standardIcon(informational ? QStyle::SP_MessageBoxInformation : QStyle::SP_MessageBoxWarning).pixmap(64, 64));
+    m_alertIcon->setAccessibleName(informational ? QStringLiteral("Information") : QStringLiteral("Warning"));
+  }
+  // The text (often with a path in it) can be selected and copied with the mouse and with the keyboard:
+  // Tab reaches it, the arrow keys with Shift select, Ctrl+C copies.
+  for (QLabel* field : {mainTextfield(), explainTextfield()}) {
+    if (!field) continue;
+    field->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    field->setFocusPolicy(Qt::StrongFocus);
   }
   // Alerts carry no window title; a listener still hears whose question it is.
   setAccessibleName(QStringLiteral("Velmora"));
@@ -39,13 +83,16 @@ QString literalTitle(const QString& title) { return QString(title).replace(QLati
 
 void ZRNAlertWindowController::setupWithOKText(const QString& okText, const QString& cancelText,
                                                const QString& otherText) {
+  const bool cancelIsDefault =
+      !cancelText.isEmpty() && m_errorDict.value(QString::fromLatin1(kAlertKeyCancelIsDefault)).toBool();
   if (QPushButton* ok = okBtn()) {
     ok->setText(literalTitle(okText));
     ok->setEnabled(true);
-    ok->setDefault(true);
+    ok->setDefault(!cancelIsDefault);
   }
   if (QPushButton* cancel = cancelBtn(); cancel && !cancelText.isEmpty()) {
     cancel->setText(literalTitle(cancelText));
+    cancel->setDefault(cancelIsDefault);
     cancel->show();
   }
   if (QPushButton* other = otherBtn(); other && !otherText.isEmpty()) {
@@ -79,4 +126,78 @@ void ZRNAlertWindowController::otherAction() {
   } else {
     done(m_errorDict.value(QString::fromLatin1(kAlertKeyOtherResult)).toInt());
   }
+}
+
+QString ZRNAlertWindowController::textWithLineBreaks(const QString& text, const QFont& font) const {
+  const QFontMetrics metrics(font);
+  QLabel* field = mainTextfield();
+  const int narrowest = std::max(100, field ? field->minimumWidth() : 0);
+  QString result;
+  result.reserve(text.size());
+  qsizetype runStart = 0;
+  // Qt's line breaking finds its places at spaces and after slashes; a run between them only gets more
+  // when it does not fit.
+  auto endsRun = [](QChar c) { return c.isSpace() || c == QLatin1Char('/'); };
+  while (runStart < text.size()) {
+    qsizetype runEnd = runStart;
+    while (runEnd < text.size() && !endsRun(text.at(runEnd))) ++runEnd;
+    const QStringView run = QStringView(text).sliced(runStart, runEnd - runStart);
+    if (metrics.horizontalAdvance(run.toString()) <= narrowest) {
+      result += run;
+    } else {
+      // After its punctuation where it has some, and wherever a piece would grow too wide.
+      QString piece;
+      for (qsizetype i = 0; i < run.size(); ++i) {
+        const QChar c = run.at(i);
+        // Never between the two halves of one character.
+        if (!piece.isEmpty() && !c.isLowSurrogate() && metrics.horizontalAdvance(piece + c) > narrowest) {
+          result += kLineBreakOpportunity;
+          piece.clear();
+        }
+        result += c;
+        piece += c;
+        if (breaksWellAfter(c) && i + 1 < run.size()) {
+          result += kLineBreakOpportunity;
+          piece.clear();
+        }
+      }
+    }
+    if (runEnd < text.size()) result += text.at(runEnd);
+    runStart = runEnd + 1;
+  }
+  return result;
+}
+
+QPushButton* ZRNAlertWindowController::U_DefaultButton() const {
+  QPushButton* cancel = cancelBtn();
+  if (cancel && !cancel->isHidden() && cancel->isDefault()) return cancel;
+  return okBtn();
+}
+
+void ZRNAlertWindowController::U_FitToText() {
+  QLayout* layout = this->layout();
+  if (!layout) return;
+  const QScreen* shown = screen() ? screen() : QGuiApplication::primaryScreen();
+  const QRect area = shown ? shown->availableGeometry() : QRect(0, 0, 1024, 768);
+  layout->activate();
+  // As wide as the text likes up to a comfortable reading width, never narrower than the layout was
+  // drawn, and within the screen; the height is then what the wrapped text needs at that width.
+  const int widest = std::max(minimumSizeHint().width(), std::min(kReadingWidth, area.width() - kScreenMargin));
+  int fitWidth = std::clamp(sizeHint().width(), std::min(width(), widest), widest);
+  auto heightAt = [layout](int w) { return std::max(layout->totalHeightForWidth(w), layout->totalMinimumSize().height()); };
+  int fitHeight = heightAt(fitWidth);
+  // A text too long for that goes as wide as the screen allows rather than off its bottom.
+  if (fitHeight > area.height() - kScreenMargin && fitWidth < area.width() - kScreenMargin) {
+    fitWidth = area.width() - kScreenMargin;
+    fitHeight = heightAt(fitWidth);
+  }
+  setFixedSize(fitWidth, fitHeight);
+}
+
+void ZRNAlertWindowController::setVisible(bool visible) {
+  if (visible && !isVisible()) {
+    U_FitToText();
+    if (QPushButton* button = U_DefaultButton()) button->setFocus();
+  }
+  ZRNBaseDialogWindowController::setVisible(visible);
 }

@@ -25,6 +25,16 @@ class ZRNAlertWindowController : public ZRNBaseDialogWindowController {
   // The whole message as rich text in the main field.
   void setupWithText(const QString& html);
 
+  // The text with places to break a line (zero-width spaces) inside every run of characters, between the
+  // spaces and slashes where lines break anyway, that is wider in this font than the narrowest line of the
+  // alert: a long folder name wraps instead of running out of the window. Other text is left as it is.
+  // What the user copies from an alert comes without those characters.
+  QString textWithLineBreaks(const QString& text, const QFont& font) const;
+
+  // Before it shows, the window takes the size its text needs at its width (never wider than the screen),
+  // and the keyboard starts on the default button.
+  void setVisible(bool visible) override;
+
  public slots:
   // The third button answers the entry's own code ("ErrorOtherResult"); as a sheet it answers -1002.
   void otherAction() override;
@@ -33,6 +43,9 @@ class ZRNAlertWindowController : public ZRNBaseDialogWindowController {
   void awakeFromNib() override;
 
  private:
+  void U_FitToText();
+  QPushButton* U_DefaultButton() const;
+
   QVariantMap m_errorDict;
   QLabel* m_alertIcon = nullptr;
   QPointer<QCheckBox> m_dontShowAgainCheck;

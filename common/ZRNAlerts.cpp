@@ -9,8 +9,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QLabel>
-#include <QPushButton>
+#include <QFont>
 
 #include <mutex>
 
@@ -26,9 +25,13 @@ struct AlertRow {
   const char* cancelTitle;  // nullptr: no Cancel button
   int otherResult;          // 0: none
   bool runAsSheet;
+  bool cancelIsDefault = false;  // Return answers Cancel: the first button would lose what the user made
+  unsigned alertType = kAlertTypeWarning;
 };
 
 constexpr int kOther = 9001;
+constexpr int kAlertFileNotShown = 20044;
+constexpr int kAlertFolderNotShown = 20045;
 
 // Button titles are listed for the "ZRNErrors" translation table; the texts stay as written.
 #define ZRN_TITLE(text) QT_TRANSLATE_NOOP("ZRNErrors", text)
@@ -87,9 +90,9 @@ const AlertRow kRows[] = {
     {20023, "There are exports in progress.",
      "Are you sure you want to close the window? Closing the window now will abort all pending exports.", false,
      false, ZRN_TITLE("Close"), ZRN_TITLE("Don't Close"), 0, false},
-    {20024, "Velmora can't show \"%@\" in the Finder.", "The file has moved since you exported it.", true, true,
+    {20024, "Velmora can't show \"%@\" in its folder.", "The file has moved since you exported it.", true, true,
      ZRN_TITLE("OK"), ZRN_TITLE("Remove Job"), 0, false},
-    {20025, "Velmora can't show \"%@\" in the Finder.", "The folder has moved since you exported it.", true,
+    {20025, "Velmora can't show \"%@\" in its folder.", "The folder has moved since you exported it.", true,
      true, ZRN_TITLE("OK"), ZRN_TITLE("Remove Job"), 0, false},
     {20027, "File \"%@\" needs to be converted to the new Velmora format.",
      "The new version will replace the old file permanently.", true, false, ZRN_TITLE("Convert"),
@@ -111,7 +114,7 @@ const AlertRow kRows[] = {
     // Closing a playback window whose marks could not be saved; the argument is the session's name.
     {20033, "The marks of \"%@\" could not be saved.",
      "If you close the window now, the marks made since the session was opened will be lost.", true, false,
-     ZRN_TITLE("Close"), ZRN_TITLE("Cancel"), 0, false},
+     ZRN_TITLE("Close"), ZRN_TITLE("Cancel"), 0, false, true},
     // A session the user may not read; the arguments are its name and the system's reason.
     {20034, "\"%@\" cannot be read.", "Velmora may not open it: %@.", true, true, ZRN_TITLE("OK"), nullptr, 0, false},
     // Told once at the start whose preferences file was damaged; the argument is where the old file was kept.
@@ -125,10 +128,35 @@ const AlertRow kRows[] = {
      "kept.",
      false, true, ZRN_TITLE("OK"), nullptr, 0, false},
     // First aid's saved logs: where they are (the argument), and why they are not on the Desktop or not whole.
-    {20040, "The crash logs were saved as \"%@\".", nullptr, true, false, ZRN_TITLE("OK"), nullptr, 0, false},
+    {20040, "The crash logs were saved as \"%@\".", nullptr, true, false, ZRN_TITLE("OK"), nullptr, 0, false, false,
+     kAlertTypeInformational},
     {20041, "The crash logs are kept in \"%@\".", "They could not be put on the Desktop: %@", true, true,
      ZRN_TITLE("OK"), nullptr, 0, false},
     {20042, "The crash logs could not be saved. What was written is kept in \"%@\".", "Reason: %@", true, true,
+     ZRN_TITLE("OK"), nullptr, 0, false},
+    // 20033 asked by Quit: the same marks, lost by quitting instead of closing.
+    {20043, "The marks of \"%@\" could not be saved.",
+     "If you quit Velmora now, the marks made since the session was opened will be lost.", true, false,
+     ZRN_TITLE("Quit"), ZRN_TITLE("Cancel"), 0, false, true},
+    // The desktop did not take a hand-off. The argument names the item; the explanation's argument is where
+    // it is, for the user to go there himself.
+    {20044, "\u201C%@\u201D cannot be shown in its folder.", "No file manager answered. The file is here:\n%@", true,
+     true, ZRN_TITLE("OK"), nullptr, 0, false},
+    {20045, "\u201C%@\u201D cannot be shown in its folder.", "No file manager answered. The folder is here:\n%@", true,
+     true, ZRN_TITLE("OK"), nullptr, 0, false},
+    {20046, "\u201C%@\u201D cannot be opened.", "No program on this desktop opens it. The file is here:\n%@", true,
+     true, ZRN_TITLE("OK"), nullptr, 0, false},
+    {20047, "\u201C%@\u201D cannot be opened.", "No web browser on this desktop opens it. The address is:\n%@", true,
+     true, ZRN_TITLE("OK"), nullptr, 0, false},
+    // The crash report's e-mail: the argument is the support address, the explanation's the reason, then
+    // (20049) the address again and where the saved logs are.
+    {20048, "The email to %@ cannot be prepared.", "%@", true, true, ZRN_TITLE("OK"), nullptr, 0, false},
+    {20049, "The email to %@ cannot be prepared.", "%@ The crash logs are saved here; please send them to %@:\n%@",
+     true, true, ZRN_TITLE("OK"), nullptr, 0, false},
+    // Told once in a run, at the first write of the preferences that fails; the argument names the file and
+    // says why.
+    {20050, "Velmora cannot write its preferences file.",
+     "%@\nVelmora goes on with the settings it has; changes you make now will not be kept.", false, true,
      ZRN_TITLE("OK"), nullptr, 0, false},
 };
 
@@ -147,6 +175,8 @@ QVariantMap entryFromRow(const AlertRow& row) {
   if (row.cancelTitle) entry.insert(key(kAlertKeyCancelTitle), QString::fromUtf8(row.cancelTitle));
   if (row.otherResult) entry.insert(key(kAlertKeyOtherResult), row.otherResult);
   if (row.runAsSheet) entry.insert(key(kAlertKeyRunAsSheet), true);
+  if (row.cancelIsDefault) entry.insert(key(kAlertKeyCancelIsDefault), true);
+  if (row.alertType != kAlertTypeWarning) entry.insert(key(kAlertKeyAlertType), row.alertType);
   if (row.alertID == 20013) {
     entry.insert(key(kAlertKeyHasNoShowAgain), true);
     entry.insert(key(kAlertKeyBeepWhenNoShow), true);
@@ -157,6 +187,19 @@ QVariantMap entryFromRow(const AlertRow& row) {
 
 std::once_flag gTableOnce;
 QList<QVariantMap>* gTable = nullptr;
+
+// The explanation filled with its argument, or with each item of a list in turn.
+QString explanationWith(const QString& format, const QVariant& argument) {
+  if (argument.typeId() != QMetaType::QVariantList && argument.typeId() != QMetaType::QStringList)
+    return Fmt(format, argument);
+  const QVariantList items = argument.toList();
+  switch (items.size()) {
+    case 0: return Fmt(format, QVariant());
+    case 1: return Fmt(format, items[0]);
+    case 2: return Fmt(format, items[0], items[1]);
+    default: return Fmt(format, items[0], items[1], items[2]);
+  }
+}
 
 // A dialog that ended without one of its own codes (its event loop was ended from outside) counts as
 // cancelled.
@@ -207,11 +250,17 @@ std::unique_ptr<ZRNAlertWindowController> Alert_MakeAlertController(const QVaria
   // The argument is only ever a value put into a format: Fmt never treats it as a format itself.
   if (mainHasParams && !mainText.isEmpty()) mainText = Fmt(mainText, argument);
   if (explainHasParams && !explainText.isEmpty()) {
-    explainText = Fmt(explainText, explainArgument.isValid() ? explainArgument : argument);
+    explainText = explanationWith(explainText, explainArgument.isValid() ? explainArgument : argument);
   }
 
   auto controller = std::make_unique<ZRNAlertWindowController>(entry);
-  controller->setupWithText(Gui_DialogMessageHTML(mainText, explainText));
+  // A long path must wrap like the words around it rather than run out of the window.
+  QFont mainFont, explainFont;
+  mainFont.setBold(true);
+  mainFont.setPointSizeF(Gui_StandardFontSize());
+  explainFont.setPointSizeF(Gui_SmallFontSize());
+  controller->setupWithText(Gui_DialogMessageHTML(controller->textWithLineBreaks(mainText, mainFont),
+                                                  controller->textWithLineBreaks(explainText, explainFont)));
   controller->setupWithOKText(okTitle, cancelTitle, otherTitle);
   if (!windowTitle.isEmpty()) controller->setWindowTitle(windowTitle);
   return controller;
@@ -235,19 +284,19 @@ int Alert_ShowAlertWithID(int alertID, const QVariant& argument, const QVariant&
   return Alert_RunAlertModal(controller.get());
 }
 
-void Alert_ShowHandOffFailure(const QString& title, const QString& reason, const QString& path) {
+void Alert_ShowHandOffFailure(int alertID, const QVariant& argument, const QVariant& explainArgument) {
   if (!Dispatch_IsMainThread()) {
-    Dispatch_MainAsync([title, reason, path] { Alert_ShowHandOffFailure(title, reason, path); });
+    Dispatch_MainAsync([alertID, argument, explainArgument] { Alert_ShowHandOffFailure(alertID, argument, explainArgument); });
     return;
   }
-  ZRNLogger_Log(QStringLiteral("ATT: %@ %@ (%@)"), title, reason, path);
-  QVariantMap entry;
-  entry.insert(QString::fromLatin1(kAlertKeyMainString), title);
-  entry.insert(QString::fromLatin1(kAlertKeyExplainString), path.isEmpty() ? reason : reason + QLatin1Char('\n') + path);
-  std::unique_ptr<ZRNAlertWindowController> controller = Alert_MakeAlertController(entry);
+  const std::optional<QVariantMap> entry = Alert_EntryForID(alertID);
+  if (!entry) {
+    ZRNLogger_Log(QStringLiteral("ERR: Alert_ShowHandOffFailure: no alert with ID %ld"), static_cast<long>(alertID));
+    return;
+  }
+  ZRNLogger_Log(QStringLiteral("ATT: alert %ld: %@ (%@)"), static_cast<long>(alertID), argument, explainArgument);
+  std::unique_ptr<ZRNAlertWindowController> controller = Alert_MakeAlertController(*entry, argument, explainArgument);
   controller->setObjectName(QStringLiteral("handOffFailureAlert"));
-  for (QLabel* field : {controller->mainTextfield(), controller->explainTextfield()})
-    if (field) field->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   Alert_RunAlertModal(controller.get());
 }
 
@@ -261,10 +310,7 @@ bool Alert_RevealInFolder(const QString& path, bool isFolder) {
 void Alert_TellRevealFailed(const QString& path, bool isFolder) {
   const QString name = QFileInfo(path).fileName();
   Dispatch_MainAsync([path, name, isFolder] {
-    Alert_ShowHandOffFailure(Fmt("\u201C%@\u201D cannot be shown in its folder.", name),
-                             isFolder ? QStringLiteral("No file manager answered. The folder is here:")
-                                      : QStringLiteral("No file manager answered. The file is here:"),
-                             path);
+    Alert_ShowHandOffFailure(isFolder ? kAlertFolderNotShown : kAlertFileNotShown, name, path);
   });
 }
 

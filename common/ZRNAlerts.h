@@ -35,6 +35,13 @@ inline constexpr const char* kAlertKeyWarningKey = "ErrorWarningKey";
 inline constexpr const char* kAlertKeyWindowTitle = "ErrorWindowTitle";
 inline constexpr const char* kAlertKeyAlertType = "ErrorAlertType";
 inline constexpr const char* kAlertKeyRunAsSheet = "ErrorRunAsSheet";
+// The Cancel button is the default one (Return answers Cancel, as Escape does): for questions whose first
+// button throws away what the user made.
+inline constexpr const char* kAlertKeyCancelIsDefault = "ErrorCancelIsDefault";
+
+// Values of "ErrorAlertType": the icon the alert shows. A warning unless the entry says otherwise.
+inline constexpr unsigned kAlertTypeWarning = 0;
+inline constexpr unsigned kAlertTypeInformational = 1;
 
 // The answer for an alert ID that the catalogue does not hold: logged, nothing shown.
 inline constexpr int kAlertResultUnknownID = -1001;
@@ -51,7 +58,8 @@ QString Alert_LocalizedTitle(const QString& title);
 
 // Shows the alert application-modal and answers its result. The argument fills the texts the entry
 // marks as taking one; the explanation takes explainArgument when one is given (alert 20028 passes
-// the error's text there), else the argument. An unknown ID is logged and answers -1001.
+// the error's text there), else the argument; a list fills the explanation's placeholders in turn. An
+// unknown ID is logged and answers -1001.
 int Alert_ShowAlertWithID(int alertID, const QVariant& argument = QVariant(),
                           const QVariant& explainArgument = QVariant());
 
@@ -61,11 +69,11 @@ std::unique_ptr<ZRNAlertWindowController> Alert_MakeAlertController(const QVaria
                                                                     const QVariant& explainArgument = QVariant());
 
 // Tells the user that the desktop did not take a hand-off (opening a file, showing it in its folder,
-// preparing an email): the title says what could not be done, the explanation why, and the path says
-// where the file is. The text can be selected, so the path can be copied into a file manager. Shown
-// application-modal on the main thread (a caller on another thread does not wait for it). The alert's
-// object name is "handOffFailureAlert".
-void Alert_ShowHandOffFailure(const QString& title, const QString& reason, const QString& path);
+// preparing an email) with one of the catalogue's alerts for it: its title names what could not be done,
+// its explanation why and where the file is, so that the user can go there himself (the text can be
+// selected and copied, with the keyboard too). Logged, then shown application-modal on the main thread (a
+// caller on another thread does not wait for it). The alert's object name is "handOffFailureAlert".
+void Alert_ShowHandOffFailure(int alertID, const QVariant& argument, const QVariant& explainArgument);
 // The hand-off failure for an item the desktop would not show in its folder; asked on the next turn of
 // the main queue, so that the control that asked has finished its click.
 void Alert_TellRevealFailed(const QString& path, bool isFolder);

@@ -56,6 +56,9 @@ constexpr qint64 kJournalMaxBytes = 8 << 20;
 constexpr int kAlertLogsSaved = 20040;
 constexpr int kAlertLogsKeptInTemporaryFolder = 20041;
 constexpr int kAlertLogsNotSaved = 20042;
+// The crash report's e-mail that no mail program took, without and with the logs saved instead.
+constexpr int kAlertMailNotPrepared = 20048;
+constexpr int kAlertMailNotPreparedLogsSaved = 20049;
 
 QString hyphens(int count) { return QString(count, QLatin1Char('-')); }
 
@@ -429,11 +432,11 @@ void U_TellMailNotPrepared(const QString& reason) {
     const FirstAidSavedLogs logs = UU_CreateCrashLogsZip();
     // An archive kept in the temporary folder is whole too; one that could not be made whole is not offered.
     const QString saved = logs.outcome == FirstAidSavedLogs::Outcome::NotSaved ? QString() : logs.path;
-    Alert_ShowHandOffFailure(Fmt("The email to %@ cannot be prepared.", FirstAid_SupportAddress()),
-                             saved.isEmpty() ? reason
-                                             : Fmt("%@ The crash logs are saved here; please send them to %@:", reason,
-                                                   FirstAid_SupportAddress()),
-                             saved);
+    if (saved.isEmpty())
+      Alert_ShowHandOffFailure(kAlertMailNotPrepared, FirstAid_SupportAddress(), reason);
+    else
+      Alert_ShowHandOffFailure(kAlertMailNotPreparedLogsSaved, FirstAid_SupportAddress(),
+                               QVariantList{reason, FirstAid_SupportAddress(), saved});
   });
 }
 

@@ -53,6 +53,7 @@ constexpr int kAlertSessionDamaged = 20014;
 constexpr int kAlertOneExportPending = 20022;
 constexpr int kAlertExportsPending = 20023;
 constexpr int kAlertUnsavedMarks = 20033;
+constexpr int kAlertUnsavedMarksOnQuit = 20043;
 constexpr int kAlertSessionUnreadable = 20034;
 
 // Why the item cannot be opened for reading, as the system says it (empty when it can). Tried, not
@@ -508,11 +509,12 @@ double VLPlaybackWC::totalDuration() const {
 
 void VLPlaybackWC::u_DoCloseTheWindow() { close(); }
 
-bool VLPlaybackWC::U_AskToLoseUnsavedMarks() {
+bool VLPlaybackWC::U_AskToLoseUnsavedMarks(bool quitting) {
   // Marks that could not be saved are tried once more, then only go when the user says so.
   if (m_marksUnsaved) updateVLDoc();
   if (!m_marksUnsaved) return true;
-  return Alert_ShowAlertWithID(kAlertUnsavedMarks, QFileInfo(U_PackagePath()).completeBaseName()) == kAlertFirstButton;
+  return Alert_ShowAlertWithID(quitting ? kAlertUnsavedMarksOnQuit : kAlertUnsavedMarks,
+                               QFileInfo(U_PackagePath()).completeBaseName()) == kAlertFirstButton;
 }
 
 bool VLPlaybackWC::windowShouldClose() {

@@ -85,8 +85,9 @@ class VLPlaybackWC : public ZRNSizingWC, public ZRNJobDelegate, public VLDocumen
   // Marks made since the last successful save that are only in memory.
   bool hasUnsavedMarks() const { return m_marksUnsaved; }
   // Marks not saved are tried once more; when they still cannot be saved the user is asked whether they
-  // may be lost (alert 20033). True when nothing is left unsaved or the user lets the marks go.
-  bool U_AskToLoseUnsavedMarks();
+  // may be lost (alert 20033, or 20043 when quitting asks). True when nothing is left unsaved or the user
+  // lets the marks go; Return and Escape keep them.
+  bool U_AskToLoseUnsavedMarks(bool quitting = false);
   // The user let the marks go (closing or quitting goes ahead): nothing asks about them again.
   void U_ForgetUnsavedMarks() { m_marksUnsaved = false; }
   // The window's menu actions, by the name of their operation (also their objectName).

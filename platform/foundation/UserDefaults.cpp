@@ -63,6 +63,11 @@ UserDefaults::UserDefaults(const QString& filePath)
 }
 
 UserDefaults::~UserDefaults() {
+  {
+    // Whoever would tell the user may be gone by now; a last failure goes to the log only.
+    QMutexLocker lock(&m_mutex);
+    m_writeFailureHandler = nullptr;
+  }
   synchronize();
   m_writer.reset();  // runs any write still queued
 }
@@ -237,14 +242,22 @@ void UserDefaults::scheduleWrite() {
   if (m_writeScheduled.exchange(true)) return;
   m_writer->after(std::chrono::milliseconds(200), [this] {
     m_writeScheduled = false;
-    QMutexLocker lock(&m_mutex);
-    writeLocked();
+    {
+      QMutexLocker lock(&m_mutex);
+      writeLocked();
+    }
+    tellWriteFailure();
   });
 }
 
 bool UserDefaults::synchronize() {
-  QMutexLocker lock(&m_mutex);
-  return writeLocked();
+  bool written = false;
+  {
+    QMutexLocker lock(&m_mutex);
+    written = writeLocked();
+  }
+  tellWriteFailure();
+  return written;
 }
 
 bool UserDefaults::writeLocked() {
@@ -255,10 +268,32 @@ bool UserDefaults::writeLocked() {
   if (!PropertyList_WriteFile(m_filePath, QVariant(m_persistent),
                               PropertyListFormat::XML, &error)) {
     report(QStringLiteral("ERR: preferences could not be written: %1").arg(error));
+    if (!m_writeFailureTold && m_writeFailure.isEmpty()) m_writeFailure = error;
     return false;
   }
   m_dirty = false;
   return true;
+}
+
+void UserDefaults::setWriteFailureHandler(WriteFailureHandler handler) {
+  {
+    QMutexLocker lock(&m_mutex);
+    m_writeFailureHandler = std::move(handler);
+  }
+  tellWriteFailure();
+}
+
+void UserDefaults::tellWriteFailure() {
+  WriteFailureHandler handler;
+  QString reason;
+  {
+    QMutexLocker lock(&m_mutex);
+    if (m_writeFailureTold || m_writeFailure.isEmpty() || !m_writeFailureHandler) return;
+    m_writeFailureTold = true;
+    handler = m_writeFailureHandler;
+    reason = m_writeFailure;
+  }
+  handler(m_filePath, reason);
 }
 
 void UserDefaults::report(const QString& message) {

@@ -10,6 +10,7 @@
 #include <QVariantMap>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 class DispatchQueue;
@@ -66,10 +67,20 @@ class UserDefaults {
   // Hands the problem over once; None afterwards.
   FileProblem takeFileProblem(QString* path = nullptr, QString* reason = nullptr);
 
+  // Called once in the object's life, at the first write of the file that fails (a read-only or full file
+  // system, a link or a folder in the file's place), with the file and the reason (a sentence that names
+  // the file), on the thread that wrote: the user must learn that changes made from now on are lost. A
+  // handler set after that failure is called at once. Writes that a file left unread does not allow are
+  // not failures: that file was told already.
+  using WriteFailureHandler = std::function<void(const QString& path, const QString& reason)>;
+  void setWriteFailureHandler(WriteFailureHandler handler);
+
  private:
   void load();
   void scheduleWrite();
   bool writeLocked();
+  // Calls the handler with a failure not told yet; never with the lock held.
+  void tellWriteFailure();
   void report(const QString& message);
 
   QString m_filePath;
@@ -84,5 +95,9 @@ class UserDefaults {
   FileProblem m_fileProblem = FileProblem::None;
   QString m_problemPath;
   QString m_problemReason;
+  WriteFailureHandler m_writeFailureHandler;
+  // The first failed write's reason, until it is told; once told, no later failure is.
+  QString m_writeFailure;
+  bool m_writeFailureTold = false;
   std::unique_ptr<DispatchQueue> m_writer;
 };

@@ -7,13 +7,20 @@
 #include "support/TestSupport.h"
 #include "support/DialogTestSupport.h"
 
+#include <QAccessible>
+#include <QClipboard>
 #include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPointer>
 #include <QRegularExpression>
+#include <QScreen>
+#include <QStyle>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <QTextOption>
 
 #include <gtest/gtest.h>
 
@@ -31,6 +38,8 @@ struct CatalogueRow {
   bool explainHasParams;
   int otherResult;
   bool sheet;
+  bool cancelIsDefault = false;
+  bool informational = false;
 };
 
 const CatalogueRow kCatalogue[] = {
@@ -85,9 +94,9 @@ const CatalogueRow kCatalogue[] = {
     {20023, "There are exports in progress.",
      "Are you sure you want to close the window? Closing the window now will abort all pending exports.", "Close",
      "Don't Close", false, false, 0, false},
-    {20024, "Velmora can't show \"%@\" in the Finder.", "The file has moved since you exported it.", "OK",
+    {20024, "Velmora can't show \"%@\" in its folder.", "The file has moved since you exported it.", "OK",
      "Remove Job", true, true, 0, false},
-    {20025, "Velmora can't show \"%@\" in the Finder.", "The folder has moved since you exported it.", "OK",
+    {20025, "Velmora can't show \"%@\" in its folder.", "The folder has moved since you exported it.", "OK",
      "Remove Job", true, true, 0, false},
     {20027, "File \"%@\" needs to be converted to the new Velmora format.",
      "The new version will replace the old file permanently.", "Convert", "Cancel", true, false, 0, false},
@@ -103,7 +112,7 @@ const CatalogueRow kCatalogue[] = {
      false},
     {20033, "The marks of \"%@\" could not be saved.",
      "If you close the window now, the marks made since the session was opened will be lost.", "Close", "Cancel", true,
-     false, 0, false},
+     false, 0, false, true},
     {20034, "\"%@\" cannot be read.", "Velmora may not open it: %@.", "OK", nullptr, true, true, 0, false},
     {20035, "Velmora's preferences were reset.",
      "The preferences file could not be read, so Velmora started with its original settings. The old file was kept "
@@ -113,11 +122,28 @@ const CatalogueRow kCatalogue[] = {
      "%@\nVelmora starts with its original settings and leaves the file as it is; changes you make now will not be "
      "kept.",
      "OK", nullptr, false, true, 0, false},
-    {20040, "The crash logs were saved as \"%@\".", nullptr, "OK", nullptr, true, false, 0, false},
+    {20040, "The crash logs were saved as \"%@\".", nullptr, "OK", nullptr, true, false, 0, false, false, true},
     {20041, "The crash logs are kept in \"%@\".", "They could not be put on the Desktop: %@", "OK", nullptr, true, true, 0,
      false},
     {20042, "The crash logs could not be saved. What was written is kept in \"%@\".", "Reason: %@", "OK", nullptr, true,
      true, 0, false},
+    {20043, "The marks of \"%@\" could not be saved.",
+     "If you quit Velmora now, the marks made since the session was opened will be lost.", "Quit", "Cancel", true, false,
+     0, false, true},
+    {20044, "\u201C%@\u201D cannot be shown in its folder.", "No file manager answered. The file is here:\n%@", "OK", nullptr,
+     true, true, 0, false},
+    {20045, "\u201C%@\u201D cannot be shown in its folder.", "No file manager answered. The folder is here:\n%@", "OK",
+     nullptr, true, true, 0, false},
+    {20046, "\u201C%@\u201D cannot be opened.", "No program on this desktop opens it. The file is here:\n%@", "OK", nullptr,
+     true, true, 0, false},
+    {20047, "\u201C%@\u201D cannot be opened.", "No web browser on this desktop opens it. The address is:\n%@", "OK",
+     nullptr, true, true, 0, false},
+    {20048, "The email to %@ cannot be prepared.", "%@", "OK", nullptr, true, true, 0, false},
+    {20049, "The email to %@ cannot be prepared.", "%@ The crash logs are saved here; please send them to %@:\n%@", "OK",
+     nullptr, true, true, 0, false},
+    {20050, "Velmora cannot write its preferences file.",
+     "%@\nVelmora goes on with the settings it has; changes you make now will not be kept.", "OK", nullptr, false, true, 0,
+     false},
 };
 
 QString str(const char* key) { return QString::fromLatin1(key); }
@@ -181,8 +207,17 @@ TEST(AlertCatalogue, HoldsEveryEntryExactly) {
     }
     EXPECT_TRUE(controller->otherBtn()->isHidden());
     EXPECT_TRUE(controller->dontShowAgainCheck()->isHidden());
+    // Return answers Cancel where the first button would throw away what the user made.
+    EXPECT_EQ(controller->cancelBtn()->isDefault(), row.cancelIsDefault);
+    EXPECT_EQ(controller->okBtn()->isDefault(), !row.cancelIsDefault);
+    // No platform but this one is named.
+    EXPECT_FALSE(QString::fromUtf8(row.mainText).contains(QStringLiteral("Finder")));
+    // Only a success shows the information sign; everything else warns.
+    const QStyle::StandardPixmap sign = row.informational ? QStyle::SP_MessageBoxInformation : QStyle::SP_MessageBoxWarning;
+    EXPECT_EQ(controller->alertIcon()->pixmap().toImage(),
+              controller->style()->standardIcon(sign).pixmap(64, 64).toImage());
   }
-  for (int missing : {20010, 20012, 20026, 20000, 20037}) EXPECT_FALSE(Alert_EntryForID(missing)) << missing;
+  for (int missing : {20010, 20012, 20026, 20000, 20037, 20051}) EXPECT_FALSE(Alert_EntryForID(missing)) << missing;
 }
 
 TEST(AlertDialog, ArgumentsAreShownAsTextAndTheExplanationIsSmaller) {
@@ -298,5 +333,103 @@ TEST(AlertDialog, UnknownIDIsLoggedAndShowsNothing) {
   const QString text = QString::fromUtf8(log.readAll());
   for (const char* id : {"20010", "20012", "20026"}) {
     EXPECT_TRUE(text.contains(QRegularExpression(QStringLiteral("ERR: .*\\b%1\\b").arg(QLatin1String(id))))) << id;
+  }
+}
+
+namespace {
+// What a label shows, without the zero-width spaces that only let long names wrap.
+QString shownText(const QLabel* label) { return Test_LabelText(label).remove(QChar(0x200B)); }
+
+// Selects the whole text of the dialog's message with the keyboard (Tab from the button the dialog opens
+// on, then Ctrl+A) and copies it (Ctrl+C): what reaches the clipboard, or nothing when Tab did not reach
+// the text.
+QString copiedWithTheKeyboard(QWidget* modal) {
+  QGuiApplication::clipboard()->clear();
+  auto* label = modal->findChild<QLabel*>(QStringLiteral("mainTextfield"));
+  QTest::keyClick(modal->focusWidget(), Qt::Key_Tab);
+  if (modal->focusWidget() != label) return QString();
+  QTest::keyClick(label, Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClick(label, Qt::Key_C, Qt::ControlModifier);
+  return QGuiApplication::clipboard()->text();
+}
+}  // namespace
+
+// Alert 20041 cut its reason line when the home path was long: the window kept the height of its layout
+// and a long folder name ran out on the right. Every alert's text now wraps (long names too) and the
+// window is as tall as the wrapped text, within the screen.
+TEST(AlertDialog, EveryTextWrapsAndStaysWholeWithALongHomePath) {
+  const QString folder = Test_HomePath() + QStringLiteral("/Mannschaftsaufnahmen_Sportverein_Grossstadt_Jugendabteilung_2026");
+  const QString path = folder + QStringLiteral("/Desktop/Velmora_CrashLogs.zip");
+  const QString reason = path + QStringLiteral(" could not be written (creating a new copy): No space left on device");
+  for (const QVariantMap& entry : Alert_AlertTable()) {
+    const int alertID = entry.value(str(kAlertKeyID)).toInt();
+    SCOPED_TRACE(alertID);
+    bool inspected = false;
+    Test_AnswerNextModal(QStringLiteral("okBtn"), [&](QWidget* modal) {
+      inspected = true;
+      auto* label = modal->findChild<QLabel*>(QStringLiteral("mainTextfield"));
+      ASSERT_NE(label, nullptr);
+      const QRect shown(label->mapTo(modal, QPoint(0, 0)), label->size());
+      EXPECT_TRUE(modal->rect().contains(shown));
+      EXPECT_GE(label->height(), label->heightForWidth(label->width())) << "the last lines are cut";
+      // Laid out as the label lays it out (at word boundaries only), no line is wider than the label.
+      QTextDocument laidOut;
+      laidOut.setDefaultFont(label->font());
+      laidOut.setDocumentMargin(0);
+      laidOut.setHtml(label->text());
+      QTextOption option = laidOut.defaultTextOption();
+      option.setWrapMode(QTextOption::WordWrap);
+      laidOut.setDefaultTextOption(option);
+      laidOut.setTextWidth(label->contentsRect().width());
+      EXPECT_LE(laidOut.idealWidth(), label->contentsRect().width()) << "a line runs out on the right";
+      const QRect area = modal->screen()->availableGeometry();
+      EXPECT_LE(modal->width(), area.width());
+      EXPECT_LE(modal->height(), area.height());
+      // The wrapped text is still all of it.
+      if (entry.value(str(kAlertKeyMainHasParams)).toBool() && entry.value(str(kAlertKeyMainString)).toString().contains(QStringLiteral("%@")))
+        EXPECT_TRUE(shownText(label).contains(path));
+    });
+    Alert_ShowAlertWithID(alertID, path, QVariantList{reason, QStringLiteral("support@example.org"), path});
+    EXPECT_TRUE(inspected);
+  }
+}
+
+// The desktop's hand-off failures were made up where they happened and their text could be selected with
+// the mouse only: they are alerts of the catalogue, and Tab reaches their text to copy the path whole.
+TEST(AlertDialog, HandOffFailuresAreCatalogueAlertsWhosePathCopiesWithTheKeyboard) {
+  const QString folder = Test_MakeTempDir(QStringLiteral("Aufnahmen_der_Spiele_und_Trainings_des_Sportvereins"));
+  const QString file = folder + QStringLiteral("/VLClip_105 Heimmannschaft_gegen_Gastmannschaft.mp4");
+  {
+    QFile movie(file);
+    ASSERT_TRUE(movie.open(QIODevice::WriteOnly));
+  }
+  const struct {
+    const char* name;
+    QString path;
+    bool isFolder;
+    int alertID;
+  } cases[] = {{"a file", file, false, 20044}, {"a folder", folder, true, 20045}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    QString told, copied, objectName, heard;
+    Test_AnswerNextModal(QStringLiteral("okBtn"), [&](QWidget* modal) {
+      objectName = modal->objectName();
+      auto* label = modal->findChild<QLabel*>(QStringLiteral("mainTextfield"));
+      told = shownText(label);
+      // What a screen reader reads out when Tab reaches the text.
+      QAccessibleInterface* text = QAccessible::queryAccessibleInterface(label);
+      if (text && text->role() == QAccessible::StaticText) heard = text->text(QAccessible::Name).remove(QChar(0x200B));
+      copied = copiedWithTheKeyboard(modal);
+    });
+    // Offscreen no file manager answers.
+    ASSERT_TRUE(Alert_RevealInFolder(c.path, c.isFolder));
+    ASSERT_TRUE(Test_WaitUntil([&] { return !told.isEmpty(); }));
+    const QString name = QFileInfo(c.path).fileName();
+    EXPECT_EQ(objectName, QStringLiteral("handOffFailureAlert"));
+    EXPECT_EQ(told, shownText(Alert_MakeAlertController(*Alert_EntryForID(c.alertID), name, c.path)->mainTextfield()));
+    EXPECT_TRUE(told.startsWith(QStringLiteral("\u201C") + name + QStringLiteral("\u201D cannot be shown in its folder.")))
+        << told.toStdString();
+    EXPECT_TRUE(copied.split(QLatin1Char('\n')).contains(c.path)) << copied.toStdString();
+    EXPECT_TRUE(heard.contains(c.path)) << heard.toStdString();
   }
 }

@@ -504,6 +504,49 @@ TEST_F(PlaybackWindow, TheNoticeIsReadByItsTextAndAnnouncedWhenItAppears) {
   if (QAccessible::isActive()) EXPECT_TRUE(Test_WaitUntil([&] { return events.about(notice).contains(QAccessible::Alert); }, 3000));
 }
 
+// Return threw the marks away: "Close" was the question's default button. Return and Escape keep the window
+// and the application open, whether closing the window or Quit asks, and Quit's question speaks of quitting.
+TEST_F(PlaybackWindow, ReturnAndEscapeKeepMarksThatCouldNotBeSaved) {
+  const QString package = makePackage(QStringLiteral("Pipe Keys"));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(package + QStringLiteral("/VLSettings.json")).constData(), 0600), 0);
+  QPointer<VLPlaybackWC> window = host.openPlayable(package);
+  ASSERT_FALSE(window.isNull());
+  window->U_AddGoalAtTime(ms(1000), 1);
+  ASSERT_TRUE(window->hasUnsavedMarks());
+  ZRNAppDelegate& delegate = *host.delegate;
+  const struct {
+    const char* name;
+    bool quit;
+    Qt::Key key;
+    const char* says;
+  } cases[] = {{"closing, Return", false, Qt::Key_Return, "If you close the window now"},
+               {"closing, Escape", false, Qt::Key_Escape, "If you close the window now"},
+               {"Quit, Return", true, Qt::Key_Return, "If you quit Velmora now"},
+               {"Quit, Escape", true, Qt::Key_Escape, "If you quit Velmora now"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    QString asked;
+    // The key goes where the keyboard is when the question opens.
+    Test_AnswerNextModal(QString(), [&](QWidget* modal) {
+      if (auto* label = modal->findChild<QLabel*>(QStringLiteral("mainTextfield"))) asked = Test_LabelText(label);
+      QWidget* focused = modal->focusWidget();
+      QTest::keyClick(focused ? focused : modal, c.key);
+    });
+    if (c.quit)
+      EXPECT_EQ(delegate.applicationShouldTerminate(), ZRNAppDelegate::TerminateReply::TerminateCancel);
+    else
+      window->close();
+    Test_ProcessEvents(20);
+    EXPECT_TRUE(asked.contains(QStringLiteral("The marks of \"Pipe Keys\" could not be saved."))) << asked.toStdString();
+    EXPECT_TRUE(asked.contains(QString::fromUtf8(c.says))) << asked.toStdString();
+    ASSERT_FALSE(window.isNull());
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->hasUnsavedMarks());
+    EXPECT_EQ(window->teamGoals().size(), 1);
+    EXPECT_FALSE(delegate.appIsQuitting());
+  }
+}
+
 TEST_F(PlaybackWindow, AnUnreadableSettingsFileIsNeitherMovedNorReplaced) {
   // It used to count as damaged: moved aside and replaced by defaults.
   const auto shared = Test_MakeSharedDir();
