@@ -82,16 +82,23 @@ FFmpegInputPtr U_OpenWhole(const QString& path, int* pictureStream, bool* cutSho
   }
   return in;
 }
+
+// The same, reading the pictures alone.
+FFmpegInputPtr U_OpenPictures(const QString& path, int* pictureStream, bool* cutShort, QString* error) {
+  FFmpegInputPtr in = U_OpenWhole(path, pictureStream, cutShort, error);
+  if (!in) return {};
+  for (unsigned i = 0; i < in->nb_streams; ++i)
+    if (int(i) != *pictureStream) in->streams[i]->discard = AVDISCARD_ALL;
+  return in;
+}
 }  // namespace
 
 bool Movie_CountPictures(const QString& path, MoviePictures* counted, QString* error) {
   *counted = MoviePictures();
   int video = -1;
   bool cutShort = false;
-  FFmpegInputPtr in = U_OpenWhole(path, &video, &cutShort, error);
+  FFmpegInputPtr in = U_OpenPictures(path, &video, &cutShort, error);
   if (!in) return false;
-  for (unsigned i = 0; i < in->nb_streams; ++i)
-    if (int(i) != video) in->streams[i]->discard = AVDISCARD_ALL;
   int64_t pictures = 0;
   if (!U_ReadEveryPacket(in.get(), [&](const AVPacket* p) {
         if (p->stream_index == video) ++pictures;
@@ -205,10 +212,8 @@ bool Movie_PictureTimes(const QString& path, std::vector<double>* seconds, QStri
   seconds->clear();
   int video = -1;
   bool cutShort = false;
-  FFmpegInputPtr in = U_OpenWhole(path, &video, &cutShort, error);
+  FFmpegInputPtr in = U_OpenPictures(path, &video, &cutShort, error);
   if (!in) return false;
-  for (unsigned i = 0; i < in->nb_streams; ++i)
-    if (int(i) != video) in->streams[i]->discard = AVDISCARD_ALL;
   const AVRational tb = in->streams[video]->time_base;
   double first = std::numeric_limits<double>::infinity();
   const bool ok = U_ReadEveryPacket(
