@@ -222,8 +222,11 @@ TEST_F(LaunchedAppTest, PreferencesThatCannotBeWrittenAreToldOnceARun) {
     QStringList told;
     QTimer answerer;
     QObject::connect(&answerer, &QTimer::timeout, [&told] {
-      auto* alert = qobject_cast<ZRNAlertWindowController*>(QApplication::activeModalWidget());
-      if (!alert || !alert->isVisible()) return;
+      // Told at the start, the alert may be under the live window's save panel, which opens meanwhile.
+      ZRNAlertWindowController* alert = nullptr;
+      for (QWidget* window : QApplication::topLevelWidgets())
+        if (auto* shown = qobject_cast<ZRNAlertWindowController*>(window); shown && shown->isVisible()) alert = shown;
+      if (!alert) return;
       // As it reads, without the zero-width spaces that let long names wrap.
       told << Test_LabelText(alert->mainTextfield()).remove(QChar(0x200B));
       alert->okBtn()->click();

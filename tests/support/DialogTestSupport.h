@@ -13,8 +13,9 @@
 #include <functional>
 #include <memory>
 
-// Looks every few milliseconds for a modal widget other than `notThis`; when one shows, runs `inspect`
-// on it and clicks its button `buttonName` (an empty name clicks nothing). Gives up after ~10 s.
+// Looks every few milliseconds for a modal widget other than `notThis` (with the button `buttonName`, when
+// one is named); when one shows, runs `inspect` on it and clicks that button (an empty name clicks
+// nothing). Gives up after ~10 s.
 inline void Test_AnswerNextModal(const QString& buttonName, std::function<void(QWidget*)> inspect = {},
                                  QWidget* notThis = nullptr) {
   auto timer = new QTimer(qApp);
@@ -23,7 +24,10 @@ inline void Test_AnswerNextModal(const QString& buttonName, std::function<void(Q
   timer->setInterval(5);
   QObject::connect(timer, &QTimer::timeout, timer, [=] {
     QWidget* modal = QApplication::activeModalWidget();
-    if ((!modal || modal == skip.data() || !modal->isVisible()) && ++*tries < 2000) return;
+    // A modal without the button (a progress window shown on the way) is not the one to answer.
+    const bool other = !modal || modal == skip.data() || !modal->isVisible() ||
+                       (!buttonName.isEmpty() && !modal->findChild<QPushButton*>(buttonName));
+    if (other && ++*tries < 2000) return;
     timer->stop();
     if (modal && modal != skip.data()) {
       if (inspect) inspect(modal);
