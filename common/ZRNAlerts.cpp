@@ -130,6 +130,8 @@ const AlertRow kRows[] = {
      ZRN_TITLE("OK"), nullptr, 0, false},
     {20042, "The crash logs could not be saved. What was written is kept in \"%@\".", "Reason: %@", true, true,
      ZRN_TITLE("OK"), nullptr, 0, false},
+    // An export job that made no file (it failed or was cancelled): the file it was to make (the argument) and why.
+    {20060, "\"%@\" was not exported.", "Reason: %@", true, true, ZRN_TITLE("OK"), ZRN_TITLE("Remove Job"), 0, false},
 };
 
 #undef ZRN_TITLE

@@ -118,6 +118,7 @@ const CatalogueRow kCatalogue[] = {
      false},
     {20042, "The crash logs could not be saved. What was written is kept in \"%@\".", "Reason: %@", "OK", nullptr, true,
      true, 0, false},
+    {20060, "\"%@\" was not exported.", "Reason: %@", "OK", "Remove Job", true, true, 0, false},
 };
 
 QString str(const char* key) { return QString::fromLatin1(key); }
