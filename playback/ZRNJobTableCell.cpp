@@ -16,7 +16,9 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QProgressBar>
+#include <QResizeEvent>
 #include <QTextLayout>
+#include <QTimer>
 #include <QToolButton>
 
 #include <algorithm>
@@ -109,6 +111,7 @@ ZRNJobTableCell::ZRNJobTableCell(QWidget* parent) : QWidget(parent) {
   U_WhiteTexts(this);
   U_FitLinesInRow();
   for (QLabel* line : {m_titleText, m_descriptionText, m_infoText, m_progressText}) line->installEventFilter(this);
+  installEventFilter(this);
 
   connect(m_abortBtn, &QToolButton::clicked, this, [this] {
     if (m_tableController) m_tableController->cancelJob(m_abortBtn);
@@ -189,18 +192,27 @@ bool ZRNJobTableCell::U_WrapsDescription() const {
   return job && job->exportFailed();
 }
 
-void ZRNJobTableCell::U_FitLine(QLabel* line) {
+void ZRNJobTableCell::U_FitLine(QLabel* line, int width) {
   const auto found = m_lines.constFind(line);
   if (found == m_lines.cend()) return;
   const Line& whole = *found;
-  const int width = line->contentsRect().width();
+  if (width < 0) width = line->contentsRect().width();
   const bool wraps = line == m_descriptionText && U_WrapsDescription();
   // The status is as wide as its text (setStatusText): it is shown whole even before the row's layout
   // has caught up with a new status.
   const QString shown = line == m_progressText ? whole.text
                         : wraps ? U_WrappedLines(whole.text, line->font(), width).join(QLatin1Char('\n'))
                                 : line->fontMetrics().elidedText(whole.text, Qt::ElideRight, width);
-  if (line->text() != shown || line->text().isNull()) line->setText(shown.isNull() ? QStringLiteral("") : shown);
+  if (line->text() != shown || line->text().isNull()) {
+    const qsizetype linesBefore = line->text().count(QLatin1Char('\n'));
+    line->setText(shown.isNull() ? QStringLiteral("") : shown);
+    // Lines fitted while the row's layout places them would leave it placing the old number of lines
+    // (its request to lay out again is spent by the round that is running): it is asked again after it.
+    if (shown.count(QLatin1Char('\n')) != linesBefore)
+      QTimer::singleShot(0, this, [this] {
+        if (QLayout* rows = m_backgroundView->layout()) rows->invalidate();
+      });
+  }
   // A line that is cut or broken, and a failure's reason, are told whole in the tool tip, above the tip
   // the job gives for the line.
   QString tip = whole.tip;
@@ -228,8 +240,16 @@ int ZRNJobTableCell::rowHeightForWidth(int rowWidth) const {
 }
 
 bool ZRNJobTableCell::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::Resize)
-    if (auto* line = qobject_cast<QLabel*>(watched)) U_FitLine(line);
+  if (event->type() == QEvent::Resize) {
+    if (watched == this) {
+      // A wrapped description is fitted to the row's new width before the row's layout places its
+      // lines, so that it places them for the new number of lines at once.
+      if (U_WrapsDescription())
+        U_FitLine(m_descriptionText, U_TextColumnWidth(static_cast<QResizeEvent*>(event)->size().width()));
+    } else if (auto* line = qobject_cast<QLabel*>(watched)) {
+      U_FitLine(line);
+    }
+  }
   return QWidget::eventFilter(watched, event);
 }
 

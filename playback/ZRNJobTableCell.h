@@ -84,7 +84,8 @@ class ZRNJobTableCell : public QWidget {
   void awakeFromNib();
   void U_FitLinesInRow();
   void U_SetLine(QLabel* line, const QString& text, const QString& tip);
-  void U_FitLine(QLabel* line);
+  // Fits the line's whole text to its width (or to `width` when one is given).
+  void U_FitLine(QLabel* line, int width = -1);
   bool U_WrapsDescription() const;
   int U_TextColumnWidth(int rowWidth) const;
   QAction* U_MenuItem(QMenu* menu, const char* title, const char* name, void (ZRNJobTableCell::*operation)());
