@@ -395,7 +395,9 @@ void JobsTableView_Controller::reloadRow(int64_t row) {
 void JobsTableView_Controller::U_FitRowHeight(int row) {
   ZRNJobTableCell* cell = cellAtRow(row);
   if (!cell) return;
-  const int height = cell->rowHeightForWidth(m_table->viewport()->width());
+  // The width the table gives the row's cell: the one column fills the viewport, less the grid line.
+  // (The column itself follows a new viewport width only after the viewport has told of it.)
+  const int height = cell->rowHeightForWidth(m_table->viewport()->width() - (m_table->showGrid() ? 1 : 0));
   if (m_table->rowHeight(row) != height) m_table->verticalHeader()->resizeSection(row, height);
 }
 

@@ -592,6 +592,21 @@ TEST_F(JobsTable, EveryLineOfEveryRowFitsAtEveryPaneWidthWithAndWithoutTheScroll
       }
     }
   }
+  // Pixel by pixel across the widths where failures' reasons change their number of lines: each row is
+  // as tall as its lines.
+  JobsTest_AddUnmade(jobs, *finished, kExportActivitySessionMovie, QStringLiteral("Invalid data found when processing input"));
+  pane->updateInterface();
+  for (int width = 252; width <= 300; ++width) {
+    SCOPED_TRACE(width);
+    const int total = window->mainSplitV()->sizes().value(0) + window->mainSplitV()->sizes().value(1);
+    window->mainSplitV()->setSizes({total - width, width});
+    Test_ProcessEvents(width == 252 ? 100 : 30);
+    for (int row : {0, 3}) {
+      SCOPED_TRACE(row);
+      ASSERT_NE(pane->cellAtRow(row), nullptr);
+      EXPECT_EQ(JobsTest_ExpectLinesFit(pane->cellAtRow(row)), QList<QLabel*>{});
+    }
+  }
 }
 
 // A job that made no file has nothing to show in a folder: its warning says why and where the file was
