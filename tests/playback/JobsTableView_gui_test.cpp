@@ -619,23 +619,20 @@ TEST_F(JobsTable, AJobThatMadeNoFileTellsWhyAndWhereAndCanBeRemoved) {
   ZRNJobsController* jobs = window->jobsController();
   const QString clips = QFileInfo(package).absolutePath() + QStringLiteral("/Cup Final Clips/");
   const struct {
-    const char* name;
     int64_t type;
-    const char* reason;  // empty: stopped before it ended
+    QString reason;  // empty: stopped before it ended
     QString path;
-    const char* told;
   } cases[] = {
-      {"a clip too short", kExportActivityManualClip, "the clip is 1 s long or shorter",
-       clips + QStringLiteral("VLClip_001.mov"), "the clip is 1 s long or shorter"},
-      {"a session movie that failed", kExportActivitySessionMovie, "Invalid data found when processing input",
-       QStringLiteral("/media/archive/Cup Final.mov"), "Invalid data found when processing input"},
-      {"a clip stopped before it ended", kExportActivityAutomaticClip, "", clips + QStringLiteral("VLClip_001.mov"),
-       "stopped before it made its file"},
+      {kExportActivityManualClip, QStringLiteral("the clip is 1 s long or shorter"), clips + QStringLiteral("VLClip_001.mov")},
+      {kExportActivitySessionMovie, QStringLiteral("Invalid data found when processing input"),
+       QStringLiteral("/media/archive/Cup Final.mov")},
+      {kExportActivityAutomaticClip, QString(), clips + QStringLiteral("VLClip_001.mov")},
   };
   QTableView* table = window->jobTableView();
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    auto job = JobsTest_AddUnmade(jobs, *finished, c.type, QString::fromLatin1(c.reason));
+    SCOPED_TRACE(c.path.toStdString());
+    const QString told = c.reason.isEmpty() ? QStringLiteral("stopped before it made its file") : c.reason;
+    auto job = JobsTest_AddUnmade(jobs, *finished, c.type, c.reason);
     pane->updateInterface();
     ZRNJobTableCell* cell = pane->cellAtRow(0);
     ASSERT_EQ(cell->theJob(), job.get());
@@ -643,8 +640,7 @@ TEST_F(JobsTable, AJobThatMadeNoFileTellsWhyAndWhereAndCanBeRemoved) {
     ASSERT_TRUE(warning->isVisibleTo(window));
     for (const QString& text : {warning->toolTip(), warning->accessibleDescription(),
                                 table->model()->index(0, 0).data(Qt::AccessibleDescriptionRole).toString()}) {
-      EXPECT_TRUE(text.contains(QString::fromLatin1(c.told))) << text.toStdString();
-      EXPECT_TRUE(text.contains(c.path)) << text.toStdString();
+      EXPECT_TRUE(text.contains(told) && text.contains(c.path)) << text.toStdString();
     }
     EXPECT_EQ(warning->accessibleName(), QStringLiteral("Why Not Exported"));
 
@@ -656,10 +652,10 @@ TEST_F(JobsTable, AJobThatMadeNoFileTellsWhyAndWhereAndCanBeRemoved) {
     } answers[] = {{"click", "okBtn", 2}, {"Return", "cancelBtn", 1}};
     for (const auto& answer : answers) {
       SCOPED_TRACE(answer.how);
-      QString told;
+      QString alert;
       QString object;
       Test_AnswerNextModal(QString::fromLatin1(answer.button), [&](QWidget* modal) {
-        told = Test_LabelsText(modal);
+        alert = Test_LabelsText(modal);
         object = modal->objectName();
       });
       if (QString(answer.how) == QLatin1String("click")) {
@@ -669,25 +665,14 @@ TEST_F(JobsTable, AJobThatMadeNoFileTellsWhyAndWhereAndCanBeRemoved) {
         QTest::keyClick(table, Qt::Key_Home);
         QTest::keyClick(table, Qt::Key_Return);
       }
-      ASSERT_TRUE(Test_WaitUntil([&] { return !told.isEmpty() && jobs->numberOfJobs() == answer.jobsAfter; }));
+      ASSERT_TRUE(Test_WaitUntil([&] { return !alert.isEmpty() && jobs->numberOfJobs() == answer.jobsAfter; }));
       EXPECT_EQ(object, QStringLiteral("notExportedAlert"));
-      EXPECT_TRUE(told.contains(QStringLiteral("\u201C") + c.path) || told.contains(QLatin1Char('"') + c.path + QLatin1Char('"')))
-          << told.toStdString();
-      EXPECT_TRUE(told.contains(QString::fromLatin1(c.told))) << told.toStdString();
-      EXPECT_FALSE(told.contains(QStringLiteral("can't show"))) << told.toStdString();
-      EXPECT_FALSE(told.contains(QStringLiteral("\"\""))) << told.toStdString();
+      EXPECT_TRUE(alert.contains(QLatin1Char('"') + c.path + QLatin1Char('"')) && alert.contains(told)) << alert.toStdString();
+      EXPECT_FALSE(alert.contains(QStringLiteral("can't show"))) << alert.toStdString();
     }
     EXPECT_EQ(jobs->indexOfJob(job.get()), kZRNJobNotFound);
     EXPECT_EQ(watch->count(job.get(), kJobChangeDeleted), 1);
   }
-  // A finished job whose file has moved still asks about the move, with its file's name.
-  ASSERT_TRUE(QFile::rename(finished->targetPath(), finished->targetPath() + QStringLiteral(".moved")));
-  pane->updateInterface();
-  QString alertText;
-  PlaybackTest_AnswerNextModal(QStringLiteral("okBtn"), &alertText);
-  click(pane->cellAtRow(0)->revealBtn());
-  ASSERT_TRUE(Test_WaitUntil([&] { return !alertText.isEmpty(); }));
-  EXPECT_TRUE(alertText.contains(QFileInfo(finished->targetPath()).fileName())) << alertText.toStdString();
 }
 
 namespace {
@@ -741,7 +726,6 @@ TEST_F(JobsTable, RowsAreNamedByAllTheyShowAndLoseTheirFocusWithTheList) {
     SCOPED_TRACE(row);
     QAccessibleInterface* item = rows->cellAt(row, 0);
     ASSERT_NE(item, nullptr);
-    EXPECT_EQ(item->parent()->role(), QAccessible::Table);
     EXPECT_EQ(item->text(QAccessible::Name), cases[row].heard.join(QStringLiteral(", ")));
     EXPECT_TRUE(item->text(QAccessible::Description).contains(cases[row].description))
         << item->text(QAccessible::Description).toStdString();
