@@ -158,6 +158,8 @@ const AlertRow kRows[] = {
     {20050, "Velmora cannot write its preferences file.",
      "%@\nVelmora goes on with the settings it has; changes you make now will not be kept.", false, true,
      ZRN_TITLE("OK"), nullptr, 0, false},
+    // An export job that made no file (it failed or was cancelled): the file it was to make (the argument) and why.
+    {20051, "\"%@\" was not exported.", "Reason: %@", true, true, ZRN_TITLE("OK"), ZRN_TITLE("Remove Job"), 0, false},
 };
 
 #undef ZRN_TITLE

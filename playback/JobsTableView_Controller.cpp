@@ -1,10 +1,15 @@
 #include "playback/JobsTableView_Controller.h"
 
+#include "common/ZRNAlertWindowController.h"
 #include "common/ZRNAlerts.h"
+#include "common/ZRNAppPrefs.h"
 #include "common/ZRNDrawnViews.h"
 #include "common/ZRNFileFunctions.h"
+#include "common/ZRNLogger.h"
+#include "common/ZRNTimeFormatting.h"
 #include "composition/ZRNJobsController.h"
 #include "platform/foundation/DispatchQueue.h"
+#include "platform/foundation/Fmt.h"
 #include "platform/media/player/Player.h"
 #include "playback/VLPlaybackWC.h"
 #include "playback/ZRNAVPlayerView.h"
@@ -26,9 +31,20 @@ namespace {
 
 constexpr int kAlertMovieMoved = 20024;
 constexpr int kAlertFolderMoved = 20025;
+constexpr int kAlertNotExported = 20051;
 constexpr int kAlertSecondButton = -1001;
 
 QIcon U_ButtonImage(const char* name) { return QIcon(QStringLiteral(":/images/%1.png").arg(QLatin1String(name))); }
+
+// A job that has ended without a file to show: it failed, or it was stopped before it made one.
+bool U_MadeNoFile(const VL_ExportJobRecord& job) { return job.isFinished() && job.targetPath().isEmpty(); }
+
+QString U_NotExportedReason(const VL_ExportJobRecord& job) {
+  if (job.exportFailed()) return job.failureReason();
+  if (job.cancelled() || job.status() == kJobStatusCancelled)
+    return QStringLiteral("the export was stopped before it made its file");
+  return QStringLiteral("the export ended without a file");
+}
 
 }  // namespace
 
@@ -39,10 +55,13 @@ class JobsTableModel : public QAbstractTableModel {
   explicit JobsTableModel(JobsTableView_Controller* controller) : QAbstractTableModel(controller), m_controller(controller) {}
   int rowCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : m_rows; }
   int columnCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : 1; }
+  // A listener hears what the row shows (title, duration or state, date) and, as its description, what
+  // its tool tips tell.
   QVariant data(const QModelIndex& index, int role) const override {
-    if (role != Qt::AccessibleTextRole) return {};
+    if (role != Qt::AccessibleTextRole && role != Qt::AccessibleDescriptionRole) return {};
     auto job = m_controller->objectValueForRow(index.row());
-    return job ? QVariant(job->title()) : QVariant();
+    if (!job) return {};
+    return role == Qt::AccessibleTextRole ? ZRNJobCell_AccessibleText(*job) : m_controller->U_RowTip(*job);
   }
   // Names a listener understands: the one column is the clip, a row is named by its job's title.
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
@@ -55,6 +74,11 @@ class JobsTableModel : public QAbstractTableModel {
     beginResetModel();
     m_rows = rows;
     endResetModel();
+  }
+  // The row's texts changed (progress, an end): a listener's view of it is brought up to date.
+  void rowChanged(int row) {
+    const QModelIndex cell = index(row, 0);
+    emit dataChanged(cell, cell, {Qt::AccessibleTextRole, Qt::AccessibleDescriptionRole});
   }
 
  private:
@@ -157,17 +181,39 @@ void JobsTableView_Controller::revealResultsInFinder(QWidget* sender) {
   if (row < 0) return;
   auto job = objectValueForRow(row);
   if (!job) return;
+  // A job that never made a file has nothing to show and nothing that moved: it tells why.
+  if (U_MadeNoFile(*job)) {
+    const QString path = U_IntendedPath(*job);
+    const QString reason = U_NotExportedReason(*job);
+    U_AskAboutJob(job, [path, reason] {
+      const std::optional<QVariantMap> entry = Alert_EntryForID(kAlertNotExported);
+      if (!entry) return 0;
+      ZRNLogger_Log(QStringLiteral("alert %ld"), static_cast<long>(kAlertNotExported));
+      std::unique_ptr<ZRNAlertWindowController> alert = Alert_MakeAlertController(*entry, path, reason);
+      alert->setObjectName(QStringLiteral("notExportedAlert"));
+      // The path can be copied, to look for the folder by hand.
+      for (QLabel* field : {alert->mainTextfield(), alert->explainTextfield()})
+        if (field) field->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+      return Alert_RunAlertModal(alert.get());
+    });
+    return;
+  }
   if (Alert_RevealInFolder(job->targetPath(), job->targetIsFolder())) return;
+  const int alertID = job->targetIsFolder() ? kAlertFolderMoved : kAlertMovieMoved;
+  const QString name = QFileInfo(job->targetPath()).fileName();
+  U_AskAboutJob(job, [alertID, name] { return Alert_ShowAlertWithID(alertID, name); });
+}
+
+void JobsTableView_Controller::U_AskAboutJob(const std::shared_ptr<VL_ExportJobRecord>& job, std::function<int()> ask) {
   // The alert runs its own event loop, in which the rows are made anew (progress of other jobs): ask on
   // the next turn, so that no row's button is still inside its click while its row is replaced.
   QPointer<JobsTableView_Controller> guard(this);
   std::weak_ptr<VL_ExportJobRecord> weakJob = job;
-  Dispatch_MainAsync([guard, weakJob] {
+  Dispatch_MainAsync([guard, weakJob, ask = std::move(ask)] {
+    if (!guard || weakJob.expired()) return;
+    const int answer = ask();
     auto job = weakJob.lock();
-    if (!guard || !job) return;
-    const int answer = Alert_ShowAlertWithID(job->targetIsFolder() ? kAlertFolderMoved : kAlertMovieMoved,
-                                             QFileInfo(job->targetPath()).fileName());
-    if (!guard || !guard->m_jobsController) return;
+    if (!guard || !guard->m_jobsController || !job) return;
     // The list may have changed meanwhile: find the job's row again.
     const int64_t now = guard->m_jobsController->indexOfJob(job.get());
     if (now == kZRNJobNotFound) return;
@@ -176,6 +222,36 @@ void JobsTableView_Controller::revealResultsInFinder(QWidget* sender) {
     else
       guard->reloadRow(now);
   });
+}
+
+QString JobsTableView_Controller::U_IntendedPath(const VL_ExportJobRecord& job) const {
+  const ExportSettingsRef settings = job.exportSettings();
+  if (job.activityType() == kExportActivitySessionMovie)
+    return settings ? settings->value(kExportSettingsTargetPath).toString() : QString();
+  // A clip goes into the session's clips folder under its start time, with a number added only when
+  // that name is taken: the first name is the one it was to have.
+  QString folder = m_window ? m_window->clipsURL().toLocalFile() : QString();
+  if (folder.isEmpty() && m_window && m_window->vlDocument()) {
+    const QFileInfo package(m_window->vlDocument()->docURL().toLocalFile());
+    folder = Fmt("%@/%@ Clips", package.absolutePath(), package.completeBaseName());
+  }
+  const int64_t start = settings ? settings->value(kExportSettingsStartTimeMillis).toLongLong() : 0;
+  const QString name = Fmt("VLClip_%@.%@", cmtimeAsTimeStamp(MediaTimeMake(start, 1000), QString()),
+                           Prefs_Shared().movieFileExtension());
+  return folder.isEmpty() ? name : folder + QLatin1Char('/') + name;
+}
+
+QString JobsTableView_Controller::U_NotExportedTip(const VL_ExportJobRecord& job) const {
+  const QString path = U_IntendedPath(job);
+  const QString reason = Fmt("Not exported: %@", U_NotExportedReason(job));
+  return path.isEmpty() ? reason : Fmt("%@\nIt was to be saved as %@", reason, path);
+}
+
+QString JobsTableView_Controller::U_RowTip(const VL_ExportJobRecord& job) const {
+  if (!job.isFinished()) return job.descriptionTipString();
+  if (U_MadeNoFile(job)) return U_NotExportedTip(job);
+  if (!QFileInfo::exists(job.targetPath())) return Fmt("Movie file not available: %@", job.targetPath());
+  return job.targetPath();
 }
 
 void JobsTableView_Controller::deleteJobRecord(QWidget* sender) {
@@ -236,9 +312,21 @@ void JobsTableView_Controller::U_ConfigureCell(ZRNJobTableCell* cell, int64_t ro
   if (job->isFinished()) {
     cell->abortBtn()->hide();
     cell->revealBtn()->show();
-    const bool exists = !job->targetPath().isEmpty() && QFileInfo::exists(job->targetPath());
-    cell->revealBtn()->setIcon(U_ButtonImage(exists ? "thincircle_rightarrow" : "thincircle_warning"));
-    cell->revealBtn()->setToolTip(exists ? QStringLiteral("Show in Folder") : QStringLiteral("Movie file not available"));
+    QToolButton* reveal = cell->revealBtn();
+    if (U_MadeNoFile(*job)) {
+      // The warning of a job that never made a file says why, and where the file was to go.
+      const QString tip = U_NotExportedTip(*job);
+      reveal->setIcon(U_ButtonImage("thincircle_warning"));
+      reveal->setToolTip(tip);
+      reveal->setAccessibleName(QStringLiteral("Why Not Exported"));
+      reveal->setAccessibleDescription(tip);
+    } else {
+      const bool exists = QFileInfo::exists(job->targetPath());
+      reveal->setIcon(U_ButtonImage(exists ? "thincircle_rightarrow" : "thincircle_warning"));
+      reveal->setToolTip(exists ? QStringLiteral("Show in Folder") : QStringLiteral("Movie file not available"));
+      reveal->setAccessibleName(QStringLiteral("Show in Folder"));
+      reveal->setAccessibleDescription(exists ? job->targetPath() : QStringLiteral("Movie file not available"));
+    }
     cell->jobProgress()->hide();
     cell->progressText()->hide();
   } else {
@@ -250,7 +338,7 @@ void JobsTableView_Controller::U_ConfigureCell(ZRNJobTableCell* cell, int64_t ro
     cell->jobProgress()->setMaximum(static_cast<int>(job->totalSteps()));
     cell->jobProgress()->setValue(static_cast<int>(job->currentStep()));
     cell->progressText()->show();
-    cell->progressText()->setText(job->progressString());
+    cell->setStatusText(job->progressString());
   }
 }
 
@@ -280,13 +368,18 @@ void JobsTableView_Controller::reloadData() {
   if (inPlace) {
     // The key row is looked up once, not once a row: this runs at every progress step.
     const int64_t keyFocusRow = U_KeyFocusRow();
-    for (int row = 0; row < rows; ++row) U_ConfigureCell(cellAtRow(row), row, keyFocusRow);
+    for (int row = 0; row < rows; ++row) {
+      U_ConfigureCell(cellAtRow(row), row, keyFocusRow);
+      m_model->rowChanged(row);
+    }
+    U_FitRowHeights();
     return;
   }
   m_model->reset(rows);
   m_shownRows = rows;
   for (int row = 0; row < rows; ++row) m_table->setIndexWidget(m_model->index(row, 0), viewForRow(row));
   if (const int64_t key = U_KeyFocusRow(); key >= 0) m_table->setCurrentIndex(m_model->index(static_cast<int>(key), 0));
+  U_FitRowHeights();
 }
 
 void JobsTableView_Controller::reloadRow(int64_t row) {
@@ -295,6 +388,22 @@ void JobsTableView_Controller::reloadRow(int64_t row) {
     U_ConfigureCell(cell, row, U_KeyFocusRow());
   else
     m_table->setIndexWidget(m_model->index(static_cast<int>(row), 0), viewForRow(row));
+  m_model->rowChanged(static_cast<int>(row));
+  U_FitRowHeight(static_cast<int>(row));
+}
+
+void JobsTableView_Controller::U_FitRowHeight(int row) {
+  ZRNJobTableCell* cell = cellAtRow(row);
+  if (!cell) return;
+  // The width the table gives the row's cell: the one column fills the viewport, less the grid line.
+  // (The column itself follows a new viewport width only after the viewport has told of it.)
+  const int height = cell->rowHeightForWidth(m_table->viewport()->width() - (m_table->showGrid() ? 1 : 0));
+  if (m_table->rowHeight(row) != height) m_table->verticalHeader()->resizeSection(row, height);
+}
+
+void JobsTableView_Controller::U_FitRowHeights() {
+  if (!m_table) return;
+  for (int row = 0; row < m_shownRows; ++row) U_FitRowHeight(row);
 }
 
 void JobsTableView_Controller::U_ClearTableSelection() {
@@ -351,15 +460,21 @@ bool JobsTableView_Controller::eventFilter(QObject* watched, QEvent* event) {
         break;
       case QEvent::FocusIn:
         if (keyRow() < 0 && numberOfRowsInTableView() > 0) U_SetKeyRow(0);
+        if (const int64_t key = keyRow(); key >= 0 && key < m_shownRows)
+          m_table->setCurrentIndex(m_model->index(static_cast<int>(key), 0));
         reloadRow(keyRow());
         break;
       case QEvent::FocusOut:
+        // The keyboard's row is kept for the return, but no row reads as focused once the list is left.
+        m_table->setCurrentIndex(QModelIndex());
         reloadRow(keyRow());
         break;
       default:
         break;
     }
   }
+  // A row's height follows its width (a failed job's reason wraps), with and without the scroll bar.
+  if (m_table && watched == m_table->viewport() && event->type() == QEvent::Resize) U_FitRowHeights();
   if (m_table && watched == m_table->viewport() && event->type() == QEvent::MouseButtonPress) {
     auto* mouse = static_cast<QMouseEvent*>(event);
     if (mouse->button() == Qt::LeftButton) {

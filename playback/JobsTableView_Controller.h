@@ -13,6 +13,7 @@
 #include <QPointer>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class QAbstractButton;
@@ -97,6 +98,13 @@ class JobsTableView_Controller : public ZRNEmptyTableNoteVC {
 
   void handleJobChange(const Notification& note);
 
+  // What the row's tool tips tell, for a listener: the tip of a job that waits or runs, the file of an
+  // ended one, or why a job made no file and where the file was to go.
+  QString U_RowTip(const VL_ExportJobRecord& job) const;
+  // Where the job's file was to go: the chosen file of a session movie, the clip's name in the session's
+  // clips folder.
+  QString U_IntendedPath(const VL_ExportJobRecord& job) const;
+
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -109,6 +117,12 @@ class JobsTableView_Controller : public ZRNEmptyTableNoteVC {
   QPointer<QAbstractButton> m_clearLogButton;
   void U_SelectRow(int64_t row);
   void U_SetKeyRow(int64_t row);
+  // Asks the user about an ended job on the next turn (the answer of `ask`); the second button removes
+  // the job, any other answer shows its row again.
+  void U_AskAboutJob(const std::shared_ptr<VL_ExportJobRecord>& job, std::function<int()> ask);
+  QString U_NotExportedTip(const VL_ExportJobRecord& job) const;
+  void U_FitRowHeight(int row);
+  void U_FitRowHeights();
 
   JobsTableModel* m_model = nullptr;
   // The keyboard's row follows its job when rows are added above it or removed.

@@ -8,14 +8,20 @@
 
 #include <QAction>
 #include <QContextMenuEvent>
-#include <QFontMetrics>
-#include <QLayout>
 #include <QCoreApplication>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QProgressBar>
+#include <QResizeEvent>
+#include <QTextLayout>
+#include <QTimer>
 #include <QToolButton>
+
+#include <algorithm>
 
 namespace {
 
@@ -47,7 +53,45 @@ double U_LinePointSize(const QFont& base, int available, int barHeight) {
   return size;
 }
 
+// The text broken into lines that each fit `width` as drawn in `font`: between words where it can,
+// inside a word (a long path) where it must.
+QStringList U_WrappedLines(const QString& text, const QFont& font, int width) {
+  const QFontMetrics metrics(font);
+  if (width <= 0 || metrics.horizontalAdvance(text) <= width) return {text};
+  QTextOption option;
+  option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  // The layout measures in fractions of a pixel, the label draws whole ones: a line that would still
+  // overrun is broken again a pixel narrower.
+  for (int lineWidth = width; lineWidth > width / 2; --lineWidth) {
+    QTextLayout layout(text, font);
+    layout.setTextOption(option);
+    QStringList lines;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+      line.setLineWidth(lineWidth);
+      lines << text.mid(line.textStart(), line.textLength()).trimmed();
+    }
+    layout.endLayout();
+    if (std::all_of(lines.cbegin(), lines.cend(), [&](const QString& l) { return metrics.horizontalAdvance(l) <= width; }))
+      return lines;
+  }
+  return {metrics.elidedText(text, Qt::ElideRight, width)};
+}
+
 }  // namespace
+
+QString ZRNJobCell_AccessibleText(const ZRN_JobRecord& job) {
+  QStringList parts{job.title().isEmpty() ? QStringLiteral("Export Job") : job.title(), job.descriptionString()};
+  if (!job.isFinished()) {
+    QString state = job.progressString();
+    if (job.status() == kJobStatusExporting && job.totalSteps() > 0)
+      state += QStringLiteral(" %1%").arg(qRound(100.0 * job.currentStep() / job.totalSteps()));
+    parts << state;
+  }
+  parts << job.infoString();
+  parts.removeAll(QString());
+  return parts.join(QStringLiteral(", "));
+}
 
 ZRNJobTableCell::ZRNJobTableCell(QWidget* parent) : QWidget(parent) {
   setObjectName(QString::fromLatin1(kZRNJobCellIdentifier));
@@ -66,6 +110,8 @@ ZRNJobTableCell::ZRNJobTableCell(QWidget* parent) : QWidget(parent) {
   m_revealBtn = layout.revealBtn;
   U_WhiteTexts(this);
   U_FitLinesInRow();
+  for (QLabel* line : {m_titleText, m_descriptionText, m_infoText, m_progressText}) line->installEventFilter(this);
+  installEventFilter(this);
 
   connect(m_abortBtn, &QToolButton::clicked, this, [this] {
     if (m_tableController) m_tableController->cancelJob(m_abortBtn);
@@ -119,13 +165,92 @@ void ZRNJobTableCell::setTheJob(ZRN_JobRecord* job) {
 
 void ZRNJobTableCell::updateBindings() {
   auto* job = qobject_cast<VL_ExportJobRecord*>(m_theJob.data());
-  const QString title = m_theJob ? m_theJob->title() : QString();
-  m_titleText->setText(title);
-  m_descriptionText->setText(m_theJob ? m_theJob->descriptionString() : QString());
-  m_infoText->setText(m_theJob ? m_theJob->infoString() : QString());
-  m_titleText->setToolTip(job ? job->titleTipString() : QString());
-  m_descriptionText->setToolTip(m_theJob ? m_theJob->descriptionTipString() : QString());
-  setAccessibleName(title.isEmpty() ? QStringLiteral("Export Job") : title);
+  U_SetLine(m_titleText, m_theJob ? m_theJob->title() : QString(), job ? job->titleTipString() : QString());
+  U_SetLine(m_descriptionText, m_theJob ? m_theJob->descriptionString() : QString(),
+            m_theJob ? m_theJob->descriptionTipString() : QString());
+  U_SetLine(m_infoText, m_theJob ? m_theJob->infoString() : QString(), QString());
+  setAccessibleName(m_theJob ? ZRNJobCell_AccessibleText(*m_theJob) : QStringLiteral("Export Job"));
+}
+
+void ZRNJobTableCell::setStatusText(const QString& text) {
+  // The state of a job is never cut: the date beside it gives way.
+  m_progressText->setMinimumWidth(m_progressText->fontMetrics().horizontalAdvance(text));
+  U_SetLine(m_progressText, text, QString());
+}
+
+QString ZRNJobTableCell::wholeText(const QLabel* line) const { return m_lines.value(line).text; }
+
+void ZRNJobTableCell::U_SetLine(QLabel* line, const QString& text, const QString& tip) {
+  Line& stored = m_lines[line];
+  if (stored.text == text && stored.tip == tip && !line->text().isNull()) return;
+  stored = Line{text, tip};
+  U_FitLine(line);
+}
+
+bool ZRNJobTableCell::U_WrapsDescription() const {
+  auto* job = qobject_cast<VL_ExportJobRecord*>(m_theJob.data());
+  return job && job->exportFailed();
+}
+
+void ZRNJobTableCell::U_FitLine(QLabel* line, int width) {
+  const auto found = m_lines.constFind(line);
+  if (found == m_lines.cend()) return;
+  const Line& whole = *found;
+  if (width < 0) width = line->contentsRect().width();
+  const bool wraps = line == m_descriptionText && U_WrapsDescription();
+  // The status is as wide as its text (setStatusText): it is shown whole even before the row's layout
+  // has caught up with a new status.
+  const QString shown = line == m_progressText ? whole.text
+                        : wraps ? U_WrappedLines(whole.text, line->font(), width).join(QLatin1Char('\n'))
+                                : line->fontMetrics().elidedText(whole.text, Qt::ElideRight, width);
+  if (line->text() != shown || line->text().isNull()) {
+    const qsizetype linesBefore = line->text().count(QLatin1Char('\n'));
+    line->setText(shown.isNull() ? QStringLiteral("") : shown);
+    // Lines fitted while the row's layout places them would leave it placing the old number of lines
+    // (its request to lay out again is spent by the round that is running): it is asked again after it.
+    if (shown.count(QLatin1Char('\n')) != linesBefore)
+      QTimer::singleShot(0, this, [this] {
+        if (QLayout* rows = m_backgroundView->layout()) rows->invalidate();
+      });
+  }
+  // A line that is cut or broken, and a failure's reason, are told whole in the tool tip, above the tip
+  // the job gives for the line.
+  QString tip = whole.tip;
+  if ((shown != whole.text || wraps) && !whole.text.isEmpty() && !tip.contains(whole.text))
+    tip = tip.isEmpty() ? whole.text : whole.text + QLatin1Char('\n') + tip;
+  line->setToolTip(tip);
+  line->setAccessibleDescription(whole.text);
+}
+
+int ZRNJobTableCell::U_TextColumnWidth(int rowWidth) const {
+  const QMargins cellMargins = layout()->contentsMargins();
+  auto* grid = qobject_cast<QGridLayout*>(m_backgroundView->layout());
+  const QMargins textMargins = grid->contentsMargins();
+  const int buttons = std::max(m_abortBtn->sizeHint().width(), m_revealBtn->sizeHint().width());
+  return rowWidth - cellMargins.left() - cellMargins.right() - textMargins.left() - textMargins.right() -
+         m_typeBadge->minimumWidth() - buttons - 2 * grid->horizontalSpacing();
+}
+
+int ZRNJobTableCell::rowHeightForWidth(int rowWidth) const {
+  const int rowHeight = JobsTableView_Controller::kRowHeight;
+  if (!U_WrapsDescription()) return rowHeight;
+  const qsizetype lines =
+      U_WrappedLines(wholeText(m_descriptionText), m_descriptionText->font(), U_TextColumnWidth(rowWidth)).size();
+  return rowHeight + static_cast<int>(lines - 1) * m_descriptionText->fontMetrics().lineSpacing();
+}
+
+bool ZRNJobTableCell::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Resize) {
+    if (watched == this) {
+      // A wrapped description is fitted to the row's new width before the row's layout places its
+      // lines, so that it places them for the new number of lines at once.
+      if (U_WrapsDescription())
+        U_FitLine(m_descriptionText, U_TextColumnWidth(static_cast<QResizeEvent*>(event)->size().width()));
+    } else if (auto* line = qobject_cast<QLabel*>(watched)) {
+      U_FitLine(line);
+    }
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void ZRNJobTableCell::removeFromList() {

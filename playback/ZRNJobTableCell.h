@@ -5,6 +5,7 @@
 
 #include "composition/ZRN_JobRecord.h"
 
+#include <QHash>
 #include <QPointer>
 #include <QWidget>
 
@@ -20,6 +21,10 @@ class ZRNTypeBadgeView;
 
 // The layout's identifier of a job row.
 inline constexpr const char* kZRNJobCellIdentifier = "ZRNJobCell";
+
+// What a listener is told of a job's row: its title, its description (the duration, or why it failed),
+// its state while it waits or runs, and its date.
+QString ZRNJobCell_AccessibleText(const ZRN_JobRecord& job);
 
 class ZRNJobTableCell : public QWidget {
   Q_OBJECT
@@ -46,6 +51,15 @@ class ZRNJobTableCell : public QWidget {
   void setTheJob(ZRN_JobRecord* job);
   // Takes the job's texts again (title, description, date and their tool tips).
   void updateBindings();
+  // The status line of a job that waits or runs.
+  void setStatusText(const QString& text);
+  // The whole text of one of the row's lines. A line shows what fits its width: a text that does not fit
+  // ends in "…", a failed job's description wraps over as many lines as it takes. The line's tool tip
+  // and accessible description carry the whole text.
+  QString wholeText(const QLabel* line) const;
+  // The row's height at this width: a failed job's description is shown whole, so its row grows by the
+  // lines the description needs beyond the first.
+  int rowHeightForWidth(int rowWidth) const;
 
   void removeFromList();
   void revealInFinderContextual();
@@ -60,10 +74,20 @@ class ZRNJobTableCell : public QWidget {
  protected:
   void contextMenuEvent(QContextMenuEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  struct Line {
+    QString text;
+    QString tip;
+  };
   void awakeFromNib();
   void U_FitLinesInRow();
+  void U_SetLine(QLabel* line, const QString& text, const QString& tip);
+  // Fits the line's whole text to its width (or to `width` when one is given).
+  void U_FitLine(QLabel* line, int width = -1);
+  bool U_WrapsDescription() const;
+  int U_TextColumnWidth(int rowWidth) const;
   QAction* U_MenuItem(QMenu* menu, const char* title, const char* name, void (ZRNJobTableCell::*operation)());
 
   ZRNTypeBadgeView* m_typeBadge = nullptr;
@@ -76,6 +100,7 @@ class ZRNJobTableCell : public QWidget {
   QLabel* m_descriptionText = nullptr;
   QLabel* m_infoText = nullptr;
   QLabel* m_imageView = nullptr;
+  QHash<const QLabel*, Line> m_lines;
   QPointer<JobsTableView_Controller> m_tableController;
   QPointer<ZRN_JobRecord> m_theJob;
 };

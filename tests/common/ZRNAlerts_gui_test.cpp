@@ -144,6 +144,7 @@ const CatalogueRow kCatalogue[] = {
     {20050, "Velmora cannot write its preferences file.",
      "%@\nVelmora goes on with the settings it has; changes you make now will not be kept.", "OK", nullptr, false, true, 0,
      false},
+    {20051, "\"%@\" was not exported.", "Reason: %@", "OK", "Remove Job", true, true, 0, false},
 };
 
 QString str(const char* key) { return QString::fromLatin1(key); }
@@ -217,7 +218,7 @@ TEST(AlertCatalogue, HoldsEveryEntryExactly) {
     EXPECT_EQ(controller->alertIcon()->pixmap().toImage(),
               controller->style()->standardIcon(sign).pixmap(64, 64).toImage());
   }
-  for (int missing : {20010, 20012, 20026, 20000, 20037, 20051}) EXPECT_FALSE(Alert_EntryForID(missing)) << missing;
+  for (int missing : {20010, 20012, 20026, 20000, 20037, 20052}) EXPECT_FALSE(Alert_EntryForID(missing)) << missing;
 }
 
 TEST(AlertDialog, ArgumentsAreShownAsTextAndTheExplanationIsSmaller) {

@@ -11,12 +11,14 @@
 #include "support/ContrastSupport.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
 #include <QScrollBar>
 #include <QMenu>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QTableView>
 #include <QTest>
 #include <QToolButton>
@@ -472,4 +474,287 @@ TEST_F(JobsTable, TheHistoryIsWorkedByKeyboard) {
   // Named for a listener, never by object names.
   EXPECT_EQ(table->model()->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("Clip"));
   EXPECT_EQ(window->noDataView()->accessibleName(), QStringLiteral("No exported clips"));
+}
+
+namespace {
+
+// A copy of a finished job that made no file, as a reopened session's failed or stopped job is.
+std::shared_ptr<VL_ExportJobRecord> JobsTest_AddUnmade(ZRNJobsController* jobs, const VL_ExportJobRecord& model,
+                                                       int64_t activityType, const QString& reason) {
+  QVariantMap saved = model.dictionaryToSave();
+  saved.remove(QStringLiteral("targetPath"));
+  saved.insert(QStringLiteral("activityType"), QVariant::fromValue<qint64>(activityType));
+  if (!reason.isEmpty()) saved.insert(QStringLiteral("failureReason"), reason);
+  auto copy = std::make_shared<VL_ExportJobRecord>(saved);
+  copy->setStatus(reason.isEmpty() ? kJobStatusCancelled : kJobStatusFinished);
+  copy->setCancelled(reason.isEmpty());
+  if (activityType == kExportActivitySessionMovie)
+    copy->exportSettings()->insert(kExportSettingsTargetPath, QStringLiteral("/media/archive/Cup Final.mov"));
+  jobs->jobsDoc()->jobsArray().prepend(copy);
+  return copy;
+}
+
+QString JobsTest_NoSpaces(QString text) { return text.remove(QRegularExpression(QStringLiteral("\\s"))); }
+
+// Every line of the row as it is drawn: each line of a label's text fits the label's width with the
+// label's own font, the label lies inside the row, is tall enough for all its lines and overlaps no
+// other. A line not shown whole ends in "…" and is told whole in its tool tip; every line's accessible
+// description is its whole text. Answers the lines that are not shown whole.
+QList<QLabel*> JobsTest_ExpectLinesFit(ZRNJobTableCell* cell) {
+  QList<QLabel*> cut;
+  QWidget* background = cell->backgroundView();
+  QList<QRect> placed;
+  for (QLabel* line : {cell->titleText(), cell->descriptionText(), cell->infoText(), cell->progressText()}) {
+    if (!line->isVisibleTo(cell)) continue;
+    SCOPED_TRACE(line->objectName().toStdString());
+    const QRect rect(line->mapTo(background, QPoint(0, 0)), line->size());
+    EXPECT_TRUE(background->rect().contains(rect)) << rect.x() << "," << rect.y() << " " << rect.width() << "x" << rect.height();
+    for (const QRect& other : placed) EXPECT_FALSE(rect.intersects(other));
+    placed << rect;
+    const QFontMetrics metrics = line->fontMetrics();
+    const QStringList drawn = line->text().split(QLatin1Char('\n'));
+    EXPECT_GE(line->contentsRect().height(), metrics.height() + (drawn.size() - 1) * metrics.lineSpacing());
+    for (const QString& part : drawn)
+      EXPECT_LE(metrics.horizontalAdvance(part), line->contentsRect().width()) << part.toStdString();
+    const QString whole = cell->wholeText(line);
+    EXPECT_FALSE(whole.isEmpty());
+    EXPECT_EQ(line->accessibleDescription(), whole);
+    if (JobsTest_NoSpaces(line->text()) != JobsTest_NoSpaces(whole)) {
+      cut << line;
+      EXPECT_TRUE(line->text().endsWith(QChar(0x2026))) << line->text().toStdString();
+      EXPECT_TRUE(line->toolTip().contains(whole)) << line->toolTip().toStdString();
+    }
+  }
+  return cut;
+}
+
+}  // namespace
+
+// Rows in every state, at the narrowest, a middle and the widest width of the pane, with few rows and
+// with so many that the scroll bar shows: every line is whole (a failed job's reason over several lines);
+// only a title too long for any width ends in "…".
+TEST_F(JobsTable, EveryLineOfEveryRowFitsAtEveryPaneWidthWithAndWithoutTheScrollBar) {
+  auto finished = requestClip(1000, 3000);
+  ASSERT_NE(finished, nullptr);
+  ASSERT_TRUE(waitUntilFinished(finished));
+  ZRNJobsController* jobs = window->jobsController();
+  const QString folderReason = QStringLiteral("the clips folder \"/media/archive/Season 2026/Cup Final Clips\" cannot be made");
+  QTableView* table = window->jobTableView();
+  window->resize(1000, 600);
+
+  // Row by row from the top: what each holds.
+  enum Kind { Waiting, Exporting, FailedLong, FailedShort, LongTitle, Finished };
+  const auto addRows = [&] {
+    auto longTitle = JobsTest_AddCopy(jobs, *finished, kJobStatusFinished);
+    longTitle->setTitle(QStringLiteral("Cup Final Second Half Highlights With Extra Time And Penalties"));
+    JobsTest_AddUnmade(jobs, *finished, kExportActivityManualClip, QStringLiteral("the clip is 1 s long or shorter"));
+    JobsTest_AddUnmade(jobs, *finished, kExportActivityManualClip, folderReason);
+    JobsTest_AddCopy(jobs, *finished, kJobStatusExporting);
+    JobsTest_AddCopy(jobs, *finished, kJobStatusWaiting);
+  };
+  addRows();
+  const Kind kinds[] = {Waiting, Exporting, FailedLong, FailedShort, LongTitle, Finished};
+  for (bool many : {false, true}) {
+    if (many) {
+      // More rows below: the scroll bar shows, and the rows above are the same kinds again.
+      for (int i = 0; i < 12; ++i) JobsTest_AddCopy(jobs, *finished, kJobStatusFinished);
+      addRows();
+    }
+    pane->updateInterface();
+    for (int width : {252, 320, 420}) {
+      SCOPED_TRACE(testing::Message() << (many ? "scroll bar, " : "no scroll bar, ") << width);
+      const int total = window->mainSplitV()->sizes().value(0) + window->mainSplitV()->sizes().value(1);
+      window->mainSplitV()->setSizes({total - width, width});
+      // As the user meets it: once the window has laid itself out.
+      Test_ProcessEvents(100);
+      ASSERT_EQ(window->mainSplitV()->sizes().value(1), width);
+      EXPECT_EQ(table->verticalScrollBar()->isVisible(), many);
+      for (int row = 0; row < 6; ++row) {
+        SCOPED_TRACE(row);
+        ZRNJobTableCell* cell = pane->cellAtRow(row);
+        ASSERT_NE(cell, nullptr);
+        ASSERT_TRUE(cell->isVisible());
+        EXPECT_EQ(cell->geometry(), table->visualRect(table->model()->index(row, 0)));
+        const QList<QLabel*> cut = JobsTest_ExpectLinesFit(cell);
+        EXPECT_EQ(cut, kinds[row] == LongTitle ? QList<QLabel*>{cell->titleText()} : QList<QLabel*>{});
+        if (kinds[row] == Waiting || kinds[row] == Exporting) {
+          EXPECT_TRUE(cell->progressText()->isVisible());
+          EXPECT_EQ(cell->progressText()->text(), kinds[row] == Waiting ? QStringLiteral("Waiting...") : QStringLiteral("Exporting..."));
+        }
+        if (kinds[row] == FailedLong) {
+          // The reason is read whole in the row, over as many lines as it takes; the row grows for them.
+          EXPECT_GT(cell->descriptionText()->text().count(QLatin1Char('\n')), 0);
+          EXPECT_GT(table->rowHeight(row), JobsTableView_Controller::kRowHeight);
+          EXPECT_TRUE(cell->descriptionText()->toolTip().contains(QStringLiteral("Failed: ") + folderReason));
+        } else if (kinds[row] != FailedShort) {
+          EXPECT_EQ(table->rowHeight(row), JobsTableView_Controller::kRowHeight);
+        }
+      }
+    }
+  }
+  // Pixel by pixel across the widths where failures' reasons change their number of lines: each row is
+  // as tall as its lines.
+  JobsTest_AddUnmade(jobs, *finished, kExportActivitySessionMovie, QStringLiteral("Invalid data found when processing input"));
+  pane->updateInterface();
+  for (int width = 252; width <= 300; ++width) {
+    SCOPED_TRACE(width);
+    const int total = window->mainSplitV()->sizes().value(0) + window->mainSplitV()->sizes().value(1);
+    window->mainSplitV()->setSizes({total - width, width});
+    Test_ProcessEvents(width == 252 ? 100 : 30);
+    for (int row : {0, 3}) {
+      SCOPED_TRACE(row);
+      ASSERT_NE(pane->cellAtRow(row), nullptr);
+      EXPECT_EQ(JobsTest_ExpectLinesFit(pane->cellAtRow(row)), QList<QLabel*>{});
+    }
+  }
+}
+
+// A job that made no file has nothing to show in a folder: its warning says why and where the file was
+// to go, by tool tip and to a listener; clicking it or pressing Return tells the same in an alert that
+// still offers "Remove Job", never the alert of a moved file with an empty name.
+TEST_F(JobsTable, AJobThatMadeNoFileTellsWhyAndWhereAndCanBeRemoved) {
+  auto finished = requestClip(1000, 3000);
+  ASSERT_NE(finished, nullptr);
+  ASSERT_TRUE(waitUntilFinished(finished));
+  ZRNJobsController* jobs = window->jobsController();
+  const QString clips = QFileInfo(package).absolutePath() + QStringLiteral("/Cup Final Clips/");
+  const struct {
+    int64_t type;
+    QString reason;  // empty: stopped before it ended
+    QString path;
+  } cases[] = {
+      {kExportActivityManualClip, QStringLiteral("the clip is 1 s long or shorter"), clips + QStringLiteral("VLClip_001.mov")},
+      {kExportActivitySessionMovie, QStringLiteral("Invalid data found when processing input"),
+       QStringLiteral("/media/archive/Cup Final.mov")},
+      {kExportActivityAutomaticClip, QString(), clips + QStringLiteral("VLClip_001.mov")},
+  };
+  QTableView* table = window->jobTableView();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path.toStdString());
+    const QString told = c.reason.isEmpty() ? QStringLiteral("stopped before it made its file") : c.reason;
+    auto job = JobsTest_AddUnmade(jobs, *finished, c.type, c.reason);
+    pane->updateInterface();
+    ZRNJobTableCell* cell = pane->cellAtRow(0);
+    ASSERT_EQ(cell->theJob(), job.get());
+    QToolButton* warning = cell->revealBtn();
+    ASSERT_TRUE(warning->isVisibleTo(window));
+    for (const QString& text : {warning->toolTip(), warning->accessibleDescription(),
+                                table->model()->index(0, 0).data(Qt::AccessibleDescriptionRole).toString()}) {
+      EXPECT_TRUE(text.contains(told) && text.contains(c.path)) << text.toStdString();
+    }
+    EXPECT_EQ(warning->accessibleName(), QStringLiteral("Why Not Exported"));
+
+    // Clicked, then by the keyboard: told, and kept after OK; "Remove Job" removes it.
+    const struct {
+      const char* how;
+      const char* button;
+      int64_t jobsAfter;
+    } answers[] = {{"click", "okBtn", 2}, {"Return", "cancelBtn", 1}};
+    for (const auto& answer : answers) {
+      SCOPED_TRACE(answer.how);
+      QString alert;
+      QString object;
+      Test_AnswerNextModal(QString::fromLatin1(answer.button), [&](QWidget* modal) {
+        alert = Test_LabelsText(modal);
+        object = modal->objectName();
+      });
+      if (QString(answer.how) == QLatin1String("click")) {
+        click(warning);
+      } else {
+        table->setFocus();
+        QTest::keyClick(table, Qt::Key_Home);
+        QTest::keyClick(table, Qt::Key_Return);
+      }
+      ASSERT_TRUE(Test_WaitUntil([&] { return !alert.isEmpty() && jobs->numberOfJobs() == answer.jobsAfter; }));
+      EXPECT_EQ(object, QStringLiteral("notExportedAlert"));
+      EXPECT_TRUE(alert.contains(QLatin1Char('"') + c.path + QLatin1Char('"')) && alert.contains(told)) << alert.toStdString();
+      EXPECT_FALSE(alert.contains(QStringLiteral("can't show"))) << alert.toStdString();
+    }
+    EXPECT_EQ(jobs->indexOfJob(job.get()), kZRNJobNotFound);
+    EXPECT_EQ(watch->count(job.get(), kJobChangeDeleted), 1);
+  }
+}
+
+namespace {
+
+// The export history as assistive technologies reach it: from the window's accessible root down to the
+// table named "Export History".
+QAccessibleInterface* JobsTest_FindHistory(QAccessibleInterface* node) {
+  if (!node) return nullptr;
+  if (node->role() == QAccessible::Table && node->text(QAccessible::Name) == QLatin1String("Export History")) return node;
+  for (int i = 0; i < node->childCount(); ++i)
+    if (QAccessibleInterface* found = JobsTest_FindHistory(node->child(i))) return found;
+  return nullptr;
+}
+
+}  // namespace
+
+// A listener hears each row as it shows: title, duration or state (waiting, exporting with its progress,
+// failed with its reason) and date, with the row's tips as its description; only the row the keyboard is
+// on reads as focused, and only while the history has the focus.
+TEST_F(JobsTable, RowsAreNamedByAllTheyShowAndLoseTheirFocusWithTheList) {
+  auto finished = requestClip(1000, 3000);
+  ASSERT_NE(finished, nullptr);
+  ASSERT_TRUE(waitUntilFinished(finished));
+  ZRNJobsController* jobs = window->jobsController();
+  auto failed = JobsTest_AddUnmade(jobs, *finished, kExportActivityManualClip, QStringLiteral("the clip is 1 s long or shorter"));
+  auto exporting = JobsTest_AddCopy(jobs, *finished, kJobStatusExporting);
+  auto waiting = JobsTest_AddCopy(jobs, *finished, kJobStatusWaiting);
+  pane->updateInterface();
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+
+  QAccessibleInterface* history = JobsTest_FindHistory(QAccessible::queryAccessibleInterface(window));
+  ASSERT_NE(history, nullptr);
+  QAccessibleTableInterface* rows = history->tableInterface();
+  ASSERT_NE(rows, nullptr);
+  ASSERT_EQ(rows->rowCount(), 4);
+  const struct {
+    std::shared_ptr<VL_ExportJobRecord> job;
+    QStringList heard;
+    QString description;
+  } cases[] = {
+      {waiting, {waiting->title(), QStringLiteral("Duration 00:02 at 00:01"), QStringLiteral("Waiting..."), waiting->infoString()},
+       QStringLiteral("Clip with duration 00:02 at 00:01")},
+      {exporting, {exporting->title(), QStringLiteral("Duration 00:02 at 00:01"), QStringLiteral("Exporting... 40%"), exporting->infoString()},
+       QStringLiteral("Clip with duration 00:02 at 00:01")},
+      {failed, {failed->title(), QStringLiteral("Failed: the clip is 1 s long or shorter"), failed->infoString()},
+       QStringLiteral("Not exported: the clip is 1 s long or shorter")},
+      {finished, {finished->title(), QStringLiteral("Duration 00:02 at 00:01"), finished->infoString()}, finished->targetPath()},
+  };
+  for (int row = 0; row < 4; ++row) {
+    SCOPED_TRACE(row);
+    QAccessibleInterface* item = rows->cellAt(row, 0);
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->text(QAccessible::Name), cases[row].heard.join(QStringLiteral(", ")));
+    EXPECT_TRUE(item->text(QAccessible::Description).contains(cases[row].description))
+        << item->text(QAccessible::Description).toStdString();
+    EXPECT_FALSE(item->state().focused);
+  }
+  // A step of the export reaches the listener's view of its row.
+  exporting->setCurrentStep(75);
+  ZRNJobsController::postJobChange(jobs, exporting.get(), kJobChangeProgress);
+  EXPECT_TRUE(rows->cellAt(1, 0)->text(QAccessible::Name).contains(QStringLiteral("Exporting... 75%")));
+
+  // Into the list by Tab, down a row, and out again by Tab.
+  QTableView* table = window->jobTableView();
+  window->playerView()->setFocus();
+  for (int i = 0; i < 40 && QApplication::focusWidget() != table; ++i) QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  ASSERT_EQ(QApplication::focusWidget(), table);
+  QTest::keyClick(table, Qt::Key_Down);
+  const auto focusedRows = [&] {
+    QList<int> focused;
+    for (int row = 0; row < rows->rowCount(); ++row)
+      if (rows->cellAt(row, 0)->state().focused) focused << row;
+    return focused;
+  };
+  EXPECT_EQ(focusedRows(), QList<int>{1});
+  QTest::keyClick(table, Qt::Key_Tab);
+  ASSERT_NE(QApplication::focusWidget(), table);
+  EXPECT_EQ(focusedRows(), QList<int>{});
+  // Back in, the keyboard is on the row it left.
+  table->setFocus(Qt::TabFocusReason);
+  Test_ProcessEvents();
+  EXPECT_EQ(focusedRows(), QList<int>{1});
+  EXPECT_EQ(pane->keyRow(), 1);
 }

@@ -243,7 +243,7 @@ TEST_F(PlaybackExports, AnExportWithoutAFileSaysItFailedAndWhyAndLeavesNothingBe
     JobsTableView_Controller* history = window->jobsTableController();
     QStringList rows;
     for (int64_t row = 0; row < history->numberOfRowsInTableView(); ++row)
-      if (ZRNJobTableCell* cell = history->cellAtRow(row)) rows << cell->descriptionText()->text();
+      if (ZRNJobTableCell* cell = history->cellAtRow(row)) rows << cell->wholeText(cell->descriptionText());
     EXPECT_TRUE(rows.contains(failing->descriptionString())) << rows.join(QLatin1Char('|')).toStdString();
     // So does the saved session.
     bool saved = false;
