@@ -427,7 +427,10 @@ bool Asset_WalkMovieFile(const QString& path, MovieLayoutWalk* walk, struct stat
   return walked;
 }
 
-MovieFileLayout Asset_ScanMovieFile(const QString& path) {
+namespace {
+// The layout from the movie's fragment index when its writer finished it; otherwise from a walk of its
+// boxes, or, without `walkUnfinished`, none.
+MovieFileLayout U_ScanMovieFile(const QString& path, bool walkUnfinished) {
   // A FIFO in the movie's place is refused at once, not waited on.
   struct stat st {};
   const int fd = Asset_OpenMovieFile(path, nullptr, &st);
@@ -435,24 +438,21 @@ MovieFileLayout Asset_ScanMovieFile(const QString& path) {
   MovieFileLayout layout;
   MovieFileSource source(fd, st.st_size);
   if (!U_FinishedMovie(fd, source, &layout)) {
-    MovieLayoutWalk walk;
-    walk.walkOn(source);
-    layout = walk.layout();
+    layout = MovieFileLayout();
+    if (walkUnfinished) {
+      MovieLayoutWalk walk;
+      walk.walkOn(source);
+      layout = walk.layout();
+    }
   }
   ::close(fd);
   return layout;
 }
+}  // namespace
 
-MovieFileLayout Asset_ScanFinishedMovieFile(const QString& path) {
-  struct stat st {};
-  const int fd = Asset_OpenMovieFile(path, nullptr, &st);
-  if (fd < 0) return MovieFileLayout();
-  MovieFileLayout layout;
-  MovieFileSource source(fd, st.st_size);
-  if (!U_FinishedMovie(fd, source, &layout)) layout = MovieFileLayout();
-  ::close(fd);
-  return layout;
-}
+MovieFileLayout Asset_ScanMovieFile(const QString& path) { return U_ScanMovieFile(path, true); }
+
+MovieFileLayout Asset_ScanFinishedMovieFile(const QString& path) { return U_ScanMovieFile(path, false); }
 
 MovieFileLayout Asset_ScanMovieData(QIODevice& device) {
   DeviceSource source(device);
