@@ -27,25 +27,22 @@ void VLLiveWC::U_SetAudioPreviewButton(bool enabled, bool on, const QString& tip
 
 void VLLiveWC::U_UpdateAudioPreviewControl() {
   if (!m_audioPreviewBtn) return;
-  auto set = [this](bool enabled, const QString& image, const QString& tip) {
-    U_SetAudioPreviewButton(enabled, image == QLatin1String("soundOn"), tip);
-  };
   const bool capture = Prefs_Shared().captureAudio();
   const bool hasDevice = Prefs_Shared().hasAudioDevice();
   if (!ZRNAppSetup_HasMicrophoneAccess()) {
-    set(false, QStringLiteral("soundOff"), QStringLiteral("Disabled because the app has no microphone access"));
+    U_SetAudioPreviewButton(false, false, QStringLiteral("Disabled because the app has no microphone access"));
   } else if (!capture && hasDevice) {
-    set(false, QStringLiteral("soundOff"), QStringLiteral("Audio recording is disabled"));
+    U_SetAudioPreviewButton(false, false, QStringLiteral("Audio recording is disabled"));
   } else if (!capture && !hasDevice) {
-    set(false, QStringLiteral("soundOff"), QStringLiteral("No audio device is available"));
+    U_SetAudioPreviewButton(false, false, QStringLiteral("No audio device is available"));
   } else if (capture && !hasDevice) {
     // left as it is
   } else if (Prefs_Shared().microphoneIsBuiltIn()) {
-    set(false, QStringLiteral("soundOff"),
+    U_SetAudioPreviewButton(false, false,
         QStringLiteral("Disabled to prevent audio feedback loop when the built-in microphone is selected as audio source."));
   } else if (m_audioPreviewON) {
-    set(true, QStringLiteral("soundOn"), QStringLiteral("Click to silence live audio"));
+    U_SetAudioPreviewButton(true, true, QStringLiteral("Click to silence live audio"));
   } else {
-    set(true, QStringLiteral("soundOff"), QStringLiteral("Click to turn on live audio"));
+    U_SetAudioPreviewButton(true, false, QStringLiteral("Click to turn on live audio"));
   }
 }

@@ -2,11 +2,9 @@
 
 #include "common/ZRNAlertWindowController.h"
 #include "common/ZRNAlerts.h"
-#include "common/ZRNAppPrefs.h"
 #include "common/ZRNDrawnViews.h"
 #include "common/ZRNFileFunctions.h"
 #include "common/ZRNLogger.h"
-#include "common/ZRNTimeFormatting.h"
 #include "composition/ZRNJobsController.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/Fmt.h"
@@ -191,9 +189,6 @@ void JobsTableView_Controller::revealResultsInFinder(QWidget* sender) {
       ZRNLogger_Log(QStringLiteral("alert %ld"), static_cast<long>(kAlertNotExported));
       std::unique_ptr<ZRNAlertWindowController> alert = Alert_MakeAlertController(*entry, path, reason);
       alert->setObjectName(QStringLiteral("notExportedAlert"));
-      // The path can be copied, to look for the folder by hand.
-      for (QLabel* field : {alert->mainTextfield(), alert->explainTextfield()})
-        if (field) field->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
       return Alert_RunAlertModal(alert.get());
     });
     return;
@@ -230,15 +225,9 @@ QString JobsTableView_Controller::U_IntendedPath(const VL_ExportJobRecord& job) 
     return settings ? settings->value(kExportSettingsTargetPath).toString() : QString();
   // A clip goes into the session's clips folder under its start time, with a number added only when
   // that name is taken: the first name is the one it was to have.
-  QString folder = m_window ? m_window->clipsURL().toLocalFile() : QString();
-  if (folder.isEmpty() && m_window && m_window->vlDocument()) {
-    const QFileInfo package(m_window->vlDocument()->docURL().toLocalFile());
-    folder = Fmt("%@/%@ Clips", package.absolutePath(), package.completeBaseName());
-  }
+  if (!m_window) return QString();
   const int64_t start = settings ? settings->value(kExportSettingsStartTimeMillis).toLongLong() : 0;
-  const QString name = Fmt("VLClip_%@.%@", cmtimeAsTimeStamp(MediaTimeMake(start, 1000), QString()),
-                           Prefs_Shared().movieFileExtension());
-  return folder.isEmpty() ? name : folder + QLatin1Char('/') + name;
+  return m_window->clipsFolderPath() + QLatin1Char('/') + m_window->clipFileName(MediaTimeMake(start, 1000));
 }
 
 QString JobsTableView_Controller::U_NotExportedTip(const VL_ExportJobRecord& job) const {

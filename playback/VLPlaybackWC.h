@@ -109,6 +109,11 @@ class VLPlaybackWC : public ZRNSizingWC, public ZRNJobDelegate, public VLDocumen
   QList<ZRNGoalTag> teamGoals() const { return m_marks.teamGoals(); }
   std::shared_ptr<ZRNAVCaptureProject> windowAVProject() const { return m_windowAVProject; }
   QUrl clipsURL() const { return m_clipsURL; }
+  // The clips folder in use while it stands, else the one clips go to ("<session> Clips" beside the package), made or not.
+  QString clipsFolderPath() const;
+  // A clip's file name in the clips folder: "VLClip_" and its start, then "_<n>" when the first n names
+  // are taken.
+  QString clipFileName(MediaTime start, long n = 0) const;
   int64_t inTimeMillis() const { return m_marks.inTimeMillis(); }
   int64_t outTimeMillis() const { return m_marks.outTimeMillis(); }
   // The marks keep the document's tag list in step, so they follow the window's document.

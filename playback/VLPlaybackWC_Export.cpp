@@ -281,19 +281,28 @@ QString VLPlaybackWC::sessionTargetPath(const AssetExportSessionRef& session, bo
   if (!part) return Prefs_Shared().saveTargetDirectory().toLocalFile();
   QString folder = m_clipsURL.toLocalFile();
   if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
-    const QFileInfo package(U_PackagePath());
-    folder = File_MakeSessionFolder(package.absolutePath(), Fmt("%@ Clips", package.completeBaseName()), true);
+    const QFileInfo wanted(clipsFolderPath());
+    folder = File_MakeSessionFolder(wanted.absolutePath(), wanted.fileName(), true);
     // A file of that name is no folder either.
     if (folder.isEmpty() || !QFileInfo(folder).isDir()) return QString();
     m_clipsURL = QUrl::fromLocalFile(folder);
   }
-  const QString stamp = cmtimeAsTimeStamp(session ? session->timeRange().start : kMediaTimeZero, QString());
-  const QString extension = U_MovieExtension();
+  const MediaTime start = session ? session->timeRange().start : kMediaTimeZero;
   for (long n = 0;; ++n) {
-    const QString suffix = n == 0 ? QString() : Fmt("_%ld", n);
-    const QString path = Fmt("%@/VLClip_%@%@.%@", folder, stamp, suffix, extension);
+    const QString path = folder + QLatin1Char('/') + clipFileName(start, n);
     if (!QFileInfo::exists(path)) return path;
   }
+}
+
+QString VLPlaybackWC::clipsFolderPath() const {
+  if (const QString inUse = m_clipsURL.toLocalFile(); !inUse.isEmpty() && QFileInfo(inUse).isDir()) return inUse;
+  const QFileInfo package(U_PackagePath());
+  return Fmt("%@/%@ Clips", package.absolutePath(), package.completeBaseName());
+}
+
+QString VLPlaybackWC::clipFileName(MediaTime start, long n) const {
+  const QString suffix = n == 0 ? QString() : Fmt("_%ld", n);
+  return Fmt("VLClip_%@%@.%@", cmtimeAsTimeStamp(start, QString()), suffix, U_MovieExtension());
 }
 
 bool VLPlaybackWC::writeExportedVideoToDestination(ZRN_JobRecord* job, bool session) {
@@ -304,8 +313,7 @@ bool VLPlaybackWC::writeExportedVideoToDestination(ZRN_JobRecord* job, bool sess
                                        : sessionTargetPath(exportJob->exportSession(), true);
   if (destination.isEmpty()) {
     // Without a clips folder there is nowhere to put the clip: the export has failed.
-    const QFileInfo package(U_PackagePath());
-    const QString clips = Fmt("%@/%@ Clips", package.absolutePath(), package.completeBaseName());
+    const QString clips = clipsFolderPath();
     ZRNLogger_Log(QStringLiteral("ERROR: no folder for the clips of %@"), U_PackagePath());
     U_JobFailed(job, Fmt("the clips folder \"%@\" cannot be made", clips));
     ZRNJobsController::postJobChange(m_jobsController.get(), job, kJobChangeFailed);
