@@ -63,6 +63,11 @@ class JobsTable : public ::testing::Test {
   bool waitUntilFinished(const std::shared_ptr<VL_ExportJobRecord>& job) {
     return Test_WaitUntil([&] { return job->status() == kJobStatusFinished && pane->cellAtRow(0) && pane->cellAtRow(0)->revealBtn()->isVisibleTo(window); }, 60000);
   }
+  // A clip of 1 to 3 s exported and shown finished in the top row; null when it is not.
+  std::shared_ptr<VL_ExportJobRecord> finishedClip() {
+    auto job = requestClip(1000, 3000);
+    return job && waitUntilFinished(job) ? job : nullptr;
+  }
   static void click(QWidget* widget, QPoint at = QPoint()) {
     QTest::mouseClick(widget, Qt::LeftButton, Qt::NoModifier, at.isNull() ? widget->rect().center() : at);
   }
@@ -293,9 +298,8 @@ QList<QWidget*> JobsTest_ShownLines(ZRNJobTableCell* cell) {
 // Rows in every state, the selected one too: every text reads white on the row's dark background, the
 // date in italics, and every line shows whole in the 58-point row without touching another.
 TEST_F(JobsTable, EveryRowReadsWhiteAndShowsEveryLineInItsRow) {
-  auto finished = requestClip(1000, 3000);
+  auto finished = finishedClip();
   ASSERT_NE(finished, nullptr);
-  ASSERT_TRUE(waitUntilFinished(finished));
   ZRNJobsController* jobs = window->jobsController();
   JobsTest_AddCopy(jobs, *finished, kJobStatusWaiting);
   JobsTest_AddCopy(jobs, *finished, kJobStatusExporting);
@@ -348,9 +352,8 @@ TEST_F(JobsTable, EveryRowReadsWhiteAndShowsEveryLineInItsRow) {
 // longer than a few frames, the list is built in well under a second.
 // Times are recorded as the test's properties for a look, never asserted: a busy machine is no fault.
 TEST_F(JobsTable, FiveHundredJobsScrollWithEveryRowWhole) {
-  auto finished = requestClip(1000, 3000);
+  auto finished = finishedClip();
   ASSERT_NE(finished, nullptr);
-  ASSERT_TRUE(waitUntilFinished(finished));
   ZRNJobsController* jobs = window->jobsController();
   for (int i = 0; i < 499; ++i) JobsTest_AddCopy(jobs, *finished, kJobStatusFinished);
   QElapsedTimer timer;
@@ -395,9 +398,8 @@ TEST_F(JobsTable, FiveHundredJobsScrollWithEveryRowWhole) {
 // stays), the Menu key and Shift+F10 open the row's menu, Return and Space reveal a finished job, Delete
 // cancels a waiting job and removes a finished one.
 TEST_F(JobsTable, TheHistoryIsWorkedByKeyboard) {
-  auto finished = requestClip(1000, 3000);
+  auto finished = finishedClip();
   ASSERT_NE(finished, nullptr);
-  ASSERT_TRUE(waitUntilFinished(finished));
   ZRNJobsController* jobs = window->jobsController();
   auto waiting = JobsTest_AddCopy(jobs, *finished, kJobStatusWaiting);
   pane->updateInterface();
@@ -534,9 +536,8 @@ QList<QLabel*> JobsTest_ExpectLinesFit(ZRNJobTableCell* cell) {
 // with so many that the scroll bar shows: every line is whole (a failed job's reason over several lines);
 // only a title too long for any width ends in "…".
 TEST_F(JobsTable, EveryLineOfEveryRowFitsAtEveryPaneWidthWithAndWithoutTheScrollBar) {
-  auto finished = requestClip(1000, 3000);
+  auto finished = finishedClip();
   ASSERT_NE(finished, nullptr);
-  ASSERT_TRUE(waitUntilFinished(finished));
   ZRNJobsController* jobs = window->jobsController();
   const QString folderReason = QStringLiteral("the clips folder \"/media/archive/Season 2026/Cup Final Clips\" cannot be made");
   QTableView* table = window->jobTableView();
@@ -613,9 +614,8 @@ TEST_F(JobsTable, EveryLineOfEveryRowFitsAtEveryPaneWidthWithAndWithoutTheScroll
 // to go, by tool tip and to a listener; clicking it or pressing Return tells the same in an alert that
 // still offers "Remove Job", never the alert of a moved file with an empty name.
 TEST_F(JobsTable, AJobThatMadeNoFileTellsWhyAndWhereAndCanBeRemoved) {
-  auto finished = requestClip(1000, 3000);
+  auto finished = finishedClip();
   ASSERT_NE(finished, nullptr);
-  ASSERT_TRUE(waitUntilFinished(finished));
   ZRNJobsController* jobs = window->jobsController();
   const QString clips = QFileInfo(package).absolutePath() + QStringLiteral("/Cup Final Clips/");
   const struct {
@@ -693,9 +693,8 @@ QAccessibleInterface* JobsTest_FindHistory(QAccessibleInterface* node) {
 // failed with its reason) and date, with the row's tips as its description; only the row the keyboard is
 // on reads as focused, and only while the history has the focus.
 TEST_F(JobsTable, RowsAreNamedByAllTheyShowAndLoseTheirFocusWithTheList) {
-  auto finished = requestClip(1000, 3000);
+  auto finished = finishedClip();
   ASSERT_NE(finished, nullptr);
-  ASSERT_TRUE(waitUntilFinished(finished));
   ZRNJobsController* jobs = window->jobsController();
   auto failed = JobsTest_AddUnmade(jobs, *finished, kExportActivityManualClip, QStringLiteral("the clip is 1 s long or shorter"));
   auto exporting = JobsTest_AddCopy(jobs, *finished, kJobStatusExporting);
