@@ -160,6 +160,12 @@ const AlertRow kRows[] = {
      ZRN_TITLE("OK"), nullptr, 0, false},
     // An export job that made no file (it failed or was cancelled): the file it was to make (the argument) and why.
     {20051, "\"%@\" was not exported.", "Reason: %@", true, true, ZRN_TITLE("OK"), ZRN_TITLE("Remove Job"), 0, false},
+    // Told once in a run, at the start that could not write its crash lock; the arguments are the lock folder
+    // and why it cannot be used.
+    {20052, "Velmora will not notice if it crashes.",
+     "The crash lock cannot be kept in \"%@\": %@\nUntil this is mended, a crash or a forced quit goes unnoticed at "
+     "the next start, and First Aid is not offered.",
+     false, true, ZRN_TITLE("OK"), nullptr, 0, false},
 };
 
 #undef ZRN_TITLE

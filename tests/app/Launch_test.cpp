@@ -1,6 +1,7 @@
 #include "app/ZRNAppDelegate.h"
 
 #include "common/ZRNAppPrefs.h"
+#include "common/ZRNFileFunctions.h"
 #include "capture/VLLiveWC.h"
 #include "capture/ZRNCaptureDevices.h"
 #include "platform/media/capture/VirtualDevices.h"
@@ -15,12 +16,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QPushButton>
+#include <QThreadPool>
 #include <QTimer>
 #include <QWidget>
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <optional>
 #include <sys/stat.h>
 #include <thread>
@@ -216,4 +220,66 @@ TEST_F(LaunchTest, APreferencesFileThatCannotBeReadIsToldOnceAtThatStart) {
       QFile::remove(QFileInfo(prefsFile).absolutePath() + QLatin1Char('/') + aside.first());
     }
   }
+}
+
+namespace {
+const char* kTemporaryFolderChildVariable = "VELMORA_TEMPORARY_FOLDER_CHILD";
+
+// A run that has made its temporary folder and goes on until its input is closed or it is killed.
+class RunWithTemporaryFolder {
+ public:
+  RunWithTemporaryFolder() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QString::fromLatin1(kTemporaryFolderChildVariable), StandardLocations::tempPath());
+    process.setProcessEnvironment(env);
+    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    process.start(QCoreApplication::applicationFilePath(),
+                  {QStringLiteral("--gtest_filter=TemporaryFolderChild.DISABLED_MakeItAndWait"),
+                   QStringLiteral("--gtest_also_run_disabled_tests")});
+    process.waitForStarted(10000);
+    folder = StandardLocations::tempPath() + QStringLiteral("/velmora-%1").arg(process.processId());
+    Test_WaitUntil([this] { return QFileInfo::exists(folder + QStringLiteral("/Acknowledgments.html")); }, 20000);
+  }
+  ~RunWithTemporaryFolder() {
+    process.closeWriteChannel();
+    process.waitForFinished(10000);
+    QDir(folder).removeRecursively();
+  }
+  QProcess process;
+  QString folder;
+};
+}  // namespace
+
+// Run only as the child of the test below.
+TEST(TemporaryFolderChild, DISABLED_MakeItAndWait) {
+  if (!qEnvironmentVariableIsSet(kTemporaryFolderChildVariable)) GTEST_SKIP();
+  qputenv("TMPDIR", qgetenv(kTemporaryFolderChildVariable));
+  const QString folder = File_RunTemporaryFolder();
+  ASSERT_FALSE(folder.isEmpty());
+  QFile page(folder + QStringLiteral("/Acknowledgments.html"));
+  ASSERT_TRUE(page.open(QIODevice::WriteOnly) && page.write("<html/>") > 0);
+  page.close();
+  QFile input;
+  ASSERT_TRUE(input.open(stdin, QIODevice::ReadOnly));
+  input.readAll();
+}
+
+// The temporary folder of a run that was killed stayed for good: a later start removes it, and only it.
+TEST_F(LaunchTest, TheStartRemovesTheTemporaryFolderOfAKilledRunOnly) {
+  RunWithTemporaryFolder killed;
+  RunWithTemporaryFolder running;
+  ASSERT_TRUE(QFileInfo::exists(killed.folder + QStringLiteral("/Acknowledgments.html")));
+  ASSERT_TRUE(QFileInfo::exists(running.folder + QStringLiteral("/Acknowledgments.html")));
+  ASSERT_EQ(::kill(static_cast<pid_t>(killed.process.processId()), SIGKILL), 0);
+  ASSERT_TRUE(killed.process.waitForFinished(10000));
+  EXPECT_TRUE(QFileInfo(killed.folder).isDir()) << "a killed run cannot take its folder away";
+  const QString own = File_RunTemporaryFolder();
+  ASSERT_FALSE(own.isEmpty());
+
+  launch();
+  EXPECT_TRUE(Test_WaitUntil([&] { return !QFileInfo::exists(killed.folder); }, 20000));
+  EXPECT_TRUE(QThreadPool::globalInstance()->waitForDone(20000));
+  EXPECT_TRUE(QFileInfo::exists(running.folder + QStringLiteral("/Acknowledgments.html"))) << "a run going on keeps its folder";
+  EXPECT_TRUE(QFileInfo(own).isDir()) << "and so does this one";
+  QDir(own).removeRecursively();
 }

@@ -145,6 +145,10 @@ const CatalogueRow kCatalogue[] = {
      "%@\nVelmora goes on with the settings it has; changes you make now will not be kept.", "OK", nullptr, false, true, 0,
      false},
     {20051, "\"%@\" was not exported.", "Reason: %@", "OK", "Remove Job", true, true, 0, false},
+    {20052, "Velmora will not notice if it crashes.",
+     "The crash lock cannot be kept in \"%@\": %@\nUntil this is mended, a crash or a forced quit goes unnoticed at the "
+     "next start, and First Aid is not offered.",
+     "OK", nullptr, false, true, 0, false},
 };
 
 QString str(const char* key) { return QString::fromLatin1(key); }
@@ -218,7 +222,7 @@ TEST(AlertCatalogue, HoldsEveryEntryExactly) {
     EXPECT_EQ(controller->alertIcon()->pixmap().toImage(),
               controller->style()->standardIcon(sign).pixmap(64, 64).toImage());
   }
-  for (int missing : {20010, 20012, 20026, 20000, 20037, 20052}) EXPECT_FALSE(Alert_EntryForID(missing)) << missing;
+  for (int missing : {20010, 20012, 20026, 20000, 20037, 20053}) EXPECT_FALSE(Alert_EntryForID(missing)) << missing;
 }
 
 TEST(AlertDialog, ArgumentsAreShownAsTextAndTheExplanationIsSmaller) {
