@@ -13,12 +13,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTimer>
 #include <QUrlQuery>
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <iostream>
 #include <sys/mount.h>
 #include <unistd.h>
@@ -403,61 +401,6 @@ TEST_F(FirstAidAppTest, AnEMailWithoutAnAttachingMailProgramCarriesTheReportInIt
   ASSERT_FALSE(entries.isEmpty()) << error.toStdString();
   EXPECT_EQ(Test_ZipEntry(entries, QStringLiteral("velmora_2026-12-01-101010.crash")).value("data").toByteArray(), QByteArray("older crash\n"));
   EXPECT_EQ(Test_ZipEntry(entries, QStringLiteral("Debug_Logs/20261201/77_Debug.log")).value("data").toByteArray(), QByteArray("an old line\n"));
-}
-
-// A lock folder that could not be used left the run without crash detection, and only the log said so.
-TEST_F(FirstAidAppTest, ALockFolderThatCannotBeUsedIsToldOnceAndTheStartGoesOn) {
-  const QString support = StandardLocations::applicationSupportPath();
-  const QString folder = CrashLock_FolderPath();
-  const QString elsewhere = Test_MakeTempDir(QStringLiteral("elsewhere"));
-  const struct {
-    const char* name;
-    std::function<void()> make;
-    QString reason;
-  } cases[] = {
-      {"a file named CrashLocks", [&] { writeFile(folder, "in the way"); }, QStringLiteral("it is a file, not a folder.")},
-      {"a dangling link", [&] {
-         QDir().mkpath(support);
-         QFile::link(support + QStringLiteral("/gone"), folder);
-       },
-       QStringLiteral("it is a link to \"%1/gone\", which does not exist.").arg(support)},
-      {"a link out of the folder", [&] {
-         QDir().mkpath(support);
-         QFile::link(elsewhere, folder);
-       },
-       QStringLiteral("it is a link to \"%1\", not a folder of its own.").arg(elsewhere)},
-      {"the application-support folder is a file", [&] { writeFile(support, "in the way"); },
-       QStringLiteral("\"%1\" is a file, not a folder.").arg(support)},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    c.make();
-    QStringList told;
-    QTimer answerer;
-    QObject::connect(&answerer, &QTimer::timeout, [&told] {
-      QWidget* modal = QApplication::activeModalWidget();
-      auto* ok = modal && modal->isVisible() ? modal->findChild<QPushButton*>(QStringLiteral("okBtn")) : nullptr;
-      if (!ok) return;
-      told << Test_LabelsText(modal).remove(QChar(0x200B));
-      ok->click();
-    });
-    answerer.start(5);
-    launch();
-    ASSERT_TRUE(waitFor(QStringLiteral("U_StartLiveWindow"), 20000)) << "the start goes on";
-    answerer.stop();
-    ASSERT_EQ(told.size(), 1);
-    EXPECT_TRUE(told.first().startsWith(QStringLiteral("Velmora will not notice if it crashes."))) << told.first().toStdString();
-    EXPECT_TRUE(told.first().contains(QStringLiteral("\"%1\": %2").arg(folder, c.reason))) << told.first().toStdString();
-    EXPECT_TRUE(crashLockFileURL().isEmpty());
-    EXPECT_TRUE(Test_LoggedText().contains(QStringLiteral("ERR: no crash lock in ") + folder));
-    EXPECT_EQ(QDir(elsewhere).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList()) << "nothing written through the link";
-    delegate->applicationWillTerminate();
-    delete VLLiveWC_Current();
-    delegate.reset();
-    QFile::remove(folder);
-    QFile::remove(support);
-    QDir(support).removeRecursively();
-  }
 }
 
 TEST_F(FirstAidAppTest, QuittingWhileTheWindowIsUpStartsNothingMore) {

@@ -270,67 +270,50 @@ TEST(FileFunctions, ASettingsFileIsReplacedWholeOrNotAtAll) {
 TEST(FileFunctions, OnlyTemporaryFoldersOfEndedRunsOfThisUserGo) {
   const QString temp = Test_MakeTempDir(QStringLiteral("tmp"));
   const ScopedEnvironment tmpdir("TMPDIR", QFile::encodeName(temp));
-  // Ids above the kernel's largest (2^22) never name a process: runs that have ended.
-  const auto ended = [](int n) { return QString::number(4194400 + n); };
-  QProcess child;
-  child.start(QStringLiteral("sleep"), {QStringLiteral("600")});
-  ASSERT_TRUE(child.waitForStarted(10000));
-  const QString childPid = QString::number(child.processId());
-  const QString childTag = childPid + QLatin1Char('-') + QString::number(Process_StartTime(child.processId()));
+  QProcess running;
+  running.start(QStringLiteral("sleep"), {QStringLiteral("600")});
+  ASSERT_TRUE(running.waitForStarted(10000));
+  const qint64 pid = running.processId();
   const QString outside = Test_MakeTempDir(QStringLiteral("outside"));
   touch(outside + QStringLiteral("/kept"));
-
-  enum Kind { Folder, Link, File };
+  // Ids above the kernel's largest (2^22) name no process: runs that have ended. Each folder holds a file,
+  // a link out of it, and the note of the run it names (none when empty).
   const struct {
-    const char* why;
     QString name;
-    Kind kind;
-    QString note;  // the run's tag in the folder; empty: none
+    QString note;
     bool goes;
   } cases[] = {
-      {"a killed run's, with its note", QStringLiteral("velmora-") + ended(1), Folder, ended(1) + QStringLiteral("-77"), true},
-      {"a killed run's, without a note", QStringLiteral("velmora-") + ended(2), Folder, {}, true},
-      {"the id is used again by another run", QStringLiteral("velmora-1"), Folder, QStringLiteral("1-999999999999"), true},
-      {"a run going on", QStringLiteral("velmora-") + childPid, Folder, childTag, false},
-      {"this run's", File_RunTemporaryFolder().section(QLatin1Char('/'), -1), Folder, {}, false},
-      {"an id that runs, without a note", QStringLiteral("velmora-%1").arg(::getppid()), Folder, {}, false},
-      {"a link", QStringLiteral("velmora-") + ended(3), Link, {}, false},
-      {"a file", QStringLiteral("velmora-") + ended(4), File, {}, false},
-      {"another name", QStringLiteral("velmora-") + ended(5) + QStringLiteral(".old"), Folder, {}, false},
-      {"a leading zero", QStringLiteral("velmora-0") + ended(6), Folder, {}, false},
-      {"another program's", QStringLiteral("Velmora-") + ended(7), Folder, {}, false},
+      {QStringLiteral("velmora-4194401"), QStringLiteral("4194401-77"), true},
+      {QStringLiteral("velmora-4194402"), {}, true},
+      {QStringLiteral("velmora-1"), QStringLiteral("1-999999999999"), true},  // the id runs again, but not that run
+      {QStringLiteral("velmora-%1").arg(pid), QStringLiteral("%1-%2").arg(pid).arg(Process_StartTime(pid)), false},
+      {QStringLiteral("velmora-%1").arg(::getppid()), {}, false},  // an id that runs: it may be that run's
+      {QStringLiteral("velmora-04194403"), {}, false},
+      {QStringLiteral("Velmora-4194404.old"), {}, false},
   };
   for (const auto& c : cases) {
-    const QString path = temp + QLatin1Char('/') + c.name;
-    if (c.kind == Link) {
-      ASSERT_TRUE(QFile::link(outside, path));
-    } else if (c.kind == File) {
-      touch(path);
-    }
-    if (c.kind != Folder) continue;
-    ASSERT_TRUE(QDir().mkpath(path + QStringLiteral("/inner")));
-    touch(path + QStringLiteral("/inner/page.html"));
-    // A link inside is removed as a link: what it points to stays.
-    ASSERT_TRUE(QFile::link(outside, path + QStringLiteral("/inner/elsewhere")));
-    if (!c.note.isEmpty()) touch(path + QStringLiteral("/.velmora-run"), c.note.toLatin1());
+    const QString folder = temp + QLatin1Char('/') + c.name;
+    ASSERT_TRUE(QDir().mkpath(folder));
+    touch(folder + QStringLiteral("/page.html"));
+    ASSERT_TRUE(QFile::link(outside, folder + QStringLiteral("/elsewhere")));
+    if (!c.note.isEmpty()) touch(folder + QStringLiteral("/.velmora-run"), c.note.toLatin1());
   }
-  // Another user's folder of an ended run is not ours to remove (only root can make one here).
-  const QString others = temp + QStringLiteral("/velmora-") + ended(8);
+  ASSERT_TRUE(QFile::link(outside, temp + QStringLiteral("/velmora-4194405")));
+  touch(temp + QStringLiteral("/velmora-4194406"));
+  const QString own = File_RunTemporaryFolder();
+  // Another user's folder is not ours to remove (only root can make one here).
+  const QString others = temp + QStringLiteral("/velmora-4194407");
   const bool haveOthers = ::geteuid() == 0 && QDir().mkpath(others) && ::chown(QFile::encodeName(others).constData(), 65534, 65534) == 0;
 
   File_RemoveTemporaryFoldersOfEndedRuns();
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.why);
-    const QString path = temp + QLatin1Char('/') + c.name;
-    EXPECT_EQ(QFileInfo::exists(path) || QFileInfo(path).isSymLink(), !c.goes);
-    if (c.kind == Folder && !c.goes) {
-      EXPECT_TRUE(QFileInfo::exists(path + QStringLiteral("/inner/page.html")));
-    }
+    SCOPED_TRACE(c.name.toStdString());
+    EXPECT_EQ(QFileInfo::exists(temp + QLatin1Char('/') + c.name + QStringLiteral("/page.html")), !c.goes);
   }
+  EXPECT_TRUE(QFileInfo(temp + QStringLiteral("/velmora-4194405")).isSymLink() && QFileInfo(temp + QStringLiteral("/velmora-4194406")).isFile());
+  EXPECT_TRUE(QFileInfo(own).isDir());
+  EXPECT_TRUE(!haveOthers || QFileInfo(others).isDir());
   EXPECT_EQ(entries(outside), QStringList{QStringLiteral("kept")}) << "nothing was followed";
-  if (haveOthers) {
-    EXPECT_TRUE(QFileInfo(others).isDir());
-  }
-  child.kill();
-  child.waitForFinished(10000);
+  running.kill();
+  running.waitForFinished(10000);
 }
