@@ -166,7 +166,8 @@ void ZRNAppDelegate::finishNormalApplicationStartup() {
   if (!locked) {
     // Without a lock a crash of this run goes unnoticed at the next start: the user hears it before the
     // session opens, so that the folder can be mended.
-    if (!Gui_TerminationRequested()) Alert_ShowAlertWithID(kAlertNoCrashLock, QVariant(), QVariantList{noLock.folder, noLock.reason});
+    if (!Gui_TerminationRequested())
+      Alert_ShowAlertWithID(kAlertNoCrashLock, QVariant(), QVariantList{noLock.folder, noLock.reason});
     if (m_appIsQuitting) return;
   }
   FirstAid_CountNormalLaunch();
