@@ -37,6 +37,8 @@ TEST_F(ExportTab, ShowsTheStoredValuesWhenItOpens) {
   EXPECT_EQ(tab->secsDuration()->text(), "12");
   EXPECT_EQ(tab->kbpsField()->text(), "9000");
   EXPECT_TRUE(tab->kbpsField()->isEnabled());
+  for (QLineEdit* field : {tab->secsBefore(), tab->secsDuration(), tab->kbpsField()})
+    EXPECT_FALSE(QAccessible::queryAccessibleInterface(field)->text(QAccessible::Name).isEmpty());
 }
 
 // Each field is read by its caption, which labels it, and by the value it shows, also once an edit has
