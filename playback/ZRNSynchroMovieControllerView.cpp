@@ -1,7 +1,6 @@
 #include "playback/ZRNSynchroMovieControllerView.h"
 
 #include "common/ZRNAccessibility.h"
-
 #include "common/ZRNAppPrefs.h"
 #include "common/ZRNTimeFormatting.h"
 #include "composition/ZRNAVCaptureProject.h"
@@ -28,7 +27,6 @@ void U_SetShownTime(QLabel* label, const QString& text) {
   label->setText(text);
   ZRNAccessible_ValueTextChanged(label);
 }
-
 
 constexpr int kSoundSliderSteps = 1000;
 
