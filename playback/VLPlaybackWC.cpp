@@ -8,6 +8,7 @@
 #include "common/ZRNJSONBridge.h"
 #include "common/ZRNLogger.h"
 #include "common/ZRNRecentDocument.h"
+#include "common/ZRNTimeFormatting.h"
 #include "composition/VL_ExportJobRecord.h"
 #include "composition/ZRNAVCaptureProject.h"
 #include "composition/ZRNJobsController.h"
@@ -33,6 +34,7 @@
 #include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
+#include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QToolBar>
@@ -348,6 +350,7 @@ void VLPlaybackWC::U_OpenPackage(const QUrl& packageURL) {
   m_settingsFileBlocked = false;
   m_marksUnsaved = false;
   m_toldMarksUnsaved = false;
+  m_packageWasLocked = false;
   if (!items.isEmpty()) {
     auto doc = std::make_shared<VLDocument>();
     setVlDocument(doc);
@@ -355,7 +358,10 @@ void VLPlaybackWC::U_OpenPackage(const QUrl& packageURL) {
     doc->setDocURL(packageURL);
     bool interrupted = false;
     for (const QFileInfo& item : items) {
-      if (item.fileName() == kVLLockFileName && item.isFile()) interrupted = !VLDocument_IsRecordingPackage(packagePath);
+      if (item.fileName() == kVLLockFileName && item.isFile()) {
+        m_packageWasLocked = true;
+        interrupted = !VLDocument_IsRecordingPackage(packagePath);
+      }
       if (!item.isFile()) continue;
       // Exact names: "vlsettings.json" is not the settings file.
       if (item.suffix() == kVLSettingsExtension && item.completeBaseName() == kVLSettingsBaseName) {
@@ -398,6 +404,26 @@ void VLPlaybackWC::U_ClearInterruptedRecording(const QString& packagePath) {
   if (!QFile::remove(QDir(packagePath).filePath(kVLLockFileName)))
     ZRNLogger_Log(QStringLiteral("ATT: cannot remove the lock file of %@"), packagePath);
   File_ClearCustomIcon(QUrl::fromLocalFile(packagePath));
+}
+
+void VLPlaybackWC::U_TellMovieReadInPart(const Asset& movie) {
+  const AssetReadablePart part = movie.readablePart();
+  if (part.whole || m_packageWasLocked) return;
+  const QString shown = compactStringWithCMTime(movie.duration());
+  ZRNLogger_Log(QStringLiteral("ATT: %@ could be read only in part: %lld of %lld bytes"),
+                m_capturedMovieURL.toLocalFile(), static_cast<long long>(part.readableBytes),
+                static_cast<long long>(part.fileBytes));
+  if (part.declaredDuration.isNumeric()) {
+    U_ShowNotice(Fmt("The movie of this session is damaged and could be read only in part: the first %@ of its %@ are "
+                     "shown.",
+                     shown, compactStringWithCMTime(part.declaredDuration)));
+  } else {
+    const QLocale locale;
+    U_ShowNotice(Fmt("The movie of this session is damaged and could be read only in part: the first %@ are shown, "
+                     "from %@ of its %@.",
+                     shown, locale.formattedDataSize(part.readableBytes, 1, QLocale::DataSizeSIFormat),
+                     locale.formattedDataSize(part.fileBytes, 1, QLocale::DataSizeSIFormat)));
+  }
 }
 
 void VLPlaybackWC::U_ShowNotice(const QString& text) {
@@ -469,6 +495,7 @@ void VLPlaybackWC::loadSavedAsset(const AssetRef& asset) {
       const double ratio = size.width() / size.height();
       if (!(ratio == self->m_viewAspectConstrain->multiplier())) self->m_viewAspectConstrain->updateMultiplier(ratio);
       self->U_UpdateSoundControls();
+      self->U_TellMovieReadInPart(*asset);
       if (self->m_openWindowOnLoad) Gui_ShowWindowInArea(self);
     });
   });

@@ -304,6 +304,8 @@ class VLPlaybackWC : public ZRNSizingWC, public ZRNJobDelegate, public VLDocumen
   QString U_MovieExtension() const;
   void U_ShowNotice(const QString& text);
   void U_ClearInterruptedRecording(const QString& packagePath);
+  // Tells in the notice that the movie could be read only in part, and how much of it.
+  void U_TellMovieReadInPart(const Asset& movie);
 
   ZRN_CommonInitSplitView* m_mainSplitV = nullptr;
   QWidget* m_psaxnoMainSubBox = nullptr;
@@ -343,6 +345,9 @@ class VLPlaybackWC : public ZRNSizingWC, public ZRNJobDelegate, public VLDocumen
   bool m_settingsFileBlocked = false;
   bool m_marksUnsaved = false;
   bool m_toldMarksUnsaved = false;
+  // A lock file stood in the package: its movie was being recorded, in this run or until an interruption
+  // the notice tells, so an end cut short is not damage.
+  bool m_packageWasLocked = false;
 
   NotificationObservation m_recordingStateObservation;
 };

@@ -20,6 +20,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QMap>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -40,21 +41,28 @@ inline bool PlaybackTest_MakeMovie(const QString& path, double seconds, bool vid
   return ok;
 }
 
+// The offsets of a movie's top-level boxes by type ("moof", "mdat", ...), in file order, up to the first
+// box that does not fit.
+inline QMap<QByteArray, QList<qint64>> PlaybackTest_TopLevelBoxes(const QByteArray& bytes) {
+  QMap<QByteArray, QList<qint64>> boxes;
+  qint64 at = 0;
+  while (at + 8 <= bytes.size()) {
+    const quint32 size = (quint32(uchar(bytes[at])) << 24) | (quint32(uchar(bytes[at + 1])) << 16) |
+                         (quint32(uchar(bytes[at + 2])) << 8) | quint32(uchar(bytes[at + 3]));
+    if (size < 8) break;
+    boxes[bytes.mid(at + 4, 4)].append(at);
+    at += size;
+  }
+  return boxes;
+}
+
 // Cuts a fragmented movie where its first fragment begins, as a recording killed before it: the header
 // (ftyp, moov) stays and not one frame.
 inline bool PlaybackTest_CutBeforeFirstFragment(const QString& path) {
   QFile file(path);
   if (!file.open(QIODevice::ReadWrite)) return false;
-  const QByteArray bytes = file.readAll();
-  qint64 at = 0;
-  while (at + 8 <= bytes.size()) {
-    const quint32 size = (quint32(uchar(bytes[at])) << 24) | (quint32(uchar(bytes[at + 1])) << 16) |
-                         (quint32(uchar(bytes[at + 2])) << 8) | quint32(uchar(bytes[at + 3]));
-    if (bytes.mid(at + 4, 4) == "moof") return file.resize(at);
-    if (size < 8) return false;
-    at += size;
-  }
-  return false;
+  const QList<qint64> fragments = PlaybackTest_TopLevelBoxes(file.readAll()).value("moof");
+  return !fragments.isEmpty() && file.resize(fragments.first());
 }
 
 // Zeroes the H.264 decoder configuration (avcC) of a movie: it still opens, and not one picture decodes.

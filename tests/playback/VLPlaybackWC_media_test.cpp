@@ -1,5 +1,6 @@
 #include "playback/VLPlaybackWC.h"
 
+#include "common/ZRNAccessibility.h"
 #include "common/ZRNAppPrefs.h"
 #include "composition/VL_ExportJobRecord.h"
 #include "composition/ZRNAVCaptureProject.h"
@@ -11,9 +12,11 @@
 #include "playback/VLPlaybackWCTestSupport.h"
 #include "playback/ZRNJobTableCell.h"
 
+#include <QAccessible>
 #include <QFileDialog>
 #include <QJsonArray>
 #include <QLabel>
+#include <QtEndian>
 
 #include <gtest/gtest.h>
 
@@ -335,5 +338,72 @@ TEST(PlaybackOpen, ASessionOpensReadingEachFragmentHeaderFromTheDiskOnce) {
     EXPECT_GE(reads, fragments);
     EXPECT_LE(reads, fragments + 20) << fragments << " fragments";
     EXPECT_NEAR(window->totalDuration(), c.interrupted ? 45.0 : 60.0, c.interrupted ? 2.0 : 0.1);
+  }
+}
+
+// A movie that can be read only in part opened without a word (1 s of 10 s played when its first
+// fragment header was damaged). The notice above the player says so and how much is shown, heard as the
+// interrupted recording's is; a whole movie, and one cut short by an interrupted recording or by one this
+// run still writes, get no such notice.
+TEST(PlaybackOpen, AMovieReadOnlyInPartSaysSoAboveThePlayerWithHowMuch) {
+  const QString folder = Test_MakeTempDir(QStringLiteral("in-part"));
+  ASSERT_TRUE(PlaybackTest_MakeMovie(folder + QStringLiteral("/source.mov"), 10.0));  // ten fragments and their index
+  QFile in(folder + QStringLiteral("/source.mov"));
+  ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+  const QByteArray whole = in.readAll();
+  const QMap<QByteArray, QList<qint64>> boxes = PlaybackTest_TopLevelBoxes(whole);
+  const QList<qint64> moofs = boxes.value("moof"), mdats = boxes.value("mdat");
+  ASSERT_EQ(moofs.size(), 10);
+  const auto inPart = [](const char* shown, qint64 readable = 0, qint64 size = 0) {
+    const QString start =
+        QStringLiteral("The movie of this session is damaged and could be read only in part: the first %1 ").arg(shown);
+    if (!readable) return start + QStringLiteral("of its 00:10 are shown.");
+    return start + QStringLiteral("are shown, from %1 kB of its %2 kB.")
+                       .arg(readable / 1e3, 0, 'f', 1)
+                       .arg(size / 1e3, 0, 'f', 1);
+  };
+  const qint64 cut = mdats[7] + 100;  // in the eighth fragment's pictures, the index gone with the rest
+  enum class Lock { None, Interrupted, RecordingNow };
+  const struct {
+    const char* name;
+    qint64 box;  // the box whose 32-bit size becomes `size` (-1: none)
+    quint32 size;
+    qint64 length;  // the bytes kept
+    Lock lock;
+    QString says;  // the notice (empty: none)
+  } cases[] = {
+      {"first fragment header 0xFFFFFFF0 bytes long", moofs[0], 0xFFFFFFF0u, whole.size(), Lock::None, inPart("00:01")},
+      {"fifth fragment header smaller than its header", moofs[4], 4, whole.size(), Lock::None, inPart("00:04")},
+      {"sixth fragment's pictures past the end", mdats[5], 0x7FFFFFF0u, whole.size(), Lock::None, inPart("00:06")},
+      {"last fragment header smaller than its header", moofs[9], 4, whole.size(), Lock::None,
+       inPart("00:09", moofs[9], whole.size())},
+      {"cut short in the eighth fragment", -1, 0, cut, Lock::None, inPart("00:07", moofs[7], cut)},
+      {"whole", -1, 0, whole.size(), Lock::None, QString()},
+      {"cut short, its recording interrupted", -1, 0, cut, Lock::Interrupted,
+       QStringLiteral("The recording of this session was interrupted. What was recorded up to the interruption "
+                      "is shown.")},
+      {"cut short while this run records it", -1, 0, cut, Lock::RecordingNow, QString()},
+  };
+  PlaybackTestHost host;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const QString package = folder + QLatin1Char('/') + QLatin1String(c.name) + QStringLiteral(".vlvidcapb");
+    QDir().mkpath(package);
+    QByteArray bytes = whole.left(c.length);
+    if (c.box >= 0) qToBigEndian(c.size, bytes.data() + c.box);
+    QFile movie(package + QStringLiteral("/VLCapturedMovie.mov"));
+    ASSERT_TRUE(movie.open(QIODevice::WriteOnly) && movie.write(bytes) == bytes.size());
+    movie.close();
+    if (c.lock != Lock::None) QFile(package + QStringLiteral("/VLRecording.lock")).open(QIODevice::WriteOnly);
+    VLDocument_NoteRecordingPackage(package, c.lock == Lock::RecordingNow);
+    VLPlaybackWC* window = host.openPlayable(package);
+    VLDocument_NoteRecordingPackage(package, false);
+    ASSERT_NE(window, nullptr);
+    QLabel* notice = window->noticeView();
+    EXPECT_EQ(notice->isVisible(), !c.says.isEmpty());
+    EXPECT_EQ(notice->text().toStdString(), c.says.toStdString());
+    if (c.says.isEmpty()) continue;
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(notice)->text(QAccessible::Description), c.says);
+    EXPECT_TRUE(Test_WaitUntil([&] { return notice->property(kZRNAccessibleAnnouncedProperty).toString() == c.says; }));
   }
 }

@@ -22,6 +22,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QProcess>
 #include <QPushButton>
 #include <QSlider>
@@ -239,6 +240,7 @@ TEST_F(ProgressiveTest, ARecordingInProgressOpensReadingEachHeaderOnceAndFollows
   const int64_t reads = Asset_MovieFileReads() - before;
   EXPECT_GE(reads, fragments);
   EXPECT_LE(reads, fragments + 20) << fragments << " fragments";
+  EXPECT_TRUE(window->noticeView()->isHidden()) << "a movie still being written is not damaged";
 
   ZRNSynchroMovieControllerView* bar = window->synchroMovieController();
   const double first = MediaTimeGetSeconds(bar->maxSynchroTime());

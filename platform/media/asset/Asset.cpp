@@ -95,7 +95,48 @@ MediaTime U_TrackEnd(const AVFormatContext* ctx, const AVStream* st) {
   if (ctx->duration != AV_NOPTS_VALUE && ctx->duration > 0) return MediaTimeMake(ctx->duration, AV_TIME_BASE);
   return kMediaTimeZero;
 }
+
+// Where the demuxer's reading of the movie ended: past the last sample it found of any audio or video
+// stream.
+int64_t U_EndOfSamplesRead(const AVFormatContext* ctx) {
+  int64_t end = 0;
+  for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+    AVStream* st = ctx->streams[i];  // the index is read through a stream that is not const
+    if (st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO && st->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) continue;
+    const int count = avformat_index_get_entries_count(st);
+    const AVIndexEntry* last = count > 0 ? avformat_index_get_entry(st, count - 1) : nullptr;
+    if (last) end = std::max(end, av_sat_add64(last->pos, last->size));
+  }
+  return end;
+}
+
+// A finished movie's length by its last fragment: its tracks' ends there, from the start each track
+// was found to have.
+MediaTime U_DeclaredDuration(const QString& path, const MovieFileLayout& layout,
+                             const std::vector<AssetProbeTiming>& timings) {
+  const std::map<uint32_t, int64_t> ends = Asset_LastFragmentEnds(path, layout);
+  MediaTime longest = kMediaTimeZero;
+  for (const AssetProbeTiming& timing : timings) {
+    const auto end = ends.find(timing.trackID);
+    if (end == ends.end() || timing.timescale <= 0) continue;
+    longest = MediaTimeMaximum(longest, MediaTimeMake(av_sat_add64(std::max<int64_t>(0, timing.start), end->second),
+                                                      timing.timescale));
+  }
+  return longest > kMediaTimeZero ? longest : kMediaTimeInvalid;
+}
 }  // namespace
+
+AssetReadablePart Asset::U_WalkedPart(const MovieFileLayout& layout) {
+  AssetReadablePart part;
+  part.fileBytes = layout.fileSize;
+  part.readableBytes = layout.fileSize;
+  // Only a movie of fragments is read up to such a box; any other is read whole or not at all.
+  if (layout.hasMovieExtends && layout.brokenBoxAt >= 0) {
+    part.whole = false;
+    part.readableBytes = std::min(layout.readableLength, layout.brokenBoxAt);
+  }
+  return part;
+}
 
 bool Asset::U_ReadTracks(const AVFormatContext* ctx, const QString& path, int64_t limit, QList<AssetTrackRef>* tracks,
                          std::vector<AssetProbeTiming>* timings, MediaTime* longest, QString* error) {
@@ -188,6 +229,17 @@ MovieFileLayout Asset::probeFile(MovieLayoutWalk* walk) const {
     } else {
       result.duration = longest;
       result.ok = true;
+      result.readablePart = U_WalkedPart(layout);
+      // The fragment index of a finished movie is believed without a walk: whether its last fragment
+      // was reached shows in the samples the demuxer found.
+      if (layout.finished && result.readablePart.whole) {
+        const int64_t read = U_EndOfSamplesRead(input.get());
+        if (read <= layout.lastFragmentAt) {
+          result.readablePart.whole = false;
+          result.readablePart.readableBytes = read;
+          result.readablePart.declaredDuration = U_DeclaredDuration(path, layout, result.timings);
+        }
+      }
       // The player or the export that asked for the probe reads this movie next.
       Asset_ParkInput(path, limit, std::move(input), true);
     }
@@ -320,4 +372,9 @@ bool Asset::canContainFragments() const {
 bool Asset::containsFragments() const {
   ensureProbed();
   return probeResult().containsFragments;
+}
+
+AssetReadablePart Asset::readablePart() const {
+  ensureProbed();
+  return probeResult().readablePart;
 }

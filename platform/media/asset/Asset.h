@@ -124,6 +124,17 @@ struct AssetProbeTiming {
   int64_t duration = 0;
 };
 
+// How much of a movie made of fragments could be read, when not all of it could: a top-level box whose
+// size runs past the end of the file or is smaller than its header ends what is read, and so does a
+// damaged fragment header that the demuxer stops at before the last fragment of a finished movie.
+struct AssetReadablePart {
+  bool whole = true;
+  int64_t readableBytes = 0;  // the file's bytes up to where reading stopped
+  int64_t fileBytes = 0;
+  // The movie's length by its last fragment, when the fragment index that closes the file names it.
+  MediaTime declaredDuration = kMediaTimeInvalid;
+};
+
 // A movie file as the media platform sees it.
 class Asset : public std::enable_shared_from_this<Asset> {
  public:
@@ -157,6 +168,8 @@ class Asset : public std::enable_shared_from_this<Asset> {
   // YES when the movie is laid out for fragments (a movie-extends box), and when fragments are present.
   virtual bool canContainFragments() const;
   virtual bool containsFragments() const;
+  // Whether the whole movie could be read, and how much of it when not.
+  AssetReadablePart readablePart() const;
 
  protected:
   explicit Asset(const QUrl& url);
@@ -176,6 +189,7 @@ class Asset : public std::enable_shared_from_this<Asset> {
     // Where each track's numbers came from, so that a longer movie can be taken up without a new probe.
     std::vector<AssetProbeTiming> timings;
     int64_t byteLimit = -1;
+    AssetReadablePart readablePart;
   };
   ProbeResult probeResult() const;
   // The probe of probe(); with a walk, the file's layout comes from walking it afresh with that walk,
@@ -187,6 +201,9 @@ class Asset : public std::enable_shared_from_this<Asset> {
   void setProbeResult(const ProbeResult& result) const;
   // Marks every key as loaded or failed from the probe's outcome.
   void publishProbe(const ProbeResult& result) const;
+  // What a walk of the file's boxes tells of the part that can be read (a movie still growing ends in a
+  // box that runs past the end of the file as well).
+  static AssetReadablePart U_WalkedPart(const MovieFileLayout& layout);
 
   // The tracks of an open input, with the numbers they came from. False, with the reason, when the
   // movie has pictures but not one of its video streams can be decoded: it opens, and shows nothing.

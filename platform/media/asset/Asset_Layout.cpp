@@ -182,6 +182,28 @@ TrackFragment U_ReadTrackFragment(const char* data, int64_t begin, int64_t end,
   return tf;
 }
 
+// The track fragments of a fragment header read whole, in their order; false when one of them cannot be
+// read.
+bool U_TrackFragments(const char* moof, int64_t size, const std::map<uint32_t, uint32_t>& defaults,
+                      std::vector<TrackFragment>* fragments) {
+  int64_t size0 = 0;
+  const char* type = nullptr;
+  int hs = 0;
+  if (!U_BoxIn(moof, 0, size, &size0, &type, &hs)) return true;
+  for (int64_t child = hs; child < size;) {
+    int64_t csize = 0;
+    const char* ctype = nullptr;
+    int chs = 0;
+    if (!U_BoxIn(moof, child, size, &csize, &ctype, &chs)) break;
+    if (std::memcmp(ctype, "traf", 4) == 0) {
+      fragments->push_back(U_ReadTrackFragment(moof, child + chs, child + csize, defaults));
+      if (!fragments->back().ok) return false;
+    }
+    child += csize;
+  }
+  return true;
+}
+
 }  // namespace
 
 namespace {
@@ -251,30 +273,36 @@ void MovieLayoutWalk::U_ReadFragmentHeader(MovieChunkReader& in, int64_t at, int
     m_endsKnown = false;
     return;
   }
-  int64_t size0 = 0;
-  const char* type = nullptr;
-  int hs = 0;
-  if (!U_BoxIn(moof.data(), 0, size, &size0, &type, &hs)) return;
-  for (int64_t child = hs; child < size;) {
-    int64_t csize = 0;
-    const char* ctype = nullptr;
-    int chs = 0;
-    if (!U_BoxIn(moof.data(), child, size, &csize, &ctype, &chs)) break;
-    if (std::memcmp(ctype, "traf", 4) == 0) {
-      const TrackFragment tf = U_ReadTrackFragment(moof.data(), child + chs, child + csize, m_defaultDurations);
-      if (!tf.ok) {
-        m_endsKnown = false;
-        return;
-      }
-      // Without a base time a fragment follows on from the track's last one.
-      int64_t start = 0;
-      if (tf.hasBase) start = tf.base;
-      else if (const auto p = m_pendingEnds.find(tf.trackID); p != m_pendingEnds.end()) start = p->second;
-      else if (const auto t = m_trackEnds.find(tf.trackID); t != m_trackEnds.end()) start = t->second;
-      m_pendingEnds[tf.trackID] = av_sat_add64(start, tf.durations);
-    }
-    child += csize;
+  std::vector<TrackFragment> fragments;
+  if (!U_TrackFragments(moof.data(), size, m_defaultDurations, &fragments)) {
+    m_endsKnown = false;
+    return;
   }
+  for (const TrackFragment& tf : fragments) {
+    // Without a base time a fragment follows on from the track's last one.
+    int64_t start = 0;
+    if (tf.hasBase) start = tf.base;
+    else if (const auto p = m_pendingEnds.find(tf.trackID); p != m_pendingEnds.end()) start = p->second;
+    else if (const auto t = m_trackEnds.find(tf.trackID); t != m_trackEnds.end()) start = t->second;
+    m_pendingEnds[tf.trackID] = av_sat_add64(start, tf.durations);
+  }
+}
+
+bool MovieLayoutWalk::fragmentEnds(MovieByteSource& source, int64_t at, std::map<uint32_t, int64_t>* ends) const {
+  MovieChunkReader in(source);
+  int64_t size = 0;
+  char type[5];
+  int headerSize = 0;
+  if (!U_BoxHeader(in, at, source.size(), &size, type, &headerSize) || std::memcmp(type, "moof", 4) != 0) return false;
+  // A header too large to read whole still stands where it should: its ends are only not known.
+  if (size > kMaxParsedBox) return true;
+  std::vector<char> moof(static_cast<size_t>(size));
+  std::vector<TrackFragment> fragments;
+  if (!in.read(at, moof.data(), size)) return false;
+  U_TrackFragments(moof.data(), size, m_defaultDurations, &fragments);
+  for (const TrackFragment& tf : fragments)
+    if (tf.ok && tf.hasBase) (*ends)[tf.trackID] = av_sat_add64(tf.base, tf.durations);
+  return true;
 }
 
 void MovieLayoutWalk::U_Keep(MovieChunkReader& in, int64_t at, int64_t size) {
@@ -292,12 +320,16 @@ bool MovieLayoutWalk::walkOn(MovieByteSource& source) {
   const int64_t fileSize = source.size();
   if (fileSize < m_layout.fileSize || (m_started && !m_layout.isBoxFile)) return false;
   m_layout.fileSize = fileSize;
+  m_layout.brokenBoxAt = -1;
   MovieChunkReader in(source);
   while (m_at < fileSize) {
     int64_t size = 0;
     char type[5];
     int headerSize = 0;
-    if (!U_BoxHeader(in, m_at, fileSize, &size, type, &headerSize)) break;
+    if (!U_BoxHeader(in, m_at, fileSize, &size, type, &headerSize)) {
+      if (m_layout.isBoxFile) m_layout.brokenBoxAt = m_at;
+      break;
+    }
     if (!m_started) {
       m_started = true;
       if (!U_IsKnownTopLevelBox(type)) break;  // not a box file: read it whole
@@ -389,6 +421,15 @@ class DeviceSource : public MovieByteSource {
   QIODevice& m_device;
 };
 
+// The first bytes of a source, up to `end`.
+struct HeadOnly : MovieByteSource {
+  MovieByteSource& inner;
+  int64_t end;
+  HeadOnly(MovieByteSource& s, int64_t e) : inner(s), end(e) {}
+  int64_t size() const override { return end; }
+  int64_t readAt(int64_t offset, char* buf, int64_t length) override { return inner.readAt(offset, buf, length); }
+};
+
 // A finished fragmented movie: its first boxes say what it is, its closing index where its fragments
 // are. The demuxer reads every fragment header one after the other when it opens the movie; asked for
 // all of them now, the disk reads them side by side.
@@ -396,13 +437,7 @@ bool U_FinishedMovie(int fd, MovieFileSource& source, MovieFileLayout* layout) {
   const std::vector<int64_t> moofs = Asset_FinishedFragmentIndex(source);
   if (moofs.empty()) return false;
   // The boxes before the first fragment: the file type and the movie box.
-  struct HeadOnly : MovieByteSource {
-    MovieByteSource& inner;
-    int64_t end;
-    HeadOnly(MovieByteSource& s, int64_t e) : inner(s), end(e) {}
-    int64_t size() const override { return end; }
-    int64_t readAt(int64_t offset, char* buf, int64_t length) override { return inner.readAt(offset, buf, length); }
-  } head(source, moofs.front());
+  HeadOnly head(source, moofs.front());
   MovieLayoutWalk walk;
   if (!walk.walkOn(head) || !walk.layout().isBoxFile || !walk.layout().hasMovieExtends) return false;
   for (const int64_t moof : moofs) (void)::posix_fadvise(fd, moof, kDemuxerRead, POSIX_FADV_WILLNEED);
@@ -411,6 +446,9 @@ bool U_FinishedMovie(int fd, MovieFileSource& source, MovieFileLayout* layout) {
   layout->readableLength = source.size();
   layout->completeFragments = int(moofs.size());
   layout->finished = true;
+  // A damaged fragment header ends what the demuxer reads, and the index says nothing of it: a demuxer
+  // that stops short of the last fragment tells.
+  layout->lastFragmentAt = moofs.back();
   return true;
 }
 
@@ -453,6 +491,20 @@ MovieFileLayout U_ScanMovieFile(const QString& path, bool walkUnfinished) {
 MovieFileLayout Asset_ScanMovieFile(const QString& path) { return U_ScanMovieFile(path, true); }
 
 MovieFileLayout Asset_ScanFinishedMovieFile(const QString& path) { return U_ScanMovieFile(path, false); }
+
+std::map<uint32_t, int64_t> Asset_LastFragmentEnds(const QString& path, const MovieFileLayout& layout) {
+  std::map<uint32_t, int64_t> ends;
+  struct stat st {};
+  const int fd = layout.finished ? Asset_OpenMovieFile(path, nullptr, &st) : -1;
+  if (fd < 0) return ends;
+  MovieFileSource source(fd, st.st_size);
+  // The movie box again, for the defaults that the fragment's header leaves out.
+  HeadOnly head(source, std::min<int64_t>(layout.headerEnd, st.st_size));
+  MovieLayoutWalk walk;
+  if (walk.walkOn(head)) walk.fragmentEnds(source, layout.lastFragmentAt, &ends);
+  ::close(fd);
+  return ends;
+}
 
 MovieFileLayout Asset_ScanMovieData(QIODevice& device) {
   DeviceSource source(device);

@@ -59,6 +59,7 @@ bool FragmentedAsset::U_TakeUpGrowth() {
   ProbeResult grown = known;
   grown.byteLimit = m_walk.layout().readableLength;
   grown.containsFragments = m_walk.layout().completeFragments > 0;
+  grown.readablePart = U_WalkedPart(m_walk.layout());
   grown.tracks.clear();
   grown.duration = kMediaTimeZero;
   for (AssetProbeTiming& timing : grown.timings) {

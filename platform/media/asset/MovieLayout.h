@@ -26,6 +26,12 @@ struct MovieFileLayout {
   // A finished fragmented movie (its fragment index closes the file): known without walking every
   // fragment, so the track ends below stay empty.
   bool finished = false;
+  // Where the walk met a top-level box it could not believe and stopped: one whose size runs past the
+  // end of the file (a movie cut short, or one still being written) or is smaller than its header; -1
+  // when every box was whole.
+  int64_t brokenBoxAt = -1;
+  // A finished movie: where its last fragment begins, by its fragment index.
+  int64_t lastFragmentAt = -1;
 };
 
 // The bytes of a movie's boxes that a walk read on its way: the movie's header and each fragment header
@@ -61,6 +67,10 @@ class MovieLayoutWalk {
   bool knowsTrackEnds() const { return m_endsKnown; }
   // Offsets of the complete fragments' headers, in file order.
   const std::vector<int64_t>& fragmentStarts() const { return m_fragmentStarts; }
+  // Where the fragment whose header is at `at` says each track's samples end (by track ID, in the
+  // track's own time scale; only tracks whose fragment gives its base time), by the defaults of the movie
+  // box walked. False when no fragment header that fits in the file stands there.
+  bool fragmentEnds(MovieByteSource& source, int64_t at, std::map<uint32_t, int64_t>* ends) const;
   // While on, the walk keeps the header bytes it reads (see MovieHeaderBytes); takeHeaderBytes() hands
   // them over and stops keeping.
   void keepHeaderBytes() { m_kept = std::make_shared<MovieHeaderBytes>(); }
@@ -94,6 +104,9 @@ MovieFileLayout Asset_ScanMovieFile(const QString& path);
 MovieFileLayout Asset_ScanFinishedMovieFile(const QString& path);
 // The same walk over an open, seekable device (the file's bytes from its start).
 MovieFileLayout Asset_ScanMovieData(QIODevice& device);
+// Where the last fragment of a finished movie (the layout Asset_ScanMovieFile gave) says each track's
+// samples end, as MovieLayoutWalk::fragmentEnds; empty when that cannot be read.
+std::map<uint32_t, int64_t> Asset_LastFragmentEnds(const QString& path, const MovieFileLayout& layout);
 
 // A byte source over a file descriptor (not taken).
 class MovieFileSource : public MovieByteSource {
