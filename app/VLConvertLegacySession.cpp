@@ -1,9 +1,8 @@
-// The driver of the legacy conversion: runs the progress window, then puts the new package in place and
-// removes the old folder.
+// The driver of the legacy conversion: runs the progress window, under which the new package is put in
+// place and the old folder removed.
 
 #include "app/VLConvertLegacySessionWC.h"
 
-#include "common/ZRNAlerts.h"
 #include "common/ZRNFileFunctions.h"
 #include "common/ZRNLogger.h"
 #include "session/VLDocument.h"
@@ -26,8 +25,6 @@
 #include <unistd.h>
 
 namespace {
-constexpr int kAlertConversionFailed = 20028;
-
 // An item at the path, a dangling link included.
 bool U_ItemExists(const QString& path) {
   struct stat info;
@@ -42,7 +39,7 @@ bool U_SyncPath(const QString& path, QString* error) {
 
 // Copies the folder's files and sub-folders into the existing empty folder `to`. Links are not copied:
 // a package of ours holds none.
-bool U_CopyFolderContents(const QString& from, const QString& to, QString* error) {
+bool U_CopyFolderContents(const QString& from, const QString& to, const std::atomic<bool>* stop, QString* error) {
   const QFileInfoList entries = QDir(from).entryInfoList(
       QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name);
   for (const QFileInfo& entry : entries) {
@@ -56,8 +53,8 @@ bool U_CopyFolderContents(const QString& from, const QString& to, QString* error
         *error = Fmt(QStringLiteral("%@ could not be created: %@"), target, Sys_ErrnoText(errno));
         return false;
       }
-      if (!U_CopyFolderContents(entry.filePath(), target, error) || !U_SyncPath(target, error)) return false;
-    } else if (const int failure = SafeFile_CopyNew(entry.filePath(), target); failure != 0) {
+      if (!U_CopyFolderContents(entry.filePath(), target, stop, error) || !U_SyncPath(target, error)) return false;
+    } else if (const int failure = SafeFile_CopyNew(entry.filePath(), target, 0666, stop); failure != 0) {
       *error = Fmt(QStringLiteral("%@ could not be copied: %@"), entry.filePath(), Sys_ErrnoText(failure));
       return false;
     }
@@ -150,8 +147,7 @@ void U_RemoveStagingOfEndedRuns() {
   QDir().rmdir(notes);
 }
 
-void U_RemoveTemporaryPackage(const std::shared_ptr<VLDocument>& document) {
-  const QString path = document ? document->docURL().toLocalFile() : QString();
+void U_RemoveTemporaryPackage(const QString& path) {
   if (path.isEmpty() || !U_ItemExists(path)) return;
   if (!QDir(path).removeRecursively()) ZRNLogger_Log(QStringLiteral("ATT: %@ could not be removed"), path);
 }
@@ -162,6 +158,12 @@ void U_RemoveLegacyFolder(const QString& folder) {
   const bool removed = QFileInfo(folder).isSymLink() ? QFile::remove(folder) : QDir(folder).removeRecursively();
   if (!removed) ZRNLogger_Log(QStringLiteral("ATT: the old session folder %@ could not be removed completely"), folder);
 }
+
+// The package an old folder becomes: its name with the package's extension, beside it.
+QString U_PackagePathFor(const QString& legacyFolder) {
+  const QFileInfo legacy(legacyFolder);
+  return QDir(legacy.absolutePath()).filePath(legacy.completeBaseName() + QLatin1Char('.') + kVLPackageExtension);
+}
 }  // namespace
 
 void Legacy_RemoveLeftovers() {
@@ -170,7 +172,8 @@ void Legacy_RemoveLeftovers() {
   U_RemoveStagingOfEndedRuns();
 }
 
-bool Legacy_CopyPackageIntoPlace(const QString& package, const QString& target, QString* error) {
+bool Legacy_CopyPackageIntoPlace(const QString& package, const QString& target, QString* error,
+                                 LegacyConversionControl* control) {
   if (U_ItemExists(target)) {
     *error = Fmt(QStringLiteral("A session package named \"%@\" already exists."), QFileInfo(target).fileName());
     return false;
@@ -184,7 +187,7 @@ bool Legacy_CopyPackageIntoPlace(const QString& package, const QString& target, 
     U_ForgetStagingFolder();
     return false;
   }
-  bool ok = U_CopyFolderContents(package, staging, error);
+  bool ok = U_CopyFolderContents(package, staging, control ? control->abortFlag() : nullptr, error);
   if (ok && !U_PackageMovieOpens(staging)) {
     *error = QStringLiteral("The joined movie cannot be opened.");
     ok = false;
@@ -192,8 +195,13 @@ bool Legacy_CopyPackageIntoPlace(const QString& package, const QString& target, 
   if (ok) {
     File_SetIsPackage(staging);
     File_SetHiddenExtension(staging);
-    ok = U_SyncPath(staging, error) && U_RenameNoReplace(staging, target, error);
+    ok = U_SyncPath(staging, error);
   }
+  if (ok && control && !control->commit()) {
+    *error = QStringLiteral("The conversion was aborted.");
+    ok = false;
+  }
+  ok = ok && U_RenameNoReplace(staging, target, error);
   if (!ok) QDir(staging).removeRecursively();
   U_ForgetStagingFolder();
   if (!ok) return false;
@@ -202,40 +210,33 @@ bool Legacy_CopyPackageIntoPlace(const QString& package, const QString& target, 
   return true;
 }
 
-bool Legacy_ConvertSession(const QUrl& folderURL) {
+bool Legacy_PutPackageInPlace(const QString& package, const QString& legacyFolder, LegacyConversionControl& control,
+                              QString* error) {
+  const QString target = U_PackagePathFor(legacyFolder);
+  if (!Legacy_CopyPackageIntoPlace(package, target, error, &control)) return false;
+  control.setInPlace();
+  ZRNLogger_Log(QStringLiteral("old session converted into %@"), target);
+  U_RemoveLegacyFolder(legacyFolder);
+  U_RemoveTemporaryPackage(package);
+  return true;
+}
+
+bool Legacy_ConvertSession(const QUrl& folderURL, const std::function<QWidget*()>& openConverted) {
   const QString folder = QDir::cleanPath(folderURL.toLocalFile());
-  const QFileInfo legacy(folder);
-  const QString name = legacy.completeBaseName();
-  const QString target = QDir(legacy.absolutePath()).filePath(name + QLatin1Char('.') + kVLPackageExtension);
   ZRNLogger_Log(QStringLiteral("converting old session %@"), folder);
   // What a killed conversion left: its temporary package, and a copy on its way to this target.
   Legacy_RemoveLeftovers();
-  U_RemoveLeftoversOfEndedRuns(legacy.absolutePath(), U_StagingPrefix(QFileInfo(target).fileName()), QString());
+  const QFileInfo target(U_PackagePathFor(folder));
+  U_RemoveLeftoversOfEndedRuns(target.absolutePath(), U_StagingPrefix(target.fileName()), QString());
 
   VLConvertLegacySessionWC controller;
+  controller.setOpenConverted(openConverted);
   controller.setUpFor(QUrl::fromLocalFile(folder));
-  const int result = Gui_RunApplicationModal(&controller);
+  Gui_RunApplicationModal(&controller);
+  // A failure was told while the window was up; an abort or a quit ends quietly.
   controller.U_StopWork();
   const std::shared_ptr<VLDocument> document = controller.vlDocument();
-
-  bool converted = false;
-  QString failure;
-  if (result == kLegacyConversionDone && !controller.userCanceled()) {
-    const QString package = document ? document->docURL().toLocalFile() : QString();
-    converted = Legacy_CopyPackageIntoPlace(package, target, &failure);
-    if (converted) {
-      ZRNLogger_Log(QStringLiteral("old session converted into %@"), target);
-      U_RemoveTemporaryPackage(document);
-      U_RemoveLegacyFolder(folder);
-    }
-  } else if (result == kLegacyConversionFailed) {
-    failure = controller.failureReason();
-  }
-  if (!converted && !failure.isEmpty()) {
-    ZRNLogger_Log(QStringLiteral("ERR: conversion of %@ failed: %@"), folder, failure);
-    Alert_ShowAlertWithID(kAlertConversionFailed, name, failure);
-  }
-  U_RemoveTemporaryPackage(document);
+  U_RemoveTemporaryPackage(document ? document->docURL().toLocalFile() : QString());
   controller.close();
-  return converted;
+  return controller.conversionInPlace();
 }

@@ -1,7 +1,9 @@
 #include "app/VLConvertLegacySessionWC.h"
+#include "app/VLConvertLegacySessionWC_Check.h"
 
 #include "common/ZRNDarkLook.h"
 
+#include "common/ZRNAlerts.h"
 #include "common/ZRNAppPrefs.h"
 #include "common/ZRNFileFunctions.h"
 #include "common/ZRNLogger.h"
@@ -26,7 +28,6 @@
 #include <QLabel>
 #include <QPalette>
 #include <QProgressBar>
-#include <QSet>
 #include <QPushButton>
 #include <QThread>
 
@@ -34,6 +35,7 @@
 #include <chrono>
 
 namespace {
+constexpr int kAlertConversionFailed = 20028;
 constexpr std::chrono::milliseconds kProgressCheckInterval{660};
 // Settings files are a few kilobytes; anything far larger is not one, and is not read into memory.
 constexpr qint64 kMaxSettingsFileBytes = 4 * 1024 * 1024;
@@ -139,14 +141,14 @@ bool U_ReadLegacyEntries(const QFileInfoList& entries, VLDocument& document, QLi
 // from it must reach the joined movie. A segment cut short (its recorder was killed inside a fragment)
 // is first copied whole into `repairFolder`, with the pictures of its last fragment, and joined from
 // that copy: the movie of the segment as it stands ends before that fragment.
-bool U_ReadSegments(const QList<QUrl>& segments, const QString& repairFolder, QList<AssetRef>* assets,
-                    QList<LegacySegmentCheck>* checks, QString* why) {
+bool U_ReadSegments(const QList<QUrl>& segments, const QString& repairFolder, const std::atomic<bool>* stop,
+                    QList<AssetRef>* assets, QList<LegacySegmentCheck>* checks, QString* why) {
   for (const QUrl& url : segments) {
     const QString path = url.toLocalFile();
     QString error;
     AssetRef asset = U_ReadableSegment(path, &error);
     MoviePictures read;
-    if (asset && !Movie_CountPictures(path, &read, &error)) asset = nullptr;
+    if (asset && !Movie_CountPictures(path, &read, &error, stop)) asset = nullptr;
     if (!asset) {
       *why = Fmt(QCoreApplication::translate("Localizable", "The segment \"%@\" cannot be read: %@"), url.fileName(), error);
       return false;
@@ -178,62 +180,22 @@ bool U_ReadSegments(const QList<QUrl>& segments, const QString& repairFolder, QL
   return true;
 }
 
-// The name of the first segment whose pictures the joined movie's picture track does not take.
-QString U_SegmentLeftOut(const MutableCompositionRef& composition, const QList<LegacySegmentCheck>& checks) {
-  QSet<QString> joined;
-  const QList<AssetTrackRef> tracks =
-      composition ? composition->tracksWithMediaType(QString::fromLatin1(kMediaTypeVideo)) : QList<AssetTrackRef>();
-  if (!tracks.isEmpty())
-    for (const AssetTrackSegment& piece : tracks.first()->segments())
-      if (!piece.empty) joined.insert(QFileInfo(piece.sourcePath).absoluteFilePath());
-  for (const LegacySegmentCheck& check : checks)
-    if (!joined.contains(QFileInfo(check.readFrom).absoluteFilePath())) return check.name;
-  return {};
-}
-
-// Where each segment's pictures begin in the joined movie (seconds), in the order of the checks.
-QList<double> U_SegmentStarts(const MutableCompositionRef& composition, const QList<LegacySegmentCheck>& checks) {
-  QList<double> starts;
-  const QList<AssetTrackRef> tracks =
-      composition ? composition->tracksWithMediaType(QString::fromLatin1(kMediaTypeVideo)) : QList<AssetTrackRef>();
-  const QList<AssetTrackSegment> pieces = tracks.isEmpty() ? QList<AssetTrackSegment>() : tracks.first()->segments();
-  for (const LegacySegmentCheck& check : checks) {
-    double start = -1.0;
-    for (const AssetTrackSegment& piece : pieces)
-      if (!piece.empty && QFileInfo(piece.sourcePath).absoluteFilePath() == QFileInfo(check.readFrom).absoluteFilePath()) {
-        start = MediaTimeGetSeconds(piece.timeMapping.target.start);
-        break;
-      }
-    starts.append(start);
-  }
-  return starts;
-}
-
-// Empty when the joined movie holds as many pictures of each segment as were read from it; otherwise
-// why not, naming the first segment that falls short.
-QString U_CheckJoinedMovie(const QString& movie, const QList<LegacySegmentCheck>& checks, const QList<double>& starts) {
-  std::vector<double> times;
-  QString error;
-  if (!Movie_PictureTimes(movie, &times, &error))
-    return Fmt(QCoreApplication::translate("Localizable", "The joined movie cannot be read: %@"), error);
-  // A picture belongs to the last segment that starts at or before it (a millisecond of rounding aside).
-  QList<int64_t> held(checks.size(), 0);
-  for (const double t : times) {
-    qsizetype owner = 0;
-    for (qsizetype i = 0; i < starts.size(); ++i)
-      if (starts[i] >= 0.0 && starts[i] <= t + 0.001) owner = i;
-    if (!held.isEmpty()) ++held[owner];
-  }
-  for (qsizetype i = 0; i < checks.size(); ++i) {
-    if (held[i] == checks[i].pictures) continue;
-    return Fmt(QCoreApplication::translate("Localizable",
-                                           "The joined movie holds %@ of the %@ pictures of the segment \"%@\"."),
-               QString::number(held[i]), QString::number(checks[i].pictures), checks[i].name);
-  }
-  return {};
-}
 
 }  // namespace
+
+bool LegacyConversionControl::abort() {
+  std::lock_guard lock(m_mutex);
+  if (m_committed) return false;
+  m_aborted.store(true);
+  return true;
+}
+
+bool LegacyConversionControl::commit() {
+  std::lock_guard lock(m_mutex);
+  if (m_aborted.load()) return false;
+  m_committed = true;
+  return true;
+}
 
 VLConvertLegacySessionWC::VLConvertLegacySessionWC(QWidget* parent) : ZRN_CommonInitWC<QDialog>(parent) {
   setObjectName(QStringLiteral("VLConvertLegacySessionWC"));
@@ -286,6 +248,8 @@ std::shared_ptr<VL_ExportJobRecord> VLConvertLegacySessionWC::exportJob() const 
 void VLConvertLegacySessionWC::reject() { cancelProcess(); }
 
 void VLConvertLegacySessionWC::cancelProcess() {
+  // Once the package has its name the old folder goes: nothing is left to abort.
+  if (!m_control->abort()) return;
   m_userCanceled.store(true);
   if (auto job = exportJob()) job->setCancelled(true);
   if (!Dispatch_IsMainThread()) {
@@ -302,6 +266,13 @@ void VLConvertLegacySessionWC::U_EndRun(int result, const QString& reason) {
   if (m_runEnded) return;
   m_runEnded = true;
   m_failureReason = reason;
+  if (m_sessionWindow) m_sessionWindow->removeEventFilter(this);
+  if (result == kLegacyConversionFailed) {
+    // The alert ends the conversion: it comes over this window, which goes once it is answered.
+    const QString folder = fileURL().toLocalFile();
+    ZRNLogger_Log(QStringLiteral("ERR: conversion of %@ failed: %@"), folder, reason);
+    Alert_ShowAlertWithID(kAlertConversionFailed, QFileInfo(folder).completeBaseName(), reason);
+  }
   done(result);
 }
 
@@ -327,6 +298,7 @@ void VLConvertLegacySessionWC::setUpFor(const QUrl& folderURL) {
     m_legacyImportQueue = DispatchQueue::create(StandardLocations::appIdentifier() + QStringLiteral(".importer"));
   if (m_labelTxt) m_labelTxt->setText(QCoreApplication::translate("Localizable", "Step 1/2: Reading old session"));
   m_userCanceled.store(false);
+  m_control = std::make_shared<LegacyConversionControl>();
   m_runEnded = false;
   m_failureReason.clear();
   loadLegacyRecording(folderURL);
@@ -376,7 +348,8 @@ void VLConvertLegacySessionWC::U_ReadLegacyFolder(const QUrl& folderURL) {
   QString why;
   const QString repairFolder = QDir(package.toLocalFile()).filePath(kLegacy_RepairFolderName);
   if (!U_ReadLegacyEntries(entries, *document, &segments, &why) ||
-      !U_ReadSegments(segments, repairFolder, &assets, &checks, &why)) {
+      !U_ReadSegments(segments, repairFolder, m_control->abortFlag(), &assets, &checks, &why)) {
+    if (m_control->aborted()) return;
     ZRNLogger_Log(QStringLiteral("ATT: old session %@ not converted: %@"), folder, why);
     U_FailFromQueue(why);
     return;
@@ -517,34 +490,27 @@ void VLConvertLegacySessionWC::U_ExportEnded(const std::shared_ptr<VL_ExportJobR
   const AssetExportSessionStatus status = session->status();
   if (status == AssetExportSessionStatus::Completed) {
     if (userCanceled() || m_runEnded) return;
-    // The old folder goes once the package is in place: so the joined movie must hold every picture
-    // that was read from each segment. It is read back on the importer queue.
-    const QString movie = session->outputURL().toLocalFile();
-    QList<LegacySegmentCheck> checks;
-    QList<double> starts;
-    QString repairFolder;
+    // Reading the movie back and copying it into place go without a measure of their progress.
+    if (m_progressBar) m_progressBar->setRange(0, 0);
+    LegacyFinishWork work;
+    work.movie = session->outputURL().toLocalFile();
     {
       std::lock_guard lock(m_mutex);
-      checks = m_segmentChecks;
-      starts = m_segmentStarts;
-      if (m_vlDocument) repairFolder = QDir(m_vlDocument->docURL().toLocalFile()).filePath(kLegacy_RepairFolderName);
+      work.checks = m_segmentChecks;
+      work.starts = m_segmentStarts;
+      if (m_vlDocument) work.package = m_vlDocument->docURL().toLocalFile();
+      work.legacyFolder = m_fileURL.toLocalFile();
     }
+    // The queue's block works with the shared control alone; its answer is taken on the main thread, and
+    // only while this window lives (the guard is looked at there, never on the queue).
     QPointer<VLConvertLegacySessionWC> guard(this);
-    m_legacyImportQueue->async([guard, movie, checks, starts, repairFolder] {
-      const QString shortfall = U_CheckJoinedMovie(movie, checks, starts);
-      // The whole copies of segments cut short are done with; they are no part of the session.
-      if (!repairFolder.isEmpty()) QDir(repairFolder).removeRecursively();
-      int64_t pictures = 0;
-      for (const LegacySegmentCheck& check : checks) pictures += check.pictures;
-      if (shortfall.isEmpty())
-        ZRNLogger_Log(QStringLiteral("the joined movie holds all %ld pictures of the %ld segments"),
-                      static_cast<long>(pictures), static_cast<long>(checks.size()));
-      else
-        ZRNLogger_Log(QStringLiteral("ERR: %@"), shortfall);
-      Dispatch_MainAsync([guard, shortfall] {
-        if (!guard || guard->userCanceled()) return;
-        if (shortfall.isEmpty()) guard->U_EndRun(kLegacyConversionDone);
-        else guard->U_EndRun(kLegacyConversionFailed, shortfall);
+    m_legacyImportQueue->async([guard, control = m_control, work] {
+      const QString failure = U_FinishConversion(work, *control);
+      if (control->aborted()) return;
+      Dispatch_MainAsync([guard, failure] {
+        if (!guard) return;
+        if (failure.isEmpty()) guard->U_ConversionInPlace();
+        else guard->U_EndRun(kLegacyConversionFailed, failure);
       });
     });
     return;
@@ -557,8 +523,34 @@ void VLConvertLegacySessionWC::U_ExportEnded(const std::shared_ptr<VL_ExportJobR
            error.isEmpty() ? QCoreApplication::translate("Localizable", "The segments could not be joined.") : error);
 }
 
+void VLConvertLegacySessionWC::U_ConversionInPlace() {
+  if (m_runEnded) return;
+  // The old folder is gone: an abort could undo nothing any more.
+  if (m_cancelBtn) m_cancelBtn->setEnabled(false);
+  QWidget* window = m_openConverted ? m_openConverted() : nullptr;
+  if (m_runEnded) return;
+  if (!window || window->isVisible()) {
+    U_EndRun(kLegacyConversionDone);
+    return;
+  }
+  m_sessionWindow = window;
+  window->installEventFilter(this);
+  // A session that cannot be shown says so in its own alert, and its window goes.
+  connect(window, &QObject::destroyed, this, [this] { U_EndRun(kLegacyConversionDone); });
+}
+
+bool VLConvertLegacySessionWC::eventFilter(QObject* watched, QEvent* event) {
+  // Once the session's window is on the screen this one goes (not before: nothing of Velmora would show).
+  if (watched == m_sessionWindow && event->type() == QEvent::Show)
+    QMetaObject::invokeMethod(this, [this] { U_EndRun(kLegacyConversionDone); }, Qt::QueuedConnection);
+  return ZRN_CommonInitWC<QDialog>::eventFilter(watched, event);
+}
+
 void VLConvertLegacySessionWC::U_StopWork() {
   m_runEnded = true;
+  // Whatever the queue still does stops at its next packet or block of bytes, unless the package already
+  // has its name: then the old folder's removal is waited for.
+  m_control->abort();
   if (m_legacyImportQueue) m_legacyImportQueue->sync([] {});
   const std::shared_ptr<VL_ExportJobRecord> job = exportJob();
   const AssetExportSessionRef session = job ? job->exportSession() : nullptr;

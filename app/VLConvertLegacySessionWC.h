@@ -4,11 +4,12 @@
 //
 // The progress window (layout "ZRNProgressWC") runs application-modal through two steps: reading the old
 // settings and segments into a temporary package (progress 0-100), then joining the segments into the
-// package's one movie by a pass-through export (100-200). The driver, Legacy_ConvertSession, then copies
-// the temporary package into place and removes the old folder. The old folder is removed only once the
-// joined movie holds every picture read from each segment (those of a segment cut short inside a fragment
-// too) and the new package stands complete under its name with a movie that opens; every other ending
-// leaves it as it was.
+// package's one movie by a pass-through export (100-200). Still under the window (its bar now without a
+// measure, its Abort still working) the joined movie is read back, the package is copied into place and
+// the old folder removed; the window goes when the session's window shows, or with the alert that ends a
+// failed conversion. The old folder is removed only once the joined movie holds every picture read from
+// each segment (those of a segment cut short inside a fragment too) and the new package stands complete
+// under its name with a movie that opens; every other ending leaves it as it was.
 
 #include "common/ZRNBaseClasses.h"
 #include "platform/media/asset/Asset.h"
@@ -20,6 +21,7 @@
 #include <QUrl>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -28,8 +30,32 @@ class VL_ExportJobRecord;
 class VLDocument;
 
 // Converts the legacy folder; true when the new package is in place and the folder is gone. A failure
-// shows alert 20028 and leaves the folder untouched; an abort or a folder without segments ends quietly.
-bool Legacy_ConvertSession(const QUrl& folderURL);
+// shows alert 20028 and leaves the folder untouched; an abort ends quietly. Once the package stands,
+// `openConverted` (when given) opens it and answers the window that will show it: the progress window
+// stays until that window shows, or goes away without showing.
+bool Legacy_ConvertSession(const QUrl& folderURL, const std::function<QWidget*()>& openConverted = {});
+
+// What the progress window shares with the work it hands to the importer queue: the user's abort, and
+// the moment the new package takes its name, from which on an abort comes too late (the old folder goes
+// next). Any thread.
+class LegacyConversionControl {
+ public:
+  // Asks the work to stop; false when the package has its name already.
+  bool abort();
+  bool aborted() const { return m_aborted.load(); }
+  // What the long reads and copies look at between their packets and blocks of bytes.
+  const std::atomic<bool>* abortFlag() const { return &m_aborted; }
+  // Just before the package takes its name: false when the work was aborted; no abort is taken afterwards.
+  bool commit();
+  void setInPlace() { m_inPlace.store(true); }
+  bool inPlace() const { return m_inPlace.load(); }
+
+ private:
+  std::mutex m_mutex;
+  std::atomic<bool> m_aborted{false};
+  bool m_committed = false;
+  std::atomic<bool> m_inPlace{false};
+};
 
 // The temporary package of a conversion is named by this prefix and the run's tag (Process_RunTag), so
 // that what a killed run left can be told from the work of a run still going.
@@ -41,8 +67,16 @@ void Legacy_RemoveLeftovers();
 
 // Copies a finished package folder to `target` so that the target appears whole or not at all: the copy is
 // written to disk under a hidden name beside it, its movie must open, and only then is it renamed (never
-// over an existing item). On failure nothing of the copy remains and *error says why.
-bool Legacy_CopyPackageIntoPlace(const QString& package, const QString& target, QString* error);
+// over an existing item). On failure, or when `control` is aborted before the rename, nothing of the copy
+// remains and *error says why.
+bool Legacy_CopyPackageIntoPlace(const QString& package, const QString& target, QString* error,
+                                 LegacyConversionControl* control = nullptr);
+
+// On the importer queue, once the joined movie is checked: copies the package into place beside the old
+// folder, then removes the old folder and the package. False with *error when the package could not be
+// put in place (or the work was aborted); the old folder then stays.
+bool Legacy_PutPackageInPlace(const QString& package, const QString& legacyFolder, LegacyConversionControl& control,
+                              QString* error);
 
 // The modal run's answers: the export completed, the user aborted (or there was nothing to join), or the
 // conversion failed (failureReason() says why).
@@ -81,6 +115,10 @@ class VLConvertLegacySessionWC : public ZRN_CommonInitWC<QDialog> {
   std::shared_ptr<DispatchQueue> legacyImportQueue() const { return m_legacyImportQueue; }
   // Why the run ended as failed (empty otherwise).
   QString failureReason() const { return m_failureReason; }
+  // The new package stands under its name (the old folder is gone or going).
+  bool conversionInPlace() const { return m_control->inPlace(); }
+  // Opens the converted package and answers the window that will show it (see Legacy_ConvertSession).
+  void setOpenConverted(std::function<QWidget*()> open) { m_openConverted = std::move(open); }
 
   void windowDidLoad();
   // Abort: from the button, Escape, the close box, or the importer queue when there is nothing to join.
@@ -101,11 +139,16 @@ class VLConvertLegacySessionWC : public ZRN_CommonInitWC<QDialog> {
 
   void reject() override;
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
   void U_ReadLegacyFolder(const QUrl& folderURL);
   void U_StartExport(const std::shared_ptr<VL_ExportJobRecord>& job);
   void U_ProgressCheck(const std::shared_ptr<VL_ExportJobRecord>& job);
   void U_ExportEnded(const std::shared_ptr<VL_ExportJobRecord>& job);
+  // The package stands under its name: the session opens while this window stays.
+  void U_ConversionInPlace();
   void U_EndRun(int result, const QString& reason = QString());
   // From the importer queue: ends the run as failed on the main queue.
   void U_FailFromQueue(const QString& reason);
@@ -116,6 +159,9 @@ class VLConvertLegacySessionWC : public ZRN_CommonInitWC<QDialog> {
   QPointer<QProgressBar> m_progressBar;
 
   std::atomic<bool> m_userCanceled{false};
+  std::shared_ptr<LegacyConversionControl> m_control = std::make_shared<LegacyConversionControl>();
+  std::function<QWidget*()> m_openConverted;
+  QPointer<QWidget> m_sessionWindow;
   // The run has ended (main thread): late answers of the queue, the assets and the export do nothing.
   bool m_runEnded = false;
   QString m_failureReason;

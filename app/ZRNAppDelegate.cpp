@@ -4,6 +4,7 @@
 #include "app/ZRNAppInstance.h"
 #include "app/ZRNAppMenus.h"
 #include "app/ZRNNoWindowWC.h"
+#include "common/ZRNAlerts.h"
 #include "common/ZRNAppPrefs.h"
 #include "common/ZRNAppSetup.h"
 #include "common/ZRNLogger.h"
@@ -54,6 +55,7 @@ const QString kVideo = QString::fromLatin1(kMediaTypeVideo);
 const QString kAudio = QString::fromLatin1(kMediaTypeAudio);
 constexpr int kAlertCameraAccessDenied = 20015;
 constexpr int kAlertConfirmStopRecording = 20007;
+constexpr int kAlertNoCrashLock = 20052;
 constexpr int kAlertFirstButton = -1000;
 constexpr int kAlertCancelButton = -1001;
 // How long quitting waits for a recording being stopped to be saved.
@@ -158,8 +160,16 @@ void ZRNAppDelegate::finishNormalApplicationStartup() {
   if (m_appIsQuitting) return;
   recordPhase(QStringLiteral("finishNormalApplicationStartup"));
   U_ClearCrashSemaphore(true, false);
-  U_WriteCrashSemaphore();
+  CrashLockProblem noLock;
+  const bool locked = U_WriteCrashSemaphore(&noLock);
   recordPhase(QStringLiteral("U_WriteCrashSemaphore"));
+  if (!locked) {
+    // Without a lock a crash of this run goes unnoticed at the next start: the user hears it before the
+    // session opens, so that the folder can be mended.
+    if (!Gui_TerminationRequested())
+      Alert_ShowAlertWithID(kAlertNoCrashLock, QVariant(), QVariantList{noLock.folder, noLock.reason});
+    if (m_appIsQuitting) return;
+  }
   FirstAid_CountNormalLaunch();
   recordPhase(QStringLiteral("FirstAid_CountNormalLaunch"));
   FirstAid_PruneDebugLogDays();

@@ -8,6 +8,7 @@
 #include "common/ZRNAlerts.h"
 #include "common/ZRNAppSetup.h"
 #include "common/ZRNBaseClasses.h"
+#include "common/ZRNFileFunctions.h"
 #include "common/ZRNLogger.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/Fmt.h"
@@ -20,7 +21,6 @@
 
 #include <QApplication>
 #include <QDialog>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QIcon>
@@ -35,10 +35,10 @@ const QString kStorePageURL = QStringLiteral("https://flathub.org/apps/org.velmo
 constexpr int kAlertFileNotOpened = 20046;
 constexpr int kAlertAddressNotOpened = 20047;
 
-// A resource of the application as a file the desktop can open: copied once per run into the cache.
+// A resource of the application as a file the desktop can open, copied into this run's temporary folder.
 QString resourceAsFile(const QString& resource, const QString& fileName) {
-  const QString folder = QDir::tempPath() + QStringLiteral("/velmora-") + QString::number(QCoreApplication::applicationPid());
-  QDir().mkpath(folder);
+  const QString folder = File_RunTemporaryFolder();
+  if (folder.isEmpty()) return QString();
   const QString path = folder + QLatin1Char('/') + fileName;
   QFile::remove(path);
   if (!QFile::copy(resource, path)) return QString();

@@ -57,6 +57,21 @@ bool hasExtension(const QString& path, const QString& extension) {
   return QFileInfo(ZRNRecentDocument::standardizedPath(path)).suffix() == extension;
 }
 
+// Converts an old session folder. The new package is listed first among the recent sessions (in place
+// of `replaced`) and opened while the conversion's window still shows: something of Velmora stays on
+// the screen until the session's window does.
+void convertAndOpen(ZRNAppDelegate& delegate, const QString& path, const std::shared_ptr<ZRNRecentDocument>& replaced) {
+  QPointer<QWidget> opened;
+  Legacy_ConvertSession(QUrl::fromLocalFile(path), [&]() -> QWidget* {
+    if (replaced) delegate.recentDocsArray().removeAll(replaced);
+    delegate.addZRNRecentItemForPath(withExtension(path, kVLPackageExtension));
+    delegate.U_OpenWindowForTopDoc();
+    opened = delegate.playbackWindows().isEmpty() ? nullptr : delegate.playbackWindows().last().data();
+    return opened;
+  });
+  if (opened && opened->isVisible()) delegate.bringDocWindowToFront(opened);
+}
+
 }  // namespace
 
 // Recent sessions
@@ -168,11 +183,8 @@ void ZRNAppDelegate::openZRNRecentDoc(QAction* item) {
     return;
   }
   if (hasExtension(path, kVLLegacyExtension)) {
-    if (Alert_ShowAlertWithID(kAlertConvertLegacy, entry->menuTitle()) != kAlertFirstButton) return;
-    if (!Legacy_ConvertSession(QUrl::fromLocalFile(path))) return;
-    recentDocsArray().removeAll(entry);
-    addZRNRecentItemForPath(withExtension(path, kVLPackageExtension));
-    U_OpenWindowForTopDoc();
+    if (Alert_ShowAlertWithID(kAlertConvertLegacy, entry->menuTitle()) == kAlertFirstButton)
+      convertAndOpen(*this, path, entry);
     return;
   }
   if (!shouldOpenTarget(path)) return;
@@ -208,10 +220,8 @@ void ZRNAppDelegate::U_OpenLegacyOrPackage(const QString& path) {
     return;
   }
   if (hasExtension(path, kVLLegacyExtension)) {
-    if (Alert_ShowAlertWithID(kAlertConvertLegacy, ZRNRecentDocument::displayName(path)) != kAlertFirstButton) return;
-    if (!Legacy_ConvertSession(QUrl::fromLocalFile(path))) return;
-    addZRNRecentItemForPath(withExtension(path, kVLPackageExtension));
-    U_OpenWindowForTopDoc();
+    if (Alert_ShowAlertWithID(kAlertConvertLegacy, ZRNRecentDocument::displayName(path)) == kAlertFirstButton)
+      convertAndOpen(*this, path, nullptr);
     return;
   }
   if (!shouldOpenTarget(path)) return;

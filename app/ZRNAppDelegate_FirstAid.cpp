@@ -2,6 +2,7 @@
 
 #include "app/VLConvertLegacySessionWC.h"
 #include "app/ZRNAppDelegate.h"
+#include "common/ZRNFileFunctions.h"
 #include "common/ZRNLogger.h"
 #include "firstaid/ZRNFirstAidWindowController.h"
 #include "platform/foundation/DispatchQueue.h"
@@ -10,8 +11,12 @@
 #include <QPointer>
 
 void U_CheckForPreviousCrash(ZRNAppDelegate* delegate) {
-  // Runs that ended without quitting may have left conversion work in the temporary folder.
-  Dispatch_GlobalAsync(&Legacy_RemoveLeftovers);
+  // Runs that ended without quitting may have left conversion work and their own folder in the temporary
+  // folder.
+  Dispatch_GlobalAsync([] {
+    Legacy_RemoveLeftovers();
+    File_RemoveTemporaryFoldersOfEndedRuns();
+  });
   switch (FirstAid_CheckForPreviousCrash()) {
     case FirstAidStartup::AfterCrash:
       doSpecialApplicationStartup_YES(delegate);

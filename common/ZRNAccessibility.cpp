@@ -20,6 +20,7 @@ const char* const kAnchorProperty = "ZRNAccessibleAnchor";
 const char* const kDecorativeProperty = "ZRNAccessibleDecorative";
 const char* const kPlainTextProperty = "ZRNAccessiblePlainText";
 const char* const kNoticeProperty = "ZRNAccessibleNotice";
+const char* const kNamedByProperty = "ZRNAccessibleNamedBy";
 
 QWidget* U_Linked(const QWidget* widget, const char* property) {
   return widget->property(property).value<QPointer<QWidget>>().data();
@@ -94,6 +95,9 @@ class PushButtonInterface : public QAccessibleWidget {
   explicit PushButtonInterface(QAbstractButton* button) : QAccessibleWidget(button, QAccessible::Button) {}
 
   QString text(QAccessible::Text t) const override {
+    // The label it lies over is what the screen shows of it (a blank that pads the text is not).
+    if (const auto* label = qobject_cast<QLabel*>(U_Linked(widget(), kNamedByProperty)); label && t == QAccessible::Name)
+      return label->text().trimmed();
     QString text = QAccessibleWidget::text(t);
     if (t == QAccessible::Name && text.isEmpty()) text = static_cast<QAbstractButton*>(widget())->text();
     return text;
@@ -277,6 +281,18 @@ void ZRNAccessible_SetToggleButton(QAbstractButton* button) {
   if (!button) return;
   button->setProperty(kToggleProperty, true);
   ZRNAccessible_SetRole(button, QAccessible::Button);
+}
+
+void ZRNAccessible_NameByLabel(QAbstractButton* button, QLabel* label) {
+  if (!button || !label) return;
+  button->setProperty(kNamedByProperty, QVariant::fromValue(QPointer<QWidget>(label)));
+  ZRNAccessible_SetRole(button, QAccessible::Button);
+}
+
+void ZRNAccessible_NameChanged(QWidget* widget) {
+  if (!widget || !QAccessible::isActive()) return;
+  QAccessibleEvent event(widget, QAccessible::NameChanged);
+  QAccessible::updateAccessibility(&event);
 }
 
 void ZRNAccessible_SetDecorative(QWidget* widget) {

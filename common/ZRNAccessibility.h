@@ -19,6 +19,14 @@ void ZRNAccessible_SetRole(QWidget* widget, QAccessible::Role role);
 // listener that choosing a page is ticking an option.
 void ZRNAccessible_SetToggleButton(QAbstractButton* button);
 
+// A button laid over a label that shows nothing of its own (a time that a click switches) is named by
+// the label's text as it is when a screen reader asks: its name follows every change of the text without
+// an event at each one (the label announces those). Tell a change of what the text says with
+// ZRNAccessible_NameChanged.
+void ZRNAccessible_NameByLabel(QAbstractButton* button, QLabel* label);
+// The name that the widget takes from elsewhere now says something else: a screen reader asks again.
+void ZRNAccessible_NameChanged(QWidget* widget);
+
 // A widget that only draws (a background, a frame around other controls) takes no focus and is left out
 // of the accessibility tree: its parent, which must have been given a role with ZRNAccessible_SetRole,
 // does not list it among its children.

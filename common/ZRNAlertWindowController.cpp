@@ -4,36 +4,68 @@
 #include "ui_ZRNAlertDialog.h"
 
 #include <QCheckBox>
-#include <QClipboard>
-#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLayout>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
+#include <QTextDocument>
+#include <QTextOption>
 
 #include <algorithm>
 
 namespace {
-// The place to break a line that textWithLineBreaks puts into a long run of characters.
-constexpr QChar kLineBreakOpportunity(0x200B);
 // The width an alert takes when its text wants more: about 80 characters of its explanation.
 constexpr int kReadingWidth = 600;
 // What the window keeps free of the screen's edges when it must be as wide or as tall as it allows.
 constexpr int kScreenMargin = 40;
-
-// Where a file name or an address breaks best: after its punctuation.
-bool breaksWellAfter(QChar c) {
-  switch (c.unicode()) {
-    case '_': case '-': case '.': case ',': case ';': case ':': case '@': case '+': case '=': case '~': case '&':
-    case '?':
-      return true;
-    default:
-      return false;
-  }
-}
 }  // namespace
+
+void ZRNAlertTextField::U_WrapInsideWords() const {
+  // QLabel wraps at word boundaries only: each time it lays its text out anew (for a new text, font,
+  // margin or size) it gives that wrapping to the document that holds the text. Asking it for a height
+  // makes it do so now; after that the document also breaks a word that is wider than the line.
+  if (!m_wrapStale && m_wrappedText == text()) return;
+  QLabel::heightForWidth(std::max(width(), 1));
+  if (auto* document = findChild<QTextDocument*>()) {
+    QTextOption option = document->defaultTextOption();
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    document->setDefaultTextOption(option);
+  }
+  m_wrappedText = text();
+  m_wrapStale = false;
+}
+
+QSize ZRNAlertTextField::sizeHint() const {
+  U_WrapInsideWords();
+  return QLabel::sizeHint();
+}
+
+QSize ZRNAlertTextField::minimumSizeHint() const {
+  U_WrapInsideWords();
+  return QLabel::minimumSizeHint();
+}
+
+int ZRNAlertTextField::heightForWidth(int width) const {
+  U_WrapInsideWords();
+  return QLabel::heightForWidth(width);
+}
+
+void ZRNAlertTextField::changeEvent(QEvent* event) {
+  QLabel::changeEvent(event);
+  m_wrapStale = true;
+}
+
+void ZRNAlertTextField::resizeEvent(QResizeEvent* event) {
+  QLabel::resizeEvent(event);
+  m_wrapStale = true;
+}
+
+void ZRNAlertTextField::paintEvent(QPaintEvent* event) {
+  U_WrapInsideWords();
+  QLabel::paintEvent(event);
+}
 
 ZRNAlertWindowController::ZRNAlertWindowController(const QVariantMap& errorDict, QWidget* parent)
     : ZRNBaseDialogWindowController(parent), m_errorDict(errorDict) {
@@ -41,13 +73,6 @@ ZRNAlertWindowController::ZRNAlertWindowController(const QVariantMap& errorDict,
   layout.setupUi(this);
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
   awakeFromNib();
-  // A path copied from the text must be the path itself, without the breaks that only help it wrap
-  // (Ctrl+C, the context menu and the X11 selection all end up here).
-  QClipboard* clipboard = QGuiApplication::clipboard();
-  connect(clipboard, &QClipboard::changed, this, [clipboard](QClipboard::Mode mode) {
-    const QString text = clipboard->text(mode);
-    if (text.contains(kLineBreakOpportunity)) clipboard->setText(QString(text).remove(kLineBreakOpportunity), mode);
-  });
 }
 
 ZRNAlertWindowController::~ZRNAlertWindowController() = default;
@@ -128,45 +153,14 @@ void ZRNAlertWindowController::otherAction() {
   }
 }
 
-QString ZRNAlertWindowController::textWithLineBreaks(const QString& text, const QFont& font) const {
-  const QFontMetrics metrics(font);
-  QLabel* field = mainTextfield();
-  const int narrowest = std::max(100, field ? field->minimumWidth() : 0);
-  QString result;
-  result.reserve(text.size());
-  qsizetype runStart = 0;
-  // Qt's line breaking finds its places at spaces and after slashes; a run between them only gets more
-  // when it does not fit.
-  auto endsRun = [](QChar c) { return c.isSpace() || c == QLatin1Char('/'); };
-  while (runStart < text.size()) {
-    qsizetype runEnd = runStart;
-    while (runEnd < text.size() && !endsRun(text.at(runEnd))) ++runEnd;
-    const QStringView run = QStringView(text).sliced(runStart, runEnd - runStart);
-    if (metrics.horizontalAdvance(run.toString()) <= narrowest) {
-      result += run;
-    } else {
-      // After its punctuation where it has some, and wherever a piece would grow too wide.
-      QString piece;
-      for (qsizetype i = 0; i < run.size(); ++i) {
-        const QChar c = run.at(i);
-        // Never between the two halves of one character.
-        if (!piece.isEmpty() && !c.isLowSurrogate() && metrics.horizontalAdvance(piece + c) > narrowest) {
-          result += kLineBreakOpportunity;
-          piece.clear();
-        }
-        result += c;
-        piece += c;
-        if (breaksWellAfter(c) && i + 1 < run.size()) {
-          result += kLineBreakOpportunity;
-          piece.clear();
-        }
-      }
-    }
-    if (runEnd < text.size()) result += text.at(runEnd);
-    runStart = runEnd + 1;
-  }
-  return result;
+int ZRNAlertWindowController::dismissResult() const {
+  if (!hasCancelButton()) return kDialogResultFirst;
+  if (m_errorDict.value(QString::fromLatin1(kAlertKeyCancelRemoves)).toBool()) return kAlertResultNoAnswer;
+  return kDialogResultCancel;
 }
+
+// Escape and the window's closing (QDialog sends both here).
+void ZRNAlertWindowController::reject() { done(dismissResult()); }
 
 QPushButton* ZRNAlertWindowController::U_DefaultButton() const {
   QPushButton* cancel = cancelBtn();

@@ -4,7 +4,32 @@
 #include "common/ZRNBaseDialogWindowController.h"
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QVariantMap>
+
+// The alert's text field. Alerts often name a path or a file longer than a line: such a word wraps
+// inside itself where it must, by the text layout's own wrapping, so that the text stays exactly what the
+// user reads, selects and copies.
+class ZRNAlertTextField : public QLabel {
+  Q_OBJECT
+ public:
+  using QLabel::QLabel;
+
+  QSize sizeHint() const override;
+  QSize minimumSizeHint() const override;
+  int heightForWidth(int width) const override;
+
+ protected:
+  void changeEvent(QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  void U_WrapInsideWords() const;
+
+  mutable QString m_wrappedText;
+  mutable bool m_wrapStale = true;
+};
 
 class ZRNAlertWindowController : public ZRNBaseDialogWindowController {
   Q_OBJECT
@@ -17,19 +42,18 @@ class ZRNAlertWindowController : public ZRNBaseDialogWindowController {
   QLabel* alertIcon() const { return m_alertIcon; }
   QCheckBox* dontShowAgainCheck() const { return m_dontShowAgainCheck; }
 
-  // The first button is always shown; a Cancel title shows the Cancel button (Escape presses it),
-  // an other title shows the third button.
+  // The first button is always shown; a Cancel title shows the Cancel button, an other title shows the
+  // third button.
   void setupWithOKText(const QString& okText, const QString& cancelText, const QString& otherText);
   // Plain texts: the main text, and the explanation in its own field when there is one.
   void setupWithMainText(const QString& mainText, const QString& explainText);
   // The whole message as rich text in the main field.
   void setupWithText(const QString& html);
 
-  // The text with places to break a line (zero-width spaces) inside every run of characters, between the
-  // spaces and slashes where lines break anyway, that is wider in this font than the narrowest line of the
-  // alert: a long folder name wraps instead of running out of the window. Other text is left as it is.
-  // What the user copies from an alert comes without those characters.
-  QString textWithLineBreaks(const QString& text, const QFont& font) const;
+  // What Escape, closing the window and an end from outside answer: never a button that removes
+  // something. Cancel where it keeps things as they are, no answer (kAlertResultNoAnswer) where the second
+  // button removes something, OK where it is the only button.
+  int dismissResult() const;
 
   // Before it shows, the window takes the size its text needs at its width (never wider than the screen),
   // and the keyboard starts on the default button.
@@ -38,6 +62,7 @@ class ZRNAlertWindowController : public ZRNBaseDialogWindowController {
  public slots:
   // The third button answers the entry's own code ("ErrorOtherResult"); as a sheet it answers -1002.
   void otherAction() override;
+  void reject() override;
 
  protected:
   void awakeFromNib() override;

@@ -9,7 +9,6 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QFont>
 
 #include <mutex>
 
@@ -27,6 +26,7 @@ struct AlertRow {
   bool runAsSheet;
   bool cancelIsDefault = false;  // Return answers Cancel: the first button would lose what the user made
   unsigned alertType = kAlertTypeWarning;
+  bool cancelRemoves = false;  // the second button removes something: Escape and closing do not answer it
 };
 
 constexpr int kOther = 9001;
@@ -91,9 +91,9 @@ const AlertRow kRows[] = {
      "Are you sure you want to close the window? Closing the window now will abort all pending exports.", false,
      false, ZRN_TITLE("Close"), ZRN_TITLE("Don't Close"), 0, false},
     {20024, "Velmora can't show \"%@\" in its folder.", "The file has moved since you exported it.", true, true,
-     ZRN_TITLE("OK"), ZRN_TITLE("Remove Job"), 0, false},
+     ZRN_TITLE("OK"), ZRN_TITLE("Remove Job"), 0, false, false, kAlertTypeWarning, true},
     {20025, "Velmora can't show \"%@\" in its folder.", "The folder has moved since you exported it.", true,
-     true, ZRN_TITLE("OK"), ZRN_TITLE("Remove Job"), 0, false},
+     true, ZRN_TITLE("OK"), ZRN_TITLE("Remove Job"), 0, false, false, kAlertTypeWarning, true},
     {20027, "File \"%@\" needs to be converted to the new Velmora format.",
      "The new version will replace the old file permanently.", true, false, ZRN_TITLE("Convert"),
      ZRN_TITLE("Cancel"), 0, false},
@@ -159,7 +159,14 @@ const AlertRow kRows[] = {
      "%@\nVelmora goes on with the settings it has; changes you make now will not be kept.", false, true,
      ZRN_TITLE("OK"), nullptr, 0, false},
     // An export job that made no file (it failed or was cancelled): the file it was to make (the argument) and why.
-    {20051, "\"%@\" was not exported.", "Reason: %@", true, true, ZRN_TITLE("OK"), ZRN_TITLE("Remove Job"), 0, false},
+    {20051, "\"%@\" was not exported.", "Reason: %@", true, true, ZRN_TITLE("OK"), ZRN_TITLE("Remove Job"), 0, false,
+     false, kAlertTypeWarning, true},
+    // Told once in a run, at the start that could not write its crash lock; the arguments are the lock folder
+    // and why it cannot be used.
+    {20052, "Velmora will not notice if it crashes.",
+     "The crash lock cannot be kept in \"%@\": %@\nUntil this is mended, a crash or a forced quit goes unnoticed at "
+     "the next start, and First Aid is not offered.",
+     false, true, ZRN_TITLE("OK"), nullptr, 0, false},
 };
 
 #undef ZRN_TITLE
@@ -178,6 +185,7 @@ QVariantMap entryFromRow(const AlertRow& row) {
   if (row.otherResult) entry.insert(key(kAlertKeyOtherResult), row.otherResult);
   if (row.runAsSheet) entry.insert(key(kAlertKeyRunAsSheet), true);
   if (row.cancelIsDefault) entry.insert(key(kAlertKeyCancelIsDefault), true);
+  if (row.cancelRemoves) entry.insert(key(kAlertKeyCancelRemoves), true);
   if (row.alertType != kAlertTypeWarning) entry.insert(key(kAlertKeyAlertType), row.alertType);
   if (row.alertID == 20013) {
     entry.insert(key(kAlertKeyHasNoShowAgain), true);
@@ -256,13 +264,7 @@ std::unique_ptr<ZRNAlertWindowController> Alert_MakeAlertController(const QVaria
   }
 
   auto controller = std::make_unique<ZRNAlertWindowController>(entry);
-  // A long path must wrap like the words around it rather than run out of the window.
-  QFont mainFont, explainFont;
-  mainFont.setBold(true);
-  mainFont.setPointSizeF(Gui_StandardFontSize());
-  explainFont.setPointSizeF(Gui_SmallFontSize());
-  controller->setupWithText(Gui_DialogMessageHTML(controller->textWithLineBreaks(mainText, mainFont),
-                                                  controller->textWithLineBreaks(explainText, explainFont)));
+  controller->setupWithText(Gui_DialogMessageHTML(mainText, explainText));
   controller->setupWithOKText(okTitle, cancelTitle, otherTitle);
   if (!windowTitle.isEmpty()) controller->setWindowTitle(windowTitle);
   return controller;
@@ -320,6 +322,8 @@ int Alert_RunAlertModal(ZRNBaseDialogWindowController* controller) {
   if (!controller) return kDialogResultCancel;
   const int result = Gui_RunApplicationModal(controller);
   controller->close();
+  // An alert ended from outside (termination) answers as Escape does: never with a button that removes.
+  if (auto* alert = qobject_cast<ZRNAlertWindowController*>(controller); alert && result == 0) return alert->dismissResult();
   return normalizedResult(result);
 }
 

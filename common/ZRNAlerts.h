@@ -1,7 +1,10 @@
 #pragma once
 // The numbered alerts: one catalogue of entries (texts, button titles, flags) built once, and the
 // functions that show an entry and answer which button ended it. Answers: -1000 the first button,
-// -1001 Cancel (or Escape), the entry's "ErrorOtherResult" for a third button.
+// -1001 Cancel, the entry's "ErrorOtherResult" for a third button. Escape, closing the window and an
+// alert ended from outside choose nothing that removes or changes anything: they answer Cancel where
+// Cancel keeps things as they are, OK where OK is the only button, and kAlertResultNoAnswer where the
+// second button removes something ("ErrorCancelRemoves").
 //
 // Texts are shown as stored; only the button titles are translated (context "ZRNErrors").
 
@@ -38,6 +41,9 @@ inline constexpr const char* kAlertKeyRunAsSheet = "ErrorRunAsSheet";
 // The Cancel button is the default one (Return answers Cancel, as Escape does): for questions whose first
 // button throws away what the user made.
 inline constexpr const char* kAlertKeyCancelIsDefault = "ErrorCancelIsDefault";
+// The second button removes something ("Remove Job"): only that button may answer it, never Escape or the
+// window's closing.
+inline constexpr const char* kAlertKeyCancelRemoves = "ErrorCancelRemoves";
 
 // Values of "ErrorAlertType": the icon the alert shows. A warning unless the entry says otherwise.
 inline constexpr unsigned kAlertTypeWarning = 0;
@@ -45,6 +51,9 @@ inline constexpr unsigned kAlertTypeInformational = 1;
 
 // The answer for an alert ID that the catalogue does not hold: logged, nothing shown.
 inline constexpr int kAlertResultUnknownID = -1001;
+// The answer of an alert whose second button removes something when it was ended without a button:
+// neither button's answer, so the caller keeps things as they are.
+inline constexpr int kAlertResultNoAnswer = -1010;
 
 // Builds the catalogue once; later calls do nothing.
 void Alert_BuildAlertTable();

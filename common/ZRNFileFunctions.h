@@ -55,6 +55,16 @@ QUrl File_TempFileURL(const QString& baseName, const QString& extension, bool is
 // name, flagged as a package with a hidden extension. An empty QUrl when it cannot be made.
 QUrl File_MakeSessionPackage(const QUrl& fileURL, const QString& extension);
 
+// This run's own folder in the temporary folder, "velmora-<pid>" (made on first use, readable by this user
+// only), for files handed to other programs. A note in it names the run (Process_RunTag), so that a later
+// start can tell it from the folder of a run that still goes on. Empty when it cannot be made, or when
+// what stands at that name is not a folder of this user's own (a link is never used).
+QString File_RunTemporaryFolder();
+// Removes the "velmora-<pid>" folders in the temporary folder that runs which have ended left (a killed
+// run never removes its own). Only real folders of this user whose run is known to have ended go: the run
+// its note names has ended, or, without a note, no process has that id. Links are never followed.
+void File_RemoveTemporaryFoldersOfEndedRuns();
+
 // A picture file of at most maxBytes (a regular file only, read through the opened file itself, turned
 // as its orientation says), in premultiplied ARGB; a null image when it is none of that.
 QImage File_ReadPicture(const QString& path, qint64 maxBytes);

@@ -2,6 +2,7 @@
 
 #include "platform/foundation/Fmt.h"
 #include "platform/foundation/SafeFile.h"
+#include "platform/foundation/StringUTF8.h"
 
 #include <QUuid>
 
@@ -166,7 +167,7 @@ QVariant JSON_JSONValueToCF(const json_t* value) {
       json_t* object = const_cast<json_t*>(value);
       json_object_foreach(object, key, member) {
         const QVariant converted = JSON_JSONValueToCF(member);
-        if (converted.isValid()) map.insert(QString::fromUtf8(key), converted);
+        if (converted.isValid()) map.insert(String_FromUTF8(key), converted);
       }
       return map;
     }
@@ -181,7 +182,8 @@ QVariant JSON_JSONValueToCF(const json_t* value) {
       return list;
     }
     case JSON_STRING: {
-      const QString text = QString::fromUtf8(json_string_value(value), static_cast<qsizetype>(json_string_length(value)));
+      const QString text =
+          String_FromUTF8(QByteArrayView(json_string_value(value), static_cast<qsizetype>(json_string_length(value))));
       const QDateTime date = JSON_SharedDateFormatter().dateFromString(text);
       if (date.isValid()) return date;
       return text;

@@ -10,7 +10,8 @@
 //
 // Reading: objects become QVariantMap, arrays QVariantList, integers qint64, reals double, true/false
 // bool, null QVariant::fromValue(nullptr); a string becomes a QDateTime when it has the shared date
-// format, else a QString.
+// format, else a QString. Keys and strings keep every character as stored, a leading U+FEFF included,
+// so that reading, writing and reading again gives the same tree.
 
 #include <QByteArray>
 #include <QDateTime>

@@ -2,6 +2,7 @@
 
 #include "common/ZRNLogger.h"
 #include "firstaid/FirstAidLaunch.h"
+#include "platform/foundation/Fmt.h"
 #include "platform/foundation/StandardLocations.h"
 #include "platform/foundation/SysErrno.h"
 #include "platform/system/ProcessIdentity.h"
@@ -50,6 +51,22 @@ QString applicationSupport(bool create) {
 
 QString ownPath() { return Process_OwnExecutable().path; }
 
+// Why no folder of our own can stand at `path`, as the rest of a sentence about it; mkdirErrno is the
+// failure of making it.
+QString whyNoFolder(const QString& path, int mkdirErrno) {
+  struct stat st = {};
+  if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+    return Fmt(QStringLiteral("cannot be made: %@."), Sys_ErrnoText(mkdirErrno));
+  if (S_ISLNK(st.st_mode)) {
+    const QString target = QFile::symLinkTarget(path);
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+      return Fmt(QStringLiteral("is a link to \"%@\", which does not exist."), target);
+    return Fmt(QStringLiteral("is a link to \"%@\", not a folder of its own."), target);
+  }
+  if (!S_ISDIR(st.st_mode)) return QStringLiteral("is a file, not a folder.");
+  return Fmt(QStringLiteral("cannot be used: %@."), Sys_ErrnoText(mkdirErrno));
+}
+
 void removeFolderIfEmpty(const QString& folder) {
   if (allEntries(folder).isEmpty()) QDir().rmdir(folder);
 }
@@ -79,16 +96,21 @@ QUrl U_UniqueLockFileURLInside(const QUrl& folderURL, const QString& baseName) {
   return QUrl::fromLocalFile(folder + QLatin1Char('/') + name);
 }
 
-void U_WriteCrashSemaphore() {
-  if (applicationSupport(true).isEmpty()) {
-    ZRNLogger_Log(QStringLiteral("ERR: no crash lock: the application-support folder %@ cannot be made"),
-                  StandardLocations::applicationSupportPath());
-    return;
-  }
+bool U_WriteCrashSemaphore(CrashLockProblem* problem) {
   const QString folder = CrashLock_FolderPath();
+  auto fail = [&](const QString& reason) {
+    ZRNLogger_Log(QStringLiteral("ERR: no crash lock in %@: %@"), folder, reason);
+    if (problem) *problem = {folder, reason};
+    return false;
+  };
+  const QString support = StandardLocations::applicationSupportPath();
+  if (applicationSupport(true).isEmpty()) {
+    const int mkdirErrno = errno;
+    return fail(Fmt(QStringLiteral("\"%@\" %@"), support, whyNoFolder(support, mkdirErrno)));
+  }
   if (!QDir().mkpath(folder) || !isRealFolder(folder)) {
-    ZRNLogger_Log(QStringLiteral("ERR: no crash lock: the folder %@ cannot be made"), folder);
-    return;
+    const int mkdirErrno = errno;
+    return fail(QStringLiteral("it ") + whyNoFolder(folder, mkdirErrno));
   }
   const QByteArray reference = Process_ExecutableReference(Process_OwnExecutable());
   // Exclusive creation: a name taken between the choice and the open (another copy starting in the same
@@ -97,17 +119,10 @@ void U_WriteCrashSemaphore() {
     const QUrl url = U_UniqueLockFileURLInside(QUrl::fromLocalFile(folder), kCrashLock_BaseName);
     setCrashLockFileURL(url);
     const QByteArray path = QFile::encodeName(standardized(url.toLocalFile()));
-    if (path.size() + 1 > kMaxLockPathBytes) {
-      ZRNLogger_Log(QStringLiteral("ERR: no crash lock: the path %@ is too long"), url.toLocalFile());
-      return;
-    }
+    if (path.size() + 1 > kMaxLockPathBytes) return fail(QStringLiteral("the path of a lock file in it is too long."));
     const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0 && errno == EEXIST) continue;
-    if (fd < 0) {
-      ZRNLogger_Log(QStringLiteral("ERR: crash lock %@ cannot be written: %@"), url.toLocalFile(),
-                    Sys_ErrnoText(errno));
-      return;
-    }
+    if (fd < 0) return fail(Fmt(QStringLiteral("a lock file cannot be made in it: %@."), Sys_ErrnoText(errno)));
     bool written = true;
     qsizetype offset = 0;
     while (offset < reference.size()) {
@@ -122,13 +137,14 @@ void U_WriteCrashSemaphore() {
     if (written && ::fsync(fd) != 0) written = false;
     const int writeErrno = errno;
     if (::close(fd) != 0) written = false;
+    // A lock that is there, even incomplete or empty, still shows a crash at the next start.
     if (!written)
       ZRNLogger_Log(QStringLiteral("ERR: crash lock %@ not fully written: %@"), url.toLocalFile(),
                     Sys_ErrnoText(writeErrno));
     if (reference.isEmpty()) ZRNLogger_Log(QStringLiteral("ATT: crash lock %@ left empty: the executable cannot be told"), url.toLocalFile());
-    return;
+    return true;
   }
-  ZRNLogger_Log(QStringLiteral("ERR: no crash lock: no free name in %@"), folder);
+  return fail(QStringLiteral("no free name for a lock file is left in it."));
 }
 
 int readContentsOfFile(const QString& lockPath, QString* path) {

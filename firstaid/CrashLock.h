@@ -25,9 +25,16 @@ inline constexpr int kCrashLock_StatusShortRead = -19;
 // "<that>.1", "<that>.2", ... (always formed from the first name).
 QUrl U_UniqueLockFileURLInside(const QUrl& folderURL, const QString& baseName);
 
-// Writes this run's lock and remembers it in crashLockFileURL(). A lock that cannot be written is
-// logged and the start goes on without one.
-void U_WriteCrashSemaphore();
+// Why a run has no lock: the lock folder, and the reason as a sentence.
+struct CrashLockProblem {
+  QString folder;
+  QString reason;
+};
+
+// Writes this run's lock and remembers it in crashLockFileURL(). When no lock can be made (the lock folder
+// or the application-support folder is a file or a link, or cannot be made, or the lock file cannot be
+// created) the start goes on without one: false, logged, and *problem says where and why.
+bool U_WriteCrashSemaphore(CrashLockProblem* problem = nullptr);
 // This run's lock file; empty until one is written.
 QUrl crashLockFileURL();
 void setCrashLockFileURL(const QUrl& url);

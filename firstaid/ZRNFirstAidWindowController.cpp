@@ -69,8 +69,12 @@ void ZRNFirstAidWindowController::windowDidLoad() {
     QFont font = m_resetExplain->font();
     font.setPointSizeF(Gui_SmallFontSize());
     m_resetExplain->setFont(font);
+    // Each choice is read by its whole text; the explanation beside the reset is its description.
+    if (m_resetSettingsBtn) m_resetSettingsBtn->setAccessibleDescription(m_resetExplain->text());
   }
   if (m_userText) {
+    // The question shown in the empty field is its name, also once the user has written there.
+    m_userText->setAccessibleName(m_userText->placeholderText());
     QFont font = m_userText->font();
     font.setFamilies({QStringLiteral("Lucida Grande"), font.family()});
     font.setPointSize(12);

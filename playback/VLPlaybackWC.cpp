@@ -197,9 +197,11 @@ void VLPlaybackWC::U_BuildTitleAccessory() {
   paneButton->setObjectName(QStringLiteral("showHideJobsButton"));
   paneButton->setCheckable(true);
   paneButton->setText(QStringLiteral("Exports"));
-  paneButton->setAccessibleName(QStringLiteral("Show or Hide Export History"));
+  paneButton->setAccessibleDescription(QStringLiteral("Show or Hide Export History"));
+  paneButton->setToolTip(paneButton->accessibleDescription());
   paneButton->setFocusPolicy(Qt::TabFocus);
-  // Its checked state means "hidden": read as a push button, its name says what it does.
+  // Its checked state means "hidden": read as a push button, named by its text; what it does is said by
+  // its description.
   ZRNAccessible_SetRole(paneButton, QAccessible::Button);
   connect(paneButton, &QToolButton::clicked, this, [this] { showHideJobsPanel(); });
   accessoryLayout->addWidget(paneButton);

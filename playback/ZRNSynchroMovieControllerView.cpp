@@ -1,7 +1,6 @@
 #include "playback/ZRNSynchroMovieControllerView.h"
 
 #include "common/ZRNAccessibility.h"
-
 #include "common/ZRNAppPrefs.h"
 #include "common/ZRNTimeFormatting.h"
 #include "composition/ZRNAVCaptureProject.h"
@@ -28,7 +27,6 @@ void U_SetShownTime(QLabel* label, const QString& text) {
   label->setText(text);
   ZRNAccessible_ValueTextChanged(label);
 }
-
 
 constexpr int kSoundSliderSteps = 1000;
 
@@ -173,8 +171,10 @@ void ZRNSynchroMovieControllerView::U_SetUpTimeLeftControls(const Ui::ZRNTranspo
   }
   U_SetTimeFont(m_timeLeftText);
   ZRNAccessible_ExposeTextAsValue(m_timeLeftText);
-  m_timeLeftText->setToolTip(m_showTimeLeft ? tr("Time left") : tr("Duration"));
-  U_NameTimeLeftToggle();
+  U_SetTimeLeftToolTip(m_showTimeLeft ? tr("Time left") : tr("Duration"));
+  // Read as the time it lies over; what a click does is its description.
+  ZRNAccessible_NameByLabel(m_timeLeftToggleBtn, m_timeLeftText);
+  U_DescribeTimeLeftToggle();
   connect(m_timeLeftToggleBtn, &QPushButton::clicked, this, [this] { toggleDurationString(); });
 }
 
@@ -309,16 +309,22 @@ void ZRNSynchroMovieControllerView::U_UpdateTimeStringsForTime(const MediaTime& 
   }
 }
 
-void ZRNSynchroMovieControllerView::U_NameTimeLeftToggle() {
+void ZRNSynchroMovieControllerView::U_DescribeTimeLeftToggle() {
   if (!m_timeLeftToggleBtn) return;
-  m_timeLeftToggleBtn->setAccessibleName(m_showTimeLeft ? tr("Show Duration") : tr("Show Time Left"));
+  m_timeLeftToggleBtn->setAccessibleDescription(m_showTimeLeft ? tr("Show Duration") : tr("Show Time Left"));
   m_timeLeftText->setAccessibleName(m_showTimeLeft ? tr("Time left") : tr("Duration"));
+}
+
+// The button over the time takes the mouse: it shows the time's tool tip, which the label could not.
+void ZRNSynchroMovieControllerView::U_SetTimeLeftToolTip(const QString& tip) {
+  m_timeLeftText->setToolTip(tip);
+  m_timeLeftToggleBtn->setToolTip(tip);
 }
 
 void ZRNSynchroMovieControllerView::toggleDurationString() {
   m_showTimeLeft = !m_showTimeLeft;
   if (!m_showTimeOnTheRight) return;
-  U_NameTimeLeftToggle();
+  U_DescribeTimeLeftToggle();
   QPointer<ZRNSynchroMovieControllerView> self(this);
   Dispatch_MainAsync([self] {
     if (!self) return;
@@ -332,11 +338,12 @@ void ZRNSynchroMovieControllerView::toggleDurationString() {
         if (match) t = MediaTimeSubtract(t, self->m_matchStartTime);
         U_SetShownTime(self->m_timeLeftText, stringWithCMTimeLeft(t, max));
       }
-      self->m_timeLeftText->setToolTip(tr("Time left"));
+      self->U_SetTimeLeftToolTip(tr("Time left"));
     } else {
       U_SetShownTime(self->m_timeLeftText, stringWithCMTime(max));
-      self->m_timeLeftText->setToolTip(tr("Duration"));
+      self->U_SetTimeLeftToolTip(tr("Duration"));
     }
+    ZRNAccessible_NameChanged(self->m_timeLeftToggleBtn);
   });
 }
 

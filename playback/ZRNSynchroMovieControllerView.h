@@ -118,7 +118,9 @@ class ZRNSynchroMovieControllerView : public QWidget {
   void U_AddTimeObserver(const std::shared_ptr<Player>& player);
   // The play button follows the main player's rate.
   void U_FollowMainPlayerRate(const std::shared_ptr<Player>& player);
-  void U_NameTimeLeftToggle();
+  // What the time on the right is (its label's name) and what a click on it does (its button's description).
+  void U_DescribeTimeLeftToggle();
+  void U_SetTimeLeftToolTip(const QString& tip);
   static bool U_ShowMatchTimes();
 
   QFrame* m_paletteBox = nullptr;

@@ -33,14 +33,14 @@ void UpdatesPrefsTabController::loadView() {
   auto* form = new QFormLayout;
   m_checkWhenButton = new QComboBox(this);
   m_checkWhenButton->setObjectName(QStringLiteral("checkWhenButton"));
-  m_checkWhenButton->setAccessibleName(Tr("Check for updates"));
   m_checkWhenButton->addItems({Tr("Daily"), Tr("Weekly"), Tr("Every 8¾ days")});
   connect(m_checkWhenButton, &QComboBox::activated, this, [this](int index) { setUpdateEveryTag(index + 1); });
+  // The caption is the menu's buddy: a screen reader reads the choice shown, labelled by the caption.
   form->addRow(Tr("Check for updates:"), m_checkWhenButton);
   column->addLayout(form);
   m_lastCheckText = new QLabel(this);
   m_lastCheckText->setObjectName(QStringLiteral("lastCheckText"));
-  m_lastCheckText->setAccessibleName(Tr("Last check"));
+  // Read as it shows, the date of the last check (or "never") included: it has no name of its own.
   column->addWidget(m_lastCheckText);
   m_doCheckBox = new QPushButton(Tr("Check Now"), this);
   m_doCheckBox->setObjectName(QStringLiteral("doCheckBox"));

@@ -43,6 +43,7 @@ VLExportPrefsTabVC::VLExportPrefsTabVC(QWidget* parent) : ZRNBasePrefsTabVC(pare
   m_secsBefore = makeField("secsBefore", Tr("Seconds before the moment"));
   m_secsDuration = makeField("secsDuration", Tr("Seconds after the moment"));
   m_kbpsField = makeField("kbpsField", Tr("Recording bit rate in kbit/s"));
+  // Each caption is its field's buddy: a screen reader names the field by it (AT-SPI's labelled-by).
   form->addRow(Tr("Moment clips start this many seconds before:"), m_secsBefore);
   form->addRow(Tr("and last this many seconds after:"), m_secsDuration);
   form->addRow(Tr("Recording bit rate (kbit/s):"), m_kbpsField);
@@ -50,10 +51,11 @@ VLExportPrefsTabVC::VLExportPrefsTabVC(QWidget* parent) : ZRNBasePrefsTabVC(pare
   awakeFromNib();
 }
 
-QLineEdit* VLExportPrefsTabVC::makeField(const char* name, const QString& accessibleName) {
+QLineEdit* VLExportPrefsTabVC::makeField(const char* name, const QString& description) {
   auto* field = new QLineEdit(this);
   field->setObjectName(QString::fromLatin1(name));
-  field->setAccessibleName(accessibleName);
+  // The second caption ("and last ...") reads as the end of the first: the description says it alone.
+  field->setAccessibleDescription(description);
   field->setMaximumWidth(120);
   connect(field, &QLineEdit::textEdited, this, [this, field] {
     if (m_editing != field) controlTextDidBeginEditing(field);

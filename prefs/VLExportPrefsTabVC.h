@@ -28,7 +28,8 @@ class VLExportPrefsTabVC : public ZRNBasePrefsTabVC {
   void controlTextDidEndEditing(QLineEdit* field);
 
  private:
-  QLineEdit* makeField(const char* name, const QString& accessibleName);
+  // A field named by the caption beside it, and described by what it holds.
+  QLineEdit* makeField(const char* name, const QString& description);
 
   QLineEdit* m_secsBefore = nullptr;
   QLineEdit* m_secsDuration = nullptr;

@@ -1,6 +1,7 @@
 #include "platform/foundation/PropertyList.h"
 
 #include "platform/foundation/SafeFile.h"
+#include "platform/foundation/StringUTF8.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -93,7 +94,7 @@ QVariant fromPlist(plist_t node, int depth = 0) {
           free(key);
           break;
         }
-        map.insert(QString::fromUtf8(key), fromPlist(item, depth + 1));
+        map.insert(String_FromUTF8(key), fromPlist(item, depth + 1));
         free(key);
       }
       free(it);
@@ -123,7 +124,7 @@ QVariant fromPlist(plist_t node, int depth = 0) {
     case PLIST_STRING: {
       char* s = nullptr;
       plist_get_string_val(node, &s);
-      QString text = QString::fromUtf8(s ? s : "");
+      QString text = String_FromUTF8(s ? s : "");
       free(s);
       return text;
     }

@@ -129,13 +129,14 @@ int SafeFile_MoveNoReplace(const QString& from, const QString& to) {
 
 namespace {
 // Copies what in holds to out and syncs it; 0 or the errno of the failure.
-int U_CopyContents(int in, int out) {
+int U_CopyContents(int in, int out, const std::atomic<bool>* stop) {
   struct stat source {};
   if (::fstat(in, &source) != 0) return errno;
   if (!S_ISREG(source.st_mode)) return EINVAL;
   QByteArray buffer(1 << 20, Qt::Uninitialized);
   off_t copied = 0;
   for (;;) {
+    if (stop && stop->load()) return ECANCELED;
     const ssize_t got = ::read(in, buffer.data(), size_t(buffer.size()));
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return errno;
@@ -149,7 +150,7 @@ int U_CopyContents(int in, int out) {
 }
 }  // namespace
 
-int SafeFile_CopyNew(const QString& from, const QString& to, mode_t mode) {
+int SafeFile_CopyNew(const QString& from, const QString& to, mode_t mode, const std::atomic<bool>* stop) {
   const QByteArray target = QFile::encodeName(to);
   const int in = ::open(QFile::encodeName(from).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (in < 0) return errno;
@@ -159,7 +160,7 @@ int SafeFile_CopyNew(const QString& from, const QString& to, mode_t mode) {
     ::close(in);
     return error;
   }
-  int error = U_CopyContents(in, out);
+  int error = U_CopyContents(in, out, stop);
   if (::close(out) != 0 && error == 0) error = errno;
   ::close(in);
   if (error != 0) ::unlink(target.constData());

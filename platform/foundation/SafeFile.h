@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
 #include <sys/types.h>
 
 class QFile;
@@ -35,8 +36,9 @@ int SafeFile_MoveNoReplace(const QString& from, const QString& to);
 
 // Copies the regular file from into a new file at to (never replacing what stands there, never following a
 // link at either end): every write checked, synced, and the size written compared with the source's. 0 on
-// success; otherwise the errno of the failure, and nothing is left at to.
-int SafeFile_CopyNew(const QString& from, const QString& to, mode_t mode = 0666);
+// success; otherwise the errno of the failure, and nothing is left at to. When `stop` is set (from any
+// thread) the copy ends at its next block of bytes with ECANCELED.
+int SafeFile_CopyNew(const QString& from, const QString& to, mode_t mode = 0666, const std::atomic<bool>* stop = nullptr);
 
 // Flushes a file or a folder (a folder: the names in it) to the disk, never through a link. 0 or the errno.
 int SafeFile_SyncPath(const QString& path);

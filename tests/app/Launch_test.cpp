@@ -1,6 +1,8 @@
 #include "app/ZRNAppDelegate.h"
 
 #include "common/ZRNAppPrefs.h"
+#include "common/ZRNFileFunctions.h"
+#include "firstaid/CrashLock.h"
 #include "capture/VLLiveWC.h"
 #include "capture/ZRNCaptureDevices.h"
 #include "platform/media/capture/VirtualDevices.h"
@@ -15,12 +17,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QPushButton>
+#include <QThreadPool>
 #include <QTimer>
 #include <QWidget>
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <optional>
 #include <sys/stat.h>
 #include <thread>
@@ -29,6 +34,25 @@ namespace {
 class LaunchTest : public LaunchedAppTest {
  protected:
   UserDefaults& defaults() { return UserDefaults::standard(); }
+};
+
+// While it lives, answers every alert with OK and keeps its text (the startup note is no alert).
+class AlertAnswerer {
+ public:
+  AlertAnswerer() {
+    QObject::connect(&m_timer, &QTimer::timeout, [this] {
+      QWidget* modal = QApplication::activeModalWidget();
+      auto* ok = modal && modal->isVisible() ? modal->findChild<QPushButton*>(QStringLiteral("okBtn")) : nullptr;
+      if (!ok) return;
+      if (modal->objectName() != QLatin1String("ZRNStartupNoteWC")) told << Test_LabelsText(modal);
+      ok->click();
+    });
+    m_timer.start(5);
+  }
+  QStringList told;
+
+ private:
+  QTimer m_timer;
 };
 }  // namespace
 
@@ -184,16 +208,7 @@ TEST_F(LaunchTest, APreferencesFileThatCannotBeReadIsToldOnceAtThatStart) {
       ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write("<plist><dict><key>broken") > 0);
     }
     Prefs_RegisterDefaultPrefs();  // the first use of the defaults reads the file, as the launch does
-    QStringList told;
-    QTimer answerer;
-    QObject::connect(&answerer, &QTimer::timeout, [&told] {
-      QWidget* modal = QApplication::activeModalWidget();
-      auto* ok = modal && modal->isVisible() ? modal->findChild<QPushButton*>(QStringLiteral("okBtn")) : nullptr;
-      if (!ok) return;
-      if (modal->objectName() != QLatin1String("ZRNStartupNoteWC")) told << Test_LabelsText(modal);
-      ok->click();
-    });
-    answerer.start(5);
+    auto answerer = std::make_unique<AlertAnswerer>();
     for (int start = 0; start < 2; ++start) {
       launch();
       ASSERT_TRUE(waitFor(QStringLiteral("U_StartLiveWindow"), 20000));
@@ -201,7 +216,8 @@ TEST_F(LaunchTest, APreferencesFileThatCannotBeReadIsToldOnceAtThatStart) {
       delete VLLiveWC_Current();
       delegate.reset();
     }
-    answerer.stop();
+    const QStringList told = answerer->told;
+    answerer.reset();
     ASSERT_EQ(told.size(), 1) << "told at the start that found it, not at the next";
     EXPECT_TRUE(told.first().contains(QString::fromUtf8(c.mainText))) << told.first().toStdString();
     EXPECT_TRUE(told.first().contains(QString::fromUtf8(c.explains))) << told.first().toStdString();
@@ -216,4 +232,77 @@ TEST_F(LaunchTest, APreferencesFileThatCannotBeReadIsToldOnceAtThatStart) {
       QFile::remove(QFileInfo(prefsFile).absolutePath() + QLatin1Char('/') + aside.first());
     }
   }
+}
+
+// A lock folder that could not be used left the run without crash detection, and only the log said so.
+TEST_F(LaunchTest, ALockFolderThatCannotBeUsedIsToldOnceAndTheStartGoesOn) {
+  const QString support = StandardLocations::applicationSupportPath();
+  const QString folder = CrashLock_FolderPath();
+  const QString elsewhere = Test_MakeTempDir(QStringLiteral("elsewhere"));
+  const struct {
+    const char* name;
+    QString blocked;  // the item in the way: a file, or a link to `linkTo`
+    QString linkTo;
+    QString reason;
+  } cases[] = {
+      {"a file named CrashLocks", folder, {}, QStringLiteral("it is a file, not a folder.")},
+      {"a dangling link", folder, support + QStringLiteral("/gone"),
+       QStringLiteral("it is a link to \"%1/gone\", which does not exist.").arg(support)},
+      {"a link out of the folder", folder, elsewhere, QStringLiteral("it is a link to \"%1\", not a folder of its own.").arg(elsewhere)},
+      {"the application-support folder is a file", support, {}, QStringLiteral("\"%1\" is a file, not a folder.").arg(support)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    QDir(support).removeRecursively();
+    QDir().mkpath(QFileInfo(c.blocked).path());
+    ASSERT_TRUE(c.linkTo.isEmpty() ? QFile(c.blocked).open(QIODevice::WriteOnly) : QFile::link(c.linkTo, c.blocked));
+    setCrashLockFileURL(QUrl());
+    AlertAnswerer answerer;
+    launch();
+    ASSERT_TRUE(waitFor(QStringLiteral("U_StartLiveWindow"), 20000)) << "the start goes on";
+    ASSERT_EQ(answerer.told.size(), 1);
+    EXPECT_TRUE(answerer.told.first().startsWith(QStringLiteral("Velmora will not notice if it crashes.")));
+    EXPECT_TRUE(answerer.told.first().contains(QStringLiteral("\"%1\": %2").arg(folder, c.reason))) << answerer.told.first().toStdString();
+    EXPECT_TRUE(crashLockFileURL().isEmpty());
+    EXPECT_TRUE(Test_LoggedText().contains(QStringLiteral("ERR: no crash lock in ") + folder));
+    TearDown();
+    QFile::remove(c.blocked);
+  }
+  EXPECT_TRUE(QDir(elsewhere).isEmpty()) << "nothing written through the link";
+}
+
+// Run only as the child of the test below: makes this run's temporary folder, then waits to be killed.
+TEST(TemporaryFolderChild, DISABLED_MakeItAndWait) {
+  if (!qEnvironmentVariableIsSet("VELMORA_PARENT_TMPDIR")) GTEST_SKIP();
+  qputenv("TMPDIR", qgetenv("VELMORA_PARENT_TMPDIR"));
+  QFile page(File_RunTemporaryFolder() + QStringLiteral("/Acknowledgments.html"));
+  ASSERT_TRUE(page.open(QIODevice::WriteOnly) && page.write("<html/>") > 0);
+  page.close();
+  QFile input;
+  ASSERT_TRUE(input.open(stdin, QIODevice::ReadOnly));
+  input.readAll();
+}
+
+// A killed run never removed its temporary folder: a later start removes it, and keeps this run's.
+TEST_F(LaunchTest, TheStartRemovesTheTemporaryFolderOfAKilledRun) {
+  QProcess killed;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("VELMORA_PARENT_TMPDIR"), StandardLocations::tempPath());
+  killed.setProcessEnvironment(env);
+  killed.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--gtest_filter=TemporaryFolderChild.DISABLED_MakeItAndWait"),
+                                                         QStringLiteral("--gtest_also_run_disabled_tests")});
+  ASSERT_TRUE(killed.waitForStarted(10000));
+  const QString folder = StandardLocations::tempPath() + QStringLiteral("/velmora-%1").arg(killed.processId());
+  ASSERT_TRUE(Test_WaitUntil([&] { return QFileInfo::exists(folder + QStringLiteral("/Acknowledgments.html")); }, 20000));
+  ASSERT_EQ(::kill(static_cast<pid_t>(killed.processId()), SIGKILL), 0);
+  ASSERT_TRUE(killed.waitForFinished(10000));
+  ASSERT_TRUE(QFileInfo(folder).isDir()) << "a killed run cannot take its folder away";
+  const QString own = File_RunTemporaryFolder();
+
+  launch();
+  EXPECT_TRUE(Test_WaitUntil([&] { return !QFileInfo::exists(folder); }, 20000));
+  EXPECT_TRUE(QThreadPool::globalInstance()->waitForDone(20000));
+  EXPECT_TRUE(QFileInfo(own).isDir()) << "a run going on keeps its folder";
+  QDir(own).removeRecursively();
 }

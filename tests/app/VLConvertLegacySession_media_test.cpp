@@ -6,6 +6,8 @@
 #include "app/ZRNAppMenus.h"
 #include "composition/VL_ExportJobRecord.h"
 #include "platform/foundation/PropertyList.h"
+#include "platform/foundation/SysErrno.h"
+#include "platform/media/export/MovieSalvage.h"
 #include "platform/system/ProcessIdentity.h"
 #include "playback/VLPlaybackWC.h"
 #include "support/MediaTestSupport.h"
@@ -92,7 +94,14 @@ QVariantMap oldSettings() {
           {QStringLiteral("VLCaptureAppVersion"), QStringLiteral("0.9.4")}};
 }
 
-// Answers every dialog that is not the progress window with its first button and keeps its texts.
+bool progressWindowShown() {
+  for (QWidget* window : QApplication::topLevelWidgets())
+    if (qobject_cast<VLConvertLegacySessionWC*>(window) && window->isVisible()) return true;
+  return false;
+}
+
+// Answers every dialog that is not the progress window with its first button and keeps its texts, and
+// whether the progress window was still on the screen beneath it.
 class DialogWatcher {
  public:
   DialogWatcher() {
@@ -107,12 +116,14 @@ class DialogWatcher {
       QString texts;
       for (auto* label : modal->findChildren<QLabel*>()) texts += label->text() + QLatin1Char('\n');
       shown << texts;
+      overProgress << progressWindowShown();
       if (auto* ok = modal->findChild<QPushButton*>(QStringLiteral("okBtn"))) ok->click();
     });
     m_timer.start();
   }
 
   QStringList shown;
+  QList<bool> overProgress;
   std::function<void(VLConvertLegacySessionWC*)> onProgress;
 
  private:
@@ -523,6 +534,7 @@ TEST_F(LegacyConversionTest, FailuresShowAlert20028AndLeaveEverythingAsItWas) {
     ASSERT_EQ(watcher.shown.size(), 1);
     EXPECT_TRUE(watcher.shown.first().contains(QStringLiteral("Conversion to the new file format failed.")));
     EXPECT_TRUE(watcher.shown.first().contains(QString::fromLatin1(c.reason))) << watcher.shown.first().toStdString();
+    EXPECT_TRUE(watcher.overProgress.first()) << "the alert ends the conversion: the progress window stays until it comes";
     // The old folder, and a package that was there, exactly as they were.
     EXPECT_EQ(listingWithHashes(parent), before);
     expectNoLeftovers(c.beside);
@@ -573,6 +585,33 @@ TEST_F(LegacyConversionTest, AbortDuringTheExportStopsItAndRemovesTheTemporaryPa
   EXPECT_TRUE(watcher.shown.isEmpty());
   EXPECT_EQ(listingWithHashes(legacy), before);
   expectNoLeftovers({QStringLiteral("Cup Final.vlvidcap")});
+}
+
+TEST_F(LegacyConversionTest, AbortWhileTheJoinedMovieIsReadBackStopsTheWorkAndLeavesTheFolderAsItWas) {
+  makeLongSegments();
+  const auto before = listingWithHashes(legacy);
+  DialogWatcher watcher;
+  bool clicked = false;
+  watcher.onProgress = [&](VLConvertLegacySessionWC* progress) {
+    // Once the export has completed the bar loses its measure: the joined movie is being read back.
+    if (clicked || progress->progressBar()->maximum() != 0) return;
+    clicked = true;
+    EXPECT_EQ(progress->exportJob()->exportSession()->status(), AssetExportSessionStatus::Completed);
+    EXPECT_EQ(progress->labelTxt()->text(), QStringLiteral("Step 2/2: Converting to new session format"));
+    EXPECT_TRUE(QDir(parent).entryList({QStringLiteral(".Cup*")}, QDir::AllEntries | QDir::Hidden).isEmpty());
+    progress->cancelBtn()->click();
+  };
+  EXPECT_FALSE(Legacy_ConvertSession(QUrl::fromLocalFile(legacy)));
+  EXPECT_TRUE(clicked) << "the progress window was gone once the export had completed";
+  EXPECT_TRUE(watcher.shown.isEmpty()) << watcher.shown.join(QLatin1Char('|')).toStdString();
+  EXPECT_EQ(listingWithHashes(legacy), before);
+  expectNoLeftovers({QStringLiteral("Cup Final.vlvidcap")});
+  // The read-back stops at its next packet: the abort does not wait for the rest of the movie.
+  const std::atomic<bool> stop{true};
+  std::vector<double> times;
+  QString error;
+  EXPECT_FALSE(Movie_PictureTimes(QDir(segments()).filePath(QStringLiteral("seg1.mov")), &times, &error, &stop));
+  EXPECT_TRUE(times.empty());
 }
 
 TEST_F(LegacyConversionTest, QuitDuringTheExportEndsTheConversionAndKeepsTheFolder) {
@@ -681,14 +720,24 @@ TEST_F(LegacyConversionTest, CopyIntoPlaceLeavesNothingHalfDone) {
   EXPECT_FALSE(Legacy_CopyPackageIntoPlace(damagedPackage, target, &error));
   expectNoLeftovers({});
 
+  // An aborted conversion stops at the copy's first block of bytes, and what was copied goes again.
+  LegacyConversionControl aborted;
+  ASSERT_TRUE(aborted.abort());
+  EXPECT_FALSE(Legacy_CopyPackageIntoPlace(package, target, &error, &aborted));
+  EXPECT_TRUE(error.contains(Sys_ErrnoText(ECANCELED))) << error.toStdString();
+  expectNoLeftovers({});
+
   // A link of the target's name is not replaced.
   ASSERT_TRUE(QFile::link(QStringLiteral("/nonexistent"), target));
   EXPECT_FALSE(Legacy_CopyPackageIntoPlace(package, target, &error));
   EXPECT_TRUE(error.contains(QStringLiteral("already exists"))) << error.toStdString();
   ASSERT_TRUE(QFile::remove(target));
 
-  // Whole: the same bytes under the target's name, flagged as a package.
-  ASSERT_TRUE(Legacy_CopyPackageIntoPlace(package, target, &error)) << error.toStdString();
+  // Whole: the same bytes under the target's name, flagged as a package. Once it has its name an abort
+  // comes too late.
+  LegacyConversionControl control;
+  ASSERT_TRUE(Legacy_CopyPackageIntoPlace(package, target, &error, &control)) << error.toStdString();
+  EXPECT_FALSE(control.abort());
   EXPECT_EQ(listingWithHashes(target), listingWithHashes(package));
   expectNoLeftovers({QStringLiteral("Cup Final.vlvidcapb")});
 }
@@ -782,7 +831,25 @@ TEST_F(LegacyConversionAppTest, TheStartRemovesTheCopyBesideTheOldFolderThatAKil
   EXPECT_TRUE(QFileInfo(package).isDir());
 }
 
+// Notes each show and hide of the progress window, and whether a session's window was on the screen then.
+class ProgressWindowWatch : public QObject {
+ public:
+  ProgressWindowWatch() { qApp->installEventFilter(this); }
+  ~ProgressWindowWatch() override { qApp->removeEventFilter(this); }
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if ((event->type() == QEvent::Show || event->type() == QEvent::Hide) && qobject_cast<VLConvertLegacySessionWC*>(watched)) {
+      bool session = false;
+      for (QWidget* window : QApplication::topLevelWidgets()) session |= qobject_cast<VLPlaybackWC*>(window) && window->isVisible();
+      seen << QString::fromLatin1(event->type() == QEvent::Show ? "shown" : "hidden") +
+                  QString::fromLatin1(session ? " over the session's window" : "");
+    }
+    return false;
+  }
+  QStringList seen;
+};
+
 TEST_F(LegacyConversionAppTest, OpeningAnOldFolderFromTheOpenPanelConvertsItAndOpensThePackage) {
+  ProgressWindowWatch watch;
   const QString parent = Test_MakeTempDir(QStringLiteral("legacy-app"));
   const QString legacy = QDir(parent).filePath(QStringLiteral("Derby.vlvidcap"));
   const QString target = QDir(parent).filePath(QStringLiteral("Derby.vlvidcapb"));
@@ -814,6 +881,9 @@ TEST_F(LegacyConversionAppTest, OpeningAnOldFolderFromTheOpenPanelConvertsItAndO
   ASSERT_TRUE(window->windowRecentDoc());
   EXPECT_EQ(window->windowRecentDoc()->docPath(), target);
   EXPECT_TRUE(Test_WaitUntil([&] { return window->isVisible(); })) << "the converted session plays in its window";
+  // From the question on, something of Velmora is on the screen: the progress window goes only once the
+  // session's window shows.
+  EXPECT_EQ(watch.seen.join(QStringLiteral(", ")).toStdString(), "shown, hidden over the session's window");
   const QString movie = QDir(target).filePath(QStringLiteral("VLCapturedMovie.") + Prefs_Shared().movieFileExtension());
   EXPECT_EQ(TestMovie_DecodeVideo(movie).md5.size(), 60);
   EXPECT_FALSE(TestMovie_StreamOfType(TestMovie_ProbeJson(movie), QStringLiteral("audio")).isEmpty());

@@ -403,18 +403,6 @@ TEST_F(FirstAidAppTest, AnEMailWithoutAnAttachingMailProgramCarriesTheReportInIt
   EXPECT_EQ(Test_ZipEntry(entries, QStringLiteral("Debug_Logs/20261201/77_Debug.log")).value("data").toByteArray(), QByteArray("an old line\n"));
 }
 
-TEST_F(FirstAidAppTest, ALockThatCannotBeWrittenIsLoggedAndTheStartGoesOn) {
-  // Where the lock folder should be, there is a file.
-  QDir().mkpath(StandardLocations::applicationSupportPath());
-  writeFile(CrashLock_FolderPath(), "in the way");
-  willFinish();
-  delegate->finishNormalApplicationStartup();
-  EXPECT_TRUE(crashLockFileURL().isEmpty());
-  EXPECT_TRUE(ran(QStringLiteral("FirstAid_CountNormalLaunch")));
-  EXPECT_TRUE(waitFor(QStringLiteral("delayedStartupActions")));
-  EXPECT_TRUE(Test_LoggedText().contains(QStringLiteral("ERR: no crash lock: the folder")));
-}
-
 TEST_F(FirstAidAppTest, QuittingWhileTheWindowIsUpStartsNothingMore) {
   Test_WriteLock(QStringLiteral("lockfile_1"), own());
   Test_AnswerNextModal(QStringLiteral("cancelBtn"), [this](QWidget*) { delegate->terminate(); });

@@ -2,6 +2,7 @@
 // Devices described by a test, added to the platform's device registry, and a fixture that gives each
 // test fresh preferences, empty device lists and no added devices.
 
+#include "capture/LiveCaptureController.h"
 #include "common/ZRNAppPrefs.h"
 #include "capture/ZRNCaptureDevices.h"
 #include "platform/foundation/StandardLocations.h"
@@ -12,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <initializer_list>
 #include <memory>
 #include <vector>
@@ -70,9 +72,15 @@ class CaptureDevicesFixture : public ::testing::Test {
     CapDev_DeviceLists() = ZRNCaptureDeviceLists{};
   }
   void TearDown() override {
+    finishCaptureQueues();
     clearDevices();
     CapDev_DeviceLists() = ZRNCaptureDeviceLists{};
     gZRNAppPrefs = nullptr;
+  }
+  // The work the live windows left on the capture queues ends as it does when the application quits,
+  // before the devices, preferences and defaults it reads are taken away or swapped for the next test's.
+  void finishCaptureQueues() {
+    EXPECT_TRUE(LiveCapture_StopForTermination(std::chrono::seconds(20))) << "the capture queue still runs";
   }
   void addDevice(const CaptureDeviceRef& device) { CaptureDeviceRegistry::shared().addDevice(device); }
   void clearDevices() { CaptureDeviceRegistry::shared().removeAllAddedDevices(); }

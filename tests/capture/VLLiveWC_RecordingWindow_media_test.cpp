@@ -81,6 +81,7 @@ class LiveWindowRecording : public CaptureDevicesFixture {
  protected:
   void TearDown() override {
     delete live;
+    finishCaptureQueues();
     Test_ProcessEvents(50);
     VirtualDevices_Unplug(true, true);
     CaptureDevicesFixture::TearDown();

@@ -39,6 +39,7 @@ class LiveWindowTest : public CaptureDevicesFixture {
   }
   void TearDown() override {
     delete live;
+    finishCaptureQueues();
     // Let the main-queue work the window left behind run before the devices go.
     Test_ProcessEvents(50);
     VirtualDevices_Unplug(true, true);

@@ -20,10 +20,12 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QTextDocument>
-#include <QTextOption>
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <set>
+#include <string>
 #include <vector>
 
 namespace {
@@ -145,6 +147,10 @@ const CatalogueRow kCatalogue[] = {
      "%@\nVelmora goes on with the settings it has; changes you make now will not be kept.", "OK", nullptr, false, true, 0,
      false},
     {20051, "\"%@\" was not exported.", "Reason: %@", "OK", "Remove Job", true, true, 0, false},
+    {20052, "Velmora will not notice if it crashes.",
+     "The crash lock cannot be kept in \"%@\": %@\nUntil this is mended, a crash or a forced quit goes unnoticed at the "
+     "next start, and First Aid is not offered.",
+     "OK", nullptr, false, true, 0, false},
 };
 
 QString str(const char* key) { return QString::fromLatin1(key); }
@@ -218,7 +224,7 @@ TEST(AlertCatalogue, HoldsEveryEntryExactly) {
     EXPECT_EQ(controller->alertIcon()->pixmap().toImage(),
               controller->style()->standardIcon(sign).pixmap(64, 64).toImage());
   }
-  for (int missing : {20010, 20012, 20026, 20000, 20037, 20052}) EXPECT_FALSE(Alert_EntryForID(missing)) << missing;
+  for (int missing : {20010, 20012, 20026, 20000, 20037, 20053}) EXPECT_FALSE(Alert_EntryForID(missing)) << missing;
 }
 
 TEST(AlertDialog, ArgumentsAreShownAsTextAndTheExplanationIsSmaller) {
@@ -246,29 +252,36 @@ TEST(AlertDialog, ArgumentsAreShownAsTextAndTheExplanationIsSmaller) {
   EXPECT_DOUBLE_EQ(explanation.fontPointSize(), Gui_SmallFontSize());
 }
 
-TEST(AlertDialog, EscapeCancelsOnlyWhereThereIsACancelButton) {
-  // 20007: Escape answers Cancel, which is titled "Continue Recording".
-  QString cancelTitle;
-  Test_AnswerNextModal(QString(), [&](QWidget* modal) {
-    cancelTitle = modal->findChild<QPushButton*>(QStringLiteral("cancelBtn"))->text();
-    QTest::keyClick(modal, Qt::Key_Escape);
-  });
-  EXPECT_EQ(Alert_ShowAlertWithID(20007), -1001);
-  EXPECT_EQ(cancelTitle, QStringLiteral("Continue Recording"));
-
-  // 20019 has one button: Escape and the close request leave it open; only OK ends it.
-  bool stillOpenAfterEscape = false;
-  int buttonsShown = -1;
-  Test_AnswerNextModal(QStringLiteral("okBtn"), [&](QWidget* modal) {
-    buttonsShown = 0;
-    for (auto* button : modal->findChildren<QPushButton*>()) buttonsShown += button->isHidden() ? 0 : 1;
-    QTest::keyClick(modal, Qt::Key_Escape);
-    modal->close();
-    stillOpenAfterEscape = modal->isVisible() && QApplication::activeModalWidget() == modal;
-  });
-  EXPECT_EQ(Alert_ShowAlertWithID(20019), -1000);
-  EXPECT_TRUE(stillOpenAfterEscape);
-  EXPECT_EQ(buttonsShown, 1);
+// Escape, closing the window and quitting choose nothing that removes something: an alert whose second
+// button removes ("Remove Job") ends without an answer, Cancel answers where it keeps things as they are,
+// and an alert with only OK ends as OK.
+TEST(AlertDialog, EscapeClosingAndQuittingNeverChooseAButtonThatRemoves) {
+  const std::set<int> secondButtonRemoves = {20024, 20025, 20051};
+  const struct {
+    const char* name;
+    std::function<void(QWidget*)> end;
+  } ways[] = {
+      {"Escape", [](QWidget* modal) { QTest::keyClick(modal->focusWidget(), Qt::Key_Escape); }},
+      {"the window closed", [](QWidget* modal) { modal->close(); }},
+      {"quitting", [](QWidget*) { Gui_EndDialogsForTermination(); }},
+  };
+  for (const CatalogueRow& row : kCatalogue) {
+    for (const auto& way : ways) {
+      SCOPED_TRACE(std::to_string(row.alertID) + ", " + way.name);
+      bool stayedOpen = false;
+      Test_AnswerNextModal(QString(), [&](QWidget* modal) {
+        way.end(modal);
+        stayedOpen = modal->isVisible();
+        if (stayedOpen) modal->findChild<QPushButton*>(QStringLiteral("okBtn"))->click();
+      });
+      const int answer = Alert_ShowAlertWithID(row.alertID, QStringLiteral("clip.mp4"));
+      Gui_ResetTermination();
+      EXPECT_FALSE(stayedOpen);
+      EXPECT_EQ(answer, secondButtonRemoves.contains(row.alertID) ? kAlertResultNoAnswer
+                        : row.cancelTitle                         ? kDialogResultCancel
+                                                                  : kDialogResultFirst);
+    }
+  }
 }
 
 TEST(AlertDialog, AnAlertRaisedInsideAnotherStacksAndTheFirstResumes) {
@@ -338,9 +351,6 @@ TEST(AlertDialog, UnknownIDIsLoggedAndShowsNothing) {
 }
 
 namespace {
-// What a label shows, without the zero-width spaces that only let long names wrap.
-QString shownText(const QLabel* label) { return Test_LabelText(label).remove(QChar(0x200B)); }
-
 // Selects the whole text of the dialog's message with the keyboard (Tab from the button the dialog opens
 // on, then Ctrl+A) and copies it (Ctrl+C): what reaches the clipboard, or nothing when Tab did not reach
 // the text.
@@ -373,22 +383,18 @@ TEST(AlertDialog, EveryTextWrapsAndStaysWholeWithALongHomePath) {
       const QRect shown(label->mapTo(modal, QPoint(0, 0)), label->size());
       EXPECT_TRUE(modal->rect().contains(shown));
       EXPECT_GE(label->height(), label->heightForWidth(label->width())) << "the last lines are cut";
-      // Laid out as the label lays it out (at word boundaries only), no line is wider than the label.
-      QTextDocument laidOut;
-      laidOut.setDefaultFont(label->font());
-      laidOut.setDocumentMargin(0);
-      laidOut.setHtml(label->text());
-      QTextOption option = laidOut.defaultTextOption();
-      option.setWrapMode(QTextOption::WordWrap);
-      laidOut.setDefaultTextOption(option);
-      laidOut.setTextWidth(label->contentsRect().width());
-      EXPECT_LE(laidOut.idealWidth(), label->contentsRect().width()) << "a line runs out on the right";
+      // As the label lays its text out, no line is wider than the label: the long folder name breaks
+      // inside itself, and the text holds nothing the user did not give it.
+      const auto* laidOut = label->findChild<QTextDocument*>();
+      ASSERT_NE(laidOut, nullptr);
+      EXPECT_LE(laidOut->idealWidth(), label->contentsRect().width()) << "a line runs out on the right";
+      EXPECT_FALSE(label->text().contains(QChar(0x200B)));
       const QRect area = modal->screen()->availableGeometry();
       EXPECT_LE(modal->width(), area.width());
       EXPECT_LE(modal->height(), area.height());
       // The wrapped text is still all of it.
       if (entry.value(str(kAlertKeyMainHasParams)).toBool() && entry.value(str(kAlertKeyMainString)).toString().contains(QStringLiteral("%@")))
-        EXPECT_TRUE(shownText(label).contains(path));
+        EXPECT_TRUE(Test_LabelText(label).contains(path));
     });
     Alert_ShowAlertWithID(alertID, path, QVariantList{reason, QStringLiteral("support@example.org"), path});
     EXPECT_TRUE(inspected);
@@ -397,6 +403,7 @@ TEST(AlertDialog, EveryTextWrapsAndStaysWholeWithALongHomePath) {
 
 // The desktop's hand-off failures were made up where they happened and their text could be selected with
 // the mouse only: they are alerts of the catalogue, and Tab reaches their text to copy the path whole.
+// The text is the path itself, and the alert leaves the clipboard to whoever copies into it.
 TEST(AlertDialog, HandOffFailuresAreCatalogueAlertsWhosePathCopiesWithTheKeyboard) {
   const QString folder = Test_MakeTempDir(QStringLiteral("Aufnahmen_der_Spiele_und_Trainings_des_Sportvereins"));
   const QString file = folder + QStringLiteral("/VLClip_105 Heimmannschaft_gegen_Gastmannschaft.mp4");
@@ -413,13 +420,19 @@ TEST(AlertDialog, HandOffFailuresAreCatalogueAlertsWhosePathCopiesWithTheKeyboar
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     QString told, copied, objectName, heard;
+    const QString othersCopy = QStringLiteral("a\u200Bword");
+    bool othersKept = false;
     Test_AnswerNextModal(QStringLiteral("okBtn"), [&](QWidget* modal) {
       objectName = modal->objectName();
       auto* label = modal->findChild<QLabel*>(QStringLiteral("mainTextfield"));
-      told = shownText(label);
+      told = Test_LabelText(label);
       // What a screen reader reads out when Tab reaches the text.
       QAccessibleInterface* text = QAccessible::queryAccessibleInterface(label);
-      if (text && text->role() == QAccessible::StaticText) heard = text->text(QAccessible::Name).remove(QChar(0x200B));
+      if (text && text->role() == QAccessible::StaticText) heard = text->text(QAccessible::Name);
+      // What another program copies while the alert is open stays as it was copied.
+      QGuiApplication::clipboard()->setText(othersCopy);
+      QCoreApplication::processEvents();
+      othersKept = QGuiApplication::clipboard()->text() == othersCopy;
       copied = copiedWithTheKeyboard(modal);
     });
     // Offscreen no file manager answers.
@@ -427,10 +440,11 @@ TEST(AlertDialog, HandOffFailuresAreCatalogueAlertsWhosePathCopiesWithTheKeyboar
     ASSERT_TRUE(Test_WaitUntil([&] { return !told.isEmpty(); }));
     const QString name = QFileInfo(c.path).fileName();
     EXPECT_EQ(objectName, QStringLiteral("handOffFailureAlert"));
-    EXPECT_EQ(told, shownText(Alert_MakeAlertController(*Alert_EntryForID(c.alertID), name, c.path)->mainTextfield()));
+    EXPECT_EQ(told, Test_LabelText(Alert_MakeAlertController(*Alert_EntryForID(c.alertID), name, c.path)->mainTextfield()));
     EXPECT_TRUE(told.startsWith(QStringLiteral("\u201C") + name + QStringLiteral("\u201D cannot be shown in its folder.")))
         << told.toStdString();
     EXPECT_TRUE(copied.split(QLatin1Char('\n')).contains(c.path)) << copied.toStdString();
     EXPECT_TRUE(heard.contains(c.path)) << heard.toStdString();
+    EXPECT_TRUE(othersKept);
   }
 }

@@ -3,6 +3,7 @@
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/StandardLocations.h"
 #include "platform/system/FileAttributes.h"
+#include "platform/system/ProcessIdentity.h"
 #include "tests/app/AppTestSupport.h"
 #include "support/FileFaults.h"
 #include "support/TestSupport.h"
@@ -264,4 +265,55 @@ TEST(FileFunctions, ASettingsFileIsReplacedWholeOrNotAtAll) {
 
   ASSERT_TRUE(QFile::remove(path));
   EXPECT_TRUE(File_WriteSettings(QUrl::fromLocalFile(folder), QStringLiteral("VLSettings"), QStringLiteral("json"), big));
+}
+
+TEST(FileFunctions, OnlyTemporaryFoldersOfEndedRunsOfThisUserGo) {
+  const QString temp = Test_MakeTempDir(QStringLiteral("tmp"));
+  const ScopedEnvironment tmpdir("TMPDIR", QFile::encodeName(temp));
+  QProcess running;
+  running.start(QStringLiteral("sleep"), {QStringLiteral("600")});
+  ASSERT_TRUE(running.waitForStarted(10000));
+  const qint64 pid = running.processId();
+  const QString outside = Test_MakeTempDir(QStringLiteral("outside"));
+  touch(outside + QStringLiteral("/kept"));
+  // Ids above the kernel's largest (2^22) name no process: runs that have ended. Each folder holds a file,
+  // a link out of it, and the note of the run it names (none when empty).
+  const struct {
+    QString name;
+    QString note;
+    bool goes;
+  } cases[] = {
+      {QStringLiteral("velmora-4194401"), QStringLiteral("4194401-77"), true},
+      {QStringLiteral("velmora-4194402"), {}, true},
+      {QStringLiteral("velmora-1"), QStringLiteral("1-999999999999"), true},  // the id runs again, but not that run
+      {QStringLiteral("velmora-%1").arg(pid), QStringLiteral("%1-%2").arg(pid).arg(Process_StartTime(pid)), false},
+      {QStringLiteral("velmora-%1").arg(::getppid()), {}, false},  // an id that runs: it may be that run's
+      {QStringLiteral("velmora-04194403"), {}, false},
+      {QStringLiteral("Velmora-4194404.old"), {}, false},
+  };
+  for (const auto& c : cases) {
+    const QString folder = temp + QLatin1Char('/') + c.name;
+    ASSERT_TRUE(QDir().mkpath(folder));
+    touch(folder + QStringLiteral("/page.html"));
+    ASSERT_TRUE(QFile::link(outside, folder + QStringLiteral("/elsewhere")));
+    if (!c.note.isEmpty()) touch(folder + QStringLiteral("/.velmora-run"), c.note.toLatin1());
+  }
+  ASSERT_TRUE(QFile::link(outside, temp + QStringLiteral("/velmora-4194405")));
+  touch(temp + QStringLiteral("/velmora-4194406"));
+  const QString own = File_RunTemporaryFolder();
+  // Another user's folder is not ours to remove (only root can make one here).
+  const QString others = temp + QStringLiteral("/velmora-4194407");
+  const bool haveOthers = ::geteuid() == 0 && QDir().mkpath(others) && ::chown(QFile::encodeName(others).constData(), 65534, 65534) == 0;
+
+  File_RemoveTemporaryFoldersOfEndedRuns();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name.toStdString());
+    EXPECT_EQ(QFileInfo::exists(temp + QLatin1Char('/') + c.name + QStringLiteral("/page.html")), !c.goes);
+  }
+  EXPECT_TRUE(QFileInfo(temp + QStringLiteral("/velmora-4194405")).isSymLink() && QFileInfo(temp + QStringLiteral("/velmora-4194406")).isFile());
+  EXPECT_TRUE(QFileInfo(own).isDir());
+  EXPECT_TRUE(!haveOthers || QFileInfo(others).isDir());
+  EXPECT_EQ(entries(outside), QStringList{QStringLiteral("kept")}) << "nothing was followed";
+  running.kill();
+  running.waitForFinished(10000);
 }

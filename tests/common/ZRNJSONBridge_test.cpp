@@ -120,6 +120,30 @@ TEST(JSONBridge, NestingIsLimitedAndAByteOrderMarkIsAccepted) {
   EXPECT_FALSE(JSON_CFFromJSONData("\xEF\xBB\xBF").isValid());
 }
 
+// U+FEFF at the start of a key or a string is a character of it, not a byte-order mark: "\ufefftags"
+// is a member of its own beside "tags", and every text comes back as stored, written raw or escaped.
+TEST(JSONBridge, KeysAndStringsKeepALeadingUFEFF) {
+  const QString mark(QChar(0xFEFF));
+  const QString texts[] = {QStringLiteral("tags"), mark + QStringLiteral("tags"), mark + mark + QStringLiteral("tags"),
+                           QStringLiteral("ta") + mark + QStringLiteral("gs"), mark + mark};
+  QVariantMap all;
+  for (const QString& text : texts) {
+    SCOPED_TRACE(text.toStdString());
+    const QByteArray raw = '"' + text.toUtf8() + '"';
+    const QByteArray escaped = '"' + QByteArray(text.toUtf8()).replace(mark.toUtf8(), "\\ufeff") + '"';
+    for (const QByteArray& json : {raw, escaped})
+      EXPECT_EQ(JSON_CFFromJSONData('{' + json + ": " + json + '}'), QVariant(QVariantMap{{text, text}}))
+          << json.toStdString();
+    EXPECT_EQ(JSON_CFDataFromCF(text), raw);
+    all.insert(text, text);
+  }
+  // Read, write and read again: the same members, and the same bytes when written once more.
+  const QByteArray written = JSON_CFDataFromCF(all);
+  const QVariant back = JSON_CFFromJSONData(written);
+  EXPECT_EQ(back, QVariant(all));
+  EXPECT_EQ(JSON_CFDataFromCF(back), written);
+}
+
 TEST(JSONBridge, DatesAreWrittenInTheLocalZoneAndReadFromAnyOffset) {
   const ScopedTimeZone zone("XST-2");
   const QDateTime moment(QDate(2020, 1, 2), QTime(3, 4, 5, 6), Qt::UTC);

@@ -1,6 +1,7 @@
 #include "firstaid/ZRNFirstAidWindowController.h"
 
 #include "firstaid/FirstAidLogs.h"
+#include "support/AccessibilitySupport.h"
 #include "support/DialogTestSupport.h"
 #include "support/TestSupport.h"
 #include "support/ZipTestSupport.h"
@@ -65,7 +66,32 @@ TEST(FirstAidWindow, AfterACrashAndOnRequestTheWindowTakesItsForm) {
     EXPECT_LT(window.palette().color(QPalette::Window).lightness(), 80);
     for (QWidget* control : std::initializer_list<QWidget*>{window.resetSettingsBtn(), window.saveLogsBtn(), window.prepareEmailBtn(),
                                                              window.userText(), window.clearLogsCheck(), window.okBtn(), window.cancelBtn()})
-      EXPECT_FALSE(control->accessibleName().isEmpty()) << control->objectName().toStdString();
+      EXPECT_FALSE(QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name).isEmpty()) << control->objectName().toStdString();
+  }
+}
+
+// Each choice is read by its whole text, in either form of the window and after each choice (the OK
+// button's title follows it); the explanation beside the reset is its description.
+TEST(FirstAidWindow, EveryControlIsReadAsTheWindowShowsIt) {
+  const struct {
+    const char* state;
+    bool afterCrash;
+    QRadioButton* (ZRNFirstAidWindowController::*choice)() const;
+  } states[] = {{"after a crash", true, nullptr},
+                {"on request", false, nullptr},
+                {"e-mail chosen", false, &ZRNFirstAidWindowController::prepareEmailBtn},
+                {"reset chosen", true, &ZRNFirstAidWindowController::resetSettingsBtn},
+                {"logs chosen", false, &ZRNFirstAidWindowController::saveLogsBtn}};
+  for (const auto& state : states) {
+    SCOPED_TRACE(state.state);
+    ZRNFirstAidWindowController window;
+    window.setBombed(state.afterCrash);
+    window.show();
+    ASSERT_TRUE(Test_WaitUntil([&] { return window.isVisible(); }));
+    if (state.choice) (window.*state.choice)()->click();
+    EXPECT_EQ(Test_NamesApartFromScreen(&window, {}, {window.title(), window.resetExplain()}).join("; ").toStdString(), "");
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(window.resetSettingsBtn())->text(QAccessible::Description).toStdString(),
+              window.resetExplain()->text().toStdString());
   }
 }
 

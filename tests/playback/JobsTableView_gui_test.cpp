@@ -25,6 +25,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string>
+
 namespace {
 
 // The export pane of a playback window on a 10 s session, with real pass-through exports.
@@ -785,6 +788,44 @@ TEST_F(JobsTable, RowsAreNamedByAllTheyShowAndLoseTheirFocusWithTheList) {
   EXPECT_EQ(pane->keyRow(), 1);
 }
 
+// The alerts about a finished clip whose movie has gone and about a job that made no file offer "Remove
+// Job" as their second button: Escape and closing them are no answer, so the job stays in the history
+// and in the session's saved jobs, its reason and place with it.
+TEST_F(JobsTable, EscapeOrClosingTheAlertAboutAJobKeepsTheJob) {
+  auto finished = finishedClip();
+  ASSERT_NE(finished, nullptr);
+  ZRNJobsController* jobs = window->jobsController();
+  const QVariant saved = PlaybackTest_ReadSettings(package).value(QStringLiteral("exportJobs"));
+  ASSERT_EQ(saved.toList().size(), 1);
+  ASSERT_TRUE(QFile::rename(finished->targetPath(), finished->targetPath() + QStringLiteral(".moved")));
+  auto failed = JobsTest_AddUnmade(jobs, *finished, kExportActivityManualClip, QStringLiteral("the clip is 1 s long or shorter"));
+  pane->updateInterface();
+  const struct {
+    const char* name;
+    std::function<void(QWidget*)> end;
+  } ways[] = {{"Escape", [](QWidget* modal) { QTest::keyClick(modal->focusWidget(), Qt::Key_Escape); }},
+              {"closed", [](QWidget* modal) { modal->close(); }}};
+  for (const auto& job : {failed, finished}) {
+    for (const auto& way : ways) {
+      SCOPED_TRACE(std::string(job == failed ? "no file, " : "moved, ") + way.name);
+      const int64_t row = jobs->indexOfJob(job.get());
+      ASSERT_NE(row, kZRNJobNotFound);
+      QString cancelTitle;
+      Test_AnswerNextModal(QString(), [&](QWidget* modal) {
+        cancelTitle = modal->findChild<QPushButton*>(QStringLiteral("cancelBtn"))->text();
+        way.end(modal);
+      });
+      click(pane->cellAtRow(row)->revealBtn());
+      ASSERT_TRUE(Test_WaitUntil([&] { return !cancelTitle.isEmpty() && !QApplication::activeModalWidget(); }));
+      EXPECT_EQ(cancelTitle, QStringLiteral("Remove Job"));
+      EXPECT_NE(jobs->indexOfJob(job.get()), kZRNJobNotFound);
+      EXPECT_EQ(watch->count(job.get(), kJobChangeDeleted), 0);
+    }
+  }
+  EXPECT_EQ(jobs->numberOfJobs(), 2);
+  EXPECT_EQ(PlaybackTest_ReadSettings(package).value(QStringLiteral("exportJobs")), saved);
+}
+
 // A clip that failed names the file it was to write, numbered as its export numbers clips: never the file
 // of another clip with the same start, whether that clip finished before or after it, in the row's tip,
 // to a listener, in alert 20051 and in the saved session.
@@ -818,7 +859,7 @@ TEST_F(JobsTable, AFailedClipNamesItsOwnFileNeverAnotherClipsFile) {
     const int row = static_cast<int>(jobs->indexOfJob(c.failed.get()));
     ASSERT_NE(pane->cellAtRow(row), nullptr);
     QString alert;
-    Test_AnswerNextModal(QStringLiteral("okBtn"), [&](QWidget* modal) { alert = Test_LabelsText(modal).remove(QChar(0x200B)); });
+    Test_AnswerNextModal(QStringLiteral("okBtn"), [&](QWidget* modal) { alert = Test_LabelsText(modal); });
     click(pane->cellAtRow(row)->revealBtn());
     ASSERT_TRUE(Test_WaitUntil([&] { return !alert.isEmpty(); }));
     EXPECT_TRUE(alert.contains(QLatin1Char('"') + c.path + QStringLiteral("\" was not exported."))) << alert.toStdString();

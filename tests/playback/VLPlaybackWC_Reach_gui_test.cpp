@@ -7,6 +7,7 @@
 #include "app/ZRNAppMenus.h"
 #include "common/ZRNAccessibility.h"
 #include "playback/VLPlaybackWCTestSupport.h"
+#include "support/AccessibilitySupport.h"
 #include "playback/ZRNAVPlayerView.h"
 #include "playback/ZRNSynchroMovieControllerView.h"
 
@@ -17,6 +18,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTableView>
@@ -25,6 +27,8 @@
 #include <QToolButton>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 namespace {
 
@@ -103,7 +107,7 @@ TEST_F(PlaybackReach, ToolButtonsAreInTheTabOrderAndTheTreeWithTheirNames) {
     QToolButton* button;
     const char* name;
   };
-  for (const Case& c : {Case{paneButton, "Show or Hide Export History"}, Case{window->infoBtn(), "Session Info"}}) {
+  for (const Case& c : {Case{paneButton, "Exports"}, Case{window->infoBtn(), "Session Info"}}) {
     QAccessibleInterface* item = QAccessible::queryAccessibleInterface(c.button);
     ASSERT_NE(item, nullptr);
     EXPECT_EQ(item->text(QAccessible::Name), QString::fromLatin1(c.name));
@@ -140,6 +144,46 @@ TEST_F(PlaybackReach, ToolButtonsAreInTheTabOrderAndTheTreeWithTheirNames) {
     EXPECT_FALSE(read.contains(QChar(mark))) << "U+" << std::hex << int(mark) << " in " << read.toStdString();
   window->fInfoPopover()->close();
   EXPECT_EQ(info->childCount(), 0);
+}
+
+// Every control is read as the screen shows it: the Exports button by its text, the time button by the
+// time it shows, in either mode and as the movie plays; what a press does is their description. The
+// mouse over the time sees what the time is.
+TEST_F(PlaybackReach, EveryControlIsReadAsTheScreenShowsIt) {
+  ASSERT_FALSE(s_movie->isEmpty());
+  VLPlaybackWC* window = open();
+  ASSERT_NE(window, nullptr);
+  ZRNSynchroMovieControllerView* bar = window->synchroMovieController();
+  QPushButton* toggle = bar->timeLeftToggleBtn();
+  QLabel* time = bar->timeLeftText();
+  auto* paneButton = window->titleAccessoryView()->findChild<QToolButton*>(QStringLiteral("showHideJobsButton"));
+  ASSERT_NE(paneButton, nullptr);
+  const QString atStart = time->text();
+  const struct {
+    const char* state;
+    std::function<void()> act;
+    std::function<bool()> done;
+    const char* press;
+    const char* tip;  // seen by the mouse over the time
+  } states[] = {
+      {"time left", [] {}, [&] { return time->text().startsWith(QLatin1Char('-')); }, "Show Duration", "Time left"},
+      {"duration", [&] { toggle->click(); }, [&] { return !time->text().startsWith(QLatin1Char('-')); }, "Show Time Left", "Duration"},
+      {"time left again", [&] { toggle->click(); }, [&] { return time->text() == atStart; }, "Show Duration", "Time left"},
+      {"playing", [&] { bar->playBtn()->click(); }, [&] { return time->text() != atStart; }, "Show Duration", "Time left"},
+  };
+  for (const auto& state : states) {
+    SCOPED_TRACE(state.state);
+    state.act();
+    ASSERT_TRUE(Test_WaitUntil(state.done)) << time->text().toStdString();
+    // The info button's symbol stands for what it does.
+    const QHash<const QWidget*, QString> shown{{toggle, time->text()}, {window->infoBtn(), QStringLiteral("Session Info")}};
+    EXPECT_EQ(Test_NamesApartFromScreen(window, shown).join(QStringLiteral("; ")).toStdString(), "");
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(toggle)->text(QAccessible::Description).toStdString(), state.press);
+    EXPECT_EQ(toggle->toolTip().toStdString(), state.tip);
+  }
+  window->player()->setRate(0.0f);
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(paneButton)->text(QAccessible::Description).toStdString(),
+            "Show or Hide Export History");
 }
 
 TEST_F(PlaybackReach, TheVideoAndTheTimesReadAsWordsAndTimesAreAnnouncedAtMostOnceASecond) {

@@ -2,6 +2,7 @@
 
 #include "platform/system/SUUpdater.h"
 #include "prefs/PrefsTestSupport.h"
+#include "support/AccessibilitySupport.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -14,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 
 namespace {
@@ -162,6 +164,35 @@ TEST_F(UpdatesTab, ChecksAFeedAndShowsOnlyANewerVersion) {
     EXPECT_FALSE(updater()->activeAlert()->property("isError").toBool());
   }
   EXPECT_EQ(server.requests, 3);
+}
+
+// Each control is read as the tab shows it, the last check's date (or "never") included, before a check
+// and after one; the menu reads its choice, labelled by its caption.
+TEST_F(UpdatesTab, EveryControlIsReadAsTheTabShowsIt) {
+  UserDefaults::standard().removeObject(kSULastCheckTimeKey);
+  UpdatesPrefsTabController* tab = open();
+  FeedServer server;
+  server.serve("/equal.xml", Feed(VELMORA_VERSION_STRING));
+  const struct {
+    const char* state;
+    std::function<void()> act;
+    bool never;  // no check made yet
+  } states[] = {
+      {"never checked", [] {}, true},
+      {"checked",
+       [&] {
+         updater()->setFeedURL(server.url("/equal.xml"));
+         EXPECT_EQ(checkNow(tab), SUUpdater::CheckResult::UpToDate);
+       },
+       false},
+      {"weekly", [&] { Test_Choose(tab->checkWhenButton(), 1); }, false},
+  };
+  for (const auto& state : states) {
+    SCOPED_TRACE(state.state);
+    state.act();
+    EXPECT_EQ(tab->lastCheckText()->text() == "Last check never", state.never) << tab->lastCheckText()->text().toStdString();
+    EXPECT_EQ(Test_NamesApartFromScreen(tab, {}, {tab->lastCheckText()}).join("; ").toStdString(), "");
+  }
 }
 
 TEST_F(UpdatesTab, UnreachableOrMalformedFeedsSayWhatWentWrong) {

@@ -1,6 +1,7 @@
 #include "prefs/VLExportPrefsTabVC.h"
 
 #include "prefs/PrefsTestSupport.h"
+#include "support/AccessibilitySupport.h"
 
 #include <QLineEdit>
 #include <QTest>
@@ -37,7 +38,31 @@ TEST_F(ExportTab, ShowsTheStoredValuesWhenItOpens) {
   EXPECT_EQ(tab->kbpsField()->text(), "9000");
   EXPECT_TRUE(tab->kbpsField()->isEnabled());
   for (QLineEdit* field : {tab->secsBefore(), tab->secsDuration(), tab->kbpsField()})
-    EXPECT_FALSE(field->accessibleName().isEmpty());
+    EXPECT_FALSE(QAccessible::queryAccessibleInterface(field)->text(QAccessible::Name).isEmpty());
+}
+
+// Each field is read by its caption, which labels it, and by the value it shows, also once an edit has
+// corrected it; the description says what it holds in words of its own.
+TEST_F(ExportTab, EveryFieldIsReadByItsCaptionAndItsValue) {
+  prefs->setMomentSecsBefore(7);
+  prefs->setMomentSecsAfter(12);
+  prefs->setSegmentKBPS(9000);
+  VLExportPrefsTabVC* tab = open();
+  const struct {
+    QLineEdit* field;
+    const char* typed;  // nothing: as the tab opens
+    const char* shows;
+  } rows[] = {{tab->secsBefore(), nullptr, "7"},  {tab->secsDuration(), nullptr, "12"}, {tab->kbpsField(), nullptr, "9000"},
+              {tab->secsBefore(), "-5", "0"},     {tab->secsDuration(), "0", "1"},      {tab->kbpsField(), "100", "256"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.field->objectName().toStdString() + " " + (row.typed ? row.typed : "opened"));
+    if (row.typed) type(row.field, row.typed);
+    EXPECT_EQ(Test_NamesApartFromScreen(tab).join("; ").toStdString(), "");
+    QAccessibleInterface* item = QAccessible::queryAccessibleInterface(row.field);
+    EXPECT_EQ(item->text(QAccessible::Value), row.shows);
+    EXPECT_FALSE(item->text(QAccessible::Description).isEmpty());
+    EXPECT_NE(item->text(QAccessible::Description), item->text(QAccessible::Name));
+  }
 }
 
 TEST_F(ExportTab, CorrectsEachValueWhenItsEditingEnds) {

@@ -17,10 +17,10 @@ TEST(FuzzCorpora, EverySeedPassesItsTargetsChecks) {
     const char* folder;
     bool (*one)(const uint8_t*, size_t);
     int atLeast;
-  } corpora[] = {{"settings", Fuzz_SettingsOne, 5},
+  } corpora[] = {{"settings", Fuzz_SettingsOne, 7},
                  {"marks", Fuzz_SessionMarksOne, 4},
                  {"movies", Fuzz_MovieBoxesOne, 6},
-                 {"plist", Fuzz_PropertyListOne, 5}};
+                 {"plist", Fuzz_PropertyListOne, 7}};
   for (const auto& corpus : corpora) {
     SCOPED_TRACE(corpus.folder);
     const QDir dir(Test_SourcePath(QStringLiteral("fuzz/corpus/") + QLatin1String(corpus.folder)));

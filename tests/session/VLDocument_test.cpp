@@ -239,6 +239,19 @@ TEST(VLDocument, FullSaveAndReloadKeepsEveryMark) {
   EXPECT_EQ(back->docCaptureDate(), doc->docCaptureDate());
 }
 
+// A member whose key is "tags" behind a U+FEFF comes after "tags" in the file; read as a second "tags",
+// its empty list would replace the marks at the next save.
+TEST(VLDocument, MarksBesideAKeyThatStartsWithUFEFFSurviveASave) {
+  const QUrl package = MakePackage();
+  const QString seed = QStringLiteral("fuzz/corpus/settings/marks_beside_a_key_that_starts_with_u_feff.json");
+  ASSERT_TRUE(QFile::copy(Test_SourcePath(seed), SettingsPath(package)));
+  auto doc = Reload(package);
+  EXPECT_EQ(doc->tagsArray().size(), 5);
+  ASSERT_TRUE(doc->updateSettingsFile());
+  EXPECT_EQ(LoadFile(package).value(QStringLiteral("tags")).toList().size(), 5);
+  EXPECT_EQ(Reload(package)->tagsArray(), doc->tagsArray());
+}
+
 TEST(VLDocument, PythonReadsEveryKeyOfTheSettingsFile) {
   const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
   if (python.isEmpty()) GTEST_SKIP() << "python3 not installed";

@@ -38,7 +38,7 @@ bool U_IsWhole(const AVPacket* p) { return !(p->flags & (AV_PKT_FLAG_CORRUPT | A
 // Hands every whole packet of the file to `take`, in the order the demuxer reads them, up to the end of
 // the file. A packet that cannot be read is passed over, as FFmpeg's own tools do.
 template <class Take>
-bool U_ReadEveryPacket(AVFormatContext* in, const Take& take, QString* error) {
+bool U_ReadEveryPacket(AVFormatContext* in, const Take& take, QString* error, const std::atomic<bool>* stop) {
   FFmpegPacketPtr p = FFmpeg_MakePacket();
   if (!p) {
     *error = FFmpeg_ErrorText(AVERROR(ENOMEM));
@@ -46,6 +46,10 @@ bool U_ReadEveryPacket(AVFormatContext* in, const Take& take, QString* error) {
   }
   int errorsInARow = 0;
   for (;;) {
+    if (stop && stop->load()) {
+      *error = FFmpeg_ErrorText(AVERROR_EXIT);
+      return false;
+    }
     const int rc = av_read_frame(in, p.get());
     if (rc == AVERROR_EOF) return true;
     if (rc == AVERROR(ENOMEM) || rc == AVERROR_EXIT) {
@@ -93,7 +97,7 @@ FFmpegInputPtr U_OpenPictures(const QString& path, int* pictureStream, bool* cut
 }
 }  // namespace
 
-bool Movie_CountPictures(const QString& path, MoviePictures* counted, QString* error) {
+bool Movie_CountPictures(const QString& path, MoviePictures* counted, QString* error, const std::atomic<bool>* stop) {
   *counted = MoviePictures();
   int video = -1;
   bool cutShort = false;
@@ -103,7 +107,7 @@ bool Movie_CountPictures(const QString& path, MoviePictures* counted, QString* e
   if (!U_ReadEveryPacket(in.get(), [&](const AVPacket* p) {
         if (p->stream_index == video) ++pictures;
         return true;
-      }, error))
+      }, error, stop))
     return false;
   counted->pictures = pictures;
   counted->cutShort = cutShort;
@@ -197,7 +201,7 @@ bool Movie_CopyReadablePackets(const QString& from, const QString& to, MoviePict
     }
     return write(lastPicture.get());
   };
-  bool ok = started && U_ReadEveryPacket(in.get(), take, error) && writeLastPicture() &&
+  bool ok = started && U_ReadEveryPacket(in.get(), take, error, nullptr) && writeLastPicture() &&
             ExportSession_FinishOutput(out.get(), error);
   out.reset();
   if (!ok) {
@@ -208,7 +212,7 @@ bool Movie_CopyReadablePackets(const QString& from, const QString& to, MoviePict
   return true;
 }
 
-bool Movie_PictureTimes(const QString& path, std::vector<double>* seconds, QString* error) {
+bool Movie_PictureTimes(const QString& path, std::vector<double>* seconds, QString* error, const std::atomic<bool>* stop) {
   seconds->clear();
   int video = -1;
   bool cutShort = false;
@@ -226,7 +230,7 @@ bool Movie_PictureTimes(const QString& path, std::vector<double>* seconds, QStri
         seconds->push_back(t);
         return true;
       },
-      error);
+      error, stop);
   if (!ok) return false;
   for (double& t : *seconds) t -= first;
   return true;

@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -16,10 +17,13 @@ struct MoviePictures {
   bool cutShort = false;
 };
 
+// The readers below stop at their next packet, answering false, once `stop` is set (from any thread).
+
 // Reads every packet of the whole file and counts the whole pictures. When the end of the file cut a
 // fragment header, FFmpeg cannot open the file whole; it is then read up to that fragment. False with
 // the reason when the file cannot be read as a movie.
-bool Movie_CountPictures(const QString& path, MoviePictures* counted, QString* error);
+bool Movie_CountPictures(const QString& path, MoviePictures* counted, QString* error,
+                         const std::atomic<bool>* stop = nullptr);
 
 // Writes every whole packet of the pictures and sound of `from` into a new movie at `to` (not replacing
 // anything there; the container is chosen by the extension of `to`), so that the new movie holds the
@@ -29,4 +33,5 @@ bool Movie_CopyReadablePackets(const QString& from, const QString& to, MoviePict
 
 // The presentation times of the movie's whole pictures, in seconds from the first one shown, in the
 // order they are stored. False with the reason when the movie cannot be read.
-bool Movie_PictureTimes(const QString& path, std::vector<double>* seconds, QString* error);
+bool Movie_PictureTimes(const QString& path, std::vector<double>* seconds, QString* error,
+                        const std::atomic<bool>* stop = nullptr);
