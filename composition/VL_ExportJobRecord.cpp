@@ -15,14 +15,18 @@ VL_ExportJobRecord::VL_ExportJobRecord(ExportSettingsRef settings) : ZRN_JobReco
 
 namespace {
 const QString kFailureReasonKey = QStringLiteral("failureReason");
+const QString kIntendedPathKey = QStringLiteral("intendedPath");
 }  // namespace
 
 VL_ExportJobRecord::VL_ExportJobRecord(const QVariantMap& saved)
-    : ZRN_JobRecord(saved), m_failureReason(saved.value(kFailureReasonKey).toString()) {}
+    : ZRN_JobRecord(saved),
+      m_failureReason(saved.value(kFailureReasonKey).toString()),
+      m_intendedPath(saved.value(kIntendedPathKey).toString()) {}
 
 QVariantMap VL_ExportJobRecord::dictionaryToSave() const {
   QVariantMap dict = ZRN_JobRecord::dictionaryToSave();
   if (exportFailed()) dict.insert(kFailureReasonKey, m_failureReason);
+  if (!m_intendedPath.isEmpty()) dict.insert(kIntendedPathKey, m_intendedPath);
   return dict;
 }
 

@@ -46,6 +46,11 @@ class VL_ExportJobRecord : public ZRN_JobRecord {
   QString failureReason() const { return m_failureReason; }
   void setFailureReason(const QString& reason) { m_failureReason = reason; }
   bool exportFailed() const { return !m_failureReason.isEmpty(); }
+  // The file the job was to write, kept when it ended without it (empty otherwise, and in sessions saved
+  // before it was kept): a clip's numbered name is chosen only as its export ends, so the failure is the
+  // last moment it can be known.
+  QString intendedPath() const { return m_intendedPath; }
+  void setIntendedPath(const QString& path) { m_intendedPath = path; }
   QVariantMap dictionaryToSave() const override;
 
   QString defaultClipTitle() const;
@@ -60,4 +65,5 @@ class VL_ExportJobRecord : public ZRN_JobRecord {
   AssetExportSessionRef m_exportSession;
   MutableCompositionRef m_exportComposition;
   QString m_failureReason;
+  QString m_intendedPath;
 };

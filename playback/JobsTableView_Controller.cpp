@@ -181,7 +181,7 @@ void JobsTableView_Controller::revealResultsInFinder(QWidget* sender) {
   if (!job) return;
   // A job that never made a file has nothing to show and nothing that moved: it tells why.
   if (U_MadeNoFile(*job)) {
-    const QString path = U_IntendedPath(*job);
+    const QString path = m_window ? m_window->intendedPathOfJob(*job) : QString();
     const QString reason = U_NotExportedReason(*job);
     U_AskAboutJob(job, [path, reason] {
       const std::optional<QVariantMap> entry = Alert_EntryForID(kAlertNotExported);
@@ -219,19 +219,8 @@ void JobsTableView_Controller::U_AskAboutJob(const std::shared_ptr<VL_ExportJobR
   });
 }
 
-QString JobsTableView_Controller::U_IntendedPath(const VL_ExportJobRecord& job) const {
-  const ExportSettingsRef settings = job.exportSettings();
-  if (job.activityType() == kExportActivitySessionMovie)
-    return settings ? settings->value(kExportSettingsTargetPath).toString() : QString();
-  // A clip goes into the session's clips folder under its start time, with a number added only when
-  // that name is taken: the first name is the one it was to have.
-  if (!m_window) return QString();
-  const int64_t start = settings ? settings->value(kExportSettingsStartTimeMillis).toLongLong() : 0;
-  return m_window->clipsFolderPath() + QLatin1Char('/') + m_window->clipFileName(MediaTimeMake(start, 1000));
-}
-
 QString JobsTableView_Controller::U_NotExportedTip(const VL_ExportJobRecord& job) const {
-  const QString path = U_IntendedPath(job);
+  const QString path = m_window ? m_window->intendedPathOfJob(job) : QString();
   const QString reason = Fmt("Not exported: %@", U_NotExportedReason(job));
   return path.isEmpty() ? reason : Fmt("%@\nIt was to be saved as %@", reason, path);
 }
@@ -481,6 +470,10 @@ void JobsTableView_Controller::handleJobChange(const Notification& note) {
   if (code == kJobChangeAdded) {
     U_ClearTableSelection();
     updateInterface();
+    // The new row goes on top, above a scrolled list: it is brought into view, the keys stay where they are.
+    const int64_t row = m_jobsController->indexOfJob(ZRNJobsController::jobOfNotification(note));
+    if (m_table && row != kZRNJobNotFound && row < m_shownRows)
+      m_table->scrollTo(m_model->index(static_cast<int>(row), 0));
   } else if (code == kJobChangeCancelled || code == kJobChangeDeleted) {
     updateInterface();
   } else if (m_jobsController->indexOfJob(ZRNJobsController::jobOfNotification(note)) != kZRNJobNotFound) {

@@ -101,9 +101,6 @@ class JobsTableView_Controller : public ZRNEmptyTableNoteVC {
   // What the row's tool tips tell, for a listener: the tip of a job that waits or runs, the file of an
   // ended one, or why a job made no file and where the file was to go.
   QString U_RowTip(const VL_ExportJobRecord& job) const;
-  // Where the job's file was to go: the chosen file of a session movie, the clip's name in the session's
-  // clips folder.
-  QString U_IntendedPath(const VL_ExportJobRecord& job) const;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

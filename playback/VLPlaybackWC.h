@@ -114,6 +114,9 @@ class VLPlaybackWC : public ZRNSizingWC, public ZRNJobDelegate, public VLDocumen
   // A clip's file name in the clips folder: "VLClip_" and its start, then "_<n>" when the first n names
   // are taken.
   QString clipFileName(MediaTime start, long n = 0) const;
+  // Where the job's file was or is to go: a session movie's chosen file; a clip's path kept when it
+  // failed, else the name its export would give it now.
+  QString intendedPathOfJob(const VL_ExportJobRecord& job) const;
   int64_t inTimeMillis() const { return m_marks.inTimeMillis(); }
   int64_t outTimeMillis() const { return m_marks.outTimeMillis(); }
   // The marks keep the document's tag list in step, so they follow the window's document.
@@ -291,8 +294,12 @@ class VLPlaybackWC : public ZRNSizingWC, public ZRNJobDelegate, public VLDocumen
   MediaTime U_CurrentTime() const;
   std::shared_ptr<VL_ExportJobRecord> U_SharedJob(ZRN_JobRecord* job) const;
   void U_StartExport(ZRN_JobRecord* job, bool session);
-  // Notes why the job's export ended without a file and removes what it left in the temporary folder.
-  void U_JobFailed(ZRN_JobRecord* job, const QString& reason);
+  // Notes why the job's export ended without a file and which file it was to write (`destination`, or
+  // the clip's name as its export would choose it), and removes what it left in the temporary folder.
+  void U_JobFailed(ZRN_JobRecord* job, const QString& reason, const QString& destination = QString());
+  // The first free clip name for that start in that folder: no file there, and no job of the session
+  // names it (a clip moved away, a failed clip's intended file), so no two rows name one file.
+  QString U_FreeClipPath(const QString& folder, MediaTime start) const;
   void U_EndJobWithoutExport(ZRN_JobRecord* job, const QString& reason);
   // Schedules the next progress check of an export, 0.66 s from now.
   static void monitorExportProgressFor(const std::shared_ptr<ExportRun>& run);

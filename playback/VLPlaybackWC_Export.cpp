@@ -18,6 +18,7 @@
 #include "platform/media/player/PlayerItem.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -162,11 +163,14 @@ void VLPlaybackWC::doTheJob(ZRN_JobRecord* job) {
     exportClip_DoJob(job);
 }
 
-void VLPlaybackWC::U_JobFailed(ZRN_JobRecord* job, const QString& reason) {
-  // The history says how the export ended, and nothing of it stays in the temporary folder.
+void VLPlaybackWC::U_JobFailed(ZRN_JobRecord* job, const QString& reason, const QString& destination) {
+  // The history says how the export ended and where its file was to go, and nothing of it stays in the
+  // temporary folder.
   auto* exportJob = qobject_cast<VL_ExportJobRecord*>(job);
   if (!exportJob) return;
   exportJob->setFailureReason(reason);
+  if (exportJob->activityType() != kExportActivitySessionMovie)
+    exportJob->setIntendedPath(destination.isEmpty() ? intendedPathOfJob(*exportJob) : destination);
   if (const auto session = exportJob->exportSession()) {
     const QString temporary = session->outputURL().toLocalFile();
     if (!temporary.isEmpty() && QFileInfo(temporary).isFile() && !QFile::remove(temporary))
@@ -287,11 +291,29 @@ QString VLPlaybackWC::sessionTargetPath(const AssetExportSessionRef& session, bo
     if (folder.isEmpty() || !QFileInfo(folder).isDir()) return QString();
     m_clipsURL = QUrl::fromLocalFile(folder);
   }
-  const MediaTime start = session ? session->timeRange().start : kMediaTimeZero;
+  return U_FreeClipPath(folder, session ? session->timeRange().start : kMediaTimeZero);
+}
+
+QString VLPlaybackWC::U_FreeClipPath(const QString& folder, MediaTime start) const {
+  QSet<QString> named;
+  for (int64_t i = 0, count = m_jobsController ? m_jobsController->numberOfJobs() : 0; i < count; ++i) {
+    if (const auto job = m_jobsController->jobAtIndex(i)) {
+      for (const QString& path : {job->targetPath(), job->intendedPath()})
+        if (!path.isEmpty()) named.insert(QDir::cleanPath(path));
+    }
+  }
   for (long n = 0;; ++n) {
     const QString path = folder + QLatin1Char('/') + clipFileName(start, n);
-    if (!QFileInfo::exists(path)) return path;
+    if (!QFileInfo::exists(path) && !named.contains(QDir::cleanPath(path))) return path;
   }
+}
+
+QString VLPlaybackWC::intendedPathOfJob(const VL_ExportJobRecord& job) const {
+  const ExportSettingsRef settings = job.exportSettings();
+  if (job.activityType() == kExportActivitySessionMovie)
+    return settings ? settings->value(kExportSettingsTargetPath).toString() : QString();
+  if (!job.intendedPath().isEmpty()) return job.intendedPath();
+  return U_FreeClipPath(clipsFolderPath(), U_MillisTime(U_SettingsInteger(settings, kExportSettingsStartTimeMillis)));
 }
 
 QString VLPlaybackWC::clipsFolderPath() const {
@@ -325,7 +347,7 @@ bool VLPlaybackWC::writeExportedVideoToDestination(ZRN_JobRecord* job, bool sess
   const bool copied = source.copy(destination);
   if (!copied) ZRNLogger_Log(QStringLiteral("ERROR at movie copying 1: %@"), source.errorString());
   if (!copied && !job->cancelled()) {
-    U_JobFailed(job, Fmt("the movie could not be copied to \"%@\": %@", destination, source.errorString()));
+    U_JobFailed(job, Fmt("the movie could not be copied to \"%@\": %@", destination, source.errorString()), destination);
     return false;
   }
   QFile temporary(exportPath);

@@ -533,6 +533,30 @@ QList<QLabel*> JobsTest_ExpectLinesFit(ZRNJobTableCell* cell) {
   return cut;
 }
 
+// The pane as the user meets it at the width the splitter gave it, once the window has laid itself out:
+// the scroll bar shows exactly when the rows need it, and every row in view lies where the table puts
+// it, as tall as its lines at the viewport's width, with each line placed as tall as its text.
+bool JobsTest_LaidOut(VLPlaybackWC* window, JobsTableView_Controller* pane, int width) {
+  QTableView* table = window->jobTableView();
+  const QScrollBar* bar = table->verticalScrollBar();
+  if (window->mainSplitV()->sizes().value(1) != width || bar->isVisible() != (bar->maximum() > 0)) return false;
+  for (int row = 0; row < table->model()->rowCount(); ++row) {
+    const QRect place = table->visualRect(table->model()->index(row, 0));
+    if (!place.intersects(table->viewport()->rect())) continue;
+    ZRNJobTableCell* cell = pane->cellAtRow(row);
+    if (!cell || cell->geometry() != place ||
+        table->rowHeight(row) != cell->rowHeightForWidth(table->viewport()->width() - (table->showGrid() ? 1 : 0)))
+      return false;
+    for (QLabel* line : {cell->titleText(), cell->descriptionText(), cell->infoText(), cell->progressText()}) {
+      const QFontMetrics metrics = line->fontMetrics();
+      if (line->isVisibleTo(cell) &&
+          line->contentsRect().height() < metrics.height() + line->text().count(QLatin1Char('\n')) * metrics.lineSpacing())
+        return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 // Rows in every state, at the narrowest, a middle and the widest width of the pane, with few rows and
@@ -569,8 +593,7 @@ TEST_F(JobsTable, EveryLineOfEveryRowFitsAtEveryPaneWidthWithAndWithoutTheScroll
       SCOPED_TRACE(testing::Message() << (many ? "scroll bar, " : "no scroll bar, ") << width);
       const int total = window->mainSplitV()->sizes().value(0) + window->mainSplitV()->sizes().value(1);
       window->mainSplitV()->setSizes({total - width, width});
-      // As the user meets it: once the window has laid itself out.
-      Test_ProcessEvents(100);
+      EXPECT_TRUE(Test_WaitUntil([&] { return JobsTest_LaidOut(window, pane, width); }));
       ASSERT_EQ(window->mainSplitV()->sizes().value(1), width);
       EXPECT_EQ(table->verticalScrollBar()->isVisible(), many);
       for (int row = 0; row < 6; ++row) {
@@ -604,7 +627,7 @@ TEST_F(JobsTable, EveryLineOfEveryRowFitsAtEveryPaneWidthWithAndWithoutTheScroll
     SCOPED_TRACE(width);
     const int total = window->mainSplitV()->sizes().value(0) + window->mainSplitV()->sizes().value(1);
     window->mainSplitV()->setSizes({total - width, width});
-    Test_ProcessEvents(width == 252 ? 100 : 30);
+    EXPECT_TRUE(Test_WaitUntil([&] { return JobsTest_LaidOut(window, pane, width); }));
     for (int row : {0, 3}) {
       SCOPED_TRACE(row);
       ASSERT_NE(pane->cellAtRow(row), nullptr);
@@ -626,16 +649,20 @@ TEST_F(JobsTable, AJobThatMadeNoFileTellsWhyAndWhereAndCanBeRemoved) {
     QString reason;  // empty: stopped before it ended
     QString path;
   } cases[] = {
-      {kExportActivityManualClip, QStringLiteral("the clip is 1 s long or shorter"), clips + QStringLiteral("VLClip_001.mov")},
+      // The finished clip at 00:01 is VLClip_001: a clip at 00:01 that made no file was to be the next.
+      {kExportActivityManualClip, QStringLiteral("the clip is 1 s long or shorter"), clips + QStringLiteral("VLClip_001_1.mov")},
       {kExportActivitySessionMovie, QStringLiteral("Invalid data found when processing input"),
        QStringLiteral("/media/archive/Cup Final.mov")},
-      {kExportActivityAutomaticClip, QString(), clips + QStringLiteral("VLClip_001.mov")},
+      {kExportActivityAutomaticClip, QString(), clips + QStringLiteral("VLClip_001_1.mov")},
   };
   QTableView* table = window->jobTableView();
+  // The watch counts by address: a removed job is held, so that the next case's job cannot take its address.
+  QList<std::shared_ptr<VL_ExportJobRecord>> held;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path.toStdString());
     const QString told = c.reason.isEmpty() ? QStringLiteral("stopped before it made its file") : c.reason;
     auto job = JobsTest_AddUnmade(jobs, *finished, c.type, c.reason);
+    held << job;
     pane->updateInterface();
     ZRNJobTableCell* cell = pane->cellAtRow(0);
     ASSERT_EQ(cell->theJob(), job.get());
@@ -797,4 +824,76 @@ TEST_F(JobsTable, EscapeOrClosingTheAlertAboutAJobKeepsTheJob) {
   }
   EXPECT_EQ(jobs->numberOfJobs(), 2);
   EXPECT_EQ(PlaybackTest_ReadSettings(package).value(QStringLiteral("exportJobs")), saved);
+}
+
+// A clip that failed names the file it was to write, numbered as its export numbers clips: never the file
+// of another clip with the same start, whether that clip finished before or after it, in the row's tip,
+// to a listener, in alert 20051 and in the saved session.
+TEST_F(JobsTable, AFailedClipNamesItsOwnFileNeverAnotherClipsFile) {
+  const QString clips = QFileInfo(package).absolutePath() + QStringLiteral("/Cup Final Clips/");
+  ZRNJobsController* jobs = window->jobsController();
+  const auto ended = [&](const std::shared_ptr<VL_ExportJobRecord>& job) {
+    return job && Test_WaitUntil([&] { return job->isFinished() && jobs->numberOfPendingJobs() == 0; }, 60000);
+  };
+  // At 00:01 a clip finishes, then one of 0.8 s fails; at 00:05 one of 0.5 s fails, then a clip finishes.
+  auto finishedFirst = finishedClip();
+  auto failedAfter = requestClip(1000, 1800);
+  ASSERT_TRUE(ended(failedAfter));
+  auto failedBefore = requestClip(5000, 5500);
+  ASSERT_TRUE(ended(failedBefore));
+  auto finishedAfter = requestClip(5000, 7000);
+  ASSERT_TRUE(ended(finishedAfter) && finishedFirst);
+  EXPECT_EQ(finishedAfter->targetPath().toStdString(), (clips + QStringLiteral("VLClip_005_1.mov")).toStdString());
+
+  const struct {
+    std::shared_ptr<VL_ExportJobRecord> failed, other;
+    QString path;
+  } cases[] = {{failedAfter, finishedFirst, clips + QStringLiteral("VLClip_001_1.mov")},
+               {failedBefore, finishedAfter, clips + QStringLiteral("VLClip_005.mov")}};
+  QStringList saved;
+  for (const QVariant& job : PlaybackTest_ReadSettings(package).value(QStringLiteral("exportJobs")).toList())
+    saved << job.toMap().value(QStringLiteral("intendedPath")).toString();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path.toStdString());
+    EXPECT_TRUE(saved.contains(c.path)) << saved.join(QLatin1Char('|')).toStdString();
+    const int row = static_cast<int>(jobs->indexOfJob(c.failed.get()));
+    ASSERT_NE(pane->cellAtRow(row), nullptr);
+    QString alert;
+    Test_AnswerNextModal(QStringLiteral("okBtn"), [&](QWidget* modal) { alert = Test_LabelsText(modal); });
+    click(pane->cellAtRow(row)->revealBtn());
+    ASSERT_TRUE(Test_WaitUntil([&] { return !alert.isEmpty(); }));
+    EXPECT_TRUE(alert.contains(QLatin1Char('"') + c.path + QStringLiteral("\" was not exported."))) << alert.toStdString();
+    for (const QString& text : {pane->cellAtRow(row)->revealBtn()->toolTip(), alert,
+                                window->jobTableView()->model()->index(row, 0).data(Qt::AccessibleDescriptionRole).toString()}) {
+      EXPECT_TRUE(text.contains(c.path)) << text.toStdString();
+      EXPECT_FALSE(text.contains(c.other->targetPath())) << text.toStdString();
+    }
+  }
+}
+
+// With the history scrolled down, a new export's row (on top) comes into view, and the keys stay with
+// what had them: the picture, or the history itself.
+TEST_F(JobsTable, ANewJobsRowIsScrolledIntoViewAndTheFocusStays) {
+  auto finished = finishedClip();
+  ASSERT_NE(finished, nullptr);
+  for (int i = 0; i < 20; ++i) JobsTest_AddCopy(window->jobsController(), *finished, kJobStatusFinished);
+  pane->updateInterface();
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+  QTableView* table = window->jobTableView();
+  QScrollBar* bar = table->verticalScrollBar();
+  const auto topRow = [&] { return table->visualRect(table->model()->index(0, 0)); };
+  for (QWidget* focused : std::initializer_list<QWidget*>{window->playerView(), table}) {
+    SCOPED_TRACE(focused->objectName().toStdString());
+    focused->setFocus(Qt::OtherFocusReason);
+    ASSERT_TRUE(Test_WaitUntil([&] { return QApplication::focusWidget() == focused && bar->maximum() > 0; }));
+    // The keys' row at the end of the history, or only the view scrolled there.
+    if (focused == table) QTest::keyClick(table, Qt::Key_End);
+    bar->setValue(bar->maximum());
+    ASSERT_FALSE(table->viewport()->rect().intersects(topRow()));
+    auto job = requestClip(1000, 3000);
+    ASSERT_TRUE(job && waitUntilFinished(job));
+    EXPECT_TRUE(table->viewport()->rect().contains(topRow()));
+    EXPECT_EQ(QApplication::focusWidget(), focused);
+  }
 }
