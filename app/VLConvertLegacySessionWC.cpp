@@ -250,7 +250,6 @@ void VLConvertLegacySessionWC::reject() { cancelProcess(); }
 void VLConvertLegacySessionWC::cancelProcess() {
   // Once the package has its name the old folder goes: nothing is left to abort.
   if (!m_control->abort()) return;
-  m_userCanceled.store(true);
   if (auto job = exportJob()) job->setCancelled(true);
   if (!Dispatch_IsMainThread()) {
     QPointer<VLConvertLegacySessionWC> guard(this);
@@ -297,7 +296,6 @@ void VLConvertLegacySessionWC::setUpFor(const QUrl& folderURL) {
   if (!m_legacyImportQueue)
     m_legacyImportQueue = DispatchQueue::create(StandardLocations::appIdentifier() + QStringLiteral(".importer"));
   if (m_labelTxt) m_labelTxt->setText(QCoreApplication::translate("Localizable", "Step 1/2: Reading old session"));
-  m_userCanceled.store(false);
   m_control = std::make_shared<LegacyConversionControl>();
   m_runEnded = false;
   m_failureReason.clear();
@@ -472,7 +470,7 @@ void VLConvertLegacySessionWC::U_ProgressCheck(const std::shared_ptr<VL_ExportJo
   const AssetExportSessionRef session = job->exportSession();
   if (!session || session->status() != AssetExportSessionStatus::Exporting) return;
   if (job->cancelled() || userCanceled()) {
-    m_userCanceled.store(true);
+    m_control->abort();
     session->cancelExport();
     return;
   }

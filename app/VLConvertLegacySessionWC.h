@@ -106,7 +106,8 @@ class VLConvertLegacySessionWC : public ZRN_CommonInitWC<QDialog> {
   QPushButton* cancelBtn() const { return m_cancelBtn; }
   QProgressBar* progressBar() const { return m_progressBar; }
 
-  bool userCanceled() const { return m_userCanceled.load(); }
+  // The work was aborted: by the user, an export cancelled from outside, or the window's end.
+  bool userCanceled() const { return m_control->aborted(); }
   std::shared_ptr<VLDocument> vlDocument() const;
   QUrl fileURL() const;
   QList<QUrl> segmentURLsArray() const;
@@ -158,7 +159,6 @@ class VLConvertLegacySessionWC : public ZRN_CommonInitWC<QDialog> {
   QPointer<QPushButton> m_cancelBtn;
   QPointer<QProgressBar> m_progressBar;
 
-  std::atomic<bool> m_userCanceled{false};
   std::shared_ptr<LegacyConversionControl> m_control = std::make_shared<LegacyConversionControl>();
   std::function<QWidget*()> m_openConverted;
   QPointer<QWidget> m_sessionWindow;

@@ -20,14 +20,10 @@
 #include <QSaveFile>
 
 #include <cerrno>
-#include <cstring>
 #include <dirent.h>
-#include <fcntl.h>
 #include <mutex>
-#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 // The resources live in a static library: without this reference the linker would drop them.
 static void initIconResources() { Q_INIT_RESOURCE(resources); }
@@ -266,44 +262,10 @@ namespace {
 const QString kRunNoteName = QStringLiteral(".velmora-run");
 constexpr qint64 kRunNoteMaxBytes = 64;
 
-// The folder `name` in the open folder `parentFd`, opened without following a link, when it is a real
-// folder of this user's; -1 otherwise.
-int openOwnFolderAt(int parentFd, const char* name) {
-  const int fd = ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return -1;
+// A real folder of this user's at `path` (a link to one is not).
+bool isOwnRealFolder(const QString& path) {
   struct stat st = {};
-  if (::fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-// Removes the folder `name` of the open folder `parentFd` with all it holds. A link inside is removed
-// as the link it is: what it points to is never reached.
-bool removeFolderAt(int parentFd, const char* name, int depth) {
-  const int fd = ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return false;
-  DIR* dir = ::fdopendir(fd);
-  if (!dir) {
-    ::close(fd);
-    return false;
-  }
-  // Listed first, removed after: removing while reading the folder may skip entries.
-  std::vector<std::string> names;
-  while (const dirent* entry = ::readdir(dir))
-    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) names.emplace_back(entry->d_name);
-  for (const std::string& entry : names) {
-    struct stat st = {};
-    if (::fstatat(fd, entry.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    if (S_ISDIR(st.st_mode)) {
-      if (depth < kSafeFile_MaxNesting) removeFolderAt(fd, entry.c_str(), depth + 1);
-    } else {
-      ::unlinkat(fd, entry.c_str(), 0);
-    }
-  }
-  ::closedir(dir);
-  return ::unlinkat(parentFd, name, AT_REMOVEDIR) == 0;
+  return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
 }
 
 // Whether the run that made the temporary folder of process `pid` may still be going on.
@@ -325,12 +287,10 @@ QString File_RunTemporaryFolder() {
     ZRNLogger_Log(QStringLiteral("ATT: %@ cannot be made: %@"), folder, Sys_ErrnoText(errno));
     return {};
   }
-  const int fd = openOwnFolderAt(AT_FDCWD, path.constData());
-  if (fd < 0) {
+  if (!isOwnRealFolder(folder)) {
     ZRNLogger_Log(QStringLiteral("ATT: %@ is not a folder of this user's own: not used"), folder);
     return {};
   }
-  ::close(fd);
   // A folder that an earlier process of the same id left is taken over under this run's name.
   const QString notePath = joinPath(folder, kRunNoteName);
   const QByteArray tag = Process_RunTag().toLatin1();
@@ -343,25 +303,17 @@ QString File_RunTemporaryFolder() {
 
 void File_RemoveTemporaryFoldersOfEndedRuns() {
   const QString temp = StandardLocations::tempPath();
-  const int tempFd = ::open(QFile::encodeName(temp).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (tempFd < 0) return;
   static const QRegularExpression runFolder(QStringLiteral("^velmora-([1-9][0-9]{0,17})$"));
-  const QStringList names = QDir(temp).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+  const QStringList names = QDir(temp).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks);
   for (const QString& name : names) {
     const QRegularExpressionMatch match = runFolder.match(name);
     const qint64 pid = match.hasMatch() ? match.captured(1).toLongLong() : 0;
-    if (pid <= 0 || pid == ::getpid()) continue;
-    const QByteArray encoded = QFile::encodeName(name);
-    const int fd = openOwnFolderAt(tempFd, encoded.constData());
-    if (fd < 0) continue;
-    ::close(fd);
     const QString path = joinPath(temp, name);
-    if (runMayBeGoingOn(path, pid)) continue;
+    if (pid <= 0 || pid == ::getpid() || !isOwnRealFolder(path) || runMayBeGoingOn(path, pid)) continue;
     ZRNLogger_Log(QStringLiteral("removing %@, left by a run that has ended"), path);
-    if (!removeFolderAt(tempFd, encoded.constData(), 0))
-      ZRNLogger_Log(QStringLiteral("ATT: %@ could not be removed: %@"), path, Sys_ErrnoText(errno));
+    // Links inside are removed as links: what they point to is never reached.
+    if (!QDir(path).removeRecursively()) ZRNLogger_Log(QStringLiteral("ATT: %@ could not be removed"), path);
   }
-  ::close(tempFd);
 }
 
 QImage File_ReadPicture(const QString& path, qint64 maxBytes) {
