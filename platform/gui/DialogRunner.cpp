@@ -3,6 +3,8 @@
 #include "platform/gui/WindowPlacement.h"
 
 #include <QApplication>
+#include <QAbstractItemView>
+#include <QCompleter>
 #include <QDialog>
 #include <QFont>
 #include <QPointer>
@@ -62,6 +64,23 @@ void Gui_RunSheet(QDialog* dialog, QWidget* parent, std::function<void(int)> com
     if (guard) guard->deleteLater();
   }, Qt::SingleShotConnection);
   dialog->open();
+}
+
+void Gui_HandleDialogResult(QWidget* dialog, QObject* context, std::function<void()> work) {
+  if (dialog) {
+    // A completion list is a window of the completer, not of the dialog: it is closed through its owner.
+    for (QCompleter* completer : dialog->findChildren<QCompleter*>())
+      if (QWidget* popup = completer->popup(); popup && popup->isVisible()) popup->hide();
+    for (QWidget* child : dialog->findChildren<QWidget*>())
+      if (child->isWindow() && child->windowType() == Qt::Popup && child->isVisible()) child->hide();
+    dialog->hide();
+  }
+  const bool hadContext = context != nullptr;
+  QPointer<QObject> guard(context);
+  QMetaObject::invokeMethod(qApp, [hadContext, guard, work = std::move(work)] {
+    if ((hadContext && !guard) || Gui_TerminationRequested() || !work) return;
+    work();
+  }, Qt::QueuedConnection);
 }
 
 double Gui_StandardFontSize() {

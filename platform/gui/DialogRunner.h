@@ -9,6 +9,7 @@
 #include <functional>
 
 class QDialog;
+class QObject;
 class QWidget;
 
 // Shows the dialog application-modal and answers the code it ended with (QDialog::done). The dialog is
@@ -20,6 +21,14 @@ int Gui_RunApplicationModal(QDialog* dialog);
 // the dialog's code when it ends. The dialog is deleted later, after the completion has run. A sheet
 // that termination ends never runs its completion; once termination has begun nothing is shown.
 void Gui_RunSheet(QDialog* dialog, QWidget* parent, std::function<void(int)> completion);
+
+// What a dialog or panel that has just ended leads to is done in a turn of the main loop of its own:
+// the dialog is hidden and its pop-ups (a completion list, an open list of a combo box) are closed at
+// once, and `work` runs once the signal handler that ended it, and the key or click that ended it, have
+// returned. A modal window, an alert or a long step started from inside the dialog's own signal would
+// otherwise run under the dialog's event handlers, which touch the dialog (deleted meanwhile) when
+// they resume. Nothing runs when `context` (when given) is gone by then, or once termination has begun.
+void Gui_HandleDialogResult(QWidget* dialog, QObject* context, std::function<void()> work);
 
 // Termination: every dialog, sheet and panel of the application that is shown ends at once without its
 // answer reaching anybody (its finished/accepted/rejected signals stay silent), so a nested event loop
