@@ -87,8 +87,10 @@ bool U_RenameNoReplace(const QString& from, const QString& to, QString* error) {
 
 // A copy on its way into place is named after its target and the run that makes it.
 QString U_StagingPrefix(const QString& targetName) { return Fmt(QStringLiteral(".%@.converting-"), targetName); }
-// Any such copy, whatever its target: the pattern's first group is the run's tag.
-const QString kStagingPattern = QStringLiteral("^\\..+\\.%1\\.converting-(\\d+-\\d+)$");
+// Any such copy, whatever its target: the pattern's first group is the run's tag. Patterns of names
+// that decide what is removed match whole names only (anchored: "$" would also match before a final
+// line feed, and a folder of that name is not ours).
+const QString kStagingPattern = QStringLiteral("\\..+\\.%1\\.converting-(\\d+-\\d+)");
 
 // Removes the folders in `folder` whose names match `pattern` (its first group the tag of the run that
 // made them) when that run has ended. Links and files of such names are not ours.
@@ -106,9 +108,9 @@ void U_RemoveMatchingLeftovers(const QString& folder, const QRegularExpression& 
 // Removes the folders in `folder` whose names are `prefix` followed by the tag of a run that has ended
 // (an optional "_<n>" after the tag, as unique names get).
 void U_RemoveLeftoversOfEndedRuns(const QString& folder, const QString& prefix, const QString& suffix) {
-  U_RemoveMatchingLeftovers(folder, QRegularExpression(QStringLiteral("^%1(\\d+-\\d+)(_\\d+)?%2$")
-                                                           .arg(QRegularExpression::escape(prefix),
-                                                                QRegularExpression::escape(suffix))));
+  U_RemoveMatchingLeftovers(folder, QRegularExpression(QRegularExpression::anchoredPattern(
+                                        QStringLiteral("%1(\\d+-\\d+)(_\\d+)?%2")
+                                            .arg(QRegularExpression::escape(prefix), QRegularExpression::escape(suffix)))));
 }
 
 // A copy on its way into place stands beside the old folder, wherever that is. So that the next start
@@ -134,8 +136,9 @@ void U_ForgetStagingFolder() {
 // The copies on their way into place that runs which have ended noted, and their notes.
 void U_RemoveStagingOfEndedRuns() {
   const QString notes = U_StagingNotesFolder();
-  const QRegularExpression tagName(QStringLiteral("^\\d+-\\d+$"));
-  const QRegularExpression staging(kStagingPattern.arg(QRegularExpression::escape(kVLPackageExtension)));
+  const QRegularExpression tagName(QRegularExpression::anchoredPattern(QStringLiteral("\\d+-\\d+")));
+  const QRegularExpression staging(
+      QRegularExpression::anchoredPattern(kStagingPattern.arg(QRegularExpression::escape(kVLPackageExtension))));
   for (const QString& tag : QDir(notes).entryList(QDir::Files | QDir::Hidden)) {
     if (!tagName.match(tag).hasMatch() || Process_RunTagIsAlive(tag)) continue;
     QByteArray folder;

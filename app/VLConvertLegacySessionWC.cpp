@@ -191,9 +191,12 @@ bool LegacyConversionControl::abort() {
 }
 
 bool LegacyConversionControl::commit() {
-  std::lock_guard lock(m_mutex);
-  if (m_aborted.load()) return false;
-  m_committed = true;
+  {
+    std::lock_guard lock(m_mutex);
+    if (m_aborted.load()) return false;
+    m_committed = true;
+  }
+  if (m_committedHandler) m_committedHandler();
   return true;
 }
 
@@ -297,6 +300,13 @@ void VLConvertLegacySessionWC::setUpFor(const QUrl& folderURL) {
     m_legacyImportQueue = DispatchQueue::create(StandardLocations::appIdentifier() + QStringLiteral(".importer"));
   if (m_labelTxt) m_labelTxt->setText(QCoreApplication::translate("Localizable", "Step 1/2: Reading old session"));
   m_control = std::make_shared<LegacyConversionControl>();
+  // From the moment the package takes its name Abort could undo nothing: it is no longer offered.
+  QPointer<VLConvertLegacySessionWC> guard(this);
+  m_control->setCommitted([guard] {
+    Dispatch_MainAsync([guard] {
+      if (guard && guard->m_cancelBtn) guard->m_cancelBtn->setEnabled(false);
+    });
+  });
   m_runEnded = false;
   m_failureReason.clear();
   loadLegacyRecording(folderURL);

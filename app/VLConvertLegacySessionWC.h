@@ -46,7 +46,9 @@ class LegacyConversionControl {
   // What the long reads and copies look at between their packets and blocks of bytes.
   const std::atomic<bool>* abortFlag() const { return &m_aborted; }
   // Just before the package takes its name: false when the work was aborted; no abort is taken afterwards.
+  // On success `committed` (when set) is told, on the thread that commits.
   bool commit();
+  void setCommitted(std::function<void()> committed) { m_committedHandler = std::move(committed); }
   void setInPlace() { m_inPlace.store(true); }
   bool inPlace() const { return m_inPlace.load(); }
 
@@ -54,6 +56,7 @@ class LegacyConversionControl {
   std::mutex m_mutex;
   std::atomic<bool> m_aborted{false};
   bool m_committed = false;
+  std::function<void()> m_committedHandler;
   std::atomic<bool> m_inPlace{false};
 };
 

@@ -116,6 +116,8 @@ class ZRNAppDelegate : public QObject, public ZRNAppHost {
   void addZRNRecentItemForPath(const QString& path) override;
   // The item of the Recents submenu that was chosen.
   void openZRNRecentDoc(QAction* item);
+  // Opens (or converts, after asking) the session of a recent entry that is still listed.
+  void U_OpenRecentEntry(const std::shared_ptr<ZRNRecentDocument>& entry);
   void loadZRNRecentsMenu();
 
   // ---- Documents and windows ----

@@ -153,7 +153,11 @@ void ZRNAppDelegate::loadZRNRecentsMenu() {
     const auto entry = list.at(i);
     auto* item = new QAction(entry->menuImage(), entry->menuTitle(), menu);
     item->setToolTip(entry->windowTitle());
-    QObject::connect(item, &QAction::triggered, this, [this, item] { openZRNRecentDoc(item); });
+    // The menu is still in its own handlers when an item triggers: what the item leads to (a question,
+    // a conversion, a new menu) waits for a turn of its own.
+    QObject::connect(item, &QAction::triggered, this, [this, entry] {
+      Gui_HandleDialogResult(nullptr, this, [this, entry] { U_OpenRecentEntry(entry); });
+    });
     items.prepend(item);
   }
   menu->addActions(items);
@@ -173,7 +177,13 @@ void ZRNAppDelegate::openZRNRecentDoc(QAction* item) {
   auto& list = recentDocsArray();
   const qsizetype index = menu->actions().indexOf(item);
   if (index < 0 || index >= list.size()) return;
-  const auto entry = list.at(index);
+  U_OpenRecentEntry(list.at(index));
+}
+
+void ZRNAppDelegate::U_OpenRecentEntry(const std::shared_ptr<ZRNRecentDocument>& entry) {
+  auto& list = recentDocsArray();
+  // The list may have changed since the item was chosen: an entry no longer listed is not opened.
+  if (!entry || !list.contains(entry) || m_appIsQuitting) return;
   const QString path = entry->docPath();
   if (!isReachable(path)) {
     Alert_ShowAlertWithID(kAlertCannotOpenRecent, entry->menuTitle());
@@ -332,14 +342,19 @@ void ZRNAppDelegate::openSavedRecording() {
 
 void ZRNAppDelegate::U_OpenPanelEnded(int result) {
   QPointer<QFileDialog> panel = m_openPanel;
+  QString chosen;
   if (result == QDialog::Accepted && panel) {
-    const QString chosen = panel->selectedFiles().value(0);
+    chosen = panel->selectedFiles().value(0);
     if (gZRNAppPrefs) gZRNAppPrefs->setOpenTargetDirectory(QUrl::fromLocalFile(QFileInfo(chosen).absolutePath()));
-    if (!chosen.isEmpty()) U_OpenLegacyOrPackage(chosen);
   }
-  if (panel) panel->hide();
   m_openPanel = nullptr;
   m_appInModalMode = false;
+  // The panel may still be delivering the key that accepted it (its completion list forwards Return to
+  // the name field), and it is deleted once it has closed: the question about an old folder and its
+  // conversion run nested event loops, so they wait until the panel's handlers have returned.
+  Gui_HandleDialogResult(panel, this, [this, chosen] {
+    if (!chosen.isEmpty() && !m_appIsQuitting) U_OpenLegacyOrPackage(chosen);
+  });
 }
 
 // Playback windows, the launcher badge and the commands that depend on windows

@@ -60,7 +60,11 @@ void Gui_RunSheet(QDialog* dialog, QWidget* parent, std::function<void(int)> com
   dialog->setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
   QPointer<QDialog> guard(dialog);
   QObject::connect(dialog, &QDialog::finished, dialog, [guard, completion = std::move(completion)](int result) {
-    if (completion) completion(result);
+    // The completion may open the next sheet, an alert or a window: it runs once the sheet's handlers
+    // have returned.
+    Gui_HandleDialogResult(guard, nullptr, [completion, result] {
+      if (completion) completion(result);
+    });
     if (guard) guard->deleteLater();
   }, Qt::SingleShotConnection);
   dialog->open();

@@ -18,8 +18,9 @@ class QWidget;
 int Gui_RunApplicationModal(QDialog* dialog);
 
 // Shows the dialog window-modal over the parent's window and returns at once; the completion runs with
-// the dialog's code when it ends. The dialog is deleted later, after the completion has run. A sheet
-// that termination ends never runs its completion; once termination has begun nothing is shown.
+// the dialog's code in a turn of the main loop after it has ended (see Gui_HandleDialogResult). The
+// dialog is deleted later. A sheet that termination ends never runs its completion; once termination
+// has begun nothing is shown, and a completion still waiting does not run.
 void Gui_RunSheet(QDialog* dialog, QWidget* parent, std::function<void(int)> completion);
 
 // What a dialog or panel that has just ended leads to is done in a turn of the main loop of its own:

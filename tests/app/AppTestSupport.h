@@ -16,13 +16,17 @@
 #include "support/DialogTestSupport.h"
 #include "support/ScopedTimeZone.h"
 
+#include <QAbstractItemView>
+#include <QCompleter>
 #include <QDateTime>
 #include <QDir>
+#include <QFileDialog>
 #include <QFile>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QProcessEnvironment>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -96,6 +100,35 @@ inline VLLiveWC* Test_LaunchAndRecord(ZRNAppDelegate& delegate, const QString& n
   if (!Test_WaitUntil([&] { return live && live->recordButton()->isEnabled(); }, 20000)) return nullptr;
   live->recordButton()->click();
   return Test_WaitUntil([&] { return live && live->isRecording(); }, 20000) ? live.data() : nullptr;
+}
+
+// Types `name` into the open panel's name field as a user does, key by key through the window system
+// (so that while the completion list shows, the keys reach it first, as on a desktop), then presses
+// Return. False when the completion list was not showing before Return.
+inline bool Test_TypeIntoPanelAndReturn(QFileDialog* panel, const QString& name) {
+  auto* field = panel ? panel->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")) : nullptr;
+  if (!field || !field->completer() || name.isEmpty() || !panel->windowHandle()) return false;
+  QAbstractItemView* list = field->completer()->popup();
+  panel->activateWindow();
+  field->setFocus();
+  field->clear();
+  const auto type = [&](QChar key) {
+    QWindow* window = list->isVisible() && list->windowHandle() ? list->windowHandle() : panel->windowHandle();
+    QTest::sendKeyEvent(QTest::Click, window, Qt::Key_unknown, QString(key), Qt::NoModifier);
+  };
+  for (const QChar key : name.chopped(1)) type(key);
+  // The panel's file system model reads folders on a thread of its own: the last key is typed again
+  // until the folder has been read and the list shows the name.
+  const bool listed = Test_WaitUntil([&] {
+    if (field->text() == name && list->isVisible()) return true;
+    if (field->text() == name) QTest::keyClick(panel->windowHandle(), Qt::Key_Backspace);
+    type(name.back());
+    Test_ProcessEvents(20);
+    return field->text() == name && list->isVisible();
+  }, 10000);
+  if (!listed) return false;
+  QTest::keyClick(list->windowHandle(), Qt::Key_Return);
+  return true;
 }
 
 // The paths of the delegate's recent sessions, newest first.

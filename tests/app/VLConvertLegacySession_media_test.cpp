@@ -7,6 +7,7 @@
 #include "composition/VL_ExportJobRecord.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/SysErrno.h"
+#include "platform/gui/DialogRunner.h"
 #include "platform/media/export/MovieSalvage.h"
 #include "platform/system/ProcessIdentity.h"
 #include "playback/VLPlaybackWC.h"
@@ -21,8 +22,10 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QMap>
+#include <QMenu>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThreadPool>
 #include <QTimer>
 
@@ -462,6 +465,7 @@ TEST_F(LegacyConversionTest, AConversionRemovesWhatConversionsOfEndedRunsLeftAnd
       {QStringLiteral("VLImportedSession-4194999-123_2.vlvidcapb"), true},        // no such process
       {QStringLiteral("VLImportedSession.vlvidcapb"), false},                     // not a name of ours
       {QStringLiteral("VLImportedSession-4194999-123.mov"), false},
+      {QStringLiteral("VLImportedSession-4194999-123.vlvidcapb\n"), false},  // a name of ours and more
   };
   const QString temp = QDir::tempPath();
   for (const Leftover& l : leftovers) {
@@ -470,6 +474,8 @@ TEST_F(LegacyConversionTest, AConversionRemovesWhatConversionsOfEndedRunsLeftAnd
   // A copy on its way into place beside the folder, made by a run that was killed.
   const QString staging = QDir(parent).filePath(QStringLiteral(".Cup Final.vlvidcapb.converting-4194999-5"));
   ASSERT_TRUE(QDir().mkpath(staging));
+  const QString notStaging = staging + QLatin1Char('\n');
+  ASSERT_TRUE(QDir().mkpath(notStaging));
   makeSegment(segments(), QStringLiteral("seg1.mov"), 0, 30);
 
   DialogWatcher watcher;
@@ -480,6 +486,7 @@ TEST_F(LegacyConversionTest, AConversionRemovesWhatConversionsOfEndedRunsLeftAnd
     QDir(QDir(temp).filePath(l.name)).removeRecursively();
   }
   EXPECT_FALSE(QFileInfo::exists(staging));
+  EXPECT_TRUE(QFileInfo(notStaging).isDir());
   running.kill();
   running.waitForFinished();
 }
@@ -612,6 +619,28 @@ TEST_F(LegacyConversionTest, AbortWhileTheJoinedMovieIsReadBackStopsTheWorkAndLe
   QString error;
   EXPECT_FALSE(Movie_PictureTimes(QDir(segments()).filePath(QStringLiteral("seg1.mov")), &times, &error, &stop));
   EXPECT_TRUE(times.empty());
+}
+
+TEST_F(LegacyConversionTest, OnceThePackageHasItsNameAbortIsNoLongerOffered) {
+  makeSegment(segments(), QStringLiteral("seg1.mov"), 0, 30);
+  // Many small files make the old folder's removal, which follows the package's naming, take a while.
+  const QString extras = QDir(legacy).filePath(QStringLiteral("thumbnails"));
+  QDir().mkpath(extras);
+  for (int i = 0; i < 20000; ++i) QFile(QDir(extras).filePath(QString::number(i))).open(QIODevice::WriteOnly);
+  DialogWatcher watcher;
+  bool seen = false, offered = true;
+  watcher.onProgress = [&](VLConvertLegacySessionWC* progress) {
+    if (seen || !QFileInfo(target).isDir() || !QFileInfo::exists(legacy)) return;
+    seen = true;
+    QCoreApplication::processEvents();  // what the work posted before it named the package
+    offered = progress->cancelBtn()->isEnabled();
+    QTest::keyClick(progress, Qt::Key_Escape);
+  };
+  EXPECT_TRUE(Legacy_ConvertSession(QUrl::fromLocalFile(legacy)));
+  ASSERT_TRUE(seen) << "the old folder was never seen beside the named package";
+  EXPECT_FALSE(offered);
+  EXPECT_FALSE(QFileInfo::exists(legacy));
+  expectNoLeftovers({QStringLiteral("Cup Final.vlvidcapb")});
 }
 
 TEST_F(LegacyConversionTest, QuitDuringTheExportEndsTheConversionAndKeepsTheFolder) {
@@ -871,6 +900,8 @@ TEST_F(LegacyConversionAppTest, OpeningAnOldFolderFromTheOpenPanelConvertsItAndO
   panel->selectFile(legacy);
   static_cast<QDialog*>(panel)->accept();  // as the Open button does
 
+  // The question and the conversion come once the panel's handlers have returned.
+  ASSERT_TRUE(Test_WaitUntil([&] { return !delegate->playbackWindows().isEmpty(); }, 60000));
   EXPECT_TRUE(asked.contains(QStringLiteral("Derby"))) << asked.toStdString();
   EXPECT_FALSE(QFileInfo::exists(legacy));
   EXPECT_TRUE(QFileInfo(target).isDir());
@@ -887,5 +918,106 @@ TEST_F(LegacyConversionAppTest, OpeningAnOldFolderFromTheOpenPanelConvertsItAndO
   const QString movie = QDir(target).filePath(QStringLiteral("VLCapturedMovie.") + Prefs_Shared().movieFileExtension());
   EXPECT_EQ(TestMovie_DecodeVideo(movie).md5.size(), 60);
   EXPECT_FALSE(TestMovie_StreamOfType(TestMovie_ProbeJson(movie), QStringLiteral("audio")).isEmpty());
+}
+
+// A path typed into the open panel and taken from its completion list by Return, then a conversion
+// ended by a key: Velmora goes on (or quits cleanly), the old folder stays as it was and nothing of the
+// conversion is left.
+TEST_F(LegacyConversionAppTest, AConversionOfATypedPathEndedByAKeyLeavesVelmoraRunningAndTheFolderAsItWas) {
+  const QString parent = Test_MakeTempDir(QStringLiteral("typed"));
+  const QString legacy = QDir(parent).filePath(QStringLiteral("Old Match.vlvidcap"));
+  const QString segmentFolder = QDir(legacy).filePath(QStringLiteral("segments"));
+  QDir().mkpath(segmentFolder);
+  const QString first = makeSegment(segmentFolder, QStringLiteral("seg1.mov"), 0, 9000, QStringLiteral("160x120"), false);
+  for (int i = 2; i <= 8; ++i)
+    ASSERT_TRUE(QFile::copy(first, QDir(segmentFolder).filePath(QStringLiteral("seg%1.mov").arg(i))));
+  const auto before = listingWithHashes(legacy);
+  Prefs_Shared().setOpenTargetDirectory(QUrl::fromLocalFile(parent));
+
+  const struct {
+    const char* ending;
+    bool quits;
+    std::function<void(VLConvertLegacySessionWC*)> end;
+  } endings[] = {
+      {"Escape", false, [](VLConvertLegacySessionWC* w) { QTest::keyClick(w, Qt::Key_Escape); }},
+      {"Space on Abort", false,
+       [](VLConvertLegacySessionWC* w) {
+         w->cancelBtn()->setFocus();
+         QTest::keyClick(w->cancelBtn(), Qt::Key_Space);
+       }},
+      {"closing the window", false, [](VLConvertLegacySessionWC* w) { w->close(); }},
+      {"Ctrl+Q", true, [](VLConvertLegacySessionWC* w) { QTest::keyClick(w, Qt::Key_Q, Qt::ControlModifier); }},
+  };
+  for (const auto& way : endings) {
+    SCOPED_TRACE(way.ending);
+    Gui_ResetTermination();
+    delegate = std::make_unique<ZRNAppDelegate>();
+    bool ended = false;
+    // Steps in once the export runs, and ends the main loop once the conversion has gone.
+    QTimer watch;
+    watch.setInterval(5);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+      auto* progress = qobject_cast<VLConvertLegacySessionWC*>(QApplication::activeModalWidget());
+      if (ended && !QApplication::activeModalWidget()) QCoreApplication::quit();
+      const auto job = progress ? progress->exportJob() : nullptr;
+      if (ended || !job || !job->exportSession() || job->exportSession()->status() != AssetExportSessionStatus::Exporting)
+        return;
+      ended = true;
+      way.end(progress);
+    });
+    watch.start();
+    bool typed = false;
+    // As in the application, everything runs inside the main event loop, which Quit ends.
+    QTimer::singleShot(0, qApp, [&] {
+      Test_AnswerNextModal(QStringLiteral("okBtn"));  // Convert
+      delegate->mainMenu()->action(QStringLiteral("openSavedRecording"))->trigger();
+      delegate->openPanel()->setDirectory(parent);
+      typed = Test_TypeIntoPanelAndReturn(delegate->openPanel(), QFileInfo(legacy).fileName());
+      if (!typed) QCoreApplication::quit();
+    });
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, [] { QCoreApplication::quit(); });
+    deadline.start(120000);
+    QCoreApplication::exec();
+    watch.stop();
+    ASSERT_TRUE(typed) << "the completion list never showed";
+    EXPECT_TRUE(ended) << "the conversion was never seen exporting";
+    EXPECT_EQ(Gui_TerminationRequested(), way.quits);
+    EXPECT_EQ(delegate->openPanel(), nullptr);
+    EXPECT_TRUE(delegate->playbackWindows().isEmpty());
+    EXPECT_EQ(listingWithHashes(legacy), before);
+    EXPECT_TRUE(QDir(QDir::tempPath()).entryList({QStringLiteral("VLImportedSession*")}, QDir::AllEntries).isEmpty());
+    EXPECT_EQ(QDir(parent).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+              QStringList{QStringLiteral("Old Match.vlvidcap")});
+    delegate.reset();
+    Test_ProcessEvents(20);
+  }
+  Gui_ResetTermination();
+}
+
+// An old folder chosen in File > Open Recent by the keyboard: the question and the conversion come once
+// the menu is done with, which the conversion replaces with one that lists the new package.
+TEST_F(LegacyConversionAppTest, AnOldFolderChosenInOpenRecentByTheKeyboardIsConvertedAndOpens) {
+  const QString parent = Test_MakeTempDir(QStringLiteral("recent"));
+  const QString legacy = QDir(parent).filePath(QStringLiteral("Derby.vlvidcap"));
+  const QString target = QDir(parent).filePath(QStringLiteral("Derby.vlvidcapb"));
+  QDir().mkpath(QDir(legacy).filePath(QStringLiteral("segments")));
+  makeSegment(QDir(legacy).filePath(QStringLiteral("segments")), QStringLiteral("seg1.mov"), 0, 30);
+  delegate = std::make_unique<ZRNAppDelegate>();
+  delegate->addZRNRecentItemForPath(legacy);
+  QPointer<QMenu> menu = delegate->mainMenu()->recentsMenu();
+  menu->popup(QPoint(50, 50));
+  ASSERT_TRUE(Test_WaitUntil([&] { return menu->isVisible(); }));
+  menu->setActiveAction(menu->actions().first());
+  bool asked = false;
+  Test_AnswerNextModal(QStringLiteral("okBtn"), [&](QWidget*) { asked = true; });  // Convert
+  QTest::keyClick(menu, Qt::Key_Return);
+  EXPECT_FALSE(asked) << "the question came while the menu still handled its key";
+  ASSERT_TRUE(Test_WaitUntil([&] { return !delegate->playbackWindows().isEmpty() && delegate->playbackWindows().first(); }, 60000));
+  EXPECT_TRUE(QFileInfo(target).isDir());
+  EXPECT_FALSE(QFileInfo::exists(legacy));
+  EXPECT_EQ(listedPaths(), QStringList{target});
+  EXPECT_EQ(delegate->mainMenu()->recentsMenu()->actions().value(0)->text(), QStringLiteral("Derby"));
 }
 }  // namespace

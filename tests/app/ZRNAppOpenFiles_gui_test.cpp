@@ -171,10 +171,11 @@ TEST_F(OpenFilesTest, OpenPanelOpensAPackageItIsGiven) {
   prefs.setOpenTargetDirectory(QUrl::fromLocalFile(folder));
   launch();
   ASSERT_TRUE(waitFor(QStringLiteral("U_StartLiveWindow")));
+  enum Way { DoubleClick, OpenButton, Typed };
   const struct {
     const char* name;
-    bool doubleClick;
-  } ways[] = {{"double-click", true}, {"Open", false}};
+    Way way;
+  } ways[] = {{"double-click", DoubleClick}, {"Open", OpenButton}, {"typed, from its completion list", Typed}};
   for (const auto& way : ways) {
     SCOPED_TRACE(way.name);
     delegate->openSavedRecording();
@@ -190,7 +191,9 @@ TEST_F(OpenFilesTest, OpenPanelOpensAPackageItIsGiven) {
       }
       return item.isValid();
     }));
-    if (way.doubleClick) {
+    if (way.way == Typed) {
+      ASSERT_TRUE(Test_TypeIntoPanelAndReturn(panel, QStringLiteral("Derby.vlvidcapb")));
+    } else if (way.way == DoubleClick) {
       list->scrollTo(item);
       const QPoint at = list->visualRect(item).center();
       QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);

@@ -5,11 +5,15 @@
 
 #include "support/TestSupport.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QCompleter>
 #include <QDialog>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QPointer>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -60,4 +64,42 @@ TEST(DialogTermination, EndsEveryDialogWithoutAnAnswerAndShowsNoneAfter) {
   EXPECT_TRUE(Test_WaitUntil([&] { return laterSheetGuard.isNull(); })) << "never shown, and let go";
   EXPECT_EQ(laterAnswers, 0);
   Gui_ResetTermination();
+}
+
+// What a dialog leads to runs once the key that ended it has been handled, with the dialog's completion
+// list closed; it does not run once its receiver is gone or termination has begun.
+TEST(DialogResult, RunsInATurnOfItsOwnAfterTheDialogAndItsListHaveGone) {
+  QMainWindow window;
+  window.show();
+  enum Ending { SheetCompletion, DialogResult, ReceiverGone, Terminating };
+  for (const Ending ending : {SheetCompletion, DialogResult, ReceiverGone, Terminating}) {
+    SCOPED_TRACE(ending);
+    auto* dialog = new QDialog;
+    auto* field = new QLineEdit(dialog);
+    field->setCompleter(new QCompleter(QStringList{QStringLiteral("Derby"), QStringLiteral("Dortmund")}, dialog));
+    int ran = 0;
+    auto receiver = std::make_unique<QObject>();
+    if (ending == SheetCompletion) {
+      Gui_RunSheet(dialog, &window, [&](int) { ++ran; });
+    } else {
+      QObject::connect(dialog, &QDialog::finished, dialog, [&, dialog] {
+        Gui_HandleDialogResult(dialog, receiver.get(), [&] { ++ran; });
+      });
+      dialog->open();
+    }
+    ASSERT_TRUE(Test_WaitUntil([&] { return dialog->isVisible(); }));
+    field->setFocus();
+    QTest::keyClicks(field, QStringLiteral("D"));
+    ASSERT_TRUE(Test_WaitUntil([&] { return field->completer()->popup()->isVisible(); }));
+    QPointer<QWidget> list = field->completer()->popup();
+    dialog->reject();
+    EXPECT_EQ(ran, 0) << "ran inside the dialog's own signal";
+    EXPECT_TRUE(!list || !list->isVisible()) << "the completion list outlived its dialog";
+    if (ending == ReceiverGone) receiver.reset();
+    if (ending == Terminating) Gui_EndDialogsForTermination();
+    Test_ProcessEvents(50);
+    EXPECT_EQ(ran, ending == SheetCompletion || ending == DialogResult ? 1 : 0);
+    if (ending != SheetCompletion) delete dialog;
+    Gui_ResetTermination();
+  }
 }
