@@ -303,7 +303,8 @@ QString File_RunTemporaryFolder() {
 
 void File_RemoveTemporaryFoldersOfEndedRuns() {
   const QString temp = StandardLocations::tempPath();
-  static const QRegularExpression runFolder(QStringLiteral("^velmora-([1-9][0-9]{0,17})$"));
+  // The whole name, exactly: `$` alone would also let a name that ends in a line break through.
+  static const QRegularExpression runFolder(QRegularExpression::anchoredPattern(QStringLiteral("velmora-([1-9][0-9]{0,17})")));
   const QStringList names = QDir(temp).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks);
   for (const QString& name : names) {
     const QRegularExpressionMatch match = runFolder.match(name);

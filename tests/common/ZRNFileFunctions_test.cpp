@@ -290,6 +290,7 @@ TEST(FileFunctions, OnlyTemporaryFoldersOfEndedRunsOfThisUserGo) {
       {QStringLiteral("velmora-%1").arg(::getppid()), {}, false},  // an id that runs: it may be that run's
       {QStringLiteral("velmora-04194403"), {}, false},
       {QStringLiteral("Velmora-4194404.old"), {}, false},
+      {QStringLiteral("velmora-4194408\n"), {}, false},
   };
   for (const auto& c : cases) {
     const QString folder = temp + QLatin1Char('/') + c.name;
