@@ -16,10 +16,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QLocale>
 #include <QRegularExpression>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <dirent.h>
 #include <mutex>
 #include <sys/stat.h>
@@ -230,6 +233,28 @@ int64_t File_FolderSizeBytes(const QUrl& folder) {
 
 double File_FolderSizeMB(const QUrl& folder) { return static_cast<double>(File_FolderSizeBytes(folder)) / 1000000.0; }
 
+namespace {
+// The bytes that a decimal size figure of QLocale stands for: rounded to its last digit, in the unit that
+// keeps the figure under 1000.
+double shownBytes(qint64 bytes, int digits) {
+  const int power = bytes > 0 ? static_cast<int>(std::log10(static_cast<double>(bytes))) / 3 : 0;
+  const double step = std::pow(10.0, 3 * power - std::min(digits, 3 * power));
+  return std::round(static_cast<double>(bytes) / step) * step;
+}
+}  // namespace
+
+std::pair<QString, QString> File_SizeTextsApart(qint64 part, qint64 whole) {
+  const QLocale locale;
+  const auto text = [&](qint64 bytes, int digits) { return locale.formattedDataSize(bytes, digits, QLocale::DataSizeSIFormat); };
+  // "1000.0 kB" and "1.0 MB" differ as texts but not as sizes. With three digits to a unit both figures
+  // are exact, so the search ends there at the latest.
+  int digits = 1;
+  while (part != whole && digits < 18 &&
+         (text(part, digits) == text(whole, digits) || shownBytes(part, digits) == shownBytes(whole, digits)))
+    ++digits;
+  return {text(part, digits), text(whole, digits)};
+}
+
 QUrl File_TempFileURL(const QString& baseName, const QString& extension, bool isFolder) {
   const QString folder = StandardLocations::tempPath();
   for (long n = 0;; ++n) {
@@ -303,7 +328,8 @@ QString File_RunTemporaryFolder() {
 
 void File_RemoveTemporaryFoldersOfEndedRuns() {
   const QString temp = StandardLocations::tempPath();
-  static const QRegularExpression runFolder(QStringLiteral("^velmora-([1-9][0-9]{0,17})$"));
+  // The whole name, exactly: `$` alone would also let a name that ends in a line break through.
+  static const QRegularExpression runFolder(QRegularExpression::anchoredPattern(QStringLiteral("velmora-([1-9][0-9]{0,17})")));
   const QStringList names = QDir(temp).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks);
   for (const QString& name : names) {
     const QRegularExpressionMatch match = runFolder.match(name);

@@ -10,6 +10,7 @@
 #include <QVariantMap>
 
 #include <cstdint>
+#include <utility>
 
 // folder/name; when it exists, reuse answers it unchanged and no reuse answers its first free variant.
 // The chosen folder is created with its parents when missing; an empty QString when that fails.
@@ -48,6 +49,10 @@ bool File_EnsureDirectory(const QUrl& url, bool create);
 int64_t File_FolderSizeBytes(const QUrl& folder);
 // Decimal megabytes of File_FolderSizeBytes.
 double File_FolderSizeMB(const QUrl& folder);
+// Two sizes as decimal figures ("3.1 MB", as the locale writes them), one decimal or as many more as it
+// takes for two different sizes to read as different: a part a few bytes short of the whole is not
+// shown as the whole.
+std::pair<QString, QString> File_SizeTextsApart(qint64 part, qint64 whole);
 // A free name "<base><_n>.<extension>" in the temporary folder; a name held by the other kind of item
 // (a folder when a file is asked for, and the other way round) counts as free. Nothing is created.
 QUrl File_TempFileURL(const QString& baseName, const QString& extension, bool isFolder);

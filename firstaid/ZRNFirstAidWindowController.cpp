@@ -146,6 +146,10 @@ void ZRNFirstAidWindowController::setBombed(bool afterCrash) {
     moveUp(m_resetExplain, kResetShiftWithoutHeading);
   }
   U_TextViewSetupFor(m_selectedAction == kFirstAid_ActionEmail);
+  // The keys start on the chosen action, not on the first one (the reset): Space, pressed to act, must
+  // not pick another.
+  for (QRadioButton* radio : {m_resetSettingsBtn.data(), m_saveLogsBtn.data(), m_prepareEmailBtn.data()})
+    if (radio && radio->isChecked()) radio->setFocus(Qt::OtherFocusReason);
   // The window is laid out by hand: its size is part of the case.
   setFixedSize(width(), height);
 }

@@ -34,7 +34,6 @@
 #include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
-#include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QToolBar>
@@ -418,11 +417,10 @@ void VLPlaybackWC::U_TellMovieReadInPart(const Asset& movie) {
                      "shown.",
                      shown, compactStringWithCMTime(part.declaredDuration)));
   } else {
-    const QLocale locale;
+    const auto [readable, size] = File_SizeTextsApart(part.readableBytes, part.fileBytes);
     U_ShowNotice(Fmt("The movie of this session is damaged and could be read only in part: the first %@ are shown, "
                      "from %@ of its %@.",
-                     shown, locale.formattedDataSize(part.readableBytes, 1, QLocale::DataSizeSIFormat),
-                     locale.formattedDataSize(part.fileBytes, 1, QLocale::DataSizeSIFormat)));
+                     shown, readable, size));
   }
 }
 

@@ -226,6 +226,24 @@ TEST(FileFunctions, FolderSizeCountsAllocatedBlocksOfVisibleItems) {
   EXPECT_EQ(File_FolderSizeBytes(QUrl::fromLocalFile(folder + QStringLiteral("/missing"))), 0);
 }
 
+TEST(FileFunctions, TwoDifferentSizesNeverReadAsTheSame) {
+  const struct {
+    qint64 part, whole;
+    const char *partText, *wholeText;
+  } cases[] = {
+      {3099995, 3100000, "3.099995 MB", "3.100000 MB"},  // a few bytes short
+      {1200000, 3100000, "1.2 MB", "3.1 MB"},
+      {45000, 45003, "45.000 kB", "45.003 kB"},
+      {999999, 1000000, "999.999 kB", "1.000 MB"},  // "1000.0 kB" would be the whole again
+      {500, 3100000, "500 bytes", "3.1 MB"},
+      {3100000, 3100000, "3.1 MB", "3.1 MB"},
+  };
+  for (const auto& c : cases) {
+    const auto [part, whole] = File_SizeTextsApart(c.part, c.whole);
+    EXPECT_EQ(part.toStdString() + " of " + whole.toStdString(), std::string(c.partText) + " of " + c.wholeText) << c.part;
+  }
+}
+
 TEST(FileFunctions, ASettingsFileIsReplacedWholeOrNotAtAll) {
   // A full disk used to install an empty settings file and report success; a symbolic link in the
   // package used to have a file outside it overwritten.
@@ -290,6 +308,7 @@ TEST(FileFunctions, OnlyTemporaryFoldersOfEndedRunsOfThisUserGo) {
       {QStringLiteral("velmora-%1").arg(::getppid()), {}, false},  // an id that runs: it may be that run's
       {QStringLiteral("velmora-04194403"), {}, false},
       {QStringLiteral("Velmora-4194404.old"), {}, false},
+      {QStringLiteral("velmora-4194408\n"), {}, false},
   };
   for (const auto& c : cases) {
     const QString folder = temp + QLatin1Char('/') + c.name;

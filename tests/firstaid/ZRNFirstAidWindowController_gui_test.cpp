@@ -9,7 +9,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QApplication>
 #include <QLabel>
+#include <QTest>
 #include <QTextDocument>
 
 #include <gtest/gtest.h>
@@ -40,7 +42,9 @@ TEST(FirstAidWindow, AfterACrashAndOnRequestTheWindowTakesItsForm) {
     const int explainY = window.resetExplain()->y();
     window.setBombed(c.afterCrash);
     window.show();
-    ASSERT_TRUE(Test_WaitUntil([&] { return window.isVisible(); }));
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QRadioButton* chosen = c.afterCrash ? window.saveLogsBtn() : window.resetSettingsBtn();
     EXPECT_EQ(window.height(), c.height);
     EXPECT_EQ(window.title()->isVisible(), c.heading);
     EXPECT_EQ(window.title()->text(), QStringLiteral("App quit unexpectedly"));
@@ -67,6 +71,11 @@ TEST(FirstAidWindow, AfterACrashAndOnRequestTheWindowTakesItsForm) {
     for (QWidget* control : std::initializer_list<QWidget*>{window.resetSettingsBtn(), window.saveLogsBtn(), window.prepareEmailBtn(),
                                                              window.userText(), window.clearLogsCheck(), window.okBtn(), window.cancelBtn()})
       EXPECT_FALSE(QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name).isEmpty()) << control->objectName().toStdString();
+    // The keys start on the chosen action, so Space (to act) never picks the reset instead.
+    EXPECT_EQ(QApplication::focusWidget(), chosen);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    EXPECT_EQ(window.selectedAction(), c.action);
+    EXPECT_EQ(window.resetSettingsBtn()->isChecked(), c.action == kFirstAid_ActionReset);
   }
 }
 

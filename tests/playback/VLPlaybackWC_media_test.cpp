@@ -2,6 +2,7 @@
 
 #include "common/ZRNAccessibility.h"
 #include "common/ZRNAppPrefs.h"
+#include "common/ZRNFileFunctions.h"
 #include "composition/VL_ExportJobRecord.h"
 #include "composition/ZRNAVCaptureProject.h"
 #include "platform/foundation/StandardLocations.h"
@@ -354,13 +355,14 @@ TEST(PlaybackOpen, AMovieReadOnlyInPartSaysSoAboveThePlayerWithHowMuch) {
   const QMap<QByteArray, QList<qint64>> boxes = PlaybackTest_TopLevelBoxes(whole);
   const QList<qint64> moofs = boxes.value("moof"), mdats = boxes.value("mdat");
   ASSERT_EQ(moofs.size(), 10);
-  const auto inPart = [](const char* shown, qint64 readable = 0, qint64 size = 0) {
+  // Sizes a few bytes apart are told with the digits that set them apart.
+  const auto inPart = [](const char* shown, qint64 readable = 0, qint64 size = 0, bool fewBytesApart = false) {
     const QString start =
         QStringLiteral("The movie of this session is damaged and could be read only in part: the first %1 ").arg(shown);
     if (!readable) return start + QStringLiteral("of its 00:10 are shown.");
-    return start + QStringLiteral("are shown, from %1 kB of its %2 kB.")
-                       .arg(readable / 1e3, 0, 'f', 1)
-                       .arg(size / 1e3, 0, 'f', 1);
+    QString from = QStringLiteral("%1 kB").arg(readable / 1e3, 0, 'f', 1), of = QStringLiteral("%1 kB").arg(size / 1e3, 0, 'f', 1);
+    if (fewBytesApart) std::tie(from, of) = File_SizeTextsApart(readable, size);
+    return start + QStringLiteral("are shown, from %1 of its %2.").arg(from, of);
   };
   const qint64 cut = mdats[7] + 100;  // in the eighth fragment's pictures, the index gone with the rest
   enum class Lock { None, Interrupted, RecordingNow };
@@ -377,6 +379,8 @@ TEST(PlaybackOpen, AMovieReadOnlyInPartSaysSoAboveThePlayerWithHowMuch) {
       {"sixth fragment's pictures past the end", mdats[5], 0x7FFFFFF0u, whole.size(), Lock::None, inPart("00:06")},
       {"last fragment header smaller than its header", moofs[9], 4, whole.size(), Lock::None,
        inPart("00:09", moofs[9], whole.size())},
+      {"cut short a few bytes into the last fragment header", -1, 0, moofs[9] + 3, Lock::None,
+       inPart("00:09", moofs[9], moofs[9] + 3, true)},
       {"cut short in the eighth fragment", -1, 0, cut, Lock::None, inPart("00:07", moofs[7], cut)},
       {"whole", -1, 0, whole.size(), Lock::None, QString()},
       {"cut short, its recording interrupted", -1, 0, cut, Lock::Interrupted,
