@@ -16,6 +16,7 @@
 #include <QAbstractButton>
 #include <QAbstractTableModel>
 #include <QContextMenuEvent>
+#include <QFocusEvent>
 #include <QKeyEvent>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -436,12 +437,20 @@ bool JobsTableView_Controller::eventFilter(QObject* watched, QEvent* event) {
           return true;
         }
         break;
-      case QEvent::FocusIn:
+      case QEvent::FocusIn: {
         if (keyRow() < 0 && numberOfRowsInTableView() > 0) U_SetKeyRow(0);
+        // Keys that come back with the window (a panel, an alert or a menu gone) find the list as it was
+        // left: a new row brought into view meanwhile stays in view. Keys that move in bring their row.
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        const bool comingBack = reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason;
+        const bool autoScroll = m_table->hasAutoScroll();
+        if (comingBack) m_table->setAutoScroll(false);
         if (const int64_t key = keyRow(); key >= 0 && key < m_shownRows)
           m_table->setCurrentIndex(m_model->index(static_cast<int>(key), 0));
+        m_table->setAutoScroll(autoScroll);
         reloadRow(keyRow());
         break;
+      }
       case QEvent::FocusOut:
         // The keyboard's row is kept for the return, but no row reads as focused once the list is left.
         m_table->setCurrentIndex(QModelIndex());

@@ -14,6 +14,7 @@
 #include "composition/ZRNJobsController.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/Fmt.h"
+#include "platform/gui/DialogRunner.h"
 #include "platform/media/player/Player.h"
 #include "platform/media/player/PlayerItem.h"
 
@@ -110,15 +111,21 @@ void VLPlaybackWC::exportAll() {
   panel->setWindowModality(Qt::WindowModal);
   m_exportSavePanel = panel;
   connect(panel, &QFileDialog::finished, this, [this, panel, extension](int result) {
-    panel->hide();
-    panel->deleteLater();
     const QStringList chosen = panel->selectedFiles();
-    if (result != QDialog::Accepted || chosen.isEmpty()) return;
+    panel->deleteLater();
+    if (result != QDialog::Accepted || chosen.isEmpty()) {
+      panel->hide();
+      return;
+    }
     const QFileInfo info(chosen.first());
     const QString path = Fmt("%@/%@.%@", info.absolutePath(), info.completeBaseName(), extension);
-    QFile::remove(path);
-    Prefs_Shared().setSaveTargetDirectory(QUrl::fromLocalFile(info.absolutePath()));
-    exportSessionMovieΤο(path);
+    // The panel's key (Return in its name field, perhaps over its completion list) is still being
+    // handled: the old file goes and the job comes once it has returned.
+    Gui_HandleDialogResult(panel, this, [this, path, folder = info.absolutePath()] {
+      QFile::remove(path);
+      Prefs_Shared().setSaveTargetDirectory(QUrl::fromLocalFile(folder));
+      exportSessionMovieΤο(path);
+    });
   });
   panel->open();
 }

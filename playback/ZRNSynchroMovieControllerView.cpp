@@ -172,8 +172,9 @@ void ZRNSynchroMovieControllerView::U_SetUpTimeLeftControls(const Ui::ZRNTranspo
   U_SetTimeFont(m_timeLeftText);
   ZRNAccessible_ExposeTextAsValue(m_timeLeftText);
   U_SetTimeLeftToolTip(m_showTimeLeft ? tr("Time left") : tr("Duration"));
-  // Read as the time it lies over; what a click does is its description.
+  // Read as the time it lies over, which is not read again; what a click does is its description.
   ZRNAccessible_NameByLabel(m_timeLeftToggleBtn, m_timeLeftText);
+  ZRNAccessible_SetDecorative(m_timeLeftText);
   U_DescribeTimeLeftToggle();
   connect(m_timeLeftToggleBtn, &QPushButton::clicked, this, [this] { toggleDurationString(); });
 }
