@@ -232,10 +232,18 @@ void VLLiveWC::U_ShowWaitingSheet(MediaType type, const QString& uid, const QStr
     return;
   }
   dialog->setErrorType(errorType);
+  U_RunWaitingSheet(dialog, [ended, errorType](int result) { ended(result, errorType); });
+}
+
+void VLLiveWC::U_RunWaitingSheet(ZRNWaitingWindowController* dialog, std::function<void(int)> ended) {
   ZRNAppHost_Shared().setAppInModalMode(true);
   m_waitingSheet = dialog;
-  QPointer<ZRNWaitingWindowController> sheet(dialog);
-  Alert_RunAlertSheet(dialog, this, [ended, errorType](int result) { ended(result, errorType); });
+  // What the answer leads to opens the next sheet or the naming panel, or closes this window; a sheet's
+  // answer comes in a turn of its own, once the key or click that ended it has been handled.
+  QPointer<VLLiveWC> guard(this);
+  Alert_RunAlertSheet(dialog, this, [guard, ended = std::move(ended)](int result) {
+    if (guard) ended(result);
+  });
 }
 
 void VLLiveWC::U_Initialize() {
@@ -254,12 +262,10 @@ void VLLiveWC::U_Initialize() {
     index = CapDev_IndexOfDeviceWithUID(MediaType::Video, Prefs_Shared().cameraUID());
     if (index < 0) {
       dialog->setErrorType(int(index));
-      ZRNAppHost_Shared().setAppInModalMode(true);
-      m_waitingSheet = dialog;
       QPointer<VLLiveWC> guard(this);
       const int errorType = int(index);
       ZRNLogger_Log("ATT: waiting for a camera ('%@')", Prefs_Shared().cameraName());
-      Alert_RunAlertSheet(dialog, this, [guard, errorType](int result) {
+      U_RunWaitingSheet(dialog, [guard, errorType](int result) {
         if (guard) guard->U_CameraSheetEnded(result, errorType);
       });
       return;
@@ -307,11 +313,9 @@ void VLLiveWC::cameraCheckCompletion() {
       Prefs_Shared().setHasAudioDevice(true);
     } else {
       dialog->setErrorType(int(index));
-      ZRNAppHost_Shared().setAppInModalMode(true);
-      m_waitingSheet = dialog;
       QPointer<VLLiveWC> guard(this);
       const int errorType = int(index);
-      Alert_RunAlertSheet(dialog, this, [guard, errorType](int result) {
+      U_RunWaitingSheet(dialog, [guard, errorType](int result) {
         if (guard) guard->U_MicrophoneSheetEnded(result, errorType);
       });
       return;
@@ -403,9 +407,8 @@ void VLLiveWC::getSaveName() {
   connect(panel, &QFileDialog::finished, this, [guard, panelGuard](int result) {
     if (!guard || !panelGuard) return;
     const QStringList chosen = panelGuard->selectedFiles();
-    panelGuard->hide();
-    panelGuard->deleteLater();
-    if (result == QDialog::Accepted && !chosen.isEmpty()) {
+    const bool named = result == QDialog::Accepted && !chosen.isEmpty();
+    if (named) {
       QString path = chosen.first();
       if (QFileInfo(path).suffix() != kVLPackageExtension)
         path += QStringLiteral(".") + kVLPackageExtension;
@@ -414,11 +417,12 @@ void VLLiveWC::getSaveName() {
       guard->m_confirmedReplacementPath = static_cast<PackageSavePanel*>(panelGuard.data())->confirmedReplacement();
       Prefs_Shared().setSaveTargetDirectory(
           QUrl::fromLocalFile(FilePanels_FolderOutsidePackages(QFileInfo(path).absolutePath())));
-      return;
     }
-    Dispatch_MainAsync([guard] {
-      if (guard) guard->close();
-    });
+    // The name starts nothing (the recording waits for its button). The panel may have ended from inside
+    // its completion list, which would stay on screen until the panel goes: it is closed now, and a
+    // cancel's closing of the window, which may ask first, comes once the key that ended it is handled.
+    Gui_HandleDialogResult(panelGuard, guard, named ? std::function<void()>() : [guard] { guard->close(); });
+    panelGuard->deleteLater();
   });
   panel->open();
 }

@@ -169,6 +169,8 @@ class VLLiveWC : public ZRNSizingWC, public CaptureSampleBufferDelegate {
   void U_MicrophoneSheetEnded(int result, int errorType);
   void U_ShowWaitingSheet(MediaType type, const QString& uid, const QString& name, int errorType,
                           std::function<void(int, int)> ended);
+  // Runs the waiting dialog as a sheet on this window; `ended` gets its answer in a turn of its own.
+  void U_RunWaitingSheet(ZRNWaitingWindowController* dialog, std::function<void(int)> ended);
   void U_DeviceDisconnected(const Notification& note);
   static void U_SessionRuntimeError(const Notification& note);
 

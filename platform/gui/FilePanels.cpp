@@ -6,7 +6,9 @@
 #include <QEvent>
 #include <QFileInfo>
 #include <QFileSystemModel>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPointer>
@@ -126,6 +128,32 @@ PackageSavePanel::PackageSavePanel(QWidget* parent) : QFileDialog(parent) {
   setOption(QFileDialog::DontUseNativeDialog, true);
   setAcceptMode(QFileDialog::AcceptSave);
   setFileMode(QFileDialog::AnyFile);
+  // Nothing is chosen yet: the button shows the panel's own label.
+  m_acceptLabel = labelText(QFileDialog::Accept);
+  // QFileDialog turns its button into "Open" whenever the chosen name is a folder, after each edit of the
+  // name and each change of the current item or the selection. These connections come after its own.
+  if (auto* name = findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+    connect(name, &QLineEdit::textChanged, this, &PackageSavePanel::U_KeepAcceptLabel);
+  connect(this, &QFileDialog::currentChanged, this, &PackageSavePanel::U_KeepAcceptLabel);
+}
+
+void PackageSavePanel::setLabelText(DialogLabel label, const QString& text) {
+  if (label == QFileDialog::Accept) m_acceptLabel = text;
+  QFileDialog::setLabelText(label, text);
+}
+
+void PackageSavePanel::showEvent(QShowEvent* event) {
+  QFileDialog::showEvent(event);
+  // The list's selection model is replaced with its model (a proxy set after construction).
+  if (auto* list = findChild<QAbstractItemView*>(QStringLiteral("listView")); list && list->selectionModel())
+    connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, this, &PackageSavePanel::U_KeepAcceptLabel,
+            Qt::UniqueConnection);
+  U_KeepAcceptLabel();
+}
+
+void PackageSavePanel::U_KeepAcceptLabel() {
+  // The button does not open a package: it chooses it, and asks before replacing it.
+  if (FilePanels_IsPackage(selectedFiles().value(0))) QFileDialog::setLabelText(QFileDialog::Accept, m_acceptLabel);
 }
 
 void PackageSavePanel::accept() {

@@ -16,13 +16,17 @@ bool FilePanels_IsPackage(const QString& path);
 QString FilePanels_FolderOutsidePackages(const QString& folder);
 
 // A save panel whose result may be a package: a name that is an existing package is a file that
-// exists, so the panel asks before replacing it (the caller removes the old one) instead of entering it.
+// exists, so the panel asks before replacing it (the caller removes the old one) instead of entering it,
+// and its Accept button keeps its text for it (a plain folder, which the button enters, turns it "Open").
 class PackageSavePanel : public QFileDialog {
   Q_OBJECT
  public:
   explicit PackageSavePanel(QWidget* parent = nullptr);
 
   void accept() override;
+
+  // As QFileDialog's; the Accept label given here is the one a chosen package shows.
+  void setLabelText(DialogLabel label, const QString& text);
 
   // The package the user agreed to replace by answering the question, when the accepted name is one;
   // empty otherwise. Only this answer allows the caller to remove an existing package.
@@ -31,6 +35,12 @@ class PackageSavePanel : public QFileDialog {
   // The question's buttons, for whoever answers it.
   static QString replaceButtonText() { return tr("Replace"); }
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+
  private:
+  void U_KeepAcceptLabel();
+
   QString m_confirmedReplacement;
+  QString m_acceptLabel;
 };

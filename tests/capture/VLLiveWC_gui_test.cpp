@@ -8,8 +8,11 @@
 #include "support/DialogTestSupport.h"
 #include "support/TestSupport.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
+#include <QCompleter>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -120,9 +123,12 @@ TEST_F(LiveWindowTest, WaitsForTheSavedCameraAndGoesOnWhenItIsPlugged) {
   ASSERT_TRUE(Test_WaitUntil([&] { return live->waitingSheet() && live->waitingSheet()->isVisible(); }));
   EXPECT_EQ(live->waitingSheet()->errorType(), -2);  // no camera at all
   EXPECT_EQ(live->waitingSheet()->deviceType(), MediaType::Video);
+  bool namedInsideTheWaitsSignal = false;
+  QObject::connect(live->waitingSheet(), &QDialog::finished, [&] { namedInsideTheWaitsSignal = live->savePanel(); });
   VirtualDevices_Plug(true, false);
   ASSERT_TRUE(Test_WaitUntil([&] { return !live->waitingSheet(); }));
   acceptSavePanel();
+  EXPECT_FALSE(namedInsideTheWaitsSignal) << "the naming panel opens once the waiting dialog has ended";
   ASSERT_TRUE(Test_WaitUntil([&] { return live->recordButton()->isEnabled(); }, 15000));
   EXPECT_EQ(prefs->cameraUID(), kVirtualCameraUID);
   const CaptureSessionRef first = live->captureSession();
@@ -377,6 +383,69 @@ TEST_F(LiveWindowTest, NamingAfterAnExistingSessionAsksAndReplacesItWithoutEnter
   EXPECT_EQ(prefs->saveTargetDirectory().toLocalFile(), saveFolder);
   // Only the recording's start removes the old session, after the answer.
   EXPECT_TRUE(QFileInfo(old).isDir());
+}
+
+// The naming panel's button reads Continue whatever name is typed or chosen, an existing session's too;
+// only a plain folder, which it enters, turns it Open. Return on a session asks to replace it; Return in
+// the completion list names the recording as typed, and the list goes with the panel.
+TEST_F(LiveWindowTest, NamingPanelKeepsItsButtonAndTakesTheTypedNameFromTheCompletionList) {
+  VirtualDevices_Plug(true, true);
+  prefs->setCameraUID(kVirtualCameraUID);
+  ASSERT_TRUE(QDir(saveFolder).mkpath(QStringLiteral("Old Match.vlvidcapb")) && QDir(saveFolder).mkpath(QStringLiteral("Plain")));
+  open();
+  ASSERT_TRUE(waitForSavePanel());
+  QPointer<QFileDialog> panel = live->savePanel();
+  panel->activateWindow();
+  auto* name = panel->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+  auto* list = panel->findChild<QAbstractItemView*>(QStringLiteral("listView"));
+  QPushButton* button = panel->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Save);
+  const auto row = [&](const char* item) {
+    return list->model()->match(list->model()->index(0, 0, list->rootIndex()), Qt::DisplayRole, QString::fromUtf8(item)).value(0);
+  };
+  // The folder is read in the background; typing goes to the active window.
+  ASSERT_TRUE(Test_WaitUntil([&] { return panel->isActiveWindow() && row("Plain").isValid() && row("Old Match.vlvidcapb").isValid(); }));
+  const auto type = [&](const char* text) {
+    name->setFocus();
+    name->clear();
+    QTest::keyClicks(name, QString::fromUtf8(text));
+  };
+  const auto click = [&](const char* item) { QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(row(item)).center()); };
+  const struct {
+    const char* way;
+    std::function<void()> act;
+    const char* label;
+  } ways[] = {
+      {"the session's name typed", [&] { type("Old Match"); }, "Continue"},
+      {"the session selected in the list", [&] { click("Old Match.vlvidcapb"); }, "Continue"},
+      {"a new name typed", [&] { type("New Match"); }, "Continue"},
+      {"the session's name typed, then cleared", [&] { type("Old Match"); name->clear(); }, "Continue"},
+      {"a plain folder selected in the list", [&] { click("Plain"); }, "Open"},
+  };
+  for (const auto& w : ways) {
+    SCOPED_TRACE(w.way);
+    list->clearSelection();
+    name->clear();
+    w.act();
+    EXPECT_EQ(button->text().remove(QLatin1Char('&')), QString::fromUtf8(w.label));
+  }
+
+  list->clearSelection();
+  type("Old Match");
+  bool asked = false;
+  Test_AnswerNextModal(QStringLiteral("cancelBtn"), [&](QWidget*) { asked = true; }, panel);
+  QTest::keyClick(name, Qt::Key_Return);
+  EXPECT_TRUE(asked && panel->isVisible());
+
+  // Back in the panel, as the user is once the question has gone.
+  panel->activateWindow();
+  ASSERT_TRUE(Test_WaitUntil([&] { return panel->isActiveWindow(); }));
+  type("Ol");
+  QPointer<QAbstractItemView> completions = name->completer()->popup();
+  ASSERT_TRUE(Test_WaitUntil([&] { return completions->isVisible(); }));
+  QTest::keyClick(completions, Qt::Key_Return);
+  EXPECT_TRUE(!completions || !completions->isVisible());
+  ASSERT_TRUE(Test_WaitUntil([&] { return !panel; }));
+  EXPECT_EQ(live->targetURL().toLocalFile(), saveFolder + QStringLiteral("/Ol.vlvidcapb"));
 }
 
 // "Source Settings…" shows the information popover; its button is the application's camera settings
