@@ -18,22 +18,14 @@
 #include <memory>
 
 // The export pane of a playback window on a 10 s session, with real pass-through exports.
-class JobsTable : public ::testing::Test {
+class JobsTable : public PlaybackMovieSuite<10> {
  protected:
-  static void SetUpTestSuite() {
-    s_movie = new QString(Test_MakeTempDir(QStringLiteral("movie")) + QStringLiteral("/movie.mov"));
-    if (!PlaybackTest_MakeMovie(*s_movie, 10.0)) s_movie->clear();
-  }
-  static void TearDownTestSuite() { delete s_movie; }
-
   void SetUp() override {
     ASSERT_FALSE(s_movie->isEmpty());
     ZRNAppPrefs().setCaptureFileType(QStringLiteral("video/quicktime"));
     const QString folder = Test_MakeTempDir(QStringLiteral("sessions"));
     package = folder + QStringLiteral("/Cup Final.vlvidcapb");
-    QDir().mkpath(package);
-    QFile::copy(*s_movie, package + QStringLiteral("/VLCapturedMovie.mov"));
-    PlaybackTest_Document(package)->updateSettingsFile();
+    makeSession(package);
     window = host.openPlayable(package);
     ASSERT_NE(window, nullptr);
     pane = window->jobsTableController();
@@ -42,14 +34,7 @@ class JobsTable : public ::testing::Test {
   }
 
   // Marks a range and asks for its clip; answers the new job.
-  std::shared_ptr<VL_ExportJobRecord> requestClip(int64_t in, int64_t out) {
-    const int64_t before = window->jobsController()->numberOfJobs();
-    window->U_SetInPointAtTime(MediaTimeMake(in, 1000));
-    window->U_SetOutPointAtTime(MediaTimeMake(out, 1000));
-    window->exportInOutClip();
-    if (!Test_WaitUntil([&] { return window->jobsController()->numberOfJobs() == before + 1; })) return nullptr;
-    return window->jobsController()->jobAtIndex(0);
-  }
+  std::shared_ptr<VL_ExportJobRecord> requestClip(int64_t in, int64_t out) { return PlaybackTest_RequestClip(window, in, out); }
   bool waitUntilFinished(const std::shared_ptr<VL_ExportJobRecord>& job) {
     return Test_WaitUntil([&] { return job->status() == kJobStatusFinished && pane->cellAtRow(0) && pane->cellAtRow(0)->revealBtn()->isVisibleTo(window); }, 60000);
   }
@@ -68,7 +53,6 @@ class JobsTable : public ::testing::Test {
     return list;
   }
 
-  static inline QString* s_movie = nullptr;
   QString package;
   PlaybackTestHost host;
   VLPlaybackWC* window = nullptr;

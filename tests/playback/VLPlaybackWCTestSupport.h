@@ -6,6 +6,7 @@
 #include "common/ZRNJSONBridge.h"
 #include "common/ZRNRecentDocument.h"
 #include "session/VLDocument.h"
+#include "composition/VL_ExportJobRecord.h"
 #include "composition/ZRNJobsController.h"
 #include "platform/media/player/Player.h"
 #include "platform/media/player/PlayerItem.h"
@@ -28,6 +29,8 @@
 
 #include <functional>
 #include <memory>
+
+#include <gtest/gtest.h>
 
 // A fragmented movie from lavfi sources: 160x120 at 30 fps with a tone, a key frame (and a fragment) every second.
 inline bool PlaybackTest_MakeMovie(const QString& path, double seconds, bool video = true) {
@@ -174,4 +177,36 @@ class PlaybackTestJobWatch {
  private:
   QList<std::pair<const ZRN_JobRecord*, int64_t>> m_changes;
   NotificationObservation m_observation;
+};
+
+// Marks in and out, asks for the manual clip and answers its job once it is queued (null when it is not).
+inline std::shared_ptr<VL_ExportJobRecord> PlaybackTest_RequestClip(VLPlaybackWC* window, int64_t in, int64_t out) {
+  const int64_t before = window->jobsController()->numberOfJobs();
+  window->U_SetInPointAtTime(MediaTimeMake(in, 1000));
+  window->U_SetOutPointAtTime(MediaTimeMake(out, 1000));
+  window->exportInOutClip();
+  if (!Test_WaitUntil([&] { return window->jobsController()->numberOfJobs() == before + 1; })) return nullptr;
+  return window->jobsController()->jobAtIndex(0);
+}
+
+// Tests whose sessions all copy one movie of `Seconds`, made once for the suite.
+template <int Seconds>
+class PlaybackMovieSuite : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    s_movie = new QString(Test_MakeTempDir(QStringLiteral("movie")) + QStringLiteral("/movie.mov"));
+    if (!PlaybackTest_MakeMovie(*s_movie, Seconds)) s_movie->clear();
+  }
+  static void TearDownTestSuite() {
+    delete s_movie;
+    s_movie = nullptr;
+  }
+  // A session package at `package` holding the suite's movie, with a settings file.
+  static void makeSession(const QString& package) {
+    QDir().mkpath(package);
+    QFile::copy(*s_movie, package + QStringLiteral("/VLCapturedMovie.mov"));
+    PlaybackTest_Document(package)->updateSettingsFile();
+  }
+
+  static inline QString* s_movie = nullptr;
 };

@@ -26,13 +26,8 @@
 namespace {
 
 // One 10 s movie made once; each test copies it into packages of its own.
-class PlaybackWindow : public ::testing::Test {
+class PlaybackWindow : public PlaybackMovieSuite<10> {
  protected:
-  static void SetUpTestSuite() {
-    s_movie = new QString(Test_MakeTempDir(QStringLiteral("movie")) + QStringLiteral("/movie.mov"));
-    if (!PlaybackTest_MakeMovie(*s_movie, 10.0)) s_movie->clear();
-  }
-  static void TearDownTestSuite() { delete s_movie; }
   void SetUp() override { ASSERT_FALSE(s_movie->isEmpty()); }
 
   // A package with the shared movie and, with an initial clip, its settings file.
@@ -52,11 +47,9 @@ class PlaybackWindow : public ::testing::Test {
   static QVariantMap point(const QString& title, int64_t millis) { return TagRecord_MakePoint(title, millis); }
   static MediaTime ms(int64_t millis) { return MediaTimeMake(millis, 1000); }
 
-  static QString* s_movie;
   QString folder = Test_MakeTempDir(QStringLiteral("sessions"));
   PlaybackTestHost host;
 };
-QString* PlaybackWindow::s_movie = nullptr;
 
 QByteArray ReadFile(const QString& path) {
   QFile f(path);

@@ -24,13 +24,8 @@
 namespace {
 
 // Exports from a 70 s session (long enough for a clip at 65 s) made once per suite.
-class PlaybackExports : public ::testing::Test {
+class PlaybackExports : public PlaybackMovieSuite<70> {
  protected:
-  static void SetUpTestSuite() {
-    s_movie = new QString(Test_MakeTempDir(QStringLiteral("movie")) + QStringLiteral("/movie.mov"));
-    if (!PlaybackTest_MakeMovie(*s_movie, 70.0)) s_movie->clear();
-  }
-  static void TearDownTestSuite() { delete s_movie; }
 
   void SetUp() override {
     ASSERT_FALSE(s_movie->isEmpty());
@@ -43,9 +38,7 @@ class PlaybackExports : public ::testing::Test {
 
   VLPlaybackWC* openSession(const QString& name) {
     package = folder + QLatin1Char('/') + name + QStringLiteral(".vlvidcapb");
-    QDir().mkpath(package);
-    QFile::copy(*s_movie, package + QStringLiteral("/VLCapturedMovie.mov"));
-    PlaybackTest_Document(package)->updateSettingsFile();
+    makeSession(package);
     VLPlaybackWC* window = host.openPlayable(package);
     if (window) watch = std::make_unique<PlaybackTestJobWatch>(window->jobsController());
     return window;
@@ -53,12 +46,7 @@ class PlaybackExports : public ::testing::Test {
 
   // Marks in and out, asks for the manual clip and answers its job once it is queued.
   static std::shared_ptr<VL_ExportJobRecord> requestClip(VLPlaybackWC* window, int64_t in, int64_t out) {
-    const int64_t before = window->jobsController()->numberOfJobs();
-    window->U_SetInPointAtTime(MediaTimeMake(in, 1000));
-    window->U_SetOutPointAtTime(MediaTimeMake(out, 1000));
-    window->exportInOutClip();
-    if (!Test_WaitUntil([&] { return window->jobsController()->numberOfJobs() == before + 1; })) return nullptr;
-    return window->jobsController()->jobAtIndex(0);
+    return PlaybackTest_RequestClip(window, in, out);
   }
 
   static bool waitUntilEnded(const std::shared_ptr<VL_ExportJobRecord>& job) {
@@ -67,13 +55,11 @@ class PlaybackExports : public ::testing::Test {
 
   QString clipsFolder() const { return folder + QLatin1Char('/') + QFileInfo(package).completeBaseName() + QStringLiteral(" Clips"); }
 
-  static QString* s_movie;
   QString folder;
   QString package;
   PlaybackTestHost host;
   std::unique_ptr<PlaybackTestJobWatch> watch;
 };
-QString* PlaybackExports::s_movie = nullptr;
 
 }  // namespace
 
