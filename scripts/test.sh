@@ -5,27 +5,39 @@
 #   scripts/test.sh --sanitize    the whole suite under AddressSanitizer and UndefinedBehaviorSanitizer,
 #                                 built in build-sanitize/ (any error fails the test that met it;
 #                                 executables the tests start run under the same options)
+#   scripts/test.sh --tsan        the whole suite under ThreadSanitizer, built in build-tsan/, with the
+#                                 suppressions of tests/tsan.supp (any report fails the test that met it)
 # Further arguments go to ctest, e.g. -R PlaybackWindow. VELMORA_JOBS limits the build's jobs.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 sanitize=0
+tsan=0
 if [[ "${1:-}" == "--sanitize" ]]; then
   sanitize=1
+  shift
+elif [[ "${1:-}" == "--tsan" ]]; then
+  tsan=1
   shift
 fi
 bash "$here/scripts/deps.sh"
 args="-DVELMORA_BUILD_TESTS=ON -DVELMORA_BUILD_BENCH=ON"
-if (( sanitize )); then
-  export VELMORA_BUILD_DIR="${VELMORA_BUILD_DIR:-$here/build-sanitize}"
-  # CMake takes these when it first configures the folder.
-  export CFLAGS="-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined"
-  export CXXFLAGS="$CFLAGS"
-  export LDFLAGS="-fsanitize=address,undefined"
+# A sanitized build has a folder of its own and no benchmarks. CMake takes the flags when it first
+# configures the folder.
+sanitized_build() {
+  export VELMORA_BUILD_DIR="${VELMORA_BUILD_DIR:-$here/$1}"
+  export CFLAGS="$2" CXXFLAGS="$2" LDFLAGS="$3"
   args="-DVELMORA_BUILD_TESTS=ON -DVELMORA_BUILD_BENCH=OFF"
+}
+if (( sanitize )); then
+  sanitized_build build-sanitize "-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined" \
+    "-fsanitize=address,undefined"
   # Leaks are left out: Qt, fontconfig and the GPU-less platform plugins keep caches for the whole run.
   # Velmora installs its own fatal-signal handler (it writes the crash report); the sanitizer lets it.
   export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1:allow_user_segv_handler=1}"
   export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+elif (( tsan )); then
+  sanitized_build build-tsan "-fsanitize=thread -g" "-fsanitize=thread"
+  export TSAN_OPTIONS="${TSAN_OPTIONS:-suppressions=$here/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1}"
 fi
 VELMORA_CMAKE_ARGS="$args" bash "$here/scripts/build.sh"
 build="${VELMORA_BUILD_DIR:-$here/build}"

@@ -1,6 +1,7 @@
 #include "platform/foundation/DispatchQueue.h"
 
 #include "platform/foundation/PlatformLog.h"
+#include "platform/foundation/ThreadSanitizer.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -202,7 +203,7 @@ bool Dispatch_IsMainThread() {
 void Dispatch_MainAsync(std::function<void()> block) {
   QCoreApplication* app = QCoreApplication::instance();
   if (!app) return;
-  QMetaObject::invokeMethod(app, std::move(block), Qt::QueuedConnection);
+  QMetaObject::invokeMethod(app, Tsan_HandOver(std::move(block)), Qt::QueuedConnection);
 }
 
 void Dispatch_MainAfter(std::chrono::milliseconds delay, std::function<void()> block) {
@@ -238,7 +239,7 @@ void Dispatch_MainSync(const std::function<void()>& block) {
 }
 
 void Dispatch_GlobalAsync(std::function<void()> block) {
-  QThreadPool::globalInstance()->start(std::move(block));
+  QThreadPool::globalInstance()->start(Tsan_HandOver(std::move(block)));
 }
 
 void Dispatch_AssertQueue(const DispatchQueue* queue, const char* function) {

@@ -73,7 +73,7 @@ inline QProcessEnvironment Test_ExecutableEnvironment(const QString& home, bool 
   env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
   if (virtualDevices) env.insert(QStringLiteral("VELMORA_VIRTUAL_DEVICES"), QStringLiteral("1"));
   // A suite run under the sanitizers runs the executable under them too, with the same options.
-  for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
+  for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS"})
     if (qEnvironmentVariableIsSet(name)) env.insert(QString::fromLatin1(name), qEnvironmentVariable(name));
   return env;
 }

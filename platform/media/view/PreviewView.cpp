@@ -1,5 +1,7 @@
 #include "platform/media/view/PreviewView.h"
 
+#include "platform/foundation/ThreadSanitizer.h"
+
 #include <QMetaObject>
 #include <QPaintEngine>
 #include <QPainter>
@@ -77,7 +79,7 @@ void CaptureVideoPreviewView::takeFrame(const PreviewPicture& picture) {
   auto self = m_self;
   QMetaObject::invokeMethod(
       this,
-      [self] {
+      Tsan_HandOver([self] {
         CaptureVideoPreviewView* view = self->load();
         if (!view) return;
         view->m_updateQueued.store(false);
@@ -90,7 +92,7 @@ void CaptureVideoPreviewView::takeFrame(const PreviewPicture& picture) {
           view->U_FollowPictureAspect(picture);
         view->update();
         emit view->frameArrived();
-      },
+      }),
       Qt::QueuedConnection);
 }
 

@@ -3,6 +3,10 @@
 
 #include "support/TestSupport.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QProcess>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -116,6 +120,52 @@ TEST(DispatchMain, BlocksFromWorkersRunOnTheMainThreadAndGlobalBlocksOffIt) {
   bool ranInline = false;
   Dispatch_MainSync([&] { ranInline = true; });
   EXPECT_TRUE(ranInline) << "already on the main thread: runs at once";
+}
+
+// Plain data written before a hand-over is read by the block without a lock of its own, and a thread's locks
+// still order its work after it started a program. (A build with ThreadSanitizer checks that the detector
+// sees both orders too, although they go through Qt: the main thread takes the block from Qt's queue
+// without waking from its event loop, and the pool's thread is one that waited for work already.)
+TEST(DispatchMain, HandOversAndLocksOrderWhatWasWrittenBefore) {
+  std::atomic<bool> poolRan{false};
+  Dispatch_GlobalAsync([&] { poolRan = true; });
+  ASSERT_TRUE(Test_WaitUntil([&] { return poolRan.load(); }));
+  poolRan = false;
+  QProcess program;
+  program.start(QStringLiteral("true"), {});
+  ASSERT_TRUE(program.waitForFinished(10000));
+
+  std::mutex mutex;
+  int counted = 0;  // under the mutex
+  const auto count = [&] {
+    for (int i = 0; i < 1000; ++i) {
+      std::lock_guard lock(mutex);
+      ++counted;
+    }
+  };
+  QString toMain, toPool, seenOnMain, seenInPool;
+  bool mainRan = false;
+  std::thread worker([&] {
+    count();
+    toMain = QStringLiteral("from a worker");
+    Dispatch_MainAsync([&] {
+      seenOnMain = toMain;
+      mainRan = true;
+    });
+  });
+  count();
+  toPool = QStringLiteral("from the main thread");
+  Dispatch_GlobalAsync([&] {
+    seenInPool = toPool;
+    poolRan = true;
+  });
+  const QDeadlineTimer deadline(10000);
+  while (!(mainRan && poolRan) && !deadline.hasExpired()) QCoreApplication::sendPostedEvents();
+  worker.join();
+  EXPECT_TRUE(mainRan && poolRan);
+  EXPECT_EQ(seenOnMain, toMain);
+  EXPECT_EQ(seenInPool, toPool);
+  EXPECT_EQ(counted, 2000);
 }
 
 TEST(DispatchQueue, ReleasedFromItsOwnBlockFinishesWhatWasQueued) {
