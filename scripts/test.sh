@@ -37,7 +37,7 @@ if (( sanitize )); then
   export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 elif (( tsan )); then
   sanitized_build build-tsan "-fsanitize=thread -g" "-fsanitize=thread"
-  export TSAN_OPTIONS="${TSAN_OPTIONS:-suppressions=$here/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1}"
+  export TSAN_OPTIONS="${TSAN_OPTIONS:-suppressions=$here/tests/tsan.supp ignore_noninstrumented_modules=1 halt_on_error=1 second_deadlock_stack=1}"
 fi
 VELMORA_CMAKE_ARGS="$args" bash "$here/scripts/build.sh"
 build="${VELMORA_BUILD_DIR:-$here/build}"
