@@ -114,7 +114,7 @@ void VLPlaybackWC::exportAll() {
     const QStringList chosen = panel->selectedFiles();
     panel->deleteLater();
     if (result != QDialog::Accepted || chosen.isEmpty()) {
-      panel->hide();
+      Gui_HandleDialogResult(panel, this, nullptr);
       return;
     }
     const QFileInfo info(chosen.first());
