@@ -365,6 +365,9 @@ void ZRNAppDelegate::applicationWillTerminate() {
   if (recordingIsON()) {
     ZRNLogger_Log(QStringLiteral("WILL Terminate with self.recordingIsON"));
     VLLiveWC_PrepareToQuit(true);
+  } else if (VLLiveWC_RecordingUnderWay()) {
+    // A start still waiting for the camera is given up, or, once begun, stopped and saved like any.
+    VLLiveWC_PrepareToQuit(true);
   }
   // The process must not end before the writer has finished and the footage is saved: otherwise the
   // last fragment is lost and the package stays marked as unfinished. This also covers a stop that was

@@ -68,7 +68,7 @@ void ZRNAppDelegate::stopRecording() {
 
 void ZRNAppDelegate::showHidePreferencesWindow() {
   // The camera settings cannot change while recording: the export settings show instead.
-  if (recordingIsON() && ZRNPrefsController_CurrentModuleIdentifier() == QLatin1String("CameraPrefsPane"))
+  if (VLLiveWC_RecordingUnderWay() && ZRNPrefsController_CurrentModuleIdentifier() == QLatin1String("CameraPrefsPane"))
     ZRNPrefsController_SelectModule(QStringLiteral("ExportPrefsPane"));
   ZRNPrefsController_ShowOrHideWindow();
 }
@@ -81,7 +81,7 @@ void ZRNAppDelegate::orderOutPreferencesWindow() {
 }
 
 void ZRNAppDelegate::showHideCameraPreferences() {
-  if (recordingIsON()) return;
+  if (VLLiveWC_RecordingUnderWay()) return;
   ZRNPrefsController_ShowOrHideWindow();
   ZRNPrefsController_SelectModule(QStringLiteral("CameraPrefsPane"));
 }

@@ -17,11 +17,38 @@ LiveRecordingController::LiveRecordingController(const void* liveWindowObject, s
   m_recorder = std::make_shared<ZRNRecorder>(liveWindowObject, m_sessionQueue, m_assetWritingQueue);
 }
 
+namespace {
+enum StartTurn { kStartWaiting = 0, kStartBegun = 1, kStartGivenUp = 2 };
+}
+
 void LiveRecordingController::startRequested() {
   m_stopRequested = false;
   m_stopFinished = false;
   m_startPending = true;
   m_hasRecorded = true;
+  m_deferredStop = -1;
+  m_startTurn = std::make_shared<std::atomic<int>>(kStartWaiting);
+}
+
+bool LiveRecordingController::takeStartTurn(const std::shared_ptr<std::atomic<int>>& turn) {
+  int expected = kStartWaiting;
+  return turn->compare_exchange_strong(expected, kStartBegun);
+}
+
+bool LiveRecordingController::giveUpPendingStart() {
+  if (!m_startPending) return false;
+  int expected = kStartWaiting;
+  if (!m_startTurn->compare_exchange_strong(expected, kStartGivenUp)) return false;
+  startEnded();
+  return true;
+}
+
+void LiveRecordingController::startEnded() {
+  m_startPending = false;
+  m_hasRecorded = false;
+  m_deferredStop = -1;
+  // A stop asked for while it waited has nothing left to save.
+  if (m_stopRequested) m_stopFinished = true;
 }
 
 bool LiveRecordingController::stopRequested() {

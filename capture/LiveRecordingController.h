@@ -13,6 +13,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <utility>
 
 class VLDocument;
 class ZRNAppPrefs;
@@ -44,10 +45,27 @@ class LiveRecordingController {
   bool mayStartRecording(bool appIsQuitting) const {
     return !m_hasRecorded && !m_stopRequested && !isClosing() && !appIsQuitting;
   }
-  // A start was asked for; until startQueued() a second toggle waits its turn.
+  // A start was asked for; until startQueued() a second toggle waits its turn. The start waits on the
+  // session queue behind what is queued there (a set-up of the session while the camera opens).
   void startRequested();
   void startQueued() { m_startPending = false; }
   bool startPending() const { return m_startPending; }
+  // Session queue: the start's turn has come; NO when it was given up while it waited.
+  static bool takeStartTurn(const std::shared_ptr<std::atomic<int>>& turn);
+  std::shared_ptr<std::atomic<int>> startTurn() const { return m_startTurn; }
+  // A start still waiting for its turn is given up (the window closes, the application quits): YES when
+  // it had not begun, and then never will; NO when it has begun and goes on to its recording.
+  bool giveUpPendingStart();
+  // The start ended before anything was made (given up, or no camera picture when its turn came): no
+  // recording began, and the window may still record.
+  void startEnded();
+  // A stop asked for while the start waited: it is carried out once the start has queued its writer.
+  void deferStop(bool keep) { m_deferredStop = keep ? 1 : 0; }
+  // -1 when none was deferred, else the keep flag; taking it clears it.
+  int takeDeferredStop() { return std::exchange(m_deferredStop, -1); }
+  // A start waits, a recording runs or its stop has not saved it yet: the recording owns the session and
+  // its package, and nothing else may set the session up again or decide about the package.
+  bool recordingUnderWay() const { return m_startPending || isRecording() || stopUnderWay(); }
   // A stop was asked for: true for the first request of a recording, false while one is under way.
   bool stopRequested();
   bool isStopRequested() const { return m_stopRequested; }
@@ -84,6 +102,9 @@ class LiveRecordingController {
   bool m_stopRequested = false;
   bool m_stopFinished = false;
   bool m_startPending = false;
+  int m_deferredStop = -1;
+  // 0 waiting for its turn on the session queue, 1 begun, 2 given up.
+  std::shared_ptr<std::atomic<int>> m_startTurn = std::make_shared<std::atomic<int>>(0);
   // A recording was started in this window (it stays so: the window records once).
   bool m_hasRecorded = false;
   std::shared_ptr<VLDocument> m_document;

@@ -456,8 +456,11 @@ void VLLiveWC::cameraIsReady(const Notification& note) {
       if (auto preview = self->audioPreviewOutput()) preview->setVolume(self->m_audioPreviewON ? 1.0f : 0.0f);
       self->U_ApplyAspectRule();
       self->m_recIndicatorView->show();
-      self->m_recordButton->setText(QStringLiteral("Start Recording"));
-      self->enableSettingsInterfaceElements(true);
+      // A start that waited for this camera, or a recording, keeps its own button.
+      if (!self->m_recording->recordingUnderWay()) {
+        self->m_recordButton->setText(QStringLiteral("Start Recording"));
+        self->enableSettingsInterfaceElements(true);
+      }
       self->U_UpdateSoundControls();
       if (auto preview = self->audioPreviewOutput()) preview->setVolume(self->m_audioPreviewON ? 1.0f : 0.0f);
     });
@@ -473,6 +476,35 @@ void VLLiveWC::U_StopAndSaveSessionAndReconfigureLiveSession(bool keep) {
                                   if (guard) guard->U_FinishStopAndSave(keep);
                                 });
                               });
+}
+
+void VLLiveWC::U_ReconfigureLiveSession() {
+  QPointer<VLLiveWC> guard(this);
+  const std::shared_ptr<const std::atomic<bool>> closing = m_recording->closingFlag();
+  m_capture->queueReconfigure([closing] { return !closing->load() && !ZRNAppHost_Shared().appIsQuitting(); },
+                              [guard] {
+                                Dispatch_MainAsync([guard] {
+                                  if (guard) guard->U_LiveSessionSetUpEnded();
+                                });
+                              });
+}
+
+void VLLiveWC::U_LiveSessionSetUpEnded() {
+  // A set-up (launch, settings, a camera back) ends in the interface only. A recording that started while
+  // it ran, or one being saved, decides about its own package and its own button.
+  if (m_recording->recordingUnderWay()) {
+    U_UpdateAudioPreviewControl();
+    return;
+  }
+  if (ZRNAppHost_Shared().appIsQuitting()) {
+    close();
+    ZRNAppHost_Shared().terminate();
+  } else if (isClosing()) {
+    close();
+  } else {
+    prepareForNewRecording();
+    U_UpdateAudioPreviewControl();
+  }
 }
 
 // ---- preference changes ---------------------------------------------------------------------------------
@@ -495,7 +527,7 @@ void VLLiveWC::updateForCameraSetup() {
   enableSettingsInterfaceElements(false);
   m_capture->setCaptureAudio(Prefs_Shared().hasAudioDevice() && Prefs_Shared().captureAudio() && ZRNAppSetup_HasMicrophoneAccess());
   U_ApplyAspectRule();
-  U_StopAndSaveSessionAndReconfigureLiveSession(false);
+  U_ReconfigureLiveSession();
   U_UpdateAudioPreviewControl();
 }
 
@@ -508,7 +540,7 @@ void VLLiveWC::updateForAudioOnOffPrefsSetup() {
     return;
   }
   m_capture->setCaptureAudio(Prefs_Shared().hasAudioDevice() && Prefs_Shared().captureAudio());
-  U_StopAndSaveSessionAndReconfigureLiveSession(false);
+  U_ReconfigureLiveSession();
 }
 
 void VLLiveWC::enableSettingsInterfaceElements(bool flag) {
@@ -576,4 +608,9 @@ void VLLiveWC_MakeAndShow() {
 bool VLLiveWC_RecordingIsON() {
   const VLLiveWC* live = VLLiveWC_Current();
   return live && live->isRecording();
+}
+
+bool VLLiveWC_RecordingUnderWay() {
+  const VLLiveWC* live = VLLiveWC_Current();
+  return live && live->recording().recordingUnderWay();
 }

@@ -102,7 +102,13 @@ class VLLiveWC : public ZRNSizingWC, public CaptureSampleBufferDelegate {
   void updateForAudioOnOffPrefsSetup();
   // On the main thread, for any session of the process that started running.
   void cameraIsReady(const Notification& note);
+  // The stop of the recording: the session torn down and built again, then the recording's keep or
+  // discard step.
   void U_StopAndSaveSessionAndReconfigureLiveSession(bool keep);
+  // A set-up of the session for new settings, the launch or a camera that came back: torn down and built
+  // again, then the interface's step only (U_LiveSessionSetUpEnded).
+  void U_ReconfigureLiveSession();
+  void U_LiveSessionSetUpEnded();
   void updateForCameraSetup();
   void getSaveName();
   // The save panel asks whether an item may be chosen.
@@ -216,6 +222,9 @@ VLLiveWC* VLLiveWC_Current();
 // Makes the live window when there is none, loads it and shows it.
 void VLLiveWC_MakeAndShow();
 bool VLLiveWC_RecordingIsON();
+// A start waits for the camera, a recording runs or its stop has not saved it yet: the session may not be
+// set up again (the preferences' camera settings, the bit rate).
+bool VLLiveWC_RecordingUnderWay();
 // Runs the main queue until a stop of the live window's recording under way has saved its footage, for at
 // most timeoutMillis; answers NO when the time ran out first. Nothing to wait for answers YES at once.
 bool VLLiveWC_WaitUntilRecordingSaved(int timeoutMillis);

@@ -72,6 +72,11 @@ VLLiveWC_Recording::~VLLiveWC_Recording() {
   // The host may already be half gone (the window deletes its recording from its own destructor): only
   // our own parts.
   // Blocks still queued hold the recorder themselves and find this object gone through their guards.
+  // A start that was still waiting took the sleep hold, and nothing else will give it back.
+  if (m_controller->startPending()) {
+    m_controller->giveUpPendingStart();
+    Sys_ResetSystemSleep();
+  }
   if (m_movieStartedObserver) NotificationCenter::defaultCenter().removeObserver(m_movieStartedObserver);
   NotificationCenter::defaultCenter().removeObserver(m_deviceGoneObserver);
   m_capturedMovieURL.clear();
@@ -111,31 +116,70 @@ void VLLiveWC_Recording::UU_StartRecording() {
 
 void VLLiveWC_Recording::U_StartCapturing() {
   m_controller->startRequested();
+  // The start waits on the session queue behind a set-up of the session (the camera still opening): the
+  // window shows at once that it is coming, and the button stops it only once it has begun.
+  showWaitingAnimation();
+  if (m_outlets.recordButton) {
+    m_outlets.recordButton->setEnabled(false);
+    m_outlets.recordButton->setText(QStringLiteral("Stop Recording"));
+  }
   QPointer<VLLiveWC_Recording> self(this);
   std::shared_ptr<ZRNRecorder> recorder = m_controller->recorderRef();
-  m_controller->sessionQueue()->async([recorder, self] {
+  m_controller->sessionQueue()->async([recorder, self, turn = m_controller->startTurn()] {
+    // Given up while it waited (the window closed, the application quits): nothing of it runs.
+    if (!LiveRecordingController::takeStartTurn(turn)) return;
     recorder->resetForNewRecording();
     Dispatch_MainAsync([self] {
-      if (!self) return;
-      VLLiveWC_Recording& w = *self;
-      w.m_controller->makePackage(w.m_host->targetURL(), Prefs_Shared());
-      w.prepareForNewRecording();
-      // Listed from its start: a recording cut short (a kill, a crash) is one click away afterwards.
-      const QUrl package = w.m_controller->packageURL();
-      if (!package.isEmpty()) w.addZRNRecentItemForPath(package.toLocalFile());
-      w.showWaitingAnimation();
-      if (w.m_outlets.recordButton) {
-        w.m_outlets.recordButton->setEnabled(true);
-        w.m_outlets.recordButton->setText(QStringLiteral("Stop Recording"));
-      }
-      w.setupForRecordingState();
-      NotificationCenter::defaultCenter().post(kZRNRecordingStateChangedNotification, w.m_host->liveWindowObject(),
-                                               QVariantMap{{kRecIsON, true}});
-      if (!self) return;
-      w.U_StartCapturing2();
-      w.m_controller->startQueued();
+      if (self) self->U_BeginRecording();
     });
   });
+}
+
+void VLLiveWC_Recording::U_BeginRecording() {
+  if (!m_controller->startPending()) return;
+  // The set-up the start waited for may have ended without a picture (the camera went or did not open):
+  // nothing is made, and the window says so.
+  const CaptureSessionRef session = m_host->captureSession();
+  if (!session || !session->isRunning()) {
+    ZRNLogger_Log("ERR: Start Recording: the camera is not running; nothing was recorded");
+    recorder().setIsRecording(false);
+    const bool stopAsked = m_controller->takeDeferredStop() >= 0;
+    U_StartEnded();
+    if (m_outlets.recordButton) m_outlets.recordButton->setEnabled(false);
+    if (stopAsked) {
+      U_FinishAfterStop();
+    } else {
+      Dispatch_MainAsync([] { Alert_ShowAlertWithID(kAlertRecordingNotStarted, QStringLiteral("The camera is not running.")); });
+    }
+    return;
+  }
+  m_controller->makePackage(m_host->targetURL(), Prefs_Shared());
+  prepareForNewRecording();
+  // Listed from its start: a recording cut short (a kill, a crash) is one click away afterwards.
+  const QUrl package = m_controller->packageURL();
+  if (!package.isEmpty()) addZRNRecentItemForPath(package.toLocalFile());
+  showWaitingAnimation();
+  if (m_outlets.recordButton) {
+    m_outlets.recordButton->setEnabled(true);
+    m_outlets.recordButton->setText(QStringLiteral("Stop Recording"));
+  }
+  setupForRecordingState();
+  QPointer<VLLiveWC_Recording> self(this);
+  NotificationCenter::defaultCenter().post(kZRNRecordingStateChangedNotification, m_host->liveWindowObject(),
+                                           QVariantMap{{kRecIsON, true}});
+  if (!self) return;
+  U_StartCapturing2();
+  m_controller->startQueued();
+  // A stop asked for while the start waited (a quit, a confirmed close) follows the writer's start.
+  const int deferred = m_controller->takeDeferredStop();
+  if (deferred >= 0) U_QueueStop(deferred == 1);
+}
+
+void VLLiveWC_Recording::U_StartEnded() {
+  m_controller->startEnded();
+  Sys_ResetSystemSleep();
+  stopWaitingAnimation();
+  setupForLiveState();
 }
 
 void VLLiveWC_Recording::U_StartCapturing2() {
@@ -314,16 +358,34 @@ void VLLiveWC_Recording::UU_CancelRecording() {
 }
 
 void VLLiveWC_Recording::prepareToQuit(bool keep) {
+  // Nothing to stop: no start waits, no recording runs (a stop under way finishes by itself).
+  if (!m_controller->startPending() && !isRecording()) return;
   stopWaitingAnimation();
   U_StopCapturing(keep);
 }
 
 void VLLiveWC_Recording::U_StopCapturing(bool keep) {
+  // A start still waiting for the camera: given up when its turn has not come (nothing was made), else
+  // the stop follows it once its writer is on its way.
+  if (m_controller->startPending()) {
+    if (m_controller->giveUpPendingStart()) {
+      ZRNLogger_Log("ATT: Start Recording given up while it waited for the camera");
+      U_StartEnded();
+      U_FinishAfterStop();
+    } else if (m_controller->stopRequested()) {
+      m_controller->deferStop(keep);
+    }
+    return;
+  }
   // One stop per recording: a second request (the user, the writer's failure) while one runs is ignored.
   if (!m_controller->stopRequested()) {
     ZRNLogger_Log("ATT: stop already under way");
     return;
   }
+  U_QueueStop(keep);
+}
+
+void VLLiveWC_Recording::U_QueueStop(bool keep) {
   QPointer<VLLiveWC_Recording> self(this);
   m_controller->recorder().U_StopCapturing(keep, [self](bool kept) {
     if (!self) return;
@@ -340,6 +402,19 @@ void VLLiveWC_Recording::U_StopCapturing(bool keep) {
   });
 }
 
+void VLLiveWC_Recording::U_FinishAfterStop() {
+  // What a stop leads to when there was nothing to save: the window closing closes, a quit goes on.
+  QPointer<VLLiveWC_Recording> self(this);
+  Dispatch_MainAsync([self] {
+    if (!self) return;
+    if (self->isClosing()) {
+      if (QWidget* window = self->m_host->window()) window->close();
+    } else if (self->appIsQuitting()) {
+      ZRNAppHost_Shared().terminate();
+    }
+  });
+}
+
 void VLLiveWC_Recording::U_WriterFailed(const QString& reason, bool packageMade) {
   if (m_controller->isStopRequested()) return;
   ZRNLogger_Log("ERR: recording stopped, the movie cannot be written: %@", reason);
@@ -353,6 +428,11 @@ void VLLiveWC_Recording::U_WriterFailed(const QString& reason, bool packageMade)
 
 void VLLiveWC_Recording::U_FinishStopAndSave(bool saveCaptured) {
   Dispatch_AssertMainThread(__func__);
+  // Only a stop of this recording decides about its package; nothing else reaches here with it.
+  if (!stopUnderWay()) {
+    ZRNLogger_Log("ATT: keep-or-discard step without a stop under way: nothing is done");
+    return;
+  }
   QPointer<VLLiveWC_Recording> self(this);
   if (saveCaptured) {
     deleteRecFileflag();
@@ -430,7 +510,13 @@ bool VLLiveWC_Recording::windowShouldClose() {
   // Between the writer's finish and the saved footage the window stays: it closes (or the application
   // quits) by itself once the footage is saved, and going now would leave the package unfinished.
   if (stopUnderWay()) return false;
-  if (!isRecording()) {
+  // A start still waiting for the camera has made nothing: it is given up and the window closes. One
+  // that has begun is a recording.
+  if (m_controller->startPending() && m_controller->giveUpPendingStart()) {
+    ZRNLogger_Log("ATT: Start Recording given up: the window closes before the camera opened");
+    U_StartEnded();
+  }
+  if (!isRecording() && !m_controller->startPending()) {
     setIsClosing(true);
     m_host->queueStopLiveSession();
     return true;

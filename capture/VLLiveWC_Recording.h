@@ -105,6 +105,9 @@ class VLLiveWC_Recording : public QObject {
   bool appIsQuitting() const;
   // A stop was asked for and its footage is not saved yet (the keep or discard step has not run).
   bool stopUnderWay() const { return m_controller->stopUnderWay(); }
+  // A start waits for the camera, a recording runs or its stop has not saved it yet.
+  bool recordingUnderWay() const { return m_controller->recordingUnderWay(); }
+  bool startPending() const { return m_controller->startPending(); }
   // A live window records once: not after its recording began, nor while it closes or the
   // application quits.
   bool mayStartRecording() const { return m_controller->mayStartRecording(appIsQuitting()); }
@@ -165,6 +168,14 @@ class VLLiveWC_Recording : public QObject {
  private:
   // packageMade NO: nothing could be written at all, and the alert must not say that anything was kept.
   void U_WriterFailed(const QString& reason, bool packageMade = true);
+  // The start's turn came on the session queue: the package, the REC state and the writer's start.
+  void U_BeginRecording();
+  // The start ended before anything was made: the sleep hold goes back and the window is LIVE again.
+  void U_StartEnded();
+  // Queues the writer's finishing and the main-queue step after it.
+  void U_QueueStop(bool keep);
+  // After a stop with nothing to save: the window closes when closing, the application goes on quitting.
+  void U_FinishAfterStop();
   void U_SetContentSizeForMovieSize();
   void U_UpdateDurationLabel();
 

@@ -375,6 +375,8 @@ void ZRNRecorder::U_StopCapturing(bool keep, std::function<void(bool)> mainQueue
 }
 
 void ZRNRecorder::cameraIsReady() {
+  // A session that starts while a recording runs (another one of the process) takes nothing from it.
+  if (m_isRecording.load()) return;
   std::lock_guard lock(m_stateMutex);
   m_videoWriter.reset();
   m_videoWriterInput.reset();

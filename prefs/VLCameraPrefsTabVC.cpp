@@ -389,14 +389,14 @@ void VLCameraPrefsTabVC::recordAudioClicked() {
   Dispatch_MainAsync([guard] {
     if (!guard) return;
     guard->updateAudioInterfaceElements();
-    if (!VLLiveWC_RecordingIsON()) AskLiveWindow(&VLLiveWC::updateSessionInterfaceSettings);
+    if (!VLLiveWC_RecordingUnderWay()) AskLiveWindow(&VLLiveWC::updateSessionInterfaceSettings);
   });
 }
 
 // ---- the device search and the controls' state ----
 
 void VLCameraPrefsTabVC::U_SearchForCameras(QObject* sender) {
-  if (VLLiveWC_RecordingIsON()) return;
+  if (VLLiveWC_RecordingUnderWay()) return;
   if (sender == m_refreshCamerasBtn || CapDev_IndexOfDeviceWithUID(MediaType::Video, Prefs_Shared().cameraUID()) >= 0) {
     if (CapDev_CheckCameraPresence()) CapDev_CheckMicrophonePresence();
   }
@@ -440,7 +440,7 @@ void VLCameraPrefsTabVC::handleSettingsChange(bool camera, bool audio, bool upda
     if (camera) guard->enableCameraInterfaceElements(true);
     if (audio) guard->updateAudioInterfaceElements();
     // The session of a recording is never rebuilt; the choice counts from the next live session.
-    if (!VLLiveWC_RecordingIsON()) AskLiveWindow(&VLLiveWC::updateSessionSettingsForNewPrefs);
+    if (!VLLiveWC_RecordingUnderWay()) AskLiveWindow(&VLLiveWC::updateSessionSettingsForNewPrefs);
   });
 }
 

@@ -69,7 +69,7 @@ QString VLExportPrefsTabVC::windowTitle() const { return Tr("Export Settings"); 
 QIcon VLExportPrefsTabVC::image() const { return QIcon(QStringLiteral(":/images/Prefs_general.png")); }
 
 void VLExportPrefsTabVC::willBeDisplayed() {
-  m_kbpsField->setEnabled(!VLLiveWC_RecordingIsON());
+  m_kbpsField->setEnabled(!VLLiveWC_RecordingUnderWay());
   // A field being edited keeps what the user typed.
   if (m_editing != m_secsBefore) m_secsBefore->setText(QString::number(Prefs_Shared().momentSecsBefore()));
   if (m_editing != m_secsDuration) m_secsDuration->setText(QString::number(Prefs_Shared().momentSecsAfter()));

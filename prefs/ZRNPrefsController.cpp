@@ -62,7 +62,7 @@ ZRNPrefsController::ZRNPrefsController(QWidget* parent) : MBPreferencesControlle
   m_recordingObservation = NotificationObservation(
       center, center.addObserver(kZRNRecordingStateChangedNotification, nullptr, this, [this](const Notification&) {
         // A recording that starts while the camera module is shown takes it out of reach.
-        if (VLLiveWC_RecordingIsON() && currentModule() && currentModule()->identifier() == QLatin1String(kCameraPrefsPaneID))
+        if (VLLiveWC_RecordingUnderWay() && currentModule() && currentModule()->identifier() == QLatin1String(kCameraPrefsPaneID))
           selectModuleWithIdentifier(QString::fromLatin1(kExportPrefsPaneID));
         refreshToolbarItems();
       }));
@@ -74,7 +74,7 @@ ZRNPrefsController::~ZRNPrefsController() {
 }
 
 QStringList ZRNPrefsController::toolbarAllowedItemIdentifiers() const {
-  const bool recording = VLLiveWC_RecordingIsON();
+  const bool recording = VLLiveWC_RecordingUnderWay();
   if (m_cameraTab) m_cameraTab->setIsEnabled(!recording);
   QStringList identifiers = MBPreferencesController::toolbarAllowedItemIdentifiers();
   if (recording) identifiers.removeAll(QString::fromLatin1(kCameraPrefsPaneID));
@@ -87,7 +87,7 @@ void ZRNPrefsController::showWindow() {
 }
 
 void ZRNPrefsController::_selectModule(QAction* sender) {
-  if (sender && sender->objectName() == QLatin1String(kCameraPrefsPaneID) && VLLiveWC_RecordingIsON()) {
+  if (sender && sender->objectName() == QLatin1String(kCameraPrefsPaneID) && VLLiveWC_RecordingUnderWay()) {
     // The click changed nothing: the module shown stays selected.
     refreshToolbarItems();
     return;
@@ -109,7 +109,7 @@ void ZRNPrefsController::_changeToModule(MBPreferencesModule* module) {
 
 void ZRNPrefsController::windowDidBecomeMain() {
   VLLiveWC* live = VLLiveWC_Current();
-  if (!live || VLLiveWC_RecordingIsON()) return;
+  if (!live || VLLiveWC_RecordingUnderWay()) return;
   // No recording may start from a camera setup that is being changed.
   if (isONAndShowingCameraSettings()) {
     if (live->recordButton()) live->recordButton()->setEnabled(false);
@@ -125,7 +125,7 @@ void ZRNPrefsController::windowWillClose() {
   // A field still being edited ends its editing and stores its value.
   if (QWidget* focus = QApplication::focusWidget(); focus && isAncestorOf(focus)) focus->clearFocus();
   Prefs_Shared().synchronize();
-  if (live && !ZRNAppHost_Shared().appIsQuitting() && !VLLiveWC_RecordingIsON()) live->updateForCameraSetup();
+  if (live && !ZRNAppHost_Shared().appIsQuitting() && !VLLiveWC_RecordingUnderWay()) live->updateForCameraSetup();
   SUUpdater::sharedUpdater()->setDelegate(nullptr);
   if (WindowShownHandler()) WindowShownHandler()(false);
 }

@@ -25,6 +25,7 @@
 #include <QMap>
 #include <QMenu>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSet>
 #include <QDateTime>
@@ -89,6 +90,14 @@ class LiveWindowRecording : public CaptureDevicesFixture {
   // Opens the window on the virtual devices, names the recording in `folder`, starts it and waits until
   // the growing movie holds two fragments; `package` is the session package being written.
   void openAndRecord(const QString& folder, QString& package, qint64 fragmentSeconds = 1) {
+    ASSERT_NO_FATAL_FAILURE(openAndName(folder, fragmentSeconds));
+    ASSERT_TRUE(Test_WaitUntil([&] { return live->recordButton()->isEnabled(); }, 15000));
+    live->recordButton()->click();
+    ASSERT_NO_FATAL_FAILURE(waitUntilRecording(folder, package));
+  }
+  // Opens the window on the virtual devices and names the recording in `folder`; the camera may still be
+  // opening when this returns.
+  void openAndName(const QString& folder, qint64 fragmentSeconds = 1) {
     prefs->setSaveTargetDirectory(QUrl::fromLocalFile(folder));
     prefs->setMovieSize(QSizeF(640, 360));
     prefs->setCaptureFPS(30);
@@ -101,9 +110,11 @@ class LiveWindowRecording : public CaptureDevicesFixture {
     live->show();
     ASSERT_TRUE(Test_WaitUntil([&] { return live->savePanel() && live->savePanel()->isVisible(); }));
     QMetaObject::invokeMethod(live->savePanel(), "accept");
-    ASSERT_TRUE(Test_WaitUntil([&] { return live->recordButton()->isEnabled(); }, 15000));
-    live->recordButton()->click();
-    ASSERT_TRUE(Test_WaitUntil([&] { return live->isRecording() && live->recIndicatorView()->text() == "REC"; }));
+  }
+  // Waits until the started recording writes into its one package in `folder` and its movie holds two
+  // fragments.
+  void waitUntilRecording(const QString& folder, QString& package) {
+    ASSERT_TRUE(Test_WaitUntil([&] { return live->isRecording() && live->recIndicatorView()->text() == "REC"; }, 20000));
     const QStringList packages = QDir(folder).entryList({QStringLiteral("*.vlvidcapb")}, QDir::Dirs);
     ASSERT_EQ(packages.size(), 1);
     package = folder + QLatin1Char('/') + packages.first();
@@ -159,7 +170,7 @@ TEST_F(LiveWindowRecording, ClosingTheWindowWhileRecordingStopsKeepsAndCloses) {
     delete live;
     live = nullptr;
     EXPECT_TRUE(recording.isNull());
-    EXPECT_FALSE(VLLiveWC_RecordingIsON());
+    EXPECT_FALSE(VLLiveWC_RecordingUnderWay());
     EXPECT_TRUE(VLLiveWC_WaitUntilRecordingSaved(0));
     Test_ProcessEvents(50);
   }
@@ -369,6 +380,81 @@ TEST_F(LiveWindowRecording, ARecordingWithSoundMutesSavedSessionsAsThePreference
     EXPECT_TRUE(Test_WaitUntil([&] { return player->volume() == 1.0f; })) << "full volume once the recording ended";
     delete live;
     for (const QPointer<QWidget>& each : delegate.playbackWindows()) delete each.data();
+    Test_ProcessEvents(50);
+  }
+}
+
+// Ctrl+R given while the camera still opens waits for it, and from then on the recording alone decides
+// about itself: a set-up of the session that ends later (the launch's, one after the preferences closed)
+// neither marks it stopped nor removes its package, and the end of the process stops and saves it.
+TEST_F(LiveWindowRecording, AStartWhileTheCameraOpensWaitsAndTheRecordingIsItsOwn) {
+  enum class Then { Terminate, PreferencesClosedWhileWaiting, PreferencesClosedBeforeTheKeepStep, WindowClosedWhileWaiting };
+  const struct {
+    const char* name;
+    Then then;
+  } orders[] = {{"then the end of the process", Then::Terminate},
+                {"then the preferences opened and closed before the picture", Then::PreferencesClosedWhileWaiting},
+                {"then the preferences opened and closed between the stop and its keep step", Then::PreferencesClosedBeforeTheKeepStep},
+                {"then the window closed before the picture", Then::WindowClosedWhileWaiting}};
+  qputenv("VELMORA_VIRTUAL_CAMERA_OPEN_DELAY_MS", "1500");
+  const std::shared_ptr<void> unset(nullptr, [](void*) { qunsetenv("VELMORA_VIRTUAL_CAMERA_OPEN_DELAY_MS"); });
+  for (const auto& order : orders) {
+    SCOPED_TRACE(order.name);
+    ZRNAppDelegate delegate;
+    prefs->setAskForCaptureStop(false);
+    const QString folder = Test_MakeTempDir(QStringLiteral("recordings"));
+    ASSERT_NO_FATAL_FAILURE(openAndName(folder));
+    Test_ProcessEvents(50);
+    ASSERT_FALSE(live->sessionRunning()) << "the camera opened before the keys came";
+    delegate.setKeyWindowForTesting(live);
+    QAction* start = delegate.mainMenu()->action(QStringLiteral("startRecording"));
+    EXPECT_TRUE(delegate.validateMenuItem(start));
+    delegate.startRecording();
+    // The start waits, and the window says so.
+    EXPECT_EQ(live->recordButton()->text(), QStringLiteral("Stop Recording"));
+    EXPECT_FALSE(live->recordButton()->isEnabled());
+    EXPECT_TRUE(live->footageProgress()->isVisible());
+    EXPECT_TRUE(VLLiveWC_RecordingUnderWay());
+    EXPECT_FALSE(delegate.validateMenuItem(start));
+    const std::shared_ptr<LiveCaptureController> capture = live->captureController();
+    if (order.then == Then::WindowClosedWhileWaiting) {
+      live->close();
+      EXPECT_FALSE(live && live->isVisible());
+      std::atomic<bool> queueDone{false};
+      capture->sessionQueue()->async([&queueDone] { queueDone = true; });
+      ASSERT_TRUE(Test_WaitUntil([&] { return queueDone.load(); }, 20000));
+      Test_ProcessEvents(200);
+      EXPECT_TRUE(QDir(folder).entryList({QStringLiteral("*.vlvidcapb")}, QDir::Dirs).isEmpty());
+      EXPECT_FALSE(VLLiveWC_RecordingUnderWay());
+      delete live;
+      continue;
+    }
+    if (order.then == Then::PreferencesClosedWhileWaiting) {
+      delegate.showHidePreferencesWindow();
+      ZRNPrefsController::existingController()->close();
+    }
+    QString package;
+    ASSERT_NO_FATAL_FAILURE(waitUntilRecording(folder, package));
+    // The launch's set-up has ended by now: the button is the recording's.
+    EXPECT_EQ(live->recordButton()->text(), QStringLiteral("Stop Recording"));
+    EXPECT_TRUE(live->recordButton()->isEnabled());
+    if (order.then == Then::Terminate) {
+      delegate.applicationWillTerminate();
+      EXPECT_TRUE(live.isNull());
+    } else {
+      if (order.then == Then::PreferencesClosedBeforeTheKeepStep) {
+        QObject::connect(&live->recording(), &VLLiveWC_Recording::recordingStopped, live, [&delegate] {
+          delegate.showHidePreferencesWindow();
+          ZRNPrefsController::existingController()->close();
+        });
+      }
+      live->toggleCapture();
+      ASSERT_TRUE(Test_WaitUntil([&] { return !live->isVisible(); }, 20000));
+      delete live;
+    }
+    expectKeptPackage(package, 1.0);
+    for (const QPointer<QWidget>& window : delegate.playbackWindows()) delete window.data();
+    ZRNPrefsController::releaseSharedController();
     Test_ProcessEvents(50);
   }
 }
