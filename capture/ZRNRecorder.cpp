@@ -109,6 +109,7 @@ void ZRNRecorder::resetForNewRecording() {
   m_lastVideoSampleTime = MediaTime{-1, 1, 0, 0};  // invalid, value -1 at timescale 1
   m_movieStartTime = kMediaTimeZero;
   m_movieStarted = false;
+  m_writingHasStarted = false;
   m_sendNotification = true;
   m_failureReported = false;
   m_isRecording = true;
@@ -317,11 +318,16 @@ void ZRNRecorder::appendSampleBuffer(const SampleBufferRef& sampleBuffer, MediaT
       writer = m_videoWriter;
       input = mediaType == MediaType::Video ? m_videoWriterInput : m_audioWriterInput;
     }
-    if (!m_writingHasStarted && writer) {
+    // The movie starts with its first written picture: sound that comes before it is dropped, and a
+    // picture the writer cannot take yet starts nothing.
+    const bool video = mediaType == MediaType::Video;
+    if (!video && !m_movieStarted) return;
+    const bool ready = input && input->isReadyForMoreMediaData();
+    if (ready && !m_writingHasStarted && writer) {
       writer->startSessionAtSourceTime(pts);
       m_writingHasStarted = true;
     }
-    if (input && input->isReadyForMoreMediaData()) {
+    if (ready) {
       if (input->appendSampleBuffer(sampleBuffer)) {
         if (!m_movieStarted) {
           std::lock_guard lock(m_stateMutex);

@@ -41,6 +41,20 @@ elif (( tsan )); then
 fi
 VELMORA_CMAKE_ARGS="$args" bash "$here/scripts/build.sh"
 build="${VELMORA_BUILD_DIR:-$here/build}"
+# Under a sanitizer every process writes its reports into one folder (the sanitizers add the pid to the
+# name), so that a report of a process a test started fails the run even where that test does not look
+# at how the process ended.
+reports=""
+if (( sanitize || tsan )); then
+  reports="$build/sanitizer-reports"
+  rm -rf "$reports"
+  mkdir -p "$reports"
+  if (( sanitize )); then
+    export ASAN_OPTIONS="$ASAN_OPTIONS:log_path=$reports/asan" UBSAN_OPTIONS="$UBSAN_OPTIONS:log_path=$reports/ubsan"
+  else
+    export TSAN_OPTIONS="$TSAN_OPTIONS log_path=$reports/tsan"
+  fi
+fi
 # Every FFmpeg result that can report an error is looked at (.clang-tidy lists the functions).
 tidy="$(command -v clang-tidy-14 || command -v clang-tidy || true)"
 if [[ -n "$tidy" ]]; then
@@ -54,5 +68,21 @@ export QT_QPA_PLATFORM=offscreen
 cd "$build"
 # Media tests record and encode in real time: they run two at a time so that a busy machine does not
 # starve a recording; everything else runs on every core.
-ctest --output-on-failure --parallel "${VELMORA_TEST_JOBS:-$(nproc)}" --label-exclude media "$@"
-ctest --output-on-failure --parallel 2 --label-regex media "$@"
+status=0
+ctest --output-on-failure --parallel "${VELMORA_TEST_JOBS:-$(nproc)}" --label-exclude media "$@" || status=$?
+ctest --output-on-failure --parallel 2 --label-regex media "$@" || status=$?
+if [[ -n "$reports" ]]; then
+  found=0
+  for f in "$reports"/*; do
+    [[ -f "$f" ]] || continue
+    echo "test.sh: sanitizer output of a process: $f" >&2
+    cat "$f" >&2
+    # Every report ends in a summary line; anything else (a note of the runtime) is shown, not counted.
+    if grep -q '^SUMMARY: ' "$f"; then found=1; fi
+  done
+  if (( found )); then
+    echo "test.sh: a sanitizer reported an error (see above)" >&2
+    status=1
+  fi
+fi
+exit "$status"

@@ -198,3 +198,50 @@ TEST_F(ZRNRecorderMedia, StopReachesItsMainQueueStepWhenTheWriterNeverStarted) {
   EXPECT_TRUE(Test_WaitUntil([&] { return stops.load() == 1; }, 10000));
   EXPECT_FALSE(recorder.isRecording());
 }
+
+// Pictures reach the recorder before its writer has started (the outputs deliver as soon as they are
+// added): such a picture cannot be written, so it starts nothing, and sound before the first written
+// picture is dropped. The movie then starts with that picture, and its sound never starts before it.
+TEST_F(ZRNRecorderMedia, TheMovieStartsWithItsFirstWrittenPicture) {
+  const RecordingSpec spec{QString::fromLatin1(kAVFileTypeMPEG4), QStringLiteral("mp4"), 48000};
+  const QString package = Test_MakeTempDir(QStringLiteral("rec")) + QStringLiteral("/Match.vlvidcapb");
+  QDir().mkpath(package);
+  const QString moviePath = package + QStringLiteral("/VLCapturedMovie.mp4");
+  int owner = 0;
+  ZRNRecorder recorder(&owner, sessionQueue, writingQueue);
+  recorder.setDocument(makeDocument(spec, package));
+  sessionQueue->sync([&] {
+    recorder.resetForNewRecording();
+    recorder.setupWriterAndInputsForURL(QUrl::fromLocalFile(moviePath));
+  });
+  ASSERT_TRUE(recorder.videoWriter());
+
+  auto samples = DispatchQueue::create(QStringLiteral("org.velmora.Velmora.samplesBuffer.queue"));
+  CaptureVideoDataOutput videoOutput;
+  CaptureAudioDataOutput audioOutput;
+  const MediaTime base = MediaTimeMake(1000, 1);
+  int64_t audioSample = 0;
+  // Each picture comes with a sound buffer that begins half a millisecond before it and arrives first.
+  auto deliver = [&](int frame) {
+    const MediaTime pts = at(base, frame / 30.0);
+    samples->sync([&] {
+      recorder.captureOutput(&audioOutput, makeAudioBuffer(48000, 2, 1600, audioSample, at(pts, -0.0005)));
+      recorder.captureOutput(&videoOutput, makeVideoBuffer(1280, 720, frame, pts));
+    });
+    audioSample += 1600;
+    writingQueue->sync([] {});
+  };
+  deliver(0);  // tells the format
+  deliver(1);  // the writer has not started: not written
+  ASSERT_TRUE(recorder.videoWriter()->startWriting());
+  for (int frame = 2; frame < 60; ++frame) deliver(frame);
+  EXPECT_TRUE(recorder.movieStarted());
+  EXPECT_EQ(recorder.movieStartTime(), at(base, 2 / 30.0));
+
+  std::atomic<int> stops{0};
+  recorder.U_StopCapturing(true, [&](bool) { ++stops; });
+  ASSERT_TRUE(Test_WaitUntil([&] { return stops.load() == 1; }, 20000));
+  const QJsonObject probe = ffprobe(moviePath);
+  EXPECT_NEAR(streamOfType(probe, "video").value("start_time").toString().toDouble(), 0.0, 0.001);
+  EXPECT_GE(streamOfType(probe, "audio").value("start_time").toString().toDouble(), 0.0);
+}
