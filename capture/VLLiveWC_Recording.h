@@ -29,6 +29,8 @@ class Asset;
 class VLDocument;
 
 inline const QString kZRNRecordingStateChangedNotification = QStringLiteral("ZRNRecordingStateChanged");
+// Its user info: whether a recording is on.
+inline const QString kZRNRecIsONKey = QStringLiteral("recIsON");
 
 // What the recording half asks of the rest of the live window (the capture-session half).
 class VLLiveWC_RecordingHost {
