@@ -41,9 +41,9 @@
 #include <QSocketNotifier>
 
 #include <algorithm>
-#include <cstdio>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <mutex>
 #include <sys/socket.h>
 #include <unistd.h>

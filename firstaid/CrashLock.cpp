@@ -26,7 +26,7 @@ namespace {
 constexpr qint64 kReferenceDateUnixSeconds = 978307200;
 // Paths longer than this (terminator included) are not used for a lock.
 constexpr qsizetype kMaxLockPathBytes = 1026;
-// Milliseconds that a new lock waits at most for a copy that looks at it at that moment.
+// Tries, a millisecond apart, of a new lock to lock itself while a copy looks at it at that moment.
 constexpr int kLockTries = 200;
 
 QMutex gLockURLMutex;
