@@ -43,6 +43,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <mutex>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -453,20 +454,44 @@ int ZRNApplicationMain(int argc, char* argv[]) {
   QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("camera-video"), QIcon(QStringLiteral(":/images/LiveSessionIcon.png"))));
   app.setQuitOnLastWindowClosed(false);
 
-  // One Velmora owns the sessions: a second start hands its files to the running one and ends.
+  // One Velmora owns the sessions: of starts however close together, the one that takes the lock runs;
+  // any other hands its files to it and ends.
   const QStringList paths = AppInstance_AbsolutePaths(QCoreApplication::arguments().mid(1));
-  if (AppInstance_HandOverToRunningInstance(paths)) return 0;
+  QString lockProblem;
+  switch (AppInstance_ClaimOrHandOver(paths, &lockProblem)) {
+    case AppInstanceStart::HandedOver: return 0;
+    case AppInstanceStart::NotHandedOver:
+      // The running one may be stuck: this start neither waits for it without end nor runs beside it.
+      if (paths.isEmpty())
+        std::fprintf(stderr, "velmora: Velmora is already running but did not answer within %d s.\n",
+                     kAppInstance_HandOverWaitMillis / 1000);
+      else
+        std::fprintf(stderr, "velmora: Velmora is already running but did not confirm within %d s that it took %s.\n",
+                     kAppInstance_HandOverWaitMillis / 1000,
+                     qPrintable(QLatin1Char('"') + paths.join(QStringLiteral("\", \"")) + QLatin1Char('"')));
+      return 1;
+    case AppInstanceStart::NoLock:
+      std::fprintf(stderr, "velmora: cannot tell whether Velmora is already running (no lock: %s); starting anyway.\n",
+                   qPrintable(lockProblem));
+      break;
+    case AppInstanceStart::OneCopy: break;
+  }
 
   ZRNAppDelegate::initialize();
   ZRNAppDelegate delegate;
   installTerminationSignals(&delegate);
-  QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, &ZRNAppDelegate::applicationWillTerminate);
   ZRNAppInstanceServer instanceServer([&delegate](const QStringList& handed) { delegate.U_HandleSecondStart(handed); });
-  instanceServer.listen();
+  const bool listening = instanceServer.listen();
+  if (!listening) std::fprintf(stderr, "velmora: later starts cannot hand their files to this one.\n");
+  // Once quitting, later starts wait for this process to end instead of handing it files.
+  QObject::connect(&app, &QCoreApplication::aboutToQuit, &instanceServer, &ZRNAppInstanceServer::close);
+  QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, &ZRNAppDelegate::applicationWillTerminate);
   // Files named on the command line wait for the delayed start-up actions, in their order.
   if (!paths.isEmpty()) delegate.application_openFiles(paths);
 
   delegate.applicationWillFinishLaunching();
+  if (!lockProblem.isEmpty()) ZRNLogger_Log(QStringLiteral("ATT: no lock of the one running Velmora: %@"), lockProblem);
+  if (!listening) ZRNLogger_Log(QStringLiteral("ATT: later starts cannot hand their files to this one"));
   QMetaObject::invokeMethod(&delegate, &ZRNAppDelegate::applicationDidFinishLaunching, Qt::QueuedConnection);
   const int result = app.exec();
   delegate.applicationWillTerminate();

@@ -1,26 +1,115 @@
 #include "app/ZRNAppInstance.h"
 
 #include "common/ZRNLogger.h"
+#include "platform/foundation/Fmt.h"
 #include "platform/foundation/StandardLocations.h"
+#include "platform/foundation/SysErrno.h"
 
 #include <QDataStream>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QThread>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 // One reply byte tells the second start that its paths were taken.
 constexpr char kTakenReply = '1';
+// How often a second start looks again for the running one while it is not listening yet.
+constexpr int kHandOverRetryMillis = 20;
+
+// The lock of the one running Velmora, held by this process once taken; the kernel lets it go when the
+// process ends, however it ends.
+int gOneCopyLockFd = -1;
+
+enum class LockResult { Taken, HeldElsewhere, Failed };
+
+LockResult takeOneCopyLock(QString* problem) {
+  if (gOneCopyLockFd >= 0) return LockResult::Taken;
+  if (AppInstance_RuntimeFolder().isEmpty()) {
+    *problem = Fmt(QStringLiteral("no folder of this user's own for it: neither $XDG_RUNTIME_DIR nor \"%@\""),
+                   QDir::tempPath() + QStringLiteral("/%1-%2").arg(StandardLocations::appIdentifier()).arg(getuid()));
+    return LockResult::Failed;
+  }
+  const QString path = AppInstance_LockPath();
+  // Never through a link, and never a pipe or anything else someone put there.
+  const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    *problem = Fmt(QStringLiteral("\"%@\": %@"), path, Sys_ErrnoText(errno));
+    return LockResult::Failed;
+  }
+  struct stat st = {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid()) {
+    ::close(fd);
+    *problem = Fmt(QStringLiteral("\"%@\" is not a file of this user's own"), path);
+    return LockResult::Failed;
+  }
+  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EINTR) continue;
+    const int error = errno;
+    ::close(fd);
+    if (error == EWOULDBLOCK) return LockResult::HeldElsewhere;
+    *problem = Fmt(QStringLiteral("\"%@\" cannot be locked: %@"), path, Sys_ErrnoText(error));
+    return LockResult::Failed;
+  }
+  gOneCopyLockFd = fd;
+  return LockResult::Taken;
+}
 }  // namespace
 
+QString AppInstance_RuntimeFolder() {
+  const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+  if (QDir::isAbsolutePath(runtime) && QFileInfo(runtime).isDir()) return QDir::cleanPath(runtime);
+  // Without one (no login session, su): a folder that only this user may enter, in the shared temporary
+  // folder, where another user could have made the name first.
+  const QString folder = QDir::tempPath() + QStringLiteral("/%1-%2").arg(StandardLocations::appIdentifier()).arg(getuid());
+  const QByteArray encoded = QFile::encodeName(folder);
+  if (::mkdir(encoded.constData(), 0700) != 0 && errno != EEXIST) return {};
+  struct stat st = {};
+  if (::lstat(encoded.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid() || (st.st_mode & 077) != 0)
+    return {};
+  return folder;
+}
+
 QString AppInstance_ServerPath() {
-  QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR");
-  if (folder.isEmpty() || !QFileInfo(folder).isDir())
+  const QString folder = AppInstance_RuntimeFolder();
+  if (folder.isEmpty())
     return QDir::tempPath() + QStringLiteral("/%1-%2.socket").arg(StandardLocations::appIdentifier()).arg(getuid());
   return folder + QLatin1Char('/') + StandardLocations::appIdentifier() + QStringLiteral(".socket");
+}
+
+QString AppInstance_LockPath() {
+  return AppInstance_RuntimeFolder() + QLatin1Char('/') + StandardLocations::appIdentifier() + QStringLiteral(".lock");
+}
+
+AppInstanceStart AppInstance_ClaimOrHandOver(const QStringList& paths, QString* problem, int waitMs) {
+  QString ignored;
+  if (!problem) problem = &ignored;
+  QElapsedTimer waited;
+  waited.start();
+  for (;;) {
+    switch (takeOneCopyLock(problem)) {
+      case LockResult::Taken: return AppInstanceStart::OneCopy;
+      case LockResult::Failed:
+        // Nobody can be sure to be the one: a Velmora that answers still takes the paths.
+        return AppInstance_HandOverToRunningInstance(paths, waitMs) ? AppInstanceStart::HandedOver : AppInstanceStart::NoLock;
+      case LockResult::HeldElsewhere: break;
+    }
+    // The holder may have taken the lock a moment ago and not be listening yet, or be quitting: then
+    // nobody answers at once, and the lock is tried again.
+    const int left = static_cast<int>(qMax<qint64>(waitMs - waited.elapsed(), kHandOverRetryMillis));
+    if (AppInstance_HandOverToRunningInstance(paths, left)) return AppInstanceStart::HandedOver;
+    if (waited.elapsed() >= waitMs) return AppInstanceStart::NotHandedOver;
+    QThread::msleep(kHandOverRetryMillis);
+  }
 }
 
 QStringList AppInstance_AbsolutePaths(const QStringList& arguments) {
@@ -58,6 +147,8 @@ ZRNAppInstanceServer::ZRNAppInstanceServer(std::function<void(const QStringList&
 }
 
 ZRNAppInstanceServer::~ZRNAppInstanceServer() { m_server->close(); }
+
+void ZRNAppInstanceServer::close() { m_server->close(); }
 
 QString ZRNAppInstanceServer::serverPath() const { return m_server->fullServerName(); }
 

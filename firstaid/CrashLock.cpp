@@ -13,9 +13,11 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMutex>
+#include <QThread>
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,9 +26,51 @@ namespace {
 constexpr qint64 kReferenceDateUnixSeconds = 978307200;
 // Paths longer than this (terminator included) are not used for a lock.
 constexpr qsizetype kMaxLockPathBytes = 1026;
+// Tries, a millisecond apart, of a new lock to lock itself while a copy looks at it at that moment.
+constexpr int kLockTries = 200;
 
 QMutex gLockURLMutex;
 QUrl gCrashLockFileURL;
+// This run's lock stays open and locked (flock) while the run goes on: the kernel lets it go when the
+// process ends, however it ends, so a lock that is still locked belongs to a run still going.
+int gCrashLockFd = -1;
+
+void holdLock(int fd) {
+  QMutexLocker locker(&gLockURLMutex);
+  if (gCrashLockFd >= 0) ::close(gCrashLockFd);
+  gCrashLockFd = fd;
+}
+
+// Lets this run's lock go once its file is gone (or is about to go with the folder).
+void releaseHeldLock() {
+  QMutexLocker locker(&gLockURLMutex);
+  if (gCrashLockFd >= 0) ::close(gCrashLockFd);
+  gCrashLockFd = -1;
+}
+
+bool isHeldLock(const struct stat& st) {
+  QMutexLocker locker(&gLockURLMutex);
+  struct stat held = {};
+  return gCrashLockFd >= 0 && ::fstat(gCrashLockFd, &held) == 0 && held.st_dev == st.st_dev && held.st_ino == st.st_ino;
+}
+
+// True for the lock of another run that is still going: it holds the file locked, and another copy of
+// the program of this user runs (`copies`, this process included). Our own lock, and a lock nobody holds
+// (its run ended), answer false.
+bool isHeldByAnotherRun(const QString& lockPath, const QList<RunningCopy>& copies) {
+  if (copies.size() <= 1) return false;
+  const int fd = ::open(QFile::encodeName(lockPath).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st = {};
+  bool held = false;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && !isHeldLock(st)) {
+    int result = 0;
+    while ((result = ::flock(fd, LOCK_SH | LOCK_NB)) != 0 && errno == EINTR) {}
+    held = result != 0 && errno == EWOULDBLOCK;
+  }
+  ::close(fd);  // lets our shared lock go too
+  return held;
+}
 
 QString standardized(const QString& path) { return QDir::cleanPath(QDir(path).absolutePath()); }
 
@@ -123,6 +167,9 @@ bool U_WriteCrashSemaphore(CrashLockProblem* problem) {
     const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0 && errno == EEXIST) continue;
     if (fd < 0) return fail(Fmt(QStringLiteral("a lock file cannot be made in it: %@."), Sys_ErrnoText(errno)));
+    // Locked before anything is written, so that another copy starting now never takes it for a crash.
+    // A copy that looks holds it only for a moment; the lock is not waited for without end.
+    for (int tries = 0; ::flock(fd, LOCK_EX | LOCK_NB) != 0 && tries < kLockTries; ++tries) QThread::msleep(1);
     bool written = true;
     qsizetype offset = 0;
     while (offset < reference.size()) {
@@ -136,7 +183,7 @@ bool U_WriteCrashSemaphore(CrashLockProblem* problem) {
     }
     if (written && ::fsync(fd) != 0) written = false;
     const int writeErrno = errno;
-    if (::close(fd) != 0) written = false;
+    holdLock(fd);
     // A lock that is there, even incomplete or empty, still shows a crash at the next start.
     if (!written)
       ZRNLogger_Log(QStringLiteral("ERR: crash lock %@ not fully written: %@"), url.toLocalFile(),
@@ -192,6 +239,8 @@ bool U_SemaphoreExists(const QString& folderName) {
   const QString own = ownPath();
   for (const QString& name : entries) {
     if (!isLockName(name)) continue;
+    // A copy running now, of our own executable too (it runs in another session of this user).
+    if (isHeldByAnotherRun(folder + QLatin1Char('/') + name, copies)) continue;
     QString path;
     if (readContentsOfFile(folder + QLatin1Char('/') + name, &path) != kCrashLock_StatusOK) continue;
     if (path.isEmpty() || path == own) return true;
@@ -227,6 +276,7 @@ void U_ClearCrashSemaphore(bool clearOwn, bool orphaned) {
   const QUrl ownLock = crashLockFileURL();
   if (clearOwn && !orphaned && !ownLock.isEmpty()) {
     QFile::remove(ownLock.toLocalFile());
+    releaseHeldLock();
   } else if (clearOwn && orphaned && runningCopies().size() == 1) {
     QDir(folder).removeRecursively();
     return;
@@ -235,6 +285,8 @@ void U_ClearCrashSemaphore(bool clearOwn, bool orphaned) {
     for (const QString& name : allEntries(folder)) {
       if (!isLockName(name)) continue;
       const QString lock = folder + QLatin1Char('/') + name;
+      // Never the lock of a run still going.
+      if (isHeldByAnotherRun(lock, runningCopies())) continue;
       QString path;
       const int status = readContentsOfFile(lock, &path);
       if (status != kCrashLock_StatusOK || path.isEmpty()) {

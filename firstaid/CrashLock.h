@@ -3,7 +3,9 @@
 // <data>/org.velmora.Velmora/CrashLocks and termination removes it again; a lock still there at the next
 // launch, written by a copy that no longer runs, shows that the earlier run never terminated (a crash, a
 // kill, a power loss). Each running copy keeps its own lock, which refers to the copy's executable
-// (path, device and inode), so copies at different paths tell their locks apart.
+// (path, device and inode), so copies at different paths tell their locks apart; and holds it open and
+// locked (flock) until it ends, so that the lock of a copy still running, of the same executable too,
+// never counts as a crash nor is cleaned up.
 
 #include <QString>
 #include <Qt>
@@ -31,9 +33,9 @@ struct CrashLockProblem {
   QString reason;
 };
 
-// Writes this run's lock and remembers it in crashLockFileURL(). When no lock can be made (the lock folder
-// or the application-support folder is a file or a link, or cannot be made, or the lock file cannot be
-// created) the start goes on without one: false, logged, and *problem says where and why.
+// Writes this run's lock, holds it locked and remembers it in crashLockFileURL(). When no lock can be made
+// (the lock folder or the application-support folder is a file or a link, or cannot be made, or the lock file
+// cannot be created) the start goes on without one: false, logged, and *problem says where and why.
 bool U_WriteCrashSemaphore(CrashLockProblem* problem = nullptr);
 // This run's lock file; empty until one is written.
 QUrl crashLockFileURL();
