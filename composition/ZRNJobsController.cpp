@@ -19,6 +19,14 @@ void U_Console(const QString& line) {
   std::fflush(stderr);
 }
 
+// The user's cancel: the job is marked, and an export it runs is stopped now, not at its next progress
+// check, so that it cannot complete and be written after the user cancelled it.
+void U_CancelJob(VLDocumentJob* job) {
+  if (auto* record = dynamic_cast<ZRN_BaseJobRecord*>(job)) record->setCancelled(true);
+  if (auto* exportJob = dynamic_cast<VL_ExportJobRecord*>(job))
+    if (const AssetExportSessionRef session = exportJob->exportSession()) session->cancelExport();
+}
+
 }  // namespace
 
 ZRNJobsController::ZRNJobsController(const QString& queueName) : m_queueName(queueName) {
@@ -149,7 +157,7 @@ void ZRNJobsController::clearAllPendingJobs() {
   for (int64_t i = numberOfJobs() - 1; i >= 0; --i) {
     auto job = U_List()->at(i);
     if (job->status() == kJobStatusFinished) continue;
-    if (auto* record = dynamic_cast<ZRN_BaseJobRecord*>(job.get())) record->setCancelled(true);
+    U_CancelJob(job.get());
     U_RemoveAt(i);
     removed = true;
   }
@@ -159,7 +167,7 @@ void ZRNJobsController::clearAllPendingJobs() {
 void ZRNJobsController::cancelJobAtIndex(int64_t index) {
   std::shared_ptr<VL_ExportJobRecord> job = jobAtIndex(index);
   if (!job) return;
-  job->setCancelled(true);
+  U_CancelJob(job.get());
   if (ZRNJobDelegate* delegate = job->delegate())
     if (delegate->respondsToJobAbort()) delegate->jobAbort(job.get());
   const int64_t at = indexOfJob(job.get());

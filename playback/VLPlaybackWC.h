@@ -256,13 +256,12 @@ class VLPlaybackWC : public ZRNSizingWC, public ZRNJobDelegate, public VLDocumen
   QString U_InfoPopupHtml(const InfoPopupForm& form) const;
 
  private:
-  // One running export: the job, the session that exports it, and whether its completion work has
-  // run. The checks hold it, so a job cancelled and dropped from the list still gets its export stopped.
+  // One running export: the job and the session that exports it. The checks and the completion hold it,
+  // so a job cancelled and dropped from the list still has its export stopped and its file removed.
   struct ExportRun {
     std::shared_ptr<VL_ExportJobRecord> job;
     AssetExportSessionRef session;
     bool isSession = false;
-    bool completionDone = false;
     QPointer<VLPlaybackWC> window;
   };
 
@@ -304,6 +303,8 @@ class VLPlaybackWC : public ZRNSizingWC, public ZRNJobDelegate, public VLDocumen
   // Schedules the next progress check of an export, 0.66 s from now.
   static void monitorExportProgressFor(const std::shared_ptr<ExportRun>& run);
   static void U_ProgressCheck(const std::shared_ptr<ExportRun>& run);
+  // On the main queue once the export has stopped: the completion work, then the job's end.
+  static void U_ExportEnded(const std::shared_ptr<ExportRun>& run);
   void U_ExportCompleted(const std::shared_ptr<ExportRun>& run);
   QString U_PackagePath() const;
   // Removes an overlay's content and makes it again for the synchronized layer's size.

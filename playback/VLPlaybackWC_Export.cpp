@@ -48,6 +48,12 @@ QUrl U_ReserveTemporaryExportURL(const QString& base, const QString& extension) 
   }
 }
 
+// Removes an export's temporary file (nothing when it was not written).
+void U_RemoveTemporaryExportFile(const QString& path) {
+  if (!path.isEmpty() && QFileInfo(path).isFile() && !QFile::remove(path))
+    ZRNLogger_Log(QStringLiteral("ERROR at movie removing 2: %@"), path);
+}
+
 int64_t U_SettingsInteger(const ExportSettingsRef& settings, const QString& key) {
   int64_t value = 0;
   if (settings) Settings_ReadInteger(settings->value(key), &value);
@@ -178,11 +184,7 @@ void VLPlaybackWC::U_JobFailed(ZRN_JobRecord* job, const QString& reason, const 
   exportJob->setFailureReason(reason);
   if (exportJob->activityType() != kExportActivitySessionMovie)
     exportJob->setIntendedPath(destination.isEmpty() ? intendedPathOfJob(*exportJob) : destination);
-  if (const auto session = exportJob->exportSession()) {
-    const QString temporary = session->outputURL().toLocalFile();
-    if (!temporary.isEmpty() && QFileInfo(temporary).isFile() && !QFile::remove(temporary))
-      ZRNLogger_Log(QStringLiteral("ERROR at movie removing 2: %@"), temporary);
-  }
+  if (const auto session = exportJob->exportSession()) U_RemoveTemporaryExportFile(session->outputURL().toLocalFile());
 }
 
 void VLPlaybackWC::U_EndJobWithoutExport(ZRN_JobRecord* job, const QString& reason) {
@@ -233,14 +235,21 @@ void VLPlaybackWC::U_StartExport(ZRN_JobRecord* job, bool isSession) {
   run->session = session;
   run->isSession = isSession;
   run->window = this;
-  session->exportAsynchronouslyWithCompletionHandler([run] {
-    Dispatch_MainAsync([run] {
-      if (run->window) run->window->U_ExportCompleted(run);
-      U_TemporaryNamesInUse().remove(run->session->outputURL().toLocalFile());
-      run->completionDone = true;
-    });
-  });
+  session->exportAsynchronouslyWithCompletionHandler([run] { Dispatch_MainAsync([run] { U_ExportEnded(run); }); });
   monitorExportProgressFor(run);
+}
+
+void VLPlaybackWC::U_ExportEnded(const std::shared_ptr<ExportRun>& run) {
+  const QString temporary = run->session->outputURL().toLocalFile();
+  if (run->window)
+    run->window->U_ExportCompleted(run);
+  else
+    U_RemoveTemporaryExportFile(temporary);  // no window left to take the file
+  U_TemporaryNamesInUse().remove(temporary);
+  // The job ends with its export, not at the next progress check: a window closed at once finds no
+  // export in progress. A cancelled job has already left the list and ends with nothing.
+  if (run->window && !run->job->cancelled())
+    ZRNJobsController::postJobChange(run->window->m_jobsController.get(), run->job.get(), kJobChangeSessionStopped);
 }
 
 void VLPlaybackWC::U_ExportCompleted(const std::shared_ptr<ExportRun>& run) {
@@ -265,16 +274,9 @@ void VLPlaybackWC::monitorExportProgressFor(const std::shared_ptr<ExportRun>& ru
 void VLPlaybackWC::U_ProgressCheck(const std::shared_ptr<ExportRun>& run) {
   const AssetExportSessionStatus status = run->session->status();
   const bool running = status == AssetExportSessionStatus::Exporting || status == AssetExportSessionStatus::Waiting;
-  if (!running) {
-    // The end is announced only after the completion work, which still needs the job's export session.
-    if (!run->completionDone) {
-      monitorExportProgressFor(run);
-      return;
-    }
-    if (run->window)
-      ZRNJobsController::postJobChange(run->window->m_jobsController.get(), run->job.get(), kJobChangeSessionStopped);
-    return;
-  }
+  // A stopped export is ended by its completion work (U_ExportEnded).
+  if (!running) return;
+  // A cancelled job has stopped its export already; a closed window's exports stop here.
   if (run->job->cancelled() || !run->window) {
     run->session->cancelExport();
     return;
@@ -338,6 +340,12 @@ bool VLPlaybackWC::writeExportedVideoToDestination(ZRN_JobRecord* job, bool sess
   auto* exportJob = qobject_cast<VL_ExportJobRecord*>(job);
   if (!exportJob || !exportJob->exportSession()) return false;
   const QString exportPath = exportJob->exportSession()->outputURL().toLocalFile();
+  // Cancelled while its export was completing: nothing is written at the destination (not even the
+  // clips folder), nothing is recorded, and the temporary file goes.
+  if (job->cancelled()) {
+    U_RemoveTemporaryExportFile(exportPath);
+    return false;
+  }
   const QString destination = session ? job->exportSettings()->value(kExportSettingsTargetPath).toString()
                                        : sessionTargetPath(exportJob->exportSession(), true);
   if (destination.isEmpty()) {
