@@ -300,6 +300,10 @@ void VLLiveWC_Recording::U_QueueStop(bool keep) {
   });
 }
 
+void VLLiveWC_Recording::U_PostUnderWayChanged() {
+  NotificationCenter::defaultCenter().post(kZRNRecordingUnderWayChangedNotification, m_host->liveWindowObject(), {});
+}
+
 void VLLiveWC_Recording::U_FinishAfterStop() {
   // What a stop leads to when there was nothing to save: the window closing closes, a quit goes on.
   QPointer<VLLiveWC_Recording> self(this);
@@ -336,6 +340,7 @@ void VLLiveWC_Recording::U_FinishStopAndSave(bool saveCaptured) {
     deleteRecFileflag();
     saveCapturedFootage();
     m_controller->stopFinished();
+    U_PostUnderWayChanged();
     Dispatch_MainAsync([self] {
       if (!self) return;
       if (self->isClosing()) {
@@ -349,6 +354,7 @@ void VLLiveWC_Recording::U_FinishStopAndSave(bool saveCaptured) {
   } else {
     deleteCapturedFootage(false);
     m_controller->stopFinished();
+    U_PostUnderWayChanged();
     if (appIsQuitting()) {
       if (QWidget* window = m_host->window()) window->close();
       ZRNAppHost_Shared().terminate();

@@ -31,6 +31,9 @@ class VLDocument;
 inline const QString kZRNRecordingStateChangedNotification = QStringLiteral("ZRNRecordingStateChanged");
 // Its user info: whether a recording is on.
 inline const QString kZRNRecIsONKey = QStringLiteral("recIsON");
+// Posted (object: the live window) when a start begins to wait or is given up, and when a stop has
+// saved or removed the recording's package: what counts as recording for the settings changed.
+inline const QString kZRNRecordingUnderWayChangedNotification = QStringLiteral("ZRNRecordingUnderWayChanged");
 
 // What the recording half asks of the rest of the live window (the capture-session half).
 class VLLiveWC_RecordingHost {
@@ -178,6 +181,7 @@ class VLLiveWC_Recording : public QObject {
   void U_QueueStop(bool keep);
   // After a stop with nothing to save: the window closes when closing, the application goes on quitting.
   void U_FinishAfterStop();
+  void U_PostUnderWayChanged();
   void U_SetContentSizeForMovieSize();
   void U_UpdateDurationLabel();
 

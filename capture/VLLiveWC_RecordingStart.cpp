@@ -24,6 +24,7 @@ void VLLiveWC_Recording::UU_StartRecording() {
 
 void VLLiveWC_Recording::U_StartCapturing() {
   m_controller->startRequested();
+  U_PostUnderWayChanged();
   // The start waits on the session queue behind a set-up of the session (the camera still opening): the
   // window shows at once that it is coming, and the button stops it only once it has begun.
   showWaitingAnimation();
@@ -85,6 +86,7 @@ void VLLiveWC_Recording::U_BeginRecording() {
 
 void VLLiveWC_Recording::U_StartEnded() {
   m_controller->startEnded();
+  U_PostUnderWayChanged();
   Sys_ResetSystemSleep();
   stopWaitingAnimation();
   setupForLiveState();

@@ -59,17 +59,22 @@ ZRNPrefsController::ZRNPrefsController(QWidget* parent) : MBPreferencesControlle
   setModules({m_cameraTab, m_exportTab, m_updatesTab});
   // The camera module comes and goes with the recording.
   auto& center = NotificationCenter::defaultCenter();
-  m_recordingObservation = NotificationObservation(
-      center, center.addObserver(kZRNRecordingStateChangedNotification, nullptr, this, [this](const Notification&) {
-        // A recording that starts while the camera module is shown takes it out of reach.
-        if (VLLiveWC_RecordingUnderWay() && currentModule() && currentModule()->identifier() == QLatin1String(kCameraPrefsPaneID))
-          selectModuleWithIdentifier(QString::fromLatin1(kExportPrefsPaneID));
-        refreshToolbarItems();
-      }));
+  // A recording that starts (or waits to) while the camera module is shown takes it out of reach; it
+  // comes back once a stop has saved or removed the recording, or a waiting start was given up.
+  auto follow = [this](const Notification&) {
+    if (VLLiveWC_RecordingUnderWay() && currentModule() && currentModule()->identifier() == QLatin1String(kCameraPrefsPaneID))
+      selectModuleWithIdentifier(QString::fromLatin1(kExportPrefsPaneID));
+    refreshToolbarItems();
+  };
+  m_recordingObservation =
+      NotificationObservation(center, center.addObserver(kZRNRecordingStateChangedNotification, nullptr, this, follow));
+  m_underWayObservation =
+      NotificationObservation(center, center.addObserver(kZRNRecordingUnderWayChangedNotification, nullptr, this, follow));
 }
 
 ZRNPrefsController::~ZRNPrefsController() {
   m_recordingObservation.reset();
+  m_underWayObservation.reset();
   if (gZRNPrefsController == this) gZRNPrefsController = nullptr;
 }
 

@@ -69,6 +69,7 @@ class ZRNPrefsController : public MBPreferencesController {
   VLExportPrefsTabVC* m_exportTab = nullptr;
   UpdatesPrefsTabController* m_updatesTab = nullptr;
   NotificationObservation m_recordingObservation;
+  NotificationObservation m_underWayObservation;
 };
 
 // The shared controller (null until the preferences are first shown).
