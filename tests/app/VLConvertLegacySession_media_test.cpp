@@ -548,6 +548,65 @@ TEST_F(LegacyConversionTest, FailuresShowAlert20028AndLeaveEverythingAsItWas) {
   }
 }
 
+TEST_F(LegacyConversionTest, WhatTheConversionDidNotReadStaysInTheOldFolderAndIsTold) {
+  const QString outside = QDir(Test_MakeTempDir(QStringLiteral("outside"))).filePath(QStringLiteral("photo.jpg"));
+  auto write = [](const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+  };
+  write(outside, "picture");
+  const QString seg1 = makeSegment(Test_MakeTempDir(QStringLiteral("seg")), QStringLiteral("seg1.mov"), 0, 30);
+  const struct {
+    const char* name;
+    std::function<void()> make;  // the user's own items beside the session
+    QStringList kept;            // what the alert lists
+  } cases[] = {
+      {"nothing of the user's", [&] { QDir().mkpath(QDir(segments()).filePath(QStringLiteral("thumbnails"))); }, {}},
+      {"notes beside the settings", [&] { write(QDir(legacy).filePath(QStringLiteral("notes.txt")), "half time 2-1"); },
+       {QStringLiteral("notes.txt")}},
+      {"a folder of the user's", [&] { write(QDir(legacy).filePath(QStringLiteral("extra/lineup.txt")), "11 names"); },
+       {QStringLiteral("extra")}},
+      {"a hidden file", [&] { write(QDir(legacy).filePath(QStringLiteral(".comments")), "mine"); },
+       {QStringLiteral(".comments")}},
+      {"a folder among the segments that holds something",
+       [&] { write(QDir(segments()).filePath(QStringLiteral("thumbs/1.jpg")), "thumb"); }, {QStringLiteral("segments/thumbs")}},
+      {"a link of the user's", [&] { ASSERT_TRUE(QFile::link(outside, QDir(legacy).filePath(QStringLiteral("photo")))); },
+       {QStringLiteral("photo")}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    QDir(legacy).removeRecursively();
+    QDir(target).removeRecursively();
+    ASSERT_TRUE(QFile::copy(seg1, QDir(segments()).filePath(QStringLiteral("seg1.mov"))));
+    writeSettings(oldSettings(), PropertyListFormat::XML);
+    c.make();
+    // What should stay: the user's items, byte for byte, and the segments folder when it holds one of them.
+    QMap<QString, QString> left;
+    const auto before = listingWithHashes(legacy);
+    for (auto it = before.cbegin(); it != before.cend(); ++it)
+      for (const QString& kept : c.kept)
+        if (it.key() == kept || it.key().startsWith(kept + QLatin1Char('/')) ||
+            (it.key() == QStringLiteral("segments") && kept.startsWith(QStringLiteral("segments/"))))
+          left.insert(it.key(), it.value());
+
+    DialogWatcher watcher;
+    ASSERT_TRUE(Legacy_ConvertSession(QUrl::fromLocalFile(legacy))) << watcher.shown.join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(QFileInfo::exists(QDir(target).filePath(QStringLiteral("VLSettings.json"))));
+    if (c.kept.isEmpty()) {
+      EXPECT_FALSE(QFileInfo::exists(legacy));
+      EXPECT_TRUE(watcher.shown.isEmpty()) << watcher.shown.join(QLatin1Char('|')).toStdString();
+      continue;
+    }
+    EXPECT_EQ(listingWithHashes(legacy), left) << "only what was read left the old folder";
+    ASSERT_EQ(watcher.shown.size(), 1);
+    EXPECT_TRUE(watcher.shown.first().contains(QStringLiteral("The old session folder \u201CCup Final.vlvidcap\u201D was kept.")))
+        << watcher.shown.first().toStdString();
+    for (const QString& kept : c.kept) EXPECT_TRUE(watcher.shown.first().contains(kept)) << watcher.shown.first().toStdString();
+  }
+}
+
 TEST_F(LegacyConversionTest, ATemporaryFolderThatCannotHoldThePackageEndsAsFailed) {
   makeSegment(segments(), QStringLiteral("seg1.mov"), 0, 30);
   const auto before = listingWithHashes(parent);
@@ -623,10 +682,9 @@ TEST_F(LegacyConversionTest, AbortWhileTheJoinedMovieIsReadBackStopsTheWorkAndLe
 
 TEST_F(LegacyConversionTest, OnceThePackageHasItsNameAbortIsNoLongerOffered) {
   makeSegment(segments(), QStringLiteral("seg1.mov"), 0, 30);
-  // Many small files make the old folder's removal, which follows the package's naming, take a while.
-  const QString extras = QDir(legacy).filePath(QStringLiteral("thumbnails"));
-  QDir().mkpath(extras);
-  for (int i = 0; i < 20000; ++i) QFile(QDir(extras).filePath(QString::number(i))).open(QIODevice::WriteOnly);
+  // Many empty folders among the segments make the old folder's removal, which follows the package's
+  // naming, take a while (a folder that holds something would stay, and the old folder with it).
+  for (int i = 0; i < 20000; ++i) ::mkdir(QFile::encodeName(QDir(segments()).filePath(QString::number(i))).constData(), 0755);
   DialogWatcher watcher;
   bool seen = false, offered = true;
   watcher.onProgress = [&](VLConvertLegacySessionWC* progress) {
