@@ -68,7 +68,7 @@ QVariantMap U_ReadSettingsFile(const QFileInfo& entry, QString* error) {
 
 // The files of the "segments" folder (its folders are no segments). Anything else in it, a pipe or a link
 // to nothing, is a segment that cannot be read.
-bool U_ListSegments(const QFileInfo& folder, QList<QUrl>* segments, QString* why) {
+bool U_ListSegments(const QFileInfo& folder, QList<QUrl>* segments, QList<LegacyReadFile>* read, QString* why) {
   if (!folder.isDir()) {
     *why = QCoreApplication::translate("Localizable", "\"segments\" in the old session is not a folder.");
     return false;
@@ -81,6 +81,7 @@ bool U_ListSegments(const QFileInfo& folder, QList<QUrl>* segments, QString* why
       return false;
     }
     segments->append(QUrl::fromLocalFile(file.filePath()));
+    read->append(Legacy_NoteReadFile(file.filePath()));
   }
   return true;
 }
@@ -106,14 +107,17 @@ AssetRef U_ReadableSegment(const QString& path, QString* error) {
 }
 
 // The settings files go into the document; the segment files are listed in counting order (seg2 before
-// seg10). False, with the reason, for anything that cannot be read.
-bool U_ReadLegacyEntries(const QFileInfoList& entries, VLDocument& document, QList<QUrl>* segments, QString* why) {
+// seg10). Each file read is noted in `read`, as it stood before it was read. False, with the reason, for
+// anything that cannot be read.
+bool U_ReadLegacyEntries(const QFileInfoList& entries, VLDocument& document, QList<QUrl>* segments,
+                         QList<LegacyReadFile>* read, QString* why) {
   bool sawSegments = false;
   for (const QFileInfo& entry : entries) {
     if (entry.fileName() == kSegmentsFolderName) {
       sawSegments = true;
-      if (!U_ListSegments(entry, segments, why)) return false;
+      if (!U_ListSegments(entry, segments, read, why)) return false;
     } else if (entry.suffix() == kLegacySettingsExtension && !entry.isDir()) {
+      read->append(Legacy_NoteReadFile(entry.filePath()));
       QString error;
       const QVariantMap settings = U_ReadSettingsFile(entry, &error);
       if (!error.isEmpty()) {
@@ -188,6 +192,16 @@ bool LegacyConversionControl::abort() {
   if (m_committed) return false;
   m_aborted.store(true);
   return true;
+}
+
+void LegacyConversionControl::setKeptInOldFolder(const QStringList& kept) {
+  std::lock_guard lock(m_mutex);
+  m_keptInOldFolder = kept;
+}
+
+QStringList LegacyConversionControl::keptInOldFolder() const {
+  std::lock_guard lock(m_mutex);
+  return m_keptInOldFolder;
 }
 
 bool LegacyConversionControl::commit() {
@@ -353,9 +367,10 @@ void VLConvertLegacySessionWC::U_ReadLegacyFolder(const QUrl& folderURL) {
   QList<QUrl> segments;
   QList<AssetRef> assets;
   QList<LegacySegmentCheck> checks;
+  QList<LegacyReadFile> read;
   QString why;
   const QString repairFolder = QDir(package.toLocalFile()).filePath(kLegacy_RepairFolderName);
-  if (!U_ReadLegacyEntries(entries, *document, &segments, &why) ||
+  if (!U_ReadLegacyEntries(entries, *document, &segments, &read, &why) ||
       !U_ReadSegments(segments, repairFolder, m_control->abortFlag(), &assets, &checks, &why)) {
     if (m_control->aborted()) return;
     ZRNLogger_Log(QStringLiteral("ATT: old session %@ not converted: %@"), folder, why);
@@ -367,6 +382,7 @@ void VLConvertLegacySessionWC::U_ReadLegacyFolder(const QUrl& folderURL) {
     m_segmentURLsArray = segments;
     m_segmentAssetsArray = assets;
     m_segmentChecks = checks;
+    m_readFiles = read;
   }
   ZRNLogger_Log(QStringLiteral("converting %@: %ld segments into %@"), folder, static_cast<long>(assets.size()),
                 package.toLocalFile());
@@ -508,6 +524,7 @@ void VLConvertLegacySessionWC::U_ExportEnded(const std::shared_ptr<VL_ExportJobR
       work.starts = m_segmentStarts;
       if (m_vlDocument) work.package = m_vlDocument->docURL().toLocalFile();
       work.legacyFolder = m_fileURL.toLocalFile();
+      work.readFiles = m_readFiles;
     }
     // The queue's block works with the shared control alone; its answer is taken on the main thread, and
     // only while this window lives (the guard is looked at there, never on the queue).

@@ -51,14 +51,31 @@ class LegacyConversionControl {
   void setCommitted(std::function<void()> committed) { m_committedHandler = std::move(committed); }
   void setInPlace() { m_inPlace.store(true); }
   bool inPlace() const { return m_inPlace.load(); }
+  // What stayed in the old folder once the package stood (paths below the folder): items the conversion
+  // did not read, which the folder keeps.
+  void setKeptInOldFolder(const QStringList& kept);
+  QStringList keptInOldFolder() const;
 
  private:
-  std::mutex m_mutex;
+  mutable std::mutex m_mutex;
+  QStringList m_keptInOldFolder;
   std::atomic<bool> m_aborted{false};
   bool m_committed = false;
   std::function<void()> m_committedHandler;
   std::atomic<bool> m_inPlace{false};
 };
+
+// A file of the old folder that the conversion read (a settings file or a segment), as it stood when it
+// was listed: it goes with the old folder only while it is still that file, unchanged.
+struct LegacyReadFile {
+  QString path;
+  quint64 device = 0;
+  quint64 inode = 0;
+  qint64 size = -1;
+  qint64 modifiedNs = -1;
+};
+// The file at the path as it stands now (size -1 when there is none; a link is not followed).
+LegacyReadFile Legacy_NoteReadFile(const QString& path);
 
 // The temporary package of a conversion is named by this prefix and the run's tag (Process_RunTag), so
 // that what a killed run left can be told from the work of a run still going.
@@ -76,9 +93,12 @@ bool Legacy_CopyPackageIntoPlace(const QString& package, const QString& target, 
                                  LegacyConversionControl* control = nullptr);
 
 // On the importer queue, once the joined movie is checked: copies the package into place beside the old
-// folder, then removes the old folder and the package. False with *error when the package could not be
-// put in place (or the work was aborted); the old folder then stays.
-bool Legacy_PutPackageInPlace(const QString& package, const QString& legacyFolder, LegacyConversionControl& control,
+// folder, then removes from the old folder the files that were read (`readFiles`) and the package. The
+// old folder goes with them when nothing else is left in it; otherwise it stays with what the conversion
+// did not read, which `control` then lists (keptInOldFolder). False with *error when the package could
+// not be put in place (or the work was aborted); the old folder then stays as it was.
+bool Legacy_PutPackageInPlace(const QString& package, const QString& legacyFolder,
+                              const QList<LegacyReadFile>& readFiles, LegacyConversionControl& control,
                               QString* error);
 
 // The modal run's answers: the export completed, the user aborted (or there was nothing to join), or the
@@ -121,6 +141,8 @@ class VLConvertLegacySessionWC : public ZRN_CommonInitWC<QDialog> {
   QString failureReason() const { return m_failureReason; }
   // The new package stands under its name (the old folder is gone or going).
   bool conversionInPlace() const { return m_control->inPlace(); }
+  // What the old folder kept of its own once the package stood (see LegacyConversionControl).
+  QStringList keptInOldFolder() const { return m_control->keptInOldFolder(); }
   // Opens the converted package and answers the window that will show it (see Legacy_ConvertSession).
   void setOpenConverted(std::function<QWidget*()> open) { m_openConverted = std::move(open); }
 
@@ -177,6 +199,7 @@ class VLConvertLegacySessionWC : public ZRN_CommonInitWC<QDialog> {
   QList<AssetRef> m_segmentAssetsArray;
   std::shared_ptr<VL_ExportJobRecord> m_exportJob;
   QList<LegacySegmentCheck> m_segmentChecks;
+  QList<LegacyReadFile> m_readFiles;
   QList<double> m_segmentStarts;  // in the joined movie, set when the segments are joined
 
   std::shared_ptr<DispatchQueue> m_legacyImportQueue;

@@ -85,6 +85,6 @@ QString U_FinishConversion(const LegacyFinishWork& work, LegacyConversionControl
   for (const LegacySegmentCheck& check : work.checks) pictures += check.pictures;
   ZRNLogger_Log(QStringLiteral("the joined movie holds all %ld pictures of the %ld segments"), static_cast<long>(pictures),
                 static_cast<long>(work.checks.size()));
-  Legacy_PutPackageInPlace(work.package, work.legacyFolder, control, &failure);
+  Legacy_PutPackageInPlace(work.package, work.legacyFolder, work.readFiles, control, &failure);
   return failure;
 }

@@ -21,6 +21,7 @@ struct LegacyFinishWork {
   QList<double> starts;
   QString package;
   QString legacyFolder;
+  QList<LegacyReadFile> readFiles;
 };
 
 QString U_FinishConversion(const LegacyFinishWork& work, LegacyConversionControl& control);

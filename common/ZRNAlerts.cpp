@@ -167,6 +167,12 @@ const AlertRow kRows[] = {
      "The crash lock cannot be kept in \"%@\": %@\nUntil this is mended, a crash or a forced quit goes unnoticed at "
      "the next start, and First Aid is not offered.",
      false, true, ZRN_TITLE("OK"), nullptr, 0, false},
+    // An old session folder converted into its package that held more than the conversion read: the folder
+    // (the argument) stays with those items (the explanation's argument).
+    {20054, "The old session folder \u201C%@\u201D was kept.",
+     "The session was converted into its new package. Only the settings and segments that were converted were "
+     "removed from the folder; it still holds what the session does not use:\n%@",
+     true, true, ZRN_TITLE("OK"), nullptr, 0, false, false, kAlertTypeInformational},
 };
 
 #undef ZRN_TITLE

@@ -328,17 +328,19 @@ QString File_RunTemporaryFolder() {
 
 void File_RemoveTemporaryFoldersOfEndedRuns() {
   const QString temp = StandardLocations::tempPath();
-  // The whole name, exactly: `$` alone would also let a name that ends in a line break through.
-  static const QRegularExpression runFolder(QRegularExpression::anchoredPattern(QStringLiteral("velmora-([1-9][0-9]{0,17})")));
+  // The whole name, exactly: `$` alone would also let a name that ends in a line break through. The id
+  // must read as this program writes one (Process_ParsePid).
+  static const QRegularExpression runFolder(QRegularExpression::anchoredPattern(QStringLiteral("velmora-([0-9]+)")));
   const QStringList names = QDir(temp).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks);
   for (const QString& name : names) {
     const QRegularExpressionMatch match = runFolder.match(name);
-    const qint64 pid = match.hasMatch() ? match.captured(1).toLongLong() : 0;
+    const qint64 pid = match.hasMatch() ? Process_ParsePid(match.captured(1)) : 0;
     const QString path = joinPath(temp, name);
     if (pid <= 0 || pid == ::getpid() || !isOwnRealFolder(path) || runMayBeGoingOn(path, pid)) continue;
     ZRNLogger_Log(QStringLiteral("removing %@, left by a run that has ended"), path);
-    // Links inside are removed as links: what they point to is never reached.
-    if (!QDir(path).removeRecursively()) ZRNLogger_Log(QStringLiteral("ATT: %@ could not be removed"), path);
+    // Links inside are removed as links, and another file system mounted at or below it is never entered.
+    if (const int error = SafeFile_RemoveOwnFolder(path); error != 0)
+      ZRNLogger_Log(QStringLiteral("ATT: %@ could not be removed: %@"), path, Sys_ErrnoText(error));
   }
 }
 

@@ -4,11 +4,14 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QList>
 
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -225,4 +228,127 @@ bool SafeFile_ReadRegular(const QString& path, qint64 maxBytes, QByteArray* byte
   }
   if (bytes) *bytes = std::move(read);
   return true;
+}
+
+namespace {
+// What the removal needs to know of an item, from statx without following a link.
+struct U_Item {
+  mode_t mode = 0;
+  uid_t uid = 0;
+  dev_t dev = 0;
+  ino_t ino = 0;
+  bool hasMountId = false;
+  quint64 mountId = 0;
+};
+
+// The item `name` in the folder `dirFd`; with an empty name the open item `dirFd` itself. 0 or the errno.
+int U_StatAt(int dirFd, const char* name, U_Item* item) {
+  struct statx stx {};
+  const int flags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | (name[0] == '\0' ? AT_EMPTY_PATH : 0);
+  if (::statx(dirFd, name, flags, STATX_TYPE | STATX_MODE | STATX_UID | STATX_INO | STATX_MNT_ID, &stx) != 0)
+    return errno;
+  item->mode = stx.stx_mode;
+  item->uid = stx.stx_uid;
+  item->dev = makedev(stx.stx_dev_major, stx.stx_dev_minor);
+  item->ino = stx.stx_ino;
+  item->hasMountId = (stx.stx_mask & STATX_MNT_ID) != 0;
+  item->mountId = stx.stx_mnt_id;
+  return 0;
+}
+
+// The same file system and, where the kernel tells mounts apart, the same mount: a bind mount of a
+// folder of the same file system has the same device.
+bool U_SameMount(const U_Item& a, const U_Item& b) {
+  return a.dev == b.dev && (!a.hasMountId || !b.hasMountId || a.mountId == b.mountId);
+}
+
+// Opens the folder `name` of `dirFd` that `expected` describes; -1 with *error when it is another item now.
+int U_OpenFolderAt(int dirFd, const char* name, const U_Item& expected, U_Item* opened, int* error) {
+  const int fd = ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    *error = errno;
+    return -1;
+  }
+  if (const int failure = U_StatAt(fd, "", opened); failure != 0 || opened->ino != expected.ino ||
+                                                     !U_SameMount(*opened, expected)) {
+    *error = failure != 0 ? failure : EBUSY;
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Removes everything in the open folder `fd` that lies on its mount. 0, or the first failure (EBUSY for
+// an item on another mount, which stays).
+int U_EmptyFolder(int fd, const U_Item& folder, int depth) {
+  if (depth > kSafeFile_MaxNesting) return ELOOP;
+  const int listFd = ::dup(fd);
+  DIR* dir = listFd < 0 ? nullptr : ::fdopendir(listFd);
+  if (!dir) {
+    const int error = errno;
+    if (listFd >= 0) ::close(listFd);
+    return error;
+  }
+  QList<QByteArray> names;
+  while (const dirent* entry = ::readdir(dir)) {
+    const QByteArray name(entry->d_name);
+    if (name != "." && name != "..") names.append(name);
+  }
+  ::closedir(dir);
+  int result = 0;
+  auto note = [&result](int error) {
+    if (result == 0) result = error;
+  };
+  for (const QByteArray& name : names) {
+    U_Item item;
+    if (const int error = U_StatAt(fd, name.constData(), &item); error != 0) {
+      if (error != ENOENT) note(error);
+      continue;
+    }
+    if (!U_SameMount(item, folder)) {
+      note(EBUSY);
+      continue;
+    }
+    if (S_ISDIR(item.mode)) {
+      U_Item opened;
+      int error = 0;
+      const int child = U_OpenFolderAt(fd, name.constData(), item, &opened, &error);
+      if (child >= 0) {
+        error = U_EmptyFolder(child, opened, depth + 1);
+        ::close(child);
+      }
+      if (error == 0 && ::unlinkat(fd, name.constData(), AT_REMOVEDIR) != 0) error = errno;
+      if (error != 0 && error != ENOENT) note(error);
+    } else if (::unlinkat(fd, name.constData(), 0) != 0 && errno != ENOENT) {
+      note(errno);
+    }
+  }
+  return result;
+}
+}  // namespace
+
+int SafeFile_RemoveOwnFolder(const QString& path) {
+  const QFileInfo info(path);
+  const QByteArray parentPath = QFile::encodeName(info.absolutePath());
+  const QByteArray name = QFile::encodeName(info.fileName());
+  if (name.isEmpty() || name == "." || name == "..") return EINVAL;
+  const int parent = ::open(parentPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (parent < 0) return errno;
+  U_Item parentItem, item;
+  int error = U_StatAt(parent, "", &parentItem);
+  if (error == 0) error = U_StatAt(parent, name.constData(), &item);
+  if (error == 0 && !S_ISDIR(item.mode)) error = ENOTDIR;
+  if (error == 0 && item.uid != ::geteuid()) error = EPERM;
+  if (error == 0 && !U_SameMount(item, parentItem)) error = EXDEV;
+  if (error == 0) {
+    U_Item opened;
+    const int fd = U_OpenFolderAt(parent, name.constData(), item, &opened, &error);
+    if (fd >= 0) {
+      error = U_EmptyFolder(fd, opened, 0);
+      ::close(fd);
+    }
+    if (error == 0 && ::unlinkat(parent, name.constData(), AT_REMOVEDIR) != 0) error = errno;
+  }
+  ::close(parent);
+  return error;
 }

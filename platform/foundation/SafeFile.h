@@ -43,6 +43,14 @@ int SafeFile_CopyNew(const QString& from, const QString& to, mode_t mode = 0666,
 // Flushes a file or a folder (a folder: the names in it) to the disk, never through a link. 0 or the errno.
 int SafeFile_SyncPath(const QString& path);
 
+// Removes the folder at path with everything in it, when it is a real folder (a link to one is not) of the
+// effective user and lies on the same mount as the folder that holds it. Nothing is followed: links inside
+// go as links; a folder inside that is on another file system or is the root of a mount (a bind mount of
+// the same file system too) is neither entered nor removed, and the folders that hold it stay. 0 when the
+// folder is gone; otherwise the errno: ENOTDIR for no real folder, EPERM for another user's, EXDEV for one
+// on another mount, EBUSY when a mount inside kept part of it, or the failure of a removal.
+int SafeFile_RemoveOwnFolder(const QString& path);
+
 // Nesting deeper than this is refused as damaged input by the readers of settings and preferences: a
 // file of our own never comes near it, and a recursive reader of a deeper one could run out of stack.
 inline constexpr int kSafeFile_MaxNesting = 512;

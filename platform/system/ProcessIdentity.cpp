@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -133,11 +134,33 @@ QString Process_RunTag() {
 }
 
 bool Process_RunTagIsAlive(const QString& tag) {
-  const QStringList parts = tag.split(QLatin1Char('-'));
-  if (parts.size() != 2) return false;
-  bool pidOk = false, startOk = false;
-  const qint64 pid = parts[0].toLongLong(&pidOk);
-  const quint64 start = parts[1].toULongLong(&startOk);
-  if (!pidOk || !startOk || start == 0) return false;
-  return Process_StartTime(pid) == start;
+  qint64 pid = 0;
+  quint64 start = 0;
+  return Process_ParseRunTag(tag, &pid, &start) && Process_StartTime(pid) == start;
+}
+
+namespace {
+// Digits as a number is printed: no sign, no leading zero, nothing but ASCII digits, and the value reads
+// back as the same text (no overflow). 0 for anything else.
+quint64 canonicalNumber(const QString& text) {
+  if (text.isEmpty() || text.front() == QLatin1Char('0')) return 0;
+  for (const QChar c : text)
+    if (c < QLatin1Char('0') || c > QLatin1Char('9')) return 0;
+  bool ok = false;
+  const quint64 value = text.toULongLong(&ok);
+  return ok && QString::number(value) == text ? value : 0;
+}
+}  // namespace
+
+qint64 Process_ParsePid(const QString& text) {
+  const quint64 value = canonicalNumber(text);
+  return value <= static_cast<quint64>(std::numeric_limits<pid_t>::max()) ? static_cast<qint64>(value) : 0;
+}
+
+bool Process_ParseRunTag(const QString& tag, qint64* pid, quint64* start) {
+  const qsizetype dash = tag.indexOf(QLatin1Char('-'));
+  if (dash < 0) return false;
+  *pid = Process_ParsePid(tag.left(dash));
+  *start = canonicalNumber(tag.mid(dash + 1));
+  return *pid > 0 && *start > 0;
 }

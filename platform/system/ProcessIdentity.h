@@ -48,3 +48,11 @@ quint64 Process_StartTime(qint64 pid);
 QString Process_RunTag();
 // True while the run that a Process_RunTag() string names is going on.
 bool Process_RunTagIsAlive(const QString& tag);
+
+// A process id written as Velmora writes one: decimal digits without a leading zero, within the range of
+// process ids; 0 for any other text (a sign, leading zeros, more digits than an id can have).
+qint64 Process_ParsePid(const QString& text);
+// A tag written as Process_RunTag writes one, "<pid>-<start>": the id as above and the start time in
+// decimal digits without a leading zero, above 0 and within 64 bits. False for any other text; a name
+// that only looks like one is no name of ours.
+bool Process_ParseRunTag(const QString& tag, qint64* pid, quint64* start);

@@ -6,6 +6,7 @@
 #include "app/ZRNAppMenus.h"
 #include "composition/VL_ExportJobRecord.h"
 #include "platform/foundation/PropertyList.h"
+#include "platform/foundation/SafeFile.h"
 #include "platform/foundation/SysErrno.h"
 #include "platform/gui/DialogRunner.h"
 #include "platform/media/export/MovieSalvage.h"
@@ -548,6 +549,55 @@ TEST_F(LegacyConversionTest, FailuresShowAlert20028AndLeaveEverythingAsItWas) {
   }
 }
 
+TEST_F(LegacyConversionTest, WhatTheConversionDidNotReadStaysInTheOldFolderAndIsTold) {
+  const QString outside = QDir(Test_MakeTempDir(QStringLiteral("outside"))).filePath(QStringLiteral("photo.jpg"));
+  auto write = [](const QString& path, const QByteArray& bytes) {
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).absolutePath()) && SafeFile_Replace(path, bytes));
+  };
+  write(outside, "picture");
+  const QString seg1 = makeSegment(Test_MakeTempDir(QStringLiteral("seg")), QStringLiteral("seg1.mov"), 0, 30);
+  const struct {
+    const char* name;
+    std::function<void()> make;  // the user's own items beside the session
+    QStringList kept;            // what stays and is told
+  } cases[] = {
+      {"nothing of the user's", [&] { QDir().mkpath(QDir(segments()).filePath(QStringLiteral("thumbnails"))); }, {}},
+      {"notes", [&] { write(QDir(legacy).filePath(QStringLiteral("notes.txt")), "half time 2-1"); }, {QStringLiteral("notes.txt")}},
+      {"a folder", [&] { write(QDir(legacy).filePath(QStringLiteral("extra/lineup.txt")), "11 names"); }, {QStringLiteral("extra")}},
+      {"a hidden file", [&] { write(QDir(legacy).filePath(QStringLiteral(".comments")), "mine"); }, {QStringLiteral(".comments")}},
+      {"a folder among the segments", [&] { write(QDir(segments()).filePath(QStringLiteral("thumbs/1.jpg")), "thumb"); },
+       {QStringLiteral("segments/thumbs")}},
+      {"a link", [&] { ASSERT_TRUE(QFile::link(outside, QDir(legacy).filePath(QStringLiteral("photo")))); }, {QStringLiteral("photo")}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    QDir(legacy).removeRecursively();
+    QDir(target).removeRecursively();
+    ASSERT_TRUE(QFile::copy(seg1, QDir(segments()).filePath(QStringLiteral("seg1.mov"))));
+    writeSettings(oldSettings(), PropertyListFormat::XML);
+    c.make();
+    // What stays: the user's items byte for byte, and the segments folder when it holds one of them.
+    QMap<QString, QString> left = listingWithHashes(legacy);
+    left.removeIf([&](QMap<QString, QString>::iterator item) {
+      for (const QString& kept : c.kept)
+        if (item.key() == kept || item.key().startsWith(kept + QLatin1Char('/')) || kept.startsWith(item.key() + QLatin1Char('/')))
+          return false;
+      return true;
+    });
+
+    DialogWatcher watcher;
+    ASSERT_TRUE(Legacy_ConvertSession(QUrl::fromLocalFile(legacy))) << watcher.shown.join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(QFileInfo::exists(QDir(target).filePath(QStringLiteral("VLSettings.json"))));
+    EXPECT_EQ(QFileInfo::exists(legacy), !c.kept.isEmpty());
+    EXPECT_EQ(listingWithHashes(legacy), left) << "only what was read left the old folder";
+    ASSERT_EQ(watcher.shown.size(), c.kept.isEmpty() ? 0 : 1) << watcher.shown.join(QLatin1Char('|')).toStdString();
+    for (const QString& told : watcher.shown) {
+      EXPECT_TRUE(told.contains(QStringLiteral("The old session folder \u201CCup Final.vlvidcap\u201D was kept."))) << told.toStdString();
+      for (const QString& kept : c.kept) EXPECT_TRUE(told.contains(kept)) << told.toStdString();
+    }
+  }
+}
+
 TEST_F(LegacyConversionTest, ATemporaryFolderThatCannotHoldThePackageEndsAsFailed) {
   makeSegment(segments(), QStringLiteral("seg1.mov"), 0, 30);
   const auto before = listingWithHashes(parent);
@@ -623,10 +673,9 @@ TEST_F(LegacyConversionTest, AbortWhileTheJoinedMovieIsReadBackStopsTheWorkAndLe
 
 TEST_F(LegacyConversionTest, OnceThePackageHasItsNameAbortIsNoLongerOffered) {
   makeSegment(segments(), QStringLiteral("seg1.mov"), 0, 30);
-  // Many small files make the old folder's removal, which follows the package's naming, take a while.
-  const QString extras = QDir(legacy).filePath(QStringLiteral("thumbnails"));
-  QDir().mkpath(extras);
-  for (int i = 0; i < 20000; ++i) QFile(QDir(extras).filePath(QString::number(i))).open(QIODevice::WriteOnly);
+  // Many empty folders among the segments make the old folder's removal, which follows the package's
+  // naming, take a while (a folder that holds something would stay, and the old folder with it).
+  for (int i = 0; i < 20000; ++i) ::mkdir(QFile::encodeName(QDir(segments()).filePath(QString::number(i))).constData(), 0755);
   DialogWatcher watcher;
   bool seen = false, offered = true;
   watcher.onProgress = [&](VLConvertLegacySessionWC* progress) {

@@ -151,6 +151,10 @@ const CatalogueRow kCatalogue[] = {
      "The crash lock cannot be kept in \"%@\": %@\nUntil this is mended, a crash or a forced quit goes unnoticed at the "
      "next start, and First Aid is not offered.",
      "OK", nullptr, false, true, 0, false},
+    {20054, "The old session folder \u201C%@\u201D was kept.",
+     "The session was converted into its new package. Only the settings and segments that were converted were "
+     "removed from the folder; it still holds what the session does not use:\n%@",
+     "OK", nullptr, true, true, 0, false, false, true},
 };
 
 QString str(const char* key) { return QString::fromLatin1(key); }
