@@ -304,15 +304,18 @@ void VLLiveWC_Recording::U_PostUnderWayChanged() {
   NotificationCenter::defaultCenter().post(kZRNRecordingUnderWayChangedNotification, m_host->liveWindowObject(), {});
 }
 
-void VLLiveWC_Recording::U_FinishAfterStop() {
-  // What a stop leads to when there was nothing to save: the window closing closes, a quit goes on.
+void VLLiveWC_Recording::U_FinishAfterStop(bool prepareForNext) {
+  // What a stop leads to, in a turn of its own: the window closing closes, a quit goes on, and otherwise
+  // the window is made ready for the next recording where asked.
   QPointer<VLLiveWC_Recording> self(this);
-  Dispatch_MainAsync([self] {
+  Dispatch_MainAsync([self, prepareForNext] {
     if (!self) return;
     if (self->isClosing()) {
       if (QWidget* window = self->m_host->window()) window->close();
     } else if (self->appIsQuitting()) {
       ZRNAppHost_Shared().terminate();
+    } else if (prepareForNext) {
+      self->prepareForNewRecording();
     }
   });
 }
@@ -335,22 +338,12 @@ void VLLiveWC_Recording::U_FinishStopAndSave(bool saveCaptured) {
     ZRNLogger_Log("ATT: keep-or-discard step without a stop under way: nothing is done");
     return;
   }
-  QPointer<VLLiveWC_Recording> self(this);
   if (saveCaptured) {
     deleteRecFileflag();
     saveCapturedFootage();
     m_controller->stopFinished();
     U_PostUnderWayChanged();
-    Dispatch_MainAsync([self] {
-      if (!self) return;
-      if (self->isClosing()) {
-        if (QWidget* window = self->m_host->window()) window->close();
-      } else if (self->appIsQuitting()) {
-        ZRNAppHost_Shared().terminate();
-      } else {
-        self->prepareForNewRecording();
-      }
-    });
+    U_FinishAfterStop(true);
   } else {
     deleteCapturedFootage(false);
     m_controller->stopFinished();

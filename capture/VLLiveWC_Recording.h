@@ -180,7 +180,7 @@ class VLLiveWC_Recording : public QObject {
   // Queues the writer's finishing and the main-queue step after it.
   void U_QueueStop(bool keep);
   // After a stop with nothing to save: the window closes when closing, the application goes on quitting.
-  void U_FinishAfterStop();
+  void U_FinishAfterStop(bool prepareForNext = false);
   void U_PostUnderWayChanged();
   void U_SetContentSizeForMovieSize();
   void U_UpdateDurationLabel();
