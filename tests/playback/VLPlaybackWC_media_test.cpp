@@ -417,35 +417,24 @@ bool EmptyRecording_Write(const QString& path, const QByteArray& bytes) {
   return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
-// The recorder's writer, stopped before a sample, or left writing as a kill leaves it; `keep` bytes of it.
-bool EmptyRecording_WriterMovie(const QString& path, bool stopped, qint64 keep = -1) {
-  const QString written = path + QStringLiteral(".writing");
-  testmedia::MovieSpec spec;
-  spec.fragmentSeconds = 1;
-  testmedia::Movie movie = testmedia::makeMovie(written, spec);
-  const bool ok = movie.writer->startWriting() && (!stopped || testmedia::finish(movie)) &&
-                  EmptyRecording_Write(path, EmptyRecording_Read(written).left(keep < 0 ? INT_MAX : keep));
-  if (!stopped) movie.writer->cancelWriting();
-  QFile::remove(written);
-  return ok;
-}
-
 bool EmptyRecording_Make(EmptyRecording kind, const QString& path) {
-  switch (kind) {
-    case EmptyRecording::Stopped: return EmptyRecording_WriterMovie(path, true);
-    case EmptyRecording::KilledBeforeFragment: return EmptyRecording_WriterMovie(path, false);
-    case EmptyRecording::KilledEarly: return PlaybackTest_MakeMovie(path, 2.0) && PlaybackTest_CutBeforeFirstFragment(path);
-    case EmptyRecording::KilledBeforeHeader: return EmptyRecording_Write(path, QByteArray());
-    case EmptyRecording::HeaderCutShort: return EmptyRecording_WriterMovie(path, true, 600);
-    case EmptyRecording::FragmentHeadersLost: {
-      // Fragments whose headers are lost still hold pictures: the movie is damaged, not empty.
-      if (!PlaybackTest_MakeMovie(path, 2.0)) return false;
-      QByteArray bytes = EmptyRecording_Read(path);
-      for (qint64 at : PlaybackTest_TopLevelBoxes(bytes).value("moof")) bytes.replace(at + 4, 4, "free");
-      return EmptyRecording_Write(path, bytes);
-    }
+  if (kind == EmptyRecording::KilledBeforeHeader) return EmptyRecording_Write(path, QByteArray());
+  if (kind == EmptyRecording::KilledEarly) return PlaybackTest_MakeMovie(path, 2.0) && PlaybackTest_CutBeforeFirstFragment(path);
+  if (kind == EmptyRecording::FragmentHeadersLost) {
+    // Fragments whose headers are lost still hold pictures: the movie is damaged, not empty.
+    QByteArray bytes = PlaybackTest_MakeMovie(path, 2.0) ? EmptyRecording_Read(path) : QByteArray();
+    for (qint64 at : PlaybackTest_TopLevelBoxes(bytes).value("moof")) bytes.replace(at + 4, 4, "free");
+    return !bytes.isEmpty() && EmptyRecording_Write(path, bytes);
   }
-  return false;
+  // The recorder's writer, stopped before a sample, or left writing as a kill leaves it.
+  const QString written = path + QStringLiteral(".writing");
+  const bool killed = kind == EmptyRecording::KilledBeforeFragment;
+  testmedia::Movie movie = testmedia::makeMovie(written, testmedia::MovieSpec());
+  const bool ok = movie.writer->startWriting() && (killed || testmedia::finish(movie)) &&
+                  EmptyRecording_Write(path, EmptyRecording_Read(written).left(kind == EmptyRecording::HeaderCutShort ? 600 : INT_MAX));
+  if (killed) movie.writer->cancelWriting();  // which removes its file
+  else QFile::remove(written);
+  return ok;
 }
 
 }  // namespace
@@ -470,14 +459,13 @@ TEST(PlaybackOpen, ASessionStoppedBeforeItsFirstPictureSaysNothingWasRecordedAnd
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const QString package = folder + QLatin1Char('/') + QLatin1String(c.name) + QStringLiteral(".vlvidcapb");
-    const QString movie = package + QStringLiteral("/VLCapturedMovie.mp4");
+    const QString movie = package + QStringLiteral("/VLCapturedMovie.mp4"), settings = package + QStringLiteral("/VLSettings.json");
     ASSERT_TRUE(QDir().mkpath(package) && EmptyRecording_Make(c.movie, movie));
     ASSERT_TRUE(!c.killed || EmptyRecording_Write(package + QStringLiteral("/VLRecording.lock"), QByteArray()));
     auto doc = PlaybackTest_Document(package);
     doc->loadTagsArray({TagRecord_MakePoint(kTagRecord_InPoint, 1500), TagRecord_MakePoint(kTagRecord_OutPoint, 4000)});
     doc->updateSettingsFile();
-    const QByteArray settings = EmptyRecording_Read(package + QStringLiteral("/VLSettings.json"));
-    const QByteArray movieBytes = EmptyRecording_Read(movie);
+    const QByteArray settingsBytes = EmptyRecording_Read(settings), movieBytes = EmptyRecording_Read(movie);
     QString shown;
     PlaybackTest_AnswerNextModal(QStringLiteral("okBtn"), &shown);
     QPointer<VLPlaybackWC> window = host.open(package);
@@ -485,7 +473,7 @@ TEST(PlaybackOpen, ASessionStoppedBeforeItsFirstPictureSaysNothingWasRecordedAnd
     EXPECT_TRUE(shown.contains(c.says.arg(QLatin1String(c.name)))) << shown.toStdString();
     EXPECT_EQ(shown.contains(QStringLiteral("damaged")), &c.says == &damaged) << shown.toStdString();
     EXPECT_TRUE(host.delegate->playbackWindows().isEmpty());
-    EXPECT_EQ(EmptyRecording_Read(package + QStringLiteral("/VLSettings.json")), settings);
+    EXPECT_EQ(EmptyRecording_Read(settings), settingsBytes);
     EXPECT_EQ(EmptyRecording_Read(movie), movieBytes);
   }
 }
