@@ -167,6 +167,12 @@ const AlertRow kRows[] = {
      "The crash lock cannot be kept in \"%@\": %@\nUntil this is mended, a crash or a forced quit goes unnoticed at "
      "the next start, and First Aid is not offered.",
      false, true, ZRN_TITLE("OK"), nullptr, 0, false},
+    // A session whose recording was stopped before its first picture: its movie is empty, not damaged. The
+    // argument is the session's name.
+    {20053, "Nothing was recorded in '%@'.",
+     "The recording was stopped before its first picture, so there is nothing to play. The session is left as it "
+     "is, with any marks it holds.",
+     true, false, ZRN_TITLE("OK"), nullptr, 0, false, false, kAlertTypeInformational},
     // An old session folder converted into its package that held more than the conversion read: the folder
     // (the argument) stays with those items (the explanation's argument).
     {20054, "The old session folder \u201C%@\u201D was kept.",

@@ -56,6 +56,7 @@ constexpr int kAlertExportsPending = 20023;
 constexpr int kAlertUnsavedMarks = 20033;
 constexpr int kAlertUnsavedMarksOnQuit = 20043;
 constexpr int kAlertSessionUnreadable = 20034;
+constexpr int kAlertNothingRecorded = 20053;
 
 // Why the item cannot be opened for reading, as the system says it (empty when it can). Tried, not
 // asked: the answer must be the one the reading itself would get.
@@ -465,6 +466,11 @@ void VLPlaybackWC::U_SessionCannotBeOpened(const QString& sessionName) {
   ZRNAppHost_Shared().U_CloseAndRemoveWC(this);
 }
 
+void VLPlaybackWC::U_SessionHoldsNothing(const QString& sessionName) {
+  Alert_ShowAlertWithID(kAlertNothingRecorded, sessionName);
+  ZRNAppHost_Shared().U_CloseAndRemoveWC(this);
+}
+
 void VLPlaybackWC::loadSavedAsset(const AssetRef& asset) {
   const QStringList keys{QString::fromLatin1(kAssetKeyPlayable),
                          QString::fromLatin1(kAssetKeyHasProtectedContent),
@@ -484,6 +490,13 @@ void VLPlaybackWC::loadSavedAsset(const AssetRef& asset) {
       // A recording stopped before its first fragment has tracks but not one frame to show.
       const MediaTime duration = asset->duration();
       if (videoTracks.isEmpty() || !duration.isNumeric() || duration <= kMediaTimeZero) {
+        // Its movie is empty, not damaged: the user learns that nothing was recorded, and the package,
+        // with its marks, stays as it is.
+        if (asset->holdsNoFrame()) {
+          ZRNLogger_Log(QStringLiteral("ATT: nothing was recorded in %@"), self->m_capturedMovieURL.toLocalFile());
+          self->U_SessionHoldsNothing(QFileInfo(self->U_PackagePath()).completeBaseName());
+          return;
+        }
         ZRNLogger_Log(QStringLiteral("ATT: NO video track found in %@"), self->m_capturedMovieURL.toLocalFile());
         self->U_SessionCannotBeOpened(QFileInfo(self->U_PackagePath()).completeBaseName());
         return;

@@ -276,6 +276,8 @@ class VLPlaybackWC : public ZRNSizingWC, public ZRNJobDelegate, public VLDocumen
   void U_OpenPackage(const QUrl& packageURL);
   bool U_ReadSettingsFile(const QString& path);
   void U_SessionCannotBeOpened(const QString& sessionName);
+  // A session whose movie holds no frame: said as such (nothing was recorded), and let go like a damaged one.
+  void U_SessionHoldsNothing(const QString& sessionName);
   void U_ClearTableSelection();
   void U_BuildJobsPane(QWidget* paneBox);
   void U_SetUpSidePane();

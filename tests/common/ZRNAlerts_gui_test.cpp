@@ -151,6 +151,10 @@ const CatalogueRow kCatalogue[] = {
      "The crash lock cannot be kept in \"%@\": %@\nUntil this is mended, a crash or a forced quit goes unnoticed at the "
      "next start, and First Aid is not offered.",
      "OK", nullptr, false, true, 0, false},
+    {20053, "Nothing was recorded in '%@'.",
+     "The recording was stopped before its first picture, so there is nothing to play. The session is left as it is, "
+     "with any marks it holds.",
+     "OK", nullptr, true, false, 0, false, false, true},
     {20054, "The old session folder \u201C%@\u201D was kept.",
      "The session was converted into its new package. Only the settings and segments that were converted were "
      "removed from the folder; it still holds what the session does not use:\n%@",
@@ -228,7 +232,7 @@ TEST(AlertCatalogue, HoldsEveryEntryExactly) {
     EXPECT_EQ(controller->alertIcon()->pixmap().toImage(),
               controller->style()->standardIcon(sign).pixmap(64, 64).toImage());
   }
-  for (int missing : {20010, 20012, 20026, 20000, 20037, 20053}) EXPECT_FALSE(Alert_EntryForID(missing)) << missing;
+  for (int missing : {20010, 20012, 20026, 20000, 20037, 20055}) EXPECT_FALSE(Alert_EntryForID(missing)) << missing;
 }
 
 TEST(AlertDialog, ArgumentsAreShownAsTextAndTheExplanationIsSmaller) {

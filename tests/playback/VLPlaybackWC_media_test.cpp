@@ -12,6 +12,7 @@
 #include "playback/JobsTableView_Controller.h"
 #include "playback/VLPlaybackWCTestSupport.h"
 #include "playback/ZRNJobTableCell.h"
+#include "session/ZRNTagRecord.h"
 
 #include <QAccessible>
 #include <QFileDialog>
@@ -395,5 +396,84 @@ TEST(PlaybackOpen, AMovieReadOnlyInPartSaysSoAboveThePlayerWithHowMuch) {
     if (c.says.isEmpty()) continue;
     EXPECT_EQ(QAccessible::queryAccessibleInterface(notice)->text(QAccessible::Description), c.says);
     EXPECT_TRUE(Test_WaitUntil([&] { return notice->property(kZRNAccessibleAnnouncedProperty).toString() == c.says; }));
+  }
+}
+
+// A recording stopped before its first picture leaves a movie with its tracks and not one frame, a kill
+// before its first fragment only the movie's header, a kill before that a file of no bytes. Each was
+// called damaged at every open; it says that nothing was recorded, and the package stays as it was, its
+// marks too. A damaged movie is still called damaged.
+namespace {
+
+enum class EmptyRecording { Stopped, KilledBeforeFragment, KilledEarly, KilledBeforeHeader, HeaderCutShort, FragmentHeadersLost };
+
+QByteArray EmptyRecording_Read(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+}
+
+bool EmptyRecording_Write(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+bool EmptyRecording_Make(EmptyRecording kind, const QString& path) {
+  if (kind == EmptyRecording::KilledBeforeHeader) return EmptyRecording_Write(path, QByteArray());
+  if (kind == EmptyRecording::KilledEarly) return PlaybackTest_MakeMovie(path, 2.0) && PlaybackTest_CutBeforeFirstFragment(path);
+  if (kind == EmptyRecording::FragmentHeadersLost) {
+    // Fragments whose headers are lost still hold pictures: the movie is damaged, not empty.
+    QByteArray bytes = PlaybackTest_MakeMovie(path, 2.0) ? EmptyRecording_Read(path) : QByteArray();
+    for (qint64 at : PlaybackTest_TopLevelBoxes(bytes).value("moof")) bytes.replace(at + 4, 4, "free");
+    return !bytes.isEmpty() && EmptyRecording_Write(path, bytes);
+  }
+  // The recorder's writer, stopped before a sample, or left writing as a kill leaves it.
+  const QString written = path + QStringLiteral(".writing");
+  const bool killed = kind == EmptyRecording::KilledBeforeFragment;
+  testmedia::Movie movie = testmedia::makeMovie(written, testmedia::MovieSpec());
+  const bool ok = movie.writer->startWriting() && (killed || testmedia::finish(movie)) &&
+                  EmptyRecording_Write(path, EmptyRecording_Read(written).left(kind == EmptyRecording::HeaderCutShort ? 600 : INT_MAX));
+  if (killed) movie.writer->cancelWriting();  // which removes its file
+  else QFile::remove(written);
+  return ok;
+}
+
+}  // namespace
+
+TEST(PlaybackOpen, ASessionStoppedBeforeItsFirstPictureSaysNothingWasRecordedAndKeepsItsMarks) {
+  const QString folder = Test_MakeTempDir(QStringLiteral("nothing-recorded"));
+  const QString nothing = QStringLiteral("Nothing was recorded in '%1'."), damaged = QStringLiteral("File '%1' is damaged");
+  const struct {
+    const char* name;
+    EmptyRecording movie;
+    bool killed;  // the recording's lock file stays
+    const QString& says;
+  } cases[] = {
+      {"Stopped At Once", EmptyRecording::Stopped, false, nothing},
+      {"Killed Before The First Fragment", EmptyRecording::KilledBeforeFragment, true, nothing},
+      {"Killed Early", EmptyRecording::KilledEarly, true, nothing},
+      {"Killed Before The Header", EmptyRecording::KilledBeforeHeader, true, nothing},
+      {"Header Cut Short", EmptyRecording::HeaderCutShort, false, damaged},
+      {"Fragment Headers Lost", EmptyRecording::FragmentHeadersLost, false, damaged},
+  };
+  PlaybackTestHost host;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const QString package = folder + QLatin1Char('/') + QLatin1String(c.name) + QStringLiteral(".vlvidcapb");
+    const QString movie = package + QStringLiteral("/VLCapturedMovie.mp4"), settings = package + QStringLiteral("/VLSettings.json");
+    ASSERT_TRUE(QDir().mkpath(package) && EmptyRecording_Make(c.movie, movie));
+    ASSERT_TRUE(!c.killed || EmptyRecording_Write(package + QStringLiteral("/VLRecording.lock"), QByteArray()));
+    auto doc = PlaybackTest_Document(package);
+    doc->loadTagsArray({TagRecord_MakePoint(kTagRecord_InPoint, 1500), TagRecord_MakePoint(kTagRecord_OutPoint, 4000)});
+    doc->updateSettingsFile();
+    const QByteArray settingsBytes = EmptyRecording_Read(settings), movieBytes = EmptyRecording_Read(movie);
+    QString shown;
+    PlaybackTest_AnswerNextModal(QStringLiteral("okBtn"), &shown);
+    QPointer<VLPlaybackWC> window = host.open(package);
+    ASSERT_TRUE(Test_WaitUntil([&] { return window.isNull(); }));
+    EXPECT_TRUE(shown.contains(c.says.arg(QLatin1String(c.name)))) << shown.toStdString();
+    EXPECT_EQ(shown.contains(QStringLiteral("damaged")), &c.says == &damaged) << shown.toStdString();
+    EXPECT_TRUE(host.delegate->playbackWindows().isEmpty());
+    EXPECT_EQ(EmptyRecording_Read(settings), settingsBytes);
+    EXPECT_EQ(EmptyRecording_Read(movie), movieBytes);
   }
 }

@@ -2,7 +2,9 @@
 
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/media/asset/AssetTiming.h"
+#include "platform/media/io/FFmpegCodec.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 extern "C" {
@@ -124,6 +126,89 @@ MediaTime U_DeclaredDuration(const QString& path, const MovieFileLayout& layout,
   }
   return longest > kMediaTimeZero ? longest : kMediaTimeInvalid;
 }
+
+// A file of no bytes: the recording ended before its writer wrote even the movie's header.
+bool U_IsEmptyFile(const QString& path) {
+  struct stat st {};
+  return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
+}
+
+// Whether the movie's top-level boxes carry no media at all: a file type, one movie box, and at most an
+// empty media data box, a fragment index or padding. That is all a writer leaves when it stopped before
+// its first sample; any fragment or media data, readable or not, means something was recorded.
+bool U_BoxesCarryNoMedia(const QString& path) {
+  struct stat st {};
+  const int fd = Asset_OpenMovieFile(path, nullptr, &st);
+  if (fd < 0) return false;
+  MovieFileSource source(fd, st.st_size);
+  const int64_t fileSize = st.st_size;
+  int movieBoxes = 0;
+  bool onlyHeaders = true;
+  for (int64_t at = 0; onlyHeaders && at < fileSize;) {
+    unsigned char head[16];
+    const int64_t got = source.readAt(at, reinterpret_cast<char*>(head), sizeof head);
+    if (got < 8) {
+      onlyHeaders = false;
+      break;
+    }
+    const auto be = [&](int from, int bytes) {
+      uint64_t n = 0;
+      for (int k = 0; k < bytes; ++k) n = (n << 8) | head[from + k];
+      return n;
+    };
+    uint64_t size = be(0, 4);
+    int64_t headerSize = 8;
+    if (size == 1) {
+      if (got < 16) {
+        onlyHeaders = false;
+        break;
+      }
+      size = be(8, 8);
+      headerSize = 16;
+    } else if (size == 0) {
+      size = uint64_t(fileSize - at);
+    }
+    const QByteArray type(reinterpret_cast<const char*>(head) + 4, 4);
+    if (size < uint64_t(headerSize) || size > uint64_t(fileSize - at)) {
+      onlyHeaders = false;
+    } else if (type == "moov") {
+      ++movieBoxes;
+    } else if (type == "mdat") {
+      onlyHeaders = int64_t(size) == headerSize;
+    } else {
+      onlyHeaders = type == "ftyp" || type == "mfra" || type == "free" || type == "skip" || type == "wide";
+    }
+    at += int64_t(size);
+  }
+  ::close(fd);
+  return onlyHeaders && movieBoxes == 1;
+}
+
+// Whether a movie that opened holds not one sample, as a recording stopped before its first picture does:
+// its writer wrote the header, with its tracks, and nothing after it. The demuxer is asked as well as the
+// boxes.
+bool U_HoldsNoFrame(AVFormatContext* ctx, const QString& path, const QList<AssetTrackRef>& tracks,
+                    const MediaTime& duration) {
+  if (duration > kMediaTimeZero) return false;
+  if (std::none_of(tracks.begin(), tracks.end(),
+                   [](const AssetTrackRef& t) { return t->hasMediaType(QString::fromLatin1(kMediaTypeVideo)); }))
+    return false;
+  if (!U_BoxesCarryNoMedia(path)) return false;
+  FFmpegPacketPtr packet = FFmpeg_MakePacket();
+  if (!packet) return false;
+  int ret = 0;
+  bool anySample = false;
+  while (!anySample && (ret = av_read_frame(ctx, packet.get())) >= 0) {
+    const unsigned i = unsigned(packet->stream_index);
+    const AVMediaType type = i < ctx->nb_streams ? ctx->streams[i]->codecpar->codec_type : AVMEDIA_TYPE_UNKNOWN;
+    anySample = type == AVMEDIA_TYPE_VIDEO || type == AVMEDIA_TYPE_AUDIO;
+    av_packet_unref(packet.get());
+  }
+  // A movie without a sample has nothing to seek to; a reader of a parked input seeks before it reads.
+  (void)FFmpeg_Rewind(ctx);
+  // A read that ends in an error, not at the end of the file, has not seen the whole movie.
+  return !anySample && ret == AVERROR_EOF;
+}
 }  // namespace
 
 AssetReadablePart Asset::U_WalkedPart(const MovieFileLayout& layout) {
@@ -190,6 +275,7 @@ MovieFileLayout Asset::probeFile(MovieLayoutWalk* walk) const {
   if (!QFileInfo::exists(path)) {
     result.error = QStringLiteral("The movie file does not exist: %1").arg(path);
   } else {
+    result.holdsNoFrame = U_IsEmptyFile(path);
     std::shared_ptr<MovieHeaderBytes> headers;
     if (walk) {
       *walk = MovieLayoutWalk();
@@ -230,6 +316,7 @@ MovieFileLayout Asset::probeFile(MovieLayoutWalk* walk) const {
       result.duration = longest;
       result.ok = true;
       result.readablePart = U_WalkedPart(layout);
+      result.holdsNoFrame = U_HoldsNoFrame(input.get(), path, result.tracks, longest);
       // The fragment index of a finished movie is believed without a walk: whether its last fragment
       // was reached shows in the samples the demuxer found.
       if (layout.finished && result.readablePart.whole) {
@@ -377,4 +464,9 @@ bool Asset::containsFragments() const {
 AssetReadablePart Asset::readablePart() const {
   ensureProbed();
   return probeResult().readablePart;
+}
+
+bool Asset::holdsNoFrame() const {
+  ensureProbed();
+  return probeResult().holdsNoFrame;
 }

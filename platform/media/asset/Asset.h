@@ -170,6 +170,10 @@ class Asset : public std::enable_shared_from_this<Asset> {
   virtual bool containsFragments() const;
   // Whether the whole movie could be read, and how much of it when not.
   AssetReadablePart readablePart() const;
+  // YES for the movie of a recording that ended before its first frame was written, which is empty, not
+  // damaged: a file of no bytes, or a whole movie whose header announces a video track and which holds
+  // no fragment and not one sample. Any movie that is damaged or cannot be read answers NO.
+  bool holdsNoFrame() const;
 
  protected:
   explicit Asset(const QUrl& url);
@@ -190,6 +194,7 @@ class Asset : public std::enable_shared_from_this<Asset> {
     std::vector<AssetProbeTiming> timings;
     int64_t byteLimit = -1;
     AssetReadablePart readablePart;
+    bool holdsNoFrame = false;
   };
   ProbeResult probeResult() const;
   // The probe of probe(); with a walk, the file's layout comes from walking it afresh with that walk,
