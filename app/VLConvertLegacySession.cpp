@@ -104,18 +104,16 @@ bool U_IsCopyNumber(const QString& digits) {
 }
 
 // Removes the folders in `folder` whose names match `pattern` when the run that made them has ended: its
-// first group must be a tag exactly as a run writes it (Process_ParseRunTag), and a second group, when
+// first group must be a tag exactly as a run writes it (Process_RunTagHasEnded), and a second group, when
 // the pattern has one and it matched, the number of a copy. Only real folders of this user on the
 // folder's own mount go, and nothing is followed into another file system (SafeFile_RemoveOwnFolder).
 void U_RemoveMatchingLeftovers(const QString& folder, const QRegularExpression& pattern) {
   const QStringList names = QDir(folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::NoSymLinks);
   for (const QString& name : names) {
     const QRegularExpressionMatch match = pattern.match(name);
-    qint64 pid = 0;
-    quint64 start = 0;
-    if (!match.hasMatch() || !Process_ParseRunTag(match.captured(1), &pid, &start)) continue;
+    if (!match.hasMatch()) continue;
     if (pattern.captureCount() >= 2 && match.hasCaptured(2) && !U_IsCopyNumber(match.captured(2))) continue;
-    if (Process_RunTagIsAlive(match.captured(1))) continue;
+    if (!Process_RunTagHasEnded(match.captured(1))) continue;
     const QString path = QDir(folder).filePath(name);
     struct stat info;
     if (::lstat(QFile::encodeName(path).constData(), &info) != 0 || info.st_uid != ::geteuid()) continue;
@@ -161,9 +159,7 @@ void U_RemoveStagingOfEndedRuns() {
   const QRegularExpression staging(
       QRegularExpression::anchoredPattern(kStagingPattern.arg(QRegularExpression::escape(kVLPackageExtension))));
   for (const QString& tag : QDir(notes).entryList(QDir::Files | QDir::Hidden)) {
-    qint64 pid = 0;
-    quint64 start = 0;
-    if (!Process_ParseRunTag(tag, &pid, &start) || Process_RunTagIsAlive(tag)) continue;
+    if (!Process_RunTagHasEnded(tag)) continue;
     QByteArray folder;
     QString error;
     if (SafeFile_ReadRegular(QDir(notes).filePath(tag), 64 * 1024, &folder, &error))
@@ -176,6 +172,11 @@ void U_RemoveStagingOfEndedRuns() {
 void U_RemoveTemporaryPackage(const QString& path) {
   if (path.isEmpty() || !U_ItemExists(path)) return;
   if (!QDir(path).removeRecursively()) ZRNLogger_Log(QStringLiteral("ATT: %@ could not be removed"), path);
+}
+
+LegacyReadFile U_ReadFileAsItStands(const QString& path, const struct stat& info) {
+  return {path, static_cast<quint64>(info.st_dev), static_cast<quint64>(info.st_ino), static_cast<qint64>(info.st_size),
+          static_cast<qint64>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
 }
 
 bool U_SameFile(const LegacyReadFile& a, const LegacyReadFile& b) {
@@ -191,9 +192,7 @@ void U_RemoveReadFile(const LegacyReadFile& file) {
   const QByteArray name = QFile::encodeName(info.fileName());
   struct stat now;
   if (::fstatat(folder, name.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0 && (S_ISREG(now.st_mode) || S_ISLNK(now.st_mode)) &&
-      U_SameFile(file, LegacyReadFile{file.path, static_cast<quint64>(now.st_dev), static_cast<quint64>(now.st_ino),
-                                      static_cast<qint64>(now.st_size),
-                                      static_cast<qint64>(now.st_mtim.tv_sec) * 1000000000 + now.st_mtim.tv_nsec})) {
+      U_SameFile(file, U_ReadFileAsItStands(file.path, now))) {
     if (::unlinkat(folder, name.constData(), 0) != 0)
       ZRNLogger_Log(QStringLiteral("ATT: %@ could not be removed: %@"), file.path, Sys_ErrnoText(errno));
   } else {
@@ -304,8 +303,7 @@ bool Legacy_CopyPackageIntoPlace(const QString& package, const QString& target, 
 LegacyReadFile Legacy_NoteReadFile(const QString& path) {
   struct stat info;
   if (::lstat(QFile::encodeName(path).constData(), &info) != 0) return {path};
-  return {path, static_cast<quint64>(info.st_dev), static_cast<quint64>(info.st_ino), static_cast<qint64>(info.st_size),
-          static_cast<qint64>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+  return U_ReadFileAsItStands(path, info);
 }
 
 bool Legacy_PutPackageInPlace(const QString& package, const QString& legacyFolder,

@@ -32,14 +32,24 @@ int gOneCopyLockFd = -1;
 
 enum class LockResult { Taken, HeldElsewhere, Failed };
 
+// Where the lock and the socket go without $XDG_RUNTIME_DIR: this user's own folder in the temporary folder.
+QString U_PrivateTemporaryFolder() {
+  return QDir::tempPath() + QStringLiteral("/%1-%2").arg(StandardLocations::appIdentifier()).arg(getuid());
+}
+
+QString U_LockPathIn(const QString& folder) {
+  return folder + QLatin1Char('/') + StandardLocations::appIdentifier() + QStringLiteral(".lock");
+}
+
 LockResult takeOneCopyLock(QString* problem) {
   if (gOneCopyLockFd >= 0) return LockResult::Taken;
-  if (AppInstance_RuntimeFolder().isEmpty()) {
+  const QString folder = AppInstance_RuntimeFolder();
+  if (folder.isEmpty()) {
     *problem = Fmt(QStringLiteral("no folder of this user's own for it: neither $XDG_RUNTIME_DIR nor \"%@\""),
-                   QDir::tempPath() + QStringLiteral("/%1-%2").arg(StandardLocations::appIdentifier()).arg(getuid()));
+                   U_PrivateTemporaryFolder());
     return LockResult::Failed;
   }
-  const QString path = AppInstance_LockPath();
+  const QString path = U_LockPathIn(folder);
   // Never through a link, and never a pipe or anything else someone put there.
   const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
   if (fd < 0) {
@@ -70,7 +80,7 @@ QString AppInstance_RuntimeFolder() {
   if (QDir::isAbsolutePath(runtime) && QFileInfo(runtime).isDir()) return QDir::cleanPath(runtime);
   // Without one (no login session, su): a folder that only this user may enter, in the shared temporary
   // folder, where another user could have made the name first.
-  const QString folder = QDir::tempPath() + QStringLiteral("/%1-%2").arg(StandardLocations::appIdentifier()).arg(getuid());
+  const QString folder = U_PrivateTemporaryFolder();
   const QByteArray encoded = QFile::encodeName(folder);
   if (::mkdir(encoded.constData(), 0700) != 0 && errno != EEXIST) return {};
   struct stat st = {};
@@ -82,12 +92,12 @@ QString AppInstance_RuntimeFolder() {
 QString AppInstance_ServerPath() {
   const QString folder = AppInstance_RuntimeFolder();
   if (folder.isEmpty())
-    return QDir::tempPath() + QStringLiteral("/%1-%2.socket").arg(StandardLocations::appIdentifier()).arg(getuid());
+    return U_PrivateTemporaryFolder() + QStringLiteral(".socket");
   return folder + QLatin1Char('/') + StandardLocations::appIdentifier() + QStringLiteral(".socket");
 }
 
 QString AppInstance_LockPath() {
-  return AppInstance_RuntimeFolder() + QLatin1Char('/') + StandardLocations::appIdentifier() + QStringLiteral(".lock");
+  return U_LockPathIn(AppInstance_RuntimeFolder());
 }
 
 AppInstanceStart AppInstance_ClaimOrHandOver(const QStringList& paths, QString* problem, int waitMs) {

@@ -385,26 +385,23 @@ void VLLiveWC::cameraIsReady(const Notification& note) {
   });
 }
 
-void VLLiveWC::U_StopAndSaveSessionAndReconfigureLiveSession(bool keep) {
+void VLLiveWC::U_QueueReconfigure(std::function<void(VLLiveWC&)> ended) {
   QPointer<VLLiveWC> guard(this);
   const std::shared_ptr<const std::atomic<bool>> closing = m_recording->closingFlag();
   m_capture->queueReconfigure([closing] { return !closing->load() && !ZRNAppHost_Shared().appIsQuitting(); },
-                              [guard, keep] {
-                                Dispatch_MainAsync([guard, keep] {
-                                  if (guard) guard->U_FinishStopAndSave(keep);
+                              [guard, ended = std::move(ended)] {
+                                Dispatch_MainAsync([guard, ended] {
+                                  if (guard) ended(*guard);
                                 });
                               });
 }
 
+void VLLiveWC::U_StopAndSaveSessionAndReconfigureLiveSession(bool keep) {
+  U_QueueReconfigure([keep](VLLiveWC& live) { live.U_FinishStopAndSave(keep); });
+}
+
 void VLLiveWC::U_ReconfigureLiveSession() {
-  QPointer<VLLiveWC> guard(this);
-  const std::shared_ptr<const std::atomic<bool>> closing = m_recording->closingFlag();
-  m_capture->queueReconfigure([closing] { return !closing->load() && !ZRNAppHost_Shared().appIsQuitting(); },
-                              [guard] {
-                                Dispatch_MainAsync([guard] {
-                                  if (guard) guard->U_LiveSessionSetUpEnded();
-                                });
-                              });
+  U_QueueReconfigure([](VLLiveWC& live) { live.U_LiveSessionSetUpEnded(); });
 }
 
 void VLLiveWC::U_LiveSessionSetUpEnded() {

@@ -18,6 +18,7 @@
 #include "platform/media/capture/CaptureSession.h"
 #include "platform/media/view/PreviewView.h"
 
+#include <functional>
 #include <QFileDialog>
 #include <QLabel>
 #include <QPointer>
@@ -109,6 +110,9 @@ class VLLiveWC : public ZRNSizingWC, public CaptureSampleBufferDelegate {
   // again, then the interface's step only (U_LiveSessionSetUpEnded).
   void U_ReconfigureLiveSession();
   void U_LiveSessionSetUpEnded();
+  // Tears the session down and builds it again on the session queue, then runs `ended` on the main queue
+  // while the window lives.
+  void U_QueueReconfigure(std::function<void(VLLiveWC&)> ended);
   void updateForCameraSetup();
   void getSaveName();
   // The save panel asks whether an item may be chosen.

@@ -361,7 +361,7 @@ bool VLPlaybackWC::writeExportedVideoToDestination(ZRN_JobRecord* job, bool sess
   QFile source(exportPath);
   const bool copied = source.copy(destination);
   if (!copied) ZRNLogger_Log(QStringLiteral("ERROR at movie copying 1: %@"), source.errorString());
-  if (!copied && !job->cancelled()) {
+  if (!copied) {
     U_JobFailed(job, Fmt("the movie could not be copied to \"%@\": %@", destination, source.errorString()), destination);
     return false;
   }

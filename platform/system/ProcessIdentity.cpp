@@ -139,6 +139,12 @@ bool Process_RunTagIsAlive(const QString& tag) {
   return Process_ParseRunTag(tag, &pid, &start) && Process_StartTime(pid) == start;
 }
 
+bool Process_RunTagHasEnded(const QString& tag) {
+  qint64 pid = 0;
+  quint64 start = 0;
+  return Process_ParseRunTag(tag, &pid, &start) && Process_StartTime(pid) != start;
+}
+
 namespace {
 // Digits as a number is printed: no sign, no leading zero, nothing but ASCII digits, and the value reads
 // back as the same text (no overflow). 0 for anything else.

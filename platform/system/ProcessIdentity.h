@@ -48,6 +48,8 @@ quint64 Process_StartTime(qint64 pid);
 QString Process_RunTag();
 // True while the run that a Process_RunTag() string names is going on.
 bool Process_RunTagIsAlive(const QString& tag);
+// True when the tag is written as Process_RunTag writes one (Process_ParseRunTag) and its run has ended.
+bool Process_RunTagHasEnded(const QString& tag);
 
 // A process id written as Velmora writes one: decimal digits without a leading zero, within the range of
 // process ids; 0 for any other text (a sign, leading zeros, more digits than an id can have).

@@ -5,6 +5,7 @@
 #include "common/ZRNFileFunctions.h"
 #include "composition/VL_ExportJobRecord.h"
 #include "composition/ZRNAVCaptureProject.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/StandardLocations.h"
 #include "platform/media/asset/MovieLayout.h"
 #include "platform/media/writer/AssetWriter.h"
@@ -19,6 +20,8 @@
 #include <QJsonArray>
 #include <QLabel>
 #include <QtEndian>
+
+#include <map>
 
 #include <gtest/gtest.h>
 
@@ -92,6 +95,15 @@ TEST_F(PlaybackExports, TwoWindowsExportingAtOnceEachWriteTheirOwnClip) {
   const QString homeClips = clipsFolder();
   VLPlaybackWC* away = openSession(QStringLiteral("Away"));
   ASSERT_NE(away, nullptr);
+  // Each job's temporary movie, taken as the job is added: a job lets its export session go as soon as
+  // its export ends, which may come before the wait below looks.
+  std::map<const ZRNJobsController*, QUrl> outputs;
+  auto& center = NotificationCenter::defaultCenter();
+  NotificationObservation added(center, center.addObserver(kZRNNotification_JobChange, nullptr, [&](const Notification& n) {
+    if (n.userInfo.value(kZRNJobChangeKey).toLongLong() != kJobChangeAdded) return;
+    if (auto* job = qobject_cast<VL_ExportJobRecord*>(ZRNJobsController::jobOfNotification(n)))
+      if (job->exportSession()) outputs[ZRNJobsController::senderOfNotification(n)] = job->exportSession()->outputURL();
+  }));
   // Both requests are made before either window's export begins, so the two run side by side.
   for (VLPlaybackWC* window : {home, away}) {
     window->U_SetInPointAtTime(MediaTimeMake(10000, 1000));
@@ -102,8 +114,8 @@ TEST_F(PlaybackExports, TwoWindowsExportingAtOnceEachWriteTheirOwnClip) {
   auto homeJob = home->jobsController()->jobAtIndex(0);
   auto awayJob = away->jobsController()->jobAtIndex(0);
   // Neither export may write over the other's temporary file.
-  ASSERT_TRUE(homeJob->exportSession() && awayJob->exportSession());
-  EXPECT_NE(homeJob->exportSession()->outputURL(), awayJob->exportSession()->outputURL());
+  ASSERT_TRUE(outputs.count(home->jobsController()) && outputs.count(away->jobsController()));
+  EXPECT_NE(outputs[home->jobsController()], outputs[away->jobsController()]);
   ASSERT_TRUE(waitUntilEnded(homeJob) && waitUntilEnded(awayJob));
   EXPECT_EQ(homeJob->targetPath(), homeClips + QStringLiteral("/VLClip_010.mov"));
   EXPECT_EQ(awayJob->targetPath(), clipsFolder() + QStringLiteral("/VLClip_010.mov"));
